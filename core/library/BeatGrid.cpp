@@ -1,5 +1,7 @@
 #include "library/BeatGrid.h"
 
+#include "library/JsonInteger.h"
+
 #include <QJsonObject>
 #include <QJsonValue>
 
@@ -22,19 +24,6 @@ std::optional<std::int64_t> toInt64(double v)
     if (!(v >= -9223372036854775808.0 && v < 9223372036854775808.0))
         return std::nullopt;
     return std::int64_t(v);
-}
-
-// The integral value of a JSON number, or empty. Integers above 2^53 arrive intact
-// when the text held them as integers.
-std::optional<std::int64_t> integerOf(const QJsonValue& value)
-{
-    if (!value.isDouble())
-        return std::nullopt;
-    const qint64 a = value.toInteger(0);
-    const qint64 b = value.toInteger(1);
-    if (a != b) // the default came back: not a whole number that fits
-        return std::nullopt;
-    return std::int64_t(a);
 }
 
 double frac(double v) { return v - std::floor(v); }
@@ -142,7 +131,7 @@ std::optional<BeatGrid> BeatGrid::fromJson(const QJsonObject& object)
 {
     const QJsonValue bpm = object.value(QLatin1String("bpm"));
     const QJsonValue firstBeat = object.value(QLatin1String("firstBeat"));
-    const std::optional<std::int64_t> beatsPerBar = integerOf(object.value(QLatin1String("beatsPerBar")));
+    const std::optional<std::int64_t> beatsPerBar = jsonInteger(object.value(QLatin1String("beatsPerBar")));
     if (!bpm.isDouble() || !firstBeat.isDouble() || !beatsPerBar)
         return std::nullopt;
     return BeatGrid(bpm.toDouble(), firstBeat.toDouble(), *beatsPerBar);
