@@ -164,61 +164,22 @@ void UserDefaults::load()
     }
 }
 
-std::optional<std::int64_t> UserDefaults::integer(const QString& key) const
+template <typename T>
+std::optional<T> UserDefaults::get(const QString& key) const
 {
     const auto it = values_.find(key);
-    if (it == values_.end() || !std::holds_alternative<std::int64_t>(it->second))
+    if (it == values_.end() || !std::holds_alternative<T>(it->second))
         return std::nullopt;
-    return std::get<std::int64_t>(it->second);
+    return std::get<T>(it->second);
 }
 
-std::optional<double> UserDefaults::real(const QString& key) const
-{
-    const auto it = values_.find(key);
-    if (it == values_.end() || !std::holds_alternative<double>(it->second))
-        return std::nullopt;
-    return std::get<double>(it->second);
-}
-
-std::optional<bool> UserDefaults::boolean(const QString& key) const
-{
-    const auto it = values_.find(key);
-    if (it == values_.end() || !std::holds_alternative<bool>(it->second))
-        return std::nullopt;
-    return std::get<bool>(it->second);
-}
-
-std::optional<QString> UserDefaults::string(const QString& key) const
-{
-    const auto it = values_.find(key);
-    if (it == values_.end() || !std::holds_alternative<QString>(it->second))
-        return std::nullopt;
-    return std::get<QString>(it->second);
-}
-
-std::optional<QStringList> UserDefaults::stringList(const QString& key) const
-{
-    const auto it = values_.find(key);
-    if (it == values_.end() || !std::holds_alternative<QStringList>(it->second))
-        return std::nullopt;
-    return std::get<QStringList>(it->second);
-}
-
-std::optional<QByteArray> UserDefaults::data(const QString& key) const
-{
-    const auto it = values_.find(key);
-    if (it == values_.end() || !std::holds_alternative<QByteArray>(it->second))
-        return std::nullopt;
-    return std::get<QByteArray>(it->second);
-}
-
-std::optional<QJsonValue> UserDefaults::json(const QString& key) const
-{
-    const auto it = values_.find(key);
-    if (it == values_.end() || !std::holds_alternative<QJsonValue>(it->second))
-        return std::nullopt;
-    return std::get<QJsonValue>(it->second);
-}
+std::optional<std::int64_t> UserDefaults::integer(const QString& key) const { return get<std::int64_t>(key); }
+std::optional<double> UserDefaults::real(const QString& key) const { return get<double>(key); }
+std::optional<bool> UserDefaults::boolean(const QString& key) const { return get<bool>(key); }
+std::optional<QString> UserDefaults::string(const QString& key) const { return get<QString>(key); }
+std::optional<QStringList> UserDefaults::stringList(const QString& key) const { return get<QStringList>(key); }
+std::optional<QByteArray> UserDefaults::data(const QString& key) const { return get<QByteArray>(key); }
+std::optional<QJsonValue> UserDefaults::json(const QString& key) const { return get<QJsonValue>(key); }
 
 std::optional<UserDefaults::Type> UserDefaults::type(const QString& key) const
 {

@@ -59,6 +59,7 @@ public:
 
     // The type of the value under `key`, nothing when absent. Main thread.
     std::optional<Type> type(const QString& key) const;
+    // Whether the key holds a value of any type. Main thread.
     bool contains(const QString& key) const { return values_.count(key) != 0; }
     // Every key, in sorted order. Main thread.
     QStringList keys() const;
@@ -91,6 +92,8 @@ private:
     // Alternatives in the order of Type.
     using Value = std::variant<std::int64_t, double, bool, QString, QStringList, QByteArray, QJsonValue>;
 
+    template <typename T>
+    std::optional<T> get(const QString& key) const;
     void load();
     bool store(const QString& key, Value value);
     bool moveDamagedFileAside();
