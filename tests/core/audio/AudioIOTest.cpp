@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <future>
+#include <thread>
 
 using namespace zelvo;
 using Fake = FakeAudioBackend;
@@ -225,4 +227,27 @@ TEST(AudioIO, TeardownStopsTheDeviceBeforeTheEngineLetsGoOfItsBuffers)
     io.reset();
     EXPECT_TRUE(unitGoneAtRelease);
     EXPECT_EQ(framesAtRelease, unit->framesPlayed);
+}
+
+// The audio system's watchdog needs a device that does not answer: opening it
+// blocks until the fake lets go, then completes normally.
+TEST(AudioIO, AnOpenThatHangsCompletesWhenReleased)
+{
+    Rig rig;
+    const auto id = rig.add(2);
+    rig.fake->device(id).hangOnInitialize = true;
+    const auto device = *CoreAudioHAL::device(id);
+    auto opened = std::async(std::launch::async, [&] {
+        return std::make_unique<AudioIO>(device, 256, 0, std::nullopt, [](double rate, int) {
+            return std::make_unique<test::RampRenderer>(rate);
+        });
+    });
+    while (rig.fake->hungCount() == 0)
+        std::this_thread::yield();
+    EXPECT_EQ(opened.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+    rig.fake->releaseHangs();
+    auto io = opened.get();
+    ASSERT_TRUE(io);
+    io->start();
+    EXPECT_TRUE(io->running());
 }
