@@ -2,8 +2,10 @@
 // writing of a context file.
 #include "generation/OutpaintComposer.h"
 
+#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 #include <cmath>
+#include <filesystem>
 
 namespace {
 
@@ -43,5 +45,19 @@ void BM_Composer_Splice(benchmark::State& state)
     state.counters["x_realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_Composer_Splice)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A 30 s context cut from a 48 kHz track, converted and written as a 44.1 kHz
+// 16-bit file (the system flushes it to disk later, outside the measurement).
+void BM_Composer_WriteContext(benchmark::State& state)
+{
+    const auto track = music(120, 48000, 0.5, 110);
+    const ForkPlan plan{70.0, 40.0, 30.0, 60.0};
+    QTemporaryDir dir;
+    const std::filesystem::path path = std::filesystem::path(dir.path().toStdString()) / "ctx-bench000.wav";
+    for (auto _ : state)
+        OutpaintComposer::writeContext(*track, plan, path);
+    state.counters["x_realtime"] = benchmark::Counter(30.0, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_Composer_WriteContext)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "generation/OutpaintComposer.h"
 
+#include "library/AudioFileIO.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -384,6 +386,28 @@ TrackBufferRef splice(const TrackBuffer& prefix, double prefixOffset, const Trac
         report(r);
     }
     return out;
+}
+
+void writeContext(const TrackBuffer& buffer, const ForkPlan& plan, const std::filesystem::path& path)
+{
+    const double sr = buffer.sampleRate;
+    const std::int64_t start = std::max<std::int64_t>(0, roundFrames(sr * plan.contextStart));
+    const std::int64_t count =
+        std::min(roundFrames(sr * plan.contextSeconds) + kContextExtraFrames, buffer.frames - start);
+    if (count < 1)
+        throw AudioFileError::empty(path);
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    AudioFileIO::writeWAV(path, buffer.left + start, buffer.right + start, count, sr, kFileSampleRate,
+                          kFileBitDepth);
+}
+
+void writeTrack(const TrackBuffer& buffer, const std::filesystem::path& path)
+{
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    AudioFileIO::writeWAV(path, buffer.left, buffer.right, buffer.frames, buffer.sampleRate, kFileSampleRate,
+                          kFileBitDepth);
 }
 
 std::vector<float> mono(const TrackBuffer& buffer)

@@ -9,8 +9,8 @@
 #include "generation/ForkPlan.h"
 #include "library/TrackBuffer.h"
 
-#include <QString>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -47,13 +47,19 @@ struct SpliceReport {
 // never ends exactly on the seam.
 inline constexpr std::int64_t kContextExtraFrames = 2048;
 
+// The rate and sample depth of every file written for the model server.
+inline constexpr double kFileSampleRate = 44100.0;
+inline constexpr int kFileBitDepth = 16;
+
 // Writes the plan's context window plus kContextExtraFrames (at the buffer's
-// rate) as 44.1 kHz 16-bit stereo WAV. Throws AudioFileError (`empty` when the
-// window holds no frames). Any thread.
-void writeContext(const TrackBuffer& buffer, const ForkPlan& plan, const QString& path);
-// Writes the whole buffer as 44.1 kHz 16-bit stereo WAV. Throws AudioFileError.
-// Any thread.
-void writeTrack(const TrackBuffer& buffer, const QString& path);
+// rate) as 44.1 kHz 16-bit stereo WAV, converted from the buffer's rate. The
+// file starts exactly at the context start: the server's frame 0 stands for it.
+// Throws AudioFileError (`empty`, and no file touched, when the window holds no
+// frames). Any thread.
+void writeContext(const TrackBuffer& buffer, const ForkPlan& plan, const std::filesystem::path& path);
+// Writes the whole buffer as 44.1 kHz 16-bit stereo WAV; an empty buffer gives a
+// file without frames. Throws AudioFileError. Any thread.
+void writeTrack(const TrackBuffer& buffer, const std::filesystem::path& path);
 
 // A chain context of `context` seconds plus `margin` frames at the take's rate:
 // the room's tail, the take from the playhead to the seam, then `margin` frames
