@@ -16,8 +16,8 @@ struct TrackAnalysis {
     BeatGrid grid{120.0, 0.0, 4};
     // None when the audio gives too little to judge.
     std::optional<MusicalKey> key;
-    // Mean-square level of the mono mix in dB relative to full scale; −120 for
-    // silence.
+    // Mean-square level of the mono mix in dB relative to full scale; about −120
+    // for silence.
     double loudnessDB = -120.0;
     // None for waveforms under 9 points.
     std::optional<TrackMetrics> metrics;

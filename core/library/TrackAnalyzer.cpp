@@ -41,9 +41,8 @@ float sumOfSquares(std::span<const float> x)
 
 double loudnessDB(std::span<const float> samples)
 {
-    if (samples.empty())
-        return -120.0;
-    const float ms = sumOfSquares(samples) / float(samples.size());
+    // No samples read as silence: the floor.
+    const float ms = samples.empty() ? 0.0f : sumOfSquares(samples) / float(samples.size());
     // A non-number level (non-number samples) reads as the floor too.
     const float floored = ms > 1e-12f ? ms : 1e-12f;
     return 10.0 * std::log10(double(floored));

@@ -39,8 +39,9 @@ struct OnsetEnvelope {
 // which must not be written meanwhile; never fails. Any thread.
 TrackAnalysis analyze(const TrackBuffer& buffer, double minBpm = defaultMinBpm, double maxBpm = defaultMaxBpm);
 
-// Mean-square level of mono samples in dB relative to full scale, floored at
-// −120 dB (also for no samples). Any thread.
+// Mean-square level of mono samples in dB relative to full scale, the mean square
+// floored at 1e-12 in single precision (about −120 dB; also for no samples).
+// Any thread.
 double loudnessDB(std::span<const float> samples);
 
 // Three-band display waveform of mono samples (full scale 1.0): crossovers at

@@ -130,7 +130,7 @@ std::vector<float> progression(const std::vector<std::vector<int>>& chords, doub
 
 std::vector<int> triad(int rootMidi, bool minor)
 {
-    return {rootMidi - 12, rootMidi, rootMidi + (minor ? 3 : 4), rootMidi + 7};
+    return {rootMidi, rootMidi + (minor ? 3 : 4), rootMidi + 7, rootMidi + 12};
 }
 
 std::vector<std::vector<int>> cadence(int tonicMidi, bool minor)

@@ -22,8 +22,8 @@ std::vector<float> chord(const std::vector<int>& midiNotes, double seconds, doub
 std::vector<float> progression(const std::vector<std::vector<int>>& chords, double secondsEach, int repeats,
                                double sampleRate);
 
-// The triad on `rootMidi`: major (0 4 7) or minor (0 3 7), with the root an
-// octave down as a bass note.
+// The triad on `rootMidi`: major (0 4 7) or minor (0 3 7), with the root
+// doubled an octave up.
 std::vector<int> triad(int rootMidi, bool minor);
 
 // I–IV–V–I in the key of `tonicMidi` (i–iv–V–i in minor, with the leading tone).
