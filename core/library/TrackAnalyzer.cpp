@@ -2,6 +2,7 @@
 // which the parts run.
 #include "library/TrackAnalyzer.h"
 
+#include "library/AudioFileIO.h"
 #include "library/TrackBuffer.h"
 
 #include <algorithm>
@@ -64,6 +65,12 @@ TrackAnalysis analyze(const TrackBuffer& buffer, double minBpm, double maxBpm)
     result.metrics = TrackMetrics::from(result.waveform);
     result.duration = buffer.duration();
     return result;
+}
+
+TrackAnalysis analyze(const std::filesystem::path& url)
+{
+    const TrackBufferRef buffer = AudioFileIO::decode(url, analysisRate);
+    return analyze(*buffer, defaultMinBpm, defaultMaxBpm);
 }
 
 } // namespace zelvo::TrackAnalyzer

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <vector>
@@ -38,6 +39,11 @@ struct OnsetEnvelope {
 // [minBpm, maxBpm)), key, loudness and metrics of the mono mix. Reads the buffer,
 // which must not be written meanwhile; never fails. Any thread.
 TrackAnalysis analyze(const TrackBuffer& buffer, double minBpm = defaultMinBpm, double maxBpm = defaultMaxBpm);
+
+// Decodes a file at `analysisRate` and analyses it with the default tempo range.
+// Throws what decoding throws (AudioFileError); nothing else fails. Any thread
+// but the audio thread.
+TrackAnalysis analyze(const std::filesystem::path& url);
 
 // Mean-square level of mono samples in dB relative to full scale, the mean square
 // floored at 1e-12 in single precision (about −120 dB; also for no samples).

@@ -1,6 +1,9 @@
+#include "library/AudioFileError.h"
 #include "library/TrackAnalyzer.h"
 #include "library/TrackBuffer.h"
+#include "support/AudioFixtures.h"
 #include "support/GeneratedMusic.h"
+#include "support/TempHome.h"
 
 #include <gtest/gtest.h>
 
@@ -90,6 +93,29 @@ TEST(TrackAnalyzerTest, AnalysisDoesNotChangeTheBuffer)
     TrackAnalyzer::analyze(*b);
     EXPECT_TRUE(std::equal(drums.begin(), drums.end(), b->left));
     EXPECT_TRUE(std::equal(drums.begin(), drums.end(), b->right));
+}
+
+TEST(TrackAnalyzerTest, FilesAreDecodedAtTheAnalysisRate)
+{
+    test::TempHome home;
+    const std::filesystem::path dir = home.path().toStdString();
+    // Drums at 44.1 kHz in a FLAC file: analysed at 22.05 kHz after decoding.
+    const auto drums = test::drumLoop(124, 0.5, 12, 44100);
+    test::Audio audio;
+    audio.sampleRate = 44100;
+    audio.channels = {drums, drums};
+    writeAudioFile(dir / "drums.flac", test::AudioFormat::flac, audio);
+    const TrackAnalysis a = TrackAnalyzer::analyze(dir / "drums.flac");
+    EXPECT_NEAR(a.duration, 12.0, 1e-3);
+    EXPECT_EQ(a.waveform.pointsPerSecond, 150.0);
+    EXPECT_EQ(a.grid.bpm, 124.0);
+
+    // Decoding failures pass through unchanged.
+    test::writeTextFile(dir / "notes.mp3", "not audio");
+    EXPECT_THROW(TrackAnalyzer::analyze(dir / "notes.mp3"), AudioFileError);
+    test::writeEmptyWav(dir / "empty.wav");
+    EXPECT_THROW(TrackAnalyzer::analyze(dir / "empty.wav"), AudioFileError);
+    EXPECT_THROW(TrackAnalyzer::analyze(dir / "missing.wav"), AudioFileError);
 }
 
 } // namespace
