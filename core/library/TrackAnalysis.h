@@ -5,6 +5,8 @@
 #include "library/TrackMetrics.h"
 #include "library/WaveformData.h"
 
+#include <QJsonObject>
+
 #include <optional>
 
 namespace zelvo {
@@ -23,6 +25,13 @@ struct TrackAnalysis {
     std::optional<TrackMetrics> metrics;
     // 150 points per second.
     WaveformData waveform;
+
+    // Keyed form: "duration", "grid", "key", "loudnessDB", "metrics", "waveform";
+    // "key" and "metrics" only when present. Any thread.
+    QJsonObject toJson() const;
+    // Reads the keyed form; a missing "key" or "metrics" reads as none, any other
+    // missing or unreadable field gives none. Any thread.
+    static std::optional<TrackAnalysis> fromJson(const QJsonObject& json);
 
     friend bool operator==(const TrackAnalysis&, const TrackAnalysis&) = default;
 };

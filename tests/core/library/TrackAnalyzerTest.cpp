@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <thread>
 #include <numbers>
 
 namespace zelvo {
@@ -116,6 +117,48 @@ TEST(TrackAnalyzerTest, FilesAreDecodedAtTheAnalysisRate)
     test::writeEmptyWav(dir / "empty.wav");
     EXPECT_THROW(TrackAnalyzer::analyze(dir / "empty.wav"), AudioFileError);
     EXPECT_THROW(TrackAnalyzer::analyze(dir / "missing.wav"), AudioFileError);
+}
+
+TEST(TrackAnalyzerTest, ParallelAnalysesAgreeWithASerialOne)
+{
+    auto drums = test::drumLoop(132, 0.1, 10, 22050);
+    test::mixInto(drums, test::progression(test::cadence(62, false), 1.25, 2, 22050), 0.5f);
+    const auto b = bufferOf(drums, drums, 22050);
+    const TrackAnalysis serial = TrackAnalyzer::analyze(*b);
+    std::vector<TrackAnalysis> results(4);
+    std::vector<std::thread> workers;
+    for (auto& r : results)
+        workers.emplace_back([&r, &b] { r = TrackAnalyzer::analyze(*b); });
+    for (auto& w : workers)
+        w.join();
+    for (const auto& r : results)
+        EXPECT_EQ(r, serial);
+}
+
+TEST(TrackAnalyzerTest, AnalysisJsonKeepsOptionalFieldsOptional)
+{
+    TrackAnalysis a;
+    a.duration = 12.5;
+    a.grid = BeatGrid(126, 0.25, 4);
+    a.loudnessDB = -9.5;
+    a.waveform.low = a.waveform.mid = a.waveform.high = {1, 2, 3};
+    QJsonObject json = a.toJson();
+    EXPECT_FALSE(json.contains("key"));
+    EXPECT_FALSE(json.contains("metrics"));
+    EXPECT_EQ(TrackAnalysis::fromJson(json), a);
+
+    a.key = MusicalKey(9, true);
+    a.metrics = TrackMetrics{0.5, 0.25, 0.75};
+    json = a.toJson();
+    EXPECT_EQ(TrackAnalysis::fromJson(json), a);
+
+    for (const char* key : {"duration", "grid", "loudnessDB", "waveform"}) {
+        QJsonObject missing = json;
+        missing.remove(key);
+        EXPECT_FALSE(TrackAnalysis::fromJson(missing)) << key;
+    }
+    json.insert("metrics", QJsonObject{{"energy", 1}});
+    EXPECT_FALSE(TrackAnalysis::fromJson(json));
 }
 
 } // namespace
