@@ -7,7 +7,9 @@
 #include <pthread.h>
 
 #if defined(ZELVO_SANITIZED)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's allocation hooks (declared here: GCC ships no header).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*, std::size_t),
+                                                         void (*free_hook)(const volatile void*));
 #endif
 
 namespace {
