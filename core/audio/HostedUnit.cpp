@@ -1,9 +1,10 @@
 #include "audio/HostedUnit.h"
 
+#include "library/AudioFileError.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <stdexcept>
 #include <string>
 
 namespace zelvo {
@@ -12,7 +13,7 @@ namespace {
 
 [[noreturn]] void fail(const std::string& step, UnitStatus status)
 {
-    throw std::runtime_error(step + " failed (" + std::to_string(status) + ")");
+    throw AudioFileError::os(step, status);
 }
 
 } // namespace

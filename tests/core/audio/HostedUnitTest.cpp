@@ -1,5 +1,6 @@
 #include "audio/HostedUnit.h"
 
+#include "library/AudioFileError.h"
 #include "support/FakeTimePitch.h"
 
 #include <gtest/gtest.h>
@@ -117,6 +118,14 @@ TEST(HostedUnit, ConstructionFailuresNameTheStepAndStatus)
     {
         HostedUnitRegistry::Override nothing(kTestType, kTestSubtype, [] { return std::unique_ptr<HostedUnitComponent>(); });
         EXPECT_EQ(constructionError(kTestType, kTestSubtype), "instantiate unit failed (-1)");
+    }
+    try {
+        HostedUnit unit(kTestType, unitCode("nutq"), 48000.0, 512);
+        ADD_FAILURE() << "no such unit";
+    } catch (const AudioFileError& e) {
+        EXPECT_EQ(e.kind(), AudioFileError::Kind::os);
+        EXPECT_EQ(e.step(), "find unit 1853191281");
+        EXPECT_EQ(e.status(), -1);
     }
     // Without the override the subtype is unknown again.
     EXPECT_EQ(constructionError(kTestType, kTestSubtype), "find unit " + std::to_string(kTestSubtype) + " failed (-1)");
