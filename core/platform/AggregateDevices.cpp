@@ -1,5 +1,6 @@
 #include "platform/AggregateDevices.h"
 
+#include "platform/ConfiguredOutputUnit.h"
 #include "platform/DriftCompensator.h"
 
 #include <algorithm>
@@ -9,7 +10,7 @@ namespace zelvo {
 
 namespace {
 
-class AggregateUnit final : public OutputUnit {
+class AggregateUnit final : public ConfiguredOutputUnit {
 public:
     AggregateUnit(AudioBackend& owner, std::vector<AudioObjectId> subs) : owner_(owner)
     {
@@ -33,36 +34,12 @@ public:
     }
 
     OSStatus selectDevice(AudioObjectId) override { return kStatusNotReady; }
-    OSStatus setClientFormat(double sampleRate, int channels) override
-    {
-        if (initialized_ || sampleRate <= 0 || channels <= 0)
-            return kStatusUnsupportedFormat;
-        rate_ = sampleRate;
-        clientChannels_ = channels;
-        return 0;
-    }
-    OSStatus setChannelMap(std::span<const int> map) override
-    {
-        map_.assign(map.begin(), map.end());
-        return 0;
-    }
-    OSStatus setMaxFramesPerSlice(int frames) override
-    {
-        maxFrames_ = std::clamp(frames, 1, 1 << 16);
-        return 0;
-    }
-    OSStatus setRenderCallback(RenderFunction render, void* context) override
-    {
-        render_ = render;
-        context_ = context;
-        return 0;
-    }
 
     OSStatus initialize() override
     {
         if (initialized_)
             return 0;
-        if (!render_ || clientChannels_ <= 0 || subs_.empty())
+        if (!configured() || subs_.empty())
             return kStatusNotReady;
         const int masterBlock = int(owner_.bufferSize(subs_[0]->id).value_or(512));
         int offset = 0;
@@ -162,10 +139,10 @@ private:
 
     // The master's render thread renders the client channels once and hands
     // them to every follower.
-    static void renderMaster(void* context, float* const* channels, int channelCount, int frames)
+    static void renderMaster(void* context, float* const* channels, int, int frames)
     {
         auto* self = static_cast<AggregateUnit*>(context);
-        self->render_(self->context_, channels, channelCount, frames);
+        self->renderClient(channels, frames);
         for (std::size_t i = 1; i < self->subs_.size(); ++i)
             self->subs_[i]->link->push(channels, frames);
     }
@@ -177,13 +154,6 @@ private:
 
     AudioBackend& owner_;
     std::vector<std::unique_ptr<Sub>> subs_;
-    double rate_ = 0;
-    int clientChannels_ = 0;
-    std::vector<int> map_;
-    int maxFrames_ = 4096;
-    RenderFunction render_ = nullptr;
-    void* context_ = nullptr;
-    bool initialized_ = false;
     bool running_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/AlsaBackend.h"
 
+#include "platform/ConfiguredOutputUnit.h"
 #include "platform/UsbLocation.h"
 
 #include <alsa/asoundlib.h>
@@ -117,7 +118,7 @@ void interleave(snd_pcm_format_t format, const float* const* channels, int count
     }
 }
 
-class AlsaUnit final : public OutputUnit {
+class AlsaUnit final : public ConfiguredOutputUnit {
 public:
     using Lookup = std::function<std::optional<AlsaBackend::Device>(AudioObjectId)>;
     using Opened = std::function<void(AudioObjectId, std::uint32_t latency)>;
@@ -139,36 +140,12 @@ public:
         device_ = *d;
         return 0;
     }
-    OSStatus setClientFormat(double sampleRate, int channels) override
-    {
-        if (pcm_ || sampleRate <= 0 || channels <= 0)
-            return kStatusUnsupportedFormat;
-        rate_ = sampleRate;
-        clientChannels_ = channels;
-        return 0;
-    }
-    OSStatus setChannelMap(std::span<const int> map) override
-    {
-        map_.assign(map.begin(), map.end());
-        return 0;
-    }
-    OSStatus setMaxFramesPerSlice(int frames) override
-    {
-        maxFrames_ = std::clamp(frames, 1, 1 << 16);
-        return 0;
-    }
-    OSStatus setRenderCallback(RenderFunction render, void* context) override
-    {
-        render_ = render;
-        context_ = context;
-        return 0;
-    }
 
     OSStatus initialize() override
     {
         if (pcm_)
             return 0;
-        if (!render_ || clientChannels_ <= 0 || device_.pcm.empty())
+        if (!configured() || device_.pcm.empty())
             return kStatusNotReady;
         // Non-blocking open: a held card fails at once instead of hanging.
         int err = snd_pcm_open(&pcm_, device_.pcm.c_str(), SND_PCM_STREAM_PLAYBACK,
@@ -183,6 +160,7 @@ public:
             return s;
         }
         snd_pcm_nonblock(pcm_, 0); // the I/O thread writes blocking
+        initialized_ = true;
         opened_(id_, latency_);
         return 0;
     }
@@ -279,7 +257,7 @@ private:
 
         const int frameBytes = snd_pcm_format_physical_width(format_) / 8 * deviceChannels_;
         while (!stopping_.load(std::memory_order_relaxed)) {
-            render_(context_, clientPointers_.data(), clientChannels_, period_);
+            renderClient(clientPointers_.data(), period_);
             applyChannelMap(map_, clientPointers_.data(), clientChannels_, devicePointers_.data(), deviceChannels_,
                             period_);
             interleave(format_, devicePointers_.data(), deviceChannels_, period_, interleaved_.data());
@@ -307,12 +285,6 @@ private:
     Opened opened_;
     AudioObjectId id_ = 0;
     AlsaBackend::Device device_;
-    double rate_ = 0;
-    int clientChannels_ = 0;
-    std::vector<int> map_;
-    int maxFrames_ = 4096;
-    RenderFunction render_ = nullptr;
-    void* context_ = nullptr;
     snd_pcm_t* pcm_ = nullptr;
     snd_pcm_format_t format_ = SND_PCM_FORMAT_UNKNOWN;
     int deviceChannels_ = 2;

@@ -1,5 +1,7 @@
 #include "platform/FakeAudioBackend.h"
 
+#include "platform/ConfiguredOutputUnit.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -7,7 +9,7 @@
 
 namespace zelvo {
 
-class FakeAudioBackend::Unit final : public OutputUnit {
+class FakeAudioBackend::Unit final : public ConfiguredOutputUnit {
 public:
     Unit(FakeAudioBackend& backend, AudioObjectId device, std::shared_ptr<UnitRecord> record)
         : backend_(backend), device_(device), record_(std::move(record))
@@ -28,29 +30,13 @@ public:
     {
         if (auto s = failure("client format"))
             return s;
-        if (initialized_ || sampleRate <= 0 || channels <= 0)
-            return kStatusUnsupportedFormat;
-        rate_ = sampleRate;
-        clientChannels_ = channels;
-        return 0;
-    }
-    OSStatus setChannelMap(std::span<const int> map) override
-    {
-        map_.assign(map.begin(), map.end());
-        return 0;
-    }
-    OSStatus setMaxFramesPerSlice(int frames) override
-    {
-        maxFrames_ = std::clamp(frames, 1, 1 << 16);
-        return 0;
+        return ConfiguredOutputUnit::setClientFormat(sampleRate, channels);
     }
     OSStatus setRenderCallback(RenderFunction render, void* context) override
     {
         if (auto s = failure("render callback"))
             return s;
-        render_ = render;
-        context_ = context;
-        return 0;
+        return ConfiguredOutputUnit::setRenderCallback(render, context);
     }
 
     OSStatus initialize() override
@@ -65,7 +51,7 @@ public:
             backend_.waitWhileHung();
         if (auto s = failure("initialize"))
             return s;
-        if (!render_ || clientChannels_ <= 0)
+        if (!configured())
             return kStatusNotReady;
         std::lock_guard lock(backend_.mutex_);
         const Device* d = backend_.find(device_);
@@ -124,7 +110,7 @@ public:
     void tick()
     {
         const int n = block_;
-        render_(context_, clientPointers_.data(), clientChannels_, n);
+        renderClient(clientPointers_.data(), n);
         applyChannelMap(map_, clientPointers_.data(), clientChannels_, devicePointers_.data(), deviceChannels_, n);
         UnitRecord& r = *record_;
         for (int c = 0; c < deviceChannels_; ++c) {
@@ -162,13 +148,6 @@ private:
     FakeAudioBackend& backend_;
     AudioObjectId device_;
     std::shared_ptr<UnitRecord> record_;
-    double rate_ = 0;
-    int clientChannels_ = 0;
-    std::vector<int> map_;
-    int maxFrames_ = 4096;
-    RenderFunction render_ = nullptr;
-    void* context_ = nullptr;
-    bool initialized_ = false;
     int deviceChannels_ = 0;
     int block_ = 0;
     double clockRate_ = 48000;

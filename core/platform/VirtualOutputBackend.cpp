@@ -1,5 +1,7 @@
 #include "platform/VirtualOutputBackend.h"
 
+#include "platform/ConfiguredOutputUnit.h"
+
 #include <sndfile.h>
 
 #include <algorithm>
@@ -21,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 // schedule is anchored again instead of rendering a burst to catch up.
 constexpr int kMaxLagPeriods = 8;
 
-class VirtualUnit final : public OutputUnit {
+class VirtualUnit final : public ConfiguredOutputUnit {
 public:
     VirtualUnit(int channels, std::shared_ptr<const std::atomic<std::uint32_t>> bufferSize)
         : deviceChannels_(channels), bufferSize_(std::move(bufferSize))
@@ -39,36 +41,12 @@ public:
     {
         return device == VirtualOutputBackend::kDeviceId ? 0 : kStatusBadObject;
     }
-    OSStatus setClientFormat(double sampleRate, int channels) override
-    {
-        // The device does not resample: the engine runs at the device's rate.
-        if (initialized_ || sampleRate != VirtualOutputBackend::kSampleRate || channels <= 0)
-            return kStatusUnsupportedFormat;
-        clientChannels_ = channels;
-        return 0;
-    }
-    OSStatus setChannelMap(std::span<const int> map) override
-    {
-        map_.assign(map.begin(), map.end());
-        return 0;
-    }
-    OSStatus setMaxFramesPerSlice(int frames) override
-    {
-        maxFrames_ = std::clamp(frames, 1, 1 << 16);
-        return 0;
-    }
-    OSStatus setRenderCallback(RenderFunction render, void* context) override
-    {
-        render_ = render;
-        context_ = context;
-        return 0;
-    }
 
     OSStatus initialize() override
     {
         if (initialized_)
             return 0;
-        if (!render_ || clientChannels_ <= 0)
+        if (!configured())
             return kStatusNotReady;
         block_ = int(std::clamp<std::uint32_t>(bufferSize_->load(), 1, std::uint32_t(maxFrames_)));
         client_.assign(std::size_t(clientChannels_) * std::size_t(block_), 0.0f);
@@ -121,6 +99,12 @@ public:
     int underruns() const override { return underruns_.load(std::memory_order_relaxed); }
 
 private:
+    // The device does not resample: the engine runs at the device's rate.
+    OSStatus acceptsFormat(double sampleRate, int) override
+    {
+        return sampleRate == VirtualOutputBackend::kSampleRate ? 0 : kStatusUnsupportedFormat;
+    }
+
     // The device's clock: slice k is asked for at start + k * period.
     void run()
     {
@@ -143,7 +127,7 @@ private:
                 anchor = Clock::now();
                 k = 0;
             }
-            render_(context_, clientPointers_.data(), clientChannels_, block_);
+            renderClient(clientPointers_.data(), block_);
             applyChannelMap(map_, clientPointers_.data(), clientChannels_, devicePointers_.data(), deviceChannels_,
                             block_);
             if (capture_)
@@ -165,12 +149,6 @@ private:
 
     const int deviceChannels_;
     std::shared_ptr<const std::atomic<std::uint32_t>> bufferSize_;
-    int clientChannels_ = 0;
-    std::vector<int> map_;
-    int maxFrames_ = 4096;
-    RenderFunction render_ = nullptr;
-    void* context_ = nullptr;
-    bool initialized_ = false;
     int block_ = 512;
     std::vector<float> client_, device_, interleaved_;
     std::vector<float*> clientPointers_, devicePointers_;
