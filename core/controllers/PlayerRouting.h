@@ -1,0 +1,31 @@
+#pragma once
+// Which player's sound card plays which deck.
+#include "audio/AudioDevice.h"
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+namespace zelvo {
+
+namespace PlayerRouting {
+
+// One player: the deck it drives (0-based) and its MIDI port key (the USB
+// location of the player when it has one).
+struct PlayerPort {
+    int deck = 0;
+    std::int64_t port = 0;
+    bool operator==(const PlayerPort&) const = default;
+};
+
+// Hands each player a card: cards sorted by UID, players by deck; first every
+// player, in that order, takes the first remaining card whose USB location
+// (from its UID) equals the player's port; then every player still without a
+// card takes the first remaining card, while any remain. A card goes to one
+// player at most. Returns deck index -> card; empty without cards. Any thread
+// but the audio thread.
+std::map<int, AudioDevice> pairCards(std::vector<AudioDevice> cards, std::vector<PlayerPort> decks);
+
+} // namespace PlayerRouting
+
+} // namespace zelvo
