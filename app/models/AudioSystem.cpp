@@ -49,10 +49,23 @@ QString lowerName(const AudioDevice& device)
     return QString::fromStdString(device.name).toLower();
 }
 
-// Counts a thread from its start to its end.
-struct InFlight {
+// Counts a thread from the moment it is made until it ends: taken by the
+// thread's creator, released when the thread's work is done.
+class InFlight {
+public:
     InFlight() { inFlight.fetch_add(1); }
-    ~InFlight() { inFlight.fetch_sub(1); }
+    InFlight(InFlight&& other) noexcept : counted_(std::exchange(other.counted_, false)) {}
+    InFlight(const InFlight&) = delete;
+    InFlight& operator=(const InFlight&) = delete;
+    InFlight& operator=(InFlight&&) = delete;
+    ~InFlight()
+    {
+        if (counted_)
+            inFlight.fetch_sub(1);
+    }
+
+private:
+    bool counted_ = true;
 };
 
 } // namespace
@@ -378,8 +391,7 @@ void AudioSystem::open(const AudioDevice& device, std::optional<double> previous
     auto backend = CoreAudioHAL::backend();
     // A thread of its own: an open that hangs holds only itself, is never
     // joined, and nothing waits for it.
-    std::thread([self, backend, device, buffer, pairs, t, previousRate, box] {
-        InFlight counted;
+    std::thread([self, backend, device, buffer, pairs, t, previousRate, box, counted = InFlight()] {
         Outcome outcome;
         outcome.backend = backend;
         try {
@@ -470,8 +482,7 @@ void AudioSystem::startOutput(const std::shared_ptr<AudioIO>& io)
 {
     QPointer<AudioSystem> self(this);
     auto backend = CoreAudioHAL::backend();
-    std::thread([self, io, backend] {
-        InFlight counted;
+    std::thread([self, io, backend, counted = InFlight()] {
         std::optional<QString> error;
         try {
             io->start();

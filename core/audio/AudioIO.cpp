@@ -1,6 +1,7 @@
 #include "audio/AudioIO.h"
 
 #include "audio/CoreAudioHAL.h"
+#include "audio/MixEngine.h"
 #include "library/AudioFileError.h"
 #include "platform/AudioBackend.h"
 
@@ -16,6 +17,18 @@ namespace {
 {
     throw AudioFileError::os(step, status);
 }
+
+// The mix engine as what the I/O thread renders.
+class MixEngineRenderer final : public AudioRenderer {
+public:
+    explicit MixEngineRenderer(MixEngine& engine) : engine_(engine) {}
+    void render(int frames, float* const* channels) noexcept override { engine_.render(frames, channels); }
+    void setCueEnabled(bool enabled) override { engine_.cueEnabled().store(enabled); }
+    void releaseBuffers() override { engine_.releaseRetiredBuffers(); }
+
+private:
+    MixEngine& engine_;
+};
 
 } // namespace
 
@@ -34,11 +47,26 @@ std::vector<int> AudioIO::makeChannelMap(int channels, int masterPair, std::opti
     return map;
 }
 
-AudioIO::AudioIO(const AudioDevice& device, std::int64_t bufferFrames, int masterPair, std::optional<int> cuePair,
-                 RendererFactory makeEngine)
+AudioIO::AudioIO(const AudioDevice& device, std::int64_t bufferFrames, int masterPair, std::optional<int> cuePair)
     : device_(device)
     , masterPair_(std::max(masterPair, 0))
 {
+    open(bufferFrames, cuePair, nullptr);
+}
+
+AudioIO::AudioIO(const AudioDevice& device, std::int64_t bufferFrames, int masterPair, std::optional<int> cuePair,
+                 RendererFactory makeRenderer)
+    : device_(device)
+    , masterPair_(std::max(masterPair, 0))
+{
+    open(bufferFrames, cuePair, makeRenderer ? makeRenderer : RendererFactory([](double, int) {
+        return std::unique_ptr<AudioRenderer>();
+    }));
+}
+
+void AudioIO::open(std::int64_t bufferFrames, std::optional<int> cuePair, const RendererFactory& makeRenderer)
+{
+    const auto& device = device_;
     try {
         auto backend = CoreAudioHAL::backend();
 
@@ -54,15 +82,20 @@ AudioIO::AudioIO(const AudioDevice& device, std::int64_t bufferFrames, int maste
         sampleRate_ = now ? now->nominalSampleRate : device.nominalSampleRate;
 
         // 3. The engine.
-        engine_ = makeEngine(sampleRate_, AudioRenderer::kMaxFrames);
-        if (!engine_)
+        if (makeRenderer) {
+            renderer_ = makeRenderer(sampleRate_, AudioRenderer::kMaxFrames);
+        } else {
+            engine_ = std::make_unique<MixEngine>(sampleRate_, AudioRenderer::kMaxFrames);
+            renderer_ = std::make_unique<MixEngineRenderer>(*engine_);
+        }
+        if (!renderer_)
             failStep("make engine", kStatusUnspecified);
 
         // 4. The cue pair.
         const int channels = device.outputChannels;
         if (cuePair && *cuePair >= 0 && *cuePair != masterPair_ && *cuePair < channels - 1)
             cuePair_ = *cuePair;
-        engine_->setCueEnabled(cuePair_.has_value());
+        renderer_->setCueEnabled(cuePair_.has_value());
         channelMap_ = makeChannelMap(channels, masterPair_, cuePair_);
 
         // 5, 6. The output unit.
@@ -77,7 +110,7 @@ AudioIO::AudioIO(const AudioDevice& device, std::int64_t bufferFrames, int maste
             failStep("client format", s);
         unit_->setChannelMap(channelMap_);
         unit_->setMaxFramesPerSlice(AudioRenderer::kMaxFrames);
-        if (OSStatus s = unit_->setRenderCallback(&AudioIO::renderThunk, engine_.get()); s != 0)
+        if (OSStatus s = unit_->setRenderCallback(&AudioIO::renderThunk, renderer_.get()); s != 0)
             failStep("render callback", s);
         if (OSStatus s = unit_->initialize(); s != 0)
             failStep("initialize AUHAL", s);
@@ -94,6 +127,7 @@ AudioIO::~AudioIO()
 
 void AudioIO::teardown() noexcept
 {
+    std::lock_guard lock(control_);
     if (unit_) {
         if (running_)
             unit_->stop();
@@ -101,14 +135,18 @@ void AudioIO::teardown() noexcept
         // Destroying the unit joins its I/O thread: from here on nothing renders.
         unit_.reset();
     }
-    if (engine_) {
-        engine_->releaseBuffers();
-        engine_.reset();
+    // Retired buffers first, then the engine itself, whose decks let go of the
+    // tracks they still hold: all on this thread.
+    if (renderer_) {
+        renderer_->releaseBuffers();
+        renderer_.reset();
     }
+    engine_.reset();
 }
 
 void AudioIO::start()
 {
+    std::lock_guard lock(control_);
     if (!unit_ || running_)
         return;
     if (OSStatus s = unit_->start(); s != 0)
@@ -118,6 +156,7 @@ void AudioIO::start()
 
 void AudioIO::stop()
 {
+    std::lock_guard lock(control_);
     if (!unit_ || !running_)
         return;
     unit_->stop();

@@ -7,35 +7,44 @@
 #include "audio/AudioRenderer.h"
 
 #include <cstdint>
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
 namespace zelvo {
 
+class MixEngine;
 class OutputUnit;
 
 class AudioIO {
 public:
     // Opens `device`: asks for `bufferFrames` (clamped into the device's range),
-    // builds the engine with `makeEngine` at the device's current rate, fits the
-    // pairs (a negative master pair counts as 0, a negative cue pair as none, a
-    // cue pair equal to the master pair or past the last channel as none) and
-    // initialises the unit. Throws the failed step's error ("find AUHAL",
+    // builds the mix engine at the device's current rate for 4096-frame slices,
+    // fits the pairs (a negative master pair counts as 0, a negative cue pair as
+    // none, a cue pair equal to the master pair or past the last channel as none)
+    // and initialises the unit. Throws the failed step's error ("find AUHAL",
     // "open AUHAL", "select device", "client format", "render callback",
     // "initialize AUHAL"); whatever was opened is closed again. Never on the
     // audio thread; may block on a busy device.
+    AudioIO(const AudioDevice& device, std::int64_t bufferFrames, int masterPair, std::optional<int> cuePair);
+    // The same with a stand-in made by `makeRenderer` in place of the mix engine
+    // (device-layer tests and benchmarks); `engine()` must not be called then.
     AudioIO(const AudioDevice& device, std::int64_t bufferFrames, int masterPair, std::optional<int> cuePair,
-            RendererFactory makeEngine);
-    // Stops the device and joins its I/O thread, then lets the engine release its
-    // buffers on this thread, then drops the engine.
+            RendererFactory makeRenderer);
+    // Stops the device and joins its I/O thread, then releases on this thread
+    // every buffer the engine still holds (retired ones and the decks' own), then
+    // drops the engine. Never on the audio thread.
     ~AudioIO();
     AudioIO(const AudioIO&) = delete;
     AudioIO& operator=(const AudioIO&) = delete;
 
-    // Starts output; does nothing when running. Throws "start output".
+    // Starts output; does nothing when running. Throws "start output". Any
+    // thread but the audio thread; start and stop never overlap.
     void start();
-    // Stops output; does nothing when stopped.
+    // Stops output and joins the I/O thread; does nothing when stopped. Any
+    // thread but the audio thread.
     void stop();
 
     // Seconds of output latency, read from the device now.
@@ -45,11 +54,15 @@ public:
     // Slices the device played late or short since opening. Any thread.
     int underruns() const;
 
-    AudioRenderer& engine() const { return *engine_; }
+    // The mix engine this output plays; lives as long as this object. Any thread.
+    MixEngine& engine() const { return *engine_; }
+    // What the I/O thread renders: the engine, or the stand-in. Any thread.
+    AudioRenderer& renderer() const { return *renderer_; }
     const AudioDevice& device() const { return device_; }
     int masterPair() const { return masterPair_; }
     std::optional<int> cuePair() const { return cuePair_; }
-    bool running() const { return running_; }
+    // Whether output is started. Any thread.
+    bool running() const { return running_.load(); }
     double sampleRate() const { return sampleRate_; }
     // One entry per device output channel: the engine channel feeding it, -1 for silence.
     const std::vector<int>& channelMap() const { return channelMap_; }
@@ -60,6 +73,7 @@ public:
     static std::vector<int> makeChannelMap(int channels, int masterPair, std::optional<int> cuePair);
 
 private:
+    void open(std::int64_t bufferFrames, std::optional<int> cuePair, const RendererFactory& makeRenderer);
     static void renderThunk(void* context, float* const* channels, int channelCount, int frames);
     void teardown() noexcept;
 
@@ -68,9 +82,11 @@ private:
     std::optional<int> cuePair_;
     double sampleRate_ = 48000;
     std::vector<int> channelMap_;
-    std::unique_ptr<AudioRenderer> engine_;
+    std::unique_ptr<MixEngine> engine_;
+    std::unique_ptr<AudioRenderer> renderer_;
     std::unique_ptr<OutputUnit> unit_;
-    bool running_ = false;
+    std::mutex control_; // start, stop and teardown, one at a time
+    std::atomic<bool> running_{false};
 };
 
 } // namespace zelvo

@@ -1,0 +1,589 @@
+// The audio system against the scripted device backend: settings, device
+// choice, channel pairs, opening with its watchdog, stale and late attempts,
+// restarts, the microphone question, controller cards, player rigs and the janitor.
+#include "models/AudioSystem.h"
+
+#include "AudioSystemSupport.h"
+#include "audio/AudioIO.h"
+#include "audio/CoreAudioHAL.h"
+#include "audio/MixEngine.h"
+#include "platform/FakeAudioBackend.h"
+#include "platform/Scheduler.h"
+#include "platform/UserDefaults.h"
+#include "support/ScopedBackend.h"
+#include "support/TempHome.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <unistd.h>
+
+namespace zelvo {
+namespace {
+
+using Status = MicrophonePermission::Status;
+
+class AudioSystemTest : public ::testing::Test {
+protected:
+    struct Installed {
+        double engineRate;
+        double previousRate;
+    };
+
+    void TearDown() override
+    {
+        backend->releaseHangs();
+        EXPECT_TRUE(test::settle());
+        audio.reset();
+        EXPECT_TRUE(test::settle());
+    }
+
+    AudioSystem& make()
+    {
+        audio = std::make_unique<AudioSystem>(*defaults, scheduler, permission);
+        audio->setEngineHandler([this](MixEngine& engine, double previous) {
+            installed.push_back({engine.sampleRate(), previous});
+        });
+        return *audio;
+    }
+
+    AudioSystem& boot()
+    {
+        make().boot();
+        EXPECT_TRUE(test::settle());
+        return *audio;
+    }
+
+    AudioObjectId add(const std::string& uid, const std::string& name, int channels,
+                      std::uint32_t transport = transport::usb, int inputs = 0, double rate = 48000)
+    {
+        FakeAudioBackend::Device d;
+        d.uid = uid;
+        d.name = name;
+        d.outputStreams = std::vector<int>{channels};
+        d.inputStreams = inputs ? std::vector<int>{inputs} : std::vector<int>{};
+        d.transport = transport;
+        d.nominalSampleRate = rate;
+        return backend->addDevice(d);
+    }
+
+    // A change of the system's device list, delivered as the system would.
+    void listChanged()
+    {
+        backend->notify(kAudioSystemObject, kPropertyDevices);
+        backend->flushNotifications();
+    }
+
+    std::string openUID() const { return audio->io() ? audio->io()->device().uid : std::string("none"); }
+
+    test::TempHome home;
+    test::ScopedBackend<FakeAudioBackend> backend;
+    std::unique_ptr<UserDefaults> defaults = std::make_unique<UserDefaults>(home.file("defaults.json"));
+    ManualScheduler scheduler;
+    test::FakeMicrophonePermission permission;
+    std::unique_ptr<AudioSystem> audio;
+    std::vector<Installed> installed;
+};
+
+TEST_F(AudioSystemTest, FirstLaunchReadsDefaultsAndOpensTheSystemDefault)
+{
+    const auto builtIn = add("builtin", "Built-in Output", 2, transport::builtIn);
+    const auto usb = add("usb", "Interface", 4);
+    backend->setDefaultOutput(usb);
+    defaults->setString("audio.buffer", "512"); // another type reads as the default
+
+    auto& a = make();
+    EXPECT_EQ(a.deviceUID(), "");
+    EXPECT_EQ(a.bufferFrames(), 256);
+    EXPECT_EQ(a.masterPair(), 0);
+    EXPECT_EQ(a.cuePair(), -1);
+    EXPECT_EQ(a.io(), nullptr);
+    EXPECT_FALSE(defaults->contains("audio.device")); // creation writes nothing
+
+    a.boot();
+    ASSERT_TRUE(test::settle());
+    ASSERT_EQ(openUID(), "usb") << a.errorText().value_or("-").toStdString();
+    EXPECT_TRUE(a.io()->running());
+    EXPECT_EQ(a.io()->cuePair(), std::nullopt);
+    EXPECT_EQ(a.generation(), 1);
+    ASSERT_EQ(installed.size(), 1u);
+    EXPECT_EQ(installed[0].previousRate, installed[0].engineRate); // first open: its own rate
+    EXPECT_EQ(a.deviceUID(), ""); // the default is followed, not saved
+    EXPECT_EQ(a.errorText(), std::nullopt);
+    (void)builtIn;
+}
+
+TEST_F(AudioSystemTest, EverySettingAssignmentSavesAndRestartsUnlessItIsAPlayersAggregate)
+{
+    add("usb", "Interface", 4);
+    auto& a = boot();
+    ASSERT_EQ(a.generation(), 1);
+
+    a.setBufferFrames(256); // the same value: saved and restarted all the same
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(defaults->integer("audio.buffer"), 256);
+    EXPECT_EQ(a.generation(), 2);
+
+    a.setDeviceUID("usb");
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(defaults->string("audio.device"), "usb");
+
+    a.setDeviceUID("com.kavri.zelvo.players.1.1");
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(defaults->string("audio.device"), "usb");
+    EXPECT_EQ(openUID(), "usb"); // the aggregate is not listed: the default plays
+
+    UserDefaults reread(defaults->filePath());
+    EXPECT_EQ(reread.integer("audio.buffer"), 256);
+}
+
+TEST_F(AudioSystemTest, StoredPairsAndBufferSizesAreFittedWhenOpeningButKept)
+{
+    const auto two = add("two", "Two", 2);
+    add("three", "Three", 3);
+    add("four", "Four", 4);
+    defaults->setString("audio.device", "two");
+    defaults->setInteger("audio.master", 4);
+    defaults->setInteger("audio.cue", 2);
+    defaults->setInteger("audio.buffer", -7);
+    auto& a = boot();
+    ASSERT_NE(a.io(), nullptr);
+    EXPECT_EQ(a.io()->masterPair(), 0);
+    EXPECT_EQ(a.io()->cuePair(), std::nullopt);
+    EXPECT_EQ(a.io()->channelMap(), (std::vector<int>{0, 1}));
+    EXPECT_EQ(a.masterPair(), 4);
+    EXPECT_EQ(a.cuePair(), 2);
+    EXPECT_EQ(a.bufferFrames(), -7);
+    ASSERT_FALSE(backend->bufferRequests().empty());
+    EXPECT_EQ(backend->bufferRequests().back(), (std::pair<AudioObjectId, std::uint32_t>{two, 32}));
+
+    // Negative pairs stored by an older build: master counts as 0, cue as none.
+    a.setMasterPair(-3);
+    a.setCuePair(-9);
+    a.setBufferFrames(std::int64_t(1) << 40);
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(a.io()->masterPair(), 0);
+    EXPECT_EQ(a.io()->cuePair(), std::nullopt);
+    EXPECT_EQ(backend->bufferRequests().back().second, 4096u);
+    EXPECT_EQ(defaults->integer("audio.master"), -3);
+
+    a.setDeviceUID("three");
+    a.setMasterPair(2);
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(a.io()->masterPair(), 1);
+    EXPECT_EQ(a.io()->channelMap(), (std::vector<int>{-1, 0, 1}));
+
+    a.setDeviceUID("four");
+    a.setMasterPair(0);
+    a.setCuePair(2);
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(a.io()->cuePair(), 2);
+    a.setCuePair(3);
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(a.io()->cuePair(), std::nullopt);
+}
+
+TEST_F(AudioSystemTest, TwoSettingsInOneTurnInstallOnlyTheSecondAttempt)
+{
+    add("usb", "Interface", 4);
+    auto& a = boot();
+    const auto before = a.generation();
+    const auto unitsBefore = backend->units().size();
+    a.setMasterPair(0);
+    a.setCuePair(2);
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(a.generation(), before + 1);
+    EXPECT_EQ(a.io()->cuePair(), 2);
+    const auto units = backend->units();
+    ASSERT_EQ(units.size(), unitsBefore + 2);
+    EXPECT_TRUE(units[unitsBefore]->destroyed); // the stale one was dropped, never started
+    EXPECT_EQ(units[unitsBefore]->framesPlayed, 0);
+    EXPECT_TRUE(units[unitsBefore + 1]->running);
+}
+
+TEST_F(AudioSystemTest, AHungDeviceIsReplacedByABuiltInAfterFourSecondsAndTakesOverWhenItAnswers)
+{
+    add("builtin", "Built-in Output", 2, transport::builtIn);
+    const auto usb = add("usb", "Interface", 2);
+    backend->device(usb).hangOnInitialize = true;
+    defaults->setString("audio.device", "usb");
+    auto& a = make();
+    a.boot();
+    ASSERT_TRUE(test::spinUntil([&] { return backend->hungCount() == 1; }));
+    scheduler.advance(3.9);
+    EXPECT_EQ(a.io(), nullptr);
+    EXPECT_EQ(a.pendingUID(), std::nullopt);
+
+    scheduler.advance(0.1);
+    ASSERT_TRUE(test::spinUntil([&] { return a.generation() == 1; }));
+    EXPECT_EQ(openUID(), "builtin");
+    EXPECT_EQ(a.pendingUID(), "usb");
+    EXPECT_EQ(a.errorText(), std::nullopt); // the stand-in plays
+
+    backend->releaseHangs();
+    ASSERT_TRUE(test::spinUntil([&] { return a.generation() == 2; }));
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(openUID(), "usb");
+    EXPECT_EQ(a.pendingUID(), std::nullopt);
+    EXPECT_TRUE(a.io()->running());
+    EXPECT_EQ(a.errorText(), std::nullopt);
+}
+
+TEST_F(AudioSystemTest, ALateDeviceTheUserNoLongerWantsIsDropped)
+{
+    add("builtin", "Built-in Output", 2, transport::builtIn);
+    add("other", "Other", 2);
+    const auto usb = add("usb", "Interface", 2);
+    backend->device(usb).hangOnInitialize = true;
+    defaults->setString("audio.device", "usb");
+    auto& a = make();
+    a.boot();
+    ASSERT_TRUE(test::spinUntil([&] { return backend->hungCount() == 1; }));
+    scheduler.advance(4.0);
+    ASSERT_TRUE(test::spinUntil([&] { return a.generation() == 1; }));
+    a.setDeviceUID("other");
+    ASSERT_TRUE(test::spinUntil([&] { return a.generation() == 2; }));
+    backend->releaseHangs();
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(openUID(), "other");
+    EXPECT_EQ(a.generation(), 2);
+    for (const auto& unit : backend->units()) {
+        if (unit->device == usb) {
+            EXPECT_TRUE(unit->destroyed);
+        }
+    }
+}
+
+TEST_F(AudioSystemTest, AHungOnlyBuiltInIsNamedAndInstalledWhenItAnswers)
+{
+    const auto builtIn = add("builtin", "Built-in Output", 2, transport::builtIn);
+    backend->device(builtIn).hangOnInitialize = true;
+    auto& a = make();
+    a.boot();
+    ASSERT_TRUE(test::spinUntil([&] { return backend->hungCount() == 1; }));
+    scheduler.advance(4.0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(a.io(), nullptr);
+    const QString text = "Built-in Output isn't answering — answer the microphone prompt (nothing is recorded) or replug it";
+    EXPECT_EQ(a.errorText(), text);
+    backend->releaseHangs();
+    ASSERT_TRUE(test::spinUntil([&] { return a.generation() == 1; }));
+    EXPECT_EQ(openUID(), "builtin");
+    EXPECT_EQ(a.errorText(), text); // the watchdog fired on it: the text stays
+}
+
+TEST_F(AudioSystemTest, AnAttemptThatReportsInTimeDisarmsItsWatchdog)
+{
+    add("builtin", "Built-in Output", 2, transport::builtIn);
+    add("usb", "Interface", 2);
+    defaults->setString("audio.device", "usb");
+    auto& a = boot();
+    scheduler.advance(10.0);
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(openUID(), "usb");
+    EXPECT_EQ(a.generation(), 1);
+    EXPECT_EQ(a.pendingUID(), std::nullopt);
+}
+
+TEST_F(AudioSystemTest, FailuresAreShownAndNoDeviceIsReported)
+{
+    auto& a = boot();
+    EXPECT_EQ(a.errorText(), "no output device");
+    EXPECT_EQ(a.io(), nullptr);
+
+    const auto usb = add("usb", "Interface", 2);
+    listChanged();
+    ASSERT_TRUE(test::spinUntil([&] { return a.devices().size() == 1; }));
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(a.io(), nullptr); // a device that appears is not opened by the list change alone
+
+    backend->device(usb).failSteps["initialize"] = kStatusBusy;
+    a.restart();
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(a.io(), nullptr);
+    EXPECT_EQ(a.errorText(), "initialize AUHAL failed (busy)");
+
+    backend->device(usb).failSteps = {{"start", kStatusBusy}};
+    a.restart();
+    ASSERT_TRUE(test::settle());
+    ASSERT_NE(a.io(), nullptr);
+    EXPECT_FALSE(a.io()->running());
+    EXPECT_EQ(a.generation(), 1);
+    EXPECT_EQ(a.errorText(), "start output failed (busy)");
+}
+
+TEST_F(AudioSystemTest, ARateChangeRestartsAndTheHandlerSeesTheOldRate)
+{
+    const auto usb = add("usb", "Interface", 2, transport::usb, 0, 44100);
+    auto& a = boot();
+    ASSERT_EQ(installed.size(), 1u);
+    EXPECT_EQ(installed[0].engineRate, 44100);
+
+    backend->device(usb).nominalSampleRate = 44100.5; // exactly 0.5 Hz: no restart
+    backend->notify(usb, kPropertyNominalSampleRate);
+    backend->flushNotifications();
+    ASSERT_TRUE(test::settle());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(a.generation(), 1);
+
+    backend->device(usb).nominalSampleRate = 48000;
+    backend->notify(usb, kPropertyNominalSampleRate);
+    backend->flushNotifications();
+    ASSERT_TRUE(test::spinUntil([&] { return a.generation() == 2; }));
+    ASSERT_EQ(installed.size(), 2u);
+    EXPECT_EQ(installed[1].engineRate, 48000);
+    EXPECT_EQ(installed[1].previousRate, 44100);
+}
+
+TEST_F(AudioSystemTest, AnUndecidedMicrophoneIsAskedOnceWhileABuiltInPlays)
+{
+    add("builtin", "Built-in Output", 2, transport::builtIn);
+    add("usb", "Interface", 2, transport::usb, 2);
+    defaults->setString("audio.device", "usb");
+    permission.setStatus(Status::undetermined);
+    auto& a = boot();
+    EXPECT_EQ(permission.requests(), 1);
+    EXPECT_TRUE(a.asking());
+    EXPECT_EQ(openUID(), "builtin");
+
+    a.restart(); // before the answer: nothing new is asked
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(permission.requests(), 1);
+
+    permission.answer(false); // either answer opens the interface
+    ASSERT_TRUE(test::spinUntil([&] { return !a.asking(); }));
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(openUID(), "usb");
+    EXPECT_EQ(a.errorText(), std::nullopt);
+}
+
+TEST_F(AudioSystemTest, WithoutABuiltInTheInterfaceOpensWhileTheQuestionIsOpen)
+{
+    add("usb", "Interface", 2, transport::usb, 2);
+    add("virtual", "Virtual Output", 2, transport::virtualDevice);
+    defaults->setString("audio.device", "usb");
+    permission.setStatus(Status::undetermined);
+    auto& a = boot();
+    EXPECT_EQ(permission.requests(), 1);
+    EXPECT_EQ(openUID(), "usb"); // the virtual output is not built-in
+    permission.answer(true);
+    ASSERT_TRUE(test::spinUntil([&] { return !a.asking(); }));
+}
+
+TEST_F(AudioSystemTest, AnUnpluggedDeviceFallsBackAndIsChosenAgainOnlyAtTheNextRestart)
+{
+    const auto builtIn = add("builtin", "Built-in Output", 2, transport::builtIn);
+    backend->setDefaultOutput(builtIn);
+    const auto usb = add("usb", "Interface", 2);
+    defaults->setString("audio.device", "usb");
+    auto& a = boot();
+    ASSERT_EQ(openUID(), "usb");
+
+    backend->removeDevice(usb);
+    listChanged();
+    ASSERT_TRUE(test::spinUntil([&] { return a.generation() == 2; }));
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(openUID(), "builtin");
+    EXPECT_EQ(defaults->string("audio.device"), "usb");
+
+    add("usb", "Interface", 2);
+    listChanged();
+    ASSERT_TRUE(test::spinUntil([&] { return a.devices().size() == 2; }));
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(openUID(), "builtin");
+    a.restart();
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(openUID(), "usb");
+}
+
+TEST_F(AudioSystemTest, AConnectedControllersCardBecomesTheOutputOnce)
+{
+    add("builtin", "Built-in Output", 2, transport::builtIn);
+    add("flx4.a", "DDJ-FLX4", 4);
+    add("flx4.b", "DDJ-FLX4 #2", 4);
+    auto& a = boot();
+    ASSERT_EQ(openUID(), "builtin");
+    const auto g = a.generation();
+
+    a.setPreferredController(ControllerKind::flx4);
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(openUID(), "flx4.a"); // the first match in list order
+    EXPECT_EQ(a.io()->masterPair(), 0);
+    EXPECT_EQ(a.io()->cuePair(), 2);
+    EXPECT_EQ(defaults->string("audio.device"), "flx4.a");
+    EXPECT_EQ(a.generation(), g + 1); // one restart for the batch
+
+    a.setPreferredController(ControllerKind::flx4); // announced again: nothing moves
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(a.generation(), g + 1);
+
+    a.setDeviceUID("builtin");
+    a.setPreferredController(std::nullopt);
+    a.setPreferredController(ControllerKind::flx4);
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(openUID(), "flx4.a");
+}
+
+TEST_F(AudioSystemTest, ATwoChannelControllerCardGetsNoCue)
+{
+    add("builtin", "Built-in Output", 2, transport::builtIn);
+    auto& a = boot();
+    a.setPreferredController(ControllerKind::flx10); // not listed yet
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(openUID(), "builtin");
+    add("flx10", "DDJ-FLX10", 2);
+    listChanged();
+    ASSERT_TRUE(test::spinUntil([&] { return openUID() == "flx10"; }));
+    EXPECT_EQ(a.cuePair(), -1);
+    EXPECT_EQ(a.masterPair(), 0);
+}
+
+class PlayerRigTest : public AudioSystemTest {
+protected:
+    void SetUp() override
+    {
+        builtIn = add("builtin", "Built-in Output", 2, transport::builtIn);
+        backend->setDefaultOutput(builtIn);
+        cardA = add("AppleUSBAudioEngine:Pioneer:CDJ-3000X:14200000:1", "CDJ-3000X", 2);
+        cardB = add("AppleUSBAudioEngine:Pioneer:CDJ-3000X:14300000:1", "CDJ-3000X #2", 2);
+        defaults->setString("audio.device", "builtin");
+    }
+
+    static std::vector<AudioSystem::RigPlayer> twoPlayers()
+    {
+        return {{0x14300000, 1, PlayerModel::cdj3000x}, {0x14200000, 0, PlayerModel::cdj3000x}};
+    }
+
+    AudioObjectId builtIn = 0, cardA = 0, cardB = 0;
+};
+
+TEST_F(PlayerRigTest, TwoPlayersAreJoinedIntoOneAggregateWithEachDeckOnItsCard)
+{
+    auto& a = boot();
+    a.setPlayerRig(twoPlayers());
+    ASSERT_TRUE(test::settle());
+    const QString uid = QString("com.kavri.zelvo.players.%1.1").arg(qint64(::getpid()));
+    EXPECT_EQ(a.rigUID(), uid);
+    ASSERT_TRUE(a.rigAggregate());
+    ASSERT_NE(a.io(), nullptr);
+    EXPECT_EQ(a.io()->device().id, *a.rigAggregate());
+    EXPECT_EQ(a.io()->device().name, "kavri zelvo players");
+    EXPECT_EQ(a.io()->device().outputChannels, 4);
+    EXPECT_EQ(a.io()->masterPair(), 0);
+    EXPECT_EQ(a.io()->cuePair(), 2); // the first pair of the second card
+    EXPECT_TRUE(a.directOuts());
+    EXPECT_TRUE(a.io()->engine().params().directOuts.load());
+    EXPECT_EQ(a.rigRoutes(), (std::map<int, QString>{{0, "cdj-3000x"}, {1, "cdj-3000x #2"}}));
+    EXPECT_EQ(defaults->string("audio.device"), "builtin");
+    EXPECT_EQ(a.preRigUID(), "builtin");
+
+    // The same players again: nothing is rebuilt.
+    const auto g = a.generation();
+    a.setPlayerRig(twoPlayers());
+    listChanged();
+    ASSERT_TRUE(test::settle());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(a.generation(), g);
+    EXPECT_EQ(a.rigCount(), 1);
+
+    // One player leaves: its partner's card plays the normal mix.
+    const auto aggregate = *a.rigAggregate();
+    a.setPlayerRig({{0x14300000, 1, PlayerModel::cdj3000x}});
+    ASSERT_TRUE(test::settle());
+    EXPECT_FALSE(CoreAudioHAL::device(aggregate));
+    EXPECT_EQ(openUID(), "AppleUSBAudioEngine:Pioneer:CDJ-3000X:14300000:1");
+    EXPECT_FALSE(a.directOuts());
+    EXPECT_FALSE(a.io()->engine().params().directOuts.load());
+    EXPECT_EQ(a.rigRoutes(), (std::map<int, QString>{{0, "cdj-3000x #2"}}));
+    EXPECT_EQ(defaults->string("audio.device"), "AppleUSBAudioEngine:Pioneer:CDJ-3000X:14300000:1");
+    EXPECT_EQ(a.cuePair(), -1);
+
+    // Both gone: back to the device from before the rig.
+    a.setPlayerRig({});
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(openUID(), "builtin");
+    EXPECT_EQ(a.preRigUID(), std::nullopt);
+    EXPECT_TRUE(a.rigRoutes().empty());
+    EXPECT_TRUE(a.rigSubs().empty());
+}
+
+TEST_F(PlayerRigTest, OneFakeCardServesBothPlayers)
+{
+    setenv("KAVRI_FAKE_PLAYER_CARDS", ",builtin,", 1);
+    backend->removeDevice(cardA);
+    backend->removeDevice(cardB);
+    auto& a = boot();
+    a.setPlayerRig({{1, 0, PlayerModel::cdj3000x}, {2, 1, PlayerModel::cdj3000}});
+    ASSERT_TRUE(test::settle());
+    unsetenv("KAVRI_FAKE_PLAYER_CARDS");
+    EXPECT_EQ(a.rigSubs(), (std::vector<QString>{"builtin", "builtin"}));
+    ASSERT_TRUE(a.rigAggregate());
+    EXPECT_EQ(a.io()->device().id, *a.rigAggregate());
+    EXPECT_EQ(a.io()->device().outputChannels, 4);
+    EXPECT_TRUE(a.io()->running());
+}
+
+TEST_F(PlayerRigTest, CommasOnlyCountAsNoFakeCards)
+{
+    setenv("KAVRI_FAKE_PLAYER_CARDS", ",,", 1);
+    backend->removeDevice(cardA);
+    backend->removeDevice(cardB);
+    auto& a = boot();
+    a.setPlayerRig(twoPlayers());
+    ASSERT_TRUE(test::settle());
+    unsetenv("KAVRI_FAKE_PLAYER_CARDS");
+    EXPECT_TRUE(a.rigSubs().empty());
+    EXPECT_EQ(openUID(), "builtin");
+}
+
+TEST_F(PlayerRigTest, AFailedAggregateFallsBackToDeckOnesCardAndRetriesLater)
+{
+    auto& a = boot();
+    a.setPlayerRig(twoPlayers());
+    ASSERT_TRUE(test::settle());
+    ASSERT_TRUE(a.rigAggregate());
+    const auto subs = a.rigSubs();
+
+    // The aggregate vanishes and can't be made again.
+    backend->setAggregatesFail(true);
+    backend->destroyAggregate(*a.rigAggregate());
+    listChanged();
+    ASSERT_TRUE(test::spinUntil([&] { return !a.rigAggregate(); }));
+    ASSERT_TRUE(test::settle());
+    const QString failure = "couldn't join the two players' sound cards";
+    ASSERT_NE(a.io(), nullptr); // not silent: deck 1's card plays the normal mix
+    EXPECT_EQ(openUID(), "AppleUSBAudioEngine:Pioneer:CDJ-3000X:14200000:1");
+    EXPECT_TRUE(a.io()->running());
+    EXPECT_EQ(a.io()->cuePair(), std::nullopt);
+    EXPECT_FALSE(a.directOuts());
+    EXPECT_FALSE(a.io()->engine().params().directOuts.load());
+    EXPECT_EQ(a.errorText(), failure); // still in view once the stand-in plays
+    EXPECT_EQ(defaults->string("audio.device"), "builtin");
+    EXPECT_EQ(a.rigSubs(), subs);
+
+    backend->setAggregatesFail(false);
+    listChanged();
+    ASSERT_TRUE(test::spinUntil([&] { return a.rigAggregate().has_value(); }));
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(a.io()->device().id, *a.rigAggregate());
+    EXPECT_TRUE(a.directOuts());
+    EXPECT_EQ(a.errorText(), std::nullopt);
+    EXPECT_EQ(a.rigCount(), 3);
+}
+
+TEST_F(PlayerRigTest, ShutdownStopsTheOutputAndDestroysTheAggregate)
+{
+    auto& a = boot();
+    a.setPlayerRig(twoPlayers());
+    ASSERT_TRUE(test::settle());
+    const auto aggregate = *a.rigAggregate();
+    a.shutdown();
+    EXPECT_FALSE(CoreAudioHAL::device(aggregate));
+    EXPECT_EQ(a.rigAggregate(), std::nullopt);
+    EXPECT_EQ(a.io(), nullptr); // it ran on the aggregate
+    EXPECT_EQ(a.rigSubs().size(), 2u);
+}
+
+} // namespace
+} // namespace zelvo
