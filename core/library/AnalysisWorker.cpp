@@ -6,49 +6,22 @@
 
 namespace zelvo {
 
-ThreadAnalysisWorker::ThreadAnalysisWorker() = default;
-
-ThreadAnalysisWorker::~ThreadAnalysisWorker()
+ThreadAnalysisWorker::ThreadAnalysisWorker()
+    : queue_("kavri.analysis")
 {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-        queue_.clear();
-    }
-    wake_.notify_all();
-    if (thread_.joinable())
-        thread_.join();
-    // receiver_ goes after this, taking completions posted but not yet delivered
-    // with it.
+    queue_.post([] { lowerCurrentThreadPriority(); });
 }
+
+// The queue's destructor finishes the job in hand (the store hands over one at
+// a time) and joins its thread.
+ThreadAnalysisWorker::~ThreadAnalysisWorker() = default;
 
 void ThreadAnalysisWorker::start(std::function<void()> job, std::function<void()> done)
 {
-    {
-        std::lock_guard lock(mutex_);
-        queue_.push_back(Item{std::move(job), std::move(done)});
-        if (!thread_.joinable())
-            thread_ = std::thread([this] { run(); });
-    }
-    wake_.notify_one();
-}
-
-void ThreadAnalysisWorker::run()
-{
-    lowerCurrentThreadPriority();
-    for (;;) {
-        Item item;
-        {
-            std::unique_lock lock(mutex_);
-            wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-            if (stopping_)
-                return;
-            item = std::move(queue_.front());
-            queue_.pop_front();
-        }
-        item.job();
-        QMetaObject::invokeMethod(&receiver_, std::move(item.done), Qt::QueuedConnection);
-    }
+    queue_.post([this, job = std::move(job), done = std::move(done)]() mutable {
+        job();
+        QMetaObject::invokeMethod(&receiver_, std::move(done), Qt::QueuedConnection);
+    });
 }
 
 } // namespace zelvo

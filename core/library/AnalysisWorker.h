@@ -2,13 +2,10 @@
 // Where the library's analysis runs: one job at a time away from the main
 // thread, its completion handed back to the main thread. The store owns one;
 // tests give it a worker they step by hand.
+#include "platform/SerialQueue.h"
+
 #include <QObject>
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <memory>
-#include <mutex>
-#include <thread>
 
 namespace zelvo {
 
@@ -33,18 +30,10 @@ public:
     void start(std::function<void()> job, std::function<void()> done) override;
 
 private:
-    struct Item {
-        std::function<void()> job;
-        std::function<void()> done;
-    };
-    void run();
-
-    QObject receiver_; // lives on the main thread; its deletion drops undelivered completions
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<Item> queue_;
-    bool stopping_ = false;
-    std::thread thread_;
+    // Declared first, destroyed last: the queue's thread is joined before the
+    // receiver goes, and its deletion drops completions not yet delivered.
+    QObject receiver_;
+    SerialQueue queue_;
 };
 
 } // namespace zelvo
