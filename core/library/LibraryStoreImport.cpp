@@ -1,15 +1,19 @@
 // Import of audio files and the analysis queue of the library store.
 #include "library/LibraryStore.h"
 
+#include "library/AudioFileIO.h"
 #include "library/CollectionJson.h"
+#include "library/TrackAnalyzer.h"
 #include "library/WaveformFile.h"
 #include "platform/LogSink.h"
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 
 namespace zelvo {
 
@@ -217,9 +221,18 @@ void LibraryStore::finishAnalysis(const QUuid& id, AnalysisOutcome outcome)
 
 LibraryStore::AnalysisOutcome LibraryStore::analyzeFile(const QString& path)
 {
-    // Wired once decoding and the analyser are in place.
-    Q_UNUSED(path);
-    return AnalysisOutcome{std::nullopt, {}, QStringLiteral("no analyser")};
+    AnalysisOutcome outcome;
+    try {
+        const TrackBufferRef buffer =
+            AudioFileIO::decode(std::filesystem::path(QFile::encodeName(path).toStdString()), kAnalysisRate);
+        outcome.analysis = TrackAnalyzer::analyze(*buffer, kMinimumBpm, kMaximumBpm);
+    } catch (const AudioFileError& error) {
+        outcome.error = QString::fromStdString(error.description());
+        return outcome;
+    }
+    // The tags are read after the audio, and only for audio that decoded.
+    outcome.tags = metadata(path);
+    return outcome;
 }
 
 } // namespace zelvo

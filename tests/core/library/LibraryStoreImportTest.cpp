@@ -2,6 +2,7 @@
 #include "library/WaveformFile.h"
 
 #include "LibraryStoreSupport.h"
+#include "support/AudioFixtures.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -329,4 +330,56 @@ TEST_F(LibraryStoreImport, DestroyingTheStoreDuringAnAnalysisIsSafe)
     LibraryStore& reopened = rig.open();
     ASSERT_EQ(reopened.tracks().size(), 1u);
     EXPECT_FALSE(reopened.tracks()[0].analyzed);
+}
+
+TEST_F(LibraryStoreImport, TheRealAnalyserReadsAudioAndTagsAndReportsBrokenFiles)
+{
+    const Audio tone = generate(2, 44100 * 6, 44100.0, sine(220.0, 44100.0));
+    writeAudioFile(music("tagged.mp3").toStdString(), AudioFormat::mp3, tone, Tags{"Proper Name", "Someone", ""});
+    writeAudioFile(music("plain.flac").toStdString(), AudioFormat::flac, tone);
+    writeTextFile(music("broken.wav").toStdString(), "not audio at all");
+    writeTruncatedCopy(music("plain.flac").toStdString(), music("cut.flac").toStdString(), 0.001);
+
+    StoreRig& r = rig;
+    r.store.reset();
+    auto worker = std::make_unique<ManualAnalysisWorker>();
+    ManualAnalysisWorker* manual = worker.get();
+    LibraryStore::Options options;
+    options.supportDirectory = r.support();
+    options.outpaintDirectory = r.home.file("takes");
+    options.worker = std::move(worker); // the default analyser
+    LibraryStore store(r.clock, std::move(options));
+    store.importItems({rig.music()});
+    EXPECT_EQ(manual->runAll(), 4);
+
+    const auto byTitle = [&](const QString& title) -> const TrackRecord* {
+        for (const TrackRecord& record : store.tracks()) {
+            if (record.title == title)
+                return &record;
+        }
+        return nullptr;
+    };
+    const TrackRecord* tagged = byTitle("Proper Name");
+    ASSERT_TRUE(tagged);
+    EXPECT_EQ(tagged->artist, "Someone");
+    EXPECT_NEAR(tagged->duration, 6.0, 0.1);
+    EXPECT_TRUE(tagged->grid && tagged->loudnessDB && tagged->metrics);
+    const auto waveform = store.waveform(tagged->id);
+    ASSERT_TRUE(waveform);
+    EXPECT_NEAR(double(waveform->count()), 900.0, 20.0); // 150 points per second
+    const TrackRecord* plain = byTitle("plain");
+    ASSERT_TRUE(plain);
+    EXPECT_TRUE(plain->artist.isEmpty());
+
+    // Both broken files failed; the last one analysed is the one reported.
+    for (const char* name : {"broken", "cut"}) {
+        const TrackRecord* bad = byTitle(name);
+        ASSERT_TRUE(bad) << name;
+        EXPECT_TRUE(bad->analyzed);
+        EXPECT_EQ(bad->duration, 0.0);
+        EXPECT_FALSE(QFileInfo::exists(store.waveformPath(bad->id)));
+    }
+    ASSERT_TRUE(store.lastError());
+    EXPECT_TRUE(store.lastError()->startsWith("cut: ")) << store.lastError()->toStdString();
+    EXPECT_GT(store.lastError()->size(), 5);
 }
