@@ -4,6 +4,7 @@
 #include "library/LibraryStore.h"
 
 #include "library/CollectionJson.h"
+#include "library/JsonTextWriter.h"
 #include "library/WaveformFile.h"
 #include "platform/AtomicFile.h"
 #include "platform/Folders.h"
@@ -189,10 +190,12 @@ bool LibraryStore::flush()
 
 QByteArray LibraryStore::encodeCollection() const
 {
-    QJsonArray array;
+    // About a kilobyte per analysed record.
+    JsonTextWriter writer(qsizetype(tracks_.size()) * 1200 + 16);
     QStringList repairs;
+    writer.beginArray();
     for (const TrackRecord& record : tracks_) {
-        array.append(record.toJson(&repairs));
+        record.writeJson(writer, &repairs);
         if (repairs.isEmpty())
             continue;
         // Once per record and process: the value stays in memory and would
@@ -204,7 +207,8 @@ QByteArray LibraryStore::encodeCollection() const
         }
         repairs.clear();
     }
-    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+    writer.endArray();
+    return writer.take();
 }
 
 bool LibraryStore::save()

@@ -3,7 +3,9 @@
 #include "library/CollectionJson.h"
 #include "library/HashMix.h"
 #include "library/JsonInteger.h"
+#include "library/JsonTextWriter.h"
 
+#include <QJsonDocument>
 #include <QJsonValue>
 #include <cmath>
 
@@ -34,19 +36,39 @@ double finiteOrZero(double value, const QString& key, QStringList* repairs)
 
 QJsonObject OutpaintInfo::toJson(QStringList* repairs) const
 {
-    QJsonObject json;
-    if (sourceID)
-        json.insert(kSourceID, uuidText(*sourceID));
-    json.insert(kSourceTitle, sourceTitle);
-    json.insert(kPrompt, prompt);
-    json.insert(kSeed, qint64(seed));
-    json.insert(kSeam, finiteOrZero(seam, kSeam, repairs));
-    json.insert(kSourceOffset, finiteOrZero(sourceOffset, kSourceOffset, repairs));
-    json.insert(kGenerations, qint64(generations));
-    json.insert(kRenderSeconds, finiteOrZero(renderSeconds, kRenderSeconds, repairs));
-    if (segmentOf)
-        json.insert(kSegmentOf, uuidText(*segmentOf));
-    return json;
+    // One encoder: the text form, read back.
+    JsonTextWriter writer;
+    writeJson(writer, repairs);
+    return QJsonDocument::fromJson(writer.take()).object();
+}
+
+void OutpaintInfo::writeJson(JsonTextWriter& writer, QStringList* repairs) const
+{
+    // Keys in sorted order.
+    writer.beginObject();
+    writer.key(QLatin1StringView("generations"));
+    writer.integer(generations);
+    writer.key(QLatin1StringView("prompt"));
+    writer.string(prompt);
+    writer.key(QLatin1StringView("renderSeconds"));
+    writer.number(finiteOrZero(renderSeconds, kRenderSeconds, repairs));
+    writer.key(QLatin1StringView("seam"));
+    writer.number(finiteOrZero(seam, kSeam, repairs));
+    writer.key(QLatin1StringView("seed"));
+    writer.integer(seed);
+    if (segmentOf) {
+        writer.key(QLatin1StringView("segmentOf"));
+        writer.string(uuidText(*segmentOf));
+    }
+    if (sourceID) {
+        writer.key(QLatin1StringView("sourceID"));
+        writer.string(uuidText(*sourceID));
+    }
+    writer.key(QLatin1StringView("sourceOffset"));
+    writer.number(finiteOrZero(sourceOffset, kSourceOffset, repairs));
+    writer.key(QLatin1StringView("sourceTitle"));
+    writer.string(sourceTitle);
+    writer.endObject();
 }
 
 std::optional<OutpaintInfo> OutpaintInfo::fromJson(const QJsonObject& object)

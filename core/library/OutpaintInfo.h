@@ -13,6 +13,8 @@
 
 namespace zelvo {
 
+class JsonTextWriter;
+
 struct OutpaintInfo {
     std::optional<QUuid> sourceID; // the record the take was generated from
     QString sourceTitle;           // the source's title when the take was made
@@ -28,6 +30,8 @@ struct OutpaintInfo {
     // A non-finite number cannot be stored: it is written as 0 and described
     // in `repairs` when given. Any thread.
     QJsonObject toJson(QStringList* repairs = nullptr) const;
+    // The same form written as text, keys sorted. Any thread.
+    void writeJson(JsonTextWriter& writer, QStringList* repairs = nullptr) const;
     // Reads the stored form; empty when a required key is missing or holds the
     // wrong kind of value ("seed" and "generations" must be whole numbers, the
     // identifiers canonical UUIDs). A null optional reads as absent. Any thread.

@@ -3,8 +3,10 @@
 #include "library/CollectionJson.h"
 #include "library/HashMix.h"
 #include "library/JsonInteger.h"
+#include "library/JsonTextWriter.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonValue>
 #include <cmath>
 
@@ -70,57 +72,87 @@ TrackRecord TrackRecord::forFile(const QString& path, const QDateTime& added)
 
 QJsonObject TrackRecord::toJson(QStringList* repairs) const
 {
-    QJsonObject json;
-    json.insert(kId, uuidText(id));
-    json.insert(kPath, path);
-    json.insert(kTitle, title);
-    json.insert(kArtist, artist);
-    json.insert(kAlbum, album);
-    json.insert(kDuration, requiredNumber(duration, kDuration, repairs));
-    if (grid) {
-        if (std::isfinite(grid->bpm) && std::isfinite(grid->firstBeat))
-            json.insert(kGrid, grid->toJson());
-        else
-            note(repairs, QStringLiteral("grid held a non-finite number; left out"));
-    }
-    if (key)
-        json.insert(kKey, key->toJson());
-    if (loudnessDB) {
-        if (std::isfinite(*loudnessDB))
-            json.insert(kLoudness, *loudnessDB);
-        else
-            note(repairs, QStringLiteral("loudnessDB was not a finite number; left out"));
-    }
-    if (metrics) {
-        if (std::isfinite(metrics->energy) && std::isfinite(metrics->brightness)
-            && std::isfinite(metrics->dynamics))
-            json.insert(kMetrics, metrics->toJson());
-        else
-            note(repairs, QStringLiteral("metrics held a non-finite number; left out"));
-    }
-    json.insert(kCuePoint, requiredNumber(cuePoint, kCuePoint, repairs));
-    QJsonArray cues;
-    for (const std::optional<double>& cue : hotCues) {
-        if (cue && std::isfinite(*cue)) {
-            cues.append(*cue);
-        } else {
-            if (cue)
-                note(repairs, QStringLiteral("a hot cue was not a finite number; its slot left empty"));
-            cues.append(QJsonValue::Null);
-        }
-    }
-    json.insert(kHotCues, cues);
+    // One encoder: the text form, read back.
+    JsonTextWriter writer;
+    writeJson(writer, repairs);
+    return QJsonDocument::fromJson(writer.take()).object();
+}
+
+void TrackRecord::writeJson(JsonTextWriter& writer, QStringList* repairs) const
+{
+    // Keys in sorted order.
+    writer.beginObject();
     QString date = dateText(added);
     if (date.isEmpty()) {
         note(repairs, QStringLiteral("added was not a storable date; written as %1").arg(kFallbackDate));
         date = kFallbackDate;
     }
-    json.insert(kAdded, date);
-    json.insert(kAnalyzed, analyzed);
-    if (outpaint)
-        json.insert(kOutpaint, outpaint->toJson(repairs));
-    json.insert(kPlays, qint64(plays));
-    return json;
+    writer.key(QLatin1StringView("added"));
+    writer.string(date);
+    writer.key(QLatin1StringView("album"));
+    writer.string(album);
+    writer.key(QLatin1StringView("analyzed"));
+    writer.boolean(analyzed);
+    writer.key(QLatin1StringView("artist"));
+    writer.string(artist);
+    writer.key(QLatin1StringView("cuePoint"));
+    writer.number(requiredNumber(cuePoint, kCuePoint, repairs));
+    writer.key(QLatin1StringView("duration"));
+    writer.number(requiredNumber(duration, kDuration, repairs));
+    if (grid) {
+        if (std::isfinite(grid->bpm) && std::isfinite(grid->firstBeat)) {
+            writer.key(QLatin1StringView("grid"));
+            writer.value(grid->toJson());
+        } else {
+            note(repairs, QStringLiteral("grid held a non-finite number; left out"));
+        }
+    }
+    writer.key(QLatin1StringView("hotCues"));
+    writer.beginArray();
+    for (const std::optional<double>& cue : hotCues) {
+        if (cue && std::isfinite(*cue)) {
+            writer.number(*cue);
+        } else {
+            if (cue)
+                note(repairs, QStringLiteral("a hot cue was not a finite number; its slot left empty"));
+            writer.null();
+        }
+    }
+    writer.endArray();
+    writer.key(QLatin1StringView("id"));
+    writer.string(uuidText(id));
+    if (key) {
+        writer.key(QLatin1StringView("key"));
+        writer.value(key->toJson());
+    }
+    if (loudnessDB) {
+        if (std::isfinite(*loudnessDB)) {
+            writer.key(QLatin1StringView("loudnessDB"));
+            writer.number(*loudnessDB);
+        } else {
+            note(repairs, QStringLiteral("loudnessDB was not a finite number; left out"));
+        }
+    }
+    if (metrics) {
+        if (std::isfinite(metrics->energy) && std::isfinite(metrics->brightness)
+            && std::isfinite(metrics->dynamics)) {
+            writer.key(QLatin1StringView("metrics"));
+            writer.value(metrics->toJson());
+        } else {
+            note(repairs, QStringLiteral("metrics held a non-finite number; left out"));
+        }
+    }
+    if (outpaint) {
+        writer.key(QLatin1StringView("outpaint"));
+        outpaint->writeJson(writer, repairs);
+    }
+    writer.key(QLatin1StringView("path"));
+    writer.string(path);
+    writer.key(QLatin1StringView("plays"));
+    writer.integer(plays);
+    writer.key(QLatin1StringView("title"));
+    writer.string(title);
+    writer.endObject();
 }
 
 std::optional<TrackRecord> TrackRecord::fromJson(const QJsonObject& object)

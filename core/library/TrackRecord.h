@@ -22,6 +22,8 @@
 
 namespace zelvo {
 
+class JsonTextWriter;
+
 struct TrackRecord {
     QUuid id;                                   // identity of the record
     QString path;                               // absolute path of the audio file
@@ -60,6 +62,9 @@ struct TrackRecord {
     // one is left out, a required one written as 0, and each is described in
     // `repairs` when given. Any thread.
     QJsonObject toJson(QStringList* repairs = nullptr) const;
+    // The same form written as text, keys sorted: the collection's encoder,
+    // which builds no intermediate objects. Any thread.
+    void writeJson(JsonTextWriter& writer, QStringList* repairs = nullptr) const;
     // Reads the stored form, all or nothing: empty when a required key is
     // missing or holds the wrong kind of value. Unknown keys are ignored; a null
     // optional reads as absent; "hotCues" is kept as long as it is. Any thread.
