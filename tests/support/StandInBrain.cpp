@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QProcessEnvironment>
 #include <QTcpServer>
+#include <QTimer>
 
 namespace zelvo::test {
 
@@ -42,10 +43,12 @@ quint16 StandInBrain::freePort()
 bool StandInBrain::spinUntil(const std::function<bool()>& done, double seconds)
 {
     QDeadlineTimer deadline(static_cast<qint64>(seconds * 1000));
+    QTimer wake; // bounds each wait, so the deadline is seen even when nothing happens
+    wake.start(10);
     while (!done()) {
         if (deadline.hasExpired())
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return true;
 }

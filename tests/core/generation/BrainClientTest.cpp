@@ -290,15 +290,21 @@ TEST_F(BrainClientTest, EveryReadRestartsTheIdleTimeout)
 TEST_F(BrainClientTest, AConsumerThatStopsReadingCancelsTheRequest)
 {
     serve({{"KAVRI_BRAIN_STEP_DELAY", "0.05"}});
-    for (const bool dropHandle : {false, true}) {
+    enum class Stop { cancel, dropHandle, dropContext };
+    for (const Stop how : {Stop::cancel, Stop::dropHandle, Stop::dropContext}) {
         Seen seen;
-        auto stream = std::make_unique<BrainStream>(start(request(400), seen));
+        auto consumer = std::make_unique<QObject>();
+        auto stream = std::make_unique<BrainStream>(client_->outpaint(
+            request(400), consumer.get(), [&seen](const BrainEvent& e) { seen.events.push_back(e); },
+            [&seen](const std::optional<BrainFailure>&) { seen.ended = true; }));
         ASSERT_TRUE(StandInBrain::spinUntil([&] { return seen.count<BrainEvent::Step>() > 0; }));
-        if (dropHandle)
+        if (how == Stop::cancel)
+            stream->cancel();
+        else if (how == Stop::dropHandle)
             stream.reset();
         else
-            stream->cancel();
-        const size_t seenAtCancel = seen.events.size();
+            consumer.reset();
+        const size_t seenAtStop = seen.events.size();
 
         // The server notices the closed connection and ends the render.
         ASSERT_TRUE(StandInBrain::spinUntil(
@@ -307,12 +313,27 @@ TEST_F(BrainClientTest, AConsumerThatStopsReadingCancelsTheRequest)
                 return std::holds_alternative<BrainHealth>(h) && std::get<BrainHealth>(h).state == "idle";
             },
             10));
-        EXPECT_EQ(seen.events.size(), seenAtCancel);
+        EXPECT_EQ(seen.events.size(), seenAtStop);
         EXPECT_FALSE(seen.ended);
-        if (stream) {
+        if (how == Stop::cancel) {
             EXPECT_FALSE(stream->isRunning());
         }
     }
+}
+
+TEST_F(BrainClientTest, AnExchangeLongerThanTheResourceLimitWentAway)
+{
+    serve({{"KAVRI_BRAIN_FAULT", "stall"}});
+    client_ = std::make_unique<BrainClient>(brain_->base(), clock_, BrainTimeouts{2, 1000, 90});
+    Seen seen;
+    BrainStream stream = start(request(), seen);
+    ASSERT_TRUE(StandInBrain::spinUntil([&] { return !seen.events.empty(); }));
+    clock_.advance(89);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(seen.ended);
+    clock_.advance(1);
+    ASSERT_TRUE(StandInBrain::spinUntil([&] { return seen.ended; }));
+    EXPECT_EQ(seen.failure, std::optional<BrainFailure>(BrainError::wentAway()));
 }
 
 TEST_F(BrainClientTest, CancelStopsTheRenderWhichEndsWithCancelledAndNoFile)
