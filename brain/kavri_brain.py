@@ -40,6 +40,7 @@ Test knobs, read from the environment only:
   KAVRI_BRAIN_FAST          the health report's "fast" (default "ready")
   KAVRI_BRAIN_HEALTH_PATCH  a JSON object merged into every health report
   KAVRI_BRAIN_HEALTH_DROP   comma-separated keys removed from every health report
+  KAVRI_BRAIN_HEALTH_DELAY  seconds "health" waits before it answers (default 0)
   KAVRI_BRAIN_LIFETIME      seconds after which the server exits by itself
                             (default 21600)
   KAVRI_BRAIN_LOG           JSON-lines log of every request and step stamp
@@ -422,6 +423,7 @@ class Config:
         patch = os.environ.get("KAVRI_BRAIN_HEALTH_PATCH", "")
         self.health_patch = json.loads(patch) if patch else {}
         self.health_drop = [k for k in os.environ.get("KAVRI_BRAIN_HEALTH_DROP", "").split(",") if k]
+        self.health_delay = float(os.environ.get("KAVRI_BRAIN_HEALTH_DELAY", "0"))
         self.log_path = os.environ.get("KAVRI_BRAIN_LOG") or os.path.join(self.home, "brain-requests.jsonl")
 
 
@@ -629,6 +631,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         self.log_request_entry(b"")
         if self.path == "/health":
+            if self.brain.config.health_delay > 0:
+                try:
+                    self.wait(self.brain.config.health_delay, Render())
+                except ClientGone:
+                    self.close_connection = True
+                    return
             self.send_json(200, self.brain.health())
         else:
             self.send_json(404, {"error": "no such endpoint"})

@@ -166,21 +166,29 @@ std::optional<BrainEvent> BrainClient::parse(const QByteArray& utf8Line)
     if (!name.isString())
         return std::nullopt;
     const QString event = name.toString();
-    if (event == QLatin1String("stage"))
-        return BrainEvent{BrainEvent::Stage{stringField(o, "stage")}};
-    if (event == QLatin1String("step"))
-        return BrainEvent{BrainEvent::Step{integerField(o, "step"), integerField(o, "total"), numberField(o, "elapsed")}};
-    if (event == QLatin1String("done")) {
-        return BrainEvent{BrainEvent::Done{stringField(o, "path"), numberField(o, "seconds"), numberField(o, "elapsed"),
-                                           integerField(o, "seed")}};
+    std::optional<BrainEvent> out;
+    if (event == QLatin1String("stage")) {
+        out.emplace().value.emplace<BrainEvent::Stage>(BrainEvent::Stage{stringField(o, "stage")});
+    } else if (event == QLatin1String("step")) {
+        auto& step = out.emplace().value.emplace<BrainEvent::Step>();
+        step.step = integerField(o, "step");
+        step.total = integerField(o, "total");
+        step.elapsed = numberField(o, "elapsed");
+    } else if (event == QLatin1String("done")) {
+        auto& done = out.emplace().value.emplace<BrainEvent::Done>();
+        done.path = stringField(o, "path");
+        done.seconds = numberField(o, "seconds");
+        done.elapsed = numberField(o, "elapsed");
+        done.seed = integerField(o, "seed");
+    } else if (event == QLatin1String("ready")) {
+        out.emplace().value.emplace<BrainEvent::Ready>();
+    } else if (event == QLatin1String("cancelled")) {
+        out.emplace().value.emplace<BrainEvent::Cancelled>();
+    } else if (event == QLatin1String("error")) {
+        out.emplace().value.emplace<BrainEvent::Error>(
+            BrainEvent::Error{stringField(o, "message", QStringLiteral("unknown error"))});
     }
-    if (event == QLatin1String("ready"))
-        return BrainEvent{BrainEvent::Ready{}};
-    if (event == QLatin1String("cancelled"))
-        return BrainEvent{BrainEvent::Cancelled{}};
-    if (event == QLatin1String("error"))
-        return BrainEvent{BrainEvent::Error{stringField(o, "message", QStringLiteral("unknown error"))}};
-    return std::nullopt;
+    return out;
 }
 
 } // namespace zelvo

@@ -20,17 +20,19 @@ void onMainThread(std::function<void()> work)
 
 QNetworkAccessManager* sharedBrainNetwork()
 {
-    // Confined to the main thread, so the lazy creation needs no lock. The
-    // application object owns it and deletes it at exit.
-    static QPointer<QNetworkAccessManager> manager;
-    if (!manager) {
-        manager = new QNetworkAccessManager(QCoreApplication::instance());
+    // Confined to the main thread, so the lazy creation needs no lock. It lives
+    // for the rest of the process and is never torn down: deleting it at exit,
+    // while Qt's network thread may still be closing connections, strands that
+    // thread's objects.
+    static QNetworkAccessManager* manager = [] {
+        auto* m = new QNetworkAccessManager;
         // Loopback requests never go through a proxy taken from the environment.
-        manager->setProxy(QNetworkProxy::NoProxy);
+        m->setProxy(QNetworkProxy::NoProxy);
         // The longest wait for further data on any exchange; each request's own,
         // shorter idle time-out normally ends it first.
-        manager->setTransferTimeout(600 * 1000);
-    }
+        m->setTransferTimeout(600 * 1000);
+        return m;
+    }();
     return manager;
 }
 
