@@ -1,0 +1,59 @@
+#pragma once
+// What a deck publishes on every render: single-word cells written by the deck's
+// voice on the audio thread and read by anyone (the deck model polls them).
+// Times are seconds of the track. A reader combining several cells may see values
+// from two different renders; the cue revision is the exception (see below).
+#include "audio/AtomicCells.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+namespace zelvo {
+
+class DeckState {
+public:
+    static constexpr int kHotCues = 8;
+
+    DeckState() = default;
+    DeckState(const DeckState&) = delete;
+    DeckState& operator=(const DeckState&) = delete;
+
+    AtomicDouble position{0.0};     // play position, ≥ 0; lags by the time-pitch latency while in use
+    AtomicDouble slipPosition{0.0}; // where playback would be without the slip diversion
+    AtomicDouble duration{0.0};     // buffer length; 0 without a buffer
+    AtomicBool playing{false};
+    AtomicBool cueing{false};       // the cue button or a hot cue is held
+    AtomicDouble cuePoint{0.0};
+    AtomicDouble loopStart{-1.0};   // −1 when unset
+    AtomicDouble loopEnd{-1.0};     // −1 when unset
+    AtomicBool loopActive{false};
+    AtomicDouble speed{1.0};        // source frames per output frame in the last render
+    AtomicBool slipOn{false};
+    AtomicBool reverseOn{false};
+    AtomicBool quantizeOn{true};
+    AtomicBool keyLockOn{true};
+    AtomicBool vinylOn{true};
+    AtomicBool jogTouched{false};
+    AtomicDouble peakL{0.0};        // held peak of the deck's output, decaying by 0.93 per render
+    AtomicDouble peakR{0.0};
+    AtomicBool loaded{false};
+    std::array<AtomicDouble, kHotCues> hotCues{AtomicDouble(-1.0), AtomicDouble(-1.0), AtomicDouble(-1.0),
+                                               AtomicDouble(-1.0), AtomicDouble(-1.0), AtomicDouble(-1.0),
+                                               AtomicDouble(-1.0), AtomicDouble(-1.0)};
+    // Counts the cue changes the voice made itself (cue button, empty hot cue
+    // pad, swap). It is stored after the cue cells of the same render, with
+    // release ordering: read it with `cueRevisionAcquire` and the cue point and hot
+    // cues read afterwards are at least as new. Written only by the voice.
+    AtomicInt cueRevision{0};
+
+    // The cue revision, with acquire ordering. Any thread.
+    std::int64_t cueRevisionAcquire() const noexcept
+    {
+        const std::int64_t r = cueRevision.load();
+        std::atomic_thread_fence(std::memory_order_acquire);
+        return r;
+    }
+};
+
+} // namespace zelvo

@@ -1,0 +1,714 @@
+#include "audio/DeckVoice.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <exception>
+
+namespace zelvo {
+
+namespace {
+
+bool finite(double x) { return std::isfinite(x); }
+
+// Rounds to the nearest integer, halves away from zero.
+double roundAway(double x) { return std::round(x); }
+
+} // namespace
+
+DeckVoice::DeckVoice(double sampleRate, int maxFrames)
+    : sampleRate_(sampleRate > 0.0 ? sampleRate : 48000.0), maxFrames_(std::max(1, maxFrames))
+{
+    try {
+        timePitch_ = std::make_unique<HostedUnit>(units::kFormatConverter, units::kTimePitch, sampleRate_, maxFrames_);
+    } catch (const std::exception&) {
+        // Without the unit the deck plays on the direct path only.
+        timePitch_.reset();
+    }
+    if (timePitch_) {
+        timePitch_->setSource(this);
+        timePitchLatencyFrames_ = timePitch_->latencySeconds() * sampleRate_;
+    }
+}
+
+DeckVoice::~DeckVoice()
+{
+    // The audio thread is gone: this thread may consume both rings.
+    if (buffer_)
+        buffer_->release();
+    if (held_ && held_->carriesBuffer())
+        held_->buffer->release();
+    while (std::optional<DeckCommand> c = commands_.pop())
+        if (c->carriesBuffer())
+            c->buffer->release();
+    releaseRetiredBuffers();
+}
+
+bool DeckVoice::send(const DeckCommand& command)
+{
+    if (commands_.push(command))
+        return true;
+    // Lost: the reference the command carried would otherwise leak.
+    if (command.carriesBuffer())
+        command.buffer->release();
+    return false;
+}
+
+int DeckVoice::releaseRetiredBuffers()
+{
+    int released = 0;
+    while (std::optional<TrackBuffer*> p = retired_.pop()) {
+        if (*p)
+            (*p)->release();
+        ++released;
+    }
+    return released;
+}
+
+// ---------------------------------------------------------------------------
+// Command handling
+
+void DeckVoice::drain()
+{
+    if (held_) {
+        if (!apply(*held_))
+            return; // still no free retirement slot
+        held_.reset();
+    }
+    while (std::optional<DeckCommand> c = commands_.pop()) {
+        if (!apply(*c)) {
+            // Back-pressure: the retired ring is full. Keep the command (and its
+            // buffer) for the next render rather than drop or free anything here.
+            held_ = *c;
+            return;
+        }
+    }
+}
+
+bool DeckVoice::apply(const DeckCommand& command)
+{
+    const bool divertedBefore = diversionActive();
+    if (command.kind == DeckCommand::Kind::load || command.kind == DeckCommand::Kind::swap
+        || command.kind == DeckCommand::Kind::takeOver) {
+        if (!replaceBuffer(command.buffer))
+            return false;
+    }
+    applyCommand(command);
+    slipBookkeeping(divertedBefore);
+    return true;
+}
+
+bool DeckVoice::replaceBuffer(TrackBuffer* next)
+{
+    if (buffer_ && buffer_ != next) {
+        if (!retired_.push(buffer_))
+            return false;
+    } else if (buffer_ && buffer_ == next) {
+        // The same buffer sent again carries a second reference: retire that one.
+        if (!retired_.push(next))
+            return false;
+        return true;
+    }
+    buffer_ = next;
+    return true;
+}
+
+void DeckVoice::publishBufferFacts()
+{
+    state_.loaded.store(buffer_ != nullptr);
+    state_.duration.store(buffer_ ? buffer_->duration() : 0.0);
+}
+
+double DeckVoice::beatLengthSeconds() const { return hasGrid_ ? grid_.beatLength() : 0.5; }
+
+double DeckVoice::beatFrames() const { return beatLengthSeconds() * sampleRate_; }
+
+double DeckVoice::beatIndex(double frames) const
+{
+    return (frames / sampleRate_ - grid_.firstBeat) / beatLengthSeconds();
+}
+
+double DeckVoice::clampToBuffer(double frames) const
+{
+    const std::int64_t n = frameCount();
+    if (n <= 0 || !finite(frames))
+        return frames > 0.0 && n > 0 ? double(n - 1) : 0.0;
+    return std::clamp(frames, 0.0, double(n - 1));
+}
+
+bool DeckVoice::diversionActive() const
+{
+    return slip_ && (loopActive_ || reverse_ || (jogTouched_ && vinyl_) || hotCueHeld_ >= 0);
+}
+
+void DeckVoice::slipBookkeeping(bool divertedBefore)
+{
+    if (!divertedBefore) {
+        if (!slip_ || !diversionActive())
+            slipPos_ = pos_;
+        return;
+    }
+    if (slip_ && !loopActive_ && !reverse_ && !(jogTouched_ && vinyl_) && hotCueHeld_ < 0) {
+        pos_ = clampToBuffer(slipPos_);
+        if (jogTouched_)
+            scrubTarget_ = pos_;
+    }
+}
+
+void DeckVoice::resetTimePitch()
+{
+    if (timePitch_)
+        timePitch_->reset();
+}
+
+void DeckVoice::applyCommand(const DeckCommand& c)
+{
+    using K = DeckCommand::Kind;
+    const double sr = sampleRate_;
+    switch (c.kind) {
+    case K::load:
+        if (!c.flag) {
+            cuePoint_ = 0.0;
+            loopActive_ = false;
+            pos_ = slipPos_ = 0.0;
+            playing_ = cueing_ = false;
+            loopStart_ = loopEnd_ = -1.0;
+            hotCues_.fill(-1.0);
+            hasGrid_ = false;
+            resetTimePitch();
+        } else {
+            pos_ = clampToBuffer(pos_);
+            slipPos_ = clampToBuffer(slipPos_);
+        }
+        publishBufferFacts();
+        break;
+    case K::swap: {
+        const double d = finite(c.a) ? c.a * sr : 0.0;
+        pos_ = clampToBuffer(pos_ - d);
+        slipPos_ = clampToBuffer(slipPos_ - d);
+        scrubTarget_ -= d;
+        cuePoint_ = std::max(cuePoint_ - d, 0.0);
+        for (double& h : hotCues_)
+            if (h >= 0.0) {
+                h -= d;
+                if (h < 0.0)
+                    h = -1.0;
+            }
+        if (loopStart_ >= 0.0) {
+            loopStart_ -= d;
+            loopEnd_ -= d;
+            if (loopStart_ < 0.0) {
+                loopStart_ = loopEnd_ = -1.0;
+                loopActive_ = false;
+            }
+        }
+        publishBufferFacts();
+        ++cueRevision_;
+        break;
+    }
+    case K::takeOver:
+        loopActive_ = false;
+        loopStart_ = loopEnd_ = -1.0;
+        hotCues_.fill(-1.0);
+        hasGrid_ = false;
+        pos_ = slipPos_ = clampToBuffer(finite(c.a) ? c.a * sr : 0.0);
+        hotCueHeld_ = -1;
+        playing_ = true;
+        cueing_ = false;
+        resetTimePitch();
+        publishBufferFacts();
+        break;
+    case K::setGrid:
+        grid_ = BeatGrid(c.a, c.b, 4);
+        // A grid with a NaN first beat would turn every quantized position into
+        // NaN; it counts as no grid, like an unusable tempo.
+        hasGrid_ = c.a > 20.0 && c.a < 400.0 && finite(c.a) && finite(c.b);
+        break;
+    case K::cue:
+        cueButton(c.flag);
+        break;
+    case K::hotCue:
+        hotCuePad(c.index, c.flag);
+        break;
+    case K::setHotCue:
+        if (c.index >= 0 && c.index < DeckState::kHotCues && !std::isnan(c.a))
+            hotCues_[std::size_t(c.index)] = c.a >= 0.0 && finite(c.a) ? c.a * sr : -1.0;
+        break;
+    case K::setCuePoint:
+        if (finite(c.a))
+            cuePoint_ = c.a * sr;
+        break;
+    case K::seek: {
+        const double p = clampToBuffer(c.a * sr);
+        pos_ = slipPos_ = p;
+        if (jogTouched_)
+            scrubTarget_ = p;
+        break;
+    }
+    case K::autoLoop: {
+        const double length = beatFrames() * c.a;
+        // A loop must have a finite, positive length: wrapping by a zero or NaN
+        // length would make the position NaN.
+        if (!finite(length) || length < 1.0)
+            break;
+        if (loopActive_ && std::fabs((loopEnd_ - loopStart_) - length) < 2.0) {
+            loopActive_ = false;
+            break;
+        }
+        const double start = quantized()
+            ? sr * (grid_.firstBeat + beatLengthSeconds() * std::floor(beatIndex(pos_) + 0.000001))
+            : pos_;
+        loopStart_ = start;
+        loopEnd_ = start + length;
+        loopActive_ = true;
+        if (loopEnd_ <= pos_)
+            pos_ = start + std::fmod(pos_ - start, length);
+        break;
+    }
+    case K::loopResize:
+        if (!std::isnan(c.a) && loopStart_ >= 0.0 && loopStart_ < loopEnd_) {
+            double length = (loopEnd_ - loopStart_) * c.a;
+            if (!finite(length))
+                break;
+            length = std::max(length, 32.0);
+            loopEnd_ = loopStart_ + length;
+            if (loopActive_ && loopEnd_ <= pos_)
+                pos_ = loopStart_ + std::fmod(pos_ - loopStart_, length);
+        }
+        break;
+    case K::setLoop:
+        if (!finite(c.a) || !finite(c.b))
+            break;
+        loopStart_ = c.a * sr;
+        loopEnd_ = c.b * sr;
+        if (c.flag) {
+            loopActive_ = c.a < c.b;
+            if (loopActive_)
+                pos_ = loopStart_;
+        } else {
+            loopActive_ = false;
+        }
+        break;
+    case K::beatJump: {
+        const double jump = beatFrames() * c.a;
+        if (!finite(jump))
+            break;
+        pos_ = clampToBuffer(pos_ + jump);
+        if (loopActive_) {
+            loopStart_ += jump;
+            loopEnd_ += jump;
+        }
+        if (!slip_)
+            slipPos_ = pos_;
+        break;
+    }
+    case K::jogTouch:
+        if (c.flag) {
+            if (!jogTouched_) {
+                scrubTarget_ = pos_;
+                scrubSpeed_ = 0.0;
+                jogTouched_ = true;
+            }
+        } else {
+            jogTouched_ = false;
+            scrubSpeed_ = 0.0;
+        }
+        break;
+    case K::jogScrub:
+        if (!finite(c.a))
+            break;
+        if (jogTouched_ && vinyl_)
+            scrubTarget_ += c.a * sr;
+        else if (playing_)
+            bend_ = std::clamp(c.a * 8.0, -0.9, 0.9);
+        else
+            pos_ = slipPos_ = clampToBuffer(pos_ + c.a * sr);
+        break;
+    case K::jogBend:
+        if (!std::isnan(c.a))
+            bend_ = std::clamp(c.a, -0.9, 0.9);
+        break;
+    case K::slip:
+        slip_ = c.flag;
+        slipPos_ = pos_;
+        break;
+    case K::reverse:
+        reverse_ = c.flag;
+        break;
+    case K::quantize:
+        quantize_ = c.flag;
+        break;
+    case K::vinyl:
+        vinyl_ = c.flag;
+        break;
+    case K::keyLock:
+        keyLock_ = c.flag;
+        resetTimePitch();
+        break;
+    case K::alignPhase: {
+        if (!hasGrid_ || !finite(c.a))
+            break;
+        const double b = beatIndex(pos_);
+        double e = (b - std::floor(b)) - c.a;
+        if (e > 0.5)
+            e -= 1.0;
+        if (e < -0.5)
+            e += 1.0;
+        pos_ = clampToBuffer(pos_ - beatFrames() * e);
+        break;
+    }
+    case K::play:
+        if (!cueing_ && hotCueHeld_ < 0)
+            playing_ = !playing_;
+        else
+            cueLatch_ = true;
+        break;
+    case K::pause:
+        playing_ = false;
+        break;
+    case K::loopIn: {
+        const double start =
+            quantized() ? sr * (grid_.firstBeat + beatLengthSeconds() * roundAway(beatIndex(pos_))) : pos_;
+        loopStart_ = start;
+        if (!(loopEnd_ > start))
+            loopEnd_ = -1.0;
+        loopActive_ = false;
+        break;
+    }
+    case K::loopOut: {
+        if (loopStart_ < 0.0)
+            break;
+        double end = pos_;
+        if (quantized()) {
+            const double n = std::max(roundAway((pos_ - loopStart_) / beatFrames()), 1.0);
+            end = loopStart_ + n * beatFrames();
+        }
+        if (end > loopStart_ + 64.0) {
+            loopEnd_ = end;
+            loopActive_ = true;
+        }
+        break;
+    }
+    case K::reloopExit:
+        if (loopActive_)
+            loopActive_ = false;
+        else if (loopStart_ >= 0.0 && loopStart_ < loopEnd_) {
+            loopActive_ = true;
+            pos_ = loopStart_;
+        }
+        break;
+    }
+}
+
+void DeckVoice::cueButton(bool down)
+{
+    if (!buffer_)
+        return;
+    const double sr = sampleRate_;
+    if (down) {
+        if (!playing_) {
+            if (std::fabs(pos_ - cuePoint_) < 0.005 * sr) {
+                cueLatch_ = false;
+                playing_ = true;
+                cueing_ = true;
+            } else {
+                const double p = quantized() ? sr * grid_.nearestBeat(pos_ / sr) : pos_;
+                cuePoint_ = pos_ = p;
+                ++cueRevision_;
+            }
+        } else if (!cueing_) {
+            playing_ = false;
+            pos_ = cuePoint_;
+        }
+        return;
+    }
+    if (!cueing_)
+        return;
+    cueing_ = false;
+    if (cueLatch_) {
+        cueLatch_ = false;
+    } else {
+        playing_ = false;
+        pos_ = cuePoint_;
+    }
+}
+
+void DeckVoice::hotCuePad(int index, bool down)
+{
+    if (!buffer_ || index < 0 || index >= DeckState::kHotCues)
+        return;
+    const double sr = sampleRate_;
+    double& cue = hotCues_[std::size_t(index)];
+    if (down) {
+        if (cue >= 0.0 && playing_ && !cueing_) {
+            double target = cue;
+            if (quantized())
+                target += (pos_ / sr - (grid_.firstBeat + beatLengthSeconds() * roundAway(beatIndex(pos_)))) * sr;
+            pos_ = clampToBuffer(target);
+            if (slip_)
+                hotCueHeld_ = index;
+        } else if (cue >= 0.0) {
+            pos_ = cue;
+            hotCueHeld_ = index;
+            cueLatch_ = false;
+            playing_ = true;
+        } else {
+            cue = quantized() ? sr * grid_.nearestBeat(pos_ / sr) : pos_;
+            ++cueRevision_;
+        }
+        return;
+    }
+    if (index != hotCueHeld_)
+        return;
+    hotCueHeld_ = -1;
+    if (cueLatch_) {
+        cueLatch_ = false;
+    } else if (!slip_) {
+        playing_ = false;
+        pos_ = cue;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Operations of the mix engine
+
+void DeckVoice::start()
+{
+    hotCueHeld_ = -1;
+    playing_ = true;
+    cueing_ = false;
+    resetTimePitch();
+}
+
+void DeckVoice::rtCue(double seconds)
+{
+    drain();
+    const double p = clampToBuffer(finite(seconds) ? seconds * sampleRate_ : 0.0);
+    pos_ = slipPos_ = p;
+    hotCueHeld_ = -1;
+    playing_ = cueing_ = false;
+    resetTimePitch();
+}
+
+void DeckVoice::rtDropIn(double seconds)
+{
+    rtCue(seconds);
+    playing_ = buffer_ != nullptr;
+}
+
+void DeckVoice::rtStartAligned(std::optional<double> barFraction)
+{
+    drain();
+    if (!buffer_)
+        return;
+    if (barFraction && hasGrid_ && finite(*barFraction)) {
+        const double t = pos_ / sampleRate_;
+        const double bar = beatLengthSeconds() * double(grid_.beatsPerBar);
+        const double k0 = std::floor((t - grid_.firstBeat) / bar);
+        double best = t;
+        bool found = false;
+        for (double k = k0 - 1.0; k <= k0 + 1.0; k += 1.0) {
+            const double candidate = grid_.firstBeat + bar * (k + *barFraction);
+            if (candidate < 0.0 || !finite(candidate))
+                continue;
+            if (!found || std::fabs(candidate - t) < std::fabs(best - t)) {
+                best = candidate;
+                found = true;
+            }
+        }
+        pos_ = slipPos_ = clampToBuffer(best * sampleRate_);
+    }
+    slipPos_ = pos_;
+    start();
+}
+
+// ---------------------------------------------------------------------------
+// Rendering
+
+void DeckVoice::render(int frames, float* left, float* right)
+{
+    drain();
+    if (frames <= 0)
+        return;
+    if (!buffer_) {
+        std::memset(left, 0, sizeof(float) * std::size_t(frames));
+        std::memset(right, 0, sizeof(float) * std::size_t(frames));
+        publish(0.0f, 0.0f);
+        return;
+    }
+
+    double tempo = tempo_.load();
+    if (!finite(tempo))
+        tempo = 0.0; // a broken cell stands the deck still rather than poison its position
+    double keyShift = keyShift_.load();
+    if (!finite(keyShift))
+        keyShift = 0.0;
+    blockTempo_ = tempo;
+    const bool scratching = jogTouched_ && vinyl_;
+    const double sync = finite(syncCorrection_) ? syncCorrection_ : 1.0;
+
+    const bool timePitchPath = timePitch_ && !scratching && playing_
+        && (std::fabs(float(keyShift)) > 0.001f || (keyLock_ && std::fabs(sync * tempo - 1.0) > 0.0001));
+
+    if (timePitchPath) {
+        const float rate = keyLock_ ? float(sync * tempo * (1.0 + bend_)) : 1.0f;
+        if (rate != lastRate_) {
+            timePitch_->set(units::kTimePitchRate, rate);
+            lastRate_ = rate;
+        }
+        const float pitch = float(keyShift * 100.0);
+        if (pitch != lastPitch_) {
+            timePitch_->set(units::kTimePitchPitch, pitch);
+            lastPitch_ = pitch;
+        }
+        if (!usedTimePitch_) {
+            timePitch_->reset();
+            usedTimePitch_ = true;
+        }
+        currentSpeed_ = keyLock_ ? 1.0 : sync * tempo * (1.0 + bend_);
+        (void)timePitch_->render(frames, left, right);
+    } else {
+        usedTimePitch_ = false;
+        readSource(frames, left, right, tempo, scratching, std::nullopt);
+    }
+
+    if (bend_ != 0.0) {
+        bend_ *= 0.85;
+        if (std::fabs(bend_) < 0.001)
+            bend_ = 0.0;
+    }
+
+    float peakL = 0.0f, peakR = 0.0f;
+    for (int i = 0; i < frames; ++i) {
+        peakL = std::max(peakL, std::fabs(left[i]));
+        peakR = std::max(peakR, std::fabs(right[i]));
+    }
+    publish(peakL, peakR);
+}
+
+void DeckVoice::provide(int frames, float* left, float* right)
+{
+    readSource(frames, left, right, keyLock_ ? 1.0 : blockTempo_, false, currentSpeed_);
+}
+
+void DeckVoice::readSource(int frames, float* left, float* right, double tempoRatio, bool scratching,
+                           std::optional<double> speedOverride)
+{
+    const std::int64_t n = frameCount();
+    if (!buffer_ || n < 2) {
+        // Nothing readable: a buffer needs two frames for the last position.
+        std::memset(left, 0, sizeof(float) * std::size_t(frames));
+        std::memset(right, 0, sizeof(float) * std::size_t(frames));
+        if (buffer_) {
+            pos_ = slipPos_ = 0.0;
+            if (playing_)
+                playing_ = cueing_ = false;
+            state_.speed.store(0.0);
+        }
+        return;
+    }
+    const float* srcL = buffer_->left;
+    const float* srcR = buffer_->right;
+    const double last = double(n - 2);
+    const double sync = finite(syncCorrection_) ? syncCorrection_ : 1.0;
+    double speed = speedOverride ? *speedOverride : sync * tempoRatio * (1.0 + bend_);
+    if (!finite(speed))
+        speed = 0.0;
+    double p = finite(pos_) ? pos_ : 0.0;
+    const double a = std::exp(-1.0 / (sampleRate_ * 0.012));
+    const bool looping = loopActive_;
+
+    for (int f = 0; f < frames; ++f) {
+        double step;
+        if (scratching) {
+            scrubSpeed_ += (1.0 - a) * ((scrubTarget_ - p) / (0.02 * sampleRate_) - scrubSpeed_) * 4.0;
+            if (!finite(scrubSpeed_))
+                scrubSpeed_ = 0.0;
+            step = scrubSpeed_;
+        } else {
+            step = playing_ ? (reverse_ ? -speed : speed) : 0.0;
+        }
+
+        const float target = ((playing_ || scratching) && p >= 0.0 && p <= last) ? 1.0f : 0.0f;
+        gain_ += (target - gain_) * 0.004f;
+
+        if (gain_ < 0.0001f && step == 0.0) {
+            left[f] = right[f] = 0.0f;
+        } else {
+            // Every read index stays inside the buffer, whatever the position.
+            double ip = std::floor(p);
+            float t = float(p - ip);
+            std::int64_t i = std::int64_t(std::clamp(ip, 0.0, double(n - 1)));
+            if (ip < 0.0 || ip > double(n - 1))
+                t = 0.0f;
+            const std::int64_t im1 = std::max<std::int64_t>(i - 1, 0);
+            const std::int64_t i1 = std::min<std::int64_t>(i + 1, n - 1);
+            const std::int64_t i2 = std::min<std::int64_t>(i + 2, n - 1);
+            auto cubic = [t](float ym1, float y0, float y1, float y2) {
+                const float c1 = 0.5f * (y1 - ym1);
+                const float c2 = ym1 - 2.5f * y0 + 2.0f * y1 - 0.5f * y2;
+                const float c3 = 1.5f * (y0 - y1) + 0.5f * (y2 - ym1);
+                return y0 + t * (c1 + t * (c2 + t * c3));
+            };
+            left[f] = gain_ * cubic(srcL[im1], srcL[i], srcL[i1], srcL[i2]);
+            right[f] = gain_ * cubic(srcR[im1], srcR[i], srcR[i1], srcR[i2]);
+        }
+
+        if (playing_ && !scratching)
+            slipPos_ += speed;
+
+        double next = p + step;
+        if (looping && !reverse_ && step > 0.0 && loopEnd_ <= next && loopStart_ < loopEnd_)
+            next -= (loopEnd_ - loopStart_);
+        if (next >= last) {
+            p = last;
+            if (!scratching)
+                playing_ = cueing_ = false;
+        } else {
+            p = std::max(next, 0.0);
+        }
+    }
+    pos_ = p;
+    if (!slip_ || !diversionActive())
+        slipPos_ = pos_;
+    if (!finite(slipPos_))
+        slipPos_ = pos_;
+    state_.speed.store(scratching ? scrubSpeed_ : (playing_ ? speed : 0.0));
+}
+
+void DeckVoice::publish(float peakL, float peakR)
+{
+    const double sr = sampleRate_;
+    double lag = 0.0;
+    if (usedTimePitch_) {
+        const double tempo = blockTempo_;
+        lag = timePitchLatencyFrames_ * (keyLock_ ? tempo : 1.0);
+    }
+    state_.position.store(std::max(pos_ - lag, 0.0) / sr);
+    state_.slipPosition.store(slipPos_ / sr);
+    state_.playing.store(playing_);
+    state_.cueing.store(cueing_ || hotCueHeld_ >= 0);
+    state_.cuePoint.store(cuePoint_ / sr);
+    state_.loopStart.store(loopStart_ < 0.0 ? -1.0 : loopStart_ / sr);
+    state_.loopEnd.store(loopEnd_ < 0.0 ? -1.0 : loopEnd_ / sr);
+    state_.loopActive.store(loopActive_);
+    state_.slipOn.store(slip_);
+    state_.reverseOn.store(reverse_);
+    state_.quantizeOn.store(quantize_);
+    state_.keyLockOn.store(keyLock_);
+    state_.vinylOn.store(vinyl_);
+    state_.jogTouched.store(jogTouched_);
+    for (std::size_t i = 0; i < hotCues_.size(); ++i)
+        state_.hotCues[i].store(hotCues_[i] < 0.0 ? -1.0 : hotCues_[i] / sr);
+    state_.peakL.store(std::max(state_.peakL.load() * 0.93, double(peakL)));
+    state_.peakR.store(std::max(state_.peakR.load() * 0.93, double(peakR)));
+    // The cue cells above are visible to anyone who reads the revision with
+    // acquire ordering (DeckState::cueRevisionAcquire).
+    if (cueRevision_ != publishedCueRevision_) {
+        std::atomic_thread_fence(std::memory_order_release);
+        state_.cueRevision.store(cueRevision_);
+        publishedCueRevision_ = cueRevision_;
+    }
+}
+
+} // namespace zelvo

@@ -1,0 +1,166 @@
+#pragma once
+// One deck on the real-time audio thread: owns the playing track buffer, the
+// transport, cues, hot cues, loops, slip, jog and sync state, and a time-pitch
+// unit for key shift and key lock. The main thread talks to it only through
+// `send` (a command ring drained at the start of each render), the `tempo` and
+// `keyShift` cells, and the published `state`. Replaced buffers come back through
+// a ring of retired buffers that the main thread empties; the audio thread never
+// frees memory, never drops the last reference to a buffer, and never waits.
+#include "audio/AtomicCells.h"
+#include "audio/DeckCommand.h"
+#include "audio/DeckState.h"
+#include "audio/HostedUnit.h"
+#include "audio/HostedUnitSource.h"
+#include "audio/SPSCQueue.h"
+#include "library/BeatGrid.h"
+#include "library/TrackBuffer.h"
+
+#include <array>
+#include <memory>
+#include <optional>
+
+namespace zelvo {
+
+class DeckVoice final : public HostedUnitSource {
+public:
+    static constexpr int kCommandCapacity = 512;
+    static constexpr int kRetiredCapacity = 64;
+
+    // Builds the voice and its time-pitch unit (without one, key shift and key
+    // lock have no effect). Main thread.
+    DeckVoice(double sampleRate, int maxFrames);
+    // Releases the playing buffer, the buffers still carried by queued commands
+    // and every retired buffer. Never on the audio thread; the audio thread must
+    // have stopped using the voice.
+    ~DeckVoice();
+    DeckVoice(const DeckVoice&) = delete;
+    DeckVoice& operator=(const DeckVoice&) = delete;
+
+    // Queues a command for the next render. False when the ring is full: the
+    // command is lost, and a buffer it carried is released here. Main thread only
+    // (the ring has one producer).
+    bool send(const DeckCommand& command);
+    // Releases the buffers the audio thread retired; returns how many. Main thread
+    // only (the retired ring has one consumer).
+    int releaseRetiredBuffers();
+
+    // Published state. Any thread reads.
+    const DeckState& state() const { return state_; }
+    // Tempo ratio the user set (1.0 = the track's own tempo). Written by the main
+    // thread, read by the audio thread.
+    AtomicDouble& tempo() { return tempo_; }
+    // Key shift in semitones. Written by the main thread, read by the audio thread.
+    AtomicDouble& keyShift() { return keyShift_; }
+
+    // Renders exactly `frames` (≤ maxFrames) of the deck's pre-fader output into
+    // `left` and `right`, after carrying out the queued commands. Audio thread.
+    void render(int frames, float* left, float* right);
+
+    // Park at `seconds`, stopped. Audio thread (the mix engine), before render.
+    void rtCue(double seconds);
+    // Jump to `seconds` and play (when a buffer is present). Audio thread.
+    void rtDropIn(double seconds);
+    // Start playing, at the point of the deck's nearest bar that matches
+    // `barFraction` of a bar, or in place without one (or without a grid). Audio
+    // thread.
+    void rtStartAligned(std::optional<double> barFraction);
+    // Speed factor from tempo sync (1.0 = none). Audio thread.
+    void setSyncCorrection(double factor) { syncCorrection_ = factor; }
+
+    // Readings for the mix engine. Audio thread only: they read plain fields.
+    double liveBPM() const { return hasGrid_ ? grid_.bpm * tempo_.load() : 0.0; }
+    std::optional<BeatGrid> gridSnapshot() const { return hasGrid_ ? std::optional<BeatGrid>(grid_) : std::nullopt; }
+    const BeatGrid& grid() const { return grid_; }
+    bool hasGrid() const { return hasGrid_; }
+    double positionFrames() const { return pos_; }
+    double positionSeconds() const { return pos_ / sampleRate_; }
+    bool isPlaying() const { return playing_; }
+    bool isLoaded() const { return buffer_ != nullptr; }
+    double syncCorrection() const { return syncCorrection_; }
+
+    double sampleRate() const { return sampleRate_; }
+    int maxFrames() const { return maxFrames_; }
+    // The time-pitch unit's latency in frames (0 without a unit). Any thread.
+    double timePitchLatencyFrames() const { return timePitchLatencyFrames_; }
+    bool hasTimePitch() const { return timePitch_ != nullptr; }
+
+    // HostedUnitSource: the time-pitch unit's input. Audio thread, inside render.
+    void provide(int frames, float* left, float* right) override;
+
+private:
+    void drain();
+    bool apply(const DeckCommand& command);
+    void applyCommand(const DeckCommand& command);
+    bool replaceBuffer(TrackBuffer* next);
+    void publishBufferFacts();
+    void cueButton(bool down);
+    void hotCuePad(int index, bool down);
+    bool diversionActive() const;
+    void slipBookkeeping(bool divertedBefore);
+    void resetTimePitch();
+    void start();
+
+    void readSource(int frames, float* left, float* right, double tempoRatio, bool scratching,
+                    std::optional<double> speedOverride);
+    void publish(float peakL, float peakR);
+
+    double beatFrames() const;
+    double beatLengthSeconds() const;
+    double beatIndex(double frames) const;
+    bool quantized() const { return quantize_ && hasGrid_; }
+    double clampToBuffer(double frames) const;
+    std::int64_t frameCount() const { return buffer_ ? buffer_->frames : 0; }
+
+    DeckState state_;
+    SPSCQueue<DeckCommand> commands_{kCommandCapacity};
+    SPSCQueue<TrackBuffer*> retired_{kRetiredCapacity};
+    AtomicDouble tempo_{1.0};
+    AtomicDouble keyShift_{0.0};
+    double sampleRate_;
+    int maxFrames_;
+
+    // The playing buffer; the pointer carries the strong reference its command
+    // brought, handed back through `retired_` when it is replaced.
+    TrackBuffer* buffer_ = nullptr;
+    // A buffer-carrying command waiting for a free retirement slot; carried out
+    // first at the next drain, so commands keep their order.
+    std::optional<DeckCommand> held_;
+
+    BeatGrid grid_{120.0, 0.0, 4};
+    bool hasGrid_ = false;
+    double pos_ = 0.0;
+    double slipPos_ = 0.0;
+    bool playing_ = false;
+    bool cueing_ = false;
+    bool cueLatch_ = false;
+    int hotCueHeld_ = -1;
+    double cuePoint_ = 0.0;
+    std::array<double, DeckState::kHotCues> hotCues_{-1, -1, -1, -1, -1, -1, -1, -1};
+    double loopStart_ = -1.0;
+    double loopEnd_ = -1.0;
+    bool loopActive_ = false;
+    bool slip_ = false;
+    bool reverse_ = false;
+    bool quantize_ = true;
+    bool keyLock_ = true;
+    bool vinyl_ = true;
+    bool jogTouched_ = false;
+    double scrubTarget_ = 0.0;
+    double scrubSpeed_ = 0.0;
+    double bend_ = 0.0;
+    float gain_ = 0.0f;
+    double syncCorrection_ = 1.0;
+    double currentSpeed_ = 1.0;
+    std::int64_t cueRevision_ = 0;
+    std::int64_t publishedCueRevision_ = 0;
+
+    std::unique_ptr<HostedUnit> timePitch_;
+    double timePitchLatencyFrames_ = 0.0;
+    float lastRate_ = -1.0f;
+    float lastPitch_ = -99.0f;
+    bool usedTimePitch_ = false;
+    // Tempo read once per render, for the unit's input callback.
+    double blockTempo_ = 1.0;
+};
+
+} // namespace zelvo

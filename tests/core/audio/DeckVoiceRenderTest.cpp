@@ -1,0 +1,146 @@
+// Rendering properties that must not depend on the sample rate or on how the
+// engine slices its callbacks, and the real-time safety of the whole voice.
+#include "audio/DeckVoice.h"
+
+#include "DeckVoiceSupport.h"
+#include "support/FakeTimePitch.h"
+#include "support/RealtimeGuard.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+using namespace zelvo;
+using namespace zelvo::test;
+
+namespace {
+
+struct Playback {
+    Rendered out;
+    double endPosition = 0.0;
+    bool playing = true;
+};
+
+// Plays a 1.5 s ramp at tempo 1.06 on the direct path to its end and beyond.
+Playback playRamp(double rate, int block, bool randomBlocks)
+{
+    DeckVoice voice(rate, 4096);
+    loadNow(voice, rampBuffer(std::int64_t(1.5 * rate), rate));
+    sendOk(voice, DeckCommand::keyLock(false));
+    voice.tempo().store(1.06);
+    sendOk(voice, DeckCommand::play());
+    Playback r;
+    r.out = renderFrames(voice, int(1.5 * rate), block, randomBlocks, unsigned(block));
+    r.endPosition = voice.state().position.load();
+    r.playing = voice.state().playing.load();
+    return r;
+}
+
+} // namespace
+
+TEST(DeckVoiceRender, SamplesPositionsEndAndDeclickIgnoreTheBlockSize)
+{
+    FakeTimePitchInstall fake;
+    for (double rate : {44100.0, 48000.0, 96000.0}) {
+        const Playback reference = playRamp(rate, 1, false);
+        EXPECT_FALSE(reference.playing);
+        EXPECT_DOUBLE_EQ(reference.endPosition, (1.5 * rate - 2.0) / rate);
+        for (int block : {64, 256, 1000, 4096}) {
+            for (bool random : {false, true}) {
+                const Playback run = playRamp(rate, block, random);
+                ASSERT_EQ(run.out.left, reference.out.left) << "rate " << rate << " block " << block << " random " << random;
+                ASSERT_EQ(run.out.right, reference.out.right);
+                EXPECT_EQ(run.endPosition, reference.endPosition);
+            }
+        }
+        // The end frame is reached after (N − 2) / 1.06 frames, and the declick
+        // runs down to exact zero in the same number of samples at every rate.
+        const auto& l = reference.out.left;
+        const std::size_t end = std::size_t(std::ceil((1.5 * rate - 2.0) / 1.06));
+        std::size_t silentAt = end;
+        while (silentAt < l.size() && l[silentAt] != 0.0f)
+            ++silentAt;
+        ASSERT_LT(silentAt, l.size());
+        static std::size_t declickSamples = 0;
+        if (declickSamples == 0)
+            declickSamples = silentAt - end;
+        EXPECT_EQ(silentAt - end, declickSamples) << "rate " << rate;
+        EXPECT_GT(declickSamples, 1500u) << "from full scale 72000 the fade to below 0.0001 takes a while";
+        for (std::size_t i = silentAt; i < l.size(); ++i)
+            ASSERT_EQ(l[i], 0.0f);
+    }
+}
+
+TEST(DeckVoiceRender, PeakHoldDecaysPerRenderAndCountsBeforeTheFader)
+{
+    FakeTimePitchInstall fake;
+    DeckVoice voice(48000.0, 512);
+    loadNow(voice, rampBuffer(48000, 48000.0, 1.0f / 48000.0f));
+    sendOk(voice, DeckCommand::seek(0.5));
+    sendOk(voice, DeckCommand::play());
+    renderFrames(voice, 24000, 512);
+    EXPECT_NEAR(voice.state().peakL.load(), 1.0, 1e-3);
+    sendOk(voice, DeckCommand::pause());
+    renderFrames(voice, 512 * 10, 512);
+    EXPECT_LT(voice.state().peakL.load(), 0.93 * 0.93 * 0.93 * 1.0);
+    EXPECT_GT(voice.state().peakL.load(), 0.0);
+}
+
+TEST(DeckVoiceRender, CommandStormsLoadsAndTimePitchNeverAllocateOrLock)
+{
+    // The real time-pitch unit, so calls inside the stretcher count too.
+    const double rate = 48000.0;
+    DeckVoice voice(rate, 4096);
+    ASSERT_TRUE(voice.hasTimePitch());
+    std::vector<TrackBufferRef> buffers;
+    for (int i = 0; i < 8; ++i)
+        buffers.push_back(rampBuffer(std::int64_t(rate * (2 + i)), rate, 1.0f / float(rate * 10)));
+    std::vector<float> left(4096), right(4096);
+    std::mt19937 rng(9);
+    std::uniform_int_distribution<int> pick(0, 26);
+    std::uniform_int_distribution<int> frames(1, 4096);
+
+    RealtimeProbe probe;
+    for (int round = 0; round < 60; ++round) {
+        // The main thread: a storm of commands, buffers among them.
+        const int count = round % 10 == 0 ? 600 : 40;
+        for (int i = 0; i < count; ++i) {
+            const auto kind = DeckCommand::Kind(pick(rng));
+            DeckCommand c;
+            switch (kind) {
+            case DeckCommand::Kind::load: c = DeckCommand::load(buffers[std::size_t(i % 8)], i % 3 == 0); break;
+            case DeckCommand::Kind::swap: c = DeckCommand::swap(buffers[std::size_t(i % 8)], 0.1); break;
+            case DeckCommand::Kind::takeOver: c = DeckCommand::takeOver(buffers[std::size_t(i % 8)], 0.5); break;
+            default:
+                c.kind = kind;
+                c.a = double(i % 5) * 0.3;
+                c.b = c.a + 0.5;
+                c.index = i % 8;
+                c.flag = i % 2 == 0;
+            }
+            voice.send(c);
+        }
+        voice.tempo().store(0.9 + 0.01 * (round % 20));
+        voice.keyShift().store(double(round % 7) - 3.0);
+        if (round % 4 == 0)
+            voice.keyShift().store(0.0);
+        {
+            AudioThreadScope audio;
+            for (int k = 0; k < 4; ++k) {
+                if (k == 2) {
+                    voice.rtDropIn(0.25);
+                    voice.setSyncCorrection(1.01);
+                }
+                voice.render(frames(rng), left.data(), right.data());
+            }
+            voice.rtStartAligned(0.5);
+            voice.rtCue(0.1);
+            voice.rtDropIn(0.2);
+            voice.render(4096, left.data(), right.data());
+        }
+        voice.releaseRetiredBuffers();
+    }
+    EXPECT_TRUE(probe.clean());
+}

@@ -1,0 +1,387 @@
+// Command handling of the deck voice, on ramps whose sample values tell the
+// position they were read from.
+#include "audio/DeckVoice.h"
+
+#include "DeckVoiceSupport.h"
+#include "support/FakeTimePitch.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace zelvo;
+using namespace zelvo::test;
+
+namespace {
+
+constexpr double kRate = 48000.0;
+
+class DeckVoiceTest : public ::testing::Test {
+protected:
+    FakeTimePitchInstall fake{0.01};
+    DeckVoice voice{kRate, 4096};
+    const DeckState& s = voice.state();
+
+    void send(const DeckCommand& c) { sendOk(voice, c); }
+    // Plays `seconds` of audio in 256-frame blocks.
+    void play(double seconds) { renderFrames(voice, int(std::lround(seconds * kRate)), 256); }
+    // A 120-second ramp, loaded and parked at `at` seconds, stopped.
+    void loadRamp(double at = 0.0)
+    {
+        loadNow(voice, rampBuffer(std::int64_t(120 * kRate), kRate));
+        send(DeckCommand::seek(at));
+        tick(voice, 1);
+    }
+};
+
+} // namespace
+
+TEST_F(DeckVoiceTest, PlaysTheRampAtTempoAndStopsAtTheEnd)
+{
+    loadNow(voice, rampBuffer(48000, kRate));
+    EXPECT_TRUE(s.loaded.load());
+    EXPECT_DOUBLE_EQ(s.duration.load(), 1.0);
+    send(DeckCommand::keyLock(false));
+    voice.tempo().store(1.25);
+    send(DeckCommand::play());
+    const Rendered r = renderFrames(voice, 20000, 512);
+    // After the declick ramp the output is the source read at 1.25 frames per frame.
+    for (int i = 4000; i < 20000; i += 997)
+        EXPECT_NEAR(r.left[std::size_t(i)], 1.25 * i, 1e-4 * i) << i;
+    EXPECT_NEAR(s.position.load(), 1.25 * 20000 / kRate, 1e-9);
+    EXPECT_DOUBLE_EQ(s.speed.load(), 1.25);
+    renderFrames(voice, 30000, 512);
+    EXPECT_FALSE(s.playing.load());
+    EXPECT_DOUBLE_EQ(s.position.load(), (48000.0 - 2.0) / kRate);
+    // Stopped: the declick fades to exact zeros.
+    const Rendered after = renderFrames(voice, 4000, 256);
+    EXPECT_EQ(after.left.back(), 0.0f);
+    EXPECT_EQ(after.right.back(), 0.0f);
+    EXPECT_DOUBLE_EQ(s.speed.load(), 0.0);
+}
+
+TEST_F(DeckVoiceTest, CueButtonPreviewsSetsAndLatches)
+{
+    loadRamp(10.0);
+    send(DeckCommand::setCuePoint(10.003));
+    send(DeckCommand::cue(true)); // 3 ms away: preview
+    tick(voice);
+    EXPECT_TRUE(s.playing.load());
+    EXPECT_TRUE(s.cueing.load());
+    send(DeckCommand::cue(false)); // release: back to the cue, stopped
+    tick(voice);
+    EXPECT_FALSE(s.playing.load());
+    EXPECT_DOUBLE_EQ(s.position.load(), 10.003);
+
+    // 10 ms away with a grid and quantize: a new cue point on the nearest beat.
+    send(DeckCommand::setGrid(120.0, 0.0));
+    send(DeckCommand::seek(10.013));
+    tick(voice, 1);
+    const auto revision = s.cueRevisionAcquire();
+    send(DeckCommand::cue(true));
+    tick(voice, 1);
+    EXPECT_DOUBLE_EQ(s.cuePoint.load(), 10.0);
+    EXPECT_EQ(s.cueRevisionAcquire(), revision + 1);
+    EXPECT_FALSE(s.playing.load());
+
+    // Held, play pressed, released: keeps playing.
+    send(DeckCommand::cue(true));
+    send(DeckCommand::play());
+    send(DeckCommand::cue(false));
+    tick(voice);
+    EXPECT_TRUE(s.playing.load());
+    EXPECT_FALSE(s.cueing.load());
+    // Pressed while playing normally: back to the cue, stopped.
+    send(DeckCommand::cue(true));
+    tick(voice, 1);
+    EXPECT_FALSE(s.playing.load());
+    EXPECT_DOUBLE_EQ(s.position.load(), 10.0);
+    EXPECT_EQ(s.cueRevisionAcquire(), revision + 1) << "cues set by command or moves do not count";
+}
+
+TEST_F(DeckVoiceTest, HotCuesKeepThePhaseStoreAndPreview)
+{
+    loadRamp(20.0);
+    send(DeckCommand::setGrid(120.0, 0.0));
+    send(DeckCommand::hotCue(2, true)); // empty pad: store here (on a beat already)
+    tick(voice, 1);
+    EXPECT_DOUBLE_EQ(s.hotCues[2].load(), 20.0);
+    send(DeckCommand::hotCue(2, false));
+    send(DeckCommand::setHotCue(8, 3.0)); // out of range: ignored
+    send(DeckCommand::setHotCue(-1, 3.0));
+    send(DeckCommand::setHotCue(0, -5.0));
+    tick(voice, 1);
+    for (int i : {0, 1, 3, 4, 5, 6, 7})
+        EXPECT_DOUBLE_EQ(s.hotCues[std::size_t(i)].load(), -1.0);
+
+    // Playing 0.1 beat after a beat (beat 0.5 s): lands 0.1 beat after the hot cue.
+    send(DeckCommand::seek(30.05));
+    send(DeckCommand::play());
+    send(DeckCommand::hotCue(2, true));
+    tick(voice, 1);
+    EXPECT_NEAR(s.position.load(), 20.05 + 1.0 / kRate, 1e-9);
+    send(DeckCommand::hotCue(2, false)); // not held without slip: nothing
+    tick(voice, 1);
+    EXPECT_TRUE(s.playing.load());
+
+    // Stopped: press previews from the hot cue, release returns to it.
+    send(DeckCommand::pause());
+    send(DeckCommand::hotCue(2, true));
+    play(0.5);
+    EXPECT_TRUE(s.cueing.load());
+    EXPECT_NEAR(s.position.load(), 20.5, 1e-6);
+    send(DeckCommand::hotCue(2, false));
+    tick(voice, 1);
+    EXPECT_FALSE(s.playing.load());
+    EXPECT_DOUBLE_EQ(s.position.load(), 20.0);
+}
+
+TEST_F(DeckVoiceTest, LoopsEngageReleaseResizeAndRefuseTinyOnes)
+{
+    loadRamp(10.0);
+    send(DeckCommand::quantize(false));
+    send(DeckCommand::autoLoop(4)); // no grid: 0.5 s beats
+    tick(voice, 1);
+    EXPECT_TRUE(s.loopActive.load());
+    EXPECT_DOUBLE_EQ(s.loopEnd.load() - s.loopStart.load(), 2.0);
+    send(DeckCommand::autoLoop(4)); // the same loop again: released, points stay
+    tick(voice, 1);
+    EXPECT_FALSE(s.loopActive.load());
+    EXPECT_GE(s.loopStart.load(), 0.0);
+    send(DeckCommand::autoLoop(4));
+    send(DeckCommand::autoLoop(2)); // replaces
+    tick(voice, 1);
+    EXPECT_TRUE(s.loopActive.load());
+    EXPECT_DOUBLE_EQ(s.loopEnd.load() - s.loopStart.load(), 1.0);
+
+    // Playing wraps inside the loop.
+    send(DeckCommand::play());
+    play(3.3);
+    EXPECT_GE(s.position.load(), s.loopStart.load());
+    EXPECT_LT(s.position.load(), s.loopEnd.load());
+    send(DeckCommand::pause());
+
+    send(DeckCommand::setLoop(50.0, 50.0 + 1000.0 / kRate, true));
+    send(DeckCommand::loopResize(0.0001));
+    tick(voice, 1);
+    EXPECT_NEAR((s.loopEnd.load() - s.loopStart.load()) * kRate, 32.0, 1e-6);
+
+    // loopOut 10 frames after loopIn: refused without quantize ...
+    send(DeckCommand::reloopExit());
+    send(DeckCommand::setLoop(-1, -1, false));
+    send(DeckCommand::seek(60.0));
+    send(DeckCommand::loopIn());
+    send(DeckCommand::seek(60.0 + 10.0 / kRate));
+    send(DeckCommand::loopOut());
+    tick(voice, 1);
+    EXPECT_FALSE(s.loopActive.load());
+    // ... a one-beat loop with a grid and quantize.
+    send(DeckCommand::setGrid(120.0, 0.0));
+    send(DeckCommand::quantize(true));
+    send(DeckCommand::loopOut());
+    tick(voice, 1);
+    EXPECT_TRUE(s.loopActive.load());
+    EXPECT_DOUBLE_EQ(s.loopStart.load(), 60.0);
+    EXPECT_DOUBLE_EQ(s.loopEnd.load(), 60.5);
+}
+
+TEST_F(DeckVoiceTest, BeatJumpFollowsTheGridOrHalfSecondBeats)
+{
+    loadRamp(10.0);
+    send(DeckCommand::beatJump(1));
+    tick(voice, 1);
+    EXPECT_DOUBLE_EQ(s.position.load(), 10.5);
+    send(DeckCommand::setGrid(180.0, 0.0));
+    send(DeckCommand::beatJump(1));
+    tick(voice, 1);
+    EXPECT_NEAR(s.position.load(), 10.5 + 1.0 / 3.0, 1e-9);
+    for (double bpm : {20.0, 400.0, std::nan(""), double(INFINITY)}) {
+        send(DeckCommand::setGrid(bpm, 0.0));
+        send(DeckCommand::seek(10.0));
+        send(DeckCommand::beatJump(-2));
+        tick(voice, 1);
+        EXPECT_DOUBLE_EQ(s.position.load(), 9.0) << bpm;
+    }
+}
+
+TEST_F(DeckVoiceTest, SlipReturnsWhereTheTrackWouldHaveBeen)
+{
+    loadRamp(10.0);
+    send(DeckCommand::setGrid(120.0, 0.0));
+    send(DeckCommand::slip(true));
+    send(DeckCommand::play());
+    tick(voice, 1);
+    send(DeckCommand::autoLoop(1)); // one beat, for four beats
+    tick(voice, 1);
+    play(2.0);
+    EXPECT_LT(s.position.load(), 11.0);
+    send(DeckCommand::reloopExit());
+    tick(voice, 1);
+    // Rendered 1 + 1 + 96000 + 1 frames since the start at 10 s.
+    EXPECT_NEAR(s.position.load(), 10.0 + 96003.0 / kRate, 1e-9);
+    EXPECT_DOUBLE_EQ(s.slipPosition.load(), s.position.load());
+}
+
+TEST_F(DeckVoiceTest, JogScratchesBendsAndNudges)
+{
+    loadRamp(10.0);
+    send(DeckCommand::jogScrub(0.25)); // paused: nudges
+    tick(voice, 1);
+    EXPECT_DOUBLE_EQ(s.position.load(), 10.25);
+    send(DeckCommand::jogTouch(true));
+    send(DeckCommand::jogScrub(0.5)); // vinyl: scratches towards +0.5 s
+    play(0.3);
+    EXPECT_NEAR(s.position.load(), 10.75, 0.002);
+    EXPECT_TRUE(s.jogTouched.load());
+    send(DeckCommand::jogTouch(false));
+    send(DeckCommand::play());
+    send(DeckCommand::jogBend(0.5));
+    int calls = 0;
+    tick(voice, 64);
+    ++calls;
+    while (s.speed.load() != 1.0 && calls < 100) {
+        tick(voice, 64);
+        ++calls;
+    }
+    EXPECT_EQ(calls, 40) << "0.5 × 0.85^39 < 0.001: the 40th render plays at speed 1";
+}
+
+TEST_F(DeckVoiceTest, ReverseThroughALoopDoesNotWrap)
+{
+    loadRamp(10.0);
+    send(DeckCommand::setLoop(9.9, 10.1, true));
+    send(DeckCommand::reverse(true));
+    send(DeckCommand::play());
+    play(0.5);
+    EXPECT_NEAR(s.position.load(), 9.4, 1e-6);
+    EXPECT_TRUE(s.playing.load());
+    play(10.0);
+    EXPECT_DOUBLE_EQ(s.position.load(), 0.0);
+    EXPECT_TRUE(s.playing.load()) << "reverse stops at 0 but keeps playing";
+}
+
+TEST_F(DeckVoiceTest, SwapShiftsEverythingBackAndCountsACueChange)
+{
+    loadRamp(95.0);
+    send(DeckCommand::setCuePoint(40.0));
+    send(DeckCommand::setHotCue(0, 50.0));
+    send(DeckCommand::setHotCue(1, 20.0));
+    send(DeckCommand::setLoop(90.0, 92.0, false));
+    tick(voice, 1);
+    const auto revision = s.cueRevisionAcquire();
+    send(DeckCommand::swap(rampBuffer(std::int64_t(100 * kRate), kRate), 30.0));
+    tick(voice, 1);
+    EXPECT_NEAR(s.position.load(), 65.0, 1e-9);
+    EXPECT_DOUBLE_EQ(s.cuePoint.load(), 10.0);
+    EXPECT_DOUBLE_EQ(s.hotCues[0].load(), 20.0);
+    EXPECT_DOUBLE_EQ(s.hotCues[1].load(), -1.0);
+    EXPECT_DOUBLE_EQ(s.loopStart.load(), 60.0);
+    EXPECT_EQ(s.cueRevisionAcquire(), revision + 1);
+    EXPECT_DOUBLE_EQ(s.duration.load(), 100.0);
+    send(DeckCommand::swap(rampBuffer(std::int64_t(50 * kRate), kRate), 61.0)); // past the loop start
+    tick(voice, 1);
+    EXPECT_DOUBLE_EQ(s.loopStart.load(), -1.0);
+    EXPECT_DOUBLE_EQ(s.loopEnd.load(), -1.0);
+    EXPECT_FALSE(s.loopActive.load());
+    EXPECT_EQ(voice.releaseRetiredBuffers(), 2);
+}
+
+TEST_F(DeckVoiceTest, TakeOverLoadWithoutBufferAndAlignedStart)
+{
+    loadRamp(5.0);
+    send(DeckCommand::setHotCue(3, 7.0));
+    send(DeckCommand::takeOver(rampBuffer(std::int64_t(30 * kRate), kRate), 12.0));
+    tick(voice, 1);
+    EXPECT_TRUE(s.playing.load());
+    EXPECT_NEAR(s.position.load(), 12.0 + 1.0 / kRate, 1e-9);
+    EXPECT_DOUBLE_EQ(s.hotCues[3].load(), -1.0);
+
+    send(DeckCommand::setGrid(120.0, 0.0));
+    send(DeckCommand::pause());
+    send(DeckCommand::seek(10.2));
+    tick(voice, 1);
+    voice.rtStartAligned(0.5); // candidates 9, 11, 13
+    EXPECT_DOUBLE_EQ(voice.positionSeconds(), 11.0);
+    EXPECT_TRUE(voice.isPlaying());
+    voice.rtCue(-3.0);
+    EXPECT_DOUBLE_EQ(voice.positionSeconds(), 0.0);
+    EXPECT_FALSE(voice.isPlaying());
+    voice.rtDropIn(3.0);
+    EXPECT_TRUE(voice.isPlaying());
+    EXPECT_DOUBLE_EQ(voice.positionSeconds(), 3.0);
+
+    send(DeckCommand::load(TrackBufferRef(), false));
+    tick(voice, 1);
+    EXPECT_FALSE(s.loaded.load());
+    EXPECT_DOUBLE_EQ(s.duration.load(), 0.0);
+    EXPECT_DOUBLE_EQ(s.position.load(), 0.0);
+    voice.rtDropIn(3.0);
+    EXPECT_FALSE(voice.isPlaying());
+}
+
+TEST_F(DeckVoiceTest, ChoosesTheTimePitchPathOnlyWhenNeeded)
+{
+    FakeTimePitch* unit = fake.last();
+    ASSERT_NE(unit, nullptr);
+    loadRamp(10.0);
+    send(DeckCommand::play());
+    auto renders = [&] {
+        int n = 0;
+        for (int i = 0; i < unit->eventCount(); ++i)
+            n += unit->event(i).kind == FakeTimePitch::Event::Kind::render;
+        return n;
+    };
+    play(0.1); // key lock on, tempo 1, no shift: direct
+    voice.keyShift().store(0.0005);
+    play(0.1);
+    EXPECT_EQ(renders(), 0);
+    EXPECT_NEAR(s.position.load(), 10.2, 1e-6) << "direct path: no latency";
+
+    voice.keyShift().store(0.002);
+    play(0.1);
+    EXPECT_GT(renders(), 0);
+    EXPECT_NEAR(unit->cents(), 0.2f, 1e-6f);
+    EXPECT_EQ(unit->rate(), 1.0f);
+    {
+        // The delayed output is what the source held at the published position.
+        const Rendered r = renderFrames(voice, 256, 256);
+        // (The declick gain settles a few millionths below 1.)
+        EXPECT_NEAR(r.left.back(), s.position.load() * kRate - 1.0, 1.0 + 1e-5 * r.left.back());
+    }
+
+    // Key lock at 1.08: rate 1.08, source read at 1, position lags by latency × 1.08.
+    voice.keyShift().store(0.0);
+    voice.tempo().store(1.08);
+    const int resetsBefore = unit->resets();
+    send(DeckCommand::seek(30.0));
+    tick(voice, 1);
+    play(1.0);
+    EXPECT_FLOAT_EQ(unit->rate(), 1.08f);
+    EXPECT_DOUBLE_EQ(s.speed.load(), 1.0);
+    const double latency = unit->latencyFrames();
+    EXPECT_NEAR(s.position.load(), 30.0 + (1.0 + 48000.0 - latency * 1.08) / kRate, 1e-9);
+    EXPECT_EQ(unit->resets(), resetsBefore) << "staying on the unit does not reset it";
+    // Scratching or a stopped deck goes direct; back on the unit it is reset first.
+    send(DeckCommand::jogTouch(true));
+    play(0.05);
+    send(DeckCommand::jogTouch(false));
+    play(0.05);
+    EXPECT_EQ(unit->resets(), resetsBefore + 1);
+    send(DeckCommand::keyLock(false)); // a key-lock command resets too, and unlocks the path
+    play(0.05);
+    EXPECT_EQ(unit->resets(), resetsBefore + 2);
+    EXPECT_DOUBLE_EQ(s.speed.load(), 1.08);
+}
+
+TEST_F(DeckVoiceTest, WithoutATimePitchUnitTheDirectPathPlays)
+{
+    NoTimePitch none;
+    DeckVoice plain(kRate, 512);
+    EXPECT_FALSE(plain.hasTimePitch());
+    loadNow(plain, rampBuffer(48000, kRate));
+    plain.keyShift().store(3.0);
+    plain.tempo().store(1.08);
+    sendOk(plain, DeckCommand::play());
+    renderFrames(plain, 4800, 512);
+    EXPECT_NEAR(plain.state().position.load(), 4800 * 1.08 / kRate, 1e-9);
+}

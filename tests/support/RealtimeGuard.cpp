@@ -1,0 +1,277 @@
+#include "RealtimeGuard.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <pthread.h>
+
+#if defined(ZELVO_SANITIZED)
+// The sanitizer runtime's allocation hooks (declared here: GCC ships no header).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*, std::size_t),
+                                                         void (*free_hook)(const volatile void*));
+#endif
+
+namespace {
+
+constinit thread_local int tAudioDepth = 0;
+
+std::atomic<std::int64_t> gAllocations{0};
+std::atomic<std::int64_t> gFrees{0};
+std::atomic<std::int64_t> gLocks{0};
+
+} // namespace
+
+// Called for every counted call; a breakpoint here shows the culprit's stack.
+extern "C" __attribute__((noinline, used)) void zelvo_realtime_violation(int kind)
+{
+    asm volatile("" ::"r"(kind) : "memory");
+}
+
+namespace {
+
+inline void countAllocation()
+{
+    if (tAudioDepth > 0) {
+        gAllocations.fetch_add(1, std::memory_order_relaxed);
+        zelvo_realtime_violation(0);
+    }
+}
+
+inline void countFree(const volatile void* p)
+{
+    if (p && tAudioDepth > 0) {
+        gFrees.fetch_add(1, std::memory_order_relaxed);
+        zelvo_realtime_violation(1);
+    }
+}
+
+inline void countLock()
+{
+    if (tAudioDepth > 0) {
+        gLocks.fetch_add(1, std::memory_order_relaxed);
+        zelvo_realtime_violation(2);
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Allocation counting. Under the sanitizers their allocator owns malloc, so its
+// hooks are used; otherwise the allocation functions are defined here, in the
+// executable, which the dynamic linker resolves first for every library, and
+// forwarded to the C library's own entry points.
+
+#if defined(ZELVO_SANITIZED)
+
+namespace {
+
+void mallocHook(const volatile void*, std::size_t) { countAllocation(); }
+void freeHook(const volatile void* p) { countFree(p); }
+
+__attribute__((constructor)) void installHooks()
+{
+    __sanitizer_install_malloc_and_free_hooks(&mallocHook, &freeHook);
+}
+
+} // namespace
+
+#else
+
+extern "C" {
+void* __libc_malloc(std::size_t);
+void __libc_free(void*);
+void* __libc_calloc(std::size_t, std::size_t);
+void* __libc_realloc(void*, std::size_t);
+void* __libc_memalign(std::size_t, std::size_t);
+void* __libc_valloc(std::size_t);
+void* __libc_pvalloc(std::size_t);
+
+void* malloc(std::size_t size)
+{
+    countAllocation();
+    return __libc_malloc(size);
+}
+
+void free(void* p)
+{
+    countFree(p);
+    __libc_free(p);
+}
+
+void* calloc(std::size_t count, std::size_t size)
+{
+    countAllocation();
+    return __libc_calloc(count, size);
+}
+
+void* realloc(void* p, std::size_t size)
+{
+    countAllocation();
+    return __libc_realloc(p, size);
+}
+
+void* memalign(std::size_t alignment, std::size_t size)
+{
+    countAllocation();
+    return __libc_memalign(alignment, size);
+}
+
+void* aligned_alloc(std::size_t alignment, std::size_t size)
+{
+    countAllocation();
+    return __libc_memalign(alignment, size);
+}
+
+int posix_memalign(void** out, std::size_t alignment, std::size_t size)
+{
+    countAllocation();
+    if (alignment < sizeof(void*) || (alignment & (alignment - 1)) != 0)
+        return 22; // EINVAL
+    void* p = __libc_memalign(alignment, size);
+    if (!p && size != 0)
+        return 12; // ENOMEM
+    *out = p;
+    return 0;
+}
+
+void* valloc(std::size_t size)
+{
+    countAllocation();
+    return __libc_valloc(size);
+}
+
+void* pvalloc(std::size_t size)
+{
+    countAllocation();
+    return __libc_pvalloc(size);
+}
+}
+
+#endif
+
+// ---------------------------------------------------------------------------
+// Lock counting: the pthread lock entry points, defined here and forwarded to the
+// next definition in lookup order (the C library, or a sanitizer's interceptor).
+
+namespace {
+
+template <typename Fn>
+Fn nextSymbol(const char* name)
+{
+    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}
+
+using MutexFn = int (*)(pthread_mutex_t*);
+using MutexTimedFn = int (*)(pthread_mutex_t*, const struct timespec*);
+using RwFn = int (*)(pthread_rwlock_t*);
+using SpinFn = int (*)(pthread_spinlock_t*);
+
+struct RealLocks {
+    MutexFn mutexLock = nullptr;
+    MutexFn mutexTrylock = nullptr;
+    MutexTimedFn mutexTimedlock = nullptr;
+    RwFn rdlock = nullptr;
+    RwFn wrlock = nullptr;
+    SpinFn spinLock = nullptr;
+};
+
+RealLocks gReal;
+
+void resolveLocks()
+{
+    gReal.mutexLock = nextSymbol<MutexFn>("pthread_mutex_lock");
+    gReal.mutexTrylock = nextSymbol<MutexFn>("pthread_mutex_trylock");
+    gReal.mutexTimedlock = nextSymbol<MutexTimedFn>("pthread_mutex_timedlock");
+    gReal.rdlock = nextSymbol<RwFn>("pthread_rwlock_rdlock");
+    gReal.wrlock = nextSymbol<RwFn>("pthread_rwlock_wrlock");
+    gReal.spinLock = nextSymbol<SpinFn>("pthread_spin_lock");
+}
+
+__attribute__((constructor(101))) void resolveEarly() { resolveLocks(); }
+
+template <typename Fn>
+Fn real(Fn RealLocks::*member)
+{
+    if (!(gReal.*member))
+        resolveLocks();
+    return gReal.*member;
+}
+
+} // namespace
+
+extern "C" {
+
+int pthread_mutex_lock(pthread_mutex_t* m)
+{
+    countLock();
+    return real(&RealLocks::mutexLock)(m);
+}
+
+int pthread_mutex_trylock(pthread_mutex_t* m)
+{
+    countLock();
+    return real(&RealLocks::mutexTrylock)(m);
+}
+
+int pthread_mutex_timedlock(pthread_mutex_t* m, const struct timespec* t)
+{
+    countLock();
+    return real(&RealLocks::mutexTimedlock)(m, t);
+}
+
+int pthread_rwlock_rdlock(pthread_rwlock_t* l)
+{
+    countLock();
+    return real(&RealLocks::rdlock)(l);
+}
+
+int pthread_rwlock_wrlock(pthread_rwlock_t* l)
+{
+    countLock();
+    return real(&RealLocks::wrlock)(l);
+}
+
+int pthread_spin_lock(pthread_spinlock_t* l)
+{
+    countLock();
+    return real(&RealLocks::spinLock)(l);
+}
+}
+
+// ---------------------------------------------------------------------------
+
+namespace zelvo::test {
+
+AudioThreadScope::AudioThreadScope() { ++tAudioDepth; }
+AudioThreadScope::~AudioThreadScope() { --tAudioDepth; }
+
+bool onAudioThread() { return tAudioDepth > 0; }
+
+RealtimeCounts realtimeTotals()
+{
+    RealtimeCounts c;
+    c.allocations = gAllocations.load(std::memory_order_relaxed);
+    c.frees = gFrees.load(std::memory_order_relaxed);
+    c.locks = gLocks.load(std::memory_order_relaxed);
+    return c;
+}
+
+RealtimeProbe::RealtimeProbe() : start_(realtimeTotals()) {}
+
+RealtimeCounts RealtimeProbe::counts() const
+{
+    const RealtimeCounts now = realtimeTotals();
+    return {now.allocations - start_.allocations, now.frees - start_.frees, now.locks - start_.locks};
+}
+
+::testing::AssertionResult RealtimeProbe::clean() const
+{
+    const RealtimeCounts c = counts();
+    if (c.total() == 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "on the audio thread: " << c.allocations << " allocation(s), " << c.frees
+                                         << " free(s), " << c.locks << " lock(s)";
+}
+
+} // namespace zelvo::test

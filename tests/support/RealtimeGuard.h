@@ -1,0 +1,56 @@
+#pragma once
+// Real-time safety harness: counts memory allocations, frees and mutex locks made
+// on threads marked as the audio thread, including calls from inside shared
+// libraries (the stretcher, the C++ runtime). Calls on other threads are not
+// counted, so a test can set up and tear down freely around the marked part.
+//
+//     RealtimeProbe probe;
+//     {
+//         AudioThreadScope audio;
+//         voice.render(256, left, right);
+//     }
+//     EXPECT_TRUE(probe.clean());
+//
+// A debugger can stop at `zelvo_realtime_violation` to see the offending call.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+namespace zelvo::test {
+
+struct RealtimeCounts {
+    std::int64_t allocations = 0;
+    std::int64_t frees = 0;
+    std::int64_t locks = 0;
+    std::int64_t total() const { return allocations + frees + locks; }
+};
+
+// Marks the current thread as the audio thread while alive. Nests.
+class AudioThreadScope {
+public:
+    AudioThreadScope();
+    ~AudioThreadScope();
+    AudioThreadScope(const AudioThreadScope&) = delete;
+    AudioThreadScope& operator=(const AudioThreadScope&) = delete;
+};
+
+// Whether the current thread is marked as the audio thread.
+bool onAudioThread();
+
+// Counts what marked threads did from its construction on. Any thread.
+class RealtimeProbe {
+public:
+    RealtimeProbe();
+    // Counts since construction.
+    RealtimeCounts counts() const;
+    // Success when nothing was counted; otherwise a message with the counts.
+    ::testing::AssertionResult clean() const;
+
+private:
+    RealtimeCounts start_;
+};
+
+// Counts since the process started (for the probe and the harness's own tests).
+RealtimeCounts realtimeTotals();
+
+} // namespace zelvo::test
