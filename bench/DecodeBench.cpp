@@ -1,0 +1,77 @@
+// Decoding speed of a five-minute 44.1 kHz stereo track to the engine's 48 kHz
+// (so the rate conversion is measured too), as seconds of audio per second.
+#include "library/AudioFileIO.h"
+#include "support/AudioFixtures.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <numbers>
+#include <unistd.h>
+
+namespace {
+
+constexpr double kFileRate = 44100;
+constexpr double kSeconds = 300;
+
+// A folder for the generated files, removed at exit.
+struct Scratch {
+    std::filesystem::path dir = std::filesystem::temp_directory_path()
+        / ("zelvo-decode-bench-" + std::to_string(::getpid()));
+    Scratch() { std::filesystem::create_directories(dir); }
+    ~Scratch() { std::filesystem::remove_all(dir); }
+};
+
+// Generated once per format, outside the timed loop.
+const std::filesystem::path& track(zelvo::test::AudioFormat format, const char* name)
+{
+    static Scratch scratch;
+    static std::map<zelvo::test::AudioFormat, std::filesystem::path> made;
+    auto& path = made[format];
+    if (path.empty()) {
+        path = scratch.dir / name;
+        // A chord with a slow swell and a little noise, so the encoders work as on music.
+        std::uint32_t seed = 1;
+        const auto music = [&seed](int channel, std::int64_t i) {
+            const double t = double(i) / kFileRate;
+            const double swell = 0.6 + 0.4 * std::sin(2 * std::numbers::pi * 0.25 * t);
+            seed = seed * 1664525u + 1013904223u;
+            const double noise = (double(seed >> 8) / double(1 << 24) - 0.5) * 0.05;
+            const double detune = channel == 0 ? 1.0 : 1.003;
+            return float(swell * (0.2 * std::sin(2 * std::numbers::pi * 110 * detune * t)
+                                  + 0.15 * std::sin(2 * std::numbers::pi * 277.2 * t)
+                                  + 0.1 * std::sin(2 * std::numbers::pi * 1318.5 * detune * t))
+                         + noise);
+        };
+        zelvo::test::writeAudioFile(path, format,
+                                    zelvo::test::generate(2, std::int64_t(kFileRate * kSeconds), kFileRate, music));
+    }
+    return path;
+}
+
+void decode(benchmark::State& state, const std::filesystem::path& path)
+{
+    for (auto _ : state) {
+        auto buffer = zelvo::AudioFileIO::decode(path, 48000);
+        benchmark::DoNotOptimize(buffer->left);
+    }
+    state.counters["x_realtime"] =
+        benchmark::Counter(kSeconds * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_Decode_Mp3(benchmark::State& state)
+{
+    decode(state, track(zelvo::test::AudioFormat::mp3, "track.mp3"));
+}
+
+void BM_Decode_Flac(benchmark::State& state)
+{
+    decode(state, track(zelvo::test::AudioFormat::flac, "track.flac"));
+}
+
+} // namespace
+
+BENCHMARK(BM_Decode_Mp3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Decode_Flac)->Unit(benchmark::kMillisecond)->UseRealTime();

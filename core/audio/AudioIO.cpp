@@ -1,0 +1,170 @@
+#include "audio/AudioIO.h"
+
+#include "audio/CoreAudioHAL.h"
+#include "platform/AudioBackend.h"
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+#include <string>
+
+namespace zelvo {
+
+namespace {
+
+// The one place that turns a failed step into the thrown error.
+// TODO(audiofile): throw AudioFileError::os(step, status) once it is in the library.
+std::string statusText(OSStatus status)
+{
+    const auto u = std::uint32_t(status);
+    char c[4] = {char(u >> 24), char(u >> 16), char(u >> 8), char(u)};
+    const bool printable = std::all_of(c, c + 4, [](char ch) {
+        return std::isalnum(static_cast<unsigned char>(ch)) != 0 || ch == ' ';
+    }) && std::all_of(c, c + 4, [](char ch) { return static_cast<unsigned char>(ch) < 128; });
+    return printable ? std::string(c, 4) : std::to_string(status);
+}
+
+[[noreturn]] void failStep(const char* step, OSStatus status)
+{
+    throw std::runtime_error(std::string(step) + " failed (" + statusText(status) + ")");
+}
+
+} // namespace
+
+std::vector<int> AudioIO::makeChannelMap(int channels, int masterPair, std::optional<int> cuePair)
+{
+    std::vector<int> map(std::size_t(std::max(channels, 0)), -1);
+    // Written as "pair < channels - 1" so a huge pair cannot overflow pair + 1.
+    if (masterPair >= 0 && masterPair < channels - 1) {
+        map[std::size_t(masterPair)] = 0;
+        map[std::size_t(masterPair) + 1] = 1;
+    }
+    if (cuePair && *cuePair >= 0 && *cuePair < channels - 1) {
+        map[std::size_t(*cuePair)] = 2;
+        map[std::size_t(*cuePair) + 1] = 3;
+    }
+    return map;
+}
+
+AudioIO::AudioIO(const AudioDevice& device, std::int64_t bufferFrames, int masterPair, std::optional<int> cuePair,
+                 RendererFactory makeEngine)
+    : device_(device)
+    , masterPair_(std::max(masterPair, 0))
+{
+    try {
+        auto backend = CoreAudioHAL::backend();
+
+        // 1. Buffer size. A stored setting can be anything; the device only ever
+        // hears a size within its range.
+        const auto range = device.bufferSizeRange;
+        const int lower = std::max(range.lower, 1);
+        const int upper = std::max(range.upper, lower);
+        CoreAudioHAL::setBufferSize(device.id, std::clamp<std::int64_t>(bufferFrames, lower, upper));
+
+        // 2. The rate the device runs at now.
+        const auto now = CoreAudioHAL::device(device.id);
+        sampleRate_ = now ? now->nominalSampleRate : device.nominalSampleRate;
+
+        // 3. The engine.
+        engine_ = makeEngine(sampleRate_, AudioRenderer::kMaxFrames);
+        if (!engine_)
+            failStep("make engine", kStatusUnspecified);
+
+        // 4. The cue pair.
+        const int channels = device.outputChannels;
+        if (cuePair && *cuePair >= 0 && *cuePair != masterPair_ && *cuePair < channels - 1)
+            cuePair_ = *cuePair;
+        engine_->setCueEnabled(cuePair_.has_value());
+        channelMap_ = makeChannelMap(channels, masterPair_, cuePair_);
+
+        // 5, 6. The output unit.
+        if (!backend->hasOutputComponent())
+            failStep("find AUHAL", -1);
+        if (OSStatus s = backend->newOutputUnit(unit_); s != 0 || !unit_)
+            failStep("open AUHAL", s != 0 ? s : kStatusUnspecified);
+        // 7 (enabling output, disabling input) has no counterpart: units only play.
+        if (OSStatus s = unit_->selectDevice(device.id); s != 0)
+            failStep("select device", s);
+        if (OSStatus s = unit_->setClientFormat(sampleRate_, AudioRenderer::kChannels); s != 0)
+            failStep("client format", s);
+        unit_->setChannelMap(channelMap_);
+        unit_->setMaxFramesPerSlice(AudioRenderer::kMaxFrames);
+        if (OSStatus s = unit_->setRenderCallback(&AudioIO::renderThunk, engine_.get()); s != 0)
+            failStep("render callback", s);
+        if (OSStatus s = unit_->initialize(); s != 0)
+            failStep("initialize AUHAL", s);
+    } catch (...) {
+        teardown();
+        throw;
+    }
+}
+
+AudioIO::~AudioIO()
+{
+    teardown();
+}
+
+void AudioIO::teardown() noexcept
+{
+    if (unit_) {
+        if (running_)
+            unit_->stop();
+        running_ = false;
+        // Destroying the unit joins its I/O thread: from here on nothing renders.
+        unit_.reset();
+    }
+    if (engine_) {
+        engine_->releaseBuffers();
+        engine_.reset();
+    }
+}
+
+void AudioIO::start()
+{
+    if (!unit_ || running_)
+        return;
+    if (OSStatus s = unit_->start(); s != 0)
+        failStep("start output", s);
+    running_ = true;
+}
+
+void AudioIO::stop()
+{
+    if (!unit_ || !running_)
+        return;
+    unit_->stop();
+    running_ = false;
+}
+
+double AudioIO::latency() const
+{
+    return CoreAudioHAL::outputLatency(device_.id);
+}
+
+int AudioIO::bufferFrames() const
+{
+    return CoreAudioHAL::bufferSize(device_.id);
+}
+
+int AudioIO::underruns() const
+{
+    return unit_ ? unit_->underruns() : 0;
+}
+
+void AudioIO::renderThunk(void* context, float* const* channels, int channelCount, int frames)
+{
+    if (!channels || !context || channelCount < AudioRenderer::kChannels)
+        return;
+    auto* engine = static_cast<AudioRenderer*>(context);
+    // Units promise at most kMaxFrames; slice longer requests all the same.
+    for (int done = 0; done < frames;) {
+        const int n = std::min(frames - done, AudioRenderer::kMaxFrames);
+        float* slice[AudioRenderer::kChannels];
+        for (int c = 0; c < AudioRenderer::kChannels; ++c)
+            slice[c] = channels[c] + done;
+        engine->render(n, slice);
+        done += n;
+    }
+}
+
+} // namespace zelvo

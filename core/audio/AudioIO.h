@@ -1,0 +1,76 @@
+#pragma once
+// One output device playing one engine: opens an output unit on the device,
+// builds the engine at the device's rate, routes the engine's four channels
+// (master left/right, cue left/right) onto the device's channels through a
+// channel map, and lets the device's I/O thread pull the engine.
+#include "audio/AudioDevice.h"
+#include "audio/AudioRenderer.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace zelvo {
+
+class OutputUnit;
+
+class AudioIO {
+public:
+    // Opens `device`: asks for `bufferFrames` (clamped into the device's range),
+    // builds the engine with `makeEngine` at the device's current rate, fits the
+    // pairs (a negative master pair counts as 0, a negative cue pair as none, a
+    // cue pair equal to the master pair or past the last channel as none) and
+    // initialises the unit. Throws the failed step's error ("find AUHAL",
+    // "open AUHAL", "select device", "client format", "render callback",
+    // "initialize AUHAL"); whatever was opened is closed again. Never on the
+    // audio thread; may block on a busy device.
+    AudioIO(const AudioDevice& device, std::int64_t bufferFrames, int masterPair, std::optional<int> cuePair,
+            RendererFactory makeEngine);
+    // Stops the device and joins its I/O thread, then lets the engine release its
+    // buffers on this thread, then drops the engine.
+    ~AudioIO();
+    AudioIO(const AudioIO&) = delete;
+    AudioIO& operator=(const AudioIO&) = delete;
+
+    // Starts output; does nothing when running. Throws "start output".
+    void start();
+    // Stops output; does nothing when stopped.
+    void stop();
+
+    // Seconds of output latency, read from the device now.
+    double latency() const;
+    // The device's current I/O buffer size; 512 when it cannot be read.
+    int bufferFrames() const;
+    // Slices the device played late or short since opening. Any thread.
+    int underruns() const;
+
+    AudioRenderer& engine() const { return *engine_; }
+    const AudioDevice& device() const { return device_; }
+    int masterPair() const { return masterPair_; }
+    std::optional<int> cuePair() const { return cuePair_; }
+    bool running() const { return running_; }
+    double sampleRate() const { return sampleRate_; }
+    // One entry per device output channel: the engine channel feeding it, -1 for silence.
+    const std::vector<int>& channelMap() const { return channelMap_; }
+
+    // The channel map for a device of `channels` outputs: entries masterPair and
+    // masterPair + 1 get 0 and 1 when both exist, cuePair and cuePair + 1 get 2
+    // and 3 when a cue pair is given. Pure.
+    static std::vector<int> makeChannelMap(int channels, int masterPair, std::optional<int> cuePair);
+
+private:
+    static void renderThunk(void* context, float* const* channels, int channelCount, int frames);
+    void teardown() noexcept;
+
+    AudioDevice device_;
+    int masterPair_ = 0;
+    std::optional<int> cuePair_;
+    double sampleRate_ = 48000;
+    std::vector<int> channelMap_;
+    std::unique_ptr<AudioRenderer> engine_;
+    std::unique_ptr<OutputUnit> unit_;
+    bool running_ = false;
+};
+
+} // namespace zelvo

@@ -1,0 +1,171 @@
+#include "library/AudioFileIO.h"
+
+#include "platform/AudioFileReader.h"
+#include "platform/StereoResampler.h"
+#include "platform/WavFileWriter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <system_error>
+#include <vector>
+
+namespace zelvo::AudioFileIO {
+
+namespace {
+
+// Frames read or written per step.
+constexpr std::int64_t kChunk = 16384;
+// Room reserved beyond the expected length, so a container length that is only
+// an estimate (MP3) rarely makes the arrays grow.
+constexpr std::int64_t kHeadroom = 8192;
+
+// The integer part of a frame count, kept inside int64 (NaN and negatives give 0).
+std::int64_t wholeFrames(double x)
+{
+    if (!(x > 0.0))
+        return 0;
+    if (x >= 9.0e18)
+        return std::numeric_limits<std::int64_t>::max() / 2;
+    return std::int64_t(x);
+}
+
+// libsndfile wants a whole rate; a rate it cannot take becomes 0 and fails there.
+int fileRateOf(double rate)
+{
+    return std::isfinite(rate) && rate >= 1.0 && rate <= 10'000'000.0 ? int(std::lround(rate)) : 0;
+}
+
+} // namespace
+
+TrackBufferRef decode(const std::filesystem::path& url, double sampleRate, std::optional<Range> range)
+{
+    const std::string name = url.filename().string();
+    AudioFileReader reader;
+    if (int status = reader.open(url.string()); status < 0)
+        throw AudioFileError::os("open " + name, status);
+    if (int status = reader.readFormat(); status == AudioFileReader::kNoAudio)
+        throw AudioFileError::empty(url);
+    else if (status < 0)
+        throw AudioFileError::os("read format", status);
+    if (int status = reader.setOutputRate(sampleRate); status < 0)
+        throw AudioFileError::os("set client format", status);
+
+    const double fileRate = reader.fileRate();
+    const double ratio = sampleRate / std::max(fileRate, 1.0);
+    // What the whole file decodes to, at most: the container's length plus headroom.
+    const std::int64_t fileLength = wholeFrames(ratio * double(reader.lengthFrames())) + kHeadroom;
+    std::int64_t expected = fileLength;
+    std::optional<std::int64_t> wanted;
+    if (range) {
+        const double lower = range->lower > 0.0 ? range->lower : 0.0;
+        if (int status = reader.seek(wholeFrames(lower * fileRate)); status < 0)
+            throw AudioFileError::os("seek", status);
+        wanted = wholeFrames((range->upper - lower) * sampleRate);
+        // A range reaching far past the end (an "until the end" upper bound)
+        // reserves no more than the file holds.
+        expected = std::min(*wanted, fileLength);
+    }
+
+    std::vector<float> left, right;
+    left.reserve(std::size_t(std::max<std::int64_t>(expected, 0)));
+    right.reserve(left.capacity());
+    std::int64_t collected = 0;
+    for (;;) {
+        std::int64_t ask = kChunk;
+        if (wanted) {
+            if (collected >= *wanted)
+                break;
+            ask = std::min(ask, *wanted - collected);
+        }
+        left.resize(std::size_t(collected + ask));
+        right.resize(std::size_t(collected + ask));
+        const std::int64_t got = reader.read(left.data() + collected, right.data() + collected, ask);
+        if (got < 0)
+            throw AudioFileError::os("decode " + name, std::int32_t(got));
+        if (got == 0)
+            break;
+        collected += got;
+    }
+    if (collected == 0)
+        throw AudioFileError::empty(url);
+
+    TrackBufferRef buffer(collected, sampleRate);
+    std::copy_n(left.data(), collected, buffer->left);
+    std::copy_n(right.data(), collected, buffer->right);
+    return buffer;
+}
+
+void writeWAV(const std::filesystem::path& url, const float* left, const float* right, std::int64_t frames,
+              double sampleRate, double fileSampleRate, int bitDepth)
+{
+    const std::string name = url.filename().string();
+    std::error_code ignored;
+    std::filesystem::remove(url, ignored);
+
+    WavFileWriter file;
+    const int created = file.create(url.string(), fileRateOf(fileSampleRate), bitDepth == 16);
+    // A creation that reports success without a file would otherwise lose the
+    // audio silently.
+    if (created != 0 || !file.isOpen())
+        throw AudioFileError::os("create " + name, created);
+
+    StereoResampler converter;
+    if (int status = converter.prepare(sampleRate, fileSampleRate); status < 0)
+        throw AudioFileError::os("set client format", status);
+
+    frames = std::max<std::int64_t>(frames, 0);
+    const std::int64_t target = frames > 0 ? std::llround(double(frames) * fileSampleRate / sampleRate) : 0;
+    const std::int64_t room = converter.maxOutput(kChunk) + 16;
+    const auto slots = static_cast<std::size_t>(room);
+    std::vector<float> outLeft(slots), outRight(slots), interleaved(slots * 2);
+    std::int64_t written = 0;
+
+    // Writes converted frames up to the target length.
+    auto emit = [&](const float* l, const float* r, std::int64_t n) {
+        n = std::min(n, target - written);
+        for (std::int64_t i = 0; i < n; ++i) {
+            interleaved[std::size_t(2 * i)] = l[i];
+            interleaved[std::size_t(2 * i + 1)] = r[i];
+        }
+        if (int status = file.write(interleaved.data(), n); status != 0)
+            throw AudioFileError::os("write", status);
+        written += n;
+    };
+
+    if (target > 0) {
+        for (std::int64_t offset = 0; offset < frames; offset += kChunk) {
+            const std::int64_t n = std::min(kChunk, frames - offset);
+            const std::int64_t got = converter.process(left + offset, right + offset, n, outLeft.data(),
+                                                       outRight.data(), room);
+            if (got < 0)
+                throw AudioFileError::os("write", std::int32_t(got));
+            emit(outLeft.data(), outRight.data(), got);
+        }
+        // The converter holds back its filter's tail until flushed.
+        for (;;) {
+            const std::int64_t got = converter.flush(outLeft.data(), outRight.data(), room);
+            if (got < 0)
+                throw AudioFileError::os("write", std::int32_t(got));
+            if (got == 0)
+                break;
+            emit(outLeft.data(), outRight.data(), got);
+        }
+        // Rounding can leave the converter a frame short of the exact length.
+        std::fill(outLeft.begin(), outLeft.end(), 0.0f);
+        std::fill(outRight.begin(), outRight.end(), 0.0f);
+        while (written < target)
+            emit(outLeft.data(), outRight.data(), std::min(room, target - written));
+    }
+    if (int status = file.close(); status != 0)
+        throw AudioFileError::os("write", status);
+}
+
+void writeWAV(const std::filesystem::path& url, const TrackBuffer& buffer, std::optional<double> fileSampleRate,
+              int bitDepth)
+{
+    writeWAV(url, buffer.left, buffer.right, buffer.frames, buffer.sampleRate,
+             fileSampleRate.value_or(buffer.sampleRate), bitDepth);
+}
+
+} // namespace zelvo::AudioFileIO

@@ -1,0 +1,334 @@
+#include "platform/AudioFileReader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libswresample/swresample.h>
+}
+
+namespace zelvo {
+
+namespace {
+
+// Codecs whose container timestamps count samples exactly from the first one, so
+// a seek can be made sample-accurate from the landing frame's time stamp. Lossy
+// codecs (MP3, AAC) carry priming and bit-reservoir state that makes a seek land
+// only approximately; for them the reader decodes from the start and counts.
+bool seeksExactly(AVCodecID id)
+{
+    return id == AV_CODEC_ID_FLAC || (id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT);
+}
+
+} // namespace
+
+struct AudioFileReader::Impl {
+    AVFormatContext* format = nullptr;
+    AVStream* stream = nullptr;
+    const AVCodec* decoder = nullptr;
+    AVCodecContext* codec = nullptr;
+    SwrContext* swr = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;
+
+    int outRate = 0;
+    // The input format the resampler is set up for.
+    AVSampleFormat swrFormat = AV_SAMPLE_FMT_NONE;
+    int swrRate = 0;
+    AVChannelLayout swrLayout{};
+
+    // Converted frames not yet handed out: [pendingBegin, pendingEnd).
+    std::vector<float> pendingLeft, pendingRight;
+    std::size_t pendingBegin = 0, pendingEnd = 0;
+
+    std::int64_t inputPosition = 0; // file frames the decoder has delivered
+    std::int64_t skipTo = 0;        // file frames before this one are dropped
+    bool positionFromTimestamp = false;
+    bool draining = false;
+    bool finished = false;
+
+    ~Impl()
+    {
+        swr_free(&swr);
+        av_channel_layout_uninit(&swrLayout);
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&codec);
+        avformat_close_input(&format);
+    }
+
+    int configureResampler(AVSampleFormat sampleFormat, int rate, const AVChannelLayout& layout)
+    {
+        if (layout.nb_channels <= 0 || rate <= 0 || sampleFormat == AV_SAMPLE_FMT_NONE)
+            return AVERROR(EINVAL);
+        AVChannelLayout in{};
+        if (layout.order == AV_CHANNEL_ORDER_UNSPEC || av_channel_layout_check(&layout) == 0)
+            av_channel_layout_default(&in, layout.nb_channels);
+        else if (int r = av_channel_layout_copy(&in, &layout); r < 0)
+            return r;
+
+        swr_free(&swr);
+        AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+        int r = swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_FLTP, outRate, &in, sampleFormat, rate, 0, nullptr);
+        // The default mono-to-stereo matrix is 3 dB down on each side; mono
+        // material plays at full level on both channels.
+        if (r >= 0 && in.nb_channels == 1) {
+            const double matrix[2] = {1.0, 1.0};
+            r = swr_set_matrix(swr, matrix, 1);
+        }
+        if (r >= 0)
+            r = swr_init(swr);
+        av_channel_layout_uninit(&swrLayout);
+        if (r >= 0) {
+            swrFormat = sampleFormat;
+            swrRate = rate;
+            r = av_channel_layout_copy(&swrLayout, &layout);
+        }
+        av_channel_layout_uninit(&in);
+        if (r < 0) {
+            swr_free(&swr);
+            swrFormat = AV_SAMPLE_FMT_NONE;
+        }
+        return r;
+    }
+
+    // Runs the resampler over `frames` input frames (or flushes it when `in` is
+    // null) and appends its output to the pending frames.
+    int convert(const std::uint8_t** in, int frames)
+    {
+        if (!swr)
+            return 0;
+        const int room = swr_get_out_samples(swr, frames);
+        if (room < 0)
+            return room;
+        if (pendingBegin == pendingEnd)
+            pendingBegin = pendingEnd = 0;
+        const std::size_t need = pendingEnd + std::size_t(room);
+        if (pendingLeft.size() < need) {
+            pendingLeft.resize(need);
+            pendingRight.resize(need);
+        }
+        std::uint8_t* out[2] = {reinterpret_cast<std::uint8_t*>(pendingLeft.data() + pendingEnd),
+                                reinterpret_cast<std::uint8_t*>(pendingRight.data() + pendingEnd)};
+        const int got = swr_convert(swr, out, room, in, frames);
+        if (got < 0)
+            return got;
+        pendingEnd += std::size_t(got);
+        return 0;
+    }
+
+    int takeFrame(AVFrame* f)
+    {
+        if (positionFromTimestamp) {
+            positionFromTimestamp = false;
+            const std::int64_t ts = f->best_effort_timestamp;
+            if (ts == AV_NOPTS_VALUE)
+                return AVERROR(EINVAL);
+            const std::int64_t origin = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+            inputPosition = av_rescale_q(ts - origin, stream->time_base, AVRational{1, f->sample_rate});
+        }
+        const std::int64_t begin = inputPosition;
+        inputPosition += f->nb_samples;
+        if (inputPosition <= skipTo)
+            return 0;
+        const int offset = begin < skipTo ? int(skipTo - begin) : 0;
+
+        if (f->format != swrFormat || f->sample_rate != swrRate
+            || av_channel_layout_compare(&f->ch_layout, &swrLayout) != 0) {
+            if (int r = configureResampler(AVSampleFormat(f->format), f->sample_rate, f->ch_layout); r < 0)
+                return r;
+        }
+
+        const auto sampleFormat = AVSampleFormat(f->format);
+        const int bytes = av_get_bytes_per_sample(sampleFormat);
+        const int channels = f->ch_layout.nb_channels;
+        std::vector<const std::uint8_t*> planes;
+        const std::uint8_t* fixed[8];
+        const std::uint8_t** in = fixed;
+        if (av_sample_fmt_is_planar(sampleFormat)) {
+            if (channels > 8) {
+                planes.resize(std::size_t(channels));
+                in = planes.data();
+            }
+            for (int c = 0; c < channels; ++c)
+                in[c] = f->extended_data[c] + std::size_t(offset) * std::size_t(bytes);
+        } else {
+            in[0] = f->extended_data[0] + std::size_t(offset) * std::size_t(bytes) * std::size_t(channels);
+        }
+        return convert(in, f->nb_samples - offset);
+    }
+
+    // Gives the decoder its next packet of our stream, or starts draining it at
+    // the end of the input.
+    int feed()
+    {
+        int r = av_read_frame(format, packet);
+        if (r < 0) {
+            // A file cut short ends where its data ends.
+            if (r != AVERROR_EOF && !(format->pb && avio_feof(format->pb)))
+                return r;
+            draining = true;
+            return avcodec_send_packet(codec, nullptr);
+        }
+        if (packet->stream_index != stream->index) {
+            av_packet_unref(packet);
+            return 0;
+        }
+        r = avcodec_send_packet(codec, packet);
+        av_packet_unref(packet);
+        // A damaged packet is skipped; the frames around it still play.
+        return r == AVERROR_INVALIDDATA ? 0 : r;
+    }
+
+    // Makes sure pending frames exist: > 0 when they do, 0 at the end, < 0 on failure.
+    int fill()
+    {
+        while (pendingBegin == pendingEnd) {
+            if (finished)
+                return 0;
+            int r = avcodec_receive_frame(codec, frame);
+            if (r == 0) {
+                r = takeFrame(frame);
+                av_frame_unref(frame);
+            } else if (r == AVERROR(EAGAIN) && !draining) {
+                r = feed();
+            } else if (r == AVERROR_EOF || r == AVERROR(EAGAIN)) {
+                finished = true;
+                r = convert(nullptr, 0); // the resampler's held-back tail
+            } else if (r == AVERROR_INVALIDDATA) {
+                r = 0;
+            }
+            if (r < 0)
+                return r;
+        }
+        return 1;
+    }
+};
+
+AudioFileReader::AudioFileReader() : d_(std::make_unique<Impl>()) {}
+AudioFileReader::~AudioFileReader() = default;
+
+int AudioFileReader::open(const std::string& path)
+{
+    return avformat_open_input(&d_->format, path.c_str(), nullptr, nullptr);
+}
+
+int AudioFileReader::readFormat()
+{
+    if (!d_->format)
+        return AVERROR(EINVAL);
+    if (int r = avformat_find_stream_info(d_->format, nullptr); r < 0)
+        return r;
+    const int index = av_find_best_stream(d_->format, AVMEDIA_TYPE_AUDIO, -1, -1, &d_->decoder, 0);
+    if (index == AVERROR_STREAM_NOT_FOUND)
+        return kNoAudio;
+    if (index < 0)
+        return index;
+    d_->stream = d_->format->streams[index];
+    if (d_->stream->codecpar->sample_rate <= 0 || d_->stream->codecpar->ch_layout.nb_channels <= 0)
+        return kNoAudio;
+    // Only our stream is demuxed (cover art and other tracks are skipped).
+    for (unsigned i = 0; i < d_->format->nb_streams; ++i) {
+        if (int(i) != index)
+            d_->format->streams[i]->discard = AVDISCARD_ALL;
+    }
+    return 0;
+}
+
+double AudioFileReader::fileRate() const
+{
+    return d_->stream ? double(d_->stream->codecpar->sample_rate) : 0.0;
+}
+
+int AudioFileReader::channels() const
+{
+    return d_->stream ? d_->stream->codecpar->ch_layout.nb_channels : 0;
+}
+
+std::int64_t AudioFileReader::lengthFrames() const
+{
+    if (!d_->stream)
+        return 0;
+    const AVRational perFrame{1, d_->stream->codecpar->sample_rate};
+    if (d_->stream->duration != AV_NOPTS_VALUE && d_->stream->duration > 0)
+        return av_rescale_q(d_->stream->duration, d_->stream->time_base, perFrame);
+    if (d_->format->duration != AV_NOPTS_VALUE && d_->format->duration > 0)
+        return av_rescale_q(d_->format->duration, AV_TIME_BASE_Q, perFrame);
+    return 0;
+}
+
+int AudioFileReader::setOutputRate(double sampleRate)
+{
+    if (!d_->stream || !d_->decoder)
+        return AVERROR(EINVAL);
+    // libswresample takes whole rates.
+    if (!std::isfinite(sampleRate) || sampleRate < 1.0 || sampleRate > 10'000'000.0)
+        return AVERROR(EINVAL);
+    d_->outRate = int(std::lround(sampleRate));
+
+    d_->codec = avcodec_alloc_context3(d_->decoder);
+    d_->packet = av_packet_alloc();
+    d_->frame = av_frame_alloc();
+    if (!d_->codec || !d_->packet || !d_->frame)
+        return AVERROR(ENOMEM);
+    if (int r = avcodec_parameters_to_context(d_->codec, d_->stream->codecpar); r < 0)
+        return r;
+    d_->codec->pkt_timebase = d_->stream->time_base;
+    if (int r = avcodec_open2(d_->codec, d_->decoder, nullptr); r < 0)
+        return r;
+    // Set up the conversion now when the decoder already knows its output, so a
+    // format the resampler refuses fails here rather than mid-read; a decoder
+    // that learns its format from the first frame is set up then.
+    if (d_->codec->sample_fmt != AV_SAMPLE_FMT_NONE && d_->codec->sample_rate > 0
+        && d_->codec->ch_layout.nb_channels > 0)
+        return d_->configureResampler(d_->codec->sample_fmt, d_->codec->sample_rate, d_->codec->ch_layout);
+    return 0;
+}
+
+int AudioFileReader::seek(std::int64_t fileFrame)
+{
+    if (!d_->codec)
+        return AVERROR(EINVAL);
+    if (fileFrame <= 0)
+        return 0;
+    d_->skipTo = fileFrame;
+    const int rate = d_->stream->codecpar->sample_rate;
+    const bool seekable = d_->format->pb && (d_->format->pb->seekable & AVIO_SEEKABLE_NORMAL);
+    // Short distances are cheaper to decode through than to seek.
+    if (!seeksExactly(d_->stream->codecpar->codec_id) || !seekable || fileFrame < rate)
+        return 0;
+    const std::int64_t origin = d_->stream->start_time == AV_NOPTS_VALUE ? 0 : d_->stream->start_time;
+    const std::int64_t ts = origin + av_rescale_q(fileFrame, AVRational{1, rate}, d_->stream->time_base);
+    if (int r = av_seek_frame(d_->format, d_->stream->index, ts, AVSEEK_FLAG_BACKWARD); r < 0)
+        return r;
+    avcodec_flush_buffers(d_->codec);
+    d_->positionFromTimestamp = true;
+    return 0;
+}
+
+std::int64_t AudioFileReader::read(float* left, float* right, std::int64_t frames)
+{
+    if (!d_->codec)
+        return AVERROR(EINVAL);
+    std::int64_t done = 0;
+    while (done < frames) {
+        const int r = d_->fill();
+        if (r < 0)
+            return r;
+        if (r == 0)
+            break;
+        const auto n = std::min<std::int64_t>(frames - done, std::int64_t(d_->pendingEnd - d_->pendingBegin));
+        std::memcpy(left + done, d_->pendingLeft.data() + d_->pendingBegin, std::size_t(n) * sizeof(float));
+        std::memcpy(right + done, d_->pendingRight.data() + d_->pendingBegin, std::size_t(n) * sizeof(float));
+        d_->pendingBegin += std::size_t(n);
+        done += n;
+    }
+    return done;
+}
+
+} // namespace zelvo
