@@ -124,7 +124,9 @@ std::int64_t Recorder::record(std::int64_t frames, const float* left, const floa
     Shared& s = *shared_;
     const std::int64_t id = slot_.load(std::memory_order_acquire);
     std::int64_t taken = 0;
-    if ((id & 1) != 0 && frames > 0) {
+    if ((id & 1) == 0) {
+        audioId_ = 0;
+    } else if (frames > 0) {
         if (id != audioId_) {
             audioId_ = id;
             audioStopped_ = false;

@@ -73,6 +73,10 @@ public:
     // Audio thread only; never blocks or allocates.
     std::int64_t record(std::int64_t frames, const float* left, const float* right) noexcept;
 
+    // The recording the last record() call fed (0 when it found none). Audio
+    // thread only.
+    std::int64_t lastRecordedId() const noexcept { return audioId_; }
+
     // The ring's length in frames. Any thread.
     std::int64_t ringFrames() const noexcept { return shared_->capacity; }
 

@@ -1,73 +1,31 @@
 #include "platform/RecordingFile.h"
 
-#include <sndfile.h>
+#include "platform/WavFileWriter.h"
 
-#include <cerrno>
 #include <cmath>
+
 
 namespace zelvo {
 
 namespace {
 
-// errno when the library hit a system error, else the library's own code.
-int statusOf(SNDFILE* file)
-{
-    const int code = sf_error(file);
-    if (code == SF_ERR_SYSTEM && errno != 0)
-        return errno;
-    return code != 0 ? code : (errno != 0 ? errno : -1);
-}
-
-class SndfileRecording final : public RecordingFile {
+class WavRecording final : public RecordingFile {
 public:
-    explicit SndfileRecording(SNDFILE* file) : file_(file) {}
-    ~SndfileRecording() override { close(); }
-
-    bool write(const float* interleaved, std::int64_t frames) override
-    {
-        if (!file_)
-            return fail(EBADF);
-        errno = 0;
-        const sf_count_t done = sf_writef_float(file_, interleaved, sf_count_t(frames));
-        if (done != sf_count_t(frames))
-            return fail(statusOf(file_));
-        return true;
-    }
-
-    bool updateHeader() override
-    {
-        if (!file_)
-            return fail(EBADF);
-        errno = 0;
-        sf_command(file_, SFC_UPDATE_HEADER_NOW, nullptr, 0);
-        if (sf_error(file_) != SF_ERR_NO_ERROR)
-            return fail(statusOf(file_));
-        return true;
-    }
-
-    bool close() override
-    {
-        if (!file_)
-            return true;
-        SNDFILE* file = file_;
-        file_ = nullptr;
-        errno = 0;
-        const int rc = sf_close(file);
-        if (rc != 0)
-            return fail(rc == SF_ERR_SYSTEM && errno != 0 ? errno : rc);
-        return true;
-    }
-
+    bool write(const float* interleaved, std::int64_t frames) override { return ok(wav.write(interleaved, frames)); }
+    bool updateHeader() override { return ok(wav.updateHeader()); }
+    bool close() override { return ok(wav.close()); }
     int lastStatus() const override { return status_; }
 
-private:
-    bool fail(int status)
+    bool ok(int status)
     {
-        status_ = status;
-        return false;
+        if (status != 0)
+            status_ = status;
+        return status == 0;
     }
 
-    SNDFILE* file_;
+    WavFileWriter wav;
+
+private:
     int status_ = 0;
 };
 
@@ -76,21 +34,20 @@ private:
 std::unique_ptr<RecordingFile> createWavRecording(const std::string& path, double sampleRate,
                                                   RecordingFileFailure& failure)
 {
-    SF_INFO info{};
-    info.samplerate = int(std::lround(sampleRate));
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    if (!(sampleRate >= 1.0) || !sf_format_check(&info)) {
-        failure = {"recording format", SF_ERR_MALFORMED_FILE};
+    // The file's format is fixed when it is made; a rate it cannot carry is a
+    // format failure, found before anything touches the disk.
+    if (!(sampleRate >= 1.0 && sampleRate <= 1e7)) {
+        failure = {"recording format", 1 /* SF_ERR_UNRECOGNISED_FORMAT */};
         return nullptr;
     }
-    errno = 0;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file) {
-        failure = {"create recording", statusOf(nullptr)};
+    auto recording = std::make_unique<WavRecording>();
+    const int created = recording->wav.create(path, int(std::lround(sampleRate)), false);
+    if (created != 0 || !recording->wav.isOpen()) {
+        failure = {"create recording", created != 0 ? created : -1};
         return nullptr;
     }
-    auto recording = std::make_unique<SndfileRecording>(file);
+    // The header is written before any sample, so even an empty recording is a
+    // valid file.
     if (!recording->updateHeader()) {
         failure = {"prime recorder", recording->lastStatus()};
         return nullptr;

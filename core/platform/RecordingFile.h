@@ -22,14 +22,14 @@ public:
     // Writes the final header and closes; false on failure. Later calls do
     // nothing. The writing thread.
     virtual bool close() = 0;
-    // The status of the last failure (errno or the library's code), 0 when none.
+    // The status of the last failure (a libsndfile error number), 0 when none.
     // The writing thread.
     virtual int lastStatus() const = 0;
 };
 
 // Why a recording file could not be made: the step that failed and its status.
 struct RecordingFileFailure {
-    std::string step; // "create recording", "recording format" or "prime recorder"
+    std::string step; // "recording format", "create recording" or "prime recorder"
     int status;
 };
 
