@@ -1,11 +1,10 @@
 #include "audio/AudioIO.h"
 
 #include "audio/CoreAudioHAL.h"
+#include "library/AudioFileError.h"
 #include "platform/AudioBackend.h"
 
 #include <algorithm>
-#include <cctype>
-#include <stdexcept>
 #include <string>
 
 namespace zelvo {
@@ -13,20 +12,9 @@ namespace zelvo {
 namespace {
 
 // The one place that turns a failed step into the thrown error.
-// TODO(audiofile): throw AudioFileError::os(step, status) once it is in the library.
-std::string statusText(OSStatus status)
-{
-    const auto u = std::uint32_t(status);
-    char c[4] = {char(u >> 24), char(u >> 16), char(u >> 8), char(u)};
-    const bool printable = std::all_of(c, c + 4, [](char ch) {
-        return std::isalnum(static_cast<unsigned char>(ch)) != 0 || ch == ' ';
-    }) && std::all_of(c, c + 4, [](char ch) { return static_cast<unsigned char>(ch) < 128; });
-    return printable ? std::string(c, 4) : std::to_string(status);
-}
-
 [[noreturn]] void failStep(const char* step, OSStatus status)
 {
-    throw std::runtime_error(std::string(step) + " failed (" + statusText(status) + ")");
+    throw AudioFileError::os(step, status);
 }
 
 } // namespace

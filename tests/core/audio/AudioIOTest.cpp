@@ -1,4 +1,5 @@
 #include "audio/AudioIO.h"
+#include "library/AudioFileError.h"
 #include "audio/CoreAudioHAL.h"
 #include "platform/FakeAudioBackend.h"
 #include "support/ScopedBackend.h"
@@ -49,8 +50,10 @@ std::string failureText(const std::function<void()>& f)
 {
     try {
         f();
+    } catch (const AudioFileError& e) {
+        return e.description();
     } catch (const std::exception& e) {
-        return e.what();
+        return std::string("unexpected error: ") + e.what();
     }
     return "no error";
 }
