@@ -17,20 +17,26 @@ inline double sine(double freq, double rate, std::size_t i, double amp = 1.0)
 }
 
 // Ratio of output to input amplitude of a sine after `process` (a callable
-// double -> double) has settled: one second of warm-up, then the peak over the
-// next half second.
+// double -> double) has settled: one second of warm-up, then the output's
+// component at `freq`, found by correlating half a second with a sine and a
+// cosine (a peak search would miss the crest when the frequency divides the rate).
 template <typename Process>
 double sineGain(double freq, double rate, Process&& process)
 {
     const std::size_t settle = std::size_t(rate);
-    const std::size_t measure = std::size_t(rate / 2);
-    double peak = 0.0;
+    // A whole number of cycles, so the correlation has no leakage.
+    const double cycles = std::max(1.0, std::floor(freq / 2.0));
+    const std::size_t measure = std::size_t(std::llround(cycles * rate / freq));
+    double s = 0.0, c = 0.0;
     for (std::size_t i = 0; i < settle + measure; ++i) {
         const double y = process(sine(freq, rate, i));
-        if (i >= settle)
-            peak = std::max(peak, std::abs(y));
+        if (i >= settle) {
+            const double w = 2.0 * std::numbers::pi * freq * double(i) / rate;
+            s += y * std::sin(w);
+            c += y * std::cos(w);
+        }
     }
-    return peak;
+    return 2.0 * std::sqrt(s * s + c * c) / double(measure);
 }
 
 inline double dB(double gain) { return 20.0 * std::log10(gain); }
