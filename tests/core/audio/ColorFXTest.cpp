@@ -24,17 +24,6 @@ double colorGain(double freq, double rate, ColorFXKind kind, double amount, doub
     });
 }
 
-TEST(ColorFXTest, KindsLabelsAndRawValues)
-{
-    EXPECT_EQ(label(ColorFXKind::filter), "FILTER");
-    EXPECT_EQ(label(ColorFXKind::space), "SPACE");
-    EXPECT_EQ(colorFXKindFromRaw(2), ColorFXKind::noise);
-    EXPECT_FALSE(colorFXKindFromRaw(-1).has_value());
-    EXPECT_FALSE(colorFXKindFromRaw(4).has_value());
-    for (std::size_t i = 0; i < allColorFXKinds.size(); ++i)
-        EXPECT_EQ(int(allColorFXKinds[i]), int(i));
-}
-
 TEST(ColorFXTest, BelowTheDeadZoneNothingMoves)
 {
     for (ColorFXKind kind : allColorFXKinds) {

@@ -15,8 +15,6 @@ TEST(GainLawsTest, TrimAndIsolatorLawsAtTheirLandmarks)
     EXPECT_NEAR(trimGain(-0.99), 0.0327, 1e-4);
     EXPECT_EQ(trimGain(0.0), 1.0);
     EXPECT_NEAR(trimGain(1.0), 2.818, 1e-3);
-    EXPECT_DOUBLE_EQ(trimGain(0.5), std::pow(10.0, 4.5 / 20.0));
-    EXPECT_DOUBLE_EQ(trimGain(-0.5), std::pow(10.0, -15.0 / 20.0));
 
     EXPECT_EQ(isolatorGain(-0.985), 0.0);
     EXPECT_EQ(isolatorGain(-1.0), 0.0);
@@ -31,8 +29,6 @@ TEST(GainLawsTest, FaderClampsAndFollowsItsPowerCurve)
     EXPECT_NEAR(faderGain(0.8), 0.684, 1e-3);
     EXPECT_EQ(faderGain(1.7), 1.0);
     EXPECT_EQ(faderGain(-0.3), 0.0);
-    EXPECT_EQ(faderGain(0.0), 0.0);
-    EXPECT_DOUBLE_EQ(faderGain(0.5), std::pow(0.5, 1.7));
 }
 
 TEST(GainLawsTest, CrossfaderConstantPowerSharpCutAndThru)
