@@ -220,7 +220,7 @@ void AudioSystem::setDirectOuts(bool on)
         emit directOutsChanged();
     }
     if (io_)
-        io_->engine().params().directOuts.store(on);
+        io_->engine().params()->directOuts.store(on);
 }
 
 void AudioSystem::setRigRoutes(std::map<int, QString> routes)
@@ -457,7 +457,7 @@ void AudioSystem::opened(Outcome outcome, const AudioDevice& device, std::int64_
         ++ticket_;
     }
     setIo(u);
-    u->engine().params().directOuts.store(directOuts_ && uid == rigUID_);
+    u->engine().params()->directOuts.store(directOuts_ && uid == rigUID_);
     if (onEngine_)
         onEngine_(u->engine(), previousRate.value_or(u->engine().sampleRate()));
     ++generation_;

@@ -18,18 +18,6 @@ namespace {
     throw AudioFileError::os(step, status);
 }
 
-// The mix engine as what the I/O thread renders.
-class MixEngineRenderer final : public AudioRenderer {
-public:
-    explicit MixEngineRenderer(MixEngine& engine) : engine_(engine) {}
-    void render(int frames, float* const* channels) noexcept override { engine_.render(frames, channels); }
-    void setCueEnabled(bool enabled) override { engine_.cueEnabled().store(enabled); }
-    void releaseBuffers() override { engine_.releaseRetiredBuffers(); }
-
-private:
-    MixEngine& engine_;
-};
-
 } // namespace
 
 std::vector<int> AudioIO::makeChannelMap(int channels, int masterPair, std::optional<int> cuePair)
@@ -85,8 +73,9 @@ void AudioIO::open(std::int64_t bufferFrames, std::optional<int> cuePair, const 
         if (makeRenderer) {
             renderer_ = makeRenderer(sampleRate_, AudioRenderer::kMaxFrames);
         } else {
-            engine_ = std::make_unique<MixEngine>(sampleRate_, AudioRenderer::kMaxFrames);
-            renderer_ = std::make_unique<MixEngineRenderer>(*engine_);
+            auto engine = std::make_unique<MixEngine>(sampleRate_, AudioRenderer::kMaxFrames);
+            engine_ = engine.get();
+            renderer_ = std::move(engine);
         }
         if (!renderer_)
             failStep("make engine", kStatusUnspecified);
@@ -139,9 +128,9 @@ void AudioIO::teardown() noexcept
     // tracks they still hold: all on this thread.
     if (renderer_) {
         renderer_->releaseBuffers();
+        engine_ = nullptr;
         renderer_.reset();
     }
-    engine_.reset();
 }
 
 void AudioIO::start()

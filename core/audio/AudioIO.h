@@ -82,8 +82,8 @@ private:
     std::optional<int> cuePair_;
     double sampleRate_ = 48000;
     std::vector<int> channelMap_;
-    std::unique_ptr<MixEngine> engine_;
-    std::unique_ptr<AudioRenderer> renderer_;
+    std::unique_ptr<AudioRenderer> renderer_; // the engine or a stand-in
+    MixEngine* engine_ = nullptr;             // the engine inside renderer_, if it is one
     std::unique_ptr<OutputUnit> unit_;
     std::mutex control_; // start, stop and teardown, one at a time
     std::atomic<bool> running_{false};

@@ -473,7 +473,7 @@ TEST_F(PlayerRigTest, TwoPlayersAreJoinedIntoOneAggregateWithEachDeckOnItsCard)
     EXPECT_EQ(a.io()->masterPair(), 0);
     EXPECT_EQ(a.io()->cuePair(), 2); // the first pair of the second card
     EXPECT_TRUE(a.directOuts());
-    EXPECT_TRUE(a.io()->engine().params().directOuts.load());
+    EXPECT_TRUE(a.io()->engine().params()->directOuts.load());
     EXPECT_EQ(a.rigRoutes(), (std::map<int, QString>{{0, "cdj-3000x"}, {1, "cdj-3000x #2"}}));
     EXPECT_EQ(defaults->string("audio.device"), "builtin");
     EXPECT_EQ(a.preRigUID(), "builtin");
@@ -494,7 +494,7 @@ TEST_F(PlayerRigTest, TwoPlayersAreJoinedIntoOneAggregateWithEachDeckOnItsCard)
     EXPECT_FALSE(CoreAudioHAL::device(aggregate));
     EXPECT_EQ(openUID(), "AppleUSBAudioEngine:Pioneer:CDJ-3000X:14300000:1");
     EXPECT_FALSE(a.directOuts());
-    EXPECT_FALSE(a.io()->engine().params().directOuts.load());
+    EXPECT_FALSE(a.io()->engine().params()->directOuts.load());
     EXPECT_EQ(a.rigRoutes(), (std::map<int, QString>{{0, "cdj-3000x #2"}}));
     EXPECT_EQ(defaults->string("audio.device"), "AppleUSBAudioEngine:Pioneer:CDJ-3000X:14300000:1");
     EXPECT_EQ(a.cuePair(), -1);
@@ -557,7 +557,7 @@ TEST_F(PlayerRigTest, AFailedAggregateFallsBackToDeckOnesCardAndRetriesLater)
     EXPECT_TRUE(a.io()->running());
     EXPECT_EQ(a.io()->cuePair(), std::nullopt);
     EXPECT_FALSE(a.directOuts());
-    EXPECT_FALSE(a.io()->engine().params().directOuts.load());
+    EXPECT_FALSE(a.io()->engine().params()->directOuts.load());
     EXPECT_EQ(a.errorText(), failure); // still in view once the stand-in plays
     EXPECT_EQ(defaults->string("audio.device"), "builtin");
     EXPECT_EQ(a.rigSubs(), subs);
