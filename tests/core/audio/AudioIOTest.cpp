@@ -1,4 +1,7 @@
 #include "audio/AudioIO.h"
+#include "audio/DeckCommand.h"
+#include "audio/MixEngine.h"
+#include "library/TrackBuffer.h"
 #include "library/AudioFileError.h"
 #include "audio/CoreAudioHAL.h"
 #include "platform/FakeAudioBackend.h"
@@ -253,4 +256,30 @@ TEST(AudioIO, AnOpenThatHangsCompletesWhenReleased)
     ASSERT_TRUE(io);
     io->start();
     EXPECT_TRUE(io->running());
+}
+
+// Every rebuild of the output used to leave the decks' tracks behind. Tearing
+// an output down now releases, on the tearing-down thread, both the buffers the
+// voices retired and the ones they still hold.
+TEST(AudioIO, TeardownLeaksNoTrackBuffer)
+{
+    Rig rig;
+    const auto id = rig.add(2);
+    const auto baseline = TrackBuffer::liveCount();
+    {
+        auto io = std::make_unique<AudioIO>(*CoreAudioHAL::device(id), 256, 0, std::nullopt);
+        MixEngine& engine = io->engine();
+        io->start();
+        for (int deck = 0; deck < MixEngine::deckCount; ++deck) {
+            // One buffer that the next load retires, and one the deck keeps.
+            engine.deck(deck)->send(DeckCommand::load(TrackBufferRef(48000, 48000.0), false));
+            engine.deck(deck)->send(DeckCommand::play());
+            rig.fake->pump(0.02);
+            engine.deck(deck)->send(DeckCommand::load(TrackBufferRef(48000, 48000.0), false));
+            rig.fake->pump(0.02);
+        }
+        EXPECT_EQ(TrackBuffer::liveCount(), baseline + 2 * MixEngine::deckCount);
+        io.reset();
+    }
+    EXPECT_EQ(TrackBuffer::liveCount(), baseline);
 }
