@@ -1,0 +1,144 @@
+// The audio system on the virtual output device in real time: restarts bring
+// the sound back quickly and leave nothing behind. Run alone.
+#include "models/AudioSystem.h"
+
+#include "AudioSystemSupport.h"
+#include "audio/AudioIO.h"
+#include "audio/DeckCommand.h"
+#include "audio/MixEngine.h"
+#include "library/TrackBuffer.h"
+#include "platform/CompositeAudioBackend.h"
+#include "platform/Scheduler.h"
+#include "platform/UserDefaults.h"
+#include "platform/VirtualOutputBackend.h"
+#include "support/ScopedBackend.h"
+#include "support/TempHome.h"
+
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <malloc.h>
+#include <string>
+#include <unistd.h>
+
+namespace zelvo {
+namespace {
+
+class AudioSystemSerial : public ::testing::Test {
+protected:
+    AudioSystemSerial()
+        : backend(std::vector<std::shared_ptr<AudioBackend>>{std::make_shared<VirtualOutputBackend>()})
+    {
+    }
+
+    void TearDown() override
+    {
+        audio.reset();
+        EXPECT_TRUE(test::settle());
+    }
+
+    // Boots with an engine handler that puts a playing track on every deck of
+    // each new engine, as the decks do when they are re-attached.
+    AudioSystem& boot()
+    {
+        audio = std::make_unique<AudioSystem>(defaults, scheduler, permission);
+        audio->setEngineHandler([this](MixEngine& engine, double) {
+            for (int d = 0; d < MixEngine::deckCount; ++d) {
+                engine.deck(d)->send(DeckCommand::load(TrackBufferRef(48000 * 4, 48000.0), false));
+                engine.deck(d)->send(DeckCommand::play());
+            }
+            engines.push_back(engine.params());
+        });
+        audio->boot();
+        EXPECT_TRUE(test::spinUntil([&] { return audio->io() && audio->io()->running(); }));
+        return *audio;
+    }
+
+    // Waits until the open engine's first deck has played `seconds`.
+    bool playing(double seconds, double limit)
+    {
+        return test::spinUntil(
+            [&] {
+                return audio->io() && audio->io()->running()
+                    && audio->io()->engine().deck(0)->state().position.load() >= seconds;
+            },
+            limit);
+    }
+
+    static long residentKiB()
+    {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("VmRSS:", 0) == 0)
+                return std::stol(line.substr(6));
+        }
+        return 0;
+    }
+
+    test::TempHome home;
+    test::ScopedBackend<CompositeAudioBackend> backend;
+    UserDefaults defaults{home.file("defaults.json")};
+    QtScheduler scheduler;
+    GrantedMicrophonePermission permission;
+    std::unique_ptr<AudioSystem> audio;
+    std::vector<std::weak_ptr<MixerParams>> engines;
+};
+
+TEST_F(AudioSystemSerial, ABufferSizeChangeBringsTheSoundBackWithinASecond)
+{
+    auto& a = boot();
+    EXPECT_EQ(a.io()->device().uid, "kavri.virtual.output");
+    ASSERT_TRUE(playing(0.2, 5.0));
+
+    QElapsedTimer timer;
+    timer.start();
+    a.setBufferFrames(1024);
+    ASSERT_TRUE(playing(0.01, 1.0)) << "no sound " << timer.elapsed() << " ms after the change";
+    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_EQ(a.io()->bufferFrames(), 1024);
+    EXPECT_EQ(a.generation(), 2);
+}
+
+TEST_F(AudioSystemSerial, AHundredRestartsLeaveNoEngineOrBufferBehind)
+{
+    const auto buffersBefore = TrackBuffer::liveCount();
+    auto& a = boot();
+    // Warm up: the first engines settle the allocator's pools.
+    for (int i = 0; i < 5; ++i) {
+        const auto g = a.generation();
+        a.restart();
+        ASSERT_TRUE(test::spinUntil([&] { return a.generation() == g + 1; }));
+    }
+    ASSERT_TRUE(test::settle());
+    malloc_trim(0);
+    const long before = residentKiB();
+
+    for (int i = 0; i < 100; ++i) {
+        const auto g = a.generation();
+        a.restart();
+        ASSERT_TRUE(test::spinUntil([&] { return a.generation() == g + 1; })) << "restart " << i;
+    }
+    ASSERT_TRUE(test::settle());
+
+    // Only the engine now open is alive, holding its four decks' tracks.
+    int alive = 0;
+    for (const auto& e : engines)
+        alive += e.expired() ? 0 : 1;
+    EXPECT_EQ(alive, 1);
+    EXPECT_EQ(TrackBuffer::liveCount(), buffersBefore + MixEngine::deckCount);
+
+    malloc_trim(0);
+    const long after = residentKiB();
+    EXPECT_LT(double(after), double(before) * 1.05) << before << " KiB before, " << after << " KiB after";
+
+    audio.reset();
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(TrackBuffer::liveCount(), buffersBefore);
+    for (const auto& e : engines)
+        EXPECT_TRUE(e.expired());
+}
+
+} // namespace
+} // namespace zelvo
