@@ -36,6 +36,14 @@ int WavFileWriter::write(const float* interleaved, std::int64_t frames)
     return 0;
 }
 
+int WavFileWriter::updateHeader()
+{
+    if (!file_)
+        return SF_ERR_UNRECOGNISED_FORMAT;
+    sf_command(file_, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    return sf_error(file_);
+}
+
 int WavFileWriter::close()
 {
     if (!file_)

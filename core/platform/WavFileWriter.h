@@ -23,6 +23,9 @@ public:
     bool isOpen() const { return file_ != nullptr; }
     // Writes `frames` interleaved stereo frames. Returns the status.
     int write(const float* interleaved, std::int64_t frames);
+    // Rewrites the header to cover every frame written so far, so the file is a
+    // valid WAV even if it is never closed. Returns the status.
+    int updateHeader();
     // Finishes the header and closes the file. Returns the status.
     int close();
 

@@ -1,0 +1,127 @@
+// The whole mix engine rendering 256-frame blocks at 48 kHz over 60 s of audio:
+// two decks on the direct path, four decks with key lock at tempo 1.06, and the
+// same with the filter on every channel plus the flanger and the reverb beat
+// effect. x_realtime = seconds of audio per wall-clock second; p99_ms and max_ms
+// are block render times against a budget of 5.33 ms (budget_p99 and budget_max
+// as fractions of it). heap_MB: bytes on the heap taken by building one engine.
+#include "audio/MixEngine.h"
+
+#include <benchmark/benchmark.h>
+
+#include <malloc.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <random>
+#include <vector>
+
+using namespace zelvo;
+
+namespace {
+
+constexpr double kRate = 48000.0;
+constexpr int kBlock = 256;
+constexpr double kSeconds = 60.0;
+constexpr double kBudgetMs = 1000.0 * kBlock / kRate;
+
+TrackBufferRef material(double seconds, unsigned seed)
+{
+    TrackBufferRef b(std::int64_t(seconds * kRate), kRate);
+    std::mt19937 rng(seed);
+    std::normal_distribution<float> noise(0.0f, 0.1f);
+    const float f = 0.03f + 0.01f * float(seed);
+    for (std::int64_t i = 0; i < b->frames; ++i) {
+        // A kick every half second over a tone and some noise.
+        const float kick = (i % 24000) < 2400 ? 0.5f * std::sin(float(i % 24000) * 0.01f) : 0.0f;
+        const float tone = 0.25f * std::sin(float(i) * f);
+        b->left[i] = kick + tone + noise(rng);
+        b->right[i] = kick + tone - noise(rng);
+    }
+    return b;
+}
+
+enum class Scene { twoDecksDirect, fourDecksKeyLock, fullFx };
+
+void runEngine(benchmark::State& state, Scene scene)
+{
+    // In-use heap, counting both arena blocks and blocks mapped on their own.
+    auto heapInUse = [] {
+        const struct mallinfo2 m = mallinfo2();
+        return double(m.uordblks) + double(m.hblkhd);
+    };
+    const double before = heapInUse();
+    auto engine = std::make_unique<MixEngine>(kRate, 4096);
+    const double heapMB = (heapInUse() - before) / 1e6;
+
+    const int decks = scene == Scene::twoDecksDirect ? 2 : 4;
+    MixerParams& p = *engine->params();
+    for (int i = 0; i < decks; ++i) {
+        DeckVoice& d = *engine->deck(i);
+        d.send(DeckCommand::load(material(64.0, unsigned(i + 1)), false));
+        d.send(DeckCommand::setGrid(124.0 + i, 0.0));
+        d.send(DeckCommand::keyLock(scene != Scene::twoDecksDirect));
+        if (scene != Scene::twoDecksDirect)
+            d.tempo().store(1.06);
+        d.send(DeckCommand::play());
+        p.channel(std::size_t(i)).sync.store(i > 0);
+    }
+    if (scene == Scene::fullFx) {
+        for (int i = 0; i < decks; ++i)
+            p.channel(std::size_t(i)).colorFX.store(i % 2 ? 0.5 : -0.5);
+        p.colorFXKind.store(int(ColorFXKind::filter));
+    }
+    engine->setCueEnabled(true);
+
+    std::vector<float> bufs[4];
+    for (auto& b : bufs)
+        b.assign(kBlock, 0.0f);
+    float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
+    const int blocks = int(kSeconds * kRate / kBlock);
+    std::vector<double> times(static_cast<std::size_t>(blocks));
+    std::vector<double> all;
+
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (int i = 0; i < decks; ++i)
+            engine->deck(i)->send(DeckCommand::seek(0.5));
+        engine->render(kBlock, ptrs, 4);
+        state.ResumeTiming();
+        for (int b = 0; b < blocks; ++b) {
+            if (scene == Scene::fullFx) {
+                // The flanger on channel 1 and the reverb on the master take turns.
+                const bool reverb = (b / 2000) % 2 == 1;
+                p.beatFXKind.store(int(reverb ? BeatFXKind::reverb : BeatFXKind::flanger));
+                p.beatFXTarget.store(reverb ? 0 : 1);
+                p.beatFXOn.store(true);
+            }
+            const auto t0 = std::chrono::steady_clock::now();
+            engine->render(kBlock, ptrs, 4);
+            times[std::size_t(b)] = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            benchmark::DoNotOptimize(bufs[0].data());
+        }
+        all.insert(all.end(), times.begin(), times.end());
+    }
+    std::sort(all.begin(), all.end());
+    const double p99 = all.empty() ? 0.0 : all[std::size_t(double(all.size() - 1) * 0.99)];
+    const double worst = all.empty() ? 0.0 : all.back();
+    state.counters["x_realtime"] =
+        benchmark::Counter(double(state.iterations()) * kSeconds, benchmark::Counter::kIsRate);
+    state.counters["p99_ms"] = p99;
+    state.counters["max_ms"] = worst;
+    state.counters["budget_p99"] = p99 / kBudgetMs;
+    state.counters["budget_max"] = worst / kBudgetMs;
+    state.counters["heap_MB"] = heapMB;
+    engine->releaseRetiredBuffers();
+}
+
+void BM_MixEngine_TwoDecksDirect(benchmark::State& state) { runEngine(state, Scene::twoDecksDirect); }
+void BM_MixEngine_FourDecksKeyLock(benchmark::State& state) { runEngine(state, Scene::fourDecksKeyLock); }
+void BM_MixEngine_FullFx(benchmark::State& state) { runEngine(state, Scene::fullFx); }
+
+} // namespace
+
+BENCHMARK(BM_MixEngine_TwoDecksDirect)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_MixEngine_FourDecksKeyLock)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_MixEngine_FullFx)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();

@@ -1,0 +1,568 @@
+#include "audio/MixEngine.h"
+
+#include "audio/GainLaws.h"
+#include "audio/HostedUnitRegistry.h"
+#include "library/AudioFileError.h"
+#include "platform/RecordingFile.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+
+namespace zelvo {
+
+namespace {
+
+constexpr double lowCrossover = 250.0;
+constexpr double highCrossover = 2500.0;
+constexpr double meterFall = 0.92;
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+float clip(float x) noexcept { return std::clamp(x, -1.0f, 1.0f); }
+
+std::unique_ptr<HostedUnit> makeLimiter(double sampleRate, int maxFrames)
+{
+    try {
+        auto unit = std::make_unique<HostedUnit>(units::kEffect, units::kPeakLimiter, sampleRate, maxFrames);
+        unit->set(units::kLimiterAttack, 0.002f);
+        unit->set(units::kLimiterDecay, 0.06f);
+        unit->set(units::kLimiterPreGain, 0.0f);
+        return unit;
+    } catch (const AudioFileError&) {
+        return nullptr; // the master runs without a limiter
+    }
+}
+
+std::unique_ptr<HostedUnit> makeReverb(double sampleRate, int maxFrames)
+{
+    try {
+        auto unit = std::make_unique<HostedUnit>(units::kEffect, units::kReverb, sampleRate, maxFrames);
+        unit->set(units::kReverbDryWet, 100.0f);
+        unit->set(units::kReverbDecayAt0Hz, 4.5f);
+        unit->set(units::kReverbDecayAtNyquist, 2.2f);
+        return unit;
+    } catch (const AudioFileError&) {
+        return nullptr; // the reverb beat effect is silent
+    }
+}
+
+} // namespace
+
+// The global cells, read once per slice.
+struct MixEngine::SliceControls {
+    double crossfader;
+    double curve;
+    ColorFXKind colorKind;
+    double colorParameter;
+    BeatFXKind beatKind;
+    bool beatOn;
+    std::int64_t target;
+    double beats;
+    double level;
+    double beatTempo;
+};
+
+MixEngine::ChannelDsp::ChannelDsp(double rate)
+    : isoL(rate, lowCrossover, highCrossover)
+    , isoR(rate, lowCrossover, highCrossover)
+    , colorFX(rate)
+    , trim(1.0f, 12.0f, float(rate))
+    , fader(0.0f, 12.0f, float(rate))
+    , xf(1.0f, 12.0f, float(rate))
+    , eq{Smoothed(1.0f, 20.0f, float(rate)), Smoothed(1.0f, 20.0f, float(rate)), Smoothed(1.0f, 20.0f, float(rate))}
+    , cfx(0.0f, 25.0f, float(rate))
+{
+}
+
+MixEngine::MixEngine(double sampleRate, int maxFrames)
+    : sampleRate_(sampleRate)
+    , maxFrames_(std::max(maxFrames, 1))
+    , params_(std::make_shared<MixerParams>(deckCount))
+    , state_(std::make_shared<MixerState>(deckCount))
+    , mixL_(std::size_t(maxFrames_))
+    , mixR_(std::size_t(maxFrames_))
+    , cueL_(std::size_t(maxFrames_))
+    , cueR_(std::size_t(maxFrames_))
+    , sendL_(std::size_t(maxFrames_))
+    , sendR_(std::size_t(maxFrames_))
+    , beatFX_(sampleRate)
+    , masterSmooth_(0.8f, 12.0f, float(sampleRate))
+    , limiter_(makeLimiter(sampleRate, maxFrames_))
+    , reverb_(makeReverb(sampleRate, maxFrames_))
+    , masterTap_(std::make_shared<MasterTap>(sampleRate, tapSeconds))
+    , recorder_(sampleRate)
+{
+    for (int i = 0; i < deckCount; ++i) {
+        decks_[std::size_t(i)] = std::make_shared<DeckVoice>(sampleRate, maxFrames_);
+        deckL_[std::size_t(i)].assign(std::size_t(maxFrames_), 0.0f);
+        deckR_[std::size_t(i)].assign(std::size_t(maxFrames_), 0.0f);
+    }
+    channels_.reserve(deckCount);
+    for (int i = 0; i < deckCount; ++i)
+        channels_.emplace_back(sampleRate);
+}
+
+MixEngine::~MixEngine()
+{
+    stopRecording();
+    releaseRetiredBuffers();
+}
+
+// ---------------------------------------------------------------------------
+// Render
+
+void MixEngine::render(int frames, float* const* buffers, int bufferCount) noexcept
+{
+    const auto started = std::chrono::steady_clock::now();
+    const bool master = buffers && bufferCount >= 2 && buffers[0] && buffers[1];
+    const bool cue = buffers && bufferCount >= 4 && buffers[2] && buffers[3];
+    for (int offset = 0; offset < frames;) {
+        const int n = std::min(frames - offset, maxFrames_);
+        renderSlice(n);
+        if (master) {
+            std::copy_n(mixL_.data(), n, buffers[0] + offset);
+            std::copy_n(mixR_.data(), n, buffers[1] + offset);
+        }
+        if (cue) {
+            std::copy_n(cueL_.data(), n, buffers[2] + offset);
+            std::copy_n(cueR_.data(), n, buffers[3] + offset);
+        }
+        offset += n;
+    }
+    if (frames > 0) {
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const double ratio = elapsed / (double(frames) / sampleRate_);
+        state_->dspLoad.store(0.9 * state_->dspLoad.load() + 0.1 * ratio);
+    }
+}
+
+void MixEngine::renderSlice(int n) noexcept
+{
+    MixerParams& p = *params_;
+    MixerState& s = *state_;
+
+    runRequests();
+    for (int i = 0; i < deckCount; ++i)
+        decks_[std::size_t(i)]->render(n, deckL_[std::size_t(i)].data(), deckR_[std::size_t(i)].data());
+
+    if (p.directOuts.load()) {
+        directOutsSlice(n);
+        return;
+    }
+
+    std::fill_n(mixL_.data(), n, 0.0f);
+    std::fill_n(mixR_.data(), n, 0.0f);
+    std::fill_n(cueL_.data(), n, 0.0f);
+    std::fill_n(cueR_.data(), n, 0.0f);
+    std::fill_n(sendL_.data(), n, 0.0f);
+    std::fill_n(sendR_.data(), n, 0.0f);
+
+    const double masterBPM = s.masterBPM.load();
+    const SliceControls c{
+        p.crossfader.load(),
+        p.crossfaderCurve.load(),
+        colorFXKindFromRaw(p.colorFXKind.load()).value_or(ColorFXKind::filter),
+        p.colorFXParameter.load(),
+        beatFXKindFromRaw(p.beatFXKind.load()).value_or(BeatFXKind::echo),
+        p.beatFXOn.load(),
+        p.beatFXTarget.load(),
+        p.beatFXBeats.load(),
+        p.beatFXLevel.load(),
+        masterBPM > 0.0 ? masterBPM : 120.0,
+    };
+
+    for (int i = 0; i < deckCount; ++i) {
+        // Channels 3 and 4 cost nothing while their decks are empty.
+        if (i >= 2 && !decks_[std::size_t(i)]->isLoaded()) {
+            s.channelPeak[std::size_t(i)].store(s.channelPeak[std::size_t(i)].load() * meterFall);
+            continue;
+        }
+        channelStrip(i, n, c);
+    }
+
+    // The beat effect on the master.
+    if (c.target == 0) {
+        if (c.beatKind == BeatFXKind::reverb) {
+            if (c.beatOn) {
+                const float level = float(c.level);
+                for (int f = 0; f < n; ++f) {
+                    sendL_[std::size_t(f)] = mixL_[std::size_t(f)] * level;
+                    sendR_[std::size_t(f)] = mixR_[std::size_t(f)] * level;
+                }
+            }
+        } else {
+            for (int f = 0; f < n; ++f) {
+                double l = mixL_[std::size_t(f)], r = mixR_[std::size_t(f)];
+                beatFX_.tick(l, r, c.beatKind, c.beatOn, c.beats, c.beatTempo, c.level);
+                mixL_[std::size_t(f)] = float(l);
+                mixR_[std::size_t(f)] = float(r);
+            }
+        }
+    }
+
+    // The reverb runs while its kind is chosen, on or off, so its tail rings out.
+    if (c.beatKind == BeatFXKind::reverb && reverb_) {
+        const float decay = float(c.beats * 1.2 + 0.6);
+        if (decay != reverbDecay_) {
+            reverb_->set(units::kReverbDecayAt0Hz, decay);
+            reverbDecay_ = decay;
+        }
+        reverb_->process(n, sendL_.data(), sendR_.data());
+        for (int f = 0; f < n; ++f) {
+            mixL_[std::size_t(f)] += sendL_[std::size_t(f)];
+            mixR_[std::size_t(f)] += sendR_[std::size_t(f)];
+        }
+    }
+
+    const float masterGain = float(faderGain(p.master.load()));
+    for (int f = 0; f < n; ++f) {
+        const float g = masterSmooth_.next(masterGain);
+        mixL_[std::size_t(f)] *= g;
+        mixR_[std::size_t(f)] *= g;
+    }
+
+    if (p.limiter.load() && limiter_)
+        limiter_->process(n, mixL_.data(), mixR_.data());
+
+    float peakL = 0.0f, peakR = 0.0f;
+    for (int f = 0; f < n; ++f) {
+        const float l = clip(mixL_[std::size_t(f)]);
+        const float r = clip(mixR_[std::size_t(f)]);
+        mixL_[std::size_t(f)] = l;
+        mixR_[std::size_t(f)] = r;
+        peakL = std::max(peakL, std::abs(l));
+        peakR = std::max(peakR, std::abs(r));
+    }
+    s.masterPeakL.store(std::max(s.masterPeakL.load() * meterFall, double(peakL)));
+    s.masterPeakR.store(std::max(s.masterPeakR.load() * meterFall, double(peakR)));
+
+    masterTap_->write(n, mixL_.data(), mixR_.data());
+
+    if (cueEnabled_.load()) {
+        const float m = float((p.cueMix.load() + 1.0) / 2.0);
+        const float phones = float(faderGain(p.phones.load()));
+        float peak = 0.0f;
+        for (int f = 0; f < n; ++f) {
+            const std::size_t k = std::size_t(f);
+            cueL_[k] = clip(((1.0f - m) * cueL_[k] + m * mixL_[k]) * phones);
+            cueR_[k] = clip(((1.0f - m) * cueR_[k] + m * mixR_[k]) * phones);
+            peak = std::max(peak, std::abs(cueL_[k]));
+        }
+        s.cuePeak.store(std::max(s.cuePeak.load() * meterFall, double(peak)));
+    }
+
+    record(n, mixL_.data(), mixR_.data());
+}
+
+void MixEngine::channelStrip(int i, int n, const SliceControls& c) noexcept
+{
+    const ChannelParams& cp = params_->channel(std::size_t(i));
+    ChannelDsp& ch = channels_[std::size_t(i)];
+    const float* inL = deckL_[std::size_t(i)].data();
+    const float* inR = deckR_[std::size_t(i)].data();
+
+    const float trimTarget = float(trimGain(cp.trim.load()));
+    const float eqTarget[3] = {float(isolatorGain(cp.high.load())), float(isolatorGain(cp.mid.load())),
+                               float(isolatorGain(cp.low.load()))};
+    const float faderTarget = float(faderGain(cp.fader.load()));
+    const std::int64_t side = cp.crossfaderAssign.load();
+    const float xfTarget = side == 0 ? 1.0f
+                                     : float(crossfaderGain(side < 0 ? -1 : 1, c.crossfader, c.curve));
+    const float colorTarget = float(cp.colorFX.load());
+    const bool cue = cp.cue.load();
+    const bool beatHere = c.target == i + 1 && c.beatKind != BeatFXKind::reverb;
+    const bool sendHere = c.target == i + 1 && c.beatKind == BeatFXKind::reverb && c.beatOn;
+    const float sendLevel = float(c.level);
+
+    double peak = 0.0;
+    for (int f = 0; f < n; ++f) {
+        const std::size_t k = std::size_t(f);
+        const float trim = ch.trim.next(trimTarget);
+        const float high = ch.eq[0].next(eqTarget[0]);
+        const float mid = ch.eq[1].next(eqTarget[1]);
+        const float low = ch.eq[2].next(eqTarget[2]);
+        double left = ch.isoL.tick(double(trim * inL[k]), low, mid, high);
+        double right = ch.isoR.tick(double(trim * inR[k]), low, mid, high);
+
+        const float amount = ch.cfx.next(colorTarget);
+        ch.colorFX.tick(left, right, c.colorKind, amount, c.colorParameter);
+
+        if (beatHere)
+            beatFX_.tick(left, right, c.beatKind, c.beatOn, c.beats, c.beatTempo, c.level);
+
+        peak = std::max({peak, std::abs(left), std::abs(right)});
+
+        const float l = float(left), r = float(right);
+        if (cue) {
+            cueL_[k] += l;
+            cueR_[k] += r;
+        }
+        const float g = ch.fader.next(faderTarget) * ch.xf.next(xfTarget);
+        mixL_[k] += g * l;
+        mixR_[k] += g * r;
+        if (sendHere) {
+            sendL_[k] += g * l * sendLevel;
+            sendR_[k] += g * r * sendLevel;
+        }
+    }
+    AtomicDouble& meter = state_->channelPeak[std::size_t(i)];
+    meter.store(std::max(meter.load() * meterFall, peak));
+}
+
+// ---------------------------------------------------------------------------
+// Direct outs and recording
+
+void MixEngine::directOutsSlice(int n) noexcept
+{
+    MixerState& s = *state_;
+    float peak1 = 0.0f, peak2 = 0.0f, peakL = 0.0f, peakR = 0.0f;
+    for (int f = 0; f < n; ++f) {
+        const std::size_t k = std::size_t(f);
+        mixL_[k] = clip(deckL_[0][k]);
+        mixR_[k] = clip(deckR_[0][k]);
+        cueL_[k] = clip(deckL_[1][k]);
+        cueR_[k] = clip(deckR_[1][k]);
+        peak1 = std::max({peak1, std::abs(mixL_[k]), std::abs(mixR_[k])});
+        peak2 = std::max({peak2, std::abs(cueL_[k]), std::abs(cueR_[k])});
+        sendL_[k] = clip(mixL_[k] + cueL_[k]);
+        sendR_[k] = clip(mixR_[k] + cueR_[k]);
+        peakL = std::max(peakL, std::abs(sendL_[k]));
+        peakR = std::max(peakR, std::abs(sendR_[k]));
+    }
+    s.channelPeak[0].store(std::max(s.channelPeak[0].load() * meterFall, double(peak1)));
+    s.channelPeak[1].store(std::max(s.channelPeak[1].load() * meterFall, double(peak2)));
+    for (std::size_t i = 2; i < std::size_t(deckCount); ++i)
+        s.channelPeak[i].store(s.channelPeak[i].load() * meterFall);
+    s.masterPeakL.store(std::max(s.masterPeakL.load() * meterFall, double(peakL)));
+    s.masterPeakR.store(std::max(s.masterPeakR.load() * meterFall, double(peakR)));
+
+    masterTap_->write(n, sendL_.data(), sendR_.data());
+    record(n, sendL_.data(), sendR_.data());
+
+    if (params_->directMute.load()) {
+        std::fill_n(mixL_.data(), n, 0.0f);
+        std::fill_n(mixR_.data(), n, 0.0f);
+        std::fill_n(cueL_.data(), n, 0.0f);
+        std::fill_n(cueR_.data(), n, 0.0f);
+    }
+}
+
+void MixEngine::record(int n, const float* left, const float* right) noexcept
+{
+    const std::int64_t taken = recorder_.record(n, left, right);
+    const std::int64_t id = recorder_.lastRecordedId();
+    if (id == 0)
+        return;
+    if (id != recordingId_) {
+        recordingId_ = id;
+        recordedFrames_ = 0;
+    }
+    recordedFrames_ += taken;
+    state_->recordedSeconds.store(double(recordedFrames_) / sampleRate_);
+}
+
+void MixEngine::startRecording(const std::filesystem::path& path)
+{
+    stopRecording();
+    RecordingFileFailure failure{};
+    std::unique_ptr<RecordingFile> file = createWavRecording(path.string(), sampleRate_, failure);
+    if (!file)
+        throw AudioFileError::os(failure.step, failure.status);
+    recorder_.start(std::move(file));
+    state_->recording.store(true);
+}
+
+void MixEngine::stopRecording()
+{
+    if (!recorder_.active())
+        return;
+    recorder_.stop();
+    state_->recording.store(false);
+}
+
+Recorder::Status MixEngine::recordingStatus() const
+{
+    return recorder_.status(recorder_.currentId());
+}
+
+int MixEngine::releaseRetiredBuffers()
+{
+    int released = 0;
+    for (const auto& deck : decks_)
+        released += deck->releaseRetiredBuffers();
+    return released;
+}
+
+// ---------------------------------------------------------------------------
+// Drop-in, aligned start and tempo sync
+
+void MixEngine::runRequests() noexcept
+{
+    dropIn();
+    alignedStart();
+    updateSync();
+}
+
+void MixEngine::dropIn() noexcept
+{
+    AtomicDouble& request = params_->dropOffset;
+    const double d = request.load();
+    if (std::isnan(d))
+        return;
+    DeckVoice& deck1 = *decks_[0];
+    DeckVoice& deck2 = *decks_[1];
+    // The second of deck 2's track that lines up with deck 1's position now.
+    const double t = deck1.positionSeconds() - d;
+    if (deck1.isPlaying()) {
+        if (t < 0.0)
+            return; // waits until deck 1 reaches the drop point
+        request.store(nan);
+        params_->lockOffset.store(d);
+        deck2.rtDropIn(t);
+    } else {
+        request.store(nan);
+        params_->lockOffset.store(d);
+        deck2.rtCue(std::max(t, 0.0));
+    }
+}
+
+void MixEngine::alignedStart() noexcept
+{
+    AtomicInt& request = params_->alignStart;
+    const std::int64_t a = request.load();
+    if (a != 0 && a != 1)
+        return;
+    request.store(-1);
+    DeckVoice& deck = *decks_[std::size_t(a)];
+    const DeckVoice& other = *decks_[std::size_t(1 - a)];
+    if (other.isPlaying() && other.hasGrid()) {
+        const BeatGrid& g = other.grid();
+        const double beats = (other.positionSeconds() - g.firstBeat) / (60.0 / g.bpm);
+        const double bars = beats / double(g.beatsPerBar);
+        deck.rtStartAligned(bars - std::trunc(bars));
+    } else {
+        deck.rtStartAligned(std::nullopt);
+    }
+}
+
+void MixEngine::updateSync() noexcept
+{
+    MixerParams& p = *params_;
+    MixerState& s = *state_;
+
+    // Any request is consumed; only a deck index is acted on.
+    const std::int64_t request = p.masterRequest.load();
+    if (request != -1) {
+        p.masterRequest.store(-1);
+        if (request >= 0 && request < deckCount)
+            masterIndex_ = int(request);
+    }
+
+    auto qualifies = [&](int i) {
+        const DeckVoice& d = *decks_[std::size_t(i)];
+        return d.isPlaying() && d.hasGrid();
+    };
+    if (masterIndex_ < 0 || !qualifies(masterIndex_)) {
+        int chosen = -1;
+        for (int i = 0; i < deckCount && chosen < 0; ++i)
+            if (qualifies(i) && !p.channel(std::size_t(i)).sync.load())
+                chosen = i;
+        for (int i = 0; i < deckCount && chosen < 0; ++i)
+            if (qualifies(i))
+                chosen = i;
+        if (chosen >= 0)
+            masterIndex_ = chosen;
+    }
+    s.masterDeck.store(masterIndex_);
+
+    std::array<double, deckCount> tempo{};
+    for (int i = 0; i < deckCount; ++i)
+        tempo[std::size_t(i)] = decks_[std::size_t(i)]->tempo().load();
+
+    auto publish = [&](int i, double correction) {
+        // A tempo cell holding something absurd must not turn into a NaN speed.
+        if (!std::isfinite(correction))
+            correction = 1.0;
+        decks_[std::size_t(i)]->setSyncCorrection(correction);
+        effectiveTempo_[std::size_t(i)] = correction * tempo[std::size_t(i)];
+        s.effectiveTempo[std::size_t(i)].store(effectiveTempo_[std::size_t(i)]);
+    };
+
+    if (masterIndex_ < 0 || !decks_[std::size_t(masterIndex_)]->hasGrid()) {
+        for (int i = 0; i < deckCount; ++i)
+            publish(i, 1.0);
+        holdLock();
+        return;
+    }
+
+    const DeckVoice& master = *decks_[std::size_t(masterIndex_)];
+    const double masterBPM = master.grid().bpm * tempo[std::size_t(masterIndex_)];
+    s.masterBPM.store(masterBPM);
+
+    auto beatPhase = [](const DeckVoice& d) {
+        const BeatGrid& g = d.grid();
+        const double b = (d.state().position.load() - g.firstBeat) / (60.0 / g.bpm);
+        return b - std::floor(b);
+    };
+
+    for (int i = 0; i < deckCount; ++i) {
+        const DeckVoice& deck = *decks_[std::size_t(i)];
+        if (i == masterIndex_ || !p.channel(std::size_t(i)).sync.load() || !deck.hasGrid()) {
+            publish(i, 1.0);
+            continue;
+        }
+        double ratio = masterBPM / deck.grid().bpm;
+        // One fold only: far-apart tempos follow at half or double time.
+        if (ratio > 1.5)
+            ratio *= 0.5;
+        else if (ratio < 0.75)
+            ratio *= 2.0;
+        double correction = ratio / std::max(tempo[std::size_t(i)], 0.01);
+        if (deck.isPlaying() && master.isPlaying()) {
+            double e = beatPhase(deck) - beatPhase(master);
+            if (e > 0.5)
+                e -= 1.0;
+            else if (e < -0.5)
+                e += 1.0;
+            s.phaseError.store(e);
+            if (std::abs(e) > 0.004) {
+                // A deck ahead slows by up to 2 %, one behind speeds up by up to 2 %.
+                const double k = 0.12 * e;
+                correction *= k < 0.02 ? 1.0 - std::max(k, -0.02) : 0.98;
+            }
+        }
+        publish(i, correction);
+    }
+    holdLock();
+}
+
+void MixEngine::holdLock() noexcept
+{
+    AtomicDouble& lock = params_->lockOffset;
+    const double offset = lock.load();
+    if (std::isnan(offset))
+        return;
+    DeckVoice& deck1 = *decks_[0];
+    DeckVoice& deck2 = *decks_[1];
+    if (deck1.isPlaying() && deck2.isPlaying()) {
+        // Positive: deck 2 is late.
+        const double drift = (deck1.positionSeconds() - offset) - deck2.positionSeconds();
+        if (std::abs(drift) <= 0.08) {
+            const double k = 0.5 * drift;
+            const double factor = k < 0.02 ? 1.0 + std::max(k, -0.02) : 1.02;
+            const double tempo2 = deck2.tempo().load();
+            double correction = factor * effectiveTempo_[0] / std::max(tempo2, 0.01);
+            if (!std::isfinite(correction))
+                correction = 1.0;
+            deck2.setSyncCorrection(correction);
+            effectiveTempo_[1] = correction * tempo2;
+            state_->effectiveTempo[1].store(effectiveTempo_[1]);
+            return;
+        }
+    }
+    // Either deck stopped, or a jump or scratch moved them apart: released for good.
+    lock.store(nan);
+}
+
+} // namespace zelvo

@@ -1,0 +1,151 @@
+#pragma once
+// The four-channel mixer and render engine. The output unit's render callback
+// calls `render` on the audio thread; the engine drains the cross-deck requests
+// and tempo sync, renders the four deck voices, runs each channel strip (trim,
+// isolator, colour effect, beat effect, fader, crossfader), sums the master, cue
+// and effect-send buses, runs the master section (beat effect or reverb, master
+// level, peak limiter, clipping), publishes meters, feeds the master tap and the
+// recorder and fills the output buffers. In direct-outs mode decks 1 and 2 go
+// unmixed to the two output pairs instead.
+//
+// Everything the audio thread uses is made in the constructor. The main thread
+// reaches the engine only through the voices' commands and cells, the mixer
+// cells (`params`), the published `state`, the master tap, recording and
+// `releaseRetiredBuffers`.
+#include "audio/AudioRenderer.h"
+#include "audio/BeatFX.h"
+#include "audio/ColorFX.h"
+#include "audio/DeckVoice.h"
+#include "audio/HostedUnit.h"
+#include "audio/Isolator.h"
+#include "audio/MasterTap.h"
+#include "audio/MixerParams.h"
+#include "audio/MixerState.h"
+#include "audio/Recorder.h"
+#include "audio/Smoothed.h"
+
+#include <array>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+namespace zelvo {
+
+class MixEngine final : public AudioRenderer {
+public:
+    static constexpr int deckCount = 4;
+    // Seconds of master the tap keeps for forks of the mix.
+    static constexpr double tapSeconds = 75.0;
+
+    // Builds the voices, cells, DSP state, hosted limiter and reverb (each left out
+    // when its unit cannot be made), the master tap and the recorder, for slices of
+    // at most `maxFrames` at `sampleRate`. Main thread.
+    MixEngine(double sampleRate, int maxFrames = AudioRenderer::kMaxFrames);
+    // Stops any recording (its file is finished within a second) and releases
+    // every buffer the voices hold. Main thread, once the audio thread is done.
+    ~MixEngine() override;
+    MixEngine(const MixEngine&) = delete;
+    MixEngine& operator=(const MixEngine&) = delete;
+
+    // Renders `frames` frames into the output buffers: 0/1 the master pair, 2/3
+    // the headphone pair (or, in direct-outs mode, deck 1 and deck 2). Fewer than
+    // two buffers, or null data, get nothing; two buffers get the master only.
+    // Longer calls are rendered in slices of maxFrames. Audio thread only.
+    void render(int frames, float* const* buffers, int bufferCount) noexcept;
+    // The output unit's form: four buffers. Audio thread only.
+    void render(int frames, float* const* channels) noexcept override { render(frames, channels, kChannels); }
+    // Whether a headphone pair is routed; the output unit sets it when it opens.
+    // Not on the audio thread.
+    void setCueEnabled(bool enabled) override { cueEnabled_.store(enabled); }
+    // The output unit's teardown: the audio thread has stopped for good.
+    void releaseBuffers() override { releaseRetiredBuffers(); }
+
+    double sampleRate() const noexcept { return sampleRate_; }
+    int maxFrames() const noexcept { return maxFrames_; }
+    // Deck `i` (0…3). Held weakly by the deck models. Any thread for the pointer.
+    const std::shared_ptr<DeckVoice>& deck(int i) const noexcept { return decks_[std::size_t(i)]; }
+    // The mixer cells, written by the main thread. Held weakly by the models.
+    const std::shared_ptr<MixerParams>& params() const noexcept { return params_; }
+    // Meters and live readings, written by the audio thread.
+    const std::shared_ptr<MixerState>& state() const noexcept { return state_; }
+    // The last 75 s of the master.
+    const std::shared_ptr<MasterTap>& masterTap() const noexcept { return masterTap_; }
+    // Set by the output unit when it opened a headphone pair.
+    AtomicBool& cueEnabled() noexcept { return cueEnabled_; }
+
+    // Records the master into a new 32-bit float WAV at `path` (replacing a file
+    // there), after stopping a recording in progress. Throws AudioFileError with
+    // the step "recording format", "create recording" or "prime recorder"; then
+    // `state().recording` stays false. Main thread.
+    void startRecording(const std::filesystem::path& path);
+    // Stops recording; the file is finished once every slice rendered before is
+    // written. Nothing when idle. Main thread.
+    void stopRecording();
+    // How the current (or last) recording fared: a write failure or frames lost
+    // because the disk fell behind mark it failed; `recording` stays as the main
+    // thread set it until it calls stopRecording. Main thread.
+    Recorder::Status recordingStatus() const;
+    // Waits at most `timeout` until every stopped recording file is closed; true
+    // when they are. Main thread.
+    bool waitForRecordingFiles(std::chrono::milliseconds timeout) { return recorder_.waitUntilClosed(timeout); }
+
+    // Releases the buffers the voices retired (and so lets a voice holding back a
+    // buffer command go on); returns how many. Any thread but the audio thread,
+    // one at a time.
+    int releaseRetiredBuffers();
+
+    // Whether the hosted limiter and reverb exist. Any thread.
+    bool hasLimiter() const noexcept { return limiter_ != nullptr; }
+    bool hasReverb() const noexcept { return reverb_ != nullptr; }
+
+private:
+    struct ChannelDsp {
+        explicit ChannelDsp(double sampleRate);
+        Isolator isoL, isoR;
+        ColorFX colorFX;
+        Smoothed trim, fader, xf;
+        Smoothed eq[3]; // high, mid, low
+        Smoothed cfx;
+    };
+    struct SliceControls;
+
+    void renderSlice(int n) noexcept;
+    void runRequests() noexcept;
+    void dropIn() noexcept;
+    void alignedStart() noexcept;
+    void updateSync() noexcept;
+    void holdLock() noexcept;
+    void directOutsSlice(int n) noexcept;
+    void channelStrip(int i, int n, const SliceControls& c) noexcept;
+    void record(int n, const float* left, const float* right) noexcept;
+
+    const double sampleRate_;
+    const int maxFrames_;
+    std::array<std::shared_ptr<DeckVoice>, deckCount> decks_;
+    std::shared_ptr<MixerParams> params_;
+    std::shared_ptr<MixerState> state_;
+    AtomicBool cueEnabled_{false};
+
+    // Per deck and side, what the voice rendered this slice.
+    std::array<std::vector<float>, deckCount> deckL_, deckR_;
+    std::vector<float> mixL_, mixR_, cueL_, cueR_, sendL_, sendR_;
+
+    std::vector<ChannelDsp> channels_;
+    BeatFX beatFX_;
+    Smoothed masterSmooth_;
+    std::unique_ptr<HostedUnit> limiter_;
+    std::unique_ptr<HostedUnit> reverb_;
+    float reverbDecay_ = -1.0f;
+
+    // Tempo sync, audio thread only.
+    int masterIndex_ = -1;
+    std::array<double, deckCount> effectiveTempo_{1.0, 1.0, 1.0, 1.0};
+
+    std::shared_ptr<MasterTap> masterTap_;
+    Recorder recorder_;
+    // Audio thread only: frames handed to the recording `recordingId_`.
+    std::int64_t recordedFrames_ = 0;
+    std::int64_t recordingId_ = 0;
+};
+
+} // namespace zelvo
