@@ -29,7 +29,7 @@ std::unique_ptr<HostedUnit> makeLimiter(double sampleRate, int maxFrames)
         unit->set(units::kLimiterDecay, 0.06f);
         unit->set(units::kLimiterPreGain, 0.0f);
         return unit;
-    } catch (const std::exception&) {
+    } catch (const AudioFileError&) {
         return nullptr; // the master runs without a limiter
     }
 }
@@ -42,7 +42,7 @@ std::unique_ptr<HostedUnit> makeReverb(double sampleRate, int maxFrames)
         unit->set(units::kReverbDecayAt0Hz, 4.5f);
         unit->set(units::kReverbDecayAtNyquist, 2.2f);
         return unit;
-    } catch (const std::exception&) {
+    } catch (const AudioFileError&) {
         return nullptr; // the reverb beat effect is silent
     }
 }

@@ -53,54 +53,58 @@ QUrl BrainClient::endpoint(const QString& name) const
     return url;
 }
 
-void BrainClient::health(QObject* context, std::function<void(HealthResult)> done) const
+namespace {
+
+detail::BrainExchange::Setup exchangeSetup(detail::BrainExchange::Kind kind, Scheduler* scheduler,
+                                           double idleSeconds, double resourceSeconds, QObject* context)
 {
     detail::BrainExchange::Setup setup;
-    setup.kind = detail::BrainExchange::Kind::health;
-    setup.scheduler = scheduler_;
-    setup.idleSeconds = timeouts_.health;
-    setup.resourceSeconds = timeouts_.resource;
+    setup.kind = kind;
+    setup.scheduler = scheduler;
+    setup.idleSeconds = idleSeconds;
+    setup.resourceSeconds = resourceSeconds;
     setup.context = context;
-    setup.onHealth = std::move(done);
-    const QNetworkRequest request = makeRequest(endpoint(QStringLiteral("health")), false);
-    detail::onMainThread([setup = std::move(setup), request]() mutable {
-        std::make_shared<detail::BrainExchange>(std::move(setup))->start(request, "GET", std::nullopt);
+    return setup;
+}
+
+// Starts a one-answer exchange on the main thread.
+void send(detail::BrainExchange::Setup setup, const QNetworkRequest& request, const char* method,
+          std::optional<QByteArray> body)
+{
+    detail::onMainThread([setup = std::move(setup), request, method, body = std::move(body)]() mutable {
+        std::make_shared<detail::BrainExchange>(std::move(setup))->start(request, method, body);
     });
+}
+
+} // namespace
+
+void BrainClient::health(QObject* context, std::function<void(HealthResult)> done) const
+{
+    auto s = exchangeSetup(detail::BrainExchange::Kind::health, scheduler_, timeouts_.health, timeouts_.resource,
+                           context);
+    s.onHealth = std::move(done);
+    send(std::move(s), makeRequest(endpoint(QStringLiteral("health")), false), "GET", std::nullopt);
 }
 
 void BrainClient::cancel(QObject* context, std::function<void()> done) const
 {
-    detail::BrainExchange::Setup setup;
-    setup.kind = detail::BrainExchange::Kind::plain;
-    setup.scheduler = scheduler_;
-    setup.idleSeconds = timeouts_.request;
-    setup.resourceSeconds = timeouts_.resource;
-    setup.context = context;
-    setup.onDone = std::move(done);
-    const QNetworkRequest request = makeRequest(endpoint(QStringLiteral("cancel")), false);
-    detail::onMainThread([setup = std::move(setup), request]() mutable {
-        std::make_shared<detail::BrainExchange>(std::move(setup))->start(request, "POST", std::nullopt);
-    });
+    auto s = exchangeSetup(detail::BrainExchange::Kind::plain, scheduler_, timeouts_.request, timeouts_.resource,
+                           context);
+    s.onDone = std::move(done);
+    send(std::move(s), makeRequest(endpoint(QStringLiteral("cancel")), false), "POST", std::nullopt);
 }
 
 void BrainClient::prepare(const QString& track, const QString& audioPath, QObject* context,
                           std::function<void()> done) const
 {
-    detail::BrainExchange::Setup setup;
-    setup.kind = detail::BrainExchange::Kind::plain;
-    setup.scheduler = scheduler_;
-    setup.idleSeconds = timeouts_.request;
-    setup.resourceSeconds = timeouts_.resource;
-    setup.context = context;
-    setup.onDone = std::move(done);
+    auto s = exchangeSetup(detail::BrainExchange::Kind::plain, scheduler_, timeouts_.request, timeouts_.resource,
+                           context);
+    s.onDone = std::move(done);
     QJsonObject body;
     body.insert(QStringLiteral("track"), track);
     body.insert(QStringLiteral("audio"), audioPath);
-    const QByteArray json = QJsonDocument(body).toJson(QJsonDocument::Compact);
-    const QNetworkRequest request = makeRequest(endpoint(QStringLiteral("prepare")), true);
-    detail::onMainThread([setup = std::move(setup), request, json]() mutable {
-        std::make_shared<detail::BrainExchange>(std::move(setup))->start(request, "POST", json);
-    });
+    send(std::move(s), makeRequest(endpoint(QStringLiteral("prepare")), true), "POST",
+         QJsonDocument(body).toJson(QJsonDocument::Compact));
 }
 
 BrainStream BrainClient::warm(double seconds, QObject* context, BrainStream::EventHandler onEvent,
@@ -125,12 +129,8 @@ BrainStream BrainClient::stream(const QString& path, std::optional<QByteArray> b
                                 BrainStream::EventHandler onEvent, BrainStream::EndHandler onEnd) const
 {
     auto control = std::make_shared<detail::StreamControl>();
-    detail::BrainExchange::Setup setup;
-    setup.kind = detail::BrainExchange::Kind::stream;
-    setup.scheduler = scheduler_;
-    setup.idleSeconds = timeouts_.request;
-    setup.resourceSeconds = timeouts_.resource;
-    setup.context = context;
+    auto setup = exchangeSetup(detail::BrainExchange::Kind::stream, scheduler_, timeouts_.request, timeouts_.resource,
+                               context);
     setup.control = control;
     setup.onEvent = std::move(onEvent);
     setup.onEnd = std::move(onEnd);

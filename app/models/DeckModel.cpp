@@ -1,0 +1,602 @@
+#include "models/DeckModel.h"
+
+#include "library/AudioFileError.h"
+#include "library/AudioFileIO.h"
+
+#include <QCoreApplication>
+#include <QThreadPool>
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <exception>
+#include <filesystem>
+
+namespace zelvo {
+
+namespace {
+
+// The harvest re-reads the cue cells when the revision moved under it; after
+// this many tries it leaves the change for the next tick.
+constexpr int kHarvestAttempts = 4;
+
+// Rates closer than this count as the same engine rate.
+constexpr double kRateTolerance = 0.5;
+
+TrackBufferRef decodeFile(const QString& path, double sampleRate)
+{
+    return AudioFileIO::decode(std::filesystem::path(path.toStdString()), sampleRate);
+}
+
+QString cutOffWarning(double musicEnd)
+{
+    const auto whole = static_cast<long long>(musicEnd);
+    return QStringLiteral("SILENT AFTER %1:%2 · CUT-OFF FILE? RE-DOWNLOAD IT")
+        .arg(whole / 60)
+        .arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
+std::vector<std::optional<double>> hotCueList(const std::array<double, DeckState::kHotCues>& cells)
+{
+    std::vector<std::optional<double>> list;
+    list.reserve(cells.size());
+    for (double seconds : cells)
+        list.push_back(seconds < 0.0 ? std::nullopt : std::optional<double>(seconds));
+    return list;
+}
+
+} // namespace
+
+DeckModel::DeckModel(int index, bool isAI, QObject* parent)
+    : QObject(parent), index_(index), isAI_(isAI), padMode_(launchPadMode()), decoder_(decodeFile)
+{
+}
+
+DeckModel::~DeckModel() = default;
+
+PadMode DeckModel::launchPadMode()
+{
+    static const PadMode mode = [] {
+        std::vector<std::string> arguments;
+        for (const QString& a : QCoreApplication::arguments())
+            arguments.push_back(a.toStdString());
+        return padModeFromArguments(arguments);
+    }();
+    return mode;
+}
+
+void DeckModel::setDecoder(Decoder decoder)
+{
+    decoder_ = decoder ? std::move(decoder) : Decoder(decodeFile);
+}
+
+// --- Loading
+
+void DeckModel::load(const TrackRecord& record, std::function<void()> done)
+{
+    const std::shared_ptr<DeckVoice> v = voice();
+    if (!v) {
+        if (done)
+            done();
+        return;
+    }
+    const std::uint64_t generation = ++generation_;
+    setLoading(true);
+    setError(std::nullopt);
+    startDecode(record, v->sampleRate(), generation, std::move(done));
+}
+
+void DeckModel::startDecode(const TrackRecord& record, double sampleRate, std::uint64_t generation,
+                            std::function<void()> done)
+{
+    QPointer<DeckModel> self(this);
+    Decoder decoder = decoder_;
+    const QString path = record.path;
+    auto task = [self, decoder, path, sampleRate, record, generation, done = std::move(done)]() mutable {
+        Decoded decoded;
+        try {
+            decoded.buffer = decoder(path, sampleRate);
+            if (!decoded.buffer)
+                decoded.error = QString::fromStdString(
+                    AudioFileError::empty(std::filesystem::path(path.toStdString())).description());
+        } catch (const AudioFileError& e) {
+            decoded.error = QString::fromStdString(e.description());
+        } catch (const std::exception& e) {
+            decoded.error = QString::fromUtf8(e.what());
+        }
+        // Back to the main thread; the application object outlives every deck.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, record = std::move(record), decoded = std::move(decoded), generation,
+             done = std::move(done)]() mutable {
+                if (self)
+                    self->landDecode(record, std::move(decoded), generation, std::move(done));
+                else if (done)
+                    done();
+            },
+            Qt::QueuedConnection);
+    };
+    // Loads are what the user waits for: ahead of other background work.
+    QThreadPool::globalInstance()->start(std::move(task), 1);
+}
+
+void DeckModel::landDecode(const TrackRecord& record, Decoded decoded, std::uint64_t generation,
+                           std::function<void()> done)
+{
+    auto finish = [&done] {
+        if (done)
+            done();
+    };
+    if (generation != generation_) {
+        // A newer load, install or take-over came after this one: it wins.
+        decoded.buffer.reset();
+        finish();
+        return;
+    }
+    const std::shared_ptr<DeckVoice> v = voice();
+    if (decoded.buffer && v && std::abs(decoded.buffer->sampleRate - v->sampleRate()) > kRateTolerance) {
+        // The engine was rebuilt at another rate while decoding: the buffer would
+        // play at the wrong speed.
+        decoded.buffer.reset();
+        startDecode(record, v->sampleRate(), generation, std::move(done));
+        return;
+    }
+    setLoading(false);
+    if (!decoded.buffer) {
+        setError(decoded.error);
+        finish();
+        return;
+    }
+
+    std::shared_ptr<const WaveformData> waveform;
+    if (library_)
+        waveform = library_->waveform(record.id);
+    installBuffer(record, decoded.buffer, std::move(waveform), false);
+    if (onLoaded_)
+        onLoaded_(record, decoded.buffer);
+
+    const double end = decoded.buffer->musicEnd();
+    const double length = decoded.buffer->duration();
+    if (length - end > kCutOffSilence) {
+        setMusicEnd(end);
+        setError(cutOffWarning(end));
+    }
+    countPlay(record.id);
+    finish();
+}
+
+void DeckModel::countPlay(const QUuid& id)
+{
+    // Counted on the library's current record, so analysis, cue or tag changes
+    // that landed while the file was decoding are kept.
+    if (!library_)
+        return;
+    std::optional<TrackRecord> current = library_->track(id);
+    if (!current)
+        return;
+    current->plays += 1;
+    library_->update(*current);
+}
+
+void DeckModel::supersedeLoads()
+{
+    ++generation_;
+    setLoading(false);
+}
+
+void DeckModel::install(const TrackRecord& record, const TrackBufferRef& buffer,
+                        std::shared_ptr<const WaveformData> waveform, bool keepPosition)
+{
+    supersedeLoads();
+    installBuffer(record, buffer, std::move(waveform), keepPosition);
+}
+
+void DeckModel::installBuffer(const TrackRecord& record, const TrackBufferRef& buffer,
+                              std::shared_ptr<const WaveformData> waveform, bool keepPosition)
+{
+    setTrack(record);
+    setMusicEnd(std::nullopt);
+    setBuffer(buffer);
+    setWaveform(std::move(waveform));
+    if (!keepPosition) {
+        if (onNewTimeline_)
+            onNewTimeline_();
+        setTempoFader(0.0);
+        setKeyShift(0);
+        sendBuffer(buffer, false);
+        sendCues(record);
+    } else {
+        sendBuffer(buffer, true);
+    }
+    takeCueRevision();
+}
+
+void DeckModel::takeOver(const TrackRecord& record, const TrackBufferRef& buffer, const WaveformData& waveform,
+                         double at)
+{
+    const std::shared_ptr<DeckVoice> v = voice();
+    if (!v)
+        return;
+    supersedeLoads();
+    if (onNewTimeline_)
+        onNewTimeline_();
+    setTrack(record);
+    setBuffer(buffer);
+    setWaveform(std::make_shared<const WaveformData>(waveform));
+    setMusicEnd(std::nullopt);
+    setTempoFader(0.0);
+    setKeyShift(0);
+    TrackBufferRef carried = buffer;
+    send(DeckCommand::takeOver(carried, at));
+    if (record.grid)
+        send(DeckCommand::setGrid(record.grid->bpm, record.grid->firstBeat));
+    send(DeckCommand::setCuePoint(record.cuePoint));
+    for (std::size_t i = 0; i < record.hotCues.size(); ++i)
+        send(DeckCommand::setHotCue(int(i), record.hotCues[i].value_or(-1.0)));
+    takeCueRevision();
+}
+
+void DeckModel::attach(const std::shared_ptr<DeckVoice>& voice, bool reloadAudio)
+{
+    voice_ = voice;
+    emit voiceChanged();
+    pushTempo();
+    pushKeyShift();
+    send(DeckCommand::keyLock(keyLock_));
+    send(DeckCommand::quantize(quantize_));
+    send(DeckCommand::slip(slip_));
+    send(DeckCommand::vinyl(vinyl_));
+    // A new voice counts its own cue changes from 0 and publishes empty cues
+    // until it has applied what we send: never harvest that over the record.
+    takeCueRevision();
+    if (!track_)
+        return;
+    if (!reloadAudio && buffer_) {
+        sendBuffer(buffer_, false);
+        sendCues(*track_);
+        return;
+    }
+    // Decode again at the new engine's rate, once attach has returned. A load
+    // still pending decodes again by itself when it lands at the old rate, and a
+    // newer choice of track must not be replaced by this reload.
+    const std::uint64_t generation = generation_;
+    const bool pending = loading_;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, pending] {
+            if (generation == generation_ && !pending && track_)
+                load(*track_);
+        },
+        Qt::QueuedConnection);
+}
+
+void DeckModel::sendBuffer(const TrackBufferRef& buffer, bool keepPosition)
+{
+    if (voice_.expired() || !buffer)
+        return;
+    TrackBufferRef carried = buffer;
+    send(DeckCommand::load(carried, keepPosition));
+    if (track_ && track_->grid)
+        send(DeckCommand::setGrid(track_->grid->bpm, track_->grid->firstBeat));
+}
+
+void DeckModel::sendCues(const TrackRecord& record)
+{
+    if (voice_.expired())
+        return;
+    send(DeckCommand::setCuePoint(record.cuePoint));
+    send(DeckCommand::seek(record.cuePoint));
+    for (std::size_t i = 0; i < record.hotCues.size(); ++i)
+        send(DeckCommand::setHotCue(int(i), record.hotCues[i].value_or(-1.0)));
+}
+
+void DeckModel::send(const DeckCommand& command)
+{
+    if (const std::shared_ptr<DeckVoice> v = voice())
+        v->send(command); // a full ring drops the command; the deck does not retry
+    else if (command.carriesBuffer())
+        TrackBufferRef::adopt(command.buffer).reset();
+}
+
+void DeckModel::takeCueRevision()
+{
+    const std::shared_ptr<DeckVoice> v = voice();
+    seenCueRevision_ = v ? v->state().cueRevisionAcquire() : 0;
+}
+
+// --- Transport, loops, tempo and key
+
+void DeckModel::playPause()
+{
+    if (onHands_)
+        onHands_();
+    send(DeckCommand::play());
+}
+
+void DeckModel::cue(bool down)
+{
+    if (onHands_)
+        onHands_();
+    send(DeckCommand::cue(down));
+}
+
+void DeckModel::beatJump(double direction)
+{
+    send(DeckCommand::beatJump(beatJumpBeats_ * direction));
+}
+
+void DeckModel::autoLoop()
+{
+    send(DeckCommand::autoLoop(autoLoopBeats_));
+}
+
+void DeckModel::halveLoop()
+{
+    setAutoLoopBeats(std::max(autoLoopBeats_ * 0.5, kShortestLoop));
+    const std::shared_ptr<DeckVoice> v = voice();
+    if (v && v->state().loopActive.load())
+        send(DeckCommand::loopResize(0.5));
+}
+
+void DeckModel::doubleLoop()
+{
+    setAutoLoopBeats(std::min(autoLoopBeats_ * 2.0, kLongestLoop));
+    const std::shared_ptr<DeckVoice> v = voice();
+    if (v && v->state().loopActive.load())
+        send(DeckCommand::loopResize(2.0));
+}
+
+void DeckModel::cycleTempoRange()
+{
+    setTempoRange(nextTempoRange(tempoRange_));
+}
+
+void DeckModel::pushTempo()
+{
+    if (const std::shared_ptr<DeckVoice> v = voice())
+        v->tempo().store(tempoRatio());
+}
+
+void DeckModel::pushKeyShift()
+{
+    if (const std::shared_ptr<DeckVoice> v = voice())
+        v->keyShift().store(double(keyShift_));
+}
+
+namespace {
+
+// Assigns and reports whether the value changed.
+template <typename T>
+bool assign(T& field, const T& value)
+{
+    if (field == value)
+        return false;
+    field = value;
+    return true;
+}
+
+} // namespace
+
+void DeckModel::setTempoRange(TempoRange range)
+{
+    const bool changed = assign(tempoRange_, range);
+    pushTempo();
+    if (changed)
+        emit tempoRangeChanged();
+}
+
+void DeckModel::setTempoFader(double fader)
+{
+    const bool changed = assign(tempoFader_, fader);
+    pushTempo();
+    if (changed)
+        emit tempoFaderChanged();
+}
+
+void DeckModel::setKeyShift(int semitones)
+{
+    const bool changed = assign(keyShift_, semitones);
+    pushKeyShift();
+    if (changed)
+        emit keyShiftChanged();
+}
+
+void DeckModel::setKeyLock(bool on)
+{
+    const bool changed = assign(keyLock_, on);
+    send(DeckCommand::keyLock(on));
+    if (changed)
+        emit keyLockChanged();
+}
+
+void DeckModel::setQuantize(bool on)
+{
+    const bool changed = assign(quantize_, on);
+    send(DeckCommand::quantize(on));
+    if (changed)
+        emit quantizeChanged();
+}
+
+void DeckModel::setSlip(bool on)
+{
+    const bool changed = assign(slip_, on);
+    send(DeckCommand::slip(on));
+    if (changed)
+        emit slipChanged();
+}
+
+void DeckModel::setReverse(bool on)
+{
+    const bool changed = assign(reverse_, on);
+    send(DeckCommand::reverse(on));
+    if (changed)
+        emit reverseChanged();
+}
+
+void DeckModel::setVinyl(bool on)
+{
+    const bool changed = assign(vinyl_, on);
+    send(DeckCommand::vinyl(on));
+    if (changed)
+        emit vinylChanged();
+}
+
+void DeckModel::setBeatJumpBeats(double beats)
+{
+    if (assign(beatJumpBeats_, beats))
+        emit beatJumpBeatsChanged();
+}
+
+void DeckModel::setAutoLoopBeats(double beats)
+{
+    if (assign(autoLoopBeats_, beats))
+        emit autoLoopBeatsChanged();
+}
+
+void DeckModel::setShift(bool held)
+{
+    if (assign(shift_, held))
+        emit shiftChanged();
+}
+
+void DeckModel::setPadMode(PadMode mode)
+{
+    if (assign(padMode_, mode))
+        emit padModeChanged();
+}
+
+// --- Plain state
+
+void DeckModel::setTrack(std::optional<TrackRecord> track)
+{
+    if (assign(track_, track))
+        emit trackChanged();
+}
+
+void DeckModel::setBuffer(TrackBufferRef buffer)
+{
+    buffer_ = std::move(buffer);
+    emit bufferChanged();
+}
+
+void DeckModel::setWaveform(std::shared_ptr<const WaveformData> waveform)
+{
+    waveform_ = std::move(waveform);
+    emit waveformChanged();
+}
+
+void DeckModel::setLoading(bool loading)
+{
+    if (assign(loading_, loading))
+        emit loadingChanged();
+}
+
+void DeckModel::setError(std::optional<QString> error)
+{
+    if (assign(error_, error))
+        emit errorChanged();
+}
+
+void DeckModel::setMusicEnd(std::optional<double> end)
+{
+    if (assign(musicEnd_, end))
+        emit musicEndChanged();
+}
+
+void DeckModel::setLive(const Live& live)
+{
+    if (assign(live_, live))
+        emit liveChanged();
+}
+
+// --- Polling and cues
+
+void DeckModel::refreshLive()
+{
+    const std::shared_ptr<DeckVoice> v = voice();
+    if (!v) {
+        setLive(Live{});
+        return;
+    }
+    const DeckState& s = v->state();
+    Live next;
+    next.loaded = s.loaded.load();
+    next.playing = s.playing.load();
+    next.cueing = s.cueing.load();
+    next.loopActive = s.loopActive.load();
+    next.loopSet = s.loopStart.load() >= 0.0;
+    const double position = s.position.load();
+    next.atCue = std::abs(position - s.cuePoint.load()) <= kAtCueTolerance;
+    next.jogTouched = s.jogTouched.load();
+    for (std::size_t i = 0; i < next.hotCues.size(); ++i)
+        next.hotCues[i] = s.hotCues[i].load();
+    next.parkedAt = next.playing ? 0 : std::int64_t(std::llround(s.position.load() * 100.0));
+    setLive(next);
+}
+
+void DeckModel::harvestCues()
+{
+    const std::shared_ptr<DeckVoice> v = voice();
+    if (!v || !track_)
+        return;
+    const DeckState& s = v->state();
+    for (int attempt = 0; attempt < kHarvestAttempts; ++attempt) {
+        const std::int64_t revision = s.cueRevisionAcquire();
+        if (revision == seenCueRevision_)
+            return;
+        const double cuePoint = s.cuePoint.load();
+        std::array<double, DeckState::kHotCues> hotCues{};
+        for (std::size_t i = 0; i < hotCues.size(); ++i)
+            hotCues[i] = s.hotCues[i].load();
+        // The cells of a later render may have mixed in: keep only a read that
+        // the revision brackets unchanged.
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (s.cueRevision.load() != revision)
+            continue;
+
+        seenCueRevision_ = revision;
+        std::vector<std::optional<double>> list = hotCueList(hotCues);
+        // Only the cue fields change: the rest of the deck's copy may be older
+        // than the library's record (analysis, plays), so the library's own
+        // record takes the cues.
+        TrackRecord mine = *track_;
+        mine.cuePoint = cuePoint;
+        mine.hotCues = list;
+        setTrack(mine);
+        if (library_) {
+            if (std::optional<TrackRecord> current = library_->track(mine.id)) {
+                current->cuePoint = cuePoint;
+                current->hotCues = std::move(list);
+                library_->update(*current);
+            }
+        }
+        return;
+    }
+}
+
+void DeckModel::deleteHotCue(int slot)
+{
+    // Only pad slots exist in the voice; anything else is a caller's slip and
+    // must not clear some other cue.
+    if (slot < 0 || slot >= DeckState::kHotCues)
+        return;
+    send(DeckCommand::setHotCue(slot, -1.0));
+    if (!track_)
+        return;
+    auto clear = [slot](TrackRecord& record) {
+        // An older record may hold fewer slots than the pads.
+        if (record.hotCues.size() <= std::size_t(slot))
+            record.hotCues.resize(std::max<std::size_t>(TrackRecord::kHotCueSlots, std::size_t(slot) + 1));
+        record.hotCues[std::size_t(slot)] = std::nullopt;
+    };
+    TrackRecord mine = *track_;
+    clear(mine);
+    setTrack(mine);
+    if (library_) {
+        if (std::optional<TrackRecord> current = library_->track(mine.id)) {
+            clear(*current);
+            library_->update(*current);
+        }
+    }
+}
+
+} // namespace zelvo

@@ -1,0 +1,268 @@
+#pragma once
+// The main-thread model of one deck: which library track is on it, its decoded
+// audio and display waveform, the load workflow, the deck's controls, and the
+// snapshot of what its engine voice publishes.
+//
+// The deck drives its `DeckVoice` only through `DeckVoice::send` and the voice's
+// `tempo` and `keyShift` cells, and learns what the engine did by polling the
+// voice's `DeckState` (`refreshLive`, `harvestCues`, called by the application's
+// tick). It holds the voice and the library weakly: the engine can be rebuilt
+// underneath it (`attach` binds the new voice) and without an engine every
+// control still updates the model.
+//
+// Properties notify only when their value changes; the controls that mirror an
+// engine cell or send a deck command do so on every assignment.
+//
+// Main thread only. The one piece of work off the main thread is the decode of
+// a load, which runs on a worker and hands its result back to the main thread.
+#include "audio/DeckState.h"
+#include "audio/DeckVoice.h"
+#include "controllers/PadMode.h"
+#include "library/BeatGrid.h"
+#include "library/LibraryStore.h"
+#include "library/TrackBuffer.h"
+#include "library/TrackRecord.h"
+#include "library/WaveformData.h"
+#include "models/TempoRange.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace zelvo {
+
+class DeckModel final : public QObject {
+    Q_OBJECT
+
+public:
+    // The facts of the voice's published state that screens and the application
+    // redraw or decide on. A playing deck's snapshot leaves out its moving
+    // position, so polling a playing deck wakes nobody.
+    struct Live {
+        bool loaded = false;
+        bool playing = false;
+        bool cueing = false;
+        bool loopActive = false;
+        bool loopSet = false;      // a loop start is stored
+        bool atCue = true;         // the playhead lies within 0.01 s of the cue point
+        bool jogTouched = false;
+        std::int64_t parkedAt = 0; // stopped playhead in hundredths of a second; 0 while playing
+        std::array<double, DeckState::kHotCues> hotCues{-1, -1, -1, -1, -1, -1, -1, -1}; // −1 empty
+
+        friend bool operator==(const Live&, const Live&) = default;
+    };
+
+    // Decodes a whole file at a sample rate; throws on failure (AudioFileError for
+    // the file layer's failures). Runs on a worker thread.
+    using Decoder = std::function<TrackBufferRef(const QString& path, double sampleRate)>;
+
+    // Seconds of trailing silence beyond which a loaded file counts as cut off.
+    static constexpr double kCutOffSilence = 10.0;
+    // Distance from the cue point, in seconds, that still counts as on it.
+    static constexpr double kAtCueTolerance = 0.01;
+    // Bounds of the auto-loop length, in beats.
+    static constexpr double kShortestLoop = 1.0 / 32.0;
+    static constexpr double kLongestLoop = 64.0;
+
+    // A deck with the initial settings. Main thread.
+    DeckModel(int index, bool isAI, QObject* parent = nullptr);
+    ~DeckModel() override;
+
+    // The pad page every deck starts with: parsed once from the launch arguments
+    // ("--pad-mode <page>"). Main thread.
+    static PadMode launchPadMode();
+
+    // --- Identity and track state. Main thread.
+    int index() const { return index_; }
+    bool isAI() const { return isAI_; }
+    const std::optional<TrackRecord>& track() const { return track_; }
+    const TrackBufferRef& buffer() const { return buffer_; }
+    const std::shared_ptr<const WaveformData>& waveform() const { return waveform_; }
+    // True from the start of a load until the newest load has finished.
+    bool loading() const { return loading_; }
+    // A load failure or the cut-off warning.
+    const std::optional<QString>& error() const { return error_; }
+    // Where the music of a cut-off file stops, in seconds.
+    std::optional<double> musicEnd() const { return musicEnd_; }
+    // The loaded track's beat grid.
+    std::optional<BeatGrid> grid() const { return track_ ? track_->grid : std::nullopt; }
+    // The voice this deck drives; null when there is no engine.
+    std::shared_ptr<DeckVoice> voice() const { return voice_.lock(); }
+    const Live& live() const { return live_; }
+
+    // --- Wiring by the state root. Main thread.
+    void setLibrary(LibraryStore* library) { library_ = library; }
+    LibraryStore* library() const { return library_.data(); }
+    // Called when a new timeline starts on the deck (a load, install or take-over
+    // that does not keep the position).
+    void setOnNewTimeline(std::function<void()> callback) { onNewTimeline_ = std::move(callback); }
+    // Called after a load installed its track, with the record and the buffer.
+    void setOnLoaded(std::function<void(const TrackRecord&, const TrackBufferRef&)> callback)
+    {
+        onLoaded_ = std::move(callback);
+    }
+    // Called when the user plays or cues the deck.
+    void setOnHands(std::function<void()> callback) { onHands_ = std::move(callback); }
+    // Replaces the decoder loads use (tests). Main thread, between loads.
+    void setDecoder(Decoder decoder);
+
+    // --- Loading. Main thread.
+
+    // Decodes the record's file at the engine's rate on a worker thread and
+    // installs it; counts a play in the library. `done` runs on the main thread
+    // once this load has finished, failed or been superseded by a newer load,
+    // install or take-over (the newest always wins). Without a voice nothing
+    // happens and `done` runs at once.
+    void load(const TrackRecord& record, std::function<void()> done = {});
+    // Puts an already decoded buffer on the deck. Without `keepPosition` it starts
+    // a new timeline: tempo and key back to neutral, the track's cues sent and
+    // the deck parked on its cue point. Supersedes a pending load.
+    void install(const TrackRecord& record, const TrackBufferRef& buffer, std::shared_ptr<const WaveformData> waveform,
+                 bool keepPosition);
+    // Replaces the deck's audio without a gap, the new buffer continuing at `at`
+    // seconds. Nothing without a voice. Supersedes a pending load.
+    void takeOver(const TrackRecord& record, const TrackBufferRef& buffer, const WaveformData& waveform, double at);
+    // Binds the deck to a new engine voice and pushes the deck's state into it;
+    // with `reloadAudio` (or no buffer held) the track is decoded again at the
+    // new engine's rate, after this returns.
+    void attach(const std::shared_ptr<DeckVoice>& voice, bool reloadAudio);
+
+    // --- Transport, loops, tempo and key. Main thread.
+    void playPause();
+    void cue(bool down);
+    // Jumps beatJumpBeats × direction beats (callers pass −1 or +1).
+    void beatJump(double direction);
+    void autoLoop();
+    void halveLoop();
+    void doubleLoop();
+    void cycleTempoRange();
+
+    // 1 + tempoFader × the range's width.
+    double tempoRatio() const { return 1.0 + tempoFader_ * tempoRangeWidth(tempoRange_); }
+
+    TempoRange tempoRange() const { return tempoRange_; }
+    double tempoFader() const { return tempoFader_; }
+    int keyShift() const { return keyShift_; }
+    bool keyLock() const { return keyLock_; }
+    bool quantize() const { return quantize_; }
+    bool slip() const { return slip_; }
+    bool reverse() const { return reverse_; }
+    bool vinyl() const { return vinyl_; }
+    double beatJumpBeats() const { return beatJumpBeats_; }
+    double autoLoopBeats() const { return autoLoopBeats_; }
+    bool shift() const { return shift_; }
+    PadMode padMode() const { return padMode_; }
+
+    // These reach the engine on every assignment, also of an unchanged value.
+    void setTempoRange(TempoRange range);
+    void setTempoFader(double fader);
+    void setKeyShift(int semitones);
+    void setKeyLock(bool on);
+    void setQuantize(bool on);
+    void setSlip(bool on);
+    void setReverse(bool on);
+    void setVinyl(bool on);
+    // Plain settings.
+    void setBeatJumpBeats(double beats);
+    void setAutoLoopBeats(double beats);
+    void setShift(bool held);
+    void setPadMode(PadMode mode);
+
+    // --- Polling (the application's tick) and cues. Main thread.
+
+    // Copies the voice's published state into `live`; notifies only on a change.
+    void refreshLive();
+    // Takes cue changes the voice made itself into the track and the library.
+    void harvestCues();
+    // Clears hot cue `slot` (0…7) in the voice, the track and the library.
+    void deleteHotCue(int slot);
+
+signals:
+    void trackChanged();
+    void bufferChanged();
+    void waveformChanged();
+    void loadingChanged();
+    void errorChanged();
+    void musicEndChanged();
+    void tempoRangeChanged();
+    void tempoFaderChanged();
+    void keyShiftChanged();
+    void keyLockChanged();
+    void quantizeChanged();
+    void slipChanged();
+    void reverseChanged();
+    void vinylChanged();
+    void beatJumpBeatsChanged();
+    void autoLoopBeatsChanged();
+    void shiftChanged();
+    void padModeChanged();
+    void liveChanged();
+    void voiceChanged();
+
+private:
+    struct Decoded {
+        TrackBufferRef buffer;
+        QString error;
+    };
+
+    void startDecode(const TrackRecord& record, double sampleRate, std::uint64_t generation,
+                     std::function<void()> done);
+    void landDecode(const TrackRecord& record, Decoded decoded, std::uint64_t generation, std::function<void()> done);
+    void supersedeLoads();
+    void installBuffer(const TrackRecord& record, const TrackBufferRef& buffer,
+                       std::shared_ptr<const WaveformData> waveform, bool keepPosition);
+    void sendBuffer(const TrackBufferRef& buffer, bool keepPosition);
+    void sendCues(const TrackRecord& record);
+    void send(const DeckCommand& command);
+    void pushTempo();
+    void pushKeyShift();
+    void setTrack(std::optional<TrackRecord> track);
+    void setBuffer(TrackBufferRef buffer);
+    void setWaveform(std::shared_ptr<const WaveformData> waveform);
+    void setLoading(bool loading);
+    void setError(std::optional<QString> error);
+    void setMusicEnd(std::optional<double> end);
+    void setLive(const Live& live);
+    void takeCueRevision();
+    void countPlay(const QUuid& id);
+
+    const int index_;
+    const bool isAI_;
+    std::optional<TrackRecord> track_;
+    TrackBufferRef buffer_;
+    std::shared_ptr<const WaveformData> waveform_;
+    bool loading_ = false;
+    std::optional<QString> error_;
+    std::optional<double> musicEnd_;
+    TempoRange tempoRange_ = TempoRange::ten;
+    double tempoFader_ = 0.0;
+    int keyShift_ = 0;
+    bool keyLock_ = true;
+    bool quantize_ = true;
+    bool slip_ = false;
+    bool reverse_ = false;
+    bool vinyl_ = true;
+    double beatJumpBeats_ = 4.0;
+    double autoLoopBeats_ = 4.0;
+    bool shift_ = false;
+    PadMode padMode_;
+    Live live_;
+    std::weak_ptr<DeckVoice> voice_;
+    QPointer<LibraryStore> library_;
+    std::int64_t seenCueRevision_ = 0;
+    std::function<void()> onNewTimeline_;
+    std::function<void(const TrackRecord&, const TrackBufferRef&)> onLoaded_;
+    std::function<void()> onHands_;
+    Decoder decoder_;
+
+    // Every load, install and take-over takes a new generation; a decode that
+    // lands under an older one has been superseded and installs nothing.
+    std::uint64_t generation_ = 0;
+};
+
+} // namespace zelvo

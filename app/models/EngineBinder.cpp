@@ -1,0 +1,73 @@
+#include "models/EngineBinder.h"
+
+#include "audio/MixEngine.h"
+#include "models/DeckModel.h"
+#include "models/MixerModel.h"
+
+#include <cmath>
+#include <limits>
+
+namespace zelvo {
+
+EngineBinder::EngineBinder(std::array<DeckModel*, kDecks> decks, MixerModel& mixer, Scheduler& scheduler)
+    : decks_(decks), mixer_(mixer), scheduler_(scheduler), self_(std::make_shared<EngineBinder*>(this))
+{
+}
+
+EngineBinder::~EngineBinder() = default;
+
+void EngineBinder::wireDecks(LibraryStore* library,
+                             std::function<void(const TrackRecord&, const TrackBufferRef&)> onLoaded)
+{
+    const std::weak_ptr<EngineBinder*> weak = self_;
+    for (DeckModel* deck : decks_) {
+        deck->setLibrary(library);
+        deck->setOnHands([weak] {
+            if (const auto self = weak.lock())
+                (*self)->noteHandsOn();
+        });
+        deck->setOnNewTimeline([weak] {
+            if (const auto self = weak.lock()) {
+                // The drop lock ties deck 2's timeline to deck 1's; a new timeline
+                // on either breaks it.
+                if (const std::shared_ptr<MixerParams> params = (*self)->mixer_.params())
+                    params->lockOffset.store(std::numeric_limits<double>::quiet_NaN());
+            }
+        });
+        deck->setOnLoaded([weak, onLoaded](const TrackRecord& record, const TrackBufferRef& buffer) {
+            if (weak.lock() && onLoaded)
+                onLoaded(record, buffer);
+        });
+    }
+}
+
+void EngineBinder::engineInstalled(MixEngine& engine, double previousRate)
+{
+    const bool reload = std::abs(previousRate - engine.sampleRate()) > kReloadRateDifference;
+    for (int i = 0; i < kDecks; ++i)
+        decks_[std::size_t(i)]->attach(engine.deck(i), reload);
+    mixer_.bind(engine.params());
+    engine.params()->directMute.store(muteDirect_);
+}
+
+void EngineBinder::tick()
+{
+    for (DeckModel* deck : decks_) {
+        deck->harvestCues();
+        deck->refreshLive();
+    }
+}
+
+void EngineBinder::noteHandsOn()
+{
+    handsOnAt_ = scheduler_.now();
+}
+
+void EngineBinder::setMuteDirect(bool mute)
+{
+    muteDirect_ = mute;
+    if (const std::shared_ptr<MixerParams> params = mixer_.params())
+        params->directMute.store(mute);
+}
+
+} // namespace zelvo

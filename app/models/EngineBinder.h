@@ -1,0 +1,71 @@
+#pragma once
+// Joins the four deck models and the mixer model to whatever engine is running:
+// wires the decks' callbacks and library, re-attaches decks and re-binds the
+// mixer when a new engine comes up, and runs the decks' share of the
+// application's 0.05 s tick. The state root owns one; tests drive it without
+// the application.
+//
+// Main thread only.
+#include "library/TrackBuffer.h"
+#include "library/TrackRecord.h"
+#include "platform/Scheduler.h"
+
+#include <QDateTime>
+#include <array>
+#include <functional>
+#include <memory>
+
+namespace zelvo {
+
+class DeckModel;
+class LibraryStore;
+class MixEngine;
+class MixerModel;
+
+class EngineBinder {
+public:
+    static constexpr int kDecks = 4;
+    // Engine rates further apart than this need the tracks decoded again.
+    static constexpr double kReloadRateDifference = 0.5;
+
+    // Main thread.
+    EngineBinder(std::array<DeckModel*, kDecks> decks, MixerModel& mixer, Scheduler& scheduler);
+    ~EngineBinder();
+    EngineBinder(const EngineBinder&) = delete;
+    EngineBinder& operator=(const EngineBinder&) = delete;
+
+    // Gives every deck the library and its callbacks: a play or cue marks the
+    // hands-on time, a new timeline clears the engine's drop lock, and a
+    // finished load goes to `onLoaded` (may be empty). Main thread.
+    void wireDecks(LibraryStore* library, std::function<void(const TrackRecord&, const TrackBufferRef&)> onLoaded);
+
+    // The engine handler: pairs the decks with the new engine's voices (reloading
+    // the tracks when `previousRate` differs from the engine's rate by more than
+    // 0.5 Hz), binds the mixer to its cells and hands it the direct-out mute.
+    // Main thread.
+    void engineInstalled(MixEngine& engine, double previousRate);
+
+    // The decks' part of the tick: for each deck in order, harvest its cues, then
+    // refresh its live snapshot. Main thread.
+    void tick();
+
+    // When the user last put hands on a deck or the crossfader. Main thread.
+    const QDateTime& handsOnAt() const { return handsOnAt_; }
+    // Marks the hands-on time as now. Main thread.
+    void noteHandsOn();
+
+    // Mute of the direct outputs; also stored into the running engine. Main thread.
+    bool muteDirect() const { return muteDirect_; }
+    void setMuteDirect(bool mute);
+
+private:
+    std::array<DeckModel*, kDecks> decks_;
+    MixerModel& mixer_;
+    Scheduler& scheduler_;
+    QDateTime handsOnAt_;
+    bool muteDirect_ = false;
+    // Callbacks handed to the decks check this, so none reaches a binder that is gone.
+    std::shared_ptr<EngineBinder*> self_;
+};
+
+} // namespace zelvo

@@ -1,0 +1,32 @@
+#include "models/TempoRange.h"
+
+namespace zelvo {
+
+double tempoRangeWidth(TempoRange range) noexcept
+{
+    switch (range) {
+    case TempoRange::six: return 0.06;
+    case TempoRange::ten: return 0.10;
+    case TempoRange::sixteen: return 0.16;
+    case TempoRange::wide: return 1.0;
+    }
+    return 0.10;
+}
+
+std::optional<TempoRange> tempoRangeFromWidth(double width) noexcept
+{
+    for (TempoRange r : allTempoRanges)
+        if (tempoRangeWidth(r) == width)
+            return r;
+    return std::nullopt;
+}
+
+TempoRange nextTempoRange(TempoRange range) noexcept
+{
+    for (std::size_t i = 0; i < allTempoRanges.size(); ++i)
+        if (allTempoRanges[i] == range)
+            return allTempoRanges[(i + 1) % allTempoRanges.size()];
+    return TempoRange::six;
+}
+
+} // namespace zelvo

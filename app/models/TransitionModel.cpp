@@ -1,0 +1,400 @@
+#include "models/TransitionModel.h"
+
+#include "audio/MixerParams.h"
+#include "models/DeckModel.h"
+#include "models/DirectOutsSource.h"
+#include "models/DropWorkflow.h"
+#include "models/MixerModel.h"
+#include "platform/UserDefaults.h"
+
+#include <QPointer>
+#include <algorithm>
+#include <cmath>
+
+namespace zelvo {
+
+namespace {
+
+const QString kStyleKey = QStringLiteral("mix.style");
+const QString kBarsKey = QStringLiteral("mix.bars");
+
+// The ease of every crossfader path: s(0) = 0, s(0.5) = 0.5, s(1) = 1.
+double ease(double x)
+{
+    return x * x * (3.0 - 2.0 * x);
+}
+
+constexpr double kKill = -1.0;
+constexpr double kBassSwapPoint = 0.5;
+constexpr double kIncomingFilter = 0.6;
+constexpr double kEchoStart = 0.8;
+constexpr double kEchoShare = 0.7;
+constexpr int kEchoBeatIndex = 2;
+constexpr double kEchoLevel = 0.75;
+constexpr double kEchoOff = 0.98;
+constexpr double kBarSecondsWithoutGrid = 2.0;
+
+} // namespace
+
+TransitionModel::TransitionModel(UserDefaults& defaults, Scheduler& scheduler, QObject* parent)
+    : QObject(parent), defaults_(defaults), scheduler_(scheduler), noteExpires_(QDateTime::fromMSecsSinceEpoch(0))
+{
+    // A missing key reads as 0, so a first start uses `fade`.
+    const std::int64_t rawStyle = defaults_.integer(kStyleKey).value_or(0);
+    setStyle(transitionStyleFromRaw(rawStyle).value_or(TransitionStyle::bassSwap));
+    setBars(defaults_.integer(kBarsKey).value_or(kDefaultBars));
+}
+
+TransitionModel::~TransitionModel()
+{
+    stopTimer();
+}
+
+void TransitionModel::setLinks(Links links)
+{
+    links_ = std::move(links);
+}
+
+void TransitionModel::clearLinks()
+{
+    links_.reset();
+}
+
+void TransitionModel::setStyle(TransitionStyle style)
+{
+    defaults_.setInteger(kStyleKey, std::int64_t(style));
+    if (style_ == style)
+        return;
+    style_ = style;
+    emit styleChanged();
+}
+
+void TransitionModel::setBars(std::int64_t bars)
+{
+    defaults_.setInteger(kBarsKey, bars);
+    if (bars_ == bars)
+        return;
+    bars_ = bars;
+    emit barsChanged();
+}
+
+void TransitionModel::setPhase(const Phase& phase)
+{
+    if (phase_ == phase)
+        return;
+    phase_ = phase;
+    emit phaseChanged();
+}
+
+void TransitionModel::setNote(std::optional<QString> note)
+{
+    noteExpires_ = scheduler_.now().addMSecs(qint64(kNoteLife * 1000.0));
+    if (note_ == note)
+        return;
+    note_ = std::move(note);
+    emit noteChanged();
+}
+
+int TransitionModel::liveDeck() const
+{
+    if (!links_ || !links_->mixer)
+        return 0;
+    return links_->mixer->crossfader() > 0.0 ? 1 : 0;
+}
+
+// --- Reading the decks
+
+bool TransitionModel::deckPlaying(int deck) const
+{
+    const std::shared_ptr<DeckVoice> v = links_->decks[std::size_t(deck)]->voice();
+    return v && v->state().playing.load();
+}
+
+double TransitionModel::deckPosition(int deck) const
+{
+    const std::shared_ptr<DeckVoice> v = links_->decks[std::size_t(deck)]->voice();
+    return v ? v->state().position.load() : 0.0;
+}
+
+bool TransitionModel::outgoingDrivesClock(int to) const
+{
+    const int from = 1 - to;
+    return links_->decks[std::size_t(from)]->grid().has_value() && deckPlaying(from);
+}
+
+double TransitionModel::rawClock(int to) const
+{
+    if (!links_)
+        return 0.0;
+    return outgoingDrivesClock(to) ? deckPosition(1 - to) : deckPosition(to);
+}
+
+void TransitionModel::resetClock(int to)
+{
+    clockFromOutgoing_ = links_ && outgoingDrivesClock(to);
+    clockOffset_ = 0.0;
+}
+
+double TransitionModel::clock(int to)
+{
+    if (!links_)
+        return 0.0;
+    const bool fromOutgoing = outgoingDrivesClock(to);
+    if (fromOutgoing != clockFromOutgoing_) {
+        // The clock moves to the other deck's timeline (the outgoing deck stopped,
+        // or started again): carry on from where the old source stood, or the
+        // progress would jump by the distance between the two playheads.
+        const double before = (clockFromOutgoing_ ? deckPosition(1 - to) : deckPosition(to)) + clockOffset_;
+        const double after = fromOutgoing ? deckPosition(1 - to) : deckPosition(to);
+        clockOffset_ = before - after;
+        clockFromOutgoing_ = fromOutgoing;
+    }
+    return rawClock(to) + clockOffset_;
+}
+
+// --- Starting a mix
+
+void TransitionModel::mix(int to)
+{
+    if (!links_ || to < 0 || to > 1 || !links_->decks[0] || !links_->decks[1] || !links_->mixer)
+        return;
+    Links& app = *links_;
+    if (app.audio && app.audio->directOuts()) {
+        setNote(QStringLiteral("THE DJM IS MIXING · BRING IT IN ON ITS FADER"));
+        return;
+    }
+    if (phase_.kind != Phase::Kind::idle) {
+        finish(true, std::nullopt);
+        return;
+    }
+    setNote(std::nullopt);
+    DeckModel& incoming = *app.decks[std::size_t(to)];
+    if (!incoming.track()) {
+        setNote(to == 0 ? QStringLiteral("LOAD A TRACK ON DECK 1 FIRST")
+                        : QStringLiteral("FORK SOMETHING ONTO DECK 2 FIRST"));
+        return;
+    }
+    const int from = 1 - to;
+    MixerModel& mixer = *app.mixer;
+    mixer.channel(to).setSync(true);
+    const std::shared_ptr<MixerParams> params = mixer.params();
+    if (deckPlaying(from) && params)
+        params->masterRequest.store(from);
+
+    if (deckPlaying(to)) {
+        // Already playing: nothing to start.
+    } else if (to == 1 && app.outpaint && !app.outpaint->dropStatus().isRefusal() && deckPlaying(0)) {
+        app.outpaint->drop();
+    } else if (params) {
+        params->alignStart.store(to);
+    }
+    xfStart_ = mixer.crossfader();
+    lastXF_ = xfStart_;
+    setPhase(Phase::starting(to));
+    startTimer();
+}
+
+void TransitionModel::startTimer()
+{
+    stopTimer();
+    QPointer<TransitionModel> self(this);
+    timer_ = scheduler_.runEvery(kFrameInterval, [self] {
+        if (self)
+            self->tick();
+    });
+}
+
+void TransitionModel::stopTimer()
+{
+    if (timer_ != 0)
+        scheduler_.cancel(timer_);
+    timer_ = 0;
+}
+
+// --- The frame step
+
+void TransitionModel::tick()
+{
+    if (!links_ || !links_->mixer || !links_->decks[0] || !links_->decks[1])
+        return;
+    Links& app = *links_;
+    const bool running = phase_.kind == Phase::Kind::waitingDownbeat || phase_.kind == Phase::Kind::mixing;
+    if (running && std::abs(app.mixer->crossfader() - lastXF_) > kHandTolerance) {
+        setNote(QStringLiteral("YOU TOOK OVER"));
+        if (app.handsOn)
+            app.handsOn();
+        finish(true, std::nullopt);
+        return;
+    }
+    if (phase_.kind == Phase::Kind::waitingDownbeat) {
+        // A deck that was not playing when the mix started (the outgoing deck
+        // stopped: the mix starts at once on the incoming deck's clock) cannot
+        // call it off by not playing.
+        for (int deck = 0; deck < 2; ++deck) {
+            if (playedAtStart_[std::size_t(deck)] && !deckPlaying(deck)) {
+                setNote(QStringLiteral("MIX CALLED OFF · A DECK STOPPED"));
+                finish(true, std::nullopt);
+                return;
+            }
+        }
+    }
+    switch (phase_.kind) {
+    case Phase::Kind::mixing: stepMixing(phase_.to); break;
+    case Phase::Kind::idle: stopTimer(); break;
+    case Phase::Kind::waitingDownbeat: stepWaiting(phase_.to, phase_.value); break;
+    case Phase::Kind::starting: stepStarting(phase_.to); break;
+    }
+}
+
+void TransitionModel::stepStarting(int to)
+{
+    Links& app = *links_;
+    const int from = 1 - to;
+    DeckModel& incoming = *app.decks[std::size_t(to)];
+    DeckModel& outgoing = *app.decks[std::size_t(from)];
+    MixerModel& mixer = *app.mixer;
+
+    if (!deckPlaying(to)) {
+        const std::shared_ptr<DeckVoice> v = incoming.voice();
+        if (mixer.dropArmed() || (v && v->state().loaded.load()))
+            return; // the engine starts it at its next render, or at the drop point
+        finish(false, std::nullopt);
+        return;
+    }
+
+    const std::optional<BeatGrid> outGrid = outgoing.grid();
+    if (outGrid && deckPlaying(from)) {
+        const double pos = deckPosition(from);
+        const double barSeconds = (60.0 / outGrid->bpm) * double(outGrid->beatsPerBar);
+        startTime_ = outGrid->nextPhrase(pos, std::min(bars_, kLongestPhrase), barSeconds);
+        lengthSeconds_ = barSeconds * double(bars_);
+    } else {
+        startTime_ = deckPosition(to);
+        const std::optional<BeatGrid> inGrid = incoming.grid();
+        const double barSeconds =
+            inGrid ? (60.0 / inGrid->bpm) * double(inGrid->beatsPerBar) : kBarSecondsWithoutGrid;
+        lengthSeconds_ = barSeconds * double(bars_);
+    }
+    playedAtStart_ = {deckPlaying(0), deckPlaying(1)};
+    resetClock(to);
+    setPhase(Phase::waitingDownbeat(to, startTime_));
+
+    Saved saved;
+    for (std::size_t i = 0; i < saved.lows.size(); ++i) {
+        saved.lows[i] = mixer.channel(int(i)).low();
+        saved.colorFX[i] = mixer.channel(int(i)).colorFX();
+    }
+    saved.colorKind = mixer.colorFXKind();
+    saved.fxKind = mixer.beatFXKind();
+    saved.fxTarget = mixer.beatFXTarget();
+    saved.fxBeats = mixer.beatFXBeatIndex();
+    saved.fxOn = mixer.beatFXOn();
+    saved.fxLevel = mixer.beatFXLevel();
+    saved_ = saved;
+    lastXF_ = mixer.crossfader();
+}
+
+void TransitionModel::stepWaiting(int to, double at)
+{
+    if (at > clock(to))
+        return;
+    MixerModel& mixer = *links_->mixer;
+    xfStart_ = mixer.crossfader();
+    lastXF_ = xfStart_;
+    if (style_ == TransitionStyle::bassSwap)
+        mixer.channel(to).setLow(kKill);
+    if (style_ == TransitionStyle::filter) {
+        mixer.setColorFXKind(ColorFXKind::filter);
+        mixer.channel(to).setColorFX(kIncomingFilter);
+    }
+    setPhase(Phase::mixing(to, 0.0));
+}
+
+void TransitionModel::stepMixing(int to)
+{
+    const double length = lengthSeconds_ > kShortestMix ? lengthSeconds_ : kShortestMix;
+    double p = (clock(to) - startTime_) / length;
+    if (!(p >= 0.0))
+        p = 0.0; // negative or not a number
+    p = std::min(p, 1.0);
+    setPhase(Phase::mixing(to, p));
+    apply(to, p);
+    if (p >= 1.0)
+        finish(true, to);
+}
+
+void TransitionModel::apply(int to, double p)
+{
+    if (!links_ || !saved_)
+        return;
+    MixerModel& mixer = *links_->mixer;
+    const int from = 1 - to;
+    const double target = to != 0 ? 1.0 : -1.0;
+    double x = mixer.crossfader();
+    switch (style_) {
+    case TransitionStyle::fade:
+        x = xfStart_ + ease(p) * (target - xfStart_);
+        break;
+    case TransitionStyle::bassSwap:
+        if (p < kBassSwapPoint) {
+            x = xfStart_ + ease(2.0 * p) * (0.0 - xfStart_);
+            mixer.channel(to).setLow(kKill);
+        } else {
+            mixer.channel(to).setLow(saved_->lows[std::size_t(to)]);
+            x = target * ease(2.0 * p - 1.0);
+            mixer.channel(from).setLow(kKill);
+        }
+        break;
+    case TransitionStyle::filter:
+        mixer.channel(from).setColorFX(-0.92 * std::pow(p, 1.2));
+        x = xfStart_ + ease(p) * (target - xfStart_);
+        mixer.channel(to).setColorFX(std::max(0.0, kIncomingFilter * (1.0 - p / 0.75)));
+        break;
+    case TransitionStyle::echo:
+        if (p < kEchoStart) {
+            x = xfStart_ + ease(p / kEchoStart) * (0.0 - xfStart_) * kEchoShare;
+        } else {
+            mixer.setBeatFXKind(BeatFXKind::echo);
+            mixer.setBeatFXTarget(0);
+            mixer.setBeatFXBeatIndex(kEchoBeatIndex);
+            mixer.setBeatFXLevel(kEchoLevel);
+            mixer.setBeatFXOn(p < kEchoOff);
+            const double w = std::min((p - kEchoStart) / (1.0 - kEchoStart), 1.0);
+            x = target * ease(w);
+        }
+        break;
+    }
+    mixer.setCrossfader(std::clamp(x, -1.0, 1.0));
+    lastXF_ = mixer.crossfader();
+}
+
+void TransitionModel::finish(bool restore, std::optional<int> snapTo)
+{
+    stopTimer();
+    if (links_ && links_->mixer) {
+        MixerModel& mixer = *links_->mixer;
+        if (snapTo) {
+            const int d = *snapTo;
+            mixer.setCrossfader(d != 0 ? 1.0 : -1.0);
+            if (const std::shared_ptr<MixerParams> params = mixer.params())
+                params->masterRequest.store(d);
+            mixer.channel(1 - d).setSync(true);
+        }
+        if (restore && saved_) {
+            for (int i = 0; i < 2; ++i) {
+                mixer.channel(i).setLow(saved_->lows[std::size_t(i)]);
+                mixer.channel(i).setColorFX(saved_->colorFX[std::size_t(i)]);
+            }
+            mixer.setColorFXKind(saved_->colorKind);
+            mixer.setBeatFXKind(saved_->fxKind);
+            mixer.setBeatFXTarget(saved_->fxTarget);
+            mixer.setBeatFXBeatIndex(saved_->fxBeats);
+            mixer.setBeatFXLevel(saved_->fxLevel);
+            mixer.setBeatFXOn(saved_->fxOn);
+        }
+    }
+    saved_.reset();
+    setPhase(Phase::idle());
+}
+
+} // namespace zelvo

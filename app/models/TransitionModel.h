@@ -1,0 +1,171 @@
+#pragma once
+// Timed automatic mixes between deck 1 and deck 2 (indices 0 and 1). Asked to
+// mix to one of them (the incoming deck), it starts that deck in step with the
+// other (the outgoing deck), waits for the outgoing deck's next phrase boundary,
+// then for `bars` bars drives the crossfader, the channels' low bands, the
+// colour effect and the beat effect along the curve of the chosen style, and at
+// the end leaves the incoming deck as tempo master with the crossfader on its
+// side, putting back the mixer state it changed.
+//
+// Progress is measured on the transition clock, a deck's playhead, not on wall
+// time: the automation follows the music. A 1/60 s frame timer runs only while a
+// mix is in progress.
+//
+// The style and the length persist in the user defaults ("mix.style",
+// "mix.bars"). Short status notes ("YOU TOOK OVER") show for 3 s.
+//
+// Main thread only.
+#include "audio/BeatFX.h"
+#include "audio/ColorFX.h"
+#include "models/TransitionStyle.h"
+#include "platform/Scheduler.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+namespace zelvo {
+
+class DeckModel;
+class DirectOutsSource;
+class DropWorkflow;
+class MixerModel;
+class UserDefaults;
+
+class TransitionModel final : public QObject {
+    Q_OBJECT
+
+public:
+    // Where a transition stands. `to` is the incoming deck (0 or 1); `value` is
+    // the downbeat time on the transition clock while waiting for it, and the
+    // progress 0…1 while mixing.
+    struct Phase {
+        enum class Kind { idle, starting, waitingDownbeat, mixing };
+        Kind kind = Kind::idle;
+        int to = 0;
+        double value = 0.0;
+
+        static Phase idle() { return {}; }
+        static Phase starting(int to) { return {Kind::starting, to, 0.0}; }
+        static Phase waitingDownbeat(int to, double at) { return {Kind::waitingDownbeat, to, at}; }
+        static Phase mixing(int to, double progress) { return {Kind::mixing, to, progress}; }
+
+        friend bool operator==(const Phase& a, const Phase& b)
+        {
+            return a.kind == b.kind && (a.kind == Kind::idle || (a.to == b.to && a.value == b.value));
+        }
+    };
+
+    // What the state root hands the model: decks 1 and 2, the mixer, the drop
+    // of the generation workflow, the output setup, and where a hand on the
+    // crossfader is reported.
+    struct Links {
+        std::array<DeckModel*, 2> decks{nullptr, nullptr};
+        MixerModel* mixer = nullptr;
+        DropWorkflow* outpaint = nullptr;
+        const DirectOutsSource* audio = nullptr;
+        std::function<void()> handsOn;
+    };
+
+    static constexpr double kFrameInterval = 1.0 / 60.0;
+    static constexpr double kNoteLife = 3.0;
+    // A crossfader further than this from where the model left it means the user took over.
+    static constexpr double kHandTolerance = 0.02;
+    static constexpr double kShortestMix = 0.1;
+    static constexpr std::int64_t kDefaultBars = 32;
+    static constexpr std::int64_t kLongestPhrase = 16;
+
+    // Reads the style and length from `defaults` (and writes them back). Main thread.
+    TransitionModel(UserDefaults& defaults, Scheduler& scheduler, QObject* parent = nullptr);
+    ~TransitionModel() override;
+
+    // Hands the model what it acts on; without links every operation does nothing.
+    // Main thread.
+    void setLinks(Links links);
+    void clearLinks();
+
+    // The curve family; every assignment is written to "mix.style". Main thread.
+    TransitionStyle style() const { return style_; }
+    void setStyle(TransitionStyle style);
+    // Length of the mixing phase in bars; every assignment is written to "mix.bars".
+    std::int64_t bars() const { return bars_; }
+    void setBars(std::int64_t bars);
+
+    const Phase& phase() const { return phase_; }
+    // The last status note, shown until `noteExpires`.
+    const std::optional<QString>& note() const { return note_; }
+    const QDateTime& noteExpires() const { return noteExpires_; }
+
+    // The deck the crossfader favours: 1 when it leans to deck 2, else 0. Main thread.
+    int liveDeck() const;
+    // Starts a mix to deck `to` (0 or 1), or calls off the running one. Main thread.
+    void mix(int to);
+
+signals:
+    void styleChanged();
+    void barsChanged();
+    void phaseChanged();
+    void noteChanged();
+
+private:
+    struct Saved {
+        std::array<double, 4> lows{};
+        std::array<double, 4> colorFX{};
+        ColorFXKind colorKind = ColorFXKind::filter;
+        BeatFXKind fxKind = BeatFXKind::echo;
+        int fxTarget = 0;
+        int fxBeats = 2;
+        bool fxOn = false;
+        double fxLevel = 0.6;
+    };
+
+    void tick();
+    void stepStarting(int to);
+    void stepWaiting(int to, double at);
+    void stepMixing(int to);
+    void apply(int to, double p);
+    void finish(bool restore, std::optional<int> snapTo);
+    void startTimer();
+    void stopTimer();
+    void setPhase(const Phase& phase);
+    void setNote(std::optional<QString> note);
+
+    bool deckPlaying(int deck) const;
+    double deckPosition(int deck) const;
+    bool outgoingDrivesClock(int to) const;
+    double rawClock(int to) const;
+    // The transition clock: the outgoing deck's playhead while it has a grid and
+    // plays, else the incoming deck's, kept continuous across a change of source.
+    double clock(int to);
+    void resetClock(int to);
+
+    UserDefaults& defaults_;
+    Scheduler& scheduler_;
+    std::optional<Links> links_;
+
+    TransitionStyle style_ = TransitionStyle::bassSwap;
+    std::int64_t bars_ = kDefaultBars;
+    Phase phase_;
+    std::optional<QString> note_;
+    QDateTime noteExpires_;
+    Scheduler::TimerId timer_ = 0;
+    double startTime_ = 0.0;
+    double lengthSeconds_ = 0.0;
+    double xfStart_ = 0.0;
+    double lastXF_ = 0.0;
+    std::optional<Saved> saved_;
+
+    // Which deck played when the incoming deck was found playing: only a deck
+    // that was playing then can stop and call the mix off.
+    std::array<bool, 2> playedAtStart_{false, false};
+    // The clock's current source (true: the outgoing deck) and the offset that
+    // keeps it continuous when the source changes.
+    bool clockFromOutgoing_ = false;
+    double clockOffset_ = 0.0;
+};
+
+} // namespace zelvo

@@ -1,0 +1,526 @@
+// The deck model against a real engine rendered by hand: loading, the newest
+// load winning, play counts and cue harvests on the library's current record,
+// engine rebuilds, controls that reach the voice on every assignment, and the
+// live snapshot.
+#include "ModelRigSupport.h"
+
+#include "library/AudioFileError.h"
+#include "library/AudioFileIO.h"
+
+#include <QFile>
+#include <chrono>
+#include <condition_variable>
+#include <gtest/gtest.h>
+#include <map>
+#include <mutex>
+
+using namespace zelvo;
+using namespace zelvo::test;
+
+namespace {
+
+// A buffer of `seconds` with a tone for the first `musicSeconds` and silence after.
+TrackBufferRef toneBuffer(double seconds, double musicSeconds, double rate)
+{
+    TrackBufferRef b(std::int64_t(std::llround(seconds * rate)), rate);
+    const auto music = std::min<std::int64_t>(std::int64_t(std::llround(musicSeconds * rate)), b->frames);
+    for (std::int64_t i = 0; i < music; ++i)
+        b->left[i] = b->right[i] = 0.25f * float(std::sin(double(i) * 0.05));
+    return b;
+}
+
+// Decodes into generated buffers, each path held back until its gate opens.
+class GatedDecoder {
+public:
+    DeckModel::Decoder decoder()
+    {
+        return [this](const QString& path, double rate) {
+            std::unique_lock lock(mutex_);
+            rates_.push_back(rate);
+            wake_.wait_for(lock, std::chrono::seconds(20), [&] { return open_[path]; });
+            return toneBuffer(2.0, 2.0, rate);
+        };
+    }
+    void open(const QString& path)
+    {
+        std::lock_guard lock(mutex_);
+        open_[path] = true;
+        wake_.notify_all();
+    }
+    std::vector<double> rates()
+    {
+        std::lock_guard lock(mutex_);
+        return rates_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::map<QString, bool> open_;
+    std::vector<double> rates_;
+};
+
+TrackRecord withHotCue(TrackRecord r, std::size_t slot, double seconds)
+{
+    if (r.hotCues.size() <= slot)
+        r.hotCues.resize(slot + 1);
+    r.hotCues[slot] = seconds;
+    return r;
+}
+
+std::int64_t plays(ModelRig& rig, const TrackRecord& r)
+{
+    return rig.library->track(r.id).value_or(TrackRecord{}).plays;
+}
+
+} // namespace
+
+TEST(DeckModelTest, GeneratedTrackPlaysAndItsHotCueReachesTheCollection)
+{
+    ModelRig rig(48000.0, &LibraryStore::analyzeFile);
+    const QString path = rig.home.file(QStringLiteral("music/drums.wav"));
+    writeDrumTrack(path, 120.0, 12.0, 44100.0);
+    const TrackRecord record = rig.import(path);
+    ASSERT_TRUE(record.analyzed);
+    ASSERT_TRUE(record.grid.has_value());
+
+    rig.load(0, record);
+    ASSERT_TRUE(rig.deck(0).buffer());
+    EXPECT_DOUBLE_EQ(rig.deck(0).buffer()->sampleRate, 48000.0);
+    rig.deck(0).playPause();
+    rig.run(1.0);
+    EXPECT_TRUE(rig.deck(0).live().playing);
+
+    rig.engine->deck(0)->send(DeckCommand::hotCue(0, true));
+    rig.render(64);
+    rig.engine->deck(0)->send(DeckCommand::hotCue(0, false));
+    rig.run(0.1);
+
+    const double stored = rig.state(0).hotCues[0].load();
+    ASSERT_GT(stored, 0.5);
+    const TrackRecord inLibrary = *rig.library->track(record.id);
+    ASSERT_TRUE(inLibrary.hotCues.at(0).has_value());
+    EXPECT_DOUBLE_EQ(*inLibrary.hotCues[0], stored);
+    EXPECT_EQ(inLibrary.plays, 1);
+    EXPECT_EQ(inLibrary.grid, record.grid);
+    EXPECT_EQ(rig.deck(0).track()->hotCues.at(0), inLibrary.hotCues[0]);
+
+    ASSERT_TRUE(rig.library->flush());
+    QFile file(rig.library->collectionPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains(QByteArray::number(stored, 'g', 17).left(6)));
+}
+
+TEST(DeckModelTest, LoadWithoutAnEngineChangesNothing)
+{
+    DeckModel deck(0, false);
+    int decoded = 0;
+    deck.setDecoder([&decoded](const QString&, double rate) {
+        ++decoded;
+        return TrackBufferRef(10, rate);
+    });
+    int loading = 0;
+    QObject::connect(&deck, &DeckModel::loadingChanged, [&loading] { ++loading; });
+    bool done = false;
+    deck.load(TrackRecord::forFile(QStringLiteral("/nowhere.wav"), {}), [&done] { done = true; });
+    EXPECT_TRUE(done);
+    EXPECT_FALSE(deck.loading());
+    EXPECT_EQ(loading, 0);
+    EXPECT_FALSE(deck.track());
+    EXPECT_EQ(decoded, 0);
+}
+
+TEST(DeckModelTest, LoadParksOnTheCuePointAndCountsThePlayOnTheLibrarysRecord)
+{
+    ModelRig rig;
+    TrackRecord record = rig.drumTrack(QStringLiteral("a"), 6.0);
+    record.cuePoint = 1.0;
+    record = withHotCue(record, 2, 2.5);
+    rig.library->update(record);
+
+    DeckModel& deck = rig.deck(0);
+    deck.setTempoFader(0.5);
+    deck.setKeyShift(3);
+    int loaded = 0;
+    deck.setOnLoaded([&loaded](const TrackRecord&, const TrackBufferRef&) { ++loaded; });
+    bool done = false;
+    deck.load(record, [&done] { done = true; });
+    EXPECT_TRUE(deck.loading());
+    // While the file decodes, the library learns something new about the track.
+    TrackRecord renamed = *rig.library->track(record.id);
+    renamed.title = QStringLiteral("Renamed");
+    renamed.key = MusicalKey(4, false);
+    rig.library->update(renamed);
+    ASSERT_TRUE(spinUntil([&done] { return done; }));
+    rig.render(64);
+
+    EXPECT_FALSE(deck.loading());
+    EXPECT_EQ(loaded, 1);
+    const TrackRecord now = *rig.library->track(record.id);
+    EXPECT_EQ(now.plays, record.plays + 1);
+    EXPECT_EQ(now.title, QStringLiteral("Renamed"));
+    EXPECT_EQ(now.key, renamed.key);
+    EXPECT_TRUE(now.analyzed);
+    EXPECT_EQ(deck.track()->plays, record.plays);
+
+    EXPECT_EQ(deck.tempoFader(), 0.0);
+    EXPECT_EQ(deck.keyShift(), 0);
+    EXPECT_DOUBLE_EQ(rig.engine->deck(0)->tempo().load(), 1.0);
+    EXPECT_DOUBLE_EQ(rig.engine->deck(0)->keyShift().load(), 0.0);
+    EXPECT_TRUE(rig.state(0).loaded.load());
+    EXPECT_NEAR(rig.state(0).position.load(), 1.0, 1e-6);
+    EXPECT_NEAR(rig.state(0).hotCues[2].load(), 2.5, 1e-6);
+    EXPECT_TRUE(rig.engine->deck(0)->hasGrid());
+
+    // The install's own cue commands are never harvested back.
+    rig.run(0.2);
+    EXPECT_EQ(rig.library->track(record.id)->plays, record.plays + 1);
+}
+
+TEST(DeckModelTest, TrailingSilenceOverTenSecondsWarnsOfACutOffFile)
+{
+    const double rate = 11025.0;
+    ModelRig rig(rate);
+    DeckModel& deck = rig.deck(0);
+    const TrackRecord record = rig.drumTrack(QStringLiteral("a"), 1.0);
+
+    double total = 20.0, music = 10.0;
+    deck.setDecoder([&](const QString&, double r) { return toneBuffer(total, music, r); });
+    rig.load(0, record);
+    EXPECT_FALSE(deck.error());
+    EXPECT_FALSE(deck.musicEnd());
+
+    total = 198.4;
+    music = 187.9;
+    rig.load(0, record);
+    ASSERT_TRUE(deck.error());
+    EXPECT_EQ(*deck.error(), QStringLiteral("SILENT AFTER 3:07 · CUT-OFF FILE? RE-DOWNLOAD IT"));
+    ASSERT_TRUE(deck.musicEnd());
+    EXPECT_NEAR(*deck.musicEnd(), 187.9, 1e-3);
+    EXPECT_TRUE(deck.buffer()); // still installed and playable
+
+    total = 5.0;
+    music = 5.0;
+    rig.load(0, record);
+    EXPECT_FALSE(deck.error());
+    EXPECT_FALSE(deck.musicEnd());
+}
+
+TEST(DeckModelTest, FailedLoadKeepsTheTrackAndCountsNothing)
+{
+    ModelRig rig;
+    const TrackRecord a = rig.drumTrack(QStringLiteral("a"), 2.0);
+    const TrackRecord b = rig.drumTrack(QStringLiteral("b"), 2.0);
+    rig.load(0, a);
+    ASSERT_TRUE(QFile::remove(b.path));
+    std::string expected;
+    try {
+        AudioFileIO::decode(b.path.toStdString(), 48000.0);
+    } catch (const AudioFileError& e) {
+        expected = e.description();
+    }
+    ASSERT_FALSE(expected.empty());
+
+    rig.load(0, b);
+    ASSERT_TRUE(rig.deck(0).error());
+    EXPECT_EQ(rig.deck(0).error()->toStdString(), expected);
+    EXPECT_EQ(rig.deck(0).track()->id, a.id);
+    EXPECT_FALSE(rig.deck(0).loading());
+    EXPECT_EQ(plays(rig, b), 0);
+    EXPECT_EQ(plays(rig, a), 1);
+}
+
+TEST(DeckModelTest, TheNewestLoadWinsWhateverOrderTheDecodesFinishIn)
+{
+    ModelRig rig;
+    DeckModel& deck = rig.deck(0);
+    GatedDecoder gates;
+    deck.setDecoder(gates.decoder());
+    const TrackRecord a = rig.drumTrack(QStringLiteral("a"), 1.0);
+    const TrackRecord b = rig.drumTrack(QStringLiteral("b"), 1.0);
+    const TrackRecord c = rig.drumTrack(QStringLiteral("c"), 1.0);
+    const TrackRecord d = rig.drumTrack(QStringLiteral("d"), 1.0);
+    std::vector<QUuid> loaded;
+    deck.setOnLoaded([&loaded](const TrackRecord& r, const TrackBufferRef&) { loaded.push_back(r.id); });
+
+    bool aDone = false, bDone = false;
+    deck.load(a, [&aDone] { aDone = true; });
+    deck.load(b, [&bDone] { bDone = true; });
+    gates.open(a.path);
+    ASSERT_TRUE(spinUntil([&] { return aDone; }));
+    EXPECT_TRUE(deck.loading()) << "b is still decoding";
+    EXPECT_FALSE(deck.track());
+    gates.open(b.path);
+    ASSERT_TRUE(spinUntil([&] { return bDone; }));
+    EXPECT_FALSE(deck.loading());
+    EXPECT_EQ(deck.track()->id, b.id);
+    EXPECT_EQ(loaded, std::vector<QUuid>{b.id});
+    EXPECT_EQ(plays(rig, a), 0);
+    EXPECT_EQ(plays(rig, b), 1);
+
+    // An install in the meantime supersedes a pending load too.
+    bool cDone = false;
+    deck.load(c, [&cDone] { cDone = true; });
+    deck.install(d, toneBuffer(1.0, 1.0, 48000.0), nullptr, false);
+    EXPECT_FALSE(deck.loading());
+    gates.open(c.path);
+    ASSERT_TRUE(spinUntil([&] { return cDone; }));
+    EXPECT_EQ(deck.track()->id, d.id);
+    EXPECT_EQ(plays(rig, c), 0);
+    EXPECT_EQ(loaded.size(), 1u);
+}
+
+TEST(DeckModelTest, ABufferDecodedBeforeARateChangeIsDecodedAgain)
+{
+    ModelRig rig;
+    DeckModel& deck = rig.deck(0);
+    GatedDecoder gates;
+    deck.setDecoder(gates.decoder());
+    const TrackRecord a = rig.drumTrack(QStringLiteral("a"), 1.0);
+    bool done = false;
+    deck.load(a, [&done] { done = true; });
+    rig.rebuildEngine(44100.0);
+    gates.open(a.path);
+    ASSERT_TRUE(spinUntil([&done] { return done; }));
+    EXPECT_EQ(gates.rates(), (std::vector<double>{48000.0, 44100.0}));
+    ASSERT_TRUE(deck.buffer());
+    EXPECT_DOUBLE_EQ(deck.buffer()->sampleRate, 44100.0);
+    EXPECT_EQ(plays(rig, a), 1);
+}
+
+TEST(DeckModelTest, AnEngineRebuildNeverHarvestsTheNewVoicesEmptyCues)
+{
+    ModelRig rig;
+    TrackRecord record = withHotCue(rig.drumTrack(QStringLiteral("a"), 8.0), 0, 3.0);
+    record.cuePoint = 1.0;
+    rig.library->update(record);
+    rig.load(0, record);
+    // A pad on an empty slot raises the old voice's cue revision.
+    rig.engine->deck(0)->send(DeckCommand::hotCue(1, true));
+    rig.engine->deck(0)->send(DeckCommand::hotCue(1, false));
+    rig.run(0.1);
+    const TrackRecord before = *rig.library->track(record.id);
+    ASSERT_TRUE(before.hotCues.at(1).has_value());
+
+    // Same rate: buffer and cues are sent again; the harvest runs before the
+    // new voice has rendered.
+    rig.rebuildEngine(48000.0);
+    rig.binder->tick();
+    EXPECT_EQ(rig.library->track(record.id)->hotCues, before.hotCues);
+    rig.run(0.1);
+    EXPECT_EQ(rig.library->track(record.id)->hotCues, before.hotCues);
+    EXPECT_NEAR(rig.state(0).hotCues[0].load(), 3.0, 1e-6);
+    EXPECT_NEAR(rig.state(0).position.load(), 1.0, 1e-6);
+
+    // Another rate: the track is decoded again after attach returns.
+    rig.rebuildEngine(44100.0);
+    rig.binder->tick();
+    EXPECT_EQ(rig.library->track(record.id)->hotCues, before.hotCues);
+    ASSERT_TRUE(spinUntil([&] { return rig.deck(0).buffer()->sampleRate == 44100.0 && !rig.deck(0).loading(); }));
+    rig.run(0.1);
+    const TrackRecord after = *rig.library->track(record.id);
+    EXPECT_EQ(after.hotCues, before.hotCues);
+    EXPECT_EQ(after.plays, before.plays + 1);
+    EXPECT_NEAR(rig.state(0).hotCues[0].load(), 3.0, 1e-6);
+}
+
+TEST(DeckModelTest, CueChangesLandOnTheLibrarysCurrentRecord)
+{
+    ModelRig rig;
+    const TrackRecord record = rig.drumTrack(QStringLiteral("a"), 8.0);
+    rig.load(0, record);
+    ASSERT_EQ(plays(rig, record), 1);
+    // Analysis finishes after the load: the deck's copy is now stale.
+    TrackRecord analysed = *rig.library->track(record.id);
+    analysed.grid = BeatGrid(124.0, 0.1, 4);
+    analysed.loudnessDB = -7.0;
+    rig.library->update(analysed);
+
+    rig.engine->deck(0)->send(DeckCommand::seek(2.0));
+    rig.engine->deck(0)->send(DeckCommand::hotCue(4, true));
+    rig.engine->deck(0)->send(DeckCommand::hotCue(4, false));
+    rig.run(0.1);
+    TrackRecord now = *rig.library->track(record.id);
+    ASSERT_TRUE(now.hotCues.at(4).has_value());
+    EXPECT_NEAR(*now.hotCues[4], 2.0, 1e-6);
+    EXPECT_EQ(now.plays, 1);
+    EXPECT_EQ(now.grid, analysed.grid);
+    EXPECT_EQ(now.loudnessDB, analysed.loudnessDB);
+    EXPECT_EQ(rig.deck(0).track()->hotCues.at(4), now.hotCues[4]);
+
+    int changes = 0;
+    QObject::connect(rig.library.get(), &LibraryStore::tracksChanged, [&changes] { ++changes; });
+    rig.deck(0).deleteHotCue(4);
+    rig.run(0.1);
+    now = *rig.library->track(record.id);
+    EXPECT_FALSE(now.hotCues.at(4).has_value());
+    EXPECT_EQ(now.plays, 1);
+    EXPECT_EQ(now.grid, analysed.grid);
+    EXPECT_LT(rig.state(0).hotCues[4].load(), 0.0);
+    EXPECT_EQ(changes, 1) << "the clear by command is not harvested back";
+}
+
+TEST(DeckModelTest, DeleteHotCueTouchesOnlyPadSlots)
+{
+    ModelRig rig;
+    TrackRecord record = rig.drumTrack(QStringLiteral("a"), 8.0);
+    record.hotCues = {1.0, 2.0, 3.0}; // an older record with three slots
+    rig.library->update(record);
+    rig.load(0, record);
+
+    for (int slot : {-1, 8, 99})
+        rig.deck(0).deleteHotCue(slot);
+    rig.render(64);
+    EXPECT_EQ(rig.library->track(record.id)->hotCues, record.hotCues);
+    EXPECT_NEAR(rig.state(0).hotCues[2].load(), 3.0, 1e-6);
+
+    rig.deck(0).deleteHotCue(5);
+    const std::vector<std::optional<double>> expected{1.0, 2.0, 3.0, std::nullopt, std::nullopt,
+                                                      std::nullopt, std::nullopt, std::nullopt};
+    EXPECT_EQ(rig.library->track(record.id)->hotCues, expected);
+    EXPECT_EQ(rig.deck(0).track()->hotCues, expected);
+}
+
+TEST(DeckModelTest, ControlsReachTheVoiceOnEveryAssignment)
+{
+    ModelRig rig;
+    rig.load(0, rig.drumTrack(QStringLiteral("a"), 4.0));
+    DeckModel& deck = rig.deck(0);
+    DeckVoice& voice = *rig.engine->deck(0);
+
+    int fader = 0;
+    QObject::connect(&deck, &DeckModel::tempoFaderChanged, [&fader] { ++fader; });
+    deck.setTempoFader(0.5);
+    EXPECT_DOUBLE_EQ(voice.tempo().load(), 1.05);
+    voice.tempo().store(0.7);
+    deck.setTempoFader(0.5);
+    EXPECT_DOUBLE_EQ(voice.tempo().load(), 1.05);
+    EXPECT_EQ(fader, 1);
+    deck.cycleTempoRange();
+    EXPECT_EQ(deck.tempoRange(), TempoRange::sixteen);
+    EXPECT_DOUBLE_EQ(voice.tempo().load(), 1.08);
+    for (int i = 0; i < 3; ++i)
+        deck.cycleTempoRange();
+    EXPECT_EQ(deck.tempoRange(), TempoRange::ten);
+    deck.setTempoRange(TempoRange::wide);
+    deck.setTempoFader(-1.0);
+    EXPECT_DOUBLE_EQ(deck.tempoRatio(), 0.0);
+    EXPECT_DOUBLE_EQ(voice.tempo().load(), 0.0);
+
+    voice.keyShift().store(5.0);
+    deck.setKeyShift(0);
+    EXPECT_DOUBLE_EQ(voice.keyShift().load(), 0.0);
+
+    struct Flag {
+        void (DeckModel::*set)(bool);
+        AtomicBool DeckState::*cell;
+        DeckCommand (*direct)(bool);
+    };
+    const Flag flags[] = {{&DeckModel::setKeyLock, &DeckState::keyLockOn, &DeckCommand::keyLock},
+                          {&DeckModel::setQuantize, &DeckState::quantizeOn, &DeckCommand::quantize},
+                          {&DeckModel::setSlip, &DeckState::slipOn, &DeckCommand::slip},
+                          {&DeckModel::setReverse, &DeckState::reverseOn, &DeckCommand::reverse},
+                          {&DeckModel::setVinyl, &DeckState::vinylOn, &DeckCommand::vinyl}};
+    for (const Flag& f : flags) {
+        for (bool value : {false, true}) {
+            (deck.*f.set)(value);
+            rig.render(64);
+            EXPECT_EQ((voice.state().*f.cell).load(), value);
+            // The voice was changed behind the model's back: assigning the
+            // model's own value again sends it again.
+            voice.send(f.direct(!value));
+            rig.render(64);
+            (deck.*f.set)(value);
+            rig.render(64);
+            EXPECT_EQ((voice.state().*f.cell).load(), value);
+        }
+    }
+}
+
+TEST(DeckModelTest, LoopsJumpsAndTheirBounds)
+{
+    ModelRig rig;
+    rig.load(0, rig.drumTrack(QStringLiteral("a"), 20.0));
+    DeckModel& deck = rig.deck(0);
+    const DeckState& s = rig.state(0);
+
+    std::vector<double> halves;
+    for (int i = 0; i < 9; ++i) {
+        deck.halveLoop();
+        halves.push_back(deck.autoLoopBeats());
+    }
+    EXPECT_EQ(halves.back(), 1.0 / 32.0);
+    EXPECT_EQ(halves[6], 1.0 / 32.0);
+    for (int i = 0; i < 20; ++i)
+        deck.doubleLoop();
+    EXPECT_EQ(deck.autoLoopBeats(), 64.0);
+
+    rig.engine->deck(0)->send(DeckCommand::seek(10.0));
+    deck.beatJump(-1.0);
+    rig.render(64);
+    EXPECT_NEAR(s.position.load(), 8.0, 1e-6);
+
+    deck.setAutoLoopBeats(4.0);
+    deck.playPause();
+    rig.render(64);
+    deck.autoLoop();
+    rig.render(64);
+    ASSERT_TRUE(s.loopActive.load());
+    EXPECT_NEAR(s.loopEnd.load() - s.loopStart.load(), 2.0, 1e-3);
+    deck.halveLoop();
+    rig.render(64);
+    EXPECT_EQ(deck.autoLoopBeats(), 2.0);
+    EXPECT_NEAR(s.loopEnd.load() - s.loopStart.load(), 1.0, 1e-3);
+
+    rig.engine->deck(0)->send(DeckCommand::reloopExit());
+    rig.render(64);
+    ASSERT_FALSE(s.loopActive.load());
+    deck.doubleLoop();
+    rig.render(64);
+    EXPECT_EQ(deck.autoLoopBeats(), 4.0);
+    EXPECT_NEAR(s.loopEnd.load() - s.loopStart.load(), 1.0, 1e-3) << "no resize without an active loop";
+}
+
+TEST(DeckModelTest, TheLiveSnapshotWakesObserversOnlyOnVisibleChanges)
+{
+    ModelRig rig;
+    TrackRecord record = rig.drumTrack(QStringLiteral("a"), 20.0);
+    record.cuePoint = 5.0;
+    rig.library->update(record);
+    rig.load(0, record);
+    DeckModel& deck = rig.deck(0);
+    DeckVoice& voice = *rig.engine->deck(0);
+    rig.run(0.1);
+    EXPECT_TRUE(deck.live().loaded);
+    EXPECT_TRUE(deck.live().atCue);
+    EXPECT_EQ(deck.live().parkedAt, 500);
+    EXPECT_FALSE(deck.live().loopSet);
+
+    voice.send(DeckCommand::seek(5.004));
+    rig.run(0.05);
+    EXPECT_TRUE(deck.live().atCue);
+    voice.send(DeckCommand::seek(5.02));
+    rig.run(0.05);
+    EXPECT_FALSE(deck.live().atCue);
+    voice.send(DeckCommand::seek(12.345));
+    rig.run(0.05);
+    EXPECT_EQ(deck.live().parkedAt, 1235);
+    voice.send(DeckCommand::loopIn());
+    rig.run(0.05);
+    EXPECT_TRUE(deck.live().loopSet);
+    EXPECT_FALSE(deck.live().loopActive);
+
+    deck.playPause();
+    rig.run(0.1);
+    ASSERT_TRUE(deck.live().playing);
+    EXPECT_EQ(deck.live().parkedAt, 0);
+    int live = 0;
+    QObject::connect(&deck, &DeckModel::liveChanged, [&live] { ++live; });
+    rig.run(1.0);
+    EXPECT_EQ(live, 0);
+
+    rig.engine.reset();
+    rig.binder->tick();
+    EXPECT_EQ(deck.live(), DeckModel::Live{});
+    EXPECT_TRUE(deck.track());
+}

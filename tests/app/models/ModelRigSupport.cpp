@@ -1,0 +1,158 @@
+#include "ModelRigSupport.h"
+
+#include "support/AudioFixtures.h"
+#include "support/GeneratedMusic.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QThread>
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace zelvo::test {
+
+void StepAnalysisWorker::start(std::function<void()> job, std::function<void()> done)
+{
+    items_.emplace_back(std::move(job), std::move(done));
+}
+
+int StepAnalysisWorker::runAll()
+{
+    int count = 0;
+    while (!items_.empty()) {
+        auto [job, done] = std::move(items_.front());
+        items_.pop_front();
+        job();
+        done();
+        ++count;
+    }
+    return count;
+}
+
+LibraryStore::AnalysisOutcome fixedAnalysis(const QString&)
+{
+    TrackAnalysis analysis;
+    analysis.duration = 20.0;
+    analysis.grid = BeatGrid(120.0, 0.0, 4);
+    analysis.loudnessDB = -10.0;
+    return LibraryStore::AnalysisOutcome{analysis, {}, {}};
+}
+
+void writeDrumTrack(const QString& path, double bpm, double seconds, double sampleRate)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    const std::vector<float> drums = drumLoop(bpm, 0.0, seconds, sampleRate);
+    Audio audio = generate(2, std::int64_t(drums.size()), sampleRate,
+                           [&drums](int, std::int64_t frame) { return 0.5f * drums[std::size_t(frame)]; });
+    writeAudioFile(path.toStdString(), AudioFormat::wav16, audio);
+}
+
+bool spinUntil(const std::function<bool()>& done)
+{
+    // Bounded: a decode that never lands fails the test instead of hanging it.
+    for (int round = 0; round < 30000 && !done(); ++round) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (!done())
+            QThread::msleep(1);
+    }
+    return done();
+}
+
+ModelRig::ModelRig(double sampleRate, LibraryStore::Analyzer analyzer)
+    : defaults(home.file(QStringLiteral("config/defaults.json")))
+{
+    auto step = std::make_unique<StepAnalysisWorker>();
+    worker = step.get();
+    LibraryStore::Options options;
+    options.supportDirectory = home.file(QStringLiteral("support"));
+    options.outpaintDirectory = home.file(QStringLiteral("takes"));
+    options.analyzer = std::move(analyzer);
+    options.worker = std::move(step);
+    library = std::make_unique<LibraryStore>(clock, std::move(options));
+
+    for (int i = 0; i < 4; ++i)
+        decks[std::size_t(i)] = std::make_unique<DeckModel>(i, i == 1);
+    binder = std::make_unique<EngineBinder>(
+        std::array<DeckModel*, 4>{decks[0].get(), decks[1].get(), decks[2].get(), decks[3].get()}, mixer, clock);
+    binder->wireDecks(library.get(), {});
+    transition = std::make_unique<TransitionModel>(defaults, clock);
+    TransitionModel::Links links;
+    links.decks = {decks[0].get(), decks[1].get()};
+    links.mixer = &mixer;
+    links.outpaint = &outpaint;
+    links.audio = &audio;
+    links.handsOn = [this] { binder->noteHandsOn(); };
+    transition->setLinks(std::move(links));
+
+    engine = std::make_unique<MixEngine>(sampleRate, 512);
+    binder->engineInstalled(*engine, sampleRate);
+    tickTimer = clock.runEvery(kTick, [this] { binder->tick(); });
+}
+
+ModelRig::~ModelRig()
+{
+    clock.cancel(tickTimer);
+    transition.reset();
+}
+
+TrackRecord ModelRig::import(const QString& path)
+{
+    const std::vector<TrackRecord> records = library->importItems({path});
+    EXPECT_EQ(records.size(), 1u);
+    worker->runAll();
+    if (records.empty())
+        return {};
+    return library->track(records.front().id).value_or(records.front());
+}
+
+TrackRecord ModelRig::drumTrack(const QString& name, double seconds, double bpm)
+{
+    const QString path = home.file(QStringLiteral("music/") + name + QStringLiteral(".wav"));
+    writeDrumTrack(path, bpm, seconds, engine->sampleRate());
+    return import(path);
+}
+
+void ModelRig::load(int i, const TrackRecord& record)
+{
+    bool done = false;
+    deck(i).load(record, [&done] { done = true; });
+    ASSERT_TRUE(spinUntil([&done] { return done; })) << "the load never finished";
+    render(64); // the voice takes its commands at the next render
+}
+
+void ModelRig::rebuildEngine(double sampleRate)
+{
+    const double previous = engine->sampleRate();
+    engine = std::make_unique<MixEngine>(sampleRate, 512);
+    binder->engineInstalled(*engine, previous);
+}
+
+void ModelRig::render(int frames)
+{
+    const auto n = std::size_t(frames);
+    std::vector<float> a(n), b(n), c(n), d(n);
+    float* buffers[4] = {a.data(), b.data(), c.data(), d.data()};
+    engine->render(frames, buffers, 4);
+    engine->releaseRetiredBuffers();
+}
+
+void ModelRig::run(double seconds)
+{
+    const double step = TransitionModel::kFrameInterval;
+    const int frames = int(std::lround(step * engine->sampleRate()));
+    for (double t = 0.0; t < seconds - 1e-9; t += step) {
+        render(frames);
+        clock.advance(step);
+    }
+}
+
+bool ModelRig::runUntil(const std::function<bool()>& done, double limit)
+{
+    const double step = TransitionModel::kFrameInterval;
+    for (double t = 0.0; t < limit && !done(); t += step)
+        run(step);
+    return done();
+}
+
+} // namespace zelvo::test

@@ -1,0 +1,396 @@
+// Automatic transitions on a real engine rendered frame by frame: the settings,
+// the refusals, the start on the next phrase, each style's automation against
+// its curve, the restore at the end, and every way a mix is called off.
+#include "ModelRigSupport.h"
+
+#include <QObject>
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace zelvo;
+using namespace zelvo::test;
+
+namespace {
+
+using Kind = TransitionModel::Phase::Kind;
+
+double ease(double x)
+{
+    return x * x * (3.0 - 2.0 * x);
+}
+
+// The crossfader each style should show at progress p, mixing from −1 to deck 2.
+double expectedCrossfader(TransitionStyle style, double p)
+{
+    switch (style) {
+    case TransitionStyle::fade:
+    case TransitionStyle::filter: return -1.0 + 2.0 * ease(p);
+    case TransitionStyle::bassSwap: return p < 0.5 ? -1.0 + ease(2 * p) : ease(2 * p - 1);
+    case TransitionStyle::echo: return p < 0.8 ? -1.0 + 0.7 * ease(p / 0.8) : ease(std::min((p - 0.8) / 0.2, 1.0));
+    }
+    return 0.0;
+}
+
+// Two loaded 120 bpm decks, deck 1 playing with the crossfader on its side, and
+// mixer settings the transitions must put back.
+struct MixRig : ModelRig {
+    explicit MixRig(double seconds = 30.0)
+    {
+        a = drumTrack(QStringLiteral("a"), seconds);
+        b = drumTrack(QStringLiteral("b"), seconds);
+        load(0, a);
+        load(1, b);
+        mixer.setCrossfader(-1.0);
+        for (int i = 0; i < 4; ++i) {
+            mixer.channel(i).setLow(0.1 * (i + 1));
+            mixer.channel(i).setColorFX(-0.05 * (i + 1));
+        }
+        mixer.setColorFXKind(ColorFXKind::crush);
+        mixer.setBeatFXKind(BeatFXKind::roll);
+        mixer.setBeatFXTarget(2);
+        mixer.setBeatFXBeatIndex(5);
+        mixer.setBeatFXLevel(0.3);
+        transition->setBars(2);
+    }
+
+    void playDeck1(double seconds = 0.5)
+    {
+        deck(0).playPause();
+        run(seconds);
+        ASSERT_TRUE(state(0).playing.load());
+    }
+
+    Kind kind() const { return transition->phase().kind; }
+
+    // The mixer settings from before the mix are back (crossfader aside).
+    void expectRestored()
+    {
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_DOUBLE_EQ(mixer.channel(i).low(), 0.1 * (i + 1));
+            EXPECT_DOUBLE_EQ(mixer.channel(i).colorFX(), -0.05 * (i + 1));
+            EXPECT_DOUBLE_EQ(params().channel(std::size_t(i)).low.load(), 0.1 * (i + 1));
+        }
+        EXPECT_EQ(mixer.colorFXKind(), ColorFXKind::crush);
+        EXPECT_EQ(mixer.beatFXKind(), BeatFXKind::roll);
+        EXPECT_EQ(mixer.beatFXTarget(), 2);
+        EXPECT_EQ(mixer.beatFXBeatIndex(), 5);
+        EXPECT_DOUBLE_EQ(mixer.beatFXLevel(), 0.3);
+        EXPECT_FALSE(mixer.beatFXOn());
+        EXPECT_FALSE(params().beatFXOn.load());
+    }
+
+    TrackRecord a, b;
+};
+
+} // namespace
+
+TEST(TransitionModelTest, SettingsAreReadOnceAndWrittenOnEveryAssignment)
+{
+    TempHome home;
+    ManualScheduler clock;
+    const QString path = home.file(QStringLiteral("defaults.json"));
+    {
+        UserDefaults defaults(path);
+        TransitionModel model(defaults, clock);
+        EXPECT_EQ(model.style(), TransitionStyle::fade);
+        EXPECT_EQ(model.bars(), 32);
+        EXPECT_EQ(defaults.integer(QStringLiteral("mix.style")), 0);
+        EXPECT_EQ(defaults.integer(QStringLiteral("mix.bars")), 32);
+    }
+    for (std::int64_t stored : {7, -1}) {
+        UserDefaults defaults(path);
+        defaults.setInteger(QStringLiteral("mix.style"), stored);
+        defaults.setString(QStringLiteral("mix.bars"), QStringLiteral("16"));
+        TransitionModel model(defaults, clock);
+        EXPECT_EQ(model.style(), TransitionStyle::bassSwap);
+        EXPECT_EQ(model.bars(), 32);
+        EXPECT_EQ(defaults.integer(QStringLiteral("mix.style")), 1);
+        EXPECT_EQ(defaults.integer(QStringLiteral("mix.bars")), 32);
+    }
+    UserDefaults defaults(path);
+    defaults.setInteger(QStringLiteral("mix.style"), 3);
+    defaults.setInteger(QStringLiteral("mix.bars"), 0);
+    TransitionModel model(defaults, clock);
+    EXPECT_EQ(model.style(), TransitionStyle::echo);
+    EXPECT_EQ(model.bars(), 0);
+    model.setStyle(TransitionStyle::filter);
+    model.setBars(64);
+    UserDefaults reread(path);
+    EXPECT_EQ(reread.integer(QStringLiteral("mix.style")), 2);
+    EXPECT_EQ(reread.integer(QStringLiteral("mix.bars")), 64);
+    EXPECT_EQ(label(TransitionStyle::echo), QStringLiteral("ECHO OUT"));
+}
+
+TEST(TransitionModelTest, RefusalsLeaveThePhaseAlone)
+{
+    ModelRig rig;
+    TransitionModel& t = *rig.transition;
+    EXPECT_EQ(t.liveDeck(), 0);
+    rig.mixer.setCrossfader(0.1);
+    EXPECT_EQ(t.liveDeck(), 1);
+    rig.mixer.setCrossfader(0.0);
+
+    t.mix(0);
+    EXPECT_EQ(t.note(), QStringLiteral("LOAD A TRACK ON DECK 1 FIRST"));
+    EXPECT_EQ(t.noteExpires(), rig.clock.now().addSecs(3));
+    t.mix(1);
+    EXPECT_EQ(t.note(), QStringLiteral("FORK SOMETHING ONTO DECK 2 FIRST"));
+    for (int bad : {-1, 2, 7})
+        t.mix(bad);
+    EXPECT_EQ(t.phase().kind, Kind::idle);
+    EXPECT_EQ(rig.clock.pending(), 1u) << "only the deck tick runs; no frame timer";
+    EXPECT_EQ(rig.params().alignStart.load(), -1);
+
+    rig.load(1, rig.drumTrack(QStringLiteral("b"), 10.0));
+    t.mix(1);
+    ASSERT_EQ(t.phase().kind, Kind::starting);
+    rig.audio.on = true;
+    t.mix(1);
+    EXPECT_EQ(t.note(), QStringLiteral("THE DJM IS MIXING · BRING IT IN ON ITS FADER"));
+    EXPECT_EQ(t.phase().kind, Kind::starting) << "a running mix goes on";
+
+    t.clearLinks();
+    rig.audio.on = false;
+    t.mix(1);
+    EXPECT_EQ(t.liveDeck(), 0);
+}
+
+TEST(TransitionModelTest, EachStyleFollowsItsCurveOnTheOutgoingDecksClock)
+{
+    for (TransitionStyle style : allTransitionStyles) {
+        SCOPED_TRACE(label(style).toStdString());
+        MixRig rig;
+        rig.transition->setStyle(style);
+        rig.playDeck1();
+        rig.transition->mix(1);
+        EXPECT_TRUE(rig.mixer.channel(1).sync());
+        rig.run(2.0 / 60.0);
+        ASSERT_EQ(rig.kind(), Kind::waitingDownbeat);
+        EXPECT_TRUE(rig.state(1).playing.load());
+        // Deck 1 at ~0.55 s: the first two-bar phrase more than a bar ahead is at 4 s.
+        EXPECT_DOUBLE_EQ(rig.transition->phase().value, 4.0);
+
+        bool sawEcho = false, sawEchoOff = false;
+        double lastP = -1.0;
+        while (rig.kind() != Kind::idle && rig.state(0).position.load() < 10.0) {
+            rig.run(1.0 / 60.0);
+            if (rig.kind() != Kind::mixing)
+                continue;
+            const double p = rig.transition->phase().value;
+            const double clock = rig.state(0).position.load();
+            EXPECT_NEAR(p, std::clamp((clock - 4.0) / 4.0, 0.0, 1.0), 0.02);
+            EXPECT_GE(p, lastP);
+            lastP = p;
+            if (p == 0.0)
+                continue; // the downbeat frame only sets the presets
+            EXPECT_NEAR(rig.mixer.crossfader(), expectedCrossfader(style, p), 1e-9) << "p " << p;
+            EXPECT_DOUBLE_EQ(rig.params().crossfader.load(), rig.mixer.crossfader());
+            switch (style) {
+            case TransitionStyle::bassSwap:
+                EXPECT_EQ(rig.mixer.channel(1).low(), p < 0.5 ? -1.0 : 0.2);
+                EXPECT_EQ(rig.mixer.channel(0).low(), p < 0.5 ? 0.1 : -1.0);
+                break;
+            case TransitionStyle::filter:
+                EXPECT_EQ(rig.mixer.colorFXKind(), ColorFXKind::filter);
+                EXPECT_NEAR(rig.mixer.channel(0).colorFX(), -0.92 * std::pow(p, 1.2), 1e-12);
+                EXPECT_NEAR(rig.mixer.channel(1).colorFX(), std::max(0.0, 0.6 * (1 - p / 0.75)), 1e-12);
+                break;
+            case TransitionStyle::echo:
+                if (p >= 0.8) {
+                    sawEcho = true;
+                    EXPECT_EQ(rig.mixer.beatFXKind(), BeatFXKind::echo);
+                    EXPECT_EQ(rig.mixer.beatFXTarget(), 0);
+                    EXPECT_DOUBLE_EQ(rig.params().beatFXBeats.load(), 0.5);
+                    EXPECT_DOUBLE_EQ(rig.mixer.beatFXLevel(), 0.75);
+                    EXPECT_EQ(rig.mixer.beatFXOn(), p < 0.98);
+                    sawEchoOff = sawEchoOff || p >= 0.98;
+                } else {
+                    EXPECT_EQ(rig.mixer.beatFXKind(), BeatFXKind::roll);
+                }
+                break;
+            case TransitionStyle::fade: break;
+            }
+        }
+        ASSERT_EQ(rig.kind(), Kind::idle);
+        EXPECT_GT(lastP, 0.9);
+        if (style == TransitionStyle::echo) {
+            EXPECT_TRUE(sawEcho);
+            EXPECT_TRUE(sawEchoOff);
+        }
+        EXPECT_NEAR(rig.state(0).position.load(), 8.0, 0.05) << "completes at start + two bars";
+        EXPECT_EQ(rig.mixer.crossfader(), 1.0);
+        EXPECT_TRUE(rig.mixer.channel(0).sync());
+        EXPECT_TRUE(rig.mixer.channel(1).sync());
+        EXPECT_FALSE(rig.transition->note());
+        rig.expectRestored();
+        rig.render(64);
+        EXPECT_EQ(rig.engine->state()->masterDeck.load(), 1);
+        EXPECT_EQ(rig.clock.pending(), 1u) << "the frame timer stopped";
+    }
+}
+
+TEST(TransitionModelTest, APhraseBoundaryLessThanABarAheadIsSkipped)
+{
+    for (double playhead : {61.0, 62.0, 62.5}) {
+        MixRig rig(70.0);
+        rig.transition->setBars(32);
+        rig.engine->deck(0)->send(DeckCommand::seek(playhead));
+        rig.render(64);
+        rig.deck(0).playPause();
+        rig.render(64);
+        rig.transition->mix(1);
+        rig.run(2.0 / 60.0);
+        ASSERT_EQ(rig.kind(), Kind::waitingDownbeat);
+        EXPECT_DOUBLE_EQ(rig.transition->phase().value, playhead < 62.0 ? 64.0 : 96.0) << playhead;
+    }
+}
+
+TEST(TransitionModelTest, AHandOnTheCrossfaderEndsTheMix)
+{
+    MixRig rig;
+    rig.transition->setStyle(TransitionStyle::bassSwap);
+    rig.playDeck1();
+    rig.transition->mix(1);
+    ASSERT_TRUE(rig.runUntil([&] { return rig.transition->phase().value > 0.3 && rig.kind() == Kind::mixing; }, 10));
+    const double x = rig.mixer.crossfader();
+    const QDateTime played = rig.binder->handsOnAt();
+    rig.mixer.setCrossfader(x + 0.01);
+    rig.run(1.0 / 60.0);
+    ASSERT_EQ(rig.kind(), Kind::mixing);
+    EXPECT_EQ(rig.binder->handsOnAt(), played);
+
+    const double user = rig.mixer.crossfader() + 0.03;
+    rig.mixer.setCrossfader(user);
+    rig.run(1.0 / 60.0);
+    EXPECT_EQ(rig.kind(), Kind::idle);
+    EXPECT_EQ(rig.transition->note(), QStringLiteral("YOU TOOK OVER"));
+    EXPECT_EQ(rig.mixer.crossfader(), user);
+    EXPECT_EQ(rig.binder->handsOnAt(), rig.clock.now());
+    rig.expectRestored();
+    EXPECT_TRUE(rig.state(1).playing.load());
+}
+
+TEST(TransitionModelTest, ADeckThatStopsBeforeTheDownbeatCallsTheMixOff)
+{
+    MixRig rig;
+    rig.playDeck1();
+    rig.transition->mix(1);
+    rig.run(3.0 / 60.0);
+    ASSERT_EQ(rig.kind(), Kind::waitingDownbeat);
+    rig.deck(0).playPause();
+    rig.run(2.0 / 60.0);
+    EXPECT_EQ(rig.kind(), Kind::idle);
+    EXPECT_EQ(rig.transition->note(), QStringLiteral("MIX CALLED OFF · A DECK STOPPED"));
+    EXPECT_EQ(rig.mixer.crossfader(), -1.0);
+    rig.expectRestored();
+}
+
+TEST(TransitionModelTest, AMixFromAStoppedDeckStartsAtOnce)
+{
+    MixRig rig;
+    rig.transition->setStyle(TransitionStyle::fade);
+    rig.transition->mix(1);
+    rig.run(2.0 / 60.0);
+    ASSERT_NE(rig.kind(), Kind::idle) << rig.transition->note().value_or(QString()).toStdString();
+    rig.run(2.0 / 60.0);
+    ASSERT_EQ(rig.kind(), Kind::mixing);
+    // Two bars of deck 2's own 120 bpm grid: about 4 s from its start.
+    ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 6.0));
+    EXPECT_NEAR(rig.state(1).position.load(), 4.0, 0.1);
+    EXPECT_FALSE(rig.transition->note());
+    EXPECT_EQ(rig.mixer.crossfader(), 1.0);
+}
+
+TEST(TransitionModelTest, ProgressCarriesOnWhenTheOutgoingDeckStopsMidMix)
+{
+    MixRig rig;
+    rig.transition->setStyle(TransitionStyle::fade);
+    rig.playDeck1();
+    // Deck 2 starts far from deck 1's timeline, so the two playheads differ.
+    rig.engine->deck(1)->send(DeckCommand::seek(15.0));
+    rig.render(64);
+    rig.transition->mix(1);
+    ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::mixing && rig.transition->phase().value > 0.4; }, 10));
+    const double before = rig.transition->phase().value;
+    const double xf = rig.mixer.crossfader();
+    rig.deck(0).playPause();
+    rig.run(3.0 / 60.0);
+    ASSERT_EQ(rig.kind(), Kind::mixing);
+    EXPECT_NEAR(rig.transition->phase().value, before, 0.05);
+    EXPECT_GE(rig.mixer.crossfader(), xf);
+    ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 4.0));
+    EXPECT_EQ(rig.mixer.crossfader(), 1.0);
+    EXPECT_FALSE(rig.transition->note());
+}
+
+TEST(TransitionModelTest, AJumpBackOnTheOutgoingDeckMovesTheProgressBack)
+{
+    MixRig rig;
+    rig.transition->setStyle(TransitionStyle::fade);
+    rig.playDeck1();
+    rig.transition->mix(1);
+    ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::mixing && rig.transition->phase().value > 0.5; }, 10));
+    rig.engine->deck(0)->send(DeckCommand::seek(3.0));
+    rig.run(2.0 / 60.0);
+    ASSERT_EQ(rig.kind(), Kind::mixing);
+    EXPECT_EQ(rig.transition->phase().value, 0.0);
+    EXPECT_EQ(rig.mixer.crossfader(), -1.0);
+}
+
+TEST(TransitionModelTest, CallingAMixOffRestoresAndStartsNothing)
+{
+    MixRig rig;
+    rig.transition->setBars(0);
+    rig.transition->setStyle(TransitionStyle::filter);
+    rig.playDeck1();
+    rig.transition->mix(1);
+    ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::mixing && rig.transition->phase().value > 0; }, 10));
+    rig.transition->mix(1);
+    EXPECT_EQ(rig.kind(), Kind::idle);
+    rig.expectRestored();
+    EXPECT_TRUE(rig.mixer.channel(1).sync());
+    rig.run(0.2);
+    EXPECT_EQ(rig.kind(), Kind::idle);
+    EXPECT_TRUE(rig.state(1).playing.load());
+
+    // Bars 0: the shortest mix takes 0.1 s of clock time after the downbeat.
+    rig.mixer.setCrossfader(-1.0);
+    rig.deck(1).playPause();
+    rig.run(0.1);
+    rig.transition->mix(1);
+    ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::mixing; }, 10));
+    const double start = rig.state(0).position.load();
+    ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 1));
+    EXPECT_NEAR(rig.state(0).position.load() - start, 0.1, 2.0 / 60.0);
+}
+
+TEST(TransitionModelTest, AnEmptyIncomingVoiceAbandonsTheMixQuietly)
+{
+    MixRig rig;
+    rig.playDeck1();
+    rig.engine->deck(1)->send(DeckCommand::load(TrackBufferRef(), false));
+    rig.render(64);
+    ASSERT_FALSE(rig.state(1).loaded.load());
+    rig.mixer.setCrossfader(-0.5);
+    rig.transition->mix(1);
+    rig.run(3.0 / 60.0);
+    EXPECT_EQ(rig.kind(), Kind::idle);
+    EXPECT_FALSE(rig.transition->note());
+    EXPECT_EQ(rig.mixer.crossfader(), -0.5);
+    EXPECT_EQ(rig.mixer.channel(0).low(), 0.1);
+}
+
+TEST(TransitionModelTest, AnAllowedDropStartsDeck2AtItsSeam)
+{
+    MixRig rig;
+    rig.playDeck1();
+    rig.outpaint.status = DropStatus::later(0.5);
+    rig.outpaint.onDrop = [&rig] { rig.params().dropOffset.store(rig.state(0).position.load() + 0.5); };
+    rig.transition->mix(1);
+    EXPECT_EQ(rig.outpaint.drops, 1);
+    EXPECT_EQ(rig.params().alignStart.load(), -1);
+    rig.run(0.25);
+    EXPECT_EQ(rig.kind(), Kind::starting) << "waits while the drop is armed";
+    ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::waitingDownbeat; }, 1.0));
+    EXPECT_TRUE(rig.state(1).playing.load());
+}
