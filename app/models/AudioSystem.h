@@ -13,6 +13,7 @@
 #include "audio/AudioDevice.h"
 #include "controllers/ControllerKind.h"
 #include "controllers/PlayerModel.h"
+#include "models/DirectOutsSource.h"
 
 #include <QObject>
 #include <QString>
@@ -34,7 +35,7 @@ namespace CoreAudioHAL {
 class Listener;
 }
 
-class AudioSystem final : public QObject {
+class AudioSystem final : public QObject, public DirectOutsSource {
     Q_OBJECT
 public:
     // One CDJ player of a rig: its MIDI port key (its USB location when it has
@@ -100,7 +101,7 @@ public:
     const std::vector<RigPlayer>& playerRig() const { return playerRig_; }
     void setPlayerRig(std::vector<RigPlayer> players);
     // One deck per output pair instead of master and cue (a two-card rig). Main thread.
-    bool directOuts() const { return directOuts_; }
+    bool directOuts() const override { return directOuts_; }
     // Rig deck index -> the lower-case name of the card it plays from. Main thread.
     const std::map<int, QString>& rigRoutes() const { return rigRoutes_; }
 
