@@ -2,6 +2,10 @@
 // the sound back quickly and leave nothing behind. Run alone.
 #include "models/AudioSystem.h"
 
+#include "models/DeckModel.h"
+#include "models/EngineBinder.h"
+#include "models/MixerModel.h"
+
 #include "AudioSystemSupport.h"
 #include "audio/AudioIO.h"
 #include "audio/DeckCommand.h"
@@ -17,6 +21,8 @@
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+#include <array>
 #include <fstream>
 #include <malloc.h>
 #include <string>
@@ -99,6 +105,50 @@ TEST_F(AudioSystemSerial, ABufferSizeChangeBringsTheSoundBackWithinASecond)
     EXPECT_LT(timer.elapsed(), 1000);
     EXPECT_EQ(a.io()->bufferFrames(), 1024);
     EXPECT_EQ(a.generation(), 2);
+}
+
+// With the application's deck and mixer models bound through the engine
+// handler: playing decks come back parked on their cue points.
+TEST_F(AudioSystemSerial, AfterABufferSizeChangeTheDecksAreParkedOnTheirCuePoints)
+{
+    std::array<std::unique_ptr<DeckModel>, EngineBinder::kDecks> decks;
+    std::array<DeckModel*, EngineBinder::kDecks> deckPointers{};
+    for (int i = 0; i < EngineBinder::kDecks; ++i) {
+        decks[std::size_t(i)] = std::make_unique<DeckModel>(i, i == 1);
+        deckPointers[std::size_t(i)] = decks[std::size_t(i)].get();
+    }
+    MixerModel mixer;
+    EngineBinder binder(deckPointers, mixer, scheduler);
+    audio = std::make_unique<AudioSystem>(defaults, scheduler, permission);
+    audio->setEngineHandler([&](MixEngine& engine, double previous) { binder.engineInstalled(engine, previous); });
+    audio->boot();
+    ASSERT_TRUE(test::spinUntil([&] { return audio->io() && audio->io()->running(); }));
+
+    for (int i = 0; i < EngineBinder::kDecks; ++i) {
+        auto record = TrackRecord::forFile(home.file(QString("track%1.wav").arg(i)), QDateTime::currentDateTimeUtc());
+        record.cuePoint = 0.5 + i;
+        decks[std::size_t(i)]->install(record, TrackBufferRef(48000 * 8, 48000.0), nullptr, false);
+        decks[std::size_t(i)]->playPause();
+    }
+    ASSERT_TRUE(playing(1.8, 5.0));
+
+    QElapsedTimer timer;
+    timer.start();
+    audio->setBufferFrames(512);
+    ASSERT_TRUE(test::spinUntil([&] { return audio->generation() == 2 && audio->io()->running(); }, 1.0));
+    MixEngine& engine = audio->io()->engine();
+    // The new engine renders (its meters' load figure moves) within a second.
+    ASSERT_TRUE(test::spinUntil([&] { return engine.state()->dspLoad.load() > 0.0; }, 1.0));
+    EXPECT_LT(timer.elapsed(), 1000);
+    test::spinUntil([] { return false; }, 0.1); // a few slices of the new engine
+    binder.tick();
+    for (int i = 0; i < EngineBinder::kDecks; ++i) {
+        const auto& deck = *decks[std::size_t(i)];
+        EXPECT_FALSE(deck.live().playing) << "deck " << i;
+        EXPECT_TRUE(deck.live().atCue) << "deck " << i;
+        EXPECT_NEAR(engine.deck(i)->state().position.load(), 0.5 + i, 0.01) << "deck " << i;
+    }
+    audio.reset();
 }
 
 TEST_F(AudioSystemSerial, AHundredRestartsLeaveNoEngineOrBufferBehind)
