@@ -1,6 +1,6 @@
 #include "library/BeatGrid.h"
 
-#include "library/JsonInteger.h"
+#include "library/JsonFields.h"
 
 #include <QJsonObject>
 #include <QJsonValue>
