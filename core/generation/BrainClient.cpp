@@ -2,6 +2,7 @@
 
 #include "generation/BrainExchange.h"
 #include "generation/WireJson.h"
+#include "library/JsonFields.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -33,7 +34,7 @@ double numberField(const QJsonObject& o, const char* key)
 
 qint64 integerField(const QJsonObject& o, const char* key)
 {
-    return wireInteger(o.value(QLatin1String(key))).value_or(0);
+    return jsonInteger(o.value(QLatin1String(key))).value_or(0);
 }
 
 } // namespace

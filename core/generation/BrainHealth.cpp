@@ -1,6 +1,7 @@
 #include "generation/BrainHealth.h"
 
 #include "generation/WireJson.h"
+#include "library/JsonFields.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -103,7 +104,7 @@ std::optional<std::map<QString, qint64>> asTrackCounts(const QJsonValue& v)
     std::map<QString, qint64> out;
     const QJsonObject o = v.toObject();
     for (auto it = o.begin(); it != o.end(); ++it) {
-        const auto n = wireInteger(it.value());
+        const auto n = jsonInteger(it.value());
         if (!n)
             return std::nullopt;
         out[it.key()] = *n;
@@ -132,7 +133,7 @@ std::optional<BrainHealth> BrainHealth::decode(const QByteArray& body, QString* 
     h.state = r.required<QString>("state", asString);
     h.dit = r.required<QString>("dit", asString);
     h.warm = r.required<bool>("warm", asBool);
-    h.latents = r.optional<qint64>("latents", wireInteger);
+    h.latents = r.optional<qint64>("latents", jsonInteger);
     h.missing = r.required<QStringList>("missing", asStrings);
     h.activeGB = r.required<double>("active_gb", asNumber);
     h.peakGB = r.required<double>("peak_gb", asNumber);
@@ -141,7 +142,7 @@ std::optional<BrainHealth> BrainHealth::decode(const QByteArray& body, QString* 
     h.model = r.optional<QString>("model", asString);
     h.modelsDir = r.optional<QString>("models_dir", asString);
     h.fast = r.optional<QString>("fast", asString);
-    h.pid = r.optional<qint64>("pid", wireInteger);
+    h.pid = r.optional<qint64>("pid", jsonInteger);
     h.fastLoaded = r.optional<bool>("fast_loaded", asBool);
     h.tracksReady = r.optional<std::map<QString, qint64>>("tracks_ready", asTrackCounts);
     if (r.failed()) {

@@ -1,53 +1,13 @@
 #include "generation/ForkSettings.h"
 
 #include "generation/Caption.h"
-#include "library/JsonInteger.h"
+#include "library/JsonFields.h"
 #include "platform/UserDefaults.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>
 
 namespace zelvo {
-
-namespace {
-
-bool readInteger(const QJsonObject& o, const char* key, std::int64_t& out)
-{
-    const auto v = jsonInteger(o.value(QLatin1String(key)));
-    if (!v)
-        return false;
-    out = *v;
-    return true;
-}
-
-bool readNumber(const QJsonObject& o, const char* key, double& out)
-{
-    const QJsonValue v = o.value(QLatin1String(key));
-    if (!v.isDouble())
-        return false;
-    out = v.toDouble();
-    return true;
-}
-
-bool readBool(const QJsonObject& o, const char* key, bool& out)
-{
-    const QJsonValue v = o.value(QLatin1String(key));
-    if (!v.isBool())
-        return false;
-    out = v.toBool();
-    return true;
-}
-
-bool readString(const QJsonObject& o, const char* key, QString& out)
-{
-    const QJsonValue v = o.value(QLatin1String(key));
-    if (!v.isString())
-        return false;
-    out = v.toString();
-    return true;
-}
-
-} // namespace
 
 QString ForkSettings::defaultPrompt()
 {
@@ -75,11 +35,11 @@ QJsonObject ForkSettings::toJson() const
 std::optional<ForkSettings> ForkSettings::fromJson(const QJsonObject& o)
 {
     ForkSettings s;
-    if (!readInteger(o, "aheadBars", s.aheadBars) || !readInteger(o, "contextBars", s.contextBars)
-        || !readInteger(o, "lengthBars", s.lengthBars) || !readInteger(o, "steps", s.steps)
-        || !readNumber(o, "guidance", s.guidance) || !readInteger(o, "seed", s.seed)
-        || !readBool(o, "lockSeed", s.lockSeed) || !readString(o, "prompt", s.prompt)
-        || !readString(o, "negativePrompt", s.negativePrompt) || !readNumber(o, "loraStrength", s.loraStrength))
+    if (!readInteger(o, u"aheadBars", s.aheadBars) || !readInteger(o, u"contextBars", s.contextBars)
+        || !readInteger(o, u"lengthBars", s.lengthBars) || !readInteger(o, u"steps", s.steps)
+        || !readNumber(o, u"guidance", s.guidance) || !readInteger(o, u"seed", s.seed)
+        || !readBool(o, u"lockSeed", s.lockSeed) || !readString(o, u"prompt", s.prompt)
+        || !readString(o, u"negativePrompt", s.negativePrompt) || !readNumber(o, u"loraStrength", s.loraStrength))
         return std::nullopt;
     const QJsonValue model = o.value(QLatin1String("model"));
     if (model.isUndefined() || model.isNull())

@@ -396,16 +396,12 @@ void writeContext(const TrackBuffer& buffer, const ForkPlan& plan, const std::fi
         std::min(roundFrames(sr * plan.contextSeconds) + kContextExtraFrames, buffer.frames - start);
     if (count < 1)
         throw AudioFileError::empty(path);
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
     AudioFileIO::writeWAV(path, buffer.left + start, buffer.right + start, count, sr, kFileSampleRate,
                           kFileBitDepth);
 }
 
 void writeTrack(const TrackBuffer& buffer, const std::filesystem::path& path)
 {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
     AudioFileIO::writeWAV(path, buffer.left, buffer.right, buffer.frames, buffer.sampleRate, kFileSampleRate,
                           kFileBitDepth);
 }

@@ -19,6 +19,10 @@ constexpr std::int64_t kChunk = 16384;
 // Room reserved beyond the expected length, so a container length that is only
 // an estimate (MP3) rarely makes the arrays grow.
 constexpr std::int64_t kHeadroom = 8192;
+// The most seconds reserved up front. The length comes from the file's header,
+// which may claim days of audio in a few kilobytes; past this the arrays grow
+// as frames actually arrive.
+constexpr double kMaxReservedSeconds = 20.0 * 60.0;
 
 // The integer part of a frame count, kept inside int64 (NaN and negatives give 0).
 std::int64_t wholeFrames(double x)
@@ -66,6 +70,8 @@ TrackBufferRef decode(const std::filesystem::path& url, double sampleRate, std::
         // reserves no more than the file holds.
         expected = std::min(*wanted, fileLength);
     }
+
+    expected = std::min(expected, wholeFrames(kMaxReservedSeconds * sampleRate) + kHeadroom);
 
     std::vector<float> left, right;
     left.reserve(std::size_t(std::max<std::int64_t>(expected, 0)));

@@ -1,6 +1,7 @@
 #include "library/BeatGrid.h"
 
-#include "library/JsonInteger.h"
+#include "library/HashMix.h"
+#include "library/JsonFields.h"
 
 #include <QJsonObject>
 #include <QJsonValue>
@@ -141,10 +142,9 @@ std::optional<BeatGrid> BeatGrid::fromJson(const QJsonObject& object)
 
 std::size_t std::hash<zelvo::BeatGrid>::operator()(const zelvo::BeatGrid& grid) const noexcept
 {
-    // Adding +0.0 turns -0.0 into +0.0, so values that compare equal hash alike.
-    std::size_t h = std::hash<double>()(grid.bpm + 0.0);
-    const auto mix = [&h](std::size_t v) { h ^= v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2); };
-    mix(std::hash<double>()(grid.firstBeat + 0.0));
-    mix(std::hash<std::int64_t>()(grid.beatsPerBar));
-    return h;
+    std::size_t seed = 0;
+    zelvo::hashMix(seed, zelvo::hashDouble(grid.bpm));
+    zelvo::hashMix(seed, zelvo::hashDouble(grid.firstBeat));
+    zelvo::hashMix(seed, std::hash<std::int64_t>()(grid.beatsPerBar));
+    return seed;
 }

@@ -82,11 +82,6 @@ public:
     static constexpr double kSaveDelay = 0.6;
     // Seconds of quiet before computed metrics are written into the records.
     static constexpr double kMetricsWritebackDelay = 3.0;
-    // The tempo range analysis searches, beats per minute.
-    static constexpr double kMinimumBpm = 78.0;
-    static constexpr double kMaximumBpm = 156.0;
-    // The rate tracks are decoded at for analysis.
-    static constexpr double kAnalysisRate = 22050.0;
 
     // Creates the folders (failures ignored) and loads the collection
     // synchronously; starts the analysis of unanalysed records. Main thread.
@@ -181,8 +176,8 @@ public:
     // " ⟶ AI", an artist starting "SA3·M / seed ") with the current model name.
     // True when a record changed. Any thread.
     static bool renameTakes(std::vector<TrackRecord>& records);
-    // Decodes the file at kAnalysisRate, analyses it over the tempo range and
-    // reads its tags. The analyser the application uses. Worker thread.
+    // Analyses the file as TrackAnalyzer::analyze does and reads its tags. The
+    // analyser the application uses. Worker thread.
     static AnalysisOutcome analyzeFile(const QString& path);
 
 signals:

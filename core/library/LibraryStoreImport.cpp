@@ -1,7 +1,7 @@
 // Import of audio files and the analysis queue of the library store.
 #include "library/LibraryStore.h"
 
-#include "library/AudioFileIO.h"
+#include "library/AudioFileError.h"
 #include "library/CollectionJson.h"
 #include "library/TrackAnalyzer.h"
 #include "library/WaveformFile.h"
@@ -223,9 +223,7 @@ LibraryStore::AnalysisOutcome LibraryStore::analyzeFile(const QString& path)
 {
     AnalysisOutcome outcome;
     try {
-        const TrackBufferRef buffer =
-            AudioFileIO::decode(std::filesystem::path(QFile::encodeName(path).toStdString()), kAnalysisRate);
-        outcome.analysis = TrackAnalyzer::analyze(*buffer, kMinimumBpm, kMaximumBpm);
+        outcome.analysis = TrackAnalyzer::analyze(std::filesystem::path(QFile::encodeName(path).toStdString()));
     } catch (const AudioFileError& error) {
         outcome.error = QString::fromStdString(error.description());
         return outcome;

@@ -1,6 +1,7 @@
 #include "library/MusicalKey.h"
 
-#include "library/JsonInteger.h"
+#include "library/HashMix.h"
+#include "library/JsonFields.h"
 
 #include <QJsonObject>
 #include <QJsonValue>
@@ -112,7 +113,8 @@ std::optional<MusicalKey> MusicalKey::fromJson(const QJsonObject& object)
 
 std::size_t std::hash<zelvo::MusicalKey>::operator()(const zelvo::MusicalKey& key) const noexcept
 {
-    std::size_t h = std::hash<std::int64_t>()(key.pitchClass);
-    h ^= std::hash<bool>()(key.minor) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
-    return h;
+    std::size_t seed = 0;
+    zelvo::hashMix(seed, std::hash<std::int64_t>()(key.pitchClass));
+    zelvo::hashMix(seed, key.minor ? 1u : 2u);
+    return seed;
 }

@@ -2,7 +2,7 @@
 
 #include "library/CollectionJson.h"
 #include "library/HashMix.h"
-#include "library/JsonInteger.h"
+#include "library/JsonFields.h"
 #include "library/JsonTextWriter.h"
 
 #include <QJsonDocument>
@@ -82,26 +82,11 @@ std::optional<OutpaintInfo> OutpaintInfo::fromJson(const QJsonObject& object)
         out = uuidFromJson(value);
         return out.has_value();
     };
-    const auto number = [&](const QString& key, double& out) {
-        const QJsonValue value = object.value(key);
-        out = value.toDouble();
-        return value.isDouble();
-    };
-    const auto integer = [&](const QString& key, std::int64_t& out) {
-        const auto value = jsonInteger(object.value(key));
-        if (value)
-            out = *value;
-        return value.has_value();
-    };
-    const auto string = [&](const QString& key, QString& out) {
-        const QJsonValue value = object.value(key);
-        out = value.toString();
-        return value.isString();
-    };
-    if (!optionalId(kSourceID, info.sourceID) || !string(kSourceTitle, info.sourceTitle)
-        || !string(kPrompt, info.prompt) || !integer(kSeed, info.seed) || !number(kSeam, info.seam)
-        || !number(kSourceOffset, info.sourceOffset) || !integer(kGenerations, info.generations)
-        || !number(kRenderSeconds, info.renderSeconds) || !optionalId(kSegmentOf, info.segmentOf))
+    if (!optionalId(kSourceID, info.sourceID) || !readString(object, kSourceTitle, info.sourceTitle)
+        || !readString(object, kPrompt, info.prompt) || !readInteger(object, kSeed, info.seed)
+        || !readNumber(object, kSeam, info.seam) || !readNumber(object, kSourceOffset, info.sourceOffset)
+        || !readInteger(object, kGenerations, info.generations)
+        || !readNumber(object, kRenderSeconds, info.renderSeconds) || !optionalId(kSegmentOf, info.segmentOf))
         return std::nullopt;
     return info;
 }

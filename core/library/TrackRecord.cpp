@@ -2,7 +2,7 @@
 
 #include "library/CollectionJson.h"
 #include "library/HashMix.h"
-#include "library/JsonInteger.h"
+#include "library/JsonFields.h"
 #include "library/JsonTextWriter.h"
 
 #include <QJsonArray>
@@ -164,18 +164,9 @@ std::optional<TrackRecord> TrackRecord::fromJson(const QJsonObject& object)
         return std::nullopt;
     record.id = *id;
 
-    const auto string = [&](const QString& key, QString& out) {
-        const QJsonValue value = object.value(key);
-        out = value.toString();
-        return value.isString();
-    };
-    const auto number = [&](const QString& key, double& out) {
-        const QJsonValue value = object.value(key);
-        out = value.toDouble();
-        return value.isDouble();
-    };
-    if (!string(kPath, record.path) || !string(kTitle, record.title) || !string(kArtist, record.artist)
-        || !string(kAlbum, record.album) || !number(kDuration, record.duration))
+    if (!readString(object, kPath, record.path) || !readString(object, kTitle, record.title)
+        || !readString(object, kArtist, record.artist) || !readString(object, kAlbum, record.album)
+        || !readNumber(object, kDuration, record.duration))
         return std::nullopt;
 
     if (const QJsonValue value = object.value(kGrid); isPresent(value)) {
@@ -196,7 +187,7 @@ std::optional<TrackRecord> TrackRecord::fromJson(const QJsonObject& object)
             return std::nullopt;
     }
 
-    if (!number(kCuePoint, record.cuePoint))
+    if (!readNumber(object, kCuePoint, record.cuePoint))
         return std::nullopt;
     const QJsonValue cues = object.value(kHotCues);
     if (!cues.isArray())
@@ -216,18 +207,14 @@ std::optional<TrackRecord> TrackRecord::fromJson(const QJsonObject& object)
         return std::nullopt;
     record.added = *added;
 
-    const QJsonValue analyzed = object.value(kAnalyzed);
-    if (!analyzed.isBool())
+    if (!readBool(object, kAnalyzed, record.analyzed))
         return std::nullopt;
-    record.analyzed = analyzed.toBool();
     if (const QJsonValue value = object.value(kOutpaint); isPresent(value)) {
         if (!value.isObject() || !(record.outpaint = OutpaintInfo::fromJson(value.toObject())))
             return std::nullopt;
     }
-    const auto plays = jsonInteger(object.value(kPlays));
-    if (!plays)
+    if (!readInteger(object, kPlays, record.plays))
         return std::nullopt;
-    record.plays = *plays;
     return record;
 }
 

@@ -6,6 +6,8 @@
 
 #include <QTemporaryDir>
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <numbers>
 #include <string>
@@ -360,6 +362,27 @@ TEST(AudioFileIOTest, TruncatedFilesDecodeWhatIsThere)
             EXPECT_EQ(format, AudioFormat::m4a) << e.what();
         }
     }
+}
+
+TEST(AudioFileIOTest, AHeaderClaimingHoursOfAudioDecodesWhatTheFileHolds)
+{
+    // An AIFF whose header claims 2^31 − 1 frames but holds half a second: the
+    // claim alone must not decide how much memory the decode takes.
+    Files files;
+    const auto path = files("liar.aiff");
+    test::writeAudioFile(path, AudioFormat::aiff16, test::generate(1, 4000, 8000, rampAt));
+    std::string bytes;
+    {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::size_t comm = bytes.find("COMM");
+    ASSERT_NE(comm, std::string::npos);
+    bytes.replace(comm + 10, 4, "\x7f\xff\xff\xff", 4); // numSampleFrames, big-endian
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+
+    const auto buffer = AudioFileIO::decode(path, 192000);
+    EXPECT_EQ(buffer->frames, 4000 * 24);
 }
 
 // ---- writing ----------------------------------------------------------------

@@ -76,17 +76,6 @@ TEST(TrackRecord, FreshRecordForAFile)
     EXPECT_EQ(TrackRecord::forFile(QStringLiteral("/music/x.y/z"), kAdded).title, QStringLiteral("z"));
 }
 
-TEST(TrackRecord, DerivedMembers)
-{
-    TrackRecord record = TrackRecord::forFile(QStringLiteral("/m/a.wav"), kAdded);
-    EXPECT_FALSE(record.bpm());
-    EXPECT_FALSE(record.isOutpaint());
-    record.grid = BeatGrid(128.0, 0.0);
-    record.outpaint = OutpaintInfo{};
-    EXPECT_EQ(record.bpm(), 128.0);
-    EXPECT_TRUE(record.isOutpaint());
-}
-
 TEST(TrackRecord, MinimalRecordWritesElevenSortedKeysWithUpperCaseIdAndWholeSeconds)
 {
     TrackRecord record = TrackRecord::forFile(QStringLiteral("/music/a.mp3"), kAdded.addMSecs(750));

@@ -204,11 +204,5 @@ TEST(WaveformDataTest, JsonRoundTripAndRejection)
     EXPECT_FALSE(WaveformData::fromJson(outOfRange));
 }
 
-TEST(WaveformDataTest, EmptyHas150PointsPerSecondAndNoPoints)
-{
-    EXPECT_EQ(WaveformData::empty().pointsPerSecond, 150.0);
-    EXPECT_EQ(WaveformData::empty().count(), 0);
-}
-
 } // namespace
 } // namespace zelvo
