@@ -6,6 +6,7 @@
 
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <cmath>
 
 namespace zelvo {
 
@@ -16,19 +17,23 @@ QString ForkSettings::defaultPrompt()
 
 QJsonObject ForkSettings::toJson() const
 {
+    // JSON has no NaN or infinity (Qt would write null, and the strict reader would
+    // then throw away every setting): a non-finite number is stored as its default.
+    const ForkSettings defaults;
+    const auto finite = [](double v, double fallback) { return std::isfinite(v) ? v : fallback; };
     QJsonObject o;
     o.insert(QStringLiteral("aheadBars"), qint64(aheadBars));
     o.insert(QStringLiteral("contextBars"), qint64(contextBars));
     o.insert(QStringLiteral("lengthBars"), qint64(lengthBars));
     o.insert(QStringLiteral("steps"), qint64(steps));
-    o.insert(QStringLiteral("guidance"), guidance);
+    o.insert(QStringLiteral("guidance"), finite(guidance, defaults.guidance));
     o.insert(QStringLiteral("seed"), qint64(seed));
     o.insert(QStringLiteral("lockSeed"), lockSeed);
     o.insert(QStringLiteral("prompt"), prompt);
     o.insert(QStringLiteral("negativePrompt"), negativePrompt);
     if (model)
         o.insert(QStringLiteral("model"), *model);
-    o.insert(QStringLiteral("loraStrength"), loraStrength);
+    o.insert(QStringLiteral("loraStrength"), finite(loraStrength, defaults.loraStrength));
     return o;
 }
 

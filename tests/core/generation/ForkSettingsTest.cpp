@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace zelvo {
 namespace {
@@ -56,6 +57,21 @@ TEST(ForkSettingsTest, RoundTripsEveryField)
     EXPECT_EQ(ForkSettings::decode(s.encode()), s);
     s.model.reset();
     EXPECT_EQ(ForkSettings::decode(s.encode()), s);
+}
+
+TEST(ForkSettingsTest, ANonFiniteNumberIsStoredAsItsDefaultAndKeepsTheRest)
+{
+    ForkSettings s;
+    s.prompt = "dusty breaks";
+    s.steps = 12;
+    s.guidance = std::numeric_limits<double>::quiet_NaN();
+    s.loraStrength = std::numeric_limits<double>::infinity();
+    const auto back = ForkSettings::decode(s.encode());
+    ASSERT_TRUE(back); // null in place of a number would have thrown every setting away
+    EXPECT_EQ(back->prompt, "dusty breaks");
+    EXPECT_EQ(back->steps, 12);
+    EXPECT_EQ(back->guidance, ForkSettings{}.guidance);
+    EXPECT_EQ(back->loraStrength, ForkSettings{}.loraStrength);
 }
 
 TEST(ForkSettingsTest, DecodingIsStrictExceptForTheModel)
