@@ -21,6 +21,16 @@ constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
 float clip(float x) noexcept { return std::clamp(x, -1.0f, 1.0f); }
 
+// A control cell is read through this: a value that is not finite (a broken
+// writer) counts as the control's resting value. Fed to a smoother, a filter or
+// a delay line, one NaN would otherwise stay in its state for the engine's
+// life and silence, or fill with noise, everything after it.
+double control(const AtomicDouble& cell, double resting) noexcept
+{
+    const double value = cell.load();
+    return std::isfinite(value) ? value : resting;
+}
+
 std::unique_ptr<HostedUnit> makeLimiter(double sampleRate, int maxFrames)
 {
     try {
@@ -160,15 +170,15 @@ void MixEngine::renderSlice(int n) noexcept
 
     const double masterBPM = s.masterBPM.load();
     const SliceControls c{
-        p.crossfader.load(),
-        p.crossfaderCurve.load(),
+        control(p.crossfader, 0.0),
+        control(p.crossfaderCurve, 0.0),
         colorFXKindFromRaw(p.colorFXKind.load()).value_or(ColorFXKind::filter),
-        p.colorFXParameter.load(),
+        control(p.colorFXParameter, 0.0),
         beatFXKindFromRaw(p.beatFXKind.load()).value_or(BeatFXKind::echo),
         p.beatFXOn.load(),
         p.beatFXTarget.load(),
-        p.beatFXBeats.load(),
-        p.beatFXLevel.load(),
+        control(p.beatFXBeats, beatFractions.front()),
+        control(p.beatFXLevel, 0.0),
         masterBPM > 0.0 ? masterBPM : 120.0,
     };
 
@@ -215,7 +225,7 @@ void MixEngine::renderSlice(int n) noexcept
         }
     }
 
-    const float masterGain = float(faderGain(p.master.load()));
+    const float masterGain = float(faderGain(control(p.master, 0.0)));
     for (int f = 0; f < n; ++f) {
         const float g = masterSmooth_.next(masterGain);
         mixL_[std::size_t(f)] *= g;
@@ -240,8 +250,8 @@ void MixEngine::renderSlice(int n) noexcept
     masterTap_->write(n, mixL_.data(), mixR_.data());
 
     if (cueEnabled_.load()) {
-        const float m = float((p.cueMix.load() + 1.0) / 2.0);
-        const float phones = float(faderGain(p.phones.load()));
+        const float m = float((control(p.cueMix, -1.0) + 1.0) / 2.0);
+        const float phones = float(faderGain(control(p.phones, 0.0)));
         float peak = 0.0f;
         for (int f = 0; f < n; ++f) {
             const std::size_t k = std::size_t(f);
@@ -262,14 +272,14 @@ void MixEngine::channelStrip(int i, int n, const SliceControls& c) noexcept
     const float* inL = deckL_[std::size_t(i)].data();
     const float* inR = deckR_[std::size_t(i)].data();
 
-    const float trimTarget = float(trimGain(cp.trim.load()));
-    const float eqTarget[3] = {float(isolatorGain(cp.high.load())), float(isolatorGain(cp.mid.load())),
-                               float(isolatorGain(cp.low.load()))};
-    const float faderTarget = float(faderGain(cp.fader.load()));
+    const float trimTarget = float(trimGain(control(cp.trim, 0.0)));
+    const float eqTarget[3] = {float(isolatorGain(control(cp.high, 0.0))), float(isolatorGain(control(cp.mid, 0.0))),
+                               float(isolatorGain(control(cp.low, 0.0)))};
+    const float faderTarget = float(faderGain(control(cp.fader, 0.0)));
     const std::int64_t side = cp.crossfaderAssign.load();
     const float xfTarget = side == 0 ? 1.0f
                                      : float(crossfaderGain(side < 0 ? -1 : 1, c.crossfader, c.curve));
-    const float colorTarget = float(cp.colorFX.load());
+    const float colorTarget = float(control(cp.colorFX, 0.0));
     const bool cue = cp.cue.load();
     const bool beatHere = c.target == i + 1 && c.beatKind != BeatFXKind::reverb;
     const bool sendHere = c.target == i + 1 && c.beatKind == BeatFXKind::reverb && c.beatOn;

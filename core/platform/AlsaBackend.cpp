@@ -92,7 +92,8 @@ std::string uidPiece(std::string s)
 // Converts planar float to one interleaved sample format.
 void interleave(snd_pcm_format_t format, const float* const* channels, int count, int frames, void* out)
 {
-    auto clampUnit = [](float v) { return std::clamp(v, -1.0f, 1.0f); };
+    // NaN goes out as silence: rounded to an integer it would be a full-scale click.
+    auto clampUnit = [](float v) { return std::isnan(v) ? 0.0f : std::clamp(v, -1.0f, 1.0f); };
     switch (format) {
     case SND_PCM_FORMAT_FLOAT_LE: {
         auto* o = static_cast<float*>(out);

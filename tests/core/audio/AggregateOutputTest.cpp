@@ -2,6 +2,7 @@
 #include "audio/CoreAudioHAL.h"
 #include "platform/DriftCompensator.h"
 #include "platform/FakeAudioBackend.h"
+#include "support/RealtimeGuard.h"
 #include "support/ScopedBackend.h"
 #include "support/TestRenderers.h"
 
@@ -94,31 +95,52 @@ TEST(AggregateOutput, ASubDeviceListedTwiceOpensTwice)
     EXPECT_NEAR(peak, 0.5f, 0.01f);
 }
 
+// Both sides of the link run on device threads: priming, steady play, a
+// starvation and an overrun neither allocate nor lock, nor does the channel map
+// the units apply after each render.
 TEST(AggregateOutput, StoppingTheMasterStarvesTheFollowerOnceAndItRecovers)
 {
     DriftCompensator link;
     link.prepare(1, 48000, 48000, 256, 256);
-    std::vector<float> in(256, 0.25f), out(256);
+    std::vector<float> in(256, 0.25f), out(256), device(2 * 256);
     float* inPtr = in.data();
     float* outPtr = out.data();
+    float* devicePtrs[2] = {device.data(), device.data() + 256};
+    const std::vector<int> map{-1, 0};
+    test::RealtimeProbe probe;
+    auto onDeviceThread = [](auto work) {
+        test::AudioThreadScope audio;
+        work();
+    };
+
     // Silence until primed.
-    link.pull(&outPtr, 256);
+    onDeviceThread([&] { link.pull(&outPtr, 256); });
     EXPECT_EQ(out[0], 0.0f);
-    while (double(link.fill()) < link.target())
-        link.push(&inPtr, 256);
-    for (int i = 0; i < 20; ++i) {
-        link.pull(&outPtr, 256);
-        link.push(&inPtr, 256);
-    }
+    onDeviceThread([&] {
+        while (double(link.fill()) < link.target())
+            link.push(&inPtr, 256);
+        for (int i = 0; i < 20; ++i) {
+            link.pull(&outPtr, 256);
+            link.push(&inPtr, 256);
+        }
+    });
     EXPECT_FLOAT_EQ(out[255], 0.25f);
     EXPECT_EQ(link.underruns(), 0);
     // The producer stops: one starvation, then silence, not stale audio.
-    for (int i = 0; i < 20; ++i)
-        link.pull(&outPtr, 256);
+    onDeviceThread([&] {
+        for (int i = 0; i < 20; ++i)
+            link.pull(&outPtr, 256);
+    });
     EXPECT_EQ(link.underruns(), 1);
     EXPECT_EQ(out[255], 0.0f);
     // Too much at once: the excess is dropped and counted.
-    for (int i = 0; i < 1000; ++i)
-        link.push(&inPtr, 256);
+    onDeviceThread([&] {
+        for (int i = 0; i < 1000; ++i)
+            link.push(&inPtr, 256);
+        applyChannelMap(map, &inPtr, 1, devicePtrs, 2, 256);
+    });
     EXPECT_GT(link.overruns(), 0);
+    EXPECT_EQ(device[0], 0.0f);
+    EXPECT_EQ(device[256], 0.25f);
+    EXPECT_TRUE(probe.clean());
 }

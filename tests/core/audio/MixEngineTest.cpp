@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 namespace zelvo {
 namespace {
@@ -122,6 +123,55 @@ TEST(MixEngineTest, MasterLevelZeroSilencesMasterTapAndRecordingButNotTheCue)
     auto snap = engine.masterTap()->snapshot(0.2);
     ASSERT_TRUE(snap);
     EXPECT_EQ(peakOf(std::vector<float>(snap->buffer->left, snap->buffer->left + snap->buffer->frames)), 0.0f);
+}
+
+TEST(MixEngineTest, ABrokenControlCellCountsAsRestingAndLeavesNothingBehind)
+{
+    // Every control of the mix at once holds NaN or an infinity for a while,
+    // with the reverb beat effect on channel 1: the master stays finite (silent
+    // where a level rests at 0), and once the cells hold sane values again the
+    // smoothers, filters and delay lines play as before.
+    MixEngine engine(rate, 512);
+    MixerParams& p = *engine.params();
+    loadDeck(engine, 0, sineBuffer(4.0, rate, 1000.0, 0.25));
+    send(engine, 0, DeckCommand::play());
+    p.beatFXKind.store(int(BeatFXKind::reverb));
+    p.beatFXTarget.store(1);
+    p.beatFXOn.store(true);
+    p.channel(0).colorFX.store(0.3);
+    engine.setCueEnabled(true);
+    p.channel(0).cue.store(true);
+    const float before = peakOf(render(engine, 48000).ch[0], 24000);
+    ASSERT_GT(before, 0.05f);
+
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    ChannelParams& c = p.channel(0);
+    for (AtomicDouble* cell : {&c.trim, &c.high, &c.mid, &c.low, &c.colorFX, &c.fader, &p.crossfader,
+                               &p.crossfaderCurve, &p.master, &p.cueMix, &p.phones, &p.colorFXParameter,
+                               &p.beatFXBeats, &p.beatFXLevel})
+        cell->store(cell == &c.fader ? inf : nan);
+    const EngineOutput broken = render(engine, 4800);
+    for (int ch = 0; ch < 4; ++ch)
+        for (float x : broken.ch[ch])
+            ASSERT_TRUE(std::isfinite(x)) << "channel " << ch;
+
+    for (AtomicDouble* cell : {&c.trim, &c.high, &c.mid, &c.low, &p.crossfader, &p.crossfaderCurve})
+        cell->store(0.0);
+    c.colorFX.store(0.3);
+    c.fader.store(0.8);
+    p.master.store(0.8);
+    p.cueMix.store(-1.0);
+    p.phones.store(0.7);
+    p.colorFXParameter.store(0.3);
+    p.beatFXBeats.store(0.5);
+    p.beatFXLevel.store(0.6);
+    const EngineOutput after = render(engine, 48000);
+    for (int ch = 0; ch < 4; ++ch)
+        for (float x : after.ch[ch])
+            ASSERT_TRUE(std::isfinite(x)) << "channel " << ch;
+    EXPECT_NEAR(peakOf(after.ch[0], 24000), before, before * 0.1f);
+    EXPECT_GT(peakOf(after.ch[2], 24000), 0.05f);
 }
 
 TEST(MixEngineTest, ClippingHappensAfterTheLimiterAndChannelMetersMayExceedOne)
