@@ -21,6 +21,9 @@ constexpr int kHarvestAttempts = 4;
 
 // Rates closer than this count as the same engine rate.
 constexpr double kRateTolerance = 0.5;
+// Shown when the voice's command ring is full and a track could not be handed over:
+// the deck keeps playing what it had.
+const char* const kDeckBusy = "deck busy — track not loaded";
 
 TrackBufferRef decodeFile(const QString& path, double sampleRate)
 {
@@ -150,7 +153,10 @@ void DeckModel::landDecode(const TrackRecord& record, Decoded decoded, std::uint
     std::shared_ptr<const WaveformData> waveform;
     if (library_)
         waveform = library_->waveform(record.id);
-    installBuffer(record, decoded.buffer, std::move(waveform), false);
+    if (!installBuffer(record, decoded.buffer, std::move(waveform), false)) {
+        finish();
+        return;
+    }
     if (onLoaded_)
         onLoaded_(record, decoded.buffer);
 
@@ -190,9 +196,10 @@ void DeckModel::install(const TrackRecord& record, const TrackBufferRef& buffer,
     installBuffer(record, buffer, std::move(waveform), keepPosition);
 }
 
-void DeckModel::installBuffer(const TrackRecord& record, const TrackBufferRef& buffer,
+bool DeckModel::installBuffer(const TrackRecord& record, const TrackBufferRef& buffer,
                               std::shared_ptr<const WaveformData> waveform, bool keepPosition)
 {
+    const Shown before = shown();
     setTrack(record);
     setMusicEnd(std::nullopt);
     setBuffer(buffer);
@@ -202,12 +209,29 @@ void DeckModel::installBuffer(const TrackRecord& record, const TrackBufferRef& b
             onNewTimeline_();
         setTempoFader(0.0);
         setKeyShift(0);
-        sendBuffer(buffer, false);
-        sendCues(record);
-    } else {
-        sendBuffer(buffer, true);
     }
+    if (!sendBuffer(buffer, keepPosition)) {
+        show(before);
+        setError(QString::fromUtf8(kDeckBusy));
+        return false;
+    }
+    if (!keepPosition)
+        sendCues(record);
     takeCueRevision();
+    return true;
+}
+
+DeckModel::Shown DeckModel::shown() const
+{
+    return Shown{track_, buffer_, waveform_, musicEnd_};
+}
+
+void DeckModel::show(const Shown& shown)
+{
+    setTrack(shown.track);
+    setBuffer(shown.buffer);
+    setWaveform(shown.waveform);
+    setMusicEnd(shown.musicEnd);
 }
 
 void DeckModel::takeOver(const TrackRecord& record, const TrackBufferRef& buffer, const WaveformData& waveform,
@@ -219,6 +243,7 @@ void DeckModel::takeOver(const TrackRecord& record, const TrackBufferRef& buffer
     supersedeLoads();
     if (onNewTimeline_)
         onNewTimeline_();
+    const Shown before = shown();
     setTrack(record);
     setBuffer(buffer);
     setWaveform(std::make_shared<const WaveformData>(waveform));
@@ -226,7 +251,11 @@ void DeckModel::takeOver(const TrackRecord& record, const TrackBufferRef& buffer
     setTempoFader(0.0);
     setKeyShift(0);
     TrackBufferRef carried = buffer;
-    send(DeckCommand::takeOver(carried, at));
+    if (!send(DeckCommand::takeOver(carried, at))) {
+        show(before);
+        setError(QString::fromUtf8(kDeckBusy));
+        return;
+    }
     if (record.grid)
         send(DeckCommand::setGrid(record.grid->bpm, record.grid->firstBeat));
     send(DeckCommand::setCuePoint(record.cuePoint));
@@ -251,8 +280,10 @@ void DeckModel::attach(const std::shared_ptr<DeckVoice>& voice, bool reloadAudio
     if (!track_)
         return;
     if (!reloadAudio && buffer_) {
-        sendBuffer(buffer_, false);
-        sendCues(*track_);
+        if (sendBuffer(buffer_, false))
+            sendCues(*track_);
+        else
+            setError(QString::fromUtf8(kDeckBusy));
         return;
     }
     // Decode again at the new engine's rate, once attach has returned. A load
@@ -269,14 +300,16 @@ void DeckModel::attach(const std::shared_ptr<DeckVoice>& voice, bool reloadAudio
         Qt::QueuedConnection);
 }
 
-void DeckModel::sendBuffer(const TrackBufferRef& buffer, bool keepPosition)
+bool DeckModel::sendBuffer(const TrackBufferRef& buffer, bool keepPosition)
 {
     if (voice_.expired() || !buffer)
-        return;
+        return true;
     TrackBufferRef carried = buffer;
-    send(DeckCommand::load(carried, keepPosition));
+    if (!send(DeckCommand::load(carried, keepPosition)))
+        return false;
     if (track_ && track_->grid)
         send(DeckCommand::setGrid(track_->grid->bpm, track_->grid->firstBeat));
+    return true;
 }
 
 void DeckModel::sendCues(const TrackRecord& record)
@@ -289,12 +322,13 @@ void DeckModel::sendCues(const TrackRecord& record)
         send(DeckCommand::setHotCue(int(i), record.hotCues[i].value_or(-1.0)));
 }
 
-void DeckModel::send(const DeckCommand& command)
+bool DeckModel::send(const DeckCommand& command)
 {
     if (const std::shared_ptr<DeckVoice> v = voice())
-        v->send(command); // a full ring drops the command; the deck does not retry
-    else if (command.carriesBuffer())
+        return v->send(command); // a refused command releases any buffer it carried
+    if (command.carriesBuffer())
         TrackBufferRef::adopt(command.buffer).reset();
+    return true;
 }
 
 void DeckModel::takeCueRevision()

@@ -214,11 +214,25 @@ private:
                      std::function<void()> done);
     void landDecode(const TrackRecord& record, Decoded decoded, std::uint64_t generation, std::function<void()> done);
     void supersedeLoads();
-    void installBuffer(const TrackRecord& record, const TrackBufferRef& buffer,
+    // What the deck shows of its track, kept to put back when a hand-over fails.
+    struct Shown {
+        std::optional<TrackRecord> track;
+        TrackBufferRef buffer;
+        std::shared_ptr<const WaveformData> waveform;
+        std::optional<double> musicEnd;
+    };
+
+    // False when the voice refused the buffer (its ring was full): the deck then
+    // shows what it had before and the busy error.
+    bool installBuffer(const TrackRecord& record, const TrackBufferRef& buffer,
                        std::shared_ptr<const WaveformData> waveform, bool keepPosition);
-    void sendBuffer(const TrackBufferRef& buffer, bool keepPosition);
+    Shown shown() const;
+    void show(const Shown& shown);
+    // False only when a voice refused the load; true without a voice.
+    bool sendBuffer(const TrackBufferRef& buffer, bool keepPosition);
     void sendCues(const TrackRecord& record);
-    void send(const DeckCommand& command);
+    // False when the voice's ring was full; a carried buffer is released either way.
+    bool send(const DeckCommand& command);
     void pushTempo();
     void pushKeyShift();
     void setTrack(std::optional<TrackRecord> track);

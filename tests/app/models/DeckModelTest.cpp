@@ -230,6 +230,32 @@ TEST(DeckModelTest, FailedLoadKeepsTheTrackAndCountsNothing)
     EXPECT_EQ(plays(rig, a), 1);
 }
 
+TEST(DeckModelTest, ATrackTheVoiceCannotTakeIsNotShownAsLoaded)
+{
+    ModelRig rig;
+    const TrackRecord a = rig.drumTrack(QStringLiteral("a"), 2.0);
+    const TrackRecord b = rig.drumTrack(QStringLiteral("b"), 2.0);
+    rig.load(0, a);
+    const auto buffers = TrackBuffer::liveCount();
+
+    // Nothing drains the voice, so its command ring fills up.
+    DeckVoice& voice = *rig.engine->deck(0);
+    while (voice.send(DeckCommand::play())) {
+    }
+    rig.load(0, b);
+    ASSERT_TRUE(rig.deck(0).error());
+    EXPECT_EQ(*rig.deck(0).error(), QStringLiteral("deck busy — track not loaded"));
+    EXPECT_EQ(rig.deck(0).track()->id, a.id);
+    EXPECT_EQ(plays(rig, b), 0);
+    EXPECT_EQ(TrackBuffer::liveCount(), buffers); // b's buffer went back, nothing leaked
+
+    rig.render(256); // the ring drains
+    rig.load(0, b);
+    EXPECT_FALSE(rig.deck(0).error());
+    EXPECT_EQ(rig.deck(0).track()->id, b.id);
+    EXPECT_EQ(plays(rig, b), 1);
+}
+
 TEST(DeckModelTest, TheNewestLoadWinsWhateverOrderTheDecodesFinishIn)
 {
     ModelRig rig;
