@@ -6,9 +6,12 @@
 // a non-finite number has no JSON form and the caller must not pass one (it is
 // written as null). One writer per document; any thread.
 #include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QLatin1StringView>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <vector>
 
@@ -49,5 +52,15 @@ private:
     std::vector<Level> levels_;
     bool afterKey_ = false;
 };
+
+// The Qt object of a value that writes itself with `writeJson(writer, repairs)`:
+// the text form read back, so the streamed text stays the one encoder.
+template <class Value>
+QJsonObject jsonObjectOf(const Value& value, QStringList* repairs)
+{
+    JsonTextWriter writer;
+    value.writeJson(writer, repairs);
+    return QJsonDocument::fromJson(writer.take()).object();
+}
 
 } // namespace zelvo

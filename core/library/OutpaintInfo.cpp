@@ -36,10 +36,7 @@ double finiteOrZero(double value, const QString& key, QStringList* repairs)
 
 QJsonObject OutpaintInfo::toJson(QStringList* repairs) const
 {
-    // One encoder: the text form, read back.
-    JsonTextWriter writer;
-    writeJson(writer, repairs);
-    return QJsonDocument::fromJson(writer.take()).object();
+    return jsonObjectOf(*this, repairs);
 }
 
 void OutpaintInfo::writeJson(JsonTextWriter& writer, QStringList* repairs) const

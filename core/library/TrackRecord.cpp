@@ -72,10 +72,7 @@ TrackRecord TrackRecord::forFile(const QString& path, const QDateTime& added)
 
 QJsonObject TrackRecord::toJson(QStringList* repairs) const
 {
-    // One encoder: the text form, read back.
-    JsonTextWriter writer;
-    writeJson(writer, repairs);
-    return QJsonDocument::fromJson(writer.take()).object();
+    return jsonObjectOf(*this, repairs);
 }
 
 void TrackRecord::writeJson(JsonTextWriter& writer, QStringList* repairs) const

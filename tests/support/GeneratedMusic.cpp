@@ -47,6 +47,21 @@ void addHat(std::vector<float>& out, std::size_t at, double rate, float gain, do
     }
 }
 
+// Calls `beat(t, inBar)` for every beat from the first at or after 0 up to
+// `seconds`, keeping each beat's place in a bar of four counted from `downbeat`.
+template <class Beat>
+void forEachBeat(double bpm, double downbeat, double seconds, Beat beat)
+{
+    const double length = 60.0 / bpm;
+    const double firstIndex = std::ceil(-downbeat / length - 1e-9);
+    for (double k = firstIndex;; k += 1.0) {
+        const double t = downbeat + k * length;
+        if (t >= seconds)
+            break;
+        beat(t, ((long(k) % 4) + 4) % 4);
+    }
+}
+
 } // namespace
 
 std::vector<float> drumLoop(double bpm, double downbeat, double seconds, double sampleRate)
@@ -54,20 +69,14 @@ std::vector<float> drumLoop(double bpm, double downbeat, double seconds, double 
     std::vector<float> out(std::size_t(seconds * sampleRate), 0.0f);
     Noise noise;
     const double beat = 60.0 / bpm;
-    // Start from the earliest beat at or after 0 and keep its place in the bar.
-    const double firstIndex = std::ceil(-downbeat / beat - 1e-9);
-    for (double k = firstIndex;; k += 1.0) {
-        const double t = downbeat + k * beat;
-        if (t >= seconds)
-            break;
-        const long inBar = ((long(k) % 4) + 4) % 4;
+    forEachBeat(bpm, downbeat, seconds, [&](double t, long inBar) {
         const std::size_t at = std::size_t(std::llround(t * sampleRate));
         // The accent: the first kick of a bar is about 19 dB above the others.
         addKick(out, at, sampleRate, inBar == 0 ? 0.9f : 0.1f);
         const double off = t + beat / 2;
         if (off < seconds)
             addHat(out, std::size_t(std::llround(off * sampleRate)), sampleRate, 0.1f, 0.012, noise);
-    }
+    });
     return out;
 }
 
@@ -75,15 +84,9 @@ std::vector<float> hatLoop(double bpm, double downbeat, double seconds, double s
 {
     std::vector<float> out(std::size_t(seconds * sampleRate), 0.0f);
     Noise noise;
-    const double beat = 60.0 / bpm;
-    const double firstIndex = std::ceil(-downbeat / beat - 1e-9);
-    for (double k = firstIndex;; k += 1.0) {
-        const double t = downbeat + k * beat;
-        if (t >= seconds)
-            break;
-        const long inBar = ((long(k) % 4) + 4) % 4;
+    forEachBeat(bpm, downbeat, seconds, [&](double t, long inBar) {
         addHat(out, std::size_t(std::llround(t * sampleRate)), sampleRate, inBar == 0 ? 0.8f : 0.05f, 0.02, noise);
-    }
+    });
     // Two first differences more: the hats keep almost nothing in the kick band.
     for (int pass = 0; pass < 2; ++pass)
         for (std::size_t i = out.size(); i-- > 1;)
