@@ -182,9 +182,12 @@ void KavriAccount::verify()
         if (reply == reply_)
             finishRequest(false);
     });
-    connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
-        if (received > kLargestManifest)
+    oversize_ = false;
+    connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64) {
+        if (received > kLargestManifest && reply == reply_) {
+            oversize_ = true; // no manifest is that large: not read to its end
             reply->abort();
+        }
     });
     timer_ = scheduler_->runAfter(checkTimeout, [this] {
         timer_ = 0;
@@ -265,7 +268,9 @@ void KavriAccount::finishRequest(bool timedOut)
     const bool networkLayer = error != QNetworkReply::NoError && int(error) < 200;
     if (timedOut)
         reply->abort();
-    if (networkLayer) {
+    if (oversize_) {
+        outcome.check = Check::bad(statusText(statusAttribute.toInt()));
+    } else if (networkLayer) {
         // Refused, closed, aborted, timed out, TLS, proxy: the service was not
         // reached, even when a status line had arrived.
         outcome.check = Check::bad(offlineText());

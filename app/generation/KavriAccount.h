@@ -148,6 +148,7 @@ private:
 
     QPointer<QNetworkReply> reply_;
     QString sentKey_;
+    bool oversize_ = false;
     Scheduler::TimerId timer_ = 0;
 };
 

@@ -379,6 +379,19 @@ TEST(KavriAccountTest, ClassifiesTheServiceAnswers)
     EXPECT_FALSE(headers.contains("Content-Type"));
 }
 
+// An answer far larger than any manifest is not read to its end, even when it
+// would be a valid one.
+TEST(KavriAccountTest, RefusesAnOversizedManifest)
+{
+    StandInCdn::Options options;
+    options.manifest = QByteArray(17 * 1024 * 1024, ' ') + R"({"files": []})";
+    StandInCdn cdn(options);
+    ASSERT_TRUE(cdn.start());
+    AccountRig rig(cdn.base());
+    rig.open().save(kValid);
+    EXPECT_EQ(rig.settle(), Check::bad(KavriAccount::statusText(200)));
+}
+
 TEST(KavriAccountTest, FailsAsUnreachableWithoutAService)
 {
     const Check offline = Check::bad(KavriAccount::offlineText());
