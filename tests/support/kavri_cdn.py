@@ -23,7 +23,7 @@ The first line printed is {"port": P}. The server exits on SIGTERM or after
 --max-seconds (default 900).
 
 Modes (at start with --mode, or later with POST <prefix>/_mode; "normal" or an
-empty body goes back to normal answers). After the key rule:
+empty body goes back to normal answers). All but "slow" apply after the key rule:
   status=N          answer N with an empty body
   html              200 with a page that is not JSON
   array             200 with []
@@ -184,11 +184,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             self.answer(404)
 
-    def common_mode(self, mode):
-        """Modes that apply to every keyed answer; True when one answered."""
+    def delay(self):
+        """The "slow" mode: every answer about a key, good or bad, waits."""
+        mode = self.state.current_mode()
         if mode.startswith("slow="):
             time.sleep(float(mode[len("slow="):]))
-            return False
+
+    def common_mode(self, mode):
+        """Modes that apply to every keyed answer; True when one answered."""
         if mode == "hangup":
             self.hang_up()
             return True
@@ -198,6 +201,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         return False
 
     def manifest(self):
+        self.delay()
         status = self.key_status()
         if status != 200:
             self.answer(status)
@@ -226,6 +230,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.answer(200, self.state.manifest_body)
 
     def file(self, path):
+        self.delay()
         status = self.key_status()
         if status != 200:
             self.answer(status)
