@@ -156,11 +156,12 @@ void ChildProcess::drainPipe()
             bytes.append(buffer, n);
             continue;
         }
-        if (n < 0 && errno == EINTR)
+        const int error = n < 0 ? errno : 0;
+        if (error == EINTR)
             continue;
         if (!bytes.isEmpty())
             emit output(bytes);
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+        if (n == 0 || (error != EAGAIN && error != EWOULDBLOCK)) {
             closePipe();
             emit outputClosed();
         }
