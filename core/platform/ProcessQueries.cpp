@@ -60,29 +60,57 @@ std::vector<qint64> allPids()
     return pids;
 }
 
-// Inodes of the sockets in one /proc/net/tcp table listening on `port`.
+// Inodes of the sockets in one /proc/net/tcp table listening on `port`. The
+// kernel lists every listening socket before any other (it walks the listening
+// hash, then the established one), and walking the established hash is what
+// makes the whole table slow to read; so reading stops at the first row in
+// another state.
 void listeningInodes(const char* table, int port, std::set<unsigned long long>& inodes)
 {
-    const std::optional<QByteArray> data = readProcFile(table);
-    if (!data)
+    const int fd = ::open(table, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return;
-    const QList<QByteArray> lines = data->split('\n');
-    for (qsizetype i = 1; i < lines.size(); ++i) { // the first line is the header
-        const QList<QByteArray> fields = lines[i].simplified().split(' ');
-        // sl local rem st tx:rx tr:when retrnsmt uid timeout inode ...
-        if (fields.size() < 10 || fields[3] != "0A")
+    QByteArray pending;
+    bool header = true;
+    bool done = false;
+    char buffer[16384];
+    while (!done) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
             continue;
-        const qsizetype colon = fields[1].lastIndexOf(':');
-        if (colon < 0)
-            continue;
-        bool ok = false;
-        const int localPort = fields[1].mid(colon + 1).toInt(&ok, 16);
-        if (!ok || localPort != port)
-            continue;
-        const unsigned long long inode = fields[9].toULongLong(&ok);
-        if (ok && inode != 0)
-            inodes.insert(inode);
+        if (n <= 0)
+            break;
+        pending.append(buffer, n);
+        qsizetype start = 0;
+        for (qsizetype end = pending.indexOf('\n'); end >= 0 && !done; end = pending.indexOf('\n', start)) {
+            const QByteArray line = pending.mid(start, end - start);
+            start = end + 1;
+            if (header) { // column names
+                header = false;
+                continue;
+            }
+            // sl local rem st tx:rx tr:when retrnsmt uid timeout inode ...
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() < 10)
+                continue;
+            if (fields[3] != "0A") {
+                done = true;
+                break;
+            }
+            const qsizetype colon = fields[1].lastIndexOf(':');
+            if (colon < 0)
+                continue;
+            bool ok = false;
+            const int localPort = fields[1].mid(colon + 1).toInt(&ok, 16);
+            if (!ok || localPort != port)
+                continue;
+            const unsigned long long inode = fields[9].toULongLong(&ok);
+            if (ok && inode != 0)
+                inodes.insert(inode);
+        }
+        pending.remove(0, start);
     }
+    ::close(fd);
 }
 
 bool holdsSocket(qint64 pid, const std::set<unsigned long long>& inodes)
