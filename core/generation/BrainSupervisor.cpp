@@ -562,9 +562,8 @@ QString BrainSupervisor::logURL()
 void BrainSupervisor::note(const QString& line)
 {
     if (QThread::currentThread() != thread()) {
-        QPointer<BrainSupervisor> self(this);
-        QMetaObject::invokeMethod(
-            this, [self, line] { if (self) self->note(line); }, Qt::QueuedConnection);
+        // Dropped when the supervisor is gone by then.
+        QMetaObject::invokeMethod(this, [this, line] { note(line); }, Qt::QueuedConnection);
         return;
     }
     append(QStringLiteral("app: ") + line);

@@ -168,5 +168,32 @@ TEST_F(SupervisorLogTest, UnopenableFileKeepsTheMemoryLog)
     EXPECT_TRUE(QFileInfo(BrainSupervisor::logURL()).isDir());
 }
 
+// What `start` needs before it launches anything, and the port the client uses.
+TEST_F(SupervisorLogTest, StartPreconditionsAndPort)
+{
+    for (const int port : {0, -1, 65536, 7431}) {
+        const BrainSupervisor odd(BrainPaths(home_.file("scripts"), home_.file("brain")), port, clock_);
+        EXPECT_EQ(odd.port(), 7431) << port;
+        EXPECT_EQ(odd.client().base().toString(), QStringLiteral("http://127.0.0.1:7431")) << port;
+    }
+
+    auto supervisor = make();
+    supervisor->start(48); // no interpreter: nothing happens, not even to the status
+    EXPECT_EQ(supervisor->status(), BrainStatus::of(Kind::checking));
+    EXPECT_TRUE(supervisor->log().isEmpty());
+
+    // An interpreter that cannot run: the system's description of the failure.
+    const QString python = supervisor->paths().python();
+    QDir().mkpath(QFileInfo(python).absolutePath());
+    QFile file(python);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("#!/nonexistent/interpreter\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    supervisor->start(48);
+    EXPECT_EQ(supervisor->status(), BrainStatus::failed(QStringLiteral("No such file or directory")));
+    EXPECT_FALSE(supervisor->serverRunning());
+}
+
 } // namespace
 } // namespace zelvo
