@@ -358,23 +358,23 @@ TEST_F(BrainSupervisorTest, PollFailureRowsAndTheGate)
         ASSERT_TRUE(foreign.listen(QHostAddress::LocalHost, port_));
         clock_.advance(2.0);                      // the poll asks a listener that never answers
         ASSERT_TRUE(statusIs(BrainStatus::failed(QStringLiteral("port %1 is taken by another program").arg(port_)),
-                             0.5));
+                             0.1));
         EXPECT_EQ(count(QStringLiteral("brain launched")), 1);
     }
 
     StandInBrain other;
     ASSERT_TRUE(other.start(port_));
-    ASSERT_TRUE(statusIs(BrainStatus::of(Kind::ready), 0.5));
+    ASSERT_TRUE(statusIs(BrainStatus::of(Kind::ready), 0.1));
     other.stop();
-    ASSERT_TRUE(statusIs(BrainStatus::of(Kind::offline), 0.5)) << "within 10 s of the last automatic start";
+    ASSERT_TRUE(statusIs(BrainStatus::of(Kind::offline), 0.1)) << "within 10 s of the last automatic start";
     EXPECT_EQ(count(QStringLiteral("brain launched")), 1);
-    ASSERT_TRUE(waitLogged(QStringLiteral("brain isn't running \u2014 starting it"), 0.5));
+    ASSERT_TRUE(waitLogged(QStringLiteral("brain isn't running \u2014 starting it"), 0.1));
 
     // A server of ours that runs but does not answer.
     qputenv("FIXTURE_SLEEP", "30");
-    ASSERT_TRUE(until([&] { return s.serverRunning() && s.status() == BrainStatus::of(Kind::ready); }, 0.5));
+    ASSERT_TRUE(until([&] { return s.serverRunning() && s.status() == BrainStatus::of(Kind::ready); }, 0.1));
     clock_.advance(2.0);
-    EXPECT_TRUE(statusIs(BrainStatus::of(Kind::starting), 0.5));
+    EXPECT_TRUE(statusIs(BrainStatus::of(Kind::starting), 0.1));
     qunsetenv("FIXTURE_SLEEP");
 }
 
@@ -561,13 +561,13 @@ TEST_F(BrainSupervisorTest, NeuralEngineBuild)
             });
         };
         if (missingWeights) {
-            ASSERT_TRUE(until([&] { return healthRequests() >= 5; }, 0.5));
+            ASSERT_TRUE(until([&] { return healthRequests() >= 5; }, 0.1));
             EXPECT_FALSE(s.neuralEngineTried());
             EXPECT_FALSE(logged(QStringLiteral("neural engine")));
         } else {
-            ASSERT_TRUE(waitLogged(QStringLiteral("neural engine build exit 0"), 0.5));
+            ASSERT_TRUE(waitLogged(QStringLiteral("neural engine build exit 0"), 0.1));
             const auto seen = healthRequests();
-            ASSERT_TRUE(until([&] { return healthRequests() >= seen + 3; }, 0.5));
+            ASSERT_TRUE(until([&] { return healthRequests() >= seen + 3; }, 0.1));
             EXPECT_EQ(count(QStringLiteral("building zelvo-0's neural engine half in the background")), 1);
             EXPECT_TRUE(logged(QStringLiteral("args: --neural-engine")));
             EXPECT_TRUE(logged(QStringLiteral("::error not a status")));
