@@ -1,5 +1,7 @@
 #include "controllers/CDJDecoder.h"
 #include "controllers/MIDIHub.h"
+#include "controllers/MidiSystemChoice.h"
+#include "platform/LogSink.h"
 #include "platform/VirtualMidiSystem.h"
 #include "support/ControllerPrinting.h"
 #include "support/RealtimeGuard.h"
@@ -503,6 +505,48 @@ TEST(MIDIHub, ADestroyedHubDisconnectsAndIgnoresItsQueuedDrain)
     ddj.press(0, 0x0B);
     rig.settle();
     EXPECT_EQ(rig.scheduler.pending(), 0u);
+}
+
+struct Lines : LogSink {
+    QStringList lines;
+    void note(const QString& line) override { lines << line; }
+};
+
+TEST(MIDIHub, HeadlessRunsOnVirtualDevicesNamedInTheEnvironment)
+{
+    const char* saved = std::getenv("KAVRI_VIRTUAL_MIDI");
+    const std::string restore = saved ? saved : "";
+    ::setenv("KAVRI_VIRTUAL_MIDI", " CDJ-3000X@21300000, DDJ-FLX4 ,,CDJ-3000@zz, CDJ-3000@0", 1);
+    Lines log;
+    auto system = openMidiSystem(&log);
+    if (saved)
+        ::setenv("KAVRI_VIRTUAL_MIDI", restore.c_str(), 1);
+    else
+        ::unsetenv("KAVRI_VIRTUAL_MIDI");
+    ASSERT_EQ(log.lines.size(), 1);
+    EXPECT_TRUE(log.lines[0].startsWith("controller: midi on virtual ports")) << log.lines[0].toStdString();
+    ASSERT_EQ(system->name(), "virtual MIDI");
+
+    // Four devices: the player with its location, the controller with both
+    // ports, a name whose location does not parse, and one at location 0.
+    const auto sources = system->sources();
+    ASSERT_EQ(sources.size(), 4u);
+    ASSERT_EQ(system->destinations().size(), 1u);
+    EXPECT_EQ(system->displayName(sources[0]), "CDJ-3000X");
+    EXPECT_EQ(system->usbLocation(sources[0]), 0x21300000u);
+    EXPECT_EQ(system->displayName(sources[1]), "DDJ-FLX4");
+    EXPECT_EQ(system->displayName(system->destinations()[0]), "DDJ-FLX4");
+    EXPECT_EQ(system->displayName(sources[2]), "CDJ-3000@zz");
+    EXPECT_EQ(system->usbLocation(sources[3]), 0u);
+    EXPECT_NE(system->uniqueId(sources[2]), system->uniqueId(sources[3]));
+
+    ManualScheduler scheduler;
+    PumpQueue main;
+    MIDIHub hub(system, scheduler, main.poster());
+    hub.start();
+    ASSERT_TRUE(hub.connection());
+    EXPECT_EQ(hub.connection()->kind, ControllerKind::flx4);
+    EXPECT_TRUE(hub.players().empty());
 }
 
 } // namespace
