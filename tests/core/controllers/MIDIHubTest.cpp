@@ -1,4 +1,5 @@
 #include "controllers/CDJDecoder.h"
+#include "controllers/DDJOut.h"
 #include "controllers/MIDIHub.h"
 #include "controllers/MidiSystemChoice.h"
 #include "platform/LogSink.h"
@@ -144,16 +145,35 @@ TEST(MIDIHub, AControllerConnectsAndIsKeptAwake)
     EXPECT_EQ(ddj.received().keepAlives.size(), 7u);
     EXPECT_EQ(rig.scheduler.pending(), 1u);
 
-    // Sends reach the controller whole, in order.
-    const std::uint8_t lamp[] = {0x90, 0x0B, 0x7F, 0x91, 0x0B, 0x00};
-    rig.hub->send(lamp);
-    const auto got = ddj.received();
+    // A feedback pass reaches the controller whole, in order.
+    std::vector<std::uint8_t> pass;
+    for (const auto& m : {DDJOut::note(0, 0x0B, 0x7F), DDJOut::note(1, 0x0B, 0x00), DDJOut::meter(2, 0.5),
+                          DDJOut::jogBPM(1, 128.0), DDJOut::jogKey(3, DDJOut::keyCode(9, true), -2)})
+        pass.insert(pass.end(), m.begin(), m.end());
+    rig.hub->send(pass);
+    auto got = ddj.received();
     EXPECT_EQ(got.error, "");
     EXPECT_EQ((got.lamps.at({0x90, 0x0B})), 0x7F);
     EXPECT_EQ((got.lamps.at({0x91, 0x0B})), 0x00);
+    EXPECT_EQ(got.meters.at(2), 64);
+    EXPECT_EQ(got.jogValues.at(21), 1280);
+    EXPECT_EQ(got.keys.at(3), (std::pair<std::uint8_t, std::uint8_t>{2, 11}));
+    // Running status is not what the controller gets from us.
+    const std::uint8_t running[] = {0x90, 0x0B, 0x7F, 0x0C, 0x7F};
+    rig.hub->send(running);
+    EXPECT_NE(ddj.received().error, "");
+    EXPECT_EQ(ddj.received(false).error, "");
+
+    // The destination vanishes between the scan and a send: the send is
+    // dropped, then the rescan drops the controller.
+    ddj.unplug();
+    rig.hub->send(pass);
+    EXPECT_EQ(rig.midi->droppedSends(), 1);
+    ddj.replug();
+    rig.settle();
+    ddj.unplug();
 
     // Unplugged: none, and the keep-alive stops.
-    ddj.unplug();
     rig.settle();
     EXPECT_EQ(rig.connections.back(), std::nullopt);
     EXPECT_EQ(rig.scheduler.pending(), 0u);
@@ -547,6 +567,21 @@ TEST(MIDIHub, HeadlessRunsOnVirtualDevicesNamedInTheEnvironment)
     ASSERT_TRUE(hub.connection());
     EXPECT_EQ(hub.connection()->kind, ControllerKind::flx4);
     EXPECT_TRUE(hub.players().empty());
+
+    // Without the variable the sequencer is tried; a machine without one
+    // falls back to virtual ports with no devices.
+    ::unsetenv("KAVRI_VIRTUAL_MIDI");
+    Lines second;
+    auto fallback = openMidiSystem(&second);
+    if (saved)
+        ::setenv("KAVRI_VIRTUAL_MIDI", restore.c_str(), 1);
+    ASSERT_EQ(second.lines.size(), 1);
+    if (fallback->name() == "virtual MIDI") {
+        EXPECT_TRUE(second.lines[0].contains("no sequencer")) << second.lines[0].toStdString();
+        EXPECT_TRUE(fallback->sources().empty());
+    } else {
+        EXPECT_EQ(second.lines[0], "controller: midi through the ALSA sequencer");
+    }
 }
 
 } // namespace
