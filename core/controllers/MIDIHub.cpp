@@ -54,6 +54,8 @@ MIDIHub::Task makeTask(std::weak_ptr<MIDIHub*> self, F f)
 MIDIHub::MainPoster MIDIHub::qtMainPoster()
 {
     return [](Task task) {
+        if (!QCoreApplication::instance())
+            return;
         QMetaObject::invokeMethod(
             QCoreApplication::instance(), [task] { (*task)(); }, Qt::QueuedConnection);
     };
