@@ -8,6 +8,7 @@
 #include "support/RealtimeGuard.h"
 #include "support/SimulatedControllers.h"
 
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -525,6 +526,19 @@ TEST(MIDIHub, ADestroyedHubDisconnectsAndIgnoresItsQueuedDrain)
     ddj.press(0, 0x0B);
     rig.settle();
     EXPECT_EQ(rig.scheduler.pending(), 0u);
+}
+
+TEST(MIDIHub, TheQtPosterRunsTasksOnTheMainThreadLater)
+{
+    const auto post = MIDIHub::qtMainPoster();
+    std::vector<std::thread::id> ran;
+    const auto task = std::make_shared<const std::function<void()>>([&] { ran.push_back(std::this_thread::get_id()); });
+    std::thread receiveThread([&] { post(task); });
+    receiveThread.join();
+    post(task);
+    EXPECT_TRUE(ran.empty());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ran, (std::vector<std::thread::id>{std::this_thread::get_id(), std::this_thread::get_id()}));
 }
 
 struct Lines : LogSink {
