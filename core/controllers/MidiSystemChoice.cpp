@@ -25,13 +25,13 @@ std::string_view trimmed(std::string_view s)
 
 } // namespace
 
-int attachVirtualDevices(VirtualMidiSystem& system, std::string_view spec)
+int attachVirtualDevices(VirtualMidiSystem& system, std::string_view listed)
 {
     int attached = 0;
-    while (!spec.empty()) {
-        const auto comma = spec.find(',');
-        std::string_view item = trimmed(spec.substr(0, comma));
-        spec = comma == std::string_view::npos ? std::string_view{} : spec.substr(comma + 1);
+    while (!listed.empty()) {
+        const auto comma = listed.find(',');
+        std::string_view item = trimmed(listed.substr(0, comma));
+        listed = comma == std::string_view::npos ? std::string_view{} : listed.substr(comma + 1);
         if (item.empty())
             continue;
         std::optional<std::uint32_t> location;
@@ -61,9 +61,9 @@ int attachVirtualDevices(VirtualMidiSystem& system, std::string_view spec)
 
 std::shared_ptr<MidiSystem> openMidiSystem(LogSink* log)
 {
-    const char* spec = std::getenv("KAVRI_VIRTUAL_MIDI");
+    const char* listed = std::getenv("KAVRI_VIRTUAL_MIDI");
     std::string why;
-    if (!spec) {
+    if (!listed) {
         std::string error;
         if (auto alsa = AlsaMidi::open(log, &error)) {
             if (log)
@@ -75,7 +75,7 @@ std::shared_ptr<MidiSystem> openMidiSystem(LogSink* log)
         why = "KAVRI_VIRTUAL_MIDI";
     }
     auto virtualSystem = std::make_shared<VirtualMidiSystem>();
-    const int devices = spec ? attachVirtualDevices(*virtualSystem, spec) : 0;
+    const int devices = listed ? attachVirtualDevices(*virtualSystem, listed) : 0;
     if (log)
         log->note(QString::fromStdString("controller: midi on virtual ports — " + why + ", "
                                          + std::to_string(devices) + " device(s) attached"));

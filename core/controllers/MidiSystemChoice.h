@@ -18,6 +18,6 @@ std::shared_ptr<MidiSystem> openMidiSystem(LogSink* log);
 // display names, each with an optional "@" and a hexadecimal USB location
 // ("DDJ-FLX4,CDJ-3000X@21300000"). Players get a source, anything else a
 // source and a destination. Returns how many were attached. Main thread.
-int attachVirtualDevices(VirtualMidiSystem& system, std::string_view spec);
+int attachVirtualDevices(VirtualMidiSystem& system, std::string_view listed);
 
 } // namespace zelvo

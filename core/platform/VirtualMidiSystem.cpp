@@ -58,12 +58,12 @@ void VirtualMidiSystem::place(DeviceState& d, std::optional<std::size_t> positio
         const std::size_t at = std::min(position.value_or(list.size()), list.size());
         list.insert(list.begin() + std::ptrdiff_t(at), e);
     };
-    if (d.spec.source) {
+    if (d.config.source) {
         if (!d.source)
             d.source = nextEndpoint_++;
         insert(sources_, d.source);
     }
-    if (d.spec.destination) {
+    if (d.config.destination) {
         if (!d.destination)
             d.destination = nextEndpoint_++;
         insert(destinations_, d.destination);
@@ -84,7 +84,7 @@ VirtualMidiSystem::DeviceId VirtualMidiSystem::addDevice(Device device, std::opt
     std::lock_guard lock(mutex_);
     const DeviceId id = nextDevice_++;
     auto& d = devices_[id];
-    d.spec = std::move(device);
+    d.config = std::move(device);
     place(d, position);
     notifyChange();
     return id;
@@ -107,10 +107,10 @@ void VirtualMidiSystem::renameDevice(DeviceId id, std::optional<std::string> sou
     auto it = devices_.find(id);
     if (it == devices_.end())
         return;
-    if (it->second.spec.source)
-        it->second.spec.source->name = std::move(sourceName);
-    if (it->second.spec.destination)
-        it->second.spec.destination->name = std::move(destinationName);
+    if (it->second.config.source)
+        it->second.config.source->name = std::move(sourceName);
+    if (it->second.config.destination)
+        it->second.config.destination->name = std::move(destinationName);
     notifyChange();
 }
 
@@ -147,11 +147,11 @@ const VirtualMidiSystem::DeviceState* VirtualMidiSystem::deviceOf(Endpoint endpo
     for (const auto& [id, d] : devices_) {
         if (!d.present || endpoint == 0)
             continue;
-        if (d.spec.source && d.source == endpoint) {
+        if (d.config.source && d.source == endpoint) {
             isSource = true;
             return &d;
         }
-        if (d.spec.destination && d.destination == endpoint) {
+        if (d.config.destination && d.destination == endpoint) {
             isSource = false;
             return &d;
         }
@@ -334,7 +334,7 @@ std::optional<std::string> VirtualMidiSystem::displayName(Endpoint endpoint)
     const auto* d = deviceOf(endpoint, isSource);
     if (!d)
         return std::nullopt;
-    return isSource ? d->spec.source->name : d->spec.destination->name;
+    return isSource ? d->config.source->name : d->config.destination->name;
 }
 
 std::optional<std::uint32_t> VirtualMidiSystem::usbLocation(Endpoint endpoint)
@@ -342,7 +342,7 @@ std::optional<std::uint32_t> VirtualMidiSystem::usbLocation(Endpoint endpoint)
     std::lock_guard lock(mutex_);
     bool isSource = false;
     const auto* d = deviceOf(endpoint, isSource);
-    return d ? d->spec.usbLocation : std::nullopt;
+    return d ? d->config.usbLocation : std::nullopt;
 }
 
 std::optional<std::uint32_t> VirtualMidiSystem::uniqueId(Endpoint endpoint)
@@ -350,7 +350,7 @@ std::optional<std::uint32_t> VirtualMidiSystem::uniqueId(Endpoint endpoint)
     std::lock_guard lock(mutex_);
     bool isSource = false;
     const auto* d = deviceOf(endpoint, isSource);
-    return d ? d->spec.uniqueId : std::nullopt;
+    return d ? d->config.uniqueId : std::nullopt;
 }
 
 bool VirtualMidiSystem::connectSource(Endpoint source, std::uint64_t connectionRef)

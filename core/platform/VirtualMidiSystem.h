@@ -101,7 +101,7 @@ public:
 
 private:
     struct DeviceState {
-        Device spec;
+        Device config;
         Endpoint source = 0;
         Endpoint destination = 0;
         bool present = false;
