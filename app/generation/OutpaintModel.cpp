@@ -187,6 +187,9 @@ public:
     Run(OutpaintModel& model, std::shared_ptr<Links> app, std::int64_t id, Args args)
         : model_(&model), app_(std::move(app)), library_(app_->library), id_(id), args_(std::move(args))
     {
+        // The caller's capture is this run's to remove, however early it ends.
+        if (args_.roomContext)
+            contextPath_ = args_.roomContext->path;
     }
 
     ~Run() { removeScratch(); }

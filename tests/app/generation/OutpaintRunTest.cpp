@@ -4,12 +4,14 @@
 
 #include "generation/Caption.h"
 #include "generation/ForkPlanner.h"
+#include "generation/OutpaintComposer.h"
 #include "library/AudioFileIO.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <cmath>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <limits>
 #include <sndfile.h>
@@ -355,6 +357,47 @@ TEST_F(Run, LiveForkArmsTheDropAndDeck2LandsOnTheSample)
     for (std::int64_t i = 0; i < plain; ++i)
         worst = std::max(worst, double(std::abs(take.left[i] - prefix.left[start + i])));
     EXPECT_LT(worst, 1e-6);
+}
+
+} // namespace
+} // namespace zelvo::test
+
+namespace zelvo::test {
+namespace {
+
+// A context the caller captured: sent without the track's key, and removed when
+// the run ends, also when a newer run replaced it before it could ask.
+TEST_F(Run, RoomContextIsTheCallersFileAndIsAlwaysRemoved)
+{
+    start();
+    const DeckModel& deck1 = w->rig.deck(0);
+    const std::optional<ForkPlan> plan =
+        ForkPlanner::fork(deck1.track()->grid, 6.0, deck1.buffer()->duration(), w->model->settings(), 0.0);
+    ASSERT_TRUE(plan);
+    auto capture = [&](const QString& name) {
+        const QString path = w->rig.home.file(name);
+        OutpaintComposer::writeContext(*deck1.buffer(), *plan, std::filesystem::path(path.toStdString()));
+        return OutpaintModel::RoomContext{path, plan->contextStart};
+    };
+    const OutpaintModel::RoomContext early = capture(QStringLiteral("room-early.wav"));
+    const OutpaintModel::RoomContext room = capture(QStringLiteral("room.wav"));
+    w->model->run(*plan, deck1.buffer(), plan->contextStart, source, w->model->settings(), std::nullopt, false, early,
+                  false, std::nullopt);
+    w->model->run(*plan, deck1.buffer(), plan->contextStart, source, w->model->settings(), std::nullopt, false, room,
+                  false, std::nullopt);
+    EXPECT_FALSE(QFileInfo::exists(early.path)) << "superseded before it began";
+    ASSERT_TRUE(w->settle());
+    EXPECT_EQ(w->model->phase(), OutpaintPhase::idle());
+    EXPECT_FALSE(QFileInfo::exists(room.path));
+    int requests = 0;
+    for (const QJsonObject& entry : w->brain->log())
+        requests += entry.value(QStringLiteral("path")).toString() == QStringLiteral("/outpaint") ? 1 : 0;
+    EXPECT_EQ(requests, 1) << "the superseded run never asked";
+    const QJsonObject request = lastRequest(*w->brain);
+    EXPECT_EQ(request.value(QStringLiteral("context")).toString(), room.path);
+    EXPECT_FALSE(request.contains(QStringLiteral("track")));
+    EXPECT_FALSE(request.contains(QStringLiteral("context_start")));
+    EXPECT_TRUE(w->rig.deck(1).track() && w->rig.deck(1).track()->outpaint);
 }
 
 } // namespace
