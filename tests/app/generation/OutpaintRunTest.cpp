@@ -402,3 +402,89 @@ TEST_F(Run, RoomContextIsTheCallersFileAndIsAlwaysRemoved)
 
 } // namespace
 } // namespace zelvo::test
+
+namespace zelvo::test {
+namespace {
+
+// An extension of a chain take while deck 2 holds another record: the segment
+// starts 16 s before the context, the record carries the chain forward, and
+// only the library gets it.
+TEST_F(Run, ChainRecordWhileDeck2HoldsAnotherRecord)
+{
+    start();
+    const TrackRecord other = w->rig.drumTrack(QStringLiteral("Other"), 10.0);
+    w->rig.load(1, other);
+    TrackRecord e = source; // stands for a chain take: its audio is deck 1's buffer
+    e.id = QUuid::createUuid();
+    e.title = QStringLiteral("Intro/Outro ⟶ zelvo-0");
+    e.album = QStringLiteral("an album");
+    e.cuePoint = 3.0;
+    e.hotCues = {5.0, 8.0, 20.0, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+    OutpaintInfo o;
+    o.sourceID = source.id;
+    o.sourceTitle = QStringLiteral("Intro/Outro");
+    o.seam = 6.0;
+    o.sourceOffset = 30.0;
+    o.generations = 2;
+    o.segmentOf = QUuid::createUuid();
+    e.outpaint = o;
+    const TrackBufferRef& prefix = w->rig.deck(0).buffer();
+    const std::optional<ForkPlan> plan = ForkPlanner::extend(prefix->duration(), e.grid, w->model->settings());
+    ASSERT_TRUE(plan);
+    const double s = std::max(0.0, plan->contextStart - 16.0);
+    ASSERT_GT(s, 5.0);
+    ASSERT_LT(s, 20.0);
+    w->model->run(*plan, prefix, 0.0, e, w->model->settings(), e, true, std::nullopt, false, std::nullopt);
+    ASSERT_TRUE(w->settle());
+
+    EXPECT_EQ(w->rig.deck(1).track()->id, other.id) << "deck 2 untouched";
+    EXPECT_EQ(w->model->stretchesWritten(), 1);
+    TrackRecord chain;
+    for (const TrackRecord& r : w->rig.library->tracks()) {
+        if (r.outpaint && r.id != e.id)
+            chain = r;
+    }
+    ASSERT_TRUE(chain.outpaint);
+    EXPECT_EQ(chain.path, w->rig.library->outpaintDirectory() + "/Intro-Outro ⟶ zelvo-0 — chain 260101-120000.wav");
+    EXPECT_EQ(chain.title, e.title);
+    EXPECT_EQ(chain.album, e.album);
+    EXPECT_EQ(chain.grid, e.grid->shifted(s));
+    EXPECT_EQ(chain.cuePoint, 0.0);
+    EXPECT_EQ(chain.hotCues[0], std::nullopt) << "before the segment";
+    EXPECT_NEAR(*chain.hotCues[1], 8.0 - s, 1e-12);
+    EXPECT_NEAR(*chain.hotCues[2], 20.0 - s, 1e-12);
+    EXPECT_EQ(chain.outpaint->sourceID, source.id);
+    EXPECT_EQ(chain.outpaint->sourceTitle, QStringLiteral("Intro/Outro"));
+    EXPECT_EQ(chain.outpaint->seam, 0.0);
+    EXPECT_EQ(chain.outpaint->sourceOffset, 30.0 + s);
+    EXPECT_EQ(chain.outpaint->generations, 3);
+    EXPECT_EQ(chain.outpaint->segmentOf, o.segmentOf);
+    EXPECT_NEAR(chain.duration, prefix->duration() - s + plan->generateSeconds - (prefix->duration() - plan->seam),
+                0.05);
+}
+
+// An extension landing after deck 2 ran out of the old take picks it up.
+TEST_F(Run, ExtensionAfterTheTakeRanOutResumesDeck2)
+{
+    start();
+    w->forkDeck1(6.0);
+    ASSERT_TRUE(w->settle());
+    DeckModel& deck2 = w->rig.deck(1);
+    const TrackRecord first = *deck2.track();
+    w->rig.engine->deck(1)->send(DeckCommand::seek(first.duration - 0.2));
+    w->rig.render(64);
+    const std::optional<ForkPlan> plan = ForkPlanner::extend(deck2.buffer()->duration(), first.grid, w->model->settings());
+    ASSERT_TRUE(plan);
+    w->model->run(*plan, deck2.buffer(), 0.0, first, w->model->settings(), first, false, std::nullopt, false,
+                  std::nullopt);
+    ASSERT_TRUE(w->settle());
+    EXPECT_NE(deck2.track()->id, first.id);
+    EXPECT_EQ(w->model->notice(), QStringLiteral("PICKED UP WHERE IT RAN OUT"));
+    EXPECT_EQ(w->log.starting(QStringLiteral("chain landed late")).size(), 1);
+    w->rig.render(64);
+    w->rig.render(64);
+    EXPECT_TRUE(w->rig.state(1).playing.load());
+}
+
+} // namespace
+} // namespace zelvo::test
