@@ -368,6 +368,11 @@ void OutpaintModel::Run::onEnd(const std::optional<BrainFailure>& failure)
     }
     OutpaintModel& model = *model_;
     model.setPhase(OutpaintPhase::composing());
+    // An observer of the phase may have started another render.
+    if (!current()) {
+        silentExit();
+        return;
+    }
     const QDateTime now = model.scheduler_.now();
     const double elapsed = model.renderStarted_ ? secondsBetween(*model.renderStarted_, now) : 0.0;
     model.setLastRenderSeconds(elapsed);
@@ -519,6 +524,12 @@ void OutpaintModel::Run::handOver(const TrackRecord& record, const TakeWork::Spl
 
 void OutpaintModel::Run::finish()
 {
+    // The hand-over notifies observers, which may have started another render:
+    // that one owns the phase now.
+    if (!current()) {
+        silentExit();
+        return;
+    }
     OutpaintModel& model = *model_;
     model.setPhase(OutpaintPhase::idle());
     model.setPendingPlan(std::nullopt);

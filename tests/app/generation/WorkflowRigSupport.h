@@ -16,10 +16,16 @@ namespace zelvo::test {
 
 class KeptLog final : public LogSink {
 public:
-    void note(const QString& line) override { lines << line; }
+    void note(const QString& line) override
+    {
+        lines << line;
+        if (onNote)
+            onNote(line);
+    }
     // Lines that start with `prefix`.
     QStringList starting(const QString& prefix) const;
     QStringList lines;
+    std::function<void(const QString&)> onNote;
 };
 
 struct WorkflowRig {
