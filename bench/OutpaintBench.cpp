@@ -3,6 +3,7 @@
 #include "library/AudioFileIO.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 #include <cmath>
