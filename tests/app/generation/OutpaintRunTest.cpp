@@ -338,6 +338,24 @@ TEST_F(Run, ExtensionWritesAChainSegmentAndSwapsItIn)
     w->rig.render(64);
     EXPECT_TRUE(w->rig.state(1).playing.load()) << "the swap keeps playing";
     EXPECT_EQ(deck2.keyShift(), 2);
+
+    // The next extension lands after deck 2 ran out of the segment: it is
+    // swapped in and deck 2 picks up again.
+    deck2.playPause();
+    w->rig.engine->deck(1)->send(DeckCommand::seek(chain.duration - 0.2));
+    w->rig.render(64);
+    const std::optional<ForkPlan> next = ForkPlanner::extend(deck2.buffer()->duration(), chain.grid, settings);
+    ASSERT_TRUE(next);
+    w->model->run(*next, deck2.buffer(), 0.0, chain, settings, chain, false, std::nullopt, false, std::nullopt);
+    ASSERT_TRUE(w->settle());
+    EXPECT_EQ(deck2.track()->outpaint->generations, 3);
+    EXPECT_EQ(deck2.track()->outpaint->segmentOf, first.id);
+    EXPECT_EQ(w->model->notice(), QStringLiteral("PICKED UP WHERE IT RAN OUT"));
+    EXPECT_EQ(w->log.starting(QStringLiteral("chain landed late")).size(), 1);
+    EXPECT_EQ(w->model->stretchesWritten(), 2);
+    w->rig.render(64);
+    w->rig.render(64);
+    EXPECT_TRUE(w->rig.state(1).playing.load());
 }
 
 // Deck 1 plays the source and deck 2 plays another record; a live fork lands
@@ -476,29 +494,6 @@ TEST_F(Run, ChainRecordWhileDeck2HoldsAnotherRecord)
     EXPECT_EQ(chain.outpaint->segmentOf, o.segmentOf);
     EXPECT_NEAR(chain.duration, prefix->duration() - s + plan->generateSeconds - (prefix->duration() - plan->seam),
                 0.05);
-}
-
-// An extension landing after deck 2 ran out of the old take picks it up.
-TEST_F(Run, ExtensionAfterTheTakeRanOutResumesDeck2)
-{
-    start();
-    w->forkDeck1(6.0);
-    ASSERT_TRUE(w->settle());
-    DeckModel& deck2 = w->rig.deck(1);
-    const TrackRecord first = *deck2.track();
-    w->rig.engine->deck(1)->send(DeckCommand::seek(first.duration - 0.2));
-    w->rig.render(64);
-    const std::optional<ForkPlan> plan = ForkPlanner::extend(deck2.buffer()->duration(), first.grid, w->model->settings());
-    ASSERT_TRUE(plan);
-    w->model->run(*plan, deck2.buffer(), 0.0, first, w->model->settings(), first, false, std::nullopt, false,
-                  std::nullopt);
-    ASSERT_TRUE(w->settle());
-    EXPECT_NE(deck2.track()->id, first.id);
-    EXPECT_EQ(w->model->notice(), QStringLiteral("PICKED UP WHERE IT RAN OUT"));
-    EXPECT_EQ(w->log.starting(QStringLiteral("chain landed late")).size(), 1);
-    w->rig.render(64);
-    w->rig.render(64);
-    EXPECT_TRUE(w->rig.state(1).playing.load());
 }
 
 } // namespace
