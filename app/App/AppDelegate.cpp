@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QImage>
+#include <QLayout>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -30,6 +31,28 @@ namespace zelvo {
 namespace {
 
 const QColor kWindowBackground(3, 3, 4);
+
+// Menus, tooltips and other popups are not windows of their own here.
+bool isApplicationWindow(const QWidget* widget)
+{
+    if (!widget || !widget->isWindow())
+        return false;
+    const Qt::WindowType type = widget->windowType();
+    return type == Qt::Window || type == Qt::Dialog || type == Qt::Tool;
+}
+
+// The application's windows, the active one first.
+QWidgetList applicationWindows()
+{
+    QWidgetList windows;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (isApplicationWindow(widget))
+            windows.append(widget);
+    std::stable_sort(windows.begin(), windows.end(), [](const QWidget* a, const QWidget* b) {
+        return a->isActiveWindow() && !b->isActiveWindow();
+    });
+    return windows;
+}
 
 QString windowLine(const QWidget& window)
 {
@@ -161,8 +184,8 @@ void AppDelegate::launched()
 
 void AppDelegate::dressWindows()
 {
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (widget->isWindow() && !widget->property(kDressedProperty).toBool())
+    for (QWidget* widget : applicationWindows())
+        if (!widget->property(kDressedProperty).toBool())
             dress(*widget);
     if (!watching_) {
         watching_ = true;
@@ -186,6 +209,10 @@ void AppDelegate::dress(QWidget& window)
     if (auto* main = qobject_cast<QMainWindow*>(&window)) {
         if (QWidget* content = main->centralWidget())
             content->setMinimumSize(std::min(width, kMinimumWidth), std::min(height, kMinimumHeight));
+        // The window's own minimum follows its layout only on the next turn of
+        // the event loop; bring it down now, or it would clamp the resize.
+        if (main->layout())
+            main->layout()->activate();
         const int menu = main->menuBar()->isNativeMenuBar() ? 0 : main->menuBar()->sizeHint().height();
         main->resize(width, height + menu);
     } else {
@@ -198,7 +225,7 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::WindowActivate) {
         auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget && widget->isWindow() && !widget->property(kDressedProperty).toBool())
+        if (isApplicationWindow(widget) && !widget->property(kDressedProperty).toBool())
             dress(*widget);
     } else if (event->type() == QEvent::MouseButtonPress) {
         // A press that no control took reaches the window itself: the background.
@@ -231,14 +258,13 @@ void AppDelegate::snapshot(const QString& path)
 void AppDelegate::stageSnapshot(const QString& path)
 {
     QStringList lines;
-    const QWidgetList windows = QApplication::topLevelWidgets();
+    const QWidgetList windows = applicationWindows();
     for (const QWidget* window : windows)
-        if (window->isWindow())
-            lines.append(windowLine(*window));
+        lines.append(windowLine(*window));
     writeFileAtomically(listPath(path), lines.join(QLatin1Char('\n')).toUtf8());
 
     for (QWidget* window : windows) {
-        if (window->isWindow() && window->isVisible() && window->frameGeometry().height() > kSnapshotWindowHeight) {
+        if (window->isVisible() && window->frameGeometry().height() > kSnapshotWindowHeight) {
             QWidget* content = window;
             if (auto* main = qobject_cast<QMainWindow*>(window); main && main->centralWidget())
                 content = main->centralWidget();
