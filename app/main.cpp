@@ -19,6 +19,8 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("kavri-zelvo"));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("kavri zelvo"));
     zelvo::applyDarkLook();
+    // First, so a signal while the rest is built quits through the event loop too.
+    const zelvo::QuitSignals signalQuit([] { QCoreApplication::quit(); });
 
     zelvo::QtScheduler scheduler;
     zelvo::UserDefaults defaults;
@@ -30,7 +32,6 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsSet("KAVRI_SNAPSHOT_DELAY"))
         snapshotDelay = qgetenv("KAVRI_SNAPSHOT_DELAY");
     zelvo::AppDelegate delegate(model, scheduler, QCoreApplication::arguments(), snapshotDelay);
-    const zelvo::QuitSignals signalQuit([] { QCoreApplication::quit(); });
 
     delegate.window().show();
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.launched(); });

@@ -19,6 +19,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
+#include <sys/types.h>
 
 namespace zelvo {
 namespace {
@@ -103,6 +105,30 @@ TEST(KavriZelvo, ABareStartDumpsItsStateAndQuitsThroughShutdown)
     const ProgramRun bare = runProgram(home, {"--dump-state", dump, "2"}, 30.0);
     expectClean(bare);
     EXPECT_FALSE(readJson(dump).isEmpty());
+}
+
+TEST(KavriZelvo, QuitsNormallyOnTerminalAndServiceSignals)
+{
+    test::TempHome home;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("KAVRI_BRAIN_PORT", QString::number(closedPort()));
+        environment.insert("KAVRI_CDN", QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(KAVRI_ZELVO_PROGRAM), {});
+        ASSERT_TRUE(process.waitForStarted(10000));
+        // Let it come up (the defaults file is written while the state root is built).
+        const QString defaultsFile = UserDefaults::defaultPath();
+        QFile::remove(defaultsFile);
+        ASSERT_TRUE(test::spinUntil([&] { return QFile::exists(defaultsFile); }, 20.0));
+        ::kill(pid_t(process.processId()), signal);
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    }
 }
 
 TEST(KavriZelvo, PlaysAnImportedTrackOnTheVirtualOutput)
