@@ -71,8 +71,7 @@ public:
 };
 
 // Builds the neighbours, one call each, in the order the state root needs
-// them. Each result lives as long as the state root. `object` of a link gives
-// the concrete model for the screens (null for fakes).
+// them. Each result lives as long as the state root.
 class NeighbourFactory {
 public:
     virtual ~NeighbourFactory() = default;
