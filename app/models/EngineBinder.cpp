@@ -10,7 +10,13 @@
 namespace zelvo {
 
 EngineBinder::EngineBinder(std::array<DeckModel*, kDecks> decks, MixerModel& mixer, Scheduler& scheduler)
-    : decks_(decks), mixer_(mixer), scheduler_(scheduler), self_(std::make_shared<EngineBinder*>(this))
+    : decks_(decks)
+    , mixer_(mixer)
+    , scheduler_(scheduler)
+    // Hands off until the first touch: a date far back, whose distance from
+    // now still fits every time arithmetic.
+    , handsOnAt_(QDate(1, 1, 1), QTime(0, 0), Qt::UTC)
+    , self_(std::make_shared<EngineBinder*>(this))
 {
 }
 
@@ -21,19 +27,24 @@ void EngineBinder::wireDecks(LibraryStore* library,
 {
     const std::weak_ptr<EngineBinder*> weak = self_;
     for (DeckModel* deck : decks_) {
+        const bool locksToDeck1 = deck->index() < 2;
         deck->setLibrary(library);
         deck->setOnHands([weak] {
             if (const auto self = weak.lock())
                 (*self)->noteHandsOn();
         });
-        deck->setOnNewTimeline([weak] {
-            if (const auto self = weak.lock()) {
-                // The drop lock ties deck 2's timeline to deck 1's; a new timeline
-                // on either breaks it.
-                if (const std::shared_ptr<MixerParams> params = (*self)->mixer_.params())
-                    params->lockOffset.store(std::numeric_limits<double>::quiet_NaN());
-            }
-        });
+        // The drop lock ties deck 2's timeline to deck 1's; a new timeline on
+        // either breaks it. Decks 3 and 4 have nothing to do with it.
+        if (locksToDeck1) {
+            deck->setOnNewTimeline([weak] {
+                if (const auto self = weak.lock()) {
+                    if (const std::shared_ptr<MixerParams> params = (*self)->mixer_.params())
+                        params->lockOffset.store(std::numeric_limits<double>::quiet_NaN());
+                }
+            });
+        } else {
+            deck->setOnNewTimeline({});
+        }
         deck->setOnLoaded([weak, onLoaded](const TrackRecord& record, const TrackBufferRef& buffer) {
             if (weak.lock() && onLoaded)
                 onLoaded(record, buffer);

@@ -35,8 +35,8 @@ public:
     EngineBinder& operator=(const EngineBinder&) = delete;
 
     // Gives every deck the library and its callbacks: a play or cue marks the
-    // hands-on time, a new timeline clears the engine's drop lock, and a
-    // finished load goes to `onLoaded` (may be empty). Main thread.
+    // hands-on time, a new timeline on deck 1 or 2 clears the engine's drop
+    // lock, and a finished load goes to `onLoaded` (may be empty). Main thread.
     void wireDecks(LibraryStore* library, std::function<void(const TrackRecord&, const TrackBufferRef&)> onLoaded);
 
     // The engine handler: pairs the decks with the new engine's voices (reloading
@@ -49,7 +49,8 @@ public:
     // refresh its live snapshot. Main thread.
     void tick();
 
-    // When the user last put hands on a deck or the crossfader. Main thread.
+    // When the user last put hands on a deck or the crossfader; far in the past
+    // (never null) before the first touch. Main thread.
     const QDateTime& handsOnAt() const { return handsOnAt_; }
     // Marks the hands-on time as now. Main thread.
     void noteHandsOn();

@@ -1,0 +1,42 @@
+// kavri-zelvo: the application object, the state root, the window; the launch
+// steps run from the event loop's first turn, and every way of quitting (the
+// window, the menu, a snapshot, a state dump, SIGINT, SIGTERM, SIGHUP) ends in
+// the state root's shutdown.
+#include "App/AppDelegate.h"
+#include "App/AppModel.h"
+#include "App/StandardNeighbours.h"
+#include "platform/QuitSignals.h"
+#include "platform/Scheduler.h"
+#include "platform/UserDefaults.h"
+
+#include <QApplication>
+#include <QMainWindow>
+#include <QTimer>
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kavri-zelvo"));
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("kavri zelvo"));
+    zelvo::applyDarkLook();
+    // First, so a signal while the rest is built quits through the event loop too.
+    const zelvo::QuitSignals signalQuit([] { QCoreApplication::quit(); });
+
+    zelvo::QtScheduler scheduler;
+    zelvo::UserDefaults defaults;
+    zelvo::StandardNeighbours neighbours;
+    zelvo::AppModel::Setup setup;
+    setup.neighbours = &neighbours;
+    zelvo::AppModel model(defaults, scheduler, QCoreApplication::arguments(), setup);
+    std::optional<QByteArray> snapshotDelay;
+    if (qEnvironmentVariableIsSet("KAVRI_SNAPSHOT_DELAY"))
+        snapshotDelay = qgetenv("KAVRI_SNAPSHOT_DELAY");
+    zelvo::AppDelegate delegate(model, scheduler, QCoreApplication::arguments(), snapshotDelay);
+
+    delegate.window().show();
+    QTimer::singleShot(0, &delegate, [&delegate] { delegate.launched(); });
+    const int status = QApplication::exec();
+    // A quit before the loop ran (none is expected) still shuts down.
+    model.shutdown();
+    return status;
+}

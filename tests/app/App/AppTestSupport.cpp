@@ -1,0 +1,201 @@
+#include "AppTestSupport.h"
+
+#include "models/AudioSystem.h"
+#include "support/AudioFixtures.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <cmath>
+
+namespace zelvo::test {
+namespace {
+
+class Workflow final : public WorkflowLink {
+public:
+    explicit Workflow(FakeWorld& w) : w_(w) {}
+    DropStatus dropStatus() const override { return DropStatus::refused({}); }
+    void drop() override { w_.journal << "workflow.drop"; }
+    void tick() override
+    {
+        w_.journal << "workflow.tick";
+        if (w_.onWorkflowTick)
+            w_.onWorkflowTick();
+    }
+    void fork(bool live) override { w_.journal << QStringLiteral("workflow.fork(%1)").arg(live); }
+    void extend(bool automatic) override { w_.journal << QStringLiteral("workflow.extend(%1)").arg(automatic); }
+    FakeWorld& w_;
+};
+
+class Controller final : public ControllerLink {
+public:
+    explicit Controller(FakeWorld& w) : w_(w) {}
+    void start() override { w_.journal << "controller.start"; }
+    int playerCount() const override { return w_.players; }
+    std::optional<QString> echo() const override { return w_.echo; }
+    void setOnHands(std::function<void()> callback) override { w_.controllerHandsOn = std::move(callback); }
+    FakeWorld& w_;
+};
+
+class Update final : public UpdateLink {
+public:
+    explicit Update(FakeWorld& w) : w_(w) {}
+    bool ready() const override { return w_.updateReady; }
+    void swapAfterExit(bool relaunch) override { w_.journal << QStringLiteral("update.swap(%1)").arg(relaunch); }
+    FakeWorld& w_;
+};
+
+class Tour final : public TourLink {
+public:
+    explicit Tour(FakeWorld& w) : w_(w) {}
+    void startWelcome() override
+    {
+        w_.journal << "tour.welcome";
+        w_.tourShowing = true;
+    }
+    void startIfFirstRun() override
+    {
+        w_.journal << "tour.firstRun";
+        w_.tourShowing = w_.tourStartsOnFirstRun;
+    }
+    bool showing() const override { return w_.tourShowing; }
+    FakeWorld& w_;
+};
+
+class Brain final : public BrainLink {
+public:
+    explicit Brain(FakeWorld& w) : w_(w) {}
+    void note(const QString& line) override { w_.journal << QStringLiteral("brain.note ") + line; }
+    void boot() override { w_.journal << "brain.boot"; }
+    void start(double warmSeconds) override { w_.journal << QStringLiteral("brain.start(%1)").arg(warmSeconds); }
+    void stop() override { w_.journal << "brain.stop"; }
+    void stopInstall() override { w_.journal << "brain.stopInstall"; }
+    FakeWorld& w_;
+};
+
+} // namespace
+
+std::unique_ptr<WorkflowLink> FakeNeighbours::makeWorkflow(UserDefaults&, Scheduler&)
+{
+    world_.journal << "make workflow";
+    return std::make_unique<Workflow>(world_);
+}
+
+std::unique_ptr<ControllerLink> FakeNeighbours::makeController(UserDefaults&, Scheduler&)
+{
+    world_.journal << "make controller";
+    return std::make_unique<Controller>(world_);
+}
+
+std::unique_ptr<QObject> FakeNeighbours::makeAccount(Scheduler&)
+{
+    world_.journal << "make account";
+    return std::make_unique<QObject>();
+}
+
+std::unique_ptr<UpdateLink> FakeNeighbours::makeUpdate()
+{
+    world_.journal << "make update";
+    return std::make_unique<Update>(world_);
+}
+
+std::unique_ptr<QObject> FakeNeighbours::makeDownload()
+{
+    world_.journal << "make download";
+    return std::make_unique<QObject>();
+}
+
+std::unique_ptr<TourLink> FakeNeighbours::makeTour(UserDefaults&, Scheduler&)
+{
+    world_.journal << "make tour";
+    return std::make_unique<Tour>(world_);
+}
+
+QString FakeNeighbours::brainScripts()
+{
+    world_.journal << "brain scripts";
+    return QStringLiteral("/nowhere/brain");
+}
+
+std::unique_ptr<BrainLink> FakeNeighbours::makeBrain(const BrainPaths&, int port, Scheduler&)
+{
+    world_.journal << QStringLiteral("make brain %1").arg(port);
+    return std::make_unique<Brain>(world_);
+}
+
+AppRig::AppRig() : defaults(std::make_unique<UserDefaults>(home.file(QStringLiteral("defaults.json")))) {}
+
+AppRig::~AppRig()
+{
+    backend->releaseHangs();
+    settle();
+    app.reset();
+    settle();
+}
+
+AppModel& AppRig::make(QStringList arguments)
+{
+    arguments.prepend(QStringLiteral("kavri-zelvo"));
+    AppModel::Setup setup;
+    setup.neighbours = &neighbours;
+    setup.libraryOptions = [] {
+        LibraryStore::Options options;
+        options.analyzer = [](const QString&) {
+            LibraryStore::AnalysisOutcome outcome;
+            outcome.error = QStringLiteral("not analysed in tests");
+            return outcome;
+        };
+        return options;
+    };
+    app = std::make_unique<AppModel>(*defaults, scheduler, arguments, setup);
+    app->setTerminate([this] { world.journal << "terminate"; });
+    return *app;
+}
+
+void AppRig::addOutput(double rate)
+{
+    FakeAudioBackend::Device device;
+    device.uid = "fake.out";
+    device.name = "Fake Out";
+    device.nominalSampleRate = rate;
+    backend->setDefaultOutput(backend->addDevice(device));
+}
+
+bool AppRig::bootWithOutput()
+{
+    app->boot();
+    return spinUntil([this] { return app->audio().io() != nullptr; }) && settle();
+}
+
+bool spinUntil(const std::function<bool()>& done, double seconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > qint64(seconds * 1000))
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::yieldCurrentThread();
+    }
+    return true;
+}
+
+bool settle(double seconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    do {
+        if (!spinUntil([] { return AudioSystem::attemptsInFlight() == 0; }, seconds))
+            return false;
+        QCoreApplication::processEvents();
+    } while (AudioSystem::attemptsInFlight() != 0 && timer.elapsed() < qint64(seconds * 1000));
+    return AudioSystem::attemptsInFlight() == 0;
+}
+
+void writeTone(const QString& path, double seconds, double rate)
+{
+    const Audio audio = generate(2, std::int64_t(seconds * rate), rate, sine(440.0, rate, 0.4f));
+    writeAudioFile(path.toStdString(), AudioFormat::wav16, audio);
+}
+
+} // namespace zelvo::test

@@ -1,0 +1,77 @@
+#pragma once
+// A state root on stand-ins: fake neighbours that write every call into one
+// shared journal, the scripted device backend, a manual clock, a temporary
+// home and user defaults there, and a library that analyses nothing.
+#include "App/AppLinks.h"
+#include "App/AppModel.h"
+#include "platform/FakeAudioBackend.h"
+#include "platform/Scheduler.h"
+#include "platform/UserDefaults.h"
+#include "support/ScopedBackend.h"
+#include "support/TempHome.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace zelvo::test {
+
+// What the fakes do, and the journal of what was called on them.
+struct FakeWorld {
+    QStringList journal;
+    bool updateReady = false;
+    bool tourStartsOnFirstRun = false;
+    bool tourShowing = false;
+    int players = 0;
+    std::optional<QString> echo;
+    std::function<void()> controllerHandsOn;
+    // Runs inside the workflow's tick (to see what the tick did before it).
+    std::function<void()> onWorkflowTick;
+};
+
+class FakeNeighbours final : public NeighbourFactory {
+public:
+    explicit FakeNeighbours(FakeWorld& world) : world_(world) {}
+    std::unique_ptr<WorkflowLink> makeWorkflow(UserDefaults&, Scheduler&) override;
+    std::unique_ptr<ControllerLink> makeController(UserDefaults&, Scheduler&) override;
+    std::unique_ptr<QObject> makeAccount(Scheduler& scheduler) override;
+    std::unique_ptr<UpdateLink> makeUpdate() override;
+    std::unique_ptr<QObject> makeDownload() override;
+    std::unique_ptr<TourLink> makeTour(UserDefaults&, Scheduler&) override;
+    QString brainScripts() override;
+    std::unique_ptr<BrainLink> makeBrain(const BrainPaths& paths, int port, Scheduler&) override;
+
+private:
+    FakeWorld& world_;
+};
+
+// One state root with everything it needs; `make` builds it.
+struct AppRig {
+    AppRig();
+    ~AppRig();
+    AppModel& make(QStringList arguments = {});
+    // Adds a two-channel device and makes it the default output.
+    void addOutput(double rate = 48000.0);
+    // Boots and waits until the output is open.
+    bool bootWithOutput();
+
+    TempHome home;
+    ScopedBackend<FakeAudioBackend> backend;
+    ManualScheduler scheduler;
+    std::unique_ptr<UserDefaults> defaults;
+    FakeWorld world;
+    FakeNeighbours neighbours{world};
+    std::unique_ptr<AppModel> app;
+};
+
+// Runs the main event loop until `done` holds, at most `seconds` of wall time.
+bool spinUntil(const std::function<bool()>& done, double seconds = 10.0);
+// Waits until no output open attempt is running and its result has landed.
+bool settle(double seconds = 10.0);
+// Writes a 16-bit stereo WAV of a 440 Hz sine.
+void writeTone(const QString& path, double seconds, double rate = 44100.0);
+
+} // namespace zelvo::test
