@@ -128,6 +128,11 @@ AppUpdate::~AppUpdate()
         scheduler_->cancel(firstCheck_);
     scheduler_->cancel(periodic_);
     dropFeed();
+    // A tool still running is stopped; its end reaches nobody.
+    for (QProcess* process : findChildren<QProcess*>(Qt::FindDirectChildrenOnly)) {
+        process->disconnect(this);
+        delete process;
+    }
     if (image_) {
         if (image_->stall)
             scheduler_->cancel(image_->stall);
