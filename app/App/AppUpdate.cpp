@@ -521,7 +521,8 @@ QString AppUpdate::team(const QString& app)
     quint64 id = 0;
     for (int i = 9; i >= 2; --i)
         id = (id << 8) | quint8(bytes[i]);
-    return QStringLiteral("%1").arg(id, 16, 16, QLatin1Char('0')).toUpper();
+    // As minisign prints key ids: upper case, no leading zeros.
+    return QString::number(id, 16).toUpper();
 }
 
 FileDigest AppUpdate::sha256(const QString& path)
