@@ -20,6 +20,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "platform/Scheduler.h"
