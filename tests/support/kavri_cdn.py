@@ -50,6 +50,7 @@ separated by spaces, so several apply at once ("version=2.0 digest=upper"):
   feed=no-version   the feed has no "version"
   feed=bad-version  the feed's version is "1.x"
   feed=number       the feed's version is the number 9
+  feed=huge         a good feed padded past 2 MiB
   feed-status=N     the feed answers N with an empty body
   feed-slow=S       the feed waits S seconds before answering
   image=FILE        the image is FILE instead of --release-image
@@ -323,6 +324,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             feed["version"] = "1.x"
         elif kind == "number":
             feed["version"] = 9
+        elif kind == "huge":
+            feed["padding"] = "x" * (2 * 1024 * 1024)
         digest_mode = words.get("digest", "")
         if digest_mode != "none":
             path = self.image_path(words)

@@ -139,7 +139,8 @@ TEST(AppUpdateTest, FeedsThatOfferNothingNewChangeNothing)
     EXPECT_EQ(update.download().path(), rig.cdn->base().path() + QStringLiteral("zelvo/download"));
     const char* const modes[] = {"version=0.1.0", "version=v0.1",      "version=0.0.9", "feed=html",
                                  "feed=array",    "feed=no-version",   "feed=bad-version", "feed=number",
-                                 "feed-status=404", "feed-status=500"};
+                                 "feed-status=404", "feed-status=500",
+                                 "version=0.2.0 feed=huge"}; // not read to its end
     int feeds = 0;
     for (const char* mode : modes) {
         SCOPED_TRACE(mode);
