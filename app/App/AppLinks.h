@@ -83,7 +83,7 @@ public:
     virtual std::unique_ptr<ControllerLink> makeController(UserDefaults& defaults, Scheduler& scheduler) = 0;
     // The CDN account: held, never called by the state root.
     virtual std::unique_ptr<QObject> makeAccount(Scheduler& scheduler) = 0;
-    virtual std::unique_ptr<UpdateLink> makeUpdate() = 0;
+    virtual std::unique_ptr<UpdateLink> makeUpdate(Scheduler& scheduler) = 0;
     // The model download's progress: held, never called by the state root.
     virtual std::unique_ptr<QObject> makeDownload() = 0;
     virtual std::unique_ptr<TourLink> makeTour(UserDefaults& defaults, Scheduler& scheduler) = 0;

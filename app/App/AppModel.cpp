@@ -124,7 +124,7 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     transition_ = std::make_unique<TransitionModel>(defaults_, scheduler_);
     controller_ = neighbours.makeController(defaults_, scheduler_);
     account_ = neighbours.makeAccount(scheduler_);
-    update_ = neighbours.makeUpdate();
+    update_ = neighbours.makeUpdate(scheduler_);
     download_ = neighbours.makeDownload();
     tour_ = neighbours.makeTour(defaults_, scheduler_);
 

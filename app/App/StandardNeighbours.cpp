@@ -12,6 +12,7 @@
 #include "generation/BrainDownload.h"
 #include "generation/BrainScripts.h"
 #include "generation/BrainSupervisor.h"
+#include "generation/ContentService.h"
 #include "generation/KavriAccount.h"
 #include "generation/OutpaintModel.h"
 #include "ui/tour/TourModel.h"
@@ -97,6 +98,7 @@ public:
 
 class Update final : public UpdateLink {
 public:
+    explicit Update(Scheduler& scheduler) : model(scheduler, ContentService::network(), KavriAccount::cdn()) {}
     bool ready() const override { return model.state().kind == AppUpdate::State::Kind::ready; }
     void swapAfterExit(bool relaunch) override { model.swapAfterExit(relaunch); }
     AppUpdate model;
@@ -145,9 +147,9 @@ std::unique_ptr<QObject> StandardNeighbours::makeAccount(Scheduler& scheduler)
     return made;
 }
 
-std::unique_ptr<UpdateLink> StandardNeighbours::makeUpdate()
+std::unique_ptr<UpdateLink> StandardNeighbours::makeUpdate(Scheduler& scheduler)
 {
-    auto link = std::make_unique<Update>();
+    auto link = std::make_unique<Update>(scheduler);
     update = &link->model;
     return link;
 }

@@ -22,7 +22,7 @@ public:
     std::unique_ptr<WorkflowLink> makeWorkflow(UserDefaults& defaults, Scheduler& scheduler) override;
     std::unique_ptr<ControllerLink> makeController(UserDefaults& defaults, Scheduler& scheduler) override;
     std::unique_ptr<QObject> makeAccount(Scheduler& scheduler) override;
-    std::unique_ptr<UpdateLink> makeUpdate() override;
+    std::unique_ptr<UpdateLink> makeUpdate(Scheduler& scheduler) override;
     std::unique_ptr<QObject> makeDownload() override;
     std::unique_ptr<TourLink> makeTour(UserDefaults& defaults, Scheduler& scheduler) override;
     QString brainScripts() override;

@@ -47,6 +47,10 @@ bool StandInCdn::start(double seconds)
         arguments << QStringLiteral("--revoked") << options_.revoked.join(QLatin1Char(','));
     if (!options_.mode.isEmpty())
         arguments << QStringLiteral("--mode") << options_.mode;
+    if (!options_.releaseVersion.isEmpty())
+        arguments << QStringLiteral("--release-version") << options_.releaseVersion;
+    if (!options_.releaseImage.isEmpty())
+        arguments << QStringLiteral("--release-image") << options_.releaseImage;
     if (!options_.manifest.isEmpty()) {
         const QString path = dir_.filePath(QStringLiteral("manifest.json"));
         QFile file(path);

@@ -22,6 +22,8 @@ public:
         QByteArray manifest;     // the manifest's JSON text; empty: the default one
         double rate = 20e6;      // bytes per second of file bodies
         QString mode;            // the answer mode at start
+        QString releaseVersion;  // the update feed's version; empty: the stand-in's own
+        QString releaseImage;    // the file served as the update image
     };
 
     // The key the stand-in accepts unless told otherwise.

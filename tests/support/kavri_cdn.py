@@ -7,6 +7,8 @@ without the real one:
 
   GET  <prefix>/weights/manifest     the model manifest (JSON), key required
   GET  <prefix>/weights/file/<path>  one model file of the manifest, key required
+  GET  <prefix>/zelvo/latest.json    the update feed: {"version", "sha256"}
+  GET  <prefix>/zelvo/download       the update image (--release-image)
   POST <prefix>/_mode                the answer mode, as the body (see below)
 
 The key goes in the header "Authorization: Bearer <key>", exactly so. A missing
@@ -18,6 +20,7 @@ Command line:
   kavri_cdn.py --port 0 [--prefix /cdn] [--keys K1,K2] [--revoked K3]
                [--manifest FILE] [--rate BYTES_PER_S] [--mode MODE]
                [--log FILE] [--max-seconds N]
+               [--release-version V] [--release-image FILE]
 
 The first line printed is {"port": P}. The server exits on SIGTERM or after
 --max-seconds (default 900).
@@ -35,6 +38,25 @@ empty body goes back to normal answers). All but "slow" apply after the key rule
   hangup            close the connection without answering
   file-cut=<path>   send half of that file, then close the connection
   file-404=<path>   answer 404 for that file
+
+The update feed and image need no key. Their modes are words of the mode text,
+separated by spaces, so several apply at once ("version=2.0 digest=upper"):
+  version=V         the feed names version V instead of --release-version
+  digest=upper      the feed's digest in upper case
+  digest=none       the feed has no "sha256"
+  digest=wrong      the feed's digest is not the image's
+  feed=html         the feed is a page that is not JSON
+  feed=array        the feed is a JSON array
+  feed=no-version   the feed has no "version"
+  feed=bad-version  the feed's version is "1.x"
+  feed=number       the feed's version is the number 9
+  feed=huge         a good feed padded past 2 MiB
+  feed-status=N     the feed answers N with an empty body
+  feed-slow=S       the feed waits S seconds before answering
+  image=FILE        the image is FILE instead of --release-image
+  image-status=N    the image answers N with a short body
+  image-stall       the image sends its headers and half its bytes, then
+                    nothing more until the client goes (at most 120 s)
 
 --log writes one JSON object per line for every request: "method", "path" and
 "headers".
@@ -101,6 +123,16 @@ class State:
         self.mode = args.mode or ""
         self.lock = threading.Lock()
         self.log = open(args.log, "a", encoding="utf-8") if args.log else None
+        self.release_version = args.release_version
+        self.release_image = args.release_image
+
+    def release_modes(self):
+        """The feed and image words of the mode as a dict: word -> value."""
+        words = {}
+        for word in self.current_mode().split():
+            key, _, value = word.partition("=")
+            words[key] = value
+        return words
 
     def current_mode(self):
         with self.lock:
@@ -177,7 +209,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         self.state.record("GET", self.path, self.headers)
         route = self.route()
-        if route == "/weights/manifest":
+        if route == "/zelvo/latest.json":
+            self.feed()
+        elif route == "/zelvo/download":
+            self.image()
+        elif route == "/weights/manifest":
             self.manifest()
         elif route is not None and route.startswith("/weights/file/"):
             self.file(urllib.parse.unquote(route[len("/weights/file/"):]))
@@ -264,6 +300,74 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 time.sleep(ahead)
 
 
+    def image_path(self, words):
+        return words.get("image") or self.state.release_image
+
+    def feed(self):
+        words = self.state.release_modes()
+        if "feed-slow" in words:
+            time.sleep(float(words["feed-slow"]))
+        if "feed-status" in words:
+            self.answer(int(words["feed-status"]))
+            return
+        kind = words.get("feed", "")
+        if kind == "html":
+            self.answer(200, b"<html><body>maintenance</body></html>", "text/html")
+            return
+        if kind == "array":
+            self.answer(200, b"[]")
+            return
+        feed = {"version": words.get("version", self.state.release_version), "notes": "stand-in"}
+        if kind == "no-version":
+            del feed["version"]
+        elif kind == "bad-version":
+            feed["version"] = "1.x"
+        elif kind == "number":
+            feed["version"] = 9
+        elif kind == "huge":
+            feed["padding"] = "x" * (2 * 1024 * 1024)
+        digest_mode = words.get("digest", "")
+        if digest_mode != "none":
+            path = self.image_path(words)
+            digest = hashlib.sha256(open(path, "rb").read() if path else b"").hexdigest()
+            if digest_mode == "upper":
+                digest = digest.upper()
+            elif digest_mode == "wrong":
+                digest = hashlib.sha256(b"something else").hexdigest()
+            feed["sha256"] = digest
+        self.answer(200, json.dumps(feed).encode("utf-8"))
+
+    def image(self):
+        words = self.state.release_modes()
+        if "image-status" in words:
+            self.answer(int(words["image-status"]), b"<html>no</html>", "text/html")
+            return
+        path = self.image_path(words)
+        if not path or not os.path.isfile(path):
+            self.answer(404)
+            return
+        with open(path, "rb") as f:
+            body = f.read()
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if "image-stall" in words:
+            self.wfile.write(body[: len(body) // 2])
+            self.wfile.flush()
+            # Nothing more: wait until the client hangs up.
+            self.connection.settimeout(120)
+            try:
+                while self.connection.recv(4096):
+                    pass
+            except OSError:
+                pass
+            self.hang_up()
+            return
+        for at in range(0, len(body), CHUNK):
+            self.wfile.write(body[at:at + CHUNK])
+
+
 class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
@@ -280,6 +384,8 @@ def main():
     parser.add_argument("--mode", default="")
     parser.add_argument("--log", default="")
     parser.add_argument("--max-seconds", type=float, default=900)
+    parser.add_argument("--release-version", default="0.1.0")
+    parser.add_argument("--release-image", default="")
     args = parser.parse_args()
 
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))

@@ -93,7 +93,7 @@ std::unique_ptr<QObject> FakeNeighbours::makeAccount(Scheduler&)
     return std::make_unique<QObject>();
 }
 
-std::unique_ptr<UpdateLink> FakeNeighbours::makeUpdate()
+std::unique_ptr<UpdateLink> FakeNeighbours::makeUpdate(Scheduler&)
 {
     world_.journal << "make update";
     return std::make_unique<Update>(world_);

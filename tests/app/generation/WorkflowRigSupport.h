@@ -9,7 +9,6 @@
 #include "support/StandInBrain.h"
 
 #include <QStringList>
-#include <array>
 #include <map>
 #include <memory>
 
@@ -50,8 +49,6 @@ struct WorkflowRig {
     std::unique_ptr<BrainClient> client;
     KeptLog log;
     bool renderInFlight = false;
-    // What the rig's stand-in for the application's audibility test answers.
-    std::array<bool, 4> audible{true, true, true, true};
     std::shared_ptr<OutpaintModel::Links> links;
     std::unique_ptr<OutpaintModel> model;
 };
