@@ -49,6 +49,12 @@ QSizeF SevenSegmentText::designSize() const
     return QSizeF(SevenSegment::width(look_.text, look_.height), look_.height);
 }
 
+void SevenSegmentText::paintFace(Canvas& canvas)
+{
+    const double deviceScale = scale() * std::max(1.0, devicePixelRatioF());
+    canvas.drawImage(QRectF(QPointF(0, 0), designSize()), SevenSegment::rendered(look_, deviceScale));
+}
+
 void SevenSegmentText::setText(const QString& text)
 {
     if (text == look_.text)

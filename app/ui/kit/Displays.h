@@ -27,7 +27,7 @@ class SevenSegmentText : public FaceWidget {
 public:
     SevenSegmentText(const UiEnv& env, SevenSegment::Look look, QWidget* parent = nullptr);
     QSizeF designSize() const override;
-    void paintFace(Canvas& canvas) override { SevenSegment::draw(canvas, look_); }
+    void paintFace(Canvas& canvas) override;
     void setText(const QString& text);
 
 private:

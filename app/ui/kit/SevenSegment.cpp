@@ -4,7 +4,10 @@
 #include "ui/kit/DotMatrix.h"
 #include "ui/kit/Palette.h"
 
+#include <QCache>
+#include <QPainter>
 #include <QPainterPath>
+#include <cmath>
 
 namespace zelvo::kit::SevenSegment {
 
@@ -111,6 +114,29 @@ void draw(Canvas& canvas, const Look& look)
     canvas.fillPath(lit.translated(-0.035 * h, -0.035 * h), withAlpha(look.color, 0.18));
     canvas.fillPath(lit.translated(0.035 * h, 0.035 * h), withAlpha(look.color, 0.18));
     canvas.fillPath(lit, look.color);
+}
+
+QImage rendered(const Look& look, double deviceScale)
+{
+    static QCache<QString, QImage> cache(64);
+    const QString key = QString::asprintf("%.3f/%08x/%d/%.3f/", look.height, look.color.rgba(), int(look.aberration),
+                                          deviceScale) + look.text;
+    if (QImage* hit = cache.object(key))
+        return *hit;
+    const QSize px(int(std::ceil(width(look.text, look.height) * deviceScale)), int(std::ceil(look.height * deviceScale)));
+    if (px.isEmpty() || px.width() > 16384 || px.height() > 16384)
+        return {};
+    QImage image(px, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter p(&image);
+        p.scale(deviceScale, deviceScale);
+        PainterCanvas canvas(p);
+        draw(canvas, look);
+    }
+    image.setDevicePixelRatio(deviceScale);
+    cache.insert(key, new QImage(image));
+    return image;
 }
 
 } // namespace zelvo::kit::SevenSegment

@@ -2,6 +2,7 @@
 // Slanted seven-segment digits: the character masks, the cells of a text and
 // the segment outlines. Pure functions; any thread.
 #include <QColor>
+#include <QImage>
 #include <QPolygonF>
 #include <QString>
 #include <array>
@@ -44,6 +45,10 @@ struct Look {
 };
 // Fills unlit, fringes, the two bloom copies and the lit set (at most six fills).
 void draw(Canvas& canvas, const Look& look);
+// The read-out drawn once into an image at `deviceScale` pixels per point and
+// kept: antialiased segment fills cost about a millisecond, and a read-out
+// repaints far more often than its text changes.
+QImage rendered(const Look& look, double deviceScale);
 
 } // namespace SevenSegment
 
