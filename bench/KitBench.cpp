@@ -83,7 +83,7 @@ void BM_KitControls_Paint(benchmark::State& state)
     }
     case 2: {
         state.SetLabel("lit transport key");
-        const KeyLook look{"cue", std::nullopt, true, false, KeyStyle::transport, QSizeF(64, 64), false};
+        const KeyLook look{"cue", std::nullopt, true, false, KeyStyle::transport, QSizeF(64, 64), false, 1.0};
         paintLoop(state, look.size, 2, [&](Canvas& c) { drawHardKey(c, look); });
         break;
     }

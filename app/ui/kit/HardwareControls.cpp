@@ -2,7 +2,9 @@
 
 #include "ui/kit/Canvas.h"
 #include "ui/kit/KitFonts.h"
+#include "platform/Scheduler.h"
 #include "ui/kit/LiveCanvas.h"
+#include "ui/kit/LiveSchedule.h"
 #include "ui/kit/Palette.h"
 #include "ui/kit/ThemeViews.h"
 
@@ -193,6 +195,13 @@ void drawFader(Canvas& canvas, const FaderLook& look)
     strokeInside(canvas, cap, 3, withAlpha(Palette::bone(), 0.12), 0.6);
 }
 
+double pressScaleAt(double from, double to, double elapsed)
+{
+    const double t = std::clamp(std::isfinite(elapsed) ? elapsed / 0.06 : 1.0, 0.0, 1.0);
+    const double eased = 1 - (1 - t) * (1 - t);
+    return from + (to - from) * eased;
+}
+
 QColor lampColour(bool danger) { return danger ? Palette::red() : Palette::ember(); }
 
 void drawHardKey(Canvas& canvas, const KeyLook& look)
@@ -204,9 +213,9 @@ void drawHardKey(Canvas& canvas, const KeyLook& look)
     const QPainterPath body = rounded(r, radius);
 
     canvas.save();
-    if (look.pressed) {
+    if (look.pressScale != 1.0) {
         canvas.translate(QPointF(W / 2, H / 2));
-        canvas.scale(0.965, 0.965);
+        canvas.scale(look.pressScale, look.pressScale);
         canvas.translate(QPointF(-W / 2, -H / 2));
     }
     if (look.pressed)
@@ -441,13 +450,44 @@ HardKey::~HardKey()
 {
     // A key taken away while held still ends its press.
     end();
+    if (animTick_ && env().liveClock)
+        env().liveClock->unsubscribe(animTick_);
+}
+
+void HardKey::animatePress()
+{
+    const double target = pressed_ ? 0.965 : 1.0;
+    LiveClock* clock = env().liveClock;
+    // Still renders and frozen processes show the end of the movement.
+    if (!clock || env().snapshotMode || LiveSchedule::frozen() || !isVisible()) {
+        pressScale_ = target;
+        return;
+    }
+    animFrom_ = pressScale_;
+    animStart_ = clock->scheduler().uptime();
+    if (animTick_)
+        return;
+    animTick_ = clock->subscribe(60, [this, clock](double) {
+        const double goal = pressed_ ? 0.965 : 1.0;
+        const double elapsed = clock->scheduler().uptime() - animStart_;
+        pressScale_ = pressScaleAt(animFrom_, goal, elapsed);
+        if (elapsed >= 0.06) {
+            pressScale_ = goal;
+            clock->unsubscribe(animTick_);
+            animTick_ = 0;
+        }
+        update();
+    });
 }
 
 void HardKey::updateTimeline() { timeline_->setActive(blink_ && lit_); }
 
 bool HardKey::lampOn() const { return KeyMath::lampOn(lit_, blink_, timeline_->frameTime()); }
 
-KeyLook HardKey::look() const { return KeyLook{label_, sublabel_, lampOn(), pressed_, style_, size_, danger_}; }
+KeyLook HardKey::look() const
+{
+    return KeyLook{label_, sublabel_, lampOn(), pressed_, style_, size_, danger_, pressScale_};
+}
 
 void HardKey::paintFace(Canvas& canvas) { drawHardKey(canvas, look()); }
 
@@ -492,6 +532,7 @@ void HardKey::begin()
     if (pressed_)
         return;
     pressed_ = true;
+    animatePress();
     update();
     if (onPress_)
         onPress_();
@@ -502,6 +543,7 @@ void HardKey::end()
     if (!pressed_)
         return;
     pressed_ = false;
+    animatePress();
     update();
     if (onRelease_)
         onRelease_();

@@ -7,6 +7,7 @@
 #include "ui/kit/FaceWidget.h"
 
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -56,7 +57,11 @@ struct KeyLook {
     KeyStyle style = KeyStyle::key;
     QSizeF size;
     bool danger = false;
+    // The key's scale about its centre: 0.965 held down, 1 released, between while it moves.
+    double pressScale = 1.0;
 };
+// The pressed-scale at `elapsed` seconds of a 0.06 s ease-out from `from` to `to`.
+double pressScaleAt(double from, double to, double elapsed);
 QColor lampColour(bool danger);
 void drawHardKey(Canvas& canvas, const KeyLook& look);
 
@@ -166,6 +171,11 @@ private:
     std::function<void()> onRelease_;
     bool pressed_ = false;
     LiveTimeline* timeline_;
+    void animatePress();
+    double pressScale_ = 1.0;
+    double animFrom_ = 1.0;
+    double animStart_ = 0;
+    std::uint64_t animTick_ = 0;
 };
 
 // A performance pad: a pad-style key 58 × 38 that never blinks.

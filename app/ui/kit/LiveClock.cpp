@@ -104,8 +104,11 @@ void LiveClock::fire(double rate)
         if (s.rate == rate)
             due.push_back(id);
     for (Id id : due)
-        if (auto s = subscribers_.find(id); s != subscribers_.end())
-            s->second.tick(frame);
+        if (auto s = subscribers_.find(id); s != subscribers_.end()) {
+            // A copy: the tick may unsubscribe itself, which destroys the stored one.
+            const Tick tick = s->second.tick;
+            tick(frame);
+        }
     if (rates_.count(rate) && shouldRun() && rates_[rate].timer == 0)
         arm(rate);
 }

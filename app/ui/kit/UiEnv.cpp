@@ -4,6 +4,7 @@
 #include "ui/kit/LiveClock.h"
 
 #include <QDesktopServices>
+#include <algorithm>
 #include <cmath>
 
 namespace zelvo::kit {
@@ -30,6 +31,18 @@ UiEnv UiEnv::withScale(FaceScaleSource* source) const
     UiEnv copy = *this;
     copy.faceScale = source;
     return copy;
+}
+
+double faceScaleForWindow(QSizeF size)
+{
+    const double s = std::min(size.width() / 1600.0, size.height() / 1080.0);
+    return std::isfinite(s) && s > 0 ? s : 1.0;
+}
+
+double snapshotFaceScale(double designWidth)
+{
+    const double s = designWidth / 1600.0;
+    return std::isfinite(s) && s > 0 ? std::min(s, 1.0) : 1.0;
 }
 
 UiRuntime::UiRuntime(Scheduler& scheduler, DesktopServices& desktop, bool snapshotMode, double faceScale,

@@ -3,6 +3,7 @@
 // render, the faceplate's scale, the scheduler (both clocks and timers), the
 // shared live clock and the desktop services. Main thread.
 #include <QObject>
+#include <QSizeF>
 #include <QUrl>
 #include <memory>
 
@@ -59,6 +60,12 @@ struct UiEnv {
     // The same environment with another scale source (the stage passes scale 1).
     UiEnv withScale(FaceScaleSource* source) const;
 };
+
+// The faceplate's scale in a window of `size`: the smaller of width / 1600 and
+// height / 1080 (the design canvas fits the window).
+double faceScaleForWindow(QSizeF size);
+// The scale of a still render `designWidth` points wide: width / 1600, at most 1.
+double snapshotFaceScale(double designWidth);
 
 // Owns what a UiEnv points at, for the program and for tests and the gallery.
 class UiRuntime {

@@ -94,7 +94,7 @@ std::unique_ptr<QWidget> controls(const UiEnv& env)
     sheet->add(new HardKey(env, "play", std::nullopt, false, false, KeyStyle::transport, {}, {}, false, {}));
     sheet->add(new HardKey(env, "cue", std::nullopt, true, false, KeyStyle::transport, {}, {}, false, {}));
     sheet->add(still(env, QSizeF(64, 64), [](Canvas& c, QSizeF s, double) {
-        drawHardKey(c, KeyLook{"play", std::nullopt, true, true, KeyStyle::transport, s, false});
+        drawHardKey(c, KeyLook{"play", std::nullopt, true, true, KeyStyle::transport, s, false, 0.965});
     }));
     sheet->add(new HardKey(env, "loop", QStringLiteral("4 beats"), true, false, KeyStyle::pad, {}, {}, false, {}));
     sheet->add(new HardKey(env, "sync", std::nullopt, true, false, KeyStyle::key, {}, {}, false, {}));

@@ -11,6 +11,7 @@
 #include "ui/kit/StageControls.h"
 #include "ui/kit/Textures.h"
 #include "ui/kit/ThemeViews.h"
+#include "ui/kit/UiEnv.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -417,6 +418,11 @@ TEST(ThemeTest, ScrewSlotsColoursAndLettering)
     EXPECT_GT(longLine.size().width(), 5 * shortLine.size().width());
     EXPECT_EQ(longLine.size().height(), shortLine.size().height());
     EXPECT_NEAR(stageText("tempo", 10, Stage::ash()).font.letterSpacing(), 2.6, 0.02);
+    EXPECT_DOUBLE_EQ(faceScaleForWindow(QSizeF(800, 1080)), 0.5);
+    EXPECT_DOUBLE_EQ(faceScaleForWindow(QSizeF(3200, 1080)), 1.0);
+    EXPECT_DOUBLE_EQ(faceScaleForWindow(QSizeF(0, 0)), 1.0);
+    EXPECT_DOUBLE_EQ(snapshotFaceScale(800), 0.5);
+    EXPECT_DOUBLE_EQ(snapshotFaceScale(3200), 1.0);
 }
 
 } // namespace

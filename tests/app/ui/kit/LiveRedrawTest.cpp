@@ -8,6 +8,7 @@
 #include "ui/kit/LiveSchedule.h"
 
 #include <QApplication>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -129,6 +130,21 @@ TEST(LiveRedrawTest, BlinkingKeysFollowTheSharedClock)
     rig.scheduler.advance(1.0 / 3.0);
     EXPECT_EQ(key.lampOn(), first);
     EXPECT_FALSE(dark.lampOn());
+
+    // A press shrinks the key over 0.06 s, easing out, and a release brings it back.
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), key.mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&key, &press);
+    EXPECT_EQ(key.look().pressScale, 1.0);
+    rig.scheduler.advance(0.03);
+    EXPECT_LT(key.look().pressScale, 1.0);
+    EXPECT_GT(key.look().pressScale, 0.965);
+    rig.scheduler.advance(0.05);
+    EXPECT_EQ(key.look().pressScale, 0.965);
+    EXPECT_NEAR(pressScaleAt(1, 0.965, 0.03), 1 - 0.035 * 0.75, 1e-12);
+    key.hide(); // cut short: released, and the movement jumps to its end
+    EXPECT_FALSE(key.pressed());
+    EXPECT_EQ(key.look().pressScale, 1.0);
 }
 
 TEST(LiveRedrawTest, TheZapPausesWhileNoWindowIsSeen)
