@@ -1,6 +1,7 @@
 // Presenters of the kit: pure geometry, lit sets, drag maths, schedules and
 // texts, checked without widgets.
 #include "ui/kit/AudioDrop.h"
+#include "ui/kit/Displays.h"
 #include "ui/kit/Canvas.h"
 #include "ui/kit/ControlMath.h"
 #include "ui/kit/DotMatrix.h"
@@ -220,6 +221,61 @@ TEST(LevelScaleTest, LaddersAndMetersLightAlikeAndRefuseBadLevels)
         EXPECT_EQ(MeterMath::segmentColor(i, 10, 10), expected) << i;
     }
     EXPECT_EQ(MeterMath::segmentColor(3, 10, 3), withAlpha(Stage::line(), 0.7));
+}
+
+TEST(RecordedDrawingTest, FadersKnobsKeysAndGlass)
+{
+    using Kind = RecordingCanvas::Kind;
+    // Fader: 9 ticks drawn twice each, majors apart; the cap 10 points from the top at lo.
+    RecordingCanvas fader;
+    const FaderLook look{0, Range{0, 1}, true, 120, 9, false, 28};
+    drawFader(fader, look);
+    const auto bars = fader.of(Kind::rects);
+    ASSERT_GE(bars.size(), 2u);
+    EXPECT_EQ(bars[0].rects.size(), 12u); // six minor ticks, twice
+    EXPECT_EQ(bars[1].rects.size(), 6u);  // three majors, twice
+    EXPECT_EQ(bars[1].rects[0], QRectF(2, 9.5, 6, 1));
+    EXPECT_EQ(bars[1].rects[1], QRectF(44 - 2 - 6, 9.5, 6, 1));
+    EXPECT_EQ(faderCapRect(look), QRectF(8, 0, 28, 20));
+    EXPECT_EQ(faderCapRect(FaderLook{1, Range{0, 1}, false, 200, 0, false, 24}), QRectF(180, 8, 20, 24));
+
+    // Knob: unlit ring, halo and lit dots, then shadow, body, knurl, cap, pointer.
+    RecordingCanvas knob;
+    drawKnobDial(knob, KnobLook{1, Range{0, 1}, false, 40, 11});
+    const auto fills = knob.of(Kind::fill);
+    // At hi every dot is lit: halos first, then the dots.
+    EXPECT_EQ(fills[0].brush.color(), withAlpha(Palette::glow(), 0.14));
+    EXPECT_EQ(fills[1].brush.color(), Palette::glow());
+    const auto pointer = knob.of(Kind::stroke).back();
+    EXPECT_EQ(pointer.pen.color(), Palette::bone());
+    EXPECT_EQ(pointer.pen.widthF(), 2);
+    // At hi the pointer ends at 405° (lower right), 0.9 r from the centre.
+    EXPECT_NEAR(pointer.path.currentPosition().x(), 26 + 18 * std::cos(45 * M_PI / 180), 1e-9);
+    EXPECT_NEAR(pointer.path.currentPosition().y(), 26 + 18 * std::sin(45 * M_PI / 180), 1e-9);
+    RecordingCanvas bare;
+    drawKnobDial(bare, KnobLook{0, Range{0, 1}, false, 40, 0});
+    EXPECT_EQ(bare.of(Kind::fill).size(), 3u); // no ring: shadow, body, cap
+
+    // Keys: the lamp dot only on plain keys; upper-case legends; the pressed scale.
+    for (KeyStyle style : {KeyStyle::key, KeyStyle::pad}) {
+        RecordingCanvas key;
+        drawHardKey(key, KeyLook{"sync", QStringLiteral("shift"), true, true, style, keyMetrics(style).size, false, 0.965});
+        EXPECT_EQ(key.texts(), (QStringList{"SYNC", "SHIFT"}));
+        const auto texts = key.of(Kind::text);
+        EXPECT_EQ(texts[0].color, style == KeyStyle::key ? withAlpha(Palette::bone(), 0.8) : Palette::paper());
+        bool lampDot = false;
+        for (const auto& f : key.of(Kind::fill))
+            lampDot |= f.brush.color() == Palette::ember() && f.path.boundingRect().width() == 3.5;
+        EXPECT_EQ(lampDot, style == KeyStyle::key);
+        EXPECT_EQ(key.of(Kind::scale).front().offset, QPointF(0.965, 0.965));
+    }
+
+    // Glass: scan lines every 2 points while y < H, 0.5 thick.
+    RecordingCanvas glass;
+    drawGlassOverlay(glass, QSizeF(30, 5));
+    const auto lines = glass.of(Kind::rects).front().rects;
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2], QRectF(0, 4, 30, 0.5));
 }
 
 TEST(KeyMathTest, LampsAndBlinkPhases)
