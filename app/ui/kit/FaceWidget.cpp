@@ -51,6 +51,13 @@ DesignBox::DesignBox(const UiEnv& env, QSizeF designSize, QWidget* parent) : Fac
     resizeToDesign();
 }
 
+DesignBox::~DesignBox()
+{
+    // Children die after the box's members: stop them reporting back first.
+    for (const Placed& p : placed_)
+        disconnect(p.widget, &QObject::destroyed, this, nullptr);
+}
+
 void DesignBox::setDesignSize(QSizeF size)
 {
     if (size == size_)

@@ -65,6 +65,7 @@ class DesignBox : public FaceWidget {
     Q_OBJECT
 public:
     DesignBox(const UiEnv& env, QSizeF designSize, QWidget* parent = nullptr);
+    ~DesignBox() override;
 
     QSizeF designSize() const override { return size_; }
     void setDesignSize(QSizeF size);

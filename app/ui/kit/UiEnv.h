@@ -68,6 +68,7 @@ double faceScaleForWindow(QSizeF size);
 double snapshotFaceScale(double designWidth);
 
 // Owns what a UiEnv points at, for the program and for tests and the gallery.
+// It must outlive every widget built with its environment.
 class UiRuntime {
 public:
     // `scheduler` and `desktop` must outlive the runtime. `clock` defaults to the
