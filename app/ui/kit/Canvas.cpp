@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace zelvo::kit {
 
@@ -93,6 +94,44 @@ void PainterCanvas::drawText(const QRectF& rect, const QString& text, const QFon
     painter_.setPen(color);
     painter_.drawText(rect, flags, text);
     painter_.restore();
+}
+
+void PainterCanvas::drawCached(const QString& key, const QRectF& rect, double margin,
+                               const std::function<void(Canvas&)>& draw)
+{
+    static QCache<QString, QImage> cache(8 * 1024); // in KiB
+    const QTransform t = painter_.worldTransform();
+    const double dpr = painter_.device() ? painter_.device()->devicePixelRatioF() : 1.0;
+    const double ds = std::max(0.01, std::hypot(t.m11(), t.m12()) * dpr);
+    // A whole number of device pixels of margin keeps the image on the pixel grid.
+    const double m = std::ceil(std::max(0.0, margin) * ds) / ds;
+    const QRectF area = rect.adjusted(-m, -m, m, m);
+    const QSize px(int(std::ceil(area.width() * ds - 1e-6)), int(std::ceil(area.height() * ds - 1e-6)));
+    if (px.isEmpty() || px.width() > 4096 || px.height() > 4096) {
+        draw(*this);
+        return;
+    }
+    const QString full = key + QString::asprintf("@%.4f", ds);
+    QImage* image = cache.object(full);
+    if (!image) {
+        auto fresh = std::make_unique<QImage>(px, QImage::Format_ARGB32_Premultiplied);
+        fresh->fill(Qt::transparent);
+        {
+            QPainter p(fresh.get());
+            p.scale(ds, ds);
+            p.translate(-area.topLeft());
+            PainterCanvas inner(p);
+            draw(inner);
+        }
+        fresh->setDevicePixelRatio(ds);
+        image = fresh.get();
+        const int cost = int(std::max<qsizetype>(1, fresh->sizeInBytes() / 1024));
+        if (!cache.insert(full, fresh.release(), cost)) {
+            draw(*this);
+            return;
+        }
+    }
+    painter_.drawImage(area.topLeft(), *image);
 }
 
 namespace {

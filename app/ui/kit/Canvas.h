@@ -10,6 +10,7 @@
 #include <QPen>
 #include <QRectF>
 #include <QString>
+#include <functional>
 #include <vector>
 
 namespace zelvo::kit {
@@ -37,6 +38,11 @@ public:
     virtual void scale(double sx, double sy) = 0;
     virtual void clip(const QPainterPath& path) = 0;
     virtual void setBlend(QPainter::CompositionMode mode) = 0;
+    // Draws what `draw` paints within `rect` grown by `margin`. The painter
+    // canvas keeps it as an image per key and device scale and draws the image
+    // again for an equal key; the recording canvas simply runs `draw`.
+    virtual void drawCached(const QString& key, const QRectF& rect, double margin,
+                            const std::function<void(Canvas&)>& draw) = 0;
 };
 
 // Draws with a QPainter whose transform maps design points to device pixels.
@@ -58,6 +64,8 @@ public:
     void scale(double sx, double sy) override { painter_.scale(sx, sy); }
     void clip(const QPainterPath& path) override { painter_.setClipPath(path, Qt::IntersectClip); }
     void setBlend(QPainter::CompositionMode mode) override { painter_.setCompositionMode(mode); }
+    void drawCached(const QString& key, const QRectF& rect, double margin,
+                    const std::function<void(Canvas&)>& draw) override;
 
 private:
     QPainter& painter_;
@@ -96,6 +104,10 @@ public:
     void scale(double sx, double sy) override;
     void clip(const QPainterPath& path) override;
     void setBlend(QPainter::CompositionMode mode) override;
+    void drawCached(const QString&, const QRectF&, double, const std::function<void(Canvas&)>& draw) override
+    {
+        draw(*this);
+    }
 
     const std::vector<Op>& ops() const { return ops_; }
     // Operations of one kind, in order.

@@ -84,7 +84,6 @@ void drawKnobDial(Canvas& canvas, const KnobLook& look)
     const double r = look.size / 2;
     const double p = rangeFraction(look.value, look.range);
 
-    std::vector<QRectF> lit, halo, unlit;
     QPainterPath litDots, haloDots, unlitDots;
     for (const auto& dot : KnobMath::ring(look.ringDots, p, look.bipolar, c, look.size)) {
         if (dot.lit) {
@@ -101,25 +100,28 @@ void drawKnobDial(Canvas& canvas, const KnobLook& look)
         canvas.fillPath(litDots, Palette::glow());
     }
 
-    canvas.fillPath(circle(c + QPointF(0, 1.5), r), withAlpha(Qt::black, 0.6));
-    QRadialGradient body(QPointF(c.x() - 0.3 * r, c.y() - 0.4 * r), std::max(0.01, look.size));
-    body.setColorAt(0, QColor(58, 51, 41));
-    body.setColorAt(1, QColor(20, 17, 13));
-    canvas.fillPath(circle(c, r), body);
+    // The body does not move with the value: drawn once per size and kept.
+    canvas.drawCached(QString::asprintf("knob/%.3f", look.size), QRectF(0, 0, side, side), 2, [&](Canvas& canvas) {
+        canvas.fillPath(circle(c + QPointF(0, 1.5), r), withAlpha(Qt::black, 0.6));
+        QRadialGradient body(QPointF(c.x() - 0.3 * r, c.y() - 0.4 * r), std::max(0.01, look.size));
+        body.setColorAt(0, QColor(58, 51, 41));
+        body.setColorAt(1, QColor(20, 17, 13));
+        canvas.fillPath(circle(c, r), body);
 
-    QPainterPath knurl;
-    for (int k = 0; k < 40; ++k) {
-        knurl.moveTo(onAngle(c, k * 9.0, 0.8 * r));
-        knurl.lineTo(onAngle(c, k * 9.0, 0.98 * r));
-    }
-    canvas.strokePath(knurl, QPen(withAlpha(Qt::black, 0.55), 0.8));
+        QPainterPath knurl;
+        for (int k = 0; k < 40; ++k) {
+            knurl.moveTo(onAngle(c, k * 9.0, 0.8 * r));
+            knurl.lineTo(onAngle(c, k * 9.0, 0.98 * r));
+        }
+        canvas.strokePath(knurl, QPen(withAlpha(Qt::black, 0.55), 0.8));
 
-    const double capR = 0.76 * r;
-    QLinearGradient cap(QPointF(c.x() - capR, c.y() - capR), QPointF(c.x() + capR, c.y() + capR));
-    cap.setColorAt(0, QColor(74, 66, 54));
-    cap.setColorAt(1, QColor(30, 26, 20));
-    canvas.fillPath(circle(c, capR), cap);
-    canvas.strokePath(circle(c, capR), QPen(withAlpha(Palette::bone(), 0.1), 0.6));
+        const double capR = 0.76 * r;
+        QLinearGradient cap(QPointF(c.x() - capR, c.y() - capR), QPointF(c.x() + capR, c.y() + capR));
+        cap.setColorAt(0, QColor(74, 66, 54));
+        cap.setColorAt(1, QColor(30, 26, 20));
+        canvas.fillPath(circle(c, capR), cap);
+        canvas.strokePath(circle(c, capR), QPen(withAlpha(Palette::bone(), 0.1), 0.6));
+    });
 
     QPainterPath pointer;
     const double a = KnobMath::angle(p);
@@ -150,49 +152,62 @@ void drawFader(Canvas& canvas, const FaderLook& look)
     const double W = frame.width(), H = frame.height();
     const double A = look.vertical ? H : W, C = look.vertical ? W : H;
 
-    std::vector<QRectF> majors, minors;
-    for (const auto& tick : FaderMath::ticks(look.ticks, A)) {
-        const double len = tick.major ? 6 : 3.5;
-        for (double cross : {2.0, C - 2 - len}) {
-            const QRectF r = look.vertical ? QRectF(cross, tick.centre - 0.5, len, 1)
-                                           : QRectF(tick.centre - 0.5, cross, 1, len);
-            (tick.major ? majors : minors).push_back(r);
+    // Ticks and slot do not move with the value: drawn once per look and kept.
+    const QString trackKey = QString::asprintf("faderTrack/%d/%.3f/%.3f/%d", int(look.vertical), look.length,
+                                               look.capWidth, look.ticks);
+    canvas.drawCached(trackKey, QRectF(QPointF(0, 0), frame), 1, [&](Canvas& canvas) {
+        std::vector<QRectF> majors, minors;
+        for (const auto& tick : FaderMath::ticks(look.ticks, A)) {
+            const double len = tick.major ? 6 : 3.5;
+            for (double cross : {2.0, C - 2 - len}) {
+                const QRectF r = look.vertical ? QRectF(cross, tick.centre - 0.5, len, 1)
+                                               : QRectF(tick.centre - 0.5, cross, 1, len);
+                (tick.major ? majors : minors).push_back(r);
+            }
         }
-    }
-    canvas.fillRects(minors, withAlpha(Palette::ash(), 0.3));
-    canvas.fillRects(majors, withAlpha(Palette::ash(), 0.6));
+        canvas.fillRects(minors, withAlpha(Palette::ash(), 0.3));
+        canvas.fillRects(majors, withAlpha(Palette::ash(), 0.6));
 
-    const QRectF slot = look.vertical ? QRectF(W / 2 - 2.5, 8, 5, std::max(0.0, H - 16))
-                                      : QRectF(8, H / 2 - 2.5, std::max(0.0, W - 16), 5);
-    canvas.fillPath(rounded(slot, 2.5), QColor(Qt::black));
-    canvas.strokePath(rounded(slot, 2.5), QPen(withAlpha(Palette::edge(), 0.7), 0.5));
+        const QRectF slot = look.vertical ? QRectF(W / 2 - 2.5, 8, 5, std::max(0.0, H - 16))
+                                          : QRectF(8, H / 2 - 2.5, std::max(0.0, W - 16), 5);
+        canvas.fillPath(rounded(slot, 2.5), QColor(Qt::black));
+        canvas.strokePath(rounded(slot, 2.5), QPen(withAlpha(Palette::edge(), 0.7), 0.5));
+    });
 
-    const QRectF cap = faderCapRect(look);
-    const QPainterPath capShape = rounded(cap, 3);
-    canvas.shadow(capShape, withAlpha(Qt::black, 0.7), 3, QPointF(0, 3));
-    QLinearGradient fill(cap.topLeft(), cap.bottomLeft());
-    fill.setColorAt(0, QColor(75, 67, 55));
-    fill.setColorAt(0.5, QColor(34, 29, 22));
-    fill.setColorAt(1, QColor(21, 18, 14));
-    canvas.fillPath(capShape, fill);
+    const QRectF placed = faderCapRect(look);
+    // The cap looks the same wherever it sits: drawn once and moved.
+    canvas.save();
+    canvas.translate(placed.topLeft());
+    canvas.drawCached(QString::asprintf("faderCap/%d/%.3f", int(look.vertical), look.capWidth),
+                      QRectF(QPointF(0, 0), placed.size()), 8, [&](Canvas& canvas) {
+        const QRectF cap(QPointF(0, 0), placed.size());
+        const QPainterPath capShape = rounded(cap, 3);
+        canvas.shadow(capShape, withAlpha(Qt::black, 0.7), 3, QPointF(0, 3));
+        QLinearGradient fill(cap.topLeft(), cap.bottomLeft());
+        fill.setColorAt(0, QColor(75, 67, 55));
+        fill.setColorAt(0.5, QColor(34, 29, 22));
+        fill.setColorAt(1, QColor(21, 18, 14));
+        canvas.fillPath(capShape, fill);
 
-    std::vector<QRectF> grip;
-    const QPointF c = cap.center();
-    for (int i = -1; i <= 1; ++i) {
-        if (look.vertical)
-            grip.push_back(QRectF(cap.left() + 4, c.y() + i * 3.5 - 0.5, cap.width() - 8, 1));
-        else
-            grip.push_back(QRectF(c.x() + i * 3.5 - 0.5, cap.top() + 4, 1, cap.height() - 8));
-    }
-    canvas.fillRects(grip, withAlpha(Qt::black, 0.45));
+        std::vector<QRectF> grip;
+        const QPointF c = cap.center();
+        for (int i = -1; i <= 1; ++i) {
+            if (look.vertical)
+                grip.push_back(QRectF(cap.left() + 4, c.y() + i * 3.5 - 0.5, cap.width() - 8, 1));
+            else
+                grip.push_back(QRectF(c.x() + i * 3.5 - 0.5, cap.top() + 4, 1, cap.height() - 8));
+        }
+        canvas.fillRects(grip, withAlpha(Qt::black, 0.45));
 
-    const QRectF mark = look.vertical ? QRectF(c.x() - (cap.width() - 6) / 2, c.y() - 0.75, cap.width() - 6, 1.5)
-                                      : QRectF(c.x() - 0.75, c.y() - (cap.height() - 6) / 2, 1.5, cap.height() - 6);
-    QPainterPath markShape;
-    markShape.addRect(mark);
-    canvas.shadow(markShape, withAlpha(Palette::glow(), 0.55), 2, QPointF(0, 0));
-    canvas.fillPath(markShape, Palette::bone());
-    strokeInside(canvas, cap, 3, withAlpha(Palette::bone(), 0.12), 0.6);
+        const QRectF mark = look.vertical ? QRectF(c.x() - (cap.width() - 6) / 2, c.y() - 0.75, cap.width() - 6, 1.5)
+                                          : QRectF(c.x() - 0.75, c.y() - (cap.height() - 6) / 2, 1.5, cap.height() - 6);
+        QPainterPath markShape;
+        markShape.addRect(mark);
+        canvas.shadow(markShape, withAlpha(Palette::glow(), 0.55), 2, QPointF(0, 0));
+        canvas.fillPath(markShape, Palette::bone());
+        strokeInside(canvas, cap, 3, withAlpha(Palette::bone(), 0.12), 0.6);
+    });
+    canvas.restore();
 }
 
 double pressScaleAt(double from, double to, double elapsed)
@@ -204,7 +219,25 @@ double pressScaleAt(double from, double to, double elapsed)
 
 QColor lampColour(bool danger) { return danger ? Palette::red() : Palette::ember(); }
 
+namespace {
+
+void drawHardKeyFace(Canvas& canvas, const KeyLook& look);
+
+} // namespace
+
 void drawHardKey(Canvas& canvas, const KeyLook& look)
+{
+    // A key looks the same for many frames: keep each look as an image.
+    const QString key = QString::asprintf("key/%d/%d/%d/%d/%.4f/%.2fx%.2f/", int(look.style), int(look.on),
+                                          int(look.pressed), int(look.danger), look.pressScale, look.size.width(),
+                                          look.size.height()) +
+                        look.label + QChar(0x1F) + look.sublabel.value_or(QString()) + QChar(look.sublabel ? u'1' : u'0');
+    canvas.drawCached(key, QRectF(QPointF(0, 0), look.size), 8, [&](Canvas& c) { drawHardKeyFace(c, look); });
+}
+
+namespace {
+
+void drawHardKeyFace(Canvas& canvas, const KeyLook& look)
 {
     const double W = look.size.width(), H = look.size.height();
     const QRectF r(0, 0, W, H);
@@ -281,6 +314,8 @@ void drawHardKey(Canvas& canvas, const KeyLook& look)
                         Qt::AlignHCenter | Qt::AlignVCenter);
     canvas.restore();
 }
+
+} // namespace
 
 void drawLadder(Canvas& canvas, double level, int segments, QSizeF size)
 {
