@@ -117,7 +117,7 @@ std::unique_ptr<QWidget> controls(const UiEnv& env)
 
 std::unique_ptr<QWidget> stage(const UiEnv& env)
 {
-    auto sheet = std::make_unique<Sheet>(env, QSizeF(640, 420), Stage::ink());
+    auto sheet = std::make_unique<Sheet>(env, QSizeF(640, 420), Stage::inkRaised());
     auto& v = sheet->values();
     const Range unit{0, 1};
     sheet->caption("live knobs: lo, 0.7, bipolar centre, bipolar right, labelled");
@@ -143,7 +143,7 @@ std::unique_ptr<QWidget> stage(const UiEnv& env)
 
 std::unique_ptr<QWidget> displays(const UiEnv& env)
 {
-    auto sheet = std::make_unique<Sheet>(env, QSizeF(720, 470), Palette::panel());
+    auto sheet = std::make_unique<Sheet>(env, QSizeF(790, 470), Palette::panel());
     sheet->caption("dot matrix: plain, dim, aberration, marquee, empty");
     sheet->add(new DotMatrixText(env, DotMatrix::Look{"Fork ♭ → 128.0", 2, std::nullopt, Palette::glow(), false, false, {}}));
     sheet->add(new DotMatrixText(env, DotMatrix::Look{"dim", 2, 5, Palette::glow(), true, false, {}}));

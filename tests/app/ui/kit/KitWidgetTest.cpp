@@ -338,6 +338,31 @@ TEST(KitWidgetTest, PixelsOfALitSegmentALampRimAndALitDot)
     EXPECT_TRUE(test::near(d.pixelColor(1, 1), over(Palette::cyan(), 0.055, Qt::black))); // top row is unlit
 }
 
+TEST(KitWidgetTest, SevenSegmentTextsLaidOutFromKeptCellsMatchTheDrawnText)
+{
+    for (const char* text : {"12.5", "-88:0b", "r t"}) {
+        const SevenSegment::Look look{text, 30, Palette::ember(), true};
+        const QImage kept = SevenSegment::rendered(look, 2);
+        QImage drawn(kept.size(), QImage::Format_ARGB32_Premultiplied);
+        drawn.fill(Qt::transparent);
+        {
+            QPainter p(&drawn);
+            p.scale(2, 2);
+            PainterCanvas canvas(p);
+            SevenSegment::draw(canvas, look);
+        }
+        int worst = 0;
+        for (int y = 0; y < drawn.height(); ++y)
+            for (int x = 0; x < drawn.width(); ++x) {
+                const QRgb a = kept.pixel(x, y), b = drawn.pixel(x, y);
+                worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                  std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))});
+            }
+        // Within rounding: cells are placed to 1/64 of a pixel and blended one after another.
+        EXPECT_LE(worst, 4) << text;
+    }
+}
+
 TEST(KitWidgetTest, TexturesRepeatForASeedAndDifferBetweenSeeds)
 {
     const auto cheek = [](std::uint64_t seed) {
@@ -362,6 +387,7 @@ TEST(KitWidgetTest, GalleryWritesEverySheetAtBothScales)
         ASSERT_EQ(files.size(), gallerySheets().size());
         const QImage controls(QDir(folder).filePath(QString::asprintf("controls@%gx.png", scale)));
         EXPECT_EQ(controls.size(), QSize(int(760 * scale), int(640 * scale)));
+        EXPECT_FALSE(controls.isNull());
     }
 }
 
