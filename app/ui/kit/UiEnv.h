@@ -48,7 +48,7 @@ public:
 
 struct UiEnv {
     // The view tree is rendered once, off screen, into an image: interactive
-    // pieces draw static look-alikes and accept no drops.
+    // widgets draw static look-alikes and accept no drops.
     bool snapshotMode = false;
     // Never null in a built environment; the stage passes a source fixed at 1.
     FaceScaleSource* faceScale = nullptr;
