@@ -27,18 +27,11 @@
 namespace zelvo {
 namespace {
 
+using test::manifestOf;
 using test::StandInBrain;
 using test::StandInCdn;
 
 constexpr double kBound = 60.0; // seconds for a whole scenario
-
-QByteArray manifestOf(const QList<std::pair<QString, qint64>>& files)
-{
-    QJsonArray list;
-    for (const auto& [path, bytes] : files)
-        list.append(QJsonObject{{QStringLiteral("path"), path}, {QStringLiteral("bytes"), bytes}});
-    return QJsonDocument(QJsonObject{{QStringLiteral("files"), list}}).toJson(QJsonDocument::Compact);
-}
 
 // Everything the application builds for the installation, in a temporary home
 // with the environment the application passes on to its children.

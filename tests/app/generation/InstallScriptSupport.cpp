@@ -3,6 +3,9 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcessEnvironment>
 #include <QThread>
 
@@ -22,6 +25,16 @@ bool processAlive(qint64 pid)
     // "<pid> (<name>) <state> ...": the name may hold spaces and parentheses.
     const qsizetype close = text.lastIndexOf(')');
     return close >= 0 && close + 2 < text.size() && text[close + 2] != 'Z' && text[close + 2] != 'X';
+}
+
+QByteArray manifestOf(const QList<std::pair<QString, qint64>>& files)
+{
+    QJsonArray list;
+    for (const auto& [path, bytes] : files)
+        list.append(QJsonObject{{QStringLiteral("path"), path}, {QStringLiteral("bytes"), bytes}});
+    return QJsonDocument(QJsonObject{{QStringLiteral("model"), QStringLiteral("zelvo-0")},
+                                     {QStringLiteral("files"), list}})
+        .toJson(QJsonDocument::Compact);
 }
 
 QByteArray fileContents(const QString& path)

@@ -6,8 +6,10 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QList>
 #include <functional>
 #include <map>
+#include <utility>
 
 namespace zelvo::test {
 
@@ -16,6 +18,9 @@ QString installerScript();
 
 // Whether `pid` still runs (a zombie waiting to be reaped does not).
 bool processAlive(qint64 pid);
+
+// A manifest's JSON text listing `files` (path, bytes).
+QByteArray manifestOf(const QList<std::pair<QString, qint64>>& files);
 
 // The file's bytes, or an empty array when it cannot be read.
 QByteArray fileContents(const QString& path);

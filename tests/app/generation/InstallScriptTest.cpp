@@ -25,20 +25,11 @@ namespace zelvo {
 namespace {
 
 using test::InstallerRun;
+using test::manifestOf;
 using test::StandInBrain;
 using test::StandInCdn;
 
 const QString kKey = QString::fromLatin1(StandInCdn::validKey);
-
-QByteArray manifestOf(const QList<std::pair<QString, qint64>>& files)
-{
-    QJsonArray list;
-    for (const auto& [path, bytes] : files)
-        list.append(QJsonObject{{QStringLiteral("path"), path}, {QStringLiteral("bytes"), bytes}});
-    return QJsonDocument(QJsonObject{{QStringLiteral("model"), QStringLiteral("zelvo-0")},
-                                     {QStringLiteral("files"), list}})
-        .toJson(QJsonDocument::Compact);
-}
 
 // A home folder with a key file; the brain home inside it.
 class ScriptRig {
