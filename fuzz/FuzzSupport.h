@@ -8,7 +8,8 @@
 
 namespace zelvo::fuzz {
 
-// Makes the Qt core application once. Called from LLVMFuzzerInitialize.
+// Makes the Qt core application once and quiets FFmpeg's log. Called from
+// LLVMFuzzerInitialize.
 void initialize(int* argc, char*** argv);
 
 // A folder of this process's own, removed when the process ends.
