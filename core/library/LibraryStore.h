@@ -168,7 +168,8 @@ public:
     // The waveform file's bytes (see WaveformFile); empty when it cannot be
     // stored. Any thread.
     static std::optional<QByteArray> encodeWaveform(const WaveformData& waveform);
-    // The waveform in a file's bytes; empty when they are short. Any thread.
+    // The waveform in a file's bytes; empty when they are short or its points per
+    // second are not a positive finite number. Any thread.
     static std::optional<WaveformData> decodeWaveform(QByteArrayView bytes);
     // The title, artist and album tags of an audio file. Blocks; worker thread.
     static AudioTags metadata(const QString& path);
