@@ -198,8 +198,6 @@ TEST_F(Actions, RerollUsesTheRootsWindowAndCancelDuringItsDecodeEndsIt)
     // A live fork made while it decodes is not made stale by it.
     QFile::rename(source.path + ".gone", source.path);
     m().reroll();
-    w->rig.load(0, source);
-    seek(w->rig, 0, 6.0);
     m().fork(true);
     const std::int64_t live = m().runID();
     drainPool();
@@ -371,6 +369,376 @@ TEST_F(Actions, DropMixPlacesTheReadyMixAtTheMatchingTime)
     m().tick();
     EXPECT_FALSE(m().readyMix());
     EXPECT_EQ(m().notice(), QStringLiteral("THE FORK PLAYED OUT BEFORE IT WAS DROPPED · FORK AGAIN"));
+}
+
+// --- Fork of the mix
+
+// Plays decks `playing` (from `at` s) for `seconds`, so the master tap fills,
+// then on to the next moment the master peaks clearly (drums decay between
+// hits); at most a second more.
+void playFor(ModelRig& rig, std::initializer_list<int> playing, double at, double seconds, bool sounding = true)
+{
+    for (int d : playing) {
+        seek(rig, d, at);
+        rig.deck(d).playPause();
+    }
+    rig.run(seconds);
+    if (sounding) {
+        const MixerState& state = *rig.engine->state();
+        rig.runUntil([&] { return std::max(state.masterPeakL.load(), state.masterPeakR.load()) > 0.05; }, 1.0);
+    }
+}
+
+TEST_F(Actions, ForkOfTheMixFollowsTheWorkedExampleAndDropsOntoDeck2)
+{
+    start(true, 120.0);
+    source.grid = BeatGrid(125.0, 0.1, 4);
+    w->rig.library->update(source);
+    w->rig.load(0, source);
+    w->rig.defaults.setReal(QString::fromLatin1(OutpaintModel::renderRateKey), 0.2);
+    restartModel();
+    ForkSettings settings = shortSettings();
+    settings.contextBars = 16;
+    settings.lengthBars = 32;
+    m().setSettings(settings);
+    playFor(w->rig, {0}, 54.5, 5.0);
+    const double p = w->rig.state(0).position.load();
+    ASSERT_GT(p, 59.4);
+    ASSERT_LE(p, 60.05);
+
+    const double now = w->rig.clock.uptime();
+    m().fork(true);
+    const double c = 331 * kLatent;
+    const double g = 662 * kLatent;
+    EXPECT_EQ(m().pendingPlan(), (ForkPlan{c, 0.0, c, g}));
+    const double lead = 86.5 - p;
+    EXPECT_EQ(w->log.starting(QStringLiteral("fork the mix:")).value(0),
+              formatText("fork the mix: 1 deck, %.1fs heard + %.1fs ahead, seam in %.1fs, writing %.1fs", c - lead,
+                         lead, lead, g));
+    EXPECT_EQ(m().settings().seed, 4242) << "a locked seed is kept";
+    ASSERT_TRUE(w->settle(60));
+    ASSERT_TRUE(m().readyMix());
+    const OutpaintModel::ReadyMix& ready = *m().readyMix();
+    EXPECT_NEAR(ready.start, now - (c - lead), 1e-9);
+    ASSERT_TRUE(ready.anchor);
+    EXPECT_EQ(ready.anchor->deck, 0);
+    EXPECT_EQ(ready.anchor->track, source.id);
+    // At p = 60 these are 55.7568 s and 0.0232 s.
+    const double t0 = p - (c - lead);
+    EXPECT_NEAR(ready.anchor->trackTime, t0, 1e-6);
+    EXPECT_EQ(ready.anchor->bpm, 125.0);
+    ASSERT_TRUE(ready.record.grid);
+    EXPECT_NEAR(ready.record.grid->firstBeat, 0.1 + 0.48 * std::ceil((t0 - 0.1) / 0.48) - t0, 1e-6);
+    EXPECT_EQ(ready.record.title, QStringLiteral("Source ⟶ zelvo-0"));
+    EXPECT_EQ(ready.record.key, source.key);
+    EXPECT_FALSE(ready.record.outpaint->sourceID == source.id) << "the mix stands for the source";
+
+    m().drop();
+    ASSERT_TRUE(w->rig.deck(1).track());
+    EXPECT_EQ(w->rig.deck(1).track()->id, ready.record.id);
+}
+
+TEST_F(Actions, ForkOfTheMixRefusesOrTakesByTheMixersState)
+{
+    start(true, 60.0);
+    TrackRecord other = w->rig.drumTrack(QStringLiteral("Other"), 60.0);
+    other.grid = BeatGrid(100.0, 0.0, 4);
+    other.key = MusicalKey{2, false};
+    w->rig.library->update(other);
+    w->rig.load(0, source);
+    w->rig.load(1, other);
+
+    struct Case {
+        const char* what;
+        std::function<void()> setUp;
+        bool takes;
+        QString title = {};
+        int anchor = 0;
+    };
+    auto both = [&] { playFor(w->rig, {0, 1}, 6.0, 3.0); };
+    const Case cases[] = {
+        {"nothing plays", [] {}, false},
+        {"too little in the tap", [&] { playFor(w->rig, {0, 1}, 6.0, 0.4, false); }, false},
+        {"the master is down", [&] { w->rig.mixer.setMaster(0.0); both(); }, false},
+        {"every fader closed",
+         [&] {
+             w->rig.mixer.channel(0).setFader(0.0);
+             w->rig.mixer.channel(1).setFader(0.0);
+             both();
+         },
+         false},
+        {"a context under 4 s",
+         [&] {
+             ForkSettings s = shortSettings();
+             s.contextBars = 1;
+             m().setSettings(s);
+             both();
+         },
+         false},
+        {"under 8 latents left to write",
+         [&] {
+             ForkSettings s = shortSettings();
+             s.contextBars = 95;
+             m().setSettings(s);
+             both();
+         },
+         false},
+        // Equal gains: deck 1 is the loudest, gives the key, and anchors.
+        {"two decks", both, true, QStringLiteral("the mix ⟶ zelvo-0")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        w->rig.mixer.setMaster(0.8);
+        w->rig.mixer.channel(0).setFader(0.85);
+        w->rig.mixer.channel(1).setFader(0.85);
+        m().setSettings(shortSettings());
+        c.setUp();
+        const qsizetype lines = w->log.starting(QStringLiteral("fork the mix:")).size();
+        m().fork(true);
+        EXPECT_EQ(w->log.starting(QStringLiteral("fork the mix:")).size(), lines + (c.takes ? 1 : 0));
+        // A refusal hands over to the fork of deck 1, when that one has a window.
+        if (m().pendingPlan()) {
+            EXPECT_EQ(m().pendingPlan()->contextStart == 0.0 &&
+                          m().pendingPlan()->seam == m().pendingPlan()->contextSeconds,
+                      c.takes);
+            EXPECT_GT(m().pendingPlan()->generateSeconds, 0.0);
+        } else {
+            EXPECT_FALSE(c.takes);
+        }
+        if (c.takes) {
+            ASSERT_TRUE(w->settle());
+            ASSERT_TRUE(m().readyMix());
+            EXPECT_EQ(m().readyMix()->record.title, c.title);
+            EXPECT_EQ(m().readyMix()->record.key, source.key);
+            ASSERT_TRUE(m().readyMix()->anchor);
+            EXPECT_EQ(m().readyMix()->anchor->deck, c.anchor);
+            EXPECT_EQ(m().readyMix()->anchor->track, source.id);
+        }
+        m().cancel();
+        ASSERT_TRUE(w->settle());
+        for (int d : {0, 1}) {
+            if (w->rig.deck(d).live().playing)
+                w->rig.deck(d).playPause();
+        }
+        w->rig.run(0.1);
+    }
+
+    // A live fork while a render runs and a fork of the mix waits: the ready
+    // mix goes, the old render is superseded.
+    m().fork(false);
+    ASSERT_TRUE(m().busy());
+    ASSERT_TRUE(m().readyMix());
+    m().fork(true);
+    EXPECT_FALSE(m().readyMix());
+    EXPECT_EQ(w->log.starting(QStringLiteral("fork: superseding")).size(), 1);
+}
+
+TEST_F(Actions, ForkOfTheMixCutsTheWriteToTheLengthLimit)
+{
+    start(true, 60.0);
+    w->rig.load(0, source);
+    ForkSettings settings = shortSettings();
+    settings.contextBars = 16;
+    settings.lengthBars = 200;
+    m().setSettings(settings);
+    playFor(w->rig, {0}, 2.0, 2.0);
+    m().fork(true);
+    const double c = ForkPlanner::latentAligned(32.0, ForkPlanner::Rounding::toNearestOrEven);
+    ASSERT_TRUE(m().pendingPlan());
+    EXPECT_EQ(m().pendingPlan()->contextSeconds, c);
+    EXPECT_EQ(m().pendingPlan()->generateSeconds, std::floor((190.0 - c) / kLatent) * kLatent);
+    m().cancel();
+}
+
+// --- Room extension and the chain
+
+struct Chain : Actions {
+    // Deck 1 plays `onDeck1` (the source by default), deck 2 a 40 s take of the
+    // source from `at` s; both for `seconds`.
+    void setUp2(double at, double seconds, std::optional<TrackRecord> onDeck1 = std::nullopt)
+    {
+        start(true, 60.0);
+        take = w->addTake(source, 4.0, w->rig.clock.now(), std::nullopt, 40.0);
+        w->rig.load(0, onDeck1.value_or(source));
+        w->rig.load(1, take);
+        playFor(w->rig, {0, 1}, at, seconds);
+    }
+    double position2() { return w->rig.state(1).position.load(); }
+    TrackRecord take;
+};
+
+TEST_F(Chain, RoomExtensionPlansFromWhatTheRoomHeard)
+{
+    setUp2(2.0, 8.0);
+    const double c = ForkPlanner::latentAligned(6.0, ForkPlanner::Rounding::toNearestOrEven);
+    const double end = ForkPlanner::latentAligned(40.0, ForkPlanner::Rounding::down);
+
+    // Deck 1 plays the take's own source: no bridge, the seam at the take's end.
+    m().extend(false);
+    ASSERT_TRUE(m().pendingPlan());
+    EXPECT_EQ(*m().pendingPlan(), (ForkPlan{end, end - c, c, m().pendingPlan()->generateSeconds}));
+    EXPECT_EQ(m().notice(), QStringLiteral("LISTENING TO THE ROOM"));
+    EXPECT_FALSE(m().bridging());
+    EXPECT_EQ(w->log.starting(QStringLiteral("chain heard the room: ")).size(), 1);
+    ASSERT_TRUE(w->settle());
+    const QJsonObject request = outpaintRequests(*w->brain).value(0);
+    const QString context = QFileInfo(request.value(QStringLiteral("context")).toString()).fileName();
+    EXPECT_TRUE(context.startsWith(QStringLiteral("room-"))) << context.toStdString();
+    EXPECT_EQ(context.mid(5, 8), context.mid(5, 8).toUpper());
+    EXPECT_TRUE(w->scratchFiles().isEmpty());
+}
+
+TEST_F(Chain, ABridgeSeamLiesOnABarBeforeTheTakesEnd)
+{
+    Actions::start(true, 60.0);
+    const TrackRecord other = w->rig.drumTrack(QStringLiteral("Other"), 60.0);
+    const TrackRecord src = source;
+    w->rig.load(0, other);
+    take = w->addTake(src, 4.0, w->rig.clock.now(), std::nullopt, 40.0);
+    w->rig.load(1, take);
+    w->rig.mixer.channel(0).setFader(0.0); // the incoming record is still mixed in
+    playFor(w->rig, {0, 1}, 2.0, 8.0);
+    m().extend(true);
+    ASSERT_TRUE(m().pendingPlan());
+    const ForkPlan plan = *m().pendingPlan();
+    const double render = (plan.contextSeconds + plan.generateSeconds) * 0.6;
+    const double bar = BeatGrid(120.0, 0.0, 4).nextBar(position2() + render + 8.0);
+    EXPECT_GE(plan.seam, bar);
+    EXPECT_LT(plan.seam - bar, kLatent);
+    EXPECT_LE(plan.seam, ForkPlanner::latentAligned(40.0, ForkPlanner::Rounding::down));
+    ASSERT_TRUE(m().bridging());
+    EXPECT_EQ(m().bridging()->id, other.id);
+    EXPECT_EQ(w->log.starting(QStringLiteral("chain is bridging into Other")).size(), 1);
+    m().cancel();
+    ASSERT_TRUE(w->settle());
+
+    // Late in the take the render would not finish 4 s before its end: the
+    // seam goes to the take's end without the room.
+    seek(w->rig, 1, 40.0 - 12.0);
+    m().extend(true);
+    ASSERT_TRUE(m().pendingPlan());
+    EXPECT_EQ(m().pendingPlan(), ForkPlanner::extend(40.0, take.grid, m().settings()));
+    EXPECT_EQ(w->log.starting(QStringLiteral("chain heard the room: ")).size(), 1);
+    m().cancel();
+    ASSERT_TRUE(w->settle());
+
+    // A scratch folder that cannot be written: logged, nothing bridged anew.
+    QFile blocker(w->rig.home.file(QStringLiteral("blocked/scratch")));
+    QDir().mkpath(QFileInfo(blocker).absolutePath());
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    w->links->paths = BrainPaths(QString(), w->rig.home.file(QStringLiteral("blocked")));
+    seek(w->rig, 1, 4.0);
+    m().extend(true);
+    EXPECT_EQ(w->log.starting(QStringLiteral("room capture failed: ")).size(), 1);
+    EXPECT_EQ(m().bridging()->id, other.id);
+    ASSERT_TRUE(w->settle());
+    EXPECT_EQ(m().phase().kind, OutpaintPhase::Kind::failed);
+}
+
+TEST_F(Chain, LeadStatusSnoozeAndBackOff)
+{
+    start(false, 20.0);
+    struct Lead {
+        std::optional<double> rate;
+        std::optional<BeatGrid> grid;
+        double lead;
+    };
+    ForkSettings s = shortSettings();
+    s.contextBars = 16;
+    s.lengthBars = 32;
+    for (const Lead& l : {Lead{std::nullopt, BeatGrid(120, 0, 4), 87.76}, Lead{2.0, BeatGrid(120, 0, 4), 120.0},
+                          Lead{0.01, BeatGrid(120, 0, 4), 16.0}, Lead{std::nullopt, std::nullopt, 87.76},
+                          Lead{std::nullopt, BeatGrid(0.0, 0, 4), 87.76}}) {
+        if (l.rate)
+            w->rig.defaults.setReal(QString::fromLatin1(OutpaintModel::renderRateKey), *l.rate);
+        else
+            w->rig.defaults.remove(QString::fromLatin1(OutpaintModel::renderRateKey));
+        restartModel();
+        m().setSettings(s);
+        TrackRecord take = source;
+        take.grid = l.grid;
+        EXPECT_NEAR(m().chainLead(take), l.lead, 1e-9);
+    }
+    EXPECT_EQ(m().chainStatus(), QStringLiteral("always on"));
+    m().setChainHoldUntil(w->rig.clock.now().addMSecs(7400));
+    EXPECT_EQ(m().chainStatus(), QStringLiteral("retry 7s"));
+}
+
+TEST_F(Chain, TheTickExtendsBeforeTheEndUnlessSnoozedOrHeld)
+{
+    setUp2(10.0, 0.5);
+    const double lead = m().chainLead(take);
+    EXPECT_NEAR(*m().chainCountdown(), 40.0 - position2() - lead, 1e-9);
+    m().tick();
+    EXPECT_FALSE(m().busy());
+
+    // Held by a back-off: nothing until the hold is tapped away.
+    seek(w->rig, 1, 40.0 - lead + 0.5);
+    m().setChainHoldUntil(w->rig.clock.now().addSecs(10));
+    m().tick();
+    EXPECT_FALSE(m().busy());
+    m().setChainHoldUntil(OutpaintModel::distantPast());
+    m().tick();
+    ASSERT_TRUE(m().busy());
+    EXPECT_TRUE(m().pendingIsExtension());
+    EXPECT_FALSE(m().chainCountdown()) << "none while busy";
+
+    // Cancelled: snoozed for this ending, then the snooze lapses after a jump back.
+    m().cancel();
+    ASSERT_TRUE(m().chainSnooze());
+    m().tick();
+    EXPECT_FALSE(m().busy());
+    EXPECT_TRUE(m().chainSnooze());
+    seek(w->rig, 1, 5.0);
+    m().tick();
+    EXPECT_FALSE(m().chainSnooze());
+    EXPECT_FALSE(m().busy());
+    ASSERT_TRUE(w->settle());
+}
+
+TEST_F(Chain, OneBridgePerIncomingRecordAndAWaitingTakeWhenIdle)
+{
+    Actions::start(true, 60.0);
+    const TrackRecord other = w->rig.drumTrack(QStringLiteral("Other"), 60.0);
+    take = w->addTake(source, 4.0, w->rig.clock.now(), std::nullopt, 40.0);
+    w->rig.load(0, other);
+    w->rig.load(1, take);
+    playFor(w->rig, {0, 1}, 2.0, 8.0);
+
+    w->audible[1] = false;
+    m().tick();
+    EXPECT_FALSE(m().busy()) << "no bridge while deck 2 is not heard";
+    w->audible[1] = true;
+    m().tick();
+    EXPECT_EQ(m().bridgedFor(), other.id);
+    EXPECT_EQ(w->log.starting(QStringLiteral("chain: Other is coming in — writing a bridge now")).size(), 1);
+    ASSERT_TRUE(m().busy());
+    m().cancel();
+    ASSERT_TRUE(w->settle());
+    m().tick();
+    EXPECT_FALSE(m().busy()) << "a bridge was already written for this record";
+    EXPECT_EQ(w->log.starting(QStringLiteral("chain: ")).size(), 1);
+
+    // A finished fork waits while deck 2 plays, and while a render runs.
+    w->rig.load(0, source);
+    seek(w->rig, 0, 6.0);
+    m().fork(false);
+    ASSERT_TRUE(w->settle());
+    ASSERT_TRUE(m().waitingTake());
+    const TrackRecord waiting = *m().waitingTake();
+    m().tick();
+    EXPECT_TRUE(m().waitingTake());
+    w->rig.deck(1).playPause();
+    w->rig.run(0.1);
+    m().extend(false);
+    ASSERT_TRUE(m().busy());
+    m().tick();
+    EXPECT_TRUE(m().waitingTake());
+    ASSERT_TRUE(w->settle());
+    m().tick();
+    EXPECT_FALSE(m().waitingTake());
+    ASSERT_TRUE(spinUntil([&] { return w->rig.deck(1).track()->id == waiting.id; }));
 }
 
 } // namespace
