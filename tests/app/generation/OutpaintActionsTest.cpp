@@ -385,7 +385,7 @@ void playFor(ModelRig& rig, std::initializer_list<int> playing, double at, doubl
     rig.run(seconds);
     if (sounding) {
         const MixerState& state = *rig.engine->state();
-        rig.runUntil([&] { return std::max(state.masterPeakL.load(), state.masterPeakR.load()) > 0.05; }, 1.0);
+        rig.runUntil([&] { return std::max(state.masterPeakL.load(), state.masterPeakR.load()) > 0.01; }, 1.0);
     }
 }
 
@@ -485,6 +485,22 @@ TEST_F(Actions, ForkOfTheMixRefusesOrTakesByTheMixersState)
          false},
         // Equal gains: deck 1 is the loudest, gives the key, and anchors.
         {"two decks", both, true, QStringLiteral("the mix ⟶ zelvo-0")},
+        {"deck 2's fader closed",
+         [&] {
+             w->rig.mixer.channel(1).setFader(0.0);
+             both();
+         },
+         true, QStringLiteral("Source ⟶ zelvo-0")},
+        // Tempo and anchor follow the engine's master; title and key the loudest.
+        {"deck 2 the tempo master",
+         [&] {
+             w->rig.mixer.channel(0).setFader(1.0);
+             both();
+             w->rig.params().masterRequest.store(1);
+             w->rig.run(0.05);
+             ASSERT_EQ(w->rig.engine->state()->masterDeck.load(), 1);
+         },
+         true, QStringLiteral("the mix ⟶ zelvo-0"), 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -512,7 +528,7 @@ TEST_F(Actions, ForkOfTheMixRefusesOrTakesByTheMixersState)
             EXPECT_EQ(m().readyMix()->record.key, source.key);
             ASSERT_TRUE(m().readyMix()->anchor);
             EXPECT_EQ(m().readyMix()->anchor->deck, c.anchor);
-            EXPECT_EQ(m().readyMix()->anchor->track, source.id);
+            EXPECT_EQ(m().readyMix()->anchor->track, c.anchor == 0 ? source.id : other.id);
         }
         m().cancel();
         ASSERT_TRUE(w->settle());
