@@ -298,6 +298,39 @@ TEST_F(Actions, DropStatusArmsAndDisarms)
     EXPECT_EQ(m().dropStatus(), DropStatus::refused(QStringLiteral("FORK OF ANOTHER TRACK")));
 }
 
+// End to end: a fork of deck 1 lands on deck 2, the drop arms it, and deck 2
+// starts on deck 1's timeline to the sample, playing the source's own audio.
+TEST_F(Actions, AForkOfDeck1DropsOntoDeck1sTimelineToTheSample)
+{
+    start(true, 60.0);
+    w->rig.load(0, source);
+    seek(w->rig, 0, 3.0);
+    m().fork(false);
+    ASSERT_TRUE(w->settle());
+    ASSERT_TRUE(spinUntil([&] { return w->rig.deck(1).track() && w->rig.deck(1).buffer(); }));
+    DeckModel& deck2 = w->rig.deck(1);
+    ASSERT_TRUE(deck2.track()->outpaint);
+    const double offset = deck2.track()->outpaint->sourceOffset;
+    EXPECT_EQ(m().dropStatus().kind, DropStatus::Kind::waiting);
+
+    w->rig.deck(0).playPause();
+    w->rig.run(0.05);
+    m().drop();
+    EXPECT_EQ(w->rig.params().dropOffset.load(), offset);
+    EXPECT_EQ(m().dropStatus().kind, DropStatus::Kind::armed);
+    ASSERT_TRUE(w->rig.runUntil([&] { return w->rig.state(1).playing.load(); }, 30.0));
+    EXPECT_NEAR(w->rig.state(1).position.load(), w->rig.state(0).position.load() - offset, 0.5 / 48000.0);
+
+    const TrackBuffer& take = *deck2.buffer();
+    const TrackBuffer& prefix = *w->rig.deck(0).buffer();
+    const auto first = std::int64_t(std::llround(offset * 48000.0));
+    const auto plain = std::int64_t((deck2.track()->outpaint->seam - 0.03) * 48000.0) - 1;
+    double worst = 0;
+    for (std::int64_t i = 0; i < plain; ++i)
+        worst = std::max(worst, double(std::abs(take.left[i] - prefix.left[first + i])));
+    EXPECT_LT(worst, 1e-6);
+}
+
 // A ready fork of the mix made by a render whose take starts at `start` s of uptime.
 void makeReadyMix(WorkflowRig& w, const TrackRecord& source, double start,
                   std::optional<OutpaintModel::Anchor> anchor = std::nullopt)
@@ -602,6 +635,16 @@ TEST_F(Chain, RoomExtensionPlansFromWhatTheRoomHeard)
     EXPECT_TRUE(context.startsWith(QStringLiteral("room-"))) << context.toStdString();
     EXPECT_EQ(context.mid(5, 8), context.mid(5, 8).toUpper());
     EXPECT_TRUE(w->scratchFiles().isEmpty());
+
+    // Deck 2 stopped: the room is not asked, the take alone is continued.
+    w->rig.deck(1).playPause();
+    w->rig.run(0.1);
+    ASSERT_TRUE(spinUntil([&] { return w->rig.deck(1).track()->duration > 40.0; }));
+    const TrackRecord longer = *w->rig.deck(1).track();
+    m().extend(false);
+    EXPECT_EQ(m().pendingPlan(), ForkPlanner::extend(w->rig.deck(1).buffer()->duration(), longer.grid, m().settings()));
+    EXPECT_EQ(w->log.starting(QStringLiteral("chain heard the room: ")).size(), 1);
+    ASSERT_TRUE(w->settle());
 }
 
 TEST_F(Chain, ABridgeSeamLiesOnABarBeforeTheTakesEnd)
