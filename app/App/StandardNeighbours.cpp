@@ -31,10 +31,9 @@ public:
     }
     DropStatus dropStatus() const override { return model.dropStatus(); }
     void drop() override { model.drop(); }
-    // The workflow's own timed steps and actions arrive with the chain.
-    void tick() override {}
-    void fork(bool) override {}
-    void extend(bool) override {}
+    void tick() override { model.tick(); }
+    void fork(bool live) override { model.fork(live); }
+    void extend(bool automatic) override { model.extend(automatic); }
 
     void bind(AppModel* app) override
     {
@@ -72,6 +71,12 @@ public:
                 return std::nullopt;
             return io->engine().state()->effectiveTempo[std::size_t(deck)].load();
         };
+        links->engine = [audio]() -> MixEngine* {
+            const std::shared_ptr<AudioIO>& io = audio->io();
+            return io ? &io->engine() : nullptr;
+        };
+        // Until the state root answers it, a deck counts as audible.
+        links->isAudible = [](int) { return true; };
         links_ = links;
         model.setApp(links_);
     }

@@ -976,9 +976,10 @@ DropStatus OutpaintModel::dropStatus() const
         return DropStatus::refused(QStringLiteral("FORK OF ANOTHER TRACK"));
     const double x = position(*deck1) - info.sourceOffset;
     const std::optional<double> tempo = app->effectiveTempo ? app->effectiveTempo(0) : std::nullopt;
-    double r = tempo.value_or(deck1->tempoRatio());
+    double r = tempo.value_or(1.0);
     if (!(r > 0.0) || !std::isfinite(r))
         r = 1.0;
+    r = std::max(r, 0.01);
     if (app->mixer && app->mixer->dropArmed())
         return DropStatus::armed(std::max(-x, 0.0) / r);
     if (x < 0.0)
@@ -986,10 +987,6 @@ DropStatus OutpaintModel::dropStatus() const
     if (x > deck2->track()->duration - 1.0)
         return DropStatus::refused(QStringLiteral("DECK 1 PASSED THE FORK"));
     return DropStatus::ready(x);
-}
-
-void OutpaintModel::drop()
-{
 }
 
 } // namespace zelvo

@@ -38,6 +38,7 @@ namespace zelvo {
 class DeckModel;
 class LibraryStore;
 class LogSink;
+class MixEngine;
 class MixerModel;
 class Scheduler;
 class UserDefaults;
@@ -87,6 +88,10 @@ public:
         std::function<std::optional<QString>(const QString& model)> installedModel;
         // The engine's published effective tempo ratio of a deck; nothing without an engine.
         std::function<std::optional<double>(int deck)> effectiveTempo;
+        // The running engine (its master tap and published cells); null without one.
+        std::function<MixEngine*()> engine;
+        // Whether a deck (0…3) is heard in the mix right now.
+        std::function<bool(int deck)> isAudible;
     };
 
     // The deck and record a fork of the mix was timed against.
@@ -189,10 +194,39 @@ public:
              const ForkSettings& settings, const std::optional<TrackRecord>& extending, bool automatic,
              const std::optional<RoomContext>& roomContext, bool live, const std::optional<MixFork>& mix);
 
+    // --- The user's actions. Main thread.
+
+    // Forks what plays: the mix the room hears when `live` allows it, else
+    // deck 1. A live fork throws away a render in flight; a flow-mode fork
+    // (`live` false) does nothing while busy.
+    void fork(bool live);
+    // Continues the take on deck 2 from what the room heard, else from the take.
+    void extend(bool automatic);
+    // Renders deck 2's take again from its source with a new seed.
+    void reroll();
+    // Stops the render in flight.
+    void cancel();
+    // Puts the previous (−1) or next (+1) take of deck 2's source on deck 2.
+    void stepTake(int delta);
+
     // --- The drop. Main thread.
     DropStatus dropStatus() const override;
-    // Arriving with the drop actions; nothing happens yet.
+    // Drops a ready fork of the mix, or arms (or disarms) the drop of the take
+    // on deck 2 onto deck 1's timeline.
     void drop() override;
+    // Puts the ready fork of the mix on deck 2 at the place that matches now.
+    void dropMix();
+
+    // --- The chain. Main thread.
+
+    // One step of the periodic driver (20 times a second).
+    void tick();
+    // Seconds before a take's end at which the chain starts the next render.
+    double chainLead(const TrackRecord& take) const;
+    // "paused · tap", "retry Ns" or "always on".
+    QString chainStatus() const;
+    // Seconds until the chain renders; nothing when nothing would be chained.
+    std::optional<double> chainCountdown() const;
 
 signals:
     void settingsChanged();
@@ -218,6 +252,26 @@ signals:
 private:
     class Run;
     friend class Run;
+
+    // A written room capture and the plan it belongs to.
+    struct RoomPlan {
+        ForkPlan plan;
+        RoomContext context;
+    };
+
+    // A fresh seed, 1…999999.
+    static std::int64_t freshSeed();
+    // Throws the render in flight away for a live fork.
+    void supersede();
+    // Starts a render of the mix; false when the mix cannot be forked.
+    bool forkMix();
+    // Deck 1 when it brings a new record that the chain should bridge into.
+    DeckModel* bridgeTarget() const;
+    // Plans and writes a context of what the room heard for extending `record`.
+    std::optional<RoomPlan> roomExtension(const TrackRecord& record, const TrackBufferRef& buffer,
+                                          const ForkSettings& settings);
+    void setBridging(const std::optional<TrackRecord>& record);
+    void setBridgedFor(const std::optional<QUuid>& id);
 
     // The stored rate, when it is a finite number ≥ 0.
     std::optional<double> storedRenderRate() const;

@@ -68,6 +68,8 @@ WorkflowRig::WorkflowRig(bool server, std::map<QString, QString> environment)
     links->effectiveTempo = [this](int deck) {
         return std::optional<double>(rig.engine->state()->effectiveTempo[std::size_t(deck)].load());
     };
+    links->engine = [this] { return rig.engine.get(); };
+    links->isAudible = [this](int deck) { return audible[std::size_t(deck)]; };
     model = std::make_unique<OutpaintModel>(rig.defaults, rig.clock);
     model->setApp(links);
 }

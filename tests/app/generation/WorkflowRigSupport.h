@@ -9,6 +9,7 @@
 #include "support/StandInBrain.h"
 
 #include <QStringList>
+#include <array>
 #include <map>
 #include <memory>
 
@@ -49,6 +50,8 @@ struct WorkflowRig {
     std::unique_ptr<BrainClient> client;
     KeptLog log;
     bool renderInFlight = false;
+    // What the rig's stand-in for the application's audibility test answers.
+    std::array<bool, 4> audible{true, true, true, true};
     std::shared_ptr<OutpaintModel::Links> links;
     std::unique_ptr<OutpaintModel> model;
 };
