@@ -4,6 +4,10 @@
 // effect. x_realtime = seconds of audio per wall-clock second; p99_ms and max_ms
 // are block render times against a budget of 5.33 ms (budget_p99 and budget_max
 // as fractions of it). heap_MB: bytes on the heap taken by building one engine.
+// Rows per way of scheduling the decks' time-pitch work: as the engine builds it
+// (decks alternate the slices their stretchers work in), `_OnDemand` (every
+// stretcher works when its output runs out, so their bursts meet) and
+// `_SamePhase` (all work ahead in the same slices).
 #include "audio/MixEngine.h"
 
 #include <benchmark/benchmark.h>
@@ -43,8 +47,9 @@ TrackBufferRef material(double seconds, unsigned seed)
 }
 
 enum class Scene { twoDecksDirect, fourDecksKeyLock, fullFx };
+enum class Work { alternating, onDemand, samePhase };
 
-void runEngine(benchmark::State& state, Scene scene)
+void runEngine(benchmark::State& state, Scene scene, Work work = Work::alternating)
 {
     // In-use heap, counting both arena blocks and blocks mapped on their own.
     auto heapInUse = [] {
@@ -55,6 +60,8 @@ void runEngine(benchmark::State& state, Scene scene)
     auto engine = std::make_unique<MixEngine>(kRate, 4096);
     const double heapMB = (heapInUse() - before) / 1e6;
 
+    for (int i = 0; i < MixEngine::deckCount && work != Work::alternating; ++i)
+        engine->deck(i)->setWorkPhase(work == Work::onDemand ? -1 : 0);
     const int decks = scene == Scene::twoDecksDirect ? 2 : 4;
     MixerParams& p = *engine->params();
     for (int i = 0; i < decks; ++i) {
@@ -119,9 +126,21 @@ void runEngine(benchmark::State& state, Scene scene)
 void BM_MixEngine_TwoDecksDirect(benchmark::State& state) { runEngine(state, Scene::twoDecksDirect); }
 void BM_MixEngine_FourDecksKeyLock(benchmark::State& state) { runEngine(state, Scene::fourDecksKeyLock); }
 void BM_MixEngine_FullFx(benchmark::State& state) { runEngine(state, Scene::fullFx); }
+void BM_MixEngine_FourDecksKeyLock_OnDemand(benchmark::State& state)
+{
+    runEngine(state, Scene::fourDecksKeyLock, Work::onDemand);
+}
+void BM_MixEngine_FourDecksKeyLock_SamePhase(benchmark::State& state)
+{
+    runEngine(state, Scene::fourDecksKeyLock, Work::samePhase);
+}
+void BM_MixEngine_FullFx_OnDemand(benchmark::State& state) { runEngine(state, Scene::fullFx, Work::onDemand); }
 
 } // namespace
 
 BENCHMARK(BM_MixEngine_TwoDecksDirect)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_MixEngine_FourDecksKeyLock)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_MixEngine_FullFx)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_MixEngine_FourDecksKeyLock_OnDemand)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_MixEngine_FourDecksKeyLock_SamePhase)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_MixEngine_FullFx_OnDemand)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
