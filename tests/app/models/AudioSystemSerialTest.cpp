@@ -128,7 +128,7 @@ TEST_F(AudioSystemSerial, AfterABufferSizeChangeTheDecksAreParkedOnTheirCuePoint
         decks[std::size_t(i)]->install(record, TrackBufferRef(48000 * 8, 48000.0), nullptr, false);
         decks[std::size_t(i)]->playPause();
     }
-    ASSERT_TRUE(playing(1.8, 5.0));
+    ASSERT_TRUE(playing(1.8, 10.0));
 
     audio->setBufferFrames(512);
     ASSERT_TRUE(test::spinUntil([&] { return audio->generation() == 2 && audio->io()->running(); }, 10.0));
