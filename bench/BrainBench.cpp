@@ -13,6 +13,7 @@
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -33,11 +34,19 @@ double monotonicNow()
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// A short 16-bit context, enough for the server to read.
-void writeContext(const QString& path)
+// A 16-bit stereo context of `seconds`: silence, or with `clicks` a click on
+// every beat at 126 BPM, something for the server's tempo estimate.
+void writeContext(const QString& path, double seconds = 1.0, bool clicks = false)
 {
-    const int frames = 44100;
+    const int frames = int(seconds * 44100);
     QByteArray data(frames * 4, '\0');
+    if (clicks) {
+        auto* samples = reinterpret_cast<qint16*>(data.data());
+        const int beat = int(44100 * 60.0 / 126.0);
+        for (int at = 0; at + 64 < frames; at += beat)
+            for (int i = 0; i < 64; ++i)
+                samples[2 * (at + i)] = samples[2 * (at + i) + 1] = qint16(i % 2 ? 16000 : -16000);
+    }
     QByteArray file("RIFF");
     auto put32 = [&](quint32 v) { file.append(reinterpret_cast<const char*>(&v), 4); };
     auto put16 = [&](quint16 v) { file.append(reinterpret_cast<const char*>(&v), 2); };
@@ -116,5 +125,51 @@ void BM_Brain_EventLatency(benchmark::State& state)
     state.counters["events"] = static_cast<double>(latencies.size());
 }
 BENCHMARK(BM_Brain_EventLatency)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// A long render without step delays: the server reads a 16 s context, estimates
+// its tempo and writes 196 s of stereo. server_s: its own clock from the request
+// to "done"; x_realtime: seconds written per second of that clock.
+void BM_Brain_LongRender(benchmark::State& state)
+{
+    application();
+    StandInBrain brain(std::map<QString, QString>{{"KAVRI_BRAIN_STEP_DELAY", "0"}});
+    if (!brain.start()) {
+        state.SkipWithError("the stand-in model server did not start");
+        return;
+    }
+    zelvo::ManualScheduler clock;
+    zelvo::BrainClient client(brain.base(), clock);
+    QObject context;
+    zelvo::OutpaintRequest request;
+    request.context = brain.scratch() + "/ctx-LONG.wav";
+    writeContext(request.context, 16.0, true);
+    request.contextSeconds = 16.0;
+    request.seconds = 16.0 + 180.0;
+    request.steps = 1;
+    request.seed = 5;
+    request.out = brain.scratch() + "/gen-LONG.wav";
+
+    double serverSeconds = 0.0;
+    for (auto _ : state) {
+        std::optional<zelvo::BrainEvent::Done> done;
+        bool ended = false;
+        zelvo::BrainStream stream = client.outpaint(
+            request, &context,
+            [&](const zelvo::BrainEvent& e) {
+                if (const auto* d = e.as<zelvo::BrainEvent::Done>())
+                    done = *d;
+            },
+            [&](const std::optional<zelvo::BrainFailure>&) { ended = true; });
+        if (!StandInBrain::spinUntil([&] { return ended; }, 60) || !done) {
+            state.SkipWithError("the render did not finish");
+            return;
+        }
+        serverSeconds += done->elapsed;
+    }
+    const double runs = double(state.iterations());
+    state.counters["server_s"] = serverSeconds / runs;
+    state.counters["x_realtime"] = serverSeconds > 0.0 ? runs * 196.0 / serverSeconds : 0.0;
+}
+BENCHMARK(BM_Brain_LongRender)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 } // namespace

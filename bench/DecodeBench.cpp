@@ -1,6 +1,9 @@
 // Decoding speed of a five-minute 44.1 kHz stereo track to the engine's 48 kHz
-// (so the rate conversion is measured too), as seconds of audio per second.
+// (so the rate conversion is measured too), as seconds of audio per second; and
+// the import path's whole cost on the same MP3: decoding at the analysis rate
+// and analysing it (waveform, grid, key, loudness).
 #include "library/AudioFileIO.h"
+#include "library/TrackAnalyzer.h"
 #include "support/AudioFixtures.h"
 
 #include <benchmark/benchmark.h>
@@ -71,7 +74,17 @@ void BM_Decode_Flac(benchmark::State& state)
     decode(state, track(zelvo::test::AudioFormat::flac, "track.flac"));
 }
 
+void BM_DecodeAndAnalyze_Mp3(benchmark::State& state)
+{
+    const auto& path = track(zelvo::test::AudioFormat::mp3, "track.mp3");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(zelvo::TrackAnalyzer::analyze(path));
+    state.counters["x_realtime"] =
+        benchmark::Counter(kSeconds * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
 } // namespace
 
 BENCHMARK(BM_Decode_Mp3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Decode_Flac)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DecodeAndAnalyze_Mp3)->Unit(benchmark::kMillisecond)->UseRealTime();

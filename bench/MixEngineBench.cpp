@@ -4,11 +4,20 @@
 // effect. x_realtime = seconds of audio per wall-clock second; p99_ms and max_ms
 // are block render times against a budget of 5.33 ms (budget_p99 and budget_max
 // as fractions of it). heap_MB: bytes on the heap taken by building one engine.
+// Rows per way of scheduling the decks' time-pitch work: as the engine builds it
+// (decks alternate the slices their stretchers work in), `_OnDemand` (every
+// stretcher works when its output runs out, so their bursts meet) and
+// `_SamePhase` (all work ahead in the same slices).
+// cpu_p99_ms, cpu_max_ms and budget_cpu_p99/budget_cpu_max: the same from the
+// thread's CPU clock, which leaves out the time the benchmark's thread was
+// preempted: on a busy machine the wall figures show other programs' time
+// slices, while the audio thread itself runs at real-time priority.
 #include "audio/MixEngine.h"
 
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -25,6 +34,13 @@ constexpr double kRate = 48000.0;
 constexpr int kBlock = 256;
 constexpr double kSeconds = 60.0;
 constexpr double kBudgetMs = 1000.0 * kBlock / kRate;
+
+double threadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
 
 TrackBufferRef material(double seconds, unsigned seed)
 {
@@ -43,8 +59,9 @@ TrackBufferRef material(double seconds, unsigned seed)
 }
 
 enum class Scene { twoDecksDirect, fourDecksKeyLock, fullFx };
+enum class Work { alternating, onDemand, samePhase };
 
-void runEngine(benchmark::State& state, Scene scene)
+void runEngine(benchmark::State& state, Scene scene, Work work = Work::alternating)
 {
     // In-use heap, counting both arena blocks and blocks mapped on their own.
     auto heapInUse = [] {
@@ -55,6 +72,8 @@ void runEngine(benchmark::State& state, Scene scene)
     auto engine = std::make_unique<MixEngine>(kRate, 4096);
     const double heapMB = (heapInUse() - before) / 1e6;
 
+    for (int i = 0; i < MixEngine::deckCount && work != Work::alternating; ++i)
+        engine->deck(i)->setWorkPhase(work == Work::onDemand ? -1 : 0);
     const int decks = scene == Scene::twoDecksDirect ? 2 : 4;
     MixerParams& p = *engine->params();
     for (int i = 0; i < decks; ++i) {
@@ -79,8 +98,8 @@ void runEngine(benchmark::State& state, Scene scene)
         b.assign(kBlock, 0.0f);
     float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
     const int blocks = int(kSeconds * kRate / kBlock);
-    std::vector<double> times(static_cast<std::size_t>(blocks));
-    std::vector<double> all;
+    std::vector<double> times(static_cast<std::size_t>(blocks)), cpuTimes(static_cast<std::size_t>(blocks));
+    std::vector<double> all, allCpu;
 
     for (auto _ : state) {
         state.PauseTiming();
@@ -96,14 +115,20 @@ void runEngine(benchmark::State& state, Scene scene)
                 p.beatFXTarget.store(reverb ? 0 : 1);
                 p.beatFXOn.store(true);
             }
+            const double c0 = threadCpuMs();
             const auto t0 = std::chrono::steady_clock::now();
             engine->render(kBlock, ptrs, 4);
             times[std::size_t(b)] = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            cpuTimes[std::size_t(b)] = threadCpuMs() - c0;
             benchmark::DoNotOptimize(bufs[0].data());
         }
         all.insert(all.end(), times.begin(), times.end());
+        allCpu.insert(allCpu.end(), cpuTimes.begin(), cpuTimes.end());
     }
     std::sort(all.begin(), all.end());
+    std::sort(allCpu.begin(), allCpu.end());
+    const double cpuP99 = allCpu.empty() ? 0.0 : allCpu[std::size_t(double(allCpu.size() - 1) * 0.99)];
+    const double cpuWorst = allCpu.empty() ? 0.0 : allCpu.back();
     const double p99 = all.empty() ? 0.0 : all[std::size_t(double(all.size() - 1) * 0.99)];
     const double worst = all.empty() ? 0.0 : all.back();
     state.counters["x_realtime"] =
@@ -112,6 +137,10 @@ void runEngine(benchmark::State& state, Scene scene)
     state.counters["max_ms"] = worst;
     state.counters["budget_p99"] = p99 / kBudgetMs;
     state.counters["budget_max"] = worst / kBudgetMs;
+    state.counters["cpu_p99_ms"] = cpuP99;
+    state.counters["cpu_max_ms"] = cpuWorst;
+    state.counters["budget_cpu_p99"] = cpuP99 / kBudgetMs;
+    state.counters["budget_cpu_max"] = cpuWorst / kBudgetMs;
     state.counters["heap_MB"] = heapMB;
     engine->releaseRetiredBuffers();
 }
@@ -119,9 +148,21 @@ void runEngine(benchmark::State& state, Scene scene)
 void BM_MixEngine_TwoDecksDirect(benchmark::State& state) { runEngine(state, Scene::twoDecksDirect); }
 void BM_MixEngine_FourDecksKeyLock(benchmark::State& state) { runEngine(state, Scene::fourDecksKeyLock); }
 void BM_MixEngine_FullFx(benchmark::State& state) { runEngine(state, Scene::fullFx); }
+void BM_MixEngine_FourDecksKeyLock_OnDemand(benchmark::State& state)
+{
+    runEngine(state, Scene::fourDecksKeyLock, Work::onDemand);
+}
+void BM_MixEngine_FourDecksKeyLock_SamePhase(benchmark::State& state)
+{
+    runEngine(state, Scene::fourDecksKeyLock, Work::samePhase);
+}
+void BM_MixEngine_FullFx_OnDemand(benchmark::State& state) { runEngine(state, Scene::fullFx, Work::onDemand); }
 
 } // namespace
 
 BENCHMARK(BM_MixEngine_TwoDecksDirect)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_MixEngine_FourDecksKeyLock)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_MixEngine_FullFx)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_MixEngine_FourDecksKeyLock_OnDemand)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_MixEngine_FourDecksKeyLock_SamePhase)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_MixEngine_FullFx_OnDemand)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();

@@ -530,6 +530,7 @@ void DeckVoice::render(int frames, float* left, float* right)
     drain();
     if (frames <= 0)
         return;
+    const bool workSlice = workPhase_ >= 0 && int(slices_++ & 1u) == workPhase_;
     if (!buffer_) {
         std::memset(left, 0, sizeof(float) * std::size_t(frames));
         std::memset(right, 0, sizeof(float) * std::size_t(frames));
@@ -567,8 +568,12 @@ void DeckVoice::render(int frames, float* left, float* right)
         }
         currentSpeed_ = keyLock_ ? 1.0 : sync * tempo * (1.0 + bend_);
         (void)timePitch_->render(frames, left, right);
+        if (workSlice)
+            (void)timePitch_->prepare(frames);
+        unitReady_ = timePitch_->readyFrames();
     } else {
         usedTimePitch_ = false;
+        unitReady_ = 0;
         readSource(frames, left, right, tempo, scratching, std::nullopt);
     }
 
@@ -682,7 +687,8 @@ void DeckVoice::publish(float peakL, float peakR)
     double lag = 0.0;
     if (usedTimePitch_) {
         const double tempo = blockTempo_;
-        lag = timePitchLatencyFrames_ * (keyLock_ ? tempo : 1.0);
+        // Output the unit made ahead is heard later still.
+        lag = (timePitchLatencyFrames_ + double(unitReady_)) * (keyLock_ ? tempo : 1.0);
     }
     state_.position.store(std::max(pos_ - lag, 0.0) / sr);
     state_.slipPosition.store(slipPos_ / sr);

@@ -83,6 +83,14 @@ public:
     // The time-pitch unit's latency in frames (0 without a unit). Any thread.
     double timePitchLatencyFrames() const { return timePitchLatencyFrames_; }
     bool hasTimePitch() const { return timePitch_ != nullptr; }
+    // The slice parity (0 or 1) in which the time-pitch unit does its heavy work:
+    // after rendering such a slice it gets the next slice's output ready, so the
+    // slice between costs almost nothing. −1: the unit works only when its output
+    // runs out. The mix engine gives neighbouring decks different parities, so
+    // their stretchers' bursts never meet in one slice. Main thread, before the
+    // first render.
+    void setWorkPhase(int phase) { workPhase_ = phase == 0 || phase == 1 ? phase : -1; }
+    int workPhase() const { return workPhase_; }
 
     // HostedUnitSource: the time-pitch unit's input. Audio thread, inside render.
     void provide(int frames, float* left, float* right) override;
@@ -161,6 +169,11 @@ private:
     bool usedTimePitch_ = false;
     // Tempo read once per render, for the unit's input callback.
     double blockTempo_ = 1.0;
+    int workPhase_ = -1;
+    // Renders so far; its parity picks the slices the unit works in.
+    std::uint64_t slices_ = 0;
+    // Output the unit had made ahead after this render, in its own frames.
+    int unitReady_ = 0;
 };
 
 } // namespace zelvo

@@ -77,6 +77,13 @@ UnitStatus HostedUnit::render(int frames, float* left, float* right)
     return result;
 }
 
+UnitStatus HostedUnit::prepare(int frames)
+{
+    if (frames <= 0)
+        return kUnitNoError;
+    return unit_->prepare(std::min(frames, maxFrames_));
+}
+
 void HostedUnit::process(int frames, float* left, float* right)
 {
     for (int offset = 0; offset < frames; offset += maxFrames_) {

@@ -30,6 +30,11 @@ public:
     // `source` (silence without one). Slices of more than `maxFrames` are rendered
     // in parts. Returns the component's status (the first failure). Audio thread.
     UnitStatus render(int frames, float* left, float* right);
+    // Makes at least `frames` (at most `maxFrames`) of output ready for the next
+    // render, pulling input from `source` now. Audio thread.
+    UnitStatus prepare(int frames);
+    // Output made but not yet rendered out, in frames. Audio thread.
+    int readyFrames() const { return unit_->readyFrames(); }
     // Runs the unit as an in-place effect, in slices of at most `maxFrames`; a
     // slice that fails keeps its dry input. Audio thread.
     void process(int frames, float* left, float* right);

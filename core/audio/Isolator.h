@@ -2,7 +2,7 @@
 // The three-band isolator of a mixer channel: a fourth-order crossover at two
 // frequencies whose bands sum back to an all-pass, each band scaled by its gain.
 // A plain value owned by the audio thread.
-#include "audio/Biquad.h"
+#include "dsp/Biquad.h"
 
 namespace zelvo {
 

@@ -105,6 +105,8 @@ MixEngine::MixEngine(double sampleRate, int maxFrames)
 {
     for (int i = 0; i < deckCount; ++i) {
         decks_[std::size_t(i)] = std::make_shared<DeckVoice>(sampleRate, maxFrames_);
+        // Decks 1 and 3 key-lock in even slices, 2 and 4 in odd ones.
+        decks_[std::size_t(i)]->setWorkPhase(i % 2);
         deckL_[std::size_t(i)].assign(std::size_t(maxFrames_), 0.0f);
         deckR_[std::size_t(i)].assign(std::size_t(maxFrames_), 0.0f);
     }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -16,9 +17,10 @@ namespace {
 
 // Frames read or written per step.
 constexpr std::int64_t kChunk = 16384;
-// Room reserved beyond the expected length, so a container length that is only
-// an estimate (MP3) rarely makes the arrays grow.
-constexpr std::int64_t kHeadroom = 8192;
+// Room reserved beyond the expected length: the last read asks for a whole
+// chunk, and a container length that is only an estimate (MP3) rarely makes the
+// arrays grow (each growth copies everything decoded so far).
+constexpr std::int64_t kHeadroom = kChunk + 8192;
 // The most seconds reserved up front. The length comes from the file's header,
 // which may claim days of audio in a few kilobytes; past this the arrays grow
 // as frames actually arrive.
@@ -38,6 +40,48 @@ std::int64_t wholeFrames(double x)
         return std::numeric_limits<std::int64_t>::max() / 2;
     return std::int64_t(x);
 }
+
+// One channel of decoded samples, filled in order. It grows like a vector, but
+// new room is left uninitialised (the reader writes every frame it counts) and
+// the array goes to the TrackBuffer without a copy: a long track's samples are
+// touched once.
+class SampleArray {
+public:
+    std::size_t capacity() const { return capacity_; }
+    float* data() { return data_.get(); }
+    void reserve(std::size_t n)
+    {
+        if (n > capacity_)
+            reallocate(n);
+    }
+    void resize(std::size_t n)
+    {
+        if (n > capacity_)
+            reallocate(std::max(n, 2 * capacity_));
+        size_ = n;
+    }
+    // The array, at least max(size, 1) long; the object is left empty.
+    float* release()
+    {
+        if (!data_)
+            reallocate(1);
+        capacity_ = size_ = 0;
+        return data_.release();
+    }
+
+private:
+    void reallocate(std::size_t n)
+    {
+        std::unique_ptr<float[]> next(new float[n]);
+        std::copy_n(data_.get(), std::min(size_, n), next.get());
+        data_ = std::move(next);
+        capacity_ = n;
+    }
+
+    std::unique_ptr<float[]> data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
 
 // libsndfile wants a whole rate; a rate it cannot take becomes 0 and fails there.
 int fileRateOf(double rate)
@@ -90,7 +134,7 @@ TrackBufferRef decode(const std::filesystem::path& url, double sampleRate, std::
 
     expected = std::min(expected, wholeFrames(kMaxReservedSeconds * sampleRate) + kHeadroom);
 
-    std::vector<float> left, right;
+    SampleArray left, right;
     left.reserve(std::size_t(std::max<std::int64_t>(expected, 0)));
     right.reserve(left.capacity());
     std::int64_t collected = 0;
@@ -122,10 +166,9 @@ TrackBufferRef decode(const std::filesystem::path& url, double sampleRate, std::
     if (collected == 0)
         throw AudioFileError::empty(url);
 
-    TrackBufferRef buffer(collected, sampleRate);
-    std::copy_n(left.data(), collected, buffer->left);
-    std::copy_n(right.data(), collected, buffer->right);
-    return buffer;
+    float* leftSamples = left.release();
+    float* rightSamples = right.release();
+    return TrackBufferRef::adopt(TrackBuffer::adopt(leftSamples, rightSamples, collected, sampleRate));
 }
 
 void writeWAV(const std::filesystem::path& url, const float* left, const float* right, std::int64_t frames,

@@ -1,7 +1,7 @@
 // Waveform band analysis of TrackAnalyzer.
 #include "library/TrackAnalyzer.h"
 
-#include "audio/Biquad.h"
+#include "dsp/Biquad.h"
 
 #include <algorithm>
 #include <cmath>

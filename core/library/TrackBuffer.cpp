@@ -23,6 +23,17 @@ TrackBuffer* TrackBuffer::create(std::int64_t frames, double sampleRate)
     return new TrackBuffer(l, r, frames, sampleRate);
 }
 
+TrackBuffer* TrackBuffer::adopt(float* l, float* r, std::int64_t frames, double sampleRate)
+{
+    try {
+        return new TrackBuffer(l, r, std::max<std::int64_t>(frames, 0), sampleRate);
+    } catch (...) {
+        delete[] l;
+        delete[] r;
+        throw;
+    }
+}
+
 TrackBuffer::TrackBuffer(float* l, float* r, std::int64_t n, double rate)
     : left(l), right(r), frames(n), sampleRate(rate)
 {

@@ -19,6 +19,12 @@ public:
     // are never null. Returned with one reference owned by the caller. Not on the
     // audio thread.
     static TrackBuffer* create(std::int64_t frames, double sampleRate);
+    // Takes over two arrays made with `new float[]`, each holding at least
+    // max(frames, 1) samples (any beyond `frames` are never read): a decoder
+    // hands over what it filled without copying it. Returned with one reference
+    // owned by the caller; on failure the arrays are freed. Not on the audio
+    // thread.
+    static TrackBuffer* adopt(float* left, float* right, std::int64_t frames, double sampleRate);
 
     TrackBuffer(const TrackBuffer&) = delete;
     TrackBuffer& operator=(const TrackBuffer&) = delete;

@@ -47,6 +47,16 @@ public:
     // Renders exactly `frames` (at most the maximum slice) into `left` and
     // `right`, pulling input through the callback as needed. Audio thread.
     virtual UnitStatus render(int frames, float* left, float* right) = 0;
+    // Makes at least `frames` of output ready for later renders without handing
+    // any out, pulling input as needed: the work those renders would do happens
+    // now. Components that keep no output ahead do nothing. Audio thread.
+    virtual UnitStatus prepare(int frames)
+    {
+        (void)frames;
+        return kUnitNoError;
+    }
+    // Frames of output made but not yet rendered out. Audio thread.
+    virtual int readyFrames() const { return 0; }
     // Sets one parameter (global scope). Audio thread (or main thread before the
     // first render).
     virtual UnitStatus setParameter(std::uint32_t parameter, float value) = 0;

@@ -183,37 +183,16 @@ void RubberBandTimePitch::prime()
     startDelay_ = rb.getStartDelay();
 }
 
-UnitStatus RubberBandTimePitch::render(int frames, float* left, float* right)
+void RubberBandTimePitch::fill(int frames)
 {
-    if (frames <= 0)
-        return kUnitNoError;
-    if (!stretcher_->rb || !left || !right) {
-        if (left)
-            std::memset(left, 0, sizeof(float) * std::size_t(frames));
-        if (right)
-            std::memset(right, 0, sizeof(float) * std::size_t(frames));
-        return kUnitUninitialized;
-    }
     RubberBandStretcher& rb = *stretcher_->rb;
-
-    // Input that one render may consume at most: the fastest rate reads 32 source
-    // frames per output frame; the slack covers the stretcher's own window.
+    // Input that one call may consume at most: the fastest rate reads 32 source
+    // frames per output frame; the slack covers the stretcher's own window. A
+    // stalled stretcher stops here rather than hang the caller.
     const double inputBudget = double(frames) * (double(kMaxRate) + 1.0) + 4.0 * double(maxFrames_) + 16384.0;
     double fed = 0.0;
-    int pulls = 0;
-    int produced = 0;
-    while (produced < frames) {
-        const int available = rb.available();
-        if (available > 0) {
-            const int n = std::min(available, frames - produced);
-            float* out[2] = {left + produced, right + produced};
-            const std::size_t got = rb.retrieve(out, std::size_t(n));
-            if (got == 0)
-                break;
-            produced += int(got);
-            continue;
-        }
-        if (fed >= inputBudget || ++pulls > 8192)
+    for (int pulls = 0; rb.available() < frames; ++pulls) {
+        if (fed >= inputBudget || pulls >= 8192)
             break;
         std::size_t want = rb.getSamplesRequired();
         if (want == 0)
@@ -229,11 +208,49 @@ UnitStatus RubberBandTimePitch::render(int frames, float* left, float* right)
         rb.process(in, std::size_t(n), false);
         fed += n;
     }
+}
+
+UnitStatus RubberBandTimePitch::render(int frames, float* left, float* right)
+{
+    if (frames <= 0)
+        return kUnitNoError;
+    if (!stretcher_->rb || !left || !right) {
+        if (left)
+            std::memset(left, 0, sizeof(float) * std::size_t(frames));
+        if (right)
+            std::memset(right, 0, sizeof(float) * std::size_t(frames));
+        return kUnitUninitialized;
+    }
+    RubberBandStretcher& rb = *stretcher_->rb;
+    fill(frames);
+    int produced = 0;
+    while (produced < frames && rb.available() > 0) {
+        const int n = std::min(rb.available(), frames - produced);
+        float* out[2] = {left + produced, right + produced};
+        const std::size_t got = rb.retrieve(out, std::size_t(n));
+        if (got == 0)
+            break;
+        produced += int(got);
+    }
     if (produced < frames) {
         std::memset(left + produced, 0, sizeof(float) * std::size_t(frames - produced));
         std::memset(right + produced, 0, sizeof(float) * std::size_t(frames - produced));
     }
     return kUnitNoError;
+}
+
+UnitStatus RubberBandTimePitch::prepare(int frames)
+{
+    if (!stretcher_->rb)
+        return kUnitUninitialized;
+    if (frames > 0)
+        fill(frames);
+    return kUnitNoError;
+}
+
+int RubberBandTimePitch::readyFrames() const
+{
+    return stretcher_->rb ? std::max(stretcher_->rb->available(), 0) : 0;
 }
 
 UnitStatus RubberBandTimePitch::setParameter(std::uint32_t parameter, float value)

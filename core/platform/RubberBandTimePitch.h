@@ -34,6 +34,10 @@ public:
     // Returns exactly `frames`: the pull/process/retrieve loop is bounded and any
     // shortfall is zero-filled, so a stalled stretcher cannot hang the caller.
     UnitStatus render(int frames, float* left, float* right) override;
+    // Feeds the stretcher until `frames` of output are ready (bounded like
+    // render); the next render of at most that many frames does no work.
+    UnitStatus prepare(int frames) override;
+    int readyFrames() const override;
     // Out-of-range values are clamped; a non-finite value counts as neutral.
     UnitStatus setParameter(std::uint32_t parameter, float value) override;
     UnitStatus getParameter(std::uint32_t parameter, float& value) const override;
@@ -46,6 +50,9 @@ public:
 private:
     struct Stretcher;
 
+    // Pulls input and processes it until `frames` of output are ready, or the
+    // input budget of one call is spent.
+    void fill(int frames);
     void warmUp();
     void measureLatency();
     void prime();

@@ -40,10 +40,12 @@ private:
 };
 
 // Runs the main event loop until `done` holds, for at most `seconds` of wall
-// time; returns whether it held.
-bool spinUntil(const std::function<bool()>& done, double seconds = 5.0);
+// time; returns whether it held. The default bound only stops a test that hangs:
+// an engine build (four time-pitch units) on a machine busy with other work can
+// take seconds.
+bool spinUntil(const std::function<bool()>& done, double seconds = 30.0);
 // Waits (bounded) until no open or start thread is running and their results
 // have been delivered to the main thread.
-bool settle(double seconds = 5.0);
+bool settle(double seconds = 30.0);
 
 } // namespace zelvo::test

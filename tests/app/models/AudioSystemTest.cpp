@@ -485,7 +485,7 @@ TEST_F(AudioSystemTest, ShutdownStopsARecordingBeforeTheOutput)
     EXPECT_FALSE(engine.state()->recording.load());
     ASSERT_NE(a.io(), nullptr); // kept, stopped
     EXPECT_FALSE(a.io()->running());
-    EXPECT_TRUE(engine.waitForRecordingFiles(std::chrono::seconds(2)));
+    EXPECT_TRUE(engine.waitForRecordingFiles(std::chrono::seconds(10)));
 }
 
 class PlayerRigTest : public AudioSystemTest {

@@ -94,6 +94,7 @@ TEST(DeckVoiceRender, CommandStormsLoadsAndTimePitchNeverAllocateOrLock)
     const double rate = 48000.0;
     DeckVoice voice(rate, 4096);
     ASSERT_TRUE(voice.hasTimePitch());
+    voice.setWorkPhase(1); // working ahead in odd slices, on demand in the others
     std::vector<TrackBufferRef> buffers;
     for (int i = 0; i < 8; ++i)
         buffers.push_back(rampBuffer(std::int64_t(rate * (2 + i)), rate, 1.0f / float(rate * 10)));
@@ -143,4 +144,59 @@ TEST(DeckVoiceRender, CommandStormsLoadsAndTimePitchNeverAllocateOrLock)
         voice.releaseRetiredBuffers();
     }
     EXPECT_TRUE(probe.clean());
+}
+
+TEST(DeckVoiceRender, KeyLockWorkAlternatesSlicesWithoutChangingTheSoundOrThePosition)
+{
+    // The real time-pitch unit at 1.06 with key lock, 256-frame slices: a deck
+    // given a work phase reads its source only in slices of that parity, and
+    // sounds exactly like one that works on demand. Its published position
+    // stays within a slice of the other's: the output it made ahead counts into
+    // the lag (without that, it would run up to two slices ahead).
+    const double rate = 48000.0;
+    const int block = 256;
+    TrackBufferRef source(std::int64_t(rate * 4), rate);
+    for (std::int64_t i = 0; i < source->frames; ++i)
+        source->left[i] = source->right[i] = float(std::sin(double(i) * 0.05) * (1.0 + double(i % 4800) / 4800.0));
+
+    struct Run {
+        std::vector<float> out;
+        std::vector<double> position; // published after each slice
+        int readsOffPhase = 0;
+        int reads = 0;
+    };
+    auto run = [&](int phase) {
+        DeckVoice voice(rate, 4096);
+        voice.setWorkPhase(phase);
+        EXPECT_EQ(voice.workPhase(), phase);
+        loadNow(voice, source); // slice 0
+        sendOk(voice, DeckCommand::keyLock(true));
+        sendOk(voice, DeckCommand::play());
+        voice.tempo().store(1.06);
+        tick(voice, block); // slice 1
+        Run r;
+        std::vector<float> left(block), right(block);
+        for (int slice = 2; slice < int(2.5 * rate) / block; ++slice) {
+            const double before = voice.positionFrames();
+            voice.render(block, left.data(), right.data());
+            r.out.insert(r.out.end(), left.begin(), left.end());
+            r.position.push_back(voice.state().position.load());
+            const bool read = voice.positionFrames() != before;
+            r.reads += read;
+            r.readsOffPhase += read && phase >= 0 && (slice & 1) != phase;
+        }
+        return r;
+    };
+    const Run onDemand = run(-1);
+    for (int phase : {0, 1}) {
+        const Run paced = run(phase);
+        EXPECT_EQ(paced.readsOffPhase, 0) << "phase " << phase;
+        EXPECT_GT(paced.reads, 200);
+        ASSERT_EQ(paced.out, onDemand.out) << "phase " << phase;
+        ASSERT_EQ(paced.position.size(), onDemand.position.size());
+        double worst = 0.0;
+        for (std::size_t i = 0; i < paced.position.size(); ++i)
+            worst = std::max(worst, std::fabs(paced.position[i] - onDemand.position[i]));
+        EXPECT_LT(worst, 1.06 * block / rate) << "phase " << phase;
+    }
 }

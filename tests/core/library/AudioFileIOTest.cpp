@@ -499,6 +499,42 @@ TEST_F(LengthCapTest, AFileOverFourHoursIsRefusedUpFrontOrAtTheCap)
     EXPECT_EQ(AudioFileIO::decode(path("over.flac"), kRate, AudioFileIO::Range{60, 120})->frames, 60'000);
 }
 
+TEST(AudioFileIOTest, AFileOfUnknownLengthDecodesEveryFrameAsItGrows)
+{
+    // A FLAC stream may leave its total length unknown (0 in its header): the
+    // samples arrive without a size to reserve, through many grown arrays, and
+    // must come out exactly as from the same file with its length stated.
+    Files files;
+    const std::int64_t frames = 44100 * 7 + 123;
+    const auto stated = files("stated.flac");
+    const auto unknown = files("unknown.flac");
+    test::writeAudioFile(stated, AudioFormat::flac, test::generate(2, frames, 44100, rampAt));
+    std::string bytes;
+    {
+        std::ifstream in(stated, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    ASSERT_EQ(bytes.compare(0, 4, "fLaC"), 0);
+    // The stream information block starts at byte 8; its 36-bit sample count
+    // takes the low half of byte 21 and bytes 22 to 25.
+    bytes[21] = char(bytes[21] & 0xf0);
+    bytes.replace(22, 4, 4, '\0');
+    std::ofstream(unknown, std::ios::binary | std::ios::trunc) << bytes;
+
+    for (double rate : {44100.0, 48000.0}) {
+        const auto a = AudioFileIO::decode(stated, rate);
+        const auto b = AudioFileIO::decode(unknown, rate);
+        ASSERT_EQ(b->frames, a->frames) << rate;
+        EXPECT_TRUE(std::equal(a->left, a->left + a->frames, b->left)) << rate;
+        EXPECT_TRUE(std::equal(a->right, a->right + a->frames, b->right)) << rate;
+        if (rate == 44100.0) {
+            ASSERT_EQ(b->frames, frames);
+            for (std::int64_t i = 0; i < frames; i += 997)
+                ASSERT_EQ(b->right[i], rampAt(1, i)) << i;
+        }
+    }
+}
+
 // ---- writing ----------------------------------------------------------------
 
 struct WavInfo {

@@ -1,4 +1,4 @@
-#include "audio/Biquad.h"
+#include "dsp/Biquad.h"
 
 #include <cmath>
 #include <numbers>
