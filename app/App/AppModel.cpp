@@ -228,6 +228,7 @@ void AppModel::tick()
 {
     binder_->tick();
     if (const std::shared_ptr<AudioIO>& io = audio_->io()) {
+        checkRecording();
         const MixerState& state = *io->engine().state();
         const EngineLive live{int(state.masterDeck.load()), state.recording.load()};
         if (!(live == engineLive_)) {
@@ -377,13 +378,7 @@ QString AppModel::aiStepTitle() const
     return {};
 }
 
-void AppModel::importPanel() {}
-
 void AppModel::openGuide() {}
-
-void AppModel::encodeAhead(const TrackRecord&, const TrackBufferRef&) {}
-
-void AppModel::stageDemo(bool, bool, bool) {}
 
 void AppModel::installKeyboard() {}
 

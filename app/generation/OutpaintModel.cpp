@@ -18,4 +18,20 @@ void OutpaintModel::setSettings(const ForkSettings& settings)
         emit settingsChanged();
 }
 
+void OutpaintModel::setNotice(const std::optional<QString>& notice)
+{
+    if (notice == notice_)
+        return;
+    notice_ = notice;
+    emit noticeChanged();
+}
+
+void OutpaintModel::setNoticeUntil(const QDateTime& until)
+{
+    if (until == noticeUntil_)
+        return;
+    noticeUntil_ = until;
+    emit noticeUntilChanged();
+}
+
 } // namespace zelvo

@@ -42,6 +42,9 @@ public:
     const Phase& phase() const { return phase_; }
     const std::optional<QString>& notice() const { return notice_; }
     const QDateTime& noticeUntil() const { return noticeUntil_; }
+    // Notify only on a change. Main thread.
+    void setNotice(const std::optional<QString>& notice);
+    void setNoticeUntil(const QDateTime& until);
     bool pendingIsExtension() const { return false; }
     std::int64_t stretchesWritten() const { return 0; }
 
@@ -60,6 +63,7 @@ signals:
     void settingsChanged();
     void phaseChanged();
     void noticeChanged();
+    void noticeUntilChanged();
 
 private:
     UserDefaults& defaults_;

@@ -1,0 +1,26 @@
+#pragma once
+// The model server's head start on a loaded track: the track written into the
+// server's scratch folder as 44.1 kHz 16-bit WAV, then handed over with
+// "prepare" under its track key, so a later fork of it starts faster.
+//
+// Each write goes to a temporary file of its own in the scratch folder and is
+// renamed onto the track's file when complete, so two writers of one file (the
+// same track on two decks, or two tracks whose names share their first 8
+// characters) never interleave and the server never reads a torn file.
+#include "library/TrackBuffer.h"
+
+#include <QString>
+#include <QUuid>
+
+namespace zelvo::ahead {
+
+// "<scratch>/track-" followed by the first 8 characters of the identifier's
+// upper-case text and ".wav". Any thread.
+QString scratchFile(const QString& scratchFolder, const QUuid& id);
+
+// Writes the whole buffer to a temporary file beside `file` (creating the
+// folder) and renames it onto `file`. False on any failure, which leaves no
+// temporary file behind. Any thread but the audio thread.
+bool writeScratch(const TrackBuffer& buffer, const QString& file);
+
+} // namespace zelvo::ahead
