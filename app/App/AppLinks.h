@@ -22,6 +22,7 @@ class QObject;
 
 namespace zelvo {
 
+class AppModel;
 class Scheduler;
 class UserDefaults;
 
@@ -52,6 +53,9 @@ public:
     virtual const QDateTime& noticeUntil() const = 0;
     virtual void setNotice(const std::optional<QString>& notice) = 0;
     virtual void setNoticeUntil(const QDateTime& until) = 0;
+    // Hands the workflow the running application once the state root has built
+    // everything; null unlinks it before the state root goes.
+    virtual void bind(AppModel* app) { (void)app; }
 };
 
 // The controllers and players.
@@ -87,15 +91,14 @@ public:
 };
 
 // Builds the neighbours, one call each, in the order the state root needs
-// them. Each result lives as long as the state root. `object` of a link gives
-// the concrete model for the screens (null for fakes).
+// them. Each result lives as long as the state root.
 class NeighbourFactory {
 public:
     virtual ~NeighbourFactory() = default;
     virtual std::unique_ptr<WorkflowLink> makeWorkflow(UserDefaults& defaults, Scheduler& scheduler) = 0;
     virtual std::unique_ptr<ControllerLink> makeController(UserDefaults& defaults, Scheduler& scheduler) = 0;
     // The CDN account: held, never called by the state root.
-    virtual std::unique_ptr<QObject> makeAccount() = 0;
+    virtual std::unique_ptr<QObject> makeAccount(Scheduler& scheduler) = 0;
     virtual std::unique_ptr<UpdateLink> makeUpdate() = 0;
     // The model download's progress: held, never called by the state root.
     virtual std::unique_ptr<QObject> makeDownload() = 0;

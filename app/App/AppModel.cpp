@@ -123,7 +123,7 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     outpaint_ = neighbours.makeWorkflow(defaults_, scheduler_);
     transition_ = std::make_unique<TransitionModel>(defaults_, scheduler_);
     controller_ = neighbours.makeController(defaults_, scheduler_);
-    account_ = neighbours.makeAccount();
+    account_ = neighbours.makeAccount(scheduler_);
     update_ = neighbours.makeUpdate();
     download_ = neighbours.makeDownload();
     tour_ = neighbours.makeTour(defaults_, scheduler_);
@@ -136,6 +136,7 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     brainPort_ = launch::brainPort(environment("KAVRI_BRAIN_PORT"));
     brain_ = neighbours.makeBrain(*brainPaths_, brainPort_, scheduler_);
     log_->target = brain_.get();
+    outpaint_->bind(this);
 
     const QPointer<AppModel> self(this);
     binder_->wireDecks(library_.get(), [self](const TrackRecord& record, const TrackBufferRef& buffer) {
@@ -170,6 +171,7 @@ AppModel::~AppModel()
 {
     scheduler_.cancel(ticker_);
     // Unlink first, so nothing reaches a model that is already gone.
+    outpaint_->bind(nullptr);
     audio_->setEngineHandler({});
     transition_->clearLinks();
     controller_->setOnHands({});

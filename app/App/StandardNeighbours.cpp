@@ -1,6 +1,13 @@
 #include "App/StandardNeighbours.h"
 
+#include "App/AppModel.h"
 #include "App/AppUpdate.h"
+#include "audio/AudioIO.h"
+#include "audio/MixEngine.h"
+#include "audio/MixerState.h"
+#include "models/AudioSystem.h"
+#include "models/DeckModel.h"
+#include "models/MixerModel.h"
 #include "controllers/ControllerModel.h"
 #include "generation/BrainDownload.h"
 #include "generation/BrainScripts.h"
@@ -16,19 +23,68 @@ namespace {
 
 class Workflow final : public WorkflowLink {
 public:
-    explicit Workflow(UserDefaults& defaults) : model(defaults) {}
+    Workflow(UserDefaults& defaults, Scheduler& scheduler, StandardNeighbours& owner)
+        : model(defaults, scheduler), owner_(owner)
+    {
+    }
     DropStatus dropStatus() const override { return model.dropStatus(); }
     void drop() override { model.drop(); }
-    void tick() override { model.tick(); }
-    void fork(bool live) override { model.fork(live); }
-    void extend(bool automatic) override { model.extend(automatic); }
+    // The workflow's own timed steps and actions arrive with the chain.
+    void tick() override {}
+    void fork(bool) override {}
+    void extend(bool) override {}
     const ForkSettings& settings() const override { return model.settings(); }
     void setSettings(const ForkSettings& settings) override { model.setSettings(settings); }
     const std::optional<QString>& notice() const override { return model.notice(); }
     const QDateTime& noticeUntil() const override { return model.noticeUntil(); }
     void setNotice(const std::optional<QString>& notice) override { model.setNotice(notice); }
     void setNoticeUntil(const QDateTime& until) override { model.setNoticeUntil(until); }
+
+    void bind(AppModel* app) override
+    {
+        if (!app) {
+            links_.reset();
+            return;
+        }
+        BrainSupervisor* brain = owner_.brain;
+        auto links = std::make_shared<OutpaintModel::Links>();
+        links->log = &app->brain();
+        if (brain) {
+            links->paths = brain->paths();
+            links->client = &brain->client();
+            links->setRenderInFlight = [brain](bool on) { brain->setRenderInFlight(on); };
+            // The model name when the server lists it, or while no report came yet.
+            links->installedModel = [brain](const QString& name) -> std::optional<QString> {
+                if (!brain->health())
+                    return name;
+                for (const BrainModel& model : brain->health()->models)
+                    if (model.name == name)
+                        return name;
+                return std::nullopt;
+            };
+        } else {
+            links->paths = app->brainPaths();
+        }
+        links->library = &app->library();
+        for (int i = 0; i < AppModel::kDecks; ++i)
+            links->decks[std::size_t(i)] = &app->deck(i);
+        links->mixer = &app->mixer();
+        AudioSystem* audio = &app->audio();
+        links->effectiveTempo = [audio](int deck) -> std::optional<double> {
+            const std::shared_ptr<AudioIO>& io = audio->io();
+            if (!io || deck < 0 || deck >= AppModel::kDecks)
+                return std::nullopt;
+            return io->engine().state()->effectiveTempo[std::size_t(deck)].load();
+        };
+        links_ = links;
+        model.setApp(links_);
+    }
+
     OutpaintModel model;
+
+private:
+    StandardNeighbours& owner_;
+    std::shared_ptr<OutpaintModel::Links> links_;
 };
 
 class Controller final : public ControllerLink {
@@ -76,9 +132,9 @@ public:
 
 } // namespace
 
-std::unique_ptr<WorkflowLink> StandardNeighbours::makeWorkflow(UserDefaults& defaults, Scheduler&)
+std::unique_ptr<WorkflowLink> StandardNeighbours::makeWorkflow(UserDefaults& defaults, Scheduler& scheduler)
 {
-    auto link = std::make_unique<Workflow>(defaults);
+    auto link = std::make_unique<Workflow>(defaults, scheduler, *this);
     outpaint = &link->model;
     return link;
 }
@@ -90,9 +146,9 @@ std::unique_ptr<ControllerLink> StandardNeighbours::makeController(UserDefaults&
     return link;
 }
 
-std::unique_ptr<QObject> StandardNeighbours::makeAccount()
+std::unique_ptr<QObject> StandardNeighbours::makeAccount(Scheduler& scheduler)
 {
-    auto made = std::make_unique<KavriAccount>();
+    auto made = std::make_unique<KavriAccount>(scheduler);
     account = made.get();
     return made;
 }

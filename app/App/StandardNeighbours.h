@@ -21,7 +21,7 @@ class StandardNeighbours final : public NeighbourFactory {
 public:
     std::unique_ptr<WorkflowLink> makeWorkflow(UserDefaults& defaults, Scheduler& scheduler) override;
     std::unique_ptr<ControllerLink> makeController(UserDefaults& defaults, Scheduler& scheduler) override;
-    std::unique_ptr<QObject> makeAccount() override;
+    std::unique_ptr<QObject> makeAccount(Scheduler& scheduler) override;
     std::unique_ptr<UpdateLink> makeUpdate() override;
     std::unique_ptr<QObject> makeDownload() override;
     std::unique_ptr<TourLink> makeTour(UserDefaults& defaults, Scheduler& scheduler) override;

@@ -5,12 +5,12 @@
 
 namespace zelvo::ForkPlanner {
 
-namespace {
-
 bool usable(const std::optional<BeatGrid>& grid)
 {
     return grid && std::isfinite(grid->bpm) && grid->bpm > 0 && grid->beatsPerBar >= 1;
 }
+
+namespace {
 
 double barOf(const std::optional<BeatGrid>& grid)
 {

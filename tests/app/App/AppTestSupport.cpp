@@ -113,7 +113,7 @@ std::unique_ptr<ControllerLink> FakeNeighbours::makeController(UserDefaults&, Sc
     return std::make_unique<Controller>(world_);
 }
 
-std::unique_ptr<QObject> FakeNeighbours::makeAccount()
+std::unique_ptr<QObject> FakeNeighbours::makeAccount(Scheduler&)
 {
     world_.journal << "make account";
     return std::make_unique<QObject>();
