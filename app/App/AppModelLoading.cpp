@@ -3,7 +3,7 @@
 // loaded track.
 #include "App/AppModel.h"
 
-#include "App/AheadEncoding.h"
+#include "generation/AheadEncoding.h"
 #include "App/ImportChooser.h"
 #include "audio/AudioIO.h"
 #include "audio/MixEngine.h"
@@ -13,21 +13,16 @@
 #include "models/AudioSystem.h"
 #include "models/DeckModel.h"
 #include "platform/Folders.h"
-#include "platform/ThreadPriority.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <atomic>
 #include <filesystem>
-#include <thread>
 
 namespace zelvo {
 namespace {
 
 constexpr double kNoticeSeconds = 4.0;
-
-std::atomic<int> aheadWriters{0};
 
 } // namespace
 
@@ -142,24 +137,12 @@ void AppModel::checkRecording()
 
 int AppModel::aheadWritesInFlight()
 {
-    return aheadWriters.load();
+    return ahead::writersInFlight();
 }
 
 void AppModel::encodeAhead(const TrackRecord& record, const TrackBufferRef& buffer)
 {
-    const std::optional<BrainHealth>& health = brain_->health();
-    if (!health || !health->fastLoaded.value_or(false) || !buffer)
-        return;
-    QString key = BrainClient::trackKey(record.id, buffer->frames);
-    QString file = ahead::scratchFile(brainPaths_->scratch(), record.id);
-    ++aheadWriters;
-    // A thread of its own: the lowered priority must not stay on a pooled thread.
-    std::thread([buffer, file = std::move(file), key = std::move(key), client = brain_->client()] {
-        lowerCurrentThreadPriority();
-        if (ahead::writeScratch(*buffer, file))
-            client.prepare(key, file);
-        --aheadWriters;
-    }).detach();
+    ahead::start(brain_->health(), record.id, buffer, brainPaths_->scratch(), brain_->client());
 }
 
 } // namespace zelvo

@@ -4,7 +4,7 @@
 // head start, the stand-in model server on 127.0.0.1.
 #include "App/AppModel.h"
 
-#include "App/AheadEncoding.h"
+#include "generation/AheadEncoding.h"
 #include "AppTestSupport.h"
 #include "audio/AudioIO.h"
 #include "audio/MixEngine.h"

@@ -1,14 +1,22 @@
-#include "App/AheadEncoding.h"
+#include "generation/AheadEncoding.h"
 
 #include "generation/OutpaintComposer.h"
 #include "library/CollectionJson.h"
+#include "platform/ThreadPriority.h"
 
 #include <QFileInfo>
+#include <atomic>
 #include <exception>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 namespace zelvo::ahead {
+namespace {
+
+std::atomic<int> writers{0};
+
+} // namespace
 
 QString scratchFile(const QString& scratchFolder, const QUuid& id)
 {
@@ -40,6 +48,28 @@ bool writeScratch(const TrackBuffer& buffer, const QString& file)
         return false;
     }
     return true;
+}
+
+void start(const std::optional<BrainHealth>& health, const QUuid& id, const TrackBufferRef& buffer,
+           const QString& scratchFolder, const BrainClient& client)
+{
+    if (!health || !health->fastLoaded.value_or(false) || !buffer)
+        return;
+    QString key = BrainClient::trackKey(id, buffer->frames);
+    QString file = scratchFile(scratchFolder, id);
+    ++writers;
+    // A thread of its own: a pooled thread would keep the lowered priority.
+    std::thread([buffer, file = std::move(file), key = std::move(key), client]() {
+        lowerCurrentThreadPriority();
+        if (writeScratch(*buffer, file))
+            client.prepare(key, file);
+        --writers;
+    }).detach();
+}
+
+int writersInFlight()
+{
+    return writers.load();
 }
 
 } // namespace zelvo::ahead

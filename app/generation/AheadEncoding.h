@@ -7,10 +7,13 @@
 // renamed onto the track's file when complete, so two writers of one file (the
 // same track on two decks, or two tracks whose names share their first 8
 // characters) never interleave and the server never reads a torn file.
+#include "generation/BrainClient.h"
+#include "generation/BrainHealth.h"
 #include "library/TrackBuffer.h"
 
 #include <QString>
 #include <QUuid>
+#include <optional>
 
 namespace zelvo::ahead {
 
@@ -22,5 +25,17 @@ QString scratchFile(const QString& scratchFolder, const QUuid& id);
 // folder) and renames it onto `file`. False on any failure, which leaves no
 // temporary file behind. Any thread but the audio thread.
 bool writeScratch(const TrackBuffer& buffer, const QString& file);
+
+// The head start of a track just loaded, when `health` reports the fast half
+// loaded (a missing report or field counts as not loaded): a thread of its own,
+// at lowered priority, writes the buffer to the track's scratch file and posts
+// "prepare" with the track key and the file through a copy of `client`; it
+// drops every failure. Returns at once and keeps nothing of the caller's. Main
+// thread (the client's clock must outlive the writer).
+void start(const std::optional<BrainHealth>& health, const QUuid& id, const TrackBufferRef& buffer,
+           const QString& scratchFolder, const BrainClient& client);
+
+// Writers started and not yet finished. Any thread.
+int writersInFlight();
 
 } // namespace zelvo::ahead
