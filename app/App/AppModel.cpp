@@ -1,6 +1,7 @@
 #include "App/AppModel.h"
 
 #include "App/LaunchOptions.h"
+#include "generation/AheadEncoding.h"
 #include "audio/AudioIO.h"
 #include "audio/MixEngine.h"
 #include "library/CollectionJson.h"
@@ -251,6 +252,8 @@ void AppModel::shutdown()
     if (update_->ready())
         update_->swapAfterExit(false);
     audio_->shutdown();
+    // A head start still being written gets a moment to finish its file.
+    ahead::waitForWriters(std::chrono::seconds(2));
     brain_->stopInstall();
     brain_->stop();
     library_->flush();

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <exception>
 #include <filesystem>
 
 namespace zelvo {
@@ -41,10 +42,10 @@ void AppModel::load(const std::optional<QUuid>& id, int deckIndex)
 
 void AppModel::importPanel()
 {
-    const QString music = Folders::music();
-    QWidget* parent = qobject_cast<QApplication*>(QCoreApplication::instance()) ? QApplication::activeWindow()
-                                                                                 : nullptr;
-    const QStringList chosen = ImportChooser::ask(music, parent);
+    // Without widgets (a headless run) there is nothing to ask with.
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return;
+    const QStringList chosen = ImportChooser::ask(Folders::music(), QApplication::activeWindow());
     if (!chosen.isEmpty())
         importItems(chosen);
 }
@@ -114,6 +115,8 @@ void AppModel::toggleRecording()
         engine.startRecording(std::filesystem::path(file.toStdString()));
     } catch (const AudioFileError& error) {
         brain_->note(QStringLiteral("record: ") + QString::fromStdString(error.description()));
+    } catch (const std::exception& error) {
+        brain_->note(QStringLiteral("record: ") + QString::fromUtf8(error.what()));
     }
     if (recordingURL_ != file) {
         recordingURL_ = file;
@@ -132,7 +135,8 @@ void AppModel::checkRecording()
         return;
     const std::string step = engine.recordingStatus().step;
     engine.stopRecording();
-    brain_->note(QStringLiteral("record: ") + QString::fromStdString(step));
+    brain_->note(QStringLiteral("record: ") +
+                 (step.empty() ? QStringLiteral("recording failed") : QString::fromStdString(step)));
 }
 
 int AppModel::aheadWritesInFlight()

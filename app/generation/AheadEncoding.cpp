@@ -72,4 +72,15 @@ int writersInFlight()
     return writers.load();
 }
 
+bool waitForWriters(std::chrono::milliseconds timeout)
+{
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (writers.load() != 0) {
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
 } // namespace zelvo::ahead

@@ -13,6 +13,7 @@
 
 #include <QString>
 #include <QUuid>
+#include <chrono>
 #include <optional>
 
 namespace zelvo::ahead {
@@ -37,5 +38,8 @@ void start(const std::optional<BrainHealth>& health, const QUuid& id, const Trac
 
 // Writers started and not yet finished. Any thread.
 int writersInFlight();
+// Waits at most `timeout` until no writer runs; true when none does. For the
+// program's shutdown only (the main thread otherwise never waits for a writer).
+bool waitForWriters(std::chrono::milliseconds timeout);
 
 } // namespace zelvo::ahead
