@@ -21,7 +21,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
-#include <QtEndian>
 #include <gtest/gtest.h>
 
 namespace zelvo {
@@ -47,7 +46,8 @@ void writeBytes(const QString& path, const QByteArray& bytes)
 void writeAdapter(const QString& path)
 {
     QByteArray word(8, '\0');
-    qToLittleEndian<quint64>(quint64(kAdapterHeader.size()), word.data());
+    for (int i = 0; i < 8; ++i)
+        word[i] = char((quint64(kAdapterHeader.size()) >> (8 * i)) & 0xff);
     writeBytes(path, word + kAdapterHeader + QByteArray(512, '\x11'));
 }
 
@@ -66,17 +66,23 @@ std::optional<WavInfo> readWav(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     const QByteArray bytes = file.readAll();
+    const auto le = [&bytes](qsizetype at, int width) {
+        quint32 value = 0;
+        for (int i = width - 1; i >= 0; --i)
+            value = (value << 8) | quint8(bytes.at(at + i));
+        return value;
+    };
     if (bytes.size() < 12 || !bytes.startsWith("RIFF") || bytes.mid(8, 4) != "WAVE")
         return std::nullopt;
     WavInfo info;
     qsizetype at = 12;
     while (at + 8 <= bytes.size()) {
         const QByteArray id = bytes.mid(at, 4);
-        const qint64 size = qFromLittleEndian<quint32>(bytes.constData() + at + 4);
-        if (id == "fmt ") {
-            info.channels = qFromLittleEndian<quint16>(bytes.constData() + at + 10);
-            info.rate = int(qFromLittleEndian<quint32>(bytes.constData() + at + 12));
-            info.bits = qFromLittleEndian<quint16>(bytes.constData() + at + 22);
+        const qint64 size = le(at + 4, 4);
+        if (id == "fmt " && at + 24 <= bytes.size()) {
+            info.channels = int(le(at + 10, 2));
+            info.rate = int(le(at + 12, 4));
+            info.bits = int(le(at + 22, 2));
         } else if (id == "data" && info.channels > 0 && info.bits > 0) {
             info.frames = size / (info.channels * info.bits / 8);
             info.whole = at + 8 + size == bytes.size();

@@ -85,9 +85,18 @@ public:
     FakeWorld& w_;
 };
 
+// The fake supervisor's client times its requests on a clock of its own that
+// lives as long as the program: a head start's "prepare" may be answered after
+// the rig that asked for it is gone.
+Scheduler& clientClock()
+{
+    static QtScheduler* clock = new QtScheduler;
+    return *clock;
+}
+
 class Brain final : public BrainLink {
 public:
-    Brain(FakeWorld& w, Scheduler& scheduler) : w_(w), client_(w.brainBase, scheduler) {}
+    explicit Brain(FakeWorld& w) : w_(w), client_(w.brainBase, clientClock()) {}
     void note(const QString& line) override { w_.journal << QStringLiteral("brain.note ") + line; }
     void boot() override { w_.journal << "brain.boot"; }
     void start(double warmSeconds) override { w_.journal << QStringLiteral("brain.start(%1)").arg(warmSeconds); }
@@ -143,17 +152,17 @@ QString FakeNeighbours::brainScripts()
     return QStringLiteral("/nowhere/brain");
 }
 
-std::unique_ptr<BrainLink> FakeNeighbours::makeBrain(const BrainPaths&, int port, Scheduler& scheduler)
+std::unique_ptr<BrainLink> FakeNeighbours::makeBrain(const BrainPaths&, int port, Scheduler&)
 {
     world_.journal << QStringLiteral("make brain %1").arg(port);
-    return std::make_unique<Brain>(world_, scheduler);
+    return std::make_unique<Brain>(world_);
 }
 
 AppRig::AppRig() : defaults(std::make_unique<UserDefaults>(home.file(QStringLiteral("defaults.json")))) {}
 
 AppRig::~AppRig()
 {
-    // Ahead-encoding writers hold a client on this rig's clock.
+    // Ahead-encoding writers post their requests to this thread.
     spinUntil([] { return AppModel::aheadWritesInFlight() == 0; });
     backend->releaseHangs();
     settle();
