@@ -154,24 +154,6 @@ TEST(Loading, LoadsOnlyLibraryRecordsOntoValidDecksAndClosesTheBrowser)
     }
 }
 
-TEST(Loading, TheNewestLoadOfADeckWins)
-{
-    AppRig rig;
-    test::writeTone(rig.home.file("a.wav"), 3.0);
-    test::writeTone(rig.home.file("b.wav"), 0.5);
-    rig.addOutput();
-    AppModel& app = rig.make();
-    ASSERT_TRUE(rig.bootWithOutput());
-    const std::vector<TrackRecord> records = importFiles(app, rig, {"a.wav", "b.wav"});
-    app.load(records[0].id, 2);
-    app.load(records[1].id, 2);
-    ASSERT_TRUE(test::spinUntil([&] { return !app.deck(2).loading(); }));
-    for (int i = 0; i < 20; ++i)
-        QCoreApplication::processEvents();
-    ASSERT_TRUE(app.deck(2).track());
-    EXPECT_EQ(app.deck(2).track()->id, records[1].id);
-}
-
 // --- Import and adapters
 
 TEST(Import, SplitsAdaptersFromMusicAndInstallsEveryAdapter)
