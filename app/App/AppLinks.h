@@ -5,11 +5,15 @@
 // classes (StandardNeighbours); tests hand in fakes.
 //
 // Main thread only.
+#include "generation/BrainClient.h"
+#include "generation/BrainHealth.h"
 #include "generation/BrainPaths.h"
 #include "generation/InstallDriver.h"
+#include "generation/ForkSettings.h"
 #include "models/DropWorkflow.h"
 #include "platform/LogSink.h"
 
+#include <QDateTime>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -30,6 +34,10 @@ public:
     virtual void start(double warmSeconds) = 0;
     virtual void stop() = 0;
     virtual void stopInstall() = 0;
+    // The last health reply; none while the server does not answer.
+    virtual const std::optional<BrainHealth>& health() const = 0;
+    // The client of the server's port; copies may be used from any thread.
+    virtual const BrainClient& client() const = 0;
 };
 
 // The generation workflow.
@@ -38,6 +46,14 @@ public:
     virtual void tick() = 0;
     virtual void fork(bool live) = 0;
     virtual void extend(bool automatic) = 0;
+    // The generation settings; assigning stores them as any settings change is.
+    virtual const ForkSettings& settings() const = 0;
+    virtual void setSettings(const ForkSettings& settings) = 0;
+    // The short upper-case notice and its expiry; an equal value notifies nobody.
+    virtual const std::optional<QString>& notice() const = 0;
+    virtual const QDateTime& noticeUntil() const = 0;
+    virtual void setNotice(const std::optional<QString>& notice) = 0;
+    virtual void setNoticeUntil(const QDateTime& until) = 0;
     // Hands the workflow the running application once the state root has built
     // everything; null unlinks it before the state root goes.
     virtual void bind(AppModel* app) { (void)app; }

@@ -2,6 +2,7 @@
 
 #include "App/LaunchOptions.h"
 #include "generation/InstallDriver.h"
+#include "generation/AheadEncoding.h"
 #include "audio/AudioIO.h"
 #include "audio/MixEngine.h"
 #include "library/CollectionJson.h"
@@ -233,6 +234,7 @@ void AppModel::tick()
 {
     binder_->tick();
     if (const std::shared_ptr<AudioIO>& io = audio_->io()) {
+        checkRecording();
         const MixerState& state = *io->engine().state();
         const EngineLive live{int(state.masterDeck.load()), state.recording.load()};
         if (!(live == engineLive_)) {
@@ -253,6 +255,8 @@ void AppModel::shutdown()
     if (update_->ready())
         update_->swapAfterExit(false);
     audio_->shutdown();
+    // A head start still being written gets a moment to finish its file.
+    ahead::waitForWriters(std::chrono::seconds(2));
     brain_->stopInstall();
     brain_->stop();
     library_->flush();
@@ -382,13 +386,7 @@ QString AppModel::aiStepTitle() const
     return {};
 }
 
-void AppModel::importPanel() {}
-
 void AppModel::openGuide() {}
-
-void AppModel::encodeAhead(const TrackRecord&, const TrackBufferRef&) {}
-
-void AppModel::stageDemo(bool, bool, bool) {}
 
 void AppModel::installKeyboard() {}
 

@@ -160,13 +160,34 @@ public:
     // Installs the model server and its model now (the Install key), when the
     // space check passes. Main thread.
     void installBrain();
-    // The menu's "Import Music…": nothing until the import panel exists.
+    // The menu's "Import Music…" and the browsers' import keys: asks for files
+    // and folders and hands them to `importItems`.
     void importPanel();
     // The Help menu's field guide: nothing until the guide exists.
     void openGuide();
 
     // The state as the dump writes it. Main thread.
     QJsonObject stateSnapshot() const;
+
+    // --- Import, loading, recording and ahead-encoding (AppModelLoading.cpp).
+    // Main thread.
+    // Puts the library's record `id` on deck `deckIndex` (0...3) and returns at
+    // once; closes the stage browser. Nothing for no id, a record the library no
+    // longer holds or another index.
+    void load(const std::optional<QUuid>& id, int deckIndex);
+    // Chosen files and folders, in order: adapter files go to `installAdapters`,
+    // everything else to the library's import.
+    void importItems(const QStringList& paths);
+    // Installs adapter files into the model server's models folder; the last one
+    // installed becomes the generation model. Failures show as the notice.
+    void installAdapters(const QStringList& paths);
+    // Starts or stops recording the master output to a WAV file beside the
+    // takes; nothing without an engine.
+    void toggleRecording();
+    // "recordings" beside the takes folder.
+    QString recordingsFolder() const;
+    // Ahead-encoding writers still running (tests wait for none). Any thread.
+    static int aheadWritesInFlight();
 
 signals:
     void queueChanged();
@@ -192,6 +213,13 @@ private:
     void dumpStateLater(const QStringList& arguments);
     void writeDump(const QString& path);
     void loadWhenOutputUp(const TrackRecord& record, bool play, int pollsLeft);
+    // Stops a recording whose file failed; the tick's share of recording.
+    void checkRecording();
+    struct DemoRun;
+    void demoWaitForOutput(std::shared_ptr<DemoRun> run, int pollsLeft);
+    void demoPlace(std::shared_ptr<DemoRun> run);
+    void demoFour(std::shared_ptr<DemoRun> run, std::size_t next);
+    void demoFinish(std::shared_ptr<DemoRun> run);
 
     // Steps built by other parts of the application; empty here.
     void encodeAhead(const TrackRecord& record, const TrackBufferRef& buffer);

@@ -34,6 +34,12 @@ public:
     void tick() override { model.tick(); }
     void fork(bool live) override { model.fork(live); }
     void extend(bool automatic) override { model.extend(automatic); }
+    const ForkSettings& settings() const override { return model.settings(); }
+    void setSettings(const ForkSettings& settings) override { model.setSettings(settings); }
+    const std::optional<QString>& notice() const override { return model.notice(); }
+    const QDateTime& noticeUntil() const override { return model.noticeUntil(); }
+    void setNotice(const std::optional<QString>& notice) override { model.setNotice(notice); }
+    void setNoticeUntil(const QDateTime& until) override { model.setNoticeUntil(until); }
 
     void bind(AppModel* app) override
     {
@@ -127,6 +133,8 @@ public:
     void start(double warmSeconds) override { model.start(warmSeconds); }
     void stop() override { model.stop(); }
     void stopInstall() override { model.stopInstall(); }
+    const std::optional<BrainHealth>& health() const override { return model.health(); }
+    const BrainClient& client() const override { return model.client(); }
     BrainSupervisor model;
 };
 

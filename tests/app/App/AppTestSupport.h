@@ -4,6 +4,7 @@
 // home and user defaults there, and a library that analyses nothing.
 #include "App/AppLinks.h"
 #include "App/AppModel.h"
+#include "generation/BrainHealth.h"
 #include "platform/FakeAudioBackend.h"
 #include "platform/Scheduler.h"
 #include "platform/UserDefaults.h"
@@ -13,6 +14,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -30,6 +32,11 @@ struct FakeWorld {
     std::function<void()> controllerHandsOn;
     // Runs inside the workflow's tick (to see what the tick did before it).
     std::function<void()> onWorkflowTick;
+    // The supervisor's last health reply and the base of its client.
+    std::optional<BrainHealth> health;
+    QUrl brainBase = QUrl(QStringLiteral("http://127.0.0.1:9"));
+    // The workflow's notices in order, as set.
+    QStringList notices;
 };
 
 class FakeNeighbours final : public NeighbourFactory {
