@@ -387,8 +387,6 @@ void AppModel::stageDemo(bool, bool, bool) {}
 
 void AppModel::installKeyboard() {}
 
-void AppModel::autoTick() {}
-
 void AppModel::autoInstallTick() {}
 
 } // namespace zelvo

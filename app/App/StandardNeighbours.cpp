@@ -22,6 +22,22 @@ public:
     void tick() override { model.tick(); }
     void fork(bool live) override { model.fork(live); }
     void extend(bool automatic) override { model.extend(automatic); }
+    Phase phase() const override
+    {
+        switch (model.phase().kind) {
+        case OutpaintModel::Phase::Kind::rendering: return Phase::rendering;
+        case OutpaintModel::Phase::Kind::failed: return Phase::failed;
+        case OutpaintModel::Phase::Kind::idle: return Phase::idle;
+        case OutpaintModel::Phase::Kind::capturing: return Phase::capturing;
+        case OutpaintModel::Phase::Kind::composing: return Phase::composing;
+        }
+        return Phase::idle;
+    }
+    bool pendingIsExtension() const override { return model.pendingIsExtension(); }
+    // This workflow renders no chain, so nothing is ever snoozed.
+    std::optional<ChainSnooze> chainSnooze() const override { return std::nullopt; }
+    std::int64_t stretchesWritten() const override { return model.stretchesWritten(); }
+    const ForkSettings& settings() const override { return model.settings(); }
     OutpaintModel model;
 };
 
@@ -36,6 +52,7 @@ public:
         return model.echo()->title + QStringLiteral(": ") + model.echo()->value;
     }
     void setOnHands(std::function<void()> callback) override { model.setOnHands(std::move(callback)); }
+    int activeDeck(int side) const override { return model.activeDeck(side); }
     ControllerModel model;
 };
 
@@ -63,6 +80,7 @@ public:
     void start(double warmSeconds) override { model.start(warmSeconds); }
     void stop() override { model.stop(); }
     void stopInstall() override { model.stopInstall(); }
+    BrainStatus status() const override { return model.status(); }
     BrainSupervisor model;
 };
 

@@ -24,6 +24,11 @@ public:
     }
     void fork(bool live) override { w_.journal << QStringLiteral("workflow.fork(%1)").arg(live); }
     void extend(bool automatic) override { w_.journal << QStringLiteral("workflow.extend(%1)").arg(automatic); }
+    Phase phase() const override { return w_.phase; }
+    bool pendingIsExtension() const override { return w_.pendingIsExtension; }
+    std::optional<ChainSnooze> chainSnooze() const override { return w_.chainSnooze; }
+    std::int64_t stretchesWritten() const override { return w_.stretchesWritten; }
+    const ForkSettings& settings() const override { return w_.settings; }
     FakeWorld& w_;
 };
 
@@ -34,6 +39,7 @@ public:
     int playerCount() const override { return w_.players; }
     std::optional<QString> echo() const override { return w_.echo; }
     void setOnHands(std::function<void()> callback) override { w_.controllerHandsOn = std::move(callback); }
+    int activeDeck(int side) const override { return w_.activeDecks[std::size_t(side & 1)]; }
     FakeWorld& w_;
 };
 
@@ -70,6 +76,7 @@ public:
     void start(double warmSeconds) override { w_.journal << QStringLiteral("brain.start(%1)").arg(warmSeconds); }
     void stop() override { w_.journal << "brain.stop"; }
     void stopInstall() override { w_.journal << "brain.stopInstall"; }
+    BrainStatus status() const override { return w_.brainStatus; }
     FakeWorld& w_;
 };
 
