@@ -125,7 +125,8 @@ std::vector<TrackRecord> AppModel::sorted(std::vector<const TrackRecord*> record
         for (std::size_t i = 0; i < n; ++i) {
             auto it = titleKeys_.constFind(records[i]->title);
             if (it == titleKeys_.constEnd())
-                it = titleKeys_.insert(records[i]->title, collator_->sortKey(records[i]->title));
+                // Folded first: the C locale's collation ignores the case setting.
+                it = titleKeys_.insert(records[i]->title, collator_->sortKey(records[i]->title.toCaseFolded()));
             keys[i] = &*it;
         }
         by([&](std::size_t a, std::size_t b) { return keys[a]->compare(*keys[b]) < 0; });
