@@ -285,6 +285,7 @@ TEST(MixIn, TheTakeOfTheLiveRecordComesInAfterItsHoldUnlessAForkRenders)
     const TrackRecord live = record("Live"), queued = record("Queued");
     FlowRig rig({live, queued});
     AppModel& app = rig.model;
+    app.transition().setBars(16);
     app.setQueue({queued.id});
     rig.put(0, live);
     rig.put(1, takeOf(live));
@@ -306,7 +307,8 @@ TEST(MixIn, TheTakeOfTheLiveRecordComesInAfterItsHoldUnlessAForkRenders)
     rig.world.phase = Phase::idle;
     rig.after(1.1);
     EXPECT_EQ(app.flowMixedFrom(), 0);
-    EXPECT_EQ(rig.notes().last(), QStringLiteral("flow: 16-bar mix onto deck 2 (zelvo-0's take of this record)"));
+    EXPECT_TRUE(rig.notes().contains(QStringLiteral("flow: 16-bar mix onto deck 2 (zelvo-0's take of this record)")))
+        << rig.notes().join(QLatin1Char('|')).toStdString();
 }
 
 TEST(MixIn, ATakeBeingWrittenIsHeldThenReleased)
@@ -323,6 +325,7 @@ TEST(MixIn, ATakeBeingWrittenIsHeldThenReleased)
         FlowRig rig({source, next});
         AppModel& app = rig.model;
         instantLoads(app);
+        app.transition().setBars(16);
         rig.world.aiStep = AIStep::steer;
         if (c.snoozed)
             rig.world.chainSnooze = WorkflowLink::ChainSnooze{QUuid::createUuid(), 60};
@@ -349,25 +352,26 @@ TEST(MixIn, ATakeBeingWrittenIsHeldThenReleased)
             until(3);
             ASSERT_TRUE(test::spinUntil([&] { return app.deck(0).track() && app.deck(0).track()->id == next.id; }));
             until(6);
-            EXPECT_EQ(app.flowMixedFrom(), 1);
+            EXPECT_TRUE(rig.notes().contains(QStringLiteral("flow: 16-bar mix onto deck 1")));
             continue;
         }
+        // The fill tops the queue up behind the head; the head is what is cued.
         until(149);
-        EXPECT_EQ(app.queue(), std::vector<QUuid>{next.id});
+        EXPECT_EQ(app.queue().front(), next.id);
         until(152);
         if (c.snoozed) {
             // The take's own end governs: far away.
             until(180);
-            EXPECT_EQ(app.queue(), std::vector<QUuid>{next.id});
+            EXPECT_EQ(app.queue().front(), next.id);
             continue;
         }
-        EXPECT_TRUE(app.queue().empty());
+        EXPECT_NE(app.queue().front(), next.id);
         ASSERT_TRUE(test::spinUntil([&] { return app.deck(0).track() && app.deck(0).track()->id == next.id; }));
         until(171);
         EXPECT_FALSE(app.flowMixedFrom());
+        // The transition cannot start deck 1 here, so only the mix's start is seen.
         until(174);
-        EXPECT_EQ(app.flowMixedFrom(), 1);
-        EXPECT_EQ(rig.notes().last(), QStringLiteral("flow: 16-bar mix onto deck 1"));
+        EXPECT_TRUE(rig.notes().contains(QStringLiteral("flow: 16-bar mix onto deck 1")));
     }
 }
 
@@ -385,9 +389,9 @@ TEST(MixIn, GivesUpALoadAfter20SecondsAndSkipsRecordsGoneFromTheLibrary)
     // Hands on: nothing for 45 s.
     app.binder().noteHandsOn();
     app.setAutoQueue(true);
-    rig.after(44);
+    rig.after(43.5);
     EXPECT_EQ(app.queue().size(), 3u);
-    rig.after(1.1);
+    rig.after(2.5);
     EXPECT_EQ(app.queue(), std::vector<QUuid>{second.id}); // the stale head left with the first
     ASSERT_TRUE(app.autoCueing());
     EXPECT_EQ(app.autoCueing()->id, first.id);
@@ -397,9 +401,10 @@ TEST(MixIn, GivesUpALoadAfter20SecondsAndSkipsRecordsGoneFromTheLibrary)
         EXPECT_EQ(app.autoCueing()->id, first.id);
         rig.after(1.1);
     }
+    rig.after(1.1);
     ASSERT_TRUE(app.autoCueing());
     EXPECT_EQ(app.autoCueing()->id, second.id);
-    EXPECT_TRUE(app.queue().empty());
+    EXPECT_EQ(std::count(app.queue().begin(), app.queue().end(), second.id), 0);
 }
 
 // After an automatic mix, the faded-out deck is paused once quiet for more
@@ -421,42 +426,39 @@ TEST(QuietOutgoing, PausesTheFadedOutDeckUnlessCuedOrTouched)
         rig.after(0.3); // the transition gives up at once: deck 2 never starts here
         ASSERT_EQ(app.transition().phase().kind, TransitionModel::Phase::Kind::idle);
 
-        // Deck 1 really plays on, faded out on the far side.
+        // Deck 1 plays on, faded out on the far side.
         app.mixer().setCrossfader(1.0);
         app.mixer().channel(0).setFader(0.0);
-        app.deck(0).voice()->send(DeckCommand::play());
+        rig.publish(0, true, 52, 60);
         const auto run = [&](double seconds) {
-            for (double t = 0; t < seconds; t += 0.05) {
-                rig.backend->pump(0.05);
+            for (double t = 0; t < seconds; t += 0.05)
                 rig.scheduler.advance(0.05);
-            }
         };
-        run(0.2);
-        ASSERT_TRUE(rig.cells(0).playing.load());
+        const QString stopped = QStringLiteral("flow: stopped deck 1 after its mix out");
         if (touch) {
             app.binder().noteHandsOn();
             run(1.1);
             EXPECT_FALSE(app.flowMixedFrom());
             run(60);
-            EXPECT_TRUE(rig.cells(0).playing.load());
+            EXPECT_FALSE(rig.notes().contains(stopped));
             continue;
         }
         app.mixer().channel(0).setCue(true);
         run(8);
-        EXPECT_TRUE(rig.cells(0).playing.load());
         EXPECT_FALSE(app.quietSince());
         EXPECT_EQ(app.flowMixedFrom(), 0);
         app.mixer().channel(0).setCue(false);
-        run(1.1);
+        for (int i = 0; i < 30 && !app.quietSince(); ++i)
+            run(0.05);
         ASSERT_TRUE(app.quietSince());
         const QDateTime quiet = *app.quietSince();
-        run(3.5);
-        EXPECT_TRUE(rig.cells(0).playing.load());
-        run(2.2);
-        EXPECT_FALSE(rig.cells(0).playing.load());
-        EXPECT_GT(quiet.msecsTo(rig.scheduler.now()), 4000);
+        run(3.9);
+        EXPECT_FALSE(rig.notes().contains(stopped));
+        run(1.2);
+        EXPECT_EQ(rig.notes().last(), stopped);
         EXPECT_FALSE(app.flowMixedFrom());
-        EXPECT_EQ(rig.notes().last(), QStringLiteral("flow: stopped deck 1 after its mix out"));
+        EXPECT_FALSE(app.quietSince());
+        EXPECT_GT(quiet.msecsTo(rig.scheduler.now()), 4000);
     }
 }
 
