@@ -280,6 +280,8 @@ private:
 
     QHash<QUuid, double> scoreCache_;
     QString scoreCacheKey_;
+    QUuid scoreKeyReference_;
+    BrowserSort scoreKeySort_ = BrowserSort::added;
     std::unique_ptr<QCollator> collator_;
     QHash<QString, QCollatorSortKey> titleKeys_;
     const AIStepSource* aiStepSource_ = nullptr;

@@ -121,14 +121,15 @@ std::vector<TrackRecord> AppModel::sorted(std::vector<const TrackRecord*> record
             collator_ = std::make_unique<QCollator>(QLocale());
             collator_->setCaseSensitivity(Qt::CaseInsensitive);
         }
-        std::vector<const QCollatorSortKey*> keys(n);
+        // Missing keys first: an insert may move the hash's entries.
         for (std::size_t i = 0; i < n; ++i) {
-            auto it = titleKeys_.constFind(records[i]->title);
-            if (it == titleKeys_.constEnd())
+            if (!titleKeys_.contains(records[i]->title))
                 // Folded first: the C locale's collation ignores the case setting.
-                it = titleKeys_.insert(records[i]->title, collator_->sortKey(records[i]->title.toCaseFolded()));
-            keys[i] = &*it;
+                titleKeys_.insert(records[i]->title, collator_->sortKey(records[i]->title.toCaseFolded()));
         }
+        std::vector<const QCollatorSortKey*> keys(n);
+        for (std::size_t i = 0; i < n; ++i)
+            keys[i] = &*titleKeys_.constFind(records[i]->title);
         by([&](std::size_t a, std::size_t b) { return keys[a]->compare(*keys[b]) < 0; });
         break;
     }
@@ -196,10 +197,16 @@ std::optional<double> AppModel::matchScore(const TrackRecord& candidate, const s
 {
     if (!reference || candidate.id == reference->id)
         return std::nullopt;
-    const QString key = uuidText(reference->id).toUpper() + QLatin1Char('-') + rawValue(browserSort_);
-    if (key != scoreCacheKey_) {
-        scoreCacheKey_ = key;
-        scoreCache_.clear();
+    // The key's text is built only when the reference or the sort differs
+    // from the last call (a relative sort asks once per listed track).
+    if (reference->id != scoreKeyReference_ || browserSort_ != scoreKeySort_ || scoreCacheKey_.isEmpty()) {
+        scoreKeyReference_ = reference->id;
+        scoreKeySort_ = browserSort_;
+        const QString key = uuidText(reference->id).toUpper() + QLatin1Char('-') + rawValue(browserSort_);
+        if (key != scoreCacheKey_) {
+            scoreCacheKey_ = key;
+            scoreCache_.clear();
+        }
     }
     if (const auto it = scoreCache_.constFind(candidate.id); it != scoreCache_.constEnd())
         return *it;
