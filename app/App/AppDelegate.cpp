@@ -7,7 +7,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/Scheduler.h"
 #include "ui/instrument/Instrument.h"
-#include "ui/kit/FaceEnvironment.h"
+#include "ui/kit/UiEnv.h"
 #include "ui/stage/RootView.h"
 
 #include <QAction>
@@ -103,6 +103,7 @@ AppDelegate::AppDelegate(AppModel& model, Scheduler& scheduler, QStringList argu
     : QObject(parent)
     , model_(model)
     , scheduler_(scheduler)
+    , ui_(std::make_unique<kit::UiRuntime>(scheduler, desktop_))
     , arguments_(std::move(arguments))
     , snapshotDelay_(std::move(snapshotDelay))
     , forcedSize_(launch::forcedWindowSize(arguments_))
@@ -111,7 +112,7 @@ AppDelegate::AppDelegate(AppModel& model, Scheduler& scheduler, QStringList argu
     window_ = new QMainWindow;
     window_->setObjectName(QStringLiteral("mainWindow"));
     window_->setWindowTitle(QStringLiteral("kavri zelvo"));
-    auto* root = new RootView(model_, window_);
+    auto* root = new RootView(model_, ui_->env(), window_);
     root->setMinimumSize(kMinimumWidth, kMinimumHeight);
     window_->setCentralWidget(root);
     buildMenus();
@@ -283,8 +284,9 @@ void AppDelegate::faceplateSnapshot(const QString& path)
     const QSizeF canvas = launch::designSize(launch::forcedWindowSize(arguments_));
     const QSize points(int(std::lround(canvas.width())), int(std::lround(canvas.height())));
     {
-        const ScopedFaceEnvironment environment({true, std::min(canvas.width() / launch::kCanvasWidth, 1.0)});
-        Instrument face(model_);
+        kit::SystemDesktopServices desktop;
+        kit::UiRuntime runtime(scheduler_, desktop, true, kit::snapshotFaceScale(canvas.width()));
+        Instrument face(model_, runtime.env());
         face.setAttribute(Qt::WA_DontShowOnScreen);
         face.resize(points);
         QImage image(points * 2, QImage::Format_ARGB32_Premultiplied);

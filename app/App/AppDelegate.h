@@ -5,11 +5,14 @@
 // root's shutdown once.
 //
 // Main thread only.
+#include "ui/kit/UiEnv.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QSizeF>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QAction;
@@ -76,6 +79,9 @@ private:
 
     AppModel& model_;
     Scheduler& scheduler_;
+    // What the window's views are built with; outlives the window.
+    kit::SystemDesktopServices desktop_;
+    std::unique_ptr<kit::UiRuntime> ui_;
     const QStringList arguments_;
     const std::optional<QByteArray> snapshotDelay_;
     const std::optional<QSizeF> forcedSize_;

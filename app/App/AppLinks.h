@@ -8,6 +8,7 @@
 #include "generation/BrainPaths.h"
 #include "generation/BrainStatus.h"
 #include "generation/ForkSettings.h"
+#include "generation/InstallDriver.h"
 #include "models/DropWorkflow.h"
 #include "platform/LogSink.h"
 
@@ -22,6 +23,7 @@ class QObject;
 
 namespace zelvo {
 
+class AppModel;
 class Scheduler;
 class UserDefaults;
 
@@ -63,6 +65,9 @@ public:
         const Phase p = phase();
         return p == Phase::rendering || p == Phase::capturing || p == Phase::composing;
     }
+    // Hands the workflow the running application once the state root has built
+    // everything; null unlinks it before the state root goes.
+    virtual void bind(AppModel* app) { (void)app; }
 };
 
 // The controllers and players.
@@ -110,22 +115,28 @@ public:
 };
 
 // Builds the neighbours, one call each, in the order the state root needs
-// them. Each result lives as long as the state root. `object` of a link gives
-// the concrete model for the screens (null for fakes).
+// them. Each result lives as long as the state root.
 class NeighbourFactory {
 public:
     virtual ~NeighbourFactory() = default;
     virtual std::unique_ptr<WorkflowLink> makeWorkflow(UserDefaults& defaults, Scheduler& scheduler) = 0;
     virtual std::unique_ptr<ControllerLink> makeController(UserDefaults& defaults, Scheduler& scheduler) = 0;
     // The CDN account: held, never called by the state root.
-    virtual std::unique_ptr<QObject> makeAccount() = 0;
-    virtual std::unique_ptr<UpdateLink> makeUpdate() = 0;
+    virtual std::unique_ptr<QObject> makeAccount(Scheduler& scheduler) = 0;
+    virtual std::unique_ptr<UpdateLink> makeUpdate(Scheduler& scheduler) = 0;
     // The model download's progress: held, never called by the state root.
     virtual std::unique_ptr<QObject> makeDownload() = 0;
     virtual std::unique_ptr<TourLink> makeTour(UserDefaults& defaults, Scheduler& scheduler) = 0;
     // The folder of the model server's scripts.
     virtual QString brainScripts() = 0;
     virtual std::unique_ptr<BrainLink> makeBrain(const BrainPaths& paths, int port, Scheduler& scheduler) = 0;
+    // The model installation over the account, the download and the supervisor
+    // made before it; none where there is nothing to install.
+    virtual std::unique_ptr<InstallDriver> makeInstaller(Scheduler& scheduler)
+    {
+        (void)scheduler;
+        return nullptr;
+    }
 };
 
 } // namespace zelvo

@@ -1,6 +1,7 @@
 #include "App/AppModel.h"
 
 #include "App/LaunchOptions.h"
+#include "generation/InstallDriver.h"
 #include "audio/AudioIO.h"
 #include "audio/MixEngine.h"
 #include "library/CollectionJson.h"
@@ -123,8 +124,8 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     outpaint_ = neighbours.makeWorkflow(defaults_, scheduler_);
     transition_ = std::make_unique<TransitionModel>(defaults_, scheduler_);
     controller_ = neighbours.makeController(defaults_, scheduler_);
-    account_ = neighbours.makeAccount();
-    update_ = neighbours.makeUpdate();
+    account_ = neighbours.makeAccount(scheduler_);
+    update_ = neighbours.makeUpdate(scheduler_);
     download_ = neighbours.makeDownload();
     tour_ = neighbours.makeTour(defaults_, scheduler_);
 
@@ -136,6 +137,8 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     brainPort_ = launch::brainPort(environment("KAVRI_BRAIN_PORT"));
     brain_ = neighbours.makeBrain(*brainPaths_, brainPort_, scheduler_);
     log_->target = brain_.get();
+    installer_ = neighbours.makeInstaller(scheduler_);
+    outpaint_->bind(this);
 
     const QPointer<AppModel> self(this);
     binder_->wireDecks(library_.get(), [self](const TrackRecord& record, const TrackBufferRef& buffer) {
@@ -170,10 +173,12 @@ AppModel::~AppModel()
 {
     scheduler_.cancel(ticker_);
     // Unlink first, so nothing reaches a model that is already gone.
+    outpaint_->bind(nullptr);
     audio_->setEngineHandler({});
     transition_->clearLinks();
     controller_->setOnHands({});
     log_->target = nullptr;
+    installer_.reset();
     brain_.reset();
     tour_.reset();
     download_.reset();
@@ -387,6 +392,16 @@ void AppModel::stageDemo(bool, bool, bool) {}
 
 void AppModel::installKeyboard() {}
 
-void AppModel::autoInstallTick() {}
+void AppModel::installBrain()
+{
+    if (installer_)
+        installer_->installBrain();
+}
+
+void AppModel::autoInstallTick()
+{
+    if (installer_)
+        installer_->autoInstallTick();
+}
 
 } // namespace zelvo

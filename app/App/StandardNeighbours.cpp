@@ -1,10 +1,19 @@
 #include "App/StandardNeighbours.h"
 
+#include "App/AppModel.h"
 #include "App/AppUpdate.h"
+#include "audio/AudioIO.h"
+#include "audio/MixEngine.h"
+#include "audio/MixerState.h"
+#include "models/AudioSystem.h"
+#include "models/DeckModel.h"
+#include "models/MixerModel.h"
 #include "controllers/ControllerModel.h"
 #include "generation/BrainDownload.h"
 #include "generation/BrainScripts.h"
 #include "generation/BrainSupervisor.h"
+#include "generation/ContentService.h"
+#include "generation/InstallDriver.h"
 #include "generation/KavriAccount.h"
 #include "generation/OutpaintModel.h"
 #include "ui/tour/TourModel.h"
@@ -16,29 +25,83 @@ namespace {
 
 class Workflow final : public WorkflowLink {
 public:
-    explicit Workflow(UserDefaults& defaults) : model(defaults) {}
+    Workflow(UserDefaults& defaults, Scheduler& scheduler, StandardNeighbours& owner)
+        : model(defaults, scheduler), owner_(owner)
+    {
+    }
     DropStatus dropStatus() const override { return model.dropStatus(); }
     void drop() override { model.drop(); }
-    void tick() override { model.tick(); }
-    void fork(bool live) override { model.fork(live); }
-    void extend(bool automatic) override { model.extend(automatic); }
+    // The workflow's own timed steps and actions arrive with the chain.
+    void tick() override {}
+    void fork(bool) override {}
+    void extend(bool) override {}
+
+    void bind(AppModel* app) override
+    {
+        if (!app) {
+            links_.reset();
+            return;
+        }
+        BrainSupervisor* brain = owner_.brain;
+        auto links = std::make_shared<OutpaintModel::Links>();
+        links->log = &app->brain();
+        if (brain) {
+            links->paths = brain->paths();
+            links->client = &brain->client();
+            links->setRenderInFlight = [brain](bool on) { brain->setRenderInFlight(on); };
+            // The model name when the server lists it, or while no report came yet.
+            links->installedModel = [brain](const QString& name) -> std::optional<QString> {
+                if (!brain->health())
+                    return name;
+                for (const BrainModel& model : brain->health()->models)
+                    if (model.name == name)
+                        return name;
+                return std::nullopt;
+            };
+        } else {
+            links->paths = app->brainPaths();
+        }
+        links->library = &app->library();
+        for (int i = 0; i < AppModel::kDecks; ++i)
+            links->decks[std::size_t(i)] = &app->deck(i);
+        links->mixer = &app->mixer();
+        AudioSystem* audio = &app->audio();
+        links->effectiveTempo = [audio](int deck) -> std::optional<double> {
+            const std::shared_ptr<AudioIO>& io = audio->io();
+            if (!io || deck < 0 || deck >= AppModel::kDecks)
+                return std::nullopt;
+            return io->engine().state()->effectiveTempo[std::size_t(deck)].load();
+        };
+        links_ = links;
+        model.setApp(links_);
+    }
+
     Phase phase() const override
     {
         switch (model.phase().kind) {
-        case OutpaintModel::Phase::Kind::rendering: return Phase::rendering;
-        case OutpaintModel::Phase::Kind::failed: return Phase::failed;
-        case OutpaintModel::Phase::Kind::idle: return Phase::idle;
-        case OutpaintModel::Phase::Kind::capturing: return Phase::capturing;
-        case OutpaintModel::Phase::Kind::composing: return Phase::composing;
+        case OutpaintPhase::Kind::rendering: return Phase::rendering;
+        case OutpaintPhase::Kind::failed: return Phase::failed;
+        case OutpaintPhase::Kind::idle: return Phase::idle;
+        case OutpaintPhase::Kind::capturing: return Phase::capturing;
+        case OutpaintPhase::Kind::composing: return Phase::composing;
         }
         return Phase::idle;
     }
     bool pendingIsExtension() const override { return model.pendingIsExtension(); }
-    // This workflow renders no chain, so nothing is ever snoozed.
-    std::optional<ChainSnooze> chainSnooze() const override { return std::nullopt; }
+    std::optional<ChainSnooze> chainSnooze() const override
+    {
+        if (!model.chainSnooze())
+            return std::nullopt;
+        return ChainSnooze{model.chainSnooze()->trackID, model.chainSnooze()->duration};
+    }
     std::int64_t stretchesWritten() const override { return model.stretchesWritten(); }
     const ForkSettings& settings() const override { return model.settings(); }
+
     OutpaintModel model;
+
+private:
+    StandardNeighbours& owner_;
+    std::shared_ptr<OutpaintModel::Links> links_;
 };
 
 class Controller final : public ControllerLink {
@@ -58,6 +121,7 @@ public:
 
 class Update final : public UpdateLink {
 public:
+    explicit Update(Scheduler& scheduler) : model(scheduler, ContentService::network(), KavriAccount::cdn()) {}
     bool ready() const override { return model.state().kind == AppUpdate::State::Kind::ready; }
     void swapAfterExit(bool relaunch) override { model.swapAfterExit(relaunch); }
     AppUpdate model;
@@ -86,9 +150,9 @@ public:
 
 } // namespace
 
-std::unique_ptr<WorkflowLink> StandardNeighbours::makeWorkflow(UserDefaults& defaults, Scheduler&)
+std::unique_ptr<WorkflowLink> StandardNeighbours::makeWorkflow(UserDefaults& defaults, Scheduler& scheduler)
 {
-    auto link = std::make_unique<Workflow>(defaults);
+    auto link = std::make_unique<Workflow>(defaults, scheduler, *this);
     outpaint = &link->model;
     return link;
 }
@@ -100,16 +164,16 @@ std::unique_ptr<ControllerLink> StandardNeighbours::makeController(UserDefaults&
     return link;
 }
 
-std::unique_ptr<QObject> StandardNeighbours::makeAccount()
+std::unique_ptr<QObject> StandardNeighbours::makeAccount(Scheduler& scheduler)
 {
-    auto made = std::make_unique<KavriAccount>();
+    auto made = std::make_unique<KavriAccount>(scheduler);
     account = made.get();
     return made;
 }
 
-std::unique_ptr<UpdateLink> StandardNeighbours::makeUpdate()
+std::unique_ptr<UpdateLink> StandardNeighbours::makeUpdate(Scheduler& scheduler)
 {
-    auto link = std::make_unique<Update>();
+    auto link = std::make_unique<Update>(scheduler);
     update = &link->model;
     return link;
 }
@@ -138,6 +202,13 @@ std::unique_ptr<BrainLink> StandardNeighbours::makeBrain(const BrainPaths& paths
     auto link = std::make_unique<Brain>(paths, port, scheduler);
     brain = &link->model;
     return link;
+}
+
+std::unique_ptr<InstallDriver> StandardNeighbours::makeInstaller(Scheduler& scheduler)
+{
+    if (!brain || !account || !download)
+        return nullptr;
+    return InstallDriver::over(*brain, *account, *download, scheduler);
 }
 
 } // namespace zelvo

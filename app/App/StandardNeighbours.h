@@ -21,12 +21,13 @@ class StandardNeighbours final : public NeighbourFactory {
 public:
     std::unique_ptr<WorkflowLink> makeWorkflow(UserDefaults& defaults, Scheduler& scheduler) override;
     std::unique_ptr<ControllerLink> makeController(UserDefaults& defaults, Scheduler& scheduler) override;
-    std::unique_ptr<QObject> makeAccount() override;
-    std::unique_ptr<UpdateLink> makeUpdate() override;
+    std::unique_ptr<QObject> makeAccount(Scheduler& scheduler) override;
+    std::unique_ptr<UpdateLink> makeUpdate(Scheduler& scheduler) override;
     std::unique_ptr<QObject> makeDownload() override;
     std::unique_ptr<TourLink> makeTour(UserDefaults& defaults, Scheduler& scheduler) override;
     QString brainScripts() override;
     std::unique_ptr<BrainLink> makeBrain(const BrainPaths& paths, int port, Scheduler& scheduler) override;
+    std::unique_ptr<InstallDriver> makeInstaller(Scheduler& scheduler) override;
 
     // The models made so far; owned by the state root's links, so valid while
     // the state root lives. Main thread.

@@ -1,20 +1,27 @@
 #include "generation/BrainScripts.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
+#ifndef KAVRI_SOURCE_BRAIN_DIR
+#error "KAVRI_SOURCE_BRAIN_DIR names the source tree's brain folder"
+#endif
+
 namespace zelvo {
+
+QString brainScriptsFor(const QString& executableDirectory)
+{
+    const QString installed =
+        QDir::cleanPath(executableDirectory + QStringLiteral("/../share/kavri-zelvo/brain"));
+    if (QFileInfo::exists(installed + QStringLiteral("/kavri_brain.py")))
+        return installed;
+    return QStringLiteral(KAVRI_SOURCE_BRAIN_DIR);
+}
 
 QString brainScripts()
 {
-    if (QCoreApplication::instance()) {
-        const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("brain"));
-        if (QFileInfo(QDir(beside).filePath(QStringLiteral("kavri_brain.py"))).isFile())
-            return beside;
-    }
-    // This file lies in app/generation: two folders below the root.
-    return QDir::cleanPath(QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/../../brain"));
+    const QFileInfo executable(QStringLiteral("/proc/self/exe"));
+    return brainScriptsFor(QFileInfo(executable.symLinkTarget()).absolutePath());
 }
 
 } // namespace zelvo

@@ -264,6 +264,31 @@ void DeckModel::takeOver(const TrackRecord& record, const TrackBufferRef& buffer
     takeCueRevision();
 }
 
+bool DeckModel::swapIn(const TrackRecord& record, const TrackBufferRef& buffer,
+                       std::shared_ptr<const WaveformData> waveform, double offset)
+{
+    if (!voice() || !buffer)
+        return false;
+    supersedeLoads();
+    if (onNewTimeline_)
+        onNewTimeline_();
+    const Shown before = shown();
+    setTrack(record);
+    setBuffer(buffer);
+    setWaveform(std::move(waveform));
+    setMusicEnd(std::nullopt);
+    TrackBufferRef carried = buffer;
+    if (!send(DeckCommand::swap(carried, offset))) {
+        show(before);
+        setError(QString::fromUtf8(kDeckBusy));
+        return false;
+    }
+    if (record.grid)
+        send(DeckCommand::setGrid(record.grid->bpm, record.grid->firstBeat));
+    takeCueRevision();
+    return true;
+}
+
 void DeckModel::attach(const std::shared_ptr<DeckVoice>& voice, bool reloadAudio)
 {
     voice_ = voice;

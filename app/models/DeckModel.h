@@ -127,6 +127,15 @@ public:
     // Replaces the deck's audio without a gap, the new buffer continuing at `at`
     // seconds. Nothing without a voice. Supersedes a pending load.
     void takeOver(const TrackRecord& record, const TrackBufferRef& buffer, const WaveformData& waveform, double at);
+    // Hands the deck a buffer that continues the one it plays: the new buffer's
+    // first frame lies at `offset` seconds of the old timeline, and the voice
+    // moves its position and time marks by −offset, so the same audio goes on.
+    // Starts a new timeline for the callback, supersedes a pending load, shows
+    // the record, sends its grid; tempo, key and transport stay as they are.
+    // False without a voice, or when the voice refused the buffer (the deck then
+    // shows what it had before and the busy error).
+    bool swapIn(const TrackRecord& record, const TrackBufferRef& buffer, std::shared_ptr<const WaveformData> waveform,
+                double offset);
     // Binds the deck to a new engine voice and pushes the deck's state into it;
     // with `reloadAudio` (or no buffer held) the track is decoded again at the
     // new engine's rate, after this returns.

@@ -3,9 +3,36 @@
 #include "audio/CoreAudioHAL.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 
 namespace zelvo::PlayerRouting {
+
+std::map<std::int64_t, int> assignDecks(const std::vector<std::int64_t>& ports,
+                                        const std::map<std::int64_t, int>& saved)
+{
+    constexpr int deckCount = 4;
+    std::map<std::int64_t, int> out;
+    std::array<bool, deckCount> used{};
+    for (auto port : ports) {
+        const auto s = saved.find(port);
+        if (s == saved.end() || s->second < 0 || s->second >= deckCount || used[std::size_t(s->second)])
+            continue;
+        // A port listed twice keeps its first deck.
+        if (out.emplace(port, s->second).second)
+            used[std::size_t(s->second)] = true;
+    }
+    for (auto port : ports) {
+        if (out.contains(port))
+            continue;
+        const auto free = std::find(used.begin(), used.end(), false);
+        if (free == used.end())
+            break;
+        *free = true;
+        out.emplace(port, int(free - used.begin()));
+    }
+    return out;
+}
 
 std::map<int, AudioDevice> pairCards(std::vector<AudioDevice> cards, std::vector<PlayerPort> decks)
 {

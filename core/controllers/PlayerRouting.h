@@ -18,6 +18,13 @@ struct PlayerPort {
     bool operator==(const PlayerPort&) const = default;
 };
 
+// Gives each player (its port, in the order given) a deck 0 to 3: first every
+// port whose saved deck is 0 to 3 and not yet taken keeps it, then every port
+// still without a deck takes the lowest free one; when all four are taken the
+// remaining ports get none. Returns port -> deck. Any thread.
+std::map<std::int64_t, int> assignDecks(const std::vector<std::int64_t>& ports,
+                                        const std::map<std::int64_t, int>& saved);
+
 // Hands each player a card: cards sorted by UID, players by deck; first every
 // player, in that order, takes the first remaining card whose USB location
 // (from its UID) equals the player's port; then every player still without a

@@ -16,6 +16,8 @@ struct BrainStatus {
     static BrainStatus failed(QString t) { return {Kind::failed, std::move(t)}; }
     static BrainStatus of(Kind kind) { return {kind, {}}; }
 
+    bool carriesText() const { return kind == Kind::installing || kind == Kind::loading || kind == Kind::failed; }
+
     // "INSTALL · <TEXT>", "LOADING · <TEXT>", "FAULT · <TEXT>", "CHECKING",
     // "NOT INSTALLED", "OFFLINE", "WAKING", "READY", "RENDERING". Any thread.
     QString label() const;
@@ -23,8 +25,7 @@ struct BrainStatus {
     // The case, and the text for the cases that carry one.
     friend bool operator==(const BrainStatus& a, const BrainStatus& b)
     {
-        const bool carries = a.kind == Kind::installing || a.kind == Kind::loading || a.kind == Kind::failed;
-        return a.kind == b.kind && (!carries || a.text == b.text);
+        return a.kind == b.kind && (!a.carriesText() || a.text == b.text);
     }
 };
 

@@ -5,12 +5,12 @@
 
 namespace zelvo::ForkPlanner {
 
-namespace {
-
 bool usable(const std::optional<BeatGrid>& grid)
 {
     return BeatGrid::usable(grid);
 }
+
+namespace {
 
 double barOf(const std::optional<BeatGrid>& grid)
 {

@@ -33,6 +33,10 @@ inline constexpr double defaultRenderSpeed = 0.7;
 
 enum class Rounding { toNearestOrAwayFromZero, toNearestOrEven, up, down, towardZero, awayFromZero };
 
+// True for a grid the planner cuts on: a finite positive tempo and at least
+// one beat per bar. Any other grid, and none, stands for bars of 2 s.
+bool usable(const std::optional<BeatGrid>& grid);
+
 // seconds / latentSeconds rounded by `rule`, times latentSeconds.
 double latentAligned(double seconds, Rounding rule);
 

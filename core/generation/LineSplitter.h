@@ -14,6 +14,8 @@ public:
     QList<QByteArray> feed(QByteArrayView bytes);
     // The stream ended: returns the last line when it had no ending (else nothing).
     QList<QByteArray> finish();
+    // Bytes of the unfinished line held back so far.
+    qsizetype pendingSize() const { return partial_.size(); }
 
 private:
     QByteArray partial_;

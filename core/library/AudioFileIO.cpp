@@ -23,6 +23,11 @@ constexpr std::int64_t kHeadroom = 8192;
 // which may claim days of audio in a few kilobytes; past this the arrays grow
 // as frames actually arrive.
 constexpr double kMaxReservedSeconds = 20.0 * 60.0;
+// The longest audio decoded. Past it a file is refused: a header can claim any
+// length, and a small file can expand to more than memory holds.
+constexpr double kMostSeconds = 4.0 * 60.0 * 60.0;
+// The status of a refused format or length (ERANGE, as FFmpeg returns it).
+constexpr std::int32_t kOutOfRange = AudioFileReader::kFormatOutOfRange;
 
 // The integer part of a frame count, kept inside int64 (NaN and negatives give 0).
 std::int64_t wholeFrames(double x)
@@ -52,13 +57,23 @@ TrackBufferRef decode(const std::filesystem::path& url, double sampleRate, std::
         throw AudioFileError::empty(url);
     else if (status < 0)
         throw AudioFileError::os("read format", status);
+    // What no music file holds is refused before anything is allocated for it.
+    const double fileRate = reader.fileRate();
+    if (fileRate < AudioFileReader::kLowestRate || fileRate > AudioFileReader::kHighestRate)
+        throw AudioFileError::os("check sample rate (" + std::to_string(std::int64_t(fileRate)) + " Hz)", kOutOfRange);
+    if (reader.channels() < 1 || reader.channels() > AudioFileReader::kMostChannels)
+        throw AudioFileError::os("check channels (" + std::to_string(reader.channels()) + ")", kOutOfRange);
     if (int status = reader.setOutputRate(sampleRate); status < 0)
         throw AudioFileError::os("set client format", status);
 
-    const double fileRate = reader.fileRate();
-    const double ratio = sampleRate / std::max(fileRate, 1.0);
-    // What the whole file decodes to, at most: the container's length plus headroom.
-    const std::int64_t fileLength = wholeFrames(ratio * double(reader.lengthFrames())) + kHeadroom;
+    const double ratio = sampleRate / fileRate;
+    const std::int64_t cap = wholeFrames(kMostSeconds * sampleRate);
+    const auto tooLong = [] { return AudioFileError::os("check length (over 4 hours)", kOutOfRange); };
+    // What the whole file decodes to, at most: the container's length plus
+    // headroom. A header claiming more than the file's bytes can hold is lying,
+    // and the bytes bound it instead.
+    const std::int64_t claimed = std::min(reader.lengthFrames(), reader.mostFileFrames());
+    const std::int64_t fileLength = wholeFrames(ratio * double(claimed)) + kHeadroom;
     std::int64_t expected = fileLength;
     std::optional<std::int64_t> wanted;
     if (range) {
@@ -70,6 +85,8 @@ TrackBufferRef decode(const std::filesystem::path& url, double sampleRate, std::
         // reserves no more than the file holds.
         expected = std::min(*wanted, fileLength);
     }
+    if (std::min(wanted.value_or(fileLength), fileLength) - kHeadroom > cap)
+        throw tooLong();
 
     expected = std::min(expected, wholeFrames(kMaxReservedSeconds * sampleRate) + kHeadroom);
 
@@ -84,14 +101,23 @@ TrackBufferRef decode(const std::filesystem::path& url, double sampleRate, std::
                 break;
             ask = std::min(ask, *wanted - collected);
         }
-        left.resize(std::size_t(collected + ask));
-        right.resize(std::size_t(collected + ask));
+        // Growing never reaches past the cap.
+        const auto size = std::size_t(collected + ask);
+        if (size > left.capacity()) {
+            const auto most = std::size_t(cap + kChunk);
+            left.reserve(std::min(std::max(size, 2 * left.capacity()), most));
+            right.reserve(left.capacity());
+        }
+        left.resize(size);
+        right.resize(size);
         const std::int64_t got = reader.read(left.data() + collected, right.data() + collected, ask);
         if (got < 0)
             throw AudioFileError::os("decode " + name, std::int32_t(got));
         if (got == 0)
             break;
         collected += got;
+        if (collected > cap)
+            throw tooLong();
     }
     if (collected == 0)
         throw AudioFileError::empty(url);

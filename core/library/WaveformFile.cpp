@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QtEndian>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -11,13 +12,19 @@ namespace zelvo::WaveformFile {
 
 namespace {
 constexpr qsizetype kHeader = 12;
+
+// Views divide by the points per second; nothing else can be drawn.
+bool drawableRate(double pointsPerSecond)
+{
+    return std::isfinite(pointsPerSecond) && pointsPerSecond > 0.0;
 }
+} // namespace
 
 std::optional<QByteArray> encode(const WaveformData& waveform)
 {
     const std::size_t count = waveform.low.size();
     if (count > std::numeric_limits<quint32>::max() || waveform.mid.size() != count
-        || waveform.high.size() != count)
+        || waveform.high.size() != count || !drawableRate(waveform.pointsPerSecond))
         return std::nullopt;
     QByteArray bytes(kHeader + 3 * qsizetype(count), Qt::Uninitialized);
     char* out = bytes.data();
@@ -38,6 +45,8 @@ std::optional<WaveformData> decode(QByteArrayView bytes)
     const char* in = bytes.data();
     WaveformData waveform;
     waveform.pointsPerSecond = qFromLittleEndian<double>(in);
+    if (!drawableRate(waveform.pointsPerSecond))
+        return std::nullopt;
     const std::uint64_t count = qFromLittleEndian<quint32>(in + 8);
     // 64-bit arithmetic: a count near 2^32 cannot wrap.
     if (std::uint64_t(bytes.size()) < std::uint64_t(kHeader) + 3 * count)
@@ -54,7 +63,8 @@ bool write(const QString& path, const WaveformData& waveform, QString* error)
     const std::optional<QByteArray> bytes = encode(waveform);
     if (!bytes) {
         if (error)
-            *error = QStringLiteral("the waveform cannot be stored (bands of unequal length or too many points)");
+            *error = QStringLiteral(
+                "the waveform cannot be stored (bands of unequal length, too many points or no points per second)");
         return false;
     }
     return writeFileAtomically(path, *bytes, error);

@@ -16,12 +16,14 @@
 namespace zelvo::WaveformFile {
 
 // The file's bytes. Empty when the waveform cannot be stored: more points than
-// the count field holds, or bands of unequal length (which would make the file
-// claim bytes it does not have). Any thread.
+// the count field holds, bands of unequal length (which would make the file
+// claim bytes it does not have), or points per second that are not a positive
+// finite number. Any thread.
 std::optional<QByteArray> encode(const WaveformData& waveform);
 
 // The waveform the bytes hold; empty when they are shorter than the header or
-// than the bands it announces (a truncated write). Any thread.
+// than the bands it announces (a truncated write), or when the points per second
+// are not a positive finite number (views divide by them). Any thread.
 std::optional<WaveformData> decode(QByteArrayView bytes);
 
 // Writes the encoded waveform to `path` through a temporary file renamed over

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zelvo {
@@ -31,7 +32,8 @@ void syncFolder(const QString& folder)
 
 } // namespace
 
-bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error, bool durable)
+bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error, bool durable,
+                         std::optional<mode_t> mode)
 {
     const QFileInfo target(path);
     QTemporaryFile temp(path + QStringLiteral(".XXXXXX"));
@@ -53,10 +55,20 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
         setError(error, QStringLiteral("cannot write %1: %2").arg(path, temp.errorString()));
         return false;
     }
-    const QFileDevice::Permissions permissions = target.exists()
-        ? target.permissions()
-        : QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
-    temp.setPermissions(permissions);
+    if (mode) {
+        // A secret must never be readable by others, so a mode that cannot be
+        // set fails the whole write.
+        if (::fchmod(temp.handle(), *mode) != 0) {
+            setError(error, QStringLiteral("cannot set the permissions of %1: %2")
+                                .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+            return false;
+        }
+    } else {
+        const QFileDevice::Permissions permissions = target.exists()
+            ? target.permissions()
+            : QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+        temp.setPermissions(permissions);
+    }
     if (durable && ::fsync(temp.handle()) != 0) {
         setError(error, QStringLiteral("cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
         return false;

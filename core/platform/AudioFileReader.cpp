@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 extern "C" {
@@ -24,6 +25,14 @@ bool seeksExactly(AVCodecID id)
 {
     return id == AV_CODEC_ID_FLAC || (id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT);
 }
+
+// Output frames made from one decoded frame at a time: a packet that expands
+// a lot (a low rate resampled up, a long frame) is converted in pieces.
+constexpr std::int64_t kPiece = 16384;
+
+// More output frames per byte of input than any codec delivers: FLAC packs
+// a silent block of 65535 frames into about 20 bytes.
+constexpr std::int64_t kMostFramesPerByte = 4096;
 
 } // namespace
 
@@ -49,6 +58,9 @@ struct AudioFileReader::Impl {
     std::int64_t inputPosition = 0; // file frames the decoder has delivered
     std::int64_t skipTo = 0;        // file frames before this one are dropped
     bool positionFromTimestamp = false;
+    // A decoded frame not yet wholly converted, and its next input frame.
+    bool holding = false;
+    int frameNext = 0;
     bool draining = false;
     bool finished = false;
 
@@ -122,8 +134,14 @@ struct AudioFileReader::Impl {
         return 0;
     }
 
+    // Takes a decoded frame: finds where it lies, drops what comes before the
+    // seek target and sets the resampler up for it. Its samples are converted
+    // piece by piece from `frameNext` on while `holding`.
     int takeFrame(AVFrame* f)
     {
+        if (f->sample_rate < kLowestRate || f->sample_rate > kHighestRate || f->ch_layout.nb_channels <= 0
+            || f->ch_layout.nb_channels > kMostChannels)
+            return kFormatOutOfRange;
         if (positionFromTimestamp) {
             positionFromTimestamp = false;
             const std::int64_t ts = f->best_effort_timestamp;
@@ -143,24 +161,35 @@ struct AudioFileReader::Impl {
             if (int r = configureResampler(AVSampleFormat(f->format), f->sample_rate, f->ch_layout); r < 0)
                 return r;
         }
+        frameNext = offset;
+        holding = true;
+        return 0;
+    }
 
-        const auto sampleFormat = AVSampleFormat(f->format);
+    // Converts the held frame's next piece: as many input frames as make at
+    // most kPiece output frames.
+    int convertPiece()
+    {
+        const auto sampleFormat = AVSampleFormat(frame->format);
         const int bytes = av_get_bytes_per_sample(sampleFormat);
-        const int channels = f->ch_layout.nb_channels;
-        std::vector<const std::uint8_t*> planes;
-        const std::uint8_t* fixed[8];
-        const std::uint8_t** in = fixed;
+        const int channels = frame->ch_layout.nb_channels;
+        const auto most = std::max<std::int64_t>(1, kPiece * std::int64_t(frame->sample_rate) / std::max(outRate, 1));
+        const int n = int(std::min<std::int64_t>(frame->nb_samples - frameNext, most));
+        const std::uint8_t* in[kMostChannels];
         if (av_sample_fmt_is_planar(sampleFormat)) {
-            if (channels > 8) {
-                planes.resize(std::size_t(channels));
-                in = planes.data();
-            }
             for (int c = 0; c < channels; ++c)
-                in[c] = f->extended_data[c] + std::size_t(offset) * std::size_t(bytes);
+                in[c] = frame->extended_data[c] + std::size_t(frameNext) * std::size_t(bytes);
         } else {
-            in[0] = f->extended_data[0] + std::size_t(offset) * std::size_t(bytes) * std::size_t(channels);
+            in[0] = frame->extended_data[0] + std::size_t(frameNext) * std::size_t(bytes) * std::size_t(channels);
         }
-        return convert(in, f->nb_samples - offset);
+        frameNext += n;
+        if (frameNext >= frame->nb_samples) {
+            holding = false;
+            const int r = convert(in, n);
+            av_frame_unref(frame);
+            return r;
+        }
+        return convert(in, n);
     }
 
     // Gives the decoder its next packet of our stream, or starts draining it at
@@ -189,12 +218,18 @@ struct AudioFileReader::Impl {
     int fill()
     {
         while (pendingBegin == pendingEnd) {
+            if (holding) {
+                if (int r = convertPiece(); r < 0)
+                    return r;
+                continue;
+            }
             if (finished)
                 return 0;
             int r = avcodec_receive_frame(codec, frame);
             if (r == 0) {
                 r = takeFrame(frame);
-                av_frame_unref(frame);
+                if (!holding)
+                    av_frame_unref(frame);
             } else if (r == AVERROR(EAGAIN) && !draining) {
                 r = feed();
             } else if (r == AVERROR_EOF || r == AVERROR(EAGAIN)) {
@@ -230,8 +265,6 @@ int AudioFileReader::readFormat()
     if (index < 0)
         return index;
     d_->stream = d_->format->streams[index];
-    if (d_->stream->codecpar->sample_rate <= 0 || d_->stream->codecpar->ch_layout.nb_channels <= 0)
-        return kNoAudio;
     // Only our stream is demuxed (cover art and other tracks are skipped).
     for (unsigned i = 0; i < d_->format->nb_streams; ++i) {
         if (int(i) != index)
@@ -260,6 +293,21 @@ std::int64_t AudioFileReader::lengthFrames() const
     if (d_->format->duration != AV_NOPTS_VALUE && d_->format->duration > 0)
         return av_rescale_q(d_->format->duration, AV_TIME_BASE_Q, perFrame);
     return 0;
+}
+
+std::int64_t AudioFileReader::mostFileFrames() const
+{
+    constexpr std::int64_t unknown = std::numeric_limits<std::int64_t>::max();
+    if (!d_->stream || !d_->format->pb)
+        return unknown;
+    const std::int64_t bytes = avio_size(d_->format->pb);
+    if (bytes < 0)
+        return unknown;
+    const std::int64_t bits = av_get_bits_per_sample(d_->stream->codecpar->codec_id);
+    const std::int64_t channels = std::max(d_->stream->codecpar->ch_layout.nb_channels, 1);
+    if (bits > 0)
+        return bytes * 8 / (bits * channels);
+    return bytes > unknown / kMostFramesPerByte ? unknown : bytes * kMostFramesPerByte;
 }
 
 int AudioFileReader::setOutputRate(double sampleRate)

@@ -16,6 +16,15 @@ class AudioFileReader {
 public:
     // Status of `readFormat` for a file that opens but has no audio stream.
     static constexpr int kNoAudio = 1;
+    // The formats music files come in. A stream or a decoded frame outside them
+    // is damaged or hostile: a rate of a few hertz turns each input frame into
+    // tens of thousands of output frames, and the resampler takes at most 64
+    // channels.
+    static constexpr int kLowestRate = 1000;
+    static constexpr int kHighestRate = 1'536'000;
+    static constexpr int kMostChannels = 64;
+    // Status of `read` when a decoded frame leaves those bounds.
+    static constexpr int kFormatOutOfRange = -34; // ERANGE
 
     AudioFileReader();
     ~AudioFileReader();
@@ -33,6 +42,11 @@ public:
     // Length in file frames as the container states it (an estimate for some
     // formats); 0 when unknown.
     std::int64_t lengthFrames() const;
+    // The most file frames the file's bytes can hold: exact for codecs with a
+    // fixed number of bits per sample (PCM, ADPCM), else the file's size times a
+    // ratio no codec's compression reaches. The maximum of int64 when the size
+    // is unknown.
+    std::int64_t mostFileFrames() const;
     // Sets up the decoder and the conversion to two planar float channels at
     // `sampleRate`.
     int setOutputRate(double sampleRate);
@@ -40,7 +54,9 @@ public:
     // (sample-accurate). Before the first `read` only.
     int seek(std::int64_t fileFrame);
     // Reads up to `frames` output frames into the two channels; returns the
-    // frames read, 0 at the end of the file, or a negative status.
+    // frames read, 0 at the end of the file, or a negative status. Each decoded
+    // frame is resampled in pieces, so what the reader holds stays within a few
+    // of its chunks however much one packet expands.
     std::int64_t read(float* left, float* right, std::int64_t frames);
 
 private:

@@ -81,9 +81,14 @@ QString home()
     return QDir::homePath();
 }
 
+QString dataHome()
+{
+    return baseDirectory("XDG_DATA_HOME", QStringLiteral(".local/share"));
+}
+
 QString applicationSupport()
 {
-    return baseDirectory("XDG_DATA_HOME", QStringLiteral(".local/share")) + QLatin1Char('/') + kAppName;
+    return dataHome() + QLatin1Char('/') + kAppName;
 }
 
 QString logs()

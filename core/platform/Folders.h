@@ -10,6 +10,9 @@ namespace zelvo::Folders {
 // The library collection and waveform files live here. Any thread.
 QString applicationSupport();
 
+// The XDG data home: $XDG_DATA_HOME, else ~/.local/share. Any thread.
+QString dataHome();
+
 // Logs: $XDG_STATE_HOME/KavriZelvo, else ~/.local/state/KavriZelvo. Any thread.
 QString logs();
 

@@ -7,7 +7,8 @@
 
 namespace zelvo {
 
-// Formats like printf with the C locale's rules. Any thread.
+// Formats exactly as printf does in the C locale (its rounding included),
+// whatever the process locale. Any thread.
 QString formatText(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <numbers>
@@ -314,6 +315,73 @@ void writeTextFile(const std::filesystem::path& path, const std::string& text)
     out << text;
     if (!out)
         throw std::runtime_error("audio fixture: cannot write " + path.string());
+}
+
+namespace {
+
+void putLE(std::string& out, std::uint64_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(char((value >> (8 * i)) & 0xFF));
+}
+
+void putBE(std::string& out, std::uint64_t value, int bytes)
+{
+    for (int i = bytes - 1; i >= 0; --i)
+        out.push_back(char((value >> (8 * i)) & 0xFF));
+}
+
+void putBody(std::string& out, std::uint64_t bytes)
+{
+    const std::size_t start = out.size();
+    out.resize(start + bytes);
+    for (std::uint64_t i = 0; i < bytes; ++i)
+        out[start + i] = char((i / 2) % 64);
+}
+
+} // namespace
+
+std::string wavBytes(std::uint32_t rate, std::uint16_t channels, std::uint64_t bodyBytes,
+                     std::optional<std::uint32_t> statedBytes)
+{
+    const std::uint32_t blockAlign = std::uint32_t(channels) * 2;
+    std::string out = "RIFF";
+    putLE(out, 36 + bodyBytes, 4);
+    out += "WAVEfmt ";
+    putLE(out, 16, 4);
+    putLE(out, 1, 2); // PCM
+    putLE(out, channels, 2);
+    putLE(out, rate, 4);
+    putLE(out, std::uint64_t(rate) * blockAlign, 4);
+    putLE(out, blockAlign, 2);
+    putLE(out, 16, 2);
+    out += "data";
+    putLE(out, statedBytes.value_or(std::uint32_t(bodyBytes)), 4);
+    putBody(out, bodyBytes);
+    return out;
+}
+
+std::string cafBytes(double rate, std::uint32_t channels, std::uint64_t bodyBytes)
+{
+    std::string out = "caff";
+    putBE(out, 1, 2);
+    putBE(out, 0, 2);
+    out += "desc";
+    putBE(out, 32, 8);
+    std::uint64_t rateBits = 0;
+    std::memcpy(&rateBits, &rate, sizeof rateBits);
+    putBE(out, rateBits, 8);
+    out += "lpcm";
+    putBE(out, 0, 4); // big-endian integer samples
+    putBE(out, std::uint64_t(channels) * 2, 4);
+    putBE(out, 1, 4);
+    putBE(out, channels, 4);
+    putBE(out, 16, 4);
+    out += "data";
+    putBE(out, bodyBytes + 4, 8);
+    putBE(out, 0, 4); // edit count
+    putBody(out, bodyBytes);
+    return out;
 }
 
 double rms(const float* samples, std::int64_t frames)

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,16 @@ void writeEmptyWav(const std::filesystem::path& path, double sampleRate = 44100.
 void writeTruncatedCopy(const std::filesystem::path& from, const std::filesystem::path& to, double keepFraction);
 // A plain text file (for example one named .mp3 that is not audio).
 void writeTextFile(const std::filesystem::path& path, const std::string& text);
+
+// The bytes of a 16-bit PCM WAV file whose header states whatever a test asks,
+// however implausible: any rate and channel count, and a data chunk that says it
+// holds `statedBytes` (default: the body's size) followed by `bodyBytes` bytes
+// of a quiet ramp.
+std::string wavBytes(std::uint32_t rate, std::uint16_t channels, std::uint64_t bodyBytes,
+                     std::optional<std::uint32_t> statedBytes = std::nullopt);
+// The bytes of a CAF file of 16-bit big-endian PCM whose description states any
+// rate and channel count, with `bodyBytes` bytes of data.
+std::string cafBytes(double rate, std::uint32_t channels, std::uint64_t bodyBytes);
 
 // Signal measures for comparing decoded audio with what was encoded.
 double rms(const float* samples, std::int64_t frames);

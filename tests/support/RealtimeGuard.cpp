@@ -15,6 +15,8 @@ extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(con
 namespace {
 
 constinit thread_local int tAudioDepth = 0;
+// The largest-allocation watch of the current thread, when one is alive.
+constinit thread_local std::size_t* tLargest = nullptr;
 
 std::atomic<std::int64_t> gAllocations{0};
 std::atomic<std::int64_t> gFrees{0};
@@ -30,8 +32,10 @@ extern "C" __attribute__((noinline, used)) void zelvo_realtime_violation(int kin
 
 namespace {
 
-inline void countAllocation()
+inline void countAllocation(std::size_t size)
 {
+    if (tLargest && size > *tLargest)
+        *tLargest = size;
     if (tAudioDepth > 0) {
         gAllocations.fetch_add(1, std::memory_order_relaxed);
         zelvo_realtime_violation(0);
@@ -66,7 +70,7 @@ inline void countLock()
 
 namespace {
 
-void mallocHook(const volatile void*, std::size_t) { countAllocation(); }
+void mallocHook(const volatile void*, std::size_t size) { countAllocation(size); }
 void freeHook(const volatile void* p) { countFree(p); }
 
 __attribute__((constructor)) void installHooks()
@@ -89,7 +93,7 @@ void* __libc_pvalloc(std::size_t);
 
 void* malloc(std::size_t size)
 {
-    countAllocation();
+    countAllocation(size);
     return __libc_malloc(size);
 }
 
@@ -101,31 +105,31 @@ void free(void* p)
 
 void* calloc(std::size_t count, std::size_t size)
 {
-    countAllocation();
+    countAllocation(count * size);
     return __libc_calloc(count, size);
 }
 
 void* realloc(void* p, std::size_t size)
 {
-    countAllocation();
+    countAllocation(size);
     return __libc_realloc(p, size);
 }
 
 void* memalign(std::size_t alignment, std::size_t size)
 {
-    countAllocation();
+    countAllocation(size);
     return __libc_memalign(alignment, size);
 }
 
 void* aligned_alloc(std::size_t alignment, std::size_t size)
 {
-    countAllocation();
+    countAllocation(size);
     return __libc_memalign(alignment, size);
 }
 
 int posix_memalign(void** out, std::size_t alignment, std::size_t size)
 {
-    countAllocation();
+    countAllocation(size);
     if (alignment < sizeof(void*) || (alignment & (alignment - 1)) != 0)
         return 22; // EINVAL
     void* p = __libc_memalign(alignment, size);
@@ -137,13 +141,13 @@ int posix_memalign(void** out, std::size_t alignment, std::size_t size)
 
 void* valloc(std::size_t size)
 {
-    countAllocation();
+    countAllocation(size);
     return __libc_valloc(size);
 }
 
 void* pvalloc(std::size_t size)
 {
-    countAllocation();
+    countAllocation(size);
     return __libc_pvalloc(size);
 }
 }
@@ -247,6 +251,14 @@ AudioThreadScope::AudioThreadScope() { ++tAudioDepth; }
 AudioThreadScope::~AudioThreadScope() { --tAudioDepth; }
 
 bool onAudioThread() { return tAudioDepth > 0; }
+
+LargestAllocationScope::LargestAllocationScope() : outer_(tLargest) { tLargest = &largest_; }
+LargestAllocationScope::~LargestAllocationScope()
+{
+    tLargest = outer_;
+    if (outer_ && largest_ > *outer_)
+        *outer_ = largest_;
+}
 
 RealtimeCounts realtimeTotals()
 {

@@ -14,6 +14,7 @@
 // A debugger can stop at `zelvo_realtime_violation` to see the offending call.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace zelvo::test {
@@ -32,6 +33,22 @@ public:
     ~AudioThreadScope();
     AudioThreadScope(const AudioThreadScope&) = delete;
     AudioThreadScope& operator=(const AudioThreadScope&) = delete;
+};
+
+// Records the largest single allocation made on the current thread while alive
+// (inside shared libraries too), so a test can bound what a call reserves. Nests.
+class LargestAllocationScope {
+public:
+    LargestAllocationScope();
+    ~LargestAllocationScope();
+    LargestAllocationScope(const LargestAllocationScope&) = delete;
+    LargestAllocationScope& operator=(const LargestAllocationScope&) = delete;
+    // Bytes of the largest allocation so far.
+    std::size_t largest() const { return largest_; }
+
+private:
+    std::size_t largest_ = 0;
+    std::size_t* outer_;
 };
 
 // Whether the current thread is marked as the audio thread.

@@ -2,13 +2,13 @@
 
 #include "App/AppModel.h"
 #include "models/DeckModel.h"
-#include "ui/kit/FaceEnvironment.h"
 
 #include <QPainter>
 
 namespace zelvo {
 
-Instrument::Instrument(AppModel& model, QWidget* parent) : QWidget(parent), model_(model)
+Instrument::Instrument(AppModel& model, kit::UiEnv env, QWidget* parent)
+    : QWidget(parent), model_(model), env_(env)
 {
     setObjectName(QStringLiteral("instrument"));
     for (int i = 0; i < AppModel::kDecks; ++i) {
@@ -22,7 +22,7 @@ void Instrument::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.fillRect(rect(), QColor(3, 3, 4));
     // Drawn in design points: the panel spans the width at the faceplate's scale.
-    const double scale = snapshotMode() ? faceScale() : std::min(width() / 1600.0, height() / 1080.0);
+    const double scale = env_.snapshotMode ? env_.scale() : kit::faceScaleForWindow(size());
     if (!(scale > 0.0))
         return;
     painter.scale(scale, scale);

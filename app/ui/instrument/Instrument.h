@@ -4,6 +4,8 @@
 // the faceplate's scale.
 //
 // Main thread only.
+#include "ui/kit/UiEnv.h"
+
 #include <QWidget>
 
 namespace zelvo {
@@ -13,13 +15,14 @@ class AppModel;
 class Instrument final : public QWidget {
     Q_OBJECT
 public:
-    explicit Instrument(AppModel& model, QWidget* parent = nullptr);
+    Instrument(AppModel& model, kit::UiEnv env, QWidget* parent = nullptr);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     AppModel& model_;
+    kit::UiEnv env_;
 };
 
 } // namespace zelvo

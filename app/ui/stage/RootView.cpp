@@ -42,13 +42,13 @@ private:
 
 } // namespace
 
-RootView::RootView(AppModel& model, QWidget* parent) : QWidget(parent), model_(model)
+RootView::RootView(AppModel& model, kit::UiEnv env, QWidget* parent) : QWidget(parent), model_(model)
 {
     setObjectName(QStringLiteral("root"));
     stack_ = new QStackedLayout(this);
     stack_->setContentsMargins(0, 0, 0, 0);
     stage_ = new Board(model_, this);
-    instrument_ = new Instrument(model_, this);
+    instrument_ = new Instrument(model_, env, this);
     stack_->addWidget(stage_);
     stack_->addWidget(instrument_);
     showScreen();

@@ -5,6 +5,8 @@
 // title and whether it plays, and the model key's title.
 //
 // Main thread only.
+#include "ui/kit/UiEnv.h"
+
 #include <QWidget>
 
 class QStackedLayout;
@@ -17,7 +19,7 @@ class Instrument;
 class RootView final : public QWidget {
     Q_OBJECT
 public:
-    explicit RootView(AppModel& model, QWidget* parent = nullptr);
+    RootView(AppModel& model, kit::UiEnv env, QWidget* parent = nullptr);
 
     // The board's lines, top to bottom. Main thread.
     static QStringList lines(const AppModel& model);

@@ -94,13 +94,13 @@ std::unique_ptr<ControllerLink> FakeNeighbours::makeController(UserDefaults&, Sc
     return std::make_unique<Controller>(world_);
 }
 
-std::unique_ptr<QObject> FakeNeighbours::makeAccount()
+std::unique_ptr<QObject> FakeNeighbours::makeAccount(Scheduler&)
 {
     world_.journal << "make account";
     return std::make_unique<QObject>();
 }
 
-std::unique_ptr<UpdateLink> FakeNeighbours::makeUpdate()
+std::unique_ptr<UpdateLink> FakeNeighbours::makeUpdate(Scheduler&)
 {
     world_.journal << "make update";
     return std::make_unique<Update>(world_);

@@ -57,8 +57,8 @@ public:
     explicit FakeNeighbours(FakeWorld& world) : world_(world) {}
     std::unique_ptr<WorkflowLink> makeWorkflow(UserDefaults&, Scheduler&) override;
     std::unique_ptr<ControllerLink> makeController(UserDefaults&, Scheduler&) override;
-    std::unique_ptr<QObject> makeAccount() override;
-    std::unique_ptr<UpdateLink> makeUpdate() override;
+    std::unique_ptr<QObject> makeAccount(Scheduler& scheduler) override;
+    std::unique_ptr<UpdateLink> makeUpdate(Scheduler& scheduler) override;
     std::unique_ptr<QObject> makeDownload() override;
     std::unique_ptr<TourLink> makeTour(UserDefaults&, Scheduler&) override;
     QString brainScripts() override;

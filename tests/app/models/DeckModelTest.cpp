@@ -3,6 +3,7 @@
 // engine rebuilds, controls that reach the voice on every assignment, and the
 // live snapshot.
 #include "ModelRigSupport.h"
+#include "support/AudioFixtures.h"
 
 #include "library/AudioFileError.h"
 #include "library/AudioFileIO.h"
@@ -206,27 +207,40 @@ TEST(DeckModelTest, TrailingSilenceOverTenSecondsWarnsOfACutOffFile)
     EXPECT_FALSE(deck.musicEnd());
 }
 
-TEST(DeckModelTest, FailedLoadKeepsTheTrackAndCountsNothing)
+TEST(DeckModelTest, FailedLoadsKeepTheTrackAndCountNothing)
 {
     ModelRig rig;
     const TrackRecord a = rig.drumTrack(QStringLiteral("a"), 2.0);
-    const TrackRecord b = rig.drumTrack(QStringLiteral("b"), 2.0);
-    rig.load(0, a);
-    ASSERT_TRUE(QFile::remove(b.path));
-    std::string expected;
+    const TrackRecord gone = rig.drumTrack(QStringLiteral("gone"), 2.0);
+    ASSERT_TRUE(QFile::remove(gone.path));
+    std::string missing;
     try {
-        AudioFileIO::decode(b.path.toStdString(), 48000.0);
+        AudioFileIO::decode(gone.path.toStdString(), 48000.0);
     } catch (const AudioFileError& e) {
-        expected = e.description();
+        missing = e.description();
     }
-    ASSERT_FALSE(expected.empty());
+    ASSERT_FALSE(missing.empty());
+    // Files whose decode would have taken gigabytes at the deck's rate.
+    const auto hostile = [&](const char* name, const std::string& bytes) {
+        const QString path = rig.home.file(QStringLiteral("music/") + QString::fromUtf8(name));
+        writeTextFile(path.toStdString(), bytes);
+        return rig.import(path);
+    };
+    const std::pair<TrackRecord, std::string> cases[] = {
+        {gone, missing},
+        {hostile("hum.wav", wavBytes(1, 1, 12000)), "check sample rate (1 Hz) failed (-34)"},
+        {hostile("crowd.caf", cafBytes(44100, 1'000'000, 12000)), "check channels (1000000) failed (-34)"},
+    };
 
-    rig.load(0, b);
-    ASSERT_TRUE(rig.deck(0).error());
-    EXPECT_EQ(rig.deck(0).error()->toStdString(), expected);
-    EXPECT_EQ(rig.deck(0).track()->id, a.id);
-    EXPECT_FALSE(rig.deck(0).loading());
-    EXPECT_EQ(plays(rig, b), 0);
+    rig.load(0, a);
+    for (const auto& [record, expected] : cases) {
+        rig.load(0, record);
+        ASSERT_TRUE(rig.deck(0).error()) << expected;
+        EXPECT_EQ(rig.deck(0).error()->toStdString(), expected);
+        EXPECT_EQ(rig.deck(0).track()->id, a.id);
+        EXPECT_FALSE(rig.deck(0).loading());
+        EXPECT_EQ(plays(rig, record), 0);
+    }
     EXPECT_EQ(plays(rig, a), 1);
 }
 

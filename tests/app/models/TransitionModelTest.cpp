@@ -385,7 +385,7 @@ TEST(TransitionModelTest, AnAllowedDropStartsDeck2AtItsSeam)
 {
     MixRig rig;
     rig.playDeck1();
-    rig.outpaint.status = DropStatus::later(0.5);
+    rig.outpaint.status = DropStatus::waiting(0.5);
     rig.outpaint.onDrop = [&rig] { rig.params().dropOffset.store(rig.state(0).position.load() + 0.5); };
     rig.transition->mix(1);
     EXPECT_EQ(rig.outpaint.drops, 1);

@@ -25,6 +25,17 @@ TEST(DeviceMatch, ControllerKindFromDeviceNames)
     EXPECT_EQ(ControllerKinds::rawText(ControllerKind::flx10), "flx10");
     EXPECT_EQ(ControllerKinds::fromRawText("flx10"), ControllerKind::flx10);
     EXPECT_EQ(ControllerKinds::fromRawText("FLX4"), std::nullopt);
+
+    using Bytes = std::array<std::uint8_t, 12>;
+    EXPECT_EQ(ControllerKinds::keepAlive(ControllerKind::flx4),
+              (Bytes{0xF0, 0x00, 0x40, 0x05, 0x00, 0x00, 0x04, 0x05, 0x00, 0x50, 0x02, 0xF7}));
+    EXPECT_EQ(ControllerKinds::keepAlive(ControllerKind::flx10),
+              (Bytes{0xF0, 0x00, 0x40, 0x05, 0x00, 0x00, 0x04, 0x01, 0x00, 0x50, 0x00, 0xF7}));
+    EXPECT_EQ(ControllerKinds::model(ControllerKind::flx10), "DDJ-FLX10");
+    EXPECT_EQ(ControllerKinds::label(ControllerKind::flx4), "FLX4");
+    EXPECT_EQ(ControllerKinds::deckCount(ControllerKind::flx10), 4);
+    EXPECT_EQ(ControllerKinds::jogTicksPerTurn(ControllerKind::flx4), 720);
+    EXPECT_EQ(ControllerKinds::jogTicksPerTurn(ControllerKind::flx10), 5760);
 }
 
 TEST(DeviceMatch, PlayerModelFromDeviceNames)
@@ -35,8 +46,15 @@ TEST(DeviceMatch, PlayerModelFromDeviceNames)
     EXPECT_EQ(match("CDJ-3000"), PlayerModel::cdj3000);
     EXPECT_EQ(match("Pioneer cdj3000 #2"), PlayerModel::cdj3000);
     EXPECT_EQ(match("CDJ-2000NXS2"), std::nullopt);
-    EXPECT_EQ(match("CDJ 3000"), std::nullopt);
+    // Spaces between the parts of the model name are ignored.
+    EXPECT_EQ(match("CDJ 3000"), PlayerModel::cdj3000);
+    EXPECT_EQ(match("pioneer cdj 3000 x"), PlayerModel::cdj3000x);
+    EXPECT_EQ(match("CDJ - 3000X MIDI 1"), PlayerModel::cdj3000x);
+    EXPECT_EQ(match("CDJ 300 0"), PlayerModel::cdj3000);
+    EXPECT_EQ(match("CDJ-300"), std::nullopt);
     EXPECT_EQ(match(""), std::nullopt);
+    EXPECT_EQ(PlayerModels::model(PlayerModel::cdj3000x), "CDJ-3000X");
+    EXPECT_EQ(PlayerModels::model(PlayerModel::cdj3000), "CDJ-3000");
 
     EXPECT_EQ(PlayerModels::rawText(PlayerModel::cdj3000x), "cdj3000x");
     EXPECT_EQ(PlayerModels::fromRawText("cdj3000"), PlayerModel::cdj3000);

@@ -1,5 +1,6 @@
 #include "library/AudioFileIO.h"
 #include "support/AudioFixtures.h"
+#include "support/RealtimeGuard.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -140,7 +141,7 @@ std::vector<LosslessCase> losslessCases()
     for (auto format : {AudioFormat::wav16, AudioFormat::wav24, AudioFormat::wavFloat, AudioFormat::aiff16,
                         AudioFormat::caf, AudioFormat::flac, AudioFormat::alac})
         for (int channels : {1, 2})
-            for (double rate : {22050.0, 44100.0, 48000.0})
+            for (double rate : {8000.0, 22050.0, 44100.0, 48000.0, 192000.0})
                 cases.push_back({format, channels, rate});
     return cases;
 }
@@ -381,8 +382,120 @@ TEST(AudioFileIOTest, AHeaderClaimingHoursOfAudioDecodesWhatTheFileHolds)
     bytes.replace(comm + 10, 4, "\x7f\xff\xff\xff", 4); // numSampleFrames, big-endian
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 
+    test::LargestAllocationScope watch;
     const auto buffer = AudioFileIO::decode(path, 192000);
     EXPECT_EQ(buffer->frames, 4000 * 24);
+    // What the bytes hold is reserved, not 20 minutes at 192 kHz.
+    EXPECT_LT(watch.largest(), 2u << 20);
+}
+
+// ---- what no music file holds ---------------------------------------------
+
+std::string readAll(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Files whose headers state what no music file holds are refused before the
+// decoder sets anything up for them; the largest allocation stays small.
+TEST(AudioFileIOTest, ImplausibleFormatsAreRefusedBeforeAnythingIsAllocated)
+{
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::string description;
+    };
+    const std::vector<Case> cases = {
+        // 12 KB that claim 6,000 frames at 1 Hz: "100 minutes", each frame
+        // 48,000 frames at the deck's rate.
+        {"hum.wav", test::wavBytes(1, 1, 12000), "check sample rate (1 Hz) failed (-34)"},
+        {"low.wav", test::wavBytes(999, 1, 12000), "check sample rate (999 Hz) failed (-34)"},
+        {"high.wav", test::wavBytes(1'536'001, 1, 12000), "check sample rate (1536001 Hz) failed (-34)"},
+        {"wide.wav", test::wavBytes(44100, 65, 65 * 2 * 100), "check channels (65) failed (-34)"},
+        {"crowd.caf", test::cafBytes(44100, 1'000'000, 12000), "check channels (1000000) failed (-34)"},
+        {"mute.wav", test::wavBytes(44100, 0, 12000), "mute.wav holds no audio"},
+    };
+    Files files;
+    for (const Case& c : cases) {
+        const auto path = files(c.name);
+        test::writeTextFile(path, c.bytes);
+        test::LargestAllocationScope watch;
+        const auto error = thrown([&] { AudioFileIO::decode(path, 48000); });
+        EXPECT_EQ(error.description(), c.description);
+        EXPECT_LT(watch.largest(), 4u << 20) << c.name;
+    }
+
+    // The bounds themselves are music rates.
+    for (std::uint32_t rate : {1000u, 1'536'000u}) {
+        const auto path = files("edge" + std::to_string(rate) + ".wav");
+        test::writeTextFile(path, test::wavBytes(rate, 1, 12000));
+        EXPECT_NEAR(double(AudioFileIO::decode(path, 48000)->frames), 6000.0 * 48000 / rate, 2.0) << rate;
+    }
+}
+
+// The length cap holds at any rate, so a file just past four hours can be made
+// small: silence at 1 kHz, decoded at 1 kHz.
+class LengthCapTest : public ::testing::Test {
+protected:
+    static constexpr double kRate = 1000;
+    static constexpr std::int64_t kCap = 4 * 3600 * 1000;
+
+    static void SetUpTestSuite()
+    {
+        dir = new QTemporaryDir;
+        write("under.flac", kCap - 60'000);
+        write("over.flac", kCap + 60'000);
+        // The same file with a header that claims one second: the cap holds
+        // while decoding too.
+        std::string bytes = readAll(path("over.flac"));
+        const std::size_t info = bytes.find("fLaC") + 8; // STREAMINFO body
+        ASSERT_LT(info + 18, bytes.size());
+        // Total samples: the low 36 bits of bytes 13 to 17 of the block.
+        bytes[info + 13] = char(bytes[info + 13] & 0xF0);
+        bytes[info + 14] = 0;
+        bytes[info + 15] = 0;
+        bytes[info + 16] = char(0x03);
+        bytes[info + 17] = char(0xE8);
+        test::writeTextFile(path("understated.flac"), bytes);
+    }
+    static void TearDownTestSuite() { delete dir; }
+
+    static std::filesystem::path path(const char* name) { return dir->filePath(name).toStdString(); }
+    static void write(const char* name, std::int64_t frames)
+    {
+        test::writeAudioFile(path(name), AudioFormat::flac,
+                             test::generate(1, frames, kRate, [](int, std::int64_t) { return 0.0f; }));
+    }
+
+    static QTemporaryDir* dir;
+};
+
+QTemporaryDir* LengthCapTest::dir = nullptr;
+
+TEST_F(LengthCapTest, AFileUnderFourHoursDecodesWhole)
+{
+    EXPECT_EQ(AudioFileIO::decode(path("under.flac"), kRate)->frames, kCap - 60'000);
+}
+
+TEST_F(LengthCapTest, AFileOverFourHoursIsRefusedUpFrontOrAtTheCap)
+{
+    {
+        // Its header says so: refused before the decoder reserves anything.
+        test::LargestAllocationScope watch;
+        const auto error = thrown([&] { AudioFileIO::decode(path("over.flac"), kRate); });
+        EXPECT_EQ(error.description(), "check length (over 4 hours) failed (-34)");
+        EXPECT_LT(watch.largest(), 4u << 20);
+    }
+    {
+        // Its header lies: decoding stops at the cap, never holding much more.
+        test::LargestAllocationScope watch;
+        const auto error = thrown([&] { AudioFileIO::decode(path("understated.flac"), kRate); });
+        EXPECT_EQ(error.description(), "check length (over 4 hours) failed (-34)");
+        EXPECT_LE(watch.largest(), std::size_t(kCap + 16384) * sizeof(float));
+    }
+    // A range inside such a file is fine.
+    EXPECT_EQ(AudioFileIO::decode(path("over.flac"), kRate, AudioFileIO::Range{60, 120})->frames, 60'000);
 }
 
 // ---- writing ----------------------------------------------------------------

@@ -3,6 +3,7 @@
 
 #include "LibraryStoreSupport.h"
 #include "support/AudioFixtures.h"
+#include "support/RealtimeGuard.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -382,4 +383,48 @@ TEST_F(LibraryStoreImport, TheRealAnalyserReadsAudioAndTagsAndReportsBrokenFiles
     ASSERT_TRUE(store.lastError());
     EXPECT_TRUE(store.lastError()->startsWith("cut: ")) << store.lastError()->toStdString();
     EXPECT_GT(store.lastError()->size(), 5);
+}
+
+TEST_F(LibraryStoreImport, FilesNoMusicHoldsEndAnalysedWithTheirErrorAndBoundedMemory)
+{
+    // Each used to take gigabytes to analyse, and a program killed for it found
+    // the record unanalysed at every start.
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* error; // empty: analysed
+    } cases[] = {
+        {"hum.wav", wavBytes(1, 1, 12000), "hum: check sample rate (1 Hz) failed (-34)"},
+        {"crowd.caf", cafBytes(44100, 1'000'000, 12000), "crowd: check channels (1000000) failed (-34)"},
+        // A header claiming 4 GB over half a second holds half a second.
+        {"liar.wav", wavBytes(8000, 1, 8000, 0xFFFFFFF0u), ""},
+    };
+    for (const auto& c : cases)
+        writeTextFile(music(c.name).toStdString(), c.bytes);
+
+    rig.store.reset();
+    auto worker = std::make_unique<ManualAnalysisWorker>();
+    ManualAnalysisWorker* manual = worker.get();
+    LibraryStore::Options options;
+    options.supportDirectory = rig.support();
+    options.outpaintDirectory = rig.home.file("takes");
+    options.worker = std::move(worker); // the default analyser
+    LibraryStore store(rig.clock, std::move(options));
+    for (const auto& c : cases) {
+        const auto imported = store.importItems({music(c.name)});
+        ASSERT_EQ(imported.size(), 1u);
+        LargestAllocationScope watch;
+        EXPECT_TRUE(manual->runNext()) << c.name;
+        const auto record = store.track(imported[0].id);
+        ASSERT_TRUE(record) << c.name;
+        EXPECT_TRUE(record->analyzed) << c.name;
+        if (*c.error) {
+            EXPECT_EQ(store.lastError(), QString(c.error));
+            EXPECT_EQ(record->duration, 0.0);
+            EXPECT_LT(watch.largest(), 4u << 20) << c.name;
+        } else {
+            EXPECT_NEAR(record->duration, 0.5, 0.01);
+            EXPECT_LT(watch.largest(), 16u << 20) << c.name;
+        }
+    }
 }

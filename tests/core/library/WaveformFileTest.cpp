@@ -40,9 +40,9 @@ TEST(WaveformFile, ShortTruncatedAndOversizedInput)
     EXPECT_FALSE(LibraryStore::decodeWaveform(QByteArray()));
     EXPECT_FALSE(LibraryStore::decodeWaveform(QByteArray(11, '\0')));
 
-    const auto empty = LibraryStore::decodeWaveform(header(-2.5, 0));
+    const auto empty = LibraryStore::decodeWaveform(header(0.5, 0));
     ASSERT_TRUE(empty);
-    EXPECT_EQ(empty->pointsPerSecond, -2.5);
+    EXPECT_EQ(empty->pointsPerSecond, 0.5);
     EXPECT_TRUE(empty->low.empty() && empty->mid.empty() && empty->high.empty());
 
     EXPECT_FALSE(LibraryStore::decodeWaveform(header(150, 10) + QByteArray(29, 'x'))); // 41 bytes
@@ -55,10 +55,14 @@ TEST(WaveformFile, ShortTruncatedAndOversizedInput)
     EXPECT_FALSE(LibraryStore::decodeWaveform(header(150, 0xFFFFFFFFu) + QByteArray(64, 'x')));
     EXPECT_FALSE(LibraryStore::decodeWaveform(header(150, 0x55555556u) + QByteArray(2, 'x')));
 
-    // NaN is kept as stored.
-    const auto nan = LibraryStore::decodeWaveform(header(std::nan(""), 0));
-    ASSERT_TRUE(nan);
-    EXPECT_TRUE(std::isnan(nan->pointsPerSecond));
+    // Views divide by the points per second: a rate that is not a positive
+    // finite number makes the file unreadable, and is never written.
+    for (double rate : {0.0, -0.0, -150.0, std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+        EXPECT_FALSE(LibraryStore::decodeWaveform(header(rate, 3) + QByteArray(9, 'x'))) << rate;
+        WaveformData waveform = testWaveform(3);
+        waveform.pointsPerSecond = rate;
+        EXPECT_FALSE(LibraryStore::encodeWaveform(waveform)) << rate;
+    }
 
     // A truncated real file is absent, never partial.
     const QByteArray whole = *LibraryStore::encodeWaveform(testWaveform(500));

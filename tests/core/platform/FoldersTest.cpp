@@ -24,6 +24,7 @@ TEST(FoldersTest, FollowTheXdgVariablesAndFallBackUnderHome)
     qputenv("XDG_STATE_HOME", "/srv/state/");
     qputenv("XDG_CONFIG_HOME", "/srv/config");
     EXPECT_EQ(Folders::applicationSupport(), "/srv/data/KavriZelvo");
+    EXPECT_EQ(Folders::dataHome(), "/srv/data");
     EXPECT_EQ(Folders::logs(), "/srv/state/KavriZelvo");
     EXPECT_EQ(Folders::config(), "/srv/config/KavriZelvo");
 
@@ -32,6 +33,7 @@ TEST(FoldersTest, FollowTheXdgVariablesAndFallBackUnderHome)
     qputenv("XDG_STATE_HOME", "");
     qputenv("XDG_CONFIG_HOME", "relative/config");
     EXPECT_EQ(Folders::applicationSupport(), home.path() + "/.local/share/KavriZelvo");
+    EXPECT_EQ(Folders::dataHome(), home.path() + "/.local/share");
     EXPECT_EQ(Folders::logs(), home.path() + "/.local/state/KavriZelvo");
     EXPECT_EQ(Folders::config(), home.path() + "/.config/KavriZelvo");
     EXPECT_EQ(Folders::music(), home.path() + "/Music");
