@@ -390,8 +390,6 @@ void AppModel::openGuide() {}
 
 void AppModel::installKeyboard() {}
 
-void AppModel::autoTick() {}
-
 void AppModel::installBrain()
 {
     if (installer_)

@@ -19,7 +19,9 @@
 #include "library/TrackRecord.h"
 #include "platform/Scheduler.h"
 
+#include <QCollator>
 #include <QDateTime>
+#include <QHash>
 #include <QJsonObject>
 #include <QObject>
 #include <QSet>
@@ -27,6 +29,7 @@
 #include <QStringList>
 #include <QUuid>
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -188,6 +191,62 @@ public:
     QString recordingsFolder() const;
     // Ahead-encoding writers still running (tests wait for none). Any thread.
     static int aheadWritesInFlight();
+    // --- Browser lists, the set queue and flow mode. Main thread.
+    // A load the mix-in started and has not yet seen land.
+    struct AutoCueing {
+        QUuid id;
+        int deck = 0;
+        QDateTime since;
+        friend bool operator==(const AutoCueing&, const AutoCueing&) = default;
+    };
+    // The record the mix-in cued and means to mix in.
+    struct AutoCued {
+        int deck = 0;
+        QUuid id;
+        friend bool operator==(const AutoCued&, const AutoCued&) = default;
+    };
+    // Entries the fill keeps in the queue, and the lowest score it takes.
+    static constexpr std::size_t kQueueTarget = 3;
+    static constexpr double kFillThreshold = 0.25;
+    // Seconds without a touch before flow mode acts on the decks.
+    static constexpr double kHandsOff = 45.0;
+
+    // The list every browser shows: the source, filtered by the search text and
+    // ordered by the sort key. Stable: ties keep the source's order.
+    std::vector<TrackRecord> browserTracks();
+    // The track the relative sorts and the fits compare against: the live
+    // deck's, else the other of decks 1 and 2.
+    std::optional<TrackRecord> referenceTrack() const;
+    // How well `candidate` fits `reference` under the current sort key, 0 ... 1;
+    // none without a reference or for the reference itself. Cached until the
+    // reference or the sort key changes.
+    std::optional<double> matchScore(const TrackRecord& candidate, const std::optional<TrackRecord>& reference);
+    // Queued identifiers: appended (moved to the end when queued already),
+    // removed, or swapped with the entry `offset` places away (clamped).
+    void enqueue(const QUuid& id);
+    void dequeue(const QUuid& id);
+    void moveInQueue(const QUuid& id, int offset);
+    // Loads the first queued record the library holds onto the idle deck of
+    // decks 1 and 2, with sync on.
+    void loadNext();
+    // Shifts the deck's key to sit with the deck across the controller; a
+    // second press sets the shift back to 0.
+    void keySync(int deck);
+    // The deck plays, its fader is above 0.05 and the crossfader does not cut it.
+    bool isAudible(int deck) const;
+    // Where flow mode reads the model key's step; null reads none (never steer).
+    void setAIStepSource(const AIStepSource* source) { aiStepSource_ = source; }
+
+    const QSet<QUuid>& heard() const { return heard_; }
+    const QDateTime& lastAutoCheck() const { return lastAutoCheck_; }
+    int flowLive() const { return flowLive_; }
+    const QDateTime& liveSince() const { return liveSince_; }
+    std::int64_t stretchesAtLive() const { return stretchesAtLive_; }
+    const std::optional<QUuid>& flowForked() const { return flowForked_; }
+    const std::optional<int>& flowMixedFrom() const { return flowMixedFrom_; }
+    const std::optional<QDateTime>& quietSince() const { return quietSince_; }
+    const std::optional<AutoCueing>& autoCueing() const { return autoCueing_; }
+    const std::optional<AutoCued>& autoCued() const { return autoCued_; }
 
 signals:
     void queueChanged();
@@ -204,6 +263,8 @@ signals:
     void recordingURLChanged();
     void engineLiveChanged();
     void hintChanged();
+    // Any of flow mode's fields changed.
+    void flowChanged();
 
 private:
     class LogForward;
@@ -227,6 +288,43 @@ private:
     void installKeyboard();
     void autoTick();
     void autoInstallTick();
+
+    // --- Browser lists, the set queue and flow mode.
+    std::vector<TrackRecord> sorted(std::vector<const TrackRecord*> records);
+    double computeMatch(const TrackRecord& candidate, const TrackRecord& reference);
+    void quietOutgoing();
+    void fillQueue();
+    void flowFork();
+    void cueNextInTime();
+    void showHint(const QString& text, double seconds);
+    bool voicePlaying(int deck) const;
+    // Position and duration from the voice's published cells; 0 without a voice.
+    double voicePosition(int deck) const;
+    double voiceDuration(int deck) const;
+    // Where the deck's music ends: the music end when it is set and before the
+    // duration, else the duration.
+    double musicEndOf(int deck) const;
+    bool handsOff() const;
+    template <typename T>
+    void setFlow(T& field, T value);
+
+    QHash<QUuid, double> scoreCache_;
+    QString scoreCacheKey_;
+    QUuid scoreKeyReference_;
+    BrowserSort scoreKeySort_ = BrowserSort::added;
+    std::unique_ptr<QCollator> collator_;
+    QHash<QString, QCollatorSortKey> titleKeys_;
+    const AIStepSource* aiStepSource_ = nullptr;
+    QSet<QUuid> heard_;
+    QDateTime lastAutoCheck_;
+    int flowLive_ = 0;
+    QDateTime liveSince_;
+    std::int64_t stretchesAtLive_ = 0;
+    std::optional<QUuid> flowForked_;
+    std::optional<int> flowMixedFrom_;
+    std::optional<QDateTime> quietSince_;
+    std::optional<AutoCueing> autoCueing_;
+    std::optional<AutoCued> autoCued_;
 
     UserDefaults& defaults_;
     Scheduler& scheduler_;

@@ -81,11 +81,30 @@ public:
             const std::shared_ptr<AudioIO>& io = audio->io();
             return io ? &io->engine() : nullptr;
         };
-        // Until the state root answers it, a deck counts as audible.
-        links->isAudible = [](int) { return true; };
+        links->isAudible = [app](int deck) { return app->isAudible(deck); };
         links_ = links;
         model.setApp(links_);
     }
+
+    Phase phase() const override
+    {
+        switch (model.phase().kind) {
+        case OutpaintPhase::Kind::rendering: return Phase::rendering;
+        case OutpaintPhase::Kind::failed: return Phase::failed;
+        case OutpaintPhase::Kind::idle: return Phase::idle;
+        case OutpaintPhase::Kind::capturing: return Phase::capturing;
+        case OutpaintPhase::Kind::composing: return Phase::composing;
+        }
+        return Phase::idle;
+    }
+    bool pendingIsExtension() const override { return model.pendingIsExtension(); }
+    std::optional<ChainSnooze> chainSnooze() const override
+    {
+        if (!model.chainSnooze())
+            return std::nullopt;
+        return ChainSnooze{model.chainSnooze()->trackID, model.chainSnooze()->duration};
+    }
+    std::int64_t stretchesWritten() const override { return model.stretchesWritten(); }
 
     OutpaintModel model;
 
@@ -105,6 +124,7 @@ public:
         return model.echo()->title + QStringLiteral(": ") + model.echo()->value;
     }
     void setOnHands(std::function<void()> callback) override { model.setOnHands(std::move(callback)); }
+    int activeDeck(int side) const override { return model.activeDeck(side); }
     ControllerModel model;
 };
 
@@ -135,6 +155,7 @@ public:
     void stopInstall() override { model.stopInstall(); }
     const std::optional<BrainHealth>& health() const override { return model.health(); }
     const BrainClient& client() const override { return model.client(); }
+    BrainStatus status() const override { return model.status(); }
     BrainSupervisor model;
 };
 

@@ -16,8 +16,12 @@ namespace {
 class Workflow final : public WorkflowLink {
 public:
     Workflow(FakeWorld& w, UserDefaults& defaults)
-        : w_(w), defaults_(defaults), settings_(ForkSettings::restore(defaults))
+        : w_(w), defaults_(defaults)
     {
+        // Stored settings win over the world's defaults, as in the real workflow.
+        const ForkSettings restored = ForkSettings::restore(defaults);
+        if (!(restored == ForkSettings{}))
+            w_.settings = restored;
     }
     DropStatus dropStatus() const override { return DropStatus::refused({}); }
     void drop() override { w_.journal << "workflow.drop"; }
@@ -29,11 +33,11 @@ public:
     }
     void fork(bool live) override { w_.journal << QStringLiteral("workflow.fork(%1)").arg(live); }
     void extend(bool automatic) override { w_.journal << QStringLiteral("workflow.extend(%1)").arg(automatic); }
-    const ForkSettings& settings() const override { return settings_; }
+    const ForkSettings& settings() const override { return w_.settings; }
     void setSettings(const ForkSettings& settings) override
     {
-        settings_ = settings;
-        settings_.store(defaults_);
+        w_.settings = settings;
+        w_.settings.store(defaults_);
     }
     const std::optional<QString>& notice() const override { return notice_; }
     const QDateTime& noticeUntil() const override { return noticeUntil_; }
@@ -43,9 +47,12 @@ public:
         w_.notices << notice.value_or(QString());
     }
     void setNoticeUntil(const QDateTime& until) override { noticeUntil_ = until; }
+    Phase phase() const override { return w_.phase; }
+    bool pendingIsExtension() const override { return w_.pendingIsExtension; }
+    std::optional<ChainSnooze> chainSnooze() const override { return w_.chainSnooze; }
+    std::int64_t stretchesWritten() const override { return w_.stretchesWritten; }
     FakeWorld& w_;
     UserDefaults& defaults_;
-    ForkSettings settings_;
     std::optional<QString> notice_;
     QDateTime noticeUntil_;
 };
@@ -57,6 +64,7 @@ public:
     int playerCount() const override { return w_.players; }
     std::optional<QString> echo() const override { return w_.echo; }
     void setOnHands(std::function<void()> callback) override { w_.controllerHandsOn = std::move(callback); }
+    int activeDeck(int side) const override { return w_.activeDecks[std::size_t(side & 1)]; }
     FakeWorld& w_;
 };
 
@@ -104,6 +112,7 @@ public:
     void stopInstall() override { w_.journal << "brain.stopInstall"; }
     const std::optional<BrainHealth>& health() const override { return w_.health; }
     const BrainClient& client() const override { return client_; }
+    BrainStatus status() const override { return w_.brainStatus; }
     FakeWorld& w_;
     BrainClient client_;
 };

@@ -15,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -37,6 +38,25 @@ struct FakeWorld {
     QUrl brainBase = QUrl(QStringLiteral("http://127.0.0.1:9"));
     // The workflow's notices in order, as set.
     QStringList notices;
+
+    // What flow mode reads of the workflow, the supervisor, the controller
+    // and the model key.
+    WorkflowLink::Phase phase = WorkflowLink::Phase::idle;
+    bool pendingIsExtension = false;
+    std::optional<WorkflowLink::ChainSnooze> chainSnooze;
+    std::int64_t stretchesWritten = 0;
+    ForkSettings settings;
+    BrainStatus brainStatus = BrainStatus::of(BrainStatus::Kind::ready);
+    std::array<int, 2> activeDecks{0, 1};
+    AIStep aiStep = AIStep::fork;
+};
+
+// The model key's step as the world says.
+class FakeAIStep final : public AIStepSource {
+public:
+    explicit FakeAIStep(FakeWorld& w) : w_(w) {}
+    AIStep aiStep() const override { return w_.aiStep; }
+    FakeWorld& w_;
 };
 
 class FakeNeighbours final : public NeighbourFactory {
