@@ -55,6 +55,16 @@ public:
     virtual void setOnHands(std::function<void()> callback) = 0;
 };
 
+// The model key's step, as the key shows it.
+enum class AIStep { install, wake, waking, installing, fork, loadRecord, dreaming, dropIt, armed, steer };
+
+// Where flow mode reads the model key's step.
+class AIStepSource {
+public:
+    virtual ~AIStepSource() = default;
+    virtual AIStep aiStep() const = 0;
+};
+
 // The self-updater.
 class UpdateLink {
 public:

@@ -14,6 +14,8 @@
 //
 // Main thread only.
 #include "App/AppLinks.h"
+#include "App/ModelKeyLink.h"
+#include "App/ModelKeySteps.h"
 #include "library/LibraryStore.h"
 #include "library/TrackBuffer.h"
 #include "library/TrackRecord.h"
@@ -27,6 +29,7 @@
 #include <QStringList>
 #include <QUuid>
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -155,8 +158,6 @@ public:
     const QDateTime& hintUntil() const { return hintUntil_; }
 
     // --- Operations other parts of the application build on. Main thread.
-    // The model key's title; "" until the model key's steps exist.
-    QString aiStepTitle() const;
     // The menu's "Import Music…": nothing until the import panel exists.
     void importPanel();
     // The Help menu's field guide: nothing until the guide exists.
@@ -164,6 +165,52 @@ public:
 
     // The state as the dump writes it. Main thread.
     QJsonObject stateSnapshot() const;
+
+    // --- The model key, the hint, flow mode's status line and the guide
+    // (AppModelSteps.cpp). Everything here but the hint is computed on every
+    // read from the models it names. Main thread.
+    using AIStep = zelvo::AIStep;
+    // What the key reads of the supervisor, the account, the download and the
+    // workflow; without one, a server still being checked and an idle workflow.
+    void setModelKeyLink(std::unique_ptr<ModelKeyLink> link);
+    ModelKeyLink& modelKey() const;
+    // The step the model key is on.
+    AIStep aiStep() const;
+    // The key's tap and its long press (or Shift-tap).
+    void aiPrimary();
+    void aiSecondary();
+    // The key's title and caption.
+    QString aiStepTitle() const;
+    QString aiStepDetail() const;
+    // "ready", "asleep", "fault · <text>", ...
+    QString modelStatus() const;
+    // The chosen model's name (none: "base") and the status; the status alone
+    // for "zelvo-0".
+    QString modelLine() const;
+    // The model's download size: "9.8 gb" once the key checked out, else "~10 gb".
+    QString brainSize() const;
+    // The caption of a running installation; "" otherwise.
+    QString downloadDetail() const;
+    // The model name a render asks for: `name` while the server has not
+    // answered, `name` when it lists it as an adapter, else none (the server's
+    // default).
+    std::optional<QString> installedModel(const QString& name) const;
+    // The short hint shows while now is before `hintUntil`; nothing clears it.
+    void setHint(const std::optional<QString>& hint);
+    void setHintUntil(const QDateTime& until);
+    // Flow mode's lower-case status sentence.
+    QString flowLine() const;
+    // The mix page's upper-case next-step line.
+    QString guide() const;
+    // When flow mode's live deck last changed and the chain's count of written
+    // stretches then.
+    const QDateTime& liveSince() const { return liveSince_; }
+    std::int64_t stretchesAtLive() const { return stretchesAtLive_; }
+    void markLive(const QDateTime& since, std::int64_t stretches);
+    // The first queued record the library still holds.
+    std::optional<TrackRecord> nextQueuedRecord() const;
+    // One reading of everything the key, the flow line and the guide depend on.
+    keysteps::Inputs stepInputs() const;
 
 signals:
     void queueChanged();
@@ -180,6 +227,7 @@ signals:
     void recordingURLChanged();
     void engineLiveChanged();
     void hintChanged();
+    void hintUntilChanged();
 
 private:
     class LogForward;
@@ -235,6 +283,9 @@ private:
     EngineLive engineLive_;
     std::optional<QString> hint_;
     QDateTime hintUntil_;
+    std::unique_ptr<ModelKeyLink> modelKey_;
+    QDateTime liveSince_;
+    std::int64_t stretchesAtLive_ = 0;
 
     Scheduler::TimerId ticker_ = 0;
     bool booted_ = false;

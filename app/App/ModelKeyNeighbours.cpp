@@ -1,0 +1,69 @@
+#include "App/ModelKeyNeighbours.h"
+
+#include "App/StandardNeighbours.h"
+#include "generation/BrainDownload.h"
+#include "generation/BrainSupervisor.h"
+#include "generation/KavriAccount.h"
+#include "generation/OutpaintModel.h"
+
+namespace zelvo {
+namespace {
+
+class StandardModelKey final : public ModelKeyLink {
+public:
+    explicit StandardModelKey(StandardNeighbours& neighbours) : n_(neighbours) {}
+
+    BrainStatus brainStatus() const override
+    {
+        return n_.brain ? n_.brain->status() : ModelKeyLink::brainStatus();
+    }
+    std::optional<BrainHealth> brainHealth() const override
+    {
+        return n_.brain ? n_.brain->health() : std::nullopt;
+    }
+    QString accountKey() const override { return n_.account ? n_.account->key() : QString(); }
+    KavriAccount::Check accountCheck() const override
+    {
+        return n_.account ? n_.account->check() : KavriAccount::Check::none();
+    }
+    Download download() const override
+    {
+        Download d;
+        if (!n_.download)
+            return d;
+        // This build's download measures nothing yet: only the figures it has.
+        d.started = n_.download->started();
+        d.fraction = n_.download->fraction();
+        return d;
+    }
+    void installBrain() override {}
+
+    OutpaintPhase phase() const override { return n_.outpaint ? n_.outpaint->phase() : OutpaintPhase::idle(); }
+    bool hasReadyMix() const override { return n_.outpaint && n_.outpaint->readyMix().has_value(); }
+    bool pendingIsExtension() const override { return n_.outpaint && n_.outpaint->pendingIsExtension(); }
+    std::optional<TrackRecord> bridging() const override
+    {
+        return n_.outpaint ? n_.outpaint->bridging() : std::nullopt;
+    }
+    std::int64_t stretchesWritten() const override { return n_.outpaint ? n_.outpaint->stretchesWritten() : 0; }
+    std::optional<QString> settingsModel() const override
+    {
+        return n_.outpaint ? n_.outpaint->settings().model : ModelKeyLink::settingsModel();
+    }
+    // The workflow's own drop of a ready mix, cancel and re-roll arrive with its actions.
+    void dropMix() override {}
+    void cancel() override {}
+    void reroll() override {}
+
+private:
+    StandardNeighbours& n_;
+};
+
+} // namespace
+
+std::unique_ptr<ModelKeyLink> makeModelKeyLink(StandardNeighbours& neighbours)
+{
+    return std::make_unique<StandardModelKey>(neighbours);
+}
+
+} // namespace zelvo
