@@ -78,43 +78,26 @@ AppModel::AIStep AppModel::aiStep() const
 void AppModel::aiPrimary()
 {
     const keysteps::Inputs in = stepInputs();
-    switch (keysteps::step(in)) {
-    case AIStep::install:
-        if (in.key.isEmpty())
-            setShowSettings(true);
-        else
-            modelKey_->installBrain();
-        return;
-    case AIStep::wake: brain_->start(kWarmSeconds); return;
-    case AIStep::waking:
-    case AIStep::installing:
-    case AIStep::loadRecord: return;
-    case AIStep::fork: outpaint_->fork(true); return;
-    case AIStep::dreaming:
-        // An extension of a take that plays on its own is left to finish.
-        if (in.pendingIsExtension && !in.deckOneLivePlaying)
-            return;
-        outpaint_->fork(true);
-        return;
-    case AIStep::dropIt:
-        if (in.readyMix)
-            modelKey_->dropMix();
-        else if (in.directOuts)
-            outpaint_->drop();
-        else
-            transition_->mix(1);
-        return;
-    case AIStep::armed: outpaint_->drop(); return;
-    case AIStep::steer: outpaint_->extend(false); return;
+    switch (keysteps::tapAction(in)) {
+    case keysteps::Tap::nothing: return;
+    case keysteps::Tap::openSettings: setShowSettings(true); return;
+    case keysteps::Tap::installBrain: modelKey_->installBrain(); return;
+    case keysteps::Tap::wake: brain_->start(kWarmSeconds); return;
+    case keysteps::Tap::fork: outpaint_->fork(true); return;
+    case keysteps::Tap::dropMix: modelKey_->dropMix(); return;
+    case keysteps::Tap::drop: outpaint_->drop(); return;
+    case keysteps::Tap::mixToDeckTwo: transition_->mix(1); return;
+    case keysteps::Tap::extend: outpaint_->extend(false); return;
     }
 }
 
 void AppModel::aiSecondary()
 {
-    if (modelKey_->phase().busy())
-        modelKey_->cancel();
-    else if (decks_[1]->track() && decks_[1]->track()->isOutpaint())
-        modelKey_->reroll();
+    switch (keysteps::pressAction(stepInputs())) {
+    case keysteps::Press::nothing: return;
+    case keysteps::Press::cancel: modelKey_->cancel(); return;
+    case keysteps::Press::reroll: modelKey_->reroll(); return;
+    }
 }
 
 QString AppModel::aiStepTitle() const

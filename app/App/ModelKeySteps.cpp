@@ -113,6 +113,36 @@ AIStep step(const Inputs& in)
     return AIStep::fork;
 }
 
+Tap tapAction(const Inputs& in)
+{
+    switch (step(in)) {
+    case AIStep::install: return in.key.isEmpty() ? Tap::openSettings : Tap::installBrain;
+    case AIStep::wake: return Tap::wake;
+    case AIStep::waking:
+    case AIStep::installing:
+    case AIStep::loadRecord: return Tap::nothing;
+    case AIStep::fork: return Tap::fork;
+    case AIStep::dreaming:
+        // An extension of a take that plays on its own is left to finish; a
+        // live fork supersedes anything else.
+        return in.pendingIsExtension && !in.deckOneLivePlaying ? Tap::nothing : Tap::fork;
+    case AIStep::dropIt:
+        if (in.readyMix)
+            return Tap::dropMix;
+        return in.directOuts ? Tap::drop : Tap::mixToDeckTwo;
+    case AIStep::armed: return Tap::drop;
+    case AIStep::steer: return Tap::extend;
+    }
+    return Tap::nothing;
+}
+
+Press pressAction(const Inputs& in)
+{
+    if (in.phase.busy())
+        return Press::cancel;
+    return holdsTake(in.decks[1]) ? Press::reroll : Press::nothing;
+}
+
 QString title(const Inputs& in)
 {
     switch (step(in)) {

@@ -71,6 +71,14 @@ int wholeOf(double value);
 QString clockText(double seconds);
 
 AIStep step(const Inputs& in);
+
+// What the key's tap does in the current step.
+enum class Tap { nothing, openSettings, installBrain, wake, fork, dropMix, drop, mixToDeckTwo, extend };
+Tap tapAction(const Inputs& in);
+// What the long press (or Shift-tap) does, whatever the step.
+enum class Press { nothing, cancel, reroll };
+Press pressAction(const Inputs& in);
+
 QString title(const Inputs& in);
 QString detail(const Inputs& in);
 QString modelStatus(const BrainStatus& status);
