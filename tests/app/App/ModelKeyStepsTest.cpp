@@ -1,7 +1,11 @@
 #include "App/ModelKeySteps.h"
 
 #include "AppTestSupport.h"
+#include "audio/DeckState.h"
+#include "audio/DeckVoice.h"
 #include "library/OutpaintInfo.h"
+#include "library/WaveformData.h"
+#include "models/DeckModel.h"
 #include "support/CommaLocale.h"
 
 #include <gtest/gtest.h>
@@ -610,8 +614,27 @@ TEST(ModelKeySteps, TheStateRootReadsItsModelsAndActs)
 
     // The next queued record passes over entries the library no longer holds.
     EXPECT_EQ(app.nextQueuedRecord(), std::nullopt);
-    app.setQueue({QUuid::createUuid()});
-    EXPECT_EQ(app.nextQueuedRecord(), std::nullopt);
+    TrackRecord kept = take(kSource);
+    kept.added = rig.scheduler.now();
+    app.library().addOutpaint(kept, WaveformData{});
+    app.setQueue({QUuid::createUuid(), kept.id});
+    ASSERT_TRUE(app.nextQueuedRecord());
+    EXPECT_EQ(app.nextQueuedRecord()->id, kept.id);
+
+    // Deck 2's step reads its voice's published flag: a paused take is no steer.
+    const auto voice = std::make_shared<DeckVoice>(48000.0, 512);
+    app.deck(1).attach(voice, false);
+    app.deck(1).install(kept, TrackBufferRef(4800, 48000.0), nullptr, false);
+    ASSERT_TRUE(app.deck(1).track());
+    key.phaseNow = OutpaintPhase::idle();
+    rig.world.journal.clear();
+    EXPECT_EQ(app.aiStep(), AIStep::loadRecord); // the fake workflow refuses; deck 1 is empty
+    const_cast<DeckState&>(voice->state()).playing.store(true);
+    EXPECT_EQ(app.aiStep(), AIStep::steer);
+    app.aiPrimary();
+    app.aiSecondary();
+    EXPECT_EQ(rig.world.journal, QStringList({"workflow.extend(0)", "key.reroll"}));
+    app.deck(1).attach(nullptr, false);
 }
 
 } // namespace
