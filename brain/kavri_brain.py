@@ -37,7 +37,10 @@ Test knobs, read from the environment only:
                               short    write half the frames asked for
                               nofile   report "done" without writing the file
   KAVRI_BRAIN_FAULT_MESSAGE the message of the "error" fault
-  KAVRI_BRAIN_FAST          the health report's "fast" (default "ready")
+  KAVRI_BRAIN_FAST          the health report's "fast" (default "ready");
+                            "until-built": "missing" until the installer's
+                            neural-engine build has left
+                            <runtime>/neural-engine.ok, then "ready"
   KAVRI_BRAIN_HEALTH_PATCH  a JSON object merged into every health report
   KAVRI_BRAIN_HEALTH_DROP   comma-separated keys removed from every health report
   KAVRI_BRAIN_HEALTH_DELAY  seconds "health" waits before it answers (default 0)
@@ -477,6 +480,12 @@ class Brain:
                 missing.append(entry["path"])
         return missing
 
+    def fast(self):
+        if self.config.fast == "until-built":
+            built = os.path.exists(os.path.join(self.config.runtime, "neural-engine.ok"))
+            return "ready" if built else "missing"
+        return self.config.fast
+
     def health(self):
         models_dir = os.path.join(self.config.home, "models")
         models = [{"name": "zelvo-0", "kind": "base"}]
@@ -488,6 +497,7 @@ class Brain:
                 active = int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
         except (OSError, ValueError, IndexError):
             active = peak_kb * 1024
+        fast = self.fast()
         with self.lock:
             state = "busy" if self.renders else self.state
             report = {
@@ -502,9 +512,9 @@ class Brain:
                 "models": models,
                 "model": "zelvo-0",
                 "models_dir": models_dir,
-                "fast": self.config.fast,
+                "fast": fast,
                 "pid": os.getpid(),
-                "fast_loaded": self.config.fast == "ready",
+                "fast_loaded": fast == "ready",
                 "tracks_ready": dict(self.tracks),
             }
             if self.last_elapsed is not None:

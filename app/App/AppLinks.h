@@ -6,6 +6,7 @@
 //
 // Main thread only.
 #include "generation/BrainPaths.h"
+#include "generation/InstallDriver.h"
 #include "models/DropWorkflow.h"
 #include "platform/LogSink.h"
 
@@ -100,6 +101,13 @@ public:
     // The folder of the model server's scripts.
     virtual QString brainScripts() = 0;
     virtual std::unique_ptr<BrainLink> makeBrain(const BrainPaths& paths, int port, Scheduler& scheduler) = 0;
+    // The model installation over the account, the download and the supervisor
+    // made before it; none where there is nothing to install.
+    virtual std::unique_ptr<InstallDriver> makeInstaller(Scheduler& scheduler)
+    {
+        (void)scheduler;
+        return nullptr;
+    }
 };
 
 } // namespace zelvo

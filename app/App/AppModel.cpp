@@ -1,6 +1,7 @@
 #include "App/AppModel.h"
 
 #include "App/LaunchOptions.h"
+#include "generation/InstallDriver.h"
 #include "audio/AudioIO.h"
 #include "audio/MixEngine.h"
 #include "library/CollectionJson.h"
@@ -138,6 +139,7 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     brainPort_ = launch::brainPort(environment("KAVRI_BRAIN_PORT"));
     brain_ = neighbours.makeBrain(*brainPaths_, brainPort_, scheduler_);
     log_->target = brain_.get();
+    installer_ = neighbours.makeInstaller(scheduler_);
     outpaint_->bind(this);
 
     const QPointer<AppModel> self(this);
@@ -178,6 +180,7 @@ AppModel::~AppModel()
     transition_->clearLinks();
     controller_->setOnHands({});
     log_->target = nullptr;
+    installer_.reset();
     brain_.reset();
     tour_.reset();
     download_.reset();
@@ -388,6 +391,16 @@ void AppModel::installKeyboard() {}
 
 void AppModel::autoTick() {}
 
-void AppModel::autoInstallTick() {}
+void AppModel::installBrain()
+{
+    if (installer_)
+        installer_->installBrain();
+}
+
+void AppModel::autoInstallTick()
+{
+    if (installer_)
+        installer_->autoInstallTick();
+}
 
 } // namespace zelvo

@@ -158,6 +158,9 @@ public:
     const QDateTime& hintUntil() const { return hintUntil_; }
 
     // --- Operations other parts of the application build on. Main thread.
+    // Installs the model server and its model now (the Install key), when the
+    // space check passes. Main thread.
+    void installBrain();
     // The menu's "Import Music…": nothing until the import panel exists.
     void importPanel();
     // The Help menu's field guide: nothing until the guide exists.
@@ -267,6 +270,7 @@ private:
     std::optional<BrainPaths> brainPaths_;
     int brainPort_ = 0;
     std::unique_ptr<BrainLink> brain_;
+    std::unique_ptr<InstallDriver> installer_;
 
     std::vector<QUuid> queue_;
     PerformPage performPage_ = PerformPage::mix;

@@ -81,7 +81,7 @@ void AppModel::aiPrimary()
     switch (keysteps::tapAction(in)) {
     case keysteps::Tap::nothing: return;
     case keysteps::Tap::openSettings: setShowSettings(true); return;
-    case keysteps::Tap::installBrain: modelKey_->installBrain(); return;
+    case keysteps::Tap::installBrain: installBrain(); return;
     case keysteps::Tap::wake: brain_->start(kWarmSeconds); return;
     case keysteps::Tap::fork: outpaint_->fork(true); return;
     case keysteps::Tap::dropMix: modelKey_->dropMix(); return;

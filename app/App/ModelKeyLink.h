@@ -1,7 +1,7 @@
 #pragma once
 // What the model key, the hint lines and the guide read of the model server's
 // supervisor, the CDN account, the model download and the generation workflow
-// beyond the state root's own links, and the few actions the key calls there.
+// beyond the state root's own links, and the workflow actions the key calls beyond `WorkflowLink`.
 // The program builds it over the real classes (ModelKeyNeighbours); tests hand
 // in fakes. Without one the state root reads a server that is still being
 // checked, no key, no download and an idle workflow.
@@ -47,8 +47,6 @@ public:
 
     // The model installation.
     virtual Download download() const { return {}; }
-    // Starts the installation (it refuses by itself when the disk lacks room).
-    virtual void installBrain() {}
 
     // The generation workflow, beyond `WorkflowLink`.
     virtual OutpaintPhase phase() const { return OutpaintPhase::idle(); }

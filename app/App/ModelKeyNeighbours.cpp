@@ -28,15 +28,11 @@ public:
     }
     Download download() const override
     {
-        Download d;
         if (!n_.download)
-            return d;
-        // This build's download measures nothing yet: only the figures it has.
-        d.started = n_.download->started();
-        d.fraction = n_.download->fraction();
-        return d;
+            return {};
+        return {n_.download->started(), n_.download->fraction(), n_.download->shortfall(), n_.download->shortText(),
+                n_.download->summary()};
     }
-    void installBrain() override {}
 
     OutpaintPhase phase() const override { return n_.outpaint ? n_.outpaint->phase() : OutpaintPhase::idle(); }
     bool hasReadyMix() const override { return n_.outpaint && n_.outpaint->readyMix().has_value(); }

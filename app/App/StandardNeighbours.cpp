@@ -13,6 +13,7 @@
 #include "generation/BrainScripts.h"
 #include "generation/BrainSupervisor.h"
 #include "generation/ContentService.h"
+#include "generation/InstallDriver.h"
 #include "generation/KavriAccount.h"
 #include "generation/OutpaintModel.h"
 #include "ui/tour/TourModel.h"
@@ -171,6 +172,13 @@ std::unique_ptr<BrainLink> StandardNeighbours::makeBrain(const BrainPaths& paths
     auto link = std::make_unique<Brain>(paths, port, scheduler);
     brain = &link->model;
     return link;
+}
+
+std::unique_ptr<InstallDriver> StandardNeighbours::makeInstaller(Scheduler& scheduler)
+{
+    if (!brain || !account || !download)
+        return nullptr;
+    return InstallDriver::over(*brain, *account, *download, scheduler);
 }
 
 } // namespace zelvo

@@ -27,6 +27,7 @@ public:
     std::unique_ptr<TourLink> makeTour(UserDefaults& defaults, Scheduler& scheduler) override;
     QString brainScripts() override;
     std::unique_ptr<BrainLink> makeBrain(const BrainPaths& paths, int port, Scheduler& scheduler) override;
+    std::unique_ptr<InstallDriver> makeInstaller(Scheduler& scheduler) override;
 
     // The models made so far; owned by the state root's links, so valid while
     // the state root lives. Main thread.

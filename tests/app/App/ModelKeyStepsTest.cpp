@@ -547,7 +547,6 @@ public:
     OutpaintPhase phase() const override { return phaseNow; }
     bool hasReadyMix() const override { return readyMix; }
     std::optional<QString> settingsModel() const override { return model; }
-    void installBrain() override { journal_ << "key.installBrain"; }
     void dropMix() override { journal_ << "key.dropMix"; }
     void cancel() override { journal_ << "key.cancel"; }
     void reroll() override { journal_ << "key.reroll"; }
@@ -576,8 +575,11 @@ TEST(ModelKeySteps, TheStateRootReadsItsModelsAndActs)
     EXPECT_EQ(app.aiStep(), AIStep::install);
     app.aiPrimary();
     EXPECT_TRUE(app.showSettings());
+    // With a key it installs (nothing here: the fakes have no installer).
+    app.setShowSettings(false);
     key.key = QStringLiteral("k-1");
     app.aiPrimary();
+    EXPECT_FALSE(app.showSettings());
     key.status = BrainStatus::of(Kind::offline);
     EXPECT_EQ(app.aiStepDetail(), "asleep");
     app.aiPrimary();
@@ -593,7 +595,7 @@ TEST(ModelKeySteps, TheStateRootReadsItsModelsAndActs)
     key.phaseNow = OutpaintPhase::capturing();
     app.aiPrimary();
     app.aiSecondary();
-    EXPECT_EQ(rig.world.journal, QStringList({"key.installBrain", "brain.start(48)", "key.dropMix", "workflow.fork(1)",
+    EXPECT_EQ(rig.world.journal, QStringList({"brain.start(48)", "key.dropMix", "workflow.fork(1)",
                                               "key.cancel"}));
 
     // The render pipeline's model name: adapters only, once the server answered.
