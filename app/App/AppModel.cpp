@@ -133,6 +133,8 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     browseOpen_ = arguments_.contains(QStringLiteral("--browse"));
     classicFaceplate_ = defaults_.boolean(kClassicKey).value_or(false) || arguments_.contains(QStringLiteral("--classic"));
     hintUntil_ = distantPast();
+    liveSince_ = distantPast();
+    modelKey_ = std::make_unique<ModelKeyLink>();
 
     brainPaths_.emplace(neighbours.brainScripts());
     brainPort_ = launch::brainPort(environment("KAVRI_BRAIN_PORT"));
@@ -381,10 +383,6 @@ void AppModel::setShowSettings(bool show)
 
 // --- Steps other parts of the application fill in
 
-QString AppModel::aiStepTitle() const
-{
-    return {};
-}
 
 void AppModel::openGuide() {}
 

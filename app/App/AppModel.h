@@ -14,6 +14,8 @@
 //
 // Main thread only.
 #include "App/AppLinks.h"
+#include "App/ModelKeyLink.h"
+#include "App/ModelKeySteps.h"
 #include "library/LibraryStore.h"
 #include "library/TrackBuffer.h"
 #include "library/TrackRecord.h"
@@ -158,8 +160,6 @@ public:
     const QDateTime& hintUntil() const { return hintUntil_; }
 
     // --- Operations other parts of the application build on. Main thread.
-    // The model key's title; "" until the model key's steps exist.
-    QString aiStepTitle() const;
     // Installs the model server and its model now (the Install key), when the
     // space check passes. Main thread.
     void installBrain();
@@ -234,7 +234,7 @@ public:
     void keySync(int deck);
     // The deck plays, its fader is above 0.05 and the crossfader does not cut it.
     bool isAudible(int deck) const;
-    // Where flow mode reads the model key's step; null reads none (never steer).
+    // Where flow mode reads the model key's step; null reads the state root's own.
     void setAIStepSource(const AIStepSource* source) { aiStepSource_ = source; }
 
     const QSet<QUuid>& heard() const { return heard_; }
@@ -247,6 +247,49 @@ public:
     const std::optional<QDateTime>& quietSince() const { return quietSince_; }
     const std::optional<AutoCueing>& autoCueing() const { return autoCueing_; }
     const std::optional<AutoCued>& autoCued() const { return autoCued_; }
+    // --- The model key, the hint, flow mode's status line and the guide
+    // (AppModelSteps.cpp). Everything here but the hint is computed on every
+    // read from the models it names. Main thread.
+    using AIStep = zelvo::AIStep;
+    // What the key reads of the supervisor, the account, the download and the
+    // workflow; without one, a server still being checked and an idle workflow.
+    void setModelKeyLink(std::unique_ptr<ModelKeyLink> link);
+    ModelKeyLink& modelKey() const;
+    // The step the model key is on.
+    AIStep aiStep() const;
+    // The key's tap and its long press (or Shift-tap).
+    void aiPrimary();
+    void aiSecondary();
+    // The key's title and caption.
+    QString aiStepTitle() const;
+    QString aiStepDetail() const;
+    // "ready", "asleep", "fault · <text>", ...
+    QString modelStatus() const;
+    // The chosen model's name (none: "base") and the status; the status alone
+    // for "zelvo-0".
+    QString modelLine() const;
+    // The model's download size: "9.8 gb" once the key checked out, else "~10 gb".
+    QString brainSize() const;
+    // The caption of a running installation; "" otherwise.
+    QString downloadDetail() const;
+    // The model name a render asks for: `name` while the server has not
+    // answered, `name` when it lists it as an adapter, else none (the server's
+    // default).
+    std::optional<QString> installedModel(const QString& name) const;
+    // The short hint shows while now is before `hintUntil`; nothing clears it.
+    void setHint(const std::optional<QString>& hint);
+    void setHintUntil(const QDateTime& until);
+    // Flow mode's lower-case status sentence.
+    QString flowLine() const;
+    // The mix page's upper-case next-step line.
+    QString guide() const;
+    // When flow mode's live deck last changed and the chain's count of written
+    // stretches then.
+    void markLive(const QDateTime& since, std::int64_t stretches);
+    // The first queued record the library still holds.
+    std::optional<TrackRecord> nextQueuedRecord() const;
+    // One reading of everything the key, the flow line and the guide depend on.
+    keysteps::Inputs stepInputs() const;
 
 signals:
     void queueChanged();
@@ -265,6 +308,7 @@ signals:
     void hintChanged();
     // Any of flow mode's fields changed.
     void flowChanged();
+    void hintUntilChanged();
 
 private:
     class LogForward;
@@ -365,6 +409,7 @@ private:
     EngineLive engineLive_;
     std::optional<QString> hint_;
     QDateTime hintUntil_;
+    std::unique_ptr<ModelKeyLink> modelKey_;
 
     Scheduler::TimerId ticker_ = 0;
     bool booted_ = false;

@@ -241,7 +241,7 @@ void AppModel::cueNextInTime()
         if (takeOfLive && liveFor >= kTakeHoldOfLive)
             remaining = std::min(plain, mixLen);
     } else if (liveTrack && liveTrack->outpaint && !outpaint_->chainSnooze()
-               && ((aiStepSource_ && aiStepSource_->aiStep() == AIStep::steer) || rendering)) {
+               && ((aiStepSource_ ? aiStepSource_->aiStep() : aiStep()) == AIStep::steer || rendering)) {
         // A take the model is still writing stays on air for about three minutes.
         const std::int64_t written = outpaint_->stretchesWritten() - stretchesAtLive_;
         remaining = written < kStretchesToRelease && liveFor < kTakeOnAir ? mixLen + (kTakeOnAir - liveFor) : mixLen;

@@ -54,15 +54,8 @@ public:
             links->paths = brain->paths();
             links->client = &brain->client();
             links->setRenderInFlight = [brain](bool on) { brain->setRenderInFlight(on); };
-            // The model name when the server lists it, or while no report came yet.
-            links->installedModel = [brain](const QString& name) -> std::optional<QString> {
-                if (!brain->health())
-                    return name;
-                for (const BrainModel& model : brain->health()->models)
-                    if (model.name == name)
-                        return name;
-                return std::nullopt;
-            };
+            // The model name when the server lists it as an adapter, or while no report came yet.
+            links->installedModel = [app](const QString& name) { return app->installedModel(name); };
         } else {
             links->paths = app->brainPaths();
         }
