@@ -1,0 +1,261 @@
+#include "ui/kit/waves/WaveTiles.h"
+
+#include "ui/kit/Canvas.h"
+
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace zelvo::kit {
+
+namespace {
+
+QColor srgb(double r, double g, double b, double a)
+{
+    QColor c;
+    c.setRgbF(float(r), float(g), float(b), float(a));
+    return c;
+}
+
+} // namespace
+
+const WavePalette& WavePalette::live()
+{
+    static const WavePalette p{1, srgb(45 / 255.0, 123 / 255.0, 1.0, 1.0), srgb(1.0, 159 / 255.0, 46 / 255.0, 0.9),
+                               srgb(0.97, 0.96, 0.94, 0.95)};
+    return p;
+}
+
+const WavePalette& WavePalette::quiet()
+{
+    static const WavePalette p{2, srgb(22.5 / 255.0, 61.5 / 255.0, 0.5, 1.0), srgb(0.5, 79.5 / 255.0, 23 / 255.0, 0.9),
+                               srgb(0.55, 0.54, 0.52, 0.9)};
+    return p;
+}
+
+const QColor& WavePalette::ghostRed()
+{
+    static const QColor c(217, 83, 79);
+    return c;
+}
+
+const QColor& WavePalette::ghostCyan()
+{
+    static const QColor c(111, 195, 210);
+    return c;
+}
+
+const QColor& WavePalette::offColor()
+{
+    static const QColor c = srgb(0.22, 0.21, 0.19, 0.9);
+    return c;
+}
+
+WavePalette WavePalette::forDeck(bool audible, const std::array<bool, 3>& partsOff)
+{
+    WavePalette p = audible ? live() : quiet();
+    if (!partsOff[0] && !partsOff[1] && !partsOff[2])
+        return p;
+    p.id = p.id * 10 + (partsOff[0] ? 1 : 0) + (partsOff[1] ? 2 : 0) + (partsOff[2] ? 4 : 0);
+    if (partsOff[0])
+        p.low = offColor();
+    if (partsOff[1])
+        p.mid = offColor();
+    if (partsOff[2])
+        p.high = offColor();
+    return p;
+}
+
+// --- Arithmetic
+
+std::int64_t WaveMath::usablePoints(const WaveformData& data)
+{
+    return std::int64_t(std::min({data.low.size(), data.mid.size(), data.high.size()}));
+}
+
+bool WaveMath::usableRate(double pointsPerSecond)
+{
+    return std::isfinite(pointsPerSecond) && pointsPerSecond > 0;
+}
+
+double WaveMath::seconds(const WaveformData& data)
+{
+    if (!usableRate(data.pointsPerSecond))
+        return 0;
+    return double(usablePoints(data)) / data.pointsPerSecond;
+}
+
+std::optional<BandPeaks> WaveMath::columnPeaks(const WaveformData& data, double t, double span)
+{
+    const std::int64_t n = usablePoints(data);
+    const double p = data.pointsPerSecond;
+    if (n < 1 || !usableRate(p) || !std::isfinite(t) || t < 0)
+        return std::nullopt;
+    const double first = std::trunc(t * p);
+    if (!(first < double(n)))
+        return std::nullopt;
+    const std::int64_t j0 = std::int64_t(first);
+    double last = std::trunc((t + span) * p);
+    std::int64_t e = j0 + 1;
+    if (std::isfinite(last) && last > double(e))
+        e = last < double(n) ? std::int64_t(last) : n;
+    e = std::min(e, n);
+    BandPeaks peaks;
+    for (std::int64_t j = j0; j < e; ++j) {
+        const auto i = std::size_t(j);
+        peaks.low = std::max(peaks.low, data.low[i]);
+        peaks.mid = std::max(peaks.mid, data.mid[i]);
+        peaks.high = std::max(peaks.high, data.high[i]);
+    }
+    return peaks;
+}
+
+int WaveMath::roundedInt(double v)
+{
+    if (std::isnan(v))
+        return 0;
+    const double r = std::round(v); // halves away from zero
+    if (r >= double(std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    if (r <= double(std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    return int(r);
+}
+
+int WaveMath::truncatedInt(double v)
+{
+    if (std::isnan(v))
+        return 0;
+    const double r = std::trunc(v);
+    if (r >= double(std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    if (r <= double(std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    return int(r);
+}
+
+// --- Tiles
+
+WaveTiles::Key WaveTiles::makeKey(const QUuid& track, std::int64_t points, double pointsPerSecondOnScreen,
+                                  double height, double scale, int paletteId)
+{
+    return Key{track,
+               points,
+               WaveMath::roundedInt(pointsPerSecondOnScreen * 100.0),
+               WaveMath::roundedInt(height),
+               WaveMath::truncatedInt(scale * 10.0),
+               paletteId};
+}
+
+std::vector<std::int64_t> WaveTiles::cachedIndices() const
+{
+    std::vector<std::int64_t> out;
+    for (const auto& [i, image] : tiles_)
+        out.push_back(i);
+    return out;
+}
+
+void WaveTiles::draw(const WaveformData& data, const QUuid& track, Canvas& canvas, const QRectF& rect, double t0,
+                     double t1, double scale, const WavePalette& palette, std::optional<double> aiFrom)
+{
+    const std::int64_t n = WaveMath::usablePoints(data);
+    if (n < 1 || !WaveMath::usableRate(data.pointsPerSecond) || !std::isfinite(t0) || !std::isfinite(t1) ||
+        !(t1 > t0) || !(rect.width() > 1) || !(rect.height() > 0) || !std::isfinite(scale) || !(scale > 0))
+        return;
+    const double v = rect.width() / (t1 - t0);
+    if (!std::isfinite(v) || !(v > 0))
+        return;
+    const Key key = makeKey(track, n, v, rect.height(), scale, palette.id);
+    if (!key_ || !(*key_ == key)) {
+        key_ = key;
+        tiles_.clear();
+    }
+    const double T = kTileWidth / v;
+    const double fi0 = std::floor(t0 / T);
+    const double fi1 = std::floor(t1 / T);
+    const double end = WaveMath::seconds(data);
+    if (!std::isfinite(fi0) || !std::isfinite(fi1) || fi1 < 0 || fi0 > 1e12)
+        return;
+    const std::int64_t i0 = std::int64_t(fi0);
+    const std::int64_t i1 = std::int64_t(std::min(fi1, 1e12));
+    for (std::int64_t i = std::max<std::int64_t>(i0, 0); i <= i1; ++i) {
+        const double start = double(i) * T;
+        if (!(start < end))
+            break;
+        auto it = tiles_.find(i);
+        if (it == tiles_.end()) {
+            it = tiles_.emplace(i, render(data, i, T, rect.height(), scale, palette, aiFrom)).first;
+            ++renders_;
+        }
+        canvas.drawImage(QRectF(rect.left() + v * (start - t0), rect.top(), kTileWidth, rect.height()), it->second);
+    }
+    if (int(tiles_.size()) > kKeep) {
+        for (auto it = tiles_.begin(); it != tiles_.end();) {
+            if (it->first < i0 - 4 || it->first > i1 + 4)
+                it = tiles_.erase(it);
+            else
+                ++it;
+        }
+    }
+}
+
+QImage WaveTiles::render(const WaveformData& data, std::int64_t index, double tileSeconds, double height, double scale,
+                         const WavePalette& palette, std::optional<double> aiFrom)
+{
+    const int w = std::max(1, WaveMath::truncatedInt(kTileWidth * scale));
+    const int h = std::max(1, WaveMath::truncatedInt(height * scale));
+    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
+    image.fill(Qt::transparent);
+    const double c0 = height / 2;
+    const double a = c0 - 1;
+    const double step = tileSeconds / kColumns;
+    std::vector<QRectF> lows, mids, highs, ghosts;
+    lows.reserve(kColumns);
+    mids.reserve(kColumns);
+    highs.reserve(kColumns);
+    for (int k = 0; k < kColumns; ++k) {
+        const double t = double(index) * tileSeconds + k * step;
+        const std::optional<BandPeaks> peaks = WaveMath::columnPeaks(data, t, step);
+        if (!peaks)
+            break;
+        const double x = 2.0 * k;
+        const double hl = a * peaks->low / 255.0;
+        const double hm = a * peaks->mid / 255.0 * 0.8;
+        const double hh = a * peaks->high / 255.0 * 0.52;
+        lows.emplace_back(x, c0 - hl, kBarWidth, 2 * hl);
+        mids.emplace_back(x, c0 - hm, kBarWidth, 2 * hm);
+        highs.emplace_back(x, c0 - hh, kBarWidth, 2 * hh);
+        if (aiFrom && t >= *aiFrom)
+            ghosts.push_back(lows.back());
+    }
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(Qt::NoPen);
+    auto fill = [&](const std::vector<QRectF>& rects, const QColor& color, double dx) {
+        if (rects.empty())
+            return;
+        painter.save();
+        painter.translate(dx, 0);
+        painter.setBrush(color);
+        painter.drawRects(rects.data(), int(rects.size()));
+        painter.restore();
+    };
+    if (!ghosts.empty()) {
+        painter.setCompositionMode(QPainter::CompositionMode_Screen);
+        QColor red = WavePalette::ghostRed();
+        red.setAlphaF(0.5f);
+        QColor cyan = WavePalette::ghostCyan();
+        cyan.setAlphaF(0.45f);
+        fill(ghosts, red, -1.5);
+        fill(ghosts, cyan, 1.5);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    }
+    fill(lows, palette.low, 0);
+    fill(mids, palette.mid, 0);
+    fill(highs, palette.high, 0);
+    return image;
+}
+
+} // namespace zelvo::kit
