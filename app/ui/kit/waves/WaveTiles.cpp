@@ -2,7 +2,6 @@
 
 #include "ui/kit/Canvas.h"
 
-#include <QPainter>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -16,6 +15,65 @@ QColor srgb(double r, double g, double b, double a)
     QColor c;
     c.setRgbF(float(r), float(g), float(b), float(a));
     return c;
+}
+
+QColor withAlphaF(const QColor& color, double alpha)
+{
+    QColor c = color;
+    c.setAlphaF(float(c.alphaF() * alpha));
+    return c;
+}
+
+// x × a / 255 on all four channels at once.
+inline std::uint32_t byteMul(std::uint32_t x, std::uint32_t a)
+{
+    std::uint32_t t = (x & 0xff00ffu) * a;
+    t = ((t + ((t >> 8) & 0xff00ffu) + 0x800080u) >> 8) & 0xff00ffu;
+    x = ((x >> 8) & 0xff00ffu) * a;
+    x = (x + ((x >> 8) & 0xff00ffu) + 0x800080u) & 0xff00ff00u;
+    return x | t;
+}
+
+// Fills `rects` (points, moved by dx) in `color` over the bitmap, snapped to
+// whole device pixels: source-over, or screen for the ghosts.
+void fillBars(QImage& image, const std::vector<QRectF>& rects, const QColor& color, double scale, double dx,
+              bool screen)
+{
+    const QRgb src = qPremultiply(color.rgba());
+    const std::uint32_t sa = qAlpha(src), sr = qRed(src), sg = qGreen(src), sb = qBlue(src);
+    const std::uint32_t inv = 255 - sa;
+    const int w = image.width();
+    const int h = image.height();
+    uchar* bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    auto scanLine = [&](int y) { return bits + stride * y; };
+    auto screenOf = [](std::uint32_t s, std::uint32_t d) { return s + d - (s * d + 127) / 255; };
+    for (const QRectF& r : rects) {
+        const int x0 = std::max(0, int(std::lround((r.left() + dx) * scale)));
+        const int x1 = std::min(w, int(std::lround((r.right() + dx) * scale)));
+        const int y0 = std::max(0, int(std::lround(r.top() * scale)));
+        const int y1 = std::min(h, int(std::lround(r.bottom() * scale)));
+        if (x1 <= x0)
+            continue;
+        if (sa == 255 && !screen) {
+            for (int y = y0; y < y1; ++y)
+                std::fill_n(reinterpret_cast<QRgb*>(scanLine(y)) + x0, x1 - x0, src);
+            continue;
+        }
+        for (int y = y0; y < y1; ++y) {
+            auto* line = reinterpret_cast<QRgb*>(scanLine(y));
+            for (int x = x0; x < x1; ++x) {
+                const QRgb d = line[x];
+                if (d == 0)
+                    line[x] = src; // either mode over nothing
+                else if (screen)
+                    line[x] = qRgba(int(screenOf(sr, qRed(d))), int(screenOf(sg, qGreen(d))),
+                                    int(screenOf(sb, qBlue(d))), int(screenOf(sa, qAlpha(d))));
+                else
+                    line[x] = src + byteMul(d, inv);
+            }
+        }
+    }
 }
 
 } // namespace
@@ -230,31 +288,14 @@ QImage WaveTiles::render(const WaveformData& data, std::int64_t index, double ti
         if (aiFrom && t >= *aiFrom)
             ghosts.push_back(lows.back());
     }
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(Qt::NoPen);
-    auto fill = [&](const std::vector<QRectF>& rects, const QColor& color, double dx) {
-        if (rects.empty())
-            return;
-        painter.save();
-        painter.translate(dx, 0);
-        painter.setBrush(color);
-        painter.drawRects(rects.data(), int(rects.size()));
-        painter.restore();
-    };
+    // Bars are whole device pixels, blended straight into the bitmap.
     if (!ghosts.empty()) {
-        painter.setCompositionMode(QPainter::CompositionMode_Screen);
-        QColor red = WavePalette::ghostRed();
-        red.setAlphaF(0.5f);
-        QColor cyan = WavePalette::ghostCyan();
-        cyan.setAlphaF(0.45f);
-        fill(ghosts, red, -1.5);
-        fill(ghosts, cyan, 1.5);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        fillBars(image, ghosts, withAlphaF(WavePalette::ghostRed(), 0.5), scale, -1.5, true);
+        fillBars(image, ghosts, withAlphaF(WavePalette::ghostCyan(), 0.45), scale, 1.5, true);
     }
-    fill(lows, palette.low, 0);
-    fill(mids, palette.mid, 0);
-    fill(highs, palette.high, 0);
+    fillBars(image, lows, palette.low, scale, 0, false);
+    fillBars(image, mids, palette.mid, scale, 0, false);
+    fillBars(image, highs, palette.high, scale, 0, false);
     return image;
 }
 
