@@ -12,7 +12,10 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QMouseEvent>
+#include <QNativeGestureEvent>
 #include <QPainter>
+#include <QTest>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
 
@@ -738,6 +741,36 @@ TEST(WaveWidgetsTest, AnIdleLaneGoesQuietAndPanelsRedrawOnANewRevision)
     scene.changed();
     EXPECT_NE(panel.canvas()->revision(), before);
     EXPECT_EQ(panel.canvas()->fps(), 30);
+
+    // Pinch: zoom steps multiply into the magnification since the gesture began.
+    auto gesture = [&](Qt::NativeGestureType type, double value) {
+        QNativeGestureEvent e(type, QPointingDevice::primaryPointingDevice(), 2, QPointF(10, 10), QPointF(10, 10),
+                              QPointF(10, 10), value, QPointF());
+        QApplication::sendEvent(panel.canvas(), &e);
+    };
+    scene.zoom = 1;
+    gesture(Qt::BeginNativeGesture, 0);
+    gesture(Qt::ZoomNativeGesture, 1.0); // m = 2
+    EXPECT_DOUBLE_EQ(scene.zoom, 1.08);
+    gesture(Qt::ZoomNativeGesture, 0.5); // m = 3, read against the new zoom
+    EXPECT_DOUBLE_EQ(scene.zoom, 1.08 * 1.16);
+    scene.zoom = 6;
+    const int writes = scene.zoomWrites;
+    gesture(Qt::ZoomNativeGesture, 1.0);
+    EXPECT_EQ(scene.zoomWrites, writes); // clamped at 6: unchanged, not written
+
+    // The overview seeks where pressed and dragged, as voice commands; never without a duration.
+    scene.decks[0] = playingDeck(0, 10, 200);
+    OverviewWaveform overview(scene, 0, rig.env(), QSizeF(400, 22));
+    overview.show();
+    QTest::mousePress(&overview, Qt::LeftButton, {}, QPoint(100, 10));
+    QMouseEvent drag(QEvent::MouseMove, QPointF(-30, 10), QPointF(-30, 10), Qt::NoButton, Qt::LeftButton, {});
+    QApplication::sendEvent(&overview, &drag);
+    QTest::mouseRelease(&overview, Qt::LeftButton, {}, QPoint(-30, 10));
+    EXPECT_EQ(scene.seeks, (std::vector<std::pair<int, double>>{{0, 50.0}, {0, 0.0}}));
+    scene.decks[0].voice->duration = 0;
+    QTest::mousePress(&overview, Qt::LeftButton, {}, QPoint(100, 10));
+    EXPECT_EQ(scene.seeks.size(), 2u);
 }
 
 TEST(WaveWidgetsTest, WritesAPlayingLaneAndThePanelToPng)
