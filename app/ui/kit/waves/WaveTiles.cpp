@@ -48,6 +48,8 @@ void fillBars(QImage& image, const std::vector<QRectF>& rects, const QColor& col
     const qsizetype stride = image.bytesPerLine();
     auto scanLine = [&](int y) { return bits + stride * y; };
     auto screenOf = [](std::uint32_t s, std::uint32_t d) { return s + d - (s * d + 127) / 255; };
+    QRgb lastIn = 0;
+    QRgb lastOut = src;
     for (const QRectF& r : rects) {
         const int x0 = std::max(0, int(std::lround((r.left() + dx) * scale)));
         const int x1 = std::min(w, int(std::lround((r.right() + dx) * scale)));
@@ -64,14 +66,72 @@ void fillBars(QImage& image, const std::vector<QRectF>& rects, const QColor& col
             auto* line = reinterpret_cast<QRgb*>(scanLine(y));
             for (int x = x0; x < x1; ++x) {
                 const QRgb d = line[x];
-                if (d == 0)
+                if (d == 0) {
                     line[x] = src; // either mode over nothing
-                else if (screen)
-                    line[x] = qRgba(int(screenOf(sr, qRed(d))), int(screenOf(sg, qGreen(d))),
-                                    int(screenOf(sb, qBlue(d))), int(screenOf(sa, qAlpha(d))));
-                else
+                } else if (screen) {
+                    // Ghosts meet few distinct colours: keep the last answer.
+                    if (d != lastIn) {
+                        lastIn = d;
+                        lastOut = qRgba(int(screenOf(sr, qRed(d))), int(screenOf(sg, qGreen(d))),
+                                        int(screenOf(sb, qBlue(d))), int(screenOf(sa, qAlpha(d))));
+                    }
+                    line[x] = lastOut;
+                } else
                     line[x] = src + byteMul(d, inv);
             }
+        }
+    }
+}
+
+// The three bands of every column in one pass: each device row takes the
+// colour of the bands covering it, composed low, mid, high once up front; the
+// result is what filling the bands one after the other gives.
+void fillColumns(QImage& image, const std::vector<QRectF>& lows, const std::vector<QRectF>& mids,
+                 const std::vector<QRectF>& highs, const WavePalette& palette, double scale, bool overGhosts)
+{
+    const QRgb band[3] = {qPremultiply(palette.low.rgba()), qPremultiply(palette.mid.rgba()),
+                          qPremultiply(palette.high.rgba())};
+    std::uint32_t composed[8];
+    for (int bits = 0; bits < 8; ++bits) {
+        std::uint32_t c = 0;
+        for (int b = 0; b < 3; ++b)
+            if (bits & (1 << b))
+                c = band[b] + byteMul(c, 255 - qAlpha(band[b]));
+        composed[bits] = c;
+    }
+    const int w = image.width();
+    const int h = image.height();
+    uchar* bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    for (std::size_t k = 0; k < lows.size(); ++k) {
+        const QRectF* rects[3] = {&lows[k], &mids[k], &highs[k]};
+        const int x0 = std::max(0, int(std::lround(lows[k].left() * scale)));
+        const int x1 = std::min(w, int(std::lround(lows[k].right() * scale)));
+        if (x1 <= x0)
+            continue;
+        int y0[3], y1[3];
+        int top = h, bottom = 0;
+        for (int b = 0; b < 3; ++b) {
+            y0[b] = std::max(0, int(std::lround(rects[b]->top() * scale)));
+            y1[b] = std::min(h, int(std::lround(rects[b]->bottom() * scale)));
+            if (y1[b] > y0[b]) {
+                top = std::min(top, y0[b]);
+                bottom = std::max(bottom, y1[b]);
+            }
+        }
+        for (int y = top; y < bottom; ++y) {
+            const int cover = (y >= y0[0] && y < y1[0] ? 1 : 0) | (y >= y0[1] && y < y1[1] ? 2 : 0) |
+                              (y >= y0[2] && y < y1[2] ? 4 : 0);
+            if (!cover)
+                continue;
+            const std::uint32_t c = composed[cover];
+            auto* line = reinterpret_cast<QRgb*>(bits + stride * y) + x0;
+            if (!overGhosts || qAlpha(c) == 255) {
+                std::fill_n(line, x1 - x0, c);
+                continue;
+            }
+            for (int x = 0; x < x1 - x0; ++x)
+                line[x] = c + byteMul(line[x], 255 - qAlpha(c));
         }
     }
 }
@@ -293,9 +353,7 @@ QImage WaveTiles::render(const WaveformData& data, std::int64_t index, double ti
         fillBars(image, ghosts, withAlphaF(WavePalette::ghostRed(), 0.5), scale, -1.5, true);
         fillBars(image, ghosts, withAlphaF(WavePalette::ghostCyan(), 0.45), scale, 1.5, true);
     }
-    fillBars(image, lows, palette.low, scale, 0, false);
-    fillBars(image, mids, palette.mid, scale, 0, false);
-    fillBars(image, highs, palette.high, scale, 0, false);
+    fillColumns(image, lows, mids, highs, palette, scale, !ghosts.empty());
     return image;
 }
 
