@@ -396,11 +396,13 @@ OverviewWaveform::OverviewWaveform(WaveScene& scene, int deck, const UiEnv& env,
           parent),
       scene_(scene), deck_(deck)
 {
-    scene_.observe(this, [this] {
+    auto follow = [this] {
         const WaveDeck d = scene_.deck(deck_);
         setFps(d.livePlaying ? 15 : 0);
         setRevision(hashText(d.live));
-    });
+    };
+    scene_.observe(this, follow);
+    follow();
 }
 
 void OverviewWaveform::seekAt(QPointF widgetPoint)
@@ -427,13 +429,15 @@ PhaseMeter::PhaseMeter(WaveScene& scene, const UiEnv& env, QSizeF designSize, QW
           [this](Canvas& canvas, QSizeF size, double) { FaceWaves::drawPhaseMeter(canvas, scene_, size); }, parent),
       scene_(scene)
 {
-    scene_.observe(this, [this] {
+    auto follow = [this] {
         setFps(scene_.anyDeckPlaying() ? 30 : 0);
         QString text;
         for (int i = 0; i < (scene_.fourDecks() ? 4 : 2); ++i)
             text += scene_.deck(i).live + QLatin1Char('|');
         setRevision(hashText(text));
-    });
+    };
+    scene_.observe(this, follow);
+    follow();
 }
 
 } // namespace zelvo::kit

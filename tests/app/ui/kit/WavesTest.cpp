@@ -762,6 +762,7 @@ TEST(WaveWidgetsTest, AnIdleLaneGoesQuietAndPanelsRedrawOnANewRevision)
     // The overview seeks where pressed and dragged, as voice commands; never without a duration.
     scene.decks[0] = playingDeck(0, 10, 200);
     OverviewWaveform overview(scene, 0, rig.env(), QSizeF(400, 22));
+    EXPECT_EQ(overview.fps(), 15); // its deck already plays
     overview.show();
     QTest::mousePress(&overview, Qt::LeftButton, {}, QPoint(100, 10));
     QMouseEvent drag(QEvent::MouseMove, QPointF(-30, 10), QPointF(-30, 10), Qt::NoButton, Qt::LeftButton, {});
