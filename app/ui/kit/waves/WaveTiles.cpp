@@ -293,9 +293,10 @@ void WaveTiles::draw(const WaveformData& data, const QUuid& track, Canvas& canva
     const double fi0 = std::floor(t0 / T);
     const double fi1 = std::floor(t1 / T);
     const double end = WaveMath::seconds(data);
-    if (!std::isfinite(fi0) || !std::isfinite(fi1) || fi1 < 0 || fi0 > 1e12)
+    // A rect thousands of tiles wide is no screen's: draw nothing rather than stall.
+    if (!std::isfinite(fi0) || !std::isfinite(fi1) || fi1 < 0 || fi0 > 1e12 || fi1 - fi0 > 4096)
         return;
-    const std::int64_t i0 = std::int64_t(fi0);
+    const std::int64_t i0 = std::int64_t(std::max(fi0, -1e12));
     const std::int64_t i1 = std::int64_t(std::min(fi1, 1e12));
     for (std::int64_t i = std::max<std::int64_t>(i0, 0); i <= i1; ++i) {
         const double start = double(i) * T;

@@ -213,6 +213,7 @@ TEST(WaveTilesTest, PlacesTilesFromZeroStopsAtTheEndEvictsAndRendersOnceAtAFixed
     tiles.draw(*w, id, none, QRectF(0, 0, 1, 50), 0, 4, 1, WavePalette::live(), std::nullopt);
     tiles.draw(*w, id, none, QRectF(0, 0, 500, 50), 4, 4, 1, WavePalette::live(), std::nullopt);
     tiles.draw(*w, id, none, QRectF(0, 0, 500, 50), std::nan(""), 4, 1, WavePalette::live(), std::nullopt);
+    tiles.draw(*w, id, none, QRectF(0, 0, 1e30, 50), -1e20, 1, 1, WavePalette::live(), std::nullopt);
     EXPECT_TRUE(none.ops().empty());
 }
 
