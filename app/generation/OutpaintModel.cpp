@@ -653,6 +653,8 @@ void OutpaintModel::setPhase(const OutpaintPhase& phase)
 
 void OutpaintModel::setPendingPlan(const std::optional<ForkPlan>& plan)
 {
+    if (!plan)
+        pendingSource_.reset();
     if (assign(pendingPlan_, plan))
         emit pendingPlanChanged();
 }
@@ -763,6 +765,7 @@ void OutpaintModel::run(const ForkPlan& plan, const TrackBufferRef& prefix, doub
         return;
     setRunID(incremented(runID_));
     const std::int64_t id = runID_;
+    pendingSource_ = mix ? PendingSource{std::nullopt, true, mix->anchor} : PendingSource{source.id, false, std::nullopt};
     setPendingPlan(plan);
     setPendingIsExtension(extending.has_value());
     setPhase(OutpaintPhase::capturing());

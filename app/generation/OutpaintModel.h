@@ -152,6 +152,16 @@ public:
     bool busy() const { return phase_.busy(); }
     const std::optional<ForkPlan>& pendingPlan() const { return pendingPlan_; }
     bool pendingIsExtension() const { return pendingIsExtension_; }
+    // What the pending plan is timed in: the record a fork, extension or
+    // re-roll reads, or a fork of the mix (with its anchor when it has one).
+    // Set and cleared with the plan.
+    struct PendingSource {
+        std::optional<QUuid> track;
+        bool mix = false;
+        std::optional<Anchor> anchor;
+        friend bool operator==(const PendingSource&, const PendingSource&) = default;
+    };
+    const std::optional<PendingSource>& pendingSource() const { return pendingSource_; }
     std::optional<double> lastRenderSeconds() const { return lastRenderSeconds_; }
     const std::optional<QDateTime>& renderStarted() const { return renderStarted_; }
     std::optional<double> renderRate() const { return renderRate_; }
@@ -308,6 +318,7 @@ private:
     ForkSettings settings_;
     OutpaintPhase phase_;
     std::optional<ForkPlan> pendingPlan_;
+    std::optional<PendingSource> pendingSource_;
     bool pendingIsExtension_ = false;
     std::optional<double> lastRenderSeconds_;
     std::optional<QDateTime> renderStarted_;

@@ -53,6 +53,9 @@ public:
     void setRevision(std::uint64_t revision);
     std::uint64_t revision() const { return revision_; }
     double frameTime() const { return timeline_.frameTime(); }
+    // Frames a second while shown; 0 draws only on a new revision.
+    void setFps(double fps) { timeline_.setFps(fps); }
+    double fps() const { return timeline_.fps(); }
     void paintFace(Canvas& canvas) override;
 
 private:

@@ -59,6 +59,10 @@ TEST_F(Run, ForkOfDeck1RecordsThePlacesTheTakeAndLearnsTheRate)
     QObject::connect(w->model.get(), &OutpaintModel::phaseChanged, [&] { phases << w->model->phase(); });
     w->forkDeck1(6.0);
     const ForkPlan plan = *w->model->pendingPlan();
+    // The plan is timed in deck 1's record.
+    ASSERT_TRUE(w->model->pendingSource());
+    EXPECT_EQ(w->model->pendingSource()->track, source.id);
+    EXPECT_FALSE(w->model->pendingSource()->mix);
     EXPECT_EQ(w->model->phase(), OutpaintPhase::capturing());
     EXPECT_TRUE(w->renderInFlight);
     EXPECT_EQ(w->model->runID(), 1);
@@ -95,6 +99,7 @@ TEST_F(Run, ForkOfDeck1RecordsThePlacesTheTakeAndLearnsTheRate)
 
     EXPECT_FALSE(w->renderInFlight);
     EXPECT_FALSE(w->model->pendingPlan());
+    EXPECT_FALSE(w->model->pendingSource());
     EXPECT_EQ(w->model->lastRenderSeconds(), 6.0);
     const double rate = 6.0 / plan.totalSeconds();
     EXPECT_DOUBLE_EQ(*w->model->renderRate(), rate);
@@ -296,7 +301,13 @@ TEST_F(Run, MixForkWaitsForItsDrop)
     OutpaintModel::MixFork mix{123.0, 131.0, OutpaintModel::Anchor{0, source.id, 2.0, 120.0}};
     w->model->run(*plan, deck1.buffer(), 0.0, source, w->model->settings(), std::nullopt, false, std::nullopt, true,
                   mix);
+    // A fork of the mix is timed in the take's own seconds, against its anchor.
+    ASSERT_TRUE(w->model->pendingSource());
+    EXPECT_TRUE(w->model->pendingSource()->mix);
+    EXPECT_FALSE(w->model->pendingSource()->track);
+    EXPECT_EQ(w->model->pendingSource()->anchor, mix.anchor);
     ASSERT_TRUE(w->settle());
+    EXPECT_FALSE(w->model->pendingSource());
     ASSERT_TRUE(w->model->readyMix());
     EXPECT_EQ(w->model->readyMix()->start, 123.0);
     EXPECT_EQ(w->model->readyMix()->anchor, mix.anchor);

@@ -12,6 +12,8 @@
 #include "ui/kit/StageControls.h"
 #include "ui/kit/ThemeViews.h"
 #include "ui/kit/VFDField.h"
+#include "ui/kit/waves/FaceplateWaves.h"
+#include "ui/kit/waves/WaveLane.h"
 
 #include <QDir>
 #include <QPainter>
@@ -206,9 +208,107 @@ std::unique_ptr<QWidget> chrome(const UiEnv& env)
     return sheet;
 }
 
+// Fixed decks for the waveform sheet: a synthetic 120-bpm track with a loop,
+// cues, a pending fork on deck 1 and a generated take on deck 2.
+struct WaveStill {
+    std::array<WaveDeck, 4> decks;
+    PendingFork fork;
+    WaveTiles tiles;
+    LaneState lane;
+
+    WaveStill()
+    {
+        auto w = std::make_shared<WaveformData>();
+        const int n = 150 * 240;
+        for (int i = 0; i < n; ++i) {
+            w->low.push_back(std::uint8_t(128 + 120 * std::sin(i * 0.05) * std::sin(i * 0.008)));
+            w->mid.push_back(std::uint8_t(90 + 80 * std::sin(i * 0.19)));
+            w->high.push_back(std::uint8_t(60 + 50 * std::sin(i * 0.7)));
+        }
+        for (int i = 0; i < 4; ++i) {
+            WaveDeck& d = decks[std::size_t(i)];
+            d.index = i;
+            d.isAI = i == 1;
+            if (i == 3)
+                continue;
+            d.track = QUuid::createUuid();
+            d.grid = BeatGrid(120, 0.25, 4);
+            d.waveform = w;
+            WaveDeck::Cells c;
+            c.loaded = true;
+            c.playing = true;
+            c.position = 40.0 + 30 * i;
+            c.duration = 240;
+            c.cuePoint = c.position - 3;
+            c.hotCues = {c.position - 2, c.position + 2.5, -1, -1, -1, -1, -1, -1};
+            if (i == 0) {
+                c.loopStart = 41;
+                c.loopEnd = 43;
+                c.loopActive = true;
+            }
+            d.voice = c;
+        }
+        decks[1].seam = 71;
+        fork.plan = ForkPlan{44, 36, 8, 20};
+        fork.source = decks[0].track;
+    }
+};
+
+class WaveStillScene final : public WaveScene {
+public:
+    explicit WaveStillScene(std::shared_ptr<WaveStill> still) : s_(std::move(still)) {}
+    WaveDeck deck(int index) const override { return s_->decks[std::size_t(index)]; }
+    bool fourDecks() const override { return true; }
+    double waveformZoom() const override { return 1; }
+    void setWaveformZoom(double) override {}
+    bool anyDeckPlaying() const override { return false; }
+    bool isAudible(int deck) const override { return deck == 0; }
+    std::array<bool, 3> partsOff(int) const override { return {false, false, false}; }
+    int masterDeck() const override { return 0; }
+    std::optional<PendingFork> pending() const override { return s_->fork; }
+    bool extensionWaiting() const override { return false; }
+    bool seek(int, double) override { return false; }
+    void observe(QObject*, std::function<void()>) override {}
+
+private:
+    std::shared_ptr<WaveStill> s_;
+};
+
+std::unique_ptr<QWidget> waves(const UiEnv& env)
+{
+    auto sheet = std::make_unique<Sheet>(env, QSizeF(1000, 560), Palette::void_());
+    auto still_ = std::make_shared<WaveStill>();
+    auto scene = std::make_shared<WaveStillScene>(still_);
+    sheet->caption("stage lane: deck 1 playing, loop, cue, hot cues, pending fork");
+    sheet->add(still(env, QSizeF(960, 120), [still_](Canvas& c, QSizeF s, double) {
+        LaneFrame f;
+        f.rect = QRectF(QPointF(0, 0), s);
+        f.audible = true;
+        f.scale = 2;
+        f.fork = WaveLaneMath::forkOnLane(still_->fork, still_->decks[0], true);
+        drawLane(c, still_->tiles, still_->lane, still_->decks[0], f);
+        drawPlayhead(c, f.rect, false);
+    }));
+    sheet->caption("stacked lanes: four decks, a take's seam on deck 2, an empty deck 4");
+    sheet->add(still(env, QSizeF(960, 156), [scene](Canvas& c, QSizeF s, double) {
+        c.fillRect(QRectF(QPointF(0, 0), s), Palette::glass());
+        FaceWaves::drawStacked(c, *scene, s, 0);
+    }));
+    sheet->caption("overview of deck 1; phase meter of four decks");
+    sheet->add(still(env, QSizeF(400, 22), [scene](Canvas& c, QSizeF s, double) {
+        c.fillRect(QRectF(QPointF(0, 0), s), Palette::glass());
+        FaceWaves::drawOverview(c, scene->deck(0), s, 0);
+    }));
+    sheet->add(still(env, QSizeF(106, 60), [scene](Canvas& c, QSizeF s, double) {
+        c.fillRect(QRectF(QPointF(0, 0), s), Palette::glass());
+        FaceWaves::drawPhaseMeter(c, *scene, s);
+    }));
+    return sheet;
+}
+
 } // namespace
 
-QStringList gallerySheets() { return {"controls", "stage", "displays", "chrome"}; }
+QStringList gallerySheets() { return {"controls", "stage", "displays", "chrome", "waves"}; }
 
 std::unique_ptr<QWidget> buildGallerySheet(const QString& name, const UiEnv& env)
 {
@@ -220,6 +320,8 @@ std::unique_ptr<QWidget> buildGallerySheet(const QString& name, const UiEnv& env
         return displays(env);
     if (name == "chrome")
         return chrome(env);
+    if (name == "waves")
+        return waves(env);
     return nullptr;
 }
 
