@@ -390,8 +390,6 @@ void AppModel::encodeAhead(const TrackRecord&, const TrackBufferRef&) {}
 
 void AppModel::stageDemo(bool, bool, bool) {}
 
-void AppModel::installKeyboard() {}
-
 void AppModel::autoTick() {}
 
 void AppModel::installBrain()

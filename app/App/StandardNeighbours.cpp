@@ -111,6 +111,9 @@ public:
     void startWelcome() override { model.start(TourModel::Step::welcome); }
     void startIfFirstRun() override { model.startIfFirstRun(); }
     bool showing() const override { return model.step().has_value(); }
+    void next() override { model.next(); }
+    void back() override { model.back(); }
+    void finish() override { model.finish(); }
     TourModel model;
 };
 

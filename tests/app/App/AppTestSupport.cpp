@@ -59,6 +59,13 @@ public:
         w_.tourShowing = w_.tourStartsOnFirstRun;
     }
     bool showing() const override { return w_.tourShowing; }
+    void next() override { w_.journal << "tour.next"; }
+    void back() override { w_.journal << "tour.back"; }
+    void finish() override
+    {
+        w_.journal << "tour.finish";
+        w_.tourShowing = false;
+    }
     FakeWorld& w_;
 };
 
