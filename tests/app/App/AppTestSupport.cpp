@@ -14,7 +14,7 @@ namespace {
 class Workflow final : public WorkflowLink {
 public:
     explicit Workflow(FakeWorld& w) : w_(w) {}
-    DropStatus dropStatus() const override { return DropStatus::refused({}); }
+    DropStatus dropStatus() const override { return w_.dropStatus; }
     void drop() override { w_.journal << "workflow.drop"; }
     void tick() override
     {
