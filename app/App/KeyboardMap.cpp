@@ -138,10 +138,12 @@ bool KeyboardFilter::eventFilter(QObject* watched, QEvent* event)
 
 void AppModel::installKeyboard()
 {
-    if (keyMonitor_ || !qApp)
+    // Keys come only to a widget application.
+    auto* application = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (keyMonitor_ || !application)
         return;
-    auto* filter = new KeyboardFilter(*this, qApp);
-    qApp->installEventFilter(filter);
+    auto* filter = new KeyboardFilter(*this, application);
+    application->installEventFilter(filter);
     keyMonitor_ = filter;
 }
 
