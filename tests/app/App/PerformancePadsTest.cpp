@@ -165,7 +165,7 @@ TEST(PerformancePads, JumpsKeysAndLoopsActOnTheDeck)
     EXPECT_EQ(deck.autoLoopBeats(), 4.0);
 }
 
-TEST(PerformancePads, ModelPadsActAndLightFromTheWorkflow)
+TEST(PerformancePads, ModelPadsFollowTheWorkflowAndIndicesOutsideTheEightDoNothing)
 {
     PerformanceRig r;
     ASSERT_TRUE(r.booted);
@@ -187,22 +187,17 @@ TEST(PerformancePads, ModelPadsActAndLightFromTheWorkflow)
     EXPECT_EQ(r.rig.world.journal, (QStringList{"workflow.fork(1)", "workflow.drop", "workflow.extend(0)", "reroll",
                                                 "stepTake(-1)", "stepTake(1)", "resumeChain", "cancel"}));
     EXPECT_TRUE(app.padLit(deck, PadMode::ai, 6));
-}
 
-TEST(PerformancePads, IndicesOutsideTheEightPadsDoNothingAndShowNothing)
-{
-    PerformanceRig r;
-    ASSERT_TRUE(r.booted);
-    AppModel& app = r.app();
-    DeckModel& deck = r.deck(0);
-    r.fake.rendering = true;
+    // Outside 0-7: no action, no light, no text, in every mode.
+    r.rig.world.journal.clear();
     app.mixer().setBeatFXOn(true);
     app.mixer().setBeatFXTarget(1);
+    deck.voice()->send(DeckCommand::setHotCue(0, 1.0));
+    r.render();
     for (PadMode mode : {PadMode::hotCue, PadMode::padFX, PadMode::beatJump, PadMode::ai, PadMode::key, PadMode::beatLoop})
         for (int index : {-1, 8, 9, INT_MIN, INT_MAX}) {
-            for (bool down : {true, false})
-                for (bool erase : {false, true})
-                    app.pressPad(deck, mode, index, down, erase);
+            for (int edges = 0; edges < 4; ++edges)
+                app.pressPad(deck, mode, index, edges & 1, edges & 2);
             EXPECT_FALSE(app.padLit(deck, mode, index)) << int(mode) << " " << index;
             EXPECT_EQ(app.padLabel(deck, mode, index), Label{}) << int(mode) << " " << index;
         }
@@ -214,6 +209,7 @@ TEST(PerformancePads, IndicesOutsideTheEightPadsDoNothingAndShowNothing)
     EXPECT_TRUE(app.mixer().beatFXOn());
     EXPECT_NEAR(r.state(0).position.load(), 0.0, 1e-9);
     EXPECT_FALSE(r.state(0).loopActive.load());
+    EXPECT_EQ(r.state(0).hotCues[0].load(), 1.0);
 }
 
 } // namespace

@@ -21,30 +21,24 @@ struct FakePerformanceState {
     bool snoozed = false;
 };
 
+// Journals every call into the rig's journal.
 class FakePerformance final : public PerformanceLink {
 public:
-    FakePerformance(QStringList& journal, FakePerformanceState& state) : journal_(journal), state_(state) {}
-    void reroll() override { journal_ << "reroll"; }
-    void stepTake(int delta) override { journal_ << QStringLiteral("stepTake(%1)").arg(delta); }
-    void cancel() override { journal_ << "cancel"; }
-    bool rendering() const override { return state_.rendering; }
-    bool chainSnoozed() const override { return state_.snoozed; }
-    void resumeChain() override
-    {
-        journal_ << "resumeChain";
-        state_.snoozed = false;
-    }
-    void keySync(int deck) override { journal_ << QStringLiteral("keySync(%1)").arg(deck); }
-    void enqueue(const QUuid& track) override { journal_ << QStringLiteral("enqueue(%1)").arg(track.toString()); }
-    void loadNext() override { journal_ << "loadNext"; }
-    void load(const QUuid& track, int deck) override
-    {
-        journal_ << QStringLiteral("load(%1,%2)").arg(track.toString()).arg(deck);
-    }
+    FakePerformance(QStringList& journal, FakePerformanceState& state) : j_(journal), s_(state) {}
+    void reroll() override { j_ << "reroll"; }
+    void stepTake(int delta) override { j_ << QStringLiteral("stepTake(%1)").arg(delta); }
+    void cancel() override { j_ << "cancel"; }
+    bool rendering() const override { return s_.rendering; }
+    bool chainSnoozed() const override { return s_.snoozed; }
+    void resumeChain() override { j_ << "resumeChain"; s_.snoozed = false; }
+    void keySync(int deck) override { j_ << QStringLiteral("keySync(%1)").arg(deck); }
+    void enqueue(const QUuid& id) override { j_ << QStringLiteral("enqueue(%1)").arg(id.toString()); }
+    void loadNext() override { j_ << "loadNext"; }
+    void load(const QUuid& id, int deck) override { j_ << QStringLiteral("load(%1,%2)").arg(id.toString()).arg(deck); }
 
 private:
-    QStringList& journal_;
-    FakePerformanceState& state_;
+    QStringList& j_;
+    FakePerformanceState& s_;
 };
 
 // A focusable widget that records the key events delivered to it.
