@@ -127,6 +127,11 @@ public:
     virtual void startIfFirstRun() = 0;
     // A tour step shows.
     virtual bool showing() const = 0;
+    // The tour's keys: the following step (finishing after the last), the
+    // preceding one, and the end of the tour.
+    virtual void next() {}
+    virtual void back() {}
+    virtual void finish() {}
 };
 
 // Builds the neighbours, one call each, in the order the state root needs

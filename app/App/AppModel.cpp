@@ -177,6 +177,7 @@ AppModel::~AppModel()
     scheduler_.cancel(ticker_);
     // Unlink first, so nothing reaches a model that is already gone.
     outpaint_->bind(nullptr);
+    performance_ = std::make_unique<ShellPerformance>();
     audio_->setEngineHandler({});
     transition_->clearLinks();
     controller_->setOnHands({});
@@ -386,7 +387,6 @@ void AppModel::setShowSettings(bool show)
 
 void AppModel::openGuide() {}
 
-void AppModel::installKeyboard() {}
 
 void AppModel::installBrain()
 {

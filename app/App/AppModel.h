@@ -16,6 +16,9 @@
 #include "App/AppLinks.h"
 #include "App/ModelKeyLink.h"
 #include "App/ModelKeySteps.h"
+#include "App/PerformanceLink.h"
+#include "audio/BeatFX.h"
+#include "controllers/PadMode.h"
 #include "library/LibraryStore.h"
 #include "library/TrackBuffer.h"
 #include "library/TrackRecord.h"
@@ -46,6 +49,8 @@ class MicrophonePermission;
 class MixerModel;
 class TransitionModel;
 class UserDefaults;
+class KeyboardFilter;
+struct KeyStroke;
 
 class AppModel final : public QObject {
     Q_OBJECT
@@ -290,6 +295,56 @@ public:
     std::optional<TrackRecord> nextQueuedRecord() const;
     // One reading of everything the key, the flow line and the guide depend on.
     keysteps::Inputs stepInputs() const;
+    // --- Keyboard map and performance pads (KeyboardMap.cpp, PerformancePads.cpp).
+    // A model pad: its texts, when it lights (never without `lit`) and what it does.
+    struct AIPad {
+        QString label;
+        QString sublabel;
+        std::function<bool(const AppModel&, const DeckModel&)> lit;
+        std::function<void(AppModel&, DeckModel&)> action;
+    };
+    // A pad of the beat-effect page: printed caption and sub-caption, the effect
+    // and its index into the engine's beat lengths.
+    struct PadFXEntry {
+        const char* caption;
+        const char* sublabel;
+        BeatFXKind kind;
+        int beatIndex;
+    };
+    static const std::array<AIPad, 8> aiPads;
+    static constexpr std::array<PadFXEntry, 8> padFX{{
+        {"Echo", "1/2", BeatFXKind::echo, 4},
+        {"Echo", "1/4", BeatFXKind::echo, 3},
+        {"Roll", "1/4", BeatFXKind::roll, 3},
+        {"Roll", "1/8", BeatFXKind::roll, 2},
+        {"Flange", "4", BeatFXKind::flanger, 6},
+        {"Flange", "1", BeatFXKind::flanger, 4},
+        {"Verb", "1/2", BeatFXKind::reverb, 4},
+        {"Verb", "1", BeatFXKind::reverb, 5},
+    }};
+    // Beat-jump lengths in beats, by pad index modulo 4.
+    static constexpr std::array<double, 4> padJumps{1.0, 4.0, 8.0, 16.0};
+    // Loop lengths in beats of pads 0…7.
+    static constexpr std::array<double, 8> padLoops{0.25, 0.5, 1.0, 2.0, 4.0, 8.0, 16.0, 32.0};
+    struct PadLabel {
+        QString caption;
+        QString sublabel;
+        friend bool operator==(const PadLabel&, const PadLabel&) = default;
+    };
+    // Performs pad `index` (0…7; others do nothing) of `deck` in `mode`: `down` on
+    // press, false on release; `erase` deletes a hot cue instead of playing it.
+    void pressPad(DeckModel& deck, PadMode mode, int index, bool down, bool erase);
+    // Whether the pad is lit; an index outside 0…7 is not.
+    bool padLit(const DeckModel& deck, PadMode mode, int index) const;
+    // Caption and sub-caption; both empty for an index outside 0…7.
+    PadLabel padLabel(const DeckModel& deck, PadMode mode, int index) const;
+    // The key event filter installed at boot; null before. It stays for the
+    // life of the process and passes every event on once the state root is gone.
+    QObject* keyMonitor() const { return keyMonitor_; }
+    // Where the keys and pads reach the workflow's actions and the queue; the
+    // default does nothing. Main thread.
+    void setPerformanceLink(std::unique_ptr<PerformanceLink> link);
+    PerformanceLink& performance() const;
 
 signals:
     void queueChanged();
@@ -410,6 +465,13 @@ private:
     std::optional<QString> hint_;
     QDateTime hintUntil_;
     std::unique_ptr<ModelKeyLink> modelKey_;
+
+    // Keyboard map and performance pads.
+    friend class KeyboardFilter;
+    bool tourKey(const KeyStroke& key);
+    bool handleKey(const KeyStroke& key);
+    QObject* keyMonitor_ = nullptr;
+    std::unique_ptr<PerformanceLink> performance_ = std::make_unique<ShellPerformance>();
 
     Scheduler::TimerId ticker_ = 0;
     bool booted_ = false;

@@ -23,6 +23,27 @@ namespace {
 
 // Everything that depends on the neighbours' own shapes stays in these adapters.
 
+// The keys' and pads' workflow actions on the real workflow, and the state
+// root's own queue and load operations.
+class StandardPerformance final : public PerformanceLink {
+public:
+    StandardPerformance(AppModel& app, OutpaintModel& workflow) : app_(app), workflow_(workflow) {}
+    void reroll() override { workflow_.reroll(); }
+    void stepTake(int delta) override { workflow_.stepTake(delta); }
+    void cancel() override { workflow_.cancel(); }
+    bool rendering() const override { return workflow_.phase().busy(); }
+    bool chainSnoozed() const override { return workflow_.chainSnooze().has_value(); }
+    void resumeChain() override { workflow_.resumeChain(); }
+    void keySync(int deck) override { app_.keySync(deck); }
+    void enqueue(const QUuid& track) override { app_.enqueue(track); }
+    void loadNext() override { app_.loadNext(); }
+    void load(const QUuid& track, int deck) override { app_.load(track, deck); }
+
+private:
+    AppModel& app_;
+    OutpaintModel& workflow_;
+};
+
 class Workflow final : public WorkflowLink {
 public:
     Workflow(UserDefaults& defaults, Scheduler& scheduler, StandardNeighbours& owner)
@@ -75,6 +96,7 @@ public:
             return io ? &io->engine() : nullptr;
         };
         links->isAudible = [app](int deck) { return app->isAudible(deck); };
+        app->setPerformanceLink(std::make_unique<StandardPerformance>(*app, model));
         links_ = links;
         model.setApp(links_);
     }
@@ -135,6 +157,9 @@ public:
     void startWelcome() override { model.start(TourModel::Step::welcome); }
     void startIfFirstRun() override { model.startIfFirstRun(); }
     bool showing() const override { return model.step().has_value(); }
+    void next() override { model.next(); }
+    void back() override { model.back(); }
+    void finish() override { model.finish(); }
     TourModel model;
 };
 

@@ -1004,4 +1004,11 @@ DropStatus OutpaintModel::dropStatus() const
     return DropStatus::ready(x);
 }
 
+void OutpaintModel::resumeChain()
+{
+    setChainSnooze(std::nullopt);
+    // A date far enough back that no hold is in force.
+    setChainHoldUntil(QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::UTC));
+}
+
 } // namespace zelvo

@@ -178,6 +178,8 @@ public:
     const QDateTime& chainHoldUntil() const { return chainHoldUntil_; }
     // A tap on the chain status sets the distant past.
     void setChainHoldUntil(const QDateTime& date);
+    // Lifts the chain's snooze and any hold, so chaining resumes at once.
+    void resumeChain();
     // True while a render task exists (running or not yet dropped).
     bool hasTask() const { return task_ != nullptr; }
     const std::optional<ReadyMix>& readyMix() const { return readyMix_; }

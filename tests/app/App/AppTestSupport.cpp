@@ -23,7 +23,7 @@ public:
         if (!(restored == ForkSettings{}))
             w_.settings = restored;
     }
-    DropStatus dropStatus() const override { return DropStatus::refused({}); }
+    DropStatus dropStatus() const override { return w_.dropStatus; }
     void drop() override { w_.journal << "workflow.drop"; }
     void tick() override
     {
@@ -90,6 +90,13 @@ public:
         w_.tourShowing = w_.tourStartsOnFirstRun;
     }
     bool showing() const override { return w_.tourShowing; }
+    void next() override { w_.journal << "tour.next"; }
+    void back() override { w_.journal << "tour.back"; }
+    void finish() override
+    {
+        w_.journal << "tour.finish";
+        w_.tourShowing = false;
+    }
     FakeWorld& w_;
 };
 

@@ -28,6 +28,7 @@ struct FakeWorld {
     bool updateReady = false;
     bool tourStartsOnFirstRun = false;
     bool tourShowing = false;
+    DropStatus dropStatus = DropStatus::refused({});
     int players = 0;
     std::optional<QString> echo;
     std::function<void()> controllerHandsOn;
