@@ -54,6 +54,9 @@ public:
     virtual std::optional<QString> echo() const = 0;
     // Where discrete controller events report the hands-on time; empty to unlink.
     virtual void setOnHands(std::function<void()> callback) = 0;
+    // Hands the controllers the running application once the state root has
+    // built everything; null unlinks it before the state root goes.
+    virtual void bind(AppModel* app) { (void)app; }
 };
 
 // The self-updater.

@@ -139,6 +139,7 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     log_->target = brain_.get();
     installer_ = neighbours.makeInstaller(scheduler_);
     outpaint_->bind(this);
+    controller_->bind(this);
 
     const QPointer<AppModel> self(this);
     binder_->wireDecks(library_.get(), [self](const TrackRecord& record, const TrackBufferRef& buffer) {
@@ -174,6 +175,7 @@ AppModel::~AppModel()
     scheduler_.cancel(ticker_);
     // Unlink first, so nothing reaches a model that is already gone.
     outpaint_->bind(nullptr);
+    controller_->bind(nullptr);
     audio_->setEngineHandler({});
     transition_->clearLinks();
     controller_->setOnHands({});
