@@ -592,10 +592,10 @@ void ControllerModel::jogScreen(DeckModel& deck, int d, const MixerState* engine
     const bool loaded = live.loaded;
     const std::shared_ptr<DeckVoice> voice = deck.voice();
     const DeckState* state = voice ? &voice->state() : nullptr;
-    double ratio = engine && std::size_t(d) < engine->effectiveTempo.size()
-                       ? engine->effectiveTempo[std::size_t(d)].load()
-                       : deck.tempoRatio();
-    ratio = finiteOr0(ratio);
+    // A reading that is not a number shows as 0 on each value it feeds.
+    const double ratio = engine && std::size_t(d) < engine->effectiveTempo.size()
+                             ? engine->effectiveTempo[std::size_t(d)].load()
+                             : deck.tempoRatio();
     const std::size_t base = kJogSlots + std::size_t(d) * 10;
 
     const std::optional<BeatGrid> grid = deck.grid();
