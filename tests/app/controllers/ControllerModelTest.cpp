@@ -611,5 +611,169 @@ TEST(ControllerModel, EventsAndDeckKeysReachTheirActions)
     EXPECT_TRUE(mixer.channel(1).cue());
 }
 
+TEST(ControllerModel, JogWheelsScrubBendAndSearchAndCallsJumpBetweenHotCues)
+{
+    ControllerRig rig;
+    rig.model->start();
+    rig.plug(ControllerKind::flx10);
+    const TrackRecord track = rig.models.drumTrack(QStringLiteral("drums.wav"), 30.0);
+    rig.models.load(0, track);
+    rig.run(0.1);
+    DeckModel& deck = rig.models.deck(0);
+    const DeckState& state = rig.models.state(0);
+    const auto jog = [&](JogSurface surface, int delta) {
+        rig.model->handle({DDJ::Jog{0, surface, delta}});
+        rig.run(0.05);
+    };
+    // A paused deck scrubs from the platter, touched or not: 5760 ticks are 1.8 s.
+    double at = state.position.load();
+    jog(JogSurface::platter, 576);
+    EXPECT_NEAR(state.position.load() - at, 0.18, 1e-3);
+    at = state.position.load();
+    jog(JogSurface::side, -288);
+    EXPECT_NEAR(state.position.load() - at, -0.09, 1e-3);
+    // Search moves 21.6 s a turn, never before the start.
+    at = state.position.load();
+    jog(JogSurface::search, 1440);
+    EXPECT_NEAR(state.position.load() - at, 5.4, 1e-3);
+    jog(JogSurface::search, -5760 * 2);
+    EXPECT_EQ(state.position.load(), 0.0);
+
+    // Hot cues at 4, 8 and 12 s; calls step between them.
+    for (const double cue : {4.0, 8.0, 12.0}) {
+        deck.voice()->send(DeckCommand::seek(cue));
+        rig.run(0.05);
+        deck.voice()->send(DeckCommand::hotCue(int(cue / 4), true));
+        deck.voice()->send(DeckCommand::hotCue(int(cue / 4), false));
+        rig.run(0.05);
+    }
+    deck.voice()->send(DeckCommand::seek(8.02));
+    rig.run(0.1);
+    rig.model->handle({key(K::callForward)});
+    rig.run(0.05);
+    EXPECT_NEAR(state.position.load(), 12.0, 1e-3) << "8 lies within 0.05 s: the next is 12";
+    rig.model->handle({key(K::callBack)});
+    rig.run(0.05);
+    EXPECT_NEAR(state.position.load(), 8.0, 1e-3);
+    rig.model->handle({key(K::callBack)});
+    rig.run(0.05);
+    EXPECT_NEAR(state.position.load(), 4.0, 1e-3);
+    rig.model->handle({key(K::callBack)});
+    rig.run(0.05);
+    EXPECT_NEAR(state.position.load(), 4.0, 1e-3) << "no cue before 3.5 s: nothing";
+
+    // A playing deck bends; the feedback ends the bend 0.06 s after the last step.
+    deck.playPause();
+    rig.run(0.2);
+    jog(JogSurface::platter, 200);
+    EXPECT_GT(state.speed.load(), 1.0);
+    rig.run(0.2);
+    EXPECT_NEAR(state.speed.load(), 1.0, 1e-9) << "the bend is released";
+    // Touched, the platter scrubs the playing deck instead.
+    rig.model->handle({DDJ::JogTouch{0, true}});
+    rig.run(0.1);
+    EXPECT_TRUE(rig.model->jogHeld()[0]);
+    ASSERT_TRUE(deck.live().jogTouched);
+    rig.model->handle({DDJ::JogTouch{0, false}});
+    rig.run(0.05);
+    EXPECT_FALSE(deck.live().jogTouched);
+}
+
+TEST(ControllerModel, SimulatedControllersDriveTheDecksAndReadTheirStateBack)
+{
+    for (const ControllerKind kind : {ControllerKind::flx10, ControllerKind::flx4}) {
+        SCOPED_TRACE(int(kind));
+        ControllerRig rig;
+        rig.model->start();
+        SimulatedDdj& ddj = rig.plug(kind);
+        const TrackRecord track = rig.models.drumTrack(QStringLiteral("drums.wav"), 30.0);
+        rig.models.load(1, track);
+        rig.run(0.1);
+        // Play deck 2, then pull its fader down past the pickup.
+        ddj.press(1, 11);
+        ddj.release(1, 11);
+        ddj.knob(1, 0x13, 16383);
+        rig.run(0.05);
+        ddj.knob(1, 0x13, 8192);
+        rig.run(0.5);
+        EXPECT_TRUE(rig.models.deck(1).live().playing);
+        EXPECT_NEAR(rig.models.mixer.channel(1).fader(), 8192.0 / 16383.0, 1e-3);
+        EXPECT_NEAR(rig.models.params().channel(1).fader.load(), 8192.0 / 16383.0, 1e-3);
+        ASSERT_TRUE(rig.model->echo());
+        EXPECT_EQ(rig.model->echo()->title, "ch2 fader");
+        // A hot cue pad reaches the pads, and the platter bends the playing deck.
+        ddj.pad(1, false, HardwarePadMode::hotCue, 0, 2, true);
+        ddj.jog(1, JogSurface::platter, 30);
+        rig.settle();
+        EXPECT_EQ(rig.host.take(), (std::vector<std::string>{"pad 1 0 2 down"}));
+        rig.run(0.5);
+
+        const SimulatedDdj::Received r = ddj.received();
+        EXPECT_EQ(r.error, "");
+        EXPECT_EQ(lamp(r, 1, 11), 127);
+        EXPECT_EQ(lamp(r, 1, 12), 0);
+        EXPECT_GT(r.meters.at(1), 0);
+        EXPECT_EQ(r.meters.at(0), 0);
+        if (kind == ControllerKind::flx10) {
+            const auto bpm = jogValue(DDJOut::jogBPM(1, 120.0));
+            EXPECT_EQ(r.jogValues.at(bpm.first), bpm.second);
+            const auto speed = jogValue(DDJOut::jogSpeed(1, 0.0));
+            EXPECT_EQ(r.jogValues.at(speed.first), speed.second);
+            EXPECT_EQ(r.keys.count(1), 1u);
+        } else {
+            EXPECT_TRUE(r.jogValues.empty());
+        }
+    }
+}
+
+TEST(ControllerModel, AFloodOfPlatterSpinsFadersAndKeysArrivesWhole)
+{
+    ControllerRig rig;
+    rig.model->start();
+    SimulatedDdj& ddj = rig.plug(ControllerKind::flx10);
+    const TrackRecord track = rig.models.drumTrack(QStringLiteral("drums.wav"), 30.0);
+    std::array<double, 4> start{};
+    for (int d = 0; d < 4; ++d) {
+        rig.models.load(d, track);
+        rig.models.deck(d).setVinyl(false);
+    }
+    rig.run(0.1);
+    for (int d = 0; d < 4; ++d) {
+        start[std::size_t(d)] = rig.models.state(d).position.load();
+        ddj.knob(d, 0x13, 0); // the faders' pickup at the bottom
+    }
+    rig.run(0.1);
+    std::array<int, 4> ticks{};
+    std::array<int, 4> presses{};
+    std::array<int, 4> lastFader{};
+    // One second in 5 ms steps: every deck spins, moves its fader and now and
+    // then presses its headphone cue; the engine renders each step.
+    for (int step = 0; step < 200; ++step) {
+        for (int d = 0; d < 4; ++d) {
+            const int delta = 1 + (step + d) % 7;
+            ddj.jog(d, JogSurface::side, delta);
+            ticks[std::size_t(d)] += delta;
+            lastFader[std::size_t(d)] = (step * 80 + d * 500) % 16384;
+            ddj.knob(d, 0x13, lastFader[std::size_t(d)]);
+            if ((step + d) % 9 == 0) {
+                ddj.press(d, 0x54);
+                ddj.release(d, 0x54);
+                ++presses[std::size_t(d)];
+            }
+        }
+        rig.settle();
+        rig.models.render(240);
+        rig.models.clock.advance(0.005);
+    }
+    rig.run(0.2);
+    for (int d = 0; d < 4; ++d) {
+        SCOPED_TRACE(d);
+        const double moved = rig.models.state(d).position.load() - start[std::size_t(d)];
+        EXPECT_NEAR(moved, ticks[std::size_t(d)] * 1.8 / 5760.0, 1e-6) << "every scrub arrived";
+        EXPECT_EQ(rig.models.mixer.channel(d).cue(), presses[std::size_t(d)] % 2 == 1);
+        EXPECT_NEAR(rig.models.mixer.channel(d).fader(), lastFader[std::size_t(d)] / 16383.0, 1e-9);
+    }
+}
+
 } // namespace
 } // namespace zelvo
