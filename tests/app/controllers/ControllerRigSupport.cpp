@@ -1,5 +1,6 @@
 #include "ControllerRigSupport.h"
 
+#include <QCoreApplication>
 #include <chrono>
 #include <thread>
 
@@ -30,11 +31,12 @@ int PumpQueue::pump()
     }
 }
 
-ControllerRig::ControllerRig(QStringList arguments, std::function<int(ControllerKind)> handshake)
+ControllerRig::ControllerRig(QStringList arguments, std::function<int(ControllerKind)> handshake,
+                             MIDIHub::MainPoster post)
 {
     ControllerModel::Setup setup;
     setup.midiSystem = [this] { return std::static_pointer_cast<MidiSystem>(midi); };
-    setup.post = main.poster();
+    setup.post = post ? std::move(post) : main.poster();
     setup.handshake = handshake ? std::move(handshake) : [](ControllerKind) { return 7; };
     model = std::make_unique<ControllerModel>(models.defaults, models.clock, std::move(arguments), &log,
                                               std::move(setup));
@@ -63,6 +65,8 @@ void ControllerRig::settle()
     for (int i = 0; i < 3; ++i) {
         midi->flush();
         main.pump();
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents();
     }
 }
 

@@ -105,7 +105,9 @@ private:
 };
 
 struct ControllerRig {
-    explicit ControllerRig(QStringList arguments = {}, std::function<int(ControllerKind)> handshake = {});
+    // `post` replaces the test's pumped main queue (benchmarks run Qt's own loop).
+    explicit ControllerRig(QStringList arguments = {}, std::function<int(ControllerKind)> handshake = {},
+                           MIDIHub::MainPoster post = {});
     ~ControllerRig();
     // Plugs in a simulated controller and lets the hub see it.
     SimulatedDdj& plug(ControllerKind kind, std::string name = {});
