@@ -15,10 +15,11 @@
 namespace zelvo::test {
 
 // The main queue of a test: tasks wait until the test pumps them. Posting is
-// safe from any thread.
+// safe from any thread, and a poster keeps the queue alive, so a handshake
+// thread that outlives its rig posts into a queue nobody pumps.
 class PumpQueue {
 public:
-    MIDIHub::MainPoster poster();
+    static MIDIHub::MainPoster poster(const std::shared_ptr<PumpQueue>& queue);
     // Runs what is queued now, and what that queues, until empty.
     int pump();
 
@@ -120,7 +121,7 @@ struct ControllerRig {
 
     ModelRig models;
     std::shared_ptr<VirtualMidiSystem> midi = std::make_shared<VirtualMidiSystem>();
-    PumpQueue main;
+    std::shared_ptr<PumpQueue> main = std::make_shared<PumpQueue>();
     FakeHost host{models};
     LogLines log;
     std::unique_ptr<ControllerModel> model;
