@@ -374,6 +374,15 @@ TEST(ControllerModel, SurfaceChoiceLastKindAndForcedLayout)
     models.clock.advance(7.0);
     EXPECT_FALSE(model.digging());
     EXPECT_LE(models.clock.pending(), pending);
+    // "--echo-demo" shows a low-band card every 0.25 s.
+    ControllerRig demo({QStringLiteral("x"), QStringLiteral("--echo-demo")});
+    demo.model->start();
+    EXPECT_FALSE(demo.model->echo());
+    demo.models.clock.advance(0.25);
+    ASSERT_TRUE(demo.model->echo());
+    EXPECT_EQ(*demo.model->echo(), (ControllerModel::Echo{"low0", 0, "ch1 low", "-12.4 db", 0.31, true,
+                                                          demo.models.clock.uptime()}));
+    EXPECT_EQ(demo.model->touchedAt()[0], demo.models.clock.uptime());
 }
 
 TEST(ControllerModel, KnobsPassTheirGateAndEchoTheirReading)
