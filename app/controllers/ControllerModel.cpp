@@ -431,8 +431,7 @@ std::optional<std::function<int(int)>> ControllerModel::tourShow(ControllerHost:
                                                                  ControllerKind kind, int deck)
 {
     const bool flx10 = kind == ControllerKind::flx10;
-    if (!std::isfinite(elapsed))
-        elapsed = 0;
+    elapsed = std::isfinite(elapsed) ? std::clamp(elapsed, 0.0, 1.0e9) : 0.0;
     if (step == ControllerHost::TourStep::go) {
         if (elapsed >= 1.2)
             return std::nullopt;
