@@ -142,6 +142,7 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     log_->target = brain_.get();
     installer_ = neighbours.makeInstaller(scheduler_);
     outpaint_->bind(this);
+    controller_->bind(this);
 
     const QPointer<AppModel> self(this);
     binder_->wireDecks(library_.get(), [self](const TrackRecord& record, const TrackBufferRef& buffer) {
@@ -178,6 +179,7 @@ AppModel::~AppModel()
     // Unlink first, so nothing reaches a model that is already gone.
     outpaint_->bind(nullptr);
     performance_ = std::make_unique<ShellPerformance>();
+    controller_->bind(nullptr);
     audio_->setEngineHandler({});
     transition_->clearLinks();
     controller_->setOnHands({});

@@ -128,19 +128,160 @@ private:
     std::shared_ptr<OutpaintModel::Links> links_;
 };
 
+// What the controllers drive of the running application. The browser's
+// lists, the set queue, the pads and the model key's steps are not part of
+// the state root yet: until they are, these answer with nothing.
+class ControllerHostOnApp final : public ControllerHost {
+public:
+    ControllerHostOnApp(AppModel& app, Scheduler& scheduler, StandardNeighbours& owner)
+        : app_(app), scheduler_(scheduler), owner_(owner)
+    {
+    }
+    DeckModel& deck(int index) override { return app_.deck(index); }
+    MixerModel& mixer() override { return app_.mixer(); }
+    const MixerState* engineState() override
+    {
+        const std::shared_ptr<AudioIO>& io = app_.audio().io();
+        return io ? io->engine().state().get() : nullptr;
+    }
+    int masterDeck() override { return app_.engineLive().masterDeck; }
+    void setPreferredController(std::optional<ControllerKind> kind) override
+    {
+        app_.audio().setPreferredController(kind);
+    }
+    std::optional<QUuid> selectedTrack() override { return app_.selectedTrack(); }
+    void setSelectedTrack(std::optional<QUuid> id) override { app_.setSelectedTrack(id); }
+    std::vector<QUuid> browserTracks() override
+    {
+        std::vector<QUuid> ids;
+        for (const TrackRecord& record : app_.browserTracks())
+            ids.push_back(record.id);
+        return ids;
+    }
+    std::optional<TrackRecord> track(const QUuid& id) override { return app_.library().track(id); }
+    BrowserSource browserSource() override { return BrowserSource(int(app_.browserSource())); }
+    void setBrowserSource(BrowserSource source) override
+    {
+        app_.setBrowserSource(AppModel::BrowserSource(int(source)));
+    }
+    bool browseOpen() override { return app_.browseOpen(); }
+    void setBrowseOpen(bool open) override { app_.setBrowseOpen(open); }
+    double waveformZoom() override { return app_.waveformZoom(); }
+    void setWaveformZoom(double zoom) override { app_.setWaveformZoom(zoom); }
+    void enqueue(const QUuid& id) override { app_.enqueue(id); }
+    void loadNext() override { app_.loadNext(); }
+    void load(std::optional<QUuid> id, int deck) override { app_.load(id, deck); }
+    void keySync(int deck) override { app_.keySync(deck); }
+    void pressPad(int deck, PadMode mode, int index, bool down, bool erase) override
+    {
+        if (deck >= 0 && deck < AppModel::kDecks)
+            app_.pressPad(app_.deck(deck), mode, index, down, erase);
+    }
+    bool padLit(int deck, PadMode mode, int index) override
+    {
+        return deck >= 0 && deck < AppModel::kDecks && app_.padLit(app_.deck(deck), mode, index);
+    }
+    void aiPrimary() override { app_.aiPrimary(); }
+    void aiSecondary() override { app_.aiSecondary(); }
+    QString aiStepTitle() override { return app_.aiStepTitle(); }
+    void reroll() override
+    {
+        if (owner_.outpaint)
+            owner_.outpaint->reroll();
+    }
+    void stepTake(int delta) override
+    {
+        if (owner_.outpaint)
+            owner_.outpaint->stepTake(delta);
+    }
+    TourStep tourStep() override
+    {
+        if (!owner_.tour || !owner_.tour->step())
+            return TourStep::none;
+        switch (*owner_.tour->step()) {
+        case TourModel::Step::welcome: return TourStep::welcome;
+        case TourModel::Step::machine: return TourStep::machine;
+        case TourModel::Step::go: return TourStep::go;
+        default: return TourStep::other;
+        }
+    }
+    double tourElapsed() override
+    {
+        return owner_.tour ? double(owner_.tour->changedAt().msecsTo(scheduler_.now())) / 1000.0 : 0.0;
+    }
+    void tourNext() override
+    {
+        if (owner_.tour)
+            owner_.tour->next();
+    }
+    void tourBack() override
+    {
+        if (owner_.tour)
+            owner_.tour->back();
+    }
+
+private:
+    AppModel& app_;
+    Scheduler& scheduler_;
+    StandardNeighbours& owner_;
+};
+
+// The controller model needs the launch arguments and the application's log,
+// so it is made when the state root binds it.
 class Controller final : public ControllerLink {
 public:
-    void start() override { model.start(); }
-    int playerCount() const override { return int(model.players().size()); }
+    Controller(UserDefaults& defaults, Scheduler& scheduler, StandardNeighbours& owner)
+        : defaults_(defaults), scheduler_(scheduler), owner_(owner)
+    {
+    }
+    ~Controller() override { unbind(); }
+    void start() override
+    {
+        if (model)
+            model->start();
+    }
+    int playerCount() const override { return model ? int(model->players().size()) : 0; }
     std::optional<QString> echo() const override
     {
-        if (!model.echo())
+        if (!model || !model->echo())
             return std::nullopt;
-        return model.echo()->title + QStringLiteral(": ") + model.echo()->value;
+        return model->echo()->title + QStringLiteral(": ") + model->echo()->value;
     }
-    void setOnHands(std::function<void()> callback) override { model.setOnHands(std::move(callback)); }
-    int activeDeck(int side) const override { return model.activeDeck(side); }
-    ControllerModel model;
+    void setOnHands(std::function<void()> callback) override
+    {
+        onHands_ = std::move(callback);
+        if (model)
+            model->setOnHands(onHands_);
+    }
+    int activeDeck(int side) const override { return model ? model->activeDeck(side) : side; }
+    void bind(AppModel* app) override
+    {
+        if (!app) {
+            unbind();
+            return;
+        }
+        if (!model) {
+            model = std::make_unique<ControllerModel>(defaults_, scheduler_, app->arguments(), &app->brain());
+            owner_.controller = model.get();
+        }
+        host_ = std::make_unique<ControllerHostOnApp>(*app, scheduler_, owner_);
+        model->setHost(host_.get());
+        model->setOnHands(onHands_);
+    }
+    std::unique_ptr<ControllerModel> model;
+
+private:
+    void unbind()
+    {
+        if (model)
+            model->setHost(nullptr);
+        host_.reset();
+    }
+    UserDefaults& defaults_;
+    Scheduler& scheduler_;
+    StandardNeighbours& owner_;
+    std::unique_ptr<ControllerHostOnApp> host_;
+    std::function<void()> onHands_;
 };
 
 class Update final : public UpdateLink {
@@ -186,11 +327,9 @@ std::unique_ptr<WorkflowLink> StandardNeighbours::makeWorkflow(UserDefaults& def
     return link;
 }
 
-std::unique_ptr<ControllerLink> StandardNeighbours::makeController(UserDefaults&, Scheduler&)
+std::unique_ptr<ControllerLink> StandardNeighbours::makeController(UserDefaults& defaults, Scheduler& scheduler)
 {
-    auto link = std::make_unique<Controller>();
-    controller = &link->model;
-    return link;
+    return std::make_unique<Controller>(defaults, scheduler, *this);
 }
 
 std::unique_ptr<QObject> StandardNeighbours::makeAccount(Scheduler& scheduler)
