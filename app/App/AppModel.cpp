@@ -133,7 +133,6 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     browseOpen_ = arguments_.contains(QStringLiteral("--browse"));
     classicFaceplate_ = defaults_.boolean(kClassicKey).value_or(false) || arguments_.contains(QStringLiteral("--classic"));
     hintUntil_ = distantPast();
-    liveSince_ = distantPast();
     modelKey_ = std::make_unique<ModelKeyLink>();
 
     brainPaths_.emplace(neighbours.brainScripts());
