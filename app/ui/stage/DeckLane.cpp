@@ -9,7 +9,10 @@
 #include "ui/kit/AudioDrop.h"
 #include "ui/kit/LiveClock.h"
 #include "ui/kit/Palette.h"
+#include "ui/stage/DeckCardPieces.h"
 #include "ui/stage/StageSides.h"
+#include "platform/Scheduler.h"
+#include "ui/kit/Canvas.h"
 
 #include <QHBoxLayout>
 #include <QMouseEvent>
@@ -125,6 +128,8 @@ LaneHeader::LaneHeader(AppModel& model, DeckModel& deck, StageSides& sides, kit:
     connect(&channel, &ChannelModel::partsOffChanged, this, redraw);
     connect(&model_, &AppModel::engineLiveChanged, this, redraw);
     connect(&sides_, &StageSides::sidesChanged, this, redraw);
+    strip_ = new OverviewStrip(deck_, env_, this);
+    placeStrip();
     if (deck.isAI()) {
         connect(&model_.deck(1), &DeckModel::trackChanged, this, redraw);
         connect(&model_.deck(1), &DeckModel::liveChanged, this, redraw);
@@ -156,7 +161,14 @@ void LaneHeader::setTall(bool tall)
     if (tall_ == tall)
         return;
     tall_ = tall;
+    placeStrip();
     update();
+}
+
+void LaneHeader::placeStrip()
+{
+    strip_->setGeometry(stripRect().toRect());
+    strip_->setVisible(tall_);
 }
 
 QRectF LaneHeader::stripRect() const
@@ -211,16 +223,30 @@ void LaneHeader::paintEvent(QPaintEvent*)
         const QFont tagFont = stageFont(9, QFont::Medium, true);
         const QString tag = QStringLiteral("zelvo-0");
         const QRectF tagRect(x, y + (row1 - 14) / 2, textWidth(tagFont, tag) + 8, 14);
-        QPainterPath tagPath;
-        tagPath.addRoundedRect(tagRect, 3, 3);
-        painter.fillPath(tagPath, kit::Stage::bone());
-        drawLine(painter, tagRect, tag, tagFont, kit::Stage::ink(), Qt::AlignHCenter);
+        kit::PainterCanvas canvas(painter);
+        tagGhosts_.paint(canvas, tagRect, 1, 0.6, 1, devicePixelRatioF(), [&](QPainter& p, QSizeF size) {
+            QPainterPath tagPath;
+            tagPath.addRoundedRect(QRectF(QPointF(0, 0), size), 3, 3);
+            p.fillPath(tagPath, kit::Stage::bone());
+            drawLine(p, QRectF(QPointF(0, 0), size), tag, tagFont, kit::Stage::ink(), Qt::AlignHCenter);
+        });
         x = tagRect.right() + 8;
     }
     const QFont clockFont = stageFont(tall_ ? 16 : 12, QFont::DemiBold, true);
     const double clockWidth = face.clock.isEmpty() ? 0 : textWidth(clockFont, face.clock) + 2;
-    drawLine(painter, QRectF(x, y, right - clockWidth - 4 - x, row1), face.title,
-             stageFont(tall_ ? 17 : 13, QFont::ExtraBold, false), face.titleColor, Qt::AlignLeft);
+    const QFont titleFont = stageFont(tall_ ? 17 : 13, QFont::ExtraBold, false);
+    const QRectF titleRect(x, y, std::max(1.0, right - clockWidth - 4 - x), row1);
+    if (face.titleGhost > 0) {
+        kit::PainterCanvas canvas(painter);
+        const quint64 revision = qHash(face.title) ^ (quint64(face.titleColor.rgba()) << 1) ^ (tall_ ? 1u : 0u);
+        titleGhosts_.paint(canvas, titleRect, face.titleGhost, 0.55, revision, devicePixelRatioF(),
+                           [&](QPainter& p, QSizeF size) {
+                               drawLine(p, QRectF(QPointF(0, 0), size), face.title, titleFont, face.titleColor,
+                                        Qt::AlignLeft);
+                           });
+    } else {
+        drawLine(painter, titleRect, face.title, titleFont, face.titleColor, Qt::AlignLeft);
+    }
     if (!face.clock.isEmpty())
         drawLine(painter, QRectF(right - clockWidth, y, clockWidth, row1), face.clock, clockFont, face.clockColor,
                  Qt::AlignRight);
@@ -251,22 +277,11 @@ void LaneHeader::paintEvent(QPaintEvent*)
              face.artistColor, Qt::AlignLeft);
     if (!tall_)
         return;
+    if (strip_->geometry() != stripRect().toRect())
+        placeStrip();
 
-    // Row 3: overview strip, beat counter, part dots, chips.
+    // Row 3: the overview strip (a child), beat counter, part dots, chips.
     const QRectF strip = stripRect();
-    QPainterPath stripPath;
-    stripPath.addRoundedRect(strip, 3, 3);
-    painter.fillPath(stripPath, kit::Stage::inkHigh());
-    if (in.duration > 0 && std::isfinite(in.position)) {
-        const double played = std::clamp(in.position / in.duration, 0.0, 1.0);
-        painter.save();
-        painter.setClipPath(stripPath);
-        painter.fillRect(QRectF(strip.left(), strip.top(), strip.width() * played, strip.height()),
-                         kit::withAlpha(kit::Stage::ash(), 0.35));
-        painter.fillRect(QRectF(strip.left() + strip.width() * played - 1, strip.top(), 2, strip.height()),
-                         kit::Stage::paper());
-        painter.restore();
-    }
     const double rowY = strip.bottom() + 6;
     const double rowH = 12;
     const auto voice = deck_.voice();
@@ -293,19 +308,13 @@ void LaneHeader::paintEvent(QPaintEvent*)
                  stageFont(8.5, QFont::Medium, true), off[std::size_t(part)] ? kit::Stage::ashDim() : kit::Stage::bone(),
                  Qt::AlignLeft);
     }
-    const QFont chipFont = stageFont(8, QFont::Bold, true);
+    kit::PainterCanvas canvas(painter);
     double cx = right;
     for (auto it = face.chips.rbegin(); it != face.chips.rend(); ++it) {
-        const QString text = it->text.toUpper();
-        const double w = textWidth(chipFont, text) + 10;
-        const QRectF chip(cx - w, rowY - 1, w, rowH + 2);
-        QPainterPath chipPath;
-        chipPath.addRoundedRect(chip, 3, 3);
-        painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(it->on ? kit::Stage::signal() : kit::Stage::line(), 1));
-        painter.drawPath(chipPath);
-        drawLine(painter, chip, text, chipFont, it->on ? kit::Stage::signal() : kit::Stage::ash(), Qt::AlignHCenter);
-        cx -= w + 4;
+        const QSizeF size = chipSize(it->text);
+        const QRectF chip(cx - size.width(), rowY + (rowH - size.height()) / 2, size.width(), size.height());
+        paintChip(canvas, chip, it->text, it->on);
+        cx = chip.left() - 4;
     }
 }
 
@@ -332,7 +341,7 @@ void LaneWave::paintEvent(QPaintEvent*)
 }
 
 DeckLane::DeckLane(AppModel& model, DeckModel& deck, StageSides& sides, kit::UiEnv env, QWidget* parent)
-    : QWidget(parent), model_(model), deck_(deck), sides_(sides)
+    : QWidget(parent), model_(model), env_(env), deck_(deck), sides_(sides)
 {
     setObjectName(QStringLiteral("deckLane.%1").arg(deck.index()));
     auto* row = new QHBoxLayout(this);
@@ -347,6 +356,10 @@ DeckLane::DeckLane(AppModel& model, DeckModel& deck, StageSides& sides, kit::UiE
     row->addWidget(header_);
     row->addWidget(pad, 1);
     connect(&sides_, &StageSides::sidesChanged, this, [this] { update(); });
+    connect(&sides_, &StageSides::touched, this, [this](int touched) {
+        if (touched == deck_.index())
+            followTouch();
+    });
     kit::AudioDrop::attach(
         this, env, [](const QList<QUrl>&) {}, [this](const QList<QUrl>& urls) { return dropUrls(urls); });
 }
@@ -372,17 +385,42 @@ bool DeckLane::dropUrls(const QList<QUrl>& urls)
     return true;
 }
 
+DeckLane::~DeckLane()
+{
+    if (tick_ && env_.liveClock)
+        env_.liveClock->unsubscribe(tick_);
+}
+
+double DeckLane::glow() const
+{
+    if (!env_.scheduler)
+        return 0;
+    return touchGlow(env_.scheduler->uptime() - sides_.touchedAt(deck_.index()));
+}
+
+void DeckLane::followTouch()
+{
+    update();
+    if (!env_.liveClock || !env_.scheduler || env_.snapshotMode || tick_)
+        return;
+    // Redraw at 30 frames a second until the glow has gone, then stand still.
+    tick_ = env_.liveClock->subscribe(30, [this](double) {
+        update();
+        if (env_.scheduler->uptime() - sides_.touchedAt(deck_.index()) >= 0.7) {
+            env_.liveClock->unsubscribe(tick_);
+            tick_ = 0;
+        }
+    });
+}
+
 void DeckLane::paintEvent(QPaintEvent*)
 {
-    // The touch glow behind a lane the controller drives.
-    if (!isTargeted(deck_.index(), sides_.leftDeck(), sides_.rightDeck()))
-        return;
+    ++paints_;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath path;
-    path.addRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 10, 10);
-    painter.setPen(QPen(kit::withAlpha(kit::Stage::signal(), 0.18), 1.5));
-    painter.drawPath(path);
+    kit::PainterCanvas canvas(painter);
+    paintTouchGlow(canvas, QRectF(rect()), glow(),
+                   isTargeted(deck_.index(), sides_.leftDeck(), sides_.rightDeck()));
 }
 
 } // namespace zelvo::stage

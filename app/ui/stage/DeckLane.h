@@ -7,6 +7,7 @@
 //
 // Main thread only.
 #include "ui/kit/UiEnv.h"
+#include "ui/stage/Ghosts.h"
 #include "ui/stage/StagePresenters.h"
 
 #include <QList>
@@ -31,6 +32,8 @@ std::vector<TrackRecord> importAdded(LibraryStore& library, const QList<QUrl>& u
 // The header's inputs read from the models now (the deck's cells once each).
 HeaderInputs headerInputs(const AppModel& model, const DeckModel& deck, const StageSides& sides);
 
+class OverviewStrip;
+
 class LaneHeader final : public QWidget {
     Q_OBJECT
 public:
@@ -48,6 +51,7 @@ private:
     void followPlaying();
     QRectF partRect(int part) const;
     QRectF stripRect() const;
+    void placeStrip();
 
     AppModel& model_;
     DeckModel& deck_;
@@ -56,6 +60,9 @@ private:
     bool tall_ = true;
     quint64 tick_ = 0;
     int paints_ = 0;
+    OverviewStrip* strip_ = nullptr;
+    Ghosts titleGhosts_;
+    Ghosts tagGhosts_;
 };
 
 // Stands in for the waveform lane until the wave views are in: the deck's
@@ -78,18 +85,27 @@ class DeckLane final : public QWidget {
     Q_OBJECT
 public:
     DeckLane(AppModel& model, DeckModel& deck, StageSides& sides, kit::UiEnv env, QWidget* parent = nullptr);
+    ~DeckLane() override;
     void setTall(bool tall);
     bool tall() const;
     LaneHeader* header() const { return header_; }
     LaneWave* wave() const { return wave_; }
     // What a drop of `urls` does: true when a new record was added and loads.
     bool dropUrls(const QList<QUrl>& urls);
+    // The glow behind the lane now: 1 at a touch, 0 from 0.6 s after it.
+    double glow() const;
+    int paints() const { return paints_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void followTouch();
+
     AppModel& model_;
+    kit::UiEnv env_;
+    quint64 tick_ = 0;
+    int paints_ = 0;
     DeckModel& deck_;
     StageSides& sides_;
     LaneHeader* header_ = nullptr;

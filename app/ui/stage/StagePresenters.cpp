@@ -1,9 +1,9 @@
 #include "ui/stage/StagePresenters.h"
 
 #include "ui/kit/Palette.h"
+#include "ui/stage/DeckCardPieces.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 
 namespace zelvo::stage {
@@ -53,27 +53,6 @@ FaceplateFit faceplateFit(double w, double h)
         return {};
     const double s = std::min(w / 1600, h / 1080);
     return {s, std::clamp(w / s, 1600.0, 2400.0), std::clamp(h / s, 1080.0, 1500.0)};
-}
-
-QString deckClock(double seconds)
-{
-    if (!std::isfinite(seconds))
-        return {};
-    const double tenths = std::trunc(seconds * 10);
-    if (std::fabs(tenths) >= double(INT_MAX))
-        return {};
-    const long long all = (long long)tenths;
-    const long long whole = all / 10;
-    const int minutes = int(whole / 60);
-    const int secs = int(whole % 60);
-    const int tenth = int(all % 10);
-    QString text = QStringLiteral("%1:%2.%3")
-                       .arg(minutes)
-                       .arg(std::abs(secs), 2, 10, QLatin1Char('0'))
-                       .arg(std::abs(tenth));
-    if (all < 0 && minutes == 0)
-        text.prepend(QLatin1Char('-'));
-    return text;
 }
 
 bool usableGrid(const std::optional<BeatGrid>& grid)
@@ -145,7 +124,7 @@ HeaderFace headerFace(const HeaderInputs& in)
     double end = in.musicEnd && std::isfinite(*in.musicEnd) ? *in.musicEnd : duration;
     end = std::min(end, duration);
     const double remaining = std::max(0.0, end - position);
-    face.clock = duration > 0 ? deckClock(remaining) : QString();
+    face.clock = duration > 0 ? DeckCard::clock(remaining) : QString();
     face.clockColor = duration > 0 && remaining < 30 && in.playing ? kit::Stage::signal() : kit::Stage::paper();
 
     if (in.error) {

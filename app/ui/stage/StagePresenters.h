@@ -48,10 +48,6 @@ struct FaceplateFit {
 };
 FaceplateFit faceplateFit(double windowWidth, double windowHeight);
 
-// "m:ss.t" of whole minutes, seconds and tenths, all truncated; empty for a
-// non-finite time or one whose minutes do not fit an int.
-QString deckClock(double seconds);
-
 // What the beat counter shows.
 struct BeatFace {
     int beat = 0;           // lit box 1…4; 0 lights none

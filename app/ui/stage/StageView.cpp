@@ -3,12 +3,15 @@
 #include "App/AppModel.h"
 #include "models/AudioSystem.h"
 #include "ui/kit/Palette.h"
+#include "ui/stage/ControlEchoView.h"
 #include "ui/stage/DeckLane.h"
+#include "ui/stage/TourSpots.h"
 #include "ui/stage/StagePlaceholders.h"
 #include "ui/stage/StagePresenters.h"
 #include "ui/stage/StageSides.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QTimer>
@@ -31,7 +34,12 @@ StageView::StageView(AppModel& model, StageSides& sides, kit::UiEnv env, QWidget
     lanesLayout_->setContentsMargins(0, 0, 0, 0);
     lanesLayout_->setSpacing(6);
     column_->addWidget(lanesBlock_);
+    tourSpot(lanesBlock_, TourSpot::lanes);
+    // The echo card lies over the lanes and lets every click through.
+    echo_ = new ControlEchoView(model_, sides_, env_, lanesBlock_);
+    lanesBlock_->installEventFilter(this);
     browser_ = new StageBrowser(model_, env_, false, this);
+    tourSpot(browser_, TourSpot::crate);
     column_->addWidget(browser_, 1);
 
     connect(&sides_, &StageSides::layoutChanged, this, [this] {
@@ -87,6 +95,7 @@ void StageView::layoutLanes()
         lanesLayout_->addWidget(lane);
         lane->show();
     }
+    echo_->raise();
 }
 
 void StageView::rebuildMiddle()
@@ -106,6 +115,7 @@ void StageView::rebuildMiddle()
     row->addWidget(new DeckPanel(model_, model_.deck(sides_.leftDeck()), env_, middle_), 1);
     QWidget* mixer = model_.audio().directOuts() ? static_cast<QWidget*>(new DJMCard(model_, env_, middle_))
                                                  : static_cast<QWidget*>(new LiveMixer(model_, env_, middle_));
+    tourSpot(mixer, TourSpot::mixer);
     row->addWidget(mixer);
     row->addWidget(new DeckPanel(model_, model_.deck(sides_.rightDeck()), env_, middle_), 1);
     column->addLayout(row);
@@ -127,6 +137,13 @@ void StageView::showEvent(QShowEvent* event)
         if (QWidget* focused = window()->focusWidget())
             focused->clearFocus();
     });
+}
+
+bool StageView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == lanesBlock_ && event->type() == QEvent::Resize)
+        echo_->setGeometry(lanesBlock_->rect());
+    return QWidget::eventFilter(watched, event);
 }
 
 void StageView::paintEvent(QPaintEvent*)

@@ -21,6 +21,7 @@ class StatusBar;
 
 namespace stage {
 
+class ControlEchoView;
 class DeckLane;
 class StageSides;
 
@@ -34,11 +35,14 @@ public:
     DeckLane* lane(int deck) const;
     QWidget* middleRow() const { return middle_; }
     StageBrowser* browser() const { return browser_; }
+    ControlEchoView* echo() const { return echo_; }
+    QWidget* lanesBlock() const { return lanesBlock_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void layoutLanes();
@@ -55,6 +59,7 @@ private:
     QWidget* middle_ = nullptr;
     StatusBar* status_ = nullptr;
     StageBrowser* browser_ = nullptr;
+    ControlEchoView* echo_ = nullptr;
 };
 
 } // namespace stage

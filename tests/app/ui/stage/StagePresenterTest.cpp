@@ -1,4 +1,5 @@
 #include "ui/kit/Palette.h"
+#include "ui/stage/DeckCardPieces.h"
 #include "ui/stage/StagePresenters.h"
 
 #include <gtest/gtest.h>
@@ -88,13 +89,13 @@ TEST(StagePresenter, FaceplateFitsWithinBothAspectLimits)
 
 TEST(StagePresenter, DeckClockTruncatesAndRefusesUnrepresentableTimes)
 {
-    EXPECT_EQ(deckClock(0), "0:00.0");
-    EXPECT_EQ(deckClock(29.99), "0:29.9");
-    EXPECT_EQ(deckClock(61.25), "1:01.2");
-    EXPECT_EQ(deckClock(3600), "60:00.0");
-    EXPECT_EQ(deckClock(std::numeric_limits<double>::infinity()), "");
-    EXPECT_EQ(deckClock(std::nan("")), "");
-    EXPECT_EQ(deckClock(1e300), "");
+    EXPECT_EQ(DeckCard::clock(0), "0:00.0");
+    EXPECT_EQ(DeckCard::clock(29.99), "0:29.9");
+    EXPECT_EQ(DeckCard::clock(61.25), "1:01.2");
+    EXPECT_EQ(DeckCard::clock(3600), "60:00.0");
+    EXPECT_EQ(DeckCard::clock(std::numeric_limits<double>::infinity()), "");
+    EXPECT_EQ(DeckCard::clock(std::nan("")), "");
+    EXPECT_EQ(DeckCard::clock(1e300), "");
 }
 
 TEST(StagePresenter, BeatCounterOverPhrasePositions)
