@@ -1,5 +1,6 @@
 #include "ui/kit/Palette.h"
 #include "ui/stage/DeckCardPieces.h"
+#include "ui/stage/StageKeys.h"
 #include "ui/stage/StagePresenters.h"
 
 #include <gtest/gtest.h>
@@ -87,15 +88,24 @@ TEST(StagePresenter, FaceplateFitsWithinBothAspectLimits)
     EXPECT_EQ(faceplateFit(std::nan(""), 1080), FaceplateFit{});
 }
 
-TEST(StagePresenter, DeckClockTruncatesAndRefusesUnrepresentableTimes)
+TEST(StagePresenter, ClocksTruncateAndRefuseUnrepresentableTimes)
 {
-    EXPECT_EQ(DeckCard::clock(0), "0:00.0");
-    EXPECT_EQ(DeckCard::clock(29.99), "0:29.9");
-    EXPECT_EQ(DeckCard::clock(61.25), "1:01.2");
-    EXPECT_EQ(DeckCard::clock(3600), "60:00.0");
-    EXPECT_EQ(DeckCard::clock(std::numeric_limits<double>::infinity()), "");
-    EXPECT_EQ(DeckCard::clock(std::nan("")), "");
-    EXPECT_EQ(DeckCard::clock(1e300), "");
+    struct Case {
+        double seconds;
+        QString deck;
+        QString machine;
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    const Case cases[] = {
+        {0, "0:00.0", "0:00"},       {29.99, "0:29.9", "0:29"},   {59.99, "0:59.9", "0:59"},
+        {60, "1:00.0", "1:00"},      {75.9, "1:15.9", "1:15"},    {83.46, "1:23.4", "1:23"},
+        {3599.5, "59:59.5", "59:59"}, {3600, "60:00.0", "60:00"}, {inf, "", ""},
+        {-inf, "", ""},              {std::nan(""), "", ""},      {1e300, "", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DeckCard::clock(c.seconds), c.deck) << c.seconds;
+        EXPECT_EQ(MachinePanel::clock(c.seconds), c.machine) << c.seconds;
+    }
 }
 
 TEST(StagePresenter, BeatCounterOverPhrasePositions)

@@ -8,7 +8,11 @@
 #include "ui/instrument/Instrument.h"
 #include "ui/kit/LiveClock.h"
 #include "ui/kit/Palette.h"
+#include "ui/stage/ControlEchoView.h"
 #include "ui/stage/DeckLane.h"
+#include "ui/stage/StageField.h"
+#include "ui/stage/StageKeys.h"
+#include "ui/stage/TourSpots.h"
 #include "ui/stage/RootView.h"
 #include "ui/stage/StagePlaceholders.h"
 #include "ui/stage/StageSides.h"
@@ -17,6 +21,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -207,6 +213,134 @@ TEST(StageWidget, StagePaintsItsBackgroundAndTheTargetedBadge)
     const QImage four = rig.root->grab().toImage();
     const QPoint folded = rig.stage().lane(2)->header()->mapTo(rig.root.get(), QPoint(14, 14));
     EXPECT_FALSE(kit::test::near(kit::test::pixelAt(four, folded), kit::Stage::paper(), 20));
+}
+
+TEST(StageWidget, StageFieldTakesTheKeyboardOnlyWhenClicked)
+{
+    kit::test::KitRig kit;
+    QWidget window;
+    auto* other = new QLineEdit(&window);
+    QString bound = QStringLiteral("house");
+    auto* field = new StageField(
+        kit.env(), [&] { return bound; }, [&](const QString& text) { bound = text; }, QStringLiteral("search"), 12,
+        &window);
+    field->setObjectName(QStringLiteral("field"));
+    other->setGeometry(0, 0, 100, 20);
+    field->setGeometry(0, 30, 200, 20);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    other->setFocus();
+    QTest::keyClick(other, Qt::Key_Tab);
+    EXPECT_FALSE(field->hasFocus()) << "Tab passes an unclicked field by";
+
+    QTest::mouseClick(field, Qt::LeftButton);
+    ASSERT_TRUE(field->hasFocus());
+    field->end(false);
+    QTest::keyClicks(field, " techno");
+    EXPECT_EQ(bound, "house techno");
+    // An outside change while editing leaves the visible text alone...
+    bound = QStringLiteral("ambient");
+    field->refresh();
+    EXPECT_EQ(field->text(), "house techno");
+    // ...and the next keystroke writes the field back.
+    QTest::keyClick(field, Qt::Key_X);
+    EXPECT_EQ(bound, "house technox");
+    // Escape ends editing, keeps the text and is consumed.
+    bool escapeReachedWindow = false;
+    struct Spy : QObject {
+        bool* seen;
+        explicit Spy(bool* s) : seen(s) {}
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape)
+                *seen = true;
+            return false;
+        }
+    } spy(&escapeReachedWindow);
+    window.installEventFilter(&spy);
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_FALSE(field->hasFocus());
+    EXPECT_FALSE(escapeReachedWindow);
+    EXPECT_EQ(bound, "house technox");
+    // Not editing: an outside change shows.
+    bound = QStringLiteral("dub");
+    field->refresh();
+    EXPECT_EQ(field->text(), "dub");
+    QTest::mouseClick(field, Qt::LeftButton);
+    ASSERT_TRUE(field->hasFocus());
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_FALSE(field->hasFocus());
+}
+
+TEST(StageWidget, EchoCardShowsFadesStopsAndLetsClicksThrough)
+{
+    StageRig rig;
+    ControlEchoView* echo = rig.stage().echo();
+    ASSERT_NE(echo, nullptr);
+    EXPECT_TRUE(echo->testAttribute(Qt::WA_TransparentForMouseEvents));
+    EXPECT_EQ(echo->geometry(), rig.stage().lanesBlock()->rect());
+    // A click on the echo's area reaches the part dots under it.
+    QWidget* under = rig.stage().lanesBlock()->childAt(QPoint(12 + 14 + 30 + 12 + 70 + 6 + 22 + 3, 98));
+    ASSERT_NE(under, nullptr);
+    EXPECT_NE(qobject_cast<ControlEchoView*>(under), echo);
+
+    Echo card;
+    card.id = "fader1";
+    card.deck = 1;
+    card.title = "channel fader";
+    card.value = "82%";
+    card.fraction = 0.82;
+    card.stamp = rig.kit.scheduler.uptime();
+    rig.sides().setEcho(card);
+    EXPECT_TRUE(echo->ticking());
+    const QImage shown = rig.root->grab().toImage();
+    const QPoint centre = echo->mapTo(rig.root.get(), QPoint(echo->width() / 2, 40));
+    EXPECT_FALSE(kit::test::near(kit::test::pixelAt(shown, centre), kit::Stage::inkRaised(), 0));
+    // Two seconds on the card has faded: the clock stops though the model keeps it.
+    for (int i = 0; i < 60; ++i) {
+        rig.kit.scheduler.advance(1.0 / 30);
+    }
+    QApplication::processEvents();
+    EXPECT_FALSE(echo->ticking());
+    const int paints = echo->paints();
+    rig.kit.scheduler.advance(2.0);
+    QApplication::processEvents();
+    EXPECT_EQ(echo->paints(), paints);
+    EXPECT_FALSE(rig.kit.runtime->liveClock().running());
+}
+
+TEST(StageWidget, StageReportsItsTourSpots)
+{
+    StageRig rig;
+    auto spots = tourSpots(rig.root.get());
+    EXPECT_EQ(spots.count(TourSpot::lanes), 1u);
+    EXPECT_EQ(spots.count(TourSpot::crate), 1u);
+    ASSERT_EQ(spots.count(TourSpot::mixer), 1u);
+    EXPECT_EQ(spots[TourSpot::lanes].topLeft(), rig.stage().lanesBlock()->mapTo(rig.root.get(), QPoint(0, 0)));
+    rig.model().setBrowseOpen(true);
+    QApplication::processEvents();
+    spots = tourSpots(rig.root.get());
+    EXPECT_EQ(spots.count(TourSpot::mixer), 0u) << "the mixer is gone while browsing";
+}
+
+TEST(StageWidget, StageKeysRunTheirActionAndSizeToTheirWord)
+{
+    kit::test::KitRig kit;
+    int clicks = 0;
+    StageKey word(kit.env(), "plus", QString("take"), true, "Write a take", [&] { ++clicks; });
+    StageKey empty(kit.env(), "plus", QString(), false, "", {});
+    StageKey icon(kit.env(), "xmark", std::nullopt, false, "Close", {});
+    EXPECT_EQ(word.height(), 28);
+    EXPECT_EQ(icon.width(), 9 + 11 + 9);
+    EXPECT_EQ(empty.width(), 11 + 11 + 5 + 11);
+    QTest::mouseClick(&word, Qt::LeftButton);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(word.toolTip(), "Write a take");
+    for (const QString& name : stageSymbols()) {
+        kit::RecordingCanvas canvas;
+        paintSymbol(canvas, name, QRectF(0, 0, 11, 11), Qt::white);
+        EXPECT_FALSE(canvas.ops().empty()) << name.toStdString();
+    }
 }
 
 } // namespace
