@@ -30,9 +30,11 @@ void Ghosts::paint(kit::Canvas& canvas, const QRectF& rect, double offset, doubl
 {
     const double ratio = pixelRatio > 0 && std::isfinite(pixelRatio) ? pixelRatio : 1.0;
     const double shown = std::isfinite(opacity) ? std::clamp(opacity, 0.0, 1.0) : 0.0;
-    const Key key{revision, rect.size(), ratio, shown};
-    const QSize pixels(std::max(1, int(std::ceil(rect.width() * ratio))), std::max(1, int(std::ceil(rect.height() * ratio))));
+    const double d = std::isfinite(offset) ? offset : 0.0;
+    const Key key{revision, rect.size(), ratio, shown, d};
     if (!(key == key_) || content_.isNull()) {
+        const QSize pixels(std::max(1, int(std::ceil(rect.width() * ratio))),
+                           std::max(1, int(std::ceil(rect.height() * ratio))));
         content_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
         content_.setDevicePixelRatio(ratio);
         content_.fill(Qt::transparent);
@@ -43,15 +45,25 @@ void Ghosts::paint(kit::Canvas& canvas, const QRectF& rect, double offset, doubl
             draw(painter, rect.size());
         }
         ++renders_;
-        red_ = shown > 0 ? tintedCopy(content_, kit::Stage::ghostRed(), shown) : QImage();
-        cyan_ = shown > 0 ? tintedCopy(content_, kit::Stage::ghostCyan(), shown) : QImage();
+        layer_ = QImage();
+        if (shown > 0) {
+            const double reach = std::fabs(d);
+            layer_ = QImage(QSize(std::max(1, int(std::ceil((rect.width() + 2 * reach) * ratio))), pixels.height()),
+                            QImage::Format_ARGB32_Premultiplied);
+            layer_.setDevicePixelRatio(ratio);
+            layer_.fill(Qt::transparent);
+            QPainter painter(&layer_);
+            painter.setCompositionMode(QPainter::CompositionMode_Screen);
+            painter.drawImage(QPointF(reach - d, 0), tintedCopy(content_, kit::Stage::ghostRed(), shown));
+            painter.drawImage(QPointF(reach + d, 0), tintedCopy(content_, kit::Stage::ghostCyan(), shown));
+        }
         key_ = key;
     }
-    if (shown > 0 && std::isfinite(offset) && !red_.isNull()) {
+    if (!layer_.isNull()) {
+        const double reach = std::fabs(d);
         canvas.save();
         canvas.setBlend(QPainter::CompositionMode_Screen);
-        canvas.drawImage(rect.translated(-offset, 0), red_);
-        canvas.drawImage(rect.translated(offset, 0), cyan_);
+        canvas.drawImage(rect.adjusted(-reach, 0, reach, 0), layer_);
         canvas.restore();
     }
     canvas.drawImage(rect, content_);

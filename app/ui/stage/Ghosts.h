@@ -2,8 +2,9 @@
 // The stage look's double image: two tinted copies of a piece of content
 // drawn behind it, red moved left and cyan moved right by an offset, at an
 // opacity, in screen mode. The content is painted once by its own paint
-// function into a premultiplied image; the tinted copies are kept with it and
-// rebuilt only when the revision, size, pixel ratio, offset or opacity change.
+// function into a premultiplied image; the tinted copies are kept with it in
+// one layer, rebuilt only when the revision, size, pixel ratio, offset or
+// opacity change.
 // Copies never change the content's size or take clicks.
 //
 // Main thread only.
@@ -30,6 +31,10 @@ public:
                double pixelRatio, const Paint& draw);
     // How many times the content was painted into the cache (tests, benches).
     int renders() const { return renders_; }
+    // Both copies in one image, screened together (the screen blend is
+    // associative, so drawing it once equals drawing each copy): its frame
+    // spans the content's widened by the offset on both sides.
+    const QImage& layer() const { return layer_; }
 
 private:
     struct Key {
@@ -37,10 +42,11 @@ private:
         QSizeF size;
         double ratio = 0;
         double opacity = -1;
+        double offset = 0;
         bool operator==(const Key&) const = default;
     };
     Key key_;
-    QImage content_, red_, cyan_;
+    QImage content_, layer_;
     int renders_ = 0;
 };
 

@@ -107,12 +107,17 @@ TEST(StagePaint, OverviewSeeksOnlyForARealWidthAndPoint)
 TEST(StagePaint, GhostsSitBehindTheContentAtTheirOffsetsAndKeepItsSize)
 {
     const auto content = [](QPainter& p, QSizeF size) { p.fillRect(QRectF(QPointF(0, 0), size), Qt::white); };
+    const QRgb red = kit::Stage::ghostRed().rgb(), cyan = kit::Stage::ghostCyan().rgb();
     struct Case {
         double offset;
         double opacity;
         int images;
+        QRgb left, right; // the layer's outermost columns
     };
-    for (const Case c : {Case{1, 0.55, 3}, Case{-2, 0.6, 3}, Case{0, 0.6, 3}, Case{1, 0, 1}}) {
+    const Case cases[] = {
+        {2, 1, 2, red, cyan}, {-2, 1, 2, cyan, red}, {0, 1, 2, 0, 0}, {1, 0, 1, 0, 0},
+    };
+    for (const Case& c : cases) {
         Ghosts ghosts;
         kit::RecordingCanvas canvas;
         const QRectF rect(10, 5, 40, 12);
@@ -120,17 +125,33 @@ TEST(StagePaint, GhostsSitBehindTheContentAtTheirOffsetsAndKeepItsSize)
         const auto images = canvas.of(Kind::image);
         ASSERT_EQ(int(images.size()), c.images) << c.offset << ' ' << c.opacity;
         EXPECT_EQ(images.back().rect, rect) << "the content comes last and keeps its frame";
-        if (c.images == 3) {
-            EXPECT_EQ(images[0].rect, rect.translated(-c.offset, 0));
-            EXPECT_EQ(images[1].rect, rect.translated(c.offset, 0));
-            const auto blend = canvas.of(Kind::blend);
-            ASSERT_FALSE(blend.empty());
-            EXPECT_EQ(blend.front().flags, int(QPainter::CompositionMode_Screen));
+        if (c.images == 1) {
+            EXPECT_TRUE(ghosts.layer().isNull());
+            continue;
         }
+        const double reach = std::fabs(c.offset);
+        EXPECT_EQ(images[0].rect, rect.adjusted(-reach, 0, reach, 0));
+        const auto blend = canvas.of(Kind::blend);
+        ASSERT_FALSE(blend.empty());
+        EXPECT_EQ(blend.front().flags, int(QPainter::CompositionMode_Screen));
+        const QImage& layer = ghosts.layer();
+        ASSERT_EQ(layer.width(), int(40 + 2 * reach));
+        if (c.left) {
+            EXPECT_EQ(layer.pixelColor(0, 6).rgb(), c.left) << c.offset;
+            EXPECT_EQ(layer.pixelColor(layer.width() - 1, 6).rgb(), c.right) << c.offset;
+        }
+        // Where both copies overlap they screen together.
+        const QColor both = layer.pixelColor(layer.width() / 2, 6);
+        EXPECT_GE(both.red(), kit::Stage::ghostRed().red());
+        EXPECT_GE(both.blue(), kit::Stage::ghostCyan().blue());
     }
+    // Half opacity halves the copies' alpha, never the content's.
+    Ghosts faint;
+    kit::RecordingCanvas canvas;
+    faint.paint(canvas, QRectF(0, 0, 40, 12), 2, 0.5, 1, 1, content);
+    EXPECT_NEAR(faint.layer().pixelColor(0, 6).alpha(), 128, 2);
     // The content is painted once per revision and size.
     Ghosts cached;
-    kit::RecordingCanvas canvas;
     for (int i = 0; i < 5; ++i)
         cached.paint(canvas, QRectF(0, 0, 40, 12), 1, 0.55, 1, 1, content);
     EXPECT_EQ(cached.renders(), 1);
