@@ -157,6 +157,11 @@ public:
     // --- Operations other parts of the application build on. Main thread.
     // The model key's title; "" until the model key's steps exist.
     QString aiStepTitle() const;
+    // Seconds of generated audio the model's deck (deck 2) still has ahead of
+    // its playhead; none unless it plays a take on a voice.
+    std::optional<double> aiBuffer() const;
+    static std::optional<double> aiBufferOf(bool holdsTake, bool hasVoice, bool playing, double duration,
+                                            double position);
     // Installs the model server and its model now (the Install key), when the
     // space check passes. Main thread.
     void installBrain();

@@ -94,13 +94,8 @@ HeaderInputs headerInputs(const AppModel& model, const DeckModel& deck, const St
     in.playing = deck.live().playing;
     in.tempoRatio = deck.tempoRatio();
     in.keyShift = deck.keyShift();
-    if (deck.isAI()) {
-        const DeckModel& model1 = model.deck(1);
-        const auto voice = model1.voice();
-        in.aiBuffer = aiBuffer(model1.track() && model1.track()->isOutpaint(), voice != nullptr,
-                               voice && voice->state().playing.load(),
-                               voice ? voice->state().duration.load() : 0, voice ? voice->state().position.load() : 0);
-    }
+    if (deck.isAI())
+        in.aiBuffer = model.aiBuffer();
     in.master = model.engineLive().masterDeck == deck.index();
     in.sync = model.mixer().channel(deck.index()).sync();
     in.loop = deck.live().loopActive;

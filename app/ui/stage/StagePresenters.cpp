@@ -86,13 +86,6 @@ BeatFace beatFace(double position, const std::optional<BeatGrid>& grid, bool pla
     return face;
 }
 
-std::optional<double> aiBuffer(bool holdsTake, bool hasVoice, bool playing, double duration, double position)
-{
-    if (!holdsTake || !hasVoice || !playing)
-        return std::nullopt;
-    return std::max(0.0, duration - position);
-}
-
 QString keyText(const std::optional<MusicalKey>& key, int shift)
 {
     if (!key)

@@ -61,10 +61,6 @@ struct BeatFace {
 bool usableGrid(const std::optional<BeatGrid>& grid);
 BeatFace beatFace(double position, const std::optional<BeatGrid>& grid, bool playing);
 
-// Seconds of generated audio ahead of the model deck's playhead; none unless
-// that deck holds a take, has a voice and plays.
-std::optional<double> aiBuffer(bool holdsTake, bool hasVoice, bool playing, double duration, double position);
-
 // The key read-out: "—" without a key; the key's code, shifted by `shift`
 // semitones (wrapping both ways), then "+n" or "-n".
 QString keyText(const std::optional<MusicalKey>& key, int shift);

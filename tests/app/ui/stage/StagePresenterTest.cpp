@@ -1,3 +1,4 @@
+#include "App/AppModel.h"
 #include "ui/kit/Palette.h"
 #include "ui/stage/DeckCardPieces.h"
 #include "ui/stage/StageKeys.h"
@@ -173,11 +174,12 @@ TEST(StagePresenter, KeyShiftsWrapBothWays)
 
 TEST(StagePresenter, AiBufferNeedsAPlayingTake)
 {
-    EXPECT_EQ(aiBuffer(true, true, true, 100, 70), 30.0);
-    EXPECT_EQ(aiBuffer(true, true, true, 100, 120), 0.0);
-    EXPECT_EQ(aiBuffer(false, true, true, 100, 70), std::nullopt);
-    EXPECT_EQ(aiBuffer(true, false, true, 100, 70), std::nullopt);
-    EXPECT_EQ(aiBuffer(true, true, false, 100, 70), std::nullopt);
+    EXPECT_EQ(AppModel::aiBufferOf(true, true, true, 100, 70), 30.0);
+    EXPECT_EQ(AppModel::aiBufferOf(true, true, true, 100, 120), 0.0);
+    EXPECT_EQ(AppModel::aiBufferOf(true, true, true, std::nan(""), 1), 0.0);
+    EXPECT_EQ(AppModel::aiBufferOf(false, true, true, 100, 70), std::nullopt);
+    EXPECT_EQ(AppModel::aiBufferOf(true, false, true, 100, 70), std::nullopt);
+    EXPECT_EQ(AppModel::aiBufferOf(true, true, false, 100, 70), std::nullopt);
 }
 
 HeaderInputs loaded()

@@ -159,6 +159,30 @@ TEST(StageWidget, DropsImportAndLoadOnlyTheFirstNewFile)
     EXPECT_TRUE(added[1].path.endsWith("b.wav"));
 }
 
+TEST(StageWidget, AFileDroppedOnALaneLoadsOntoItsDeck)
+{
+    StageRig rig;
+    rig.app.addOutput();
+    ASSERT_TRUE(rig.app.bootWithOutput());
+    const QString path = QDir::homePath() + "/dropped.wav";
+    test::writeTone(path, 2.0);
+    DeckLane* lane = rig.stage().lane(1);
+    ASSERT_TRUE(lane->dropUrls({QUrl::fromLocalFile(path)}));
+    DeckModel& deck = rig.model().deck(1);
+    ASSERT_TRUE(test::spinUntil([&] { return deck.track() && !deck.loading(); }));
+    EXPECT_TRUE(deck.track()->path.endsWith("dropped.wav"));
+    EXPECT_FALSE(rig.model().deck(0).track());
+    // The audio thread publishes the buffer's length once it has taken it.
+    EXPECT_TRUE(test::spinUntil([&] {
+        rig.app.backend->pump(0.01);
+        return headerInputs(rig.model(), deck, rig.sides()).duration > 0;
+    }, 5));
+    const HeaderInputs in = headerInputs(rig.model(), deck, rig.sides());
+    EXPECT_EQ(in.title, deck.track()->title);
+    EXPECT_NEAR(in.duration, 2.0, 0.05);
+    EXPECT_EQ(headerFace(in).clock, "0:02.0");
+}
+
 TEST(StageWidget, StoppedDecksAskForNoFramesWhileIdle)
 {
     StageRig rig;
