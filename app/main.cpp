@@ -5,6 +5,7 @@
 #include "App/AppDelegate.h"
 #include "App/AppModel.h"
 #include "App/StandardNeighbours.h"
+#include "App/ModelKeyNeighbours.h"
 #include "platform/QuitSignals.h"
 #include "platform/Scheduler.h"
 #include "platform/UserDefaults.h"
@@ -28,6 +29,7 @@ int main(int argc, char** argv)
     zelvo::AppModel::Setup setup;
     setup.neighbours = &neighbours;
     zelvo::AppModel model(defaults, scheduler, QCoreApplication::arguments(), setup);
+    model.setModelKeyLink(zelvo::makeModelKeyLink(neighbours));
     std::optional<QByteArray> snapshotDelay;
     if (qEnvironmentVariableIsSet("KAVRI_SNAPSHOT_DELAY"))
         snapshotDelay = qgetenv("KAVRI_SNAPSHOT_DELAY");

@@ -5,12 +5,20 @@
 // classes (StandardNeighbours); tests hand in fakes.
 //
 // Main thread only.
+#include "generation/BrainClient.h"
+#include "generation/BrainHealth.h"
 #include "generation/BrainPaths.h"
+#include "generation/BrainStatus.h"
+#include "generation/ForkSettings.h"
 #include "generation/InstallDriver.h"
+#include "generation/ForkSettings.h"
 #include "models/DropWorkflow.h"
 #include "platform/LogSink.h"
 
+#include <QDateTime>
 #include <QString>
+#include <QUuid>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -30,6 +38,12 @@ public:
     virtual void start(double warmSeconds) = 0;
     virtual void stop() = 0;
     virtual void stopInstall() = 0;
+    // The last health reply; none while the server does not answer.
+    virtual const std::optional<BrainHealth>& health() const = 0;
+    // The client of the server's port; copies may be used from any thread.
+    virtual const BrainClient& client() const = 0;
+    // What the supervisor reports of the model server.
+    virtual BrainStatus status() const = 0;
 };
 
 // The generation workflow.
@@ -38,6 +52,34 @@ public:
     virtual void tick() = 0;
     virtual void fork(bool live) = 0;
     virtual void extend(bool automatic) = 0;
+    // The generation settings; assigning stores them as any settings change is.
+    virtual const ForkSettings& settings() const = 0;
+    virtual void setSettings(const ForkSettings& settings) = 0;
+    // The short upper-case notice and its expiry; an equal value notifies nobody.
+    virtual const std::optional<QString>& notice() const = 0;
+    virtual const QDateTime& noticeUntil() const = 0;
+    virtual void setNotice(const std::optional<QString>& notice) = 0;
+    virtual void setNoticeUntil(const QDateTime& until) = 0;
+
+    // What flow mode reads of the workflow.
+    enum class Phase { rendering, failed, idle, capturing, composing };
+    // The take whose ending the automatic chain skips after a cancel.
+    struct ChainSnooze {
+        QUuid track;
+        double duration = 0.0;
+    };
+    virtual Phase phase() const = 0;
+    // The pending or running render extends the take on deck 2.
+    virtual bool pendingIsExtension() const = 0;
+    virtual std::optional<ChainSnooze> chainSnooze() const = 0;
+    // Stretches the chain has written so far.
+    virtual std::int64_t stretchesWritten() const = 0;
+    // True while a render is being written (rendering, capturing or composing).
+    bool rendering() const
+    {
+        const Phase p = phase();
+        return p == Phase::rendering || p == Phase::capturing || p == Phase::composing;
+    }
     // Hands the workflow the running application once the state root has built
     // everything; null unlinks it before the state root goes.
     virtual void bind(AppModel* app) { (void)app; }
@@ -54,6 +96,18 @@ public:
     virtual std::optional<QString> echo() const = 0;
     // Where discrete controller events report the hands-on time; empty to unlink.
     virtual void setOnHands(std::function<void()> callback) = 0;
+    // The deck (0 ... 3) under the left (0) or right (1) half of the controller.
+    virtual int activeDeck(int side) const = 0;
+};
+
+// The model key's step, as the key shows it.
+enum class AIStep { install, wake, waking, installing, fork, loadRecord, dreaming, dropIt, armed, steer };
+
+// Where flow mode reads the model key's step.
+class AIStepSource {
+public:
+    virtual ~AIStepSource() = default;
+    virtual AIStep aiStep() const = 0;
 };
 
 // The self-updater.

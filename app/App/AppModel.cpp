@@ -2,6 +2,7 @@
 
 #include "App/LaunchOptions.h"
 #include "generation/InstallDriver.h"
+#include "generation/AheadEncoding.h"
 #include "audio/AudioIO.h"
 #include "audio/DeckVoice.h"
 #include "audio/MixEngine.h"
@@ -134,6 +135,8 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     browseOpen_ = arguments_.contains(QStringLiteral("--browse"));
     classicFaceplate_ = defaults_.boolean(kClassicKey).value_or(false) || arguments_.contains(QStringLiteral("--classic"));
     hintUntil_ = distantPast();
+    liveSince_ = distantPast();
+    modelKey_ = std::make_unique<ModelKeyLink>();
 
     brainPaths_.emplace(neighbours.brainScripts());
     brainPort_ = launch::brainPort(environment("KAVRI_BRAIN_PORT"));
@@ -235,6 +238,7 @@ void AppModel::tick()
 {
     binder_->tick();
     if (const std::shared_ptr<AudioIO>& io = audio_->io()) {
+        checkRecording();
         const MixerState& state = *io->engine().state();
         const EngineLive live{int(state.masterDeck.load()), state.recording.load()};
         if (!(live == engineLive_)) {
@@ -255,6 +259,8 @@ void AppModel::shutdown()
     if (update_->ready())
         update_->swapAfterExit(false);
     audio_->shutdown();
+    // A head start still being written gets a moment to finish its file.
+    ahead::waitForWriters(std::chrono::seconds(2));
     brain_->stopInstall();
     brain_->stop();
     library_->flush();
@@ -398,22 +404,10 @@ std::optional<double> AppModel::aiBuffer() const
                       voice->state().duration.load(), voice->state().position.load());
 }
 
-QString AppModel::aiStepTitle() const
-{
-    return {};
-}
-
-void AppModel::importPanel() {}
 
 void AppModel::openGuide() {}
 
-void AppModel::encodeAhead(const TrackRecord&, const TrackBufferRef&) {}
-
-void AppModel::stageDemo(bool, bool, bool) {}
-
 void AppModel::installKeyboard() {}
-
-void AppModel::autoTick() {}
 
 void AppModel::installBrain()
 {

@@ -14,12 +14,16 @@
 //
 // Main thread only.
 #include "App/AppLinks.h"
+#include "App/ModelKeyLink.h"
+#include "App/ModelKeySteps.h"
 #include "library/LibraryStore.h"
 #include "library/TrackBuffer.h"
 #include "library/TrackRecord.h"
 #include "platform/Scheduler.h"
 
+#include <QCollator>
 #include <QDateTime>
+#include <QHash>
 #include <QJsonObject>
 #include <QObject>
 #include <QSet>
@@ -27,6 +31,7 @@
 #include <QStringList>
 #include <QUuid>
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -155,8 +160,6 @@ public:
     const QDateTime& hintUntil() const { return hintUntil_; }
 
     // --- Operations other parts of the application build on. Main thread.
-    // The model key's title; "" until the model key's steps exist.
-    QString aiStepTitle() const;
     // Seconds of generated audio the model's deck (deck 2) still has ahead of
     // its playhead; none unless it plays a take on a voice.
     std::optional<double> aiBuffer() const;
@@ -165,13 +168,133 @@ public:
     // Installs the model server and its model now (the Install key), when the
     // space check passes. Main thread.
     void installBrain();
-    // The menu's "Import Music…": nothing until the import panel exists.
+    // The menu's "Import Music…" and the browsers' import keys: asks for files
+    // and folders and hands them to `importItems`.
     void importPanel();
     // The Help menu's field guide: nothing until the guide exists.
     void openGuide();
 
     // The state as the dump writes it. Main thread.
     QJsonObject stateSnapshot() const;
+
+    // --- Import, loading, recording and ahead-encoding (AppModelLoading.cpp).
+    // Main thread.
+    // Puts the library's record `id` on deck `deckIndex` (0...3) and returns at
+    // once; closes the stage browser. Nothing for no id, a record the library no
+    // longer holds or another index.
+    void load(const std::optional<QUuid>& id, int deckIndex);
+    // Chosen files and folders, in order: adapter files go to `installAdapters`,
+    // everything else to the library's import.
+    void importItems(const QStringList& paths);
+    // Installs adapter files into the model server's models folder; the last one
+    // installed becomes the generation model. Failures show as the notice.
+    void installAdapters(const QStringList& paths);
+    // Starts or stops recording the master output to a WAV file beside the
+    // takes; nothing without an engine.
+    void toggleRecording();
+    // "recordings" beside the takes folder.
+    QString recordingsFolder() const;
+    // Ahead-encoding writers still running (tests wait for none). Any thread.
+    static int aheadWritesInFlight();
+    // --- Browser lists, the set queue and flow mode. Main thread.
+    // A load the mix-in started and has not yet seen land.
+    struct AutoCueing {
+        QUuid id;
+        int deck = 0;
+        QDateTime since;
+        friend bool operator==(const AutoCueing&, const AutoCueing&) = default;
+    };
+    // The record the mix-in cued and means to mix in.
+    struct AutoCued {
+        int deck = 0;
+        QUuid id;
+        friend bool operator==(const AutoCued&, const AutoCued&) = default;
+    };
+    // Entries the fill keeps in the queue, and the lowest score it takes.
+    static constexpr std::size_t kQueueTarget = 3;
+    static constexpr double kFillThreshold = 0.25;
+    // Seconds without a touch before flow mode acts on the decks.
+    static constexpr double kHandsOff = 45.0;
+
+    // The list every browser shows: the source, filtered by the search text and
+    // ordered by the sort key. Stable: ties keep the source's order.
+    std::vector<TrackRecord> browserTracks();
+    // The track the relative sorts and the fits compare against: the live
+    // deck's, else the other of decks 1 and 2.
+    std::optional<TrackRecord> referenceTrack() const;
+    // How well `candidate` fits `reference` under the current sort key, 0 ... 1;
+    // none without a reference or for the reference itself. Cached until the
+    // reference or the sort key changes.
+    std::optional<double> matchScore(const TrackRecord& candidate, const std::optional<TrackRecord>& reference);
+    // Queued identifiers: appended (moved to the end when queued already),
+    // removed, or swapped with the entry `offset` places away (clamped).
+    void enqueue(const QUuid& id);
+    void dequeue(const QUuid& id);
+    void moveInQueue(const QUuid& id, int offset);
+    // Loads the first queued record the library holds onto the idle deck of
+    // decks 1 and 2, with sync on.
+    void loadNext();
+    // Shifts the deck's key to sit with the deck across the controller; a
+    // second press sets the shift back to 0.
+    void keySync(int deck);
+    // The deck plays, its fader is above 0.05 and the crossfader does not cut it.
+    bool isAudible(int deck) const;
+    // Where flow mode reads the model key's step; null reads the state root's own.
+    void setAIStepSource(const AIStepSource* source) { aiStepSource_ = source; }
+
+    const QSet<QUuid>& heard() const { return heard_; }
+    const QDateTime& lastAutoCheck() const { return lastAutoCheck_; }
+    int flowLive() const { return flowLive_; }
+    const QDateTime& liveSince() const { return liveSince_; }
+    std::int64_t stretchesAtLive() const { return stretchesAtLive_; }
+    const std::optional<QUuid>& flowForked() const { return flowForked_; }
+    const std::optional<int>& flowMixedFrom() const { return flowMixedFrom_; }
+    const std::optional<QDateTime>& quietSince() const { return quietSince_; }
+    const std::optional<AutoCueing>& autoCueing() const { return autoCueing_; }
+    const std::optional<AutoCued>& autoCued() const { return autoCued_; }
+    // --- The model key, the hint, flow mode's status line and the guide
+    // (AppModelSteps.cpp). Everything here but the hint is computed on every
+    // read from the models it names. Main thread.
+    using AIStep = zelvo::AIStep;
+    // What the key reads of the supervisor, the account, the download and the
+    // workflow; without one, a server still being checked and an idle workflow.
+    void setModelKeyLink(std::unique_ptr<ModelKeyLink> link);
+    ModelKeyLink& modelKey() const;
+    // The step the model key is on.
+    AIStep aiStep() const;
+    // The key's tap and its long press (or Shift-tap).
+    void aiPrimary();
+    void aiSecondary();
+    // The key's title and caption.
+    QString aiStepTitle() const;
+    QString aiStepDetail() const;
+    // "ready", "asleep", "fault · <text>", ...
+    QString modelStatus() const;
+    // The chosen model's name (none: "base") and the status; the status alone
+    // for "zelvo-0".
+    QString modelLine() const;
+    // The model's download size: "9.8 gb" once the key checked out, else "~10 gb".
+    QString brainSize() const;
+    // The caption of a running installation; "" otherwise.
+    QString downloadDetail() const;
+    // The model name a render asks for: `name` while the server has not
+    // answered, `name` when it lists it as an adapter, else none (the server's
+    // default).
+    std::optional<QString> installedModel(const QString& name) const;
+    // The short hint shows while now is before `hintUntil`; nothing clears it.
+    void setHint(const std::optional<QString>& hint);
+    void setHintUntil(const QDateTime& until);
+    // Flow mode's lower-case status sentence.
+    QString flowLine() const;
+    // The mix page's upper-case next-step line.
+    QString guide() const;
+    // When flow mode's live deck last changed and the chain's count of written
+    // stretches then.
+    void markLive(const QDateTime& since, std::int64_t stretches);
+    // The first queued record the library still holds.
+    std::optional<TrackRecord> nextQueuedRecord() const;
+    // One reading of everything the key, the flow line and the guide depend on.
+    keysteps::Inputs stepInputs() const;
 
 signals:
     void queueChanged();
@@ -188,6 +311,9 @@ signals:
     void recordingURLChanged();
     void engineLiveChanged();
     void hintChanged();
+    // Any of flow mode's fields changed.
+    void flowChanged();
+    void hintUntilChanged();
 
 private:
     class LogForward;
@@ -197,6 +323,13 @@ private:
     void dumpStateLater(const QStringList& arguments);
     void writeDump(const QString& path);
     void loadWhenOutputUp(const TrackRecord& record, bool play, int pollsLeft);
+    // Stops a recording whose file failed; the tick's share of recording.
+    void checkRecording();
+    struct DemoRun;
+    void demoWaitForOutput(std::shared_ptr<DemoRun> run, int pollsLeft);
+    void demoPlace(std::shared_ptr<DemoRun> run);
+    void demoFour(std::shared_ptr<DemoRun> run, std::size_t next);
+    void demoFinish(std::shared_ptr<DemoRun> run);
 
     // Steps built by other parts of the application; empty here.
     void encodeAhead(const TrackRecord& record, const TrackBufferRef& buffer);
@@ -204,6 +337,43 @@ private:
     void installKeyboard();
     void autoTick();
     void autoInstallTick();
+
+    // --- Browser lists, the set queue and flow mode.
+    std::vector<TrackRecord> sorted(std::vector<const TrackRecord*> records);
+    double computeMatch(const TrackRecord& candidate, const TrackRecord& reference);
+    void quietOutgoing();
+    void fillQueue();
+    void flowFork();
+    void cueNextInTime();
+    void showHint(const QString& text, double seconds);
+    bool voicePlaying(int deck) const;
+    // Position and duration from the voice's published cells; 0 without a voice.
+    double voicePosition(int deck) const;
+    double voiceDuration(int deck) const;
+    // Where the deck's music ends: the music end when it is set and before the
+    // duration, else the duration.
+    double musicEndOf(int deck) const;
+    bool handsOff() const;
+    template <typename T>
+    void setFlow(T& field, T value);
+
+    QHash<QUuid, double> scoreCache_;
+    QString scoreCacheKey_;
+    QUuid scoreKeyReference_;
+    BrowserSort scoreKeySort_ = BrowserSort::added;
+    std::unique_ptr<QCollator> collator_;
+    QHash<QString, QCollatorSortKey> titleKeys_;
+    const AIStepSource* aiStepSource_ = nullptr;
+    QSet<QUuid> heard_;
+    QDateTime lastAutoCheck_;
+    int flowLive_ = 0;
+    QDateTime liveSince_;
+    std::int64_t stretchesAtLive_ = 0;
+    std::optional<QUuid> flowForked_;
+    std::optional<int> flowMixedFrom_;
+    std::optional<QDateTime> quietSince_;
+    std::optional<AutoCueing> autoCueing_;
+    std::optional<AutoCued> autoCued_;
 
     UserDefaults& defaults_;
     Scheduler& scheduler_;
@@ -244,6 +414,7 @@ private:
     EngineLive engineLive_;
     std::optional<QString> hint_;
     QDateTime hintUntil_;
+    std::unique_ptr<ModelKeyLink> modelKey_;
 
     Scheduler::TimerId ticker_ = 0;
     bool booted_ = false;

@@ -34,6 +34,12 @@ public:
     void tick() override { model.tick(); }
     void fork(bool live) override { model.fork(live); }
     void extend(bool automatic) override { model.extend(automatic); }
+    const ForkSettings& settings() const override { return model.settings(); }
+    void setSettings(const ForkSettings& settings) override { model.setSettings(settings); }
+    const std::optional<QString>& notice() const override { return model.notice(); }
+    const QDateTime& noticeUntil() const override { return model.noticeUntil(); }
+    void setNotice(const std::optional<QString>& notice) override { model.setNotice(notice); }
+    void setNoticeUntil(const QDateTime& until) override { model.setNoticeUntil(until); }
 
     void bind(AppModel* app) override
     {
@@ -48,15 +54,8 @@ public:
             links->paths = brain->paths();
             links->client = &brain->client();
             links->setRenderInFlight = [brain](bool on) { brain->setRenderInFlight(on); };
-            // The model name when the server lists it, or while no report came yet.
-            links->installedModel = [brain](const QString& name) -> std::optional<QString> {
-                if (!brain->health())
-                    return name;
-                for (const BrainModel& model : brain->health()->models)
-                    if (model.name == name)
-                        return name;
-                return std::nullopt;
-            };
+            // The model name when the server lists it as an adapter, or while no report came yet.
+            links->installedModel = [app](const QString& name) { return app->installedModel(name); };
         } else {
             links->paths = app->brainPaths();
         }
@@ -75,11 +74,30 @@ public:
             const std::shared_ptr<AudioIO>& io = audio->io();
             return io ? &io->engine() : nullptr;
         };
-        // Until the state root answers it, a deck counts as audible.
-        links->isAudible = [](int) { return true; };
+        links->isAudible = [app](int deck) { return app->isAudible(deck); };
         links_ = links;
         model.setApp(links_);
     }
+
+    Phase phase() const override
+    {
+        switch (model.phase().kind) {
+        case OutpaintPhase::Kind::rendering: return Phase::rendering;
+        case OutpaintPhase::Kind::failed: return Phase::failed;
+        case OutpaintPhase::Kind::idle: return Phase::idle;
+        case OutpaintPhase::Kind::capturing: return Phase::capturing;
+        case OutpaintPhase::Kind::composing: return Phase::composing;
+        }
+        return Phase::idle;
+    }
+    bool pendingIsExtension() const override { return model.pendingIsExtension(); }
+    std::optional<ChainSnooze> chainSnooze() const override
+    {
+        if (!model.chainSnooze())
+            return std::nullopt;
+        return ChainSnooze{model.chainSnooze()->trackID, model.chainSnooze()->duration};
+    }
+    std::int64_t stretchesWritten() const override { return model.stretchesWritten(); }
 
     OutpaintModel model;
 
@@ -99,6 +117,7 @@ public:
         return model.echo()->title + QStringLiteral(": ") + model.echo()->value;
     }
     void setOnHands(std::function<void()> callback) override { model.setOnHands(std::move(callback)); }
+    int activeDeck(int side) const override { return model.activeDeck(side); }
     ControllerModel model;
 };
 
@@ -127,6 +146,9 @@ public:
     void start(double warmSeconds) override { model.start(warmSeconds); }
     void stop() override { model.stop(); }
     void stopInstall() override { model.stopInstall(); }
+    const std::optional<BrainHealth>& health() const override { return model.health(); }
+    const BrainClient& client() const override { return model.client(); }
+    BrainStatus status() const override { return model.status(); }
     BrainSupervisor model;
 };
 

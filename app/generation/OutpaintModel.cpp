@@ -733,6 +733,18 @@ void OutpaintModel::showNotice(const QString& text)
         emit noticeUntilChanged();
 }
 
+void OutpaintModel::setNotice(const std::optional<QString>& notice)
+{
+    if (assign(notice_, notice))
+        emit noticeChanged();
+}
+
+void OutpaintModel::setNoticeUntil(const QDateTime& until)
+{
+    if (assign(noticeUntil_, until))
+        emit noticeUntilChanged();
+}
+
 void OutpaintModel::note(const QString& line) const
 {
     if (const std::shared_ptr<Links> app = app_.lock(); app && app->log)

@@ -159,6 +159,10 @@ public:
     std::int64_t stretchesWritten() const { return stretchesWritten_; }
     const std::optional<QString>& notice() const { return notice_; }
     const QDateTime& noticeUntil() const { return noticeUntil_; }
+    // The notice and its expiry as other parts of the application set them;
+    // notify only on a change.
+    void setNotice(const std::optional<QString>& notice);
+    void setNoticeUntil(const QDateTime& until);
     std::int64_t runID() const { return runID_; }
     std::int64_t chainFailures() const { return chainFailures_; }
     const QDateTime& chainHoldUntil() const { return chainHoldUntil_; }

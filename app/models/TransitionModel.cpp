@@ -32,7 +32,6 @@ constexpr double kEchoShare = 0.7;
 constexpr int kEchoBeatIndex = 2;
 constexpr double kEchoLevel = 0.75;
 constexpr double kEchoOff = 0.98;
-constexpr double kBarSecondsWithoutGrid = 2.0;
 
 } // namespace
 
@@ -119,7 +118,7 @@ double TransitionModel::deckPosition(int deck) const
 bool TransitionModel::outgoingDrivesClock(int to) const
 {
     const int from = 1 - to;
-    return links_->decks[std::size_t(from)]->grid().has_value() && deckPlaying(from);
+    return BeatGrid::usable(links_->decks[std::size_t(from)]->grid()) && deckPlaying(from);
 }
 
 double TransitionModel::rawClock(int to) const
@@ -262,18 +261,17 @@ void TransitionModel::stepStarting(int to)
         return;
     }
 
+    // An unusable grid (tempo 0 or not finite, no beats in a bar) counts as
+    // none: its bar would start the mix at once or never.
     const std::optional<BeatGrid> outGrid = outgoing.grid();
-    if (outGrid && deckPlaying(from)) {
+    if (BeatGrid::usable(outGrid) && deckPlaying(from)) {
         const double pos = deckPosition(from);
-        const double barSeconds = (60.0 / outGrid->bpm) * double(outGrid->beatsPerBar);
+        const double barSeconds = BeatGrid::barOf(outGrid);
         startTime_ = outGrid->nextPhrase(pos, std::min(bars_, kLongestPhrase), barSeconds);
         lengthSeconds_ = barSeconds * double(bars_);
     } else {
         startTime_ = deckPosition(to);
-        const std::optional<BeatGrid> inGrid = incoming.grid();
-        const double barSeconds =
-            inGrid ? (60.0 / inGrid->bpm) * double(inGrid->beatsPerBar) : kBarSecondsWithoutGrid;
-        lengthSeconds_ = barSeconds * double(bars_);
+        lengthSeconds_ = BeatGrid::barOf(incoming.grid()) * double(bars_);
     }
     playedAtStart_ = {deckPlaying(0), deckPlaying(1)};
     resetClock(to);

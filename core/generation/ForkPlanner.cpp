@@ -7,14 +7,14 @@ namespace zelvo::ForkPlanner {
 
 bool usable(const std::optional<BeatGrid>& grid)
 {
-    return grid && std::isfinite(grid->bpm) && grid->bpm > 0 && grid->beatsPerBar >= 1;
+    return BeatGrid::usable(grid);
 }
 
 namespace {
 
 double barOf(const std::optional<BeatGrid>& grid)
 {
-    return usable(grid) ? 60.0 / grid->bpm * double(grid->beatsPerBar) : barWithoutGrid;
+    return BeatGrid::barOf(grid);
 }
 
 bool finite(const ForkPlan& p)

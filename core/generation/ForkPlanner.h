@@ -25,7 +25,7 @@ inline constexpr double minContextSeconds = 4.0;
 // Eight latents.
 inline constexpr double minGenerateSeconds = 32768.0 / 44100.0;
 // The bar length used without a (usable) grid.
-inline constexpr double barWithoutGrid = 2.0;
+inline constexpr double barWithoutGrid = BeatGrid::barWithoutGrid;
 // A fork's seam stays this far inside the track's end.
 inline constexpr double forkEndMargin = 0.05;
 // Seconds of work per second of audio until a render has been timed.

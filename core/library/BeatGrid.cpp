@@ -36,6 +36,18 @@ bool BeatGrid::isValid() const noexcept
     return bpm > 20.0 && std::isfinite(bpm) && bpm < 400.0;
 }
 
+bool BeatGrid::usable(const std::optional<BeatGrid>& grid) noexcept
+{
+    // A tempo within a hair of 0 still overflows the bar: that counts as unusable too.
+    return grid && std::isfinite(grid->bpm) && grid->bpm > 0.0 && grid->beatsPerBar >= 1
+        && std::isfinite(60.0 / grid->bpm * double(grid->beatsPerBar));
+}
+
+double BeatGrid::barOf(const std::optional<BeatGrid>& grid) noexcept
+{
+    return usable(grid) ? 60.0 / grid->bpm * double(grid->beatsPerBar) : barWithoutGrid;
+}
+
 double BeatGrid::beat(double t) const noexcept
 {
     return (t - firstBeat) / beatLength();

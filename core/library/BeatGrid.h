@@ -33,6 +33,15 @@ struct BeatGrid {
     // firstBeat or beatsPerBar.
     bool isValid() const noexcept;
 
+    // The bar assumed for a track without a usable grid, in seconds.
+    static constexpr double barWithoutGrid = 2.0;
+    // A grid that bar arithmetic can use: a finite tempo above 0 and at least
+    // one beat per bar. Every bar length in the program goes through here.
+    static bool usable(const std::optional<BeatGrid>& grid) noexcept;
+    // One bar of a usable grid (60 / bpm × beatsPerBar); barWithoutGrid for no
+    // grid or an unusable one, so the result is always finite and above 0.
+    static double barOf(const std::optional<BeatGrid>& grid) noexcept;
+
     // Fractional beat position of time t.
     double beat(double t) const noexcept;
     // Time of beat position b.

@@ -356,7 +356,15 @@ DeckLane::DeckLane(AppModel& model, DeckModel& deck, StageSides& sides, kit::UiE
             followTouch();
     });
     kit::AudioDrop::attach(
-        this, env, [](const QList<QUrl>&) {}, [this](const QList<QUrl>& urls) { return dropUrls(urls); });
+        this, env,
+        [this](const QList<QUrl>& adapters) {
+            QStringList paths;
+            for (const QUrl& url : adapters)
+                paths.append(url.toLocalFile());
+            if (!paths.isEmpty())
+                model_.installAdapters(paths);
+        },
+        [this](const QList<QUrl>& urls) { return dropUrls(urls); });
 }
 
 void DeckLane::setTall(bool tall)

@@ -13,17 +13,6 @@ std::vector<int> deckOrder(bool fourDecks)
     return fourDecks ? std::vector<int>{0, 1, 2, 3} : std::vector<int>{0, 1};
 }
 
-bool isAudible(bool playing, double fader, int crossfaderAssign, double crossfader)
-{
-    if (!playing || !(fader > 0.05))
-        return false;
-    if (crossfaderAssign < 0)
-        return crossfader < 0.95;
-    if (crossfaderAssign > 0)
-        return crossfader > -0.95;
-    return true;
-}
-
 bool isTargeted(int deck, int leftDeck, int rightDeck)
 {
     return deck == leftDeck || deck == rightDeck;

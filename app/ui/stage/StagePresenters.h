@@ -1,6 +1,6 @@
 #pragma once
-// Pure functions behind the stage screen: which decks get a lane, whether a
-// deck is heard, lane and faceplate geometry, and the lane header's texts,
+// Pure functions behind the stage screen: which decks get a lane, lane and
+// faceplate geometry, and the lane header's texts,
 // colours and chips. Every value here follows from model values alone, so the
 // widgets stay thin and the rules are tested without a window.
 //
@@ -20,10 +20,6 @@ namespace zelvo::stage {
 // The deck indices that get a lane, in display order: all four with the
 // four-deck controller layout, else the first two.
 std::vector<int> deckOrder(bool fourDecks);
-
-// Whether a deck is heard in the mix: it plays, its fader is above 0.05 and
-// the crossfader does not shut its side (−1 A, 0 through, +1 B).
-bool isAudible(bool playing, double fader, int crossfaderAssign, double crossfader);
 
 // Whether a deck is under one of the controller's two sides.
 bool isTargeted(int deck, int leftDeck, int rightDeck);

@@ -389,7 +389,7 @@ TEST(StateDump, WithoutAnOutput)
     EXPECT_EQ(dump["peaks"].toArray(), QJsonArray({0, 0}));
     EXPECT_EQ(dump["engineDirect"], false);
     EXPECT_EQ(dump["master"], 0);
-    EXPECT_EQ(dump["aiStep"], "");
+    EXPECT_EQ(dump["aiStep"], "waking"); // no supervisor report yet
     EXPECT_EQ(dump["echo"], "");
     EXPECT_EQ(dump["routes"].toArray(), QJsonArray());
     const QJsonArray decks = dump["decks"].toArray();

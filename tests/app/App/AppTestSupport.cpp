@@ -1,6 +1,8 @@
 #include "AppTestSupport.h"
 
+#include "generation/BrainClient.h"
 #include "models/AudioSystem.h"
+#include "platform/UserDefaults.h"
 #include "support/AudioFixtures.h"
 
 #include <QCoreApplication>
@@ -13,7 +15,14 @@ namespace {
 
 class Workflow final : public WorkflowLink {
 public:
-    explicit Workflow(FakeWorld& w) : w_(w) {}
+    Workflow(FakeWorld& w, UserDefaults& defaults)
+        : w_(w), defaults_(defaults)
+    {
+        // Stored settings win over the world's defaults, as in the real workflow.
+        const ForkSettings restored = ForkSettings::restore(defaults);
+        if (!(restored == ForkSettings{}))
+            w_.settings = restored;
+    }
     DropStatus dropStatus() const override { return DropStatus::refused({}); }
     void drop() override { w_.journal << "workflow.drop"; }
     void tick() override
@@ -24,7 +33,28 @@ public:
     }
     void fork(bool live) override { w_.journal << QStringLiteral("workflow.fork(%1)").arg(live); }
     void extend(bool automatic) override { w_.journal << QStringLiteral("workflow.extend(%1)").arg(automatic); }
+    const ForkSettings& settings() const override { return w_.settings; }
+    void setSettings(const ForkSettings& settings) override
+    {
+        w_.settings = settings;
+        w_.settings.store(defaults_);
+    }
+    const std::optional<QString>& notice() const override { return notice_; }
+    const QDateTime& noticeUntil() const override { return noticeUntil_; }
+    void setNotice(const std::optional<QString>& notice) override
+    {
+        notice_ = notice;
+        w_.notices << notice.value_or(QString());
+    }
+    void setNoticeUntil(const QDateTime& until) override { noticeUntil_ = until; }
+    Phase phase() const override { return w_.phase; }
+    bool pendingIsExtension() const override { return w_.pendingIsExtension; }
+    std::optional<ChainSnooze> chainSnooze() const override { return w_.chainSnooze; }
+    std::int64_t stretchesWritten() const override { return w_.stretchesWritten; }
     FakeWorld& w_;
+    UserDefaults& defaults_;
+    std::optional<QString> notice_;
+    QDateTime noticeUntil_;
 };
 
 class Controller final : public ControllerLink {
@@ -34,6 +64,7 @@ public:
     int playerCount() const override { return w_.players; }
     std::optional<QString> echo() const override { return w_.echo; }
     void setOnHands(std::function<void()> callback) override { w_.controllerHandsOn = std::move(callback); }
+    int activeDeck(int side) const override { return w_.activeDecks[std::size_t(side & 1)]; }
     FakeWorld& w_;
 };
 
@@ -62,23 +93,36 @@ public:
     FakeWorld& w_;
 };
 
+// The fake supervisor's client times its requests on a clock of its own that
+// lives as long as the program: a head start's "prepare" may be answered after
+// the rig that asked for it is gone.
+Scheduler& clientClock()
+{
+    static QtScheduler* clock = new QtScheduler;
+    return *clock;
+}
+
 class Brain final : public BrainLink {
 public:
-    explicit Brain(FakeWorld& w) : w_(w) {}
+    explicit Brain(FakeWorld& w) : w_(w), client_(w.brainBase, clientClock()) {}
     void note(const QString& line) override { w_.journal << QStringLiteral("brain.note ") + line; }
     void boot() override { w_.journal << "brain.boot"; }
     void start(double warmSeconds) override { w_.journal << QStringLiteral("brain.start(%1)").arg(warmSeconds); }
     void stop() override { w_.journal << "brain.stop"; }
     void stopInstall() override { w_.journal << "brain.stopInstall"; }
+    const std::optional<BrainHealth>& health() const override { return w_.health; }
+    const BrainClient& client() const override { return client_; }
+    BrainStatus status() const override { return w_.brainStatus; }
     FakeWorld& w_;
+    BrainClient client_;
 };
 
 } // namespace
 
-std::unique_ptr<WorkflowLink> FakeNeighbours::makeWorkflow(UserDefaults&, Scheduler&)
+std::unique_ptr<WorkflowLink> FakeNeighbours::makeWorkflow(UserDefaults& defaults, Scheduler&)
 {
     world_.journal << "make workflow";
-    return std::make_unique<Workflow>(world_);
+    return std::make_unique<Workflow>(world_, defaults);
 }
 
 std::unique_ptr<ControllerLink> FakeNeighbours::makeController(UserDefaults&, Scheduler&)
@@ -127,6 +171,8 @@ AppRig::AppRig() : defaults(std::make_unique<UserDefaults>(home.file(QStringLite
 
 AppRig::~AppRig()
 {
+    // Ahead-encoding writers post their requests to this thread.
+    spinUntil([] { return AppModel::aheadWritesInFlight() == 0; });
     backend->releaseHangs();
     settle();
     app.reset();

@@ -4,6 +4,7 @@
 // home and user defaults there, and a library that analyses nothing.
 #include "App/AppLinks.h"
 #include "App/AppModel.h"
+#include "generation/BrainHealth.h"
 #include "platform/FakeAudioBackend.h"
 #include "platform/Scheduler.h"
 #include "platform/UserDefaults.h"
@@ -13,6 +14,8 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -30,6 +33,30 @@ struct FakeWorld {
     std::function<void()> controllerHandsOn;
     // Runs inside the workflow's tick (to see what the tick did before it).
     std::function<void()> onWorkflowTick;
+    // The supervisor's last health reply and the base of its client.
+    std::optional<BrainHealth> health;
+    QUrl brainBase = QUrl(QStringLiteral("http://127.0.0.1:9"));
+    // The workflow's notices in order, as set.
+    QStringList notices;
+
+    // What flow mode reads of the workflow, the supervisor, the controller
+    // and the model key.
+    WorkflowLink::Phase phase = WorkflowLink::Phase::idle;
+    bool pendingIsExtension = false;
+    std::optional<WorkflowLink::ChainSnooze> chainSnooze;
+    std::int64_t stretchesWritten = 0;
+    ForkSettings settings;
+    BrainStatus brainStatus = BrainStatus::of(BrainStatus::Kind::ready);
+    std::array<int, 2> activeDecks{0, 1};
+    AIStep aiStep = AIStep::fork;
+};
+
+// The model key's step as the world says.
+class FakeAIStep final : public AIStepSource {
+public:
+    explicit FakeAIStep(FakeWorld& w) : w_(w) {}
+    AIStep aiStep() const override { return w_.aiStep; }
+    FakeWorld& w_;
 };
 
 class FakeNeighbours final : public NeighbourFactory {

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <limits>
 
 using namespace zelvo;
 using namespace zelvo::test;
@@ -393,4 +394,27 @@ TEST(TransitionModelTest, AnAllowedDropStartsDeck2AtItsSeam)
     EXPECT_EQ(rig.kind(), Kind::starting) << "waits while the drop is armed";
     ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::waitingDownbeat; }, 1.0));
     EXPECT_TRUE(rig.state(1).playing.load());
+}
+
+TEST(TransitionModelTest, AnUnusableOutgoingGridMixesOnTheIncomingDecksBars)
+{
+    // Tempo 0, a non-finite tempo or no beats in a bar would put the downbeat at
+    // infinity or NaN: the mix must run as if deck 1 had no grid.
+    for (const BeatGrid grid : {BeatGrid(0, 0, 4), BeatGrid(std::numeric_limits<double>::infinity(), 0, 4),
+                                BeatGrid(120, 0, 0)}) {
+        SCOPED_TRACE(grid.bpm);
+        MixRig rig;
+        TrackRecord broken = rig.a;
+        broken.grid = grid;
+        rig.load(0, broken);
+        rig.playDeck1();
+        rig.transition->setStyle(TransitionStyle::fade);
+        rig.transition->mix(1);
+        // Two bars of deck 2's 120 bpm grid, on deck 2's clock.
+        ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::mixing; }, 2.0));
+        const double start = rig.state(1).position.load();
+        ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 6.0));
+        EXPECT_NEAR(rig.state(1).position.load() - start, 4.0, 0.1);
+        EXPECT_EQ(rig.mixer.crossfader(), 1.0);
+    }
 }

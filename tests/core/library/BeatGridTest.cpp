@@ -223,5 +223,33 @@ TEST(BeatGridTest, JsonBarSizeMustBeAWholeNumberThatFits)
     EXPECT_FALSE(parse(R"({"bpm": 120, "firstBeat": 0, "beatsPerBar": true})").has_value());
 }
 
+TEST(BeatGridTest, BarOfFallsBackToTwoSecondsForEveryUnusableGrid)
+{
+    struct Case {
+        std::optional<BeatGrid> grid;
+        bool usable;
+        double bar;
+    };
+    const Case cases[] = {
+        {BeatGrid(120, 0, 4), true, 2.0},
+        {BeatGrid(90, 3, 3), true, 2.0},
+        {BeatGrid(174, 0, 1), true, 60.0 / 174.0},
+        {BeatGrid(500, 0, 4), true, 0.48}, // outside isValid's range, still a bar
+        {std::nullopt, false, 2.0},
+        {BeatGrid(0, 0, 4), false, 2.0},
+        {BeatGrid(-120, 0, 4), false, 2.0},
+        {BeatGrid(kInf, 0, 4), false, 2.0},
+        {BeatGrid(kNaN, 0, 4), false, 2.0},
+        {BeatGrid(120, 0, 0), false, 2.0},
+        {BeatGrid(120, 0, -4), false, 2.0},
+        {BeatGrid(5e-324, 0, 4), false, 2.0}, // the bar itself overflows
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.grid ? c.grid->bpm : -1.0);
+        EXPECT_EQ(BeatGrid::usable(c.grid), c.usable);
+        EXPECT_DOUBLE_EQ(BeatGrid::barOf(c.grid), c.bar);
+    }
+}
+
 } // namespace
 } // namespace zelvo

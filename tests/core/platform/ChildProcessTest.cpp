@@ -152,7 +152,10 @@ TEST(ChildProcessTest, LaunchFailureAndReleasedHandle)
     }
     QCoreApplication::processEvents();
     EXPECT_EQ(::kill(pid, 0), 0) << "releasing the handle leaves the child running";
-    EXPECT_EQ(ProcessQueries::commandLine(pid), QStringLiteral("/bin/sleep 30\n"));
+    // Until the spawned child has replaced its image, its command line reads empty.
+    const QString expected = QStringLiteral("/bin/sleep 30\n");
+    StandInBrain::spinUntil([&] { return ProcessQueries::commandLine(pid) == expected; });
+    EXPECT_EQ(ProcessQueries::commandLine(pid), expected);
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
 }

@@ -1,4 +1,5 @@
 #include "platform/TextFormat.h"
+#include "support/CommaLocale.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,20 @@ TEST(TextFormat, FormatsAsTheCLibraryDoesInTheCLocale)
     const QString wide = formatText("%0600d|", 7);
     EXPECT_EQ(wide.size(), 601);
     EXPECT_TRUE(wide.endsWith("7|"));
+}
+
+TEST(TextFormat, KeepsThePointUnderACommaLocale)
+{
+    // The application takes the C library's locale from the environment: a
+    // German one makes snprintf print "0,4", never formatText.
+    const test::CommaLocale german;
+    ASSERT_TRUE(german.active()) << german.why().toStdString();
+    EXPECT_EQ(formatText("%.0f%%", 41.6), "42%");
+    EXPECT_EQ(formatText("%.1f gb", 9.75), "9.8 gb");
+    EXPECT_EQ(formatText("%.0fs", 12.4), "12s");
+    EXPECT_EQ(formatText("%d:%02d", 1, 5), "1:05");
+    EXPECT_EQ(formatText("%d%%", 99), "99%");
+    EXPECT_EQ(formatText("%.3f|%g", 1234.5678, 0.5), "1234.568|0.5");
 }
 
 } // namespace

@@ -18,26 +18,6 @@ using kit::Stage::bone;
 using kit::Stage::paper;
 using kit::Stage::signal;
 
-TEST(StagePresenter, AudibilityFollowsPlayFaderAndCrossfaderSide)
-{
-    struct Case {
-        bool playing;
-        double fader;
-        int side;
-        double crossfader;
-        bool audible;
-    };
-    const Case cases[] = {
-        {true, 0.05, 0, 0, false},   {true, 0.051, 0, 0, true},    {false, 1, 0, 0, false},
-        {true, 1, -1, 0.94, true},   {true, 1, -1, 0.95, false},   {true, 1, 1, -0.94, true},
-        {true, 1, 1, -0.95, false},  {true, 1, 0, -1, true},       {true, 1, 0, 1, true},
-        {false, 1, -1, -1, false},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(isAudible(c.playing, c.fader, c.side, c.crossfader), c.audible)
-            << c.playing << ' ' << c.fader << ' ' << c.side << ' ' << c.crossfader;
-}
-
 TEST(StagePresenter, DeckOrderAndTargeting)
 {
     EXPECT_EQ(deckOrder(false), (std::vector<int>{0, 1}));
