@@ -4,6 +4,7 @@
 #include "generation/InstallDriver.h"
 #include "generation/AheadEncoding.h"
 #include "audio/AudioIO.h"
+#include "audio/DeckVoice.h"
 #include "audio/MixEngine.h"
 #include "library/CollectionJson.h"
 #include "models/AudioSystem.h"
@@ -18,6 +19,7 @@
 #include <QJsonArray>
 #include <QJsonValue>
 #include <QPointer>
+#include <cmath>
 #include <cstdio>
 
 namespace zelvo {
@@ -384,6 +386,25 @@ void AppModel::setShowSettings(bool show)
 }
 
 // --- Steps other parts of the application fill in
+
+std::optional<double> AppModel::aiBufferOf(bool holdsTake, bool hasVoice, bool playing, double duration,
+                                           double position)
+{
+    if (!holdsTake || !hasVoice || !playing)
+        return std::nullopt;
+    const double ahead = duration - position;
+    return std::isfinite(ahead) ? std::max(0.0, ahead) : 0.0;
+}
+
+std::optional<double> AppModel::aiBuffer() const
+{
+    const DeckModel& model = deck(1);
+    const auto voice = model.voice();
+    if (!voice)
+        return aiBufferOf(model.track() && model.track()->isOutpaint(), false, false, 0, 0);
+    return aiBufferOf(model.track() && model.track()->isOutpaint(), true, voice->state().playing.load(),
+                      voice->state().duration.load(), voice->state().position.load());
+}
 
 
 void AppModel::openGuide() {}

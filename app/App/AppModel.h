@@ -165,6 +165,11 @@ public:
     const QDateTime& hintUntil() const { return hintUntil_; }
 
     // --- Operations other parts of the application build on. Main thread.
+    // Seconds of generated audio the model's deck (deck 2) still has ahead of
+    // its playhead; none unless it plays a take on a voice.
+    std::optional<double> aiBuffer() const;
+    static std::optional<double> aiBufferOf(bool holdsTake, bool hasVoice, bool playing, double duration,
+                                            double position);
     // Installs the model server and its model now (the Install key), when the
     // space check passes. Main thread.
     void installBrain();

@@ -1,8 +1,8 @@
 #pragma once
 // The window's root view: the stage, or the classic faceplate while
-// `AppModel::classicFaceplate` is on. Until the stage screen exists it shows a
-// plain status board: the output device (or the audio error), each deck's
-// title and whether it plays, and the model key's title.
+// `AppModel::classicFaceplate` is on, scaled to fit the window at its design
+// proportions and centred on the faceplate's backdrop. Switching screens
+// leaves the models running underneath.
 //
 // Main thread only.
 #include "ui/kit/UiEnv.h"
@@ -16,23 +16,37 @@ namespace zelvo {
 class AppModel;
 class Instrument;
 
+namespace stage {
+class StageSides;
+class StageView;
+} // namespace stage
+
 class RootView final : public QWidget {
     Q_OBJECT
 public:
     RootView(AppModel& model, kit::UiEnv env, QWidget* parent = nullptr);
+    ~RootView() override;
 
-    // The board's lines, top to bottom. Main thread.
-    static QStringList lines(const AppModel& model);
+    // What the stage reads of the controller; the controller model feeds it.
+    stage::StageSides& sides() const { return *sides_; }
+    stage::StageView* stageView() const { return stage_; }
+    Instrument* instrument() const { return instrument_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void showScreen();
+    void placeFaceplate();
 
     AppModel& model_;
+    kit::UiEnv env_;
+    stage::StageSides* sides_ = nullptr;
+    kit::FaceScaleSource* unitScale_ = nullptr;
     QStackedLayout* stack_ = nullptr;
-    QWidget* stage_ = nullptr;
+    stage::StageView* stage_ = nullptr;
+    QWidget* faceplate_ = nullptr;
     Instrument* instrument_ = nullptr;
 };
 

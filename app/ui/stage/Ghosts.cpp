@@ -1,0 +1,72 @@
+#include "ui/stage/Ghosts.h"
+
+#include "ui/kit/Palette.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace zelvo::stage {
+
+QImage tintedCopy(const QImage& source, const QColor& tint, double opacity)
+{
+    QImage image = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&image);
+    painter.setCompositionMode(QPainter::CompositionMode_Multiply);
+    painter.fillRect(image.rect(), tint);
+    // Multiply paints where the source was transparent too: keep its alpha.
+    painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+    painter.drawImage(0, 0, source);
+    if (opacity < 1) {
+        painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+        painter.fillRect(image.rect(), QColor(0, 0, 0, std::clamp(int(std::lround(opacity * 255)), 0, 255)));
+    }
+    return image;
+}
+
+void Ghosts::paint(kit::Canvas& canvas, const QRectF& rect, double offset, double opacity, quint64 revision,
+                   double pixelRatio, const Paint& draw)
+{
+    const double ratio = pixelRatio > 0 && std::isfinite(pixelRatio) ? pixelRatio : 1.0;
+    const double shown = std::isfinite(opacity) ? std::clamp(opacity, 0.0, 1.0) : 0.0;
+    const double d = std::isfinite(offset) ? offset : 0.0;
+    const Key key{revision, rect.size(), ratio, shown, d};
+    if (!(key == key_) || content_.isNull()) {
+        const QSize pixels(std::max(1, int(std::ceil(rect.width() * ratio))),
+                           std::max(1, int(std::ceil(rect.height() * ratio))));
+        content_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        content_.setDevicePixelRatio(ratio);
+        content_.fill(Qt::transparent);
+        {
+            QPainter painter(&content_);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setRenderHint(QPainter::TextAntialiasing);
+            draw(painter, rect.size());
+        }
+        ++renders_;
+        layer_ = QImage();
+        if (shown > 0) {
+            const double reach = std::fabs(d);
+            layer_ = QImage(QSize(std::max(1, int(std::ceil((rect.width() + 2 * reach) * ratio))), pixels.height()),
+                            QImage::Format_ARGB32_Premultiplied);
+            layer_.setDevicePixelRatio(ratio);
+            layer_.fill(Qt::transparent);
+            QPainter painter(&layer_);
+            painter.setCompositionMode(QPainter::CompositionMode_Screen);
+            painter.drawImage(QPointF(reach - d, 0), tintedCopy(content_, kit::Stage::ghostRed(), shown));
+            painter.drawImage(QPointF(reach + d, 0), tintedCopy(content_, kit::Stage::ghostCyan(), shown));
+        }
+        key_ = key;
+    }
+    if (!layer_.isNull()) {
+        const double reach = std::fabs(d);
+        canvas.save();
+        canvas.setBlend(QPainter::CompositionMode_Screen);
+        canvas.drawImage(rect.adjusted(-reach, 0, reach, 0), layer_);
+        canvas.restore();
+    }
+    canvas.drawImage(rect, content_);
+}
+
+} // namespace zelvo::stage

@@ -1,0 +1,114 @@
+#pragma once
+// Pure functions behind the stage screen: which decks get a lane, lane and
+// faceplate geometry, and the lane header's texts,
+// colours and chips. Every value here follows from model values alone, so the
+// widgets stay thin and the rules are tested without a window.
+//
+// Any thread (no state); the widgets call them on the main thread.
+#include "library/BeatGrid.h"
+#include "library/MusicalKey.h"
+
+#include <QColor>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+namespace zelvo::stage {
+
+// The deck indices that get a lane, in display order: all four with the
+// four-deck controller layout, else the first two.
+std::vector<int> deckOrder(bool fourDecks);
+
+// Whether a deck is under one of the controller's two sides.
+bool isTargeted(int deck, int leftDeck, int rightDeck);
+
+// The height of one expanded lane on a screen `screenHeight` high.
+double laneHeight(double screenHeight, bool browsing, bool fourDecks);
+// The height a lane's frame takes: the expanded height, or 42 when folded.
+double laneFrameHeight(double expandedHeight, bool expanded);
+// Whether a lane of that height shows the full-size form.
+bool laneIsTall(double expandedHeight, bool expanded);
+inline constexpr double kFoldedLane = 42;
+inline constexpr double kBrowserMinimum = 150;
+inline constexpr double kBrowserMinimumBrowsing = 260;
+
+// How the classic faceplate fits a window: scale s and the design canvas
+// W × H; drawn s·W × s·H, centred. A window without width or height gets s = 0.
+struct FaceplateFit {
+    double scale = 0;
+    double width = 0;
+    double height = 0;
+    friend bool operator==(const FaceplateFit&, const FaceplateFit&) = default;
+};
+FaceplateFit faceplateFit(double windowWidth, double windowHeight);
+
+// What the beat counter shows.
+struct BeatFace {
+    int beat = 0;           // lit box 1…4; 0 lights none
+    bool litFirst = false;  // the lit box is the bar's first
+    bool showPhrase = false; // the phrase frame is there (playing, usable grid)
+    QString phrase;         // "phrase in N" in the last four bars, else empty
+    bool phraseUrgent = false; // the last bar before the phrase
+};
+// A grid is usable for counting when it is valid, its first beat finite and a
+// bar holds at least one beat (as the wave lane's ticks require).
+bool usableGrid(const std::optional<BeatGrid>& grid);
+BeatFace beatFace(double position, const std::optional<BeatGrid>& grid, bool playing);
+
+// The key read-out: "—" without a key; the key's code, shifted by `shift`
+// semitones (wrapping both ways), then "+n" or "-n".
+QString keyText(const std::optional<MusicalKey>& key, int shift);
+
+struct ChipFace {
+    QString text;
+    bool on = false;
+    friend bool operator==(const ChipFace&, const ChipFace&) = default;
+};
+
+// Everything the lane header draws, from the deck's values.
+struct HeaderInputs {
+    int deck = 0;
+    bool isAI = false;
+    bool hasTrack = false;
+    bool loading = false;
+    QString title;
+    QString artist;
+    std::optional<QString> error;
+    double position = 0;
+    double duration = 0;
+    std::optional<double> musicEnd;
+    bool playing = false;
+    double tempoRatio = 1;
+    double gridBpm = 0;
+    std::optional<MusicalKey> key;
+    int keyShift = 0;
+    std::optional<double> aiBuffer;
+    bool master = false;
+    bool sync = false;
+    bool loop = false;
+    bool slip = false;
+    bool targeted = false;
+};
+
+struct HeaderFace {
+    QString badge;
+    QColor badgeFill;
+    bool modelTag = false;
+    QString title;
+    QColor titleColor;
+    int titleGhost = 0;
+    QString clock;
+    QColor clockColor;
+    QString artist;
+    QColor artistColor;
+    QString tempo;
+    QString key;
+    QString offset;
+    QColor offsetColor;
+    std::vector<ChipFace> chips;
+};
+HeaderFace headerFace(const HeaderInputs& in);
+
+} // namespace zelvo::stage

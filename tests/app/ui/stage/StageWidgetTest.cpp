@@ -1,0 +1,371 @@
+#include "App/AppModel.h"
+#include "AppTestSupport.h"
+#include "KitTestSupport.h"
+#include "models/AudioSystem.h"
+#include "models/ChannelModel.h"
+#include "models/DeckModel.h"
+#include "models/MixerModel.h"
+#include "ui/instrument/Instrument.h"
+#include "ui/kit/LiveClock.h"
+#include "ui/kit/Palette.h"
+#include "ui/stage/ControlEchoView.h"
+#include "ui/stage/DeckLane.h"
+#include "ui/stage/StageField.h"
+#include "ui/stage/StageKeys.h"
+#include "ui/stage/TourSpots.h"
+#include "ui/stage/RootView.h"
+#include "ui/stage/StagePlaceholders.h"
+#include "ui/stage/StageSides.h"
+#include "ui/stage/StageView.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace zelvo::stage {
+namespace {
+
+struct StageRig {
+    StageRig()
+    {
+        app.make();
+        root = std::make_unique<RootView>(*app.app, kit.env());
+        root->resize(1600, 1080);
+        root->show();
+        QApplication::processEvents();
+    }
+    ~StageRig() { root.reset(); }
+
+    StageView& stage() const { return *root->stageView(); }
+    StageSides& sides() const { return root->sides(); }
+    AppModel& model() const { return *app.app; }
+
+    test::AppRig app;
+    kit::test::KitRig kit;
+    std::unique_ptr<RootView> root;
+};
+
+TEST(StageWidget, LanesKeepTheirWaveViewsAndFoldWithTheControllerSides)
+{
+    StageRig rig;
+    StageView& stage = rig.stage();
+    ASSERT_NE(stage.lane(0), nullptr);
+    ASSERT_NE(stage.lane(1), nullptr);
+    EXPECT_EQ(stage.lane(2), nullptr);
+    LaneWave* first = stage.lane(0)->wave();
+    EXPECT_EQ(stage.lane(0)->height(), 112);
+    EXPECT_TRUE(stage.lane(0)->tall());
+
+    rig.sides().setFourDecks(true);
+    QApplication::processEvents();
+    ASSERT_NE(stage.lane(3), nullptr);
+    EXPECT_EQ(stage.lane(0)->wave(), first);
+    for (int deck : {0, 1})
+        EXPECT_TRUE(stage.lane(deck)->isVisible() && stage.lane(deck)->height() == 112) << deck;
+    for (int deck : {2, 3})
+        EXPECT_EQ(stage.lane(deck)->height(), 42) << deck;
+
+    rig.sides().setLeftDeck(2);
+    QApplication::processEvents();
+    EXPECT_EQ(stage.lane(0)->height(), 42);
+    EXPECT_FALSE(stage.lane(0)->tall());
+    EXPECT_EQ(stage.lane(2)->height(), 112);
+    EXPECT_TRUE(stage.lane(2)->tall());
+    EXPECT_EQ(stage.lane(1)->height(), 112);
+
+    rig.sides().setFourDecks(false);
+    QApplication::processEvents();
+    EXPECT_EQ(stage.lane(0)->wave(), first);
+    EXPECT_FALSE(stage.lane(2)->isVisible());
+    EXPECT_FALSE(stage.lane(3)->isVisible());
+    EXPECT_EQ(stage.lane(0)->height(), 112);
+}
+
+TEST(StageWidget, BrowsingGivesTheMiddleRowToTheBrowser)
+{
+    StageRig rig;
+    StageView& stage = rig.stage();
+    ASSERT_NE(stage.middleRow(), nullptr);
+    EXPECT_NE(stage.middleRow()->findChild<LiveMixer*>(), nullptr);
+    EXPECT_EQ(stage.browser()->minimumHeight(), 150);
+
+    rig.model().setBrowseOpen(true);
+    QApplication::processEvents();
+    EXPECT_EQ(stage.middleRow(), nullptr);
+    EXPECT_EQ(stage.findChild<DeckPanel*>(), nullptr);
+    EXPECT_EQ(stage.browser()->minimumHeight(), 260);
+    rig.model().setBrowseOpen(false);
+    rig.sides().setDigging(true);
+    QApplication::processEvents();
+    EXPECT_EQ(stage.middleRow(), nullptr);
+    rig.sides().setDigging(false);
+    QApplication::processEvents();
+    ASSERT_NE(stage.middleRow(), nullptr);
+    EXPECT_EQ(stage.browser()->minimumHeight(), 150);
+
+    // The deck panels follow the controller's sides.
+    rig.sides().setRightDeck(3);
+    QApplication::processEvents();
+    const auto panels = stage.middleRow()->findChildren<DeckPanel*>();
+    ASSERT_EQ(panels.size(), 2);
+    EXPECT_EQ(panels[1]->deck().index(), 3);
+}
+
+TEST(StageWidget, PartDotsToggleAndRestoreTheBand)
+{
+    StageRig rig;
+    LaneHeader* header = rig.stage().lane(0)->header();
+    ChannelModel& channel = rig.model().mixer().channel(0);
+    const auto dotAt = [&](int part) {
+        // The dots follow the four beat boxes and the phrase frame in the third row.
+        return QPoint(12 + 14 + 30 + 12 + 70 + 6 + part * 22 + 3, 10 + 22 + 6 + 18 + 6 + 22 + 6 + 6);
+    };
+    QTest::mouseClick(header, Qt::LeftButton, {}, dotAt(1));
+    EXPECT_EQ(channel.partsOff(), (std::array<bool, 3>{false, true, false}));
+    QTest::mouseClick(header, Qt::LeftButton, {}, dotAt(1));
+    EXPECT_EQ(channel.partsOff(), (std::array<bool, 3>{false, false, false}));
+    QTest::mouseClick(header, Qt::LeftButton, {}, dotAt(2));
+    EXPECT_EQ(channel.partsOff(), (std::array<bool, 3>{false, false, true}));
+}
+
+TEST(StageWidget, DropsImportAndLoadOnlyTheFirstNewFile)
+{
+    StageRig rig;
+    const QString dir = QDir::homePath();
+    for (const char* name : {"a.wav", "b.wav", "known.wav"})
+        test::writeTone(dir + "/" + name, 0.5);
+    QFile text(dir + "/notes.txt");
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("not audio");
+    text.close();
+    LibraryStore& library = rig.model().library();
+    const auto url = [&](const char* name) { return QUrl::fromLocalFile(dir + "/" + name); };
+
+    ASSERT_EQ(importAdded(library, {url("known.wav")}).size(), 1u);
+    DeckLane* lane = rig.stage().lane(0);
+    EXPECT_FALSE(lane->dropUrls({url("known.wav")}));
+    EXPECT_FALSE(lane->dropUrls({url("notes.txt")}));
+    EXPECT_FALSE(lane->dropUrls({QUrl(QStringLiteral("https://example.invalid/a.wav"))}));
+    EXPECT_EQ(library.tracks().size(), 1u);
+
+    const auto added = importAdded(library, {url("known.wav"), url("b.wav"), url("a.wav"), url("notes.txt")});
+    ASSERT_EQ(added.size(), 2u);
+    EXPECT_EQ(library.tracks().size(), 3u);
+    EXPECT_TRUE(added[0].path.endsWith("a.wav"));
+    EXPECT_TRUE(added[1].path.endsWith("b.wav"));
+}
+
+TEST(StageWidget, AFileDroppedOnALaneLoadsOntoItsDeck)
+{
+    StageRig rig;
+    rig.app.addOutput();
+    ASSERT_TRUE(rig.app.bootWithOutput());
+    const QString path = QDir::homePath() + "/dropped.wav";
+    test::writeTone(path, 2.0);
+    DeckLane* lane = rig.stage().lane(1);
+    ASSERT_TRUE(lane->dropUrls({QUrl::fromLocalFile(path)}));
+    DeckModel& deck = rig.model().deck(1);
+    ASSERT_TRUE(test::spinUntil([&] { return deck.track() && !deck.loading(); }));
+    EXPECT_TRUE(deck.track()->path.endsWith("dropped.wav"));
+    EXPECT_FALSE(rig.model().deck(0).track());
+    // The audio thread publishes the buffer's length once it has taken it.
+    EXPECT_TRUE(test::spinUntil([&] {
+        rig.app.backend->pump(0.01);
+        return headerInputs(rig.model(), deck, rig.sides()).duration > 0;
+    }, 5));
+    const HeaderInputs in = headerInputs(rig.model(), deck, rig.sides());
+    EXPECT_EQ(in.title, deck.track()->title);
+    EXPECT_NEAR(in.duration, 2.0, 0.05);
+    EXPECT_EQ(headerFace(in).clock, "0:02.0");
+}
+
+TEST(StageWidget, StoppedDecksAskForNoFramesWhileIdle)
+{
+    StageRig rig;
+    QApplication::processEvents();
+    LaneHeader* header = rig.stage().lane(0)->header();
+    const int before = header->paints();
+    rig.app.scheduler.advance(2.0);
+    rig.kit.scheduler.advance(2.0);
+    QApplication::processEvents();
+    EXPECT_EQ(header->paints(), before);
+    EXPECT_FALSE(rig.kit.runtime->liveClock().running());
+}
+
+TEST(StageWidget, FaceplateIsScaledAndCentredInTheWindow)
+{
+    StageRig rig;
+    rig.model().setClassicFaceplate(true);
+    struct Case {
+        QSize window;
+        QRect instrument;
+    };
+    const Case cases[] = {
+        {{1600, 1080}, {0, 0, 1600, 1080}},
+        {{2000, 1080}, {0, 0, 2000, 1080}},
+        {{3000, 1000}, {389, 0, 2222, 1000}},
+        {{1200, 1200}, {0, 38, 1200, 1125}},
+    };
+    for (const Case& c : cases) {
+        rig.root->resize(c.window);
+        QApplication::processEvents();
+        EXPECT_EQ(rig.root->instrument()->geometry(), c.instrument) << c.window.width();
+    }
+    EXPECT_TRUE(rig.root->instrument()->isVisible());
+    EXPECT_FALSE(rig.stage().isVisible());
+    rig.model().setClassicFaceplate(false);
+    QApplication::processEvents();
+    EXPECT_TRUE(rig.stage().isVisible());
+}
+
+TEST(StageWidget, StagePaintsItsBackgroundAndTheTargetedBadge)
+{
+    StageRig rig;
+    rig.root->resize(1600, 1080);
+    QApplication::processEvents();
+    const QImage image = rig.root->grab().toImage();
+    EXPECT_TRUE(kit::test::near(kit::test::pixelAt(image, {4, 600}), kit::Stage::ink()));
+    // Deck 1 is targeted by the left side: its badge is paper.
+    const QPoint badge = rig.stage().lane(0)->header()->mapTo(rig.root.get(), QPoint(14, 14));
+    EXPECT_TRUE(kit::test::near(kit::test::pixelAt(image, badge), kit::Stage::paper(), 6));
+    rig.sides().setFourDecks(true);
+    QApplication::processEvents();
+    const QImage four = rig.root->grab().toImage();
+    const QPoint folded = rig.stage().lane(2)->header()->mapTo(rig.root.get(), QPoint(14, 14));
+    EXPECT_FALSE(kit::test::near(kit::test::pixelAt(four, folded), kit::Stage::paper(), 20));
+}
+
+TEST(StageWidget, StageFieldTakesTheKeyboardOnlyWhenClicked)
+{
+    kit::test::KitRig kit;
+    QWidget window;
+    auto* other = new QLineEdit(&window);
+    QString bound = QStringLiteral("house");
+    auto* field = new StageField(
+        kit.env(), [&] { return bound; }, [&](const QString& text) { bound = text; }, QStringLiteral("search"), 12,
+        &window);
+    field->setObjectName(QStringLiteral("field"));
+    other->setGeometry(0, 0, 100, 20);
+    field->setGeometry(0, 30, 200, 20);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    other->setFocus();
+    QTest::keyClick(other, Qt::Key_Tab);
+    EXPECT_FALSE(field->hasFocus()) << "Tab passes an unclicked field by";
+
+    QTest::mouseClick(field, Qt::LeftButton);
+    ASSERT_TRUE(field->hasFocus());
+    field->end(false);
+    QTest::keyClicks(field, " techno");
+    EXPECT_EQ(bound, "house techno");
+    // An outside change while editing leaves the visible text alone...
+    bound = QStringLiteral("ambient");
+    field->refresh();
+    EXPECT_EQ(field->text(), "house techno");
+    // ...and the next keystroke writes the field back.
+    QTest::keyClick(field, Qt::Key_X);
+    EXPECT_EQ(bound, "house technox");
+    // Escape ends editing, keeps the text and is consumed.
+    bool escapeReachedWindow = false;
+    struct Spy : QObject {
+        bool* seen;
+        explicit Spy(bool* s) : seen(s) {}
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape)
+                *seen = true;
+            return false;
+        }
+    } spy(&escapeReachedWindow);
+    window.installEventFilter(&spy);
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_FALSE(field->hasFocus());
+    EXPECT_FALSE(escapeReachedWindow);
+    EXPECT_EQ(bound, "house technox");
+    // Not editing: an outside change shows.
+    bound = QStringLiteral("dub");
+    field->refresh();
+    EXPECT_EQ(field->text(), "dub");
+    QTest::mouseClick(field, Qt::LeftButton);
+    ASSERT_TRUE(field->hasFocus());
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_FALSE(field->hasFocus());
+}
+
+TEST(StageWidget, EchoCardShowsFadesStopsAndLetsClicksThrough)
+{
+    StageRig rig;
+    ControlEchoView* echo = rig.stage().echo();
+    ASSERT_NE(echo, nullptr);
+    EXPECT_TRUE(echo->testAttribute(Qt::WA_TransparentForMouseEvents));
+    EXPECT_EQ(echo->geometry(), rig.stage().lanesBlock()->rect());
+    // A click on the echo's area reaches the part dots under it.
+    QWidget* under = rig.stage().lanesBlock()->childAt(QPoint(12 + 14 + 30 + 12 + 70 + 6 + 22 + 3, 98));
+    ASSERT_NE(under, nullptr);
+    EXPECT_NE(qobject_cast<ControlEchoView*>(under), echo);
+
+    Echo card;
+    card.id = "fader1";
+    card.deck = 1;
+    card.title = "channel fader";
+    card.value = "82%";
+    card.fraction = 0.82;
+    card.stamp = rig.kit.scheduler.uptime();
+    rig.sides().setEcho(card);
+    EXPECT_TRUE(echo->ticking());
+    const QImage shown = rig.root->grab().toImage();
+    const QPoint centre = echo->mapTo(rig.root.get(), QPoint(echo->width() / 2, 40));
+    EXPECT_FALSE(kit::test::near(kit::test::pixelAt(shown, centre), kit::Stage::inkRaised(), 0));
+    // Two seconds on the card has faded: the clock stops though the model keeps it.
+    for (int i = 0; i < 60; ++i) {
+        rig.kit.scheduler.advance(1.0 / 30);
+    }
+    QApplication::processEvents();
+    EXPECT_FALSE(echo->ticking());
+    const int paints = echo->paints();
+    rig.kit.scheduler.advance(2.0);
+    QApplication::processEvents();
+    EXPECT_EQ(echo->paints(), paints);
+    EXPECT_FALSE(rig.kit.runtime->liveClock().running());
+}
+
+TEST(StageWidget, StageReportsItsTourSpots)
+{
+    StageRig rig;
+    auto spots = tourSpots(rig.root.get());
+    EXPECT_EQ(spots.count(TourSpot::lanes), 1u);
+    EXPECT_EQ(spots.count(TourSpot::crate), 1u);
+    ASSERT_EQ(spots.count(TourSpot::mixer), 1u);
+    EXPECT_EQ(spots[TourSpot::lanes].topLeft(), rig.stage().lanesBlock()->mapTo(rig.root.get(), QPoint(0, 0)));
+    rig.model().setBrowseOpen(true);
+    QApplication::processEvents();
+    spots = tourSpots(rig.root.get());
+    EXPECT_EQ(spots.count(TourSpot::mixer), 0u) << "the mixer is gone while browsing";
+}
+
+TEST(StageWidget, StageKeysRunTheirActionAndSizeToTheirWord)
+{
+    kit::test::KitRig kit;
+    int clicks = 0;
+    StageKey word(kit.env(), "plus", QString("take"), true, "Write a take", [&] { ++clicks; });
+    StageKey empty(kit.env(), "plus", QString(), false, "", {});
+    StageKey icon(kit.env(), "xmark", std::nullopt, false, "Close", {});
+    EXPECT_EQ(word.height(), 28);
+    EXPECT_EQ(icon.width(), 9 + 11 + 9);
+    EXPECT_EQ(empty.width(), 11 + 11 + 5 + 11);
+    QTest::mouseClick(&word, Qt::LeftButton);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(word.toolTip(), "Write a take");
+    for (const QString& name : stageSymbols()) {
+        kit::RecordingCanvas canvas;
+        paintSymbol(canvas, name, QRectF(0, 0, 11, 11), Qt::white);
+        EXPECT_FALSE(canvas.ops().empty()) << name.toStdString();
+    }
+}
+
+} // namespace
+} // namespace zelvo::stage
