@@ -109,8 +109,13 @@ void StandInBrain::stop()
 
 QList<QJsonObject> StandInBrain::log() const
 {
+    return readJsonLines(home_.filePath(QStringLiteral("brain-requests.jsonl")));
+}
+
+QList<QJsonObject> readJsonLines(const QString& path)
+{
     QList<QJsonObject> entries;
-    QFile file(home_.filePath(QStringLiteral("brain-requests.jsonl")));
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return entries;
     for (const QByteArray& line : file.readAll().split('\n')) {

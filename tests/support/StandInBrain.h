@@ -13,6 +13,10 @@
 
 namespace zelvo::test {
 
+// The JSON objects of a stand-in's request log, one per line, in order; lines
+// that are not objects are skipped. Empty when the file cannot be read.
+QList<QJsonObject> readJsonLines(const QString& path);
+
 class StandInBrain {
 public:
     // `environment` adds to (or, with an empty value, removes from) the

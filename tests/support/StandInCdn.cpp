@@ -123,16 +123,7 @@ bool StandInCdn::setMode(const QString& mode)
 
 QList<QJsonObject> StandInCdn::log() const
 {
-    QList<QJsonObject> entries;
-    QFile file(dir_.filePath(QStringLiteral("requests.jsonl")));
-    if (!file.open(QIODevice::ReadOnly))
-        return entries;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        const QJsonDocument doc = QJsonDocument::fromJson(line);
-        if (doc.isObject())
-            entries.append(doc.object());
-    }
-    return entries;
+    return readJsonLines(dir_.filePath(QStringLiteral("requests.jsonl")));
 }
 
 QByteArray StandInCdn::fileBytes(const QString& path, qint64 size)
