@@ -203,10 +203,10 @@ TEST(DeckVoiceRender, KeyLockWorkAlternatesSlicesWithoutChangingTheSoundOrThePos
 
 TEST(DeckVoiceRender, KeyLockPublishedPositionIsWhatIsHeardFromTheFirstSliceInEitherWorkPhase)
 {
-    // A click in silence, reached from a seek just before it with key lock at
-    // 1.04 and a key shift: where the click comes out, the position published
-    // for that moment is the click's; before the unit's first input is heard the
-    // deck stands on the seek point; and the position never jumps.
+    // A click in silence, reached from a seek just before it at tempo 1.04 with
+    // a key shift, key-locked or not: where the click comes out, the position
+    // published for that moment is the click's; before the unit's first input is
+    // heard the deck stands on the seek point; and the position never jumps.
     const double rate = 48000.0;
     const int block = 256;
     const double tempo = 1.04;
@@ -214,13 +214,14 @@ TEST(DeckVoiceRender, KeyLockPublishedPositionIsWhatIsHeardFromTheFirstSliceInEi
     const std::int64_t click = std::int64_t(rate * 2);
     source->left[click] = source->right[click] = 1.0f;
 
+    for (bool keyLock : {true, false})
     for (int phase : {0, 1})
         for (double lead : {0.1, 0.3}) { // the click soon after the start, and later
-            SCOPED_TRACE(testing::Message() << "phase " << phase << " lead " << lead);
+            SCOPED_TRACE(testing::Message() << "key lock " << keyLock << " phase " << phase << " lead " << lead);
             DeckVoice voice(rate, 4096);
             voice.setWorkPhase(phase);
             loadNow(voice, source);
-            sendOk(voice, DeckCommand::keyLock(true));
+            sendOk(voice, DeckCommand::keyLock(keyLock));
             voice.tempo().store(tempo);
             voice.keyShift().store(-2.0);
             tick(voice, block);
@@ -236,7 +237,7 @@ TEST(DeckVoiceRender, KeyLockPublishedPositionIsWhatIsHeardFromTheFirstSliceInEi
             }
             EXPECT_NEAR(published[0], seekTo, 1e-9) << "the unit's start pad is still playing";
             for (std::size_t i = 1; i < published.size(); ++i) {
-                EXPECT_GE(published[i], published[i - 1]);
+                EXPECT_GE(published[i], published[i - 1] - 1e-9);
                 EXPECT_LE(published[i] - published[i - 1], tempo * block / rate + 1e-6) << "slice " << i;
             }
             std::size_t peak = 0;
@@ -247,6 +248,6 @@ TEST(DeckVoiceRender, KeyLockPublishedPositionIsWhatIsHeardFromTheFirstSliceInEi
             const std::size_t slice = peak / std::size_t(block);
             ASSERT_GT(slice, 0u);
             const double heard = published[slice - 1] + double(peak % std::size_t(block)) * tempo / rate;
-            EXPECT_NEAR(heard, double(click) / rate, 0.002);
+            EXPECT_NEAR(heard, double(click) / rate, 0.004); // the stretcher smears the click
         }
 }
