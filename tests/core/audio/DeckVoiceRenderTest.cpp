@@ -151,8 +151,9 @@ TEST(DeckVoiceRender, KeyLockWorkAlternatesSlicesWithoutChangingTheSoundOrThePos
     // The real time-pitch unit at 1.06 with key lock, 256-frame slices: a deck
     // given a work phase reads its source only in slices of that parity, and
     // sounds exactly like one that works on demand. Its published position
-    // stays within a slice of the other's: the output it made ahead counts into
-    // the lag (without that, it would run up to two slices ahead).
+    // stays within a slice of the other's: the lag counts all the unit holds,
+    // output made ahead included (without that, it would run up to two slices
+    // ahead).
     const double rate = 48000.0;
     const int block = 256;
     TrackBufferRef source(std::int64_t(rate * 4), rate);
