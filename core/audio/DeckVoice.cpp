@@ -159,6 +159,8 @@ void DeckVoice::resetTimePitch()
 {
     if (timePitch_)
         timePitch_->reset();
+    unitBacklog_ = 0.0;
+    unitTaken_ = 0.0;
 }
 
 void DeckVoice::applyCommand(const DeckCommand& c)
@@ -563,17 +565,17 @@ void DeckVoice::render(int frames, float* left, float* right)
             lastPitch_ = pitch;
         }
         if (!usedTimePitch_) {
-            timePitch_->reset();
+            resetTimePitch();
             usedTimePitch_ = true;
         }
         currentSpeed_ = keyLock_ ? 1.0 : sync * tempo * (1.0 + bend_);
         (void)timePitch_->render(frames, left, right);
         if (workSlice)
             (void)timePitch_->prepare(frames);
-        unitReady_ = timePitch_->readyFrames();
+        // Each frame out of the unit stands for `rate` frames of its input.
+        unitBacklog_ -= double(frames) * double(lastRate_);
     } else {
         usedTimePitch_ = false;
-        unitReady_ = 0;
         readSource(frames, left, right, tempo, scratching, std::nullopt);
     }
 
@@ -593,6 +595,8 @@ void DeckVoice::render(int frames, float* left, float* right)
 
 void DeckVoice::provide(int frames, float* left, float* right)
 {
+    unitBacklog_ += double(frames);
+    unitTaken_ += double(frames) * currentSpeed_;
     readSource(frames, left, right, keyLock_ ? 1.0 : blockTempo_, false, currentSpeed_);
 }
 
@@ -686,9 +690,17 @@ void DeckVoice::publish(float peakL, float peakR)
     const double sr = sampleRate_;
     double lag = 0.0;
     if (usedTimePitch_) {
-        const double tempo = blockTempo_;
-        // Output the unit made ahead is heard later still.
-        lag = (timePitchLatencyFrames_ + double(unitReady_)) * (keyLock_ ? tempo : 1.0);
+        // Since its reset the unit turns input frame k into output frame
+        // latency + k / rate. So the next frame heard is the input the unit holds
+        // (made ahead or not yet processed) plus its latency behind the read head,
+        // however the unit's work falls across slices; each input frame advanced
+        // the source by the speed it was read at.
+        // Until the first input comes out (the unit's start pad plays first) the
+        // deck stands where the unit started reading, as a direct deck stands on
+        // its cue.
+        const double rate = double(lastRate_);
+        lag = std::max(unitBacklog_ + timePitchLatencyFrames_ * rate, 0.0) * currentSpeed_;
+        lag = std::min(lag, unitTaken_);
     }
     state_.position.store(std::max(pos_ - lag, 0.0) / sr);
     state_.slipPosition.store(slipPos_ / sr);

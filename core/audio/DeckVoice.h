@@ -172,8 +172,11 @@ private:
     int workPhase_ = -1;
     // Renders so far; its parity picks the slices the unit works in.
     std::uint64_t slices_ = 0;
-    // Output the unit had made ahead after this render, in its own frames.
-    int unitReady_ = 0;
+    // Input frames the unit has taken since its reset, less the input its output
+    // so far stands for: what it holds, made ahead or still to process.
+    double unitBacklog_ = 0.0;
+    // Source frames the unit has read since its reset.
+    double unitTaken_ = 0.0;
 };
 
 } // namespace zelvo

@@ -151,8 +151,9 @@ TEST(DeckVoiceRender, KeyLockWorkAlternatesSlicesWithoutChangingTheSoundOrThePos
     // The real time-pitch unit at 1.06 with key lock, 256-frame slices: a deck
     // given a work phase reads its source only in slices of that parity, and
     // sounds exactly like one that works on demand. Its published position
-    // stays within a slice of the other's: the output it made ahead counts into
-    // the lag (without that, it would run up to two slices ahead).
+    // stays within a slice of the other's: the lag counts all the unit holds,
+    // output made ahead included (without that, it would run up to two slices
+    // ahead).
     const double rate = 48000.0;
     const int block = 256;
     TrackBufferRef source(std::int64_t(rate * 4), rate);
@@ -199,4 +200,55 @@ TEST(DeckVoiceRender, KeyLockWorkAlternatesSlicesWithoutChangingTheSoundOrThePos
             worst = std::max(worst, std::fabs(paced.position[i] - onDemand.position[i]));
         EXPECT_LT(worst, 1.06 * block / rate) << "phase " << phase;
     }
+}
+
+TEST(DeckVoiceRender, KeyLockPublishedPositionIsWhatIsHeardFromTheFirstSliceInEitherWorkPhase)
+{
+    // A click in silence, reached from a seek just before it at tempo 1.04 with
+    // a key shift, key-locked or not: where the click comes out, the position
+    // published for that moment is the click's; before the unit's first input is
+    // heard the deck stands on the seek point; and the position never jumps.
+    const double rate = 48000.0;
+    const int block = 256;
+    const double tempo = 1.04;
+    TrackBufferRef source(std::int64_t(rate * 4), rate);
+    const std::int64_t click = std::int64_t(rate * 2);
+    source->left[click] = source->right[click] = 1.0f;
+
+    for (bool keyLock : {true, false})
+    for (int phase : {0, 1})
+        for (double lead : {0.1, 0.3}) { // the click soon after the start, and later
+            SCOPED_TRACE(testing::Message() << "key lock " << keyLock << " phase " << phase << " lead " << lead);
+            DeckVoice voice(rate, 4096);
+            voice.setWorkPhase(phase);
+            loadNow(voice, source);
+            sendOk(voice, DeckCommand::keyLock(keyLock));
+            voice.tempo().store(tempo);
+            voice.keyShift().store(-2.0);
+            tick(voice, block);
+            const double seekTo = double(click) / rate - lead;
+            sendOk(voice, DeckCommand::seek(seekTo));
+            sendOk(voice, DeckCommand::play());
+            std::vector<float> out, left(block), right(block);
+            std::vector<double> published; // after each slice: the next frame heard
+            for (int slice = 0; slice < int(0.5 * rate) / block; ++slice) {
+                voice.render(block, left.data(), right.data());
+                out.insert(out.end(), left.begin(), left.end());
+                published.push_back(voice.state().position.load());
+            }
+            EXPECT_NEAR(published[0], seekTo, 1e-9) << "the unit's start pad is still playing";
+            for (std::size_t i = 1; i < published.size(); ++i) {
+                EXPECT_GE(published[i], published[i - 1] - 1e-9);
+                EXPECT_LE(published[i] - published[i - 1], tempo * block / rate + 1e-6) << "slice " << i;
+            }
+            std::size_t peak = 0;
+            for (std::size_t i = 1; i < out.size(); ++i)
+                if (std::fabs(out[i]) > std::fabs(out[peak]))
+                    peak = i;
+            ASSERT_GT(std::fabs(out[peak]), 0.05f);
+            const std::size_t slice = peak / std::size_t(block);
+            ASSERT_GT(slice, 0u);
+            const double heard = published[slice - 1] + double(peak % std::size_t(block)) * tempo / rate;
+            EXPECT_NEAR(heard, double(click) / rate, 0.004); // the stretcher smears the click
+        }
 }
