@@ -56,7 +56,7 @@ TEST(StageWidget, LanesKeepTheirWaveViewsAndFoldWithTheControllerSides)
     ASSERT_NE(stage.lane(0), nullptr);
     ASSERT_NE(stage.lane(1), nullptr);
     EXPECT_EQ(stage.lane(2), nullptr);
-    LaneWave* first = stage.lane(0)->wave();
+    kit::WaveLaneView* first = stage.lane(0)->wave();
     EXPECT_EQ(stage.lane(0)->height(), 112);
     EXPECT_TRUE(stage.lane(0)->tall());
 
@@ -73,6 +73,10 @@ TEST(StageWidget, LanesKeepTheirWaveViewsAndFoldWithTheControllerSides)
     QApplication::processEvents();
     EXPECT_EQ(stage.lane(0)->height(), 42);
     EXPECT_FALSE(stage.lane(0)->tall());
+    // A folded lane's wave view turns thin; the driven one stays full.
+    EXPECT_TRUE(stage.lane(0)->wave()->thin());
+    EXPECT_FALSE(stage.lane(2)->wave()->thin());
+    EXPECT_EQ(stage.lane(2)->wave()->deckIndex(), 2);
     EXPECT_EQ(stage.lane(2)->height(), 112);
     EXPECT_TRUE(stage.lane(2)->tall());
     EXPECT_EQ(stage.lane(1)->height(), 112);
