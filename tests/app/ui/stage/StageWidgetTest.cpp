@@ -1,7 +1,9 @@
 #include "App/AppModel.h"
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
+#include "controllers/ControllerModel.h"
 #include "models/AudioSystem.h"
+#include "platform/VirtualMidiSystem.h"
 #include "models/ChannelModel.h"
 #include "models/DeckModel.h"
 #include "models/MixerModel.h"
@@ -9,6 +11,7 @@
 #include "ui/kit/LiveClock.h"
 #include "ui/kit/Palette.h"
 #include "ui/stage/ControlEchoView.h"
+#include "ui/stage/ControllerSides.h"
 #include "ui/stage/DeckLane.h"
 #include "ui/stage/StageField.h"
 #include "ui/stage/StageKeys.h"
@@ -48,6 +51,62 @@ struct StageRig {
     kit::test::KitRig kit;
     std::unique_ptr<RootView> root;
 };
+
+TEST(StageWidget, TheStageFollowsTheControllerModelAndShowsTheEchoDemo)
+{
+    StageRig rig;
+    // The controller runs on the screens' scheduler, as in the program.
+    ManualScheduler& clock = rig.kit.scheduler;
+    clock.advance(5);
+    ControllerModel::Setup setup;
+    auto midi = std::make_shared<VirtualMidiSystem>();
+    setup.midiSystem = [midi] { return std::static_pointer_cast<MidiSystem>(midi); };
+    setup.handshake = [](ControllerKind) { return 7; };
+    ControllerModel controller(*rig.app.defaults, clock, {QStringLiteral("x"), QStringLiteral("--echo-demo")},
+                               nullptr, setup);
+    controller.selectDeck(2);
+    followController(rig.sides(), controller);
+    QApplication::processEvents();
+    // The state at binding time is copied; no deck glows for the model's unset stamps.
+    EXPECT_EQ(rig.sides().leftDeck(), 2);
+    EXPECT_FALSE(rig.sides().fourDecks());
+    for (int deck = 0; deck < 4; ++deck)
+        EXPECT_LT(rig.sides().touchedAt(deck), 0) << deck;
+    EXPECT_EQ(rig.model().stageDeckOrder(), (std::vector<int>{0, 1}));
+
+    controller.setSurfaceChoice(ControllerModel::SurfaceChoice::flx10);
+    QApplication::processEvents();
+    EXPECT_TRUE(rig.sides().fourDecks());
+    ASSERT_NE(rig.stage().lane(3), nullptr);
+    EXPECT_EQ(rig.stage().lane(2)->height(), 112);
+    EXPECT_EQ(rig.stage().lane(0)->height(), 42);
+    EXPECT_TRUE(controller.isTargeted(2) && controller.isTargeted(1) && !controller.isTargeted(0));
+
+    controller.selectDeck(3);
+    controller.setBrowsedAt(clock.uptime());
+    controller.touch(3);
+    QApplication::processEvents();
+    EXPECT_EQ(rig.sides().rightDeck(), 3);
+    EXPECT_TRUE(rig.sides().digging());
+    EXPECT_EQ(rig.stage().middleRow(), nullptr);
+    EXPECT_DOUBLE_EQ(rig.sides().touchedAt(3), clock.uptime());
+    EXPECT_LT(rig.sides().touchedAt(1), 0);
+
+    // "--echo-demo": once started, a card comes every quarter second and shows over the lanes.
+    EXPECT_FALSE(rig.sides().echo());
+    controller.start();
+    clock.advance(0.25);
+    QApplication::processEvents();
+    ASSERT_TRUE(rig.sides().echo());
+    EXPECT_EQ(rig.sides().echo()->title, QStringLiteral("ch1 low"));
+    EXPECT_DOUBLE_EQ(rig.sides().touchedAt(0), clock.uptime());
+    EXPECT_TRUE(rig.stage().echo()->ticking());
+
+    controller.setSurfaceChoice(ControllerModel::SurfaceChoice::flx4);
+    QApplication::processEvents();
+    EXPECT_FALSE(rig.sides().fourDecks());
+    EXPECT_FALSE(rig.stage().lane(3)->isVisible());
+}
 
 TEST(StageWidget, LanesKeepTheirWaveViewsAndFoldWithTheControllerSides)
 {
