@@ -1,4 +1,5 @@
 #include "App/AppModel.h"
+#include "App/KeyboardMap.h"
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
 #include "controllers/ControllerModel.h"
@@ -244,6 +245,66 @@ TEST(StageWidget, AFileDroppedOnALaneLoadsOntoItsDeck)
     EXPECT_EQ(in.title, deck.track()->title);
     EXPECT_NEAR(in.duration, 2.0, 0.05);
     EXPECT_EQ(headerFace(in).clock, "0:02.0");
+}
+
+TEST(StageWidget, DroppedTracksPlayAndMixFromTheKeyboard)
+{
+    StageRig rig;
+    rig.app.addOutput();
+    ASSERT_TRUE(rig.app.bootWithOutput());
+    ASSERT_NE(rig.root->windowHandle(), nullptr);
+    KeyboardFilter keys(rig.model(), nullptr);
+    qApp->installEventFilter(&keys);
+    AppModel& app = rig.model();
+    for (int deck : {0, 1}) {
+        const QString path = QDir::homePath() + QStringLiteral("/lane%1.wav").arg(deck);
+        test::writeTone(path, 8.0 + deck);
+        ASSERT_TRUE(rig.stage().lane(deck)->dropUrls({QUrl::fromLocalFile(path)}));
+        ASSERT_TRUE(test::spinUntil([&] { return app.deck(deck).track() && !app.deck(deck).loading(); })) << deck;
+    }
+    app.mixer().channel(0).setCrossfaderAssign(-1);
+    app.mixer().channel(1).setCrossfaderAssign(1);
+    const auto inputs = [&](int deck) { return headerInputs(app, app.deck(deck), rig.sides()); };
+    ASSERT_TRUE(test::spinUntil([&] {
+        rig.app.backend->pump(0.01);
+        return inputs(0).duration > 0 && inputs(1).duration > 0;
+    }, 5));
+    const QString full = headerFace(inputs(0)).clock;
+
+    // 'x' plays deck 1: its time left falls and it is heard.
+    QTest::keyClick(rig.root->windowHandle(), Qt::Key_X);
+    ASSERT_TRUE(test::spinUntil([&] {
+        rig.app.backend->pump(0.05);
+        rig.app.scheduler.advance(0.05);
+        return app.deck(0).live().playing && inputs(0).position > 0.5;
+    }, 10));
+    EXPECT_NE(headerFace(inputs(0)).clock, full) << full.toStdString();
+    // A frame of the playing stage, kept for review.
+    rig.kit.scheduler.advance(0.1);
+    QApplication::processEvents();
+    rig.root->grab().save(QStringLiteral(ZELVO_BINARY_DIR "/stage-playing.png"));
+    EXPECT_TRUE(app.isAudible(0));
+    EXPECT_FALSE(app.isAudible(1));
+
+    // 'm' starts deck 2; the arrow keys walk the crossfader over to it.
+    QTest::keyClick(rig.root->windowHandle(), Qt::Key_M);
+    ASSERT_TRUE(test::spinUntil([&] {
+        rig.app.backend->pump(0.05);
+        rig.app.scheduler.advance(0.05);
+        return app.deck(1).live().playing;
+    }, 10));
+    EXPECT_TRUE(app.isAudible(0) && app.isAudible(1));
+    for (int i = 0; i < 12; ++i)
+        QTest::keyClick(rig.root->windowHandle(), Qt::Key_Right);
+    EXPECT_DOUBLE_EQ(app.mixer().crossfader(), 1.0);
+    EXPECT_FALSE(app.isAudible(0));
+    EXPECT_TRUE(app.isAudible(1));
+    for (int i = 0; i < 22; ++i)
+        QTest::keyClick(rig.root->windowHandle(), Qt::Key_Left);
+    EXPECT_DOUBLE_EQ(app.mixer().crossfader(), -1.0);
+    EXPECT_TRUE(app.isAudible(0));
+    EXPECT_FALSE(app.isAudible(1));
+    qApp->removeEventFilter(&keys);
 }
 
 TEST(StageWidget, StoppedDecksAskForNoFramesWhileIdle)
