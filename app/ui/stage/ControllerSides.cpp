@@ -35,7 +35,6 @@ void followController(StageSides& sides, ControllerModel& controller)
     // The model stamps 0 for a deck never touched; only a new stamp glows.
     auto seen = std::make_shared<std::array<double, 4>>(c->touchedAt());
 
-    QObject::connect(c, &ControllerModel::connectionChanged, s, layout);
     QObject::connect(c, &ControllerModel::connectedChanged, s, layout);
     QObject::connect(c, &ControllerModel::surfaceChoiceChanged, s, layout);
     QObject::connect(c, &ControllerModel::lastSeenChanged, s, layout);
