@@ -33,7 +33,7 @@ int main(int argc, char** argv)
     std::optional<QByteArray> snapshotDelay;
     if (qEnvironmentVariableIsSet("KAVRI_SNAPSHOT_DELAY"))
         snapshotDelay = qgetenv("KAVRI_SNAPSHOT_DELAY");
-    zelvo::AppDelegate delegate(model, scheduler, QCoreApplication::arguments(), snapshotDelay);
+    zelvo::AppDelegate delegate(model, scheduler, QCoreApplication::arguments(), snapshotDelay, nullptr, &neighbours);
 
     delegate.window().show();
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.launched(); });

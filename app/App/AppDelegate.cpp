@@ -1,4 +1,5 @@
 #include "App/AppDelegate.h"
+#include "App/StandardNeighbours.h"
 
 #include "App/AppLinks.h"
 #include "App/AppModel.h"
@@ -8,6 +9,7 @@
 #include "platform/Scheduler.h"
 #include "ui/instrument/Instrument.h"
 #include "ui/kit/UiEnv.h"
+#include "ui/stage/ControllerSides.h"
 #include "ui/stage/RootView.h"
 
 #include <QAction>
@@ -99,7 +101,7 @@ void applyDarkLook()
 }
 
 AppDelegate::AppDelegate(AppModel& model, Scheduler& scheduler, QStringList arguments,
-                         std::optional<QByteArray> snapshotDelay, QObject* parent)
+                         std::optional<QByteArray> snapshotDelay, QObject* parent, StandardNeighbours* neighbours)
     : QObject(parent)
     , model_(model)
     , scheduler_(scheduler)
@@ -112,7 +114,9 @@ AppDelegate::AppDelegate(AppModel& model, Scheduler& scheduler, QStringList argu
     window_ = new QMainWindow;
     window_->setObjectName(QStringLiteral("mainWindow"));
     window_->setWindowTitle(QStringLiteral("kavri zelvo"));
-    auto* root = new RootView(model_, ui_->env(), window_);
+    auto* root = new RootView(model_, ui_->env(), window_, neighbours ? neighbours->outpaint : nullptr);
+    if (neighbours && neighbours->controller)
+        stage::followController(root->sides(), *neighbours->controller);
     root->setMinimumSize(kMinimumWidth, kMinimumHeight);
     window_->setCentralWidget(root);
     buildMenus();

@@ -23,6 +23,7 @@ namespace zelvo {
 
 class AppModel;
 class Scheduler;
+class StandardNeighbours;
 
 // The application's look whatever the desktop's: Fusion style, dark palette.
 // Main thread, after the application object exists.
@@ -42,9 +43,12 @@ public:
     // Builds the window ("kavri zelvo", RootView inside) and its menus, and
     // hooks the state root's shutdown to the application's quit. `arguments`
     // are the launch arguments; `snapshotDelay` the KAVRI_SNAPSHOT_DELAY value.
-    // The model and scheduler outlive the delegate. Main thread.
+    // The model and scheduler outlive the delegate. `neighbours` (may be null)
+    // hands the screens the concrete controller and generation models; they
+    // too outlive the delegate. Main thread.
     AppDelegate(AppModel& model, Scheduler& scheduler, QStringList arguments,
-                std::optional<QByteArray> snapshotDelay = std::nullopt, QObject* parent = nullptr);
+                std::optional<QByteArray> snapshotDelay = std::nullopt, QObject* parent = nullptr,
+                StandardNeighbours* neighbours = nullptr);
     ~AppDelegate() override;
 
     QMainWindow& window() const { return *window_; }

@@ -98,6 +98,8 @@ public:
     virtual void setOnHands(std::function<void()> callback) = 0;
     // The deck (0 ... 3) under the left (0) or right (1) half of the controller.
     virtual int activeDeck(int side) const = 0;
+    // Whether the controller's layout shows four decks.
+    virtual bool fourDecks() const { return false; }
     // Hands the controllers the running application once the state root has
     // built everything; null unlinks it before the state root goes.
     virtual void bind(AppModel* app) { (void)app; }

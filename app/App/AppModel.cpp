@@ -280,6 +280,11 @@ QDateTime AppModel::handsOnAt() const
     return binder_->handsOnAt();
 }
 
+std::vector<int> AppModel::stageDeckOrder() const
+{
+    return controller_ && controller_->fourDecks() ? std::vector<int>{0, 1, 2, 3} : std::vector<int>{0, 1};
+}
+
 bool AppModel::anyDeckPlaying() const
 {
     for (const auto& deck : decks_)

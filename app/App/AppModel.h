@@ -135,6 +135,8 @@ public:
     QDateTime handsOnAt() const;
     // True when any deck's live snapshot says playing.
     bool anyDeckPlaying() const;
+    // The decks the stage shows, in order: four under the FLX10 layout, else two.
+    std::vector<int> stageDeckOrder() const;
 
     // --- Observed state. Main thread.
     const std::vector<QUuid>& queue() const { return queue_; }

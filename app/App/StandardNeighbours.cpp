@@ -254,6 +254,7 @@ public:
             model->setOnHands(onHands_);
     }
     int activeDeck(int side) const override { return model ? model->activeDeck(side) : side; }
+    bool fourDecks() const override { return model && model->layout() == ControllerKind::flx10; }
     void bind(AppModel* app) override
     {
         if (!app) {

@@ -187,6 +187,8 @@ public:
     ControllerKind layout() const;
     // The deck under the left (0) or right (any other) half.
     int activeDeck(int side) const { return side == 0 ? leftDeck_ : rightDeck_; }
+    // Whether `deck` is under either half of the controller.
+    bool isTargeted(int deck) const { return deck == leftDeck_ || deck == rightDeck_; }
     // An odd deck becomes the right half's, an even one the left half's.
     void selectDeck(int deck);
     // Stamps `touchedAt[deck]` now (deck 0...3).

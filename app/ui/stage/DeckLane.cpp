@@ -313,29 +313,8 @@ void LaneHeader::paintEvent(QPaintEvent*)
     }
 }
 
-LaneWave::LaneWave(AppModel&, int deck, kit::UiEnv, double cornerRadius, QWidget* parent)
-    : QWidget(parent), corner_(cornerRadius)
-{
-    setObjectName(QStringLiteral("waveLane.%1").arg(deck));
-}
-
-void LaneWave::setThin(bool thin)
-{
-    thin_ = thin;
-    update();
-}
-
-void LaneWave::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath path;
-    path.addRoundedRect(QRectF(rect()), corner_, corner_);
-    painter.fillPath(path, kit::Stage::inkRaised());
-    painter.fillRect(QRectF(0, height() / 2.0 - 0.5, width(), 1), kit::Stage::line());
-}
-
-DeckLane::DeckLane(AppModel& model, DeckModel& deck, StageSides& sides, kit::UiEnv env, QWidget* parent)
+DeckLane::DeckLane(AppModel& model, DeckModel& deck, StageSides& sides, kit::WaveScene& scene, kit::UiEnv env,
+                   QWidget* parent)
     : QWidget(parent), model_(model), env_(env), deck_(deck), sides_(sides)
 {
     setObjectName(QStringLiteral("deckLane.%1").arg(deck.index()));
@@ -343,7 +322,9 @@ DeckLane::DeckLane(AppModel& model, DeckModel& deck, StageSides& sides, kit::UiE
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
     header_ = new LaneHeader(model, deck, sides, env, this);
-    wave_ = new LaneWave(model, deck.index(), env, 8, this);
+    wave_ = new kit::WaveLaneView(scene, env, 8, this);
+    wave_->setObjectName(QStringLiteral("waveLane.%1").arg(deck.index()));
+    wave_->setDeck(deck.index(), false);
     auto* pad = new QWidget(this);
     auto* padLayout = new QHBoxLayout(pad);
     padLayout->setContentsMargins(4, 4, 4, 4);
@@ -370,7 +351,7 @@ DeckLane::DeckLane(AppModel& model, DeckModel& deck, StageSides& sides, kit::UiE
 void DeckLane::setTall(bool tall)
 {
     header_->setTall(tall);
-    wave_->setThin(!tall);
+    wave_->setDeck(deck_.index(), !tall);
 }
 
 bool DeckLane::tall() const

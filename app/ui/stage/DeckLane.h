@@ -7,6 +7,7 @@
 //
 // Main thread only.
 #include "ui/kit/UiEnv.h"
+#include "ui/kit/waves/WaveLane.h"
 #include "ui/stage/Ghosts.h"
 #include "ui/stage/StagePresenters.h"
 
@@ -65,31 +66,16 @@ private:
     Ghosts tagGhosts_;
 };
 
-// Stands in for the waveform lane until the wave views are in: the deck's
-// lane background, rounded as asked.
-class LaneWave final : public QWidget {
-    Q_OBJECT
-public:
-    LaneWave(AppModel& model, int deck, kit::UiEnv env, double cornerRadius, QWidget* parent = nullptr);
-    void setThin(bool thin);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    double corner_;
-    bool thin_ = false;
-};
-
 class DeckLane final : public QWidget {
     Q_OBJECT
 public:
-    DeckLane(AppModel& model, DeckModel& deck, StageSides& sides, kit::UiEnv env, QWidget* parent = nullptr);
+    DeckLane(AppModel& model, DeckModel& deck, StageSides& sides, kit::WaveScene& scene, kit::UiEnv env,
+             QWidget* parent = nullptr);
     ~DeckLane() override;
     void setTall(bool tall);
     bool tall() const;
     LaneHeader* header() const { return header_; }
-    LaneWave* wave() const { return wave_; }
+    kit::WaveLaneView* wave() const { return wave_; }
     // What a drop of `urls` does: true when a new record was added and loads.
     bool dropUrls(const QList<QUrl>& urls);
     // The glow behind the lane now: 1 at a touch, 0 from 0.6 s after it.
@@ -109,7 +95,7 @@ private:
     DeckModel& deck_;
     StageSides& sides_;
     LaneHeader* header_ = nullptr;
-    LaneWave* wave_ = nullptr;
+    kit::WaveLaneView* wave_ = nullptr;
 };
 
 } // namespace stage

@@ -26,14 +26,15 @@ protected:
 
 } // namespace
 
-RootView::RootView(AppModel& model, kit::UiEnv env, QWidget* parent) : QWidget(parent), model_(model), env_(env)
+RootView::RootView(AppModel& model, kit::UiEnv env, QWidget* parent, OutpaintModel* outpaint)
+    : QWidget(parent), model_(model), env_(env)
 {
     setObjectName(QStringLiteral("root"));
     sides_ = new stage::StageSides(this);
     unitScale_ = new kit::FaceScaleSource(1.0, this);
     stack_ = new QStackedLayout(this);
     stack_->setContentsMargins(0, 0, 0, 0);
-    stage_ = new stage::StageView(model_, *sides_, env_.withScale(unitScale_), this);
+    stage_ = new stage::StageView(model_, *sides_, env_.withScale(unitScale_), this, outpaint);
     faceplate_ = new FaceplateBackdrop(this);
     instrument_ = new Instrument(model_, env_, faceplate_);
     stack_->addWidget(stage_);

@@ -15,6 +15,7 @@ namespace zelvo {
 
 class AppModel;
 class Instrument;
+class OutpaintModel;
 
 namespace stage {
 class StageSides;
@@ -24,7 +25,8 @@ class StageView;
 class RootView final : public QWidget {
     Q_OBJECT
 public:
-    RootView(AppModel& model, kit::UiEnv env, QWidget* parent = nullptr);
+    // `outpaint` (may be null): the generation workflow the wave lanes show.
+    RootView(AppModel& model, kit::UiEnv env, QWidget* parent = nullptr, OutpaintModel* outpaint = nullptr);
     ~RootView() override;
 
     // What the stage reads of the controller; the controller model feeds it.

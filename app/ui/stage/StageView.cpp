@@ -3,6 +3,7 @@
 #include "App/AppModel.h"
 #include "models/AudioSystem.h"
 #include "ui/kit/Palette.h"
+#include "ui/kit/waves/AppWaveScene.h"
 #include "ui/stage/ControlEchoView.h"
 #include "ui/stage/DeckLane.h"
 #include "ui/stage/TourSpots.h"
@@ -19,8 +20,11 @@
 
 namespace zelvo::stage {
 
-StageView::StageView(AppModel& model, StageSides& sides, kit::UiEnv env, QWidget* parent)
-    : QWidget(parent), model_(model), sides_(sides), env_(env)
+StageView::StageView(AppModel& model, StageSides& sides, kit::UiEnv env, QWidget* parent, OutpaintModel* outpaint)
+    : QWidget(parent), model_(model), sides_(sides), env_(env),
+      scene_(std::make_unique<kit::AppWaveScene>(
+          model, outpaint, [&model](int deck) { return model.isAudible(deck); },
+          [&sides] { return sides.fourDecks(); }))
 {
     setObjectName(QStringLiteral("stage"));
     column_ = new QVBoxLayout(this);
@@ -56,6 +60,14 @@ StageView::StageView(AppModel& model, StageSides& sides, kit::UiEnv env, QWidget
     browsingChanged();
 }
 
+StageView::~StageView()
+{
+    // The lanes' wave views read the scene: they go before it does.
+    for (auto& [deck, lane] : lanes_)
+        delete lane;
+    lanes_.clear();
+}
+
 bool StageView::browsing() const
 {
     return model_.browseOpen() || sides_.digging();
@@ -86,7 +98,7 @@ void StageView::layoutLanes()
     for (int deck : order) {
         DeckLane* lane = this->lane(deck);
         if (!lane) {
-            lane = new DeckLane(model_, model_.deck(deck), sides_, env_, lanesBlock_);
+            lane = new DeckLane(model_, model_.deck(deck), sides_, *scene_, env_, lanesBlock_);
             lanes_[deck] = lane;
         }
         const bool expanded = !four || isTargeted(deck, sides_.leftDeck(), sides_.rightDeck());

@@ -10,14 +10,20 @@
 #include <QWidget>
 
 #include <map>
+#include <memory>
 
 class QVBoxLayout;
 
 namespace zelvo {
 
 class AppModel;
+class OutpaintModel;
 class StageBrowser;
 class StatusBar;
+
+namespace kit {
+class WaveScene;
+}
 
 namespace stage {
 
@@ -28,7 +34,11 @@ class StageSides;
 class StageView final : public QWidget {
     Q_OBJECT
 public:
-    StageView(AppModel& model, StageSides& sides, kit::UiEnv env, QWidget* parent = nullptr);
+    // `outpaint` (may be null) is the generation workflow whose pending fork
+    // the wave lanes draw.
+    StageView(AppModel& model, StageSides& sides, kit::UiEnv env, QWidget* parent = nullptr,
+              OutpaintModel* outpaint = nullptr);
+    ~StageView() override;
 
     bool browsing() const;
     // The lane of deck `deck`, built or not shown; null before its first showing.
@@ -52,6 +62,7 @@ private:
     AppModel& model_;
     StageSides& sides_;
     kit::UiEnv env_;
+    std::unique_ptr<kit::WaveScene> scene_;
     QVBoxLayout* column_ = nullptr;
     QWidget* lanesBlock_ = nullptr;
     QVBoxLayout* lanesLayout_ = nullptr;

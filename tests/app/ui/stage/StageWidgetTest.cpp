@@ -1,7 +1,10 @@
 #include "App/AppModel.h"
+#include "App/KeyboardMap.h"
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
+#include "controllers/ControllerModel.h"
 #include "models/AudioSystem.h"
+#include "platform/VirtualMidiSystem.h"
 #include "models/ChannelModel.h"
 #include "models/DeckModel.h"
 #include "models/MixerModel.h"
@@ -9,6 +12,7 @@
 #include "ui/kit/LiveClock.h"
 #include "ui/kit/Palette.h"
 #include "ui/stage/ControlEchoView.h"
+#include "ui/stage/ControllerSides.h"
 #include "ui/stage/DeckLane.h"
 #include "ui/stage/StageField.h"
 #include "ui/stage/StageKeys.h"
@@ -49,6 +53,62 @@ struct StageRig {
     std::unique_ptr<RootView> root;
 };
 
+TEST(StageWidget, TheStageFollowsTheControllerModelAndShowsTheEchoDemo)
+{
+    StageRig rig;
+    // The controller runs on the screens' scheduler, as in the program.
+    ManualScheduler& clock = rig.kit.scheduler;
+    clock.advance(5);
+    ControllerModel::Setup setup;
+    auto midi = std::make_shared<VirtualMidiSystem>();
+    setup.midiSystem = [midi] { return std::static_pointer_cast<MidiSystem>(midi); };
+    setup.handshake = [](ControllerKind) { return 7; };
+    ControllerModel controller(*rig.app.defaults, clock, {QStringLiteral("x"), QStringLiteral("--echo-demo")},
+                               nullptr, setup);
+    controller.selectDeck(2);
+    followController(rig.sides(), controller);
+    QApplication::processEvents();
+    // The state at binding time is copied; no deck glows for the model's unset stamps.
+    EXPECT_EQ(rig.sides().leftDeck(), 2);
+    EXPECT_FALSE(rig.sides().fourDecks());
+    for (int deck = 0; deck < 4; ++deck)
+        EXPECT_LT(rig.sides().touchedAt(deck), 0) << deck;
+    EXPECT_EQ(rig.model().stageDeckOrder(), (std::vector<int>{0, 1}));
+
+    controller.setSurfaceChoice(ControllerModel::SurfaceChoice::flx10);
+    QApplication::processEvents();
+    EXPECT_TRUE(rig.sides().fourDecks());
+    ASSERT_NE(rig.stage().lane(3), nullptr);
+    EXPECT_EQ(rig.stage().lane(2)->height(), 112);
+    EXPECT_EQ(rig.stage().lane(0)->height(), 42);
+    EXPECT_TRUE(controller.isTargeted(2) && controller.isTargeted(1) && !controller.isTargeted(0));
+
+    controller.selectDeck(3);
+    controller.setBrowsedAt(clock.uptime());
+    controller.touch(3);
+    QApplication::processEvents();
+    EXPECT_EQ(rig.sides().rightDeck(), 3);
+    EXPECT_TRUE(rig.sides().digging());
+    EXPECT_EQ(rig.stage().middleRow(), nullptr);
+    EXPECT_DOUBLE_EQ(rig.sides().touchedAt(3), clock.uptime());
+    EXPECT_LT(rig.sides().touchedAt(1), 0);
+
+    // "--echo-demo": once started, a card comes every quarter second and shows over the lanes.
+    EXPECT_FALSE(rig.sides().echo());
+    controller.start();
+    clock.advance(0.25);
+    QApplication::processEvents();
+    ASSERT_TRUE(rig.sides().echo());
+    EXPECT_EQ(rig.sides().echo()->title, QStringLiteral("ch1 low"));
+    EXPECT_DOUBLE_EQ(rig.sides().touchedAt(0), clock.uptime());
+    EXPECT_TRUE(rig.stage().echo()->ticking());
+
+    controller.setSurfaceChoice(ControllerModel::SurfaceChoice::flx4);
+    QApplication::processEvents();
+    EXPECT_FALSE(rig.sides().fourDecks());
+    EXPECT_FALSE(rig.stage().lane(3)->isVisible());
+}
+
 TEST(StageWidget, LanesKeepTheirWaveViewsAndFoldWithTheControllerSides)
 {
     StageRig rig;
@@ -56,7 +116,7 @@ TEST(StageWidget, LanesKeepTheirWaveViewsAndFoldWithTheControllerSides)
     ASSERT_NE(stage.lane(0), nullptr);
     ASSERT_NE(stage.lane(1), nullptr);
     EXPECT_EQ(stage.lane(2), nullptr);
-    LaneWave* first = stage.lane(0)->wave();
+    kit::WaveLaneView* first = stage.lane(0)->wave();
     EXPECT_EQ(stage.lane(0)->height(), 112);
     EXPECT_TRUE(stage.lane(0)->tall());
 
@@ -73,6 +133,10 @@ TEST(StageWidget, LanesKeepTheirWaveViewsAndFoldWithTheControllerSides)
     QApplication::processEvents();
     EXPECT_EQ(stage.lane(0)->height(), 42);
     EXPECT_FALSE(stage.lane(0)->tall());
+    // A folded lane's wave view turns thin; the driven one stays full.
+    EXPECT_TRUE(stage.lane(0)->wave()->thin());
+    EXPECT_FALSE(stage.lane(2)->wave()->thin());
+    EXPECT_EQ(stage.lane(2)->wave()->deckIndex(), 2);
     EXPECT_EQ(stage.lane(2)->height(), 112);
     EXPECT_TRUE(stage.lane(2)->tall());
     EXPECT_EQ(stage.lane(1)->height(), 112);
@@ -181,6 +245,66 @@ TEST(StageWidget, AFileDroppedOnALaneLoadsOntoItsDeck)
     EXPECT_EQ(in.title, deck.track()->title);
     EXPECT_NEAR(in.duration, 2.0, 0.05);
     EXPECT_EQ(headerFace(in).clock, "0:02.0");
+}
+
+TEST(StageWidget, DroppedTracksPlayAndMixFromTheKeyboard)
+{
+    StageRig rig;
+    rig.app.addOutput();
+    ASSERT_TRUE(rig.app.bootWithOutput());
+    ASSERT_NE(rig.root->windowHandle(), nullptr);
+    KeyboardFilter keys(rig.model(), nullptr);
+    qApp->installEventFilter(&keys);
+    AppModel& app = rig.model();
+    for (int deck : {0, 1}) {
+        const QString path = QDir::homePath() + QStringLiteral("/lane%1.wav").arg(deck);
+        test::writeTone(path, 8.0 + deck);
+        ASSERT_TRUE(rig.stage().lane(deck)->dropUrls({QUrl::fromLocalFile(path)}));
+        ASSERT_TRUE(test::spinUntil([&] { return app.deck(deck).track() && !app.deck(deck).loading(); })) << deck;
+    }
+    app.mixer().channel(0).setCrossfaderAssign(-1);
+    app.mixer().channel(1).setCrossfaderAssign(1);
+    const auto inputs = [&](int deck) { return headerInputs(app, app.deck(deck), rig.sides()); };
+    ASSERT_TRUE(test::spinUntil([&] {
+        rig.app.backend->pump(0.01);
+        return inputs(0).duration > 0 && inputs(1).duration > 0;
+    }, 5));
+    const QString full = headerFace(inputs(0)).clock;
+
+    // 'x' plays deck 1: its time left falls and it is heard.
+    QTest::keyClick(rig.root->windowHandle(), Qt::Key_X);
+    ASSERT_TRUE(test::spinUntil([&] {
+        rig.app.backend->pump(0.05);
+        rig.app.scheduler.advance(0.05);
+        return app.deck(0).live().playing && inputs(0).position > 0.5;
+    }, 10));
+    EXPECT_NE(headerFace(inputs(0)).clock, full) << full.toStdString();
+    // A frame of the playing stage, kept for review.
+    rig.kit.scheduler.advance(0.1);
+    QApplication::processEvents();
+    rig.root->grab().save(QStringLiteral(ZELVO_BINARY_DIR "/stage-playing.png"));
+    EXPECT_TRUE(app.isAudible(0));
+    EXPECT_FALSE(app.isAudible(1));
+
+    // 'm' starts deck 2; the arrow keys walk the crossfader over to it.
+    QTest::keyClick(rig.root->windowHandle(), Qt::Key_M);
+    ASSERT_TRUE(test::spinUntil([&] {
+        rig.app.backend->pump(0.05);
+        rig.app.scheduler.advance(0.05);
+        return app.deck(1).live().playing;
+    }, 10));
+    EXPECT_TRUE(app.isAudible(0) && app.isAudible(1));
+    for (int i = 0; i < 12; ++i)
+        QTest::keyClick(rig.root->windowHandle(), Qt::Key_Right);
+    EXPECT_DOUBLE_EQ(app.mixer().crossfader(), 1.0);
+    EXPECT_FALSE(app.isAudible(0));
+    EXPECT_TRUE(app.isAudible(1));
+    for (int i = 0; i < 22; ++i)
+        QTest::keyClick(rig.root->windowHandle(), Qt::Key_Left);
+    EXPECT_DOUBLE_EQ(app.mixer().crossfader(), -1.0);
+    EXPECT_TRUE(app.isAudible(0));
+    EXPECT_FALSE(app.isAudible(1));
+    qApp->removeEventFilter(&keys);
 }
 
 TEST(StageWidget, StoppedDecksAskForNoFramesWhileIdle)
