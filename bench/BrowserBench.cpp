@@ -36,14 +36,14 @@ struct Bench {
         std::mt19937 random(7);
         std::vector<TrackRecord> records;
         for (int i = 0; i < 10000; ++i) {
-            test::RecordSpec spec;
-            spec.title = QStringLiteral("Track %1 %2").arg(random() % 997).arg(i);
-            spec.artist = QStringLiteral("Artist %1").arg(i % 300);
-            spec.bpm = 80.0 + double(random() % 900) / 10.0;
-            spec.key = MusicalKey(std::int64_t(random() % 12), random() % 2 == 0);
-            spec.energy = double(random() % 1000) / 1000.0;
-            spec.added = spec.added.addSecs(std::int64_t(random() % 100000));
-            records.push_back(test::fixtureRecord(spec));
+            test::RecordFields fields;
+            fields.title = QStringLiteral("Track %1 %2").arg(random() % 997).arg(i);
+            fields.artist = QStringLiteral("Artist %1").arg(i % 300);
+            fields.bpm = 80.0 + double(random() % 900) / 10.0;
+            fields.key = MusicalKey(std::int64_t(random() % 12), random() % 2 == 0);
+            fields.energy = double(random() % 1000) / 1000.0;
+            fields.added = fields.added.addSecs(std::int64_t(random() % 100000));
+            records.push_back(test::fixtureRecord(fields));
         }
         test::writeCollection(records);
         FakeAudioBackend::Device device;

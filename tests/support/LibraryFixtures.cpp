@@ -10,21 +10,21 @@
 
 namespace zelvo::test {
 
-TrackRecord fixtureRecord(const RecordSpec& spec)
+TrackRecord fixtureRecord(const RecordFields& fields)
 {
-    TrackRecord record = TrackRecord::forFile(QStringLiteral("/music/") + spec.title + QStringLiteral(".wav"), spec.added);
+    TrackRecord record = TrackRecord::forFile(QStringLiteral("/music/") + fields.title + QStringLiteral(".wav"), fields.added);
     record.id = QUuid::createUuid();
-    record.title = spec.title;
-    record.artist = spec.artist;
+    record.title = fields.title;
+    record.artist = fields.artist;
     record.duration = 300.0;
-    if (spec.bpm)
-        record.grid = BeatGrid(*spec.bpm, 0.0, spec.beatsPerBar);
-    record.key = spec.key;
-    if (spec.energy)
-        record.metrics = TrackMetrics{*spec.energy, 0.5, 0.5};
+    if (fields.bpm)
+        record.grid = BeatGrid(*fields.bpm, 0.0, fields.beatsPerBar);
+    record.key = fields.key;
+    if (fields.energy)
+        record.metrics = TrackMetrics{*fields.energy, 0.5, 0.5};
     record.analyzed = true;
-    record.plays = spec.plays;
-    record.outpaint = spec.outpaint;
+    record.plays = fields.plays;
+    record.outpaint = fields.outpaint;
     return record;
 }
 

@@ -10,7 +10,8 @@
 
 namespace zelvo::test {
 
-struct RecordSpec {
+// The fields a test sets on a fixture record; the rest keep these defaults.
+struct RecordFields {
     QString title{};
     QString artist = QStringLiteral("Artist");
     std::optional<double> bpm = 120.0;       // none: no grid
@@ -23,7 +24,7 @@ struct RecordSpec {
 };
 
 // An analysed record with a fresh identifier; the path names no real file.
-TrackRecord fixtureRecord(const RecordSpec& spec);
+TrackRecord fixtureRecord(const RecordFields& fields);
 // Writes `records` as the collection file of the application support folder
 // (under the current HOME/XDG), so the next library store starts with them.
 void writeCollection(const std::vector<TrackRecord>& records);

@@ -14,7 +14,7 @@ namespace zelvo {
 namespace {
 
 using test::FlowRig;
-using test::RecordSpec;
+using test::RecordFields;
 using Sort = AppModel::BrowserSort;
 using Source = AppModel::BrowserSource;
 

@@ -20,7 +20,7 @@ namespace zelvo {
 namespace {
 
 using test::FlowRig;
-using test::RecordSpec;
+using test::RecordFields;
 using Phase = WorkflowLink::Phase;
 
 TrackRecord record(const char* title, std::optional<double> bpm = 120.0, int pc = 0,
