@@ -298,7 +298,10 @@ void OutpaintModel::reroll()
         1);
 }
 
-void OutpaintModel::cancel()
+// Ends the run in flight: a new run id makes its remaining steps stale, its
+// request is dropped, the phase goes idle and the server's poll resumes.
+// Gives the links, null once the application is gone.
+std::shared_ptr<OutpaintModel::Links> OutpaintModel::stopRun()
 {
     setRunID(runID_ == std::numeric_limits<std::int64_t>::max() ? runID_ : runID_ + 1);
     setTask(nullptr);
@@ -307,10 +310,16 @@ void OutpaintModel::cancel()
         app->client->cancel(this);
     setPhase(OutpaintPhase::idle());
     setPendingPlan(std::nullopt);
+    if (app && app->setRenderInFlight)
+        app->setRenderInFlight(false);
+    return app;
+}
+
+void OutpaintModel::cancel()
+{
+    const std::shared_ptr<Links> app = stopRun();
     if (!app)
         return;
-    if (app->setRenderInFlight)
-        app->setRenderInFlight(false);
     if (const TrackRecord* take = takeOn(app->decks[1])) {
         setChainSnooze(ChainSnooze{take->id, take->duration});
         showNotice(QString::fromUtf8(kCancelledSnoozed));
@@ -432,17 +441,9 @@ void OutpaintModel::dropMix()
 void OutpaintModel::supersede()
 {
     setReadyMix(std::nullopt);
-    setRunID(runID_ == std::numeric_limits<std::int64_t>::max() ? runID_ : runID_ + 1);
-    setTask(nullptr);
-    const std::shared_ptr<Links> app = app_.lock();
-    if (app && app->client)
-        app->client->cancel(this);
-    setPhase(OutpaintPhase::idle());
-    setPendingPlan(std::nullopt);
+    const std::shared_ptr<Links> app = stopRun();
     if (!app)
         return;
-    if (app->setRenderInFlight)
-        app->setRenderInFlight(false);
     note(QStringLiteral("fork: superseding the render in flight"));
 }
 

@@ -279,6 +279,7 @@ private:
     static std::int64_t freshSeed();
     // Throws the render in flight away for a live fork.
     void supersede();
+    std::shared_ptr<Links> stopRun();
     // Starts a render of the mix; false when the mix cannot be forked.
     bool forkMix();
     // Deck 1 when it brings a new record that the chain should bridge into.
