@@ -7,7 +7,7 @@
 #include "ui/stage/ControlEchoView.h"
 #include "ui/stage/DeckLane.h"
 #include "ui/stage/TourSpots.h"
-#include "ui/stage/StagePlaceholders.h"
+#include "ui/stage/StagePanels.h"
 #include "ui/stage/StagePresenters.h"
 #include "ui/stage/StageSides.h"
 

@@ -18,7 +18,7 @@
 #include "ui/stage/StageKeys.h"
 #include "ui/stage/TourSpots.h"
 #include "ui/stage/RootView.h"
-#include "ui/stage/StagePlaceholders.h"
+#include "ui/stage/StagePanels.h"
 #include "ui/stage/StageSides.h"
 #include "ui/stage/StageView.h"
 

@@ -1,0 +1,16 @@
+#pragma once
+// Main thread only.
+#include "ui/kit/UiEnv.h"
+#include "ui/stage/StageCard.h"
+
+namespace zelvo {
+
+class AppModel;
+
+class DJMCard final : public stage::StageCard {
+    Q_OBJECT
+public:
+    DJMCard(AppModel& model, kit::UiEnv env, QWidget* parent = nullptr);
+};
+
+} // namespace zelvo
