@@ -290,7 +290,11 @@ void AppDelegate::faceplateSnapshot(const QString& path)
     {
         kit::SystemDesktopServices desktop;
         kit::UiRuntime runtime(scheduler_, desktop, true, kit::snapshotFaceScale(canvas.width()));
-        Instrument face(model_, runtime.env());
+        // The still shows the live faceplate's controller layout and pending fork.
+        const auto* root = qobject_cast<RootView*>(window_->centralWidget());
+        const Instrument* live = root ? root->instrument() : nullptr;
+        Instrument face(model_, runtime.env(), nullptr, live ? live->sides() : nullptr,
+                        live ? live->outpaint() : nullptr);
         face.setAttribute(Qt::WA_DontShowOnScreen);
         face.resize(points);
         QImage image(points * 2, QImage::Format_ARGB32_Premultiplied);

@@ -45,6 +45,15 @@ WalnutCheek::WalnutCheek(const UiEnv& env, QSizeF designSize, std::uint64_t seed
     resizeToDesign();
 }
 
+void WalnutCheek::setDesignSize(QSizeF size)
+{
+    if (size == size_)
+        return;
+    size_ = size;
+    resizeToDesign();
+    update();
+}
+
 void WalnutCheek::paintFace(Canvas& canvas)
 {
     canvas.drawImage(QRectF(QPointF(0, 0), size_), Textures::walnutCheek(size_, deviceScaleOf(this, scale()), seed_));

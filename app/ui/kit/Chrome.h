@@ -25,6 +25,7 @@ class WalnutCheek : public FaceWidget {
 public:
     WalnutCheek(const UiEnv& env, QSizeF designSize, std::uint64_t seed, QWidget* parent = nullptr);
     QSizeF designSize() const override { return size_; }
+    void setDesignSize(QSizeF size);
     void paintFace(Canvas& canvas) override;
 
 private:

@@ -114,6 +114,12 @@ public:
         resizeToDesign();
     }
     QSizeF designSize() const override { return size_; }
+    void setSize(QSizeF size)
+    {
+        size_ = size;
+        resizeToDesign();
+        update();
+    }
     void paintFace(Canvas& canvas) override
     {
         QPainterPath clip;
@@ -146,6 +152,12 @@ void VFDGlass::placeContent(QWidget* content, QRectF rect)
     place(content, rect);
     // Content is clipped to the rounded glass.
     overlay_->raise();
+}
+
+void VFDGlass::setGlassSize(QSizeF size)
+{
+    setDesignSize(size);
+    static_cast<GlassOverlay*>(overlay_)->setSize(size);
 }
 
 void VFDGlass::resizeEvent(QResizeEvent* event)

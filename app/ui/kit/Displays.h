@@ -48,6 +48,8 @@ public:
     VFDGlass(const UiEnv& env, QSizeF designSize, double cornerRadius, QWidget* parent = nullptr);
     // Places content on the glass and keeps the overlay on top.
     void placeContent(QWidget* content, QRectF rect);
+    // Resizes the glass with its overlay (content is resized by its owner).
+    void setGlassSize(QSizeF size);
     QWidget* overlay() const { return overlay_; }
 
 protected:

@@ -25,6 +25,10 @@ QImage tintedCopy(const QImage& source, const QColor& tint, double opacity)
     return image;
 }
 
+Ghosts::Ghosts() : Ghosts(kit::Stage::ghostRed(), kit::Stage::ghostCyan()) {}
+
+Ghosts::Ghosts(const QColor& red, const QColor& cyan) : red_(red), cyan_(cyan) {}
+
 void Ghosts::paint(kit::Canvas& canvas, const QRectF& rect, double offset, double opacity, quint64 revision,
                    double pixelRatio, const Paint& draw)
 {
@@ -54,8 +58,8 @@ void Ghosts::paint(kit::Canvas& canvas, const QRectF& rect, double offset, doubl
             layer_.fill(Qt::transparent);
             QPainter painter(&layer_);
             painter.setCompositionMode(QPainter::CompositionMode_Screen);
-            painter.drawImage(QPointF(reach - d, 0), tintedCopy(content_, kit::Stage::ghostRed(), shown));
-            painter.drawImage(QPointF(reach + d, 0), tintedCopy(content_, kit::Stage::ghostCyan(), shown));
+            painter.drawImage(QPointF(reach - d, 0), tintedCopy(content_, red_, shown));
+            painter.drawImage(QPointF(reach + d, 0), tintedCopy(content_, cyan_, shown));
         }
         key_ = key;
     }

@@ -25,6 +25,11 @@ class Ghosts {
 public:
     using Paint = std::function<void(QPainter& painter, QSizeF size)>;
 
+    // Copies in the stage's ghost red and cyan.
+    Ghosts();
+    // Copies in other tints (the faceplate's aberration uses its own palette).
+    Ghosts(const QColor& red, const QColor& cyan);
+
     // Draws the copies and then the content inside `rect` (content coordinates
     // of `rect`'s size). `revision` changes whenever the content does.
     void paint(kit::Canvas& canvas, const QRectF& rect, double offset, double opacity, quint64 revision,
@@ -45,6 +50,7 @@ private:
         double offset = 0;
         bool operator==(const Key&) const = default;
     };
+    QColor red_, cyan_;
     Key key_;
     QImage content_, layer_;
     int renders_ = 0;

@@ -36,7 +36,7 @@ RootView::RootView(AppModel& model, kit::UiEnv env, QWidget* parent, OutpaintMod
     stack_->setContentsMargins(0, 0, 0, 0);
     stage_ = new stage::StageView(model_, *sides_, env_.withScale(unitScale_), this, outpaint);
     faceplate_ = new FaceplateBackdrop(this);
-    instrument_ = new Instrument(model_, env_, faceplate_);
+    instrument_ = new Instrument(model_, env_, faceplate_, sides_, outpaint);
     stack_->addWidget(stage_);
     stack_->addWidget(faceplate_);
     showScreen();
