@@ -1,0 +1,70 @@
+// The whole program rendering its screens to PNGs, kept in the build folder
+// for review: the classic faceplate and the stage, each after importing a
+// folder of music.
+#include "AppTestSupport.h"
+#include "KitTestSupport.h"
+#include "ui/kit/Palette.h"
+
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QTcpServer>
+#include <gtest/gtest.h>
+
+namespace zelvo {
+namespace {
+
+int closedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+QImage snapshot(test::TempHome& home, const QString& name, const QStringList& arguments)
+{
+    const QString png = QStringLiteral(ZELVO_BINARY_DIR "/") + name;
+    QFile::remove(png);
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("KAVRI_CDN", QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
+    environment.insert("KAVRI_BRAIN_PORT", QString::number(closedPort()));
+    environment.insert("KAVRI_BRAIN_HOME", home.file("brain"));
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(home.path());
+    process.start(QStringLiteral(KAVRI_ZELVO_PROGRAM), arguments + QStringList{"--snapshot", png});
+    EXPECT_TRUE(process.waitForStarted(10000));
+    EXPECT_TRUE(process.waitForFinished(120000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << process.readAllStandardError().toStdString();
+    return QImage(png);
+}
+
+TEST(InstrumentProgram, SnapshotsOfTheFaceplateAndTheStageAfterAnImport)
+{
+    test::TempHome home;
+    const QString music = home.file("Music/set");
+    QDir().mkpath(music);
+    test::writeTone(music + "/one.wav", 4.0);
+    test::writeTone(music + "/two.wav", 3.0);
+
+    const QImage face = snapshot(home, QStringLiteral("faceplate-snapshot.png"),
+                                 {"-platform", "offscreen", "--import", music, "--load", "--classic"});
+    ASSERT_FALSE(face.isNull());
+    // Twice the design canvas, whatever the screen.
+    EXPECT_EQ(face.size(), QSize(3200, 2160));
+    // Inside deck 1, the mixer and the crate: the modules' panels; between
+    // the plate's rows the plate is lighter than the panel's ink.
+    for (const QPointF p : {QPointF(60, 270), QPointF(600, 270), QPointF(60, 790), QPointF(1540, 1050)})
+        EXPECT_TRUE(kit::test::near(kit::test::pixelAt(face, p * 2), kit::Palette::panel()))
+            << p.x() << "," << p.y();
+    EXPECT_FALSE(kit::test::near(kit::test::pixelAt(face, QPointF(13, 540) * 2), kit::Palette::panel(), 6));
+
+    const QImage stage = snapshot(home, QStringLiteral("stage-import-snapshot.png"),
+                                  {"-platform", "offscreen", "--import", music});
+    ASSERT_FALSE(stage.isNull());
+    EXPECT_TRUE(kit::test::near(kit::test::pixelAt(stage, {4, 600}), kit::Stage::ink()));
+}
+
+} // namespace
+} // namespace zelvo
