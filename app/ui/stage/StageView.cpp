@@ -126,7 +126,7 @@ void StageView::rebuildMiddle()
     row->setAlignment(Qt::AlignTop);
     row->addWidget(new DeckPanel(model_, model_.deck(sides_.leftDeck()), env_, middle_), 1);
     QWidget* mixer = model_.audio().directOuts() ? static_cast<QWidget*>(new DJMCard(model_, env_, middle_))
-                                                 : static_cast<QWidget*>(new LiveMixer(model_, env_, middle_));
+                                                 : static_cast<QWidget*>(new LiveMixer(model_, env_, middle_, &sides_));
     tourSpot(mixer, TourSpot::mixer);
     row->addWidget(mixer);
     row->addWidget(new DeckPanel(model_, model_.deck(sides_.rightDeck()), env_, middle_), 1);
