@@ -1,6 +1,7 @@
 #include "ui/kit/Canvas.h"
 #include "ui/kit/Palette.h"
 #include "ui/stage/Meter.h"
+#include "ui/stage/MixerPresenters.h"
 
 #include <gtest/gtest.h>
 
@@ -55,6 +56,79 @@ TEST(StageMeter, DrawsTheTrackAndABottomCapsuleOfTheFill)
     kit::RecordingCanvas silent;
     paintMeter(silent, QSizeF(6, 70), 0);
     EXPECT_EQ(silent.of(kit::RecordingCanvas::Kind::fill).size(), 1u); // only the empty track
+}
+
+TEST(StageMixerPresenter, LayoutsGiveOrderSizesAndParts)
+{
+    struct Row {
+        bool four;
+        std::vector<int> order;
+        MixerSizes sizes;
+    };
+    const Row rows[] = {
+        {false, {0, 1}, {12, 170, 62, 24, 21, 44, 27, false, false}},
+        {true, {2, 0, 1, 3}, {6, 210, 50, 21, 18, 36, 24, true, true}},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(mixerOrder(row.four), row.order) << row.four;
+        EXPECT_EQ(mixerSizes(row.four), row.sizes) << row.four;
+        // One row label per knob row: the trim row is the trim knob's height, the rest the knob's.
+        const auto labels = rowLabels(ColorFXKind::crush, row.sizes.labelBase);
+        ASSERT_EQ(labels.size(), 5u);
+        EXPECT_EQ(labels[0].second, row.sizes.trimSize);
+        EXPECT_EQ(labels[4], std::make_pair(QStringLiteral("crush"), row.sizes.knobSize));
+    }
+}
+
+TEST(StageMixerPresenter, KilledBandsTintRedAndTheEffectReadoutReadsItsSettings)
+{
+    EXPECT_EQ(bandTint(-1.0), kit::Stage::rbRed());
+    EXPECT_EQ(bandTint(-0.98), kit::Stage::rbRed());
+    EXPECT_EQ(bandTint(-0.97), kit::Stage::rbBlue());
+    EXPECT_EQ(bandTint(0.5), kit::Stage::rbBlue());
+
+    struct Row {
+        BeatFXKind kind;
+        int beatIndex;
+        int target;
+        bool on;
+        QString kindText;
+        QString detail;
+    };
+    const Row rows[] = {
+        {BeatFXKind::echo, 2, 0, false, "echo", QStringLiteral("1/2 \u00b7 mst")},
+        {BeatFXKind::roll, 5, 2, true, "roll", QStringLiteral("2 \u00b7 ch2")},
+        {BeatFXKind::flanger, 0, 4, false, "flanger", QStringLiteral("1/8 \u00b7 ch4")},
+        {BeatFXKind::reverb, 99, 1, false, "reverb", QStringLiteral("16 \u00b7 ch1")}, // clamped into the table
+        {BeatFXKind::echo, -3, 0, false, "echo", QStringLiteral("1/8 \u00b7 mst")},
+    };
+    for (const Row& row : rows) {
+        const FXReadoutFace face = fxReadoutFace(row.kind, row.beatIndex, row.target, row.on);
+        EXPECT_EQ(face.kind, row.kindText);
+        EXPECT_EQ(face.detail, row.detail);
+        EXPECT_EQ(face.fill, row.on ? kit::Stage::rbAmber() : kit::Stage::ink());
+        EXPECT_EQ(face.kindColour, row.on ? kit::Stage::ink() : kit::Stage::bone());
+    }
+}
+
+TEST(StageMixerPresenter, AssignKeysGhostsAndDjmColumns)
+{
+    for (int assign : {-1, 0, 1}) {
+        const auto keys = assignKeys(assign);
+        ASSERT_EQ(keys.size(), 3u);
+        for (const AssignKey& key : keys)
+            EXPECT_EQ(key.selected, key.value == assign);
+        EXPECT_EQ(keys[0].label + keys[1].label + keys[2].label, "atb");
+    }
+    EXPECT_EQ(assignKeys(5)[0].selected || assignKeys(5)[1].selected || assignKeys(5)[2].selected, false);
+    for (int deck = 0; deck < 4; ++deck)
+        EXPECT_EQ(deckGhostOffset(deck), deck == 1 ? 0.8 : 0.0);
+    EXPECT_EQ(djmSource(0), "records");
+    EXPECT_EQ(djmSource(1), "zelvo-0");
+    const std::map<int, QString> routes{{1, "ch 3-4 \u2192 djm 2"}};
+    EXPECT_EQ(djmRoute({}, 0), QStringLiteral("\u2014"));
+    EXPECT_EQ(djmRoute(routes, 0), QStringLiteral("\u2014"));
+    EXPECT_EQ(djmRoute(routes, 1), routes.at(1));
 }
 
 } // namespace
