@@ -34,11 +34,11 @@ namespace {
 void driveMeter(AppModel& model, kit::FaceWidget* meter, const kit::UiEnv& env, std::function<bool()> moving)
 {
     auto* timeline = new kit::LiveTimeline(meter, env.liveClock, 30);
-    const auto follow = [timeline, meter, moving = std::move(moving)] {
+    const auto follow = [timeline, meter, moving = std::move(moving), was = std::make_shared<bool>(false)] {
         const bool on = moving();
-        if (!on && timeline->property("active").toBool())
+        if (!on && *was)
             meter->refresh();
-        timeline->setProperty("active", on);
+        *was = on;
         timeline->setActive(on);
     };
     for (int deck = 0; deck < AppModel::kDecks; ++deck)
