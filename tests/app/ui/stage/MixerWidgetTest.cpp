@@ -234,6 +234,13 @@ TEST(StageMixerWidget, ALayoutChangeReflowsTheCardAtOnce)
         EXPECT_EQ(rig.find<QWidget>("mixer.assign.0") != nullptr, row.four);
         EXPECT_EQ(rig.find<kit::LiveKnob>("mixer.hi.0")->width(), row.four ? 21 : 24);
         EXPECT_EQ(rig.mixer->size(), rig.mixer->sizeHint());
+        // Only deck 2's channel number carries the red and cyan copies (drawn as images).
+        for (int index : mixerOrder(row.four)) {
+            kit::RecordingCanvas canvas;
+            rig.find(QStringLiteral("mixer.number.%1").arg(index))->paintFace(canvas);
+            EXPECT_EQ(canvas.of(kit::RecordingCanvas::Kind::image).empty(), index != 1) << index;
+            EXPECT_EQ(canvas.texts().contains(QString::number(index + 1)), index != 1) << index;
+        }
     }
 }
 
@@ -286,6 +293,8 @@ TEST(StageMixerWidget, MetersShowTheEnginePeaksAndARedTopSegment)
     for (const auto& op : djm.of(kit::RecordingCanvas::Kind::fill))
         redBars += op.brush.color() == kit::Stage::ghostRed() ? 1 : 0;
     EXPECT_EQ(redBars, 1);
+    EXPECT_EQ(djm.of(kit::RecordingCanvas::Kind::image).size(), 2u); // deck 2's ghosted badge: copies and content
+    EXPECT_TRUE(djm.texts().contains("1") && !djm.texts().contains("2"));
     EXPECT_EQ(djm.texts().count(QStringLiteral("\u2014")), 2);
     EXPECT_TRUE(djm.texts().contains("RECORDS") && djm.texts().contains("ZELVO-0"));
 }
