@@ -156,6 +156,14 @@ void LiveKnob::paintFace(Canvas& canvas)
     }
 }
 
+void LiveKnob::setTint(const QColor& tint)
+{
+    if (tint == tint_)
+        return;
+    tint_ = tint;
+    update();
+}
+
 void LiveKnob::mousePressEvent(QMouseEvent* event)
 {
     const QPointF p = toDesign(event->position());

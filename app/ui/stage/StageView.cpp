@@ -274,7 +274,7 @@ QWidget* StageView::buildMiddle()
     panels->setAlignment(Qt::AlignTop);
     panels->addWidget(new DeckPanel(model_, model_.deck(sides_.leftDeck()), env_, row), 1);
     QWidget* mixer = model_.audio().directOuts() ? static_cast<QWidget*>(new DJMCard(model_, env_, row))
-                                                 : static_cast<QWidget*>(new LiveMixer(model_, env_, row));
+                                                 : static_cast<QWidget*>(new LiveMixer(model_, env_, row, &sides_));
     tourSpot(mixer, TourSpot::mixer);
     panels->addWidget(mixer);
     panels->addWidget(new DeckPanel(model_, model_.deck(sides_.rightDeck()), env_, row), 1);
