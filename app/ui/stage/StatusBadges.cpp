@@ -71,6 +71,14 @@ BrainLamp::BrainLamp(AppModel& app, UiEnv env, QWidget* parent)
     setObjectName(QStringLiteral("brainLamp"));
     repaintOn(&app_.status(), &StatusLink::brainStatusChanged);
     resizeToDesign();
+    refresh();
+}
+
+void BrainLamp::refresh()
+{
+    // Frames are needed only while the lamp blinks.
+    timeline_.setActive(stage::brainLampBlinks(app_.brain().status().kind));
+    update();
 }
 
 bool BrainLamp::lit() const

@@ -41,6 +41,7 @@ public:
     double frameTime() const { return timeline_.frameTime(); }
     QSizeF designSize() const override;
     void paintFace(kit::Canvas& canvas) override;
+    void refresh() override;
 
 private:
     AppModel& app_;

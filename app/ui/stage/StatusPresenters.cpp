@@ -68,6 +68,12 @@ bool brainLampLit(BrainStatus::Kind status, double t)
     return false;
 }
 
+bool brainLampBlinks(BrainStatus::Kind status)
+{
+    using K = BrainStatus::Kind;
+    return status == K::installing || status == K::loading || status == K::starting || status == K::rendering;
+}
+
 std::vector<StatusItem> statusItems(const std::optional<OutputReading>& output)
 {
     std::vector<StatusItem> items;

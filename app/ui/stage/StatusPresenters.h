@@ -36,6 +36,8 @@ BadgeFace badgeFace(const std::vector<MIDIHub::Player>& players, const std::opti
 // Whether the lamp is lit at frame time `t` (seconds since 2001): steady when
 // ready, blinking every third of a second while busy, else dark.
 bool brainLampLit(BrainStatus::Kind status, double t);
+// Whether the status is one the lamp blinks for.
+bool brainLampBlinks(BrainStatus::Kind status);
 
 // --- Status bar.
 struct StatusItem {
