@@ -243,6 +243,8 @@ public:
     // reads as empty.
     static std::map<std::int64_t, int> savedPlayerDecks(const UserDefaults& defaults);
     static void setSavedPlayerDecks(UserDefaults& defaults, const std::map<std::int64_t, int>& decks);
+    // Per deck, whether a pitch bend from a jog or platter is in force.
+    const std::array<bool, 4>& bending() const { return bending_; }
     // The direction of the search held on each deck (+1, −1, 0 for none).
     const std::array<int, 4>& searching() const { return searching_; }
     // The player timer's period and how long a bend outlives its last step.
