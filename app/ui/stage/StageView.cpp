@@ -124,12 +124,12 @@ void StageView::rebuildMiddle()
     auto* row = new QHBoxLayout;
     row->setSpacing(10);
     row->setAlignment(Qt::AlignTop);
-    row->addWidget(new DeckPanel(model_, model_.deck(sides_.leftDeck()), env_, middle_), 1);
+    row->addWidget(new DeckPanel(model_, model_.deck(sides_.leftDeck()), env_, middle_, &sides_), 1);
     QWidget* mixer = model_.audio().directOuts() ? static_cast<QWidget*>(new DJMCard(model_, env_, middle_))
                                                  : static_cast<QWidget*>(new LiveMixer(model_, env_, middle_));
     tourSpot(mixer, TourSpot::mixer);
     row->addWidget(mixer);
-    row->addWidget(new DeckPanel(model_, model_.deck(sides_.rightDeck()), env_, middle_), 1);
+    row->addWidget(new DeckPanel(model_, model_.deck(sides_.rightDeck()), env_, middle_, &sides_), 1);
     column->addLayout(row);
     column->addWidget(new MachineStrip(model_, env_, middle_));
     column_->insertWidget(2, middle_);
