@@ -277,6 +277,14 @@ void LiveKey::setLit(bool lit)
     update();
 }
 
+void LiveKey::setLabel(const QString& label)
+{
+    if (label == label_)
+        return;
+    label_ = label;
+    update();
+}
+
 void LiveKey::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton) {

@@ -112,6 +112,8 @@ public:
     void paintFace(Canvas& canvas) override { drawLiveKey(canvas, label_, lit_, tint_, size_); }
     void setLit(bool lit);
     bool lit() const { return lit_; }
+    void setLabel(const QString& label);
+    const QString& label() const { return label_; }
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
