@@ -6,7 +6,6 @@
 #include "audio/MixerState.h"
 #include "models/AudioSystem.h"
 #include "platform/Scheduler.h"
-#include "ui/instrument/HeaderStandIns.h"
 #include "ui/kit/Canvas.h"
 #include "ui/kit/Chrome.h"
 #include "ui/kit/Displays.h"
@@ -15,7 +14,9 @@
 #include "ui/kit/Palette.h"
 #include "ui/kit/ThemeViews.h"
 #include "ui/stage/StageKeys.h"
+#include "ui/stage/SettingsPopover.h"
 #include "ui/stage/StageSides.h"
+#include "ui/stage/StatusBadges.h"
 
 #include <QMouseEvent>
 
@@ -187,8 +188,7 @@ HeaderStrip::HeaderStrip(AppModel& model, stage::StageSides* sides, const kit::U
     wordmark_ = new kit::Wordmark(env, 24, this);
     auto* caption = new Caption(env, this);
     caption_ = caption;
-    badge_ = new BadgeStandIn(env, this);
-    badge_->setObjectName(QStringLiteral("instrument.badge"));
+    badge_ = new ControllerBadge(model_, env, this);
 
     const QSizeF glass = readoutsSize();
     glass_ = new kit::VFDGlass(env, glass, 3, this);
@@ -213,9 +213,10 @@ HeaderStrip::HeaderStrip(AppModel& model, stage::StageSides* sides, const kit::U
     readouts_->setObjectName(QStringLiteral("instrument.readouts"));
     glass_->placeContent(readouts_, QRectF(QPointF(0, 0), glass));
 
-    lamp_ = new LampStandIn(env, this);
-    lamp_->setObjectName(QStringLiteral("instrument.lamp"));
+    lamp_ = new BrainLamp(model_, env, this);
     key_ = new SettingsKey(model_, env, this);
+    // The settings popover opens under this key while `showSettings` is on.
+    anchor_ = new SettingsAnchor(model_, env, key_);
 
     // What the display reads besides the clock: a change repaints at once.
     AudioSystem* audio = &model_.audio();
@@ -224,7 +225,6 @@ HeaderStrip::HeaderStrip(AppModel& model, stage::StageSides* sides, const kit::U
     if (sides_) {
         const auto follow = [this, caption] {
             caption->setFourDecks(sides_->fourDecks());
-            static_cast<BadgeStandIn*>(badge_)->setFourDecks(sides_->fourDecks());
             relayout();
         };
         connect(sides_, &stage::StageSides::layoutChanged, this, follow);

@@ -20,6 +20,7 @@ namespace zelvo {
 
 class AppModel;
 class AudioSystem;
+class SettingsAnchor;
 
 namespace stage {
 class StageSides;
@@ -79,6 +80,8 @@ public:
     kit::VFDGlass* display() const { return glass_; }
     kit::LiveCanvas* readouts() const { return readouts_; }
     QWidget* settingsKey() const { return key_; }
+    // Opens the settings popover under the key while `AppModel::showSettings` is on.
+    SettingsAnchor* settingsAnchor() const { return anchor_; }
     // The caption's first line as drawn (before upper-casing).
     QString layoutText() const;
 
@@ -97,6 +100,7 @@ private:
     kit::LiveCanvas* readouts_;
     kit::FaceWidget* lamp_;
     kit::FaceWidget* key_;
+    SettingsAnchor* anchor_;
 };
 
 } // namespace zelvo

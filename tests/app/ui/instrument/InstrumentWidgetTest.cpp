@@ -15,6 +15,7 @@
 #include "ui/kit/LiveCanvas.h"
 #include "ui/kit/Palette.h"
 #include "ui/kit/Textures.h"
+#include "ui/stage/SettingsPopover.h"
 #include "ui/stage/StageSides.h"
 
 #include <QApplication>
@@ -164,8 +165,25 @@ TEST(InstrumentWidget, ZoomAndSettingsKeys)
     EXPECT_EQ(key->size(), QSize(15, 12));
     click(key);
     EXPECT_TRUE(app.showSettings());
-    click(key);
+    // The popover opens under the header's key, its arrow on the key's bottom edge.
+    SettingsPopup* popup = rig.face->header()->settingsAnchor()->popup();
+    ASSERT_NE(popup, nullptr);
+    EXPECT_TRUE(popup->isVisible());
+    const QPoint tip = key->mapToGlobal(QPoint(key->width() / 2, key->height()));
+    EXPECT_EQ(popup->geometry().top(), tip.y());
+    EXPECT_EQ(popup->geometry().left() + popup->arrowX(), tip.x());
+    // Closing it sets the field back; the key opens it again, and a second
+    // press of the key closes it.
+    QTest::keyClick(popup, Qt::Key_Escape);
+    QApplication::processEvents();
     EXPECT_FALSE(app.showSettings());
+    EXPECT_EQ(rig.face->header()->settingsAnchor()->popup(), nullptr);
+    app.setShowSettings(true);
+    QApplication::processEvents();
+    ASSERT_NE(rig.face->header()->settingsAnchor()->popup(), nullptr);
+    app.setShowSettings(false);
+    QApplication::processEvents();
+    EXPECT_EQ(rig.face->header()->settingsAnchor()->popup(), nullptr);
 }
 
 TEST(InstrumentWidget, TheHeaderReadsTheOpenOutput)
