@@ -118,20 +118,10 @@ TEST(PlayerEndToEnd, TwoPlayersDriveTheirOwnDecksAndCardsAndAreRememberedAcrossR
     EXPECT_NEAR(one.position.load(), cue, 0.26);
     a->release(27);
 
-    // Player A pauses and holds search; unplugged while holding, its deck
-    // stops seeking, and player B keeps its deck.
-    a->press(0);
-    rig.run(0.1);
-    a->press(2);
-    rig.run(0.3);
-    EXPECT_GT(one.position.load(), cue + 1.0);
+    // Player A leaves; player B keeps its deck.
     a->unplug();
     rig.settle();
     EXPECT_EQ(rig.model->playerDecks(), (Decks{{kB, 1}}));
-    rig.run(0.05);
-    const double left = one.position.load();
-    rig.run(0.3);
-    EXPECT_EQ(one.position.load(), left);
 
     // Both gone, then back in the other order on other channels: each finds
     // its deck and its card again.
