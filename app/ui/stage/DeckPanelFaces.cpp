@@ -134,13 +134,16 @@ void paintJog(kit::Canvas& canvas, QSizeF size, const JogInput& in)
         canvas.strokePath(jogRing(c, radius, a, b), QPen(colour, width, Qt::SolidLine, Qt::FlatCap));
     };
 
-    QPainterPath face;
-    face.addEllipse(c, r - 4, r - 4);
-    QRadialGradient gradient(c, r);
-    gradient.setColorAt(0, Stage::inkHigh());
-    gradient.setColorAt(1, Stage::ink());
-    canvas.fillPath(face, gradient);
-    stroke(r - 3, 0, 1, Stage::line(), 4);
+    // The face and the track ring never move: drawn once per size and kept.
+    canvas.drawCached(QStringLiteral("jog.face:%1").arg(r), QRectF(QPointF(0, 0), size), 0, [&](kit::Canvas& into) {
+        QPainterPath face;
+        face.addEllipse(c, r - 4, r - 4);
+        QRadialGradient gradient(c, r);
+        gradient.setColorAt(0, Stage::inkHigh());
+        gradient.setColorAt(1, Stage::ink());
+        into.fillPath(face, gradient);
+        into.strokePath(jogRing(c, r - 3, 0, 1), QPen(Stage::line(), 4, Qt::SolidLine, Qt::FlatCap));
+    });
 
     if (in.loaded) {
         const double progress = std::clamp(p / d, 0.0, 1.0);
@@ -175,11 +178,12 @@ void paintJog(kit::Canvas& canvas, QSizeF size, const JogInput& in)
 void paintJogCentre(kit::Canvas& canvas, QSizeF size, const JogCentre& centre)
 {
     using namespace kit;
-    const QFont tempoFont = panelFont(22, QFont::Bold, true);
-    const QFont keyFont = panelFont(11, QFont::Bold, true);
-    const QFont clockFont = panelFont(10, QFont::DemiBold, true);
-    const double h1 = QFontMetricsF(tempoFont).height(), h2 = QFontMetricsF(keyFont).height(),
-                 h3 = QFontMetricsF(clockFont).height();
+    // Fonts and line heights are made once: the centre is drawn up to 60 times a second.
+    static const QFont tempoFont = panelFont(22, QFont::Bold, true);
+    static const QFont keyFont = panelFont(11, QFont::Bold, true);
+    static const QFont clockFont = panelFont(10, QFont::DemiBold, true);
+    static const double h1 = QFontMetricsF(tempoFont).height(), h2 = QFontMetricsF(keyFont).height(),
+                        h3 = QFontMetricsF(clockFont).height();
     const double total = h1 + 2 + h2 + 2 + h3;
     double y = (size.height() - total) / 2;
     const int flags = Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine;
