@@ -1,12 +1,11 @@
-// The middle row end to end on the virtual output: two generated records load
-// onto decks 1 and 2, both play, and the stage's crossfader, dragged from the
+// The middle row end to end on the virtual output: two generated records
+// dropped on the two deck panels load, their play keys start them, and the stage's crossfader, dragged from the
 // "a" end to the "b" end, hands what is heard from deck 1 to deck 2. The
 // capture of the output says so too; a frame of the stage is kept for review.
 #include "App/AppModel.h"
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
 #include "library/AudioFileIO.h"
-#include "library/LibraryStore.h"
 #include "models/AudioSystem.h"
 #include "models/ChannelModel.h"
 #include "models/DeckModel.h"
@@ -16,7 +15,6 @@
 #include "support/GeneratedMusic.h"
 #include "support/ScopedBackend.h"
 #include "ui/kit/FaceWidget.h"
-#include "ui/stage/DeckLane.h"
 #include "ui/stage/LiveMixer.h"
 #include "ui/stage/RootView.h"
 #include "ui/stage/StageView.h"
@@ -24,7 +22,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QMimeData>
 #include <QMouseEvent>
+#include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -94,9 +94,18 @@ TEST(MiddleRow, TwoRecordsLoadPlayAndTheCrossfaderHandsTheMixToDeckTwo)
         const QString path = app.home.file(QStringLiteral("Music/record%1.wav").arg(deck + 1));
         QDir().mkpath(QFileInfo(path).path());
         writeRecord(path, deck == 0 ? 45 : 93, 30.0);
-        const auto added = importAdded(model.library(), {QUrl::fromLocalFile(path)});
-        ASSERT_EQ(added.size(), 1u);
-        model.deck(deck).load(added[0]);
+        // Dropped from a file manager onto the deck's panel.
+        QWidget* panel = root->findChild<QWidget*>(QStringLiteral("deckPanel.%1").arg(deck));
+        ASSERT_NE(panel, nullptr) << deck;
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(path)});
+        const QPointF at = QRectF(panel->rect()).center();
+        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(panel, &enter);
+        EXPECT_TRUE(enter.isAccepted()) << deck;
+        QDropEvent drop(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(panel, &drop);
+        EXPECT_TRUE(drop.isAccepted()) << deck;
         ASSERT_TRUE(run(10, [&] { return model.deck(deck).track() && !model.deck(deck).loading(); })) << deck;
         EXPECT_TRUE(model.deck(deck).track()->path.endsWith(QStringLiteral("record%1.wav").arg(deck + 1)));
     }
@@ -108,10 +117,13 @@ TEST(MiddleRow, TwoRecordsLoadPlayAndTheCrossfaderHandsTheMixToDeckTwo)
     sendMouse(crossfader, QEvent::MouseButtonRelease, QPointF(1, y), Qt::NoButton);
     EXPECT_DOUBLE_EQ(model.mixer().crossfader(), -1.0);
 
-    model.deck(0).playPause();
-    ASSERT_TRUE(run(10, [&] { return model.deck(0).live().playing; }));
-    model.deck(1).playPause();
-    ASSERT_TRUE(run(10, [&] { return model.deck(1).live().playing; }));
+    for (int deck : {0, 1}) {
+        QWidget* play = root->findChild<QWidget*>(QStringLiteral("deckPanel.%1.play").arg(deck));
+        ASSERT_NE(play, nullptr) << deck;
+        QTest::mouseClick(play, Qt::LeftButton, {}, play->rect().center());
+        ASSERT_TRUE(run(10, [&] { return model.deck(deck).live().playing; })) << deck;
+    }
+    EXPECT_TRUE(model.deck(0).live().playing);
     run(0.8);
     EXPECT_TRUE(model.isAudible(0));
     EXPECT_FALSE(model.isAudible(1));
