@@ -237,6 +237,28 @@ TEST(DeckPanelWidget, ModeKeysMasterAndTempoFader)
     EXPECT_NE(model.find(QStringLiteral("badge")), nullptr);
 }
 
+TEST(DeckPanelWidget, MasterLightsOnlyWhenTheEngineReportsIt)
+{
+    test::AppRig app;
+    app.addOutput();
+    app.make();
+    ASSERT_TRUE(app.bootWithOutput());
+    kit::test::KitRig kit;
+    DeckPanel panel(*app.app, app.app->deck(1), kit.env());
+    panel.show();
+    auto* master = panel.findChild<kit::LiveKey*>(QStringLiteral("deckPanel.1.master"));
+    ASSERT_NE(master, nullptr);
+    EXPECT_FALSE(master->lit());
+    QTest::mouseClick(master, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_FALSE(master->lit()); // not at the tap
+    EXPECT_TRUE(test::spinUntil([&] {
+        app.backend->pump(0.05); // the device plays a slice: the engine takes the request
+        app.scheduler.advance(AppModel::kTickInterval);
+        return app.app->engineLive().masterDeck == 1;
+    }));
+    EXPECT_TRUE(master->lit());
+}
+
 TEST(DeckPanelWidget, TargetingFollowsTheControllerAndStoppedDecksPaintNoJog)
 {
     PanelRig rig;
