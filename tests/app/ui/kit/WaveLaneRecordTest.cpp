@@ -1,4 +1,5 @@
 #include "ui/kit/Canvas.h"
+#include "ui/kit/waves/FaceplateWaves.h"
 #include "ui/kit/waves/WaveLane.h"
 #include "ui/kit/waves/WaveTiles.h"
 
@@ -58,6 +59,26 @@ TEST(WaveLaneRecord, ALoadedRecordWithoutWaveformIsNoEmptyDeck)
             EXPECT_GT(state.flash, 0) << c.name << ": a quiet beat flash without a waveform to read";
         }
     }
+}
+
+TEST(WaveLaneRecord, TheFaceplatesStackedLaneSaysNothingOfAnEmptyDeckForALoadedRecord)
+{
+    WaveDeck d;
+    d.index = 0;
+    WaveDeck::Cells cells;
+    cells.loaded = true;
+    d.voice = cells;
+    RecordingCanvas empty;
+    FaceWaves::drawStackedLane(empty, d, QRectF(0, 0, 600, 60), 1, std::nullopt, -1, 0);
+    EXPECT_FALSE(empty.ops().empty()) << "an empty deck asks for a track";
+    d.track = QUuid::createUuid();
+    RecordingCanvas loaded;
+    FaceWaves::drawStackedLane(loaded, d, QRectF(0, 0, 600, 60), 1, std::nullopt, -1, 0);
+    EXPECT_TRUE(loaded.ops().empty());
+    d.loading = true;
+    RecordingCanvas loading;
+    FaceWaves::drawStackedLane(loading, d, QRectF(0, 0, 600, 60), 1, std::nullopt, -1, 0);
+    EXPECT_FALSE(loading.ops().empty()) << "a loading deck says so";
 }
 
 } // namespace
