@@ -272,12 +272,12 @@ QWidget* StageView::buildMiddle()
     auto* panels = new QHBoxLayout;
     panels->setSpacing(10);
     panels->setAlignment(Qt::AlignTop);
-    panels->addWidget(new DeckPanel(model_, model_.deck(sides_.leftDeck()), env_, row), 1);
+    panels->addWidget(new DeckPanel(model_, model_.deck(sides_.leftDeck()), env_, row, &sides_), 1);
     QWidget* mixer = model_.audio().directOuts() ? static_cast<QWidget*>(new DJMCard(model_, env_, row))
-                                                 : static_cast<QWidget*>(new LiveMixer(model_, env_, row));
+                                                 : static_cast<QWidget*>(new LiveMixer(model_, env_, row, &sides_));
     tourSpot(mixer, TourSpot::mixer);
     panels->addWidget(mixer);
-    panels->addWidget(new DeckPanel(model_, model_.deck(sides_.rightDeck()), env_, row), 1);
+    panels->addWidget(new DeckPanel(model_, model_.deck(sides_.rightDeck()), env_, row, &sides_), 1);
     column->addLayout(panels);
     column->addWidget(new MachineStrip(model_, env_, row));
     return row;
