@@ -32,7 +32,6 @@ public:
     SlideBox(QWidget* content, QWidget* parent) : QWidget(parent), content_(content)
     {
         setObjectName(QStringLiteral("stage.middle"));
-        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
         content_->setParent(this);
         content_->installEventFilter(this);
     }
@@ -62,7 +61,9 @@ public:
     }
     QSize minimumSizeHint() const override
     {
-        return {content_->minimumSizeHint().width(), sizeHint().height()};
+        QSize size = content_->minimumSizeHint();
+        size.setHeight(int(std::lround(size.height() * shown_)));
+        return size;
     }
 
 protected:
@@ -79,8 +80,14 @@ protected:
 private:
     void place()
     {
+        // At rest the row fills its frame as any laid-out row would; moving, it
+        // keeps its ideal height and slides down by the part not shown.
+        if (shown_ >= 1) {
+            content_->setGeometry(rect());
+            return;
+        }
         const int ideal = content_->sizeHint().height();
-        content_->setGeometry(0, std::max(0, ideal - height()), width(), ideal);
+        content_->setGeometry(0, int(std::lround(ideal * (1 - shown_))), width(), ideal);
     }
 
     QWidget* content_;
