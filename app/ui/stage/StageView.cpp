@@ -24,15 +24,13 @@
 
 namespace zelvo::stage {
 
-// The middle row's frame: holds the row at its ideal height and shows a
-// fraction of it, the row sliding toward the bottom edge and fading as the
-// fraction falls.
+// The middle row's frame: shows a fraction of the row's ideal height, the
+// row sliding toward the bottom edge and fading as the fraction falls.
 class StageView::SlideBox final : public QWidget {
 public:
     SlideBox(QWidget* content, QWidget* parent) : QWidget(parent), content_(content)
     {
         setObjectName(QStringLiteral("stage.middle"));
-        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
         content_->setParent(this);
         content_->installEventFilter(this);
     }
@@ -62,7 +60,9 @@ public:
     }
     QSize minimumSizeHint() const override
     {
-        return {content_->minimumSizeHint().width(), sizeHint().height()};
+        QSize size = content_->minimumSizeHint();
+        size.setHeight(int(std::lround(size.height() * shown_)));
+        return size;
     }
 
 protected:
@@ -79,8 +79,15 @@ protected:
 private:
     void place()
     {
+        // At rest the row fills its frame as any laid-out row would; moving, it
+        // keeps its ideal height and slides down by half the part not shown, so
+        // it stays in sight until its last third has gone.
+        if (shown_ >= 1) {
+            content_->setGeometry(rect());
+            return;
+        }
         const int ideal = content_->sizeHint().height();
-        content_->setGeometry(0, std::max(0, ideal - height()), width(), ideal);
+        content_->setGeometry(0, std::max(0, (ideal - height()) / 2), width(), ideal);
     }
 
     QWidget* content_;
