@@ -27,6 +27,7 @@ StageView::StageView(AppModel& model, StageSides& sides, kit::UiEnv env, QWidget
           [&sides] { return sides.fourDecks(); }))
 {
     setObjectName(QStringLiteral("stage"));
+    outpaint_ = outpaint;
     column_ = new QVBoxLayout(this);
     column_->setContentsMargins(14, 14, 14, 14);
     column_->setSpacing(10);
@@ -131,7 +132,7 @@ void StageView::rebuildMiddle()
     row->addWidget(mixer);
     row->addWidget(new DeckPanel(model_, model_.deck(sides_.rightDeck()), env_, middle_), 1);
     column->addLayout(row);
-    column->addWidget(new MachineStrip(model_, env_, middle_));
+    column->addWidget(new MachineStrip(model_, env_, middle_, outpaint_));
     column_->insertWidget(2, middle_);
 }
 
