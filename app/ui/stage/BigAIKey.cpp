@@ -140,11 +140,12 @@ bool BigAIKey::animating() const
 void BigAIKey::take(const Face& face)
 {
     const bool fills = bigKeyLook(face.step).animation == KeyAnimation::fill;
-    const bool filled = face_ && bigKeyLook(face_->step).animation == KeyAnimation::fill;
+    // Another step's fill measures something else: it starts afresh.
+    const bool filled = face_ && face_->step == face.step && fills;
     if (fills && (!filled || fillShare(face.progress) != fillShare(face_->progress))) {
         // A fill that appears starts from the sliver; a moving one from where it is.
         fillFrom_ = filled ? shownFill().value_or(0.04) : 0.04;
-        fillSince_ = now();
+        fillSince_ = fillFrom_ == fillShare(face.progress) ? -1e9 : now();
     }
     if (face_ && face_->title != face.title)
         setToolTip(bigKeyHelp(face.title));

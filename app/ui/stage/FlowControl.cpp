@@ -135,7 +135,7 @@ FlowControl::FlowControl(AppModel& model, kit::UiEnv env, QWidget* parent)
     // move on; an unchanged reading repaints nothing.
     connect(&model_, &AppModel::ticked, this, [this] {
         const double now = env_.scheduler ? env_.scheduler->uptime() : 0.0;
-        if (now - lastRead_ >= 1.0 || now < lastRead_)
+        if (now - lastRead_ >= 0.999 || now < lastRead_)
             refresh();
     });
     refresh();

@@ -37,6 +37,8 @@ public:
         QSizeF designSize() const override;
         void paintFace(kit::Canvas& canvas) override;
         void refresh() override;
+        // The value shown.
+        int shown() const { return shown_; }
 
     protected:
         void mousePressEvent(QMouseEvent* event) override;
