@@ -17,6 +17,7 @@
 #include "App/ModelKeyLink.h"
 #include "App/ModelKeySteps.h"
 #include "App/PerformanceLink.h"
+#include "App/StatusLink.h"
 #include "audio/BeatFX.h"
 #include "controllers/PadMode.h"
 #include "library/LibraryStore.h"
@@ -356,6 +357,11 @@ public:
     // Where deck `deck` is within its beat, in [0, 1), while its voice plays a
     // record with a usable grid; else the same of deck 1; else none.
     std::optional<double> beatPhase(int deck) const;
+    // --- What the status bar, the header and the settings read of the
+    // neighbours (StatusLink.h); set before the screens are built. Without one
+    // the screens read the link's defaults. Main thread.
+    void setStatusLink(std::unique_ptr<StatusLink> link);
+    StatusLink& status() const;
 
 signals:
     void queueChanged();
@@ -487,6 +493,7 @@ private:
     bool handleKey(const KeyStroke& key);
     QObject* keyMonitor_ = nullptr;
     std::unique_ptr<PerformanceLink> performance_ = std::make_unique<ShellPerformance>();
+    std::unique_ptr<StatusLink> status_ = std::make_unique<StatusLink>();
 
     Scheduler::TimerId ticker_ = 0;
     bool booted_ = false;
