@@ -8,6 +8,7 @@
 #include "ui/kit/LiveClock.h"
 #include "ui/kit/LiveSchedule.h"
 #include "ui/kit/Palette.h"
+#include "ui/stage/GhostHost.h"
 #include "ui/stage/MachinePresenters.h"
 #include "ui/stage/StageKeys.h"
 
@@ -43,6 +44,8 @@ namespace {
 
 constexpr double kRadius = 14;
 constexpr double kPad = 18;
+// The opacity of the pulse border's double image.
+constexpr double kPulseGhosts = 0.7;
 
 QPainterPath keyShape(const QRectF& rect, double radius = kRadius)
 {
@@ -188,10 +191,26 @@ void BigAIKey::paintFace(kit::Canvas& canvas)
     if (const std::optional<double> share = shownFill())
         canvas.fillPath(keyShape(QRectF(0, 0, *share * size.width(), size.height())),
                         kit::withAlpha(kit::Stage::bone(), 0.16));
+    GhostHost* host = GhostHost::of(this);
     if (look.animation == KeyAnimation::pulse) {
         const PulseLook pulse = pulseLook(model_.beatPhase(1), clockTime());
-        canvas.strokePath(keyShape(rect.adjusted(1, 1, -1, -1), kRadius - 1),
-                          QPen(kit::withAlpha(kit::Stage::paper(), pulse.opacity), 2));
+        const double opacity = pulse.opacity;
+        // The border drawn inside the key's shape; its double image reaches past
+        // the key, so the host above paints what falls outside.
+        const Ghosts::Paint border = [opacity](QPainter& painter, QSizeF area) {
+            painter.setPen(QPen(kit::withAlpha(kit::Stage::paper(), opacity), 2));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawPath(keyShape(QRectF(QPointF(0, 0), area).adjusted(1, 1, -1, -1), kRadius - 1));
+        };
+        const auto revision = quint64(std::lround(opacity * 4096));
+        pulseGhosts_.paint(canvas, rect, pulse.offset, kPulseGhosts, revision, devicePixelRatioF(), border);
+        if (host)
+            host->setGhosts(this, {rect, pulse.offset, kPulseGhosts, revision, border});
+        hosted_ = host != nullptr;
+    } else if (hosted_) {
+        if (host)
+            host->clearGhosts(this);
+        hosted_ = false;
     }
 
     const QColor ink = look.lit ? kit::Stage::ink() : kit::Stage::paper();

@@ -9,11 +9,15 @@
 // its fill eases); otherwise it re-reads its face on model changes and on the
 // state root's tick, and repaints only when the face changed.
 //
+// The pulse border's double image reaches past the key: the nearest
+// `GhostHost` above paints that part.
+//
 // Main thread only.
 #include "App/AppLinks.h"
 #include "platform/Scheduler.h"
 #include "ui/kit/FaceWidget.h"
 #include "ui/kit/LiveCanvas.h"
+#include "ui/stage/Ghosts.h"
 
 #include <QString>
 
@@ -73,6 +77,9 @@ private:
     bool compact_;
     kit::LiveTimeline timeline_;
     std::optional<Face> face_;
+    Ghosts pulseGhosts_;
+    // A ghost host above paints the pulse's copies outside the key.
+    bool hosted_ = false;
     // The fill eases from `fillFrom_` to the face's progress from `fillSince_`.
     double fillFrom_ = 0;
     double fillSince_ = -1e9;

@@ -19,7 +19,7 @@
 namespace zelvo {
 
 MachineStrip::MachineStrip(AppModel& model, kit::UiEnv env, QWidget* parent, OutpaintModel* outpaint)
-    : QWidget(parent), model_(model), env_(env)
+    : GhostHost(parent), model_(model), env_(env)
 {
     setObjectName(QStringLiteral("machineStrip"));
     auto* row = new QHBoxLayout(this);
@@ -69,6 +69,7 @@ void MachineStrip::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     kit::PainterCanvas canvas(painter);
     stage::paintStagePanel(canvas, QRectF(rect()), false);
+    paintGhosts(painter);
 }
 
 } // namespace zelvo

@@ -1,14 +1,14 @@
 #pragma once
 // The model's strip on the stage: the big key on the left and beside it the
 // model row (the fixed "zelvo-0" label, the model line and the takes), the
-// prompt strip and the flow row, on a stage panel. It keeps no state; the
+// prompt strip and the flow row, on a stage panel. The strip is the ghost
+// host of the key's pulse border. It keeps no state; the
 // model line is read again on every tick of the state root and repaints when
 // it changed.
 //
 // Main thread only.
 #include "ui/kit/UiEnv.h"
-
-#include <QWidget>
+#include "ui/stage/GhostHost.h"
 
 #include <cstdint>
 
@@ -25,7 +25,7 @@ class TakesControl;
 class TextLineView;
 } // namespace stage
 
-class MachineStrip final : public QWidget {
+class MachineStrip final : public stage::GhostHost {
     Q_OBJECT
 public:
     // `outpaint` (may be null) is the generation workflow whose takes, chain

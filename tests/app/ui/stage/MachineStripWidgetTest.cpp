@@ -38,12 +38,14 @@ public:
     BrainStatus brainStatus() const override { return status; }
     Download download() const override { return loading; }
     OutpaintPhase phase() const override { return phaseNow; }
+    bool hasReadyMix() const override { return readyMix; }
     void cancel() override { journal_ << "key.cancel"; }
     void reroll() override { journal_ << "key.reroll"; }
 
     BrainStatus status = BrainStatus::of(BrainStatus::Kind::ready);
     Download loading;
     OutpaintPhase phaseNow = OutpaintPhase::rendering(QStringLiteral("step"), 5, 10);
+    bool readyMix = false;
 
 private:
     QStringList& journal_;
@@ -227,6 +229,38 @@ TEST(MachineStripWidget, BigKeyFramesOnlyWhileItMoves)
     rig.run(2.0);
     EXPECT_EQ(key->paintCount(), before);
     EXPECT_FALSE(clock.running());
+}
+
+TEST(MachineStripWidget, PulseGhostsReachPastTheKeyThroughTheStrip)
+{
+    StripRig rig;
+    BigAIKey* key = rig.find<BigAIKey>("machine.aiKey");
+    ASSERT_NE(key, nullptr);
+    // A fork of the mix waits: "drop it" pulses twice a second without a beat.
+    rig.key->phaseNow = OutpaintPhase::idle();
+    rig.key->readyMix = true;
+    rig.run(0.05);
+    key->repaint();
+    ASSERT_EQ(rig.model().aiStep(), AIStep::dropIt);
+    EXPECT_TRUE(key->animating());
+    ASSERT_TRUE(rig.strip->hosts(key));
+    const QRect frame(key->mapTo(rig.strip.get(), QPoint(0, 0)), key->size());
+    const QRegion reach = rig.strip->reach(key);
+    EXPECT_FALSE(reach.isEmpty());
+    EXPECT_FALSE(reach.intersects(frame));
+    // The copies reach at most 4 points either side (offset 2 + 2 k).
+    EXPECT_TRUE(frame.adjusted(-4, 0, 4, 0).contains(reach.boundingRect()));
+    // The strip paints them: a pixel just left of the key is no longer the bare panel.
+    const QImage shown = rig.strip->grab().toImage();
+    const QPoint left(frame.left() - 2, frame.center().y());
+    const QImage bare = [&] {
+        rig.key->readyMix = false;
+        rig.run(0.05);
+        key->repaint();
+        return rig.strip->grab().toImage();
+    }();
+    EXPECT_FALSE(rig.strip->hosts(key));
+    EXPECT_NE(shown.pixel(left), bare.pixel(left));
 }
 
 TEST(MachineStripWidget, SteppersChipsFieldAndFlowKeyPersist)
