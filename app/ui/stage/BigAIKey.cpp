@@ -54,6 +54,13 @@ QPainterPath keyShape(const QRectF& rect, double radius = kRadius)
     return path;
 }
 
+// A colour multiplied by a tint, channel by channel.
+QColor multiplied(const QColor& colour, const QColor& tint)
+{
+    return QColor::fromRgbF(colour.redF() * tint.redF(), colour.greenF() * tint.greenF(),
+                            colour.blueF() * tint.blueF(), colour.alphaF());
+}
+
 } // namespace
 
 BigAIKey::BigAIKey(AppModel& model, kit::UiEnv env, bool compact, QWidget* parent)
@@ -203,7 +210,17 @@ void BigAIKey::paintFace(kit::Canvas& canvas)
             painter.drawPath(keyShape(QRectF(QPointF(0, 0), area).adjusted(1, 1, -1, -1), kRadius - 1));
         };
         const auto revision = quint64(std::lround(opacity * 4096));
-        pulseGhosts_.paint(canvas, rect, pulse.offset, kPulseGhosts, revision, devicePixelRatioF(), border);
+        // Inside the key the copies of a one-colour stroke are strokes in the
+        // tinted colour: drawn directly, with no images to build each frame.
+        const QPainterPath ring = keyShape(rect.adjusted(1, 1, -1, -1), kRadius - 1);
+        canvas.save();
+        canvas.setBlend(QPainter::CompositionMode_Screen);
+        for (const auto& [tint, dx] : {std::pair{kit::Stage::ghostRed(), -pulse.offset},
+                                       std::pair{kit::Stage::ghostCyan(), pulse.offset}})
+            canvas.strokePath(ring.translated(dx, 0),
+                              QPen(kit::withAlpha(multiplied(kit::Stage::paper(), tint), opacity * kPulseGhosts), 2));
+        canvas.restore();
+        canvas.strokePath(ring, QPen(kit::withAlpha(kit::Stage::paper(), opacity), 2));
         if (host)
             host->setGhosts(this, {rect, pulse.offset, kPulseGhosts, revision, border});
         hosted_ = host != nullptr;

@@ -77,7 +77,6 @@ private:
     bool compact_;
     kit::LiveTimeline timeline_;
     std::optional<Face> face_;
-    Ghosts pulseGhosts_;
     // A ghost host above paints the pulse's copies outside the key.
     bool hosted_ = false;
     // The fill eases from `fillFrom_` to the face's progress from `fillSince_`.
