@@ -112,6 +112,9 @@ BigAIKey::Face BigAIKey::readFace() const
         face.progress = in.download.fraction;
     else if (face.step == AIStep::dreaming)
         face.progress = in.phase.progress();
+    // An unreadable progress would never compare equal and repaint on every tick.
+    if (!std::isfinite(face.progress))
+        face.progress = 0;
     return face;
 }
 
@@ -157,9 +160,7 @@ void BigAIKey::take(const Face& face)
         fillFrom_ = filled ? shownFill().value_or(0.04) : 0.04;
         fillSince_ = fillFrom_ == fillShare(face.progress) ? -1e9 : now();
     }
-    if (face_ && face_->title != face.title)
-        setToolTip(bigKeyHelp(face.title));
-    else if (!face_)
+    if (!face_ || face_->title != face.title)
         setToolTip(bigKeyHelp(face.title));
     face_ = face;
     timeline_.setActive(!env().snapshotMode && animating());
