@@ -353,6 +353,10 @@ public:
     // default does nothing. Main thread.
     void setPerformanceLink(std::unique_ptr<PerformanceLink> link);
     PerformanceLink& performance() const;
+    // --- The big key's beat clock (ui/stage/BigAIKey.cpp). Main thread.
+    // Where deck `deck` is within its beat, in [0, 1), while its voice plays a
+    // record with a usable grid; else the same of deck 1; else none.
+    std::optional<double> beatPhase(int deck) const;
     // --- What the status bar, the header and the settings read of the
     // neighbours (StatusLink.h); set before the screens are built. Without one
     // the screens read the link's defaults. Main thread.
@@ -377,6 +381,10 @@ signals:
     // Any of flow mode's fields changed.
     void flowChanged();
     void hintUntilChanged();
+    // The end of every tick: views that show readings computed on each read
+    // (the model key's step, the model line) look again here and repaint only
+    // on a change.
+    void ticked();
 
 private:
     class LogForward;

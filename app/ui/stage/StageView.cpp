@@ -104,6 +104,7 @@ StageView::StageView(AppModel& model, StageSides& sides, kit::UiEnv env, QWidget
       middleMotion_(env, [this](double eased) { applyMiddle(eased); })
 {
     setObjectName(QStringLiteral("stage"));
+    outpaint_ = outpaint;
     column_ = new QVBoxLayout(this);
     column_->setContentsMargins(14, 14, 14, 14);
     column_->setSpacing(10);
@@ -286,7 +287,7 @@ QWidget* StageView::buildMiddle()
     panels->addWidget(mixer);
     panels->addWidget(new DeckPanel(model_, model_.deck(sides_.rightDeck()), env_, row, &sides_), 1);
     column->addLayout(panels);
-    column->addWidget(new MachineStrip(model_, env_, row));
+    column->addWidget(new MachineStrip(model_, env_, row, outpaint_));
     return row;
 }
 
