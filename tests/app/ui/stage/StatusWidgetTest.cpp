@@ -4,6 +4,7 @@
 #include "KitTestSupport.h"
 #include "audio/AudioIO.h"
 #include "models/AudioSystem.h"
+#include "ui/kit/Palette.h"
 #include "models/MixerModel.h"
 #include "models/DeckModel.h"
 #include "models/TransitionModel.h"
@@ -88,6 +89,10 @@ struct StatusRig {
         if (show) {
             window = std::make_unique<QWidget>();
             window->resize(780, 200);
+            QPalette ink = window->palette();
+            ink.setColor(QPalette::Window, kit::Stage::ink());
+            window->setPalette(ink);
+            window->setAutoFillBackground(true);
             bar = new StatusBar(model(), kit.env(), window.get());
             bar->resize(780, StatusBar::kHeight);
             window->show();
@@ -152,6 +157,9 @@ TEST(StatusWidget, BothKeysOpenThePopoverAndAClickOutsideClosesIt)
     EXPECT_EQ(popup->geometry().top(), tip.y());
     EXPECT_EQ(popup->geometry().left() + popup->arrowX(), tip.x());
     EXPECT_EQ(popup->settings()->width(), AudioSettings::kWidth);
+    // The bar and the open popover, kept for review.
+    rig.window->grab().save(QStringLiteral(ZELVO_BINARY_DIR "/status-bar.png"));
+    popup->grab().save(QStringLiteral(ZELVO_BINARY_DIR "/settings-popover.png"));
 
     // A click outside closes it and sets the field back; the press is not replayed.
     const bool browsing = app.browseOpen();
@@ -364,13 +372,13 @@ TEST(StatusWidget, BarKeysBadgeAndUpdateNotices)
     EXPECT_EQ(bar.height(), StatusBar::kHeight);
 
     // Browse key: toggles the field and follows it, also when something else opens the browser.
-    EXPECT_EQ(bar.browseKey()->label(), QStringLiteral("▴ browse"));
+    EXPECT_EQ(bar.browseKey()->label(), QStringLiteral("▴ browse").toUpper());
     QTest::mouseClick(bar.browseKey(), Qt::LeftButton);
     EXPECT_TRUE(app.browseOpen());
-    EXPECT_EQ(bar.browseKey()->label(), QStringLiteral("▾ decks"));
+    EXPECT_EQ(bar.browseKey()->label(), QStringLiteral("▾ decks").toUpper());
     app.setBrowseOpen(false);
-    EXPECT_EQ(bar.browseKey()->label(), QStringLiteral("▴ browse"));
-    EXPECT_EQ(bar.recordKey()->label(), QStringLiteral("rec"));
+    EXPECT_EQ(bar.browseKey()->label(), QStringLiteral("▴ browse").toUpper());
+    EXPECT_EQ(bar.recordKey()->label(), QStringLiteral("rec").toUpper());
     // Without an engine: no tempo, "no output", 0 ms, dsp 0%; no frames asked for.
     QStringList readouts;
     for (const stage::StatusItem& item : bar.readouts()->items())
@@ -391,7 +399,7 @@ TEST(StatusWidget, BarKeysBadgeAndUpdateNotices)
     rig.status->update_ = {StatusLink::Update::Kind::ready, QStringLiteral("1.4.2")};
     emit rig.status->updateChanged();
     ASSERT_TRUE(bar.notice()->isVisible());
-    EXPECT_EQ(bar.notice()->label(), QStringLiteral("1.4.2 ready · restart to update"));
+    EXPECT_EQ(bar.notice()->label(), QStringLiteral("1.4.2 ready · restart to update").toUpper());
     EXPECT_EQ(bar.notice()->toolTip(), stage::updateNotice(rig.status->update_)->help);
     rig.app.world.journal.clear();
     QTest::mouseClick(bar.notice(), Qt::LeftButton);
@@ -404,7 +412,7 @@ TEST(StatusWidget, BarKeysBadgeAndUpdateNotices)
 
     rig.status->update_ = {StatusLink::Update::Kind::manual, QStringLiteral("2.0")};
     emit rig.status->updateChanged();
-    EXPECT_EQ(bar.notice()->label(), QStringLiteral("update · 2.0 ready"));
+    EXPECT_EQ(bar.notice()->label(), QStringLiteral("update · 2.0 ready").toUpper());
     QTest::mouseClick(bar.notice(), Qt::LeftButton);
     EXPECT_EQ(rig.kit.desktop.opened, QList<QUrl>{QUrl(QStringLiteral("https://kavri.example/get/2.0"))});
 }
@@ -422,14 +430,14 @@ TEST(StatusWidget, RecordKeyFollowsTheEngine)
         rig.app.scheduler.advance(0.05);
         return app.engineLive().recording;
     }));
-    EXPECT_EQ(key->label(), QStringLiteral("● recording"));
+    EXPECT_EQ(key->label(), QStringLiteral("● recording").toUpper());
     QTest::mouseClick(key, Qt::LeftButton);
     ASSERT_TRUE(test::spinUntil([&] {
         rig.app.backend->pump(0.05);
         rig.app.scheduler.advance(0.05);
         return !app.engineLive().recording;
     }));
-    EXPECT_EQ(key->label(), QStringLiteral("rec"));
+    EXPECT_EQ(key->label(), QStringLiteral("rec").toUpper());
     // With an engine the read-outs name the running device.
     EXPECT_EQ(rig.bar->readouts()->items().front().text, QStringLiteral("Fake Out"));
 }
