@@ -1,5 +1,9 @@
 #include "App/AppModel.h"
 #include "App/KeyboardMap.h"
+#include "App/StandardNeighbours.h"
+#include "App/StatusNeighbours.h"
+#include "controllers/ControllerModel.h"
+#include "platform/VirtualMidiSystem.h"
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
 #include "audio/AudioIO.h"
@@ -10,10 +14,12 @@
 #include "models/TransitionModel.h"
 #include "ui/stage/DeckLane.h"
 #include "ui/stage/RootView.h"
+#include "ui/stage/PlayerList.h"
 #include "ui/stage/SettingsPopover.h"
 #include "ui/stage/StageView.h"
 #include "ui/stage/StatusBadges.h"
 #include "ui/stage/StatusBar.h"
+#include "ui/stage/TourSpots.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -391,6 +397,11 @@ TEST(StatusWidget, BarKeysBadgeAndUpdateNotices)
     emit rig.status->controllerChanged();
     EXPECT_EQ(bar.badge()->face().text, QStringLiteral("ddj-flx10 linked"));
     EXPECT_TRUE(bar.badge()->face().lit);
+    // The badge is the tour's "controller" spot.
+    const auto spots = tourSpots(rig.window.get());
+    ASSERT_TRUE(spots.count(TourSpot::controller));
+    EXPECT_EQ(spots.at(TourSpot::controller),
+              QRect(bar.badge()->mapTo(rig.window.get(), QPoint(0, 0)), bar.badge()->size()));
     // The lamp: ready is lit without frames.
     EXPECT_TRUE(bar.lamp()->lit());
 
@@ -440,6 +451,53 @@ TEST(StatusWidget, RecordKeyFollowsTheEngine)
     EXPECT_EQ(key->label(), QStringLiteral("rec").toUpper());
     // With an engine the read-outs name the running device.
     EXPECT_EQ(rig.bar->readouts()->items().front().text, QStringLiteral("Fake Out"));
+}
+
+TEST(StatusWidget, PlayerListFollowsTheControllerModelsPlayersAndSwaps)
+{
+    StatusRig rig(false);
+    AppModel& app = rig.model();
+    ControllerModel::Setup setup;
+    auto midi = std::make_shared<VirtualMidiSystem>();
+    setup.midiSystem = [midi] { return std::static_pointer_cast<MidiSystem>(midi); };
+    ControllerModel controller(*rig.app.defaults, rig.app.scheduler, {QStringLiteral("x")}, nullptr, setup);
+    StandardNeighbours neighbours;
+    neighbours.controller = &controller;
+    app.setStatusLink(makeStatusLink(neighbours));
+
+    AudioSettings settings(app, rig.kit.env());
+    ControllerBadge badge(app, rig.kit.env());
+    settings.show();
+    QApplication::processEvents();
+    auto* players = settings.findChild<PlayerList*>(QStringLiteral("players"));
+    ASSERT_NE(players, nullptr);
+    EXPECT_FALSE(players->isVisible());
+
+    controller.updatePlayers({{PlayerModel::cdj3000x, "CDJ-3000X", 0x14200000}});
+    QApplication::processEvents();
+    EXPECT_TRUE(players->isVisible());
+    EXPECT_EQ(badge.face().text, QStringLiteral("cdj-3000x linked"));
+    EXPECT_EQ(settings.findChild<QLabel*>(QStringLiteral("players.player0"))->text(),
+              QStringLiteral("CDJ-3000X · USB 14200000"));
+    EXPECT_EQ(settings.findChild<QPushButton*>(QStringLiteral("players.swap")), nullptr);
+
+    controller.updatePlayers({{PlayerModel::cdj3000x, "CDJ-3000X", 0x14200000},
+                              {PlayerModel::cdj3000, "CDJ-3000", 0x14300000}});
+    QApplication::processEvents();
+    EXPECT_EQ(badge.face().text, QStringLiteral("2 × cdj-3000x linked"));
+    const auto deckText = [&](int row) {
+        return settings.findChild<QLabel*>(QStringLiteral("players.deck%1").arg(row))->text();
+    };
+    EXPECT_EQ(deckText(0), QStringLiteral("deck 1"));
+    EXPECT_EQ(deckText(1), QStringLiteral("deck 2 · zelvo-0"));
+    auto* swap = settings.findChild<QPushButton*>(QStringLiteral("players.swap"));
+    ASSERT_NE(swap, nullptr);
+    QTest::mouseClick(swap, Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_EQ(deckText(0), QStringLiteral("deck 2 · zelvo-0"));
+    EXPECT_EQ(deckText(1), QStringLiteral("deck 1"));
+    // The link goes before the model it reads.
+    app.setStatusLink(nullptr);
 }
 
 TEST(StatusWidget, SettingsKeyOpensThePopoverOverTheStageAndTheKeyboardMixesToDeckTwo)
