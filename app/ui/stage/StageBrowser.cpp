@@ -112,6 +112,7 @@ public:
         if (current_ == current)
             return;
         current_ = current;
+        setProperty("current", current);
         updateGeometry();
         update();
     }
@@ -151,6 +152,7 @@ public:
         if (current_ == current)
             return;
         current_ = current;
+        setProperty("current", current);
         update();
     }
     bool current() const { return current_; }
@@ -648,6 +650,7 @@ StageBrowser::StageBrowser(AppModel& model, kit::UiEnv env, bool expanded, QWidg
         auto* key = new TabKey(tab.text, header_);
         key->setObjectName(QStringLiteral("stageBrowser.tab.") + tab.text);
         const Source source = tab.source;
+        tabKeys_.push_back({key, int(source)});
         connect(key, &QAbstractButton::clicked, this, [this, source] { model_.setBrowserSource(source); });
         row->addWidget(key);
     }
@@ -682,6 +685,7 @@ StageBrowser::StageBrowser(AppModel& model, kit::UiEnv env, bool expanded, QWidg
         auto* key = new ChipKey(chip.text, chip.help, sorts);
         key->setObjectName(QStringLiteral("stageBrowser.chip.") + chip.text);
         const Sort sort = chip.sort;
+        chipKeys_.push_back({key, int(sort)});
         connect(key, &QAbstractButton::clicked, this, [this, sort] { model_.setBrowserSort(sort); });
         sortRow->addWidget(key);
     }
@@ -717,14 +721,10 @@ StageBrowser::StageBrowser(AppModel& model, kit::UiEnv env, bool expanded, QWidg
 
 void StageBrowser::refreshHeader()
 {
-    for (TabKey* key : header_->findChildren<TabKey*>()) {
-        const QString name = key->objectName();
-        key->setCurrent(name.endsWith(QLatin1Char('.') + AppModel::rawValue(model_.browserSource()).toLower()));
-    }
-    for (ChipKey* key : header_->findChildren<ChipKey*>()) {
-        const QString name = key->objectName();
-        key->setCurrent(name.endsWith(QLatin1Char('.') + AppModel::rawValue(model_.browserSort()).toLower()));
-    }
+    for (const auto& [key, source] : tabKeys_)
+        static_cast<TabKey*>(key)->setCurrent(source == int(model_.browserSource()));
+    for (const auto& [key, sort] : chipKeys_)
+        static_cast<ChipKey*>(key)->setCurrent(sort == int(model_.browserSort()));
 }
 
 bool StageBrowser::dropUrls(const QList<QUrl>& urls)

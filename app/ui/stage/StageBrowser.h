@@ -23,6 +23,7 @@
 #include <optional>
 #include <vector>
 
+class QAbstractButton;
 class QMenu;
 class QMimeData;
 
@@ -176,6 +177,10 @@ private:
     StageBrowserList* list_ = nullptr;
     stage::StageField* search_ = nullptr;
     QWidget* header_ = nullptr;
+    // The tabs and chips with the source or sort each stands for. Each key
+    // carries its drawn state as the property "current".
+    std::vector<std::pair<QAbstractButton*, int>> tabKeys_;
+    std::vector<std::pair<QAbstractButton*, int>> chipKeys_;
 };
 
 } // namespace zelvo

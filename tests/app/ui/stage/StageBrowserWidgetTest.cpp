@@ -8,7 +8,9 @@
 #include "ui/stage/StageBrowser.h"
 #include "ui/stage/StageField.h"
 #include "ui/stage/StageKeys.h"
+#include "ui/stage/RootView.h"
 #include "ui/stage/StageSides.h"
+#include "ui/stage/StageView.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -102,16 +104,34 @@ TEST(StageBrowserWidget, HeaderTabsChipsSearchAndEmptyState)
     rig.browser->setExpanded(false);
     EXPECT_EQ(rig.browser->minimumHeight(), 150);
 
+    // The current tab and chip follow the model, also when it changes elsewhere.
+    const auto current = [&](const char* name) {
+        auto* key = rig.browser->findChild<QAbstractButton*>(name);
+        return key && key->property("current").toBool();
+    };
     auto* bpm = rig.browser->findChild<QAbstractButton*>("stageBrowser.chip.bpm");
     ASSERT_NE(bpm, nullptr);
     EXPECT_EQ(bpm->toolTip(), "slow to fast");
+    EXPECT_TRUE(current("stageBrowser.tab.collection"));
+    EXPECT_TRUE(current("stageBrowser.chip.added"));
     QTest::mouseClick(bpm, Qt::LeftButton);
     EXPECT_EQ(model.browserSort(), AppModel::BrowserSort::bpm);
+    EXPECT_TRUE(current("stageBrowser.chip.bpm"));
+    EXPECT_FALSE(current("stageBrowser.chip.added"));
+    EXPECT_TRUE(current("stageBrowser.tab.collection"));
+    QTest::mouseClick(bpm, Qt::LeftButton); // again: nothing changes
+    EXPECT_TRUE(current("stageBrowser.chip.bpm"));
+    model.setBrowserSort(AppModel::BrowserSort::title);
+    for (const char* chip : {"added", "bpm", "key", "energy", "tune", "harmony", "tempo", "intensity"})
+        EXPECT_FALSE(current((QByteArray("stageBrowser.chip.") + chip).constData())) << chip;
+    model.setBrowserSort(AppModel::BrowserSort::bpm);
     EXPECT_EQ(rig.browser->findChild<QAbstractButton*>("stageBrowser.chip.a–z"), nullptr);
 
     // Takes: one in the fixture (record 4); the search narrows the list after one turn.
     QTest::mouseClick(rig.browser->findChild<QAbstractButton*>("stageBrowser.tab.outpaints"), Qt::LeftButton);
     EXPECT_EQ(model.browserSource(), AppModel::BrowserSource::outpaints);
+    EXPECT_TRUE(current("stageBrowser.tab.outpaints"));
+    EXPECT_FALSE(current("stageBrowser.tab.collection"));
     QApplication::processEvents();
     ASSERT_EQ(rig.list().records().size(), 1u);
     EXPECT_TRUE(rig.list().records()[0].outpaint);
@@ -274,36 +294,63 @@ TEST(StageBrowserWidget, DropsAndTheImportKeyAddToTheLibrary)
     EXPECT_EQ(rig.list().records().size(), 2u);
 }
 
-TEST(StageBrowserWidget, DoubleClickLoadsTheLeftDeckAndTheTwoKeyLoadsDeckTwo)
+TEST(StageBrowserWidget, OnTheStageADoubleClickLoadsDeckOneAndTheTwoKeyDeckTwo)
 {
-    BrowserRig rig(0);
-    rig.app.addOutput();
-    ASSERT_TRUE(rig.app.bootWithOutput());
-    AppModel& model = rig.model();
+    test::AppRig app;
+    kit::test::KitRig kit;
+    AppModel& model = app.make();
+    app.addOutput();
+    ASSERT_TRUE(app.bootWithOutput());
+    RootView root(model, kit.env());
+    root.resize(1600, 1080);
+    root.show();
+    QApplication::processEvents();
+    StageBrowser* browser = root.stageView()->browser();
+    ASSERT_NE(browser, nullptr);
+    StageBrowserList& list = *browser->list();
     for (const char* name : {"one.wav", "two.wav"}) {
         const QString path = QDir::homePath() + "/" + name;
         test::writeTone(path, 1.0);
-        ASSERT_TRUE(rig.browser->dropUrls({QUrl::fromLocalFile(path)}));
+        ASSERT_TRUE(browser->dropUrls({QUrl::fromLocalFile(path)}));
     }
     model.setBrowserSort(AppModel::BrowserSort::title);
     QApplication::processEvents();
-    ASSERT_EQ(rig.list().records().size(), 2u);
-    const TrackRecord one = rig.list().records()[0];
-    const TrackRecord two = rig.list().records()[1];
+    ASSERT_EQ(list.records().size(), 2u);
+    const TrackRecord one = list.records()[0];
+    const TrackRecord two = list.records()[1];
     ASSERT_EQ(one.title, "one");
+    const auto at = [&](int row, RowHit hit) {
+        const QRect rect = list.rowRect(row);
+        const StageRowGeometry g = stageRowGeometry(rect.width(), list.deckCount());
+        return rect.topLeft() + (hit.kind == RowHit::Kind::deck ? g.decks.at(std::size_t(hit.deck)) : g.name)
+                                    .center()
+                                    .toPoint();
+    };
 
     model.setBrowseOpen(true);
-    QTest::mouseDClick(rig.viewport(), Qt::LeftButton, {}, rig.at(0));
+    QApplication::processEvents();
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, at(0, {}));
     EXPECT_EQ(model.selectedTrack(), one.id);
     EXPECT_FALSE(model.browseOpen()); // a load closes the browser
     ASSERT_TRUE(test::spinUntil([&] { return model.deck(0).track() && !model.deck(0).loading(); }));
     EXPECT_EQ(model.deck(0).track()->id, one.id);
 
-    QTest::mouseClick(rig.viewport(), Qt::LeftButton, {}, rig.at(1, {RowHit::Kind::deck, 1}));
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, at(1, {RowHit::Kind::deck, 1}));
     ASSERT_TRUE(test::spinUntil([&] { return model.deck(1).track() && !model.deck(1).loading(); }));
     EXPECT_EQ(model.deck(1).track()->id, two.id);
     EXPECT_EQ(model.selectedTrack(), one.id); // a button does not select
-    rig.browser->grab().save(QStringLiteral(ZELVO_BINARY_DIR "/stage-browser.png"));
+    EXPECT_FALSE(model.deck(2).track());
+
+    // The stage hands the browser its sides: four decks under the four-deck
+    // layout, and the double click follows the left half.
+    root.sides().setFourDecks(true);
+    root.sides().setLeftDeck(2);
+    QApplication::processEvents();
+    EXPECT_EQ(list.deckCount(), 4);
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, at(1, {}));
+    ASSERT_TRUE(test::spinUntil([&] { return model.deck(2).track() && !model.deck(2).loading(); }));
+    EXPECT_EQ(model.deck(2).track()->id, two.id);
+    root.grab().save(QStringLiteral(ZELVO_BINARY_DIR "/stage-browser.png"));
 }
 
 } // namespace
