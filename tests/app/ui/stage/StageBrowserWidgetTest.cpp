@@ -20,6 +20,7 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 namespace zelvo::stage {
@@ -226,6 +227,13 @@ TEST(StageBrowserWidget, ASelectionFromOutsideScrollsItsRowToTheCentre)
     const int view = rig.viewport()->height();
     ASSERT_GT(view, 200);
     EXPECT_EQ(list.scrollOffset(), 0);
+    // The wheel scrolls though no scroll bar shows.
+    const QPointF middle(rig.viewport()->rect().center());
+    QWheelEvent wheel(middle, rig.viewport()->mapToGlobal(middle), {}, {0, -120}, Qt::NoButton, {},
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(rig.viewport(), &wheel);
+    EXPECT_GT(list.scrollOffset(), 0);
+    list.verticalScrollBar()->setValue(0);
     rig.model().setSelectedTrack(list.records().at(50).id);
     ASSERT_TRUE(list.scrolling());
     const int target = int(std::lround(50.5 * 30 - view / 2.0));
