@@ -442,6 +442,7 @@ void StageBrowserList::mousePressEvent(QMouseEvent* event)
         return;
     pressAt_ = at;
     pressRow_ = row;
+    pressId_ = records_[std::size_t(row)].id;
     pressHit_ = hitAt(at, row);
     // The row selects at once; its buttons act on release over them.
     if (pressHit_.kind == RowHit::Kind::row)
@@ -454,7 +455,8 @@ void StageBrowserList::mouseMoveEvent(QMouseEvent* event)
         return;
     if ((event->position().toPoint() - *pressAt_).manhattanLength() < QApplication::startDragDistance())
         return;
-    std::unique_ptr<QMimeData> mime = mimeFor(pressRow_);
+    const auto it = rowOf_.constFind(pressId_);
+    std::unique_ptr<QMimeData> mime = it == rowOf_.constEnd() ? nullptr : mimeFor(*it);
     pressAt_.reset();
     pressRow_ = -1;
     if (!mime)
@@ -469,12 +471,14 @@ void StageBrowserList::mouseReleaseEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton || !pressAt_ || pressRow_ < 0)
         return;
     const QPoint at = event->position().toPoint();
-    const int row = pressRow_;
     const RowHit hit = pressHit_;
+    const QUuid id = pressId_;
     pressAt_.reset();
     pressRow_ = -1;
-    if (hit.kind != RowHit::Kind::row && rowAt(at) == row && hitAt(at, row) == hit &&
-        row < int(records_.size()))
+    // The button acts when released over itself on the same record (the list
+    // may have been read again in between).
+    const int row = rowAt(at);
+    if (hit.kind != RowHit::Kind::row && row >= 0 && records_[std::size_t(row)].id == id && hitAt(at, row) == hit)
         press(row, hit);
 }
 
@@ -491,6 +495,7 @@ void StageBrowserList::mouseDoubleClickEvent(QMouseEvent* event)
         // A quick second click on a button is another click of it.
         pressAt_ = at;
         pressRow_ = row;
+        pressId_ = records_[std::size_t(row)].id;
         pressHit_ = hit;
         return;
     }

@@ -148,6 +148,7 @@ private:
     // A press on a row: where, which row, what it hit.
     std::optional<QPoint> pressAt_;
     int pressRow_ = -1;
+    QUuid pressId_;
     stage::RowHit pressHit_;
 };
 
