@@ -20,6 +20,7 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolTip>
 #include <QWheelEvent>
 #include <gtest/gtest.h>
 
@@ -176,6 +177,14 @@ TEST(StageBrowserWidget, RowsSelectLoadQueueAndOfferTheirMenuAndFile)
     QApplication::processEvents();
     EXPECT_TRUE(model.queue().empty());
     EXPECT_TRUE(rig.menuTexts(1).contains("Add to Queue"));
+    // Buttons explain themselves.
+    const auto help = [&](QPoint at) {
+        QHelpEvent event(QEvent::ToolTip, at, rig.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(rig.viewport(), &event);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    EXPECT_EQ(help(rig.at(2, {RowHit::Kind::deck, 1})), "load on deck 2");
+    EXPECT_EQ(help(rig.at(2, {RowHit::Kind::queue})), "add to the queue");
     // A press on a button that is released elsewhere does nothing.
     QTest::mousePress(rig.viewport(), Qt::LeftButton, {}, rig.at(2, {RowHit::Kind::queue}));
     QTest::mouseRelease(rig.viewport(), Qt::LeftButton, {}, rig.at(5));
