@@ -666,8 +666,11 @@ StageBrowser::StageBrowser(AppModel& model, kit::UiEnv env, bool expanded, QWidg
     box->setMaximumWidth(300);
     auto* boxRow = new QHBoxLayout(box);
     boxRow->setContentsMargins(10 + 11 + 6, 0, 10, 0);
+    // The field may read its binding while the panel is being taken down (its
+    // focus leaves then): the binding holds the state root, which outlives it.
+    AppModel* app = &model_;
     search_ = new stage::StageField(
-        env_, [this] { return model_.browserQuery(); }, [this](const QString& text) { model_.setBrowserQuery(text); },
+        env_, [app] { return app->browserQuery(); }, [app](const QString& text) { app->setBrowserQuery(text); },
         QStringLiteral("search · title, artist or 8a"), 11, box);
     search_->setObjectName(QStringLiteral("stageBrowser.search"));
     boxRow->addWidget(search_);
