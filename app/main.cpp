@@ -6,6 +6,7 @@
 #include "App/AppModel.h"
 #include "App/StandardNeighbours.h"
 #include "App/ModelKeyNeighbours.h"
+#include "App/StatusNeighbours.h"
 #include "platform/QuitSignals.h"
 #include "platform/Scheduler.h"
 #include "platform/UserDefaults.h"
@@ -30,6 +31,7 @@ int main(int argc, char** argv)
     setup.neighbours = &neighbours;
     zelvo::AppModel model(defaults, scheduler, QCoreApplication::arguments(), setup);
     model.setModelKeyLink(zelvo::makeModelKeyLink(neighbours));
+    model.setStatusLink(zelvo::makeStatusLink(neighbours));
     std::optional<QByteArray> snapshotDelay;
     if (qEnvironmentVariableIsSet("KAVRI_SNAPSHOT_DELAY"))
         snapshotDelay = qgetenv("KAVRI_SNAPSHOT_DELAY");

@@ -111,6 +111,8 @@ AppDelegate::AppDelegate(AppModel& model, Scheduler& scheduler, QStringList argu
     , forcedSize_(launch::forcedWindowSize(arguments_))
     , quit_([] { QCoreApplication::quit(); })
 {
+    // The status bar's update notice quits through the shell's own path.
+    model_.status().setQuit([this] { quit(); });
     window_ = new QMainWindow;
     window_->setObjectName(QStringLiteral("mainWindow"));
     window_->setWindowTitle(QStringLiteral("kavri zelvo"));
@@ -129,6 +131,7 @@ AppDelegate::AppDelegate(AppModel& model, Scheduler& scheduler, QStringList argu
 
 AppDelegate::~AppDelegate()
 {
+    model_.status().setQuit({});
     if (watching_)
         qApp->removeEventFilter(this);
     delete window_;

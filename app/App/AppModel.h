@@ -17,6 +17,7 @@
 #include "App/ModelKeyLink.h"
 #include "App/ModelKeySteps.h"
 #include "App/PerformanceLink.h"
+#include "App/StatusLink.h"
 #include "audio/BeatFX.h"
 #include "controllers/PadMode.h"
 #include "library/LibraryStore.h"
@@ -356,6 +357,11 @@ public:
     // default does nothing. Main thread.
     void setPerformanceLink(std::unique_ptr<PerformanceLink> link);
     PerformanceLink& performance() const;
+    // --- What the status bar, the header and the settings read of the
+    // neighbours (StatusLink.h); set before the screens are built. Without one
+    // the screens read the link's defaults. Main thread.
+    void setStatusLink(std::unique_ptr<StatusLink> link);
+    StatusLink& status() const;
 
 signals:
     void queueChanged();
@@ -484,6 +490,7 @@ private:
     bool handleKey(const KeyStroke& key);
     QObject* keyMonitor_ = nullptr;
     std::unique_ptr<PerformanceLink> performance_ = std::make_unique<ShellPerformance>();
+    std::unique_ptr<StatusLink> status_ = std::make_unique<StatusLink>();
 
     Scheduler::TimerId ticker_ = 0;
     bool booted_ = false;

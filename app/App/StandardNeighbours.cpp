@@ -219,6 +219,19 @@ public:
         if (owner_.tour)
             owner_.tour->back();
     }
+    // The CDJ players.
+    void setPlayerRig(std::vector<AudioSystem::RigPlayer> rig) override { app_.audio().setPlayerRig(std::move(rig)); }
+    BrowserSort browserSort() override { return BrowserSort(int(app_.browserSort())); }
+    void setBrowserSort(BrowserSort sort) override { app_.setBrowserSort(AppModel::BrowserSort(int(sort))); }
+    QString browserSortLabel(BrowserSort sort) override { return AppModel::rawValue(AppModel::BrowserSort(int(sort))); }
+    bool generationBusy() override
+    {
+        if (!owner_.outpaint)
+            return false;
+        const OutpaintPhase::Kind kind = owner_.outpaint->phase().kind;
+        return kind == OutpaintPhase::Kind::capturing || kind == OutpaintPhase::Kind::composing
+               || kind == OutpaintPhase::Kind::rendering;
+    }
 
 private:
     AppModel& app_;

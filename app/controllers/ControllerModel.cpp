@@ -178,6 +178,7 @@ ControllerModel::~ControllerModel()
     scheduler_.cancel(feedback_);
     scheduler_.cancel(fold_);
     scheduler_.cancel(echoDemo_);
+    scheduler_.cancel(playerTimer_);
     hub_.reset();
 }
 
@@ -210,10 +211,12 @@ void ControllerModel::start()
             self->handle(events);
     };
     hub_->onPlayers = [self](const std::vector<Player>& players) {
-        if (!self || self->players_ == players)
-            return;
-        self->players_ = players;
-        emit self->playersChanged();
+        if (self)
+            self->updatePlayers(players);
+    };
+    hub_->onPlayerEvents = [self](const std::vector<MIDIHub::PlayerEvent>& events) {
+        if (self)
+            self->handle(events);
     };
     hub_->start();
 }

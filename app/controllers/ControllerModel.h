@@ -20,6 +20,7 @@
 #include "controllers/MIDIHub.h"
 #include "controllers/PadMode.h"
 #include "library/TrackRecord.h"
+#include "models/AudioSystem.h"
 #include "platform/LogSink.h"
 #include "platform/MidiSystem.h"
 #include "platform/Scheduler.h"
@@ -49,6 +50,8 @@ public:
     // The tour step as the controller shows it.
     enum class TourStep { none, welcome, machine, go, other };
     enum class BrowserSource { collection, outpaints, recent, queue };
+    // The browser's sorts, in the order the sort key cycles through them.
+    enum class BrowserSort { added, title, bpm, key, energy, tune, tempo, intensity, harmony };
 
     virtual ~ControllerHost() = default;
     // Deck 0...3 and the mixer; never null while the host lives.
@@ -95,6 +98,18 @@ public:
     virtual double tourElapsed() = 0;
     virtual void tourNext() = 0;
     virtual void tourBack() = 0;
+
+    // --- What the CDJ players drive besides the above.
+    // Hands the players' rig to the audio system, which rebuilds the players'
+    // output routing when the list changes.
+    virtual void setPlayerRig(std::vector<AudioSystem::RigPlayer> rig) { (void)rig; }
+    virtual BrowserSort browserSort() { return BrowserSort::added; }
+    virtual void setBrowserSort(BrowserSort sort) { (void)sort; }
+    // The sort's label as the browser shows it ("ADDED", "A–Z", ...).
+    virtual QString browserSortLabel(BrowserSort sort) { (void)sort; return {}; }
+    // Whether a render of the generation workflow is under way (capturing,
+    // composing or rendering).
+    virtual bool generationBusy() { return false; }
 };
 
 class ControllerModel final : public QObject {
@@ -177,7 +192,13 @@ public:
     const std::array<bool, 4>& jogHeld() const { return jogHeld_; }
     int leftDeck() const { return leftDeck_; }
     int rightDeck() const { return rightDeck_; }
+    // The connected CDJ players in the hub's order.
     const std::vector<Player>& players() const { return players_; }
+    // The deck (0...3) each player drives, by port; a port without a deck is
+    // absent (a fifth player).
+    const std::map<std::int64_t, int>& playerDecks() const { return playerDecks_; }
+    // The deck a player drives, none when it has none.
+    std::optional<int> playerDeck(std::int64_t port) const;
     const std::optional<PadHit>& padHit() const { return padHit_; }
     std::optional<ControllerKind> forced() const { return forced_; }
     const std::array<HardwarePadMode, 4>& hardwarePads() const { return hardwarePads_; }
@@ -205,6 +226,31 @@ public:
     // One feedback pass.
     void tick();
 
+    // --- The CDJ players (PlayerControl.cpp). Main thread.
+    // The hub's player list: assigns decks, remembers them in "players.decks",
+    // hands the rig to the audio system and runs the player timer.
+    void updatePlayers(const std::vector<Player>& players);
+    // One batch of player events in arrival order.
+    void handle(const std::vector<MIDIHub::PlayerEvent>& events);
+    // Exchanges the decks of the first two players; nothing with fewer than
+    // two or when either has no deck.
+    void swapPlayers();
+    // The player timer's pass: held searches and the release of bends.
+    void playerTick();
+    // Whether the player timer runs.
+    bool playerTimerRuns() const { return playerTimer_ != 0; }
+    // The remembered deck of every port ever seen. An unreadable stored value
+    // reads as empty.
+    static std::map<std::int64_t, int> savedPlayerDecks(const UserDefaults& defaults);
+    static void setSavedPlayerDecks(UserDefaults& defaults, const std::map<std::int64_t, int>& decks);
+    // Per deck, whether a pitch bend from a jog or platter is in force.
+    const std::array<bool, 4>& bending() const { return bending_; }
+    // The direction of the search held on each deck (+1, −1, 0 for none).
+    const std::array<int, 4>& searching() const { return searching_; }
+    // The player timer's period and how long a bend outlives its last step.
+    static constexpr double kPlayerInterval = 1.0 / 30.0;
+    static constexpr double kPlayerBendRelease = 0.12;
+
     // The hub, once started; null before. Main thread.
     MIDIHub* hub() const { return hub_.get(); }
 
@@ -221,6 +267,7 @@ signals:
     void rightDeckChanged();
     void playersChanged();
     void padHitChanged();
+    void playerDecksChanged();
 
 private:
     struct Context;
@@ -283,6 +330,25 @@ private:
     int colorFXButton_ = 5;
     std::optional<ControllerKind> forced_;
     std::optional<PadHit> padHit_;
+    // The player side (PlayerControl.cpp).
+    enum class JogKind { platter, side };
+    void setPlayerDecks(std::map<std::int64_t, int> decks);
+    void rememberPlayerDecks();
+    void pushRig();
+    void handlePlayerEvent(const MIDIHub::PlayerEvent& event, int deck, ControllerHost& host);
+    double elapsed(const MIDIHub::PlayerEvent& event, JogKind kind);
+    void bend(DeckModel& deck, double speed);
+    void playerButton(CDJButton button, bool down, DeckModel& deck, std::int64_t port, ControllerHost& host);
+    bool loadNeighbour(DeckModel& deck, ControllerHost& host);
+
+    std::map<std::int64_t, int> playerDecks_;
+    Scheduler::TimerId playerTimer_ = 0;
+    std::map<std::pair<std::int64_t, JogKind>, double> platterAt_;
+    std::array<int, 4> searching_{0, 0, 0, 0};
+    // Per deck, the player whose search key holds `searching`.
+    std::array<std::optional<std::int64_t>, 4> searchingPort_{};
+    std::map<std::int64_t, bool> erasing_;
+
     // Stamps "now" for the bend times: seconds since 2001-01-01 00:00 UTC.
     double wallSeconds() const;
 };

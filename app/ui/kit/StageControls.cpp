@@ -156,6 +156,14 @@ void LiveKnob::paintFace(Canvas& canvas)
     }
 }
 
+void LiveKnob::setTint(const QColor& tint)
+{
+    if (tint == tint_)
+        return;
+    tint_ = tint;
+    update();
+}
+
 void LiveKnob::mousePressEvent(QMouseEvent* event)
 {
     const QPointF p = toDesign(event->position());
@@ -266,6 +274,14 @@ void LiveKey::setLit(bool lit)
     if (lit == lit_)
         return;
     lit_ = lit;
+    update();
+}
+
+void LiveKey::setLabel(const QString& label)
+{
+    if (label == label_)
+        return;
+    label_ = label;
     update();
 }
 

@@ -42,6 +42,9 @@ public:
     QSizeF designSize() const override;
     bool hitTest(QPointF p) const override;
     void paintFace(Canvas& canvas) override;
+    // The value arc's colour (a killed band turns it red); repaints on a change.
+    void setTint(const QColor& tint);
+    const QColor& tint() const { return tint_; }
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -109,6 +112,8 @@ public:
     void paintFace(Canvas& canvas) override { drawLiveKey(canvas, label_, lit_, tint_, size_); }
     void setLit(bool lit);
     bool lit() const { return lit_; }
+    void setLabel(const QString& label);
+    const QString& label() const { return label_; }
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

@@ -36,6 +36,15 @@ void followController(StageSides& sides, ControllerModel& controller)
     auto seen = std::make_shared<std::array<double, 4>>(c->touchedAt());
 
     QObject::connect(c, &ControllerModel::connectedChanged, s, layout);
+    const auto padHit = [c, s] {
+        const auto& hit = c->padHit();
+        s->setPadHit(hit ? std::optional<PadHitStamp>(PadHitStamp{hit->deck, hit->pad, hit->stamp}) : std::nullopt);
+    };
+    const auto connected = [c, s] { s->setConnected(c->connected().has_value()); };
+    padHit();
+    connected();
+    QObject::connect(c, &ControllerModel::padHitChanged, s, padHit);
+    QObject::connect(c, &ControllerModel::connectedChanged, s, connected);
     QObject::connect(c, &ControllerModel::surfaceChoiceChanged, s, layout);
     QObject::connect(c, &ControllerModel::lastSeenChanged, s, layout);
     QObject::connect(c, &ControllerModel::playersChanged, s, layout);

@@ -28,6 +28,26 @@ QImage tintedCopy(const QImage& source, const QColor& tint, double opacity)
 void Ghosts::paint(kit::Canvas& canvas, const QRectF& rect, double offset, double opacity, quint64 revision,
                    double pixelRatio, const Paint& draw)
 {
+    prepare(rect.size(), offset, opacity, revision, pixelRatio, draw);
+    paintCopies(canvas, rect);
+    canvas.drawImage(rect, content_);
+}
+
+void Ghosts::paintCopies(kit::Canvas& canvas, const QRectF& rect) const
+{
+    if (layer_.isNull())
+        return;
+    const double reach = std::fabs(key_.offset);
+    canvas.save();
+    canvas.setBlend(QPainter::CompositionMode_Screen);
+    canvas.drawImage(rect.adjusted(-reach, 0, reach, 0), layer_);
+    canvas.restore();
+}
+
+void Ghosts::prepare(QSizeF size, double offset, double opacity, quint64 revision, double pixelRatio,
+                     const Paint& draw)
+{
+    const QRectF rect(QPointF(0, 0), size);
     const double ratio = pixelRatio > 0 && std::isfinite(pixelRatio) ? pixelRatio : 1.0;
     const double shown = std::isfinite(opacity) ? std::clamp(opacity, 0.0, 1.0) : 0.0;
     const double d = std::isfinite(offset) ? offset : 0.0;
@@ -59,14 +79,6 @@ void Ghosts::paint(kit::Canvas& canvas, const QRectF& rect, double offset, doubl
         }
         key_ = key;
     }
-    if (!layer_.isNull()) {
-        const double reach = std::fabs(d);
-        canvas.save();
-        canvas.setBlend(QPainter::CompositionMode_Screen);
-        canvas.drawImage(rect.adjusted(-reach, 0, reach, 0), layer_);
-        canvas.restore();
-    }
-    canvas.drawImage(rect, content_);
 }
 
 } // namespace zelvo::stage

@@ -29,6 +29,11 @@ public:
     // of `rect`'s size). `revision` changes whenever the content does.
     void paint(kit::Canvas& canvas, const QRectF& rect, double offset, double opacity, quint64 revision,
                double pixelRatio, const Paint& draw);
+    // Brings the cached content and copies up to date for content of `size`.
+    void prepare(QSizeF size, double offset, double opacity, quint64 revision, double pixelRatio,
+                 const Paint& draw);
+    // Draws only the copies of the prepared content placed at `rect`.
+    void paintCopies(kit::Canvas& canvas, const QRectF& rect) const;
     // How many times the content was painted into the cache (tests, benches).
     int renders() const { return renders_; }
     // Both copies in one image, screened together (the screen blend is

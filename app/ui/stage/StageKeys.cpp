@@ -5,9 +5,12 @@
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPainterPathStroker>
 
 #include <climits>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 namespace zelvo {
 
@@ -42,14 +45,277 @@ constexpr double kIcon = 11;
 
 } // namespace
 
+namespace {
+
+// One symbol drawn in a square box; `at` maps unit coordinates into the box.
+struct SymbolPen {
+    kit::Canvas& canvas;
+    QRectF box;
+    QColor colour;
+    double s;
+    QPen pen;
+
+    QPointF at(double x, double y) const { return {box.left() + x * s, box.top() + y * s}; }
+    QRectF area(double x0, double y0, double x1, double y1) const { return {at(x0, y0), at(x1, y1)}; }
+    void stroke(const QPainterPath& path) const { canvas.strokePath(path, pen); }
+    void fill(const QPainterPath& path) const { canvas.fillPath(path, colour); }
+    // The outline a stroke of `path` would cover, as a shape to cut out of a fill.
+    QPainterPath strokeShape(const QPainterPath& path) const
+    {
+        QPainterPathStroker stroker(pen);
+        return stroker.createStroke(path);
+    }
+    // A shaft from `from` to `to` with an open head at `to`.
+    QPainterPath arrow(QPointF from, QPointF to) const
+    {
+        QPainterPath path(from);
+        path.lineTo(to);
+        const QPointF d = to - from;
+        const double length = std::hypot(d.x(), d.y());
+        if (length <= 0)
+            return path;
+        const QPointF u = d / length, n(-u.y(), u.x());
+        const double head = s * 0.28;
+        path.moveTo(to - u * head + n * head);
+        path.lineTo(to);
+        path.lineTo(to - u * head - n * head);
+        return path;
+    }
+    QPainterPath circle(double inset = 0.08) const
+    {
+        QPainterPath path;
+        path.addEllipse(area(inset, inset, 1 - inset, 1 - inset));
+        return path;
+    }
+};
+
+using SymbolDraw = void (*)(const SymbolPen&);
+
+QPainterPath line(QPointF a, QPointF b)
+{
+    QPainterPath path(a);
+    path.lineTo(b);
+    return path;
+}
+
+QPainterPath tick(const SymbolPen& p, double x0, double y0, double scale)
+{
+    QPainterPath path(p.at(x0 + 0.0 * scale, y0 + 0.05 * scale));
+    path.lineTo(p.at(x0 + 0.24 * scale, y0 + 0.3 * scale));
+    path.lineTo(p.at(x0 + 0.7 * scale, y0 - 0.28 * scale));
+    return path;
+}
+
+const std::vector<std::pair<QString, SymbolDraw>>& symbolTable()
+{
+    static const std::vector<std::pair<QString, SymbolDraw>> table{
+        {QStringLiteral("play.fill"),
+         [](const SymbolPen& p) {
+             QPainterPath path(p.at(0.2, 0.1));
+             path.lineTo(p.at(0.9, 0.5));
+             path.lineTo(p.at(0.2, 0.9));
+             path.closeSubpath();
+             p.fill(path);
+         }},
+        {QStringLiteral("pause.fill"),
+         [](const SymbolPen& p) {
+             QPainterPath path;
+             path.addRect(p.area(0.2, 0.1, 0.4, 0.9));
+             path.addRect(p.area(0.6, 0.1, 0.8, 0.9));
+             p.fill(path);
+         }},
+        {QStringLiteral("stop.fill"),
+         [](const SymbolPen& p) {
+             QPainterPath path;
+             path.addRect(p.area(0.15, 0.15, 0.85, 0.85));
+             p.fill(path);
+         }},
+        {QStringLiteral("xmark"),
+         [](const SymbolPen& p) {
+             QPainterPath path = line(p.at(0.15, 0.15), p.at(0.85, 0.85));
+             path.addPath(line(p.at(0.85, 0.15), p.at(0.15, 0.85)));
+             p.stroke(path);
+         }},
+        {QStringLiteral("plus"),
+         [](const SymbolPen& p) {
+             QPainterPath path = line(p.at(0.1, 0.5), p.at(0.9, 0.5));
+             path.addPath(line(p.at(0.5, 0.1), p.at(0.5, 0.9)));
+             p.stroke(path);
+         }},
+        {QStringLiteral("minus"), [](const SymbolPen& p) { p.stroke(line(p.at(0.1, 0.5), p.at(0.9, 0.5))); }},
+        {QStringLiteral("checkmark"), [](const SymbolPen& p) { p.stroke(tick(p, 0.12, 0.5, 1.1)); }},
+        {QStringLiteral("magnifyingglass"),
+         [](const SymbolPen& p) {
+             QPainterPath path;
+             path.addEllipse(p.area(0.1, 0.1, 0.65, 0.65));
+             path.addPath(line(p.at(0.58, 0.58), p.at(0.9, 0.9)));
+             p.stroke(path);
+         }},
+        {QStringLiteral("arrow.clockwise"),
+         [](const SymbolPen& p) {
+             QPainterPath path;
+             path.arcMoveTo(p.area(0.12, 0.12, 0.88, 0.88), 60);
+             path.arcTo(p.area(0.12, 0.12, 0.88, 0.88), 60, -300);
+             p.stroke(path);
+         }},
+        {QStringLiteral("chevron.left"),
+         [](const SymbolPen& p) {
+             QPainterPath path(p.at(0.65, 0.1));
+             path.lineTo(p.at(0.3, 0.5));
+             path.lineTo(p.at(0.65, 0.9));
+             p.stroke(path);
+         }},
+        {QStringLiteral("chevron.right"),
+         [](const SymbolPen& p) {
+             QPainterPath path(p.at(0.35, 0.1));
+             path.lineTo(p.at(0.7, 0.5));
+             path.lineTo(p.at(0.35, 0.9));
+             p.stroke(path);
+         }},
+        {QStringLiteral("link"),
+         [](const SymbolPen& p) {
+             QPainterPath path;
+             path.addRoundedRect(p.area(0.05, 0.3, 0.6, 0.7), p.s * 0.2, p.s * 0.2);
+             path.addRoundedRect(p.area(0.4, 0.3, 0.95, 0.7), p.s * 0.2, p.s * 0.2);
+             p.stroke(path);
+         }},
+        {QStringLiteral("gearshape"),
+         [](const SymbolPen& p) {
+             QPainterPath path;
+             path.addEllipse(p.area(0.2, 0.2, 0.8, 0.8));
+             path.addEllipse(p.area(0.4, 0.4, 0.6, 0.6));
+             p.stroke(path);
+         }},
+        {QStringLiteral("slider.horizontal.3"),
+         [](const SymbolPen& p) {
+             QPainterPath rails, knobs;
+             const double knobX[3] = {0.32, 0.68, 0.45};
+             for (int i = 0; i < 3; ++i) {
+                 const double y = 0.18 + 0.32 * i;
+                 rails.addPath(line(p.at(0.05, y), p.at(0.95, y)));
+                 knobs.addEllipse(p.at(knobX[i], y), p.s * 0.13, p.s * 0.13);
+             }
+             QPen thin = p.pen;
+             thin.setWidthF(p.pen.widthF() * 0.7);
+             p.canvas.strokePath(rails, thin);
+             p.fill(knobs);
+         }},
+        {QStringLiteral("dice"),
+         [](const SymbolPen& p) {
+             QPainterPath face;
+             face.addRoundedRect(p.area(0.08, 0.08, 0.92, 0.92), p.s * 0.18, p.s * 0.18);
+             p.stroke(face);
+             QPainterPath pips;
+             for (double at : {0.3, 0.5, 0.7})
+                 pips.addEllipse(p.at(at, at), p.s * 0.08, p.s * 0.08);
+             p.fill(pips);
+         }},
+        {QStringLiteral("circle"), [](const SymbolPen& p) { p.stroke(p.circle()); }},
+        {QStringLiteral("checkmark.circle.fill"),
+         [](const SymbolPen& p) { p.fill(p.circle(0.02).subtracted(p.strokeShape(tick(p, 0.27, 0.5, 0.75)))); }},
+        {QStringLiteral("arrow.down.circle"),
+         [](const SymbolPen& p) {
+             QPainterPath path = p.circle();
+             path.addPath(p.arrow(p.at(0.5, 0.25), p.at(0.5, 0.72)));
+             p.stroke(path);
+         }},
+        {QStringLiteral("arrow.down.circle.fill"),
+         [](const SymbolPen& p) {
+             p.fill(p.circle(0.02).subtracted(p.strokeShape(p.arrow(p.at(0.5, 0.25), p.at(0.5, 0.72)))));
+         }},
+        {QStringLiteral("power"),
+         [](const SymbolPen& p) {
+             // A ring open at the top, the stroke standing in the gap.
+             QPainterPath path;
+             path.arcMoveTo(p.area(0.12, 0.16, 0.88, 0.92), 125);
+             path.arcTo(p.area(0.12, 0.16, 0.88, 0.92), 125, 290);
+             path.addPath(line(p.at(0.5, 0.06), p.at(0.5, 0.5)));
+             p.stroke(path);
+         }},
+        {QStringLiteral("icloud.and.arrow.down"),
+         [](const SymbolPen& p) {
+             QPainterPath cloud;
+             cloud.addEllipse(p.area(0.05, 0.35, 0.45, 0.75));
+             QPainterPath puff;
+             puff.addEllipse(p.area(0.25, 0.12, 0.75, 0.62));
+             QPainterPath side;
+             side.addEllipse(p.area(0.55, 0.32, 0.95, 0.72));
+             QPainterPath base;
+             base.addRect(p.area(0.25, 0.5, 0.75, 0.75));
+             cloud = cloud.united(puff).united(side).united(base);
+             QPen thin = p.pen;
+             thin.setWidthF(p.pen.widthF() * 0.8);
+             p.canvas.strokePath(cloud, thin);
+             p.stroke(p.arrow(p.at(0.5, 0.45), p.at(0.5, 0.95)));
+         }},
+        {QStringLiteral("arrow.triangle.branch"),
+         [](const SymbolPen& p) {
+             QPainterPath path = line(p.at(0.5, 0.95), p.at(0.5, 0.55));
+             path.addPath(p.arrow(p.at(0.5, 0.55), p.at(0.15, 0.1)));
+             path.addPath(p.arrow(p.at(0.5, 0.55), p.at(0.85, 0.1)));
+             p.stroke(path);
+         }},
+        {QStringLiteral("square.and.arrow.down"),
+         [](const SymbolPen& p) {
+             QPainterPath tray(p.at(0.3, 0.4));
+             tray.lineTo(p.at(0.1, 0.4));
+             tray.lineTo(p.at(0.1, 0.95));
+             tray.lineTo(p.at(0.9, 0.95));
+             tray.lineTo(p.at(0.9, 0.4));
+             tray.lineTo(p.at(0.7, 0.4));
+             tray.addPath(p.arrow(p.at(0.5, 0.05), p.at(0.5, 0.7)));
+             p.stroke(tray);
+         }},
+        {QStringLiteral("waveform"),
+         [](const SymbolPen& p) {
+             QPainterPath path;
+             const double heights[7] = {0.2, 0.5, 0.8, 0.45, 0.9, 0.55, 0.25};
+             for (int i = 0; i < 7; ++i) {
+                 const double x = 0.08 + i * 0.14, h = heights[i] / 2;
+                 path.addPath(line(p.at(x, 0.5 - h), p.at(x, 0.5 + h)));
+             }
+             QPen thin = p.pen;
+             thin.setWidthF(p.pen.widthF() * 0.75);
+             p.canvas.strokePath(path, thin);
+         }},
+        {QStringLiteral("arrow.down.to.line"),
+         [](const SymbolPen& p) {
+             QPainterPath path = p.arrow(p.at(0.5, 0.05), p.at(0.5, 0.72));
+             path.addPath(line(p.at(0.12, 0.92), p.at(0.88, 0.92)));
+             p.stroke(path);
+         }},
+        {QStringLiteral("arrow.forward.to.line"),
+         [](const SymbolPen& p) {
+             QPainterPath path = p.arrow(p.at(0.05, 0.5), p.at(0.72, 0.5));
+             path.addPath(line(p.at(0.92, 0.12), p.at(0.92, 0.88)));
+             p.stroke(path);
+         }},
+        {QStringLiteral("scope"),
+         [](const SymbolPen& p) {
+             QPainterPath path = p.circle(0.15);
+             path.addPath(line(p.at(0.5, 0.0), p.at(0.5, 0.3)));
+             path.addPath(line(p.at(0.5, 0.7), p.at(0.5, 1.0)));
+             path.addPath(line(p.at(0.0, 0.5), p.at(0.3, 0.5)));
+             path.addPath(line(p.at(0.7, 0.5), p.at(1.0, 0.5)));
+             p.stroke(path);
+             QPainterPath centre;
+             centre.addEllipse(p.at(0.5, 0.5), p.s * 0.07, p.s * 0.07);
+             p.fill(centre);
+         }},
+    };
+    return table;
+}
+
+} // namespace
+
 const QStringList& stageSymbols()
 {
-    static const QStringList names{
-        QStringLiteral("play.fill"),      QStringLiteral("pause.fill"),       QStringLiteral("stop.fill"),
-        QStringLiteral("xmark"),          QStringLiteral("plus"),             QStringLiteral("minus"),
-        QStringLiteral("magnifyingglass"), QStringLiteral("arrow.clockwise"), QStringLiteral("chevron.left"),
-        QStringLiteral("chevron.right"),  QStringLiteral("link"),             QStringLiteral("gearshape"),
-    };
+    static const QStringList names = [] {
+        QStringList all;
+        for (const auto& [name, draw] : symbolTable())
+            all.append(name);
+        return all;
+    }();
     return names;
 }
 
@@ -57,63 +323,16 @@ void paintSymbol(kit::Canvas& canvas, const QString& name, const QRectF& rect, c
 {
     const double s = std::min(rect.width(), rect.height());
     const QRectF box(rect.center().x() - s / 2, rect.center().y() - s / 2, s, s);
-    const QPen pen(colour, std::max(1.0, s * 0.16), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    QPainterPath path;
-    const auto at = [&](double x, double y) { return QPointF(box.left() + x * s, box.top() + y * s); };
-    if (name == QLatin1String("play.fill")) {
-        path.moveTo(at(0.2, 0.1));
-        path.lineTo(at(0.9, 0.5));
-        path.lineTo(at(0.2, 0.9));
-        path.closeSubpath();
-        canvas.fillPath(path, colour);
-    } else if (name == QLatin1String("pause.fill")) {
-        path.addRect(QRectF(at(0.2, 0.1), at(0.4, 0.9)));
-        path.addRect(QRectF(at(0.6, 0.1), at(0.8, 0.9)));
-        canvas.fillPath(path, colour);
-    } else if (name == QLatin1String("stop.fill")) {
-        path.addRect(QRectF(at(0.15, 0.15), at(0.85, 0.85)));
-        canvas.fillPath(path, colour);
-    } else if (name == QLatin1String("xmark")) {
-        path.moveTo(at(0.15, 0.15));
-        path.lineTo(at(0.85, 0.85));
-        path.moveTo(at(0.85, 0.15));
-        path.lineTo(at(0.15, 0.85));
-        canvas.strokePath(path, pen);
-    } else if (name == QLatin1String("plus") || name == QLatin1String("minus")) {
-        path.moveTo(at(0.1, 0.5));
-        path.lineTo(at(0.9, 0.5));
-        if (name == QLatin1String("plus")) {
-            path.moveTo(at(0.5, 0.1));
-            path.lineTo(at(0.5, 0.9));
+    const SymbolPen pen{canvas, box, colour, s,
+                        QPen(colour, std::max(1.0, s * 0.16), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin)};
+    for (const auto& [known, draw] : symbolTable())
+        if (known == name) {
+            draw(pen);
+            return;
         }
-        canvas.strokePath(path, pen);
-    } else if (name == QLatin1String("magnifyingglass")) {
-        path.addEllipse(QRectF(at(0.1, 0.1), at(0.65, 0.65)));
-        path.moveTo(at(0.58, 0.58));
-        path.lineTo(at(0.9, 0.9));
-        canvas.strokePath(path, pen);
-    } else if (name == QLatin1String("arrow.clockwise")) {
-        path.arcMoveTo(QRectF(at(0.12, 0.12), at(0.88, 0.88)), 60);
-        path.arcTo(QRectF(at(0.12, 0.12), at(0.88, 0.88)), 60, -300);
-        canvas.strokePath(path, pen);
-    } else if (name == QLatin1String("chevron.left") || name == QLatin1String("chevron.right")) {
-        const bool left = name == QLatin1String("chevron.left");
-        path.moveTo(at(left ? 0.65 : 0.35, 0.1));
-        path.lineTo(at(left ? 0.3 : 0.7, 0.5));
-        path.lineTo(at(left ? 0.65 : 0.35, 0.9));
-        canvas.strokePath(path, pen);
-    } else if (name == QLatin1String("link")) {
-        path.addRoundedRect(QRectF(at(0.05, 0.3), at(0.6, 0.7)), s * 0.2, s * 0.2);
-        path.addRoundedRect(QRectF(at(0.4, 0.3), at(0.95, 0.7)), s * 0.2, s * 0.2);
-        canvas.strokePath(path, pen);
-    } else if (name == QLatin1String("gearshape")) {
-        path.addEllipse(QRectF(at(0.2, 0.2), at(0.8, 0.8)));
-        path.addEllipse(QRectF(at(0.4, 0.4), at(0.6, 0.6)));
-        canvas.strokePath(path, pen);
-    } else {
-        path.addEllipse(box.center(), s * 0.15, s * 0.15);
-        canvas.fillPath(path, colour);
-    }
+    QPainterPath dot;
+    dot.addEllipse(box.center(), s * 0.15, s * 0.15);
+    canvas.fillPath(dot, colour);
 }
 
 void paintStagePanel(kit::Canvas& canvas, const QRectF& rect, bool highlight)

@@ -14,6 +14,14 @@
 
 namespace zelvo::stage {
 
+// A hardware pad hit: deck, pad and the scheduler uptime of the hit.
+struct PadHitStamp {
+    int deck = 0;
+    int pad = 0;
+    double stamp = 0;
+    friend bool operator==(const PadHitStamp&, const PadHitStamp&) = default;
+};
+
 // The card of the last moved control; it ages from `stamp` (scheduler uptime).
 struct Echo {
     QString id;
@@ -60,7 +68,22 @@ public:
         emit echoChanged();
     }
 
+    // Whether a controller is connected; without one every deck panel counts as targeted.
+    bool connected() const { return connected_; }
+    void setConnected(bool on) { set(connected_, on, &StageSides::connectedChanged); }
+    // The controller's latest hardware pad hit (it keeps one).
+    const std::optional<PadHitStamp>& padHit() const { return padHit_; }
+    void setPadHit(std::optional<PadHitStamp> hit)
+    {
+        if (padHit_ == hit)
+            return;
+        padHit_ = hit;
+        emit padHitChanged();
+    }
+
 signals:
+    void connectedChanged();
+    void padHitChanged();
     void layoutChanged();
     void sidesChanged();
     void diggingChanged();
@@ -89,6 +112,8 @@ private:
     bool digging_ = false;
     std::array<double, 4> touchedAt_{-1e300, -1e300, -1e300, -1e300};
     std::optional<Echo> echo_;
+    bool connected_ = false;
+    std::optional<PadHitStamp> padHit_;
 };
 
 } // namespace zelvo::stage

@@ -13,18 +13,88 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cmath>
+
 namespace zelvo::stage {
+
+// The middle row's frame: holds the row at its ideal height and shows a
+// fraction of it, the row sliding toward the bottom edge and fading as the
+// fraction falls.
+class StageView::SlideBox final : public QWidget {
+public:
+    SlideBox(QWidget* content, QWidget* parent) : QWidget(parent), content_(content)
+    {
+        setObjectName(QStringLiteral("stage.middle"));
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+        content_->setParent(this);
+        content_->installEventFilter(this);
+    }
+
+    double shown() const { return shown_; }
+    void setShown(double fraction)
+    {
+        shown_ = std::clamp(fraction, 0.0, 1.0);
+        if (shown_ < 1) {
+            if (!fade_) {
+                fade_ = new QGraphicsOpacityEffect(this);
+                setGraphicsEffect(fade_);
+            }
+            fade_->setOpacity(shown_);
+        } else if (fade_) {
+            setGraphicsEffect(nullptr); // deletes the effect
+            fade_ = nullptr;
+        }
+        updateGeometry();
+        place();
+    }
+    QSize sizeHint() const override
+    {
+        QSize size = content_->sizeHint();
+        size.setHeight(int(std::lround(size.height() * shown_)));
+        return size;
+    }
+    QSize minimumSizeHint() const override
+    {
+        return {content_->minimumSizeHint().width(), sizeHint().height()};
+    }
+
+protected:
+    void resizeEvent(QResizeEvent*) override { place(); }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == content_ && event->type() == QEvent::LayoutRequest) {
+            updateGeometry();
+            place();
+        }
+        return QWidget::eventFilter(watched, event);
+    }
+
+private:
+    void place()
+    {
+        const int ideal = content_->sizeHint().height();
+        content_->setGeometry(0, std::max(0, ideal - height()), width(), ideal);
+    }
+
+    QWidget* content_;
+    double shown_ = 1;
+    QGraphicsOpacityEffect* fade_ = nullptr;
+};
 
 StageView::StageView(AppModel& model, StageSides& sides, kit::UiEnv env, QWidget* parent, OutpaintModel* outpaint)
     : QWidget(parent), model_(model), sides_(sides), env_(env),
       scene_(std::make_unique<kit::AppWaveScene>(
           model, outpaint, [&model](int deck) { return model.isAudible(deck); },
-          [&sides] { return sides.fourDecks(); }))
+          [&sides] { return sides.fourDecks(); })),
+      laneMotion_(env, [this](double eased) { applyLanes(eased); }),
+      middleMotion_(env, [this](double eased) { applyMiddle(eased); })
 {
     setObjectName(QStringLiteral("stage"));
     column_ = new QVBoxLayout(this);
@@ -49,21 +119,31 @@ StageView::StageView(AppModel& model, StageSides& sides, kit::UiEnv env, QWidget
     column_->addWidget(browser_, 1);
 
     connect(&sides_, &StageSides::layoutChanged, this, [this] {
-        layoutLanes();
+        layoutLanes(0);
         rebuildMiddle();
     });
     connect(&sides_, &StageSides::sidesChanged, this, [this] {
-        layoutLanes();
+        layoutLanes(motionTime(0.15));
         rebuildMiddle();
     });
     connect(&sides_, &StageSides::diggingChanged, this, &StageView::browsingChanged);
     connect(&model_, &AppModel::browseOpenChanged, this, &StageView::browsingChanged);
     connect(&model_.audio(), &AudioSystem::directOutsChanged, this, &StageView::rebuildMiddle);
-    browsingChanged();
+    browsingShown_ = browsing();
+    browser_->setExpanded(browsingShown_);
+    browserShown_ = browserTo_ = browsingShown_ ? 260 : 150;
+    if (!browsingShown_) {
+        middle_ = new SlideBox(buildMiddle(), this);
+        column_->insertWidget(2, middle_);
+    }
+    layoutLanes(0);
 }
 
 StageView::~StageView()
 {
+    // Nothing moves while the view comes apart.
+    laneMotion_.finish();
+    middleMotion_.finish();
     // The lanes' wave views read the scene: they go before it does.
     for (auto& [deck, lane] : lanes_)
         delete lane;
@@ -81,22 +161,64 @@ DeckLane* StageView::lane(int deck) const
     return it == lanes_.end() ? nullptr : it->second;
 }
 
-void StageView::browsingChanged()
+QWidget* StageView::middleRow() const { return middle_; }
+
+double StageView::motionTime(double seconds) const
 {
-    browser_->setExpanded(browsing());
-    rebuildMiddle();
-    layoutLanes();
+    return isVisible() ? seconds : 0;
 }
 
-void StageView::layoutLanes()
+void StageView::browsingChanged()
+{
+    const bool now = browsing();
+    if (now != browsingShown_) {
+        browsingShown_ = now;
+        browser_->setExpanded(now);
+        // A change under way ends first, so no two rows are ever on screen.
+        middleMotion_.finish();
+        if (now) {
+            leaving_ = middle_;
+            middle_ = nullptr;
+            // The row on its way out is no longer a place the tour can point at.
+            if (leaving_)
+                clearTourSpots(leaving_);
+        } else {
+            middle_ = new SlideBox(buildMiddle(), this);
+            middle_->setShown(0);
+            column_->insertWidget(2, middle_);
+        }
+        middleMotion_.start(motionTime(0.2));
+    }
+    layoutLanes(motionTime(0.2));
+}
+
+void StageView::applyMiddle(double eased)
+{
+    if (leaving_) {
+        leaving_->setShown(1 - eased);
+        if (eased >= 1) {
+            delete leaving_;
+            leaving_ = nullptr;
+        }
+    }
+    if (middle_)
+        middle_->setShown(eased);
+}
+
+void StageView::layoutLanes(double seconds)
 {
     const bool four = sides_.fourDecks();
     const std::vector<int> order = deckOrder(four);
     const double expandedHeight = laneHeight(height(), browsing(), four);
+    std::map<int, double> from;
     for (auto& [deck, lane] : lanes_) {
+        if (lane->isVisibleTo(lanesBlock_))
+            from[deck] = lane->height();
         lane->hide();
         lanesLayout_->removeWidget(lane);
     }
+    from_.clear();
+    to_.clear();
     for (int deck : order) {
         DeckLane* lane = this->lane(deck);
         if (!lane) {
@@ -104,43 +226,69 @@ void StageView::layoutLanes()
             lanes_[deck] = lane;
         }
         const bool expanded = !four || isTargeted(deck, sides_.leftDeck(), sides_.rightDeck());
-        lane->setFixedHeight(int(laneFrameHeight(expandedHeight, expanded)));
+        to_[deck] = laneFrameHeight(expandedHeight, expanded);
+        // A lane coming into view starts at its place; one on screen moves from where it is.
+        const auto was = from.find(deck);
+        from_[deck] = was == from.end() ? to_[deck] : was->second;
         lane->setTall(laneIsTall(expandedHeight, expanded));
         lanesLayout_->addWidget(lane);
         lane->show();
     }
+    // The browser's own idea of its minimum gives way to the one moving here.
+    browserFrom_ = browserShown_;
+    browserTo_ = browsing() ? 260 : 150;
     echo_->raise();
+    laneMotion_.start(seconds);
+}
+
+void StageView::applyLanes(double eased)
+{
+    for (const auto& [deck, to] : to_) {
+        const double h = from_[deck] + (to - from_[deck]) * eased;
+        lanes_[deck]->setFixedHeight(int(std::lround(h)));
+    }
+    browserShown_ = browserFrom_ + (browserTo_ - browserFrom_) * eased;
+    browser_->setMinimumHeight(int(std::lround(browserShown_)));
 }
 
 void StageView::rebuildMiddle()
 {
-    delete middle_;
-    middle_ = nullptr;
-    if (browsing())
+    // Only a row on screen is rebuilt (the deck panels follow the sides, the
+    // mixer slot the direct-outs mode); while browsing there is none.
+    if (browsingShown_ || !middle_)
         return;
-    middle_ = new QWidget(this);
-    middle_->setObjectName(QStringLiteral("stage.middle"));
-    auto* column = new QVBoxLayout(middle_);
+    const double shown = middle_->shown();
+    const int at = column_->indexOf(middle_);
+    delete middle_;
+    middle_ = new SlideBox(buildMiddle(), this);
+    middle_->setShown(shown);
+    column_->insertWidget(at, middle_);
+}
+
+QWidget* StageView::buildMiddle()
+{
+    auto* row = new QWidget(this);
+    auto* column = new QVBoxLayout(row);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(10);
-    auto* row = new QHBoxLayout;
-    row->setSpacing(10);
-    row->setAlignment(Qt::AlignTop);
-    row->addWidget(new DeckPanel(model_, model_.deck(sides_.leftDeck()), env_, middle_), 1);
-    QWidget* mixer = model_.audio().directOuts() ? static_cast<QWidget*>(new DJMCard(model_, env_, middle_))
-                                                 : static_cast<QWidget*>(new LiveMixer(model_, env_, middle_));
+    auto* panels = new QHBoxLayout;
+    panels->setSpacing(10);
+    panels->setAlignment(Qt::AlignTop);
+    panels->addWidget(new DeckPanel(model_, model_.deck(sides_.leftDeck()), env_, row, &sides_), 1);
+    QWidget* mixer = model_.audio().directOuts() ? static_cast<QWidget*>(new DJMCard(model_, env_, row))
+                                                 : static_cast<QWidget*>(new LiveMixer(model_, env_, row, &sides_));
     tourSpot(mixer, TourSpot::mixer);
-    row->addWidget(mixer);
-    row->addWidget(new DeckPanel(model_, model_.deck(sides_.rightDeck()), env_, middle_), 1);
-    column->addLayout(row);
-    column->addWidget(new MachineStrip(model_, env_, middle_));
-    column_->insertWidget(2, middle_);
+    panels->addWidget(mixer);
+    panels->addWidget(new DeckPanel(model_, model_.deck(sides_.rightDeck()), env_, row, &sides_), 1);
+    column->addLayout(panels);
+    column->addWidget(new MachineStrip(model_, env_, row));
+    return row;
 }
 
 void StageView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    layoutLanes();
+    layoutLanes(0);
 }
 
 void StageView::showEvent(QShowEvent* event)

@@ -3,9 +3,14 @@
 // the middle row (the two deck panels around the mixer card, the model's
 // machine strip) and the browser. Browsing gives the middle row's space to
 // the browser; with four decks the lanes the controller does not drive fold.
+// Lanes grow and fold over 0.15 s when the controller's sides move; browsing
+// fades the middle row out toward its bottom edge while the lanes and the
+// browser take its space, over 0.2 s (still renders and frozen processes show
+// the end at once).
 //
 // Main thread only.
 #include "ui/kit/UiEnv.h"
+#include "ui/stage/StageMotion.h"
 
 #include <QWidget>
 
@@ -43,7 +48,11 @@ public:
     bool browsing() const;
     // The lane of deck `deck`, built or not shown; null before its first showing.
     DeckLane* lane(int deck) const;
-    QWidget* middleRow() const { return middle_; }
+    // The middle row shown or coming in; null while browsing (also while the
+    // old row is still fading out).
+    QWidget* middleRow() const;
+    // The lane heights and the browser's minimum are still moving.
+    bool moving() const { return laneMotion_.running() || middleMotion_.running(); }
     StageBrowser* browser() const { return browser_; }
     ControlEchoView* echo() const { return echo_; }
     QWidget* lanesBlock() const { return lanesBlock_; }
@@ -55,9 +64,14 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void layoutLanes();
+    // Lays the lanes out for the current state, moving them there over `seconds`.
+    void layoutLanes(double seconds);
+    void applyLanes(double eased);
+    void applyMiddle(double eased);
     void rebuildMiddle();
+    QWidget* buildMiddle();
     void browsingChanged();
+    double motionTime(double seconds) const;
 
     AppModel& model_;
     StageSides& sides_;
@@ -67,7 +81,15 @@ private:
     QWidget* lanesBlock_ = nullptr;
     QVBoxLayout* lanesLayout_ = nullptr;
     std::map<int, DeckLane*> lanes_;
-    QWidget* middle_ = nullptr;
+    class SlideBox;
+    SlideBox* middle_ = nullptr;
+    SlideBox* leaving_ = nullptr;
+    bool browsingShown_ = false;
+    // Lane frame heights: where each moving lane starts, where it ends.
+    std::map<int, double> from_, to_;
+    double browserFrom_ = 150, browserTo_ = 150, browserShown_ = 150;
+    Motion laneMotion_;
+    Motion middleMotion_;
     StatusBar* status_ = nullptr;
     StageBrowser* browser_ = nullptr;
     ControlEchoView* echo_ = nullptr;

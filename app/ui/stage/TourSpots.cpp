@@ -14,6 +14,15 @@ void tourSpot(QWidget* widget, TourSpot spot)
         widget->setProperty(kProperty, int(spot));
 }
 
+void clearTourSpots(QWidget* widget)
+{
+    if (!widget)
+        return;
+    widget->setProperty(kProperty, QVariant());
+    for (QWidget* child : widget->findChildren<QWidget*>())
+        child->setProperty(kProperty, QVariant());
+}
+
 std::map<TourSpot, QRect> tourSpots(const QWidget* root)
 {
     std::map<TourSpot, QRect> spots;

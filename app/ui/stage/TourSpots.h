@@ -16,6 +16,8 @@ namespace zelvo {
 enum class TourSpot { controller, lanes, crate, aiKey, mixer, flow };
 
 void tourSpot(QWidget* widget, TourSpot spot);
+// Withdraws every spot reported by `widget` or a widget under it.
+void clearTourSpots(QWidget* widget);
 std::map<TourSpot, QRect> tourSpots(const QWidget* root);
 
 } // namespace zelvo

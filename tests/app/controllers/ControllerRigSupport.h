@@ -83,6 +83,21 @@ public:
     double tourElapsed() override { return tourElapsedSeconds; }
     void tourNext() override { calls.push_back("tourNext"); }
     void tourBack() override { calls.push_back("tourBack"); }
+    void setPlayerRig(std::vector<AudioSystem::RigPlayer> r) override
+    {
+        rig = r;
+        if (audio)
+            audio->setPlayerRig(std::move(r));
+    }
+    BrowserSort browserSort() override { return sort; }
+    void setBrowserSort(BrowserSort s) override { sort = s; }
+    QString browserSortLabel(BrowserSort s) override
+    {
+        static const char* const labels[] = {"ADDED", "A\u2013Z", "BPM", "KEY", "ENERGY", "TUNE", "TEMPO", "INTENSITY",
+                                             "HARMONY"};
+        return QString::fromUtf8(labels[int(s)]);
+    }
+    bool generationBusy() override { return busy; }
 
     // Pops the recorded calls.
     std::vector<std::string> take() { return std::exchange(calls, {}); }
@@ -100,6 +115,11 @@ public:
     TourStep tour = TourStep::none;
     double tourElapsedSeconds = 0;
     std::vector<std::string> calls;
+    // The player rig as last handed over, and the audio system it goes on to (null: none).
+    std::vector<AudioSystem::RigPlayer> rig;
+    AudioSystem* audio = nullptr;
+    BrowserSort sort = BrowserSort::added;
+    bool busy = false;
 
 private:
     ModelRig& rig_;

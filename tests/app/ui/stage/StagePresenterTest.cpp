@@ -2,6 +2,7 @@
 #include "ui/kit/Palette.h"
 #include "ui/stage/DeckCardPieces.h"
 #include "ui/stage/StageKeys.h"
+#include "ui/stage/StageMotion.h"
 #include "ui/stage/StagePresenters.h"
 
 #include <gtest/gtest.h>
@@ -48,6 +49,24 @@ TEST(StagePresenter, LaneHeightsClampAndDecideTheTallForm)
     EXPECT_FALSE(laneIsTall(112, false));
     EXPECT_EQ(laneFrameHeight(112, false), kFoldedLane);
     EXPECT_EQ(laneFrameHeight(90, true), 90);
+}
+
+TEST(StagePresenter, EaseInOutStartsAndEndsSlowlyAndIsSymmetric)
+{
+    EXPECT_EQ(easeInOut(0), 0);
+    EXPECT_EQ(easeInOut(1), 1);
+    EXPECT_EQ(easeInOut(-0.5), 0);
+    EXPECT_EQ(easeInOut(2), 1);
+    EXPECT_EQ(easeInOut(std::nan("")), 1);
+    EXPECT_NEAR(easeInOut(0.5), 0.5, 1e-9);
+    EXPECT_LT(easeInOut(0.1), 0.05);
+    double last = 0;
+    for (int i = 1; i < 100; ++i) {
+        const double t = i / 100.0;
+        EXPECT_NEAR(easeInOut(t) + easeInOut(1 - t), 1, 1e-9) << t;
+        EXPECT_GT(easeInOut(t), last) << t;
+        last = easeInOut(t);
+    }
 }
 
 TEST(StagePresenter, FaceplateFitsWithinBothAspectLimits)

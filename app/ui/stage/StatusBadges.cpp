@@ -1,0 +1,119 @@
+#include "ui/stage/StatusBadges.h"
+
+#include "App/AppModel.h"
+#include "ui/kit/Canvas.h"
+#include "ui/kit/Palette.h"
+
+#include <algorithm>
+
+namespace zelvo {
+
+using namespace kit;
+
+namespace {
+
+constexpr double kBadgeLead = 10;
+constexpr double kBadgeLamp = 6;
+constexpr double kLampSize = 7;
+constexpr double kSpacing = 6;
+
+void paintLamp(Canvas& canvas, const QRectF& rect, bool lit)
+{
+    QPainterPath circle;
+    circle.addEllipse(rect);
+    if (lit) {
+        canvas.shadow(circle, withAlpha(Palette::glow(), 0.55), 4, QPointF(0, 0));
+        canvas.fillPath(circle, Palette::glow());
+    } else {
+        canvas.fillPath(circle, withAlpha(Palette::ash(), 0.25));
+    }
+}
+
+} // namespace
+
+ControllerBadge::ControllerBadge(AppModel& app, UiEnv env, QWidget* parent) : FaceWidget(env, parent), app_(app)
+{
+    setObjectName(QStringLiteral("controllerBadge"));
+    repaintOn(&app_.status(), &StatusLink::controllerChanged);
+    repaintOn(&app_.status(), &StatusLink::playersChanged);
+    refresh();
+}
+
+void ControllerBadge::refresh()
+{
+    const StatusLink& link = app_.status();
+    face_ = stage::badgeFace(link.players(), link.connected(), link.layout());
+    line_ = silkText(face_.text, 7.5, face_.color, 1.8);
+    resizeToDesign();
+    update();
+}
+
+QSizeF ControllerBadge::designSize() const
+{
+    const QSizeF text = line_.size();
+    return QSizeF(kBadgeLead + kBadgeLamp + kSpacing + text.width(), std::max(text.height(), kBadgeLamp + 8));
+}
+
+void ControllerBadge::paintFace(Canvas& canvas)
+{
+    const QSizeF size = designSize();
+    const double mid = size.height() / 2;
+    paintLamp(canvas, QRectF(kBadgeLead, mid - kBadgeLamp / 2, kBadgeLamp, kBadgeLamp), face_.lit);
+    const QSizeF text = line_.size();
+    line_.draw(canvas, QPointF(kBadgeLead + kBadgeLamp + kSpacing, mid - text.height() / 2));
+}
+
+BrainLamp::BrainLamp(AppModel& app, UiEnv env, QWidget* parent)
+    : FaceWidget(env, parent), app_(app),
+      line_(silkText(QStringLiteral("zelvo-0"), 8, withAlpha(Palette::bone(), 0.8), 1.6)),
+      timeline_(this, env.liveClock, 3)
+{
+    setObjectName(QStringLiteral("brainLamp"));
+    repaintOn(&app_.status(), &StatusLink::brainStatusChanged);
+    resizeToDesign();
+    refresh();
+}
+
+void BrainLamp::refresh()
+{
+    // Frames are needed only while the lamp blinks.
+    timeline_.setActive(stage::brainLampBlinks(app_.brain().status().kind));
+    update();
+}
+
+bool BrainLamp::lit() const
+{
+    return stage::brainLampLit(app_.brain().status().kind, timeline_.frameTime());
+}
+
+QSizeF BrainLamp::designSize() const
+{
+    const QSizeF text = line_.size();
+    // Room for the glow and the double image around the lamp.
+    return QSizeF(2 + kLampSize + kSpacing + text.width(), std::max(text.height(), kLampSize + 8));
+}
+
+void BrainLamp::paintFace(Canvas& canvas)
+{
+    const bool on = lit();
+    const QSizeF size = designSize();
+    const double mid = size.height() / 2;
+    const QRectF lamp(2, mid - kLampSize / 2, kLampSize, kLampSize);
+    if (on) {
+        // The lit lamp's double image: a red copy a point left, a cyan one a
+        // point right, screened under it.
+        canvas.save();
+        canvas.setBlend(QPainter::CompositionMode_Screen);
+        QPainterPath red, cyan;
+        red.addEllipse(lamp.translated(-1, 0));
+        cyan.addEllipse(lamp.translated(1, 0));
+        canvas.fillPath(red, withAlpha(Palette::red(), 0.7));
+        canvas.fillPath(cyan, withAlpha(Palette::cyan(), 0.7));
+        canvas.restore();
+    }
+    paintLamp(canvas, lamp, on);
+    const QSizeF text = line_.size();
+    line_.draw(canvas, QPointF(2 + kLampSize + kSpacing, mid - text.height() / 2));
+}
+
+} // namespace zelvo
