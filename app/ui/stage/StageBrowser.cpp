@@ -3,6 +3,7 @@
 #include "generation/OutpaintModel.h"
 #include "library/LibraryStore.h"
 #include "models/DeckModel.h"
+#include "models/MixerModel.h"
 #include "platform/Scheduler.h"
 #include "ui/kit/AudioDrop.h"
 #include "ui/kit/Canvas.h"
@@ -244,6 +245,13 @@ StageBrowserList::StageBrowserList(AppModel& model, kit::UiEnv env, QWidget* par
     connect(&model_, &AppModel::selectedTrackChanged, this, &StageBrowserList::selectionChanged);
     for (int deck = 0; deck < AppModel::kDecks; ++deck)
         connect(&model_.deck(deck), &DeckModel::trackChanged, this, &StageBrowserList::requestRebuild);
+    // The crossfader decides which deck's record is the reference; it moves
+    // often, so the list is read again only when the reference changes.
+    connect(&model_.mixer(), &MixerModel::crossfaderChanged, this, [this] {
+        const std::optional<TrackRecord> reference = model_.referenceTrack();
+        if ((reference ? reference->id : QUuid()) != (reference_ ? reference_->id : QUuid()))
+            requestRebuild();
+    });
     rebuild();
 }
 

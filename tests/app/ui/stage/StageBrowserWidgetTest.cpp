@@ -3,6 +3,7 @@
 #include "KitTestSupport.h"
 #include "library/LibraryStore.h"
 #include "models/DeckModel.h"
+#include "models/MixerModel.h"
 #include "support/LibraryFixtures.h"
 #include "ui/kit/LiveClock.h"
 #include "ui/stage/StageBrowser.h"
@@ -357,6 +358,22 @@ TEST(StageBrowserWidget, OnTheStageADoubleClickLoadsDeckOneAndTheTwoKeyDeckTwo)
     EXPECT_EQ(model.deck(1).track()->id, two.id);
     EXPECT_EQ(model.selectedTrack(), one.id); // a button does not select
     EXPECT_FALSE(model.deck(2).track());
+
+    // The reference follows the crossfader: the record it names has no match.
+    model.mixer().setCrossfader(-1);
+    QApplication::processEvents();
+    const auto matchOf = [&](const TrackRecord& record) {
+        for (int row = 0; row < int(list.records().size()); ++row)
+            if (list.records()[std::size_t(row)].id == record.id)
+                return list.lookOf(row).match;
+        return QStringLiteral("?");
+    };
+    EXPECT_TRUE(matchOf(one).isEmpty());
+    EXPECT_FALSE(matchOf(two).isEmpty());
+    model.mixer().setCrossfader(1);
+    QApplication::processEvents();
+    EXPECT_FALSE(matchOf(one).isEmpty());
+    EXPECT_TRUE(matchOf(two).isEmpty());
 
     // The stage hands the browser its sides: four decks under the four-deck
     // layout, and the double click follows the left half.
