@@ -179,6 +179,10 @@ public:
     // The menu's "Import Music…" and the browsers' import keys: asks for files
     // and folders and hands them to `importItems`.
     void importPanel();
+    // What `importPanel` asks with: the chosen paths, none when cancelled; by
+    // default the modal chooser (tests hand in a fake).
+    using ImportChooserCall = std::function<QStringList(const QString& start)>;
+    void setImportChooser(ImportChooserCall chooser) { importChooser_ = std::move(chooser); }
     // The Help menu's field guide: nothing until the guide exists.
     void openGuide();
 
@@ -455,6 +459,7 @@ private:
     std::unique_ptr<MicrophonePermission> ownPermission_;
     std::unique_ptr<AudioSystem> audio_;
     std::unique_ptr<LibraryStore> library_;
+    ImportChooserCall importChooser_;
     std::array<std::unique_ptr<DeckModel>, kDecks> decks_;
     std::unique_ptr<MixerModel> mixer_;
     std::unique_ptr<EngineBinder> binder_;

@@ -121,6 +121,8 @@ StageView::StageView(AppModel& model, StageSides& sides, kit::UiEnv env, QWidget
     echo_ = new ControlEchoView(model_, sides_, env_, lanesBlock_);
     lanesBlock_->installEventFilter(this);
     browser_ = new StageBrowser(model_, env_, false, this);
+    browser_->setSides(&sides_);
+    browser_->setOutpaint(outpaint);
     tourSpot(browser_, TourSpot::crate);
     column_->addWidget(browser_, 1);
 
