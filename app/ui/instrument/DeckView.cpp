@@ -636,8 +636,9 @@ void DeckView::arrange()
 
 void DeckView::paintPanel(kit::Canvas& canvas, QSizeF size) const
 {
-    // The panel starts a little below the top so the caption sits across its border.
-    const QRectF panel(0.5, 5.5, size.width() - 1, size.height() - 6);
+    // The panel starts a little below the top so the caption sits across its
+    // border, and leaves room at the sides for the model deck's fringes.
+    const QRectF panel(2, 5.5, size.width() - 4, size.height() - 6);
     QPainterPath shape;
     shape.addRoundedRect(panel, 10, 10);
     QLinearGradient fill(panel.topLeft(), panel.bottomLeft());
