@@ -572,29 +572,7 @@ DeckView::DeckView(AppModel& model, DeckModel& deck, bool mirrored, const kit::U
     AppModel* app = &model;
     scene_ = std::make_unique<kit::AppWaveScene>(model, nullptr, [app](int d) { return app->isAudible(d); });
 
-    const double inner = kWidth - 2 * kPad;
-    header_ = new DeckHeader(model, deck, env, inner);
-    auto* glass = new kit::VFDGlass(env, QSizeF(inner, 34), 3);
-    glass->setObjectName(element(deck, QStringLiteral("overview")));
-    auto* overview = new kit::OverviewWaveform(*scene_, deck.index(), env, QSizeF(inner - 12, 28));
-    glass->placeContent(overview, QRectF(6, 3, inner - 12, 28));
-    overview_ = glass;
-    loops_ = new LoopRow(model, deck, env, inner);
-    jog_ = new JogWheel(deck, 218, 1.8, env);
-    transport_ = new TransportKeys(deck, env);
-    pads_ = new PadBlock(model, deck, env);
-    tempo_ = new TempoStrip(deck, env);
-
-    // The caption across the panel's top edge.
-    const kit::TextLine line = kit::silkText(caption(), 7, withAlpha(Palette::ash(), 0.85), 2.4);
-    const QSizeF ls(line.size().width() + 16, line.size().height());
-    label_ = new Painted(env, ls, [line, ls](kit::Canvas& canvas) {
-        canvas.fillRect(QRectF(QPointF(0, 0), ls), Palette::ink());
-        line.draw(canvas, QPointF(8, 0));
-    });
-    label_->setObjectName(element(deck, QStringLiteral("caption")));
-
-    arrange();
+    build(kWidth);
     kit::AudioDrop::attach(
         this, env,
         [app](const QList<QUrl>& adapters) {
@@ -616,22 +594,58 @@ QString DeckView::caption() const
                         : QStringLiteral("player %1 · from disk").arg(deck_.index() + 1);
 }
 
-void DeckView::arrange()
+void DeckView::build(double width)
 {
-    const double inner = kWidth - 2 * kPad;
+    // Every part is made anew for a new width; a key or wheel held meanwhile
+    // is released by its own destruction.
+    for (QWidget* w : std::initializer_list<QWidget*>{header_, overview_, loops_, jog_, transport_, pads_, tempo_, label_})
+        delete w;
+    builtWidth_ = width;
+    const kit::UiEnv& e = env();
+    const double inner = std::max(width - 2 * kPad, 0.0);
+    header_ = new DeckHeader(app_, deck_, e, inner);
+    auto* glass = new kit::VFDGlass(e, QSizeF(inner, 34), 3);
+    glass->setObjectName(element(deck_, QStringLiteral("overview")));
+    auto* overview = new kit::OverviewWaveform(*scene_, deck_.index(), e, QSizeF(std::max(inner - 12, 0.0), 28));
+    glass->placeContent(overview, QRectF(6, 3, std::max(inner - 12, 0.0), 28));
+    overview_ = glass;
+    loops_ = new LoopRow(app_, deck_, e, inner);
+    jog_ = new JogWheel(deck_, 218, 1.8, e);
+    transport_ = new TransportKeys(deck_, e);
+    pads_ = new PadBlock(app_, deck_, e);
+    tempo_ = new TempoStrip(deck_, e);
+
+    // The caption across the panel's top edge.
+    const kit::TextLine line = kit::silkText(caption(), 7, withAlpha(Palette::ash(), 0.85), 2.4);
+    const QSizeF ls(line.size().width() + 16, line.size().height());
+    label_ = new Painted(e, ls, [line, ls](kit::Canvas& canvas) {
+        canvas.fillRect(QRectF(QPointF(0, 0), ls), Palette::ink());
+        line.draw(canvas, QPointF(8, 0));
+    });
+    label_->setObjectName(element(deck_, QStringLiteral("caption")));
+
     place(header_, QRectF(kPad, kPad, inner, 60));
     place(overview_, QRectF(kPad, kPad + 67, inner, 34));
     place(loops_, QRectF(kPad, kPad + 108, inner, 42));
     const double top = kPad + 157;
     const QSizeF ts = tempo_->designSize();
-    place(tempo_, QRectF(kWidth - kPad - ts.width(), top, ts.width(), ts.height()));
+    place(tempo_, QRectF(width - kPad - ts.width(), top, ts.width(), ts.height()));
+    // The left column: the wheel centred over the transport keys and the pads,
+    // which sit under the wheel's lower corners so the deck keeps its height.
     const double column = inner - 10 - ts.width();
     place(jog_, QRectF(kPad + (column - 218) / 2, top, 218, 218));
     const QSizeF ps = pads_->designSize();
     place(pads_, QRectF(kPad + column - ps.width(), top + kPerformHeight - ps.height(), ps.width(), ps.height()));
     place(transport_, QRectF(kPad, top + kPerformHeight - 144, 54, 144));
-    const QSizeF ls = label_->designSize();
-    place(label_, QRectF((kWidth - ls.width()) / 2, 0, ls.width(), ls.height()));
+    place(label_, QRectF((width - ls.width()) / 2, 0, ls.width(), ls.height()));
+}
+
+void DeckView::resizeEvent(QResizeEvent* event)
+{
+    DesignBox::resizeEvent(event);
+    const double s = scale();
+    if (s > 0 && std::abs(designSize().width() - builtWidth_) > 0.5)
+        build(designSize().width());
 }
 
 void DeckView::paintPanel(kit::Canvas& canvas, QSizeF size) const

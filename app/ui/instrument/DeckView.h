@@ -149,8 +149,12 @@ public:
     DeckHeader* header() const { return header_; }
     JogWheel* jog() const { return jog_; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
-    void arrange();
+    void build(double width);
+    double builtWidth_ = 0;
     void paintPanel(kit::Canvas& canvas, QSizeF size) const;
     AppModel& app_;
     DeckModel& deck_;

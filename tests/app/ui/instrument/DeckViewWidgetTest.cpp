@@ -287,5 +287,23 @@ TEST(DeckViewWidget, PixelsOfThePointerTheFringesAndALitPad)
     EXPECT_GT(litSum, darkSum);
 }
 
+TEST(DeckViewWidget, ANarrowDeckKeepsItsPartsInside)
+{
+    // The four-deck layout gives each deck less width; the parts follow it.
+    DeckRig rig;
+    rig.view->setDesignSize(QSizeF(470, DeckView::kIdealHeight));
+    QApplication::processEvents();
+    const QRect bounds = rig.view->rect();
+    for (const QString& name : {QStringLiteral("tempo"), QStringLiteral("loop.sync"), QStringLiteral("pads"),
+                                QStringLiteral("header"), QStringLiteral("jog")}) {
+        auto* w = rig.find<QWidget>(name);
+        ASSERT_NE(w, nullptr) << name.toStdString();
+        EXPECT_TRUE(bounds.contains(QRect(w->mapTo(rig.view.get(), QPoint(0, 0)), w->size()))) << name.toStdString();
+    }
+    const QRect jog = rig.view->jog()->geometry();
+    const QRect pads = rig.find<QWidget>(QStringLiteral("pads"))->geometry();
+    EXPECT_FALSE(jog.intersects(pads));
+}
+
 } // namespace
 } // namespace zelvo
