@@ -104,12 +104,13 @@ void drawDots(kit::Canvas& canvas, const kit::DotMatrix::Look& look, QPointF at)
     canvas.restore();
 }
 
-void drawSegments(kit::Canvas& canvas, const kit::SevenSegment::Look& look, QPointF at)
+// Seven-segment digits from the kit's image cache: the segment outlines cost
+// far more to fill than the read-out costs to change.
+void drawSegments(kit::Canvas& canvas, const kit::SevenSegment::Look& look, QPointF at, double deviceScale)
 {
-    canvas.save();
-    canvas.translate(at);
-    kit::SevenSegment::draw(canvas, look);
-    canvas.restore();
+    const QImage image = kit::SevenSegment::rendered(look, deviceScale);
+    if (!image.isNull())
+        canvas.drawImage(QRectF(at, QSizeF(kit::SevenSegment::width(look.text, look.height), look.height)), image);
 }
 
 } // namespace
@@ -204,6 +205,7 @@ void DeckHeader::paintFace(kit::Canvas& canvas)
     const deckface::HeaderFace f = deckface::header(in);
 
     const QSizeF size = designSize();
+    const double deviceScale = scale() * std::max(1.0, devicePixelRatioF());
     kit::drawGlassBack(canvas, size, 4);
 
     // Left block: badges, title, sub-line.
@@ -230,7 +232,7 @@ void DeckHeader::paintFace(kit::Canvas& canvas)
     // Right block: tempo column, then the clock column at the right edge.
     const QRectF clock = clockColumn();
     kit::SevenSegment::Look clockLook{f.clock, 18, Palette::glow(), false};
-    drawSegments(canvas, clockLook, QPointF(clock.right() - kit::SevenSegment::width(f.clock, 18), clock.top()));
+    drawSegments(canvas, clockLook, QPointF(clock.right() - kit::SevenSegment::width(f.clock, 18), clock.top()), deviceScale);
     {
         const auto key = dots(f.key, 1.3, Palette::glow(), false, false);
         const auto mode = dots(f.clockMode, 1.1, Palette::bone(), true, false);
@@ -241,7 +243,7 @@ void DeckHeader::paintFace(kit::Canvas& canvas)
     }
     const double tempoRight = clock.left() - 12;
     kit::SevenSegment::Look bpmLook{f.bpm, 24, Palette::glow(), in.isAI};
-    drawSegments(canvas, bpmLook, QPointF(tempoRight - kit::SevenSegment::width(f.bpm, 24), 7));
+    drawSegments(canvas, bpmLook, QPointF(tempoRight - kit::SevenSegment::width(f.bpm, 24), 7), deviceScale);
     {
         const auto pitch = dots(f.pitch, 1.2, Palette::bone(), false, false);
         const auto range = dots(f.range, 1.2, Palette::bone(), true, false);
