@@ -310,8 +310,16 @@ void JogWheel::sample(QPointF widgetPoint)
 {
     const QPointF p = toDesign(widgetPoint) - QPointF(size_ / 2, size_ / 2);
     const double now = env().scheduler ? env().scheduler->uptime() : 0.0;
-    if (!gesture_.dragging())
-        link_->voice = deck_.voice(); // the drag keeps the voice it began on
+    if (!gesture_.dragging()) {
+        // The drag keeps the voice it began on. Commands still waiting for an
+        // earlier voice stay with that voice's link, which retries on its own.
+        std::shared_ptr<DeckVoice> voice = deck_.voice();
+        if (link_->sender.waiting() && link_->voice.lock() != voice) {
+            link_ = std::make_shared<Link>();
+            link_->scheduler = env().scheduler;
+        }
+        link_->voice = voice;
+    }
     const bool hasVoice = !link_->voice.expired();
     Link::deliver(link_, gesture_.sample(p, now, hasVoice));
 }
