@@ -19,7 +19,6 @@
 #include "ui/kit/waves/AppWaveScene.h"
 #include "ui/kit/waves/FaceplateWaves.h"
 
-#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QTimer>
 
