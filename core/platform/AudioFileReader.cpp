@@ -93,6 +93,7 @@ struct AudioFileReader::Impl {
     bool started = false;
     bool decodeOnThread = false;
     bool decodeAhead = true;
+    std::int64_t streamStart = AV_NOPTS_VALUE; // the stream's start when decoding began
     int failure = 0; // a failure the decoding thread handed over, given again to later reads
 
     ~Impl()
@@ -181,7 +182,10 @@ struct AudioFileReader::Impl {
             const std::int64_t ts = f->best_effort_timestamp;
             if (ts == AV_NOPTS_VALUE)
                 return AVERROR(EINVAL);
-            const std::int64_t origin = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+            // The demuxer may still fill in the stream's start while it reads, so
+            // with decoding on its own thread the start read before it began counts.
+            const std::int64_t start = decodeOnThread ? streamStart : stream->start_time;
+            const std::int64_t origin = start == AV_NOPTS_VALUE ? 0 : start;
             inputPosition = av_rescale_q(ts - origin, stream->time_base, AVRational{1, f->sample_rate});
         }
         const std::int64_t begin = inputPosition;
@@ -321,6 +325,7 @@ struct AudioFileReader::Impl {
         AVFrame* work = av_frame_alloc();
         if (!work)
             return false;
+        streamStart = stream->start_time;
         try {
             decoding = std::thread([this, work] { decodeAll(work); });
         } catch (const std::system_error&) {
