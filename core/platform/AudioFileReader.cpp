@@ -44,6 +44,10 @@ constexpr int kAhead = 64;
 // Each side sleeps until the other has moved this many frames, so the threads
 // wake each other once per batch rather than once per frame.
 constexpr std::size_t kBatch = kAhead / 4;
+// And at most this many bytes of decoded samples, however long a file's frames
+// are (a FLAC block may hold 65535 frames of 8 channels). A stereo FLAC file's
+// frames reach it before the frame count does.
+constexpr std::int64_t kMostQueuedBytes = 1 << 20;
 
 } // namespace
 
@@ -82,9 +86,11 @@ struct AudioFileReader::Impl {
     struct Handed {
         AVFrame* frame = nullptr;
         int status = 0;
+        std::int64_t bytes = 0;
     };
     std::array<Handed, kAhead> queue{};
     std::size_t queueHead = 0, queueCount = 0;
+    std::int64_t queuedBytes = 0;
     std::mutex queueLock;
     std::condition_variable queueReady, queueRoom;
     bool stopping = false;
@@ -266,21 +272,36 @@ struct AudioFileReader::Impl {
 
     // Waits for room and hands `f` (moved, may be null) and `status` over; false
     // when the reader is closing.
+    bool queueFull() const { return queueCount == queue.size() || queuedBytes >= kMostQueuedBytes; }
+    // Room for another batch once the queue was full.
+    bool queueRoomAgain() const
+    {
+        return queueCount + kBatch <= queue.size() && queuedBytes < kMostQueuedBytes / 2;
+    }
+
     bool handOver(AVFrame* f, int status)
     {
         std::unique_lock<std::mutex> hold(queueLock);
-        if (queueCount == queue.size()) {
+        if (queueFull()) {
             producerWaits = true;
-            queueRoom.wait(hold, [this] { return stopping || queueCount + kBatch <= queue.size(); });
+            // A reader waiting for a whole batch takes what there is instead.
+            if (consumerWaits)
+                queueReady.notify_one();
+            queueRoom.wait(hold, [this] { return stopping || queueRoomAgain(); });
             producerWaits = false;
         }
         if (stopping)
             return false;
         Handed& slot = queue[(queueHead + queueCount) % queue.size()];
-        if (f)
+        slot.bytes = 0;
+        if (f) {
+            slot.bytes = std::int64_t(f->nb_samples) * std::max(f->ch_layout.nb_channels, 1)
+                * std::max(av_get_bytes_per_sample(AVSampleFormat(f->format)), 1);
             av_frame_move_ref(slot.frame, f);
+        }
         slot.status = status;
         ++queueCount;
+        queuedBytes += slot.bytes;
         // The reader is woken for a batch, or for the last item.
         const bool wake = consumerWaits && (queueCount >= kBatch || status != 0);
         hold.unlock();
@@ -342,10 +363,12 @@ struct AudioFileReader::Impl {
         std::unique_lock<std::mutex> hold(queueLock);
         if (queueCount == 0) {
             consumerWaits = true;
-            // A batch, or whatever there is once the stream has ended or failed.
+            // A batch, or whatever there is once the stream has ended or failed or
+            // the decoding thread waits for room.
             queueReady.wait(hold, [this] {
                 return queueCount >= kBatch
-                    || (queueCount > 0 && queue[(queueHead + queueCount - 1) % queue.size()].status != 0);
+                    || (queueCount > 0
+                        && (producerWaits || queue[(queueHead + queueCount - 1) % queue.size()].status != 0));
             });
             consumerWaits = false;
         }
@@ -353,9 +376,10 @@ struct AudioFileReader::Impl {
         const int status = slot.status;
         if (status == 0)
             av_frame_move_ref(frame, slot.frame);
+        queuedBytes -= slot.bytes;
         queueHead = (queueHead + 1) % queue.size();
         --queueCount;
-        const bool wake = producerWaits && queueCount + kBatch <= queue.size();
+        const bool wake = producerWaits && queueRoomAgain();
         hold.unlock();
         if (wake)
             queueRoom.notify_one();

@@ -54,7 +54,7 @@ bool sameBits(const std::vector<float>& a, const std::vector<float>& b)
 // Decoding on a thread of its own beside the conversion hands out exactly what
 // decoding on the reading thread does: the same samples to the bit, the same
 // read results at the end or at a failure, from the start or from a seek, in
-// mono and stereo, whole or stopped early (the reader then closes with its
+// mono, stereo and eight channels, whole or stopped early (the reader then closes with its
 // decoding thread still holding frames).
 TEST(AudioFileReader, DecodingAheadGivesTheSameFramesAndStatusesAsOneThread)
 {
@@ -67,6 +67,9 @@ TEST(AudioFileReader, DecodingAheadGivesTheSameFramesAndStatusesAsOneThread)
     writeAudioFile(dir / "m.flac", AudioFormat::flac, mono);
     writeAudioFile(dir / "m.wav", AudioFormat::wav16, mono);
     writeAudioFile(dir / "s.m4a", AudioFormat::m4a, stereo);
+    // FLAC's long frames fill the decoding thread's queue by bytes before they
+    // fill it by count; eight channels all the more.
+    writeAudioFile(dir / "wide.flac", AudioFormat::flac, generate(8, 44100 * 4, 44100.0, ramp()));
     writeTruncatedCopy(dir / "s.mp3", dir / "cut.mp3", 0.5);
     writeTruncatedCopy(dir / "s.flac", dir / "cut.flac", 0.5);
 
@@ -78,7 +81,8 @@ TEST(AudioFileReader, DecodingAheadGivesTheSameFramesAndStatusesAsOneThread)
         {"s.mp3", 0, 16384, all},      {"s.mp3", 100000, 1000, all}, {"s.flac", 0, 4096, all},
         {"s.flac", 150001, 16384, all}, {"m.flac", 0, 777, all},      {"m.wav", 50000, 16384, all},
         {"s.m4a", 0, 16384, all},      {"cut.mp3", 0, 16384, all},    {"cut.flac", 0, 3000, all},
-        {"s.mp3", 0, 512, 1024},       {"s.flac", 44100, 256, 256},
+        {"s.mp3", 0, 512, 1024},       {"s.flac", 44100, 256, 256},  {"wide.flac", 0, 5000, all},
+        {"wide.flac", 70000, 16384, 20000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.file) + " from " + std::to_string(c.from) + " most " + std::to_string(c.most));
