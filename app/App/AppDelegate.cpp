@@ -11,6 +11,9 @@
 #include "ui/kit/UiEnv.h"
 #include "ui/stage/ControllerSides.h"
 #include "ui/stage/RootView.h"
+#include "ui/tour/TourOverlay.h"
+#include "controllers/ControllerModel.h"
+#include "generation/KavriAccount.h"
 
 #include <QAction>
 #include <QApplication>
@@ -121,6 +124,8 @@ AppDelegate::AppDelegate(AppModel& model, Scheduler& scheduler, QStringList argu
         stage::followController(root->sides(), *neighbours->controller);
     root->setMinimumSize(kMinimumWidth, kMinimumHeight);
     window_->setCentralWidget(root);
+    if (neighbours && neighbours->tour)
+        addTour(*root, *neighbours);
     buildMenus();
     window_->resize(kDefaultWidth, kDefaultHeight + window_->menuBar()->sizeHint().height());
 
@@ -307,6 +312,27 @@ void AppDelegate::faceplateSnapshot(const QString& path)
         image.save(path, "PNG");
     }
     quit();
+}
+
+void AppDelegate::addTour(RootView& root, StandardNeighbours& neighbours)
+{
+    ControllerModel* controller = neighbours.controller;
+    auto inputs = [this, controller] {
+        TourCopy::Inputs in;
+        if (controller && controller->connected())
+            in.controller = controller->connected()->kind;
+        in.players = controller && !controller->players().empty();
+        in.brainSize = model_.brainSize();
+        return in;
+    };
+    auto* overlay = tour::welcomeTour(&root, *neighbours.tour, ui_->env().withScale(root.unitScale()), inputs);
+    root.setOverlay(overlay);
+    if (controller) {
+        connect(controller, &ControllerModel::connectedChanged, overlay, &tour::TourOverlay::refresh);
+        connect(controller, &ControllerModel::playersChanged, overlay, &tour::TourOverlay::refresh);
+    }
+    if (neighbours.account)
+        connect(neighbours.account, &KavriAccount::checkChanged, overlay, &tour::TourOverlay::refresh);
 }
 
 void AppDelegate::quit()
