@@ -114,6 +114,7 @@ void TourOverlay::refresh()
     if (!tour_.step())
         return;
     rebuild();
+    findHole(false);
     placeLayer();
 }
 

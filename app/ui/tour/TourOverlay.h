@@ -41,7 +41,8 @@ public:
     TourOverlay(TourModel& tour, kit::UiEnv env, Inputs inputs, QWidget* root);
     ~TourOverlay() override;
 
-    // Rebuilds the card or hero from fresh inputs (a controller came or went).
+    // Rebuilds the card or hero from fresh inputs (a controller came or went)
+    // and looks for the step's region again.
     void refresh();
     // The hole the dimmer shows now (empty when none) and the one it moves to.
     QRectF hole() const;

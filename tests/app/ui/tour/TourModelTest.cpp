@@ -1,6 +1,7 @@
 // The tour's step model and launch grammar, where a card goes beside a
 // region, what each card says for what is plugged in, and the field guide.
 #include "AppTestSupport.h"
+#include "KitTestSupport.h"
 #include "ui/kit/UiEnv.h"
 #include "ui/tour/TourCopy.h"
 #include "ui/tour/TourGuide.h"
@@ -215,16 +216,6 @@ TEST(TourCopy, EveryStepForWhatIsPluggedIn)
     EXPECT_TRUE(TourCopy::make(Step::crate, {}).body.contains(QStringLiteral("or Ctrl+O.")));
 }
 
-class DesktopRecorder final : public kit::DesktopServices {
-public:
-    bool openUrl(const QUrl& url) override
-    {
-        opened << url;
-        return true;
-    }
-    QList<QUrl> opened;
-};
-
 TEST(TourGuide, InstalledGuideElseTheDocsBesideTheScripts)
 {
     for (int mask = 0; mask < 4; ++mask) {
@@ -249,7 +240,7 @@ TEST(TourGuide, InstalledGuideElseTheDocsBesideTheScripts)
     // installed guide opens.
     test::AppRig rig;
     AppModel& app = rig.make();
-    DesktopRecorder desktop;
+    kit::test::RecordingDesktop desktop;
     const QString data = rig.home.file(QStringLiteral("share"));
     QDir().mkpath(data);
     app.openGuide(desktop, data);
