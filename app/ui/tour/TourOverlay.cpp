@@ -109,6 +109,12 @@ void TourOverlay::onStep()
     placeLayer();
 }
 
+void TourOverlay::setLiveFactory(LiveFactory factory)
+{
+    live_ = std::move(factory);
+    refresh();
+}
+
 void TourOverlay::refresh()
 {
     if (!tour_.step())
@@ -127,8 +133,12 @@ void TourOverlay::rebuild()
     if (step == Step::welcome) {
         layer_ = new TourHero(tour_, in.controller, env_, this);
     } else {
-        auto* card = new TourCard(tour_, step, TourCopy::make(step, in), env_, this);
+        auto* card = new TourCard(tour_, step, TourCopy::make(step, in), env_, live_ ? live_(step) : nullptr, this);
         cardSize_ = QSizeF(card->width(), card->height());
+        connect(card, &TourCard::measured, this, [this, card] {
+            cardSize_ = QSizeF(card->width(), card->height());
+            placeLayer();
+        });
         layer_ = card;
     }
     layer_->show();

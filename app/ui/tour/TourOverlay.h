@@ -41,6 +41,9 @@ public:
     TourOverlay(TourModel& tour, kit::UiEnv env, Inputs inputs, QWidget* root);
     ~TourOverlay() override;
 
+    // Makes the live widget of a step's card (none for most steps).
+    using LiveFactory = std::function<QWidget*(TourModel::Step step)>;
+    void setLiveFactory(LiveFactory factory);
     // Rebuilds the card or hero from fresh inputs (a controller came or went)
     // and looks for the step's region again.
     void refresh();
@@ -74,6 +77,7 @@ private:
     TourModel& tour_;
     kit::UiEnv env_;
     Inputs inputs_;
+    LiveFactory live_;
     QPointer<QWidget> root_;
     QWidget* layer_ = nullptr;
     QSizeF cardSize_{420, 280};

@@ -10,6 +10,7 @@
 #include "ui/stage/Ghosts.h"
 #include "ui/tour/TourButton.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -153,7 +154,8 @@ void TourDots::paintEvent(QPaintEvent*)
 
 // --- Card
 
-TourCard::TourCard(TourModel& tour, Step step, const TourCopy& copy, const kit::UiEnv& env, QWidget* parent)
+TourCard::TourCard(TourModel& tour, Step step, const TourCopy& copy, const kit::UiEnv& env, QWidget* live,
+                   QWidget* parent)
     : QWidget(parent), step_(step)
 {
     setObjectName(QStringLiteral("tour.card"));
@@ -179,6 +181,12 @@ TourCard::TourCard(TourModel& tour, Step step, const TourCopy& copy, const kit::
     column->addSpacing(8);
     QLabel* body = wrapped(copy.body, kit::sansFont(13, false), faded(S::bone(), 0.88), "tour.body", this);
     column->addWidget(body);
+
+    if (live) {
+        column->addSpacing(14);
+        live->setParent(this);
+        column->addWidget(live);
+    }
 
     if (!copy.hands.empty()) {
         column->addSpacing(14);
@@ -221,6 +229,19 @@ TourCard::TourCard(TourModel& tour, Step step, const TourCopy& copy, const kit::
 
     setFixedWidth(kCardWidth);
     setFixedHeight(measuredHeight());
+}
+
+bool TourCard::event(QEvent* event)
+{
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::LayoutRequest) {
+        const int h = measuredHeight();
+        if (h != height()) {
+            setFixedHeight(h);
+            emit measured();
+        }
+    }
+    return handled;
 }
 
 int TourCard::measuredHeight() const

@@ -37,14 +37,20 @@ private:
 class TourCard final : public QWidget {
     Q_OBJECT
 public:
+    // `live` (may be null): the step's live widget, shown under the body.
     TourCard(TourModel& tour, TourModel::Step step, const TourCopy& copy, const kit::UiEnv& env,
-             QWidget* parent = nullptr);
+             QWidget* live = nullptr, QWidget* parent = nullptr);
     TourModel::Step step() const { return step_; }
     // The height the card needs at its fixed width.
     int measuredHeight() const;
 
+signals:
+    // The card took a new height (its live widget changed face).
+    void measured();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     TourModel::Step step_;
