@@ -130,23 +130,25 @@ double uptimeOf(const kit::UiEnv& env)
 QString elideLines(const QString& content, const QFont& font, double width, int lines)
 {
     QTextLayout layout(content, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
     layout.beginLayout();
-    QString out;
+    QStringList out;
     for (int i = 0; i < lines; ++i) {
         QTextLine line = layout.createLine();
         if (!line.isValid())
             break;
         line.setLineWidth(width);
-        const QString piece = content.mid(line.textStart(), line.textLength());
         if (i == lines - 1 && line.textStart() + line.textLength() < content.size()) {
             const QFontMetricsF metrics(font);
-            out += metrics.elidedText(content.mid(line.textStart()).simplified(), Qt::ElideRight, width);
+            out << metrics.elidedText(content.mid(line.textStart()).simplified(), Qt::ElideRight, width);
             break;
         }
-        out += piece;
+        out << content.mid(line.textStart(), line.textLength()).trimmed();
     }
     layout.endLayout();
-    return out;
+    return out.join(QLatin1Char('\n'));
 }
 
 // --- Download bar

@@ -24,7 +24,8 @@ namespace zelvo::tour {
 
 class TourButton;
 
-// `text` cut to at most `lines` lines of `width` in `font`, the last ending in "…" when cut.
+// `text` broken into at most `lines` lines of `width` in `font` (joined by
+// line breaks), the last ending in "…" when cut.
 QString elideLines(const QString& text, const QFont& font, double width, int lines);
 
 struct DownloadInputs {
