@@ -206,7 +206,11 @@ void TourDownloadBar::refresh()
 
 void TourDownloadBar::rebuild()
 {
-    delete body_;
+    // The old face may hold the button whose click led here.
+    if (body_) {
+        body_->hide();
+        body_->deleteLater();
+    }
     body_ = new QWidget(this);
     layout()->addWidget(body_);
     auto* column = new QVBoxLayout(body_);
@@ -330,9 +334,13 @@ void TourKey::refresh()
     face_ = keyFace(account_.check(), account_.key(), account_.masked(), KavriAccount::host());
     entry_->setVisible(!face_.confirmed);
     field_->setPlaceholderText(face_.placeholder);
-    delete status_;
+    for (QWidget* old : {status_, works_}) {
+        if (old) {
+            old->hide();
+            old->deleteLater();
+        }
+    }
     status_ = nullptr;
-    delete works_;
     works_ = nullptr;
     auto* column = static_cast<QVBoxLayout*>(layout());
     if (!face_.confirmed) {

@@ -93,8 +93,7 @@ void TourOverlay::onStep()
 {
     if (!tour_.step()) {
         stopClocks();
-        delete layer_;
-        layer_ = nullptr;
+        dropLayer();
         hide();
         return;
     }
@@ -112,10 +111,23 @@ void TourOverlay::onStep()
 void TourOverlay::setLiveFactory(LiveFactory factory)
 {
     live_ = std::move(factory);
-    refresh();
+    refreshNow();
 }
 
 void TourOverlay::refresh()
+{
+    // A change can arrive from inside the card (a key saved from its field):
+    // rebuild once the event that caused it is over.
+    if (refreshQueued_)
+        return;
+    refreshQueued_ = true;
+    QMetaObject::invokeMethod(this, [this] {
+        refreshQueued_ = false;
+        refreshNow();
+    }, Qt::QueuedConnection);
+}
+
+void TourOverlay::refreshNow()
 {
     if (!tour_.step())
         return;
@@ -124,10 +136,19 @@ void TourOverlay::refresh()
     placeLayer();
 }
 
+void TourOverlay::dropLayer()
+{
+    // The layer may be the sender of what led here (a button of the card).
+    if (layer_) {
+        layer_->hide();
+        layer_->deleteLater();
+    }
+    layer_ = nullptr;
+}
+
 void TourOverlay::rebuild()
 {
-    delete layer_;
-    layer_ = nullptr;
+    dropLayer();
     const Step step = *tour_.step();
     const TourCopy::Inputs in = inputs_ ? inputs_() : TourCopy::Inputs{};
     if (step == Step::welcome) {

@@ -46,7 +46,10 @@ public:
     void setLiveFactory(LiveFactory factory);
     // Rebuilds the card or hero from fresh inputs (a controller came or went)
     // and looks for the step's region again.
+    // Queued: one rebuild per event-loop turn, after the event that asked.
     void refresh();
+    // The same at once (never from inside the card).
+    void refreshNow();
     // The hole the dimmer shows now (empty when none) and the one it moves to.
     QRectF hole() const;
     QRectF targetHole() const { return target_; }
@@ -65,6 +68,7 @@ protected:
 private:
     void onStep();
     void rebuild();
+    void dropLayer();
     void findHole(bool jump);
     void placeLayer();
     void springStep(double dt);
@@ -87,6 +91,7 @@ private:
     QRectF target_;
     bool real_ = false;
     bool moving_ = false;
+    bool refreshQueued_ = false;
     double rise_ = 0;
     std::unique_ptr<stage::Motion> riseMotion_;
     std::uint64_t springTick_ = 0;

@@ -11,6 +11,7 @@
 #include "ui/tour/TourOverlay.h"
 #include "ui/tour/TourViews.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -42,6 +43,8 @@ struct OverlayRig {
     template <class T>
     T* find(const char* name) const
     {
+        // Faces replaced a moment ago go at the next turn of the loop.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         return overlay->findChild<T*>(QString::fromLatin1(name));
     }
     // Clicks whatever sits at `at` in the root.
@@ -100,11 +103,11 @@ TEST(TourOverlay, SpotlightDimsAndKeepsClicksFromTheStage)
 
     // The winner hides: the other reporter takes the spot.
     rig.second->hide();
-    rig.overlay->refresh();
+    rig.overlay->refreshNow();
     EXPECT_EQ(rig.overlay->hole(), QRectF(92, 292, 216, 116));
     // Nothing reports: the whole window dims, no ring, the card centred.
     rig.first->hide();
-    rig.overlay->refresh();
+    rig.overlay->refreshNow();
     EXPECT_FALSE(rig.overlay->ringShows());
     EXPECT_EQ(rig.overlay->hole().width(), 0);
     const QRect card = rig.overlay->cardWidget()->geometry();
@@ -156,11 +159,11 @@ TEST(TourOverlay, CardsAndHeroPerStep)
     EXPECT_EQ(rig.find<QWidget>("tour.hero.linked"), nullptr);
     EXPECT_EQ(text("tour.hero.hint"), QString::fromUtf8("⏎ to start · esc to skip"));
     rig.inputs.controller = ControllerKind::flx10;
-    rig.overlay->refresh();
+    rig.overlay->refreshNow();
     EXPECT_EQ(text("tour.hero.linkedText"), QString::fromUtf8("ddj-flx10 linked — watch its pads"));
     EXPECT_EQ(text("tour.hero.hint"), QString::fromUtf8("⏎ or mix point link to start · esc to skip"));
     rig.inputs.controller.reset();
-    rig.overlay->refresh();
+    rig.overlay->refreshNow();
     EXPECT_EQ(rig.find<QWidget>("tour.hero.linked"), nullptr);
 
     QTest::mouseClick(rig.find<TourButton>("tour.hero.start"), Qt::LeftButton);
@@ -176,7 +179,7 @@ TEST(TourOverlay, HoleSpringsOnTheLiveClockAndStillRendersJump)
     live.tour.start(Step::mixer);
     EXPECT_EQ(live.overlay->hole(), QRectF(492, 92, 116, 76)) << "the first hole appears in place";
     live.second->hide();
-    live.overlay->refresh();
+    live.overlay->refreshNow();
     EXPECT_EQ(live.overlay->targetHole(), QRectF(92, 292, 216, 116));
     EXPECT_NE(live.overlay->hole(), live.overlay->targetHole()) << "the hole moves, not jumps";
     live.kit.scheduler.advance(2.0);
@@ -185,7 +188,7 @@ TEST(TourOverlay, HoleSpringsOnTheLiveClockAndStillRendersJump)
     OverlayRig still(true);
     still.tour.start(Step::mixer);
     still.second->hide();
-    still.overlay->refresh();
+    still.overlay->refreshNow();
     EXPECT_EQ(still.overlay->hole(), still.overlay->targetHole()) << "a still render animates nothing";
 }
 
