@@ -1,6 +1,7 @@
 #include "ui/tour/TourOverlay.h"
 
 #include "platform/Scheduler.h"
+#include "ui/kit/Canvas.h"
 #include "ui/kit/LiveClock.h"
 #include "ui/kit/LiveSchedule.h"
 #include "ui/kit/Palette.h"
@@ -200,8 +201,14 @@ void TourOverlay::placeLayer()
     }
     const std::optional<QRectF> around = real_ ? std::optional<QRectF>(target_) : std::nullopt;
     const QPointF centre = placeTourCard(cardSize_, around, QSizeF(size()));
-    layer_->move(int(std::lround(centre.x() - cardSize_.width() / 2)),
-                 int(std::lround(centre.y() - cardSize_.height() / 2 + rise_)));
+    const QPoint to(int(std::lround(centre.x() - cardSize_.width() / 2)),
+                    int(std::lround(centre.y() - cardSize_.height() / 2 + rise_)));
+    if (to == layer_->pos())
+        return;
+    // The shadow reaches past the card: repaint where it was and where it goes.
+    update(layer_->geometry().adjusted(-60, -60, 60, 60));
+    layer_->move(to);
+    update(layer_->geometry().adjusted(-60, -60, 60, 60));
 }
 
 void TourOverlay::startClocks()
@@ -295,6 +302,23 @@ void TourOverlay::paintEvent(QPaintEvent*)
     QColor ink = S::ink();
     ink.setAlphaF(tour_.step() == Step::welcome ? 0.94f : 0.8f);
     p.fillPath(dimmer, ink);
+
+    // The card's shadow, made once per card size.
+    if (layer_ && tour_.step() != Step::welcome) {
+        const QSize card = layer_->size();
+        if (shadow_.isNull() || shadowFor_ != card) {
+            constexpr int kPad = 60;
+            shadow_ = QImage(card + QSize(2 * kPad, 2 * kPad), QImage::Format_ARGB32_Premultiplied);
+            shadow_.fill(Qt::transparent);
+            QPainter sp(&shadow_);
+            kit::PainterCanvas canvas(sp);
+            QPainterPath shape;
+            shape.addRoundedRect(QRectF(QPointF(kPad, kPad), QSizeF(card)), 16, 16);
+            canvas.shadow(shape, QColor(0, 0, 0, 178), 30, QPointF(0, 14));
+            shadowFor_ = card;
+        }
+        p.drawImage(layer_->pos() - QPoint(60, 60), shadow_);
+    }
 
     if (real_ && h.width() > 0) {
         const double t = std::fmod(now(), 3600.0);

@@ -11,6 +11,7 @@
 #include "ui/tour/TourCopy.h"
 #include "ui/tour/TourModel.h"
 
+#include <QImage>
 #include <QPointer>
 #include <QWidget>
 #include <array>
@@ -98,6 +99,8 @@ private:
     std::uint64_t ringTick_ = 0;
     double lastSpring_ = 0;
     QRegion lastBand_;
+    QImage shadow_;
+    QSize shadowFor_;
 };
 
 // Puts the tour over `root`, the window's content. The overlay is the root's
