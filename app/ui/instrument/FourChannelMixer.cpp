@@ -20,11 +20,19 @@ FourChannelMixer::FourChannelMixer(AppModel& model, const kit::UiEnv& env, QSize
     AppModel* app = &model;
     MixerModel* mixer = &model.mixer();
 
+    auto* knob = new BrowseKnob(model, env);
+    auto* bottom = face::crossfaderBlock(model, env, 230, QStringLiteral("a"), QStringLiteral("b"), this);
+    const double browseHeight = std::max(26.0, knob->designSize().height());
+    constexpr double kFxKeyWidth = 58, kFxKeyHeight = 18;
+    const double fxRowHeight = kFxKeyHeight + 14;
+    const double room =
+        designSize.height() - 2 * 9 - browseHeight - 6 - fxRowHeight - 6 - 7 - bottom->designSize().height();
+
     std::vector<kit::DesignBox*> columns;
     double rowHeight = 0;
     for (const int index : face::kFourStripOrder) {
         kit::DesignBox* column = index < 0 ? static_cast<kit::DesignBox*>(new MasterColumn(model, env, 40, 24))
-                                           : new ChannelStripView(model, env, index, true);
+                                           : ChannelStripView::fitting(model, env, index, true, room);
         rowHeight = std::max(rowHeight, column->designSize().height());
         columns.push_back(column);
     }
@@ -36,7 +44,6 @@ FourChannelMixer::FourChannelMixer(AppModel& model, const kit::UiEnv& env, QSize
                                  kit::KeyStyle::key, 64, 26, false,
                                  [this, app] { app->load(app->selectedTrack(), app->controller().activeDeck(0)); });
     loadLeft_->setObjectName(QStringLiteral("browse.loadLeft"));
-    auto* knob = new BrowseKnob(model, env);
     loadRight_ = new kit::HardKey(env, QStringLiteral("Load \u25b6"), face::deckSublabel(1), false, false,
                                   kit::KeyStyle::key, 64, 26, false,
                                   [this, app] { app->load(app->selectedTrack(), app->controller().activeDeck(1)); });
@@ -44,9 +51,6 @@ FourChannelMixer::FourChannelMixer(AppModel& model, const kit::UiEnv& env, QSize
 
     const double blockWidth = 4 * 62 + 40 + 4 * 2;
     const double rowWidth = PhonesColumn::kWidth + 5 + blockWidth + 5 + 70;
-    const double browseHeight = std::max(26.0, knob->designSize().height());
-    constexpr double kFxKeyWidth = 58, kFxKeyHeight = 18;
-    const double fxRowHeight = kFxKeyHeight + 14;
     auto* top = new kit::DesignBox(env, QSizeF(rowWidth, browseHeight + 6 + fxRowHeight + 6 + rowHeight), this);
 
     const double browseWidth = 64 + 10 + knob->designSize().width() + 10 + 64;
@@ -85,7 +89,6 @@ FourChannelMixer::FourChannelMixer(AppModel& model, const kit::UiEnv& env, QSize
     x += 5 - 2;
     top->place(fx, QRectF(QPointF(x, y), fx->designSize()));
 
-    auto* bottom = face::crossfaderBlock(model, env, 230, QStringLiteral("a"), QStringLiteral("b"), this);
     setParts(top, bottom);
 
     if (sides_)

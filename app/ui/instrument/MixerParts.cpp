@@ -354,7 +354,7 @@ BeatFXSection::BeatFXSection(AppModel& model, const kit::UiEnv& env, Sizes sizes
     };
     keyRow(QStringLiteral("fx select"), QStringLiteral("beatfx.kind"),
            [mixer] { mixer->setBeatFXKind(face::cycleKind(mixer->beatFXKind(), -1)); },
-           [mixer] { mixer->setBeatFXKind(face::cycleKind(mixer->beatFXKind(), +1)); }, 0);
+           [mixer] { mixer->setBeatFXKind(face::cycleKind(mixer->beatFXKind(), +1)); }, 9);
     keyRow(QStringLiteral("beat"), QStringLiteral("beatfx.beat"),
            [mixer] { mixer->setBeatFXBeatIndex(face::stepBeat(mixer->beatFXBeatIndex(), -1)); },
            [mixer] { mixer->setBeatFXBeatIndex(face::stepBeat(mixer->beatFXBeatIndex(), +1)); }, 9);
@@ -403,9 +403,13 @@ BeatFXSection::BeatFXSection(AppModel& model, const kit::UiEnv& env, Sizes sizes
 
 // ---- ChannelStripView
 
-ChannelStripView::ChannelStripView(AppModel& model, const kit::UiEnv& env, int index, bool compact, QWidget* parent)
+ChannelStripView::ChannelStripView(AppModel& model, const kit::UiEnv& env, int index, bool compact, double squeeze,
+                                   QWidget* parent)
     : DesignBox(env, QSizeF(compact ? 62 : 80, 100), parent), index_(index)
 {
+    squeeze = std::isfinite(squeeze) ? std::max(0.0, squeeze) : 0.0;
+    const double knobGap = 2 - std::min(kMostKnobSqueeze, squeeze) / 4;
+    const double faderCut = std::min(kMostFaderSqueeze, std::max(0.0, squeeze - kMostKnobSqueeze));
     const double width = compact ? 62 : 80;
     ChannelModel* c = &model.mixer().channel(index);
     const QString prefix = QStringLiteral("mixer.ch%1.").arg(index + 1);
@@ -423,6 +427,7 @@ ChannelStripView::ChannelStripView(AppModel& model, const kit::UiEnv& env, int i
                                       QStringLiteral("trim"), compact ? 20 : 24, std::nullopt, 17, this),
                                  prefix + QStringLiteral("trim")));
     trim->repaintOn(c, &ChannelModel::trimChanged);
+    stack.y += knobGap - stack.spacing;
     // A drag or reset of a band knob brings a killed part back before it
     // writes, as the hardware knob does; the part key's own write does not.
     struct Band {
@@ -450,6 +455,7 @@ ChannelStripView::ChannelStripView(AppModel& model, const kit::UiEnv& env, int i
                                        17, this),
                                   prefix + QString::fromLatin1(band.name)));
         k->repaintOn(c, band.changed);
+        stack.y += knobGap - stack.spacing;
     }
     auto* cfx = stack.add(named(knob(env, {[c] { return c->colorFX(); }, [c](double v) { c->setColorFX(v); }}, {-1, 1},
                                      true, QStringLiteral("cfx"), compact ? 23 : 26, std::nullopt, 17, this),
@@ -482,10 +488,10 @@ ChannelStripView::ChannelStripView(AppModel& model, const kit::UiEnv& env, int i
 
     AppModel* app = &model;
     auto* ladder = named(meter(model, env, [app, index] { return face::channelLevel(*app, index); }, 12, 4,
-                               compact ? 92 : 96, this),
+                               (compact ? 92 : 96) - faderCut, this),
                          prefix + QStringLiteral("meter"));
     auto* fader = named(new kit::Fader(env, {[c] { return c->fader(); }, [c](double v) { c->setFader(v); }}, {0, 1},
-                                       true, compact ? 100 : 108, 11, false, true, 0.85, compact ? 20 : 22, this),
+                                       true, (compact ? 100 : 108) - faderCut, 11, false, true, 0.85, compact ? 20 : 22, this),
                         prefix + QStringLiteral("fader"));
     fader->repaintOn(c, &ChannelModel::faderChanged);
     const QSizeF fs = fader->designSize();
@@ -514,6 +520,17 @@ ChannelStripView::ChannelStripView(AppModel& model, const kit::UiEnv& env, int i
         stack.y += 14 + stack.spacing;
     }
     setDesignSize(QSizeF(width, stack.y - stack.spacing));
+}
+
+ChannelStripView* ChannelStripView::fitting(AppModel& model, const kit::UiEnv& env, int index, bool compact,
+                                            double room)
+{
+    auto* strip = new ChannelStripView(model, env, index, compact);
+    const double over = strip->designSize().height() - room;
+    if (!(over > 0))
+        return strip;
+    delete strip;
+    return new ChannelStripView(model, env, index, compact, over);
 }
 
 // ---- MasterColumn

@@ -46,7 +46,7 @@ void MixerPanel::layoutParts()
     const QSizeF t = top_->designSize();
     const QSizeF b = bottom_->designSize();
     top_->move(QPoint(int(std::lround((size.width() - t.width()) / 2 * s)), int(std::lround(kPadY * s))));
-    const double bottomY = std::max(kPadY + t.height() + 7, size.height() - kPadY - b.height());
+    const double bottomY = size.height() - kPadY - b.height();
     bottom_->move(QPoint(int(std::lround((size.width() - b.width()) / 2 * s)), int(std::lround(bottomY * s))));
 }
 
@@ -87,10 +87,15 @@ MixerView::MixerView(AppModel& model, const kit::UiEnv& env, QSizeF designSize, 
     setDetail(QStringLiteral("2 channel"));
     AppModel* app = &model;
 
-    // The strips first: they set the row's height.
-    auto* left = new ChannelStripView(model, env, 0, false);
+    // The strips first: they set the row's height, given up where the panel
+    // is too short for them.
+    auto* knob = new BrowseKnob(model, env);
+    auto* bottom = face::crossfaderBlock(model, env, 210, QStringLiteral("a\u00b71"), QStringLiteral("2\u00b7b"), this);
+    const double browseHeight = std::max(26.0, knob->designSize().height());
+    const double room = designSize.height() - 2 * kPadY - browseHeight - 7 - 7 - bottom->designSize().height();
+    auto* left = ChannelStripView::fitting(model, env, 0, false, room);
     auto* master = new MasterColumn(model, env, 44, 26);
-    auto* right = new ChannelStripView(model, env, 1, false);
+    auto* right = ChannelStripView::fitting(model, env, 1, false, room);
     const double rowHeight = std::max({left->designSize().height(), master->designSize().height()});
     auto* phones = new PhonesColumn(model, env, rowHeight);
     auto* fx = new BeatFXSection(model, env, BeatFXSection::twoChannel(), rowHeight);
@@ -100,14 +105,12 @@ MixerView::MixerView(AppModel& model, const kit::UiEnv& env, QSizeF designSize, 
                                       kit::KeyStyle::key, 60, 26, false,
                                       [app] { app->load(app->selectedTrack(), 0); });
     loadLeft->setObjectName(QStringLiteral("browse.loadLeft"));
-    auto* knob = new BrowseKnob(model, env);
     auto* loadRight = new kit::HardKey(env, QStringLiteral("Load \u25b6"), QStringLiteral("deck 2"), false, false,
                                        kit::KeyStyle::key, 60, 26, false,
                                        [app] { app->load(app->selectedTrack(), 1); });
     loadRight->setObjectName(QStringLiteral("browse.loadRight"));
 
     const double rowWidth = PhonesColumn::kWidth + 6 + (80 + 4 + 44 + 4 + 80) + 6 + 74;
-    const double browseHeight = std::max(26.0, knob->designSize().height());
     auto* top = new kit::DesignBox(env, QSizeF(rowWidth, browseHeight + 7 + rowHeight), this);
     const double browseWidth = 60 + 10 + knob->designSize().width() + 10 + 60;
     double x = (rowWidth - browseWidth) / 2;
@@ -128,7 +131,6 @@ MixerView::MixerView(AppModel& model, const kit::UiEnv& env, QSizeF designSize, 
     x += 86;
     top->place(fx, QRectF(QPointF(x, y), fx->designSize()));
 
-    auto* bottom = face::crossfaderBlock(model, env, 210, QStringLiteral("a\u00b71"), QStringLiteral("2\u00b7b"), this);
     setParts(top, bottom);
 }
 
