@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 
 namespace zelvo::face {
 
@@ -28,8 +29,13 @@ QString recordSublabel(bool recording, double seconds)
 BeatFXLines beatFXLines(BeatFXKind kind, int beatIndex, double masterBPM)
 {
     const int i = std::clamp(beatIndex, 0, int(beatFractions.size()) - 1);
-    const QString tempo = masterBPM > 0 && std::isfinite(masterBPM) ? QString::asprintf("%.0f", masterBPM)
-                                                                    : QStringLiteral("---");
+    // The C library's "%.0f" (halves to even); no decimal point, so no locale.
+    QString tempo = QStringLiteral("---");
+    if (masterBPM > 0 && masterBPM < 1e9) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.0f", masterBPM);
+        tempo = QString::fromLatin1(text);
+    }
     return {QString::fromUtf8(label(kind).data(), qsizetype(label(kind).size())),
             QString::fromStdString(beatFractionLabel(beatFractions[std::size_t(i)])) + QLatin1Char(' ') + tempo};
 }
@@ -50,8 +56,10 @@ int BrowseDrag::moveTo(double y)
 {
     if (!std::isfinite(y))
         return 0;
-    carry += -(y - lastY) / kPointsPerStep;
+    // The movement since the previous event, summed from the drag's start so
+    // that many small moves add up exactly as one large one.
     lastY = y;
+    carry = -(y - startY) / kPointsPerStep - double(taken);
     int steps = 0;
     while (carry >= 1) {
         ++steps;
@@ -61,6 +69,7 @@ int BrowseDrag::moveTo(double y)
         --steps;
         carry += 1;
     }
+    taken += steps;
     return steps;
 }
 

@@ -46,6 +46,8 @@ struct BrowseDrag {
     static constexpr double kPointsPerStep = 14;
     double carry = 0;
     double lastY = 0;
+    double startY = 0;
+    long taken = 0;
     // The pointer moved to `y` (design points, down positive): the steps to
     // take, positive toward the end of the list.
     int moveTo(double y);
@@ -53,6 +55,8 @@ struct BrowseDrag {
     {
         carry = 0;
         lastY = y;
+        startY = y;
+        taken = 0;
     }
 };
 // The selection `delta` places from `selected` in `ids`, clamped; a selection
