@@ -45,6 +45,7 @@ void DeckSelectTabs::refresh()
         const face::TabFace f = face::tabFace(decks[i], active, model_.deck(decks[i]).live().playing);
         tabs_[i]->setLit(f.lit);
         tabs_[i]->setBlink(f.blink);
+        shown_[i] = f;
     }
     update();
 }

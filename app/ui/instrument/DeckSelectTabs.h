@@ -4,6 +4,7 @@
 // plays in the background; a press makes the half drive that deck.
 //
 // Main thread only.
+#include "ui/instrument/MixerFaces.h"
 #include "ui/kit/FaceWidget.h"
 
 #include <QPointer>
@@ -34,6 +35,8 @@ public:
                    stage::StageSides* sides = nullptr);
     int side() const { return side_; }
     kit::HardKey* tab(int i) const { return tabs_[std::size_t(i)]; }
+    // What tab `i` (0 the upper deck of the half's pair, 1 the lower) shows now.
+    face::TabFace shown(int i) const { return shown_[std::size_t(i)]; }
     // Re-reads the driven deck and the decks' play state onto the tabs.
     void refresh() override;
 
@@ -42,6 +45,7 @@ private:
     int side_;
     QPointer<stage::StageSides> sides_;
     std::array<kit::HardKey*, 2> tabs_{};
+    std::array<face::TabFace, 2> shown_{};
 };
 
 } // namespace zelvo
