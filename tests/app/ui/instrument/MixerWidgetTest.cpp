@@ -317,6 +317,15 @@ TEST(MixerWidget, DeckTabsLightSelectAndRetargetTheFourDeckLoadKeys)
     EXPECT_EQ(rig.app.world.activeDecks[0], 2) << "a right tab never moves the left half";
     EXPECT_EQ(rig.app.world.activeDecks[1], 3);
 
+    // The strips stand in the controller's order: 3, 1, master, 2, 4.
+    std::vector<int> xs;
+    for (const char* name : {"mixer.ch3.label", "mixer.ch1.label", "mixer.master.level", "mixer.ch2.label",
+                             "mixer.ch4.label"}) {
+        QWidget* w = rig.find<QWidget>(QString::fromLatin1(name));
+        xs.push_back(w->mapTo(rig.mixer.get(), QPoint(0, 0)).x());
+    }
+    EXPECT_TRUE(std::is_sorted(xs.begin(), xs.end()) && std::adjacent_find(xs.begin(), xs.end()) == xs.end());
+
     // The halves' change reaches the load keys.
     rig.sides.setLeftDeck(2);
     QApplication::processEvents();
