@@ -53,12 +53,6 @@ void followMeterRate(AppModel& model, kit::LiveTimeline* timeline)
 
 double channelLevel(const AppModel& model, int channel) { return stage::channelPeak(model.audio(), channel); }
 
-double masterLevel(const AppModel& model, bool right)
-{
-    const auto peaks = stage::masterPeaks(model.audio());
-    return right ? peaks.second : peaks.first;
-}
-
 namespace {
 const MixerState* engineState(const AppModel& model)
 {
@@ -66,6 +60,12 @@ const MixerState* engineState(const AppModel& model)
     return io ? io->engine().state().get() : nullptr;
 }
 } // namespace
+
+double masterLevel(const AppModel& model, bool right)
+{
+    const MixerState* state = engineState(model);
+    return state ? (right ? state->masterPeakR : state->masterPeakL).load() : 0.0;
+}
 
 bool recording(const AppModel& model)
 {

@@ -17,6 +17,7 @@
 #include "ui/instrument/MixerParts.h"
 #include "ui/instrument/MixerView.h"
 #include "ui/instrument/PerformModule.h"
+#include "ui/kit/ControlMath.h"
 #include "ui/kit/HardwareControls.h"
 #include "ui/kit/LiveCanvas.h"
 #include "ui/kit/LiveClock.h"
@@ -499,6 +500,29 @@ TEST(MixerWidget, MetersFollowPlayAndTheRecordLampReadsTheEngine)
         EXPECT_EQ(phones->recordLamp()->key()->lit(), r.on);
     }
     state.recording.store(false);
+
+    // A ladder at a set level: lit segments from the bottom, the top two red.
+    auto* ladder = rig.find(QStringLiteral("mixer.ch1.meter"));
+    const double scale = rig.kit.env().scale();
+    const struct {
+        double level;
+        int lit;
+    } levels[] = {{0.1, 6}, {1.0, 12}, {0.0, 0}};
+    for (const auto& l : levels) {
+        state.channelPeak[0].store(l.level);
+        const QImage image = ladder->grab().toImage();
+        const auto segments = kit::LadderMath::segments(0.5, 12, ladder->designSize());
+        int lit = 0;
+        for (std::size_t i = 0; i < segments.size(); ++i) {
+            const QColor c = kit::test::pixelAt(image, segments[i].rect.center() * scale);
+            // On its own the ladder is drawn over nothing: unlit segments are faint.
+            const bool on = c.alpha() > 128;
+            lit += on;
+            EXPECT_EQ(on, int(i) < l.lit) << l.level << " segment " << i;
+            EXPECT_EQ(c.red() > c.green() + 60, i >= 10) << "only the top two are red: " << i;
+        }
+        EXPECT_EQ(lit, l.lit) << l.level;
+    }
 }
 
 } // namespace
