@@ -251,6 +251,7 @@ void AppModel::tick()
     outpaint_->tick();
     autoTick();
     autoInstallTick();
+    emit ticked();
 }
 
 void AppModel::shutdown()

@@ -179,6 +179,10 @@ public:
     // The menu's "Import Music…" and the browsers' import keys: asks for files
     // and folders and hands them to `importItems`.
     void importPanel();
+    // What `importPanel` asks with: the chosen paths, none when cancelled; by
+    // default the modal chooser (tests hand in a fake).
+    using ImportChooserCall = std::function<QStringList(const QString& start)>;
+    void setImportChooser(ImportChooserCall chooser) { importChooser_ = std::move(chooser); }
     // The Help menu's field guide: nothing until the guide exists.
     void openGuide();
 
@@ -353,6 +357,10 @@ public:
     // default does nothing. Main thread.
     void setPerformanceLink(std::unique_ptr<PerformanceLink> link);
     PerformanceLink& performance() const;
+    // --- The big key's beat clock (ui/stage/BigAIKey.cpp). Main thread.
+    // Where deck `deck` is within its beat, in [0, 1), while its voice plays a
+    // record with a usable grid; else the same of deck 1; else none.
+    std::optional<double> beatPhase(int deck) const;
     // --- What the status bar, the header and the settings read of the
     // neighbours (StatusLink.h); set before the screens are built. Without one
     // the screens read the link's defaults. Main thread.
@@ -377,6 +385,10 @@ signals:
     // Any of flow mode's fields changed.
     void flowChanged();
     void hintUntilChanged();
+    // The end of every tick: views that show readings computed on each read
+    // (the model key's step, the model line) look again here and repaint only
+    // on a change.
+    void ticked();
 
 private:
     class LogForward;
@@ -447,6 +459,7 @@ private:
     std::unique_ptr<MicrophonePermission> ownPermission_;
     std::unique_ptr<AudioSystem> audio_;
     std::unique_ptr<LibraryStore> library_;
+    ImportChooserCall importChooser_;
     std::array<std::unique_ptr<DeckModel>, kDecks> decks_;
     std::unique_ptr<MixerModel> mixer_;
     std::unique_ptr<EngineBinder> binder_;

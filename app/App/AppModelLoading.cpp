@@ -42,10 +42,15 @@ void AppModel::load(const std::optional<QUuid>& id, int deckIndex)
 
 void AppModel::importPanel()
 {
-    // Without widgets (a headless run) there is nothing to ask with.
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
-        return;
-    const QStringList chosen = ImportChooser::ask(Folders::music(), QApplication::activeWindow());
+    QStringList chosen;
+    if (importChooser_) {
+        chosen = importChooser_(Folders::music());
+    } else {
+        // Without widgets (a headless run) there is nothing to ask with.
+        if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+            return;
+        chosen = ImportChooser::ask(Folders::music(), QApplication::activeWindow());
+    }
     if (!chosen.isEmpty())
         importItems(chosen);
 }

@@ -45,7 +45,7 @@ public:
     virtual ControllerKind layout() const { return ControllerKind::flx4; }
     virtual SurfaceChoice surfaceChoice() const { return SurfaceChoice::automatic; }
     virtual void setSurfaceChoice(SurfaceChoice choice) { (void)choice; }
-    // The deck index (0-based) each player port plays.
+    // The deck index (0-based) each player port plays; a port without a deck is absent.
     virtual std::map<std::int64_t, int> playerDecks() const { return {}; }
     virtual void swapPlayers() {}
 

@@ -18,6 +18,7 @@ public:
             connect(c, &ControllerModel::surfaceChoiceChanged, this, &StatusLink::controllerChanged);
             connect(c, &ControllerModel::lastSeenChanged, this, &StatusLink::controllerChanged);
             connect(c, &ControllerModel::playersChanged, this, &StatusLink::playersChanged);
+            connect(c, &ControllerModel::playerDecksChanged, this, &StatusLink::playersChanged);
         }
         if (KavriAccount* a = n_.account) {
             connect(a, &KavriAccount::keyChanged, this, &StatusLink::accountChanged);
@@ -56,6 +57,16 @@ public:
     {
         if (n_.controller)
             n_.controller->setSurfaceChoice(choice);
+    }
+
+    std::map<std::int64_t, int> playerDecks() const override
+    {
+        return n_.controller ? n_.controller->playerDecks() : std::map<std::int64_t, int>{};
+    }
+    void swapPlayers() override
+    {
+        if (n_.controller)
+            n_.controller->swapPlayers();
     }
 
     QString accountKey() const override { return n_.account ? n_.account->key() : QString(); }

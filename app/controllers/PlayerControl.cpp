@@ -240,6 +240,14 @@ void ControllerModel::updatePlayers(const std::vector<Player>& players)
             searchingPort_[d].reset();
         }
     }
+    // Nor can it release its delete key: it comes back calling cues.
+    for (auto it = erasing_.begin(); it != erasing_.end();) {
+        const std::int64_t port = it->first;
+        if (std::none_of(players.begin(), players.end(), [port](const Player& p) { return p.port == port; }))
+            it = erasing_.erase(it);
+        else
+            ++it;
+    }
     if (players_ != players) {
         players_ = players;
         emit playersChanged();

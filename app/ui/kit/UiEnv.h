@@ -38,13 +38,22 @@ class DesktopServices {
 public:
     virtual ~DesktopServices() = default;
     virtual bool openUrl(const QUrl& url) = 0;
+    // Shows the file at `path` selected in the file manager; this default opens
+    // the folder that holds it through `openUrl`.
+    virtual void revealFile(const QString& path);
 };
 
 // QDesktopServices behind the interface.
 class SystemDesktopServices final : public DesktopServices {
 public:
     bool openUrl(const QUrl& url) override;
+    // Asks the session's file manager over D-Bus to show the file selected and
+    // returns at once; when none answers, the folder opens instead.
+    void revealFile(const QString& path) override;
 };
+
+// The folder holding the file at `path`, as a local URL.
+QUrl folderUrlOf(const QString& path);
 
 struct UiEnv {
     // The view tree is rendered once, off screen, into an image: interactive

@@ -172,11 +172,17 @@ OverviewStrip::~OverviewStrip()
         env_.liveClock->unsubscribe(tick_);
 }
 
+void OverviewStrip::setCarried(bool carried)
+{
+    carried_ = carried;
+    followPlaying();
+}
+
 void OverviewStrip::followPlaying()
 {
     if (!env_.liveClock || env_.snapshotMode)
         return;
-    const bool playing = deck_.live().playing;
+    const bool playing = deck_.live().playing && !carried_;
     if (playing && !tick_)
         tick_ = env_.liveClock->subscribe(10, [this](double) { update(); });
     else if (!playing && tick_) {

@@ -59,6 +59,10 @@ public:
     ~OverviewStrip() override;
     OverviewInput input() const;
     int paints() const { return paints_; }
+    // A strip inside a view that redraws at least as often while the deck
+    // plays is redrawn with it and keeps no clock of its own (its own would
+    // only make the parent paint again beneath it).
+    void setCarried(bool carried);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -73,6 +77,7 @@ private:
     kit::UiEnv env_;
     quint64 tick_ = 0;
     int paints_ = 0;
+    bool carried_ = false;
 };
 
 } // namespace stage

@@ -124,6 +124,8 @@ LaneHeader::LaneHeader(AppModel& model, DeckModel& deck, StageSides& sides, kit:
     connect(&model_, &AppModel::engineLiveChanged, this, redraw);
     connect(&sides_, &StageSides::sidesChanged, this, redraw);
     strip_ = new OverviewStrip(deck_, env_, this);
+    // The header's 12 redraws a second while playing carry the strip along.
+    strip_->setCarried(true);
     placeStrip();
     if (deck.isAI()) {
         connect(&model_.deck(1), &DeckModel::trackChanged, this, redraw);

@@ -33,7 +33,7 @@ GhostHost* GhostHost::of(const QWidget* child)
     return nullptr;
 }
 
-void GhostHost::setGhosts(QWidget* child, Spec spec)
+void GhostHost::setGhosts(QWidget* child, Copies copies)
 {
     if (!child || child == this || !isAncestorOf(child))
         return;
@@ -50,7 +50,7 @@ void GhostHost::setGhosts(QWidget* child, Spec spec)
             entries_.erase(it);
         });
     }
-    slot->spec = std::move(spec);
+    slot->copies = std::move(copies);
     refresh(*slot);
 }
 
@@ -85,14 +85,14 @@ void GhostHost::watch(Entry& entry)
 QRegion GhostHost::reachOf(const Entry& entry) const
 {
     const QWidget* child = entry.child;
-    const Spec& spec = entry.spec;
-    if (!child || !child->isVisibleTo(this) || !(spec.opacity > 0) || !std::isfinite(spec.opacity) ||
-        !std::isfinite(spec.offset) || spec.offset == 0 || !spec.rect.isValid())
+    const Copies& copies = entry.copies;
+    if (!child || !child->isVisibleTo(this) || !(copies.opacity > 0) || !std::isfinite(copies.opacity) ||
+        !std::isfinite(copies.offset) || copies.offset == 0 || !copies.rect.isValid())
         return {};
     const QPoint origin = child->mapTo(this, QPoint(0, 0));
-    const double d = std::fabs(spec.offset);
-    const QRect copies = spec.rect.translated(origin).adjusted(-d, 0, d, 0).toAlignedRect();
-    return QRegion(copies).subtracted(QRegion(QRect(origin, child->size())));
+    const double d = std::fabs(copies.offset);
+    const QRect extent = copies.rect.translated(origin).adjusted(-d, 0, d, 0).toAlignedRect();
+    return QRegion(extent).subtracted(QRegion(QRect(origin, child->size())));
 }
 
 void GhostHost::refresh(Entry& entry)
@@ -132,15 +132,15 @@ void GhostHost::paintGhosts(QPainter& painter)
 {
     for (auto& [key, entry] : entries_) {
         const QRegion region = reachOf(*entry);
-        if (region.isEmpty() || !entry->spec.draw)
+        if (region.isEmpty() || !entry->copies.draw)
             continue;
-        const Spec& spec = entry->spec;
-        entry->cache.prepare(spec.rect.size(), spec.offset, spec.opacity, spec.revision, devicePixelRatioF(),
-                             spec.draw);
+        const Copies& copies = entry->copies;
+        entry->cache.prepare(copies.rect.size(), copies.offset, copies.opacity, copies.revision, devicePixelRatioF(),
+                             copies.draw);
         painter.save();
         painter.setClipRegion(region, Qt::IntersectClip);
         kit::PainterCanvas canvas(painter);
-        entry->cache.paintCopies(canvas, spec.rect.translated(entry->child->mapTo(this, QPoint(0, 0))));
+        entry->cache.paintCopies(canvas, copies.rect.translated(entry->child->mapTo(this, QPoint(0, 0))));
         painter.restore();
     }
 }

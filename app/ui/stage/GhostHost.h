@@ -28,7 +28,7 @@ public:
     // What a child ghosts: the content's rectangle in the child's coordinates,
     // the copies' offset and opacity, the content's revision (it changes
     // whenever the content does) and the content's own paint function.
-    struct Spec {
+    struct Copies {
         QRectF rect;
         double offset = 0;
         double opacity = 0;
@@ -44,7 +44,7 @@ public:
 
     // Sets (or replaces) what `child`, a descendant of this host, ghosts.
     // Ignored for a widget that is not a descendant.
-    void setGhosts(QWidget* child, Spec spec);
+    void setGhosts(QWidget* child, Copies copies);
     void clearGhosts(const QWidget* child);
     bool hosts(const QWidget* child) const;
     // Where this host paints `child`'s copies now, in the host's coordinates:
@@ -59,7 +59,7 @@ protected:
 private:
     struct Entry {
         QPointer<QWidget> child;
-        Spec spec;
+        Copies copies;
         Ghosts cache;
         QRegion painted; // the reach at the last update, to clear it when it moves
         std::vector<QPointer<QWidget>> watched;

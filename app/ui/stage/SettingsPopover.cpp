@@ -263,6 +263,16 @@ SettingsPopup::SettingsPopup(AppModel& app, kit::UiEnv env, QWidget* window)
     // Qt replays the press that closes a popup; on the settings key that would open it again.
     setAttribute(Qt::WA_NoMouseReplay);
     setAttribute(Qt::WA_TranslucentBackground);
+    // The popover's own dark look, whatever the application's palette.
+    QPalette look = palette();
+    look.setColor(QPalette::Window, kit::Palette::panel());
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        look.setColor(role, kit::Palette::paper());
+    look.setColor(QPalette::Base, kit::Palette::inkDeep());
+    look.setColor(QPalette::Button, kit::Palette::raised());
+    look.setColor(QPalette::PlaceholderText, kit::Palette::ash());
+    look.setColor(QPalette::Highlight, kit::Palette::ember());
+    setPalette(look);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, kArrow, 0, 0);
     layout->setSizeConstraint(QLayout::SetFixedSize);

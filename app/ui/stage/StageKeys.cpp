@@ -389,6 +389,8 @@ void StageKey::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    if (!isEnabled())
+        painter.setOpacity(0.4);
     kit::PainterCanvas canvas(painter);
     paintKey(canvas);
 }

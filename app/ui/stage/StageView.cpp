@@ -24,15 +24,13 @@
 
 namespace zelvo::stage {
 
-// The middle row's frame: holds the row at its ideal height and shows a
-// fraction of it, the row sliding toward the bottom edge and fading as the
-// fraction falls.
+// The middle row's frame: shows a fraction of the row's ideal height, the
+// row sliding toward the bottom edge and fading as the fraction falls.
 class StageView::SlideBox final : public QWidget {
 public:
     SlideBox(QWidget* content, QWidget* parent) : QWidget(parent), content_(content)
     {
         setObjectName(QStringLiteral("stage.middle"));
-        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
         content_->setParent(this);
         content_->installEventFilter(this);
     }
@@ -62,7 +60,9 @@ public:
     }
     QSize minimumSizeHint() const override
     {
-        return {content_->minimumSizeHint().width(), sizeHint().height()};
+        QSize size = content_->minimumSizeHint();
+        size.setHeight(int(std::lround(size.height() * shown_)));
+        return size;
     }
 
 protected:
@@ -79,8 +79,15 @@ protected:
 private:
     void place()
     {
+        // At rest the row fills its frame as any laid-out row would; moving, it
+        // keeps its ideal height and slides down by half the part not shown, so
+        // it stays in sight until its last third has gone.
+        if (shown_ >= 1) {
+            content_->setGeometry(rect());
+            return;
+        }
         const int ideal = content_->sizeHint().height();
-        content_->setGeometry(0, std::max(0, ideal - height()), width(), ideal);
+        content_->setGeometry(0, std::max(0, (ideal - height()) / 2), width(), ideal);
     }
 
     QWidget* content_;
@@ -97,6 +104,7 @@ StageView::StageView(AppModel& model, StageSides& sides, kit::UiEnv env, QWidget
       middleMotion_(env, [this](double eased) { applyMiddle(eased); })
 {
     setObjectName(QStringLiteral("stage"));
+    outpaint_ = outpaint;
     column_ = new QVBoxLayout(this);
     column_->setContentsMargins(14, 14, 14, 14);
     column_->setSpacing(10);
@@ -113,6 +121,8 @@ StageView::StageView(AppModel& model, StageSides& sides, kit::UiEnv env, QWidget
     echo_ = new ControlEchoView(model_, sides_, env_, lanesBlock_);
     lanesBlock_->installEventFilter(this);
     browser_ = new StageBrowser(model_, env_, false, this);
+    browser_->setSides(&sides_);
+    browser_->setOutpaint(outpaint);
     tourSpot(browser_, TourSpot::crate);
     column_->addWidget(browser_, 1);
 
@@ -279,7 +289,7 @@ QWidget* StageView::buildMiddle()
     panels->addWidget(mixer);
     panels->addWidget(new DeckPanel(model_, model_.deck(sides_.rightDeck()), env_, row, &sides_), 1);
     column->addLayout(panels);
-    column->addWidget(new MachineStrip(model_, env_, row));
+    column->addWidget(new MachineStrip(model_, env_, row, outpaint_));
     return row;
 }
 

@@ -93,6 +93,7 @@ private:
     StatusBar* status_ = nullptr;
     StageBrowser* browser_ = nullptr;
     ControlEchoView* echo_ = nullptr;
+    OutpaintModel* outpaint_ = nullptr;
 };
 
 } // namespace stage

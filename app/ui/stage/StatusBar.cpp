@@ -229,16 +229,20 @@ void StatusBar::refreshNotice()
     notice_->setVisible(notice.has_value());
     if (!notice)
         return;
-    notice_->setLabel(notice->label, stageText(notice->label, 9, Stage::signal()).font, Stage::signal());
+    const TextLine line = stageText(notice->label, 9, Stage::signal());
+    notice_->setLabel(line.text, line.font, line.color);
     notice_->setToolTip(notice->help);
 }
 
 void StatusBar::refreshKeys()
 {
+    // Stage labels are drawn upper case.
     const stage::KeyFace browse = stage::browseKeyFace(model_.browseOpen());
-    browseKey_->setLabel(browse.text, stageText(browse.text, 9, browse.color).font, browse.color);
+    const TextLine browseLine = stageText(browse.text, 9, browse.color);
+    browseKey_->setLabel(browseLine.text, browseLine.font, browseLine.color);
     const stage::KeyFace record = stage::recordKeyFace(model_.engineLive().recording);
-    recordKey_->setLabel(record.text, stageText(record.text, 9, record.color).font, record.color);
+    const TextLine recordLine = stageText(record.text, 9, record.color);
+    recordKey_->setLabel(recordLine.text, recordLine.font, recordLine.color);
 }
 
 void StatusBar::noticeClicked()

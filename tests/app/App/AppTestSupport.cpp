@@ -197,9 +197,9 @@ AppModel& AppRig::make(QStringList arguments)
     arguments.prepend(QStringLiteral("kavri-zelvo"));
     AppModel::Setup setup;
     setup.neighbours = &neighbours;
-    setup.libraryOptions = [] {
+    setup.libraryOptions = [analyzer = analyzer] {
         LibraryStore::Options options;
-        options.analyzer = [](const QString&) {
+        options.analyzer = analyzer ? analyzer : [](const QString&) {
             LibraryStore::AnalysisOutcome outcome;
             outcome.error = QStringLiteral("not analysed in tests");
             return outcome;

@@ -93,6 +93,8 @@ struct AppRig {
     FakeWorld world;
     FakeNeighbours neighbours{world};
     std::unique_ptr<AppModel> app;
+    // Set before `make`: the library analyses with it instead of refusing.
+    LibraryStore::Analyzer analyzer;
 };
 
 // Runs the main event loop until `done` holds, at most `seconds` of wall time.

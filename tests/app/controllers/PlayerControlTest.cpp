@@ -653,6 +653,21 @@ TEST(PlayerControl, TheDeleteKeyErasesHotCuesOfItsOwnPlayerOnly)
     EXPECT_FALSE(two.playing.load());
     EXPECT_NEAR(rig.position(1), 4.0, 1e-3);
     EXPECT_NEAR(rig.models.deck(1).live().hotCues[3], 4.0, 1e-3);
+
+    // A player unplugged while its delete key is held comes back calling its
+    // cues, not deleting them.
+    const std::vector<ControllerModel::Player> both = rig.model->players();
+    rig.button(kB, B::hotCueCallDelete, true);
+    std::vector<ControllerModel::Player> onlyA;
+    for (const ControllerModel::Player& p : both)
+        if (p.port == kA)
+            onlyA.push_back(p);
+    rig.model->updatePlayers(onlyA);
+    rig.model->updatePlayers(both);
+    rig.button(kB, B::hotCue, true, 3);
+    rig.run(0.06);
+    EXPECT_NEAR(rig.models.deck(1).live().hotCues[3], 4.0, 1e-3);
+    EXPECT_TRUE(two.playing.load());
 }
 
 } // namespace

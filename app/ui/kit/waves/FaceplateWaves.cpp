@@ -133,6 +133,9 @@ void FaceWaves::drawStackedLane(Canvas& canvas, const WaveDeck& deck, const QRec
     if (!(rect.height() > 0) || !(rect.width() > 0))
         return;
     if (!deck.voice || !deck.waveform || !deck.voice->loaded) {
+        // A deck holding a record is not empty, whatever became of its analysis.
+        if (deck.track && !deck.loading)
+            return;
         const QString text = deck.loading ? QStringLiteral("LOADING")
                              : deck.isAI  ? QStringLiteral("ZELVO-0 · FORK DECK 1 TO BEGIN")
                                           : QStringLiteral("LOAD A TRACK");

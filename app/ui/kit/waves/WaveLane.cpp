@@ -144,6 +144,10 @@ QString WaveLaneMath::emptyText(const WaveDeck& deck)
 {
     if (deck.loading)
         return QStringLiteral("loading");
+    // A deck that holds a record is not empty, whatever became of its audio or
+    // its analysis: the header names the record (or the deck's error).
+    if (deck.track)
+        return {};
     if (deck.isAI)
         return QStringLiteral("zelvo-0's deck · fork deck 1 to fill it");
     return QStringLiteral("empty · load a record");
@@ -164,17 +168,21 @@ void drawLane(Canvas& canvas, WaveTiles& tiles, LaneState& state, const WaveDeck
     canvas.clip(clip);
     canvas.fillRects({r}, f.audible ? rgb(22, 18, 13) : rgb(16, 14, 11));
 
-    if (!deck.voice || !deck.waveform || !deck.track || !deck.voice->loaded) {
-        QFont font = monoFont(9.5, 2.2);
-        font.setWeight(QFont::Medium);
-        canvas.drawText(QRectF(r.left() + 14, r.center().y() - 7, std::max(0.0, W - 14), 14),
-                        WaveLaneMath::emptyText(deck).toUpper(), font, Stage::nsAsh(),
-                        Qt::AlignLeft | Qt::AlignTop);
+    // A loaded record without a waveform (its analysis failed or has not run)
+    // still shows its grid, cues and loop, with no waveform between them.
+    if (!deck.voice || !deck.track || !deck.voice->loaded) {
+        if (const QString text = WaveLaneMath::emptyText(deck); !text.isEmpty()) {
+            QFont font = monoFont(9.5, 2.2);
+            font.setWeight(QFont::Medium);
+            canvas.drawText(QRectF(r.left() + 14, r.center().y() - 7, std::max(0.0, W - 14), 14), text.toUpper(),
+                            font, Stage::nsAsh(), Qt::AlignLeft | Qt::AlignTop);
+        }
         canvas.restore();
         return;
     }
     const WaveDeck::Cells& c = *deck.voice;
-    const WaveformData& data = *deck.waveform;
+    static const WaveformData none;
+    const WaveformData& data = deck.waveform ? *deck.waveform : none;
     const double p = std::isfinite(c.position) ? c.position : 0.0;
     const double secs = WaveLaneMath::spanSeconds(state.zoom);
     const double start = p - kPlayhead * secs;
@@ -253,8 +261,9 @@ void drawLane(Canvas& canvas, WaveTiles& tiles, LaneState& state, const WaveDeck
 
     // The waveform.
     const double inset = f.thin ? 3 : 8;
-    tiles.draw(data, *deck.track, canvas, r.adjusted(0, inset, 0, -inset), start, end, f.scale,
-               WavePalette::forDeck(f.audible, f.partsOff), deck.seam);
+    if (deck.waveform)
+        tiles.draw(data, *deck.track, canvas, r.adjusted(0, inset, 0, -inset), start, end, f.scale,
+                   WavePalette::forDeck(f.audible, f.partsOff), deck.seam);
 
     // The model's deck waiting for its extension.
     if (deck.index == 1 && f.extensionWaiting) {

@@ -54,7 +54,8 @@ bool wantsFrame(const WaveDeck& deck, const LaneState& state, double target, boo
 // record the plan is timed in. A fork of the mix shows only on its anchor's
 // deck, mapped from the take's seconds onto that record.
 std::optional<ForkSpan> forkOnLane(const std::optional<PendingFork>& pending, const WaveDeck& deck, bool partRule);
-// The empty lane's text, before upper-casing.
+// The text of a lane without a loaded record, before upper-casing; empty
+// for a deck that holds a record and is not loading (it is not empty).
 QString emptyText(const WaveDeck& deck);
 } // namespace WaveLaneMath
 

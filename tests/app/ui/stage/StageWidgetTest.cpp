@@ -2,6 +2,8 @@
 #include "App/KeyboardMap.h"
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
+#include "support/AudioFixtures.h"
+#include "support/GeneratedMusic.h"
 #include "controllers/ControllerModel.h"
 #include "models/AudioSystem.h"
 #include "platform/VirtualMidiSystem.h"
@@ -26,6 +28,7 @@
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
+#include <QSet>
 #include <QLineEdit>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -34,8 +37,9 @@ namespace zelvo::stage {
 namespace {
 
 struct StageRig {
-    explicit StageRig(bool snapshot = false) : kit(1.0, snapshot)
+    explicit StageRig(bool snapshot = false, LibraryStore::Analyzer analyzer = {}) : kit(1.0, snapshot)
     {
+        app.analyzer = std::move(analyzer);
         app.make();
         root = std::make_unique<RootView>(*app.app, kit.env());
         root->resize(1600, 1080);
@@ -302,21 +306,54 @@ TEST(StageWidget, AFileDroppedOnALaneLoadsOntoItsDeck)
     EXPECT_EQ(headerFace(in).clock, "0:02.0");
 }
 
+// A 120-bpm drum loop, beat 1 of every bar at 0.5 s + k · 2 s.
+void writeBeats(const QString& path, double seconds)
+{
+    const std::vector<float> drums = test::drumLoop(120, 0.5, seconds, 44100);
+    const test::Audio audio = test::generate(2, std::int64_t(drums.size()), 44100,
+                                 [&drums](int, std::int64_t frame) { return 0.5f * drums[std::size_t(frame)]; });
+    test::writeAudioFile(path.toStdString(), test::AudioFormat::wav16, audio);
+}
+
 TEST(StageWidget, DroppedTracksPlayAndMixFromTheKeyboard)
 {
-    StageRig rig;
+    // Drum loops are analysed for real; anything else fails its analysis.
+    StageRig rig(false, [](const QString& path) {
+        if (path.contains(QLatin1String("beats")))
+            return LibraryStore::analyzeFile(path);
+        LibraryStore::AnalysisOutcome outcome;
+        outcome.error = QStringLiteral("not analysed in tests");
+        return outcome;
+    });
     rig.app.addOutput();
     ASSERT_TRUE(rig.app.bootWithOutput());
     ASSERT_NE(rig.root->windowHandle(), nullptr);
     KeyboardFilter keys(rig.model(), nullptr);
     qApp->installEventFilter(&keys);
     AppModel& app = rig.model();
-    for (int deck : {0, 1}) {
-        const QString path = QDir::homePath() + QStringLiteral("/lane%1.wav").arg(deck);
-        test::writeTone(path, 8.0 + deck);
-        ASSERT_TRUE(rig.stage().lane(deck)->dropUrls({QUrl::fromLocalFile(path)}));
+    LibraryStore& library = app.library();
+
+    // Deck 1: an analysed record with a grid. Deck 2: a file dropped on its
+    // lane, whose analysis fails.
+    const QString beats = QDir::homePath() + QStringLiteral("/beats.wav");
+    writeBeats(beats, 16);
+    const auto added = importAdded(library, {QUrl::fromLocalFile(beats)});
+    ASSERT_EQ(added.size(), 1u);
+    const auto analysed = [&]() -> std::optional<TrackRecord> {
+        for (const TrackRecord& record : library.tracks())
+            if (record.id == added[0].id && record.grid)
+                return record;
+        return std::nullopt;
+    };
+    ASSERT_TRUE(test::spinUntil([&] { return analysed().has_value(); }, 120)) << "analysis of the drum loop";
+    EXPECT_NEAR(analysed()->grid->bpm, 120, 0.5);
+    app.deck(0).load(*analysed());
+    const QString tone = QDir::homePath() + QStringLiteral("/lane1.wav");
+    test::writeTone(tone, 9.0);
+    ASSERT_TRUE(rig.stage().lane(1)->dropUrls({QUrl::fromLocalFile(tone)}));
+    for (int deck : {0, 1})
         ASSERT_TRUE(test::spinUntil([&] { return app.deck(deck).track() && !app.deck(deck).loading(); })) << deck;
-    }
+    ASSERT_TRUE(app.deck(0).grid().has_value());
     app.mixer().channel(0).setCrossfaderAssign(-1);
     app.mixer().channel(1).setCrossfaderAssign(1);
     const auto inputs = [&](int deck) { return headerInputs(app, app.deck(deck), rig.sides()); };
@@ -331,15 +368,34 @@ TEST(StageWidget, DroppedTracksPlayAndMixFromTheKeyboard)
     ASSERT_TRUE(test::spinUntil([&] {
         rig.app.backend->pump(0.05);
         rig.app.scheduler.advance(0.05);
-        return app.deck(0).live().playing && inputs(0).position > 0.5;
+        return app.deck(0).live().playing && inputs(0).position > 0.6;
     }, 10));
     EXPECT_NE(headerFace(inputs(0)).clock, full) << full.toStdString();
-    // A frame of the playing stage, kept for review.
-    rig.kit.scheduler.advance(0.1);
-    QApplication::processEvents();
-    rig.root->grab().save(QStringLiteral(ZELVO_BINARY_DIR "/stage-playing.png"));
     EXPECT_TRUE(app.isAudible(0));
     EXPECT_FALSE(app.isAudible(1));
+
+    // The beat boxes light the beat under the playhead, one box at a time, as it moves.
+    LaneHeader* header = rig.stage().lane(0)->header();
+    const auto litBoxes = [&] {
+        header->repaint();
+        const QImage image = header->grab().toImage();
+        QList<int> lit;
+        const double centres[4] = {19, 34, 47, 60};
+        for (int box = 0; box < 4; ++box)
+            if (!kit::test::near(kit::test::pixelAt(image, {centres[box], 96}), kit::Stage::line(), 6))
+                lit << box + 1;
+        return lit;
+    };
+    QSet<int> seen;
+    for (int step = 0; step < 12; ++step) {
+        const double t = inputs(0).position;
+        const BeatFace face = beatFace(t, app.deck(0).grid(), true);
+        ASSERT_GE(face.beat, 1) << t;
+        EXPECT_EQ(litBoxes(), QList<int>{face.beat}) << "at " << t << " s";
+        seen.insert(face.beat);
+        rig.app.backend->pump(0.17);
+    }
+    EXPECT_EQ(seen.size(), 4u) << "every box of the bar lit in turn";
 
     // 'm' starts deck 2; the arrow keys walk the crossfader over to it.
     QTest::keyClick(rig.root->windowHandle(), Qt::Key_M);
@@ -349,6 +405,18 @@ TEST(StageWidget, DroppedTracksPlayAndMixFromTheKeyboard)
         return app.deck(1).live().playing;
     }, 10));
     EXPECT_TRUE(app.isAudible(0) && app.isAudible(1));
+    // Deck 2's record has no waveform (its analysis failed): its lane is no
+    // empty deck, and its header names the record with no tempo.
+    kit::RecordingCanvas lane;
+    rig.stage().lane(1)->wave()->drawFrame(lane, rig.stage().lane(1)->wave()->size(), 1);
+    EXPECT_TRUE(lane.texts().isEmpty()) << lane.texts().join(u'|').toStdString();
+    EXPECT_EQ(headerFace(inputs(1)).title, app.deck(1).track()->title);
+    EXPECT_EQ(headerFace(inputs(1)).tempo, QStringLiteral("—"));
+    // A frame of the playing stage, kept for review.
+    rig.kit.scheduler.advance(0.1);
+    QApplication::processEvents();
+    rig.root->grab().save(QStringLiteral(ZELVO_BINARY_DIR "/stage-playing.png"));
+
     for (int i = 0; i < 12; ++i)
         QTest::keyClick(rig.root->windowHandle(), Qt::Key_Right);
     EXPECT_DOUBLE_EQ(app.mixer().crossfader(), 1.0);
