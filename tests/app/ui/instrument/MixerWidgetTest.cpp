@@ -282,15 +282,17 @@ TEST(MixerWidget, BrowseKnobStepsAlikeAtAnyEventRateAndLoads)
     EXPECT_EQ(app.queue().size(), 1u);
 
     // Load keys: nothing without a selection, else decks 1 and 2.
+    // (A load starts at once; the decode's answer may come back within the click.)
     QSignalSpy left(&app.deck(0), &DeckModel::loadingChanged);
+    QSignalSpy right(&app.deck(1), &DeckModel::loadingChanged);
     rig.click(QStringLiteral("browse.loadLeft"));
     EXPECT_EQ(left.count(), 0);
     app.setSelectedTrack(ids[7]);
     rig.click(QStringLiteral("browse.loadRight"));
-    EXPECT_TRUE(app.deck(1).loading());
+    EXPECT_GT(right.count(), 0);
     EXPECT_EQ(left.count(), 0);
     rig.click(QStringLiteral("browse.loadLeft"));
-    EXPECT_TRUE(app.deck(0).loading());
+    EXPECT_GT(left.count(), 0);
 }
 
 TEST(MixerWidget, DeckTabsLightSelectAndRetargetTheFourDeckLoadKeys)
@@ -336,7 +338,7 @@ TEST(MixerWidget, DeckTabsLightSelectAndRetargetTheFourDeckLoadKeys)
     QSignalSpy deck3Loads(&app.deck(2), &DeckModel::loadingChanged);
     QSignalSpy deck1Loads(&app.deck(0), &DeckModel::loadingChanged);
     rig.click(load);
-    EXPECT_TRUE(app.deck(2).loading());
+    EXPECT_GT(deck3Loads.count(), 0);
     EXPECT_EQ(deck1Loads.count(), 0);
 }
 
@@ -394,8 +396,10 @@ TEST(MixerWidget, PerformPagesAndMixKeys)
     EXPECT_FALSE(next->lit());
     app.setQueue({QUuid::createUuid(), app.browserTracks()[1].id});
     EXPECT_TRUE(next->lit()) << "ids no longer in the library are skipped";
+    QSignalSpy loads0(&app.deck(0), &DeckModel::loadingChanged);
+    QSignalSpy loads1(&app.deck(1), &DeckModel::loadingChanged);
     rig.click(next);
-    EXPECT_TRUE(app.deck(0).loading() || app.deck(1).loading());
+    EXPECT_GT(loads0.count() + loads1.count(), 0);
 }
 
 TEST(MixerWidget, FxLaunchOptionOpensTheEffectsPage)
