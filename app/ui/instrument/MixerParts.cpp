@@ -155,6 +155,13 @@ void RoundLamp::setSublabel(const QString& text)
     next->show();
 }
 
+void RoundLamp::paintFace(kit::Canvas& canvas)
+{
+    if (beforePaint_)
+        beforePaint_();
+    DesignBox::paintFace(canvas);
+}
+
 // ---- PhonesColumn
 
 PhonesColumn::PhonesColumn(AppModel& model, const kit::UiEnv& env, double height, QWidget* parent)
@@ -179,8 +186,9 @@ PhonesColumn::PhonesColumn(AppModel& model, const kit::UiEnv& env, double height
     rec_->key()->setObjectName(QStringLiteral("mixer.rec.key"));
     const QSizeF r = rec_->designSize();
     place(rec_, QRectF(QPointF((kWidth - r.width()) / 2, std::max(stack.y, height - r.height())), r));
-    // The lamp's frame: this column repaints at 3 fps and reads the engine.
-    timeline_ = new kit::LiveTimeline(this, env.liveClock, 3);
+    // The lamp's own frame at 3 fps reads the engine.
+    rec_->setBeforePaint([this] { readRecording(); });
+    timeline_ = new kit::LiveTimeline(rec_, env.liveClock, 3);
 }
 
 void PhonesColumn::readRecording()
@@ -191,11 +199,6 @@ void PhonesColumn::readRecording()
     rec_->setSublabel(face::recordSublabel(on, on ? face::recordedSeconds(model_) : 0.0));
 }
 
-void PhonesColumn::paintFace(kit::Canvas& canvas)
-{
-    readRecording();
-    DesignBox::paintFace(canvas);
-}
 
 // ---- BrowseKnob
 

@@ -79,8 +79,12 @@ public:
     void setSublabel(const QString& text);
     kit::HardKey* key() const { return key_; }
     QString sublabel() const { return sublabelText_; }
+    // Called at the start of every paint (a live lamp reads its state there).
+    void setBeforePaint(std::function<void()> read) { beforePaint_ = std::move(read); }
+    void paintFace(kit::Canvas& canvas) override;
 
 private:
+    std::function<void()> beforePaint_;
     kit::HardKey* key_;
     kit::SilkLabel* sublabel_ = nullptr;
     QString sublabelText_;
@@ -97,9 +101,6 @@ public:
     RoundLamp* recordLamp() const { return rec_; }
     // Reads the engine's record state onto the lamp (the lamp's 3 fps frame does).
     void readRecording();
-
-protected:
-    void paintFace(kit::Canvas& canvas) override;
 
 private:
     AppModel& model_;
