@@ -62,7 +62,7 @@ kit::DesignBox* crossfaderBlock(AppModel& model, const kit::UiEnv& env, double l
     auto* b = silk(env, right, 8, labelColour, 1.1, box);
     auto* fader = new kit::Fader(env, {[mixer] { return mixer->crossfader(); }, [mixer](double v) { mixer->setCrossfader(v); }},
                                  {-1, 1}, false, length, 11, true, false, std::nullopt, 26, box);
-    fader->setObjectName(QStringLiteral("mixer.crossfader"));
+    fader->setObjectName(QStringLiteral("mixer.xfader"));
     fader->repaintOn(mixer, &MixerModel::crossfaderChanged);
     auto* caption = silk(env, QStringLiteral("crossfader"), 6.5, kit::withAlpha(kit::Palette::ash(), 0.8), 2, box);
     const QSizeF as = a->designSize(), bs = b->designSize(), fs = fader->designSize(), cs = caption->designSize();

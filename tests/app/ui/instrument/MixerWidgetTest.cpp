@@ -102,7 +102,7 @@ TEST(MixerWidget, DoubleClicksLandOnEachControlsResetValue)
             std::function<double()> get;
             double want;
         } controls[] = {
-            {QStringLiteral("mixer.crossfader"), [&](double v) { m.setCrossfader(v); }, [&] { return m.crossfader(); }, 0},
+            {QStringLiteral("mixer.xfader"), [&](double v) { m.setCrossfader(v); }, [&] { return m.crossfader(); }, 0},
             {QStringLiteral("mixer.master.level"), [&](double v) { m.setMaster(v); }, [&] { return m.master(); }, 0.8},
             {QStringLiteral("mixer.phones.cueMix"), [&](double v) { m.setCueMix(v); }, [&] { return m.cueMix(); }, 0},
             {QStringLiteral("mixer.phones.level"), [&](double v) { m.setPhones(v); }, [&] { return m.phones(); }, 0.7},
