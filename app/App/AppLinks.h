@@ -98,6 +98,8 @@ public:
     virtual void setOnHands(std::function<void()> callback) = 0;
     // The deck (0 ... 3) under the left (0) or right (1) half of the controller.
     virtual int activeDeck(int side) const = 0;
+    // Makes the half that can drive `deck` (even: left, odd: right) drive it.
+    virtual void selectDeck(int deck) { (void)deck; }
     // Whether the controller's layout shows four decks.
     virtual bool fourDecks() const { return false; }
     // Hands the controllers the running application once the state root has

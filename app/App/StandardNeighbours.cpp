@@ -269,6 +269,11 @@ public:
             model->setOnHands(onHands_);
     }
     int activeDeck(int side) const override { return model ? model->activeDeck(side) : side; }
+    void selectDeck(int deck) override
+    {
+        if (model)
+            model->selectDeck(deck);
+    }
     bool fourDecks() const override { return model && model->layout() == ControllerKind::flx10; }
     void bind(AppModel* app) override
     {

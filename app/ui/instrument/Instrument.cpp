@@ -116,9 +116,9 @@ void Instrument::buildDeckRow()
     left_ = new DeckView(model_, model_.deck(rows_.leftDeck), false, env_, this);
     right_ = new DeckView(model_, model_.deck(rows_.rightDeck), true, env_, this);
     if (four) {
-        mixer_ = new FourChannelMixer(model_, env_, rows_.mixer.size(), this);
-        leftTabs_ = new DeckSelectTabs(model_, 0, env_, this);
-        rightTabs_ = new DeckSelectTabs(model_, 1, env_, this);
+        mixer_ = new FourChannelMixer(model_, env_, rows_.mixer.size(), this, sides_);
+        leftTabs_ = new DeckSelectTabs(model_, 0, env_, this, sides_);
+        rightTabs_ = new DeckSelectTabs(model_, 1, env_, this, sides_);
     } else {
         mixer_ = new MixerView(model_, env_, rows_.mixer.size(), this);
     }

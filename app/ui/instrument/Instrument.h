@@ -93,8 +93,8 @@ private:
     DeckView* left_ = nullptr;
     DeckView* right_ = nullptr;
     ModulePlaceholder* mixer_ = nullptr;
-    ModulePlaceholder* leftTabs_ = nullptr;
-    ModulePlaceholder* rightTabs_ = nullptr;
+    kit::FaceWidget* leftTabs_ = nullptr;
+    kit::FaceWidget* rightTabs_ = nullptr;
     ModulePlaceholder* browser_;
     ModulePlaceholder* perform_;
     ModulePlaceholder* brain_;

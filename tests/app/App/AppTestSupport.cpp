@@ -65,6 +65,12 @@ public:
     std::optional<QString> echo() const override { return w_.echo; }
     void setOnHands(std::function<void()> callback) override { w_.controllerHandsOn = std::move(callback); }
     int activeDeck(int side) const override { return w_.activeDecks[std::size_t(side & 1)]; }
+    void selectDeck(int deck) override
+    {
+        w_.journal << QStringLiteral("controller.selectDeck(%1)").arg(deck);
+        if (deck >= 0 && deck < 4)
+            w_.activeDecks[std::size_t(deck & 1)] = deck;
+    }
     FakeWorld& w_;
 };
 

@@ -82,8 +82,9 @@ TEST(InstrumentWidget, CheeksPlateAndModuleBandsAtHalfAndFullScale)
                                         plate.pixelColor(((p - QPointF(26, 0)) * s).toPoint())))
                 << s << " at " << p.x() << "," << p.y();
 
-        // The modules' bands: each panel where the layout puts it.
-        for (const QRectF& r : {rows.mixer, rows.browser, rows.perform, rows.brain}) {
+        // The modules' bands: each panel where the layout puts it (the decks,
+        // the mixer and the perform module draw their own, tested with them).
+        for (const QRectF& r : {rows.browser, rows.brain}) {
             for (const QPointF p : {r.topLeft() + QPointF(12, 12), r.bottomRight() - QPointF(12, 12)})
                 EXPECT_TRUE(kit::test::near(kit::test::pixelAt(image, p * s), kit::Palette::panel()))
                     << s << " at " << p.x() << "," << p.y();
