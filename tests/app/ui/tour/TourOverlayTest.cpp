@@ -12,6 +12,7 @@
 #include "ui/tour/TourViews.h"
 
 #include <QCoreApplication>
+#include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -190,6 +191,39 @@ TEST(TourOverlay, HoleSpringsOnTheLiveClockAndStillRendersJump)
     still.second->hide();
     still.overlay->refreshNow();
     EXPECT_EQ(still.overlay->hole(), still.overlay->targetHole()) << "a still render animates nothing";
+}
+
+TEST(TourOverlay, StepChangeFadesInRisingWithAnEaseOutAndJumpsWhenStill)
+{
+    OverlayRig live(false);
+    live.tour.start(Step::mixer);
+    QWidget* card = live.overlay->cardWidget();
+    ASSERT_NE(card, nullptr);
+    EXPECT_EQ(live.overlay->stepIn(), 0.0);
+    auto* fade = qobject_cast<QGraphicsOpacityEffect*>(card->graphicsEffect());
+    ASSERT_NE(fade, nullptr) << "the new card starts transparent";
+    EXPECT_EQ(fade->opacity(), 0.0);
+    const int low = card->y();
+
+    live.kit.scheduler.advance(0.125);
+    // Half the time gone, an ease-out is well past half the way.
+    EXPECT_GT(live.overlay->stepIn(), 0.75);
+    EXPECT_LT(live.overlay->stepIn(), 1.0);
+    EXPECT_NEAR(fade->opacity(), live.overlay->stepIn(), 1e-9);
+    EXPECT_LT(card->y(), low);
+
+    live.kit.scheduler.advance(0.2);
+    EXPECT_EQ(live.overlay->stepIn(), 1.0);
+    EXPECT_EQ(card->graphicsEffect(), nullptr) << "a settled card draws directly";
+    EXPECT_EQ(card->y(), low - 10) << "risen 10 points";
+
+    live.tour.next();
+    EXPECT_EQ(live.overlay->stepIn(), 0.0) << "every step change starts over";
+
+    OverlayRig still(true);
+    still.tour.start(Step::mixer);
+    EXPECT_EQ(still.overlay->stepIn(), 1.0) << "a still render shows the end";
+    EXPECT_EQ(still.overlay->cardWidget()->graphicsEffect(), nullptr);
 }
 
 } // namespace
