@@ -148,7 +148,13 @@ TEST(TourProgram, FirstLaunchWalksTheTourAndRemembersIt)
 
         while (app.step() && *app.step() != TourModel::Step::go)
             app.key(Qt::Key_Right);
-        ASSERT_NE(app.find<QWidget>("tour.checklist"), nullptr);
+        auto* list = app.find<TourChecklist>("tour.checklist");
+        ASSERT_NE(list, nullptr);
+        list->refresh();
+        ASSERT_FALSE(list->rows().empty());
+        for (const ChecklistRow& row : list->rows())
+            EXPECT_EQ(row.done, std::optional<bool>(true)) << "key, model and controller are ticked: "
+                                                            << row.text.toStdString();
         app.key(Qt::Key_Return);
         EXPECT_FALSE(app.step());
         EXPECT_EQ(app.defaults.boolean(QString::fromLatin1(TourModel::kSeenKey)), true);
