@@ -11,6 +11,7 @@
 
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
+#include <QLineEdit>
 #include <QVariantAnimation>
 #include <QMouseEvent>
 #include <QPainter>
@@ -209,8 +210,17 @@ void TourOverlay::dropLayer()
 
 void TourOverlay::rebuild()
 {
-    dropLayer();
+    // A rebuild while the key card shows (a controller came or went) keeps
+    // what was typed into its field, and the field's focus.
+    QString typed;
+    bool typing = false;
     const Step step = *tour_.step();
+    if (auto* field = layer_ ? layer_->findChild<QLineEdit*>(QStringLiteral("tour.key.field")) : nullptr;
+        field && step == Step::key) {
+        typed = field->text();
+        typing = field->hasFocus();
+    }
+    dropLayer();
     const TourCopy::Inputs in = inputs_ ? inputs_() : TourCopy::Inputs{};
     if (step == Step::welcome) {
         layer_ = new TourHero(tour_, in.controller, env_, this);
@@ -224,6 +234,11 @@ void TourOverlay::rebuild()
         layer_ = card;
     }
     layer_->show();
+    if (auto* field = layer_->findChild<QLineEdit*>(QStringLiteral("tour.key.field")); field && !typed.isEmpty()) {
+        field->setText(typed);
+        if (typing)
+            field->setFocus();
+    }
 }
 
 void TourOverlay::findHole(bool jump)

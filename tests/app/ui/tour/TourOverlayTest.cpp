@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -224,6 +225,27 @@ TEST(TourOverlay, StepChangeFadesInRisingWithAnEaseOutAndJumpsWhenStill)
     still.tour.start(Step::mixer);
     EXPECT_EQ(still.overlay->stepIn(), 1.0) << "a still render shows the end";
     EXPECT_EQ(still.overlay->cardWidget()->graphicsEffect(), nullptr);
+}
+
+TEST(TourOverlay, ARebuildKeepsWhatWasTypedIntoTheKeyField)
+{
+    OverlayRig rig;
+    rig.overlay->setLiveFactory([](Step step) -> QWidget* {
+        if (step != Step::key)
+            return nullptr;
+        auto* field = new QLineEdit;
+        field->setObjectName(QStringLiteral("tour.key.field"));
+        return field;
+    });
+    rig.tour.start(Step::key);
+    auto* field = rig.find<QLineEdit>("tour.key.field");
+    ASSERT_NE(field, nullptr);
+    field->setText(QStringLiteral("sk_kavri_half"));
+    rig.overlay->refreshNow(); // a controller plugged in meanwhile
+    auto* again = rig.find<QLineEdit>("tour.key.field");
+    ASSERT_NE(again, nullptr);
+    EXPECT_NE(again, field);
+    EXPECT_EQ(again->text(), QStringLiteral("sk_kavri_half"));
 }
 
 } // namespace
