@@ -282,7 +282,8 @@ public:
             return;
         }
         if (!model) {
-            model = std::make_unique<ControllerModel>(defaults_, scheduler_, app->arguments(), &app->brain());
+            model = std::make_unique<ControllerModel>(defaults_, scheduler_, app->arguments(), &app->brain(),
+                                                      owner_.controllerSetup);
             owner_.controller = model.get();
         }
         host_ = std::make_unique<ControllerHostOnApp>(*app, scheduler_, owner_);

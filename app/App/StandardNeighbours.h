@@ -6,13 +6,13 @@
 //
 // Main thread only.
 #include "App/AppLinks.h"
+#include "controllers/ControllerModel.h"
 
 namespace zelvo {
 
 class AppUpdate;
 class BrainDownload;
 class BrainSupervisor;
-class ControllerModel;
 class KavriAccount;
 class OutpaintModel;
 class TourModel;
@@ -38,6 +38,10 @@ public:
     BrainDownload* download = nullptr;
     TourModel* tour = nullptr;
     BrainSupervisor* brain = nullptr;
+
+    // What the controller model is built with (tests hand it a virtual MIDI
+    // system); set before the state root binds the controller.
+    ControllerModel::Setup controllerSetup;
 };
 
 } // namespace zelvo

@@ -10,6 +10,9 @@
 #include "ui/tour/TourViews.h"
 
 #include <QEvent>
+#include <QGraphicsOpacityEffect>
+#include <QLineEdit>
+#include <QVariantAnimation>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -24,6 +27,8 @@ namespace {
 
 constexpr double kGrow = 8;
 constexpr double kRadius = 16;
+constexpr int kStepInMs = 250;
+constexpr double kStepInRise = 10;
 // The hole's spring: response 0.5 s, damping fraction 0.86.
 constexpr double kStiffness = (2 * M_PI / 0.5) * (2 * M_PI / 0.5);
 const double kDamping = 2 * 0.86 * std::sqrt(kStiffness);
@@ -61,10 +66,14 @@ TourOverlay::TourOverlay(TourModel& tour, kit::UiEnv env, Inputs inputs, QWidget
 {
     setObjectName(QStringLiteral("tour.overlay"));
     setAttribute(Qt::WA_NoMousePropagation);
-    riseMotion_ = std::make_unique<stage::Motion>(env_, [this](double eased) {
-        rise_ = 10 * (1 - eased);
-        placeLayer();
-    });
+    stepInCurve_ = new QVariantAnimation(this);
+    stepInCurve_->setObjectName(QStringLiteral("tour.stepIn"));
+    stepInCurve_->setStartValue(0.0);
+    stepInCurve_->setEndValue(1.0);
+    stepInCurve_->setDuration(kStepInMs);
+    stepInCurve_->setEasingCurve(QEasingCurve::OutCubic);
+    connect(stepInCurve_, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant& value) { applyStepIn(value.toDouble()); });
     if (root) {
         setGeometry(root->rect());
         root->installEventFilter(this);
@@ -75,6 +84,7 @@ TourOverlay::TourOverlay(TourModel& tour, kit::UiEnv env, Inputs inputs, QWidget
 
 TourOverlay::~TourOverlay()
 {
+    stopStepIn();
     stopClocks();
 }
 
@@ -93,6 +103,7 @@ QRectF TourOverlay::hole() const
 void TourOverlay::onStep()
 {
     if (!tour_.step()) {
+        stopStepIn();
         stopClocks();
         dropLayer();
         hide();
@@ -104,8 +115,58 @@ void TourOverlay::onStep()
     show();
     raise();
     startClocks();
-    rise_ = 10;
-    riseMotion_->start(0.25);
+    startStepIn();
+}
+
+void TourOverlay::startStepIn()
+{
+    stopStepIn();
+    stepInCurve_->setCurrentTime(0);
+    applyStepIn(0);
+    if (!stage::Motion::canAnimate(env_)) {
+        // Frozen or a still render: the end at once.
+        stepInCurve_->setCurrentTime(kStepInMs);
+        applyStepIn(1);
+        return;
+    }
+    stepInStarted_ = env_.scheduler->uptime();
+    stepInTick_ = env_.liveClock->subscribe(60, [this](double) {
+        const double ms = (env_.scheduler->uptime() - stepInStarted_) * 1000.0;
+        if (!(ms < kStepInMs)) {
+            stopStepIn();
+            stepInCurve_->setCurrentTime(kStepInMs);
+            applyStepIn(1);
+            return;
+        }
+        stepInCurve_->setCurrentTime(int(std::max(0.0, ms)));
+    });
+}
+
+void TourOverlay::stopStepIn()
+{
+    if (stepInTick_ && env_.liveClock)
+        env_.liveClock->unsubscribe(stepInTick_);
+    stepInTick_ = 0;
+}
+
+void TourOverlay::applyStepIn(double progress)
+{
+    stepIn_ = std::clamp(progress, 0.0, 1.0);
+    rise_ = kStepInRise * (1 - stepIn_);
+    if (layer_) {
+        // The effect renders the card off screen: only while it fades.
+        if (stepIn_ < 1) {
+            auto* effect = qobject_cast<QGraphicsOpacityEffect*>(layer_->graphicsEffect());
+            if (!effect) {
+                effect = new QGraphicsOpacityEffect(layer_);
+                layer_->setGraphicsEffect(effect);
+            }
+            effect->setOpacity(stepIn_);
+        } else if (layer_->graphicsEffect()) {
+            layer_->setGraphicsEffect(nullptr);
+        }
+        update(layer_->geometry().adjusted(-60, -60, 60, 60));
+    }
     placeLayer();
 }
 
@@ -149,8 +210,17 @@ void TourOverlay::dropLayer()
 
 void TourOverlay::rebuild()
 {
-    dropLayer();
+    // A rebuild while the key card shows (a controller came or went) keeps
+    // what was typed into its field, and the field's focus.
+    QString typed;
+    bool typing = false;
     const Step step = *tour_.step();
+    if (auto* field = layer_ ? layer_->findChild<QLineEdit*>(QStringLiteral("tour.key.field")) : nullptr;
+        field && step == Step::key) {
+        typed = field->text();
+        typing = field->hasFocus();
+    }
+    dropLayer();
     const TourCopy::Inputs in = inputs_ ? inputs_() : TourCopy::Inputs{};
     if (step == Step::welcome) {
         layer_ = new TourHero(tour_, in.controller, env_, this);
@@ -164,6 +234,11 @@ void TourOverlay::rebuild()
         layer_ = card;
     }
     layer_->show();
+    if (auto* field = layer_->findChild<QLineEdit*>(QStringLiteral("tour.key.field")); field && !typed.isEmpty()) {
+        field->setText(typed);
+        if (typing)
+            field->setFocus();
+    }
 }
 
 void TourOverlay::findHole(bool jump)
@@ -317,7 +392,9 @@ void TourOverlay::paintEvent(QPaintEvent*)
             canvas.shadow(shape, QColor(0, 0, 0, 178), 30, QPointF(0, 14));
             shadowFor_ = card;
         }
+        p.setOpacity(stepIn_);
         p.drawImage(layer_->pos() - QPoint(60, 60), shadow_);
+        p.setOpacity(1);
     }
 
     if (real_ && h.width() > 0) {

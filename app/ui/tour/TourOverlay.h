@@ -20,9 +20,7 @@
 #include <memory>
 #include <optional>
 
-namespace zelvo::stage {
-class Motion;
-}
+class QVariantAnimation;
 
 namespace zelvo::tour {
 
@@ -57,6 +55,8 @@ public:
     bool ringShows() const { return real_; }
     QSizeF cardSize() const { return cardSize_; }
     QWidget* cardWidget() const { return layer_; }
+    // The step change: the new card or hero fades in while it rises, 0…1.
+    double stepIn() const { return stepIn_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -72,6 +72,9 @@ private:
     void dropLayer();
     void findHole(bool jump);
     void placeLayer();
+    void startStepIn();
+    void applyStepIn(double progress);
+    void stopStepIn();
     void springStep(double dt);
     void startClocks();
     void stopClocks();
@@ -94,7 +97,12 @@ private:
     bool moving_ = false;
     bool refreshQueued_ = false;
     double rise_ = 0;
-    std::unique_ptr<stage::Motion> riseMotion_;
+    double stepIn_ = 1;
+    // Eases the step change; its time is set from the live clock, so it moves
+    // with the frames (and with a test's manual clock).
+    QVariantAnimation* stepInCurve_ = nullptr;
+    double stepInStarted_ = 0;
+    std::uint64_t stepInTick_ = 0;
     std::uint64_t springTick_ = 0;
     std::uint64_t ringTick_ = 0;
     double lastSpring_ = 0;

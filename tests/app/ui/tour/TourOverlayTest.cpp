@@ -12,7 +12,9 @@
 #include "ui/tour/TourViews.h"
 
 #include <QCoreApplication>
+#include <QGraphicsOpacityEffect>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -190,6 +192,60 @@ TEST(TourOverlay, HoleSpringsOnTheLiveClockAndStillRendersJump)
     still.second->hide();
     still.overlay->refreshNow();
     EXPECT_EQ(still.overlay->hole(), still.overlay->targetHole()) << "a still render animates nothing";
+}
+
+TEST(TourOverlay, StepChangeFadesInRisingWithAnEaseOutAndJumpsWhenStill)
+{
+    OverlayRig live(false);
+    live.tour.start(Step::mixer);
+    QWidget* card = live.overlay->cardWidget();
+    ASSERT_NE(card, nullptr);
+    EXPECT_EQ(live.overlay->stepIn(), 0.0);
+    auto* fade = qobject_cast<QGraphicsOpacityEffect*>(card->graphicsEffect());
+    ASSERT_NE(fade, nullptr) << "the new card starts transparent";
+    EXPECT_EQ(fade->opacity(), 0.0);
+    const int low = card->y();
+
+    live.kit.scheduler.advance(0.125);
+    // Half the time gone, an ease-out is well past half the way.
+    EXPECT_GT(live.overlay->stepIn(), 0.75);
+    EXPECT_LT(live.overlay->stepIn(), 1.0);
+    EXPECT_NEAR(fade->opacity(), live.overlay->stepIn(), 1e-9);
+    EXPECT_LT(card->y(), low);
+
+    live.kit.scheduler.advance(0.2);
+    EXPECT_EQ(live.overlay->stepIn(), 1.0);
+    EXPECT_EQ(card->graphicsEffect(), nullptr) << "a settled card draws directly";
+    EXPECT_EQ(card->y(), low - 10) << "risen 10 points";
+
+    live.tour.next();
+    EXPECT_EQ(live.overlay->stepIn(), 0.0) << "every step change starts over";
+
+    OverlayRig still(true);
+    still.tour.start(Step::mixer);
+    EXPECT_EQ(still.overlay->stepIn(), 1.0) << "a still render shows the end";
+    EXPECT_EQ(still.overlay->cardWidget()->graphicsEffect(), nullptr);
+}
+
+TEST(TourOverlay, ARebuildKeepsWhatWasTypedIntoTheKeyField)
+{
+    OverlayRig rig;
+    rig.overlay->setLiveFactory([](Step step) -> QWidget* {
+        if (step != Step::key)
+            return nullptr;
+        auto* field = new QLineEdit;
+        field->setObjectName(QStringLiteral("tour.key.field"));
+        return field;
+    });
+    rig.tour.start(Step::key);
+    auto* field = rig.find<QLineEdit>("tour.key.field");
+    ASSERT_NE(field, nullptr);
+    field->setText(QStringLiteral("sk_kavri_half"));
+    rig.overlay->refreshNow(); // a controller plugged in meanwhile
+    auto* again = rig.find<QLineEdit>("tour.key.field");
+    ASSERT_NE(again, nullptr);
+    EXPECT_NE(again, field);
+    EXPECT_EQ(again->text(), QStringLiteral("sk_kavri_half"));
 }
 
 } // namespace

@@ -1,8 +1,11 @@
-// The whole program with the tour: a first launch in a fresh home shows the
-// hero; the keys walk the cards; a key typed into the key card is checked
-// against the stand-in content service while the tour stays; the last card's
-// primary key ends the tour, which a second launch no longer shows. Then every
-// step rendered by the built program into the build folder for review.
+// The whole program with the tour: a first launch in a fresh home, with the
+// stand-in content service, installer and model server on the loopback and a
+// DDJ-FLX4 simulated on virtual MIDI ports, shows the hero; the keys walk the
+// cards; a key typed into the key card is checked while the tour stays and the
+// model downloads to its installed line; the controller card names the FLX4
+// and echoes a turned knob; the last card's primary key ends the tour, which a
+// second launch no longer shows. Then every step rendered by the built program
+// into the build folder for review.
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
 
@@ -10,8 +13,13 @@
 #include "App/ModelKeyNeighbours.h"
 #include "App/StandardNeighbours.h"
 #include "App/StatusNeighbours.h"
+#include "generation/BrainSupervisor.h"
 #include "generation/KavriAccount.h"
+#include "platform/VirtualMidiSystem.h"
+#include "support/SimulatedControllers.h"
+#include "support/StandInBrain.h"
 #include "support/StandInCdn.h"
+#include "ui/tour/TourLiveViews.h"
 #include "ui/tour/TourModel.h"
 #include "ui/tour/TourViews.h"
 
@@ -36,8 +44,10 @@ int closedPort()
 
 // One launch of the program's parts in this process.
 struct Launch {
-    Launch()
+    explicit Launch(std::shared_ptr<VirtualMidiSystem> midi = {})
     {
+        if (midi)
+            neighbours.controllerSetup.midiSystem = [midi] { return std::static_pointer_cast<MidiSystem>(midi); };
         setup.neighbours = &neighbours;
         model = std::make_unique<AppModel>(defaults, scheduler, QStringList{QStringLiteral("kavri-zelvo")}, setup);
         model->setModelKeyLink(makeModelKeyLink(neighbours));
@@ -73,22 +83,30 @@ struct Launch {
 TEST(TourProgram, FirstLaunchWalksTheTourAndRemembersIt)
 {
     test::TempHome home;
-    test::StandInCdn cdn;
+    test::StandInCdn::Options options;
+    options.rate = 3e6; // a few seconds of download: the bar is seen running
+    test::StandInCdn cdn(options);
     ASSERT_TRUE(cdn.start());
     qputenv("KAVRI_CDN", cdn.base().toString().toUtf8());
-    qputenv("KAVRI_BRAIN_PORT", QByteArray::number(closedPort()));
+    qputenv("KAVRI_BRAIN_PORT", QByteArray::number(test::StandInBrain::freePort()));
     qputenv("KAVRI_BRAIN_HOME", home.file(QStringLiteral("brain")).toUtf8());
+    qputenv("PYTHONDONTWRITEBYTECODE", "1");
+    auto midi = std::make_shared<VirtualMidiSystem>();
     {
-        Launch app;
+        Launch app(midi);
+        test::SimulatedDdj flx4(*midi, ControllerKind::flx4, "DDJ-FLX4");
         ASSERT_EQ(app.step(), TourModel::Step::welcome);
         ASSERT_TRUE(test::spinUntil([&] { return app.find<TourHero>("tour.hero") != nullptr; }));
         app.key(Qt::Key_Return);
         EXPECT_EQ(app.step(), TourModel::Step::key);
 
-        // The field takes focus by itself; typing and Return stay in it.
-        auto* field = app.find<QLineEdit>("tour.key.field");
-        ASSERT_NE(field, nullptr);
-        ASSERT_TRUE(test::spinUntil([&] { return QApplication::focusWidget() == field; }, 5));
+        // The field takes focus by itself (the card is rebuilt when the
+        // controller comes up); typing and Return stay in it.
+        QLineEdit* field = nullptr;
+        ASSERT_TRUE(test::spinUntil([&] {
+            field = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+            return field && field->objectName() == QStringLiteral("tour.key.field");
+        }, 5));
         QTest::keyClicks(field, QString::fromLatin1(test::StandInCdn::validKey));
         QTest::keyClick(field, Qt::Key_Return);
         EXPECT_TRUE(field->text().isEmpty());
@@ -96,13 +114,47 @@ TEST(TourProgram, FirstLaunchWalksTheTourAndRemembersIt)
         EXPECT_TRUE(test::spinUntil([&] { return app.neighbours.account->check().isOk(); }, 20));
         EXPECT_TRUE(test::spinUntil([&] { return app.find<QWidget>("tour.key.works") != nullptr; }, 5));
 
+        // The confirmed key starts the model's download: the bar runs, then
+        // gives way to the installed line once the model server comes up.
+        EXPECT_TRUE(test::spinUntil([&] { return app.find<QWidget>("tour.download.bar") != nullptr; }, 30))
+            << "the download bar shows";
+        EXPECT_TRUE(test::spinUntil([&] { return app.find<QWidget>("tour.download.installed") != nullptr; }, 60))
+            << app.neighbours.brain->log().join('\n').toStdString();
+
         QApplication::focusWidget() ? QApplication::focusWidget()->clearFocus() : void();
         app.key(Qt::Key_Right);
         EXPECT_EQ(app.step(), TourModel::Step::controller);
-        EXPECT_NE(app.find<QWidget>("tour.controller"), nullptr);
+        auto* live = app.find<TourControllerLive>("tour.controller");
+        ASSERT_NE(live, nullptr);
+        EXPECT_TRUE(test::spinUntil([&] {
+            midi->flush();
+            live->refresh();
+            return live->line().attached && live->line().text.contains(QStringLiteral("FLX4"), Qt::CaseInsensitive);
+        }, 10)) << live->line().text.toStdString();
+        // Channel 1's trim, first to an end of its travel (where a first
+        // reading passes), then back to the middle while it moves.
+        const auto echoes = [&](const char* value) {
+            return test::spinUntil([&] {
+                midi->flush();
+                live->refresh();
+                return live->line().echo && live->line().value == QString::fromLatin1(value);
+            }, 10);
+        };
+        flx4.knob(0, 0x04, 16383);
+        EXPECT_TRUE(echoes("+9.0 db")) << live->line().text.toStdString();
+        flx4.knob(0, 0x04, 8192);
+        EXPECT_TRUE(echoes("0 db")) << live->line().value.toStdString();
+        EXPECT_EQ(live->line().text, QString::fromUtf8("deck 1 · ch1 trim"));
+
         while (app.step() && *app.step() != TourModel::Step::go)
             app.key(Qt::Key_Right);
-        ASSERT_NE(app.find<QWidget>("tour.checklist"), nullptr);
+        auto* list = app.find<TourChecklist>("tour.checklist");
+        ASSERT_NE(list, nullptr);
+        list->refresh();
+        ASSERT_FALSE(list->rows().empty());
+        for (const ChecklistRow& row : list->rows())
+            EXPECT_EQ(row.done, std::optional<bool>(true)) << "key, model and controller are ticked: "
+                                                            << row.text.toStdString();
         app.key(Qt::Key_Return);
         EXPECT_FALSE(app.step());
         EXPECT_EQ(app.defaults.boolean(QString::fromLatin1(TourModel::kSeenKey)), true);
@@ -111,9 +163,8 @@ TEST(TourProgram, FirstLaunchWalksTheTourAndRemembersIt)
         Launch again;
         EXPECT_FALSE(again.step()) << "a second launch shows no tour";
     }
-    qunsetenv("KAVRI_CDN");
-    qunsetenv("KAVRI_BRAIN_PORT");
-    qunsetenv("KAVRI_BRAIN_HOME");
+    for (const char* name : {"KAVRI_CDN", "KAVRI_BRAIN_PORT", "KAVRI_BRAIN_HOME", "PYTHONDONTWRITEBYTECODE"})
+        qunsetenv(name);
 }
 
 TEST(TourProgram, EveryStepRendersFromTheCommandLine)
