@@ -1,11 +1,24 @@
 #include "ui/instrument/BrainPresenters.h"
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 
 namespace zelvo::brainface {
 
 namespace {
+// `value` with `digits` decimals, rounded half to even on the exact binary
+// value, whatever the process's locale.
+QString fixed(double value, int digits)
+{
+    char buffer[400];
+    const std::to_chars_result result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, digits);
+    if (result.ec != std::errc())
+        return QString();
+    return QString::fromLatin1(buffer, qsizetype(result.ptr - buffer));
+}
+
 bool fitsInt(double value)
 {
     return std::isfinite(value) && value > double(std::numeric_limits<int>::min()) &&
@@ -36,11 +49,11 @@ QString headline(const HeadlineInput& in)
             return QStringLiteral("FORK READY \u00B7 DROP IT");
         break;
     case DropStatus::Kind::waiting:
-        return QString::fromUtf8("FORK READY \u00B7 DECK 1 IN ") + QString::asprintf("%.0fS", in.drop.seconds);
+        return QString::fromUtf8("FORK READY \u00B7 DECK 1 IN ") + fixed(in.drop.seconds, 0) + QLatin1Char('S');
     case DropStatus::Kind::armed:
         if (!(in.drop.seconds > 0.5))
             return QStringLiteral("DROP ARMED");
-        return QString::fromUtf8("DROP ARMED \u00B7 ") + QString::asprintf("%.0fS", in.drop.seconds);
+        return QString::fromUtf8("DROP ARMED \u00B7 ") + fixed(in.drop.seconds, 0) + QLatin1Char('S');
     case DropStatus::Kind::refused: break;
     }
     return in.status.label();
@@ -107,7 +120,8 @@ std::optional<QString> cycleModel(const QList<BrainModel>& models, const std::op
         choices.push_back(model.kind == QLatin1String("base") ? std::nullopt : std::optional<QString>(model.name));
     if (choices.empty())
         return current;
-    std::size_t next = 0;
+    // No match counts as the first choice, so an unlisted model moves to the second.
+    std::size_t next = 1;
     for (std::size_t i = 0; i < choices.size(); ++i)
         if (choices[i] == current) {
             next = i + 1;
@@ -145,7 +159,7 @@ QString stepperReadout(std::int64_t value, const QString& unit)
 
 QString guideText(double guidance)
 {
-    return QStringLiteral("guide ") + QString::asprintf("%.1f", guidance);
+    return QStringLiteral("guide ") + fixed(guidance, 1);
 }
 
 QString modelName(const std::optional<QString>& model)
@@ -155,12 +169,12 @@ QString modelName(const std::optional<QString>& model)
 
 QString memoryText(double gigabytes)
 {
-    return QString::asprintf("%.1fGB", gigabytes);
+    return fixed(gigabytes, 1) + QStringLiteral("GB");
 }
 
 QString lastRenderText(double seconds)
 {
-    return QString::asprintf("LAST %.1fS", seconds);
+    return QStringLiteral("LAST ") + fixed(seconds, 1) + QLatin1Char('S');
 }
 
 } // namespace zelvo::brainface
