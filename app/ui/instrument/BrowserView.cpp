@@ -130,7 +130,7 @@ BrowserView::BrowserView(AppModel& model, const kit::UiEnv& env, QSizeF designSi
                                         model_.setBrowserSource(source);
                                 },
                                 {}, this);
-        key->setObjectName(QStringLiteral("browser.source.") + AppModel::rawValue(source));
+        key->setObjectName(QStringLiteral("browser.source.") + AppModel::rawValue(source).toLower());
         sourceKeys_.push_back({key, int(source)});
     }
     import_ = new HardKey(env, QStringLiteral("Import"), QStringLiteral("files \u00B7 folders"), false, false,
