@@ -525,6 +525,42 @@ void DeckModel::setPadMode(PadMode mode)
 
 // --- Plain state
 
+void DeckModel::setLibrary(LibraryStore* library)
+{
+    if (library_ == library)
+        return;
+    if (library_)
+        disconnect(library_, nullptr, this, nullptr);
+    library_ = library;
+    if (library_)
+        connect(library_, &LibraryStore::tracksChanged, this, &DeckModel::adoptAnalysis);
+}
+
+void DeckModel::adoptAnalysis()
+{
+    // A file loaded straight after its import plays before its analysis has
+    // run; once the library holds the result, the deck takes its grid, key,
+    // loudness, metrics and waveform, keeping its own cues and everything else.
+    if (!library_ || !track_ || track_->analyzed || track_->outpaint)
+        return;
+    const std::optional<TrackRecord> current = library_->track(track_->id);
+    if (!current || !current->analyzed)
+        return;
+    TrackRecord mine = *track_;
+    mine.analyzed = true;
+    mine.duration = mine.duration > 0.0 ? mine.duration : current->duration;
+    mine.grid = current->grid;
+    mine.key = current->key;
+    mine.loudnessDB = current->loudnessDB;
+    mine.metrics = current->metrics;
+    setTrack(mine);
+    if (!waveform_)
+        if (std::shared_ptr<const WaveformData> waveform = library_->waveform(mine.id))
+            setWaveform(std::move(waveform));
+    if (mine.grid && !voice_.expired())
+        send(DeckCommand::setGrid(mine.grid->bpm, mine.grid->firstBeat));
+}
+
 void DeckModel::setTrack(std::optional<TrackRecord> track)
 {
     if (assign(track_, track))

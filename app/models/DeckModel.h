@@ -96,7 +96,9 @@ public:
     const Live& live() const { return live_; }
 
     // --- Wiring by the state root. Main thread.
-    void setLibrary(LibraryStore* library) { library_ = library; }
+    // The deck follows the library's record of its track while the analysis
+    // of a track loaded before it was analysed lands (grid, key, waveform).
+    void setLibrary(LibraryStore* library);
     LibraryStore* library() const { return library_.data(); }
     // Called when a new timeline starts on the deck (a load, install or take-over
     // that does not keep the position).
@@ -245,6 +247,7 @@ private:
     void pushTempo();
     void pushKeyShift();
     void setTrack(std::optional<TrackRecord> track);
+    void adoptAnalysis();
     void setBuffer(TrackBufferRef buffer);
     void setWaveform(std::shared_ptr<const WaveformData> waveform);
     void setLoading(bool loading);

@@ -564,3 +564,57 @@ TEST(DeckModelTest, TheLiveSnapshotWakesObserversOnlyOnVisibleChanges)
     EXPECT_EQ(deck.live(), DeckModel::Live{});
     EXPECT_TRUE(deck.track());
 }
+
+TEST(DeckModelTest, ATrackLoadedBeforeItsAnalysisTakesTheResultWhenItLands)
+{
+    ModelRig rig;
+    TrackRecord record = rig.drumTrack(QStringLiteral("fresh"), 8.0);
+    record.analyzed = false;
+    record.grid.reset();
+    record.key.reset();
+    rig.library->update(record);
+    rig.load(0, record);
+    rig.run(0.05);
+    ASSERT_FALSE(rig.deck(0).grid());
+    ASSERT_FALSE(rig.engine->deck(0)->hasGrid());
+
+    // A cue set on the deck meanwhile stays the deck's.
+    rig.engine->deck(0)->send(DeckCommand::seek(2.0));
+    rig.engine->deck(0)->send(DeckCommand::hotCue(1, true));
+    rig.engine->deck(0)->send(DeckCommand::hotCue(1, false));
+    rig.run(0.1);
+
+    // An unrelated change (the play count, a rename) before the analysis ends
+    // adopts nothing.
+    TrackRecord renamed = *rig.library->track(record.id);
+    renamed.title = QStringLiteral("Renamed");
+    rig.library->update(renamed);
+    EXPECT_FALSE(rig.deck(0).track()->analyzed);
+
+    TrackRecord analysed = *rig.library->track(record.id);
+    analysed.analyzed = true;
+    analysed.grid = BeatGrid(124.0, 0.1, 4);
+    analysed.key = MusicalKey(4, false);
+    rig.library->update(analysed);
+    rig.run(0.05);
+
+    const TrackRecord& mine = *rig.deck(0).track();
+    EXPECT_TRUE(mine.analyzed);
+    EXPECT_EQ(rig.deck(0).grid(), analysed.grid);
+    EXPECT_EQ(mine.key, analysed.key);
+    EXPECT_TRUE(rig.engine->deck(0)->hasGrid());
+    ASSERT_TRUE(mine.hotCues.size() > 1 && mine.hotCues[1].has_value());
+    EXPECT_NEAR(*mine.hotCues[1], 2.0, 1e-6);
+    EXPECT_NEAR(rig.state(0).hotCues[1].load(), 2.0, 1e-6);
+
+    // A failed analysis (analysed, no grid) leaves the deck without a grid.
+    TrackRecord other = rig.drumTrack(QStringLiteral("broken"), 4.0);
+    other.analyzed = false;
+    other.grid.reset();
+    rig.library->update(other);
+    rig.load(1, other);
+    other.analyzed = true;
+    rig.library->update(other);
+    EXPECT_TRUE(rig.deck(1).track()->analyzed);
+    EXPECT_FALSE(rig.deck(1).grid());
+}
