@@ -13,6 +13,7 @@
 #include "ui/instrument/TrackTable.h"
 #include "ui/kit/Displays.h"
 #include "ui/kit/HardwareControls.h"
+#include "ui/kit/Palette.h"
 #include "ui/kit/VFDField.h"
 
 #include <QApplication>
@@ -283,6 +284,48 @@ TEST(CrateWidget, DropsImportAudioLoadKeysAndTheAnalysisLine)
     QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, rig.at(1, 2));
     ASSERT_TRUE(test::spinUntil([&] { return model.deck(1).track() && !model.deck(1).loading(); }));
     EXPECT_EQ(model.deck(1).track()->path, two);
+}
+
+TEST(CrateWidget, KeyColoursAndEnergyBarsInPixels)
+{
+    CrateRig rig(4);
+    TrackTable& table = rig.table();
+    // Four device pixels a point on a clear image: marks keep their own colour.
+    const double ratio = 4;
+    QImage image(table.viewport()->size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::transparent);
+    table.viewport()->render(&image, QPoint(), QRegion(), QWidget::RenderFlags()); // no window background
+    const double width = table.viewport()->width();
+    const auto spans = crate::columnSpans(width);
+    // The most opaque pixel of a cell is inside a glyph's stem.
+    const auto solidest = [&](QRectF cell) {
+        QColor best(0, 0, 0, 0);
+        const QRect px = QRectF(cell.topLeft() * ratio, cell.size() * ratio).toAlignedRect();
+        for (int y = px.top(); y <= px.bottom(); ++y)
+            for (int x = px.left(); x <= px.right(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (c.alpha() > best.alpha())
+                    best = c;
+            }
+        return best;
+    };
+    for (int row = 0; row < 2; ++row) {
+        const TrackRecord& record = table.records()[std::size_t(row)];
+        ASSERT_TRUE(record.key);
+        const double top = TrackTable::kHeader + row * TrackTable::kRow;
+        const QColor mark = solidest(QRectF(spans[5].first, top, spans[5].second, TrackTable::kRow));
+        const QColor want = crate::keyColour(*record.key);
+        EXPECT_GE(mark.alpha(), 250) << row;
+        EXPECT_TRUE(kit::test::near(mark, want)) << row << " minor " << record.key->minor << " "
+                                                 << mark.name().toStdString() << " " << want.name().toStdString();
+        // Energy 0.5 lights three bars: the first is ember at 0.85 over nothing.
+        const QColor bar = kit::test::pixelAt(image, QPointF(spans[3].first + 1.5, top + TrackTable::kRow / 2));
+        EXPECT_TRUE(kit::test::near(QColor(bar.red(), bar.green(), bar.blue()), kit::Palette::ember())) << row;
+        EXPECT_NEAR(bar.alphaF(), 0.85, 0.01) << row;
+        const QColor unlit = kit::test::pixelAt(image, QPointF(spans[3].first + 4 * 4.5 + 1.5, top + TrackTable::kRow / 2));
+        EXPECT_NEAR(unlit.alphaF(), 0.18, 0.01) << row;
+    }
 }
 
 TEST(CrateWidget, EmptyStatesAndTheSnapshotExcerpt)
