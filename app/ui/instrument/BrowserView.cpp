@@ -163,9 +163,8 @@ BrowserView::BrowserView(AppModel& model, const kit::UiEnv& env, QSizeF designSi
 
     connect(&model_, &AppModel::browserSourceChanged, this, &BrowserView::refreshKeys);
     connect(&model_, &AppModel::browserQueryChanged, search_, &VFDField::refresh);
-    for (auto signal : {&AppModel::browserQueryChanged, &AppModel::browserSourceChanged, &AppModel::browserSortChanged,
-                        &AppModel::queueChanged})
-        connect(&model_, signal, this, &BrowserView::refreshCounts);
+    // The count follows the table's one reading of the list.
+    connect(table_, &TrackTable::listRead, this, &BrowserView::refreshCounts);
     connect(&model_.library(), &LibraryStore::tracksChanged, this, &BrowserView::refreshCounts);
     connect(&model_.library(), &LibraryStore::analyzingChanged, this, &BrowserView::refreshCounts);
 
@@ -211,12 +210,11 @@ void BrowserView::refreshKeys()
 
 void BrowserView::refreshCounts()
 {
-    // The list is the table's reading; the count follows it once per turn.
     const std::optional<QString> line =
         crate::analysisLine(model_.library().analyzing(), model_.library().tracks());
     analysis_->setText(line.value_or(QString()));
     analysis_->setHidden(!line);
-    count_->setText(crate::trackCount(model_.browserTracks().size()));
+    count_->setText(crate::trackCount(table_->records().size()));
 }
 
 void BrowserView::layoutParts()

@@ -141,6 +141,7 @@ void TrackTable::rebuild()
     }
     updateRange();
     viewport()->update();
+    emit listRead();
 }
 
 void TrackTable::updateRange()

@@ -57,6 +57,10 @@ public:
     bool hasWave(const QUuid& id) const { return waves_.contains(id); }
     int rowAtPoint(QPoint viewportPoint) const { return rowAt(viewportPoint); }
 
+signals:
+    // The list was read again (its count may have changed).
+    void listRead();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
