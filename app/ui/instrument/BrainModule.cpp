@@ -166,15 +166,25 @@ BrainModule::BrainModule(AppModel& model, const UiEnv& env, QSizeF designSize, Q
 {
     setObjectName(QStringLiteral("instrument.brain"));
     build();
-    if (LiveClock* clock = env.liveClock; clock && !env.snapshotMode) {
-        // Count-downs and the notice's expiry move without model changes.
-        dropTick_ = clock->subscribe(3, [this](double) { refreshDrop(); });
-        chainTick_ = clock->subscribe(1, [this](double) { chain_->update(); });
-    }
     refresh();
 }
 
 BrainModule::~BrainModule()
+{
+    stopTicks();
+}
+
+void BrainModule::startTicks()
+{
+    LiveClock* clock = env().liveClock;
+    if (!clock || env().snapshotMode || dropTick_)
+        return;
+    // Count-downs and the notice's expiry move without model changes.
+    dropTick_ = clock->subscribe(3, [this](double) { refreshDrop(); });
+    chainTick_ = clock->subscribe(1, [this](double) { chain_->update(); });
+}
+
+void BrainModule::stopTicks()
 {
     if (LiveClock* clock = env().liveClock) {
         if (dropTick_)
@@ -182,6 +192,20 @@ BrainModule::~BrainModule()
         if (chainTick_)
             clock->unsubscribe(chainTick_);
     }
+    dropTick_ = chainTick_ = 0;
+}
+
+void BrainModule::showEvent(QShowEvent* event)
+{
+    ModulePlaceholder::showEvent(event);
+    refresh();
+    startTicks();
+}
+
+void BrainModule::hideEvent(QHideEvent* event)
+{
+    ModulePlaceholder::hideEvent(event);
+    stopTicks();
 }
 
 void BrainModule::build()

@@ -92,9 +92,14 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // The clocks tick only while the module is shown.
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void build();
+    void startTicks();
+    void stopTicks();
     void refreshDrop();
     void paintStatus(kit::Canvas& canvas, QSizeF size, double frameTime);
     void paintTakes(kit::Canvas& canvas, QSizeF size);
