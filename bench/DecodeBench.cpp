@@ -1,17 +1,22 @@
 // Decoding speed of a five-minute 44.1 kHz stereo track to the engine's 48 kHz
 // (so the rate conversion is measured too), as seconds of audio per second; and
 // the import path's whole cost on the same MP3: decoding at the analysis rate
-// and analysing it (waveform, grid, key, loudness).
+// and analysing it (waveform, grid, key, loudness). `BM_Read_*` rows read the
+// same files with the reader alone into a buffer made beforehand, decoding on
+// a thread of its own beside the conversion (`_DecodeAhead`) or on one thread.
 #include "library/AudioFileIO.h"
+#include "platform/AudioFileReader.h"
 #include "library/TrackAnalyzer.h"
 #include "support/AudioFixtures.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <map>
 #include <numbers>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -74,6 +79,51 @@ void BM_Decode_Flac(benchmark::State& state)
     decode(state, track(zelvo::test::AudioFormat::flac, "track.flac"));
 }
 
+void readOnly(benchmark::State& state, const std::filesystem::path& path, bool ahead)
+{
+    const auto frames = std::size_t(48000 * (kSeconds + 1));
+    std::vector<float> left(frames), right(frames);
+    std::int64_t total = 0;
+    for (auto _ : state) {
+        zelvo::AudioFileReader reader;
+        if (reader.open(path.string()) < 0 || reader.readFormat() != 0 || reader.setOutputRate(48000) < 0) {
+            state.SkipWithError("cannot open");
+            return;
+        }
+        reader.setDecodeAhead(ahead);
+        std::int64_t at = 0;
+        for (std::int64_t got = 1; got > 0 && at < std::int64_t(frames); at += got) {
+            got = reader.read(left.data() + at, right.data() + at, std::min<std::int64_t>(16384, std::int64_t(frames) - at));
+            if (got < 0) {
+                state.SkipWithError("read failed");
+                return;
+            }
+        }
+        total = at;
+        benchmark::DoNotOptimize(left.data());
+    }
+    state.counters["frames"] = double(total);
+    state.counters["x_realtime"] =
+        benchmark::Counter(kSeconds * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_Read_Mp3_DecodeAhead(benchmark::State& state)
+{
+    readOnly(state, track(zelvo::test::AudioFormat::mp3, "track.mp3"), true);
+}
+void BM_Read_Mp3_OneThread(benchmark::State& state)
+{
+    readOnly(state, track(zelvo::test::AudioFormat::mp3, "track.mp3"), false);
+}
+void BM_Read_Flac_DecodeAhead(benchmark::State& state)
+{
+    readOnly(state, track(zelvo::test::AudioFormat::flac, "track.flac"), true);
+}
+void BM_Read_Flac_OneThread(benchmark::State& state)
+{
+    readOnly(state, track(zelvo::test::AudioFormat::flac, "track.flac"), false);
+}
+
 void BM_DecodeAndAnalyze_Mp3(benchmark::State& state)
 {
     const auto& path = track(zelvo::test::AudioFormat::mp3, "track.mp3");
@@ -88,3 +138,7 @@ void BM_DecodeAndAnalyze_Mp3(benchmark::State& state)
 BENCHMARK(BM_Decode_Mp3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Decode_Flac)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DecodeAndAnalyze_Mp3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Read_Mp3_DecodeAhead)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Read_Mp3_OneThread)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Read_Flac_DecodeAhead)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Read_Flac_OneThread)->Unit(benchmark::kMillisecond)->UseRealTime();

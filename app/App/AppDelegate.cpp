@@ -11,6 +11,12 @@
 #include "ui/kit/UiEnv.h"
 #include "ui/stage/ControllerSides.h"
 #include "ui/stage/RootView.h"
+#include "ui/tour/TourOverlay.h"
+#include "ui/tour/TourLiveViews.h"
+#include "generation/BrainDownload.h"
+#include "generation/BrainSupervisor.h"
+#include "controllers/ControllerModel.h"
+#include "generation/KavriAccount.h"
 
 #include <QAction>
 #include <QApplication>
@@ -121,6 +127,8 @@ AppDelegate::AppDelegate(AppModel& model, Scheduler& scheduler, QStringList argu
         stage::followController(root->sides(), *neighbours->controller);
     root->setMinimumSize(kMinimumWidth, kMinimumHeight);
     window_->setCentralWidget(root);
+    if (neighbours && neighbours->tour)
+        addTour(*root, *neighbours);
     buildMenus();
     window_->resize(kDefaultWidth, kDefaultHeight + window_->menuBar()->sizeHint().height());
 
@@ -307,6 +315,102 @@ void AppDelegate::faceplateSnapshot(const QString& path)
         image.save(path, "PNG");
     }
     quit();
+}
+
+void AppDelegate::addTour(RootView& root, StandardNeighbours& neighbours)
+{
+    ControllerModel* controller = neighbours.controller;
+    auto inputs = [this, controller] {
+        TourCopy::Inputs in;
+        if (controller && controller->connected())
+            in.controller = controller->connected()->kind;
+        in.players = controller && !controller->players().empty();
+        in.brainSize = model_.brainSize();
+        return in;
+    };
+    auto* overlay = tour::welcomeTour(&root, *neighbours.tour, ui_->env().withScale(root.unitScale()), inputs);
+    root.setOverlay(overlay);
+    if (controller) {
+        connect(controller, &ControllerModel::connectedChanged, overlay, &tour::TourOverlay::refresh);
+        connect(controller, &ControllerModel::playersChanged, overlay, &tour::TourOverlay::refresh);
+    }
+    if (neighbours.account)
+        connect(neighbours.account, &KavriAccount::checkChanged, overlay, &tour::TourOverlay::refresh);
+    overlay->setLiveFactory([this, &neighbours, controller](TourModel::Step step) -> QWidget* {
+        const kit::UiEnv env = ui_->env();
+        switch (step) {
+        case TourModel::Step::key: {
+            if (!neighbours.account)
+                return nullptr;
+            BrainDownload* download = neighbours.download;
+            BrainSupervisor* brain = neighbours.brain;
+            auto read = [this, download, brain] {
+                tour::DownloadInputs in;
+                in.status = model_.brain().status();
+                if (download) {
+                    in.fraction = download->fraction();
+                    in.started = download->started();
+                    in.shortfall = download->shortfall();
+                }
+                in.detail = model_.downloadDetail();
+                return in;
+            };
+            auto* key = new tour::TourKey(*neighbours.account, read, [this] { model_.installBrain(); }, env);
+            // The bar inside follows the download and the supervisor.
+            const auto follow = [key] {
+                if (auto* bar = key->findChild<tour::TourDownloadBar*>())
+                    bar->refresh();
+            };
+            if (download) {
+                connect(download, &BrainDownload::doneChanged, key, follow);
+                connect(download, &BrainDownload::totalChanged, key, follow);
+                connect(download, &BrainDownload::shortfallChanged, key, follow);
+            }
+            if (brain)
+                connect(brain, &BrainSupervisor::statusChanged, key, follow);
+            return key;
+        }
+        case TourModel::Step::controller:
+            return new tour::TourControllerLive(
+                [this, controller] {
+                    if (!controller)
+                        return tour::controllerLine(std::nullopt, 0, std::nullopt, std::nullopt, 0);
+                    std::optional<ControllerKind> kind;
+                    if (controller->connected())
+                        kind = controller->connected()->kind;
+                    std::optional<PlayerModel> first;
+                    if (!controller->players().empty())
+                        first = controller->players().front().model;
+                    std::optional<tour::EchoReading> echo;
+                    if (const auto& e = controller->echo())
+                        echo = tour::EchoReading{e->deck, e->title, e->value, e->stamp};
+                    return tour::controllerLine(kind, int(controller->players().size()), first, echo,
+                                                scheduler_.uptime());
+                },
+                env);
+        case TourModel::Step::go: {
+            auto* list = new tour::TourChecklist([this, &neighbours, controller] {
+                std::optional<ControllerKind> kind;
+                if (controller && controller->connected())
+                    kind = controller->connected()->kind;
+                const bool works = neighbours.account && neighbours.account->check().isOk();
+                return tour::checklist(works, model_.brain().status(), model_.downloadDetail(), kind);
+            });
+            const auto follow = [list] { list->refresh(); };
+            if (neighbours.account)
+                connect(neighbours.account, &KavriAccount::checkChanged, list, follow);
+            if (neighbours.brain)
+                connect(neighbours.brain, &BrainSupervisor::statusChanged, list, follow);
+            if (neighbours.download)
+                connect(neighbours.download, &BrainDownload::doneChanged, list, follow);
+            if (controller)
+                connect(controller, &ControllerModel::connectedChanged, list, follow);
+            return list;
+        }
+        default:
+            return nullptr;
+        }
+    });
 }
 
 void AppDelegate::quit()

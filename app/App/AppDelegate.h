@@ -24,6 +24,7 @@ namespace zelvo {
 class AppModel;
 class Scheduler;
 class StandardNeighbours;
+class RootView;
 
 // The application's look whatever the desktop's: Fusion style, dark palette.
 // Main thread, after the application object exists.
@@ -76,6 +77,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The guided tour over the window's content.
+    void addTour(RootView& root, StandardNeighbours& neighbours);
     void buildMenus();
     void stageSnapshot(const QString& path);
     void faceplateSnapshot(const QString& path);

@@ -14,6 +14,8 @@
 #include "models/TransitionModel.h"
 #include "platform/MicrophonePermission.h"
 #include "platform/UserDefaults.h"
+#include "ui/kit/UiEnv.h"
+#include "ui/tour/TourGuide.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -413,7 +415,18 @@ std::optional<double> AppModel::aiBuffer() const
 }
 
 
-void AppModel::openGuide() {}
+void AppModel::openGuide()
+{
+    kit::SystemDesktopServices desktop;
+    openGuide(desktop, QCoreApplication::applicationDirPath() + QStringLiteral("/../share/kavri-zelvo"));
+}
+
+void AppModel::openGuide(kit::DesktopServices& desktop, const QString& dataFolder)
+{
+    const QString path = tourGuidePath(dataFolder, brainPaths().scriptsDirectory);
+    if (!path.isEmpty())
+        desktop.openUrl(QUrl::fromLocalFile(path));
+}
 
 
 void AppModel::installBrain()

@@ -42,6 +42,9 @@
 #include <vector>
 
 namespace zelvo {
+namespace kit {
+class DesktopServices;
+}
 
 class AudioSystem;
 class DeckModel;
@@ -183,8 +186,12 @@ public:
     // default the modal chooser (tests hand in a fake).
     using ImportChooserCall = std::function<QStringList(const QString& start)>;
     void setImportChooser(ImportChooserCall chooser) { importChooser_ = std::move(chooser); }
-    // The Help menu's field guide: nothing until the guide exists.
+    // The Help menu's field guide: "kavri-zelvo-guide.pdf" in the install's
+    // data folder (<program folder>/../share/kavri-zelvo), else the docs folder
+    // beside the model server's scripts; opened only when it exists.
     void openGuide();
+    // The same through `desktop`, with the install's data folder given.
+    void openGuide(kit::DesktopServices& desktop, const QString& dataFolder);
 
     // The state as the dump writes it. Main thread.
     QJsonObject stateSnapshot() const;

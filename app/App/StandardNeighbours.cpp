@@ -18,6 +18,8 @@
 #include "generation/OutpaintModel.h"
 #include "ui/tour/TourModel.h"
 
+#include <QCoreApplication>
+
 namespace zelvo {
 namespace {
 
@@ -308,7 +310,7 @@ public:
 
 class Tour final : public TourLink {
 public:
-    Tour(UserDefaults& defaults, Scheduler& scheduler) : model(defaults, scheduler) {}
+    Tour(UserDefaults& defaults, Scheduler& scheduler) : model(QCoreApplication::arguments(), defaults, scheduler) {}
     void startWelcome() override { model.start(TourModel::Step::welcome); }
     void startIfFirstRun() override { model.startIfFirstRun(); }
     bool showing() const override { return model.step().has_value(); }

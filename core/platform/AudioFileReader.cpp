@@ -1,9 +1,14 @@
 #include "platform/AudioFileReader.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 extern "C" {
@@ -33,6 +38,16 @@ constexpr std::int64_t kPiece = 16384;
 // More output frames per byte of input than any codec delivers: FLAC packs
 // a silent block of 65535 frames into about 20 bytes.
 constexpr std::int64_t kMostFramesPerByte = 4096;
+
+// Decoded frames the decoding thread may hold ready for the converting one.
+constexpr int kAhead = 64;
+// Each side sleeps until the other has moved this many frames, so the threads
+// wake each other once per batch rather than once per frame.
+constexpr std::size_t kBatch = kAhead / 4;
+// And at most this many bytes of decoded samples, however long a file's frames
+// are (a FLAC block may hold 65535 frames of 8 channels). A stereo FLAC file's
+// frames reach it before the frame count does.
+constexpr std::int64_t kMostQueuedBytes = 1 << 20;
 
 } // namespace
 
@@ -64,8 +79,34 @@ struct AudioFileReader::Impl {
     bool draining = false;
     bool finished = false;
 
+    // Demuxing and decoding run on their own thread, started at the first read,
+    // while the reading thread converts what it hands over: a bounded queue of
+    // decoded frames, each carried with the status that came with it (0 a frame,
+    // 1 the end of the stream, < 0 a failure, after which nothing more comes).
+    struct Handed {
+        AVFrame* frame = nullptr;
+        int status = 0;
+        std::int64_t bytes = 0;
+    };
+    std::array<Handed, kAhead> queue{};
+    std::size_t queueHead = 0, queueCount = 0;
+    std::int64_t queuedBytes = 0;
+    std::mutex queueLock;
+    std::condition_variable queueReady, queueRoom;
+    bool stopping = false;
+    bool producerWaits = false, consumerWaits = false;
+    std::thread decoding;
+    bool started = false;
+    bool decodeOnThread = false;
+    bool decodeAhead = true;
+    std::int64_t streamStart = AV_NOPTS_VALUE; // the stream's start when decoding began
+    int failure = 0; // a failure the decoding thread handed over, given again to later reads
+
     ~Impl()
     {
+        stopDecoding();
+        for (Handed& h : queue)
+            av_frame_free(&h.frame);
         swr_free(&swr);
         av_channel_layout_uninit(&swrLayout);
         av_frame_free(&frame);
@@ -147,7 +188,10 @@ struct AudioFileReader::Impl {
             const std::int64_t ts = f->best_effort_timestamp;
             if (ts == AV_NOPTS_VALUE)
                 return AVERROR(EINVAL);
-            const std::int64_t origin = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+            // The demuxer may still fill in the stream's start while it reads, so
+            // with decoding on its own thread the start read before it began counts.
+            const std::int64_t start = decodeOnThread ? streamStart : stream->start_time;
+            const std::int64_t origin = start == AV_NOPTS_VALUE ? 0 : start;
             inputPosition = av_rescale_q(ts - origin, stream->time_base, AVRational{1, f->sample_rate});
         }
         const std::int64_t begin = inputPosition;
@@ -214,9 +258,174 @@ struct AudioFileReader::Impl {
         return r == AVERROR_INVALIDDATA ? 0 : r;
     }
 
+    void stopDecoding()
+    {
+        if (!decoding.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> hold(queueLock);
+            stopping = true;
+        }
+        queueRoom.notify_all();
+        decoding.join();
+    }
+
+    // Waits for room and hands `f` (moved, may be null) and `status` over; false
+    // when the reader is closing.
+    bool queueFull() const { return queueCount == queue.size() || queuedBytes >= kMostQueuedBytes; }
+    // Room for another batch once the queue was full.
+    bool queueRoomAgain() const
+    {
+        return queueCount + kBatch <= queue.size() && queuedBytes < kMostQueuedBytes / 2;
+    }
+
+    bool handOver(AVFrame* f, int status)
+    {
+        std::unique_lock<std::mutex> hold(queueLock);
+        if (queueFull()) {
+            producerWaits = true;
+            // A reader waiting for a whole batch takes what there is instead.
+            if (consumerWaits)
+                queueReady.notify_one();
+            queueRoom.wait(hold, [this] { return stopping || queueRoomAgain(); });
+            producerWaits = false;
+        }
+        if (stopping)
+            return false;
+        Handed& slot = queue[(queueHead + queueCount) % queue.size()];
+        slot.bytes = 0;
+        if (f) {
+            slot.bytes = std::int64_t(f->nb_samples) * std::max(f->ch_layout.nb_channels, 1)
+                * std::max(av_get_bytes_per_sample(AVSampleFormat(f->format)), 1);
+            av_frame_move_ref(slot.frame, f);
+        }
+        slot.status = status;
+        ++queueCount;
+        queuedBytes += slot.bytes;
+        // The reader is woken for a batch, or for the last item.
+        const bool wake = consumerWaits && (queueCount >= kBatch || status != 0);
+        hold.unlock();
+        if (wake)
+            queueReady.notify_one();
+        return true;
+    }
+
+    // The decoding thread: the same steps as the single-threaded `fill`, with
+    // every frame handed over instead of converted here.
+    void decodeAll(AVFrame* work)
+    {
+        for (;;) {
+            int r = avcodec_receive_frame(codec, work);
+            if (r == 0) {
+                if (!handOver(work, 0))
+                    break;
+                continue;
+            }
+            if (r == AVERROR(EAGAIN) && !draining)
+                r = feed();
+            else if (r == AVERROR_EOF || r == AVERROR(EAGAIN)) {
+                handOver(nullptr, 1);
+                break;
+            } else if (r == AVERROR_INVALIDDATA)
+                r = 0;
+            if (r < 0) {
+                handOver(nullptr, r);
+                break;
+            }
+        }
+        av_frame_free(&work);
+    }
+
+    // Starts the decoding thread; false when it cannot run (the reader then
+    // decodes on the reading thread).
+    bool startDecoding()
+    {
+        for (Handed& h : queue)
+            if (!h.frame && !(h.frame = av_frame_alloc()))
+                return false;
+        AVFrame* work = av_frame_alloc();
+        if (!work)
+            return false;
+        streamStart = stream->start_time;
+        try {
+            decoding = std::thread([this, work] { decodeAll(work); });
+        } catch (const std::system_error&) {
+            AVFrame* unused = work;
+            av_frame_free(&unused);
+            return false;
+        }
+        return true;
+    }
+
+    // Takes the next handed-over item into `frame`; returns its status.
+    int takeHanded()
+    {
+        std::unique_lock<std::mutex> hold(queueLock);
+        if (queueCount == 0) {
+            consumerWaits = true;
+            // A batch, or whatever there is once the stream has ended or failed or
+            // the decoding thread waits for room.
+            queueReady.wait(hold, [this] {
+                return queueCount >= kBatch
+                    || (queueCount > 0
+                        && (producerWaits || queue[(queueHead + queueCount - 1) % queue.size()].status != 0));
+            });
+            consumerWaits = false;
+        }
+        Handed& slot = queue[queueHead];
+        const int status = slot.status;
+        if (status == 0)
+            av_frame_move_ref(frame, slot.frame);
+        queuedBytes -= slot.bytes;
+        queueHead = (queueHead + 1) % queue.size();
+        --queueCount;
+        const bool wake = producerWaits && queueRoomAgain();
+        hold.unlock();
+        if (wake)
+            queueRoom.notify_one();
+        return status;
+    }
+
+    // Makes sure pending frames exist from the decoding thread's frames: > 0
+    // when they do, 0 at the end, < 0 on failure.
+    int fillHanded()
+    {
+        while (pendingBegin == pendingEnd) {
+            if (holding) {
+                if (int r = convertPiece(); r < 0)
+                    return r;
+                continue;
+            }
+            if (failure < 0)
+                return failure;
+            if (finished)
+                return 0;
+            int r = takeHanded();
+            if (r == 0) {
+                r = takeFrame(frame);
+                if (!holding)
+                    av_frame_unref(frame);
+            } else if (r == 1) {
+                finished = true;
+                r = convert(nullptr, 0); // the resampler's held-back tail
+            } else {
+                failure = r;
+            }
+            if (r < 0)
+                return r;
+        }
+        return 1;
+    }
+
     // Makes sure pending frames exist: > 0 when they do, 0 at the end, < 0 on failure.
     int fill()
     {
+        if (!started) {
+            started = true;
+            decodeOnThread = decodeAhead && startDecoding();
+        }
+        if (decodeOnThread)
+            return fillHanded();
         while (pendingBegin == pendingEnd) {
             if (holding) {
                 if (int r = convertPiece(); r < 0)
@@ -357,6 +566,11 @@ int AudioFileReader::seek(std::int64_t fileFrame)
     avcodec_flush_buffers(d_->codec);
     d_->positionFromTimestamp = true;
     return 0;
+}
+
+void AudioFileReader::setDecodeAhead(bool on)
+{
+    d_->decodeAhead = on;
 }
 
 std::int64_t AudioFileReader::read(float* left, float* right, std::int64_t frames)

@@ -53,6 +53,9 @@ public:
     // Positions the reader so the next output starts at file frame `fileFrame`
     // (sample-accurate). Before the first `read` only.
     int seek(std::int64_t fileFrame);
+    // Whether decoding runs on a thread of its own beside the conversion (the
+    // default) or on the reading thread. Before the first `read` only.
+    void setDecodeAhead(bool on);
     // Reads up to `frames` output frames into the two channels; returns the
     // frames read, 0 at the end of the file, or a negative status. Each decoded
     // frame is resampled in pieces, so what the reader holds stays within a few

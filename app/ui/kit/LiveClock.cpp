@@ -4,6 +4,7 @@
 #include "ui/kit/DisplayClock.h"
 #include "ui/kit/LiveSchedule.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -88,7 +89,14 @@ void LiveClock::arm(double rate)
     // Rounding can leave the next instant a hair in the past or on `now`.
     if (next - now < step * 1e-3)
         next += step;
-    rates_[rate].timer = scheduler_.runAfter(next - now, [this, rate] { fire(rate); });
+    // The wall clock reads in whole milliseconds and timers land to the
+    // millisecond, so a timer can fire a little before its frame: aiming at
+    // that frame again would tick it twice.
+    Rate& r = rates_[rate];
+    if (next < r.target + step * 0.5)
+        next = r.target + step;
+    r.target = next;
+    r.timer = scheduler_.runAfter(next - now, [this, rate] { fire(rate); });
 }
 
 void LiveClock::fire(double rate)
@@ -97,7 +105,8 @@ void LiveClock::fire(double rate)
     if (it == rates_.end())
         return;
     it->second.timer = 0;
-    const double frame = frameTimeNow(rate);
+    // The frame this firing was armed for, even when it lands a little early.
+    const double frame = std::max(frameTimeNow(rate), it->second.target);
     // A subscriber may unsubscribe (or subscribe) from its tick: collect first.
     std::vector<Id> due;
     for (const auto& [id, s] : subscribers_)

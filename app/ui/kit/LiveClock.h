@@ -47,6 +47,7 @@ private:
     struct Rate {
         std::uint64_t timer = 0;
         int users = 0;
+        double target = 0; // the frame instant the timer was last armed for
     };
     void arm(double rate);
     void fire(double rate);

@@ -1,7 +1,10 @@
 #include "ui/stage/DeckLane.h"
 
 #include "App/AppModel.h"
+#include "audio/AudioIO.h"
 #include "audio/DeckVoice.h"
+#include "audio/MixEngine.h"
+#include "models/AudioSystem.h"
 #include "library/LibraryStore.h"
 #include "models/ChannelModel.h"
 #include "models/DeckModel.h"
@@ -72,6 +75,16 @@ std::vector<TrackRecord> importAdded(LibraryStore& library, const QList<QUrl>& u
     return added;
 }
 
+double liveTempoRatio(const AppModel& model, const DeckModel& deck)
+{
+    if (const std::shared_ptr<AudioIO>& io = model.audio().io()) {
+        const auto& tempi = io->engine().state()->effectiveTempo;
+        if (deck.index() >= 0 && std::size_t(deck.index()) < tempi.size())
+            return tempi[std::size_t(deck.index())].load();
+    }
+    return deck.tempoRatio();
+}
+
 HeaderInputs headerInputs(const AppModel& model, const DeckModel& deck, const StageSides& sides)
 {
     HeaderInputs in;
@@ -92,7 +105,7 @@ HeaderInputs headerInputs(const AppModel& model, const DeckModel& deck, const St
     }
     in.musicEnd = deck.musicEnd();
     in.playing = deck.live().playing;
-    in.tempoRatio = deck.tempoRatio();
+    in.tempoRatio = liveTempoRatio(model, deck);
     in.keyShift = deck.keyShift();
     if (deck.isAI())
         in.aiBuffer = model.aiBuffer();

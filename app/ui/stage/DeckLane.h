@@ -32,6 +32,9 @@ std::vector<TrackRecord> importAdded(LibraryStore& library, const QList<QUrl>& u
 
 // The header's inputs read from the models now (the deck's cells once each).
 HeaderInputs headerInputs(const AppModel& model, const DeckModel& deck, const StageSides& sides);
+// The tempo ratio the deck really plays at: the engine's effective tempo while
+// an output runs (sync's correction included), else the deck's fader ratio.
+double liveTempoRatio(const AppModel& model, const DeckModel& deck);
 
 class OverviewStrip;
 

@@ -1,5 +1,7 @@
 #include "ui/stage/JogDisplay.h"
 
+#include "ui/stage/DeckLane.h"
+
 #include "App/AppModel.h"
 #include "audio/AudioIO.h"
 #include "audio/DeckVoice.h"
@@ -30,12 +32,7 @@ JogInput jogInput(const AppModel& model, const DeckModel& deck)
             in.seam = track->outpaint->seam;
     }
     in.keyShift = deck.keyShift();
-    in.ratio = deck.tempoRatio();
-    if (const std::shared_ptr<AudioIO>& io = model.audio().io()) {
-        const auto& tempi = io->engine().state()->effectiveTempo;
-        if (deck.index() >= 0 && std::size_t(deck.index()) < tempi.size())
-            in.ratio = tempi[std::size_t(deck.index())].load();
-    }
+    in.ratio = liveTempoRatio(model, deck);
     return in;
 }
 

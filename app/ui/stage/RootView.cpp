@@ -60,6 +60,15 @@ void RootView::showScreen()
 {
     stack_->setCurrentWidget(model_.classicFaceplate() ? faceplate_ : static_cast<QWidget*>(stage_));
     placeFaceplate();
+    if (overlay_)
+        overlay_->raise();
+}
+
+void RootView::setOverlay(QWidget* overlay)
+{
+    overlay_ = overlay;
+    if (overlay_)
+        overlay_->raise();
 }
 
 void RootView::placeFaceplate()

@@ -33,6 +33,11 @@ public:
     stage::StageSides& sides() const { return *sides_; }
     stage::StageView* stageView() const { return stage_; }
     Instrument* instrument() const { return instrument_; }
+    // A layer over the whole content (the guided tour), kept on top when the
+    // screens switch. Not owned beyond Qt's parenting.
+    void setOverlay(QWidget* overlay);
+    // The scale source fixed at 1 that stage widgets are built with.
+    kit::FaceScaleSource* unitScale() const { return unitScale_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -50,6 +55,7 @@ private:
     stage::StageView* stage_ = nullptr;
     QWidget* faceplate_ = nullptr;
     Instrument* instrument_ = nullptr;
+    QWidget* overlay_ = nullptr;
 };
 
 } // namespace zelvo

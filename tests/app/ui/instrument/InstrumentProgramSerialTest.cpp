@@ -3,6 +3,7 @@
 // folder of music.
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
+#include "ui/instrument/MixerView.h"
 #include "ui/kit/Palette.h"
 
 #include <QDir>
@@ -55,10 +56,23 @@ TEST(InstrumentProgram, SnapshotsOfTheFaceplateAndTheStageAfterAnImport)
     EXPECT_EQ(face.size(), QSize(3200, 2160));
     // Inside deck 1, the mixer and the crate: the modules' panels; between
     // the plate's rows the plate is lighter than the panel's ink.
-    for (const QPointF p : {QPointF(60, 270), QPointF(600, 270)})
+    for (const QPointF p : {QPointF(600, 270)})
         EXPECT_TRUE(kit::test::near(kit::test::pixelAt(face, p * 2), kit::Palette::panel()))
             << p.x() << "," << p.y();
     EXPECT_FALSE(kit::test::near(kit::test::pixelAt(face, QPointF(13, 540) * 2), kit::Palette::panel(), 6));
+    // Both deck views are drawn: each wheel's pointer stands at twelve o'clock.
+    const double deckWidth = (1520 - MixerView::kWidth - 20) / 2;
+    const double column = deckWidth - 22 - 10 - 58;
+    for (const double deckX : {40.0, 1560 - deckWidth}) {
+        const QPointF pointer(deckX + 11 + (column - 218) / 2 + 109.5, 248 + 11 + 157 + 79.5);
+        bool found = false;
+        for (double dx = -1; dx <= 1; dx += 0.5)
+            for (double dy = -1; dy <= 1; dy += 0.5)
+                found = found
+                        || kit::test::near(kit::test::pixelAt(face, (pointer + QPointF(dx, dy)) * 2),
+                                           kit::Palette::glow(), 6);
+        EXPECT_TRUE(found) << deckX;
+    }
 
     const QImage stage = snapshot(home, QStringLiteral("stage-import-snapshot.png"),
                                   {"-platform", "offscreen", "--import", music});

@@ -114,6 +114,30 @@ TEST(LiveRedrawTest, TicksPaintOnlyWhileSeenAndEqualRatesShareThem)
     EXPECT_EQ(rig.scheduler.pending(), 0u);
 }
 
+TEST(LiveRedrawTest, EachRateTicksOncePerFrameWhateverTheClocksResolution)
+{
+    if (LiveSchedule::frozen())
+        GTEST_SKIP() << "frozen processes have no ticks";
+    // The wall clock reads in whole milliseconds, so a timer lands up to a
+    // millisecond before or after its frame; each frame still ticks once.
+    for (const double fps : {30.0, 60.0, 12.0}) {
+        KitRig rig;
+        int ticks = 0;
+        double last = 0;
+        bool rising = true;
+        const LiveClock::Id id = rig.runtime->liveClock().subscribe(fps, [&](double t) {
+            ++ticks;
+            rising = rising && t > last;
+            last = t;
+        });
+        for (int ms = 0; ms < 2000; ++ms)
+            rig.scheduler.advance(0.001);
+        EXPECT_NEAR(ticks, 2 * fps, 1) << fps;
+        EXPECT_TRUE(rising) << fps;
+        rig.runtime->liveClock().unsubscribe(id);
+    }
+}
+
 TEST(LiveRedrawTest, BlinkingKeysFollowTheSharedClock)
 {
     if (LiveSchedule::frozen())

@@ -24,6 +24,10 @@
 #include "ui/stage/StageSides.h"
 #include "ui/stage/StageView.h"
 
+#include "audio/AudioIO.h"
+#include "audio/MixEngine.h"
+#include "models/AudioSystem.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -304,6 +308,11 @@ TEST(StageWidget, AFileDroppedOnALaneLoadsOntoItsDeck)
     EXPECT_EQ(in.title, deck.track()->title);
     EXPECT_NEAR(in.duration, 2.0, 0.05);
     EXPECT_EQ(headerFace(in).clock, "0:02.0");
+    // With an output open the header reads the tempo the engine plays at
+    // (sync's correction included), not the fader's.
+    EXPECT_EQ(deck.tempoRatio(), 1.0);
+    rig.model().audio().io()->engine().state()->effectiveTempo[1].store(1.08);
+    EXPECT_DOUBLE_EQ(headerInputs(rig.model(), deck, rig.sides()).tempoRatio, 1.08);
 }
 
 // A 120-bpm drum loop, beat 1 of every bar at 0.5 s + k · 2 s.
