@@ -1,19 +1,80 @@
 #pragma once
-// The crate browser of the faceplate's module row; a placeholder taking the
-// row's remaining width until it is built. Main thread only.
+// The crate browser of the faceplate's module row: source keys, the import key
+// and the analysis line on the left; on the glass the search row with the
+// track count, the sort bar and the track table. Files dropped on it are
+// imported. It keeps no state of its own. Main thread only.
 #include "ui/instrument/ModulePlaceholder.h"
+
+#include <QList>
+#include <QUrl>
+#include <vector>
 
 namespace zelvo {
 
 class AppModel;
+class OutpaintModel;
+class TrackTable;
+
+namespace kit {
+class DotMatrixText;
+class HardKey;
+class SilkLabel;
+class VFDField;
+} // namespace kit
+
+// The strip of sort keys with its read-out at the right end.
+class SortBar final : public kit::FaceWidget {
+    Q_OBJECT
+public:
+    SortBar(AppModel& model, const kit::UiEnv& env, double width, QWidget* parent = nullptr);
+    QSizeF designSize() const override { return QSizeF(width_, 22); }
+    void setWidth(double width);
+    void paintFace(kit::Canvas& canvas) override;
+    void refresh() override;
+    double keyScale() const { return keyScale_; }
+
+private:
+    AppModel& model_;
+    double width_;
+    std::vector<kit::HardKey*> keys_;
+    double readoutX_ = 0;
+    double dividerX_ = 0;
+    double keyScale_ = 1;
+    static double likeWidth();
+};
 
 class BrowserView final : public ModulePlaceholder {
+    Q_OBJECT
 public:
-    BrowserView(AppModel&, const kit::UiEnv& env, QSizeF designSize, QWidget* parent = nullptr)
-        : ModulePlaceholder(env, QStringLiteral("crate"), designSize, parent)
-    {
-        setObjectName(QStringLiteral("instrument.browser"));
-    }
+    BrowserView(AppModel& model, const kit::UiEnv& env, QSizeF designSize, QWidget* parent = nullptr);
+
+    void setOutpaint(OutpaintModel* outpaint);
+    TrackTable* table() const { return table_; }
+    // Handles dropped locations as a drop on the module: taken when the
+    // library returned a record for them.
+    bool dropUrls(const QList<QUrl>& urls);
+    // The analysis line's text; empty while hidden.
+    QString analysisText() const;
+    void paintFace(kit::Canvas& canvas) override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void scaleChanged() override;
+
+private:
+    void layoutParts();
+    void refreshKeys();
+    void refreshCounts();
+
+    AppModel& model_;
+    std::vector<std::pair<kit::HardKey*, int>> sourceKeys_;
+    kit::HardKey* import_ = nullptr;
+    kit::DotMatrixText* analysis_ = nullptr;
+    kit::VFDField* search_ = nullptr;
+    kit::DotMatrixText* count_ = nullptr;
+    SortBar* sortBar_ = nullptr;
+    TrackTable* table_ = nullptr;
+    QRectF glass_;
 };
 
 } // namespace zelvo

@@ -60,8 +60,10 @@ Instrument::Instrument(AppModel& model, kit::UiEnv env, QWidget* parent, stage::
     zoom_ = new ZoomKeys(model_, env_, this);
 
     browser_ = new BrowserView(model_, env_, QSizeF(600, 300), this);
+    static_cast<BrowserView*>(browser_)->setOutpaint(outpaint_);
     perform_ = new PerformModule(model_, env_, QSizeF(PerformModule::kWidth, 300), this);
     brain_ = new BrainModule(model_, env_, QSizeF(BrainModule::kWidth, 300), this);
+    static_cast<BrainModule*>(brain_)->setOutpaint(outpaint_);
 
     for (std::size_t i = 0; i < screws_.size(); ++i) {
         screws_[i] = new kit::Screw(env_, FaceLayout::kScrew, FaceLayout::kScrewAngles[i], this);
