@@ -138,9 +138,9 @@ QString stepperText(std::int64_t value, const QString& unit)
     return unit.isEmpty() ? number : number + QLatin1Char(' ') + unit;
 }
 
-const std::vector<StepperSpec>& promptSteppers()
+const std::vector<StepperKind>& promptSteppers()
 {
-    static const std::vector<StepperSpec> steppers{
+    static const std::vector<StepperKind> steppers{
         {QStringLiteral("hears"), {4, 8, 16, 32}, QStringLiteral("bars"), &ForkSettings::contextBars},
         {QStringLiteral("writes"), {8, 16, 32, 64}, QStringLiteral("bars"), &ForkSettings::lengthBars},
         {QStringLiteral("ahead"), {4, 8, 16, 32}, QStringLiteral("bars"), &ForkSettings::aheadBars},
@@ -149,10 +149,10 @@ const std::vector<StepperSpec>& promptSteppers()
     return steppers;
 }
 
-ForkSettings stepped(const ForkSettings& settings, const StepperSpec& spec)
+ForkSettings stepped(const ForkSettings& settings, const StepperKind& kind)
 {
     ForkSettings next = settings;
-    next.*spec.field = nextOption(settings.*spec.field, spec.options);
+    next.*kind.field = nextOption(settings.*kind.field, kind.options);
     return next;
 }
 

@@ -92,15 +92,15 @@ int nextOption(std::int64_t value, const std::vector<int>& options);
 QString stepperText(std::int64_t value, const QString& unit);
 
 // One of the four steppers: its title, options, unit and the setting it edits.
-struct StepperSpec {
+struct StepperKind {
     QString title;
     std::vector<int> options;
     QString unit;
     std::int64_t ForkSettings::*field;
 };
-const std::vector<StepperSpec>& promptSteppers();
+const std::vector<StepperKind>& promptSteppers();
 // `settings` with the stepper's setting moved to its next option.
-ForkSettings stepped(const ForkSettings& settings, const StepperSpec& spec);
+ForkSettings stepped(const ForkSettings& settings, const StepperKind& kind);
 
 // The preset chips lit for `prompt`: those whose prompt equals it exactly.
 std::vector<bool> chipsSelected(const QString& prompt);

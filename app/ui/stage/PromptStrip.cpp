@@ -243,15 +243,15 @@ PromptStrip::PromptStrip(AppModel& model, OutpaintModel* outpaint, kit::UiEnv en
 
     auto* stepperRow = compact ? promptRow : new QHBoxLayout;
     stepperRow->setSpacing(14);
-    for (const StepperSpec& spec : promptSteppers()) {
-        const auto field = spec.field;
+    for (const StepperKind& kind : promptSteppers()) {
+        const auto field = kind.field;
         kit::Binding<int> value{[this, field] { return toInt(settings().*field); },
                                 [this, field](int v) {
                                     ForkSettings next = settings();
                                     next.*field = v;
                                     setSettings(next);
                                 }};
-        auto* stepper = new Stepper(env_, spec.title, value, spec.options, spec.unit, this);
+        auto* stepper = new Stepper(env_, kind.title, value, kind.options, kind.unit, this);
         stepperRow->addWidget(stepper, 0, Qt::AlignVCenter);
         steppers_.push_back(stepper);
     }

@@ -269,10 +269,10 @@ TEST(MachinePresenters, QueueLineSkipsRemovedRecords)
 
 TEST(MachinePresenters, SteppersCycleAndStartOffListValuesFromTheFirst)
 {
-    const std::vector<StepperSpec>& specs = promptSteppers();
-    ASSERT_EQ(specs.size(), 4u);
-    const auto spec = [&](const char* title) -> const StepperSpec& {
-        for (const StepperSpec& s : specs)
+    const std::vector<StepperKind>& kinds = promptSteppers();
+    ASSERT_EQ(kinds.size(), 4u);
+    const auto kind = [&](const char* title) -> const StepperKind& {
+        for (const StepperKind& s : kinds)
             if (s.title == QLatin1String(title))
                 return s;
         throw std::runtime_error(title);
@@ -280,7 +280,7 @@ TEST(MachinePresenters, SteppersCycleAndStartOffListValuesFromTheFirst)
     // The defaults read 16 bars, 32 bars, 8 bars and 8.
     const ForkSettings defaults;
     QStringList shown;
-    for (const StepperSpec& s : specs)
+    for (const StepperKind& s : kinds)
         shown << s.title + QLatin1Char(' ') + stepperText(defaults.*s.field, s.unit);
     EXPECT_EQ(shown, QStringList({"hears 16 bars", "writes 32 bars", "ahead 8 bars", "steps 8"}));
 
@@ -295,7 +295,7 @@ TEST(MachinePresenters, SteppersCycleAndStartOffListValuesFromTheFirst)
         {"steps", 10, 6},   {"hears", -5, 8},  {"writes", std::int64_t(1) << 40, 16},
     };
     for (const Case& c : cases) {
-        const StepperSpec& s = spec(c.stepper);
+        const StepperKind& s = kind(c.stepper);
         ForkSettings settings;
         settings.*s.field = c.from;
         const ForkSettings next = stepped(settings, s);
