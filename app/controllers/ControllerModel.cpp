@@ -99,17 +99,6 @@ QString padModeLabel(PadMode mode)
     return {};
 }
 
-QString tempoRangeLabel(TempoRange range)
-{
-    switch (range) {
-    case TempoRange::six: return QStringLiteral("±6");
-    case TempoRange::ten: return QStringLiteral("±10");
-    case TempoRange::sixteen: return QStringLiteral("±16");
-    case TempoRange::wide: return QStringLiteral("wide");
-    }
-    return {};
-}
-
 void sendTo(DeckModel& deck, const DeckCommand& command)
 {
     if (const std::shared_ptr<DeckVoice> voice = deck.voice())

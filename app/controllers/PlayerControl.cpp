@@ -40,17 +40,6 @@ QString onOff(bool on)
     return on ? QStringLiteral("on") : QStringLiteral("off");
 }
 
-QString tempoRangeLabel(TempoRange range)
-{
-    switch (range) {
-    case TempoRange::six: return QStringLiteral("±6");
-    case TempoRange::ten: return QStringLiteral("±10");
-    case TempoRange::sixteen: return QStringLiteral("±16");
-    case TempoRange::wide: return QStringLiteral("wide");
-    }
-    return {};
-}
-
 // A stored port key: an optional sign, then decimal digits only, within 64 bits.
 std::optional<std::int64_t> parsePort(const QString& key)
 {

@@ -29,4 +29,15 @@ TempoRange nextTempoRange(TempoRange range) noexcept
     return TempoRange::six;
 }
 
+QString tempoRangeLabel(TempoRange range)
+{
+    switch (range) {
+    case TempoRange::six: return QStringLiteral("±6");
+    case TempoRange::ten: return QStringLiteral("±10");
+    case TempoRange::sixteen: return QStringLiteral("±16");
+    case TempoRange::wide: return QStringLiteral("wide");
+    }
+    return {};
+}
+
 } // namespace zelvo

@@ -1,5 +1,7 @@
 #pragma once
 // The width of a deck's tempo fader as a fraction of the track's own tempo.
+#include <QString>
+
 #include <array>
 #include <optional>
 
@@ -15,6 +17,9 @@ inline constexpr std::array<TempoRange, 4> allTempoRanges{TempoRange::six, Tempo
 double tempoRangeWidth(TempoRange range) noexcept;
 // The range of exactly this width; none for any other number. Any thread.
 std::optional<TempoRange> tempoRangeFromWidth(double width) noexcept;
+// Its label: "±6", "±10", "±16" or "wide" (the screens show it upper case).
+// Any thread.
+QString tempoRangeLabel(TempoRange range);
 // The range after `range`, wrapping from `wide` to `six`. Any thread.
 TempoRange nextTempoRange(TempoRange range) noexcept;
 

@@ -43,21 +43,6 @@ QString timeString(double t)
     return QString::asprintf("%02d:%02d.%d", m, s, d);
 }
 
-QString rangeText(TempoRange range)
-{
-    switch (range) {
-    case TempoRange::six:
-        return QStringLiteral("±6");
-    case TempoRange::ten:
-        return QStringLiteral("±10");
-    case TempoRange::sixteen:
-        return QStringLiteral("±16");
-    case TempoRange::wide:
-        return QStringLiteral("WIDE");
-    }
-    return {};
-}
-
 MusicalKey shiftedKey(const MusicalKey& key, int semitones)
 {
     // The key's constructor reduces any sum into 0…11.
@@ -96,7 +81,7 @@ HeaderFace header(const HeaderInput& in)
     const double offset = (in.ratio - 1.0) * 100.0;
     f.pitch = std::isfinite(offset) ? QString::asprintf("%+5.1f%%", std::clamp(offset, -999.9, 999.9))
                                     : QStringLiteral(" --.-%");
-    f.range = rangeText(in.range);
+    f.range = tempoRangeLabel(in.range).toUpper();
 
     const double value = in.showRemaining ? std::max(in.duration - in.position, 0.0) : in.position;
     f.clock = (in.showRemaining ? QStringLiteral("-") : QStringLiteral(" ")) + timeString(value);

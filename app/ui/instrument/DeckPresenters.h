@@ -26,8 +26,6 @@ int characterCount(const QString& text);
 // --- Display window.
 // "mm:ss.d" with the tenths cut off; "--:--.-" for a non-finite time.
 QString timeString(double seconds);
-// "±6", "±10", "±16" or "WIDE".
-QString rangeText(TempoRange range);
 // "KEY --", "KEY 8A" or the shifted key with its shift ("KEY 10A +2").
 QString keyText(const std::optional<MusicalKey>& key, int keyShift);
 // A key moved by `semitones`, same mode.

@@ -522,7 +522,7 @@ TempoStrip::TempoStrip(DeckModel& deck, const kit::UiEnv& env, QWidget* parent)
                             kit::Range{-1, 1}, true, 250, 21, true, false, std::nullopt, 24);
     fader_->setObjectName(element(deck, QStringLiteral("tempoFader")));
     const auto rangeLine = [d] {
-        return kit::silkText(deckface::rangeText(d->tempoRange()), 8, withAlpha(Palette::ember(), 0.85), 1.2);
+        return kit::silkText(tempoRangeLabel(d->tempoRange()).toUpper(), 8, withAlpha(Palette::ember(), 0.85), 1.2);
     };
     range_ = new Painted(
         env, QSizeF(58, 12),

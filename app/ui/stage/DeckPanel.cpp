@@ -356,7 +356,7 @@ DeckPanel::DeckPanel(AppModel& model, DeckModel& deck, kit::UiEnv env, QWidget* 
                              [this] { deck_.setSlip(!deck_.slip()); }, this);
     lock_ = new kit::LiveKey(env, QStringLiteral("lock"), deck.keyLock(), Stage::rbAmber(), 36, 16,
                              [this] { deck_.setKeyLock(!deck_.keyLock()); }, this);
-    range_ = new kit::LiveKey(env, tempoRangeLabel(deck.tempoRange()), false, Stage::rbAmber(), 40, 16,
+    range_ = new kit::LiveKey(env, tempoRangeKey(deck.tempoRange()), false, Stage::rbAmber(), 40, 16,
                               [this] { deck_.cycleTempoRange(); }, this);
     quantize_->setObjectName(name + QStringLiteral(".quantize"));
     slip_->setObjectName(name + QStringLiteral(".slip"));
@@ -391,7 +391,7 @@ DeckPanel::DeckPanel(AppModel& model, DeckModel& deck, kit::UiEnv env, QWidget* 
     fader->repaintOn(&deck_, &DeckModel::tempoFaderChanged);
     third->addWidget(fader, 0, Qt::AlignHCenter);
     auto* rangeLabel = new TextView(panelFont(8, QFont::Medium, true), QStringLiteral("WIDE"),
-                                    [this] { return std::pair(tempoRangeLabel(deck_.tempoRange()), Stage::ash()); },
+                                    [this] { return std::pair(tempoRangeKey(deck_.tempoRange()), Stage::ash()); },
                                     Qt::AlignHCenter, this);
     rangeLabel->setObjectName(name + QStringLiteral(".rangeLabel"));
     third->addWidget(rangeLabel, 0, Qt::AlignHCenter);
@@ -442,7 +442,7 @@ void DeckPanel::refreshLamps()
     quantize_->setLit(deck_.quantize());
     slip_->setLit(deck_.slip());
     lock_->setLit(deck_.keyLock());
-    range_->setLabel(stage::tempoRangeLabel(deck_.tempoRange()));
+    range_->setLabel(stage::tempoRangeKey(deck_.tempoRange()));
 }
 
 bool DeckPanel::targeted() const

@@ -29,19 +29,9 @@ QFont panelFont(double px, QFont::Weight weight, bool mono)
     return font;
 }
 
-QString tempoRangeLabel(TempoRange range)
+QString tempoRangeKey(TempoRange range)
 {
-    switch (range) {
-    case TempoRange::six:
-        return QStringLiteral("±6");
-    case TempoRange::ten:
-        return QStringLiteral("±10");
-    case TempoRange::sixteen:
-        return QStringLiteral("±16");
-    case TempoRange::wide:
-        return QStringLiteral("WIDE");
-    }
-    return {};
+    return zelvo::tempoRangeLabel(range).toUpper();
 }
 
 QString tempoPercentText(double tempoRatio)

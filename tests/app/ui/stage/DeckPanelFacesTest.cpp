@@ -34,7 +34,7 @@ TEST(DeckPanelFaces, TempoPercentageFollowsTheRangeAndLampsFollowTheDeck)
     TempoRange range = TempoRange::six;
     QStringList labels;
     for (int i = 0; i < 5; ++i) {
-        labels << tempoRangeLabel(range);
+        labels << tempoRangeKey(range);
         range = nextTempoRange(range);
     }
     EXPECT_EQ(labels, (QStringList{"±6", "±10", "±16", "WIDE", "±6"}));
