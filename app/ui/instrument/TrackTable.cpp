@@ -7,11 +7,10 @@
 #include "ui/kit/DotMatrix.h"
 #include "ui/kit/KitFonts.h"
 #include "ui/kit/Palette.h"
+#include "ui/kit/RowPointer.h"
 #include "ui/kit/ThemeViews.h"
 
-#include <QApplication>
 #include <QContextMenuEvent>
-#include <QDrag>
 #include <QHelpEvent>
 #include <QMenu>
 #include <QMimeData>
@@ -324,17 +323,7 @@ void TrackTable::mousePressEvent(QMouseEvent* event)
 
 void TrackTable::mouseMoveEvent(QMouseEvent* event)
 {
-    if (!pressAt_ || !(event->buttons() & Qt::LeftButton))
-        return;
-    if ((event->position().toPoint() - *pressAt_).manhattanLength() < QApplication::startDragDistance())
-        return;
-    pressAt_.reset();
-    std::unique_ptr<QMimeData> mime = mimeFor(rows_.rowOf(pressId_));
-    if (!mime)
-        return;
-    auto* drag = new QDrag(this);
-    drag->setMimeData(mime.release());
-    drag->exec(Qt::CopyAction);
+    dragPressedRow(this, pressAt_, *event, [this] { return mimeFor(rows_.rowOf(pressId_)); });
 }
 
 void TrackTable::mouseReleaseEvent(QMouseEvent* event)
@@ -394,21 +383,9 @@ std::unique_ptr<QMenu> TrackTable::menuFor(int row)
     if (row < 0 || row >= int(records().size()))
         return nullptr;
     const TrackRecord record = records()[std::size_t(row)];
-    auto menu = std::make_unique<QMenu>(this);
-    menu->setObjectName(QStringLiteral("browser.menu"));
-    for (const crate::MenuItem& item : crate::menuItems(rows_.isQueued(record.id), record.outpaint.has_value())) {
-        if (item.kind == crate::MenuItem::Kind::divider) {
-            menu->addSeparator();
-            continue;
-        }
-        QAction* action = menu->addAction(item.text);
-        QPointer<TrackTable> self(this);
-        connect(action, &QAction::triggered, this, [self, item, record] {
-            if (self)
-                self->act(item, record);
-        });
-    }
-    return menu;
+    return itemMenu(this, QStringLiteral("browser.menu"),
+                    crate::menuItems(rows_.isQueued(record.id), record.outpaint.has_value()),
+                    [record](TrackTable& table, const crate::MenuItem& item) { table.act(item, record); });
 }
 
 void TrackTable::act(const crate::MenuItem& item, const TrackRecord& record)

@@ -8,6 +8,7 @@
 #include "ui/kit/LiveClock.h"
 #include "ui/kit/LiveSchedule.h"
 #include "ui/kit/Palette.h"
+#include "ui/kit/RowPointer.h"
 #include "ui/kit/ThemeViews.h"
 #include "ui/stage/DeckLane.h"
 #include "ui/stage/StageField.h"
@@ -15,9 +16,7 @@
 #include "ui/stage/StageSides.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QContextMenuEvent>
-#include <QDrag>
 #include <QHBoxLayout>
 #include <QHelpEvent>
 #include <QMenu>
@@ -386,7 +385,6 @@ void StageBrowserList::press(int row, const RowHit& hit)
 void StageBrowserList::mousePressEvent(QMouseEvent* event)
 {
     pressAt_.reset();
-    pressRow_ = -1;
     if (event->button() != Qt::LeftButton)
         return QAbstractScrollArea::mousePressEvent(event);
     const QPoint at = event->position().toPoint();
@@ -394,7 +392,6 @@ void StageBrowserList::mousePressEvent(QMouseEvent* event)
     if (row < 0)
         return;
     pressAt_ = at;
-    pressRow_ = row;
     pressId_ = records()[std::size_t(row)].id;
     pressHit_ = hitAt(at, row);
     // The row selects at once; its buttons act on release over them.
@@ -404,29 +401,17 @@ void StageBrowserList::mousePressEvent(QMouseEvent* event)
 
 void StageBrowserList::mouseMoveEvent(QMouseEvent* event)
 {
-    if (!pressAt_ || pressRow_ < 0 || !(event->buttons() & Qt::LeftButton))
-        return;
-    if ((event->position().toPoint() - *pressAt_).manhattanLength() < QApplication::startDragDistance())
-        return;
-    std::unique_ptr<QMimeData> mime = mimeFor(rows_.rowOf(pressId_));
-    pressAt_.reset();
-    pressRow_ = -1;
-    if (!mime)
-        return;
-    auto* drag = new QDrag(this);
-    drag->setMimeData(mime.release());
-    drag->exec(Qt::CopyAction);
+    dragPressedRow(this, pressAt_, *event, [this] { return mimeFor(rows_.rowOf(pressId_)); });
 }
 
 void StageBrowserList::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (event->button() != Qt::LeftButton || !pressAt_ || pressRow_ < 0)
+    if (event->button() != Qt::LeftButton || !pressAt_)
         return;
     const QPoint at = event->position().toPoint();
     const RowHit hit = pressHit_;
     const QUuid id = pressId_;
     pressAt_.reset();
-    pressRow_ = -1;
     // The button acts when released over itself on the same record (the list
     // may have been read again in between).
     const int row = rowAt(at);
@@ -446,7 +431,6 @@ void StageBrowserList::mouseDoubleClickEvent(QMouseEvent* event)
     if (hit.kind != RowHit::Kind::row) {
         // A quick second click on a button is another click of it.
         pressAt_ = at;
-        pressRow_ = row;
         pressId_ = records()[std::size_t(row)].id;
         pressHit_ = hit;
         return;
@@ -485,21 +469,8 @@ std::unique_ptr<QMenu> StageBrowserList::menuFor(int row)
     if (row < 0 || row >= int(records().size()))
         return nullptr;
     const TrackRecord record = records()[std::size_t(row)];
-    auto menu = std::make_unique<QMenu>(this);
-    menu->setObjectName(QStringLiteral("stageBrowser.menu"));
-    for (const RowMenuItem& item : stageRowMenu(lookOf(row))) {
-        if (item.kind == RowMenuItem::Kind::divider) {
-            menu->addSeparator();
-            continue;
-        }
-        QAction* action = menu->addAction(item.text);
-        QPointer<StageBrowserList> self(this);
-        connect(action, &QAction::triggered, this, [self, item, record] {
-            if (self)
-                self->act(item, record);
-        });
-    }
-    return menu;
+    return itemMenu(this, QStringLiteral("stageBrowser.menu"), stageRowMenu(lookOf(row)),
+                    [record](StageBrowserList& list, const RowMenuItem& item) { list.act(item, record); });
 }
 
 void StageBrowserList::act(const RowMenuItem& item, const TrackRecord& record)

@@ -137,9 +137,8 @@ private:
     // The scroll to the selection: from, to, start (scheduler uptime).
     std::uint64_t animation_ = 0;
     double animFrom_ = 0, animTo_ = 0, animStart_ = 0;
-    // A press on a row: where, which row, what it hit.
+    // A press on a row: where, which record, what it hit.
     std::optional<QPoint> pressAt_;
-    int pressRow_ = -1;
     QUuid pressId_;
     stage::RowHit pressHit_;
 };
