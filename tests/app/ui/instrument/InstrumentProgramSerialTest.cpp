@@ -3,41 +3,23 @@
 // folder of music.
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
+#include "support/ProgramRun.h"
 #include "ui/instrument/MixerView.h"
 #include "ui/kit/Palette.h"
 
 #include <QDir>
 #include <QImage>
-#include <QProcess>
-#include <QTcpServer>
 #include <gtest/gtest.h>
 
 namespace zelvo {
 namespace {
 
-int closedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
-
 QImage snapshot(test::TempHome& home, const QString& name, const QStringList& arguments)
 {
-    const QString png = QStringLiteral(ZELVO_BINARY_DIR "/") + name;
-    QFile::remove(png);
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("KAVRI_CDN", QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
-    environment.insert("KAVRI_BRAIN_PORT", QString::number(closedPort()));
-    environment.insert("KAVRI_BRAIN_HOME", home.file("brain"));
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(home.path());
-    process.start(QStringLiteral(KAVRI_ZELVO_PROGRAM), arguments + QStringList{"--snapshot", png});
-    EXPECT_TRUE(process.waitForStarted(10000));
-    EXPECT_TRUE(process.waitForFinished(120000));
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << process.readAllStandardError().toStdString();
+    const QString png = test::freshBuildFile(name);
+    const test::ProgramRun run = test::runProgram(QStringLiteral(KAVRI_ZELVO_PROGRAM), home,
+                                                  arguments + QStringList{"--snapshot", png}, 120);
+    EXPECT_TRUE(run.ended()) << run.errors.toStdString();
     return QImage(png);
 }
 
