@@ -47,11 +47,14 @@ ProgramRun runProgram(const QString& program, const TempHome& home, const QStrin
     return run;
 }
 
-QString freshBuildFile(const QString& name)
+ProgramRun runSnapshot(const QString& program, const TempHome& home, const QString& name,
+                       const QStringList& arguments, double seconds)
 {
-    const QString path = QDir(QStringLiteral(ZELVO_BINARY_DIR)).filePath(name);
-    QFile::remove(path);
-    return path;
+    const QString png = QDir(QStringLiteral(ZELVO_BINARY_DIR)).filePath(name);
+    QFile::remove(png);
+    ProgramRun run = runProgram(program, home, arguments + QStringList{QStringLiteral("--snapshot"), png}, seconds);
+    run.snapshot = png;
+    return run;
 }
 
 } // namespace zelvo::test

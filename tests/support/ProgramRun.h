@@ -21,6 +21,8 @@ struct ProgramRun {
     int exitCode = -1;
     // What it wrote to standard error.
     QString errors;
+    // Where a still render was asked for (`runSnapshot`).
+    QString snapshot;
 
     // Started, finished in time and exited of itself (whatever its code).
     bool ended() const { return started && finished && !crashed; }
@@ -33,8 +35,10 @@ struct ProgramRun {
 ProgramRun runProgram(const QString& program, const TempHome& home, const QStringList& arguments, double seconds,
                       const QStringList& extraEnvironment = {});
 
-// The build folder's file `name`, for a still render to write (kept there for
-// review); an older one is removed first.
-QString freshBuildFile(const QString& name);
+// A still render: runs `program` with `arguments`, then "--snapshot" and the
+// build folder's file `name`, where it stays for review (an older one is
+// removed first).
+ProgramRun runSnapshot(const QString& program, const TempHome& home, const QString& name,
+                       const QStringList& arguments, double seconds);
 
 } // namespace zelvo::test

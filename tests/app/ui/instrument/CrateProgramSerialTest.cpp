@@ -35,11 +35,11 @@ TEST(CrateProgram, SnapshotDrawsTheCrateRowsAndTheModelModule)
     }
     test::writeCollection(records);
 
-    const QString png = test::freshBuildFile(QStringLiteral("crate-snapshot.png"));
-    const test::ProgramRun run = test::runProgram(QStringLiteral(KAVRI_ZELVO_PROGRAM), home,
-                                                  {"-platform", "offscreen", "--classic", "--snapshot", png}, 120);
+    const test::ProgramRun run = test::runSnapshot(QStringLiteral(KAVRI_ZELVO_PROGRAM), home,
+                                                   QStringLiteral("crate-snapshot.png"),
+                                                   {"-platform", "offscreen", "--classic"}, 120);
     ASSERT_TRUE(run.ended()) << run.errors.toStdString();
-    const QImage image(png);
+    const QImage image(run.snapshot);
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.size(), QSize(3200, 2160));
 

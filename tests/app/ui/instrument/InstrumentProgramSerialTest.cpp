@@ -14,15 +14,6 @@
 namespace zelvo {
 namespace {
 
-QImage snapshot(test::TempHome& home, const QString& name, const QStringList& arguments)
-{
-    const QString png = test::freshBuildFile(name);
-    const test::ProgramRun run = test::runProgram(QStringLiteral(KAVRI_ZELVO_PROGRAM), home,
-                                                  arguments + QStringList{"--snapshot", png}, 120);
-    EXPECT_TRUE(run.ended()) << run.errors.toStdString();
-    return QImage(png);
-}
-
 TEST(InstrumentProgram, SnapshotsOfTheFaceplateAndTheStageAfterAnImport)
 {
     test::TempHome home;
@@ -31,8 +22,11 @@ TEST(InstrumentProgram, SnapshotsOfTheFaceplateAndTheStageAfterAnImport)
     test::writeTone(music + "/one.wav", 4.0);
     test::writeTone(music + "/two.wav", 3.0);
 
-    const QImage face = snapshot(home, QStringLiteral("faceplate-snapshot.png"),
-                                 {"-platform", "offscreen", "--import", music, "--load", "--classic"});
+    const test::ProgramRun faceRun =
+        test::runSnapshot(QStringLiteral(KAVRI_ZELVO_PROGRAM), home, QStringLiteral("faceplate-snapshot.png"),
+                          {"-platform", "offscreen", "--import", music, "--load", "--classic"}, 120);
+    EXPECT_TRUE(faceRun.ended()) << faceRun.errors.toStdString();
+    const QImage face(faceRun.snapshot);
     ASSERT_FALSE(face.isNull());
     // Twice the design canvas, whatever the screen.
     EXPECT_EQ(face.size(), QSize(3200, 2160));
@@ -56,8 +50,11 @@ TEST(InstrumentProgram, SnapshotsOfTheFaceplateAndTheStageAfterAnImport)
         EXPECT_TRUE(found) << deckX;
     }
 
-    const QImage stage = snapshot(home, QStringLiteral("stage-import-snapshot.png"),
-                                  {"-platform", "offscreen", "--import", music});
+    const test::ProgramRun stageRun = test::runSnapshot(QStringLiteral(KAVRI_ZELVO_PROGRAM), home,
+                                                        QStringLiteral("stage-import-snapshot.png"),
+                                                        {"-platform", "offscreen", "--import", music}, 120);
+    EXPECT_TRUE(stageRun.ended()) << stageRun.errors.toStdString();
+    const QImage stage(stageRun.snapshot);
     ASSERT_FALSE(stage.isNull());
     EXPECT_TRUE(kit::test::near(kit::test::pixelAt(stage, {4, 600}), kit::Stage::ink()));
 }

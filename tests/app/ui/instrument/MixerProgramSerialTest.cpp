@@ -18,15 +18,6 @@
 namespace zelvo {
 namespace {
 
-QImage snapshot(test::TempHome& home, const QString& name, const QStringList& arguments)
-{
-    const QString png = test::freshBuildFile(name);
-    const test::ProgramRun run = test::runProgram(QStringLiteral(KAVRI_ZELVO_PROGRAM), home,
-                                                  arguments + QStringList{"--snapshot", png}, 120);
-    EXPECT_TRUE(run.ended()) << run.errors.toStdString();
-    return QImage(png);
-}
-
 TEST(MixerProgram, SnapshotsDrawTheTwoAndFourChannelMixersAndThePerformModule)
 {
     for (const bool four : {false, true}) {
@@ -34,8 +25,11 @@ TEST(MixerProgram, SnapshotsDrawTheTwoAndFourChannelMixersAndThePerformModule)
         QStringList arguments{"-platform", "offscreen", "--classic"};
         if (four)
             arguments << "--surface" << "FLX10";
-        const QImage face =
-            snapshot(home, four ? QStringLiteral("faceplate-flx10.png") : QStringLiteral("faceplate-flx4.png"), arguments);
+        const test::ProgramRun run = test::runSnapshot(
+            QStringLiteral(KAVRI_ZELVO_PROGRAM), home,
+            four ? QStringLiteral("faceplate-flx10.png") : QStringLiteral("faceplate-flx4.png"), arguments, 120);
+        EXPECT_TRUE(run.ended()) << run.errors.toStdString();
+        const QImage face(run.snapshot);
         ASSERT_FALSE(face.isNull()) << four;
         EXPECT_EQ(face.size(), QSize(3200, 2160));
 

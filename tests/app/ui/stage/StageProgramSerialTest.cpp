@@ -18,12 +18,11 @@ TEST(StageProgram, ImportLoadAndSnapshotDrawTheStage)
     const QString wav = home.file("Music/beat.wav");
     QDir().mkpath(home.file("Music"));
     test::writeTone(wav, 4.0);
-    const QString png = test::freshBuildFile(QStringLiteral("stage-snapshot.png"));
-    const test::ProgramRun run = test::runProgram(QStringLiteral(KAVRI_ZELVO_PROGRAM), home,
-                                                  {"--import", wav, "--load", "--snapshot", png}, 120);
+    const test::ProgramRun run = test::runSnapshot(QStringLiteral(KAVRI_ZELVO_PROGRAM), home,
+                                                   QStringLiteral("stage-snapshot.png"), {"--import", wav, "--load"}, 120);
     ASSERT_TRUE(run.ended()) << run.errors.toStdString();
 
-    const QImage image(png);
+    const QImage image(run.snapshot);
     ASSERT_FALSE(image.isNull());
     EXPECT_TRUE(kit::test::near(kit::test::pixelAt(image, {4, 600}), kit::Stage::ink()));
     // Lane 1's header: the targeted badge and the loaded title in paper.

@@ -166,11 +166,10 @@ TEST(TourProgram, EveryStepRendersFromTheCommandLine)
     for (const TourModel::Step step : TourModel::allSteps()) {
         const QString name = TourModel::name(step);
         SCOPED_TRACE(name.toStdString());
-        const QString png = test::freshBuildFile(QStringLiteral("tour-%1.png").arg(name));
-        const test::ProgramRun run = test::runProgram(QStringLiteral(KAVRI_ZELVO_PROGRAM), home,
-                                                      {"--tour", name, "--snapshot", png}, 60);
+        const test::ProgramRun run = test::runSnapshot(QStringLiteral(KAVRI_ZELVO_PROGRAM), home,
+                                                       QStringLiteral("tour-%1.png").arg(name), {"--tour", name}, 60);
         ASSERT_TRUE(run.ended()) << run.errors.toStdString();
-        const QImage image(png);
+        const QImage image(run.snapshot);
         ASSERT_FALSE(image.isNull());
         // The card or hero sits over the window's middle.
         const QColor middle = kit::test::pixelAt(image, {image.width() / 2.0, image.height() / 2.0 + 40});
