@@ -81,6 +81,7 @@ private:
     AppModel& model_;
     kit::UiEnv env_;
     QPointer<OutpaintModel> outpaint_;
+    // The list as last read, the queued ids and the rows' waveforms.
     BrowserRows rows_;
     std::optional<MusicalKey> deckOneKey_;
     int reads_ = 0;

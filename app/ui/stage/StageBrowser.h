@@ -130,6 +130,7 @@ private:
     kit::UiEnv env_;
     const stage::StageSides* sides_ = nullptr;
     QPointer<OutpaintModel> outpaint_;
+    // The list as last read, the queued ids and the rows' waveforms.
     BrowserRows rows_;
     bool scrollQueued_ = false;
     stage::Ghosts badge_;
