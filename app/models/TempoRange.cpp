@@ -40,4 +40,17 @@ QString tempoRangeLabel(TempoRange range)
     return {};
 }
 
+QString tempoRangeKey(TempoRange range)
+{
+    return tempoRangeLabel(range).toUpper();
+}
+
+QString shiftedKeyText(const MusicalKey& key, int shift, const QString& gap)
+{
+    const QString code = key.shifted(shift).camelot();
+    if (shift == 0)
+        return code;
+    return code + gap + (shift > 0 ? QStringLiteral("+") : QString()) + QString::number(shift);
+}
+
 } // namespace zelvo

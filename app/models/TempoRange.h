@@ -1,5 +1,8 @@
 #pragma once
-// The width of a deck's tempo fader as a fraction of the track's own tempo.
+// The width of a deck's tempo fader as a fraction of the track's own tempo,
+// and the tempo range and key texts both deck screens show.
+#include "library/MusicalKey.h"
+
 #include <QString>
 
 #include <array>
@@ -20,6 +23,13 @@ std::optional<TempoRange> tempoRangeFromWidth(double width) noexcept;
 // Its label: "±6", "±10", "±16" or "wide" (the screens show it upper case).
 // Any thread.
 QString tempoRangeLabel(TempoRange range);
+// The label as the deck screens' range keys show it: "±6", "±10", "±16",
+// "WIDE". Any thread.
+QString tempoRangeKey(TempoRange range);
+// A deck's key under its key shift: the shifted key's Camelot code, then, when
+// shifted, `gap` and the signed shift ("8A", "10A+2", "7A -1"). A stored pitch
+// class outside 0...11 reads as its residue. Any thread.
+QString shiftedKeyText(const MusicalKey& key, int shift, const QString& gap = QString());
 // The range after `range`, wrapping from `wide` to `six`. Any thread.
 TempoRange nextTempoRange(TempoRange range) noexcept;
 

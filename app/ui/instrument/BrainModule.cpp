@@ -162,7 +162,7 @@ void StepperKnob::paintFace(Canvas& canvas)
 // --- The module.
 
 BrainModule::BrainModule(AppModel& model, const UiEnv& env, QSizeF designSize, QWidget* parent)
-    : ModulePlaceholder(env, QStringLiteral("zelvo-0"), designSize, parent), model_(model)
+    : FaceModule(env, QStringLiteral("zelvo-0"), designSize, parent), model_(model)
 {
     setObjectName(QStringLiteral("instrument.brain"));
     build();
@@ -197,14 +197,14 @@ void BrainModule::stopTicks()
 
 void BrainModule::showEvent(QShowEvent* event)
 {
-    ModulePlaceholder::showEvent(event);
+    FaceModule::showEvent(event);
     refresh();
     startTicks();
 }
 
 void BrainModule::hideEvent(QHideEvent* event)
 {
-    ModulePlaceholder::hideEvent(event);
+    FaceModule::hideEvent(event);
     stopTicks();
 }
 
@@ -512,7 +512,7 @@ void BrainModule::paintChain(Canvas& canvas, QSizeF size)
 
 void BrainModule::resizeEvent(QResizeEvent* event)
 {
-    ModulePlaceholder::resizeEvent(event);
+    FaceModule::resizeEvent(event);
     const double s = scale();
     const auto put = [s](QWidget* w, double x, double y) { w->move(QPointF(x * s, y * s).toPoint()); };
     double y = kPad;

@@ -9,7 +9,7 @@
 //
 // Main thread only for the widgets; any thread for the preset table (built
 // once, then read only).
-#include "ui/instrument/ModulePlaceholder.h"
+#include "ui/instrument/FaceModule.h"
 #include "ui/kit/LiveClock.h"
 
 #include <QPointer>
@@ -57,7 +57,7 @@ private:
     kit::Knob* knob_;
 };
 
-class BrainModule final : public ModulePlaceholder {
+class BrainModule final : public FaceModule {
     Q_OBJECT
 public:
     static constexpr double kWidth = 560;

@@ -119,7 +119,7 @@ void SortBar::paintFace(Canvas& canvas)
 // --- The module.
 
 BrowserView::BrowserView(AppModel& model, const kit::UiEnv& env, QSizeF designSize, QWidget* parent)
-    : ModulePlaceholder(env, QStringLiteral("crate"), designSize, parent), model_(model)
+    : FaceModule(env, QStringLiteral("crate"), designSize, parent), model_(model)
 {
     setObjectName(QStringLiteral("instrument.browser"));
     for (const crate::SourceKey& k : crate::sourceKeys(model_.browserSource())) {
@@ -247,13 +247,13 @@ void BrowserView::layoutParts()
 
 void BrowserView::resizeEvent(QResizeEvent* event)
 {
-    ModulePlaceholder::resizeEvent(event);
+    FaceModule::resizeEvent(event);
     layoutParts();
 }
 
 void BrowserView::scaleChanged()
 {
-    ModulePlaceholder::scaleChanged();
+    FaceModule::scaleChanged();
     layoutParts();
 }
 

@@ -3,7 +3,7 @@
 // and the analysis line on the left; on the glass the search row with the
 // track count, the sort bar and the track table. Files dropped on it are
 // imported. It keeps no state of its own. Main thread only.
-#include "ui/instrument/ModulePlaceholder.h"
+#include "ui/instrument/FaceModule.h"
 
 #include <QList>
 #include <QUrl>
@@ -43,7 +43,7 @@ private:
     static double likeWidth();
 };
 
-class BrowserView final : public ModulePlaceholder {
+class BrowserView final : public FaceModule {
     Q_OBJECT
 public:
     BrowserView(AppModel& model, const kit::UiEnv& env, QSizeF designSize, QWidget* parent = nullptr);

@@ -43,20 +43,11 @@ QString timeString(double t)
     return QString::asprintf("%02d:%02d.%d", m, s, d);
 }
 
-MusicalKey shiftedKey(const MusicalKey& key, int semitones)
-{
-    // The key's constructor reduces any sum into 0…11.
-    return MusicalKey(key.pitchClass + semitones, key.minor);
-}
-
 QString keyText(const std::optional<MusicalKey>& key, int keyShift)
 {
     if (!key)
         return QStringLiteral("KEY --");
-    if (keyShift == 0)
-        return QStringLiteral("KEY ") + key->camelot();
-    return QStringLiteral("KEY ") + shiftedKey(*key, keyShift).camelot() + QLatin1Char(' ')
-           + (keyShift > 0 ? QStringLiteral("+") : QString()) + QString::number(keyShift);
+    return QStringLiteral("KEY ") + shiftedKeyText(*key, keyShift, QStringLiteral(" "));
 }
 
 HeaderFace header(const HeaderInput& in)
@@ -81,7 +72,7 @@ HeaderFace header(const HeaderInput& in)
     const double offset = (in.ratio - 1.0) * 100.0;
     f.pitch = std::isfinite(offset) ? QString::asprintf("%+5.1f%%", std::clamp(offset, -999.9, 999.9))
                                     : QStringLiteral(" --.-%");
-    f.range = tempoRangeLabel(in.range).toUpper();
+    f.range = tempoRangeKey(in.range);
 
     const double value = in.showRemaining ? std::max(in.duration - in.position, 0.0) : in.position;
     f.clock = (in.showRemaining ? QStringLiteral("-") : QStringLiteral(" ")) + timeString(value);
@@ -193,7 +184,7 @@ std::array<PadFace, 8> grid(const GridInput& in)
                 if (in.keyShift != 0)
                     p.sublabel = QStringLiteral("back to ") + (in.ownKey ? in.ownKey->camelot() : QStringLiteral("key"));
                 else if (in.partnerKey)
-                    p.sublabel = QStringLiteral("to ") + shiftedKey(*in.partnerKey, in.partnerShift).camelot();
+                    p.sublabel = QStringLiteral("to ") + in.partnerKey->shifted(in.partnerShift).camelot();
                 else
                     p.sublabel = QStringLiteral("no key yet");
             } else if (i == 7) {

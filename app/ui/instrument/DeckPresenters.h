@@ -28,8 +28,6 @@ int characterCount(const QString& text);
 QString timeString(double seconds);
 // "KEY --", "KEY 8A" or the shifted key with its shift ("KEY 10A +2").
 QString keyText(const std::optional<MusicalKey>& key, int keyShift);
-// A key moved by `semitones`, same mode.
-MusicalKey shiftedKey(const MusicalKey& key, int semitones);
 
 struct HeaderInput {
     int index = 0;

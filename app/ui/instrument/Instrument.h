@@ -24,7 +24,7 @@ class OutpaintModel;
 class HeaderStrip;
 class ZoomKeys;
 class DeckView;
-class ModulePlaceholder;
+class FaceModule;
 
 namespace kit {
 class AppWaveScene;
@@ -61,7 +61,7 @@ public:
     ZoomKeys* zoomKeys() const { return zoom_; }
     DeckView* leftDeck() const { return left_; }
     DeckView* rightDeck() const { return right_; }
-    ModulePlaceholder* mixer() const { return mixer_; }
+    FaceModule* mixer() const { return mixer_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -92,12 +92,12 @@ private:
     ZoomKeys* zoom_;
     DeckView* left_ = nullptr;
     DeckView* right_ = nullptr;
-    ModulePlaceholder* mixer_ = nullptr;
+    FaceModule* mixer_ = nullptr;
     kit::FaceWidget* leftTabs_ = nullptr;
     kit::FaceWidget* rightTabs_ = nullptr;
-    ModulePlaceholder* browser_;
-    ModulePlaceholder* perform_;
-    ModulePlaceholder* brain_;
+    FaceModule* browser_;
+    FaceModule* perform_;
+    FaceModule* brain_;
     std::array<kit::Screw*, 4> screws_{};
 };
 

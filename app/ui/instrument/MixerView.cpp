@@ -18,7 +18,7 @@ constexpr double kPadX = 8, kPadY = 9;
 }
 
 MixerPanel::MixerPanel(const kit::UiEnv& env, const QString& name, QSizeF designSize, QWidget* parent)
-    : ModulePlaceholder(env, name, designSize, parent)
+    : FaceModule(env, name, designSize, parent)
 {
 }
 
@@ -33,7 +33,7 @@ void MixerPanel::setParts(kit::DesignBox* top, kit::DesignBox* bottom)
 
 void MixerPanel::resizeEvent(QResizeEvent* event)
 {
-    ModulePlaceholder::resizeEvent(event);
+    FaceModule::resizeEvent(event);
     layoutParts();
 }
 

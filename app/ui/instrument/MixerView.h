@@ -5,7 +5,7 @@
 // drawn panel. Every control is bound to the mixer and channel models.
 //
 // Main thread only.
-#include "ui/instrument/ModulePlaceholder.h"
+#include "ui/instrument/FaceModule.h"
 
 namespace zelvo {
 
@@ -17,7 +17,7 @@ class DesignBox;
 
 // The mixer panel's two parts: the rows hung from the top and the crossfader
 // block standing on the bottom; both follow the panel's size and scale.
-class MixerPanel : public ModulePlaceholder {
+class MixerPanel : public FaceModule {
     Q_OBJECT
 public:
     MixerPanel(const kit::UiEnv& env, const QString& name, QSizeF designSize, QWidget* parent);

@@ -87,7 +87,7 @@ private:
 } // namespace
 
 PerformModule::PerformModule(AppModel& model, const kit::UiEnv& env, QSizeF designSize, QWidget* parent)
-    : ModulePlaceholder(env, QStringLiteral("perform"), designSize, parent), model_(model)
+    : FaceModule(env, QStringLiteral("perform"), designSize, parent), model_(model)
 {
     setObjectName(QStringLiteral("instrument.perform"));
     const double width = kWidth - 2 * kPad;

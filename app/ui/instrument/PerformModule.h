@@ -7,7 +7,7 @@
 // pages are built once; the hidden one's live parts do not tick.
 //
 // Main thread only.
-#include "ui/instrument/ModulePlaceholder.h"
+#include "ui/instrument/FaceModule.h"
 
 #include <array>
 
@@ -21,7 +21,7 @@ class HardKey;
 class LiveCanvas;
 } // namespace kit
 
-class PerformModule final : public ModulePlaceholder {
+class PerformModule final : public FaceModule {
     Q_OBJECT
 public:
     static constexpr double kWidth = 340;

@@ -3,16 +3,14 @@
 #include "generation/OutpaintModel.h"
 #include "library/LibraryStore.h"
 #include "models/DeckModel.h"
-#include "models/MixerModel.h"
 #include "ui/kit/Canvas.h"
 #include "ui/kit/DotMatrix.h"
 #include "ui/kit/KitFonts.h"
 #include "ui/kit/Palette.h"
+#include "ui/kit/RowPointer.h"
 #include "ui/kit/ThemeViews.h"
 
-#include <QApplication>
 #include <QContextMenuEvent>
-#include <QDrag>
 #include <QHelpEvent>
 #include <QMenu>
 #include <QMimeData>
@@ -20,7 +18,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
-#include <QTimer>
 #include <QToolTip>
 
 #include <algorithm>
@@ -69,7 +66,7 @@ void paintKey(Canvas& canvas, const QRectF& box, const QString& label, double si
 } // namespace
 
 TrackTable::TrackTable(AppModel& model, kit::UiEnv env, QWidget* parent)
-    : QAbstractScrollArea(parent), model_(model), env_(env)
+    : QAbstractScrollArea(parent), model_(model), env_(env), rows_(model, 86, 16, [this] { afterRead(); })
 {
     setObjectName(QStringLiteral("browser.table"));
     setFrameShape(QFrame::NoFrame);
@@ -79,26 +76,9 @@ TrackTable::TrackTable(AppModel& model, kit::UiEnv env, QWidget* parent)
     setAutoFillBackground(false);
     viewport()->setAutoFillBackground(false);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, viewport(), qOverload<>(&QWidget::update));
-
-    LibraryStore& library = model_.library();
-    connect(&library, &LibraryStore::tracksChanged, this, [this] {
-        waves_.clear();
-        requestRebuild();
-    });
-    connect(&library, &LibraryStore::analyzingChanged, viewport(), qOverload<>(&QWidget::update));
-    connect(&model_, &AppModel::browserQueryChanged, this, &TrackTable::requestRebuild);
-    connect(&model_, &AppModel::browserSourceChanged, this, &TrackTable::requestRebuild);
-    connect(&model_, &AppModel::browserSortChanged, this, &TrackTable::requestRebuild);
-    connect(&model_, &AppModel::queueChanged, this, &TrackTable::requestRebuild);
+    connect(&model_.library(), &LibraryStore::analyzingChanged, viewport(), qOverload<>(&QWidget::update));
     connect(&model_, &AppModel::selectedTrackChanged, viewport(), qOverload<>(&QWidget::update));
-    for (int deck = 0; deck < AppModel::kDecks; ++deck)
-        connect(&model_.deck(deck), &DeckModel::trackChanged, this, &TrackTable::requestRebuild);
-    connect(&model_.mixer(), &MixerModel::crossfaderChanged, this, [this] {
-        const std::optional<TrackRecord> reference = model_.referenceTrack();
-        if ((reference ? reference->id : QUuid()) != (reference_ ? reference_->id : QUuid()))
-            requestRebuild();
-    });
-    rebuild();
+    rows_.readNow();
 }
 
 double TrackTable::scale() const
@@ -107,37 +87,20 @@ double TrackTable::scale() const
     return s > 0 ? s : 1.0;
 }
 
-void TrackTable::requestRebuild()
-{
-    if (rebuildQueued_)
-        return;
-    rebuildQueued_ = true;
-    QTimer::singleShot(0, this, [this] {
-        if (rebuildQueued_)
-            rebuild();
-    });
-}
-
 void TrackTable::rebuildNow()
 {
-    rebuild();
+    rows_.readNow();
 }
 
-void TrackTable::rebuild()
+void TrackTable::afterRead()
 {
-    rebuildQueued_ = false;
     ++reads_;
-    records_ = model_.browserTracks();
-    reference_ = model_.referenceTrack();
     const std::optional<TrackRecord>& deckOne = model_.deck(0).track();
     deckOneKey_ = deckOne ? deckOne->key : std::nullopt;
-    queued_.clear();
-    for (const QUuid& id : model_.queue())
-        queued_.insert(id);
     if (env_.snapshotMode) {
         // A still render paints at once: fetch the waveforms it shows first.
-        for (std::size_t i = 0; i < records_.size() && i < std::size_t(kSnapshotRows); ++i)
-            waveOf(records_[i]);
+        for (std::size_t i = 0; i < records().size() && i < std::size_t(kSnapshotRows); ++i)
+            rows_.waveOf(records()[i]);
     }
     updateRange();
     viewport()->update();
@@ -147,7 +110,7 @@ void TrackTable::rebuild()
 void TrackTable::updateRange()
 {
     const int body = std::max(0, viewport()->height() - int(std::lround(kHeader * scale())));
-    const int content = int(std::lround(double(records_.size()) * kRow * scale()));
+    const int content = int(std::lround(double(records().size()) * kRow * scale()));
     QScrollBar* bar = verticalScrollBar();
     bar->setSingleStep(int(std::lround(kRow * scale())));
     bar->setPageStep(body);
@@ -174,7 +137,8 @@ int TrackTable::rowAt(QPoint point) const
     if (point.y() < kHeader * s || y < 0 || point.x() < 0 || point.x() >= viewport()->width())
         return -1;
     const int row = int(y / (kRow * s));
-    const int rows = env_.snapshotMode ? std::min<int>(kSnapshotRows, int(records_.size())) : int(records_.size());
+    const int count = int(records().size());
+    const int rows = env_.snapshotMode ? std::min(kSnapshotRows, count) : count;
     return row < rows ? row : -1;
 }
 
@@ -191,24 +155,11 @@ int TrackTable::hitAt(QPoint point, int row) const
 
 crate::RowCells TrackTable::cellsOf(int row) const
 {
-    const TrackRecord& record = records_.at(std::size_t(row));
+    const TrackRecord& record = records().at(std::size_t(row));
     const std::optional<TrackMetrics> metrics = model_.library().metrics(record.id);
     return crate::rowCells(record, model_.library().analyzing().contains(record.id),
                            metrics ? std::optional<double>(metrics->energy) : std::nullopt,
-                           model_.matchScore(record, reference_));
-}
-
-const MiniWaveBars* TrackTable::waveOf(const TrackRecord& record)
-{
-    auto it = waves_.find(record.id);
-    if (it == waves_.end()) {
-        const std::shared_ptr<const WaveformData> waveform = model_.library().waveform(record.id);
-        std::optional<MiniWaveBars> bars;
-        if (waveform)
-            bars = miniWaveBars(waveform.get(), 86, 16);
-        it = waves_.insert(record.id, std::move(bars));
-    }
-    return it->has_value() ? &**it : nullptr;
+                           model_.matchScore(record, rows_.reference()));
 }
 
 void TrackTable::paintEvent(QPaintEvent*)
@@ -238,7 +189,7 @@ void TrackTable::paintEvent(QPaintEvent*)
         line.draw(canvas, QPointF(x, (kHeader - size.height()) / 2));
     }
 
-    if (records_.empty()) {
+    if (records().empty()) {
         const crate::EmptyState empty = crate::emptyState(model_.browserSource());
         DotMatrix::Look look;
         look.text = empty.title;
@@ -260,10 +211,10 @@ void TrackTable::paintEvent(QPaintEvent*)
 
     const double offset = verticalScrollBar()->value() / s;
     int first = std::max(0, int(offset / kRow));
-    int last = std::min(int(records_.size()) - 1, int((offset + height - kHeader) / kRow));
+    int last = std::min(int(records().size()) - 1, int((offset + height - kHeader) / kRow));
     if (env_.snapshotMode) {
         first = 0;
-        last = std::min(int(records_.size()), kSnapshotRows) - 1;
+        last = std::min(int(records().size()), kSnapshotRows) - 1;
     }
     canvas.clip([&] {
         QPainterPath body;
@@ -273,10 +224,10 @@ void TrackTable::paintEvent(QPaintEvent*)
     const QFont font = rowFont();
     const std::optional<QUuid>& selectedId = model_.selectedTrack();
     for (int row = first; row <= last; ++row) {
-        const TrackRecord& record = records_[std::size_t(row)];
+        const TrackRecord& record = records()[std::size_t(row)];
         const crate::RowCells cells = cellsOf(row);
         const bool selected = selectedId == record.id;
-        const bool queued = queued_.contains(record.id);
+        const bool queued = rows_.isQueued(record.id);
         const double y = kHeader + row * kRow - (env_.snapshotMode ? 0 : offset);
         canvas.save();
         canvas.translate(QPointF(0, y));
@@ -347,11 +298,11 @@ void TrackTable::paintEvent(QPaintEvent*)
 
 void TrackTable::pressKey(int row, int hit)
 {
-    const QUuid id = records_.at(std::size_t(row)).id;
+    const QUuid id = records().at(std::size_t(row)).id;
     if (hit == 1 || hit == 2)
         model_.load(id, hit - 1);
     else if (hit == 3)
-        queued_.contains(id) ? model_.dequeue(id) : model_.enqueue(id);
+        rows_.isQueued(id) ? model_.dequeue(id) : model_.enqueue(id);
 }
 
 void TrackTable::mousePressEvent(QMouseEvent* event)
@@ -364,7 +315,7 @@ void TrackTable::mousePressEvent(QMouseEvent* event)
     if (row < 0)
         return;
     pressAt_ = at;
-    pressId_ = records_[std::size_t(row)].id;
+    pressId_ = records()[std::size_t(row)].id;
     pressHit_ = hitAt(at, row);
     if (pressHit_ == 0)
         model_.setSelectedTrack(pressId_);
@@ -372,21 +323,7 @@ void TrackTable::mousePressEvent(QMouseEvent* event)
 
 void TrackTable::mouseMoveEvent(QMouseEvent* event)
 {
-    if (!pressAt_ || !(event->buttons() & Qt::LeftButton))
-        return;
-    if ((event->position().toPoint() - *pressAt_).manhattanLength() < QApplication::startDragDistance())
-        return;
-    pressAt_.reset();
-    int row = -1;
-    for (std::size_t i = 0; i < records_.size(); ++i)
-        if (records_[i].id == pressId_)
-            row = int(i);
-    std::unique_ptr<QMimeData> mime = mimeFor(row);
-    if (!mime)
-        return;
-    auto* drag = new QDrag(this);
-    drag->setMimeData(mime.release());
-    drag->exec(Qt::CopyAction);
+    dragPressedRow(this, pressAt_, *event, [this] { return mimeFor(rows_.rowOf(pressId_)); });
 }
 
 void TrackTable::mouseReleaseEvent(QMouseEvent* event)
@@ -396,7 +333,7 @@ void TrackTable::mouseReleaseEvent(QMouseEvent* event)
     pressAt_.reset();
     const QPoint at = event->position().toPoint();
     const int row = rowAt(at);
-    if (pressHit_ != 0 && row >= 0 && records_[std::size_t(row)].id == pressId_ && hitAt(at, row) == pressHit_)
+    if (pressHit_ != 0 && row >= 0 && records()[std::size_t(row)].id == pressId_ && hitAt(at, row) == pressHit_)
         pressKey(row, pressHit_);
 }
 
@@ -409,7 +346,7 @@ void TrackTable::mouseDoubleClickEvent(QMouseEvent* event)
     if (row < 0)
         return;
     const int hit = hitAt(at, row);
-    pressId_ = records_[std::size_t(row)].id;
+    pressId_ = records()[std::size_t(row)].id;
     if (hit != 0) {
         // A quick second click on a key is another click of it.
         pressAt_ = at;
@@ -433,7 +370,7 @@ bool TrackTable::viewportEvent(QEvent* event)
         const int row = rowAt(help->pos());
         if (row >= 0 && hitAt(help->pos(), row) == 3)
             QToolTip::showText(help->globalPos(),
-                               crate::queueKey(queued_.contains(records_[std::size_t(row)].id)).help, viewport());
+                               crate::queueKey(rows_.isQueued(records()[std::size_t(row)].id)).help, viewport());
         else
             QToolTip::hideText();
         return true;
@@ -443,24 +380,12 @@ bool TrackTable::viewportEvent(QEvent* event)
 
 std::unique_ptr<QMenu> TrackTable::menuFor(int row)
 {
-    if (row < 0 || row >= int(records_.size()))
+    if (row < 0 || row >= int(records().size()))
         return nullptr;
-    const TrackRecord record = records_[std::size_t(row)];
-    auto menu = std::make_unique<QMenu>(this);
-    menu->setObjectName(QStringLiteral("browser.menu"));
-    for (const crate::MenuItem& item : crate::menuItems(queued_.contains(record.id), record.outpaint.has_value())) {
-        if (item.kind == crate::MenuItem::Kind::divider) {
-            menu->addSeparator();
-            continue;
-        }
-        QAction* action = menu->addAction(item.text);
-        QPointer<TrackTable> self(this);
-        connect(action, &QAction::triggered, this, [self, item, record] {
-            if (self)
-                self->act(item, record);
-        });
-    }
-    return menu;
+    const TrackRecord record = records()[std::size_t(row)];
+    return itemMenu(this, QStringLiteral("browser.menu"),
+                    crate::menuItems(rows_.isQueued(record.id), record.outpaint.has_value()),
+                    [record](TrackTable& table, const crate::MenuItem& item) { table.act(item, record); });
 }
 
 void TrackTable::act(const crate::MenuItem& item, const TrackRecord& record)
@@ -487,11 +412,7 @@ void TrackTable::act(const crate::MenuItem& item, const TrackRecord& record)
 
 std::unique_ptr<QMimeData> TrackTable::mimeFor(int row) const
 {
-    if (row < 0 || row >= int(records_.size()) || records_[std::size_t(row)].path.isEmpty())
-        return nullptr;
-    auto mime = std::make_unique<QMimeData>();
-    mime->setUrls({records_[std::size_t(row)].url()});
-    return mime;
+    return rows_.mimeFor(row);
 }
 
 } // namespace zelvo

@@ -9,14 +9,13 @@
 //
 // Main thread only.
 #include "App/AppModel.h"
+#include "App/BrowserRows.h"
 #include "ui/instrument/CratePresenters.h"
 #include "ui/kit/MiniWave.h"
 #include "ui/kit/UiEnv.h"
 
 #include <QAbstractScrollArea>
-#include <QHash>
 #include <QPointer>
-#include <QSet>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -39,7 +38,7 @@ public:
 
     // Where "Put This Take on Deck 2" goes; without it the item does nothing.
     void setOutpaint(OutpaintModel* outpaint) { outpaint_ = outpaint; }
-    const std::vector<TrackRecord>& records() const { return records_; }
+    const std::vector<TrackRecord>& records() const { return rows_.records(); }
     // Reads the list again now (otherwise once per turn after a change).
     void rebuildNow();
     // Times the list was read (one per change of its inputs, never per row).
@@ -53,8 +52,8 @@ public:
     // The row's cells as painted now.
     crate::RowCells cellsOf(int row) const;
     // The cached miniature waveform of a record, fetched on first use.
-    const kit::MiniWaveBars* waveOf(const TrackRecord& record);
-    bool hasWave(const QUuid& id) const { return waves_.contains(id); }
+    const kit::MiniWaveBars* waveOf(const TrackRecord& record) { return rows_.waveOf(record); }
+    bool hasWave(const QUuid& id) const { return rows_.hasWave(id); }
     int rowAtPoint(QPoint viewportPoint) const { return rowAt(viewportPoint); }
 
 signals:
@@ -73,8 +72,7 @@ protected:
 
 private:
     double scale() const;
-    void requestRebuild();
-    void rebuild();
+    void afterRead();
     void updateRange();
     int rowAt(QPoint point) const;
     void act(const crate::MenuItem& item, const TrackRecord& record);
@@ -83,13 +81,10 @@ private:
     AppModel& model_;
     kit::UiEnv env_;
     QPointer<OutpaintModel> outpaint_;
-    std::vector<TrackRecord> records_;
-    std::optional<TrackRecord> reference_;
+    // The list as last read, the queued ids and the rows' waveforms.
+    BrowserRows rows_;
     std::optional<MusicalKey> deckOneKey_;
-    QSet<QUuid> queued_;
-    bool rebuildQueued_ = false;
     int reads_ = 0;
-    QHash<QUuid, std::optional<kit::MiniWaveBars>> waves_;
     std::optional<QPoint> pressAt_;
     QUuid pressId_;
     int pressHit_ = 0;

@@ -442,7 +442,7 @@ void DeckPanel::refreshLamps()
     quantize_->setLit(deck_.quantize());
     slip_->setLit(deck_.slip());
     lock_->setLit(deck_.keyLock());
-    range_->setLabel(stage::tempoRangeKey(deck_.tempoRange()));
+    range_->setLabel(tempoRangeKey(deck_.tempoRange()));
 }
 
 bool DeckPanel::targeted() const

@@ -29,11 +29,6 @@ QFont panelFont(double px, QFont::Weight weight, bool mono)
     return font;
 }
 
-QString tempoRangeKey(TempoRange range)
-{
-    return zelvo::tempoRangeLabel(range).toUpper();
-}
-
 QString tempoPercentText(double tempoRatio)
 {
     const double percent = std::isfinite(tempoRatio) ? (tempoRatio - 1.0) * 100.0 : 0.0;
@@ -74,12 +69,8 @@ JogCentre jogCentre(const JogInput& in)
     JogCentre out;
     const double tempo = in.gridBpm * in.ratio;
     out.tempo = std::isfinite(tempo) && tempo > 0 ? QString::asprintf("%.1f", tempo) : QStringLiteral("—");
-    if (in.key) {
-        std::int64_t pc = (in.key->pitchClass + in.keyShift) % 12;
-        if (pc < 0)
-            pc += 12;
-        out.key = MusicalKey(pc, in.key->minor).camelot();
-    }
+    if (in.key)
+        out.key = in.key->shifted(in.keyShift).camelot();
     const double position = in.hasVoice ? in.position : 0;
     const double duration = in.hasVoice ? in.duration : 0;
     if (std::isfinite(duration) && duration > 0) {

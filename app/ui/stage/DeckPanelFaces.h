@@ -26,8 +26,6 @@ namespace zelvo::stage {
 // The panel's system font at `px` logical pixels.
 QFont panelFont(double px, QFont::Weight weight, bool mono);
 
-// "±6", "±10", "±16", "WIDE".
-QString tempoRangeKey(TempoRange range);
 // "%+.2f%%" of (ratio − 1) × 100: "+0.00%" at rest, "-3.25%", "+12.00%".
 QString tempoPercentText(double tempoRatio);
 

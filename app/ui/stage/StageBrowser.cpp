@@ -2,14 +2,13 @@
 
 #include "generation/OutpaintModel.h"
 #include "library/LibraryStore.h"
-#include "models/DeckModel.h"
-#include "models/MixerModel.h"
 #include "platform/Scheduler.h"
 #include "ui/kit/AudioDrop.h"
 #include "ui/kit/Canvas.h"
 #include "ui/kit/LiveClock.h"
 #include "ui/kit/LiveSchedule.h"
 #include "ui/kit/Palette.h"
+#include "ui/kit/RowPointer.h"
 #include "ui/kit/ThemeViews.h"
 #include "ui/stage/DeckLane.h"
 #include "ui/stage/StageField.h"
@@ -17,9 +16,7 @@
 #include "ui/stage/StageSides.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QContextMenuEvent>
-#include <QDrag>
 #include <QHBoxLayout>
 #include <QHelpEvent>
 #include <QMenu>
@@ -28,7 +25,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
-#include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
 
@@ -220,7 +216,7 @@ double easeOut(double t)
 // --- The list.
 
 StageBrowserList::StageBrowserList(AppModel& model, kit::UiEnv env, QWidget* parent)
-    : QAbstractScrollArea(parent), model_(model), env_(env)
+    : QAbstractScrollArea(parent), model_(model), env_(env), rows_(model, 90, 14, [this] { afterRead(); })
 {
     setObjectName(QStringLiteral("stageBrowser.list"));
     setFrameShape(QFrame::NoFrame);
@@ -233,26 +229,8 @@ StageBrowserList::StageBrowserList(AppModel& model, kit::UiEnv env, QWidget* par
     verticalScrollBar()->setSingleStep(int(kStageRowHeight));
     connect(verticalScrollBar(), &QScrollBar::valueChanged, viewport(), qOverload<>(&QWidget::update));
 
-    LibraryStore& library = model_.library();
-    connect(&library, &LibraryStore::tracksChanged, this, [this] {
-        waves_.clear();
-        requestRebuild();
-    });
-    connect(&model_, &AppModel::browserQueryChanged, this, &StageBrowserList::requestRebuild);
-    connect(&model_, &AppModel::browserSourceChanged, this, &StageBrowserList::requestRebuild);
-    connect(&model_, &AppModel::browserSortChanged, this, &StageBrowserList::requestRebuild);
-    connect(&model_, &AppModel::queueChanged, this, &StageBrowserList::requestRebuild);
     connect(&model_, &AppModel::selectedTrackChanged, this, &StageBrowserList::selectionChanged);
-    for (int deck = 0; deck < AppModel::kDecks; ++deck)
-        connect(&model_.deck(deck), &DeckModel::trackChanged, this, &StageBrowserList::requestRebuild);
-    // The crossfader decides which deck's record is the reference; it moves
-    // often, so the list is read again only when the reference changes.
-    connect(&model_.mixer(), &MixerModel::crossfaderChanged, this, [this] {
-        const std::optional<TrackRecord> reference = model_.referenceTrack();
-        if ((reference ? reference->id : QUuid()) != (reference_ ? reference_->id : QUuid()))
-            requestRebuild();
-    });
-    rebuild();
+    rows_.readNow();
 }
 
 StageBrowserList::~StageBrowserList()
@@ -287,34 +265,13 @@ int StageBrowserList::leftDeck() const
     return std::clamp(deck, 0, AppModel::kDecks - 1);
 }
 
-void StageBrowserList::requestRebuild()
-{
-    if (rebuildQueued_)
-        return;
-    rebuildQueued_ = true;
-    QTimer::singleShot(0, this, [this] {
-        if (rebuildQueued_)
-            rebuild();
-    });
-}
-
 void StageBrowserList::rebuildNow()
 {
-    rebuild();
+    rows_.readNow();
 }
 
-void StageBrowserList::rebuild()
+void StageBrowserList::afterRead()
 {
-    rebuildQueued_ = false;
-    records_ = model_.browserTracks();
-    reference_ = model_.referenceTrack();
-    rowOf_.clear();
-    rowOf_.reserve(qsizetype(records_.size()));
-    for (int i = 0; i < int(records_.size()); ++i)
-        rowOf_.insert(records_[std::size_t(i)].id, i);
-    queued_.clear();
-    for (const QUuid& id : model_.queue())
-        queued_.insert(id);
     updateRange();
     viewport()->update();
     if (scrollQueued_) {
@@ -325,7 +282,7 @@ void StageBrowserList::rebuild()
 
 void StageBrowserList::updateRange()
 {
-    const int content = int(records_.size()) * int(kStageRowHeight);
+    const int content = int(records().size()) * int(kStageRowHeight);
     QScrollBar* bar = verticalScrollBar();
     bar->setPageStep(viewport()->height());
     bar->setRange(0, std::max(0, content - viewport()->height()));
@@ -353,7 +310,7 @@ int StageBrowserList::rowAt(QPoint point) const
     if (y < 0 || point.x() < 0 || point.x() >= viewport()->width())
         return -1;
     const int row = y / int(kStageRowHeight);
-    return row < int(records_.size()) ? row : -1;
+    return row < int(records().size()) ? row : -1;
 }
 
 RowHit StageBrowserList::hitAt(QPoint point, int row) const
@@ -364,24 +321,11 @@ RowHit StageBrowserList::hitAt(QPoint point, int row) const
 
 StageRowLook StageBrowserList::lookOf(int row)
 {
-    const TrackRecord& record = records_.at(std::size_t(row));
+    const TrackRecord& record = records().at(std::size_t(row));
+    const std::optional<TrackRecord>& reference = rows_.reference();
     const bool selected = model_.selectedTrack() == record.id;
-    return stageRowLook(record, selected, fitsReference(record, reference_), model_.matchScore(record, reference_),
-                        queued_.contains(record.id), deckCount());
-}
-
-const MiniWaveBars* StageBrowserList::waveOf(const TrackRecord& record)
-{
-    auto it = waves_.find(record.id);
-    if (it == waves_.end()) {
-        // Only the bars are kept: the full waveform stays in the library's cache.
-        const std::shared_ptr<const WaveformData> waveform = model_.library().waveform(record.id);
-        std::optional<MiniWaveBars> bars;
-        if (waveform)
-            bars = miniWaveBars(waveform.get(), 90, 14);
-        it = waves_.insert(record.id, std::move(bars));
-    }
-    return it->has_value() ? &**it : nullptr;
+    return stageRowLook(record, selected, fitsReference(record, reference), model_.matchScore(record, reference),
+                        rows_.isQueued(record.id), deckCount());
 }
 
 void StageBrowserList::paintEvent(QPaintEvent*)
@@ -390,7 +334,7 @@ void StageBrowserList::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     PainterCanvas canvas(painter);
     const int width = viewport()->width();
-    if (records_.empty()) {
+    if (records().empty()) {
         const browser::EmptyText text = browser::emptyText(model_.browserSource());
         const QFont title = stage::stageRowFont(18, QFont::Black, false);
         const TextLine line = stageText(text.line, 8.5, Stage::ash());
@@ -405,13 +349,13 @@ void StageBrowserList::paintEvent(QPaintEvent*)
     const StageRowGeometry geometry = stageRowGeometry(width, deckCount());
     const int offset = scrollOffset();
     const int first = std::max(0, offset / int(kStageRowHeight));
-    const int last = std::min(int(records_.size()) - 1, (offset + viewport()->height()) / int(kStageRowHeight));
+    const int last = std::min(int(records().size()) - 1, (offset + viewport()->height()) / int(kStageRowHeight));
     const double ratio = devicePixelRatioF();
     for (int row = first; row <= last; ++row) {
         const StageRowLook look = lookOf(row);
         canvas.save();
         canvas.translate(QPointF(0, row * kStageRowHeight - offset));
-        paintStageRow(canvas, look, geometry, waveOf(records_[std::size_t(row)]), badge_, ratio);
+        paintStageRow(canvas, look, geometry, waveOf(records()[std::size_t(row)]), badge_, ratio);
         canvas.restore();
         ++rowsPainted_;
     }
@@ -421,13 +365,13 @@ void StageBrowserList::paintEvent(QPaintEvent*)
 
 void StageBrowserList::press(int row, const RowHit& hit)
 {
-    const TrackRecord record = records_.at(std::size_t(row));
+    const TrackRecord record = records().at(std::size_t(row));
     switch (hit.kind) {
     case RowHit::Kind::deck:
         model_.load(record.id, hit.deck);
         break;
     case RowHit::Kind::queue:
-        if (queued_.contains(record.id))
+        if (rows_.isQueued(record.id))
             model_.dequeue(record.id);
         else
             model_.enqueue(record.id);
@@ -441,7 +385,6 @@ void StageBrowserList::press(int row, const RowHit& hit)
 void StageBrowserList::mousePressEvent(QMouseEvent* event)
 {
     pressAt_.reset();
-    pressRow_ = -1;
     if (event->button() != Qt::LeftButton)
         return QAbstractScrollArea::mousePressEvent(event);
     const QPoint at = event->position().toPoint();
@@ -449,8 +392,7 @@ void StageBrowserList::mousePressEvent(QMouseEvent* event)
     if (row < 0)
         return;
     pressAt_ = at;
-    pressRow_ = row;
-    pressId_ = records_[std::size_t(row)].id;
+    pressId_ = records()[std::size_t(row)].id;
     pressHit_ = hitAt(at, row);
     // The row selects at once; its buttons act on release over them.
     if (pressHit_.kind == RowHit::Kind::row)
@@ -459,34 +401,21 @@ void StageBrowserList::mousePressEvent(QMouseEvent* event)
 
 void StageBrowserList::mouseMoveEvent(QMouseEvent* event)
 {
-    if (!pressAt_ || pressRow_ < 0 || !(event->buttons() & Qt::LeftButton))
-        return;
-    if ((event->position().toPoint() - *pressAt_).manhattanLength() < QApplication::startDragDistance())
-        return;
-    const auto it = rowOf_.constFind(pressId_);
-    std::unique_ptr<QMimeData> mime = it == rowOf_.constEnd() ? nullptr : mimeFor(*it);
-    pressAt_.reset();
-    pressRow_ = -1;
-    if (!mime)
-        return;
-    auto* drag = new QDrag(this);
-    drag->setMimeData(mime.release());
-    drag->exec(Qt::CopyAction);
+    dragPressedRow(this, pressAt_, *event, [this] { return mimeFor(rows_.rowOf(pressId_)); });
 }
 
 void StageBrowserList::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (event->button() != Qt::LeftButton || !pressAt_ || pressRow_ < 0)
+    if (event->button() != Qt::LeftButton || !pressAt_)
         return;
     const QPoint at = event->position().toPoint();
     const RowHit hit = pressHit_;
     const QUuid id = pressId_;
     pressAt_.reset();
-    pressRow_ = -1;
     // The button acts when released over itself on the same record (the list
     // may have been read again in between).
     const int row = rowAt(at);
-    if (hit.kind != RowHit::Kind::row && row >= 0 && records_[std::size_t(row)].id == id && hitAt(at, row) == hit)
+    if (hit.kind != RowHit::Kind::row && row >= 0 && records()[std::size_t(row)].id == id && hitAt(at, row) == hit)
         press(row, hit);
 }
 
@@ -502,12 +431,11 @@ void StageBrowserList::mouseDoubleClickEvent(QMouseEvent* event)
     if (hit.kind != RowHit::Kind::row) {
         // A quick second click on a button is another click of it.
         pressAt_ = at;
-        pressRow_ = row;
-        pressId_ = records_[std::size_t(row)].id;
+        pressId_ = records()[std::size_t(row)].id;
         pressHit_ = hit;
         return;
     }
-    const QUuid id = records_[std::size_t(row)].id;
+    const QUuid id = records()[std::size_t(row)].id;
     model_.setSelectedTrack(id);
     model_.load(id, leftDeck());
 }
@@ -538,24 +466,11 @@ bool StageBrowserList::viewportEvent(QEvent* event)
 
 std::unique_ptr<QMenu> StageBrowserList::menuFor(int row)
 {
-    if (row < 0 || row >= int(records_.size()))
+    if (row < 0 || row >= int(records().size()))
         return nullptr;
-    const TrackRecord record = records_[std::size_t(row)];
-    auto menu = std::make_unique<QMenu>(this);
-    menu->setObjectName(QStringLiteral("stageBrowser.menu"));
-    for (const RowMenuItem& item : stageRowMenu(lookOf(row))) {
-        if (item.kind == RowMenuItem::Kind::divider) {
-            menu->addSeparator();
-            continue;
-        }
-        QAction* action = menu->addAction(item.text);
-        QPointer<StageBrowserList> self(this);
-        connect(action, &QAction::triggered, this, [self, item, record] {
-            if (self)
-                self->act(item, record);
-        });
-    }
-    return menu;
+    const TrackRecord record = records()[std::size_t(row)];
+    return itemMenu(this, QStringLiteral("stageBrowser.menu"), stageRowMenu(lookOf(row)),
+                    [record](StageBrowserList& list, const RowMenuItem& item) { list.act(item, record); });
 }
 
 void StageBrowserList::act(const RowMenuItem& item, const TrackRecord& record)
@@ -589,11 +504,7 @@ void StageBrowserList::act(const RowMenuItem& item, const TrackRecord& record)
 
 std::unique_ptr<QMimeData> StageBrowserList::mimeFor(int row) const
 {
-    if (row < 0 || row >= int(records_.size()) || records_[std::size_t(row)].path.isEmpty())
-        return nullptr;
-    auto mime = std::make_unique<QMimeData>();
-    mime->setUrls({records_[std::size_t(row)].url()});
-    return mime;
+    return rows_.mimeFor(row);
 }
 
 // --- Scrolling to the selection.
@@ -603,7 +514,7 @@ void StageBrowserList::selectionChanged()
     viewport()->update();
     if (!model_.selectedTrack())
         return;
-    if (rebuildQueued_)
+    if (rows_.readQueued())
         scrollQueued_ = true;
     else
         scrollToSelection();
@@ -614,11 +525,11 @@ void StageBrowserList::scrollToSelection()
     const std::optional<QUuid>& id = model_.selectedTrack();
     if (!id)
         return;
-    const auto it = rowOf_.constFind(*id);
-    if (it == rowOf_.constEnd())
+    const int row = rows_.rowOf(*id);
+    if (row < 0)
         return;
     QScrollBar* bar = verticalScrollBar();
-    const double centre = (*it + 0.5) * kStageRowHeight - viewport()->height() / 2.0;
+    const double centre = (row + 0.5) * kStageRowHeight - viewport()->height() / 2.0;
     const double target = std::clamp(centre, double(bar->minimum()), double(bar->maximum()));
     stopAnimation();
     if (env_.snapshotMode || !env_.scheduler || !env_.liveClock || LiveSchedule::frozen() ||

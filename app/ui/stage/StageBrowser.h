@@ -9,15 +9,14 @@
 //
 // Main thread only.
 #include "App/AppModel.h"
+#include "App/BrowserRows.h"
 #include "ui/kit/MiniWave.h"
 #include "ui/kit/UiEnv.h"
 #include "ui/stage/Ghosts.h"
 #include "ui/stage/StageRow.h"
 
 #include <QAbstractScrollArea>
-#include <QHash>
 #include <QPointer>
-#include <QSet>
 #include <QWidget>
 #include <memory>
 #include <optional>
@@ -83,7 +82,7 @@ public:
     void setOutpaint(OutpaintModel* outpaint);
 
     // The records shown, as read at the last rebuild.
-    const std::vector<TrackRecord>& records() const { return records_; }
+    const std::vector<TrackRecord>& records() const { return rows_.records(); }
     // Reads the list again now (a rebuild is otherwise queued once per turn).
     void rebuildNow();
     // The row's rectangle in viewport coordinates.
@@ -104,7 +103,7 @@ public:
     // Rows painted so far (benchmarks count visible rows only).
     std::int64_t rowsPainted() const { return rowsPainted_; }
     // The miniature waveform of a record, from the row cache or the library.
-    const kit::MiniWaveBars* waveOf(const TrackRecord& record);
+    const kit::MiniWaveBars* waveOf(const TrackRecord& record) { return rows_.waveOf(record); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -117,8 +116,7 @@ protected:
     bool viewportEvent(QEvent* event) override;
 
 private:
-    void requestRebuild();
-    void rebuild();
+    void afterRead();
     void updateRange();
     void selectionChanged();
     void scrollToSelection();
@@ -132,22 +130,16 @@ private:
     kit::UiEnv env_;
     const stage::StageSides* sides_ = nullptr;
     QPointer<OutpaintModel> outpaint_;
-    std::vector<TrackRecord> records_;
-    std::optional<TrackRecord> reference_;
-    QHash<QUuid, int> rowOf_;
-    QSet<QUuid> queued_;
-    bool rebuildQueued_ = false;
+    // The list as last read, the queued ids and the rows' waveforms.
+    BrowserRows rows_;
     bool scrollQueued_ = false;
-    // Miniature waveforms by record; cleared when the library changes.
-    QHash<QUuid, std::optional<kit::MiniWaveBars>> waves_;
     stage::Ghosts badge_;
     std::int64_t rowsPainted_ = 0;
     // The scroll to the selection: from, to, start (scheduler uptime).
     std::uint64_t animation_ = 0;
     double animFrom_ = 0, animTo_ = 0, animStart_ = 0;
-    // A press on a row: where, which row, what it hit.
+    // A press on a row: where, which record, what it hit.
     std::optional<QPoint> pressAt_;
-    int pressRow_ = -1;
     QUuid pressId_;
     stage::RowHit pressHit_;
 };

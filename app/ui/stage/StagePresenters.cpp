@@ -1,5 +1,6 @@
 #include "ui/stage/StagePresenters.h"
 
+#include "models/TempoRange.h"
 #include "ui/kit/Palette.h"
 #include "ui/stage/DeckCardPieces.h"
 
@@ -79,11 +80,7 @@ QString keyText(const std::optional<MusicalKey>& key, int shift)
 {
     if (!key)
         return QStringLiteral("\u2014");
-    if (shift == 0)
-        return key->camelot();
-    const std::int64_t pitch = ((key->pitchClass + shift) % 12 + 12) % 12;
-    const MusicalKey shifted(pitch, key->minor);
-    return shifted.camelot() + (shift > 0 ? QStringLiteral("+") : QString()) + QString::number(shift);
+    return shiftedKeyText(*key, shift);
 }
 
 HeaderFace headerFace(const HeaderInputs& in)

@@ -7,6 +7,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/VirtualOutputBackend.h"
 #include "support/AudioFixtures.h"
+#include "support/ProgramRun.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -15,7 +16,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTcpServer>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -25,49 +25,8 @@
 namespace zelvo {
 namespace {
 
-// A loopback port nobody listens on.
-int closedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
-
-struct ProgramRun {
-    int exitCode = -1;
-    bool crashed = true;
-    QString errors;
-};
-
-ProgramRun runProgram(const test::TempHome& home, const QStringList& arguments, double seconds,
-               const QStringList& extraEnvironment = {})
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    // HOME and the XDG folders are the temporary home's (set in this process).
-    environment.insert("KAVRI_CDN", QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
-    environment.insert("KAVRI_BRAIN_PORT", QString::number(closedPort()));
-    environment.insert("KAVRI_BRAIN_HOME", home.file("brain"));
-    for (const QString& entry : extraEnvironment)
-        environment.insert(entry.section('=', 0, 0), entry.section('=', 1));
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(home.path());
-    process.start(QStringLiteral(KAVRI_ZELVO_PROGRAM), arguments);
-    ProgramRun run;
-    if (!process.waitForStarted(10000))
-        return run;
-    if (!process.waitForFinished(int(seconds * 1000))) {
-        process.kill();
-        process.waitForFinished();
-        run.errors = QString::fromUtf8(process.readAllStandardError());
-        return run;
-    }
-    run.crashed = process.exitStatus() != QProcess::NormalExit;
-    run.exitCode = process.exitCode();
-    run.errors = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
+using test::ProgramRun;
+using test::closedPort;
 
 QJsonObject readJson(const QString& path)
 {
@@ -92,7 +51,8 @@ TEST(KavriZelvo, ABareStartDumpsItsStateAndQuitsThroughShutdown)
     const QString dump = home.file("state.json");
     // The dump comes before the library's delayed save: only the shutdown's
     // flush can have written the imported record.
-    const ProgramRun run = runProgram(home, {"--import", "tone.wav", "--dump-state", dump, "0"}, 30.0);
+    const ProgramRun run = test::runProgram(QStringLiteral(KAVRI_ZELVO_PROGRAM), home,
+                                            {"--import", "tone.wav", "--dump-state", dump, "0"}, 30.0);
     expectClean(run);
     const QJsonObject state = readJson(dump);
     ASSERT_FALSE(state.isEmpty()) << run.errors.toStdString();
@@ -104,7 +64,8 @@ TEST(KavriZelvo, ABareStartDumpsItsStateAndQuitsThroughShutdown)
     ASSERT_TRUE(collection.open(QIODevice::ReadOnly));
     EXPECT_TRUE(collection.readAll().contains("tone.wav"));
 
-    const ProgramRun bare = runProgram(home, {"--dump-state", dump, "2"}, 30.0);
+    const ProgramRun bare =
+        test::runProgram(QStringLiteral(KAVRI_ZELVO_PROGRAM), home, {"--dump-state", dump, "2"}, 30.0);
     expectClean(bare);
     EXPECT_FALSE(readJson(dump).isEmpty());
 }
@@ -142,8 +103,9 @@ TEST(KavriZelvo, PlaysAnImportedTrackOnTheVirtualOutput)
     UserDefaults(UserDefaults::defaultPath()).setString("audio.device", VirtualOutputBackend::kUID);
     const QString dump = home.file("state.json");
     const QString capture = home.file("capture.wav");
-    const ProgramRun run = runProgram(home, {"--import", "tone.wav", "--load", "--play", "--dump-state", dump, "3"}, 30.0,
-                               {"KAVRI_VIRTUAL_CAPTURE=" + capture});
+    const ProgramRun run = test::runProgram(QStringLiteral(KAVRI_ZELVO_PROGRAM), home,
+                                            {"--import", "tone.wav", "--load", "--play", "--dump-state", dump, "3"}, 30.0,
+                                            {"KAVRI_VIRTUAL_CAPTURE=" + capture});
     expectClean(run);
     const QJsonObject state = readJson(dump);
     ASSERT_FALSE(state.isEmpty()) << run.errors.toStdString();

@@ -3,6 +3,7 @@
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
 #include "support/LibraryFixtures.h"
+#include "support/ProgramRun.h"
 #include "ui/instrument/BrainModule.h"
 #include "ui/instrument/CratePresenters.h"
 #include "ui/instrument/DeckView.h"
@@ -12,21 +13,11 @@
 #include "ui/instrument/TrackTable.h"
 #include "ui/kit/Palette.h"
 
-#include <QDir>
 #include <QImage>
-#include <QProcess>
-#include <QTcpServer>
 #include <gtest/gtest.h>
 
 namespace zelvo {
 namespace {
-
-int closedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
 
 TEST(CrateProgram, SnapshotDrawsTheCrateRowsAndTheModelModule)
 {
@@ -44,22 +35,11 @@ TEST(CrateProgram, SnapshotDrawsTheCrateRowsAndTheModelModule)
     }
     test::writeCollection(records);
 
-    const QString png = QStringLiteral(ZELVO_BINARY_DIR "/crate-snapshot.png");
-    QFile::remove(png);
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("KAVRI_CDN", QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
-    environment.insert("KAVRI_BRAIN_PORT", QString::number(closedPort()));
-    environment.insert("KAVRI_BRAIN_HOME", home.file("brain"));
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(home.path());
-    process.start(QStringLiteral(KAVRI_ZELVO_PROGRAM),
-                  {"-platform", "offscreen", "--classic", "--snapshot", png});
-    ASSERT_TRUE(process.waitForStarted(10000));
-    ASSERT_TRUE(process.waitForFinished(120000));
-    ASSERT_EQ(process.exitStatus(), QProcess::NormalExit) << process.readAllStandardError().toStdString();
-    const QImage image(png);
+    const test::ProgramRun run = test::runSnapshot(QStringLiteral(KAVRI_ZELVO_PROGRAM), home,
+                                                   QStringLiteral("crate-snapshot.png"),
+                                                   {"-platform", "offscreen", "--classic"}, 120);
+    ASSERT_TRUE(run.ended()) << run.errors.toStdString();
+    const QImage image(run.snapshot);
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.size(), QSize(3200, 2160));
 

@@ -3,43 +3,16 @@
 // folder of music.
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
+#include "support/ProgramRun.h"
 #include "ui/instrument/MixerView.h"
 #include "ui/kit/Palette.h"
 
 #include <QDir>
 #include <QImage>
-#include <QProcess>
-#include <QTcpServer>
 #include <gtest/gtest.h>
 
 namespace zelvo {
 namespace {
-
-int closedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
-
-QImage snapshot(test::TempHome& home, const QString& name, const QStringList& arguments)
-{
-    const QString png = QStringLiteral(ZELVO_BINARY_DIR "/") + name;
-    QFile::remove(png);
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("KAVRI_CDN", QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
-    environment.insert("KAVRI_BRAIN_PORT", QString::number(closedPort()));
-    environment.insert("KAVRI_BRAIN_HOME", home.file("brain"));
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(home.path());
-    process.start(QStringLiteral(KAVRI_ZELVO_PROGRAM), arguments + QStringList{"--snapshot", png});
-    EXPECT_TRUE(process.waitForStarted(10000));
-    EXPECT_TRUE(process.waitForFinished(120000));
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << process.readAllStandardError().toStdString();
-    return QImage(png);
-}
 
 TEST(InstrumentProgram, SnapshotsOfTheFaceplateAndTheStageAfterAnImport)
 {
@@ -49,8 +22,11 @@ TEST(InstrumentProgram, SnapshotsOfTheFaceplateAndTheStageAfterAnImport)
     test::writeTone(music + "/one.wav", 4.0);
     test::writeTone(music + "/two.wav", 3.0);
 
-    const QImage face = snapshot(home, QStringLiteral("faceplate-snapshot.png"),
-                                 {"-platform", "offscreen", "--import", music, "--load", "--classic"});
+    const test::ProgramRun faceRun =
+        test::runSnapshot(QStringLiteral(KAVRI_ZELVO_PROGRAM), home, QStringLiteral("faceplate-snapshot.png"),
+                          {"-platform", "offscreen", "--import", music, "--load", "--classic"}, 120);
+    EXPECT_TRUE(faceRun.ended()) << faceRun.errors.toStdString();
+    const QImage face(faceRun.snapshot);
     ASSERT_FALSE(face.isNull());
     // Twice the design canvas, whatever the screen.
     EXPECT_EQ(face.size(), QSize(3200, 2160));
@@ -74,8 +50,11 @@ TEST(InstrumentProgram, SnapshotsOfTheFaceplateAndTheStageAfterAnImport)
         EXPECT_TRUE(found) << deckX;
     }
 
-    const QImage stage = snapshot(home, QStringLiteral("stage-import-snapshot.png"),
-                                  {"-platform", "offscreen", "--import", music});
+    const test::ProgramRun stageRun = test::runSnapshot(QStringLiteral(KAVRI_ZELVO_PROGRAM), home,
+                                                        QStringLiteral("stage-import-snapshot.png"),
+                                                        {"-platform", "offscreen", "--import", music}, 120);
+    EXPECT_TRUE(stageRun.ended()) << stageRun.errors.toStdString();
+    const QImage stage(stageRun.snapshot);
     ASSERT_FALSE(stage.isNull());
     EXPECT_TRUE(kit::test::near(kit::test::pixelAt(stage, {4, 600}), kit::Stage::ink()));
 }

@@ -2,6 +2,7 @@
 // the two-deck and the four-deck layout; the PNGs stay in the build folder.
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
+#include "support/ProgramRun.h"
 #include "ui/instrument/BrainModule.h"
 #include "ui/instrument/DeckSelectTabs.h"
 #include "ui/instrument/DeckView.h"
@@ -12,38 +13,10 @@
 #include "ui/kit/Palette.h"
 
 #include <QImage>
-#include <QProcess>
-#include <QTcpServer>
 #include <gtest/gtest.h>
 
 namespace zelvo {
 namespace {
-
-int closedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
-
-QImage snapshot(test::TempHome& home, const QString& name, const QStringList& arguments)
-{
-    const QString png = QStringLiteral(ZELVO_BINARY_DIR "/") + name;
-    QFile::remove(png);
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("KAVRI_CDN", QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
-    environment.insert("KAVRI_BRAIN_PORT", QString::number(closedPort()));
-    environment.insert("KAVRI_BRAIN_HOME", home.file("brain"));
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(home.path());
-    process.start(QStringLiteral(KAVRI_ZELVO_PROGRAM), arguments + QStringList{"--snapshot", png});
-    EXPECT_TRUE(process.waitForStarted(10000));
-    EXPECT_TRUE(process.waitForFinished(120000));
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << process.readAllStandardError().toStdString();
-    return QImage(png);
-}
 
 TEST(MixerProgram, SnapshotsDrawTheTwoAndFourChannelMixersAndThePerformModule)
 {
@@ -52,8 +25,11 @@ TEST(MixerProgram, SnapshotsDrawTheTwoAndFourChannelMixersAndThePerformModule)
         QStringList arguments{"-platform", "offscreen", "--classic"};
         if (four)
             arguments << "--surface" << "FLX10";
-        const QImage face =
-            snapshot(home, four ? QStringLiteral("faceplate-flx10.png") : QStringLiteral("faceplate-flx4.png"), arguments);
+        const test::ProgramRun run = test::runSnapshot(
+            QStringLiteral(KAVRI_ZELVO_PROGRAM), home,
+            four ? QStringLiteral("faceplate-flx10.png") : QStringLiteral("faceplate-flx4.png"), arguments, 120);
+        EXPECT_TRUE(run.ended()) << run.errors.toStdString();
+        const QImage face(run.snapshot);
         ASSERT_FALSE(face.isNull()) << four;
         EXPECT_EQ(face.size(), QSize(3200, 2160));
 

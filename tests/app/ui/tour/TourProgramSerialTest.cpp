@@ -16,6 +16,7 @@
 #include "generation/BrainSupervisor.h"
 #include "generation/KavriAccount.h"
 #include "platform/VirtualMidiSystem.h"
+#include "support/ProgramRun.h"
 #include "support/SimulatedControllers.h"
 #include "support/StandInBrain.h"
 #include "support/StandInCdn.h"
@@ -27,20 +28,11 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QMainWindow>
-#include <QProcess>
-#include <QTcpServer>
 #include <QTest>
 #include <gtest/gtest.h>
 
 namespace zelvo::tour {
 namespace {
-
-int closedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
 
 // One launch of the program's parts in this process.
 struct Launch {
@@ -174,21 +166,10 @@ TEST(TourProgram, EveryStepRendersFromTheCommandLine)
     for (const TourModel::Step step : TourModel::allSteps()) {
         const QString name = TourModel::name(step);
         SCOPED_TRACE(name.toStdString());
-        const QString png = QStringLiteral(ZELVO_BINARY_DIR "/tour-%1.png").arg(name);
-        QFile::remove(png);
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        environment.insert("KAVRI_CDN", QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
-        environment.insert("KAVRI_BRAIN_PORT", QString::number(closedPort()));
-        environment.insert("KAVRI_BRAIN_HOME", home.file("brain"));
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(home.path());
-        process.start(QStringLiteral(KAVRI_ZELVO_PROGRAM), {"--tour", name, "--snapshot", png});
-        ASSERT_TRUE(process.waitForStarted(10000));
-        ASSERT_TRUE(process.waitForFinished(60000));
-        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-        const QImage image(png);
+        const test::ProgramRun run = test::runSnapshot(QStringLiteral(KAVRI_ZELVO_PROGRAM), home,
+                                                       QStringLiteral("tour-%1.png").arg(name), {"--tour", name}, 60);
+        ASSERT_TRUE(run.ended()) << run.errors.toStdString();
+        const QImage image(run.snapshot);
         ASSERT_FALSE(image.isNull());
         // The card or hero sits over the window's middle.
         const QColor middle = kit::test::pixelAt(image, {image.width() / 2.0, image.height() / 2.0 + 40});

@@ -1,4 +1,4 @@
-#include "ui/instrument/ModulePlaceholder.h"
+#include "ui/instrument/FaceModule.h"
 
 #include "ui/kit/Canvas.h"
 #include "ui/kit/Palette.h"
@@ -6,13 +6,13 @@
 
 namespace zelvo {
 
-ModulePlaceholder::ModulePlaceholder(const kit::UiEnv& env, const QString& name, QSizeF designSize, QWidget* parent)
+FaceModule::FaceModule(const kit::UiEnv& env, const QString& name, QSizeF designSize, QWidget* parent)
     : FaceWidget(env, parent), name_(name), size_(designSize)
 {
     resizeToDesign();
 }
 
-void ModulePlaceholder::setDesignSize(QSizeF size)
+void FaceModule::setDesignSize(QSizeF size)
 {
     if (size == size_)
         return;
@@ -21,7 +21,7 @@ void ModulePlaceholder::setDesignSize(QSizeF size)
     update();
 }
 
-void ModulePlaceholder::setDetail(const QString& detail)
+void FaceModule::setDetail(const QString& detail)
 {
     if (detail == detail_)
         return;
@@ -29,7 +29,7 @@ void ModulePlaceholder::setDetail(const QString& detail)
     update();
 }
 
-void ModulePlaceholder::paintFace(kit::Canvas& canvas)
+void FaceModule::paintFace(kit::Canvas& canvas)
 {
     const QRectF box = QRectF(QPointF(0, 0), size_).adjusted(0.5, 0.5, -0.5, -0.5);
     if (box.width() <= 0 || box.height() <= 0)

@@ -1,15 +1,16 @@
 #pragma once
-// A labelled panel holding a faceplate module's place until the module is
-// built: the module's name and one line of detail on a plain panel of the
-// module's size. Main thread only.
+// The base of the faceplate's modules: a drawn widget of the module's design
+// size with its name and one line of detail. Its own paint is a plain panel
+// with the name and the detail, which each module paints over with its plate.
+// Main thread only.
 #include "ui/kit/FaceWidget.h"
 
 namespace zelvo {
 
-class ModulePlaceholder : public kit::FaceWidget {
+class FaceModule : public kit::FaceWidget {
     Q_OBJECT
 public:
-    ModulePlaceholder(const kit::UiEnv& env, const QString& name, QSizeF designSize, QWidget* parent = nullptr);
+    FaceModule(const kit::UiEnv& env, const QString& name, QSizeF designSize, QWidget* parent = nullptr);
 
     QSizeF designSize() const override { return size_; }
     void setDesignSize(QSizeF size);
