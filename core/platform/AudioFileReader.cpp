@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include <sched.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -49,6 +51,17 @@ constexpr std::size_t kBatch = kAhead / 4;
 // frames reach it before the frame count does.
 constexpr std::int64_t kMostQueuedBytes = 1 << 20;
 
+// Whether this thread may run on more than one CPU: on a single one a decoding
+// thread only adds switches between the two.
+bool severalCpusUsable()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof(set), &set) != 0)
+        return true;
+    return CPU_COUNT(&set) > 1;
+}
+
 } // namespace
 
 struct AudioFileReader::Impl {
@@ -69,6 +82,11 @@ struct AudioFileReader::Impl {
     // Converted frames not yet handed out: [pendingBegin, pendingEnd).
     std::vector<float> pendingLeft, pendingRight;
     std::size_t pendingBegin = 0, pendingEnd = 0;
+    // The caller's arrays during a read. While nothing is pending, a conversion
+    // whose whole output fits is written there directly, sparing a copy.
+    float* directLeft = nullptr;
+    float* directRight = nullptr;
+    std::int64_t directRoom = 0, directGot = 0;
 
     std::int64_t inputPosition = 0; // file frames the decoder has delivered
     std::int64_t skipTo = 0;        // file frames before this one are dropped
@@ -161,6 +179,17 @@ struct AudioFileReader::Impl {
             return room;
         if (pendingBegin == pendingEnd)
             pendingBegin = pendingEnd = 0;
+        // Room for every frame the resampler can give keeps its output exactly as
+        // the pending path would have it.
+        if (pendingBegin == pendingEnd && directLeft && room <= directRoom - directGot) {
+            std::uint8_t* out[2] = {reinterpret_cast<std::uint8_t*>(directLeft + directGot),
+                                    reinterpret_cast<std::uint8_t*>(directRight + directGot)};
+            const int got = swr_convert(swr, out, room, in, frames);
+            if (got < 0)
+                return got;
+            directGot += got;
+            return 0;
+        }
         const std::size_t need = pendingEnd + std::size_t(room);
         if (pendingLeft.size() < need) {
             pendingLeft.resize(need);
@@ -386,11 +415,11 @@ struct AudioFileReader::Impl {
         return status;
     }
 
-    // Makes sure pending frames exist from the decoding thread's frames: > 0
-    // when they do, 0 at the end, < 0 on failure.
+    // Makes sure pending or directly written frames exist from the decoding
+    // thread's frames: > 0 when they do, 0 at the end, < 0 on failure.
     int fillHanded()
     {
-        while (pendingBegin == pendingEnd) {
+        while (pendingBegin == pendingEnd && directGot == 0) {
             if (holding) {
                 if (int r = convertPiece(); r < 0)
                     return r;
@@ -417,16 +446,17 @@ struct AudioFileReader::Impl {
         return 1;
     }
 
-    // Makes sure pending frames exist: > 0 when they do, 0 at the end, < 0 on failure.
+    // Makes sure pending or directly written frames exist: > 0 when they do, 0
+    // at the end, < 0 on failure.
     int fill()
     {
         if (!started) {
             started = true;
-            decodeOnThread = decodeAhead && startDecoding();
+            decodeOnThread = decodeAhead && severalCpusUsable() && startDecoding();
         }
         if (decodeOnThread)
             return fillHanded();
-        while (pendingBegin == pendingEnd) {
+        while (pendingBegin == pendingEnd && directGot == 0) {
             if (holding) {
                 if (int r = convertPiece(); r < 0)
                     return r;
@@ -579,11 +609,22 @@ std::int64_t AudioFileReader::read(float* left, float* right, std::int64_t frame
         return AVERROR(EINVAL);
     std::int64_t done = 0;
     while (done < frames) {
-        const int r = d_->fill();
-        if (r < 0)
-            return r;
-        if (r == 0)
-            break;
+        if (d_->pendingBegin == d_->pendingEnd) {
+            d_->directLeft = left + done;
+            d_->directRight = right + done;
+            d_->directRoom = frames - done;
+            d_->directGot = 0;
+            const int r = d_->fill();
+            const std::int64_t direct = d_->directGot;
+            d_->directLeft = d_->directRight = nullptr;
+            d_->directRoom = d_->directGot = 0;
+            if (r < 0)
+                return r;
+            if (r == 0)
+                break;
+            done += direct;
+            continue;
+        }
         const auto n = std::min<std::int64_t>(frames - done, std::int64_t(d_->pendingEnd - d_->pendingBegin));
         std::memcpy(left + done, d_->pendingLeft.data() + d_->pendingBegin, std::size_t(n) * sizeof(float));
         std::memcpy(right + done, d_->pendingRight.data() + d_->pendingBegin, std::size_t(n) * sizeof(float));

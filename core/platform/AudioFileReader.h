@@ -54,7 +54,8 @@ public:
     // (sample-accurate). Before the first `read` only.
     int seek(std::int64_t fileFrame);
     // Whether decoding runs on a thread of its own beside the conversion (the
-    // default) or on the reading thread. Before the first `read` only.
+    // default) or on the reading thread. A reader whose thread may use only one
+    // CPU decodes on that thread either way. Before the first `read` only.
     void setDecodeAhead(bool on);
     // Reads up to `frames` output frames into the two channels; returns the
     // frames read, 0 at the end of the file, or a negative status. Each decoded
