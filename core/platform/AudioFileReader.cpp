@@ -62,6 +62,23 @@ bool severalCpusUsable()
     return CPU_COUNT(&set) > 1;
 }
 
+// Mixes `channels` channels without known positions (2 to 64) into two, as
+// recorders and multitrack exports lay them out: in pairs, the first of each
+// pair to the left and the second to the right; an unpaired last channel
+// reaches both sides. Each side's channels are weighted equally so that they
+// sum to one: full scale on every channel stays full scale. Row-major: the
+// left row, then the right, `channels` weights each.
+void pairMatrix(int channels, double* matrix)
+{
+    const int perSide = (channels + 1) / 2;
+    const double weight = 1.0 / perSide;
+    for (int c = 0; c < channels; ++c) {
+        const bool both = channels % 2 == 1 && c == channels - 1;
+        matrix[c] = (c % 2 == 0 || both) ? weight : 0.0;
+        matrix[channels + c] = (c % 2 == 1 || both) ? weight : 0.0;
+    }
+}
+
 } // namespace
 
 struct AudioFileReader::Impl {
@@ -133,6 +150,28 @@ struct AudioFileReader::Impl {
         avformat_close_input(&format);
     }
 
+    // Makes the resampler from `in` to two channels; `byPairs` mixes the input
+    // with `pairMatrix` rather than by the channels' positions.
+    int setUpResampler(AVChannelLayout& in, AVSampleFormat sampleFormat, int rate, bool byPairs)
+    {
+        swr_free(&swr);
+        AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+        int r = swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_FLTP, outRate, &in, sampleFormat, rate, 0, nullptr);
+        // The default mono-to-stereo matrix is 3 dB down on each side; mono
+        // material plays at full level on both channels.
+        if (r >= 0 && in.nb_channels == 1) {
+            const double matrix[2] = {1.0, 1.0};
+            r = swr_set_matrix(swr, matrix, 1);
+        } else if (r >= 0 && byPairs) {
+            std::array<double, 2 * kMostChannels> matrix{};
+            pairMatrix(in.nb_channels, matrix.data());
+            r = swr_set_matrix(swr, matrix.data(), in.nb_channels);
+        }
+        if (r >= 0)
+            r = swr_init(swr);
+        return r;
+    }
+
     int configureResampler(AVSampleFormat sampleFormat, int rate, const AVChannelLayout& layout)
     {
         if (layout.nb_channels <= 0 || rate <= 0 || sampleFormat == AV_SAMPLE_FMT_NONE)
@@ -143,17 +182,12 @@ struct AudioFileReader::Impl {
         else if (int r = av_channel_layout_copy(&in, &layout); r < 0)
             return r;
 
-        swr_free(&swr);
-        AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-        int r = swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_FLTP, outRate, &in, sampleFormat, rate, 0, nullptr);
-        // The default mono-to-stereo matrix is 3 dB down on each side; mono
-        // material plays at full level on both channels.
-        if (r >= 0 && in.nb_channels == 1) {
-            const double matrix[2] = {1.0, 1.0};
-            r = swr_set_matrix(swr, matrix, 1);
-        }
-        if (r >= 0)
-            r = swr_init(swr);
+        // Channels in an order the resampler knows are mixed by its own rules;
+        // any others (more than a known layout holds, or positions it cannot
+        // place) by pairs.
+        int r = setUpResampler(in, sampleFormat, rate, in.order == AV_CHANNEL_ORDER_UNSPEC);
+        if (r == AVERROR(EINVAL) && in.order != AV_CHANNEL_ORDER_UNSPEC && in.nb_channels > 1)
+            r = setUpResampler(in, sampleFormat, rate, true);
         av_channel_layout_uninit(&swrLayout);
         if (r >= 0) {
             swrFormat = sampleFormat;
