@@ -3,7 +3,8 @@
 // the import path's whole cost on the same MP3: decoding at the analysis rate
 // and analysing it (waveform, grid, key, loudness). `BM_Read_*` rows read the
 // same files with the reader alone into a buffer made beforehand, decoding on
-// a thread of its own beside the conversion (`_DecodeAhead`) or on one thread.
+// a thread of its own beside the conversion (`_DecodeAhead`) or on one thread;
+// run on a single CPU (taskset -c N) the reader decodes on one thread either way.
 #include "library/AudioFileIO.h"
 #include "platform/AudioFileReader.h"
 #include "library/TrackAnalyzer.h"
