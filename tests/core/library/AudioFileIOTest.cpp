@@ -306,6 +306,43 @@ TEST(AudioFileIOTest, EveryChannelCountUpToSixtyFourMixesDownToStereo)
     }
 }
 
+// A file may name speakers the mixer cannot place: two channels said to be the
+// low-frequency one and the top centre. They are mixed by pairs, not refused.
+TEST(AudioFileIOTest, SpeakersTheMixerCannotPlaceAreMixedByPairs)
+{
+    const auto audio = test::generate(2, 4410, 44100, [](int channel, std::int64_t i) {
+        return float(std::round(8000 * std::sin(2 * std::numbers::pi * (300 + 100 * channel) * double(i) / 44100)) / 32768);
+    });
+    // 16-bit WAVE_FORMAT_EXTENSIBLE with the speaker mask LFE | TOP_CENTER.
+    std::string bytes;
+    const auto put = [&bytes](std::uint64_t value, int size) {
+        for (int i = 0; i < size; ++i)
+            bytes += char((value >> (8 * i)) & 0xFF);
+    };
+    const std::uint64_t dataBytes = 4410 * 4;
+    bytes += "RIFF";
+    put(4 + 8 + 40 + 8 + dataBytes, 4);
+    bytes += "WAVEfmt ";
+    put(40, 4);
+    for (auto [value, size] : {std::pair{0xFFFEull, 2}, {2, 2}, {44100, 4}, {44100 * 4, 4}, {4, 2}, {16, 2}, {22, 2},
+                               {16, 2}, {0x8 | 0x800, 4}, {1, 4}, {0x00100000, 4}, {0xAA000080, 4}, {0x719B3800, 4}})
+        put(value, size);
+    bytes += "data";
+    put(dataBytes, 4);
+    for (std::int64_t i = 0; i < 4410; ++i)
+        for (int c = 0; c < 2; ++c)
+            put(std::uint16_t(std::int16_t(std::lround(audio.channels[std::size_t(c)][std::size_t(i)] * 32768))), 2);
+    Files files;
+    const auto path = files("placeless.wav");
+    test::writeTextFile(path, bytes);
+    const auto buffer = AudioFileIO::decode(path, 44100);
+    ASSERT_EQ(buffer->frames, 4410);
+    for (std::int64_t i = 0; i < 4410; ++i) {
+        ASSERT_FLOAT_EQ(buffer->left[i], audio.channels[0][std::size_t(i)]) << i;
+        ASSERT_FLOAT_EQ(buffer->right[i], audio.channels[1][std::size_t(i)]) << i;
+    }
+}
+
 // ---- ranges -----------------------------------------------------------------
 
 class RangeTest : public ::testing::TestWithParam<AudioFormat> {
