@@ -1,6 +1,7 @@
 #include "library/AudioFileIO.h"
 
 #include "platform/AudioFileReader.h"
+#include "platform/LargeArrays.h"
 #include "platform/StereoResampler.h"
 #include "platform/WavFileWriter.h"
 
@@ -73,6 +74,7 @@ private:
     void reallocate(std::size_t n)
     {
         std::unique_ptr<float[]> next(new float[n]);
+        preferLargePages(next.get(), n * sizeof(float));
         std::copy_n(data_.get(), std::min(size_, n), next.get());
         data_ = std::move(next);
         capacity_ = n;
@@ -139,7 +141,9 @@ TrackBufferRef decode(const std::filesystem::path& url, double sampleRate, std::
     right.reserve(left.capacity());
     std::int64_t collected = 0;
     for (;;) {
-        std::int64_t ask = kChunk;
+        // What is reserved is asked for at once: the reader then converts
+        // straight into the arrays rather than through its own.
+        std::int64_t ask = std::max<std::int64_t>(kChunk, std::int64_t(left.capacity()) - collected);
         if (wanted) {
             if (collected >= *wanted)
                 break;

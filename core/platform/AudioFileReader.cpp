@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include <sched.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -49,6 +51,34 @@ constexpr std::size_t kBatch = kAhead / 4;
 // frames reach it before the frame count does.
 constexpr std::int64_t kMostQueuedBytes = 1 << 20;
 
+// Whether this thread may run on more than one CPU: on a single one a decoding
+// thread only adds switches between the two.
+bool severalCpusUsable()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof(set), &set) != 0)
+        return true;
+    return CPU_COUNT(&set) > 1;
+}
+
+// Mixes `channels` channels without known positions (2 to 64) into two, as
+// recorders and multitrack exports lay them out: in pairs, the first of each
+// pair to the left and the second to the right; an unpaired last channel
+// reaches both sides. Each side's channels are weighted equally so that they
+// sum to one: full scale on every channel stays full scale. Row-major: the
+// left row, then the right, `channels` weights each.
+void pairMatrix(int channels, double* matrix)
+{
+    const int perSide = (channels + 1) / 2;
+    const double weight = 1.0 / perSide;
+    for (int c = 0; c < channels; ++c) {
+        const bool both = channels % 2 == 1 && c == channels - 1;
+        matrix[c] = (c % 2 == 0 || both) ? weight : 0.0;
+        matrix[channels + c] = (c % 2 == 1 || both) ? weight : 0.0;
+    }
+}
+
 } // namespace
 
 struct AudioFileReader::Impl {
@@ -69,6 +99,11 @@ struct AudioFileReader::Impl {
     // Converted frames not yet handed out: [pendingBegin, pendingEnd).
     std::vector<float> pendingLeft, pendingRight;
     std::size_t pendingBegin = 0, pendingEnd = 0;
+    // The caller's arrays during a read. While nothing is pending, a conversion
+    // whose whole output fits is written there directly, sparing a copy.
+    float* directLeft = nullptr;
+    float* directRight = nullptr;
+    std::int64_t directRoom = 0, directGot = 0;
 
     std::int64_t inputPosition = 0; // file frames the decoder has delivered
     std::int64_t skipTo = 0;        // file frames before this one are dropped
@@ -115,6 +150,28 @@ struct AudioFileReader::Impl {
         avformat_close_input(&format);
     }
 
+    // Makes the resampler from `in` to two channels; `byPairs` mixes the input
+    // with `pairMatrix` rather than by the channels' positions.
+    int setUpResampler(AVChannelLayout& in, AVSampleFormat sampleFormat, int rate, bool byPairs)
+    {
+        swr_free(&swr);
+        AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+        int r = swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_FLTP, outRate, &in, sampleFormat, rate, 0, nullptr);
+        // The default mono-to-stereo matrix is 3 dB down on each side; mono
+        // material plays at full level on both channels.
+        if (r >= 0 && in.nb_channels == 1) {
+            const double matrix[2] = {1.0, 1.0};
+            r = swr_set_matrix(swr, matrix, 1);
+        } else if (r >= 0 && byPairs) {
+            std::array<double, 2 * kMostChannels> matrix{};
+            pairMatrix(in.nb_channels, matrix.data());
+            r = swr_set_matrix(swr, matrix.data(), in.nb_channels);
+        }
+        if (r >= 0)
+            r = swr_init(swr);
+        return r;
+    }
+
     int configureResampler(AVSampleFormat sampleFormat, int rate, const AVChannelLayout& layout)
     {
         if (layout.nb_channels <= 0 || rate <= 0 || sampleFormat == AV_SAMPLE_FMT_NONE)
@@ -125,17 +182,12 @@ struct AudioFileReader::Impl {
         else if (int r = av_channel_layout_copy(&in, &layout); r < 0)
             return r;
 
-        swr_free(&swr);
-        AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-        int r = swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_FLTP, outRate, &in, sampleFormat, rate, 0, nullptr);
-        // The default mono-to-stereo matrix is 3 dB down on each side; mono
-        // material plays at full level on both channels.
-        if (r >= 0 && in.nb_channels == 1) {
-            const double matrix[2] = {1.0, 1.0};
-            r = swr_set_matrix(swr, matrix, 1);
-        }
-        if (r >= 0)
-            r = swr_init(swr);
+        // Channels in an order the resampler knows are mixed by its own rules;
+        // any others (more than a known layout holds, or positions it cannot
+        // place) by pairs.
+        int r = setUpResampler(in, sampleFormat, rate, in.order == AV_CHANNEL_ORDER_UNSPEC);
+        if (r == AVERROR(EINVAL) && in.order != AV_CHANNEL_ORDER_UNSPEC && in.nb_channels > 1)
+            r = setUpResampler(in, sampleFormat, rate, true);
         av_channel_layout_uninit(&swrLayout);
         if (r >= 0) {
             swrFormat = sampleFormat;
@@ -161,6 +213,17 @@ struct AudioFileReader::Impl {
             return room;
         if (pendingBegin == pendingEnd)
             pendingBegin = pendingEnd = 0;
+        // Room for every frame the resampler can give keeps its output exactly as
+        // the pending path would have it.
+        if (pendingBegin == pendingEnd && directLeft && room <= directRoom - directGot) {
+            std::uint8_t* out[2] = {reinterpret_cast<std::uint8_t*>(directLeft + directGot),
+                                    reinterpret_cast<std::uint8_t*>(directRight + directGot)};
+            const int got = swr_convert(swr, out, room, in, frames);
+            if (got < 0)
+                return got;
+            directGot += got;
+            return 0;
+        }
         const std::size_t need = pendingEnd + std::size_t(room);
         if (pendingLeft.size() < need) {
             pendingLeft.resize(need);
@@ -386,11 +449,11 @@ struct AudioFileReader::Impl {
         return status;
     }
 
-    // Makes sure pending frames exist from the decoding thread's frames: > 0
-    // when they do, 0 at the end, < 0 on failure.
+    // Makes sure pending or directly written frames exist from the decoding
+    // thread's frames: > 0 when they do, 0 at the end, < 0 on failure.
     int fillHanded()
     {
-        while (pendingBegin == pendingEnd) {
+        while (pendingBegin == pendingEnd && directGot == 0) {
             if (holding) {
                 if (int r = convertPiece(); r < 0)
                     return r;
@@ -417,16 +480,17 @@ struct AudioFileReader::Impl {
         return 1;
     }
 
-    // Makes sure pending frames exist: > 0 when they do, 0 at the end, < 0 on failure.
+    // Makes sure pending or directly written frames exist: > 0 when they do, 0
+    // at the end, < 0 on failure.
     int fill()
     {
         if (!started) {
             started = true;
-            decodeOnThread = decodeAhead && startDecoding();
+            decodeOnThread = decodeAhead && severalCpusUsable() && startDecoding();
         }
         if (decodeOnThread)
             return fillHanded();
-        while (pendingBegin == pendingEnd) {
+        while (pendingBegin == pendingEnd && directGot == 0) {
             if (holding) {
                 if (int r = convertPiece(); r < 0)
                     return r;
@@ -579,11 +643,22 @@ std::int64_t AudioFileReader::read(float* left, float* right, std::int64_t frame
         return AVERROR(EINVAL);
     std::int64_t done = 0;
     while (done < frames) {
-        const int r = d_->fill();
-        if (r < 0)
-            return r;
-        if (r == 0)
-            break;
+        if (d_->pendingBegin == d_->pendingEnd) {
+            d_->directLeft = left + done;
+            d_->directRight = right + done;
+            d_->directRoom = frames - done;
+            d_->directGot = 0;
+            const int r = d_->fill();
+            const std::int64_t direct = d_->directGot;
+            d_->directLeft = d_->directRight = nullptr;
+            d_->directRoom = d_->directGot = 0;
+            if (r < 0)
+                return r;
+            if (r == 0)
+                break;
+            done += direct;
+            continue;
+        }
         const auto n = std::min<std::int64_t>(frames - done, std::int64_t(d_->pendingEnd - d_->pendingBegin));
         std::memcpy(left + done, d_->pendingLeft.data() + d_->pendingBegin, std::size_t(n) * sizeof(float));
         std::memcpy(right + done, d_->pendingRight.data() + d_->pendingBegin, std::size_t(n) * sizeof(float));

@@ -1,8 +1,12 @@
 #pragma once
 // Reads one audio file (any format FFmpeg opens) as two-channel planar float at
 // a chosen rate. Mono reaches both channels at full level; more channels are
-// mixed down to two. Encoder delay and padding recorded in the file are trimmed,
-// so a file decodes to the length of the audio that was encoded.
+// mixed down to two: by their speaker positions where the file's order is one
+// FFmpeg knows, else by pairs (the first of each pair to the left, the second
+// to the right, an unpaired last one to both, each side's channels weighted
+// equally so full scale stays full scale). Encoder delay and padding recorded
+// in the file are trimmed, so a file decodes to the length of the audio that
+// was encoded.
 //
 // Every call returns a status: 0 (or a frame count) on success, a negative
 // FFmpeg error code on failure. The caller names the step.
@@ -54,7 +58,8 @@ public:
     // (sample-accurate). Before the first `read` only.
     int seek(std::int64_t fileFrame);
     // Whether decoding runs on a thread of its own beside the conversion (the
-    // default) or on the reading thread. Before the first `read` only.
+    // default) or on the reading thread. A reader whose thread may use only one
+    // CPU decodes on that thread either way. Before the first `read` only.
     void setDecodeAhead(bool on);
     // Reads up to `frames` output frames into the two channels; returns the
     // frames read, 0 at the end of the file, or a negative status. Each decoded

@@ -1,4 +1,5 @@
 #include "library/AudioFileIO.h"
+#include "platform/AudioFileReader.h"
 #include "support/AudioFixtures.h"
 #include "support/RealtimeGuard.h"
 
@@ -6,12 +7,14 @@
 #include <sndfile.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <iterator>
 #include <limits>
 #include <numbers>
 #include <string>
+#include <vector>
 
 namespace zelvo {
 namespace {
@@ -232,6 +235,112 @@ TEST(AudioFileIOTest, MixesMoreThanTwoChannelsDownToStereo)
     EXPECT_GT(test::correlation(buffer->left, audio.channels[0].data(), 48000), 0.99);
     EXPECT_GT(test::correlation(buffer->right, audio.channels[1].data(), 48000), 0.99);
     EXPECT_GT(test::rms(buffer->left, 48000), 0.1);
+}
+
+// Every channel count the decoder admits reaches two channels, at the file's
+// rate and resampled. Counts with a known speaker order are mixed by it (front
+// left to the left, front right to the right); the others by pairs, the first
+// of each pair to the left and the second to the right, an unpaired last one to
+// both, each side's channels weighted equally so full scale stays full scale.
+// Each channel carries a full-scale tone of its own, a whole number of cycles
+// in the measured window, so a projection tells each channel's weight per side.
+TEST(AudioFileIOTest, EveryChannelCountUpToSixtyFourMixesDownToStereo)
+{
+    constexpr double kFileRate = 44100;
+    const auto frequency = [](int channel) { return 200.0 + 20.0 * channel; };
+    const auto tones = [&](int channel, std::int64_t i) {
+        return float(std::sin(2 * std::numbers::pi * frequency(channel) * double(i) / kFileRate));
+    };
+    // The amplitude of one channel's tone in the 50 ms from 50 ms on.
+    const auto weight = [&](const float* out, double rate, int channel) {
+        const auto begin = std::int64_t(rate * 0.05), count = std::int64_t(rate * 0.05);
+        double s = 0, c = 0;
+        for (std::int64_t i = begin; i < begin + count; ++i) {
+            const double phase = 2 * std::numbers::pi * frequency(channel) * double(i) / rate;
+            s += out[i] * std::sin(phase);
+            c += out[i] * std::cos(phase);
+        }
+        return 2.0 * std::hypot(s, c) / double(count);
+    };
+    Files files;
+    for (int channels = 1; channels <= AudioFileReader::kMostChannels; ++channels) {
+        std::vector<AudioFormat> formats = {AudioFormat::wavFloat};
+        if (channels <= 8)
+            formats.push_back(AudioFormat::flac);
+        const auto audio = test::generate(channels, 8820, kFileRate, tones);
+        for (AudioFormat format : formats) {
+            const auto path = files(std::to_string(channels) + extensionOf(format));
+            test::writeAudioFile(path, format, audio);
+            for (double rate : {kFileRate, 48000.0}) {
+                SCOPED_TRACE(formatName(format) + ", " + std::to_string(channels) + " ch at "
+                             + std::to_string(int(rate)) + " Hz");
+                const auto buffer = AudioFileIO::decode(path, rate);
+                ASSERT_NEAR(double(buffer->frames), 0.2 * rate, 1.0);
+                // Exact at the file's rate; the resampler's passband ripple allows a little.
+                const double tolerance = rate == kFileRate ? 1e-3 : 0.01;
+                const bool knownOrder = channels <= 8 || channels == 16 || channels == 24;
+                if (channels == 1) {
+                    EXPECT_NEAR(weight(buffer->left, rate, 0), 1.0, tolerance);
+                    EXPECT_NEAR(weight(buffer->right, rate, 0), 1.0, tolerance);
+                } else if (knownOrder) {
+                    EXPECT_NEAR(weight(buffer->left, rate, 0), 1.0, tolerance);
+                    EXPECT_NEAR(weight(buffer->right, rate, 0), 0.0, tolerance);
+                    EXPECT_NEAR(weight(buffer->left, rate, 1), 0.0, tolerance);
+                    EXPECT_NEAR(weight(buffer->right, rate, 1), 1.0, tolerance);
+                } else {
+                    const double share = 1.0 / ((channels + 1) / 2);
+                    for (int c = 0; c < channels; ++c) {
+                        const bool unpaired = channels % 2 == 1 && c == channels - 1;
+                        EXPECT_NEAR(weight(buffer->left, rate, c), c % 2 == 0 || unpaired ? share : 0.0, tolerance)
+                            << "channel " << c;
+                        EXPECT_NEAR(weight(buffer->right, rate, c), c % 2 == 1 || unpaired ? share : 0.0, tolerance)
+                            << "channel " << c;
+                    }
+                    float peak = 0;
+                    for (std::int64_t i = 0; i < buffer->frames; ++i)
+                        peak = std::max({peak, std::abs(buffer->left[i]), std::abs(buffer->right[i])});
+                    EXPECT_LE(peak, 1.0f + 1e-4f);
+                }
+            }
+        }
+    }
+}
+
+// A file may name speakers the mixer cannot place: two channels said to be the
+// low-frequency one and the top centre. They are mixed by pairs, not refused.
+TEST(AudioFileIOTest, SpeakersTheMixerCannotPlaceAreMixedByPairs)
+{
+    const auto audio = test::generate(2, 4410, 44100, [](int channel, std::int64_t i) {
+        return float(std::round(8000 * std::sin(2 * std::numbers::pi * (300 + 100 * channel) * double(i) / 44100)) / 32768);
+    });
+    // 16-bit WAVE_FORMAT_EXTENSIBLE with the speaker mask LFE | TOP_CENTER.
+    std::string bytes;
+    const auto put = [&bytes](std::uint64_t value, int size) {
+        for (int i = 0; i < size; ++i)
+            bytes += char((value >> (8 * i)) & 0xFF);
+    };
+    const std::uint64_t dataBytes = 4410 * 4;
+    bytes += "RIFF";
+    put(4 + 8 + 40 + 8 + dataBytes, 4);
+    bytes += "WAVEfmt ";
+    put(40, 4);
+    for (auto [value, size] : {std::pair{0xFFFEull, 2}, {2, 2}, {44100, 4}, {44100 * 4, 4}, {4, 2}, {16, 2}, {22, 2},
+                               {16, 2}, {0x8 | 0x800, 4}, {1, 4}, {0x00100000, 4}, {0xAA000080, 4}, {0x719B3800, 4}})
+        put(value, size);
+    bytes += "data";
+    put(dataBytes, 4);
+    for (std::int64_t i = 0; i < 4410; ++i)
+        for (int c = 0; c < 2; ++c)
+            put(std::uint16_t(std::int16_t(std::lround(audio.channels[std::size_t(c)][std::size_t(i)] * 32768))), 2);
+    Files files;
+    const auto path = files("placeless.wav");
+    test::writeTextFile(path, bytes);
+    const auto buffer = AudioFileIO::decode(path, 44100);
+    ASSERT_EQ(buffer->frames, 4410);
+    for (std::int64_t i = 0; i < 4410; ++i) {
+        ASSERT_FLOAT_EQ(buffer->left[i], audio.channels[0][std::size_t(i)]) << i;
+        ASSERT_FLOAT_EQ(buffer->right[i], audio.channels[1][std::size_t(i)]) << i;
+    }
 }
 
 // ---- ranges -----------------------------------------------------------------
