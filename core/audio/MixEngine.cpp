@@ -6,9 +6,14 @@
 #include "platform/RecordingFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <limits>
+
+#include <pthread.h>
+#include <sched.h>
+#include <time.h>
 
 namespace zelvo {
 
@@ -85,7 +90,7 @@ MixEngine::ChannelDsp::ChannelDsp(double rate)
 {
 }
 
-MixEngine::MixEngine(double sampleRate, int maxFrames)
+MixEngine::MixEngine(double sampleRate, int maxFrames, RenderAhead ahead)
     : sampleRate_(sampleRate)
     , maxFrames_(std::max(maxFrames, 1))
     , params_(std::make_shared<MixerParams>(deckCount))
@@ -113,10 +118,14 @@ MixEngine::MixEngine(double sampleRate, int maxFrames)
     channels_.reserve(deckCount);
     for (int i = 0; i < deckCount; ++i)
         channels_.emplace_back(sampleRate);
+    sem_init(&wake_, 0, 0);
+    setRenderAhead(ahead);
 }
 
 MixEngine::~MixEngine()
 {
+    stopWorker();
+    sem_destroy(&wake_);
     stopRecording();
     releaseRetiredBuffers();
 }
@@ -157,6 +166,8 @@ void MixEngine::renderSlice(int n) noexcept
     runRequests();
     for (int i = 0; i < deckCount; ++i)
         decks_[std::size_t(i)]->render(n, deckL_[std::size_t(i)].data(), deckR_[std::size_t(i)].data());
+    if (ahead_ == RenderAhead::thread)
+        sem_post(&wake_); // the worker makes the next slices' time-pitch output now
 
     if (p.directOuts.load()) {
         directOutsSlice(n);
@@ -396,6 +407,90 @@ void MixEngine::stopRecording()
 Recorder::Status MixEngine::recordingStatus() const
 {
     return recorder_.status(recorder_.currentId());
+}
+
+// ---------------------------------------------------------------------------
+// Render-ahead worker
+
+void MixEngine::setRenderAhead(RenderAhead mode)
+{
+    stopWorker();
+    ahead_ = RenderAhead::off;
+    bool any = false;
+    for (const auto& deck : decks_) {
+        if (mode == RenderAhead::off)
+            deck->disableRenderAhead();
+        else
+            any = deck->enableRenderAhead() || any;
+    }
+    if (mode == RenderAhead::off || !any)
+        return;
+    ahead_ = mode;
+    if (mode == RenderAhead::thread)
+        startWorker();
+}
+
+void MixEngine::startWorker()
+{
+    stopWorker_.store(false);
+    try {
+        worker_ = std::thread([this] { workerLoop(); });
+    } catch (const std::system_error&) {
+        // No thread: every deck renders on the audio thread.
+        ahead_ = RenderAhead::off;
+        for (const auto& deck : decks_)
+            deck->disableRenderAhead();
+    }
+}
+
+void MixEngine::stopWorker()
+{
+    if (!worker_.joinable())
+        return;
+    stopWorker_.store(true);
+    sem_post(&wake_);
+    worker_.join();
+    while (sem_trywait(&wake_) == 0) {
+    }
+}
+
+void MixEngine::workerLoop()
+{
+    // One step below the audio thread, which asks for max(min, 10); normal
+    // priority when the system refuses.
+    sched_param param{};
+    param.sched_priority = std::max(sched_get_priority_min(SCHED_FIFO), 10) - 1;
+    if (param.sched_priority >= sched_get_priority_min(SCHED_FIFO))
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+    while (!stopWorker_.load()) {
+        timespec deadline{};
+        clock_gettime(CLOCK_REALTIME, &deadline);
+        deadline.tv_nsec += 20'000'000; // a stop is seen within 20 ms
+        if (deadline.tv_nsec >= 1'000'000'000) {
+            deadline.tv_nsec -= 1'000'000'000;
+            ++deadline.tv_sec;
+        }
+        if (sem_timedwait(&wake_, &deadline) != 0 && errno != ETIMEDOUT && errno != EINTR)
+            continue;
+        for (const auto& deck : decks_)
+            deck->serviceAhead();
+    }
+}
+
+void MixEngine::serviceAhead()
+{
+    if (ahead_ != RenderAhead::manual)
+        return;
+    for (const auto& deck : decks_)
+        deck->serviceAhead();
+}
+
+std::int64_t MixEngine::aheadDryBlocks() const
+{
+    std::int64_t dry = 0;
+    for (const auto& deck : decks_)
+        dry += deck->aheadDryBlocks();
+    return dry;
 }
 
 int MixEngine::releaseRetiredBuffers()

@@ -1,0 +1,231 @@
+// Key-locked decks rendered ahead on a worker: the same sound as rendering on
+// demand, the published position still what is heard, commands heard after the
+// lead, a dry ring that recovers on time, and no stale output after a new run.
+#include "audio/DeckVoice.h"
+#include "audio/MixEngine.h"
+
+#include "DeckVoiceSupport.h"
+#include "support/RealtimeGuard.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <thread>
+#include <vector>
+
+using namespace zelvo;
+using namespace zelvo::test;
+
+namespace {
+
+constexpr double kRate = 48000.0;
+
+TrackBufferRef music(double seconds)
+{
+    TrackBufferRef b(std::int64_t(seconds * kRate), kRate);
+    for (std::int64_t i = 0; i < b->frames; ++i) {
+        const double t = double(i);
+        b->left[i] = float(0.3 * std::sin(t * 0.031) + 0.2 * std::sin(t * 0.0071) * ((i / 4000) % 2 ? 1.0 : 0.3));
+        b->right[i] = float(0.3 * std::sin(t * 0.027) - 0.1 * std::sin(t * 0.19));
+    }
+    return b;
+}
+
+struct Take {
+    std::vector<float> left, right;
+    std::vector<double> position;
+    std::int64_t dry = 0;
+};
+
+// Plays `source` from 0.5 s at `tempo` (key-locked, or a key shift only) for
+// `blocks` renders of `block`; ahead: the worker's round runs after each render
+// unless `skip(block index)` says the worker was late.
+template <typename Skip>
+Take play(const TrackBufferRef& source, bool ahead, int block, int blocks, double tempo, bool keyLock, Skip skip)
+{
+    DeckVoice voice(kRate, 4096);
+    if (ahead) {
+        EXPECT_TRUE(voice.enableRenderAhead());
+    }
+    loadNow(voice, source);
+    sendOk(voice, DeckCommand::keyLock(keyLock));
+    sendOk(voice, DeckCommand::seek(0.5));
+    sendOk(voice, DeckCommand::play());
+    voice.tempo().store(tempo);
+    if (!keyLock)
+        voice.keyShift().store(1.0);
+    Take t;
+    std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+    for (int b = 0; b < blocks; ++b) {
+        voice.render(block, l.data(), r.data());
+        t.left.insert(t.left.end(), l.begin(), l.end());
+        t.right.insert(t.right.end(), r.begin(), r.end());
+        t.position.push_back(voice.state().position.load());
+        if (ahead && !skip(b))
+            voice.serviceAhead();
+    }
+    t.dry = voice.aheadDryBlocks();
+    return t;
+}
+
+Take play(const TrackBufferRef& source, bool ahead, int block, int blocks, double tempo, bool keyLock)
+{
+    return play(source, ahead, block, blocks, tempo, keyLock, [](int) { return false; });
+}
+
+} // namespace
+
+TEST(RenderAhead, SoundsAsOnDemandFromTheSecondRenderWithoutADryBlock)
+{
+    const TrackBufferRef source = music(4.0);
+    for (int block : {64, 256, 1024})
+        for (double tempo : {1.06, 0.94, 1.5, 0.6})
+            for (bool keyLock : {true, false}) {
+                SCOPED_TRACE(testing::Message() << "block " << block << " tempo " << tempo << " key lock " << keyLock);
+                const int blocks = int(2.0 * kRate) / block;
+                const Take onDemand = play(source, false, block, blocks, tempo, keyLock);
+                const Take ahead = play(source, true, block, blocks, tempo, keyLock);
+                EXPECT_EQ(ahead.dry, 0);
+                for (int i = 0; i < block; ++i)
+                    ASSERT_EQ(ahead.left[std::size_t(i)], 0.0f) << "the first render is the unit's start pad";
+                std::size_t differ = 0;
+                for (std::size_t i = std::size_t(block); i < ahead.left.size(); ++i)
+                    differ += ahead.left[i] != onDemand.left[i] || ahead.right[i] != onDemand.right[i];
+                EXPECT_EQ(differ, 0u);
+                double worst = 0.0;
+                for (std::size_t i = 0; i < ahead.position.size(); ++i)
+                    worst = std::max(worst, std::fabs(ahead.position[i] - onDemand.position[i]));
+                EXPECT_LT(worst, 1e-9);
+            }
+}
+
+TEST(RenderAhead, ALateWorkerCostsSilenceOnlyAndTheDeckStaysOnTime)
+{
+    // The worker misses rounds after renders 100…103: renders 101…104 are
+    // short, counted, silent; then the output missed is skipped, and from render
+    // 105 on the deck sounds exactly as on demand. A worker gone for 300 renders
+    // makes the deck start a new unit run, which plays once the worker is back.
+    const TrackBufferRef source = music(12.0);
+    const int block = 256;
+    const Take onDemand = play(source, false, block, 400, 1.06, true);
+    const Take late = play(source, true, block, 400, 1.06, true, [](int b) { return b >= 100 && b < 104; });
+    EXPECT_EQ(late.dry, 4);
+    const std::size_t from = 101 * block, to = 105 * block;
+    for (std::size_t i = from; i < to; ++i)
+        ASSERT_EQ(late.left[i], 0.0f) << i;
+    for (std::size_t i = to; i < late.left.size(); ++i)
+        ASSERT_EQ(late.left[i], onDemand.left[i]) << i;
+    for (std::size_t b = 105; b < late.position.size(); ++b)
+        ASSERT_NEAR(late.position[b], onDemand.position[b], 1e-9);
+
+    const Take gone = play(source, true, block, 800, 1.06, true, [](int b) { return b >= 100 && b < 400; });
+    EXPECT_GE(gone.dry, 64);
+    EXPECT_LE(gone.dry, 300);
+    float after = 0.0f;
+    for (std::size_t i = 420 * block; i < gone.left.size(); ++i)
+        after = std::max(after, std::fabs(gone.left[i]));
+    EXPECT_GT(after, 0.1f) << "the deck plays again";
+    const Take again = play(source, true, block, 800, 1.06, true, [](int b) { return b >= 100 && b < 400; });
+    EXPECT_EQ(again.dry, gone.dry);
+    for (std::size_t b = 1; b < gone.position.size(); ++b)
+        ASSERT_GE(gone.position[b], gone.position[b - 1] - 1e-9) << b;
+}
+
+TEST(RenderAhead, NoOutputOfAnEarlierRunIsEverPlayed)
+{
+    // Music, then silence from 2 s. Drop-ins into the silence (each a new unit
+    // run), made with the worker on time, late, or not between two drop-ins:
+    // from the render that carries one out, nothing of the music made ahead is
+    // heard.
+    TrackBufferRef source = music(4.0);
+    for (std::int64_t i = std::int64_t(2.0 * kRate); i < source->frames; ++i)
+        source->left[i] = source->right[i] = 0.0f;
+    const int block = 256;
+    for (int pattern = 0; pattern < 3; ++pattern) {
+        SCOPED_TRACE(pattern);
+        DeckVoice voice(kRate, 4096);
+        ASSERT_TRUE(voice.enableRenderAhead());
+        loadNow(voice, source);
+        sendOk(voice, DeckCommand::keyLock(true));
+        sendOk(voice, DeckCommand::play());
+        voice.tempo().store(1.06);
+        std::vector<float> l(block), r(block);
+        float music = 0.0f;
+        for (int b = 0; b < 200; ++b) {
+            voice.render(block, l.data(), r.data());
+            voice.serviceAhead();
+            for (float x : l)
+                music = std::max(music, std::fabs(x));
+        }
+        ASSERT_GT(music, 0.2f);
+        voice.rtDropIn(3.0);
+        if (pattern == 2) {
+            voice.render(block, l.data(), r.data());
+            voice.rtDropIn(2.5);
+        }
+        float heard = 0.0f;
+        for (int b = 0; b < 100; ++b) {
+            voice.render(block, l.data(), r.data());
+            if (pattern != 1 || b % 3 == 2)
+                voice.serviceAhead();
+            for (float x : l)
+                heard = std::max(heard, std::fabs(x));
+        }
+        EXPECT_LT(heard, 1e-4f);
+        EXPECT_NEAR(voice.state().position.load(), pattern == 2 ? 2.5 + 100.0 * block * 1.06 / kRate : 3.0 + 100 * block * 1.06 / kRate, 0.1);
+    }
+}
+
+TEST(RenderAhead, AJumpIsHeardAfterTheLeadWhereThePositionSaysSo)
+{
+    // A hot cue pressed while playing (no new unit run) moves the read head at
+    // the next render; the click just after the cue comes out no later than the
+    // lead after it does on demand, and where the published position says.
+    const double tempo = 1.06;
+    TrackBufferRef source(std::int64_t(kRate * 4), kRate);
+    const std::int64_t click = std::int64_t(kRate * 3);
+    source->left[click] = source->right[click] = 1.0f;
+    for (int blockSize : {64, 256}) {
+        std::int64_t delay[2] = {0, 0};
+        for (bool ahead : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "block " << blockSize << " ahead " << ahead);
+            DeckVoice voice(kRate, 4096);
+            if (ahead) {
+                ASSERT_TRUE(voice.enableRenderAhead());
+            }
+            loadNow(voice, source);
+            sendOk(voice, DeckCommand::quantize(false));
+            sendOk(voice, DeckCommand::keyLock(true));
+            sendOk(voice, DeckCommand::setHotCue(0, double(click) / kRate - 0.01));
+            sendOk(voice, DeckCommand::seek(0.5));
+            sendOk(voice, DeckCommand::play());
+            voice.tempo().store(tempo);
+            std::vector<float> out, l(blockSize), r(blockSize);
+            std::vector<double> published;
+            const int pressAt = 60;
+            for (int b = 0; b < 200; ++b) {
+                if (b == pressAt)
+                    sendOk(voice, DeckCommand::hotCue(0, true));
+                voice.render(blockSize, l.data(), r.data());
+                if (ahead)
+                    voice.serviceAhead();
+                out.insert(out.end(), l.begin(), l.end());
+                published.push_back(voice.state().position.load());
+            }
+            EXPECT_EQ(voice.aheadDryBlocks(), 0);
+            std::size_t peak = 0;
+            for (std::size_t i = 1; i < out.size(); ++i)
+                if (std::fabs(out[i]) > std::fabs(out[peak]))
+                    peak = i;
+            ASSERT_GT(std::fabs(out[peak]), 0.05f);
+            delay[ahead] = std::int64_t(peak) - pressAt * blockSize;
+            const std::size_t b = peak / std::size_t(blockSize);
+            const double heard = published[b - 1] + double(peak % std::size_t(blockSize)) * tempo / kRate;
+            EXPECT_NEAR(heard, double(click) / kRate, 0.004);
+        }
+        const double lead = DeckVoice::aheadLeadFrames(blockSize, tempo) / tempo;
+        EXPECT_GE(delay[1], delay[0]);
+        EXPECT_LE(double(delay[1] - delay[0]), lead) << "block " << blockSize;
+    }
+}
