@@ -1012,9 +1012,8 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
     state_.speed.store(scratching ? scrubSpeed_ : (playing_ ? speed : 0.0));
 }
 
-void DeckVoice::publish(float peakL, float peakR)
+double DeckVoice::heardFrames() const
 {
-    const double sr = sampleRate_;
     double lag = 0.0;
     if (usedTimePitch_) {
         // Since its reset the unit turns input frame k into output frame
@@ -1029,7 +1028,13 @@ void DeckVoice::publish(float peakL, float peakR)
         lag = std::max(unitBacklog_ + timePitchLatencyFrames_ * rate, 0.0) * currentSpeed_;
         lag = std::min(lag, unitTaken_);
     }
-    state_.position.store(std::max(pos_ - lag, 0.0) / sr);
+    return std::max(pos_ - lag, 0.0);
+}
+
+void DeckVoice::publish(float peakL, float peakR)
+{
+    const double sr = sampleRate_;
+    state_.position.store(heardFrames() / sr);
     state_.slipPosition.store(slipPos_ / sr);
     state_.playing.store(playing_);
     state_.cueing.store(cueing_ || hotCueHeld_ >= 0);

@@ -75,6 +75,10 @@ public:
     bool hasGrid() const { return hasGrid_; }
     double positionFrames() const { return pos_; }
     double positionSeconds() const { return pos_ / sampleRate_; }
+    // The position heard next: the read head less what the time-pitch unit holds
+    // and its latency (what `state().position` publishes after each render).
+    double heardFrames() const;
+    double heardSeconds() const { return heardFrames() / sampleRate_; }
     bool isPlaying() const { return playing_; }
     bool isLoaded() const { return buffer_ != nullptr; }
     double syncCorrection() const { return syncCorrection_; }

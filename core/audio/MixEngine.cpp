@@ -519,8 +519,9 @@ void MixEngine::dropIn() noexcept
         return;
     DeckVoice& deck1 = *decks_[0];
     DeckVoice& deck2 = *decks_[1];
-    // The second of deck 2's track that lines up with deck 1's position now.
-    const double t = deck1.positionSeconds() - d;
+    // The second of deck 2's track that lines up with what is heard of deck 1
+    // now (a key-locked deck reads its track ahead of what is heard).
+    const double t = deck1.heardSeconds() - d;
     if (deck1.isPlaying()) {
         if (t < 0.0)
             return; // waits until deck 1 reaches the drop point
@@ -545,7 +546,7 @@ void MixEngine::alignedStart() noexcept
     const DeckVoice& other = *decks_[std::size_t(1 - a)];
     if (other.isPlaying() && other.hasGrid()) {
         const BeatGrid& g = other.grid();
-        const double beats = (other.positionSeconds() - g.firstBeat) / (60.0 / g.bpm);
+        const double beats = (other.heardSeconds() - g.firstBeat) / (60.0 / g.bpm);
         const double bars = beats / double(g.beatsPerBar);
         deck.rtStartAligned(bars - std::trunc(bars));
     } else {
@@ -653,8 +654,8 @@ void MixEngine::holdLock() noexcept
     DeckVoice& deck1 = *decks_[0];
     DeckVoice& deck2 = *decks_[1];
     if (deck1.isPlaying() && deck2.isPlaying()) {
-        // Positive: deck 2 is late.
-        const double drift = (deck1.positionSeconds() - offset) - deck2.positionSeconds();
+        // Positive: deck 2 is late, as heard.
+        const double drift = (deck1.heardSeconds() - offset) - deck2.heardSeconds();
         if (std::abs(drift) <= 0.08) {
             const double k = 0.5 * drift;
             const double factor = k < 0.02 ? 1.0 + std::max(k, -0.02) : 1.02;

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <random>
 #include <thread>
@@ -227,5 +229,75 @@ TEST(RenderAhead, AJumpIsHeardAfterTheLeadWhereThePositionSaysSo)
         const double lead = DeckVoice::aheadLeadFrames(blockSize, tempo) / tempo;
         EXPECT_GE(delay[1], delay[0]);
         EXPECT_LE(double(delay[1] - delay[0]), lead) << "block " << blockSize;
+    }
+}
+
+TEST(RenderAhead, TheEngineAndItsWorkerNeverAllocateOrLockUnderCommandStorms)
+{
+    // Four key-locked decks at different tempos and keys, commands of every kind
+    // and drop-ins between slices: with the engine's own worker thread, and with
+    // a worker of the test's (marked as real time too, so what the stretchers do
+    // on it counts as well).
+    std::vector<TrackBufferRef> buffers;
+    for (int i = 0; i < 4; ++i)
+        buffers.push_back(music(3.0 + i));
+    for (MixEngine::RenderAhead mode : {MixEngine::RenderAhead::thread, MixEngine::RenderAhead::manual}) {
+        SCOPED_TRACE(int(mode));
+        MixEngine engine(kRate, 4096, mode);
+        ASSERT_EQ(engine.renderAhead(), mode);
+        for (int i = 0; i < MixEngine::deckCount; ++i) {
+            DeckVoice& d = *engine.deck(i);
+            ASSERT_TRUE(d.rendersAhead());
+            sendOk(d, DeckCommand::load(buffers[std::size_t(i)], false));
+            sendOk(d, DeckCommand::keyLock(true));
+            sendOk(d, DeckCommand::play());
+            d.tempo().store(1.0 + 0.02 * (i + 1));
+        }
+        std::atomic<bool> stop{false};
+        std::thread worker;
+        if (mode == MixEngine::RenderAhead::manual)
+            worker = std::thread([&] {
+                AudioThreadScope marked;
+                while (!stop.load()) {
+                    engine.serviceAhead();
+                    std::this_thread::sleep_for(std::chrono::microseconds(300));
+                }
+            });
+        std::vector<float> bufs[4];
+        for (auto& b : bufs)
+            b.assign(4096, 0.0f);
+        float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
+        std::mt19937 rng(5);
+        std::uniform_int_distribution<int> pick(0, 26);
+        std::uniform_int_distribution<int> frames(16, 1024);
+        RealtimeProbe probe;
+        for (int round = 0; round < 200; ++round) {
+            for (int i = 0; i < (round % 20 == 0 ? 100 : 6); ++i) {
+                DeckCommand c;
+                c.kind = DeckCommand::Kind(pick(rng));
+                if (c.kind == DeckCommand::Kind::load || c.kind == DeckCommand::Kind::swap
+                    || c.kind == DeckCommand::Kind::takeOver)
+                    c = DeckCommand::takeOver(buffers[std::size_t(i % 4)], 0.5);
+                c.a = double(i % 5) * 0.3;
+                c.b = c.a + 0.5;
+                c.index = i % 8;
+                c.flag = c.kind == DeckCommand::Kind::keyLock || i % 2 == 0;
+                engine.deck(i % 4)->send(c);
+            }
+            engine.deck(round % 4)->keyShift().store(double(round % 5) - 2.0);
+            if (round % 7 == 0)
+                engine.params()->dropOffset.store(0.1);
+            {
+                AudioThreadScope audio;
+                for (int k = 0; k < 3; ++k)
+                    engine.render(frames(rng), ptrs, 4);
+            }
+            engine.releaseRetiredBuffers();
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        stop.store(true);
+        if (worker.joinable())
+            worker.join();
+        EXPECT_TRUE(probe.clean());
     }
 }
