@@ -24,6 +24,11 @@ constexpr int kAheadChunk = 256;
 // leaves no render short over slices of 64 to 1024 frames at rates 0.6 to 1.5,
 // key-locked or shifting pitch only (1500 is not enough).
 constexpr int kAheadHopLead = 1536;
+// Renders the worker is asked for ahead of the audio thread: the time it has to
+// make one render's output. With one, bursts of the four stretchers' hops and
+// the machine's own left a few dozen renders a minute short on one core; two
+// left none.
+constexpr int kAheadSlack = 2;
 // A dry ring is made up by skipping the output missed; beyond this many frames
 // (the worker fell far behind) the unit run starts over instead.
 constexpr std::int64_t kAheadMaxOwed = 16384;
@@ -675,7 +680,7 @@ void DeckVoice::render(int frames, float* left, float* right)
 int DeckVoice::aheadLeadFrames(int frames, double rate)
 {
     const double r = std::isfinite(rate) ? std::clamp(rate, 0.0, 32.0) : 1.0;
-    return int(std::ceil(double(std::max(frames, 0)) * r)) + kAheadHopLead;
+    return int(std::ceil(double(kAheadSlack) * double(std::max(frames, 0)) * r)) + kAheadHopLead;
 }
 
 bool DeckVoice::enableRenderAhead()
@@ -721,10 +726,10 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     }
 
     // The input these frames of output stand for, read at the speed of the
-    // unit's input; the fraction of a frame carries to the next render. A new
-    // run also queues the lead, and asks for this render's output (the unit's
-    // start pad, skipped: the worker cannot have it ready now) besides the
-    // next render's.
+    // unit's input; the fraction of a frame carries to the next render. Each
+    // render asks the worker for the output of the render two ahead; a new run
+    // also queues the lead and asks for this render's output (the unit's start
+    // pad, skipped: the worker cannot have it ready now) and the next one's.
     const double want = double(frames) * double(rate) + aheadCarry_ + (start ? aheadLeadFrames(frames, rate) : 0);
     std::int64_t n = std::int64_t(std::floor(std::max(want, 0.0)));
     
@@ -733,7 +738,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         // unit starts a new run once there is room again.
         aheadRestart_ = true;
     } else {
-        if (start)
+        for (int k = 0; start && k < kAheadSlack; ++k)
             (void)a.requests.push({frames, aheadGeneration_, rate, pitch, false});
         aheadCarry_ = want - double(n);
         const double sourceTempo = keyLock_ ? 1.0 : blockTempo_;

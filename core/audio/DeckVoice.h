@@ -126,8 +126,10 @@ public:
     std::int64_t aheadDryBlocks() const;
     std::int64_t aheadDryFrames() const;
     // Input frames queued ahead at the start of a unit run, besides the input of
-    // the render itself: one slice of input at the unit's rate plus the most the
-    // stretcher wants before it makes a hop of output.
+    // the render itself: two slices of input at the unit's rate (the worker is
+    // asked for two renders ahead) plus the most the stretcher wants before it
+    // makes the next render's output. What is heard of a jump that does not
+    // start a new unit run comes this much later than on the audio thread.
     static int aheadLeadFrames(int frames, double rate);
 
 private:

@@ -104,16 +104,17 @@ TEST(RenderAhead, SoundsAsOnDemandFromTheSecondRenderWithoutADryBlock)
 
 TEST(RenderAhead, ALateWorkerCostsSilenceOnlyAndTheDeckStaysOnTime)
 {
-    // The worker misses rounds after renders 100…103: renders 101…104 are
-    // short, counted, silent; then the output missed is skipped, and from render
-    // 105 on the deck sounds exactly as on demand. A worker gone for 300 renders
+    // The worker misses rounds after renders 100…103; it works two renders
+    // ahead, so renders 102…104 are short, counted, silent; then the output
+    // missed is skipped, and from render 105 on the deck sounds exactly as on
+    // demand. A worker gone for 300 renders
     // makes the deck start a new unit run, which plays once the worker is back.
     const TrackBufferRef source = music(12.0);
     const int block = 256;
     const Take onDemand = play(source, false, block, 400, 1.06, true);
     const Take late = play(source, true, block, 400, 1.06, true, [](int b) { return b >= 100 && b < 104; });
-    EXPECT_EQ(late.dry, 4);
-    const std::size_t from = 101 * block, to = 105 * block;
+    EXPECT_EQ(late.dry, 3);
+    const std::size_t from = 102 * block, to = 105 * block;
     for (std::size_t i = from; i < to; ++i)
         ASSERT_EQ(late.left[i], 0.0f) << i;
     for (std::size_t i = to; i < late.left.size(); ++i)
