@@ -19,8 +19,12 @@
 // the worker has the time between blocks it has on stage. x_realtime = seconds
 // of audio per second of CPU used by the process (the benchmark's thread plus
 // the engine's worker), so rows that render ahead and rows that do not compare
-// alike. dry_blocks: renders whose rendered-ahead output was not ready in full
-// (0 on a sound machine).
+// alike. dry_blocks: deck renders whose rendered-ahead output was not ready in
+// full. late_blocks: blocks that started more than a block after their deadline
+// (the machine took the core away for that long: on a real device, a dropout
+// already); the blocks after one are rendered back to back, leaving a worker on
+// the same core no time, so dry_on_time counts the renders that came up short
+// with no late start in the four blocks before (0 on a sound machine).
 // cpu_p99_ms, cpu_max_ms and budget_cpu_p99/budget_cpu_max: the same from the
 // thread's CPU clock, which leaves out the time the benchmark's thread was
 // preempted: on a busy machine the wall figures show other programs' time
@@ -160,7 +164,8 @@ void runEngine(benchmark::State& state, Scene scene, Work work = Work::ahead)
         priority.emplace();
     const long long periodNs = (long long)std::llround(1e9 * kBlock / kRate);
     double cpuSeconds = 0.0;
-    std::int64_t dry = 0;
+    std::int64_t dry = 0, late = 0, dryOnTime = 0;
+    int lastLate = -1000;
     for (auto _ : state) {
         state.PauseTiming();
         for (int i = 0; i < decks; ++i)
@@ -176,7 +181,14 @@ void runEngine(benchmark::State& state, Scene scene, Work work = Work::ahead)
             if (paced) {
                 addNanoseconds(deadline, periodNs);
                 clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+                timespec now{};
+                clock_gettime(CLOCK_MONOTONIC, &now);
+                const double lateNs = double(now.tv_sec - deadline.tv_sec) * 1e9 + double(now.tv_nsec - deadline.tv_nsec);
+                if (lateNs > double(periodNs))
+                    lastLate = b;
+                late += lateNs > double(periodNs);
             }
+            const std::int64_t dryNow = engine->aheadDryBlocks();
             if (scene == Scene::fullFx) {
                 // The flanger on channel 1 and the reverb on the master take turns.
                 const bool reverb = (b / 2000) % 2 == 1;
@@ -190,6 +202,9 @@ void runEngine(benchmark::State& state, Scene scene, Work work = Work::ahead)
             times[std::size_t(b)] = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
             cpuTimes[std::size_t(b)] = threadCpuMs() - c0;
             engine->serviceAhead(); // the worker's round, in the unpaced row only
+            const std::int64_t dryAfter = engine->aheadDryBlocks();
+            if (dryAfter != dryNow && b - lastLate > 4)
+                ++dryOnTime;
             benchmark::DoNotOptimize(bufs[0].data());
         }
         cpuSeconds += processCpuSeconds() - cpuBefore;
@@ -205,6 +220,8 @@ void runEngine(benchmark::State& state, Scene scene, Work work = Work::ahead)
     const double worst = all.empty() ? 0.0 : all.back();
     state.counters["x_realtime"] = cpuSeconds > 0.0 ? double(state.iterations()) * kSeconds / cpuSeconds : 0.0;
     state.counters["dry_blocks"] = double(dry);
+    state.counters["late_blocks"] = double(late);
+    state.counters["dry_on_time"] = double(dryOnTime);
     state.counters["p99_ms"] = p99;
     state.counters["max_ms"] = worst;
     state.counters["budget_p99"] = p99 / kBudgetMs;
