@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace zelvo {
@@ -86,6 +87,50 @@ private:
     std::vector<AheadChunk> slots_;
     int chunkFrames_;
     std::vector<float> storage_;
+    alignas(64) std::atomic<std::int64_t> head_{0};
+    alignas(64) std::atomic<std::int64_t> tail_{0};
+};
+
+// A fixed ring of small trivially copyable items between one producer and one
+// consumer, whose producer can ask how much room is left (the render requests
+// that go with the chunks).
+template <typename T>
+class AheadQueue {
+public:
+    // Not on the audio thread.
+    explicit AheadQueue(int capacity) : slots_(std::size_t(std::max(capacity, 1) + 1)) {}
+    AheadQueue(const AheadQueue&) = delete;
+    AheadQueue& operator=(const AheadQueue&) = delete;
+
+    // Producer.
+    int freeSlots() const
+    {
+        const std::int64_t n = std::int64_t(slots_.size());
+        return int(n - 1 - (tail_.load(std::memory_order_relaxed) - head_.load(std::memory_order_acquire) + n) % n);
+    }
+    bool push(const T& value)
+    {
+        const std::int64_t tail = tail_.load(std::memory_order_relaxed);
+        const std::int64_t next = (tail + 1) % std::int64_t(slots_.size());
+        if (next == head_.load(std::memory_order_acquire))
+            return false;
+        slots_[std::size_t(tail)] = value;
+        tail_.store(next, std::memory_order_release);
+        return true;
+    }
+    // Consumer.
+    std::optional<T> pop()
+    {
+        const std::int64_t head = head_.load(std::memory_order_relaxed);
+        if (head == tail_.load(std::memory_order_acquire))
+            return std::nullopt;
+        const T value = slots_[std::size_t(head)];
+        head_.store((head + 1) % std::int64_t(slots_.size()), std::memory_order_release);
+        return value;
+    }
+
+private:
+    std::vector<T> slots_;
     alignas(64) std::atomic<std::int64_t> head_{0};
     alignas(64) std::atomic<std::int64_t> tail_{0};
 };

@@ -64,7 +64,7 @@ struct DeckVoice::Ahead {
     }
     AheadRing input;
     AheadRing output;
-    SPSCQueue<AheadRequest> requests;
+    AheadQueue<AheadRequest> requests;
     // The newest unit run the audio thread started; older work is skipped.
     std::atomic<std::uint32_t> latest{0};
     std::atomic<std::int64_t> dryBlocks{0};
@@ -721,25 +721,37 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         aheadRestart_ = false;
         aheadCarry_ = 0.0;
         aheadOwed_ = 0;
+        aheadRendered_ = 0;
+        aheadRequested_ = 0;
         unitBacklog_ = 0.0;
         unitTaken_ = 0.0;
     }
 
-    // The input these frames of output stand for, read at the speed of the
-    // unit's input; the fraction of a frame carries to the next render. Each
-    // render asks the worker for the output of the render two ahead; a new run
-    // also queues the lead and asks for this render's output (the unit's start
-    // pad, skipped: the worker cannot have it ready now) and the next one's.
-    const double want = double(frames) * double(rate) + aheadCarry_ + (start ? aheadLeadFrames(frames, rate) : 0);
+    // The worker is asked for output up to two renders past this render (in
+    // requests of a render's length, as the audio thread would render them),
+    // with the input that output stands for, read at the speed of the unit's
+    // input; the fraction of a frame carries to the next render. A new run also
+    // queues the stretcher's window and asks for this render's output (the
+    // unit's start pad, skipped: the worker cannot have it ready now). Renders
+    // count at the longest length the voice has rendered, so a render longer
+    // than the ones before is short only the first time.
+    aheadLongest_ = std::max(aheadLongest_, frames);
+    const int piece = aheadLongest_;
+    const std::int64_t due = std::max<std::int64_t>(
+        aheadRendered_ + frames + std::int64_t(kAheadSlack) * piece - aheadRequested_, 0);
+    const int requests = int((due + piece - 1) / piece);
+    const double want = double(due) * double(rate) + aheadCarry_ + (start ? kAheadHopLead : 0);
     std::int64_t n = std::int64_t(std::floor(std::max(want, 0.0)));
-    
-    if (chunksFor(n) > a.input.freeChunks() || !a.requests.push({frames, aheadGeneration_, rate, pitch, start})) {
+    if (chunksFor(n) > a.input.freeChunks() || a.requests.freeSlots() < requests) {
         // The worker has fallen far behind: this render reads nothing and the
         // unit starts a new run once there is room again.
         aheadRestart_ = true;
     } else {
-        for (int k = 0; start && k < kAheadSlack; ++k)
-            (void)a.requests.push({frames, aheadGeneration_, rate, pitch, false});
+        for (std::int64_t left = due; left > 0; left -= piece) {
+            const int m = int(std::min<std::int64_t>(left, piece));
+            (void)a.requests.push({m, aheadGeneration_, rate, pitch, start && left == due});
+        }
+        aheadRequested_ += due;
         aheadCarry_ = want - double(n);
         const double sourceTempo = keyLock_ ? 1.0 : blockTempo_;
         while (n > 0) {
@@ -754,6 +766,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             n -= m;
         }
     }
+    aheadRendered_ += frames;
     if (start)
         aheadOwed_ = frames;
 

@@ -226,6 +226,11 @@ private:
     bool aheadRestart_ = true;
     double aheadCarry_ = 0.0;
     std::int64_t aheadOwed_ = 0;
+    // Output frames rendered in this run, and asked of the worker.
+    std::int64_t aheadRendered_ = 0;
+    std::int64_t aheadRequested_ = 0;
+    // The longest render so far (whatever the run).
+    int aheadLongest_ = 1;
 };
 
 } // namespace zelvo

@@ -302,3 +302,42 @@ TEST(RenderAhead, TheEngineAndItsWorkerNeverAllocateOrLockUnderCommandStorms)
         EXPECT_TRUE(probe.clean());
     }
 }
+
+TEST(RenderAhead, SlicesOfChangingLengthNeverRunDry)
+{
+    // Short slices, then long ones, then random lengths: the worker is asked
+    // for two of the longest slices so far ahead, so only the first slice
+    // longer than any before comes up short (twice here), and the position
+    // heard stays with the one on demand.
+    const TrackBufferRef source = music(8.0);
+    std::vector<int> sizes;
+    std::mt19937 rng(3);
+    std::uniform_int_distribution<int> any(1, 1024);
+    for (int i = 0; i < 50; ++i)
+        sizes.push_back(64);
+    for (int i = 0; i < 40; ++i)
+        sizes.push_back(512);
+    for (int i = 0; i < 30; ++i)
+        sizes.push_back(1024);
+    for (int i = 0; i < 300; ++i)
+        sizes.push_back(any(rng));
+    double heard[2] = {0.0, 0.0};
+    for (bool ahead : {false, true}) {
+        DeckVoice voice(kRate, 4096);
+        if (ahead) {
+            ASSERT_TRUE(voice.enableRenderAhead());
+        }
+        loadNow(voice, source);
+        sendOk(voice, DeckCommand::keyLock(true));
+        sendOk(voice, DeckCommand::play());
+        voice.tempo().store(1.06);
+        std::vector<float> l(1024), r(1024);
+        for (int n : sizes) {
+            voice.render(n, l.data(), r.data());
+            voice.serviceAhead();
+        }
+        EXPECT_LE(voice.aheadDryBlocks(), 2);
+        heard[ahead] = voice.state().position.load();
+    }
+    EXPECT_NEAR(heard[1], heard[0], 0.002);
+}
