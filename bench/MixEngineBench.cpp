@@ -23,8 +23,8 @@
 // full. late_blocks: blocks that started more than a block after their deadline
 // (the machine took the core away for that long: on a real device, a dropout
 // already); the blocks after one are rendered back to back, leaving a worker on
-// the same core no time, so dry_on_time counts the renders that came up short
-// with no late start in the four blocks before (0 on a sound machine).
+// the same core no time, so dry_on_time counts the blocks with a short render
+// and no late start in the four blocks before (0 on a sound machine).
 // cpu_p99_ms, cpu_max_ms and budget_cpu_p99/budget_cpu_max: the same from the
 // thread's CPU clock, which leaves out the time the benchmark's thread was
 // preempted: on a busy machine the wall figures show other programs' time

@@ -2,9 +2,8 @@
 // A fixed ring of stereo chunks between exactly one producer thread and one
 // consumer thread: a key-locked deck's input from the audio thread to the
 // render-ahead worker, and the stretched output back. Each chunk carries up to
-// `chunkFrames` planar frames and what the frames were made for: the unit run
-// (generation) they belong to, the unit's rate and pitch for them, and whether
-// they start a new run.
+// `chunkFrames` planar frames, the unit run (generation) they belong to and,
+// for output, the unit's rate they were made at.
 //
 // Storage is allocated once, at construction; nothing after that allocates,
 // locks or waits. The consumer may take a chunk in parts (`taken`).
@@ -22,9 +21,6 @@ struct AheadChunk {
     int taken = 0;
     std::uint32_t generation = 0;
     float rate = 1.0f;
-    float pitch = 0.0f;
-    // The first chunk of a new unit run: the unit is reset before its frames.
-    bool reset = false;
     float* left = nullptr;
     float* right = nullptr;
 

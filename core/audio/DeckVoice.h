@@ -101,9 +101,9 @@ public:
     void provide(int frames, float* left, float* right) override;
 
     // Render-ahead. The time-pitch unit moves to a worker thread for good: the
-    // audio thread reads the unit's input itself, queues it in a ring with a
-    // request for the next render's output, and takes the unit's output from a
-    // second ring that the worker (`serviceAhead`) keeps filled ahead of it; the
+    // audio thread reads the unit's input itself, queues it in a ring with
+    // requests for the output two renders ahead, and takes the unit's output from
+    // a second ring that the worker (`serviceAhead`) keeps filled ahead of it; the
     // worker makes the unit calls a render on the audio thread would, so the
     // sound is the same. Transport and commands stay on the audio thread and
     // take effect at the next render as before. The input queued at the start of
@@ -125,11 +125,11 @@ public:
     // and the frames they missed. Any thread.
     std::int64_t aheadDryBlocks() const;
     std::int64_t aheadDryFrames() const;
-    // Input frames queued ahead at the start of a unit run, besides the input of
-    // the render itself: two slices of input at the unit's rate (the worker is
-    // asked for two renders ahead) plus the most the stretcher wants before it
-    // makes the next render's output. What is heard of a jump that does not
-    // start a new unit run comes this much later than on the audio thread.
+    // Input frames queued ahead of a render of `frames` at `rate`, at a steady
+    // length: two renders of input (the worker is asked for two renders ahead)
+    // plus the most the stretcher wants before it makes the next render's
+    // output. What is heard of a jump that does not start a new unit run comes
+    // at most this much later than on the audio thread.
     static int aheadLeadFrames(int frames, double rate);
 
 private:
