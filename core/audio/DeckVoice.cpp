@@ -16,8 +16,8 @@ bool finite(double x) { return std::isfinite(x); }
 double roundAway(double x) { return std::round(x); }
 
 // Render-ahead ring sizes. Chunks of 256 frames; the input ring holds four of
-// the longest slices at four times the speed plus the lead, the output ring four
-// longest slices plus room for the stretcher's largest burst.
+// the longest slices at four times the speed plus the lead, the output ring
+// eight longest slices plus 4096 frames of what was missed and is skipped.
 constexpr int kAheadChunk = 256;
 // Input the stretcher may want beyond one slice before it makes the next
 // slice's output: its analysis window. Measured: 1536 frames is the least that
@@ -26,8 +26,8 @@ constexpr int kAheadChunk = 256;
 constexpr int kAheadHopLead = 1536;
 // Renders the worker is asked for ahead of the audio thread: the time it has to
 // make one render's output. With one, bursts of the four stretchers' hops and
-// the machine's own left a few dozen renders a minute short on one core; two
-// left none.
+// the machine's own left a few dozen renders a minute short on one core; with
+// two, nearly only those after the machine took the core away for longer.
 constexpr int kAheadSlack = 2;
 // A dry ring is made up by skipping the output missed; beyond this many frames
 // (the worker fell far behind) the unit run starts over instead.
