@@ -1,6 +1,7 @@
 #include "audio/DeckVoice.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -14,7 +15,75 @@ bool finite(double x) { return std::isfinite(x); }
 // Rounds to the nearest integer, halves away from zero.
 double roundAway(double x) { return std::round(x); }
 
+// Render-ahead ring sizes. Chunks of 256 frames; the input ring holds four of
+// the longest slices at four times the speed plus the lead, the output ring
+// eight longest slices plus 4096 frames of what was missed and is skipped.
+constexpr int kAheadChunk = 256;
+// Input the stretcher may want beyond one slice before it makes the next
+// slice's output: its analysis window. Measured: 1536 frames is the least that
+// leaves no render short over slices of 64 to 1024 frames at rates 0.6 to 1.5,
+// key-locked or shifting pitch only (1500 is not enough).
+constexpr int kAheadHopLead = 1536;
+// Renders the worker is asked for ahead of the audio thread: the time it has to
+// make one render's output. With one, bursts of the four stretchers' hops and
+// the machine's own left a few dozen renders a minute short on one core; with
+// two, nearly only those after the machine took the core away for longer.
+constexpr int kAheadSlack = 2;
+// A dry ring is made up by skipping the output missed; beyond this many frames
+// (the worker fell far behind) the unit run starts over instead.
+constexpr std::int64_t kAheadMaxOwed = 16384;
+
+int chunksFor(std::int64_t frames) { return int((frames + kAheadChunk - 1) / kAheadChunk); }
+
+// Wrapping comparison of run numbers.
+bool olderRun(std::uint32_t a, std::uint32_t b) { return std::int32_t(a - b) < 0; }
+
 } // namespace
+
+// One render the worker runs the unit for, as the audio thread would have: the
+// unit's rate and pitch set, its output filled to `frames` from the queued
+// input and taken out. Each one stands for the audio thread's next render, so
+// the unit sees the very calls it would see on the audio thread.
+struct AheadRequest {
+    int frames = 0;
+    std::uint32_t generation = 0;
+    float rate = 1.0f;
+    float pitch = 0.0f;
+    // The first of a unit run: the unit is reset first.
+    bool reset = false;
+};
+
+struct DeckVoice::Ahead {
+    explicit Ahead(int maxFrames)
+        : input(chunksFor(4 * (4 * std::int64_t(maxFrames) + kAheadHopLead)), kAheadChunk)
+        , output(chunksFor(8 * std::int64_t(maxFrames) + 4096), kAheadChunk)
+        , requests(512)
+        , accLeft(std::size_t(maxFrames), 0.0f)
+        , accRight(std::size_t(maxFrames), 0.0f)
+    {
+    }
+    AheadRing input;
+    AheadRing output;
+    AheadQueue<AheadRequest> requests;
+    // The newest unit run the audio thread started; older work is skipped.
+    std::atomic<std::uint32_t> latest{0};
+    std::atomic<std::int64_t> dryBlocks{0};
+    std::atomic<std::int64_t> dryFrames{0};
+
+    // The worker's side: the run the unit is in, the render it is working on
+    // (whether its rate is set, the input fed for it so far), and the input
+    // gathered for the unit's next feed.
+    bool running = false;
+    std::uint32_t generation = 0;
+    float rate = -1.0f;
+    float pitch = -99999.0f;
+    std::optional<AheadRequest> current;
+    bool started = false;
+    double fed = 0.0;
+    std::vector<float> accLeft, accRight;
+    int acc = 0;
+    int need = 0;
+};
 
 DeckVoice::DeckVoice(double sampleRate, int maxFrames)
     : sampleRate_(sampleRate > 0.0 ? sampleRate : 48000.0), maxFrames_(std::max(1, maxFrames))
@@ -33,6 +102,7 @@ DeckVoice::DeckVoice(double sampleRate, int maxFrames)
 
 DeckVoice::~DeckVoice()
 {
+    disableRenderAhead();
     // The audio thread is gone: this thread may consume both rings.
     if (buffer_)
         buffer_->release();
@@ -157,7 +227,9 @@ void DeckVoice::slipBookkeeping(bool divertedBefore)
 
 void DeckVoice::resetTimePitch()
 {
-    if (timePitch_)
+    if (ahead_)
+        aheadRestart_ = true; // the worker resets the unit when the new run reaches it
+    else if (timePitch_)
         timePitch_->reset();
     unitBacklog_ = 0.0;
     unitTaken_ = 0.0;
@@ -553,7 +625,16 @@ void DeckVoice::render(int frames, float* left, float* right)
     const bool timePitchPath = timePitch_ && !scratching && playing_
         && (std::fabs(float(keyShift)) > 0.001f || (keyLock_ && std::fabs(sync * tempo - 1.0) > 0.0001));
 
-    if (timePitchPath) {
+    if (timePitchPath && ahead_) {
+        lastRate_ = keyLock_ ? float(sync * tempo * (1.0 + bend_)) : 1.0f;
+        lastPitch_ = float(keyShift * 100.0);
+        if (!usedTimePitch_) {
+            resetTimePitch();
+            usedTimePitch_ = true;
+        }
+        currentSpeed_ = keyLock_ ? 1.0 : sync * tempo * (1.0 + bend_);
+        renderAhead(frames, left, right, lastRate_, lastPitch_);
+    } else if (timePitchPath) {
         const float rate = keyLock_ ? float(sync * tempo * (1.0 + bend_)) : 1.0f;
         if (rate != lastRate_) {
             timePitch_->set(units::kTimePitchRate, rate);
@@ -591,6 +672,270 @@ void DeckVoice::render(int frames, float* left, float* right)
         peakR = std::max(peakR, std::fabs(right[i]));
     }
     publish(peakL, peakR);
+}
+
+// ---------------------------------------------------------------------------
+// Render-ahead
+
+int DeckVoice::aheadLeadFrames(int frames, double rate)
+{
+    const double r = std::isfinite(rate) ? std::clamp(rate, 0.0, 32.0) : 1.0;
+    return int(std::ceil(double(kAheadSlack) * double(std::max(frames, 0)) * r)) + kAheadHopLead;
+}
+
+bool DeckVoice::enableRenderAhead()
+{
+    if (ahead_)
+        return true;
+    if (!timePitch_ || !timePitch_->canFeed())
+        return false;
+    ahead_ = std::make_unique<Ahead>(maxFrames_);
+    aheadRestart_ = true;
+    usedTimePitch_ = false;
+    return true;
+}
+
+void DeckVoice::disableRenderAhead()
+{
+    if (!ahead_)
+        return;
+    ahead_.reset();
+    if (timePitch_)
+        timePitch_->reset();
+    lastRate_ = -1.0f;
+    lastPitch_ = -99.0f;
+    usedTimePitch_ = false;
+}
+
+std::int64_t DeckVoice::aheadDryBlocks() const { return ahead_ ? ahead_->dryBlocks.load() : 0; }
+
+std::int64_t DeckVoice::aheadDryFrames() const { return ahead_ ? ahead_->dryFrames.load() : 0; }
+
+void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, float pitch)
+{
+    Ahead& a = *ahead_;
+    const bool start = aheadRestart_;
+    if (start) {
+        ++aheadGeneration_;
+        a.latest.store(aheadGeneration_, std::memory_order_release);
+        aheadRestart_ = false;
+        aheadCarry_ = 0.0;
+        aheadOwed_ = 0;
+        aheadRendered_ = 0;
+        aheadRequested_ = 0;
+        unitBacklog_ = 0.0;
+        unitTaken_ = 0.0;
+    }
+
+    // The worker is asked for output up to two renders past this render (in
+    // requests of a render's length, as the audio thread would render them),
+    // with the input that output stands for, read at the speed of the unit's
+    // input; the fraction of a frame carries to the next render. A new run also
+    // queues the stretcher's window and asks for this render's output (the
+    // unit's start pad, skipped: the worker cannot have it ready now). Renders
+    // count at the longest length the voice has rendered, so a render longer
+    // than the ones before is short only the first time.
+    aheadLongest_ = std::max(aheadLongest_, frames);
+    const int piece = aheadLongest_;
+    const std::int64_t due = std::max<std::int64_t>(
+        aheadRendered_ + frames + std::int64_t(kAheadSlack) * piece - aheadRequested_, 0);
+    const int requests = int((due + piece - 1) / piece);
+    const double want = double(due) * double(rate) + aheadCarry_ + (start ? kAheadHopLead : 0);
+    std::int64_t n = std::int64_t(std::floor(std::max(want, 0.0)));
+    if (chunksFor(n) > a.input.freeChunks() || a.requests.freeSlots() < requests) {
+        // The worker has fallen far behind: this render reads nothing and the
+        // unit starts a new run once there is room again.
+        aheadRestart_ = true;
+    } else {
+        for (std::int64_t left = due; left > 0; left -= piece) {
+            const int m = int(std::min<std::int64_t>(left, piece));
+            (void)a.requests.push({m, aheadGeneration_, rate, pitch, start && left == due});
+        }
+        aheadRequested_ += due;
+        aheadCarry_ = want - double(n);
+        const double sourceTempo = keyLock_ ? 1.0 : blockTempo_;
+        while (n > 0) {
+            AheadChunk* c = a.input.writable();
+            const int m = int(std::min<std::int64_t>(n, a.input.chunkFrames()));
+            readSource(m, c->left, c->right, sourceTempo, false, currentSpeed_);
+            c->frames = m;
+            c->generation = aheadGeneration_;
+            a.input.commit();
+            unitBacklog_ += double(m);
+            unitTaken_ += double(m) * currentSpeed_;
+            n -= m;
+        }
+    }
+    aheadRendered_ += frames;
+    if (start)
+        aheadOwed_ = frames;
+
+    // The output: older runs' output is dropped unread; output missed while the
+    // ring was dry is skipped first, so the deck stays on time.
+    int got = 0;
+    double consumed = 0.0;
+    while (got < frames) {
+        AheadChunk* c = a.output.readable();
+        if (!c)
+            break;
+        if (c->generation != aheadGeneration_) {
+            a.output.pop();
+            continue;
+        }
+        if (aheadOwed_ > 0) {
+            const int skip = int(std::min<std::int64_t>(aheadOwed_, c->remaining()));
+            c->taken += skip;
+            aheadOwed_ -= skip;
+            consumed += double(skip) * double(c->rate);
+        } else {
+            const int m = std::min(frames - got, c->remaining());
+            std::memcpy(left + got, c->left + c->taken, sizeof(float) * std::size_t(m));
+            std::memcpy(right + got, c->right + c->taken, sizeof(float) * std::size_t(m));
+            c->taken += m;
+            got += m;
+            consumed += double(m) * double(c->rate);
+        }
+        if (c->remaining() == 0)
+            a.output.pop();
+    }
+    unitBacklog_ -= consumed;
+    if (got < frames) {
+        std::memset(left + got, 0, sizeof(float) * std::size_t(frames - got));
+        std::memset(right + got, 0, sizeof(float) * std::size_t(frames - got));
+        // The first render of a run plays the unit's start pad as silence.
+        if (!start) {
+            a.dryBlocks.fetch_add(1, std::memory_order_relaxed);
+            a.dryFrames.fetch_add(frames - got, std::memory_order_relaxed);
+            aheadOwed_ += frames - got;
+        }
+        if (aheadOwed_ > kAheadMaxOwed)
+            aheadRestart_ = true;
+    }
+}
+
+bool DeckVoice::serviceAhead()
+{
+    if (!ahead_)
+        return false;
+    Ahead& a = *ahead_;
+    HostedUnit& unit = *timePitch_;
+    const std::uint32_t latest = a.latest.load(std::memory_order_acquire);
+    bool progress = false;
+    auto setRate = [&](float rate, float pitch) {
+        if (rate != a.rate) {
+            unit.set(units::kTimePitchRate, rate);
+            a.rate = rate;
+        }
+        if (pitch != a.pitch) {
+            unit.set(units::kTimePitchPitch, pitch);
+            a.pitch = pitch;
+        }
+    };
+    // Input of runs nobody will hear goes first, so a worker that was gone long
+    // enough for the input ring to fill up frees it at once.
+    while (AheadChunk* c = a.input.readable()) {
+        if (!olderRun(c->generation, latest))
+            break;
+        a.input.pop();
+        progress = true;
+    }
+    for (;;) {
+        if (!a.current) {
+            a.current = a.requests.pop();
+            a.started = false;
+            a.fed = 0.0;
+            if (!a.current)
+                break;
+        }
+        const AheadRequest& r = *a.current;
+        if (olderRun(r.generation, latest) || (!r.reset && (!a.running || r.generation != a.generation))) {
+            a.current.reset(); // a render nobody will hear
+            progress = true;
+            continue;
+        }
+        if (!a.started) {
+            // What the audio thread does at the start of a render: the rate and
+            // pitch, then the reset that starts a run (primed at them).
+            setRate(r.rate, r.pitch);
+            if (r.reset) {
+                unit.reset();
+                a.running = true;
+                a.generation = r.generation;
+                a.acc = 0;
+                a.need = 0;
+            }
+            a.started = true;
+            progress = true;
+        }
+        // Fill the unit's output to the render's length from the queued input,
+        // bounded as on the audio thread; wait for input that is not there yet.
+        const double budget = double(r.frames) * 33.0 + 4.0 * double(maxFrames_) + 16384.0;
+        bool waiting = false;
+        bool newer = false;
+        while (unit.readyFrames() < r.frames && a.fed < budget) {
+            if (a.need == 0)
+                a.need = std::clamp(unit.inputRequired(), 1, maxFrames_);
+            while (a.acc < a.need) {
+                AheadChunk* c = a.input.readable();
+                if (!c)
+                    break;
+                if (olderRun(c->generation, a.generation)) {
+                    a.input.pop(); // input of an earlier run
+                    continue;
+                }
+                if (c->generation != a.generation) {
+                    newer = true; // the audio thread started another run since
+                    break;
+                }
+                const int m = std::min(a.need - a.acc, c->remaining());
+                std::memcpy(a.accLeft.data() + a.acc, c->left + c->taken, sizeof(float) * std::size_t(m));
+                std::memcpy(a.accRight.data() + a.acc, c->right + c->taken, sizeof(float) * std::size_t(m));
+                c->taken += m;
+                a.acc += m;
+                if (c->remaining() == 0)
+                    a.input.pop();
+            }
+            if (a.acc < a.need) {
+                waiting = true;
+                break;
+            }
+            unit.feed(a.need, a.accLeft.data(), a.accRight.data());
+            a.fed += a.need;
+            a.acc = 0;
+            a.need = 0;
+            progress = true;
+        }
+        if (newer) {
+            a.current.reset(); // this render belongs to a run nobody will hear
+            progress = true;
+            continue;
+        }
+        if (waiting)
+            break;
+        // Take the render's output out, once the ring has room for all of it.
+        if (a.output.freeChunks() < chunksFor(r.frames))
+            break;
+        int left = r.frames;
+        while (left > 0) {
+            AheadChunk* c = a.output.writable();
+            const int want = std::min(left, a.output.chunkFrames());
+            int m = unit.readyFrames() > 0 ? unit.retrieve(std::min(want, unit.readyFrames()), c->left, c->right) : 0;
+            if (m < want) {
+                // A stalled stretcher: the shortfall is silence, as on the audio thread.
+                std::memset(c->left + m, 0, sizeof(float) * std::size_t(want - m));
+                std::memset(c->right + m, 0, sizeof(float) * std::size_t(want - m));
+                m = want;
+            }
+            c->frames = m;
+            c->generation = a.generation;
+            c->rate = a.rate;
+            a.output.commit();
+            left -= m;
+        }
+        a.current.reset();
+        progress = true;
+    }
+    return progress;
 }
 
 void DeckVoice::provide(int frames, float* left, float* right)
@@ -685,9 +1030,8 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
     state_.speed.store(scratching ? scrubSpeed_ : (playing_ ? speed : 0.0));
 }
 
-void DeckVoice::publish(float peakL, float peakR)
+double DeckVoice::heardFrames() const
 {
-    const double sr = sampleRate_;
     double lag = 0.0;
     if (usedTimePitch_) {
         // Since its reset the unit turns input frame k into output frame
@@ -702,7 +1046,13 @@ void DeckVoice::publish(float peakL, float peakR)
         lag = std::max(unitBacklog_ + timePitchLatencyFrames_ * rate, 0.0) * currentSpeed_;
         lag = std::min(lag, unitTaken_);
     }
-    state_.position.store(std::max(pos_ - lag, 0.0) / sr);
+    return std::max(pos_ - lag, 0.0);
+}
+
+void DeckVoice::publish(float peakL, float peakR)
+{
+    const double sr = sampleRate_;
+    state_.position.store(heardFrames() / sr);
     state_.slipPosition.store(slipPos_ / sr);
     state_.playing.store(playing_);
     state_.cueing.store(cueing_ || hotCueHeld_ >= 0);

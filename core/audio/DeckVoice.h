@@ -6,6 +6,7 @@
 // `keyShift` cells, and the published `state`. Replaced buffers come back through
 // a ring of retired buffers that the main thread empties; the audio thread never
 // frees memory, never drops the last reference to a buffer, and never waits.
+#include "audio/AheadRing.h"
 #include "audio/AtomicCells.h"
 #include "audio/DeckCommand.h"
 #include "audio/DeckState.h"
@@ -74,6 +75,10 @@ public:
     bool hasGrid() const { return hasGrid_; }
     double positionFrames() const { return pos_; }
     double positionSeconds() const { return pos_ / sampleRate_; }
+    // The position heard next: the read head less what the time-pitch unit holds
+    // and its latency (what `state().position` publishes after each render).
+    double heardFrames() const;
+    double heardSeconds() const { return heardFrames() / sampleRate_; }
     bool isPlaying() const { return playing_; }
     bool isLoaded() const { return buffer_ != nullptr; }
     double syncCorrection() const { return syncCorrection_; }
@@ -95,6 +100,38 @@ public:
     // HostedUnitSource: the time-pitch unit's input. Audio thread, inside render.
     void provide(int frames, float* left, float* right) override;
 
+    // Render-ahead. The time-pitch unit moves to a worker thread for good: the
+    // audio thread reads the unit's input itself, queues it in a ring with
+    // requests for the output two renders ahead, and takes the unit's output from
+    // a second ring that the worker (`serviceAhead`) keeps filled ahead of it; the
+    // worker makes the unit calls a render on the audio thread would, so the
+    // sound is the same. Transport and commands stay on the audio thread and
+    // take effect at the next render as before. The input queued at the start of
+    // a unit run carries a lead (`aheadLeadFrames`) so the worker can run ahead;
+    // a render whose output is not ready plays silence for what is missing,
+    // counts it (`aheadDryBlocks`) and skips that much output later, so the deck
+    // stays on time. Main thread, before the first render (or while nothing
+    // renders); false, and nothing changes, without a unit that can be fed.
+    bool enableRenderAhead();
+    // Takes the unit back for the audio thread. Main thread, while nothing
+    // renders and no worker services the voice.
+    void disableRenderAhead();
+    bool rendersAhead() const { return ahead_ != nullptr; }
+    // Runs the unit over the queued input into the output ring, as far as both
+    // allow; true when it did anything. The worker thread (one at a time), or a
+    // test's thread between renders.
+    bool serviceAhead();
+    // Renders after the first of a unit run whose output was not ready in full,
+    // and the frames they missed. Any thread.
+    std::int64_t aheadDryBlocks() const;
+    std::int64_t aheadDryFrames() const;
+    // Input frames queued ahead of a render of `frames` at `rate`, at a steady
+    // length: two renders of input (the worker is asked for two renders ahead)
+    // plus the most the stretcher wants before it makes the next render's
+    // output. What is heard of a jump that does not start a new unit run comes
+    // at most this much later than on the audio thread.
+    static int aheadLeadFrames(int frames, double rate);
+
 private:
     void drain();
     bool apply(const DeckCommand& command);
@@ -111,6 +148,7 @@ private:
     void readSource(int frames, float* left, float* right, double tempoRatio, bool scratching,
                     std::optional<double> speedOverride);
     void publish(float peakL, float peakR);
+    void renderAhead(int frames, float* left, float* right, float rate, float pitch);
 
     double beatFrames() const;
     double beatLengthSeconds() const;
@@ -177,6 +215,22 @@ private:
     double unitBacklog_ = 0.0;
     // Source frames the unit has read since its reset.
     double unitTaken_ = 0.0;
+
+    // Render-ahead: the rings and the worker's state (null while off).
+    struct Ahead;
+    std::unique_ptr<Ahead> ahead_;
+    // Audio thread: the current unit run, whether the next time-pitch render
+    // starts a new one, the fraction of an input frame carried to the next
+    // render, and output frames to skip (missed while the ring was dry).
+    std::uint32_t aheadGeneration_ = 0;
+    bool aheadRestart_ = true;
+    double aheadCarry_ = 0.0;
+    std::int64_t aheadOwed_ = 0;
+    // Output frames rendered in this run, and asked of the worker.
+    std::int64_t aheadRendered_ = 0;
+    std::int64_t aheadRequested_ = 0;
+    // The longest render so far (whatever the run).
+    int aheadLongest_ = 1;
 };
 
 } // namespace zelvo

@@ -35,6 +35,13 @@ public:
     UnitStatus prepare(int frames);
     // Output made but not yet rendered out, in frames. Audio thread.
     int readyFrames() const { return unit_->readyFrames(); }
+    // Push style (see HostedUnitComponent): whether the unit can be fed by its
+    // owner, what it wants next, feeding it and taking its output. The thread
+    // that owns the unit.
+    bool canFeed() const { return unit_->canFeed(); }
+    int inputRequired() const { return unit_->inputRequired(); }
+    UnitStatus feed(int frames, const float* left, const float* right) { return unit_->feed(frames, left, right); }
+    int retrieve(int frames, float* left, float* right) { return unit_->retrieve(frames, left, right); }
     // Runs the unit as an in-place effect, in slices of at most `maxFrames`; a
     // slice that fails keeps its dry input. Audio thread.
     void process(int frames, float* left, float* right);

@@ -6,9 +6,14 @@
 #include "platform/RecordingFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <limits>
+
+#include <pthread.h>
+#include <sched.h>
+#include <time.h>
 
 namespace zelvo {
 
@@ -85,7 +90,7 @@ MixEngine::ChannelDsp::ChannelDsp(double rate)
 {
 }
 
-MixEngine::MixEngine(double sampleRate, int maxFrames)
+MixEngine::MixEngine(double sampleRate, int maxFrames, RenderAhead ahead)
     : sampleRate_(sampleRate)
     , maxFrames_(std::max(maxFrames, 1))
     , params_(std::make_shared<MixerParams>(deckCount))
@@ -113,10 +118,14 @@ MixEngine::MixEngine(double sampleRate, int maxFrames)
     channels_.reserve(deckCount);
     for (int i = 0; i < deckCount; ++i)
         channels_.emplace_back(sampleRate);
+    sem_init(&wake_, 0, 0);
+    setRenderAhead(ahead);
 }
 
 MixEngine::~MixEngine()
 {
+    stopWorker();
+    sem_destroy(&wake_);
     stopRecording();
     releaseRetiredBuffers();
 }
@@ -157,6 +166,8 @@ void MixEngine::renderSlice(int n) noexcept
     runRequests();
     for (int i = 0; i < deckCount; ++i)
         decks_[std::size_t(i)]->render(n, deckL_[std::size_t(i)].data(), deckR_[std::size_t(i)].data());
+    if (ahead_ == RenderAhead::thread)
+        sem_post(&wake_); // the worker makes the next slices' time-pitch output now
 
     if (p.directOuts.load()) {
         directOutsSlice(n);
@@ -398,6 +409,90 @@ Recorder::Status MixEngine::recordingStatus() const
     return recorder_.status(recorder_.currentId());
 }
 
+// ---------------------------------------------------------------------------
+// Render-ahead worker
+
+void MixEngine::setRenderAhead(RenderAhead mode)
+{
+    stopWorker();
+    ahead_ = RenderAhead::off;
+    bool any = false;
+    for (const auto& deck : decks_) {
+        if (mode == RenderAhead::off)
+            deck->disableRenderAhead();
+        else
+            any = deck->enableRenderAhead() || any;
+    }
+    if (mode == RenderAhead::off || !any)
+        return;
+    ahead_ = mode;
+    if (mode == RenderAhead::thread)
+        startWorker();
+}
+
+void MixEngine::startWorker()
+{
+    stopWorker_.store(false);
+    try {
+        worker_ = std::thread([this] { workerLoop(); });
+    } catch (const std::system_error&) {
+        // No thread: every deck renders on the audio thread.
+        ahead_ = RenderAhead::off;
+        for (const auto& deck : decks_)
+            deck->disableRenderAhead();
+    }
+}
+
+void MixEngine::stopWorker()
+{
+    if (!worker_.joinable())
+        return;
+    stopWorker_.store(true);
+    sem_post(&wake_);
+    worker_.join();
+    while (sem_trywait(&wake_) == 0) {
+    }
+}
+
+void MixEngine::workerLoop()
+{
+    // One step below the audio thread, which asks for max(min, 10); normal
+    // priority when the system refuses.
+    sched_param param{};
+    param.sched_priority = std::max(sched_get_priority_min(SCHED_FIFO), 10) - 1;
+    if (param.sched_priority >= sched_get_priority_min(SCHED_FIFO))
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+    while (!stopWorker_.load()) {
+        timespec deadline{};
+        clock_gettime(CLOCK_REALTIME, &deadline);
+        deadline.tv_nsec += 20'000'000; // a stop is seen within 20 ms
+        if (deadline.tv_nsec >= 1'000'000'000) {
+            deadline.tv_nsec -= 1'000'000'000;
+            ++deadline.tv_sec;
+        }
+        if (sem_timedwait(&wake_, &deadline) != 0 && errno != ETIMEDOUT && errno != EINTR)
+            continue;
+        for (const auto& deck : decks_)
+            deck->serviceAhead();
+    }
+}
+
+void MixEngine::serviceAhead()
+{
+    if (ahead_ != RenderAhead::manual)
+        return;
+    for (const auto& deck : decks_)
+        deck->serviceAhead();
+}
+
+std::int64_t MixEngine::aheadDryBlocks() const
+{
+    std::int64_t dry = 0;
+    for (const auto& deck : decks_)
+        dry += deck->aheadDryBlocks();
+    return dry;
+}
+
 int MixEngine::releaseRetiredBuffers()
 {
     int released = 0;
@@ -424,8 +519,9 @@ void MixEngine::dropIn() noexcept
         return;
     DeckVoice& deck1 = *decks_[0];
     DeckVoice& deck2 = *decks_[1];
-    // The second of deck 2's track that lines up with deck 1's position now.
-    const double t = deck1.positionSeconds() - d;
+    // The second of deck 2's track that lines up with what is heard of deck 1
+    // now (a key-locked deck reads its track ahead of what is heard).
+    const double t = deck1.heardSeconds() - d;
     if (deck1.isPlaying()) {
         if (t < 0.0)
             return; // waits until deck 1 reaches the drop point
@@ -450,7 +546,7 @@ void MixEngine::alignedStart() noexcept
     const DeckVoice& other = *decks_[std::size_t(1 - a)];
     if (other.isPlaying() && other.hasGrid()) {
         const BeatGrid& g = other.grid();
-        const double beats = (other.positionSeconds() - g.firstBeat) / (60.0 / g.bpm);
+        const double beats = (other.heardSeconds() - g.firstBeat) / (60.0 / g.bpm);
         const double bars = beats / double(g.beatsPerBar);
         deck.rtStartAligned(bars - std::trunc(bars));
     } else {
@@ -558,8 +654,8 @@ void MixEngine::holdLock() noexcept
     DeckVoice& deck1 = *decks_[0];
     DeckVoice& deck2 = *decks_[1];
     if (deck1.isPlaying() && deck2.isPlaying()) {
-        // Positive: deck 2 is late.
-        const double drift = (deck1.positionSeconds() - offset) - deck2.positionSeconds();
+        // Positive: deck 2 is late, as heard.
+        const double drift = (deck1.heardSeconds() - offset) - deck2.heardSeconds();
         if (std::abs(drift) <= 0.08) {
             const double k = 0.5 * drift;
             const double factor = k < 0.02 ? 1.0 + std::max(k, -0.02) : 1.02;

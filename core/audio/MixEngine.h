@@ -25,9 +25,13 @@
 #include "audio/Smoothed.h"
 
 #include <array>
+#include <atomic>
 #include <filesystem>
 #include <memory>
+#include <thread>
 #include <vector>
+
+#include <semaphore.h>
 
 namespace zelvo {
 
@@ -37,12 +41,21 @@ public:
     // Seconds of master the tap keeps for forks of the mix.
     static constexpr double tapSeconds = 75.0;
 
+    // How key-locked decks get their time-pitch work done: on the audio thread
+    // (`off`), ahead on the engine's real-time worker thread (`thread`), or ahead
+    // with the worker's rounds run by hand through `serviceAhead` (`manual`, for
+    // tests that need every round in a known place).
+    enum class RenderAhead { off, thread, manual };
+
     // Builds the voices, cells, DSP state, hosted limiter and reverb (each left out
     // when its unit cannot be made), the master tap and the recorder, for slices of
-    // at most `maxFrames` at `sampleRate`. Main thread.
-    MixEngine(double sampleRate, int maxFrames = AudioRenderer::kMaxFrames);
-    // Stops any recording (its file is finished within a second) and releases
-    // every buffer the voices hold. Main thread, once the audio thread is done.
+    // at most `maxFrames` at `sampleRate`, and starts the render-ahead worker
+    // (without it, when it cannot be started, everything renders on the audio
+    // thread). Main thread.
+    MixEngine(double sampleRate, int maxFrames = AudioRenderer::kMaxFrames, RenderAhead ahead = RenderAhead::thread);
+    // Stops the worker, stops any recording (its file is finished within a
+    // second) and releases every buffer the voices hold. Main thread, once the
+    // audio thread is done.
     ~MixEngine() override;
     MixEngine(const MixEngine&) = delete;
     MixEngine& operator=(const MixEngine&) = delete;
@@ -94,6 +107,20 @@ public:
     // one at a time.
     int releaseRetiredBuffers();
 
+    // Turns render-ahead off (every deck's time-pitch work back on the audio
+    // thread, in its work phase) or on again in `mode`. Main thread, before the
+    // first render or while nothing renders.
+    void setRenderAhead(RenderAhead mode);
+    RenderAhead renderAhead() const noexcept { return ahead_; }
+    // One round of the worker over every deck, in `manual` mode. The test's
+    // thread, between renders.
+    void serviceAhead();
+    // Renders, summed over the decks, whose time-pitch output was not ready in
+    // full. Any thread.
+    std::int64_t aheadDryBlocks() const;
+    // The worker thread's id while it runs (for reading its CPU clock).
+    std::thread::native_handle_type aheadWorker() { return worker_.native_handle(); }
+
     // Whether the hosted limiter and reverb exist. Any thread.
     bool hasLimiter() const noexcept { return limiter_ != nullptr; }
     bool hasReverb() const noexcept { return reverb_ != nullptr; }
@@ -118,6 +145,9 @@ private:
     void directOutsSlice(int n) noexcept;
     void channelStrip(int i, int n, const SliceControls& c) noexcept;
     void record(int n, const float* left, const float* right) noexcept;
+    void startWorker();
+    void stopWorker();
+    void workerLoop();
 
     const double sampleRate_;
     const int maxFrames_;
@@ -146,6 +176,13 @@ private:
     // Audio thread only: frames handed to the recording `recordingId_`.
     std::int64_t recordedFrames_ = 0;
     std::int64_t recordingId_ = 0;
+
+    // Render-ahead: the mode, and the worker woken by the audio thread after
+    // each slice (a semaphore post never blocks).
+    RenderAhead ahead_ = RenderAhead::off;
+    std::thread worker_;
+    sem_t wake_{};
+    std::atomic<bool> stopWorker_{false};
 };
 
 } // namespace zelvo

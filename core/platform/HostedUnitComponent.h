@@ -57,6 +57,30 @@ public:
     }
     // Frames of output made but not yet rendered out. Audio thread.
     virtual int readyFrames() const { return 0; }
+
+    // Push style, for a thread that feeds the component itself instead of letting
+    // it pull through the callback. The thread that owns the unit, never
+    // allocating or locking. Whether the component can be fed this way:
+    virtual bool canFeed() const { return false; }
+    // Input frames the component wants before it can make more output (at least 1).
+    virtual int inputRequired() const { return 0; }
+    // Processes `frames` (at most the maximum slice) of input.
+    virtual UnitStatus feed(int frames, const float* left, const float* right)
+    {
+        (void)frames;
+        (void)left;
+        (void)right;
+        return kUnitInvalidProperty;
+    }
+    // Moves up to `frames` of ready output into `left` and `right`; returns how
+    // many it moved.
+    virtual int retrieve(int frames, float* left, float* right)
+    {
+        (void)frames;
+        (void)left;
+        (void)right;
+        return 0;
+    }
     // Sets one parameter (global scope). Audio thread (or main thread before the
     // first render).
     virtual UnitStatus setParameter(std::uint32_t parameter, float value) = 0;

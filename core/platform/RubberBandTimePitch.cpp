@@ -253,6 +253,34 @@ int RubberBandTimePitch::readyFrames() const
     return stretcher_->rb ? std::max(stretcher_->rb->available(), 0) : 0;
 }
 
+int RubberBandTimePitch::inputRequired() const
+{
+    if (!stretcher_->rb)
+        return 256;
+    const std::size_t want = stretcher_->rb->getSamplesRequired();
+    return int(std::min(want == 0 ? std::size_t(256) : want, std::size_t(maxFrames_)));
+}
+
+UnitStatus RubberBandTimePitch::feed(int frames, const float* left, const float* right)
+{
+    if (!stretcher_->rb)
+        return kUnitUninitialized;
+    if (frames <= 0 || !left || !right)
+        return kUnitNoError;
+    const float* in[2] = {left, right};
+    stretcher_->rb->process(in, std::size_t(std::min(frames, maxFrames_)), false);
+    return kUnitNoError;
+}
+
+int RubberBandTimePitch::retrieve(int frames, float* left, float* right)
+{
+    if (!stretcher_->rb || frames <= 0 || !left || !right)
+        return 0;
+    float* out[2] = {left, right};
+    const int n = std::min(frames, std::max(stretcher_->rb->available(), 0));
+    return n > 0 ? int(stretcher_->rb->retrieve(out, std::size_t(n))) : 0;
+}
+
 UnitStatus RubberBandTimePitch::setParameter(std::uint32_t parameter, float value)
 {
     switch (parameter) {

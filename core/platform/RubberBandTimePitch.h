@@ -38,6 +38,12 @@ public:
     // render); the next render of at most that many frames does no work.
     UnitStatus prepare(int frames) override;
     int readyFrames() const override;
+    bool canFeed() const override { return true; }
+    // The stretcher's own figure, capped at the maximum slice (256 when it names
+    // none, as when pulling).
+    int inputRequired() const override;
+    UnitStatus feed(int frames, const float* left, const float* right) override;
+    int retrieve(int frames, float* left, float* right) override;
     // Out-of-range values are clamped; a non-finite value counts as neutral.
     UnitStatus setParameter(std::uint32_t parameter, float value) override;
     UnitStatus getParameter(std::uint32_t parameter, float& value) const override;

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QThread>
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -85,7 +86,9 @@ ModelRig::ModelRig(double sampleRate, LibraryStore::Analyzer analyzer)
     links.handsOn = [this] { binder->noteHandsOn(); };
     transition->setLinks(std::move(links));
 
-    engine = std::make_unique<MixEngine>(sampleRate, 512);
+    // Key-locked decks render ahead with the worker's rounds run here, after
+    // each slice, so what the rig hears does not depend on the machine's speed.
+    engine = std::make_unique<MixEngine>(sampleRate, 512, MixEngine::RenderAhead::manual);
     binder->engineInstalled(*engine, sampleRate);
     tickTimer = clock.runEvery(kTick, [this] { binder->tick(); });
 }
@@ -124,7 +127,7 @@ void ModelRig::load(int i, const TrackRecord& record)
 void ModelRig::rebuildEngine(double sampleRate)
 {
     const double previous = engine->sampleRate();
-    engine = std::make_unique<MixEngine>(sampleRate, 512);
+    engine = std::make_unique<MixEngine>(sampleRate, 512, MixEngine::RenderAhead::manual);
     binder->engineInstalled(*engine, previous);
 }
 
@@ -132,8 +135,12 @@ void ModelRig::render(int frames)
 {
     const auto n = std::size_t(frames);
     std::vector<float> a(n), b(n), c(n), d(n);
-    float* buffers[4] = {a.data(), b.data(), c.data(), d.data()};
-    engine->render(frames, buffers, 4);
+    for (int offset = 0; offset < frames; offset += engine->maxFrames()) {
+        const int n = std::min(frames - offset, engine->maxFrames());
+        float* slice[4] = {a.data() + offset, b.data() + offset, c.data() + offset, d.data() + offset};
+        engine->render(n, slice, 4);
+        engine->serviceAhead();
+    }
     engine->releaseRetiredBuffers();
 }
 

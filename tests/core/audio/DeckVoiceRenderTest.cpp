@@ -90,11 +90,19 @@ TEST(DeckVoiceRender, PeakHoldDecaysPerRenderAndCountsBeforeTheFader)
 
 TEST(DeckVoiceRender, CommandStormsLoadsAndTimePitchNeverAllocateOrLock)
 {
-    // The real time-pitch unit, so calls inside the stretcher count too.
+    // The real time-pitch unit, so calls inside the stretcher count too: on the
+    // audio thread, or rendered ahead with the worker's rounds (marked as real
+    // time too) after some renders, so its rings run full, dry and stale.
+    for (bool ahead : {false, true}) {
+    SCOPED_TRACE(ahead ? "ahead" : "on the audio thread");
     const double rate = 48000.0;
     DeckVoice voice(rate, 4096);
     ASSERT_TRUE(voice.hasTimePitch());
-    voice.setWorkPhase(1); // working ahead in odd slices, on demand in the others
+    if (ahead) {
+        ASSERT_TRUE(voice.enableRenderAhead());
+    } else {
+        voice.setWorkPhase(1); // working ahead in odd slices, on demand in the others
+    }
     std::vector<TrackBufferRef> buffers;
     for (int i = 0; i < 8; ++i)
         buffers.push_back(rampBuffer(std::int64_t(rate * (2 + i)), rate, 1.0f / float(rate * 10)));
@@ -135,15 +143,19 @@ TEST(DeckVoiceRender, CommandStormsLoadsAndTimePitchNeverAllocateOrLock)
                     voice.setSyncCorrection(1.01);
                 }
                 voice.render(frames(rng), left.data(), right.data());
+                if (k != 1)
+                    voice.serviceAhead();
             }
             voice.rtStartAligned(0.5);
             voice.rtCue(0.1);
             voice.rtDropIn(0.2);
             voice.render(4096, left.data(), right.data());
+            voice.serviceAhead();
         }
         voice.releaseRetiredBuffers();
     }
     EXPECT_TRUE(probe.clean());
+    }
 }
 
 TEST(DeckVoiceRender, KeyLockWorkAlternatesSlicesWithoutChangingTheSoundOrThePosition)
@@ -215,12 +227,18 @@ TEST(DeckVoiceRender, KeyLockPublishedPositionIsWhatIsHeardFromTheFirstSliceInEi
     const std::int64_t click = std::int64_t(rate * 2);
     source->left[click] = source->right[click] = 1.0f;
 
+    // Work phase 0 or 1 on the audio thread, or (2) rendered ahead by a worker
+    // whose round runs after each slice.
     for (bool keyLock : {true, false})
-    for (int phase : {0, 1})
+    for (int phase : {0, 1, 2})
         for (double lead : {0.1, 0.3}) { // the click soon after the start, and later
             SCOPED_TRACE(testing::Message() << "key lock " << keyLock << " phase " << phase << " lead " << lead);
             DeckVoice voice(rate, 4096);
-            voice.setWorkPhase(phase);
+            if (phase == 2) {
+                ASSERT_TRUE(voice.enableRenderAhead());
+            } else {
+                voice.setWorkPhase(phase);
+            }
             loadNow(voice, source);
             sendOk(voice, DeckCommand::keyLock(keyLock));
             voice.tempo().store(tempo);
@@ -233,9 +251,11 @@ TEST(DeckVoiceRender, KeyLockPublishedPositionIsWhatIsHeardFromTheFirstSliceInEi
             std::vector<double> published; // after each slice: the next frame heard
             for (int slice = 0; slice < int(0.5 * rate) / block; ++slice) {
                 voice.render(block, left.data(), right.data());
+                voice.serviceAhead();
                 out.insert(out.end(), left.begin(), left.end());
                 published.push_back(voice.state().position.load());
             }
+            EXPECT_EQ(voice.aheadDryBlocks(), 0);
             EXPECT_NEAR(published[0], seekTo, 1e-9) << "the unit's start pad is still playing";
             for (std::size_t i = 1; i < published.size(); ++i) {
                 EXPECT_GE(published[i], published[i - 1] - 1e-9);

@@ -220,3 +220,61 @@ TEST(MixEngineSyncTest, AlignedStartLandsInTheOtherDecksBarPhase)
 
 } // namespace
 } // namespace zelvo
+
+namespace zelvo {
+namespace {
+
+TEST(MixEngineSyncTest, ADropOntoAKeyLockedDeckLinesUpWhatIsHeard)
+{
+    // Deck 1 key-locked at 1.06 (its stretcher renders ahead, so its read head
+    // runs well ahead of what is heard), deck 2 on the direct path: dropped in
+    // with no offset and held by the lock, deck 2's clicks come out with deck
+    // 1's, not a read-ahead earlier.
+    const TrackBufferRef clicks = generatedBuffer(40.0, rate, [](std::int64_t i) { return i % 24000 == 0 ? 1.0f : 0.0f; });
+    MixEngine engine(rate, 512, MixEngine::RenderAhead::manual);
+    MixerParams& p = *engine.params();
+    p.directOuts.store(true);
+    loadDeck(engine, 0, clicks);
+    loadDeck(engine, 1, clicks);
+    send(engine, 0, DeckCommand::keyLock(true));
+    send(engine, 0, DeckCommand::seek(10.0));
+    send(engine, 0, DeckCommand::play());
+    engine.deck(0)->tempo().store(1.06);
+    engine.deck(1)->tempo().store(1.06);
+    EngineOutput out;
+    auto play = [&](int blocks) {
+        for (int b = 0; b < blocks; ++b) {
+            renderInto(engine, out, 256, 256);
+            engine.serviceAhead();
+        }
+    };
+    play(100);
+    ASSERT_GT(engine.deck(0)->positionSeconds() - position(engine, 0), 0.03) << "the read head is ahead";
+    p.dropOffset.store(0.0);
+    play(400);
+    EXPECT_EQ(p.lockOffset.load(), 0.0) << "still locked";
+    EXPECT_EQ(engine.aheadDryBlocks(), 0);
+    // Peaks of each click in the last second, deck 1 on the master pair and deck 2
+    // on the headphone pair.
+    auto peaks = [&](const std::vector<float>& v) {
+        std::vector<std::size_t> at;
+        const std::size_t from = v.size() - std::size_t(rate);
+        for (std::size_t i = from + 1; i + 1 < v.size(); ++i)
+            if (std::fabs(v[i]) > 0.2f && std::fabs(v[i]) >= std::fabs(v[i - 1]) && std::fabs(v[i]) > std::fabs(v[i + 1]))
+                at.push_back(i);
+        return at;
+    };
+    const std::vector<std::size_t> one = peaks(out.ch[0]), two = peaks(out.ch[2]);
+    ASSERT_FALSE(one.empty());
+    ASSERT_FALSE(two.empty());
+    for (std::size_t a : two) {
+        std::size_t nearest = one.front();
+        for (std::size_t b : one)
+            if (std::llabs(std::int64_t(b) - std::int64_t(a)) < std::llabs(std::int64_t(nearest) - std::int64_t(a)))
+                nearest = b;
+        EXPECT_LT(std::llabs(std::int64_t(nearest) - std::int64_t(a)), std::int64_t(0.004 * rate)) << a;
+    }
+}
+
+} // namespace
+} // namespace zelvo

@@ -1,0 +1,343 @@
+// Key-locked decks rendered ahead on a worker: the same sound as rendering on
+// demand, the published position still what is heard, commands heard after the
+// lead, a dry ring that recovers on time, and no stale output after a new run.
+#include "audio/DeckVoice.h"
+#include "audio/MixEngine.h"
+
+#include "DeckVoiceSupport.h"
+#include "support/RealtimeGuard.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <random>
+#include <thread>
+#include <vector>
+
+using namespace zelvo;
+using namespace zelvo::test;
+
+namespace {
+
+constexpr double kRate = 48000.0;
+
+TrackBufferRef music(double seconds)
+{
+    TrackBufferRef b(std::int64_t(seconds * kRate), kRate);
+    for (std::int64_t i = 0; i < b->frames; ++i) {
+        const double t = double(i);
+        b->left[i] = float(0.3 * std::sin(t * 0.031) + 0.2 * std::sin(t * 0.0071) * ((i / 4000) % 2 ? 1.0 : 0.3));
+        b->right[i] = float(0.3 * std::sin(t * 0.027) - 0.1 * std::sin(t * 0.19));
+    }
+    return b;
+}
+
+struct Take {
+    std::vector<float> left, right;
+    std::vector<double> position;
+    std::int64_t dry = 0;
+};
+
+// Plays `source` from 0.5 s at `tempo` (key-locked, or a key shift only) for
+// `blocks` renders of `block`; ahead: the worker's round runs after each render
+// unless `skip(block index)` says the worker was late.
+template <typename Skip>
+Take play(const TrackBufferRef& source, bool ahead, int block, int blocks, double tempo, bool keyLock, Skip skip)
+{
+    DeckVoice voice(kRate, 4096);
+    if (ahead) {
+        EXPECT_TRUE(voice.enableRenderAhead());
+    }
+    loadNow(voice, source);
+    sendOk(voice, DeckCommand::keyLock(keyLock));
+    sendOk(voice, DeckCommand::seek(0.5));
+    sendOk(voice, DeckCommand::play());
+    voice.tempo().store(tempo);
+    if (!keyLock)
+        voice.keyShift().store(1.0);
+    Take t;
+    std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+    for (int b = 0; b < blocks; ++b) {
+        voice.render(block, l.data(), r.data());
+        t.left.insert(t.left.end(), l.begin(), l.end());
+        t.right.insert(t.right.end(), r.begin(), r.end());
+        t.position.push_back(voice.state().position.load());
+        if (ahead && !skip(b))
+            voice.serviceAhead();
+    }
+    t.dry = voice.aheadDryBlocks();
+    return t;
+}
+
+Take play(const TrackBufferRef& source, bool ahead, int block, int blocks, double tempo, bool keyLock)
+{
+    return play(source, ahead, block, blocks, tempo, keyLock, [](int) { return false; });
+}
+
+} // namespace
+
+TEST(RenderAhead, SoundsAsOnDemandFromTheSecondRenderWithoutADryBlock)
+{
+    const TrackBufferRef source = music(4.0);
+    for (int block : {64, 256, 1024})
+        for (double tempo : {1.06, 0.94, 1.5, 0.6})
+            for (bool keyLock : {true, false}) {
+                SCOPED_TRACE(testing::Message() << "block " << block << " tempo " << tempo << " key lock " << keyLock);
+                const int blocks = int(2.0 * kRate) / block;
+                const Take onDemand = play(source, false, block, blocks, tempo, keyLock);
+                const Take ahead = play(source, true, block, blocks, tempo, keyLock);
+                EXPECT_EQ(ahead.dry, 0);
+                for (int i = 0; i < block; ++i)
+                    ASSERT_EQ(ahead.left[std::size_t(i)], 0.0f) << "the first render is the unit's start pad";
+                std::size_t differ = 0;
+                for (std::size_t i = std::size_t(block); i < ahead.left.size(); ++i)
+                    differ += ahead.left[i] != onDemand.left[i] || ahead.right[i] != onDemand.right[i];
+                EXPECT_EQ(differ, 0u);
+                double worst = 0.0;
+                for (std::size_t i = 0; i < ahead.position.size(); ++i)
+                    worst = std::max(worst, std::fabs(ahead.position[i] - onDemand.position[i]));
+                EXPECT_LT(worst, 1e-9);
+            }
+}
+
+TEST(RenderAhead, ALateWorkerCostsSilenceOnlyAndTheDeckStaysOnTime)
+{
+    // The worker misses rounds after renders 100…103; it works two renders
+    // ahead, so renders 102…104 are short, counted, silent; then the output
+    // missed is skipped, and from render 105 on the deck sounds exactly as on
+    // demand. A worker gone for 300 renders
+    // makes the deck start a new unit run, which plays once the worker is back.
+    const TrackBufferRef source = music(12.0);
+    const int block = 256;
+    const Take onDemand = play(source, false, block, 400, 1.06, true);
+    const Take late = play(source, true, block, 400, 1.06, true, [](int b) { return b >= 100 && b < 104; });
+    EXPECT_EQ(late.dry, 3);
+    const std::size_t from = 102 * block, to = 105 * block;
+    for (std::size_t i = from; i < to; ++i)
+        ASSERT_EQ(late.left[i], 0.0f) << i;
+    for (std::size_t i = to; i < late.left.size(); ++i)
+        ASSERT_EQ(late.left[i], onDemand.left[i]) << i;
+    for (std::size_t b = 105; b < late.position.size(); ++b)
+        ASSERT_NEAR(late.position[b], onDemand.position[b], 1e-9);
+
+    const Take gone = play(source, true, block, 800, 1.06, true, [](int b) { return b >= 100 && b < 400; });
+    EXPECT_GE(gone.dry, 64);
+    EXPECT_LE(gone.dry, 300);
+    float after = 0.0f;
+    for (std::size_t i = 420 * block; i < gone.left.size(); ++i)
+        after = std::max(after, std::fabs(gone.left[i]));
+    EXPECT_GT(after, 0.1f) << "the deck plays again";
+    const Take again = play(source, true, block, 800, 1.06, true, [](int b) { return b >= 100 && b < 400; });
+    EXPECT_EQ(again.dry, gone.dry);
+    for (std::size_t b = 1; b < gone.position.size(); ++b)
+        ASSERT_GE(gone.position[b], gone.position[b - 1] - 1e-9) << b;
+}
+
+TEST(RenderAhead, NoOutputOfAnEarlierRunIsEverPlayed)
+{
+    // Music, then silence from 2 s. Drop-ins into the silence (each a new unit
+    // run), made with the worker on time, late, or not between two drop-ins:
+    // from the render that carries one out, nothing of the music made ahead is
+    // heard.
+    TrackBufferRef source = music(4.0);
+    for (std::int64_t i = std::int64_t(2.0 * kRate); i < source->frames; ++i)
+        source->left[i] = source->right[i] = 0.0f;
+    const int block = 256;
+    for (int pattern = 0; pattern < 3; ++pattern) {
+        SCOPED_TRACE(pattern);
+        DeckVoice voice(kRate, 4096);
+        ASSERT_TRUE(voice.enableRenderAhead());
+        loadNow(voice, source);
+        sendOk(voice, DeckCommand::keyLock(true));
+        sendOk(voice, DeckCommand::play());
+        voice.tempo().store(1.06);
+        std::vector<float> l(block), r(block);
+        float music = 0.0f;
+        for (int b = 0; b < 200; ++b) {
+            voice.render(block, l.data(), r.data());
+            voice.serviceAhead();
+            for (float x : l)
+                music = std::max(music, std::fabs(x));
+        }
+        ASSERT_GT(music, 0.2f);
+        voice.rtDropIn(3.0);
+        if (pattern == 2) {
+            voice.render(block, l.data(), r.data());
+            voice.rtDropIn(2.5);
+        }
+        float heard = 0.0f;
+        for (int b = 0; b < 100; ++b) {
+            voice.render(block, l.data(), r.data());
+            if (pattern != 1 || b % 3 == 2)
+                voice.serviceAhead();
+            for (float x : l)
+                heard = std::max(heard, std::fabs(x));
+        }
+        EXPECT_LT(heard, 1e-4f);
+        EXPECT_NEAR(voice.state().position.load(), pattern == 2 ? 2.5 + 100.0 * block * 1.06 / kRate : 3.0 + 100 * block * 1.06 / kRate, 0.1);
+    }
+}
+
+TEST(RenderAhead, AJumpIsHeardAfterTheLeadWhereThePositionSaysSo)
+{
+    // A hot cue pressed while playing (no new unit run) moves the read head at
+    // the next render; the click just after the cue comes out no later than the
+    // lead after it does on demand, and where the published position says.
+    const double tempo = 1.06;
+    TrackBufferRef source(std::int64_t(kRate * 4), kRate);
+    const std::int64_t click = std::int64_t(kRate * 3);
+    source->left[click] = source->right[click] = 1.0f;
+    for (int blockSize : {64, 256}) {
+        std::int64_t delay[2] = {0, 0};
+        for (bool ahead : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "block " << blockSize << " ahead " << ahead);
+            DeckVoice voice(kRate, 4096);
+            if (ahead) {
+                ASSERT_TRUE(voice.enableRenderAhead());
+            }
+            loadNow(voice, source);
+            sendOk(voice, DeckCommand::quantize(false));
+            sendOk(voice, DeckCommand::keyLock(true));
+            sendOk(voice, DeckCommand::setHotCue(0, double(click) / kRate - 0.01));
+            sendOk(voice, DeckCommand::seek(0.5));
+            sendOk(voice, DeckCommand::play());
+            voice.tempo().store(tempo);
+            std::vector<float> out, l(blockSize), r(blockSize);
+            std::vector<double> published;
+            const int pressAt = 60;
+            for (int b = 0; b < 200; ++b) {
+                if (b == pressAt)
+                    sendOk(voice, DeckCommand::hotCue(0, true));
+                voice.render(blockSize, l.data(), r.data());
+                if (ahead)
+                    voice.serviceAhead();
+                out.insert(out.end(), l.begin(), l.end());
+                published.push_back(voice.state().position.load());
+            }
+            EXPECT_EQ(voice.aheadDryBlocks(), 0);
+            std::size_t peak = 0;
+            for (std::size_t i = 1; i < out.size(); ++i)
+                if (std::fabs(out[i]) > std::fabs(out[peak]))
+                    peak = i;
+            ASSERT_GT(std::fabs(out[peak]), 0.05f);
+            delay[ahead] = std::int64_t(peak) - pressAt * blockSize;
+            const std::size_t b = peak / std::size_t(blockSize);
+            const double heard = published[b - 1] + double(peak % std::size_t(blockSize)) * tempo / kRate;
+            EXPECT_NEAR(heard, double(click) / kRate, 0.004);
+        }
+        const double lead = DeckVoice::aheadLeadFrames(blockSize, tempo) / tempo;
+        EXPECT_GE(delay[1], delay[0]);
+        EXPECT_LE(double(delay[1] - delay[0]), lead) << "block " << blockSize;
+    }
+}
+
+TEST(RenderAhead, TheEngineAndItsWorkerNeverAllocateOrLockUnderCommandStorms)
+{
+    // Four key-locked decks at different tempos and keys, commands of every kind
+    // and drop-ins between slices: with the engine's own worker thread, and with
+    // a worker of the test's (marked as real time too, so what the stretchers do
+    // on it counts as well).
+    std::vector<TrackBufferRef> buffers;
+    for (int i = 0; i < 4; ++i)
+        buffers.push_back(music(3.0 + i));
+    for (MixEngine::RenderAhead mode : {MixEngine::RenderAhead::thread, MixEngine::RenderAhead::manual}) {
+        SCOPED_TRACE(int(mode));
+        MixEngine engine(kRate, 4096, mode);
+        ASSERT_EQ(engine.renderAhead(), mode);
+        for (int i = 0; i < MixEngine::deckCount; ++i) {
+            DeckVoice& d = *engine.deck(i);
+            ASSERT_TRUE(d.rendersAhead());
+            sendOk(d, DeckCommand::load(buffers[std::size_t(i)], false));
+            sendOk(d, DeckCommand::keyLock(true));
+            sendOk(d, DeckCommand::play());
+            d.tempo().store(1.0 + 0.02 * (i + 1));
+        }
+        std::atomic<bool> stop{false};
+        std::thread worker;
+        if (mode == MixEngine::RenderAhead::manual)
+            worker = std::thread([&] {
+                AudioThreadScope marked;
+                while (!stop.load()) {
+                    engine.serviceAhead();
+                    std::this_thread::sleep_for(std::chrono::microseconds(300));
+                }
+            });
+        std::vector<float> bufs[4];
+        for (auto& b : bufs)
+            b.assign(4096, 0.0f);
+        float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
+        std::mt19937 rng(5);
+        std::uniform_int_distribution<int> pick(0, 26);
+        std::uniform_int_distribution<int> frames(16, 1024);
+        RealtimeProbe probe;
+        for (int round = 0; round < 200; ++round) {
+            for (int i = 0; i < (round % 20 == 0 ? 100 : 6); ++i) {
+                DeckCommand c;
+                c.kind = DeckCommand::Kind(pick(rng));
+                if (c.kind == DeckCommand::Kind::load || c.kind == DeckCommand::Kind::swap
+                    || c.kind == DeckCommand::Kind::takeOver)
+                    c = DeckCommand::takeOver(buffers[std::size_t(i % 4)], 0.5);
+                c.a = double(i % 5) * 0.3;
+                c.b = c.a + 0.5;
+                c.index = i % 8;
+                c.flag = c.kind == DeckCommand::Kind::keyLock || i % 2 == 0;
+                engine.deck(i % 4)->send(c);
+            }
+            engine.deck(round % 4)->keyShift().store(double(round % 5) - 2.0);
+            if (round % 7 == 0)
+                engine.params()->dropOffset.store(0.1);
+            {
+                AudioThreadScope audio;
+                for (int k = 0; k < 3; ++k)
+                    engine.render(frames(rng), ptrs, 4);
+            }
+            engine.releaseRetiredBuffers();
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        stop.store(true);
+        if (worker.joinable())
+            worker.join();
+        EXPECT_TRUE(probe.clean());
+    }
+}
+
+TEST(RenderAhead, SlicesOfChangingLengthNeverRunDry)
+{
+    // Short slices, then long ones, then random lengths: the worker is asked
+    // for two of the longest slices so far ahead, so only the first slice
+    // longer than any before comes up short (twice here), and the position
+    // heard stays with the one on demand.
+    const TrackBufferRef source = music(8.0);
+    std::vector<int> sizes;
+    std::mt19937 rng(3);
+    std::uniform_int_distribution<int> any(1, 1024);
+    for (int i = 0; i < 50; ++i)
+        sizes.push_back(64);
+    for (int i = 0; i < 40; ++i)
+        sizes.push_back(512);
+    for (int i = 0; i < 30; ++i)
+        sizes.push_back(1024);
+    for (int i = 0; i < 300; ++i)
+        sizes.push_back(any(rng));
+    double heard[2] = {0.0, 0.0};
+    for (bool ahead : {false, true}) {
+        DeckVoice voice(kRate, 4096);
+        if (ahead) {
+            ASSERT_TRUE(voice.enableRenderAhead());
+        }
+        loadNow(voice, source);
+        sendOk(voice, DeckCommand::keyLock(true));
+        sendOk(voice, DeckCommand::play());
+        voice.tempo().store(1.06);
+        std::vector<float> l(1024), r(1024);
+        for (int n : sizes) {
+            voice.render(n, l.data(), r.data());
+            voice.serviceAhead();
+        }
+        EXPECT_LE(voice.aheadDryBlocks(), 2);
+        heard[ahead] = voice.state().position.load();
+    }
+    EXPECT_NEAR(heard[1], heard[0], 0.002);
+}
