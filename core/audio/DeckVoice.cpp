@@ -329,9 +329,12 @@ void DeckVoice::applyCommand(const DeckCommand& c)
             loopActive_ = false;
             break;
         }
+        // The loop starts from the beat the DJ has heard, not the read head,
+        // which runs ahead of the sound while the time-pitch unit plays.
+        const double here = heardFrames();
         const double start = quantized()
-            ? sr * (grid_.firstBeat + beatLengthSeconds() * std::floor(beatIndex(pos_) + 0.000001))
-            : pos_;
+            ? sr * (grid_.firstBeat + beatLengthSeconds() * std::floor(beatIndex(here) + 0.000001))
+            : here;
         loopStart_ = start;
         loopEnd_ = start + length;
         loopActive_ = true;
@@ -441,8 +444,9 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         playing_ = false;
         break;
     case K::loopIn: {
+        const double here = heardFrames();
         const double start =
-            quantized() ? sr * (grid_.firstBeat + beatLengthSeconds() * roundAway(beatIndex(pos_))) : pos_;
+            quantized() ? sr * (grid_.firstBeat + beatLengthSeconds() * roundAway(beatIndex(here))) : here;
         loopStart_ = start;
         if (!(loopEnd_ > start))
             loopEnd_ = -1.0;
@@ -452,14 +456,21 @@ void DeckVoice::applyCommand(const DeckCommand& c)
     case K::loopOut: {
         if (loopStart_ < 0.0)
             break;
-        double end = pos_;
+        double end = heardFrames();
         if (quantized()) {
-            const double n = std::max(roundAway((pos_ - loopStart_) / beatFrames()), 1.0);
+            const double n = std::max(roundAway((end - loopStart_) / beatFrames()), 1.0);
             end = loopStart_ + n * beatFrames();
         }
         if (end > loopStart_ + 64.0) {
             loopEnd_ = end;
             loopActive_ = true;
+            // The read head may already be past an end set where the sound is.
+            // Rendering wraps it back by one loop length; a loop shorter than
+            // the read head's lead needs more, so it wraps here, keeping its
+            // place in the loop's cycle.
+            const double length = loopEnd_ - loopStart_;
+            if (pos_ >= loopEnd_ + length)
+                pos_ = loopStart_ + std::fmod(pos_ - loopStart_, length);
         }
         break;
     }
@@ -486,7 +497,8 @@ void DeckVoice::cueButton(bool down)
                 playing_ = true;
                 cueing_ = true;
             } else {
-                const double p = quantized() ? sr * grid_.nearestBeat(pos_ / sr) : pos_;
+                const double here = heardFrames();
+                const double p = quantized() ? sr * grid_.nearestBeat(here / sr) : here;
                 cuePoint_ = pos_ = p;
                 ++cueRevision_;
             }
@@ -527,7 +539,9 @@ void DeckVoice::hotCuePad(int index, bool down)
             cueLatch_ = false;
             playing_ = true;
         } else {
-            cue = quantized() ? sr * grid_.nearestBeat(pos_ / sr) : pos_;
+            // Stored where the DJ heard the press, not at the read head.
+            const double here = heardFrames();
+            cue = quantized() ? sr * grid_.nearestBeat(here / sr) : here;
             ++cueRevision_;
         }
         return;
