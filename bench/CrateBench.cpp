@@ -13,6 +13,7 @@
 #include "library/LibraryStore.h"
 #include "platform/Scheduler.h"
 #include "support/LibraryFixtures.h"
+#include "widgets/BenchRecords.h"
 #include "ui/instrument/BrainModule.h"
 #include "ui/instrument/TrackTable.h"
 #include "ui/kit/DisplayClock.h"
@@ -37,28 +38,11 @@ public:
 
 using Clock = std::chrono::steady_clock;
 
-std::vector<TrackRecord> records(int count)
-{
-    std::vector<TrackRecord> out;
-    out.reserve(std::size_t(count));
-    for (int i = 0; i < count; ++i) {
-        test::RecordFields fields;
-        fields.title = QStringLiteral("track %1 of the long night").arg(i);
-        fields.artist = QStringLiteral("artist %1").arg(i % 97);
-        fields.bpm = 118.0 + (i % 17);
-        fields.key = MusicalKey(i % 12, i % 3 == 0);
-        fields.energy = (i % 10) / 10.0;
-        fields.added = QDateTime(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC).addSecs(i);
-        out.push_back(test::fixtureRecord(fields));
-        out.back().duration = 180 + i % 200;
-    }
-    return out;
-}
 
 struct Rig {
     explicit Rig(int count) : runtime(scheduler, desktop, false, 1.0, &display)
     {
-        test::writeCollection(records(count));
+        test::writeCollection(bench::records(count));
         app.make();
     }
     test::AppRig app;
@@ -188,14 +172,3 @@ BENCHMARK(BM_BrainModule_StatusFrame)->Arg(1)->Arg(2)->Unit(benchmark::kMillisec
 
 } // namespace
 } // namespace zelvo
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -218,16 +218,3 @@ BENCHMARK(BM_Faceplate)->ArgName("mode")->DenseRange(0, 2)->Iterations(1)->Unit(
 
 } // namespace
 } // namespace zelvo
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    if (qEnvironmentVariableIsSet("KIT_BENCH_POOL_THREADS"))
-        QThreadPool::globalInstance()->setMaxThreadCount(qEnvironmentVariableIntValue("KIT_BENCH_POOL_THREADS"));
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

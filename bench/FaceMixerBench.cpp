@@ -162,14 +162,3 @@ BENCHMARK(BM_MixPage_StatusFrame)->ArgName("ratio")->Arg(1)->Arg(2)->Unit(benchm
 
 } // namespace
 } // namespace zelvo
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -146,19 +146,3 @@ BENCHMARK(BM_LiveClock_Tick);
 
 } // namespace
 } // namespace zelvo::kit
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    // Qt's raster engine hands fills taller than about a hundred device lines to
-    // the global thread pool; on a loaded machine the hand-over dominates.
-    // KIT_BENCH_POOL_THREADS=1 measures the drawing itself.
-    if (qEnvironmentVariableIsSet("KIT_BENCH_POOL_THREADS"))
-        QThreadPool::globalInstance()->setMaxThreadCount(qEnvironmentVariableIntValue("KIT_BENCH_POOL_THREADS"));
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

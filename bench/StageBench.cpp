@@ -197,14 +197,3 @@ BENCHMARK(BM_Ghosts_Label)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 } // namespace zelvo::stage
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

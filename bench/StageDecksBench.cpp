@@ -73,14 +73,3 @@ BENCHMARK(BM_JogDisplay_Paint)->ArgName("ratio")->Arg(2)->Unit(benchmark::kMicro
 
 } // namespace
 } // namespace zelvo::stage
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -104,13 +104,3 @@ BENCHMARK(BM_TourOverlay_RingFrame)->Arg(1)->Arg(2)->Iterations(300)->Unit(bench
 
 } // namespace
 } // namespace zelvo::tour
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -211,16 +211,3 @@ BENCHMARK(BM_OverviewWaveform_Frame)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace zelvo::kit
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    if (qEnvironmentVariableIsSet("KIT_BENCH_POOL_THREADS"))
-        QThreadPool::globalInstance()->setMaxThreadCount(qEnvironmentVariableIntValue("KIT_BENCH_POOL_THREADS"));
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
