@@ -538,7 +538,9 @@ bool OutpaintModel::forkMix()
     }
     const double roomRate = room->buffer->sampleRate;
     const TrackBufferRef ahead = OutpaintComposer::mixAhead(voices, lead + double(kMargin) / roomRate, roomRate);
-    const TrackBufferRef joined = OutpaintComposer::join(*room->buffer, *ahead);
+    // A room too short to measure leaves the ahead mix at the mixer's level: the
+    // channels' gains above, and the master's here.
+    const TrackBufferRef joined = OutpaintComposer::join(*room->buffer, *ahead, float(faderGain(mixer.master())));
     const double now = scheduler_.uptime();
 
     TrackRecord source = TrackRecord::forFile(QStringLiteral("/dev/null"), scheduler_.now());

@@ -179,7 +179,14 @@ TrackBufferRef mixAhead(const std::vector<Voice>& voices, double seconds, double
     return out;
 }
 
-TrackBufferRef join(const TrackBuffer& room, const TrackBuffer& ahead)
+bool measurable(std::int64_t frames, double sampleRate)
+{
+    const std::int64_t w = wholeFrames(sampleRate * 0.25);
+    const std::int64_t windows = wholeFrames(kMinimumMatchSeconds / 0.25);
+    return w >= 1 && frames >= w * windows;
+}
+
+TrackBufferRef join(const TrackBuffer& room, const TrackBuffer& ahead, float masterGain)
 {
     const std::int64_t R = room.frames;
     const std::int64_t A = ahead.frames;
@@ -188,10 +195,16 @@ TrackBufferRef join(const TrackBuffer& room, const TrackBuffer& ahead)
     std::memcpy(out->left, room.left, std::size_t(R) * sizeof(float));
     std::memcpy(out->right, room.right, std::size_t(R) * sizeof(float));
 
+    // Matching needs a body level of the room; a few windows of it give one
+    // window's chance level instead, so a short room leaves the mixer's level.
     const std::int64_t w = wholeFrames(sr * 10);
-    const float roomLevel = bodyLevel(room, std::max<std::int64_t>(R - w, 0), std::min(R, w), sr);
-    const float aheadLevel = bodyLevel(ahead, 0, A, sr);
-    const float g = matchGain(roomLevel, aheadLevel, 0.25f, 4.0f);
+    const std::int64_t heard = std::min(R, w);
+    float g = std::isfinite(masterGain) && masterGain >= 0.0f ? masterGain : 1.0f;
+    if (measurable(heard, sr)) {
+        const float roomLevel = bodyLevel(room, R - heard, heard, sr);
+        const float aheadLevel = bodyLevel(ahead, 0, A, sr);
+        g = matchGain(roomLevel, aheadLevel, 0.25f, 4.0f);
+    }
 
     scaledCopy(ahead.left, out->left + R, A, g);
     scaledCopy(ahead.right, out->right + R, A, g);
@@ -272,13 +285,18 @@ TrackBufferRef roomContext(const TrackBuffer& room, const TrackBuffer& take, dou
     const std::int64_t r = std::min(roomPart, room.frames);
     const std::int64_t roomStart = roomPart - r;
 
+    // The room's level is read from at least the minimum stretch of it, even
+    // when only its last few frames go into the context: a tail of a window or
+    // two would set the gain by where the beat happened to fall.
+    const std::int64_t minimum = roundFrames(sr * kMinimumMatchSeconds);
+    const std::int64_t measured = std::min(std::max(r, minimum), room.frames);
     auto roomGain = [&] {
-        const float takeLevel = take.frames > 0 ? bodyLevel(take, takeStart, a, sr) : 0.0f;
-        const float roomLevel = bodyLevel(room, room.frames - r, r, sr);
         // Only a take with more than a second ahead is a fair reference.
-        if (a > wholeFrames(sr))
-            return matchGain(takeLevel, roomLevel, 0.5f, 2.0f);
-        return 1.0f;
+        if (a <= wholeFrames(sr) || !measurable(measured, sr))
+            return 1.0f;
+        const float takeLevel = take.frames > 0 ? bodyLevel(take, takeStart, a, sr) : 0.0f;
+        const float roomLevel = bodyLevel(room, room.frames - measured, measured, sr);
+        return matchGain(takeLevel, roomLevel, 0.5f, 2.0f);
     };
 
     if (r >= 1) {

@@ -64,16 +64,32 @@ void writeTrack(const TrackBuffer& buffer, const std::filesystem::path& path);
 // A chain context of `context` seconds plus `margin` frames at the take's rate:
 // the room's tail, the take from the playhead to the seam, then `margin` frames
 // of the take after the seam; `incoming` is mixed over the take part. A negative
-// playhead counts as 0. Any thread.
+// playhead counts as 0. The room's tail is brought to the take's level when
+// more than a second of take lies ahead; the room's level is then measured over
+// at least kMinimumMatchSeconds of the room (its whole length when shorter, and
+// no matching when that is not `measurable`). Any thread.
 TrackBufferRef roomContext(const TrackBuffer& room, const TrackBuffer& take, double position, double seam,
                            double context, std::int64_t margin, const std::optional<Incoming>& incoming);
 // Mixes the voices' next `seconds` at `sampleRate`, reading each at its own rate
 // with linear interpolation; voices at or below a gain of 0.0005 are skipped.
 // Sums are neither limited nor normalised. Any thread.
 TrackBufferRef mixAhead(const std::vector<Voice>& voices, double seconds, double sampleRate);
-// The heard audio followed by the mixed-ahead audio brought to its level, with a
-// 50 ms equal-power crossfade at the join. Any thread.
-TrackBufferRef join(const TrackBuffer& room, const TrackBuffer& ahead);
+// The least heard audio a body level is measured from before anything is
+// matched to it: 16 whole 250 ms windows. Below it the upper quartile is one
+// window or a few, so a beat that alternates loud and quiet decides it.
+inline constexpr double kMinimumMatchSeconds = 4.0;
+
+// True when `frames` at `sampleRate` hold kMinimumMatchSeconds of whole 250 ms
+// windows. Any thread.
+bool measurable(std::int64_t frames, double sampleRate);
+
+// The heard audio followed by the mixed-ahead audio, with a 50 ms equal-power
+// crossfade at the join. The ahead part is brought to the body level of the
+// last 10 s heard when the room is `measurable`; a shorter room leaves it at
+// the level the mixer gives it, scaled only by `masterGain` (the gain the
+// master applies after the channels, which the ahead mix leaves out).
+// Any thread.
+TrackBufferRef join(const TrackBuffer& room, const TrackBuffer& ahead, float masterGain = 1.0f);
 // The source from `prefixOffset` to the plan's seam, then the generated audio
 // from the seam on, level-matched, crossfaded over `crossfade` seconds before the
 // seam and soft-limited. Generated frame 0 stands for `generatedOrigin` (default

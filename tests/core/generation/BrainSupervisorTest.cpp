@@ -20,6 +20,7 @@
 #include <QTcpServer>
 #include <gtest/gtest.h>
 #include <csignal>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -523,6 +524,69 @@ TEST_F(BrainSupervisorTest, InstallerRuns)
     EXPECT_EQ(depths, (QList<QByteArray>{"0", "1", "2"}));
     for (const qint64 child : descendants) // the sleeps too
         EXPECT_TRUE(until([&] { return ProcessQueries::commandLine(child).isEmpty(); })) << child;
+}
+
+// The order in which stopInstall ends an installer's family, read from the
+// order in which its three generations record their SIGTERM. The family runs
+// at a real-time priority on the one CPU this thread is pinned to while it
+// signals, so each member handles its signal before the next one is sent and
+// the record follows the order of the signals, not the scheduler's whims.
+TEST_F(BrainSupervisorTest, StopInstallEndsTheDeepestGenerationFirst)
+{
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    ASSERT_EQ(::sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    int cpu = -1;
+    for (int i = 0; i < CPU_SETSIZE; ++i) {
+        if (CPU_ISSET(i, &allowed))
+            cpu = i; // the highest this test may use
+    }
+    ASSERT_GE(cpu, 0);
+    qputenv("FIXTURE_CPU", QByteArray::number(cpu));
+    const QString family = scripts({{QStringLiteral("install.sh"),
+                                     QStringLiteral("depth=${1:-0}\n"
+                                                    "trap 'echo $depth >> \"$KAVRI_BRAIN_HOME/stopped\"; exit 0' TERM\n"
+                                                    "if [ $depth = 0 ]; then\n"
+                                                    "  taskset -pc \"$FIXTURE_CPU\" $$ >/dev/null 2>&1 &&\n"
+                                                    "  chrt -f -p 10 $$ >/dev/null 2>&1 &&\n"
+                                                    "  echo on > \"$KAVRI_BRAIN_HOME/realtime\"\n"
+                                                    "fi\n"
+                                                    // a builtin wait: no helper child to signal
+                                                    "mkfifo \"$KAVRI_BRAIN_HOME/hold-$depth\"\n"
+                                                    "exec 3<>\"$KAVRI_BRAIN_HOME/hold-$depth\"\n"
+                                                    "if [ $depth -lt 2 ]; then bash \"$0\" $((depth + 1)) & fi\n"
+                                                    "echo \"up $depth\"\n"
+                                                    "while :; do read -u 3 line; done\n")}});
+    BrainSupervisor& s = make(family);
+    s.install();
+    qunsetenv("FIXTURE_CPU");
+    const qint64 pid = s.installerPid();
+    ASSERT_TRUE(until([&] { return count(QStringLiteral("up ")) == 3; }));
+    const QList<qint64> descendants = ProcessQueries::descendants(pid);
+    ASSERT_EQ(descendants.size(), 2);
+    const bool realtime = QFile::exists(brainHome() + QStringLiteral("/realtime"));
+
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+    s.stopInstall();
+    ASSERT_EQ(::sched_setaffinity(0, sizeof allowed, &allowed), 0);
+    EXPECT_FALSE(s.installerRunning());
+
+    QByteArray stopped;
+    ASSERT_TRUE(until([&] {
+        QFile file(brainHome() + QStringLiteral("/stopped"));
+        stopped = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        return stopped.count('\n') == 3;
+    }));
+    QList<QByteArray> order = stopped.split('\n');
+    order.removeAll(QByteArray());
+    for (const qint64 member : descendants)
+        EXPECT_TRUE(until([&] { return ProcessQueries::commandLine(member).isEmpty(); })) << member;
+    if (!realtime)
+        GTEST_SKIP() << "no real-time priority here: all three stopped, order not checked";
+    EXPECT_EQ(order, (QList<QByteArray>{"2", "1", "0"}));
 }
 
 // The neural-engine build: once, only when nothing else is missing, its output

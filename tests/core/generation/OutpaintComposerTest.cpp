@@ -1,5 +1,6 @@
 #include "generation/OutpaintComposer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <gtest/gtest.h>
@@ -111,7 +112,7 @@ TEST(OutpaintComposerMixTest, MixAheadSumsWithoutLimitingAndSkipsQuietVoices)
 TEST(OutpaintComposerJoinTest, JoinBringsTheAheadMixToTheRoomLevel)
 {
     const double sr = 44100;
-    auto room = make(44100 * 3, sr, tone(0.8, 220, sr));
+    auto room = make(44100 * 5, sr, tone(0.8, 220, sr));
     auto quiet = make(44100 * 2, sr, tone(0.05, 220, sr));
     auto out = OC::join(*room, *quiet);
     ASSERT_EQ(out->frames, room->frames + quiet->frames);
@@ -123,7 +124,7 @@ TEST(OutpaintComposerJoinTest, JoinBringsTheAheadMixToTheRoomLevel)
 
     auto half = make(44100 * 2, sr, tone(0.4, 220, sr));
     auto matched = OC::join(*room, *half);
-    EXPECT_NEAR(OC::bodyLevel(*matched, room->frames + 4410, 44100, sr), OC::bodyLevel(*room, 0, 132300, sr),
+    EXPECT_NEAR(OC::bodyLevel(*matched, room->frames + 4410, 44100, sr), OC::bodyLevel(*room, 0, room->frames, sr),
                 1e-3);
 
     // A silent ahead mix stays silent after the 50 ms crossfade, and unscaled.
@@ -135,6 +136,65 @@ TEST(OutpaintComposerJoinTest, JoinBringsTheAheadMixToTheRoomLevel)
     // The room's last frames fade out over the first 50 ms of the ahead part.
     EXPECT_NEAR(joined->left[room->frames], room->left[room->frames - x], 1e-3);
     EXPECT_LT(std::fabs(joined->left[room->frames + x - 1]), 0.01f);
+}
+
+// A room whose 250 ms windows alternate loud and quiet, starting quiet: its
+// first window alone reads 0.033, its body 0.14.
+Fill beatingRoom(double sr)
+{
+    const std::int64_t w = std::int64_t(sr * 0.25);
+    return [=](std::int64_t i) {
+        const float level = (i / w) % 2 ? 0.14f : 0.033f;
+        return level * std::sqrt(2.0f) * float(std::sin(kTwoPi * 330.0 * double(i) / sr));
+    };
+}
+
+// The ahead gain by the length of the room: the mixer's level (times the master
+// gain) below 16 whole windows, the room's body level from there on.
+TEST(OutpaintComposerJoinTest, JoinMatchesOnlyFromARoomLongEnoughToMeasure)
+{
+    const double sr = 44100;
+    ASSERT_EQ(OC::kMinimumMatchSeconds, 4.0);
+    auto longRoom = make(std::int64_t(sr * 30), sr, beatingRoom(sr));
+    auto quiet = make(std::int64_t(sr * 3), sr, tone(0.05, 220, sr));
+    auto loud = make(std::int64_t(sr * 3), sr, tone(0.5, 220, sr));
+    struct Row {
+        double roomSeconds;
+        bool matched;
+    };
+    const Row rows[] = {{0.37, false}, {1.0, false}, {3.99, false}, {4.0, true}, {10.0, true}, {30.0, true}};
+    for (const Row& row : rows) {
+        for (const auto* ahead : {&quiet, &loud}) {
+            for (const float master : {1.0f, 0.5f}) {
+                SCOPED_TRACE(testing::Message() << row.roomSeconds << " s room, ahead " << (ahead == &quiet ? "quiet" : "loud")
+                                                << ", master " << master);
+                const std::int64_t R = std::int64_t(std::llround(sr * row.roomSeconds));
+                TrackBufferRef room(R, sr);
+                std::copy_n(longRoom->left, R, room->left);
+                std::copy_n(longRoom->right, R, room->right);
+                const TrackBuffer& a = **ahead;
+                auto out = OC::join(*room, a, master);
+                float expected = master;
+                if (row.matched) {
+                    // Today's rule: the last 10 s heard against the whole ahead mix.
+                    const std::int64_t heard = std::min<std::int64_t>(R, std::int64_t(sr * 10));
+                    const float target = OC::bodyLevel(*room, R - heard, heard, sr);
+                    expected = std::clamp(target / OC::bodyLevel(a, 0, a.frames, sr), 0.25f, 4.0f);
+                    EXPECT_NEAR(target, 0.14f, 0.01f) << "the body, not the quiet windows";
+                }
+                const std::int64_t after = std::int64_t(sr * 0.1); // past the crossfade
+                EXPECT_NEAR(OC::rms(*out, R + after, 44100) / OC::rms(a, after, 44100), expected, 1e-4);
+            }
+        }
+    }
+    // What the short rooms would have been given by chance: a quiet first window
+    // against a loud ahead mix is the floor of 0.25 (-12 dB).
+    EXPECT_LT(OC::bodyLevel(*longRoom, 0, std::int64_t(sr * 0.37), sr) / OC::bodyLevel(*loud, 0, loud->frames, sr),
+              0.1f);
+    EXPECT_FALSE(OC::measurable(std::int64_t(sr * 4) - 1, sr));
+    EXPECT_TRUE(OC::measurable(std::int64_t(sr * 4), sr));
+    EXPECT_TRUE(OC::measurable(192000, 48000));
+    EXPECT_FALSE(OC::measurable(1000, 0.5)) << "no whole window at all";
 }
 
 TEST(OutpaintComposerJoinTest, JoinOfEmptyPartsIsSafe)
@@ -186,6 +246,28 @@ TEST_F(RoomContextTest, TheTakeAheadFollowsTheRoomWhichTakesItsLevel)
     auto close = OC::roomContext(*room, *take, 11.5, 12.0, 8.0, 0, std::nullopt);
     EXPECT_EQ(close->left[0], room->left[20000 - 7500]);
     EXPECT_EQ(close->left[7449], room->left[19949]);
+}
+
+// Only the room's last half second goes into the context, but its level is read
+// over the last 4 s of the capture: a quiet tail does not double the room.
+TEST_F(RoomContextTest, AShortRoomPartIsMatchedByTheLevelOfALongerStretch)
+{
+    // The capture: 0.2 for 19.5 s, then a quiet last half second of 0.05.
+    auto capture = make(20000, sr, [](std::int64_t i) { return (i % 2 ? 1.0f : -1.0f) * (i < 19500 ? 0.2f : 0.05f); });
+    auto loudTake = make(30000, sr, [](std::int64_t i) { return i % 2 ? 0.3f : -0.3f; });
+    // Playhead 4.5 s, seam 12 s, context 8 s: 7.5 s of take, 0.5 s of room.
+    auto out = OC::roomContext(*capture, *loudTake, 4.5, 12.0, 8.0, 0, std::nullopt);
+    EXPECT_NEAR(out->left[100], -0.05f * 1.5f, 1e-6) << "gain 0.3 / 0.2, not the clamp of 0.3 / 0.05";
+    EXPECT_NEAR(out->left[101], 0.05f * 1.5f, 1e-6);
+
+    // A capture shorter than 4 s cannot be measured: the room keeps its level.
+    auto brief = make(3000, sr, [](std::int64_t i) { return i % 2 ? 0.1f : -0.1f; });
+    auto unmatched = OC::roomContext(*brief, *loudTake, 4.5, 12.0, 8.0, 0, std::nullopt);
+    EXPECT_EQ(unmatched->left[101], 0.1f);
+    // From 4 s of capture on, it is matched as before.
+    auto enough = make(4000, sr, [](std::int64_t i) { return i % 2 ? 0.1f : -0.1f; });
+    auto matched = OC::roomContext(*enough, *loudTake, 4.5, 12.0, 8.0, 0, std::nullopt);
+    EXPECT_NEAR(matched->left[101], 0.2f, 1e-6) << "0.3 / 0.1, clamped to 2";
 }
 
 TEST_F(RoomContextTest, ShortRoomLeavesSilenceAndANegativePlayheadCountsAsZero)
