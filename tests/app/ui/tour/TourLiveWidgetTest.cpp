@@ -87,6 +87,9 @@ TEST(TourLiveWidgets, KeyFieldIsOurRoundedInkPlateWithAStrokeThatBrightensOnFocu
                       kit::test::pixelAt(image, QPointF(f.left(), f.center().y())),
                       kit::test::pixelAt(image, QPointF(f.left(), f.top()))};
     };
+    // An active window focuses its first field; the tour's own focus comes later.
+    field->clearFocus();
+    ASSERT_FALSE(field->hasFocus());
     const auto idle = sample();
     EXPECT_TRUE(kit::test::near(idle.plate, S::ink())) << "an ink plate";
     EXPECT_TRUE(kit::test::near(idle.top, S::line())) << "a line stroke inside the edge";
