@@ -1,6 +1,7 @@
 # The release layout. `cmake --install <build> --prefix <somewhere>/KavriZelvo`
 # makes a release folder the self-updater can replace in place:
 #   bin/kavri-zelvo
+#   share/kavri-zelvo/kavri-zelvo-guide.pdf the field guide (cmake/Guide.cmake)
 #   share/kavri-zelvo/update.pub            the publisher's public key (ZELVO_UPDATE_KEY)
 #   share/kavri-zelvo/release.manifest      written by scripts/sign-release
 #   share/kavri-zelvo/release.manifest.minisig

@@ -18,6 +18,7 @@
 #include "ui/tour/TourGuide.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonValue>
 #include <QPointer>
@@ -415,17 +416,27 @@ std::optional<double> AppModel::aiBuffer() const
 }
 
 
+QString AppModel::guideFolder(const QString& programFolder)
+{
+    return QDir::cleanPath(programFolder + QStringLiteral("/../share/kavri-zelvo"));
+}
+
 void AppModel::openGuide()
 {
     kit::SystemDesktopServices desktop;
-    openGuide(desktop, QCoreApplication::applicationDirPath() + QStringLiteral("/../share/kavri-zelvo"));
+    openGuide(desktop, guideFolder(QCoreApplication::applicationDirPath()));
 }
 
 void AppModel::openGuide(kit::DesktopServices& desktop, const QString& dataFolder)
 {
     const QString path = tourGuidePath(dataFolder, brainPaths().scriptsDirectory);
-    if (!path.isEmpty())
-        desktop.openUrl(QUrl::fromLocalFile(path));
+    if (path.isEmpty())
+        return;
+    // No PDF viewer set up: said once in the log, nothing on screen.
+    if (!desktop.openUrl(QUrl::fromLocalFile(path)) && !guideViewerMissingNoted_) {
+        guideViewerMissingNoted_ = true;
+        brain_->note(QStringLiteral("guide: no application opens PDF documents — the guide is ") + path);
+    }
 }
 
 

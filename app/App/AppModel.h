@@ -187,11 +187,15 @@ public:
     using ImportChooserCall = std::function<QStringList(const QString& start)>;
     void setImportChooser(ImportChooserCall chooser) { importChooser_ = std::move(chooser); }
     // The Help menu's field guide: "kavri-zelvo-guide.pdf" in the install's
-    // data folder (<program folder>/../share/kavri-zelvo), else the docs folder
-    // beside the model server's scripts; opened only when it exists.
+    // data folder (`guideFolder` of the program's folder: the build puts it
+    // there too), else the docs folder beside the model server's scripts;
+    // opened with the desktop's PDF viewer only when it exists. When no viewer
+    // opens it, the log says so once per run.
     void openGuide();
     // The same through `desktop`, with the install's data folder given.
     void openGuide(kit::DesktopServices& desktop, const QString& dataFolder);
+    // <programFolder>/../share/kavri-zelvo. Any thread.
+    static QString guideFolder(const QString& programFolder);
 
     // The state as the dump writes it. Main thread.
     QJsonObject stateSnapshot() const;
@@ -509,6 +513,7 @@ private:
 
     Scheduler::TimerId ticker_ = 0;
     bool booted_ = false;
+    bool guideViewerMissingNoted_ = false;
     bool shutDown_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "ui/tour/TourButton.h"
 
+#include "ui/kit/Canvas.h"
 #include "ui/kit/KitFonts.h"
 #include "ui/kit/Palette.h"
 
@@ -57,6 +58,28 @@ void TourButton::paintEvent(QPaintEvent*)
     p.setPen(primary_ ? S::ink() : S::bone());
     p.setFont(labelFont());
     p.drawText(r, Qt::AlignCenter, text());
+}
+
+TourLink::TourLink(const QString& title, double size, const QColor& colour, QWidget* parent)
+    : QAbstractButton(parent), line_(kit::stageText(title, size, colour))
+{
+    setText(title);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::NoFocus);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+QSize TourLink::sizeHint() const
+{
+    const QSizeF s = line_.size();
+    return {int(std::ceil(s.width())), int(std::ceil(s.height()))};
+}
+
+void TourLink::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    kit::PainterCanvas canvas(p);
+    line_.draw(canvas, QPointF(0, (height() - line_.size().height()) / 2));
 }
 
 } // namespace zelvo::tour

@@ -4,6 +4,8 @@
 // of its label. The style can change while it shows.
 //
 // Main thread only.
+#include "ui/kit/ThemeViews.h"
+
 #include <QAbstractButton>
 
 namespace zelvo::tour {
@@ -22,6 +24,22 @@ protected:
 
 private:
     bool primary_;
+};
+
+// A quiet text button: a stage label (upper case, medium monospaced) with no
+// box, frame or fill of its own; the cards' "skip".
+class TourLink final : public QAbstractButton {
+    Q_OBJECT
+public:
+    TourLink(const QString& title, double size, const QColor& colour, QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    kit::TextLine line_;
 };
 
 } // namespace zelvo::tour

@@ -281,6 +281,42 @@ void TourDownloadBar::rebuild()
 
 // --- Key entry
 
+TourKeyField::TourKeyField(QWidget* parent) : QLineEdit(parent)
+{
+    setObjectName(QStringLiteral("tour.key.field"));
+    setEchoMode(QLineEdit::Password);
+    setFixedHeight(kHeight);
+    setFont(kit::monoFont(13));
+    // The plate is ours: the style draws neither frame nor fill.
+    setFrame(false);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setTextMargins(12, 0, 12, 0);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Base, Qt::transparent);
+    pal.setColor(QPalette::Text, S::paper());
+    pal.setColor(QPalette::PlaceholderText, S::ashDim());
+    setPalette(pal);
+}
+
+void TourKeyField::paintEvent(QPaintEvent* event)
+{
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF plate = QRectF(rect());
+        p.setPen(Qt::NoPen);
+        p.setBrush(S::ink());
+        p.drawRoundedRect(plate, kRadius, kRadius);
+        QColor stroke = hasFocus() ? S::bone() : S::line();
+        if (hasFocus())
+            stroke.setAlphaF(0.6f);
+        p.setPen(QPen(stroke, 1));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(plate.adjusted(0.5, 0.5, -0.5, -0.5), kRadius - 0.5, kRadius - 0.5);
+    }
+    QLineEdit::paintEvent(event);
+}
+
 TourKey::TourKey(KavriAccount& account, std::function<DownloadInputs()> download, std::function<void()> retry,
                  kit::UiEnv env, QWidget* parent)
     : QWidget(parent), account_(account), env_(env), download_(std::move(download)), retry_(std::move(retry))
@@ -294,17 +330,7 @@ TourKey::TourKey(KavriAccount& account, std::function<DownloadInputs()> download
     auto* row = new QHBoxLayout(entry_);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(8);
-    field_ = new QLineEdit(entry_);
-    field_->setObjectName(QStringLiteral("tour.key.field"));
-    field_->setEchoMode(QLineEdit::Password);
-    field_->setFixedHeight(36);
-    field_->setFont(kit::monoFont(13));
-    field_->setTextMargins(12, 0, 12, 0);
-    QPalette pal = field_->palette();
-    pal.setColor(QPalette::Base, S::ink());
-    pal.setColor(QPalette::Text, S::paper());
-    pal.setColor(QPalette::PlaceholderText, S::ashDim());
-    field_->setPalette(pal);
+    field_ = new TourKeyField(entry_);
     saveButton_ = new TourButton(QStringLiteral("save"), false, entry_);
     saveButton_->setObjectName(QStringLiteral("tour.key.save"));
     row->addWidget(field_, 1);

@@ -9,11 +9,11 @@
 #include "ui/tour/TourLive.h"
 
 #include <QPointer>
+#include <QLineEdit>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
 
-class QLineEdit;
 class QLabel;
 
 namespace zelvo {
@@ -60,6 +60,20 @@ private:
     double started_ = 0;
     std::uint64_t tick_ = 0;
     QWidget* body_ = nullptr;
+};
+
+// The key step's masked field, drawn by the tour rather than the style: a
+// 36-point ink plate with 9-point rounded corners and a 1-point stroke inside
+// its edge, in the line colour, or bone at 0.6 while the field has focus.
+class TourKeyField final : public QLineEdit {
+    Q_OBJECT
+public:
+    static constexpr int kHeight = 36;
+    static constexpr double kRadius = 9;
+    explicit TourKeyField(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 class TourKey final : public QWidget {

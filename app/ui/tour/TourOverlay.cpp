@@ -9,6 +9,7 @@
 #include "ui/tour/TourPlace.h"
 #include "ui/tour/TourViews.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
 #include <QLineEdit>
@@ -16,6 +17,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
 #include <cmath>
 
 namespace zelvo::tour {
@@ -100,18 +102,38 @@ QRectF TourOverlay::hole() const
     return rectOf(at_);
 }
 
+double TourOverlay::dimming() const
+{
+    return dimFrom_ + (dimTo_ - dimFrom_) * stepIn_;
+}
+
 void TourOverlay::onStep()
 {
     if (!tour_.step()) {
         stopStepIn();
         stopClocks();
+        dropLeaving();
         dropLayer();
         hide();
         return;
     }
+    const bool wasShowing = isVisible() && layer_;
+    const double dimNow = dimming();
     setGeometry(root_ ? root_->rect() : geometry());
+    if (wasShowing && stage::Motion::canAnimate(env_)) {
+        // The old card or hero stays to fade out; it no longer takes clicks
+        // or keys.
+        dropLeaving();
+        leaving_ = layer_;
+        layer_ = nullptr;
+        leaving_->setAttribute(Qt::WA_TransparentForMouseEvents);
+        if (QWidget* focus = QApplication::focusWidget(); focus && leaving_->isAncestorOf(focus))
+            focus->clearFocus();
+    }
     rebuild();
-    findHole(!isVisible());
+    dimTo_ = tour_.step() == Step::welcome ? 0.94 : 0.8;
+    dimFrom_ = wasShowing ? dimNow : dimTo_;
+    findHole(!wasShowing);
     show();
     raise();
     startClocks();
@@ -153,19 +175,31 @@ void TourOverlay::applyStepIn(double progress)
 {
     stepIn_ = std::clamp(progress, 0.0, 1.0);
     rise_ = kStepInRise * (1 - stepIn_);
-    if (layer_) {
-        // The effect renders the card off screen: only while it fades.
-        if (stepIn_ < 1) {
-            auto* effect = qobject_cast<QGraphicsOpacityEffect*>(layer_->graphicsEffect());
+    const auto fade = [](QWidget* layer, double opacity) {
+        // The effect renders the layer off screen: only while it fades.
+        if (opacity < 1) {
+            auto* effect = qobject_cast<QGraphicsOpacityEffect*>(layer->graphicsEffect());
             if (!effect) {
-                effect = new QGraphicsOpacityEffect(layer_);
-                layer_->setGraphicsEffect(effect);
+                effect = new QGraphicsOpacityEffect(layer);
+                layer->setGraphicsEffect(effect);
             }
-            effect->setOpacity(stepIn_);
-        } else if (layer_->graphicsEffect()) {
-            layer_->setGraphicsEffect(nullptr);
+            effect->setOpacity(opacity);
+        } else if (layer->graphicsEffect()) {
+            layer->setGraphicsEffect(nullptr);
         }
+    };
+    if (dimFrom_ != dimTo_)
+        update();
+    if (layer_) {
+        fade(layer_, stepIn_);
         update(layer_->geometry().adjusted(-60, -60, 60, 60));
+    }
+    if (leaving_) {
+        update(leaving_->geometry().adjusted(-60, -60, 60, 60));
+        if (stepIn_ < 1)
+            fade(leaving_, 1 - stepIn_);
+        else
+            dropLeaving();
     }
     placeLayer();
 }
@@ -208,6 +242,16 @@ void TourOverlay::dropLayer()
     layer_ = nullptr;
 }
 
+void TourOverlay::dropLeaving()
+{
+    if (leaving_) {
+        update(leaving_->geometry().adjusted(-60, -60, 60, 60));
+        leaving_->hide();
+        leaving_->deleteLater();
+    }
+    leaving_ = nullptr;
+}
+
 void TourOverlay::rebuild()
 {
     // A rebuild while the key card shows (a controller came or went) keeps
@@ -215,7 +259,8 @@ void TourOverlay::rebuild()
     QString typed;
     bool typing = false;
     const Step step = *tour_.step();
-    if (auto* field = layer_ ? layer_->findChild<QLineEdit*>(QStringLiteral("tour.key.field")) : nullptr;
+    QWidget* before = layer_ ? layer_ : leaving_.data();
+    if (auto* field = before ? before->findChild<QLineEdit*>(QStringLiteral("tour.key.field")) : nullptr;
         field && step == Step::key) {
         typed = field->text();
         typing = field->hasFocus();
@@ -228,6 +273,8 @@ void TourOverlay::rebuild()
         auto* card = new TourCard(tour_, step, TourCopy::make(step, in), env_, live_ ? live_(step) : nullptr, this);
         cardSize_ = QSizeF(card->width(), card->height());
         connect(card, &TourCard::measured, this, [this, card] {
+            if (card != layer_)
+                return; // a leaving card
             cardSize_ = QSizeF(card->width(), card->height());
             placeLayer();
         });
@@ -244,6 +291,7 @@ void TourOverlay::rebuild()
 void TourOverlay::findHole(bool jump)
 {
     const QRectF was = target_;
+    const bool wasReal = real_;
     real_ = false;
     target_ = QRectF(width() / 2.0, height() / 2.0, 0, 0);
     if (const auto spot = tour_.step() ? spotFor(*tour_.step()) : std::nullopt; spot && root_) {
@@ -254,15 +302,24 @@ void TourOverlay::findHole(bool jump)
             real_ = true;
         }
     }
-    const bool fromNothing = hole().width() <= 0 || !real_;
-    if (jump || fromNothing || !stage::Motion::canAnimate(env_)) {
+    const bool open = hole().width() > 0;
+    if (jump || !stage::Motion::canAnimate(env_) || (!real_ && !open)) {
         at_ = arrayOf(target_);
+        goal_ = target_;
         velocity_ = {};
         moving_ = false;
-    } else if (target_ != was) {
+    } else if (target_ != was || real_ != wasReal) {
+        if (real_ && !open) {
+            // A hole after none grows out of its own centre.
+            at_ = arrayOf(QRectF(target_.center(), QSizeF(0, 0)));
+            velocity_ = {};
+        }
+        // A hole going away closes into its own centre rather than sliding
+        // to the window's middle.
+        goal_ = real_ ? target_ : QRectF(hole().center(), QSizeF(0, 0));
         moving_ = true;
     }
-    if (target_ != was || jump)
+    if (target_ != was || real_ != wasReal || jump)
         update();
 }
 
@@ -330,7 +387,7 @@ void TourOverlay::onFrame()
 void TourOverlay::springStep(double dt)
 {
     const QRectF before = hole();
-    const auto goal = arrayOf(target_);
+    const auto goal = arrayOf(goal_);
     bool settled = true;
     for (std::size_t i = 0; i < 4; ++i) {
         const double force = -kStiffness * (at_[i] - goal[i]) - kDamping * velocity_[i];
@@ -375,29 +432,16 @@ void TourOverlay::paintEvent(QPaintEvent*)
     if (h.width() > 0)
         dimmer.addRoundedRect(h, real_ ? kRadius : 0, real_ ? kRadius : 0);
     QColor ink = S::ink();
-    ink.setAlphaF(tour_.step() == Step::welcome ? 0.94f : 0.8f);
+    ink.setAlphaF(float(dimming()));
     p.fillPath(dimmer, ink);
 
-    // The card's shadow, made once per card size.
-    if (layer_ && tour_.step() != Step::welcome) {
-        const QSize card = layer_->size();
-        if (shadow_.isNull() || shadowFor_ != card) {
-            constexpr int kPad = 60;
-            shadow_ = QImage(card + QSize(2 * kPad, 2 * kPad), QImage::Format_ARGB32_Premultiplied);
-            shadow_.fill(Qt::transparent);
-            QPainter sp(&shadow_);
-            kit::PainterCanvas canvas(sp);
-            QPainterPath shape;
-            shape.addRoundedRect(QRectF(QPointF(kPad, kPad), QSizeF(card)), 16, 16);
-            canvas.shadow(shape, QColor(0, 0, 0, 178), 30, QPointF(0, 14));
-            shadowFor_ = card;
-        }
-        p.setOpacity(stepIn_);
-        p.drawImage(layer_->pos() - QPoint(60, 60), shadow_);
-        p.setOpacity(1);
-    }
+    if (leaving_)
+        drawShadow(p, leaving_, 1 - stepIn_);
+    if (layer_)
+        drawShadow(p, layer_, stepIn_);
 
-    if (real_ && h.width() > 0) {
+    // The ring needs room inside its 1.5-point stroke.
+    if (real_ && h.width() > 3 && h.height() > 3) {
         const double t = std::fmod(now(), 3600.0);
         const double phase = 0.5 + 0.5 * std::sin(2.4 * t);
         const QRectF edge = h.adjusted(0.75, 0.75, -0.75, -0.75);
@@ -417,6 +461,34 @@ void TourOverlay::paintEvent(QPaintEvent*)
         p.setPen(QPen(paper, 1.5));
         p.drawRoundedRect(edge, kRadius - 0.75, kRadius - 0.75);
     }
+}
+
+void TourOverlay::drawShadow(QPainter& p, const QWidget* layer, double opacity)
+{
+    // Cards cast a shadow; the hero covers the window and casts none.
+    if (!qobject_cast<const TourCard*>(layer) || opacity <= 0)
+        return;
+    constexpr int kPad = 60;
+    const QSize card = layer->size();
+    auto it = std::find_if(shadows_.begin(), shadows_.end(), [&](const auto& s) { return s.first == card; });
+    if (it == shadows_.end()) {
+        // Made once per card size; a step change needs two at most.
+        if (shadows_.size() >= 4)
+            shadows_.erase(shadows_.begin());
+        QImage shadow(card + QSize(2 * kPad, 2 * kPad), QImage::Format_ARGB32_Premultiplied);
+        shadow.fill(Qt::transparent);
+        QPainter sp(&shadow);
+        kit::PainterCanvas canvas(sp);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(QPointF(kPad, kPad), QSizeF(card)), 16, 16);
+        canvas.shadow(shape, QColor(0, 0, 0, 178), 30, QPointF(0, 14));
+        sp.end();
+        shadows_.emplace_back(card, std::move(shadow));
+        it = std::prev(shadows_.end());
+    }
+    p.setOpacity(opacity);
+    p.drawImage(layer->pos() - QPoint(kPad, kPad), it->second);
+    p.setOpacity(1);
 }
 
 bool TourOverlay::eventFilter(QObject* watched, QEvent* event)

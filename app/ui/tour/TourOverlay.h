@@ -19,6 +19,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class QVariantAnimation;
 
@@ -55,8 +57,14 @@ public:
     bool ringShows() const { return real_; }
     QSizeF cardSize() const { return cardSize_; }
     QWidget* cardWidget() const { return layer_; }
-    // The step change: the new card or hero fades in while it rises, 0…1.
+    // The card or hero of the step before, while it fades out; null otherwise.
+    QWidget* leavingWidget() const { return leaving_; }
+    // The step change: the new card or hero fades in while it rises and the
+    // old one fades out, 0…1 on a 0.25 s ease-out.
     double stepIn() const { return stepIn_; }
+    // The dimmer's opacity now: 0.94 on the welcome step, 0.8 on the others,
+    // eased between the two with the step change.
+    double dimming() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -70,6 +78,8 @@ private:
     void onStep();
     void rebuild();
     void dropLayer();
+    void dropLeaving();
+    void drawShadow(QPainter& p, const QWidget* card, double opacity);
     void findHole(bool jump);
     void placeLayer();
     void startStepIn();
@@ -88,11 +98,19 @@ private:
     LiveFactory live_;
     QPointer<QWidget> root_;
     QWidget* layer_ = nullptr;
+    // The previous step's layer while it fades out; it takes no clicks.
+    QPointer<QWidget> leaving_;
+    // The dimmer's opacity at the step change and the one it eases to.
+    double dimFrom_ = 0.8;
+    double dimTo_ = 0.8;
     QSizeF cardSize_{420, 280};
     // The hole: where it is, how fast it moves, where it goes (x, y, w, h).
     std::array<double, 4> at_{};
     std::array<double, 4> velocity_{};
     QRectF target_;
+    // Where the spring takes the hole: the target, or the point a vanishing
+    // hole closes into.
+    QRectF goal_;
     bool real_ = false;
     bool moving_ = false;
     bool refreshQueued_ = false;
@@ -107,8 +125,8 @@ private:
     std::uint64_t ringTick_ = 0;
     double lastSpring_ = 0;
     QRegion lastBand_;
-    QImage shadow_;
-    QSize shadowFor_;
+    // The cards' shadows by card size (the leaving card's and the new one's).
+    std::vector<std::pair<QSize, QImage>> shadows_;
 };
 
 // Puts the tour over `root`, the window's content. The overlay is the root's

@@ -212,7 +212,7 @@ TourCard::TourCard(TourModel& tour, Step step, const TourCopy& copy, const kit::
     footer->addWidget(new TourDots(int(step), this), 0, Qt::AlignVCenter);
     footer->addStretch(1);
     if (step != Step::go) {
-        auto* skip = new TourButton(QStringLiteral("skip"), false, this);
+        auto* skip = new TourLink(QStringLiteral("skip"), 9, S::ash(), this);
         skip->setObjectName(QStringLiteral("tour.skip"));
         connect(skip, &QAbstractButton::clicked, &tour, &TourModel::finish);
         footer->addWidget(skip);
@@ -348,6 +348,26 @@ void ForkPicture::draw(QPainter& p, QSizeF size, double t)
     label(QString::fromUtf8("fork · zelvo-0"), {s + 78, y2 + 26}, S::bone());
 }
 
+// --- Lamp
+
+TourLamp::TourLamp(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("tour.hero.lamp"));
+    setAttribute(Qt::WA_TranslucentBackground);
+    setFixedSize(kSize + 2 * kReach, kSize + 2 * kReach);
+}
+
+void TourLamp::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    kit::PainterCanvas canvas(p);
+    QPainterPath dot;
+    dot.addEllipse(QRectF(kReach, kReach, kSize, kSize));
+    canvas.shadow(dot, S::signal(), kGlow, QPointF(0, 0));
+    p.fillPath(dot, S::signal());
+}
+
 // --- Hero
 
 TourHero::TourHero(TourModel& tour, std::optional<ControllerKind> controller, const kit::UiEnv& env, QWidget* parent)
@@ -369,17 +389,18 @@ TourHero::TourHero(TourModel& tour, std::optional<ControllerKind> controller, co
         auto* row = new QHBoxLayout(linked);
         row->setContentsMargins(0, 0, 0, 0);
         row->setSpacing(8);
-        auto* lamp = new QWidget(linked);
-        lamp->setFixedSize(7, 7);
-        lamp->setAutoFillBackground(true);
-        QPalette pal = lamp->palette();
-        pal.setColor(QPalette::Window, S::signal());
-        lamp->setPalette(pal);
+        // The lamp's glow reaches past its 7 points; the row's 8 points are
+        // counted from the circle itself, and the same room on the far side
+        // keeps the row centred.
+        auto* lamp = new TourLamp(linked);
+        row->setSpacing(0);
         row->addWidget(lamp, 0, Qt::AlignVCenter);
+        row->addSpacing(8 - TourLamp::kReach);
         const QString name = *controller == ControllerKind::flx10 ? QStringLiteral("ddj-flx10") : QStringLiteral("ddj-flx4");
         auto* text = new kit::StageLabel(env, name + QString::fromUtf8(" linked — watch its pads"), 9.5, S::bone(), linked);
         text->setObjectName(QStringLiteral("tour.hero.linkedText"));
         row->addWidget(text, 0, Qt::AlignVCenter);
+        row->addSpacing(TourLamp::kReach);
         column->addWidget(linked, 0, Qt::AlignHCenter);
     }
     column->addSpacing(30);

@@ -78,6 +78,21 @@ private:
     std::uint64_t tick_ = 0;
 };
 
+// The hero's "linked" lamp: a 7-point signal circle with a 4-point glow of
+// its colour around it (the widget is the circle plus the glow's reach).
+class TourLamp final : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kSize = 7;
+    static constexpr int kGlow = 4;
+    // How far past the circle the widget reaches: the glow's visible tail.
+    static constexpr int kReach = 6;
+    explicit TourLamp(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
 class TourHero final : public QWidget {
     Q_OBJECT
 public:

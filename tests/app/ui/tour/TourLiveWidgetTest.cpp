@@ -5,10 +5,12 @@
 
 #include "generation/KavriAccount.h"
 #include "support/TempHome.h"
+#include "ui/kit/Palette.h"
 #include "ui/kit/ThemeViews.h"
 #include "ui/tour/TourButton.h"
 #include "ui/tour/TourLiveViews.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +21,7 @@ namespace zelvo::tour {
 namespace {
 
 using K = BrainStatus::Kind;
+namespace S = kit::Stage;
 
 TEST(TourLiveWidgets, KeyEntrySubmitsClearsAndFocusesLate)
 {
@@ -47,6 +50,65 @@ TEST(TourLiveWidgets, KeyEntrySubmitsClearsAndFocusesLate)
     EXPECT_EQ(account.key(), QStringLiteral("sk_kavri_abcdefghijklmnop"));
     EXPECT_EQ(field->placeholderText(), QString::fromUtf8("sk_kavri_a…mnop"));
     EXPECT_FALSE(save->primary());
+}
+
+TEST(TourLiveWidgets, KeyFieldIsOurRoundedInkPlateWithAStrokeThatBrightensOnFocus)
+{
+    test::TempHome home;
+    kit::test::KitRig rig;
+    KavriAccount account(rig.scheduler, QUrl(QStringLiteral("http://127.0.0.1:9")), home.file(QStringLiteral("key")));
+    QWidget host;
+    host.setAutoFillBackground(true);
+    QPalette pal = host.palette();
+    const QColor backdrop(90, 20, 20);
+    pal.setColor(QPalette::Window, backdrop);
+    host.setPalette(pal);
+    auto* key = new TourKey(account, {}, {}, rig.env(), &host);
+    key->setGeometry(0, 0, 386, 120);
+    host.resize(386, 120);
+    host.show();
+    QApplication::setActiveWindow(&host);
+    auto* field = key->findChild<QLineEdit*>(QStringLiteral("tour.key.field"));
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(field->height(), 36);
+    EXPECT_FALSE(field->hasFrame()) << "the style draws no frame";
+
+    const auto sample = [&] {
+        const QImage image = host.grab().toImage();
+        const QRect f(field->mapTo(&host, QPoint(0, 0)), field->size());
+        struct Sample {
+            QColor plate, top, left, corner;
+        };
+        // Right of the placeholder, on the middle line; the 1-point stroke's
+        // rows and columns at the edges; the square corner the 9-point
+        // rounding leaves out.
+        return Sample{kit::test::pixelAt(image, QPointF(f.right() - 6, f.center().y())),
+                      kit::test::pixelAt(image, QPointF(f.center().x() + 60, f.top())),
+                      kit::test::pixelAt(image, QPointF(f.left(), f.center().y())),
+                      kit::test::pixelAt(image, QPointF(f.left(), f.top()))};
+    };
+    // An active window focuses its first field; the tour's own focus comes later.
+    field->clearFocus();
+    ASSERT_FALSE(field->hasFocus());
+    const auto idle = sample();
+    EXPECT_TRUE(kit::test::near(idle.plate, S::ink())) << "an ink plate";
+    EXPECT_TRUE(kit::test::near(idle.top, S::line())) << "a line stroke inside the edge";
+    EXPECT_TRUE(kit::test::near(idle.left, S::line()));
+    EXPECT_TRUE(kit::test::near(idle.corner, backdrop)) << "rounded corners";
+
+    rig.scheduler.advance(0.3); // the field takes focus
+    ASSERT_TRUE(field->hasFocus());
+    const auto focused = sample();
+    const QColor bright = QColor::fromRgbF(float(S::bone().redF() * 0.6 + S::ink().redF() * 0.4),
+                                           float(S::bone().greenF() * 0.6 + S::ink().greenF() * 0.4),
+                                           float(S::bone().blueF() * 0.6 + S::ink().blueF() * 0.4));
+    EXPECT_TRUE(kit::test::near(focused.top, bright)) << "bone at 0.6 while focused";
+    EXPECT_TRUE(kit::test::near(focused.left, bright));
+    EXPECT_TRUE(kit::test::near(focused.plate, S::ink()));
+    EXPECT_TRUE(kit::test::near(focused.corner, backdrop));
+
+    field->clearFocus();
+    EXPECT_TRUE(kit::test::near(sample().top, S::line())) << "back to the line colour";
 }
 
 TEST(TourLiveWidgets, DownloadBarFacesGlideAndRetry)

@@ -14,6 +14,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <gtest/gtest.h>
 
 namespace zelvo {
@@ -249,6 +251,60 @@ TEST(TourGuide, InstalledGuideElseTheDocsBesideTheScripts)
     app.openGuide(desktop, data);
     ASSERT_EQ(desktop.opened.size(), 1);
     EXPECT_EQ(desktop.opened.front(), QUrl::fromLocalFile(QDir::cleanPath(data + QStringLiteral("/kavri-zelvo-guide.pdf"))));
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Answers every opening with "no application for that".
+class NoViewer final : public kit::DesktopServices {
+public:
+    bool openUrl(const QUrl& url) override
+    {
+        asked << url;
+        return false;
+    }
+    QList<QUrl> asked;
+};
+
+TEST(TourGuide, TheBuiltGuideOpensFromTheBuildTreeAndFromAnInstall)
+{
+    test::AppRig rig;
+    AppModel& app = rig.make();
+
+    // The program run from the build tree (<build>/app/kavri-zelvo).
+    kit::test::RecordingDesktop fromBuild;
+    app.openGuide(fromBuild, AppModel::guideFolder(QStringLiteral(ZELVO_BINARY_DIR "/app")));
+    const QString built = QDir::cleanPath(QStringLiteral(ZELVO_BINARY_DIR "/share/kavri-zelvo/kavri-zelvo-guide.pdf"));
+    ASSERT_EQ(fromBuild.opened.size(), 1);
+    EXPECT_EQ(fromBuild.opened.front(), QUrl::fromLocalFile(built));
+    EXPECT_TRUE(QFileInfo(built).size() > 0);
+
+    // An installed copy: the install rule puts the guide in the share folder.
+    const QString prefix = rig.home.file(QStringLiteral("KavriZelvo"));
+    QProcess install;
+    install.start(QStringLiteral(ZELVO_CMAKE_COMMAND), {QStringLiteral("--install"), QStringLiteral(ZELVO_BINARY_DIR),
+                                                        QStringLiteral("--prefix"), prefix,
+                                                        QStringLiteral("--component"), QStringLiteral("guide")});
+    ASSERT_TRUE(install.waitForFinished(60000));
+    ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
+    kit::test::RecordingDesktop fromInstall;
+    app.openGuide(fromInstall, AppModel::guideFolder(prefix + QStringLiteral("/bin")));
+    ASSERT_EQ(fromInstall.opened.size(), 1);
+    EXPECT_EQ(fromInstall.opened.front(), QUrl::fromLocalFile(prefix + QStringLiteral("/share/kavri-zelvo/kavri-zelvo-guide.pdf")));
+    EXPECT_EQ(readFile(fromInstall.opened.front().toLocalFile()), readFile(built));
+
+    // No PDF viewer: asked each time, said once in the log, nothing else.
+    NoViewer none;
+    rig.world.journal.clear();
+    app.openGuide(none, AppModel::guideFolder(prefix + QStringLiteral("/bin")));
+    app.openGuide(none, AppModel::guideFolder(prefix + QStringLiteral("/bin")));
+    EXPECT_EQ(none.asked.size(), 2);
+    EXPECT_EQ(rig.world.journal.filter(QStringLiteral("brain.note guide: no application opens PDF")).size(), 1)
+        << rig.world.journal.join(QLatin1Char('\n')).toStdString();
 }
 
 } // namespace

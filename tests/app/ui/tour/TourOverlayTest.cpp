@@ -15,8 +15,10 @@
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace zelvo::tour {
@@ -141,7 +143,7 @@ TEST(TourOverlay, CardsAndHeroPerStep)
         ASSERT_NE(rig.find<TourCard>("tour.card"), nullptr);
         EXPECT_EQ(text("tour.counter"), QStringLiteral("%1 / 8").arg(int(step)));
         EXPECT_EQ(rig.find<TourDots>("tour.dots")->current(), int(step));
-        EXPECT_EQ(rig.find<TourButton>("tour.skip") != nullptr, step != Step::go);
+        EXPECT_EQ(rig.find<QAbstractButton>("tour.skip") != nullptr, step != Step::go);
         EXPECT_EQ(text("tour.next"), step == Step::go ? QStringLiteral("let's play") : QStringLiteral("next"));
         EXPECT_EQ(rig.find<QWidget>("tour.hands") != nullptr, !TourCopy::make(step, {}).hands.empty());
         EXPECT_EQ(rig.overlay->cardSize(), QSizeF(rig.find<TourCard>("tour.card")->size()));
@@ -170,7 +172,7 @@ TEST(TourOverlay, CardsAndHeroPerStep)
 
     QTest::mouseClick(rig.find<TourButton>("tour.hero.start"), Qt::LeftButton);
     EXPECT_EQ(rig.tour.step(), Step::key);
-    QTest::mouseClick(rig.find<TourButton>("tour.skip"), Qt::LeftButton);
+    QTest::mouseClick(rig.find<QAbstractButton>("tour.skip"), Qt::LeftButton);
     EXPECT_FALSE(rig.tour.step());
     EXPECT_EQ(rig.defaults.boolean(QString::fromLatin1(TourModel::kSeenKey)), true);
 }
@@ -246,6 +248,145 @@ TEST(TourOverlay, ARebuildKeepsWhatWasTypedIntoTheKeyField)
     ASSERT_NE(again, nullptr);
     EXPECT_NE(again, field);
     EXPECT_EQ(again->text(), QStringLiteral("sk_kavri_half"));
+}
+
+
+// A layer's opacity while it fades; `faded` says whether it fades at all.
+double opacityOf(QWidget* layer, bool* faded)
+{
+    auto* effect = layer ? qobject_cast<QGraphicsOpacityEffect*>(layer->graphicsEffect()) : nullptr;
+    *faded = effect != nullptr;
+    return effect ? effect->opacity() : 1.0;
+}
+
+// Whether `c` lies between `a` and `b` in every channel (an antialiased edge
+// of one over the other), within ±2.
+bool between(const QColor& c, const QColor& a, const QColor& b)
+{
+    const auto inside = [](int v, int x, int y) { return v >= std::min(x, y) - 2 && v <= std::max(x, y) + 2; };
+    return inside(c.red(), a.red(), b.red()) && inside(c.green(), a.green(), b.green())
+           && inside(c.blue(), a.blue(), b.blue());
+}
+
+TEST(TourOverlay, AStepChangeCrossFadesBothLayersAndEasesTheDimmer)
+{
+    OverlayRig live(false);
+    live.tour.start(Step::welcome);
+    live.kit.scheduler.advance(0.5);
+    QPointer<QWidget> hero = live.overlay->cardWidget();
+    ASSERT_TRUE(qobject_cast<TourHero*>(hero.data()));
+    EXPECT_EQ(live.overlay->leavingWidget(), nullptr);
+    EXPECT_DOUBLE_EQ(live.overlay->dimming(), 0.94);
+
+    live.tour.next(); // the key card: no hole either side
+    QWidget* card = live.overlay->cardWidget();
+    ASSERT_NE(card, hero.data());
+    EXPECT_EQ(live.overlay->leavingWidget(), hero.data()) << "the hero stays to fade out";
+    EXPECT_TRUE(hero->testAttribute(Qt::WA_TransparentForMouseEvents)) << "a leaving hero takes no clicks";
+
+    live.kit.scheduler.advance(0.125);
+    bool heroFading = false, cardFading = false;
+    const double heroOpacity = opacityOf(hero, &heroFading);
+    const double cardOpacity = opacityOf(card, &cardFading);
+    ASSERT_TRUE(heroFading && cardFading);
+    EXPECT_GT(heroOpacity, 0.0);
+    EXPECT_LT(heroOpacity, 1.0);
+    EXPECT_GT(cardOpacity, 0.0);
+    EXPECT_LT(cardOpacity, 1.0);
+    EXPECT_NEAR(heroOpacity + cardOpacity, 1.0, 0.02) << "one eases out as the other eases in";
+    EXPECT_GT(live.overlay->dimming(), 0.8);
+    EXPECT_LT(live.overlay->dimming(), 0.94);
+    // The dimmer paints the eased opacity.
+    const QImage half = live.root.grab().toImage();
+    EXPECT_TRUE(kit::test::near(kit::test::pixelAt(half, {20, 20}),
+                                blend(S::ink(), live.overlay->dimming(), QColor(200, 200, 200))));
+
+    live.kit.scheduler.advance(0.2);
+    EXPECT_EQ(live.overlay->leavingWidget(), nullptr);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(hero.isNull()) << "only the new layer is left";
+    EXPECT_EQ(card->graphicsEffect(), nullptr);
+    EXPECT_DOUBLE_EQ(live.overlay->dimming(), 0.8);
+    const QImage end = live.root.grab().toImage();
+    EXPECT_TRUE(kit::test::near(kit::test::pixelAt(end, {20, 20}), blend(S::ink(), 0.8, QColor(200, 200, 200))));
+
+    // A click that ends the tour mid-change leaves nothing behind.
+    live.tour.next();
+    live.kit.scheduler.advance(0.1);
+    live.tour.finish();
+    EXPECT_EQ(live.overlay->leavingWidget(), nullptr);
+    EXPECT_FALSE(live.overlay->isVisible());
+}
+
+TEST(TourOverlay, AHoleAfterNoneGrowsFromItsCentreAndAGoingHoleClosesIntoIt)
+{
+    OverlayRig live(false);
+    live.tour.start(Step::welcome);
+    live.kit.scheduler.advance(0.5);
+    live.tour.start(Step::mixer);
+    const QRectF end = live.overlay->targetHole();
+    ASSERT_EQ(end, QRectF(492, 92, 116, 76));
+    live.kit.scheduler.advance(0.125);
+    QRectF half = live.overlay->hole();
+    EXPECT_GT(half.width(), 0);
+    EXPECT_LT(half.width(), end.width()) << "halfway the hole is still growing";
+    EXPECT_LT(half.height(), end.height());
+    EXPECT_NEAR(half.center().x(), end.center().x(), 0.5) << "from its own centre";
+    EXPECT_NEAR(half.center().y(), end.center().y(), 0.5);
+    live.kit.scheduler.advance(2.0);
+    EXPECT_EQ(live.overlay->hole(), end);
+
+    live.tour.start(Step::go);
+    EXPECT_FALSE(live.overlay->ringShows());
+    live.kit.scheduler.advance(0.125);
+    half = live.overlay->hole();
+    EXPECT_GT(half.width(), 0);
+    EXPECT_LT(half.width(), end.width()) << "the hole closes, not vanishes";
+    EXPECT_NEAR(half.center().x(), end.center().x(), 0.5);
+    live.kit.scheduler.advance(2.0);
+    EXPECT_EQ(live.overlay->hole().width(), 0);
+}
+
+TEST(TourOverlay, TheSkipLinkIsQuietTextAndTheLinkedLampGlows)
+{
+    OverlayRig rig;
+    rig.tour.start(Step::mixer);
+    auto* skip = rig.find<QAbstractButton>("tour.skip");
+    auto* back = rig.find<TourButton>("tour.back");
+    ASSERT_TRUE(skip && back);
+    EXPECT_LT(skip->height(), back->height()) << "a line of small text, not a 32-point button";
+    const QImage card = rig.find<TourCard>("tour.card")->grab().toImage();
+    const QRect r = skip->geometry();
+    // No box: around and between the letters the card shows; the letters are ash.
+    int letters = 0, strays = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x) {
+            const QColor c = card.pixelColor(x, y);
+            strays += between(c, S::inkRaised(), S::ash()) ? 0 : 1;
+            // Past halfway from the card to ash: the letters' strokes.
+            letters += c.lightness() > (S::ash().lightness() + S::inkRaised().lightness()) / 2 ? 1 : 0;
+        }
+    EXPECT_EQ(strays, 0) << "only ash letters over the card, nothing brighter";
+    EXPECT_GT(letters, 15) << "the word is drawn";
+    for (QPoint corner : {r.topLeft() - QPoint(2, 2), r.bottomRight() + QPoint(2, 2), r.topRight() + QPoint(2, -2)})
+        EXPECT_TRUE(kit::test::near(card.pixelColor(corner), S::inkRaised())) << "no frame around it";
+
+    rig.inputs.controller = ControllerKind::flx4;
+    rig.tour.start(Step::welcome);
+    auto* lamp = rig.find<QWidget>("tour.hero.lamp");
+    ASSERT_NE(lamp, nullptr);
+    const QImage image = rig.root.grab().toImage();
+    const QPointF c = QRectF(lamp->mapTo(&rig.root, QPoint(0, 0)), QSizeF(lamp->size())).center();
+    const QColor backdrop = blend(S::ink(), 0.94, QColor(200, 200, 200));
+    EXPECT_TRUE(kit::test::near(kit::test::pixelAt(image, c), S::signal())) << "a signal dot";
+    EXPECT_TRUE(kit::test::near(kit::test::pixelAt(image, c + QPointF(2, 0)), S::signal()));
+    // A circle, not a square: the square's corner is glow, not lamp.
+    const QColor corner = kit::test::pixelAt(image, c + QPointF(3, 3));
+    EXPECT_FALSE(kit::test::near(corner, S::signal(), 20));
+    // The glow: tinted past the edge, gone well beyond it.
+    const QColor glow = kit::test::pixelAt(image, c + QPointF(5, 0));
+    EXPECT_FALSE(kit::test::near(glow, backdrop, 4)) << "the glow reaches past the circle";
+    EXPECT_TRUE(kit::test::near(kit::test::pixelAt(image, c + QPointF(0, -12)), backdrop));
 }
 
 } // namespace
