@@ -297,7 +297,9 @@ void StageView::applyFit(const StageFit& fit)
     if (middle_)
         middle_->updateGeometry();
     browser_->setVisible(fit.browserShown);
-    const int least = int(fit.leastHeight);
+    // Only the four-deck middle row may outgrow the window's floor; otherwise
+    // the floor stays whatever the window was given (a still may ask for less).
+    const int least = sides_.fourDecks() && !browsing() ? int(fit.leastHeight) : 0;
     if (least != leastHeight_) {
         leastHeight_ = least;
         emit leastHeightChanged();

@@ -58,8 +58,8 @@ public:
     StageBrowser* browser() const { return browser_; }
     // The machine strip of the middle row on screen; null while browsing.
     MachineStrip* strip() const;
-    // The least height the stage shows whole in, as laid out now: the
-    // window's floor in the four-deck layout may have to rise to it.
+    // The least height the four-deck stage shows whole in (0 otherwise): the
+    // window's floor rises to it.
     int leastHeight() const { return leastHeight_; }
     ControlEchoView* echo() const { return echo_; }
     QWidget* lanesBlock() const { return lanesBlock_; }
