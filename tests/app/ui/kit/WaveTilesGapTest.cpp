@@ -69,20 +69,5 @@ TEST(WaveTilesGap, GapPixelsShowTheBackgroundAtEveryScale)
     }
 }
 
-TEST(WaveTilesGap, GhostedColumnsKeepTheirGapsToo)
-{
-    const WaveformData data = loud(4000, 100);
-    const QImage tile = WaveTiles::render(data, 0, 512 / 100.0, 40, 1.0, WavePalette::live(), 0.0);
-    const int y = tile.height() / 2;
-    // The ghosts lie 1.5 pt either side of each bar and are screened in; the
-    // bars go over them, so every column still has a pixel well short of full.
-    for (int k : {3, 50, 200}) {
-        const int bar = qAlpha(tile.pixel(2 * k, y));
-        const int gap = qAlpha(tile.pixel(2 * k + 1, y));
-        EXPECT_EQ(bar, 255) << k;
-        EXPECT_LT(gap, bar) << k;
-    }
-}
-
 } // namespace
 } // namespace zelvo::kit
