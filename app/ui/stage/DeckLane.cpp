@@ -30,6 +30,7 @@ namespace zelvo::stage {
 namespace {
 
 constexpr double kHeaderWidth = 330;
+constexpr double kChipGap = 4;
 const QColor kPartColours[3] = {QColor(79, 141, 255), QColor(79, 211, 138), QColor(255, 90, 82)};
 const char* const kPartLetters[3] = {"d", "v", "i"};
 
@@ -183,15 +184,53 @@ void LaneHeader::placeStrip()
 
 QRectF LaneHeader::stripRect() const
 {
-    return QRectF(12, 10 + 22 + 6 + 18 + 6, width() - 24, 22);
+    const HeaderRows rows = headerRows(height(), true);
+    return QRectF(12, rows.strip, width() - 24, rows.stripHeight);
 }
 
 QRectF LaneHeader::partRect(int part) const
 {
     // The dots sit after the beat counter in the third row.
-    const double y = stripRect().bottom() + 6;
+    const HeaderRows rows = headerRows(height(), true);
     const double x = 12 + 14 + 3 * 10 + 4 * 3 + 70 + 6 + part * 22;
-    return QRectF(x, y, 18, 12);
+    return QRectF(x, rows.row3, 18, rows.row3Height);
+}
+
+std::vector<QRectF> LaneHeader::chipRects(const std::vector<ChipFace>& chips) const
+{
+    // The chips get the row right of the dots; those that do not fit there
+    // drop out whole, the last in order first, never drawn over the dots.
+    const HeaderRows rows = headerRows(height(), true);
+    const double left = partRect(2).right() + kChipGap, right = width() - 12;
+    std::vector<QSizeF> sizes;
+    std::vector<double> widths;
+    for (const ChipFace& chip : chips) {
+        sizes.push_back(chipSize(chip.text));
+        widths.push_back(sizes.back().width());
+    }
+    const int shown = chipsThatFit(widths, right - left, kChipGap);
+    std::vector<QRectF> rects(static_cast<std::size_t>(shown));
+    double x = right;
+    for (int i = shown - 1; i >= 0; --i) {
+        const QSizeF size = sizes[std::size_t(i)];
+        rects[std::size_t(i)] = QRectF(x - size.width(), rows.row3 + (rows.row3Height - size.height()) / 2,
+                                       size.width(), size.height());
+        x -= size.width() + kChipGap;
+    }
+    return rects;
+}
+
+std::vector<QRectF> LaneHeader::chipRects() const
+{
+    if (!tall_)
+        return {};
+    return chipRects(headerFace(headerInputs(model_, deck_, sides_)).chips);
+}
+
+void LaneHeader::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    placeStrip();
 }
 
 void LaneHeader::mousePressEvent(QMouseEvent* event)
@@ -219,10 +258,11 @@ void LaneHeader::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
     const double left = 12, right = width() - 12;
-    double y = tall_ ? 10 : 6;
+    const HeaderRows rows = headerRows(height(), tall_);
+    double y = rows.row1;
 
     // Row 1: badge, model tag, title, clock.
-    const double row1 = tall_ ? 22 : 17;
+    const double row1 = rows.row1Height;
     QPainterPath badge;
     const QRectF badgeRect(left, y + (row1 - 18) / 2, 20, 18);
     badge.addRoundedRect(badgeRect, 4, 4);
@@ -260,10 +300,10 @@ void LaneHeader::paintEvent(QPaintEvent*)
     if (!face.clock.isEmpty())
         drawLine(painter, QRectF(right - clockWidth, y, clockWidth, row1), face.clock, clockFont, face.clockColor,
                  Qt::AlignRight);
-    y += row1 + (tall_ ? 6 : 2);
+    y = rows.row2;
 
     // Row 2: artist or error, tempo, key, offset.
-    const double row2 = tall_ ? 18 : 13;
+    const double row2 = rows.row2Height;
     double r = right;
     if (tall_) {
         const QFont f = stageFont(10, QFont::DemiBold, true);
@@ -291,9 +331,8 @@ void LaneHeader::paintEvent(QPaintEvent*)
         placeStrip();
 
     // Row 3: the overview strip (a child), beat counter, part dots, chips.
-    const QRectF strip = stripRect();
-    const double rowY = strip.bottom() + 6;
-    const double rowH = 12;
+    const double rowY = rows.row3;
+    const double rowH = rows.row3Height;
     const auto voice = deck_.voice();
     const BeatFace beats = beatFace(voice ? voice->state().position.load() : 0, deck_.grid(), in.playing);
     x = left;
@@ -319,13 +358,9 @@ void LaneHeader::paintEvent(QPaintEvent*)
                  Qt::AlignLeft);
     }
     kit::PainterCanvas canvas(painter);
-    double cx = right;
-    for (auto it = face.chips.rbegin(); it != face.chips.rend(); ++it) {
-        const QSizeF size = chipSize(it->text);
-        const QRectF chip(cx - size.width(), rowY + (rowH - size.height()) / 2, size.width(), size.height());
-        paintChip(canvas, chip, it->text, it->on);
-        cx = chip.left() - 4;
-    }
+    const std::vector<QRectF> chips = chipRects(face.chips);
+    for (std::size_t i = 0; i < chips.size(); ++i)
+        paintChip(canvas, chips[i], face.chips[i].text, face.chips[i].on);
 }
 
 DeckLane::DeckLane(AppModel& model, DeckModel& deck, StageSides& sides, kit::WaveScene& scene, kit::UiEnv env,

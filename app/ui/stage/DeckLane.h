@@ -46,14 +46,20 @@ public:
     void setTall(bool tall);
     bool tall() const { return tall_; }
     int paints() const { return paints_; }
+    // Where part `part`'s dot and letter take clicks (the tall form's third row).
+    QRectF partRect(int part) const;
+    // Where the chips shown now lie, in the header's order; none in the thin form.
+    std::vector<QRectF> chipRects() const;
+    // Where `chips` would lie: those that fit right of the part dots, in order.
+    std::vector<QRectF> chipRects(const std::vector<ChipFace>& chips) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void followPlaying();
-    QRectF partRect(int part) const;
     QRectF stripRect() const;
     void placeStrip();
 

@@ -16,6 +16,8 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace zelvo {
 
 MachineStrip::MachineStrip(AppModel& model, kit::UiEnv env, QWidget* parent, OutpaintModel* outpaint)
@@ -23,6 +25,7 @@ MachineStrip::MachineStrip(AppModel& model, kit::UiEnv env, QWidget* parent, Out
 {
     setObjectName(QStringLiteral("machineStrip"));
     auto* row = new QHBoxLayout(this);
+    row_ = row;
     row->setContentsMargins(10, 10, 10, 10);
     row->setSpacing(14);
     key_ = new stage::BigAIKey(model_, env_, true, this);
@@ -30,12 +33,13 @@ MachineStrip::MachineStrip(AppModel& model, kit::UiEnv env, QWidget* parent, Out
     row->addWidget(key_, 0, Qt::AlignVCenter);
 
     auto* column = new QVBoxLayout;
+    column_ = column;
     column->setSpacing(7);
     auto* modelRow = new QHBoxLayout;
+    modelRow_ = modelRow;
     modelRow->setSpacing(10);
-    modelRow->addWidget(new kit::StageLabel(env_, QStringLiteral("zelvo-0"), 9,
-                                            kit::withAlpha(kit::Stage::bone(), 0.8), this),
-                        0, Qt::AlignVCenter);
+    label_ = new kit::StageLabel(env_, QStringLiteral("zelvo-0"), 9, kit::withAlpha(kit::Stage::bone(), 0.8), this);
+    modelRow->addWidget(label_, 0, Qt::AlignVCenter);
     const kit::TextLine line = kit::stageText(QString(), 8, kit::Stage::ash());
     modelLine_ = new stage::TextLineView(line.font, true, this);
     modelLine_->setObjectName(QStringLiteral("machine.modelLine"));
@@ -56,6 +60,36 @@ MachineStrip::MachineStrip(AppModel& model, kit::UiEnv env, QWidget* parent, Out
 }
 
 MachineStrip::~MachineStrip() = default;
+
+void MachineStrip::setCompact(bool compact)
+{
+    if (compact_ == compact)
+        return;
+    compact_ = compact;
+    if (compact) {
+        column_->removeWidget(flow_);
+        modelRow_->addWidget(flow_, 0, Qt::AlignVCenter);
+        row_->setContentsMargins(10, 6, 10, 6);
+        column_->setSpacing(5);
+    } else {
+        modelRow_->removeWidget(flow_);
+        column_->addWidget(flow_);
+        row_->setContentsMargins(10, 10, 10, 10);
+        column_->setSpacing(7);
+    }
+    row_->invalidate();
+    updateGeometry();
+}
+
+int MachineStrip::heightIn(bool compact) const
+{
+    // Read from the parts' own heights, so asking changes nothing on screen.
+    const int model = std::max({label_->sizeHint().height(), modelLine_->sizeHint().height(),
+                                takes_->sizeHint().height()});
+    const int flow = flow_->sizeHint().height(), prompt = prompt_->sizeHint().height();
+    const int column = compact ? std::max(model, flow) + 5 + prompt : model + 7 + prompt + 7 + flow;
+    return std::max(key_->sizeHint().height(), column) + (compact ? 12 : 20);
+}
 
 void MachineStrip::refresh()
 {

@@ -12,6 +12,9 @@
 
 #include <cstdint>
 
+class QHBoxLayout;
+class QVBoxLayout;
+
 namespace zelvo {
 
 class AppModel;
@@ -40,6 +43,12 @@ public:
     stage::FlowControl* flow() const { return flow_; }
     // Re-reads the model line.
     void refresh();
+    // The compact form for short windows: the flow row joins the model row
+    // and the padding tightens, so the strip is one row shorter.
+    void setCompact(bool compact);
+    bool compact() const { return compact_; }
+    // The strip's height in either form at its current width.
+    int heightIn(bool compact) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -52,6 +61,11 @@ private:
     stage::TakesControl* takes_ = nullptr;
     stage::PromptStrip* prompt_ = nullptr;
     stage::FlowControl* flow_ = nullptr;
+    QWidget* label_ = nullptr;
+    QHBoxLayout* row_ = nullptr;
+    QVBoxLayout* column_ = nullptr;
+    QHBoxLayout* modelRow_ = nullptr;
+    bool compact_ = false;
 };
 
 } // namespace zelvo

@@ -123,12 +123,13 @@ QRectF PartDotsView::partRect(int part) const
     return QRectF(part * (group + 4), 0, group, kDotsHeight);
 }
 
-QSizeF PartDotsView::designSize() const { return QSizeF(partRect(2).right(), kDotsHeight); }
+// As wide as the dots are drawn (scaled down about the left edge's middle),
+// so the box that takes the clicks fits the narrow strip.
+QSizeF PartDotsView::designSize() const { return QSizeF(std::ceil(partRect(2).right() * kDotsScale), kDotsHeight); }
 
 void PartDotsView::paintFace(kit::Canvas& canvas)
 {
-    const QSizeF s = designSize();
-    const QPointF c(s.width() / 2, s.height() / 2);
+    const QPointF c(0, kDotsHeight / 2);
     canvas.save();
     canvas.translate(c);
     canvas.scale(kDotsScale, kDotsScale);
@@ -148,8 +149,7 @@ void PartDotsView::paintFace(kit::Canvas& canvas)
 
 int PartDotsView::partAt(QPointF p) const
 {
-    const QSizeF s = designSize();
-    const QPointF c(s.width() / 2, s.height() / 2);
+    const QPointF c(0, kDotsHeight / 2);
     const QPointF unscaled = c + (p - c) / kDotsScale;
     for (int part = 0; part < 3; ++part) {
         // The gap between groups belongs to the nearer part.

@@ -27,10 +27,28 @@ constexpr double kPadSlop = 30;
 
 QFont chipFont() { return panelFont(9, QFont::Medium, true); }
 
-QSizeF chipBox(const QString& text)
+// A chip's side padding and the gap between chips: roomy, and the least the
+// row squeezes them to when its panel is narrow.
+constexpr double kChipPad = 7, kChipPadTight = 3;
+constexpr double kChipGapTight = 2;
+
+double chipTextWidth(const QString& text)
 {
-    const QFontMetricsF metrics(chipFont());
-    return QSizeF(std::ceil(metrics.horizontalAdvance(text)) + 14, std::ceil(metrics.height()) + 8);
+    return std::ceil(QFontMetricsF(chipFont()).horizontalAdvance(text));
+}
+
+double chipHeight()
+{
+    return std::ceil(QFontMetricsF(chipFont()).height()) + 8;
+}
+
+// The chips' texts and the row's width at a side padding and gap.
+double rowWidth(double pad, double gap)
+{
+    double width = 0;
+    for (PadMode mode : padMirrorModes)
+        width += chipTextWidth(padChipText(mode)) + 2 * pad;
+    return width + gap * double(padMirrorModes.size() - 1);
 }
 
 QPainterPath capsule(const QRectF& r)
@@ -58,28 +76,40 @@ PadChipRow::PadChipRow(DeckModel& deck, kit::UiEnv, QWidget* parent) : QWidget(p
     connect(&deck_, &DeckModel::padModeChanged, this, [this] { update(); });
 }
 
+PadChipRow::Spacing PadChipRow::spacing(double width)
+{
+    // One point either side is kept for the model chip's fringes.
+    const double room = width - 2;
+    const double roomy = rowWidth(kChipPad, kChipGap), tight = rowWidth(kChipPadTight, kChipGapTight);
+    if (room >= roomy)
+        return {kChipPad, kChipGap};
+    const double f = roomy > tight ? std::clamp((room - tight) / (roomy - tight), 0.0, 1.0) : 0.0;
+    return {kChipPadTight + (kChipPad - kChipPadTight) * f, kChipGapTight + (kChipGap - kChipGapTight) * f};
+}
+
 QRectF PadChipRow::chipRect(int i) const
 {
+    // A narrow panel draws the chips closer rather than cutting the row.
+    const Spacing s = spacing(width());
+    const double h = chipHeight();
     double x = 0;
     for (int k = 0; k < int(padMirrorModes.size()); ++k) {
-        const QSizeF box = chipBox(padChipText(padMirrorModes[std::size_t(k)]));
+        const double w = chipTextWidth(padChipText(padMirrorModes[std::size_t(k)])) + 2 * s.pad;
         if (k == i)
-            return QRectF(QPointF(x, (height() - box.height()) / 2), box);
-        x += box.width() + kChipGap;
+            return QRectF(x, (height() - h) / 2, w, h);
+        x += w + s.gap;
     }
     return {};
 }
 
 QSize PadChipRow::sizeHint() const
 {
-    double width = 0, height = 0;
-    for (PadMode mode : padMirrorModes) {
-        const QSizeF box = chipBox(padChipText(mode));
-        width += box.width() + kChipGap;
-        height = std::max(height, box.height());
-    }
-    // One point on either side leaves room for the model chip's fringes.
-    return QSize(int(std::ceil(width - kChipGap)) + 2, int(std::ceil(height)));
+    return QSize(int(std::ceil(rowWidth(kChipPad, kChipGap))) + 2, int(chipHeight()));
+}
+
+QSize PadChipRow::minimumSizeHint() const
+{
+    return QSize(int(std::ceil(rowWidth(kChipPadTight, kChipGapTight))) + 2, int(chipHeight()));
 }
 
 void PadChipRow::paintEvent(QPaintEvent*)

@@ -37,8 +37,15 @@ public:
     PadChipRow(DeckModel& deck, kit::UiEnv env, QWidget* parent = nullptr);
     QRectF chipRect(int i) const;
     QSize sizeHint() const override;
-    // A narrow panel cuts the row at its right end rather than widening the stage.
-    QSize minimumSizeHint() const override { return QSize(0, sizeHint().height()); }
+    // A narrow panel draws the chips with less padding and closer together,
+    // down to this width, so every chip stays whole and can be clicked.
+    QSize minimumSizeHint() const override;
+    // A chip's side padding and the gap between chips in a row `width` wide.
+    struct Spacing {
+        double pad = 0;
+        double gap = 0;
+    };
+    static Spacing spacing(double width);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QStackedLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace zelvo {
@@ -41,6 +42,18 @@ RootView::RootView(AppModel& model, kit::UiEnv env, QWidget* parent, OutpaintMod
     stack_->addWidget(faceplate_);
     showScreen();
     connect(&model_, &AppModel::classicFaceplateChanged, this, &RootView::showScreen);
+    connect(stage_, &stage::StageView::leastHeightChanged, this, &RootView::followLeastHeight);
+}
+
+void RootView::followLeastHeight()
+{
+    // A minimum someone else set since is the new floor.
+    if (minimumHeight() != raised_)
+        floor_ = minimumHeight();
+    const bool stage = !model_.classicFaceplate();
+    raised_ = std::max(floor_, stage ? stage_->leastHeight() : 0);
+    if (raised_ != minimumHeight())
+        setMinimumHeight(raised_);
 }
 
 RootView::~RootView() = default;
@@ -54,6 +67,8 @@ void RootView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     placeFaceplate();
+    // A floor set from outside since takes effect with the next size.
+    followLeastHeight();
 }
 
 void RootView::showScreen()
@@ -62,6 +77,7 @@ void RootView::showScreen()
     placeFaceplate();
     if (overlay_)
         overlay_->raise();
+    followLeastHeight();
 }
 
 void RootView::setOverlay(QWidget* overlay)

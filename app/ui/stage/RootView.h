@@ -46,6 +46,9 @@ protected:
 private:
     void showScreen();
     void placeFaceplate();
+    // Keeps the least height the stage asks for as the view's minimum, over
+    // the floor the window was given.
+    void followLeastHeight();
 
     AppModel& model_;
     kit::UiEnv env_;
@@ -56,6 +59,8 @@ private:
     QWidget* faceplate_ = nullptr;
     Instrument* instrument_ = nullptr;
     QWidget* overlay_ = nullptr;
+    int floor_ = 0;  // the minimum height set from outside
+    int raised_ = 0; // the minimum height set here last
 };
 
 } // namespace zelvo

@@ -37,6 +37,75 @@ bool laneIsTall(double expandedHeight, bool expanded)
     return expanded && expandedHeight >= 80;
 }
 
+StageFit fitStage(double height, double above, double leastAbove, double middle, double compactMiddle,
+                  bool browsing)
+{
+    StageFit fit;
+    if (browsing) {
+        fit.browserMinimum = kBrowserMinimumBrowsing;
+        fit.leastHeight = std::ceil(leastAbove + kStageSpacing + kBrowserMinimumBrowsing + kStageMargin);
+        return fit;
+    }
+    fit.leastHeight = std::ceil(leastAbove + kStageSpacing + compactMiddle + kStageMargin);
+    // What is left under the middle row for the browser, with its gap.
+    const double rest = height - above - kStageSpacing - middle - kStageMargin;
+    const double browser = rest - kStageSpacing;
+    if (browser >= kBrowserMinimum)
+        return fit;
+    if (browser >= kBrowserLeast) {
+        fit.browserMinimum = std::floor(browser);
+        return fit;
+    }
+    fit.browserShown = false;
+    fit.browserMinimum = 0;
+    fit.compactStrip = rest < 0;
+    return fit;
+}
+
+HeaderRows headerRows(double height, bool tall)
+{
+    HeaderRows rows;
+    if (!tall) {
+        rows.row1 = 6;
+        rows.row1Height = 17;
+        rows.row2 = rows.row1 + rows.row1Height + 2;
+        rows.row2Height = 13;
+        rows.bottom = rows.row2 + rows.row2Height;
+        return rows;
+    }
+    // From the tightest form (80 points) to the roomy one (112 points).
+    const double f = std::isfinite(height)
+                         ? std::clamp((height - kShortestTallHeader) / (kTallHeader - kShortestTallHeader), 0.0, 1.0)
+                         : 1.0;
+    const auto mix = [f](double tight, double roomy) { return tight + (roomy - tight) * f; };
+    const double pad = mix(4, 10);
+    const double gap = mix(3, 6);
+    rows.row1 = pad;
+    rows.row1Height = mix(21, 22);
+    rows.row2 = rows.row1 + rows.row1Height + gap;
+    rows.row2Height = mix(16, 18);
+    rows.strip = rows.row2 + rows.row2Height + gap;
+    rows.stripHeight = mix(14, 22);
+    rows.row3 = rows.strip + rows.stripHeight + gap;
+    rows.row3Height = 12;
+    rows.bottom = rows.row3 + rows.row3Height;
+    return rows;
+}
+
+int chipsThatFit(const std::vector<double>& widths, double room, double gap)
+{
+    int count = int(widths.size());
+    while (count > 0) {
+        double used = 0;
+        for (int i = 0; i < count; ++i)
+            used += widths[std::size_t(i)] + (i > 0 ? gap : 0);
+        if (used <= room)
+            break;
+        --count;
+    }
+    return count;
+}
+
 FaceplateFit faceplateFit(double w, double h)
 {
     if (!(w > 0) || !(h > 0) || !std::isfinite(w) || !std::isfinite(h))

@@ -34,6 +34,28 @@ inline constexpr double kFoldedLane = 42;
 inline constexpr double kBrowserMinimum = 150;
 inline constexpr double kBrowserMinimumBrowsing = 260;
 
+// How the stage's column fits a window `height` high when the middle row
+// would leave the browser less than its floor (the four-deck layout's short
+// windows): the browser gives way first, below its 150 points and down to
+// hidden once it could not show its header and one row; then the machine
+// strip takes its compact form; only then does the stage ask for more height.
+// `above` is everything over the middle row (the margin, the status bar, the
+// lanes and the gaps between them) at this height and `leastAbove` the same
+// with the lanes at their floor; `middle` and `compactMiddle` are the middle
+// row's height with the strip in either form. While browsing there is no
+// middle row and the browser keeps its floor of 260.
+struct StageFit {
+    double browserMinimum = kBrowserMinimum;
+    bool browserShown = true;
+    bool compactStrip = false;
+    double leastHeight = 0; // the least height the stage is whole in
+    friend bool operator==(const StageFit&, const StageFit&) = default;
+};
+inline constexpr double kStageMargin = 14;
+inline constexpr double kStageSpacing = 10;
+inline constexpr double kBrowserLeast = 80;
+StageFit fitStage(double height, double above, double leastAbove, double middle, double compactMiddle, bool browsing);
+
 // How the classic faceplate fits a window: scale s and the design canvas
 // W × H; drawn s·W × s·H, centred. A window without width or height gets s = 0.
 struct FaceplateFit {
@@ -110,5 +132,25 @@ struct HeaderFace {
     std::vector<ChipFace> chips;
 };
 HeaderFace headerFace(const HeaderInputs& in);
+
+// Where the lane header's rows lie, top to bottom, in a header `height` points
+// high. The thin form keeps fixed rows. The tall form spaces its rows out at
+// 112 points and up; below that the padding, the gaps, the first two rows and
+// the overview strip tighten together, down to a header of 80 points, the
+// shortest tall lane, which still holds every row whole.
+struct HeaderRows {
+    double row1 = 0, row1Height = 0;   // badge, title, clock
+    double row2 = 0, row2Height = 0;   // artist, tempo, key, offset
+    double strip = 0, stripHeight = 0; // the overview (tall only)
+    double row3 = 0, row3Height = 0;   // beat counter, part dots, chips (tall only)
+    double bottom = 0;                 // where the last row ends
+};
+inline constexpr double kTallHeader = 112;
+inline constexpr double kShortestTallHeader = 80;
+HeaderRows headerRows(double height, bool tall);
+
+// How many of `widths` (in the header's chip order) to show, `gap` apart, in
+// `room` points: the last in order drop out whole until the rest fit.
+int chipsThatFit(const std::vector<double>& widths, double room, double gap);
 
 } // namespace zelvo::stage

@@ -36,6 +36,7 @@ public:
     }
 
     double shown() const { return shown_; }
+    QWidget* content() const { return content_; }
     void setShown(double fraction)
     {
         shown_ = std::clamp(fraction, 0.0, 1.0);
@@ -244,9 +245,65 @@ void StageView::layoutLanes(double seconds)
     }
     // The browser's own idea of its minimum gives way to the one moving here.
     browserFrom_ = browserShown_;
-    browserTo_ = browsing() ? 260 : 150;
+    const StageFit fit = fitColumn();
+    browserTo_ = fit.browserMinimum;
+    applyFit(fit);
     echo_->raise();
     laneMotion_.start(seconds);
+}
+
+MachineStrip* StageView::strip() const
+{
+    return middle_ ? middle_->content()->findChild<MachineStrip*>() : nullptr;
+}
+
+StageFit StageView::fitColumn()
+{
+    const bool four = sides_.fourDecks();
+    const bool browse = browsing();
+    // The lanes block at this height and at the lanes' floor.
+    const auto lanesHeight = [&](double expandedHeight) {
+        double total = 0;
+        const std::vector<int> order = deckOrder(four);
+        for (int deck : order)
+            total += laneFrameHeight(expandedHeight,
+                                     !four || isTargeted(deck, sides_.leftDeck(), sides_.rightDeck()));
+        return total + lanesLayout_->spacing() * double(order.size() - 1);
+    };
+    // The height the column gives a widget: its hint within its limits.
+    const auto laid = [](const QWidget* w) {
+        return double(std::clamp(w->sizeHint().height(), w->minimumHeight(), w->maximumHeight()));
+    };
+    const double top = kStageMargin + laid(status_) + kStageSpacing;
+    const double above = top + lanesHeight(laneHeight(height(), browse, four));
+    const double leastAbove = top + lanesHeight(laneHeight(0, browse, four));
+    double middle = 0, compactMiddle = 0;
+    if (MachineStrip* machine = strip(); machine && !browse) {
+        const int full = machine->heightIn(false), compact = machine->heightIn(true);
+        const int now = machine->compact() ? compact : full;
+        const double row = middle_->content()->sizeHint().height();
+        middle = row - now + full;
+        compactMiddle = row - now + compact;
+    }
+    return fitStage(height(), above, leastAbove, middle, compactMiddle, browse);
+}
+
+void StageView::applyFit(const StageFit& fit)
+{
+    if (MachineStrip* machine = strip())
+        machine->setCompact(fit.compactStrip);
+    // The column reads the row's height afresh: a row polished since it was
+    // last measured is never squeezed below what it needs.
+    if (middle_)
+        middle_->updateGeometry();
+    browser_->setVisible(fit.browserShown);
+    // Only the four-deck middle row may outgrow the window's floor; otherwise
+    // the floor stays whatever the window was given (a still may ask for less).
+    const int least = sides_.fourDecks() && !browsing() ? int(fit.leastHeight) : 0;
+    if (least != leastHeight_) {
+        leastHeight_ = least;
+        emit leastHeightChanged();
+    }
 }
 
 void StageView::applyLanes(double eased)
@@ -271,6 +328,12 @@ void StageView::rebuildMiddle()
     middle_ = new SlideBox(buildMiddle(), this);
     middle_->setShown(shown);
     column_->insertWidget(at, middle_);
+    // The new row may be taller or shorter (another mixer card, four channels).
+    const StageFit fit = fitColumn();
+    browserTo_ = fit.browserMinimum;
+    applyFit(fit);
+    if (!laneMotion_.running())
+        applyLanes(1);
 }
 
 QWidget* StageView::buildMiddle()

@@ -11,6 +11,7 @@
 // Main thread only.
 #include "ui/kit/UiEnv.h"
 #include "ui/stage/StageMotion.h"
+#include "ui/stage/StagePresenters.h"
 
 #include <QWidget>
 
@@ -22,6 +23,7 @@ class QVBoxLayout;
 namespace zelvo {
 
 class AppModel;
+class MachineStrip;
 class OutpaintModel;
 class StageBrowser;
 class StatusBar;
@@ -54,8 +56,16 @@ public:
     // The lane heights and the browser's minimum are still moving.
     bool moving() const { return laneMotion_.running() || middleMotion_.running(); }
     StageBrowser* browser() const { return browser_; }
+    // The machine strip of the middle row on screen; null while browsing.
+    MachineStrip* strip() const;
+    // The least height the four-deck stage shows whole in (0 otherwise): the
+    // window's floor rises to it.
+    int leastHeight() const { return leastHeight_; }
     ControlEchoView* echo() const { return echo_; }
     QWidget* lanesBlock() const { return lanesBlock_; }
+
+signals:
+    void leastHeightChanged();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -66,6 +76,10 @@ protected:
 private:
     // Lays the lanes out for the current state, moving them there over `seconds`.
     void layoutLanes(double seconds);
+    // Fits the column to the height (see `fitStage`): the browser's floor,
+    // whether it shows, the strip's form and the stage's least height.
+    StageFit fitColumn();
+    void applyFit(const StageFit& fit);
     void applyLanes(double eased);
     void applyMiddle(double eased);
     void rebuildMiddle();
@@ -94,6 +108,7 @@ private:
     StageBrowser* browser_ = nullptr;
     ControlEchoView* echo_ = nullptr;
     OutpaintModel* outpaint_ = nullptr;
+    int leastHeight_ = 0;
 };
 
 } // namespace stage

@@ -462,5 +462,54 @@ TEST(QuietOutgoing, PausesTheFadedOutDeckUnlessCuedOrTouched)
     }
 }
 
+// Whether a deck is heard: playing, its fader strictly above 0.05, and the
+// crossfader short of the far end on the side the channel is assigned to.
+TEST(Audible, FaderThresholdAndCrossfaderEndsPerSide)
+{
+    const TrackRecord a = record("A");
+    FlowRig rig({a});
+    AppModel& app = rig.model;
+    struct Row {
+        const char* what;
+        bool playing;
+        double fader;
+        int side; // −1 A, 0 thru, +1 B
+        double crossfader;
+        bool audible;
+    };
+    const Row rows[] = {
+        {"fader at the threshold", true, 0.05, 0, 0.0, false},
+        {"fader just above it", true, 0.051, 0, 0.0, true},
+        {"fader down", true, 0.0, 0, 0.0, false},
+        {"stopped, fader up", false, 1.0, 0, 0.0, false},
+        {"side A, crossfader 0.94", true, 1.0, -1, 0.94, true},
+        {"side A, crossfader 0.95", true, 1.0, -1, 0.95, false},
+        {"side A, crossfader at B's end", true, 1.0, -1, 1.0, false},
+        {"side A, crossfader at A's end", true, 1.0, -1, -1.0, true},
+        {"side B, crossfader -0.94", true, 1.0, 1, -0.94, true},
+        {"side B, crossfader -0.95", true, 1.0, 1, -0.95, false},
+        {"side B, crossfader at A's end", true, 1.0, 1, -1.0, false},
+        {"side B, crossfader at B's end", true, 1.0, 1, 1.0, true},
+        {"thru at A's end", true, 1.0, 0, -1.0, true},
+        {"thru at B's end", true, 1.0, 0, 1.0, true},
+        {"thru, fader at the threshold at A's end", true, 0.05, 0, -1.0, false},
+    };
+    for (int deck = 0; deck < 4; ++deck)
+        rig.put(deck, a);
+    for (const Row& row : rows) {
+        // Every deck gets the row, so the answer cannot lean on the deck's index.
+        for (int deck = 0; deck < 4; ++deck) {
+            rig.publish(deck, row.playing, 10, 300);
+            ChannelModel& channel = app.mixer().channel(deck);
+            channel.setFader(row.fader);
+            channel.setCrossfaderAssign(row.side);
+        }
+        app.mixer().setCrossfader(row.crossfader);
+        rig.after(0.05);
+        for (int deck = 0; deck < 4; ++deck)
+            EXPECT_EQ(app.isAudible(deck), row.audible) << row.what << ", deck " << deck + 1;
+    }
+}
+
 } // namespace
 } // namespace zelvo

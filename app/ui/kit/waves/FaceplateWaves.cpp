@@ -8,6 +8,7 @@
 
 #include <QCryptographicHash>
 #include <QMouseEvent>
+#include <QGesture>
 #include <QNativeGestureEvent>
 #include <QPainterPath>
 #include <QWheelEvent>
@@ -373,6 +374,26 @@ bool StackedWaveforms::eventFilter(QObject* watched, QEvent* event)
                 if (z != scene_.waveformZoom())
                     scene_.setWaveformZoom(z);
             }
+            return true;
+        }
+        // A touchscreen pinch: the recogniser reports the magnification since
+        // the fingers came down, as the touchpad's does once multiplied up.
+        if (event->type() == QEvent::Gesture) {
+            auto* g = static_cast<QGestureEvent*>(event);
+            if (auto* pinch = static_cast<QPinchGesture*>(g->gesture(Qt::PinchGesture))) {
+                g->accept(pinch);
+                if (pinch->changeFlags() & QPinchGesture::ScaleFactorChanged) {
+                    const double z = FaceWaves::pinchZoom(scene_.waveformZoom(), pinch->totalScaleFactor());
+                    if (z != scene_.waveformZoom())
+                        scene_.setWaveformZoom(z);
+                }
+                return true;
+            }
+        }
+        // The fingers' own events stay with the panel, so the recogniser sees them all.
+        if (event->type() == QEvent::TouchBegin || event->type() == QEvent::TouchUpdate ||
+            event->type() == QEvent::TouchEnd) {
+            event->accept();
             return true;
         }
         if (event->type() == QEvent::Wheel) {

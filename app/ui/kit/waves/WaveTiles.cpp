@@ -3,7 +3,9 @@
 #include "ui/kit/Canvas.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace zelvo::kit {
@@ -34,107 +36,264 @@ inline std::uint32_t byteMul(std::uint32_t x, std::uint32_t a)
     return x | t;
 }
 
-// Fills `rects` (points, moved by dx) in `color` over the bitmap, snapped to
-// whole device pixels: source-over, or screen for the ghosts.
-void fillBars(QImage& image, const std::vector<QRectF>& rects, const QColor& color, double scale, double dx,
-              bool screen)
+// Where a bar from `left` to `right` (device pixels) lies in pixel columns:
+// the columns it covers whole, [full0, full1), and at most one partly covered
+// column either side with the share it covers (0…255). Bars that end inside
+// a pixel blend into it by that share, so a 1.6-point bar at a 2-point pitch
+// leaves its gap visible at any backing scale.
+struct Span {
+    int full0 = 0, full1 = 0;
+    int edge[2] = {-1, -1};
+    std::uint32_t cover[2] = {0, 0};
+};
+
+Span spanOf(double left, double right, int width)
 {
-    const QRgb src = qPremultiply(color.rgba());
-    const std::uint32_t sa = qAlpha(src), sr = qRed(src), sg = qGreen(src), sb = qBlue(src);
-    const std::uint32_t inv = 255 - sa;
-    const int w = image.width();
-    const int h = image.height();
-    uchar* bits = image.bits();
-    const qsizetype stride = image.bytesPerLine();
-    auto scanLine = [&](int y) { return bits + stride * y; };
-    auto screenOf = [](std::uint32_t s, std::uint32_t d) { return s + d - (s * d + 127) / 255; };
-    QRgb lastIn = 0;
-    QRgb lastOut = src;
-    for (const QRectF& r : rects) {
-        const int x0 = std::max(0, int(std::lround((r.left() + dx) * scale)));
-        const int x1 = std::min(w, int(std::lround((r.right() + dx) * scale)));
-        const int y0 = std::max(0, int(std::lround(r.top() * scale)));
-        const int y1 = std::min(h, int(std::lround(r.bottom() * scale)));
-        if (x1 <= x0)
-            continue;
-        if (sa == 255 && !screen) {
-            for (int y = y0; y < y1; ++y)
-                std::fill_n(reinterpret_cast<QRgb*>(scanLine(y)) + x0, x1 - x0, src);
-            continue;
+    Span s;
+    const double l = std::max(0.0, left), r = std::min(double(width), right);
+    if (!(r > l))
+        return s;
+    const int first = int(std::floor(l));
+    const int last = int(std::ceil(r)) - 1; // the last column touched
+    const auto share = [](double covered) {
+        return std::uint32_t(std::clamp(std::lround(covered * 255.0), 0L, 255L));
+    };
+    if (first == last) {
+        const std::uint32_t c = share(r - l);
+        if (c == 255) {
+            s.full0 = first;
+            s.full1 = first + 1;
+        } else if (c > 0) {
+            s.edge[0] = first;
+            s.cover[0] = c;
         }
-        for (int y = y0; y < y1; ++y) {
-            auto* line = reinterpret_cast<QRgb*>(scanLine(y));
-            for (int x = x0; x < x1; ++x) {
-                const QRgb d = line[x];
-                if (d == 0) {
-                    line[x] = src; // either mode over nothing
-                } else if (screen) {
-                    // Ghosts meet few distinct colours: keep the last answer.
-                    if (d != lastIn) {
-                        lastIn = d;
-                        lastOut = qRgba(int(screenOf(sr, qRed(d))), int(screenOf(sg, qGreen(d))),
-                                        int(screenOf(sb, qBlue(d))), int(screenOf(sa, qAlpha(d))));
-                    }
-                    line[x] = lastOut;
-                } else
-                    line[x] = src + byteMul(d, inv);
-            }
+        return s;
+    }
+    s.full0 = first;
+    s.full1 = last + 1;
+    const std::uint32_t head = share(double(first + 1) - l);
+    if (head < 255) {
+        s.full0 = first + 1;
+        if (head > 0) {
+            s.edge[0] = first;
+            s.cover[0] = head;
         }
     }
+    const std::uint32_t tail = share(r - double(last));
+    if (tail < 255) {
+        s.full1 = last;
+        if (tail > 0) {
+            s.edge[1] = last;
+            s.cover[1] = tail;
+        }
+    }
+    return s;
 }
 
-// The three bands of every column in one pass: each device row takes the
-// colour of the bands covering it, composed low, mid, high once up front; the
-// result is what filling the bands one after the other gives.
-void fillColumns(QImage& image, const std::vector<QRectF>& lows, const std::vector<QRectF>& mids,
-                 const std::vector<QRectF>& highs, const WavePalette& palette, double scale, bool overGhosts)
+// Source-over of premultiplied `src` onto `d`.
+inline std::uint32_t over(std::uint32_t src, std::uint32_t d)
 {
-    const QRgb band[3] = {qPremultiply(palette.low.rgba()), qPremultiply(palette.mid.rgba()),
-                          qPremultiply(palette.high.rgba())};
-    std::uint32_t composed[8];
-    for (int bits = 0; bits < 8; ++bits) {
-        std::uint32_t c = 0;
-        for (int b = 0; b < 3; ++b)
-            if (bits & (1 << b))
-                c = band[b] + byteMul(c, 255 - qAlpha(band[b]));
-        composed[bits] = c;
-    }
-    const int w = image.width();
-    const int h = image.height();
-    uchar* bits = image.bits();
-    const qsizetype stride = image.bytesPerLine();
-    for (std::size_t k = 0; k < lows.size(); ++k) {
-        const QRectF* rects[3] = {&lows[k], &mids[k], &highs[k]};
-        const int x0 = std::max(0, int(std::lround(lows[k].left() * scale)));
-        const int x1 = std::min(w, int(std::lround(lows[k].right() * scale)));
-        if (x1 <= x0)
-            continue;
-        int y0[3], y1[3];
-        int top = h, bottom = 0;
-        for (int b = 0; b < 3; ++b) {
-            y0[b] = std::max(0, int(std::lround(rects[b]->top() * scale)));
-            y1[b] = std::min(h, int(std::lround(rects[b]->bottom() * scale)));
-            if (y1[b] > y0[b]) {
-                top = std::min(top, y0[b]);
-                bottom = std::max(bottom, y1[b]);
-            }
+    return src + byteMul(d, 255 - qAlpha(src));
+}
+
+// The ghosts: `rects` (points, moved by dx) in one colour, screened over what
+// lies beneath. Rows snap to whole device pixels; columns blend by how much of
+// each pixel a bar covers.
+class GhostPass {
+public:
+    GhostPass(const std::vector<QRectF>& rects, const QColor& color, double scale, double dx, int width, int height)
+        : src_(qPremultiply(color.rgba()))
+    {
+        bars_.reserve(rects.size());
+        for (const QRectF& r : rects) {
+            Bar bar{spanOf((r.left() + dx) * scale, (r.right() + dx) * scale, width),
+                    std::max(0, int(std::lround(r.top() * scale))),
+                    std::min(height, int(std::lround(r.bottom() * scale))),
+                    {0, 0}};
+            if (bar.y1 <= bar.y0 ||
+                (bar.span.full1 <= bar.span.full0 && bar.span.edge[0] < 0 && bar.span.edge[1] < 0))
+                continue;
+            for (int e = 0; e < 2; ++e)
+                bar.edgeSrc[e] = byteMul(src_, bar.span.cover[e]);
+            bars_.push_back(bar);
         }
-        for (int y = top; y < bottom; ++y) {
-            const int cover = (y >= y0[0] && y < y1[0] ? 1 : 0) | (y >= y0[1] && y < y1[1] ? 2 : 0) |
-                              (y >= y0[2] && y < y1[2] ? 4 : 0);
+        // Row by row only the bars reaching the row are visited: the tallest first.
+        std::stable_sort(bars_.begin(), bars_.end(), [](const Bar& l, const Bar& r) { return l.y0 < r.y0; });
+    }
+
+    // Every bar spans rows mirrored about the bitmap's middle.
+    bool mirrored(int height) const
+    {
+        for (const Bar& bar : bars_)
+            if (bar.y0 + bar.y1 != height)
+                return false;
+        return true;
+    }
+
+    void paintRow(QRgb* line, int y)
+    {
+        for (const Bar& bar : bars_) {
+            if (bar.y0 > y)
+                break;
+            if (y >= bar.y1)
+                continue;
+            for (int e = 0; e < 2; ++e)
+                if (bar.span.edge[e] >= 0)
+                    line[bar.span.edge[e]] = screen(bar.edgeSrc[e], line[bar.span.edge[e]], edge_[e]);
+            for (int x = bar.span.full0; x < bar.span.full1; ++x)
+                line[x] = screen(src_, line[x], whole_[x & 1]);
+        }
+    }
+
+private:
+    struct Bar {
+        Span span;
+        int y0, y1;
+        std::uint32_t edgeSrc[2];
+    };
+    // The last answer for one source, kept: ghosts meet few distinct colours.
+    struct Kept {
+        QRgb src = 0, in = 0, out = 0;
+    };
+    static std::uint32_t channel(std::uint32_t s, std::uint32_t d) { return s + d - (s * d + 127) / 255; }
+    static QRgb screen(QRgb s, QRgb d, Kept& kept)
+    {
+        if (d == 0)
+            return s; // over nothing
+        if (d != kept.in || s != kept.src) {
+            kept.src = s;
+            kept.in = d;
+            kept.out = qRgba(int(channel(qRed(s), qRed(d))), int(channel(qGreen(s), qGreen(d))),
+                             int(channel(qBlue(s), qBlue(d))), int(channel(qAlpha(s), qAlpha(d))));
+        }
+        return kept.out;
+    }
+
+    QRgb src_;
+    std::vector<Bar> bars_;
+    Kept edge_[2];
+    Kept whole_[2];
+};
+
+// The three bands of every column: each device row takes the colour of the
+// bands covering it, composed low, mid, high once up front, so the result is
+// what filling the bands one after the other gives. A column's partly covered
+// pixels take that colour at their share.
+class ColumnPass {
+public:
+    ColumnPass(const std::vector<QRectF>& lows, const std::vector<QRectF>& mids, const std::vector<QRectF>& highs,
+               const WavePalette& palette, double scale, int width, int height)
+    {
+        const QRgb band[3] = {qPremultiply(palette.low.rgba()), qPremultiply(palette.mid.rgba()),
+                              qPremultiply(palette.high.rgba())};
+        for (int bits = 0; bits < 8; ++bits) {
+            std::uint32_t c = 0;
+            for (int b = 0; b < 3; ++b)
+                if (bits & (1 << b))
+                    c = over(band[b], c);
+            composed_[bits] = c;
+        }
+        columns_.reserve(lows.size());
+        for (std::size_t k = 0; k < lows.size(); ++k) {
+            const QRectF* rects[3] = {&lows[k], &mids[k], &highs[k]};
+            Column c;
+            c.span = spanOf(lows[k].left() * scale, lows[k].right() * scale, width);
+            if (c.span.full1 <= c.span.full0 && c.span.edge[0] < 0 && c.span.edge[1] < 0)
+                continue;
+            for (int e = 0; e < 2; ++e)
+                c.table[e] = c.span.edge[e] >= 0 ? tableFor(c.span.cover[e]) : -1;
+            c.top = height;
+            c.bottom = 0;
+            for (int b = 0; b < 3; ++b) {
+                c.y0[b] = std::max(0, int(std::lround(rects[b]->top() * scale)));
+                c.y1[b] = std::min(height, int(std::lround(rects[b]->bottom() * scale)));
+                if (c.y1[b] > c.y0[b]) {
+                    c.top = std::min(c.top, c.y0[b]);
+                    c.bottom = std::max(c.bottom, c.y1[b]);
+                }
+            }
+            if (c.bottom > c.top)
+                columns_.push_back(c);
+        }
+        std::stable_sort(columns_.begin(), columns_.end(),
+                         [](const Column& l, const Column& r) { return l.top < r.top; });
+    }
+
+    bool mirrored(int height) const
+    {
+        for (const Column& c : columns_)
+            for (int b = 0; b < 3; ++b)
+                if (c.y1[b] > c.y0[b] && c.y0[b] + c.y1[b] != height)
+                    return false;
+        return true;
+    }
+
+    void paintRow(QRgb* row, int y)
+    {
+        for (const Column& c : columns_) {
+            if (c.top > y)
+                break;
+            if (y >= c.bottom)
+                continue;
+            const int cover = (y >= c.y0[0] && y < c.y1[0] ? 1 : 0) | (y >= c.y0[1] && y < c.y1[1] ? 2 : 0) |
+                              (y >= c.y0[2] && y < c.y1[2] ? 4 : 0);
             if (!cover)
                 continue;
-            const std::uint32_t c = composed[cover];
-            auto* line = reinterpret_cast<QRgb*>(bits + stride * y) + x0;
-            if (!overGhosts || qAlpha(c) == 255) {
-                std::fill_n(line, x1 - x0, c);
+            for (int e = 0; e < 2; ++e)
+                if (c.table[e] >= 0) {
+                    QRgb& d = row[c.span.edge[e]];
+                    const std::uint32_t s = shares_[std::size_t(c.table[e])][std::size_t(cover)];
+                    if (!d) {
+                        d = s;
+                    } else {
+                        if (d != kept_[e].in || s != kept_[e].src)
+                            kept_[e] = {s, d, over(s, d)};
+                        d = kept_[e].out;
+                    }
+                }
+            const int x0 = c.span.full0, x1 = c.span.full1;
+            const std::uint32_t colour = composed_[cover];
+            if (qAlpha(colour) == 255) {
+                for (int x = x0; x < x1; ++x)
+                    row[x] = colour;
                 continue;
             }
-            for (int x = 0; x < x1 - x0; ++x)
-                line[x] = c + byteMul(line[x], 255 - qAlpha(c));
+            for (int x = x0; x < x1; ++x)
+                row[x] = over(colour, row[x]);
         }
     }
-}
+
+private:
+    struct Column {
+        Span span;
+        int table[2];
+        int y0[3], y1[3];
+        int top, bottom;
+    };
+    struct Kept {
+        QRgb src = 0, in = 0, out = 0;
+    };
+    // The composed colours at an edge pixel's share; at whole and half scales
+    // every column has the same shares, so there are few tables.
+    int tableFor(std::uint32_t cover)
+    {
+        for (std::size_t i = 0; i < shareOf_.size(); ++i)
+            if (shareOf_[i] == cover)
+                return int(i);
+        std::array<std::uint32_t, 8> table;
+        for (int bits = 0; bits < 8; ++bits)
+            table[std::size_t(bits)] = byteMul(composed_[bits], cover);
+        shares_.push_back(table);
+        shareOf_.push_back(cover);
+        return int(shares_.size()) - 1;
+    }
+
+    std::uint32_t composed_[8];
+    std::vector<std::array<std::uint32_t, 8>> shares_;
+    std::vector<std::uint32_t> shareOf_;
+    std::vector<Column> columns_;
+    Kept kept_[2];
+};
 
 } // namespace
 
@@ -326,7 +485,6 @@ QImage WaveTiles::render(const WaveformData& data, std::int64_t index, double ti
     const int h = std::max(1, WaveMath::truncatedInt(height * scale));
     QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(scale);
-    image.fill(Qt::transparent);
     const double c0 = height / 2;
     const double a = c0 - 1;
     const double step = tileSeconds / kColumns;
@@ -349,12 +507,31 @@ QImage WaveTiles::render(const WaveformData& data, std::int64_t index, double ti
         if (aiFrom && t >= *aiFrom)
             ghosts.push_back(lows.back());
     }
-    // Bars are whole device pixels, blended straight into the bitmap.
+    // Row by row, each row cleared and then taking the ghosts and the bands
+    // while it is in the cache.
+    std::optional<GhostPass> red, cyan;
     if (!ghosts.empty()) {
-        fillBars(image, ghosts, withAlphaF(WavePalette::ghostRed(), 0.5), scale, -1.5, true);
-        fillBars(image, ghosts, withAlphaF(WavePalette::ghostCyan(), 0.45), scale, 1.5, true);
+        red.emplace(ghosts, withAlphaF(WavePalette::ghostRed(), 0.5), scale, -1.5, w, h);
+        cyan.emplace(ghosts, withAlphaF(WavePalette::ghostCyan(), 0.45), scale, 1.5, w, h);
     }
-    fillColumns(image, lows, mids, highs, palette, scale, !ghosts.empty());
+    ColumnPass bands(lows, mids, highs, palette, scale, w, h);
+    uchar* bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    // Bars are centred on the middle line: when every bar's rows mirror about
+    // the middle, so do the bitmap's rows, and the lower half is a copy.
+    const bool mirrored = bands.mirrored(h) && (!red || (red->mirrored(h) && cyan->mirrored(h)));
+    const int painted = mirrored ? (h + 1) / 2 : h;
+    for (int y = 0; y < painted; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(bits + stride * y);
+        std::fill_n(line, w, QRgb(0));
+        if (red) {
+            red->paintRow(line, y);
+            cyan->paintRow(line, y);
+        }
+        bands.paintRow(line, y);
+    }
+    for (int y = painted; y < h; ++y)
+        std::memcpy(bits + stride * y, bits + stride * (h - 1 - y), std::size_t(w) * sizeof(QRgb));
     return image;
 }
 
