@@ -44,7 +44,7 @@ TEST(CrateProgram, SnapshotDrawsTheCrateRowsAndTheModelModule)
     EXPECT_EQ(image.size(), QSize(3200, 2160));
 
     FaceLayout::Input in;
-    in.deckHeight = DeckView::kIdealHeight;
+    in.deckHeight = FaceLayout::deck(FaceLayout::DeckParts{}, 0).height;
     in.mixerWidth = MixerView::kWidth;
     in.performWidth = PerformModule::kWidth;
     in.brainWidth = BrainModule::kWidth;
