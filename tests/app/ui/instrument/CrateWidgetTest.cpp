@@ -220,18 +220,23 @@ TEST(CrateWidget, TheTakeBadgeHasItsColourFringes)
     CrateRig rig;
     const double x = crate::columnSpans(rig.table().viewport()->width())[1].first;
     const double w = QFontMetricsF(kit::condensedBoldFont(8)).horizontalAdvance(QStringLiteral("ZELVO-0")) + 6;
+    // The rows are drawn over the browser's glass: grab the whole module.
     const auto sample = [&rig](int px) {
-        const QImage image = rig.table().viewport()->grab().toImage();
-        return image.pixelColor(px, rig.table().rowRect(1).center().y());
+        const QImage image = rig.browser->grab().toImage();
+        const QPoint at = rig.table().viewport()->mapTo(rig.browser.get(), QPoint(px, rig.table().rowRect(1).center().y()));
+        return image.pixelColor(at);
     };
     const int left = int(std::floor(x)) - 1, right = int(std::ceil(x + w));
-    const QColor plainLeft = sample(left), plainRight = sample(right);
+    const QColor plainLeft = sample(left);
     rig.click("browser.source.outpaints");
     ASSERT_TRUE(rig.table().records()[1].outpaint.has_value());
-    const QColor takeLeft = sample(left), takeRight = sample(right);
-    EXPECT_GT(takeLeft.red() - plainLeft.red(), 40) << takeLeft.name().toStdString();
+    // Beside the fringes (before the badge, before the title) the glass shows.
+    const QColor takeLeft = sample(left), takeRight = sample(right), glass = sample(right + 2);
+    EXPECT_TRUE(kit::test::near(sample(left - 2), glass, 4)) << sample(left - 2).name().toStdString();
+    EXPECT_FALSE(plainLeft.red() - glass.red() > 10) << plainLeft.name().toStdString();
+    EXPECT_GT(takeLeft.red() - glass.red(), 40) << takeLeft.name().toStdString();
     EXPECT_GT(takeLeft.red() - takeLeft.blue(), 20) << takeLeft.name().toStdString();
-    EXPECT_GT(takeRight.blue() - plainRight.blue(), 10) << takeRight.name().toStdString();
+    EXPECT_GT(takeRight.blue() - glass.blue(), 10) << takeRight.name().toStdString();
     EXPECT_GT(takeRight.blue() - takeRight.red(), 5) << takeRight.name().toStdString();
 }
 

@@ -1,6 +1,7 @@
 // The whole program drawing the faceplate's mixers and perform module, in
 // the two-deck and the four-deck layout; the PNGs stay in the build folder.
 #include "AppTestSupport.h"
+#include "LaidOutRows.h"
 #include "KitTestSupport.h"
 #include "models/DeckModel.h"
 #include "support/ProgramRun.h"
@@ -38,14 +39,7 @@ TEST(MixerProgram, SnapshotsDrawTheTwoAndFourChannelMixersAndThePerformModule)
         ASSERT_FALSE(face.isNull()) << four;
         EXPECT_EQ(face.size(), QSize(3200, 2160));
 
-        FaceLayout::Input in;
-        in.fourDecks = four;
-        in.tabs = QSizeF(DeckSelectTabs::kWidth, DeckSelectTabs::kHeight);
-        in.deckHeight = FaceLayout::deck(FaceLayout::DeckParts{}, 0).height;
-        in.mixerWidth = four ? FourChannelMixer::kWidth : MixerView::kWidth;
-        in.performWidth = PerformModule::kWidth;
-        in.brainWidth = BrainModule::kWidth;
-        const FaceLayout::Rows rows = FaceLayout::rows(in);
+        const FaceLayout::Rows rows = test::laidOutRows(four);
         // The mixer and perform panels' gradients start at (22, 23, 28), not
         // at the placeholder's panel colour.
         for (const QRectF& r : {rows.mixer, rows.perform}) {
@@ -72,25 +66,25 @@ TEST(MixerProgram, TheFourDeckStillDrawsBothDecksAsTheLiveWindowDoes)
     const QImage still(run.snapshot);
     ASSERT_EQ(still.size(), QSize(3200, 2160));
 
-    // The same window live: the four-deck faceplate at twice the canvas.
+    // The same window live: the four-deck faceplate shown at the design size
+    // and laid out by the event loop; its pixel p is the still's 2p.
     test::AppRig app;
     app.make();
-    kit::test::KitRig kit(2.0);
+    kit::test::KitRig kit(1.0);
     stage::StageSides sides;
     sides.setFourDecks(true);
     Instrument face(*app.app, kit.env(), nullptr, &sides);
-    face.resize(3200, 2160);
+    face.resize(1600, 1080);
     face.show();
     QApplication::processEvents();
     const QImage live = face.grab().toImage();
-    ASSERT_EQ(live.size(), still.size());
 
     // Solid areas of each deck (design points inside the deck's parts): the
     // header's glass, the wheel's platter, the cue and play keys' faces.
     for (DeckView* deck : {face.leftDeck(), face.rightDeck()}) {
         const int index = deck->deck().index();
         const auto at = [&face](const QWidget* w, QPointF inside) {
-            return QPointF(w->mapTo(&face, QPoint(0, 0))) / 2 + inside;
+            return QPointF(w->mapTo(&face, QPoint(0, 0))) + inside;
         };
         auto* cue = deck->findChild<QWidget*>(QStringLiteral("deck%1.cue").arg(index));
         auto* play = deck->findChild<QWidget*>(QStringLiteral("deck%1.play").arg(index));
@@ -103,14 +97,14 @@ TEST(MixerProgram, TheFourDeckStillDrawsBothDecksAsTheLiveWindowDoes)
             QPointF point;
         } samples[] = {
             {"header glass", at(deck->header(), QPointF(8, 56))},
-            {"wheel platter", at(deck->jog(), QPointF(109, 60))},
+            {"wheel platter", at(deck->jog(), QPointF(109, 44))},
             {"cue key", at(cue, QPointF(10, 44))},
             {"play key", at(play, QPointF(44, 44))},
         };
         const QColor plate = kit::test::pixelAt(still, panel * 2);
         for (const auto& sample : samples) {
             const QColor s = kit::test::pixelAt(still, sample.point * 2);
-            const QColor l = kit::test::pixelAt(live, sample.point * 2);
+            const QColor l = kit::test::pixelAt(live, sample.point);
             EXPECT_TRUE(kit::test::near(s, l)) << "deck " << index + 1 << " " << sample.what << ": still "
                                                << s.name().toStdString() << ", live " << l.name().toStdString();
             EXPECT_FALSE(kit::test::near(s, plate, 3))
