@@ -615,8 +615,8 @@ DeckView::DeckView(AppModel& model, DeckModel& deck, bool mirrored, const kit::U
     });
     label_->setObjectName(element(deck_, QStringLiteral("caption")));
 
+    // Taking its ideal height arranges the parts (designSizeChanged).
     setDesignSize(QSizeF(kWidth, idealHeight()));
-    arrange();
     kit::AudioDrop::attach(
         this, env,
         [app](const QList<QUrl>& adapters) {
