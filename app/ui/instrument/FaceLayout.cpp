@@ -75,12 +75,14 @@ Rows rows(const Input& in)
                     in.zoomKeys.height());
     y += kWaveRow + kRowSpacing;
 
-    // The deck row at its ideal height: the taller of the decks and the mixer.
+    // The deck row at its ideal height, the taller of the decks and the
+    // mixer: the decks stand at theirs, top-aligned; the mixer fills the row.
     const double deckRow = std::max(in.deckHeight, in.mixerHeight);
+    const double deckHeight = in.deckHeight > 0 ? in.deckHeight : deckRow;
     const double deckWidth = std::max(0.0, (width - in.mixerWidth - 2 * kRowSpacing) / 2);
-    r.left = QRectF(x, y, deckWidth, deckRow);
+    r.left = QRectF(x, y, deckWidth, deckHeight);
     r.mixer = QRectF(r.left.right() + kRowSpacing, y, in.mixerWidth, deckRow);
-    r.right = QRectF(r.mixer.right() + kRowSpacing, y, deckWidth, deckRow);
+    r.right = QRectF(r.mixer.right() + kRowSpacing, y, deckWidth, deckHeight);
     std::tie(r.leftDeck, r.rightDeck) = shownDecks(in);
     if (in.fourDecks) {
         // Over each deck's top trailing corner, moved 14 left and 8 up.

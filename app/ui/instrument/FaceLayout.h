@@ -99,7 +99,8 @@ struct Rows {
 // halves (a deck out of 0…3 counts as the half's first deck).
 std::pair<int, int> shownDecks(const Input& input);
 
-// The deck row is as high as the taller of the deck view and the mixer.
+// The deck row is as high as the taller of the deck view and the mixer; the
+// deck views stand at their own height at its top, the mixer fills it.
 Rows rows(const Input& input);
 
 } // namespace zelvo::FaceLayout

@@ -147,13 +147,13 @@ TEST(FacePresenter, InstrumentRowsPerLayout)
         // A deck outside 0…3 falls back to the half's first deck.
         {"flx10 bad decks", inputFor({1600, 1080}, true, 7, -1), 0, 1, {40, 248, 470, 546}, {520, 248, 560, 546},
          {1090, 248, 470, 546}, QRectF(377, 240, 119, 16), QRectF(1427, 240, 119, 16), {40, 804, 600, 264}},
-        // A mixer taller than the decks sets the row's height for all three.
+        // A mixer taller than the decks sets the row's height; the decks keep theirs.
         {"tall mixer", [] {
              FaceLayout::Input in = inputFor({1600, 1080}, false, 0, 1);
              in.mixerHeight = 560;
              return in;
          }(),
-         0, 1, {40, 248, 526, 560}, {576, 248, 448, 560}, {1034, 248, 526, 560}, std::nullopt, std::nullopt,
+         0, 1, {40, 248, 526, 546}, {576, 248, 448, 560}, {1034, 248, 526, 546}, std::nullopt, std::nullopt,
          {40, 818, 600, 250}},
     };
     for (const Case& c : cases) {

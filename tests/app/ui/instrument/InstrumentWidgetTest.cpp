@@ -87,7 +87,7 @@ TEST(InstrumentWidget, CheeksPlateAndModuleBandsAtHalfAndFullScale)
         }
         EXPECT_GT(differ, 0) << "the two cheeks' grains should differ";
         // Plate: above the header and in the gap between deck and module rows.
-        for (const QPointF p : {QPointF(300, 20), QPointF(800, rows.left.bottom() + 5)})
+        for (const QPointF p : {QPointF(300, 20), QPointF(800, rows.mixer.bottom() + 5)})
             EXPECT_TRUE(kit::test::near(kit::test::pixelAt(image, p * s),
                                         plate.pixelColor(((p - QPointF(26, 0)) * s).toPoint())))
                 << s << " at " << p.x() << "," << p.y();
@@ -150,15 +150,17 @@ TEST(InstrumentWidget, StripsAndDecksStandAtTheirOwnSizesInBothLayouts)
 
         // The deck row is as high as the taller of the deck's stack (546 from
         // its parts) and the mixer's panel with its strips at full size; the
-        // module row takes the rest.
+        // decks stand at their own height, the mixer fills the row, the module
+        // row takes the rest.
         const double deckIdeal = face.leftDeck()->idealHeight();
         const double mixerIdeal = static_cast<MixerPanel*>(face.mixer())->idealHeight();
         EXPECT_EQ(deckIdeal, 546) << c.what;
         EXPECT_EQ(deckIdeal, FaceLayout::deck(FaceLayout::DeckParts{}, rows.left.width()).height) << c.what;
-        EXPECT_EQ(rows.left.height(), std::max(deckIdeal, mixerIdeal)) << c.what;
-        EXPECT_EQ(rows.mixer.height(), rows.left.height()) << c.what;
-        EXPECT_EQ(face.leftDeck()->designSize().height(), rows.left.height()) << c.what;
-        EXPECT_EQ(rows.browser.top(), rows.left.bottom() + 10) << c.what;
+        EXPECT_EQ(rows.left.height(), deckIdeal) << c.what;
+        EXPECT_EQ(rows.right.height(), deckIdeal) << c.what;
+        EXPECT_EQ(rows.mixer.height(), std::max(deckIdeal, mixerIdeal)) << c.what;
+        EXPECT_EQ(face.leftDeck()->designSize().height(), deckIdeal) << c.what;
+        EXPECT_EQ(rows.browser.top(), rows.mixer.bottom() + 10) << c.what;
         EXPECT_EQ(rows.browser.bottom(), 1080 - 12) << c.what;
 
         // The module row's modules keep every part inside: a row shorter than
