@@ -308,6 +308,9 @@ void AppDelegate::faceplateSnapshot(const QString& path)
                         live ? live->outpaint() : nullptr);
         face.setAttribute(Qt::WA_DontShowOnScreen);
         face.resize(points);
+        // Shown (never on screen), the faceplate lays itself out at its final
+        // size now; the render then paints what is laid out and moves nothing.
+        face.show();
         QImage image(points * 2, QImage::Format_ARGB32_Premultiplied);
         image.setDevicePixelRatio(2.0);
         image.fill(kWindowBackground);

@@ -17,6 +17,7 @@
 #include <QMouseEvent>
 #include <QPainterPath>
 
+#include <algorithm>
 #include <cmath>
 
 namespace zelvo {
@@ -108,6 +109,11 @@ QSizeF drawDots(Canvas& canvas, const DotMatrix::Look& look, QPointF at)
 
 constexpr double kPad = 10;
 constexpr double kActionWidth = 104;
+// The left column at full size: status 52, takes 24, prompt 28, presets 20,
+// the steppers 64, 7 between them.
+constexpr double kStatus = 52;
+constexpr double kGap = 7;
+constexpr double kColumn = kStatus + kGap + 24 + kGap + 28 + kGap + 20 + kGap + 64;
 
 } // namespace
 
@@ -468,8 +474,12 @@ void BrainModule::paintStatus(Canvas& canvas, QSizeF size, double frameTime)
 
 void BrainModule::paintTakes(Canvas& canvas, QSizeF size)
 {
-    const TextLine legend = silkText(QStringLiteral("takes \u00B7 re-roll"), 6.5, Palette::ash(), 1.1);
-    const double glassWidth = size.width() - 5 - legend.size().width();
+    // The legend, trailing-aligned: the keys' function over their shift function.
+    const TextLine legend = silkText(QStringLiteral("takes \u00B7 re-roll"), 6.5, withAlpha(Palette::bone(), 0.7), 1.1);
+    const TextLine shifted = silkText(QStringLiteral("zelvo-0 pads"), 6.5 - 0.8, withAlpha(Palette::ember(), 0.75), 1.0);
+    const double legendWidth = std::max(legend.size().width(), shifted.size().width());
+    const double legendHeight = legend.size().height() + 0.5 + shifted.size().height();
+    const double glassWidth = size.width() - 5 - legendWidth;
     drawGlassBack(canvas, QSizeF(glassWidth, size.height()), 3);
     double x = 8;
     const auto line = [&](const DotMatrix::Look& look) {
@@ -486,7 +496,9 @@ void BrainModule::paintTakes(Canvas& canvas, QSizeF size)
     const QSizeF seedSize = DotMatrix::size(seedLook);
     drawDots(canvas, seedLook, QPointF(glassWidth - 8 - seedSize.width(), (size.height() - seedSize.height()) / 2));
     drawGlassBorder(canvas, QSizeF(glassWidth, size.height()), 3);
-    legend.draw(canvas, QPointF(size.width() - legend.size().width(), (size.height() - legend.size().height()) / 2));
+    const double legendY = (size.height() - legendHeight) / 2;
+    legend.draw(canvas, QPointF(size.width() - legend.size().width(), legendY));
+    shifted.draw(canvas, QPointF(size.width() - shifted.size().width(), legendY + legend.size().height() + 0.5));
 }
 
 void BrainModule::paintChain(Canvas& canvas, QSizeF size)
@@ -515,20 +527,22 @@ void BrainModule::resizeEvent(QResizeEvent* event)
     FaceModule::resizeEvent(event);
     const double s = scale();
     const auto put = [s](QWidget* w, double x, double y) { w->move(QPointF(x * s, y * s).toPoint()); };
+    const Fit fit = fitted();
+    status_->setDesignSize(QSizeF(status_->designSize().width(), fit.status));
     double y = kPad;
     put(status_, kPad, y);
-    y += 52 + 7;
+    y += fit.status + fit.gap;
     put(takes_, kPad, y);
-    y += 24 + 7;
+    y += 24 + fit.gap;
     put(prompt_, kPad + 8 + 40, y + 6);
-    y += 28 + 7;
+    y += 28 + fit.gap;
     double x = kPad;
     for (const auto& [key, prompt] : presetKeys_) {
         (void)prompt;
         put(key, x, y);
         x += 44 + 4;
     }
-    y += 20 + 7;
+    y += 20 + fit.gap;
     x = kPad;
     for (StepperKnob* stepper : steppers_) {
         put(stepper, x, y);
@@ -546,6 +560,18 @@ void BrainModule::resizeEvent(QResizeEvent* event)
     put(chain_, ax, kPad + 44 + 6 + 36 + 6);
 }
 
+double BrainModule::idealHeight() { return kPad + kColumn + kPad; }
+
+BrainModule::Fit BrainModule::fitted() const
+{
+    // A row shorter than the column needs takes it from the status glass
+    // (down to 43, which still holds its lines), then from the four gaps
+    // (down to 3).
+    const double give = std::max(0.0, idealHeight() - designSize().height());
+    const double fromStatus = std::min(give, kStatus - 43);
+    return {kStatus - fromStatus, kGap - std::clamp((give - fromStatus) / 4, 0.0, kGap - 3)};
+}
+
 void BrainModule::paintFace(Canvas& canvas)
 {
     const QRectF box(QPointF(), designSize());
@@ -560,7 +586,8 @@ void BrainModule::paintFace(Canvas& canvas)
     canvas.strokePath(inner, QPen(withAlpha(Palette::edge(), 0.6), 1));
     // The prompt line's glass and caption.
     const double left = kWidth - 2 * kPad - 10 - kActionWidth;
-    const QRectF glass(kPad, kPad + 52 + 7 + 24 + 7, left, 28);
+    const Fit fit = fitted();
+    const QRectF glass(kPad, kPad + fit.status + fit.gap + 24 + fit.gap, left, 28);
     canvas.save();
     canvas.translate(glass.topLeft());
     drawGlassBack(canvas, glass.size(), 3);

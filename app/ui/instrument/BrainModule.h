@@ -90,6 +90,15 @@ public:
     void resumeChain();
     void paintFace(kit::Canvas& canvas) override;
 
+    // The height the module needs at its full size.
+    static double idealHeight();
+    // The status glass's height and the column's gaps in the module's height.
+    struct Fit {
+        double status;
+        double gap;
+    };
+    Fit fitted() const;
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     // The clocks tick only while the module is shown.

@@ -95,25 +95,56 @@ void SortBar::paintFace(Canvas& canvas)
     canvas.fillRect(QRectF(x, 4, 1, 14), withAlpha(Palette::edge(), 0.7));
     const TextLine like = silkText(QStringLiteral("like"), 6.5, Palette::ash(), 1.2);
     like.draw(canvas, QPointF(x + 5, (22 - like.size().height()) / 2));
-    const std::optional<TrackRecord> reference = model_.referenceTrack();
-    const crate::SortReadout readout =
-        crate::sortReadout(model_.browserSort(), reference ? std::optional<QString>(reference->title) : std::nullopt);
-    if (readout.title) {
+    const Readout r = readout();
+    if (r.text.isEmpty())
+        return;
+    if (r.title) {
         DotMatrix::Look look;
-        look.text = readout.text;
+        look.text = r.text;
         look.pitch = 1.1;
-        look.columns = 16;
+        look.columns = r.cells;
         look.color = Palette::glow();
-        look.dim = readout.dim;
-        const QSizeF size = DotMatrix::size(look);
+        look.dim = r.dim;
         canvas.save();
-        canvas.translate(QPointF(std::max(readoutX_, width_ - 8 - size.width()), (22 - size.height()) / 2));
+        canvas.translate(r.at.topLeft());
         DotMatrix::draw(canvas, look);
         canvas.restore();
     } else {
-        const TextLine line = silkText(readout.text, 6.5, Palette::ash(), 1.2);
-        line.draw(canvas, QPointF(std::max(readoutX_, width_ - 8 - line.size().width()), (22 - line.size().height()) / 2));
+        silkText(r.text, 6.5, Palette::ash(), 1.2).draw(canvas, r.at.topLeft());
     }
+}
+
+SortBar::Readout SortBar::readout() const
+{
+    // The read-out keeps between the last key and the bar's right margin;
+    // what does not fit there is shortened at a word.
+    const std::optional<TrackRecord> reference = model_.referenceTrack();
+    const crate::SortReadout face =
+        crate::sortReadout(model_.browserSort(), reference ? std::optional<QString>(reference->title) : std::nullopt);
+    const double room = std::max(0.0, width_ - 8 - readoutX_);
+    Readout r;
+    r.title = face.title;
+    r.dim = face.dim;
+    QSizeF size;
+    if (face.title) {
+        r.cells = crate::cellsWithin(room, 1.1, 16);
+        const int cells = r.cells;
+        r.text = crate::shortenAtWord(DotMatrix::normalize(face.text), [cells](const QString& candidate) {
+            return DotMatrix::characters(candidate).size() <= cells;
+        });
+        DotMatrix::Look look;
+        look.text = r.text;
+        look.pitch = 1.1;
+        look.columns = std::max(1, r.cells);
+        size = DotMatrix::size(look);
+    } else {
+        r.text = crate::shortenAtWord(face.text, [room](const QString& candidate) {
+            return silkText(candidate, 6.5, Palette::ash(), 1.2).size().width() <= room;
+        });
+        size = silkText(r.text, 6.5, Palette::ash(), 1.2).size();
+    }
+    r.at = QRectF(QPointF(width_ - 8 - size.width(), (22 - size.height()) / 2), size);
+    return r;
 }
 
 // --- The module.

@@ -32,6 +32,18 @@ public:
     void paintFace(kit::Canvas& canvas) override;
     void refresh() override;
     double keyScale() const { return keyScale_; }
+    // What the right end shows: the silk caption, or the dot-matrix title in
+    // `cells` cells, in `at` (bar points); an empty text shows nothing.
+    struct Readout {
+        QString text;
+        bool title = false;
+        bool dim = false;
+        int cells = 0;
+        QRectF at;
+    };
+    Readout readout() const;
+    // Where the last key ends.
+    double keysEnd() const { return readoutX_ - 4; }
 
 private:
     AppModel& model_;

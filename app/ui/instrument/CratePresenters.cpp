@@ -3,6 +3,9 @@
 #include "ui/kit/Canvas.h"
 #include "ui/kit/Palette.h"
 
+#include <QStringList>
+
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -78,6 +81,28 @@ SortReadout sortReadout(Sort sort, const std::optional<QString>& referenceTitle)
     default: break;
     }
     return {};
+}
+
+QString shortenAtWord(const QString& text, const std::function<bool(const QString&)>& fits)
+{
+    if (fits(text))
+        return text;
+    const QStringList words = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QString ellipsis = QStringLiteral("\u2026");
+    for (qsizetype n = words.size() - 1; n >= 1; --n) {
+        const QString shorter = words.mid(0, n).join(QLatin1Char(' ')) + ellipsis;
+        if (fits(shorter))
+            return shorter;
+    }
+    return fits(ellipsis) ? ellipsis : QString();
+}
+
+int cellsWithin(double width, double pitch, int most)
+{
+    // n cells take (6n − 1) × pitch.
+    if (!(pitch > 0) || !std::isfinite(width))
+        return 0;
+    return std::clamp(int(std::floor((width / pitch + 1) / 6)), 0, std::max(0, most));
 }
 
 EmptyState emptyState(Source source)

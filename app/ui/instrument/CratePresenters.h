@@ -14,6 +14,7 @@
 #include <QString>
 #include <QUuid>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -56,6 +57,13 @@ struct SortReadout {
     bool dim = false;
 };
 SortReadout sortReadout(AppModel::BrowserSort sort, const std::optional<QString>& referenceTitle);
+
+// `text` when `fits` takes it; else its longest run of whole words that fits
+// with "…" after it; else "…" alone when that fits; else nothing. Words are
+// separated by spaces; a word is never cut.
+QString shortenAtWord(const QString& text, const std::function<bool(const QString&)>& fits);
+// The dot-matrix cells (of `pitch`) in `width` points, at most `most`.
+int cellsWithin(double width, double pitch, int most);
 
 struct EmptyState {
     QString title;

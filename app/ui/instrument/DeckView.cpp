@@ -420,7 +420,7 @@ void PadBlock::follow()
 // ------------------------------------------------------------------- LoopRow
 
 LoopRow::LoopRow(AppModel& app, DeckModel& deck, const kit::UiEnv& env, double width, QWidget* parent)
-    : DesignBox(env, QSizeF(width, 42), parent), app_(app), deck_(deck)
+    : DesignBox(env, QSizeF(width, kKeyHeight + 15), parent), app_(app), deck_(deck), width_(width)
 {
     setObjectName(element(deck, QStringLiteral("loops")));
     DeckModel* d = &deck;
@@ -447,31 +447,22 @@ LoopRow::LoopRow(AppModel& app, DeckModel& deck, const kit::UiEnv& env, double w
             }
         },
     };
-    const std::array<double, 6> widths{52, 52, 62, 30, 30, 56};
     const std::array<QString, 6> names{QStringLiteral("in"),   QStringLiteral("out"),  QStringLiteral("auto"),
                                        QStringLiteral("back"), QStringLiteral("fwd"),  QStringLiteral("sync")};
-    double x = 0;
     for (std::size_t i = 0; i < 6; ++i) {
         const QString label = i == 3 ? QStringLiteral("◀") : i == 4 ? QStringLiteral("▶") : QString();
-        keys_[i] = new kit::HardKey(env, label, std::nullopt, false, false, kit::KeyStyle::key, widths[i], 26, false,
-                                    actions[i]);
+        keys_[i] = new kit::HardKey(env, label, std::nullopt, false, false, kit::KeyStyle::key, kWidths[i], kKeyHeight,
+                                    false, actions[i]);
         keys_[i]->setObjectName(element(deck, QStringLiteral("loop.") + names[i]));
-        const double kx = i == 5 ? width - widths[i] : x;
-        place(keys_[i], QRectF(kx, 0, widths[i], 26));
-        x += widths[i] + (i == 3 ? 4 : 6);
     }
     // The fixed legends under the single keys.
     const auto face = deckface::loopRow({});
     const std::array<const deckface::LoopKeyFace*, 4> legends{&face.in, &face.out, &face.autoLoop, &face.sync};
-    const std::array<std::size_t, 4> under{0, 1, 2, 5};
     for (std::size_t j = 0; j < 4; ++j) {
-        auto* legend = new kit::Legend(env, legends[j]->legend, legends[j]->shiftLegend, 6.5);
-        const QRectF keyRect = keys_[under[j]]->geometry();
-        const double s = env.scale();
-        const QSizeF ls = legend->designSize();
-        const double kx = keyRect.x() / s;
-        place(legend, QRectF(kx + (widths[under[j]] - ls.width()) / 2, 26 - ls.height() + 15, ls.width(), ls.height()));
+        legends_[j] = new kit::Legend(env, legends[j]->legend, legends[j]->shiftLegend, 6.5);
+        legends_[j]->setObjectName(element(deck, QStringLiteral("loop.legend.") + names[kUnder[j]]));
     }
+    arrange();
     for (auto signal : {&DeckModel::shiftChanged, &DeckModel::liveChanged, &DeckModel::autoLoopBeatsChanged,
                         &DeckModel::beatJumpBeatsChanged})
         connect(&deck_, signal, this, &LoopRow::follow);
@@ -503,11 +494,44 @@ void LoopRow::follow()
         delete jumpLegend_;
         jumpLegend_ = new kit::Legend(env(), jumpText_, QStringLiteral("size"), 6.5);
         jumpLegend_->setObjectName(element(deck_, QStringLiteral("loop.jumpLegend")));
-        const QSizeF ls = jumpLegend_->designSize();
-        const double pairX = 52 + 6 + 52 + 6 + 62 + 6;
-        place(jumpLegend_, QRectF(pairX + (64 - ls.width()) / 2, 26 - ls.height() + 15, ls.width(), ls.height()));
-        jumpLegend_->show();
+        arrange();
     }
+}
+
+double LoopRow::keyX(std::size_t i) const
+{
+    // The row runs in, out, auto, the jump pair (4 apart), 6 apart; sync
+    // stands at the right end.
+    if (i == 5)
+        return width_ - kWidths[5];
+    double x = 0;
+    for (std::size_t k = 0; k < i; ++k)
+        x += kWidths[k] + (k == 3 ? 4 : 6);
+    return x;
+}
+
+void LoopRow::arrange()
+{
+    // Each legend's bottom edge sits 15 under its key's.
+    const auto hang = [this](kit::Legend* legend, double x, double width) {
+        const QSizeF ls = legend->designSize();
+        place(legend, QRectF(x + (width - ls.width()) / 2, kKeyHeight - ls.height() + 15, ls.width(), ls.height()));
+    };
+    for (std::size_t i = 0; i < 6; ++i)
+        place(keys_[i], QRectF(keyX(i), 0, kWidths[i], kKeyHeight));
+    for (std::size_t j = 0; j < 4; ++j)
+        hang(legends_[j], keyX(kUnder[j]), kWidths[kUnder[j]]);
+    if (jumpLegend_)
+        hang(jumpLegend_, keyX(3), kWidths[3] + 4 + kWidths[4]);
+    setDesignSize(QSizeF(width_, std::max(kHeight, kKeyHeight + 15)));
+}
+
+void LoopRow::setWidth(double width)
+{
+    if (width == width_)
+        return;
+    width_ = width;
+    arrange();
 }
 
 // ---------------------------------------------------------------- TempoStrip
@@ -560,20 +584,39 @@ TempoStrip::TempoStrip(DeckModel& deck, const kit::UiEnv& env, QWidget* parent)
 
 // ------------------------------------------------------------------ DeckView
 
-namespace {
-constexpr double kPad = 11;
-constexpr double kPerformHeight = 324;
-} // namespace
-
 DeckView::DeckView(AppModel& model, DeckModel& deck, bool mirrored, const kit::UiEnv& env, QWidget* parent)
-    : DesignBox(env, QSizeF(kWidth, kIdealHeight), parent), app_(model), deck_(deck), mirrored_(mirrored)
+    : DesignBox(env, QSizeF(kWidth, 100), parent), app_(model), deck_(deck), mirrored_(mirrored)
 {
     setObjectName(QStringLiteral("instrument.deck%1").arg(deck.index() + 1));
     setBackground([this](kit::Canvas& canvas, QSizeF size) { paintPanel(canvas, size); });
     AppModel* app = &model;
     scene_ = std::make_unique<kit::AppWaveScene>(model, nullptr, [app](int d) { return app->isAudible(d); });
 
-    build(kWidth);
+    // The parts are made once; a new width moves and widens them.
+    const kit::UiEnv& e = env;
+    const double inner = kWidth - 2 * FaceLayout::kDeckPad;
+    header_ = new DeckHeader(app_, deck_, e, inner);
+    glass_ = new kit::VFDGlass(e, QSizeF(inner, 34), 3);
+    glass_->setObjectName(element(deck_, QStringLiteral("overview")));
+    overview_ = new kit::OverviewWaveform(*scene_, deck_.index(), e, QSizeF(inner - 12, 28));
+    glass_->placeContent(overview_, QRectF(6, 3, inner - 12, 28));
+    loops_ = new LoopRow(app_, deck_, e, inner);
+    jog_ = new JogWheel(deck_, 218, 1.8, e);
+    transport_ = new TransportKeys(deck_, e);
+    pads_ = new PadBlock(app_, deck_, e);
+    tempo_ = new TempoStrip(deck_, e);
+
+    // The caption across the panel's top edge.
+    const kit::TextLine line = kit::silkText(caption(), 7, withAlpha(Palette::ash(), 0.85), 2.4);
+    const QSizeF ls(line.size().width() + 16, line.size().height());
+    label_ = new Painted(e, ls, [line, ls](kit::Canvas& canvas) {
+        canvas.fillRect(QRectF(QPointF(0, 0), ls), Palette::ink());
+        line.draw(canvas, QPointF(8, 0));
+    });
+    label_->setObjectName(element(deck_, QStringLiteral("caption")));
+
+    // Taking its ideal height arranges the parts (designSizeChanged).
+    setDesignSize(QSizeF(kWidth, idealHeight()));
     kit::AudioDrop::attach(
         this, env,
         [app](const QList<QUrl>& adapters) {
@@ -595,58 +638,47 @@ QString DeckView::caption() const
                         : QStringLiteral("player %1 · from disk").arg(deck_.index() + 1);
 }
 
-void DeckView::build(double width)
+FaceLayout::DeckParts DeckView::parts() const
 {
-    // Every part is made anew for a new width; a key or wheel held meanwhile
-    // is released by its own destruction.
-    for (QWidget* w : std::initializer_list<QWidget*>{header_, overview_, loops_, jog_, transport_, pads_, tempo_, label_})
-        delete w;
-    builtWidth_ = width;
-    const kit::UiEnv& e = env();
-    const double inner = std::max(width - 2 * kPad, 0.0);
-    header_ = new DeckHeader(app_, deck_, e, inner);
-    auto* glass = new kit::VFDGlass(e, QSizeF(inner, 34), 3);
-    glass->setObjectName(element(deck_, QStringLiteral("overview")));
-    auto* overview = new kit::OverviewWaveform(*scene_, deck_.index(), e, QSizeF(std::max(inner - 12, 0.0), 28));
-    glass->placeContent(overview, QRectF(6, 3, std::max(inner - 12, 0.0), 28));
-    overview_ = glass;
-    loops_ = new LoopRow(app_, deck_, e, inner);
-    jog_ = new JogWheel(deck_, 218, 1.8, e);
-    transport_ = new TransportKeys(deck_, e);
-    pads_ = new PadBlock(app_, deck_, e);
-    tempo_ = new TempoStrip(deck_, e);
-
-    // The caption across the panel's top edge.
-    const kit::TextLine line = kit::silkText(caption(), 7, withAlpha(Palette::ash(), 0.85), 2.4);
-    const QSizeF ls(line.size().width() + 16, line.size().height());
-    label_ = new Painted(e, ls, [line, ls](kit::Canvas& canvas) {
-        canvas.fillRect(QRectF(QPointF(0, 0), ls), Palette::ink());
-        line.draw(canvas, QPointF(8, 0));
-    });
-    label_->setObjectName(element(deck_, QStringLiteral("caption")));
-
-    place(header_, QRectF(kPad, kPad, inner, 60));
-    place(overview_, QRectF(kPad, kPad + 67, inner, 34));
-    place(loops_, QRectF(kPad, kPad + 108, inner, 42));
-    const double top = kPad + 157;
-    const QSizeF ts = tempo_->designSize();
-    place(tempo_, QRectF(width - kPad - ts.width(), top, ts.width(), ts.height()));
-    // The left column: the wheel centred over the transport keys and the pads,
-    // which sit under the wheel's lower corners so the deck keeps its height.
-    const double column = inner - 10 - ts.width();
-    place(jog_, QRectF(kPad + (column - 218) / 2, top, 218, 218));
-    const QSizeF ps = pads_->designSize();
-    place(pads_, QRectF(kPad + column - ps.width(), top + kPerformHeight - ps.height(), ps.width(), ps.height()));
-    place(transport_, QRectF(kPad, top + kPerformHeight - 144, 54, 144));
-    place(label_, QRectF((width - ls.width()) / 2, 0, ls.width(), ls.height()));
+    FaceLayout::DeckParts p;
+    p.header = header_->designSize().height();
+    p.overview = 34;
+    p.loopRow = LoopRow::kHeight;
+    p.jog = jog_->designSize().height();
+    p.transport = transport_->designSize();
+    p.pads = pads_->designSize();
+    p.tempo = tempo_->designSize();
+    return p;
 }
 
-void DeckView::resizeEvent(QResizeEvent* event)
+double DeckView::idealHeight() const { return FaceLayout::deck(parts(), designSize().width()).height; }
+
+void DeckView::designSizeChanged()
 {
-    DesignBox::resizeEvent(event);
-    const double s = scale();
-    if (s > 0 && std::abs(designSize().width() - builtWidth_) > 0.5)
-        build(designSize().width());
+    // Before the first arrangement the parts do not exist yet.
+    if (header_)
+        arrange();
+}
+
+void DeckView::arrange()
+{
+    const double width = designSize().width();
+    const FaceLayout::DeckPlan plan = FaceLayout::deck(parts(), width);
+    const double inner = plan.header.width();
+    header_->setWidth(inner);
+    place(header_, plan.header);
+    glass_->setGlassSize(plan.overview.size());
+    overview_->setDesignSize(QSizeF(std::max(inner - 12, 0.0), 28));
+    glass_->placeContent(overview_, QRectF(6, 3, std::max(inner - 12, 0.0), 28));
+    place(glass_, plan.overview);
+    loops_->setWidth(inner);
+    place(loops_, QRectF(plan.loops.topLeft(), loops_->designSize()));
+    place(jog_, plan.jog);
+    place(transport_, plan.transport);
+    place(pads_, plan.pads);
+    place(tempo_, plan.tempo);
+    const QSizeF ls = label_->designSize();
+    place(label_, QRectF((width - ls.width()) / 2, 0, ls.width(), ls.height()));
 }
 
 void DeckView::paintPanel(kit::Canvas& canvas, QSizeF size) const

@@ -11,6 +11,7 @@
 //
 // Main thread only.
 #include "controllers/PadMode.h"
+#include "ui/instrument/FaceLayout.h"
 #include "ui/kit/FaceWidget.h"
 #include "ui/kit/HardwareControls.h"
 
@@ -27,7 +28,9 @@ class ChannelModel;
 
 namespace kit {
 class AudioDrop;
+class LiveCanvas;
 class LiveTimeline;
+class VFDGlass;
 class WaveScene;
 class Legend;
 } // namespace kit
@@ -96,19 +99,30 @@ private:
     std::array<kit::HardKey*, 8> pads_{};
 };
 
-// In, out, auto loop, the jump pair and sync, each with its two legends.
+// In, out, auto loop, the jump pair and sync, each with its two legends. The
+// row takes the keys' height and 11 under them; the legends hang 15 under the
+// keys' bottom edge, so the widget reaches a little lower than the row.
 class LoopRow final : public kit::DesignBox {
     Q_OBJECT
 public:
+    static constexpr double kKeyHeight = 26;
+    static constexpr double kHeight = kKeyHeight + 11;
     LoopRow(AppModel& app, DeckModel& deck, const kit::UiEnv& env, double width, QWidget* parent = nullptr);
     kit::HardKey* key(int i) const { return keys_[std::size_t(i)]; } // in, out, auto, ◀, ▶, sync
     QString jumpLegend() const { return jumpText_; }
     void follow();
+    void setWidth(double width);
 
 private:
+    static constexpr std::array<double, 6> kWidths{52, 52, 62, 30, 30, 56};
+    static constexpr std::array<std::size_t, 4> kUnder{0, 1, 2, 5}; // the keys with a legend of their own
+    double keyX(std::size_t i) const;
+    void arrange();
     AppModel& app_;
     DeckModel& deck_;
+    double width_;
     std::array<kit::HardKey*, 6> keys_{};
+    std::array<kit::Legend*, 4> legends_{};
     kit::Legend* jumpLegend_ = nullptr;
     QString jumpText_;
 };
@@ -129,11 +143,12 @@ private:
     kit::HardKey* reset_;
 };
 
+// The deck's parts stand where FaceLayout::deck puts them for the view's
+// width; a new width moves them (nothing is rebuilt, so a held key stays held).
 class DeckView final : public kit::DesignBox {
     Q_OBJECT
 public:
-    // The deck's ideal height on the design canvas; its width follows the row.
-    static constexpr double kIdealHeight = 510;
+    // The width a new view starts at; the faceplate gives it the row's width.
     static constexpr double kWidth = 526;
 
     // `mirrored` is accepted for the right-hand deck; both decks share one arrangement.
@@ -148,20 +163,23 @@ public:
 
     DeckHeader* header() const { return header_; }
     JogWheel* jog() const { return jog_; }
+    // The parts' sizes, and the height their stack needs (whatever the width).
+    FaceLayout::DeckParts parts() const;
+    double idealHeight() const;
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
+    void designSizeChanged() override;
 
 private:
-    void build(double width);
-    double builtWidth_ = 0;
+    void arrange();
     void paintPanel(kit::Canvas& canvas, QSizeF size) const;
     AppModel& app_;
     DeckModel& deck_;
     bool mirrored_;
     std::unique_ptr<kit::WaveScene> scene_;
     DeckHeader* header_ = nullptr;
-    QWidget* overview_ = nullptr;
+    kit::VFDGlass* glass_ = nullptr;
+    kit::LiveCanvas* overview_ = nullptr;
     LoopRow* loops_ = nullptr;
     JogWheel* jog_ = nullptr;
     TransportKeys* transport_ = nullptr;

@@ -1,8 +1,51 @@
 #include "ui/instrument/FaceLayout.h"
 
 #include <algorithm>
+#include <tuple>
 
 namespace zelvo::FaceLayout {
+
+DeckPlan deck(const DeckParts& p, double width)
+{
+    DeckPlan plan;
+    const double inner = std::max(0.0, width - 2 * kDeckPad);
+    double y = kDeckPad;
+    plan.header = QRectF(kDeckPad, y, inner, p.header);
+    y += p.header + kDeckSpacing;
+    plan.overview = QRectF(kDeckPad, y, inner, p.overview);
+    y += p.overview + kDeckSpacing;
+    plan.loops = QRectF(kDeckPad, y, inner, p.loopRow);
+    y += p.loopRow + kDeckSpacing;
+
+    // The performance row: the left column, then the tempo strip.
+    const double top = y;
+    plan.tempo = QRectF(QPointF(width - kDeckPad - p.tempo.width(), top), p.tempo);
+    const double column = std::max(0.0, inner - kPerformSpacing - p.tempo.width());
+    plan.jog = QRectF(kDeckPad + (column - p.jog) / 2, top, p.jog, p.jog);
+    const double keyTop = top + p.jog + kPerformSpacing;
+    const double keyRow = std::max(p.transport.height(), p.pads.height());
+    plan.transport = QRectF(QPointF(kDeckPad, keyTop + keyRow - p.transport.height()), p.transport);
+    // The flexible spacer gives way first; then the pads keep their 12 from the keys.
+    const double padsX = std::max(kDeckPad + column - p.pads.width(),
+                                  kDeckPad + p.transport.width() + kKeyRowSpacing);
+    plan.pads = QRectF(QPointF(padsX, keyTop + keyRow - p.pads.height()), p.pads);
+    const double perform = std::max(p.jog + kPerformSpacing + keyRow, p.tempo.height());
+    plan.height = top + perform + kDeckPad;
+    return plan;
+}
+
+double mixerHeight(double rows, double crossfader, double spacing)
+{
+    return kMixerPadY + rows + spacing + spacing + crossfader + kMixerPadY;
+}
+
+std::pair<int, int> shownDecks(const Input& in)
+{
+    if (!in.fourDecks)
+        return {0, 1};
+    return {in.leftDeck >= 0 && in.leftDeck < 4 ? in.leftDeck : 0,
+            in.rightDeck >= 0 && in.rightDeck < 4 ? in.rightDeck : 1};
+}
 
 Rows rows(const Input& in)
 {
@@ -32,13 +75,16 @@ Rows rows(const Input& in)
                     in.zoomKeys.height());
     y += kWaveRow + kRowSpacing;
 
+    // The deck row at its ideal height, the taller of the decks and the
+    // mixer: the decks stand at theirs, top-aligned; the mixer fills the row.
+    const double deckRow = std::max(in.deckHeight, in.mixerHeight);
+    const double deckHeight = in.deckHeight > 0 ? in.deckHeight : deckRow;
     const double deckWidth = std::max(0.0, (width - in.mixerWidth - 2 * kRowSpacing) / 2);
-    r.left = QRectF(x, y, deckWidth, in.deckHeight);
-    r.mixer = QRectF(r.left.right() + kRowSpacing, y, in.mixerWidth, in.deckHeight);
-    r.right = QRectF(r.mixer.right() + kRowSpacing, y, deckWidth, in.deckHeight);
+    r.left = QRectF(x, y, deckWidth, deckHeight);
+    r.mixer = QRectF(r.left.right() + kRowSpacing, y, in.mixerWidth, deckRow);
+    r.right = QRectF(r.mixer.right() + kRowSpacing, y, deckWidth, deckHeight);
+    std::tie(r.leftDeck, r.rightDeck) = shownDecks(in);
     if (in.fourDecks) {
-        r.leftDeck = in.leftDeck >= 0 && in.leftDeck < 4 ? in.leftDeck : 0;
-        r.rightDeck = in.rightDeck >= 0 && in.rightDeck < 4 ? in.rightDeck : 1;
         // Over each deck's top trailing corner, moved 14 left and 8 up.
         const auto tabsOver = [&in](const QRectF& deck) {
             return QRectF(deck.right() - in.tabs.width() - 14, deck.top() - 8, in.tabs.width(), in.tabs.height());
@@ -46,8 +92,9 @@ Rows rows(const Input& in)
         r.leftTabs = tabsOver(r.left);
         r.rightTabs = tabsOver(r.right);
     }
-    y += in.deckHeight + kRowSpacing;
+    y += deckRow + kRowSpacing;
 
+    // The module row takes what the column has left.
     const double rowHeight = std::max(0.0, h - kPadBottom - y);
     const double browser = std::max(0.0, width - in.performWidth - in.brainWidth - 2 * kRowSpacing);
     r.browser = QRectF(x, y, browser, rowHeight);

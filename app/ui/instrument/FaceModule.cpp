@@ -17,6 +17,7 @@ void FaceModule::setDesignSize(QSizeF size)
     if (size == size_)
         return;
     size_ = size;
+    designSizeChanged();
     resizeToDesign();
     update();
 }

@@ -19,6 +19,11 @@ public:
     void setDetail(const QString& detail);
     void paintFace(kit::Canvas& canvas) override;
 
+protected:
+    // Called by setDesignSize on a change, before the widget takes the new
+    // size: a module that fits its parts to its size does it here.
+    virtual void designSizeChanged() {}
+
 private:
     QString name_;
     QString detail_;

@@ -25,19 +25,18 @@ FourChannelMixer::FourChannelMixer(AppModel& model, const kit::UiEnv& env, QSize
     const double browseHeight = std::max(26.0, knob->designSize().height());
     constexpr double kFxKeyWidth = 58, kFxKeyHeight = 18;
     const double fxRowHeight = kFxKeyHeight + 14;
-    const double room =
-        designSize.height() - 2 * 9 - browseHeight - 6 - fxRowHeight - 6 - 7 - bottom->designSize().height();
 
     std::vector<kit::DesignBox*> columns;
     double rowHeight = 0;
     for (const int index : face::kFourStripOrder) {
         kit::DesignBox* column = index < 0 ? static_cast<kit::DesignBox*>(new MasterColumn(model, env, 40, 24))
-                                           : ChannelStripView::fitting(model, env, index, true, room);
+                                           : new ChannelStripView(model, env, index, true);
         rowHeight = std::max(rowHeight, column->designSize().height());
         columns.push_back(column);
     }
     auto* phones = new PhonesColumn(model, env, rowHeight);
     auto* fx = new BeatFXSection(model, env, BeatFXSection::fourChannel(), rowHeight);
+    rowHeight = std::max({rowHeight, phones->designSize().height(), fx->designSize().height()});
 
     // The load keys read the halves' decks at press.
     loadLeft_ = new kit::HardKey(env, QStringLiteral("Load \u25c0"), face::deckSublabel(0), false, false,
@@ -89,7 +88,7 @@ FourChannelMixer::FourChannelMixer(AppModel& model, const kit::UiEnv& env, QSize
     x += 5 - 2;
     top->place(fx, QRectF(QPointF(x, y), fx->designSize()));
 
-    setParts(top, bottom);
+    setParts(top, bottom, 6);
 
     if (sides_)
         repaintOn(sides_.data(), &stage::StageSides::sidesChanged);

@@ -97,7 +97,8 @@ FaceLayout::Input Instrument::input() const
     in.phaseLabel = phaseLabel_->designSize();
     in.zoomKeys = zoom_->designSize();
     in.tabs = QSizeF(DeckSelectTabs::kWidth, DeckSelectTabs::kHeight);
-    in.deckHeight = DeckView::kIdealHeight;
+    in.deckHeight = left_ ? left_->idealHeight() : 0;
+    in.mixerHeight = mixer_ ? static_cast<MixerPanel*>(mixer_)->idealHeight() : 0;
     in.mixerWidth = in.fourDecks ? FourChannelMixer::kWidth : MixerView::kWidth;
     in.performWidth = PerformModule::kWidth;
     in.brainWidth = BrainModule::kWidth;
@@ -107,7 +108,8 @@ FaceLayout::Input Instrument::input() const
 void Instrument::buildDeckRow()
 {
     const bool four = sides_ && sides_->fourDecks();
-    if (left_ && four == builtFour_ && rows_.leftDeck == builtLeft_ && rows_.rightDeck == builtRight_)
+    const auto [leftDeck, rightDeck] = FaceLayout::shownDecks(input());
+    if (left_ && four == builtFour_ && leftDeck == builtLeft_ && rightDeck == builtRight_)
         return;
     delete left_;
     delete right_;
@@ -115,14 +117,15 @@ void Instrument::buildDeckRow()
     delete leftTabs_;
     delete rightTabs_;
     leftTabs_ = rightTabs_ = nullptr;
-    left_ = new DeckView(model_, model_.deck(rows_.leftDeck), false, env_, this);
-    right_ = new DeckView(model_, model_.deck(rows_.rightDeck), true, env_, this);
+    left_ = new DeckView(model_, model_.deck(leftDeck), false, env_, this);
+    right_ = new DeckView(model_, model_.deck(rightDeck), true, env_, this);
+    const double mixerWidth = four ? FourChannelMixer::kWidth : MixerView::kWidth;
     if (four) {
-        mixer_ = new FourChannelMixer(model_, env_, rows_.mixer.size(), this, sides_);
+        mixer_ = new FourChannelMixer(model_, env_, QSizeF(mixerWidth, left_->idealHeight()), this, sides_);
         leftTabs_ = new DeckSelectTabs(model_, 0, env_, this, sides_);
         rightTabs_ = new DeckSelectTabs(model_, 1, env_, this, sides_);
     } else {
-        mixer_ = new MixerView(model_, env_, rows_.mixer.size(), this);
+        mixer_ = new MixerView(model_, env_, QSizeF(mixerWidth, left_->idealHeight()), this);
     }
     // The deck row sits on the plate, under the screws.
     for (QWidget* w : {static_cast<QWidget*>(left_), static_cast<QWidget*>(right_), static_cast<QWidget*>(mixer_)})
@@ -135,8 +138,8 @@ void Instrument::buildDeckRow()
         if (w)
             w->show();
     builtFour_ = four;
-    builtLeft_ = rows_.leftDeck;
-    builtRight_ = rows_.rightDeck;
+    builtLeft_ = leftDeck;
+    builtRight_ = rightDeck;
 }
 
 void Instrument::relayout()
@@ -144,8 +147,9 @@ void Instrument::relayout()
     const double s = env_.scale();
     if (!(s > 0))
         return;
-    rows_ = FaceLayout::rows(input());
+    // The deck row's views first: the rows take their heights from them.
     buildDeckRow();
+    rows_ = FaceLayout::rows(input());
 
     leftCheek_->setDesignSize(rows_.leftCheek.size());
     rightCheek_->setDesignSize(rows_.rightCheek.size());

@@ -185,7 +185,10 @@ PhonesColumn::PhonesColumn(AppModel& model, const kit::UiEnv& env, double height
                  QStringLiteral("mixer.rec"));
     rec_->key()->setObjectName(QStringLiteral("mixer.rec.key"));
     const QSizeF r = rec_->designSize();
-    place(rec_, QRectF(QPointF((kWidth - r.width()) / 2, std::max(stack.y, height - r.height())), r));
+    const double recY = std::max(stack.y, height - r.height());
+    place(rec_, QRectF(QPointF((kWidth - r.width()) / 2, recY), r));
+    // A row too short for the column grows the column rather than cut the lamp.
+    setDesignSize(QSizeF(kWidth, std::max(height, recY + r.height())));
     // The lamp's own frame at 3 fps reads the engine.
     rec_->setBeforePaint([this] { readRecording(); });
     timeline_ = new kit::LiveTimeline(rec_, env.liveClock, 3);
@@ -392,6 +395,7 @@ BeatFXSection::BeatFXSection(AppModel& model, const kit::UiEnv& env, Sizes sizes
                              {0, 1}, false, QStringLiteral("level \u00b7 depth"), sizes.knobSize, std::nullopt, 17,
                              this),
                         QStringLiteral("beatfx.level"));
+    level->fitLabel(sizes.width);
     level->repaintOn(mixer, &MixerModel::beatFXLevelChanged);
     stack.add(level);
 
@@ -401,18 +405,16 @@ BeatFXSection::BeatFXSection(AppModel& model, const kit::UiEnv& env, Sizes sizes
     on->key()->setObjectName(QStringLiteral("beatfx.on.key"));
     connect(mixer, &MixerModel::beatFXOnChanged, on, [on, mixer] { on->setLit(mixer->beatFXOn()); });
     const QSizeF os = on->designSize();
-    place(on, QRectF(QPointF((sizes.width - os.width()) / 2, std::max(stack.y, height - os.height())), os));
+    const double onY = std::max(stack.y, height - os.height());
+    place(on, QRectF(QPointF((sizes.width - os.width()) / 2, onY), os));
+    setDesignSize(QSizeF(sizes.width, std::max(height, onY + os.height())));
 }
 
 // ---- ChannelStripView
 
-ChannelStripView::ChannelStripView(AppModel& model, const kit::UiEnv& env, int index, bool compact, double squeeze,
-                                   QWidget* parent)
+ChannelStripView::ChannelStripView(AppModel& model, const kit::UiEnv& env, int index, bool compact, QWidget* parent)
     : DesignBox(env, QSizeF(compact ? 62 : 80, 100), parent), index_(index)
 {
-    squeeze = std::isfinite(squeeze) ? std::max(0.0, squeeze) : 0.0;
-    const double knobGap = 2 - std::min(kMostKnobSqueeze, squeeze) / 4;
-    const double faderCut = std::min(kMostFaderSqueeze, std::max(0.0, squeeze - kMostKnobSqueeze));
     const double width = compact ? 62 : 80;
     ChannelModel* c = &model.mixer().channel(index);
     const QString prefix = QStringLiteral("mixer.ch%1.").arg(index + 1);
@@ -430,7 +432,6 @@ ChannelStripView::ChannelStripView(AppModel& model, const kit::UiEnv& env, int i
                                       QStringLiteral("trim"), compact ? 20 : 24, std::nullopt, 17, this),
                                  prefix + QStringLiteral("trim")));
     trim->repaintOn(c, &ChannelModel::trimChanged);
-    stack.y += knobGap - stack.spacing;
     // A drag or reset of a band knob brings a killed part back before it
     // writes, as the hardware knob does; the part key's own write does not.
     struct Band {
@@ -458,7 +459,6 @@ ChannelStripView::ChannelStripView(AppModel& model, const kit::UiEnv& env, int i
                                        17, this),
                                   prefix + QString::fromLatin1(band.name)));
         k->repaintOn(c, band.changed);
-        stack.y += knobGap - stack.spacing;
     }
     auto* cfx = stack.add(named(knob(env, {[c] { return c->colorFX(); }, [c](double v) { c->setColorFX(v); }}, {-1, 1},
                                      true, QStringLiteral("cfx"), compact ? 23 : 26, std::nullopt, 17, this),
@@ -491,10 +491,10 @@ ChannelStripView::ChannelStripView(AppModel& model, const kit::UiEnv& env, int i
 
     AppModel* app = &model;
     auto* ladder = named(meter(model, env, [app, index] { return face::channelLevel(*app, index); }, 12, 4,
-                               (compact ? 92 : 96) - faderCut, this),
+                               compact ? 92 : 96, this),
                          prefix + QStringLiteral("meter"));
     auto* fader = named(new kit::Fader(env, {[c] { return c->fader(); }, [c](double v) { c->setFader(v); }}, {0, 1},
-                                       true, (compact ? 100 : 108) - faderCut, 11, false, true, 0.85, compact ? 20 : 22, this),
+                                       true, compact ? 100 : 108, 11, false, true, 0.85, compact ? 20 : 22, this),
                         prefix + QStringLiteral("fader"));
     fader->repaintOn(c, &ChannelModel::faderChanged);
     const QSizeF fs = fader->designSize();
@@ -523,17 +523,6 @@ ChannelStripView::ChannelStripView(AppModel& model, const kit::UiEnv& env, int i
         stack.y += 14 + stack.spacing;
     }
     setDesignSize(QSizeF(width, stack.y - stack.spacing));
-}
-
-ChannelStripView* ChannelStripView::fitting(AppModel& model, const kit::UiEnv& env, int index, bool compact,
-                                            double room)
-{
-    auto* strip = new ChannelStripView(model, env, index, compact);
-    const double over = strip->designSize().height() - room;
-    if (!(over > 0))
-        return strip;
-    delete strip;
-    return new ChannelStripView(model, env, index, compact, over);
 }
 
 // ---- MasterColumn

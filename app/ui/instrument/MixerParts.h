@@ -160,15 +160,7 @@ private:
 class ChannelStripView final : public kit::DesignBox {
     Q_OBJECT
 public:
-    // `squeeze`: design points to give up when the panel is shorter than the
-    // strip: first from the gaps between the knobs (their rings' margins
-    // touch), then from the meter and fader.
-    ChannelStripView(AppModel& model, const kit::UiEnv& env, int index, bool compact, double squeeze = 0,
-                     QWidget* parent = nullptr);
-    static constexpr double kMostKnobSqueeze = 4 * 6;
-    static constexpr double kMostFaderSqueeze = 60;
-    // A strip no taller than `room` where squeezing allows.
-    static ChannelStripView* fitting(AppModel& model, const kit::UiEnv& env, int index, bool compact, double room);
+    ChannelStripView(AppModel& model, const kit::UiEnv& env, int index, bool compact, QWidget* parent = nullptr);
     int index() const { return index_; }
 
 private:

@@ -2,6 +2,7 @@
 
 #include "App/AppModel.h"
 #include "models/MixerModel.h"
+#include "ui/instrument/FaceLayout.h"
 #include "ui/instrument/MixerParts.h"
 #include "ui/kit/Palette.h"
 #include "ui/kit/ThemeViews.h"
@@ -14,7 +15,7 @@
 namespace zelvo {
 
 namespace {
-constexpr double kPadX = 8, kPadY = 9;
+constexpr double kPadY = FaceLayout::kMixerPadY;
 }
 
 MixerPanel::MixerPanel(const kit::UiEnv& env, const QString& name, QSizeF designSize, QWidget* parent)
@@ -24,11 +25,19 @@ MixerPanel::MixerPanel(const kit::UiEnv& env, const QString& name, QSizeF design
 
 void MixerPanel::paintFace(kit::Canvas& canvas) { face::drawModulePanel(canvas, designSize(), 10, 0.7); }
 
-void MixerPanel::setParts(kit::DesignBox* top, kit::DesignBox* bottom)
+void MixerPanel::setParts(kit::DesignBox* top, kit::DesignBox* bottom, double spacing)
 {
     top_ = top;
     bottom_ = bottom;
+    spacing_ = spacing;
     layoutParts();
+}
+
+double MixerPanel::idealHeight() const
+{
+    if (!top_ || !bottom_)
+        return 0;
+    return FaceLayout::mixerHeight(top_->designSize().height(), bottom_->designSize().height(), spacing_);
 }
 
 void MixerPanel::resizeEvent(QResizeEvent* event)
@@ -87,18 +96,17 @@ MixerView::MixerView(AppModel& model, const kit::UiEnv& env, QSizeF designSize, 
     setDetail(QStringLiteral("2 channel"));
     AppModel* app = &model;
 
-    // The strips first: they set the row's height, given up where the panel
-    // is too short for them.
+    // The strips at their full size set the row's height.
     auto* knob = new BrowseKnob(model, env);
     auto* bottom = face::crossfaderBlock(model, env, 210, QStringLiteral("a\u00b71"), QStringLiteral("2\u00b7b"), this);
     const double browseHeight = std::max(26.0, knob->designSize().height());
-    const double room = designSize.height() - 2 * kPadY - browseHeight - 7 - 7 - bottom->designSize().height();
-    auto* left = ChannelStripView::fitting(model, env, 0, false, room);
+    auto* left = new ChannelStripView(model, env, 0, false);
     auto* master = new MasterColumn(model, env, 44, 26);
-    auto* right = ChannelStripView::fitting(model, env, 1, false, room);
-    const double rowHeight = std::max({left->designSize().height(), master->designSize().height()});
-    auto* phones = new PhonesColumn(model, env, rowHeight);
-    auto* fx = new BeatFXSection(model, env, BeatFXSection::twoChannel(), rowHeight);
+    auto* right = new ChannelStripView(model, env, 1, false);
+    const double stripHeight = std::max({left->designSize().height(), master->designSize().height()});
+    auto* phones = new PhonesColumn(model, env, stripHeight);
+    auto* fx = new BeatFXSection(model, env, BeatFXSection::twoChannel(), stripHeight);
+    const double rowHeight = std::max({stripHeight, phones->designSize().height(), fx->designSize().height()});
 
     // The browse row: load keys for decks 1 and 2 around the knob.
     auto* loadLeft = new kit::HardKey(env, QStringLiteral("Load \u25c0"), QStringLiteral("deck 1"), false, false,
@@ -131,7 +139,7 @@ MixerView::MixerView(AppModel& model, const kit::UiEnv& env, QSizeF designSize, 
     x += 86;
     top->place(fx, QRectF(QPointF(x, y), fx->designSize()));
 
-    setParts(top, bottom);
+    setParts(top, bottom, 7);
 }
 
 } // namespace zelvo

@@ -22,15 +22,20 @@ class MixerPanel : public FaceModule {
 public:
     MixerPanel(const kit::UiEnv& env, const QString& name, QSizeF designSize, QWidget* parent);
     void paintFace(kit::Canvas& canvas) override;
+    // The height the panel needs for its parts at their full size.
+    double idealHeight() const;
 
 protected:
-    void setParts(kit::DesignBox* top, kit::DesignBox* bottom);
+    // `spacing`: the panel's stack spacing, kept either side of the flexible
+    // space between the rows and the crossfader.
+    void setParts(kit::DesignBox* top, kit::DesignBox* bottom, double spacing);
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     void layoutParts();
     kit::DesignBox* top_ = nullptr;
     kit::DesignBox* bottom_ = nullptr;
+    double spacing_ = 0;
 };
 
 class MixerView final : public MixerPanel {

@@ -18,6 +18,7 @@
 #include <QTimeZone>
 
 #include <algorithm>
+#include <cmath>
 
 namespace zelvo {
 
@@ -116,8 +117,10 @@ PerformModule::PerformModule(AppModel& model, const kit::UiEnv& env, QSizeF desi
     });
     header_->move(QPoint(int(kPad * scale()), int(kPad * scale())));
 
-    pages_[0] = named(buildMixPage(env, width), QStringLiteral("perform.mix"));
+    pages_[0] = named(buildMixPage(env, width, fit_), QStringLiteral("perform.mix"));
     pages_[1] = named(buildFXPage(env, width), QStringLiteral("perform.fx"));
+    pageHeight_ = std::max(pages_[0]->designSize().height(), pages_[1]->designSize().height());
+    designSizeChanged();
     repaintOn(app, &AppModel::performPageChanged);
     refresh();
 }
@@ -130,39 +133,73 @@ void PerformModule::refresh()
     pageKeys_[0]->setLit(mix);
     pageKeys_[1]->setLit(!mix);
     const double s = scale();
-    header_->move(QPoint(int(kPad * s + 0.5), int(kPad * s + 0.5)));
+    header_->move(QPoint(int(kPad * s + 0.5), int(fit_.padY * s + 0.5)));
     for (kit::DesignBox* page : pages_) {
-        page->move(QPoint(int(kPad * s + 0.5), int((kPad + 20 + 8) * s + 0.5)));
+        page->move(QPoint(int(kPad * s + 0.5), int((fit_.padY + 20 + fit_.gap) * s + 0.5)));
         page->setVisible(page == pages_[mix ? 0 : 1]);
     }
     header_->update();
     update();
 }
 
-kit::DesignBox* PerformModule::buildMixPage(const kit::UiEnv& env, double width)
+double PerformModule::idealHeight() const { return kPad + 20 + 8 + pageHeight_ + kPad; }
+
+PerformModule::Fit PerformModule::fitFor(double give)
+{
+    // A row shorter than the module needs takes it from the mix page's status
+    // glass first (its margins down to 2 above and below its lines), then
+    // from the five gaps under the page keys and between the page's rows
+    // (down to 2), then from the padding above and below (down to 5).
+    Fit f;
+    give = std::isfinite(give) ? std::max(0.0, give) : 0.0;
+    f.statusGive = std::min(give, 8.0);
+    give -= f.statusGive;
+    const double gaps = std::min(give, 5 * 6.0);
+    f.gap = 8 - gaps / 5;
+    give -= gaps;
+    f.padY = kPad - std::min(give, 2 * 5.0) / 2;
+    return f;
+}
+
+void PerformModule::designSizeChanged()
+{
+    const Fit fit = fitFor(idealHeight() - designSize().height());
+    if (!pages_[0] || (fit.statusGive == fit_.statusGive && fit.gap == fit_.gap && fit.padY == fit_.padY))
+        return;
+    fit_ = fit;
+    delete pages_[0];
+    pages_[0] = named(buildMixPage(env(), kWidth - 2 * kPad, fit_), QStringLiteral("perform.mix"));
+    refresh();
+}
+
+kit::DesignBox* PerformModule::buildMixPage(const kit::UiEnv& env, double width, const Fit& fit)
 {
     AppModel* app = &model_;
     TransitionModel* transition = &model_.transition();
     auto* page = new kit::DesignBox(env, QSizeF(width, 10), this);
-    face::Stack stack{page, 0, width, 0, 8};
+    face::Stack stack{page, 0, width, 0, fit.gap};
 
     // The status panel: live deck, the guide scrolling and the mix bar.
     const auto head = dots(QStringLiteral("NEXT STEP"), 1.2, std::nullopt, kit::Palette::bone(), true);
     const auto guideLook = dots(QString(), 1.6, 32, kit::Palette::glow());
-    const double statusHeight = 6 + kit::DotMatrix::size(head).height() + 5 +
-                                kit::DotMatrix::size(guideLook).height() + 5 + 3 + 6;
+    const double statusLines =
+        kit::DotMatrix::size(head).height() + 5 + kit::DotMatrix::size(guideLook).height() + 5 + 3;
+    const double statusHeight = 6 + statusLines + 6 - fit.statusGive;
     Scheduler* scheduler = env.scheduler;
     status_ = named(
         new kit::LiveCanvas(env, QSizeF(width, statusHeight), 3,
-                            [app, transition, scheduler, head, guideLook](kit::Canvas& canvas, QSizeF size, double) {
+                            [app, transition, scheduler, head, guideLook, statusLines](kit::Canvas& canvas,
+                                                                                        QSizeF size, double) {
                                 kit::drawGlassBack(canvas, size, 3);
                                 const int live = transition->liveDeck();
-                                drawDots(canvas, head, QPointF(8, 6));
+                                // The lines centred in the glass.
+                                const double top = (size.height() - statusLines) / 2;
+                                drawDots(canvas, head, QPointF(8, top));
                                 const auto liveLook = dots(QStringLiteral("LIVE: DECK %1").arg(live + 1), 1.2,
                                                            std::nullopt, kit::Palette::glow(), false, live == 1);
                                 drawDots(canvas, liveLook,
-                                         QPointF(size.width() - 8 - kit::DotMatrix::size(liveLook).width(), 6));
-                                double y = 6 + kit::DotMatrix::size(head).height() + 5;
+                                         QPointF(size.width() - 8 - kit::DotMatrix::size(liveLook).width(), top));
+                                double y = top + kit::DotMatrix::size(head).height() + 5;
                                 auto guide = guideLook;
                                 guide.text = app->guide();
                                 if (scheduler)

@@ -33,9 +33,25 @@ public:
     kit::DesignBox* mixPage() const { return pages_[0]; }
     kit::DesignBox* fxPage() const { return pages_[1]; }
     kit::LiveCanvas* statusPanel() const { return status_; }
+    // The height the module needs with its pages at their full size.
+    double idealHeight() const;
+
+protected:
+    void designSizeChanged() override;
 
 private:
-    kit::DesignBox* buildMixPage(const kit::UiEnv& env, double width);
+public:
+    // How the module stands `give` points shorter than its full size.
+    struct Fit {
+        double statusGive = 0; // taken from the status glass
+        double gap = 8;        // under the page keys and between the mix page's rows
+        double padY = 10;      // above and below
+    };
+    static Fit fitFor(double give);
+    Fit fit() const { return fit_; }
+
+private:
+    kit::DesignBox* buildMixPage(const kit::UiEnv& env, double width, const Fit& fit);
     kit::DesignBox* buildFXPage(const kit::UiEnv& env, double width);
 
     AppModel& model_;
@@ -43,6 +59,8 @@ private:
     std::array<kit::DesignBox*, 2> pages_{};
     kit::LiveCanvas* status_ = nullptr;
     kit::DesignBox* header_ = nullptr;
+    double pageHeight_ = 0;
+    Fit fit_;
 };
 
 } // namespace zelvo

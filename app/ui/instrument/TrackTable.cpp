@@ -39,6 +39,12 @@ QRectF keyBox(double columnX, int key)
     return QRectF(xs[key], (TrackTable::kRow - 16) / 2, key == 2 ? 20 : 24, 16);
 }
 
+// `a` colour-multiplied by `b`, channel by channel.
+QColor multiplied(const QColor& a, const QColor& b)
+{
+    return QColor::fromRgbF(a.redF() * b.redF(), a.greenF() * b.greenF(), a.blueF() * b.blueF(), a.alphaF() * b.alphaF());
+}
+
 QFont rowFont()
 {
     static const QFont font = [] {
@@ -253,6 +259,12 @@ void TrackTable::paintEvent(QPaintEvent*)
             const double w = QFontMetricsF(badgeFont).horizontalAdvance(QStringLiteral("ZELVO-0")) + 6;
             QPainterPath badge;
             badge.addRoundedRect(QRectF(x, (kRow - 11) / 2, w, 11), 2, 2);
+            // Its colour fringes: the badge times red 1 point left and times
+            // cyan 1 point right, screened at 0.6 behind it.
+            canvas.setBlend(QPainter::CompositionMode_Screen);
+            canvas.fillPath(badge.translated(-1, 0), withAlpha(multiplied(Palette::bone(), Palette::red()), 0.6));
+            canvas.fillPath(badge.translated(1, 0), withAlpha(multiplied(Palette::bone(), Palette::cyan()), 0.6));
+            canvas.setBlend(QPainter::CompositionMode_SourceOver);
             canvas.fillPath(badge, Palette::bone());
             canvas.drawText(QRectF(x, 0, w, kRow), QStringLiteral("ZELVO-0"), badgeFont, Palette::inkDeep(),
                             int(Qt::AlignCenter) | Qt::TextSingleLine);

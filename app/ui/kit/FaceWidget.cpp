@@ -4,6 +4,7 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 
 namespace zelvo::kit {
@@ -63,12 +64,21 @@ void DesignBox::setDesignSize(QSizeF size)
     if (size == size_)
         return;
     size_ = size;
+    designSizeChanged();
     resizeToDesign();
     update();
 }
 
 void DesignBox::place(QWidget* child, QRectF rect)
 {
+    if (child->parentWidget() == this) {
+        const auto known = std::find_if(placed_.begin(), placed_.end(), [child](const Placed& p) { return p.widget == child; });
+        if (known != placed_.end()) {
+            known->rect = rect;
+            layoutChildren();
+            return;
+        }
+    }
     child->setParent(this);
     const bool drawn = qobject_cast<FaceWidget*>(child) != nullptr;
     placed_.push_back({child, rect, drawn ? 0.0 : child->font().pointSizeF()});

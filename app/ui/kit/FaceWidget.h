@@ -69,7 +69,8 @@ public:
 
     QSizeF designSize() const override { return size_; }
     void setDesignSize(QSizeF size);
-    // Places `child` (reparented to the box) at `rect` in design points.
+    // Places `child` (reparented to the box) at `rect` in design points; a
+    // child placed before moves to the new rect.
     void place(QWidget* child, QRectF rect);
     // Paints the box's own background under its children; none by default.
     void setBackground(std::function<void(Canvas&, QSizeF)> painter);
@@ -77,6 +78,10 @@ public:
 
 protected:
     void scaleChanged() override;
+    // Called by setDesignSize on a change, before the widget takes the new
+    // size: a box that arranges its children by its size does it here, so
+    // they stand where they belong whether or not the box is shown yet.
+    virtual void designSizeChanged() {}
 
 private:
     struct Placed {

@@ -351,8 +351,21 @@ QSizeF Knob::designSize() const
 {
     if (!label_)
         return QSizeF(dialSide(), dialSide());
-    const QSizeF l = silkText(*label_, 7.5, Palette::ash(), 1.1).size();
+    const QSizeF l = silkText(*label_, 7.5, Palette::ash(), labelTracking_).size();
     return QSizeF(std::max(dialSide(), l.width()), dialSide() + 3 + l.height());
+}
+
+void Knob::fitLabel(double width)
+{
+    // Tighter letter spacing, in steps of 0.1, until the label fits; the size stays.
+    if (!label_)
+        return;
+    double tracking = 1.1;
+    while (tracking > 0 && silkText(*label_, 7.5, Palette::ash(), tracking).size().width() > width)
+        tracking = std::max(0.0, tracking - 0.1);
+    labelTracking_ = tracking;
+    resizeToDesign();
+    update();
 }
 
 bool Knob::hitTest(QPointF p) const
@@ -369,7 +382,7 @@ void Knob::paintFace(Canvas& canvas)
     drawKnobDial(canvas, KnobLook{value_.get(), range_, bipolar_, size_, ringDots_});
     canvas.restore();
     if (label_) {
-        const TextLine l = silkText(*label_, 7.5, Palette::ash(), 1.1);
+        const TextLine l = silkText(*label_, 7.5, Palette::ash(), labelTracking_);
         l.draw(canvas, QPointF((s.width() - l.size().width()) / 2, dialSide() + 3));
     }
 }

@@ -75,6 +75,9 @@ public:
     QSizeF designSize() const override;
     bool hitTest(QPointF p) const override;
     void paintFace(Canvas& canvas) override;
+    // Narrows the label's letter spacing (never its size) until it is no
+    // wider than `width`, or the spacing is 0.
+    void fitLabel(double width);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -84,6 +87,7 @@ protected:
 
 private:
     double dialSide() const { return size_ + 12; }
+    double labelTracking_ = 1.1;
     Binding<double> value_;
     Range range_;
     bool bipolar_;

@@ -167,6 +167,45 @@ TEST(CratePresenter, SortKeysReadoutSourcesQueueAndMenu)
     EXPECT_DOUBLE_EQ(spans[8].first + spans[8].second, 592);
 }
 
+TEST(CratePresenter, ShortenedReadoutsKeepWholeWords)
+{
+    const QString e = QStringLiteral("\u2026");
+    struct Case {
+        const char* text;
+        int most; // characters that fit
+        QString shown;
+    };
+    const Case cases[] = {
+        {"NEWEST FIRST", 12, QStringLiteral("NEWEST FIRST")},
+        {"NEWEST FIRST", 11, QStringLiteral("NEWEST") + e},
+        {"AROUND THE WHEEL", 15, QStringLiteral("AROUND THE") + e},
+        {"AROUND THE WHEEL", 10, QStringLiteral("AROUND") + e},
+        {"NOTHING PLAYING", 8, QStringLiteral("NOTHING") + e},
+        // Not even the first word: the ellipsis alone, then nothing.
+        {"NOTHING PLAYING", 7, e},
+        {"SUPERCALIFRAGILISTIC", 5, e},
+        {"X Y", 0, QString()},
+        // Runs of spaces count as one break; the ellipsis follows the word.
+        {"  DOUBLE  SPACED  WORDS ", 15, QStringLiteral("DOUBLE SPACED") + e},
+        {"", 0, QString()},
+    };
+    for (const Case& c : cases) {
+        const int most = c.most;
+        const QString shown = crate::shortenAtWord(QString::fromUtf8(c.text),
+                                                   [most](const QString& t) { return t.size() <= most; });
+        EXPECT_EQ(shown, c.shown) << c.text << " in " << c.most;
+    }
+    // Cells of 1.1 points: n cells take (6n − 1) × 1.1.
+    EXPECT_EQ(crate::cellsWithin(105, 1.1, 16), 16);
+    EXPECT_EQ(crate::cellsWithin(104, 1.1, 16), 15);
+    EXPECT_EQ(crate::cellsWithin(400, 1.1, 16), 16);
+    EXPECT_EQ(crate::cellsWithin(5.6, 1.1, 16), 1);
+    EXPECT_EQ(crate::cellsWithin(5.4, 1.1, 16), 0);
+    EXPECT_EQ(crate::cellsWithin(-3, 1.1, 16), 0);
+    EXPECT_EQ(crate::cellsWithin(kNaN, 1.1, 16), 0);
+    EXPECT_EQ(crate::cellsWithin(kInf, 1.1, 16), 0);
+}
+
 TEST(BrainPresenter, HeadlinePrecedence)
 {
     const QDateTime now = QDateTime(QDate(2026, 12, 6), QTime(20, 0), Qt::UTC);

@@ -2,6 +2,7 @@
 // crate's rows and the model module drawn. The PNG stays in the build folder.
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
+#include "LaidOutRows.h"
 #include "support/LibraryFixtures.h"
 #include "support/ProgramRun.h"
 #include "ui/instrument/BrainModule.h"
@@ -43,12 +44,7 @@ TEST(CrateProgram, SnapshotDrawsTheCrateRowsAndTheModelModule)
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.size(), QSize(3200, 2160));
 
-    FaceLayout::Input in;
-    in.deckHeight = DeckView::kIdealHeight;
-    in.mixerWidth = MixerView::kWidth;
-    in.performWidth = PerformModule::kWidth;
-    in.brainWidth = BrainModule::kWidth;
-    const FaceLayout::Rows rows = FaceLayout::rows(in);
+    const FaceLayout::Rows rows = test::laidOutRows(false);
     // The first row's load key "1": its face left of the glyph, on every row
     // of the excerpt that a seeded record fills.
     const double glassX = rows.browser.x() + 10 + 96 + 8;

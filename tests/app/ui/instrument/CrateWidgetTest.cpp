@@ -10,14 +10,19 @@
 #include "support/LibraryFixtures.h"
 #include "ui/instrument/BrainModule.h"
 #include "ui/instrument/BrowserView.h"
+#include "ui/instrument/CratePresenters.h"
 #include "ui/instrument/TrackTable.h"
+#include "ui/kit/Canvas.h"
 #include "ui/kit/Displays.h"
+#include "ui/kit/DotMatrix.h"
 #include "ui/kit/HardwareControls.h"
+#include "ui/kit/KitFonts.h"
 #include "ui/kit/Palette.h"
 #include "ui/kit/VFDField.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFontMetricsF>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
@@ -26,6 +31,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace zelvo {
 namespace {
@@ -153,6 +160,84 @@ TEST(CrateWidget, SourcesSearchAndSortKeys)
     EXPECT_EQ(rig.app.defaults->string("browser.sort"), QStringLiteral("BPM"));
     EXPECT_TRUE(rig.find("browser.sort.BPM")->lit());
     EXPECT_FALSE(rig.find("browser.sort.ADDED")->lit());
+}
+
+TEST(CrateWidget, TheSortReadoutStaysInsideTheGlassAtAWordBreak)
+{
+    // The faceplate's 600-point browser leaves the bar a 476-point glass.
+    CrateRig rig;
+    auto* bar = rig.browser->findChild<SortBar*>(QStringLiteral("browser.sortBar"));
+    ASSERT_NE(bar, nullptr);
+    const double width = bar->designSize().width();
+    EXPECT_EQ(width, 476);
+    int shortened = 0;
+    for (const crate::SortKey& k : crate::sortKeys(AppModel::BrowserSort::added)) {
+        rig.model().setBrowserSort(k.sort);
+        QApplication::processEvents();
+        const SortBar::Readout r = bar->readout();
+        const QString full = crate::sortReadout(k.sort, std::nullopt).text;
+        const QString what = k.label + QStringLiteral(": ") + r.text;
+        ASSERT_FALSE(r.text.isEmpty()) << what.toStdString();
+        // Between the last key (and the stack's 4) and the bar's right margin.
+        EXPECT_GE(r.at.left(), bar->keysEnd() + 4 - 1e-6) << what.toStdString();
+        EXPECT_LE(r.at.right(), width - 8 + 1e-6) << what.toStdString();
+        // The whole text, or whole words of it and "…".
+        const QString fullShown = r.title ? kit::DotMatrix::normalize(full) : full;
+        if (r.text != fullShown) {
+            ++shortened;
+            ASSERT_TRUE(r.text.endsWith(QChar(0x2026))) << what.toStdString();
+            const QString head = r.text.chopped(1);
+            EXPECT_TRUE(fullShown.startsWith(head)) << what.toStdString();
+            if (!head.isEmpty()) {
+                EXPECT_EQ(fullShown.at(head.size()), QLatin1Char(' ')) << what.toStdString();
+            }
+        }
+        // What is painted stays there too: the caption's text, the title's dots.
+        kit::RecordingCanvas canvas;
+        bar->paintFace(canvas);
+        QPointF offset;
+        for (const kit::RecordingCanvas::Op& op : canvas.ops()) {
+            using K = kit::RecordingCanvas::Kind;
+            if (op.kind == K::translate)
+                offset += op.offset;
+            else if (op.kind == K::restore)
+                offset = QPointF();
+            else if (op.kind == K::rects) {
+                for (const QRectF& dot : op.rects) {
+                    EXPECT_LE(dot.right() + offset.x(), width - 8 + 0.5) << what.toStdString();
+                }
+            }
+        }
+    }
+    // "NOTHING PLAYING" and the longer captions give way at this width.
+    EXPECT_GT(shortened, 0);
+}
+
+TEST(CrateWidget, TheTakeBadgeHasItsColourFringes)
+{
+    // Red a point left of the badge, cyan a point right of it, where a row
+    // without a badge shows only its background.
+    CrateRig rig;
+    const double x = crate::columnSpans(rig.table().viewport()->width())[1].first;
+    const double w = QFontMetricsF(kit::condensedBoldFont(8)).horizontalAdvance(QStringLiteral("ZELVO-0")) + 6;
+    // The rows are drawn over the browser's glass: grab the whole module.
+    const auto sample = [&rig](int px) {
+        const QImage image = rig.browser->grab().toImage();
+        const QPoint at = rig.table().viewport()->mapTo(rig.browser.get(), QPoint(px, rig.table().rowRect(1).center().y()));
+        return image.pixelColor(at);
+    };
+    const int left = int(std::floor(x)) - 1, right = int(std::ceil(x + w));
+    const QColor plainLeft = sample(left);
+    rig.click("browser.source.outpaints");
+    ASSERT_TRUE(rig.table().records()[1].outpaint.has_value());
+    // Beside the fringes (before the badge, before the title) the glass shows.
+    const QColor takeLeft = sample(left), takeRight = sample(right), glass = sample(right + 2);
+    EXPECT_TRUE(kit::test::near(sample(left - 2), glass, 4)) << sample(left - 2).name().toStdString();
+    EXPECT_FALSE(plainLeft.red() - glass.red() > 10) << plainLeft.name().toStdString();
+    EXPECT_GT(takeLeft.red() - glass.red(), 40) << takeLeft.name().toStdString();
+    EXPECT_GT(takeLeft.red() - takeLeft.blue(), 20) << takeLeft.name().toStdString();
+    EXPECT_GT(takeRight.blue() - glass.blue(), 10) << takeRight.name().toStdString();
+    EXPECT_GT(takeRight.blue() - takeRight.red(), 5) << takeRight.name().toStdString();
 }
 
 TEST(CrateWidget, RowsKeysMenuDragAndWaveformsByRecord)

@@ -291,8 +291,20 @@ TEST(DeckViewWidget, ANarrowDeckKeepsItsPartsInside)
 {
     // The four-deck layout gives each deck less width; the parts follow it.
     DeckRig rig;
-    rig.view->setDesignSize(QSizeF(470, DeckView::kIdealHeight));
+    // A cue held while the width changes stays held and ends on its release:
+    // the parts move, they are not made anew.
+    kit::HardKey* cue = rig.find(QStringLiteral("cue"));
+    JogWheel* wheel = rig.view->jog();
+    press(cue);
+    rig.render();
+    EXPECT_TRUE(rig.deck().live().cueing);
+    rig.view->setDesignSize(QSizeF(470, rig.view->idealHeight()));
     QApplication::processEvents();
+    EXPECT_EQ(rig.find(QStringLiteral("cue")), cue);
+    EXPECT_EQ(rig.view->jog(), wheel);
+    release(cue);
+    rig.render();
+    EXPECT_FALSE(rig.deck().live().cueing);
     const QRect bounds = rig.view->rect();
     for (const QString& name : {QStringLiteral("tempo"), QStringLiteral("loop.sync"), QStringLiteral("pads"),
                                 QStringLiteral("header"), QStringLiteral("jog")}) {

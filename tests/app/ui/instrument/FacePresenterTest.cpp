@@ -116,7 +116,8 @@ FaceLayout::Input inputFor(QSizeF design, bool four, int left, int right)
     in.phaseLabel = QSizeF(30, 9);
     in.zoomKeys = QSizeF(44, 43);
     in.tabs = QSizeF(119, 16);
-    in.deckHeight = 510;
+    in.deckHeight = 546;
+    in.mixerHeight = 500;
     in.mixerWidth = four ? 560 : 448;
     in.performWidth = 340;
     in.brainWidth = 560;
@@ -135,17 +136,25 @@ TEST(FacePresenter, InstrumentRowsPerLayout)
     };
     const Case cases[] = {
         // Two decks always show decks 1 and 2, whatever the halves drive.
-        {"flx4", inputFor({1600, 1080}, false, 2, 3), 0, 1, {40, 248, 526, 510}, {576, 248, 448, 510},
-         {1034, 248, 526, 510}, std::nullopt, std::nullopt, {40, 768, 600, 300}},
-        {"flx10", inputFor({1600, 1080}, true, 2, 1), 2, 1, {40, 248, 470, 510}, {520, 248, 560, 510},
-         {1090, 248, 470, 510}, QRectF(377, 240, 119, 16), QRectF(1427, 240, 119, 16), {40, 768, 600, 300}},
+        {"flx4", inputFor({1600, 1080}, false, 2, 3), 0, 1, {40, 248, 526, 546}, {576, 248, 448, 546},
+         {1034, 248, 526, 546}, std::nullopt, std::nullopt, {40, 804, 600, 264}},
+        {"flx10", inputFor({1600, 1080}, true, 2, 1), 2, 1, {40, 248, 470, 546}, {520, 248, 560, 546},
+         {1090, 248, 470, 546}, QRectF(377, 240, 119, 16), QRectF(1427, 240, 119, 16), {40, 804, 600, 264}},
         // A wider and taller window widens the decks and the browser and
-        // deepens the module row.
-        {"flx4 wide", inputFor({2000, 1200}, false, 0, 1), 0, 1, {40, 248, 726, 510}, {776, 248, 448, 510},
-         {1234, 248, 726, 510}, std::nullopt, std::nullopt, {40, 768, 1000, 420}},
+        // deepens the module row; the deck row keeps its height.
+        {"flx4 wide", inputFor({2000, 1200}, false, 0, 1), 0, 1, {40, 248, 726, 546}, {776, 248, 448, 546},
+         {1234, 248, 726, 546}, std::nullopt, std::nullopt, {40, 804, 1000, 384}},
         // A deck outside 0…3 falls back to the half's first deck.
-        {"flx10 bad decks", inputFor({1600, 1080}, true, 7, -1), 0, 1, {40, 248, 470, 510}, {520, 248, 560, 510},
-         {1090, 248, 470, 510}, QRectF(377, 240, 119, 16), QRectF(1427, 240, 119, 16), {40, 768, 600, 300}},
+        {"flx10 bad decks", inputFor({1600, 1080}, true, 7, -1), 0, 1, {40, 248, 470, 546}, {520, 248, 560, 546},
+         {1090, 248, 470, 546}, QRectF(377, 240, 119, 16), QRectF(1427, 240, 119, 16), {40, 804, 600, 264}},
+        // A mixer taller than the decks sets the row's height; the decks keep theirs.
+        {"tall mixer", [] {
+             FaceLayout::Input in = inputFor({1600, 1080}, false, 0, 1);
+             in.mixerHeight = 560;
+             return in;
+         }(),
+         0, 1, {40, 248, 526, 546}, {576, 248, 448, 560}, {1034, 248, 526, 546}, std::nullopt, std::nullopt,
+         {40, 818, 600, 250}},
     };
     for (const Case& c : cases) {
         const FaceLayout::Rows r = FaceLayout::rows(c.in);
@@ -167,8 +176,8 @@ TEST(FacePresenter, InstrumentRowsPerLayout)
         EXPECT_EQ(r.leftTabs, c.leftTabs) << c.what;
         EXPECT_EQ(r.rightTabs, c.rightTabs) << c.what;
         EXPECT_EQ(r.browser, c.browser) << c.what;
-        EXPECT_EQ(r.perform, QRectF(c.browser.right() + 10, 768, 340, c.browser.height())) << c.what;
-        EXPECT_EQ(r.brain, QRectF(c.browser.right() + 360, 768, 560, c.browser.height())) << c.what;
+        EXPECT_EQ(r.perform, QRectF(c.browser.right() + 10, c.browser.top(), 340, c.browser.height())) << c.what;
+        EXPECT_EQ(r.brain, QRectF(c.browser.right() + 360, c.browser.top(), 560, c.browser.height())) << c.what;
         // The column ends 14 inside the right cheek and 12 above the bottom.
         EXPECT_EQ(r.brain.right(), w - 40) << c.what;
         EXPECT_EQ(r.brain.bottom(), h - 12) << c.what;
@@ -177,6 +186,54 @@ TEST(FacePresenter, InstrumentRowsPerLayout)
         EXPECT_EQ(r.screws[2], QRectF(32, h - 15, 9, 9)) << c.what;
         EXPECT_EQ(r.screws[3], QRectF(w - 41, h - 15, 9, 9)) << c.what;
     }
+}
+
+TEST(FacePresenter, DeckStackPutsTheJogRowOverTheKeyRow)
+{
+    // The deck's own parts at their sizes: header 60, overview 34, loop row
+    // 26 + 11, wheel 218, transport keys 54 × 144, pads 247 × 105.
+    const FaceLayout::DeckParts parts;
+    struct Case {
+        const char* what;
+        FaceLayout::DeckParts parts;
+        double width;
+        QRectF jog, transport, pads, tempo;
+        double height;
+    };
+    FaceLayout::DeckParts tallTempo = parts;
+    tallTempo.tempo = QSizeF(58, 400);
+    const Case cases[] = {
+        // 11 + 60 + 7 + 34 + 7 + 37 + 7 = 163 to the performance row, whose
+        // left column is 218 + 10 + 144 high: 163 + 372 + 11 = 546.
+        {"two-deck width", parts, 526, {120, 163, 218, 218}, {11, 391, 54, 144}, {200, 430, 247, 105},
+         {457, 163, 58, 318}, 546},
+        {"four-deck width", parts, 470, {92, 163, 218, 218}, {11, 391, 54, 144}, {144, 430, 247, 105},
+         {401, 163, 58, 318}, 546},
+        // Too narrow: the spacer gives way, the pads keep 12 from the keys.
+        {"narrow", parts, 300, {7, 163, 218, 218}, {11, 391, 54, 144}, {77, 430, 247, 105}, {231, 163, 58, 318},
+         546},
+        // A tempo strip taller than the left column sets the row's height.
+        {"tall tempo strip", tallTempo, 526, {120, 163, 218, 218}, {11, 391, 54, 144}, {200, 430, 247, 105},
+         {457, 163, 58, 400}, 574},
+    };
+    for (const Case& c : cases) {
+        const FaceLayout::DeckPlan plan = FaceLayout::deck(c.parts, c.width);
+        const double inner = c.width - 22;
+        EXPECT_EQ(plan.header, QRectF(11, 11, inner, 60)) << c.what;
+        EXPECT_EQ(plan.overview, QRectF(11, 78, inner, 34)) << c.what;
+        EXPECT_EQ(plan.loops, QRectF(11, 119, inner, 37)) << c.what;
+        EXPECT_EQ(plan.jog, c.jog) << c.what;
+        EXPECT_EQ(plan.transport, c.transport) << c.what;
+        EXPECT_EQ(plan.pads, c.pads) << c.what;
+        EXPECT_EQ(plan.tempo, c.tempo) << c.what;
+        EXPECT_EQ(plan.height, c.height) << c.what;
+        // The key row stands 10 under the wheel, its two sides on one baseline.
+        EXPECT_EQ(plan.transport.top(), plan.jog.bottom() + 10) << c.what;
+        EXPECT_EQ(plan.transport.bottom(), plan.pads.bottom()) << c.what;
+    }
+    // The mixer's panel: 9 + rows + the spacer's two gaps + crossfader + 9.
+    EXPECT_EQ(FaceLayout::mixerHeight(400, 50, 7), 9 + 400 + 14 + 50 + 9);
+    EXPECT_EQ(FaceLayout::mixerHeight(420, 50, 6), 9 + 420 + 12 + 50 + 9);
 }
 
 TEST(FacePresenter, ZoomKeysStepWithinTheirLimits)

@@ -4,6 +4,7 @@
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
 #include "support/ProgramRun.h"
+#include "ui/instrument/FaceLayout.h"
 #include "ui/instrument/MixerView.h"
 #include "ui/kit/Palette.h"
 
@@ -40,7 +41,9 @@ TEST(InstrumentProgram, SnapshotsOfTheFaceplateAndTheStageAfterAnImport)
     const double deckWidth = (1520 - MixerView::kWidth - 20) / 2;
     const double column = deckWidth - 22 - 10 - 58;
     for (const double deckX : {40.0, 1560 - deckWidth}) {
-        const QPointF pointer(deckX + 11 + (column - 218) / 2 + 109.5, 248 + 11 + 157 + 79.5);
+        const QRectF jog = FaceLayout::deck(FaceLayout::DeckParts{}, deckWidth).jog;
+        EXPECT_EQ(jog.left(), 11 + (column - 218) / 2);
+        const QPointF pointer(deckX + jog.left() + 109.5, 248 + jog.top() + 79.5);
         bool found = false;
         for (double dx = -1; dx <= 1; dx += 0.5)
             for (double dy = -1; dy <= 1; dy += 0.5)

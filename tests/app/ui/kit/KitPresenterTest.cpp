@@ -297,7 +297,11 @@ TEST(KeyMathTest, LampsAndBlinkPhases)
 
 TEST(DotMatrixTest, GlyphTableAndNormalisation)
 {
-    EXPECT_EQ(DotMatrix::glyphs().size(), 67u);
+    EXPECT_EQ(DotMatrix::glyphs().size(), 68u);
+    // The ellipsis of a shortened read-out: three dots on the baseline, and
+    // no normalisation turns it into three full stops.
+    EXPECT_EQ(DotMatrix::glyphFor(QString(QChar(0x2026))), (DotMatrix::Glyph{0, 0, 0, 0, 0, 0, 0x15}));
+    EXPECT_EQ(DotMatrix::normalize(QString(QChar(0x2026))), QString(QChar(0x2026)));
     EXPECT_EQ(DotMatrix::glyphFor("A"), (DotMatrix::Glyph{0x0E, 0x11, 0x11, 0x11, 0x1F, 0x11, 0x11}));
     EXPECT_EQ(DotMatrix::glyphFor(QString(QChar(0x00BD))), (DotMatrix::Glyph{0x12, 0x14, 0x08, 0x16, 0x01, 0x02, 0x07}));
     EXPECT_EQ(DotMatrix::glyphFor("a"), DotMatrix::glyphFor(" "));
