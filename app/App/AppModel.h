@@ -452,7 +452,7 @@ private:
     const AIStepSource* aiStepSource_ = nullptr;
     QSet<QUuid> heard_;
     QDateTime lastAutoCheck_;
-    int flowLive_ = 0;
+    int flowLive_ = -1; // none seen yet: the first run stamps liveSince_
     QDateTime liveSince_;
     std::int64_t stretchesAtLive_ = 0;
     std::optional<QUuid> flowForked_;

@@ -305,11 +305,9 @@ void AppModel::keySync(int deck)
 
 void AppModel::showHint(const QString& text, double seconds)
 {
-    hintUntil_ = scheduler_.now().addMSecs(qint64(seconds * 1000.0));
-    if (hint_ == text)
-        return;
-    hint_ = text;
-    emit hintChanged();
+    // The text first, then its expiry; each notifies only on a change.
+    setHint(text);
+    setHintUntil(scheduler_.now().addMSecs(qint64(seconds * 1000.0)));
 }
 
 bool AppModel::isAudible(int deck) const

@@ -75,6 +75,15 @@ bool editingText()
     return false;
 }
 
+// A popup has the keyboard: an open menu (menu bar, context menu), a combo
+// box's list or another popup window, or a widget that grabbed the keyboard.
+// Qt hands such a popup the keys that reach the window below it; the popup
+// tracks them itself, as a modal dialog does.
+bool popupHasKeys()
+{
+    return QApplication::activePopupWidget() || QWidget::keyboardGrabber();
+}
+
 // The deck and hot-cue slot of a hot-cue key.
 struct HotCueKey {
     int deck;
@@ -130,7 +139,7 @@ bool KeyboardFilter::eventFilter(QObject* watched, QEvent* event)
     AppModel* app = app_.data();
     if (!app)
         return false;
-    if (QApplication::activeModalWidget() || editingText())
+    if (QApplication::activeModalWidget() || popupHasKeys() || editingText())
         return false;
     const KeyStroke key = KeyStroke::from(*static_cast<QKeyEvent*>(event));
     return app->tour().showing() ? app->tourKey(key) : app->handleKey(key);

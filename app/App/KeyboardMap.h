@@ -1,7 +1,8 @@
 #pragma once
 // The computer keyboard: one application-wide filter of key presses and
-// releases that lets text editing, modal dialogs and menu shortcuts (Ctrl) have
-// their keys, hands the rest to the guided tour while a tour step shows and
+// releases that lets text editing, modal dialogs, open popups (menus, context
+// menus, combo lists, popup windows) and menu shortcuts (Ctrl) have their keys,
+// hands the rest to the guided tour while a tour step shows and
 // otherwise to the key map of the state root (AppModel::handleKey).
 //
 // Main thread only.

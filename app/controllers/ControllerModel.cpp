@@ -113,6 +113,27 @@ int platterDegrees(double seconds)
     return wholePart(std::fmod(seconds, 1.8) / 1.8 * 360.0);
 }
 
+// The log line of the FLX10 handshake: the count, and when the device was not
+// reached, whether it is missing or this user may not open it (the README's
+// udev rule grants that).
+QString handshakeLine(const UsbVendorOut& outcome)
+{
+    QString line = QStringLiteral("controller: host handshake ") + QString::number(outcome.accepted)
+        + QStringLiteral("/7 accepted");
+    switch (outcome.reach) {
+    case UsbBackend::OpenStatus::opened:
+        break;
+    case UsbBackend::OpenStatus::absent:
+        line += QStringLiteral(" \u00B7 no FLX10 found on USB");
+        break;
+    case UsbBackend::OpenStatus::denied:
+        line += QStringLiteral(" \u00B7 USB access to the FLX10 denied: install the udev rule "
+                               "/etc/udev/rules.d/70-kavri-zelvo-flx10.rules (see the README)");
+        break;
+    }
+    return line;
+}
+
 } // namespace
 
 PadMode applicationPadMode(HardwarePadMode mode)
@@ -380,16 +401,15 @@ void ControllerModel::connectionChanged(const std::optional<Connection>& connect
     if (kind == ControllerKind::flx10) {
         // The handshake blocks on USB for tens of milliseconds: a detached
         // thread runs it and its count comes back through the main queue.
-        std::function<int(ControllerKind)> handshake
-            = setup_.handshake ? setup_.handshake : [](ControllerKind k) { return ControllerKinds::sendHostHandshake(k); };
+        std::function<UsbVendorOut(ControllerKind)> handshake
+            = setup_.handshake ? setup_.handshake : [](ControllerKind k) { return ControllerKinds::hostHandshake(k); };
         MIDIHub::MainPoster post = setup_.post ? setup_.post : MIDIHub::qtMainPoster();
         QPointer<ControllerModel> self(this);
         std::thread([handshake = std::move(handshake), post = std::move(post), self, kind]() mutable {
-            const int count = handshake(kind);
-            post(std::make_shared<const std::function<void()>>([self, count] {
+            const UsbVendorOut outcome = handshake(kind);
+            post(std::make_shared<const std::function<void()>>([self, outcome] {
                 if (self)
-                    self->note(QStringLiteral("controller: host handshake ") + QString::number(count)
-                               + QStringLiteral("/7 accepted"));
+                    self->note(handshakeLine(outcome));
             }));
         }).detach();
         const DDJOut::Bytes format = DDJOut::jogKeyFormat(true);

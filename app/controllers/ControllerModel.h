@@ -156,7 +156,7 @@ public:
         // Default: the Qt main event loop.
         MIDIHub::MainPoster post;
         // The FLX10 host handshake; called on a detached thread. Default: the USB one.
-        std::function<int(ControllerKind)> handshake;
+        std::function<UsbVendorOut(ControllerKind)> handshake;
     };
 
     // Reads the stored surface choice and last kind and the "--surface"

@@ -57,14 +57,19 @@ const std::array<std::uint8_t, 12>& keepAlive(ControllerKind kind)
     return kind == ControllerKind::flx10 ? flx10 : flx4;
 }
 
-int sendHostHandshake(ControllerKind kind)
+UsbVendorOut hostHandshake(ControllerKind kind)
 {
     if (kind != ControllerKind::flx10)
-        return 0;
+        return {0, UsbBackend::OpenStatus::opened};
     // Vendor 0x2B73, product 0x0041: request 3 with these value/index pairs, in order.
     static constexpr std::uint16_t values[7] = {0x0100, 0x0000, 0x0200, 0x0000, 0x0100, 0x0000, 0x0100};
     static constexpr std::uint16_t indexes[7] = {0xC028, 0xC029, 0xC013, 0xC02B, 0xC026, 0xC01D, 0xC027};
-    return usbinit_vendor_out(0x2B73, 0x0041, 3, values, indexes, 7);
+    return usbVendorOut(0x2B73, 0x0041, 3, values, indexes, 7);
+}
+
+int sendHostHandshake(ControllerKind kind)
+{
+    return hostHandshake(kind).accepted;
 }
 
 } // namespace zelvo::ControllerKinds

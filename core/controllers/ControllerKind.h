@@ -1,5 +1,7 @@
 #pragma once
 // The DDJ controller models the program works with.
+#include "platform/UsbHost.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -37,6 +39,10 @@ const std::array<std::uint8_t, 12>& keepAlive(ControllerKind kind);
 // an FLX4 needs nothing and gets 0 without any USB call. Blocks: any thread
 // but the main and audio threads.
 int sendHostHandshake(ControllerKind kind);
+// The same handshake, also saying why an FLX10 was not reached: absent from
+// the bus, or there but not to be opened by this user. An FLX4 gets
+// {0, opened}. Same threads.
+UsbVendorOut hostHandshake(ControllerKind kind);
 } // namespace ControllerKinds
 
 } // namespace zelvo

@@ -28,13 +28,32 @@ public:
         auto* context = processContext();
         if (!context)
             return {OpenStatus::absent, 0};
-        // Vendor requests to the device need no claimed interface and no
-        // detached kernel driver, so the sound and MIDI drivers keep the device.
-        // libusb reports a device it may not open the same way as a missing one.
-        auto* handle = libusb_open_device_with_vid_pid(context, vendor, product);
-        if (!handle)
+        // Walk the bus ourselves rather than open by identifiers: libusb's
+        // open-by-id reports a device this user may not open as a missing one.
+        libusb_device** devices = nullptr;
+        const ssize_t count = libusb_get_device_list(context, &devices);
+        if (count < 0)
             return {OpenStatus::absent, 0};
-        return {OpenStatus::opened, reinterpret_cast<Handle>(handle)};
+        Opened result{OpenStatus::absent, 0};
+        for (ssize_t i = 0; i < count; ++i) {
+            libusb_device_descriptor descriptor{};
+            if (libusb_get_device_descriptor(devices[i], &descriptor) != LIBUSB_SUCCESS
+                || descriptor.idVendor != vendor || descriptor.idProduct != product)
+                continue;
+            // The first match only. Vendor requests need no claimed interface
+            // and no detached kernel driver, so the sound and MIDI drivers
+            // keep the device.
+            libusb_device_handle* handle = nullptr;
+            const int opened = libusb_open(devices[i], &handle);
+            if (opened == LIBUSB_SUCCESS)
+                result = {OpenStatus::opened, reinterpret_cast<Handle>(handle)};
+            else
+                result.status = opened == LIBUSB_ERROR_ACCESS ? OpenStatus::denied : OpenStatus::absent;
+            break;
+        }
+        // The open handle holds its own reference to the device.
+        libusb_free_device_list(devices, 1);
+        return result;
     }
 
     int controlTransfer(Handle handle, std::uint8_t requestType, std::uint8_t request, std::uint16_t value,

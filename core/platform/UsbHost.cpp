@@ -28,16 +28,16 @@ std::shared_ptr<UsbBackend> install(std::shared_ptr<UsbBackend> backend)
 
 } // namespace UsbBackends
 
-std::int32_t usbinit_vendor_out(std::int32_t vendor, std::int32_t product, std::uint8_t request,
-                                const std::uint16_t* values, const std::uint16_t* indexes, std::int32_t count)
+UsbVendorOut usbVendorOut(std::int32_t vendor, std::int32_t product, std::uint8_t request,
+                          const std::uint16_t* values, const std::uint16_t* indexes, std::int32_t count)
 {
     // USB identifiers are 16-bit; anything else names no device.
     if (vendor < 0 || vendor > 0xFFFF || product < 0 || product > 0xFFFF)
-        return -1;
+        return {};
     auto backend = UsbBackends::current();
     const auto opened = backend->openFirst(std::uint16_t(vendor), std::uint16_t(product));
     if (opened.status != UsbBackend::OpenStatus::opened)
-        return -1;
+        return {-1, opened.status};
     std::int32_t accepted = 0;
     if (values && indexes) {
         for (std::int32_t i = 0; i < count; ++i) {
@@ -48,7 +48,13 @@ std::int32_t usbinit_vendor_out(std::int32_t vendor, std::int32_t product, std::
         }
     }
     backend->close(opened.handle);
-    return accepted;
+    return {accepted, UsbBackend::OpenStatus::opened};
+}
+
+std::int32_t usbinit_vendor_out(std::int32_t vendor, std::int32_t product, std::uint8_t request,
+                                const std::uint16_t* values, const std::uint16_t* indexes, std::int32_t count)
+{
+    return usbVendorOut(vendor, product, request, values, indexes, count).accepted;
 }
 
 } // namespace zelvo

@@ -21,8 +21,9 @@ public:
     };
 
     virtual ~UsbBackend() = default;
-    // Opens the first device with these identifiers. `absent` also covers a USB
-    // stack that cannot start.
+    // Opens the first device with these identifiers. `denied` is a device that
+    // is there but that this user may not open (no udev rule grants access);
+    // `absent` covers no such device and a USB stack that cannot start.
     virtual Opened openFirst(std::uint16_t vendor, std::uint16_t product) = 0;
     // One control transfer on an opened device; a result of 0 or more means the
     // device accepted it (the byte count of the data stage).
@@ -43,12 +44,24 @@ std::shared_ptr<UsbBackend> install(std::shared_ptr<UsbBackend> backend);
 std::shared_ptr<UsbBackend> makeLibUsbBackend();
 } // namespace UsbBackends
 
+// What a series of vendor requests came to: how many the device accepted, or
+// -1 when it was not reached; `reach` says why not (`opened` when it was).
+struct UsbVendorOut {
+    std::int32_t accepted = -1;
+    UsbBackend::OpenStatus reach = UsbBackend::OpenStatus::absent;
+    bool operator==(const UsbVendorOut&) const = default;
+};
+
 // Sends `count` vendor OUT control requests (request type 0x40, no data stage)
 // to the first device with `vendor`/`product`: request `request` with the i-th
 // value and index, pausing 5 ms after every request, the last included. A
-// rejected request does not stop the series. Returns how many were accepted,
-// or -1 when the device is absent or cannot be opened. Blocks for about
-// 5 ms per request: any thread but the main and audio threads.
+// rejected request does not stop the series. Blocks for about 5 ms per
+// request: any thread but the main and audio threads.
+UsbVendorOut usbVendorOut(std::int32_t vendor, std::int32_t product, std::uint8_t request,
+                          const std::uint16_t* values, const std::uint16_t* indexes, std::int32_t count);
+
+// The same series, reporting only the count: how many were accepted, or -1
+// when the device is absent or may not be opened.
 std::int32_t usbinit_vendor_out(std::int32_t vendor, std::int32_t product, std::uint8_t request,
                                 const std::uint16_t* values, const std::uint16_t* indexes, std::int32_t count);
 

@@ -4,6 +4,7 @@
 #include "ui/kit/Palette.h"
 
 #include <QLinearGradient>
+#include <QRegion>
 
 namespace zelvo::kit {
 
@@ -150,7 +151,6 @@ VFDGlass::VFDGlass(const UiEnv& env, QSizeF designSize, double cornerRadius, QWi
 void VFDGlass::placeContent(QWidget* content, QRectF rect)
 {
     place(content, rect);
-    // Content is clipped to the rounded glass.
     overlay_->raise();
 }
 
@@ -163,6 +163,10 @@ void VFDGlass::setGlassSize(QSizeF size)
 void VFDGlass::resizeEvent(QResizeEvent* event)
 {
     DesignBox::resizeEvent(event);
+    // The glass and everything on it end at the rounded corners: the mask
+    // clips the content widgets as well as the glass's own painting.
+    const double r = radius_ * scale();
+    setMask(QRegion(roundedPath(QRectF(rect()), r).toFillPolygon().toPolygon()));
     overlay_->raise();
 }
 

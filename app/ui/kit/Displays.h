@@ -41,7 +41,8 @@ void drawGlassBack(Canvas& canvas, QSizeF size, double cornerRadius);
 void drawGlassBorder(Canvas& canvas, QSizeF size, double cornerRadius);
 
 // A VFD panel: its content sits on the glass; a transparent top layer that lets
-// the mouse through draws the scan lines, the sheen and the border.
+// the mouse through draws the scan lines, the sheen and the border. Glass,
+// content and layer are clipped to the rounded corners.
 class VFDGlass : public DesignBox {
     Q_OBJECT
 public:

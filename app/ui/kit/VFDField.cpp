@@ -4,11 +4,103 @@
 #include "ui/kit/KitFonts.h"
 #include "ui/kit/Palette.h"
 
+#include <QFocusEvent>
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPalette>
+#include <QProxyStyle>
+#include <QStyleHints>
+#include <QTimer>
 #include <cmath>
 
 namespace zelvo::kit {
+
+namespace {
+
+// Qt draws a line edit's insertion point in the text colour. This style draws
+// none, so the field can draw its own in another colour.
+class NoInsertionPointStyle final : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override
+    {
+        return metric == PM_TextCursorWidth ? 0 : QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
+QStyle* noInsertionPointStyle()
+{
+    // One for the process, never deleted: widgets and the style sheets that
+    // wrap it may outlive any owner we could give it.
+    static QStyle* const style = new NoInsertionPointStyle;
+    return style;
+}
+
+// A line edit whose insertion point blinks in its own colour.
+class CaretLineEdit final : public QLineEdit {
+public:
+    CaretLineEdit(QColor caret, QWidget* parent) : QLineEdit(parent), caret_(caret)
+    {
+        setStyle(noInsertionPointStyle());
+        blink_.callOnTimeout(this, [this] {
+            shown_ = !shown_;
+            updateCaret();
+        });
+        connect(this, &QLineEdit::cursorPositionChanged, this, [this] { restartBlink(); });
+        connect(this, &QLineEdit::textChanged, this, [this] { restartBlink(); });
+    }
+
+    // Whether the insertion point is drawn now (focused, editable, blink on).
+    bool caretShown() const { return hasFocus() && !isReadOnly() && shown_; }
+    // Where it is drawn, in widget coordinates.
+    QRect caretRect() const
+    {
+        // Qt's cursor rectangle reaches 5 pixels left of the insertion point.
+        const QRect around = cursorRect();
+        return QRect(around.x() + 5, around.y(), 1, around.height());
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QLineEdit::paintEvent(event);
+        if (!caretShown())
+            return;
+        QPainter painter(this);
+        painter.fillRect(caretRect(), caret_);
+    }
+    void focusInEvent(QFocusEvent* event) override
+    {
+        QLineEdit::focusInEvent(event);
+        restartBlink();
+    }
+    void focusOutEvent(QFocusEvent* event) override
+    {
+        QLineEdit::focusOutEvent(event);
+        blink_.stop();
+        shown_ = false;
+        update();
+    }
+
+private:
+    void restartBlink()
+    {
+        const int flash = QGuiApplication::styleHints()->cursorFlashTime();
+        shown_ = true;
+        if (hasFocus() && flash > 0)
+            blink_.start(flash / 2);
+        else
+            blink_.stop();
+        update();
+    }
+    void updateCaret() { update(caretRect().adjusted(-1, 0, 1, 0)); }
+
+    QColor caret_;
+    QTimer blink_;
+    bool shown_ = false;
+};
+
+} // namespace
 
 VFDFieldShown vfdFieldShown(const QString& text, const QString& placeholder)
 {
@@ -22,7 +114,8 @@ VFDField::VFDField(const UiEnv& env, const QString& placeholder, Binding<QString
     resizeToDesign();
     if (env.snapshotMode)
         return;
-    edit_ = new QLineEdit(this);
+    // The insertion point and the selection accent are bone, the text glow.
+    edit_ = new CaretLineEdit(Palette::bone(), this);
     edit_->setObjectName(QStringLiteral("vfdField.edit"));
     edit_->setFrame(false);
     edit_->setPlaceholderText(placeholder_);

@@ -8,6 +8,7 @@
 #include "models/MixerModel.h"
 #include "models/TransitionModel.h"
 
+#include <QSignalSpy>
 #include <gtest/gtest.h>
 
 namespace zelvo {
@@ -275,6 +276,28 @@ TEST(SetQueue, LoadNextDropsStaleEntriesWaitsForAMixAndLoadsTheIdleDeck)
     EXPECT_TRUE(app.mixer().channel(0).sync());
     EXPECT_TRUE(test::spinUntil([&] { return app.deck(0).track() && app.deck(0).track()->id == crate.c.id; }));
     EXPECT_EQ(app.deck(1).track()->id, crate.b.id);
+}
+
+// A hint shown again, word for word, still tells its readers the new expiry;
+// the text itself notifies only when it changes.
+TEST(SetQueue, ARepeatedHintNotifiesItsExpiryEachTime)
+{
+    FlowRig rig({});
+    AppModel& app = rig.model;
+    QSignalSpy texts(&app, &AppModel::hintChanged);
+    QSignalSpy expiries(&app, &AppModel::hintUntilChanged);
+    for (int i = 1; i <= 3; ++i) {
+        app.loadNext();
+        EXPECT_EQ(app.hintUntil(), rig.scheduler.now().addSecs(3)) << i;
+        EXPECT_EQ(expiries.count(), i);
+        rig.after(1.5);
+    }
+    EXPECT_EQ(texts.count(), 1);
+    // The same text at the same moment changes nothing.
+    app.loadNext();
+    app.loadNext();
+    EXPECT_EQ(expiries.count(), 4);
+    EXPECT_EQ(texts.count(), 1);
 }
 
 TEST(KeySync, MatchesThePartnerAcrossTheControllerAndUndoes)

@@ -4,8 +4,12 @@
 #include "App/AppModel.h"
 
 #include "FlowSupport.h"
+#include "audio/AudioIO.h"
 #include "audio/DeckCommand.h"
 #include "audio/DeckVoice.h"
+#include "audio/MixEngine.h"
+#include "controllers/PlayerModel.h"
+#include "library/TrackBuffer.h"
 #include "models/AudioSystem.h"
 #include "models/ChannelModel.h"
 #include "models/DeckModel.h"
@@ -73,6 +77,67 @@ TEST(FlowDriver, RunsOnlyWhenOnAndAtMostOnceASecond)
     app.setAutoQueue(true);
     rig.after(1.1);
     EXPECT_EQ(app.heard(), (QSet<QUuid>{a.id, b.id}));
+}
+
+// With the players playing into an external mixer through their own outputs,
+// flow mode sits out entirely: nothing is heard, filled, forked or mixed.
+TEST(FlowDriver, SitsOutWhileThePlayersDirectOutputsAreOn)
+{
+    const TrackRecord a = record("A"), b = record("B");
+    test::AppRig rig;
+    test::writeCollection({a, b});
+    for (auto [uid, name] : {std::pair{"AppleUSBAudioEngine:Pioneer:CDJ-3000X:14200000:1", "CDJ-3000X"},
+                             std::pair{"AppleUSBAudioEngine:Pioneer:CDJ-3000X:14300000:1", "CDJ-3000X #2"}}) {
+        FakeAudioBackend::Device card;
+        card.uid = uid;
+        card.name = name;
+        rig.backend->addDevice(card);
+    }
+    rig.addOutput();
+    AppModel& app = rig.make();
+    ASSERT_TRUE(rig.bootWithOutput());
+    const auto settleOn = [&](bool direct) {
+        return test::spinUntil([&] {
+            return app.audio().directOuts() == direct && app.audio().io()
+                && app.audio().io()->engine().params()->directOuts.load() == direct;
+        }) && test::settle();
+    };
+    const auto play = [&] {
+        app.deck(0).install(a, TrackBufferRef(4800, 48000.0), nullptr, false);
+        DeckState& cells = const_cast<DeckState&>(app.deck(0).voice()->state());
+        cells.playing.store(true);
+        cells.position.store(30.0);
+        cells.duration.store(300.0);
+    };
+    const auto after = [&](double seconds) {
+        rig.scheduler.advance(seconds);
+        app.tick();
+    };
+    app.audio().setPlayerRig({{0x14300000, 1, PlayerModel::cdj3000x}, {0x14200000, 0, PlayerModel::cdj3000x}});
+    ASSERT_TRUE(settleOn(true));
+    play();
+    app.setAutoQueue(true);
+    for (int i = 0; i < 4; ++i)
+        after(1.1);
+    EXPECT_TRUE(app.heard().isEmpty());
+    EXPECT_FALSE(app.lastAutoCheck().isValid());
+    EXPECT_TRUE(app.queue().empty());
+    EXPECT_EQ(app.flowLive(), -1);
+
+    // Back on one output, the same second runs the whole step.
+    rig.world.stretchesWritten = 3; // the model wrote before flow mode first ran
+    const QDateTime off = rig.scheduler.now();
+    app.audio().setPlayerRig({});
+    ASSERT_TRUE(settleOn(false));
+    play();
+    after(1.1);
+    EXPECT_EQ(app.heard(), QSet<QUuid>{a.id});
+    EXPECT_EQ(app.lastAutoCheck(), rig.scheduler.now());
+    EXPECT_EQ(app.queue(), std::vector<QUuid>{b.id});
+    // The first run sees deck 1 live and starts its clock and count then.
+    EXPECT_EQ(app.flowLive(), 0);
+    EXPECT_GE(app.liveSince(), off);
+    EXPECT_EQ(app.stretchesAtLive(), 3);
 }
 
 TEST(FlowDriver, FillTopsTheQueueUpWithTheBestFitsInLibraryOrder)

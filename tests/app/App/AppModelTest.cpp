@@ -20,6 +20,8 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace zelvo {
@@ -206,6 +208,68 @@ TEST(AppModel, EngineWiringMutesDirectOutputsAndClearsTheLockOfDecksOneAndTwoOnl
     ASSERT_TRUE(test::spinUntil([&] { return app.audio().generation() > generation && app.audio().io(); }));
     ASSERT_TRUE(test::settle());
     EXPECT_TRUE(app.audio().io()->engine().params()->directMute.load());
+}
+
+// Each engine after the first hands the decks their tracks again only when its
+// rate moved by more than half a hertz from the engine it replaces.
+TEST(AppModel, ANewEngineReloadsTheDecksOnlyWhenItsRateMoves)
+{
+    AppRig rig;
+    const auto device = [&](const char* uid, double rate) {
+        FakeAudioBackend::Device d;
+        d.uid = uid;
+        d.name = uid;
+        d.nominalSampleRate = rate;
+        return rig.backend->addDevice(d);
+    };
+    rig.backend->setDefaultOutput(device("out.44100", 44100.0));
+    device("out.48000", 48000.0);
+    device("out.48000.3", 48000.3);
+    AppModel& app = rig.make();
+    std::array<int, 4> decodes{};
+    std::array<double, 4> decodedAt{};
+    for (int i = 0; i < 4; ++i) {
+        app.deck(i).setDecoder([&decodes, &decodedAt, i](const QString&, double rate) {
+            ++decodes[std::size_t(i)];
+            decodedAt[std::size_t(i)] = rate;
+            return TrackBufferRef(4800, rate);
+        });
+        const TrackRecord record = TrackRecord::forFile(rig.home.file(QStringLiteral("deck%1.wav").arg(i)),
+                                                        rig.scheduler.now());
+        app.deck(i).install(record, TrackBufferRef(4800, 44100.0), nullptr, false);
+    }
+
+    struct Row {
+        const char* uid; // empty: the first engine, at boot
+        double rate;
+        bool reloads;
+    };
+    int reloads = 0;
+    for (const Row& row : {Row{"", 44100.0, false}, Row{"out.48000", 48000.0, true},
+                           Row{"out.48000.3", 48000.3, false}, Row{"out.48000", 48000.0, false},
+                           Row{"out.44100", 44100.0, true}}) {
+        SCOPED_TRACE(row.rate);
+        const std::int64_t generation = app.audio().generation();
+        if (*row.uid)
+            app.audio().setDeviceUID(QString::fromLatin1(row.uid));
+        else
+            app.boot();
+        ASSERT_TRUE(test::spinUntil([&] { return app.audio().generation() > generation && app.audio().io(); }));
+        ASSERT_EQ(app.audio().io()->engine().sampleRate(), row.rate);
+        reloads += row.reloads ? 1 : 0;
+        if (row.reloads) {
+            ASSERT_TRUE(test::spinUntil([&] {
+                return std::all_of(decodes.begin(), decodes.end(), [&](int n) { return n == reloads; });
+            }));
+        }
+        ASSERT_TRUE(test::settle());
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(decodes[std::size_t(i)], reloads) << "deck " << i + 1;
+            if (row.reloads) {
+                EXPECT_EQ(decodedAt[std::size_t(i)], row.rate) << "deck " << i + 1;
+            }
+        }
+    }
 }
 
 TEST(AppModel, TickReadsTheEngineOnlyWithAnOutputAndNotifiesOnlyOnChange)

@@ -7,7 +7,12 @@
 #include "models/TransitionModel.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QComboBox>
 #include <QDialog>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -197,6 +202,127 @@ TEST(KeyboardMap, UnknownKeysTextFieldsDialogsAndMenusKeepTheirKeys)
     EXPECT_FALSE(r.state(0).playing.load());
     EXPECT_LT(r.state(0).hotCues[0].load(), 0.0);
     EXPECT_TRUE(r.rig.world.journal.isEmpty());
+}
+
+// While a popup is open it tracks its own keys: arrows, letters and Return work
+// the popup, and neither a deck nor the mixer moves. Closed again, the map acts.
+TEST(KeyboardMap, AnOpenMenuContextMenuOrComboListHasTheKeys)
+{
+    PerformanceRig r;
+    ASSERT_TRUE(r.booted);
+    int imports = 0, nexts = 0, queued = 0;
+    auto* bar = new QMenuBar(&r.window);
+    r.window.layout()->setMenuBar(bar);
+    QMenu* file = bar->addMenu(QStringLiteral("File"));
+    QObject::connect(file->addAction(QStringLiteral("Import Music\u2026")), &QAction::triggered, [&] { ++imports; });
+    QMenu* brain = bar->addMenu(QStringLiteral("zelvo-0"));
+    QObject::connect(brain->addAction(QStringLiteral("Next Take")), &QAction::triggered, [&] { ++nexts; });
+    auto* combo = new QComboBox(&r.window);
+    combo->addItems({QStringLiteral("COLLECTION"), QStringLiteral("OUTPAINTS"), QStringLiteral("RECENT")});
+    r.window.layout()->addWidget(combo);
+    bar->show();
+    combo->show();
+    r.window.setFocus();
+    r.app().mixer().setCrossfader(0.0);
+
+    const auto nothingMoved = [&](const char* where) {
+        r.render();
+        EXPECT_FALSE(r.state(0).playing.load()) << where;
+        EXPECT_FALSE(r.state(1).playing.load()) << where;
+        EXPECT_EQ(r.app().mixer().crossfader(), 0.0) << where;
+        EXPECT_TRUE(r.rig.world.journal.isEmpty()) << where;
+    };
+
+    // A menu bar menu: Right and Left walk the bar, "x" leaves the menu open,
+    // Return runs the chosen item.
+    bar->setActiveAction(file->menuAction());
+    ASSERT_TRUE(file->isVisible());
+    ASSERT_EQ(QApplication::activePopupWidget(), file);
+    r.tap(Qt::Key_Right, {});
+    EXPECT_TRUE(brain->isVisible());
+    EXPECT_FALSE(file->isVisible());
+    r.tap(Qt::Key_Left, {});
+    ASSERT_TRUE(file->isVisible());
+    r.tap(Qt::Key_X, "x");
+    r.tap(Qt::Key_M, "m");
+    r.tap(Qt::Key_1, "1");
+    EXPECT_TRUE(file->isVisible());
+    nothingMoved("menu bar menu");
+    r.tap(Qt::Key_Down, {});
+    r.tap(Qt::Key_Return, "\r");
+    EXPECT_EQ(imports, 1);
+    EXPECT_EQ(nexts, 0);
+    EXPECT_FALSE(file->isVisible());
+    EXPECT_LT(r.state(0).hotCues[0].load(), 0.0);
+
+    // A context menu, as the browser rows open one.
+    QMenu rowMenu(&r.window);
+    rowMenu.addAction(QStringLiteral("Load on Deck 1"));
+    QObject::connect(rowMenu.addAction(QStringLiteral("Add to Queue")), &QAction::triggered, [&] { ++queued; });
+    rowMenu.popup(r.window.mapToGlobal(QPoint(20, 20)));
+    ASSERT_EQ(QApplication::activePopupWidget(), &rowMenu);
+    for (auto [key, text] : {std::pair{Qt::Key_Right, ""}, std::pair{Qt::Key_X, "x"}, std::pair{Qt::Key_Comma, ","}})
+        r.tap(key, text);
+    EXPECT_TRUE(rowMenu.isVisible());
+    nothingMoved("context menu");
+    r.tap(Qt::Key_Down, {});
+    r.tap(Qt::Key_Down, {});
+    r.tap(Qt::Key_Return, "\r");
+    EXPECT_EQ(queued, 1);
+    EXPECT_FALSE(rowMenu.isVisible());
+
+    // A combo box's list: the arrows choose, Return takes the choice.
+    combo->setFocus();
+    combo->showPopup();
+    ASSERT_NE(QApplication::activePopupWidget(), nullptr);
+    r.tap(Qt::Key_X, "x");
+    r.tap(Qt::Key_Left, {});
+    r.tap(Qt::Key_Down, {});
+    r.tap(Qt::Key_Down, {});
+    nothingMoved("combo list");
+    r.tap(Qt::Key_Return, "\r");
+    EXPECT_EQ(combo->currentIndex(), 2);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+
+    // Any widget that grabbed the keyboard gets the keys, too.
+    KeyRecorder grabber;
+    grabber.show();
+    grabber.grabKeyboard();
+    r.tap(Qt::Key_X, "x");
+    grabber.releaseKeyboard();
+    EXPECT_EQ(grabber.seen, bothEdges(Qt::Key_X));
+    nothingMoved("keyboard grab");
+
+    // Everything closed: the map has the keys again.
+    r.window.activateWindow();
+    r.window.setFocus();
+    r.passedOn();
+    r.tap(Qt::Key_X, "x");
+    r.tap(Qt::Key_Right, {});
+    r.render();
+    EXPECT_TRUE(r.state(0).playing.load());
+    EXPECT_NEAR(r.app().mixer().crossfader(), 0.1, 1e-12);
+    EXPECT_EQ(imports, 1);
+}
+
+// During the tour, Escape first closes an open menu; the next one ends the tour.
+TEST(KeyboardMap, TheToursEscapeClosesAnOpenMenuFirst)
+{
+    PerformanceRig r;
+    ASSERT_TRUE(r.booted);
+    r.rig.world.tourShowing = true;
+    QMenu menu(&r.window);
+    menu.addAction(QStringLiteral("Import Music\u2026"));
+    menu.popup(r.window.mapToGlobal(QPoint(10, 10)));
+    ASSERT_TRUE(menu.isVisible());
+    r.tap(Qt::Key_Space, " ");
+    r.tap(Qt::Key_Escape, "\x1b");
+    EXPECT_FALSE(menu.isVisible());
+    EXPECT_TRUE(r.rig.world.tourShowing);
+    EXPECT_TRUE(r.rig.world.journal.isEmpty());
+    r.tap(Qt::Key_Escape, "\x1b");
+    EXPECT_FALSE(r.rig.world.tourShowing);
+    EXPECT_EQ(r.rig.world.journal, QStringList{QStringLiteral("tour.finish")});
 }
 
 TEST(KeyboardMap, TheTourHasTheKeyboardWhileAStepShows)

@@ -40,29 +40,38 @@ DDJEvent key(K kind, int deck = 0, bool shift = false, bool down = true, int pay
 
 TEST(ControllerModel, ConnectsHandshakesOffTheMainThreadAndSendsTheWholeStateOnce)
 {
+    // A device that is missing and one this user may not open both count -1;
+    // the log tells them apart and points at the udev rule.
     struct Row {
         bool present;
+        bool denied;
         std::set<int> rejected;
-        int accepted;
+        QString line;
     };
-    for (const Row& row : {Row{true, {}, 7}, Row{true, {3}, 6}, Row{false, {}, -1}}) {
-        SCOPED_TRACE(row.accepted);
+    for (const Row& row :
+         {Row{true, false, {}, QStringLiteral("7/7 accepted")}, Row{true, false, {3}, QStringLiteral("6/7 accepted")},
+          Row{false, false, {}, QStringLiteral("-1/7 accepted \u00B7 no FLX10 found on USB")},
+          Row{true, true, {},
+              QStringLiteral("-1/7 accepted \u00B7 USB access to the FLX10 denied: install the udev rule "
+                             "/etc/udev/rules.d/70-kavri-zelvo-flx10.rules (see the README)")}}) {
+        SCOPED_TRACE(row.line.toStdString());
         auto usb = std::make_shared<FakeUsbBackend>();
         usb->present = row.present;
+        usb->denyOpen = row.denied;
         usb->rejected = row.rejected;
         const auto previous = UsbBackends::install(usb);
         std::thread::id handshakeThread;
         {
             ControllerRig rig({}, [&](ControllerKind kind) {
                 handshakeThread = std::this_thread::get_id();
-                return ControllerKinds::sendHostHandshake(kind);
+                return ControllerKinds::hostHandshake(kind);
             });
             rig.model->start();
             SimulatedDdj& ddj = rig.plug(ControllerKind::flx10);
             ASSERT_TRUE(rig.waitForLog(QStringLiteral("controller: host handshake")));
             EXPECT_EQ(rig.log.lines, (QStringList{QStringLiteral("controller: DDJ-FLX10 on DDJ-FLX10"),
-                                                  QStringLiteral("controller: host handshake %1/7 accepted")
-                                                      .arg(row.accepted)}));
+                                                  QStringLiteral("controller: host handshake ") + row.line}));
+            EXPECT_EQ(usb->opens(), row.present && !row.denied ? 1 : 0);
             EXPECT_NE(handshakeThread, std::this_thread::get_id());
             EXPECT_EQ(rig.host.preferred, (std::vector<std::optional<ControllerKind>>{ControllerKind::flx10}));
             EXPECT_EQ(rig.model->layout(), ControllerKind::flx10);

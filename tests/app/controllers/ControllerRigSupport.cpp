@@ -31,13 +31,15 @@ int PumpQueue::pump()
     }
 }
 
-ControllerRig::ControllerRig(QStringList arguments, std::function<int(ControllerKind)> handshake,
+ControllerRig::ControllerRig(QStringList arguments, std::function<UsbVendorOut(ControllerKind)> handshake,
                              MIDIHub::MainPoster post)
 {
     ControllerModel::Setup setup;
     setup.midiSystem = [this] { return std::static_pointer_cast<MidiSystem>(midi); };
     setup.post = post ? std::move(post) : PumpQueue::poster(main);
-    setup.handshake = handshake ? std::move(handshake) : [](ControllerKind) { return 7; };
+    setup.handshake = handshake ? std::move(handshake) : [](ControllerKind) {
+        return UsbVendorOut{7, UsbBackend::OpenStatus::opened};
+    };
     model = std::make_unique<ControllerModel>(models.defaults, models.clock, std::move(arguments), &log,
                                               std::move(setup));
     model->setHost(&host);

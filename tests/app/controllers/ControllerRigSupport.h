@@ -127,7 +127,7 @@ private:
 
 struct ControllerRig {
     // `post` replaces the test's pumped main queue (benchmarks run Qt's own loop).
-    explicit ControllerRig(QStringList arguments = {}, std::function<int(ControllerKind)> handshake = {},
+    explicit ControllerRig(QStringList arguments = {}, std::function<UsbVendorOut(ControllerKind)> handshake = {},
                            MIDIHub::MainPoster post = {});
     ~ControllerRig();
     // Plugs in a simulated controller and lets the hub see it.

@@ -86,15 +86,27 @@ TEST(HostHandshake, AnAbsentOrDeniedDeviceGivesMinusOne)
         ScopedUsb usb;
         usb.fake->present = false;
         EXPECT_EQ(ControllerKinds::sendHostHandshake(ControllerKind::flx10), -1);
-        EXPECT_EQ(usb.fake->enumerations(), 1);
+        EXPECT_EQ(ControllerKinds::hostHandshake(ControllerKind::flx10),
+                  (UsbVendorOut{-1, UsbBackend::OpenStatus::absent}));
+        EXPECT_EQ(usb.fake->enumerations(), 2);
         EXPECT_EQ(usb.fake->opens(), 0);
     }
     {
+        // There, but this user may not open it: the same count, another reason.
         ScopedUsb usb;
         usb.fake->denyOpen = true;
         EXPECT_EQ(ControllerKinds::sendHostHandshake(ControllerKind::flx10), -1);
+        EXPECT_EQ(ControllerKinds::hostHandshake(ControllerKind::flx10),
+                  (UsbVendorOut{-1, UsbBackend::OpenStatus::denied}));
         EXPECT_TRUE(usb.fake->transfers().empty());
         EXPECT_EQ(usb.fake->closes(), 0);
+    }
+    {
+        ScopedUsb usb;
+        EXPECT_EQ(ControllerKinds::hostHandshake(ControllerKind::flx10),
+                  (UsbVendorOut{7, UsbBackend::OpenStatus::opened}));
+        EXPECT_EQ(ControllerKinds::hostHandshake(ControllerKind::flx4),
+                  (UsbVendorOut{0, UsbBackend::OpenStatus::opened}));
     }
     {
         // Another product of the same maker is not the controller.

@@ -279,6 +279,80 @@ TEST(KitWidgetTest, VFDFieldEditsThroughItsBindingOrShowsStillText)
     }
 }
 
+// Pixels of an image exactly in `colour`.
+int pixelsOf(const QImage& image, const QColor& colour)
+{
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    int n = 0;
+    for (int y = 0; y < argb.height(); ++y)
+        for (int x = 0; x < argb.width(); ++x)
+            n += argb.pixel(x, y) == colour.rgba() ? 1 : 0;
+    return n;
+}
+
+TEST(KitWidgetTest, TheVFDGlassClipsItsContentToTheRoundedCorners)
+{
+    for (double scale : {1.0, 2.0}) {
+        SCOPED_TRACE(scale);
+        KitRig rig(scale);
+        // The glass on a face of another colour, as on the stage.
+        QWidget face;
+        face.setAutoFillBackground(true);
+        QPalette blue = face.palette();
+        blue.setColor(QPalette::Window, QColor(0, 0, 255));
+        face.setPalette(blue);
+        auto* glassOnFace = new VFDGlass(rig.env(), QSizeF(120, 40), 10, &face);
+        VFDGlass& glass = *glassOnFace;
+        auto* content = new QWidget;
+        content->setAutoFillBackground(true);
+        QPalette red = content->palette();
+        red.setColor(QPalette::Window, QColor(255, 0, 0));
+        content->setPalette(red);
+        glass.placeContent(content, QRectF(0, 0, 120, 40));
+        face.resize(glass.size());
+        face.show();
+        ASSERT_EQ(glass.size(), QSize(int(120 * scale), int(40 * scale)));
+        const QImage image = face.grab().toImage();
+        const auto isRed = [&](QPointF p) {
+            const QColor c = test::pixelAt(image, p * scale);
+            return c.alpha() > 0 && c.red() > 150 && c.green() < 80;
+        };
+        // The face shows at the corners; the middle and the straight edges show the content.
+        for (QPointF corner : {QPointF(0.5, 0.5), QPointF(119.5, 0.5), QPointF(0.5, 39.5), QPointF(119.5, 39.5),
+                               QPointF(1.5, 1.5)})
+            EXPECT_EQ(test::pixelAt(image, corner * scale), QColor(0, 0, 255)) << corner.x() << "," << corner.y();
+        for (QPointF inside : {QPointF(60, 20.5), QPointF(5, 20.5), QPointF(60, 3.5), QPointF(5, 5)})
+            EXPECT_TRUE(isRed(inside)) << inside.x() << "," << inside.y();
+    }
+}
+
+TEST(KitWidgetTest, TheVFDFieldsInsertionPointIsBone)
+{
+    KitRig rig(1.0);
+    QString text;
+    DesignBox box(rig.env(), QSizeF(200, 30));
+    auto* field = new VFDField(rig.env(), QString(), {[&] { return text; }, [&](QString t) { text = t; }},
+                               QSizeF(150, 18));
+    box.place(field, QRectF(10, 6, 150, 18));
+    box.show();
+    box.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&box));
+    field->editor()->setFocus();
+    ASSERT_TRUE(field->editor()->hasFocus());
+    const QImage focused = field->editor()->grab().toImage();
+    EXPECT_GT(pixelsOf(focused, Palette::bone()), 4);
+    EXPECT_EQ(pixelsOf(focused, Palette::glow()), 0);
+    // Typed text is glow; the insertion point after it stays bone.
+    QTest::keyClicks(field->editor(), "ll");
+    const QImage typed = field->editor()->grab().toImage();
+    EXPECT_GT(pixelsOf(typed, Palette::bone()), 4);
+    EXPECT_EQ(text, "ll");
+    // Without the focus there is none.
+    box.setFocus();
+    field->editor()->clearFocus();
+    EXPECT_EQ(pixelsOf(field->editor()->grab().toImage(), Palette::bone()), 0);
+}
+
 TEST(KitWidgetTest, ScaleChangesResizeAndReplace)
 {
     KitRig rig(1.0);

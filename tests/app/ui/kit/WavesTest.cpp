@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QTest>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -775,10 +776,12 @@ TEST(WaveWidgetsTest, AnIdleLaneGoesQuietAndPanelsRedrawOnANewRevision)
     EXPECT_EQ(scene.seeks.size(), 2u);
 }
 
-TEST(WaveWidgetsTest, WritesAPlayingLaneAndThePanelToPng)
+// A playing lane and the four-deck panel painted for real: what lands where in
+// the pixels, and the PNG files (in the test's own folder) hold those pixels.
+TEST(WaveWidgetsTest, PaintsAPlayingLaneAndThePanelAndWritesThemToPng)
 {
-    const QString dir = QDir::temp().filePath(QStringLiteral("kavri-waves"));
-    QDir().mkpath(dir);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
     FakeScene scene;
     scene.four = true;
     scene.decks[0] = playingDeck(0, 40);
@@ -791,21 +794,27 @@ TEST(WaveWidgetsTest, WritesAPlayingLaneAndThePanelToPng)
     scene.decks[1].seam = 21;
     scene.decks[2] = playingDeck(2, 100);
     scene.decks[2].track = scene.decks[0].track;
+    scene.decks[3] = WaveDeck{};
+    scene.decks[3].index = 3;
     scene.master = 0;
     PendingFork fork;
     fork.plan = ForkPlan{44, 36, 8, 20};
     fork.source = scene.decks[0].track;
     scene.fork = fork;
-    // Vary the synthetic bands so the picture reads as music.
+    // Bands that vary, never below 40, so every column has a bar across the centre line.
     auto w = std::make_shared<WaveformData>(*scene.decks[0].waveform);
     for (std::size_t i = 0; i < w->low.size(); ++i) {
-        w->low[i] = std::uint8_t(120 + 120 * std::sin(i * 0.07) * std::sin(i * 0.011));
-        w->mid[i] = std::uint8_t(90 + 80 * std::sin(i * 0.23));
-        w->high[i] = std::uint8_t(60 + 50 * std::sin(i * 0.9));
+        w->low[i] = std::uint8_t(140 + 100 * std::sin(i * 0.07) * std::sin(i * 0.011));
+        w->mid[i] = std::uint8_t(120 + 80 * std::sin(i * 0.23));
+        w->high[i] = std::uint8_t(100 + 60 * std::sin(i * 0.9));
     }
     for (int i = 0; i < 3; ++i)
         scene.decks[std::size_t(i)].waveform = w;
 
+    const auto brightness = [](const QColor& c) { return (c.red() + c.green() + c.blue()) / 3; };
+
+    // The lane: 10 s across 1200 points, the playhead at 36 % (t = 40 at x = 432),
+    // so x(t) = (t - 36.4) * 120.
     QImage lane(QSize(1200, 140) * 2, QImage::Format_ARGB32_Premultiplied);
     lane.setDevicePixelRatio(2);
     lane.fill(Qt::black);
@@ -814,6 +823,7 @@ TEST(WaveWidgetsTest, WritesAPlayingLaneAndThePanelToPng)
         PainterCanvas canvas(p);
         WaveTiles tiles;
         LaneState s;
+        s.lastBeat = 79; // the beat under the playhead has flashed already: no glow
         LaneFrame f = laneFrame();
         f.rect = QRectF(0, 0, 1200, 140);
         f.scale = 2;
@@ -821,7 +831,28 @@ TEST(WaveWidgetsTest, WritesAPlayingLaneAndThePanelToPng)
         drawLane(canvas, tiles, s, scene.decks[0], f);
         drawPlayhead(canvas, f.rect, false);
     }
-    EXPECT_TRUE(lane.save(dir + QStringLiteral("/lane.png")));
+    const auto at = [&](double x, double y) { return test::pixelAt(lane, QPointF(x, y)); };
+    // The playhead, top to bottom.
+    for (double y : {1.0, 70.0, 139.0})
+        EXPECT_GT(brightness(at(432, y)), 220) << y;
+    // The waveform fills the centre line and stays inside its 8-point inset.
+    int lit = 0;
+    for (double x = 240.5; x < 420; x += 2)
+        lit += brightness(at(x, 70.5)) > 120 ? 1 : 0;
+    EXPECT_EQ(lit, 90);
+    EXPECT_LT(brightness(at(400.5, 4.5)), 60);
+    // The cue's paper triangle at 37 s, at the top edge.
+    EXPECT_TRUE(test::near(at(72, 1.5), Stage::cgPaper(), 8)) << at(72, 1.5).name().toStdString();
+    // Hot cues A (38 s) and B (42 s): ember flags at the bottom.
+    for (double x : {192.0 + 1.5, 672.0 + 1.5})
+        EXPECT_TRUE(test::near(at(x, 137.5), Stage::cgEmber(), 8)) << x << " " << at(x, 137.5).name().toStdString();
+    // The active loop (41 s to 43 s) tints the lane ember; outside it, no tint.
+    const QColor inLoop = at(560, 4.5), outside = at(300, 4.5);
+    EXPECT_GT((inLoop.red() - inLoop.blue()) - (outside.red() - outside.blue()), 20)
+        << inLoop.name().toStdString() << " " << outside.name().toStdString();
+
+    // The panel: four lanes, the centre line, the separators; the empty fourth
+    // deck shows only its message.
     QImage panel(QSize(1470, 156) * 2, QImage::Format_ARGB32_Premultiplied);
     panel.setDevicePixelRatio(2);
     panel.fill(Palette::inkDeep());
@@ -830,7 +861,40 @@ TEST(WaveWidgetsTest, WritesAPlayingLaneAndThePanelToPng)
         PainterCanvas canvas(p);
         FaceWaves::drawStacked(canvas, scene, QSizeF(1470, 156), 0);
     }
-    EXPECT_TRUE(panel.save(dir + QStringLiteral("/panel.png")));
+    const std::vector<QRectF> lanes = FaceWaves::stackedLanes(QSizeF(1470, 156), 4);
+    ASSERT_EQ(lanes.size(), 4u);
+    for (std::size_t i = 0; i < lanes.size(); ++i) {
+        SCOPED_TRACE(i);
+        const double y = lanes[i].center().y();
+        EXPECT_TRUE(test::near(test::pixelAt(panel, QPointF(735, y)), Palette::paper(), 8));
+        int away = 0;
+        for (double x = 760; x < 1460; x += 1)
+            away += test::near(test::pixelAt(panel, QPointF(x, y)), Palette::inkDeep(), 6) ? 0 : 1;
+        if (i < 3) {
+            EXPECT_GT(away, 350) << "a playing deck's wave right of the centre";
+        } else {
+            EXPECT_EQ(away, 0) << "the empty deck draws nothing there";
+        }
+        if (i > 0) {
+            EXPECT_TRUE(test::near(test::pixelAt(panel, QPointF(20, lanes[i].top() - 2)), Palette::edge(), 8));
+        }
+    }
+    int message = 0;
+    for (double x = lanes[3].left() + 14; x < lanes[3].left() + 120; x += 0.5)
+        for (double y = lanes[3].center().y() - 6; y < lanes[3].center().y() + 6; y += 0.5)
+            message += test::near(test::pixelAt(panel, QPointF(x, y)), Palette::inkDeep(), 6) ? 0 : 1;
+    EXPECT_GT(message, 50) << "LOAD A TRACK";
+
+    // Written and read back, pixel for pixel.
+    for (auto [image, name] : {std::pair{&lane, "lane.png"}, std::pair{&panel, "panel.png"}}) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        ASSERT_TRUE(image->save(path)) << name;
+        QImage back(path);
+        ASSERT_FALSE(back.isNull()) << name;
+        EXPECT_EQ(back.size(), image->size()) << name;
+        EXPECT_EQ(back.convertToFormat(QImage::Format_ARGB32), image->convertToFormat(QImage::Format_ARGB32))
+            << name;
+    }
 }
 
 } // namespace

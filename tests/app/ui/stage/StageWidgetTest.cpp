@@ -70,7 +70,7 @@ TEST(StageWidget, TheStageFollowsTheControllerModelAndShowsTheEchoDemo)
     ControllerModel::Setup setup;
     auto midi = std::make_shared<VirtualMidiSystem>();
     setup.midiSystem = [midi] { return std::static_pointer_cast<MidiSystem>(midi); };
-    setup.handshake = [](ControllerKind) { return 7; };
+    setup.handshake = [](ControllerKind) { return UsbVendorOut{7, UsbBackend::OpenStatus::opened}; };
     ControllerModel controller(*rig.app.defaults, clock, {QStringLiteral("x"), QStringLiteral("--echo-demo")},
                                nullptr, setup);
     controller.selectDeck(2);
