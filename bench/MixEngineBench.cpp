@@ -234,6 +234,110 @@ void runEngine(benchmark::State& state, Scene scene, Work work = Work::ahead)
     engine->releaseRetiredBuffers();
 }
 
+// Four decks standing still, in one state each row: what the audio thread
+// spends per block on decks that play nothing (an empty deck is the floor).
+enum class Idle { empty, ended, endedDirect, paused, pausedKeyLocked, failedLoad, playedOutTake, cueReleased };
+
+bool anyPlaying(MixEngine& engine)
+{
+    for (int i = 0; i < MixEngine::deckCount; ++i)
+        if (engine.deck(i)->state().playing.load())
+            return true;
+    return false;
+}
+
+// Brings the four decks (key-locked at 1.06, decks 2…4 synced) into `idle`,
+// rendering as fast as it can.
+void reachIdle(MixEngine& engine, Idle idle, float* const* ptrs)
+{
+    MixerParams& p = *engine.params();
+    auto renderFor = [&](int blocks) {
+        for (int b = 0; b < blocks; ++b)
+            engine.render(kBlock, ptrs, 4);
+    };
+    for (int i = 0; i < MixEngine::deckCount; ++i) {
+        DeckVoice& d = *engine.deck(i);
+        d.send(DeckCommand::keyLock(true));
+        d.tempo().store(idle == Idle::paused || idle == Idle::endedDirect ? 1.0 : 1.06);
+        p.channel(std::size_t(i)).sync.store(i > 0);
+        if (idle == Idle::empty)
+            continue;
+        if (idle == Idle::failedLoad) {
+            d.send(DeckCommand::play()); // the load never reached the deck
+            continue;
+        }
+        d.send(DeckCommand::load(material(idle == Idle::ended || idle == Idle::endedDirect ? 1.5 : 8.0, unsigned(i + 1)), false));
+        d.send(DeckCommand::setGrid(124.0 + i, 0.0));
+        if (idle == Idle::cueReleased) {
+            d.send(DeckCommand::setCuePoint(1.0));
+            d.send(DeckCommand::seek(1.0));
+        } else {
+            d.send(DeckCommand::play());
+        }
+    }
+    renderFor(200);
+    for (int i = 0; i < MixEngine::deckCount; ++i) {
+        DeckVoice& d = *engine.deck(i);
+        if (idle == Idle::playedOutTake)
+            d.send(DeckCommand::takeOver(material(1.0, unsigned(i + 11)), 0.2));
+        else if (idle == Idle::paused || idle == Idle::pausedKeyLocked)
+            d.send(DeckCommand::pause());
+        else if (idle == Idle::cueReleased)
+            d.send(DeckCommand::cue(true));
+    }
+    renderFor(200);
+    if (idle == Idle::cueReleased)
+        for (int i = 0; i < MixEngine::deckCount; ++i)
+            engine.deck(i)->send(DeckCommand::cue(false));
+    for (int b = 0; b < 4000 && anyPlaying(engine); ++b)
+        renderFor(1);
+    renderFor(400); // what was in flight settles
+}
+
+void runIdle(benchmark::State& state, Idle idle)
+{
+    auto engine = std::make_unique<MixEngine>(kRate, 4096);
+    engine->setCueEnabled(true);
+    std::vector<float> bufs[4];
+    for (auto& b : bufs)
+        b.assign(kBlock, 0.0f);
+    float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
+    reachIdle(*engine, idle, ptrs);
+    if (anyPlaying(*engine)) {
+        state.SkipWithError("the decks did not come to rest");
+        return;
+    }
+
+    constexpr double kIdleSeconds = 10.0;
+    const int blocks = int(kIdleSeconds * kRate / kBlock);
+    std::vector<double> cpu;
+    AudioPriority priority;
+    const long long periodNs = (long long)std::llround(1e9 * kBlock / kRate);
+    for (auto _ : state) {
+        timespec deadline{};
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        for (int b = 0; b < blocks; ++b) {
+            addNanoseconds(deadline, periodNs);
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+            const double c0 = threadCpuMs();
+            engine->render(kBlock, ptrs, 4);
+            cpu.push_back(threadCpuMs() - c0);
+            benchmark::DoNotOptimize(bufs[0].data());
+        }
+    }
+    std::sort(cpu.begin(), cpu.end());
+    double sum = 0.0;
+    for (double c : cpu)
+        sum += c;
+    state.counters["cpu_mean_ms"] = cpu.empty() ? 0.0 : sum / double(cpu.size());
+    state.counters["budget_cpu_mean"] = cpu.empty() ? 0.0 : sum / double(cpu.size()) / kBudgetMs;
+    state.counters["budget_cpu_p99"] = cpu.empty() ? 0.0 : cpu[std::size_t(double(cpu.size() - 1) * 0.99)] / kBudgetMs;
+    state.counters["budget_cpu_max"] = cpu.empty() ? 0.0 : cpu.back() / kBudgetMs;
+    engine->releaseRetiredBuffers();
+}
+
+void BM_MixEngine_IdleDecks(benchmark::State& state, Idle idle) { runIdle(state, idle); }
+
 void BM_MixEngine_TwoDecksDirect(benchmark::State& state) { runEngine(state, Scene::twoDecksDirect); }
 void BM_MixEngine_FourDecksKeyLock(benchmark::State& state) { runEngine(state, Scene::fourDecksKeyLock); }
 void BM_MixEngine_FullFx(benchmark::State& state) { runEngine(state, Scene::fullFx); }
@@ -267,3 +371,26 @@ BENCHMARK(BM_MixEngine_FourDecksKeyLock_SamePhase)->Unit(benchmark::kMillisecond
 BENCHMARK(BM_MixEngine_FourDecksKeyLock_AheadUnpaced)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_MixEngine_FullFx_Alternating)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_MixEngine_FullFx_OnDemand)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, empty, Idle::empty)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, ended, Idle::ended)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, ended_direct, Idle::endedDirect)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, paused, Idle::paused)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, paused_keylocked, Idle::pausedKeyLocked)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, failed_load, Idle::failedLoad)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, played_out_take, Idle::playedOutTake)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, cue_released, Idle::cueReleased)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
