@@ -29,16 +29,31 @@
 // thread's CPU clock, which leaves out the time the benchmark's thread was
 // preempted: on a busy machine the wall figures show other programs' time
 // slices, while the audio thread itself runs at real-time priority.
+// The paced four-deck key-lock rows print the blocks around their slowest one
+// (by the audio thread's CPU time) to stderr: wall and CPU time as shares of the
+// budget, minor faults (pages the audio thread touched for the first time), the
+// cores the block started and ended on, the worker's CPU time since the render
+// before, and per deck whether it started a unit run (NEW), the input frames it
+// queued for the worker, the requests it queued and the frames it played as
+// silence.
+// `BM_MixEngine_IdleDecks/<state>`: four decks standing still in one state
+// (empty, ended key-locked at 1.06, ended on the direct path, paused, paused
+// key-locked at 1.06, a load that never arrived, a take played out, cued and
+// let go), 10 s paced at real time after they came to rest; the audio thread's
+// CPU per block as a share of the budget (mean, p99, max).
 #include "audio/MixEngine.h"
 
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
+#include <sys/resource.h>
 #include <pthread.h>
 #include <sched.h>
 #include <time.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <chrono>
 #include <cmath>
 #include <memory>
@@ -111,6 +126,58 @@ TrackBufferRef material(double seconds, unsigned seed)
     return b;
 }
 
+// What one block did, for the trace of the slowest block: its times, the
+// pages the audio thread touched for the first time (minor faults), the cores
+// it started and ended on, the worker's CPU time since the render before, and
+// per deck what the voice did on the render-ahead path.
+struct BlockTrace {
+    double wallMs = 0.0;
+    double cpuMs = 0.0;
+    long faults = 0;
+    int cpuBefore = -1;
+    int cpuAfter = -1;
+    double workerMs = 0.0;
+    std::array<DeckVoice::AheadTrace, MixEngine::deckCount> decks{};
+};
+
+long minorFaults()
+{
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return u.ru_minflt;
+}
+
+double clockMs(clockid_t clock)
+{
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+// Prints the blocks around the slowest one (by the audio thread's CPU time).
+void printSlowest(const char* name, const std::vector<BlockTrace>& trace, int iteration)
+{
+    if (trace.empty())
+        return;
+    std::size_t slow = 0;
+    for (std::size_t b = 1; b < trace.size(); ++b)
+        if (trace[b].cpuMs > trace[slow].cpuMs)
+            slow = b;
+    std::fprintf(stderr, "%s run %d: slowest block %zu of %zu\n", name, iteration, slow, trace.size());
+    const std::size_t from = slow >= 3 ? slow - 3 : 0;
+    const std::size_t to = std::min(trace.size(), slow + 3);
+    for (std::size_t b = from; b < to; ++b) {
+        const BlockTrace& t = trace[b];
+        std::fprintf(stderr, "  %c block %6zu  wall %5.1f %%  cpu %5.1f %%  faults %3ld  core %d->%d  worker %.3f ms |",
+                     b == slow ? '>' : ' ', b, 100.0 * t.wallMs / kBudgetMs, 100.0 * t.cpuMs / kBudgetMs, t.faults,
+                     t.cpuBefore, t.cpuAfter, t.workerMs);
+        for (const DeckVoice::AheadTrace& d : t.decks)
+            std::fprintf(stderr, " %s in %4d req %d dry %3d |", d.newRun ? "NEW" : "   ", d.inputFrames, d.requests,
+                         d.dryFrames);
+        std::fprintf(stderr, "\n");
+    }
+}
+
 enum class Scene { twoDecksDirect, fourDecksKeyLock, fullFx };
 enum class Work { ahead, aheadUnpaced, alternating, onDemand, samePhase };
 
@@ -166,6 +233,12 @@ void runEngine(benchmark::State& state, Scene scene, Work work = Work::ahead)
     double cpuSeconds = 0.0;
     std::int64_t dry = 0, late = 0, dryOnTime = 0;
     int lastLate = -1000;
+    std::vector<BlockTrace> trace(static_cast<std::size_t>(blocks));
+    clockid_t workerClock{};
+    const bool tracingWorker = engine->renderAhead() == MixEngine::RenderAhead::thread
+        && pthread_getcpuclockid(engine->aheadWorker(), &workerClock) == 0;
+    int iteration = 0;
+    double workerThen = 0.0;
     for (auto _ : state) {
         state.PauseTiming();
         for (int i = 0; i < decks; ++i)
@@ -196,11 +269,24 @@ void runEngine(benchmark::State& state, Scene scene, Work work = Work::ahead)
                 p.beatFXTarget.store(reverb ? 0 : 1);
                 p.beatFXOn.store(true);
             }
+            BlockTrace& t = trace[std::size_t(b)];
+            const long faults = minorFaults();
+            t.cpuBefore = sched_getcpu();
             const double c0 = threadCpuMs();
             const auto t0 = std::chrono::steady_clock::now();
             engine->render(kBlock, ptrs, 4);
             times[std::size_t(b)] = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
             cpuTimes[std::size_t(b)] = threadCpuMs() - c0;
+            t.cpuAfter = sched_getcpu();
+            t.wallMs = times[std::size_t(b)];
+            t.cpuMs = cpuTimes[std::size_t(b)];
+            t.faults = minorFaults() - faults;
+            for (int i = 0; i < MixEngine::deckCount; ++i)
+                t.decks[std::size_t(i)] = engine->deck(i)->lastAheadTrace();
+            // The worker's time since the render before (it works between renders).
+            const double workerNow = tracingWorker ? clockMs(workerClock) : 0.0;
+            t.workerMs = b > 0 ? workerNow - workerThen : 0.0;
+            workerThen = workerNow;
             engine->serviceAhead(); // the worker's round, in the unpaced row only
             const std::int64_t dryAfter = engine->aheadDryBlocks();
             if (dryAfter != dryNow && b - lastLate > 4)
@@ -211,6 +297,9 @@ void runEngine(benchmark::State& state, Scene scene, Work work = Work::ahead)
         dry += engine->aheadDryBlocks() - dryBefore;
         all.insert(all.end(), times.begin(), times.end());
         allCpu.insert(allCpu.end(), cpuTimes.begin(), cpuTimes.end());
+        if (paced && scene == Scene::fourDecksKeyLock)
+            printSlowest(work == Work::ahead ? "FourDecksKeyLock" : "FourDecksKeyLock (audio thread)", trace, iteration);
+        ++iteration;
     }
     std::sort(all.begin(), all.end());
     std::sort(allCpu.begin(), allCpu.end());

@@ -643,6 +643,7 @@ void DeckVoice::render(int frames, float* left, float* right)
         && (std::fabs(float(keyShift)) > 0.001f || (keyLock_ && std::fabs(sync * tempo - 1.0) > 0.0001));
 
     aheadAsked_ = false;
+    aheadTrace_ = {};
     if (timePitchPath && ahead_) {
         lastRate_ = keyLock_ ? float(sync * tempo * (1.0 + bend_)) : 1.0f;
         lastPitch_ = float(keyShift * 100.0);
@@ -747,6 +748,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
 {
     Ahead& a = *ahead_;
     const bool start = aheadRestart_;
+    aheadTrace_.newRun = start;
     if (start) {
         ++aheadGeneration_;
         a.latest.store(aheadGeneration_, std::memory_order_release);
@@ -781,8 +783,10 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     } else {
         for (std::int64_t left = due; left > 0; left -= piece) {
             const int m = int(std::min<std::int64_t>(left, piece));
-            if (a.requests.push({m, aheadGeneration_, rate, pitch, start && left == due}))
+            if (a.requests.push({m, aheadGeneration_, rate, pitch, start && left == due})) {
                 a.requested.fetch_add(1, std::memory_order_relaxed);
+                ++aheadTrace_.requests;
+            }
         }
         aheadRequested_ += due;
         aheadCarry_ = want - double(n);
@@ -796,6 +800,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             a.input.commit();
             unitBacklog_ += double(m);
             unitTaken_ += double(m) * currentSpeed_;
+            aheadTrace_.inputFrames += m;
             n -= m;
         }
     }
@@ -837,6 +842,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         std::memset(right + got, 0, sizeof(float) * std::size_t(frames - got));
         // The first render of a run plays the unit's start pad as silence.
         if (!start) {
+            aheadTrace_.dryFrames = frames - got;
             a.dryBlocks.fetch_add(1, std::memory_order_relaxed);
             a.dryFrames.fetch_add(frames - got, std::memory_order_relaxed);
             aheadOwed_ += frames - got;
