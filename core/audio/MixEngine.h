@@ -180,7 +180,7 @@ private:
     std::int64_t recordingId_ = 0;
 
     // Render-ahead: the mode, and the worker woken by the audio thread after
-    // each slice (a semaphore post never blocks).
+    // each slice in which a deck rendered ahead (a semaphore post never blocks).
     RenderAhead ahead_ = RenderAhead::off;
     std::thread worker_;
     sem_t wake_{};
