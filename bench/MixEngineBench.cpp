@@ -29,16 +29,33 @@
 // thread's CPU clock, which leaves out the time the benchmark's thread was
 // preempted: on a busy machine the wall figures show other programs' time
 // slices, while the audio thread itself runs at real-time priority.
+// The paced four-deck key-lock rows print the blocks around their slowest one
+// (by the audio thread's CPU time) to stderr: wall and CPU time as shares of the
+// budget, minor faults (pages the audio thread touched for the first time), the
+// cores the block started and ended on, the worker's CPU time since the render
+// before, and per deck whether it started a unit run (NEW), the input frames it
+// queued for the worker, the requests it queued and the frames it played as
+// silence.
+// `BM_MixEngine_IdleDecks/<state>`: four decks standing still in one state
+// (empty, loaded and never played, ended key-locked at 1.06, ended on the
+// direct path, paused, paused key-locked at 1.06, a load that never arrived, a
+// take played out, cued and let go), 10 s paced at real time after they came
+// to rest; the audio thread's CPU per block as a share of the budget (mean,
+// p99, max). Empty decks 3 and 4 skip their channel strips, so every row with
+// a track on all four decks runs two strips more than `empty`.
 #include "audio/MixEngine.h"
 
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
+#include <sys/resource.h>
 #include <pthread.h>
 #include <sched.h>
 #include <time.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <chrono>
 #include <cmath>
 #include <memory>
@@ -111,6 +128,58 @@ TrackBufferRef material(double seconds, unsigned seed)
     return b;
 }
 
+// What one block did, for the trace of the slowest block: its times, the
+// pages the audio thread touched for the first time (minor faults), the cores
+// it started and ended on, the worker's CPU time since the render before, and
+// per deck what the voice did on the render-ahead path.
+struct BlockTrace {
+    double wallMs = 0.0;
+    double cpuMs = 0.0;
+    long faults = 0;
+    int cpuBefore = -1;
+    int cpuAfter = -1;
+    double workerMs = 0.0;
+    std::array<DeckVoice::AheadTrace, MixEngine::deckCount> decks{};
+};
+
+long minorFaults()
+{
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return u.ru_minflt;
+}
+
+double clockMs(clockid_t clock)
+{
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+// Prints the blocks around the slowest one (by the audio thread's CPU time).
+void printSlowest(const char* name, const std::vector<BlockTrace>& trace, int iteration)
+{
+    if (trace.empty())
+        return;
+    std::size_t slow = 0;
+    for (std::size_t b = 1; b < trace.size(); ++b)
+        if (trace[b].cpuMs > trace[slow].cpuMs)
+            slow = b;
+    std::fprintf(stderr, "%s run %d: slowest block %zu of %zu\n", name, iteration, slow, trace.size());
+    const std::size_t from = slow >= 3 ? slow - 3 : 0;
+    const std::size_t to = std::min(trace.size(), slow + 3);
+    for (std::size_t b = from; b < to; ++b) {
+        const BlockTrace& t = trace[b];
+        std::fprintf(stderr, "  %c block %6zu  wall %5.1f %%  cpu %5.1f %%  faults %3ld  core %d->%d  worker %.3f ms |",
+                     b == slow ? '>' : ' ', b, 100.0 * t.wallMs / kBudgetMs, 100.0 * t.cpuMs / kBudgetMs, t.faults,
+                     t.cpuBefore, t.cpuAfter, t.workerMs);
+        for (const DeckVoice::AheadTrace& d : t.decks)
+            std::fprintf(stderr, " %s in %4d req %d dry %3d |", d.newRun ? "NEW" : "   ", d.inputFrames, d.requests,
+                         d.dryFrames);
+        std::fprintf(stderr, "\n");
+    }
+}
+
 enum class Scene { twoDecksDirect, fourDecksKeyLock, fullFx };
 enum class Work { ahead, aheadUnpaced, alternating, onDemand, samePhase };
 
@@ -166,6 +235,12 @@ void runEngine(benchmark::State& state, Scene scene, Work work = Work::ahead)
     double cpuSeconds = 0.0;
     std::int64_t dry = 0, late = 0, dryOnTime = 0;
     int lastLate = -1000;
+    std::vector<BlockTrace> trace(static_cast<std::size_t>(blocks));
+    clockid_t workerClock{};
+    const bool tracingWorker = engine->renderAhead() == MixEngine::RenderAhead::thread
+        && pthread_getcpuclockid(engine->aheadWorker(), &workerClock) == 0;
+    int iteration = 0;
+    double workerThen = 0.0;
     for (auto _ : state) {
         state.PauseTiming();
         for (int i = 0; i < decks; ++i)
@@ -196,11 +271,24 @@ void runEngine(benchmark::State& state, Scene scene, Work work = Work::ahead)
                 p.beatFXTarget.store(reverb ? 0 : 1);
                 p.beatFXOn.store(true);
             }
+            BlockTrace& t = trace[std::size_t(b)];
+            const long faults = minorFaults();
+            t.cpuBefore = sched_getcpu();
             const double c0 = threadCpuMs();
             const auto t0 = std::chrono::steady_clock::now();
             engine->render(kBlock, ptrs, 4);
             times[std::size_t(b)] = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
             cpuTimes[std::size_t(b)] = threadCpuMs() - c0;
+            t.cpuAfter = sched_getcpu();
+            t.wallMs = times[std::size_t(b)];
+            t.cpuMs = cpuTimes[std::size_t(b)];
+            t.faults = minorFaults() - faults;
+            for (int i = 0; i < MixEngine::deckCount; ++i)
+                t.decks[std::size_t(i)] = engine->deck(i)->lastAheadTrace();
+            // The worker's time since the render before (it works between renders).
+            const double workerNow = tracingWorker ? clockMs(workerClock) : 0.0;
+            t.workerMs = b > 0 ? workerNow - workerThen : 0.0;
+            workerThen = workerNow;
             engine->serviceAhead(); // the worker's round, in the unpaced row only
             const std::int64_t dryAfter = engine->aheadDryBlocks();
             if (dryAfter != dryNow && b - lastLate > 4)
@@ -211,6 +299,9 @@ void runEngine(benchmark::State& state, Scene scene, Work work = Work::ahead)
         dry += engine->aheadDryBlocks() - dryBefore;
         all.insert(all.end(), times.begin(), times.end());
         allCpu.insert(allCpu.end(), cpuTimes.begin(), cpuTimes.end());
+        if (paced && scene == Scene::fourDecksKeyLock)
+            printSlowest(work == Work::ahead ? "FourDecksKeyLock" : "FourDecksKeyLock (audio thread)", trace, iteration);
+        ++iteration;
     }
     std::sort(all.begin(), all.end());
     std::sort(allCpu.begin(), allCpu.end());
@@ -233,6 +324,112 @@ void runEngine(benchmark::State& state, Scene scene, Work work = Work::ahead)
     state.counters["heap_MB"] = heapMB;
     engine->releaseRetiredBuffers();
 }
+
+// Four decks standing still, in one state each row: what the audio thread
+// spends per block on decks that play nothing (an empty deck is the floor).
+enum class Idle { empty, loaded, ended, endedDirect, paused, pausedKeyLocked, failedLoad, playedOutTake, cueReleased };
+
+bool anyPlaying(MixEngine& engine)
+{
+    for (int i = 0; i < MixEngine::deckCount; ++i)
+        if (engine.deck(i)->state().playing.load())
+            return true;
+    return false;
+}
+
+// Brings the four decks (key-locked at 1.06, decks 2…4 synced) into `idle`,
+// rendering as fast as it can.
+void reachIdle(MixEngine& engine, Idle idle, float* const* ptrs)
+{
+    MixerParams& p = *engine.params();
+    auto renderFor = [&](int blocks) {
+        for (int b = 0; b < blocks; ++b)
+            engine.render(kBlock, ptrs, 4);
+    };
+    for (int i = 0; i < MixEngine::deckCount; ++i) {
+        DeckVoice& d = *engine.deck(i);
+        d.send(DeckCommand::keyLock(true));
+        d.tempo().store(idle == Idle::paused || idle == Idle::endedDirect ? 1.0 : 1.06);
+        p.channel(std::size_t(i)).sync.store(i > 0);
+        if (idle == Idle::empty)
+            continue;
+        if (idle == Idle::failedLoad) {
+            d.send(DeckCommand::play()); // the load never reached the deck
+            continue;
+        }
+        d.send(DeckCommand::load(material(idle == Idle::ended || idle == Idle::endedDirect ? 1.5 : 8.0, unsigned(i + 1)), false));
+        d.send(DeckCommand::setGrid(124.0 + i, 0.0));
+        if (idle == Idle::loaded)
+            continue; // loaded, never played
+        if (idle == Idle::cueReleased) {
+            d.send(DeckCommand::setCuePoint(1.0));
+            d.send(DeckCommand::seek(1.0));
+        } else {
+            d.send(DeckCommand::play());
+        }
+    }
+    renderFor(200);
+    for (int i = 0; i < MixEngine::deckCount; ++i) {
+        DeckVoice& d = *engine.deck(i);
+        if (idle == Idle::playedOutTake)
+            d.send(DeckCommand::takeOver(material(1.0, unsigned(i + 11)), 0.2));
+        else if (idle == Idle::paused || idle == Idle::pausedKeyLocked)
+            d.send(DeckCommand::pause());
+        else if (idle == Idle::cueReleased)
+            d.send(DeckCommand::cue(true));
+    }
+    renderFor(200);
+    if (idle == Idle::cueReleased)
+        for (int i = 0; i < MixEngine::deckCount; ++i)
+            engine.deck(i)->send(DeckCommand::cue(false));
+    for (int b = 0; b < 4000 && anyPlaying(engine); ++b)
+        renderFor(1);
+    renderFor(400); // what was in flight settles
+}
+
+void runIdle(benchmark::State& state, Idle idle)
+{
+    auto engine = std::make_unique<MixEngine>(kRate, 4096);
+    engine->setCueEnabled(true);
+    std::vector<float> bufs[4];
+    for (auto& b : bufs)
+        b.assign(kBlock, 0.0f);
+    float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
+    reachIdle(*engine, idle, ptrs);
+    if (anyPlaying(*engine)) {
+        state.SkipWithError("the decks did not come to rest");
+        return;
+    }
+
+    constexpr double kIdleSeconds = 10.0;
+    const int blocks = int(kIdleSeconds * kRate / kBlock);
+    std::vector<double> cpu;
+    AudioPriority priority;
+    const long long periodNs = (long long)std::llround(1e9 * kBlock / kRate);
+    for (auto _ : state) {
+        timespec deadline{};
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        for (int b = 0; b < blocks; ++b) {
+            addNanoseconds(deadline, periodNs);
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+            const double c0 = threadCpuMs();
+            engine->render(kBlock, ptrs, 4);
+            cpu.push_back(threadCpuMs() - c0);
+            benchmark::DoNotOptimize(bufs[0].data());
+        }
+    }
+    std::sort(cpu.begin(), cpu.end());
+    double sum = 0.0;
+    for (double c : cpu)
+        sum += c;
+    state.counters["cpu_mean_ms"] = cpu.empty() ? 0.0 : sum / double(cpu.size());
+    state.counters["budget_cpu_mean"] = cpu.empty() ? 0.0 : sum / double(cpu.size()) / kBudgetMs;
+    state.counters["budget_cpu_p99"] = cpu.empty() ? 0.0 : cpu[std::size_t(double(cpu.size() - 1) * 0.99)] / kBudgetMs;
+    state.counters["budget_cpu_max"] = cpu.empty() ? 0.0 : cpu.back() / kBudgetMs;
+    engine->releaseRetiredBuffers();
+}
+
+void BM_MixEngine_IdleDecks(benchmark::State& state, Idle idle) { runIdle(state, idle); }
 
 void BM_MixEngine_TwoDecksDirect(benchmark::State& state) { runEngine(state, Scene::twoDecksDirect); }
 void BM_MixEngine_FourDecksKeyLock(benchmark::State& state) { runEngine(state, Scene::fourDecksKeyLock); }
@@ -267,3 +464,27 @@ BENCHMARK(BM_MixEngine_FourDecksKeyLock_SamePhase)->Unit(benchmark::kMillisecond
 BENCHMARK(BM_MixEngine_FourDecksKeyLock_AheadUnpaced)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_MixEngine_FullFx_Alternating)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_MixEngine_FullFx_OnDemand)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, empty, Idle::empty)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, loaded, Idle::loaded)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, ended, Idle::ended)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, ended_direct, Idle::endedDirect)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, paused, Idle::paused)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, paused_keylocked, Idle::pausedKeyLocked)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, failed_load, Idle::failedLoad)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, played_out_take, Idle::playedOutTake)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, cue_released, Idle::cueReleased)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();

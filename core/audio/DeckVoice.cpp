@@ -69,6 +69,7 @@ struct DeckVoice::Ahead {
     std::atomic<std::uint32_t> latest{0};
     std::atomic<std::int64_t> dryBlocks{0};
     std::atomic<std::int64_t> dryFrames{0};
+    std::atomic<std::int64_t> requested{0};
 
     // The worker's side: the run the unit is in, the render it is working on
     // (whether its rate is set, the input fed for it so far), and the input
@@ -435,6 +436,8 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         break;
     }
     case K::play:
+        if (!buffer_)
+            break; // nothing to play: a deck without a track stays stopped
         if (!cueing_ && hotCueHeld_ < 0)
             playing_ = !playing_;
         else
@@ -639,6 +642,8 @@ void DeckVoice::render(int frames, float* left, float* right)
     const bool timePitchPath = timePitch_ && !scratching && playing_
         && (std::fabs(float(keyShift)) > 0.001f || (keyLock_ && std::fabs(sync * tempo - 1.0) > 0.0001));
 
+    aheadAsked_ = false;
+    aheadTrace_ = {};
     if (timePitchPath && ahead_) {
         lastRate_ = keyLock_ ? float(sync * tempo * (1.0 + bend_)) : 1.0f;
         lastPitch_ = float(keyShift * 100.0);
@@ -648,6 +653,7 @@ void DeckVoice::render(int frames, float* left, float* right)
         }
         currentSpeed_ = keyLock_ ? 1.0 : sync * tempo * (1.0 + bend_);
         renderAhead(frames, left, right, lastRate_, lastPitch_);
+        aheadAsked_ = true;
     } else if (timePitchPath) {
         const float rate = keyLock_ ? float(sync * tempo * (1.0 + bend_)) : 1.0f;
         if (rate != lastRate_) {
@@ -670,6 +676,8 @@ void DeckVoice::render(int frames, float* left, float* right)
         // Each frame out of the unit stands for `rate` frames of its input.
         unitBacklog_ -= double(frames) * double(lastRate_);
     } else {
+        if (ahead_ && usedTimePitch_)
+            dropAheadRun();
         usedTimePitch_ = false;
         readSource(frames, left, right, tempo, scratching, std::nullopt);
     }
@@ -725,10 +733,22 @@ std::int64_t DeckVoice::aheadDryBlocks() const { return ahead_ ? ahead_->dryBloc
 
 std::int64_t DeckVoice::aheadDryFrames() const { return ahead_ ? ahead_->dryFrames.load() : 0; }
 
+void DeckVoice::dropAheadRun()
+{
+    // What is queued for the run will never be heard: the worker skips input and
+    // requests of runs older than the newest, so it does no more work for it.
+    ++aheadGeneration_;
+    ahead_->latest.store(aheadGeneration_, std::memory_order_release);
+    aheadRestart_ = true;
+}
+
+std::int64_t DeckVoice::aheadRequests() const { return ahead_ ? ahead_->requested.load() : 0; }
+
 void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, float pitch)
 {
     Ahead& a = *ahead_;
     const bool start = aheadRestart_;
+    aheadTrace_.newRun = start;
     if (start) {
         ++aheadGeneration_;
         a.latest.store(aheadGeneration_, std::memory_order_release);
@@ -763,7 +783,10 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     } else {
         for (std::int64_t left = due; left > 0; left -= piece) {
             const int m = int(std::min<std::int64_t>(left, piece));
-            (void)a.requests.push({m, aheadGeneration_, rate, pitch, start && left == due});
+            if (a.requests.push({m, aheadGeneration_, rate, pitch, start && left == due})) {
+                a.requested.fetch_add(1, std::memory_order_relaxed);
+                ++aheadTrace_.requests;
+            }
         }
         aheadRequested_ += due;
         aheadCarry_ = want - double(n);
@@ -777,6 +800,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             a.input.commit();
             unitBacklog_ += double(m);
             unitTaken_ += double(m) * currentSpeed_;
+            aheadTrace_.inputFrames += m;
             n -= m;
         }
     }
@@ -818,6 +842,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         std::memset(right + got, 0, sizeof(float) * std::size_t(frames - got));
         // The first render of a run plays the unit's start pad as silence.
         if (!start) {
+            aheadTrace_.dryFrames = frames - got;
             a.dryBlocks.fetch_add(1, std::memory_order_relaxed);
             a.dryFrames.fetch_add(frames - got, std::memory_order_relaxed);
             aheadOwed_ += frames - got;
@@ -978,6 +1003,26 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
     const float* srcL = buffer_->left;
     const float* srcR = buffer_->right;
     const double last = double(n - 2);
+    if (!playing_ && !scratching && gain_ < 0.0001f) {
+        // Standing still and faded out: nothing to read. The fade has ended
+        // for good (it would otherwise creep through denormal values on every
+        // frame for as long as the deck stands), and the position settles as
+        // the frame loop below would leave it.
+        gain_ = 0.0f;
+        std::memset(left, 0, sizeof(float) * std::size_t(frames));
+        std::memset(right, 0, sizeof(float) * std::size_t(frames));
+        const double p = finite(pos_) ? pos_ : 0.0;
+        if (p >= last) {
+            pos_ = last;
+            cueing_ = false;
+        } else {
+            pos_ = std::max(p, 0.0);
+        }
+        if (!slip_ || !diversionActive() || !finite(slipPos_))
+            slipPos_ = pos_;
+        state_.speed.store(0.0);
+        return;
+    }
     const double sync = finite(syncCorrection_) ? syncCorrection_ : 1.0;
     double speed = speedOverride ? *speedOverride : sync * tempoRatio * (1.0 + bend_);
     if (!finite(speed))

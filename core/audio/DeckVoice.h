@@ -125,6 +125,23 @@ public:
     // and the frames they missed. Any thread.
     std::int64_t aheadDryBlocks() const;
     std::int64_t aheadDryFrames() const;
+    // Render requests queued for the worker so far. Any thread.
+    std::int64_t aheadRequests() const;
+    // What the last render did on the render-ahead path, for tracing a slow
+    // slice: whether it started a unit run, the input frames it read from the
+    // track into the worker's ring, the render requests it queued and the
+    // frames it had to play as silence. Audio thread.
+    struct AheadTrace {
+        bool newRun = false;
+        int inputFrames = 0;
+        int requests = 0;
+        int dryFrames = 0;
+    };
+    const AheadTrace& lastAheadTrace() const { return aheadTrace_; }
+    // Whether the last render ran the time-pitch unit ahead, so the worker has
+    // work: a deck standing still, or playing on the direct path, gives it none.
+    // Audio thread.
+    bool askedAhead() const { return aheadAsked_; }
     // Input frames queued ahead of a render of `frames` at `rate`, at a steady
     // length: two renders of input (the worker is asked for two renders ahead)
     // plus the most the stretcher wants before it makes the next render's
@@ -149,6 +166,8 @@ private:
                     std::optional<double> speedOverride);
     void publish(float peakL, float peakR);
     void renderAhead(int frames, float* left, float* right, float rate, float pitch);
+    // Leaves the current unit run: the worker drops its queued input and requests.
+    void dropAheadRun();
 
     double beatFrames() const;
     double beatLengthSeconds() const;
@@ -231,6 +250,9 @@ private:
     std::int64_t aheadRequested_ = 0;
     // The longest render so far (whatever the run).
     int aheadLongest_ = 1;
+    // The last render ran the unit ahead, and what it did.
+    bool aheadAsked_ = false;
+    AheadTrace aheadTrace_;
 };
 
 } // namespace zelvo

@@ -1,5 +1,6 @@
 #include "audio/MixEngine.h"
 
+#include "audio/FlushDenormals.h"
 #include "audio/GainLaws.h"
 #include "audio/HostedUnitRegistry.h"
 #include "library/AudioFileError.h"
@@ -136,6 +137,9 @@ MixEngine::~MixEngine()
 void MixEngine::render(int frames, float* const* buffers, int bufferCount) noexcept
 {
     const auto started = std::chrono::steady_clock::now();
+    // Filters fading into silence would otherwise settle on subnormal values and
+    // take the processor's slow path on every sample for as long as they stand.
+    const FlushDenormals flush;
     const bool master = buffers && bufferCount >= 2 && buffers[0] && buffers[1];
     const bool cue = buffers && bufferCount >= 4 && buffers[2] && buffers[3];
     for (int offset = 0; offset < frames;) {
@@ -164,10 +168,16 @@ void MixEngine::renderSlice(int n) noexcept
     MixerState& s = *state_;
 
     runRequests();
-    for (int i = 0; i < deckCount; ++i)
-        decks_[std::size_t(i)]->render(n, deckL_[std::size_t(i)].data(), deckR_[std::size_t(i)].data());
-    if (ahead_ == RenderAhead::thread)
-        sem_post(&wake_); // the worker makes the next slices' time-pitch output now
+    bool askedAhead = false;
+    for (int i = 0; i < deckCount; ++i) {
+        DeckVoice& deck = *decks_[std::size_t(i)];
+        deck.render(n, deckL_[std::size_t(i)].data(), deckR_[std::size_t(i)].data());
+        askedAhead = askedAhead || deck.askedAhead();
+    }
+    // The worker makes the next slices' time-pitch output now; decks that stand
+    // still or play on the direct path ask for nothing, and it stays asleep.
+    if (ahead_ == RenderAhead::thread && askedAhead)
+        sem_post(&wake_);
 
     if (p.directOuts.load()) {
         directOutsSlice(n);
@@ -462,6 +472,8 @@ void MixEngine::workerLoop()
     param.sched_priority = std::max(sched_get_priority_min(SCHED_FIFO), 10) - 1;
     if (param.sched_priority >= sched_get_priority_min(SCHED_FIFO))
         pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+    // The units run as they would on the audio thread, subnormals flushed.
+    const FlushDenormals flush;
     while (!stopWorker_.load()) {
         timespec deadline{};
         clock_gettime(CLOCK_REALTIME, &deadline);
@@ -481,6 +493,7 @@ void MixEngine::serviceAhead()
 {
     if (ahead_ != RenderAhead::manual)
         return;
+    const FlushDenormals flush;
     for (const auto& deck : decks_)
         deck->serviceAhead();
 }

@@ -63,7 +63,9 @@ public:
     // Renders `frames` frames into the output buffers: 0/1 the master pair, 2/3
     // the headphone pair (or, in direct-outs mode, deck 1 and deck 2). Fewer than
     // two buffers, or null data, get nothing; two buffers get the master only.
-    // Longer calls are rendered in slices of maxFrames. Audio thread only.
+    // Longer calls are rendered in slices of maxFrames, with subnormal values
+    // flushed to zero (the caller's floating-point mode is back on return).
+    // Audio thread only.
     void render(int frames, float* const* buffers, int bufferCount) noexcept;
     // The output unit's form: four buffers. Audio thread only.
     void render(int frames, float* const* channels) noexcept override { render(frames, channels, kChannels); }
@@ -178,7 +180,7 @@ private:
     std::int64_t recordingId_ = 0;
 
     // Render-ahead: the mode, and the worker woken by the audio thread after
-    // each slice (a semaphore post never blocks).
+    // each slice in which a deck rendered ahead (a semaphore post never blocks).
     RenderAhead ahead_ = RenderAhead::off;
     std::thread worker_;
     sem_t wake_{};
