@@ -692,7 +692,7 @@ void DeckVoice::render(int frames, float* left, float* right)
     }
 
     float peakL = 0.0f, peakR = 0.0f;
-    for (int i = 0; i < frames; ++i) {
+    for (int i = 0; !renderedStill_ && i < frames; ++i) {
         peakL = std::max(peakL, std::fabs(left[i]));
         peakR = std::max(peakR, std::fabs(right[i]));
     }
