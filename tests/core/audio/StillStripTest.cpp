@@ -91,7 +91,7 @@ TEST(StillStrip, AStripAtRestIsLeftOutAndTheMixStaysTheSame)
         p.send(i, DeckCommand::pause());
 
     // The isolators ring down after the pause; the strips run until they are
-    // exactly silent, then stop for good, and the outputs never part.
+    // exactly silent, then stop for good, and the outputs never differ.
     std::array<std::int64_t, MixEngine::deckCount> atPause{};
     for (int i = 0; i < MixEngine::deckCount; ++i)
         atPause[std::size_t(i)] = p.ran(i);
