@@ -29,6 +29,20 @@ ColorFX::ColorFX(double rate)
 {
 }
 
+bool ColorFX::atRest(ColorFXKind kind, double amount) const noexcept
+{
+    // The same test as tick's: a NaN amount passes untouched.
+    if (!(std::abs(amount) >= 0.02))
+        return true;
+    switch (kind) {
+    case ColorFXKind::filter: return svfL.atRest() && svfR.atRest();
+    case ColorFXKind::crush: return false;
+    case ColorFXKind::noise: return false;
+    case ColorFXKind::space: return spaceL.atRest() && spaceR.atRest();
+    }
+    return false;
+}
+
 void ColorFX::tick(double& left, double& right, ColorFXKind kind, double amount, double parameter) noexcept
 {
     const double a = std::abs(amount);

@@ -34,6 +34,12 @@ public:
     // `parameter` the mixer-wide colour parameter (0…1, the filter's resonance).
     // Audio thread (the owner's).
     void tick(double& left, double& right, ColorFXKind kind, double amount, double parameter) noexcept;
+    // Whether ticking silence with `kind` at `amount` gives exact silence and
+    // moves no state, so the ticks may be left out: the knob is off, or the
+    // kind's filter or echo lines hold exact zeros. The crusher's hold clock and
+    // the noise source run whenever they are on, so those kinds are never at
+    // rest while engaged. Owner's thread.
+    bool atRest(ColorFXKind kind, double amount) const noexcept;
 
     SVF svfL, svfR;
     double holdL = 0.0, holdR = 0.0, holdCount = 0.0;

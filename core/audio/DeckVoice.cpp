@@ -622,9 +622,11 @@ void DeckVoice::render(int frames, float* left, float* right)
     if (frames <= 0)
         return;
     const bool workSlice = workPhase_ >= 0 && int(slices_++ & 1u) == workPhase_;
+    renderedStill_ = false;
     if (!buffer_) {
         std::memset(left, 0, sizeof(float) * std::size_t(frames));
         std::memset(right, 0, sizeof(float) * std::size_t(frames));
+        renderedStill_ = true;
         publish(0.0f, 0.0f);
         return;
     }
@@ -680,6 +682,7 @@ void DeckVoice::render(int frames, float* left, float* right)
             dropAheadRun();
         usedTimePitch_ = false;
         readSource(frames, left, right, tempo, scratching, std::nullopt);
+        renderedStill_ = readStill_;
     }
 
     if (bend_ != 0.0) {
@@ -689,7 +692,7 @@ void DeckVoice::render(int frames, float* left, float* right)
     }
 
     float peakL = 0.0f, peakR = 0.0f;
-    for (int i = 0; i < frames; ++i) {
+    for (int i = 0; !renderedStill_ && i < frames; ++i) {
         peakL = std::max(peakL, std::fabs(left[i]));
         peakR = std::max(peakR, std::fabs(right[i]));
     }
@@ -987,11 +990,13 @@ void DeckVoice::provide(int frames, float* left, float* right)
 void DeckVoice::readSource(int frames, float* left, float* right, double tempoRatio, bool scratching,
                            std::optional<double> speedOverride)
 {
+    readStill_ = false;
     const std::int64_t n = frameCount();
     if (!buffer_ || n < 2) {
         // Nothing readable: a buffer needs two frames for the last position.
         std::memset(left, 0, sizeof(float) * std::size_t(frames));
         std::memset(right, 0, sizeof(float) * std::size_t(frames));
+        readStill_ = true;
         if (buffer_) {
             pos_ = slipPos_ = 0.0;
             if (playing_)
@@ -1011,6 +1016,7 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
         gain_ = 0.0f;
         std::memset(left, 0, sizeof(float) * std::size_t(frames));
         std::memset(right, 0, sizeof(float) * std::size_t(frames));
+        readStill_ = true;
         const double p = finite(pos_) ? pos_ : 0.0;
         if (p >= last) {
             pos_ = last;

@@ -142,6 +142,10 @@ public:
     // work: a deck standing still, or playing on the direct path, gives it none.
     // Audio thread.
     bool askedAhead() const { return aheadAsked_; }
+    // Whether the last render wrote exact silence because the deck stands still:
+    // no track, a track too short to read, or stopped, not scratching, with its
+    // fade ended. Audio thread.
+    bool renderedStill() const { return renderedStill_; }
     // Input frames queued ahead of a render of `frames` at `rate`, at a steady
     // length: two renders of input (the worker is asked for two renders ahead)
     // plus the most the stretcher wants before it makes the next render's
@@ -252,6 +256,9 @@ private:
     int aheadLongest_ = 1;
     // The last render ran the unit ahead, and what it did.
     bool aheadAsked_ = false;
+    bool renderedStill_ = false;
+    // Set by readSource: it wrote exact silence for a deck standing still.
+    bool readStill_ = false;
     AheadTrace aheadTrace_;
 };
 

@@ -22,6 +22,7 @@ Delay::Delay(double maxSeconds, double sampleRate)
     : buffer_(slotsFor(maxSeconds, sampleRate), 0.0)
     , sampleRate_(sampleRate)
 {
+    zeroRun_ = buffer_.size();
 }
 
 double Delay::read(double seconds) const noexcept
@@ -51,6 +52,7 @@ double Delay::read(double seconds) const noexcept
 void Delay::clear() noexcept
 {
     std::fill(buffer_.begin(), buffer_.end(), 0.0);
+    zeroRun_ = buffer_.size();
 }
 
 } // namespace zelvo

@@ -23,9 +23,16 @@ public:
         buffer_[index_] = x;
         if (++index_ == buffer_.size())
             index_ = 0;
+        if (x != 0.0)
+            zeroRun_ = 0;
+        else if (zeroRun_ < buffer_.size())
+            ++zeroRun_;
     }
     // Zeroes the contents. Owner's thread.
     void clear() noexcept;
+    // Whether every slot holds exactly zero (the last `count` writes were zero,
+    // or the line was cleared since), so every read gives zero. Owner's thread.
+    bool atRest() const noexcept { return zeroRun_ >= buffer_.size(); }
 
     // Number of slots. Any thread.
     std::size_t count() const noexcept { return buffer_.size(); }
@@ -34,6 +41,8 @@ public:
 private:
     std::vector<double> buffer_;
     std::size_t index_ = 0;
+    // Zero writes in a row since the last non-zero one, at most `count`.
+    std::size_t zeroRun_ = 0;
     double sampleRate_;
 };
 

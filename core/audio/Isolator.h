@@ -24,6 +24,14 @@ struct Isolator {
         const double highBand = highHP2.tick(highHP1.tick(rest));
         return lowBand * low + midBand * mid + highBand * high;
     }
+    // Whether every section's state is exactly zero, so that silence in gives
+    // silence out, whatever the gains, and moves nothing. Owner's thread.
+    bool atRest() const noexcept
+    {
+        return lowLP1.atRest() && lowLP2.atRest() && restHP1.atRest() && restHP2.atRest() && midLP1.atRest()
+            && midLP2.atRest() && highHP1.atRest() && highHP2.atRest() && apLP1.atRest() && apLP2.atRest()
+            && apHP1.atRest() && apHP2.atRest();
+    }
 
     Biquad lowLP1, lowLP2, restHP1, restHP2, midLP1, midLP2, highHP1, highHP2, apLP1, apLP2, apHP1, apHP2;
 };

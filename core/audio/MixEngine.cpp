@@ -79,6 +79,15 @@ struct MixEngine::SliceControls {
     double beatTempo;
 };
 
+// Where a channel's smoothed controls are heading this slice.
+struct MixEngine::StripTargets {
+    float trim;
+    float eq[3]; // high, mid, low
+    float fader;
+    float xf;
+    float color;
+};
+
 MixEngine::ChannelDsp::ChannelDsp(double rate)
     : isoL(rate, lowCrossover, highCrossover)
     , isoR(rate, lowCrossover, highCrossover)
@@ -206,12 +215,16 @@ void MixEngine::renderSlice(int n) noexcept
     };
 
     for (int i = 0; i < deckCount; ++i) {
-        // Channels 3 and 4 cost nothing while their decks are empty.
-        if (i >= 2 && !decks_[std::size_t(i)]->isLoaded()) {
-            s.channelPeak[std::size_t(i)].store(s.channelPeak[std::size_t(i)].load() * meterFall);
+        const StripTargets t = stripTargets(i, c);
+        // Channels 3 and 4 cost nothing while their decks are empty, and no
+        // channel does while its deck stands still and its strip is at rest.
+        const DeckVoice& deck = *decks_[std::size_t(i)];
+        if ((i >= 2 && !deck.isLoaded()) || (skipStill_ && deck.renderedStill() && stripAtRest(i, c, t))) {
+            restStrip(i, t);
             continue;
         }
-        channelStrip(i, n, c);
+        channelStrip(i, n, c, t);
+        ++stripSlices_[std::size_t(i)];
     }
 
     // The beat effect on the master.
@@ -288,21 +301,58 @@ void MixEngine::renderSlice(int n) noexcept
     record(n, mixL_.data(), mixR_.data());
 }
 
-void MixEngine::channelStrip(int i, int n, const SliceControls& c) noexcept
+MixEngine::StripTargets MixEngine::stripTargets(int i, const SliceControls& c) const noexcept
+{
+    const ChannelParams& cp = params_->channel(std::size_t(i));
+    const std::int64_t side = cp.crossfaderAssign.load();
+    return StripTargets{
+        float(trimGain(control(cp.trim, 0.0))),
+        {float(isolatorGain(control(cp.high, 0.0))), float(isolatorGain(control(cp.mid, 0.0))),
+         float(isolatorGain(control(cp.low, 0.0)))},
+        float(faderGain(control(cp.fader, 0.0))),
+        side == 0 ? 1.0f : float(crossfaderGain(side < 0 ? -1 : 1, c.crossfader, c.curve)),
+        float(control(cp.colorFX, 0.0)),
+    };
+}
+
+bool MixEngine::stripAtRest(int i, const SliceControls& c, const StripTargets& t) const noexcept
+{
+    // The beat effect's lines and sweep move on every tick it gets here.
+    if (c.target == i + 1 && c.beatKind != BeatFXKind::reverb)
+        return false;
+    const ChannelDsp& ch = channels_[std::size_t(i)];
+    return ch.isoL.atRest() && ch.isoR.atRest() && ch.colorFX.atRest(c.colorKind, double(ch.cfx.value))
+        && ch.colorFX.atRest(c.colorKind, double(t.color));
+}
+
+void MixEngine::restStrip(int i, const StripTargets& t) noexcept
+{
+    // Silence through a strip at rest is silence whatever its gains, so the
+    // smoothers go straight to where a running strip would have glided: a deck
+    // that starts again is heard at the settings of the moment.
+    ChannelDsp& ch = channels_[std::size_t(i)];
+    ch.trim.value = t.trim;
+    for (int b = 0; b < 3; ++b)
+        ch.eq[b].value = t.eq[b];
+    ch.fader.value = t.fader;
+    ch.xf.value = t.xf;
+    ch.cfx.value = t.color;
+    AtomicDouble& meter = state_->channelPeak[std::size_t(i)];
+    meter.store(meter.load() * meterFall);
+}
+
+void MixEngine::channelStrip(int i, int n, const SliceControls& c, const StripTargets& t) noexcept
 {
     const ChannelParams& cp = params_->channel(std::size_t(i));
     ChannelDsp& ch = channels_[std::size_t(i)];
     const float* inL = deckL_[std::size_t(i)].data();
     const float* inR = deckR_[std::size_t(i)].data();
 
-    const float trimTarget = float(trimGain(control(cp.trim, 0.0)));
-    const float eqTarget[3] = {float(isolatorGain(control(cp.high, 0.0))), float(isolatorGain(control(cp.mid, 0.0))),
-                               float(isolatorGain(control(cp.low, 0.0)))};
-    const float faderTarget = float(faderGain(control(cp.fader, 0.0)));
-    const std::int64_t side = cp.crossfaderAssign.load();
-    const float xfTarget = side == 0 ? 1.0f
-                                     : float(crossfaderGain(side < 0 ? -1 : 1, c.crossfader, c.curve));
-    const float colorTarget = float(control(cp.colorFX, 0.0));
+    const float trimTarget = t.trim;
+    const float* eqTarget = t.eq;
+    const float faderTarget = t.fader;
+    const float xfTarget = t.xf;
+    const float colorTarget = t.color;
     const bool cue = cp.cue.load();
     const bool beatHere = c.target == i + 1 && c.beatKind != BeatFXKind::reverb;
     const bool sendHere = c.target == i + 1 && c.beatKind == BeatFXKind::reverb && c.beatOn;

@@ -123,6 +123,18 @@ public:
     // The worker thread's id while it runs (for reading its CPU clock).
     std::thread::native_handle_type aheadWorker() { return worker_.native_handle(); }
 
+    // A channel strip is left out of a slice while its deck stands still (wrote
+    // exact silence: no track, or stopped with its fade ended) and the strip is
+    // at rest (isolator and colour effect state exactly zero, no colour effect
+    // that sounds on its own, not the beat effect's channel): what it would add
+    // is exact silence. Its smoothers jump to their targets meanwhile and its
+    // meter falls. On by default; off runs every strip, to compare. Main thread,
+    // while nothing renders.
+    void setSkipStillStrips(bool skip) noexcept { skipStill_ = skip; }
+    // Slices in which channel `i`'s strip ran. The rendering thread, or another
+    // between renders.
+    std::int64_t stripSlices(int i) const noexcept { return stripSlices_[std::size_t(i)]; }
+
     // Whether the hosted limiter and reverb exist. Any thread.
     bool hasLimiter() const noexcept { return limiter_ != nullptr; }
     bool hasReverb() const noexcept { return reverb_ != nullptr; }
@@ -137,6 +149,7 @@ private:
         Smoothed cfx;
     };
     struct SliceControls;
+    struct StripTargets;
 
     void renderSlice(int n) noexcept;
     void runRequests() noexcept;
@@ -145,7 +158,12 @@ private:
     void updateSync() noexcept;
     void holdLock() noexcept;
     void directOutsSlice(int n) noexcept;
-    void channelStrip(int i, int n, const SliceControls& c) noexcept;
+    StripTargets stripTargets(int i, const SliceControls& c) const noexcept;
+    // Whether channel `i`'s strip turns silence into silence and moves no state.
+    bool stripAtRest(int i, const SliceControls& c, const StripTargets& t) const noexcept;
+    // A slice of channel `i` left out: smoothers at their targets, meter falling.
+    void restStrip(int i, const StripTargets& t) noexcept;
+    void channelStrip(int i, int n, const SliceControls& c, const StripTargets& t) noexcept;
     void record(int n, const float* left, const float* right) noexcept;
     void startWorker();
     void stopWorker();
@@ -163,6 +181,8 @@ private:
     std::vector<float> mixL_, mixR_, cueL_, cueR_, sendL_, sendR_;
 
     std::vector<ChannelDsp> channels_;
+    bool skipStill_ = true;
+    std::array<std::int64_t, deckCount> stripSlices_{};
     BeatFX beatFX_;
     Smoothed masterSmooth_;
     std::unique_ptr<HostedUnit> limiter_;

@@ -27,6 +27,9 @@ struct SVF {
     }
     // Zeroes the integrator state, keeping the coefficients. Owner's thread.
     void reset() noexcept { ic1 = ic2 = 0.0; }
+    // Whether the state is exactly zero: silence in then gives silence out and
+    // moves nothing. Owner's thread.
+    bool atRest() const noexcept { return ic1 == 0.0 && ic2 == 0.0; }
 
     double ic1 = 0.0, ic2 = 0.0;
     double g = 0.0, k = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;

@@ -30,6 +30,9 @@ struct Biquad {
         z2 = b2 * x - a2 * y;
         return y;
     }
+    // Whether the state is exactly zero: silence in then gives silence out and
+    // leaves the state as it is. Only the owning thread.
+    bool atRest() const noexcept { return z1 == 0.0 && z2 == 0.0; }
 
     friend bool operator==(const Biquad&, const Biquad&) = default;
 };
