@@ -443,6 +443,22 @@ TEST(TransitionModelTest, AnEmptyIncomingVoiceAbandonsTheMixQuietly)
     EXPECT_EQ(rig.mixer.channel(0).low(), 0.1);
 }
 
+// A record that has played out cannot be started: the mix is given up quietly
+// instead of waiting for it for good.
+TEST(TransitionModelTest, AMixOntoAPlayedOutDeckIsAbandoned)
+{
+    MixRig rig;
+    rig.playDeck1();
+    rig.engine->deck(1)->send(DeckCommand::seek(30.0));
+    rig.render(64);
+    ASSERT_GE(rig.state(1).position.load(), 30.0 - TransitionModel::kPlayedOut);
+    rig.transition->mix(1);
+    ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 0.5));
+    EXPECT_FALSE(rig.transition->note());
+    EXPECT_EQ(rig.mixer.crossfader(), -1.0);
+    rig.expectRestored();
+}
+
 TEST(TransitionModelTest, AnAllowedDropStartsDeck2AtItsSeam)
 {
     MixRig rig;
