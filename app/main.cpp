@@ -15,8 +15,21 @@
 #include <QMainWindow>
 #include <QTimer>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 int main(int argc, char** argv)
 {
+#if defined(__GLIBC__)
+    // Track and take buffers run to tens of megabytes and are made and freed on
+    // worker threads all set long (decodes, splices, every chain stretch). Above
+    // a fixed threshold each one is mapped on its own and goes back to the
+    // system when freed; with glibc's sliding threshold they land in per-thread
+    // arenas, which keep what was freed, and the resident size grows with every
+    // thread that ever held a take.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
     QApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kavri-zelvo"));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("kavri zelvo"));

@@ -152,6 +152,12 @@ void AppModel::fillQueue()
             excluded.insert(deck->track()->id);
     for (const QUuid& id : queue_)
         excluded.insert(id);
+    // A record the mix-in has taken off the queue is not on its deck until the
+    // load lands: it is no candidate either, or it would be queued a second time.
+    if (autoCueing_)
+        excluded.insert(autoCueing_->id);
+    if (autoCued_)
+        excluded.insert(autoCued_->id);
 
     const std::optional<TrackMetrics> referenceMetrics = library_->metrics(reference->id);
     struct Scored {
@@ -284,7 +290,11 @@ void AppModel::cueNextInTime()
         }
     }
 
-    if (!idleDeck.track() || voicePlaying(idle))
+    // A record that has played out on the idle deck is as good as none: there
+    // is nothing left of it to mix in.
+    const bool playedOut =
+        voiceDuration(idle) > 0.0 && voicePosition(idle) >= voiceDuration(idle) - TransitionModel::kPlayedOut;
+    if (!idleDeck.track() || voicePlaying(idle) || playedOut)
         return;
     if (remaining < mixLen + kMixWindow) {
         brain_->note(formatText("flow: %lld-bar mix onto deck %d%s", static_cast<long long>(transition_->bars()),

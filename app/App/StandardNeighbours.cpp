@@ -73,9 +73,10 @@ public:
         BrainSupervisor* brain = owner_.brain;
         auto links = std::make_shared<OutpaintModel::Links>();
         links->log = &app->brain();
+        // The state root's link to the model server, whichever supervises it.
+        links->client = &app->brain().client();
         if (brain) {
             links->paths = brain->paths();
-            links->client = &brain->client();
             links->setRenderInFlight = [brain](bool on) { brain->setRenderInFlight(on); };
             // The model name when the server lists it as an adapter, or while no report came yet.
             links->installedModel = [app](const QString& name) { return app->installedModel(name); };

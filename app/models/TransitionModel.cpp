@@ -121,17 +121,16 @@ bool TransitionModel::outgoingDrivesClock(int to) const
     return BeatGrid::usable(links_->decks[std::size_t(from)]->grid()) && deckPlaying(from);
 }
 
-double TransitionModel::rawClock(int to) const
+double TransitionModel::sourcePosition(bool fromOutgoing, int to) const
 {
-    if (!links_)
-        return 0.0;
-    return outgoingDrivesClock(to) ? deckPosition(1 - to) : deckPosition(to);
+    return fromOutgoing ? deckPosition(1 - to) : deckPosition(to);
 }
 
 void TransitionModel::resetClock(int to)
 {
     clockFromOutgoing_ = links_ && outgoingDrivesClock(to);
-    clockOffset_ = 0.0;
+    clockLast_ = links_ ? sourcePosition(clockFromOutgoing_, to) : 0.0;
+    clockValue_ = clockLast_;
 }
 
 double TransitionModel::clock(int to)
@@ -139,16 +138,18 @@ double TransitionModel::clock(int to)
     if (!links_)
         return 0.0;
     const bool fromOutgoing = outgoingDrivesClock(to);
+    const double position = sourcePosition(fromOutgoing, to);
     if (fromOutgoing != clockFromOutgoing_) {
-        // The clock moves to the other deck's timeline (the outgoing deck stopped,
-        // or started again): carry on from where the old source stood, or the
-        // progress would jump by the distance between the two playheads.
-        const double before = (clockFromOutgoing_ ? deckPosition(1 - to) : deckPosition(to)) + clockOffset_;
-        const double after = fromOutgoing ? deckPosition(1 - to) : deckPosition(to);
-        clockOffset_ = before - after;
+        // The clock moves to the other deck's timeline (the outgoing deck
+        // stopped, or started again): carry on from where it stood.
         clockFromOutgoing_ = fromOutgoing;
+    } else if (position > clockLast_) {
+        clockValue_ += position - clockLast_;
     }
-    return rawClock(to) + clockOffset_;
+    // A playhead that went back (a take swapped in under it, a seek, a loop)
+    // holds the clock for this frame; it goes on from there with the music.
+    clockLast_ = position;
+    return clockValue_;
 }
 
 // --- Starting a mix
@@ -255,7 +256,11 @@ void TransitionModel::stepStarting(int to)
 
     if (!deckPlaying(to)) {
         const std::shared_ptr<DeckVoice> v = incoming.voice();
-        if (mixer.dropArmed() || (v && v->state().loaded.load()))
+        // A deck parked at the end of its audio stops in the render that starts
+        // it: waiting for it to play would hold the mix open for good.
+        const bool playedOut = v && v->state().duration.load() > 0.0
+            && v->state().position.load() >= v->state().duration.load() - kPlayedOut;
+        if (mixer.dropArmed() || (v && v->state().loaded.load() && !playedOut))
             return; // the engine starts it at its next render, or at the drop point
         finish(false, std::nullopt);
         return;

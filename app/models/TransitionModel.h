@@ -8,8 +8,9 @@
 // side, putting back the mixer state it changed.
 //
 // Progress is measured on the transition clock, a deck's playhead, not on wall
-// time: the automation follows the music. A 1/60 s frame timer runs only while a
-// mix is in progress.
+// time: the automation follows the music. The clock never runs backwards, so a
+// swap, a seek or a stop on either deck delays a mix at most, never undoes it.
+// A 1/60 s frame timer runs only while a mix is in progress.
 //
 // The style and the length persist in the user defaults ("mix.style",
 // "mix.bars"). Short status notes ("YOU TOOK OVER") show for 3 s.
@@ -78,6 +79,8 @@ public:
     static constexpr double kShortestMix = 0.1;
     static constexpr std::int64_t kDefaultBars = 32;
     static constexpr std::int64_t kLongestPhrase = 16;
+    // An incoming deck this close to the end of its audio cannot be started.
+    static constexpr double kPlayedOut = 0.05;
 
     // Reads the style and length from `defaults` (and writes them back). Main thread.
     TransitionModel(UserDefaults& defaults, Scheduler& scheduler, QObject* parent = nullptr);
@@ -137,9 +140,13 @@ private:
     bool deckPlaying(int deck) const;
     double deckPosition(int deck) const;
     bool outgoingDrivesClock(int to) const;
-    double rawClock(int to) const;
-    // The transition clock: the outgoing deck's playhead while it has a grid and
-    // plays, else the incoming deck's, kept continuous across a change of source.
+    double sourcePosition(bool fromOutgoing, int to) const;
+    // The transition clock, in seconds: it starts at the outgoing deck's
+    // playhead (the incoming deck's when the outgoing one has no grid or does
+    // not play) and advances as that playhead does. It only moves forward: a
+    // change of source carries on from where the clock stood, and a playhead
+    // that jumps back (a take swapped in under it, a seek, a loop) holds it for
+    // that frame, so every mix reaches its end while a deck plays.
     double clock(int to);
     void resetClock(int to);
 
@@ -162,10 +169,11 @@ private:
     // Which deck played when the incoming deck was found playing: only a deck
     // that was playing then can stop and call the mix off.
     std::array<bool, 2> playedAtStart_{false, false};
-    // The clock's current source (true: the outgoing deck) and the offset that
-    // keeps it continuous when the source changes.
+    // The clock's current source (true: the outgoing deck), that source's
+    // playhead at the last reading, and the clock's value.
     bool clockFromOutgoing_ = false;
-    double clockOffset_ = 0.0;
+    double clockLast_ = 0.0;
+    double clockValue_ = 0.0;
 };
 
 } // namespace zelvo

@@ -8,7 +8,13 @@ namespace zelvo {
 
 namespace {
 std::atomic<std::int64_t> gLive{0};
+std::atomic<std::int64_t> gLiveBytes{0};
+
+std::int64_t bytesOf(std::int64_t frames)
+{
+    return 2 * std::max<std::int64_t>(frames, 1) * std::int64_t(sizeof(float));
 }
+} // namespace
 
 TrackBuffer* TrackBuffer::create(std::int64_t frames, double sampleRate)
 {
@@ -38,6 +44,7 @@ TrackBuffer::TrackBuffer(float* l, float* r, std::int64_t n, double rate)
     : left(l), right(r), frames(n), sampleRate(rate)
 {
     gLive.fetch_add(1, std::memory_order_relaxed);
+    gLiveBytes.fetch_add(bytesOf(frames), std::memory_order_relaxed);
 }
 
 TrackBuffer::~TrackBuffer()
@@ -45,6 +52,7 @@ TrackBuffer::~TrackBuffer()
     delete[] left;
     delete[] right;
     gLive.fetch_sub(1, std::memory_order_relaxed);
+    gLiveBytes.fetch_sub(bytesOf(frames), std::memory_order_relaxed);
 }
 
 void TrackBuffer::release() const noexcept
@@ -56,6 +64,11 @@ void TrackBuffer::release() const noexcept
 std::int64_t TrackBuffer::liveCount() noexcept
 {
     return gLive.load(std::memory_order_relaxed);
+}
+
+std::int64_t TrackBuffer::liveBytes() noexcept
+{
+    return gLiveBytes.load(std::memory_order_relaxed);
 }
 
 double TrackBuffer::musicEnd() const

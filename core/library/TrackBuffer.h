@@ -50,6 +50,8 @@ public:
 
     // Buffers alive in the process (for leak checks in tests). Any thread.
     static std::int64_t liveCount() noexcept;
+    // Bytes of samples those buffers hold (for memory checks in tests). Any thread.
+    static std::int64_t liveBytes() noexcept;
 
 private:
     TrackBuffer(float* left, float* right, std::int64_t frames, double sampleRate);

@@ -132,9 +132,11 @@ public:
 
 } // namespace
 
-std::unique_ptr<WorkflowLink> FakeNeighbours::makeWorkflow(UserDefaults& defaults, Scheduler&)
+std::unique_ptr<WorkflowLink> FakeNeighbours::makeWorkflow(UserDefaults& defaults, Scheduler& scheduler)
 {
     world_.journal << "make workflow";
+    if (world_.makeWorkflow)
+        return world_.makeWorkflow(defaults, scheduler);
     return std::make_unique<Workflow>(world_, defaults);
 }
 

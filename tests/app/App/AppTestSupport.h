@@ -50,6 +50,8 @@ struct FakeWorld {
     BrainStatus brainStatus = BrainStatus::of(BrainStatus::Kind::ready);
     std::array<int, 2> activeDecks{0, 1};
     AIStep aiStep = AIStep::fork;
+    // When set, builds the workflow in place of the fake (a real one, say).
+    std::function<std::unique_ptr<WorkflowLink>(UserDefaults&, Scheduler&)> makeWorkflow;
 };
 
 // The model key's step as the world says.

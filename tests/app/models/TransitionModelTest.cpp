@@ -4,6 +4,7 @@
 #include "ModelRigSupport.h"
 
 #include <QObject>
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
@@ -324,18 +325,79 @@ TEST(TransitionModelTest, ProgressCarriesOnWhenTheOutgoingDeckStopsMidMix)
     EXPECT_FALSE(rig.transition->note());
 }
 
-TEST(TransitionModelTest, AJumpBackOnTheOutgoingDeckMovesTheProgressBack)
+// A playhead that jumps back holds the mix where it stood; it goes on with the
+// music from there and still ends.
+TEST(TransitionModelTest, AJumpBackOnTheOutgoingDeckHoldsTheProgress)
 {
     MixRig rig;
     rig.transition->setStyle(TransitionStyle::fade);
     rig.playDeck1();
     rig.transition->mix(1);
     ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::mixing && rig.transition->phase().value > 0.5; }, 10));
+    const double before = rig.transition->phase().value;
+    const double xf = rig.mixer.crossfader();
     rig.engine->deck(0)->send(DeckCommand::seek(3.0));
     rig.run(2.0 / 60.0);
     ASSERT_EQ(rig.kind(), Kind::mixing);
-    EXPECT_EQ(rig.transition->phase().value, 0.0);
-    EXPECT_EQ(rig.mixer.crossfader(), -1.0);
+    EXPECT_GE(rig.transition->phase().value, before);
+    EXPECT_LT(rig.transition->phase().value, before + 0.02);
+    EXPECT_GE(rig.mixer.crossfader(), xf);
+    // Half of the two bars were left: about 2 s more of deck 1.
+    ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 2.5));
+    EXPECT_NEAR(rig.state(0).position.load(), 5.0, 0.1);
+    EXPECT_EQ(rig.mixer.crossfader(), 1.0);
+    EXPECT_FALSE(rig.transition->note());
+}
+
+// A take swapped in under either deck at any point of a mix (its playhead moves
+// back by the swap's offset), with the outgoing deck playing, stopped from the
+// start, or stopping early in the mix: the progress never goes back and the mix
+// ends at 1 after its length of music.
+TEST(TransitionModelTest, ASwapUnderEitherDeckNeverSetsTheMixBack)
+{
+    enum class Outgoing { playing, stopped, stopsEarly };
+    for (const Outgoing outgoing : {Outgoing::playing, Outgoing::stopped, Outgoing::stopsEarly})
+        for (const int swapped : {1, 0})
+            for (const double at : {0.1, 0.5, 0.9}) {
+                if (outgoing != Outgoing::playing && swapped == 0)
+                    continue; // a stopped deck's playhead does not drive the mix
+                SCOPED_TRACE(testing::Message() << "outgoing " << int(outgoing) << ", swap on deck " << swapped + 1
+                                                << " at " << at);
+                MixRig rig;
+                rig.transition->setStyle(TransitionStyle::fade);
+                std::vector<double> seen;
+                QObject::connect(rig.transition.get(), &TransitionModel::phaseChanged, [&] {
+                    if (rig.kind() == Kind::mixing)
+                        seen.push_back(rig.transition->phase().value);
+                });
+                if (outgoing != Outgoing::stopped)
+                    rig.playDeck1();
+                // Deck 2 well into its record, so that a swap moves it back by the full offset.
+                rig.engine->deck(1)->send(DeckCommand::seek(12.0));
+                rig.render(64);
+                rig.transition->mix(1);
+                const auto reached = [&](double p) {
+                    return rig.kind() == Kind::mixing && rig.transition->phase().value >= p;
+                };
+                if (outgoing == Outgoing::stopsEarly) {
+                    ASSERT_TRUE(rig.runUntil([&] { return reached(0.05); }, 10));
+                    rig.deck(0).playPause();
+                }
+                ASSERT_TRUE(rig.runUntil([&] { return reached(at); }, 10));
+                const double positionBefore = rig.state(swapped).position.load();
+                DeckModel& deck = rig.deck(swapped);
+                ASSERT_TRUE(deck.swapIn(*deck.track(), deck.buffer(), deck.waveform(), 3.0));
+                rig.run(2.0 / 60.0);
+                ASSERT_LT(rig.state(swapped).position.load(), positionBefore - 2.5) << "the swap moved the playhead";
+
+                // Whatever was left of the two bars (4 s), and a frame or two.
+                ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 4.0 * (1.0 - at) + 0.2));
+                ASSERT_FALSE(seen.empty());
+                EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+                EXPECT_EQ(seen.back(), 1.0);
+                EXPECT_EQ(rig.mixer.crossfader(), 1.0);
+                EXPECT_FALSE(rig.transition->note());
+            }
 }
 
 TEST(TransitionModelTest, CallingAMixOffRestoresAndStartsNothing)
@@ -379,6 +441,22 @@ TEST(TransitionModelTest, AnEmptyIncomingVoiceAbandonsTheMixQuietly)
     EXPECT_FALSE(rig.transition->note());
     EXPECT_EQ(rig.mixer.crossfader(), -0.5);
     EXPECT_EQ(rig.mixer.channel(0).low(), 0.1);
+}
+
+// A record that has played out cannot be started: the mix is given up quietly
+// instead of waiting for it for good.
+TEST(TransitionModelTest, AMixOntoAPlayedOutDeckIsAbandoned)
+{
+    MixRig rig;
+    rig.playDeck1();
+    rig.engine->deck(1)->send(DeckCommand::seek(30.0));
+    rig.render(64);
+    ASSERT_GE(rig.state(1).position.load(), 30.0 - TransitionModel::kPlayedOut);
+    rig.transition->mix(1);
+    ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 0.5));
+    EXPECT_FALSE(rig.transition->note());
+    EXPECT_EQ(rig.mixer.crossfader(), -1.0);
+    rig.expectRestored();
 }
 
 TEST(TransitionModelTest, AnAllowedDropStartsDeck2AtItsSeam)

@@ -31,9 +31,11 @@ TEST(TrackBufferTest, MusicEndFindsTheLastAudibleFrame)
 TEST(TrackBufferTest, ReferencesFreeWithTheLastOne)
 {
     const auto before = TrackBuffer::liveCount();
+    const auto bytesBefore = TrackBuffer::liveBytes();
     {
         TrackBufferRef a(16, 44100);
         EXPECT_EQ(TrackBuffer::liveCount(), before + 1);
+        EXPECT_EQ(TrackBuffer::liveBytes(), bytesBefore + 2 * 16 * std::int64_t(sizeof(float)));
         TrackBufferRef b = a;
         EXPECT_EQ(a->referenceCount(), 2);
         TrackBuffer* carried = TrackBufferRef(b).detach(); // a command carrying one reference
@@ -45,6 +47,7 @@ TEST(TrackBufferTest, ReferencesFreeWithTheLastOne)
         EXPECT_EQ(a->referenceCount(), 1);
     }
     EXPECT_EQ(TrackBuffer::liveCount(), before);
+    EXPECT_EQ(TrackBuffer::liveBytes(), bytesBefore);
 }
 
 } // namespace
