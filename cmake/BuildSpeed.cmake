@@ -52,6 +52,18 @@ function(zelvo_precompile target)
   zelvo_skip_precompile_where_qt_keywords_clash(${target})
 endfunction()
 
+# A whole build (scripts/test, CI) compiles the libraries sixteen sources to a
+# unit: their headers are read and their inline code generated once per unit
+# rather than once per file. Names local to a source file (anonymous
+# namespaces, statics) must therefore be unique within its library. Off for
+# day-to-day work, where one edited file recompiles alone.
+option(ZELVO_UNITY "Compile the libraries as unity units" OFF)
+function(zelvo_unity target)
+  if(ZELVO_UNITY)
+    set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 16)
+  endif()
+endfunction()
+
 # Uses another target's precompiled headers (same compiler flags; differing
 # definitions must not be ones those headers look at).
 function(zelvo_precompile_reuse target from)
