@@ -52,12 +52,14 @@ function(zelvo_precompile target)
   zelvo_skip_precompile_where_qt_keywords_clash(${target})
 endfunction()
 
-# A whole build (scripts/test, CI) compiles the libraries sixteen sources to a
-# unit: their headers are read and their inline code generated once per unit
-# rather than once per file. Names local to a source file (anonymous
-# namespaces, statics) must therefore be unique within its library. Off for
-# day-to-day work, where one edited file recompiles alone.
-option(ZELVO_UNITY "Compile the libraries as unity units" OFF)
+# A whole build (scripts/test, CI) compiles the engine library (zelvo_unity)
+# sixteen sources to a unit: its headers are read and its inline code generated
+# once per unit rather than once per file. Names local to a source file
+# (anonymous namespaces, statics) must therefore be unique within the library,
+# and a class defined in a source file must not hold a file-local type. Off for
+# day-to-day work, where one edited file recompiles alone. (The application's
+# libraries repeat file-local helper names and are not built this way.)
+option(ZELVO_UNITY "Compile the engine library as unity units" OFF)
 function(zelvo_unity target)
   if(ZELVO_UNITY)
     set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 16)
