@@ -85,16 +85,16 @@ void BeatFX::tick(double& left, double& right, BeatFXKind kind, bool on, double 
             rollWrite = 0;
             break;
         }
-        const std::size_t slots = rollL.size();
-        if (slots == 0)
+        const std::size_t rollFrames = rollL.size();
+        if (rollFrames == 0)
             break;
         if (!rollCaptured) {
             // The length follows the tempo while capturing; compared in double so
             // a huge length never reaches an integer conversion.
             const double wanted = beatSeconds * beats * sampleRate;
-            std::size_t n = wanted < double(slots) ? std::size_t(wanted) : slots;
+            std::size_t n = wanted < double(rollFrames) ? std::size_t(wanted) : rollFrames;
             std::size_t length = n <= 63 ? 64 : n;
-            length = std::min(length, slots);
+            length = std::min(length, rollFrames);
             // The length can shrink below what was already captured when the
             // tempo rises mid-capture: the capture then simply ends.
             if (rollWrite < length) {

@@ -196,12 +196,12 @@ void writeWAV(const std::filesystem::path& url, const float* left, const float* 
     frames = std::max<std::int64_t>(frames, 0);
     const std::int64_t target = frames > 0 ? std::llround(double(frames) * fileSampleRate / sampleRate) : 0;
     const std::int64_t room = converter.maxOutput(kChunk) + 16;
-    const auto slots = static_cast<std::size_t>(room);
-    std::vector<float> outLeft(slots), outRight(slots), interleaved(slots * 2);
+    const auto outFrames = static_cast<std::size_t>(room);
+    std::vector<float> outLeft(outFrames), outRight(outFrames), interleaved(outFrames * 2);
     std::int64_t written = 0;
 
     // Writes converted frames up to the target length.
-    auto emit = [&](const float* l, const float* r, std::int64_t n) {
+    auto put = [&](const float* l, const float* r, std::int64_t n) {
         n = std::min(n, target - written);
         for (std::int64_t i = 0; i < n; ++i) {
             interleaved[std::size_t(2 * i)] = l[i];
@@ -219,7 +219,7 @@ void writeWAV(const std::filesystem::path& url, const float* left, const float* 
                                                        outRight.data(), room);
             if (got < 0)
                 throw AudioFileError::os("write", std::int32_t(got));
-            emit(outLeft.data(), outRight.data(), got);
+            put(outLeft.data(), outRight.data(), got);
         }
         // The converter holds back its filter's tail until flushed.
         for (;;) {
@@ -228,13 +228,13 @@ void writeWAV(const std::filesystem::path& url, const float* left, const float* 
                 throw AudioFileError::os("write", std::int32_t(got));
             if (got == 0)
                 break;
-            emit(outLeft.data(), outRight.data(), got);
+            put(outLeft.data(), outRight.data(), got);
         }
         // Rounding can leave the converter a frame short of the exact length.
         std::fill(outLeft.begin(), outLeft.end(), 0.0f);
         std::fill(outRight.begin(), outRight.end(), 0.0f);
         while (written < target)
-            emit(outLeft.data(), outRight.data(), std::min(room, target - written));
+            put(outLeft.data(), outRight.data(), std::min(room, target - written));
     }
     if (int status = file.close(); status != 0)
         throw AudioFileError::os("write", status);

@@ -13,7 +13,7 @@ namespace zelvo::TrackAnalyzer {
 
 namespace {
 
-constexpr int kFrame = 1024;
+constexpr int kOnsetFrame = 1024;
 constexpr int kHop = 256;
 constexpr double kDefaultBpm = 120.0;
 // Fine search: ±1.5 bpm around the coarse tempo in 0.02 steps.
@@ -137,7 +137,7 @@ OnsetEnvelope onsetEnvelope(std::span<const float> samples, double sampleRate, i
 
 BeatGrid detectGrid(std::span<const float> samples, double sampleRate, double minBpm, double maxBpm)
 {
-    const OnsetEnvelope onsets = onsetEnvelope(samples, sampleRate, kFrame, kHop);
+    const OnsetEnvelope onsets = onsetEnvelope(samples, sampleRate, kOnsetFrame, kHop);
     const std::vector<float>& env = onsets.env;
     const double fps = onsets.fps;
     const std::size_t n = env.size();

@@ -346,7 +346,7 @@ TEST(KavriAccountTest, ClassifiesTheServiceAnswers)
         {"hangup", kValid, offline},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.mode + (" " + c.key.toStdString()));
+        SCOPED_TRACE(QStringLiteral("%1 %2").arg(QLatin1String(c.mode), c.key).toStdString());
         ASSERT_TRUE(cdn.setMode(c.mode));
         AccountRig rig(cdn.base());
         KavriAccount& account = rig.open();
