@@ -42,7 +42,7 @@ TrackRecord take(std::optional<QUuid> source)
     return r;
 }
 
-// Ready, deck 1 holds a playing trackNamed, nothing else going on, hands long off.
+// Ready, deck 1 holds a playing record, nothing else going on, hands long off.
 Inputs base()
 {
     Inputs in;
@@ -130,7 +130,7 @@ TEST(ModelKeySteps, StepTitleAndCaptionFollowTheFirstRuleThatMatches)
              in.drop = DropStatus::ready(2.0);
          },
          AIStep::steer, "steer", "write the next stretch now"},
-        {"a trackNamed (no take) playing on deck 2",
+        {"a record (no take) playing on deck 2",
          [](Inputs& in) {
              in.decks[1].track = trackNamed(QStringLiteral("Other"));
              in.decks[1].playing = true;
@@ -153,7 +153,7 @@ TEST(ModelKeySteps, StepTitleAndCaptionFollowTheFirstRuleThatMatches)
              in.decks[0] = {};
              in.drop = DropStatus::refused(QStringLiteral("DECK 1 EMPTY"));
          },
-         AIStep::loadRecord, "load a trackNamed", "zelvo-0 grows from deck 1"},
+         AIStep::loadRecord, "load a record", "zelvo-0 grows from deck 1"},
         {"a failed render falls through",
          [](Inputs& in) {
              in.phase = OutpaintPhase::failed(QStringLiteral("no result"));
@@ -192,7 +192,7 @@ TEST(ModelKeySteps, TapAndPressActions)
         {"waking", [](Inputs& in) { in.status = BrainStatus::of(StatusKind::starting); }, Tap::nothing, Press::nothing},
         {"installing", [](Inputs& in) { in.status = BrainStatus::installing(QStringLiteral("python")); }, Tap::nothing,
          Press::nothing},
-        {"load a trackNamed", [](Inputs& in) { in.decks[0] = {}; }, Tap::nothing, Press::nothing},
+        {"load a record", [](Inputs& in) { in.decks[0] = {}; }, Tap::nothing, Press::nothing},
         {"fork", [](Inputs&) {}, Tap::fork, Press::nothing},
         {"dreaming, a fork", [](Inputs& in) { in.phase = OutpaintPhase::capturing(); }, Tap::fork, Press::cancel},
         {"dreaming, an extension while deck 1 stops",
@@ -368,7 +368,7 @@ TEST(ModelKeySteps, FlowLineRulesInOrder)
              in.stretchesWritten = 5;
              in.stretchesAtLive = 4;
          }),
-         QString::fromUtf8("zelvo-0 is playing \u00b7 a trackNamed back in \u2264 2:00")},
+         QString::fromUtf8("zelvo-0 is playing \u00b7 a record back in \u2264 2:00")},
         {"the take plays, two stretches written", flow([&](Inputs& in) {
              takePlaying(in);
              in.liveSince = kNow.addSecs(-60);
@@ -380,7 +380,7 @@ TEST(ModelKeySteps, FlowLineRulesInOrder)
              takePlaying(in);
              in.liveSince = kNow.addSecs(-180);
          }),
-         "next trackNamed when one's queued"},
+         "next record when one's queued"},
         {"deck 1 stopped", flow([](Inputs& in) { in.decks[0].playing = false; }),
          "press play on deck 1 and flow takes it from there"},
         {"deck 1's take waits, 10 s live", flow([](Inputs& in) {
@@ -393,7 +393,7 @@ TEST(ModelKeySteps, FlowLineRulesInOrder)
              in.liveSince = kNow.addSecs(-80);
          }),
          QString::fromUtf8("zelvo-0's take is ready \u00b7 in at 0:00")},
-        {"a take of another trackNamed", flow([](Inputs& in) {
+        {"a take of another record", flow([](Inputs& in) {
              in.decks[1].track = take(QUuid::createUuid());
              in.phase = OutpaintPhase::capturing();
          }),
@@ -575,9 +575,9 @@ TEST(ModelKeySteps, TheStateRootReadsItsModelsAndActs)
     key.status = BrainStatus::of(StatusKind::offline);
     EXPECT_EQ(app.aiStepDetail(), "asleep");
     app.aiPrimary();
-    // Ready, decks empty and the fake workflow refuses: load a trackNamed.
+    // Ready, decks empty and the fake workflow refuses: load a record.
     key.status = BrainStatus::of(StatusKind::ready);
-    EXPECT_EQ(app.aiStepTitle(), "load a trackNamed");
+    EXPECT_EQ(app.aiStepTitle(), "load a record");
     EXPECT_EQ(app.guide(), "DOUBLE-CLICK A TRACK TO LOAD DECK 1");
     EXPECT_EQ(app.flowLine(), QString::fromUtf8("flow off \u00b7 your records and zelvo-0, back and forth, on their own"));
     app.aiPrimary();
@@ -606,7 +606,7 @@ TEST(ModelKeySteps, TheStateRootReadsItsModelsAndActs)
     EXPECT_EQ(app.guide(), "DOUBLE-CLICK A TRACK TO LOAD DECK 1");
     EXPECT_TRUE(app.hint().has_value());
 
-    // The next queued trackNamed passes over entries the library no longer holds.
+    // The next queued record passes over entries the library no longer holds.
     EXPECT_EQ(app.nextQueuedRecord(), std::nullopt);
     TrackRecord kept = take(kSource);
     kept.added = rig.scheduler.now();

@@ -69,7 +69,7 @@ TEST(AggregateOutput, FollowerTracksTheMasterClockForAnHour)
     EXPECT_LT(units[1]->maxStep, kSmoothStep);
 }
 
-// The same fakeCard twice is two instances of it, each with its own unit.
+// The same card twice is two instances of it, each with its own unit.
 TEST(AggregateOutput, ASubDeviceListedTwiceOpensTwice)
 {
     test::ScopedBackend<Fake> fake;
