@@ -131,9 +131,11 @@ private:
     std::shared_ptr<OutpaintModel::Links> links_;
 };
 
-// What the controllers drive of the running application. The browser's
-// lists, the set queue, the pads and the model key's steps are not part of
-// the state root yet: until they are, these answer with nothing.
+// What the controllers drive of the running application: the decks, the
+// mixer and the engine's readings, the browser's lists, source and sort, the
+// set queue, the pads, the model key's steps, the takes and the tour. The
+// takes and the tour are the workflow's and the tour's own: before those are
+// made, their calls do nothing and their readings are empty.
 class ControllerHostOnApp final : public ControllerHost {
 public:
     ControllerHostOnApp(AppModel& app, Scheduler& scheduler, StandardNeighbours& owner)

@@ -309,9 +309,6 @@ public:
     QString flowLine() const;
     // The mix page's upper-case next-step line.
     QString guide() const;
-    // When flow mode's live deck last changed and the chain's count of written
-    // stretches then.
-    void markLive(const QDateTime& since, std::int64_t stretches);
     // The first queued record the library still holds.
     std::optional<TrackRecord> nextQueuedRecord() const;
     // One reading of everything the key, the flow line and the guide depend on.

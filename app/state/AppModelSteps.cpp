@@ -153,12 +153,6 @@ void AppModel::setHintUntil(const QDateTime& until)
     emit hintUntilChanged();
 }
 
-void AppModel::markLive(const QDateTime& since, std::int64_t stretches)
-{
-    liveSince_ = since;
-    stretchesAtLive_ = stretches;
-}
-
 QString AppModel::flowLine() const
 {
     return keysteps::flowLine(stepInputs());
