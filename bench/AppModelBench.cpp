@@ -1,8 +1,8 @@
 // One application tick with four loaded decks, an open output, flow mode off
 // and nothing changing: the whole 0.05 s tick of the state root. It must stay
 // far below the tick (goal: under 100 µs) and wake no observer.
-#include "App/AppModel.h"
-#include "App/StandardNeighbours.h"
+#include "state/AppModel.h"
+#include "shell/StandardNeighbours.h"
 #include "audio/AudioIO.h"
 #include "library/TrackRecord.h"
 #include "models/AudioSystem.h"

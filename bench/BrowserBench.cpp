@@ -2,8 +2,8 @@
 // 10,000 analysed records (grids, keys, warmed metrics): a read of the list
 // for each sort key with nothing changed, the first read of a relative sort
 // after the reference changes, and one body of the driver with an empty queue.
-#include "App/AppModel.h"
-#include "App/StandardNeighbours.h"
+#include "state/AppModel.h"
+#include "shell/StandardNeighbours.h"
 #include "audio/AudioIO.h"
 #include "library/TrackBuffer.h"
 #include "models/AudioSystem.h"

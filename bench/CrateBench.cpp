@@ -8,7 +8,7 @@
 // p99_ms.
 // BM_BrainModule_StatusFrame/<ratio>: one frame of the status display with a
 // scrolling headline; core_share at 6 frames a second.
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "AppTestSupport.h"
 #include "library/LibraryStore.h"
 #include "platform/Scheduler.h"

@@ -10,7 +10,7 @@
 // core_share (time per frame × the view's own rate, or for the faceplate the
 // main thread's time per simulated second); wakeups (timer firings on the UI
 // scheduler over the 10 s).
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "AppTestSupport.h"
 #include "audio/DeckVoice.h"
 #include "models/DeckModel.h"

@@ -11,7 +11,7 @@
 // BM_Mixer_FullRepaint/FLX4 and /FLX10: the whole mixer, its static art
 //   (knob bodies, fader tracks) coming from the kit's caches.
 // BM_MixPage_StatusFrame: the mix page's status panel with the guide scrolling.
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "AppTestSupport.h"
 #include "audio/AudioIO.h"
 #include "audio/MixEngine.h"

@@ -8,7 +8,7 @@
 // timers, paints), except the stand-in audio device's rendering. core_share is main-thread seconds per second of display;
 // x_realtime its reciprocal; paints_* count paints per view kind.
 // BM_Ghosts_Label paints one ghosted title from its cache.
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "AppTestSupport.h"
 #include "library/LibraryStore.h"
 #include "library/TrackAnalysis.h"

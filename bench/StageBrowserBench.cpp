@@ -8,7 +8,7 @@
 // own list.
 // BM_MiniWave_FirstScroll: a first pass through 1,000 rows whose five-minute
 // waveforms lie on disk and in no cache, ten rows a frame; rows_per_s.
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "AppTestSupport.h"
 #include "library/LibraryStore.h"
 #include "platform/Scheduler.h"

@@ -2,7 +2,7 @@
 // ratio 2): one frame of a playing take on the model's deck, with its progress,
 // take arcs, cue marker, spoke and centre texts, read from the deck as on
 // screen. ms_per_paint is wall-clock milliseconds per frame.
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "AppTestSupport.h"
 #include "audio/DeckVoice.h"
 #include "models/DeckModel.h"

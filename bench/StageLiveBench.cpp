@@ -11,8 +11,8 @@
 // hidden), both decks playing, the big key pulsing on the beat; /FLX4 and
 // /FLX10 are the two controller layouts.
 // BM_Stage_FullFrame: the whole stage with four lanes, every deck playing.
-#include "App/AppModel.h"
-#include "App/ModelKeyLink.h"
+#include "state/AppModel.h"
+#include "state/ModelKeyLink.h"
 #include "AppTestSupport.h"
 #include "audio/DeckState.h"
 #include "audio/DeckVoice.h"

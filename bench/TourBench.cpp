@@ -6,14 +6,14 @@
 // the spotlighted mixer (30 frames a second), the stage widgets beneath
 // included. ms_per_frame is main-thread CPU time per frame, p99_ms its 99th
 // percentile, core_share the time per frame × 30 frames a second.
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "AppTestSupport.h"
 #include "platform/Scheduler.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/DisplayClock.h"
 #include "ui/kit/UiEnv.h"
 #include "ui/stage/RootView.h"
-#include "ui/tour/TourModel.h"
+#include "state/TourModel.h"
 #include "ui/tour/TourOverlay.h"
 
 #include <QApplication>

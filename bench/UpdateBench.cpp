@@ -1,6 +1,6 @@
 // The updater's digest of a downloaded image: SHA-256 of a 64 MiB file that
 // sits in the page cache, as bytes per second.
-#include "App/AppUpdate.h"
+#include "state/AppUpdate.h"
 
 #include <benchmark/benchmark.h>
 

@@ -22,6 +22,6 @@ if(ZELVO_UPDATE_KEY)
 endif()
 
 # The updater's tests sign fixture releases with the tool.
-if(TARGET test_app_App)
-  add_dependencies(test_app_App kavri-zelvo-manifest)
+if(TARGET test_app_state)
+  add_dependencies(test_app_state kavri-zelvo-manifest)
 endif()

@@ -1,6 +1,6 @@
 #include "ui/instrument/BrainModule.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "generation/Caption.h"
 #include "generation/OutpaintModel.h"
 #include "models/DeckModel.h"

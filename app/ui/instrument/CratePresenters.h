@@ -5,7 +5,7 @@
 // follow from the records and model values alone, so the widgets stay thin.
 //
 // Any thread (no state); the widgets call them on the main thread.
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "library/TrackRecord.h"
 
 #include <QColor>

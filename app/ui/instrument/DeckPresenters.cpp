@@ -1,6 +1,6 @@
 #include "ui/instrument/DeckPresenters.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 
 #include <QPointF>
 #include <QTextBoundaryFinder>

@@ -1,7 +1,7 @@
 #include "ui/instrument/DeckSelectTabs.h"
 
-#include "App/AppLinks.h"
-#include "App/AppModel.h"
+#include "state/AppLinks.h"
+#include "state/AppModel.h"
 #include "models/DeckModel.h"
 #include "ui/instrument/MixerFaces.h"
 #include "ui/kit/Canvas.h"

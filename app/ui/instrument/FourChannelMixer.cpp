@@ -1,7 +1,7 @@
 #include "ui/instrument/FourChannelMixer.h"
 
-#include "App/AppLinks.h"
-#include "App/AppModel.h"
+#include "state/AppLinks.h"
+#include "state/AppModel.h"
 #include "models/MixerModel.h"
 #include "ui/instrument/MixerParts.h"
 #include "ui/kit/Palette.h"

@@ -1,6 +1,6 @@
 #include "ui/instrument/Instrument.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "ui/instrument/BrainModule.h"
 #include "ui/instrument/BrowserView.h"
 #include "ui/instrument/DeckSelectTabs.h"

@@ -1,6 +1,6 @@
 #include "ui/instrument/MixerView.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "models/MixerModel.h"
 #include "ui/instrument/FaceLayout.h"
 #include "ui/instrument/MixerParts.h"

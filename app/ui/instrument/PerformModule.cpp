@@ -1,6 +1,6 @@
 #include "ui/instrument/PerformModule.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "library/LibraryStore.h"
 #include "models/DeckModel.h"
 #include "models/MixerModel.h"

@@ -8,8 +8,8 @@
 // row's actions. In a still render it paints the first nine rows, unscrolled.
 //
 // Main thread only.
-#include "App/AppModel.h"
-#include "App/BrowserRows.h"
+#include "state/AppModel.h"
+#include "ui/stage/BrowserRows.h"
 #include "ui/instrument/CratePresenters.h"
 #include "ui/kit/MiniWave.h"
 #include "ui/kit/UiEnv.h"

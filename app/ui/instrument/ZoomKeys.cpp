@@ -1,6 +1,6 @@
 #include "ui/instrument/ZoomKeys.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "ui/kit/HardwareControls.h"
 
 #include <algorithm>

@@ -13,16 +13,6 @@
 
 namespace zelvo::kit {
 
-QUrl folderUrlOf(const QString& path)
-{
-    return QUrl::fromLocalFile(QFileInfo(path).absolutePath());
-}
-
-void DesktopServices::revealFile(const QString& path)
-{
-    openUrl(folderUrlOf(path));
-}
-
 void SystemDesktopServices::revealFile(const QString& path)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();

@@ -2,6 +2,8 @@
 // What every screen widget is built with: whether the tree is a one-off still
 // render, the faceplate's scale, the scheduler (both clocks and timers), the
 // shared live clock and the desktop services. Main thread.
+#include "state/DesktopServices.h"
+
 #include <QObject>
 #include <QSizeF>
 #include <QUrl>
@@ -33,15 +35,9 @@ private:
     double value_;
 };
 
-// Opening places outside the program (folders, web pages).
-class DesktopServices {
-public:
-    virtual ~DesktopServices() = default;
-    virtual bool openUrl(const QUrl& url) = 0;
-    // Shows the file at `path` selected in the file manager; this default opens
-    // the folder that holds it through `openUrl`.
-    virtual void revealFile(const QString& path);
-};
+// Opening places outside the program: the state root's interface.
+using zelvo::DesktopServices;
+using zelvo::folderUrlOf;
 
 // QDesktopServices behind the interface.
 class SystemDesktopServices final : public DesktopServices {
@@ -51,9 +47,6 @@ public:
     // returns at once; when none answers, the folder opens instead.
     void revealFile(const QString& path) override;
 };
-
-// The folder holding the file at `path`, as a local URL.
-QUrl folderUrlOf(const QString& path);
 
 struct UiEnv {
     // The view tree is rendered once, off screen, into an image: interactive

@@ -1,6 +1,6 @@
 #include "ui/stage/BigAIKey.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "audio/DeckVoice.h"
 #include "models/DeckModel.h"
 #include "ui/kit/Canvas.h"

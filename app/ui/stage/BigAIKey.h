@@ -13,7 +13,7 @@
 // `GhostHost` above paints that part.
 //
 // Main thread only.
-#include "App/AppLinks.h"
+#include "state/AppLinks.h"
 #include "platform/Scheduler.h"
 #include "ui/kit/FaceWidget.h"
 #include "ui/kit/LiveCanvas.h"

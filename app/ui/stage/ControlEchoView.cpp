@@ -1,6 +1,6 @@
 #include "ui/stage/ControlEchoView.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "models/DeckModel.h"
 #include "platform/Scheduler.h"
 #include "ui/kit/LiveClock.h"

@@ -1,6 +1,6 @@
 #include "ui/stage/DJMCard.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "models/AudioSystem.h"
 #include "models/DeckModel.h"
 #include "ui/kit/Canvas.h"

@@ -1,6 +1,6 @@
 #include "ui/stage/DeckLane.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "audio/AudioIO.h"
 #include "audio/DeckVoice.h"
 #include "audio/MixEngine.h"

@@ -1,6 +1,6 @@
 #include "ui/stage/DeckPanel.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "models/ChannelModel.h"
 #include "models/DeckModel.h"
 #include "models/MixerModel.h"

@@ -1,6 +1,6 @@
 #include "ui/stage/FlowControl.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "ui/kit/Canvas.h"
 #include "ui/kit/KitFonts.h"
 #include "platform/Scheduler.h"

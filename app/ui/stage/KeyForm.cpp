@@ -1,6 +1,6 @@
 #include "ui/stage/KeyForm.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "generation/ContentService.h"
 #include "ui/stage/SettingsStyle.h"
 #include "ui/stage/StatusPresenters.h"

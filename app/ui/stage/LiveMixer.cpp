@@ -1,7 +1,7 @@
 #include "ui/stage/LiveMixer.h"
 
-#include "App/AppLinks.h"
-#include "App/AppModel.h"
+#include "state/AppLinks.h"
+#include "state/AppModel.h"
 #include "models/ChannelModel.h"
 #include "models/DeckModel.h"
 #include "models/MixerModel.h"

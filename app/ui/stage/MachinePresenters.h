@@ -5,7 +5,7 @@
 // model values (and a time) alone, so the widgets stay thin.
 //
 // Any thread (no state); the widgets call them on the main thread.
-#include "App/AppLinks.h"
+#include "state/AppLinks.h"
 #include "generation/ForkSettings.h"
 #include "library/BeatGrid.h"
 #include "library/TrackRecord.h"

@@ -1,6 +1,6 @@
 #include "ui/stage/MachineStrip.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "ui/kit/Canvas.h"
 #include "ui/kit/Palette.h"
 #include "ui/kit/ThemeViews.h"

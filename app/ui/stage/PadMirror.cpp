@@ -1,6 +1,6 @@
 #include "ui/stage/PadMirror.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "models/DeckModel.h"
 #include "models/MixerModel.h"
 #include "platform/Scheduler.h"

@@ -9,7 +9,7 @@
 // pressed on, also when the mirror is hidden or destroyed mid-press.
 //
 // Main thread only.
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "models/DeckModel.h"
 #include "ui/kit/LiveCanvas.h"
 #include "ui/kit/UiEnv.h"

@@ -1,6 +1,6 @@
 #include "ui/stage/PlayerList.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "models/AudioSystem.h"
 #include "ui/stage/SettingsStyle.h"
 #include "ui/stage/StatusPresenters.h"

@@ -1,6 +1,6 @@
 #include "ui/stage/PromptStrip.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "generation/OutpaintModel.h"
 #include "ui/instrument/BrainModule.h"
 #include "ui/kit/Canvas.h"

@@ -1,6 +1,6 @@
 #include "ui/stage/RootView.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "ui/instrument/Instrument.h"
 #include "ui/kit/Palette.h"
 #include "ui/stage/StagePresenters.h"

@@ -8,8 +8,8 @@
 // Files dropped on the panel are installed (adapters) or imported.
 //
 // Main thread only.
-#include "App/AppModel.h"
-#include "App/BrowserRows.h"
+#include "state/AppModel.h"
+#include "ui/stage/BrowserRows.h"
 #include "ui/kit/MiniWave.h"
 #include "ui/kit/UiEnv.h"
 #include "ui/stage/Ghosts.h"

@@ -1,6 +1,6 @@
 #include "ui/stage/StageView.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "models/AudioSystem.h"
 #include "ui/kit/Palette.h"
 #include "ui/kit/waves/AppWaveScene.h"

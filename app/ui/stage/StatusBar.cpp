@@ -1,6 +1,6 @@
 #include "ui/stage/StatusBar.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "audio/AudioIO.h"
 #include "audio/MixEngine.h"
 #include "audio/MixerState.h"

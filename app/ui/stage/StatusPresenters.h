@@ -5,7 +5,7 @@
 // rules are tested without a window.
 //
 // Any thread (no state); the widgets call them on the main thread.
-#include "App/StatusLink.h"
+#include "state/StatusLink.h"
 #include "audio/AudioDevice.h"
 #include "controllers/ControllerKind.h"
 #include "controllers/MIDIHub.h"

@@ -1,6 +1,6 @@
 #include "ui/stage/TakesControl.h"
 
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "generation/OutpaintModel.h"
 #include "models/DeckModel.h"
 #include "ui/kit/KitFonts.h"

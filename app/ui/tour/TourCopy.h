@@ -6,7 +6,7 @@
 //
 // QtCore only. Any thread (a pure function of its inputs).
 #include "controllers/ControllerKind.h"
-#include "ui/tour/TourModel.h"
+#include "state/TourModel.h"
 
 #include <QString>
 #include <optional>

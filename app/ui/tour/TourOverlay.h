@@ -9,7 +9,7 @@
 #include "ui/kit/UiEnv.h"
 #include "ui/stage/TourSpots.h"
 #include "ui/tour/TourCopy.h"
-#include "ui/tour/TourModel.h"
+#include "state/TourModel.h"
 
 #include <QImage>
 #include <QPointer>

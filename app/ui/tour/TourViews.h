@@ -6,7 +6,7 @@
 // Main thread only.
 #include "ui/kit/UiEnv.h"
 #include "ui/tour/TourCopy.h"
-#include "ui/tour/TourModel.h"
+#include "state/TourModel.h"
 
 #include <QWidget>
 #include <cstdint>

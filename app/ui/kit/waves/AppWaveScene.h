@@ -1,9 +1,8 @@
 #pragma once
 // The waveform views' scene over the running application: the state root's
 // decks, zoom and mixer and the generation workflow's pending fork. Header
-// only: the kit does not link the state root, the screens that build it do.
-// Main thread.
-#include "App/AppModel.h"
+// only; the screens build it. Main thread.
+#include "state/AppModel.h"
 #include "generation/OutpaintModel.h"
 #include "models/ChannelModel.h"
 #include "models/DeckModel.h"

@@ -1,7 +1,7 @@
 // The crate browser and the model module as widgets over a real library in a
 // temporary home: keys by object name, the table's rows, menu and drag, drops,
 // and the model module's keys, presets and settings.
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
 #include "generation/OutpaintModel.h"

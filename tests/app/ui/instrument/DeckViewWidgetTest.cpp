@@ -1,7 +1,7 @@
 // The faceplate deck as widgets on real decks whose voices the test renders by
 // hand: cue and shift, pads and their releases, the jog wheel through a full
 // command ring, file drops, the tempo strip, and what the deck draws.
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
 #include "audio/DeckVoice.h"

@@ -1,7 +1,7 @@
 // The faceplate frame as widgets: drawn at half and full scale, laid out by
 // the controller's layout, its zoom and settings keys, and the header
 // reading the open output.
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
 #include "models/AudioSystem.h"

@@ -1,6 +1,6 @@
 // The faceplate mixers, deck tabs and perform module as widgets: every knob's
 // reset, the keys, the browse knob, the tabs, the pages and the live clock.
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
 #include "audio/AudioIO.h"

@@ -1,4 +1,4 @@
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
 #include "audio/DeckVoice.h"

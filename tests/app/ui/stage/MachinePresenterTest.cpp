@@ -1,7 +1,7 @@
 // The model strip's rules: the big key's faces, fill and pulse, the beat clock
 // and its fallbacks, the chain and take read-outs, the re-roll gate, the queue
 // line, the steppers and the preset chips.
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "AppTestSupport.h"
 #include "audio/DeckState.h"
 #include "audio/DeckVoice.h"

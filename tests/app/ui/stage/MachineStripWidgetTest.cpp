@@ -2,8 +2,8 @@
 // drag away; its frames only while it animates; the steppers, chips, prompt
 // field and flow key writing the stored settings; the takes row's keys and
 // the chain tap; the tour's two spots.
-#include "App/AppModel.h"
-#include "App/PerformanceLink.h"
+#include "state/AppModel.h"
+#include "state/PerformanceLink.h"
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
 #include "audio/DeckVoice.h"

@@ -2,7 +2,7 @@
 // dropped on the two deck panels load, their play keys start them, and the stage's crossfader, dragged from the
 // "a" end to the "b" end, hands what is heard from deck 1 to deck 2. The
 // capture of the output says so too; a frame of the stage is kept for review.
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
 #include "library/AudioFileIO.h"

@@ -2,7 +2,7 @@
 // reach (named widgets, and the hit areas drawn inside them: pads, mode chips,
 // part dots, lane chips) lies inside the window, inside the widget that takes
 // its clicks, and under no other control.
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
 #include "audio/DeckVoice.h"

@@ -1,4 +1,4 @@
-#include "App/AppModel.h"
+#include "state/AppModel.h"
 #include "ui/kit/Palette.h"
 #include "ui/stage/DeckCardPieces.h"
 #include "ui/stage/StageKeys.h"

@@ -1,5 +1,5 @@
-#include "App/AppModel.h"
-#include "App/KeyboardMap.h"
+#include "state/AppModel.h"
+#include "state/KeyboardMap.h"
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
 #include "support/AudioFixtures.h"

@@ -4,8 +4,8 @@
 #include "KitTestSupport.h"
 #include "ui/kit/UiEnv.h"
 #include "ui/tour/TourCopy.h"
-#include "ui/tour/TourGuide.h"
-#include "ui/tour/TourModel.h"
+#include "state/TourGuide.h"
+#include "state/TourModel.h"
 #include "ui/tour/TourPlace.h"
 
 #include "platform/Scheduler.h"

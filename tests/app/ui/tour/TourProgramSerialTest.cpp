@@ -9,10 +9,10 @@
 #include "AppTestSupport.h"
 #include "KitTestSupport.h"
 
-#include "App/AppDelegate.h"
-#include "App/ModelKeyNeighbours.h"
-#include "App/StandardNeighbours.h"
-#include "App/StatusNeighbours.h"
+#include "shell/AppDelegate.h"
+#include "shell/ModelKeyNeighbours.h"
+#include "shell/StandardNeighbours.h"
+#include "shell/StatusNeighbours.h"
 #include "generation/BrainSupervisor.h"
 #include "generation/KavriAccount.h"
 #include "platform/VirtualMidiSystem.h"
@@ -21,7 +21,7 @@
 #include "support/StandInBrain.h"
 #include "support/StandInCdn.h"
 #include "ui/tour/TourLiveViews.h"
-#include "ui/tour/TourModel.h"
+#include "state/TourModel.h"
 #include "ui/tour/TourViews.h"
 
 #include <QApplication>

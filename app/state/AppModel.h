@@ -1,0 +1,515 @@
+#pragma once
+// The state root: the one object that holds the running application. It builds
+// every model in a fixed order, wires their callbacks, restores the user's
+// settings; `boot` starts audio, the model server's supervisor, the
+// controllers, the 0.05 s tick and the launch arguments; `shutdown` hands a
+// staged update over, stops audio and the model server and writes the library.
+//
+// Observed properties notify only on a real change. The persisted ones
+// ("set.queue", "browser.sort", "set.auto", "screen.classic") are written by
+// their setters on every assignment.
+//
+// Every timed step (tick, "--load", the state dump) is a Scheduler callback
+// that ends quietly once the state root is gone.
+//
+// Main thread only.
+#include "state/AppLinks.h"
+#include "state/ModelKeyLink.h"
+#include "state/ModelKeySteps.h"
+#include "state/PerformanceLink.h"
+#include "state/StatusLink.h"
+#include "audio/BeatFX.h"
+#include "controllers/PadMode.h"
+#include "library/LibraryStore.h"
+#include "library/TrackBuffer.h"
+#include "library/TrackRecord.h"
+#include "platform/Scheduler.h"
+
+#include <QCollator>
+#include <QDateTime>
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace zelvo {
+
+class AudioSystem;
+class DeckModel;
+class DesktopServices;
+class EngineBinder;
+class MicrophonePermission;
+class MixerModel;
+class TransitionModel;
+class UserDefaults;
+class KeyboardFilter;
+struct KeyStroke;
+
+class AppModel final : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kDecks = 4;
+    static constexpr double kTickInterval = 0.05;
+    // "--load": the first wait, then up to kOutputPolls waits of kOutputPoll
+    // seconds for an output.
+    static constexpr double kLoadDelay = 0.6;
+    static constexpr double kOutputPoll = 0.1;
+    static constexpr int kOutputPolls = 100;
+    // What the menu's restart asks of the model server.
+    static constexpr double kWarmSeconds = 48.0;
+
+    // The engine's live readings, refreshed by the tick.
+    struct EngineLive {
+        int masterDeck = -1;
+        bool recording = false;
+        friend bool operator==(const EngineLive&, const EngineLive&) = default;
+    };
+    enum class PerformPage { mix, fx };
+    enum class BrowserSource { collection, outpaints, recent, queue };
+    enum class BrowserSort { added, title, bpm, key, energy, tune, tempo, intensity, harmony };
+
+    // The raw values: "MIX", "FX"; "COLLECTION", ...; "ADDED", "A–Z" (en dash), "BPM", ...
+    static QString rawValue(PerformPage page);
+    static QString rawValue(BrowserSource source);
+    static QString rawValue(BrowserSort sort);
+    static std::optional<BrowserSort> browserSortFrom(const QString& raw);
+
+    // What the program hands the state root besides the settings and the clock.
+    struct Setup {
+        // Builds the neighbours; must outlive the state root.
+        NeighbourFactory* neighbours = nullptr;
+        // Null: the system's permission.
+        MicrophonePermission* permission = nullptr;
+        // Options of the library store (folders, analyser, worker); its log is
+        // always the model server's supervisor.
+        std::function<LibraryStore::Options()> libraryOptions;
+    };
+
+    // Builds and wires everything and restores the settings; starts nothing.
+    // `arguments` is the full argument vector (program first). `defaults` and
+    // `scheduler` outlive the state root. Never fails. Main thread.
+    AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arguments, Setup setup);
+    // Unlinks the models from each other first, then drops them in reverse order.
+    ~AppModel() override;
+
+    // Starts the running system; once. Main thread.
+    void boot();
+    // Hands a staged update to the updater, stops audio and the model server,
+    // writes the library. Runs once; later calls do nothing. Main thread.
+    void shutdown();
+    bool isShutDown() const { return shutDown_; }
+    // How the program quits (after a state dump); default: the application's quit.
+    void setTerminate(std::function<void()> terminate) { terminate_ = std::move(terminate); }
+
+    // The tick's work: the decks, the engine's readings, the workflow, the
+    // automatic queue and the model installation. Main thread.
+    void tick();
+
+    // --- Owned models. Main thread.
+    AudioSystem& audio() const { return *audio_; }
+    LibraryStore& library() const { return *library_; }
+    DeckModel& deck(int index) const { return *decks_[std::size_t(index)]; }
+    MixerModel& mixer() const { return *mixer_; }
+    TransitionModel& transition() const { return *transition_; }
+    EngineBinder& binder() const { return *binder_; }
+    WorkflowLink& outpaint() const { return *outpaint_; }
+    ControllerLink& controller() const { return *controller_; }
+    UpdateLink& update() const { return *update_; }
+    TourLink& tour() const { return *tour_; }
+    BrainLink& brain() const { return *brain_; }
+    QObject& account() const { return *account_; }
+    QObject& download() const { return *download_; }
+    const BrainPaths& brainPaths() const { return *brainPaths_; }
+    int brainPort() const { return brainPort_; }
+    const QStringList& arguments() const { return arguments_; }
+
+    // --- Unobserved state. Main thread.
+    bool muteDirect() const;
+    QDateTime handsOnAt() const;
+    // True when any deck's live snapshot says playing.
+    bool anyDeckPlaying() const;
+    // The decks the stage shows, in order: four under the FLX10 layout, else two.
+    std::vector<int> stageDeckOrder() const;
+
+    // --- Observed state. Main thread.
+    const std::vector<QUuid>& queue() const { return queue_; }
+    void setQueue(std::vector<QUuid> queue);
+    PerformPage performPage() const { return performPage_; }
+    void setPerformPage(PerformPage page);
+    const std::optional<QUuid>& selectedTrack() const { return selectedTrack_; }
+    void setSelectedTrack(std::optional<QUuid> id);
+    const QString& browserQuery() const { return browserQuery_; }
+    void setBrowserQuery(const QString& query);
+    BrowserSource browserSource() const { return browserSource_; }
+    void setBrowserSource(BrowserSource source);
+    BrowserSort browserSort() const { return browserSort_; }
+    void setBrowserSort(BrowserSort sort);
+    bool autoQueue() const { return autoQueue_; }
+    void setAutoQueue(bool on);
+    double waveformZoom() const { return waveformZoom_; }
+    void setWaveformZoom(double zoom);
+    bool browseOpen() const { return browseOpen_; }
+    void setBrowseOpen(bool open);
+    bool classicFaceplate() const { return classicFaceplate_; }
+    void setClassicFaceplate(bool on);
+    bool showSettings() const { return showSettings_; }
+    void setShowSettings(bool show);
+    const std::optional<QString>& recordingURL() const { return recordingURL_; }
+    const EngineLive& engineLive() const { return engineLive_; }
+    const std::optional<QString>& hint() const { return hint_; }
+    const QDateTime& hintUntil() const { return hintUntil_; }
+
+    // --- Operations other parts of the application build on. Main thread.
+    // Seconds of generated audio the model's deck (deck 2) still has ahead of
+    // its playhead; none unless it plays a take on a voice.
+    std::optional<double> aiBuffer() const;
+    static std::optional<double> aiBufferOf(bool holdsTake, bool hasVoice, bool playing, double duration,
+                                            double position);
+    // Installs the model server and its model now (the Install key), when the
+    // space check passes. Main thread.
+    void installBrain();
+    // The menu's "Import Music…" and the browsers' import keys: asks for files
+    // and folders and hands them to `importItems`.
+    void importPanel();
+    // What `importPanel` asks with: the chosen paths, none when cancelled. The
+    // shell hands in the window's modal chooser, tests a fake; without one
+    // nothing is asked.
+    using ImportChooserCall = std::function<QStringList(const QString& start)>;
+    void setImportChooser(ImportChooserCall chooser) { importChooser_ = std::move(chooser); }
+    // The Help menu's field guide: "kavri-zelvo-guide.pdf" in the install's
+    // data folder `dataFolder` (the program passes `guideFolder` of its own
+    // folder: the build puts it there too), else the docs folder beside the
+    // model server's scripts; opened through `desktop` (the desktop's PDF
+    // viewer) only when it exists. When no viewer opens it, the log says so
+    // once per run.
+    void openGuide(DesktopServices& desktop, const QString& dataFolder);
+    // <programFolder>/../share/kavri-zelvo. Any thread.
+    static QString guideFolder(const QString& programFolder);
+
+    // The state as the dump writes it. Main thread.
+    QJsonObject stateSnapshot() const;
+
+    // --- Import, loading, recording and ahead-encoding (AppModelLoading.cpp).
+    // Main thread.
+    // Puts the library's record `id` on deck `deckIndex` (0...3) and returns at
+    // once; closes the stage browser. Nothing for no id, a record the library no
+    // longer holds or another index.
+    void load(const std::optional<QUuid>& id, int deckIndex);
+    // Chosen files and folders, in order: adapter files go to `installAdapters`,
+    // everything else to the library's import.
+    void importItems(const QStringList& paths);
+    // Installs adapter files into the model server's models folder; the last one
+    // installed becomes the generation model. Failures show as the notice.
+    void installAdapters(const QStringList& paths);
+    // Starts or stops recording the master output to a WAV file beside the
+    // takes; nothing without an engine.
+    void toggleRecording();
+    // "recordings" beside the takes folder.
+    QString recordingsFolder() const;
+    // Ahead-encoding writers still running (tests wait for none). Any thread.
+    static int aheadWritesInFlight();
+    // --- Browser lists, the set queue and flow mode. Main thread.
+    // A load the mix-in started and has not yet seen land.
+    struct AutoCueing {
+        QUuid id;
+        int deck = 0;
+        QDateTime since;
+        friend bool operator==(const AutoCueing&, const AutoCueing&) = default;
+    };
+    // The record the mix-in cued and means to mix in.
+    struct AutoCued {
+        int deck = 0;
+        QUuid id;
+        friend bool operator==(const AutoCued&, const AutoCued&) = default;
+    };
+    // Entries the fill keeps in the queue, and the lowest score it takes.
+    static constexpr std::size_t kQueueTarget = 3;
+    static constexpr double kFillThreshold = 0.25;
+    // Seconds without a touch before flow mode acts on the decks.
+    static constexpr double kHandsOff = 45.0;
+
+    // The list every browser shows: the source, filtered by the search text and
+    // ordered by the sort key. Stable: ties keep the source's order.
+    std::vector<TrackRecord> browserTracks();
+    // The track the relative sorts and the fits compare against: the live
+    // deck's, else the other of decks 1 and 2.
+    std::optional<TrackRecord> referenceTrack() const;
+    // How well `candidate` fits `reference` under the current sort key, 0 ... 1;
+    // none without a reference or for the reference itself. Cached until the
+    // reference or the sort key changes.
+    std::optional<double> matchScore(const TrackRecord& candidate, const std::optional<TrackRecord>& reference);
+    // Queued identifiers: appended (moved to the end when queued already),
+    // removed, or swapped with the entry `offset` places away (clamped).
+    void enqueue(const QUuid& id);
+    void dequeue(const QUuid& id);
+    void moveInQueue(const QUuid& id, int offset);
+    // Loads the first queued record the library holds onto the idle deck of
+    // decks 1 and 2, with sync on.
+    void loadNext();
+    // Shifts the deck's key to sit with the deck across the controller; a
+    // second press sets the shift back to 0.
+    void keySync(int deck);
+    // The deck plays, its fader is above 0.05 and the crossfader does not cut it.
+    bool isAudible(int deck) const;
+    // Where flow mode reads the model key's step; null reads the state root's own.
+    void setAIStepSource(const AIStepSource* source) { aiStepSource_ = source; }
+
+    const QSet<QUuid>& heard() const { return heard_; }
+    const QDateTime& lastAutoCheck() const { return lastAutoCheck_; }
+    int flowLive() const { return flowLive_; }
+    const QDateTime& liveSince() const { return liveSince_; }
+    std::int64_t stretchesAtLive() const { return stretchesAtLive_; }
+    const std::optional<QUuid>& flowForked() const { return flowForked_; }
+    const std::optional<int>& flowMixedFrom() const { return flowMixedFrom_; }
+    const std::optional<QDateTime>& quietSince() const { return quietSince_; }
+    const std::optional<AutoCueing>& autoCueing() const { return autoCueing_; }
+    const std::optional<AutoCued>& autoCued() const { return autoCued_; }
+    // --- The model key, the hint, flow mode's status line and the guide
+    // (AppModelSteps.cpp). Everything here but the hint is computed on every
+    // read from the models it names. Main thread.
+    using AIStep = zelvo::AIStep;
+    // What the key reads of the supervisor, the account, the download and the
+    // workflow; without one, a server still being checked and an idle workflow.
+    void setModelKeyLink(std::unique_ptr<ModelKeyLink> link);
+    ModelKeyLink& modelKey() const;
+    // The step the model key is on.
+    AIStep aiStep() const;
+    // The key's tap and its long press (or Shift-tap).
+    void aiPrimary();
+    void aiSecondary();
+    // The key's title and caption.
+    QString aiStepTitle() const;
+    QString aiStepDetail() const;
+    // "ready", "asleep", "fault · <text>", ...
+    QString modelStatus() const;
+    // The chosen model's name (none: "base") and the status; the status alone
+    // for "zelvo-0".
+    QString modelLine() const;
+    // The model's download size: "9.8 gb" once the key checked out, else "~10 gb".
+    QString brainSize() const;
+    // The caption of a running installation; "" otherwise.
+    QString downloadDetail() const;
+    // The model name a render asks for: `name` while the server has not
+    // answered, `name` when it lists it as an adapter, else none (the server's
+    // default).
+    std::optional<QString> installedModel(const QString& name) const;
+    // The short hint shows while now is before `hintUntil`; nothing clears it.
+    void setHint(const std::optional<QString>& hint);
+    void setHintUntil(const QDateTime& until);
+    // Flow mode's lower-case status sentence.
+    QString flowLine() const;
+    // The mix page's upper-case next-step line.
+    QString guide() const;
+    // The first queued record the library still holds.
+    std::optional<TrackRecord> nextQueuedRecord() const;
+    // One reading of everything the key, the flow line and the guide depend on.
+    keysteps::Inputs stepInputs() const;
+    // --- Keyboard map and performance pads (KeyboardMap.cpp, PerformancePads.cpp).
+    // A model pad: its texts, when it lights (never without `lit`) and what it does.
+    struct AIPad {
+        QString label;
+        QString sublabel;
+        std::function<bool(const AppModel&, const DeckModel&)> lit;
+        std::function<void(AppModel&, DeckModel&)> action;
+    };
+    // A pad of the beat-effect page: printed caption and sub-caption, the effect
+    // and its index into the engine's beat lengths.
+    struct PadFXEntry {
+        const char* caption;
+        const char* sublabel;
+        BeatFXKind kind;
+        int beatIndex;
+    };
+    static const std::array<AIPad, 8> aiPads;
+    static constexpr std::array<PadFXEntry, 8> padFX{{
+        {"Echo", "1/2", BeatFXKind::echo, 4},
+        {"Echo", "1/4", BeatFXKind::echo, 3},
+        {"Roll", "1/4", BeatFXKind::roll, 3},
+        {"Roll", "1/8", BeatFXKind::roll, 2},
+        {"Flange", "4", BeatFXKind::flanger, 6},
+        {"Flange", "1", BeatFXKind::flanger, 4},
+        {"Verb", "1/2", BeatFXKind::reverb, 4},
+        {"Verb", "1", BeatFXKind::reverb, 5},
+    }};
+    // Beat-jump lengths in beats, by pad index modulo 4.
+    static constexpr std::array<double, 4> padJumps{1.0, 4.0, 8.0, 16.0};
+    // Loop lengths in beats of pads 0…7.
+    static constexpr std::array<double, 8> padLoops{0.25, 0.5, 1.0, 2.0, 4.0, 8.0, 16.0, 32.0};
+    struct PadLabel {
+        QString caption;
+        QString sublabel;
+        friend bool operator==(const PadLabel&, const PadLabel&) = default;
+    };
+    // Performs pad `index` (0…7; others do nothing) of `deck` in `mode`: `down` on
+    // press, false on release; `erase` deletes a hot cue instead of playing it.
+    void pressPad(DeckModel& deck, PadMode mode, int index, bool down, bool erase);
+    // Whether the pad is lit; an index outside 0…7 is not.
+    bool padLit(const DeckModel& deck, PadMode mode, int index) const;
+    // Caption and sub-caption; both empty for an index outside 0…7.
+    PadLabel padLabel(const DeckModel& deck, PadMode mode, int index) const;
+    // The key event filter installed at boot; null before. It stays for the
+    // life of the process and passes every event on once the state root is gone.
+    QObject* keyMonitor() const { return keyMonitor_; }
+    // Where the keys and pads reach the workflow's actions and the queue; the
+    // default does nothing. Main thread.
+    void setPerformanceLink(std::unique_ptr<PerformanceLink> link);
+    PerformanceLink& performance() const;
+    // --- The big key's beat clock (ui/stage/BigAIKey.cpp). Main thread.
+    // Where deck `deck` is within its beat, in [0, 1), while its voice plays a
+    // record with a usable grid; else the same of deck 1; else none.
+    std::optional<double> beatPhase(int deck) const;
+    // --- What the status bar, the header and the settings read of the
+    // neighbours (StatusLink.h); set before the screens are built. Without one
+    // the screens read the link's defaults. Main thread.
+    void setStatusLink(std::unique_ptr<StatusLink> link);
+    StatusLink& status() const;
+
+signals:
+    void queueChanged();
+    void performPageChanged();
+    void selectedTrackChanged();
+    void browserQueryChanged();
+    void browserSourceChanged();
+    void browserSortChanged();
+    void autoQueueChanged();
+    void waveformZoomChanged();
+    void browseOpenChanged();
+    void classicFaceplateChanged();
+    void showSettingsChanged();
+    void recordingURLChanged();
+    void engineLiveChanged();
+    void hintChanged();
+    // Any of flow mode's fields changed.
+    void flowChanged();
+    void hintUntilChanged();
+    // The end of every tick: views that show readings computed on each read
+    // (the model key's step, the model line) look again here and repaint only
+    // on a change.
+    void ticked();
+
+private:
+    class LogForward;
+
+    void restoreSettings();
+    void handleLaunchArguments();
+    void dumpStateLater(const QStringList& arguments);
+    void writeDump(const QString& path);
+    void loadWhenOutputUp(const TrackRecord& record, bool play, int pollsLeft);
+    // Stops a recording whose file failed; the tick's share of recording.
+    void checkRecording();
+    struct DemoRun;
+    void demoWaitForOutput(std::shared_ptr<DemoRun> run, int pollsLeft);
+    void demoPlace(std::shared_ptr<DemoRun> run);
+    void demoFour(std::shared_ptr<DemoRun> run, std::size_t next);
+    void demoFinish(std::shared_ptr<DemoRun> run);
+
+    // Steps built by other parts of the application; empty here.
+    void encodeAhead(const TrackRecord& record, const TrackBufferRef& buffer);
+    void stageDemo(bool play, bool fork, bool extend);
+    void installKeyboard();
+    void autoTick();
+    void autoInstallTick();
+
+    // --- Browser lists, the set queue and flow mode.
+    std::vector<TrackRecord> sorted(std::vector<const TrackRecord*> records);
+    double computeMatch(const TrackRecord& candidate, const TrackRecord& reference);
+    void quietOutgoing();
+    void fillQueue();
+    void flowFork();
+    void cueNextInTime();
+    void showHint(const QString& text, double seconds);
+    bool voicePlaying(int deck) const;
+    // Position and duration from the voice's published cells; 0 without a voice.
+    double voicePosition(int deck) const;
+    double voiceDuration(int deck) const;
+    // Where the deck's music ends: the music end when it is set and before the
+    // duration, else the duration.
+    double musicEndOf(int deck) const;
+    bool handsOff() const;
+    template <typename T>
+    void setFlow(T& field, T value);
+
+    QHash<QUuid, double> scoreCache_;
+    QString scoreCacheKey_;
+    QUuid scoreKeyReference_;
+    BrowserSort scoreKeySort_ = BrowserSort::added;
+    std::unique_ptr<QCollator> collator_;
+    QHash<QString, QCollatorSortKey> titleKeys_;
+    const AIStepSource* aiStepSource_ = nullptr;
+    QSet<QUuid> heard_;
+    QDateTime lastAutoCheck_;
+    int flowLive_ = -1; // none seen yet: the first run stamps liveSince_
+    QDateTime liveSince_;
+    std::int64_t stretchesAtLive_ = 0;
+    std::optional<QUuid> flowForked_;
+    std::optional<int> flowMixedFrom_;
+    std::optional<QDateTime> quietSince_;
+    std::optional<AutoCueing> autoCueing_;
+    std::optional<AutoCued> autoCued_;
+
+    UserDefaults& defaults_;
+    Scheduler& scheduler_;
+    const QStringList arguments_;
+    std::function<void()> terminate_;
+
+    std::unique_ptr<LogForward> log_;
+    std::unique_ptr<MicrophonePermission> ownPermission_;
+    std::unique_ptr<AudioSystem> audio_;
+    std::unique_ptr<LibraryStore> library_;
+    ImportChooserCall importChooser_;
+    std::array<std::unique_ptr<DeckModel>, kDecks> decks_;
+    std::unique_ptr<MixerModel> mixer_;
+    std::unique_ptr<EngineBinder> binder_;
+    std::unique_ptr<WorkflowLink> outpaint_;
+    std::unique_ptr<TransitionModel> transition_;
+    std::unique_ptr<ControllerLink> controller_;
+    std::unique_ptr<QObject> account_;
+    std::unique_ptr<UpdateLink> update_;
+    std::unique_ptr<QObject> download_;
+    std::unique_ptr<TourLink> tour_;
+    std::optional<BrainPaths> brainPaths_;
+    int brainPort_ = 0;
+    std::unique_ptr<BrainLink> brain_;
+    std::unique_ptr<InstallDriver> installer_;
+
+    std::vector<QUuid> queue_;
+    PerformPage performPage_ = PerformPage::mix;
+    std::optional<QUuid> selectedTrack_;
+    QString browserQuery_;
+    BrowserSource browserSource_ = BrowserSource::collection;
+    BrowserSort browserSort_ = BrowserSort::added;
+    bool autoQueue_ = false;
+    double waveformZoom_ = 1.0;
+    bool browseOpen_ = false;
+    bool classicFaceplate_ = false;
+    bool showSettings_ = false;
+    std::optional<QString> recordingURL_;
+    EngineLive engineLive_;
+    std::optional<QString> hint_;
+    QDateTime hintUntil_;
+    std::unique_ptr<ModelKeyLink> modelKey_;
+
+    // Keyboard map and performance pads.
+    friend class KeyboardFilter;
+    bool tourKey(const KeyStroke& key);
+    bool handleKey(const KeyStroke& key);
+    QObject* keyMonitor_ = nullptr;
+    std::unique_ptr<PerformanceLink> performance_ = std::make_unique<ShellPerformance>();
+    std::unique_ptr<StatusLink> status_ = std::make_unique<StatusLink>();
+
+    Scheduler::TimerId ticker_ = 0;
+    bool booted_ = false;
+    bool guideViewerMissingNoted_ = false;
+    bool shutDown_ = false;
+};
+
+} // namespace zelvo

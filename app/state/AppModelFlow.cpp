@@ -1,0 +1,308 @@
+// Flow mode: the once-a-second driver that records what was heard, pauses the
+// deck an automatic mix faded out, tops the queue up, lets the model fork deck
+// 1's record and cues and mixes in the next record or the model's take.
+#include "state/AppModel.h"
+
+#include "audio/DeckCommand.h"
+#include "audio/DeckVoice.h"
+#include "library/Similarity.h"
+#include "models/AudioSystem.h"
+#include "models/ChannelModel.h"
+#include "models/DeckModel.h"
+#include "models/MixerModel.h"
+#include "models/TransitionModel.h"
+#include "platform/TextFormat.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zelvo {
+namespace {
+
+constexpr double kBodyInterval = 1.0;
+constexpr double kQuietBeforePause = 4.0;
+constexpr double kForkContextMargin = 1.0;
+constexpr double kForkEndMargin = 20.0;
+constexpr std::int64_t kForkEndBars = 8;
+constexpr double kForkHintSeconds = 4.0;
+constexpr double kCueHintSeconds = 4.0;
+constexpr double kPrepareWindow = 30.0;
+constexpr double kMixWindow = 8.0;
+constexpr double kLoadGiveUp = 20.0;
+constexpr double kTakeHoldOfLive = 75.0;
+constexpr double kTakeOnAir = 180.0;
+constexpr std::int64_t kStretchesToRelease = 2;
+
+double secondsBetween(const QDateTime& from, const QDateTime& to)
+{
+    return double(from.msecsTo(to)) / 1000.0;
+}
+
+} // namespace
+
+template <typename T>
+void AppModel::setFlow(T& field, T value)
+{
+    if (field == value)
+        return;
+    field = std::move(value);
+    emit flowChanged();
+}
+
+bool AppModel::voicePlaying(int deck) const
+{
+    const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(deck)]->voice();
+    return voice && voice->state().playing.load();
+}
+
+double AppModel::voicePosition(int deck) const
+{
+    const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(deck)]->voice();
+    return voice ? voice->state().position.load() : 0.0;
+}
+
+double AppModel::voiceDuration(int deck) const
+{
+    const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(deck)]->voice();
+    return voice ? voice->state().duration.load() : 0.0;
+}
+
+double AppModel::musicEndOf(int deck) const
+{
+    const double duration = voiceDuration(deck);
+    const std::optional<double> end = decks_[std::size_t(deck)]->musicEnd();
+    return end && *end < duration ? *end : duration;
+}
+
+bool AppModel::handsOff() const
+{
+    return secondsBetween(handsOnAt(), scheduler_.now()) >= kHandsOff;
+}
+
+void AppModel::autoTick()
+{
+    if (!autoQueue_ || audio_->directOuts())
+        return;
+    const QDateTime now = scheduler_.now();
+    if (lastAutoCheck_.isValid() && !(secondsBetween(lastAutoCheck_, now) > kBodyInterval))
+        return;
+    setFlow(lastAutoCheck_, now);
+    if (!liveSince_.isValid())
+        setFlow(liveSince_, now);
+
+    QSet<QUuid> heard = heard_;
+    for (int i = 0; i < kDecks; ++i)
+        if (voicePlaying(i) && decks_[std::size_t(i)]->track())
+            heard.insert(decks_[std::size_t(i)]->track()->id);
+    setFlow(heard_, std::move(heard));
+
+    const int live = transition_->liveDeck();
+    if (live != flowLive_) {
+        setFlow(flowLive_, live);
+        setFlow(liveSince_, now);
+        setFlow(stretchesAtLive_, outpaint_->stretchesWritten());
+    }
+
+    quietOutgoing();
+    fillQueue();
+    flowFork();
+    cueNextInTime();
+}
+
+void AppModel::quietOutgoing()
+{
+    if (!flowMixedFrom_ || transition_->phase().kind != TransitionModel::Phase::Kind::idle) {
+        setFlow(quietSince_, std::optional<QDateTime>());
+        return;
+    }
+    const int out = *flowMixedFrom_;
+    const QDateTime now = scheduler_.now();
+    const bool off = handsOff();
+    const bool gone = transition_->liveDeck() != out && voicePlaying(out);
+    if (off && gone && !isAudible(out) && !mixer_->channel(out).cue()) {
+        if (!quietSince_) {
+            setFlow(quietSince_, std::optional<QDateTime>(now));
+        } else if (secondsBetween(*quietSince_, now) > kQuietBeforePause) {
+            if (const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(out)]->voice())
+                voice->send(DeckCommand::pause());
+            setFlow(flowMixedFrom_, std::optional<int>());
+            setFlow(quietSince_, std::optional<QDateTime>());
+            brain_->note(formatText("flow: stopped deck %d after its mix out", out + 1));
+        }
+        return;
+    }
+    if (gone && off) {
+        // Still heard, or cued in the headphones: wait.
+        setFlow(quietSince_, std::optional<QDateTime>());
+        return;
+    }
+    // The user took over, or the deck stopped or came back on air.
+    setFlow(flowMixedFrom_, std::optional<int>());
+    setFlow(quietSince_, std::optional<QDateTime>());
+}
+
+void AppModel::fillQueue()
+{
+    const std::optional<TrackRecord> reference = referenceTrack();
+    if (!reference || queue_.size() >= kQueueTarget)
+        return;
+    QSet<QUuid> excluded = heard_;
+    for (const auto& deck : decks_)
+        if (deck->track())
+            excluded.insert(deck->track()->id);
+    for (const QUuid& id : queue_)
+        excluded.insert(id);
+    // A record the mix-in has taken off the queue is not on its deck until the
+    // load lands: it is no candidate either, or it would be queued a second time.
+    if (autoCueing_)
+        excluded.insert(autoCueing_->id);
+    if (autoCued_)
+        excluded.insert(autoCued_->id);
+
+    const std::optional<TrackMetrics> referenceMetrics = library_->metrics(reference->id);
+    struct Scored {
+        const TrackRecord* record;
+        double score;
+    };
+    std::vector<Scored> scored;
+    for (const TrackRecord& record : library_->tracks()) {
+        if (record.outpaint || excluded.contains(record.id))
+            continue;
+        double score = Similarity::overall(record.bpm(), reference->bpm(), record.key, reference->key,
+                                           library_->metrics(record.id), referenceMetrics);
+        // A score that is not a number (damaged metrics) fits nothing.
+        if (std::isnan(score))
+            score = 0.0;
+        scored.push_back({&record, score});
+    }
+    if (scored.empty())
+        return;
+    std::stable_sort(scored.begin(), scored.end(), [](const Scored& a, const Scored& b) { return a.score > b.score; });
+    std::vector<QUuid> queue = queue_;
+    const std::size_t wanted = std::min(kQueueTarget - queue_.size(), scored.size());
+    for (std::size_t i = 0; i < wanted; ++i)
+        if (scored[i].score > kFillThreshold)
+            queue.push_back(scored[i].record->id);
+    if (queue.size() != queue_.size())
+        setQueue(std::move(queue));
+}
+
+void AppModel::flowFork()
+{
+    if (transition_->liveDeck() != 0 || transition_->phase().kind != TransitionModel::Phase::Kind::idle)
+        return;
+    if (outpaint_->rendering() || brain_->status().kind != BrainStatus::Kind::ready)
+        return;
+    const std::optional<TrackRecord>& record = decks_[0]->track();
+    if (!record || record->outpaint || flowForked_ == record->id || !voicePlaying(0))
+        return;
+    if (voicePlaying(1) && isAudible(1))
+        return;
+    const std::optional<TrackRecord>& two = decks_[1]->track();
+    if (two && two->outpaint && two->outpaint->sourceID == record->id && !voicePlaying(1)) {
+        setFlow(flowForked_, std::optional<QUuid>(record->id));
+        return;
+    }
+
+    const double bar = BeatGrid::barOf(record->grid);
+    const double position = voicePosition(0);
+    const double end = musicEndOf(0);
+    const ForkSettings& settings = outpaint_->settings();
+    if (position < bar * double(settings.contextBars) + kForkContextMargin)
+        return;
+    setFlow(flowForked_, std::optional<QUuid>(record->id));
+    if (end - position <= bar * double(settings.aheadBars + kForkEndBars) + kForkEndMargin) {
+        brain_->note(QStringLiteral("flow: ") + record->title
+                     + QStringLiteral(" is too near its end to fork; the next record gets it"));
+        return;
+    }
+    brain_->note(QStringLiteral("flow: forking ") + record->title);
+    showHint(QStringLiteral("FLOW \u00B7 ZELVO-0 IS LISTENING TO ") + record->title.toUpper(), kForkHintSeconds);
+    outpaint_->fork(false);
+}
+
+void AppModel::cueNextInTime()
+{
+    if (transition_->phase().kind != TransitionModel::Phase::Kind::idle || !handsOff())
+        return;
+    const int live = transition_->liveDeck();
+    const int idle = 1 - live;
+    if (!voicePlaying(live))
+        return;
+    DeckModel& liveDeck = *decks_[std::size_t(live)];
+    DeckModel& idleDeck = *decks_[std::size_t(idle)];
+    const QDateTime now = scheduler_.now();
+
+    const double mixLen = BeatGrid::barOf(liveDeck.grid()) * double(transition_->bars());
+    const double liveFor = secondsBetween(liveSince_, now);
+    const double plain = std::max(musicEndOf(live) - voicePosition(live), 0.0);
+    const bool rendering = outpaint_->rendering();
+    const std::optional<TrackRecord>& liveTrack = liveDeck.track();
+    const std::optional<TrackRecord>& idleTrack = idleDeck.track();
+    bool takeOfLive = false;
+    double remaining = plain;
+    if (live == 0) {
+        takeOfLive = liveTrack && idleTrack && idleTrack->outpaint && idleTrack->outpaint->sourceID == liveTrack->id
+            && !voicePlaying(idle);
+        if (takeOfLive && liveFor >= kTakeHoldOfLive)
+            remaining = std::min(plain, mixLen);
+    } else if (liveTrack && liveTrack->outpaint && !outpaint_->chainSnooze()
+               && ((aiStepSource_ ? aiStepSource_->aiStep() : aiStep()) == AIStep::steer || rendering)) {
+        // A take the model is still writing stays on air for about three minutes.
+        const std::int64_t written = outpaint_->stretchesWritten() - stretchesAtLive_;
+        remaining = written < kStretchesToRelease && liveFor < kTakeOnAir ? mixLen + (kTakeOnAir - liveFor) : mixLen;
+    }
+
+    if (!(remaining < mixLen + kPrepareWindow))
+        return;
+    if (live == 0 && rendering && !outpaint_->pendingIsExtension())
+        return; // a fork of deck 1's record is being written
+
+    if (autoCueing_) {
+        const std::optional<TrackRecord>& held = decks_[std::size_t(autoCueing_->deck)]->track();
+        if (held && held->id == autoCueing_->id) {
+            setFlow(autoCueing_, std::optional<AutoCueing>());
+        } else if (secondsBetween(autoCueing_->since, now) <= kLoadGiveUp) {
+            return;
+        } else {
+            setFlow(autoCueing_, std::optional<AutoCueing>());
+        }
+    }
+
+    const bool cuedHere = autoCued_ && autoCued_->deck == idle && idleTrack && idleTrack->id == autoCued_->id;
+    if (!cuedHere && !takeOfLive && !voicePlaying(idle)) {
+        auto head = queue_.begin();
+        std::optional<TrackRecord> next;
+        for (; head != queue_.end(); ++head)
+            if ((next = library_->track(*head)))
+                break;
+        if (next && !(idleTrack && idleTrack->id == next->id)) {
+            std::vector<QUuid> queue(head + 1, queue_.end());
+            setQueue(std::move(queue));
+            mixer_->channel(idle).setSync(true);
+            setFlow(autoCueing_, std::optional<AutoCueing>(AutoCueing{next->id, idle, now}));
+            setFlow(autoCued_, std::optional<AutoCued>(AutoCued{idle, next->id}));
+            idleDeck.load(*next);
+            showHint(QStringLiteral("FLOW \u00B7 CUEING ") + next->title.toUpper(), kCueHintSeconds);
+            brain_->note(formatText("auto: cued %s on deck %d with %.0fs to go", next->title.toUtf8().constData(),
+                                    idle + 1, remaining));
+            return;
+        }
+    }
+
+    // A record that has played out on the idle deck is as good as none: there
+    // is nothing left of it to mix in.
+    const bool playedOut =
+        voiceDuration(idle) > 0.0 && voicePosition(idle) >= voiceDuration(idle) - TransitionModel::kPlayedOut;
+    if (!idleDeck.track() || voicePlaying(idle) || playedOut)
+        return;
+    if (remaining < mixLen + kMixWindow) {
+        brain_->note(formatText("flow: %lld-bar mix onto deck %d%s", static_cast<long long>(transition_->bars()),
+                                idle + 1, takeOfLive ? " (zelvo-0's take of this record)" : ""));
+        setFlow(autoCued_, std::optional<AutoCued>());
+        setFlow(flowMixedFrom_, std::optional<int>(live));
+        transition_->mix(idle);
+    }
+}
+
+} // namespace zelvo
