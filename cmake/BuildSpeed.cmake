@@ -66,7 +66,7 @@ function(zelvo_unity target)
     # A class with a member or base from a source file's anonymous namespace
     # (a test fixture, say) is only ever defined in that one unit; the warning
     # assumes every file but the main one is a header.
-    target_compile_options(${target} PRIVATE -Wno-subobject-linkage)
+    target_compile_options(${target} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-Wno-subobject-linkage>)
   endif()
 endfunction()
 
