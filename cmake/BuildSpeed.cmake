@@ -54,16 +54,33 @@ endfunction()
 
 # A whole build (scripts/test, CI) compiles the engine library (zelvo_unity)
 # sixteen sources to a unit: its headers are read and its inline code generated
-# once per unit rather than once per file. Names local to a source file
-# (anonymous namespaces, statics) must therefore be unique within the library,
-# and a class defined in a source file must not hold a file-local type. Off for
-# day-to-day work, where one edited file recompiles alone. (The application's
-# libraries repeat file-local helper names and are not built this way.)
-option(ZELVO_UNITY "Compile the engine library as unity units" OFF)
+# once per unit rather than once per file. The application's libraries and
+# the test programs are built the same way. Names local to a source file
+# (anonymous namespaces, statics) must therefore be unique within a target, or
+# the source is listed with zelvo_unity_alone. Off for day-to-day work, where
+# one edited file recompiles alone.
+option(ZELVO_UNITY "Compile libraries and test programs as unity units" OFF)
 function(zelvo_unity target)
   if(ZELVO_UNITY)
     set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 16)
+    # A class with a member or base from a source file's anonymous namespace
+    # (a test fixture, say) is only ever defined in that one unit; the warning
+    # assumes every file but the main one is a header.
+    target_compile_options(${target} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-Wno-subobject-linkage>)
   endif()
+endfunction()
+
+# Sources of a unity-built target that repeat a file-local name of another of
+# its sources (the screens' small drawing helpers and layout constants) compile
+# on their own. Paths are relative to the calling folder.
+function(zelvo_unity_alone target)
+  foreach(source IN LISTS ARGN)
+    set(path ${CMAKE_CURRENT_SOURCE_DIR}/${source})
+    if(NOT EXISTS ${path})
+      message(FATAL_ERROR "zelvo_unity_alone: no source ${path}")
+    endif()
+    set_source_files_properties(${path} TARGET_DIRECTORY ${target} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
+  endforeach()
 endfunction()
 
 # Uses another target's precompiled headers (same compiler flags; differing

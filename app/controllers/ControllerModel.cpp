@@ -4,6 +4,7 @@
 #include "audio/ColorFX.h"
 #include "audio/DeckVoice.h"
 #include "audio/GainLaws.h"
+#include "controllers/ControllerHelpers.h"
 #include "controllers/DDJOut.h"
 #include "controllers/MidiSystemChoice.h"
 #include "models/DeckModel.h"
@@ -21,6 +22,10 @@
 
 namespace zelvo {
 namespace {
+
+using controllerhelpers::finiteOr0;
+using controllerhelpers::onOff;
+using controllerhelpers::sendTo;
 
 const QString kChoiceKey = QStringLiteral("surface.choice");
 const QString kLastKey = QStringLiteral("surface.last");
@@ -54,11 +59,6 @@ int wholePart(double value)
     return int(std::clamp(value, -1.0e6, 1.0e6));
 }
 
-double finiteOr0(double value)
-{
-    return std::isfinite(value) ? value : 0.0;
-}
-
 // The hardware's centre detent: 2v − 1, exactly 0 within 0.012 of the centre.
 double centred(double v)
 {
@@ -81,11 +81,6 @@ QString decibels(double gain)
     return formatText("%+.1f db", db);
 }
 
-QString onOff(bool on)
-{
-    return on ? QStringLiteral("on") : QStringLiteral("off");
-}
-
 QString padModeLabel(PadMode mode)
 {
     switch (mode) {
@@ -97,12 +92,6 @@ QString padModeLabel(PadMode mode)
     case PadMode::beatLoop: return QStringLiteral("Loop");
     }
     return {};
-}
-
-void sendTo(DeckModel& deck, const DeckCommand& command)
-{
-    if (const std::shared_ptr<DeckVoice> voice = deck.voice())
-        voice->send(command);
 }
 
 // Degrees of a time on the platter (one turn is 1.8 s).

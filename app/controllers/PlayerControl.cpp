@@ -5,6 +5,7 @@
 #include "controllers/ControllerModel.h"
 
 #include "audio/DeckVoice.h"
+#include "controllers/ControllerHelpers.h"
 #include "controllers/PlayerRouting.h"
 #include "library/JsonFields.h"
 #include "models/DeckModel.h"
@@ -22,23 +23,11 @@
 namespace zelvo {
 namespace {
 
+using controllerhelpers::finiteOr0;
+using controllerhelpers::onOff;
+using controllerhelpers::sendTo;
+
 const QString kPlayerDecksKey = QStringLiteral("players.decks");
-
-void sendTo(DeckModel& deck, const DeckCommand& command)
-{
-    if (const std::shared_ptr<DeckVoice> voice = deck.voice())
-        voice->send(command);
-}
-
-double finiteOr0(double value)
-{
-    return std::isfinite(value) ? value : 0.0;
-}
-
-QString onOff(bool on)
-{
-    return on ? QStringLiteral("on") : QStringLiteral("off");
-}
 
 // A stored port key: an optional sign, then decimal digits only, within 64 bits.
 std::optional<std::int64_t> parsePort(const QString& key)

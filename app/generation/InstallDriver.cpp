@@ -6,7 +6,8 @@
 
 namespace zelvo {
 
-namespace {
+// Named rather than anonymous: InstallDriver::Owned holds these by value.
+namespace installdriver {
 
 class SupervisorBrain final : public InstallDriver::Brain {
 public:
@@ -30,11 +31,11 @@ private:
     KavriAccount& account_;
 };
 
-} // namespace
+} // namespace installdriver
 
 struct InstallDriver::Owned {
-    SupervisorBrain brain;
-    AccountLink account;
+    installdriver::SupervisorBrain brain;
+    installdriver::AccountLink account;
 };
 
 InstallDriver::InstallDriver(Brain& brain, Account& account, BrainDownload& download, Scheduler& clock)
@@ -47,6 +48,7 @@ InstallDriver::~InstallDriver() = default;
 std::unique_ptr<InstallDriver> InstallDriver::over(BrainSupervisor& brain, KavriAccount& account,
                                                    BrainDownload& download, Scheduler& clock)
 {
+    using namespace installdriver;
     auto owned = std::make_unique<Owned>(Owned{SupervisorBrain(brain), AccountLink(account)});
     auto driver = std::make_unique<InstallDriver>(owned->brain, owned->account, download, clock);
     driver->owned_ = std::move(owned);

@@ -31,7 +31,7 @@ namespace {
 
 // Assigns and reports whether the value changed.
 template <typename T>
-bool assign(T& field, const T& value)
+bool assignChanged(T& field, const T& value)
 {
     if (field == value)
         return false;
@@ -628,7 +628,7 @@ std::optional<double> OutpaintModel::storedRenderRate() const
 
 void OutpaintModel::setSettings(const ForkSettings& settings)
 {
-    const bool changed = assign(settings_, settings);
+    const bool changed = assignChanged(settings_, settings);
     settings_.store(defaults_);
     if (changed)
         emit settingsChanged();
@@ -638,7 +638,7 @@ void OutpaintModel::setRenderRate(std::optional<double> rate)
 {
     if (rate && (!std::isfinite(*rate) || *rate < 0.0))
         return;
-    const bool changed = assign(renderRate_, rate);
+    const bool changed = assignChanged(renderRate_, rate);
     if (rate)
         defaults_.setReal(QString::fromLatin1(renderRateKey), *rate);
     if (changed)
@@ -647,7 +647,7 @@ void OutpaintModel::setRenderRate(std::optional<double> rate)
 
 void OutpaintModel::setPhase(const OutpaintPhase& phase)
 {
-    if (assign(phase_, phase))
+    if (assignChanged(phase_, phase))
         emit phaseChanged();
 }
 
@@ -655,55 +655,55 @@ void OutpaintModel::setPendingPlan(const std::optional<ForkPlan>& plan)
 {
     if (!plan)
         pendingSource_.reset();
-    if (assign(pendingPlan_, plan))
+    if (assignChanged(pendingPlan_, plan))
         emit pendingPlanChanged();
 }
 
 void OutpaintModel::setPendingIsExtension(bool extension)
 {
-    if (assign(pendingIsExtension_, extension))
+    if (assignChanged(pendingIsExtension_, extension))
         emit pendingIsExtensionChanged();
 }
 
 void OutpaintModel::setLastRenderSeconds(std::optional<double> seconds)
 {
-    if (assign(lastRenderSeconds_, seconds))
+    if (assignChanged(lastRenderSeconds_, seconds))
         emit lastRenderSecondsChanged();
 }
 
 void OutpaintModel::setRenderStarted(const std::optional<QDateTime>& date)
 {
-    if (assign(renderStarted_, date))
+    if (assignChanged(renderStarted_, date))
         emit renderStartedChanged();
 }
 
 void OutpaintModel::setChainSnooze(const std::optional<ChainSnooze>& snooze)
 {
-    if (assign(chainSnooze_, snooze))
+    if (assignChanged(chainSnooze_, snooze))
         emit chainSnoozeChanged();
 }
 
 void OutpaintModel::setStretchesWritten(std::int64_t count)
 {
-    if (assign(stretchesWritten_, count))
+    if (assignChanged(stretchesWritten_, count))
         emit stretchesWrittenChanged();
 }
 
 void OutpaintModel::setRunID(std::int64_t id)
 {
-    if (assign(runID_, id))
+    if (assignChanged(runID_, id))
         emit runIDChanged();
 }
 
 void OutpaintModel::setChainFailures(std::int64_t count)
 {
-    if (assign(chainFailures_, count))
+    if (assignChanged(chainFailures_, count))
         emit chainFailuresChanged();
 }
 
 void OutpaintModel::setChainHoldUntil(const QDateTime& date)
 {
-    if (assign(chainHoldUntil_, date))
+    if (assignChanged(chainHoldUntil_, date))
         emit chainHoldUntilChanged();
 }
 
@@ -723,27 +723,27 @@ void OutpaintModel::setReadyMix(std::optional<ReadyMix> ready)
 
 void OutpaintModel::setWaitingTake(const std::optional<TrackRecord>& take)
 {
-    if (assign(waitingTake_, take))
+    if (assignChanged(waitingTake_, take))
         emit waitingTakeChanged();
 }
 
 void OutpaintModel::showNotice(const QString& text)
 {
-    if (assign(notice_, std::optional<QString>(text)))
+    if (assignChanged(notice_, std::optional<QString>(text)))
         emit noticeChanged();
-    if (assign(noticeUntil_, scheduler_.now().addMSecs(qint64(kNoticeSeconds * 1000.0))))
+    if (assignChanged(noticeUntil_, scheduler_.now().addMSecs(qint64(kNoticeSeconds * 1000.0))))
         emit noticeUntilChanged();
 }
 
 void OutpaintModel::setNotice(const std::optional<QString>& notice)
 {
-    if (assign(notice_, notice))
+    if (assignChanged(notice_, notice))
         emit noticeChanged();
 }
 
 void OutpaintModel::setNoticeUntil(const QDateTime& until)
 {
-    if (assign(noticeUntil_, until))
+    if (assignChanged(noticeUntil_, until))
         emit noticeUntilChanged();
 }
 

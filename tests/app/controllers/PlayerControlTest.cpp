@@ -19,8 +19,8 @@ using test::ControllerRig;
 using B = CDJButton::Kind;
 using Decks = std::map<std::int64_t, int>;
 
-constexpr std::int64_t kA = 0x14200000;
-constexpr std::int64_t kB = 0x14300000;
+constexpr std::int64_t kPortA = 0x14200000;
+constexpr std::int64_t kPortB = 0x14300000;
 constexpr std::int64_t kC = 0x14400000;
 
 MIDIHub::Player cdj(std::int64_t port, PlayerModel model = PlayerModel::cdj3000x)
@@ -43,7 +43,7 @@ private:
 struct PlayerRig : ControllerRig {
     PlayerRig()
     {
-        model->updatePlayers({cdj(kA), cdj(kB, PlayerModel::cdj3000)});
+        model->updatePlayers({cdj(kPortA), cdj(kPortB, PlayerModel::cdj3000)});
         track = models.drumTrack(QStringLiteral("drums"), 20.0);
         models.load(0, track);
         models.load(1, track);
@@ -78,28 +78,28 @@ TEST(PlayerControl, PlayersGetRememberedDecksTheirRigAndLogLines)
 {
     ControllerRig rig;
     ControllerModel& m = *rig.model;
-    m.updatePlayers({cdj(kA), cdj(kB, PlayerModel::cdj3000)});
-    EXPECT_EQ(m.playerDecks(), (Decks{{kA, 0}, {kB, 1}}));
+    m.updatePlayers({cdj(kPortA), cdj(kPortB, PlayerModel::cdj3000)});
+    EXPECT_EQ(m.playerDecks(), (Decks{{kPortA, 0}, {kPortB, 1}}));
     EXPECT_EQ(ControllerModel::savedPlayerDecks(rig.models.defaults), m.playerDecks());
     EXPECT_EQ(rig.log.lines.last(),
               QStringLiteral("players: CDJ-3000X port 14200000 → deck 1, CDJ-3000 port 14300000 → deck 2"));
     EXPECT_EQ(m.lastSeen(), ControllerKind::flx4);
     EXPECT_TRUE(m.playerTimerRuns());
     using Rig = std::vector<AudioSystem::RigPlayer>;
-    EXPECT_EQ(rig.host.rig, (Rig{{kA, 0, PlayerModel::cdj3000x}, {kB, 1, PlayerModel::cdj3000}}));
+    EXPECT_EQ(rig.host.rig, (Rig{{kPortA, 0, PlayerModel::cdj3000x}, {kPortB, 1, PlayerModel::cdj3000}}));
 
     // Swapping exchanges the first two players' decks, remembers and re-routes
     // them, and logs nothing.
     const qsizetype lines = rig.log.lines.size();
     m.swapPlayers();
-    EXPECT_EQ(m.playerDecks(), (Decks{{kA, 1}, {kB, 0}}));
+    EXPECT_EQ(m.playerDecks(), (Decks{{kPortA, 1}, {kPortB, 0}}));
     EXPECT_EQ(ControllerModel::savedPlayerDecks(rig.models.defaults), m.playerDecks());
-    EXPECT_EQ(rig.host.rig, (Rig{{kA, 1, PlayerModel::cdj3000x}, {kB, 0, PlayerModel::cdj3000}}));
+    EXPECT_EQ(rig.host.rig, (Rig{{kPortA, 1, PlayerModel::cdj3000x}, {kPortB, 0, PlayerModel::cdj3000}}));
     EXPECT_EQ(rig.log.lines.size(), lines);
 
     // A third player takes the free deck and makes the layout four decks.
-    m.updatePlayers({cdj(kA), cdj(kB, PlayerModel::cdj3000), cdj(kC)});
-    EXPECT_EQ(m.playerDecks(), (Decks{{kA, 1}, {kB, 0}, {kC, 2}}));
+    m.updatePlayers({cdj(kPortA), cdj(kPortB, PlayerModel::cdj3000), cdj(kC)});
+    EXPECT_EQ(m.playerDecks(), (Decks{{kPortA, 1}, {kPortB, 0}, {kC, 2}}));
     EXPECT_EQ(m.lastSeen(), ControllerKind::flx10);
 
     // All gone: the timer stops, the saved decks stay, the kind stays.
@@ -109,20 +109,20 @@ TEST(PlayerControl, PlayersGetRememberedDecksTheirRigAndLogLines)
     EXPECT_TRUE(m.playerDecks().empty());
     EXPECT_TRUE(rig.host.rig.empty());
     EXPECT_EQ(m.lastSeen(), ControllerKind::flx10);
-    EXPECT_EQ(ControllerModel::savedPlayerDecks(rig.models.defaults), (Decks{{kA, 1}, {kB, 0}, {kC, 2}}));
+    EXPECT_EQ(ControllerModel::savedPlayerDecks(rig.models.defaults), (Decks{{kPortA, 1}, {kPortB, 0}, {kC, 2}}));
 
     // Back in another order, and in a new model as after a relaunch: each
     // player finds its deck again and the timer starts anew.
     ControllerModel relaunched(rig.models.defaults, rig.models.clock, {}, &rig.log);
     relaunched.setHost(&rig.host);
-    relaunched.updatePlayers({cdj(kC), cdj(kA)});
-    EXPECT_EQ(relaunched.playerDecks(), (Decks{{kC, 2}, {kA, 1}}));
+    relaunched.updatePlayers({cdj(kC), cdj(kPortA)});
+    EXPECT_EQ(relaunched.playerDecks(), (Decks{{kC, 2}, {kPortA, 1}}));
     EXPECT_TRUE(relaunched.playerTimerRuns());
     EXPECT_EQ(relaunched.lastSeen(), ControllerKind::flx4);
     // Swapping needs both of the first two players to have a deck; one alone does nothing.
-    relaunched.updatePlayers({cdj(kA)});
+    relaunched.updatePlayers({cdj(kPortA)});
     relaunched.swapPlayers();
-    EXPECT_EQ(relaunched.playerDecks(), (Decks{{kA, 1}}));
+    EXPECT_EQ(relaunched.playerDecks(), (Decks{{kPortA, 1}}));
 
     // Five new players: the fifth gets no deck, and its events are dropped
     // before the log and before they count as hands on.
@@ -195,10 +195,10 @@ TEST(PlayerControl, StoredDeckMapsAreReadStrictly)
     // written keys are canonical decimal text.
     ControllerRig rig;
     rig.models.defaults.setJson(QStringLiteral("players.decks"), QJsonValue(QStringLiteral("garbage")));
-    rig.model->updatePlayers({cdj(kB), cdj(-5)});
-    EXPECT_EQ(rig.model->playerDecks(), (Decks{{kB, 0}, {-5, 1}}));
+    rig.model->updatePlayers({cdj(kPortB), cdj(-5)});
+    EXPECT_EQ(rig.model->playerDecks(), (Decks{{kPortB, 0}, {-5, 1}}));
     const QJsonObject written = rig.models.defaults.json(QStringLiteral("players.decks"))->toObject();
-    EXPECT_EQ(written.keys(), (QStringList{QStringLiteral("-5"), QString::number(kB)}));
+    EXPECT_EQ(written.keys(), (QStringList{QStringLiteral("-5"), QString::number(kPortB)}));
     EXPECT_TRUE(rig.log.lines.last().endsWith(QStringLiteral("port -5 → deck 2")));
 }
 
@@ -234,13 +234,13 @@ TEST(PlayerControl, PlatterAndJogScrubBySizedStepsAndBendWhilePlaying)
     for (std::size_t i = 0; i < std::size(steps); ++i) {
         SCOPED_TRACE(i);
         const double before = rig.position(0);
-        rig.send(kA, steps[i].event, t0 + steps[i].at);
+        rig.send(kPortA, steps[i].event, t0 + steps[i].at);
         rig.run(0.02);
         EXPECT_NEAR(rig.position(0) - before, steps[i].moved, 1e-4);
     }
     // The other player's timing is its own: its first message counts 0.01 s.
     const double other = rig.position(1);
-    rig.send(kB, CDJ::Platter{2.0}, t0 + 0.52);
+    rig.send(kPortB, CDJ::Platter{2.0}, t0 + 0.52);
     rig.run(0.02);
     EXPECT_NEAR(rig.position(1) - other, 0.02, 1e-4);
 
@@ -252,7 +252,7 @@ TEST(PlayerControl, PlatterAndJogScrubBySizedStepsAndBendWhilePlaying)
     rig.run(0.1);
     for (const CDJEvent& event : {CDJEvent{CDJ::Platter{4.0}}, CDJEvent{CDJ::JogSide{-4.0}}}) {
         const bool up = std::holds_alternative<CDJ::Platter>(event);
-        rig.send(kA, event);
+        rig.send(kPortA, event);
         rig.models.render(64);
         EXPECT_NEAR(state.speed.load(), up ? 1.16 : 0.84, 0.03);
         rig.run(0.1);
@@ -267,13 +267,13 @@ TEST(PlayerControl, PlatterAndJogScrubBySizedStepsAndBendWhilePlaying)
     // Vinyl mode: a touch is sent and held, and the platter then scrubs even
     // while playing, so no bend lingers after the release.
     deck.setVinyl(true);
-    rig.send(kA, CDJ::JogTouch{true});
+    rig.send(kPortA, CDJ::JogTouch{true});
     EXPECT_TRUE(rig.model->jogHeld()[0]);
     rig.run(0.1);
     EXPECT_TRUE(deck.live().jogTouched);
-    rig.send(kA, CDJ::Platter{4.0});
+    rig.send(kPortA, CDJ::Platter{4.0});
     EXPECT_FALSE(rig.model->bending()[0]);
-    rig.send(kA, CDJ::JogTouch{false});
+    rig.send(kPortA, CDJ::JogTouch{false});
     EXPECT_FALSE(rig.model->jogHeld()[0]);
     rig.run(0.06);
     EXPECT_FALSE(deck.live().jogTouched);
@@ -295,7 +295,7 @@ TEST(PlayerControl, TempoNeedleBrowseAndHeldSearch)
                            Tempo{-0.0119, 0.0, "+0.00%"}}) {
         SCOPED_TRACE(t.v);
         rig.models.clock.advance(0.01);
-        rig.send(kB, CDJ::Tempo{t.v});
+        rig.send(kPortB, CDJ::Tempo{t.v});
         EXPECT_EQ(deck.tempoFader(), t.fader);
         const double now = rig.models.clock.uptime();
         EXPECT_EQ(m.echo(), (ControllerModel::Echo{QStringLiteral("tempo1"), 1, QStringLiteral("deck 2 tempo"),
@@ -304,16 +304,16 @@ TEST(PlayerControl, TempoNeedleBrowseAndHeldSearch)
     }
 
     // The needle seeks a paused deck only.
-    rig.send(kB, CDJ::Needle{0.5});
+    rig.send(kPortB, CDJ::Needle{0.5});
     rig.run(0.02);
     EXPECT_NEAR(rig.position(1), 10.0, 1e-3);
-    rig.send(kB, CDJ::Needle{});
+    rig.send(kPortB, CDJ::Needle{});
     rig.run(0.02);
     EXPECT_NEAR(rig.position(1), 10.0, 1e-3);
     deck.playPause();
     rig.run(0.06);
     const double playing = rig.position(1);
-    rig.send(kB, CDJ::Needle{0.1});
+    rig.send(kPortB, CDJ::Needle{0.1});
     rig.run(0.02);
     EXPECT_GT(rig.position(1), playing);
     deck.playPause();
@@ -322,9 +322,9 @@ TEST(PlayerControl, TempoNeedleBrowseAndHeldSearch)
     // Browse steps the browser's selection and starts digging.
     const QUuid a = QUuid::createUuid(), b = QUuid::createUuid(), c = QUuid::createUuid();
     rig.host.tracks = {a, b, c};
-    rig.send(kA, CDJ::Browse{1});
+    rig.send(kPortA, CDJ::Browse{1});
     EXPECT_EQ(rig.host.selected, a);
-    rig.send(kA, CDJ::Browse{5});
+    rig.send(kPortA, CDJ::Browse{5});
     EXPECT_EQ(rig.host.selected, c);
     EXPECT_EQ(m.browsedAt(), rig.models.clock.uptime());
     EXPECT_TRUE(m.digging());
@@ -332,14 +332,14 @@ TEST(PlayerControl, TempoNeedleBrowseAndHeldSearch)
     // A held search seeks 4 s of track per second, stops at 0 backwards, and
     // ends with its release.
     rig.seek(0, 0.2);
-    rig.button(kA, B::search, true, -1);
+    rig.button(kPortA, B::search, true, -1);
     rig.run(0.2);
     EXPECT_EQ(rig.position(0), 0.0);
-    rig.button(kA, B::search, false, -1);
-    rig.button(kA, B::search, true, 1);
+    rig.button(kPortA, B::search, false, -1);
+    rig.button(kPortA, B::search, true, 1);
     rig.run(0.5);
     EXPECT_NEAR(rig.position(0), 2.0, 4.0 / 30.0 + 1e-6);
-    rig.button(kA, B::search, false, 1);
+    rig.button(kPortA, B::search, false, 1);
     rig.run(0.05);
     const double released = rig.position(0);
     rig.run(0.2);
@@ -347,10 +347,10 @@ TEST(PlayerControl, TempoNeedleBrowseAndHeldSearch)
 
     // A player unplugged while holding search leaves no deck seeking; the
     // other player's held search goes on.
-    rig.button(kA, B::search, true, 1);
-    rig.button(kB, B::search, true, 1);
+    rig.button(kPortA, B::search, true, 1);
+    rig.button(kPortB, B::search, true, 1);
     rig.run(0.1);
-    m.updatePlayers({cdj(kB, PlayerModel::cdj3000)});
+    m.updatePlayers({cdj(kPortB, PlayerModel::cdj3000)});
     EXPECT_EQ(m.searching(), (std::array<int, 4>{0, 1, 0, 0}));
     rig.run(0.05);
     const double stopped = rig.position(0);
@@ -417,55 +417,55 @@ TEST(PlayerControl, PressOnlyButtonsActAndShowTheirCardsAndTheirReleasesDoNothin
     DeckModel& d2 = rig.models.deck(1);
     ChannelModel& ch1 = rig.models.mixer.channel(0);
     const Row rows[] = {
-        {"tempo reset", kA, B::tempoReset, 0, [&] { d1.setTempoFader(0.5); }, {},
+        {"tempo reset", kPortA, B::tempoReset, 0, [&] { d1.setTempoFader(0.5); }, {},
          Card{"tempo0", 0, "deck 1 tempo", "reset"}, [&] { EXPECT_EQ(d1.tempoFader(), 0.0); }},
-        {"tempo range", kB, B::tempoRange, 0, [&] { d2.setTempoRange(TempoRange::sixteen); }, {},
+        {"tempo range", kPortB, B::tempoRange, 0, [&] { d2.setTempoRange(TempoRange::sixteen); }, {},
          Card{"range1", 1, "tempo range", "wide"}, [&] { EXPECT_EQ(d2.tempoRange(), TempoRange::wide); }},
-        {"tempo range wraps", kB, B::tempoRange, 0, {}, {}, Card{"range1", 1, "tempo range", "±6"}, {}},
-        {"master tempo", kA, B::masterTempo, 0, [&] { d1.setKeyLock(false); }, {},
+        {"tempo range wraps", kPortB, B::tempoRange, 0, {}, {}, Card{"range1", 1, "tempo range", "±6"}, {}},
+        {"master tempo", kPortA, B::masterTempo, 0, [&] { d1.setKeyLock(false); }, {},
          Card{"key0", 0, "master tempo", "on"}, [&] { EXPECT_TRUE(d1.keyLock()); }},
-        {"key sync", kA, B::keySync, 0, [&] { rig.host.keySyncShift = -3; }, {"keySync 0"},
+        {"key sync", kPortA, B::keySync, 0, [&] { rig.host.keySyncShift = -3; }, {"keySync 0"},
          Card{"key0", 0, "key sync", "-3"}, {}},
-        {"key sync to none", kA, B::keySync, 0, [&] { rig.host.keySyncShift = 0; }, {"keySync 0"},
+        {"key sync to none", kPortA, B::keySync, 0, [&] { rig.host.keySyncShift = 0; }, {"keySync 0"},
          Card{"key0", 0, "key sync", "off"}, {}},
-        {"key up at the top", kA, B::keyShift, 1, [&] { d1.setKeyShift(12); }, {}, Card{"key0", 0, "key", "+12"},
+        {"key up at the top", kPortA, B::keyShift, 1, [&] { d1.setKeyShift(12); }, {}, Card{"key0", 0, "key", "+12"},
          [&] { EXPECT_EQ(d1.keyShift(), 12); }},
-        {"key down to none", kA, B::keyShift, -1, [&] { d1.setKeyShift(1); }, {}, Card{"key0", 0, "key", "0"}, {}},
-        {"key down at the bottom", kA, B::keyShift, -1, [&] { d1.setKeyShift(-12); }, {},
+        {"key down to none", kPortA, B::keyShift, -1, [&] { d1.setKeyShift(1); }, {}, Card{"key0", 0, "key", "0"}, {}},
+        {"key down at the bottom", kPortA, B::keyShift, -1, [&] { d1.setKeyShift(-12); }, {},
          Card{"key0", 0, "key", "-12"}, {}},
-        {"key reset", kA, B::keyReset, 0, [&] { d1.setKeyShift(5); }, {}, Card{"key0", 0, "key", "reset"},
+        {"key reset", kPortA, B::keyReset, 0, [&] { d1.setKeyShift(5); }, {}, Card{"key0", 0, "key", "reset"},
          [&] { EXPECT_EQ(d1.keyShift(), 0); }},
-        {"sync", kA, B::sync, 0, [&] { ch1.setSync(false); }, {}, Card{"sync0", 0, "sync", "on"},
+        {"sync", kPortA, B::sync, 0, [&] { ch1.setSync(false); }, {}, Card{"sync0", 0, "sync", "on"},
          [&] { EXPECT_TRUE(ch1.sync()); }},
-        {"master", kB, B::master, 0, [&] { rig.models.params().masterRequest.store(-1); }, {},
+        {"master", kPortB, B::master, 0, [&] { rig.models.params().masterRequest.store(-1); }, {},
          Card{"sync1", 1, "sync", "master"}, [&] { EXPECT_EQ(rig.models.params().masterRequest.load(), 1); }},
-        {"jog mode", kA, B::jogMode, 0, [&] { d1.setVinyl(true); }, {}, Card{"jog0", 0, "jog mode", "cdj"},
+        {"jog mode", kPortA, B::jogMode, 0, [&] { d1.setVinyl(true); }, {}, Card{"jog0", 0, "jog mode", "cdj"},
          [&] { EXPECT_FALSE(d1.vinyl()); }},
-        {"reverse", kA, B::reverse, 0, [&] { d1.setReverse(false); }, {}, {}, [&] { EXPECT_TRUE(d1.reverse()); }},
-        {"quantize", kA, B::quantize, 0, [&] { d1.setQuantize(false); }, {}, {}, [&] { EXPECT_TRUE(d1.quantize()); }},
-        {"slip", kA, B::slip, 0, [&] { d1.setSlip(true); }, {}, {}, [&] { EXPECT_FALSE(d1.slip()); }},
-        {"take forward on the model's deck", kB, B::callNext, 0, {}, {"stepTake 1"}, Card{"take", 1, "take", "next"},
+        {"reverse", kPortA, B::reverse, 0, [&] { d1.setReverse(false); }, {}, {}, [&] { EXPECT_TRUE(d1.reverse()); }},
+        {"quantize", kPortA, B::quantize, 0, [&] { d1.setQuantize(false); }, {}, {}, [&] { EXPECT_TRUE(d1.quantize()); }},
+        {"slip", kPortA, B::slip, 0, [&] { d1.setSlip(true); }, {}, {}, [&] { EXPECT_FALSE(d1.slip()); }},
+        {"take forward on the model's deck", kPortB, B::callNext, 0, {}, {"stepTake 1"}, Card{"take", 1, "take", "next"},
          {}},
-        {"take back on the model's deck", kB, B::callPrevious, 0, {}, {"stepTake -1"},
+        {"take back on the model's deck", kPortB, B::callPrevious, 0, {}, {"stepTake -1"},
          Card{"take", 1, "take", "previous"}, {}},
-        {"model key", kA, B::cueLoopMemory, 0, {}, {"aiPrimary"}, Card{"ai", 0, "zelvo-0", "fork"}, {}},
-        {"model key, second", kA, B::cueLoopDelete, 0, {}, {"aiSecondary"}, Card{"ai", 0, "zelvo-0", "re-roll"}, {}},
-        {"model key, second while rendering", kB, B::cueLoopDelete, 0, [&] { rig.host.busy = true; },
+        {"model key", kPortA, B::cueLoopMemory, 0, {}, {"aiPrimary"}, Card{"ai", 0, "zelvo-0", "fork"}, {}},
+        {"model key, second", kPortA, B::cueLoopDelete, 0, {}, {"aiSecondary"}, Card{"ai", 0, "zelvo-0", "re-roll"}, {}},
+        {"model key, second while rendering", kPortB, B::cueLoopDelete, 0, [&] { rig.host.busy = true; },
          {"aiSecondary"}, Card{"ai", 1, "zelvo-0", "cancel"}, [&] { rig.host.busy = false; }},
-        {"tour forward", kA, B::cueLoopMemory, 0, [&] { rig.host.tour = ControllerHost::TourStep::other; },
+        {"tour forward", kPortA, B::cueLoopMemory, 0, [&] { rig.host.tour = ControllerHost::TourStep::other; },
          {"tourNext"}, {}, {}},
-        {"tour back", kA, B::cueLoopDelete, 0, {}, {"tourBack"}, {},
+        {"tour back", kPortA, B::cueLoopDelete, 0, {}, {"tourBack"}, {},
          [&] { rig.host.tour = ControllerHost::TourStep::none; }},
-        {"load", kB, B::browsePress, 0, [&] { rig.host.selected = other.id; }, {"load 1 track"},
+        {"load", kPortB, B::browsePress, 0, [&] { rig.host.selected = other.id; }, {"load 1 track"},
          Card{"load1", 1, "loaded on deck 2", "other"}, [&] { EXPECT_EQ(rig.model->browsedAt(), 0.0); }},
-        {"load nothing", kB, B::browsePress, 0, [&] { rig.host.selected.reset(); }, {"load 1 none"}, {}, {}},
-        {"queue", kA, B::tagTrack, 0, [&] { rig.host.selected = other.id; },
+        {"load nothing", kPortB, B::browsePress, 0, [&] { rig.host.selected.reset(); }, {"load 1 none"}, {}, {}},
+        {"queue", kPortA, B::tagTrack, 0, [&] { rig.host.selected = other.id; },
          {"enqueue " + other.id.toString().toStdString()}, Card{"queue", std::nullopt, "queue", "added"}, {}},
-        {"queue nothing", kA, B::tagTrack, 0, [&] { rig.host.selected.reset(); }, {}, {}, {}},
-        {"browser", kA, B::back, 0, [&] { rig.host.open = false; }, {}, {}, [&] { EXPECT_TRUE(rig.host.open); }},
-        {"sort", kA, B::trackFilter, 0, [&] { rig.host.sort = Sort::added; }, {},
+        {"queue nothing", kPortA, B::tagTrack, 0, [&] { rig.host.selected.reset(); }, {}, {}, {}},
+        {"browser", kPortA, B::back, 0, [&] { rig.host.open = false; }, {}, {}, [&] { EXPECT_TRUE(rig.host.open); }},
+        {"sort", kPortA, B::trackFilter, 0, [&] { rig.host.sort = Sort::added; }, {},
          Card{"sort", std::nullopt, "order", "a–z"}, [&] { EXPECT_EQ(rig.host.sort, Sort::title); }},
-        {"sort wraps", kA, B::trackFilter, 0, [&] { rig.host.sort = Sort::harmony; }, {},
+        {"sort wraps", kPortA, B::trackFilter, 0, [&] { rig.host.sort = Sort::harmony; }, {},
          Card{"sort", std::nullopt, "order", "added"}, {}},
     };
     for (const Row& row : rows) {
@@ -490,7 +490,7 @@ TEST(PlayerControl, PressOnlyButtonsActAndShowTheirCardsAndTheirReleasesDoNothin
         }
         // Every player press touches its deck; only cards with no deck leave
         // the other decks' stamps alone.
-        const int deck = row.port == kA ? 0 : 1;
+        const int deck = row.port == kPortA ? 0 : 1;
         EXPECT_EQ(rig.model->touchedAt()[std::size_t(deck)], now);
         EXPECT_EQ(rig.model->touchedAt()[std::size_t(1 - deck)], touchedBefore[std::size_t(1 - deck)]);
         if (row.check)
@@ -505,7 +505,7 @@ TEST(PlayerControl, PressOnlyButtonsActAndShowTheirCardsAndTheirReleasesDoNothin
     // Nine sort presses come back to where they began.
     rig.host.sort = Sort::bpm;
     for (int i = 0; i < 9; ++i)
-        rig.tap(kA, B::trackFilter);
+        rig.tap(kPortA, B::trackFilter);
     EXPECT_EQ(rig.host.sort, Sort::bpm);
 }
 
@@ -516,61 +516,61 @@ TEST(PlayerControl, TransportLoopJumpAndTrackSearchKeys)
     const DeckState& state = rig.models.state(0);
 
     // Play toggles on the press; cue and slip reverse act on both edges.
-    rig.tap(kA, B::play);
+    rig.tap(kPortA, B::play);
     rig.run(0.05);
     EXPECT_TRUE(state.playing.load());
-    rig.tap(kA, B::play);
+    rig.tap(kPortA, B::play);
     rig.run(0.05);
     EXPECT_FALSE(state.playing.load());
     rig.seek(0, 0.0);
-    rig.button(kA, B::cue, true);
+    rig.button(kPortA, B::cue, true);
     rig.run(0.05);
     EXPECT_TRUE(state.playing.load()) << "held at the cue point: previews";
-    rig.button(kA, B::cue, false);
+    rig.button(kPortA, B::cue, false);
     rig.run(0.05);
     EXPECT_FALSE(state.playing.load());
-    rig.button(kA, B::slipReverse, true);
+    rig.button(kPortA, B::slipReverse, true);
     EXPECT_TRUE(deck.reverse());
-    rig.button(kA, B::slipReverse, false);
+    rig.button(kPortA, B::slipReverse, false);
     EXPECT_FALSE(deck.reverse());
 
     // Beat jumps: 120 bpm, a beat is 0.5 s.
     rig.seek(0, 10.0);
-    rig.button(kA, B::beatJumpBy, true, -16);
+    rig.button(kPortA, B::beatJumpBy, true, -16);
     rig.run(0.06);
     EXPECT_EQ(deck.beatJumpBeats(), 16.0);
     EXPECT_NEAR(rig.position(0), 2.0, 1e-3);
-    rig.button(kA, B::beatJump, true, 1);
+    rig.button(kPortA, B::beatJump, true, 1);
     rig.run(0.06);
     EXPECT_NEAR(rig.position(0), 10.0, 1e-3);
-    rig.button(kA, B::beatJumpBy, true, 0.5);
+    rig.button(kPortA, B::beatJumpBy, true, 0.5);
     rig.run(0.06);
     EXPECT_EQ(deck.beatJumpBeats(), 0.5);
     EXPECT_NEAR(rig.position(0), 10.25, 1e-3);
 
     // Beat loops: the same size again leaves the loop, another size starts one.
     rig.seek(0, 4.0);
-    rig.button(kA, B::beatLoop, true, 4);
+    rig.button(kPortA, B::beatLoop, true, 4);
     rig.run(0.06);
     ASSERT_TRUE(deck.live().loopActive);
     EXPECT_NEAR(state.loopEnd.load() - state.loopStart.load(), 2.0, 1e-3);
-    rig.button(kA, B::beatLoop, true, 8);
+    rig.button(kPortA, B::beatLoop, true, 8);
     rig.run(0.06);
     ASSERT_TRUE(deck.live().loopActive);
     EXPECT_EQ(deck.autoLoopBeats(), 8.0);
     EXPECT_NEAR(state.loopEnd.load() - state.loopStart.load(), 4.0, 1e-3);
-    rig.button(kA, B::beatLoop, true, 8);
+    rig.button(kPortA, B::beatLoop, true, 8);
     rig.run(0.06);
     EXPECT_FALSE(deck.live().loopActive);
     // Loop in, out and exit go to the voice.
     rig.seek(0, 6.0);
-    rig.tap(kA, B::loopIn);
+    rig.tap(kPortA, B::loopIn);
     rig.seek(0, 7.0);
-    rig.tap(kA, B::loopOut);
+    rig.tap(kPortA, B::loopOut);
     rig.run(0.06);
     EXPECT_TRUE(deck.live().loopActive);
     EXPECT_NEAR(state.loopStart.load(), 6.0, 1e-3);
-    rig.tap(kA, B::reloopExit);
+    rig.tap(kPortA, B::reloopExit);
     rig.run(0.06);
     EXPECT_FALSE(deck.live().loopActive);
 
@@ -581,18 +581,18 @@ TEST(PlayerControl, TransportLoopJumpAndTrackSearchKeys)
     rig.host.tracks = {rig.track.id, second.id, third.id};
     rig.host.calls.clear();
     rig.seek(0, 3.0);
-    rig.tap(kA, B::trackSearch, 1);
+    rig.tap(kPortA, B::trackSearch, 1);
     EXPECT_EQ(rig.host.selected, second.id);
     EXPECT_EQ(rig.host.calls, (std::vector<std::string>{"load 0 track"}));
     rig.run(0.06);
     EXPECT_NEAR(rig.position(0), 3.0, 1e-3);
-    rig.tap(kA, B::trackSearch, -1);
+    rig.tap(kPortA, B::trackSearch, -1);
     rig.run(0.06);
     EXPECT_EQ(rig.position(0), 0.0);
     rig.models.load(0, third);
     rig.seek(0, 3.0);
     rig.host.calls.clear();
-    rig.tap(kA, B::trackSearch, 1);
+    rig.tap(kPortA, B::trackSearch, 1);
     rig.run(0.06);
     EXPECT_TRUE(rig.host.calls.empty());
     EXPECT_EQ(rig.position(0), 0.0);
@@ -602,13 +602,13 @@ TEST(PlayerControl, TransportLoopJumpAndTrackSearchKeys)
     rig.host.calls.clear();
     for (const double cue : {2.0, 6.0}) {
         rig.seek(0, cue);
-        rig.tap(kA, B::hotCue, cue == 2.0 ? 0 : 1);
+        rig.tap(kPortA, B::hotCue, cue == 2.0 ? 0 : 1);
     }
     rig.seek(0, 4.0);
-    rig.tap(kA, B::callNext);
+    rig.tap(kPortA, B::callNext);
     rig.run(0.06);
     EXPECT_NEAR(rig.position(0), 6.0, 1e-3);
-    rig.tap(kA, B::callPrevious);
+    rig.tap(kPortA, B::callPrevious);
     rig.run(0.06);
     EXPECT_NEAR(rig.position(0), 2.0, 1e-3);
     EXPECT_TRUE(rig.host.calls.empty()) << "no take steps from deck 1";
@@ -618,7 +618,7 @@ TEST(PlayerControl, TheDeleteKeyErasesHotCuesOfItsOwnPlayerOnly)
 {
     PlayerRig rig;
     // Hot cue 4 (index 3) at 4 s on both decks.
-    for (const auto& [port, deck] : {std::pair{kA, 0}, std::pair{kB, 1}}) {
+    for (const auto& [port, deck] : {std::pair{kPortA, 0}, std::pair{kPortB, 1}}) {
         rig.seek(deck, 4.0);
         rig.tap(port, B::hotCue, 3);
         rig.run(0.06);
@@ -626,9 +626,9 @@ TEST(PlayerControl, TheDeleteKeyErasesHotCuesOfItsOwnPlayerOnly)
         rig.seek(deck, 10.0);
     }
 
-    rig.button(kA, B::hotCueCallDelete, true);
+    rig.button(kPortA, B::hotCueCallDelete, true);
     rig.models.clock.advance(0.01);
-    rig.button(kA, B::hotCue, true, 3);
+    rig.button(kPortA, B::hotCue, true, 3);
     EXPECT_EQ(rig.model->echo(), (ControllerModel::Echo{QStringLiteral("cue0"), 0, QStringLiteral("hot cue D"),
                                                         QStringLiteral("deleted"), std::nullopt, false,
                                                         rig.models.clock.uptime()}));
@@ -637,18 +637,18 @@ TEST(PlayerControl, TheDeleteKeyErasesHotCuesOfItsOwnPlayerOnly)
     EXPECT_FALSE(rig.models.state(0).playing.load());
 
     // The other player still calls its cue: held, it plays from the cue.
-    rig.button(kB, B::hotCue, true, 3);
+    rig.button(kPortB, B::hotCue, true, 3);
     rig.run(0.05);
     const DeckState& two = rig.models.state(1);
     EXPECT_TRUE(two.playing.load());
     // While B holds its delete key the release is not sent: the deck plays on.
-    rig.button(kB, B::hotCueCallDelete, true);
-    rig.button(kB, B::hotCue, false, 3);
+    rig.button(kPortB, B::hotCueCallDelete, true);
+    rig.button(kPortB, B::hotCue, false, 3);
     rig.run(0.05);
     EXPECT_TRUE(two.playing.load());
     // Delete let go first, then the hot-cue key: the release returns to the cue.
-    rig.button(kB, B::hotCueCallDelete, false);
-    rig.button(kB, B::hotCue, false, 3);
+    rig.button(kPortB, B::hotCueCallDelete, false);
+    rig.button(kPortB, B::hotCue, false, 3);
     rig.run(0.06);
     EXPECT_FALSE(two.playing.load());
     EXPECT_NEAR(rig.position(1), 4.0, 1e-3);
@@ -657,14 +657,14 @@ TEST(PlayerControl, TheDeleteKeyErasesHotCuesOfItsOwnPlayerOnly)
     // A player unplugged while its delete key is held comes back calling its
     // cues, not deleting them.
     const std::vector<ControllerModel::Player> both = rig.model->players();
-    rig.button(kB, B::hotCueCallDelete, true);
+    rig.button(kPortB, B::hotCueCallDelete, true);
     std::vector<ControllerModel::Player> onlyA;
     for (const ControllerModel::Player& p : both)
-        if (p.port == kA)
+        if (p.port == kPortA)
             onlyA.push_back(p);
     rig.model->updatePlayers(onlyA);
     rig.model->updatePlayers(both);
-    rig.button(kB, B::hotCue, true, 3);
+    rig.button(kPortB, B::hotCue, true, 3);
     rig.run(0.06);
     EXPECT_NEAR(rig.models.deck(1).live().hotCues[3], 4.0, 1e-3);
     EXPECT_TRUE(two.playing.load());

@@ -30,7 +30,7 @@ QList<QJsonObject> outpaintRequests(StandInBrain& brain)
     return found;
 }
 
-void seek(ModelRig& rig, int deck, double seconds)
+void seekDeck(ModelRig& rig, int deck, double seconds)
 {
     rig.deck(deck).voice()->send(DeckCommand::seek(seconds));
     rig.render(64);
@@ -100,7 +100,7 @@ TEST_F(Actions, ForkSeedsAndKeepsTheMinimumLead)
 {
     start(true, 120.0);
     w->rig.load(0, source);
-    seek(w->rig, 0, 10.0);
+    seekDeck(w->rig, 0, 10.0);
     ForkSettings settings = m().settings();
     settings.lockSeed = false;
     m().setSettings(settings);
@@ -138,7 +138,7 @@ TEST_F(Actions, LiveForkSupersedesAndFlowForkWaits)
 {
     start(true, 60.0, {{QStringLiteral("KAVRI_BRAIN_STEP_DELAY"), QStringLiteral("0.3")}});
     w->rig.load(0, source);
-    seek(w->rig, 0, 6.0);
+    seekDeck(w->rig, 0, 6.0);
     m().fork(false);
     ASSERT_TRUE(m().busy());
     EXPECT_EQ(m().runID(), 1);
@@ -260,7 +260,7 @@ TEST_F(Actions, DropStatusArmsAndDisarms)
     deck1.setKeyShift(3);
     deck1.setKeyLock(false);
 
-    seek(w->rig, 0, 15.0);
+    seekDeck(w->rig, 0, 15.0);
     EXPECT_EQ(m().dropStatus(), DropStatus::waiting(10.0));
     m().drop();
     EXPECT_EQ(m().dropStatus(), DropStatus::armed(10.0));
@@ -275,15 +275,15 @@ TEST_F(Actions, DropStatusArmsAndDisarms)
     EXPECT_TRUE(std::isnan(w->rig.params().dropOffset.load()));
 
     tempo = 1.0;
-    seek(w->rig, 0, 20.0);
+    seekDeck(w->rig, 0, 20.0);
     EXPECT_EQ(m().dropStatus(), DropStatus::ready(0.0));
-    seek(w->rig, 0, 20.0 + take.duration - 0.5);
+    seekDeck(w->rig, 0, 20.0 + take.duration - 0.5);
     EXPECT_EQ(m().dropStatus(), DropStatus::refused(QStringLiteral("DECK 1 PASSED THE FORK")));
     m().drop();
     EXPECT_TRUE(std::isnan(w->rig.params().dropOffset.load()));
 
     // Arming while deck 1 plays makes it the tempo master.
-    seek(w->rig, 0, 10.0);
+    seekDeck(w->rig, 0, 10.0);
     deck1.playPause();
     w->rig.run(0.1);
     w->links->effectiveTempo = {}; // no engine reading: the ratio is 1
@@ -304,7 +304,7 @@ TEST_F(Actions, AForkOfDeck1DropsOntoDeck1sTimelineToTheSample)
 {
     start(true, 60.0);
     w->rig.load(0, source);
-    seek(w->rig, 0, 3.0);
+    seekDeck(w->rig, 0, 3.0);
     m().fork(false);
     ASSERT_TRUE(w->settle());
     ASSERT_TRUE(spinUntil([&] { return w->rig.deck(1).track() && w->rig.deck(1).buffer(); }));
@@ -374,7 +374,7 @@ TEST_F(Actions, DropMixPlacesTheReadyMixAtTheMatchingTime)
 
     // Re-timed by the anchor's beats: deck 1 at 10 s, anchored at 6 s of its
     // 120 bpm grid with the take at 60 bpm, is 8 beats = 8 s into the take.
-    seek(w->rig, 0, 10.0);
+    seekDeck(w->rig, 0, 10.0);
     w->rig.deck(0).playPause();
     w->rig.run(0.05);
     const double p = w->rig.state(0).position.load();
@@ -412,7 +412,7 @@ TEST_F(Actions, DropMixPlacesTheReadyMixAtTheMatchingTime)
 void playFor(ModelRig& rig, std::initializer_list<int> playing, double at, double seconds, bool sounding = true)
 {
     for (int d : playing) {
-        seek(rig, d, at);
+        seekDeck(rig, d, at);
         rig.deck(d).playPause();
     }
     rig.run(seconds);
@@ -673,7 +673,7 @@ TEST_F(Chain, ABridgeSeamLiesOnABarBeforeTheTakesEnd)
 
     // Late in the take the render would not finish 4 s before its end: the
     // seam goes to the take's end without the room.
-    seek(w->rig, 1, 40.0 - 12.0);
+    seekDeck(w->rig, 1, 40.0 - 12.0);
     m().extend(true);
     ASSERT_TRUE(m().pendingPlan());
     EXPECT_EQ(m().pendingPlan(), ForkPlanner::extend(40.0, take.grid, m().settings()));
@@ -687,7 +687,7 @@ TEST_F(Chain, ABridgeSeamLiesOnABarBeforeTheTakesEnd)
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     w->links->paths = BrainPaths(QString(), w->rig.home.file(QStringLiteral("blocked")));
-    seek(w->rig, 1, 4.0);
+    seekDeck(w->rig, 1, 4.0);
     m().extend(true);
     EXPECT_EQ(w->log.starting(QStringLiteral("room capture failed: ")).size(), 1);
     EXPECT_EQ(m().bridging()->id, other.id);
@@ -733,7 +733,7 @@ TEST_F(Chain, TheTickExtendsBeforeTheEndUnlessSnoozedOrHeld)
     EXPECT_FALSE(m().busy());
 
     // Held by a back-off: nothing until the hold is tapped away.
-    seek(w->rig, 1, 40.0 - lead + 0.5);
+    seekDeck(w->rig, 1, 40.0 - lead + 0.5);
     m().setChainHoldUntil(w->rig.clock.now().addSecs(10));
     m().tick();
     EXPECT_FALSE(m().busy());
@@ -749,7 +749,7 @@ TEST_F(Chain, TheTickExtendsBeforeTheEndUnlessSnoozedOrHeld)
     m().tick();
     EXPECT_FALSE(m().busy());
     EXPECT_TRUE(m().chainSnooze());
-    seek(w->rig, 1, 5.0);
+    seekDeck(w->rig, 1, 5.0);
     m().tick();
     EXPECT_FALSE(m().chainSnooze());
     EXPECT_FALSE(m().busy());
@@ -781,7 +781,7 @@ TEST_F(Chain, OneBridgePerIncomingRecordAndAWaitingTakeWhenIdle)
 
     // A finished fork waits while deck 2 plays, and while a render runs.
     w->rig.load(0, source);
-    seek(w->rig, 0, 6.0);
+    seekDeck(w->rig, 0, 6.0);
     m().fork(false);
     ASSERT_TRUE(w->settle());
     ASSERT_TRUE(m().waitingTake());

@@ -49,17 +49,6 @@ void writeDrumTrack(const QString& path, double bpm, double seconds, double samp
     writeAudioFile(path.toStdString(), AudioFormat::wav16, audio);
 }
 
-bool spinUntil(const std::function<bool()>& done)
-{
-    // Bounded: a decode that never lands fails the test instead of hanging it.
-    for (int round = 0; round < 30000 && !done(); ++round) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (!done())
-            QThread::msleep(1);
-    }
-    return done();
-}
-
 ModelRig::ModelRig(double sampleRate, LibraryStore::Analyzer analyzer)
     : defaults(home.file(QStringLiteral("config/defaults.json")))
 {

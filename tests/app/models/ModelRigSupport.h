@@ -3,6 +3,7 @@
 // real mix engine rendered by hand, the four decks, the mixer, the engine binder
 // and the transition model, all on one manual clock. Rendering and the clock
 // move together, so what the models poll is what the engine played.
+#include "AudioSystemSupport.h"
 #include "audio/MixEngine.h"
 #include "library/AnalysisWorker.h"
 #include "library/LibraryStore.h"
@@ -60,9 +61,6 @@ LibraryStore::AnalysisOutcome fixedAnalysis(const QString& path);
 // Writes a stereo 16-bit WAV of drums at `bpm` (downbeat at 0), `seconds` long.
 void writeDrumTrack(const QString& path, double bpm, double seconds, double sampleRate);
 
-// Spins the event loop until `done` holds, for a bounded number of rounds; true
-// when it held.
-bool spinUntil(const std::function<bool()>& done);
 
 struct ModelRig {
     static constexpr double kTick = 0.05;

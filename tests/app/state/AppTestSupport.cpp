@@ -228,31 +228,6 @@ bool AppRig::bootWithOutput()
     return spinUntil([this] { return app->audio().io() != nullptr; }) && settle();
 }
 
-bool spinUntil(const std::function<bool()>& done, double seconds)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > qint64(seconds * 1000))
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::yieldCurrentThread();
-    }
-    return true;
-}
-
-bool settle(double seconds)
-{
-    QElapsedTimer timer;
-    timer.start();
-    do {
-        if (!spinUntil([] { return AudioSystem::attemptsInFlight() == 0; }, seconds))
-            return false;
-        QCoreApplication::processEvents();
-    } while (AudioSystem::attemptsInFlight() != 0 && timer.elapsed() < qint64(seconds * 1000));
-    return AudioSystem::attemptsInFlight() == 0;
-}
-
 void writeTone(const QString& path, double seconds, double rate)
 {
     const Audio audio = generate(2, std::int64_t(seconds * rate), rate, sine(440.0, rate, 0.4f));

@@ -4,6 +4,7 @@
 // home and user defaults there, and a library that analyses nothing.
 #include "state/AppLinks.h"
 #include "state/AppModel.h"
+#include "AudioSystemSupport.h"
 #include "generation/BrainHealth.h"
 #include "platform/FakeAudioBackend.h"
 #include "platform/Scheduler.h"
@@ -99,10 +100,6 @@ struct AppRig {
     LibraryStore::Analyzer analyzer;
 };
 
-// Runs the main event loop until `done` holds, at most `seconds` of wall time.
-bool spinUntil(const std::function<bool()>& done, double seconds = 10.0);
-// Waits until no output open attempt is running and its result has landed.
-bool settle(double seconds = 10.0);
 // Writes a 16-bit stereo WAV of a 440 Hz sine.
 void writeTone(const QString& path, double seconds, double rate = 44100.0);
 

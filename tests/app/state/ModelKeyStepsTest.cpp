@@ -21,12 +21,12 @@ namespace {
 using keysteps::Inputs;
 using keysteps::Press;
 using keysteps::Tap;
-using Kind = BrainStatus::Kind;
+using StatusKind = BrainStatus::Kind;
 
 const QDateTime kNow(QDate(2026, 12, 6), QTime(21, 0), Qt::UTC);
 const QUuid kSource = QUuid::fromString(QStringLiteral("{11111111-1111-1111-1111-111111111111}"));
 
-TrackRecord record(const QString& title, QUuid id = QUuid::createUuid())
+TrackRecord trackNamed(const QString& title, QUuid id = QUuid::createUuid())
 {
     TrackRecord r;
     r.id = id;
@@ -36,7 +36,7 @@ TrackRecord record(const QString& title, QUuid id = QUuid::createUuid())
 
 TrackRecord take(std::optional<QUuid> source)
 {
-    TrackRecord r = record(QStringLiteral("Take"));
+    TrackRecord r = trackNamed(QStringLiteral("Take"));
     r.outpaint = OutpaintInfo{};
     r.outpaint->sourceID = source;
     return r;
@@ -47,8 +47,8 @@ Inputs base()
 {
     Inputs in;
     in.now = kNow;
-    in.status = BrainStatus::of(Kind::ready);
-    in.decks[0].track = record(QStringLiteral("Blue Monday"), kSource);
+    in.status = BrainStatus::of(StatusKind::ready);
+    in.decks[0].track = trackNamed(QStringLiteral("Blue Monday"), kSource);
     in.decks[0].playing = true;
     in.handsOnAt = kNow.addSecs(-600);
     in.liveSince = kNow.addSecs(-600);
@@ -81,27 +81,27 @@ TEST(ModelKeySteps, StepTitleAndCaptionFollowTheFirstRuleThatMatches)
     };
     const std::vector<StepRow> rows = {
         // The supervisor decides first.
-        {"not installed, no key", status(BrainStatus::of(Kind::notInstalled)), AIStep::install, "install zelvo-0",
+        {"not installed, no key", status(BrainStatus::of(StatusKind::notInstalled)), AIStep::install, "install zelvo-0",
          QString::fromUtf8("add your free kavri key first (top right \u2699\uFE0E) \u2014 it brings zelvo-0")},
         {"not installed, a key",
          [](Inputs& in) {
-             in.status = BrainStatus::of(Kind::notInstalled);
+             in.status = BrainStatus::of(StatusKind::notInstalled);
              in.key = QStringLiteral("k-123");
              in.check = KavriAccount::Check::ok(12, 9.75);
          },
          AIStep::install, "install zelvo-0", QString::fromUtf8("9.8 gb from the kavri cdn, once \u2014 then offline for good")},
         {"not installed, a shortfall",
          [](Inputs& in) {
-             in.status = BrainStatus::of(Kind::notInstalled);
+             in.status = BrainStatus::of(StatusKind::notInstalled);
              in.key = QStringLiteral("k-123");
              in.download.shortfall = QStringLiteral("needs 4.2 gb more free space");
          },
          AIStep::install, "install zelvo-0", "needs 4.2 gb more free space"},
-        {"offline", status(BrainStatus::of(Kind::offline)), AIStep::wake, "wake zelvo-0", "asleep"},
+        {"offline", status(BrainStatus::of(StatusKind::offline)), AIStep::wake, "wake zelvo-0", "asleep"},
         {"failed", status(BrainStatus::failed(QStringLiteral("Port 7860 BUSY"))), AIStep::wake, "wake zelvo-0",
          QString::fromUtf8("fault \u00b7 port 7860 busy")},
-        {"checking", status(BrainStatus::of(Kind::checking)), AIStep::waking, "waking", "checking"},
-        {"starting", status(BrainStatus::of(Kind::starting)), AIStep::waking, "waking", "waking"},
+        {"checking", status(BrainStatus::of(StatusKind::checking)), AIStep::waking, "waking", "checking"},
+        {"starting", status(BrainStatus::of(StatusKind::starting)), AIStep::waking, "waking", "waking"},
         {"loading", status(BrainStatus::loading(QStringLiteral("weights"))), AIStep::waking, "waking", "waking"},
         {"installing, before the first byte", installing(0.0, false), AIStep::installing, "setting up", "download"},
         {"installing, 41.6 %", installing(0.416, true), AIStep::installing, "42%", "4.1 of 9.8 gb"},
@@ -111,7 +111,7 @@ TEST(ModelKeySteps, StepTitleAndCaptionFollowTheFirstRuleThatMatches)
         {"other stage", rendering("encode_context_audio", 0, 0), AIStep::dreaming, "dreaming", "encode context audio"},
         {"capturing while the server renders",
          [](Inputs& in) {
-             in.status = BrainStatus::of(Kind::rendering);
+             in.status = BrainStatus::of(StatusKind::rendering);
              in.phase = OutpaintPhase::capturing();
          },
          AIStep::dreaming, "dreaming", "listening"},
@@ -132,7 +132,7 @@ TEST(ModelKeySteps, StepTitleAndCaptionFollowTheFirstRuleThatMatches)
          AIStep::steer, "steer", "write the next stretch now"},
         {"a record (no take) playing on deck 2",
          [](Inputs& in) {
-             in.decks[1].track = record(QStringLiteral("Other"));
+             in.decks[1].track = trackNamed(QStringLiteral("Other"));
              in.decks[1].playing = true;
          },
          AIStep::fork, "fork", "zelvo-0 forks whatever is playing"},
@@ -146,7 +146,7 @@ TEST(ModelKeySteps, StepTitleAndCaptionFollowTheFirstRuleThatMatches)
          "mix zelvo-0 in on the phrase"},
         {"armed", [](Inputs& in) { in.drop = DropStatus::armed(4.0); }, AIStep::armed, "armed",
          QString::fromUtf8("fires on the seam \u00b7 tap to disarm")},
-        {"refused, deck 1 loaded", [](Inputs& in) { in.status = BrainStatus::of(Kind::rendering); }, AIStep::fork,
+        {"refused, deck 1 loaded", [](Inputs& in) { in.status = BrainStatus::of(StatusKind::rendering); }, AIStep::fork,
          "fork", "zelvo-0 forks whatever is playing"},
         {"refused, deck 1 empty",
          [](Inputs& in) {
@@ -180,16 +180,16 @@ TEST(ModelKeySteps, TapAndPressActions)
         Press press;
     };
     const std::vector<Row> rows = {
-        {"install without a key", [](Inputs& in) { in.status = BrainStatus::of(Kind::notInstalled); },
+        {"install without a key", [](Inputs& in) { in.status = BrainStatus::of(StatusKind::notInstalled); },
          Tap::openSettings, Press::nothing},
         {"install with a key",
          [](Inputs& in) {
-             in.status = BrainStatus::of(Kind::notInstalled);
+             in.status = BrainStatus::of(StatusKind::notInstalled);
              in.key = QStringLiteral("k");
          },
          Tap::installBrain, Press::nothing},
-        {"wake", [](Inputs& in) { in.status = BrainStatus::of(Kind::offline); }, Tap::wake, Press::nothing},
-        {"waking", [](Inputs& in) { in.status = BrainStatus::of(Kind::starting); }, Tap::nothing, Press::nothing},
+        {"wake", [](Inputs& in) { in.status = BrainStatus::of(StatusKind::offline); }, Tap::wake, Press::nothing},
+        {"waking", [](Inputs& in) { in.status = BrainStatus::of(StatusKind::starting); }, Tap::nothing, Press::nothing},
         {"installing", [](Inputs& in) { in.status = BrainStatus::installing(QStringLiteral("python")); }, Tap::nothing,
          Press::nothing},
         {"load a record", [](Inputs& in) { in.decks[0] = {}; }, Tap::nothing, Press::nothing},
@@ -246,13 +246,13 @@ TEST(ModelKeySteps, StatusModelSizeAndDownloadTexts)
     const std::vector<std::pair<BrainStatus, QString>> statuses = {
         {BrainStatus::installing(QStringLiteral("x")), "downloading"},
         {BrainStatus::loading(QStringLiteral("x")), "waking"},
-        {BrainStatus::of(Kind::starting), "waking"},
+        {BrainStatus::of(StatusKind::starting), "waking"},
         {BrainStatus::failed(QStringLiteral("Boom")), QString::fromUtf8("fault \u00b7 boom")},
-        {BrainStatus::of(Kind::checking), "checking"},
-        {BrainStatus::of(Kind::notInstalled), "not installed"},
-        {BrainStatus::of(Kind::offline), "asleep"},
-        {BrainStatus::of(Kind::ready), "ready"},
-        {BrainStatus::of(Kind::rendering), "writing"},
+        {BrainStatus::of(StatusKind::checking), "checking"},
+        {BrainStatus::of(StatusKind::notInstalled), "not installed"},
+        {BrainStatus::of(StatusKind::offline), "asleep"},
+        {BrainStatus::of(StatusKind::ready), "ready"},
+        {BrainStatus::of(StatusKind::rendering), "writing"},
     };
     for (const auto& [status, text] : statuses)
         EXPECT_EQ(keysteps::modelStatus(status), text) << status.label().toStdString();
@@ -263,7 +263,7 @@ TEST(ModelKeySteps, StatusModelSizeAndDownloadTexts)
     in.model = QStringLiteral("zelvo-0");
     EXPECT_EQ(keysteps::modelLine(in), "ready");
     in.model = QStringLiteral("dub-techno");
-    in.status = BrainStatus::of(Kind::offline);
+    in.status = BrainStatus::of(StatusKind::offline);
     EXPECT_EQ(keysteps::modelLine(in), QString::fromUtf8("dub-techno \u00b7 asleep"));
 
     EXPECT_EQ(keysteps::brainSize(KavriAccount::Check::ok(3, 9.84)), "9.8 gb");
@@ -290,7 +290,7 @@ TEST(ModelKeySteps, StatusModelSizeAndDownloadTexts)
     };
     for (const Row& row : rows) {
         Inputs d = base();
-        d.status = row.stage ? BrainStatus::installing(*row.stage) : BrainStatus::of(Kind::ready);
+        d.status = row.stage ? BrainStatus::installing(*row.stage) : BrainStatus::of(StatusKind::ready);
         d.check = KavriAccount::Check::ok(2, 9.8);
         d.download.started = row.started;
         d.download.fraction = row.fraction;
@@ -349,7 +349,7 @@ TEST(ModelKeySteps, FlowLineRulesInOrder)
          [](Inputs& in) {
              in.phase = OutpaintPhase::composing();
              in.pendingIsExtension = true;
-             in.bridging = record(QStringLiteral("Next UP"));
+             in.bridging = trackNamed(QStringLiteral("Next UP"));
          },
          "zelvo-0 is writing a bridge into next up"},
         {"an extension without a bridge, flow off",
@@ -373,7 +373,7 @@ TEST(ModelKeySteps, FlowLineRulesInOrder)
              takePlaying(in);
              in.liveSince = kNow.addSecs(-60);
              in.stretchesWritten = 2;
-             in.nextQueued = record(QStringLiteral("Second ONE"));
+             in.nextQueued = trackNamed(QStringLiteral("Second ONE"));
          }),
          "next: second one"},
         {"the take plays, 180 s live, nothing queued", flow([&](Inputs& in) {
@@ -469,7 +469,7 @@ TEST(ModelKeySteps, GuideRulesInOrder)
         {"both decks empty", [](Inputs& in) { in.decks[0] = {}; }, "DOUBLE-CLICK A TRACK TO LOAD DECK 1"},
         {"nothing plays", [](Inputs& in) {
              in.decks[0].playing = false;
-             in.decks[1].track = record(QStringLiteral("B"));
+             in.decks[1].track = trackNamed(QStringLiteral("B"));
          },
          QString::fromUtf8("PRESS PLAY \u25B6 ON DECK 1  (OR X)")},
         {"a render", [](Inputs& in) { in.phase = OutpaintPhase::rendering(QStringLiteral("queued"), 0, 0); },
@@ -482,10 +482,10 @@ TEST(ModelKeySteps, GuideRulesInOrder)
          QString::fromUtf8("ENDLESS ZELVO-0 \u00b7 ADD TRACKS TO THE QUEUE WITH +")},
         {"auto, one queued", deckTwoLive([](Inputs& in) {
              in.autoQueue = true;
-             in.nextQueued = record(QStringLiteral("Next one"));
+             in.nextQueued = trackNamed(QStringLiteral("Next one"));
          }),
          QString::fromUtf8("AUTO \u00b7 NEXT ONE IS NEXT")},
-        {"manual, one queued", deckTwoLive([](Inputs& in) { in.nextQueued = record(QStringLiteral("Next one")); }),
+        {"manual, one queued", deckTwoLive([](Inputs& in) { in.nextQueued = trackNamed(QStringLiteral("Next one")); }),
          QString::fromUtf8("ON ZELVO-0 \u00b7 PRESS NEXT TO CUE NEXT ONE ON DECK 1")},
         {"deck 1's take ready", [](Inputs& in) { in.decks[1].track = take(kSource); },
          QString::fromUtf8("ZELVO-0'S TAKE IS READY \u00b7 PRESS MIX 2 \u25B6  \u00b7  \u25C0 \u25B6 TAKES TO AUDITION")},
@@ -495,11 +495,11 @@ TEST(ModelKeySteps, GuideRulesInOrder)
              in.decks[1].playing = true;
          },
          "PRESS FORK FOR ZELVO-0'S TAKE ON THIS TRACK"},
-        {"deck 2 cued", [](Inputs& in) { in.decks[1].track = record(QStringLiteral("B")); },
+        {"deck 2 cued", [](Inputs& in) { in.decks[1].track = trackNamed(QStringLiteral("B")); },
          QString::fromUtf8("DECK 2 CUED \u00b7 PRESS MIX 2 \u25B6 TO BRING IT IN")},
         {"another take, ready", [](Inputs& in) { in.decks[1].track = take(QUuid::createUuid()); },
          "PRESS FORK FOR ZELVO-0'S TAKE ON THIS TRACK"},
-        {"deck 2 empty, rendering status", [](Inputs& in) { in.status = BrainStatus::of(Kind::rendering); },
+        {"deck 2 empty, rendering status", [](Inputs& in) { in.status = BrainStatus::of(StatusKind::rendering); },
          "WAITING FOR ZELVO-0 TO WAKE"},
     };
     for (const TextRow& row : rows) {
@@ -543,7 +543,7 @@ public:
     void cancel() override { journal_ << "key.cancel"; }
     void reroll() override { journal_ << "key.reroll"; }
 
-    BrainStatus status = BrainStatus::of(Kind::notInstalled);
+    BrainStatus status = BrainStatus::of(StatusKind::notInstalled);
     std::optional<BrainHealth> health;
     QString key;
     OutpaintPhase phaseNow;
@@ -572,11 +572,11 @@ TEST(ModelKeySteps, TheStateRootReadsItsModelsAndActs)
     key.key = QStringLiteral("k-1");
     app.aiPrimary();
     EXPECT_FALSE(app.showSettings());
-    key.status = BrainStatus::of(Kind::offline);
+    key.status = BrainStatus::of(StatusKind::offline);
     EXPECT_EQ(app.aiStepDetail(), "asleep");
     app.aiPrimary();
     // Ready, decks empty and the fake workflow refuses: load a record.
-    key.status = BrainStatus::of(Kind::ready);
+    key.status = BrainStatus::of(StatusKind::ready);
     EXPECT_EQ(app.aiStepTitle(), "load a record");
     EXPECT_EQ(app.guide(), "DOUBLE-CLICK A TRACK TO LOAD DECK 1");
     EXPECT_EQ(app.flowLine(), QString::fromUtf8("flow off \u00b7 your records and zelvo-0, back and forth, on their own"));

@@ -15,7 +15,7 @@ using Fake = FakeAudioBackend;
 
 namespace {
 
-Fake::Device card(std::string uid, double ppm, std::uint32_t block)
+Fake::Device fakeCard(std::string uid, double ppm, std::uint32_t block)
 {
     Fake::Device d;
     d.uid = uid;
@@ -47,8 +47,8 @@ constexpr float kSmoothStep = 0.5f * 2.0f * 3.1416f * 440.0f / 48000.0f * 1.05f;
 TEST(AggregateOutput, FollowerTracksTheMasterClockForAnHour)
 {
     test::ScopedBackend<Fake> fake;
-    fake->addDevice(card("master", +100.0, 256));
-    fake->addDevice(card("follower", -100.0, 512));
+    fake->addDevice(fakeCard("master", +100.0, 256));
+    fake->addDevice(fakeCard("follower", -100.0, 512));
     const auto id = CoreAudioHAL::createAggregate("kavri zelvo players", "agg.drift", {"master", "follower"});
     ASSERT_TRUE(id);
 
@@ -74,7 +74,7 @@ TEST(AggregateOutput, ASubDeviceListedTwiceOpensTwice)
 {
     test::ScopedBackend<Fake> fake;
     fake->setCaptureLimit(48000);
-    fake->addDevice(card("card", 0.0, 256));
+    fake->addDevice(fakeCard("card", 0.0, 256));
     const auto id = CoreAudioHAL::createAggregate("twice", "agg.twice", {"card", "card"});
     ASSERT_TRUE(id);
     EXPECT_EQ(CoreAudioHAL::device(*id)->outputChannels, 4);

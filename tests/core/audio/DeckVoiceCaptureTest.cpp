@@ -16,15 +16,15 @@ using namespace zelvo::test;
 
 namespace {
 
-constexpr double kRate = 48000.0;
-constexpr int kBlock = 256;
+constexpr double kCaptureRate = 48000.0;
+constexpr int kCaptureBlock = 256;
 // Renders before the first press, and between the loop-in and loop-out presses.
 constexpr int kFirstPress = 100;
 constexpr int kSecondPress = 180;
 
-TrackBufferRef music(double seconds)
+TrackBufferRef captureMusic(double seconds)
 {
-    TrackBufferRef b(std::int64_t(seconds * kRate), kRate);
+    TrackBufferRef b(std::int64_t(seconds * kCaptureRate), kCaptureRate);
     for (std::int64_t i = 0; i < b->frames; ++i) {
         const double t = double(i);
         b->left[i] = float(0.3 * std::sin(t * 0.031) + 0.2 * std::sin(t * 0.0071));
@@ -52,7 +52,7 @@ struct Grid {
 // A deck playing `source` from 0.5 s the row's way.
 struct Deck {
     Deck(const Row& row, const TrackBufferRef& source, const Grid& grid, bool quantize)
-        : voice(std::make_unique<DeckVoice>(kRate, 4096)), ahead(row.ahead)
+        : voice(std::make_unique<DeckVoice>(kCaptureRate, 4096)), ahead(row.ahead)
     {
         if (ahead) {
             EXPECT_TRUE(voice->enableRenderAhead());
@@ -69,7 +69,7 @@ struct Deck {
     void run(int renders)
     {
         for (int i = 0; i < renders; ++i) {
-            voice->render(kBlock, l.data(), r.data());
+            voice->render(kCaptureBlock, l.data(), r.data());
             if (ahead)
                 voice->serviceAhead();
             published.push_back(heard());
@@ -80,7 +80,7 @@ struct Deck {
 
     std::unique_ptr<DeckVoice> voice;
     bool ahead;
-    std::vector<float> l = std::vector<float>(kBlock), r = std::vector<float>(kBlock);
+    std::vector<float> l = std::vector<float>(kCaptureBlock), r = std::vector<float>(kCaptureBlock);
     std::vector<double> published;
 };
 
@@ -97,10 +97,10 @@ void playsOnInTheLoop(Deck& deck, double advance)
     int wraps = 0;
     for (std::size_t i = from + 1; i < deck.published.size(); ++i) {
         const double step = deck.published[i] - deck.published[i - 1];
-        const bool wrapped = std::fabs(step - (advance - (end - start))) < 2.0 / kRate;
+        const bool wrapped = std::fabs(step - (advance - (end - start))) < 2.0 / kCaptureRate;
         wraps += wrapped;
-        ASSERT_TRUE(wrapped || std::fabs(step - advance) < 2.0 / kRate) << "render " << i << " step " << step;
-        ASSERT_LT(deck.published[i], end + double(kBlock) / kRate) << "render " << i;
+        ASSERT_TRUE(wrapped || std::fabs(step - advance) < 2.0 / kCaptureRate) << "render " << i << " step " << step;
+        ASSERT_LT(deck.published[i], end + double(kCaptureBlock) / kCaptureRate) << "render " << i;
     }
     EXPECT_GE(wraps, 1);
 }
@@ -109,7 +109,7 @@ void playsOnInTheLoop(Deck& deck, double advance)
 
 TEST(DeckVoiceCapture, PointsLandWhereTheDeckIsHeardAtThePress)
 {
-    const TrackBufferRef source = music(6.0);
+    const TrackBufferRef source = captureMusic(6.0);
     const Row rows[] = {
         {"render-ahead, key lock at 1.06", true, true, 1.06, 0.0, true},
         {"render-ahead, key shift", true, false, 1.0, 1.0, true},
@@ -121,7 +121,7 @@ TEST(DeckVoiceCapture, PointsLandWhereTheDeckIsHeardAtThePress)
     for (const Row& row : rows)
         for (bool quantize : {true, false}) {
             SCOPED_TRACE(testing::Message() << row.name << (quantize ? ", quantized" : ", free"));
-            const double advance = double(kBlock) / kRate * (row.keyLock ? row.tempo : 1.0);
+            const double advance = double(kCaptureBlock) / kCaptureRate * (row.keyLock ? row.tempo : 1.0);
 
             // Where the deck is heard and read at each press (the renders are
             // deterministic, so a second deck plays the same).
@@ -151,7 +151,7 @@ TEST(DeckVoiceCapture, PointsLandWhereTheDeckIsHeardAtThePress)
             const double split = row.timePitch ? (heard1 + read1) / 2.0 : heard1 + beat / 4.0;
             const Grid rounding{60.0 / beat, std::fmod(split + beat / 2.0, beat)};
             const Grid flooring{60.0 / beat, std::fmod(split, beat)};
-            const double tolerance = row.timePitch ? 1.0 / kRate : 1e-9;
+            const double tolerance = row.timePitch ? 1.0 / kCaptureRate : 1e-9;
 
             {
                 // Loop in and a hot cue set at the first press, loop out at the second.
@@ -198,12 +198,12 @@ TEST(DeckVoiceCapture, ALoopShorterThanTheReadHeadsLeadWrapsAtOnce)
     // behind the read head by more than a loop length, and the read head comes
     // back inside the loop in place of running past it.
     const Row row{"audio thread, key lock at 1.06", false, true, 1.06, 0.0, true};
-    Deck deck(row, music(4.0), Grid{}, false);
+    Deck deck(row, captureMusic(4.0), Grid{}, false);
     deck.run(kFirstPress);
     sendOk(*deck.voice, DeckCommand::loopIn());
     deck.run(1);
     // One render and 20 ms later, by the sound.
-    tick(*deck.voice, int(0.02 * kRate / 1.06));
+    tick(*deck.voice, int(0.02 * kCaptureRate / 1.06));
     const double lead = deck.readHead() - deck.heard();
     sendOk(*deck.voice, DeckCommand::loopOut());
     deck.voice->render(0, deck.l.data(), deck.r.data()); // carries out the command only
@@ -218,7 +218,7 @@ TEST(DeckVoiceCapture, ALoopShorterThanTheReadHeadsLeadWrapsAtOnce)
     EXPECT_LT(atPress, end);
     for (int i = 0; i < 20; ++i) {
         deck.run(1);
-        ASSERT_GE(deck.readHead(), start - 1.0 / kRate) << i;
+        ASSERT_GE(deck.readHead(), start - 1.0 / kCaptureRate) << i;
         ASSERT_LT(deck.readHead(), end) << i;
     }
 }

@@ -16,7 +16,7 @@ using namespace zelvo;
 using namespace zelvo::test;
 
 namespace {
-constexpr double kRate = 48000.0;
+constexpr double kFaultRate = 48000.0;
 }
 
 TEST(DeckVoiceFaults, AFullCommandRingRefusesAndReleasesTheCarriedBuffer)
@@ -24,14 +24,14 @@ TEST(DeckVoiceFaults, AFullCommandRingRefusesAndReleasesTheCarriedBuffer)
     FakeTimePitchInstall fake;
     const auto baseline = TrackBuffer::liveCount();
     {
-        DeckVoice voice(kRate, 512);
-        loadNow(voice, rampBuffer(96000, kRate));
+        DeckVoice voice(kFaultRate, 512);
+        loadNow(voice, rampBuffer(96000, kFaultRate));
         // 600 commands between two renders: the first 512 go in, in order.
         int accepted = 0;
         for (int i = 0; i < 600; ++i)
             accepted += voice.send(DeckCommand::setHotCue(i % 8, double(i)));
         EXPECT_EQ(accepted, 512);
-        TrackBufferRef extra = rampBuffer(100, kRate);
+        TrackBufferRef extra = rampBuffer(100, kFaultRate);
         EXPECT_FALSE(voice.send(DeckCommand::load(extra, false)));
         EXPECT_EQ(extra->referenceCount(), 1) << "the refused command's reference was released";
         tick(voice);
@@ -47,23 +47,23 @@ TEST(DeckVoiceFaults, RetirementBackPressureKeepsEveryBufferAndTheirOrder)
     FakeTimePitchInstall fake;
     const auto baseline = TrackBuffer::liveCount();
     {
-        DeckVoice voice(kRate, 512);
+        DeckVoice voice(kFaultRate, 512);
         // 300 loads in one drain: more than the retired ring holds.
         std::vector<TrackBufferRef> sent;
         for (int i = 0; i < 300; ++i) {
-            sent.push_back(rampBuffer(1000 + i, kRate));
+            sent.push_back(rampBuffer(1000 + i, kFaultRate));
             ASSERT_TRUE(voice.send(DeckCommand::load(sent.back(), false)));
         }
         ASSERT_TRUE(voice.send(DeckCommand::seek(0.01)));
         tick(voice);
         // 65 applied (the first one retires nothing), the rest wait in order.
-        EXPECT_DOUBLE_EQ(voice.state().duration.load(), (1000 + 64) / kRate);
+        EXPECT_DOUBLE_EQ(voice.state().duration.load(), (1000 + 64) / kFaultRate);
         int released = 0;
         for (int round = 0; round < 10; ++round) {
             released += voice.releaseRetiredBuffers();
             tick(voice);
         }
-        EXPECT_DOUBLE_EQ(voice.state().duration.load(), (1000 + 299) / kRate);
+        EXPECT_DOUBLE_EQ(voice.state().duration.load(), (1000 + 299) / kFaultRate);
         EXPECT_DOUBLE_EQ(voice.state().position.load(), 0.01) << "the seek after them ran last";
         released += voice.releaseRetiredBuffers();
         EXPECT_EQ(released, 299);
@@ -84,12 +84,12 @@ TEST(DeckVoiceFaults, ADestroyedVoiceReleasesEverythingItHeld)
     FakeTimePitchInstall fake;
     const auto baseline = TrackBuffer::liveCount();
     {
-        auto voice = std::make_unique<DeckVoice>(kRate, 512);
-        loadNow(*voice, rampBuffer(1000, kRate));
+        auto voice = std::make_unique<DeckVoice>(kFaultRate, 512);
+        loadNow(*voice, rampBuffer(1000, kFaultRate));
         for (int i = 0; i < 70; ++i)
-            sendOk(*voice, DeckCommand::swap(rampBuffer(1000, kRate), 0.0));
+            sendOk(*voice, DeckCommand::swap(rampBuffer(1000, kFaultRate), 0.0));
         tick(*voice); // retired ring full, one swap held back, four still queued
-        sendOk(*voice, DeckCommand::takeOver(rampBuffer(1000, kRate), 0.0));
+        sendOk(*voice, DeckCommand::takeOver(rampBuffer(1000, kFaultRate), 0.0));
         EXPECT_GT(TrackBuffer::liveCount(), baseline + 70);
         voice.reset();
     }
@@ -99,9 +99,9 @@ TEST(DeckVoiceFaults, ADestroyedVoiceReleasesEverythingItHeld)
 TEST(DeckVoiceFaults, OutOfRangeCuesLoopsAndTinyBuffersStayInBounds)
 {
     FakeTimePitchInstall fake;
-    DeckVoice voice(kRate, 512);
+    DeckVoice voice(kFaultRate, 512);
     const DeckState& s = voice.state();
-    loadNow(voice, rampBuffer(4800, kRate));
+    loadNow(voice, rampBuffer(4800, kFaultRate));
     auto finiteOutput = [&](int frames) {
         const Rendered r = renderFrames(voice, frames, 128);
         for (std::size_t i = 0; i < r.left.size(); ++i)
@@ -151,7 +151,7 @@ TEST(DeckVoiceFaults, OutOfRangeCuesLoopsAndTinyBuffersStayInBounds)
     // A buffer of one frame renders silence and never reads past it.
     for (std::int64_t frames : {1, 2, 3}) {
         voice.tempo().store(1.0);
-        loadNow(voice, rampBuffer(frames, kRate, 100.0f));
+        loadNow(voice, rampBuffer(frames, kFaultRate, 100.0f));
         sendOk(voice, DeckCommand::play());
         const Rendered r = renderFrames(voice, 400, 64);
         for (float v : r.left)
@@ -168,9 +168,9 @@ TEST(DeckVoiceFaults, OutOfRangeCuesLoopsAndTinyBuffersStayInBounds)
 TEST(DeckVoiceFaults, CueRevisionIsPublishedAfterTheCuesItCounts)
 {
     FakeTimePitchInstall fake;
-    DeckVoice voice(kRate, 512);
+    DeckVoice voice(kFaultRate, 512);
     const DeckState& s = voice.state();
-    loadNow(voice, rampBuffer(480000, kRate));
+    loadNow(voice, rampBuffer(480000, kFaultRate));
     // Each render changes a hot cue by pad; whenever a new revision is seen the
     // hot cue of that revision is already published.
     for (int i = 0; i < 8; ++i) {

@@ -23,8 +23,8 @@ using namespace zelvo::test;
 
 namespace {
 
-constexpr double kRate = 48000.0;
-constexpr int kBlock = 256;
+constexpr double kIdleRate = 48000.0;
+constexpr int kIdleBlock = 256;
 
 enum class Idle { ended, endedUnlocked, paused, pausedKeyLocked, failedLoad, playedOutTake, cueReleased };
 
@@ -44,16 +44,16 @@ std::string nameOf(Idle s)
 
 TrackBufferRef tone(double seconds, double freq)
 {
-    return sineBuffer(seconds, kRate, freq, 0.4f);
+    return sineBuffer(seconds, kIdleRate, freq, 0.4f);
 }
 
-struct Rig {
-    explicit Rig(MixEngine::RenderAhead mode) : engine(kRate, 4096, mode) {}
+struct IdleRig {
+    explicit IdleRig(MixEngine::RenderAhead mode) : engine(kIdleRate, 4096, mode) {}
 
     void block()
     {
         float* ptrs[4] = {out[0].data(), out[1].data(), out[2].data(), out[3].data()};
-        engine.render(kBlock, ptrs, 4);
+        engine.render(kIdleBlock, ptrs, 4);
         engine.serviceAhead();
     }
     DeckVoice& deck(int i) { return *engine.deck(i); }
@@ -77,12 +77,12 @@ struct Rig {
 
     CountingTimePitchInstall counting;
     MixEngine engine;
-    std::array<std::array<float, kBlock>, 4> out{};
+    std::array<std::array<float, kIdleBlock>, 4> out{};
 };
 
 // Brings all four decks (key-locked at 1.06 unless the state says otherwise,
 // decks 2…4 synced) into `state`; true once they are there.
-bool reach(Rig& rig, Idle state)
+bool reach(IdleRig& rig, Idle state)
 {
     for (int i = 0; i < MixEngine::deckCount; ++i) {
         DeckVoice& d = rig.deck(i);
@@ -153,7 +153,7 @@ TEST(IdleDeck, AStillDeckGivesItsTimePitchUnitAndTheWorkerNothing)
         for (Idle state : {Idle::ended, Idle::endedUnlocked, Idle::paused, Idle::pausedKeyLocked, Idle::failedLoad,
                            Idle::playedOutTake, Idle::cueReleased}) {
             SCOPED_TRACE(nameOf(state) + (mode == MixEngine::RenderAhead::off ? ", on the audio thread" : ", ahead"));
-            Rig rig(mode);
+            IdleRig rig(mode);
             ASSERT_EQ(rig.counting.made(), MixEngine::deckCount);
             ASSERT_TRUE(reach(rig, state));
             std::array<double, MixEngine::deckCount> parked{};
@@ -172,7 +172,7 @@ TEST(IdleDeck, AStillDeckGivesItsTimePitchUnitAndTheWorkerNothing)
                 EXPECT_EQ(s.position.load(), parked[std::size_t(i)]) << "deck " << i;
                 if (state == Idle::ended || state == Idle::endedUnlocked) {
                     // Parked on the last frame that can be read.
-                    EXPECT_DOUBLE_EQ(s.position.load(), double(std::int64_t(1.0 * kRate) - 2) / kRate);
+                    EXPECT_DOUBLE_EQ(s.position.load(), double(std::int64_t(1.0 * kIdleRate) - 2) / kIdleRate);
                 }
                 if (state == Idle::failedLoad) {
                     EXPECT_FALSE(s.loaded.load());
@@ -188,7 +188,7 @@ TEST(IdleDeck, UnitsRunWithSubnormalsFlushedAndTheCallersModeComesBack)
     for (MixEngine::RenderAhead mode :
          {MixEngine::RenderAhead::off, MixEngine::RenderAhead::manual, MixEngine::RenderAhead::thread}) {
         SCOPED_TRACE(int(mode));
-        Rig rig(mode);
+        IdleRig rig(mode);
         send(rig.engine, 0, DeckCommand::load(tone(4.0, 220.0), false));
         send(rig.engine, 0, DeckCommand::play());
         rig.deck(0).tempo().store(1.06);
@@ -209,11 +209,11 @@ TEST(IdleDeck, AnIsolatorLeftInSilenceComesToRestAtZero)
     // Fed silence after music, the crossover's recursive sections round their
     // way down into subnormal values and, left to themselves, stay there.
     const FlushDenormals flush;
-    Isolator iso(kRate, 250.0, 2500.0);
-    for (int i = 0; i < int(kRate); ++i)
+    Isolator iso(kIdleRate, 250.0, 2500.0);
+    for (int i = 0; i < int(kIdleRate); ++i)
         iso.tick(0.4 * std::sin(double(i) * 0.03), 1.0, 1.0, 1.0);
     double out = 1.0;
-    for (int i = 0; i < int(2.0 * kRate); ++i)
+    for (int i = 0; i < int(2.0 * kIdleRate); ++i)
         out = iso.tick(0.0, 1.0, 1.0, 1.0);
     EXPECT_EQ(out, 0.0);
     for (const Biquad* b : {&iso.lowLP1, &iso.lowLP2, &iso.restHP1, &iso.restHP2, &iso.midLP1, &iso.midLP2,

@@ -16,7 +16,7 @@ namespace zelvo {
 namespace {
 
 using namespace zelvo::test;
-constexpr double rate = 48000.0;
+constexpr double kRecordingRate = 48000.0;
 
 std::string pathIn(const TempHome& home, const char* name) { return home.file(name).toStdString(); }
 
@@ -24,8 +24,8 @@ std::string pathIn(const TempHome& home, const char* name) { return home.file(na
 void playASet(MixEngine& engine)
 {
     MixerParams& p = *engine.params();
-    loadDeck(engine, 0, sineBuffer(10.0, rate, 330.0, 0.7), 124.0);
-    loadDeck(engine, 1, sineBuffer(10.0, rate, 1250.0, 0.6), 124.0);
+    loadDeck(engine, 0, sineBuffer(10.0, kRecordingRate, 330.0, 0.7), 124.0);
+    loadDeck(engine, 1, sineBuffer(10.0, kRecordingRate, 1250.0, 0.6), 124.0);
     send(engine, 0, DeckCommand::play());
     send(engine, 1, DeckCommand::play());
     p.channel(1).sync.store(true);
@@ -38,7 +38,7 @@ TEST(MixEngineRecordingTest, ARecordingEqualsTheMasterAndTheTapHoldsItInSixteenB
 {
     TempHome home;
     const std::string path = pathIn(home, "set.wav");
-    MixEngine engine(rate, 512);
+    MixEngine engine(kRecordingRate, 512);
     playASet(engine);
     render(engine, 4800);
     engine.startRecording(path);
@@ -75,7 +75,7 @@ TEST(MixEngineRecordingTest, ARecordingEqualsTheMasterAndTheTapHoldsItInSixteenB
 TEST(MixEngineRecordingTest, StartStopAndFailuresLeaveTheStateRight)
 {
     TempHome home;
-    MixEngine engine(rate, 512);
+    MixEngine engine(kRecordingRate, 512);
     playASet(engine);
     // Stopping when idle changes nothing.
     engine.stopRecording();
@@ -109,12 +109,12 @@ TEST(MixEngineRecordingTest, DirectOutsSendDecksToTheirPairsAndRecordTheirSum)
 {
     TempHome home;
     const std::string path = pathIn(home, "direct.wav");
-    MixEngine engine(rate, 512);
+    MixEngine engine(kRecordingRate, 512);
     MixerParams& p = *engine.params();
     p.directOuts.store(true);
     // Two decks at full scale (DC), so their sum clips.
-    loadDeck(engine, 0, generatedBuffer(4.0, rate, [](std::int64_t) { return 1.0f; }));
-    loadDeck(engine, 1, generatedBuffer(4.0, rate, [](std::int64_t) { return 1.0f; }));
+    loadDeck(engine, 0, generatedBuffer(4.0, kRecordingRate, [](std::int64_t) { return 1.0f; }));
+    loadDeck(engine, 1, generatedBuffer(4.0, kRecordingRate, [](std::int64_t) { return 1.0f; }));
     send(engine, 0, DeckCommand::play());
     send(engine, 1, DeckCommand::play());
     render(engine, 4800);
@@ -148,10 +148,10 @@ TEST(MixEngineRecordingTest, DirectOutsSendDecksToTheirPairsAndRecordTheirSum)
 TEST(MixEngineRecordingTest, RenderIsRealtimeSafeWithEverythingRunning)
 {
     TempHome home;
-    MixEngine engine(rate, 4096);
+    MixEngine engine(kRecordingRate, 4096);
     MixerParams& p = *engine.params();
     for (int i = 0; i < 4; ++i) {
-        loadDeck(engine, i, sineBuffer(20.0, rate, 200.0 + 300.0 * i, 0.4), 120.0 + i);
+        loadDeck(engine, i, sineBuffer(20.0, kRecordingRate, 200.0 + 300.0 * i, 0.4), 120.0 + i);
         send(engine, i, DeckCommand::keyLock(true));
         engine.deck(i)->tempo().store(1.03);
         send(engine, i, DeckCommand::play());

@@ -10,17 +10,16 @@ namespace zelvo {
 namespace {
 
 using namespace zelvo::test;
-constexpr double rate = 48000.0;
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double kSyncRate = 48000.0;
 
-TrackBufferRef silence(double seconds) { return generatedBuffer(seconds, rate, [](std::int64_t) { return 0.0f; }); }
+TrackBufferRef silence(double seconds) { return generatedBuffer(seconds, kSyncRate, [](std::int64_t) { return 0.0f; }); }
 
 double position(MixEngine& e, int i) { return e.deck(i)->state().position.load(); }
 
 TEST(MixEngineSyncTest, DropInWaitsForTheDropPointThenStartsOnTheExactSample)
 {
     for (int block : {256, 333}) {
-        MixEngine engine(rate, 512);
+        MixEngine engine(kSyncRate, 512);
         MixerParams& p = *engine.params();
         loadDeck(engine, 0, silence(60.0));
         loadDeck(engine, 1, silence(60.0));
@@ -42,14 +41,14 @@ TEST(MixEngineSyncTest, DropInWaitsForTheDropPointThenStartsOnTheExactSample)
         // lock keeps it there.
         EXPECT_NEAR(position(engine, 1), position(engine, 0) - 12.0, 1e-9) << block;
         render(engine, 48000, block);
-        EXPECT_NEAR(position(engine, 1), position(engine, 0) - 12.0, 1.0 / rate) << block;
+        EXPECT_NEAR(position(engine, 1), position(engine, 0) - 12.0, 1.0 / kSyncRate) << block;
         EXPECT_EQ(p.lockOffset.load(), 12.0);
     }
 }
 
 TEST(MixEngineSyncTest, DropBeyondThePointStartsAtOnceAndAStoppedDeckOneParksDeckTwo)
 {
-    MixEngine engine(rate, 512);
+    MixEngine engine(kSyncRate, 512);
     MixerParams& p = *engine.params();
     loadDeck(engine, 0, silence(60.0));
     loadDeck(engine, 1, silence(60.0));
@@ -59,10 +58,10 @@ TEST(MixEngineSyncTest, DropBeyondThePointStartsAtOnceAndAStoppedDeckOneParksDec
     const double deck1At = engine.deck(0)->positionSeconds();
     p.dropOffset.store(12.0);
     render(engine, 256);
-    EXPECT_NEAR(position(engine, 1), deck1At - 12.0 + 256 / rate, 1e-9);
+    EXPECT_NEAR(position(engine, 1), deck1At - 12.0 + 256 / kSyncRate, 1e-9);
 
     // Deck 1 stopped at 5 s: deck 2 parks at 0 (not −7 s) and the lock goes at once.
-    MixEngine parked(rate, 512);
+    MixEngine parked(kSyncRate, 512);
     MixerParams& q = *parked.params();
     loadDeck(parked, 0, silence(60.0));
     loadDeck(parked, 1, silence(60.0));
@@ -79,7 +78,7 @@ TEST(MixEngineSyncTest, DropBeyondThePointStartsAtOnceAndAStoppedDeckOneParksDec
 
 TEST(MixEngineSyncTest, LockHoldsDeckTwoAgainstDriftAndLetsGoBeyondEightyMilliseconds)
 {
-    MixEngine engine(rate, 512);
+    MixEngine engine(kSyncRate, 512);
     MixerParams& p = *engine.params();
     loadDeck(engine, 0, silence(60.0));
     loadDeck(engine, 1, silence(60.0));
@@ -107,7 +106,7 @@ TEST(MixEngineSyncTest, MasterChoiceFoldsFarTempos)
 {
     for (auto [bpm, expected] : {std::pair{65.0, 128.0 / 65.0 / 2.0}, std::pair{200.0, 128.0 / 200.0 * 2.0},
                                  std::pair{126.0, 128.0 / 126.0}}) {
-        MixEngine engine(rate, 512);
+        MixEngine engine(kSyncRate, 512);
         MixerParams& p = *engine.params();
         loadDeck(engine, 0, silence(30.0), 128.0);
         loadDeck(engine, 1, silence(30.0), bpm);
@@ -125,7 +124,7 @@ TEST(MixEngineSyncTest, MasterChoiceFoldsFarTempos)
 TEST(MixEngineSyncTest, PhaseNudgeScalesWithTheErrorUpToTwoPercentAndConverges)
 {
     for (auto [offsetBeats, factor] : {std::pair{0.003, 1.0}, std::pair{0.1, 0.988}, std::pair{0.5, 0.98}}) {
-        MixEngine engine(rate, 512);
+        MixEngine engine(kSyncRate, 512);
         MixerParams& p = *engine.params();
         loadDeck(engine, 0, silence(60.0), 120.0);
         loadDeck(engine, 1, silence(60.0), 120.0);
@@ -141,7 +140,7 @@ TEST(MixEngineSyncTest, PhaseNudgeScalesWithTheErrorUpToTwoPercentAndConverges)
         EXPECT_NEAR(engine.state()->effectiveTempo[1].load(), factor, 1e-9) << offsetBeats;
     }
     // A synced deck at another tempo, 0.3 beat out, locks to the master's phase.
-    MixEngine engine(rate, 512);
+    MixEngine engine(kSyncRate, 512);
     MixerParams& p = *engine.params();
     loadDeck(engine, 0, silence(60.0), 128.0);
     loadDeck(engine, 1, silence(60.0), 126.0);
@@ -156,7 +155,7 @@ TEST(MixEngineSyncTest, PhaseNudgeScalesWithTheErrorUpToTwoPercentAndConverges)
 
 TEST(MixEngineSyncTest, MasterRequestsOutsideTheDecksAreConsumedAndIgnored)
 {
-    MixEngine engine(rate, 512);
+    MixEngine engine(kSyncRate, 512);
     MixerParams& p = *engine.params();
     loadDeck(engine, 0, silence(30.0), 128.0);
     loadDeck(engine, 1, silence(30.0), 100.0);
@@ -184,7 +183,7 @@ TEST(MixEngineSyncTest, MasterRequestsOutsideTheDecksAreConsumedAndIgnored)
 
 TEST(MixEngineSyncTest, AlignedStartLandsInTheOtherDecksBarPhase)
 {
-    MixEngine engine(rate, 512);
+    MixEngine engine(kSyncRate, 512);
     MixerParams& p = *engine.params();
     loadDeck(engine, 0, silence(60.0), 120.0);
     loadDeck(engine, 1, silence(60.0), 120.0);
@@ -198,11 +197,11 @@ TEST(MixEngineSyncTest, AlignedStartLandsInTheOtherDecksBarPhase)
     EXPECT_EQ(p.alignStart.load(), -1);
     // Deck 2's nearest bar at the same fraction: 11.0 s plus the bar's progress.
     const double fraction = std::fmod(deck1At, 2.0) / 2.0;
-    EXPECT_NEAR(position(engine, 1), 10.0 + 2.0 * fraction + 256 / rate, 1e-9);
+    EXPECT_NEAR(position(engine, 1), 10.0 + 2.0 * fraction + 256 / kSyncRate, 1e-9);
     EXPECT_NEAR(std::fmod(position(engine, 1), 2.0), std::fmod(position(engine, 0), 2.0), 1e-9);
 
     // With the other deck stopped, the start is unaligned.
-    MixEngine other(rate, 512);
+    MixEngine other(kSyncRate, 512);
     loadDeck(other, 0, silence(60.0), 120.0);
     loadDeck(other, 1, silence(60.0), 120.0);
     send(other, 1, DeckCommand::seek(10.2));
@@ -211,7 +210,7 @@ TEST(MixEngineSyncTest, AlignedStartLandsInTheOtherDecksBarPhase)
     render(other, 256);
     EXPECT_EQ(other.params()->alignStart.load(), -1);
     EXPECT_TRUE(other.deck(1)->state().playing.load());
-    EXPECT_NEAR(position(other, 1), 10.2 + 256 / rate, 1e-9);
+    EXPECT_NEAR(position(other, 1), 10.2 + 256 / kSyncRate, 1e-9);
     // Values other than 0 and 1 are left alone.
     other.params()->alignStart.store(5);
     render(other, 256);
@@ -230,8 +229,8 @@ TEST(MixEngineSyncTest, ADropOntoAKeyLockedDeckLinesUpWhatIsHeard)
     // runs well ahead of what is heard), deck 2 on the direct path: dropped in
     // with no offset and held by the lock, deck 2's clicks come out with deck
     // 1's, not a read-ahead earlier.
-    const TrackBufferRef clicks = generatedBuffer(40.0, rate, [](std::int64_t i) { return i % 24000 == 0 ? 1.0f : 0.0f; });
-    MixEngine engine(rate, 512, MixEngine::RenderAhead::manual);
+    const TrackBufferRef clicks = generatedBuffer(40.0, kSyncRate, [](std::int64_t i) { return i % 24000 == 0 ? 1.0f : 0.0f; });
+    MixEngine engine(kSyncRate, 512, MixEngine::RenderAhead::manual);
     MixerParams& p = *engine.params();
     p.directOuts.store(true);
     loadDeck(engine, 0, clicks);
@@ -258,7 +257,7 @@ TEST(MixEngineSyncTest, ADropOntoAKeyLockedDeckLinesUpWhatIsHeard)
     // on the headphone pair.
     auto peaks = [&](const std::vector<float>& v) {
         std::vector<std::size_t> at;
-        const std::size_t from = v.size() - std::size_t(rate);
+        const std::size_t from = v.size() - std::size_t(kSyncRate);
         for (std::size_t i = from + 1; i + 1 < v.size(); ++i)
             if (std::fabs(v[i]) > 0.2f && std::fabs(v[i]) >= std::fabs(v[i - 1]) && std::fabs(v[i]) > std::fabs(v[i + 1]))
                 at.push_back(i);
@@ -272,7 +271,7 @@ TEST(MixEngineSyncTest, ADropOntoAKeyLockedDeckLinesUpWhatIsHeard)
         for (std::size_t b : one)
             if (std::llabs(std::int64_t(b) - std::int64_t(a)) < std::llabs(std::int64_t(nearest) - std::int64_t(a)))
                 nearest = b;
-        EXPECT_LT(std::llabs(std::int64_t(nearest) - std::int64_t(a)), std::int64_t(0.004 * rate)) << a;
+        EXPECT_LT(std::llabs(std::int64_t(nearest) - std::int64_t(a)), std::int64_t(0.004 * kSyncRate)) << a;
     }
 }
 

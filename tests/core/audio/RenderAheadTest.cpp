@@ -21,11 +21,11 @@ using namespace zelvo::test;
 
 namespace {
 
-constexpr double kRate = 48000.0;
+constexpr double kAheadRate = 48000.0;
 
 TrackBufferRef music(double seconds)
 {
-    TrackBufferRef b(std::int64_t(seconds * kRate), kRate);
+    TrackBufferRef b(std::int64_t(seconds * kAheadRate), kAheadRate);
     for (std::int64_t i = 0; i < b->frames; ++i) {
         const double t = double(i);
         b->left[i] = float(0.3 * std::sin(t * 0.031) + 0.2 * std::sin(t * 0.0071) * ((i / 4000) % 2 ? 1.0 : 0.3));
@@ -46,7 +46,7 @@ struct Take {
 template <typename Skip>
 Take play(const TrackBufferRef& source, bool ahead, int block, int blocks, double tempo, bool keyLock, Skip skip)
 {
-    DeckVoice voice(kRate, 4096);
+    DeckVoice voice(kAheadRate, 4096);
     if (ahead) {
         EXPECT_TRUE(voice.enableRenderAhead());
     }
@@ -85,7 +85,7 @@ TEST(RenderAhead, SoundsAsOnDemandFromTheSecondRenderWithoutADryBlock)
         for (double tempo : {1.06, 0.94, 1.5, 0.6})
             for (bool keyLock : {true, false}) {
                 SCOPED_TRACE(testing::Message() << "block " << block << " tempo " << tempo << " key lock " << keyLock);
-                const int blocks = int(2.0 * kRate) / block;
+                const int blocks = int(2.0 * kAheadRate) / block;
                 const Take onDemand = play(source, false, block, blocks, tempo, keyLock);
                 const Take ahead = play(source, true, block, blocks, tempo, keyLock);
                 EXPECT_EQ(ahead.dry, 0);
@@ -142,12 +142,12 @@ TEST(RenderAhead, NoOutputOfAnEarlierRunIsEverPlayed)
     // from the render that carries one out, nothing of the music made ahead is
     // heard.
     TrackBufferRef source = music(4.0);
-    for (std::int64_t i = std::int64_t(2.0 * kRate); i < source->frames; ++i)
+    for (std::int64_t i = std::int64_t(2.0 * kAheadRate); i < source->frames; ++i)
         source->left[i] = source->right[i] = 0.0f;
     const int block = 256;
     for (int pattern = 0; pattern < 3; ++pattern) {
         SCOPED_TRACE(pattern);
-        DeckVoice voice(kRate, 4096);
+        DeckVoice voice(kAheadRate, 4096);
         ASSERT_TRUE(voice.enableRenderAhead());
         loadNow(voice, source);
         sendOk(voice, DeckCommand::keyLock(true));
@@ -176,7 +176,7 @@ TEST(RenderAhead, NoOutputOfAnEarlierRunIsEverPlayed)
                 heard = std::max(heard, std::fabs(x));
         }
         EXPECT_LT(heard, 1e-4f);
-        EXPECT_NEAR(voice.state().position.load(), pattern == 2 ? 2.5 + 100.0 * block * 1.06 / kRate : 3.0 + 100 * block * 1.06 / kRate, 0.1);
+        EXPECT_NEAR(voice.state().position.load(), pattern == 2 ? 2.5 + 100.0 * block * 1.06 / kAheadRate : 3.0 + 100 * block * 1.06 / kAheadRate, 0.1);
     }
 }
 
@@ -186,21 +186,21 @@ TEST(RenderAhead, AJumpIsHeardAfterTheLeadWhereThePositionSaysSo)
     // the next render; the click just after the cue comes out no later than the
     // lead after it does on demand, and where the published position says.
     const double tempo = 1.06;
-    TrackBufferRef source(std::int64_t(kRate * 4), kRate);
-    const std::int64_t click = std::int64_t(kRate * 3);
+    TrackBufferRef source(std::int64_t(kAheadRate * 4), kAheadRate);
+    const std::int64_t click = std::int64_t(kAheadRate * 3);
     source->left[click] = source->right[click] = 1.0f;
     for (int blockSize : {64, 256}) {
         std::int64_t delay[2] = {0, 0};
         for (bool ahead : {false, true}) {
             SCOPED_TRACE(testing::Message() << "block " << blockSize << " ahead " << ahead);
-            DeckVoice voice(kRate, 4096);
+            DeckVoice voice(kAheadRate, 4096);
             if (ahead) {
                 ASSERT_TRUE(voice.enableRenderAhead());
             }
             loadNow(voice, source);
             sendOk(voice, DeckCommand::quantize(false));
             sendOk(voice, DeckCommand::keyLock(true));
-            sendOk(voice, DeckCommand::setHotCue(0, double(click) / kRate - 0.01));
+            sendOk(voice, DeckCommand::setHotCue(0, double(click) / kAheadRate - 0.01));
             sendOk(voice, DeckCommand::seek(0.5));
             sendOk(voice, DeckCommand::play());
             voice.tempo().store(tempo);
@@ -224,8 +224,8 @@ TEST(RenderAhead, AJumpIsHeardAfterTheLeadWhereThePositionSaysSo)
             ASSERT_GT(std::fabs(out[peak]), 0.05f);
             delay[ahead] = std::int64_t(peak) - pressAt * blockSize;
             const std::size_t b = peak / std::size_t(blockSize);
-            const double heard = published[b - 1] + double(peak % std::size_t(blockSize)) * tempo / kRate;
-            EXPECT_NEAR(heard, double(click) / kRate, 0.004);
+            const double heard = published[b - 1] + double(peak % std::size_t(blockSize)) * tempo / kAheadRate;
+            EXPECT_NEAR(heard, double(click) / kAheadRate, 0.004);
         }
         const double lead = DeckVoice::aheadLeadFrames(blockSize, tempo) / tempo;
         EXPECT_GE(delay[1], delay[0]);
@@ -244,7 +244,7 @@ TEST(RenderAhead, TheEngineAndItsWorkerNeverAllocateOrLockUnderCommandStorms)
         buffers.push_back(music(3.0 + i));
     for (MixEngine::RenderAhead mode : {MixEngine::RenderAhead::thread, MixEngine::RenderAhead::manual}) {
         SCOPED_TRACE(int(mode));
-        MixEngine engine(kRate, 4096, mode);
+        MixEngine engine(kAheadRate, 4096, mode);
         ASSERT_EQ(engine.renderAhead(), mode);
         for (int i = 0; i < MixEngine::deckCount; ++i) {
             DeckVoice& d = *engine.deck(i);
@@ -323,7 +323,7 @@ TEST(RenderAhead, SlicesOfChangingLengthNeverRunDry)
         sizes.push_back(any(rng));
     double heard[2] = {0.0, 0.0};
     for (bool ahead : {false, true}) {
-        DeckVoice voice(kRate, 4096);
+        DeckVoice voice(kAheadRate, 4096);
         if (ahead) {
             ASSERT_TRUE(voice.enableRenderAhead());
         }

@@ -17,9 +17,9 @@ using namespace zelvo::test;
 
 namespace {
 
-constexpr double kRate = 48000.0;
+constexpr double kStripRate = 48000.0;
 constexpr int kBlock = 256;
-constexpr int kPerSecond = int(kRate) / kBlock;
+constexpr int kPerSecond = int(kStripRate) / kBlock;
 
 // Two engines fed the same commands: `skipping` leaves still strips out,
 // `running` runs every strip.
@@ -39,7 +39,7 @@ struct Pair {
     }
     void load(int i, double seconds, double freq)
     {
-        both([&](MixEngine& e) { loadDeck(e, i, sineBuffer(seconds, kRate, freq, 0.4f)); });
+        both([&](MixEngine& e) { loadDeck(e, i, sineBuffer(seconds, kStripRate, freq, 0.4f)); });
     }
     void send(int i, const DeckCommand& c)
     {
@@ -71,8 +71,8 @@ struct Pair {
     }
     std::int64_t ran(int i) const { return skipping.stripSlices(i); }
 
-    MixEngine skipping{kRate, 4096, MixEngine::RenderAhead::off};
-    MixEngine running{kRate, 4096, MixEngine::RenderAhead::off};
+    MixEngine skipping{kStripRate, 4096, MixEngine::RenderAhead::off};
+    MixEngine running{kStripRate, 4096, MixEngine::RenderAhead::off};
     std::array<std::array<float, kBlock>, 4> outA{}, outR{};
 };
 

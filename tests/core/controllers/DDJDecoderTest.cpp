@@ -13,7 +13,7 @@ namespace zelvo {
 namespace {
 
 using K = DeckKey::Kind;
-using Event = std::optional<DDJEvent>;
+using Decoded = std::optional<DDJEvent>;
 constexpr auto flx4 = ControllerKind::flx4;
 constexpr auto flx10 = ControllerKind::flx10;
 constexpr ControllerKind bothKinds[] = {flx4, flx10};
@@ -26,7 +26,7 @@ struct NoteForm {
 };
 constexpr NoteForm noteForms[] = {{0x90, 0x7F, true}, {0x90, 0x00, false}, {0x80, 0x40, false}};
 
-Event decodeOnce(ControllerKind kind, std::uint8_t status, std::uint8_t d1, std::uint8_t d2)
+Decoded decodeOnce(ControllerKind kind, std::uint8_t status, std::uint8_t d1, std::uint8_t d2)
 {
     DDJDecoder decoder(kind);
     return decoder.decode(status, d1, d2);
@@ -116,7 +116,7 @@ std::multimap<int, DeckRow> deckRows()
     return r;
 }
 
-Event expectedDeckNote(ControllerKind kind, int channel, int note, bool down)
+Decoded expectedDeckNote(ControllerKind kind, int channel, int note, bool down)
 {
     static const auto rows = deckRows();
     if (kind == flx4 && channel > 1)
@@ -129,8 +129,8 @@ Event expectedDeckNote(ControllerKind kind, int channel, int note, bool down)
         switch (row.action) {
         case DeckRow::key: return DDJ::Key{row.deckKey, channel, row.shift, down};
         case DeckRow::touch: return DDJ::JogTouch{channel, down};
-        case DeckRow::assign: return down ? Event(DDJ::CrossfaderAssign{channel, row.side}) : std::nullopt;
-        case DeckRow::select: return down ? Event(DDJ::DeckSelect{channel}) : std::nullopt;
+        case DeckRow::assign: return down ? Decoded(DDJ::CrossfaderAssign{channel, row.side}) : std::nullopt;
+        case DeckRow::select: return down ? Decoded(DDJ::DeckSelect{channel}) : std::nullopt;
         }
     }
     return std::nullopt;
@@ -151,18 +151,18 @@ TEST(DDJDecoder, EveryDeckNoteOnEveryDeckChannelInEveryForm)
         }
     }
     // The Part's own examples.
-    EXPECT_EQ(decodeOnce(flx4, 0x90, 0x0B, 0x7F), Event(DDJ::Key{DeckKey::of(K::play), 0, false, true}));
+    EXPECT_EQ(decodeOnce(flx4, 0x90, 0x0B, 0x7F), Decoded(DDJ::Key{DeckKey::of(K::play), 0, false, true}));
     EXPECT_EQ(decodeOnce(flx4, 0x92, 0x0B, 0x7F), std::nullopt);
-    EXPECT_EQ(decodeOnce(flx10, 0x92, 0x0B, 0x7F), Event(DDJ::Key{DeckKey::of(K::play), 2, false, true}));
+    EXPECT_EQ(decodeOnce(flx10, 0x92, 0x0B, 0x7F), Decoded(DDJ::Key{DeckKey::of(K::play), 2, false, true}));
 }
 
 TEST(DDJDecoder, BeatEffectAndGlobalNotes)
 {
     struct Row {
         std::uint8_t status, note, velocity;
-        Event flx4, flx10;
+        Decoded flx4, flx10;
     };
-    const Event none;
+    const Decoded none;
     const std::vector<Row> rows = {
         {0x94, 0x10, 0x7F, DDJ::BeatFXChannel{1}, DDJ::BeatFXChannel{1}},
         {0x94, 0x13, 0x7F, DDJ::BeatFXChannel{4}, DDJ::BeatFXChannel{4}},
@@ -230,30 +230,30 @@ TEST(DDJDecoder, PadsOnEveryChannel)
         for (int channel = 7; channel <= 14; ++channel) {
             for (int note = 0; note < 128; ++note) {
                 for (auto form : noteForms) {
-                    const Event got = decodeOnce(kind, std::uint8_t(form.type | channel), std::uint8_t(note),
+                    const Decoded got = decodeOnce(kind, std::uint8_t(form.type | channel), std::uint8_t(note),
                                                  form.velocity);
                     if (kind == flx4 && channel > 10) {
                         EXPECT_EQ(got, std::nullopt) << channel << " " << note;
                         continue;
                     }
-                    const Event want = DDJ::Pad{(channel - 7) / 2, HardwarePadMode(note / 16), (note / 8) % 2,
+                    const Decoded want = DDJ::Pad{(channel - 7) / 2, HardwarePadMode(note / 16), (note / 8) % 2,
                                                 note % 8, (channel - 7) % 2 == 1, form.down};
                     EXPECT_EQ(got, want) << channel << " " << note;
                 }
             }
         }
     }
-    EXPECT_EQ(decodeOnce(flx4, 0x97, 0x08, 0x7F), Event(DDJ::Pad{0, HardwarePadMode::hotCue, 1, 0, false, true}));
-    EXPECT_EQ(decodeOnce(flx4, 0x98, 0x75, 0x7F), Event(DDJ::Pad{0, HardwarePadMode::keyShift, 0, 5, true, true}));
+    EXPECT_EQ(decodeOnce(flx4, 0x97, 0x08, 0x7F), Decoded(DDJ::Pad{0, HardwarePadMode::hotCue, 1, 0, false, true}));
+    EXPECT_EQ(decodeOnce(flx4, 0x98, 0x75, 0x7F), Decoded(DDJ::Pad{0, HardwarePadMode::keyShift, 0, 5, true, true}));
 }
 
 TEST(DDJDecoder, JogsBrowseAndZoomAreRelative)
 {
     struct Row {
         std::uint8_t status, cc, value;
-        Event flx4, flx10;
+        Decoded flx4, flx10;
     };
-    const Event none;
+    const Decoded none;
     const std::vector<Row> rows = {
         {0xB0, 0x1F, 0x41, DDJ::Jog{0, JogSurface::search, 1}, DDJ::Jog{0, JogSurface::search, 1}},
         {0xB1, 0x26, 0x3F, DDJ::Jog{1, JogSurface::search, -1}, DDJ::Jog{1, JogSurface::search, -1}},
@@ -310,7 +310,7 @@ TEST(DDJDecoder, FourteenBitControlsPairTheLatestMsbWithEachLsb)
                                             << " msb " << int(p.msb));
             const std::uint8_t lsb = p.msb + 32;
             const bool accepted = kind == flx10 || p.onFlx4;
-            auto want = [&](int m, int l) { return accepted ? Event(p.event((m * 128 + l) / 16383.0)) : std::nullopt; };
+            auto want = [&](int m, int l) { return accepted ? Decoded(p.event((m * 128 + l) / 16383.0)) : std::nullopt; };
             DDJDecoder d(kind);
             // An LSB before any MSB gives nothing.
             EXPECT_EQ(d.decode(p.status, lsb, 0x10), std::nullopt);
@@ -334,7 +334,7 @@ TEST(DDJDecoder, FourteenBitControlsPairTheLatestMsbWithEachLsb)
     // The Part's example: the fader at half.
     DDJDecoder d(flx4);
     EXPECT_EQ(d.decode(0xB0, 0x13, 0x40), std::nullopt);
-    EXPECT_EQ(d.decode(0xB0, 0x33, 0x00), Event(DDJ::Knob{MixerKnob::fader, 0, 8192 / 16383.0}));
+    EXPECT_EQ(d.decode(0xB0, 0x33, 0x00), Decoded(DDJ::Knob{MixerKnob::fader, 0, 8192 / 16383.0}));
 }
 
 TEST(DDJDecoder, ALongMixedStreamAllocatesNothing)

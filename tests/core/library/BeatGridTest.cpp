@@ -14,7 +14,7 @@ namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t kLargest = std::numeric_limits<std::int64_t>::max();
 
 TEST(BeatGridTest, BeatAndBarLinesWithTolerance)
 {
@@ -83,8 +83,8 @@ TEST(BeatGridTest, BeatInBarGuardsWhatHasNoIntegerAnswer)
     EXPECT_EQ(BeatGrid(60, 0, 3).beatInBar(4611686018427387904.0), 2);
     EXPECT_EQ(BeatGrid(60, 0, 3).beatInBar(-9223372036854775808.0), 2);
     // A huge bar size must not overflow while lifting the remainder.
-    EXPECT_EQ(BeatGrid(60, 0, kMax).beatInBar(5), 6);
-    EXPECT_EQ(BeatGrid(60, 0, kMax).beatInBar(-1), kMax);
+    EXPECT_EQ(BeatGrid(60, 0, kLargest).beatInBar(5), 6);
+    EXPECT_EQ(BeatGrid(60, 0, kLargest).beatInBar(-1), kLargest);
 }
 
 TEST(BeatGridTest, NextPhraseCountsBarsFromTheFirstBeat)
@@ -104,8 +104,8 @@ TEST(BeatGridTest, NextPhraseCountsBarsFromTheFirstBeat)
     EXPECT_DOUBLE_EQ(g.nextPhrase(-20.0, 2, 0), -19.5);
     EXPECT_DOUBLE_EQ(g.nextPhrase(-19.5, 2, 0), -15.5);
     // A phrase longer than 2^63 beats has no boundary to name.
-    EXPECT_TRUE(std::isnan(g.nextPhrase(1.0, kMax, 0)));
-    EXPECT_TRUE(std::isnan(BeatGrid(120, 0, kMax).nextPhrase(1.0, 2, 0)));
+    EXPECT_TRUE(std::isnan(g.nextPhrase(1.0, kLargest, 0)));
+    EXPECT_TRUE(std::isnan(BeatGrid(120, 0, kLargest).nextPhrase(1.0, 2, 0)));
     EXPECT_TRUE(std::isnan(BeatGrid(120, 0, 0).nextPhrase(1.0, 2, 0)));
 }
 

@@ -44,7 +44,7 @@ Reading readAll(const std::filesystem::path& path, bool ahead, std::int64_t from
     return out;
 }
 
-bool sameBits(const std::vector<float>& a, const std::vector<float>& b)
+bool sameSamples(const std::vector<float>& a, const std::vector<float>& b)
 {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
 }
@@ -91,8 +91,8 @@ TEST(AudioFileReader, DecodingAheadGivesTheSameFramesAndStatusesAsOneThread)
         const Reading one = readAll(dir / c.file, false, c.from, c.chunk, c.most);
         const Reading ahead = readAll(dir / c.file, true, c.from, c.chunk, c.most);
         EXPECT_FALSE(one.left.empty());
-        EXPECT_TRUE(sameBits(one.left, ahead.left));
-        EXPECT_TRUE(sameBits(one.right, ahead.right));
+        EXPECT_TRUE(sameSamples(one.left, ahead.left));
+        EXPECT_TRUE(sameSamples(one.right, ahead.right));
         EXPECT_EQ(one.statuses, ahead.statuses);
         if (c.most == all) {
             EXPECT_EQ(one.statuses.back(), 0);
@@ -102,8 +102,8 @@ TEST(AudioFileReader, DecodingAheadGivesTheSameFramesAndStatusesAsOneThread)
             piecemeal.left.resize(std::min(piecemeal.left.size(), one.left.size()));
             piecemeal.right.resize(piecemeal.left.size());
         }
-        EXPECT_TRUE(sameBits(piecemeal.left, one.left));
-        EXPECT_TRUE(sameBits(piecemeal.right, one.right));
+        EXPECT_TRUE(sameSamples(piecemeal.left, one.left));
+        EXPECT_TRUE(sameSamples(piecemeal.right, one.right));
         EXPECT_EQ(piecemeal.statuses.back() < 0, one.statuses.back() < 0);
     }
 }

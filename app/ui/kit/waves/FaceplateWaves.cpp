@@ -26,16 +26,6 @@ QPainterPath roundedRect(const QRectF& r, double radius)
     return path;
 }
 
-QPainterPath triangle(QPointF a, QPointF b, QPointF c)
-{
-    QPainterPath path;
-    path.moveTo(a);
-    path.lineTo(b);
-    path.lineTo(c);
-    path.closeSubpath();
-    return path;
-}
-
 std::uint64_t hashText(const QString& text)
 {
     const QByteArray d = QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha1);

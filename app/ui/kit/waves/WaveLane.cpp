@@ -67,16 +67,6 @@ void seamMark(Canvas& canvas, double x, const QRectF& r, double red, double cyan
     canvas.fillRects({QRectF(x - 0.75, r.top(), 1.5, r.height())}, withAlpha(Stage::cgPaper(), paper));
 }
 
-QPainterPath triangle(QPointF a, QPointF b, QPointF c)
-{
-    QPainterPath path;
-    path.moveTo(a);
-    path.lineTo(b);
-    path.lineTo(c);
-    path.closeSubpath();
-    return path;
-}
-
 } // namespace
 
 // --- Arithmetic

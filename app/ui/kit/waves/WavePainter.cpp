@@ -9,6 +9,16 @@
 
 namespace zelvo::kit {
 
+QPainterPath triangle(QPointF a, QPointF b, QPointF c)
+{
+    QPainterPath path;
+    path.moveTo(a);
+    path.lineTo(b);
+    path.lineTo(c);
+    path.closeSubpath();
+    return path;
+}
+
 std::optional<BeatGrid> usableGrid(const std::optional<BeatGrid>& grid)
 {
     if (!grid || !grid->isValid() || !std::isfinite(grid->firstBeat) || grid->beatsPerBar < 1)

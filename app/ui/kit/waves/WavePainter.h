@@ -7,6 +7,7 @@
 #include "library/WaveformData.h"
 
 #include <QColor>
+#include <QPainterPath>
 #include <QPointF>
 #include <QRectF>
 #include <QString>
@@ -16,6 +17,9 @@
 namespace zelvo::kit {
 
 class Canvas;
+
+// A closed triangle through three points (the lanes' cue and loop markers).
+QPainterPath triangle(QPointF a, QPointF b, QPointF c);
 
 // A grid the lanes can count on: a valid tempo, a finite first beat and at
 // least one beat per bar. Anything else counts as no grid.

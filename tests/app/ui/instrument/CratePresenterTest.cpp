@@ -17,8 +17,8 @@ namespace {
 using crate::RowCells;
 using Source = AppModel::BrowserSource;
 using Sort = AppModel::BrowserSort;
-constexpr double kInf = std::numeric_limits<double>::infinity();
-const double kNaN = std::nan("");
+constexpr double kCrateInf = std::numeric_limits<double>::infinity();
+const double kCrateNaN = std::nan("");
 
 TEST(CratePresenter, AnalysisLineCountsEachRecordOnce)
 {
@@ -53,9 +53,9 @@ TEST(CratePresenter, RowCellsAtTheirEdges)
         {"negative", -3, 0.0, 0.84, "\u2014", "0", false, 4},
         {"all bars", 1, 1.0, 0.85, "0:01", "100", true, 5},
         {"no energy", 1, 0.5, std::nullopt, "0:01", "50", false, 0},
-        {"infinite length", kInf, kInf, kInf, "\u2014", "\u2014", false, 0},
-        {"NaN everywhere", kNaN, kNaN, kNaN, "\u2014", "\u2014", false, 0},
-        {"beyond int", 1e12, 1e10, -kInf, "\u2014", "\u2014", false, 0},
+        {"infinite length", kCrateInf, kCrateInf, kCrateInf, "\u2014", "\u2014", false, 0},
+        {"NaN everywhere", kCrateNaN, kCrateNaN, kCrateNaN, "\u2014", "\u2014", false, 0},
+        {"beyond int", 1e12, 1e10, -kCrateInf, "\u2014", "\u2014", false, 0},
     };
     for (const Case& c : cases) {
         test::RecordFields fields;
@@ -81,7 +81,7 @@ TEST(CratePresenter, TempoKeyBadgeAndColours)
     EXPECT_EQ(crate::rowCells(record, true, {}, {}).tempo, QString::fromUtf8("\u00B7\u00B7\u00B7"));
     EXPECT_EQ(crate::rowCells(record, false, {}, {}).key, "8A");
     EXPECT_FALSE(crate::rowCells(record, false, {}, {}).take);
-    EXPECT_EQ(crate::tempoCell(kNaN, false), QString::fromUtf8("\u2014"));
+    EXPECT_EQ(crate::tempoCell(kCrateNaN, false), QString::fromUtf8("\u2014"));
     fields.bpm.reset();
     fields.key.reset();
     fields.outpaint = OutpaintInfo{};
@@ -202,8 +202,8 @@ TEST(CratePresenter, ShortenedReadoutsKeepWholeWords)
     EXPECT_EQ(crate::cellsWithin(5.6, 1.1, 16), 1);
     EXPECT_EQ(crate::cellsWithin(5.4, 1.1, 16), 0);
     EXPECT_EQ(crate::cellsWithin(-3, 1.1, 16), 0);
-    EXPECT_EQ(crate::cellsWithin(kNaN, 1.1, 16), 0);
-    EXPECT_EQ(crate::cellsWithin(kInf, 1.1, 16), 0);
+    EXPECT_EQ(crate::cellsWithin(kCrateNaN, 1.1, 16), 0);
+    EXPECT_EQ(crate::cellsWithin(kCrateInf, 1.1, 16), 0);
 }
 
 TEST(BrainPresenter, HeadlinePrecedence)
@@ -302,7 +302,7 @@ TEST(BrainPresenter, KeysCountersAndProgress)
     EXPECT_TRUE(brainface::seedLine(std::nullopt).dim);
 
     for (const auto& [progress, lit] : std::vector<std::pair<double, int>>{
-             {0.5, 20}, {0.999, 39}, {1.0, 40}, {0.0249, 0}, {0.025, 1}, {-0.1, 0}, {kNaN, 0}, {kInf, 0}, {2.0, 40}})
+             {0.5, 20}, {0.999, 39}, {1.0, 40}, {0.0249, 0}, {0.025, 1}, {-0.1, 0}, {kCrateNaN, 0}, {kCrateInf, 0}, {2.0, 40}})
         EXPECT_EQ(brainface::litSegments(progress), lit) << progress;
 
     EXPECT_EQ(brainface::guideText(1.25), "guide 1.2"); // half to even, as printf
@@ -346,7 +346,7 @@ TEST(BrainPresenter, ModelCyclingAndStepperKnob)
     };
     const Turn turns[] = {
         {&bars, 3, 32},   {&bars, 2, 16},   {&steps, 1.4, 6},     {&steps, 1.5, 8}, {&steps, 2.5, 12},
-        {&steps, -3, 4},  {&steps, 99, 16}, {&steps, kNaN, {}},   {&steps, kInf, {}}, {&steps, -kInf, {}},
+        {&steps, -3, 4},  {&steps, 99, 16}, {&steps, kCrateNaN, {}},   {&steps, kCrateInf, {}}, {&steps, -kCrateInf, {}},
         {&bars, 1e300, 32},
     };
     for (const Turn& t : turns)

@@ -15,8 +15,8 @@ namespace {
 
 using namespace deckface;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kDeckNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kDeckInf = std::numeric_limits<double>::infinity();
 
 TEST(DeckPresenter, HeaderTexts)
 {
@@ -108,8 +108,8 @@ TEST(DeckPresenter, HeaderTexts)
          [](const HeaderFace& f) { EXPECT_EQ(f.clock, "-00:00.0"); }},
         {"non-finite readings",
          [](HeaderInput& in) {
-             in.position = kNaN;
-             in.ratio = kInf;
+             in.position = kDeckNaN;
+             in.ratio = kDeckInf;
              in.showRemaining = false;
          },
          [](const HeaderFace& f) {
@@ -168,7 +168,7 @@ TEST(DeckPresenter, TransportLamps)
              {true, true, false, false, false, false, true},    // playing
              {true, true, true, false, true, false, true},      // cue held
          }) {
-        const TransportLamps l = transport(c.loaded, c.playing, c.cueing, c.atCue);
+        const TransportLamps l = deckface::transport(c.loaded, c.playing, c.cueing, c.atCue);
         EXPECT_EQ(l.cueLit, c.cueLit);
         EXPECT_EQ(l.cueBlink, c.cueBlink);
         EXPECT_EQ(l.playLit, c.playLit);
@@ -260,7 +260,7 @@ TEST(DeckPresenter, GridTextsAndLampsPerMode)
     EXPECT_EQ(partnerDeck(2, active), 3);
     EXPECT_EQ(partnerDeck(3, active), 2);
     EXPECT_EQ(cueTime(-3), "0:00");
-    EXPECT_EQ(cueTime(kNaN), "0:00");
+    EXPECT_EQ(cueTime(kDeckNaN), "0:00");
 }
 
 TEST(DeckPresenter, LoopRowAndJumpSizes)
@@ -270,7 +270,7 @@ TEST(DeckPresenter, LoopRowAndJumpSizes)
     EXPECT_EQ(beatLabel(0.5), "1/2");
     EXPECT_EQ(beatLabel(0.03125), "1/32");
     EXPECT_EQ(beatLabel(0), "--");
-    EXPECT_EQ(beatLabel(kNaN), "--");
+    EXPECT_EQ(beatLabel(kDeckNaN), "--");
 
     LoopInput in;
     in.loopSet = true;
@@ -292,14 +292,14 @@ TEST(DeckPresenter, LoopRowAndJumpSizes)
     EXPECT_TRUE(f.sync.lit); // the master lamp under shift, not the channel's sync
     in.shift = false;
     EXPECT_FALSE(loopRow(in).sync.lit);
-    in.beatJumpBeats = kInf;
+    in.beatJumpBeats = kDeckInf;
     EXPECT_EQ(loopRow(in).jumpLegend, "jump --");
 
     EXPECT_EQ(nextJumpSize(1, -1), 1);
     EXPECT_EQ(nextJumpSize(32, +1), 32);
     EXPECT_EQ(nextJumpSize(4, -1), 2);
     EXPECT_EQ(nextJumpSize(4, +1), 8);
-    EXPECT_EQ(nextJumpSize(kNaN, +1), 8);
+    EXPECT_EQ(nextJumpSize(kDeckNaN, +1), 8);
 }
 
 TEST(DeckPresenter, JogCommandsFromSampleSequences)

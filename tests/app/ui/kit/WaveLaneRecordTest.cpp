@@ -9,7 +9,7 @@
 namespace zelvo::kit {
 namespace {
 
-using Kind = RecordingCanvas::Kind;
+using DrawKind = RecordingCanvas::Kind;
 
 // A deck holding a record whose analysis gave no waveform (it failed, or has
 // not run yet) is not an empty deck: its lane never says so.
@@ -53,9 +53,9 @@ TEST(WaveLaneRecord, ALoadedRecordWithoutWaveformIsNoEmptyDeck)
         drawLane(canvas, tiles, state, d, frame);
         EXPECT_EQ(canvas.texts(), c.texts) << c.name;
         // The cue triangle is the lane's only filled path here.
-        EXPECT_EQ(canvas.of(Kind::fill).size(), c.lane ? 1u : 0u) << c.name;
+        EXPECT_EQ(canvas.of(DrawKind::fill).size(), c.lane ? 1u : 0u) << c.name;
         if (c.grid && c.lane) {
-            EXPECT_GT(canvas.of(Kind::rects).size(), 3u) << c.name << ": beat and bar ticks";
+            EXPECT_GT(canvas.of(DrawKind::rects).size(), 3u) << c.name << ": beat and bar ticks";
             EXPECT_GT(state.flash, 0) << c.name << ": a quiet beat flash without a waveform to read";
         }
     }

@@ -21,7 +21,7 @@
 namespace zelvo::stage {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kMachineNaN = std::numeric_limits<double>::quiet_NaN();
 
 TEST(MachinePresenters, BigKeyFacesFollowTheStep)
 {
@@ -67,7 +67,7 @@ TEST(MachinePresenters, FillKeepsItsSliverAndEasesOut)
         double share;
     };
     for (const Case& c : {Case{0, 0.04}, Case{0.02, 0.04}, Case{0.5, 0.5}, Case{1.7, 1}, Case{-3, 0.04},
-                          Case{kNaN, 0.04}, Case{std::numeric_limits<double>::infinity(), 0.04}})
+                          Case{kMachineNaN, 0.04}, Case{std::numeric_limits<double>::infinity(), 0.04}})
         EXPECT_DOUBLE_EQ(fillShare(c.progress), c.share) << c.progress;
 
     // The ease starts where the fill was, runs ahead of a straight line and
@@ -78,8 +78,8 @@ TEST(MachinePresenters, FillKeepsItsSliverAndEasesOut)
     EXPECT_LT(half, 0.5);
     EXPECT_DOUBLE_EQ(easedFill(0.1, 0.5, 0.4), 0.5);
     EXPECT_DOUBLE_EQ(easedFill(0.1, 0.5, 7), 0.5);
-    EXPECT_DOUBLE_EQ(easedFill(0.1, 0.5, kNaN), 0.5);
-    EXPECT_DOUBLE_EQ(easedFill(kNaN, 0.5, 0.1), 0.5);
+    EXPECT_DOUBLE_EQ(easedFill(0.1, 0.5, kMachineNaN), 0.5);
+    EXPECT_DOUBLE_EQ(easedFill(kMachineNaN, 0.5, 0.1), 0.5);
     // A clock that went back shows the start, never a value past either end.
     EXPECT_DOUBLE_EQ(easedFill(0.1, 0.5, -1), 0.1);
 }
@@ -100,8 +100,8 @@ TEST(MachinePresenters, PulseFlashesOnTheBeatOrRunsTwiceASecond)
         {std::nullopt, 10.25, 0.75, 3.0},
         {std::nullopt, 10.5, 1.0, 4.0},
         {std::nullopt, -0.1, 0.6, 2.4},  // before the reference date too
-        {kNaN, 10.25, 0.75, 3.0},        // an unreadable phase falls back to the clock
-        {std::nullopt, kNaN, 1.0, 4.0},
+        {kMachineNaN, 10.25, 0.75, 3.0},        // an unreadable phase falls back to the clock
+        {std::nullopt, kMachineNaN, 1.0, 4.0},
     };
     for (const Case& c : cases) {
         const PulseLook look = pulseLook(c.phase, c.t);
@@ -130,10 +130,10 @@ TEST(MachinePresenters, BeatPhaseNeedsAPlayingVoiceOnAUsableGrid)
         {"no voice", grid, false, true, 0.75, std::nullopt},
         {"no grid", std::nullopt, true, true, 0.75, std::nullopt},
         {"tempo 0", BeatGrid(0, 0.5), true, true, 0.75, std::nullopt},
-        {"tempo NaN", BeatGrid(kNaN, 0.5), true, true, 0.75, std::nullopt},
-        {"first beat NaN", BeatGrid(120, kNaN), true, true, 0.75, std::nullopt},
+        {"tempo NaN", BeatGrid(kMachineNaN, 0.5), true, true, 0.75, std::nullopt},
+        {"first beat NaN", BeatGrid(120, kMachineNaN), true, true, 0.75, std::nullopt},
         {"no beats in a bar", BeatGrid(120, 0.5, 0), true, true, 0.75, std::nullopt},
-        {"position NaN", grid, true, true, kNaN, std::nullopt},
+        {"position NaN", grid, true, true, kMachineNaN, std::nullopt},
     };
     for (const Case& c : cases) {
         const std::optional<double> phase = beatPhaseOf(c.grid, c.voice, c.playing, c.position);
@@ -222,7 +222,7 @@ TEST(MachinePresenters, ChainTextTakesTheFirstMatch)
         {std::nullopt, true, true, "chain \u00b7 working"},
         {std::nullopt, false, true, "chain paused \u00b7 tap"},
         {std::nullopt, false, false, "chain on"},
-        {kNaN, false, true, "chain paused \u00b7 tap"}, // an unreadable countdown counts as none
+        {kMachineNaN, false, true, "chain paused \u00b7 tap"}, // an unreadable countdown counts as none
     };
     for (const Case& c : cases)
         EXPECT_EQ(chainText(c.countdown, c.busy, c.snoozed), QString::fromUtf8(c.text)) << c.text;

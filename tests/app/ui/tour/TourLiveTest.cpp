@@ -9,7 +9,7 @@ namespace zelvo::tour {
 namespace {
 
 using Check = KavriAccount::Check;
-using K = BrainStatus::Kind;
+using StatusKind = BrainStatus::Kind;
 
 TEST(TourLive, KeyFaces)
 {
@@ -51,9 +51,9 @@ TEST(TourLive, DownloadFaces)
         {"started at nothing", BrainStatus::installing("download"), 0, true, room, DownloadFace::Kind::downloading, "0%", "", false},
         {"all of it", BrainStatus::installing("local"), 1, true, room, DownloadFace::Kind::downloading, "100%", "", false},
         {"loading is installed", BrainStatus::loading("weights"), 1, true, room, DownloadFace::Kind::installed, "", "", false},
-        {"ready", BrainStatus::of(K::ready), 1, true, room, DownloadFace::Kind::installed, "", "", false},
-        {"offline waits", BrainStatus::of(K::offline), 0, false, room, DownloadFace::Kind::waiting, "", "", false},
-        {"waiting, too little room", BrainStatus::of(K::notInstalled), 0, false, tight, DownloadFace::Kind::waiting, "", *tight, false},
+        {"ready", BrainStatus::of(StatusKind::ready), 1, true, room, DownloadFace::Kind::installed, "", "", false},
+        {"offline waits", BrainStatus::of(StatusKind::offline), 0, false, room, DownloadFace::Kind::waiting, "", "", false},
+        {"waiting, too little room", BrainStatus::of(StatusKind::notInstalled), 0, false, tight, DownloadFace::Kind::waiting, "", *tight, false},
         {"failed", BrainStatus::failed("pip exited 1"), 0.3, true, room, DownloadFace::Kind::failed, "", "pip exited 1", true},
         {"try again with too little room says so", BrainStatus::failed("pip exited 1"), 0.3, true, tight,
          DownloadFace::Kind::failed, "", *tight, true},
@@ -117,7 +117,7 @@ TEST(TourLive, ChecklistPerState)
             out << (r.done ? (*r.done ? QStringLiteral("+") : QStringLiteral("o")) : QStringLiteral("~")) + r.text;
         return out;
     };
-    EXPECT_EQ(texts(checklist(false, BrainStatus::of(K::notInstalled), {}, std::nullopt)),
+    EXPECT_EQ(texts(checklist(false, BrainStatus::of(StatusKind::notInstalled), {}, std::nullopt)),
               QStringList({QString::fromUtf8("okavri key · add it any time in \u2699\uFE0E"),
                            QString::fromUtf8("ozelvo-0 · comes down once there's a key"),
                            QString::fromUtf8("ono controller · the keyboard plays too")}));
@@ -126,7 +126,7 @@ TEST(TourLive, ChecklistPerState)
                            QString::fromUtf8("+ddj-flx4 · linked")}));
     EXPECT_EQ(texts(checklist(true, BrainStatus::installing("download"), QStringLiteral("1.0 of 4.0 gb"), std::nullopt))[1],
               QString::fromUtf8("~zelvo-0 · 1.0 of 4.0 gb"));
-    for (K ticked : {K::offline, K::checking, K::loading, K::starting, K::ready, K::rendering})
+    for (StatusKind ticked : {StatusKind::offline, StatusKind::checking, StatusKind::loading, StatusKind::starting, StatusKind::ready, StatusKind::rendering})
         EXPECT_EQ(checklist(false, BrainStatus::of(ticked), {}, std::nullopt)[1].done, true);
     EXPECT_EQ(firstMoves().size(), 3u);
 }

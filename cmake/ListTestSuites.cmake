@@ -1,0 +1,35 @@
+# Run after a test program links (script mode): lists its GoogleTest suites
+# that hold at least one enabled test, one line per suite: "<suite> <tests>".
+#   cmake -D PROGRAM=<test program> -D OUTPUT=<list file> -P ListTestSuites.cmake
+set(ENV{QT_QPA_PLATFORM} offscreen)
+# Listing runs no test; a leak report at exit would only hide the list.
+set(ENV{ASAN_OPTIONS} detect_leaks=0)
+execute_process(COMMAND "${PROGRAM}" --gtest_list_tests
+  OUTPUT_VARIABLE listing ERROR_VARIABLE errors RESULT_VARIABLE result TIMEOUT 60)
+if(NOT result EQUAL 0)
+  file(REMOVE "${OUTPUT}")
+  message(FATAL_ERROR "${PROGRAM} --gtest_list_tests failed (${result}):\n${listing}${errors}")
+endif()
+string(REPLACE ";" "," listing "${listing}")
+string(REPLACE "\n" ";" lines "${listing}")
+set(suite "")
+set(out "")
+set(count 0)
+foreach(line IN LISTS lines)
+  if(line MATCHES "^([^ #][^ ]*)\\.( .*)?$")
+    if(count GREATER 0)
+      string(APPEND out "${suite} ${count}\n")
+    endif()
+    set(suite "${CMAKE_MATCH_1}")
+    set(count 0)
+  elseif(line MATCHES "^  ([^ ]+)")
+    # Disabled tests are listed but never run.
+    if(NOT CMAKE_MATCH_1 MATCHES "^DISABLED_" AND NOT suite MATCHES "(^|/)DISABLED_")
+      math(EXPR count "${count} + 1")
+    endif()
+  endif()
+endforeach()
+if(count GREATER 0)
+  string(APPEND out "${suite} ${count}\n")
+endif()
+file(WRITE "${OUTPUT}" "${out}")
