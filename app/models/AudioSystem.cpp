@@ -618,7 +618,9 @@ void AudioSystem::buildRig()
     if (first != pairs.end() || second != pairs.end()) {
         const AudioDevice card = first != pairs.end() ? first->second : second->second;
         const QString uid = QString::fromStdString(card.uid);
-        if (rigSubs_ == std::vector<QString>{uid})
+        // Compared in place: GCC 12 at -O2 misreads the delete of a temporary
+        // one-element vector here (-Wfree-nonheap-object).
+        if (rigSubs_.size() == 1 && rigSubs_.front() == uid)
             return;
         override_.reset();
         tearDownRig();
