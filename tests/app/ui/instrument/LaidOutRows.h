@@ -10,21 +10,32 @@
 #include "ui/stage/StageSides.h"
 
 #include <QApplication>
+#include <memory>
 
 namespace zelvo::test {
 
+// A faceplate on the state root's stand-ins, shown at the design size and
+// laid out by the event loop, as the program's live window is.
+struct LaidOutFace {
+    explicit LaidOutFace(bool fourDecks)
+    {
+        app.make();
+        sides.setFourDecks(fourDecks);
+        face = std::make_unique<Instrument>(*app.app, kit.env(), nullptr, &sides);
+        face->resize(1600, 1080);
+        face->show();
+        QApplication::processEvents();
+    }
+
+    AppRig app;
+    kit::test::KitRig kit{1.0};
+    stage::StageSides sides;
+    std::unique_ptr<Instrument> face;
+};
+
 inline FaceLayout::Rows laidOutRows(bool fourDecks)
 {
-    AppRig app;
-    app.make();
-    kit::test::KitRig kit(1.0);
-    stage::StageSides sides;
-    sides.setFourDecks(fourDecks);
-    Instrument face(*app.app, kit.env(), nullptr, &sides);
-    face.resize(1600, 1080);
-    face.show();
-    QApplication::processEvents();
-    return face.rows();
+    return LaidOutFace(fourDecks).face->rows();
 }
 
 } // namespace zelvo::test

@@ -68,15 +68,8 @@ TEST(MixerProgram, TheFourDeckStillDrawsBothDecksAsTheLiveWindowDoes)
 
     // The same window live: the four-deck faceplate shown at the design size
     // and laid out by the event loop; its pixel p is the still's 2p.
-    test::AppRig app;
-    app.make();
-    kit::test::KitRig kit(1.0);
-    stage::StageSides sides;
-    sides.setFourDecks(true);
-    Instrument face(*app.app, kit.env(), nullptr, &sides);
-    face.resize(1600, 1080);
-    face.show();
-    QApplication::processEvents();
+    test::LaidOutFace laidOut(true);
+    Instrument& face = *laidOut.face;
     const QImage live = face.grab().toImage();
 
     // Solid areas of each deck (design points inside the deck's parts): the
