@@ -16,6 +16,12 @@ if(ZELVO_HAVE_LLD)
   add_link_options(-fuse-ld=lld)
 endif()
 
+# __FILE__ (GoogleTest's failure lines) names a source relative to the
+# checkout. A unity unit includes its sources by absolute path, so without
+# this every clone would compile different text and miss the compiler cache.
+# Debug information keeps the absolute paths.
+add_compile_options(-fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=)
+
 find_program(ZELVO_CCACHE ccache)
 if(ZELVO_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER AND NOT DEFINED ENV{CMAKE_CXX_COMPILER_LAUNCHER})
   set(CMAKE_C_COMPILER_LAUNCHER ${ZELVO_CCACHE})
