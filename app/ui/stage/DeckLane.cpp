@@ -24,6 +24,7 @@
 #include <QSet>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace zelvo::stage {
@@ -54,6 +55,12 @@ void drawLine(QPainter& painter, const QRectF& rect, const QString& text, const 
 double textWidth(const QFont& font, const QString& text)
 {
     return QFontMetricsF(font).horizontalAdvance(text);
+}
+
+// The part letters' face.
+QFont partFont()
+{
+    return stageFont(8.5, QFont::Medium, true);
 }
 
 } // namespace
@@ -188,12 +195,19 @@ QRectF LaneHeader::stripRect() const
     return QRectF(12, rows.strip, width() - 24, rows.stripHeight);
 }
 
+HeaderRow3 LaneHeader::row3() const
+{
+    // The phrase frame is there only while the deck plays on a usable grid;
+    // without it the dots move up to the beat boxes and the chips get its room.
+    const bool phrase = deck_.live().playing && usableGrid(deck_.grid());
+    return headerRow3(width(), phrase, textWidth(partFont(), QStringLiteral("d")));
+}
+
 QRectF LaneHeader::partRect(int part) const
 {
-    // The dots sit after the beat counter in the third row.
     const HeaderRows rows = headerRows(height(), true);
-    const double x = 12 + 14 + 3 * 10 + 4 * 3 + 70 + 6 + part * 22;
-    return QRectF(x, rows.row3, 18, rows.row3Height);
+    const HeaderRow3 row = row3();
+    return QRectF(row.part[std::size_t(std::clamp(part, 0, 2))], rows.row3, row.partWidth, rows.row3Height);
 }
 
 std::vector<QRectF> LaneHeader::chipRects(const std::vector<ChipFace>& chips) const
@@ -201,7 +215,8 @@ std::vector<QRectF> LaneHeader::chipRects(const std::vector<ChipFace>& chips) co
     // The chips get the row right of the dots; those that do not fit there
     // drop out whole, the last in order first, never drawn over the dots.
     const HeaderRows rows = headerRows(height(), true);
-    const double left = partRect(2).right() + kChipGap, right = width() - 12;
+    const HeaderRow3 row = row3();
+    const double left = row.chipsLeft, right = row.chipsRight;
     std::vector<QSizeF> sizes;
     std::vector<double> widths;
     for (const ChipFace& chip : chips) {
@@ -284,7 +299,8 @@ void LaneHeader::paintEvent(QPaintEvent*)
     }
     const QFont clockFont = stageFont(tall_ ? 16 : 12, QFont::DemiBold, true);
     const double clockWidth = face.clock.isEmpty() ? 0 : textWidth(clockFont, face.clock) + 2;
-    const QFont titleFont = stageFont(tall_ ? 17 : 13, QFont::ExtraBold, false);
+    QFont titleFont = stageFont(tall_ ? 17 : 13, QFont::ExtraBold, false);
+    titleFont.setLetterSpacing(QFont::AbsoluteSpacing, -0.4);
     const QRectF titleRect(x, y, std::max(1.0, right - clockWidth - 4 - x), row1);
     if (face.titleGhost > 0) {
         kit::PainterCanvas canvas(painter);
@@ -353,9 +369,9 @@ void LaneHeader::paintEvent(QPaintEvent*)
         painter.setPen(Qt::NoPen);
         painter.setBrush(off[std::size_t(part)] ? kit::Stage::line() : kPartColours[part]);
         painter.drawEllipse(QRectF(area.left(), area.center().y() - 3, 6, 6));
-        drawLine(painter, QRectF(area.left() + 9, area.top(), 9, rowH), QString::fromLatin1(kPartLetters[part]),
-                 stageFont(8.5, QFont::Medium, true), off[std::size_t(part)] ? kit::Stage::ashDim() : kit::Stage::bone(),
-                 Qt::AlignLeft);
+        drawLine(painter, QRectF(area.left() + 9, area.top(), area.width() - 9 + 2, rowH),
+                 QString::fromLatin1(kPartLetters[part]), partFont(),
+                 off[std::size_t(part)] ? kit::Stage::ashDim() : kit::Stage::bone(), Qt::AlignLeft);
     }
     kit::PainterCanvas canvas(painter);
     const std::vector<QRectF> chips = chipRects(face.chips);

@@ -60,6 +60,8 @@ protected:
 
 private:
     void followPlaying();
+    // The third row's layout for the deck's state now.
+    HeaderRow3 row3() const;
     QRectF stripRect() const;
     void placeStrip();
 

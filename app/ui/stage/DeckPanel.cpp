@@ -293,7 +293,9 @@ DeckPanel::DeckPanel(AppModel& model, DeckModel& deck, kit::UiEnv env, QWidget* 
     const QString name = QStringLiteral("deckPanel.%1").arg(index);
     setObjectName(name);
     setMinimumHeight(300);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // The panel takes the height of the row it stands in (beside a taller
+    // mixer card too); its columns keep their content at the top.
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     ChannelModel& channel = model.mixer().channel(index);
 
     auto* row = new QHBoxLayout(this);

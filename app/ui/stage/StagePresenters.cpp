@@ -92,6 +92,21 @@ HeaderRows headerRows(double height, bool tall)
     return rows;
 }
 
+HeaderRow3 headerRow3(double width, bool phraseFrame, double letterWidth)
+{
+    constexpr double kPad = 12, kBoxes = 14 + 3 * 10 + 3 * 3, kSpacing = 6;
+    HeaderRow3 row;
+    row.partWidth = 6 + 3 + std::max(0.0, letterWidth);
+    double x = kPad + kBoxes + (phraseFrame ? 3 + 70 : 0) + kSpacing;
+    for (double& left : row.part) {
+        left = x;
+        x += row.partWidth + 4;
+    }
+    row.chipsLeft = row.part[2] + row.partWidth + 2 * kSpacing;
+    row.chipsRight = width - kPad;
+    return row;
+}
+
 int chipsThatFit(const std::vector<double>& widths, double room, double gap)
 {
     int count = int(widths.size());

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -148,6 +149,19 @@ struct HeaderRows {
 inline constexpr double kTallHeader = 112;
 inline constexpr double kShortestTallHeader = 80;
 HeaderRows headerRows(double height, bool tall);
+
+// Where the tall header's third row lays its pieces across a header `width`
+// points wide (12-point padding): the four beat boxes, the 70-point phrase
+// frame only while it shows (a playing deck with a usable grid), the three
+// part dots (a 6-point dot, 3 points, the letter `letterWidth` wide; 4 points
+// between parts), and right of them, 6 + 6 points on (the gaps either side of
+// the row's spacer), the room the chips share up to the right padding.
+struct HeaderRow3 {
+    std::array<double, 3> part{}; // each part's left edge
+    double partWidth = 0;         // a part's dot and letter
+    double chipsLeft = 0, chipsRight = 0;
+};
+HeaderRow3 headerRow3(double width, bool phraseFrame, double letterWidth);
 
 // How many of `widths` (in the header's chip order) to show, `gap` apart, in
 // `room` points: the last in order drop out whole until the rest fit.

@@ -9,6 +9,7 @@
 #include "ui/stage/TourSpots.h"
 #include "ui/stage/StagePanels.h"
 #include "ui/stage/StagePresenters.h"
+#include "ui/stage/StatusBar.h"
 #include "ui/stage/StageSides.h"
 
 #include <QApplication>
@@ -116,6 +117,9 @@ StageView::StageView(AppModel& model, StageSides& sides, kit::UiEnv env, QWidget
     lanesLayout_ = new QVBoxLayout(lanesBlock_);
     lanesLayout_->setContentsMargins(0, 0, 0, 0);
     lanesLayout_->setSpacing(6);
+    // The lanes block is as tall as its lanes and their 6-point gaps, never
+    // taller: height the column has to spare never widens the gaps.
+    lanesBlock_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     column_->addWidget(lanesBlock_);
     tourSpot(lanesBlock_, TourSpot::lanes);
     // The echo card lies over the lanes and lets every click through.
@@ -125,7 +129,15 @@ StageView::StageView(AppModel& model, StageSides& sides, kit::UiEnv env, QWidget
     browser_->setSides(&sides_);
     browser_->setOutpaint(outpaint);
     tourSpot(browser_, TourSpot::crate);
+    // While a short window hides the browser, the crate the tour points at is
+    // the top bar's browse key, which opens it (the browser, later in the
+    // tree, wins whenever it shows).
+    tourSpot(status_->browseKey(), TourSpot::crate);
     column_->addWidget(browser_, 1);
+    // Where a short four-deck window hides the browser, the height it leaves
+    // stays empty under the middle row: the column keeps its 10-point rhythm.
+    rest_ = new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    column_->addSpacerItem(rest_);
 
     connect(&sides_, &StageSides::layoutChanged, this, [this] {
         layoutLanes(0);
@@ -297,6 +309,11 @@ void StageView::applyFit(const StageFit& fit)
     if (middle_)
         middle_->updateGeometry();
     browser_->setVisible(fit.browserShown);
+    const QSizePolicy::Policy rest = fit.browserShown ? QSizePolicy::Fixed : QSizePolicy::Expanding;
+    if (rest_->sizePolicy().verticalPolicy() != rest) {
+        rest_->changeSize(0, 0, QSizePolicy::Minimum, rest);
+        column_->invalidate();
+    }
     // Only the four-deck middle row may outgrow the window's floor; otherwise
     // the floor stays whatever the window was given (a still may ask for less).
     const int least = sides_.fourDecks() && !browsing() ? int(fit.leastHeight) : 0;
@@ -342,14 +359,15 @@ QWidget* StageView::buildMiddle()
     auto* column = new QVBoxLayout(row);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(10);
+    // The row is as tall as its tallest piece; the deck panels take its whole
+    // height and the mixer card, at its own size, stands at its top.
     auto* panels = new QHBoxLayout;
     panels->setSpacing(10);
-    panels->setAlignment(Qt::AlignTop);
     panels->addWidget(new DeckPanel(model_, model_.deck(sides_.leftDeck()), env_, row, &sides_), 1);
     QWidget* mixer = model_.audio().directOuts() ? static_cast<QWidget*>(new DJMCard(model_, env_, row))
                                                  : static_cast<QWidget*>(new LiveMixer(model_, env_, row, &sides_));
     tourSpot(mixer, TourSpot::mixer);
-    panels->addWidget(mixer);
+    panels->addWidget(mixer, 0, Qt::AlignTop);
     panels->addWidget(new DeckPanel(model_, model_.deck(sides_.rightDeck()), env_, row, &sides_), 1);
     column->addLayout(panels);
     column->addWidget(new MachineStrip(model_, env_, row, outpaint_));

@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 
+class QSpacerItem;
 class QVBoxLayout;
 
 namespace zelvo {
@@ -92,6 +93,8 @@ private:
     kit::UiEnv env_;
     std::unique_ptr<kit::WaveScene> scene_;
     QVBoxLayout* column_ = nullptr;
+    // The empty space under the middle row while the browser is hidden.
+    QSpacerItem* rest_ = nullptr;
     QWidget* lanesBlock_ = nullptr;
     QVBoxLayout* lanesLayout_ = nullptr;
     std::map<int, DeckLane*> lanes_;

@@ -16,6 +16,8 @@ constexpr double kBadgeLead = 10;
 constexpr double kBadgeLamp = 6;
 constexpr double kLampSize = 7;
 constexpr double kSpacing = 6;
+// How far the lit lamp's glow reaches past its edge.
+constexpr double kLampGlow = 5;
 
 void paintLamp(Canvas& canvas, const QRectF& rect, bool lit)
 {
@@ -100,18 +102,17 @@ void BrainLamp::paintFace(Canvas& canvas)
     const double mid = size.height() / 2;
     const QRectF lamp(2, mid - kLampSize / 2, kLampSize, kLampSize);
     if (on) {
-        // The lit lamp's double image: a red copy a point left, a cyan one a
-        // point right, screened under it.
-        canvas.save();
-        canvas.setBlend(QPainter::CompositionMode_Screen);
-        QPainterPath red, cyan;
-        red.addEllipse(lamp.translated(-1, 0));
-        cyan.addEllipse(lamp.translated(1, 0));
-        canvas.fillPath(red, withAlpha(Palette::red(), 0.7));
-        canvas.fillPath(cyan, withAlpha(Palette::cyan(), 0.7));
-        canvas.restore();
+        // The lit lamp's double image: the lamp and its glow multiplied by the
+        // faceplate red a point left and by its cyan a point right, screened
+        // under it.
+        const QRectF area = lamp.adjusted(-kLampGlow, -kLampGlow, kLampGlow, kLampGlow);
+        aberration_.paint(canvas, area, 1, 0.7, 1, devicePixelRatioF() * scale(), [&](QPainter& painter, QSizeF) {
+            PainterCanvas inner(painter);
+            paintLamp(inner, lamp.translated(-area.topLeft()), true);
+        });
+    } else {
+        paintLamp(canvas, lamp, false);
     }
-    paintLamp(canvas, lamp, on);
     const QSizeF text = line_.size();
     line_.draw(canvas, QPointF(2 + kLampSize + kSpacing, mid - text.height() / 2));
 }

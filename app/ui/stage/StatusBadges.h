@@ -9,6 +9,7 @@
 #include "ui/kit/FaceWidget.h"
 #include "ui/kit/LiveCanvas.h"
 #include "ui/kit/ThemeViews.h"
+#include "ui/stage/Aberration.h"
 #include "ui/stage/StatusPresenters.h"
 
 namespace zelvo {
@@ -47,6 +48,7 @@ private:
     AppModel& app_;
     kit::TextLine line_;
     kit::LiveTimeline timeline_;
+    stage::Aberration aberration_;
 };
 
 } // namespace zelvo

@@ -17,6 +17,8 @@
 #include "ui/stage/RootView.h"
 #include "ui/stage/StageSides.h"
 #include "ui/stage/StageView.h"
+#include "ui/stage/StatusBar.h"
+#include "ui/stage/TourSpots.h"
 
 #include <QApplication>
 #include <QLayout>
@@ -126,6 +128,62 @@ std::vector<std::string> faults(const QWidget* root)
     return found;
 }
 
+QRect inRootRect(const QWidget* widget, const QWidget* root)
+{
+    return QRect(widget->mapTo(root, QPoint(0, 0)), widget->size());
+}
+
+// Where the stage's column loses its rhythm: the status bar, the lanes, the
+// middle row (deck panels and mixer card over the machine strip) and the
+// browser stand 10 points apart, the lanes 6; the deck panels and the mixer
+// card share their top and bottom edges.
+std::vector<std::string> rhythmFaults(const QWidget* root, StageView& stage, bool four)
+{
+    std::vector<std::string> found;
+    const auto gap = [&](const char* what, const QWidget* upper, const QWidget* lower, int want) {
+        const int got = inRootRect(lower, root).top() - inRootRect(upper, root).bottom() - 1;
+        if (got != want)
+            found.push_back(QStringLiteral("%1: %2 points, not %3").arg(QLatin1String(what)).arg(got).arg(want).toStdString());
+    };
+    const QWidget* status = root->findChild<QWidget*>(QStringLiteral("statusBar"));
+    const QWidget* lanes = stage.lanesBlock();
+    if (status)
+        gap("status bar to lanes", status, lanes, 10);
+    const std::vector<int> order = deckOrder(four);
+    for (std::size_t i = 1; i < order.size(); ++i)
+        gap("lane to lane", stage.lane(order[i - 1]), stage.lane(order[i]), 6);
+    const QWidget* last = stage.lane(order.back());
+    if (inRootRect(lanes, root).bottom() != inRootRect(last, root).bottom())
+        found.push_back("the lanes block ends below its last lane");
+    const QWidget* above = lanes;
+    if (QWidget* middle = stage.middleRow()) {
+        gap("lanes to middle row", lanes, middle, 10);
+        const QWidget* strip = stage.strip();
+        QWidget* mixer = middle->findChild<QWidget*>(QStringLiteral("liveMixer"));
+        if (!mixer)
+            mixer = middle->findChild<QWidget*>(QStringLiteral("djmCard"));
+        int panelsBottom = 0;
+        for (const QWidget* panel : middle->findChildren<QWidget*>()) {
+            if (!panel->objectName().startsWith(QLatin1String("deckPanel.")) || panel->objectName().count('.') != 1)
+                continue;
+            const QRect p = inRootRect(panel, root), m = mixer ? inRootRect(mixer, root) : p;
+            if (std::abs(p.top() - m.top()) > 1 || std::abs(p.bottom() - m.bottom()) > 1)
+                found.push_back(QStringLiteral("%1 %2 beside the mixer card %3")
+                                    .arg(panel->objectName(), describe(p), describe(m))
+                                    .toStdString());
+            panelsBottom = std::max(panelsBottom, p.bottom());
+        }
+        if (strip && strip->mapTo(root, QPoint(0, 0)).y() - panelsBottom - 1 != 10)
+            found.push_back(QStringLiteral("middle row to machine strip: %1 points, not 10")
+                                .arg(strip->mapTo(root, QPoint(0, 0)).y() - panelsBottom - 1)
+                                .toStdString());
+        above = middle;
+    }
+    if (stage.browser()->isVisible())
+        gap("browser under its neighbour", above, stage.browser(), 10);
+    return found;
+}
+
 struct FitRig {
     FitRig() : kit(1.0, true)
     {
@@ -169,7 +227,7 @@ TEST(StageFit, EveryControlIsInsideTheWindowAndUncoveredAtEverySize)
         for (bool browsing : {false, true}) {
             model.setBrowseOpen(browsing);
             for (int width : {1200, 1600, 2400}) {
-                for (int height : {810, 860, 900, 950, 1000, 1080, 1200, 1500}) {
+                for (int height : {810, 830, 850, 860, 870, 880, 900, 950, 1000, 1080, 1200, 1500}) {
                     rig.show(width, height);
                     const QString where = QStringLiteral("%1 × %2, %3, %4")
                                               .arg(width)
@@ -185,8 +243,26 @@ TEST(StageFit, EveryControlIsInsideTheWindowAndUncoveredAtEverySize)
                     if (QWidget* row = rig.root->stageView()->middleRow()) {
                         EXPECT_EQ(row->height(), row->sizeHint().height()) << where.toStdString();
                     }
+                    // The column keeps its rhythm, also where the browser is hidden.
+                    std::vector<std::string> found = rhythmFaults(rig.root.get(), *rig.root->stageView(), four);
+                    // The tour's crate step points at something the user can see and use:
+                    // the browser, or the top bar's browse key while the browser is hidden.
+                    const auto spots = tourSpots(rig.root.get());
+                    if (!spots.count(TourSpot::crate)) {
+                        found.push_back("the tour's crate spot is missing");
+                    } else if (const QRect crate = spots.at(TourSpot::crate);
+                               crate.isEmpty() || !inside(QRectF(crate), QRectF(rig.root->rect()))) {
+                        found.push_back(QStringLiteral("the tour's crate spot %1 is not on screen")
+                                            .arg(describe(QRectF(crate)))
+                                            .toStdString());
+                    } else if (!rig.root->stageView()->browser()->isVisible() &&
+                               crate != inRootRect(rig.root->stageView()->findChild<StatusBar*>()->browseKey(),
+                                                   rig.root.get())) {
+                        found.push_back("with the browser hidden the crate spot is not the browse key");
+                    }
                     std::ostringstream report;
-                    const std::vector<std::string> found = faults(rig.root.get());
+                    for (const std::string& fault : faults(rig.root.get()))
+                        found.push_back(fault);
                     for (std::size_t i = 0; i < found.size() && i < 12; ++i)
                         report << "\n  " << found[i];
                     EXPECT_TRUE(found.empty()) << where.toStdString() << ": " << found.size() << report.str();
@@ -207,6 +283,11 @@ TEST(StageFit, TheTallLaneHeaderHoldsEveryRowFromItsShortestHeight)
                                       {QStringLiteral("sync"), true},
                                       {QStringLiteral("loop"), true}};
     const std::vector<ChipFace> small{{QStringLiteral("master"), true}, {QStringLiteral("sync"), true}};
+    // The four a stopped deck may carry at once.
+    const std::vector<ChipFace> four{{QStringLiteral("master"), true},
+                                     {QStringLiteral("sync"), true},
+                                     {QStringLiteral("loop"), true},
+                                     {QStringLiteral("slip"), true}};
     for (int height : {80, 96, 112}) {
         header->setFixedHeight(height);
         header->setTall(true);
@@ -219,7 +300,7 @@ TEST(StageFit, TheTallLaneHeaderHoldsEveryRowFromItsShortestHeight)
         EXPECT_LE(rows.strip + rows.stripHeight, rows.row3) << height;
         for (int part = 0; part < 3; ++part)
             EXPECT_TRUE(inside(header->partRect(part), lane)) << height << " part " << part;
-        for (const auto& asked : {chips, small}) {
+        for (const auto& asked : {chips, small, four}) {
             const std::vector<QRectF> placed = header->chipRects(asked);
             ASSERT_FALSE(placed.empty()) << height;
             for (std::size_t i = 0; i < placed.size(); ++i) {
@@ -231,11 +312,34 @@ TEST(StageFit, TheTallLaneHeaderHoldsEveryRowFromItsShortestHeight)
                 EXPECT_DOUBLE_EQ(placed[i].width(), chipSize(asked[i].text).width()) << height;
             }
         }
-        // Written-ahead and master cannot both fit right of the dots: the
-        // written-ahead chip stays, the others drop out whole.
-        EXPECT_EQ(header->chipRects(chips).size(), 1u) << height;
+        // The deck is stopped: no phrase frame, so the dots follow the beat
+        // boxes and all four status chips fit; with the written-ahead chip
+        // first, the last in order drops out whole.
+        EXPECT_LT(header->partRect(0).left(), 12 + 53 + 70) << height;
+        EXPECT_EQ(header->chipRects(four).size(), 4u) << height;
+        EXPECT_EQ(header->chipRects(chips).size(), 3u) << height;
         EXPECT_EQ(header->chipRects(small).size(), 2u) << height;
     }
+}
+
+TEST(StageFit, ThePhraseFrameMovesTheDotsAndNarrowsTheChips)
+{
+    const double letter = 5.5;
+    const HeaderRow3 stopped = headerRow3(330, false, letter);
+    const HeaderRow3 playing = headerRow3(330, true, letter);
+    // Boxes 14 + 3 × 10 and three 3-point gaps, then 6 to the dots; the
+    // phrase frame adds its 70 points and a 3-point gap.
+    EXPECT_DOUBLE_EQ(stopped.part[0], 12 + 53 + 6);
+    EXPECT_DOUBLE_EQ(playing.part[0], 12 + 53 + 3 + 70 + 6);
+    EXPECT_DOUBLE_EQ(stopped.partWidth, 6 + 3 + letter);
+    EXPECT_DOUBLE_EQ(stopped.part[1] - stopped.part[0], stopped.partWidth + 4);
+    EXPECT_DOUBLE_EQ(stopped.chipsLeft, stopped.part[2] + stopped.partWidth + 12);
+    EXPECT_DOUBLE_EQ(stopped.chipsRight, 318);
+    std::vector<double> widths;
+    for (const char* text : {"master", "sync", "loop", "slip"})
+        widths.push_back(chipSize(QString::fromLatin1(text)).width());
+    EXPECT_EQ(chipsThatFit(widths, stopped.chipsRight - stopped.chipsLeft, 4), 4);
+    EXPECT_EQ(chipsThatFit(widths, playing.chipsRight - playing.chipsLeft, 4), 2);
 }
 
 TEST(StageFit, ShortFourDeckWindowsHideTheBrowserThenCompactTheStripThenGrow)
@@ -257,8 +361,14 @@ TEST(StageFit, ShortFourDeckWindowsHideTheBrowserThenCompactTheStripThenGrow)
         strip->setCompact(compact);
         strip->layout()->activate();
         EXPECT_EQ(strip->heightIn(compact), strip->sizeHint().height()) << compact;
-        EXPECT_EQ(strip->heightIn(!compact), strip->heightIn(!compact)) << compact;
         EXPECT_EQ(strip->compact(), compact);
+        // What it says the other form needs is what that form takes once chosen.
+        const int other = strip->heightIn(!compact);
+        strip->setCompact(!compact);
+        strip->layout()->activate();
+        EXPECT_EQ(strip->sizeHint().height(), other) << compact;
+        strip->setCompact(compact);
+        strip->layout()->activate();
     }
     EXPECT_LT(strip->heightIn(true), strip->heightIn(false));
 

@@ -248,8 +248,9 @@ TEST(StageWidget, PartDotsToggleAndRestoreTheBand)
     LaneHeader* header = rig.stage().lane(0)->header();
     ChannelModel& channel = rig.model().mixer().channel(0);
     const auto dotAt = [&](int part) {
-        // The dots follow the four beat boxes and the phrase frame in the third row.
-        return QPoint(12 + 14 + 30 + 12 + 70 + 6 + part * 22 + 3, 10 + 22 + 6 + 18 + 6 + 22 + 6 + 6);
+        // A stopped deck shows no phrase frame: the dots follow the four beat
+        // boxes in the third row, about 18 points apart.
+        return QPoint(12 + 14 + 30 + 9 + 6 + part * 18 + 3, 10 + 22 + 6 + 18 + 6 + 22 + 6 + 6);
     };
     QTest::mouseClick(header, Qt::LeftButton, {}, dotAt(1));
     EXPECT_EQ(channel.partsOff(), (std::array<bool, 3>{false, true, false}));

@@ -8,6 +8,7 @@
 #include "KitTestSupport.h"
 #include "audio/AudioIO.h"
 #include "models/AudioSystem.h"
+#include "ui/kit/Canvas.h"
 #include "ui/kit/Palette.h"
 #include "models/MixerModel.h"
 #include "models/DeckModel.h"
@@ -26,6 +27,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -404,6 +406,20 @@ TEST(StatusWidget, BarKeysBadgeAndUpdateNotices)
               QRect(bar.badge()->mapTo(rig.window.get(), QPoint(0, 0)), bar.badge()->size()));
     // The lamp: ready is lit without frames.
     EXPECT_TRUE(bar.lamp()->lit());
+    {
+        // Lit, it stands on its own double image: one screened layer a point
+        // wider on each side than the lamp it copies, no plain-coloured discs.
+        using Kind = kit::RecordingCanvas::Kind;
+        kit::RecordingCanvas canvas;
+        bar.lamp()->paintFace(canvas);
+        const auto images = canvas.of(Kind::image);
+        ASSERT_EQ(images.size(), 2u);
+        EXPECT_EQ(images[0].rect, images[1].rect.adjusted(-1, 0, 1, 0));
+        ASSERT_EQ(canvas.of(Kind::blend).size(), 1u);
+        EXPECT_EQ(canvas.of(Kind::blend)[0].flags, int(QPainter::CompositionMode_Screen));
+        for (const auto& fill : canvas.of(Kind::fill))
+            EXPECT_NE(fill.brush.color().rgb(), kit::Palette::red().rgb());
+    }
 
     // Notices: none while idle; ready swaps and quits, unless the state moved on.
     EXPECT_FALSE(bar.notice()->isVisible());
