@@ -455,20 +455,8 @@ TEST(MixerWidget, MetersFallDarkWhenATrackPlaysToItsEndAndThenRest)
     AppModel& app = rig.model();
     rig.app.addOutput();
     ASSERT_TRUE(rig.app.bootWithOutput());
-    const QString path = QDir::homePath() + QStringLiteral("/short.wav");
-    test::writeTone(path, 1.0);
-    app.importItems({path});
-    ASSERT_TRUE(test::spinUntil([&] { return !app.library().tracks().empty(); }));
-    app.load(app.library().tracks().front().id, 0);
-    ASSERT_TRUE(test::spinUntil([&] { return app.deck(0).track() && !app.deck(0).loading(); }));
-    const auto step = [&](double seconds) {
-        for (double t = 0; t < seconds - 1e-9; t += 0.05) {
-            rig.app.backend->pump(0.05);
-            rig.app.scheduler.advance(0.05);
-            rig.kit.scheduler.advance(0.05);
-            QApplication::processEvents();
-        }
-    };
+    ASSERT_TRUE(rig.app.loadTone(0, 1.0));
+    const auto step = [&](double seconds) { rig.app.run(seconds, &rig.kit.scheduler); };
     std::vector<kit::LEDLadder*> ladders;
     for (const char* name : {"mixer.ch1.meter", "mixer.master.meterL", "mixer.master.meterR"})
         ladders.push_back(rig.find<kit::LEDLadder>(QString::fromLatin1(name)));

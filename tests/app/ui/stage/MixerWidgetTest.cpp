@@ -4,7 +4,6 @@
 #include "audio/AudioIO.h"
 #include "audio/MixEngine.h"
 #include "audio/MixerState.h"
-#include "library/LibraryStore.h"
 #include "models/AudioSystem.h"
 #include "models/ChannelModel.h"
 #include "models/DeckModel.h"
@@ -22,7 +21,6 @@
 #include "ui/stage/StageSides.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QMouseEvent>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -310,22 +308,9 @@ TEST(StageMixerWidget, MetersFallDarkAfterAStopAndThenRest)
     AppModel& app = rig.model();
     rig.app.addOutput();
     ASSERT_TRUE(rig.app.bootWithOutput());
-    const QString path = QDir::homePath() + QStringLiteral("/tone.wav");
-    test::writeTone(path, 30.0);
-    app.importItems({path});
-    ASSERT_TRUE(test::spinUntil([&] { return !app.library().tracks().empty(); }));
-    app.load(app.library().tracks().front().id, 0);
-    ASSERT_TRUE(test::spinUntil([&] { return app.deck(0).track() && !app.deck(0).loading(); }));
-
+    ASSERT_TRUE(rig.app.loadTone(0, 30.0));
     // The engine renders, the models tick and the live clock runs as time passes.
-    const auto step = [&](double seconds) {
-        for (double t = 0; t < seconds - 1e-9; t += 0.05) {
-            rig.app.backend->pump(0.05);
-            rig.app.scheduler.advance(0.05);
-            rig.kit.scheduler.advance(0.05);
-            QApplication::processEvents();
-        }
-    };
+    const auto step = [&](double seconds) { rig.app.run(seconds, &rig.kit.scheduler); };
     auto* channel = rig.find<kit::SegmentMeter>("mixer.meter.0");
     auto* master = rig.find<MasterMeters>("mixer.masterMeters");
     ASSERT_TRUE(channel && master);
