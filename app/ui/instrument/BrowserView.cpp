@@ -61,7 +61,8 @@ SortBar::SortBar(AppModel& model, const kit::UiEnv& env, double width, QWidget* 
     for (const crate::SortKey& k : crate::sortKeys(model_.browserSort())) {
         const Sort sort = k.sort;
         if (!crate::isRelative(sort))
-            readoutWidth_ = std::max(readoutWidth_, sortCaption(crate::sortReadout(sort, std::nullopt).text).size().width());
+            readoutWidth_ =
+                std::max(readoutWidth_, sortCaption(crate::sortReadout(sort, std::nullopt).text).size().width());
         floors_.push_back(crate::sortKeyFloor(textWidth(labelFont, k.label.toUpper()), k.width));
         auto* key = new HardKey(env, k.label, std::nullopt, k.lit, false, KeyStyle::key, k.width, 16, false,
                                 [this, sort] {

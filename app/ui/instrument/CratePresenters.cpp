@@ -151,8 +151,10 @@ SortBarFit fitSortBar(double width, const std::vector<double>& widths, const std
 
     // Then the keys, by one factor, each held at its floor.
     std::vector<double> floor(widths.size());
-    for (std::size_t i = 0; i < widths.size(); ++i)
-        floor[i] = std::min(widths[i], i < floors.size() && std::isfinite(floors[i]) ? std::max(0.0, floors[i]) : widths[i]);
+    for (std::size_t i = 0; i < widths.size(); ++i) {
+        const bool given = i < floors.size() && std::isfinite(floors[i]);
+        floor[i] = std::min(widths[i], given ? std::max(0.0, floors[i]) : widths[i]);
+    }
     const auto keysAt = [&](double factor) {
         std::vector<double> keys(widths.size());
         for (std::size_t i = 0; i < widths.size(); ++i)

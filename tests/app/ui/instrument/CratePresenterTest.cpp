@@ -257,7 +257,8 @@ TEST(CratePresenter, TheSortBarsKeysGiveFirstDownToTheirFloors)
     EXPECT_EQ(crate::sortKeyFloor(kCrateNaN, 54), 54);
 
     // The read-out's cells show a title's first characters, normalised.
-    EXPECT_EQ(crate::firstCells(QStringLiteral("Caf\u00e9 del Mar (extended)"), 16), QStringLiteral("CAFE DEL MAR (EX"));
+    EXPECT_EQ(crate::firstCells(QStringLiteral("Caf\u00e9 del Mar (extended)"), 16),
+              QStringLiteral("CAFE DEL MAR (EX"));
     EXPECT_EQ(crate::firstCells(QStringLiteral("NOTHING PLAYING"), 16), QStringLiteral("NOTHING PLAYING"));
     EXPECT_EQ(crate::firstCells(QStringLiteral("abc"), 0), QString());
 }

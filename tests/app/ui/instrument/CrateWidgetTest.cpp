@@ -164,7 +164,8 @@ TEST(CrateWidget, SourcesSearchAndSortKeys)
 
 // What a sort bar's right end shows for each sort, checked against the bar:
 // between the last key's gaps and the right margin, its dots painted there.
-void expectReadoutsInside(SortBar& bar, AppModel& model, const std::function<void(const SortBar::Readout&, const QString& full, const std::string& what)>& check)
+using ReadoutCheck = std::function<void(const SortBar::Readout&, const QString& full, const std::string& what)>;
+void expectReadoutsInside(SortBar& bar, AppModel& model, const ReadoutCheck& check)
 {
     const double width = bar.designSize().width();
     for (const crate::SortKey& k : crate::sortKeys(AppModel::BrowserSort::added)) {
@@ -174,7 +175,8 @@ void expectReadoutsInside(SortBar& bar, AppModel& model, const std::function<voi
         const std::optional<TrackRecord> reference = model.referenceTrack();
         const QString full =
             crate::sortReadout(k.sort, reference ? std::optional<QString>(reference->title) : std::nullopt).text;
-        const std::string what = (k.label + QStringLiteral(" at ") + QString::number(width) + QStringLiteral(": ") + r.text).toStdString();
+        const std::string what =
+            (k.label + QStringLiteral(" at %1: ").arg(width) + r.text).toStdString();
         EXPECT_NE(r.text, QString(QChar(0x2026))) << what;
         EXPECT_GE(r.at.left(), bar.keysEnd() + 2 * bar.fit().spacing - 1e-6) << what;
         EXPECT_LE(r.at.right(), width - 8 + 1e-6) << what;
@@ -242,7 +244,8 @@ TEST(CrateWidget, TheSortBarSaysWhatItSortsByAndItsKeysStayLegible)
     // words; never "…" alone.
     for (const double width : {400.0, 380.0}) {
         bar->setWidth(width);
-        expectReadoutsInside(*bar, rig.model(), [](const SortBar::Readout& r, const QString& full, const std::string& what) {
+        expectReadoutsInside(*bar, rig.model(), [](const SortBar::Readout& r, const QString& full,
+                                                   const std::string& what) {
             const QString shown = r.title ? kit::DotMatrix::normalize(full) : full;
             if (r.title) {
                 EXPECT_EQ(r.text, shown.left(r.cells)) << what;

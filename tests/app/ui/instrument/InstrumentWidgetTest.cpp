@@ -319,10 +319,14 @@ TEST(InstrumentWidget, TheSortBarSaysWhatItSortsByAtTheDefaultAndAWideWindow)
             model.setBrowserSort(k.sort);
             const SortBar::Readout r = bar->readout();
             // "NOTHING PLAYING" or the caption, whole.
-            EXPECT_EQ(r.text, k.relative ? QStringLiteral("NOTHING PLAYING") : crate::sortReadout(k.sort, std::nullopt).text)
+            const QString whole =
+                k.relative ? QStringLiteral("NOTHING PLAYING") : crate::sortReadout(k.sort, std::nullopt).text;
+            EXPECT_EQ(r.text, whole)
                 << what << " " << k.label.toStdString();
             // The keys' own widths once the glass has room for them.
-            const double width = rig.face->findChild<kit::HardKey*>(QStringLiteral("browser.sort.") + k.label)->designSize().width();
+            const auto* key = rig.face->findChild<kit::HardKey*>(QStringLiteral("browser.sort.") + k.label);
+            ASSERT_NE(key, nullptr) << k.label.toStdString();
+            const double width = key->designSize().width();
             if (c.window.width() == 1920) {
                 EXPECT_EQ(width, k.width) << what << " " << k.label.toStdString();
             }

@@ -366,7 +366,9 @@ TEST(KitWidgetTest, AFieldNobodyEditsShowsTheStartOfItsText)
     ASSERT_TRUE(QTest::qWaitForWindowActive(&box));
     QLineEdit* edit = field->editor();
     // Where the text's first character stands: at the field's left edge when its start shows.
-    const auto startShown = [edit] { return edit->cursorPosition() == 0 && edit->inputMethodQuery(Qt::ImCursorRectangle).toRect().center().x() < 10; };
+    const auto startShown = [edit] {
+        return edit->cursorPosition() == 0 && edit->inputMethodQuery(Qt::ImCursorRectangle).toRect().center().x() < 10;
+    };
     EXPECT_TRUE(startShown()) << "as built";
     text = QStringLiteral("minimal dub techno with long chords, tape hiss and a slow, rolling sub-bass line.");
     field->refresh();
