@@ -9,7 +9,9 @@
 #include "ui/kit/AudioDrop.h"
 #include "ui/kit/Canvas.h"
 #include "ui/kit/Displays.h"
+#include "ui/kit/DotMatrix.h"
 #include "ui/kit/HardwareControls.h"
+#include "ui/kit/KitFonts.h"
 #include "ui/kit/Palette.h"
 #include "ui/kit/ThemeViews.h"
 #include "ui/kit/VFDField.h"
@@ -30,24 +32,39 @@ constexpr double kSearchRow = 26;
 
 // --- Sort bar.
 
-double SortBar::likeWidth()
+namespace {
+constexpr double kSortReadoutPitch = 1.1;
+constexpr int kSortReadoutCells = 16;
+
+TextLine sortCaption(const QString& text)
 {
-    return silkText(QStringLiteral("like"), 6.5, Palette::ash(), 1.2).size().width();
+    return silkText(text, 6.5, Palette::ash(), 1.2);
 }
+
+QSizeF readoutTitleSize(int cells)
+{
+    DotMatrix::Look look;
+    look.pitch = kSortReadoutPitch;
+    look.columns = std::max(1, cells);
+    return DotMatrix::size(look);
+}
+} // namespace
 
 SortBar::SortBar(AppModel& model, const kit::UiEnv& env, double width, QWidget* parent)
     : FaceWidget(env, parent), model_(model), width_(width)
 {
     setObjectName(QStringLiteral("browser.sortBar"));
-    // A glass narrower than the keys' natural widths narrows them alike,
-    // keeping room for the read-out.
-    const double natural = 5 * 44 + 4 * 54;
-    const double fixed = 16 + 8 * 4 + 5 + likeWidth() + 4 + 60;
-    keyScale_ = std::clamp((width - fixed) / natural, 0.8, 1.0);
+    likeWidth_ = sortCaption(QStringLiteral("like")).size().width();
+    readoutWidth_ = readoutTitleSize(kSortReadoutCells).width();
+    const KeyMetrics metrics = keyMetrics(KeyStyle::key);
+    const QFont labelFont = condensedBoldFont(metrics.fontSize, metrics.tracking);
     for (const crate::SortKey& k : crate::sortKeys(model_.browserSort())) {
         const Sort sort = k.sort;
-        auto* key = new HardKey(env, k.label, std::nullopt, k.lit, false, KeyStyle::key, k.width * keyScale_, 16,
-                                false,
+        if (!crate::isRelative(sort))
+            readoutWidth_ =
+                std::max(readoutWidth_, sortCaption(crate::sortReadout(sort, std::nullopt).text).size().width());
+        floors_.push_back(crate::sortKeyFloor(textWidth(labelFont, k.label.toUpper()), k.width));
+        auto* key = new HardKey(env, k.label, std::nullopt, k.lit, false, KeyStyle::key, k.width, 16, false,
                                 [this, sort] {
                                     if (model_.browserSort() != sort)
                                         model_.setBrowserSort(sort);
@@ -60,6 +77,7 @@ SortBar::SortBar(AppModel& model, const kit::UiEnv& env, double width, QWidget* 
     for (int deck = 0; deck < AppModel::kDecks; ++deck)
         repaintOn(&model_.deck(deck), &DeckModel::trackChanged);
     repaintOn(&model_.mixer(), &MixerModel::crossfaderChanged);
+    fitKeys();
     resizeToDesign();
     refresh();
 }
@@ -67,25 +85,39 @@ SortBar::SortBar(AppModel& model, const kit::UiEnv& env, double width, QWidget* 
 void SortBar::setWidth(double width)
 {
     width_ = width;
+    fitKeys();
     resizeToDesign();
     refresh();
+}
+
+void SortBar::fitKeys()
+{
+    std::vector<double> widths;
+    for (const crate::SortKey& k : crate::sortKeys(model_.browserSort()))
+        widths.push_back(k.width);
+    // Margins, the divider and the word "like" stand whatever the width.
+    fit_ = crate::fitSortBar(width_, widths, floors_, 16 + 1 + likeWidth_, readoutWidth_);
+    for (std::size_t i = 0; i < keys_.size() && i < fit_.keys.size(); ++i)
+        keys_[i]->setWidth(fit_.keys[i]);
 }
 
 void SortBar::refresh()
 {
     const std::vector<crate::SortKey> sorts = crate::sortKeys(model_.browserSort());
     const double s = scale();
+    const double gap = fit_.spacing;
     double x = 8;
     for (std::size_t i = 0; i < keys_.size(); ++i) {
         if (i == 5) {
             dividerX_ = x;
-            x += 1 + 4 + likeWidth() + 4;
+            x += 1 + gap + likeWidth_ + gap;
         }
         keys_[i]->setLit(sorts[i].lit);
         keys_[i]->move(QPointF(x * s, (22 - 16) / 2.0 * s).toPoint());
-        x += sorts[i].width * keyScale_ + 4;
+        x += keys_[i]->designSize().width();
+        keysEnd_ = x;
+        x += gap;
     }
-    readoutX_ = x;
     update();
 }
 
@@ -93,15 +125,15 @@ void SortBar::paintFace(Canvas& canvas)
 {
     const double x = dividerX_;
     canvas.fillRect(QRectF(x, 4, 1, 14), withAlpha(Palette::edge(), 0.7));
-    const TextLine like = silkText(QStringLiteral("like"), 6.5, Palette::ash(), 1.2);
-    like.draw(canvas, QPointF(x + 5, (22 - like.size().height()) / 2));
+    const TextLine like = sortCaption(QStringLiteral("like"));
+    like.draw(canvas, QPointF(x + 1 + fit_.spacing, (22 - like.size().height()) / 2));
     const Readout r = readout();
     if (r.text.isEmpty())
         return;
     if (r.title) {
         DotMatrix::Look look;
         look.text = r.text;
-        look.pitch = 1.1;
+        look.pitch = kSortReadoutPitch;
         look.columns = r.cells;
         look.color = Palette::glow();
         look.dim = r.dim;
@@ -110,38 +142,35 @@ void SortBar::paintFace(Canvas& canvas)
         DotMatrix::draw(canvas, look);
         canvas.restore();
     } else {
-        silkText(r.text, 6.5, Palette::ash(), 1.2).draw(canvas, r.at.topLeft());
+        sortCaption(r.text).draw(canvas, r.at.topLeft());
     }
 }
 
 SortBar::Readout SortBar::readout() const
 {
-    // The read-out keeps between the last key and the bar's right margin;
-    // what does not fit there is shortened at a word.
+    // The read-out stands at the right margin in the room the keys leave; a
+    // title shows what its cells hold, as the display cuts it.
     const std::optional<TrackRecord> reference = model_.referenceTrack();
     const crate::SortReadout face =
         crate::sortReadout(model_.browserSort(), reference ? std::optional<QString>(reference->title) : std::nullopt);
-    const double room = std::max(0.0, width_ - 8 - readoutX_);
+    // After the last key: a gap, the flexible spacer, a gap.
+    const double room = std::max(0.0, width_ - 8 - (keysEnd_ + 2 * fit_.spacing));
     Readout r;
     r.title = face.title;
     r.dim = face.dim;
     QSizeF size;
     if (face.title) {
-        r.cells = crate::cellsWithin(room, 1.1, 16);
-        const int cells = r.cells;
-        r.text = crate::shortenAtWord(DotMatrix::normalize(face.text), [cells](const QString& candidate) {
-            return DotMatrix::characters(candidate).size() <= cells;
-        });
-        DotMatrix::Look look;
-        look.text = r.text;
-        look.pitch = 1.1;
-        look.columns = std::max(1, r.cells);
-        size = DotMatrix::size(look);
+        r.cells = crate::cellsWithin(room, kSortReadoutPitch, kSortReadoutCells);
+        r.text = crate::firstCells(face.text, r.cells);
+        size = r.cells > 0 ? readoutTitleSize(r.cells) : QSizeF();
     } else {
         r.text = crate::shortenAtWord(face.text, [room](const QString& candidate) {
-            return silkText(candidate, 6.5, Palette::ash(), 1.2).size().width() <= room;
+            return sortCaption(candidate).size().width() <= room;
         });
-        size = silkText(r.text, 6.5, Palette::ash(), 1.2).size();
+        // "…" alone says nothing of the sort.
+        if (r.text == QStringLiteral("\u2026"))
+            r.text.clear();
+        size = sortCaption(r.text).size();
     }
     r.at = QRectF(QPointF(width_ - 8 - size.width(), (22 - size.height()) / 2), size);
     return r;

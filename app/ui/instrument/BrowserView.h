@@ -3,6 +3,7 @@
 // and the analysis line on the left; on the glass the search row with the
 // track count, the sort bar and the track table. Files dropped on it are
 // imported. It keeps no state of its own. Main thread only.
+#include "ui/instrument/CratePresenters.h"
 #include "ui/instrument/FaceModule.h"
 
 #include <QList>
@@ -22,7 +23,9 @@ class SilkLabel;
 class VFDField;
 } // namespace kit
 
-// The strip of sort keys with its read-out at the right end.
+// The strip of sort keys with its read-out at the right end. Where the bar is
+// too short for the keys' own widths the keys give first (`crate::fitSortBar`),
+// laid out again whenever the bar's width changes.
 class SortBar final : public kit::FaceWidget {
     Q_OBJECT
 public:
@@ -31,7 +34,8 @@ public:
     void setWidth(double width);
     void paintFace(kit::Canvas& canvas) override;
     void refresh() override;
-    double keyScale() const { return keyScale_; }
+    // The keys' widths and the spacing as laid out now.
+    const crate::SortBarFit& fit() const { return fit_; }
     // What the right end shows: the silk caption, or the dot-matrix title in
     // `cells` cells, in `at` (bar points); an empty text shows nothing.
     struct Readout {
@@ -43,16 +47,20 @@ public:
     };
     Readout readout() const;
     // Where the last key ends.
-    double keysEnd() const { return readoutX_ - 4; }
+    double keysEnd() const { return keysEnd_; }
 
 private:
+    void fitKeys();
+
     AppModel& model_;
     double width_;
     std::vector<kit::HardKey*> keys_;
-    double readoutX_ = 0;
+    std::vector<double> floors_;
+    crate::SortBarFit fit_;
+    double likeWidth_ = 0;
+    double readoutWidth_ = 0; // the widest read-out: a full title or the longest caption
+    double keysEnd_ = 0;
     double dividerX_ = 0;
-    double keyScale_ = 1;
-    static double likeWidth();
 };
 
 class BrowserView final : public FaceModule {

@@ -1,6 +1,7 @@
 #include "ui/instrument/CratePresenters.h"
 
 #include "ui/kit/Canvas.h"
+#include "ui/kit/DotMatrix.h"
 #include "ui/kit/Palette.h"
 
 #include <QStringList>
@@ -103,6 +104,76 @@ int cellsWithin(double width, double pitch, int most)
     if (!(pitch > 0) || !std::isfinite(width))
         return 0;
     return std::clamp(int(std::floor((width / pitch + 1) / 6)), 0, std::max(0, most));
+}
+
+QString firstCells(const QString& text, int cells)
+{
+    if (cells <= 0)
+        return {};
+    const QStringList chars = kit::DotMatrix::characters(kit::DotMatrix::normalize(text));
+    return chars.mid(0, cells).join(QString());
+}
+
+double sortKeyFloor(double labelWidth, double width, double legible)
+{
+    if (!std::isfinite(labelWidth) || labelWidth < 0)
+        return width;
+    return std::min(width, labelWidth * legible + 6);
+}
+
+SortBarFit fitSortBar(double width, const std::vector<double>& widths, const std::vector<double>& floors,
+                      double fixed, double readout)
+{
+    SortBarFit fit;
+    fit.keys = widths;
+    if (!std::isfinite(width))
+        width = 0;
+    const auto sum = [](const std::vector<double>& v) {
+        double total = 0;
+        for (double x : v)
+            total += x;
+        return total;
+    };
+    const auto roomWith = [&](double keys, double spacing) { return width - fixed - keys - kSortGaps * spacing; };
+    const double natural = sum(widths);
+
+    // The spacing gives first.
+    const double spare = roomWith(natural, kSortSpacing) - readout;
+    if (spare >= 0) {
+        fit.room = roomWith(natural, kSortSpacing);
+        return fit;
+    }
+    fit.spacing = std::max(kSortSpacingFloor, kSortSpacing + spare / kSortGaps);
+    if (fit.spacing > kSortSpacingFloor) {
+        fit.room = readout;
+        return fit;
+    }
+
+    // Then the keys, by one factor, each held at its floor.
+    std::vector<double> floor(widths.size());
+    for (std::size_t i = 0; i < widths.size(); ++i) {
+        const bool given = i < floors.size() && std::isfinite(floors[i]);
+        floor[i] = std::min(widths[i], given ? std::max(0.0, floors[i]) : widths[i]);
+    }
+    const auto keysAt = [&](double factor) {
+        std::vector<double> keys(widths.size());
+        for (std::size_t i = 0; i < widths.size(); ++i)
+            keys[i] = std::max(floor[i], factor * widths[i]);
+        return keys;
+    };
+    const double want = roomWith(0, kSortSpacingFloor) - readout; // what the keys may take
+    if (sum(floor) >= want) {
+        fit.keys = floor;
+    } else {
+        double lo = 0, hi = 1;
+        for (int step = 0; step < 40; ++step) {
+            const double mid = (lo + hi) / 2;
+            (sum(keysAt(mid)) <= want ? lo : hi) = mid;
+        }
+        fit.keys = keysAt(lo);
+    }
+    fit.room = std::max(0.0, roomWith(sum(fit.keys), kSortSpacingFloor));
+    return fit;
 }
 
 EmptyState emptyState(Source source)

@@ -58,12 +58,38 @@ struct SortReadout {
 };
 SortReadout sortReadout(AppModel::BrowserSort sort, const std::optional<QString>& referenceTitle);
 
+// How the sort bar shares its width. At its own widths (the keys' given
+// widths, `spacing` 4 between its parts, 8-point margins, room for the full
+// read-out) the bar needs about 620 points, more than a narrow glass has. Then
+// the keys give first: the spacing narrows to 2, then every key narrows by one
+// common factor, none below its floor (`floors`, where its label still reads);
+// the read-out's room shrinks only once every key stands at its floor. With
+// room to spare the keys keep their given widths and the read-out its place at
+// the right end.
+struct SortBarFit {
+    std::vector<double> keys; // widths in bar order
+    double spacing = 4;       // between the parts (12 gaps: the spacer has one either side)
+    double room = 0;          // from the last gap after the keys to the right margin
+};
+constexpr double kSortSpacing = 4;
+constexpr double kSortSpacingFloor = 2;
+constexpr int kSortGaps = 12;
+// `fixed`: margins, divider and the word "like"; `readout`: the room the read-out wants.
+SortBarFit fitSortBar(double width, const std::vector<double>& widths, const std::vector<double>& floors,
+                      double fixed, double readout);
+// A key's floor: its label at `legible` of its size inside the key's 3-point
+// insets, never wider than the key's own width.
+double sortKeyFloor(double labelWidth, double width, double legible = 0.8);
+
 // `text` when `fits` takes it; else its longest run of whole words that fits
 // with "…" after it; else "…" alone when that fits; else nothing. Words are
 // separated by spaces; a word is never cut.
 QString shortenAtWord(const QString& text, const std::function<bool(const QString&)>& fits);
 // The dot-matrix cells (of `pitch`) in `width` points, at most `most`.
 int cellsWithin(double width, double pitch, int most);
+// What `cells` dot-matrix cells show of `text` (normalised): its first
+// characters, as the display cuts a text longer than its cells.
+QString firstCells(const QString& text, int cells);
 
 struct EmptyState {
     QString title;

@@ -174,9 +174,12 @@ JogWheel::Reading JogWheel::read() const
 QImage jogStaticArt(double size, double ratio)
 {
     QImage image(QSize(int(std::ceil(size * ratio)), int(std::ceil(size * ratio))), QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(ratio);
     image.fill(Qt::transparent);
+    // Scaled by hand: a painter on an image does not scale by a pixel ratio
+    // below one, so a window smaller than the design canvas drew the art at
+    // full size, overflowing the wheel's frame.
     QPainter p(&image);
+    p.scale(ratio, ratio);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
     const deckface::JogGeometry g = deckface::jogGeometry(size);
@@ -230,6 +233,8 @@ QImage jogStaticArt(double size, double ratio)
     p.drawEllipse(c, g.Rl + 3, g.Rl + 3);
     p.setBrush(Palette::glass());
     p.drawEllipse(c, g.Rl, g.Rl);
+    p.end();
+    image.setDevicePixelRatio(ratio);
     return image;
 }
 

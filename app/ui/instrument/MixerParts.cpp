@@ -9,8 +9,10 @@
 #include "models/DeckModel.h"
 #include "models/MixerModel.h"
 #include "ui/kit/Canvas.h"
+#include "ui/kit/ControlMath.h"
 #include "ui/kit/Displays.h"
 #include "ui/kit/LiveCanvas.h"
+#include "ui/kit/MeterTimeline.h"
 #include "ui/kit/Palette.h"
 #include "ui/kit/ThemeViews.h"
 #include "ui/stage/MixerPresenters.h"
@@ -42,10 +44,13 @@ void drawModulePanel(kit::Canvas& canvas, QSizeF size, double radius, double edg
     canvas.strokePath(inner, QPen(kit::withAlpha(kit::Palette::edge(), edgeAlpha), 1));
 }
 
-void followMeterRate(AppModel& model, kit::LiveTimeline* timeline)
+void followMeterRate(AppModel& model, kit::MeterTimeline* timeline)
 {
     AppModel* app = &model;
-    const auto follow = [app, timeline] { timeline->setFps(meterFps(app->anyDeckPlaying())); };
+    const auto follow = [app, timeline] {
+        timeline->setFps(meterFps(app->anyDeckPlaying()));
+        timeline->follow();
+    };
     for (int deck = 0; deck < AppModel::kDecks; ++deck)
         QObject::connect(&model.deck(deck), &DeckModel::liveChanged, timeline, follow);
     follow();
@@ -104,12 +109,17 @@ W* named(W* w, const QString& name)
     return w;
 }
 
-// A ladder repainted on the meter clock.
+// A ladder repainted on the meter clock, which rests once nothing plays and
+// the ladder has gone dark.
 kit::LEDLadder* meter(AppModel& model, const kit::UiEnv& env, std::function<double()> level, int segments,
                       double width, double height, QWidget* parent)
 {
-    auto* ladder = new kit::LEDLadder(env, std::move(level), segments, width, height, parent);
-    face::followMeterRate(model, new kit::LiveTimeline(ladder, env.liveClock, face::meterFps(false)));
+    auto* ladder = new kit::LEDLadder(env, level, segments, width, height, parent);
+    AppModel* app = &model;
+    auto* timeline = new kit::MeterTimeline(
+        ladder, env.liveClock, face::meterFps(false), [app] { return app->anyDeckPlaying(); },
+        [level = std::move(level), segments] { return kit::ladderLitCount(level ? level() : 0.0, segments) > 0; });
+    face::followMeterRate(model, timeline);
     return ladder;
 }
 

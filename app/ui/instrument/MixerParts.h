@@ -21,6 +21,7 @@ class ChannelModel;
 
 namespace kit {
 class LiveTimeline;
+class MeterTimeline;
 class LiveCanvas;
 class SilkLabel;
 } // namespace kit
@@ -31,10 +32,11 @@ namespace face {
 // (22, 23, 28) to the deep ink, edged inside with `edgeAlpha` of the edge colour.
 void drawModulePanel(kit::Canvas& canvas, QSizeF size, double radius, double edgeAlpha);
 
-// Meters run at 15 frames a second while any deck plays and 3 otherwise.
+// Meters run at 15 frames a second while any deck plays and 3 otherwise,
+// until they have gone dark.
 inline double meterFps(bool anyDeckPlaying) { return anyDeckPlaying ? 15.0 : 3.0; }
 // Keeps `timeline` at the meter rate, following every deck's start and stop.
-void followMeterRate(AppModel& model, kit::LiveTimeline* timeline);
+void followMeterRate(AppModel& model, kit::MeterTimeline* timeline);
 
 // What the engine reports for the faceplate; zeros and "not recording" while
 // no output is open. One load per cell.

@@ -569,6 +569,15 @@ void HardKey::setSublabel(std::optional<QString> sublabel)
     update();
 }
 
+void HardKey::setWidth(double width)
+{
+    if (!std::isfinite(width) || width == size_.width())
+        return;
+    size_.setWidth(std::max(0.0, width));
+    resizeToDesign();
+    update();
+}
+
 void HardKey::setDanger(bool danger)
 {
     danger_ = danger;
@@ -691,7 +700,8 @@ LEDLadder::LEDLadder(const UiEnv& env, std::function<double()> level, int segmen
 
 void LEDLadder::paintFace(Canvas& canvas)
 {
-    drawLadder(canvas, level_ ? level_() : 0.0, segments_, QSizeF(width_, height_));
+    shown_ = level_ ? level_() : 0.0;
+    drawLadder(canvas, shown_, segments_, QSizeF(width_, height_));
 }
 
 // ---- SegmentSelector

@@ -145,6 +145,8 @@ public:
     void setLabel(const QString& label);
     void setSublabel(std::optional<QString> sublabel);
     void setDanger(bool danger);
+    // A key that follows its row's width (the row lays it out again).
+    void setWidth(double width);
     bool lit() const { return lit_; }
     bool pressed() const { return pressed_; }
     // Whether the lamp shows now (a lit blinking key alternates every third of a second).
@@ -212,12 +214,15 @@ public:
               QWidget* parent = nullptr);
     QSizeF designSize() const override { return QSizeF(width_, height_); }
     void paintFace(Canvas& canvas) override;
+    // The level the last frame showed.
+    double shownLevel() const { return shown_; }
 
 private:
     std::function<double()> level_;
     int segments_;
     double width_;
     double height_;
+    double shown_ = 0;
 };
 
 class SegmentSelector : public FaceWidget {

@@ -53,9 +53,14 @@ void LiveTimeline::start()
     frameTime_ = clock_->frameTimeNow(fps_);
     id_ = clock_->subscribe(fps_, [this](double t) {
         frameTime_ = t;
-        if (owner_)
-            owner_->update();
+        frame();
     });
+}
+
+void LiveTimeline::frame()
+{
+    if (owner_)
+        owner_->update();
 }
 
 void LiveTimeline::stop()

@@ -25,9 +25,13 @@ public:
     void setFps(double fps);
     // Ticks only while `active` (a key that does not blink needs no frames).
     void setActive(bool active);
+    bool active() const { return active_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // One frame of the clock: repaints the owner.
+    virtual void frame();
+    QWidget* owner() const { return owner_; }
 
 private:
     void start();

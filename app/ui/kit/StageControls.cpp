@@ -258,7 +258,11 @@ SegmentMeter::SegmentMeter(const UiEnv& env, std::function<double()> level, int 
     resizeToDesign();
 }
 
-void SegmentMeter::paintFace(Canvas& canvas) { drawSegmentMeter(canvas, level_ ? level_() : 0.0, segments_, width_); }
+void SegmentMeter::paintFace(Canvas& canvas)
+{
+    shown_ = level_ ? level_() : 0.0;
+    drawSegmentMeter(canvas, shown_, segments_, width_);
+}
 
 // ---- LiveKey
 

@@ -96,11 +96,14 @@ public:
                  QWidget* parent = nullptr);
     QSizeF designSize() const override { return segmentMeterSize(segments_, width_); }
     void paintFace(Canvas& canvas) override;
+    // The level the last frame showed.
+    double shownLevel() const { return shown_; }
 
 private:
     std::function<double()> level_;
     int segments_;
     double width_;
+    double shown_ = 0;
 };
 
 class LiveKey : public FaceWidget {

@@ -79,6 +79,9 @@ protected:
         QLineEdit::focusOutEvent(event);
         blink_.stop();
         shown_ = false;
+        // Not being edited: the field shows where its text starts.
+        if (!hasFocus())
+            home(false);
         update();
     }
 
@@ -128,7 +131,7 @@ VFDField::VFDField(const UiEnv& env, const QString& placeholder, Binding<QString
     pal.setColor(QPalette::HighlightedText, Palette::paper());
     edit_->setPalette(pal);
     edit_->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; border: none; padding: 0; }"));
-    edit_->setText(text_.get());
+    showText(text_.get());
     // Editing writes straight through; no commit or validation of its own.
     connect(edit_, &QLineEdit::textEdited, this, [this](const QString& t) { text_.set(t); });
     layoutEditor();
@@ -146,8 +149,17 @@ void VFDField::paintFace(Canvas& canvas)
 void VFDField::refresh()
 {
     if (edit_ && edit_->text() != text_.get())
-        edit_->setText(text_.get());
+        showText(text_.get());
     update();
+}
+
+void VFDField::showText(const QString& text)
+{
+    // A line edit leaves its insertion point after a new text, scrolled to its
+    // end. A text set from outside (a preset, the model) is not being typed:
+    // the field shows its start. Typing never comes here (the text is equal).
+    edit_->setText(text);
+    edit_->setCursorPosition(0);
 }
 
 void VFDField::scaleChanged()

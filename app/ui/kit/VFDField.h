@@ -33,6 +33,7 @@ protected:
 
 private:
     void layoutEditor();
+    void showText(const QString& text);
     QString placeholder_;
     Binding<QString> text_;
     QSizeF size_;

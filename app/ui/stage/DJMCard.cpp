@@ -6,6 +6,7 @@
 #include "ui/kit/Canvas.h"
 #include "ui/kit/KitFonts.h"
 #include "ui/kit/LiveCanvas.h"
+#include "ui/kit/MeterTimeline.h"
 #include "ui/kit/Palette.h"
 #include "ui/kit/ThemeViews.h"
 #include "ui/stage/Ghosts.h"
@@ -37,14 +38,15 @@ double lineHeight(const QFont& font) { return std::ceil(QFontMetricsF(font).heig
 class DJMRoutes final : public kit::FaceWidget {
 public:
     DJMRoutes(AppModel& model, const kit::UiEnv& env, QWidget* parent)
-        : FaceWidget(env, parent), model_(model), timeline_(this, env.liveClock, 20)
+        : FaceWidget(env, parent), model_(model),
+          timeline_(this, env.liveClock, 20, [this] { return model_.anyDeckPlaying(); },
+                    [this] { return lit(); })
     {
         setObjectName(QStringLiteral("djm.routes"));
         repaintOn(&model_.audio(), &AudioSystem::rigRoutesChanged);
         repaintOn(&model_.audio(), &AudioSystem::ioChanged);
         for (int deck = 0; deck < AppModel::kDecks; ++deck)
-            connect(&model_.deck(deck), &DeckModel::liveChanged, this, [this] { follow(); });
-        follow();
+            connect(&model_.deck(deck), &DeckModel::liveChanged, &timeline_, &kit::MeterTimeline::follow);
         resizeToDesign();
     }
 
@@ -64,13 +66,13 @@ public:
     }
 
 private:
-    void follow()
+    // Whether either deck's meter shows anything now.
+    bool lit() const
     {
-        const bool on = model_.anyDeckPlaying();
-        if (!on && playing_)
-            update(); // the last frame shows the stop
-        playing_ = on;
-        timeline_.setActive(on);
+        for (int deck = 0; deck < 2; ++deck)
+            if (stage::meterFace(stage::channelPeak(model_.audio(), deck)).fill > 0)
+                return true;
+        return false;
     }
 
     void paintColumn(kit::Canvas& canvas, int deck)
@@ -112,9 +114,8 @@ private:
     }
 
     AppModel& model_;
-    kit::LiveTimeline timeline_;
+    kit::MeterTimeline timeline_;
     stage::Ghosts ghosts_;
-    bool playing_ = false;
 };
 
 // The two-line note, at its ideal size.

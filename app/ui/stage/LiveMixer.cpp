@@ -6,8 +6,10 @@
 #include "models/DeckModel.h"
 #include "models/MixerModel.h"
 #include "ui/kit/Canvas.h"
+#include "ui/kit/ControlMath.h"
 #include "ui/kit/KitFonts.h"
 #include "ui/kit/LiveCanvas.h"
+#include "ui/kit/MeterTimeline.h"
 #include "ui/kit/Palette.h"
 #include "ui/kit/StageControls.h"
 #include "ui/kit/ThemeViews.h"
@@ -29,21 +31,15 @@ using stage::mixerSizes;
 
 namespace {
 
-// Repaints `meter` on the live clock at 30 frames a second while `moving` holds,
-// re-checked whenever a deck's live state changes; a stop draws one last frame.
-void driveMeter(AppModel& model, kit::FaceWidget* meter, const kit::UiEnv& env, std::function<bool()> moving)
+// Repaints `meter` on the live clock at 30 frames a second while `moving`
+// holds and after that until it has gone dark, re-checked whenever a deck's
+// live state changes.
+void driveMeter(AppModel& model, kit::FaceWidget* meter, const kit::UiEnv& env, std::function<bool()> moving,
+                std::function<bool()> lit)
 {
-    auto* timeline = new kit::LiveTimeline(meter, env.liveClock, 30);
-    const auto follow = [timeline, meter, moving = std::move(moving), was = std::make_shared<bool>(false)] {
-        const bool on = moving();
-        if (!on && *was)
-            meter->refresh();
-        *was = on;
-        timeline->setActive(on);
-    };
+    auto* timeline = new kit::MeterTimeline(meter, env.liveClock, 30, std::move(moving), std::move(lit));
     for (int deck = 0; deck < AppModel::kDecks; ++deck)
-        QObject::connect(&model.deck(deck), &DeckModel::liveChanged, timeline, follow);
-    follow();
+        QObject::connect(&model.deck(deck), &DeckModel::liveChanged, timeline, &kit::MeterTimeline::follow);
 }
 
 } // namespace
@@ -209,7 +205,8 @@ QWidget* LiveMixer::buildStrip(int index, QWidget* parent)
     auto* meter = new kit::SegmentMeter(env_, [&model, index] { return stage::channelPeak(model.audio(), index); }, 15,
                                         5, strip);
     named(meter, "meter");
-    driveMeter(model_, meter, env_, [&deck] { return deck.live().playing; });
+    driveMeter(model_, meter, env_, [&deck] { return deck.live().playing; },
+               [&model, index] { return kit::meterLitCount(stage::channelPeak(model.audio(), index), 15) > 0; });
     levels->addWidget(meter, 0, Qt::AlignBottom);
     auto* fader = new kit::LiveFader(env_, {[c] { return c->fader(); }, [c](double v) { c->setFader(v); }},
                                      kit::Range{0, 1}, 78, true, false, 0.85, strip);
@@ -248,7 +245,11 @@ QWidget* LiveMixer::buildMasterColumn(QWidget* parent)
     AppModel& model = model_;
     auto* meters = new stage::MasterMeters(env_, [&model] { return stage::masterPeaks(model.audio()); }, master);
     meters->setObjectName(QStringLiteral("mixer.masterMeters"));
-    driveMeter(model_, meters, env_, [&model] { return model.anyDeckPlaying(); });
+    driveMeter(model_, meters, env_, [&model] { return model.anyDeckPlaying(); },
+               [&model] {
+                   const auto [left, right] = stage::masterPeaks(model.audio());
+                   return kit::meterLitCount(std::max(left, right), 26) > 0;
+               });
     middle->addWidget(meters, 0, Qt::AlignTop);
     column->addLayout(middle);
     column->setAlignment(middle, Qt::AlignHCenter);

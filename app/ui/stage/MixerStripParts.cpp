@@ -254,7 +254,8 @@ QSizeF MasterMeters::designSize() const
 
 void MasterMeters::paintFace(kit::Canvas& canvas)
 {
-    const auto [left, right] = levels_ ? levels_() : std::pair<double, double>{0, 0};
+    shown_ = levels_ ? levels_() : std::pair<double, double>{0, 0};
+    const auto [left, right] = shown_;
     kit::drawSegmentMeter(canvas, left, 26, 5);
     canvas.save();
     canvas.translate(QPointF(5 + 2, 0));

@@ -106,9 +106,12 @@ public:
     MasterMeters(const kit::UiEnv& env, std::function<std::pair<double, double>()> levels, QWidget* parent = nullptr);
     QSizeF designSize() const override;
     void paintFace(kit::Canvas& canvas) override;
+    // The left and right levels the last frame showed.
+    std::pair<double, double> shownLevels() const { return shown_; }
 
 private:
     std::function<std::pair<double, double>()> levels_;
+    std::pair<double, double> shown_{0, 0};
 };
 
 // The beat effect's kind, length and target; a click turns it on or off.

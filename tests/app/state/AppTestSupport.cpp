@@ -1,11 +1,14 @@
 #include "AppTestSupport.h"
 
 #include "generation/BrainClient.h"
+#include "library/LibraryStore.h"
 #include "models/AudioSystem.h"
+#include "models/DeckModel.h"
 #include "platform/UserDefaults.h"
 #include "support/AudioFixtures.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QThread>
 #include <cmath>
@@ -226,6 +229,28 @@ bool AppRig::bootWithOutput()
 {
     app->boot();
     return spinUntil([this] { return app->audio().io() != nullptr; }) && settle();
+}
+
+bool AppRig::loadTone(int deck, double seconds)
+{
+    const QString path = QDir::homePath() + QStringLiteral("/tone-%1.wav").arg(deck);
+    writeTone(path, seconds);
+    app->importItems({path});
+    if (!spinUntil([this] { return !app->library().tracks().empty(); }))
+        return false;
+    app->load(app->library().tracks().front().id, deck);
+    return spinUntil([this, deck] { return app->deck(deck).track() && !app->deck(deck).loading(); });
+}
+
+void AppRig::run(double seconds, ManualScheduler* other)
+{
+    for (double t = 0; t < seconds - 1e-9; t += 0.05) {
+        backend->pump(0.05);
+        scheduler.advance(0.05);
+        if (other)
+            other->advance(0.05);
+        QCoreApplication::processEvents();
+    }
 }
 
 void writeTone(const QString& path, double seconds, double rate)

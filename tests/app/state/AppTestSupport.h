@@ -88,6 +88,11 @@ struct AppRig {
     void addOutput(double rate = 48000.0);
     // Boots and waits until the output is open.
     bool bootWithOutput();
+    // Imports a tone of `seconds` and waits until `deck` has it loaded.
+    bool loadTone(int deck, double seconds);
+    // Runs `seconds` of the program in 50 ms steps: the output renders, the
+    // models tick, `other` (a view clock) advances and events are handled.
+    void run(double seconds, ManualScheduler* other = nullptr);
 
     TempHome home;
     ScopedBackend<FakeAudioBackend> backend;

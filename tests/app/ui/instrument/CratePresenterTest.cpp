@@ -206,6 +206,63 @@ TEST(CratePresenter, ShortenedReadoutsKeepWholeWords)
     EXPECT_EQ(crate::cellsWithin(kCrateInf, 1.1, 16), 0);
 }
 
+TEST(CratePresenter, TheSortBarsKeysGiveFirstDownToTheirFloors)
+{
+    const std::vector<double> widths{44, 44, 44, 44, 44, 54, 54, 54, 54};
+    const std::vector<double> floors{30, 20, 20, 20, 36, 25, 40, 30, 47};
+    const double fixed = 16 + 1 + 15, readout = 104.5;
+    const auto total = [&](const crate::SortBarFit& fit) {
+        double sum = fixed + crate::kSortGaps * fit.spacing + fit.room;
+        for (double w : fit.keys)
+            sum += w;
+        return sum;
+    };
+    // Room to spare: the given widths, and the spare goes to the read-out's side.
+    crate::SortBarFit wide = crate::fitSortBar(900, widths, floors, fixed, readout);
+    EXPECT_EQ(wide.keys, widths);
+    EXPECT_EQ(wide.spacing, 4);
+    EXPECT_NEAR(total(wide), 900, 1e-9);
+    // A little short: only the spacing gives.
+    const double natural = fixed + 436 + 12 * 4 + readout;
+    crate::SortBarFit tight = crate::fitSortBar(natural - 12, widths, floors, fixed, readout);
+    EXPECT_EQ(tight.keys, widths);
+    EXPECT_NEAR(tight.spacing, 3, 1e-9);
+    EXPECT_NEAR(tight.room, readout, 1e-9);
+    // Shorter: the keys narrow by one factor, the short labels' keys more, none
+    // below its floor, and the read-out keeps its room.
+    crate::SortBarFit narrow = crate::fitSortBar(476, widths, floors, fixed, readout);
+    EXPECT_EQ(narrow.spacing, 2);
+    EXPECT_NEAR(narrow.room, readout, 1e-6);
+    EXPECT_NEAR(total(narrow), 476, 1e-6);
+    for (std::size_t i = 0; i < widths.size(); ++i) {
+        EXPECT_GE(narrow.keys[i], floors[i] - 1e-9) << i;
+        EXPECT_LT(narrow.keys[i], widths[i]) << i;
+    }
+    EXPECT_EQ(narrow.keys[8], 47) << "INTENSITY holds at its floor";
+    EXPECT_NEAR(narrow.keys[1] / 44, narrow.keys[5] / 54, 1e-6) << "keys above their floors share one factor";
+    // Past every floor only the read-out's room gives; nothing goes negative.
+    crate::SortBarFit floored = crate::fitSortBar(420, widths, floors, fixed, readout);
+    EXPECT_EQ(floored.keys, floors);
+    EXPECT_NEAR(floored.room, 420 - fixed - 24 - 268, 1e-9);
+    for (double bad : {-5.0, kCrateNaN, kCrateInf}) {
+        const crate::SortBarFit fit = crate::fitSortBar(bad, widths, floors, fixed, readout);
+        EXPECT_EQ(fit.keys, floors) << bad;
+        EXPECT_EQ(fit.room, 0) << bad;
+    }
+    // A floor wider than the key or not a number never widens it.
+    EXPECT_EQ(crate::fitSortBar(0, {44}, {60}, 0, 0).keys, std::vector<double>{44});
+    EXPECT_EQ(crate::fitSortBar(0, {44}, {kCrateNaN}, 0, 0).keys, std::vector<double>{44});
+    EXPECT_EQ(crate::sortKeyFloor(40, 54), 38);
+    EXPECT_EQ(crate::sortKeyFloor(60, 54), 54);
+    EXPECT_EQ(crate::sortKeyFloor(kCrateNaN, 54), 54);
+
+    // The read-out's cells show a title's first characters, normalised.
+    EXPECT_EQ(crate::firstCells(QStringLiteral("Caf\u00e9 del Mar (extended)"), 16),
+              QStringLiteral("CAFE DEL MAR (EX"));
+    EXPECT_EQ(crate::firstCells(QStringLiteral("NOTHING PLAYING"), 16), QStringLiteral("NOTHING PLAYING"));
+    EXPECT_EQ(crate::firstCells(QStringLiteral("abc"), 0), QString());
+}
+
 TEST(BrainPresenter, HeadlinePrecedence)
 {
     const QDateTime now = QDateTime(QDate(2026, 12, 6), QTime(20, 0), Qt::UTC);

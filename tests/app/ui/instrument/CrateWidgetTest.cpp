@@ -162,39 +162,27 @@ TEST(CrateWidget, SourcesSearchAndSortKeys)
     EXPECT_FALSE(rig.find("browser.sort.ADDED")->lit());
 }
 
-TEST(CrateWidget, TheSortReadoutStaysInsideTheGlassAtAWordBreak)
+// What a sort bar's right end shows for each sort, checked against the bar:
+// between the last key's gaps and the right margin, its dots painted there.
+using ReadoutCheck = std::function<void(const SortBar::Readout&, const QString& full, const std::string& what)>;
+void expectReadoutsInside(SortBar& bar, AppModel& model, const ReadoutCheck& check)
 {
-    // The faceplate's 600-point browser leaves the bar a 476-point glass.
-    CrateRig rig;
-    auto* bar = rig.browser->findChild<SortBar*>(QStringLiteral("browser.sortBar"));
-    ASSERT_NE(bar, nullptr);
-    const double width = bar->designSize().width();
-    EXPECT_EQ(width, 476);
-    int shortened = 0;
+    const double width = bar.designSize().width();
     for (const crate::SortKey& k : crate::sortKeys(AppModel::BrowserSort::added)) {
-        rig.model().setBrowserSort(k.sort);
+        model.setBrowserSort(k.sort);
         QApplication::processEvents();
-        const SortBar::Readout r = bar->readout();
-        const QString full = crate::sortReadout(k.sort, std::nullopt).text;
-        const QString what = k.label + QStringLiteral(": ") + r.text;
-        ASSERT_FALSE(r.text.isEmpty()) << what.toStdString();
-        // Between the last key (and the stack's 4) and the bar's right margin.
-        EXPECT_GE(r.at.left(), bar->keysEnd() + 4 - 1e-6) << what.toStdString();
-        EXPECT_LE(r.at.right(), width - 8 + 1e-6) << what.toStdString();
-        // The whole text, or whole words of it and "…".
-        const QString fullShown = r.title ? kit::DotMatrix::normalize(full) : full;
-        if (r.text != fullShown) {
-            ++shortened;
-            ASSERT_TRUE(r.text.endsWith(QChar(0x2026))) << what.toStdString();
-            const QString head = r.text.chopped(1);
-            EXPECT_TRUE(fullShown.startsWith(head)) << what.toStdString();
-            if (!head.isEmpty()) {
-                EXPECT_EQ(fullShown.at(head.size()), QLatin1Char(' ')) << what.toStdString();
-            }
-        }
-        // What is painted stays there too: the caption's text, the title's dots.
+        const SortBar::Readout r = bar.readout();
+        const std::optional<TrackRecord> reference = model.referenceTrack();
+        const QString full =
+            crate::sortReadout(k.sort, reference ? std::optional<QString>(reference->title) : std::nullopt).text;
+        const std::string what =
+            (k.label + QStringLiteral(" at %1: ").arg(width) + r.text).toStdString();
+        EXPECT_NE(r.text, QString(QChar(0x2026))) << what;
+        EXPECT_GE(r.at.left(), bar.keysEnd() + 2 * bar.fit().spacing - 1e-6) << what;
+        EXPECT_LE(r.at.right(), width - 8 + 1e-6) << what;
+        check(r, full, what);
         kit::RecordingCanvas canvas;
-        bar->paintFace(canvas);
+        bar.paintFace(canvas);
         QPointF offset;
         for (const kit::RecordingCanvas::Op& op : canvas.ops()) {
             using K = kit::RecordingCanvas::Kind;
@@ -204,13 +192,83 @@ TEST(CrateWidget, TheSortReadoutStaysInsideTheGlassAtAWordBreak)
                 offset = QPointF();
             else if (op.kind == K::rects) {
                 for (const QRectF& dot : op.rects) {
-                    EXPECT_LE(dot.right() + offset.x(), width - 8 + 0.5) << what.toStdString();
+                    EXPECT_LE(dot.right() + offset.x(), width - 8 + 0.5) << what;
                 }
             }
         }
     }
-    // "NOTHING PLAYING" and the longer captions give way at this width.
-    EXPECT_GT(shortened, 0);
+}
+
+TEST(CrateWidget, TheSortBarSaysWhatItSortsByAndItsKeysStayLegible)
+{
+    // The faceplate's 600-point browser leaves the bar a 476-point glass.
+    CrateRig rig;
+    auto* bar = rig.browser->findChild<SortBar*>(QStringLiteral("browser.sortBar"));
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->designSize().width(), 476);
+
+    // Every read-out whole: a caption, "NOTHING PLAYING" dimmed, a title's first 16 cells.
+    const auto whole = [](const SortBar::Readout& r, const QString& full, const std::string& what) {
+        EXPECT_EQ(r.cells, r.title ? 16 : 0) << what;
+        EXPECT_EQ(r.text, r.title ? kit::DotMatrix::normalize(full).left(16) : full) << what;
+    };
+    expectReadoutsInside(*bar, rig.model(), whole);
+    rig.model().setBrowserSort(AppModel::BrowserSort::tempo);
+    EXPECT_EQ(bar->readout().text, QStringLiteral("NOTHING PLAYING"));
+    EXPECT_TRUE(bar->readout().dim);
+    TrackRecord reference = rig.model().library().tracks().front();
+    reference.title = QStringLiteral("Midnight Transmission (Extended Mix)");
+    rig.model().deck(0).install(reference, TrackBufferRef(4800, 48000.0), nullptr, false);
+    QApplication::processEvents();
+    EXPECT_EQ(bar->readout().text, QStringLiteral("MIDNIGHT TRANSMI"));
+    EXPECT_FALSE(bar->readout().dim);
+    expectReadoutsInside(*bar, rig.model(), whole);
+
+    // The keys gave for it: in order, none over the next, every label at 0.8
+    // of its size or more.
+    const kit::KeyMetrics metrics = kit::keyMetrics(kit::KeyStyle::key);
+    const QFont font = kit::condensedBoldFont(metrics.fontSize, metrics.tracking);
+    double previous = 0;
+    for (const crate::SortKey& k : crate::sortKeys(AppModel::BrowserSort::added)) {
+        kit::HardKey* key = rig.find(QStringLiteral("browser.sort.") + k.label);
+        const QRectF at(QPointF(key->pos()) / rig.kit.env().scale(), key->designSize());
+        EXPECT_GE(at.left(), previous + bar->fit().spacing - 0.5) << k.label.toStdString();
+        EXPECT_LT(key->designSize().width(), k.width) << k.label.toStdString();
+        EXPECT_GE(key->designSize().width() - 6, 0.8 * kit::textWidth(font, k.label.toUpper()) - 1e-6)
+            << k.label.toStdString();
+        previous = at.right();
+    }
+
+    // Shorter than any window gives: the keys stop at their floors and the
+    // title's cells give, cut as the display cuts; a caption keeps whole
+    // words; never "…" alone.
+    for (const double width : {400.0, 380.0}) {
+        bar->setWidth(width);
+        expectReadoutsInside(*bar, rig.model(), [](const SortBar::Readout& r, const QString& full,
+                                                   const std::string& what) {
+            const QString shown = r.title ? kit::DotMatrix::normalize(full) : full;
+            if (r.title) {
+                EXPECT_EQ(r.text, shown.left(r.cells)) << what;
+            } else if (r.text != shown && !r.text.isEmpty()) {
+                EXPECT_TRUE(r.text.endsWith(QChar(0x2026)) && shown.startsWith(r.text.chopped(1))) << what;
+            }
+        });
+    }
+
+    // The keys follow every width: their own widths once there is room, and
+    // narrower again when the room goes.
+    for (const double width : {900.0, 476.0, 900.0}) {
+        bar->setWidth(width);
+        for (const crate::SortKey& k : crate::sortKeys(AppModel::BrowserSort::added)) {
+            const double shown = rig.find(QStringLiteral("browser.sort.") + k.label)->designSize().width();
+            if (width > 800) {
+                EXPECT_EQ(shown, k.width) << k.label.toStdString();
+            } else {
+                EXPECT_LT(shown, k.width) << k.label.toStdString();
+            }
+        }
+        EXPECT_EQ(bar->fit().spacing, width > 800 ? 4 : 2);
+    }
 }
 
 TEST(CrateWidget, TheTakeBadgeHasItsColourFringes)

@@ -287,6 +287,22 @@ TEST(DeckViewWidget, PixelsOfThePointerTheFringesAndALitPad)
     EXPECT_GT(litSum, darkSum);
 }
 
+TEST(DeckViewWidget, TheWheelsArtFillsItsFrameAtEveryScale)
+{
+    // Below one device pixel a point (the smallest window) as above it: the
+    // disc is centred in the image and its corners stay clear.
+    for (const double ratio : {0.75, 1.0, 2.0}) {
+        const QImage art = jogStaticArt(218, ratio);
+        ASSERT_EQ(art.width(), int(std::ceil(218 * ratio))) << ratio;
+        const int last = art.width() - 1;
+        for (const QPoint corner : {QPoint(0, 0), QPoint(last, 0), QPoint(0, last), QPoint(last, last)})
+            EXPECT_EQ(art.pixelColor(corner).alpha(), 0) << ratio << " at " << corner.x() << "," << corner.y();
+        // The ring's shadow is nearly opaque just inside the disc's left and right edges.
+        for (const double x : {4.0, 214.0})
+            EXPECT_GT(art.pixelColor(QPoint(int(x * ratio), art.height() / 2)).alpha(), 200) << ratio << " at " << x;
+    }
+}
+
 TEST(DeckViewWidget, ANarrowDeckKeepsItsPartsInside)
 {
     // The four-deck layout gives each deck less width; the parts follow it.

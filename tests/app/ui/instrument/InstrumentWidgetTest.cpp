@@ -6,6 +6,8 @@
 #include "KitTestSupport.h"
 #include "models/AudioSystem.h"
 #include "models/DeckModel.h"
+#include "ui/instrument/BrowserView.h"
+#include "ui/instrument/CratePresenters.h"
 #include "ui/instrument/DeckView.h"
 #include "ui/instrument/FaceModule.h"
 #include "ui/instrument/HeaderStrip.h"
@@ -295,6 +297,47 @@ TEST(InstrumentWidget, EveryTextFitsItsFrame)
         // The captions the layouts were cut at are among them, whole.
         EXPECT_TRUE(seen.contains(QStringLiteral("LEVEL \u00b7 DEPTH"))) << four;
         EXPECT_TRUE(seen.contains(QStringLiteral("ZELVO-0 PADS"))) << four;
+    }
+}
+
+TEST(InstrumentWidget, TheSortBarSaysWhatItSortsByAtTheDefaultAndAWideWindow)
+{
+    struct Case {
+        QSize window;
+        bool four;
+        double glass;
+    };
+    for (const Case& c : {Case{{1600, 1080}, false, 476}, Case{{1600, 1080}, true, 476},
+                          Case{{1920, 1080}, false, 796}, Case{{1920, 1080}, true, 796}}) {
+        FaceRig rig(c.window, c.four);
+        const std::string what = std::to_string(c.window.width()) + (c.four ? " four decks" : " two decks");
+        AppModel& model = *rig.app.app;
+        auto* bar = rig.face->findChild<SortBar*>(QStringLiteral("browser.sortBar"));
+        ASSERT_NE(bar, nullptr) << what;
+        EXPECT_EQ(bar->designSize().width(), c.glass) << what;
+        for (const crate::SortKey& k : crate::sortKeys(AppModel::BrowserSort::added)) {
+            model.setBrowserSort(k.sort);
+            const SortBar::Readout r = bar->readout();
+            // "NOTHING PLAYING" or the caption, whole.
+            const QString whole =
+                k.relative ? QStringLiteral("NOTHING PLAYING") : crate::sortReadout(k.sort, std::nullopt).text;
+            EXPECT_EQ(r.text, whole)
+                << what << " " << k.label.toStdString();
+            // The keys' own widths once the glass has room for them.
+            const auto* key = rig.face->findChild<kit::HardKey*>(QStringLiteral("browser.sort.") + k.label);
+            ASSERT_NE(key, nullptr) << k.label.toStdString();
+            const double width = key->designSize().width();
+            if (c.window.width() == 1920) {
+                EXPECT_EQ(width, k.width) << what << " " << k.label.toStdString();
+            }
+        }
+        TrackRecord reference;
+        reference.id = QUuid::createUuid();
+        reference.title = QStringLiteral("A Very Long Reference Title");
+        model.deck(1).install(reference, TrackBufferRef(4800, 48000.0), nullptr, false);
+        model.setBrowserSort(AppModel::BrowserSort::intensity);
+        EXPECT_EQ(bar->readout().text, QStringLiteral("A VERY LONG REFE")) << what;
+        EXPECT_EQ(bar->readout().cells, 16) << what;
     }
 }
 

@@ -21,6 +21,7 @@
 #include "ui/kit/HardwareControls.h"
 #include "ui/kit/LiveCanvas.h"
 #include "ui/kit/LiveClock.h"
+#include "ui/kit/MeterTimeline.h"
 #include "ui/stage/StageSides.h"
 
 #include <QApplication>
@@ -446,6 +447,49 @@ TEST(MixerWidget, LiveClockRatesAndTheScrollingGuide)
     rig.kit.scheduler.advance(2.0);
     QApplication::processEvents();
     EXPECT_EQ(perform.statusPanel()->paintCount(), hidden);
+}
+
+TEST(MixerWidget, MetersFallDarkWhenATrackPlaysToItsEndAndThenRest)
+{
+    MixerRig rig;
+    AppModel& app = rig.model();
+    rig.app.addOutput();
+    ASSERT_TRUE(rig.app.bootWithOutput());
+    ASSERT_TRUE(rig.app.loadTone(0, 1.0));
+    const auto step = [&](double seconds) { rig.app.run(seconds, &rig.kit.scheduler); };
+    std::vector<kit::LEDLadder*> ladders;
+    for (const char* name : {"mixer.ch1.meter", "mixer.master.meterL", "mixer.master.meterR"})
+        ladders.push_back(rig.find<kit::LEDLadder>(QString::fromLatin1(name)));
+    const auto lit = [&](std::size_t i) { return kit::ladderLitCount(ladders[i]->shownLevel(), i == 0 ? 12 : 16); };
+    const auto running = [&](std::size_t i) { return ladders[i]->findChild<kit::MeterTimeline*>()->active(); };
+    for (std::size_t i = 0; i < ladders.size(); ++i)
+        EXPECT_FALSE(running(i)) << "dark and idle: " << i;
+
+    app.deck(0).playPause();
+    ASSERT_TRUE(test::spinUntil([&] {
+        step(0.05);
+        return app.deck(0).live().playing;
+    }));
+    step(0.4);
+    for (std::size_t i = 0; i < ladders.size(); ++i) {
+        EXPECT_GT(lit(i), 0) << i;
+        EXPECT_TRUE(running(i)) << i;
+    }
+    // The track runs out; the ladders keep falling at the idle rate, then rest dark.
+    ASSERT_TRUE(test::spinUntil([&] {
+        step(0.05);
+        return !app.deck(0).live().playing;
+    }));
+    step(3.0);
+    std::vector<int> paints;
+    for (std::size_t i = 0; i < ladders.size(); ++i) {
+        EXPECT_EQ(lit(i), 0) << i;
+        EXPECT_FALSE(running(i)) << i;
+        paints.push_back(ladders[i]->paintCount());
+    }
+    step(2.0);
+    for (std::size_t i = 0; i < ladders.size(); ++i)
+        EXPECT_EQ(ladders[i]->paintCount(), paints[i]) << i;
 }
 
 TEST(MixerWidget, MetersFollowPlayAndTheRecordLampReadsTheEngine)

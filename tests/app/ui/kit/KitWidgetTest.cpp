@@ -353,6 +353,38 @@ TEST(KitWidgetTest, TheVFDFieldsInsertionPointIsBone)
     EXPECT_EQ(pixelsOf(field->editor()->grab().toImage(), Palette::bone()), 0);
 }
 
+TEST(KitWidgetTest, AFieldNobodyEditsShowsTheStartOfItsText)
+{
+    KitRig rig(1.0);
+    QString text = QStringLiteral("deep rolling techno, warehouse reverb, club sound system, driving drums and bass.");
+    DesignBox box(rig.env(), QSizeF(200, 30));
+    auto* field = new VFDField(rig.env(), QString(), {[&] { return text; }, [&](QString t) { text = t; }},
+                               QSizeF(150, 18));
+    box.place(field, QRectF(10, 6, 150, 18));
+    box.show();
+    box.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&box));
+    QLineEdit* edit = field->editor();
+    // Where the text's first character stands: at the field's left edge when its start shows.
+    const auto startShown = [edit] {
+        return edit->cursorPosition() == 0 && edit->inputMethodQuery(Qt::ImCursorRectangle).toRect().center().x() < 10;
+    };
+    EXPECT_TRUE(startShown()) << "as built";
+    text = QStringLiteral("minimal dub techno with long chords, tape hiss and a slow, rolling sub-bass line.");
+    field->refresh();
+    EXPECT_TRUE(startShown()) << "after the model changed it";
+
+    // While edited the insertion point goes where the typing is; leaving the field shows the start again.
+    edit->setFocus();
+    edit->end(false);
+    QTest::keyClicks(edit, " more");
+    EXPECT_TRUE(text.endsWith(QStringLiteral(" more")));
+    EXPECT_EQ(edit->cursorPosition(), text.size());
+    box.setFocus();
+    edit->clearFocus();
+    EXPECT_TRUE(startShown()) << "after editing";
+}
+
 TEST(KitWidgetTest, ScaleChangesResizeAndReplace)
 {
     KitRig rig(1.0);

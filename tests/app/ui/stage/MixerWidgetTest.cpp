@@ -9,12 +9,15 @@
 #include "models/DeckModel.h"
 #include "models/MixerModel.h"
 #include "ui/kit/Canvas.h"
+#include "ui/kit/ControlMath.h"
 #include "ui/kit/LiveClock.h"
+#include "ui/kit/MeterTimeline.h"
 #include "ui/kit/Palette.h"
 #include "ui/kit/StageControls.h"
 #include "ui/stage/DJMCard.h"
 #include "ui/stage/LiveMixer.h"
 #include "ui/stage/MixerPresenters.h"
+#include "ui/stage/MixerStripParts.h"
 #include "ui/stage/StageSides.h"
 
 #include <QApplication>
@@ -297,6 +300,56 @@ TEST(StageMixerWidget, MetersShowTheEnginePeaksAndARedTopSegment)
     EXPECT_TRUE(djm.texts().contains("1") && !djm.texts().contains("2"));
     EXPECT_EQ(djm.texts().count(QStringLiteral("\u2014")), 2);
     EXPECT_TRUE(djm.texts().contains("RECORDS") && djm.texts().contains("ZELVO-0"));
+}
+
+TEST(StageMixerWidget, MetersFallDarkAfterAStopAndThenRest)
+{
+    MixerRig rig(true);
+    AppModel& app = rig.model();
+    rig.app.addOutput();
+    ASSERT_TRUE(rig.app.bootWithOutput());
+    ASSERT_TRUE(rig.app.loadTone(0, 30.0));
+    // The engine renders, the models tick and the live clock runs as time passes.
+    const auto step = [&](double seconds) { rig.app.run(seconds, &rig.kit.scheduler); };
+    auto* channel = rig.find<kit::SegmentMeter>("mixer.meter.0");
+    auto* master = rig.find<MasterMeters>("mixer.masterMeters");
+    ASSERT_TRUE(channel && master);
+    auto* channelTimeline = channel->findChild<kit::MeterTimeline*>();
+    auto* masterTimeline = master->findChild<kit::MeterTimeline*>();
+    ASSERT_TRUE(channelTimeline && masterTimeline);
+    const auto masterLit = [&] {
+        const auto [l, r] = master->shownLevels();
+        return kit::meterLitCount(std::max(l, r), 26);
+    };
+    EXPECT_FALSE(channelTimeline->active()) << "a dark meter over a stopped deck rests";
+
+    for (int round = 0; round < 2; ++round) {
+        app.deck(0).playPause();
+        ASSERT_TRUE(test::spinUntil([&] {
+            step(0.05);
+            return app.deck(0).live().playing;
+        }));
+        step(0.5);
+        EXPECT_GT(kit::meterLitCount(channel->shownLevel(), 15), 0) << round;
+        EXPECT_GT(masterLit(), 0) << round;
+        EXPECT_TRUE(channelTimeline->active() && masterTimeline->active()) << round;
+
+        // Stopped: they keep drawing while the level falls, then rest dark.
+        app.deck(0).playPause();
+        ASSERT_TRUE(test::spinUntil([&] {
+            step(0.05);
+            return !app.deck(0).live().playing;
+        }));
+        step(2.0);
+        EXPECT_EQ(kit::meterLitCount(channel->shownLevel(), 15), 0) << round;
+        EXPECT_EQ(masterLit(), 0) << round;
+        EXPECT_FALSE(channelTimeline->active()) << round;
+        EXPECT_FALSE(masterTimeline->active()) << round;
+        const int channelPaints = channel->paintCount(), masterPaints = master->paintCount();
+        step(1.0);
+        EXPECT_EQ(channel->paintCount(), channelPaints) << round;
+        EXPECT_EQ(master->paintCount(), masterPaints) << round;
+    }
 }
 
 TEST(StageMixerWidget, StoppedDecksPaintNoMeterOrDjmCard)
