@@ -62,6 +62,15 @@ struct MixRig : ModelRig {
         ASSERT_TRUE(state(0).playing.load());
     }
 
+    // Deck 1 parked at `playhead`, then playing.
+    void playDeck1From(double playhead)
+    {
+        engine->deck(0)->send(DeckCommand::seek(playhead));
+        render(64);
+        deck(0).playPause();
+        render(64);
+    }
+
     Kind kind() const { return transition->phase().kind; }
 
     // The mixer settings from before the mix are back (crossfader aside).
@@ -236,10 +245,7 @@ TEST(TransitionModelTest, APhraseBoundaryLessThanABarAheadIsSkipped)
     for (double playhead : {61.0, 62.0, 62.5}) {
         MixRig rig(100.0); // 96 s lies within the record
         rig.transition->setBars(32);
-        rig.engine->deck(0)->send(DeckCommand::seek(playhead));
-        rig.render(64);
-        rig.deck(0).playPause();
-        rig.render(64);
+        rig.playDeck1From(playhead);
         rig.transition->mix(1);
         rig.run(2.0 / 60.0);
         ASSERT_EQ(rig.kind(), Kind::waitingDownbeat);
@@ -384,10 +390,7 @@ TEST(TransitionModelTest, TheOutgoingDecksJumpsMoveTheMixWithTheMusic)
         // Outgoing deck at 61 s, downbeat at 64 s; a jump back of 8 s before it.
         MixRig rig(70.0);
         rig.transition->setBars(32);
-        rig.engine->deck(0)->send(DeckCommand::seek(61.0));
-        rig.render(64);
-        rig.deck(0).playPause();
-        rig.render(64);
+        rig.playDeck1From(61.0);
         rig.transition->mix(1);
         rig.run(2.0 / 60.0);
         ASSERT_EQ(rig.kind(), Kind::waitingDownbeat);
@@ -412,10 +415,7 @@ TEST(TransitionModelTest, ADownbeatBeyondTheRecordsEndMixesInItsLastBars)
         MixRig rig;
         rig.transition->setStyle(TransitionStyle::fade);
         rig.transition->setBars(16); // 16-bar phrases: the next one lies at 32 s, past the 30 s record
-        rig.engine->deck(0)->send(DeckCommand::seek(playhead));
-        rig.render(64);
-        rig.deck(0).playPause();
-        rig.render(64);
+        rig.playDeck1From(playhead);
         rig.transition->mix(1);
         ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::mixing; }, 8.0))
             << rig.transition->note().value_or(QString()).toStdString();

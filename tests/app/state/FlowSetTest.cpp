@@ -155,6 +155,14 @@ std::vector<TrackRecord> importRecords(test::AppRig& rig, AppModel& app, const s
     return records;
 }
 
+AppModel& bootOnTheFakeDevice(test::AppRig& rig)
+{
+    rig.addOutput();
+    AppModel& app = rig.make();
+    rig.bootWithOutput();
+    return app;
+}
+
 void loadAndWait(AppModel& app, int deck, const TrackRecord& record)
 {
     bool loaded = false;
@@ -283,9 +291,8 @@ TEST(FlowSet, TheNextRecordComesInBeforeAFastRecordEnds)
 {
     test::AppRig rig;
     rig.analyzer = fixedGrid;
-    rig.addOutput();
-    AppModel& app = rig.make();
-    ASSERT_TRUE(rig.bootWithOutput());
+    AppModel& app = bootOnTheFakeDevice(rig);
+    ASSERT_TRUE(app.audio().io());
     const std::vector<TrackRecord> r =
         importRecords(rig, app, {QStringLiteral("Garden@85"), QStringLiteral("Take@125.5"), QStringLiteral("Bravo"),
                                  QStringLiteral("Charlie")},
@@ -354,9 +361,8 @@ TEST(FlowSet, ALoadSlowerThanTheGiveUpIsMixedInOnce)
 {
     test::AppRig rig;
     rig.analyzer = fixedGrid;
-    rig.addOutput();
-    AppModel& app = rig.make();
-    ASSERT_TRUE(rig.bootWithOutput());
+    AppModel& app = bootOnTheFakeDevice(rig);
+    ASSERT_TRUE(app.audio().io());
     app.transition().setBars(4); // 8 s mixes
     const std::vector<TrackRecord> r = importRecords(
         rig, app, {QStringLiteral("Alpha"), QStringLiteral("Zulu"), QStringLiteral("Bravo")}, {100.0, 60.0, 60.0});
