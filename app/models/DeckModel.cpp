@@ -189,6 +189,12 @@ void DeckModel::supersedeLoads()
     setLoading(false);
 }
 
+void DeckModel::cancelLoad()
+{
+    if (loading_)
+        supersedeLoads();
+}
+
 void DeckModel::install(const TrackRecord& record, const TrackBufferRef& buffer,
                         std::shared_ptr<const WaveformData> waveform, bool keepPosition)
 {

@@ -121,6 +121,9 @@ public:
     // install or take-over (the newest always wins). Without a voice nothing
     // happens and `done` runs at once.
     void load(const TrackRecord& record, std::function<void()> done = {});
+    // Drops a pending load: its decode installs nothing when it lands. Nothing
+    // happens without one.
+    void cancelLoad();
     // Puts an already decoded buffer on the deck. Without `keepPosition` it starts
     // a new timeline: tempo and key back to neutral, the track's cues sent and
     // the deck parked on its cue point. Supersedes a pending load.

@@ -121,16 +121,19 @@ bool TransitionModel::outgoingDrivesClock(int to) const
     return BeatGrid::usable(links_->decks[std::size_t(from)]->grid()) && deckPlaying(from);
 }
 
-double TransitionModel::sourcePosition(bool fromOutgoing, int to) const
+DeckState::Timeline TransitionModel::deckTimeline(int deck) const
 {
-    return fromOutgoing ? deckPosition(1 - to) : deckPosition(to);
+    const std::shared_ptr<DeckVoice> v = links_->decks[std::size_t(deck)]->voice();
+    return v ? v->state().timeline() : DeckState::Timeline{};
 }
 
-void TransitionModel::resetClock(int to)
+double TransitionModel::resetClock(int to)
 {
     clockFromOutgoing_ = links_ && outgoingDrivesClock(to);
-    clockLast_ = links_ ? sourcePosition(clockFromOutgoing_, to) : 0.0;
-    clockValue_ = clockLast_;
+    const DeckState::Timeline t = links_ ? deckTimeline(clockFromOutgoing_ ? 1 - to : to) : DeckState::Timeline{};
+    clockLast_ = t.position + t.swapShift;
+    clockValue_ = t.position;
+    return clockValue_;
 }
 
 double TransitionModel::clock(int to)
@@ -138,18 +141,57 @@ double TransitionModel::clock(int to)
     if (!links_)
         return 0.0;
     const bool fromOutgoing = outgoingDrivesClock(to);
-    const double position = sourcePosition(fromOutgoing, to);
+    const DeckState::Timeline t = deckTimeline(fromOutgoing ? 1 - to : to);
+    // The playhead with every swap's offset added back: a swap hands over a
+    // buffer that continues the music, so the music did not move.
+    const double music = t.position + t.swapShift;
     if (fromOutgoing != clockFromOutgoing_) {
         // The clock moves to the other deck's timeline (the outgoing deck
         // stopped, or started again): carry on from where it stood.
         clockFromOutgoing_ = fromOutgoing;
-    } else if (position > clockLast_) {
-        clockValue_ += position - clockLast_;
+    } else {
+        // Forward with the music, and back with a loop, a seek or a jump.
+        clockValue_ += music - clockLast_;
     }
-    // A playhead that went back (a take swapped in under it, a seek, a loop)
-    // holds the clock for this frame; it goes on from there with the music.
-    clockLast_ = position;
+    clockLast_ = music;
     return clockValue_;
+}
+
+std::optional<double> TransitionModel::outgoingMusicLeft(int to) const
+{
+    const int from = 1 - to;
+    if (!clockFromOutgoing_ || !outgoingDrivesClock(to))
+        return std::nullopt;
+    const DeckModel& outgoing = *links_->decks[std::size_t(from)];
+    const std::shared_ptr<DeckVoice> v = outgoing.voice();
+    if (!v)
+        return std::nullopt;
+    const double duration = v->state().duration.load();
+    const std::optional<double> musicEnd = outgoing.musicEnd();
+    const double end = musicEnd && *musicEnd < duration ? *musicEnd : duration;
+    return std::max(end - v->state().position.load(), 0.0);
+}
+
+bool TransitionModel::beginBeforeTheEnd(int to, double at, double now)
+{
+    const std::optional<double> left = outgoingMusicLeft(to);
+    if (!left || at - now < *left)
+        return false; // the downbeat comes while the record still plays
+    const std::optional<BeatGrid> grid = links_->decks[std::size_t(1 - to)]->grid();
+    const double bar = BeatGrid::barOf(grid);
+    // The last bar line that leaves kLastBars bars of music: begin there, or
+    // now when it has passed.
+    const double over = *left - kLastBars * bar;
+    if (over > 0.0) {
+        const double position = deckPosition(1 - to);
+        const double sinceBar = position - grid->firstBeat
+            - bar * std::floor((position - grid->firstBeat) / bar + 1e-9);
+        if (over >= bar - sinceBar - 1e-9)
+            return false; // a later bar line still leaves enough
+    }
+    startTime_ = now;
+    lengthSeconds_ = std::min(lengthSeconds_, std::max(*left, kShortestMix));
+    return true;
 }
 
 // --- Starting a mix
@@ -269,17 +311,17 @@ void TransitionModel::stepStarting(int to)
     // An unusable grid (tempo 0 or not finite, no beats in a bar) counts as
     // none: its bar would start the mix at once or never.
     const std::optional<BeatGrid> outGrid = outgoing.grid();
-    if (BeatGrid::usable(outGrid) && deckPlaying(from)) {
-        const double pos = deckPosition(from);
+    // The clock starts on the playhead the downbeat is read from.
+    const double pos = resetClock(to);
+    if (clockFromOutgoing_) {
         const double barSeconds = BeatGrid::barOf(outGrid);
         startTime_ = outGrid->nextPhrase(pos, std::min(bars_, kLongestPhrase), barSeconds);
         lengthSeconds_ = barSeconds * double(bars_);
     } else {
-        startTime_ = deckPosition(to);
+        startTime_ = pos;
         lengthSeconds_ = BeatGrid::barOf(incoming.grid()) * double(bars_);
     }
     playedAtStart_ = {deckPlaying(0), deckPlaying(1)};
-    resetClock(to);
     setPhase(Phase::waitingDownbeat(to, startTime_));
 
     Saved saved;
@@ -299,7 +341,8 @@ void TransitionModel::stepStarting(int to)
 
 void TransitionModel::stepWaiting(int to, double at)
 {
-    if (at > clock(to))
+    const double now = clock(to);
+    if (at > now && !beginBeforeTheEnd(to, at, now))
         return;
     MixerModel& mixer = *links_->mixer;
     xfStart_ = mixer.crossfader();

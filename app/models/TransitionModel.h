@@ -8,8 +8,20 @@
 // side, putting back the mixer state it changed.
 //
 // Progress is measured on the transition clock, a deck's playhead, not on wall
-// time: the automation follows the music. The clock never runs backwards, so a
-// swap, a seek or a stop on either deck delays a mix at most, never undoes it.
+// time: the automation follows the music. A loop, seek or beat jump back on the
+// deck that drives the clock moves it back with the music (progress falls back,
+// clamped at 0; a mix completes only when the clock reaches its start plus its
+// length), and a beat jump before the downbeat moves the wait with it. The one
+// jump the clock does not follow is a take swapped in under a deck: the swap's
+// own offset is added back, so progress runs on across it. When the deck that
+// drives the clock stops and the other takes over, the clock carries on from
+// where it stood.
+//
+// A downbeat that lies beyond the end of the outgoing record's music would
+// never come: in the record's last four bars such a mix begins (at the last bar
+// line that leaves four bars, or at once when that has passed) and is cut to
+// the music left, so the incoming deck is up when the outgoing one ends.
+//
 // A 1/60 s frame timer runs only while a mix is in progress.
 //
 // The style and the length persist in the user defaults ("mix.style",
@@ -17,6 +29,7 @@
 //
 // Main thread only.
 #include "audio/BeatFX.h"
+#include "audio/DeckState.h"
 #include "audio/ColorFX.h"
 #include "models/TransitionStyle.h"
 #include "platform/Scheduler.h"
@@ -81,6 +94,9 @@ public:
     static constexpr std::int64_t kLongestPhrase = 16;
     // An incoming deck this close to the end of its audio cannot be started.
     static constexpr double kPlayedOut = 0.05;
+    // Bars of the outgoing record's music within which a mix whose downbeat
+    // lies beyond its end begins anyway.
+    static constexpr double kLastBars = 4.0;
 
     // Reads the style and length from `defaults` (and writes them back). Main thread.
     TransitionModel(UserDefaults& defaults, Scheduler& scheduler, QObject* parent = nullptr);
@@ -139,16 +155,21 @@ private:
 
     bool deckPlaying(int deck) const;
     double deckPosition(int deck) const;
+    DeckState::Timeline deckTimeline(int deck) const;
     bool outgoingDrivesClock(int to) const;
-    double sourcePosition(bool fromOutgoing, int to) const;
-    // The transition clock, in seconds: it starts at the outgoing deck's
-    // playhead (the incoming deck's when the outgoing one has no grid or does
-    // not play) and advances as that playhead does. It only moves forward: a
-    // change of source carries on from where the clock stood, and a playhead
-    // that jumps back (a take swapped in under it, a seek, a loop) holds it for
-    // that frame, so every mix reaches its end while a deck plays.
+    // The transition clock, in seconds: the outgoing deck's playhead while that
+    // deck has a grid and plays, else the incoming deck's, followed through
+    // every move (loops, seeks, jumps back) but a swap, whose offset it adds
+    // back; on a change of source it carries on from where it stood.
     double clock(int to);
-    void resetClock(int to);
+    // Starts the clock on its source's playhead and returns that time.
+    double resetClock(int to);
+    // Seconds of music left on the outgoing deck's playhead when it drives the
+    // clock; nothing otherwise.
+    std::optional<double> outgoingMusicLeft(int to) const;
+    // True when the downbeat `at` lies beyond the outgoing record's music and
+    // the mix should begin now (see the rule above); sets the start and length.
+    bool beginBeforeTheEnd(int to, double at, double now);
 
     UserDefaults& defaults_;
     Scheduler& scheduler_;
@@ -170,7 +191,7 @@ private:
     // that was playing then can stop and call the mix off.
     std::array<bool, 2> playedAtStart_{false, false};
     // The clock's current source (true: the outgoing deck), that source's
-    // playhead at the last reading, and the clock's value.
+    // playhead plus swap shift at the last reading, and the clock's value.
     bool clockFromOutgoing_ = false;
     double clockLast_ = 0.0;
     double clockValue_ = 0.0;

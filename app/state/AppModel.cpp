@@ -164,6 +164,7 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
             self->binder_->noteHandsOn();
     };
     transition_->setLinks(std::move(links));
+    connect(transition_.get(), &TransitionModel::phaseChanged, this, &AppModel::logMixEnd);
     controller_->setOnHands([self] {
         if (self)
             self->binder_->noteHandsOn();
@@ -186,6 +187,7 @@ AppModel::~AppModel()
     controller_->bind(nullptr);
     audio_->setEngineHandler({});
     transition_->clearLinks();
+    disconnect(transition_.get(), nullptr, this, nullptr);
     controller_->setOnHands({});
     log_->target = nullptr;
     installer_.reset();

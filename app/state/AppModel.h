@@ -223,6 +223,8 @@ public:
         QUuid id;
         int deck = 0;
         QDateTime since;
+        // What the deck held when the load began.
+        std::optional<QUuid> replacing;
         friend bool operator==(const AutoCueing&, const AutoCueing&) = default;
     };
     // The record the mix-in cued and means to mix in.
@@ -273,6 +275,12 @@ public:
     const std::optional<QDateTime>& quietSince() const { return quietSince_; }
     const std::optional<AutoCueing>& autoCueing() const { return autoCueing_; }
     const std::optional<AutoCued>& autoCued() const { return autoCued_; }
+    // Records whose load the mix-in gave up on during the run: the fill never
+    // queues them again.
+    const QSet<QUuid>& givenUp() const { return givenUp_; }
+    // What an idle deck still held when the load meant to replace it was given
+    // up: the mix-in does not take it for the record it was cueing.
+    const std::optional<AutoCued>& passedOver() const { return passedOver_; }
     // --- The model key, the hint, flow mode's status line and the guide
     // (AppModelSteps.cpp). Everything here but the hint is computed on every
     // read from the models it names. Main thread.
@@ -426,6 +434,12 @@ private:
     void fillQueue();
     void flowFork();
     void cueNextInTime();
+    // The live deck has stopped while the idle deck plays, unheard only for the
+    // crossfader: brings the playing deck in. False when there is nothing to do.
+    bool bringInPlaying();
+    // Writes one log line when a mix ends: onto which deck, where it stood and
+    // the transition's note, so a log says why a mix stopped.
+    void logMixEnd();
     void showHint(const QString& text, double seconds);
     bool voicePlaying(int deck) const;
     // Position and duration from the voice's published cells; 0 without a voice.
@@ -455,6 +469,10 @@ private:
     std::optional<QDateTime> quietSince_;
     std::optional<AutoCueing> autoCueing_;
     std::optional<AutoCued> autoCued_;
+    QSet<QUuid> givenUp_;
+    std::optional<AutoCued> passedOver_;
+    // The transition's phase as last seen, for the line that says how a mix ended.
+    TransitionModel::Phase mixSeen_;
 
     UserDefaults& defaults_;
     Scheduler& scheduler_;

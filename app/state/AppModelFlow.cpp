@@ -5,6 +5,7 @@
 
 #include "audio/DeckCommand.h"
 #include "audio/DeckVoice.h"
+#include "audio/MixerParams.h"
 #include "library/Similarity.h"
 #include "models/AudioSystem.h"
 #include "models/ChannelModel.h"
@@ -29,6 +30,8 @@ constexpr double kCueHintSeconds = 4.0;
 constexpr double kPrepareWindow = 30.0;
 constexpr double kMixWindow = 8.0;
 constexpr double kLoadGiveUp = 20.0;
+// A channel fader above this lets its deck be heard.
+constexpr double kAudibleFader = 0.05;
 constexpr double kTakeHoldOfLive = 75.0;
 constexpr double kTakeOnAir = 180.0;
 constexpr std::int64_t kStretchesToRelease = 2;
@@ -158,6 +161,9 @@ void AppModel::fillQueue()
         excluded.insert(autoCueing_->id);
     if (autoCued_)
         excluded.insert(autoCued_->id);
+    // A record whose load was given up has left the queue for good.
+    for (const QUuid& id : givenUp_)
+        excluded.insert(id);
 
     const std::optional<TrackMetrics> referenceMetrics = library_->metrics(reference->id);
     struct Scored {
@@ -221,9 +227,58 @@ void AppModel::flowFork()
     outpaint_->fork(false);
 }
 
+void AppModel::logMixEnd()
+{
+    using Kind = TransitionModel::Phase::Kind;
+    const TransitionModel::Phase was = mixSeen_;
+    mixSeen_ = transition_->phase();
+    if (mixSeen_.kind != Kind::idle || was.kind == Kind::idle)
+        return;
+    QString where;
+    switch (was.kind) {
+    case Kind::starting: where = QStringLiteral("before its deck started"); break;
+    case Kind::waitingDownbeat: where = formatText("waiting for its downbeat at %.2fs", was.value); break;
+    case Kind::mixing:
+        where = was.value >= 1.0 ? QStringLiteral("complete") : formatText("mixing at %.0f%%", was.value * 100.0);
+        break;
+    case Kind::idle: break;
+    }
+    // A note set before this mix began has been cleared by it; one shown now
+    // says why the mix stopped.
+    const std::optional<QString>& note = transition_->note();
+    const bool fresh = note && transition_->noteExpires() > scheduler_.now();
+    brain_->note(formatText("mix onto deck %d ended %s; note: %s", was.to + 1, where.toUtf8().constData(),
+                            fresh ? note->toUtf8().constData() : "none"));
+}
+
+bool AppModel::bringInPlaying()
+{
+    const int live = transition_->liveDeck();
+    const int idle = 1 - live;
+    DeckModel& idleDeck = *decks_[std::size_t(idle)];
+    if (voicePlaying(live) || !voicePlaying(idle) || !idleDeck.track())
+        return false;
+    // Only the crossfader keeps the deck that plays from being heard (a mix was
+    // called off after its outgoing record ended): it becomes the live deck at
+    // once, and flow goes on from it. A deck faded down on its own channel is
+    // the DJ's choice.
+    if (isAudible(idle) || !(mixer_->channel(idle).fader() > kAudibleFader))
+        return false;
+    mixer_->setCrossfader(idle != 0 ? 1.0 : -1.0);
+    if (const std::shared_ptr<MixerParams> params = mixer_->params())
+        params->masterRequest.store(idle);
+    setFlow(flowMixedFrom_, std::optional<int>());
+    setFlow(quietSince_, std::optional<QDateTime>());
+    brain_->note(formatText("flow: deck %d stopped while deck %d plays %s; bringing deck %d in", live + 1, idle + 1,
+                            idleDeck.track()->title.toUtf8().constData(), idle + 1));
+    return true;
+}
+
 void AppModel::cueNextInTime()
 {
     if (transition_->phase().kind != TransitionModel::Phase::Kind::idle || !handsOff())
+        return;
+    if (bringInPlaying())
         return;
     const int live = transition_->liveDeck();
     const int idle = 1 - live;
@@ -265,7 +320,22 @@ void AppModel::cueNextInTime()
         } else if (secondsBetween(autoCueing_->since, now) <= kLoadGiveUp) {
             return;
         } else {
+            // The record has left the queue; it is not queued again. Whatever
+            // flow does next on this deck (a cue, a mix of what it holds)
+            // supersedes the late load, so it never lands over it.
+            const AutoCueing gone = *autoCueing_;
+            QSet<QUuid> givenUp = givenUp_;
+            givenUp.insert(gone.id);
+            setFlow(givenUp_, std::move(givenUp));
+            const std::optional<TrackRecord>& held = decks_[std::size_t(gone.deck)]->track();
+            setFlow(passedOver_, held && gone.replacing && held->id == *gone.replacing
+                                     ? std::optional<AutoCued>(AutoCued{gone.deck, held->id})
+                                     : std::optional<AutoCued>());
             setFlow(autoCueing_, std::optional<AutoCueing>());
+            const std::optional<TrackRecord> record = library_->track(gone.id);
+            brain_->note(formatText("flow: gave up loading %s on deck %d after %.0fs; going on without it",
+                                    record ? record->title.toUtf8().constData() : "a record", gone.deck + 1,
+                                    kLoadGiveUp));
         }
     }
 
@@ -280,7 +350,10 @@ void AppModel::cueNextInTime()
             std::vector<QUuid> queue(head + 1, queue_.end());
             setQueue(std::move(queue));
             mixer_->channel(idle).setSync(true);
-            setFlow(autoCueing_, std::optional<AutoCueing>(AutoCueing{next->id, idle, now}));
+            setFlow(autoCueing_, std::optional<AutoCueing>(AutoCueing{
+                                     next->id, idle, now,
+                                     idleTrack ? std::optional<QUuid>(idleTrack->id) : std::optional<QUuid>()}));
+            setFlow(passedOver_, std::optional<AutoCued>());
             setFlow(autoCued_, std::optional<AutoCued>(AutoCued{idle, next->id}));
             idleDeck.load(*next);
             showHint(QStringLiteral("FLOW \u00B7 CUEING ") + next->title.toUpper(), kCueHintSeconds);
@@ -296,11 +369,18 @@ void AppModel::cueNextInTime()
         voiceDuration(idle) > 0.0 && voicePosition(idle) >= voiceDuration(idle) - TransitionModel::kPlayedOut;
     if (!idleDeck.track() || voicePlaying(idle) || playedOut)
         return;
+    // What the deck held before a load that was given up is not the record
+    // flow meant to bring in.
+    if (passedOver_ && passedOver_->deck == idle && idleDeck.track()->id == passedOver_->id)
+        return;
     if (remaining < mixLen + kMixWindow) {
         brain_->note(formatText("flow: %lld-bar mix onto deck %d%s", static_cast<long long>(transition_->bars()),
                                 idle + 1, takeOfLive ? " (zelvo-0's take of this record)" : ""));
         setFlow(autoCued_, std::optional<AutoCued>());
         setFlow(flowMixedFrom_, std::optional<int>(live));
+        // A load still pending on the deck (one given up on) would stop it
+        // under the mix when it lands.
+        idleDeck.cancelLoad();
         transition_->mix(idle);
     }
 }

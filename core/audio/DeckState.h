@@ -20,6 +20,11 @@ public:
     DeckState& operator=(const DeckState&) = delete;
 
     AtomicDouble position{0.0};     // play position, ≥ 0; lags by the time-pitch latency while in use
+    // Seconds by which every swap so far moved the playhead back (a swap hands
+    // over a buffer that continues the old one, so the same music goes on at an
+    // earlier time of the new buffer): position + swapShift runs on with the
+    // music across swaps. Read it with the position through `timeline`.
+    AtomicDouble swapShift{0.0};
     AtomicDouble slipPosition{0.0}; // where playback would be without the slip diversion
     AtomicDouble duration{0.0};     // buffer length; 0 without a buffer
     AtomicBool playing{false};
@@ -46,6 +51,41 @@ public:
     // release ordering: read it with `cueRevisionAcquire` and the cue point and hot
     // cues read afterwards are at least as new. Written only by the voice.
     AtomicInt cueRevision{0};
+
+    // The position and swap shift of one render. Written by the voice between
+    // `beginTimeline` and `endTimeline`; a reader that overlaps a write reads
+    // again, so it never pairs one render's position with another's shift.
+    struct Timeline {
+        double position = 0.0;
+        double swapShift = 0.0;
+    };
+    Timeline timeline() const noexcept
+    {
+        Timeline t;
+        for (int attempt = 0; attempt < 64; ++attempt) {
+            const std::int64_t before = timelineWrites.load();
+            std::atomic_thread_fence(std::memory_order_acquire);
+            t.position = position.load();
+            t.swapShift = swapShift.load();
+            std::atomic_thread_fence(std::memory_order_acquire);
+            if ((before & 1) == 0 && timelineWrites.load() == before)
+                break;
+        }
+        return t;
+    }
+    // The voice's side of `timeline`. Audio thread.
+    void beginTimeline() noexcept
+    {
+        timelineWrites.store(timelineWrites.load() + 1);
+        std::atomic_thread_fence(std::memory_order_release);
+    }
+    void endTimeline() noexcept
+    {
+        std::atomic_thread_fence(std::memory_order_release);
+        timelineWrites.store(timelineWrites.load() + 1);
+    }
+    // Odd while the voice writes the position and the swap shift.
+    AtomicInt timelineWrites{0};
 
     // The cue revision, with acquire ordering. Any thread.
     std::int64_t cueRevisionAcquire() const noexcept

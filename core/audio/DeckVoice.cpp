@@ -259,7 +259,9 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         break;
     case K::swap: {
         const double d = finite(c.a) ? c.a * sr : 0.0;
+        const double before = pos_;
         pos_ = clampToBuffer(pos_ - d);
+        swapShift_ += before - pos_;
         slipPos_ = clampToBuffer(slipPos_ - d);
         scrubTarget_ -= d;
         cuePoint_ = std::max(cuePoint_ - d, 0.0);
@@ -1117,7 +1119,10 @@ double DeckVoice::heardFrames() const
 void DeckVoice::publish(float peakL, float peakR)
 {
     const double sr = sampleRate_;
+    state_.beginTimeline();
     state_.position.store(heardFrames() / sr);
+    state_.swapShift.store(swapShift_ / sr);
+    state_.endTimeline();
     state_.slipPosition.store(slipPos_ / sr);
     state_.playing.store(playing_);
     state_.cueing.store(cueing_ || hotCueHeld_ >= 0);

@@ -62,6 +62,15 @@ struct MixRig : ModelRig {
         ASSERT_TRUE(state(0).playing.load());
     }
 
+    // Deck 1 parked at `playhead`, then playing.
+    void playDeck1From(double playhead)
+    {
+        engine->deck(0)->send(DeckCommand::seek(playhead));
+        render(64);
+        deck(0).playPause();
+        render(64);
+    }
+
     Kind kind() const { return transition->phase().kind; }
 
     // The mixer settings from before the mix are back (crossfader aside).
@@ -234,12 +243,9 @@ TEST(TransitionModelTest, EachStyleFollowsItsCurveOnTheOutgoingDecksClock)
 TEST(TransitionModelTest, APhraseBoundaryLessThanABarAheadIsSkipped)
 {
     for (double playhead : {61.0, 62.0, 62.5}) {
-        MixRig rig(70.0);
+        MixRig rig(100.0); // 96 s lies within the record
         rig.transition->setBars(32);
-        rig.engine->deck(0)->send(DeckCommand::seek(playhead));
-        rig.render(64);
-        rig.deck(0).playPause();
-        rig.render(64);
+        rig.playDeck1From(playhead);
         rig.transition->mix(1);
         rig.run(2.0 / 60.0);
         ASSERT_EQ(rig.kind(), Kind::waitingDownbeat);
@@ -325,34 +331,110 @@ TEST(TransitionModelTest, ProgressCarriesOnWhenTheOutgoingDeckStopsMidMix)
     EXPECT_FALSE(rig.transition->note());
 }
 
-// A playhead that jumps back holds the mix where it stood; it goes on with the
-// music from there and still ends.
-TEST(TransitionModelTest, AJumpBackOnTheOutgoingDeckHoldsTheProgress)
+// What the DJ does to the outgoing deck moves the mix with the music: a seek
+// back sets the progress back (clamped at 0) and the mix still ends when the
+// clock reaches its start plus its length; a held loop holds the progress and
+// the curves, so the bass swap comes at half of the music, not of the time; a
+// beat jump back before the downbeat moves the wait with it.
+TEST(TransitionModelTest, TheOutgoingDecksJumpsMoveTheMixWithTheMusic)
 {
-    MixRig rig;
-    rig.transition->setStyle(TransitionStyle::fade);
-    rig.playDeck1();
-    rig.transition->mix(1);
-    ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::mixing && rig.transition->phase().value > 0.5; }, 10));
-    const double before = rig.transition->phase().value;
-    const double xf = rig.mixer.crossfader();
-    rig.engine->deck(0)->send(DeckCommand::seek(3.0));
-    rig.run(2.0 / 60.0);
-    ASSERT_EQ(rig.kind(), Kind::mixing);
-    EXPECT_GE(rig.transition->phase().value, before);
-    EXPECT_LT(rig.transition->phase().value, before + 0.02);
-    EXPECT_GE(rig.mixer.crossfader(), xf);
-    // Half of the two bars were left: about 2 s more of deck 1.
-    ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 2.5));
-    EXPECT_NEAR(rig.state(0).position.load(), 5.0, 0.1);
-    EXPECT_EQ(rig.mixer.crossfader(), 1.0);
-    EXPECT_FALSE(rig.transition->note());
+    {
+        MixRig rig;
+        rig.transition->setStyle(TransitionStyle::fade);
+        rig.playDeck1();
+        rig.transition->mix(1);
+        ASSERT_TRUE(
+            rig.runUntil([&] { return rig.kind() == Kind::mixing && rig.transition->phase().value > 0.5; }, 10));
+        rig.engine->deck(0)->send(DeckCommand::seek(3.0));
+        rig.run(2.0 / 60.0);
+        ASSERT_EQ(rig.kind(), Kind::mixing);
+        EXPECT_EQ(rig.transition->phase().value, 0.0) << "before the downbeat at 4 s: clamped at 0";
+        EXPECT_EQ(rig.mixer.crossfader(), -1.0);
+        // The clock has to come back to 4 s + two bars.
+        ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 6.0));
+        EXPECT_NEAR(rig.state(0).position.load(), 8.0, 0.05);
+        EXPECT_EQ(rig.mixer.crossfader(), 1.0);
+        EXPECT_FALSE(rig.transition->note());
+    }
+    {
+        MixRig rig;
+        rig.transition->setStyle(TransitionStyle::bassSwap);
+        rig.playDeck1();
+        rig.transition->mix(1);
+        ASSERT_TRUE(
+            rig.runUntil([&] { return rig.kind() == Kind::mixing && rig.transition->phase().value > 0.25; }, 10));
+        rig.deck(0).setAutoLoopBeats(1.0); // half a second, all before the swap point at 6 s
+        rig.deck(0).autoLoop();
+        double most = 0.0;
+        for (int frame = 0; frame < 6 * 60; ++frame) { // longer than the whole mix
+            rig.run(1.0 / 60.0);
+            ASSERT_EQ(rig.kind(), Kind::mixing);
+            most = std::max(most, rig.transition->phase().value);
+        }
+        EXPECT_LT(most, 0.4);
+        EXPECT_EQ(rig.mixer.channel(1).low(), -1.0) << "the incoming lows stay killed";
+        EXPECT_EQ(rig.mixer.channel(0).low(), 0.1);
+        rig.deck(0).autoLoop(); // out of the loop: the music goes on
+        bool swappedEarly = false;
+        ASSERT_TRUE(rig.runUntil(
+            [&] {
+                swappedEarly = swappedEarly || (rig.mixer.channel(0).low() == -1.0 && rig.state(0).position.load() < 5.95);
+                return rig.kind() == Kind::idle;
+            },
+            4.0));
+        EXPECT_FALSE(swappedEarly);
+        EXPECT_NEAR(rig.state(0).position.load(), 8.0, 0.05);
+        EXPECT_EQ(rig.mixer.crossfader(), 1.0);
+    }
+    {
+        // Outgoing deck at 61 s, downbeat at 64 s; a jump back of 8 s before it.
+        MixRig rig(70.0);
+        rig.transition->setBars(32);
+        rig.playDeck1From(61.0);
+        rig.transition->mix(1);
+        rig.run(2.0 / 60.0);
+        ASSERT_EQ(rig.kind(), Kind::waitingDownbeat);
+        ASSERT_DOUBLE_EQ(rig.transition->phase().value, 64.0);
+        rig.deck(0).setBeatJumpBeats(16.0);
+        rig.deck(0).beatJump(-1.0);
+        rig.run(2.0 / 60.0);
+        ASSERT_LT(rig.state(0).position.load(), 54.0);
+        ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::mixing; }, 12.0));
+        EXPECT_EQ(rig.transition->phase().value, 0.0);
+        EXPECT_NEAR(rig.state(0).position.load(), 64.0, 0.05) << "the mix starts on the phrase, not mid-phrase";
+    }
+}
+
+// A downbeat beyond the end of the outgoing record's music would never come:
+// in its last four bars the mix begins (on the bar line that leaves four bars,
+// or at once) and runs in the music left, so deck 2 is up when deck 1 ends.
+TEST(TransitionModelTest, ADownbeatBeyondTheRecordsEndMixesInItsLastBars)
+{
+    for (const double playhead : {25.0, 18.0}) {
+        SCOPED_TRACE(playhead);
+        MixRig rig;
+        rig.transition->setStyle(TransitionStyle::fade);
+        rig.transition->setBars(16); // 16-bar phrases: the next one lies at 32 s, past the 30 s record
+        rig.playDeck1From(playhead);
+        rig.transition->mix(1);
+        ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::mixing; }, 8.0))
+            << rig.transition->note().value_or(QString()).toStdString();
+        const double began = rig.state(0).position.load();
+        if (playhead == 25.0)
+            EXPECT_LT(began, 25.2) << "less than four bars left: at once";
+        else
+            EXPECT_NEAR(began, 22.0, 0.05) << "on the bar line four bars before the end";
+        ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 30.0 - began + 0.2));
+        EXPECT_EQ(rig.mixer.crossfader(), 1.0);
+        EXPECT_FALSE(rig.transition->note());
+        EXPECT_GT(rig.state(0).position.load(), 29.8) << "completes as deck 1's music ends";
+    }
 }
 
 // A take swapped in under either deck at any point of a mix (its playhead moves
 // back by the swap's offset), with the outgoing deck playing, stopped from the
-// start, or stopping early in the mix: the progress never goes back and the mix
-// ends at 1 after its length of music.
+// start, or stopping early in the mix: the progress runs on across the swap,
+// neither back nor ahead, and the mix ends at 1 after its length of music.
 TEST(TransitionModelTest, ASwapUnderEitherDeckNeverSetsTheMixBack)
 {
     enum class Outgoing { playing, stopped, stopsEarly };
@@ -394,6 +476,9 @@ TEST(TransitionModelTest, ASwapUnderEitherDeckNeverSetsTheMixBack)
                 ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 4.0 * (1.0 - at) + 0.2));
                 ASSERT_FALSE(seen.empty());
                 EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+                // No jump either way: a frame moves two bars (4 s) by a 240th.
+                for (std::size_t i = 1; i < seen.size(); ++i)
+                    EXPECT_LT(seen[i] - seen[i - 1], 2.5 / 240.0) << "at " << seen[i - 1];
                 EXPECT_EQ(seen.back(), 1.0);
                 EXPECT_EQ(rig.mixer.crossfader(), 1.0);
                 EXPECT_FALSE(rig.transition->note());

@@ -527,6 +527,39 @@ TEST(QuietOutgoing, PausesTheFadedOutDeckUnlessCuedOrTouched)
     }
 }
 
+// The live deck has ended while the other deck plays behind the crossfader (a
+// mix called off after its outgoing record ended): flow brings the playing deck
+// in, unless hands are on or the deck is faded down on its own channel.
+TEST(QuietOutgoing, APlayingDeckLeftBehindTheCrossfaderIsBroughtIn)
+{
+    enum class Arrange { leftAlone, fadedDown, handsOn };
+    for (const Arrange arrange : {Arrange::leftAlone, Arrange::fadedDown, Arrange::handsOn}) {
+        SCOPED_TRACE(int(arrange));
+        const TrackRecord ended = record("Ended"), next = record("Next");
+        FlowRig rig({ended, next});
+        AppModel& app = rig.model;
+        rig.put(0, ended);
+        rig.put(1, next);
+        rig.publish(0, false, 60, 60);
+        rig.publish(1, true, 5, 100);
+        app.mixer().setCrossfader(-1.0);
+        if (arrange == Arrange::fadedDown)
+            app.mixer().channel(1).setFader(0.0);
+        if (arrange == Arrange::handsOn)
+            app.binder().noteHandsOn();
+        app.setAutoQueue(true);
+        rig.after(1.1);
+        const bool brought = arrange == Arrange::leftAlone;
+        EXPECT_EQ(app.mixer().crossfader(), brought ? 1.0 : -1.0);
+        EXPECT_EQ(rig.notes().contains(QStringLiteral("flow: deck 1 stopped while deck 2 plays Next; bringing deck 2 in")),
+                  brought);
+        if (brought) {
+            rig.after(1.1);
+            EXPECT_EQ(app.flowLive(), 1) << "flow goes on from deck 2";
+        }
+    }
+}
+
 // Whether a deck is heard: playing, its fader strictly above 0.05, and the
 // crossfader short of the far end on the side the channel is assigned to.
 TEST(Audible, FaderThresholdAndCrossfaderEndsPerSide)

@@ -4,6 +4,10 @@
 #include "library/TrackBuffer.h"
 #include "models/DeckModel.h"
 
+#include "library/AudioFileIO.h"
+
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
 
 namespace zelvo::test {
@@ -59,6 +63,52 @@ QStringList FlowRig::notes() const
         if (line.startsWith(QStringLiteral("brain.note ")))
             lines << line.mid(11);
     return lines;
+}
+
+struct HeldDecode::State {
+    QString path;
+    std::mutex mutex;
+    std::condition_variable released;
+    bool open = false;
+    bool holding = false;
+};
+
+HeldDecode::HeldDecode(QString path) : state_(std::make_shared<State>())
+{
+    state_->path = std::move(path);
+}
+
+HeldDecode::~HeldDecode()
+{
+    release();
+}
+
+DeckModel::Decoder HeldDecode::decoder() const
+{
+    return [state = state_](const QString& path, double sampleRate) {
+        if (path == state->path) {
+            std::unique_lock<std::mutex> lock(state->mutex);
+            state->holding = true;
+            state->released.wait(lock, [&] { return state->open; });
+            state->holding = false;
+        }
+        return AudioFileIO::decode(std::filesystem::path(path.toStdString()), sampleRate);
+    };
+}
+
+bool HeldDecode::holding() const
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->holding;
+}
+
+void HeldDecode::release()
+{
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->open = true;
+    }
+    state_->released.notify_all();
 }
 
 } // namespace zelvo::test

@@ -4,7 +4,9 @@
 #include "AppTestSupport.h"
 #include "audio/DeckState.h"
 #include "support/LibraryFixtures.h"
+#include "models/DeckModel.h"
 
+#include <memory>
 #include <vector>
 
 namespace zelvo::test {
@@ -26,6 +28,23 @@ struct FlowRig : AppRig {
 
     AppModel& model;
     FakeAIStep aiStep{world};
+};
+
+// A deck decoder that decodes as the program does but holds the decode of one
+// file until released, as a very slow disk would: hand `decoder()` to a deck.
+class HeldDecode {
+public:
+    explicit HeldDecode(QString path);
+    // Releases a held decode, so no worker waits past the test.
+    ~HeldDecode();
+    DeckModel::Decoder decoder() const;
+    // True while a decode of the file waits to be released. Any thread.
+    bool holding() const;
+    void release();
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
 };
 
 } // namespace zelvo::test

@@ -272,6 +272,9 @@ TEST_F(DeckVoiceTest, SwapShiftsEverythingBackAndCountsACueChange)
     send(DeckCommand::swap(rampBuffer(std::int64_t(100 * kRate), kRate), 30.0));
     tick(voice, 1);
     EXPECT_NEAR(s.position.load(), 65.0, 1e-9);
+    // Position plus swap shift runs on with the music across the swap.
+    EXPECT_NEAR(s.timeline().swapShift, 30.0, 1e-9);
+    EXPECT_NEAR(s.timeline().position + s.timeline().swapShift, 95.0, 1e-9);
     EXPECT_DOUBLE_EQ(s.cuePoint.load(), 10.0);
     EXPECT_DOUBLE_EQ(s.hotCues[0].load(), 20.0);
     EXPECT_DOUBLE_EQ(s.hotCues[1].load(), -1.0);
@@ -283,7 +286,12 @@ TEST_F(DeckVoiceTest, SwapShiftsEverythingBackAndCountsACueChange)
     EXPECT_DOUBLE_EQ(s.loopStart.load(), -1.0);
     EXPECT_DOUBLE_EQ(s.loopEnd.load(), -1.0);
     EXPECT_FALSE(s.loopActive.load());
-    EXPECT_EQ(voice.releaseRetiredBuffers(), 2);
+    // A swap that would move the playhead before 0 counts only the move made.
+    send(DeckCommand::swap(rampBuffer(std::int64_t(50 * kRate), kRate), 10.0));
+    tick(voice, 1);
+    EXPECT_DOUBLE_EQ(s.position.load(), 0.0);
+    EXPECT_NEAR(s.timeline().swapShift, 95.0, 1e-9);
+    EXPECT_EQ(voice.releaseRetiredBuffers(), 3);
 }
 
 TEST_F(DeckVoiceTest, TakeOverLoadWithoutBufferAndAlignedStart)
