@@ -29,13 +29,19 @@
 // thread's CPU clock, which leaves out the time the benchmark's thread was
 // preempted: on a busy machine the wall figures show other programs' time
 // slices, while the audio thread itself runs at real-time priority.
-// The paced four-deck key-lock rows print the blocks around their slowest one
-// (by the audio thread's CPU time) to stderr: wall and CPU time as shares of the
-// budget, minor faults (pages the audio thread touched for the first time), the
-// cores the block started and ended on, the worker's CPU time since the render
-// before, and per deck whether it started a unit run (NEW), the input frames it
-// queued for the worker, the requests it queued and the frames it played as
-// silence.
+// Every paced row prints the blocks around its slowest one (by the audio
+// thread's CPU time) to stderr: the block's start on the monotonic clock (to
+// find it in a profile), wall and CPU time as shares of the budget, minor faults
+// (pages the audio thread touched for the first time), the cores the block
+// started and ended on, the worker's CPU time since the render before, per deck
+// whether it started a unit run (NEW), the input frames it queued for the
+// worker, the requests it queued and the frames it played as silence; and under
+// it the engine's stage times in microseconds (`MixEngine::lastStageTimes`).
+// `BM_MixEngine_FixedWorkControl`: the control for a loaded machine, paced like
+// the key-lock rows at the same priority, the same arithmetic every block and
+// nothing else; its slowest block is what the machine alone takes from a
+// real-time thread (scripts/bench-beside-load runs a row beside a busy loop per
+// core).
 // `BM_MixEngine_IdleDecks/<state>`: four decks standing still in one state
 // (empty, loaded and never played, ended key-locked at 1.06, ended on the
 // direct path, paused, paused key-locked at 1.06, a load that never arrived, a
@@ -160,7 +166,7 @@ double clockMs(clockid_t clock)
 }
 
 // The block's stage times in microseconds of wall time: where a slow block's
-// time went.
+// time went. The beat effect on a channel runs inside that channel's strip.
 void printStages(const MixEngine::StageTimes& st)
 {
     auto us = [](std::int64_t ns) { return double(ns) / 1e3; };
@@ -168,8 +174,8 @@ void printStages(const MixEngine::StageTimes& st)
     for (std::int64_t d : st.decks)
         std::fprintf(stderr, " %.1f", us(d));
     std::fprintf(stderr, "  wake %.1f  strips", us(st.wake));
-    for (std::int64_t c : st.strips)
-        std::fprintf(stderr, " %.1f", us(c));
+    for (std::size_t c = 0; c < st.strips.size(); ++c) // * marks the strip that ran the beat effect
+        std::fprintf(stderr, " %.1f%s", us(st.strips[c]), int(c) == st.beatChannel ? "*" : "");
     std::fprintf(stderr,
                  "  beatfx %.1f  reverb %.1f  master %.1f  limiter %.1f  meters %.1f  tap %.1f  phones %.1f"
                  "  record %.1f  output %.1f  total %.1f\n",

@@ -248,6 +248,8 @@ void MixEngine::renderSlice(int n) noexcept
         } else {
             channelStrip(i, n, c, t);
             ++stripSlices_[std::size_t(i)];
+            if (c.target == i + 1 && c.beatKind != BeatFXKind::reverb)
+                stages_.beatChannel = i;
         }
         lap(stages_.strips[std::size_t(i)]);
     }

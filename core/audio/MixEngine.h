@@ -156,6 +156,7 @@ public:
         std::int64_t record = 0;  // recorder
         std::int64_t output = 0;  // copies to the output buffers
         std::int64_t total = 0;   // the whole render
+        int beatChannel = -1;     // the channel whose strip ran the beat effect; -1: none or the master
         // The sum of the decks' or the strips' stages.
         std::int64_t allDecks() const noexcept;
         std::int64_t allStrips() const noexcept;
