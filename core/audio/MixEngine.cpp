@@ -264,7 +264,10 @@ void MixEngine::renderSlice(int n) noexcept
                     sendR_[std::size_t(f)] = mixR_[std::size_t(f)] * level;
                 }
             }
-        } else {
+        } else if (!beatFX_.atRest(c.beatKind, c.beatOn)) {
+            // An echo switched off whose tail has died away (or a roll switched
+            // off) passes the master through unchanged and moves no state: left
+            // out, it neither costs the slice nor walks its 8 s lines.
             for (int f = 0; f < n; ++f) {
                 double l = mixL_[std::size_t(f)], r = mixR_[std::size_t(f)];
                 beatFX_.tick(l, r, c.beatKind, c.beatOn, c.beats, c.beatTempo, c.level);
@@ -375,8 +378,9 @@ MixEngine::StripTargets MixEngine::stripTargets(int i, const SliceControls& c) c
 
 bool MixEngine::stripAtRest(int i, const SliceControls& c, const StripTargets& t) const noexcept
 {
-    // The beat effect's lines and sweep move on every tick it gets here.
-    if (c.target == i + 1 && c.beatKind != BeatFXKind::reverb)
+    // The beat effect's lines and sweep move on every tick it gets here, unless
+    // it rests.
+    if (c.target == i + 1 && c.beatKind != BeatFXKind::reverb && !beatFX_.atRest(c.beatKind, c.beatOn))
         return false;
     const ChannelDsp& ch = channels_[std::size_t(i)];
     return ch.isoL.atRest() && ch.isoR.atRest() && ch.colorFX.atRest(c.colorKind, double(ch.cfx.value))
