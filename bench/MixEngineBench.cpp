@@ -118,6 +118,18 @@ void addNanoseconds(timespec& t, long long ns)
     }
 }
 
+// Sleeps until the next block's deadline, one period after the last; true when
+// the thread woke more than a period late (the machine kept the core from it).
+bool awaitNextBlock(timespec& deadline, long long periodNs)
+{
+    addNanoseconds(deadline, periodNs);
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const double lateNs = double(now.tv_sec - deadline.tv_sec) * 1e9 + double(now.tv_nsec - deadline.tv_nsec);
+    return lateNs > double(periodNs);
+}
+
 TrackBufferRef material(double seconds, unsigned seed)
 {
     TrackBufferRef b(std::int64_t(seconds * kRate), kRate);
@@ -181,6 +193,22 @@ void printStages(const MixEngine::StageTimes& st)
                  "  record %.1f  output %.1f  total %.1f\n",
                  us(st.beatFX), us(st.reverb), us(st.master), us(st.limiter), us(st.meters), us(st.tap), us(st.phones),
                  us(st.record), us(st.output), us(st.total));
+}
+
+// Runs one block's work and notes its times, faults and cores in `t`.
+template <typename Work>
+void timeBlock(BlockTrace& t, Work&& work)
+{
+    const long faults = minorFaults();
+    t.cpuBefore = sched_getcpu();
+    t.startS = clockMs(CLOCK_MONOTONIC) / 1e3;
+    const double c0 = threadCpuMs();
+    const auto t0 = std::chrono::steady_clock::now();
+    work();
+    t.wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    t.cpuMs = threadCpuMs() - c0;
+    t.cpuAfter = sched_getcpu();
+    t.faults = minorFaults() - faults;
 }
 
 // Prints the blocks around the slowest one (by the audio thread's CPU time).
@@ -300,15 +328,9 @@ void runEngine(benchmark::State& state, Scene scene, Work work = Work::ahead)
         timespec deadline{};
         clock_gettime(CLOCK_MONOTONIC, &deadline);
         for (int b = 0; b < blocks; ++b) {
-            if (paced) {
-                addNanoseconds(deadline, periodNs);
-                clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
-                timespec now{};
-                clock_gettime(CLOCK_MONOTONIC, &now);
-                const double lateNs = double(now.tv_sec - deadline.tv_sec) * 1e9 + double(now.tv_nsec - deadline.tv_nsec);
-                if (lateNs > double(periodNs))
-                    lastLate = b;
-                late += lateNs > double(periodNs);
+            if (paced && awaitNextBlock(deadline, periodNs)) {
+                lastLate = b;
+                ++late;
             }
             const std::int64_t dryNow = engine->aheadDryBlocks();
             if (scene == Scene::fullFx) {
@@ -319,18 +341,9 @@ void runEngine(benchmark::State& state, Scene scene, Work work = Work::ahead)
                 p.beatFXOn.store(true);
             }
             BlockTrace& t = trace[std::size_t(b)];
-            const long faults = minorFaults();
-            t.cpuBefore = sched_getcpu();
-            const double c0 = threadCpuMs();
-            const auto t0 = std::chrono::steady_clock::now();
-            t.startS = clockMs(CLOCK_MONOTONIC) / 1e3;
-            engine->render(kBlock, ptrs, 4);
-            times[std::size_t(b)] = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-            cpuTimes[std::size_t(b)] = threadCpuMs() - c0;
-            t.cpuAfter = sched_getcpu();
-            t.wallMs = times[std::size_t(b)];
-            t.cpuMs = cpuTimes[std::size_t(b)];
-            t.faults = minorFaults() - faults;
+            timeBlock(t, [&] { engine->render(kBlock, ptrs, 4); });
+            times[std::size_t(b)] = t.wallMs;
+            cpuTimes[std::size_t(b)] = t.cpuMs;
             for (int i = 0; i < MixEngine::deckCount; ++i)
                 t.decks[std::size_t(i)] = engine->deck(i)->lastAheadTrace();
             t.stages = engine->lastStageTimes();
@@ -508,23 +521,12 @@ void runControl(benchmark::State& state)
         timespec deadline{};
         clock_gettime(CLOCK_MONOTONIC, &deadline);
         for (int b = 0; b < blocks; ++b) {
-            addNanoseconds(deadline, periodNs);
-            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
-            timespec now{};
-            clock_gettime(CLOCK_MONOTONIC, &now);
-            late += double(now.tv_sec - deadline.tv_sec) * 1e9 + double(now.tv_nsec - deadline.tv_nsec) > double(periodNs);
+            late += awaitNextBlock(deadline, periodNs);
             BlockTrace& t = trace[std::size_t(b)];
-            const long faults = minorFaults();
-            t.cpuBefore = sched_getcpu();
-            const double c0 = threadCpuMs();
-            const auto t0 = std::chrono::steady_clock::now();
-            t.startS = clockMs(CLOCK_MONOTONIC) / 1e3;
-            x = fixedWork(x);
-            benchmark::DoNotOptimize(x);
-            t.wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-            t.cpuMs = threadCpuMs() - c0;
-            t.cpuAfter = sched_getcpu();
-            t.faults = minorFaults() - faults;
+            timeBlock(t, [&] {
+                x = fixedWork(x);
+                benchmark::DoNotOptimize(x);
+            });
             cpu.push_back(t.cpuMs);
             wall.push_back(t.wallMs);
         }
