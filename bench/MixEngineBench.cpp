@@ -450,7 +450,7 @@ void reachIdle(MixEngine& engine, Idle idle, float* const* ptrs)
     renderFor(400); // what was in flight settles
 }
 
-void runIdle(benchmark::State& state, Idle idle)
+void runIdle(benchmark::State& state, Idle idle, const char* name)
 {
     auto engine = std::make_unique<MixEngine>(kRate, 4096);
     engine->setCueEnabled(true);
@@ -467,19 +467,23 @@ void runIdle(benchmark::State& state, Idle idle)
     constexpr double kIdleSeconds = 10.0;
     const int blocks = int(kIdleSeconds * kRate / kBlock);
     std::vector<double> cpu;
+    std::vector<BlockTrace> trace(static_cast<std::size_t>(blocks));
     AudioPriority priority;
     const long long periodNs = (long long)std::llround(1e9 * kBlock / kRate);
+    int iteration = 0;
     for (auto _ : state) {
         timespec deadline{};
         clock_gettime(CLOCK_MONOTONIC, &deadline);
         for (int b = 0; b < blocks; ++b) {
-            addNanoseconds(deadline, periodNs);
-            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
-            const double c0 = threadCpuMs();
-            engine->render(kBlock, ptrs, 4);
-            cpu.push_back(threadCpuMs() - c0);
+            awaitNextBlock(deadline, periodNs);
+            BlockTrace& t = trace[std::size_t(b)];
+            timeBlock(t, [&] { engine->render(kBlock, ptrs, 4); });
+            t.stages = engine->lastStageTimes();
+            t.traced = true;
+            cpu.push_back(t.cpuMs);
             benchmark::DoNotOptimize(bufs[0].data());
         }
+        printSlowest(name, trace, iteration++);
     }
     std::sort(cpu.begin(), cpu.end());
     double sum = 0.0;
@@ -548,7 +552,7 @@ void runControl(benchmark::State& state)
 
 void BM_MixEngine_FixedWorkControl(benchmark::State& state) { runControl(state); }
 
-void BM_MixEngine_IdleDecks(benchmark::State& state, Idle idle) { runIdle(state, idle); }
+void BM_MixEngine_IdleDecks(benchmark::State& state, Idle idle, const char* name) { runIdle(state, idle, name); }
 
 void BM_MixEngine_TwoDecksDirect(benchmark::State& state) { runEngine(state, Scene::twoDecksDirect); }
 void BM_MixEngine_FourDecksKeyLock(benchmark::State& state) { runEngine(state, Scene::fourDecksKeyLock); }
@@ -584,27 +588,39 @@ BENCHMARK(BM_MixEngine_FourDecksKeyLock_AheadUnpaced)->Unit(benchmark::kMillisec
 BENCHMARK(BM_MixEngine_FullFx_Alternating)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_MixEngine_FullFx_OnDemand)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_MixEngine_FixedWorkControl)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, empty, Idle::empty)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, loaded, Idle::loaded)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, ended, Idle::ended)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, ended_direct, Idle::endedDirect)
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, empty, Idle::empty, "IdleDecks/empty")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, paused, Idle::paused)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, paused_keylocked, Idle::pausedKeyLocked)
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, loaded, Idle::loaded, "IdleDecks/loaded")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, failed_load, Idle::failedLoad)
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, ended, Idle::ended, "IdleDecks/ended")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, played_out_take, Idle::playedOutTake)
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, ended_direct, Idle::endedDirect, "IdleDecks/ended_direct")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, cue_released, Idle::cueReleased)
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, paused, Idle::paused, "IdleDecks/paused")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, paused_keylocked, Idle::pausedKeyLocked, "IdleDecks/paused_keylocked")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, failed_load, Idle::failedLoad, "IdleDecks/failed_load")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, played_out_take, Idle::playedOutTake, "IdleDecks/played_out_take")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, cue_released, Idle::cueReleased, "IdleDecks/cue_released")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();
