@@ -29,13 +29,19 @@
 // thread's CPU clock, which leaves out the time the benchmark's thread was
 // preempted: on a busy machine the wall figures show other programs' time
 // slices, while the audio thread itself runs at real-time priority.
-// The paced four-deck key-lock rows print the blocks around their slowest one
-// (by the audio thread's CPU time) to stderr: wall and CPU time as shares of the
-// budget, minor faults (pages the audio thread touched for the first time), the
-// cores the block started and ended on, the worker's CPU time since the render
-// before, and per deck whether it started a unit run (NEW), the input frames it
-// queued for the worker, the requests it queued and the frames it played as
-// silence.
+// Every paced row prints the blocks around its slowest one (by the audio
+// thread's CPU time) to stderr: the block's start on the monotonic clock (to
+// find it in a profile), wall and CPU time as shares of the budget, minor faults
+// (pages the audio thread touched for the first time), the cores the block
+// started and ended on, the worker's CPU time since the render before, per deck
+// whether it started a unit run (NEW), the input frames it queued for the
+// worker, the requests it queued and the frames it played as silence; and under
+// it the engine's stage times in microseconds (`MixEngine::lastStageTimes`).
+// `BM_MixEngine_FixedWorkControl`: the control for a loaded machine, paced like
+// the key-lock rows at the same priority, the same arithmetic every block and
+// nothing else; its slowest block is what the machine alone takes from a
+// real-time thread (scripts/bench-beside-load runs a row beside a busy loop per
+// core).
 // `BM_MixEngine_IdleDecks/<state>`: four decks standing still in one state
 // (empty, loaded and never played, ended key-locked at 1.06, ended on the
 // direct path, paused, paused key-locked at 1.06, a load that never arrived, a
@@ -112,6 +118,18 @@ void addNanoseconds(timespec& t, long long ns)
     }
 }
 
+// Sleeps until the next block's deadline, one period after the last; true when
+// the thread woke more than a period late (the machine kept the core from it).
+bool awaitNextBlock(timespec& deadline, long long periodNs)
+{
+    addNanoseconds(deadline, periodNs);
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const double lateNs = double(now.tv_sec - deadline.tv_sec) * 1e9 + double(now.tv_nsec - deadline.tv_nsec);
+    return lateNs > double(periodNs);
+}
+
 TrackBufferRef material(double seconds, unsigned seed)
 {
     TrackBufferRef b(std::int64_t(seconds * kRate), kRate);
@@ -133,6 +151,7 @@ TrackBufferRef material(double seconds, unsigned seed)
 // it started and ended on, the worker's CPU time since the render before, and
 // per deck what the voice did on the render-ahead path.
 struct BlockTrace {
+    double startS = 0.0; // the monotonic clock at the block's start, seconds (to find it in a profile)
     double wallMs = 0.0;
     double cpuMs = 0.0;
     long faults = 0;
@@ -140,6 +159,8 @@ struct BlockTrace {
     int cpuAfter = -1;
     double workerMs = 0.0;
     std::array<DeckVoice::AheadTrace, MixEngine::deckCount> decks{};
+    MixEngine::StageTimes stages{};
+    bool traced = false; // an engine block (the control has no stages)
 };
 
 long minorFaults()
@@ -156,6 +177,40 @@ double clockMs(clockid_t clock)
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
+// The block's stage times in microseconds of wall time: where a slow block's
+// time went. The beat effect on a channel runs inside that channel's strip.
+void printStages(const MixEngine::StageTimes& st)
+{
+    auto us = [](std::int64_t ns) { return double(ns) / 1e3; };
+    std::fprintf(stderr, "      stages us: sync %.1f  decks", us(st.sync));
+    for (std::int64_t d : st.decks)
+        std::fprintf(stderr, " %.1f", us(d));
+    std::fprintf(stderr, "  wake %.1f  strips", us(st.wake));
+    for (std::size_t c = 0; c < st.strips.size(); ++c) // * marks the strip that ran the beat effect
+        std::fprintf(stderr, " %.1f%s", us(st.strips[c]), int(c) == st.beatChannel ? "*" : "");
+    std::fprintf(stderr,
+                 "  beatfx %.1f  reverb %.1f  master %.1f  limiter %.1f  meters %.1f  tap %.1f  phones %.1f"
+                 "  record %.1f  output %.1f  total %.1f\n",
+                 us(st.beatFX), us(st.reverb), us(st.master), us(st.limiter), us(st.meters), us(st.tap), us(st.phones),
+                 us(st.record), us(st.output), us(st.total));
+}
+
+// Runs one block's work and notes its times, faults and cores in `t`.
+template <typename Work>
+void timeBlock(BlockTrace& t, Work&& work)
+{
+    const long faults = minorFaults();
+    t.cpuBefore = sched_getcpu();
+    t.startS = clockMs(CLOCK_MONOTONIC) / 1e3;
+    const double c0 = threadCpuMs();
+    const auto t0 = std::chrono::steady_clock::now();
+    work();
+    t.wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    t.cpuMs = threadCpuMs() - c0;
+    t.cpuAfter = sched_getcpu();
+    t.faults = minorFaults() - faults;
+}
+
 // Prints the blocks around the slowest one (by the audio thread's CPU time).
 void printSlowest(const char* name, const std::vector<BlockTrace>& trace, int iteration)
 {
@@ -170,21 +225,41 @@ void printSlowest(const char* name, const std::vector<BlockTrace>& trace, int it
     const std::size_t to = std::min(trace.size(), slow + 3);
     for (std::size_t b = from; b < to; ++b) {
         const BlockTrace& t = trace[b];
-        std::fprintf(stderr, "  %c block %6zu  wall %5.1f %%  cpu %5.1f %%  faults %3ld  core %d->%d  worker %.3f ms |",
-                     b == slow ? '>' : ' ', b, 100.0 * t.wallMs / kBudgetMs, 100.0 * t.cpuMs / kBudgetMs, t.faults,
-                     t.cpuBefore, t.cpuAfter, t.workerMs);
+        std::fprintf(stderr,
+                     "  %c block %6zu  at %.6f s  wall %5.1f %%  cpu %5.1f %%  faults %3ld  core %d->%d  worker %.3f ms |",
+                     b == slow ? '>' : ' ', b, t.startS, 100.0 * t.wallMs / kBudgetMs, 100.0 * t.cpuMs / kBudgetMs,
+                     t.faults, t.cpuBefore, t.cpuAfter, t.workerMs);
+        if (!t.traced) {
+            std::fprintf(stderr, "\n");
+            continue;
+        }
         for (const DeckVoice::AheadTrace& d : t.decks)
             std::fprintf(stderr, " %s in %4d req %d dry %3d |", d.newRun ? "NEW" : "   ", d.inputFrames, d.requests,
                          d.dryFrames);
         std::fprintf(stderr, "\n");
+        printStages(t.stages);
     }
 }
 
 enum class Scene { twoDecksDirect, fourDecksKeyLock, fullFx };
 enum class Work { ahead, aheadUnpaced, alternating, onDemand, samePhase };
 
+const char* sceneName(Scene scene, Work work)
+{
+    const bool full = scene == Scene::fullFx;
+    switch (work) {
+    case Work::ahead: return full ? "FullFx" : "FourDecksKeyLock";
+    case Work::alternating: return full ? "FullFx_Alternating" : "FourDecksKeyLock_Alternating";
+    case Work::onDemand: return full ? "FullFx_OnDemand" : "FourDecksKeyLock_OnDemand";
+    case Work::samePhase: return full ? "FullFx_SamePhase" : "FourDecksKeyLock_SamePhase";
+    case Work::aheadUnpaced: return full ? "FullFx_AheadUnpaced" : "FourDecksKeyLock_AheadUnpaced";
+    }
+    return "MixEngine";
+}
+
 void runEngine(benchmark::State& state, Scene scene, Work work = Work::ahead)
 {
+    const char* traceName = sceneName(scene, work);
     // In-use heap, counting both arena blocks and blocks mapped on their own.
     auto heapInUse = [] {
         const struct mallinfo2 m = mallinfo2();
@@ -253,15 +328,9 @@ void runEngine(benchmark::State& state, Scene scene, Work work = Work::ahead)
         timespec deadline{};
         clock_gettime(CLOCK_MONOTONIC, &deadline);
         for (int b = 0; b < blocks; ++b) {
-            if (paced) {
-                addNanoseconds(deadline, periodNs);
-                clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
-                timespec now{};
-                clock_gettime(CLOCK_MONOTONIC, &now);
-                const double lateNs = double(now.tv_sec - deadline.tv_sec) * 1e9 + double(now.tv_nsec - deadline.tv_nsec);
-                if (lateNs > double(periodNs))
-                    lastLate = b;
-                late += lateNs > double(periodNs);
+            if (paced && awaitNextBlock(deadline, periodNs)) {
+                lastLate = b;
+                ++late;
             }
             const std::int64_t dryNow = engine->aheadDryBlocks();
             if (scene == Scene::fullFx) {
@@ -272,19 +341,13 @@ void runEngine(benchmark::State& state, Scene scene, Work work = Work::ahead)
                 p.beatFXOn.store(true);
             }
             BlockTrace& t = trace[std::size_t(b)];
-            const long faults = minorFaults();
-            t.cpuBefore = sched_getcpu();
-            const double c0 = threadCpuMs();
-            const auto t0 = std::chrono::steady_clock::now();
-            engine->render(kBlock, ptrs, 4);
-            times[std::size_t(b)] = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-            cpuTimes[std::size_t(b)] = threadCpuMs() - c0;
-            t.cpuAfter = sched_getcpu();
-            t.wallMs = times[std::size_t(b)];
-            t.cpuMs = cpuTimes[std::size_t(b)];
-            t.faults = minorFaults() - faults;
+            timeBlock(t, [&] { engine->render(kBlock, ptrs, 4); });
+            times[std::size_t(b)] = t.wallMs;
+            cpuTimes[std::size_t(b)] = t.cpuMs;
             for (int i = 0; i < MixEngine::deckCount; ++i)
                 t.decks[std::size_t(i)] = engine->deck(i)->lastAheadTrace();
+            t.stages = engine->lastStageTimes();
+            t.traced = true;
             // The worker's time since the render before (it works between renders).
             const double workerNow = tracingWorker ? clockMs(workerClock) : 0.0;
             t.workerMs = b > 0 ? workerNow - workerThen : 0.0;
@@ -299,8 +362,8 @@ void runEngine(benchmark::State& state, Scene scene, Work work = Work::ahead)
         dry += engine->aheadDryBlocks() - dryBefore;
         all.insert(all.end(), times.begin(), times.end());
         allCpu.insert(allCpu.end(), cpuTimes.begin(), cpuTimes.end());
-        if (paced && scene == Scene::fourDecksKeyLock)
-            printSlowest(work == Work::ahead ? "FourDecksKeyLock" : "FourDecksKeyLock (audio thread)", trace, iteration);
+        if (paced)
+            printSlowest(traceName, trace, iteration);
         ++iteration;
     }
     std::sort(all.begin(), all.end());
@@ -387,7 +450,7 @@ void reachIdle(MixEngine& engine, Idle idle, float* const* ptrs)
     renderFor(400); // what was in flight settles
 }
 
-void runIdle(benchmark::State& state, Idle idle)
+void runIdle(benchmark::State& state, Idle idle, const char* name)
 {
     auto engine = std::make_unique<MixEngine>(kRate, 4096);
     engine->setCueEnabled(true);
@@ -404,19 +467,23 @@ void runIdle(benchmark::State& state, Idle idle)
     constexpr double kIdleSeconds = 10.0;
     const int blocks = int(kIdleSeconds * kRate / kBlock);
     std::vector<double> cpu;
+    std::vector<BlockTrace> trace(static_cast<std::size_t>(blocks));
     AudioPriority priority;
     const long long periodNs = (long long)std::llround(1e9 * kBlock / kRate);
+    int iteration = 0;
     for (auto _ : state) {
         timespec deadline{};
         clock_gettime(CLOCK_MONOTONIC, &deadline);
         for (int b = 0; b < blocks; ++b) {
-            addNanoseconds(deadline, periodNs);
-            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
-            const double c0 = threadCpuMs();
-            engine->render(kBlock, ptrs, 4);
-            cpu.push_back(threadCpuMs() - c0);
+            awaitNextBlock(deadline, periodNs);
+            BlockTrace& t = trace[std::size_t(b)];
+            timeBlock(t, [&] { engine->render(kBlock, ptrs, 4); });
+            t.stages = engine->lastStageTimes();
+            t.traced = true;
+            cpu.push_back(t.cpuMs);
             benchmark::DoNotOptimize(bufs[0].data());
         }
+        printSlowest(name, trace, iteration++);
     }
     std::sort(cpu.begin(), cpu.end());
     double sum = 0.0;
@@ -429,7 +496,63 @@ void runIdle(benchmark::State& state, Idle idle)
     engine->releaseRetiredBuffers();
 }
 
-void BM_MixEngine_IdleDecks(benchmark::State& state, Idle idle) { runIdle(state, idle); }
+// The fixed-work control: paced at real time at the audio thread's priority
+// like the engine rows, the same arithmetic every block (a chain of dependent
+// steps touching no memory: about 0.25 ms on a quiet machine here). Beside a
+// load, its slowest block is what the machine takes from a real-time thread on
+// its own; what an engine row's slowest block has beyond that is the engine's.
+constexpr int kControlSteps = 150000;
+
+double fixedWork(double seed)
+{
+    double x = seed;
+    for (int i = 0; i < kControlSteps; ++i)
+        x = x * 0.9999999 + 1e-7;
+    return x;
+}
+
+void runControl(benchmark::State& state)
+{
+    const int blocks = int(kSeconds * kRate / kBlock);
+    std::vector<double> cpu, wall;
+    std::vector<BlockTrace> trace(static_cast<std::size_t>(blocks));
+    AudioPriority priority;
+    const long long periodNs = (long long)std::llround(1e9 * kBlock / kRate);
+    std::int64_t late = 0;
+    double x = 1.0;
+    int iteration = 0;
+    for (auto _ : state) {
+        timespec deadline{};
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        for (int b = 0; b < blocks; ++b) {
+            late += awaitNextBlock(deadline, periodNs);
+            BlockTrace& t = trace[std::size_t(b)];
+            timeBlock(t, [&] {
+                x = fixedWork(x);
+                benchmark::DoNotOptimize(x);
+            });
+            cpu.push_back(t.cpuMs);
+            wall.push_back(t.wallMs);
+        }
+        printSlowest("FixedWorkControl", trace, iteration++);
+    }
+    double sum = 0.0;
+    for (double c : cpu)
+        sum += c;
+    std::sort(cpu.begin(), cpu.end());
+    std::sort(wall.begin(), wall.end());
+    auto at = [](const std::vector<double>& v, double q) { return v.empty() ? 0.0 : v[std::size_t(double(v.size() - 1) * q)]; };
+    state.counters["late_blocks"] = double(late);
+    state.counters["cpu_mean_ms"] = cpu.empty() ? 0.0 : sum / double(cpu.size());
+    state.counters["budget_p99"] = at(wall, 0.99) / kBudgetMs;
+    state.counters["budget_max"] = at(wall, 1.0) / kBudgetMs;
+    state.counters["budget_cpu_p99"] = at(cpu, 0.99) / kBudgetMs;
+    state.counters["budget_cpu_max"] = at(cpu, 1.0) / kBudgetMs;
+}
+
+void BM_MixEngine_FixedWorkControl(benchmark::State& state) { runControl(state); }
+
+void BM_MixEngine_IdleDecks(benchmark::State& state, Idle idle, const char* name) { runIdle(state, idle, name); }
 
 void BM_MixEngine_TwoDecksDirect(benchmark::State& state) { runEngine(state, Scene::twoDecksDirect); }
 void BM_MixEngine_FourDecksKeyLock(benchmark::State& state) { runEngine(state, Scene::fourDecksKeyLock); }
@@ -464,27 +587,40 @@ BENCHMARK(BM_MixEngine_FourDecksKeyLock_SamePhase)->Unit(benchmark::kMillisecond
 BENCHMARK(BM_MixEngine_FourDecksKeyLock_AheadUnpaced)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_MixEngine_FullFx_Alternating)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_MixEngine_FullFx_OnDemand)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, empty, Idle::empty)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, loaded, Idle::loaded)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, ended, Idle::ended)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, ended_direct, Idle::endedDirect)
+BENCHMARK(BM_MixEngine_FixedWorkControl)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, empty, Idle::empty, "IdleDecks/empty")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, paused, Idle::paused)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, paused_keylocked, Idle::pausedKeyLocked)
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, loaded, Idle::loaded, "IdleDecks/loaded")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, failed_load, Idle::failedLoad)
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, ended, Idle::ended, "IdleDecks/ended")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, played_out_take, Idle::playedOutTake)
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, ended_direct, Idle::endedDirect, "IdleDecks/ended_direct")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, cue_released, Idle::cueReleased)
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, paused, Idle::paused, "IdleDecks/paused")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, paused_keylocked, Idle::pausedKeyLocked, "IdleDecks/paused_keylocked")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, failed_load, Idle::failedLoad, "IdleDecks/failed_load")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, played_out_take, Idle::playedOutTake, "IdleDecks/played_out_take")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, cue_released, Idle::cueReleased, "IdleDecks/cue_released")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();

@@ -56,6 +56,19 @@ BeatFX::BeatFX(double rate)
 {
 }
 
+bool BeatFX::atRest(BeatFXKind kind, bool on) const noexcept
+{
+    if (on || wet.value != 0.0f)
+        return false;
+    switch (kind) {
+    case BeatFXKind::echo: return echoL.atRest() && echoR.atRest();
+    case BeatFXKind::roll: return !rollCaptured && rollWrite == 0;
+    case BeatFXKind::flanger: return false;
+    case BeatFXKind::reverb: return true;
+    }
+    return false;
+}
+
 void BeatFX::tick(double& left, double& right, BeatFXKind kind, bool on, double beats, double bpm,
                   double level) noexcept
 {

@@ -38,6 +38,11 @@ public:
     // (a non-finite, zero or negative length counts as the shortest, 1/8 beat),
     // `bpm` the tempo it follows, `level` the level/depth knob in 0…1. Audio thread.
     void tick(double& left, double& right, BeatFXKind kind, bool on, double beats, double bpm, double level) noexcept;
+    // Whether a tick of `kind` with the effect `off` would leave every sample and
+    // every bit of state as it is, so the tick can be left out: switched off,
+    // its wet level at exactly zero, and an echo whose lines hold only zeros, or
+    // a roll with nothing captured. The flanger's sweep always moves. Audio thread.
+    bool atRest(BeatFXKind kind, bool on) const noexcept;
 
     Delay echoL, echoR;
     std::vector<double> rollL, rollR;

@@ -27,6 +27,15 @@ constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
 float clip(float x) noexcept { return std::clamp(x, -1.0f, 1.0f); }
 
+// The monotonic clock in nanoseconds: a read of the shared clock page, no
+// system call where the kernel offers one.
+std::int64_t monotonicNs() noexcept
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return std::int64_t(t.tv_sec) * 1'000'000'000 + std::int64_t(t.tv_nsec);
+}
+
 // A control cell is read through this: a value that is not finite (a broken
 // writer) counts as the control's resting value. Fed to a smoother, a filter or
 // a delay line, one NaN would otherwise stay in its state for the engine's
@@ -145,7 +154,9 @@ MixEngine::~MixEngine()
 
 void MixEngine::render(int frames, float* const* buffers, int bufferCount) noexcept
 {
-    const auto started = std::chrono::steady_clock::now();
+    const std::int64_t started = monotonicNs();
+    stages_ = StageTimes{};
+    lapAt_ = started;
     // Filters fading into silence would otherwise settle on subnormal values and
     // take the processor's slow path on every sample for as long as they stand.
     const FlushDenormals flush;
@@ -162,10 +173,12 @@ void MixEngine::render(int frames, float* const* buffers, int bufferCount) noexc
             std::copy_n(cueL_.data(), n, buffers[2] + offset);
             std::copy_n(cueR_.data(), n, buffers[3] + offset);
         }
+        lap(stages_.output);
         offset += n;
     }
+    stages_.total = lapAt_ - started;
     if (frames > 0) {
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const double elapsed = double(stages_.total) / 1e9;
         const double ratio = elapsed / (double(frames) / sampleRate_);
         state_->dspLoad.store(0.9 * state_->dspLoad.load() + 0.1 * ratio);
     }
@@ -177,16 +190,27 @@ void MixEngine::renderSlice(int n) noexcept
     MixerState& s = *state_;
 
     runRequests();
+    lap(stages_.sync);
     bool askedAhead = false;
     for (int i = 0; i < deckCount; ++i) {
         DeckVoice& deck = *decks_[std::size_t(i)];
         deck.render(n, deckL_[std::size_t(i)].data(), deckR_[std::size_t(i)].data());
         askedAhead = askedAhead || deck.askedAhead();
+        lap(stages_.decks[std::size_t(i)]);
     }
     // The worker makes the next slices' time-pitch output now; decks that stand
-    // still or play on the direct path ask for nothing, and it stays asleep.
-    if (ahead_ == RenderAhead::thread && askedAhead)
-        sem_post(&wake_);
+    // still or play on the direct path ask for nothing, and it parks.
+    if (ahead_ == RenderAhead::thread && askedAhead) {
+        aheadSliceAt_.store(lapAt_, std::memory_order_relaxed);
+        aheadSlices_.store(aheadSlices_.load(std::memory_order_relaxed) + 1); // the only writer
+        // Sequentially consistent with the worker's park: it sees this slice, or
+        // this sees it parked.
+        if (workerParked_.load() && workerParked_.exchange(false)) {
+            workerWakes_.fetch_add(1, std::memory_order_relaxed);
+            sem_post(&wake_);
+        }
+    }
+    lap(stages_.wake);
 
     if (p.directOuts.load()) {
         directOutsSlice(n);
@@ -221,10 +245,13 @@ void MixEngine::renderSlice(int n) noexcept
         const DeckVoice& deck = *decks_[std::size_t(i)];
         if ((i >= 2 && !deck.isLoaded()) || (skipStill_ && deck.renderedStill() && stripAtRest(i, c, t))) {
             restStrip(i, t);
-            continue;
+        } else {
+            channelStrip(i, n, c, t);
+            ++stripSlices_[std::size_t(i)];
+            if (c.target == i + 1 && c.beatKind != BeatFXKind::reverb)
+                stages_.beatChannel = i;
         }
-        channelStrip(i, n, c, t);
-        ++stripSlices_[std::size_t(i)];
+        lap(stages_.strips[std::size_t(i)]);
     }
 
     // The beat effect on the master.
@@ -237,7 +264,10 @@ void MixEngine::renderSlice(int n) noexcept
                     sendR_[std::size_t(f)] = mixR_[std::size_t(f)] * level;
                 }
             }
-        } else {
+        } else if (!beatFX_.atRest(c.beatKind, c.beatOn)) {
+            // An echo switched off whose tail has died away (or a roll switched
+            // off) passes the master through unchanged and moves no state: left
+            // out, it neither costs the slice nor walks its 8 s lines.
             for (int f = 0; f < n; ++f) {
                 double l = mixL_[std::size_t(f)], r = mixR_[std::size_t(f)];
                 beatFX_.tick(l, r, c.beatKind, c.beatOn, c.beats, c.beatTempo, c.level);
@@ -246,6 +276,7 @@ void MixEngine::renderSlice(int n) noexcept
             }
         }
     }
+    lap(stages_.beatFX);
 
     // The reverb runs while its kind is chosen, on or off, so its tail rings out.
     if (c.beatKind == BeatFXKind::reverb && reverb_) {
@@ -260,6 +291,7 @@ void MixEngine::renderSlice(int n) noexcept
             mixR_[std::size_t(f)] += sendR_[std::size_t(f)];
         }
     }
+    lap(stages_.reverb);
 
     const float masterGain = float(faderGain(control(p.master, 0.0)));
     for (int f = 0; f < n; ++f) {
@@ -267,9 +299,11 @@ void MixEngine::renderSlice(int n) noexcept
         mixL_[std::size_t(f)] *= g;
         mixR_[std::size_t(f)] *= g;
     }
+    lap(stages_.master);
 
     if (p.limiter.load() && limiter_)
         limiter_->process(n, mixL_.data(), mixR_.data());
+    lap(stages_.limiter);
 
     float peakL = 0.0f, peakR = 0.0f;
     for (int f = 0; f < n; ++f) {
@@ -282,8 +316,10 @@ void MixEngine::renderSlice(int n) noexcept
     }
     s.masterPeakL.store(std::max(s.masterPeakL.load() * meterFall, double(peakL)));
     s.masterPeakR.store(std::max(s.masterPeakR.load() * meterFall, double(peakR)));
+    lap(stages_.meters);
 
     masterTap_->write(n, mixL_.data(), mixR_.data());
+    lap(stages_.tap);
 
     if (cueEnabled_.load()) {
         const float m = float((control(p.cueMix, -1.0) + 1.0) / 2.0);
@@ -297,8 +333,33 @@ void MixEngine::renderSlice(int n) noexcept
         }
         s.cuePeak.store(std::max(s.cuePeak.load() * meterFall, double(peak)));
     }
+    lap(stages_.phones);
 
     record(n, mixL_.data(), mixR_.data());
+    lap(stages_.record);
+}
+
+void MixEngine::lap(std::int64_t& stage) noexcept
+{
+    const std::int64_t now = monotonicNs();
+    stage += now - lapAt_;
+    lapAt_ = now;
+}
+
+std::int64_t MixEngine::StageTimes::allDecks() const noexcept
+{
+    std::int64_t sum = 0;
+    for (std::int64_t t : decks)
+        sum += t;
+    return sum;
+}
+
+std::int64_t MixEngine::StageTimes::allStrips() const noexcept
+{
+    std::int64_t sum = 0;
+    for (std::int64_t t : strips)
+        sum += t;
+    return sum;
 }
 
 MixEngine::StripTargets MixEngine::stripTargets(int i, const SliceControls& c) const noexcept
@@ -317,8 +378,9 @@ MixEngine::StripTargets MixEngine::stripTargets(int i, const SliceControls& c) c
 
 bool MixEngine::stripAtRest(int i, const SliceControls& c, const StripTargets& t) const noexcept
 {
-    // The beat effect's lines and sweep move on every tick it gets here.
-    if (c.target == i + 1 && c.beatKind != BeatFXKind::reverb)
+    // The beat effect's lines and sweep move on every tick it gets here, unless
+    // it rests.
+    if (c.target == i + 1 && c.beatKind != BeatFXKind::reverb && !beatFX_.atRest(c.beatKind, c.beatOn))
         return false;
     const ChannelDsp& ch = channels_[std::size_t(i)];
     return ch.isoL.atRest() && ch.isoR.atRest() && ch.colorFX.atRest(c.colorKind, double(ch.cfx.value))
@@ -419,9 +481,12 @@ void MixEngine::directOutsSlice(int n) noexcept
         s.channelPeak[i].store(s.channelPeak[i].load() * meterFall);
     s.masterPeakL.store(std::max(s.masterPeakL.load() * meterFall, double(peakL)));
     s.masterPeakR.store(std::max(s.masterPeakR.load() * meterFall, double(peakR)));
+    lap(stages_.meters);
 
     masterTap_->write(n, sendL_.data(), sendR_.data());
+    lap(stages_.tap);
     record(n, sendL_.data(), sendR_.data());
+    lap(stages_.record);
 
     if (params_->directMute.load()) {
         std::fill_n(mixL_.data(), n, 0.0f);
@@ -493,6 +558,7 @@ void MixEngine::setRenderAhead(RenderAhead mode)
 void MixEngine::startWorker()
 {
     stopWorker_.store(false);
+    workerParked_.store(false);
     try {
         worker_ = std::thread([this] { workerLoop(); });
     } catch (const std::system_error&) {
@@ -514,6 +580,19 @@ void MixEngine::stopWorker()
     }
 }
 
+namespace {
+
+void sleepUntilNs(std::int64_t at)
+{
+    timespec t{};
+    t.tv_sec = time_t(at / 1'000'000'000);
+    t.tv_nsec = long(at % 1'000'000'000);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
+    }
+}
+
+} // namespace
+
 void MixEngine::workerLoop()
 {
     // One step below the audio thread, which asks for max(min, 10); normal
@@ -524,19 +603,60 @@ void MixEngine::workerLoop()
         pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
     // The units run as they would on the audio thread, subnormals flushed.
     const FlushDenormals flush;
+
+    // Nothing new for this long and the worker parks until the audio thread
+    // wakes it; a stop is seen within `stopCheck` meanwhile.
+    constexpr std::int64_t parkAfter = 250'000'000;
+    constexpr std::int64_t stopCheck = 20'000'000;
+    // While the next slice is overdue, looks again after a step that starts at a
+    // thirty-second of the cadence and doubles up to this.
+    constexpr std::int64_t minStep = 50'000;
+    constexpr std::int64_t maxStep = 2'000'000;
+
+    std::uint64_t seen = aheadSlices_.load();
+    std::int64_t lastAt = 0; // when the last slice seen was counted
+    std::int64_t period = 0; // the slices' cadence, smoothed
+    std::int64_t step = minStep;
     while (!stopWorker_.load()) {
-        timespec deadline{};
-        clock_gettime(CLOCK_REALTIME, &deadline);
-        deadline.tv_nsec += 20'000'000; // a stop is seen within 20 ms
-        if (deadline.tv_nsec >= 1'000'000'000) {
-            deadline.tv_nsec -= 1'000'000'000;
-            ++deadline.tv_sec;
+        const std::uint64_t slices = aheadSlices_.load();
+        if (slices != seen) {
+            const std::int64_t at = aheadSliceAt_.load(std::memory_order_relaxed);
+            if (lastAt > 0 && at > lastAt) {
+                const std::int64_t interval = (at - lastAt) / std::int64_t(std::min<std::uint64_t>(slices - seen, 64));
+                period = period == 0 ? interval : (7 * period + interval) / 8;
+            }
+            lastAt = at;
+            seen = slices;
+            step = std::clamp(period / 32, minStep, maxStep);
+            for (const auto& deck : decks_)
+                deck->serviceAhead();
+            continue; // more may have come meanwhile
         }
-        if (sem_timedwait(&wake_, &deadline) != 0 && errno != ETIMEDOUT && errno != EINTR)
+        const std::int64_t now = monotonicNs();
+        if (lastAt == 0 || now - lastAt > parkAfter) {
+            workerParked_.store(true);
+            if (aheadSlices_.load() != seen && workerParked_.exchange(false))
+                continue; // a slice came as it parked, and nobody woke it
+            timespec deadline{};
+            clock_gettime(CLOCK_REALTIME, &deadline);
+            deadline.tv_nsec += stopCheck;
+            if (deadline.tv_nsec >= 1'000'000'000) {
+                deadline.tv_nsec -= 1'000'000'000;
+                ++deadline.tv_sec;
+            }
+            if (sem_timedwait(&wake_, &deadline) == 0)
+                lastAt = 0; // roused: the cadence is measured afresh
             continue;
-        for (const auto& deck : decks_)
-            deck->serviceAhead();
+        }
+        // Sleep until the next slice is due; past that, in growing steps.
+        std::int64_t wakeAt = lastAt + period;
+        if (period == 0 || wakeAt <= now) {
+            wakeAt = now + step;
+            step = std::min(step * 2, maxStep);
+        }
+        sleepUntilNs(std::min(wakeAt, now + stopCheck));
     }
+    workerParked_.store(false);
 }
 
 void MixEngine::serviceAhead()

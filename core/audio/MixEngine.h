@@ -26,6 +26,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -120,6 +121,8 @@ public:
     // Renders, summed over the decks, whose time-pitch output was not ready in
     // full. Any thread.
     std::int64_t aheadDryBlocks() const;
+    // Times the audio thread had to wake a parked worker. Any thread.
+    std::int64_t aheadWorkerWakes() const noexcept { return workerWakes_.load(); }
     // The worker thread's id while it runs (for reading its CPU clock).
     std::thread::native_handle_type aheadWorker() { return worker_.native_handle(); }
 
@@ -134,6 +137,33 @@ public:
     // Slices in which channel `i`'s strip ran. The rendering thread, or another
     // between renders.
     std::int64_t stripSlices(int i) const noexcept { return stripSlices_[std::size_t(i)]; }
+
+    // Where the last render's time went, per stage, in nanoseconds of the
+    // monotonic clock (summed over its slices): what names a slow block. One
+    // clock read per stage boundary, into this fixed record; nothing else.
+    struct StageTimes {
+        std::int64_t sync = 0;                      // drop-in, aligned start, tempo sync
+        std::array<std::int64_t, deckCount> decks{}; // each voice's render
+        std::int64_t wake = 0;                      // waking the render-ahead worker
+        std::array<std::int64_t, deckCount> strips{}; // each channel strip (with the beat effect on its channel)
+        std::int64_t beatFX = 0;  // the beat effect on the master, or the reverb send
+        std::int64_t reverb = 0;  // the reverb on the send bus, added to the master
+        std::int64_t master = 0;  // master level
+        std::int64_t limiter = 0; // peak limiter
+        std::int64_t meters = 0;  // clipping and master meters
+        std::int64_t tap = 0;     // master tap
+        std::int64_t phones = 0;  // headphone mix and its meter
+        std::int64_t record = 0;  // recorder
+        std::int64_t output = 0;  // copies to the output buffers
+        std::int64_t total = 0;   // the whole render
+        int beatChannel = -1;     // the channel whose strip ran the beat effect; -1: none or the master
+        // The sum of the decks' or the strips' stages.
+        std::int64_t allDecks() const noexcept;
+        std::int64_t allStrips() const noexcept;
+    };
+    // The stage times of the last render. The rendering thread, or another
+    // between renders.
+    const StageTimes& lastStageTimes() const noexcept { return stages_; }
 
     // Whether the hosted limiter and reverb exist. Any thread.
     bool hasLimiter() const noexcept { return limiter_ != nullptr; }
@@ -165,6 +195,8 @@ private:
     void restStrip(int i, const StripTargets& t) noexcept;
     void channelStrip(int i, int n, const SliceControls& c, const StripTargets& t) noexcept;
     void record(int n, const float* left, const float* right) noexcept;
+    // Charges the time since the last lap to `stage`.
+    void lap(std::int64_t& stage) noexcept;
     void startWorker();
     void stopWorker();
     void workerLoop();
@@ -183,6 +215,8 @@ private:
     std::vector<ChannelDsp> channels_;
     bool skipStill_ = true;
     std::array<std::int64_t, deckCount> stripSlices_{};
+    StageTimes stages_;
+    std::int64_t lapAt_ = 0;
     BeatFX beatFX_;
     Smoothed masterSmooth_;
     std::unique_ptr<HostedUnit> limiter_;
@@ -199,12 +233,20 @@ private:
     std::int64_t recordedFrames_ = 0;
     std::int64_t recordingId_ = 0;
 
-    // Render-ahead: the mode, and the worker woken by the audio thread after
-    // each slice in which a deck rendered ahead (a semaphore post never blocks).
+    // Render-ahead: the mode and the worker. The audio thread only counts the
+    // slices in which a deck rendered ahead and notes when; the worker, paced by
+    // its own timer at the slices' cadence, looks for new ones. A wake is a
+    // system call into the scheduler (a remote run queue, often an interrupt to
+    // another core), so the audio thread makes one only to rouse a worker that
+    // parked because nothing rendered ahead for a while.
     RenderAhead ahead_ = RenderAhead::off;
     std::thread worker_;
     sem_t wake_{};
     std::atomic<bool> stopWorker_{false};
+    std::atomic<std::uint64_t> aheadSlices_{0};
+    std::atomic<std::int64_t> aheadSliceAt_{0}; // monotonic ns of the last counted slice
+    std::atomic<bool> workerParked_{false};
+    std::atomic<std::int64_t> workerWakes_{0};
 };
 
 } // namespace zelvo

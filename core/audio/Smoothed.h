@@ -11,10 +11,15 @@ public:
     // precision: 30 ms at 48 kHz is 0.00069421530f. Any thread.
     Smoothed(float value, float timeMs, float sampleRate) noexcept;
 
-    // Moves `value` by coeff of the way to `target` and returns it. Owner's thread.
+    // Moves `value` by coeff of the way to `target` and returns it; a step too
+    // small to change the value lands on the target, so a glide ends exactly
+    // there (otherwise it would sit a rounding step away for good, or, with
+    // subnormals flushed, on a value like 3e-36 whose step flushes to zero, and
+    // the state it feeds would never rest). Owner's thread.
     float next(float target) noexcept
     {
-        value += (target - value) * coeff_;
+        const float moved = value + (target - value) * coeff_;
+        value = moved == value ? target : moved;
         return value;
     }
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <pthread.h>
+#include <semaphore.h>
 
 #if defined(ZELVO_SANITIZED)
 // The sanitizer runtime's allocation hooks (declared here: GCC ships no header).
@@ -21,6 +22,7 @@ constinit thread_local std::size_t* tLargest = nullptr;
 std::atomic<std::int64_t> gAllocations{0};
 std::atomic<std::int64_t> gFrees{0};
 std::atomic<std::int64_t> gLocks{0};
+std::atomic<std::int64_t> gWakes{0};
 
 } // namespace
 
@@ -55,6 +57,14 @@ inline void countLock()
     if (tAudioDepth > 0) {
         gLocks.fetch_add(1, std::memory_order_relaxed);
         zelvo_realtime_violation(2);
+    }
+}
+
+inline void countWake()
+{
+    if (tAudioDepth > 0) {
+        gWakes.fetch_add(1, std::memory_order_relaxed);
+        zelvo_realtime_violation(3);
     }
 }
 
@@ -170,6 +180,8 @@ using MutexFn = int (*)(pthread_mutex_t*);
 using MutexTimedFn = int (*)(pthread_mutex_t*, const struct timespec*);
 using RwFn = int (*)(pthread_rwlock_t*);
 using SpinFn = int (*)(pthread_spinlock_t*);
+using SemFn = int (*)(sem_t*);
+using CondFn = int (*)(pthread_cond_t*);
 
 struct RealLocks {
     MutexFn mutexLock = nullptr;
@@ -178,6 +190,9 @@ struct RealLocks {
     RwFn rdlock = nullptr;
     RwFn wrlock = nullptr;
     SpinFn spinLock = nullptr;
+    SemFn semPost = nullptr;
+    CondFn condSignal = nullptr;
+    CondFn condBroadcast = nullptr;
 };
 
 RealLocks gReal;
@@ -190,6 +205,14 @@ void resolveLocks()
     gReal.rdlock = nextSymbol<RwFn>("pthread_rwlock_rdlock");
     gReal.wrlock = nextSymbol<RwFn>("pthread_rwlock_wrlock");
     gReal.spinLock = nextSymbol<SpinFn>("pthread_spin_lock");
+    gReal.semPost = nextSymbol<SemFn>("sem_post");
+    // The versions the C++ runtime binds to, not the compatibility ones.
+    gReal.condSignal = reinterpret_cast<CondFn>(dlvsym(RTLD_NEXT, "pthread_cond_signal", "GLIBC_2.3.2"));
+    gReal.condBroadcast = reinterpret_cast<CondFn>(dlvsym(RTLD_NEXT, "pthread_cond_broadcast", "GLIBC_2.3.2"));
+    if (!gReal.condSignal)
+        gReal.condSignal = nextSymbol<CondFn>("pthread_cond_signal");
+    if (!gReal.condBroadcast)
+        gReal.condBroadcast = nextSymbol<CondFn>("pthread_cond_broadcast");
 }
 
 __attribute__((constructor(101))) void resolveEarly() { resolveLocks(); }
@@ -241,6 +264,24 @@ int pthread_spin_lock(pthread_spinlock_t* l)
     countLock();
     return real(&RealLocks::spinLock)(l);
 }
+
+int sem_post(sem_t* s)
+{
+    countWake();
+    return real(&RealLocks::semPost)(s);
+}
+
+int pthread_cond_signal(pthread_cond_t* c)
+{
+    countWake();
+    return real(&RealLocks::condSignal)(c);
+}
+
+int pthread_cond_broadcast(pthread_cond_t* c)
+{
+    countWake();
+    return real(&RealLocks::condBroadcast)(c);
+}
 }
 
 // ---------------------------------------------------------------------------
@@ -266,6 +307,7 @@ RealtimeCounts realtimeTotals()
     c.allocations = gAllocations.load(std::memory_order_relaxed);
     c.frees = gFrees.load(std::memory_order_relaxed);
     c.locks = gLocks.load(std::memory_order_relaxed);
+    c.wakes = gWakes.load(std::memory_order_relaxed);
     return c;
 }
 
@@ -274,7 +316,8 @@ RealtimeProbe::RealtimeProbe() : start_(realtimeTotals()) {}
 RealtimeCounts RealtimeProbe::counts() const
 {
     const RealtimeCounts now = realtimeTotals();
-    return {now.allocations - start_.allocations, now.frees - start_.frees, now.locks - start_.locks};
+    return {now.allocations - start_.allocations, now.frees - start_.frees, now.locks - start_.locks,
+            now.wakes - start_.wakes};
 }
 
 ::testing::AssertionResult RealtimeProbe::clean() const

@@ -1,6 +1,6 @@
 #pragma once
-// Real-time safety harness: counts memory allocations, frees and mutex locks made
-// on threads marked as the audio thread, including calls from inside shared
+// Real-time safety harness: counts memory allocations, frees, mutex locks and
+// wakes of other threads made on threads marked as the audio thread, including calls from inside shared
 // libraries (the stretcher, the C++ runtime). Calls on other threads are not
 // counted, so a test can set up and tear down freely around the marked part.
 //
@@ -23,6 +23,10 @@ struct RealtimeCounts {
     std::int64_t allocations = 0;
     std::int64_t frees = 0;
     std::int64_t locks = 0;
+    // Wakes of another thread (semaphore posts, condition signals): each a
+    // system call into the scheduler when someone waits. Counted apart: the
+    // audio thread may rouse a parked worker now and then, but not every slice.
+    std::int64_t wakes = 0;
     std::int64_t total() const { return allocations + frees + locks; }
 };
 

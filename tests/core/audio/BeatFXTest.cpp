@@ -1,5 +1,6 @@
 #include "audio/BeatFX.h"
 
+#include "audio/FlushDenormals.h"
 #include "audio/GainLaws.h"
 
 #include "MixSignalSupport.h"
@@ -181,6 +182,54 @@ TEST(BeatFXTest, FlangerSweepsOncePerFourLengthsAndFadesOutWhenOff)
         }
         EXPECT_NEAR(fx.wet.value / before, std::exp(-1.0), 0.01) << rate;
     }
+}
+
+TEST(BeatFXTest, AnEffectSwitchedOffRestsOnlyWhenATickWouldChangeNothing)
+{
+    // The engine leaves a resting effect's ticks out, so resting must mean a
+    // tick is an identity: an echo only once every slot of its lines is exact
+    // zero (its tail flushed away, as on the audio thread), a roll only with
+    // nothing captured and its wet level back at zero, a flanger never.
+    const FlushDenormals flush;
+    constexpr double rate = 8000.0;
+    BeatFX fx(rate);
+    EXPECT_TRUE(fx.atRest(BeatFXKind::echo, false));
+    EXPECT_FALSE(fx.atRest(BeatFXKind::echo, true));
+    EXPECT_FALSE(fx.atRest(BeatFXKind::flanger, false));
+    EXPECT_TRUE(fx.atRest(BeatFXKind::roll, false));
+
+    run(fx, 1, BeatFXKind::echo, true, 0.5, 120.0, 1.0, [](int) { return 0.9; });
+    int ticks = 0;
+    while (!fx.atRest(BeatFXKind::echo, false) && ticks < 8'000'000) {
+        double l = 0.0, r = 0.0;
+        fx.tick(l, r, BeatFXKind::echo, false, 0.5, 120.0, 1.0);
+        ++ticks;
+    }
+    ASSERT_TRUE(fx.atRest(BeatFXKind::echo, false));
+    // Still ringing for more than a thousand repeats of 0.25 s, then a full pass.
+    EXPECT_GT(ticks, 1000 * 2000);
+    // At rest, whatever passes comes out as it went in and the lines stay silent.
+    for (int i = 0; i < 3000; ++i) {
+        double l = std::sin(0.01 * i), r = -l;
+        const double inL = l, inR = r;
+        fx.tick(l, r, BeatFXKind::echo, false, 0.5, 120.0, 1.0);
+        ASSERT_EQ(l, inL);
+        ASSERT_EQ(r, inR);
+    }
+    EXPECT_TRUE(fx.atRest(BeatFXKind::echo, false));
+
+    // A roll that played rests once it is off and its wet level has faded out
+    // (to exactly zero).
+    run(fx, 3000, BeatFXKind::roll, true, 0.125, 120.0, 1.0, [](int i) { return std::sin(0.02 * i); });
+    EXPECT_FALSE(fx.atRest(BeatFXKind::roll, false));
+    int fade = 0;
+    while (!fx.atRest(BeatFXKind::roll, false) && fade < 100'000) {
+        double l = 0.3, r = 0.3;
+        fx.tick(l, r, BeatFXKind::roll, false, 0.125, 120.0, 1.0);
+        ++fade;
+    }
+    EXPECT_TRUE(fx.atRest(BeatFXKind::roll, false));
+    EXPECT_GT(fade, 0);
 }
 
 } // namespace

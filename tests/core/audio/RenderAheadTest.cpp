@@ -303,6 +303,44 @@ TEST(RenderAhead, TheEngineAndItsWorkerNeverAllocateOrLockUnderCommandStorms)
     }
 }
 
+TEST(RenderAhead, TheAudioThreadWakesItsWorkerOnlyFromRest)
+{
+    // Two key-locked decks on the engine's own worker, rendered at about a
+    // device's pace: the worker keeps up on its own timer, and the audio
+    // thread's only wake rouses it from rest at the start (a few more only if
+    // the machine stalled the test for a quarter second), never one per slice.
+    MixEngine engine(kAheadRate, 4096, MixEngine::RenderAhead::thread);
+    ASSERT_EQ(engine.renderAhead(), MixEngine::RenderAhead::thread);
+    for (int i = 0; i < 2; ++i) {
+        DeckVoice& d = *engine.deck(i);
+        sendOk(d, DeckCommand::load(music(3.0 + i), false));
+        sendOk(d, DeckCommand::keyLock(true));
+        sendOk(d, DeckCommand::play());
+        d.tempo().store(1.04);
+    }
+    std::vector<float> bufs[4];
+    for (auto& b : bufs)
+        b.assign(256, 0.0f);
+    float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
+    constexpr int slices = 240;
+    float loudest = 0.0f;
+    RealtimeProbe probe;
+    for (int s = 0; s < slices; ++s) {
+        {
+            AudioThreadScope audio;
+            engine.render(256, ptrs, 4);
+        }
+        for (float x : bufs[0])
+            loudest = std::max(loudest, std::abs(x));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_TRUE(probe.clean());
+    EXPECT_GE(probe.counts().wakes, 1);
+    EXPECT_LE(probe.counts().wakes, 5);
+    EXPECT_EQ(probe.counts().wakes, engine.aheadWorkerWakes());
+    EXPECT_GT(loudest, 0.05f); // the worker's output was heard
+}
+
 TEST(RenderAhead, SlicesOfChangingLengthNeverRunDry)
 {
     // Short slices, then long ones, then random lengths: the worker is asked

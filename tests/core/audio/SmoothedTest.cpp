@@ -1,8 +1,12 @@
 #include "audio/Smoothed.h"
 
+#include "audio/FlushDenormals.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
+#include <utility>
 
 namespace zelvo {
 namespace {
@@ -40,6 +44,31 @@ TEST(SmoothedTest, ZeroTimeJumpsAndValueCanBeSet)
     Smoothed t(0.0f, 5.0f, 48000.0f);
     t.value = 0.5f;
     EXPECT_EQ(t.next(0.5f), 0.5f); // at the target it stays put
+}
+
+TEST(SmoothedTest, AGlideEndsExactlyOnItsTargetWithOrWithoutSubnormals)
+{
+    // What rests downstream (a beat effect's wet level, a strip left out) asks
+    // for exact values: a glide must not stall a rounding step short, nor, with
+    // subnormals flushed as on the audio thread, on a tiny value whose step
+    // flushes to zero.
+    for (bool flushed : {false, true}) {
+        SCOPED_TRACE(flushed);
+        std::optional<FlushDenormals> flush;
+        if (flushed)
+            flush.emplace();
+        for (auto [from, to] : {std::pair{1.0f, 0.0f}, {0.0f, 1.0f}, {0.3f, -0.7f}}) {
+            Smoothed s(from, 30.0f, 48000.0f);
+            int calls = 0;
+            while (s.value != to && calls < 2'000'000) {
+                s.next(to);
+                ++calls;
+            }
+            EXPECT_EQ(s.value, to) << from << " -> " << to;
+            EXPECT_GT(calls, 1440); // still a glide, not a jump
+            EXPECT_EQ(s.next(to), to);
+        }
+    }
 }
 
 } // namespace
