@@ -326,16 +326,23 @@ TEST(KitWidgetTest, TheVFDGlassClipsItsContentToTheRoundedCorners)
     }
 }
 
+// A field bound to `text`, placed in `box` and shown as the active window.
+VFDField* showBoundField(KitRig& rig, DesignBox& box, QString& text)
+{
+    auto* field = new VFDField(rig.env(), QString(), {[&text] { return text; }, [&text](QString t) { text = t; }},
+                               QSizeF(150, 18));
+    box.place(field, QRectF(10, 6, 150, 18));
+    box.show();
+    box.activateWindow();
+    return field;
+}
+
 TEST(KitWidgetTest, TheVFDFieldsInsertionPointIsBone)
 {
     KitRig rig(1.0);
     QString text;
     DesignBox box(rig.env(), QSizeF(200, 30));
-    auto* field = new VFDField(rig.env(), QString(), {[&] { return text; }, [&](QString t) { text = t; }},
-                               QSizeF(150, 18));
-    box.place(field, QRectF(10, 6, 150, 18));
-    box.show();
-    box.activateWindow();
+    VFDField* field = showBoundField(rig, box, text);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&box));
     field->editor()->setFocus();
     ASSERT_TRUE(field->editor()->hasFocus());
@@ -358,11 +365,7 @@ TEST(KitWidgetTest, AFieldNobodyEditsShowsTheStartOfItsText)
     KitRig rig(1.0);
     QString text = QStringLiteral("deep rolling techno, warehouse reverb, club sound system, driving drums and bass.");
     DesignBox box(rig.env(), QSizeF(200, 30));
-    auto* field = new VFDField(rig.env(), QString(), {[&] { return text; }, [&](QString t) { text = t; }},
-                               QSizeF(150, 18));
-    box.place(field, QRectF(10, 6, 150, 18));
-    box.show();
-    box.activateWindow();
+    VFDField* field = showBoundField(rig, box, text);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&box));
     QLineEdit* edit = field->editor();
     // Where the text's first character stands: at the field's left edge when its start shows.
