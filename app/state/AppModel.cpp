@@ -361,6 +361,13 @@ void AppModel::setAutoQueue(bool on)
         return;
     autoQueue_ = on;
     emit autoQueueChanged();
+    // A new run starts afresh: a record given up on in the last one may be
+    // queued again.
+    if (on && (!givenUp_.isEmpty() || passedOver_)) {
+        givenUp_.clear();
+        passedOver_.reset();
+        emit flowChanged();
+    }
 }
 
 void AppModel::setWaveformZoom(double zoom)

@@ -275,8 +275,8 @@ public:
     const std::optional<QDateTime>& quietSince() const { return quietSince_; }
     const std::optional<AutoCueing>& autoCueing() const { return autoCueing_; }
     const std::optional<AutoCued>& autoCued() const { return autoCued_; }
-    // Records whose load the mix-in gave up on during the run: the fill never
-    // queues them again.
+    // Records whose load the mix-in gave up on during the run (since the queue
+    // was last switched on): the fill does not queue them again.
     const QSet<QUuid>& givenUp() const { return givenUp_; }
     // What an idle deck still held when the load meant to replace it was given
     // up: the mix-in does not take it for the record it was cueing.

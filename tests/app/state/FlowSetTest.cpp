@@ -407,6 +407,13 @@ TEST(FlowSet, ALoadSlowerThanTheGiveUpIsMixedInOnce)
     ASSERT_TRUE(mixes[0].incoming);
     EXPECT_EQ(mixes[0].incoming->id, bravo.id) << "Zulu, there before the cue, is not mixed in for it";
     EXPECT_FALSE(app.heard().contains(zulu.id));
+
+    // The give-up lasts for the run only: flow switched off and on again may
+    // queue the record again.
+    EXPECT_TRUE(app.givenUp().contains(bravo.id));
+    app.setAutoQueue(false);
+    app.setAutoQueue(true);
+    EXPECT_TRUE(app.givenUp().isEmpty());
 }
 
 } // namespace
