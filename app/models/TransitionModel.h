@@ -29,8 +29,8 @@
 //
 // Main thread only.
 #include "audio/BeatFX.h"
-#include "audio/DeckState.h"
 #include "audio/ColorFX.h"
+#include "audio/DeckState.h"
 #include "models/TransitionStyle.h"
 #include "platform/Scheduler.h"
 

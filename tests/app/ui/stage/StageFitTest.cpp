@@ -147,7 +147,9 @@ std::vector<std::string> rhythmFaults(const QWidget* root, StageView& stage, boo
     };
     const QWidget* status = root->findChild<QWidget*>(QStringLiteral("statusBar"));
     const QWidget* lanes = stage.lanesBlock();
-    if (status)
+    if (!status)
+        found.push_back("no status bar");
+    else
         gap("status bar to lanes", status, lanes, 10);
     const std::vector<int> order = deckOrder(four);
     for (std::size_t i = 1; i < order.size(); ++i)
@@ -162,6 +164,8 @@ std::vector<std::string> rhythmFaults(const QWidget* root, StageView& stage, boo
         QWidget* mixer = middle->findChild<QWidget*>(QStringLiteral("liveMixer"));
         if (!mixer)
             mixer = middle->findChild<QWidget*>(QStringLiteral("djmCard"));
+        if (!mixer)
+            found.push_back("no mixer card in the middle row");
         int panelsBottom = 0;
         for (const QWidget* panel : middle->findChildren<QWidget*>()) {
             if (!panel->objectName().startsWith(QLatin1String("deckPanel.")) || panel->objectName().count('.') != 1)
