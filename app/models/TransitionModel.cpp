@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace zelvo {
 
@@ -172,11 +173,24 @@ std::optional<double> TransitionModel::outgoingMusicLeft(int to) const
     return std::max(end - v->state().position.load(), 0.0);
 }
 
-bool TransitionModel::beginBeforeTheEnd(int to, double at, double now)
+double TransitionModel::musicLeftOutgoing(int to) const
+{
+    const int from = 1 - to;
+    const DeckModel& outgoing = *links_->decks[std::size_t(from)];
+    const std::shared_ptr<DeckVoice> v = outgoing.voice();
+    if (!v)
+        return std::numeric_limits<double>::infinity();
+    const double duration = v->state().duration.load();
+    const std::optional<double> musicEnd = outgoing.musicEnd();
+    const double end = musicEnd && *musicEnd < duration ? *musicEnd : duration;
+    return std::max(end - v->state().position.load(), 0.0);
+}
+
+std::optional<double> TransitionModel::beginsBeforeTheEnd(int to, double at, double now) const
 {
     const std::optional<double> left = outgoingMusicLeft(to);
     if (!left || at - now < *left)
-        return false; // the downbeat comes while the record still plays
+        return std::nullopt; // the downbeat comes while the record still plays
     const std::optional<BeatGrid> grid = links_->decks[std::size_t(1 - to)]->grid();
     const double bar = BeatGrid::barOf(grid);
     // The last bar line that leaves kLastBars bars of music: begin there, or
@@ -186,12 +200,36 @@ bool TransitionModel::beginBeforeTheEnd(int to, double at, double now)
         const double position = deckPosition(1 - to);
         const double sinceBar = position - grid->firstBeat
             - bar * std::floor((position - grid->firstBeat) / bar + 1e-9);
-        if (over >= bar - sinceBar - 1e-9)
-            return false; // a later bar line still leaves enough
+        const double nextBar = bar - sinceBar;
+        if (over >= nextBar - 1e-9)
+            return now + nextBar + bar * std::floor((over - nextBar) / bar + 1e-9);
     }
-    startTime_ = now;
-    lengthSeconds_ = std::min(lengthSeconds_, std::max(*left, kShortestMix));
-    return true;
+    return now;
+}
+
+double TransitionModel::clockReading(int to) const
+{
+    if (!links_)
+        return 0.0;
+    const bool fromOutgoing = outgoingDrivesClock(to);
+    if (fromOutgoing != clockFromOutgoing_)
+        return clockValue_;
+    const DeckState::Timeline t = deckTimeline(fromOutgoing ? 1 - to : to);
+    return clockValue_ + (t.position + t.swapShift - clockLast_);
+}
+
+std::optional<TransitionModel::Wait> TransitionModel::waiting() const
+{
+    if (phase_.kind != Phase::Kind::waitingDownbeat || !links_ || !links_->decks[0] || !links_->decks[1])
+        return std::nullopt;
+    Wait wait;
+    wait.clock = clockReading(phase_.to);
+    wait.begins = phase_.value;
+    if (const std::optional<double> early = beginsBeforeTheEnd(phase_.to, phase_.value, wait.clock)) {
+        wait.begins = *early;
+        wait.onPhrase = false;
+    }
+    return wait;
 }
 
 // --- Starting a mix
@@ -206,7 +244,7 @@ void TransitionModel::mix(int to)
         return;
     }
     if (phase_.kind != Phase::Kind::idle) {
-        finish(true, std::nullopt);
+        finish(true, std::nullopt, Ending::calledOff);
         return;
     }
     setNote(std::nullopt);
@@ -265,7 +303,7 @@ void TransitionModel::tick()
         setNote(QStringLiteral("YOU TOOK OVER"));
         if (app.handsOn)
             app.handsOn();
-        finish(true, std::nullopt);
+        finish(true, std::nullopt, Ending::tookOver);
         return;
     }
     if (phase_.kind == Phase::Kind::waitingDownbeat) {
@@ -275,7 +313,7 @@ void TransitionModel::tick()
         for (int deck = 0; deck < 2; ++deck) {
             if (playedAtStart_[std::size_t(deck)] && !deckPlaying(deck)) {
                 setNote(QStringLiteral("MIX CALLED OFF · A DECK STOPPED"));
-                finish(true, std::nullopt);
+                finish(true, std::nullopt, Ending::deckStopped);
                 return;
             }
         }
@@ -304,7 +342,7 @@ void TransitionModel::stepStarting(int to)
             && v->state().position.load() >= v->state().duration.load() - kPlayedOut;
         if (mixer.dropArmed() || (v && v->state().loaded.load() && !playedOut))
             return; // the engine starts it at its next render, or at the drop point
-        finish(false, std::nullopt);
+        finish(false, std::nullopt, Ending::couldNotStart);
         return;
     }
 
@@ -342,8 +380,16 @@ void TransitionModel::stepStarting(int to)
 void TransitionModel::stepWaiting(int to, double at)
 {
     const double now = clock(to);
-    if (at > now && !beginBeforeTheEnd(to, at, now))
-        return;
+    if (at > now) {
+        const std::optional<double> early = beginsBeforeTheEnd(to, at, now);
+        if (!early || *early > now)
+            return;
+        startTime_ = now;
+    }
+    // The mix begins. A mix longer than the outgoing music left is cut to it:
+    // the incoming deck is up when the outgoing record ends (at once when that
+    // record has played out).
+    lengthSeconds_ = std::min(lengthSeconds_, std::max(musicLeftOutgoing(to) + (now - startTime_), kShortestMix));
     MixerModel& mixer = *links_->mixer;
     xfStart_ = mixer.crossfader();
     lastXF_ = xfStart_;
@@ -366,7 +412,7 @@ void TransitionModel::stepMixing(int to)
     setPhase(Phase::mixing(to, p));
     apply(to, p);
     if (p >= 1.0)
-        finish(true, to);
+        finish(true, to, Ending::completed);
 }
 
 void TransitionModel::apply(int to, double p)
@@ -414,9 +460,10 @@ void TransitionModel::apply(int to, double p)
     lastXF_ = mixer.crossfader();
 }
 
-void TransitionModel::finish(bool restore, std::optional<int> snapTo)
+void TransitionModel::finish(bool restore, std::optional<int> snapTo, Ending why)
 {
     stopTimer();
+    ending_ = why;
     if (links_ && links_->mixer) {
         MixerModel& mixer = *links_->mixer;
         if (snapTo) {

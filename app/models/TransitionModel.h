@@ -19,8 +19,10 @@
 //
 // A downbeat that lies beyond the end of the outgoing record's music would
 // never come: in the record's last four bars such a mix begins (at the last bar
-// line that leaves four bars, or at once when that has passed) and is cut to
-// the music left, so the incoming deck is up when the outgoing one ends.
+// line that leaves four bars, or at once when that has passed). Every mix is
+// cut to the outgoing music left when it begins (none when the outgoing record
+// has played out: the incoming deck comes up at once), so the incoming deck is
+// up when the outgoing one ends.
 //
 // A 1/60 s frame timer runs only while a mix is in progress.
 //
@@ -74,6 +76,21 @@ public:
         }
     };
 
+    // Why the last mix ended: it completed, the user called it off (a second
+    // `mix`), a hand moved the crossfader, a deck stopped before the downbeat,
+    // or the incoming deck could not be started. Set before the phase returns
+    // to idle.
+    enum class Ending { none, completed, calledOff, tookOver, deckStopped, couldNotStart };
+
+    // A mix waiting for its downbeat, read on the transition clock: where the
+    // clock stands, when the mix begins and whether that is the phrase downbeat
+    // (false when the record ends first and the mix begins before it).
+    struct Wait {
+        double clock = 0.0;
+        double begins = 0.0;
+        bool onPhrase = true;
+    };
+
     // What the state root hands the model: decks 1 and 2, the mixer, the drop
     // of the generation workflow, the output setup, and where a hand on the
     // crossfader is reported.
@@ -118,6 +135,10 @@ public:
     // The last status note, shown until `noteExpires`.
     const std::optional<QString>& note() const { return note_; }
     const QDateTime& noteExpires() const { return noteExpires_; }
+    Ending lastEnding() const { return ending_; }
+    // While waiting for the downbeat, the wait as the next frame reads it;
+    // nothing in any other phase.
+    std::optional<Wait> waiting() const;
 
     // The deck the crossfader favours: 1 when it leans to deck 2, else 0. Main thread.
     int liveDeck() const;
@@ -147,7 +168,7 @@ private:
     void stepWaiting(int to, double at);
     void stepMixing(int to);
     void apply(int to, double p);
-    void finish(bool restore, std::optional<int> snapTo);
+    void finish(bool restore, std::optional<int> snapTo, Ending why);
     void startTimer();
     void stopTimer();
     void setPhase(const Phase& phase);
@@ -164,12 +185,18 @@ private:
     double clock(int to);
     // Starts the clock on its source's playhead and returns that time.
     double resetClock(int to);
+    // The clock as `clock` would read it now, without moving it.
+    double clockReading(int to) const;
     // Seconds of music left on the outgoing deck's playhead when it drives the
     // clock; nothing otherwise.
     std::optional<double> outgoingMusicLeft(int to) const;
-    // True when the downbeat `at` lies beyond the outgoing record's music and
-    // the mix should begin now (see the rule above); sets the start and length.
-    bool beginBeforeTheEnd(int to, double at, double now);
+    // Seconds of music left on the outgoing deck's playhead, playing or not;
+    // without a voice, no end is known (infinity).
+    double musicLeftOutgoing(int to) const;
+    // When the downbeat `at` lies beyond the outgoing record's music: the clock
+    // time at which the mix begins instead (see the rule above), `now` at the
+    // latest. Nothing when the downbeat comes while the record still plays.
+    std::optional<double> beginsBeforeTheEnd(int to, double at, double now) const;
 
     UserDefaults& defaults_;
     Scheduler& scheduler_;
@@ -186,6 +213,7 @@ private:
     double xfStart_ = 0.0;
     double lastXF_ = 0.0;
     std::optional<Saved> saved_;
+    Ending ending_ = Ending::none;
 
     // Which deck played when the incoming deck was found playing: only a deck
     // that was playing then can stop and call the mix off.

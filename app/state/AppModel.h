@@ -281,6 +281,9 @@ public:
     // What an idle deck still held when the load meant to replace it was given
     // up: the mix-in does not take it for the record it was cueing.
     const std::optional<AutoCued>& passedOver() const { return passedOver_; }
+    // Records heard on air (playing, through the fader and the crossfader)
+    // while flow mode was on: flow never mixes one in again.
+    const QSet<QUuid>& onAir() const { return onAir_; }
     // --- The model key, the hint, flow mode's status line and the guide
     // (AppModelSteps.cpp). Everything here but the hint is computed on every
     // read from the models it names. Main thread.
@@ -317,8 +320,12 @@ public:
     QString flowLine() const;
     // The mix page's upper-case next-step line.
     QString guide() const;
-    // The first queued record the library still holds.
+    // The first queued record the library still holds that is neither on the
+    // live deck nor on a deck that plays (flow passes those over).
     std::optional<TrackRecord> nextQueuedRecord() const;
+    // The record is on the live deck or on a deck that plays: a queue entry
+    // for it is passed over and dropped.
+    bool playingOrLive(const QUuid& id) const;
     // One reading of everything the key, the flow line and the guide depend on.
     keysteps::Inputs stepInputs() const;
     // --- Keyboard map and performance pads (KeyboardMap.cpp, PerformancePads.cpp).
@@ -434,11 +441,18 @@ private:
     void fillQueue();
     void flowFork();
     void cueNextInTime();
-    // The live deck has stopped while the idle deck plays, unheard only for the
-    // crossfader: brings the playing deck in. False when there is nothing to do.
+    // The live deck has stopped while the idle deck plays, below full level
+    // only for the crossfader: brings the playing deck in. False when there is
+    // nothing to do.
     bool bringInPlaying();
+    // Sees a pending cue land, superseded or given up. False while it is
+    // still loading.
+    bool settleCue(const QDateTime& now);
+    // The deck holds a record flow may mix in: not played out, not what a
+    // given-up load meant to replace, not on air before, not on the other deck.
+    bool mayMixIn(int deck) const;
     // Writes one log line when a mix ends: onto which deck, where it stood and
-    // the transition's note, so a log says why a mix stopped.
+    // why it ended, so a log says why a mix stopped.
     void logMixEnd();
     void showHint(const QString& text, double seconds);
     bool voicePlaying(int deck) const;
@@ -471,6 +485,7 @@ private:
     std::optional<AutoCued> autoCued_;
     QSet<QUuid> givenUp_;
     std::optional<AutoCued> passedOver_;
+    QSet<QUuid> onAir_;
     // The transition's phase as last seen, for the line that says how a mix ended.
     TransitionModel::Phase mixSeen_;
 

@@ -260,7 +260,10 @@ void AppModel::moveInQueue(const QUuid& id, int offset)
 void AppModel::loadNext()
 {
     std::vector<QUuid> queue = queue_;
-    std::erase_if(queue, [this](const QUuid& id) { return !library_->track(id); });
+    // Records the library no longer holds are dropped, and so are records on
+    // air, on the live deck or on a deck that plays: loading one would mix a
+    // record into itself.
+    std::erase_if(queue, [this](const QUuid& id) { return !library_->track(id) || playingOrLive(id); });
     setQueue(queue);
     if (queue.empty()) {
         showHint(kQueueEmpty, kQueueHintSeconds);

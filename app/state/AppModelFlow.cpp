@@ -94,10 +94,17 @@ void AppModel::autoTick()
         setFlow(liveSince_, now);
 
     QSet<QUuid> heard = heard_;
-    for (int i = 0; i < kDecks; ++i)
-        if (voicePlaying(i) && decks_[std::size_t(i)]->track())
-            heard.insert(decks_[std::size_t(i)]->track()->id);
+    QSet<QUuid> onAir = onAir_;
+    for (int i = 0; i < kDecks; ++i) {
+        const std::optional<TrackRecord>& track = decks_[std::size_t(i)]->track();
+        if (!voicePlaying(i) || !track)
+            continue;
+        heard.insert(track->id);
+        if (isAudible(i))
+            onAir.insert(track->id);
+    }
     setFlow(heard_, std::move(heard));
+    setFlow(onAir_, std::move(onAir));
 
     const int live = transition_->liveDeck();
     if (live != flowLive_) {
@@ -217,7 +224,13 @@ void AppModel::flowFork()
     if (position < bar * double(settings.contextBars) + kForkContextMargin)
         return;
     setFlow(flowForked_, std::optional<QUuid>(record->id));
-    if (end - position <= bar * double(settings.aheadBars + kForkEndBars) + kForkEndMargin) {
+    // With a record queued, its cue is due mixLen + 30 s before the end and
+    // goes ahead of a take still being written: a fork begun later would only
+    // be called off.
+    const double cueDue = bar * double(transition_->bars()) + kPrepareWindow;
+    const bool queued = nextQueuedRecord().has_value();
+    if (end - position <= bar * double(settings.aheadBars + kForkEndBars) + kForkEndMargin
+        || (queued && end - position <= cueDue)) {
         brain_->note(QStringLiteral("flow: ") + record->title
                      + QStringLiteral(" is too near its end to fork; the next record gets it"));
         return;
@@ -230,25 +243,33 @@ void AppModel::flowFork()
 void AppModel::logMixEnd()
 {
     using Kind = TransitionModel::Phase::Kind;
+    using Ending = TransitionModel::Ending;
     const TransitionModel::Phase was = mixSeen_;
     mixSeen_ = transition_->phase();
     if (mixSeen_.kind != Kind::idle || was.kind == Kind::idle)
         return;
+    const Ending why = transition_->lastEnding();
+    if (why == Ending::completed) {
+        brain_->note(formatText("mix: onto deck %d complete", was.to + 1));
+        return;
+    }
     QString where;
     switch (was.kind) {
     case Kind::starting: where = QStringLiteral("before its deck started"); break;
     case Kind::waitingDownbeat: where = formatText("waiting for its downbeat at %.2fs", was.value); break;
-    case Kind::mixing:
-        where = was.value >= 1.0 ? QStringLiteral("complete") : formatText("mixing at %.0f%%", was.value * 100.0);
-        break;
+    case Kind::mixing: where = formatText("mixing at %.0f%%", was.value * 100.0); break;
     case Kind::idle: break;
     }
-    // A note set before this mix began has been cleared by it; one shown now
-    // says why the mix stopped.
-    const std::optional<QString>& note = transition_->note();
-    const bool fresh = note && transition_->noteExpires() > scheduler_.now();
-    brain_->note(formatText("mix onto deck %d ended %s; note: %s", was.to + 1, where.toUtf8().constData(),
-                            fresh ? note->toUtf8().constData() : "none"));
+    QString reason;
+    switch (why) {
+    case Ending::calledOff: reason = QStringLiteral("called off by hand"); break;
+    case Ending::tookOver: reason = QStringLiteral("a hand took the crossfader"); break;
+    case Ending::deckStopped: reason = QStringLiteral("a deck stopped before the downbeat"); break;
+    case Ending::couldNotStart: reason = QStringLiteral("the incoming deck could not start"); break;
+    case Ending::none:
+    case Ending::completed: reason = QStringLiteral("no reason given"); break;
+    }
+    brain_->note(QStringLiteral("mix: onto deck %1 ended %2 \u2014 %3").arg(was.to + 1).arg(where, reason));
 }
 
 bool AppModel::bringInPlaying()
@@ -258,11 +279,13 @@ bool AppModel::bringInPlaying()
     DeckModel& idleDeck = *decks_[std::size_t(idle)];
     if (voicePlaying(live) || !voicePlaying(idle) || !idleDeck.track())
         return false;
-    // Only the crossfader keeps the deck that plays from being heard (a mix was
-    // called off after its outgoing record ended): it becomes the live deck at
-    // once, and flow goes on from it. A deck faded down on its own channel is
-    // the DJ's choice.
-    if (isAudible(idle) || !(mixer_->channel(idle).fader() > kAudibleFader))
+    // The live deck has stopped and the other plays: the playing deck is the
+    // live one. Wherever the crossfader stands short of its end it keeps that
+    // deck below full level (a mix called off after its outgoing record ended,
+    // a crossfader left near the middle): it goes to the playing deck's end,
+    // which becomes tempo master, and flow goes on from it. A deck faded down
+    // on its own channel is the DJ's choice.
+    if (!(mixer_->channel(idle).fader() > kAudibleFader))
         return false;
     mixer_->setCrossfader(idle != 0 ? 1.0 : -1.0);
     if (const std::shared_ptr<MixerParams> params = mixer_->params())
@@ -274,6 +297,86 @@ bool AppModel::bringInPlaying()
     return true;
 }
 
+bool AppModel::playingOrLive(const QUuid& id) const
+{
+    if (onAir_.contains(id))
+        return true;
+    const int live = transition_->liveDeck();
+    for (int i = 0; i < kDecks; ++i) {
+        const std::optional<TrackRecord>& track = decks_[std::size_t(i)]->track();
+        if (track && track->id == id && (i == live || voicePlaying(i)))
+            return true;
+    }
+    return false;
+}
+
+bool AppModel::mayMixIn(int deck) const
+{
+    const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
+    if (!track)
+        return false;
+    // A record that has played out is as good as none: nothing is left of it.
+    const double end = musicEndOf(deck);
+    if (end > 0.0 && voicePosition(deck) >= end - TransitionModel::kPlayedOut)
+        return false;
+    // What the deck held before a load that was given up is not the record
+    // flow meant to bring in.
+    if (passedOver_ && passedOver_->deck == deck && passedOver_->id == track->id)
+        return false;
+    // A record heard on air (the one an automatic mix faded out, say) is not
+    // mixed in a second time, nor one that is also on the other deck.
+    if (onAir_.contains(track->id))
+        return false;
+    const std::optional<TrackRecord>& other = decks_[std::size_t(1 - deck)]->track();
+    return !(other && other->id == track->id);
+}
+
+bool AppModel::settleCue(const QDateTime& now)
+{
+    if (!autoCueing_)
+        return true;
+    const AutoCueing cue = *autoCueing_;
+    DeckModel& deck = *decks_[std::size_t(cue.deck)];
+    const std::optional<TrackRecord>& held = deck.track();
+    if (held && held->id == cue.id) {
+        setFlow(autoCueing_, std::optional<AutoCueing>());
+        return true;
+    }
+    if (!deck.loading() && held && (!cue.replacing || held->id != *cue.replacing)) {
+        // Something else was put on the deck (a take placed there, a load by
+        // hand): the cue never lands. Its record has not played: it goes back
+        // to the head of the queue.
+        setFlow(autoCueing_, std::optional<AutoCueing>());
+        setFlow(autoCued_, std::optional<AutoCued>());
+        if (std::find(queue_.begin(), queue_.end(), cue.id) == queue_.end()) {
+            std::vector<QUuid> queue = queue_;
+            queue.insert(queue.begin(), cue.id);
+            setQueue(std::move(queue));
+        }
+        const std::optional<TrackRecord> record = library_->track(cue.id);
+        brain_->note(formatText("flow: %s took deck %d before %s landed; it goes back to the head of the queue",
+                                held->title.toUtf8().constData(), cue.deck + 1,
+                                record ? record->title.toUtf8().constData() : "the cued record"));
+        return true;
+    }
+    if (secondsBetween(cue.since, now) <= kLoadGiveUp)
+        return false;
+    // The record has left the queue; it is not queued again. Whatever flow
+    // does next on this deck (a cue, a mix of what it holds) supersedes the
+    // late load, so it never lands over it.
+    QSet<QUuid> givenUp = givenUp_;
+    givenUp.insert(cue.id);
+    setFlow(givenUp_, std::move(givenUp));
+    setFlow(passedOver_, held && cue.replacing && held->id == *cue.replacing
+                             ? std::optional<AutoCued>(AutoCued{cue.deck, held->id})
+                             : std::optional<AutoCued>());
+    setFlow(autoCueing_, std::optional<AutoCueing>());
+    const std::optional<TrackRecord> record = library_->track(cue.id);
+    brain_->note(formatText("flow: gave up loading %s on deck %d after %.0fs; going on without it",
+                            record ? record->title.toUtf8().constData() : "a record", cue.deck + 1, kLoadGiveUp));
+    return true;
+}
+
 void AppModel::cueNextInTime()
 {
     if (transition_->phase().kind != TransitionModel::Phase::Kind::idle || !handsOff())
@@ -282,71 +385,75 @@ void AppModel::cueNextInTime()
         return;
     const int live = transition_->liveDeck();
     const int idle = 1 - live;
-    if (!voicePlaying(live))
-        return;
     DeckModel& liveDeck = *decks_[std::size_t(live)];
     DeckModel& idleDeck = *decks_[std::size_t(idle)];
     const QDateTime now = scheduler_.now();
+    const std::optional<TrackRecord>& liveTrack = liveDeck.track();
+    // A live record that was heard and has stopped (played out, or stopped
+    // near its end) leaves the room silent: the next one comes in at once.
+    const bool livePlays = voicePlaying(live);
+    const bool liveDone = !livePlays && liveTrack && heard_.contains(liveTrack->id);
+    if (!livePlays && !liveDone) {
+        settleCue(now); // a load flow started is seen land, or given up, all the same
+        return;
+    }
 
     const double mixLen = BeatGrid::barOf(liveDeck.grid()) * double(transition_->bars());
     const double liveFor = secondsBetween(liveSince_, now);
-    const double plain = std::max(musicEndOf(live) - voicePosition(live), 0.0);
+    const double plain = livePlays ? std::max(musicEndOf(live) - voicePosition(live), 0.0) : 0.0;
     const bool rendering = outpaint_->rendering();
-    const std::optional<TrackRecord>& liveTrack = liveDeck.track();
-    const std::optional<TrackRecord>& idleTrack = idleDeck.track();
     bool takeOfLive = false;
     double remaining = plain;
-    if (live == 0) {
-        takeOfLive = liveTrack && idleTrack && idleTrack->outpaint && idleTrack->outpaint->sourceID == liveTrack->id
-            && !voicePlaying(idle);
-        if (takeOfLive && liveFor >= kTakeHoldOfLive)
-            remaining = std::min(plain, mixLen);
-    } else if (liveTrack && liveTrack->outpaint && !outpaint_->chainSnooze()
-               && ((aiStepSource_ ? aiStepSource_->aiStep() : aiStep()) == AIStep::steer || rendering)) {
-        // A take the model is still writing stays on air for about three minutes.
-        const std::int64_t written = outpaint_->stretchesWritten() - stretchesAtLive_;
-        remaining = written < kStretchesToRelease && liveFor < kTakeOnAir ? mixLen + (kTakeOnAir - liveFor) : mixLen;
+    {
+        const std::optional<TrackRecord>& idleTrack = idleDeck.track();
+        if (live == 0) {
+            takeOfLive = liveTrack && idleTrack && idleTrack->outpaint
+                && idleTrack->outpaint->sourceID == liveTrack->id && !voicePlaying(idle);
+            if (takeOfLive && liveFor >= kTakeHoldOfLive)
+                remaining = std::min(plain, mixLen);
+        } else if (livePlays && liveTrack && liveTrack->outpaint && !outpaint_->chainSnooze()
+                   && ((aiStepSource_ ? aiStepSource_->aiStep() : aiStep()) == AIStep::steer || rendering)) {
+            // A take the model is still writing stays on air for about three minutes.
+            const std::int64_t written = outpaint_->stretchesWritten() - stretchesAtLive_;
+            remaining =
+                written < kStretchesToRelease && liveFor < kTakeOnAir ? mixLen + (kTakeOnAir - liveFor) : mixLen;
+        }
     }
 
     if (!(remaining < mixLen + kPrepareWindow))
         return;
-    if (live == 0 && rendering && !outpaint_->pendingIsExtension())
-        return; // a fork of deck 1's record is being written
-
-    if (autoCueing_) {
-        const std::optional<TrackRecord>& held = decks_[std::size_t(autoCueing_->deck)]->track();
-        if (held && held->id == autoCueing_->id) {
-            setFlow(autoCueing_, std::optional<AutoCueing>());
-        } else if (secondsBetween(autoCueing_->since, now) <= kLoadGiveUp) {
+    if (live == 0 && rendering && !outpaint_->pendingIsExtension()) {
+        // A take of deck 1's record is being written, but the next record's cue
+        // is due: the cue and the mix go ahead of it, and the render is called
+        // off, so a take landing late cannot push the cued record off deck 2.
+        // With nothing else to bring in, the take is all there is: wait for it.
+        const bool other = (mayMixIn(idle) && !voicePlaying(idle)) || autoCueing_ || nextQueuedRecord();
+        if (!other)
             return;
-        } else {
-            // The record has left the queue; it is not queued again. Whatever
-            // flow does next on this deck (a cue, a mix of what it holds)
-            // supersedes the late load, so it never lands over it.
-            const AutoCueing gone = *autoCueing_;
-            QSet<QUuid> givenUp = givenUp_;
-            givenUp.insert(gone.id);
-            setFlow(givenUp_, std::move(givenUp));
-            const std::optional<TrackRecord>& held = decks_[std::size_t(gone.deck)]->track();
-            setFlow(passedOver_, held && gone.replacing && held->id == *gone.replacing
-                                     ? std::optional<AutoCued>(AutoCued{gone.deck, held->id})
-                                     : std::optional<AutoCued>());
-            setFlow(autoCueing_, std::optional<AutoCueing>());
-            const std::optional<TrackRecord> record = library_->track(gone.id);
-            brain_->note(formatText("flow: gave up loading %s on deck %d after %.0fs; going on without it",
-                                    record ? record->title.toUtf8().constData() : "a record", gone.deck + 1,
-                                    kLoadGiveUp));
-        }
+        brain_->note(QStringLiteral("flow: no time left for zelvo-0's take of ")
+                     + (liveTrack ? liveTrack->title : QStringLiteral("deck 1's record"))
+                     + QStringLiteral("; the next record comes in"));
+        modelKey_->cancel();
     }
+    if (!settleCue(now))
+        return;
 
+    const std::optional<TrackRecord>& idleTrack = idleDeck.track();
     const bool cuedHere = autoCued_ && autoCued_->deck == idle && idleTrack && idleTrack->id == autoCued_->id;
-    if (!cuedHere && !takeOfLive && !voicePlaying(idle)) {
+    // With the live record done, whatever the idle deck holds comes in at
+    // once, whoever loaded it: a cue now would only make the silence longer.
+    const bool readyHere = liveDone && mayMixIn(idle);
+    if (!cuedHere && !takeOfLive && !readyHere && !voicePlaying(idle)) {
+        // Entries for records on air, on the live deck or on a deck that plays
+        // are passed over and dropped, as are those the library no longer holds.
         auto head = queue_.begin();
         std::optional<TrackRecord> next;
         for (; head != queue_.end(); ++head)
-            if ((next = library_->track(*head)))
+            if (!playingOrLive(*head) && (next = library_->track(*head)))
                 break;
-        if (next && !(idleTrack && idleTrack->id == next->id)) {
+        if (next && idleTrack && idleTrack->id == next->id && mayMixIn(idle)) {
+            // Already on the idle deck: it is mixed in below.
+        } else if (next) {
             std::vector<QUuid> queue(head + 1, queue_.end());
             setQueue(std::move(queue));
             mixer_->channel(idle).setSync(true);
@@ -360,24 +467,27 @@ void AppModel::cueNextInTime()
             brain_->note(formatText("auto: cued %s on deck %d with %.0fs to go", next->title.toUtf8().constData(),
                                     idle + 1, remaining));
             return;
+        } else if (!queue_.empty()) {
+            setQueue({});
         }
     }
 
-    // A record that has played out on the idle deck is as good as none: there
-    // is nothing left of it to mix in.
-    const bool playedOut =
-        voiceDuration(idle) > 0.0 && voicePosition(idle) >= voiceDuration(idle) - TransitionModel::kPlayedOut;
-    if (!idleDeck.track() || voicePlaying(idle) || playedOut)
-        return;
-    // What the deck held before a load that was given up is not the record
-    // flow meant to bring in.
-    if (passedOver_ && passedOver_->deck == idle && idleDeck.track()->id == passedOver_->id)
+    if (voicePlaying(idle) || !mayMixIn(idle))
         return;
     if (remaining < mixLen + kMixWindow) {
-        brain_->note(formatText("flow: %lld-bar mix onto deck %d%s", static_cast<long long>(transition_->bars()),
-                                idle + 1, takeOfLive ? " (zelvo-0's take of this record)" : ""));
+        const TrackRecord incoming = *idleDeck.track();
+        if (liveDone)
+            brain_->note(formatText("flow: deck %d has stopped; bringing %s in on deck %d at once", live + 1,
+                                    incoming.title.toUtf8().constData(), idle + 1));
+        else
+            brain_->note(formatText("flow: %lld-bar mix onto deck %d%s", static_cast<long long>(transition_->bars()),
+                                    idle + 1, takeOfLive ? " (zelvo-0's take of this record)" : ""));
         setFlow(autoCued_, std::optional<AutoCued>());
         setFlow(flowMixedFrom_, std::optional<int>(live));
+        // The record flow mixes in leaves the queue.
+        std::vector<QUuid> queue = queue_;
+        if (std::erase(queue, incoming.id) > 0)
+            setQueue(std::move(queue));
         // A load still pending on the deck (one given up on) would stop it
         // under the mix when it lands.
         idleDeck.cancelLoad();

@@ -46,6 +46,7 @@ keysteps::Inputs AppModel::stepInputs() const
     }
     in.deckOneLivePlaying = decks_[0]->live().playing;
     in.transition = transition_->phase();
+    in.wait = transition_->waiting();
     in.note = transition_->note();
     in.noteExpires = transition_->noteExpires();
     in.liveDeck = transition_->liveDeck();
@@ -55,6 +56,17 @@ keysteps::Inputs AppModel::stepInputs() const
     in.liveSince = liveSince_;
     in.stretchesAtLive = stretchesAtLive_;
     in.nextQueued = nextQueuedRecord();
+    if (autoQueue_) {
+        const int live = in.liveDeck == 1 ? 1 : 0;
+        const std::optional<TrackRecord>& liveTrack = decks_[std::size_t(live)]->track();
+        in.liveEnded = liveTrack && !in.decks[std::size_t(live)].playing && heard_.contains(liveTrack->id);
+        if (mayMixIn(1 - live))
+            in.comingIn = decks_[std::size_t(1 - live)]->track();
+        else if (autoCueing_)
+            in.comingIn = library_->track(autoCueing_->id);
+        else
+            in.comingIn = in.nextQueued;
+    }
     in.hint = hint_;
     in.hintUntil = hintUntil_;
     return in;
@@ -63,8 +75,9 @@ keysteps::Inputs AppModel::stepInputs() const
 std::optional<TrackRecord> AppModel::nextQueuedRecord() const
 {
     for (const QUuid& id : queue_)
-        if (std::optional<TrackRecord> record = library_->track(id))
-            return record;
+        if (!playingOrLive(id))
+            if (std::optional<TrackRecord> record = library_->track(id))
+                return record;
     return std::nullopt;
 }
 

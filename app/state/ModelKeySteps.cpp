@@ -61,6 +61,8 @@ std::optional<int> barsLeft(const Inputs& in)
     const std::optional<BeatGrid> grid = outgoing.track ? outgoing.track->grid : std::nullopt;
     if (!BeatGrid::usable(grid))
         return std::nullopt;
+    if (in.wait)
+        return wholeOf((in.wait->begins - in.wait->clock) / BeatGrid::barOf(grid));
     return wholeOf((in.transition.value - outgoing.position) / BeatGrid::barOf(grid));
 }
 
@@ -273,8 +275,16 @@ QString flowLine(const Inputs& in)
             return QStringLiteral("next: ") + in.nextQueued->title.toLower();
         return QStringLiteral("next record when one's queued");
     }
-    if (!one.track || !one.playing)
+    // The live deck's record has ended: flow brings the next one in at once.
+    const int live = in.liveDeck == 1 ? 1 : 0;
+    if (in.liveEnded && in.comingIn)
+        return formatText("deck %d has stopped \u00b7 ", live + 1) + in.comingIn->title.toLower()
+            + QStringLiteral(" comes in now");
+    const DeckReading& onAir = in.decks[std::size_t(live)];
+    if (!onAir.track || !onAir.playing)
         return QStringLiteral("press play on deck 1 and flow takes it from there");
+    if (live == 1)
+        return QStringLiteral("listening to ") + two.track->title.toLower();
     if (takeOfDeckOne(in) && !two.playing)
         return QStringLiteral("zelvo-0's take is ready \u00b7 in at ") + clockText(75.0 - sinceLive);
     if (rendering)
@@ -292,12 +302,17 @@ QString guide(const Inputs& in)
 
     switch (in.transition.kind) {
     case Kind::starting: return QStringLiteral("STARTING THE OTHER DECK\u2026");
-    case Kind::waitingDownbeat:
+    case Kind::waitingDownbeat: {
+        // The record ends before its phrase: the mix begins early, on a bar.
+        const bool onPhrase = !in.wait || in.wait->onPhrase;
+        const QString when = onPhrase ? QStringLiteral("ON THE PHRASE") : QStringLiteral("BEFORE THE RECORD ENDS");
         if (const std::optional<int> bars = barsLeft(in); bars && *bars >= 1)
-            return QStringLiteral("MIX STARTS IN %1 BAR%2 \u00b7 ON THE PHRASE")
+            return QStringLiteral("MIX STARTS IN %1 BAR%2 \u00b7 %3")
                 .arg(*bars)
-                .arg(*bars == 1 ? QString() : QStringLiteral("S"));
-        return QStringLiteral("MIX STARTS ON THE PHRASE");
+                .arg(*bars == 1 ? QString() : QStringLiteral("S"))
+                .arg(when);
+        return QStringLiteral("MIX STARTS ") + when;
+    }
     case Kind::mixing:
         return formatText("MIXING \u00b7 %d%% \u00b7 GRAB THE CROSSFADER TO TAKE OVER", wholeOf(in.transition.value * 100.0));
     case Kind::idle: break;

@@ -49,6 +49,9 @@ struct Inputs {
     bool deckOneLivePlaying = false;
     // The transition.
     TransitionModel::Phase transition;
+    // A mix waiting for its downbeat as the transition reads it on its own
+    // clock; without it the guide counts from the outgoing deck's position.
+    std::optional<TransitionModel::Wait> wait;
     std::optional<QString> note;
     QDateTime noteExpires;
     int liveDeck = 0;
@@ -58,8 +61,14 @@ struct Inputs {
     QDateTime handsOnAt;
     QDateTime liveSince;
     std::int64_t stretchesAtLive = 0;
-    // The first queued record the library still holds.
+    // The first queued record the library still holds, passing over records
+    // on air, on the live deck or on a deck that plays.
     std::optional<TrackRecord> nextQueued;
+    // Flow mode: the live deck's record was heard and has stopped, and what
+    // flow brings in next (the idle deck's record, the cue being loaded or the
+    // next queued record).
+    bool liveEnded = false;
+    std::optional<TrackRecord> comingIn;
     std::optional<QString> hint;
     QDateTime hintUntil;
 };

@@ -207,7 +207,14 @@ TEST(FlowDriver, FlowForkWaitsForContextAndForksEachRecordOnce)
     const Case cases[] = {
         {"before the context", {}, 16.9, 300, false, false},
         {"at the context", {}, 17, 300, true, true},
-        {"live deck 2", [](FlowRig& r) { r.model.mixer().setCrossfader(0.2); }, 30, 300, false, false},
+        // Deck 2 plays too: a stopped live deck 2 would hand the set to deck 1.
+        {"live deck 2",
+         [](FlowRig& r) {
+             r.model.mixer().setCrossfader(0.2);
+             r.put(1, record("other"));
+             r.publish(1, true, 5, 300);
+         },
+         30, 300, false, false},
         {"rendering", [](FlowRig& r) { r.world.phase = Phase::capturing; }, 30, 300, false, false},
         {"after a failure", [](FlowRig& r) { r.world.phase = Phase::failed; }, 30, 300, true, true},
         {"server not ready", [](FlowRig& r) { r.world.brainStatus = BrainStatus::of(BrainStatus::Kind::starting); },
