@@ -19,9 +19,11 @@
 #include "support/AudioFixtures.h"
 #include "support/GeneratedMusic.h"
 #include "support/StandInBrain.h"
+#include "state/ModelKeyLink.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QRegularExpression>
 #include <algorithm>
 #include <gtest/gtest.h>
 
@@ -416,5 +418,348 @@ TEST(FlowSet, ALoadSlowerThanTheGiveUpIsMixedInOnce)
     EXPECT_TRUE(app.givenUp().isEmpty());
 }
 
+
+// --- Flow's gaps: a record played twice, a room left silent. Each case plays
+// drum records named "<title>@<bpm>" on the fake device, frame by frame.
+
+AppModel& bootWithGrids(test::AppRig& rig)
+{
+    rig.analyzer = fixedGrid;
+    return bootOnTheFakeDevice(rig);
+}
+
+// A model key whose long press calls the render off, as the program's does.
+class CancellingKey final : public ModelKeyLink {
+public:
+    explicit CancellingKey(test::FakeWorld& world) : world_(world) {}
+    void cancel() override
+    {
+        world_.journal << QStringLiteral("key.cancel");
+        world_.phase = WorkflowLink::Phase::idle;
+    }
+
+private:
+    test::FakeWorld& world_;
+};
+
+struct SetRig {
+    SetRig(const std::vector<QString>& names, const std::vector<double>& seconds, std::int64_t bars)
+        : app(bootWithGrids(rig))
+    {
+        records = importRecords(rig, app, names, seconds);
+        watchMixes(app, mixes);
+        app.transition().setBars(bars);
+        app.transition().setStyle(TransitionStyle::bassSwap);
+        app.mixer().setCrossfader(-1.0);
+    }
+
+    const TrackRecord& operator[](std::size_t i) const { return records.at(i); }
+
+    double masterPeak() const
+    {
+        const MixerState& meters = *app.audio().io()->engine().state();
+        return std::max(meters.masterPeakL.load(), meters.masterPeakR.load());
+    }
+
+    // One frame; the master below -60 dBFS counts as silence.
+    void frame(const test::HeldDecode* held = nullptr)
+    {
+        playFrame(rig, app, nullptr, held);
+        played += TransitionModel::kFrameInterval;
+        silentFor = masterPeak() < 1e-3 ? silentFor + TransitionModel::kFrameInterval : 0.0;
+    }
+
+    // Plays until `done` holds (true) or `seconds` have passed (false).
+    bool playUntil(const std::function<bool()>& done, double seconds, const test::HeldDecode* held = nullptr)
+    {
+        for (const double end = played + seconds; played < end;) {
+            frame(held);
+            if (::testing::Test::HasFatalFailure())
+                return false;
+            if (done())
+                return true;
+        }
+        return false;
+    }
+
+    // A mix onto the record has completed.
+    bool mixedIn(const TrackRecord& record) const
+    {
+        return std::any_of(mixes.begin(), mixes.end(),
+                           [&](const Mix& m) { return m.completed && m.incoming && m.incoming->id == record.id; });
+    }
+
+    std::vector<QUuid> incoming() const
+    {
+        std::vector<QUuid> ids;
+        for (const Mix& m : mixes)
+            if (m.ended && m.incoming)
+                ids.push_back(m.incoming->id);
+        return ids;
+    }
+
+    QStringList notes() const { return notesOf(rig); }
+    std::string log() const { return notes().join(QLatin1Char('\n')).toStdString(); }
+
+    void play(int deck, double from = 0.0)
+    {
+        if (from > 0.0) {
+            app.deck(deck).voice()->send(DeckCommand::seek(from));
+            frame();
+        }
+        // Through the voice: a hand on the deck would hold flow off for 45 s.
+        app.deck(deck).voice()->send(DeckCommand::play());
+        frame();
+    }
+
+    test::AppRig rig;
+    AppModel& app;
+    std::vector<TrackRecord> records;
+    std::vector<Mix> mixes;
+    double played = 0.0;
+    double silentFor = 0.0;
+};
+
+// A queued record already on a deck is never cued again: the playing one at
+// the queue's head is passed over (and not called "next"), and the one loaded
+// by hand on the idle deck is mixed in from there and leaves the queue.
+TEST(FlowGaps, AQueuedRecordOnADeckIsMixedInOnceFromWhereItIs)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {50.0, 50.0, 50.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord &a = set[0], &b = set[1], &c = set[2];
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, b));
+    app.setQueue({a.id, b.id, c.id}); // loading does not dequeue
+    set.play(0);
+    app.setAutoQueue(true);
+    ASSERT_TRUE(app.nextQueuedRecord());
+    EXPECT_EQ(app.nextQueuedRecord()->id, b.id) << "the playing record is not next";
+
+    ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(c); }, 150.0)) << set.log();
+    EXPECT_EQ(set.incoming(), (std::vector<QUuid>{b.id, c.id})) << set.log();
+    for (const Mix& m : set.mixes)
+        EXPECT_TRUE(m.completed) << set.log();
+    const QStringList notes = set.notes();
+    EXPECT_FALSE(notes.join(QLatin1Char('\n')).contains(QStringLiteral("auto: cued Alpha"))) << set.log();
+    EXPECT_FALSE(notes.join(QLatin1Char('\n')).contains(QStringLiteral("auto: cued Bravo"))) << set.log();
+    EXPECT_TRUE(notes.join(QLatin1Char('\n')).contains(QStringLiteral("auto: cued Charlie on deck 1"))) << set.log();
+    EXPECT_TRUE(app.queue().empty()) << app.queue().size();
+}
+
+// The next record lands only after the live record has ended (a decode slower
+// than the music left), or another record takes the idle deck from flow's
+// load after the end: either way it comes in at once, and the flow line says
+// so meanwhile.
+TEST(FlowGaps, TheNextRecordComesInAtOnceAfterTheLiveRecordEnded)
+{
+    for (const bool superseded : {false, true}) {
+        SCOPED_TRACE(superseded ? "another record takes deck 2" : "the cue lands late");
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Zulu")}, {15.0, 40.0, 40.0}, 4);
+        AppModel& app = set.app;
+        const TrackRecord &a = set[0], &b = set[1], &z = set[2];
+        test::HeldDecode slow(b.path);
+        app.deck(1).setDecoder(slow.decoder());
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
+        app.setQueue({b.id});
+        set.play(0);
+        app.setAutoQueue(true);
+
+        // Bravo is cued at once (15 s is inside both windows) and held; Alpha plays out.
+        ASSERT_TRUE(set.playUntil([&] { return !playing(app, 0); }, 20.0, &slow)) << set.log();
+        ASSERT_TRUE(slow.holding()) << set.log() << " at " << set.played << " pos " << app.deck(0).voice()->state().position.load() << " dur " << app.deck(0).voice()->state().duration.load();
+        set.playUntil([] { return false; }, 2.0, &slow);
+        EXPECT_EQ(app.flowLine(), QStringLiteral("deck 1 has stopped \u00b7 bravo comes in now"));
+        const TrackRecord& next = superseded ? z : b;
+        if (superseded)
+            ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, z));
+        else
+            slow.release();
+        const double landed = set.played;
+        ASSERT_TRUE(set.playUntil([&] { return playing(app, 1) && set.masterPeak() > 1e-3; }, 10.0, &slow))
+            << set.log();
+        const double bar = 2.0;
+        EXPECT_LT(set.played - landed, bar) << set.log();
+        ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(next); }, 5.0, &slow)) << set.log();
+        EXPECT_EQ(app.transition().liveDeck(), 1);
+        if (superseded) {
+            EXPECT_EQ(app.queue(), std::vector<QUuid>{b.id}) << "Bravo never played: it is queued again";
+            EXPECT_TRUE(set.notes().contains(
+                QStringLiteral("flow: Zulu took deck 2 before Bravo landed; it goes back to the head of the queue")))
+                << set.log();
+        }
+    }
+}
+
+// A take of deck 1's record still being written when the next record's cue is
+// due: the render is called off and the queue's record comes in on time. With
+// nothing else to bring in, the take is waited for.
+TEST(FlowGaps, ARenderNearTheEndGivesWayToTheNextRecord)
+{
+    for (const bool queued : {true, false}) {
+        SCOPED_TRACE(queued ? "a record queued" : "nothing else in the library");
+        SetRig set(queued ? std::vector<QString>{QStringLiteral("Alpha"), QStringLiteral("Bravo")}
+                          : std::vector<QString>{QStringLiteral("Alpha")},
+                   queued ? std::vector<double>{50.0, 50.0} : std::vector<double>{50.0}, 4);
+        AppModel& app = set.app;
+        app.setModelKeyLink(std::make_unique<CancellingKey>(set.rig.world));
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+        if (queued)
+            app.setQueue({set[1].id});
+        set.play(0);
+        app.setAutoQueue(true);
+        set.rig.world.phase = WorkflowLink::Phase::rendering; // and it never ends on its own
+
+        if (!queued) {
+            set.playUntil([] { return false; }, 60.0);
+            EXPECT_FALSE(set.rig.world.journal.contains(QStringLiteral("key.cancel")));
+            EXPECT_EQ(set.rig.world.phase, WorkflowLink::Phase::rendering);
+            continue;
+        }
+        ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(set[1]); }, 60.0)) << set.log();
+        EXPECT_TRUE(set.rig.world.journal.contains(QStringLiteral("key.cancel")));
+        EXPECT_TRUE(set.notes().contains(
+            QStringLiteral("flow: no time left for zelvo-0's take of Alpha; the next record comes in")))
+            << set.log();
+        EXPECT_LT(set.app.deck(0).voice()->state().position.load(), 50.0) << "in before Alpha ended";
+    }
+}
+
+// The downbeat of a long mix lies just inside the outgoing record's end: the
+// mix is cut to the music left, so the incoming deck is up when it ends.
+TEST(FlowGaps, AMixLongerThanTheMusicLeftIsCutToIt)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo")}, {34.0, 60.0}, 16);
+    AppModel& app = set.app;
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, set[1]));
+    set.play(0, 20.0);
+    app.transition().mix(1); // the phrase downbeat at 32 s, a bar before the end; 32 s of mix
+    ASSERT_TRUE(set.playUntil([&] { return !playing(app, 0); }, 20.0)) << set.log();
+    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 0.1))
+        << "still mixing at " << app.transition().phase().value;
+    EXPECT_TRUE(set.mixedIn(set[1]));
+    EXPECT_EQ(app.mixer().crossfader(), 1.0);
+    EXPECT_FALSE(set.playUntil([&] { return set.silentFor > 0.25; }, 8.0)) << "deck 2 up at full level";
+}
+
+// With deck 1 stopped and deck 2 playing, a crossfader left in the middle or
+// near deck 1's end keeps the playing deck from full level: flow brings it in
+// and carries on from it with the queue.
+TEST(FlowGaps, ThePlayingDeckIsLiveWhenTheCrossfadersDeckIsStopped)
+{
+    for (const double crossfader : {0.0, -0.9}) {
+        SCOPED_TRACE(crossfader);
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {50.0, 50.0, 50.0},
+                   4);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, set[1]));
+        app.mixer().setCrossfader(crossfader);
+        app.setQueue({set[2].id});
+        set.play(1);
+        app.setAutoQueue(true);
+        ASSERT_TRUE(set.playUntil([&] { return app.mixer().crossfader() == 1.0; }, 2.0)) << set.log();
+        EXPECT_TRUE(set.notes().contains(
+            QStringLiteral("flow: deck 1 stopped while deck 2 plays Bravo; bringing deck 2 in")))
+            << set.log();
+        ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(set[2]); }, 60.0)) << set.log();
+        EXPECT_EQ(set.incoming(), std::vector<QUuid>{set[2].id}) << "Alpha, stopped on deck 1, stays out";
+    }
+}
+
+// The guide counts the bars to the mix on the mix's own clock: a take swapped
+// in under the outgoing deck does not add the swap's offset, and a mix that
+// begins early because the record ends first does not claim the phrase.
+TEST(FlowGaps, TheGuideCountsOnTheMixClock)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Short")}, {100.0, 60.0, 30.0},
+               16);
+    AppModel& app = set.app;
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, set[1]));
+    set.play(0, 5.0);
+    app.transition().mix(1); // the downbeat at 32 s
+    const auto count = [&] {
+        const QString guide = app.guide();
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("^MIX STARTS IN (\\d+) BARS? \u00b7 ON THE PHRASE$")).match(guide);
+        EXPECT_TRUE(m.hasMatch()) << guide.toStdString();
+        return m.captured(1).toInt();
+    };
+    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::waitingDownbeat; }, 1.0));
+    const int before = count();
+    EXPECT_EQ(before, 13);
+    DeckModel& one = app.deck(0);
+    ASSERT_TRUE(one.swapIn(*one.track(), one.buffer(), one.waveform(), 3.0));
+    for (int previous = before, i = 0; i < 120; ++i) {
+        set.frame();
+        const int now = count();
+        ASSERT_LE(now, previous) << "the count grew after the swap";
+        previous = now;
+    }
+
+    // 18 s into a 30 s record with 16-bar phrases: the downbeat at 32 s never
+    // comes; the mix begins on the bar line at 22 s.
+    app.transition().mix(1); // calls it off
+    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 0.5));
+    app.deck(1).playPause();
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[2]));
+    app.deck(0).voice()->send(DeckCommand::seek(18.0));
+    set.frame();
+    if (!playing(app, 0))
+        set.play(0);
+    ASSERT_TRUE(playing(app, 0));
+    app.deck(1).voice()->send(DeckCommand::seek(0.0));
+    app.mixer().setCrossfader(-1.0);
+    set.frame();
+    app.transition().mix(1);
+    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::waitingDownbeat; }, 1.0));
+    EXPECT_EQ(app.guide(), QStringLiteral("MIX STARTS IN 1 BAR \u00b7 BEFORE THE RECORD ENDS"));
+    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::mixing; }, 5.0));
+    EXPECT_NEAR(app.deck(0).voice()->state().position.load(), 22.0, 0.1);
+}
+
+// Every end of a mix writes one line under the "mix: " subject: complete, or
+// where it stood and why, a call-off by hand told apart from the rest.
+TEST(FlowGaps, EveryMixEndsWithALineThatSaysWhy)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo")}, {100.0, 100.0}, 2);
+    AppModel& app = set.app;
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, set[1]));
+    set.play(0, 1.0);
+    const auto idle = [&] { return app.transition().phase().kind == Kind::idle; };
+
+    app.transition().mix(1);
+    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::waitingDownbeat; }, 1.0));
+    app.transition().mix(1); // called off by hand
+    ASSERT_TRUE(set.playUntil(idle, 0.5));
+    app.mixer().setCrossfader(-1.0);
+    app.transition().mix(1);
+    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::mixing; }, 10.0));
+    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().value >= 0.5; }, 5.0));
+    app.mixer().setCrossfader(app.mixer().crossfader() + 0.2); // a hand on the crossfader
+    ASSERT_TRUE(set.playUntil(idle, 0.5));
+    app.mixer().setCrossfader(-1.0);
+    app.transition().mix(1);
+    ASSERT_TRUE(set.playUntil(idle, 20.0));
+
+    QStringList mixLines;
+    for (const QString& line : set.notes())
+        if (line.startsWith(QStringLiteral("mix")))
+            mixLines << line;
+    ASSERT_EQ(mixLines.size(), 3) << set.log();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral(
+                    "^mix: onto deck 2 ended waiting for its downbeat at \\d+\\.\\d\\ds \u2014 called off by hand$"))
+                    .match(mixLines[0])
+                    .hasMatch())
+        << mixLines[0].toStdString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^mix: onto deck 2 ended mixing at 5\\d% \u2014 a hand took the crossfader$"))
+                    .match(mixLines[1])
+                    .hasMatch())
+        << mixLines[1].toStdString();
+    EXPECT_EQ(mixLines[2], QStringLiteral("mix: onto deck 2 complete"));
+}
 } // namespace
 } // namespace zelvo

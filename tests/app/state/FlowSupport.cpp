@@ -66,31 +66,39 @@ QStringList FlowRig::notes() const
 }
 
 struct HeldDecode::State {
-    QString path;
+    QStringList paths;
     std::mutex mutex;
     std::condition_variable released;
     bool open = false;
-    bool holding = false;
+    int holding = 0;
+    std::uint64_t releases = 0;
 };
 
-HeldDecode::HeldDecode(QString path) : state_(std::make_shared<State>())
+HeldDecode::HeldDecode(QString path) : HeldDecode(QStringList{std::move(path)}) {}
+
+HeldDecode::HeldDecode(QStringList paths) : state_(std::make_shared<State>())
 {
-    state_->path = std::move(path);
+    state_->paths = std::move(paths);
 }
 
 HeldDecode::~HeldDecode()
 {
-    release();
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->open = true;
+    }
+    state_->released.notify_all();
 }
 
 DeckModel::Decoder HeldDecode::decoder() const
 {
     return [state = state_](const QString& path, double sampleRate) {
-        if (path == state->path) {
+        if (state->paths.contains(path)) {
             std::unique_lock<std::mutex> lock(state->mutex);
-            state->holding = true;
-            state->released.wait(lock, [&] { return state->open; });
-            state->holding = false;
+            const std::uint64_t ticket = state->releases;
+            ++state->holding;
+            state->released.wait(lock, [&] { return state->open || state->releases != ticket; });
+            --state->holding;
         }
         return AudioFileIO::decode(std::filesystem::path(path.toStdString()), sampleRate);
     };
@@ -99,14 +107,14 @@ DeckModel::Decoder HeldDecode::decoder() const
 bool HeldDecode::holding() const
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    return state_->holding;
+    return state_->holding > 0;
 }
 
 void HeldDecode::release()
 {
     {
         std::lock_guard<std::mutex> lock(state_->mutex);
-        state_->open = true;
+        ++state_->releases;
     }
     state_->released.notify_all();
 }

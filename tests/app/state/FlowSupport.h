@@ -30,16 +30,19 @@ struct FlowRig : AppRig {
     FakeAIStep aiStep{world};
 };
 
-// A deck decoder that decodes as the program does but holds the decode of one
-// file until released, as a very slow disk would: hand `decoder()` to a deck.
+// A deck decoder that decodes as the program does but holds the decode of
+// chosen files until released, as a very slow disk would: hand `decoder()` to
+// a deck.
 class HeldDecode {
 public:
     explicit HeldDecode(QString path);
-    // Releases a held decode, so no worker waits past the test.
+    explicit HeldDecode(QStringList paths);
+    // Lets every decode go, now and later, so no worker waits past the test.
     ~HeldDecode();
     DeckModel::Decoder decoder() const;
-    // True while a decode of the file waits to be released. Any thread.
+    // True while a decode of a held file waits to be released. Any thread.
     bool holding() const;
+    // Lets the decodes waiting now go; later decodes of the files wait again.
     void release();
 
 private:
