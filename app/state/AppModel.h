@@ -445,6 +445,10 @@ private:
     // only for the crossfader: brings the playing deck in. False when there is
     // nothing to do.
     bool bringInPlaying();
+    // The deck the set is on: the crossfader's live deck, unless it stands
+    // still while the other plays, or holds nothing heard while the other's
+    // record was heard (a crossfader moved onto a deck flow had only cued).
+    int setDeck() const;
     // Sees a pending cue land, superseded or given up. False while it is
     // still loading.
     bool settleCue(const QDateTime& now);

@@ -331,6 +331,21 @@ bool AppModel::mayMixIn(int deck) const
     return !(other && other->id == track->id);
 }
 
+int AppModel::setDeck() const
+{
+    const int live = transition_->liveDeck();
+    const int other = 1 - live;
+    if (voicePlaying(live))
+        return live;
+    if (voicePlaying(other))
+        return other;
+    const auto heardOn = [this](int deck) {
+        const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
+        return track && heard_.contains(track->id);
+    };
+    return !heardOn(live) && heardOn(other) ? other : live;
+}
+
 bool AppModel::settleCue(const QDateTime& now)
 {
     if (!autoCueing_)
@@ -383,7 +398,7 @@ void AppModel::cueNextInTime()
         return;
     if (bringInPlaying())
         return;
-    const int live = transition_->liveDeck();
+    const int live = setDeck();
     const int idle = 1 - live;
     DeckModel& liveDeck = *decks_[std::size_t(live)];
     DeckModel& idleDeck = *decks_[std::size_t(idle)];

@@ -57,7 +57,8 @@ keysteps::Inputs AppModel::stepInputs() const
     in.stretchesAtLive = stretchesAtLive_;
     in.nextQueued = nextQueuedRecord();
     if (autoQueue_) {
-        const int live = in.liveDeck == 1 ? 1 : 0;
+        const int live = setDeck();
+        in.setDeck = live;
         const std::optional<TrackRecord>& liveTrack = decks_[std::size_t(live)]->track();
         in.liveEnded = liveTrack && !in.decks[std::size_t(live)].playing && heard_.contains(liveTrack->id);
         if (mayMixIn(1 - live))

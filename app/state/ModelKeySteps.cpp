@@ -276,10 +276,10 @@ QString flowLine(const Inputs& in)
         return QStringLiteral("next record when one's queued");
     }
     // The live deck's record has ended: flow brings the next one in at once.
-    const int live = in.liveDeck == 1 ? 1 : 0;
     if (in.liveEnded && in.comingIn)
-        return formatText("deck %d has stopped \u00b7 ", live + 1) + in.comingIn->title.toLower()
+        return formatText("deck %d has stopped \u00b7 ", in.setDeck + 1) + in.comingIn->title.toLower()
             + QStringLiteral(" comes in now");
+    const int live = in.liveDeck == 1 ? 1 : 0;
     const DeckReading& onAir = in.decks[std::size_t(live)];
     if (!onAir.track || !onAir.playing)
         return QStringLiteral("press play on deck 1 and flow takes it from there");

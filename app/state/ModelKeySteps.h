@@ -64,9 +64,11 @@ struct Inputs {
     // The first queued record the library still holds, passing over records
     // on air, on the live deck or on a deck that plays.
     std::optional<TrackRecord> nextQueued;
-    // Flow mode: the live deck's record was heard and has stopped, and what
+    // Flow mode: the deck the set is on (`AppModel::setDeck`), whether its
+    // record was heard and has stopped, and what
     // flow brings in next (the idle deck's record, the cue being loaded or the
     // next queued record).
+    int setDeck = 0;
     bool liveEnded = false;
     std::optional<TrackRecord> comingIn;
     std::optional<QString> hint;

@@ -86,6 +86,7 @@ HeldDecode::~HeldDecode()
     {
         std::lock_guard<std::mutex> lock(state_->mutex);
         state_->open = true;
+        state_->holding = 0;
     }
     state_->released.notify_all();
 }
@@ -98,7 +99,6 @@ DeckModel::Decoder HeldDecode::decoder() const
             const std::uint64_t ticket = state->releases;
             ++state->holding;
             state->released.wait(lock, [&] { return state->open || state->releases != ticket; });
-            --state->holding;
         }
         return AudioFileIO::decode(std::filesystem::path(path.toStdString()), sampleRate);
     };
@@ -114,7 +114,10 @@ void HeldDecode::release()
 {
     {
         std::lock_guard<std::mutex> lock(state_->mutex);
+        // Counted as let go at once, so the frame after the release waits
+        // for the decode to land.
         ++state_->releases;
+        state_->holding = 0;
     }
     state_->released.notify_all();
 }
