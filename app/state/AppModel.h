@@ -323,9 +323,9 @@ public:
     // The first queued record the library still holds that is neither on the
     // live deck nor on a deck that plays (flow passes those over).
     std::optional<TrackRecord> nextQueuedRecord() const;
-    // The record is on the live deck or on a deck that plays: a queue entry
-    // for it is passed over and dropped.
-    bool playingOrLive(const QUuid& id) const;
+    // The record has been on air, or is on the live deck or on a deck that
+    // plays: a queue entry for it is passed over and dropped.
+    bool queueSkips(const QUuid& id) const;
     // One reading of everything the key, the flow line and the guide depend on.
     keysteps::Inputs stepInputs() const;
     // --- Keyboard map and performance pads (KeyboardMap.cpp, PerformancePads.cpp).
@@ -446,8 +446,9 @@ private:
     // nothing to do.
     bool bringInPlaying();
     // The deck the set is on: the crossfader's live deck, unless it stands
-    // still while the other plays, or holds nothing heard while the other's
-    // record was heard (a crossfader moved onto a deck flow had only cued).
+    // still while the other plays with its fader up, or, neither playing, it
+    // holds nothing heard while the other's record was heard (a crossfader
+    // moved onto a deck flow had only cued).
     int setDeck() const;
     // Sees a pending cue land, superseded or given up. False while it is
     // still loading.

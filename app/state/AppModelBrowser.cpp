@@ -263,7 +263,7 @@ void AppModel::loadNext()
     // Records the library no longer holds are dropped, and so are records on
     // air, on the live deck or on a deck that plays: loading one would mix a
     // record into itself.
-    std::erase_if(queue, [this](const QUuid& id) { return !library_->track(id) || playingOrLive(id); });
+    std::erase_if(queue, [this](const QUuid& id) { return !library_->track(id) || queueSkips(id); });
     setQueue(queue);
     if (queue.empty()) {
         showHint(kQueueEmpty, kQueueHintSeconds);

@@ -297,7 +297,7 @@ bool AppModel::bringInPlaying()
     return true;
 }
 
-bool AppModel::playingOrLive(const QUuid& id) const
+bool AppModel::queueSkips(const QUuid& id) const
 {
     if (onAir_.contains(id))
         return true;
@@ -338,7 +338,7 @@ int AppModel::setDeck() const
     if (voicePlaying(live))
         return live;
     if (voicePlaying(other))
-        return other;
+        return mixer_->channel(other).fader() > kAudibleFader ? other : live;
     const auto heardOn = [this](int deck) {
         const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
         return track && heard_.contains(track->id);
@@ -438,12 +438,14 @@ void AppModel::cueNextInTime()
     if (!(remaining < mixLen + kPrepareWindow))
         return;
     if (live == 0 && rendering && !outpaint_->pendingIsExtension()) {
-        // A take of deck 1's record is being written, but the next record's cue
-        // is due: the cue and the mix go ahead of it, and the render is called
-        // off, so a take landing late cannot push the cued record off deck 2.
-        // With nothing else to bring in, the take is all there is: wait for it.
+        // A take of deck 1's record is being written. Once the music left is
+        // shorter than a mix and the cue window, the cue and the mix go ahead
+        // of it and the render is called off, so a take landing late cannot
+        // push the cued record off deck 2.
+        // With more music left than that (a take's hold ran out), or nothing
+        // else to bring in, the render is waited for.
         const bool other = (mayMixIn(idle) && !voicePlaying(idle)) || autoCueing_ || nextQueuedRecord();
-        if (!other)
+        if (!(plain < mixLen + kPrepareWindow) || !other)
             return;
         brain_->note(QStringLiteral("flow: no time left for zelvo-0's take of ")
                      + (liveTrack ? liveTrack->title : QStringLiteral("deck 1's record"))
@@ -464,10 +466,12 @@ void AppModel::cueNextInTime()
         auto head = queue_.begin();
         std::optional<TrackRecord> next;
         for (; head != queue_.end(); ++head)
-            if (!playingOrLive(*head) && (next = library_->track(*head)))
+            if (!queueSkips(*head) && (next = library_->track(*head)))
                 break;
         if (next && idleTrack && idleTrack->id == next->id && mayMixIn(idle)) {
             // Already on the idle deck: it is mixed in below.
+            if (head != queue_.begin())
+                setQueue(std::vector<QUuid>(head, queue_.end()));
         } else if (next) {
             std::vector<QUuid> queue(head + 1, queue_.end());
             setQueue(std::move(queue));

@@ -76,7 +76,7 @@ keysteps::Inputs AppModel::stepInputs() const
 std::optional<TrackRecord> AppModel::nextQueuedRecord() const
 {
     for (const QUuid& id : queue_)
-        if (!playingOrLive(id))
+        if (!queueSkips(id))
             if (std::optional<TrackRecord> record = library_->track(id))
                 return record;
     return std::nullopt;

@@ -896,13 +896,6 @@ TEST(FlowSetRandom, AHandsOffSetNeverRepeatsARecordNorGoesQuiet)
         const std::string log = set.log();
         EXPECT_TRUE(setOver()) << "after " << set.played << " s, " << onAir.size() << " on air\n" << log;
         EXPECT_TRUE(repeats.isEmpty()) << repeats.join(QStringLiteral(", ")).toStdString() << "\n" << log;
-        std::vector<QUuid> in = set.incoming();
-        std::vector<QUuid> completed;
-        for (const Mix& m : set.mixes)
-            if (m.completed && m.incoming)
-                completed.push_back(m.incoming->id);
-        std::sort(completed.begin(), completed.end());
-        EXPECT_EQ(std::adjacent_find(completed.begin(), completed.end()), completed.end()) << log;
         EXPECT_EQ(longest, 0.0) << "quiet for " << longest << " s, a bar being " << longestBar << " s\n" << log;
         qsizetype lines = 0;
         for (const QString& line : set.notes())
@@ -910,7 +903,6 @@ TEST(FlowSetRandom, AHandsOffSetNeverRepeatsARecordNorGoesQuiet)
         const auto ended = std::count_if(set.mixes.begin(), set.mixes.end(), [](const Mix& m) { return m.ended; });
         EXPECT_EQ(lines, ended) << log;
         EXPECT_GE(set.mixes.size(), 8u) << log;
-        if (qEnvironmentVariableIsSet("FLOW_SET_LOG")) std::cerr << "seed " << seed << " played " << set.played << "\n" << log << "\n";
     }
 }
 } // namespace
