@@ -2,24 +2,28 @@
 // manual clock, each render and each deck load waited for with the clock held:
 // a whole set on the real generation workflow and the stand-in model server
 // (the chain extends every take while it plays, so each timed mix runs while
-// the take under it is swapped), the end of a record that plays fast, and a
-// load slower than flow waits for.
+// the take under it is swapped), the end of a record that plays fast, a load
+// slower than flow waits for, each way flow could once play a record twice or
+// leave the room silent, and a randomised hands-off set.
 #include "AppTestSupport.h"
 #include "FlowSupport.h"
 
 #include "shell/StandardNeighbours.h"
+#include "audio/AudioIO.h"
 #include "audio/DeckVoice.h"
 #include "audio/MixerParams.h"
 #include "audio/MixerState.h"
 #include "audio/MixEngine.h"
 #include "generation/OutpaintModel.h"
+#include "models/AudioSystem.h"
 #include "models/DeckModel.h"
+#include "models/EngineBinder.h"
 #include "models/MixerModel.h"
 #include "models/TransitionModel.h"
+#include "state/ModelKeyLink.h"
 #include "support/AudioFixtures.h"
 #include "support/GeneratedMusic.h"
 #include "support/StandInBrain.h"
-#include "state/ModelKeyLink.h"
 
 #include <QCoreApplication>
 #include <QDir>
