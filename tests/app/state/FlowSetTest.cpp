@@ -447,6 +447,9 @@ private:
     test::FakeWorld& world_;
 };
 
+// A booted program with its records imported, every mix followed and the
+// master's silence measured; decks start through their voices, so no hand is
+// on a control.
 struct SetRig {
     SetRig(const std::vector<QString>& names, const std::vector<double>& seconds, std::int64_t bars)
         : app(bootWithGrids(rig))
@@ -545,10 +548,10 @@ TEST(FlowGaps, AQueuedRecordOnADeckIsMixedInOnceFromWhereItIs)
     EXPECT_EQ(set.incoming(), (std::vector<QUuid>{b.id, c.id})) << set.log();
     for (const Mix& m : set.mixes)
         EXPECT_TRUE(m.completed) << set.log();
-    const QStringList notes = set.notes();
-    EXPECT_FALSE(notes.join(QLatin1Char('\n')).contains(QStringLiteral("auto: cued Alpha"))) << set.log();
-    EXPECT_FALSE(notes.join(QLatin1Char('\n')).contains(QStringLiteral("auto: cued Bravo"))) << set.log();
-    EXPECT_TRUE(notes.join(QLatin1Char('\n')).contains(QStringLiteral("auto: cued Charlie on deck 1"))) << set.log();
+    const QString log = set.notes().join(QLatin1Char('\n'));
+    EXPECT_FALSE(log.contains(QStringLiteral("auto: cued Alpha")) || log.contains(QStringLiteral("auto: cued Bravo")))
+        << set.log();
+    EXPECT_TRUE(log.contains(QStringLiteral("auto: cued Charlie on deck 1"))) << set.log();
     EXPECT_TRUE(app.queue().empty()) << app.queue().size();
 }
 
@@ -572,7 +575,7 @@ TEST(FlowGaps, TheNextRecordComesInAtOnceAfterTheLiveRecordEnded)
 
         // Bravo is cued at once (15 s is inside both windows) and held; Alpha plays out.
         ASSERT_TRUE(set.playUntil([&] { return !playing(app, 0); }, 20.0, &slow)) << set.log();
-        ASSERT_TRUE(slow.holding()) << set.log() << " at " << set.played << " pos " << app.deck(0).voice()->state().position.load() << " dur " << app.deck(0).voice()->state().duration.load();
+        ASSERT_TRUE(slow.holding()) << set.log();
         set.playUntil([] { return false; }, 2.0, &slow);
         EXPECT_EQ(app.flowLine(), QStringLiteral("deck 1 has stopped \u00b7 bravo comes in now"));
         const TrackRecord& next = superseded ? z : b;
