@@ -8,6 +8,7 @@
 #include "FlowSupport.h"
 
 #include "shell/StandardNeighbours.h"
+#include "audio/AudioIO.h"
 #include "audio/DeckVoice.h"
 #include "audio/MixerParams.h"
 #include "audio/MixerState.h"
