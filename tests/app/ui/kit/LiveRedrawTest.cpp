@@ -6,7 +6,6 @@
 #include "ui/kit/HardwareControls.h"
 #include "ui/kit/LiveCanvas.h"
 #include "ui/kit/LiveSchedule.h"
-#include "ui/kit/MeterTimeline.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -15,8 +14,6 @@
 #include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
-
-#include <cmath>
 
 namespace zelvo::kit {
 namespace {
@@ -172,66 +169,6 @@ TEST(LiveRedrawTest, BlinkingKeysFollowTheSharedClock)
     key.hide(); // cut short: released, and the movement jumps to its end
     EXPECT_FALSE(key.pressed());
     EXPECT_EQ(key.look().pressScale, 1.0);
-}
-
-TEST(LiveRedrawTest, MetersLingerDarkThenRestAndWake)
-{
-    if (LiveSchedule::frozen())
-        GTEST_SKIP() << "frozen processes have no ticks";
-    // The stage's meters rest with no clock; the faceplate's read at 3 a second.
-    for (double restFps : {0.0, 3.0}) {
-        KitRig rig;
-        QWidget window;
-        int paints = 0;
-        auto* meter = new LiveCanvas(rig.env(), QSizeF(10, 40), 0, [&](Canvas&, QSizeF, double) { ++paints; });
-        meter->setParent(&window);
-        bool moving = true;
-        double level = 1;
-        MeterTimeline timeline(meter, rig.env().liveClock, 20, [&] { return moving; }, [&] { return level > 0; },
-                               restFps);
-        window.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-        settle();
-        const auto run = [&](double seconds) {
-            for (int i = 0; i < int(std::lround(seconds * 20)); ++i) {
-                rig.scheduler.advance(0.05);
-                settle();
-            }
-        };
-        // Stopped while the level still falls: every frame draws.
-        moving = false;
-        timeline.follow();
-        int before = paints;
-        run(0.2);
-        EXPECT_GE(paints - before, 3) << restFps;
-        // Dark: one frame shows it, then it stands for the linger and rests.
-        level = 0;
-        before = paints;
-        run(MeterTimeline::kLinger - 0.1);
-        EXPECT_EQ(paints - before, 1) << restFps;
-        EXPECT_FALSE(timeline.resting()) << restFps;
-        run(0.2);
-        EXPECT_TRUE(timeline.resting()) << restFps;
-        EXPECT_EQ(rig.runtime->liveClock().wakeupsPerSecond(), restFps);
-        before = paints;
-        run(2.0);
-        EXPECT_EQ(paints, before) << "dark at rest draws nothing: " << restFps;
-        // Sound with no deck change: read at the rest rate, it wakes the meter
-        // within one rest frame; with no rest rate only a deck change does.
-        level = 1;
-        run(0.4);
-        EXPECT_EQ(timeline.resting(), restFps == 0) << restFps;
-        EXPECT_EQ(paints > before, restFps > 0) << restFps;
-        if (restFps == 0) {
-            moving = true;
-            timeline.follow();
-        }
-        EXPECT_FALSE(timeline.resting()) << restFps;
-        EXPECT_EQ(timeline.fps(), 20) << restFps;
-        before = paints;
-        run(0.2);
-        EXPECT_GE(paints - before, 3) << restFps;
-    }
 }
 
 TEST(LiveRedrawTest, TheZapPausesWhileNoWindowIsSeen)

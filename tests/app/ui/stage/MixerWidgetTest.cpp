@@ -351,6 +351,14 @@ TEST(StageMixerWidget, MetersFallDarkAfterAStopAndThenRest)
             return !app.deck(0).live().playing;
         }));
         const int routesAtStop = routes->paintCount();
+        // Dark, the channel meter stands awake for the linger, then rests.
+        ASSERT_TRUE(test::spinUntil([&] {
+            step(0.05);
+            return kit::meterLitCount(channel->shownLevel(), 15) == 0;
+        }));
+        EXPECT_TRUE(channelTimeline->active()) << round;
+        step(kit::MeterTimeline::kLinger - 0.15);
+        EXPECT_TRUE(channelTimeline->active()) << round;
         step(2.0);
         EXPECT_EQ(kit::meterLitCount(channel->shownLevel(), 15), 0) << round;
         EXPECT_EQ(masterLit(), 0) << round;
