@@ -48,7 +48,7 @@ void followMeterRate(AppModel& model, kit::MeterTimeline* timeline)
 {
     AppModel* app = &model;
     const auto follow = [app, timeline] {
-        timeline->setFps(meterFps(app->anyDeckPlaying()));
+        timeline->setDrawFps(meterFps(app->anyDeckPlaying()));
         timeline->follow();
     };
     for (int deck = 0; deck < AppModel::kDecks; ++deck)
@@ -110,7 +110,8 @@ W* named(W* w, const QString& name)
 }
 
 // A ladder repainted on the meter clock, which rests once nothing plays and
-// the ladder has gone dark.
+// the ladder has gone dark; at rest it reads its level at the idle rate and
+// lights again as soon as that shows (an echo's repeats after a stop).
 kit::LEDLadder* meter(AppModel& model, const kit::UiEnv& env, std::function<double()> level, int segments,
                       double width, double height, QWidget* parent)
 {
@@ -118,7 +119,8 @@ kit::LEDLadder* meter(AppModel& model, const kit::UiEnv& env, std::function<doub
     AppModel* app = &model;
     auto* timeline = new kit::MeterTimeline(
         ladder, env.liveClock, face::meterFps(false), [app] { return app->anyDeckPlaying(); },
-        [level = std::move(level), segments] { return kit::ladderLitCount(level ? level() : 0.0, segments) > 0; });
+        [level = std::move(level), segments] { return kit::ladderLitCount(level ? level() : 0.0, segments) > 0; },
+        face::meterFps(false));
     face::followMeterRate(model, timeline);
     return ladder;
 }

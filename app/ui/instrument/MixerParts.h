@@ -33,7 +33,8 @@ namespace face {
 void drawModulePanel(kit::Canvas& canvas, QSizeF size, double radius, double edgeAlpha);
 
 // Meters run at 15 frames a second while any deck plays and 3 otherwise,
-// until they have gone dark.
+// until they have gone dark; at rest they read their levels at 3 and draw
+// nothing until a level lights a segment.
 inline double meterFps(bool anyDeckPlaying) { return anyDeckPlaying ? 15.0 : 3.0; }
 // Keeps `timeline` at the meter rate, following every deck's start and stop.
 void followMeterRate(AppModel& model, kit::MeterTimeline* timeline);

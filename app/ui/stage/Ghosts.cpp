@@ -12,16 +12,21 @@ namespace zelvo::stage {
 QImage tintedCopy(const QImage& source, const QColor& tint, double opacity)
 {
     QImage image = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    QPainter painter(&image);
-    painter.setCompositionMode(QPainter::CompositionMode_Multiply);
-    painter.fillRect(image.rect(), tint);
-    // Multiply paints where the source was transparent too: keep its alpha.
-    painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-    painter.drawImage(0, 0, source);
-    if (opacity < 1) {
+    // Worked on pixel for pixel, whatever the source's pixel ratio.
+    image.setDevicePixelRatio(1);
+    {
+        QPainter painter(&image);
+        painter.setCompositionMode(QPainter::CompositionMode_Multiply);
+        painter.fillRect(image.rect(), tint);
+        // Multiply paints where the source was transparent too: keep its alpha.
         painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-        painter.fillRect(image.rect(), QColor(0, 0, 0, std::clamp(int(std::lround(opacity * 255)), 0, 255)));
+        painter.drawImage(QRectF(image.rect()), source);
+        if (opacity < 1) {
+            painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+            painter.fillRect(image.rect(), QColor(0, 0, 0, std::clamp(int(std::lround(opacity * 255)), 0, 255)));
+        }
     }
+    image.setDevicePixelRatio(source.devicePixelRatio());
     return image;
 }
 
@@ -57,13 +62,17 @@ void Ghosts::prepare(QSizeF size, double offset, double opacity, quint64 revisio
     const double d = std::isfinite(offset) ? offset : 0.0;
     const Key key{revision, rect.size(), ratio, shown, d};
     if (!(key == key_) || content_.isNull()) {
+        // Both images are painted in device pixels with their ratio left at 1
+        // and take it only once done: a painter on an image does not scale by
+        // a ratio below one, so the content would come out at its full size in
+        // points, too large and off its centre, on a smaller face.
         const QSize pixels(std::max(1, int(std::ceil(rect.width() * ratio))),
                            std::max(1, int(std::ceil(rect.height() * ratio))));
         content_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
-        content_.setDevicePixelRatio(ratio);
         content_.fill(Qt::transparent);
         {
             QPainter painter(&content_);
+            painter.scale(ratio, ratio);
             painter.setRenderHint(QPainter::Antialiasing);
             painter.setRenderHint(QPainter::TextAntialiasing);
             draw(painter, rect.size());
@@ -74,13 +83,15 @@ void Ghosts::prepare(QSizeF size, double offset, double opacity, quint64 revisio
             const double reach = std::fabs(d);
             layer_ = QImage(QSize(std::max(1, int(std::ceil((rect.width() + 2 * reach) * ratio))), pixels.height()),
                             QImage::Format_ARGB32_Premultiplied);
-            layer_.setDevicePixelRatio(ratio);
             layer_.fill(Qt::transparent);
             QPainter painter(&layer_);
             painter.setCompositionMode(QPainter::CompositionMode_Screen);
-            painter.drawImage(QPointF(reach - d, 0), tintedCopy(content_, red_, shown));
-            painter.drawImage(QPointF(reach + d, 0), tintedCopy(content_, cyan_, shown));
+            painter.drawImage(QPointF((reach - d) * ratio, 0), tintedCopy(content_, red_, shown));
+            painter.drawImage(QPointF((reach + d) * ratio, 0), tintedCopy(content_, cyan_, shown));
+            painter.end();
+            layer_.setDevicePixelRatio(ratio);
         }
+        content_.setDevicePixelRatio(ratio);
         key_ = key;
     }
 }

@@ -40,6 +40,8 @@ public:
     // Whether the lamp is lit in the frame shown now.
     bool lit() const;
     double frameTime() const { return timeline_.frameTime(); }
+    // The lit lamp's double image as last painted.
+    const stage::Aberration& aberration() const { return aberration_; }
     QSizeF designSize() const override;
     void paintFace(kit::Canvas& canvas) override;
     void refresh() override;

@@ -483,8 +483,9 @@ QImage WaveTiles::render(const WaveformData& data, std::int64_t index, double ti
 {
     const int w = std::max(1, WaveMath::truncatedInt(kTileWidth * scale));
     const int h = std::max(1, WaveMath::truncatedInt(height * scale));
+    // Painted in device pixels by hand; the image takes its pixel ratio only
+    // once done (a painter on an image does not scale by a ratio below one).
     QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(scale);
     const double c0 = height / 2;
     const double a = c0 - 1;
     const double step = tileSeconds / kColumns;
@@ -532,6 +533,7 @@ QImage WaveTiles::render(const WaveformData& data, std::int64_t index, double ti
     }
     for (int y = painted; y < h; ++y)
         std::memcpy(bits + stride * y, bits + stride * (h - 1 - y), std::size_t(w) * sizeof(QRgb));
+    image.setDevicePixelRatio(scale);
     return image;
 }
 

@@ -30,6 +30,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace zelvo {
 namespace {
 
@@ -461,7 +463,7 @@ TEST(MixerWidget, MetersFallDarkWhenATrackPlaysToItsEndAndThenRest)
     for (const char* name : {"mixer.ch1.meter", "mixer.master.meterL", "mixer.master.meterR"})
         ladders.push_back(rig.find<kit::LEDLadder>(QString::fromLatin1(name)));
     const auto lit = [&](std::size_t i) { return kit::ladderLitCount(ladders[i]->shownLevel(), i == 0 ? 12 : 16); };
-    const auto running = [&](std::size_t i) { return ladders[i]->findChild<kit::MeterTimeline*>()->active(); };
+    const auto running = [&](std::size_t i) { return !ladders[i]->findChild<kit::MeterTimeline*>()->resting(); };
     for (std::size_t i = 0; i < ladders.size(); ++i)
         EXPECT_FALSE(running(i)) << "dark and idle: " << i;
 
@@ -490,6 +492,52 @@ TEST(MixerWidget, MetersFallDarkWhenATrackPlaysToItsEndAndThenRest)
     step(2.0);
     for (std::size_t i = 0; i < ladders.size(); ++i)
         EXPECT_EQ(ladders[i]->paintCount(), paints[i]) << i;
+}
+
+TEST(MixerWidget, ARestedLadderLightsAgainOnAnEchoRepeatAfterAStop)
+{
+    MixerRig rig;
+    AppModel& app = rig.model();
+    rig.app.addOutput();
+    ASSERT_TRUE(rig.app.bootWithOutput());
+    ASSERT_TRUE(rig.app.loadTone(0, 30.0));
+    // Simulated time: the engine renders, the models tick and the live clock runs.
+    const auto stepUntil = [&](const std::function<bool()>& done, double seconds) {
+        for (double t = 0; t < seconds && !done(); t += 0.05)
+            rig.app.run(0.05, &rig.kit.scheduler);
+        return done();
+    };
+    // An 8-beat echo on the master brings a short burst back seconds after the stop.
+    app.mixer().setBeatFXKind(BeatFXKind::echo);
+    app.mixer().setBeatFXBeatIndex(7);
+    app.mixer().setBeatFXTarget(0);
+    app.mixer().setBeatFXOn(true);
+    auto* ladder = rig.find<kit::LEDLadder>(QStringLiteral("mixer.master.meterL"));
+    auto* timeline = ladder->findChild<kit::MeterTimeline*>();
+    ASSERT_TRUE(timeline);
+    const auto lit = [&] { return kit::ladderLitCount(ladder->shownLevel(), 16); };
+
+    for (int repeat = 0; repeat < 2; ++repeat) {
+        if (repeat == 0) {
+            app.deck(0).playPause();
+            ASSERT_TRUE(stepUntil([&] { return app.deck(0).live().playing; }, 2.0));
+            rig.app.run(0.3, &rig.kit.scheduler);
+            EXPECT_GT(lit(), 0);
+            app.deck(0).playPause();
+            ASSERT_TRUE(stepUntil([&] { return !app.deck(0).live().playing; }, 2.0));
+        }
+        // Dark between the repeats: the ladder rests and draws nothing while dark.
+        ASSERT_TRUE(stepUntil([&] { return timeline->resting(); }, 3.0)) << repeat;
+        EXPECT_EQ(lit(), 0) << repeat;
+        const int rested = ladder->paintCount();
+        rig.app.run(0.5, &rig.kit.scheduler);
+        ASSERT_TRUE(timeline->resting()) << "the repeat came too soon to test: " << repeat;
+        EXPECT_EQ(ladder->paintCount(), rested) << repeat;
+        // The repeat comes with no deck change; the ladder lights and draws at once.
+        ASSERT_TRUE(stepUntil([&] { return lit() > 0; }, 8.0)) << repeat;
+        EXPECT_FALSE(timeline->resting()) << repeat;
+        EXPECT_GT(ladder->paintCount(), rested) << repeat;
+    }
 }
 
 TEST(MixerWidget, MetersFollowPlayAndTheRecordLampReadsTheEngine)

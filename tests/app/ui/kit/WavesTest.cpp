@@ -221,7 +221,7 @@ TEST(WaveTilesTest, PlacesTilesFromZeroStopsAtTheEndEvictsAndRendersOnceAtAFixed
 TEST(WaveTilesTest, BitmapsAreSizedForTheScaleAndGhostTheGeneratedStretch)
 {
     const auto w = ramp(1000);
-    for (double scale : {1.0, 2.0}) {
+    for (double scale : {0.75, 1.0, 2.0}) {
         const QImage image = WaveTiles::render(*w, 0, 2.0, 124, scale, WavePalette::live(), std::nullopt);
         EXPECT_EQ(image.width(), int(512 * scale));
         EXPECT_EQ(image.height(), int(124 * scale));

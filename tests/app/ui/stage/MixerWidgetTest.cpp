@@ -16,6 +16,7 @@
 #include "ui/kit/StageControls.h"
 #include "ui/stage/DJMCard.h"
 #include "ui/stage/LiveMixer.h"
+#include "ui/stage/Meter.h"
 #include "ui/stage/MixerPresenters.h"
 #include "ui/stage/MixerStripParts.h"
 #include "ui/stage/StageSides.h"
@@ -317,6 +318,14 @@ TEST(StageMixerWidget, MetersFallDarkAfterAStopAndThenRest)
     auto* channelTimeline = channel->findChild<kit::MeterTimeline*>();
     auto* masterTimeline = master->findChild<kit::MeterTimeline*>();
     ASSERT_TRUE(channelTimeline && masterTimeline);
+    // The DJM card's meters, beside the mixer, on their own timeline.
+    DJMCard card(rig.model(), rig.kit.env());
+    card.show();
+    QApplication::processEvents();
+    auto* routes = card.findChild<kit::FaceWidget*>("djm.routes");
+    ASSERT_TRUE(routes);
+    auto* routesTimeline = routes->findChild<kit::MeterTimeline*>();
+    ASSERT_TRUE(routesTimeline);
     const auto masterLit = [&] {
         const auto [l, r] = master->shownLevels();
         return kit::meterLitCount(std::max(l, r), 26);
@@ -333,6 +342,7 @@ TEST(StageMixerWidget, MetersFallDarkAfterAStopAndThenRest)
         EXPECT_GT(kit::meterLitCount(channel->shownLevel(), 15), 0) << round;
         EXPECT_GT(masterLit(), 0) << round;
         EXPECT_TRUE(channelTimeline->active() && masterTimeline->active()) << round;
+        EXPECT_TRUE(routesTimeline->active() && !routesTimeline->resting()) << round;
 
         // Stopped: they keep drawing while the level falls, then rest dark.
         app.deck(0).playPause();
@@ -340,15 +350,29 @@ TEST(StageMixerWidget, MetersFallDarkAfterAStopAndThenRest)
             step(0.05);
             return !app.deck(0).live().playing;
         }));
+        const int routesAtStop = routes->paintCount();
+        // Dark, the channel meter stands awake for the linger, then rests.
+        ASSERT_TRUE(test::spinUntil([&] {
+            step(0.05);
+            return kit::meterLitCount(channel->shownLevel(), 15) == 0;
+        }));
+        EXPECT_TRUE(channelTimeline->active()) << round;
+        step(kit::MeterTimeline::kLinger - 0.15);
+        EXPECT_TRUE(channelTimeline->active()) << round;
         step(2.0);
         EXPECT_EQ(kit::meterLitCount(channel->shownLevel(), 15), 0) << round;
         EXPECT_EQ(masterLit(), 0) << round;
         EXPECT_FALSE(channelTimeline->active()) << round;
         EXPECT_FALSE(masterTimeline->active()) << round;
+        EXPECT_TRUE(routesTimeline->resting() && !routesTimeline->active()) << round;
+        EXPECT_GT(routes->paintCount(), routesAtStop) << "the card draws its fall: " << round;
+        EXPECT_EQ(meterFace(channelPeak(app.audio(), 0)).fill, 0) << round;
         const int channelPaints = channel->paintCount(), masterPaints = master->paintCount();
+        const int routesPaints = routes->paintCount();
         step(1.0);
         EXPECT_EQ(channel->paintCount(), channelPaints) << round;
         EXPECT_EQ(master->paintCount(), masterPaints) << round;
+        EXPECT_EQ(routes->paintCount(), routesPaints) << round;
     }
 }
 

@@ -34,6 +34,9 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <optional>
+
 namespace zelvo {
 namespace {
 
@@ -442,6 +445,49 @@ TEST(StatusWidget, BarKeysBadgeAndUpdateNotices)
     EXPECT_EQ(bar.notice()->label(), QStringLiteral("update · 2.0 ready").toUpper());
     QTest::mouseClick(bar.notice(), Qt::LeftButton);
     EXPECT_EQ(rig.kit.desktop.opened, QList<QUrl>{QUrl(QStringLiteral("https://kavri.example/get/2.0"))});
+}
+
+TEST(StatusWidget, LitLampsDoubleImageKeepsTheLampsSizeAndCentreAtEveryPixelRatio)
+{
+    // The faceplate's smallest window gives 0.75, a high-density screen 2.
+    StatusRig rig(false);
+    // Where the layer's light sits and how much of it there is, in design
+    // points: alpha-weighted, so the glow's blur (which keeps the total) and
+    // pixel rounding move neither.
+    struct Spot {
+        QPointF centre;
+        double mass = 0; // square points of full alpha
+    };
+    std::optional<Spot> sharp;
+    for (double faceScale : {2.0, 1.0, 0.75}) {
+        kit::test::KitRig kit(faceScale);
+        BrainLamp lamp(rig.model(), kit.env());
+        ASSERT_TRUE(lamp.lit());
+        kit::RecordingCanvas canvas;
+        lamp.paintFace(canvas);
+        const auto images = canvas.of(kit::RecordingCanvas::Kind::image);
+        ASSERT_EQ(images.size(), 2u);
+        const QRectF frame = images[0].rect; // where the layer lands, in design points
+        const QImage& layer = lamp.aberration().ghosts().layer();
+        const double ratio = lamp.devicePixelRatioF() * faceScale;
+        ASSERT_EQ(layer.width(), int(std::ceil(frame.width() * ratio))) << ratio;
+        ASSERT_EQ(layer.height(), int(std::ceil(frame.height() * ratio))) << ratio;
+        const double pw = frame.width() / layer.width(), ph = frame.height() / layer.height();
+        double sum = 0, sx = 0, sy = 0;
+        for (int y = 0; y < layer.height(); ++y)
+            for (int x = 0; x < layer.width(); ++x) {
+                const double a = qAlpha(layer.pixel(x, y)) / 255.0;
+                sum += a, sx += a * (frame.left() + (x + 0.5) * pw), sy += a * (frame.top() + (y + 0.5) * ph);
+            }
+        ASSERT_GT(sum, 0) << ratio;
+        const Spot spot{QPointF(sx / sum, sy / sum), sum * pw * ph};
+        // The lamp: 7 points from x 2, centred on the strip's middle.
+        EXPECT_NEAR(spot.centre.x(), 5.5, 0.15) << ratio;
+        EXPECT_NEAR(spot.centre.y(), lamp.designSize().height() / 2, 0.15) << ratio;
+        if (!sharp)
+            sharp = spot;
+        EXPECT_NEAR(spot.mass / sharp->mass, 1.0, 0.06) << ratio;
+    }
 }
 
 TEST(StatusWidget, RecordKeyFollowsTheEngine)
