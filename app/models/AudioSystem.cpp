@@ -481,21 +481,23 @@ void AudioSystem::opened(Outcome outcome, const AudioDevice& device, std::int64_
 void AudioSystem::startOutput(const std::shared_ptr<AudioIO>& io)
 {
     QPointer<AudioSystem> self(this);
-    auto backend = CoreAudioHAL::backend();
-    std::thread([self, io, backend, counted = InFlight()] {
-        std::optional<QString> error;
+    // The unit and its backend travel as one outcome, whose members die in a
+    // set order (the unit first): a closure's captures have no such order, and
+    // a unit torn down after its backend reaches freed memory.
+    Outcome started{CoreAudioHAL::backend(), io, std::nullopt};
+    std::thread([self, started = std::move(started), counted = InFlight()]() mutable {
         try {
-            io->start();
+            started.io->start();
         } catch (const AudioFileError& e) {
-            error = QString::fromStdString(e.description());
+            started.error = QString::fromStdString(e.description());
         } catch (const std::exception& e) {
-            error = QString::fromUtf8(e.what());
+            started.error = QString::fromUtf8(e.what());
         }
         // The unit goes back to the main thread with the result, so its last
         // reference is never dropped here.
-        postToMain([self, io, backend, error] {
-            if (self && error)
-                self->setErrorText(error);
+        postToMain([self, started = std::move(started)] {
+            if (self && started.error)
+                self->setErrorText(started.error);
         });
     }).detach();
 }
