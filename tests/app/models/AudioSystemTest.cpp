@@ -20,6 +20,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
+#include <optional>
 #include <unistd.h>
 
 namespace zelvo {
@@ -486,6 +488,39 @@ TEST_F(AudioSystemTest, ShutdownStopsARecordingBeforeTheOutput)
     ASSERT_NE(a.io(), nullptr); // kept, stopped
     EXPECT_FALSE(a.io()->running());
     EXPECT_TRUE(engine.waitForRecordingFiles(std::chrono::seconds(10)));
+}
+
+// A started output whose result is never delivered (the program quits first)
+// is released with the event: the unit goes before its backend, which no one
+// else holds by then. Under the address sanitizer a freed backend reached by
+// the unit's teardown fails this.
+TEST(AudioSystemStart, AnUndeliveredStartReleasesTheUnitBeforeItsBackend)
+{
+    test::TempHome home;
+    auto backend = std::make_optional<test::ScopedBackend<FakeAudioBackend>>();
+    FakeAudioBackend::Device d;
+    (*backend)->setDefaultOutput((*backend)->addDevice(d));
+    UserDefaults defaults(home.file("defaults.json"));
+    ManualScheduler scheduler;
+    test::FakeMicrophonePermission permission;
+    auto audio = std::make_unique<AudioSystem>(defaults, scheduler, permission);
+    const auto threadsDone = [] {
+        for (int i = 0; i < 5000 && AudioSystem::attemptsInFlight() > 0; ++i)
+            usleep(1000);
+        return AudioSystem::attemptsInFlight() == 0;
+    };
+    audio->boot();
+    ASSERT_TRUE(threadsDone());
+    // Delivers the open, which starts the output on a thread of its own.
+    QCoreApplication::sendPostedEvents();
+    ASSERT_NE(audio->io(), nullptr);
+    ASSERT_TRUE(threadsDone());
+    std::weak_ptr<AudioIO> io = audio->io();
+    audio.reset();
+    backend.reset();
+    // The start's result is still queued and holds the last references.
+    QCoreApplication::removePostedEvents(nullptr);
+    EXPECT_TRUE(io.expired());
 }
 
 class PlayerRigTest : public AudioSystemTest {
