@@ -760,6 +760,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         aheadRestart_ = false;
         aheadCarry_ = 0.0;
         aheadOwed_ = 0;
+        aheadPad_ = 0;
         aheadRendered_ = 0;
         aheadRequested_ = 0;
         unitBacklog_ = 0.0;
@@ -774,10 +775,14 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     // unit's start pad, skipped: the worker cannot have it ready now). Renders
     // count at the longest length the voice has rendered, so a render longer
     // than the ones before is short only the first time.
+    // A device that asks for several slices back to back (`aheadSpan_`, the
+    // longest such burst) needs its output two bursts ahead: the worker can
+    // only work between bursts. A run's start pad lasts that long too.
     aheadLongest_ = std::max(aheadLongest_, frames);
     const int piece = aheadLongest_;
+    const int span = std::max(piece, aheadSpan_);
     const std::int64_t due = std::max<std::int64_t>(
-        aheadRendered_ + frames + std::int64_t(kAheadSlack) * piece - aheadRequested_, 0);
+        aheadRendered_ + frames + std::int64_t(kAheadSlack) * span - aheadRequested_, 0);
     const int requests = int((due + piece - 1) / piece);
     const double want = double(due) * double(rate) + aheadCarry_ + (start ? kAheadHopLead : 0);
     std::int64_t n = std::int64_t(std::floor(std::max(want, 0.0)));
@@ -811,11 +816,17 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     }
     aheadRendered_ += frames;
     if (start)
-        aheadOwed_ = frames;
+        aheadPad_ = span;
+    // The start pad plays as silence and its output is skipped when it comes.
+    const int pad = int(std::min<std::int64_t>(aheadPad_, frames));
+    aheadPad_ -= pad;
+    aheadOwed_ += pad;
+    std::memset(left, 0, sizeof(float) * std::size_t(pad));
+    std::memset(right, 0, sizeof(float) * std::size_t(pad));
 
     // The output: older runs' output is dropped unread; output missed while the
     // ring was dry is skipped first, so the deck stays on time.
-    int got = 0;
+    int got = pad;
     double consumed = 0.0;
     while (got < frames) {
         AheadChunk* c = a.output.readable();
@@ -845,13 +856,10 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     if (got < frames) {
         std::memset(left + got, 0, sizeof(float) * std::size_t(frames - got));
         std::memset(right + got, 0, sizeof(float) * std::size_t(frames - got));
-        // The first render of a run plays the unit's start pad as silence.
-        if (!start) {
-            aheadTrace_.dryFrames = frames - got;
-            a.dryBlocks.fetch_add(1, std::memory_order_relaxed);
-            a.dryFrames.fetch_add(frames - got, std::memory_order_relaxed);
-            aheadOwed_ += frames - got;
-        }
+        aheadTrace_.dryFrames = frames - got;
+        a.dryBlocks.fetch_add(1, std::memory_order_relaxed);
+        a.dryFrames.fetch_add(frames - got, std::memory_order_relaxed);
+        aheadOwed_ += frames - got;
         if (aheadOwed_ > kAheadMaxOwed)
             aheadRestart_ = true;
     }

@@ -16,6 +16,7 @@
 #include "library/BeatGrid.h"
 #include "library/TrackBuffer.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <optional>
@@ -121,7 +122,12 @@ public:
     // allow; true when it did anything. The worker thread (one at a time), or a
     // test's thread between renders.
     bool serviceAhead();
-    // Renders after the first of a unit run whose output was not ready in full,
+    // The most frames the device asks for back to back (a burst of slices; 0 or
+    // the slice length for a device that asks once per period): the worker is
+    // asked for output two of these ahead, and a new unit run's start pad lasts
+    // one. Audio thread (the mix engine), before render.
+    void setAheadSpan(int frames) { aheadSpan_ = std::clamp(frames, 0, maxFrames_); }
+    // Renders after a unit run's start pad whose output was not ready in full,
     // and the frames they missed. Any thread.
     std::int64_t aheadDryBlocks() const;
     std::int64_t aheadDryFrames() const;
@@ -254,8 +260,11 @@ private:
     // Output frames rendered in this run, and asked of the worker.
     std::int64_t aheadRendered_ = 0;
     std::int64_t aheadRequested_ = 0;
-    // The longest render so far (whatever the run).
+    // The longest render so far (whatever the run), the device's longest burst,
+    // and the frames of the run's start pad still to play.
     int aheadLongest_ = 1;
+    int aheadSpan_ = 0;
+    std::int64_t aheadPad_ = 0;
     // The last render ran the unit ahead, and what it did.
     bool aheadAsked_ = false;
     bool renderedStill_ = false;
