@@ -40,11 +40,13 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace zelvo {
 
 class DeckModel;
+class DeckVoice;
 class DirectOutsSource;
 class DropWorkflow;
 class MixerModel;
@@ -193,6 +195,7 @@ private:
     // The clock's current source (true: the outgoing deck), that source's
     // playhead plus swap shift at the last reading, and the clock's value.
     bool clockFromOutgoing_ = false;
+    std::weak_ptr<DeckVoice> clockVoice_; // the voice the clock reads (compared by owner, so never mistaken for a new one)
     double clockLast_ = 0.0;
     double clockValue_ = 0.0;
 };
