@@ -29,6 +29,11 @@ constexpr int kAheadHopLead = 1536;
 // the machine's own left a few dozen renders a minute short on one core; with
 // two, nearly only those after the machine took the core away for longer.
 constexpr int kAheadSlack = 2;
+// The least silence a new unit run starts with: the worker resets the unit and
+// feeds it the window before the first output it is asked for is due, which
+// takes a few hundred microseconds per deck. The unit's own output starts with
+// about 2 ms of near silence, so next to nothing is lost.
+constexpr double kAheadPadSeconds = 0.0025;
 // A dry ring is made up by skipping the output missed; beyond this many frames
 // (the worker fell far behind) the unit run starts over instead.
 constexpr std::int64_t kAheadMaxOwed = 16384;
@@ -710,6 +715,12 @@ int DeckVoice::aheadLeadFrames(int frames, double rate)
     return int(std::ceil(double(kAheadSlack) * double(std::max(frames, 0)) * r)) + kAheadHopLead;
 }
 
+int DeckVoice::aheadStartPadFrames(int span, double sampleRate)
+{
+    const double rate = std::isfinite(sampleRate) && sampleRate > 0.0 ? sampleRate : 48000.0;
+    return std::max(span, int(std::ceil(kAheadPadSeconds * rate)));
+}
+
 bool DeckVoice::enableRenderAhead()
 {
     if (ahead_)
@@ -816,7 +827,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     }
     aheadRendered_ += frames;
     if (start)
-        aheadPad_ = span;
+        aheadPad_ = aheadStartPadFrames(span, sampleRate_);
     // The start pad plays as silence and its output is skipped when it comes.
     const int pad = int(std::min<std::int64_t>(aheadPad_, frames));
     aheadPad_ -= pad;

@@ -125,7 +125,7 @@ public:
     // The most frames the device asks for back to back (a burst of slices; 0 or
     // the slice length for a device that asks once per period): the worker is
     // asked for output two of these ahead, and a new unit run's start pad lasts
-    // one. Audio thread (the mix engine), before render.
+    // at least one. Audio thread (the mix engine), before render.
     void setAheadSpan(int frames) { aheadSpan_ = std::clamp(frames, 0, maxFrames_); }
     // Renders after a unit run's start pad whose output was not ready in full,
     // and the frames they missed. Any thread.
@@ -158,6 +158,11 @@ public:
     // output. What is heard of a jump that does not start a new unit run comes
     // at most this much later than on the audio thread.
     static int aheadLeadFrames(int frames, double rate);
+    // The silence a new unit run starts with when the render-ahead path serves
+    // it: one burst (`span`, at least the run's first slice), and at least
+    // 2.5 ms, so the worker has time for the run's first output whatever the
+    // slice length.
+    static int aheadStartPadFrames(int span, double sampleRate);
 
 private:
     void drain();
