@@ -587,6 +587,9 @@ void runStopRestart(benchmark::State& state, int frames, int perBurst, const cha
     std::vector<BlockTrace> trace;
     std::int64_t late = 0;
     AudioPriority priority;
+    clockid_t workerClock{};
+    const bool tracingWorker = pthread_getcpuclockid(engine->aheadWorker(), &workerClock) == 0;
+    double workerThen = 0.0;
     int iteration = 0;
     for (auto _ : state) {
         trace.clear();
@@ -594,7 +597,8 @@ void runStopRestart(benchmark::State& state, int frames, int perBurst, const cha
         clock_gettime(CLOCK_MONOTONIC, &deadline);
         auto period = [&](int count) {
             for (int p = 0; p < count; ++p) {
-                late += awaitNextBlock(deadline, periodNs);
+                const bool wasLate = awaitNextBlock(deadline, periodNs);
+                late += wasLate;
                 for (int s = 0; s < perBurst; ++s) {
                     BlockTrace t;
                     timeBlock(t, [&] { engine->render(frames, ptrs, 4); });
@@ -602,6 +606,14 @@ void runStopRestart(benchmark::State& state, int frames, int perBurst, const cha
                         t.decks[std::size_t(i)] = engine->deck(i)->lastAheadTrace();
                     t.stages = engine->lastStageTimes();
                     t.traced = true;
+                    const double workerNow = tracingWorker ? clockMs(workerClock) : 0.0;
+                    t.workerMs = workerNow - workerThen;
+                    workerThen = workerNow;
+                    // Each dry render, with what the worker did since the block before.
+                    if (t.decks[0].dryFrames > 0 || t.decks[1].dryFrames > 0)
+                        std::fprintf(stderr, "%s run %d: dry block %zu at %.6f s%s, worker %.3f ms since the block before\n",
+                                     name, iteration, trace.size(), t.startS, wasLate ? " (late start)" : "",
+                                     t.workerMs);
                     wall.push_back(t.wallMs);
                     cpu.push_back(t.cpuMs);
                     trace.push_back(t);

@@ -653,6 +653,7 @@ void DeckVoice::render(int frames, float* left, float* right)
         && (std::fabs(float(keyShift)) > 0.001f || (keyLock_ && std::fabs(sync * tempo - 1.0) > 0.0001));
 
     aheadAsked_ = false;
+    aheadBehind_ = false;
     aheadTrace_ = {};
     if (timePitchPath && ahead_) {
         lastRate_ = keyLock_ ? float(sync * tempo * (1.0 + bend_)) : 1.0f;
@@ -865,6 +866,9 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             a.output.pop();
     }
     unitBacklog_ -= consumed;
+    // Nothing made for the next render (past the start pad): the worker is a
+    // slice behind its pacing, or was kept from its core.
+    aheadBehind_ = aheadPad_ == 0 && !a.output.readable();
     if (got < frames) {
         std::memset(left + got, 0, sizeof(float) * std::size_t(frames - got));
         std::memset(right + got, 0, sizeof(float) * std::size_t(frames - got));

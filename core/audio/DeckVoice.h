@@ -148,6 +148,9 @@ public:
     // work: a deck standing still, or playing on the direct path, gives it none.
     // Audio thread.
     bool askedAhead() const { return aheadAsked_; }
+    // Whether the last render left nothing ready for the next one (after the
+    // start pad): the worker should work now. Audio thread.
+    bool aheadBehind() const { return aheadBehind_; }
     // Whether the last render wrote exact silence because the deck stands still:
     // no track, a track too short to read, or stopped, not scratching, with its
     // fade ended. Audio thread.
@@ -272,6 +275,7 @@ private:
     std::int64_t aheadPad_ = 0;
     // The last render ran the unit ahead, and what it did.
     bool aheadAsked_ = false;
+    bool aheadBehind_ = false;
     bool renderedStill_ = false;
     // Set by readSource: it wrote exact silence for a deck standing still.
     bool readStill_ = false;

@@ -202,19 +202,21 @@ void MixEngine::renderSlice(int n) noexcept
     runRequests();
     lap(stages_.sync);
     bool askedAhead = false;
-    bool newRun = false;
+    bool wakeNow = false;
     for (int i = 0; i < deckCount; ++i) {
         DeckVoice& deck = *decks_[std::size_t(i)];
         deck.render(n, deckL_[std::size_t(i)].data(), deckR_[std::size_t(i)].data());
         askedAhead = askedAhead || deck.askedAhead();
-        newRun = newRun || (deck.askedAhead() && deck.lastAheadTrace().newRun);
+        // A new unit run's next output is due a pad from now; a voice with
+        // nothing ready for its next render needs the worker now too.
+        wakeNow = wakeNow || (deck.askedAhead() && (deck.lastAheadTrace().newRun || deck.aheadBehind()));
         lap(stages_.decks[std::size_t(i)]);
     }
     // The worker makes the next slices' time-pitch output now; decks that stand
     // still or play on the direct path ask for nothing, and it parks. It paces
     // itself by the slices published here (AheadPacing); this thread wakes it
-    // only from parking, and at the first slice of a new unit run, whose next
-    // slice's output is due one slice from now.
+    // only from parking, at the first slice of a new unit run, and when a voice
+    // has nothing ready for its next render (the worker fell a slice behind).
     if (ahead_ == RenderAhead::thread && askedAhead) {
         aheadSliceAt_.store(sliceAt, std::memory_order_relaxed);
         aheadNextAt_.store(nextSliceAt(bursts_, sampleRate_), std::memory_order_relaxed);
@@ -223,7 +225,7 @@ void MixEngine::renderSlice(int n) noexcept
         // Sequentially consistent with the worker's park: it sees this slice, or
         // this sees it parked.
         const bool parked = workerParked_.load() && workerParked_.exchange(false);
-        if (parked || newRun) {
+        if (parked || wakeNow) {
             workerWakes_.fetch_add(1, std::memory_order_relaxed);
             sem_post(&wake_);
         }

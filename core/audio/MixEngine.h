@@ -122,8 +122,9 @@ public:
     // Renders, summed over the decks, whose time-pitch output was not ready in
     // full. Any thread.
     std::int64_t aheadDryBlocks() const;
-    // Times the audio thread woke the worker: to rouse it from parking, or at
-    // the first slice of a new unit run. Any thread.
+    // Times the audio thread woke the worker: to rouse it from parking, at the
+    // first slice of a new unit run, or when a voice had nothing ready for its
+    // next render. Any thread.
     std::int64_t aheadWorkerWakes() const noexcept { return workerWakes_.load(); }
     // The worker thread's id while it runs (for reading its CPU clock).
     std::thread::native_handle_type aheadWorker() { return worker_.native_handle(); }
@@ -242,7 +243,8 @@ private:
     // for new ones. A wake is a system call into the scheduler (a remote run
     // queue, often an interrupt to another core), so the audio thread makes one
     // only to rouse a worker that parked because nothing rendered ahead for a
-    // while, and at the first slice of a new unit run.
+    // while, at the first slice of a new unit run, and when a voice has nothing
+    // ready for its next render.
     RenderAhead ahead_ = RenderAhead::off;
     std::thread worker_;
     sem_t wake_{};

@@ -306,8 +306,8 @@ TEST(RenderAhead, TheEngineAndItsWorkerNeverAllocateOrLockUnderCommandStorms)
 
 TEST(RenderAhead, TheAudioThreadWakesItsWorkerOnlyFromRest)
 {
-    // Two key-locked decks on the engine's own worker, rendered at about a
-    // device's pace: the worker keeps up on its own timer, and the audio
+    // Two key-locked decks on the engine's own worker, rendered at a device's
+    // pace: the worker keeps up on its own timer, and the audio
     // thread's only wakes come with the decks' first slice, which starts their
     // unit runs and rouses the worker from rest, and with the first slice after
     // they stood still for a while (a few more only if the machine stalled the
@@ -328,6 +328,7 @@ TEST(RenderAhead, TheAudioThreadWakesItsWorkerOnlyFromRest)
     constexpr int slices = 240;
     float loudest = 0.0f;
     RealtimeProbe probe;
+    auto next = std::chrono::steady_clock::now();
     for (int s = 0; s < slices; ++s) {
         for (int i = 0; i < 2 && (s == 100 || s == 130); ++i)
             sendOk(*engine.deck(i), s == 100 ? DeckCommand::pause() : DeckCommand::play());
@@ -337,7 +338,10 @@ TEST(RenderAhead, TheAudioThreadWakesItsWorkerOnlyFromRest)
         }
         for (float x : bufs[0])
             loudest = std::max(loudest, std::abs(x));
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        // The next slice one slice of audio later, as a device asks (after a
+        // stall, not all at once).
+        next = std::max(next + std::chrono::microseconds(5333), std::chrono::steady_clock::now());
+        std::this_thread::sleep_until(next);
     }
     EXPECT_TRUE(probe.clean());
     EXPECT_GE(probe.counts().wakes, 2);
