@@ -611,7 +611,8 @@ void runStopRestart(benchmark::State& state, int frames, int perBurst, const cha
                     workerThen = workerNow;
                     // Each dry render, with what the worker did since the block before.
                     if (t.decks[0].dryFrames > 0 || t.decks[1].dryFrames > 0)
-                        std::fprintf(stderr, "%s run %d: dry block %zu at %.6f s%s, worker %.3f ms since the block before\n",
+                        std::fprintf(stderr,
+                                     "%s run %d: dry block %zu at %.6f s%s, worker %.3f ms since the block before\n",
                                      name, iteration, trace.size(), t.startS, wasLate ? " (late start)" : "",
                                      t.workerMs);
                     wall.push_back(t.wallMs);

@@ -195,7 +195,8 @@ private:
     // The clock's current source (true: the outgoing deck), that source's
     // playhead plus swap shift at the last reading, and the clock's value.
     bool clockFromOutgoing_ = false;
-    std::weak_ptr<DeckVoice> clockVoice_; // the voice the clock reads (compared by owner, so never mistaken for a new one)
+    // The voice the clock reads, compared by owner: never mistaken for a new one.
+    std::weak_ptr<DeckVoice> clockVoice_;
     double clockLast_ = 0.0;
     double clockValue_ = 0.0;
 };

@@ -29,6 +29,13 @@ constexpr int kAheadHopLead = 1536;
 // the machine's own left a few dozen renders a minute short on one core; with
 // two, nearly only those after the machine took the core away for longer.
 constexpr int kAheadSlack = 2;
+// And never less than this much audio ahead, whatever the slice length: a
+// stretcher's hop (and two decks' hops meeting) takes the worker about as long
+// whether the slices are short or long, so two slices of 64 frames (2.7 ms)
+// left renders short after the worker's heavier rounds; two of 256 (10.7 ms)
+// do not. Counted in whole slices, so the worker still renders what the audio
+// thread would.
+constexpr double kAheadLeastSeconds = 0.0105;
 // The least silence a new unit run starts with: the worker resets the unit and
 // feeds it the window before the first output it is asked for is due, which
 // takes a few hundred microseconds per deck. The unit's own output starts with
@@ -711,10 +718,18 @@ void DeckVoice::render(int frames, float* left, float* right)
 // ---------------------------------------------------------------------------
 // Render-ahead
 
-int DeckVoice::aheadLeadFrames(int frames, double rate)
+int DeckVoice::aheadHorizonFrames(int span, double sampleRate)
+{
+    const double sr = std::isfinite(sampleRate) && sampleRate > 0.0 ? sampleRate : 48000.0;
+    const int piece = std::max(span, 1);
+    const int least = int(std::ceil(kAheadLeastSeconds * sr));
+    return std::max(kAheadSlack, (least + piece - 1) / piece) * piece;
+}
+
+int DeckVoice::aheadLeadFrames(int frames, double rate, double sampleRate)
 {
     const double r = std::isfinite(rate) ? std::clamp(rate, 0.0, 32.0) : 1.0;
-    return int(std::ceil(double(kAheadSlack) * double(std::max(frames, 0)) * r)) + kAheadHopLead;
+    return int(std::ceil(double(aheadHorizonFrames(frames, sampleRate)) * r)) + kAheadHopLead;
 }
 
 int DeckVoice::aheadStartPadFrames(int span, double sampleRate)
@@ -795,7 +810,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     const int piece = aheadLongest_;
     const int span = std::max(piece, aheadSpan_);
     const std::int64_t due = std::max<std::int64_t>(
-        aheadRendered_ + frames + std::int64_t(kAheadSlack) * span - aheadRequested_, 0);
+        aheadRendered_ + frames + std::int64_t(aheadHorizonFrames(span, sampleRate_)) - aheadRequested_, 0);
     const int requests = int((due + piece - 1) / piece);
     const double want = double(due) * double(rate) + aheadCarry_ + (start ? kAheadHopLead : 0);
     std::int64_t n = std::int64_t(std::floor(std::max(want, 0.0)));

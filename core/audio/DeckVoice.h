@@ -124,8 +124,8 @@ public:
     bool serviceAhead();
     // The most frames the device asks for back to back (a burst of slices; 0 or
     // the slice length for a device that asks once per period): the worker is
-    // asked for output two of these ahead, and a new unit run's start pad lasts
-    // at least one. Audio thread (the mix engine), before render.
+    // asked for output at least two of these ahead (`aheadHorizonFrames`), and
+    // a new unit run's start pad lasts at least one. Audio thread (the mix engine), before render.
     void setAheadSpan(int frames) { aheadSpan_ = std::clamp(frames, 0, maxFrames_); }
     // Renders after a unit run's start pad whose output was not ready in full,
     // and the frames they missed. Any thread.
@@ -155,12 +155,15 @@ public:
     // no track, a track too short to read, or stopped, not scratching, with its
     // fade ended. Audio thread.
     bool renderedStill() const { return renderedStill_; }
+    // Output frames the worker is asked for past a render, for slices or bursts
+    // of `span` frames: two of them, or more to make at least 10.5 ms of audio.
+    static int aheadHorizonFrames(int span, double sampleRate);
     // Input frames queued ahead of a render of `frames` at `rate`, at a steady
-    // length: two renders of input (the worker is asked for two renders ahead)
-    // plus the most the stretcher wants before it makes the next render's
-    // output. What is heard of a jump that does not start a new unit run comes
-    // at most this much later than on the audio thread.
-    static int aheadLeadFrames(int frames, double rate);
+    // length: the input for the horizon above plus the most the stretcher wants
+    // before it makes the next render's output. What is heard of a jump that
+    // does not start a new unit run comes at most this much later than on the
+    // audio thread.
+    static int aheadLeadFrames(int frames, double rate, double sampleRate);
     // The silence a new unit run starts with when the render-ahead path serves
     // it: one burst (`span`, at least the run's first slice), and at least
     // 2.5 ms, so the worker has time for the run's first output whatever the

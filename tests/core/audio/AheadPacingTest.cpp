@@ -4,9 +4,9 @@
 // looks only when the pacing rule says (or when the audio thread wakes it, as
 // the engine does: at the first slice of a new unit run, and to rouse it from
 // parking). Every slice asks for output as the voices do (two of the longest
-// slices or bursts past itself, a run starting with a pad of silence at least
-// one burst and 2.5 ms long); the output must be made with a quarter of a slice to spare before the
-// slice that plays it begins.
+// slices or bursts past itself and at least 10.5 ms; a run starts with a pad
+// of silence at least one burst and 2.5 ms long); the output must be made with
+// a quarter of a slice to spare before the slice that plays it begins.
 #include "audio/AheadPacing.h"
 #include "audio/DeckVoice.h"
 
@@ -143,7 +143,7 @@ Outcome run(const std::vector<Slice>& slices, std::int64_t stopFrom, std::int64_
         const std::int64_t span = std::max(longestSlice, longest[k]);
         // A run starts with a pad of silence, as the voice plays it.
         const std::int64_t first = slices[k].newRun ? DeckVoice::aheadStartPadFrames(int(span), kRate) : requested;
-        requested = std::max(requested, rendered + slices[k].frames + 2 * span);
+        requested = std::max(requested, rendered + slices[k].frames + DeckVoice::aheadHorizonFrames(int(span), kRate));
         rendered += slices[k].frames;
         // A device's first moments go by before its bursts are known.
         if (requested <= first || slices[k].at < 50 * kMs)

@@ -228,7 +228,7 @@ TEST(RenderAhead, AJumpIsHeardAfterTheLeadWhereThePositionSaysSo)
             const double heard = published[b - 1] + double(peak % std::size_t(blockSize)) * tempo / kAheadRate;
             EXPECT_NEAR(heard, double(click) / kAheadRate, 0.004);
         }
-        const double lead = DeckVoice::aheadLeadFrames(blockSize, tempo) / tempo;
+        const double lead = DeckVoice::aheadLeadFrames(blockSize, tempo, kAheadRate) / tempo;
         EXPECT_GE(delay[1], delay[0]);
         EXPECT_LE(double(delay[1] - delay[0]), lead) << "block " << blockSize;
     }
