@@ -36,12 +36,13 @@ constexpr int kAheadSlack = 2;
 // do not. Counted in whole slices, so the worker still renders what the audio
 // thread would.
 constexpr double kAheadLeastSeconds = 0.0105;
-// The least silence a new unit run starts with: the worker resets the unit and
-// feeds it the window before the first output it is asked for is due, which
-// takes a few hundred microseconds per deck. The unit's own output starts with
+// The least silence a new unit run starts with, in whole slices: the worker
+// resets the unit and feeds it the window before the first output it is asked
+// for is due, which took it 1.3 ms for two decks (so a pad of one or two
+// 64-frame slices left the render after it short). The unit's own output starts with
 // some 10 ms of near silence (below 0.0001 for the first 480 frames at 48 kHz),
 // so nothing audible is lost.
-constexpr double kAheadPadSeconds = 0.0025;
+constexpr double kAheadPadSeconds = 0.005;
 // A dry ring is made up by skipping the output missed; beyond this many frames
 // (the worker fell far behind) the unit run starts over instead.
 constexpr std::int64_t kAheadMaxOwed = 16384;
@@ -735,7 +736,9 @@ int DeckVoice::aheadLeadFrames(int frames, double rate, double sampleRate)
 int DeckVoice::aheadStartPadFrames(int span, double sampleRate)
 {
     const double rate = std::isfinite(sampleRate) && sampleRate > 0.0 ? sampleRate : 48000.0;
-    return std::max(span, int(std::ceil(kAheadPadSeconds * rate)));
+    const int piece = std::max(span, 1);
+    const int least = int(std::ceil(kAheadPadSeconds * rate));
+    return std::max(1, (least + piece - 1) / piece) * piece;
 }
 
 bool DeckVoice::enableRenderAhead()

@@ -165,9 +165,9 @@ public:
     // audio thread.
     static int aheadLeadFrames(int frames, double rate, double sampleRate);
     // The silence a new unit run starts with when the render-ahead path serves
-    // it: one burst (`span`, at least the run's first slice), and at least
-    // 2.5 ms, so the worker has time for the run's first output whatever the
-    // slice length.
+    // it: whole bursts (`span`, at least the run's first slice) making at
+    // least 5 ms, so the worker has time for the run's first output whatever
+    // the slice length.
     static int aheadStartPadFrames(int span, double sampleRate);
 
 private:

@@ -5,7 +5,7 @@
 // the engine does: at the first slice of a new unit run, and to rouse it from
 // parking). Every slice asks for output as the voices do (two of the longest
 // slices or bursts past itself and at least 10.5 ms; a run starts with a pad
-// of silence at least one burst and 2.5 ms long); the output must be made with
+// of silence of whole bursts, at least 5 ms); the output must be made with
 // a quarter of a slice to spare before the slice that plays it begins.
 #include "audio/AheadPacing.h"
 #include "audio/DeckVoice.h"
