@@ -42,6 +42,11 @@
 // nothing else; its slowest block is what the machine alone takes from a
 // real-time thread (scripts/bench-beside-load runs a row beside a busy loop per
 // core).
+// `BM_MixEngine_StopRestart/<frames>`: two key-locked decks on the engine's
+// worker, paced at real time in slices of 64, 128 or 256 frames (or a 1024-frame
+// period rendered as four slices of 256 back to back), stopped for 50 to 240 ms
+// and played again: dry renders in the second after each restart (0 on a sound
+// machine), block render times, the audio thread's wakes of the worker.
 // `BM_MixEngine_IdleDecks/<state>`: four decks standing still in one state
 // (empty, loaded and never played, ended key-locked at 1.06, ended on the
 // direct path, paused, paused key-locked at 1.06, a load that never arrived, a
@@ -67,6 +72,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <string>
 #include <vector>
 
 using namespace zelvo;
@@ -550,7 +556,113 @@ void runControl(benchmark::State& state)
     state.counters["budget_cpu_max"] = at(cpu, 1.0) / kBudgetMs;
 }
 
+// Two key-locked decks (tempo 1.06 and 1.04) on the engine's own worker,
+// paced at real time in slices of `frames` (`perBurst` of them back to back per
+// period), stopped for 50, 100, 150, 200 and 240 ms while the slices keep
+// coming and played again: the deck renders whose rendered-ahead output was
+// not ready in the second after each restart (dry_after_restart, and per stop
+// length dry_<ms>), and the block render times over the whole row.
+void runStopRestart(benchmark::State& state, int frames, int perBurst, const char* name)
+{
+    auto engine = std::make_unique<MixEngine>(kRate, 4096);
+    engine->setCueEnabled(true);
+    for (int i = 0; i < 2; ++i) {
+        DeckVoice& d = *engine->deck(i);
+        d.send(DeckCommand::load(material(64.0, unsigned(i + 1)), false));
+        d.send(DeckCommand::setGrid(124.0 + i, 0.0));
+        d.send(DeckCommand::keyLock(true));
+        d.tempo().store(i == 0 ? 1.06 : 1.04);
+        d.send(DeckCommand::seek(0.5));
+    }
+    std::vector<float> bufs[4];
+    for (auto& b : bufs)
+        b.assign(std::size_t(frames), 0.0f);
+    float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
+    const double budgetMs = 1000.0 * frames / kRate;
+    const long long periodNs = (long long)std::llround(1e9 * frames * perBurst / kRate);
+    const int perSecond = int(kRate / (frames * perBurst));
+    constexpr std::array<int, 5> stops{50, 100, 150, 200, 240};
+    std::array<std::int64_t, stops.size()> dryPerStop{};
+    std::vector<double> wall, cpu;
+    std::vector<BlockTrace> trace;
+    std::int64_t late = 0;
+    AudioPriority priority;
+    clockid_t workerClock{};
+    const bool tracingWorker = pthread_getcpuclockid(engine->aheadWorker(), &workerClock) == 0;
+    double workerThen = 0.0;
+    int iteration = 0;
+    for (auto _ : state) {
+        trace.clear();
+        timespec deadline{};
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        auto period = [&](int count) {
+            for (int p = 0; p < count; ++p) {
+                const bool wasLate = awaitNextBlock(deadline, periodNs);
+                late += wasLate;
+                for (int s = 0; s < perBurst; ++s) {
+                    BlockTrace t;
+                    timeBlock(t, [&] { engine->render(frames, ptrs, 4); });
+                    for (int i = 0; i < MixEngine::deckCount; ++i)
+                        t.decks[std::size_t(i)] = engine->deck(i)->lastAheadTrace();
+                    t.stages = engine->lastStageTimes();
+                    t.traced = true;
+                    const double workerNow = tracingWorker ? clockMs(workerClock) : 0.0;
+                    t.workerMs = workerNow - workerThen;
+                    workerThen = workerNow;
+                    // Each dry render, with what the worker did since the block before.
+                    if (t.decks[0].dryFrames > 0 || t.decks[1].dryFrames > 0)
+                        std::fprintf(stderr,
+                                     "%s run %d: dry block %zu at %.6f s%s, worker %.3f ms since the block before\n",
+                                     name, iteration, trace.size(), t.startS, wasLate ? " (late start)" : "",
+                                     t.workerMs);
+                    wall.push_back(t.wallMs);
+                    cpu.push_back(t.cpuMs);
+                    trace.push_back(t);
+                    benchmark::DoNotOptimize(bufs[0].data());
+                }
+            }
+        };
+        for (int i = 0; i < 2; ++i)
+            engine->deck(i)->send(DeckCommand::play());
+        period(perSecond);
+        for (std::size_t k = 0; k < stops.size(); ++k) {
+            for (int i = 0; i < 2; ++i)
+                engine->deck(i)->send(DeckCommand::pause());
+            period(int(std::lround(stops[k] / 1000.0 * perSecond)));
+            for (int i = 0; i < 2; ++i)
+                engine->deck(i)->send(DeckCommand::play());
+            const std::int64_t before = engine->aheadDryBlocks();
+            period(perSecond);
+            dryPerStop[k] += engine->aheadDryBlocks() - before;
+        }
+        printSlowest(name, trace, iteration++);
+    }
+    std::sort(wall.begin(), wall.end());
+    std::sort(cpu.begin(), cpu.end());
+    auto at = [](const std::vector<double>& v, double q) { return v.empty() ? 0.0 : v[std::size_t(double(v.size() - 1) * q)]; };
+    std::int64_t dry = 0;
+    for (std::size_t k = 0; k < stops.size(); ++k) {
+        dry += dryPerStop[k];
+        state.counters["dry_" + std::to_string(stops[k])] = double(dryPerStop[k]);
+    }
+    state.counters["dry_after_restart"] = double(dry);
+    state.counters["late_blocks"] = double(late);
+    state.counters["wakes"] = double(engine->aheadWorkerWakes());
+    state.counters["p99_ms"] = at(wall, 0.99);
+    state.counters["max_ms"] = at(wall, 1.0);
+    state.counters["budget_p99"] = at(wall, 0.99) / budgetMs;
+    state.counters["budget_max"] = at(wall, 1.0) / budgetMs;
+    state.counters["cpu_p99_ms"] = at(cpu, 0.99);
+    state.counters["cpu_max_ms"] = at(cpu, 1.0);
+    engine->releaseRetiredBuffers();
+}
+
 void BM_MixEngine_FixedWorkControl(benchmark::State& state) { runControl(state); }
+
+void BM_MixEngine_StopRestart(benchmark::State& state, int frames, int perBurst, const char* name)
+{
+    runStopRestart(state, frames, perBurst, name);
+}
 
 void BM_MixEngine_IdleDecks(benchmark::State& state, Idle idle, const char* name) { runIdle(state, idle, name); }
 
@@ -588,6 +700,22 @@ BENCHMARK(BM_MixEngine_FourDecksKeyLock_AheadUnpaced)->Unit(benchmark::kMillisec
 BENCHMARK(BM_MixEngine_FullFx_Alternating)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_MixEngine_FullFx_OnDemand)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_MixEngine_FixedWorkControl)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 64, 64, 1, "StopRestart/64")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 128, 128, 1, "StopRestart/128")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 256, 256, 1, "StopRestart/256")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, burst_4x256, 256, 4, "StopRestart/burst_4x256")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, empty, Idle::empty, "IdleDecks/empty")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)

@@ -1,5 +1,6 @@
 #include "models/TransitionModel.h"
 
+#include "audio/DeckVoice.h"
 #include "audio/MixerParams.h"
 #include "models/DeckModel.h"
 #include "models/DirectOutsSource.h"
@@ -132,6 +133,7 @@ double TransitionModel::resetClock(int to)
 {
     clockFromOutgoing_ = links_ && outgoingDrivesClock(to);
     const DeckState::Timeline t = links_ ? deckTimeline(clockFromOutgoing_ ? 1 - to : to) : DeckState::Timeline{};
+    clockVoice_ = links_ ? links_->decks[std::size_t(clockFromOutgoing_ ? 1 - to : to)]->voice() : nullptr;
     clockLast_ = t.position + t.swapShift;
     clockValue_ = t.position;
     return clockValue_;
@@ -142,14 +144,23 @@ double TransitionModel::clock(int to)
     if (!links_)
         return 0.0;
     const bool fromOutgoing = outgoingDrivesClock(to);
-    const DeckState::Timeline t = deckTimeline(fromOutgoing ? 1 - to : to);
+    const std::shared_ptr<DeckVoice> voice = links_->decks[std::size_t(fromOutgoing ? 1 - to : to)]->voice();
+    // No voice, or one that has not taken its track yet (the engine is being
+    // rebuilt): no playhead to follow, and the clock stands.
+    if (!voice || !voice->state().loaded.load())
+        return clockValue_;
+    const DeckState::Timeline t = voice->state().timeline();
     // The playhead with every swap's offset added back: a swap hands over a
     // buffer that continues the music, so the music did not move.
     const double music = t.position + t.swapShift;
-    if (fromOutgoing != clockFromOutgoing_) {
-        // The clock moves to the other deck's timeline (the outgoing deck
-        // stopped, or started again): carry on from where it stood.
+    const bool sameVoice = !clockVoice_.owner_before(voice) && !voice.owner_before(clockVoice_);
+    if (fromOutgoing != clockFromOutgoing_ || !sameVoice) {
+        // The clock moves to another timeline: the other deck's (the outgoing
+        // deck stopped, or started again), or a new voice's (an engine rebuild
+        // starts every deck over, parked on its cue point): carry on from
+        // where it stood.
         clockFromOutgoing_ = fromOutgoing;
+        clockVoice_ = voice;
     } else {
         // Forward with the music, and back with a loop, a seek or a jump.
         clockValue_ += music - clockLast_;

@@ -42,11 +42,13 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace zelvo {
 
 class DeckModel;
+class DeckVoice;
 class DirectOutsSource;
 class DropWorkflow;
 class MixerModel;
@@ -221,6 +223,8 @@ private:
     // The clock's current source (true: the outgoing deck), that source's
     // playhead plus swap shift at the last reading, and the clock's value.
     bool clockFromOutgoing_ = false;
+    // The voice the clock reads, compared by owner: never mistaken for a new one.
+    std::weak_ptr<DeckVoice> clockVoice_;
     double clockLast_ = 0.0;
     double clockValue_ = 0.0;
 };

@@ -2,12 +2,14 @@
 // What a deck publishes on every render: single-word cells written by the deck's
 // voice on the audio thread and read by anyone (the deck model polls them).
 // Times are seconds of the track. A reader combining several cells may see values
-// from two different renders; the cue revision is the exception (see below).
+// from two different renders; the cue revision and the timeline are the
+// exceptions (see below).
 #include "audio/AtomicCells.h"
 
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <thread>
 
 namespace zelvo {
 
@@ -54,24 +56,28 @@ public:
 
     // The position and swap shift of one render. Written by the voice between
     // `beginTimeline` and `endTimeline`; a reader that overlaps a write reads
-    // again, so it never pairs one render's position with another's shift.
+    // again until it does not, so it never pairs one render's position with
+    // another's shift. The voice never waits for a reader. Not on the audio
+    // thread: a reader may wait for the voice to finish its write (a few
+    // stores, unless the voice was preempted in between).
     struct Timeline {
         double position = 0.0;
         double swapShift = 0.0;
     };
     Timeline timeline() const noexcept
     {
-        Timeline t;
-        for (int attempt = 0; attempt < 64; ++attempt) {
+        for (int attempt = 0;; ++attempt) {
             const std::int64_t before = timelineWrites.load();
             std::atomic_thread_fence(std::memory_order_acquire);
-            t.position = position.load();
-            t.swapShift = swapShift.load();
+            Timeline t{position.load(), swapShift.load()};
             std::atomic_thread_fence(std::memory_order_acquire);
             if ((before & 1) == 0 && timelineWrites.load() == before)
-                break;
+                return t;
+            // A write still open after many tries: the voice's thread lost its
+            // core mid-write; let it have one.
+            if (attempt >= 64)
+                std::this_thread::yield();
         }
-        return t;
     }
     // The voice's side of `timeline`. Audio thread.
     void beginTimeline() noexcept

@@ -29,6 +29,20 @@ constexpr int kAheadHopLead = 1536;
 // the machine's own left a few dozen renders a minute short on one core; with
 // two, nearly only those after the machine took the core away for longer.
 constexpr int kAheadSlack = 2;
+// And never less than this much audio ahead, whatever the slice length: a
+// stretcher's hop (and two decks' hops meeting) takes the worker about as long
+// whether the slices are short or long, so two slices of 64 frames (2.7 ms)
+// left renders short after the worker's heavier rounds; two of 256 (10.7 ms)
+// do not. Counted in whole slices, so the worker still renders what the audio
+// thread would.
+constexpr double kAheadLeastSeconds = 0.0105;
+// The least silence a new unit run starts with, in whole slices: the worker
+// resets the unit and feeds it the window before the first output it is asked
+// for is due, which took it 1.3 ms for two decks (so a pad of one or two
+// 64-frame slices left the render after it short). The unit's own output starts with
+// some 10 ms of near silence (below 0.0001 for the first 480 frames at 48 kHz),
+// so nothing audible is lost.
+constexpr double kAheadPadSeconds = 0.005;
 // A dry ring is made up by skipping the output missed; beyond this many frames
 // (the worker fell far behind) the unit run starts over instead.
 constexpr std::int64_t kAheadMaxOwed = 16384;
@@ -647,6 +661,7 @@ void DeckVoice::render(int frames, float* left, float* right)
         && (std::fabs(float(keyShift)) > 0.001f || (keyLock_ && std::fabs(sync * tempo - 1.0) > 0.0001));
 
     aheadAsked_ = false;
+    aheadBehind_ = false;
     aheadTrace_ = {};
     if (timePitchPath && ahead_) {
         lastRate_ = keyLock_ ? float(sync * tempo * (1.0 + bend_)) : 1.0f;
@@ -704,10 +719,26 @@ void DeckVoice::render(int frames, float* left, float* right)
 // ---------------------------------------------------------------------------
 // Render-ahead
 
-int DeckVoice::aheadLeadFrames(int frames, double rate)
+int DeckVoice::aheadHorizonFrames(int span, double sampleRate)
+{
+    const double sr = std::isfinite(sampleRate) && sampleRate > 0.0 ? sampleRate : 48000.0;
+    const int piece = std::max(span, 1);
+    const int least = int(std::ceil(kAheadLeastSeconds * sr));
+    return std::max(kAheadSlack, (least + piece - 1) / piece) * piece;
+}
+
+int DeckVoice::aheadLeadFrames(int frames, double rate, double sampleRate)
 {
     const double r = std::isfinite(rate) ? std::clamp(rate, 0.0, 32.0) : 1.0;
-    return int(std::ceil(double(kAheadSlack) * double(std::max(frames, 0)) * r)) + kAheadHopLead;
+    return int(std::ceil(double(aheadHorizonFrames(frames, sampleRate)) * r)) + kAheadHopLead;
+}
+
+int DeckVoice::aheadStartPadFrames(int span, double sampleRate)
+{
+    const double rate = std::isfinite(sampleRate) && sampleRate > 0.0 ? sampleRate : 48000.0;
+    const int piece = std::max(span, 1);
+    const int least = int(std::ceil(kAheadPadSeconds * rate));
+    return std::max(1, (least + piece - 1) / piece) * piece;
 }
 
 bool DeckVoice::enableRenderAhead()
@@ -760,6 +791,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         aheadRestart_ = false;
         aheadCarry_ = 0.0;
         aheadOwed_ = 0;
+        aheadPad_ = 0;
         aheadRendered_ = 0;
         aheadRequested_ = 0;
         unitBacklog_ = 0.0;
@@ -774,10 +806,14 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     // unit's start pad, skipped: the worker cannot have it ready now). Renders
     // count at the longest length the voice has rendered, so a render longer
     // than the ones before is short only the first time.
+    // A device that asks for several slices back to back (`aheadSpan_`, the
+    // longest such burst) needs its output two bursts ahead: the worker can
+    // only work between bursts. A run's start pad lasts that long too.
     aheadLongest_ = std::max(aheadLongest_, frames);
     const int piece = aheadLongest_;
+    const int span = std::max(piece, aheadSpan_);
     const std::int64_t due = std::max<std::int64_t>(
-        aheadRendered_ + frames + std::int64_t(kAheadSlack) * piece - aheadRequested_, 0);
+        aheadRendered_ + frames + std::int64_t(aheadHorizonFrames(span, sampleRate_)) - aheadRequested_, 0);
     const int requests = int((due + piece - 1) / piece);
     const double want = double(due) * double(rate) + aheadCarry_ + (start ? kAheadHopLead : 0);
     std::int64_t n = std::int64_t(std::floor(std::max(want, 0.0)));
@@ -811,11 +847,17 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     }
     aheadRendered_ += frames;
     if (start)
-        aheadOwed_ = frames;
+        aheadPad_ = aheadStartPadFrames(span, sampleRate_);
+    // The start pad plays as silence and its output is skipped when it comes.
+    const int pad = int(std::min<std::int64_t>(aheadPad_, frames));
+    aheadPad_ -= pad;
+    aheadOwed_ += pad;
+    std::memset(left, 0, sizeof(float) * std::size_t(pad));
+    std::memset(right, 0, sizeof(float) * std::size_t(pad));
 
     // The output: older runs' output is dropped unread; output missed while the
     // ring was dry is skipped first, so the deck stays on time.
-    int got = 0;
+    int got = pad;
     double consumed = 0.0;
     while (got < frames) {
         AheadChunk* c = a.output.readable();
@@ -842,16 +884,16 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             a.output.pop();
     }
     unitBacklog_ -= consumed;
+    // Nothing made for the next render (past the start pad): the worker is a
+    // slice behind its pacing, or was kept from its core.
+    aheadBehind_ = aheadPad_ == 0 && !a.output.readable();
     if (got < frames) {
         std::memset(left + got, 0, sizeof(float) * std::size_t(frames - got));
         std::memset(right + got, 0, sizeof(float) * std::size_t(frames - got));
-        // The first render of a run plays the unit's start pad as silence.
-        if (!start) {
-            aheadTrace_.dryFrames = frames - got;
-            a.dryBlocks.fetch_add(1, std::memory_order_relaxed);
-            a.dryFrames.fetch_add(frames - got, std::memory_order_relaxed);
-            aheadOwed_ += frames - got;
-        }
+        aheadTrace_.dryFrames = frames - got;
+        a.dryBlocks.fetch_add(1, std::memory_order_relaxed);
+        a.dryFrames.fetch_add(frames - got, std::memory_order_relaxed);
+        aheadOwed_ += frames - got;
         if (aheadOwed_ > kAheadMaxOwed)
             aheadRestart_ = true;
     }

@@ -16,6 +16,7 @@
 #include "library/BeatGrid.h"
 #include "library/TrackBuffer.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <optional>
@@ -121,7 +122,12 @@ public:
     // allow; true when it did anything. The worker thread (one at a time), or a
     // test's thread between renders.
     bool serviceAhead();
-    // Renders after the first of a unit run whose output was not ready in full,
+    // The most frames the device asks for back to back (a burst of slices; 0 or
+    // the slice length for a device that asks once per period): the worker is
+    // asked for output at least two of these ahead (`aheadHorizonFrames`), and
+    // a new unit run's start pad lasts at least one. Audio thread (the mix engine), before render.
+    void setAheadSpan(int frames) { aheadSpan_ = std::clamp(frames, 0, maxFrames_); }
+    // Renders after a unit run's start pad whose output was not ready in full,
     // and the frames they missed. Any thread.
     std::int64_t aheadDryBlocks() const;
     std::int64_t aheadDryFrames() const;
@@ -142,16 +148,27 @@ public:
     // work: a deck standing still, or playing on the direct path, gives it none.
     // Audio thread.
     bool askedAhead() const { return aheadAsked_; }
+    // Whether the last render left nothing ready for the next one (after the
+    // start pad): the worker should work now. Audio thread.
+    bool aheadBehind() const { return aheadBehind_; }
     // Whether the last render wrote exact silence because the deck stands still:
     // no track, a track too short to read, or stopped, not scratching, with its
     // fade ended. Audio thread.
     bool renderedStill() const { return renderedStill_; }
+    // Output frames the worker is asked for past a render, for slices or bursts
+    // of `span` frames: two of them, or more to make at least 10.5 ms of audio.
+    static int aheadHorizonFrames(int span, double sampleRate);
     // Input frames queued ahead of a render of `frames` at `rate`, at a steady
-    // length: two renders of input (the worker is asked for two renders ahead)
-    // plus the most the stretcher wants before it makes the next render's
-    // output. What is heard of a jump that does not start a new unit run comes
-    // at most this much later than on the audio thread.
-    static int aheadLeadFrames(int frames, double rate);
+    // length: the input for the horizon above plus the most the stretcher wants
+    // before it makes the next render's output. What is heard of a jump that
+    // does not start a new unit run comes at most this much later than on the
+    // audio thread.
+    static int aheadLeadFrames(int frames, double rate, double sampleRate);
+    // The silence a new unit run starts with when the render-ahead path serves
+    // it: whole bursts (`span`, at least the run's first slice) making at
+    // least 5 ms, so the worker has time for the run's first output whatever
+    // the slice length.
+    static int aheadStartPadFrames(int span, double sampleRate);
 
 private:
     void drain();
@@ -254,10 +271,14 @@ private:
     // Output frames rendered in this run, and asked of the worker.
     std::int64_t aheadRendered_ = 0;
     std::int64_t aheadRequested_ = 0;
-    // The longest render so far (whatever the run).
+    // The longest render so far (whatever the run), the device's longest burst,
+    // and the frames of the run's start pad still to play.
     int aheadLongest_ = 1;
+    int aheadSpan_ = 0;
+    std::int64_t aheadPad_ = 0;
     // The last render ran the unit ahead, and what it did.
     bool aheadAsked_ = false;
+    bool aheadBehind_ = false;
     bool renderedStill_ = false;
     // Set by readSource: it wrote exact silence for a deck standing still.
     bool readStill_ = false;

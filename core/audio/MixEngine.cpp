@@ -1,5 +1,6 @@
 #include "audio/MixEngine.h"
 
+#include "audio/AheadPacing.h"
 #include "audio/FlushDenormals.h"
 #include "audio/GainLaws.h"
 #include "audio/HostedUnitRegistry.h"
@@ -174,6 +175,7 @@ void MixEngine::render(int frames, float* const* buffers, int bufferCount) noexc
             std::copy_n(cueR_.data(), n, buffers[3] + offset);
         }
         lap(stages_.output);
+        bursts_.endedAt = lapAt_;
         offset += n;
     }
     stages_.total = lapAt_ - started;
@@ -189,23 +191,41 @@ void MixEngine::renderSlice(int n) noexcept
     MixerParams& p = *params_;
     MixerState& s = *state_;
 
+    const std::int64_t sliceAt = lapAt_;
+    if (ahead_ == RenderAhead::thread) {
+        // How the device calls: the voices ask the worker for output two of its
+        // bursts ahead, since the worker can only work between them.
+        bursts_ = noteSlice(bursts_, sliceAt, n, sampleRate_);
+        for (const auto& deck : decks_)
+            deck->setAheadSpan(int(std::min<std::int64_t>(bursts_.longest, maxFrames_)));
+    }
     runRequests();
     lap(stages_.sync);
     bool askedAhead = false;
+    bool wakeNow = false;
     for (int i = 0; i < deckCount; ++i) {
         DeckVoice& deck = *decks_[std::size_t(i)];
         deck.render(n, deckL_[std::size_t(i)].data(), deckR_[std::size_t(i)].data());
         askedAhead = askedAhead || deck.askedAhead();
+        // A new unit run's next output is due a pad from now; a voice with
+        // nothing ready for its next render needs the worker now too.
+        wakeNow = wakeNow || (deck.askedAhead() && (deck.lastAheadTrace().newRun || deck.aheadBehind()));
         lap(stages_.decks[std::size_t(i)]);
     }
     // The worker makes the next slices' time-pitch output now; decks that stand
-    // still or play on the direct path ask for nothing, and it parks.
+    // still or play on the direct path ask for nothing, and it parks. It paces
+    // itself by the slices published here (AheadPacing); this thread wakes it
+    // only from parking, at the first slice of a new unit run, and when a voice
+    // has nothing ready for its next render (the worker fell a slice behind).
     if (ahead_ == RenderAhead::thread && askedAhead) {
-        aheadSliceAt_.store(lapAt_, std::memory_order_relaxed);
+        aheadSliceAt_.store(sliceAt, std::memory_order_relaxed);
+        aheadNextAt_.store(nextSliceAt(bursts_, sampleRate_), std::memory_order_relaxed);
+        aheadSliceNs_.store(bursts_.lastNs, std::memory_order_relaxed);
         aheadSlices_.store(aheadSlices_.load(std::memory_order_relaxed) + 1); // the only writer
         // Sequentially consistent with the worker's park: it sees this slice, or
         // this sees it parked.
-        if (workerParked_.load() && workerParked_.exchange(false)) {
+        const bool parked = workerParked_.load() && workerParked_.exchange(false);
+        if (parked || wakeNow) {
             workerWakes_.fetch_add(1, std::memory_order_relaxed);
             sem_post(&wake_);
         }
@@ -582,12 +602,16 @@ void MixEngine::stopWorker()
 
 namespace {
 
-void sleepUntilNs(std::int64_t at)
+// Waits until `at` on the monotonic clock or a post, whichever comes first; a
+// post that came meanwhile counts too, and several count as one.
+void waitUntilNs(sem_t& wake, std::int64_t at)
 {
     timespec t{};
     t.tv_sec = time_t(at / 1'000'000'000);
     t.tv_nsec = long(at % 1'000'000'000);
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
+    while (sem_clockwait(&wake, CLOCK_MONOTONIC, &t) != 0 && errno == EINTR) {
+    }
+    while (sem_trywait(&wake) == 0) {
     }
 }
 
@@ -604,57 +628,33 @@ void MixEngine::workerLoop()
     // The units run as they would on the audio thread, subnormals flushed.
     const FlushDenormals flush;
 
-    // Nothing new for this long and the worker parks until the audio thread
-    // wakes it; a stop is seen within `stopCheck` meanwhile.
-    constexpr std::int64_t parkAfter = 250'000'000;
+    // A stop is seen within this long, also while parked.
     constexpr std::int64_t stopCheck = 20'000'000;
-    // While the next slice is overdue, looks again after a step that starts at a
-    // thirty-second of the cadence and doubles up to this.
-    constexpr std::int64_t minStep = 50'000;
-    constexpr std::int64_t maxStep = 2'000'000;
-
-    std::uint64_t seen = aheadSlices_.load();
-    std::int64_t lastAt = 0; // when the last slice seen was counted
-    std::int64_t period = 0; // the slices' cadence, smoothed
-    std::int64_t step = minStep;
+    AheadPace pace{aheadSlices_.load()};
     while (!stopWorker_.load()) {
-        const std::uint64_t slices = aheadSlices_.load();
-        if (slices != seen) {
-            const std::int64_t at = aheadSliceAt_.load(std::memory_order_relaxed);
-            if (lastAt > 0 && at > lastAt) {
-                const std::int64_t interval = (at - lastAt) / std::int64_t(std::min<std::uint64_t>(slices - seen, 64));
-                period = period == 0 ? interval : (7 * period + interval) / 8;
-            }
-            lastAt = at;
-            seen = slices;
-            step = std::clamp(period / 32, minStep, maxStep);
+        AheadSlices newest;
+        newest.count = aheadSlices_.load();
+        newest.at = aheadSliceAt_.load(std::memory_order_relaxed);
+        newest.nextAt = aheadNextAt_.load(std::memory_order_relaxed);
+        newest.sliceNs = aheadSliceNs_.load(std::memory_order_relaxed);
+        const std::int64_t now = monotonicNs();
+        const AheadLook look = paceAhead(pace, newest, now);
+        pace = look.pace;
+        switch (look.what) {
+        case AheadLook::Do::serve:
             for (const auto& deck : decks_)
                 deck->serviceAhead();
-            continue; // more may have come meanwhile
-        }
-        const std::int64_t now = monotonicNs();
-        if (lastAt == 0 || now - lastAt > parkAfter) {
+            break; // more may have come meanwhile
+        case AheadLook::Do::sleep:
+            waitUntilNs(wake_, std::min(look.until, now + stopCheck));
+            break;
+        case AheadLook::Do::park:
             workerParked_.store(true);
-            if (aheadSlices_.load() != seen && workerParked_.exchange(false))
-                continue; // a slice came as it parked, and nobody woke it
-            timespec deadline{};
-            clock_gettime(CLOCK_REALTIME, &deadline);
-            deadline.tv_nsec += stopCheck;
-            if (deadline.tv_nsec >= 1'000'000'000) {
-                deadline.tv_nsec -= 1'000'000'000;
-                ++deadline.tv_sec;
-            }
-            if (sem_timedwait(&wake_, &deadline) == 0)
-                lastAt = 0; // roused: the cadence is measured afresh
-            continue;
+            if (aheadSlices_.load() != pace.seen && workerParked_.exchange(false))
+                break; // a slice came as it parked, and nobody woke it
+            waitUntilNs(wake_, now + stopCheck);
+            break;
         }
-        // Sleep until the next slice is due; past that, in growing steps.
-        std::int64_t wakeAt = lastAt + period;
-        if (period == 0 || wakeAt <= now) {
-            wakeAt = now + step;
-            step = std::min(step * 2, maxStep);
-        }
-        sleepUntilNs(std::min(wakeAt, now + stopCheck));
     }
     workerParked_.store(false);
 }

@@ -12,6 +12,7 @@
 // reaches the engine only through the voices' commands and cells, the mixer
 // cells (`params`), the published `state`, the master tap, recording and
 // `releaseRetiredBuffers`.
+#include "audio/AheadPacing.h"
 #include "audio/AudioRenderer.h"
 #include "audio/BeatFX.h"
 #include "audio/ColorFX.h"
@@ -121,7 +122,9 @@ public:
     // Renders, summed over the decks, whose time-pitch output was not ready in
     // full. Any thread.
     std::int64_t aheadDryBlocks() const;
-    // Times the audio thread had to wake a parked worker. Any thread.
+    // Times the audio thread woke the worker: to rouse it from parking, at the
+    // first slice of a new unit run, or when a voice had nothing ready for its
+    // next render. Any thread.
     std::int64_t aheadWorkerWakes() const noexcept { return workerWakes_.load(); }
     // The worker thread's id while it runs (for reading its CPU clock).
     std::thread::native_handle_type aheadWorker() { return worker_.native_handle(); }
@@ -233,18 +236,24 @@ private:
     std::int64_t recordedFrames_ = 0;
     std::int64_t recordingId_ = 0;
 
-    // Render-ahead: the mode and the worker. The audio thread only counts the
-    // slices in which a deck rendered ahead and notes when; the worker, paced by
-    // its own timer at the slices' cadence, looks for new ones. A wake is a
-    // system call into the scheduler (a remote run queue, often an interrupt to
-    // another core), so the audio thread makes one only to rouse a worker that
-    // parked because nothing rendered ahead for a while.
+    // Render-ahead: the mode and the worker. The audio thread notes how the
+    // device calls it (`bursts_`), counts the slices in which a deck rendered
+    // ahead and publishes when the newest began and when the device should ask
+    // again; the worker, paced by its own timer from these (AheadPacing), looks
+    // for new ones. A wake is a system call into the scheduler (a remote run
+    // queue, often an interrupt to another core), so the audio thread makes one
+    // only to rouse a worker that parked because nothing rendered ahead for a
+    // while, at the first slice of a new unit run, and when a voice has nothing
+    // ready for its next render.
     RenderAhead ahead_ = RenderAhead::off;
     std::thread worker_;
     sem_t wake_{};
     std::atomic<bool> stopWorker_{false};
     std::atomic<std::uint64_t> aheadSlices_{0};
+    SliceBursts bursts_; // audio thread
     std::atomic<std::int64_t> aheadSliceAt_{0}; // monotonic ns of the last counted slice
+    std::atomic<std::int64_t> aheadNextAt_{0};  // when the device should ask for the slice after it
+    std::atomic<std::int64_t> aheadSliceNs_{0}; // its length of audio
     std::atomic<bool> workerParked_{false};
     std::atomic<std::int64_t> workerWakes_{0};
 };

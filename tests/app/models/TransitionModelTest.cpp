@@ -485,6 +485,45 @@ TEST(TransitionModelTest, ASwapUnderEitherDeckNeverSetsTheMixBack)
             }
 }
 
+// A mix driven by the incoming deck, after swaps on it, across an engine
+// rebuild (a device change: every deck starts over on a new voice, parked on
+// its cue point): the progress stays where it stood, runs on when the deck
+// plays again, and the mix ends at 1 after the rest of its music.
+TEST(TransitionModelTest, AMixAcrossAnEngineRebuildKeepsItsProgress)
+{
+    MixRig rig;
+    rig.transition->setStyle(TransitionStyle::fade);
+    std::vector<double> seen;
+    QObject::connect(rig.transition.get(), &TransitionModel::phaseChanged, [&] {
+        if (rig.kind() == Kind::mixing)
+            seen.push_back(rig.transition->phase().value);
+    });
+    rig.engine->deck(1)->send(DeckCommand::seek(12.0));
+    rig.render(64);
+    rig.transition->mix(1);
+    ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::mixing && rig.transition->phase().value >= 0.2; }, 10));
+    DeckModel& deck = rig.deck(1);
+    for (int swap = 0; swap < 3; ++swap) {
+        ASSERT_TRUE(deck.swapIn(*deck.track(), deck.buffer(), deck.waveform(), 2.0));
+        rig.run(0.1);
+    }
+    const double before = rig.transition->phase().value;
+    ASSERT_GT(rig.engine->deck(1)->state().timeline().swapShift, 5.9);
+
+    rig.rebuildEngine(48000.0);
+    rig.run(0.2);
+    ASSERT_EQ(rig.kind(), Kind::mixing);
+    ASSERT_FALSE(rig.state(1).playing.load()) << "parked on its cue point";
+    EXPECT_NEAR(rig.transition->phase().value, before, 0.02);
+
+    deck.playPause();
+    ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 4.0 * (1.0 - before) + 0.5));
+    ASSERT_FALSE(seen.empty());
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_EQ(seen.back(), 1.0);
+    EXPECT_EQ(rig.mixer.crossfader(), 1.0);
+}
+
 TEST(TransitionModelTest, CallingAMixOffRestoresAndStartsNothing)
 {
     MixRig rig;

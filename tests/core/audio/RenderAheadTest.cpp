@@ -78,7 +78,7 @@ Take play(const TrackBufferRef& source, bool ahead, int block, int blocks, doubl
 
 } // namespace
 
-TEST(RenderAhead, SoundsAsOnDemandFromTheSecondRenderWithoutADryBlock)
+TEST(RenderAhead, SoundsAsOnDemandAfterTheStartPadWithoutADryBlock)
 {
     const TrackBufferRef source = music(4.0);
     for (int block : {64, 256, 1024})
@@ -89,10 +89,11 @@ TEST(RenderAhead, SoundsAsOnDemandFromTheSecondRenderWithoutADryBlock)
                 const Take onDemand = play(source, false, block, blocks, tempo, keyLock);
                 const Take ahead = play(source, true, block, blocks, tempo, keyLock);
                 EXPECT_EQ(ahead.dry, 0);
-                for (int i = 0; i < block; ++i)
-                    ASSERT_EQ(ahead.left[std::size_t(i)], 0.0f) << "the first render is the unit's start pad";
+                const int pad = DeckVoice::aheadStartPadFrames(block, kAheadRate);
+                for (int i = 0; i < pad; ++i)
+                    ASSERT_EQ(ahead.left[std::size_t(i)], 0.0f) << "the run starts with the start pad";
                 std::size_t differ = 0;
-                for (std::size_t i = std::size_t(block); i < ahead.left.size(); ++i)
+                for (std::size_t i = std::size_t(pad); i < ahead.left.size(); ++i)
                     differ += ahead.left[i] != onDemand.left[i] || ahead.right[i] != onDemand.right[i];
                 EXPECT_EQ(differ, 0u);
                 double worst = 0.0;
@@ -227,7 +228,7 @@ TEST(RenderAhead, AJumpIsHeardAfterTheLeadWhereThePositionSaysSo)
             const double heard = published[b - 1] + double(peak % std::size_t(blockSize)) * tempo / kAheadRate;
             EXPECT_NEAR(heard, double(click) / kAheadRate, 0.004);
         }
-        const double lead = DeckVoice::aheadLeadFrames(blockSize, tempo) / tempo;
+        const double lead = DeckVoice::aheadLeadFrames(blockSize, tempo, kAheadRate) / tempo;
         EXPECT_GE(delay[1], delay[0]);
         EXPECT_LE(double(delay[1] - delay[0]), lead) << "block " << blockSize;
     }
@@ -305,10 +306,12 @@ TEST(RenderAhead, TheEngineAndItsWorkerNeverAllocateOrLockUnderCommandStorms)
 
 TEST(RenderAhead, TheAudioThreadWakesItsWorkerOnlyFromRest)
 {
-    // Two key-locked decks on the engine's own worker, rendered at about a
-    // device's pace: the worker keeps up on its own timer, and the audio
-    // thread's only wake rouses it from rest at the start (a few more only if
-    // the machine stalled the test for a quarter second), never one per slice.
+    // Two key-locked decks on the engine's own worker, rendered at a device's
+    // pace: the worker keeps up on its own timer, and the audio
+    // thread's only wakes come with the decks' first slice, which starts their
+    // unit runs and rouses the worker from rest, and with the first slice after
+    // they stood still for a while (a few more only if the machine stalled the
+    // test for a few slices), never one per slice.
     MixEngine engine(kAheadRate, 4096, MixEngine::RenderAhead::thread);
     ASSERT_EQ(engine.renderAhead(), MixEngine::RenderAhead::thread);
     for (int i = 0; i < 2; ++i) {
@@ -325,18 +328,24 @@ TEST(RenderAhead, TheAudioThreadWakesItsWorkerOnlyFromRest)
     constexpr int slices = 240;
     float loudest = 0.0f;
     RealtimeProbe probe;
+    auto next = std::chrono::steady_clock::now();
     for (int s = 0; s < slices; ++s) {
+        for (int i = 0; i < 2 && (s == 100 || s == 130); ++i)
+            sendOk(*engine.deck(i), s == 100 ? DeckCommand::pause() : DeckCommand::play());
         {
             AudioThreadScope audio;
             engine.render(256, ptrs, 4);
         }
         for (float x : bufs[0])
             loudest = std::max(loudest, std::abs(x));
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        // The next slice one slice of audio later, as a device asks (after a
+        // stall, not all at once).
+        next = std::max(next + std::chrono::microseconds(5333), std::chrono::steady_clock::now());
+        std::this_thread::sleep_until(next);
     }
     EXPECT_TRUE(probe.clean());
-    EXPECT_GE(probe.counts().wakes, 1);
-    EXPECT_LE(probe.counts().wakes, 5);
+    EXPECT_GE(probe.counts().wakes, 2);
+    EXPECT_LE(probe.counts().wakes, 6);
     EXPECT_EQ(probe.counts().wakes, engine.aheadWorkerWakes());
     EXPECT_GT(loudest, 0.05f); // the worker's output was heard
 }
