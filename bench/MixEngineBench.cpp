@@ -43,7 +43,7 @@
 // real-time thread (scripts/bench-beside-load runs a row beside a busy loop per
 // core).
 // `BM_MixEngine_StopRestart/<frames>`: two key-locked decks on the engine's
-// worker, paced at real time in slices of 64, 128 or 256 frames (or a 1024-frame
+// worker, paced at real time in slices of 32 to 4096 frames (or a 1024-frame
 // period rendered as four slices of 256 back to back), stopped for 50 to 240 ms
 // and played again: dry renders in the second after each restart (0 on a sound
 // machine), block render times, the audio thread's wakes of the worker.
@@ -709,6 +709,18 @@ BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 128, 128, 1, "StopRestart/128")
     ->Iterations(1)
     ->UseRealTime();
 BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 256, 256, 1, "StopRestart/256")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 32, 32, 1, "StopRestart/32")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 1024, 1024, 1, "StopRestart/1024")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 4096, 4096, 1, "StopRestart/4096")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();
