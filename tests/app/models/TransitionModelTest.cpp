@@ -8,6 +8,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
+#include <vector>
 
 using namespace zelvo;
 using namespace zelvo::test;
@@ -72,6 +73,14 @@ struct MixRig : ModelRig {
     }
 
     Kind kind() const { return transition->phase().kind; }
+    // From now on, every progress the mix shows while mixing lands in `seen`.
+    void recordProgress(std::vector<double>& seen)
+    {
+        QObject::connect(transition.get(), &TransitionModel::phaseChanged, [this, &seen] {
+            if (kind() == Kind::mixing)
+                seen.push_back(transition->phase().value);
+        });
+    }
 
     // The mixer settings from before the mix are back (crossfader aside).
     void expectRestored()
@@ -448,10 +457,7 @@ TEST(TransitionModelTest, ASwapUnderEitherDeckNeverSetsTheMixBack)
                 MixRig rig;
                 rig.transition->setStyle(TransitionStyle::fade);
                 std::vector<double> seen;
-                QObject::connect(rig.transition.get(), &TransitionModel::phaseChanged, [&] {
-                    if (rig.kind() == Kind::mixing)
-                        seen.push_back(rig.transition->phase().value);
-                });
+                rig.recordProgress(seen);
                 if (outgoing != Outgoing::stopped)
                     rig.playDeck1();
                 // Deck 2 well into its record, so that a swap moves it back by the full offset.
@@ -494,10 +500,7 @@ TEST(TransitionModelTest, AMixAcrossAnEngineRebuildKeepsItsProgress)
     MixRig rig;
     rig.transition->setStyle(TransitionStyle::fade);
     std::vector<double> seen;
-    QObject::connect(rig.transition.get(), &TransitionModel::phaseChanged, [&] {
-        if (rig.kind() == Kind::mixing)
-            seen.push_back(rig.transition->phase().value);
-    });
+    rig.recordProgress(seen);
     rig.engine->deck(1)->send(DeckCommand::seek(12.0));
     rig.render(64);
     rig.transition->mix(1);
