@@ -310,8 +310,9 @@ TEST(RenderAhead, TheAudioThreadWakesItsWorkerOnlyFromRest)
     // pace: the worker keeps up on its own timer, and the audio
     // thread's only wakes come with the decks' first slice, which starts their
     // unit runs and rouses the worker from rest, and with the first slice after
-    // they stood still for a while (a few more only if the machine stalled the
-    // test for a few slices), never one per slice.
+    // they stood still for a while, never one per slice. A busy machine may
+    // stall this thread past a slice (the worker parks) or keep the worker from
+    // its core (a deck has nothing ready): each such slice may wake it once more.
     MixEngine engine(kAheadRate, 4096, MixEngine::RenderAhead::thread);
     ASSERT_EQ(engine.renderAhead(), MixEngine::RenderAhead::thread);
     for (int i = 0; i < 2; ++i) {
@@ -327,15 +328,22 @@ TEST(RenderAhead, TheAudioThreadWakesItsWorkerOnlyFromRest)
     float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
     constexpr int slices = 240;
     float loudest = 0.0f;
+    int excused = 0;
     RealtimeProbe probe;
     auto next = std::chrono::steady_clock::now();
+    auto last = next;
     for (int s = 0; s < slices; ++s) {
         for (int i = 0; i < 2 && (s == 100 || s == 130); ++i)
             sendOk(*engine.deck(i), s == 100 ? DeckCommand::pause() : DeckCommand::play());
+        const auto at = std::chrono::steady_clock::now();
         {
             AudioThreadScope audio;
             engine.render(256, ptrs, 4);
         }
+        const bool stalled = s > 0 && at - last > std::chrono::microseconds(8000);
+        const bool behind = engine.deck(0)->aheadBehind() || engine.deck(1)->aheadBehind();
+        excused += stalled || behind ? 1 : 0;
+        last = at;
         for (float x : bufs[0])
             loudest = std::max(loudest, std::abs(x));
         // The next slice one slice of audio later, as a device asks (after a
@@ -345,7 +353,7 @@ TEST(RenderAhead, TheAudioThreadWakesItsWorkerOnlyFromRest)
     }
     EXPECT_TRUE(probe.clean());
     EXPECT_GE(probe.counts().wakes, 2);
-    EXPECT_LE(probe.counts().wakes, 6);
+    EXPECT_LE(probe.counts().wakes, 4 + excused) << excused << " slices stalled or behind";
     EXPECT_EQ(probe.counts().wakes, engine.aheadWorkerWakes());
     EXPECT_GT(loudest, 0.05f); // the worker's output was heard
 }
