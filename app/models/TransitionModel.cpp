@@ -111,6 +111,13 @@ bool TransitionModel::deckPlaying(int deck) const
     return v && v->state().playing.load();
 }
 
+bool TransitionModel::deckPlayedOut(int deck) const
+{
+    const std::shared_ptr<DeckVoice> v = links_->decks[std::size_t(deck)]->voice();
+    return v && v->state().duration.load() > 0.0
+        && v->state().position.load() >= v->state().duration.load() - kPlayedOut;
+}
+
 double TransitionModel::deckPosition(int deck) const
 {
     const std::shared_ptr<DeckVoice> v = links_->decks[std::size_t(deck)]->voice();
@@ -349,9 +356,7 @@ void TransitionModel::stepStarting(int to)
         const std::shared_ptr<DeckVoice> v = incoming.voice();
         // A deck parked at the end of its audio stops in the render that starts
         // it: waiting for it to play would hold the mix open for good.
-        const bool playedOut = v && v->state().duration.load() > 0.0
-            && v->state().position.load() >= v->state().duration.load() - kPlayedOut;
-        if (mixer.dropArmed() || (v && v->state().loaded.load() && !playedOut))
+        if (mixer.dropArmed() || (v && v->state().loaded.load() && !deckPlayedOut(to)))
             return; // the engine starts it at its next render, or at the drop point
         finish(false, std::nullopt, Ending::couldNotStart);
         return;
@@ -420,6 +425,13 @@ void TransitionModel::stepMixing(int to)
     if (!(p >= 0.0))
         p = 0.0; // negative or not a number
     p = std::min(p, 1.0);
+    // Both records have played out: no playhead will move the clock again (a
+    // deck at its end stops in the render that starts it). The mix was cut to
+    // the outgoing record's music, so it is over: the incoming deck is up, and
+    // the next record can come in. Decks stopped anywhere else (by hand, or
+    // parked by an engine rebuild) hold the mix until one plays again.
+    if (p < 1.0 && !deckPlaying(0) && !deckPlaying(1) && deckPlayedOut(0) && deckPlayedOut(1))
+        p = 1.0;
     setPhase(Phase::mixing(to, p));
     apply(to, p);
     if (p >= 1.0)

@@ -111,7 +111,8 @@ public:
     static constexpr double kShortestMix = 0.1;
     static constexpr std::int64_t kDefaultBars = 32;
     static constexpr std::int64_t kLongestPhrase = 16;
-    // An incoming deck this close to the end of its audio cannot be started.
+    // A deck this close to the end of its audio has played out: it cannot be
+    // started, and its playhead moves no more.
     static constexpr double kPlayedOut = 0.05;
     // Bars of the outgoing record's music within which a mix whose downbeat
     // lies beyond its end begins anyway.
@@ -177,6 +178,8 @@ private:
     void setNote(std::optional<QString> note);
 
     bool deckPlaying(int deck) const;
+    // Whether the deck stands at the end of its audio (see kPlayedOut).
+    bool deckPlayedOut(int deck) const;
     double deckPosition(int deck) const;
     DeckState::Timeline deckTimeline(int deck) const;
     bool outgoingDrivesClock(int to) const;

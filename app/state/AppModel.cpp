@@ -165,6 +165,8 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     };
     transition_->setLinks(std::move(links));
     connect(transition_.get(), &TransitionModel::phaseChanged, this, &AppModel::logMixEnd);
+    for (int i = 0; i < 2; ++i)
+        connect(decks_[std::size_t(i)].get(), &DeckModel::trackChanged, this, [this, i] { flowDeckLanded(i); });
     controller_->setOnHands([self] {
         if (self)
             self->binder_->noteHandsOn();
@@ -188,6 +190,8 @@ AppModel::~AppModel()
     audio_->setEngineHandler({});
     transition_->clearLinks();
     disconnect(transition_.get(), nullptr, this, nullptr);
+    for (int i = 0; i < 2; ++i)
+        disconnect(decks_[std::size_t(i)].get(), nullptr, this, nullptr);
     controller_->setOnHands({});
     log_->target = nullptr;
     installer_.reset();

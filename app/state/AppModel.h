@@ -432,6 +432,9 @@ private:
     void stageDemo(bool play, bool fork, bool extend);
     void installKeyboard();
     void autoTick();
+    // A record landed on `deck`: with the room silent, flow looks again at the
+    // next frame, not at its next check a second later.
+    void flowDeckLanded(int deck);
     void autoInstallTick();
 
     // --- Browser lists, the set queue and flow mode.

@@ -119,6 +119,15 @@ void AppModel::autoTick()
     cueNextInTime();
 }
 
+void AppModel::flowDeckLanded(int deck)
+{
+    // The next record landing while the live deck stands (it played out) comes
+    // in at once: a second's wait for the next check is a second of silence.
+    const int live = transition_->liveDeck();
+    if (autoQueue_ && deck != live && decks_[std::size_t(deck)]->track() && !voicePlaying(live))
+        setFlow(lastAutoCheck_, QDateTime());
+}
+
 void AppModel::quietOutgoing()
 {
     if (!flowMixedFrom_ || transition_->phase().kind != TransitionModel::Phase::Kind::idle) {

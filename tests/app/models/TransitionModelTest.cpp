@@ -440,6 +440,38 @@ TEST(TransitionModelTest, ADownbeatBeyondTheRecordsEndMixesInItsLastBars)
     }
 }
 
+// Both records play out inside the mix, the incoming one first: once the
+// outgoing deck stops too no playhead moves the clock, and the mix, cut to the
+// outgoing record's music, is over and hands the room to the incoming deck.
+// Both decks stopped short of their ends (by hand) hold it instead.
+TEST(TransitionModelTest, AMixWhoseRecordsBothPlayOutEnds)
+{
+    for (const bool byHand : {false, true}) {
+        SCOPED_TRACE(byHand);
+        MixRig rig;
+        rig.transition->setStyle(TransitionStyle::fade);
+        rig.transition->setBars(16);
+        rig.playDeck1From(28.91);
+        rig.engine->deck(1)->send(DeckCommand::seek(29.3));
+        rig.render(64);
+        rig.transition->mix(1);
+        ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::mixing; }, 1.0));
+        if (byHand) {
+            rig.run(0.2);
+            rig.deck(0).playPause();
+            rig.deck(1).playPause();
+            rig.run(2.0);
+            EXPECT_EQ(rig.kind(), Kind::mixing) << "held until a deck plays again";
+            continue;
+        }
+        ASSERT_TRUE(rig.runUntil([&] { return !rig.state(0).playing.load() && !rig.state(1).playing.load(); }, 2.0));
+        ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 0.1));
+        EXPECT_EQ(rig.transition->lastEnding(), TransitionModel::Ending::completed);
+        EXPECT_EQ(rig.mixer.crossfader(), 1.0);
+        rig.expectRestored();
+    }
+}
+
 // A take swapped in under either deck at any point of a mix (its playhead moves
 // back by the swap's offset), with the outgoing deck playing, stopped from the
 // start, or stopping early in the mix: the progress runs on across the swap,
