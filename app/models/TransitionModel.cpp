@@ -178,17 +178,9 @@ double TransitionModel::clock(int to)
 
 std::optional<double> TransitionModel::outgoingMusicLeft(int to) const
 {
-    const int from = 1 - to;
-    if (!clockFromOutgoing_ || !outgoingDrivesClock(to))
+    if (!clockFromOutgoing_ || !outgoingDrivesClock(to) || !links_->decks[std::size_t(1 - to)]->voice())
         return std::nullopt;
-    const DeckModel& outgoing = *links_->decks[std::size_t(from)];
-    const std::shared_ptr<DeckVoice> v = outgoing.voice();
-    if (!v)
-        return std::nullopt;
-    const double duration = v->state().duration.load();
-    const std::optional<double> musicEnd = outgoing.musicEnd();
-    const double end = musicEnd && *musicEnd < duration ? *musicEnd : duration;
-    return std::max(end - v->state().position.load(), 0.0);
+    return musicLeftOutgoing(to);
 }
 
 double TransitionModel::musicLeftOutgoing(int to) const

@@ -31,8 +31,7 @@ std::int64_t nextSliceAt(const SliceBursts& bursts, double sampleRate) noexcept;
 // What the audio thread publishes after a slice in which a deck rendered ahead.
 struct AheadSlices {
     std::uint64_t count = 0; // such slices so far
-    std::int64_t at = 0;     // when the newest began
-    std::int64_t nextAt = 0; // when the device should ask for the slice after it
+    std::int64_t nextAt = 0; // when the device should ask for the slice after the newest
     std::int64_t sliceNs = 0; // the newest slice's length of audio
 };
 

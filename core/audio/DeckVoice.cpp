@@ -52,6 +52,16 @@ int chunksFor(std::int64_t frames) { return int((frames + kAheadChunk - 1) / kAh
 // Wrapping comparison of run numbers.
 bool olderRun(std::uint32_t a, std::uint32_t b) { return std::int32_t(a - b) < 0; }
 
+// Whole slices of `span` frames, at least `count` of them, making at least
+// `seconds` of audio.
+int wholeSlices(int span, int count, double seconds, double sampleRate)
+{
+    const double sr = std::isfinite(sampleRate) && sampleRate > 0.0 ? sampleRate : 48000.0;
+    const int piece = std::max(span, 1);
+    const int least = int(std::ceil(seconds * sr));
+    return std::max(count, (least + piece - 1) / piece) * piece;
+}
+
 } // namespace
 
 // One render the worker runs the unit for, as the audio thread would have: the
@@ -721,10 +731,7 @@ void DeckVoice::render(int frames, float* left, float* right)
 
 int DeckVoice::aheadHorizonFrames(int span, double sampleRate)
 {
-    const double sr = std::isfinite(sampleRate) && sampleRate > 0.0 ? sampleRate : 48000.0;
-    const int piece = std::max(span, 1);
-    const int least = int(std::ceil(kAheadLeastSeconds * sr));
-    return std::max(kAheadSlack, (least + piece - 1) / piece) * piece;
+    return wholeSlices(span, kAheadSlack, kAheadLeastSeconds, sampleRate);
 }
 
 int DeckVoice::aheadLeadFrames(int frames, double rate, double sampleRate)
@@ -735,10 +742,7 @@ int DeckVoice::aheadLeadFrames(int frames, double rate, double sampleRate)
 
 int DeckVoice::aheadStartPadFrames(int span, double sampleRate)
 {
-    const double rate = std::isfinite(sampleRate) && sampleRate > 0.0 ? sampleRate : 48000.0;
-    const int piece = std::max(span, 1);
-    const int least = int(std::ceil(kAheadPadSeconds * rate));
-    return std::max(1, (least + piece - 1) / piece) * piece;
+    return wholeSlices(span, 1, kAheadPadSeconds, sampleRate);
 }
 
 bool DeckVoice::enableRenderAhead()

@@ -191,11 +191,11 @@ void MixEngine::renderSlice(int n) noexcept
     MixerParams& p = *params_;
     MixerState& s = *state_;
 
-    const std::int64_t sliceAt = lapAt_;
     if (ahead_ == RenderAhead::thread) {
-        // How the device calls: the voices ask the worker for output two of its
-        // bursts ahead, since the worker can only work between them.
-        bursts_ = noteSlice(bursts_, sliceAt, n, sampleRate_);
+        // How the device calls (this slice begins now, at `lapAt_`): the voices
+        // ask the worker for output two of its bursts ahead, since the worker
+        // can only work between them.
+        bursts_ = noteSlice(bursts_, lapAt_, n, sampleRate_);
         for (const auto& deck : decks_)
             deck->setAheadSpan(int(std::min<std::int64_t>(bursts_.longest, maxFrames_)));
     }
@@ -218,7 +218,6 @@ void MixEngine::renderSlice(int n) noexcept
     // only from parking, at the first slice of a new unit run, and when a voice
     // has nothing ready for its next render (the worker fell a slice behind).
     if (ahead_ == RenderAhead::thread && askedAhead) {
-        aheadSliceAt_.store(sliceAt, std::memory_order_relaxed);
         aheadNextAt_.store(nextSliceAt(bursts_, sampleRate_), std::memory_order_relaxed);
         aheadSliceNs_.store(bursts_.lastNs, std::memory_order_relaxed);
         aheadSlices_.store(aheadSlices_.load(std::memory_order_relaxed) + 1); // the only writer
@@ -634,7 +633,6 @@ void MixEngine::workerLoop()
     while (!stopWorker_.load()) {
         AheadSlices newest;
         newest.count = aheadSlices_.load();
-        newest.at = aheadSliceAt_.load(std::memory_order_relaxed);
         newest.nextAt = aheadNextAt_.load(std::memory_order_relaxed);
         newest.sliceNs = aheadSliceNs_.load(std::memory_order_relaxed);
         const std::int64_t now = monotonicNs();

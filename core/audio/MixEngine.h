@@ -238,8 +238,8 @@ private:
 
     // Render-ahead: the mode and the worker. The audio thread notes how the
     // device calls it (`bursts_`), counts the slices in which a deck rendered
-    // ahead and publishes when the newest began and when the device should ask
-    // again; the worker, paced by its own timer from these (AheadPacing), looks
+    // ahead and publishes the newest one's length and when the device should
+    // ask again; the worker, paced by its own timer from these (AheadPacing), looks
     // for new ones. A wake is a system call into the scheduler (a remote run
     // queue, often an interrupt to another core), so the audio thread makes one
     // only to rouse a worker that parked because nothing rendered ahead for a
@@ -251,9 +251,8 @@ private:
     std::atomic<bool> stopWorker_{false};
     std::atomic<std::uint64_t> aheadSlices_{0};
     SliceBursts bursts_; // audio thread
-    std::atomic<std::int64_t> aheadSliceAt_{0}; // monotonic ns of the last counted slice
-    std::atomic<std::int64_t> aheadNextAt_{0};  // when the device should ask for the slice after it
-    std::atomic<std::int64_t> aheadSliceNs_{0}; // its length of audio
+    std::atomic<std::int64_t> aheadNextAt_{0};  // monotonic ns: when the device should ask for the next slice
+    std::atomic<std::int64_t> aheadSliceNs_{0}; // the last counted slice's length of audio
     std::atomic<bool> workerParked_{false};
     std::atomic<std::int64_t> workerWakes_{0};
 };

@@ -509,6 +509,13 @@ struct SetRig {
     QStringList notes() const { return notesOf(rig); }
     std::string log() const { return notes().join(QLatin1Char('\n')).toStdString(); }
 
+    // The first record on deck 1 and the second on deck 2, both landed.
+    void loadBoth()
+    {
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, records.at(0)));
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, records.at(1)));
+    }
+
     void play(int deck, double from = 0.0)
     {
         if (from > 0.0) {
@@ -640,8 +647,7 @@ TEST(FlowGaps, AMixLongerThanTheMusicLeftIsCutToIt)
 {
     SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo")}, {34.0, 60.0}, 16);
     AppModel& app = set.app;
-    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
-    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, set[1]));
+    ASSERT_NO_FATAL_FAILURE(set.loadBoth());
     set.play(0, 20.0);
     app.transition().mix(1); // the phrase downbeat at 32 s, a bar before the end; 32 s of mix
     ASSERT_TRUE(set.playUntil([&] { return !playing(app, 0); }, 20.0)) << set.log();
@@ -662,8 +668,7 @@ TEST(FlowGaps, ThePlayingDeckIsLiveWhenTheCrossfadersDeckIsStopped)
         SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {50.0, 50.0, 50.0},
                    4);
         AppModel& app = set.app;
-        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
-        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, set[1]));
+        ASSERT_NO_FATAL_FAILURE(set.loadBoth());
         app.mixer().setCrossfader(crossfader);
         app.setQueue({set[2].id});
         set.play(1);
@@ -685,8 +690,7 @@ TEST(FlowGaps, TheGuideCountsOnTheMixClock)
     SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Short")}, {100.0, 60.0, 30.0},
                16);
     AppModel& app = set.app;
-    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
-    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, set[1]));
+    ASSERT_NO_FATAL_FAILURE(set.loadBoth());
     set.play(0, 5.0);
     app.transition().mix(1); // the downbeat at 32 s
     const auto count = [&] {
@@ -735,8 +739,7 @@ TEST(FlowGaps, EveryMixEndsWithALineThatSaysWhy)
 {
     SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo")}, {100.0, 100.0}, 2);
     AppModel& app = set.app;
-    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
-    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, set[1]));
+    ASSERT_NO_FATAL_FAILURE(set.loadBoth());
     set.play(0, 1.0);
     const auto idle = [&] { return app.transition().phase().kind == Kind::idle; };
 

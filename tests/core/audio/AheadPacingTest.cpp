@@ -85,7 +85,7 @@ Outcome run(const std::vector<Slice>& slices, std::int64_t stopFrom, std::int64_
         published[i] = slices[i].at + render / 2;
         bursts.endedAt = slices[i].at + render;
         if (slices[i].ahead)
-            pub = AheadSlices{pub.count + 1, slices[i].at, nextSliceAt(bursts, kRate), lengthNs(slices[i].frames)};
+            pub = AheadSlices{pub.count + 1, nextSliceAt(bursts, kRate), lengthNs(slices[i].frames)};
         after[i] = pub;
     }
 

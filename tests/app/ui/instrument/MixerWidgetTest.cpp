@@ -453,10 +453,9 @@ TEST(MixerWidget, LiveClockRatesAndTheScrollingGuide)
 
 TEST(MixerWidget, MetersFallDarkWhenATrackPlaysToItsEndAndThenRest)
 {
-    MixerRig rig;
+    MixerRig rig(0, false, {}, true);
+    ASSERT_TRUE(rig.booted);
     AppModel& app = rig.model();
-    rig.app.addOutput();
-    ASSERT_TRUE(rig.app.bootWithOutput());
     ASSERT_TRUE(rig.app.loadTone(0, 1.0));
     const auto step = [&](double seconds) { rig.app.run(seconds, &rig.kit.scheduler); };
     std::vector<kit::LEDLadder*> ladders;
@@ -496,10 +495,9 @@ TEST(MixerWidget, MetersFallDarkWhenATrackPlaysToItsEndAndThenRest)
 
 TEST(MixerWidget, ARestedLadderLightsAgainOnAnEchoRepeatAfterAStop)
 {
-    MixerRig rig;
+    MixerRig rig(0, false, {}, true);
+    ASSERT_TRUE(rig.booted);
     AppModel& app = rig.model();
-    rig.app.addOutput();
-    ASSERT_TRUE(rig.app.bootWithOutput());
     ASSERT_TRUE(rig.app.loadTone(0, 30.0));
     // Simulated time: the engine renders, the models tick and the live clock runs.
     const auto stepUntil = [&](const std::function<bool()>& done, double seconds) {
