@@ -688,6 +688,12 @@ void BM_MixEngine_FourDecksKeyLock_AheadUnpaced(benchmark::State& state)
 void BM_MixEngine_FullFx_Alternating(benchmark::State& state) { runEngine(state, Scene::fullFx, Work::alternating); }
 void BM_MixEngine_FullFx_OnDemand(benchmark::State& state) { runEngine(state, Scene::fullFx, Work::onDemand); }
 
+// One run of a paced row, timed on the wall clock, in milliseconds.
+void onceInRealTime(benchmark::internal::Benchmark* row)
+{
+    row->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+}
+
 } // namespace
 
 BENCHMARK(BM_MixEngine_TwoDecksDirect)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
@@ -700,34 +706,13 @@ BENCHMARK(BM_MixEngine_FourDecksKeyLock_AheadUnpaced)->Unit(benchmark::kMillisec
 BENCHMARK(BM_MixEngine_FullFx_Alternating)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_MixEngine_FullFx_OnDemand)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_MixEngine_FixedWorkControl)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 64, 64, 1, "StopRestart/64")
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 128, 128, 1, "StopRestart/128")
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 256, 256, 1, "StopRestart/256")
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 32, 32, 1, "StopRestart/32")
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 1024, 1024, 1, "StopRestart/1024")
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 4096, 4096, 1, "StopRestart/4096")
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, burst_4x256, 256, 4, "StopRestart/burst_4x256")
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 64, 64, 1, "StopRestart/64")->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 128, 128, 1, "StopRestart/128")->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 256, 256, 1, "StopRestart/256")->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 32, 32, 1, "StopRestart/32")->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 1024, 1024, 1, "StopRestart/1024")->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 4096, 4096, 1, "StopRestart/4096")->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, burst_4x256, 256, 4, "StopRestart/burst_4x256")->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, empty, Idle::empty, "IdleDecks/empty")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
