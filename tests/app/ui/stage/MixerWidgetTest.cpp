@@ -26,6 +26,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace zelvo::stage {
 namespace {
 
@@ -373,6 +375,54 @@ TEST(StageMixerWidget, MetersFallDarkAfterAStopAndThenRest)
         EXPECT_EQ(channel->paintCount(), channelPaints) << round;
         EXPECT_EQ(master->paintCount(), masterPaints) << round;
         EXPECT_EQ(routes->paintCount(), routesPaints) << round;
+    }
+}
+
+TEST(StageMixerWidget, ARestedMasterMeterLightsOnAnEchoRepeatAfterAStopWithNoClockOfItsOwn)
+{
+    MixerRig rig;
+    AppModel& app = rig.model();
+    rig.app.addOutput();
+    ASSERT_TRUE(rig.app.bootWithOutput());
+    ASSERT_TRUE(rig.app.loadTone(0, 30.0));
+    const auto stepUntil = [&](const std::function<bool()>& done, double seconds) {
+        for (double t = 0; t < seconds && !done(); t += 0.05)
+            rig.app.run(0.05, &rig.kit.scheduler);
+        return done();
+    };
+    // An 8-beat echo on the master brings a short burst back seconds after the stop.
+    app.mixer().setBeatFXKind(BeatFXKind::echo);
+    app.mixer().setBeatFXBeatIndex(7);
+    app.mixer().setBeatFXTarget(0);
+    app.mixer().setBeatFXOn(true);
+    auto* master = rig.find<MasterMeters>("mixer.masterMeters");
+    ASSERT_TRUE(master);
+    auto* timeline = master->findChild<kit::MeterTimeline*>();
+    ASSERT_TRUE(timeline);
+    const auto lit = [&] {
+        const auto [l, r] = master->shownLevels();
+        return kit::meterLitCount(std::max(l, r), 26);
+    };
+
+    app.deck(0).playPause();
+    ASSERT_TRUE(stepUntil([&] { return app.deck(0).live().playing; }, 2.0));
+    rig.app.run(0.3, &rig.kit.scheduler);
+    ASSERT_GT(lit(), 0);
+    app.deck(0).playPause();
+    ASSERT_TRUE(stepUntil([&] { return !app.deck(0).live().playing; }, 2.0));
+    for (int repeat = 0; repeat < 2; ++repeat) {
+        // Dark between the repeats: the meters rest, draw nothing and run no clock.
+        ASSERT_TRUE(stepUntil([&] { return timeline->resting(); }, 3.0)) << repeat;
+        EXPECT_EQ(lit(), 0) << repeat;
+        const int rested = master->paintCount();
+        rig.app.run(0.5, &rig.kit.scheduler);
+        ASSERT_TRUE(timeline->resting()) << "the repeat came too soon to test: " << repeat;
+        EXPECT_EQ(master->paintCount(), rested) << repeat;
+        EXPECT_FALSE(rig.kit.runtime->liveClock().running()) << repeat;
+        // The repeat comes with no deck change; the meters light and draw.
+        ASSERT_TRUE(stepUntil([&] { return lit() > 0; }, 8.0)) << repeat;
+        EXPECT_FALSE(timeline->resting()) << repeat;
+        EXPECT_GT(master->paintCount(), rested) << repeat;
     }
 }
 
