@@ -481,12 +481,57 @@ TEST(StatusWidget, LitLampsDoubleImageKeepsTheLampsSizeAndCentreAtEveryPixelRati
             }
         ASSERT_GT(sum, 0) << ratio;
         const Spot spot{QPointF(sx / sum, sy / sum), sum * pw * ph};
-        // The lamp: 7 points from x 2, centred on the strip's middle.
-        EXPECT_NEAR(spot.centre.x(), 5.5, 0.15) << ratio;
+        // The lamp: 7 points wide after the glow's lead, centred on the strip's middle.
+        EXPECT_NEAR(spot.centre.x(), BrainLamp::kGlowLead + 3.5, 0.15) << ratio;
         EXPECT_NEAR(spot.centre.y(), lamp.designSize().height() / 2, 0.15) << ratio;
         if (!sharp)
             sharp = spot;
-        EXPECT_NEAR(spot.mass / sharp->mass, 1.0, 0.06) << ratio;
+        // The blur's radius is whole device pixels: at 0.75 it is a third wider,
+        // so a little more of its tail lies in the layer. A lamp drawn at the
+        // wrong size would be off by its square.
+        EXPECT_NEAR(spot.mass / sharp->mass, 1.0, 0.1) << ratio;
+    }
+}
+
+TEST(StatusWidget, LitLampsGlowIsWholeAsDrawnAtEveryScaleAndPixelRatio)
+{
+    StatusRig rig(false);
+    for (double faceScale : {0.75, 1.0}) {
+        kit::test::KitRig kit(faceScale);
+        BrainLamp lamp(rig.model(), kit.env());
+        ASSERT_TRUE(lamp.lit());
+        for (double ratio : {1.0, 2.0}) {
+            // As the widget lands on a screen or in the snapshot: clipped to its rectangle.
+            QImage image((QSizeF(lamp.size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(ratio);
+            image.fill(Qt::transparent);
+            lamp.render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+            // The disc's centre in device pixels, and the glow's run of visible
+            // light from it along its row and its column.
+            const double k = faceScale * ratio;
+            const QPointF c((BrainLamp::kGlowLead + 3.5) * k, lamp.designSize().height() / 2 * k);
+            const int cx = int(c.x()), cy = int(c.y());
+            const auto shows = [&](int x, int y) { return qAlpha(image.pixel(x, y)) >= 12; };
+            int left = cx, right = cx, top = cy, bottom = cy;
+            while (left > 0 && shows(left - 1, cy))
+                --left;
+            while (right + 1 < image.width() && shows(right + 1, cy))
+                ++right;
+            while (top > 0 && shows(cx, top - 1))
+                --top;
+            while (bottom + 1 < image.height() && shows(cx, bottom + 1))
+                ++bottom;
+            const std::string at = "scale " + std::to_string(faceScale) + " ratio " + std::to_string(ratio);
+            // The glow fades out inside the widget on every side ...
+            EXPECT_GT(left, 0) << at;
+            EXPECT_GT(top, 0) << at;
+            EXPECT_LT(bottom, image.height() - 1) << at;
+            // ... as far left as right and as far up as down (within a pixel's rounding).
+            EXPECT_NEAR(c.x() - left, right + 1 - c.x(), 1.5) << at;
+            EXPECT_NEAR(c.y() - top, bottom + 1 - c.y(), 1.5) << at;
+            // And it reaches past the disc and its double image's shift.
+            EXPECT_GT(right + 1 - c.x(), 5 * k) << at;
+        }
     }
 }
 
