@@ -495,7 +495,10 @@ TEST(StatusWidget, LitLampsDoubleImageKeepsTheLampsSizeAndCentreAtEveryPixelRati
 
 TEST(StatusWidget, LitLampsGlowIsWholeAsDrawnAtEveryScaleAndPixelRatio)
 {
-    StatusRig rig(false);
+    StatusRig rig;
+    // The bar's spacing runs from the record key to the disc; the glow lies in it.
+    const QRect key = rig.bar->recordKey()->geometry();
+    EXPECT_EQ(rig.bar->lamp()->x() + BrainLamp::kGlowLead - (key.right() + 1), 16);
     for (double faceScale : {0.75, 1.0}) {
         kit::test::KitRig kit(faceScale);
         BrainLamp lamp(rig.model(), kit.env());
