@@ -82,8 +82,8 @@ void Ghosts::prepare(QSizeF size, double offset, double opacity, quint64 revisio
         layer_ = QImage();
         if (shown > 0) {
             const double reach = std::fabs(d);
-            layer_ = QImage(QSize(std::max(1, int(std::ceil((rect.width() + 2 * reach) * ratio - 1e-6))), pixels.height()),
-                            QImage::Format_ARGB32_Premultiplied);
+            const int wide = std::max(1, int(std::ceil((rect.width() + 2 * reach) * ratio - 1e-6)));
+            layer_ = QImage(QSize(wide, pixels.height()), QImage::Format_ARGB32_Premultiplied);
             layer_.fill(Qt::transparent);
             QPainter painter(&layer_);
             painter.setCompositionMode(QPainter::CompositionMode_Screen);
