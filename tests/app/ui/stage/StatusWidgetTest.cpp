@@ -35,7 +35,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <optional>
+#include <string>
 
 namespace zelvo {
 namespace {
