@@ -96,9 +96,10 @@ QSizeF BrainLamp::designSize() const
 {
     const QSizeF text = line_.size();
     // The lamp's glow, and left of it the red copy, stay inside the widget: a
-    // child widget's painting is clipped to its rectangle.
+    // child widget's painting is clipped to its rectangle. A point spare above
+    // and below, as a height of part pixels is rounded when laid out.
     return QSizeF(kGlowLead + kLampSize + kSpacing + text.width(),
-                  std::max(text.height(), kLampSize + 2 * kLampGlow));
+                  std::max(text.height(), kLampSize + 2 * kLampGlow + 2));
 }
 
 void BrainLamp::paintFace(Canvas& canvas)

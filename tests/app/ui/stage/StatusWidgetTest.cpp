@@ -505,6 +505,8 @@ TEST(StatusWidget, LitLampsGlowIsWholeAsDrawnAtEveryScaleAndPixelRatio)
         BrainLamp lamp(rig.model(), kit.env());
         for (double ratio : {1.0, 2.0}) {
             // As on a screen or in the snapshot: clipped to the widget's rectangle.
+            // The glow's layers follow the widget's own screen ratio (1 here), so
+            // at 2 this checks the clip and the layout's rounding, not a sharper glow.
             QImage image((QSizeF(lamp.size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
             image.setDevicePixelRatio(ratio);
             image.fill(Qt::transparent);
