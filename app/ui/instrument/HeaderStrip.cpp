@@ -269,6 +269,9 @@ void HeaderStrip::relayout()
         right -= sizeOf(w).width();
         put(w, sizeOf(w), right);
         right -= kSpacing;
+        // The lamp's glow may reach into the spacing.
+        if (w == lamp_)
+            right += BrainLamp::kGlowLead;
     }
 }
 

@@ -37,6 +37,12 @@ void MeterTimeline::follow()
     rest();
 }
 
+void MeterTimeline::look()
+{
+    if (resting_ && showing())
+        wake();
+}
+
 void MeterTimeline::wake()
 {
     darkSince_.reset();

@@ -6,7 +6,8 @@
 // At rest the timeline still reads the meter's level at its rest rate, without
 // drawing, and draws again at its own rate as soon as the level lights a
 // segment: an echo's repeats after a stop come with no deck change. A rest rate
-// of 0 reads nothing at rest; only `follow` wakes the meter then. Main thread.
+// of 0 reads nothing at rest on the clock; `follow` and `look`, called from a
+// beat the program runs anyway, wake the meter then. Main thread.
 #include "ui/kit/LiveCanvas.h"
 
 #include <functional>
@@ -25,6 +26,9 @@ public:
     // Re-checks after a start or stop: draws while moving or lit; a meter found
     // dark with nothing moving draws that once and rests.
     void follow();
+    // At rest, reads the level once and wakes the meter when it lights a
+    // segment; does nothing while the meter draws.
+    void look();
     // The rate while the meter draws; at rest it reads at the lower of this and
     // the rest rate.
     void setDrawFps(double fps);

@@ -66,8 +66,9 @@ void Ghosts::prepare(QSizeF size, double offset, double opacity, quint64 revisio
         // and take it only once done: a painter on an image does not scale by
         // a ratio below one, so the content would come out at its full size in
         // points, too large and off its centre, on a smaller face.
-        const QSize pixels(std::max(1, int(std::ceil(rect.width() * ratio))),
-                           std::max(1, int(std::ceil(rect.height() * ratio))));
+        // A size of whole device pixels takes no extra one from rounding error.
+        const QSize pixels(std::max(1, int(std::ceil(rect.width() * ratio - 1e-6))),
+                           std::max(1, int(std::ceil(rect.height() * ratio - 1e-6))));
         content_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
         content_.fill(Qt::transparent);
         {
@@ -81,8 +82,8 @@ void Ghosts::prepare(QSizeF size, double offset, double opacity, quint64 revisio
         layer_ = QImage();
         if (shown > 0) {
             const double reach = std::fabs(d);
-            layer_ = QImage(QSize(std::max(1, int(std::ceil((rect.width() + 2 * reach) * ratio))), pixels.height()),
-                            QImage::Format_ARGB32_Premultiplied);
+            const int wide = std::max(1, int(std::ceil((rect.width() + 2 * reach) * ratio - 1e-6)));
+            layer_ = QImage(QSize(wide, pixels.height()), QImage::Format_ARGB32_Premultiplied);
             layer_.fill(Qt::transparent);
             QPainter painter(&layer_);
             painter.setCompositionMode(QPainter::CompositionMode_Screen);

@@ -33,13 +33,15 @@ namespace {
 
 // Repaints `meter` on the live clock at 30 frames a second while `moving`
 // holds and after that until it has gone dark, re-checked whenever a deck's
-// live state changes.
+// live state changes. At rest the meter keeps no clock: the model's tick looks
+// at its level, so an echo's repeats after the last stop light it again.
 void driveMeter(AppModel& model, kit::FaceWidget* meter, const kit::UiEnv& env, std::function<bool()> moving,
                 std::function<bool()> lit)
 {
     auto* timeline = new kit::MeterTimeline(meter, env.liveClock, 30, std::move(moving), std::move(lit));
     for (int deck = 0; deck < AppModel::kDecks; ++deck)
         QObject::connect(&model.deck(deck), &DeckModel::liveChanged, timeline, &kit::MeterTimeline::follow);
+    QObject::connect(&model, &AppModel::ticked, timeline, &kit::MeterTimeline::look);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "ui/kit/Palette.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace zelvo {
 
@@ -16,8 +17,11 @@ constexpr double kBadgeLead = 10;
 constexpr double kBadgeLamp = 6;
 constexpr double kLampSize = 7;
 constexpr double kSpacing = 6;
-// How far the lit lamp's glow reaches past its edge.
-constexpr double kLampGlow = 5;
+// How far the lit lamp's glow reaches past its edge (its blur's whole tail, and
+// a point for a resampled glow's lean), and its double image's shift either side.
+constexpr double kLampGlow = 6;
+constexpr double kLampShift = 1;
+static_assert(BrainLamp::kGlowLead == kLampGlow + kLampShift);
 
 void paintLamp(Canvas& canvas, const QRectF& rect, bool lit)
 {
@@ -91,8 +95,11 @@ bool BrainLamp::lit() const
 QSizeF BrainLamp::designSize() const
 {
     const QSizeF text = line_.size();
-    // Room for the glow and the double image around the lamp.
-    return QSizeF(2 + kLampSize + kSpacing + text.width(), std::max(text.height(), kLampSize + 8));
+    // The lamp's glow, and left of it the red copy, stay inside the widget: a
+    // child widget's painting is clipped to its rectangle. A point spare above
+    // and below, as a height of part pixels is rounded when laid out.
+    return QSizeF(kGlowLead + kLampSize + kSpacing + text.width(),
+                  std::max(text.height(), kLampSize + 2 * kLampGlow + 2));
 }
 
 void BrainLamp::paintFace(Canvas& canvas)
@@ -100,13 +107,19 @@ void BrainLamp::paintFace(Canvas& canvas)
     const bool on = lit();
     const QSizeF size = designSize();
     const double mid = size.height() / 2;
-    const QRectF lamp(2, mid - kLampSize / 2, kLampSize, kLampSize);
+    const QRectF lamp(kGlowLead, mid - kLampSize / 2, kLampSize, kLampSize);
     if (on) {
         // The lit lamp's double image: the lamp and its glow multiplied by the
         // faceplate red a point left and by its cyan a point right, screened
         // under it.
-        const QRectF area = lamp.adjusted(-kLampGlow, -kLampGlow, kLampGlow, kLampGlow);
-        aberration_.paint(canvas, area, 1, 0.7, 1, devicePixelRatioF() * scale(), [&](QPainter& painter, QSizeF) {
+        // The glow's area is set on whole device pixels, so its images land on
+        // the screen unresampled: a resampled glow leans right and down.
+        const double ratio = devicePixelRatioF() * scale();
+        const auto down = [ratio](double v) { return std::floor(v * ratio + 1e-6) / ratio; };
+        const auto up = [ratio](double v) { return std::ceil(v * ratio - 1e-6) / ratio; };
+        const QRectF glow = lamp.adjusted(-kLampGlow, -kLampGlow, kLampGlow, kLampGlow);
+        const QRectF area(QPointF(down(glow.left()), down(glow.top())), QPointF(up(glow.right()), up(glow.bottom())));
+        aberration_.paint(canvas, area, kLampShift, 0.7, 1, ratio, [&](QPainter& painter, QSizeF) {
             PainterCanvas inner(painter);
             paintLamp(inner, lamp.translated(-area.topLeft()), true);
         });
@@ -114,7 +127,7 @@ void BrainLamp::paintFace(Canvas& canvas)
         paintLamp(canvas, lamp, false);
     }
     const QSizeF text = line_.size();
-    line_.draw(canvas, QPointF(2 + kLampSize + kSpacing, mid - text.height() / 2));
+    line_.draw(canvas, QPointF(kGlowLead + kLampSize + kSpacing, mid - text.height() / 2));
 }
 
 } // namespace zelvo

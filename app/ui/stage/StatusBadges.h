@@ -37,6 +37,10 @@ class BrainLamp final : public kit::FaceWidget {
 public:
     BrainLamp(AppModel& app, kit::UiEnv env, QWidget* parent = nullptr);
 
+    // Design points left of the lamp's disc, where its glow and red copy
+    // fall: a layout counts its spacing from the disc.
+    static constexpr double kGlowLead = 7;
+
     // Whether the lamp is lit in the frame shown now.
     bool lit() const;
     double frameTime() const { return timeline_.frameTime(); }

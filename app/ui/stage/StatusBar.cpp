@@ -19,6 +19,7 @@
 #include <QPainter>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 
 namespace zelvo {
@@ -203,9 +204,13 @@ StatusBar::StatusBar(AppModel& model, UiEnv env, QWidget* parent) : QWidget(pare
     browseKey_->setToolTip(QStringLiteral("browse the crate · tab · VIEW on the FLX10"));
     row->addWidget(browseKey_, 0, Qt::AlignVCenter);
     recordKey_ = new stage::PlainKey(QStringLiteral("statusBar.recordKey"), this);
-    row->addWidget(recordKey_, 0, Qt::AlignVCenter);
     lamp_ = new BrainLamp(model_, env_, this);
-    row->addWidget(lamp_, 0, Qt::AlignVCenter);
+    // The lamp's widget starts where its glow does: the row's spacing runs to the disc.
+    auto* keyAndLamp = new QHBoxLayout;
+    keyAndLamp->setSpacing(std::max(0, row->spacing() - int(std::lround(BrainLamp::kGlowLead))));
+    keyAndLamp->addWidget(recordKey_, 0, Qt::AlignVCenter);
+    keyAndLamp->addWidget(lamp_, 0, Qt::AlignVCenter);
+    row->addLayout(keyAndLamp);
     settingsKey_ = new stage::PlainKey(QStringLiteral("statusBar.settingsKey"), this);
     settingsKey_->setSymbol(QStringLiteral("slider.horizontal.3"), 12, Stage::bone());
     row->addWidget(settingsKey_, 0, Qt::AlignVCenter);

@@ -26,6 +26,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace zelvo::stage {
 namespace {
 
@@ -374,6 +376,44 @@ TEST(StageMixerWidget, MetersFallDarkAfterAStopAndThenRest)
         EXPECT_EQ(master->paintCount(), masterPaints) << round;
         EXPECT_EQ(routes->paintCount(), routesPaints) << round;
     }
+}
+
+TEST(StageMixerWidget, ARestedMasterMeterLightsOnAnEchoRepeatAfterAStopWithNoClockOfItsOwn)
+{
+    MixerRig rig;
+    AppModel& app = rig.model();
+    rig.app.addOutput();
+    ASSERT_TRUE(rig.app.bootWithOutput() && rig.app.loadTone(0, 30.0));
+    const auto until = [&](const std::function<bool()>& done, double seconds) {
+        for (double t = 0; t < seconds && !done(); t += 0.05)
+            rig.app.run(0.05, &rig.kit.scheduler);
+        return done();
+    };
+    // An 8-beat echo on the master brings a burst back seconds after the stop.
+    app.mixer().setBeatFXBeatIndex(7);
+    app.mixer().setBeatFXTarget(0);
+    app.mixer().setBeatFXOn(true);
+    auto* master = rig.find<MasterMeters>("mixer.masterMeters");
+    auto* timeline = master->findChild<kit::MeterTimeline*>();
+    const auto lit = [&] {
+        const auto [l, r] = master->shownLevels();
+        return kit::meterLitCount(std::max(l, r), 26);
+    };
+    app.deck(0).playPause();
+    ASSERT_TRUE(until([&] { return app.deck(0).live().playing; }, 2.0));
+    rig.app.run(0.3, &rig.kit.scheduler);
+    app.deck(0).playPause();
+    ASSERT_TRUE(until([&] { return timeline->resting(); }, 5.0));
+    // Dark between the repeats: no drawing and no clock.
+    const int rested = master->paintCount();
+    rig.app.run(0.5, &rig.kit.scheduler);
+    ASSERT_TRUE(timeline->resting()) << "the repeat came too soon to test";
+    EXPECT_EQ(lit(), 0);
+    EXPECT_EQ(master->paintCount(), rested);
+    EXPECT_FALSE(rig.kit.runtime->liveClock().running());
+    // The repeat comes with no deck change; the meters light and draw.
+    ASSERT_TRUE(until([&] { return lit() > 0; }, 8.0));
+    EXPECT_FALSE(timeline->resting());
 }
 
 TEST(StageMixerWidget, StoppedDecksPaintNoMeterOrDjmCard)
