@@ -37,6 +37,7 @@ TrackBufferRef music(double seconds)
 struct Take {
     std::vector<float> left, right;
     std::vector<double> position;
+    std::vector<bool> playing;
     std::int64_t dry = 0;
 };
 
@@ -64,6 +65,7 @@ Take play(const TrackBufferRef& source, bool ahead, int block, int blocks, doubl
         t.left.insert(t.left.end(), l.begin(), l.end());
         t.right.insert(t.right.end(), r.begin(), r.end());
         t.position.push_back(voice.state().position.load());
+        t.playing.push_back(voice.state().playing.load());
         if (ahead && !skip(b))
             voice.serviceAhead();
     }
@@ -78,27 +80,62 @@ Take play(const TrackBufferRef& source, bool ahead, int block, int blocks, doubl
 
 } // namespace
 
-TEST(RenderAhead, SoundsAsOnDemandAfterTheStartPadWithoutADryBlock)
+TEST(RenderAhead, SoundsAsOnDemandFromTheCueToTheTracksEnd)
 {
+    // From a cue the run starts with its pad of silence, which stays inside
+    // the unit's own near-silent start up to 1024-frame slices (nothing of the
+    // music is cut and no step follows it); a longer pad (slices of 2048 or
+    // 4096 frames) cuts into the music and fades it in. After that the sound
+    // and the published position are those on demand, to the track's end:
+    // the last frames are heard, and the deck stops where it stops on demand.
     const TrackBufferRef source = music(4.0);
-    for (int block : {64, 256, 1024})
+    const TrackBufferRef shortTrack = music(1.6);
+    for (int block : {64, 256, 512, 1024, 2048, 4096})
         for (double tempo : {1.06, 0.94, 1.5, 0.6})
             for (bool keyLock : {true, false}) {
+                if ((block != 256 && (tempo == 0.94 || tempo == 1.5)) || (block > 1024 && tempo != 1.06))
+                    continue;
                 SCOPED_TRACE(testing::Message() << "block " << block << " tempo " << tempo << " key lock " << keyLock);
-                const int blocks = int(2.0 * kAheadRate) / block;
-                const Take onDemand = play(source, false, block, blocks, tempo, keyLock);
-                const Take ahead = play(source, true, block, blocks, tempo, keyLock);
+                const bool toTheEnd = tempo == 1.06 || tempo == 0.6;
+                const TrackBufferRef& track = toTheEnd ? shortTrack : source;
+                const double seconds = toTheEnd ? (1.6 - 0.5) / tempo + 0.2 : 2.0;
+                const int blocks = int(seconds * kAheadRate) / block + 4;
+                const Take onDemand = play(track, false, block, blocks, tempo, keyLock);
+                const Take ahead = play(track, true, block, blocks, tempo, keyLock);
                 EXPECT_EQ(ahead.dry, 0);
+                const DeckVoice probe(kAheadRate, 4096);
                 const int pad = DeckVoice::aheadStartPadFrames(block, kAheadRate);
+                const bool fades = pad > probe.aheadQuietFrames();
+                EXPECT_EQ(fades, block >= 1024);
                 for (int i = 0; i < pad; ++i)
                     ASSERT_EQ(ahead.left[std::size_t(i)], 0.0f) << "the run starts with the start pad";
+                float cut = 0.0f, step = 0.0f;
+                for (int i = 0; i < pad; ++i)
+                    cut = std::max(cut, std::fabs(onDemand.left[std::size_t(i)]));
+                for (int i = pad; i < pad + 32; ++i)
+                    step = std::max(step, std::fabs(ahead.left[std::size_t(i)]));
+                if (block <= 1024) {
+                    EXPECT_LT(cut, 0.01f) << "the pad cut into the music";
+                }
+                EXPECT_LT(step, block <= 1024 ? 0.01f : 0.1f) << "a step after the pad";
+                // Through the render in which the deck stops at the end (the
+                // fade of its last sample after it is not compared).
+                EXPECT_EQ(ahead.playing, onDemand.playing) << "the deck stops in the same render as on demand";
+                const std::size_t played = std::size_t(
+                    std::find(onDemand.playing.begin(), onDemand.playing.end(), false) - onDemand.playing.begin());
+                EXPECT_EQ(played < onDemand.playing.size(), toTheEnd);
                 std::size_t differ = 0;
-                for (std::size_t i = std::size_t(pad); i < ahead.left.size(); ++i)
+                const std::size_t from = std::size_t(pad + (fades ? DeckVoice::kAheadFadeFrames : 0));
+                for (std::size_t i = from; i < std::min(ahead.left.size(), (played + 1) * std::size_t(block)); ++i)
                     differ += ahead.left[i] != onDemand.left[i] || ahead.right[i] != onDemand.right[i];
                 EXPECT_EQ(differ, 0u);
+                // The position heard, away from the end (on demand it jumps
+                // about as the stretcher takes the fade after it).
+                const double duration = double(track->frames) / kAheadRate;
                 double worst = 0.0;
-                for (std::size_t i = 0; i < ahead.position.size(); ++i)
-                    worst = std::max(worst, std::fabs(ahead.position[i] - onDemand.position[i]));
+                for (std::size_t i = std::size_t(pad / block) + 1; i < ahead.position.size(); ++i)
+                    if (onDemand.position[i] < duration - 0.3 || i > played)
+                        worst = std::max(worst, std::fabs(ahead.position[i] - onDemand.position[i]));
                 EXPECT_LT(worst, 1e-9);
             }
 }
