@@ -45,8 +45,8 @@ constexpr double kAheadLeastSeconds = 0.0105;
 constexpr double kAheadPadSeconds = 0.005;
 // What each further run starting in the same slice adds to the pad: the worker
 // makes every run's first output before any run's later ones, and four
-// stretchers' first rounds (a reset and a window of input each) took it some
-// 2 ms in all on a loaded machine.
+// stretchers' first rounds at 64 frames (a reset, a window of input and the
+// renders ahead each) took it up to 9 ms in all on a loaded machine.
 constexpr double kAheadPadPerRunSeconds = 0.0025;
 // The share of the unit's latency its output stays near silent at a run's
 // start: music near full scale stayed below 0.001 for a quarter of it and
@@ -757,8 +757,11 @@ int DeckVoice::aheadLeadFrames(int frames, double rate, double sampleRate)
 
 int DeckVoice::aheadStartPadFrames(int span, double sampleRate, int runs)
 {
+    // Three or four runs' first two renders are more than one long slice of
+    // work for the worker (four decks' took it 17 ms of a 21 ms slice of 1024
+    // frames on a loaded machine): they get a second slice.
     const int more = std::clamp(runs, 1, 4) - 1;
-    return wholeSlices(span, 1, kAheadPadSeconds + kAheadPadPerRunSeconds * double(more), sampleRate);
+    return wholeSlices(span, more >= 2 ? 2 : 1, kAheadPadSeconds + kAheadPadPerRunSeconds * double(more), sampleRate);
 }
 
 int DeckVoice::aheadQuietFrames() const { return int(timePitchLatencyFrames_ * kAheadQuietShare); }

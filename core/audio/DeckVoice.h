@@ -176,8 +176,8 @@ public:
     // The silence a new unit run starts with when the render-ahead path serves
     // it: whole bursts (`span`, at least the run's first slice) making at
     // least 5 ms, and 2.5 ms more for each further run starting in the same
-    // slice (`runs`), so the worker has time for the runs' first output
-    // whatever the slice length. The unit's own output starts near silent for
+    // slice (`runs`; three or more get at least two slices), so the worker
+    // has time for the runs' first output whatever the slice length. The unit's own output starts near silent for
     // about its latency, so a pad within that loses nothing; a longer one (a
     // long period, a burst) cuts into the music, which then fades in over
     // `kAheadFadeFrames` instead of starting with a step.
