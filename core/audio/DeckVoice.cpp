@@ -222,6 +222,9 @@ bool DeckVoice::replaceBuffer(TrackBuffer* next)
 
 void DeckVoice::publishBufferFacts()
 {
+    // Whoever sees the new `loaded` (with acquire ordering) sees at least the
+    // timeline writes counted before it: the next complete one follows the load.
+    std::atomic_thread_fence(std::memory_order_release);
     state_.loaded.store(buffer_ != nullptr);
     state_.duration.store(buffer_ ? buffer_->duration() : 0.0);
 }
@@ -722,6 +725,7 @@ void DeckVoice::render(int frames, float* left, float* right)
     } else {
         if (ahead_ && usedTimePitch_)
             dropAheadRun();
+        aheadEnding_ = false; // what the run held for the track's end is not heard
         usedTimePitch_ = false;
         readSource(frames, left, right, tempo, scratching, std::nullopt);
         renderedStill_ = readStill_;

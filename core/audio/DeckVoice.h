@@ -81,7 +81,8 @@ public:
     // and its latency (what `state().position` publishes after each render).
     double heardFrames() const;
     double heardSeconds() const { return heardFrames() / sampleRate_; }
-    bool isPlaying() const { return playing_; }
+    // Playing, or playing out at the track's end what the worker made before it.
+    bool isPlaying() const { return playing_ || aheadEnding_; }
     bool isLoaded() const { return buffer_ != nullptr; }
     double syncCorrection() const { return syncCorrection_; }
 
