@@ -918,8 +918,10 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     // ring was dry is skipped first, so the deck stays on time.
     int got = pad;
     double consumed = 0.0;
+    // The output of the render that took the track's end closes the run, unless
+    // the deck plays again (a hot cue, a play) and the run goes on.
     bool endHeard = false;
-    while (got < frames && !endHeard) {
+    while (got < frames && !(endHeard && !playing_)) {
         AheadChunk* c = a.output.readable();
         if (!c)
             break;
@@ -941,7 +943,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             consumed += double(m) * double(c->rate);
         }
         if (c->remaining() == 0) {
-            endHeard = c->end == 0;
+            endHeard = endHeard || c->end == 0;
             a.output.pop();
         }
     }
@@ -952,10 +954,11 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         left[i] *= g;
         right[i] *= g;
     }
-    if (endHeard && aheadEnding_) {
+    if (endHeard)
+        aheadEnding_ = false;
+    if (endHeard && !playing_) {
         // The last output made before the track's end is out: the deck stands
         // at the end as on the audio thread, and the next render leaves the run.
-        aheadEnding_ = false;
         std::memset(left + got, 0, sizeof(float) * std::size_t(frames - got));
         std::memset(right + got, 0, sizeof(float) * std::size_t(frames - got));
         aheadBehind_ = false;

@@ -498,6 +498,12 @@ TEST(RenderAhead, FourDecksStartingRunsTogetherNeverRunDry)
                 std::this_thread::sleep_until(next);
             }
             EXPECT_TRUE(probe.clean());
+#ifndef ZELVO_SANITIZED
             EXPECT_TRUE(dryAt.empty()) << "dry " << dryAt[0] << " slices after the start";
+#else
+            // The sanitizers make the worker's rounds several times longer than
+            // the pads are made for: only the real-time rules are checked here.
+            (void)dryAt;
+#endif
         }
 }
