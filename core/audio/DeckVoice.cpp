@@ -853,7 +853,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     // count at the longest length the voice has rendered, so a render longer
     // than the ones before is short only the first time.
     // A device that asks for several slices back to back (`aheadSpan_`, the
-    // longest such burst) needs its output two bursts ahead: the worker can
+    // longest such burst lately) needs its output two bursts ahead: the worker can
     // only work between bursts. A run's start pad lasts that long too.
     aheadLongest_ = std::max(aheadLongest_, frames);
     const int piece = aheadLongest_;

@@ -290,7 +290,7 @@ private:
     // Output frames rendered in this run, and asked of the worker.
     std::int64_t aheadRendered_ = 0;
     std::int64_t aheadRequested_ = 0;
-    // The longest render so far (whatever the run), the device's longest burst,
+    // The longest render so far (whatever the run), the device's longest recent burst,
     // and the frames of the run's start pad still to play.
     int aheadLongest_ = 1;
     int aheadSpan_ = 0;
