@@ -683,9 +683,7 @@ void DeckVoice::render(int frames, float* left, float* right)
     const bool scratching = jogTouched_ && vinyl_;
     const double sync = finite(syncCorrection_) ? syncCorrection_ : 1.0;
 
-    // A render-ahead run that reached the track's end plays out what it queued
-    // before the end.
-    const bool timePitchPath = timePitch_ && !scratching && (playing_ || (aheadEnding_ && ahead_))
+    const bool timePitchPath = timePitch_ && !scratching && playing_
         && (std::fabs(float(keyShift)) > 0.001f || (keyLock_ && std::fabs(sync * tempo - 1.0) > 0.0001));
 
     aheadAsked_ = false;
@@ -838,6 +836,8 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         aheadPad_ = 0;
         aheadFade_ = 0;
         aheadEnding_ = false;
+        aheadEndsFed_ = aheadEndsHeard_ = 0;
+        aheadPastEnd_ = 0;
         aheadRendered_ = 0;
         aheadRequested_ = 0;
         unitBacklog_ = 0.0;
@@ -877,20 +877,42 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         }
         aheadRequested_ += due;
         aheadCarry_ = want - double(n);
+        if (aheadEnding_ && pos_ != aheadEndAt_) {
+            // The deck was moved while it played out its end (a hot cue, a
+            // seek): the run goes on from there, after the input read past the
+            // end, which is still to be heard.
+            aheadEnding_ = false;
+            unitBacklog_ += double(aheadPastEnd_);
+            unitTaken_ += double(aheadPastEnd_) * currentSpeed_;
+        }
         const double sourceTempo = keyLock_ ? 1.0 : blockTempo_;
         while (n > 0) {
             AheadChunk* c = a.input.writable();
             const int m = int(std::min<std::int64_t>(n, a.input.chunkFrames()));
+            // Past the track's end the read head stands and the sound fades
+            // out as on the audio thread; the input moves it no further.
             const bool ended = aheadEnding_;
+            const bool wasPlaying = playing_, wasCueing = cueing_;
+            if (ended)
+                playing_ = false;
             readSource(m, c->left, c->right, sourceTempo, false, currentSpeed_);
-            // Input past the track's end moves the read head no further.
             int moved = ended ? 0 : m;
             if (readEndedAt_ >= 0) {
                 // The track ended here: the deck stops, as on the audio
                 // thread, once the output made from what came before is heard.
                 c->end = readEndedAt_;
                 aheadEnding_ = true;
+                ++aheadEndsFed_;
+                aheadPastEnd_ = 0;
                 moved = readEndedAt_ + 1;
+            }
+            if (aheadEnding_) {
+                // Until then the deck is the playing deck it sounds like: a
+                // cue, play or hot cue acts on it as on a playing deck.
+                playing_ = wasPlaying;
+                cueing_ = wasCueing;
+                aheadEndAt_ = pos_;
+                aheadPastEnd_ += m - moved;
             }
             c->frames = m;
             c->generation = aheadGeneration_;
@@ -919,9 +941,9 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     int got = pad;
     double consumed = 0.0;
     // The output of the render that took the track's end closes the run, unless
-    // the deck plays again (a hot cue, a play) and the run goes on.
+    // the deck was moved since (a hot cue, a seek) and the run goes on.
     bool endHeard = false;
-    while (got < frames && !(endHeard && !playing_)) {
+    while (got < frames && !endHeard) {
         AheadChunk* c = a.output.readable();
         if (!c)
             break;
@@ -943,7 +965,10 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             consumed += double(m) * double(c->rate);
         }
         if (c->remaining() == 0) {
-            endHeard = endHeard || c->end == 0;
+            // Ends are heard in the order they were read; only the latest
+            // one, with the deck still standing there, closes the run.
+            if (c->end == 0 && ++aheadEndsHeard_ == aheadEndsFed_ && aheadEnding_)
+                endHeard = true;
             a.output.pop();
         }
     }
@@ -954,11 +979,11 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         left[i] *= g;
         right[i] *= g;
     }
-    if (endHeard)
-        aheadEnding_ = false;
-    if (endHeard && !playing_) {
-        // The last output made before the track's end is out: the deck stands
+    if (endHeard) {
+        // The last output made before the track's end is out: the deck stops
         // at the end as on the audio thread, and the next render leaves the run.
+        aheadEnding_ = false;
+        playing_ = cueing_ = false;
         std::memset(left + got, 0, sizeof(float) * std::size_t(frames - got));
         std::memset(right + got, 0, sizeof(float) * std::size_t(frames - got));
         aheadBehind_ = false;
@@ -1257,8 +1282,7 @@ void DeckVoice::publish(float peakL, float peakR)
     state_.swapShift.store(swapShift_ / sr);
     state_.endTimeline();
     state_.slipPosition.store(slipPos_ / sr);
-    // A run playing out the output it made before the track's end still sounds.
-    state_.playing.store(playing_ || aheadEnding_);
+    state_.playing.store(playing_);
     state_.cueing.store(cueing_ || hotCueHeld_ >= 0);
     state_.cuePoint.store(cuePoint_ / sr);
     state_.loopStart.store(loopStart_ < 0.0 ? -1.0 : loopStart_ / sr);

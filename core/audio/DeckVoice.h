@@ -81,8 +81,8 @@ public:
     // and its latency (what `state().position` publishes after each render).
     double heardFrames() const;
     double heardSeconds() const { return heardFrames() / sampleRate_; }
-    // Playing, or playing out at the track's end what the worker made before it.
-    bool isPlaying() const { return playing_ || aheadEnding_; }
+    // Playing (a render-ahead run playing out its track's end included).
+    bool isPlaying() const { return playing_; }
     bool isLoaded() const { return buffer_ != nullptr; }
     double syncCorrection() const { return syncCorrection_; }
 
@@ -304,7 +304,15 @@ private:
     // The read head reached the track's end and stopped the deck, but the
     // output queued for what came before it is still to be heard: the run goes
     // on until the output of the render in which the unit took the end.
+    // The deck plays on meanwhile (the controls act on a playing deck); the
+    // read head stands at the end (`aheadEndAt_`) and the input read past it
+    // (`aheadPastEnd_` frames) moves it no further. Ends read and ends heard
+    // in this run: only the latest end closes it.
     bool aheadEnding_ = false;
+    double aheadEndAt_ = 0.0;
+    std::int64_t aheadPastEnd_ = 0;
+    std::int64_t aheadEndsFed_ = 0;
+    std::int64_t aheadEndsHeard_ = 0;
     // The last render ran the unit ahead, and what it did.
     bool aheadAsked_ = false;
     bool aheadBehind_ = false;

@@ -271,6 +271,78 @@ TEST(RenderAhead, AJumpIsHeardAfterTheLeadWhereThePositionSaysSo)
     }
 }
 
+TEST(RenderAhead, ADeckPlayingOutItsTrackEndIsStillThePlayingDeck)
+{
+    // The read head reaches the end a lead before the sound does. Pressed in
+    // that window, a hot cue jumps and the published position stays where the
+    // click after the cue is heard; CUE returns to the cue point (keeping it)
+    // and PLAY pauses, in the same render as on demand.
+    const double tempo = 1.06;
+    TrackBufferRef track = music(1.6);
+    for (std::int64_t i = 0; i < track->frames; ++i) {
+        track->left[i] *= 0.05f;
+        track->right[i] *= 0.05f;
+    }
+    const std::int64_t click = std::int64_t(kAheadRate * 0.9);
+    track->left[click] = track->right[click] = 1.0f;
+    enum class Press { hotCue, cue, play };
+    for (int block : {256, 1024}) {
+        const std::vector<bool> played = play(track, true, block, 400, tempo, true).playing;
+        const int stopAt = int(std::find(played.begin(), played.end(), false) - played.begin());
+        ASSERT_LT(stopAt, 400);
+        for (Press press : {Press::hotCue, Press::cue, Press::play})
+            for (int before : {1, 3}) {
+                SCOPED_TRACE(testing::Message() << "block " << block << " press " << int(press) << " " << before
+                                                << " renders before the stop");
+                const int pressAt = stopAt - before;
+                Take take[2];
+                for (bool ahead : {false, true}) {
+                    DeckVoice voice(kAheadRate, 4096);
+                    if (ahead) {
+                        ASSERT_TRUE(voice.enableRenderAhead());
+                    }
+                    loadNow(voice, track);
+                    sendOk(voice, DeckCommand::quantize(false));
+                    sendOk(voice, DeckCommand::keyLock(true));
+                    sendOk(voice, DeckCommand::setHotCue(0, 0.85));
+                    sendOk(voice, DeckCommand::seek(0.5));
+                    sendOk(voice, DeckCommand::play());
+                    voice.tempo().store(tempo);
+                    std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                    for (int b = 0; b < pressAt + int(kAheadRate * 0.4) / block; ++b) {
+                        if (b == pressAt) {
+                            ASSERT_TRUE(voice.state().playing.load()) << "the deck shows it plays";
+                            sendOk(voice,
+                                   press == Press::hotCue ? DeckCommand::hotCue(0, true)
+                                   : press == Press::cue  ? DeckCommand::cue(true)
+                                                          : DeckCommand::play());
+                        }
+                        voice.render(block, l.data(), r.data());
+                        if (ahead)
+                            voice.serviceAhead();
+                        take[ahead].left.insert(take[ahead].left.end(), l.begin(), l.end());
+                        take[ahead].position.push_back(voice.state().position.load());
+                        take[ahead].playing.push_back(voice.state().playing.load());
+                    }
+                    EXPECT_EQ(voice.state().cuePoint.load(), 0.0) << "the cue point is kept";
+                    if (press != Press::hotCue)
+                        continue;
+                    std::size_t peak = std::size_t(pressAt * block);
+                    for (std::size_t i = peak; i < take[ahead].left.size(); ++i)
+                        if (std::fabs(take[ahead].left[i]) > std::fabs(take[ahead].left[peak]))
+                            peak = i;
+                    ASSERT_GT(std::fabs(take[ahead].left[peak]), 0.08f);
+                    const std::size_t b = peak / std::size_t(block);
+                    const double heard = take[ahead].position[b - 1] + double(peak % std::size_t(block)) * tempo / kAheadRate;
+                    EXPECT_NEAR(heard, double(click) / kAheadRate, 0.004) << "ahead " << ahead;
+                }
+                if (press != Press::hotCue) {
+                    EXPECT_EQ(take[1].playing, take[0].playing) << "the deck stops as on demand";
+                }
+            }
+    }
+}
+
 TEST(RenderAhead, TheEngineAndItsWorkerNeverAllocateOrLockUnderCommandStorms)
 {
     // Four key-locked decks at different tempos and keys, commands of every kind
