@@ -46,8 +46,9 @@ constexpr double kAheadPadSeconds = 0.005;
 // What each further run starting in the same slice adds to the pad: the worker
 // makes every run's first output before any run's later ones, and four
 // stretchers' first rounds at 64 frames (a reset, a window of input and the
-// renders ahead each) took it up to 9 ms in all on a loaded machine.
-constexpr double kAheadPadPerRunSeconds = 0.0025;
+// renders ahead each) took it up to 9 ms in all on a loaded machine, and at
+// 256 frames (making and skipping the pad's output too) over 16 ms at times.
+constexpr double kAheadPadPerRunSeconds = 0.004;
 // The share of the unit's latency its output stays near silent at a run's
 // start: music near full scale stayed below 0.001 for a quarter of it and
 // below 0.01 for three quarters, at rates 0.6 to 1.5. A pad within half of it

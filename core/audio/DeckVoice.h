@@ -176,7 +176,7 @@ public:
     static int aheadLeadFrames(int frames, double rate, double sampleRate);
     // The silence a new unit run starts with when the render-ahead path serves
     // it: whole bursts (`span`, at least the run's first slice) making at
-    // least 5 ms, and 2.5 ms more for each further run starting in the same
+    // least 5 ms, and 4 ms more for each further run starting in the same
     // slice (`runs`; three or more get at least two slices), so the worker
     // has time for the runs' first output whatever the slice length. The unit's own output starts near silent for
     // about its latency, so a pad within that loses nothing; a longer one (a

