@@ -443,7 +443,8 @@ TEST(RenderAhead, TheAudioThreadWakesItsWorkerOnlyFromRest)
     // stall this thread past a slice (the worker parks), measured here: each
     // such slice may wake it once more. A slice after which a deck has nothing
     // ready wakes it too; those stay a few per run, or the worker would be
-    // woken (a system call) on every slice.
+    // woken (a system call) on every slice (slices after the process's threads
+    // measurably waited for a core are not counted).
     MixEngine engine(kAheadRate, 4096, MixEngine::RenderAhead::thread);
     ASSERT_EQ(engine.renderAhead(), MixEngine::RenderAhead::thread);
     for (int i = 0; i < 2; ++i) {
@@ -459,7 +460,8 @@ TEST(RenderAhead, TheAudioThreadWakesItsWorkerOnlyFromRest)
     float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
     constexpr int slices = 240;
     float loudest = 0.0f;
-    int stalls = 0, behindSlices = 0;
+    int stalls = 0, behindSlices = 0, starvedSlices = 0;
+    std::int64_t waitedBefore = readyButWaitingNs();
     RealtimeProbe probe;
     auto next = std::chrono::steady_clock::now();
     auto last = next;
@@ -473,8 +475,14 @@ TEST(RenderAhead, TheAudioThreadWakesItsWorkerOnlyFromRest)
         }
         const bool stalled = s > 0 && at - last > std::chrono::microseconds(8000);
         const bool behind = engine.deck(0)->aheadBehind() || engine.deck(1)->aheadBehind();
+        // The worker (or this thread) kept from its core for half a millisecond
+        // since the slice before, measured by the kernel.
+        const std::int64_t waited = readyButWaitingNs();
+        const bool starved = waitedBefore >= 0 && waited - waitedBefore > 500'000;
+        waitedBefore = waited;
         stalls += stalled ? 1 : 0;
-        behindSlices += behind && !stalled ? 1 : 0;
+        behindSlices += behind && !stalled && !starved ? 1 : 0;
+        starvedSlices += behind && !stalled && starved ? 1 : 0;
         last = at;
         for (float x : bufs[0])
             loudest = std::max(loudest, std::abs(x));
@@ -485,8 +493,12 @@ TEST(RenderAhead, TheAudioThreadWakesItsWorkerOnlyFromRest)
     }
     EXPECT_TRUE(probe.clean());
     EXPECT_GE(probe.counts().wakes, 2);
+#ifndef ZELVO_SANITIZED
+    // (The sanitizers make the worker's rounds several times longer.)
     EXPECT_LE(behindSlices, 12) << "of " << slices << " slices left a deck with nothing ready";
-    EXPECT_LE(probe.counts().wakes, 4 + stalls + behindSlices) << stalls << " slices stalled, " << behindSlices << " behind";
+#endif
+    EXPECT_LE(probe.counts().wakes, 4 + stalls + behindSlices + starvedSlices)
+        << stalls << " slices stalled, " << behindSlices << " behind, " << starvedSlices << " behind when starved";
     EXPECT_EQ(probe.counts().wakes, engine.aheadWorkerWakes());
     EXPECT_GT(loudest, 0.05f); // the worker's output was heard
 }
