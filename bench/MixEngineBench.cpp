@@ -562,16 +562,16 @@ void runControl(benchmark::State& state)
 // coming and played again: the deck renders whose rendered-ahead output was
 // not ready in the second after each restart (dry_after_restart, and per stop
 // length dry_<ms>), and the block render times over the whole row.
-void runStopRestart(benchmark::State& state, int frames, int perBurst, const char* name)
+void runStopRestart(benchmark::State& state, int frames, int perBurst, const char* name, int decks = 2)
 {
     auto engine = std::make_unique<MixEngine>(kRate, 4096);
     engine->setCueEnabled(true);
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < decks; ++i) {
         DeckVoice& d = *engine->deck(i);
         d.send(DeckCommand::load(material(64.0, unsigned(i + 1)), false));
         d.send(DeckCommand::setGrid(124.0 + i, 0.0));
         d.send(DeckCommand::keyLock(true));
-        d.tempo().store(i == 0 ? 1.06 : 1.04);
+        d.tempo().store(i == 0 ? 1.06 : 1.04 - 0.01 * (i - 1));
         d.send(DeckCommand::seek(0.5));
     }
     std::vector<float> bufs[4];
@@ -610,7 +610,10 @@ void runStopRestart(benchmark::State& state, int frames, int perBurst, const cha
                     t.workerMs = workerNow - workerThen;
                     workerThen = workerNow;
                     // Each dry render, with what the worker did since the block before.
-                    if (t.decks[0].dryFrames > 0 || t.decks[1].dryFrames > 0)
+                    bool dryNow = false;
+                    for (int i = 0; i < decks; ++i)
+                        dryNow = dryNow || t.decks[std::size_t(i)].dryFrames > 0;
+                    if (dryNow)
                         std::fprintf(stderr,
                                      "%s run %d: dry block %zu at %.6f s%s, worker %.3f ms since the block before\n",
                                      name, iteration, trace.size(), t.startS, wasLate ? " (late start)" : "",
@@ -622,14 +625,14 @@ void runStopRestart(benchmark::State& state, int frames, int perBurst, const cha
                 }
             }
         };
-        for (int i = 0; i < 2; ++i)
+        for (int i = 0; i < decks; ++i)
             engine->deck(i)->send(DeckCommand::play());
         period(perSecond);
         for (std::size_t k = 0; k < stops.size(); ++k) {
-            for (int i = 0; i < 2; ++i)
+            for (int i = 0; i < decks; ++i)
                 engine->deck(i)->send(DeckCommand::pause());
             period(int(std::lround(stops[k] / 1000.0 * perSecond)));
-            for (int i = 0; i < 2; ++i)
+            for (int i = 0; i < decks; ++i)
                 engine->deck(i)->send(DeckCommand::play());
             const std::int64_t before = engine->aheadDryBlocks();
             period(perSecond);
@@ -657,11 +660,91 @@ void runStopRestart(benchmark::State& state, int frames, int perBurst, const cha
     engine->releaseRetiredBuffers();
 }
 
+// One key-locked deck at 1.06 on the engine's worker, called as a device
+// calls: `burst` renders back to back when it opens (4: an ALSA device filling
+// its buffer; 1: a device that does not), or, with `stall`, steadily for a
+// second, then nothing for eight periods and eight renders back to back (the
+// virtual output catching up). 1.5 s after the burst the deck stops for 100 ms
+// and plays again: silence_ms is the time from the play to the first sound
+// (the first sample above 0.01), lead_ms the read head's lead over what is
+// heard just before the stop (in seconds of the source), dry the renders
+// whose rendered-ahead output was not ready, over the row, and
+// dry_after_burst those in the 0.3 s after the burst.
+void runDeviceBurst(benchmark::State& state, int frames, int burst, bool stall)
+{
+    auto engine = std::make_unique<MixEngine>(kRate, 4096);
+    engine->params()->channel(0).fader.store(1.0);
+    engine->params()->channel(0).crossfaderAssign.store(0);
+    DeckVoice& d = *engine->deck(0);
+    d.send(DeckCommand::load(material(30.0, 7u), false));
+    d.send(DeckCommand::keyLock(true));
+    d.send(DeckCommand::seek(0.5));
+    d.tempo().store(1.06);
+    std::vector<float> bufs[4];
+    for (auto& b : bufs)
+        b.assign(std::size_t(frames), 0.0f);
+    float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
+    const long long periodNs = (long long)std::llround(1e9 * frames / kRate);
+    const int perSecond = int(kRate / frames);
+    AudioPriority priority;
+    double silenceMs = 0.0, leadMs = 0.0;
+    std::int64_t dryAfterBurst = 0;
+    for (auto _ : state) {
+        timespec deadline{};
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        auto render = [&](int count) {
+            for (int k = 0; k < count; ++k)
+                engine->render(frames, ptrs, 4);
+        };
+        auto steady = [&](int periods) {
+            for (int p = 0; p < periods; ++p) {
+                awaitNextBlock(deadline, periodNs);
+                render(1);
+            }
+        };
+        d.send(DeckCommand::play());
+        if (stall) {
+            steady(perSecond);
+            addNanoseconds(deadline, 8 * periodNs); // nothing for eight periods
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+            render(8);
+        } else {
+            render(burst);
+        }
+        const std::int64_t dryBefore = engine->aheadDryBlocks();
+        steady(int(0.3 * perSecond));
+        dryAfterBurst = engine->aheadDryBlocks() - dryBefore;
+        steady(int(1.2 * perSecond));
+        leadMs = 1000.0 * (d.positionSeconds() - d.heardSeconds());
+        d.send(DeckCommand::pause());
+        steady(int(0.1 * perSecond));
+        d.send(DeckCommand::play());
+        std::int64_t silent = 0;
+        for (bool heard = false; !heard && silent < std::int64_t(kRate);) {
+            steady(1);
+            for (int i = 0; i < frames && !heard; ++i, ++silent)
+                heard = std::fabs(bufs[0][std::size_t(i)]) > 0.01f;
+        }
+        silenceMs = 1000.0 * double(silent) / kRate;
+        d.send(DeckCommand::pause());
+        steady(int(0.1 * perSecond));
+    }
+    state.counters["silence_ms"] = silenceMs;
+    state.counters["lead_ms"] = leadMs;
+    state.counters["dry"] = double(engine->aheadDryBlocks());
+    state.counters["dry_after_burst"] = double(dryAfterBurst);
+}
+
+void BM_MixEngine_DeviceBurst(benchmark::State& state, int frames, int burst, bool stall)
+{
+    runDeviceBurst(state, frames, burst, stall);
+}
+
 void BM_MixEngine_FixedWorkControl(benchmark::State& state) { runControl(state); }
 
-void BM_MixEngine_StopRestart(benchmark::State& state, int frames, int perBurst, const char* name)
+void BM_MixEngine_StopRestart(benchmark::State& state, int frames, int perBurst, const char* name, int decks = 2)
 {
-    runStopRestart(state, frames, perBurst, name);
+    runStopRestart(state, frames, perBurst, name, decks);
 }
 
 void BM_MixEngine_IdleDecks(benchmark::State& state, Idle idle, const char* name) { runIdle(state, idle, name); }
@@ -713,6 +796,16 @@ BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 32, 32, 1, "StopRestart/32")->Apply(
 BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 1024, 1024, 1, "StopRestart/1024")->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, 4096, 4096, 1, "StopRestart/4096")->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, burst_4x256, 256, 4, "StopRestart/burst_4x256")->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_StopRestart, four_decks_256, 256, 1, "StopRestart/four_decks_256", 4)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_DeviceBurst, steady_256, 256, 1, false)->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_DeviceBurst, alsa_open_256, 256, 4, false)->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_DeviceBurst, catch_up_8_256, 256, 1, true)->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_DeviceBurst, steady_512, 512, 1, false)->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_DeviceBurst, alsa_open_512, 512, 4, false)->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_DeviceBurst, catch_up_8_512, 512, 1, true)->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, empty, Idle::empty, "IdleDecks/empty")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)

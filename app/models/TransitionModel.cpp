@@ -10,6 +10,7 @@
 
 #include <QPointer>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 
@@ -146,12 +147,35 @@ double TransitionModel::resetClock(int to)
     return clockValue_;
 }
 
+bool TransitionModel::voicePublished(int deck, const std::shared_ptr<DeckVoice>& voice,
+                                     const DeckState::Timeline& t) const
+{
+    const VoiceSeen& seen = voicesSeen_[std::size_t(deck)];
+    const bool same = !seen.voice.owner_before(voice) && !voice.owner_before(seen.voice);
+    return same && t.writes >= seen.settledAt;
+}
+
 double TransitionModel::clock(int to)
 {
     if (!links_)
         return 0.0;
-    const bool fromOutgoing = outgoingDrivesClock(to);
-    const std::shared_ptr<DeckVoice> voice = links_->decks[std::size_t(fromOutgoing ? 1 - to : to)]->voice();
+    // A voice taken on by a deck counts once it has published a whole
+    // timeline after its track came: `loaded` is stored as the load is carried
+    // out, the position only at the end of that render.
+    for (int d = 0; d < 2; ++d) {
+        const std::shared_ptr<DeckVoice> v = links_->decks[std::size_t(d)]->voice();
+        VoiceSeen& seen = voicesSeen_[std::size_t(d)];
+        if (!v || !v->state().loaded.load()) {
+            seen = VoiceSeen{};
+            continue;
+        }
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (seen.voice.owner_before(v) || v.owner_before(seen.voice) || seen.voice.expired())
+            seen = VoiceSeen{v, v->state().timeline().writes + 2};
+    }
+    const int source = outgoingDrivesClock(to) ? 1 - to : to;
+    const bool fromOutgoing = source != to;
+    const std::shared_ptr<DeckVoice> voice = links_->decks[std::size_t(source)]->voice();
     // No voice, or one that has not taken its track yet (the engine is being
     // rebuilt): no playhead to follow, and the clock stands.
     if (!voice || !voice->state().loaded.load())
@@ -165,7 +189,9 @@ double TransitionModel::clock(int to)
         // The clock moves to another timeline: the other deck's (the outgoing
         // deck stopped, or started again), or a new voice's (an engine rebuild
         // starts every deck over, parked on its cue point): carry on from
-        // where it stood.
+        // where it stood, once that timeline holds the voice's position.
+        if (!sameVoice && !voicePublished(source, voice, t))
+            return clockValue_;
         clockFromOutgoing_ = fromOutgoing;
         clockVoice_ = voice;
     } else {
@@ -224,7 +250,13 @@ double TransitionModel::clockReading(int to) const
     const bool fromOutgoing = outgoingDrivesClock(to);
     if (fromOutgoing != clockFromOutgoing_)
         return clockValue_;
-    const DeckState::Timeline t = deckTimeline(fromOutgoing ? 1 - to : to);
+    // Another voice than the clock follows (or none, or one without its track
+    // yet): the clock stands until it takes that voice on.
+    const std::shared_ptr<DeckVoice> voice = links_->decks[std::size_t(fromOutgoing ? 1 - to : to)]->voice();
+    const std::shared_ptr<DeckVoice> followed = clockVoice_.lock();
+    if (!voice || voice != followed || !voice->state().loaded.load())
+        return clockValue_;
+    const DeckState::Timeline t = voice->state().timeline();
     return clockValue_ + (t.position + t.swapShift - clockLast_);
 }
 

@@ -192,6 +192,9 @@ private:
     double resetClock(int to);
     // The clock as `clock` would read it now, without moving it.
     double clockReading(int to) const;
+    // Whether deck `deck`'s `voice`, read as `t`, has published its position
+    // since it took its track.
+    bool voicePublished(int deck, const std::shared_ptr<DeckVoice>& voice, const DeckState::Timeline& t) const;
     // Seconds of music left on the outgoing deck's playhead when it drives the
     // clock; nothing otherwise.
     std::optional<double> outgoingMusicLeft(int to) const;
@@ -230,6 +233,13 @@ private:
     std::weak_ptr<DeckVoice> clockVoice_;
     double clockLast_ = 0.0;
     double clockValue_ = 0.0;
+    // Each deck's voice as the clock last found it loaded, and the timeline
+    // writes from which it has published a position since its track came.
+    struct VoiceSeen {
+        std::weak_ptr<DeckVoice> voice;
+        std::int64_t settledAt = 0;
+    };
+    std::array<VoiceSeen, 2> voicesSeen_{};
 };
 
 } // namespace zelvo

@@ -13,7 +13,19 @@ SliceBursts noteSlice(const SliceBursts& before, std::int64_t startedAt, int fra
         b.burstFrames = 0;
     }
     b.burstFrames += std::max(frames, 0);
-    b.longest = std::max(b.longest, b.burstFrames);
+    const std::int64_t sinceWindow = startedAt - b.windowAt;
+    if (!b.windowOpen || sinceWindow >= SliceBursts::kSpanWindowNs || sinceWindow < 0) {
+        // A new window; the one before counts only when it just ended (a
+        // device silent for a whole window shows nothing of its old bursts).
+        // A burst under way counts in full in the window it ends in.
+        const bool adjoining = b.windowOpen && sinceWindow >= 0 && sinceWindow < 2 * SliceBursts::kSpanWindowNs;
+        b.earlierMost = adjoining ? b.windowMost : 0;
+        b.windowMost = 0;
+        b.windowAt = startedAt;
+        b.windowOpen = true;
+    }
+    b.windowMost = std::max(b.windowMost, b.burstFrames);
+    b.span = std::max(b.windowMost, b.earlierMost);
     b.lastNs = sampleRate > 0.0 ? std::int64_t(double(std::max(frames, 0)) * 1e9 / sampleRate) : 0;
     return b;
 }

@@ -13,12 +13,25 @@ namespace zelvo {
 // How a device calls the engine: slices rendered back to back form a burst (a
 // device whose period is longer than the slices it asks for, or one catching
 // up), and the device asks again once it has played the burst.
+//
+// The span the worker's lead covers is the most frames of one burst within the
+// last window or two (`kSpanWindowNs`): a device that calls in bursts all the
+// time keeps it, while the burst every device makes once (filling its buffer
+// when it opens or recovers, catching up after a stall) raises it only until
+// the windows have passed, so the lead and a run's start pad come back to what
+// the device's steady calling needs.
 struct SliceBursts {
+    static constexpr std::int64_t kSpanWindowNs = 600'000'000;
+
     std::int64_t burstAt = 0;     // when the current burst's first slice began
     std::int64_t burstFrames = 0; // frames rendered in it so far
     std::int64_t endedAt = 0;     // when the last slice ended (set by the caller)
     std::int64_t lastNs = 0;      // the last slice's length of audio
-    std::int64_t longest = 0;     // the most frames in one burst so far
+    bool windowOpen = false;      // a window has begun
+    std::int64_t windowAt = 0;    // when the current window began
+    std::int64_t windowMost = 0;  // the most frames in one burst in the current window
+    std::int64_t earlierMost = 0; // the same in the window before it
+    std::int64_t span = 0;        // the larger of the two: the burst the lead covers now
 };
 
 // `before` with a slice of `frames` that began at `startedAt`: a slice that

@@ -63,13 +63,16 @@ public:
     struct Timeline {
         double position = 0.0;
         double swapShift = 0.0;
+        // The writes counted when it was read (even: none open). A timeline
+        // read with `writes` ≥ w + 2 was written after one read with w.
+        std::int64_t writes = 0;
     };
     Timeline timeline() const noexcept
     {
         for (int attempt = 0;; ++attempt) {
             const std::int64_t before = timelineWrites.load();
             std::atomic_thread_fence(std::memory_order_acquire);
-            Timeline t{position.load(), swapShift.load()};
+            Timeline t{position.load(), swapShift.load(), before};
             std::atomic_thread_fence(std::memory_order_acquire);
             if ((before & 1) == 0 && timelineWrites.load() == before)
                 return t;

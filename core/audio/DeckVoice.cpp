@@ -43,6 +43,17 @@ constexpr double kAheadLeastSeconds = 0.0105;
 // some 10 ms of near silence (below 0.0001 for the first 480 frames at 48 kHz),
 // so nothing audible is lost.
 constexpr double kAheadPadSeconds = 0.005;
+// What each further run starting in the same slice adds to the pad: the worker
+// makes every run's first output before any run's later ones, and four
+// stretchers' first rounds at 64 frames (a reset, a window of input and the
+// renders ahead each) took it up to 9 ms in all on a loaded machine, and at
+// 256 frames (making and skipping the pad's output too) over 16 ms at times.
+constexpr double kAheadPadPerRunSeconds = 0.004;
+// The share of the unit's latency its output stays near silent at a run's
+// start: music near full scale stayed below 0.001 for a quarter of it and
+// below 0.01 for three quarters, at rates 0.6 to 1.5. A pad within half of it
+// loses nothing and starts without a step; a longer one fades in.
+constexpr double kAheadQuietShare = 0.5;
 // A dry ring is made up by skipping the output missed; beyond this many frames
 // (the worker fell far behind) the unit run starts over instead.
 constexpr std::int64_t kAheadMaxOwed = 16384;
@@ -104,6 +115,8 @@ struct DeckVoice::Ahead {
     float pitch = -99999.0f;
     std::optional<AheadRequest> current;
     bool started = false;
+    // The render being made took the input at the track's end.
+    bool endFed = false;
     double fed = 0.0;
     std::vector<float> accLeft, accRight;
     int acc = 0;
@@ -210,6 +223,9 @@ bool DeckVoice::replaceBuffer(TrackBuffer* next)
 
 void DeckVoice::publishBufferFacts()
 {
+    // Whoever sees the new `loaded` (with acquire ordering) sees at least the
+    // timeline writes counted before it: the next complete one follows the load.
+    std::atomic_thread_fence(std::memory_order_release);
     state_.loaded.store(buffer_ != nullptr);
     state_.duration.store(buffer_ ? buffer_->duration() : 0.0);
 }
@@ -258,6 +274,7 @@ void DeckVoice::resetTimePitch()
         timePitch_->reset();
     unitBacklog_ = 0.0;
     unitTaken_ = 0.0;
+    aheadEnding_ = false;
 }
 
 void DeckVoice::applyCommand(const DeckCommand& c)
@@ -707,6 +724,7 @@ void DeckVoice::render(int frames, float* left, float* right)
     } else {
         if (ahead_ && usedTimePitch_)
             dropAheadRun();
+        aheadEnding_ = false; // what the run held for the track's end is not heard
         usedTimePitch_ = false;
         readSource(frames, left, right, tempo, scratching, std::nullopt);
         renderedStill_ = readStill_;
@@ -740,9 +758,30 @@ int DeckVoice::aheadLeadFrames(int frames, double rate, double sampleRate)
     return int(std::ceil(double(aheadHorizonFrames(frames, sampleRate)) * r)) + kAheadHopLead;
 }
 
-int DeckVoice::aheadStartPadFrames(int span, double sampleRate)
+int DeckVoice::aheadStartPadFrames(int span, double sampleRate, int runs)
 {
-    return wholeSlices(span, 1, kAheadPadSeconds, sampleRate);
+    // Three or four runs' first two renders are more than one long slice of
+    // work for the worker (four decks' took it 17 ms of a 21 ms slice of 1024
+    // frames on a loaded machine): they get a second slice.
+    const int more = std::clamp(runs, 1, 4) - 1;
+    return wholeSlices(span, more >= 2 ? 2 : 1, kAheadPadSeconds + kAheadPadPerRunSeconds * double(more), sampleRate);
+}
+
+int DeckVoice::aheadQuietFrames() const { return int(timePitchLatencyFrames_ * kAheadQuietShare); }
+
+int DeckVoice::startPadFor(int runs) const { return aheadStartPadFrames(aheadPadSpan_, sampleRate_, runs); }
+
+void DeckVoice::shareAheadStart(int runs)
+{
+    if (!ahead_ || !aheadTrace_.newRun || aheadRestart_ || runs <= 1)
+        return;
+    const std::int64_t total = startPadFor(runs);
+    if (total <= aheadPadTotal_)
+        return;
+    aheadPad_ += total - aheadPadTotal_;
+    aheadPadTotal_ = total;
+    aheadFade_ = total > aheadQuietFrames() ? kAheadFadeFrames : 0;
+    aheadBehind_ = false;
 }
 
 bool DeckVoice::enableRenderAhead()
@@ -796,6 +835,10 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         aheadCarry_ = 0.0;
         aheadOwed_ = 0;
         aheadPad_ = 0;
+        aheadFade_ = 0;
+        aheadEnding_ = false;
+        aheadEndsFed_ = aheadEndsHeard_ = 0;
+        aheadPastEnd_ = 0;
         aheadRendered_ = 0;
         aheadRequested_ = 0;
         unitBacklog_ = 0.0;
@@ -811,7 +854,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     // count at the longest length the voice has rendered, so a render longer
     // than the ones before is short only the first time.
     // A device that asks for several slices back to back (`aheadSpan_`, the
-    // longest such burst) needs its output two bursts ahead: the worker can
+    // longest such burst lately) needs its output two bursts ahead: the worker can
     // only work between bursts. A run's start pad lasts that long too.
     aheadLongest_ = std::max(aheadLongest_, frames);
     const int piece = aheadLongest_;
@@ -835,23 +878,58 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         }
         aheadRequested_ += due;
         aheadCarry_ = want - double(n);
+        if (aheadEnding_ && pos_ != aheadEndAt_) {
+            // The deck was moved while it played out its end (a hot cue, a
+            // seek): the run goes on from there, after the input read past the
+            // end, which is still to be heard.
+            aheadEnding_ = false;
+            unitBacklog_ += double(aheadPastEnd_);
+            unitTaken_ += double(aheadPastEnd_) * currentSpeed_;
+        }
         const double sourceTempo = keyLock_ ? 1.0 : blockTempo_;
         while (n > 0) {
             AheadChunk* c = a.input.writable();
             const int m = int(std::min<std::int64_t>(n, a.input.chunkFrames()));
+            // Past the track's end the read head stands and the sound fades
+            // out as on the audio thread; the input moves it no further.
+            const bool ended = aheadEnding_;
+            const bool wasPlaying = playing_, wasCueing = cueing_;
+            if (ended)
+                playing_ = false;
             readSource(m, c->left, c->right, sourceTempo, false, currentSpeed_);
+            int moved = ended ? 0 : m;
+            if (readEndedAt_ >= 0) {
+                // The track ended here: the deck stops, as on the audio
+                // thread, once the output made from what came before is heard.
+                c->end = readEndedAt_;
+                aheadEnding_ = true;
+                ++aheadEndsFed_;
+                aheadPastEnd_ = 0;
+                moved = readEndedAt_ + 1;
+            }
+            if (aheadEnding_) {
+                // Until then the deck is the playing deck it sounds like: a
+                // cue, play or hot cue acts on it as on a playing deck.
+                playing_ = wasPlaying;
+                cueing_ = wasCueing;
+                aheadEndAt_ = pos_;
+                aheadPastEnd_ += m - moved;
+            }
             c->frames = m;
             c->generation = aheadGeneration_;
             a.input.commit();
-            unitBacklog_ += double(m);
-            unitTaken_ += double(m) * currentSpeed_;
+            unitBacklog_ += double(moved);
+            unitTaken_ += double(moved) * currentSpeed_;
             aheadTrace_.inputFrames += m;
             n -= m;
         }
     }
     aheadRendered_ += frames;
-    if (start)
-        aheadPad_ = aheadStartPadFrames(span, sampleRate_);
+    if (start) {
+        aheadPadSpan_ = span;
+        aheadPad_ = aheadPadTotal_ = startPadFor(1);
+        aheadFade_ = aheadPadTotal_ > aheadQuietFrames() ? kAheadFadeFrames : 0;
+    }
     // The start pad plays as silence and its output is skipped when it comes.
     const int pad = int(std::min<std::int64_t>(aheadPad_, frames));
     aheadPad_ -= pad;
@@ -863,7 +941,10 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     // ring was dry is skipped first, so the deck stays on time.
     int got = pad;
     double consumed = 0.0;
-    while (got < frames) {
+    // The output of the render that took the track's end closes the run, unless
+    // the deck was moved since (a hot cue, a seek) and the run goes on.
+    bool endHeard = false;
+    while (got < frames && !endHeard) {
         AheadChunk* c = a.output.readable();
         if (!c)
             break;
@@ -884,10 +965,31 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             got += m;
             consumed += double(m) * double(c->rate);
         }
-        if (c->remaining() == 0)
+        if (c->remaining() == 0) {
+            // Ends are heard in the order they were read; only the latest
+            // one, with the deck still standing there, closes the run.
+            if (c->end == 0 && ++aheadEndsHeard_ == aheadEndsFed_ && aheadEnding_)
+                endHeard = true;
             a.output.pop();
+        }
     }
     unitBacklog_ -= consumed;
+    // A pad that cut into the music: the sound after it fades in.
+    for (int i = pad; i < got && aheadFade_ > 0; ++i, --aheadFade_) {
+        const float g = 1.0f - float(aheadFade_) / float(kAheadFadeFrames);
+        left[i] *= g;
+        right[i] *= g;
+    }
+    if (endHeard) {
+        // The last output made before the track's end is out: the deck stops
+        // at the end as on the audio thread, and the next render leaves the run.
+        aheadEnding_ = false;
+        playing_ = cueing_ = false;
+        std::memset(left + got, 0, sizeof(float) * std::size_t(frames - got));
+        std::memset(right + got, 0, sizeof(float) * std::size_t(frames - got));
+        aheadBehind_ = false;
+        return;
+    }
     // Nothing made for the next render (past the start pad): the worker is a
     // slice behind its pacing, or was kept from its core.
     aheadBehind_ = aheadPad_ == 0 && !a.output.readable();
@@ -903,7 +1005,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     }
 }
 
-bool DeckVoice::serviceAhead()
+bool DeckVoice::serviceAhead(int renders)
 {
     if (!ahead_)
         return false;
@@ -929,7 +1031,7 @@ bool DeckVoice::serviceAhead()
         a.input.pop();
         progress = true;
     }
-    for (;;) {
+    for (int done = 0; done < renders;) {
         if (!a.current) {
             a.current = a.requests.pop();
             a.started = false;
@@ -953,6 +1055,7 @@ bool DeckVoice::serviceAhead()
                 a.generation = r.generation;
                 a.acc = 0;
                 a.need = 0;
+                a.endFed = false;
             }
             a.started = true;
             progress = true;
@@ -978,6 +1081,8 @@ bool DeckVoice::serviceAhead()
                     break;
                 }
                 const int m = std::min(a.need - a.acc, c->remaining());
+                if (c->end >= c->taken && c->end < c->taken + m)
+                    a.endFed = true;
                 std::memcpy(a.accLeft.data() + a.acc, c->left + c->taken, sizeof(float) * std::size_t(m));
                 std::memcpy(a.accRight.data() + a.acc, c->right + c->taken, sizeof(float) * std::size_t(m));
                 c->taken += m;
@@ -1019,11 +1124,16 @@ bool DeckVoice::serviceAhead()
             c->frames = m;
             c->generation = a.generation;
             c->rate = a.rate;
-            a.output.commit();
             left -= m;
+            if (left == 0 && a.endFed) {
+                c->end = 0; // the render in which the unit took the track's end
+                a.endFed = false;
+            }
+            a.output.commit();
         }
         a.current.reset();
         progress = true;
+        ++done;
     }
     return progress;
 }
@@ -1039,6 +1149,7 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
                            std::optional<double> speedOverride)
 {
     readStill_ = false;
+    readEndedAt_ = -1;
     const std::int64_t n = frameCount();
     if (!buffer_ || n < 2) {
         // Nothing readable: a buffer needs two frames for the last position.
@@ -1129,6 +1240,8 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
             next -= (loopEnd_ - loopStart_);
         if (next >= last) {
             p = last;
+            if (!scratching && playing_)
+                readEndedAt_ = f;
             if (!scratching)
                 playing_ = cueing_ = false;
         } else {

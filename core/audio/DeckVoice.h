@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -80,6 +81,7 @@ public:
     // and its latency (what `state().position` publishes after each render).
     double heardFrames() const;
     double heardSeconds() const { return heardFrames() / sampleRate_; }
+    // Playing (a render-ahead run playing out its track's end included).
     bool isPlaying() const { return playing_; }
     bool isLoaded() const { return buffer_ != nullptr; }
     double syncCorrection() const { return syncCorrection_; }
@@ -119,14 +121,22 @@ public:
     void disableRenderAhead();
     bool rendersAhead() const { return ahead_ != nullptr; }
     // Runs the unit over the queued input into the output ring, as far as both
-    // allow; true when it did anything. The worker thread (one at a time), or a
-    // test's thread between renders.
-    bool serviceAhead();
-    // The most frames the device asks for back to back (a burst of slices; 0 or
-    // the slice length for a device that asks once per period): the worker is
-    // asked for output at least two of these ahead (`aheadHorizonFrames`), and
-    // a new unit run's start pad lasts at least one. Audio thread (the mix engine), before render.
+    // allow, finishing at most `renders` of the queued renders (so a worker
+    // serving several voices can give each its next render before any its
+    // later ones); true when it did anything. The worker thread (one at a
+    // time), or a test's thread between renders.
+    bool serviceAhead(int renders = std::numeric_limits<int>::max());
+    // The most frames the device asked for back to back lately (a burst of
+    // slices; 0 or the slice length for a device that asks once per period):
+    // the worker is asked for output at least two of these ahead
+    // (`aheadHorizonFrames`), and a new unit run's start pad lasts at least
+    // one. Audio thread (the mix engine), before render.
     void setAheadSpan(int frames) { aheadSpan_ = std::clamp(frames, 0, maxFrames_); }
+    // `runs` unit runs began in the slice just rendered (this voice's among
+    // them): the worker makes all their first output in the same time, so a
+    // run's start pad grows with their number (`aheadStartPadFrames`). Audio
+    // thread (the mix engine), after render.
+    void shareAheadStart(int runs);
     // Renders after a unit run's start pad whose output was not ready in full,
     // and the frames they missed. Any thread.
     std::int64_t aheadDryBlocks() const;
@@ -166,9 +176,17 @@ public:
     static int aheadLeadFrames(int frames, double rate, double sampleRate);
     // The silence a new unit run starts with when the render-ahead path serves
     // it: whole bursts (`span`, at least the run's first slice) making at
-    // least 5 ms, so the worker has time for the run's first output whatever
-    // the slice length.
-    static int aheadStartPadFrames(int span, double sampleRate);
+    // least 5 ms, and 4 ms more for each further run starting in the same
+    // slice (`runs`; three or more get at least two slices), so the worker
+    // has time for the runs' first output whatever the slice length. The unit's own output starts near silent for
+    // about its latency, so a pad within that loses nothing; a longer one (a
+    // long period, a burst) cuts into the music, which then fades in over
+    // `kAheadFadeFrames` instead of starting with a step.
+    static int aheadStartPadFrames(int span, double sampleRate, int runs = 1);
+    static constexpr int kAheadFadeFrames = 256;
+    // The longest start pad that stays inside the unit's near-silent start;
+    // a longer one fades the sound in. Any thread.
+    int aheadQuietFrames() const;
 
 private:
     void drain();
@@ -185,6 +203,7 @@ private:
 
     void readSource(int frames, float* left, float* right, double tempoRatio, bool scratching,
                     std::optional<double> speedOverride);
+    int startPadFor(int runs) const;
     void publish(float peakL, float peakR);
     void renderAhead(int frames, float* left, float* right, float rate, float pitch);
     // Leaves the current unit run: the worker drops its queued input and requests.
@@ -271,17 +290,37 @@ private:
     // Output frames rendered in this run, and asked of the worker.
     std::int64_t aheadRendered_ = 0;
     std::int64_t aheadRequested_ = 0;
-    // The longest render so far (whatever the run), the device's longest burst,
+    // The longest render so far (whatever the run), the device's longest recent burst,
     // and the frames of the run's start pad still to play.
     int aheadLongest_ = 1;
     int aheadSpan_ = 0;
     std::int64_t aheadPad_ = 0;
+    // The run's start pad in all, the span it was counted for, and the frames
+    // of fade-in still to apply after it (a pad longer than the unit's quiet
+    // start).
+    std::int64_t aheadPadTotal_ = 0;
+    int aheadPadSpan_ = 1;
+    int aheadFade_ = 0;
+    // The read head reached the track's end and stopped the deck, but the
+    // output queued for what came before it is still to be heard: the run goes
+    // on until the output of the render in which the unit took the end.
+    // The deck plays on meanwhile (the controls act on a playing deck); the
+    // read head stands at the end (`aheadEndAt_`) and the input read past it
+    // (`aheadPastEnd_` frames) moves it no further. Ends read and ends heard
+    // in this run: only the latest end closes it.
+    bool aheadEnding_ = false;
+    double aheadEndAt_ = 0.0;
+    std::int64_t aheadPastEnd_ = 0;
+    std::int64_t aheadEndsFed_ = 0;
+    std::int64_t aheadEndsHeard_ = 0;
     // The last render ran the unit ahead, and what it did.
     bool aheadAsked_ = false;
     bool aheadBehind_ = false;
     bool renderedStill_ = false;
-    // Set by readSource: it wrote exact silence for a deck standing still.
+    // Set by readSource: it wrote exact silence for a deck standing still; the
+    // frame at which it reached the end and stopped the deck (−1: it did not).
     bool readStill_ = false;
+    int readEndedAt_ = -1;
     AheadTrace aheadTrace_;
 };
 

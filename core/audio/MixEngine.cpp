@@ -197,21 +197,27 @@ void MixEngine::renderSlice(int n) noexcept
         // can only work between them.
         bursts_ = noteSlice(bursts_, lapAt_, n, sampleRate_);
         for (const auto& deck : decks_)
-            deck->setAheadSpan(int(std::min<std::int64_t>(bursts_.longest, maxFrames_)));
+            deck->setAheadSpan(int(std::min<std::int64_t>(bursts_.span, maxFrames_)));
     }
     runRequests();
     lap(stages_.sync);
     bool askedAhead = false;
     bool wakeNow = false;
+    int runs = 0;
     for (int i = 0; i < deckCount; ++i) {
         DeckVoice& deck = *decks_[std::size_t(i)];
         deck.render(n, deckL_[std::size_t(i)].data(), deckR_[std::size_t(i)].data());
         askedAhead = askedAhead || deck.askedAhead();
+        runs += deck.askedAhead() && deck.lastAheadTrace().newRun ? 1 : 0;
         // A new unit run's next output is due a pad from now; a voice with
         // nothing ready for its next render needs the worker now too.
         wakeNow = wakeNow || (deck.askedAhead() && (deck.lastAheadTrace().newRun || deck.aheadBehind()));
         lap(stages_.decks[std::size_t(i)]);
     }
+    // Runs that began together share the worker for their first output.
+    if (runs > 1)
+        for (const auto& deck : decks_)
+            deck->shareAheadStart(runs);
     // The worker makes the next slices' time-pitch output now; decks that stand
     // still or play on the direct path ask for nothing, and it parks. It paces
     // itself by the slices published here (AheadPacing); this thread wakes it
@@ -640,8 +646,7 @@ void MixEngine::workerLoop()
         pace = look.pace;
         switch (look.what) {
         case AheadLook::Do::serve:
-            for (const auto& deck : decks_)
-                deck->serviceAhead();
+            serveDecks();
             break; // more may have come meanwhile
         case AheadLook::Do::sleep:
             waitUntilNs(wake_, std::min(look.until, now + stopCheck));
@@ -662,8 +667,18 @@ void MixEngine::serviceAhead()
     if (ahead_ != RenderAhead::manual)
         return;
     const FlushDenormals flush;
-    for (const auto& deck : decks_)
-        deck->serviceAhead();
+    serveDecks();
+}
+
+void MixEngine::serveDecks()
+{
+    // One render of each deck at a time: decks whose runs began together all
+    // get their first output before any gets its later ones.
+    for (bool any = true; any;) {
+        any = false;
+        for (const auto& deck : decks_)
+            any = deck->serviceAhead(1) || any;
+    }
 }
 
 std::int64_t MixEngine::aheadDryBlocks() const

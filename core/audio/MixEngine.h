@@ -203,6 +203,8 @@ private:
     void startWorker();
     void stopWorker();
     void workerLoop();
+    // The worker's round: every deck's queued renders, one deck's render at a time.
+    void serveDecks();
 
     const double sampleRate_;
     const int maxFrames_;

@@ -559,6 +559,33 @@ TEST(TransitionModelTest, AMixAcrossAnEngineRebuildKeepsItsProgress)
     EXPECT_EQ(rig.mixer.crossfader(), 1.0);
 }
 
+// An engine rebuilt mid-mix, and a tick of the mix between the new voice
+// taking its track (`loaded`) and publishing the position it parks at: the
+// clock waits for that position rather than taking the 0 before it, so the
+// mix neither jumps on by the cue's time nor reads it in the guide's count.
+TEST(TransitionModelTest, ANewVoiceCountsFromItsFirstPublishedPosition)
+{
+    MixRig rig;
+    rig.transition->setStyle(TransitionStyle::fade);
+    rig.engine->deck(1)->send(DeckCommand::seek(12.0));
+    rig.render(64);
+    rig.transition->mix(1);
+    ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::mixing && rig.transition->phase().value >= 0.2; }, 10));
+    const double before = rig.transition->phase().value;
+
+    rig.rebuildEngine(48000.0);
+    // The new voice parks 20 s in; as its first render carries out the load,
+    // a tick comes before the render publishes the position.
+    rig.engine->deck(1)->send(DeckCommand::seek(20.0));
+    const_cast<DeckState&>(rig.engine->deck(1)->state()).loaded.store(true);
+    rig.clock.advance(TransitionModel::kFrameInterval);
+    rig.run(0.2);
+    ASSERT_EQ(rig.kind(), Kind::mixing);
+    EXPECT_NEAR(rig.state(1).position.load(), 20.0, 0.01);
+    EXPECT_NEAR(rig.transition->phase().value, before, 0.02) << "the mix jumped on";
+    EXPECT_FALSE(rig.state(1).playing.load());
+}
+
 TEST(TransitionModelTest, CallingAMixOffRestoresAndStartsNothing)
 {
     MixRig rig;

@@ -80,7 +80,7 @@ Outcome run(const std::vector<Slice>& slices, std::int64_t stopFrom, std::int64_
     AheadSlices pub;
     for (std::size_t i = 0; i < n; ++i) {
         bursts = noteSlice(bursts, slices[i].at, slices[i].frames, kRate);
-        longest[i] = bursts.longest;
+        longest[i] = bursts.span;
         const std::int64_t render = std::min<std::int64_t>(lengthNs(slices[i].frames) / 5, 150'000);
         published[i] = slices[i].at + render / 2;
         bursts.endedAt = slices[i].at + render;
@@ -201,6 +201,57 @@ TEST(AheadPacing, ADeviceCallingInBurstsIsServedInTime)
             EXPECT_GT(o.requests, 10);
             EXPECT_EQ(o.late, 0) << "of " << o.requests;
         }
+}
+
+TEST(AheadPacing, TheLeadFollowsHowTheDeviceCallsNow)
+{
+    // A device that opens with four renders back to back (its buffer filled
+    // before it starts), then calls once a period, stalls at 3 s and catches up
+    // with eight back to back: the span the lead covers rises with each burst
+    // and is back to one period within 1.5 s of it. A device that calls in
+    // bursts of four all the time keeps the span of four.
+    for (int frames : {64, 256, 512, 1024, 4096}) {
+        SCOPED_TRACE(testing::Message() << frames << " frames");
+        const std::int64_t period = lengthNs(frames);
+        const std::int64_t render = std::min<std::int64_t>(period / 5, 150'000);
+        SliceBursts b;
+        std::int64_t at = 1000 * kMs; // monotonic time is far from 0
+        // Renders back to back, then the device asks again a period later.
+        auto call = [&](int backToBack) {
+            for (int k = 0; k < backToBack; ++k, at += render) {
+                b = noteSlice(b, at, frames, kRate);
+                b.endedAt = at + render;
+            }
+            at += period - render;
+        };
+        auto playFor = [&](std::int64_t ns) {
+            for (const std::int64_t until = at + ns; at < until;)
+                call(1);
+        };
+        call(4);
+        EXPECT_EQ(b.span, 4 * frames) << "the start burst is covered";
+        playFor(1500 * kMs);
+        EXPECT_EQ(b.span, frames) << "1.5 s after the start burst";
+        playFor(1500 * kMs);
+        at += 8 * period; // the stall
+        call(8);
+        EXPECT_EQ(b.span, 8 * frames) << "the catch-up is covered";
+        playFor(300 * kMs);
+        EXPECT_EQ(b.span, 8 * frames) << "and stays covered for a while";
+        playFor(1200 * kMs);
+        EXPECT_EQ(b.span, frames) << "1.5 s after the catch-up";
+
+        SliceBursts steady;
+        at += 5000 * kMs;
+        for (std::int64_t until = at + 3000 * kMs; at < until; at += 4 * period - 4 * render)
+            for (int k = 0; k < 4; ++k, at += render) {
+                steady = noteSlice(steady, at, frames, kRate);
+                steady.endedAt = at + render;
+                if (at > until - 2000 * kMs) {
+                    ASSERT_EQ(steady.span, 4 * frames) << "a device calling in bursts keeps its span";
+                }
+            }
+    }
 }
 
 } // namespace pacing_test

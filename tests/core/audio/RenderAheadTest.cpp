@@ -12,6 +12,8 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <thread>
 #include <vector>
@@ -37,6 +39,7 @@ TrackBufferRef music(double seconds)
 struct Take {
     std::vector<float> left, right;
     std::vector<double> position;
+    std::vector<bool> playing;
     std::int64_t dry = 0;
 };
 
@@ -64,6 +67,7 @@ Take play(const TrackBufferRef& source, bool ahead, int block, int blocks, doubl
         t.left.insert(t.left.end(), l.begin(), l.end());
         t.right.insert(t.right.end(), r.begin(), r.end());
         t.position.push_back(voice.state().position.load());
+        t.playing.push_back(voice.state().playing.load());
         if (ahead && !skip(b))
             voice.serviceAhead();
     }
@@ -76,29 +80,82 @@ Take play(const TrackBufferRef& source, bool ahead, int block, int blocks, doubl
     return play(source, ahead, block, blocks, tempo, keyLock, [](int) { return false; });
 }
 
+// How long this process's threads have waited for a core while ready to run
+// (the kernel's run-queue delay, in ns), or −1 where the kernel does not say.
+std::int64_t readyButWaitingNs()
+{
+    std::int64_t sum = 0;
+    bool any = false;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream f(task.path() / "schedstat");
+        std::int64_t ran = 0, waited = 0;
+        if (f >> ran >> waited) {
+            sum += waited;
+            any = true;
+        }
+    }
+    return any ? sum : -1;
+}
+
 } // namespace
 
-TEST(RenderAhead, SoundsAsOnDemandAfterTheStartPadWithoutADryBlock)
+TEST(RenderAhead, SoundsAsOnDemandFromTheCueToTheTracksEnd)
 {
+    // From a cue the run starts with its pad of silence, which stays inside
+    // the unit's own near-silent start up to 1024-frame slices (nothing of the
+    // music is cut and no step follows it); a longer pad (slices of 2048 or
+    // 4096 frames) cuts into the music and fades it in. After that the sound
+    // and the published position are those on demand, to the track's end:
+    // the last frames are heard, and the deck stops where it stops on demand.
     const TrackBufferRef source = music(4.0);
-    for (int block : {64, 256, 1024})
+    const TrackBufferRef shortTrack = music(1.6);
+    for (int block : {64, 256, 512, 1024, 2048, 4096})
         for (double tempo : {1.06, 0.94, 1.5, 0.6})
             for (bool keyLock : {true, false}) {
+                if ((block != 256 && (tempo == 0.94 || tempo == 1.5)) || (block > 1024 && tempo != 1.06))
+                    continue;
                 SCOPED_TRACE(testing::Message() << "block " << block << " tempo " << tempo << " key lock " << keyLock);
-                const int blocks = int(2.0 * kAheadRate) / block;
-                const Take onDemand = play(source, false, block, blocks, tempo, keyLock);
-                const Take ahead = play(source, true, block, blocks, tempo, keyLock);
+                const bool toTheEnd = tempo == 1.06 || tempo == 0.6;
+                const TrackBufferRef& track = toTheEnd ? shortTrack : source;
+                const double seconds = toTheEnd ? (1.6 - 0.5) / tempo + 0.2 : 2.0;
+                const int blocks = int(seconds * kAheadRate) / block + 4;
+                const Take onDemand = play(track, false, block, blocks, tempo, keyLock);
+                const Take ahead = play(track, true, block, blocks, tempo, keyLock);
                 EXPECT_EQ(ahead.dry, 0);
+                const DeckVoice probe(kAheadRate, 4096);
                 const int pad = DeckVoice::aheadStartPadFrames(block, kAheadRate);
+                const bool fades = pad > probe.aheadQuietFrames();
+                EXPECT_EQ(fades, block >= 1024);
                 for (int i = 0; i < pad; ++i)
                     ASSERT_EQ(ahead.left[std::size_t(i)], 0.0f) << "the run starts with the start pad";
+                float cut = 0.0f, step = 0.0f;
+                for (int i = 0; i < pad; ++i)
+                    cut = std::max(cut, std::fabs(onDemand.left[std::size_t(i)]));
+                for (int i = pad; i < pad + 32; ++i)
+                    step = std::max(step, std::fabs(ahead.left[std::size_t(i)]));
+                if (block <= 1024) {
+                    EXPECT_LT(cut, 0.01f) << "the pad cut into the music";
+                }
+                EXPECT_LT(step, block <= 1024 ? 0.01f : 0.1f) << "a step after the pad";
+                // Through the render in which the deck stops at the end (the
+                // fade of its last sample after it is not compared).
+                EXPECT_EQ(ahead.playing, onDemand.playing) << "the deck stops in the same render as on demand";
+                const std::size_t played = std::size_t(
+                    std::find(onDemand.playing.begin(), onDemand.playing.end(), false) - onDemand.playing.begin());
+                EXPECT_EQ(played < onDemand.playing.size(), toTheEnd);
                 std::size_t differ = 0;
-                for (std::size_t i = std::size_t(pad); i < ahead.left.size(); ++i)
+                const std::size_t from = std::size_t(pad + (fades ? DeckVoice::kAheadFadeFrames : 0));
+                for (std::size_t i = from; i < std::min(ahead.left.size(), (played + 1) * std::size_t(block)); ++i)
                     differ += ahead.left[i] != onDemand.left[i] || ahead.right[i] != onDemand.right[i];
                 EXPECT_EQ(differ, 0u);
+                // The position heard, away from the end (on demand it jumps
+                // about as the stretcher takes the fade after it).
+                const double duration = double(track->frames) / kAheadRate;
                 double worst = 0.0;
-                for (std::size_t i = 0; i < ahead.position.size(); ++i)
-                    worst = std::max(worst, std::fabs(ahead.position[i] - onDemand.position[i]));
+                for (std::size_t i = std::size_t(pad / block) + 1; i < ahead.position.size(); ++i)
+                    if (onDemand.position[i] < duration - 0.3 || i > played)
+                        worst = std::max(worst, std::fabs(ahead.position[i] - onDemand.position[i]));
                 EXPECT_LT(worst, 1e-9);
             }
 }
@@ -234,6 +291,78 @@ TEST(RenderAhead, AJumpIsHeardAfterTheLeadWhereThePositionSaysSo)
     }
 }
 
+TEST(RenderAhead, ADeckPlayingOutItsTrackEndIsStillThePlayingDeck)
+{
+    // The read head reaches the end a lead before the sound does. Pressed in
+    // that window, a hot cue jumps and the published position stays where the
+    // click after the cue is heard; CUE returns to the cue point (keeping it)
+    // and PLAY pauses, in the same render as on demand.
+    const double tempo = 1.06;
+    TrackBufferRef track = music(1.6);
+    for (std::int64_t i = 0; i < track->frames; ++i) {
+        track->left[i] *= 0.05f;
+        track->right[i] *= 0.05f;
+    }
+    const std::int64_t click = std::int64_t(kAheadRate * 0.9);
+    track->left[click] = track->right[click] = 1.0f;
+    enum class Press { hotCue, cue, play };
+    for (int block : {256, 1024}) {
+        const std::vector<bool> played = play(track, true, block, 400, tempo, true).playing;
+        const int stopAt = int(std::find(played.begin(), played.end(), false) - played.begin());
+        ASSERT_LT(stopAt, 400);
+        for (Press press : {Press::hotCue, Press::cue, Press::play})
+            for (int before : {1, 3}) {
+                SCOPED_TRACE(testing::Message() << "block " << block << " press " << int(press) << " " << before
+                                                << " renders before the stop");
+                const int pressAt = stopAt - before;
+                Take take[2];
+                for (bool ahead : {false, true}) {
+                    DeckVoice voice(kAheadRate, 4096);
+                    if (ahead) {
+                        ASSERT_TRUE(voice.enableRenderAhead());
+                    }
+                    loadNow(voice, track);
+                    sendOk(voice, DeckCommand::quantize(false));
+                    sendOk(voice, DeckCommand::keyLock(true));
+                    sendOk(voice, DeckCommand::setHotCue(0, 0.85));
+                    sendOk(voice, DeckCommand::seek(0.5));
+                    sendOk(voice, DeckCommand::play());
+                    voice.tempo().store(tempo);
+                    std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                    for (int b = 0; b < pressAt + int(kAheadRate * 0.4) / block; ++b) {
+                        if (b == pressAt) {
+                            ASSERT_TRUE(voice.state().playing.load()) << "the deck shows it plays";
+                            sendOk(voice,
+                                   press == Press::hotCue ? DeckCommand::hotCue(0, true)
+                                   : press == Press::cue  ? DeckCommand::cue(true)
+                                                          : DeckCommand::play());
+                        }
+                        voice.render(block, l.data(), r.data());
+                        if (ahead)
+                            voice.serviceAhead();
+                        take[ahead].left.insert(take[ahead].left.end(), l.begin(), l.end());
+                        take[ahead].position.push_back(voice.state().position.load());
+                        take[ahead].playing.push_back(voice.state().playing.load());
+                    }
+                    EXPECT_EQ(voice.state().cuePoint.load(), 0.0) << "the cue point is kept";
+                    if (press != Press::hotCue)
+                        continue;
+                    std::size_t peak = std::size_t(pressAt * block);
+                    for (std::size_t i = peak; i < take[ahead].left.size(); ++i)
+                        if (std::fabs(take[ahead].left[i]) > std::fabs(take[ahead].left[peak]))
+                            peak = i;
+                    ASSERT_GT(std::fabs(take[ahead].left[peak]), 0.08f);
+                    const std::size_t b = peak / std::size_t(block);
+                    const double heard = take[ahead].position[b - 1] + double(peak % std::size_t(block)) * tempo / kAheadRate;
+                    EXPECT_NEAR(heard, double(click) / kAheadRate, 0.004) << "ahead " << ahead;
+                }
+                if (press != Press::hotCue) {
+                    EXPECT_EQ(take[1].playing, take[0].playing) << "the deck stops as on demand";
+                }
+            }
+    }
+}
+
 TEST(RenderAhead, TheEngineAndItsWorkerNeverAllocateOrLockUnderCommandStorms)
 {
     // Four key-locked decks at different tempos and keys, commands of every kind
@@ -311,8 +440,11 @@ TEST(RenderAhead, TheAudioThreadWakesItsWorkerOnlyFromRest)
     // thread's only wakes come with the decks' first slice, which starts their
     // unit runs and rouses the worker from rest, and with the first slice after
     // they stood still for a while, never one per slice. A busy machine may
-    // stall this thread past a slice (the worker parks) or keep the worker from
-    // its core (a deck has nothing ready): each such slice may wake it once more.
+    // stall this thread past a slice (the worker parks), measured here: each
+    // such slice may wake it once more. A slice after which a deck has nothing
+    // ready wakes it too; those stay a few per run, or the worker would be
+    // woken (a system call) on every slice (slices after the process's threads
+    // measurably waited for a core are not counted).
     MixEngine engine(kAheadRate, 4096, MixEngine::RenderAhead::thread);
     ASSERT_EQ(engine.renderAhead(), MixEngine::RenderAhead::thread);
     for (int i = 0; i < 2; ++i) {
@@ -328,7 +460,8 @@ TEST(RenderAhead, TheAudioThreadWakesItsWorkerOnlyFromRest)
     float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
     constexpr int slices = 240;
     float loudest = 0.0f;
-    int excused = 0;
+    int stalls = 0, behindSlices = 0, starvedSlices = 0;
+    std::int64_t waitedBefore = readyButWaitingNs();
     RealtimeProbe probe;
     auto next = std::chrono::steady_clock::now();
     auto last = next;
@@ -342,7 +475,14 @@ TEST(RenderAhead, TheAudioThreadWakesItsWorkerOnlyFromRest)
         }
         const bool stalled = s > 0 && at - last > std::chrono::microseconds(8000);
         const bool behind = engine.deck(0)->aheadBehind() || engine.deck(1)->aheadBehind();
-        excused += stalled || behind ? 1 : 0;
+        // The worker (or this thread) kept from its core for half a millisecond
+        // since the slice before, measured by the kernel.
+        const std::int64_t waited = readyButWaitingNs();
+        const bool starved = waitedBefore >= 0 && waited - waitedBefore > 500'000;
+        waitedBefore = waited;
+        stalls += stalled ? 1 : 0;
+        behindSlices += behind && !stalled && !starved ? 1 : 0;
+        starvedSlices += behind && !stalled && starved ? 1 : 0;
         last = at;
         for (float x : bufs[0])
             loudest = std::max(loudest, std::abs(x));
@@ -353,7 +493,12 @@ TEST(RenderAhead, TheAudioThreadWakesItsWorkerOnlyFromRest)
     }
     EXPECT_TRUE(probe.clean());
     EXPECT_GE(probe.counts().wakes, 2);
-    EXPECT_LE(probe.counts().wakes, 4 + excused) << excused << " slices stalled or behind";
+#ifndef ZELVO_SANITIZED
+    // (The sanitizers make the worker's rounds several times longer.)
+    EXPECT_LE(behindSlices, 12) << "of " << slices << " slices left a deck with nothing ready";
+#endif
+    EXPECT_LE(probe.counts().wakes, 4 + stalls + behindSlices + starvedSlices)
+        << stalls << " slices stalled, " << behindSlices << " behind, " << starvedSlices << " behind when starved";
     EXPECT_EQ(probe.counts().wakes, engine.aheadWorkerWakes());
     EXPECT_GT(loudest, 0.05f); // the worker's output was heard
 }
@@ -395,4 +540,97 @@ TEST(RenderAhead, SlicesOfChangingLengthNeverRunDry)
         heard[ahead] = voice.state().position.load();
     }
     EXPECT_NEAR(heard[1], heard[0], 0.002);
+}
+
+TEST(RenderAhead, FourDecksStartingRunsTogetherNeverRunDry)
+{
+    // Four key-locked decks on the engine's own worker, rendered at a device's
+    // pace, play for a while, then start unit runs in the same slice: together
+    // from a stop, key lock on together, tempo crossing 1.0 together. Each
+    // run's first output is made before any deck's later output, within the
+    // pad the runs share: no render of the runs' first 60 ms (at least four
+    // slices) runs dry; later ones are the machine's to keep (the worker may
+    // not run in real time).
+    // A busy machine may keep this process's threads (the worker, this one)
+    // from their cores past the pad, measured by the kernel: a dry render
+    // after 1 ms of such waiting since the start is excused, in a few of the
+    // cases at most. A worker that serves one deck's whole queue before the
+    // next deck's first output runs dry unhindered.
+    int excused = 0;
+    std::vector<TrackBufferRef> tracks;
+    for (int i = 0; i < MixEngine::deckCount; ++i)
+        tracks.push_back(music(3.0 + 0.2 * i));
+    enum class Start { fromStop, keyLockOn, tempoCrossing };
+    for (int frames : {64, 256, 1024})
+        for (Start how : {Start::fromStop, Start::keyLockOn, Start::tempoCrossing}) {
+            SCOPED_TRACE(testing::Message() << frames << " frames, start " << int(how));
+            MixEngine engine(kAheadRate, 4096, MixEngine::RenderAhead::thread);
+            ASSERT_EQ(engine.renderAhead(), MixEngine::RenderAhead::thread);
+            for (int i = 0; i < MixEngine::deckCount; ++i) {
+                DeckVoice& d = *engine.deck(i);
+                sendOk(d, DeckCommand::load(tracks[std::size_t(i)], false));
+                sendOk(d, DeckCommand::keyLock(true));
+                sendOk(d, DeckCommand::play());
+                d.tempo().store(1.03);
+            }
+            std::vector<float> bufs[4];
+            for (auto& b : bufs)
+                b.assign(std::size_t(frames), 0.0f);
+            float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
+            const auto period = std::chrono::nanoseconds(std::int64_t(frames * 1e9 / kAheadRate));
+            const int slices = int(0.55 * kAheadRate) / frames;
+            const int before = int(0.3 * kAheadRate) / frames; // the decks stop or leave the worker
+            const int startAt = before + int(0.1 * kAheadRate) / frames; // and start runs together
+            std::int64_t dryBefore = 0, waitedAtStart = 0;
+            std::vector<int> dryAt;
+            bool starved = false;
+            std::int64_t waitedUs = 0;
+            auto next = std::chrono::steady_clock::now();
+            RealtimeProbe probe;
+            for (int s = 0; s < slices; ++s) {
+                for (int i = 0; i < MixEngine::deckCount && (s == before || s == startAt); ++i) {
+                    DeckVoice& d = *engine.deck(i);
+                    if (how == Start::fromStop)
+                        sendOk(d, s == before ? DeckCommand::pause() : DeckCommand::play());
+                    else if (how == Start::keyLockOn)
+                        sendOk(d, DeckCommand::keyLock(s == startAt));
+                    else
+                        d.tempo().store(s == before ? 1.0 : 1.03);
+                }
+                if (s == startAt) {
+                    dryBefore = engine.aheadDryBlocks();
+                    waitedAtStart = readyButWaitingNs();
+                }
+                {
+                    AudioThreadScope audio;
+                    engine.render(frames, ptrs, 4);
+                }
+                const int watched = std::max(4, int(0.06 * kAheadRate) / frames);
+                if (s >= startAt && s < startAt + watched && engine.aheadDryBlocks() != dryBefore) {
+                    dryAt.push_back(s - startAt);
+                    dryBefore = engine.aheadDryBlocks();
+                    const std::int64_t waited = readyButWaitingNs();
+                    starved = starved || (waitedAtStart >= 0 && waited - waitedAtStart > 1'000'000);
+                    waitedUs = (waited - waitedAtStart) / 1000;
+                }
+                next = std::max(next + period, std::chrono::steady_clock::now());
+                std::this_thread::sleep_until(next);
+            }
+            EXPECT_TRUE(probe.clean());
+#ifndef ZELVO_SANITIZED
+            if (starved && !dryAt.empty()) {
+                ++excused;
+                continue;
+            }
+            EXPECT_TRUE(dryAt.empty()) << "dry " << dryAt[0] << " slices after the start, " << waitedUs
+                                       << " µs waiting for a core";
+#else
+            // The sanitizers make the worker's rounds several times longer than
+            // the pads are made for: only the real-time rules are checked here.
+            (void)dryAt;
+            (void)starved;
+            (void)waitedUs;
+#endif
+        }
+    EXPECT_LE(excused, 3) << "of 9 cases ran dry after their threads waited for a core";
 }
