@@ -35,6 +35,9 @@ constexpr double kAudibleFader = 0.05;
 constexpr double kTakeHoldOfLive = 75.0;
 constexpr double kTakeOnAir = 180.0;
 constexpr std::int64_t kStretchesToRelease = 2;
+// A mix no deck plays is ended once it has stood this long with hands off:
+// long enough for an engine rebuild to start the decks again, well inside a bar.
+constexpr double kStallGrace = 0.5;
 
 double secondsBetween(const QDateTime& from, const QDateTime& to)
 {
@@ -87,6 +90,10 @@ void AppModel::autoTick()
     if (!autoQueue_ || audio_->directOuts())
         return;
     const QDateTime now = scheduler_.now();
+    for (int i = 0; i < kDecks; ++i)
+        if (decks_[std::size_t(i)]->voice())
+            playingAt_[std::size_t(i)] = voicePlaying(i) ? std::optional<double>(voicePosition(i)) : std::nullopt;
+    endStalledMix(now);
     if (lastAutoCheck_.isValid() && !(secondsBetween(lastAutoCheck_, now) > kBodyInterval))
         return;
     setFlow(lastAutoCheck_, now);
@@ -119,8 +126,74 @@ void AppModel::autoTick()
     cueNextInTime();
 }
 
+void AppModel::endStalledMix(const QDateTime& now)
+{
+    // Neither deck plays under a running mix: a hand paused one, a load over
+    // the incoming deck stopped it, the output was restarted, the records
+    // ended. Its clock will not move again. While hands are on, the DJ is
+    // dealing with it; once they are off (at once when no hand did it) flow
+    // ends it, and the next check carries the set on.
+    const TransitionModel::Phase phase = transition_->phase();
+    const bool stalled = phase.kind == TransitionModel::Phase::Kind::mixing && !voicePlaying(0) && !voicePlaying(1);
+    if (!stalled || !handsOff()) {
+        setFlow(stalledSince_, std::optional<QDateTime>());
+        return;
+    }
+    if (!stalledSince_) {
+        setFlow(stalledSince_, std::optional<QDateTime>(now));
+        return;
+    }
+    if (secondsBetween(*stalledSince_, now) < kStallGrace)
+        return;
+    setFlow(stalledSince_, std::optional<QDateTime>());
+    if (!transition_->endStalled())
+        return;
+    brain_->note(formatText("flow: no deck played the mix onto deck %d at %.0f%%; ending it", phase.to + 1,
+                            phase.value * 100.0));
+    setFlow(lastAutoCheck_, QDateTime());
+}
+
+void AppModel::flowPlaysOn()
+{
+    if (!autoQueue_ || audio_->directOuts())
+        return;
+    for (int i = 0; i < 2; ++i) {
+        const std::optional<double> at = playingAt_[std::size_t(i)];
+        DeckModel& deck = *decks_[std::size_t(i)];
+        const std::shared_ptr<DeckVoice> voice = deck.voice();
+        if (!at || !voice || !deck.buffer() || !deck.track())
+            continue;
+        // After the buffer and the cues the deck was just sent: the record
+        // goes on from where the old engine left it, not from its cue point.
+        voice->send(DeckCommand::seek(*at));
+        voice->send(DeckCommand::play());
+        brain_->note(formatText("flow: the output restarted; deck %d plays %s on from %.1fs", i + 1,
+                                deck.track()->title.toUtf8().constData(), *at));
+    }
+}
+
+void AppModel::flowDeckLoadEnded(int deck)
+{
+    if (autoQueue_ && autoCueing_ && autoCueing_->deck == deck && !decks_[std::size_t(deck)]->loading())
+        setFlow(lastAutoCheck_, QDateTime());
+}
+
 void AppModel::flowDeckLanded(int deck)
 {
+    // A record the user put on a deck after it was on air (a request, a
+    // record played again on purpose) may come in again; flow's own cue is
+    // not the user's choice. A take extended under the deck keeps its record.
+    const std::optional<TrackRecord>& landed = decks_[std::size_t(deck)]->track();
+    const std::optional<QUuid> id = landed ? std::optional<QUuid>(landed->id) : std::nullopt;
+    if (id != landedOn_[std::size_t(deck)]) {
+        landedOn_[std::size_t(deck)] = id;
+        if (id && onAir_.contains(*id) && !(autoCueing_ && autoCueing_->id == *id)) {
+            QSet<QUuid> onAir = onAir_;
+            onAir.remove(*id);
+            setFlow(onAir_, std::move(onAir));
+        }
+    }
+
     // The next record landing while the live deck stands (it played out) comes
     // in at once: a second's wait for the next check is a second of silence.
     const int live = transition_->liveDeck();
@@ -237,15 +310,16 @@ void AppModel::flowFork()
     // goes ahead of a take still being written: a fork begun later would only
     // be called off.
     const double cueDue = bar * double(transition_->bars()) + kPrepareWindow;
-    const bool queued = nextQueuedRecord().has_value();
     if (end - position <= bar * double(settings.aheadBars + kForkEndBars) + kForkEndMargin
-        || (queued && end - position <= cueDue)) {
+        || (otherToBringIn(1) && end - position <= cueDue)) {
         brain_->note(QStringLiteral("flow: ") + record->title
                      + QStringLiteral(" is too near its end to fork; the next record gets it"));
         return;
     }
     brain_->note(QStringLiteral("flow: forking ") + record->title);
     showHint(QStringLiteral("FLOW \u00B7 ZELVO-0 IS LISTENING TO ") + record->title.toUpper(), kForkHintSeconds);
+    // The render this fork starts is the next one; flow calls off no other.
+    setFlow(flowRun_, std::optional<std::int64_t>(outpaint_->runID() + 1));
     outpaint_->fork(false);
 }
 
@@ -275,6 +349,7 @@ void AppModel::logMixEnd()
     case Ending::tookOver: reason = QStringLiteral("a hand took the crossfader"); break;
     case Ending::deckStopped: reason = QStringLiteral("a deck stopped before the downbeat"); break;
     case Ending::couldNotStart: reason = QStringLiteral("the incoming deck could not start"); break;
+    case Ending::stalled: reason = QStringLiteral("no deck was playing"); break;
     case Ending::none:
     case Ending::completed: reason = QStringLiteral("no reason given"); break;
     }
@@ -287,6 +362,10 @@ bool AppModel::bringInPlaying()
     const int idle = 1 - live;
     DeckModel& idleDeck = *decks_[std::size_t(idle)];
     if (voicePlaying(live) || !voicePlaying(idle) || !idleDeck.track())
+        return false;
+    // A record already heard and gone from the air since (the one a mix faded
+    // out, playing on behind the crossfader) is not brought back.
+    if (onAir_.contains(idleDeck.track()->id) && !isAudible(idle))
         return false;
     // The live deck has stopped and the other plays: the playing deck is the
     // live one. Wherever the crossfader stands short of its end it keeps that
@@ -308,15 +387,38 @@ bool AppModel::bringInPlaying()
 
 bool AppModel::queueSkips(const QUuid& id) const
 {
-    if (onAir_.contains(id))
-        return true;
+    return skipReason(id).has_value();
+}
+
+std::optional<QString> AppModel::skipReason(const QUuid& id) const
+{
+    // With flow off the queue is only the user's list: nothing but a record
+    // playing on air now is passed over.
+    if (autoQueue_ && onAir_.contains(id))
+        return QStringLiteral("it was on air already");
     const int live = transition_->liveDeck();
     for (int i = 0; i < kDecks; ++i) {
         const std::optional<TrackRecord>& track = decks_[std::size_t(i)]->track();
-        if (track && track->id == id && (i == live || voicePlaying(i)))
-            return true;
+        if (!track || track->id != id)
+            continue;
+        if (autoQueue_ && i == live)
+            return QStringLiteral("it is on the live deck");
+        if (voicePlaying(i) && (autoQueue_ || isAudible(i)))
+            return formatText("it plays on deck %d", i + 1);
     }
-    return false;
+    return std::nullopt;
+}
+
+void AppModel::notePassedOver(const QUuid& id, const QString& why)
+{
+    const std::optional<TrackRecord> record = library_->track(id);
+    brain_->note(QStringLiteral("flow: passed over ") + (record ? record->title : QStringLiteral("a record"))
+                 + QStringLiteral(" in the queue: ") + why);
+}
+
+bool AppModel::otherToBringIn(int idle) const
+{
+    return (mayMixIn(idle) && !voicePlaying(idle)) || autoCueing_ || nextQueuedRecord();
 }
 
 bool AppModel::mayMixIn(int deck) const
@@ -346,8 +448,11 @@ int AppModel::setDeck() const
     const int other = 1 - live;
     if (voicePlaying(live))
         return live;
-    if (voicePlaying(other))
-        return mixer_->channel(other).fader() > kAudibleFader ? other : live;
+    if (voicePlaying(other)) {
+        const std::optional<TrackRecord>& track = decks_[std::size_t(other)]->track();
+        const bool heardBefore = track && onAir_.contains(track->id) && !isAudible(other);
+        return mixer_->channel(other).fader() > kAudibleFader && !heardBefore ? other : live;
+    }
     const auto heardOn = [this](int deck) {
         const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
         return track && heard_.contains(track->id);
@@ -381,6 +486,21 @@ bool AppModel::settleCue(const QDateTime& now)
         brain_->note(formatText("flow: %s took deck %d before %s landed; it goes back to the head of the queue",
                                 held->title.toUtf8().constData(), cue.deck + 1,
                                 record ? record->title.toUtf8().constData() : "the cued record"));
+        return true;
+    }
+    if (!deck.loading() && deck.error()) {
+        // The load failed (a file gone, a drive unplugged, a damaged file):
+        // nothing will land, so flow goes on at once with the next record.
+        QSet<QUuid> givenUp = givenUp_;
+        givenUp.insert(cue.id);
+        setFlow(givenUp_, std::move(givenUp));
+        setFlow(passedOver_, std::optional<AutoCued>());
+        setFlow(autoCueing_, std::optional<AutoCueing>());
+        setFlow(autoCued_, std::optional<AutoCued>());
+        const std::optional<TrackRecord> record = library_->track(cue.id);
+        brain_->note(formatText("flow: gave up loading %s on deck %d: %s; going on without it",
+                                record ? record->title.toUtf8().constData() : "a record", cue.deck + 1,
+                                deck.error()->toUtf8().constData()));
         return true;
     }
     if (secondsBetween(cue.since, now) <= kLoadGiveUp)
@@ -453,13 +573,15 @@ void AppModel::cueNextInTime()
         // push the cued record off deck 2.
         // With more music left than that (a take's hold ran out), or nothing
         // else to bring in, the render is waited for.
-        const bool other = (mayMixIn(idle) && !voicePlaying(idle)) || autoCueing_ || nextQueuedRecord();
-        if (!(plain < mixLen + kPrepareWindow) || !other)
+        // A render the user started is theirs: flow waits for it.
+        const bool own = flowRun_ && *flowRun_ == outpaint_->runID();
+        if (!(plain < mixLen + kPrepareWindow) || !otherToBringIn(idle) || !own)
             return;
         brain_->note(QStringLiteral("flow: no time left for zelvo-0's take of ")
                      + (liveTrack ? liveTrack->title : QStringLiteral("deck 1's record"))
                      + QStringLiteral("; the next record comes in"));
-        modelKey_->cancel();
+        setFlow(flowRun_, std::optional<std::int64_t>());
+        outpaint_->callOff();
     }
     if (!settleCue(now))
         return;
@@ -469,14 +591,32 @@ void AppModel::cueNextInTime()
     // With the live record done, whatever the idle deck holds comes in at
     // once, whoever loaded it: a cue now would only make the silence longer.
     const bool readyHere = liveDone && mayMixIn(idle);
-    if (!cuedHere && !takeOfLive && !readyHere && !voicePlaying(idle)) {
+    // The live record done and the idle deck playing, unheard, a record that
+    // was on air already (left running under the crossfader by a mix): it is
+    // not brought back, and the next record goes on its deck.
+    bool idlePlays = voicePlaying(idle);
+    if (liveDone && idlePlays && idleTrack && onAir_.contains(idleTrack->id) && !isAudible(idle)) {
+        if (const std::shared_ptr<DeckVoice> voice = idleDeck.voice())
+            voice->send(DeckCommand::pause());
+        brain_->note(formatText("flow: stopped deck %d: %s was on air already", idle + 1,
+                                idleTrack->title.toUtf8().constData()));
+        idlePlays = false;
+    }
+    if (!cuedHere && !takeOfLive && !readyHere && !idlePlays) {
         // Entries for records on air, on the live deck or on a deck that plays
-        // are passed over and dropped, as are those the library no longer holds.
+        // are passed over and dropped, as are those the library no longer
+        // holds, each with its line.
         auto head = queue_.begin();
         std::optional<TrackRecord> next;
-        for (; head != queue_.end(); ++head)
-            if (!queueSkips(*head) && (next = library_->track(*head)))
+        for (; head != queue_.end(); ++head) {
+            if (const std::optional<QString> why = skipReason(*head)) {
+                notePassedOver(*head, *why);
+                continue;
+            }
+            if ((next = library_->track(*head)))
                 break;
+            notePassedOver(*head, QStringLiteral("it is no longer in the library"));
+        }
         if (next && idleTrack && idleTrack->id == next->id && mayMixIn(idle)) {
             // Already on the idle deck: it is mixed in below.
             if (head != queue_.begin())
@@ -500,7 +640,7 @@ void AppModel::cueNextInTime()
         }
     }
 
-    if (voicePlaying(idle) || !mayMixIn(idle))
+    if (idlePlays || !mayMixIn(idle))
         return;
     if (remaining < mixLen + kMixWindow) {
         const TrackRecord incoming = *idleDeck.track();

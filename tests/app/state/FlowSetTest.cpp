@@ -608,32 +608,55 @@ TEST(FlowGaps, TheNextRecordComesInAtOnceAfterTheLiveRecordEnded)
 }
 
 // A take of deck 1's record still being written when the next record's cue is
-// due: the render is called off and the queue's record comes in on time. With
-// nothing else to bring in, the take is waited for.
+// due: flow's own fork is called off, quietly, and the queue's record comes in
+// on time; with nothing else to bring in, the take is waited for. A render
+// the user started is theirs: flow never calls it off, and goes on once it
+// ends.
 TEST(FlowGaps, ARenderNearTheEndGivesWayToTheNextRecord)
 {
-    for (const bool queued : {true, false}) {
-        SCOPED_TRACE(queued ? "a record queued" : "nothing else in the library");
+    enum class Case { ownFork, ownForkAlone, usersFork };
+    for (const Case c : {Case::ownFork, Case::ownForkAlone, Case::usersFork}) {
+        SCOPED_TRACE(int(c));
+        const bool queued = c != Case::ownForkAlone;
         SetRig set(queued ? std::vector<QString>{QStringLiteral("Alpha"), QStringLiteral("Bravo")}
                           : std::vector<QString>{QStringLiteral("Alpha")},
                    queued ? std::vector<double>{50.0, 50.0} : std::vector<double>{50.0}, 4);
         AppModel& app = set.app;
         app.setModelKeyLink(std::make_unique<CancellingKey>(set.rig.world));
+        test::FakeWorld& world = set.rig.world;
+        ForkSettings settings = world.settings;
+        settings.contextBars = 2; // flow forks Alpha 5 s in, 45 s before its end
+        settings.aheadBars = 1;
+        world.settings = settings;
+        world.forkRenders = true; // and the render never ends on its own
         ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
         if (queued)
             app.setQueue({set[1].id});
+        if (c == Case::usersFork) {
+            app.outpaint().fork(true); // the user's own, from the on-screen key
+        }
         set.play(0);
         app.setAutoQueue(true);
-        set.rig.world.phase = WorkflowLink::Phase::rendering; // and it never ends on its own
+        const auto calledOff = [&] {
+            return world.journal.contains(QStringLiteral("workflow.callOff"))
+                || world.journal.contains(QStringLiteral("key.cancel"));
+        };
 
-        if (!queued) {
-            set.playUntil([] { return false; }, 60.0);
-            EXPECT_FALSE(set.rig.world.journal.contains(QStringLiteral("key.cancel")));
-            EXPECT_EQ(set.rig.world.phase, WorkflowLink::Phase::rendering);
+        if (c != Case::ownFork) {
+            set.playUntil([] { return false; }, 40.0);
+            EXPECT_FALSE(calledOff()) << set.log();
+            EXPECT_EQ(world.phase, WorkflowLink::Phase::rendering);
+            EXPECT_EQ(world.journal.count(QStringLiteral("workflow.fork(0)")), c == Case::ownForkAlone ? 1 : 0);
+            if (c == Case::ownForkAlone)
+                continue;
+            world.phase = WorkflowLink::Phase::idle; // the user's take is written
+            ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(set[1]); }, 20.0)) << set.log();
             continue;
         }
         ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(set[1]); }, 60.0)) << set.log();
-        EXPECT_TRUE(set.rig.world.journal.contains(QStringLiteral("key.cancel")));
+        EXPECT_EQ(world.journal.count(QStringLiteral("workflow.fork(0)")), 1) << set.log();
+        EXPECT_TRUE(world.journal.contains(QStringLiteral("workflow.callOff")));
+        EXPECT_FALSE(world.journal.contains(QStringLiteral("key.cancel"))) << "no cancel: no notice, no snooze";
         EXPECT_TRUE(set.notes().contains(
             QStringLiteral("flow: no time left for zelvo-0's take of Alpha; the next record comes in")))
             << set.log();
@@ -858,8 +881,8 @@ TEST(FlowSetRandom, AHandsOffSetNeverRepeatsARecordNorGoesQuiet)
                     heldFor = 0.0;
                 }
             }
-            // A render begun near the end of deck 1's record, running 5 to 60 s
-            // unless flow calls it off.
+            // A fork by hand near the end of deck 1's record, its render
+            // running 5 to 40 s: flow waits for the user's take.
             const int live = app.transition().liveDeck();
             const DeckState& one = app.deck(0).voice()->state();
             if (renderLeft > 0.0) {
@@ -872,8 +895,10 @@ TEST(FlowSetRandom, AHandsOffSetNeverRepeatsARecordNorGoesQuiet)
                        && forkedNear != app.deck(0).track()->id && one.duration.load() - one.position.load() < 40.0) {
                 forkedNear = app.deck(0).track()->id;
                 if (random() % 2 == 0) {
+                    app.binder().noteHandsOn();
+                    app.outpaint().fork(true);
                     set.rig.world.phase = WorkflowLink::Phase::rendering;
-                    renderLeft = uniform(5.0, 60.0);
+                    renderLeft = uniform(5.0, 40.0);
                 }
             }
             if (!touches.empty() && set.played >= touches.front()) {
