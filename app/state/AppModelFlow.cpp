@@ -36,8 +36,8 @@ constexpr double kTakeHoldOfLive = 75.0;
 constexpr double kTakeOnAir = 180.0;
 constexpr std::int64_t kStretchesToRelease = 2;
 // A mix no deck plays is ended once it has stood this long with hands off:
-// long enough for an engine rebuild to start the decks again, well inside a bar.
-constexpr double kStallGrace = 0.5;
+// long enough for a new output unit to start the decks again, inside a bar.
+constexpr double kStallGrace = 1.0;
 
 double secondsBetween(const QDateTime& from, const QDateTime& to)
 {
@@ -134,7 +134,9 @@ void AppModel::endStalledMix(const QDateTime& now)
     // dealing with it; once they are off (at once when no hand did it) flow
     // ends it, and the next check carries the set on.
     const TransitionModel::Phase phase = transition_->phase();
-    const bool stalled = phase.kind == TransitionModel::Phase::Kind::mixing && !voicePlaying(0) && !voicePlaying(1);
+    // Decks without a voice are being rebuilt with the engine: not yet stalled.
+    const bool stalled = phase.kind == TransitionModel::Phase::Kind::mixing && decks_[0]->voice() && decks_[1]->voice()
+        && !voicePlaying(0) && !voicePlaying(1);
     if (!stalled || !handsOff()) {
         setFlow(stalledSince_, std::optional<QDateTime>());
         return;

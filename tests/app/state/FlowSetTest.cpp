@@ -465,6 +465,8 @@ struct SetRig {
 
     double masterPeak() const
     {
+        if (!app.audio().io())
+            return 0.0; // the output is being restarted
         const MixerState& meters = *app.audio().io()->engine().state();
         return std::max(meters.masterPeakL.load(), meters.masterPeakR.load());
     }
@@ -795,6 +797,169 @@ TEST(FlowGaps, EveryMixEndsWithALineThatSaysWhy)
                     .hasMatch())
         << mixLines[1].toStdString();
     EXPECT_EQ(mixLines[2], QStringLiteral("mix: onto deck 2 complete"));
+}
+
+// A mix that no deck plays any more (a record loaded over the incoming deck
+// as the outgoing one ends, a hand pausing either deck) waits while hands
+// are on and is ended once they are off: the set goes on within a bar.
+TEST(FlowGaps, AMixNoDeckPlaysEndsOnceHandsAreOff)
+{
+    enum class Case { loadOverIncoming, handPausesIncoming, handPausesOutgoing };
+    for (const Case c : {Case::loadOverIncoming, Case::handPausesIncoming, Case::handPausesOutgoing}) {
+        SCOPED_TRACE(int(c));
+        const bool byHand = c != Case::loadOverIncoming;
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"), QStringLiteral("Zulu")},
+                   {60.0, 60.0, 60.0, 60.0}, 4);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+        app.setQueue({set[2].id});
+        // Near Alpha's end the mix is cut to the music left; mid-record it is not.
+        set.play(0, c == Case::handPausesOutgoing ? 30.0 : 55.0);
+        app.setAutoQueue(true);
+        app.transition().mix(1);
+        ASSERT_TRUE(set.playUntil(
+            [&] { return app.transition().phase().kind == Kind::mixing && app.transition().phase().value >= 0.3; },
+            20.0))
+            << int(app.transition().phase().kind) << " " << app.transition().phase().value << " " << playing(app, 0)
+            << playing(app, 1) << " " << app.deck(0).voice()->state().position.load() << " "
+            << app.deck(1).voice()->state().position.load() << "\n" << set.log();
+        switch (c) {
+        case Case::loadOverIncoming: ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, set[3])); break;
+        case Case::handPausesIncoming: app.deck(1).playPause(); break;
+        case Case::handPausesOutgoing:
+            // Bravo, the short incoming record, has 2 s left: it plays out mid-mix.
+            app.deck(1).voice()->send(DeckCommand::seek(58.0));
+            app.deck(0).playPause();
+            break;
+        }
+        ASSERT_TRUE(set.playUntil([&] { return !playing(app, 0) && !playing(app, 1); }, 10.0)) << set.log();
+        if (byHand) {
+            set.playUntil([] { return false; }, 20.0);
+            EXPECT_EQ(app.transition().phase().kind, Kind::mixing) << "a hand is on it: the mix waits";
+            ASSERT_TRUE(set.playUntil([&] { return app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 45000; }, 30.0));
+        }
+        const double bar = 2.0;
+        ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind != Kind::mixing; }, bar))
+            << "stuck at " << app.transition().phase().value << "\n" << set.log();
+        const TrackRecord& next = c == Case::loadOverIncoming ? set[3] : set[2];
+        ASSERT_TRUE(set.playUntil([&] { return playing(app, 0) || playing(app, 1); }, bar)) << set.log();
+        ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(next); }, 10.0)) << set.log();
+        const QStringList notes = set.notes();
+        EXPECT_TRUE(std::any_of(notes.begin(), notes.end(), [](const QString& line) {
+            return line.startsWith(QStringLiteral("mix: onto deck 2 ended mixing at"))
+                && line.endsWith(QStringLiteral("no deck was playing"));
+        })) << set.log();
+    }
+}
+
+// A live deck that stops mid-record is followed at once at full level, not
+// by a fade from silence; an output restart lets the record play on from
+// where it stood, mixing or not.
+TEST(FlowGaps, AStoppedDeckOrAnOutputRestartLeavesNoSilence)
+{
+    enum class Case { stoppedMidRecord, restart, restartMidMix };
+    for (const Case c : {Case::stoppedMidRecord, Case::restart, Case::restartMidMix}) {
+        SCOPED_TRACE(int(c));
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo")}, {120.0, 60.0}, 4);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+        set.play(0, 20.0);
+        app.setAutoQueue(true);
+        set.playUntil([] { return false; }, 2.0);
+        if (c == Case::stoppedMidRecord) {
+            app.deck(0).voice()->send(DeckCommand::pause()); // no hand: the deck just stops
+            ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind != Kind::idle; }, 2.0)) << set.log();
+            ASSERT_TRUE(set.playUntil([&] { return app.mixer().crossfader() == 1.0; }, 0.5))
+                << "a fade from silence: " << app.mixer().crossfader();
+            EXPECT_FALSE(set.playUntil([&] { return set.silentFor > 0.25; }, 5.0));
+            continue;
+        }
+        if (c == Case::restartMidMix) {
+            app.transition().mix(1);
+            ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::mixing; }, 10.0));
+        }
+        const std::shared_ptr<DeckVoice> before = app.deck(0).voice();
+        const double at = before->state().position.load();
+        app.audio().setBufferFrames(app.audio().bufferFrames() == 512 ? 1024 : 512);
+        // The new unit starts on a worker: waited for with the clock held.
+        ASSERT_TRUE(test::spinUntil([&] {
+            return app.deck(0).voice() && app.deck(0).voice() != before && app.audio().io()
+                && app.audio().io()->running();
+        }));
+        if (c == Case::restart) {
+            ASSERT_TRUE(set.playUntil([&] { return playing(app, 0); }, 1.0)) << set.log();
+            EXPECT_NEAR(app.deck(0).voice()->state().position.load(), at, 1.0) << "played on from where it stood";
+            EXPECT_FALSE(set.playUntil([&] { return set.silentFor > 0.5; }, 5.0));
+            continue;
+        }
+        // Mid-mix the set goes on within a bar, and Bravo ends up live.
+        EXPECT_FALSE(set.playUntil([&] { return set.silentFor > 2.0; }, 10.0)) << set.log();
+        EXPECT_TRUE(set.playUntil([&] { return set.mixedIn(set[1]); }, 10.0)) << set.log();
+        EXPECT_TRUE(playing(app, 1)) << set.log();
+    }
+}
+
+// A queued record whose file is gone is given up at once, with the reason,
+// and the next queued record comes in.
+TEST(FlowGaps, ALoadThatFailsIsGivenUpAtOnce)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Gone"), QStringLiteral("Charlie")}, {10.0, 30.0, 30.0}, 4);
+    AppModel& app = set.app;
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+    ASSERT_TRUE(QFile::remove(set[1].path));
+    app.setQueue({set[1].id, set[2].id});
+    set.play(0);
+    app.setAutoQueue(true);
+    ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(set[2]); }, 12.0)) << set.log();
+    const QStringList notes = set.notes();
+    EXPECT_TRUE(std::any_of(notes.begin(), notes.end(), [](const QString& line) {
+        return line.startsWith(QStringLiteral("flow: gave up loading Gone on deck 2: "))
+            && line.endsWith(QStringLiteral("; going on without it"));
+    })) << set.log();
+    EXPECT_TRUE(app.givenUp().contains(set[1].id));
+}
+
+// The queue is the user's list: a record on air before and queued again (a
+// request) or loaded again by hand comes in when its turn comes, with flow
+// on or off; one heard and left playing behind the crossfader is not brought
+// back; what flow passes over it says.
+TEST(FlowGaps, TheQueueIsTheUsersList)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 30.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord &a = set[0], &b = set[1], &c = set[2];
+    ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+    app.setQueue({a.id, c.id});
+    set.play(0, 20.0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    ASSERT_TRUE(app.onAir().contains(a.id));
+    // A mix by the user from Alpha into Bravo; Alpha plays on behind the crossfader.
+    app.transition().mix(1);
+    ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(b); }, 20.0)) << set.log();
+    ASSERT_TRUE(playing(app, 0));
+    // Bravo ends: Charlie comes in, not Alpha again.
+    ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(c); }, 40.0)) << set.log();
+    EXPECT_FALSE(set.notes().join(QLatin1Char('\n')).contains(QStringLiteral("bringing deck 1 in"))) << set.log();
+    EXPECT_TRUE(set.notes().contains(QStringLiteral("flow: passed over Alpha in the queue: it was on air already")))
+        << set.log();
+    EXPECT_EQ(set.incoming(), (std::vector<QUuid>{b.id, c.id})) << set.log();
+
+    // A request for Alpha: queued again, it is cued and mixed in on its turn.
+    app.enqueue(a.id);
+    ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(a) ; }, 90.0)) << set.log();
+
+    // Flow off: NEXT loads a record that was on air and queued again.
+    app.setAutoQueue(false);
+    app.enqueue(c.id);
+    app.deck(1 - app.transition().liveDeck()).voice()->send(DeckCommand::pause());
+    set.frame();
+    app.loadNext();
+    ASSERT_TRUE(set.playUntil([&] {
+        const std::optional<TrackRecord>& idle = app.deck(1 - app.transition().liveDeck()).track();
+        return idle && idle->id == c.id;
+    }, 2.0)) << app.guide().toStdString();
+    EXPECT_TRUE(app.queue().empty());
 }
 
 // A dozen records of mixed tempi and lengths (some shorter than a mix and its
