@@ -90,9 +90,17 @@ void AppModel::autoTick()
     if (!autoQueue_ || audio_->directOuts())
         return;
     const QDateTime now = scheduler_.now();
-    for (int i = 0; i < kDecks; ++i)
+    // What is on air is noted every tick: a record heard for less than a
+    // second is heard all the same.
+    QSet<QUuid> onAir = onAir_;
+    for (int i = 0; i < kDecks; ++i) {
         if (decks_[std::size_t(i)]->voice())
             playingAt_[std::size_t(i)] = voicePlaying(i) ? std::optional<double>(voicePosition(i)) : std::nullopt;
+        const std::optional<TrackRecord>& track = decks_[std::size_t(i)]->track();
+        if (track && voicePlaying(i) && isAudible(i))
+            onAir.insert(track->id);
+    }
+    setFlow(onAir_, std::move(onAir));
     endStalledMix(now);
     if (lastAutoCheck_.isValid() && !(secondsBetween(lastAutoCheck_, now) > kBodyInterval))
         return;
@@ -101,17 +109,12 @@ void AppModel::autoTick()
         setFlow(liveSince_, now);
 
     QSet<QUuid> heard = heard_;
-    QSet<QUuid> onAir = onAir_;
     for (int i = 0; i < kDecks; ++i) {
         const std::optional<TrackRecord>& track = decks_[std::size_t(i)]->track();
-        if (!voicePlaying(i) || !track)
-            continue;
-        heard.insert(track->id);
-        if (isAudible(i))
-            onAir.insert(track->id);
+        if (voicePlaying(i) && track)
+            heard.insert(track->id);
     }
     setFlow(heard_, std::move(heard));
-    setFlow(onAir_, std::move(onAir));
 
     const int live = transition_->liveDeck();
     if (live != flowLive_) {
@@ -188,7 +191,23 @@ void AppModel::flowDeckLanded(int deck)
     const std::optional<TrackRecord>& landed = decks_[std::size_t(deck)]->track();
     const std::optional<QUuid> id = landed ? std::optional<QUuid>(landed->id) : std::nullopt;
     if (id != landedOn_[std::size_t(deck)]) {
+        const std::optional<QUuid> was = landedOn_[std::size_t(deck)];
         landedOn_[std::size_t(deck)] = id;
+        if (autoCued_ && autoCued_->deck == deck && was == autoCued_->id && !autoCueing_) {
+            // The record flow cued here was replaced before it came in: it has
+            // not played, so it goes back to the head of the queue.
+            const QUuid cued = autoCued_->id;
+            setFlow(autoCued_, std::optional<AutoCued>());
+            if (std::find(queue_.begin(), queue_.end(), cued) == queue_.end()) {
+                std::vector<QUuid> queue = queue_;
+                queue.insert(queue.begin(), cued);
+                setQueue(std::move(queue));
+            }
+            const std::optional<TrackRecord> record = library_->track(cued);
+            brain_->note(formatText("flow: %s took deck %d before %s came in; it goes back to the head of the queue",
+                                    landed ? landed->title.toUtf8().constData() : "another record", deck + 1,
+                                    record ? record->title.toUtf8().constData() : "the cued record"));
+        }
         if (id && onAir_.contains(*id) && !(autoCueing_ && autoCueing_->id == *id)) {
             QSet<QUuid> onAir = onAir_;
             onAir.remove(*id);
@@ -473,10 +492,11 @@ bool AppModel::settleCue(const QDateTime& now)
         setFlow(autoCueing_, std::optional<AutoCueing>());
         return true;
     }
-    if (!deck.loading() && held && (!cue.replacing || held->id != *cue.replacing)) {
+    const bool failed = !deck.loading() && deck.error() && (!held || (cue.replacing && held->id == *cue.replacing));
+    if (!deck.loading() && !failed && (held || deck.voice())) {
         // Something else was put on the deck (a take placed there, a load by
-        // hand): the cue never lands. Its record has not played: it goes back
-        // to the head of the queue.
+        // hand, the record it held loaded again): the cue never lands. Its
+        // record has not played: it goes back to the head of the queue.
         setFlow(autoCueing_, std::optional<AutoCueing>());
         setFlow(autoCued_, std::optional<AutoCued>());
         if (std::find(queue_.begin(), queue_.end(), cue.id) == queue_.end()) {
@@ -486,11 +506,11 @@ bool AppModel::settleCue(const QDateTime& now)
         }
         const std::optional<TrackRecord> record = library_->track(cue.id);
         brain_->note(formatText("flow: %s took deck %d before %s landed; it goes back to the head of the queue",
-                                held->title.toUtf8().constData(), cue.deck + 1,
+                                held ? held->title.toUtf8().constData() : "another load", cue.deck + 1,
                                 record ? record->title.toUtf8().constData() : "the cued record"));
         return true;
     }
-    if (!deck.loading() && deck.error()) {
+    if (failed) {
         // The load failed (a file gone, a drive unplugged, a damaged file):
         // nothing will land, so flow goes on at once with the next record.
         QSet<QUuid> givenUp = givenUp_;
