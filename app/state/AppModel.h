@@ -520,6 +520,9 @@ private:
     std::array<std::optional<double>, 4> playingAt_;
     // What each deck held when flow last saw a track land on it.
     std::array<std::optional<QUuid>, 4> landedOn_;
+    // A record loaded over the live deck, stopping it, after its record was
+    // heard: the set stood still mid-record, as when that record stopped.
+    std::optional<QUuid> liveReplaced_;
     // The transition's phase as last seen, for the line that says how a mix ended.
     TransitionModel::Phase mixSeen_;
 

@@ -101,6 +101,10 @@ void AppModel::autoTick()
             onAir.insert(track->id);
     }
     setFlow(onAir_, std::move(onAir));
+    // The record flow took from the queue is the user's until it is heard: a
+    // mix into it that never came up leaves it flow's to bring back.
+    if (autoCued_ && onAir_.contains(autoCued_->id))
+        setFlow(autoCued_, std::optional<AutoCued>());
     endStalledMix(now);
     if (lastAutoCheck_.isValid() && !(secondsBetween(lastAutoCheck_, now) > kBodyInterval))
         return;
@@ -193,6 +197,10 @@ void AppModel::flowDeckLanded(int deck)
     if (id != landedOn_[std::size_t(deck)]) {
         const std::optional<QUuid> was = landedOn_[std::size_t(deck)];
         landedOn_[std::size_t(deck)] = id;
+        // A load over the live deck after its record was heard stops the set
+        // mid-record: the record that landed is no record waiting for play.
+        if (deck == transition_->liveDeck() && was && heard_.contains(*was) && id)
+            setFlow(liveReplaced_, id);
         if (autoCued_ && autoCued_->deck == deck && was == autoCued_->id && !autoCueing_) {
             // The record flow cued here was replaced before it came in: it has
             // not played, so it goes back to the head of the queue.
@@ -558,7 +566,8 @@ void AppModel::cueNextInTime()
     // A live record that was heard and has stopped (played out, or stopped
     // near its end) leaves the room silent: the next one comes in at once.
     const bool livePlays = voicePlaying(live);
-    const bool liveDone = !livePlays && liveTrack && heard_.contains(liveTrack->id);
+    const bool liveDone = !livePlays && liveTrack
+        && (heard_.contains(liveTrack->id) || (liveReplaced_ && *liveReplaced_ == liveTrack->id));
     if (!livePlays && !liveDone) {
         settleCue(now); // a load flow started is seen land, or given up, all the same
         return;
@@ -672,7 +681,6 @@ void AppModel::cueNextInTime()
         else
             brain_->note(formatText("flow: %lld-bar mix onto deck %d%s", static_cast<long long>(transition_->bars()),
                                     idle + 1, takeOfLive ? " (zelvo-0's take of this record)" : ""));
-        setFlow(autoCued_, std::optional<AutoCued>());
         setFlow(flowMixedFrom_, std::optional<int>(live));
         // The record flow mixes in leaves the queue.
         std::vector<QUuid> queue = queue_;

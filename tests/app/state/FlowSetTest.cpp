@@ -1140,6 +1140,10 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
         SetRig set(names, lengths, 4);
         ASSERT_EQ(set.records.size(), 8u);
         AppModel& app = set.app;
+        // What the user did goes into the log among the program's own lines.
+        const auto did = [&](const QString& what) {
+            set.rig.world.journal << QStringLiteral("brain.note [user at %1 s] ").arg(set.played, 0, 'f', 1) + what;
+        };
 
         // Heard on air as the test sees it, and what the user asked for since.
         QSet<QUuid> onAir, wanted, queuedByUser, touched;
@@ -1188,6 +1192,7 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
                     onAir.insert(id);
                 }
             if (flowBackAt >= 0.0 && set.played >= flowBackAt) {
+                did(QStringLiteral("flow on"));
                 app.setAutoQueue(true);
                 flowBackAt = -1.0;
             }
@@ -1201,34 +1206,45 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
                     // by hand is theirs: only flow's own repeats are counted.
                     if (app.deck(deck).track())
                         touched.insert(app.deck(deck).track()->id);
+                    did(QStringLiteral("play/pause deck %1").arg(deck + 1));
                     app.deck(deck).playPause();
                     break;
                 case 1:
-                    if (!app.deck(0).loading() && !app.deck(1).loading())
+                    if (!app.deck(0).loading() && !app.deck(1).loading()) {
+                        did(QStringLiteral("load %1 on deck %2").arg(record.title).arg(deck + 1));
                         handLoad(deck, record);
+                    }
                     break;
-                case 2: request(record); break;
+                case 2:
+                    did(QStringLiteral("queue %1").arg(record.title));
+                    request(record);
+                    break;
                 case 3:
                     if (!app.queue().empty()) {
                         const QUuid id = app.queue()[random() % app.queue().size()];
+                        did(QStringLiteral("remove %1 from the queue").arg(app.library().track(id)->title));
                         app.dequeue(id);
                         queuedByUser.remove(id);
                     }
                     break;
                 case 4:
+                    did(QStringLiteral("move in the queue"));
                     if (!app.queue().empty())
                         app.moveInQueue(app.queue()[random() % app.queue().size()], int(random() % 3) - 1);
                     break;
                 case 5:
+                    did(QStringLiteral("flow off"));
                     app.setAutoQueue(false);
                     flowBackAt = set.played + uniform(2.0, 10.0);
                     break;
                 case 6:
+                    did(QStringLiteral("crossfader"));
                     app.binder().noteHandsOn();
                     app.mixer().setCrossfader(uniform(-1.0, 1.0));
                     break;
                 case 7:
                     // An output restart: no hand, so the set goes on at once.
+                    did(QStringLiteral("output restart"));
                     app.audio().setBufferFrames(app.audio().bufferFrames() == 512 ? 1024 : 512);
                     ASSERT_TRUE(test::spinUntil([&] { return app.audio().io() && app.audio().io()->running(); }));
                     excusedUntil = set.played + 0.5;
@@ -1239,6 +1255,7 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
                         const TrackRecord& gone = set[6 + random() % 2];
                         if ((!app.deck(0).track() || app.deck(0).track()->id != gone.id)
                             && (!app.deck(1).track() || app.deck(1).track()->id != gone.id)) {
+                            did(QStringLiteral("file of %1 gone").arg(gone.title));
                             QFile::remove(gone.path);
                             removed = true;
                             request(gone);
