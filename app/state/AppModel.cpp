@@ -180,6 +180,7 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
         if (!self)
             return;
         self->binder_->engineInstalled(engine, previousRate);
+        self->restartedAt_ = self->scheduler_.now();
         // At the same rate every deck has its buffer again at once.
         if (std::abs(previousRate - engine.sampleRate()) <= EngineBinder::kReloadRateDifference)
             self->flowPlaysOn();

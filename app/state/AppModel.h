@@ -488,6 +488,9 @@ private:
     // duration, else the duration.
     double musicEndOf(int deck) const;
     bool handsOff() const;
+    // Hands off, or no hand since the output last restarted: what the restart
+    // stopped is flow's to carry on at once.
+    bool flowMayAct() const;
     template <typename T>
     void setFlow(T& field, T value);
 
@@ -511,8 +514,13 @@ private:
     QSet<QUuid> givenUp_;
     std::optional<AutoCued> passedOver_;
     QSet<QUuid> onAir_;
+    // Records queued again while on air (a request): not counted as on air
+    // again until they land on a deck for their turn.
+    QSet<QUuid> requested_;
     // Since when a mix in its mixing phase has had no deck playing.
     std::optional<QDateTime> stalledSince_;
+    // When the output last restarted under the set, until the set plays again.
+    QDateTime restartedAt_;
     // The render flow's own fork runs as; none when flow has none under way.
     std::optional<std::int64_t> flowRun_;
     // Where each deck's playhead stood at the last tick while it played; none

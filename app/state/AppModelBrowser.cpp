@@ -238,8 +238,10 @@ void AppModel::enqueue(const QUuid& id)
     setQueue(std::move(queue));
     // Queued again after it was on air: the user wants it again, and flow
     // plays it when its turn comes.
-    if (onAir_.remove(id))
+    if (onAir_.remove(id)) {
+        requested_.insert(id);
         emit flowChanged();
+    }
 }
 
 void AppModel::dequeue(const QUuid& id)

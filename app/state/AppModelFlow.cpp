@@ -85,6 +85,11 @@ bool AppModel::handsOff() const
     return secondsBetween(handsOnAt(), scheduler_.now()) >= kHandsOff;
 }
 
+bool AppModel::flowMayAct() const
+{
+    return handsOff() || (restartedAt_.isValid() && !(handsOnAt() > restartedAt_));
+}
+
 void AppModel::autoTick()
 {
     if (!autoQueue_ || audio_->directOuts())
@@ -92,15 +97,24 @@ void AppModel::autoTick()
     const QDateTime now = scheduler_.now();
     // What is on air is noted every tick: a record heard for less than a
     // second is heard all the same.
+    // A request taken off the queue by the user is no request any more.
+    requested_.removeIf([this](const QUuid& id) {
+        return std::find(queue_.begin(), queue_.end(), id) == queue_.end() && !(autoCueing_ && autoCueing_->id == id);
+    });
     QSet<QUuid> onAir = onAir_;
     for (int i = 0; i < kDecks; ++i) {
         if (decks_[std::size_t(i)]->voice())
             playingAt_[std::size_t(i)] = voicePlaying(i) ? std::optional<double>(voicePosition(i)) : std::nullopt;
         const std::optional<TrackRecord>& track = decks_[std::size_t(i)]->track();
-        if (track && voicePlaying(i) && isAudible(i))
+        if (track && voicePlaying(i) && isAudible(i) && !requested_.contains(track->id))
             onAir.insert(track->id);
     }
     setFlow(onAir_, std::move(onAir));
+    // The set plays again after an output restart: hands count as before.
+    if (restartedAt_.isValid())
+        for (int i = 0; i < kDecks; ++i)
+            if (voicePlaying(i) && isAudible(i))
+                restartedAt_ = QDateTime();
     // The record flow took from the queue is the user's until it is heard: a
     // mix into it that never came up leaves it flow's to bring back.
     if (autoCued_ && onAir_.contains(autoCued_->id))
@@ -144,7 +158,7 @@ void AppModel::endStalledMix(const QDateTime& now)
     // Decks without a voice are being rebuilt with the engine: not yet stalled.
     const bool stalled = phase.kind == TransitionModel::Phase::Kind::mixing && decks_[0]->voice() && decks_[1]->voice()
         && !voicePlaying(0) && !voicePlaying(1);
-    if (!stalled || !handsOff()) {
+    if (!stalled || !flowMayAct()) {
         setFlow(stalledSince_, std::optional<QDateTime>());
         return;
     }
@@ -197,6 +211,9 @@ void AppModel::flowDeckLanded(int deck)
     if (id != landedOn_[std::size_t(deck)]) {
         const std::optional<QUuid> was = landedOn_[std::size_t(deck)];
         landedOn_[std::size_t(deck)] = id;
+        // A request on its deck for its turn: heard from here on as any record.
+        if (id)
+            requested_.remove(*id);
         // A load over the live deck after its record was heard stops the set
         // mid-record: the record that landed is no record waiting for play.
         if (deck == transition_->liveDeck() && was && heard_.contains(*was) && id)
@@ -347,9 +364,12 @@ void AppModel::flowFork()
     }
     brain_->note(QStringLiteral("flow: forking ") + record->title);
     showHint(QStringLiteral("FLOW \u00B7 ZELVO-0 IS LISTENING TO ") + record->title.toUpper(), kForkHintSeconds);
-    // The render this fork starts is the next one; flow calls off no other.
-    setFlow(flowRun_, std::optional<std::int64_t>(outpaint_->runID() + 1));
+    // Flow calls off only the render this fork starts; a fork that starts
+    // none (too little heard, the model busy) leaves flow none to call off.
+    const std::int64_t before = outpaint_->runID();
     outpaint_->fork(false);
+    setFlow(flowRun_, outpaint_->runID() != before ? std::optional<std::int64_t>(outpaint_->runID())
+                                                    : std::optional<std::int64_t>());
 }
 
 void AppModel::logMixEnd()
@@ -394,7 +414,8 @@ bool AppModel::bringInPlaying()
         return false;
     // A record already heard and gone from the air since (the one a mix faded
     // out, playing on behind the crossfader) is not brought back.
-    if (onAir_.contains(idleDeck.track()->id) && !isAudible(idle))
+    const QUuid idleID = idleDeck.track()->id;
+    if ((onAir_.contains(idleID) || requested_.contains(idleID)) && !isAudible(idle))
         return false;
     // The live deck has stopped and the other plays: the playing deck is the
     // live one. Wherever the crossfader stands short of its end it keeps that
@@ -553,7 +574,7 @@ bool AppModel::settleCue(const QDateTime& now)
 
 void AppModel::cueNextInTime()
 {
-    if (transition_->phase().kind != TransitionModel::Phase::Kind::idle || !handsOff())
+    if (transition_->phase().kind != TransitionModel::Phase::Kind::idle || !flowMayAct())
         return;
     if (bringInPlaying())
         return;
@@ -568,6 +589,20 @@ void AppModel::cueNextInTime()
     const bool livePlays = voicePlaying(live);
     const bool liveDone = !livePlays && liveTrack
         && (heard_.contains(liveTrack->id) || (liveReplaced_ && *liveReplaced_ == liveTrack->id));
+    // The live deck stands with a record not yet played while the other plays
+    // unheard behind the crossfader (a record loaded from the browser over the
+    // incoming deck mid-mix, the mix completed onto it): the room is silent,
+    // and the record the user put there goes on at once.
+    if (!livePlays && !liveDone && liveTrack && !liveDeck.loading() && !(autoCueing_ && autoCueing_->deck == live)
+        && voicePlaying(idle) && !isAudible(idle) && mixer_->channel(live).fader() > kAudibleFader
+        && mayMixIn(live)) {
+        if (const std::shared_ptr<DeckVoice> voice = liveDeck.voice()) {
+            voice->send(DeckCommand::play());
+            brain_->note(formatText("flow: deck %d stood silent on air with %s; playing it", live + 1,
+                                    liveTrack->title.toUtf8().constData()));
+            return;
+        }
+    }
     if (!livePlays && !liveDone) {
         settleCue(now); // a load flow started is seen land, or given up, all the same
         return;

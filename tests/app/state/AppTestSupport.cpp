@@ -37,6 +37,8 @@ public:
     void fork(bool live) override
     {
         w_.journal << QStringLiteral("workflow.fork(%1)").arg(live);
+        if (!w_.forkStarts)
+            return;
         ++w_.runID;
         if (w_.forkRenders)
             w_.phase = Phase::rendering;

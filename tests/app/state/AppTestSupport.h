@@ -51,6 +51,8 @@ struct FakeWorld {
     // `forkRenders` is set (and it runs until the test ends it).
     std::int64_t runID = 0;
     bool forkRenders = false;
+    // Cleared, a fork starts no run (too little heard, the model busy).
+    bool forkStarts = true;
     ForkSettings settings;
     BrainStatus brainStatus = BrainStatus::of(BrainStatus::Kind::ready);
     std::array<int, 2> activeDecks{0, 1};

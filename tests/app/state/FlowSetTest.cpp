@@ -20,6 +20,7 @@
 #include "models/EngineBinder.h"
 #include "models/MixerModel.h"
 #include "models/TransitionModel.h"
+#include "platform/FakeAudioBackend.h"
 #include "state/ModelKeyLink.h"
 #include "support/AudioFixtures.h"
 #include "support/GeneratedMusic.h"
@@ -900,6 +901,88 @@ TEST(FlowGaps, AStoppedDeckOrAnOutputRestartLeavesNoSilence)
     }
 }
 
+// What no hand did stops the room mid-set: flow carries on at once, even
+// with a hand on the decks a few seconds before. A record loaded from the
+// browser over the incoming deck late in a mix plays once the mix lands on it;
+// an output restart at another rate (the decks reload and park) is followed
+// by the next record, mixing or not.
+TEST(FlowGaps, WhatNoHandStoppedGoesOnAtOnce)
+{
+    enum class Case { loadOverIncoming, loadOverIncomingAtEnd, otherRateMidMix, otherRateBetweenMixes };
+    for (const Case c :
+         {Case::loadOverIncoming, Case::loadOverIncomingAtEnd, Case::otherRateMidMix, Case::otherRateBetweenMixes}) {
+        SCOPED_TRACE(int(c));
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"), QStringLiteral("Delta")},
+                   {120.0, 60.0, 60.0, 60.0}, 4);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+        app.setQueue({set[2].id});
+        set.play(0, 20.0);
+        app.setAutoQueue(true);
+        set.playUntil([] { return false; }, 2.0);
+        const bool restart = c == Case::otherRateMidMix || c == Case::otherRateBetweenMixes;
+        if (restart) {
+            app.deck(0).playPause(); // a hand, a moment before
+            app.deck(0).playPause();
+        }
+        if (c != Case::otherRateBetweenMixes) {
+            app.transition().mix(1);
+            const double at = c == Case::loadOverIncomingAtEnd ? 0.99 : 0.5;
+            ASSERT_TRUE(set.playUntil(
+                [&] { return app.transition().phase().kind == Kind::mixing && app.transition().phase().value >= at; },
+                20.0));
+        } else {
+            set.playUntil([] { return false; }, 5.0);
+        }
+        if (!restart) {
+            ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, set[3]));
+        } else {
+            FakeAudioBackend::Device device;
+            device.uid = "fake.other";
+            device.name = "Fake Other";
+            device.nominalSampleRate = 44100.0;
+            set.rig.backend->addDevice(device);
+            const std::shared_ptr<DeckVoice> before = app.deck(0).voice();
+            app.audio().setDeviceUID(QStringLiteral("fake.other"));
+            ASSERT_TRUE(test::spinUntil([&] {
+                return app.deck(0).voice() && app.deck(0).voice() != before && app.audio().io()
+                    && app.audio().io()->running();
+            }));
+        }
+        double worst = 0.0;
+        for (const double end = set.played + 40.0; set.played < end;) {
+            set.frame();
+            worst = std::max(worst, set.silentFor);
+        }
+        EXPECT_LT(worst, 2.0) << set.log();
+    }
+}
+
+// Flow calls off only a render its own fork started: a fork that started none
+// leaves the user's next fork alone.
+TEST(FlowGaps, AForkThatStartedNoRunLeavesTheUsersForkAlone)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo")}, {80.0, 50.0}, 4);
+    AppModel& app = set.app;
+    app.setModelKeyLink(std::make_unique<CancellingKey>(set.rig.world));
+    test::FakeWorld& world = set.rig.world;
+    world.settings.contextBars = 2;
+    world.settings.aheadBars = 1;
+    world.forkStarts = false;
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+    app.setQueue({set[1].id});
+    set.play(0);
+    app.setAutoQueue(true);
+    ASSERT_TRUE(set.playUntil([&] { return world.journal.contains(QStringLiteral("workflow.fork(0)")); }, 20.0))
+        << set.log();
+    set.playUntil([] { return false; }, 5.0);
+    world.forkStarts = true;
+    world.forkRenders = true;
+    app.outpaint().fork(true);
+    set.playUntil([&] { return set.mixedIn(set[1]); }, 80.0);
+    EXPECT_FALSE(world.journal.contains(QStringLiteral("workflow.callOff"))) << set.log();
+}
+
 // A queued record whose file is gone is given up at once, with the reason,
 // and the next queued record comes in.
 TEST(FlowGaps, ALoadThatFailsIsGivenUpAtOnce)
@@ -961,6 +1044,22 @@ TEST(FlowGaps, TheQueueIsTheUsersList)
         return idle && idle->id == c.id;
     }, 2.0)) << app.guide().toStdString();
     EXPECT_TRUE(app.queue().empty());
+}
+
+// The record playing now, queued by the user as a request, plays again on
+// its turn rather than being passed over as on air already.
+TEST(FlowGaps, TheRecordPlayingNowQueuedAgainPlaysOnItsTurn)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {40.0, 30.0, 30.0}, 4);
+    AppModel& app = set.app;
+    ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+    app.setQueue({set[2].id});
+    set.play(0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    app.enqueue(set[0].id);
+    ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(set[0]); }, 120.0)) << set.log();
+    EXPECT_FALSE(set.notes().join(QLatin1Char('\n')).contains(QStringLiteral("passed over Alpha"))) << set.log();
 }
 
 // A dozen records of mixed tempi and lengths (some shorter than a mix and its
