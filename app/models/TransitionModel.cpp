@@ -429,7 +429,11 @@ void TransitionModel::stepWaiting(int to, double at)
     // The mix begins. A mix longer than the outgoing music left is cut to it:
     // the incoming deck is up when the outgoing record ends (at once when that
     // record has played out).
-    lengthSeconds_ = std::min(lengthSeconds_, std::max(musicLeftOutgoing(to) + (now - startTime_), kShortestMix));
+    // An outgoing deck that is not playing (stopped by hand, parked by an
+    // engine rebuild) has no music left to hear, wherever its playhead stands:
+    // the incoming deck comes up at once rather than fading in from silence.
+    const double left = deckPlaying(1 - to) ? musicLeftOutgoing(to) : 0.0;
+    lengthSeconds_ = std::min(lengthSeconds_, std::max(left + (now - startTime_), kShortestMix));
     MixerModel& mixer = *links_->mixer;
     xfStart_ = mixer.crossfader();
     lastXF_ = xfStart_;
@@ -460,6 +464,17 @@ void TransitionModel::stepMixing(int to)
     apply(to, p);
     if (p >= 1.0)
         finish(true, to, Ending::completed);
+}
+
+bool TransitionModel::endStalled()
+{
+    if (phase_.kind != Phase::Kind::mixing || !links_ || !links_->decks[0] || !links_->decks[1] || deckPlaying(0)
+        || deckPlaying(1))
+        return false;
+    const int from = 1 - phase_.to;
+    const bool outgoingOver = !links_->decks[std::size_t(from)]->track() || deckPlayedOut(from);
+    finish(true, outgoingOver ? std::optional<int>(phase_.to) : std::nullopt, Ending::stalled);
+    return true;
 }
 
 void TransitionModel::apply(int to, double p)

@@ -447,7 +447,7 @@ TEST(MixIn, ATakeBeingWrittenIsHeldThenReleased)
     }
 }
 
-TEST(MixIn, GivesUpALoadAfter20SecondsAndSkipsRecordsGoneFromTheLibrary)
+TEST(MixIn, GivesUpAFailedLoadAtOnceAndSkipsRecordsGoneFromTheLibrary)
 {
     const TrackRecord live = record("Live"), first = record("First"), second = record("Second");
     FlowRig rig({live, first, second});
@@ -467,13 +467,9 @@ TEST(MixIn, GivesUpALoadAfter20SecondsAndSkipsRecordsGoneFromTheLibrary)
     EXPECT_EQ(app.queue(), std::vector<QUuid>{second.id}); // the stale head left with the first
     ASSERT_TRUE(app.autoCueing());
     EXPECT_EQ(app.autoCueing()->id, first.id);
-    const QDateTime since = app.autoCueing()->since;
+    // The decode fails: nothing will land, so flow does not wait 20 s for it.
     test::spinUntil([&] { return !app.deck(1).loading(); });
-    while (since.msecsTo(rig.scheduler.now()) <= 20000) {
-        EXPECT_EQ(app.autoCueing()->id, first.id);
-        rig.after(1.1);
-    }
-    rig.after(1.1);
+    rig.after(0.05);
     ASSERT_TRUE(app.autoCueing());
     EXPECT_EQ(app.autoCueing()->id, second.id);
     EXPECT_EQ(std::count(app.queue().begin(), app.queue().end(), second.id), 0);
