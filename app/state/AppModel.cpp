@@ -180,7 +180,12 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
         if (!self)
             return;
         self->binder_->engineInstalled(engine, previousRate);
-        self->restartedAt_ = self->scheduler_.now();
+        // A restart under a set that plays, or under a running mix: what it
+        // stopped no hand stopped.
+        if (self->autoQueue_
+            && (self->playingAt_[0] || self->playingAt_[1]
+                || self->transition_->phase().kind != TransitionModel::Phase::Kind::idle))
+            self->restartedAt_ = self->scheduler_.now();
         // At the same rate every deck has its buffer again at once.
         if (std::abs(previousRate - engine.sampleRate()) <= EngineBinder::kReloadRateDifference)
             self->flowPlaysOn();

@@ -531,6 +531,8 @@ private:
     // A record loaded over the live deck, stopping it, after its record was
     // heard: the set stood still mid-record, as when that record stopped.
     std::optional<QUuid> liveReplaced_;
+    // A record loaded over the incoming deck while a mix ran onto it.
+    std::optional<QUuid> overIncoming_;
     // The transition's phase as last seen, for the line that says how a mix ended.
     TransitionModel::Phase mixSeen_;
 

@@ -218,6 +218,15 @@ void AppModel::flowDeckLanded(int deck)
         // mid-record: the record that landed is no record waiting for play.
         if (deck == transition_->liveDeck() && was && heard_.contains(*was) && id)
             setFlow(liveReplaced_, id);
+        // A record loaded over the incoming deck of a running mix (from the
+        // browser, no hand on the decks) stops that deck: the mix ends on a
+        // deck that stands, and the record put there goes on once it does.
+        const TransitionModel::Phase phase = transition_->phase();
+        const bool mixRuns = phase.kind == TransitionModel::Phase::Kind::mixing
+            || phase.kind == TransitionModel::Phase::Kind::waitingDownbeat;
+        setFlow(overIncoming_, id && mixRuns && phase.to == deck && !(autoCueing_ && autoCueing_->id == *id)
+                                   ? id
+                                   : std::optional<QUuid>());
         if (autoCued_ && autoCued_->deck == deck && was == autoCued_->id && !autoCueing_) {
             // The record flow cued here was replaced before it came in: it has
             // not played, so it goes back to the head of the queue.
@@ -381,6 +390,10 @@ void AppModel::logMixEnd()
     if (mixSeen_.kind != Kind::idle || was.kind == Kind::idle)
         return;
     const Ending why = transition_->lastEnding();
+    // A mix over: what it left standing is flow's to look at on the next
+    // tick, not a second later.
+    if (autoQueue_ && (why == Ending::completed || why == Ending::stalled))
+        setFlow(lastAutoCheck_, QDateTime());
     if (why == Ending::completed) {
         brain_->note(formatText("mix: onto deck %d complete", was.to + 1));
         return;
@@ -485,11 +498,11 @@ bool AppModel::mayMixIn(int deck) const
     if (passedOver_ && passedOver_->deck == deck && passedOver_->id == track->id)
         return false;
     // A record heard on air (the one an automatic mix faded out, say) is not
-    // mixed in a second time, nor one that is also on the other deck.
+    // mixed in a second time, nor one that also plays on the other deck.
     if (onAir_.contains(track->id))
         return false;
     const std::optional<TrackRecord>& other = decks_[std::size_t(1 - deck)]->track();
-    return !(other && other->id == track->id);
+    return !(other && other->id == track->id && voicePlaying(1 - deck));
 }
 
 int AppModel::setDeck() const
@@ -589,13 +602,17 @@ void AppModel::cueNextInTime()
     const bool livePlays = voicePlaying(live);
     const bool liveDone = !livePlays && liveTrack
         && (heard_.contains(liveTrack->id) || (liveReplaced_ && *liveReplaced_ == liveTrack->id));
-    // The live deck stands with a record not yet played while the other plays
-    // unheard behind the crossfader (a record loaded from the browser over the
-    // incoming deck mid-mix, the mix completed onto it): the room is silent,
-    // and the record the user put there goes on at once.
-    if (!livePlays && !liveDone && liveTrack && !liveDeck.loading() && !(autoCueing_ && autoCueing_->deck == live)
-        && voicePlaying(idle) && !isAudible(idle) && mixer_->channel(live).fader() > kAudibleFader
+    // The live deck stands, and nothing else is heard, with a record the set
+    // owes the room: one loaded over it while a mix ran onto it, or flow's own
+    // cue stopped before it was ever on air (a hand paused the incoming deck
+    // and took the crossfader to it). It goes on at once.
+    const bool owed = liveTrack
+        && ((overIncoming_ && *overIncoming_ == liveTrack->id && !liveDone)
+            || (autoCued_ && autoCued_->deck == live && autoCued_->id == liveTrack->id));
+    if (!livePlays && owed && !onAir_.contains(liveTrack->id) && !liveDeck.loading()
+        && !(voicePlaying(idle) && isAudible(idle)) && mixer_->channel(live).fader() > kAudibleFader
         && mayMixIn(live)) {
+        setFlow(overIncoming_, std::optional<QUuid>());
         if (const std::shared_ptr<DeckVoice> voice = liveDeck.voice()) {
             voice->send(DeckCommand::play());
             brain_->note(formatText("flow: deck %d stood silent on air with %s; playing it", live + 1,
@@ -653,6 +670,21 @@ void AppModel::cueNextInTime()
         return;
 
     const std::optional<TrackRecord>& idleTrack = idleDeck.track();
+    if (autoCued_ && autoCued_->deck == idle && idleTrack && idleTrack->id == autoCued_->id && !voicePlaying(idle)
+        && !onAir_.contains(idleTrack->id) && musicEndOf(idle) > 0.0
+        && voicePosition(idle) >= musicEndOf(idle) - TransitionModel::kPlayedOut) {
+        // Flow's cue played out unheard behind the crossfader (its mix was
+        // called off): it has not been played, and is cued again.
+        const QUuid cued = autoCued_->id;
+        setFlow(autoCued_, std::optional<AutoCued>());
+        if (std::find(queue_.begin(), queue_.end(), cued) == queue_.end()) {
+            std::vector<QUuid> queue = queue_;
+            queue.insert(queue.begin(), cued);
+            setQueue(std::move(queue));
+        }
+        brain_->note(formatText("flow: %s played out unheard on deck %d; it goes back to the head of the queue",
+                                idleTrack->title.toUtf8().constData(), idle + 1));
+    }
     const bool cuedHere = autoCued_ && autoCued_->deck == idle && idleTrack && idleTrack->id == autoCued_->id;
     // With the live record done, whatever the idle deck holds comes in at
     // once, whoever loaded it: a cue now would only make the silence longer.

@@ -556,7 +556,7 @@ TEST(QuietOutgoing, APlayingDeckLeftBehindTheCrossfaderIsBroughtIn)
         app.setAutoQueue(true);
         rig.after(1.1);
         const bool brought = arrange == Arrange::leftAlone;
-        EXPECT_EQ(app.mixer().crossfader(), brought ? 1.0 : -1.0);
+        EXPECT_EQ(app.mixer().crossfader(), brought ? 1.0 : -1.0) << rig.notes().join("\n").toStdString();
         EXPECT_EQ(rig.notes().contains(QStringLiteral("flow: deck 1 stopped while deck 2 plays Next; bringing deck 2 in")),
                   brought);
         if (brought) {

@@ -461,6 +461,10 @@ struct SetRig {
         app.transition().setBars(bars);
         app.transition().setStyle(TransitionStyle::bassSwap);
         app.mixer().setCrossfader(-1.0);
+        // Sets of many minutes play in seconds here: plain resampling keeps
+        // them quick, and flow does the same with key lock on or off.
+        for (int deck : {0, 1})
+            app.deck(deck).setKeyLock(false);
     }
 
     const TrackRecord& operator[](std::size_t i) const { return records.at(i); }
