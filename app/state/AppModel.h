@@ -468,6 +468,8 @@ private:
     // The deck holds a record flow may mix in: not played out, not what a
     // given-up load meant to replace, not on air before, not on the other deck.
     bool mayMixIn(int deck) const;
+    // The deck's record has played to its music's end.
+    bool playedOut(int deck) const;
     // Something other than a take of deck 1's record could come in on the
     // idle deck: a record it holds that flow may mix in, a cue under way or a
     // queued record. The fork and its call-off near a record's end both ask.
@@ -528,9 +530,9 @@ private:
     std::array<std::optional<double>, 4> playingAt_;
     // What each deck held when flow last saw a track land on it.
     std::array<std::optional<QUuid>, 4> landedOn_;
-    // A record loaded over the live deck, stopping it, after its record was
-    // heard: the set stood still mid-record, as when that record stopped.
-    std::optional<QUuid> liveReplaced_;
+    // Per deck 1 and 2: a record loaded by hand over the deck after its
+    // record was heard; the set stands there as when that record stopped.
+    std::array<std::optional<QUuid>, 2> replaced_;
     // A record loaded over the incoming deck while a mix ran onto it.
     std::optional<QUuid> overIncoming_;
     // The transition's phase as last seen, for the line that says how a mix ended.

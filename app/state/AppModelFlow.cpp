@@ -214,19 +214,23 @@ void AppModel::flowDeckLanded(int deck)
         // A request on its deck for its turn: heard from here on as any record.
         if (id)
             requested_.remove(*id);
-        // A load over the live deck after its record was heard stops the set
-        // mid-record: the record that landed is no record waiting for play.
-        if (deck == transition_->liveDeck() && was && heard_.contains(*was) && id)
-            setFlow(liveReplaced_, id);
+        // A load by hand over a deck after its record was heard (stopping it
+        // mid-record, or after it played out): for the set the deck stands as
+        // when that record stopped, not with a record waiting for play.
         // A record loaded over the incoming deck of a running mix (from the
         // browser, no hand on the decks) stops that deck: the mix ends on a
         // deck that stands, and the record put there goes on once it does.
         const TransitionModel::Phase phase = transition_->phase();
         const bool mixRuns = phase.kind == TransitionModel::Phase::Kind::mixing
             || phase.kind == TransitionModel::Phase::Kind::waitingDownbeat;
-        setFlow(overIncoming_, id && mixRuns && phase.to == deck && !(autoCueing_ && autoCueing_->id == *id)
-                                   ? id
-                                   : std::optional<QUuid>());
+        const bool byFlow = id && autoCueing_ && autoCueing_->id == *id;
+        const bool overIncoming = id && mixRuns && phase.to == deck && !byFlow;
+        setFlow(overIncoming_, overIncoming ? id : std::optional<QUuid>());
+        std::array<std::optional<QUuid>, 2> replaced = replaced_;
+        replaced[std::size_t(deck)] = was && heard_.contains(*was) && id && !byFlow && !overIncoming
+            ? id
+            : std::optional<QUuid>();
+        setFlow(replaced_, replaced);
         if (autoCued_ && autoCued_->deck == deck && was == autoCued_->id && !autoCueing_) {
             // The record flow cued here was replaced before it came in: it has
             // not played, so it goes back to the head of the queue.
@@ -464,7 +468,7 @@ std::optional<QString> AppModel::skipReason(const QUuid& id) const
         const std::optional<TrackRecord>& track = decks_[std::size_t(i)]->track();
         if (!track || track->id != id)
             continue;
-        if (autoQueue_ && i == live)
+        if (autoQueue_ && i == live && !playedOut(i))
             return QStringLiteral("it is on the live deck");
         if (voicePlaying(i) && (autoQueue_ || isAudible(i)))
             return formatText("it plays on deck %d", i + 1);
@@ -484,14 +488,19 @@ bool AppModel::otherToBringIn(int idle) const
     return (mayMixIn(idle) && !voicePlaying(idle)) || autoCueing_ || nextQueuedRecord();
 }
 
+bool AppModel::playedOut(int deck) const
+{
+    const double end = musicEndOf(deck);
+    return end > 0.0 && voicePosition(deck) >= end - TransitionModel::kPlayedOut;
+}
+
 bool AppModel::mayMixIn(int deck) const
 {
     const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
     if (!track)
         return false;
     // A record that has played out is as good as none: nothing is left of it.
-    const double end = musicEndOf(deck);
-    if (end > 0.0 && voicePosition(deck) >= end - TransitionModel::kPlayedOut)
+    if (playedOut(deck))
         return false;
     // What the deck held before a load that was given up is not the record
     // flow meant to bring in.
@@ -518,7 +527,7 @@ int AppModel::setDeck() const
     }
     const auto heardOn = [this](int deck) {
         const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
-        return track && heard_.contains(track->id);
+        return track && (heard_.contains(track->id) || replaced_[std::size_t(deck)] == track->id);
     };
     return !heardOn(live) && heardOn(other) ? other : live;
 }
@@ -601,7 +610,7 @@ void AppModel::cueNextInTime()
     // near its end) leaves the room silent: the next one comes in at once.
     const bool livePlays = voicePlaying(live);
     const bool liveDone = !livePlays && liveTrack
-        && (heard_.contains(liveTrack->id) || (liveReplaced_ && *liveReplaced_ == liveTrack->id));
+        && (heard_.contains(liveTrack->id) || replaced_[std::size_t(live)] == liveTrack->id);
     // The live deck stands, and nothing else is heard, with a record the set
     // owes the room: one loaded over it while a mix ran onto it, or flow's own
     // cue stopped before it was ever on air (a hand paused the incoming deck
@@ -670,11 +679,14 @@ void AppModel::cueNextInTime()
         return;
 
     const std::optional<TrackRecord>& idleTrack = idleDeck.track();
-    if (autoCued_ && autoCued_->deck == idle && idleTrack && idleTrack->id == autoCued_->id && !voicePlaying(idle)
-        && !onAir_.contains(idleTrack->id) && musicEndOf(idle) > 0.0
-        && voicePosition(idle) >= musicEndOf(idle) - TransitionModel::kPlayedOut) {
+    const int cuedOn = autoCued_ ? autoCued_->deck : -1;
+    const std::optional<TrackRecord> cuedTrack =
+        cuedOn == 0 || cuedOn == 1 ? decks_[std::size_t(cuedOn)]->track() : std::nullopt;
+    if (cuedTrack && cuedTrack->id == autoCued_->id && !voicePlaying(cuedOn) && !onAir_.contains(cuedTrack->id)
+        && playedOut(cuedOn)) {
         // Flow's cue played out unheard behind the crossfader (its mix was
-        // called off): it has not been played, and is cued again.
+        // called off, a hand started it there): it has not been played, and
+        // is cued again.
         const QUuid cued = autoCued_->id;
         setFlow(autoCued_, std::optional<AutoCued>());
         if (std::find(queue_.begin(), queue_.end(), cued) == queue_.end()) {
@@ -683,7 +695,7 @@ void AppModel::cueNextInTime()
             setQueue(std::move(queue));
         }
         brain_->note(formatText("flow: %s played out unheard on deck %d; it goes back to the head of the queue",
-                                idleTrack->title.toUtf8().constData(), idle + 1));
+                                cuedTrack->title.toUtf8().constData(), cuedOn + 1));
     }
     const bool cuedHere = autoCued_ && autoCued_->deck == idle && idleTrack && idleTrack->id == autoCued_->id;
     // With the live record done, whatever the idle deck holds comes in at

@@ -32,6 +32,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <memory>
 #include <random>
 
 namespace zelvo {
@@ -1179,9 +1180,10 @@ TEST(FlowSetRandom, AHandsOffSetNeverRepeatsARecordNorGoesQuiet)
                 // Only with no load in flight: a hand load never races another.
                 if (what != 1 && next && !slow.holding() && !app.autoCueing() && !app.deck(0).loading()
                     && !app.deck(1).loading() && !playing(app, idle) && app.transition().phase().kind == Kind::idle) {
-                    bool loaded = false;
-                    app.deck(idle).load(*next, [&loaded] { loaded = true; });
-                    ASSERT_TRUE(test::spinUntil([&] { return loaded || slow.holding(); }));
+                    // The load may land after this block, once a held decode goes.
+                    const auto loaded = std::make_shared<bool>(false);
+                    app.deck(idle).load(*next, [loaded] { *loaded = true; });
+                    ASSERT_TRUE(test::spinUntil([&] { return *loaded || slow.holding(); }));
                 }
                 if (what != 0)
                     app.mixer().setCrossfader(uniform(-1.0, 1.0));
@@ -1215,7 +1217,8 @@ TEST(FlowSetRandom, AHandsOffSetNeverRepeatsARecordNorGoesQuiet)
 // does (a deck played or paused by hand, mid-mix too, a record loaded over
 // either deck from the browser, queue edits, a request for a record already
 // played, flow off and on, the crossfader moved, an output restart, a queued
-// record whose file is gone). Checked every frame: with hands off and flow
+// record whose file is gone, a fork by hand, a record landing on the incoming
+// deck of a running mix as a take does). Checked every frame: with hands off and flow
 // on (at once after what no hand did) the room is never silent for longer
 // than a bar while a queued record remains, and no mix stands with no deck
 // playing for longer than a bar; flow brings in no record heard already
@@ -1223,10 +1226,11 @@ TEST(FlowSetRandom, AHandsOffSetNeverRepeatsARecordNorGoesQuiet)
 // played, still queued or passed over with a line.
 TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
 {
-    // Ten seeds in CI; ZELVO_RANDOM_USER_SEEDS (and ZELVO_RANDOM_USER_FIRST) ask
-    // for more by hand.
+    // Ten sets of three minutes in CI; ZELVO_RANDOM_USER_SEEDS,
+    // ZELVO_RANDOM_USER_FIRST and ZELVO_RANDOM_USER_SECONDS ask for more by hand.
     const int seeds = std::max(qEnvironmentVariableIntValue("ZELVO_RANDOM_USER_SEEDS"), 10);
     const int first = std::max(qEnvironmentVariableIntValue("ZELVO_RANDOM_USER_FIRST"), 1);
+    const double length = std::max(qEnvironmentVariableIntValue("ZELVO_RANDOM_USER_SECONDS"), 180);
     for (unsigned seed = unsigned(first); seed < unsigned(first + seeds); ++seed) {
         SCOPED_TRACE(seed);
         std::mt19937 random(seed * 7919u);
@@ -1238,11 +1242,13 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
         std::vector<double> lengths;
         for (int i = 0; i < 8; ++i) {
             names.push_back(QStringLiteral("U%1@%2").arg(i).arg(tempi[random() % 4]));
-            lengths.push_back(uniform(20.0, 40.0));
+            lengths.push_back(uniform(14.0, 32.0));
         }
         SetRig set(names, lengths, 4);
         ASSERT_EQ(set.records.size(), 8u);
         AppModel& app = set.app;
+        app.setModelKeyLink(std::make_unique<CancellingKey>(set.rig.world));
+        double renderLeft = 0.0;
         // What the user did goes into the log among the program's own lines.
         const auto did = [&](const QString& what) {
             set.rig.world.journal << QStringLiteral("brain.note [user at %1 s] ").arg(set.played, 0, 'f', 1) + what;
@@ -1280,10 +1286,10 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
         set.play(0);
         app.setAutoQueue(true);
 
-        double nextAction = uniform(10.0, 30.0), quiet = 0.0, stalled = 0.0, flowBackAt = -1.0, excusedUntil = 0.0;
+        double nextAction = uniform(5.0, 25.0), quiet = 0.0, stalled = 0.0, flowBackAt = -1.0, excusedUntil = 0.0;
         QString worst;
         bool removed = false;
-        while (set.played < 400.0) {
+        while (set.played < length) {
             set.frame();
             ASSERT_FALSE(::testing::Test::HasFatalFailure());
             // Heard while flow is on: flow keeps no memory of what played with it off.
@@ -1294,16 +1300,24 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
                         wanted.remove(id);
                     onAir.insert(id);
                 }
+            // A fork's render runs a while, then its take is written.
+            if (renderLeft > 0.0) {
+                renderLeft -= TransitionModel::kFrameInterval;
+                if (renderLeft <= 0.0 || set.rig.world.phase != WorkflowLink::Phase::rendering) {
+                    renderLeft = 0.0;
+                    set.rig.world.phase = WorkflowLink::Phase::idle;
+                }
+            }
             if (flowBackAt >= 0.0 && set.played >= flowBackAt) {
                 did(QStringLiteral("flow on"));
                 app.setAutoQueue(true);
                 flowBackAt = -1.0;
             }
             if (set.played >= nextAction) {
-                nextAction = set.played + uniform(8.0, 40.0);
+                nextAction = set.played + uniform(5.0, 25.0);
                 const int deck = int(random() % 2);
                 const TrackRecord& record = set[random() % 8];
-                switch (random() % 9) {
+                switch (random() % 11) {
                 case 0:
                     // A hand, mid-mix or not. What the user played or paused
                     // by hand is theirs: only flow's own repeats are counted.
@@ -1363,6 +1377,29 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
                             removed = true;
                             request(gone);
                         }
+                    }
+                    break;
+                case 9:
+                    // A fork by hand from the on-screen key; its render runs
+                    // 5 to 40 s.
+                    if (renderLeft <= 0.0) {
+                        did(QStringLiteral("fork"));
+                        app.binder().noteHandsOn();
+                        app.outpaint().fork(true);
+                        set.rig.world.phase = WorkflowLink::Phase::rendering;
+                        renderLeft = uniform(5.0, 40.0);
+                    }
+                    break;
+                case 10:
+                    // Something lands on the incoming deck of a running mix
+                    // with no hand on the decks, as a take does.
+                    if (app.transition().phase().kind != Kind::idle && !app.deck(0).loading()
+                        && !app.deck(1).loading()) {
+                        const int to = app.transition().phase().to;
+                        did(QStringLiteral("%1 lands on deck %2 mid-mix").arg(record.title).arg(to + 1));
+                        wanted.insert(record.id);
+                        touched.insert(record.id);
+                        app.deck(to).load(record);
                     }
                     break;
                 }
