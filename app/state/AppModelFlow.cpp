@@ -36,8 +36,9 @@ constexpr double kTakeHoldOfLive = 75.0;
 constexpr double kTakeOnAir = 180.0;
 constexpr std::int64_t kStretchesToRelease = 2;
 // A mix no deck plays is ended once it has stood this long with hands off:
-// long enough for a new output unit to start the decks again, inside a bar.
-constexpr double kStallGrace = 1.0;
+// long enough for a new output unit to start the decks again (the decks play
+// on as it is installed), well inside a bar.
+constexpr double kStallGrace = 0.5;
 
 double secondsBetween(const QDateTime& from, const QDateTime& to)
 {

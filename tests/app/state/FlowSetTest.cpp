@@ -1394,7 +1394,9 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
                     // Something lands on the incoming deck of a running mix
                     // with no hand on the decks, as a take does.
                     if (app.transition().phase().kind != Kind::idle && !app.deck(0).loading()
-                        && !app.deck(1).loading()) {
+                        && !app.deck(1).loading()
+                        && !(app.deck(app.transition().phase().to).track()
+                             && app.deck(app.transition().phase().to).track()->id == record.id)) {
                         const int to = app.transition().phase().to;
                         did(QStringLiteral("%1 lands on deck %2 mid-mix").arg(record.title).arg(to + 1));
                         wanted.insert(record.id);
