@@ -1218,10 +1218,10 @@ TEST(FlowSetRandom, AHandsOffSetNeverRepeatsARecordNorGoesQuiet)
 // either deck from the browser, queue edits, a request for a record already
 // played, flow off and on, the crossfader moved, an output restart, a queued
 // record whose file is gone, a fork by hand, a record landing on the incoming
-// deck of a running mix as a take does). Checked every frame: with hands off and flow
-// on (at once after what no hand did) the room is never silent for longer
-// than a bar while a queued record remains, and no mix stands with no deck
-// playing for longer than a bar; flow brings in no record heard already
+// deck of a running mix as a take does). Checked every frame: with hands off
+// and flow on (at once after what no hand did) the room is never silent for
+// longer than a bar while a queued record remains, and no mix stands with no
+// deck playing for longer than a bar; flow brings in no record heard already
 // unless the user queued or loaded it since; every record the user queued is
 // played, still queued or passed over with a line.
 TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
@@ -1430,7 +1430,8 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
         for (const QUuid& id : queuedByUser) {
             const std::optional<TrackRecord> record = app.library().track(id);
             ASSERT_TRUE(record);
-            const bool accounted = onAir.contains(id) || std::find(app.queue().begin(), app.queue().end(), id) != app.queue().end()
+            const bool accounted = onAir.contains(id)
+                || std::find(app.queue().begin(), app.queue().end(), id) != app.queue().end()
                 || lines.contains(QStringLiteral("passed over ") + record->title)
                 || lines.contains(QStringLiteral("gave up loading ") + record->title)
                 || (app.autoCueing() && app.autoCueing()->id == id) // being loaded now
