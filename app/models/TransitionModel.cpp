@@ -340,6 +340,11 @@ void TransitionModel::tick()
     if (!links_ || !links_->mixer || !links_->decks[0] || !links_->decks[1])
         return;
     Links& app = *links_;
+    // While the output is rebuilt no deck plays or moves: the mix holds where
+    // it stood (its clock carries across) and reads the decks again once the
+    // new engine renders.
+    if (app.audio && !app.audio->outputRunning())
+        return;
     const bool running = phase_.kind == Phase::Kind::waitingDownbeat || phase_.kind == Phase::Kind::mixing;
     if (running && std::abs(app.mixer->crossfader() - lastXF_) > kHandTolerance) {
         setNote(QStringLiteral("YOU TOOK OVER"));
@@ -468,8 +473,14 @@ void TransitionModel::stepMixing(int to)
 
 bool TransitionModel::endStalled()
 {
-    if (phase_.kind != Phase::Kind::mixing || !links_ || !links_->decks[0] || !links_->decks[1] || deckPlaying(0)
-        || deckPlaying(1))
+    if (!links_ || !links_->decks[0] || !links_->decks[1] || deckPlaying(0) || deckPlaying(1))
+        return false;
+    // A mix whose incoming deck never started: called off where it stands.
+    if (phase_.kind == Phase::Kind::starting) {
+        finish(true, std::nullopt, Ending::stalled);
+        return true;
+    }
+    if (phase_.kind != Phase::Kind::mixing)
         return false;
     const int from = 1 - phase_.to;
     const bool outgoingOver = !links_->decks[std::size_t(from)]->track() || deckPlayedOut(from);

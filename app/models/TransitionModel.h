@@ -151,8 +151,9 @@ public:
     // Ends one in its mixing phase while neither deck plays: onto the incoming
     // deck (crossfader at its end, tempo master) when the outgoing record has
     // played out or its deck holds nothing, else called off where it stands;
-    // either way the saved mixer state is put back. Returns whether it ended
-    // a mix. Main thread.
+    // either way the saved mixer state is put back. One still starting, its
+    // incoming deck never started, is called off. Returns whether it ended a
+    // mix. Main thread.
     bool endStalled();
 
 signals:

@@ -93,7 +93,9 @@ bool AppModel::flowMayAct() const
 
 void AppModel::autoTick()
 {
-    if (!autoQueue_ || audio_->directOuts())
+    // While the output is rebuilt the decks read as stopped: flow waits for
+    // the new engine, which plays on what was playing.
+    if (!autoQueue_ || audio_->directOuts() || !audio_->outputRunning())
         return;
     const QDateTime now = scheduler_.now();
     // What is on air is noted every tick: a record heard for less than a
@@ -157,8 +159,9 @@ void AppModel::endStalledMix(const QDateTime& now)
     // ends it, and the next check carries the set on.
     const TransitionModel::Phase phase = transition_->phase();
     // Decks without a voice are being rebuilt with the engine: not yet stalled.
-    const bool stalled = phase.kind == TransitionModel::Phase::Kind::mixing && decks_[0]->voice() && decks_[1]->voice()
-        && !voicePlaying(0) && !voicePlaying(1);
+    const bool stalled = (phase.kind == TransitionModel::Phase::Kind::mixing
+                          || phase.kind == TransitionModel::Phase::Kind::starting)
+        && decks_[0]->voice() && decks_[1]->voice() && !voicePlaying(0) && !voicePlaying(1);
     if (!stalled || !flowMayAct()) {
         setFlow(stalledSince_, std::optional<QDateTime>());
         return;
@@ -228,9 +231,9 @@ void AppModel::flowDeckLanded(int deck)
         const bool overIncoming = id && mixRuns && phase.to == deck && !byFlow;
         setFlow(overIncoming_, overIncoming ? id : std::optional<QUuid>());
         std::array<std::optional<QUuid>, 2> replaced = replaced_;
-        replaced[std::size_t(deck)] = was && heard_.contains(*was) && id && !byFlow && !overIncoming
-            ? id
-            : std::optional<QUuid>();
+        // A second load over such a deck leaves it standing as the first did.
+        const bool wasHeard = was && (heard_.contains(*was) || replaced_[std::size_t(deck)] == *was);
+        replaced[std::size_t(deck)] = wasHeard && id && !byFlow && !overIncoming ? id : std::optional<QUuid>();
         setFlow(replaced_, replaced);
         if (autoCued_ && autoCued_->deck == deck && was == autoCued_->id && !autoCueing_) {
             // The record flow cued here was replaced before it came in: it has
@@ -511,6 +514,10 @@ bool AppModel::mayMixIn(int deck) const
     // mixed in a second time, nor one that also plays on the other deck.
     if (onAir_.contains(track->id))
         return false;
+    // A request for a record heard before is cued afresh on its turn, not
+    // taken from wherever a deck left it.
+    if (requested_.contains(track->id))
+        return false;
     const std::optional<TrackRecord>& other = decks_[std::size_t(1 - deck)]->track();
     return !(other && other->id == track->id && voicePlaying(1 - deck));
 }
@@ -523,7 +530,10 @@ int AppModel::setDeck() const
         return live;
     if (voicePlaying(other)) {
         const std::optional<TrackRecord>& track = decks_[std::size_t(other)]->track();
-        const bool heardBefore = track && onAir_.contains(track->id) && !isAudible(other);
+        // Heard before and gone from the air since: a request for it plays
+        // on its turn, not from behind the crossfader now.
+        const bool heardBefore =
+            track && (onAir_.contains(track->id) || requested_.contains(track->id)) && !isAudible(other);
         return mixer_->channel(other).fader() > kAudibleFader && !heardBefore ? other : live;
     }
     const auto heardOn = [this](int deck) {
@@ -706,7 +716,8 @@ void AppModel::cueNextInTime()
     // was on air already (left running under the crossfader by a mix): it is
     // not brought back, and the next record goes on its deck.
     bool idlePlays = voicePlaying(idle);
-    if (liveDone && idlePlays && idleTrack && onAir_.contains(idleTrack->id) && !isAudible(idle)) {
+    if (liveDone && idlePlays && idleTrack
+        && (onAir_.contains(idleTrack->id) || requested_.contains(idleTrack->id)) && !isAudible(idle)) {
         if (const std::shared_ptr<DeckVoice> voice = idleDeck.voice())
             voice->send(DeckCommand::pause());
         brain_->note(formatText("flow: stopped deck %d: %s was on air already", idle + 1,

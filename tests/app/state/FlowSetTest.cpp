@@ -1051,6 +1051,60 @@ TEST(FlowGaps, TheQueueIsTheUsersList)
     EXPECT_TRUE(app.queue().empty());
 }
 
+// What the user does to records already heard leaves no silence once hands
+// are off: a request for the record a mix left playing behind the crossfader
+// waits its turn rather than holding the set on it, and a second load by hand
+// over the live deck stops the set there as the first did.
+TEST(FlowGaps, RequestsAndLoadsOverHeardRecordsLeaveNoSilence)
+{
+    enum class Case { requestBehindTheCrossfader, oneLoadOverLive, twoLoadsOverLive };
+    for (const Case c : {Case::requestBehindTheCrossfader, Case::oneLoadOverLive, Case::twoLoadsOverLive}) {
+        SCOPED_TRACE(int(c));
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"), QStringLiteral("Zulu"),
+                    QStringLiteral("Yankee")},
+                   {c == Case::requestBehindTheCrossfader ? 120.0 : 60.0, c == Case::requestBehindTheCrossfader ? 30.0 : 60.0,
+                    60.0, 60.0, 60.0},
+                   4);
+        AppModel& app = set.app;
+        const auto never = [] { return false; };
+        if (c == Case::requestBehindTheCrossfader) {
+            ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+            app.setQueue({set[2].id});
+            set.play(0, 20.0);
+            app.setAutoQueue(true);
+            set.playUntil(never, 2.0);
+            app.transition().mix(1); // the user's mix: Alpha plays on behind the crossfader
+            ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(set[1]); }, 20.0)) << set.log();
+            ASSERT_TRUE(playing(app, 0));
+            app.enqueue(set[0].id);
+        } else {
+            ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+            app.setQueue({set[1].id, set[2].id});
+            set.play(0);
+            app.setAutoQueue(true);
+            ASSERT_TRUE(set.playUntil([&] { return app.deck(1).track() && app.deck(1).track()->id == set[1].id; }, 30.0));
+            set.playUntil(never, 10.0);
+            app.binder().noteHandsOn();
+            ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[3])); // over Alpha, mid-record
+            if (c == Case::twoLoadsOverLive) {
+                set.playUntil(never, 5.0);
+                app.binder().noteHandsOn();
+                ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[4]));
+            }
+            ASSERT_TRUE(
+                set.playUntil([&] { return app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 45000; }, 60.0));
+        }
+        // Silence from here on: hands are off, and a bar is 2 s.
+        double quiet = 0.0, worst = 0.0;
+        for (const double end = set.played + 60.0; set.played < end;) {
+            set.frame();
+            quiet = set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
+            worst = std::max(worst, quiet);
+        }
+        EXPECT_LT(worst, 2.0) << set.log();
+    }
+}
+
 // The record playing now, queued by the user as a request, plays again on
 // its turn rather than being passed over as on air already.
 TEST(FlowGaps, TheRecordPlayingNowQueuedAgainPlaysOnItsTurn)
