@@ -963,6 +963,51 @@ TEST(FlowGaps, WhatNoHandStoppedGoesOnAtOnce)
     }
 }
 
+// While a new output takes its time to open, the decks read as stopped: no
+// mix ends and flow brings nothing in for it; once the output runs, the set
+// plays on where it stood, mid-mix or between mixes.
+TEST(FlowGaps, NothingIsReadWhileTheOutputOpens)
+{
+    for (const bool midMix : {true, false}) {
+        SCOPED_TRACE(midMix);
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 60.0, 60.0}, 4);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+        app.setQueue({set[2].id});
+        set.play(0, 20.0);
+        app.setAutoQueue(true);
+        set.playUntil([] { return false; }, 2.0);
+        if (midMix) {
+            app.transition().mix(1);
+            ASSERT_TRUE(set.playUntil(
+                [&] { return app.transition().phase().kind == Kind::mixing && app.transition().phase().value >= 0.3; },
+                20.0));
+        }
+        FakeAudioBackend::Device device;
+        device.uid = "fake.slow";
+        device.name = "Fake Slow";
+        device.hangOnInitialize = true;
+        set.rig.backend->addDevice(device);
+        const qsizetype linesBefore = set.notes().size();
+        app.audio().setDeviceUID(QStringLiteral("fake.slow"));
+        ASSERT_TRUE(test::spinUntil([&] { return set.rig.backend->hungCount() == 1; }));
+        set.playUntil([] { return false; }, 2.0);
+        EXPECT_EQ(set.notes().size(), linesBefore) << set.log();
+        EXPECT_EQ(app.transition().phase().kind, midMix ? Kind::mixing : Kind::idle);
+        set.rig.backend->releaseHangs();
+        ASSERT_TRUE(test::spinUntil([&] { return app.audio().io() && app.audio().io()->running(); }));
+        double quiet = 0.0, worst = 0.0;
+        for (const double end = set.played + 20.0; set.played < end;) {
+            set.frame();
+            quiet = set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
+            worst = std::max(worst, quiet);
+        }
+        EXPECT_LT(worst, 0.5) << set.log();
+        EXPECT_TRUE(playing(app, 0)) << set.log();
+        EXPECT_TRUE(!midMix || set.mixedIn(set[1])) << set.log();
+    }
+}
+
 // Flow calls off only a render its own fork started: a fork that started none
 // leaves the user's next fork alone.
 TEST(FlowGaps, AForkThatStartedNoRunLeavesTheUsersForkAlone)
