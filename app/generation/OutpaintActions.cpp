@@ -328,6 +328,11 @@ void OutpaintModel::cancel()
     }
 }
 
+void OutpaintModel::callOff()
+{
+    stopRun();
+}
+
 void OutpaintModel::stepTake(int delta)
 {
     const std::vector<TrackRecord> list = takes();

@@ -222,6 +222,9 @@ public:
     void reroll();
     // Stops the render in flight.
     void cancel();
+    // Stops the render in flight without a notice and without snoozing the
+    // chain: the render gave way, nobody cancelled it.
+    void callOff();
     // Puts the previous (−1) or next (+1) take of deck 2's source on deck 2.
     void stepTake(int delta);
 

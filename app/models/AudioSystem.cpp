@@ -133,6 +133,11 @@ void AudioSystem::saveDeviceUID()
         defaults_.setString(kDeviceKey, deviceUID_);
 }
 
+bool AudioSystem::outputRunning() const
+{
+    return io_ && io_->running();
+}
+
 void AudioSystem::setBufferFrames(std::int64_t frames)
 {
     assignBufferFrames(frames);

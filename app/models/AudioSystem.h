@@ -102,6 +102,7 @@ public:
     void setPlayerRig(std::vector<RigPlayer> players);
     // One deck per output pair instead of master and cue (a two-card rig). Main thread.
     bool directOuts() const override { return directOuts_; }
+    bool outputRunning() const override;
     // Rig deck index -> the lower-case name of the card it plays from. Main thread.
     const std::map<int, QString>& rigRoutes() const { return rigRoutes_; }
 

@@ -340,6 +340,11 @@ void TransitionModel::tick()
     if (!links_ || !links_->mixer || !links_->decks[0] || !links_->decks[1])
         return;
     Links& app = *links_;
+    // While the output is rebuilt no deck plays or moves: the mix holds where
+    // it stood (its clock carries across) and reads the decks again once the
+    // new engine renders.
+    if (app.audio && !app.audio->outputRunning())
+        return;
     const bool running = phase_.kind == Phase::Kind::waitingDownbeat || phase_.kind == Phase::Kind::mixing;
     if (running && std::abs(app.mixer->crossfader() - lastXF_) > kHandTolerance) {
         setNote(QStringLiteral("YOU TOOK OVER"));
@@ -429,7 +434,11 @@ void TransitionModel::stepWaiting(int to, double at)
     // The mix begins. A mix longer than the outgoing music left is cut to it:
     // the incoming deck is up when the outgoing record ends (at once when that
     // record has played out).
-    lengthSeconds_ = std::min(lengthSeconds_, std::max(musicLeftOutgoing(to) + (now - startTime_), kShortestMix));
+    // An outgoing deck that is not playing (stopped by hand, parked by an
+    // engine rebuild) has no music left to hear, wherever its playhead stands:
+    // the incoming deck comes up at once rather than fading in from silence.
+    const double left = deckPlaying(1 - to) ? musicLeftOutgoing(to) : 0.0;
+    lengthSeconds_ = std::min(lengthSeconds_, std::max(left + (now - startTime_), kShortestMix));
     MixerModel& mixer = *links_->mixer;
     xfStart_ = mixer.crossfader();
     lastXF_ = xfStart_;
@@ -460,6 +469,23 @@ void TransitionModel::stepMixing(int to)
     apply(to, p);
     if (p >= 1.0)
         finish(true, to, Ending::completed);
+}
+
+bool TransitionModel::endStalled()
+{
+    if (!links_ || !links_->decks[0] || !links_->decks[1] || deckPlaying(0) || deckPlaying(1))
+        return false;
+    // A mix whose incoming deck never started: called off where it stands.
+    if (phase_.kind == Phase::Kind::starting) {
+        finish(true, std::nullopt, Ending::stalled);
+        return true;
+    }
+    if (phase_.kind != Phase::Kind::mixing)
+        return false;
+    const int from = 1 - phase_.to;
+    const bool outgoingOver = !links_->decks[std::size_t(from)]->track() || deckPlayedOut(from);
+    finish(true, outgoingOver ? std::optional<int>(phase_.to) : std::nullopt, Ending::stalled);
+    return true;
 }
 
 void TransitionModel::apply(int to, double p)

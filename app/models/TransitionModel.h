@@ -80,9 +80,9 @@ public:
 
     // Why the last mix ended: it completed, the user called it off (a second
     // `mix`), a hand moved the crossfader, a deck stopped before the downbeat,
-    // or the incoming deck could not be started. Set before the phase returns
-    // to idle.
-    enum class Ending { none, completed, calledOff, tookOver, deckStopped, couldNotStart };
+    // the incoming deck could not be started, or flow ended a mix no deck
+    // played any more. Set before the phase returns to idle.
+    enum class Ending { none, completed, calledOff, tookOver, deckStopped, couldNotStart, stalled };
 
     // A mix waiting for its downbeat, read on the transition clock: where the
     // clock stands, when the mix begins and whether that is the phrase downbeat
@@ -147,6 +147,14 @@ public:
     int liveDeck() const;
     // Starts a mix to deck `to` (0 or 1), or calls off the running one. Main thread.
     void mix(int to);
+    // A mix that no deck plays stands still for good: its clock moves no more.
+    // Ends one in its mixing phase while neither deck plays: onto the incoming
+    // deck (crossfader at its end, tempo master) when the outgoing record has
+    // played out or its deck holds nothing, else called off where it stands;
+    // either way the saved mixer state is put back. One still starting, its
+    // incoming deck never started, is called off. Returns whether it ended a
+    // mix. Main thread.
+    bool endStalled();
 
 signals:
     void styleChanged();

@@ -123,6 +123,8 @@ public:
         return ChainSnooze{model.chainSnooze()->trackID, model.chainSnooze()->duration};
     }
     std::int64_t stretchesWritten() const override { return model.stretchesWritten(); }
+    std::int64_t runID() const override { return model.runID(); }
+    void callOff() override { model.callOff(); }
 
     OutpaintModel model;
 

@@ -74,6 +74,12 @@ public:
     virtual std::optional<ChainSnooze> chainSnooze() const = 0;
     // Stretches the chain has written so far.
     virtual std::int64_t stretchesWritten() const = 0;
+    // Which render is current: a number that moves on with every render begun
+    // or ended, so flow can tell the fork it started from one the user did.
+    virtual std::int64_t runID() const = 0;
+    // Ends the render in flight quietly: no notice, and the chain is not
+    // snoozed. Flow's own fork giving way to the next record.
+    virtual void callOff() = 0;
     // True while a render is being written (rendering, capturing or composing).
     bool rendering() const
     {

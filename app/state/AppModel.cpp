@@ -165,8 +165,10 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     };
     transition_->setLinks(std::move(links));
     connect(transition_.get(), &TransitionModel::phaseChanged, this, &AppModel::logMixEnd);
-    for (int i = 0; i < 2; ++i)
+    for (int i = 0; i < 2; ++i) {
         connect(decks_[std::size_t(i)].get(), &DeckModel::trackChanged, this, [this, i] { flowDeckLanded(i); });
+        connect(decks_[std::size_t(i)].get(), &DeckModel::loadingChanged, this, [this, i] { flowDeckLoadEnded(i); });
+    }
     controller_->setOnHands([self] {
         if (self)
             self->binder_->noteHandsOn();
@@ -175,8 +177,18 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     restoreSettings();
 
     audio_->setEngineHandler([self](MixEngine& engine, double previousRate) {
-        if (self)
-            self->binder_->engineInstalled(engine, previousRate);
+        if (!self)
+            return;
+        self->binder_->engineInstalled(engine, previousRate);
+        // A restart under a set that plays, or under a running mix: what it
+        // stopped no hand stopped.
+        if (self->autoQueue_
+            && (self->playingAt_[0] || self->playingAt_[1]
+                || self->transition_->phase().kind != TransitionModel::Phase::Kind::idle))
+            self->restartedAt_ = self->scheduler_.now();
+        // At the same rate every deck has its buffer again at once.
+        if (std::abs(previousRate - engine.sampleRate()) <= EngineBinder::kReloadRateDifference)
+            self->flowPlaysOn();
     });
 }
 

@@ -282,7 +282,8 @@ public:
     // up: the mix-in does not take it for the record it was cueing.
     const std::optional<AutoCued>& passedOver() const { return passedOver_; }
     // Records heard on air (playing, through the fader and the crossfader)
-    // while flow mode was on: flow never mixes one in again.
+    // while flow mode was on and not queued or loaded by the user since: flow
+    // never cues, mixes in or brings in one of them again.
     const QSet<QUuid>& onAir() const { return onAir_; }
     // --- The model key, the hint, flow mode's status line and the guide
     // (AppModelSteps.cpp). Everything here but the hint is computed on every
@@ -323,8 +324,9 @@ public:
     // The first queued record the library still holds that is neither on the
     // live deck nor on a deck that plays (flow passes those over).
     std::optional<TrackRecord> nextQueuedRecord() const;
-    // The record has been on air, or is on the live deck or on a deck that
-    // plays: a queue entry for it is passed over and dropped.
+    // A queue entry for the record is passed over and dropped: with flow on,
+    // it has been on air since the user last queued or loaded it, or it is on
+    // the live deck or on a deck that plays; with flow off, it plays on air.
     bool queueSkips(const QUuid& id) const;
     // One reading of everything the key, the flow line and the guide depend on.
     keysteps::Inputs stepInputs() const;
@@ -435,6 +437,13 @@ private:
     // A record landed on `deck`: with the room silent, flow looks again at the
     // next frame, not at its next check a second later.
     void flowDeckLanded(int deck);
+    // A deck's load ended: one flow started that failed is seen at once.
+    void flowDeckLoadEnded(int deck);
+    // Ends a timed mix that no deck plays once hands are off (see the body).
+    void endStalledMix(const QDateTime& now);
+    // After an engine rebuild, in flow mode: decks 1 and 2 that were playing
+    // play on from where they stood on their new voices.
+    void flowPlaysOn();
     void autoInstallTick();
 
     // --- Browser lists, the set queue and flow mode.
@@ -459,6 +468,16 @@ private:
     // The deck holds a record flow may mix in: not played out, not what a
     // given-up load meant to replace, not on air before, not on the other deck.
     bool mayMixIn(int deck) const;
+    // The deck's record has played to its music's end.
+    bool playedOut(int deck) const;
+    // Something other than a take of deck 1's record could come in on the
+    // idle deck: a record it holds that flow may mix in, a cue under way or a
+    // queued record. The fork and its call-off near a record's end both ask.
+    bool otherToBringIn(int idle) const;
+    // Why a queue entry is passed over; none when it may be cued.
+    std::optional<QString> skipReason(const QUuid& id) const;
+    // Writes the line for a queue entry flow drops without playing it.
+    void notePassedOver(const QUuid& id, const QString& why);
     // Writes one log line when a mix ends: onto which deck, where it stood and
     // why it ended, so a log says why a mix stopped.
     void logMixEnd();
@@ -471,6 +490,9 @@ private:
     // duration, else the duration.
     double musicEndOf(int deck) const;
     bool handsOff() const;
+    // Hands off, or no hand since the output last restarted: what the restart
+    // stopped is flow's to carry on at once.
+    bool flowMayAct() const;
     template <typename T>
     void setFlow(T& field, T value);
 
@@ -494,6 +516,25 @@ private:
     QSet<QUuid> givenUp_;
     std::optional<AutoCued> passedOver_;
     QSet<QUuid> onAir_;
+    // Records queued again while on air (a request): not counted as on air
+    // again until they land on a deck for their turn.
+    QSet<QUuid> requested_;
+    // Since when a mix in its mixing phase has had no deck playing.
+    std::optional<QDateTime> stalledSince_;
+    // When the output last restarted under the set, until the set plays again.
+    QDateTime restartedAt_;
+    // The render flow's own fork runs as; none when flow has none under way.
+    std::optional<std::int64_t> flowRun_;
+    // Where each deck's playhead stood at the last tick while it played; none
+    // while it stood. Kept while a deck has no voice (an engine rebuild).
+    std::array<std::optional<double>, 4> playingAt_;
+    // What each deck held when flow last saw a track land on it.
+    std::array<std::optional<QUuid>, 4> landedOn_;
+    // Per deck 1 and 2: a record loaded by hand over the deck after its
+    // record was heard; the set stands there as when that record stopped.
+    std::array<std::optional<QUuid>, 2> replaced_;
+    // A record loaded over the incoming deck while a mix ran onto it.
+    std::optional<QUuid> overIncoming_;
     // The transition's phase as last seen, for the line that says how a mix ended.
     TransitionModel::Phase mixSeen_;
 

@@ -236,6 +236,12 @@ void AppModel::enqueue(const QUuid& id)
     std::erase(queue, id);
     queue.push_back(id);
     setQueue(std::move(queue));
+    // Queued again after it was on air: the user wants it again, and flow
+    // plays it when its turn comes.
+    if (onAir_.remove(id)) {
+        requested_.insert(id);
+        emit flowChanged();
+    }
 }
 
 void AppModel::dequeue(const QUuid& id)
@@ -260,9 +266,9 @@ void AppModel::moveInQueue(const QUuid& id, int offset)
 void AppModel::loadNext()
 {
     std::vector<QUuid> queue = queue_;
-    // Records the library no longer holds are dropped, and so are records on
-    // air, on the live deck or on a deck that plays: loading one would mix a
-    // record into itself.
+    // Records the library no longer holds are dropped, and so are those flow
+    // passes over (with flow off, only a record playing on air now): loading
+    // one would mix a record into itself.
     std::erase_if(queue, [this](const QUuid& id) { return !library_->track(id) || queueSkips(id); });
     setQueue(queue);
     if (queue.empty()) {

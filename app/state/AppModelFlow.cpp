@@ -35,6 +35,10 @@ constexpr double kAudibleFader = 0.05;
 constexpr double kTakeHoldOfLive = 75.0;
 constexpr double kTakeOnAir = 180.0;
 constexpr std::int64_t kStretchesToRelease = 2;
+// A mix no deck plays is ended once it has stood this long with hands off:
+// long enough for a new output unit to start the decks again (the decks play
+// on as it is installed), well inside a bar.
+constexpr double kStallGrace = 0.5;
 
 double secondsBetween(const QDateTime& from, const QDateTime& to)
 {
@@ -82,11 +86,43 @@ bool AppModel::handsOff() const
     return secondsBetween(handsOnAt(), scheduler_.now()) >= kHandsOff;
 }
 
+bool AppModel::flowMayAct() const
+{
+    return handsOff() || (restartedAt_.isValid() && !(handsOnAt() > restartedAt_));
+}
+
 void AppModel::autoTick()
 {
-    if (!autoQueue_ || audio_->directOuts())
+    // While the output is rebuilt the decks read as stopped: flow waits for
+    // the new engine, which plays on what was playing.
+    if (!autoQueue_ || audio_->directOuts() || !audio_->outputRunning())
         return;
     const QDateTime now = scheduler_.now();
+    // What is on air is noted every tick: a record heard for less than a
+    // second is heard all the same.
+    // A request taken off the queue by the user is no request any more.
+    requested_.removeIf([this](const QUuid& id) {
+        return std::find(queue_.begin(), queue_.end(), id) == queue_.end() && !(autoCueing_ && autoCueing_->id == id);
+    });
+    QSet<QUuid> onAir = onAir_;
+    for (int i = 0; i < kDecks; ++i) {
+        if (decks_[std::size_t(i)]->voice())
+            playingAt_[std::size_t(i)] = voicePlaying(i) ? std::optional<double>(voicePosition(i)) : std::nullopt;
+        const std::optional<TrackRecord>& track = decks_[std::size_t(i)]->track();
+        if (track && voicePlaying(i) && isAudible(i) && !requested_.contains(track->id))
+            onAir.insert(track->id);
+    }
+    setFlow(onAir_, std::move(onAir));
+    // The set plays again after an output restart: hands count as before.
+    if (restartedAt_.isValid())
+        for (int i = 0; i < kDecks; ++i)
+            if (voicePlaying(i) && isAudible(i))
+                restartedAt_ = QDateTime();
+    // The record flow took from the queue is the user's until it is heard: a
+    // mix into it that never came up leaves it flow's to bring back.
+    if (autoCued_ && onAir_.contains(autoCued_->id))
+        setFlow(autoCued_, std::optional<AutoCued>());
+    endStalledMix(now);
     if (lastAutoCheck_.isValid() && !(secondsBetween(lastAutoCheck_, now) > kBodyInterval))
         return;
     setFlow(lastAutoCheck_, now);
@@ -94,17 +130,12 @@ void AppModel::autoTick()
         setFlow(liveSince_, now);
 
     QSet<QUuid> heard = heard_;
-    QSet<QUuid> onAir = onAir_;
     for (int i = 0; i < kDecks; ++i) {
         const std::optional<TrackRecord>& track = decks_[std::size_t(i)]->track();
-        if (!voicePlaying(i) || !track)
-            continue;
-        heard.insert(track->id);
-        if (isAudible(i))
-            onAir.insert(track->id);
+        if (voicePlaying(i) && track)
+            heard.insert(track->id);
     }
     setFlow(heard_, std::move(heard));
-    setFlow(onAir_, std::move(onAir));
 
     const int live = transition_->liveDeck();
     if (live != flowLive_) {
@@ -119,8 +150,113 @@ void AppModel::autoTick()
     cueNextInTime();
 }
 
+void AppModel::endStalledMix(const QDateTime& now)
+{
+    // Neither deck plays under a running mix: a hand paused one, a load over
+    // the incoming deck stopped it, the output was restarted, the records
+    // ended. Its clock will not move again. While hands are on, the DJ is
+    // dealing with it; once they are off (at once when no hand did it) flow
+    // ends it, and the next check carries the set on.
+    const TransitionModel::Phase phase = transition_->phase();
+    // Decks without a voice are being rebuilt with the engine: not yet stalled.
+    const bool stalled = (phase.kind == TransitionModel::Phase::Kind::mixing
+                          || phase.kind == TransitionModel::Phase::Kind::starting)
+        && decks_[0]->voice() && decks_[1]->voice() && !voicePlaying(0) && !voicePlaying(1);
+    if (!stalled || !flowMayAct()) {
+        setFlow(stalledSince_, std::optional<QDateTime>());
+        return;
+    }
+    if (!stalledSince_) {
+        setFlow(stalledSince_, std::optional<QDateTime>(now));
+        return;
+    }
+    if (secondsBetween(*stalledSince_, now) < kStallGrace)
+        return;
+    setFlow(stalledSince_, std::optional<QDateTime>());
+    if (!transition_->endStalled())
+        return;
+    brain_->note(formatText("flow: no deck played the mix onto deck %d at %.0f%%; ending it", phase.to + 1,
+                            phase.value * 100.0));
+    setFlow(lastAutoCheck_, QDateTime());
+}
+
+void AppModel::flowPlaysOn()
+{
+    if (!autoQueue_ || audio_->directOuts())
+        return;
+    for (int i = 0; i < 2; ++i) {
+        const std::optional<double> at = playingAt_[std::size_t(i)];
+        DeckModel& deck = *decks_[std::size_t(i)];
+        const std::shared_ptr<DeckVoice> voice = deck.voice();
+        if (!at || !voice || !deck.buffer() || !deck.track())
+            continue;
+        // After the buffer and the cues the deck was just sent: the record
+        // goes on from where the old engine left it, not from its cue point.
+        voice->send(DeckCommand::seek(*at));
+        voice->send(DeckCommand::play());
+        brain_->note(formatText("flow: the output restarted; deck %d plays %s on from %.1fs", i + 1,
+                                deck.track()->title.toUtf8().constData(), *at));
+    }
+}
+
+void AppModel::flowDeckLoadEnded(int deck)
+{
+    if (autoQueue_ && autoCueing_ && autoCueing_->deck == deck && !decks_[std::size_t(deck)]->loading())
+        setFlow(lastAutoCheck_, QDateTime());
+}
+
 void AppModel::flowDeckLanded(int deck)
 {
+    // A record the user put on a deck after it was on air (a request, a
+    // record played again on purpose) may come in again; flow's own cue is
+    // not the user's choice. A take extended under the deck keeps its record.
+    const std::optional<TrackRecord>& landed = decks_[std::size_t(deck)]->track();
+    const std::optional<QUuid> id = landed ? std::optional<QUuid>(landed->id) : std::nullopt;
+    if (id != landedOn_[std::size_t(deck)]) {
+        const std::optional<QUuid> was = landedOn_[std::size_t(deck)];
+        landedOn_[std::size_t(deck)] = id;
+        // A request on its deck for its turn: heard from here on as any record.
+        if (id)
+            requested_.remove(*id);
+        // A load by hand over a deck after its record was heard (stopping it
+        // mid-record, or after it played out): for the set the deck stands as
+        // when that record stopped, not with a record waiting for play.
+        // A record loaded over the incoming deck of a running mix (from the
+        // browser, no hand on the decks) stops that deck: the mix ends on a
+        // deck that stands, and the record put there goes on once it does.
+        const TransitionModel::Phase phase = transition_->phase();
+        const bool mixRuns = phase.kind == TransitionModel::Phase::Kind::mixing
+            || phase.kind == TransitionModel::Phase::Kind::waitingDownbeat;
+        const bool byFlow = id && autoCueing_ && autoCueing_->id == *id;
+        const bool overIncoming = id && mixRuns && phase.to == deck && !byFlow;
+        setFlow(overIncoming_, overIncoming ? id : std::optional<QUuid>());
+        std::array<std::optional<QUuid>, 2> replaced = replaced_;
+        // A second load over such a deck leaves it standing as the first did.
+        const bool wasHeard = was && (heard_.contains(*was) || replaced_[std::size_t(deck)] == *was);
+        replaced[std::size_t(deck)] = wasHeard && id && !byFlow && !overIncoming ? id : std::optional<QUuid>();
+        setFlow(replaced_, replaced);
+        if (autoCued_ && autoCued_->deck == deck && was == autoCued_->id && !autoCueing_) {
+            // The record flow cued here was replaced before it came in: it has
+            // not played, so it goes back to the head of the queue.
+            const QUuid cued = autoCued_->id;
+            setFlow(autoCued_, std::optional<AutoCued>());
+            if (std::find(queue_.begin(), queue_.end(), cued) == queue_.end()) {
+                std::vector<QUuid> queue = queue_;
+                queue.insert(queue.begin(), cued);
+                setQueue(std::move(queue));
+            }
+            const std::optional<TrackRecord> record = library_->track(cued);
+            brain_->note(formatText("flow: %s took deck %d before %s came in; it goes back to the head of the queue",
+                                    landed ? landed->title.toUtf8().constData() : "another record", deck + 1,
+                                    record ? record->title.toUtf8().constData() : "the cued record"));
+        }
+        if (id && onAir_.contains(*id) && !(autoCueing_ && autoCueing_->id == *id)) {
+            QSet<QUuid> onAir = onAir_;
+            onAir.remove(*id);
+            setFlow(onAir_, std::move(onAir));
+        }
+    }
+
     // The next record landing while the live deck stands (it played out) comes
     // in at once: a second's wait for the next check is a second of silence.
     const int live = transition_->liveDeck();
@@ -237,16 +373,20 @@ void AppModel::flowFork()
     // goes ahead of a take still being written: a fork begun later would only
     // be called off.
     const double cueDue = bar * double(transition_->bars()) + kPrepareWindow;
-    const bool queued = nextQueuedRecord().has_value();
     if (end - position <= bar * double(settings.aheadBars + kForkEndBars) + kForkEndMargin
-        || (queued && end - position <= cueDue)) {
+        || (otherToBringIn(1) && end - position <= cueDue)) {
         brain_->note(QStringLiteral("flow: ") + record->title
                      + QStringLiteral(" is too near its end to fork; the next record gets it"));
         return;
     }
     brain_->note(QStringLiteral("flow: forking ") + record->title);
     showHint(QStringLiteral("FLOW \u00B7 ZELVO-0 IS LISTENING TO ") + record->title.toUpper(), kForkHintSeconds);
+    // Flow calls off only the render this fork starts; a fork that starts
+    // none (too little heard, the model busy) leaves flow none to call off.
+    const std::int64_t before = outpaint_->runID();
     outpaint_->fork(false);
+    setFlow(flowRun_, outpaint_->runID() != before ? std::optional<std::int64_t>(outpaint_->runID())
+                                                    : std::optional<std::int64_t>());
 }
 
 void AppModel::logMixEnd()
@@ -258,6 +398,10 @@ void AppModel::logMixEnd()
     if (mixSeen_.kind != Kind::idle || was.kind == Kind::idle)
         return;
     const Ending why = transition_->lastEnding();
+    // A mix over: what it left standing is flow's to look at on the next
+    // tick, not a second later.
+    if (autoQueue_ && (why == Ending::completed || why == Ending::stalled))
+        setFlow(lastAutoCheck_, QDateTime());
     if (why == Ending::completed) {
         brain_->note(formatText("mix: onto deck %d complete", was.to + 1));
         return;
@@ -275,6 +419,7 @@ void AppModel::logMixEnd()
     case Ending::tookOver: reason = QStringLiteral("a hand took the crossfader"); break;
     case Ending::deckStopped: reason = QStringLiteral("a deck stopped before the downbeat"); break;
     case Ending::couldNotStart: reason = QStringLiteral("the incoming deck could not start"); break;
+    case Ending::stalled: reason = QStringLiteral("no deck was playing"); break;
     case Ending::none:
     case Ending::completed: reason = QStringLiteral("no reason given"); break;
     }
@@ -287,6 +432,11 @@ bool AppModel::bringInPlaying()
     const int idle = 1 - live;
     DeckModel& idleDeck = *decks_[std::size_t(idle)];
     if (voicePlaying(live) || !voicePlaying(idle) || !idleDeck.track())
+        return false;
+    // A record already heard and gone from the air since (the one a mix faded
+    // out, playing on behind the crossfader) is not brought back.
+    const QUuid idleID = idleDeck.track()->id;
+    if ((onAir_.contains(idleID) || requested_.contains(idleID)) && !isAudible(idle))
         return false;
     // The live deck has stopped and the other plays: the playing deck is the
     // live one. Wherever the crossfader stands short of its end it keeps that
@@ -308,15 +458,44 @@ bool AppModel::bringInPlaying()
 
 bool AppModel::queueSkips(const QUuid& id) const
 {
-    if (onAir_.contains(id))
-        return true;
+    return skipReason(id).has_value();
+}
+
+std::optional<QString> AppModel::skipReason(const QUuid& id) const
+{
+    // With flow off the queue is only the user's list: nothing but a record
+    // playing on air now is passed over.
+    if (autoQueue_ && onAir_.contains(id))
+        return QStringLiteral("it was on air already");
     const int live = transition_->liveDeck();
     for (int i = 0; i < kDecks; ++i) {
         const std::optional<TrackRecord>& track = decks_[std::size_t(i)]->track();
-        if (track && track->id == id && (i == live || voicePlaying(i)))
-            return true;
+        if (!track || track->id != id)
+            continue;
+        if (autoQueue_ && i == live && !playedOut(i))
+            return QStringLiteral("it is on the live deck");
+        if (voicePlaying(i) && (autoQueue_ || isAudible(i)))
+            return formatText("it plays on deck %d", i + 1);
     }
-    return false;
+    return std::nullopt;
+}
+
+void AppModel::notePassedOver(const QUuid& id, const QString& why)
+{
+    const std::optional<TrackRecord> record = library_->track(id);
+    brain_->note(QStringLiteral("flow: passed over ") + (record ? record->title : QStringLiteral("a record"))
+                 + QStringLiteral(" in the queue: ") + why);
+}
+
+bool AppModel::otherToBringIn(int idle) const
+{
+    return (mayMixIn(idle) && !voicePlaying(idle)) || autoCueing_ || nextQueuedRecord();
+}
+
+bool AppModel::playedOut(int deck) const
+{
+    const double end = musicEndOf(deck);
+    return end > 0.0 && voicePosition(deck) >= end - TransitionModel::kPlayedOut;
 }
 
 bool AppModel::mayMixIn(int deck) const
@@ -325,19 +504,22 @@ bool AppModel::mayMixIn(int deck) const
     if (!track)
         return false;
     // A record that has played out is as good as none: nothing is left of it.
-    const double end = musicEndOf(deck);
-    if (end > 0.0 && voicePosition(deck) >= end - TransitionModel::kPlayedOut)
+    if (playedOut(deck))
         return false;
     // What the deck held before a load that was given up is not the record
     // flow meant to bring in.
     if (passedOver_ && passedOver_->deck == deck && passedOver_->id == track->id)
         return false;
     // A record heard on air (the one an automatic mix faded out, say) is not
-    // mixed in a second time, nor one that is also on the other deck.
+    // mixed in a second time, nor one that also plays on the other deck.
     if (onAir_.contains(track->id))
         return false;
+    // A request for a record heard before is cued afresh on its turn, not
+    // taken from wherever a deck left it.
+    if (requested_.contains(track->id))
+        return false;
     const std::optional<TrackRecord>& other = decks_[std::size_t(1 - deck)]->track();
-    return !(other && other->id == track->id);
+    return !(other && other->id == track->id && voicePlaying(1 - deck));
 }
 
 int AppModel::setDeck() const
@@ -346,11 +528,17 @@ int AppModel::setDeck() const
     const int other = 1 - live;
     if (voicePlaying(live))
         return live;
-    if (voicePlaying(other))
-        return mixer_->channel(other).fader() > kAudibleFader ? other : live;
+    if (voicePlaying(other)) {
+        const std::optional<TrackRecord>& track = decks_[std::size_t(other)]->track();
+        // Heard before and gone from the air since: a request for it plays
+        // on its turn, not from behind the crossfader now.
+        const bool heardBefore =
+            track && (onAir_.contains(track->id) || requested_.contains(track->id)) && !isAudible(other);
+        return mixer_->channel(other).fader() > kAudibleFader && !heardBefore ? other : live;
+    }
     const auto heardOn = [this](int deck) {
         const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
-        return track && heard_.contains(track->id);
+        return track && (heard_.contains(track->id) || replaced_[std::size_t(deck)] == track->id);
     };
     return !heardOn(live) && heardOn(other) ? other : live;
 }
@@ -366,10 +554,11 @@ bool AppModel::settleCue(const QDateTime& now)
         setFlow(autoCueing_, std::optional<AutoCueing>());
         return true;
     }
-    if (!deck.loading() && held && (!cue.replacing || held->id != *cue.replacing)) {
+    const bool failed = !deck.loading() && deck.error() && (!held || (cue.replacing && held->id == *cue.replacing));
+    if (!deck.loading() && !failed && (held || deck.voice())) {
         // Something else was put on the deck (a take placed there, a load by
-        // hand): the cue never lands. Its record has not played: it goes back
-        // to the head of the queue.
+        // hand, the record it held loaded again): the cue never lands. Its
+        // record has not played: it goes back to the head of the queue.
         setFlow(autoCueing_, std::optional<AutoCueing>());
         setFlow(autoCued_, std::optional<AutoCued>());
         if (std::find(queue_.begin(), queue_.end(), cue.id) == queue_.end()) {
@@ -379,8 +568,23 @@ bool AppModel::settleCue(const QDateTime& now)
         }
         const std::optional<TrackRecord> record = library_->track(cue.id);
         brain_->note(formatText("flow: %s took deck %d before %s landed; it goes back to the head of the queue",
-                                held->title.toUtf8().constData(), cue.deck + 1,
+                                held ? held->title.toUtf8().constData() : "another load", cue.deck + 1,
                                 record ? record->title.toUtf8().constData() : "the cued record"));
+        return true;
+    }
+    if (failed) {
+        // The load failed (a file gone, a drive unplugged, a damaged file):
+        // nothing will land, so flow goes on at once with the next record.
+        QSet<QUuid> givenUp = givenUp_;
+        givenUp.insert(cue.id);
+        setFlow(givenUp_, std::move(givenUp));
+        setFlow(passedOver_, std::optional<AutoCued>());
+        setFlow(autoCueing_, std::optional<AutoCueing>());
+        setFlow(autoCued_, std::optional<AutoCued>());
+        const std::optional<TrackRecord> record = library_->track(cue.id);
+        brain_->note(formatText("flow: gave up loading %s on deck %d: %s; going on without it",
+                                record ? record->title.toUtf8().constData() : "a record", cue.deck + 1,
+                                deck.error()->toUtf8().constData()));
         return true;
     }
     if (secondsBetween(cue.since, now) <= kLoadGiveUp)
@@ -403,7 +607,7 @@ bool AppModel::settleCue(const QDateTime& now)
 
 void AppModel::cueNextInTime()
 {
-    if (transition_->phase().kind != TransitionModel::Phase::Kind::idle || !handsOff())
+    if (transition_->phase().kind != TransitionModel::Phase::Kind::idle || !flowMayAct())
         return;
     if (bringInPlaying())
         return;
@@ -416,7 +620,26 @@ void AppModel::cueNextInTime()
     // A live record that was heard and has stopped (played out, or stopped
     // near its end) leaves the room silent: the next one comes in at once.
     const bool livePlays = voicePlaying(live);
-    const bool liveDone = !livePlays && liveTrack && heard_.contains(liveTrack->id);
+    const bool liveDone = !livePlays && liveTrack
+        && (heard_.contains(liveTrack->id) || replaced_[std::size_t(live)] == liveTrack->id);
+    // The live deck stands, and nothing else is heard, with a record the set
+    // owes the room: one loaded over it while a mix ran onto it, or flow's own
+    // cue stopped before it was ever on air (a hand paused the incoming deck
+    // and took the crossfader to it). It goes on at once.
+    const bool owed = liveTrack
+        && ((overIncoming_ && *overIncoming_ == liveTrack->id && !liveDone)
+            || (autoCued_ && autoCued_->deck == live && autoCued_->id == liveTrack->id));
+    if (!livePlays && owed && !onAir_.contains(liveTrack->id) && !liveDeck.loading()
+        && !(voicePlaying(idle) && isAudible(idle)) && mixer_->channel(live).fader() > kAudibleFader
+        && mayMixIn(live)) {
+        setFlow(overIncoming_, std::optional<QUuid>());
+        if (const std::shared_ptr<DeckVoice> voice = liveDeck.voice()) {
+            voice->send(DeckCommand::play());
+            brain_->note(formatText("flow: deck %d stood silent on air with %s; playing it", live + 1,
+                                    liveTrack->title.toUtf8().constData()));
+            return;
+        }
+    }
     if (!livePlays && !liveDone) {
         settleCue(now); // a load flow started is seen land, or given up, all the same
         return;
@@ -453,30 +676,69 @@ void AppModel::cueNextInTime()
         // push the cued record off deck 2.
         // With more music left than that (a take's hold ran out), or nothing
         // else to bring in, the render is waited for.
-        const bool other = (mayMixIn(idle) && !voicePlaying(idle)) || autoCueing_ || nextQueuedRecord();
-        if (!(plain < mixLen + kPrepareWindow) || !other)
+        // A render the user started is theirs: flow waits for it.
+        const bool own = flowRun_ && *flowRun_ == outpaint_->runID();
+        if (!(plain < mixLen + kPrepareWindow) || !otherToBringIn(idle) || !own)
             return;
         brain_->note(QStringLiteral("flow: no time left for zelvo-0's take of ")
                      + (liveTrack ? liveTrack->title : QStringLiteral("deck 1's record"))
                      + QStringLiteral("; the next record comes in"));
-        modelKey_->cancel();
+        setFlow(flowRun_, std::optional<std::int64_t>());
+        outpaint_->callOff();
     }
     if (!settleCue(now))
         return;
 
     const std::optional<TrackRecord>& idleTrack = idleDeck.track();
+    const int cuedOn = autoCued_ ? autoCued_->deck : -1;
+    const std::optional<TrackRecord> cuedTrack =
+        cuedOn == 0 || cuedOn == 1 ? decks_[std::size_t(cuedOn)]->track() : std::nullopt;
+    if (cuedTrack && cuedTrack->id == autoCued_->id && !voicePlaying(cuedOn) && !onAir_.contains(cuedTrack->id)
+        && playedOut(cuedOn)) {
+        // Flow's cue played out unheard behind the crossfader (its mix was
+        // called off, a hand started it there): it has not been played, and
+        // is cued again.
+        const QUuid cued = autoCued_->id;
+        setFlow(autoCued_, std::optional<AutoCued>());
+        if (std::find(queue_.begin(), queue_.end(), cued) == queue_.end()) {
+            std::vector<QUuid> queue = queue_;
+            queue.insert(queue.begin(), cued);
+            setQueue(std::move(queue));
+        }
+        brain_->note(formatText("flow: %s played out unheard on deck %d; it goes back to the head of the queue",
+                                cuedTrack->title.toUtf8().constData(), cuedOn + 1));
+    }
     const bool cuedHere = autoCued_ && autoCued_->deck == idle && idleTrack && idleTrack->id == autoCued_->id;
     // With the live record done, whatever the idle deck holds comes in at
     // once, whoever loaded it: a cue now would only make the silence longer.
     const bool readyHere = liveDone && mayMixIn(idle);
-    if (!cuedHere && !takeOfLive && !readyHere && !voicePlaying(idle)) {
+    // The live record done and the idle deck playing, unheard, a record that
+    // was on air already (left running under the crossfader by a mix): it is
+    // not brought back, and the next record goes on its deck.
+    bool idlePlays = voicePlaying(idle);
+    if (liveDone && idlePlays && idleTrack
+        && (onAir_.contains(idleTrack->id) || requested_.contains(idleTrack->id)) && !isAudible(idle)) {
+        if (const std::shared_ptr<DeckVoice> voice = idleDeck.voice())
+            voice->send(DeckCommand::pause());
+        brain_->note(formatText("flow: stopped deck %d: %s was on air already", idle + 1,
+                                idleTrack->title.toUtf8().constData()));
+        idlePlays = false;
+    }
+    if (!cuedHere && !takeOfLive && !readyHere && !idlePlays) {
         // Entries for records on air, on the live deck or on a deck that plays
-        // are passed over and dropped, as are those the library no longer holds.
+        // are passed over and dropped, as are those the library no longer
+        // holds, each with its line.
         auto head = queue_.begin();
         std::optional<TrackRecord> next;
-        for (; head != queue_.end(); ++head)
-            if (!queueSkips(*head) && (next = library_->track(*head)))
+        for (; head != queue_.end(); ++head) {
+            if (const std::optional<QString> why = skipReason(*head)) {
+                notePassedOver(*head, *why);
+                continue;
+            }
+            if ((next = library_->track(*head)))
                 break;
+            notePassedOver(*head, QStringLiteral("it is no longer in the library"));
+        }
         if (next && idleTrack && idleTrack->id == next->id && mayMixIn(idle)) {
             // Already on the idle deck: it is mixed in below.
             if (head != queue_.begin())
@@ -500,7 +762,7 @@ void AppModel::cueNextInTime()
         }
     }
 
-    if (voicePlaying(idle) || !mayMixIn(idle))
+    if (idlePlays || !mayMixIn(idle))
         return;
     if (remaining < mixLen + kMixWindow) {
         const TrackRecord incoming = *idleDeck.track();
@@ -510,7 +772,6 @@ void AppModel::cueNextInTime()
         else
             brain_->note(formatText("flow: %lld-bar mix onto deck %d%s", static_cast<long long>(transition_->bars()),
                                     idle + 1, takeOfLive ? " (zelvo-0's take of this record)" : ""));
-        setFlow(autoCued_, std::optional<AutoCued>());
         setFlow(flowMixedFrom_, std::optional<int>(live));
         // The record flow mixes in leaves the queue.
         std::vector<QUuid> queue = queue_;

@@ -279,17 +279,17 @@ QString flowLine(const Inputs& in)
     if (in.liveEnded && in.comingIn)
         return formatText("deck %d has stopped \u00b7 ", in.setDeck + 1) + in.comingIn->title.toLower()
             + QStringLiteral(" comes in now");
-    const int live = in.liveDeck == 1 ? 1 : 0;
-    const DeckReading& onAir = in.decks[std::size_t(live)];
-    if (!onAir.track || !onAir.playing)
+    // The record the room follows: the live deck's while it plays, else deck
+    // 1's (playing with the crossfader on a deck that stands).
+    const DeckReading& live = in.decks[std::size_t(in.liveDeck == 1 ? 1 : 0)];
+    const DeckReading* onAir = live.track && live.playing ? &live : one.track && one.playing ? &one : nullptr;
+    if (!onAir)
         return QStringLiteral("press play on deck 1 and flow takes it from there");
-    if (live == 1)
-        return QStringLiteral("listening to ") + two.track->title.toLower();
-    if (takeOfDeckOne(in) && !two.playing)
+    if (takeOfDeckOne(in) && one.playing && !two.playing)
         return QStringLiteral("zelvo-0's take is ready \u00b7 in at ") + clockText(75.0 - sinceLive);
-    if (rendering)
+    if (rendering && one.track)
         return QStringLiteral("zelvo-0 is writing its take of ") + one.track->title.toLower();
-    return QStringLiteral("listening to ") + one.track->title.toLower();
+    return QStringLiteral("listening to ") + onAir->track->title.toLower();
 }
 
 QString guide(const Inputs& in)

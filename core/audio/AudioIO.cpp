@@ -73,7 +73,12 @@ void AudioIO::open(std::int64_t bufferFrames, std::optional<int> cuePair, const 
         if (makeRenderer) {
             renderer_ = makeRenderer(sampleRate_, AudioRenderer::kMaxFrames);
         } else {
-            auto engine = std::make_unique<MixEngine>(sampleRate_, AudioRenderer::kMaxFrames);
+            // Time-pitch work is rendered ahead on the engine's worker, paced
+            // by the wall clock; a unit on simulated time gets it on its own
+            // render, so it plays the same however fast it is driven.
+            auto engine = std::make_unique<MixEngine>(
+                sampleRate_, AudioRenderer::kMaxFrames,
+                backend->clocked() ? MixEngine::RenderAhead::thread : MixEngine::RenderAhead::off);
             engine_ = engine.get();
             renderer_ = std::move(engine);
         }

@@ -161,6 +161,11 @@ public:
     virtual bool hasOutputComponent() = 0;
     // Makes a new output unit, not yet bound to a device.
     virtual OSStatus newOutputUnit(std::unique_ptr<OutputUnit>& unit) = 0;
+    // Whether its units render on a clock of their own (a sound card, the
+    // virtual output). A unit that renders only when its caller says so runs
+    // no faster or slower than that caller, so nothing may be rendered ahead
+    // of it on a clock-paced worker thread.
+    virtual bool clocked() const { return true; }
 };
 
 // Copies client channels to device channels through a channel map (see

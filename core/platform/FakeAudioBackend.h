@@ -121,6 +121,8 @@ public:
     ListenerId addListener(AudioObjectId object, std::uint32_t selector, std::function<void()> changed) override;
     void removeListener(ListenerId id) override;
     bool hasOutputComponent() override { return hasComponent_; }
+    // Units play only when `pump` says so, on simulated time.
+    bool clocked() const override { return false; }
     OSStatus newOutputUnit(std::unique_ptr<OutputUnit>& unit) override;
 
 private:

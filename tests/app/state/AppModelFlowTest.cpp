@@ -331,7 +331,10 @@ TEST(MixIn, CuesAndMixesInsideTheirWindows)
         EXPECT_FALSE(app.flowMixedFrom());
         at(c.mixLen + 7.5);
         EXPECT_EQ(app.flowMixedFrom(), 0);
-        EXPECT_FALSE(app.autoCued());
+        // Flow's own cue until the record is heard: a mix into it that never
+        // comes up leaves it to come back.
+        ASSERT_TRUE(app.autoCued());
+        EXPECT_EQ(app.autoCued()->id, next.id);
         EXPECT_EQ(rig.notes().value(1), QStringLiteral("flow: %1-bar mix onto deck 2").arg(c.bars));
     }
 }
@@ -447,7 +450,7 @@ TEST(MixIn, ATakeBeingWrittenIsHeldThenReleased)
     }
 }
 
-TEST(MixIn, GivesUpALoadAfter20SecondsAndSkipsRecordsGoneFromTheLibrary)
+TEST(MixIn, GivesUpAFailedLoadAtOnceAndSkipsRecordsGoneFromTheLibrary)
 {
     const TrackRecord live = record("Live"), first = record("First"), second = record("Second");
     FlowRig rig({live, first, second});
@@ -467,13 +470,9 @@ TEST(MixIn, GivesUpALoadAfter20SecondsAndSkipsRecordsGoneFromTheLibrary)
     EXPECT_EQ(app.queue(), std::vector<QUuid>{second.id}); // the stale head left with the first
     ASSERT_TRUE(app.autoCueing());
     EXPECT_EQ(app.autoCueing()->id, first.id);
-    const QDateTime since = app.autoCueing()->since;
+    // The decode fails: nothing will land, so flow does not wait 20 s for it.
     test::spinUntil([&] { return !app.deck(1).loading(); });
-    while (since.msecsTo(rig.scheduler.now()) <= 20000) {
-        EXPECT_EQ(app.autoCueing()->id, first.id);
-        rig.after(1.1);
-    }
-    rig.after(1.1);
+    rig.after(0.05);
     ASSERT_TRUE(app.autoCueing());
     EXPECT_EQ(app.autoCueing()->id, second.id);
     EXPECT_EQ(std::count(app.queue().begin(), app.queue().end(), second.id), 0);
@@ -557,7 +556,7 @@ TEST(QuietOutgoing, APlayingDeckLeftBehindTheCrossfaderIsBroughtIn)
         app.setAutoQueue(true);
         rig.after(1.1);
         const bool brought = arrange == Arrange::leftAlone;
-        EXPECT_EQ(app.mixer().crossfader(), brought ? 1.0 : -1.0);
+        EXPECT_EQ(app.mixer().crossfader(), brought ? 1.0 : -1.0) << rig.notes().join("\n").toStdString();
         EXPECT_EQ(rig.notes().contains(QStringLiteral("flow: deck 1 stopped while deck 2 plays Next; bringing deck 2 in")),
                   brought);
         if (brought) {

@@ -34,7 +34,15 @@ public:
         if (w_.onWorkflowTick)
             w_.onWorkflowTick();
     }
-    void fork(bool live) override { w_.journal << QStringLiteral("workflow.fork(%1)").arg(live); }
+    void fork(bool live) override
+    {
+        w_.journal << QStringLiteral("workflow.fork(%1)").arg(live);
+        if (!w_.forkStarts)
+            return;
+        ++w_.runID;
+        if (w_.forkRenders)
+            w_.phase = Phase::rendering;
+    }
     void extend(bool automatic) override { w_.journal << QStringLiteral("workflow.extend(%1)").arg(automatic); }
     const ForkSettings& settings() const override { return w_.settings; }
     void setSettings(const ForkSettings& settings) override
@@ -54,6 +62,13 @@ public:
     bool pendingIsExtension() const override { return w_.pendingIsExtension; }
     std::optional<ChainSnooze> chainSnooze() const override { return w_.chainSnooze; }
     std::int64_t stretchesWritten() const override { return w_.stretchesWritten; }
+    std::int64_t runID() const override { return w_.runID; }
+    void callOff() override
+    {
+        w_.journal << QStringLiteral("workflow.callOff");
+        ++w_.runID;
+        w_.phase = Phase::idle;
+    }
     FakeWorld& w_;
     UserDefaults& defaults_;
     std::optional<QString> notice_;

@@ -47,6 +47,12 @@ struct FakeWorld {
     bool pendingIsExtension = false;
     std::optional<WorkflowLink::ChainSnooze> chainSnooze;
     std::int64_t stretchesWritten = 0;
+    // Moves on with every fork and call-off; a fork starts a render when
+    // `forkRenders` is set (and it runs until the test ends it).
+    std::int64_t runID = 0;
+    bool forkRenders = false;
+    // Cleared, a fork starts no run (too little heard, the model busy).
+    bool forkStarts = true;
     ForkSettings settings;
     BrainStatus brainStatus = BrainStatus::of(BrainStatus::Kind::ready);
     std::array<int, 2> activeDecks{0, 1};

@@ -399,6 +399,25 @@ TEST(ModelKeySteps, FlowLineRulesInOrder)
          }),
          "zelvo-0 is writing its take of blue monday"},
         {"listening", flow([](Inputs&) {}), "listening to blue monday"},
+        // Deck 2 live with a record of its own: the same order.
+        {"deck 2 live, a render", flow([](Inputs& in) {
+             in.liveDeck = 1;
+             in.decks[1].track = trackNamed(QStringLiteral("Second ONE"));
+             in.decks[1].playing = true;
+             in.phase = OutpaintPhase::capturing();
+         }),
+         "zelvo-0 is writing its take of blue monday"},
+        {"deck 2 live", flow([](Inputs& in) {
+             in.liveDeck = 1;
+             in.decks[1].track = trackNamed(QStringLiteral("Second ONE"));
+             in.decks[1].playing = true;
+         }),
+         "listening to second one"},
+        {"deck 2 live and stopped, deck 1 plays", flow([](Inputs& in) {
+             in.liveDeck = 1;
+             in.decks[1].track = trackNamed(QStringLiteral("Second ONE"));
+         }),
+         "listening to blue monday"},
     };
     for (const TextRow& row : rows) {
         SCOPED_TRACE(row.name);
