@@ -470,6 +470,9 @@ private:
     bool mayMixIn(int deck) const;
     // The deck's record has played to its music's end.
     bool playedOut(int deck) const;
+    // Puts a record flow cued and did not play back at the head of the queue,
+    // unless the queue holds it already.
+    void queueFirst(const QUuid& id);
     // Something other than a take of deck 1's record could come in on the
     // idle deck: a record it holds that flow may mix in, a cue under way or a
     // queued record. The fork and its call-off near a record's end both ask.

@@ -240,11 +240,7 @@ void AppModel::flowDeckLanded(int deck)
             // not played, so it goes back to the head of the queue.
             const QUuid cued = autoCued_->id;
             setFlow(autoCued_, std::optional<AutoCued>());
-            if (std::find(queue_.begin(), queue_.end(), cued) == queue_.end()) {
-                std::vector<QUuid> queue = queue_;
-                queue.insert(queue.begin(), cued);
-                setQueue(std::move(queue));
-            }
+            queueFirst(cued);
             const std::optional<TrackRecord> record = library_->track(cued);
             brain_->note(formatText("flow: %s took deck %d before %s came in; it goes back to the head of the queue",
                                     landed ? landed->title.toUtf8().constData() : "another record", deck + 1,
@@ -492,6 +488,15 @@ bool AppModel::otherToBringIn(int idle) const
     return (mayMixIn(idle) && !voicePlaying(idle)) || autoCueing_ || nextQueuedRecord();
 }
 
+void AppModel::queueFirst(const QUuid& id)
+{
+    if (std::find(queue_.begin(), queue_.end(), id) != queue_.end())
+        return;
+    std::vector<QUuid> queue = queue_;
+    queue.insert(queue.begin(), id);
+    setQueue(std::move(queue));
+}
+
 bool AppModel::playedOut(int deck) const
 {
     const double end = musicEndOf(deck);
@@ -561,11 +566,7 @@ bool AppModel::settleCue(const QDateTime& now)
         // record has not played: it goes back to the head of the queue.
         setFlow(autoCueing_, std::optional<AutoCueing>());
         setFlow(autoCued_, std::optional<AutoCued>());
-        if (std::find(queue_.begin(), queue_.end(), cue.id) == queue_.end()) {
-            std::vector<QUuid> queue = queue_;
-            queue.insert(queue.begin(), cue.id);
-            setQueue(std::move(queue));
-        }
+        queueFirst(cue.id);
         const std::optional<TrackRecord> record = library_->track(cue.id);
         brain_->note(formatText("flow: %s took deck %d before %s landed; it goes back to the head of the queue",
                                 held ? held->title.toUtf8().constData() : "another load", cue.deck + 1,
@@ -700,11 +701,7 @@ void AppModel::cueNextInTime()
         // is cued again.
         const QUuid cued = autoCued_->id;
         setFlow(autoCued_, std::optional<AutoCued>());
-        if (std::find(queue_.begin(), queue_.end(), cued) == queue_.end()) {
-            std::vector<QUuid> queue = queue_;
-            queue.insert(queue.begin(), cued);
-            setQueue(std::move(queue));
-        }
+        queueFirst(cued);
         brain_->note(formatText("flow: %s played out unheard on deck %d; it goes back to the head of the queue",
                                 cuedTrack->title.toUtf8().constData(), cuedOn + 1));
     }

@@ -486,6 +486,18 @@ struct SetRig {
         silentFor = masterPeak() < 1e-3 ? silentFor + TransitionModel::kFrameInterval : 0.0;
     }
 
+    // Plays `seconds` and returns the longest silence that began in them.
+    double longestSilenceOver(double seconds)
+    {
+        double quiet = 0.0, worst = 0.0;
+        for (const double end = played + seconds; played < end;) {
+            frame();
+            quiet = masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
+            worst = std::max(worst, quiet);
+        }
+        return worst;
+    }
+
     // Plays until `done` holds (true) or `seconds` have passed (false).
     bool playUntil(const std::function<bool()>& done, double seconds, const test::HeldDecode* held = nullptr)
     {
@@ -996,13 +1008,7 @@ TEST(FlowGaps, NothingIsReadWhileTheOutputOpens)
         EXPECT_EQ(app.transition().phase().kind, midMix ? Kind::mixing : Kind::idle);
         set.rig.backend->releaseHangs();
         ASSERT_TRUE(test::spinUntil([&] { return app.audio().io() && app.audio().io()->running(); }));
-        double quiet = 0.0, worst = 0.0;
-        for (const double end = set.played + 20.0; set.played < end;) {
-            set.frame();
-            quiet = set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
-            worst = std::max(worst, quiet);
-        }
-        EXPECT_LT(worst, 0.5) << set.log();
+        EXPECT_LT(set.longestSilenceOver(20.0), 0.5) << set.log();
         EXPECT_TRUE(playing(app, 0)) << set.log();
         EXPECT_TRUE(!midMix || set.mixedIn(set[1])) << set.log();
     }
@@ -1140,13 +1146,7 @@ TEST(FlowGaps, RequestsAndLoadsOverHeardRecordsLeaveNoSilence)
                 set.playUntil([&] { return app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 45000; }, 60.0));
         }
         // Silence from here on: hands are off, and a bar is 2 s.
-        double quiet = 0.0, worst = 0.0;
-        for (const double end = set.played + 60.0; set.played < end;) {
-            set.frame();
-            quiet = set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
-            worst = std::max(worst, quiet);
-        }
-        EXPECT_LT(worst, 2.0) << set.log();
+        EXPECT_LT(set.longestSilenceOver(60.0), 2.0) << set.log();
     }
 }
 
