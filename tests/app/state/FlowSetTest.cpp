@@ -974,7 +974,7 @@ TEST(FlowGaps, WhatNoHandStoppedGoesOnAtOnce)
             FakeAudioBackend::Device device;
             device.uid = "fake.other";
             device.name = "Fake Other";
-            device.nominalSampleRate = 2.0 * kSetRate;
+            device.nominalSampleRate = kSetRate * 44100.0 / 48000.0; // an uneven ratio
             set.rig.backend->addDevice(device);
             const std::shared_ptr<DeckVoice> before = app.deck(0).voice();
             app.audio().setDeviceUID(QStringLiteral("fake.other"));
