@@ -30,6 +30,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
@@ -39,6 +40,11 @@ namespace zelvo {
 namespace {
 
 using Kind = TransitionModel::Phase::Kind;
+
+// The device and the records play at a low rate: flow works in seconds and
+// beats, whatever the rate, and minutes of set then render in a fraction of
+// the time a real device's rate takes on a sanitized build.
+constexpr double kSetRate = 16000.0;
 
 // A file named "<title>@<bpm>.wav" has a grid at that tempo, else 120 bpm.
 LibraryStore::AnalysisOutcome fixedGrid(const QString& path)
@@ -52,14 +58,25 @@ LibraryStore::AnalysisOutcome fixedGrid(const QString& path)
     return LibraryStore::AnalysisOutcome{analysis, {}, {}};
 }
 
+// A record of one length and tempo is the same file wherever it is written,
+// so each is made once per program and copied after: the sets here write
+// dozens of minutes of music.
 void writeRecord(const QString& path, double seconds, double rate, double bpm = 120.0)
 {
+    static QTemporaryDir made;
     QDir().mkpath(QFileInfo(path).absolutePath());
-    const std::vector<float> drums = test::drumLoop(bpm, 0.0, seconds, rate);
-    const test::Audio audio = test::generate(2, std::int64_t(drums.size()), rate, [&drums](int, std::int64_t frame) {
-        return 0.5f * drums[std::size_t(frame)];
-    });
-    test::writeAudioFile(path.toStdString(), test::AudioFormat::wav16, audio);
+    const QString first = made.filePath(QStringLiteral("%1-%2-%3.wav").arg(seconds, 0, 'g', 17).arg(rate).arg(bpm, 0, 'g', 17));
+    if (!QFileInfo::exists(first)) {
+        test::Audio audio;
+        audio.sampleRate = rate;
+        audio.channels.assign(2, test::drumLoop(bpm, 0.0, seconds, rate));
+        for (std::vector<float>& channel : audio.channels)
+            for (float& sample : channel)
+                sample *= 0.5f;
+        test::writeAudioFile(first.toStdString(), test::AudioFormat::wav16, audio);
+    }
+    QFile::remove(path);
+    ASSERT_TRUE(QFile::copy(first, path)) << path.toStdString();
 }
 
 bool playing(AppModel& app, int deck)
@@ -147,7 +164,7 @@ std::vector<TrackRecord> importRecords(test::AppRig& rig, AppModel& app, const s
     for (std::size_t i = 0; i < names.size(); ++i) {
         paths << rig.home.file(QStringLiteral("Music/%1.wav").arg(names[i]));
         const qsizetype at = names[i].indexOf(QLatin1Char('@'));
-        writeRecord(paths.back(), seconds[i], 48000.0, at < 0 ? 120.0 : names[i].mid(at + 1).toDouble());
+        writeRecord(paths.back(), seconds[i], kSetRate, at < 0 ? 120.0 : names[i].mid(at + 1).toDouble());
     }
     const std::vector<TrackRecord> imported = app.library().importItems(paths);
     EXPECT_EQ(imported.size(), names.size());
@@ -167,7 +184,7 @@ std::vector<TrackRecord> importRecords(test::AppRig& rig, AppModel& app, const s
 
 AppModel& bootOnTheFakeDevice(test::AppRig& rig)
 {
-    rig.addOutput();
+    rig.addOutput(kSetRate);
     AppModel& app = rig.make();
     rig.bootWithOutput();
     return app;
@@ -195,7 +212,7 @@ TEST(FlowSet, PlaysThroughTheQueueWhileTheChainExtendsEachTake)
         return standard.makeWorkflow(defaults, scheduler);
     };
     rig.analyzer = fixedGrid;
-    rig.addOutput();
+    rig.addOutput(kSetRate);
     AppModel& app = rig.make();
     ASSERT_TRUE(rig.bootWithOutput());
     ASSERT_NE(standard.outpaint, nullptr);
@@ -204,7 +221,7 @@ TEST(FlowSet, PlaysThroughTheQueueWhileTheChainExtendsEachTake)
     QStringList paths;
     for (const char* name : {"Alpha", "Bravo", "Charlie"}) {
         paths << rig.home.file(QStringLiteral("Music/%1.wav").arg(QLatin1String(name)));
-        writeRecord(paths.back(), 100.0, 48000.0);
+        writeRecord(paths.back(), 100.0, kSetRate);
     }
     const std::vector<TrackRecord> imported = app.library().importItems(paths);
     ASSERT_EQ(imported.size(), 3u);
@@ -957,7 +974,7 @@ TEST(FlowGaps, WhatNoHandStoppedGoesOnAtOnce)
             FakeAudioBackend::Device device;
             device.uid = "fake.other";
             device.name = "Fake Other";
-            device.nominalSampleRate = 44100.0;
+            device.nominalSampleRate = kSetRate * 44100.0 / 48000.0; // an uneven ratio
             set.rig.backend->addDevice(device);
             const std::shared_ptr<DeckVoice> before = app.deck(0).voice();
             app.audio().setDeviceUID(QStringLiteral("fake.other"));
@@ -998,6 +1015,7 @@ TEST(FlowGaps, NothingIsReadWhileTheOutputOpens)
         FakeAudioBackend::Device device;
         device.uid = "fake.slow";
         device.name = "Fake Slow";
+        device.nominalSampleRate = kSetRate;
         device.hangOnInitialize = true;
         set.rig.backend->addDevice(device);
         const qsizetype linesBefore = set.notes().size();
