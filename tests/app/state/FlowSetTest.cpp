@@ -554,6 +554,17 @@ struct SetRig {
         ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, records.at(1)));
     }
 
+    // Both records landed, the third queued, deck 1 playing from 20 s and flow
+    // on for 2 s.
+    void flowFromTwentySeconds()
+    {
+        ASSERT_NO_FATAL_FAILURE(loadBoth());
+        app.setQueue({records.at(2).id});
+        play(0, 20.0);
+        app.setAutoQueue(true);
+        playUntil([] { return false; }, 2.0);
+    }
+
     void play(int deck, double from = 0.0)
     {
         if (from > 0.0) {
@@ -949,11 +960,7 @@ TEST(FlowGaps, WhatNoHandStoppedGoesOnAtOnce)
         SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"), QStringLiteral("Delta")},
                    {120.0, 60.0, 60.0, 60.0}, 4);
         AppModel& app = set.app;
-        ASSERT_NO_FATAL_FAILURE(set.loadBoth());
-        app.setQueue({set[2].id});
-        set.play(0, 20.0);
-        app.setAutoQueue(true);
-        set.playUntil([] { return false; }, 2.0);
+        ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
         const bool restart = c == Case::otherRateMidMix || c == Case::otherRateBetweenMixes;
         if (restart) {
             app.deck(0).playPause(); // a hand, a moment before
@@ -1001,11 +1008,7 @@ TEST(FlowGaps, NothingIsReadWhileTheOutputOpens)
         SCOPED_TRACE(midMix);
         SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 60.0, 60.0}, 4);
         AppModel& app = set.app;
-        ASSERT_NO_FATAL_FAILURE(set.loadBoth());
-        app.setQueue({set[2].id});
-        set.play(0, 20.0);
-        app.setAutoQueue(true);
-        set.playUntil([] { return false; }, 2.0);
+        ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
         if (midMix) {
             app.transition().mix(1);
             ASSERT_TRUE(set.playUntil(
@@ -1137,11 +1140,7 @@ TEST(FlowGaps, RequestsAndLoadsOverHeardRecordsLeaveNoSilence)
         AppModel& app = set.app;
         const auto never = [] { return false; };
         if (c == Case::requestBehindTheCrossfader) {
-            ASSERT_NO_FATAL_FAILURE(set.loadBoth());
-            app.setQueue({set[2].id});
-            set.play(0, 20.0);
-            app.setAutoQueue(true);
-            set.playUntil(never, 2.0);
+            ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
             app.transition().mix(1); // the user's mix: Alpha plays on behind the crossfader
             ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(set[1]); }, 20.0)) << set.log();
             ASSERT_TRUE(playing(app, 0));
