@@ -7,6 +7,7 @@
 // leave the room silent, and a randomised hands-off set.
 #include "AppTestSupport.h"
 #include "FlowSupport.h"
+#include "ModelRigSupport.h"
 
 #include "shell/StandardNeighbours.h"
 #include "audio/AudioIO.h"
@@ -30,7 +31,6 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
@@ -58,25 +58,10 @@ LibraryStore::AnalysisOutcome fixedGrid(const QString& path)
     return LibraryStore::AnalysisOutcome{analysis, {}, {}};
 }
 
-// A record of one length and tempo is the same file wherever it is written,
-// so each is made once per program and copied after: the sets here write
-// dozens of minutes of music.
+// A record of one length and tempo at the set's rate: made once per program.
 void writeRecord(const QString& path, double seconds, double rate, double bpm = 120.0)
 {
-    static QTemporaryDir made;
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    const QString first = made.filePath(QStringLiteral("%1-%2-%3.wav").arg(seconds, 0, 'g', 17).arg(rate).arg(bpm, 0, 'g', 17));
-    if (!QFileInfo::exists(first)) {
-        test::Audio audio;
-        audio.sampleRate = rate;
-        audio.channels.assign(2, test::drumLoop(bpm, 0.0, seconds, rate));
-        for (std::vector<float>& channel : audio.channels)
-            for (float& sample : channel)
-                sample *= 0.5f;
-        test::writeAudioFile(first.toStdString(), test::AudioFormat::wav16, audio);
-    }
-    QFile::remove(path);
-    ASSERT_TRUE(QFile::copy(first, path)) << path.toStdString();
+    test::writeDrumTrack(path, bpm, seconds, rate);
 }
 
 bool playing(AppModel& app, int deck)
