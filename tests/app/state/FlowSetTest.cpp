@@ -58,12 +58,6 @@ LibraryStore::AnalysisOutcome fixedGrid(const QString& path)
     return LibraryStore::AnalysisOutcome{analysis, {}, {}};
 }
 
-// A record of one length and tempo at the set's rate: made once per program.
-void writeRecord(const QString& path, double seconds, double rate, double bpm = 120.0)
-{
-    test::writeDrumTrack(path, bpm, seconds, rate);
-}
-
 bool playing(AppModel& app, int deck)
 {
     const std::shared_ptr<DeckVoice> voice = app.deck(deck).voice();
@@ -149,7 +143,7 @@ std::vector<TrackRecord> importRecords(test::AppRig& rig, AppModel& app, const s
     for (std::size_t i = 0; i < names.size(); ++i) {
         paths << rig.home.file(QStringLiteral("Music/%1.wav").arg(names[i]));
         const qsizetype at = names[i].indexOf(QLatin1Char('@'));
-        writeRecord(paths.back(), seconds[i], kSetRate, at < 0 ? 120.0 : names[i].mid(at + 1).toDouble());
+        test::writeDrumTrack(paths.back(), at < 0 ? 120.0 : names[i].mid(at + 1).toDouble(), seconds[i], kSetRate);
     }
     const std::vector<TrackRecord> imported = app.library().importItems(paths);
     EXPECT_EQ(imported.size(), names.size());
@@ -206,7 +200,7 @@ TEST(FlowSet, PlaysThroughTheQueueWhileTheChainExtendsEachTake)
     QStringList paths;
     for (const char* name : {"Alpha", "Bravo", "Charlie"}) {
         paths << rig.home.file(QStringLiteral("Music/%1.wav").arg(QLatin1String(name)));
-        writeRecord(paths.back(), 100.0, kSetRate);
+        test::writeDrumTrack(paths.back(), 120.0, 100.0, kSetRate);
     }
     const std::vector<TrackRecord> imported = app.library().importItems(paths);
     ASSERT_EQ(imported.size(), 3u);
