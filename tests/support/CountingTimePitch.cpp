@@ -3,13 +3,18 @@
 #include "audio/FlushDenormals.h"
 #include "platform/RubberBandTimePitch.h"
 
+#include <algorithm>
+
 namespace zelvo::test {
 
 namespace {
 
 class CountingTimePitch final : public HostedUnitComponent {
 public:
-    explicit CountingTimePitch(TimePitchWork& work) : work_(work) {}
+    CountingTimePitch(TimePitchWork& work, TimePitchEvents& events, int index)
+        : work_(work), events_(events), index_(index)
+    {
+    }
 
     UnitStatus setStreamFormat(Scope scope, double sampleRate, int channels) override
     {
@@ -27,6 +32,7 @@ public:
     {
         note();
         work_.outputCalls.fetch_add(1);
+        events_.record(index_, frames);
         return inner_.render(frames, left, right);
     }
     UnitStatus prepare(int frames) override
@@ -48,6 +54,7 @@ public:
     {
         note();
         work_.outputCalls.fetch_add(1);
+        events_.record(index_, frames);
         return inner_.retrieve(frames, left, right);
     }
     UnitStatus setParameter(std::uint32_t parameter, float value) override
@@ -61,6 +68,7 @@ public:
     UnitStatus reset() override
     {
         work_.resets.fetch_add(1);
+        events_.record(index_, -1);
         return inner_.reset();
     }
     UnitStatus latencySeconds(double& seconds) const override { return inner_.latencySeconds(seconds); }
@@ -79,6 +87,8 @@ private:
     }
 
     TimePitchWork& work_;
+    TimePitchEvents& events_;
+    const int index_;
     RubberBandTimePitch inner_;
     UnitInputCallback callback_ = nullptr;
     void* context_ = nullptr;
@@ -86,11 +96,30 @@ private:
 
 } // namespace
 
+void TimePitchEvents::record(int unit, int frames)
+{
+    const std::int64_t at = next_.fetch_add(1);
+    if (at < std::int64_t(log_.size()))
+        log_[std::size_t(at)] = TimePitchEvent{unit, frames};
+}
+
+std::vector<TimePitchEvent> TimePitchEvents::recorded() const
+{
+    const auto kept = std::min<std::int64_t>(next_.load(), std::int64_t(log_.size()));
+    return {log_.begin(), log_.begin() + kept};
+}
+
+std::int64_t TimePitchEvents::lost() const
+{
+    return std::max<std::int64_t>(next_.load() - std::int64_t(log_.size()), 0);
+}
+
 CountingTimePitchInstall::CountingTimePitchInstall()
     : work_(std::make_shared<std::vector<std::unique_ptr<TimePitchWork>>>())
-    , override_(units::kFormatConverter, units::kTimePitch, [work = work_] {
+    , events_(std::make_shared<TimePitchEvents>(std::size_t(1) << 16))
+    , override_(units::kFormatConverter, units::kTimePitch, [work = work_, events = events_] {
         work->push_back(std::make_unique<TimePitchWork>());
-        return std::make_unique<CountingTimePitch>(*work->back());
+        return std::make_unique<CountingTimePitch>(*work->back(), *events, int(work->size()) - 1);
     })
 {
 }

@@ -9,11 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <thread>
 #include <vector>
@@ -78,24 +77,6 @@ Take play(const TrackBufferRef& source, bool ahead, int block, int blocks, doubl
 Take play(const TrackBufferRef& source, bool ahead, int block, int blocks, double tempo, bool keyLock)
 {
     return play(source, ahead, block, blocks, tempo, keyLock, [](int) { return false; });
-}
-
-// How long this process's threads have waited for a core while ready to run
-// (the kernel's run-queue delay, in ns), or −1 where the kernel does not say.
-std::int64_t readyButWaitingNs()
-{
-    std::int64_t sum = 0;
-    bool any = false;
-    std::error_code error;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
-        std::ifstream f(task.path() / "schedstat");
-        std::int64_t ran = 0, waited = 0;
-        if (f >> ran >> waited) {
-            sum += waited;
-            any = true;
-        }
-    }
-    return any ? sum : -1;
 }
 
 } // namespace
@@ -433,81 +414,6 @@ TEST(RenderAhead, TheEngineAndItsWorkerNeverAllocateOrLockUnderCommandStorms)
     }
 }
 
-TEST(RenderAhead, TheAudioThreadWakesItsWorkerOnlyFromRest)
-{
-    // Two key-locked decks on the engine's own worker, rendered at a device's
-    // pace: the worker keeps up on its own timer, and the audio
-    // thread's only wakes come with the decks' first slice, which starts their
-    // unit runs and rouses the worker from rest, and with the first slice after
-    // they stood still for a while, never one per slice. A busy machine may
-    // stall this thread past a slice (the worker parks), measured here, before
-    // a render or inside it (the slice is published late): each such slice
-    // may wake it once more. A slice after which a deck has nothing
-    // ready wakes it too; those stay a few per run, or the worker would be
-    // woken (a system call) on every slice (slices after the process's threads
-    // measurably waited for a core are not counted).
-    MixEngine engine(kAheadRate, 4096, MixEngine::RenderAhead::thread);
-    ASSERT_EQ(engine.renderAhead(), MixEngine::RenderAhead::thread);
-    for (int i = 0; i < 2; ++i) {
-        DeckVoice& d = *engine.deck(i);
-        sendOk(d, DeckCommand::load(music(3.0 + i), false));
-        sendOk(d, DeckCommand::keyLock(true));
-        sendOk(d, DeckCommand::play());
-        d.tempo().store(1.04);
-    }
-    std::vector<float> bufs[4];
-    for (auto& b : bufs)
-        b.assign(256, 0.0f);
-    float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
-    constexpr int slices = 240;
-    float loudest = 0.0f;
-    int stalls = 0, behindSlices = 0, starvedSlices = 0;
-    std::int64_t waitedBefore = readyButWaitingNs();
-    RealtimeProbe probe;
-    auto next = std::chrono::steady_clock::now();
-    auto last = next;
-    auto lastDone = next;
-    for (int s = 0; s < slices; ++s) {
-        for (int i = 0; i < 2 && (s == 100 || s == 130); ++i)
-            sendOk(*engine.deck(i), s == 100 ? DeckCommand::pause() : DeckCommand::play());
-        const auto at = std::chrono::steady_clock::now();
-        {
-            AudioThreadScope audio;
-            engine.render(256, ptrs, 4);
-        }
-        const auto done = std::chrono::steady_clock::now();
-        const auto late = std::chrono::microseconds(8000);
-        const bool stalled = s > 0 && (at - last > late || done - lastDone > late);
-        lastDone = done;
-        const bool behind = engine.deck(0)->aheadBehind() || engine.deck(1)->aheadBehind();
-        // The worker (or this thread) kept from its core for half a millisecond
-        // since the slice before, measured by the kernel.
-        const std::int64_t waited = readyButWaitingNs();
-        const bool starved = waitedBefore >= 0 && waited - waitedBefore > 500'000;
-        waitedBefore = waited;
-        stalls += stalled ? 1 : 0;
-        behindSlices += behind && !stalled && !starved ? 1 : 0;
-        starvedSlices += behind && !stalled && starved ? 1 : 0;
-        last = at;
-        for (float x : bufs[0])
-            loudest = std::max(loudest, std::abs(x));
-        // The next slice one slice of audio later, as a device asks (after a
-        // stall, not all at once).
-        next = std::max(next + std::chrono::microseconds(5333), std::chrono::steady_clock::now());
-        std::this_thread::sleep_until(next);
-    }
-    EXPECT_TRUE(probe.clean());
-    EXPECT_GE(probe.counts().wakes, 2);
-#ifndef ZELVO_SANITIZED
-    // (The sanitizers make the worker's rounds several times longer.)
-    EXPECT_LE(behindSlices, 12) << "of " << slices << " slices left a deck with nothing ready";
-#endif
-    EXPECT_LE(probe.counts().wakes, 4 + stalls + behindSlices + starvedSlices)
-        << stalls << " slices stalled, " << behindSlices << " behind, " << starvedSlices << " behind when starved";
-    EXPECT_EQ(probe.counts().wakes, engine.aheadWorkerWakes());
-    EXPECT_GT(loudest, 0.05f); // the worker's output was heard
-}
-
 TEST(RenderAhead, SlicesOfChangingLengthNeverRunDry)
 {
     // Short slices, then long ones, then random lengths: the worker is asked
@@ -545,97 +451,4 @@ TEST(RenderAhead, SlicesOfChangingLengthNeverRunDry)
         heard[ahead] = voice.state().position.load();
     }
     EXPECT_NEAR(heard[1], heard[0], 0.002);
-}
-
-TEST(RenderAhead, FourDecksStartingRunsTogetherNeverRunDry)
-{
-    // Four key-locked decks on the engine's own worker, rendered at a device's
-    // pace, play for a while, then start unit runs in the same slice: together
-    // from a stop, key lock on together, tempo crossing 1.0 together. Each
-    // run's first output is made before any deck's later output, within the
-    // pad the runs share: no render of the runs' first 60 ms (at least four
-    // slices) runs dry; later ones are the machine's to keep (the worker may
-    // not run in real time).
-    // A busy machine may keep this process's threads (the worker, this one)
-    // from their cores past the pad, measured by the kernel: a dry render
-    // after 1 ms of such waiting since the start is excused, in a few of the
-    // cases at most. A worker that serves one deck's whole queue before the
-    // next deck's first output runs dry unhindered.
-    int excused = 0;
-    std::vector<TrackBufferRef> tracks;
-    for (int i = 0; i < MixEngine::deckCount; ++i)
-        tracks.push_back(music(3.0 + 0.2 * i));
-    enum class Start { fromStop, keyLockOn, tempoCrossing };
-    for (int frames : {64, 256, 1024})
-        for (Start how : {Start::fromStop, Start::keyLockOn, Start::tempoCrossing}) {
-            SCOPED_TRACE(testing::Message() << frames << " frames, start " << int(how));
-            MixEngine engine(kAheadRate, 4096, MixEngine::RenderAhead::thread);
-            ASSERT_EQ(engine.renderAhead(), MixEngine::RenderAhead::thread);
-            for (int i = 0; i < MixEngine::deckCount; ++i) {
-                DeckVoice& d = *engine.deck(i);
-                sendOk(d, DeckCommand::load(tracks[std::size_t(i)], false));
-                sendOk(d, DeckCommand::keyLock(true));
-                sendOk(d, DeckCommand::play());
-                d.tempo().store(1.03);
-            }
-            std::vector<float> bufs[4];
-            for (auto& b : bufs)
-                b.assign(std::size_t(frames), 0.0f);
-            float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
-            const auto period = std::chrono::nanoseconds(std::int64_t(frames * 1e9 / kAheadRate));
-            const int slices = int(0.55 * kAheadRate) / frames;
-            const int before = int(0.3 * kAheadRate) / frames; // the decks stop or leave the worker
-            const int startAt = before + int(0.1 * kAheadRate) / frames; // and start runs together
-            std::int64_t dryBefore = 0, waitedAtStart = 0;
-            std::vector<int> dryAt;
-            bool starved = false;
-            std::int64_t waitedUs = 0;
-            auto next = std::chrono::steady_clock::now();
-            RealtimeProbe probe;
-            for (int s = 0; s < slices; ++s) {
-                for (int i = 0; i < MixEngine::deckCount && (s == before || s == startAt); ++i) {
-                    DeckVoice& d = *engine.deck(i);
-                    if (how == Start::fromStop)
-                        sendOk(d, s == before ? DeckCommand::pause() : DeckCommand::play());
-                    else if (how == Start::keyLockOn)
-                        sendOk(d, DeckCommand::keyLock(s == startAt));
-                    else
-                        d.tempo().store(s == before ? 1.0 : 1.03);
-                }
-                if (s == startAt) {
-                    dryBefore = engine.aheadDryBlocks();
-                    waitedAtStart = readyButWaitingNs();
-                }
-                {
-                    AudioThreadScope audio;
-                    engine.render(frames, ptrs, 4);
-                }
-                const int watched = std::max(4, int(0.06 * kAheadRate) / frames);
-                if (s >= startAt && s < startAt + watched && engine.aheadDryBlocks() != dryBefore) {
-                    dryAt.push_back(s - startAt);
-                    dryBefore = engine.aheadDryBlocks();
-                    const std::int64_t waited = readyButWaitingNs();
-                    starved = starved || (waitedAtStart >= 0 && waited - waitedAtStart > 1'000'000);
-                    waitedUs = (waited - waitedAtStart) / 1000;
-                }
-                next = std::max(next + period, std::chrono::steady_clock::now());
-                std::this_thread::sleep_until(next);
-            }
-            EXPECT_TRUE(probe.clean());
-#ifndef ZELVO_SANITIZED
-            if (starved && !dryAt.empty()) {
-                ++excused;
-                continue;
-            }
-            EXPECT_TRUE(dryAt.empty()) << "dry " << dryAt[0] << " slices after the start, " << waitedUs
-                                       << " µs waiting for a core";
-#else
-            // The sanitizers make the worker's rounds several times longer than
-            // the pads are made for: only the real-time rules are checked here.
-            (void)dryAt;
-            (void)starved;
-            (void)waitedUs;
-#endif
-        }
-    EXPECT_LE(excused, 3) << "of 9 cases ran dry after their threads waited for a core";
 }
