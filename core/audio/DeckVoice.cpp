@@ -104,6 +104,7 @@ struct DeckVoice::Ahead {
     std::atomic<std::uint32_t> latest{0};
     std::atomic<std::int64_t> dryBlocks{0};
     std::atomic<std::int64_t> dryFrames{0};
+    std::atomic<std::int64_t> lateFrames{0};
     std::atomic<std::int64_t> requested{0};
 
     // The worker's side: the run the unit is in, the render it is working on
@@ -481,13 +482,15 @@ void DeckVoice::applyCommand(const DeckCommand& c)
     case K::play:
         if (!buffer_)
             break; // nothing to play: a deck without a track stays stopped
-        if (!cueing_ && hotCueHeld_ < 0)
-            playing_ = !playing_;
-        else
+        if (cueing_ || hotCueHeld_ >= 0)
             cueLatch_ = true;
+        else if (playing_)
+            stopWhereHeard();
+        else
+            playing_ = true;
         break;
     case K::pause:
-        playing_ = false;
+        stopWhereHeard();
         break;
     case K::loopIn: {
         const double here = heardFrames();
@@ -612,6 +615,20 @@ void DeckVoice::start()
     playing_ = true;
     cueing_ = false;
     resetTimePitch();
+}
+
+void DeckVoice::stopWhereHeard()
+{
+    if (playing_ && usedTimePitch_) {
+        // Play goes on from here and CUE stores this point: the music between
+        // the sound and the read head is never skipped.
+        pos_ = clampToBuffer(heardFrames());
+        if (ahead_)
+            dropAheadRun();
+        resetTimePitch();
+        usedTimePitch_ = false;
+    }
+    playing_ = false;
 }
 
 void DeckVoice::rtCue(double seconds)
@@ -775,12 +792,9 @@ void DeckVoice::shareAheadStart(int runs)
 {
     if (!ahead_ || !aheadTrace_.newRun || aheadRestart_ || runs <= 1)
         return;
-    const std::int64_t total = startPadFor(runs);
-    if (total <= aheadPadTotal_)
-        return;
-    aheadPad_ += total - aheadPadTotal_;
-    aheadPadTotal_ = total;
-    aheadFade_ = total > aheadQuietFrames() ? kAheadFadeFrames : 0;
+    // The runs start together, later by what they share beyond one run's pad:
+    // none of them cuts that much into its music.
+    aheadHoldLeast_ = std::max<std::int64_t>(startPadFor(runs) - aheadPadTotal_, 0);
     aheadBehind_ = false;
 }
 
@@ -811,6 +825,8 @@ void DeckVoice::disableRenderAhead()
 std::int64_t DeckVoice::aheadDryBlocks() const { return ahead_ ? ahead_->dryBlocks.load() : 0; }
 
 std::int64_t DeckVoice::aheadDryFrames() const { return ahead_ ? ahead_->dryFrames.load() : 0; }
+
+std::int64_t DeckVoice::aheadLateFrames() const { return ahead_ ? ahead_->lateFrames.load() : 0; }
 
 void DeckVoice::dropAheadRun()
 {
@@ -893,10 +909,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             // Past the track's end the read head stands and the sound fades
             // out as on the audio thread; the input moves it no further.
             const bool ended = aheadEnding_;
-            const bool wasPlaying = playing_, wasCueing = cueing_;
-            if (ended)
-                playing_ = false;
-            readSource(m, c->left, c->right, sourceTempo, false, currentSpeed_);
+            readSource(m, c->left, c->right, sourceTempo, false, currentSpeed_, true);
             int moved = ended ? 0 : m;
             if (readEndedAt_ >= 0) {
                 // The track ended here: the deck stops, as on the audio
@@ -910,8 +923,6 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             if (aheadEnding_) {
                 // Until then the deck is the playing deck it sounds like: a
                 // cue, play or hot cue acts on it as on a playing deck.
-                playing_ = wasPlaying;
-                cueing_ = wasCueing;
                 aheadEndAt_ = pos_;
                 aheadPastEnd_ += m - moved;
             }
@@ -926,16 +937,42 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     }
     aheadRendered_ += frames;
     if (start) {
-        aheadPadSpan_ = span;
+        aheadPadSpan_ = piece;
         aheadPad_ = aheadPadTotal_ = startPadFor(1);
         aheadFade_ = aheadPadTotal_ > aheadQuietFrames() ? kAheadFadeFrames : 0;
+        aheadHolding_ = true;
+        aheadHoldLeast_ = 0;
+        aheadHeld_ = 0;
     }
+    aheadHoldSpan_ = span;
     // The start pad plays as silence and its output is skipped when it comes.
     const int pad = int(std::min<std::int64_t>(aheadPad_, frames));
     aheadPad_ -= pad;
     aheadOwed_ += pad;
     std::memset(left, 0, sizeof(float) * std::size_t(pad));
     std::memset(right, 0, sizeof(float) * std::size_t(pad));
+
+    if (aheadHolding_ && pad < frames) {
+        // The run's music has not begun. Until the worker has this render's
+        // output ready, and that of the rest of a burst the device may be
+        // in, the run waits in silence and starts that much later: renders
+        // that come back to back (a device opening, catching up) leave the
+        // worker no time, and missing output now would cut the music.
+        const int rest = frames - pad;
+        const std::int64_t ready = a.output.readableFrames(aheadGeneration_) - aheadOwed_;
+        const std::int64_t want = rest + std::max(aheadHoldSpan_ - frames, 0);
+        const auto most = std::int64_t(kAheadMaxHoldSeconds * sampleRate_);
+        if ((aheadHeld_ < aheadHoldLeast_ || ready < want) && aheadHeld_ < most) {
+            std::memset(left + pad, 0, sizeof(float) * std::size_t(rest));
+            std::memset(right + pad, 0, sizeof(float) * std::size_t(rest));
+            aheadHeld_ += rest;
+            aheadRendered_ -= rest; // none of the run's output was due
+            a.lateFrames.fetch_add(rest, std::memory_order_relaxed);
+            aheadBehind_ = ready < want;
+            return;
+        }
+        aheadHolding_ = false;
+    }
 
     // The output: older runs' output is dropped unread; output missed while the
     // ring was dry is skipped first, so the deck stays on time.
@@ -985,6 +1022,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         // at the end as on the audio thread, and the next render leaves the run.
         aheadEnding_ = false;
         playing_ = cueing_ = false;
+        state_.speed.store(0.0);
         std::memset(left + got, 0, sizeof(float) * std::size_t(frames - got));
         std::memset(right + got, 0, sizeof(float) * std::size_t(frames - got));
         aheadBehind_ = false;
@@ -997,6 +1035,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         std::memset(left + got, 0, sizeof(float) * std::size_t(frames - got));
         std::memset(right + got, 0, sizeof(float) * std::size_t(frames - got));
         aheadTrace_.dryFrames = frames - got;
+        aheadFade_ = kAheadFadeFrames; // the sound comes back without a step
         a.dryBlocks.fetch_add(1, std::memory_order_relaxed);
         a.dryFrames.fetch_add(frames - got, std::memory_order_relaxed);
         aheadOwed_ += frames - got;
@@ -1146,7 +1185,7 @@ void DeckVoice::provide(int frames, float* left, float* right)
 }
 
 void DeckVoice::readSource(int frames, float* left, float* right, double tempoRatio, bool scratching,
-                           std::optional<double> speedOverride)
+                           std::optional<double> speedOverride, bool feedingAhead)
 {
     readStill_ = false;
     readEndedAt_ = -1;
@@ -1167,7 +1206,14 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
     const float* srcL = buffer_->left;
     const float* srcR = buffer_->right;
     const double last = double(n - 2);
-    if (!playing_ && !scratching && gain_ < 0.0001f) {
+    const double sync = finite(syncCorrection_) ? syncCorrection_ : 1.0;
+    double speed = speedOverride ? *speedOverride : sync * tempoRatio * (1.0 + bend_);
+    if (!finite(speed))
+        speed = 0.0;
+    // Whether the read head moves: a playing deck's, unless the input for the
+    // worker has reached the track's end.
+    bool moving = playing_ && !(feedingAhead && aheadEnding_);
+    if (!moving && !scratching && gain_ < 0.0001f) {
         // Standing still and faded out: nothing to read. The fade has ended
         // for good (it would otherwise creep through denormal values on every
         // frame for as long as the deck stands), and the position settles as
@@ -1179,19 +1225,16 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
         const double p = finite(pos_) ? pos_ : 0.0;
         if (p >= last) {
             pos_ = last;
-            cueing_ = false;
+            if (!feedingAhead)
+                cueing_ = false;
         } else {
             pos_ = std::max(p, 0.0);
         }
         if (!slip_ || !diversionActive() || !finite(slipPos_))
             slipPos_ = pos_;
-        state_.speed.store(0.0);
+        state_.speed.store(playing_ ? speed : 0.0);
         return;
     }
-    const double sync = finite(syncCorrection_) ? syncCorrection_ : 1.0;
-    double speed = speedOverride ? *speedOverride : sync * tempoRatio * (1.0 + bend_);
-    if (!finite(speed))
-        speed = 0.0;
     double p = finite(pos_) ? pos_ : 0.0;
     const double a = std::exp(-1.0 / (sampleRate_ * 0.012));
     const bool looping = loopActive_;
@@ -1204,10 +1247,10 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
                 scrubSpeed_ = 0.0;
             step = scrubSpeed_;
         } else {
-            step = playing_ ? (reverse_ ? -speed : speed) : 0.0;
+            step = moving ? (reverse_ ? -speed : speed) : 0.0;
         }
 
-        const float target = ((playing_ || scratching) && p >= 0.0 && p <= last) ? 1.0f : 0.0f;
+        const float target = ((moving || scratching) && p >= 0.0 && p <= last) ? 1.0f : 0.0f;
         gain_ += (target - gain_) * 0.004f;
 
         if (gain_ < 0.0001f && step == 0.0) {
@@ -1232,7 +1275,7 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
             right[f] = gain_ * cubic(srcR[im1], srcR[i], srcR[i1], srcR[i2]);
         }
 
-        if (playing_ && !scratching)
+        if (moving && !scratching)
             slipPos_ += speed;
 
         double next = p + step;
@@ -1240,10 +1283,14 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
             next -= (loopEnd_ - loopStart_);
         if (next >= last) {
             p = last;
-            if (!scratching && playing_)
+            if (!scratching && moving)
                 readEndedAt_ = f;
-            if (!scratching)
-                playing_ = cueing_ = false;
+            if (!scratching) {
+                moving = false;
+                // Feeding the worker, the deck stops once this input is heard.
+                if (!feedingAhead)
+                    playing_ = cueing_ = false;
+            }
         } else {
             p = std::max(next, 0.0);
         }

@@ -141,6 +141,10 @@ public:
     // and the frames they missed. Any thread.
     std::int64_t aheadDryBlocks() const;
     std::int64_t aheadDryFrames() const;
+    // Frames by which unit runs started later than their pads, waiting for
+    // the worker's first output (`kAheadMaxHoldSeconds` at most per run).
+    // Any thread.
+    std::int64_t aheadLateFrames() const;
     // Render requests queued for the worker so far. Any thread.
     std::int64_t aheadRequests() const;
     // What the last render did on the render-ahead path, for tracing a slow
@@ -175,15 +179,22 @@ public:
     // audio thread.
     static int aheadLeadFrames(int frames, double rate, double sampleRate);
     // The silence a new unit run starts with when the render-ahead path serves
-    // it: whole bursts (`span`, at least the run's first slice) making at
-    // least 5 ms, and 4 ms more for each further run starting in the same
-    // slice (`runs`; three or more get at least two slices), so the worker
-    // has time for the runs' first output whatever the slice length. The unit's own output starts near silent for
-    // about its latency, so a pad within that loses nothing; a longer one (a
-    // long period, a burst) cuts into the music, which then fades in over
-    // `kAheadFadeFrames` instead of starting with a step.
+    // it: whole slices (`span`, the run's longest slice) making at least 5 ms,
+    // and 4 ms more for each further run starting in the same slice (`runs`;
+    // three or more get at least two slices), so the worker has time for the
+    // runs' first output whatever the slice length. The unit's own output
+    // starts near silent for about its latency, so a pad of one run's slices
+    // within that loses nothing; a longer one (a long period) cuts into it,
+    // and the sound then fades in over `kAheadFadeFrames` instead of starting
+    // with a step. What runs starting together add is not cut: those runs
+    // start that much later, all at once. So is a run whose first output is
+    // not ready after its pad (a device's burst, a slow worker): it plays
+    // silence and starts late rather than cutting into the music, until the
+    // output of its next render and of the device's recent burst is ready
+    // (at most `kAheadMaxHoldSeconds`).
     static int aheadStartPadFrames(int span, double sampleRate, int runs = 1);
     static constexpr int kAheadFadeFrames = 256;
+    static constexpr double kAheadMaxHoldSeconds = 0.25;
     // The longest start pad that stays inside the unit's near-silent start;
     // a longer one fades the sound in. Any thread.
     int aheadQuietFrames() const;
@@ -200,9 +211,17 @@ private:
     void slipBookkeeping(bool divertedBefore);
     void resetTimePitch();
     void start();
+    // Stops the deck where the sound is (pause, play pressed while playing):
+    // the read head moves back to what was heard, and the time-pitch unit's
+    // run, made from the read head ahead of it, is left.
+    void stopWhereHeard();
 
+    // `feedingAhead`: the input queued for the render-ahead worker. The
+    // track's end does not stop the deck there: the input past it reads as a
+    // deck stopped at its end would (the sound fading out, the read head
+    // standing), while the deck plays on until that output is heard.
     void readSource(int frames, float* left, float* right, double tempoRatio, bool scratching,
-                    std::optional<double> speedOverride);
+                    std::optional<double> speedOverride, bool feedingAhead = false);
     int startPadFor(int runs) const;
     void publish(float peakL, float peakR);
     void renderAhead(int frames, float* left, float* right, float rate, float pitch);
@@ -301,6 +320,14 @@ private:
     std::int64_t aheadPadTotal_ = 0;
     int aheadPadSpan_ = 1;
     int aheadFade_ = 0;
+    // After its pad the run holds (silence, nothing skipped) until the output
+    // of its next render and the device's recent burst (`aheadHoldSpan_`) is
+    // ready, for at least `aheadHoldLeast_` frames (runs starting together);
+    // `aheadHeld_` frames so far.
+    bool aheadHolding_ = false;
+    int aheadHoldSpan_ = 0;
+    std::int64_t aheadHoldLeast_ = 0;
+    std::int64_t aheadHeld_ = 0;
     // The read head reached the track's end and stopped the deck, but the
     // output queued for what came before it is still to be heard: the run goes
     // on until the output of the render in which the unit took the end.
@@ -318,7 +345,8 @@ private:
     bool aheadBehind_ = false;
     bool renderedStill_ = false;
     // Set by readSource: it wrote exact silence for a deck standing still; the
-    // frame at which it reached the end and stopped the deck (−1: it did not).
+    // frame at which it reached the end (and stopped the deck, unless feeding
+    // the worker; −1: it did not).
     bool readStill_ = false;
     int readEndedAt_ = -1;
     AheadTrace aheadTrace_;
