@@ -554,6 +554,7 @@ void DeckVoice::cueButton(bool down)
         } else if (!cueing_) {
             playing_ = false;
             pos_ = cuePoint_;
+            leaveUnitRun();
         }
         return;
     }
@@ -565,6 +566,7 @@ void DeckVoice::cueButton(bool down)
     } else {
         playing_ = false;
         pos_ = cuePoint_;
+        leaveUnitRun();
     }
 }
 
@@ -603,6 +605,7 @@ void DeckVoice::hotCuePad(int index, bool down)
     } else if (!slip_) {
         playing_ = false;
         pos_ = cue;
+        leaveUnitRun();
     }
 }
 
@@ -619,16 +622,22 @@ void DeckVoice::start()
 
 void DeckVoice::stopWhereHeard()
 {
-    if (playing_ && usedTimePitch_) {
-        // Play goes on from here and CUE stores this point: the music between
-        // the sound and the read head is never skipped.
+    // Play goes on from here and CUE stores this point: the music between the
+    // sound and the read head is never skipped.
+    if (playing_ && usedTimePitch_)
         pos_ = clampToBuffer(heardFrames());
-        if (ahead_)
-            dropAheadRun();
-        resetTimePitch();
-        usedTimePitch_ = false;
-    }
     playing_ = false;
+    leaveUnitRun();
+}
+
+void DeckVoice::leaveUnitRun()
+{
+    if (!usedTimePitch_)
+        return;
+    if (ahead_)
+        dropAheadRun();
+    resetTimePitch();
+    usedTimePitch_ = false;
 }
 
 void DeckVoice::rtCue(double seconds)
@@ -968,7 +977,9 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             aheadHeld_ += rest;
             aheadRendered_ -= rest; // none of the run's output was due
             a.lateFrames.fetch_add(rest, std::memory_order_relaxed);
-            aheadBehind_ = ready < want;
+            // Runs starting together wait for each other first: only a hold
+            // past that finds the worker behind.
+            aheadBehind_ = aheadHeld_ > aheadHoldLeast_ && ready < want;
             return;
         }
         aheadHolding_ = false;

@@ -215,6 +215,9 @@ private:
     // the read head moves back to what was heard, and the time-pitch unit's
     // run, made from the read head ahead of it, is left.
     void stopWhereHeard();
+    // A deck stopped or moved off the unit's path: what the unit holds is not
+    // heard, and the position heard is the read head from now on.
+    void leaveUnitRun();
 
     // `feedingAhead`: the input queued for the render-ahead worker. The
     // track's end does not stop the deck there: the input past it reads as a
