@@ -233,3 +233,36 @@ TEST(RenderAheadStartStop, ADeckPlayingOutItsEndPublishesAPlayingDeck)
     EXPECT_FALSE(voice.state().playing.load());
     EXPECT_EQ(voice.state().speed.load(), 0.0);
 }
+
+TEST(RenderAheadStartStop, AfterADryRenderTheSoundFadesBackIn)
+{
+    // The worker misses its rounds after renders 100…103: renders 102…104 run
+    // dry; the output missed is skipped, so the deck stays on time, and the
+    // sound comes back faded in rather than at full level at once.
+    const TrackBufferRef track = music(4.0, 0.0);
+    const int block = 256;
+    std::vector<float> out[2];
+    for (bool ahead : {false, true}) {
+        std::vector<std::unique_ptr<DeckVoice>> deck;
+        deck.push_back(keyLockedDeck(track, ahead, kTempo));
+        sendOk(*deck[0], DeckCommand::play());
+        std::vector<float> l(block), r(block);
+        for (int k = 0; k < 140; ++k) {
+            deck[0]->render(block, l.data(), r.data());
+            out[ahead].insert(out[ahead].end(), l.begin(), l.end());
+            if (ahead && (k < 100 || k >= 104))
+                serve(deck);
+        }
+        EXPECT_EQ(deck[0]->aheadDryBlocks(), ahead ? 3 : 0);
+    }
+    const std::size_t back = 105 * block;
+    float step = 0.0f, music = 0.0f;
+    for (std::size_t f = back; f < back + 16; ++f) {
+        step = std::max(step, std::fabs(out[1][f]));
+        music = std::max(music, std::fabs(out[0][f]));
+    }
+    EXPECT_GT(music, 0.05f);
+    EXPECT_LT(step, 0.1f * music) << "the sound came back at full level";
+    for (std::size_t f = back + DeckVoice::kAheadFadeFrames; f < out[0].size(); ++f)
+        ASSERT_EQ(out[1][f], out[0][f]) << f;
+}
