@@ -748,6 +748,14 @@ void DeckVoice::render(int frames, float* left, float* right)
         // Each frame out of the unit stands for `rate` frames of its input.
         unitBacklog_ -= double(frames) * double(lastRate_);
     } else {
+        if (usedTimePitch_ && playing_ && !scratching) {
+            // Off the unit while playing (tempo back to 1.0, key shift off):
+            // the direct read goes on from what was heard, not from the read
+            // head ahead of it.
+            pos_ = clampToBuffer(heardFrames());
+            if (!slip_ || !diversionActive())
+                slipPos_ = pos_;
+        }
         if (ahead_ && usedTimePitch_)
             dropAheadRun();
         aheadEnding_ = false; // what the run held for the track's end is not heard

@@ -243,3 +243,26 @@ TEST(RenderAheadStartStop, AfterADryRenderTheSoundFadesBackIn)
     for (std::size_t f = back + DeckVoice::kAheadFadeFrames; f < out[0].size(); ++f)
         ASSERT_EQ(out[1][f], out[0][f]) << f;
 }
+
+TEST(RenderAheadStartStop, LeavingTheUnitWhilePlayingGoesOnFromWhatWasHeard)
+{
+    // A key-locked deck whose tempo comes back to 1.0 plays on without its
+    // stretcher: the position heard moves on by one render, not by the lead.
+    const TrackBufferRef track = music(4.0, 0.0);
+    for (int block : {256, 1024})
+        for (bool ahead : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead);
+            std::vector<std::unique_ptr<DeckVoice>> deck;
+            deck.push_back(keyLockedDeck(track, ahead, kTempo));
+            sendOk(*deck[0], DeckCommand::play());
+            std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+            for (int k = 0; k < int(kRate) / block; ++k) {
+                deck[0]->render(block, l.data(), r.data());
+                serve(deck);
+            }
+            const double heard = deck[0]->state().position.load();
+            deck[0]->tempo().store(1.0);
+            deck[0]->render(block, l.data(), r.data());
+            EXPECT_NEAR(deck[0]->state().position.load() - heard, block / kRate, 1e-6);
+        }
+}
