@@ -269,12 +269,16 @@ void DeckVoice::slipBookkeeping(bool divertedBefore)
 
 void DeckVoice::resetTimePitch()
 {
-    if (ahead_)
+    if (ahead_) {
         aheadRestart_ = true; // the worker resets the unit when the new run reaches it
+        aheadRestartBehind_ = false;
+    }
     else if (timePitch_)
         timePitch_->reset();
     unitBacklog_ = 0.0;
     unitTaken_ = 0.0;
+    unitTakenAtTurn_ = 0.0;
+    loopUnwrap_ = 0.0;
     aheadEnding_ = false;
 }
 
@@ -455,6 +459,8 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         slipPos_ = pos_;
         break;
     case K::reverse:
+        if (reverse_ != c.flag)
+            unitTakenAtTurn_ = unitTaken_;
         reverse_ = c.flag;
         break;
     case K::quantize:
@@ -852,6 +858,7 @@ void DeckVoice::dropAheadRun()
     ++aheadGeneration_;
     ahead_->latest.store(aheadGeneration_, std::memory_order_release);
     aheadRestart_ = true;
+    aheadRestartBehind_ = false;
 }
 
 std::int64_t DeckVoice::aheadRequests() const { return ahead_ ? ahead_->requested.load() : 0; }
@@ -860,11 +867,16 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
 {
     Ahead& a = *ahead_;
     const bool start = aheadRestart_;
+    // A run the voice starts again because the worker fell behind goes on
+    // in time with the deck: it does not wait for the worker as a run the DJ
+    // started does, or a stalled worker would hold it back again and again.
+    const bool startBehind = start && aheadRestartBehind_;
     aheadTrace_.newRun = start;
     if (start) {
         ++aheadGeneration_;
         a.latest.store(aheadGeneration_, std::memory_order_release);
         aheadRestart_ = false;
+        aheadRestartBehind_ = false;
         aheadCarry_ = 0.0;
         aheadOwed_ = 0;
         aheadPad_ = 0;
@@ -876,6 +888,8 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         aheadRequested_ = 0;
         unitBacklog_ = 0.0;
         unitTaken_ = 0.0;
+        unitTakenAtTurn_ = 0.0;
+        loopUnwrap_ = 0.0;
     }
 
     // The worker is asked for output up to two renders past this render (in
@@ -901,6 +915,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         // The worker has fallen far behind: this render reads nothing and the
         // unit starts a new run once there is room again.
         aheadRestart_ = true;
+        aheadRestartBehind_ = true;
     } else {
         for (std::int64_t left = due; left > 0; left -= piece) {
             const int m = int(std::min<std::int64_t>(left, piece));
@@ -957,7 +972,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         aheadPadSpan_ = piece;
         aheadPad_ = aheadPadTotal_ = startPadFor(1);
         aheadFade_ = aheadPadTotal_ > aheadQuietFrames() ? kAheadFadeFrames : 0;
-        aheadHolding_ = true;
+        aheadHolding_ = !startBehind;
         aheadHoldLeast_ = 0;
         aheadHeld_ = 0;
     }
@@ -1058,8 +1073,10 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         a.dryBlocks.fetch_add(1, std::memory_order_relaxed);
         a.dryFrames.fetch_add(frames - got, std::memory_order_relaxed);
         aheadOwed_ += frames - got;
-        if (aheadOwed_ > kAheadMaxOwed)
+        if (aheadOwed_ > kAheadMaxOwed) {
             aheadRestart_ = true;
+            aheadRestartBehind_ = true;
+        }
     }
 }
 
@@ -1257,6 +1274,8 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
     double p = finite(pos_) ? pos_ : 0.0;
     const double a = std::exp(-1.0 / (sampleRate_ * 0.012));
     const bool looping = loopActive_;
+    if (!looping || p < loopStart_ || p > loopEnd_)
+        loopUnwrap_ = 0.0; // only wraps of the loop the read head is in count
 
     for (int f = 0; f < frames; ++f) {
         double step;
@@ -1298,8 +1317,10 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
             slipPos_ += speed;
 
         double next = p + step;
-        if (looping && !reverse_ && step > 0.0 && loopEnd_ <= next && loopStart_ < loopEnd_)
+        if (looping && !reverse_ && step > 0.0 && loopEnd_ <= next && loopStart_ < loopEnd_) {
             next -= (loopEnd_ - loopStart_);
+            loopUnwrap_ += loopEnd_ - loopStart_;
+        }
         if (next >= last) {
             p = last;
             if (!scratching && moving)
@@ -1324,21 +1345,36 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
 
 double DeckVoice::heardFrames() const
 {
-    double lag = 0.0;
-    if (usedTimePitch_) {
-        // Since its reset the unit turns input frame k into output frame
-        // latency + k / rate. So the next frame heard is the input the unit holds
-        // (made ahead or not yet processed) plus its latency behind the read head,
-        // however the unit's work falls across slices; each input frame advanced
-        // the source by the speed it was read at.
-        // Until the first input comes out (the unit's start pad plays first) the
-        // deck stands where the unit started reading, as a direct deck stands on
-        // its cue.
-        const double rate = double(lastRate_);
-        lag = std::max(unitBacklog_ + timePitchLatencyFrames_ * rate, 0.0) * currentSpeed_;
-        lag = std::min(lag, unitTaken_);
+    if (!usedTimePitch_)
+        return std::max(pos_, 0.0);
+    // Since its reset the unit turns input frame k into output frame
+    // latency + k / rate. So the next frame heard is the input the unit holds
+    // (made ahead or not yet processed) plus its latency behind the read head,
+    // however the unit's work falls across slices; each input frame advanced
+    // the source by the speed it was read at.
+    // Until the first input comes out (the unit's start pad plays first) the
+    // deck stands where the unit started reading, as a direct deck stands on
+    // its cue.
+    const double rate = double(lastRate_);
+    double lag = std::max(unitBacklog_ + timePitchLatencyFrames_ * rate, 0.0) * currentSpeed_;
+    lag = std::min(lag, unitTaken_);
+    // The lag lies behind the read head in its direction of travel: what was
+    // read since the deck last turned round went that way, what came before
+    // it the other way.
+    const double thisWay = std::min(lag, std::max(unitTaken_ - unitTakenAtTurn_, 0.0));
+    const double travelled = thisWay - (lag - thisWay);
+    double heard = pos_ - (reverse_ ? -travelled : travelled) + loopUnwrap_;
+    // Wraps of a loop the read head made since then are undone above (the
+    // heard point measured along the music as played); inside the loop it
+    // folds back to where in the loop's cycle it falls.
+    const double length = loopEnd_ - loopStart_;
+    if (loopActive_ && length > 0.0 && pos_ >= loopStart_ && pos_ <= loopEnd_) {
+        if (heard >= loopStart_)
+            heard = loopStart_ + std::fmod(heard - loopStart_, length);
+    } else {
+        heard -= loopUnwrap_; // no loop to fold into
     }
-    return std::max(pos_ - lag, 0.0);
+    return std::clamp(heard, 0.0, std::max(double(frameCount() - 2), 0.0));
 }
 
 void DeckVoice::publish(float peakL, float peakR)

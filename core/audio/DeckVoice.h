@@ -296,8 +296,12 @@ private:
     // Input frames the unit has taken since its reset, less the input its output
     // so far stands for: what it holds, made ahead or still to process.
     double unitBacklog_ = 0.0;
-    // Source frames the unit has read since its reset.
+    // Source frames the unit has read since its reset; the count when the deck
+    // last changed direction; and the loop lengths the read head has wrapped
+    // back by since (the position heard is measured along the music played).
     double unitTaken_ = 0.0;
+    double unitTakenAtTurn_ = 0.0;
+    double loopUnwrap_ = 0.0;
 
     // Render-ahead: the rings and the worker's state (null while off).
     struct Ahead;
@@ -307,6 +311,9 @@ private:
     // render, and output frames to skip (missed while the ring was dry).
     std::uint32_t aheadGeneration_ = 0;
     bool aheadRestart_ = true;
+    // The restart is the voice's own, the worker having fallen behind (no
+    // command asked for it): the new run does not hold for the worker.
+    bool aheadRestartBehind_ = false;
     double aheadCarry_ = 0.0;
     std::int64_t aheadOwed_ = 0;
     // Output frames rendered in this run, and asked of the worker.
