@@ -879,6 +879,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         aheadRestartBehind_ = false;
         aheadCarry_ = 0.0;
         aheadOwed_ = 0;
+        aheadMissed_ = 0;
         aheadPad_ = 0;
         aheadFade_ = 0;
         aheadEnding_ = false;
@@ -1027,6 +1028,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             const int skip = int(std::min<std::int64_t>(aheadOwed_, c->remaining()));
             c->taken += skip;
             aheadOwed_ -= skip;
+            aheadMissed_ = std::min(aheadMissed_, aheadOwed_);
             consumed += double(skip) * double(c->rate);
         } else {
             const int m = std::min(frames - got, c->remaining());
@@ -1073,6 +1075,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         a.dryBlocks.fetch_add(1, std::memory_order_relaxed);
         a.dryFrames.fetch_add(frames - got, std::memory_order_relaxed);
         aheadOwed_ += frames - got;
+        aheadMissed_ += frames - got;
         if (aheadOwed_ > kAheadMaxOwed) {
             aheadRestart_ = true;
             aheadRestartBehind_ = true;
@@ -1356,7 +1359,10 @@ double DeckVoice::heardFrames() const
     // deck stands where the unit started reading, as a direct deck stands on
     // its cue.
     const double rate = double(lastRate_);
-    double lag = std::max(unitBacklog_ + timePitchLatencyFrames_ * rate, 0.0) * currentSpeed_;
+    // Output missed while the worker was behind is skipped when it comes: that
+    // much of the music has passed already.
+    const double missed = ahead_ ? double(std::min(aheadMissed_, aheadOwed_)) * rate : 0.0;
+    double lag = std::max(unitBacklog_ - missed + timePitchLatencyFrames_ * rate, 0.0) * currentSpeed_;
     lag = std::min(lag, unitTaken_);
     // The lag lies behind the read head in its direction of travel: what was
     // read since the deck last turned round went that way, what came before

@@ -316,6 +316,9 @@ private:
     bool aheadRestartBehind_ = false;
     double aheadCarry_ = 0.0;
     std::int64_t aheadOwed_ = 0;
+    // Of those, the output missed while the ring was dry (the rest is the start
+    // pad's): the music it stands for has passed.
+    std::int64_t aheadMissed_ = 0;
     // Output frames rendered in this run, and asked of the worker.
     std::int64_t aheadRendered_ = 0;
     std::int64_t aheadRequested_ = 0;

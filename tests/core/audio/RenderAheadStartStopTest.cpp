@@ -197,9 +197,9 @@ TEST(RenderAheadStartStop, ADeckWhoseWorkerStallsKeepsTime)
             voice.render(block, l.data(), r.data());
         EXPECT_LE(voice.aheadLateFrames(), std::int64_t(DeckVoice::kAheadMaxHoldSeconds * kRate) + block)
             << "runs started again held for the worker";
-        if (block == 256) {
-            // (Longer and shorter renders still lose place while the input
-            // ring stands full or a run's misses are still owed.)
+        if (block >= 256) {
+            // (Renders of 64 frames fill the worker's queue of requests first:
+            // the read head then stands until the worker is back.)
             const double passed = double(renders * block) / kRate - DeckVoice::kAheadMaxHoldSeconds;
             EXPECT_NEAR(voice.state().position.load(), 0.5 + passed * kTempo, 0.1);
         }
