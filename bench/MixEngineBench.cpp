@@ -735,6 +735,158 @@ void runDeviceBurst(benchmark::State& state, int frames, int burst, bool stall)
     state.counters["dry_after_burst"] = double(dryAfterBurst);
 }
 
+// One key-locked deck at 1.06, paced at real time in slices of `frames`,
+// played for a second and paused: how far the deck stands past what was heard
+// when it stopped, which is the music skipped when play goes on (skip_ms, in
+// seconds of the source), with its time-pitch unit on the engine's worker
+// (`ahead`) and on the audio thread (`audio_thread`). Worst of the iterations.
+void runPause(benchmark::State& state, int frames)
+{
+    double worst[2] = {0.0, 0.0};
+    std::vector<float> bufs[4];
+    for (auto& b : bufs)
+        b.assign(std::size_t(frames), 0.0f);
+    float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
+    const long long periodNs = (long long)std::llround(1e9 * frames / kRate);
+    const int perSecond = int(kRate / frames);
+    AudioPriority priority;
+    for (auto _ : state)
+        for (MixEngine::RenderAhead mode : {MixEngine::RenderAhead::thread, MixEngine::RenderAhead::off}) {
+            auto engine = std::make_unique<MixEngine>(kRate, 4096, mode);
+            DeckVoice& d = *engine->deck(0);
+            d.send(DeckCommand::load(material(30.0, 7u), false));
+            d.send(DeckCommand::keyLock(true));
+            d.send(DeckCommand::quantize(false));
+            d.send(DeckCommand::seek(0.5));
+            d.tempo().store(1.06);
+            d.send(DeckCommand::play());
+            timespec deadline{};
+            clock_gettime(CLOCK_MONOTONIC, &deadline);
+            auto steady = [&](int periods) {
+                for (int p = 0; p < periods; ++p) {
+                    awaitNextBlock(deadline, periodNs);
+                    engine->render(frames, ptrs, 4);
+                }
+            };
+            steady(perSecond);
+            const double heard = d.state().position.load();
+            d.send(DeckCommand::pause());
+            steady(int(0.1 * perSecond));
+            const double skip = 1000.0 * (d.state().position.load() - heard);
+            double& w = worst[mode == MixEngine::RenderAhead::thread ? 0 : 1];
+            w = std::max(w, skip);
+            engine->releaseRetiredBuffers();
+        }
+    state.counters["skip_ahead_ms"] = worst[0];
+    state.counters["skip_audio_thread_ms"] = worst[1];
+}
+
+// Play sent before the engine's first render, which opens a device's output
+// with four renders back to back (as the ALSA backend fills its buffer), then
+// paced at real time in slices of `frames`: one key-locked deck, or four at
+// different tempos, on the engine's worker, against the same decks on the
+// audio thread. Decks 1 and 2 are heard through the direct outputs.
+// lost_ms: the music after the start pad that never sounds (the output lined
+// up with the audio thread's, wherever it starts, over the first 0.6 s);
+// late_ms: how much later than on the audio thread it starts; peak32: the
+// loudest of the first 32 samples after any stretch of silence, a step when
+// large. Worst of the iterations and decks.
+void runOpenBurst(benchmark::State& state, int frames, int decks)
+{
+    const long long periodNs = (long long)std::llround(1e9 * frames / kRate);
+    const int slices = int(0.6 * kRate) / frames;
+    const int measured = std::min(decks, 2);
+    auto build = [&](MixEngine::RenderAhead mode) {
+        auto engine = std::make_unique<MixEngine>(kRate, 4096, mode);
+        engine->params()->directOuts.store(true);
+        for (int i = 0; i < decks; ++i) {
+            DeckVoice& d = *engine->deck(i);
+            d.send(DeckCommand::load(material(30.0, unsigned(7 + i)), false));
+            d.send(DeckCommand::keyLock(true));
+            d.send(DeckCommand::seek(0.5));
+            d.tempo().store(1.06 - 0.03 * i);
+            d.send(DeckCommand::play());
+        }
+        return engine;
+    };
+    std::vector<float> bufs[4];
+    for (auto& b : bufs)
+        b.assign(std::size_t(frames), 0.0f);
+    float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
+    auto record = [&](std::vector<std::vector<float>>& out) {
+        for (int i = 0; i < measured; ++i)
+            out[std::size_t(i)].insert(out[std::size_t(i)].end(), bufs[std::size_t(2 * i)].begin(),
+                                       bufs[std::size_t(2 * i)].end());
+    };
+    std::vector<std::vector<float>> onDemand(static_cast<std::size_t>(measured));
+    {
+        auto engine = build(MixEngine::RenderAhead::off);
+        for (int k = 0; k < slices; ++k) {
+            engine->render(frames, ptrs, 4);
+            record(onDemand);
+        }
+        engine->releaseRetiredBuffers();
+    }
+    const int pad = DeckVoice::aheadStartPadFrames(frames, kRate);
+    double lostMs = 0.0, lateMs = 0.0, peak = 0.0;
+    AudioPriority priority;
+    for (auto _ : state) {
+        auto engine = build(MixEngine::RenderAhead::thread);
+        std::vector<std::vector<float>> heard(static_cast<std::size_t>(measured));
+        timespec deadline{};
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        for (int k = 0; k < slices; ++k) {
+            if (k >= 4)
+                awaitNextBlock(deadline, periodNs);
+            engine->render(frames, ptrs, 4);
+            record(heard);
+        }
+        for (int i = 0; i < measured; ++i) {
+            const std::vector<float>& a = heard[std::size_t(i)];
+            const std::vector<float>& o = onDemand[std::size_t(i)];
+            // The delay that lines the most samples up after the pad and its fade.
+            const std::size_t from = std::size_t(pad + DeckVoice::kAheadFadeFrames);
+            std::size_t bestDelay = 0, bestSame = 0;
+            for (std::size_t delay = 0; delay < std::size_t(0.3 * kRate); delay += 1) {
+                std::size_t same = 0;
+                for (std::size_t f = from; f + delay < a.size(); f += 7)
+                    same += a[f + delay] == o[f] ? 1 : 0;
+                if (same > bestSame) {
+                    bestSame = same;
+                    bestDelay = delay;
+                }
+            }
+            std::size_t lost = 0;
+            for (std::size_t f = from; f + bestDelay < a.size(); ++f)
+                lost += a[f + bestDelay] != o[f] ? 1 : 0;
+            lostMs = std::max(lostMs, 1000.0 * double(lost) / kRate);
+            lateMs = std::max(lateMs, 1000.0 * double(bestDelay) / kRate);
+            int zeros = 0;
+            for (std::size_t f = 0; f < a.size(); ++f) {
+                if (a[f] == 0.0f) {
+                    ++zeros;
+                    continue;
+                }
+                if (zeros >= 32)
+                    for (std::size_t g = f; g < std::min(f + 32, a.size()); ++g)
+                        peak = std::max(peak, double(std::fabs(a[g])));
+                zeros = 0;
+            }
+        }
+        engine->releaseRetiredBuffers();
+    }
+    state.counters["lost_ms"] = lostMs;
+    state.counters["late_ms"] = lateMs;
+    state.counters["peak32"] = peak;
+}
+
+void BM_MixEngine_Pause(benchmark::State& state, int frames) { runPause(state, frames); }
+
+void BM_MixEngine_PlayBeforeOpen(benchmark::State& state, int frames, int decks)
+{
+    runOpenBurst(state, frames, decks);
+}
+
 void BM_MixEngine_DeviceBurst(benchmark::State& state, int frames, int burst, bool stall)
 {
     runDeviceBurst(state, frames, burst, stall);
@@ -806,6 +958,24 @@ BENCHMARK_CAPTURE(BM_MixEngine_DeviceBurst, catch_up_8_256, 256, 1, true)->Apply
 BENCHMARK_CAPTURE(BM_MixEngine_DeviceBurst, steady_512, 512, 1, false)->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_DeviceBurst, alsa_open_512, 512, 4, false)->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_DeviceBurst, catch_up_8_512, 512, 1, true)->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_Pause, 256, 256)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_Pause, 1024, 1024)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_PlayBeforeOpen, one_deck_512, 512, 1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_PlayBeforeOpen, four_decks_512, 512, 4)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_PlayBeforeOpen, one_deck_1024, 1024, 1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_PlayBeforeOpen, four_decks_1024, 1024, 4)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(BM_MixEngine_IdleDecks, empty, Idle::empty, "IdleDecks/empty")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)

@@ -81,6 +81,19 @@ public:
     }
     // Consumer: gives the oldest chunk back to the producer.
     void pop() { head_.store(next(head_.load(std::memory_order_relaxed)), std::memory_order_release); }
+    // Consumer: the frames not yet taken in the committed chunks of unit run
+    // `generation`.
+    std::int64_t readableFrames(std::uint32_t generation) const
+    {
+        const std::int64_t tail = tail_.load(std::memory_order_acquire);
+        std::int64_t frames = 0;
+        for (std::int64_t i = head_.load(std::memory_order_relaxed); i != tail; i = next(i)) {
+            const AheadChunk& c = slots_[std::size_t(i)];
+            if (c.generation == generation)
+                frames += c.remaining();
+        }
+        return frames;
+    }
 
 private:
     std::int64_t next(std::int64_t i) const { return (i + 1) % std::int64_t(slots_.size()); }

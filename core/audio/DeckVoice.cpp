@@ -104,6 +104,7 @@ struct DeckVoice::Ahead {
     std::atomic<std::uint32_t> latest{0};
     std::atomic<std::int64_t> dryBlocks{0};
     std::atomic<std::int64_t> dryFrames{0};
+    std::atomic<std::int64_t> lateFrames{0};
     std::atomic<std::int64_t> requested{0};
 
     // The worker's side: the run the unit is in, the render it is working on
@@ -268,12 +269,16 @@ void DeckVoice::slipBookkeeping(bool divertedBefore)
 
 void DeckVoice::resetTimePitch()
 {
-    if (ahead_)
+    if (ahead_) {
         aheadRestart_ = true; // the worker resets the unit when the new run reaches it
+        aheadRestartBehind_ = false;
+    }
     else if (timePitch_)
         timePitch_->reset();
     unitBacklog_ = 0.0;
     unitTaken_ = 0.0;
+    unitTakenAtTurn_ = 0.0;
+    loopUnwrap_ = 0.0;
     aheadEnding_ = false;
 }
 
@@ -454,6 +459,8 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         slipPos_ = pos_;
         break;
     case K::reverse:
+        if (reverse_ != c.flag)
+            unitTakenAtTurn_ = unitTaken_;
         reverse_ = c.flag;
         break;
     case K::quantize:
@@ -481,13 +488,15 @@ void DeckVoice::applyCommand(const DeckCommand& c)
     case K::play:
         if (!buffer_)
             break; // nothing to play: a deck without a track stays stopped
-        if (!cueing_ && hotCueHeld_ < 0)
-            playing_ = !playing_;
-        else
+        if (cueing_ || hotCueHeld_ >= 0)
             cueLatch_ = true;
+        else if (playing_)
+            stopWhereHeard();
+        else
+            playing_ = true;
         break;
     case K::pause:
-        playing_ = false;
+        stopWhereHeard();
         break;
     case K::loopIn: {
         const double here = heardFrames();
@@ -551,6 +560,7 @@ void DeckVoice::cueButton(bool down)
         } else if (!cueing_) {
             playing_ = false;
             pos_ = cuePoint_;
+            leaveUnitRun();
         }
         return;
     }
@@ -562,6 +572,7 @@ void DeckVoice::cueButton(bool down)
     } else {
         playing_ = false;
         pos_ = cuePoint_;
+        leaveUnitRun();
     }
 }
 
@@ -600,6 +611,7 @@ void DeckVoice::hotCuePad(int index, bool down)
     } else if (!slip_) {
         playing_ = false;
         pos_ = cue;
+        leaveUnitRun();
     }
 }
 
@@ -612,6 +624,26 @@ void DeckVoice::start()
     playing_ = true;
     cueing_ = false;
     resetTimePitch();
+}
+
+void DeckVoice::stopWhereHeard()
+{
+    // Play goes on from here and CUE stores this point: the music between the
+    // sound and the read head is never skipped.
+    if (playing_ && usedTimePitch_)
+        pos_ = clampToBuffer(heardFrames());
+    playing_ = false;
+    leaveUnitRun();
+}
+
+void DeckVoice::leaveUnitRun()
+{
+    if (!usedTimePitch_)
+        return;
+    if (ahead_)
+        dropAheadRun();
+    resetTimePitch();
+    usedTimePitch_ = false;
 }
 
 void DeckVoice::rtCue(double seconds)
@@ -722,6 +754,14 @@ void DeckVoice::render(int frames, float* left, float* right)
         // Each frame out of the unit stands for `rate` frames of its input.
         unitBacklog_ -= double(frames) * double(lastRate_);
     } else {
+        if (usedTimePitch_ && playing_ && !scratching) {
+            // Off the unit while playing (tempo back to 1.0, key shift off):
+            // the direct read goes on from what was heard, not from the read
+            // head ahead of it.
+            pos_ = clampToBuffer(heardFrames());
+            if (!slip_ || !diversionActive())
+                slipPos_ = pos_;
+        }
         if (ahead_ && usedTimePitch_)
             dropAheadRun();
         aheadEnding_ = false; // what the run held for the track's end is not heard
@@ -775,12 +815,9 @@ void DeckVoice::shareAheadStart(int runs)
 {
     if (!ahead_ || !aheadTrace_.newRun || aheadRestart_ || runs <= 1)
         return;
-    const std::int64_t total = startPadFor(runs);
-    if (total <= aheadPadTotal_)
-        return;
-    aheadPad_ += total - aheadPadTotal_;
-    aheadPadTotal_ = total;
-    aheadFade_ = total > aheadQuietFrames() ? kAheadFadeFrames : 0;
+    // The runs start together, later by what they share beyond one run's pad:
+    // none of them cuts that much into its music.
+    aheadHoldLeast_ = std::max<std::int64_t>(startPadFor(runs) - aheadPadTotal_, 0);
     aheadBehind_ = false;
 }
 
@@ -812,6 +849,8 @@ std::int64_t DeckVoice::aheadDryBlocks() const { return ahead_ ? ahead_->dryBloc
 
 std::int64_t DeckVoice::aheadDryFrames() const { return ahead_ ? ahead_->dryFrames.load() : 0; }
 
+std::int64_t DeckVoice::aheadLateFrames() const { return ahead_ ? ahead_->lateFrames.load() : 0; }
+
 void DeckVoice::dropAheadRun()
 {
     // What is queued for the run will never be heard: the worker skips input and
@@ -819,6 +858,7 @@ void DeckVoice::dropAheadRun()
     ++aheadGeneration_;
     ahead_->latest.store(aheadGeneration_, std::memory_order_release);
     aheadRestart_ = true;
+    aheadRestartBehind_ = false;
 }
 
 std::int64_t DeckVoice::aheadRequests() const { return ahead_ ? ahead_->requested.load() : 0; }
@@ -827,13 +867,19 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
 {
     Ahead& a = *ahead_;
     const bool start = aheadRestart_;
+    // A run the voice starts again because the worker fell behind goes on
+    // in time with the deck: it does not wait for the worker as a run the DJ
+    // started does, or a stalled worker would hold it back again and again.
+    const bool startBehind = start && aheadRestartBehind_;
     aheadTrace_.newRun = start;
     if (start) {
         ++aheadGeneration_;
         a.latest.store(aheadGeneration_, std::memory_order_release);
         aheadRestart_ = false;
+        aheadRestartBehind_ = false;
         aheadCarry_ = 0.0;
         aheadOwed_ = 0;
+        aheadMissed_ = 0;
         aheadPad_ = 0;
         aheadFade_ = 0;
         aheadEnding_ = false;
@@ -843,6 +889,8 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         aheadRequested_ = 0;
         unitBacklog_ = 0.0;
         unitTaken_ = 0.0;
+        unitTakenAtTurn_ = 0.0;
+        loopUnwrap_ = 0.0;
     }
 
     // The worker is asked for output up to two renders past this render (in
@@ -868,6 +916,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         // The worker has fallen far behind: this render reads nothing and the
         // unit starts a new run once there is room again.
         aheadRestart_ = true;
+        aheadRestartBehind_ = true;
     } else {
         for (std::int64_t left = due; left > 0; left -= piece) {
             const int m = int(std::min<std::int64_t>(left, piece));
@@ -893,10 +942,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             // Past the track's end the read head stands and the sound fades
             // out as on the audio thread; the input moves it no further.
             const bool ended = aheadEnding_;
-            const bool wasPlaying = playing_, wasCueing = cueing_;
-            if (ended)
-                playing_ = false;
-            readSource(m, c->left, c->right, sourceTempo, false, currentSpeed_);
+            readSource(m, c->left, c->right, sourceTempo, false, currentSpeed_, true);
             int moved = ended ? 0 : m;
             if (readEndedAt_ >= 0) {
                 // The track ended here: the deck stops, as on the audio
@@ -910,8 +956,6 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             if (aheadEnding_) {
                 // Until then the deck is the playing deck it sounds like: a
                 // cue, play or hot cue acts on it as on a playing deck.
-                playing_ = wasPlaying;
-                cueing_ = wasCueing;
                 aheadEndAt_ = pos_;
                 aheadPastEnd_ += m - moved;
             }
@@ -926,16 +970,44 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     }
     aheadRendered_ += frames;
     if (start) {
-        aheadPadSpan_ = span;
+        aheadPadSpan_ = piece;
         aheadPad_ = aheadPadTotal_ = startPadFor(1);
         aheadFade_ = aheadPadTotal_ > aheadQuietFrames() ? kAheadFadeFrames : 0;
+        aheadHolding_ = !startBehind;
+        aheadHoldLeast_ = 0;
+        aheadHeld_ = 0;
     }
+    aheadHoldSpan_ = span;
     // The start pad plays as silence and its output is skipped when it comes.
     const int pad = int(std::min<std::int64_t>(aheadPad_, frames));
     aheadPad_ -= pad;
     aheadOwed_ += pad;
     std::memset(left, 0, sizeof(float) * std::size_t(pad));
     std::memset(right, 0, sizeof(float) * std::size_t(pad));
+
+    if (aheadHolding_ && pad < frames) {
+        // The run's music has not begun. Until the worker has this render's
+        // output ready, and that of the rest of a burst the device may be
+        // in, the run waits in silence and starts that much later: renders
+        // that come back to back (a device opening, catching up) leave the
+        // worker no time, and missing output now would cut the music.
+        const int rest = frames - pad;
+        const std::int64_t ready = a.output.readableFrames(aheadGeneration_) - aheadOwed_;
+        const std::int64_t want = rest + std::max(aheadHoldSpan_ - frames, 0);
+        const auto most = std::int64_t(kAheadMaxHoldSeconds * sampleRate_);
+        if ((aheadHeld_ < aheadHoldLeast_ || ready < want) && aheadHeld_ < most) {
+            std::memset(left + pad, 0, sizeof(float) * std::size_t(rest));
+            std::memset(right + pad, 0, sizeof(float) * std::size_t(rest));
+            aheadHeld_ += rest;
+            aheadRendered_ -= rest; // none of the run's output was due
+            a.lateFrames.fetch_add(rest, std::memory_order_relaxed);
+            // Runs starting together wait for each other first: only a hold
+            // past that finds the worker behind.
+            aheadBehind_ = aheadHeld_ > aheadHoldLeast_ && ready < want;
+            return;
+        }
+        aheadHolding_ = false;
+    }
 
     // The output: older runs' output is dropped unread; output missed while the
     // ring was dry is skipped first, so the deck stays on time.
@@ -956,6 +1028,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             const int skip = int(std::min<std::int64_t>(aheadOwed_, c->remaining()));
             c->taken += skip;
             aheadOwed_ -= skip;
+            aheadMissed_ = std::min(aheadMissed_, aheadOwed_);
             consumed += double(skip) * double(c->rate);
         } else {
             const int m = std::min(frames - got, c->remaining());
@@ -985,6 +1058,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         // at the end as on the audio thread, and the next render leaves the run.
         aheadEnding_ = false;
         playing_ = cueing_ = false;
+        state_.speed.store(0.0);
         std::memset(left + got, 0, sizeof(float) * std::size_t(frames - got));
         std::memset(right + got, 0, sizeof(float) * std::size_t(frames - got));
         aheadBehind_ = false;
@@ -997,11 +1071,15 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         std::memset(left + got, 0, sizeof(float) * std::size_t(frames - got));
         std::memset(right + got, 0, sizeof(float) * std::size_t(frames - got));
         aheadTrace_.dryFrames = frames - got;
+        aheadFade_ = kAheadFadeFrames; // the sound comes back without a step
         a.dryBlocks.fetch_add(1, std::memory_order_relaxed);
         a.dryFrames.fetch_add(frames - got, std::memory_order_relaxed);
         aheadOwed_ += frames - got;
-        if (aheadOwed_ > kAheadMaxOwed)
+        aheadMissed_ += frames - got;
+        if (aheadOwed_ > kAheadMaxOwed) {
             aheadRestart_ = true;
+            aheadRestartBehind_ = true;
+        }
     }
 }
 
@@ -1146,7 +1224,7 @@ void DeckVoice::provide(int frames, float* left, float* right)
 }
 
 void DeckVoice::readSource(int frames, float* left, float* right, double tempoRatio, bool scratching,
-                           std::optional<double> speedOverride)
+                           std::optional<double> speedOverride, bool feedingAhead)
 {
     readStill_ = false;
     readEndedAt_ = -1;
@@ -1167,7 +1245,14 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
     const float* srcL = buffer_->left;
     const float* srcR = buffer_->right;
     const double last = double(n - 2);
-    if (!playing_ && !scratching && gain_ < 0.0001f) {
+    const double sync = finite(syncCorrection_) ? syncCorrection_ : 1.0;
+    double speed = speedOverride ? *speedOverride : sync * tempoRatio * (1.0 + bend_);
+    if (!finite(speed))
+        speed = 0.0;
+    // Whether the read head moves: a playing deck's, unless the input for the
+    // worker has reached the track's end.
+    bool moving = playing_ && !(feedingAhead && aheadEnding_);
+    if (!moving && !scratching && gain_ < 0.0001f) {
         // Standing still and faded out: nothing to read. The fade has ended
         // for good (it would otherwise creep through denormal values on every
         // frame for as long as the deck stands), and the position settles as
@@ -1179,22 +1264,21 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
         const double p = finite(pos_) ? pos_ : 0.0;
         if (p >= last) {
             pos_ = last;
-            cueing_ = false;
+            if (!feedingAhead)
+                cueing_ = false;
         } else {
             pos_ = std::max(p, 0.0);
         }
         if (!slip_ || !diversionActive() || !finite(slipPos_))
             slipPos_ = pos_;
-        state_.speed.store(0.0);
+        state_.speed.store(playing_ ? speed : 0.0);
         return;
     }
-    const double sync = finite(syncCorrection_) ? syncCorrection_ : 1.0;
-    double speed = speedOverride ? *speedOverride : sync * tempoRatio * (1.0 + bend_);
-    if (!finite(speed))
-        speed = 0.0;
     double p = finite(pos_) ? pos_ : 0.0;
     const double a = std::exp(-1.0 / (sampleRate_ * 0.012));
     const bool looping = loopActive_;
+    if (!looping || p < loopStart_ || p > loopEnd_)
+        loopUnwrap_ = 0.0; // only wraps of the loop the read head is in count
 
     for (int f = 0; f < frames; ++f) {
         double step;
@@ -1204,10 +1288,10 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
                 scrubSpeed_ = 0.0;
             step = scrubSpeed_;
         } else {
-            step = playing_ ? (reverse_ ? -speed : speed) : 0.0;
+            step = moving ? (reverse_ ? -speed : speed) : 0.0;
         }
 
-        const float target = ((playing_ || scratching) && p >= 0.0 && p <= last) ? 1.0f : 0.0f;
+        const float target = ((moving || scratching) && p >= 0.0 && p <= last) ? 1.0f : 0.0f;
         gain_ += (target - gain_) * 0.004f;
 
         if (gain_ < 0.0001f && step == 0.0) {
@@ -1232,18 +1316,24 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
             right[f] = gain_ * cubic(srcR[im1], srcR[i], srcR[i1], srcR[i2]);
         }
 
-        if (playing_ && !scratching)
+        if (moving && !scratching)
             slipPos_ += speed;
 
         double next = p + step;
-        if (looping && !reverse_ && step > 0.0 && loopEnd_ <= next && loopStart_ < loopEnd_)
+        if (looping && !reverse_ && step > 0.0 && loopEnd_ <= next && loopStart_ < loopEnd_) {
             next -= (loopEnd_ - loopStart_);
+            loopUnwrap_ += loopEnd_ - loopStart_;
+        }
         if (next >= last) {
             p = last;
-            if (!scratching && playing_)
+            if (!scratching && moving)
                 readEndedAt_ = f;
-            if (!scratching)
-                playing_ = cueing_ = false;
+            if (!scratching) {
+                moving = false;
+                // Feeding the worker, the deck stops once this input is heard.
+                if (!feedingAhead)
+                    playing_ = cueing_ = false;
+            }
         } else {
             p = std::max(next, 0.0);
         }
@@ -1258,21 +1348,39 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
 
 double DeckVoice::heardFrames() const
 {
-    double lag = 0.0;
-    if (usedTimePitch_) {
-        // Since its reset the unit turns input frame k into output frame
-        // latency + k / rate. So the next frame heard is the input the unit holds
-        // (made ahead or not yet processed) plus its latency behind the read head,
-        // however the unit's work falls across slices; each input frame advanced
-        // the source by the speed it was read at.
-        // Until the first input comes out (the unit's start pad plays first) the
-        // deck stands where the unit started reading, as a direct deck stands on
-        // its cue.
-        const double rate = double(lastRate_);
-        lag = std::max(unitBacklog_ + timePitchLatencyFrames_ * rate, 0.0) * currentSpeed_;
-        lag = std::min(lag, unitTaken_);
+    if (!usedTimePitch_)
+        return std::max(pos_, 0.0);
+    // Since its reset the unit turns input frame k into output frame
+    // latency + k / rate. So the next frame heard is the input the unit holds
+    // (made ahead or not yet processed) plus its latency behind the read head,
+    // however the unit's work falls across slices; each input frame advanced
+    // the source by the speed it was read at.
+    // Until the first input comes out (the unit's start pad plays first) the
+    // deck stands where the unit started reading, as a direct deck stands on
+    // its cue.
+    const double rate = double(lastRate_);
+    // Output missed while the worker was behind is skipped when it comes: that
+    // much of the music has passed already.
+    const double missed = ahead_ ? double(std::min(aheadMissed_, aheadOwed_)) * rate : 0.0;
+    double lag = std::max(unitBacklog_ - missed + timePitchLatencyFrames_ * rate, 0.0) * currentSpeed_;
+    lag = std::min(lag, unitTaken_);
+    // The lag lies behind the read head in its direction of travel: what was
+    // read since the deck last turned round went that way, what came before
+    // it the other way.
+    const double thisWay = std::min(lag, std::max(unitTaken_ - unitTakenAtTurn_, 0.0));
+    const double travelled = thisWay - (lag - thisWay);
+    double heard = pos_ - (reverse_ ? -travelled : travelled) + loopUnwrap_;
+    // Wraps of a loop the read head made since then are undone above (the
+    // heard point measured along the music as played); inside the loop it
+    // folds back to where in the loop's cycle it falls.
+    const double length = loopEnd_ - loopStart_;
+    if (loopActive_ && length > 0.0 && pos_ >= loopStart_ && pos_ <= loopEnd_) {
+        if (heard >= loopStart_)
+            heard = loopStart_ + std::fmod(heard - loopStart_, length);
+    } else {
+        heard -= loopUnwrap_; // no loop to fold into
     }
-    return std::max(pos_ - lag, 0.0);
+    return std::clamp(heard, 0.0, std::max(double(frameCount() - 2), 0.0));
 }
 
 void DeckVoice::publish(float peakL, float peakR)

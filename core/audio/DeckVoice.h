@@ -141,6 +141,10 @@ public:
     // and the frames they missed. Any thread.
     std::int64_t aheadDryBlocks() const;
     std::int64_t aheadDryFrames() const;
+    // Frames by which unit runs started later than their pads, waiting for
+    // the worker's first output (`kAheadMaxHoldSeconds` at most per run).
+    // Any thread.
+    std::int64_t aheadLateFrames() const;
     // Render requests queued for the worker so far. Any thread.
     std::int64_t aheadRequests() const;
     // What the last render did on the render-ahead path, for tracing a slow
@@ -175,15 +179,22 @@ public:
     // audio thread.
     static int aheadLeadFrames(int frames, double rate, double sampleRate);
     // The silence a new unit run starts with when the render-ahead path serves
-    // it: whole bursts (`span`, at least the run's first slice) making at
-    // least 5 ms, and 4 ms more for each further run starting in the same
-    // slice (`runs`; three or more get at least two slices), so the worker
-    // has time for the runs' first output whatever the slice length. The unit's own output starts near silent for
-    // about its latency, so a pad within that loses nothing; a longer one (a
-    // long period, a burst) cuts into the music, which then fades in over
-    // `kAheadFadeFrames` instead of starting with a step.
+    // it: whole slices (`span`, the run's longest slice) making at least 5 ms,
+    // and 4 ms more for each further run starting in the same slice (`runs`;
+    // three or more get at least two slices), so the worker has time for the
+    // runs' first output whatever the slice length. The unit's own output
+    // starts near silent for about its latency, so a pad of one run's slices
+    // within that loses nothing; a longer one (a long period) cuts into it,
+    // and the sound then fades in over `kAheadFadeFrames` instead of starting
+    // with a step. What runs starting together add is not cut: those runs
+    // start that much later, all at once. So is a run whose first output is
+    // not ready after its pad (a device's burst, a slow worker): it plays
+    // silence and starts late rather than cutting into the music, until the
+    // output of its next render and of the device's recent burst is ready
+    // (at most `kAheadMaxHoldSeconds`).
     static int aheadStartPadFrames(int span, double sampleRate, int runs = 1);
     static constexpr int kAheadFadeFrames = 256;
+    static constexpr double kAheadMaxHoldSeconds = 0.25;
     // The longest start pad that stays inside the unit's near-silent start;
     // a longer one fades the sound in. Any thread.
     int aheadQuietFrames() const;
@@ -200,9 +211,20 @@ private:
     void slipBookkeeping(bool divertedBefore);
     void resetTimePitch();
     void start();
+    // Stops the deck where the sound is (pause, play pressed while playing):
+    // the read head moves back to what was heard, and the time-pitch unit's
+    // run, made from the read head ahead of it, is left.
+    void stopWhereHeard();
+    // A deck stopped or moved off the unit's path: what the unit holds is not
+    // heard, and the position heard is the read head from now on.
+    void leaveUnitRun();
 
+    // `feedingAhead`: the input queued for the render-ahead worker. The
+    // track's end does not stop the deck there: the input past it reads as a
+    // deck stopped at its end would (the sound fading out, the read head
+    // standing), while the deck plays on until that output is heard.
     void readSource(int frames, float* left, float* right, double tempoRatio, bool scratching,
-                    std::optional<double> speedOverride);
+                    std::optional<double> speedOverride, bool feedingAhead = false);
     int startPadFor(int runs) const;
     void publish(float peakL, float peakR);
     void renderAhead(int frames, float* left, float* right, float rate, float pitch);
@@ -274,8 +296,12 @@ private:
     // Input frames the unit has taken since its reset, less the input its output
     // so far stands for: what it holds, made ahead or still to process.
     double unitBacklog_ = 0.0;
-    // Source frames the unit has read since its reset.
+    // Source frames the unit has read since its reset; the count when the deck
+    // last changed direction; and the loop lengths the read head has wrapped
+    // back by since (the position heard is measured along the music played).
     double unitTaken_ = 0.0;
+    double unitTakenAtTurn_ = 0.0;
+    double loopUnwrap_ = 0.0;
 
     // Render-ahead: the rings and the worker's state (null while off).
     struct Ahead;
@@ -285,8 +311,14 @@ private:
     // render, and output frames to skip (missed while the ring was dry).
     std::uint32_t aheadGeneration_ = 0;
     bool aheadRestart_ = true;
+    // The restart is the voice's own, the worker having fallen behind (no
+    // command asked for it): the new run does not hold for the worker.
+    bool aheadRestartBehind_ = false;
     double aheadCarry_ = 0.0;
     std::int64_t aheadOwed_ = 0;
+    // Of those, the output missed while the ring was dry (the rest is the start
+    // pad's): the music it stands for has passed.
+    std::int64_t aheadMissed_ = 0;
     // Output frames rendered in this run, and asked of the worker.
     std::int64_t aheadRendered_ = 0;
     std::int64_t aheadRequested_ = 0;
@@ -301,6 +333,14 @@ private:
     std::int64_t aheadPadTotal_ = 0;
     int aheadPadSpan_ = 1;
     int aheadFade_ = 0;
+    // After its pad the run holds (silence, nothing skipped) until the output
+    // of its next render and the device's recent burst (`aheadHoldSpan_`) is
+    // ready, for at least `aheadHoldLeast_` frames (runs starting together);
+    // `aheadHeld_` frames so far.
+    bool aheadHolding_ = false;
+    int aheadHoldSpan_ = 0;
+    std::int64_t aheadHoldLeast_ = 0;
+    std::int64_t aheadHeld_ = 0;
     // The read head reached the track's end and stopped the deck, but the
     // output queued for what came before it is still to be heard: the run goes
     // on until the output of the render in which the unit took the end.
@@ -318,7 +358,8 @@ private:
     bool aheadBehind_ = false;
     bool renderedStill_ = false;
     // Set by readSource: it wrote exact silence for a deck standing still; the
-    // frame at which it reached the end and stopped the deck (−1: it did not).
+    // frame at which it reached the end (and stopped the deck, unless feeding
+    // the worker; −1: it did not).
     bool readStill_ = false;
     int readEndedAt_ = -1;
     AheadTrace aheadTrace_;

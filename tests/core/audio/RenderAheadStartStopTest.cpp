@@ -1,0 +1,355 @@
+// Where a key-locked deck stops and how its runs start: a pause leaves the deck
+// where it was heard on both paths, and a run started inside a device's burst
+// of back-to-back renders (or soon after one) loses none of its music and
+// starts without a step.
+#include "audio/DeckVoice.h"
+
+#include "DeckVoiceSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+using namespace zelvo;
+using namespace zelvo::test;
+
+namespace {
+
+constexpr double kRate = 48000.0;
+constexpr double kTempo = 1.06;
+
+TrackBufferRef music(double seconds, double phase)
+{
+    TrackBufferRef b(std::int64_t(seconds * kRate), kRate);
+    for (std::int64_t i = 0; i < b->frames; ++i) {
+        const double t = double(i) + phase;
+        b->left[i] = float(0.3 * std::sin(t * 0.031) + 0.2 * std::sin(t * 0.0071));
+        b->right[i] = float(0.3 * std::sin(t * 0.027) - 0.1 * std::sin(t * 0.19));
+    }
+    return b;
+}
+
+std::unique_ptr<DeckVoice> keyLockedDeck(const TrackBufferRef& track, bool ahead, double tempo, double at = 0.5)
+{
+    auto voice = std::make_unique<DeckVoice>(kRate, 4096);
+    if (ahead) {
+        EXPECT_TRUE(voice->enableRenderAhead());
+    }
+    loadNow(*voice, track);
+    sendOk(*voice, DeckCommand::quantize(false));
+    sendOk(*voice, DeckCommand::keyLock(true));
+    sendOk(*voice, DeckCommand::seek(at));
+    voice->tempo().store(tempo);
+    return voice;
+}
+
+// The worker's rounds: each voice's next render first, until none has work.
+void serve(const std::vector<std::unique_ptr<DeckVoice>>& voices)
+{
+    for (bool again = true; again;) {
+        again = false;
+        for (const auto& v : voices)
+            again = v->serviceAhead(1) || again;
+    }
+}
+
+} // namespace
+
+TEST(RenderAheadStartStop, APauseLeavesTheDeckWhereItWasHeard)
+{
+    // A click 30 ms after the sound when the deck is paused lies behind the
+    // read head, which runs ahead of the sound by what the stretcher holds.
+    // The position published after the pause and the point CUE then stores
+    // are what was heard, and play goes on from there: the click is heard
+    // after the resume, where the published position says. Played in
+    // reverse, the read head runs ahead the other way.
+    TrackBufferRef track = music(4.0, 0.0);
+    for (std::int64_t i = 0; i < track->frames; ++i) {
+        track->left[i] *= 0.05f;
+        track->right[i] *= 0.05f;
+    }
+    const double clickAt = 1.5;
+    const auto click = std::int64_t(clickAt * kRate);
+    track->left[click] = track->right[click] = 1.0f;
+    for (int block : {64, 256, 1024})
+        for (bool ahead : {false, true})
+            for (bool reverse : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead << " reverse " << reverse);
+                const double way = reverse ? -1.0 : 1.0;
+                std::vector<std::unique_ptr<DeckVoice>> deck;
+                deck.push_back(keyLockedDeck(track, ahead, kTempo, reverse ? 2.5 : 0.5));
+                DeckVoice& voice = *deck[0];
+                sendOk(voice, DeckCommand::reverse(reverse));
+                sendOk(voice, DeckCommand::play());
+                std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                auto render = [&] {
+                    voice.render(block, l.data(), r.data());
+                    if (ahead)
+                        serve(deck);
+                };
+                do
+                    render();
+                while (way * (clickAt - voice.state().position.load()) > 0.03);
+                const double heard = voice.state().position.load();
+                ASSERT_GT(way * (voice.positionSeconds() - clickAt), 0.0) << "the read head is past the click";
+                sendOk(voice, DeckCommand::pause());
+                for (int i = 0; i < int(0.1 * kRate) / block; ++i)
+                    render();
+                EXPECT_NEAR(voice.state().position.load(), heard, 1e-6) << "the position after the pause";
+                sendOk(voice, DeckCommand::cue(true));
+                sendOk(voice, DeckCommand::cue(false));
+                render();
+                EXPECT_NEAR(voice.state().cuePoint.load(), heard, 1e-6) << "the point CUE stores";
+
+                sendOk(voice, DeckCommand::play());
+                std::vector<float> out;
+                std::vector<double> published;
+                for (int i = 0; i < int(0.3 * kRate) / block; ++i) {
+                    published.push_back(voice.state().position.load());
+                    render();
+                    out.insert(out.end(), l.begin(), l.end());
+                }
+                std::size_t peak = 0;
+                for (std::size_t i = 1; i < out.size(); ++i)
+                    if (std::fabs(out[i]) > std::fabs(out[peak]))
+                        peak = i;
+                ASSERT_GT(std::fabs(out[peak]), 0.1f) << "the click is heard after the resume";
+                const double at =
+                    published[peak / std::size_t(block)] + way * double(peak % std::size_t(block)) * kTempo / kRate;
+                // (Within a unit run's first long slice the published position
+                // stands at the run's start until the next render.)
+                EXPECT_NEAR(at, clickAt, block <= 256 ? 0.004 : 0.01) << "where the published position says";
+            }
+}
+
+TEST(RenderAheadStartStop, APauseInsideAShortLoopStaysInTheLoop)
+{
+    // A loop shorter than the read head's lead: the read head has wrapped
+    // back while the sound still plays the loop's end. The published position
+    // stays in the loop while it plays, the pause leaves the deck in it, and
+    // play goes on in it: a click 30 ms before the loop is never heard again.
+    TrackBufferRef track = music(4.0, 0.0);
+    for (std::int64_t i = 0; i < track->frames; ++i) {
+        track->left[i] *= 0.05f;
+        track->right[i] *= 0.05f;
+    }
+    const auto click = std::int64_t(0.97 * kRate);
+    track->left[click] = track->right[click] = 1.0f;
+    const double in = 1.0, out = 1.05;
+    for (int block : {256, 1024})
+        for (bool ahead : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead);
+            std::vector<std::unique_ptr<DeckVoice>> deck;
+            deck.push_back(keyLockedDeck(track, ahead, kTempo, in));
+            DeckVoice& voice = *deck[0];
+            sendOk(voice, DeckCommand::setLoop(in, out, true));
+            sendOk(voice, DeckCommand::play());
+            std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+            float loud = 0.0f;
+            auto render = [&] {
+                voice.render(block, l.data(), r.data());
+                if (ahead)
+                    serve(deck);
+                for (float x : l)
+                    loud = std::max(loud, std::fabs(x));
+            };
+            double low = in, high = out;
+            for (int k = 0; k < int(0.6 * kRate) / block; ++k) {
+                render();
+                low = std::min(low, voice.state().position.load());
+                high = std::max(high, voice.state().position.load());
+            }
+            EXPECT_GE(low, in - 1e-6) << "published before the loop";
+            EXPECT_LE(high, out + 1e-6) << "published after the loop";
+            sendOk(voice, DeckCommand::pause());
+            for (int i = 0; i < 4; ++i)
+                render();
+            EXPECT_GE(voice.state().position.load(), in - 1e-6);
+            EXPECT_LE(voice.state().position.load(), out + 1e-6);
+            EXPECT_GE(voice.positionSeconds(), in - 1e-6) << "the read head after the pause";
+            sendOk(voice, DeckCommand::play());
+            for (int k = 0; k < int(0.5 * kRate) / block; ++k)
+                render();
+            EXPECT_LT(loud, 0.2f) << "music from before the loop was heard";
+        }
+}
+
+TEST(RenderAheadStartStop, ADeckWhoseWorkerStallsKeepsTime)
+{
+    // The worker is gone for a second. The deck's runs, started again by the
+    // deck itself each time the output it missed piles up, do not wait for
+    // it as a run the DJ starts does: only the first run holds, and the
+    // position heard keeps up with the time that passed (its sound is lost,
+    // not its place in the track).
+    const TrackBufferRef track = music(4.0, 0.0);
+    for (int block : {64, 256, 1024}) {
+        SCOPED_TRACE(testing::Message() << "block " << block);
+        std::vector<std::unique_ptr<DeckVoice>> deck;
+        deck.push_back(keyLockedDeck(track, true, kTempo));
+        DeckVoice& voice = *deck[0];
+        sendOk(voice, DeckCommand::play());
+        std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+        const int renders = int(kRate) / block;
+        for (int k = 0; k < renders; ++k)
+            voice.render(block, l.data(), r.data());
+        EXPECT_LE(voice.aheadLateFrames(), std::int64_t(DeckVoice::kAheadMaxHoldSeconds * kRate) + block)
+            << "runs started again held for the worker";
+        if (block >= 256) {
+            // (Renders of 64 frames fill the worker's queue of requests first:
+            // the read head then stands until the worker is back.)
+            const double passed = double(renders * block) / kRate - DeckVoice::kAheadMaxHoldSeconds;
+            EXPECT_NEAR(voice.state().position.load(), 0.5 + passed * kTempo, 0.1);
+        }
+    }
+}
+
+TEST(RenderAheadStartStop, RunsStartedInOrAfterABurstKeepTheirMusicWhole)
+{
+    // One deck, or four at different tempos, start playing (a) in the first
+    // of four renders that come back to back, as a device opening its output
+    // asks for them, the worker getting nothing done between them or one
+    // render per deck, or (b) with the device's burst of four still counted
+    // (a cue soon after it). Compared with the same decks on the audio
+    // thread: after the start pad, the music comes whole, only later, and
+    // never with a step; no render runs dry.
+    const std::vector<double> tempos{kTempo, 1.03, 0.97, 1.09};
+    std::vector<TrackBufferRef> tracks;
+    for (int i = 0; i < 4; ++i)
+        tracks.push_back(music(3.0, 1000.0 * i));
+    enum class Start { openingBurst, openingBurstWorkerBusy, afterBurst };
+    for (int block : {256, 512, 1024})
+        for (int decks : {1, 4})
+            for (Start how : {Start::openingBurst, Start::openingBurstWorkerBusy, Start::afterBurst}) {
+                SCOPED_TRACE(testing::Message() << "block " << block << ", " << decks << " decks, start " << int(how));
+                const int renders = int(0.6 * kRate) / block;
+                std::vector<std::vector<float>> heard[2];
+                for (bool ahead : {false, true}) {
+                    std::vector<std::unique_ptr<DeckVoice>> voices;
+                    for (int i = 0; i < decks; ++i)
+                        voices.push_back(keyLockedDeck(tracks[std::size_t(i)], ahead, tempos[std::size_t(i)]));
+                    for (const auto& v : voices)
+                        sendOk(*v, DeckCommand::play());
+                    heard[ahead].assign(std::size_t(decks), {});
+                    std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                    for (int k = 0; k < renders; ++k) {
+                        const bool inBurst = how != Start::afterBurst && k < 4;
+                        for (int i = 0; i < decks; ++i) {
+                            DeckVoice& v = *voices[std::size_t(i)];
+                            // The span as the engine tells it: the burst so far, then
+                            // the burst of four within its window.
+                            v.setAheadSpan(inBurst ? (k + 1) * block : 4 * block);
+                            v.render(block, l.data(), r.data());
+                            heard[ahead][std::size_t(i)].insert(heard[ahead][std::size_t(i)].end(), l.begin(), l.end());
+                        }
+                        if (!ahead)
+                            continue;
+                        if (inBurst && k < 3) {
+                            if (how == Start::openingBurstWorkerBusy)
+                                for (const auto& v : voices)
+                                    v->serviceAhead(1);
+                        } else {
+                            serve(voices);
+                        }
+                    }
+                    for (const auto& v : voices) {
+                        EXPECT_EQ(v->aheadDryBlocks(), 0);
+                    }
+                }
+                for (int i = 0; i < decks; ++i) {
+                    SCOPED_TRACE(testing::Message() << "deck " << i);
+                    const std::vector<float>& onDemand = heard[0][std::size_t(i)];
+                    const std::vector<float>& late = heard[1][std::size_t(i)];
+                    const int pad = DeckVoice::aheadStartPadFrames(block, kRate);
+                    float cut = 0.0f;
+                    for (int f = 0; f < pad; ++f)
+                        cut = std::max(cut, std::fabs(onDemand[std::size_t(f)]));
+                    EXPECT_LT(cut, 0.01f) << "the pad cut into the music";
+                    // The delay that lines the two up where the music is clear.
+                    std::size_t from = std::size_t(pad);
+                    while (from < onDemand.size() && std::fabs(onDemand[from]) < 0.05f)
+                        ++from;
+                    std::size_t delay = 0;
+                    const auto most = std::size_t(0.3 * kRate);
+                    auto lined = [&](std::size_t d) {
+                        for (std::size_t f = from; f < from + 64; ++f)
+                            if (late[f + d] != onDemand[f])
+                                return false;
+                        return true;
+                    };
+                    while (delay <= most && !lined(delay))
+                        ++delay;
+                    ASSERT_LE(delay, most) << "the music never comes as on the audio thread";
+                    std::size_t differ = 0;
+                    const std::size_t whole = std::size_t(pad) + DeckVoice::kAheadFadeFrames;
+                    for (std::size_t f = whole; f + delay < late.size(); ++f)
+                        differ += late[f + delay] != onDemand[f];
+                    EXPECT_EQ(differ, 0u) << "music cut after the pad (delay " << delay << " frames)";
+                    float silence = 0.0f, step = 0.0f;
+                    for (std::size_t f = 0; f < std::size_t(pad) + delay; ++f)
+                        silence = std::max(silence, std::fabs(late[f]));
+                    for (std::size_t f = std::size_t(pad) + delay; f < std::size_t(pad) + delay + 32; ++f)
+                        step = std::max(step, std::fabs(late[f]));
+                    EXPECT_EQ(silence, 0.0f);
+                    EXPECT_LT(step, 0.01f) << "a step after the silence";
+                }
+            }
+}
+
+TEST(RenderAheadStartStop, AfterADryRenderTheSoundFadesBackIn)
+{
+    // The worker misses its rounds after renders 100…103: renders 102…104 run
+    // dry; the output missed is skipped, so the deck stays on time, and the
+    // sound comes back faded in rather than at full level at once.
+    const TrackBufferRef track = music(4.0, 0.0);
+    const int block = 256;
+    std::vector<float> out[2];
+    for (bool ahead : {false, true}) {
+        std::vector<std::unique_ptr<DeckVoice>> deck;
+        deck.push_back(keyLockedDeck(track, ahead, kTempo));
+        sendOk(*deck[0], DeckCommand::play());
+        std::vector<float> l(block), r(block);
+        for (int k = 0; k < 140; ++k) {
+            deck[0]->render(block, l.data(), r.data());
+            out[ahead].insert(out[ahead].end(), l.begin(), l.end());
+            if (ahead && (k < 100 || k >= 104))
+                serve(deck);
+        }
+        EXPECT_EQ(deck[0]->aheadDryBlocks(), ahead ? 3 : 0);
+    }
+    const std::size_t back = 105 * block;
+    float step = 0.0f, music = 0.0f;
+    for (std::size_t f = back; f < back + 16; ++f) {
+        step = std::max(step, std::fabs(out[1][f]));
+        music = std::max(music, std::fabs(out[0][f]));
+    }
+    EXPECT_GT(music, 0.05f);
+    EXPECT_LT(step, 0.1f * music) << "the sound came back at full level";
+    for (std::size_t f = back + DeckVoice::kAheadFadeFrames; f < out[0].size(); ++f)
+        ASSERT_EQ(out[1][f], out[0][f]) << f;
+}
+
+TEST(RenderAheadStartStop, LeavingTheUnitWhilePlayingGoesOnFromWhatWasHeard)
+{
+    // A key-locked deck whose tempo comes back to 1.0 plays on without its
+    // stretcher: the position heard moves on by one render, not by the lead.
+    const TrackBufferRef track = music(4.0, 0.0);
+    for (int block : {256, 1024})
+        for (bool ahead : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead);
+            std::vector<std::unique_ptr<DeckVoice>> deck;
+            deck.push_back(keyLockedDeck(track, ahead, kTempo));
+            sendOk(*deck[0], DeckCommand::play());
+            std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+            for (int k = 0; k < int(kRate) / block; ++k) {
+                deck[0]->render(block, l.data(), r.data());
+                serve(deck);
+            }
+            const double heard = deck[0]->state().position.load();
+            deck[0]->tempo().store(1.0);
+            deck[0]->render(block, l.data(), r.data());
+            EXPECT_NEAR(deck[0]->state().position.load() - heard, block / kRate, 1e-6);
+        }
+}
