@@ -321,7 +321,7 @@ void AppModel::showHint(const QString& text, double seconds)
 
 bool AppModel::isAudible(int deck) const
 {
-    if (deck < 0 || deck >= kDecks || !decks_[std::size_t(deck)]->live().playing)
+    if (deck < 0 || deck >= kDecks || !decks_[std::size_t(deck)]->reading().playing())
         return false;
     const ChannelModel& channel = mixer_->channel(deck);
     if (!(channel.fader() > 0.05))

@@ -56,29 +56,26 @@ void AppModel::setFlow(T& field, T value)
     emit flowChanged();
 }
 
+// Flow reads every deck as the room hears it: the record its voice has
+// taken, its state, position and duration from one write of the voice.
 bool AppModel::voicePlaying(int deck) const
 {
-    const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(deck)]->voice();
-    return voice && voice->state().playing.load();
+    return decks_[std::size_t(deck)]->reading().playing();
 }
 
 double AppModel::voicePosition(int deck) const
 {
-    const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(deck)]->voice();
-    return voice ? voice->state().position.load() : 0.0;
+    return decks_[std::size_t(deck)]->reading().position;
 }
 
 double AppModel::voiceDuration(int deck) const
 {
-    const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(deck)]->voice();
-    return voice ? voice->state().duration.load() : 0.0;
+    return decks_[std::size_t(deck)]->reading().duration;
 }
 
 double AppModel::musicEndOf(int deck) const
 {
-    const double duration = voiceDuration(deck);
-    const std::optional<double> end = decks_[std::size_t(deck)]->musicEnd();
-    return end && *end < duration ? *end : duration;
+    return decks_[std::size_t(deck)]->reading().end;
 }
 
 bool AppModel::handsOff() const
@@ -106,11 +103,13 @@ void AppModel::autoTick()
     });
     QSet<QUuid> onAir = onAir_;
     for (int i = 0; i < kDecks; ++i) {
-        if (decks_[std::size_t(i)]->voice())
-            playingAt_[std::size_t(i)] = voicePlaying(i) ? std::optional<double>(voicePosition(i)) : std::nullopt;
-        const std::optional<TrackRecord>& track = decks_[std::size_t(i)]->track();
-        if (track && voicePlaying(i) && isAudible(i) && !requested_.contains(track->id))
-            onAir.insert(track->id);
+        // The record on air is the one the voice plays: a record that just
+        // landed over it is not, until the voice has taken it.
+        const DeckModel::Reading reading = decks_[std::size_t(i)]->reading();
+        if (!reading.stood && !reading.loading())
+            playingAt_[std::size_t(i)] = reading.playing() ? std::optional<double>(reading.position) : std::nullopt;
+        if (reading.record && reading.playing() && isAudible(i) && !requested_.contains(*reading.record))
+            onAir.insert(*reading.record);
     }
     setFlow(onAir_, std::move(onAir));
     // The set plays again after an output restart: hands count as before.
@@ -131,9 +130,9 @@ void AppModel::autoTick()
 
     QSet<QUuid> heard = heard_;
     for (int i = 0; i < kDecks; ++i) {
-        const std::optional<TrackRecord>& track = decks_[std::size_t(i)]->track();
-        if (voicePlaying(i) && track)
-            heard.insert(track->id);
+        const DeckModel::Reading reading = decks_[std::size_t(i)]->reading();
+        if (reading.playing() && reading.record)
+            heard.insert(*reading.record);
     }
     setFlow(heard_, std::move(heard));
 
@@ -148,10 +147,21 @@ void AppModel::autoTick()
     fillQueue();
     flowFork();
     cueNextInTime();
+    // A record that landed and that its voice has not taken yet reads as
+    // loading: flow looks again at the next tick, not a second later.
+    for (int i = 0; i < 2; ++i)
+        if (!decks_[std::size_t(i)]->loading() && decks_[std::size_t(i)]->reading().loading())
+            setFlow(lastAutoCheck_, QDateTime());
 }
 
 void AppModel::endStalledMix(const QDateTime& now)
 {
+    // A deck still loading, or one whose new voice has not rendered yet, is
+    // not known to stand.
+    const auto stands = [this](int deck) {
+        const DeckModel::Reading reading = decks_[std::size_t(deck)]->reading();
+        return !reading.stood && !reading.loading() && !reading.playing();
+    };
     // Neither deck plays under a running mix: a hand paused one, a load over
     // the incoming deck stopped it, the output was restarted, the records
     // ended. Its clock will not move again. While hands are on, the DJ is
@@ -161,7 +171,7 @@ void AppModel::endStalledMix(const QDateTime& now)
     // Decks without a voice are being rebuilt with the engine: not yet stalled.
     const bool stalled = (phase.kind == TransitionModel::Phase::Kind::mixing
                           || phase.kind == TransitionModel::Phase::Kind::starting)
-        && decks_[0]->voice() && decks_[1]->voice() && !voicePlaying(0) && !voicePlaying(1);
+        && decks_[0]->voice() && decks_[1]->voice() && stands(0) && stands(1);
     if (!stalled || !flowMayAct()) {
         setFlow(stalledSince_, std::optional<QDateTime>());
         return;
@@ -499,8 +509,7 @@ void AppModel::queueFirst(const QUuid& id)
 
 bool AppModel::playedOut(int deck) const
 {
-    const double end = musicEndOf(deck);
-    return end > 0.0 && voicePosition(deck) >= end - TransitionModel::kPlayedOut;
+    return decks_[std::size_t(deck)]->reading().state == DeckModel::Reading::State::playedOut;
 }
 
 bool AppModel::mayMixIn(int deck) const
@@ -508,8 +517,10 @@ bool AppModel::mayMixIn(int deck) const
     const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
     if (!track)
         return false;
-    // A record that has played out is as good as none: nothing is left of it.
-    if (playedOut(deck))
+    // A deck still loading (a load, or the reload of an output restart) holds
+    // nothing that can come in yet; one played out has nothing left.
+    const DeckModel::Reading reading = decks_[std::size_t(deck)]->reading();
+    if (reading.loading() || reading.state == DeckModel::Reading::State::playedOut)
         return false;
     // What the deck held before a load that was given up is not the record
     // flow meant to bring in.
@@ -690,6 +701,13 @@ void AppModel::cueNextInTime()
     if (!settleCue(now))
         return;
 
+    // A load on the idle deck that flow did not start (one by hand, the
+    // reload of an output restart), or a record that landed and its voice has
+    // not taken yet: flow waits for it rather than load over it. Its own load
+    // given up on may be loaded over.
+    const std::optional<QUuid> inFlight = idleDeck.loadingRecord();
+    if (idleDeck.reading().loading() && !(inFlight && givenUp_.contains(*inFlight)))
+        return;
     const std::optional<TrackRecord>& idleTrack = idleDeck.track();
     const int cuedOn = autoCued_ ? autoCued_->deck : -1;
     const std::optional<TrackRecord> cuedTrack =
@@ -744,12 +762,13 @@ void AppModel::cueNextInTime()
             std::vector<QUuid> queue(head + 1, queue_.end());
             setQueue(std::move(queue));
             mixer_->channel(idle).setSync(true);
-            setFlow(autoCueing_, std::optional<AutoCueing>(AutoCueing{
-                                     next->id, idle, now,
-                                     idleTrack ? std::optional<QUuid>(idleTrack->id) : std::optional<QUuid>()}));
+            const std::optional<QUuid> replacing =
+                idleTrack ? std::optional<QUuid>(idleTrack->id) : std::optional<QUuid>();
             setFlow(passedOver_, std::optional<AutoCued>());
             setFlow(autoCued_, std::optional<AutoCued>(AutoCued{idle, next->id}));
             idleDeck.load(*next);
+            setFlow(autoCueing_,
+                    std::optional<AutoCueing>(AutoCueing{next->id, idle, now, replacing}));
             showHint(QStringLiteral("FLOW \u00B7 CUEING ") + next->title.toUpper(), kCueHintSeconds);
             brain_->note(formatText("auto: cued %s on deck %d with %.0fs to go", next->title.toUtf8().constData(),
                                     idle + 1, remaining));
@@ -774,9 +793,6 @@ void AppModel::cueNextInTime()
         std::vector<QUuid> queue = queue_;
         if (std::erase(queue, incoming.id) > 0)
             setQueue(std::move(queue));
-        // A load still pending on the deck (one given up on) would stop it
-        // under the mix when it lands.
-        idleDeck.cancelLoad();
         transition_->mix(idle);
     }
 }
