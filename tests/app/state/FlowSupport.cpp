@@ -344,6 +344,9 @@ SetRig::SetRig(const std::vector<QString>& names, const std::vector<double>& sec
     // them quick, and flow does the same with key lock on or off.
     for (int deck : {0, 1})
         app.deck(deck).setKeyLock(false);
+    for (int deck = 0; deck < AppModel::kDecks; ++deck)
+        QObject::connect(&app.deck(deck), &DeckModel::trackChanged,
+                         [this, deck] { landed_[std::size_t(deck)] = true; });
 }
 
 double SetRig::masterPeak() const
@@ -395,6 +398,8 @@ void SetRig::frame(const HeldDecode* held)
             io->engine().serviceAhead();
         rig.backend->pump(step + owed_);
         owed_ = 0.0;
+        if (io && io->running())
+            landed_.fill(false);
         if (aheadByHand_ && io)
             io->engine().serviceAhead();
     }

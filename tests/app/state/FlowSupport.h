@@ -11,6 +11,7 @@
 #include <QSet>
 #include <QStringList>
 #include <QUuid>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -179,6 +180,10 @@ struct SetRig {
     // Every deck decodes through a disk on the set's clock, each decode taking
     // `delay()` seconds of set time.
     void useSlowDisk(std::function<double()> delay);
+    // No load has landed on the deck since the output's last render: its
+    // published cells describe the record it shows.
+    bool readable(int deck) const { return !landed_[std::size_t(deck)]; }
+
     // Key-locked decks render ahead with the worker's rounds run after each
     // render, as on the user's machine but in a known place.
     void renderAheadByHand();
@@ -196,6 +201,7 @@ struct SetRig {
     int renderLate = 0;
 
 private:
+    std::array<bool, 4> landed_{};
     bool aheadByHand_ = false;
     const void* aheadEngine_ = nullptr;
     double owed_ = 0.0;
