@@ -138,6 +138,7 @@ void HeldDecode::release()
 struct SlowDisk::State {
     struct Decode {
         std::uint64_t id = 0;
+        QString path;
         double due = -1.0; // set time it lands at; none until the disk has seen it
         bool go = false;
     };
@@ -169,7 +170,7 @@ DeckModel::Decoder SlowDisk::decoder() const
         {
             std::unique_lock<std::mutex> lock(state->mutex);
             const std::uint64_t id = state->next++;
-            state->decodes.push_back(State::Decode{id});
+            state->decodes.push_back(State::Decode{id, path});
             state->released.wait(lock, [&] {
                 const auto it = std::find_if(state->decodes.begin(), state->decodes.end(),
                                              [id](const State::Decode& d) { return d.id == id; });
@@ -186,9 +187,18 @@ void SlowDisk::advance(double now)
     bool any = false;
     {
         std::lock_guard<std::mutex> lock(state_->mutex);
-        for (State::Decode& d : state_->decodes) {
+        // Decodes that began together reach the disk in any order: each draws
+        // its delay in the order of its file, so a seed plays the same way.
+        std::vector<State::Decode*> seen;
+        for (State::Decode& d : state_->decodes)
             if (d.due < 0.0)
-                d.due = now + state_->delay();
+                seen.push_back(&d);
+        std::sort(seen.begin(), seen.end(), [](const State::Decode* a, const State::Decode* b) {
+            return a->path != b->path ? a->path < b->path : a->id < b->id;
+        });
+        for (State::Decode* d : seen)
+            d->due = now + state_->delay();
+        for (State::Decode& d : state_->decodes) {
             if (!d.go && d.due <= now) {
                 d.go = true;
                 any = true;
