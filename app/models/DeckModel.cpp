@@ -301,6 +301,9 @@ bool DeckModel::swapIn(const TrackRecord& record, const TrackBufferRef& buffer,
 
 void DeckModel::attach(const std::shared_ptr<DeckVoice>& voice, bool reloadAudio)
 {
+    // The last word of the voice going: the deck reads as it stood there
+    // until the new one renders.
+    reading();
     voice_ = voice;
     // A new voice holds nothing of ours until it takes what is sent below,
     // and says nothing of the set until it has rendered.
