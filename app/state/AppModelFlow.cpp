@@ -858,6 +858,20 @@ void AppModel::cueNextInTime()
         }
     }
 
+    // The live deck stands with a record put there by hand after its record
+    // was heard, and nothing else can come in: the room hears that one rather
+    // than silence.
+    if (liveDone && !autoCueing_ && !mayMixIn(idle) && !(idlePlays && isAudible(idle)) && liveTrack
+        && replaced_[std::size_t(live)] == liveTrack->id && !onAir_.contains(liveTrack->id)
+        && liveDeck.reading().state == DeckModel::Reading::State::ready
+        && mixer_->channel(live).fader() > kAudibleFader) {
+        if (const std::shared_ptr<DeckVoice> voice = liveDeck.voice()) {
+            voice->send(DeckCommand::play());
+            brain_->note(formatText("flow: nothing else to bring in; deck %d plays %s, put there by hand", live + 1,
+                                    liveTrack->title.toUtf8().constData()));
+        }
+        return;
+    }
     if (idlePlays || !mayMixIn(idle))
         return;
     if (remaining < mixLen + kMixWindow) {
