@@ -84,6 +84,7 @@ void DeckModel::load(const TrackRecord& record, std::function<void()> done)
     }
     const std::uint64_t generation = ++generation_;
     loadingRecord_ = record.id;
+    reloadLoad_ = false;
     setLoading(true);
     setError(std::nullopt);
     startDecode(record, v->sampleRate(), generation, std::move(done));
@@ -168,6 +169,7 @@ void DeckModel::landDecode(const TrackRecord& record, Decoded decoded, std::uint
         setError(cutOffWarning(end));
     }
     countPlay(record.id);
+    emit landed(reloadLoad_);
     finish();
 }
 
@@ -340,8 +342,10 @@ void DeckModel::attach(const std::shared_ptr<DeckVoice>& voice, bool reloadAudio
         this,
         [this, generation, pending] {
             reloadDue_ = false;
-            if (generation == generation_ && !pending && track_)
+            if (generation == generation_ && !pending && track_) {
                 load(*track_);
+                reloadLoad_ = true;
+            }
         },
         Qt::QueuedConnection);
 }

@@ -259,6 +259,9 @@ signals:
     void padModeChanged();
     void liveChanged();
     void voiceChanged();
+    // A load installed its record (also one the deck held already); `reload`
+    // when it was the deck's own reload for a new engine's rate.
+    void landed(bool reload);
 
 private:
     struct Decoded {
@@ -349,6 +352,8 @@ private:
     mutable std::weak_ptr<DeckVoice> takenBy_;
     // A reload at a new engine's rate is queued and has not started yet.
     bool reloadDue_ = false;
+    // The newest load is the deck's own reload.
+    bool reloadLoad_ = false;
     // The timeline writes from which the attached voice has rendered.
     std::int64_t renderedFrom_ = 0;
     mutable Reading lastReading_;

@@ -168,6 +168,10 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     for (int i = 0; i < 2; ++i) {
         connect(decks_[std::size_t(i)].get(), &DeckModel::trackChanged, this, [this, i] { flowDeckLanded(i); });
         connect(decks_[std::size_t(i)].get(), &DeckModel::loadingChanged, this, [this, i] { flowDeckLoadEnded(i); });
+        connect(decks_[std::size_t(i)].get(), &DeckModel::landed, this, [this, i](bool reload) {
+            if (!reload)
+                flowDeckLoadedAgain(i);
+        });
     }
     controller_->setOnHands([self] {
         if (self)

@@ -440,6 +440,9 @@ private:
     void flowDeckLanded(int deck);
     // A deck's load ended: one flow started that failed is seen at once.
     void flowDeckLoadEnded(int deck);
+    // A load (not the deck's own reload) installed its record on `deck`, also
+    // one the deck held already.
+    void flowDeckLoadedAgain(int deck);
     // Ends a timed mix that no deck plays once hands are off (see the body).
     void endStalledMix(const QDateTime& now);
     // After an engine rebuild, in flow mode: decks 1 and 2 that were playing

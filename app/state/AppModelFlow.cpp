@@ -300,6 +300,20 @@ void AppModel::flowDeckLanded(int deck)
         setFlow(lastAutoCheck_, QDateTime());
 }
 
+void AppModel::flowDeckLoadedAgain(int deck)
+{
+    // Loaded again onto the deck that held it (a record the user wants to
+    // hear again, put back by hand): as a record loaded there after it was on
+    // air, it may come in again. Flow's own cue is not the user's choice.
+    const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
+    if (!track || landedOn_[std::size_t(deck)] != track->id || !onAir_.contains(track->id)
+        || (autoCueing_ && autoCueing_->id == track->id))
+        return;
+    QSet<QUuid> onAir = onAir_;
+    onAir.remove(track->id);
+    setFlow(onAir_, std::move(onAir));
+}
+
 void AppModel::quietOutgoing()
 {
     if (!flowMixedFrom_ || transition_->phase().kind != TransitionModel::Phase::Kind::idle) {
