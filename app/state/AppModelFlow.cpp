@@ -717,7 +717,9 @@ void AppModel::cueNextInTime()
     const bool owed = liveTrack
         && ((overIncoming_ && *overIncoming_ == liveTrack->id && !liveDone)
             || (autoCued_ && autoCued_->deck == live && autoCued_->id == liveTrack->id));
-    if (!livePlays && owed && !onAir_.contains(liveTrack->id) && !liveDeck.loading()
+    // (`mayMixIn` leaves out records on air, but for flow's own cue: a request
+    // for a record heard before is cued to be heard again.)
+    if (!livePlays && owed && !liveDeck.loading()
         && !(voicePlaying(idle) && isAudible(idle)) && mixer_->channel(live).fader() > kAudibleFader
         && mayMixIn(live)) {
         setFlow(overIncoming_, std::optional<QUuid>());
