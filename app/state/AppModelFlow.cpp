@@ -874,11 +874,11 @@ void AppModel::cueNextInTime()
         }
     }
 
-    // The live deck stands with a record put there by hand after its record
-    // was heard, and nothing else can come in: the room hears that one rather
-    // than silence.
+    // The live deck stands with a record put there by hand after it or the
+    // record before it was heard, and nothing else can come in: the room
+    // hears that one rather than silence.
     if (liveDone && !autoCueing_ && !mayMixIn(idle) && !(idlePlays && isAudible(idle)) && liveTrack
-        && replaced_[std::size_t(live)] == liveTrack->id && !onAir_.contains(liveTrack->id)
+        && !onAir_.contains(liveTrack->id)
         && liveDeck.reading().state == DeckModel::Reading::State::ready
         && mixer_->channel(live).fader() > kAudibleFader) {
         if (const std::shared_ptr<DeckVoice> voice = liveDeck.voice()) {
