@@ -4,7 +4,8 @@
 // (the chain extends every take while it plays, so each timed mix runs while
 // the take under it is swapped), the end of a record that plays fast, a load
 // slower than flow waits for, each way flow could once play a record twice or
-// leave the room silent, and a randomised hands-off set.
+// leave the room silent, a randomised hands-off set, and a random user whose
+// decodes take the set's own time.
 #include "AppTestSupport.h"
 #include "FlowSupport.h"
 #include "ModelRigSupport.h"
