@@ -4,7 +4,8 @@
 // (the chain extends every take while it plays, so each timed mix runs while
 // the take under it is swapped), the end of a record that plays fast, a load
 // slower than flow waits for, each way flow could once play a record twice or
-// leave the room silent, and a randomised hands-off set.
+// leave the room silent, a randomised hands-off set, and a random user whose
+// decodes take the set's own time.
 #include "AppTestSupport.h"
 #include "FlowSupport.h"
 #include "ModelRigSupport.h"
@@ -1073,12 +1074,14 @@ TEST(FlowSetRandom, AHandsOffSetNeverRepeatsARecordNorGoesQuiet)
 // over with a line.
 class RandomUser {
 public:
-    RandomUser(unsigned seed, bool usersPath)
-        : random_(seed * 7919u), set_(names(), lengths(), 4), app_(set_.app), usersPath_(usersPath)
+    // Enough records for a set of `length` seconds, eight at least.
+    RandomUser(unsigned seed, bool usersPath, double length)
+        : random_(seed * 7919u), count_(std::max(8, int(length / 11.0))), set_(names(), lengths(), 4),
+          app_(set_.app), usersPath_(usersPath), length_(length)
     {
     }
 
-    void play(double length);
+    void play();
 
 private:
     double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random_); }
@@ -1086,14 +1089,14 @@ private:
     {
         const double tempi[] = {100.0, 118.0, 124.0, 128.0};
         std::vector<QString> n;
-        for (int i = 0; i < 8; ++i)
+        for (int i = 0; i < count_; ++i)
             n.push_back(QStringLiteral("U%1@%2").arg(i).arg(tempi[random_() % 4]));
         return n;
     }
     std::vector<double> lengths()
     {
         std::vector<double> l;
-        for (int i = 0; i < 8; ++i)
+        for (int i = 0; i < count_; ++i)
             l.push_back(uniform(14.0, 32.0));
         return l;
     }
@@ -1176,9 +1179,11 @@ private:
     void account();
 
     std::mt19937 random_;
+    const int count_;
     SetRig set_;
     AppModel& app_;
     const bool usersPath_;
+    const double length_;
     double renderLeft_ = 0.0;
     double nextAction_ = 0.0;
     double flowBackAt_ = -1.0;
@@ -1211,7 +1216,7 @@ private:
     int playedOut_ = 0;
 };
 
-void RandomUser::play(double length)
+void RandomUser::play()
 {
     app_.setModelKeyLink(std::make_unique<CancellingKey>(set_.rig.world));
     if (usersPath_)
@@ -1244,7 +1249,7 @@ void RandomUser::play(double length)
     app_.setAutoQueue(true);
     nextAction_ = uniform(4.0, 18.0);
 
-    while (set_.played < length) {
+    while (set_.played < length_) {
         set_.frame();
         ASSERT_FALSE(::testing::Test::HasFatalFailure());
         follow();
@@ -1401,7 +1406,7 @@ void RandomUser::actInPhase()
 void RandomUser::act()
 {
     const int deck = int(random_() % 2);
-    const TrackRecord& record = set_[random_() % 8];
+    const TrackRecord& record = set_[random_() % unsigned(count_)];
     const unsigned what = random_() % 15;
     switch (what) {
     case 0:
@@ -1470,7 +1475,7 @@ void RandomUser::act()
     case 8:
         // A queued record whose file is gone.
         if (!fileGone_) {
-            const TrackRecord& gone = set_[6 + random_() % 2];
+            const TrackRecord& gone = set_[unsigned(count_) - 2 + random_() % 2];
             const TrackRecord* one = onDeck(0);
             const TrackRecord* two = onDeck(1);
             if ((!one || one->id != gone.id) && (!two || two->id != gone.id) && !app_.deck(0).loading()
@@ -1577,8 +1582,8 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
     const RandomUserRun run = randomUserRun();
     for (unsigned seed = run.first; seed < run.first + unsigned(run.seeds); ++seed) {
         SCOPED_TRACE(QStringLiteral("seed %1 (ZELVO_RANDOM_USER_FIRST=%1 ZELVO_RANDOM_USER_SEEDS=1)").arg(seed).toStdString());
-        RandomUser user(seed, false);
-        ASSERT_NO_FATAL_FAILURE(user.play(run.seconds));
+        RandomUser user(seed, false, run.seconds);
+        ASSERT_NO_FATAL_FAILURE(user.play());
     }
 }
 
@@ -1590,8 +1595,8 @@ TEST(FlowSetRandom, ARandomUserOnTheUsersPath)
     const RandomUserRun run = randomUserRun();
     const unsigned seed = run.first + 1000u;
     SCOPED_TRACE(QStringLiteral("seed %1").arg(seed).toStdString());
-    RandomUser user(seed, true);
-    ASSERT_NO_FATAL_FAILURE(user.play(run.seconds));
+    RandomUser user(seed, true, run.seconds);
+    ASSERT_NO_FATAL_FAILURE(user.play());
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 #pragma once
-// A booted state root over a fixture library, with decks whose published
-// cells the test sets by hand (the engine renders only when pumped).
+// The rigs of flow's tests: a booted state root over a fixture library, with
+// decks whose published cells the test sets by hand (the engine renders only
+// when pumped); decoders held or slowed on the set's clock; and whole sets of
+// drum records on the fake device, frame by frame.
 #include "AppTestSupport.h"
 #include "audio/DeckState.h"
 #include "support/LibraryFixtures.h"
