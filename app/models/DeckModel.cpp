@@ -83,6 +83,8 @@ void DeckModel::load(const TrackRecord& record, std::function<void()> done)
         return;
     }
     const std::uint64_t generation = ++generation_;
+    loadingRecord_ = record.id;
+    reloadLoad_ = false;
     setLoading(true);
     setError(std::nullopt);
     startDecode(record, v->sampleRate(), generation, std::move(done));
@@ -167,6 +169,7 @@ void DeckModel::landDecode(const TrackRecord& record, Decoded decoded, std::uint
         setError(cutOffWarning(end));
     }
     countPlay(record.id);
+    emit landed(reloadLoad_);
     finish();
 }
 
@@ -186,6 +189,7 @@ void DeckModel::countPlay(const QUuid& id)
 void DeckModel::supersedeLoads()
 {
     ++generation_;
+    reloadDue_ = false;
     setLoading(false);
 }
 
@@ -262,6 +266,7 @@ void DeckModel::takeOver(const TrackRecord& record, const TrackBufferRef& buffer
         setError(QString::fromUtf8(kDeckBusy));
         return;
     }
+    noteSent(record, buffer);
     if (record.grid)
         send(DeckCommand::setGrid(record.grid->bpm, record.grid->firstBeat));
     send(DeckCommand::setCuePoint(record.cuePoint));
@@ -289,6 +294,7 @@ bool DeckModel::swapIn(const TrackRecord& record, const TrackBufferRef& buffer,
         setError(QString::fromUtf8(kDeckBusy));
         return false;
     }
+    noteSent(record, buffer);
     if (record.grid)
         send(DeckCommand::setGrid(record.grid->bpm, record.grid->firstBeat));
     takeCueRevision();
@@ -297,7 +303,16 @@ bool DeckModel::swapIn(const TrackRecord& record, const TrackBufferRef& buffer,
 
 void DeckModel::attach(const std::shared_ptr<DeckVoice>& voice, bool reloadAudio)
 {
+    // The last word of the voice going: the deck reads as it stood there
+    // until the new one renders.
+    reading();
     voice_ = voice;
+    // A new voice holds nothing of ours until it takes what is sent below,
+    // and says nothing of the set until it has rendered.
+    sent_.reset();
+    taken_.reset();
+    takenBy_.reset();
+    renderedFrom_ = voice ? voice->state().timeline().writes : 0;
     emit voiceChanged();
     pushTempo();
     pushKeyShift();
@@ -322,11 +337,15 @@ void DeckModel::attach(const std::shared_ptr<DeckVoice>& voice, bool reloadAudio
     // newer choice of track must not be replaced by this reload.
     const std::uint64_t generation = generation_;
     const bool pending = loading_;
+    reloadDue_ = !pending;
     QMetaObject::invokeMethod(
         this,
         [this, generation, pending] {
-            if (generation == generation_ && !pending && track_)
+            reloadDue_ = false;
+            if (generation == generation_ && !pending && track_) {
                 load(*track_);
+                reloadLoad_ = true;
+            }
         },
         Qt::QueuedConnection);
 }
@@ -338,9 +357,73 @@ bool DeckModel::sendBuffer(const TrackBufferRef& buffer, bool keepPosition)
     TrackBufferRef carried = buffer;
     if (!send(DeckCommand::load(carried, keepPosition)))
         return false;
+    if (track_)
+        noteSent(*track_, buffer);
     if (track_ && track_->grid)
         send(DeckCommand::setGrid(track_->grid->bpm, track_->grid->firstBeat));
     return true;
+}
+
+void DeckModel::noteSent(const TrackRecord& record, const TrackBufferRef& buffer)
+{
+    const std::shared_ptr<DeckVoice> v = voice();
+    if (!v || !buffer)
+        return;
+    // Read after the command went in. A render already past its commands
+    // finishes the write open now (or the next one); the render after it
+    // carries the command out and publishes its timeline, and the deck's
+    // other cells of that render are published before the write after it.
+    const std::int64_t writes = v->state().timeline().writes;
+    sent_ = Sent{v, record.id, (writes | 1) + 5};
+}
+
+DeckModel::Reading DeckModel::reading() const
+{
+    const std::shared_ptr<DeckVoice> v = voice();
+    Reading r;
+    const DeckState::Timeline t = v ? v->state().timeline() : DeckState::Timeline{};
+    // A whole write after the attach: the voice renders.
+    if (!v || t.writes < (renderedFrom_ | 1) + 1) {
+        r = lastReading_;
+        r.stood = true;
+        return r;
+    }
+    const DeckState& s = v->state();
+    const bool playing = s.playing.load();
+    const bool loaded = s.loaded.load();
+    r.position = t.position;
+    r.duration = s.duration.load();
+    if (sent_) {
+        const std::shared_ptr<DeckVoice> to = sent_->voice.lock();
+        if (to != v) {
+            sent_.reset();
+        } else if (t.writes >= sent_->takenAt) {
+            // The voice has carried the buffer out: it holds it, or nothing
+            // when it could not keep it.
+            taken_ = loaded ? std::optional<QUuid>(sent_->record) : std::nullopt;
+            takenBy_ = v;
+            sent_.reset();
+        }
+    }
+    const bool takenHere = takenBy_.lock() == v;
+    r.record = takenHere && loaded ? taken_ : std::nullopt;
+    r.end = r.duration;
+    if (loading_ || sent_ || reloadDue_) {
+        r.state = Reading::State::loading;
+    } else if (!r.record) {
+        r.state = Reading::State::empty;
+    } else {
+        if (track_ && *r.record == track_->id && musicEnd_ && *musicEnd_ < r.duration)
+            r.end = *musicEnd_;
+        if (playing)
+            r.state = Reading::State::playing;
+        else if (r.position >= r.end - kPlayedOut)
+            r.state = Reading::State::playedOut;
+        else
+            r.state = Reading::State::ready;
+    }
+    lastReading_ = r;
+    return r;
 }
 
 void DeckModel::sendCues(const TrackRecord& record)

@@ -28,6 +28,8 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QUuid>
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -57,6 +59,40 @@ public:
         friend bool operator==(const Live&, const Live&) = default;
     };
 
+    // What the room can hear from the deck, from one timeline write of its
+    // voice. The record is the one whose load the voice has taken: it has
+    // published a complete timeline written after it carried that load out,
+    // so a record that just landed counts only once the voice plays it (or
+    // stands with it). Position and duration come from the same write.
+    struct Reading {
+        // loading: a load or reload in flight, or one the voice has not taken
+        // yet; such a deck is never ready, stopped or played out. ready: it
+        // stands with music left. playedOut: it stands at its music's end.
+        enum class State { empty, loading, ready, playing, playedOut };
+        State state = State::empty;
+        // The record the voice holds; none while empty, or while a new voice
+        // has not yet taken any.
+        std::optional<QUuid> record;
+        double position = 0.0;
+        double duration = 0.0;
+        // The music's end: the cut-off point when it lies before the duration.
+        double end = 0.0;
+        // The voice has not rendered since it came (the output is being
+        // rebuilt, or started and has not rendered yet): the deck reads as it
+        // last stood.
+        bool stood = false;
+
+        bool playing() const { return state == State::playing; }
+        bool loading() const { return state == State::loading; }
+        // Stopped with the record it holds: ready or played out.
+        bool stopped() const { return state == State::ready || state == State::playedOut; }
+        // Seconds of music left on the playhead, never below 0.
+        double left() const { return std::max(end - position, 0.0); }
+        friend bool operator==(const Reading&, const Reading&) = default;
+    };
+    // A deck this close to the end of its music has played out.
+    static constexpr double kPlayedOut = 0.05;
+
     // Decodes a whole file at a sample rate; throws on failure (AudioFileError for
     // the file layer's failures). Runs on a worker thread.
     using Decoder = std::function<TrackBufferRef(const QString& path, double sampleRate)>;
@@ -85,6 +121,8 @@ public:
     const std::shared_ptr<const WaveformData>& waveform() const { return waveform_; }
     // True from the start of a load until the newest load has finished.
     bool loading() const { return loading_; }
+    // The record the load in flight decodes; none when nothing loads.
+    std::optional<QUuid> loadingRecord() const { return loading_ ? loadingRecord_ : std::nullopt; }
     // A load failure or the cut-off warning.
     const std::optional<QString>& error() const { return error_; }
     // Where the music of a cut-off file stops, in seconds.
@@ -94,6 +132,10 @@ public:
     // The voice this deck drives; null when there is no engine.
     std::shared_ptr<DeckVoice> voice() const { return voice_.lock(); }
     const Live& live() const { return live_; }
+    // The deck as the room hears it (see Reading). Without a voice, or with
+    // one that has not rendered since it was attached, the last reading with
+    // `stood` set.
+    Reading reading() const;
 
     // --- Wiring by the state root. Main thread.
     // The deck follows the library's record of its track while the analysis
@@ -217,6 +259,9 @@ signals:
     void padModeChanged();
     void liveChanged();
     void voiceChanged();
+    // A load installed its record (also one the deck held already); `reload`
+    // when it was the deck's own reload for a new engine's rate.
+    void landed(bool reload);
 
 private:
     struct Decoded {
@@ -259,6 +304,9 @@ private:
     void setLive(const Live& live);
     void takeCueRevision();
     void countPlay(const QUuid& id);
+    // Notes a buffer the voice was sent for `record`: the voice has taken it
+    // once a timeline written after it carried the command out is published.
+    void noteSent(const TrackRecord& record, const TrackBufferRef& buffer);
 
     const int index_;
     const bool isAI_;
@@ -266,6 +314,7 @@ private:
     TrackBufferRef buffer_;
     std::shared_ptr<const WaveformData> waveform_;
     bool loading_ = false;
+    std::optional<QUuid> loadingRecord_;
     std::optional<QString> error_;
     std::optional<double> musicEnd_;
     TempoRange tempoRange_ = TempoRange::ten;
@@ -288,6 +337,26 @@ private:
     std::function<void(const TrackRecord&, const TrackBufferRef&)> onLoaded_;
     std::function<void()> onHands_;
     Decoder decoder_;
+
+    // The reading's bookkeeping. A buffer sent and not yet seen taken: to
+    // which voice, for which record, and the timeline writes from
+    // which the voice has published what it did with it.
+    struct Sent {
+        std::weak_ptr<DeckVoice> voice;
+        QUuid record;
+        std::int64_t takenAt = 0;
+    };
+    mutable std::optional<Sent> sent_;
+    // The record whose buffer the voice took, and that voice.
+    mutable std::optional<QUuid> taken_;
+    mutable std::weak_ptr<DeckVoice> takenBy_;
+    // A reload at a new engine's rate is queued and has not started yet.
+    bool reloadDue_ = false;
+    // The newest load is the deck's own reload.
+    bool reloadLoad_ = false;
+    // The timeline writes from which the attached voice has rendered.
+    std::int64_t renderedFrom_ = 0;
+    mutable Reading lastReading_;
 
     // Every load, install and take-over takes a new generation; a decode that
     // lands under an older one has been superseded and installs nothing.

@@ -112,6 +112,14 @@ bool TransitionModel::deckPlaying(int deck) const
     return v && v->state().playing.load();
 }
 
+bool TransitionModel::deckStopped(int deck) const
+{
+    // As the room hears it: a deck whose voice has not rendered since the
+    // output started reads as it last stood, and a loading one has not stopped.
+    const DeckModel::Reading r = links_->decks[std::size_t(deck)]->reading();
+    return !r.playing() && !r.loading();
+}
+
 bool TransitionModel::deckPlayedOut(int deck) const
 {
     const std::shared_ptr<DeckVoice> v = links_->decks[std::size_t(deck)]->voice();
@@ -358,7 +366,7 @@ void TransitionModel::tick()
         // stopped: the mix starts at once on the incoming deck's clock) cannot
         // call it off by not playing.
         for (int deck = 0; deck < 2; ++deck) {
-            if (playedAtStart_[std::size_t(deck)] && !deckPlaying(deck)) {
+            if (playedAtStart_[std::size_t(deck)] && deckStopped(deck)) {
                 setNote(QStringLiteral("MIX CALLED OFF · A DECK STOPPED"));
                 finish(true, std::nullopt, Ending::deckStopped);
                 return;
@@ -382,6 +390,10 @@ void TransitionModel::stepStarting(int to)
     MixerModel& mixer = *app.mixer;
 
     if (!deckPlaying(to)) {
+        // A deck still loading (or reloading under a new output) starts once
+        // its voice holds the record.
+        if (incoming.reading().loading())
+            return;
         const std::shared_ptr<DeckVoice> v = incoming.voice();
         // A deck parked at the end of its audio stops in the render that starts
         // it: waiting for it to play would hold the mix open for good.

@@ -186,6 +186,8 @@ private:
     void setNote(std::optional<QString> note);
 
     bool deckPlaying(int deck) const;
+    // Whether the deck reads as stopped: not playing, not loading.
+    bool deckStopped(int deck) const;
     // Whether the deck stands at the end of its audio (see kPlayedOut).
     bool deckPlayedOut(int deck) const;
     double deckPosition(int deck) const;

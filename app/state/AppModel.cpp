@@ -168,6 +168,10 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     for (int i = 0; i < 2; ++i) {
         connect(decks_[std::size_t(i)].get(), &DeckModel::trackChanged, this, [this, i] { flowDeckLanded(i); });
         connect(decks_[std::size_t(i)].get(), &DeckModel::loadingChanged, this, [this, i] { flowDeckLoadEnded(i); });
+        connect(decks_[std::size_t(i)].get(), &DeckModel::landed, this, [this, i](bool reload) {
+            if (!reload)
+                flowDeckLoadedAgain(i);
+        });
     }
     controller_->setOnHands([self] {
         if (self)
@@ -176,6 +180,16 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
 
     restoreSettings();
 
+    // The output is dropped or replaced: every deck is read once more while
+    // its voice still holds the last render, so it reads as it stood there
+    // until the new output renders.
+    connect(audio_.get(), &AudioSystem::ioChanged, this, [this] {
+        for (int i = 0; i < kDecks; ++i) {
+            const DeckModel::Reading reading = decks_[std::size_t(i)]->reading();
+            if (i < 2 && !reading.stood && !reading.loading())
+                playingAt_[std::size_t(i)] = reading.playing() ? std::optional<double>(reading.position) : std::nullopt;
+        }
+    });
     audio_->setEngineHandler([self](MixEngine& engine, double previousRate) {
         if (!self)
             return;
@@ -186,9 +200,17 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
             && (self->playingAt_[0] || self->playingAt_[1]
                 || self->transition_->phase().kind != TransitionModel::Phase::Kind::idle))
             self->restartedAt_ = self->scheduler_.now();
-        // At the same rate every deck has its buffer again at once.
+        // At the same rate every deck has its buffer again at once; at
+        // another, each plays on once its record is decoded again.
         if (std::abs(previousRate - engine.sampleRate()) <= EngineBinder::kReloadRateDifference)
             self->flowPlaysOn();
+        else
+            for (int i = 0; i < 2; ++i) {
+                const std::optional<TrackRecord>& track = self->decks_[std::size_t(i)]->track();
+                const std::optional<double> at = self->playingAt_[std::size_t(i)];
+                self->playOnAfterReload_[std::size_t(i)] =
+                    track && at ? std::optional<std::pair<QUuid, double>>({track->id, *at}) : std::nullopt;
+            }
     });
 }
 

@@ -39,6 +39,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace zelvo {
@@ -439,11 +440,16 @@ private:
     void flowDeckLanded(int deck);
     // A deck's load ended: one flow started that failed is seen at once.
     void flowDeckLoadEnded(int deck);
+    // A load (not the deck's own reload) installed its record on `deck`, also
+    // one the deck held already.
+    void flowDeckLoadedAgain(int deck);
     // Ends a timed mix that no deck plays once hands are off (see the body).
     void endStalledMix(const QDateTime& now);
     // After an engine rebuild, in flow mode: decks 1 and 2 that were playing
     // play on from where they stood on their new voices.
     void flowPlaysOn();
+    // Deck `deck` plays on from `at` seconds on its new voice; nothing without a time.
+    void playOn(int deck, std::optional<double> at);
     void autoInstallTick();
 
     // --- Browser lists, the set queue and flow mode.
@@ -531,11 +537,17 @@ private:
     // Where each deck's playhead stood at the last tick while it played; none
     // while it stood. Kept while a deck has no voice (an engine rebuild).
     std::array<std::optional<double>, 4> playingAt_;
+    // Where decks stood playing when the output moved to another rate: each
+    // plays on from there once its reload lands.
+    std::array<std::optional<std::pair<QUuid, double>>, 2> playOnAfterReload_;
     // What each deck held when flow last saw a track land on it.
     std::array<std::optional<QUuid>, 4> landedOn_;
     // Per deck 1 and 2: a record loaded by hand over the deck after its
     // record was heard; the set stands there as when that record stopped.
     std::array<std::optional<QUuid>, 2> replaced_;
+    // The record flow's running mix brings in after taking it from the queue
+    // (or cueing it from there): owed to the room until the mix completes.
+    std::optional<AutoCued> mixingIn_;
     // A record loaded over the incoming deck while a mix ran onto it.
     std::optional<QUuid> overIncoming_;
     // The transition's phase as last seen, for the line that says how a mix ended.

@@ -237,7 +237,12 @@ void AppModel::enqueue(const QUuid& id)
     queue.push_back(id);
     setQueue(std::move(queue));
     // Queued again after it was on air: the user wants it again, and flow
-    // plays it when its turn comes.
+    // plays it when its turn comes. A record a running mix brings in now is
+    // about to be heard: that mix is the play asked for.
+    const TransitionModel::Phase phase = transition_->phase();
+    const std::optional<TrackRecord>& incoming = decks_[std::size_t(phase.to)]->track();
+    if (phase.kind != TransitionModel::Phase::Kind::idle && incoming && incoming->id == id)
+        return;
     if (onAir_.remove(id)) {
         requested_.insert(id);
         emit flowChanged();
@@ -321,7 +326,7 @@ void AppModel::showHint(const QString& text, double seconds)
 
 bool AppModel::isAudible(int deck) const
 {
-    if (deck < 0 || deck >= kDecks || !decks_[std::size_t(deck)]->live().playing)
+    if (deck < 0 || deck >= kDecks || !decks_[std::size_t(deck)]->reading().playing())
         return false;
     const ChannelModel& channel = mixer_->channel(deck);
     if (!(channel.fader() > 0.05))

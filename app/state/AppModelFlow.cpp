@@ -10,10 +10,12 @@
 #include "models/AudioSystem.h"
 #include "models/ChannelModel.h"
 #include "models/DeckModel.h"
+#include "models/EngineBinder.h"
 #include "models/MixerModel.h"
 #include "models/TransitionModel.h"
 #include "platform/TextFormat.h"
 
+#include <QMetaObject>
 #include <algorithm>
 #include <cmath>
 
@@ -56,29 +58,26 @@ void AppModel::setFlow(T& field, T value)
     emit flowChanged();
 }
 
+// Flow reads every deck as the room hears it: the record its voice has
+// taken, its state, position and duration from one write of the voice.
 bool AppModel::voicePlaying(int deck) const
 {
-    const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(deck)]->voice();
-    return voice && voice->state().playing.load();
+    return decks_[std::size_t(deck)]->reading().playing();
 }
 
 double AppModel::voicePosition(int deck) const
 {
-    const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(deck)]->voice();
-    return voice ? voice->state().position.load() : 0.0;
+    return decks_[std::size_t(deck)]->reading().position;
 }
 
 double AppModel::voiceDuration(int deck) const
 {
-    const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(deck)]->voice();
-    return voice ? voice->state().duration.load() : 0.0;
+    return decks_[std::size_t(deck)]->reading().duration;
 }
 
 double AppModel::musicEndOf(int deck) const
 {
-    const double duration = voiceDuration(deck);
-    const std::optional<double> end = decks_[std::size_t(deck)]->musicEnd();
-    return end && *end < duration ? *end : duration;
+    return decks_[std::size_t(deck)]->reading().end;
 }
 
 bool AppModel::handsOff() const
@@ -101,16 +100,29 @@ void AppModel::autoTick()
     // What is on air is noted every tick: a record heard for less than a
     // second is heard all the same.
     // A request taken off the queue by the user is no request any more.
-    requested_.removeIf([this](const QUuid& id) {
-        return std::find(queue_.begin(), queue_.end(), id) == queue_.end() && !(autoCueing_ && autoCueing_->id == id);
-    });
+    // It was on air before it was requested: taken back, it is on air again,
+    // and flow never brings it back.
     QSet<QUuid> onAir = onAir_;
+    requested_.removeIf([this, &onAir](const QUuid& id) {
+        const bool takenBack =
+            std::find(queue_.begin(), queue_.end(), id) == queue_.end() && !(autoCueing_ && autoCueing_->id == id);
+        if (takenBack)
+            onAir.insert(id);
+        return takenBack;
+    });
     for (int i = 0; i < kDecks; ++i) {
-        if (decks_[std::size_t(i)]->voice())
-            playingAt_[std::size_t(i)] = voicePlaying(i) ? std::optional<double>(voicePosition(i)) : std::nullopt;
-        const std::optional<TrackRecord>& track = decks_[std::size_t(i)]->track();
-        if (track && voicePlaying(i) && isAudible(i) && !requested_.contains(track->id))
-            onAir.insert(track->id);
+        // The record on air is the one the voice plays: a record that just
+        // landed over it is not, until the voice has taken it.
+        const DeckModel::Reading reading = decks_[std::size_t(i)]->reading();
+        if (!reading.stood && !reading.loading())
+            playingAt_[std::size_t(i)] = reading.playing() ? std::optional<double>(reading.position) : std::nullopt;
+        if (reading.record && reading.playing() && isAudible(i) && !requested_.contains(*reading.record)) {
+            onAir.insert(*reading.record);
+            // Flow's cue is heard from its own deck: a request for the record
+            // playing now is cued while that one still plays.
+            if (autoCued_ && autoCued_->deck == i && autoCued_->id == *reading.record)
+                setFlow(autoCued_, std::optional<AutoCued>());
+        }
     }
     setFlow(onAir_, std::move(onAir));
     // The set plays again after an output restart: hands count as before.
@@ -118,10 +130,6 @@ void AppModel::autoTick()
         for (int i = 0; i < kDecks; ++i)
             if (voicePlaying(i) && isAudible(i))
                 restartedAt_ = QDateTime();
-    // The record flow took from the queue is the user's until it is heard: a
-    // mix into it that never came up leaves it flow's to bring back.
-    if (autoCued_ && onAir_.contains(autoCued_->id))
-        setFlow(autoCued_, std::optional<AutoCued>());
     endStalledMix(now);
     if (lastAutoCheck_.isValid() && !(secondsBetween(lastAutoCheck_, now) > kBodyInterval))
         return;
@@ -131,9 +139,9 @@ void AppModel::autoTick()
 
     QSet<QUuid> heard = heard_;
     for (int i = 0; i < kDecks; ++i) {
-        const std::optional<TrackRecord>& track = decks_[std::size_t(i)]->track();
-        if (voicePlaying(i) && track)
-            heard.insert(track->id);
+        const DeckModel::Reading reading = decks_[std::size_t(i)]->reading();
+        if (reading.playing() && reading.record)
+            heard.insert(*reading.record);
     }
     setFlow(heard_, std::move(heard));
 
@@ -148,10 +156,21 @@ void AppModel::autoTick()
     fillQueue();
     flowFork();
     cueNextInTime();
+    // A record that landed and that its voice has not taken yet reads as
+    // loading: flow looks again at the next tick, not a second later.
+    for (int i = 0; i < 2; ++i)
+        if (!decks_[std::size_t(i)]->loading() && decks_[std::size_t(i)]->reading().loading())
+            setFlow(lastAutoCheck_, QDateTime());
 }
 
 void AppModel::endStalledMix(const QDateTime& now)
 {
+    // A deck still loading, or one whose new voice has not rendered yet, is
+    // not known to stand.
+    const auto stands = [this](int deck) {
+        const DeckModel::Reading reading = decks_[std::size_t(deck)]->reading();
+        return !reading.stood && !reading.loading() && !reading.playing();
+    };
     // Neither deck plays under a running mix: a hand paused one, a load over
     // the incoming deck stopped it, the output was restarted, the records
     // ended. Its clock will not move again. While hands are on, the DJ is
@@ -161,7 +180,7 @@ void AppModel::endStalledMix(const QDateTime& now)
     // Decks without a voice are being rebuilt with the engine: not yet stalled.
     const bool stalled = (phase.kind == TransitionModel::Phase::Kind::mixing
                           || phase.kind == TransitionModel::Phase::Kind::starting)
-        && decks_[0]->voice() && decks_[1]->voice() && !voicePlaying(0) && !voicePlaying(1);
+        && decks_[0]->voice() && decks_[1]->voice() && stands(0) && stands(1);
     if (!stalled || !flowMayAct()) {
         setFlow(stalledSince_, std::optional<QDateTime>());
         return;
@@ -182,25 +201,46 @@ void AppModel::endStalledMix(const QDateTime& now)
 
 void AppModel::flowPlaysOn()
 {
+    for (int i = 0; i < 2; ++i)
+        playOn(i, playingAt_[std::size_t(i)]);
+}
+
+void AppModel::playOn(int i, std::optional<double> at)
+{
     if (!autoQueue_ || audio_->directOuts())
         return;
-    for (int i = 0; i < 2; ++i) {
-        const std::optional<double> at = playingAt_[std::size_t(i)];
-        DeckModel& deck = *decks_[std::size_t(i)];
-        const std::shared_ptr<DeckVoice> voice = deck.voice();
-        if (!at || !voice || !deck.buffer() || !deck.track())
-            continue;
-        // After the buffer and the cues the deck was just sent: the record
-        // goes on from where the old engine left it, not from its cue point.
-        voice->send(DeckCommand::seek(*at));
-        voice->send(DeckCommand::play());
-        brain_->note(formatText("flow: the output restarted; deck %d plays %s on from %.1fs", i + 1,
-                                deck.track()->title.toUtf8().constData(), *at));
-    }
+    DeckModel& deck = *decks_[std::size_t(i)];
+    const std::shared_ptr<DeckVoice> voice = deck.voice();
+    if (!at || !voice || !deck.buffer() || !deck.track())
+        return;
+    // After the buffer and the cues the deck was just sent: the record goes
+    // on from where the old engine left it, not from its cue point.
+    voice->send(DeckCommand::seek(*at));
+    voice->send(DeckCommand::play());
+    brain_->note(formatText("flow: the output restarted; deck %d plays %s on from %.1fs", i + 1,
+                            deck.track()->title.toUtf8().constData(), *at));
 }
 
 void AppModel::flowDeckLoadEnded(int deck)
 {
+    // A deck decoded again for an output at another rate plays on from where
+    // it stood; any other load on it since supersedes that.
+    // The load ends before its buffer is installed: look once it is.
+    if (deck < 2 && playOnAfterReload_[std::size_t(deck)] && !decks_[std::size_t(deck)]->loading()) {
+        const auto [id, at] = *playOnAfterReload_[std::size_t(deck)];
+        playOnAfterReload_[std::size_t(deck)].reset();
+        QMetaObject::invokeMethod(
+            this,
+            [this, deck, id, at] {
+                DeckModel& model = *decks_[std::size_t(deck)];
+                const std::shared_ptr<DeckVoice> voice = model.voice();
+                if (voice && !model.loading() && model.buffer() && model.track() && model.track()->id == id
+                    && std::abs(model.buffer()->sampleRate - voice->sampleRate())
+                        <= EngineBinder::kReloadRateDifference)
+                    playOn(deck, at);
+            },
+            Qt::QueuedConnection);
+    }
     if (autoQueue_ && autoCueing_ && autoCueing_->deck == deck && !decks_[std::size_t(deck)]->loading())
         setFlow(lastAutoCheck_, QDateTime());
 }
@@ -258,6 +298,20 @@ void AppModel::flowDeckLanded(int deck)
     const int live = transition_->liveDeck();
     if (autoQueue_ && deck != live && decks_[std::size_t(deck)]->track() && !voicePlaying(live))
         setFlow(lastAutoCheck_, QDateTime());
+}
+
+void AppModel::flowDeckLoadedAgain(int deck)
+{
+    // Loaded again onto the deck that held it (a record the user wants to
+    // hear again, put back by hand): as a record loaded there after it was on
+    // air, it may come in again. Flow's own cue is not the user's choice.
+    const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
+    if (!track || landedOn_[std::size_t(deck)] != track->id || !onAir_.contains(track->id)
+        || (autoCueing_ && autoCueing_->id == track->id))
+        return;
+    QSet<QUuid> onAir = onAir_;
+    onAir.remove(track->id);
+    setFlow(onAir_, std::move(onAir));
 }
 
 void AppModel::quietOutgoing()
@@ -394,6 +448,8 @@ void AppModel::logMixEnd()
     if (mixSeen_.kind != Kind::idle || was.kind == Kind::idle)
         return;
     const Ending why = transition_->lastEnding();
+    const std::optional<AutoCued> owed = mixingIn_;
+    setFlow(mixingIn_, std::optional<AutoCued>());
     // A mix over: what it left standing is flow's to look at on the next
     // tick, not a second later.
     if (autoQueue_ && (why == Ending::completed || why == Ending::stalled))
@@ -420,6 +476,25 @@ void AppModel::logMixEnd()
     case Ending::completed: reason = QStringLiteral("no reason given"); break;
     }
     brain_->note(QStringLiteral("mix: onto deck %1 ended %2 \u2014 %3").arg(was.to + 1).arg(where, reason));
+    // A record flow took from the queue and the called-off mix left unheard
+    // has not been played: it goes back to the head of the queue.
+    if (owed && owed->deck == was.to && !onAir_.contains(owed->id) && !isAudible(owed->deck)) {
+        const std::optional<TrackRecord> spent = library_->track(owed->id);
+        if (decks_[std::size_t(owed->deck)]->reading().state == DeckModel::Reading::State::playedOut) {
+            // Shorter than the wait for its downbeat: cued again it would only
+            // play out again.
+            if (autoCued_ && autoCued_->id == owed->id)
+                setFlow(autoCued_, std::optional<AutoCued>());
+            brain_->note(formatText("flow: passed over %s: it played out on deck %d before its mix began",
+                                    spent ? spent->title.toUtf8().constData() : "a record", owed->deck + 1));
+            return;
+        }
+        queueFirst(owed->id);
+        const std::optional<TrackRecord> record = library_->track(owed->id);
+        brain_->note(formatText("flow: the mix onto deck %d ended before %s was heard; it goes back to the head of "
+                                "the queue",
+                                owed->deck + 1, record ? record->title.toUtf8().constData() : "its record"));
+    }
 }
 
 bool AppModel::bringInPlaying()
@@ -433,6 +508,9 @@ bool AppModel::bringInPlaying()
     // out, playing on behind the crossfader) is not brought back.
     const QUuid idleID = idleDeck.track()->id;
     if ((onAir_.contains(idleID) || requested_.contains(idleID)) && !isAudible(idle))
+        return false;
+    // Nor is the queue's head playing there unheard: it comes in from its start.
+    if (!queue_.empty() && queue_.front() == idleID && !isAudible(idle))
         return false;
     // The live deck has stopped and the other plays: the playing deck is the
     // live one. Wherever the crossfader stands short of its end it keeps that
@@ -463,6 +541,10 @@ std::optional<QString> AppModel::skipReason(const QUuid& id) const
     // playing on air now is passed over.
     if (autoQueue_ && onAir_.contains(id))
         return QStringLiteral("it was on air already");
+    // A request is the user's wish to hear the record again, the one playing
+    // now included: it is cued afresh on its turn.
+    if (autoQueue_ && requested_.contains(id))
+        return std::nullopt;
     const int live = transition_->liveDeck();
     for (int i = 0; i < kDecks; ++i) {
         const std::optional<TrackRecord>& track = decks_[std::size_t(i)]->track();
@@ -499,8 +581,7 @@ void AppModel::queueFirst(const QUuid& id)
 
 bool AppModel::playedOut(int deck) const
 {
-    const double end = musicEndOf(deck);
-    return end > 0.0 && voicePosition(deck) >= end - TransitionModel::kPlayedOut;
+    return decks_[std::size_t(deck)]->reading().state == DeckModel::Reading::State::playedOut;
 }
 
 bool AppModel::mayMixIn(int deck) const
@@ -508,13 +589,19 @@ bool AppModel::mayMixIn(int deck) const
     const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
     if (!track)
         return false;
-    // A record that has played out is as good as none: nothing is left of it.
-    if (playedOut(deck))
+    // A deck still loading (a load, or the reload of an output restart) holds
+    // nothing that can come in yet; one played out has nothing left.
+    const DeckModel::Reading reading = decks_[std::size_t(deck)]->reading();
+    if (reading.loading() || reading.state == DeckModel::Reading::State::playedOut)
         return false;
     // What the deck held before a load that was given up is not the record
     // flow meant to bring in.
     if (passedOver_ && passedOver_->deck == deck && passedOver_->id == track->id)
         return false;
+    // Flow's own cue of the queue comes in on its turn: a request for the
+    // record playing now is this very record again.
+    if (autoCued_ && autoCued_->deck == deck && autoCued_->id == track->id)
+        return true;
     // A record heard on air (the one an automatic mix faded out, say) is not
     // mixed in a second time, nor one that also plays on the other deck.
     if (onAir_.contains(track->id))
@@ -630,7 +717,9 @@ void AppModel::cueNextInTime()
     const bool owed = liveTrack
         && ((overIncoming_ && *overIncoming_ == liveTrack->id && !liveDone)
             || (autoCued_ && autoCued_->deck == live && autoCued_->id == liveTrack->id));
-    if (!livePlays && owed && !onAir_.contains(liveTrack->id) && !liveDeck.loading()
+    // (`mayMixIn` leaves out records on air, but for flow's own cue: a request
+    // for a record heard before is cued to be heard again.)
+    if (!livePlays && owed && !liveDeck.loading()
         && !(voicePlaying(idle) && isAudible(idle)) && mixer_->channel(live).fader() > kAudibleFader
         && mayMixIn(live)) {
         setFlow(overIncoming_, std::optional<QUuid>());
@@ -690,6 +779,13 @@ void AppModel::cueNextInTime()
     if (!settleCue(now))
         return;
 
+    // A load on the idle deck that flow did not start (one by hand, the
+    // reload of an output restart), or a record that landed and its voice has
+    // not taken yet: flow waits for it rather than load over it. Its own load
+    // given up on may be loaded over.
+    const std::optional<QUuid> inFlight = idleDeck.loadingRecord();
+    if (idleDeck.reading().loading() && !(inFlight && givenUp_.contains(*inFlight)))
+        return;
     const std::optional<TrackRecord>& idleTrack = idleDeck.track();
     const int cuedOn = autoCued_ ? autoCued_->deck : -1;
     const std::optional<TrackRecord> cuedTrack =
@@ -721,6 +817,19 @@ void AppModel::cueNextInTime()
                                 idleTrack->title.toUtf8().constData()));
         idlePlays = false;
     }
+    // The idle deck plays, unheard, the record at the head of the queue (a mix
+    // into it was called off): it has not been played, and comes in from its
+    // start on its turn.
+    if (idlePlays && idleTrack && !isAudible(idle) && !queue_.empty() && queue_.front() == idleTrack->id) {
+        if (const std::shared_ptr<DeckVoice> voice = idleDeck.voice()) {
+            voice->send(DeckCommand::pause());
+            voice->send(DeckCommand::seek(idleTrack->cuePoint));
+        }
+        brain_->note(formatText("flow: stopped deck %d: %s played there unheard; it comes in on its turn", idle + 1,
+                                idleTrack->title.toUtf8().constData()));
+        setFlow(lastAutoCheck_, QDateTime());
+        return;
+    }
     if (!cuedHere && !takeOfLive && !readyHere && !idlePlays) {
         // Entries for records on air, on the live deck or on a deck that plays
         // are passed over and dropped, as are those the library no longer
@@ -744,21 +853,41 @@ void AppModel::cueNextInTime()
             std::vector<QUuid> queue(head + 1, queue_.end());
             setQueue(std::move(queue));
             mixer_->channel(idle).setSync(true);
-            setFlow(autoCueing_, std::optional<AutoCueing>(AutoCueing{
-                                     next->id, idle, now,
-                                     idleTrack ? std::optional<QUuid>(idleTrack->id) : std::optional<QUuid>()}));
+            const std::optional<QUuid> replacing =
+                idleTrack ? std::optional<QUuid>(idleTrack->id) : std::optional<QUuid>();
             setFlow(passedOver_, std::optional<AutoCued>());
             setFlow(autoCued_, std::optional<AutoCued>(AutoCued{idle, next->id}));
             idleDeck.load(*next);
+            setFlow(autoCueing_,
+                    std::optional<AutoCueing>(AutoCueing{next->id, idle, now, replacing}));
             showHint(QStringLiteral("FLOW \u00B7 CUEING ") + next->title.toUpper(), kCueHintSeconds);
             brain_->note(formatText("auto: cued %s on deck %d with %.0fs to go", next->title.toUtf8().constData(),
                                     idle + 1, remaining));
+            // A record put there by hand, not yet heard, makes way: say so.
+            if (idleTrack && idleTrack->id != next->id && !heard_.contains(idleTrack->id) && replacing)
+                brain_->note(formatText("flow: %s, put on deck %d by hand, made way for %s from the queue",
+                                        idleTrack->title.toUtf8().constData(), idle + 1,
+                                        next->title.toUtf8().constData()));
             return;
         } else if (!queue_.empty()) {
             setQueue({});
         }
     }
 
+    // The live deck stands with a record put there by hand after it or the
+    // record before it was heard, and nothing else can come in: the room
+    // hears that one rather than silence.
+    if (liveDone && !autoCueing_ && !mayMixIn(idle) && !(idlePlays && isAudible(idle)) && liveTrack
+        && !onAir_.contains(liveTrack->id)
+        && liveDeck.reading().state == DeckModel::Reading::State::ready
+        && mixer_->channel(live).fader() > kAudibleFader) {
+        if (const std::shared_ptr<DeckVoice> voice = liveDeck.voice()) {
+            voice->send(DeckCommand::play());
+            brain_->note(formatText("flow: nothing else to bring in; deck %d plays %s, put there by hand", live + 1,
+                                    liveTrack->title.toUtf8().constData()));
+        }
+        return;
+    }
     if (idlePlays || !mayMixIn(idle))
         return;
     if (remaining < mixLen + kMixWindow) {
@@ -770,13 +899,14 @@ void AppModel::cueNextInTime()
             brain_->note(formatText("flow: %lld-bar mix onto deck %d%s", static_cast<long long>(transition_->bars()),
                                     idle + 1, takeOfLive ? " (zelvo-0's take of this record)" : ""));
         setFlow(flowMixedFrom_, std::optional<int>(live));
-        // The record flow mixes in leaves the queue.
+        // The record flow mixes in leaves the queue. Taken from it, here or
+        // by flow's cue, it is owed to the room until the mix completes.
         std::vector<QUuid> queue = queue_;
-        if (std::erase(queue, incoming.id) > 0)
+        const bool queued = std::erase(queue, incoming.id) > 0;
+        if (queued)
             setQueue(std::move(queue));
-        // A load still pending on the deck (one given up on) would stop it
-        // under the mix when it lands.
-        idleDeck.cancelLoad();
+        const bool owed = queued || (autoCued_ && autoCued_->deck == idle && autoCued_->id == incoming.id);
+        setFlow(mixingIn_, owed ? std::optional<AutoCued>(AutoCued{idle, incoming.id}) : std::nullopt);
         transition_->mix(idle);
     }
 }

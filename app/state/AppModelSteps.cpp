@@ -39,10 +39,9 @@ keysteps::Inputs AppModel::stepInputs() const
     for (std::size_t i = 0; i < 2; ++i) {
         const DeckModel& deck = *decks_[i];
         in.decks[i].track = deck.track();
-        if (const std::shared_ptr<DeckVoice> voice = deck.voice()) {
-            in.decks[i].playing = voice->state().playing.load();
-            in.decks[i].position = voice->state().position.load();
-        }
+        const DeckModel::Reading reading = deck.reading();
+        in.decks[i].playing = reading.playing();
+        in.decks[i].position = reading.position;
     }
     in.deckOneLivePlaying = decks_[0]->live().playing;
     in.transition = transition_->phase();
@@ -53,6 +52,7 @@ keysteps::Inputs AppModel::stepInputs() const
     in.directOuts = audio_->directOuts();
     in.autoQueue = autoQueue_;
     in.handsOnAt = handsOnAt();
+    in.actsAfterRestart = autoQueue_ && !handsOff() && flowMayAct();
     in.liveSince = liveSince_;
     in.stretchesAtLive = stretchesAtLive_;
     in.nextQueued = nextQueuedRecord();
@@ -60,7 +60,10 @@ keysteps::Inputs AppModel::stepInputs() const
         const int live = setDeck();
         in.setDeck = live;
         const std::optional<TrackRecord>& liveTrack = decks_[std::size_t(live)]->track();
-        in.liveEnded = liveTrack && !in.decks[std::size_t(live)].playing && heard_.contains(liveTrack->id);
+        // As flow reads it: the live record was heard and stands, or a record
+        // was loaded by hand over it after it was heard.
+        in.liveEnded = liveTrack && !in.decks[std::size_t(live)].playing
+            && (heard_.contains(liveTrack->id) || replaced_[std::size_t(live)] == liveTrack->id);
         if (mayMixIn(1 - live))
             in.comingIn = decks_[std::size_t(1 - live)]->track();
         else if (autoCueing_)

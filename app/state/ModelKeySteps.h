@@ -22,9 +22,9 @@ namespace zelvo::keysteps {
 // What one deck's voice publishes, with the deck's record.
 struct DeckReading {
     std::optional<TrackRecord> track;
-    // The voice's published flag; false without a voice.
+    // Whether the deck plays, as the room hears it (the deck's reading).
     bool playing = false;
-    // The voice's published position in seconds; 0 without a voice.
+    // The reading's position in seconds.
     double position = 0.0;
 };
 
@@ -59,6 +59,9 @@ struct Inputs {
     bool directOuts = false;
     bool autoQueue = false;
     QDateTime handsOnAt;
+    // Flow acts although a hand was on a control in the last 45 s: none has
+    // been since the output restarted under the set.
+    bool actsAfterRestart = false;
     QDateTime liveSince;
     std::int64_t stretchesAtLive = 0;
     // The first queued record the library still holds, passing over records

@@ -618,3 +618,68 @@ TEST(DeckModelTest, ATrackLoadedBeforeItsAnalysisTakesTheResultWhenItLands)
     EXPECT_TRUE(rig.deck(1).track()->analyzed);
     EXPECT_FALSE(rig.deck(1).grid());
 }
+
+namespace {
+
+using State = DeckModel::Reading::State;
+
+} // namespace
+
+// The reading follows the voice, not the deck's record: a record put on a
+// playing deck is loading until a render has carried the load out and the
+// render after it has published what it did, and then it stands ready; the old
+// record is the one heard meanwhile. A voice attached and not yet rendered
+// reads as the deck last stood; a queued reload reads as loading, never ready.
+TEST(DeckModelTest, TheReadingIsWhatTheVoiceHasTaken)
+{
+    ModelRig rig;
+    const TrackRecord first = rig.drumTrack(QStringLiteral("first"));
+    const TrackRecord second = rig.drumTrack(QStringLiteral("second"));
+    DeckModel& deck = rig.deck(0);
+    EXPECT_EQ(deck.reading().state, State::empty);
+    rig.load(0, first);
+    rig.render(64);
+    rig.render(64);
+    rig.render(64);
+    EXPECT_EQ(deck.reading().state, State::ready);
+    EXPECT_EQ(deck.reading().record, first.id);
+    deck.voice()->send(DeckCommand::play());
+    rig.render(64);
+    rig.render(64);
+    ASSERT_EQ(deck.reading().state, State::playing);
+
+    // The second record lands with no render since: the room still hears the first.
+    deck.install(second, TrackBufferRef(48000 * 5, 48000.0), nullptr, false);
+    DeckModel::Reading r = deck.reading();
+    EXPECT_EQ(r.state, State::loading);
+    EXPECT_EQ(r.record, first.id);
+    EXPECT_FALSE(r.stopped());
+    rig.render(64); // carries the load out; its other cells may still read the first record
+    EXPECT_EQ(deck.reading().state, State::loading);
+    rig.render(64);
+    rig.render(64);
+    r = deck.reading();
+    EXPECT_EQ(r.state, State::ready);
+    EXPECT_EQ(r.record, second.id);
+    EXPECT_DOUBLE_EQ(r.duration, 5.0);
+
+    // A new engine: until its voice renders, the deck reads as it stood, and
+    // at another rate the queued reload reads as loading, never ready.
+    deck.voice()->send(DeckCommand::seek(2.0));
+    deck.voice()->send(DeckCommand::play());
+    rig.render(64);
+    rig.render(64);
+    ASSERT_EQ(deck.reading().state, State::playing);
+    const double at = deck.reading().position;
+    rig.rebuildEngine(44100.0);
+    r = deck.reading();
+    EXPECT_TRUE(r.stood);
+    EXPECT_EQ(r.state, State::playing);
+    EXPECT_DOUBLE_EQ(r.position, at);
+    rig.render(64);
+    rig.render(64);
+    r = deck.reading();
+    EXPECT_FALSE(r.stood);
+    EXPECT_EQ(r.state, State::loading);
+    EXPECT_FALSE(r.record);
+}

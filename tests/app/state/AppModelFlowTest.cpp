@@ -33,6 +33,16 @@ TrackRecord record(const char* title, std::optional<double> bpm = 120.0, int pc 
     return test::fixtureRecord({.title = title, .bpm = bpm, .key = MusicalKey(pc, false), .energy = energy});
 }
 
+// Sets what the deck's voice publishes as one of its renders would: a whole
+// timeline write later, with its buffer taken, so the deck reads it as news.
+void publish(FlowRig& rig, int deck, bool playing, double position, double duration)
+{
+    rig.publish(deck, playing, position, duration);
+    DeckState& cells = rig.cells(deck);
+    cells.loaded.store(true);
+    cells.timelineWrites.store(cells.timelineWrites.load() + 8);
+}
+
 TrackRecord takeOf(const TrackRecord& source)
 {
     OutpaintInfo info;
@@ -52,7 +62,7 @@ TEST(FlowDriver, RunsOnlyWhenOnAndAtMostOnceASecond)
     FlowRig rig({a});
     AppModel& app = rig.model;
     rig.put(2, a);
-    rig.publish(2, true, 10, 300);
+    publish(rig, 2, true, 10, 300);
 
     // Off: nothing, not even the heard list.
     rig.after(3);
@@ -72,7 +82,7 @@ TEST(FlowDriver, RunsOnlyWhenOnAndAtMostOnceASecond)
     // Heard only grows, and survives switching off and on.
     const TrackRecord b = record("B");
     rig.put(2, b);
-    rig.publish(2, true, 0, 300);
+    publish(rig, 2, true, 0, 300);
     app.setAutoQueue(false);
     app.setAutoQueue(true);
     rig.after(1.1);
@@ -108,6 +118,8 @@ TEST(FlowDriver, SitsOutWhileThePlayersDirectOutputsAreOn)
         cells.playing.store(true);
         cells.position.store(30.0);
         cells.duration.store(300.0);
+        cells.loaded.store(true);
+        cells.timelineWrites.store(cells.timelineWrites.load() + 8);
     };
     const auto after = [&](double seconds) {
         rig.scheduler.advance(seconds);
@@ -176,10 +188,10 @@ TEST(FlowDriver, FillTopsTheQueueUpWithTheBestFitsInLibraryOrder)
         AppModel& app = rig.model;
         app.setQueue(c.queued);
         rig.put(0, r);
-        rig.publish(0, true, 0, 300);
+        publish(rig, 0, true, 0, 300);
         for (const TrackRecord& played : c.onDeck3) {
             rig.put(3, played);
-            rig.publish(3, true, 0, 300);
+            publish(rig, 3, true, 0, 300);
             app.setQueue(c.queued); // the fill waits until the last one is on
             app.setAutoQueue(true);
             rig.after(1.1);
@@ -212,24 +224,24 @@ TEST(FlowDriver, FlowForkWaitsForContextAndForksEachRecordOnce)
          [](FlowRig& r) {
              r.model.mixer().setCrossfader(0.2);
              r.put(1, record("other"));
-             r.publish(1, true, 5, 300);
+             publish(r, 1, true, 5, 300);
          },
          30, 300, false, false},
         {"rendering", [](FlowRig& r) { r.world.phase = Phase::capturing; }, 30, 300, false, false},
         {"after a failure", [](FlowRig& r) { r.world.phase = Phase::failed; }, 30, 300, true, true},
         {"server not ready", [](FlowRig& r) { r.world.brainStatus = BrainStatus::of(BrainStatus::Kind::starting); },
          30, 300, false, false},
-        {"deck 1 paused", [](FlowRig& r) { r.cells(0).playing.store(false); }, 30, 300, false, false},
+        {"deck 1 paused", [](FlowRig& r) { publish(r, 0, false, 30, 300); }, 30, 300, false, false},
         {"deck 2 on air",
          [](FlowRig& r) {
              r.put(1, record("other"));
-             r.publish(1, true, 5, 300);
+             publish(r, 1, true, 5, 300);
          },
          30, 300, false, false},
         {"deck 2 playing, faded down",
          [](FlowRig& r) {
              r.put(1, record("other"));
-             r.publish(1, true, 5, 300);
+             publish(r, 1, true, 5, 300);
              r.model.mixer().channel(1).setFader(0.0);
          },
          30, 300, true, true},
@@ -244,7 +256,7 @@ TEST(FlowDriver, FlowForkWaitsForContextAndForksEachRecordOnce)
         rig.world.settings.aheadBars = 4;
         const TrackRecord song = record("Song");
         rig.put(0, song);
-        rig.publish(0, true, c.position, c.duration);
+        publish(rig, 0, true, c.position, c.duration);
         if (c.arrange)
             c.arrange(rig);
         app.setAutoQueue(true);
@@ -269,13 +281,13 @@ TEST(FlowDriver, FlowForkWaitsForContextAndForksEachRecordOnce)
     const TrackRecord song = record("Song");
     rig.put(0, song);
     rig.put(1, takeOf(song));
-    rig.publish(0, true, 30, 300);
+    publish(rig, 0, true, 30, 300);
     rig.model.setAutoQueue(true);
     rig.after(1.1);
     EXPECT_EQ(rig.model.flowForked(), song.id);
     const TrackRecord take = takeOf(song);
     rig.put(0, take);
-    rig.publish(0, true, 30, 300);
+    publish(rig, 0, true, 30, 300);
     rig.after(1.1);
     EXPECT_EQ(rig.world.journal.count(QStringLiteral("workflow.fork(0)")), 0);
 }
@@ -311,7 +323,7 @@ TEST(MixIn, CuesAndMixesInsideTheirWindows)
         rig.put(0, live);
         const double duration = 400;
         const auto at = [&](double remaining) {
-            rig.publish(0, true, duration - remaining, duration);
+            publish(rig, 0, true, duration - remaining, duration);
             rig.after(1.1);
         };
         app.setAutoQueue(true);
@@ -347,7 +359,7 @@ TEST(MixIn, AShortRecordMixesOutAsSoonAsTheNextLands)
     instantLoads(app);
     app.setQueue({next.id});
     rig.put(0, live);
-    rig.publish(0, true, 0, 30); // mixLen 32 + 8 is more than the record
+    publish(rig, 0, true, 0, 30); // mixLen 32 + 8 is more than the record
     app.setAutoQueue(true);
     rig.after(1.1);
     ASSERT_TRUE(test::spinUntil([&] { return app.deck(1).track() && app.deck(1).track()->id == next.id; }));
@@ -364,7 +376,7 @@ TEST(MixIn, TheTakeOfTheLiveRecordComesInAfterItsHoldUnlessAForkRenders)
     app.setQueue({queued.id});
     rig.put(0, live);
     rig.put(1, takeOf(live));
-    rig.publish(0, true, 100, 400);
+    publish(rig, 0, true, 100, 400);
     app.setAutoQueue(true);
     rig.after(0.05);
     const QDateTime since = app.liveSince();
@@ -408,7 +420,7 @@ TEST(MixIn, ATakeBeingWrittenIsHeldThenReleased)
         app.setQueue({next.id});
         const TrackRecord take = takeOf(source);
         rig.put(1, take);
-        rig.publish(1, true, 10, 400);
+        publish(rig, 1, true, 10, 400);
         app.mixer().setCrossfader(1.0);
         app.setAutoQueue(true);
         rig.after(0.05);
@@ -418,7 +430,7 @@ TEST(MixIn, ATakeBeingWrittenIsHeldThenReleased)
         const auto liveFor = [&] { return double(since.msecsTo(rig.scheduler.now())) / 1000.0; };
         const auto until = [&](double t) {
             while (liveFor() < t) {
-                rig.publish(1, true, 10 + liveFor(), 400);
+                publish(rig, 1, true, 10 + liveFor(), 400);
                 rig.after(1.1);
             }
         };
@@ -459,7 +471,7 @@ TEST(MixIn, GivesUpAFailedLoadAtOnceAndSkipsRecordsGoneFromTheLibrary)
     const QUuid gone = QUuid::createUuid();
     app.setQueue({gone, first.id, second.id});
     rig.put(0, live);
-    rig.publish(0, true, 350, 400);
+    publish(rig, 0, true, 350, 400);
 
     // Hands on: nothing for 45 s.
     app.binder().noteHandsOn();
@@ -490,7 +502,7 @@ TEST(QuietOutgoing, PausesTheFadedOutDeckUnlessCuedOrTouched)
         app.transition().setBars(1);
         app.deck(0).install(live, TrackBufferRef(48000 * 60, 48000.0), nullptr, false);
         rig.put(1, next);
-        rig.publish(0, true, 51, 60);
+        publish(rig, 0, true, 51, 60);
         app.setAutoQueue(true);
         rig.after(1.1);
         ASSERT_EQ(app.flowMixedFrom(), 0);
@@ -500,7 +512,7 @@ TEST(QuietOutgoing, PausesTheFadedOutDeckUnlessCuedOrTouched)
         // Deck 1 plays on, faded out on the far side.
         app.mixer().setCrossfader(1.0);
         app.mixer().channel(0).setFader(0.0);
-        rig.publish(0, true, 52, 60);
+        publish(rig, 0, true, 52, 60);
         const auto run = [&](double seconds) {
             for (double t = 0; t < seconds; t += 0.05)
                 rig.scheduler.advance(0.05);
@@ -546,8 +558,8 @@ TEST(QuietOutgoing, APlayingDeckLeftBehindTheCrossfaderIsBroughtIn)
         AppModel& app = rig.model;
         rig.put(0, ended);
         rig.put(1, next);
-        rig.publish(0, false, 60, 60);
-        rig.publish(1, true, 5, 100);
+        publish(rig, 0, false, 60, 60);
+        publish(rig, 1, true, 5, 100);
         app.mixer().setCrossfader(-1.0);
         if (arrange == Arrange::fadedDown)
             app.mixer().channel(1).setFader(0.0);
@@ -603,7 +615,7 @@ TEST(Audible, FaderThresholdAndCrossfaderEndsPerSide)
     for (const Row& row : rows) {
         // Every deck gets the row, so the answer cannot lean on the deck's index.
         for (int deck = 0; deck < 4; ++deck) {
-            rig.publish(deck, row.playing, 10, 300);
+            publish(rig, deck, row.playing, 10, 300);
             ChannelModel& channel = app.mixer().channel(deck);
             channel.setFader(row.fader);
             channel.setCrossfaderAssign(row.side);

@@ -4,7 +4,8 @@
 // (the chain extends every take while it plays, so each timed mix runs while
 // the take under it is swapped), the end of a record that plays fast, a load
 // slower than flow waits for, each way flow could once play a record twice or
-// leave the room silent, and a randomised hands-off set.
+// leave the room silent, a randomised hands-off set, and a random user whose
+// decodes take the set's own time.
 #include "AppTestSupport.h"
 #include "FlowSupport.h"
 #include "ModelRigSupport.h"
@@ -30,8 +31,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QRegularExpression>
+#include <QSet>
 #include <algorithm>
+#include <array>
 #include <gtest/gtest.h>
 #include <memory>
 #include <random>
@@ -41,140 +45,18 @@ namespace {
 
 using Kind = TransitionModel::Phase::Kind;
 
-// The device and the records play at a low rate: flow works in seconds and
-// beats, whatever the rate, and minutes of set then render in a fraction of
-// the time a real device's rate takes on a sanitized build.
-constexpr double kSetRate = 16000.0;
-
-// A file named "<title>@<bpm>.wav" has a grid at that tempo, else 120 bpm.
-LibraryStore::AnalysisOutcome fixedGrid(const QString& path)
-{
-    const QString name = QFileInfo(path).completeBaseName();
-    const qsizetype at = name.indexOf(QLatin1Char('@'));
-    TrackAnalysis analysis;
-    analysis.duration = 100.0;
-    analysis.grid = BeatGrid(at < 0 ? 120.0 : name.mid(at + 1).toDouble(), 0.0, 4);
-    analysis.loudnessDB = -10.0;
-    return LibraryStore::AnalysisOutcome{analysis, {}, {}};
-}
-
-bool playing(AppModel& app, int deck)
-{
-    const std::shared_ptr<DeckVoice> voice = app.deck(deck).voice();
-    return voice && voice->state().playing.load();
-}
-
-// Plays one frame of 1/60 s. A render in flight or a deck decoding (but for a
-// decode `held` holds) is waited for with the clock held: the program plays on
-// meanwhile, so a loaded machine must not make either look slow.
-void playFrame(test::AppRig& rig, AppModel& app, OutpaintModel* outpaint = nullptr,
-               const test::HeldDecode* held = nullptr)
-{
-    const double frame = TransitionModel::kFrameInterval;
-    rig.backend->pump(frame);
-    rig.scheduler.advance(frame);
-    QCoreApplication::processEvents();
-    if (outpaint && (outpaint->busy() || outpaint->hasTask())) {
-        ASSERT_TRUE(test::StandInBrain::spinUntil([&] { return !outpaint->busy() && !outpaint->hasTask(); }, 30))
-            << "a render never ended";
-    }
-    const auto loading = [&] {
-        if (held && held->holding())
-            return false;
-        for (int i = 0; i < AppModel::kDecks; ++i)
-            if (app.deck(i).loading())
-                return true;
-        return false;
-    };
-    if (loading()) {
-        ASSERT_TRUE(test::StandInBrain::spinUntil([&] { return !loading(); }, 30)) << "a load never landed";
-    }
-}
-
-QStringList notesOf(const test::AppRig& rig)
-{
-    QStringList notes;
-    for (const QString& line : rig.world.journal)
-        if (line.startsWith(QStringLiteral("brain.note ")))
-            notes << line.mid(11);
-    return notes;
-}
-
-// One completed or abandoned timed mix.
-struct Mix {
-    int to = 0;
-    bool ended = false;
-    bool completed = false; // ended at the incoming deck's side, without a note
-    double last = 0.0;
-    bool monotonic = true;
-    std::optional<TrackRecord> incoming; // what the incoming deck held at the end
-};
-
-// Follows every timed mix: where it was going, its progress, how it ended.
-void watchMixes(AppModel& app, std::vector<Mix>& mixes)
-{
-    QObject::connect(&app.transition(), &TransitionModel::phaseChanged, [&app, &mixes] {
-        const TransitionModel::Phase& phase = app.transition().phase();
-        if (phase.kind == Kind::starting) {
-            Mix started;
-            started.to = phase.to;
-            mixes.push_back(started);
-            return;
-        }
-        if (mixes.empty() || mixes.back().ended)
-            return;
-        Mix& mix = mixes.back();
-        if (phase.kind == Kind::mixing) {
-            mix.monotonic = mix.monotonic && phase.value >= mix.last;
-            mix.last = phase.value;
-        } else if (phase.kind == Kind::idle) {
-            mix.ended = true;
-            mix.completed = mix.last == 1.0 && app.transition().liveDeck() == mix.to && !app.transition().note();
-            mix.incoming = app.deck(mix.to).track();
-        }
-    });
-}
-
-// Imports records written into the music folder and waits for their grids.
-std::vector<TrackRecord> importRecords(test::AppRig& rig, AppModel& app, const std::vector<QString>& names,
-                                       const std::vector<double>& seconds)
-{
-    QStringList paths;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        paths << rig.home.file(QStringLiteral("Music/%1.wav").arg(names[i]));
-        const qsizetype at = names[i].indexOf(QLatin1Char('@'));
-        test::writeDrumTrack(paths.back(), at < 0 ? 120.0 : names[i].mid(at + 1).toDouble(), seconds[i], kSetRate);
-    }
-    const std::vector<TrackRecord> imported = app.library().importItems(paths);
-    EXPECT_EQ(imported.size(), names.size());
-    EXPECT_TRUE(test::spinUntil([&] {
-        for (const TrackRecord& r : imported)
-            if (!app.library().track(r.id) || !app.library().track(r.id)->grid)
-                return false;
-        return true;
-    }));
-    std::vector<TrackRecord> records;
-    for (const QString& path : paths)
-        for (const TrackRecord& r : imported)
-            if (QFileInfo(r.path) == QFileInfo(path))
-                records.push_back(*app.library().track(r.id));
-    return records;
-}
-
-AppModel& bootOnTheFakeDevice(test::AppRig& rig)
-{
-    rig.addOutput(kSetRate);
-    AppModel& app = rig.make();
-    rig.bootWithOutput();
-    return app;
-}
-
-void loadAndWait(AppModel& app, int deck, const TrackRecord& record)
-{
-    bool loaded = false;
-    app.deck(deck).load(record, [&loaded] { loaded = true; });
-    ASSERT_TRUE(test::spinUntil([&loaded] { return loaded; }));
-}
+using test::bootOnTheFakeDevice;
+using test::CancellingKey;
+using test::fixedGrid;
+using test::importRecords;
+using test::kSetRate;
+using test::loadAndWait;
+using test::Mix;
+using test::notesOf;
+using test::playFrame;
+using test::playing;
+using test::SetRig;
+using test::watchMixes;
 
 TEST(FlowSet, PlaysThroughTheQueueWhileTheChainExtendsEachTake)
 {
@@ -422,146 +304,8 @@ TEST(FlowSet, ALoadSlowerThanTheGiveUpIsMixedInOnce)
     EXPECT_TRUE(app.givenUp().isEmpty());
 }
 
-
 // --- Flow's gaps: a record played twice, a room left silent. Each case plays
 // drum records named "<title>@<bpm>" on the fake device, frame by frame.
-
-AppModel& bootWithGrids(test::AppRig& rig)
-{
-    rig.analyzer = fixedGrid;
-    return bootOnTheFakeDevice(rig);
-}
-
-// A model key whose long press calls the render off, as the program's does.
-class CancellingKey final : public ModelKeyLink {
-public:
-    explicit CancellingKey(test::FakeWorld& world) : world_(world) {}
-    void cancel() override
-    {
-        world_.journal << QStringLiteral("key.cancel");
-        world_.phase = WorkflowLink::Phase::idle;
-    }
-
-private:
-    test::FakeWorld& world_;
-};
-
-// A booted program with its records imported, every mix followed and the
-// master's silence measured; decks start through their voices, so no hand is
-// on a control.
-struct SetRig {
-    SetRig(const std::vector<QString>& names, const std::vector<double>& seconds, std::int64_t bars)
-        : app(bootWithGrids(rig))
-    {
-        records = importRecords(rig, app, names, seconds);
-        watchMixes(app, mixes);
-        app.transition().setBars(bars);
-        app.transition().setStyle(TransitionStyle::bassSwap);
-        app.mixer().setCrossfader(-1.0);
-        // Sets of many minutes play in seconds here: plain resampling keeps
-        // them quick, and flow does the same with key lock on or off.
-        for (int deck : {0, 1})
-            app.deck(deck).setKeyLock(false);
-    }
-
-    const TrackRecord& operator[](std::size_t i) const { return records.at(i); }
-
-    double masterPeak() const
-    {
-        if (!app.audio().io())
-            return 0.0; // the output is being restarted
-        const MixerState& meters = *app.audio().io()->engine().state();
-        return std::max(meters.masterPeakL.load(), meters.masterPeakR.load());
-    }
-
-    // One frame; the master below -60 dBFS counts as silence.
-    void frame(const test::HeldDecode* held = nullptr)
-    {
-        playFrame(rig, app, nullptr, held);
-        played += TransitionModel::kFrameInterval;
-        silentFor = masterPeak() < 1e-3 ? silentFor + TransitionModel::kFrameInterval : 0.0;
-    }
-
-    // Plays `seconds` and returns the longest silence that began in them.
-    double longestSilenceOver(double seconds)
-    {
-        double quiet = 0.0, worst = 0.0;
-        for (const double end = played + seconds; played < end;) {
-            frame();
-            quiet = masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
-            worst = std::max(worst, quiet);
-        }
-        return worst;
-    }
-
-    // Plays until `done` holds (true) or `seconds` have passed (false).
-    bool playUntil(const std::function<bool()>& done, double seconds, const test::HeldDecode* held = nullptr)
-    {
-        for (const double end = played + seconds; played < end;) {
-            frame(held);
-            if (::testing::Test::HasFatalFailure())
-                return false;
-            if (done())
-                return true;
-        }
-        return false;
-    }
-
-    // A mix onto the record has completed.
-    bool mixedIn(const TrackRecord& record) const
-    {
-        return std::any_of(mixes.begin(), mixes.end(),
-                           [&](const Mix& m) { return m.completed && m.incoming && m.incoming->id == record.id; });
-    }
-
-    std::vector<QUuid> incoming() const
-    {
-        std::vector<QUuid> ids;
-        for (const Mix& m : mixes)
-            if (m.ended && m.incoming)
-                ids.push_back(m.incoming->id);
-        return ids;
-    }
-
-    QStringList notes() const { return notesOf(rig); }
-    std::string log() const { return notes().join(QLatin1Char('\n')).toStdString(); }
-
-    // The first record on deck 1 and the second on deck 2, both landed.
-    void loadBoth()
-    {
-        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, records.at(0)));
-        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, records.at(1)));
-    }
-
-    // Both records landed, the third queued, deck 1 playing from 20 s and flow
-    // on for 2 s.
-    void flowFromTwentySeconds()
-    {
-        ASSERT_NO_FATAL_FAILURE(loadBoth());
-        app.setQueue({records.at(2).id});
-        play(0, 20.0);
-        app.setAutoQueue(true);
-        playUntil([] { return false; }, 2.0);
-    }
-
-    void play(int deck, double from = 0.0)
-    {
-        if (from > 0.0) {
-            app.deck(deck).voice()->send(DeckCommand::seek(from));
-            frame();
-        }
-        // Through the voice: a hand on the deck would hold flow off for 45 s.
-        app.deck(deck).voice()->send(DeckCommand::play());
-        frame();
-    }
-
-    test::AppRig rig;
-    AppModel& app;
-    std::vector<TrackRecord> records;
-    std::vector<Mix> mixes;
-    double played = 0.0;
-    double silentFor = 0.0;
-};
 
 // A queued record already on a deck is never cued again: the playing one at
 // the queue's head is passed over (and not called "next"), and the one loaded
@@ -1308,233 +1052,552 @@ TEST(FlowSetRandom, AHandsOffSetNeverRepeatsARecordNorGoesQuiet)
     }
 }
 
-// A random user on fixed seeds: any frame may bring what a DJ or the system
-// does (a deck played or paused by hand, mid-mix too, a record loaded over
-// either deck from the browser, queue edits, a request for a record already
-// played, flow off and on, the crossfader moved, an output restart, a queued
-// record whose file is gone, a fork by hand, a record landing on the incoming
-// deck of a running mix as a take does). Checked every frame: with hands off
-// and flow on (at once after what no hand did) the room is never silent for
-// longer than a bar while a queued record remains, and no mix stands with no
-// deck playing for longer than a bar; flow brings in no record heard already
-// unless the user queued or loaded it since; every record the user queued is
-// played, still queued or passed over with a line.
-TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
-{
-    // Ten sets of a minute and a half in CI; ZELVO_RANDOM_USER_SEEDS,
-    // ZELVO_RANDOM_USER_FIRST and ZELVO_RANDOM_USER_SECONDS ask for more by hand.
-    const int seeds = std::max(qEnvironmentVariableIntValue("ZELVO_RANDOM_USER_SEEDS"), 10);
-    const int first = std::max(qEnvironmentVariableIntValue("ZELVO_RANDOM_USER_FIRST"), 1);
-    const double length = std::max(qEnvironmentVariableIntValue("ZELVO_RANDOM_USER_SECONDS"), 90);
-    for (unsigned seed = unsigned(first); seed < unsigned(first + seeds); ++seed) {
-        SCOPED_TRACE(seed);
-        std::mt19937 random(seed * 7919u);
-        const auto uniform = [&random](double lo, double hi) {
-            return std::uniform_real_distribution<double>(lo, hi)(random);
-        };
+// A random user. Any frame may bring what a DJ, the sound card or the system
+// does: a deck played or paused by hand, mid-mix too; a record loaded over
+// either deck at any frame, a load in flight included; queue edits; requests,
+// for records played already, for the record playing now at the head of the
+// queue, and requests taken back; flow off and on; the crossfader moved, a
+// take-over and the MIX key in a chosen phase of a mix; an output restart, to
+// another rate or another buffer size; a queued record whose file is gone; a
+// fork by hand; a record landing on the incoming deck of a running mix as a
+// take does. Every decode takes 0.2 to 3 s of the set's time, and now and
+// then the output renders a few frames late after a load lands.
+//
+// Checked every frame, once hands are off and flow is on (at once after what
+// no hand did): the room is never silent for longer than a bar while a record
+// can play (queued, on a deck with music left, neither heard already nor
+// heard before the user asked for it again), a decode in flight aside; no mix
+// stays starting or mixing with no deck playing for longer than a bar. At
+// every start of play (a mix, a bring-in, a play-on): no record heard already
+// starts again unless the user asked for it since. At the end: every request
+// was heard after it was made, is still queued or on a deck, or was passed
+// over with a line.
+class RandomUser {
+public:
+    // Enough records for a set of `length` seconds, eight at least.
+    RandomUser(unsigned seed, bool usersPath, double length)
+        : random_(seed * 7919u), count_(std::max(8, int(length / 11.0))), set_(names(), lengths(), 4),
+          app_(set_.app), usersPath_(usersPath), length_(length)
+    {
+    }
+
+    void play();
+
+private:
+    double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random_); }
+    std::vector<QString> names()
+    {
         const double tempi[] = {100.0, 118.0, 124.0, 128.0};
-        std::vector<QString> names;
-        std::vector<double> lengths;
-        for (int i = 0; i < 8; ++i) {
-            names.push_back(QStringLiteral("U%1@%2").arg(i).arg(tempi[random() % 4]));
-            lengths.push_back(uniform(14.0, 32.0));
+        std::vector<QString> n;
+        for (int i = 0; i < count_; ++i)
+            n.push_back(QStringLiteral("U%1@%2").arg(i).arg(tempi[random_() % 4]));
+        return n;
+    }
+    std::vector<double> lengths()
+    {
+        std::vector<double> l;
+        for (int i = 0; i < count_; ++i)
+            l.push_back(uniform(14.0, 32.0));
+        return l;
+    }
+    const TrackRecord* onDeck(int deck) const
+    {
+        const std::optional<TrackRecord>& track = app_.deck(deck).track();
+        return track ? &*track : nullptr;
+    }
+    // What the user did goes into the log among the program's own lines.
+    void did(const QString& what)
+    {
+        set_.rig.world.journal << QStringLiteral("brain.note [user at %1 s] ").arg(set_.played, 0, 'f', 2) + what;
+    }
+    void fail(const QString& what)
+    {
+        if (failures_.size() < 5)
+            failures_ << QStringLiteral("at %1 s: ").arg(set_.played, 0, 'f', 2) + what;
+    }
+    // The user asked for the record (a request, a load, a hand on its deck):
+    // it may be heard once more.
+    void wants(const QUuid& id) { wanted_.insert(id); }
+    void request(const TrackRecord& record)
+    {
+        did(QStringLiteral("queue %1").arg(record.title));
+        if (!requestedAt_.contains(record.id))
+            wantedBefore_[record.id] = wanted_.contains(record.id);
+        app_.enqueue(record.id);
+        wants(record.id);
+        requestedAt_[record.id] = set_.played;
+    }
+    // A request taken back leaves the record as it stood before it.
+    void takeBack(const QUuid& id)
+    {
+        did(QStringLiteral("take %1 off the queue").arg(app_.library().track(id)->title));
+        app_.dequeue(id);
+        if (requestedAt_.remove(id) && !wantedBefore_.value(id))
+            wanted_.remove(id);
+    }
+    void handLoad(int deck, const TrackRecord& record)
+    {
+        did(QStringLiteral("load %1 on deck %2").arg(record.title).arg(deck + 1));
+        app_.binder().noteHandsOn();
+        wants(record.id);
+        touched_.insert(record.id);
+        app_.deck(deck).load(record);
+    }
+    // Flow may play the record: not heard, or asked for again since. A hand
+    // on a heard record's deck makes it the user's, not flow's to play.
+    bool playable(const QUuid& id) const
+    {
+        const std::optional<TrackRecord> record = app_.library().track(id);
+        return record && QFile::exists(record->path) && (!heard_.contains(id) || wanted_.contains(id));
+    }
+    bool musicLeft(int deck) const
+    {
+        const TrackRecord* track = onDeck(deck);
+        if (!track || !playable(track->id))
+            return false;
+        if (app_.deck(deck).loading())
+            return true;
+        const std::shared_ptr<DeckVoice> voice = app_.deck(deck).voice();
+        return voice && voice->state().duration.load() > 0.0
+            && voice->state().position.load() < voice->state().duration.load() - 0.25;
+    }
+    // A fork's render runs a while, then its take is written.
+    void render()
+    {
+        if (renderLeft_ <= 0.0)
+            return;
+        renderLeft_ -= TransitionModel::kFrameInterval;
+        if (renderLeft_ <= 0.0 || set_.rig.world.phase != WorkflowLink::Phase::rendering) {
+            renderLeft_ = 0.0;
+            set_.rig.world.phase = WorkflowLink::Phase::idle;
         }
-        SetRig set(names, lengths, 4);
-        ASSERT_EQ(set.records.size(), 8u);
-        AppModel& app = set.app;
-        app.setModelKeyLink(std::make_unique<CancellingKey>(set.rig.world));
-        double renderLeft = 0.0;
-        // What the user did goes into the log among the program's own lines.
-        const auto did = [&](const QString& what) {
-            set.rig.world.journal << QStringLiteral("brain.note [user at %1 s] ").arg(set.played, 0, 'f', 1) + what;
-        };
+    }
+    void act();
+    void actInPhase();
+    void follow();
+    void check();
+    void account();
 
-        // Heard on air as the test sees it, and what the user asked for since.
-        QSet<QUuid> onAir, wanted, queuedByUser, touched;
-        QStringList repeats;
-        QObject::connect(&app.transition(), &TransitionModel::phaseChanged, [&] {
-            const TransitionModel::Phase& phase = app.transition().phase();
-            const std::optional<TrackRecord>& in = app.deck(phase.to).track();
-            if (phase.kind == Kind::starting && in && onAir.contains(in->id) && !wanted.contains(in->id)
-                && !touched.contains(in->id))
-                repeats << in->title;
+    std::mt19937 random_;
+    const int count_;
+    SetRig set_;
+    AppModel& app_;
+    const bool usersPath_;
+    const double length_;
+    double renderLeft_ = 0.0;
+    double nextAction_ = 0.0;
+    double flowBackAt_ = -1.0;
+    double excusedUntil_ = 0.0;
+    double quiet_ = 0.0;
+    double stalled_ = 0.0;
+    bool fileGone_ = false;
+    std::optional<std::pair<QUuid, double>> takeBackAt_;
+    // A MIX key or a take-over armed for a phase of a mix, and until when.
+    std::optional<std::pair<Kind, bool>> armed_; // phase, true for the MIX key
+    double armedUntil_ = 0.0;
+
+    // Heard while flow is on (flow keeps no memory of what played with it
+    // off), asked for again since, or the user's own.
+    QSet<QUuid> heard_, wanted_, touched_;
+    QHash<QUuid, double> requestedAt_;
+    QHash<QUuid, bool> wantedBefore_;
+    QHash<QUuid, double> heardSince_; // the start of the last play in which the record was heard
+    // Each deck's play as the room hears it: the record, since when.
+    std::array<std::optional<QUuid>, 2> playingNow_;
+    std::array<double, 2> playStart_{};
+    std::array<double, 2> lastPosition_{};
+    std::array<std::shared_ptr<DeckVoice>, 2> lastVoice_;
+    // What each deck played when the output last restarted: it plays on.
+    std::array<std::optional<QUuid>, 2> playsOn_;
+    bool restarting_ = false;
+    std::array<double, 2> handPausedAt_{-1.0, -1.0};
+    bool otherAdded_ = false;
+    QStringList failures_;
+    int playedOut_ = 0;
+};
+
+void RandomUser::play()
+{
+    app_.setModelKeyLink(std::make_unique<CancellingKey>(set_.rig.world));
+    if (usersPath_)
+        set_.renderAheadByHand();
+    QObject::connect(&app_.transition(), &TransitionModel::phaseChanged, [this] {
+        const TransitionModel::Phase& phase = app_.transition().phase();
+        const TrackRecord* in = onDeck(phase.to);
+        if (phase.kind == Kind::starting && in && heard_.contains(in->id) && !wanted_.contains(in->id)
+            && !touched_.contains(in->id))
+            fail(QStringLiteral("a mix brings in %1, heard already").arg(in->title));
+    });
+    // Now and then the output renders a few frames late after a load lands,
+    // as a sound card's next render comes up to a buffer later.
+    for (int deck : {0, 1})
+        QObject::connect(&app_.deck(deck), &DeckModel::trackChanged, [this] {
+            if (random_() % 3 == 0)
+                set_.renderLate = std::max(set_.renderLate, int(1 + random_() % 6));
         });
-        const auto handLoad = [&](int deck, const TrackRecord& record) {
-            app.binder().noteHandsOn();
-            wanted.insert(record.id);
-            touched.insert(record.id);
-            app.deck(deck).load(record);
-        };
-        const auto request = [&](const TrackRecord& record) {
-            app.enqueue(record.id);
-            wanted.insert(record.id);
-            queuedByUser.insert(record.id);
-        };
 
-        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
-        std::vector<QUuid> queue;
-        for (std::size_t i = 1; i < 6; ++i) {
-            queue.push_back(set[i].id);
-            queuedByUser.insert(set[i].id);
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app_, 0, set_[0]));
+    // From here every decode takes set time.
+    set_.useSlowDisk([this] { return uniform(0.2, 3.0); });
+    std::vector<QUuid> queue;
+    for (std::size_t i = 1; i < 6; ++i) {
+        queue.push_back(set_[i].id);
+        requestedAt_[set_[i].id] = 0.0;
+    }
+    app_.setQueue(queue);
+    set_.play(0);
+    app_.setAutoQueue(true);
+    nextAction_ = uniform(4.0, 18.0);
+
+    while (set_.played < length_) {
+        set_.frame();
+        ASSERT_FALSE(::testing::Test::HasFatalFailure());
+        follow();
+        render();
+        if (flowBackAt_ >= 0.0 && set_.played >= flowBackAt_) {
+            did(QStringLiteral("flow on"));
+            app_.setAutoQueue(true);
+            flowBackAt_ = -1.0;
         }
-        app.setQueue(queue);
-        set.play(0);
-        app.setAutoQueue(true);
-
-        double nextAction = uniform(4.0, 18.0), quiet = 0.0, stalled = 0.0, flowBackAt = -1.0, excusedUntil = 0.0;
-        QString worst;
-        bool removed = false;
-        while (set.played < length) {
-            set.frame();
+        if (takeBackAt_ && set_.played >= takeBackAt_->second) {
+            if (std::find(app_.queue().begin(), app_.queue().end(), takeBackAt_->first) != app_.queue().end())
+                takeBack(takeBackAt_->first);
+            takeBackAt_.reset();
+        }
+        actInPhase();
+        if (set_.played >= nextAction_) {
+            nextAction_ = set_.played + uniform(4.0, 18.0);
+            act();
             ASSERT_FALSE(::testing::Test::HasFatalFailure());
-            // Heard while flow is on: flow keeps no memory of what played with it off.
-            for (int deck : {0, 1})
-                if (app.autoQueue() && app.isAudible(deck) && app.deck(deck).track()) {
-                    const QUuid id = app.deck(deck).track()->id;
-                    if (!onAir.contains(id))
-                        wanted.remove(id);
-                    onAir.insert(id);
-                }
-            // A fork's render runs a while, then its take is written.
-            if (renderLeft > 0.0) {
-                renderLeft -= TransitionModel::kFrameInterval;
-                if (renderLeft <= 0.0 || set.rig.world.phase != WorkflowLink::Phase::rendering) {
-                    renderLeft = 0.0;
-                    set.rig.world.phase = WorkflowLink::Phase::idle;
-                }
-            }
-            if (flowBackAt >= 0.0 && set.played >= flowBackAt) {
-                did(QStringLiteral("flow on"));
-                app.setAutoQueue(true);
-                flowBackAt = -1.0;
-            }
-            if (set.played >= nextAction) {
-                nextAction = set.played + uniform(4.0, 18.0);
-                const int deck = int(random() % 2);
-                const TrackRecord& record = set[random() % 8];
-                switch (random() % 11) {
-                case 0:
-                    // A hand, mid-mix or not. What the user played or paused
-                    // by hand is theirs: only flow's own repeats are counted.
-                    if (app.deck(deck).track())
-                        touched.insert(app.deck(deck).track()->id);
-                    did(QStringLiteral("play/pause deck %1").arg(deck + 1));
-                    app.deck(deck).playPause();
-                    break;
-                case 1:
-                    if (!app.deck(0).loading() && !app.deck(1).loading()) {
-                        did(QStringLiteral("load %1 on deck %2").arg(record.title).arg(deck + 1));
-                        handLoad(deck, record);
-                    }
-                    break;
-                case 2:
-                    did(QStringLiteral("queue %1").arg(record.title));
-                    request(record);
-                    break;
-                case 3:
-                    if (!app.queue().empty()) {
-                        const QUuid id = app.queue()[random() % app.queue().size()];
-                        did(QStringLiteral("remove %1 from the queue").arg(app.library().track(id)->title));
-                        app.dequeue(id);
-                        queuedByUser.remove(id);
-                    }
-                    break;
-                case 4:
-                    did(QStringLiteral("move in the queue"));
-                    if (!app.queue().empty())
-                        app.moveInQueue(app.queue()[random() % app.queue().size()], int(random() % 3) - 1);
-                    break;
-                case 5:
-                    did(QStringLiteral("flow off"));
-                    app.setAutoQueue(false);
-                    flowBackAt = set.played + uniform(2.0, 10.0);
-                    break;
-                case 6:
-                    did(QStringLiteral("crossfader"));
-                    app.binder().noteHandsOn();
-                    app.mixer().setCrossfader(uniform(-1.0, 1.0));
-                    break;
-                case 7:
-                    // An output restart: no hand, so the set goes on at once.
-                    did(QStringLiteral("output restart"));
-                    app.audio().setBufferFrames(app.audio().bufferFrames() == 512 ? 1024 : 512);
-                    ASSERT_TRUE(test::spinUntil([&] { return app.audio().io() && app.audio().io()->running(); }));
-                    excusedUntil = set.played + 0.5;
-                    break;
-                case 8:
-                    // A queued record whose file is gone.
-                    if (!removed && !app.deck(0).loading() && !app.deck(1).loading()) {
-                        const TrackRecord& gone = set[6 + random() % 2];
-                        if ((!app.deck(0).track() || app.deck(0).track()->id != gone.id)
-                            && (!app.deck(1).track() || app.deck(1).track()->id != gone.id)) {
-                            did(QStringLiteral("file of %1 gone").arg(gone.title));
-                            QFile::remove(gone.path);
-                            removed = true;
-                            request(gone);
-                        }
-                    }
-                    break;
-                case 9:
-                    // A fork by hand from the on-screen key; its render runs
-                    // 5 to 40 s.
-                    if (renderLeft <= 0.0) {
-                        did(QStringLiteral("fork"));
-                        app.binder().noteHandsOn();
-                        app.outpaint().fork(true);
-                        set.rig.world.phase = WorkflowLink::Phase::rendering;
-                        renderLeft = uniform(5.0, 40.0);
-                    }
-                    break;
-                case 10:
-                    // Something lands on the incoming deck of a running mix
-                    // with no hand on the decks, as a take does.
-                    if (app.transition().phase().kind != Kind::idle && !app.deck(0).loading()
-                        && !app.deck(1).loading()
-                        && !(app.deck(app.transition().phase().to).track()
-                             && app.deck(app.transition().phase().to).track()->id == record.id)) {
-                        const int to = app.transition().phase().to;
-                        did(QStringLiteral("%1 lands on deck %2 mid-mix").arg(record.title).arg(to + 1));
-                        wanted.insert(record.id);
-                        touched.insert(record.id);
-                        app.deck(to).load(record);
-                    }
-                    break;
-                }
-            }
-            const bool handsOff = app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 45000;
-            const bool counts = handsOff && app.autoQueue() && set.played > excusedUntil && app.nextQueuedRecord();
-            const int live = app.transition().liveDeck();
-            const std::optional<TrackRecord>& onDeck = app.deck(live).track();
-            const double bar = BeatGrid::barOf(onDeck ? onDeck->grid : std::nullopt);
-            quiet = counts && set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
-            stalled = handsOff && app.autoQueue() && app.transition().phase().kind == Kind::mixing && !playing(app, 0)
-                    && !playing(app, 1)
-                ? stalled + TransitionModel::kFrameInterval
-                : 0.0;
-            if (worst.isEmpty() && (quiet > bar + 0.1 || stalled > bar))
-                worst = QStringLiteral("at %1 s: quiet %2 s, stalled %3 s, a bar %4 s")
-                            .arg(set.played)
-                            .arg(quiet)
-                            .arg(stalled)
-                            .arg(bar);
         }
-        const std::string log = set.log();
-        EXPECT_TRUE(worst.isEmpty()) << worst.toStdString() << "\n" << log;
-        EXPECT_TRUE(repeats.isEmpty()) << repeats.join(QStringLiteral(", ")).toStdString() << "\n" << log;
-        const QString lines = set.notes().join(QLatin1Char('\n'));
-        for (const QUuid& id : queuedByUser) {
-            const std::optional<TrackRecord> record = app.library().track(id);
-            ASSERT_TRUE(record);
-            const bool accounted = onAir.contains(id)
-                || std::find(app.queue().begin(), app.queue().end(), id) != app.queue().end()
-                || lines.contains(QStringLiteral("passed over ") + record->title)
-                || lines.contains(QStringLiteral("gave up loading ") + record->title)
-                || (app.autoCueing() && app.autoCueing()->id == id) // being loaded now
-                || (app.deck(0).track() && app.deck(0).track()->id == id)
-                || (app.deck(1).track() && app.deck(1).track()->id == id);
-            EXPECT_TRUE(accounted) << record->title.toStdString() << "\n" << log;
+        check();
+    }
+    // The user stops: the set plays on until hands have been off a while, so
+    // flow has had its turn at every request.
+    flowBackAt_ = -1.0;
+    takeBackAt_.reset();
+    armed_.reset();
+    app_.setAutoQueue(true);
+    for (const double end = set_.played + 60.0;
+         set_.played < end && app_.handsOnAt().msecsTo(set_.rig.scheduler.now()) < 50000;) {
+        set_.frame();
+        ASSERT_FALSE(::testing::Test::HasFatalFailure());
+        follow();
+        render();
+        check();
+    }
+    account();
+    const std::string log = set_.log();
+    EXPECT_TRUE(failures_.isEmpty()) << failures_.join(QLatin1Char('\n')).toStdString() << "\n" << log;
+}
+
+// Follows what the room hears, deck by deck, and checks each start of play.
+void RandomUser::follow()
+{
+    for (int deck : {0, 1}) {
+        if (!set_.readable(deck))
+            continue; // the cells still describe the record before the landing
+        const std::shared_ptr<DeckVoice> voice = app_.deck(deck).voice();
+        const TrackRecord* track = onDeck(deck);
+        const bool now = playing(app_, deck) && track;
+        const std::optional<QUuid> id = now ? std::optional<QUuid>(track->id) : std::nullopt;
+        const std::size_t d = std::size_t(deck);
+        if (id && id != playingNow_[d]) {
+            // A start of play.
+            playStart_[d] = set_.played;
+            const bool resumed = playsOn_[d] == id;
+            playsOn_[d].reset();
+            if (!resumed && heard_.contains(*id) && !wanted_.contains(*id) && !touched_.contains(*id))
+                fail(QStringLiteral("%1 starts again on deck %2, heard already").arg(track->title).arg(deck + 1));
+        }
+        if (!id && playingNow_[d] && voice && voice == lastVoice_[d] && set_.played - handPausedAt_[d] > 0.5 && track
+            && track->id == *playingNow_[d]) {
+            // It stopped: by its end, by flow (with a line), or by a hand.
+            const double duration = voice->state().duration.load();
+            const double at = voice->state().position.load();
+            const QString last = set_.notes().isEmpty() ? QString() : set_.notes().back();
+            if (at >= duration - 0.1)
+                ++playedOut_;
+            else if (usersPath_ && !last.startsWith(QStringLiteral("flow: stopped deck %1").arg(deck + 1))
+                     && lastPosition_[d] >= duration - 0.5)
+                fail(QStringLiteral("deck %1 stopped at %2 s of %3 s, its end not yet heard")
+                         .arg(deck + 1)
+                         .arg(at)
+                         .arg(duration));
+        }
+        playingNow_[d] = id;
+        lastVoice_[d] = voice;
+        lastPosition_[d] = voice ? voice->state().position.load() : 0.0;
+        if (id && app_.autoQueue() && app_.isAudible(deck)) {
+            if (!heardSince_.contains(*id) || heardSince_[*id] < playStart_[d]) {
+                // Heard in a new play: what the user asked for is used up.
+                wanted_.remove(*id);
+                heardSince_[*id] = playStart_[d];
+            }
+            heard_.insert(*id);
         }
     }
 }
+
+void RandomUser::check()
+{
+    const double frame = TransitionModel::kFrameInterval;
+    if (restarting_ && !app_.deck(0).loading() && !app_.deck(1).loading())
+        restarting_ = false;
+    const bool handsOff = app_.handsOnAt().msecsTo(set_.rig.scheduler.now()) >= 45000;
+    // A decode in flight is the disk's time, not flow's.
+    const bool decoding = app_.deck(0).loading() || app_.deck(1).loading();
+    const bool counts = handsOff && app_.autoQueue() && set_.played > excusedUntil_ && !decoding && !restarting_;
+    bool canPlay = musicLeft(0) || musicLeft(1);
+    for (const QUuid& id : app_.queue())
+        canPlay = canPlay || playable(id);
+    const TrackRecord* live = onDeck(app_.transition().liveDeck());
+    const double bar = BeatGrid::barOf(live ? live->grid : std::nullopt);
+    quiet_ = counts && canPlay && set_.masterPeak() < 1e-3 ? quiet_ + frame : 0.0;
+    const Kind kind = app_.transition().phase().kind;
+    stalled_ = counts && (kind == Kind::starting || kind == Kind::mixing) && !playing(app_, 0) && !playing(app_, 1)
+        ? stalled_ + frame
+        : 0.0;
+    if (quiet_ > bar + 0.1 && quiet_ - frame <= bar + 0.1) {
+        QStringList could;
+        for (int deck : {0, 1})
+            if (musicLeft(deck))
+                could << QStringLiteral("%1 on deck %2").arg(onDeck(deck)->title).arg(deck + 1);
+        for (const QUuid& id : app_.queue())
+            if (playable(id))
+                could << app_.library().track(id)->title + QStringLiteral(" queued");
+        fail(QStringLiteral("silent for more than a bar (%1 s) while %2 could play").arg(bar).arg(could.join(", ")));
+    }
+    if (stalled_ > bar && stalled_ - frame <= bar)
+        fail(QStringLiteral("a mix onto deck %1 stands %2 with no deck playing for more than a bar")
+                 .arg(app_.transition().phase().to + 1)
+                 .arg(kind == Kind::starting ? "starting" : "mixing"));
+}
+
+// The MIX key or a take-over in the phase it waits for.
+void RandomUser::actInPhase()
+{
+    if (!armed_)
+        return;
+    if (set_.played > armedUntil_) {
+        armed_.reset();
+        return;
+    }
+    const TransitionModel::Phase& phase = app_.transition().phase();
+    if (phase.kind != armed_->first)
+        return;
+    app_.binder().noteHandsOn();
+    if (armed_->second) {
+        const int to = phase.kind == Kind::idle ? 1 - app_.transition().liveDeck() : phase.to;
+        did(QStringLiteral("MIX key onto deck %1").arg(to + 1));
+        if (const TrackRecord* in = onDeck(to)) {
+            wants(in->id);
+            touched_.insert(in->id);
+        }
+        app_.transition().mix(to);
+    } else {
+        did(QStringLiteral("take-over"));
+        const double x = app_.mixer().crossfader();
+        app_.mixer().setCrossfader(std::clamp(x + (x > 0.0 ? -0.1 : 0.1), -1.0, 1.0));
+    }
+    armed_.reset();
+}
+
+void RandomUser::act()
+{
+    const int deck = int(random_() % 2);
+    const TrackRecord& record = set_[random_() % unsigned(count_)];
+    const unsigned what = random_() % 15;
+    switch (what) {
+    case 0:
+        // A hand, mid-mix or not: what the user plays or pauses is theirs.
+        if (const TrackRecord* track = onDeck(deck))
+            touched_.insert(track->id);
+        did(QStringLiteral("play/pause deck %1").arg(deck + 1));
+        handPausedAt_[std::size_t(deck)] = set_.played;
+        app_.deck(deck).playPause();
+        break;
+    case 1:
+        // At any frame, a load in flight or not.
+        handLoad(deck, record);
+        break;
+    case 2: request(record); break;
+    case 3:
+        if (!app_.queue().empty()) {
+            const QUuid id = app_.queue()[random_() % app_.queue().size()];
+            takeBack(id);
+        }
+        break;
+    case 4:
+        did(QStringLiteral("move in the queue"));
+        if (!app_.queue().empty())
+            app_.moveInQueue(app_.queue()[random_() % app_.queue().size()], int(random_() % 3) - 1);
+        break;
+    case 5:
+        did(QStringLiteral("flow off"));
+        app_.setAutoQueue(false);
+        flowBackAt_ = set_.played + uniform(2.0, 10.0);
+        break;
+    case 6:
+        did(QStringLiteral("crossfader"));
+        app_.binder().noteHandsOn();
+        app_.mixer().setCrossfader(uniform(-1.0, 1.0));
+        break;
+    case 7: {
+        // An output restart: no hand, so the set goes on at once. Mostly a
+        // device at another rate (every deck decodes again), else another
+        // buffer size at the same rate.
+        const std::shared_ptr<AudioIO> before = app_.audio().io();
+        for (int d : {0, 1})
+            playsOn_[std::size_t(d)] = playingNow_[std::size_t(d)];
+        if (random_() % 3 != 0) {
+            const bool other = app_.audio().deviceUID() != QStringLiteral("fake.other");
+            did(QStringLiteral("device change to %1").arg(other ? "another rate" : "the first rate"));
+            if (other && !otherAdded_) {
+                FakeAudioBackend::Device device;
+                device.uid = "fake.other";
+                device.name = "Fake Other";
+                device.nominalSampleRate = kSetRate * 44100.0 / 48000.0;
+                set_.rig.backend->addDevice(device);
+                otherAdded_ = true;
+            }
+            app_.audio().setDeviceUID(other ? QStringLiteral("fake.other") : QStringLiteral("fake.device"));
+            restarting_ = true;
+        } else {
+            did(QStringLiteral("output restart"));
+            app_.audio().setBufferFrames(app_.audio().bufferFrames() == 512 ? 1024 : 512);
+        }
+        ASSERT_TRUE(test::spinUntil(
+            [&] { return app_.audio().io() && app_.audio().io() != before && app_.audio().io()->running(); }));
+        excusedUntil_ = set_.played + 0.5;
+        break;
+    }
+    case 8:
+        // A queued record whose file is gone.
+        if (!fileGone_) {
+            const TrackRecord& gone = set_[unsigned(count_) - 2 + random_() % 2];
+            const TrackRecord* one = onDeck(0);
+            const TrackRecord* two = onDeck(1);
+            if ((!one || one->id != gone.id) && (!two || two->id != gone.id) && !app_.deck(0).loading()
+                && !app_.deck(1).loading()) {
+                did(QStringLiteral("file of %1 gone").arg(gone.title));
+                QFile::remove(gone.path);
+                fileGone_ = true;
+                request(gone);
+            }
+        }
+        break;
+    case 9:
+        // A fork by hand from the on-screen key; its render runs 5 to 40 s.
+        if (renderLeft_ <= 0.0) {
+            did(QStringLiteral("fork"));
+            app_.binder().noteHandsOn();
+            app_.outpaint().fork(true);
+            set_.rig.world.phase = WorkflowLink::Phase::rendering;
+            renderLeft_ = uniform(5.0, 40.0);
+        }
+        break;
+    case 10:
+        // Something lands on the incoming deck of a running mix with no hand
+        // on the decks, as a take does.
+        if (app_.transition().phase().kind != Kind::idle) {
+            const int to = app_.transition().phase().to;
+            const TrackRecord* in = onDeck(to);
+            if (!in || in->id != record.id) {
+                did(QStringLiteral("%1 lands on deck %2 mid-mix").arg(record.title).arg(to + 1));
+                wants(record.id);
+                touched_.insert(record.id);
+                app_.deck(to).load(record);
+            }
+        }
+        break;
+    case 11:
+        // A request taken back a moment later.
+        request(record);
+        takeBackAt_ = std::make_pair(record.id, set_.played + uniform(0.0, 3.0));
+        break;
+    case 12:
+        // The record playing now, requested at the head of the queue.
+        if (const TrackRecord* live = onDeck(app_.transition().liveDeck()); live && playing(app_, app_.transition().liveDeck())) {
+            request(*live);
+            did(QStringLiteral("move %1 to the head of the queue").arg(live->title));
+            app_.moveInQueue(live->id, -int(app_.queue().size()));
+        }
+        break;
+    case 13:
+    case 14: {
+        // The MIX key (13) or a take-over (14) in a phase of a mix.
+        const Kind phases[] = {Kind::idle, Kind::starting, Kind::waitingDownbeat, Kind::mixing};
+        armed_ = std::make_pair(phases[random_() % 4], what == 13);
+        armedUntil_ = set_.played + 60.0;
+        break;
+    }
+    }
+}
+
+// Every request was heard after it was made, is still queued or on a deck, or
+// was passed over with a line.
+void RandomUser::account()
+{
+    const QString lines = set_.notes().join(QLatin1Char('\n'));
+    for (auto it = requestedAt_.begin(); it != requestedAt_.end(); ++it) {
+        const std::optional<TrackRecord> record = app_.library().track(it.key());
+        ASSERT_TRUE(record);
+        const bool accounted = heardSince_.value(it.key(), -1.0) >= it.value()
+            || std::find(app_.queue().begin(), app_.queue().end(), it.key()) != app_.queue().end()
+            || lines.contains(QStringLiteral("passed over ") + record->title)
+            || lines.contains(QStringLiteral("gave up loading ") + record->title)
+            || (onDeck(0) && onDeck(0)->id == it.key()) || (onDeck(1) && onDeck(1)->id == it.key())
+            || app_.deck(0).loading() || app_.deck(1).loading();
+        if (!accounted)
+            fail(QStringLiteral("%1, requested at %2 s, was neither heard since, queued, on a deck nor passed over")
+                     .arg(record->title)
+                     .arg(it.value()));
+    }
+}
+
+// How many sets, how long, from which seed: ZELVO_RANDOM_USER_SEEDS,
+// ZELVO_RANDOM_USER_SECONDS and ZELVO_RANDOM_USER_FIRST, else ten sets of a
+// minute and a half from seed 1 (what CI runs).
+struct RandomUserRun {
+    int seeds = 10;
+    double seconds = 90.0;
+    unsigned first = 1;
+};
+
+RandomUserRun randomUserRun()
+{
+    RandomUserRun run;
+    if (const int n = qEnvironmentVariableIntValue("ZELVO_RANDOM_USER_SEEDS"); n > 0)
+        run.seeds = n;
+    if (const int s = qEnvironmentVariableIntValue("ZELVO_RANDOM_USER_SECONDS"); s > 0)
+        run.seconds = s;
+    if (const int f = qEnvironmentVariableIntValue("ZELVO_RANDOM_USER_FIRST"); f > 0)
+        run.first = unsigned(f);
+    return run;
+}
+
+TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
+{
+    const RandomUserRun run = randomUserRun();
+    for (unsigned seed = run.first; seed < run.first + unsigned(run.seeds); ++seed) {
+        SCOPED_TRACE(QStringLiteral("seed %1 (ZELVO_RANDOM_USER_FIRST=%1 ZELVO_RANDOM_USER_SEEDS=1)").arg(seed).toStdString());
+        RandomUser user(seed, false, run.seconds);
+        ASSERT_NO_FATAL_FAILURE(user.play());
+    }
+}
+
+// The same on the user's path: decks key-locked, rendering ahead as they do
+// on the user's machine, the worker's rounds run on each render. There a deck
+// also plays until its last frame is heard.
+TEST(FlowSetRandom, ARandomUserOnTheUsersPath)
+{
+    const RandomUserRun run = randomUserRun();
+    const unsigned seed = run.first + 1000u;
+    SCOPED_TRACE(QStringLiteral("seed %1").arg(seed).toStdString());
+    RandomUser user(seed, true, run.seconds);
+    ASSERT_NO_FATAL_FAILURE(user.play());
+}
+
 } // namespace
 } // namespace zelvo

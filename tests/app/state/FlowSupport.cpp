@@ -1,12 +1,25 @@
 #include "FlowSupport.h"
 
+#include "AudioSystemSupport.h"
+#include "ModelRigSupport.h"
+#include "audio/AudioIO.h"
 #include "audio/DeckVoice.h"
-#include "library/TrackBuffer.h"
-#include "models/DeckModel.h"
-
+#include "audio/MixEngine.h"
+#include "audio/MixerState.h"
+#include "generation/OutpaintModel.h"
 #include "library/AudioFileIO.h"
+#include "library/TrackBuffer.h"
+#include "models/AudioSystem.h"
+#include "models/DeckModel.h"
+#include "models/MixerModel.h"
+#include "support/StandInBrain.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QThreadPool>
+#include <algorithm>
 #include <condition_variable>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <stdexcept>
 
@@ -120,6 +133,377 @@ void HeldDecode::release()
         state_->holding = 0;
     }
     state_->released.notify_all();
+}
+
+struct SlowDisk::State {
+    struct Decode {
+        std::uint64_t id = 0;
+        QString path;
+        double due = -1.0; // set time it lands at; none until the disk has seen it
+        bool go = false;
+    };
+    std::function<double()> delay;
+    mutable std::mutex mutex;
+    std::condition_variable released;
+    std::vector<Decode> decodes;
+    std::uint64_t next = 0;
+    bool open = false;
+};
+
+SlowDisk::SlowDisk(std::function<double()> delay) : state_(std::make_shared<State>())
+{
+    state_->delay = std::move(delay);
+}
+
+SlowDisk::~SlowDisk()
+{
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->open = true;
+    }
+    state_->released.notify_all();
+}
+
+DeckModel::Decoder SlowDisk::decoder() const
+{
+    return [state = state_](const QString& path, double sampleRate) {
+        {
+            std::unique_lock<std::mutex> lock(state->mutex);
+            const std::uint64_t id = state->next++;
+            state->decodes.push_back(State::Decode{id, path});
+            state->released.wait(lock, [&] {
+                const auto it = std::find_if(state->decodes.begin(), state->decodes.end(),
+                                             [id](const State::Decode& d) { return d.id == id; });
+                return state->open || it->go;
+            });
+            std::erase_if(state->decodes, [id](const State::Decode& d) { return d.id == id; });
+        }
+        return AudioFileIO::decode(std::filesystem::path(path.toStdString()), sampleRate);
+    };
+}
+
+void SlowDisk::advance(double now)
+{
+    bool any = false;
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        // Decodes that began together reach the disk in any order: each draws
+        // its delay in the order of its file, so a seed plays the same way.
+        std::vector<State::Decode*> seen;
+        for (State::Decode& d : state_->decodes)
+            if (d.due < 0.0)
+                seen.push_back(&d);
+        std::sort(seen.begin(), seen.end(), [](const State::Decode* a, const State::Decode* b) {
+            return a->path != b->path ? a->path < b->path : a->id < b->id;
+        });
+        for (State::Decode* d : seen)
+            d->due = now + state_->delay();
+        for (State::Decode& d : state_->decodes) {
+            if (!d.go && d.due <= now) {
+                d.go = true;
+                any = true;
+            }
+        }
+    }
+    if (any)
+        state_->released.notify_all();
+}
+
+int SlowDisk::waiting() const
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return int(std::count_if(state_->decodes.begin(), state_->decodes.end(),
+                             [](const State::Decode& d) { return !d.go; }));
+}
+
+LibraryStore::AnalysisOutcome fixedGrid(const QString& path)
+{
+    const QString name = QFileInfo(path).completeBaseName();
+    const qsizetype at = name.indexOf(QLatin1Char('@'));
+    TrackAnalysis analysis;
+    analysis.duration = 100.0;
+    analysis.grid = BeatGrid(at < 0 ? 120.0 : name.mid(at + 1).toDouble(), 0.0, 4);
+    analysis.loudnessDB = -10.0;
+    return LibraryStore::AnalysisOutcome{analysis, {}, {}};
+}
+
+bool playing(AppModel& app, int deck)
+{
+    const std::shared_ptr<DeckVoice> voice = app.deck(deck).voice();
+    return voice && voice->state().playing.load();
+}
+
+void playFrame(AppRig& rig, AppModel& app, OutpaintModel* outpaint, const HeldDecode* held)
+{
+    const double frame = TransitionModel::kFrameInterval;
+    rig.backend->pump(frame);
+    rig.scheduler.advance(frame);
+    QCoreApplication::processEvents();
+    if (outpaint && (outpaint->busy() || outpaint->hasTask())) {
+        ASSERT_TRUE(StandInBrain::spinUntil([&] { return !outpaint->busy() && !outpaint->hasTask(); }, 30))
+            << "a render never ended";
+    }
+    const auto loading = [&] {
+        if (held && held->holding())
+            return false;
+        for (int i = 0; i < AppModel::kDecks; ++i)
+            if (app.deck(i).loading())
+                return true;
+        return false;
+    };
+    if (loading()) {
+        ASSERT_TRUE(StandInBrain::spinUntil([&] { return !loading(); }, 30)) << "a load never landed";
+    }
+}
+
+QStringList notesOf(const AppRig& rig)
+{
+    QStringList notes;
+    for (const QString& line : rig.world.journal)
+        if (line.startsWith(QStringLiteral("brain.note ")))
+            notes << line.mid(11);
+    return notes;
+}
+
+void watchMixes(AppModel& app, std::vector<Mix>& mixes)
+{
+    using Kind = TransitionModel::Phase::Kind;
+    QObject::connect(&app.transition(), &TransitionModel::phaseChanged, [&app, &mixes] {
+        const TransitionModel::Phase& phase = app.transition().phase();
+        if (phase.kind == Kind::starting) {
+            Mix started;
+            started.to = phase.to;
+            mixes.push_back(started);
+            return;
+        }
+        if (mixes.empty() || mixes.back().ended)
+            return;
+        Mix& mix = mixes.back();
+        if (phase.kind == Kind::mixing) {
+            mix.monotonic = mix.monotonic && phase.value >= mix.last;
+            mix.last = phase.value;
+        } else if (phase.kind == Kind::idle) {
+            mix.ended = true;
+            mix.completed = mix.last == 1.0 && app.transition().liveDeck() == mix.to && !app.transition().note();
+            mix.incoming = app.deck(mix.to).track();
+        }
+    });
+}
+
+std::vector<TrackRecord> importRecords(AppRig& rig, AppModel& app, const std::vector<QString>& names,
+                                       const std::vector<double>& seconds)
+{
+    QStringList paths;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        paths << rig.home.file(QStringLiteral("Music/%1.wav").arg(names[i]));
+        const qsizetype at = names[i].indexOf(QLatin1Char('@'));
+        writeDrumTrack(paths.back(), at < 0 ? 120.0 : names[i].mid(at + 1).toDouble(), seconds[i], kSetRate);
+    }
+    const std::vector<TrackRecord> imported = app.library().importItems(paths);
+    EXPECT_EQ(imported.size(), names.size());
+    EXPECT_TRUE(spinUntil([&] {
+        for (const TrackRecord& r : imported)
+            if (!app.library().track(r.id) || !app.library().track(r.id)->grid)
+                return false;
+        return true;
+    }));
+    std::vector<TrackRecord> records;
+    for (const QString& path : paths)
+        for (const TrackRecord& r : imported)
+            if (QFileInfo(r.path) == QFileInfo(path))
+                records.push_back(*app.library().track(r.id));
+    return records;
+}
+
+AppModel& bootOnTheFakeDevice(AppRig& rig)
+{
+    rig.addOutput(kSetRate);
+    AppModel& app = rig.make();
+    rig.bootWithOutput();
+    return app;
+}
+
+AppModel& bootWithGrids(AppRig& rig)
+{
+    rig.analyzer = fixedGrid;
+    return bootOnTheFakeDevice(rig);
+}
+
+void loadAndWait(AppModel& app, int deck, const TrackRecord& record)
+{
+    bool loaded = false;
+    app.deck(deck).load(record, [&loaded] { loaded = true; });
+    ASSERT_TRUE(spinUntil([&loaded] { return loaded; }));
+}
+
+void CancellingKey::cancel()
+{
+    world_.journal << QStringLiteral("key.cancel");
+    world_.phase = WorkflowLink::Phase::idle;
+}
+
+SetRig::SetRig(const std::vector<QString>& names, const std::vector<double>& seconds, std::int64_t bars)
+    : app(bootWithGrids(rig))
+{
+    records = importRecords(rig, app, names, seconds);
+    watchMixes(app, mixes);
+    app.transition().setBars(bars);
+    app.transition().setStyle(TransitionStyle::bassSwap);
+    app.mixer().setCrossfader(-1.0);
+    // Sets of many minutes play in seconds here: plain resampling keeps
+    // them quick, and flow does the same with key lock on or off.
+    for (int deck : {0, 1})
+        app.deck(deck).setKeyLock(false);
+    for (int deck = 0; deck < AppModel::kDecks; ++deck)
+        QObject::connect(&app.deck(deck), &DeckModel::trackChanged,
+                         [this, deck] { landed_[std::size_t(deck)] = true; });
+}
+
+double SetRig::masterPeak() const
+{
+    if (!app.audio().io())
+        return 0.0; // the output is being restarted
+    const MixerState& meters = *app.audio().io()->engine().state();
+    return std::max(meters.masterPeakL.load(), meters.masterPeakR.load());
+}
+
+void SetRig::useSlowDisk(std::function<double()> delay)
+{
+    disk = std::make_shared<SlowDisk>(std::move(delay));
+    for (int deck = 0; deck < AppModel::kDecks; ++deck)
+        app.deck(deck).setDecoder(disk->decoder());
+    // Decodes waiting on the disk hold a worker each: enough workers that the
+    // next one never queues behind them, whatever the machine's cores.
+    QThreadPool& pool = *QThreadPool::globalInstance();
+    if (pool.maxThreadCount() < 16) {
+        const int before = pool.maxThreadCount();
+        pool.setMaxThreadCount(16);
+        restorePool_ = std::shared_ptr<void>(nullptr, [before](void*) {
+            QThreadPool::globalInstance()->setMaxThreadCount(before);
+        });
+    }
+}
+
+void SetRig::renderAheadByHand()
+{
+    aheadByHand_ = true;
+    for (int deck = 0; deck < AppModel::kDecks; ++deck)
+        app.deck(deck).setKeyLock(true);
+}
+
+void SetRig::frame(const HeldDecode* held)
+{
+    const double step = TransitionModel::kFrameInterval;
+    const std::shared_ptr<AudioIO> io = app.audio().io();
+    if (aheadByHand_ && io && &io->engine() != aheadEngine_) {
+        // A new output's engine: its worker's rounds run here from its first render.
+        io->engine().setRenderAhead(MixEngine::RenderAhead::manual);
+        aheadEngine_ = &io->engine();
+    }
+    if (renderLate > 0) {
+        --renderLate;
+        owed_ += step;
+    } else {
+        if (aheadByHand_ && io)
+            io->engine().serviceAhead();
+        rig.backend->pump(step + owed_);
+        owed_ = 0.0;
+        if (io && io->running())
+            landed_.fill(false);
+        if (aheadByHand_ && io)
+            io->engine().serviceAhead();
+    }
+    rig.scheduler.advance(step);
+    QCoreApplication::processEvents();
+    played += step;
+    if (disk) {
+        // Each decode reaches the disk, and each the disk lets go lands, with
+        // the clock held: only the disk's own delay takes set time.
+        for (int round = 0; round < 3; ++round) {
+            disk->advance(played);
+            ASSERT_TRUE(StandInBrain::spinUntil(
+                [&] { return QThreadPool::globalInstance()->activeThreadCount() <= disk->waiting(); }, 30))
+                << "a decode never reached the disk";
+            QCoreApplication::processEvents();
+        }
+    } else {
+        const auto loading = [&] {
+            if (held && held->holding())
+                return false;
+            for (int i = 0; i < AppModel::kDecks; ++i)
+                if (app.deck(i).loading())
+                    return true;
+            return false;
+        };
+        if (loading()) {
+            ASSERT_TRUE(StandInBrain::spinUntil([&] { return !loading(); }, 30)) << "a load never landed";
+        }
+    }
+    silentFor = masterPeak() < 1e-3 ? silentFor + step : 0.0;
+}
+
+double SetRig::longestSilenceOver(double seconds)
+{
+    double quiet = 0.0, worst = 0.0;
+    for (const double end = played + seconds; played < end;) {
+        frame();
+        quiet = masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
+        worst = std::max(worst, quiet);
+    }
+    return worst;
+}
+
+bool SetRig::playUntil(const std::function<bool()>& done, double seconds, const HeldDecode* held)
+{
+    for (const double end = played + seconds; played < end;) {
+        frame(held);
+        if (::testing::Test::HasFatalFailure())
+            return false;
+        if (done())
+            return true;
+    }
+    return false;
+}
+
+bool SetRig::mixedIn(const TrackRecord& record) const
+{
+    return std::any_of(mixes.begin(), mixes.end(),
+                       [&](const Mix& m) { return m.completed && m.incoming && m.incoming->id == record.id; });
+}
+
+std::vector<QUuid> SetRig::incoming() const
+{
+    std::vector<QUuid> ids;
+    for (const Mix& m : mixes)
+        if (m.ended && m.incoming)
+            ids.push_back(m.incoming->id);
+    return ids;
+}
+
+void SetRig::loadBoth()
+{
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, records.at(0)));
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, records.at(1)));
+}
+
+void SetRig::flowFromTwentySeconds()
+{
+    ASSERT_NO_FATAL_FAILURE(loadBoth());
+    app.setQueue({records.at(2).id});
+    play(0, 20.0);
+    app.setAutoQueue(true);
+    playUntil([] { return false; }, 2.0);
+}
+
+void SetRig::play(int deck, double from)
+{
+    if (from > 0.0) {
+        app.deck(deck).voice()->send(DeckCommand::seek(from));
+        frame();
+    }
+    // Through the voice: a hand on the deck would hold flow off for 45 s.
+    app.deck(deck).voice()->send(DeckCommand::play());
+    frame();
 }
 
 } // namespace zelvo::test

@@ -642,7 +642,11 @@ TEST(ModelKeySteps, TheStateRootReadsItsModelsAndActs)
     key.phaseNow = OutpaintPhase::idle();
     rig.world.journal.clear();
     EXPECT_EQ(app.aiStep(), AIStep::loadRecord); // the fake workflow refuses; deck 1 is empty
-    const_cast<DeckState&>(voice->state()).playing.store(true);
+    // As a render publishes it: the buffer taken, a whole timeline write later.
+    DeckState& cells = const_cast<DeckState&>(voice->state());
+    cells.loaded.store(true);
+    cells.playing.store(true);
+    cells.timelineWrites.store(cells.timelineWrites.load() + 8);
     EXPECT_EQ(app.aiStep(), AIStep::steer);
     app.aiPrimary();
     app.aiSecondary();

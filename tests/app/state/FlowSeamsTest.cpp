@@ -1,0 +1,349 @@
+// Where flow's reading of a deck and its memory of the set meet what the room
+// hears: a load that lands just before the voice takes it, a device change
+// while the decks decode again, a mix called off with a request on its
+// incoming deck, requests taken back or made for the record playing now, an
+// output that has not rendered yet, and what the flow line says meanwhile.
+// Each case plays drum records on the fake device, frame by frame.
+#include "AppTestSupport.h"
+#include "FlowSupport.h"
+
+#include "audio/AudioIO.h"
+#include "audio/DeckVoice.h"
+#include "models/AudioSystem.h"
+#include "models/DeckModel.h"
+#include "models/EngineBinder.h"
+#include "models/MixerModel.h"
+#include "models/TransitionModel.h"
+#include "platform/FakeAudioBackend.h"
+#include "support/StandInBrain.h"
+
+#include <QRegularExpression>
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace zelvo {
+namespace {
+
+using Kind = TransitionModel::Phase::Kind;
+using test::loadAndWait;
+using test::playing;
+using test::SetRig;
+
+constexpr double kBar = 2.0; // every record here plays at 120 bpm
+
+bool holds(AppModel& app, int deck, const TrackRecord& record)
+{
+    const std::optional<TrackRecord>& track = app.deck(deck).track();
+    return track && track->id == record.id;
+}
+
+// The record plays on a deck the room hears.
+bool heard(SetRig& set, const TrackRecord& record)
+{
+    for (int deck : {0, 1})
+        if (set.readable(deck) && holds(set.app, deck, record) && playing(set.app, deck) && set.app.isAudible(deck))
+            return true;
+    return false;
+}
+
+bool anyLine(const QStringList& notes, const std::function<bool(const QString&)>& match)
+{
+    return std::any_of(notes.begin(), notes.end(), match);
+}
+
+// Restarts the output on the fake device and waits, with the clock held,
+// until the new one runs.
+void restartOutput(SetRig& set)
+{
+    AppModel& app = set.app;
+    const std::shared_ptr<DeckVoice> before = app.deck(0).voice();
+    app.audio().setBufferFrames(app.audio().bufferFrames() == 512 ? 1024 : 512);
+    ASSERT_TRUE(test::spinUntil([&] {
+        return app.deck(0).voice() && app.deck(0).voice() != before && app.audio().io()
+            && app.audio().io()->running();
+    }));
+}
+
+// A record that lands on the incoming deck of a running mix while the output
+// has not yet rendered it is not on air: once the mix has ended on the
+// stopped record, flow brings it in rather than passing it over, and the room
+// is not left silent.
+TEST(FlowSeams, ARecordLandingMidMixIsNotOnAirBeforeTheRoomHearsIt)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"), QStringLiteral("Zulu")},
+               {120.0, 60.0, 60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord& zulu = set[3];
+    ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+    app.transition().mix(1);
+    ASSERT_TRUE(set.playUntil(
+        [&] { return app.transition().phase().kind == Kind::mixing && app.transition().phase().value >= 0.5; }, 20.0));
+    // No hand: Zulu lands on deck 2 as a take does, and the next second of
+    // ticks runs before the output's next render.
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, zulu));
+    set.renderLate = 70;
+    double worst = 0.0;
+    bool zuluHeard = false;
+    for (const double end = set.played + 40.0; set.played < end;) {
+        set.frame();
+        ASSERT_FALSE(::testing::Test::HasFatalFailure());
+        if (set.played > end - 40.0 + 1.2) // the late render's own second
+            worst = std::max(worst, set.silentFor);
+        zuluHeard = zuluHeard || heard(set, zulu);
+    }
+    EXPECT_TRUE(zuluHeard) << set.log();
+    EXPECT_LT(worst, kBar) << set.log();
+    EXPECT_FALSE(anyLine(set.notes(), [](const QString& l) { return l.startsWith(QStringLiteral("flow: passed over Zulu")); }))
+        << set.log();
+}
+
+// A device change to another rate while the next record waits on the idle
+// deck: both decks decode again, each taking a second of set time. Flow
+// takes neither deck for ready while it decodes, cancels no reload, and the
+// waiting record comes in on time.
+TEST(FlowSeams, ADeviceChangeWhileTheDecksDecodeAgainLeavesTheSetGoing)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo")}, {60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+    set.play(0, 20.0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    set.useSlowDisk([] { return 1.0; });
+    FakeAudioBackend::Device device;
+    device.uid = "fake.other";
+    device.name = "Fake Other";
+    device.nominalSampleRate = test::kSetRate * 44100.0 / 48000.0;
+    set.rig.backend->addDevice(device);
+    const std::shared_ptr<DeckVoice> before = app.deck(0).voice();
+    app.audio().setDeviceUID(QStringLiteral("fake.other"));
+    ASSERT_TRUE(test::spinUntil([&] {
+        return app.deck(0).voice() && app.deck(0).voice() != before && app.audio().io() && app.audio().io()->running();
+    }));
+    double worst = 0.0;
+    const bool in = set.playUntil(
+        [&] {
+            worst = std::max(worst, set.silentFor);
+            return set.mixedIn(set[1]);
+        },
+        60.0);
+    const QStringList notes = set.notes();
+    EXPECT_TRUE(in) << set.log();
+    // The live deck's own second of decoding, then no more than a bar.
+    EXPECT_LT(worst, 1.0 + kBar) << set.log();
+    EXPECT_FALSE(anyLine(notes, [](const QString& l) { return l.contains(QStringLiteral("could not start")); }))
+        << set.log();
+    EXPECT_FALSE(anyLine(notes, [](const QString& l) { return l.contains(QStringLiteral(" at once")); })) << set.log();
+    EXPECT_EQ(std::count_if(set.mixes.begin(), set.mixes.end(), [](const test::Mix& m) { return m.ended; }), 1)
+        << set.log();
+}
+
+// The user puts the queue's head on the idle deck by hand and flow mixes it in
+// from there; the mix is called off before its downbeat (a take-over, the MIX
+// key, a load over the outgoing deck). The record, unheard, goes back to the
+// head of the queue with a line and is heard later.
+TEST(FlowSeams, AQueuedRecordACalledOffMixLeftUnheardGoesBackToTheQueue)
+{
+    enum class Case { takeOver, mixKey, loadOverOutgoing };
+    for (const Case c : {Case::takeOver, Case::mixKey, Case::loadOverOutgoing}) {
+        SCOPED_TRACE(int(c));
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"), QStringLiteral("Zulu")},
+                   {60.0, 60.0, 60.0, 60.0}, 4);
+        AppModel& app = set.app;
+        const TrackRecord& bravo = set[1];
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+        app.setQueue({bravo.id, set[2].id});
+        set.play(0);
+        app.setAutoQueue(true);
+        set.playUntil([] { return false; }, 1.0);
+        app.binder().noteHandsOn();
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, bravo));
+        // Hands are off at 46 s, with Alpha inside both windows: flow mixes
+        // Bravo in from deck 2 and waits for the downbeat at 48 s.
+        ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::waitingDownbeat; }, 60.0))
+            << set.log();
+        ASSERT_TRUE(holds(app, 1, bravo));
+        app.binder().noteHandsOn();
+        switch (c) {
+        case Case::takeOver: app.mixer().setCrossfader(app.mixer().crossfader() + 0.05); break;
+        case Case::mixKey: app.transition().mix(1); break;
+        case Case::loadOverOutgoing: ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[3])); break;
+        }
+        ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 1.0));
+        set.playUntil([] { return false; }, 2.0);
+        ASSERT_FALSE(heard(set, bravo)) << "behind the crossfader";
+        EXPECT_TRUE(!app.queue().empty() && app.queue().front() == bravo.id) << set.log();
+        EXPECT_TRUE(anyLine(set.notes(), [](const QString& l) {
+            return l.contains(QStringLiteral("Bravo")) && l.contains(QStringLiteral("head of the queue"));
+        })) << set.log();
+        EXPECT_TRUE(set.playUntil([&] { return heard(set, bravo); }, 120.0)) << set.log();
+    }
+}
+
+// A request for a record heard already, taken back at once, leaves it heard:
+// flow does not bring it back from where it plays behind the crossfader.
+TEST(FlowSeams, ARequestTakenBackLeavesTheRecordHeard)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 30.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord &a = set[0], &b = set[1], &c = set[2];
+    ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+    app.setQueue({c.id});
+    set.play(0, 20.0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    app.transition().mix(1); // Alpha plays on behind the crossfader
+    ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(b); }, 20.0)) << set.log();
+    ASSERT_TRUE(playing(app, 0));
+    app.enqueue(a.id);
+    set.frame();
+    app.dequeue(a.id);
+    bool again = false;
+    EXPECT_TRUE(set.playUntil(
+        [&] {
+            again = again || heard(set, a);
+            return set.mixedIn(c);
+        },
+        60.0))
+        << set.log();
+    EXPECT_FALSE(again) << set.log();
+    EXPECT_EQ(set.incoming(), (std::vector<QUuid>{b.id, c.id})) << set.log();
+}
+
+// The record playing now, requested and moved to the head of the queue, is
+// cued and mixed in on its turn, not passed over.
+TEST(FlowSeams, TheRecordPlayingNowRequestedAtTheHeadPlaysAgain)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo")}, {40.0, 30.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord& a = set[0];
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
+    set.play(0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    app.enqueue(a.id);
+    app.moveInQueue(a.id, -int(app.queue().size()));
+    ASSERT_EQ(app.queue().front(), a.id);
+    EXPECT_TRUE(set.playUntil([&] { return set.mixedIn(a); }, 60.0)) << set.log();
+    EXPECT_FALSE(set.notes().join(QLatin1Char('\n')).contains(QStringLiteral("passed over Alpha"))) << set.log();
+}
+
+// An output restart while a mix waits for its downbeat: until the new output
+// has rendered, the decks read as they stood, so the mix is not called off.
+TEST(FlowSeams, AnOutputRestartBeforeTheDownbeatKeepsTheMix)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+    app.transition().mix(1);
+    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::waitingDownbeat; }, 2.0));
+    ASSERT_NO_FATAL_FAILURE(restartOutput(set));
+    set.renderLate = 3; // a few frames before the new output's first render
+    EXPECT_TRUE(set.playUntil([&] { return set.mixedIn(set[1]); }, 20.0)) << set.log();
+    EXPECT_FALSE(anyLine(set.notes(), [](const QString& l) { return l.contains(QStringLiteral("waiting for its downbeat")); }))
+        << set.log();
+}
+
+// What the flow line says: after an output restart that flow goes on from at
+// once, a hand a moment before, not that the user drives; after a load by hand over the live deck, once hands are
+// off and the next record is on its way, that it comes in now.
+TEST(FlowSeams, TheFlowLineSaysWhatFlowDoes)
+{
+    {
+        SCOPED_TRACE("restart");
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 60.0, 60.0},
+                   4);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+        // A hand a moment before: what no hand stopped goes on at once.
+        app.deck(0).playPause();
+        app.deck(0).playPause();
+        const qsizetype linesBefore = set.notes().size();
+        ASSERT_NO_FATAL_FAILURE(restartOutput(set));
+        // While the line says flow waits, flow does nothing of its own: no
+        // line of its own is written but the restart's play-on (a hand a
+        // moment before still counts once the set plays again).
+        QString acted;
+        qsizetype seen = set.notes().size();
+        set.playUntil(
+            [&] {
+                const QStringList notes = set.notes();
+                const bool waits = app.flowLine().startsWith(QStringLiteral("you're driving"));
+                for (qsizetype i = seen; waits && i < notes.size(); ++i) {
+                    if (notes[i].startsWith(QStringLiteral("flow: ")) || notes[i].startsWith(QStringLiteral("auto: ")))
+                        if (!notes[i].startsWith(QStringLiteral("flow: the output restarted")))
+                            acted = notes[i] + QStringLiteral(" (line: ") + app.flowLine() + QStringLiteral(")");
+                }
+                seen = notes.size();
+                return !acted.isEmpty();
+            },
+            3.0);
+        EXPECT_GT(set.notes().size(), linesBefore) << set.log();
+        EXPECT_TRUE(acted.isEmpty()) << acted.toStdString() << "\n" << set.log();
+    }
+    {
+        SCOPED_TRACE("load over the live deck");
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Zulu")}, {120.0, 60.0, 60.0}, 4);
+        AppModel& app = set.app;
+        const TrackRecord &a = set[0], &b = set[1], &z = set[2];
+        test::HeldDecode slow(b.path);
+        app.deck(1).setDecoder(slow.decoder());
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
+        app.setQueue({b.id});
+        set.play(0, 20.0);
+        app.setAutoQueue(true);
+        set.playUntil([] { return false; }, 2.0);
+        app.binder().noteHandsOn();
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, z)); // over Alpha, mid-record
+        const QString expected = QStringLiteral("deck 1 has stopped \u00b7 bravo comes in now");
+        EXPECT_TRUE(set.playUntil([&] { return app.flowLine() == expected; }, 60.0, &slow))
+            << app.flowLine().toStdString() << "\n" << set.log();
+        slow.release();
+    }
+}
+
+// A record shorter than the wait for the downbeat is cued once: its play
+// count rises by one.
+TEST(FlowSeams, ARecordShorterThanTheWaitForTheDownbeatIsCuedOnce)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Short")}, {200.0, 14.0}, 16);
+    AppModel& app = set.app;
+    const TrackRecord& s = set[1];
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+    const std::int64_t playsBefore = app.library().track(s.id)->plays;
+    app.setQueue({s.id});
+    set.play(0, 130.0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 75.0);
+    const QStringList notes = set.notes();
+    EXPECT_LE(std::count_if(notes.begin(), notes.end(),
+                            [](const QString& l) { return l.startsWith(QStringLiteral("auto: cued Short")); }),
+              1)
+        << set.log();
+    EXPECT_LE(app.library().track(s.id)->plays - playsBefore, 1) << set.log();
+}
+
+// A record the user loaded by hand onto the idle deck, which flow's cue of the
+// queue's head replaces, is named in a line.
+TEST(FlowSeams, ARecordFlowsCueReplacesIsNamed)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Zulu")}, {60.0, 60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord &b = set[1], &z = set[2];
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+    app.setQueue({b.id});
+    set.play(0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    app.binder().noteHandsOn();
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, z));
+    const qsizetype before = set.notes().size();
+    ASSERT_TRUE(set.playUntil([&] { return holds(app, 1, b); }, 70.0)) << set.log();
+    set.frame();
+    const QStringList after = set.notes().mid(before);
+    EXPECT_TRUE(anyLine(after, [](const QString& l) { return l.contains(QStringLiteral("Zulu")); })) << set.log();
+}
+
+} // namespace
+} // namespace zelvo
