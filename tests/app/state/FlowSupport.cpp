@@ -233,16 +233,12 @@ bool playing(AppModel& app, int deck)
     return voice && voice->state().playing.load();
 }
 
-void playFrame(AppRig& rig, AppModel& app, OutpaintModel* outpaint, const HeldDecode* held)
+namespace {
+
+// Waits, with the set's clock held, until no deck is loading (a decode the
+// test holds back on purpose does not count).
+void waitForLoads(AppModel& app, const HeldDecode* held)
 {
-    const double frame = TransitionModel::kFrameInterval;
-    rig.backend->pump(frame);
-    rig.scheduler.advance(frame);
-    QCoreApplication::processEvents();
-    if (outpaint && (outpaint->busy() || outpaint->hasTask())) {
-        ASSERT_TRUE(StandInBrain::spinUntil([&] { return !outpaint->busy() && !outpaint->hasTask(); }, 30))
-            << "a render never ended";
-    }
     const auto loading = [&] {
         if (held && held->holding())
             return false;
@@ -254,6 +250,21 @@ void playFrame(AppRig& rig, AppModel& app, OutpaintModel* outpaint, const HeldDe
     if (loading()) {
         ASSERT_TRUE(StandInBrain::spinUntil([&] { return !loading(); }, 30)) << "a load never landed";
     }
+}
+
+} // namespace
+
+void playFrame(AppRig& rig, AppModel& app, OutpaintModel* outpaint, const HeldDecode* held)
+{
+    const double frame = TransitionModel::kFrameInterval;
+    rig.backend->pump(frame);
+    rig.scheduler.advance(frame);
+    QCoreApplication::processEvents();
+    if (outpaint && (outpaint->busy() || outpaint->hasTask())) {
+        ASSERT_TRUE(StandInBrain::spinUntil([&] { return !outpaint->busy() && !outpaint->hasTask(); }, 30))
+            << "a render never ended";
+    }
+    ASSERT_NO_FATAL_FAILURE(waitForLoads(app, held));
 }
 
 QStringList notesOf(const AppRig& rig)
@@ -427,17 +438,7 @@ void SetRig::frame(const HeldDecode* held)
             QCoreApplication::processEvents();
         }
     } else {
-        const auto loading = [&] {
-            if (held && held->holding())
-                return false;
-            for (int i = 0; i < AppModel::kDecks; ++i)
-                if (app.deck(i).loading())
-                    return true;
-            return false;
-        };
-        if (loading()) {
-            ASSERT_TRUE(StandInBrain::spinUntil([&] { return !loading(); }, 30)) << "a load never landed";
-        }
+        ASSERT_NO_FATAL_FAILURE(waitForLoads(app, held));
     }
     silentFor = masterPeak() < 1e-3 ? silentFor + step : 0.0;
 }

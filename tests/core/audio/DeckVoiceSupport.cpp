@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 
 namespace zelvo::test {
@@ -13,6 +14,17 @@ TrackBufferRef rampBuffer(std::int64_t frames, double sampleRate, float scale)
     for (std::int64_t i = 0; i < frames; ++i) {
         b->left[i] = float(i) * scale;
         b->right[i] = -float(i) * scale;
+    }
+    return b;
+}
+
+TrackBufferRef busyMusic(double seconds, double sampleRate)
+{
+    TrackBufferRef b(std::int64_t(seconds * sampleRate), sampleRate);
+    for (std::int64_t i = 0; i < b->frames; ++i) {
+        const double t = double(i);
+        b->left[i] = float(0.3 * std::sin(t * 0.031) + 0.2 * std::sin(t * 0.0071) * ((i / 4000) % 2 ? 1.0 : 0.3));
+        b->right[i] = float(0.3 * std::sin(t * 0.027) - 0.1 * std::sin(t * 0.19));
     }
     return b;
 }

@@ -10,6 +10,10 @@ namespace zelvo::test {
 // A buffer of `frames` whose left sample i is i × scale and right sample −i × scale.
 TrackBufferRef rampBuffer(std::int64_t frames, double sampleRate, float scale = 1.0f);
 
+// `seconds` of busy stereo music-like signal (sines, one of them gated), so
+// that a time-pitch unit's output is never near silent for long.
+TrackBufferRef busyMusic(double seconds, double sampleRate);
+
 struct Rendered {
     std::vector<float> left, right;
 };

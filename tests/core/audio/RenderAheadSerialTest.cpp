@@ -32,13 +32,7 @@ constexpr double kSerialRate = 48000.0;
 
 TrackBufferRef serialMusic(double seconds)
 {
-    TrackBufferRef b(std::int64_t(seconds * kSerialRate), kSerialRate);
-    for (std::int64_t i = 0; i < b->frames; ++i) {
-        const double t = double(i);
-        b->left[i] = float(0.3 * std::sin(t * 0.031) + 0.2 * std::sin(t * 0.0071) * ((i / 4000) % 2 ? 1.0 : 0.3));
-        b->right[i] = float(0.3 * std::sin(t * 0.027) - 0.1 * std::sin(t * 0.19));
-    }
-    return b;
+    return busyMusic(seconds, kSerialRate);
 }
 
 // How long the calling thread has waited for a core while ready to run (the
