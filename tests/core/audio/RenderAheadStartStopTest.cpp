@@ -186,7 +186,7 @@ TEST(RenderAheadStartStop, LeavingOrResizingALoopKeepsThePlaceHeard)
     // published position no further than a render plays: only the wraps
     // still to be heard step it back, by the length they jumped.
     const TrackBufferRef track = music(4.0, 0.0);
-    const double in = 1.0, out = 1.5;
+    const double in = 1.0, out = 1.25;
     for (int block : {256, 1024})
         for (bool ahead : {false, true}) {
             SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead);
