@@ -278,7 +278,7 @@ void DeckVoice::resetTimePitch()
     unitBacklog_ = 0.0;
     unitTaken_ = 0.0;
     unitTakenAtTurn_ = 0.0;
-    loopUnwrap_ = 0.0;
+    wrapCount_ = 0;
     aheadEnding_ = false;
 }
 
@@ -387,8 +387,11 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         loopStart_ = start;
         loopEnd_ = start + length;
         loopActive_ = true;
-        if (loopEnd_ <= pos_)
+        if (loopEnd_ <= pos_) {
+            const double was = pos_;
             pos_ = start + std::fmod(pos_ - start, length);
+            noteWrap(unitTaken_, was - pos_);
+        }
         break;
     }
     case K::loopResize:
@@ -398,8 +401,11 @@ void DeckVoice::applyCommand(const DeckCommand& c)
                 break;
             length = std::max(length, 32.0);
             loopEnd_ = loopStart_ + length;
-            if (loopActive_ && loopEnd_ <= pos_)
+            if (loopActive_ && loopEnd_ <= pos_) {
+                const double was = pos_;
                 pos_ = loopStart_ + std::fmod(pos_ - loopStart_, length);
+                noteWrap(unitTaken_, was - pos_);
+            }
         }
         break;
     case K::setLoop:
@@ -524,8 +530,11 @@ void DeckVoice::applyCommand(const DeckCommand& c)
             // the read head's lead needs more, so it wraps here, keeping its
             // place in the loop's cycle.
             const double length = loopEnd_ - loopStart_;
-            if (pos_ >= loopEnd_ + length)
+            if (pos_ >= loopEnd_ + length) {
+                const double was = pos_;
                 pos_ = loopStart_ + std::fmod(pos_ - loopStart_, length);
+                noteWrap(unitTaken_, was - pos_);
+            }
         }
         break;
     }
@@ -890,7 +899,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         unitBacklog_ = 0.0;
         unitTaken_ = 0.0;
         unitTakenAtTurn_ = 0.0;
-        loopUnwrap_ = 0.0;
+        wrapCount_ = 0;
     }
 
     // The worker is asked for output up to two renders past this render (in
@@ -1277,8 +1286,10 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
     double p = finite(pos_) ? pos_ : 0.0;
     const double a = std::exp(-1.0 / (sampleRate_ * 0.012));
     const bool looping = loopActive_;
-    if (!looping || p < loopStart_ || p > loopEnd_)
-        loopUnwrap_ = 0.0; // only wraps of the loop the read head is in count
+    // Reading the unit's input, the source frames it had read before this
+    // input: the worker's input is counted after it is read, the audio
+    // thread's before. A wrap is noted against the input that follows it.
+    const double takenBefore = feedingAhead ? unitTaken_ : unitTaken_ - double(frames) * currentSpeed_;
 
     for (int f = 0; f < frames; ++f) {
         double step;
@@ -1322,7 +1333,8 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
         double next = p + step;
         if (looping && !reverse_ && step > 0.0 && loopEnd_ <= next && loopStart_ < loopEnd_) {
             next -= (loopEnd_ - loopStart_);
-            loopUnwrap_ += loopEnd_ - loopStart_;
+            if (speedOverride)
+                noteWrap(takenBefore + double(f + 1) * currentSpeed_, loopEnd_ - loopStart_);
         }
         if (next >= last) {
             p = last;
@@ -1369,18 +1381,34 @@ double DeckVoice::heardFrames() const
     // it the other way.
     const double thisWay = std::min(lag, std::max(unitTaken_ - unitTakenAtTurn_, 0.0));
     const double travelled = thisWay - (lag - thisWay);
-    double heard = pos_ - (reverse_ ? -travelled : travelled) + loopUnwrap_;
-    // Wraps of a loop the read head made since then are undone above (the
-    // heard point measured along the music as played); inside the loop it
-    // folds back to where in the loop's cycle it falls.
-    const double length = loopEnd_ - loopStart_;
-    if (loopActive_ && length > 0.0 && pos_ >= loopStart_ && pos_ <= loopEnd_) {
-        if (heard >= loopStart_)
-            heard = loopStart_ + std::fmod(heard - loopStart_, length);
-    } else {
-        heard -= loopUnwrap_; // no loop to fold into
+    double heard = pos_ - (reverse_ ? -travelled : travelled);
+    // The read head's jumps back into a loop made from input still to be
+    // heard are undone: the sound still plays the music before them. This
+    // holds whether the loop is still on and whatever its length now.
+    const double heardAt = unitTaken_ - lag;
+    const std::size_t kept = std::min(wrapCount_, kLoopWraps);
+    std::size_t undone = 0;
+    for (; undone < kept; ++undone) {
+        const LoopWrap& w = loopWraps_[(wrapCount_ - 1 - undone) % kLoopWraps];
+        if (w.takenAt <= heardAt)
+            break;
+        heard += w.length;
     }
+    // Past the end of the loop the read head is in (an end set behind the
+    // read head, wraps older than those kept) the point heard folds into the
+    // loop's cycle.
+    const double length = loopEnd_ - loopStart_;
+    if (loopActive_ && length > 0.0 && pos_ >= loopStart_ && pos_ <= loopEnd_ && heard >= loopEnd_)
+        heard = loopStart_ + std::fmod(heard - loopStart_, length);
     return std::clamp(heard, 0.0, std::max(double(frameCount() - 2), 0.0));
+}
+
+void DeckVoice::noteWrap(double takenAt, double length)
+{
+    if (!(length > 0.0) || !finite(takenAt))
+        return;
+    loopWraps_[wrapCount_ % kLoopWraps] = {takenAt, length};
+    ++wrapCount_;
 }
 
 void DeckVoice::publish(float peakL, float peakR)

@@ -296,12 +296,21 @@ private:
     // Input frames the unit has taken since its reset, less the input its output
     // so far stands for: what it holds, made ahead or still to process.
     double unitBacklog_ = 0.0;
-    // Source frames the unit has read since its reset; the count when the deck
-    // last changed direction; and the loop lengths the read head has wrapped
-    // back by since (the position heard is measured along the music played).
+    // Source frames the unit has read since its reset, and the count when the
+    // deck last changed direction.
     double unitTaken_ = 0.0;
     double unitTakenAtTurn_ = 0.0;
-    double loopUnwrap_ = 0.0;
+    // The read head's latest jumps back into a loop, each at the count of
+    // source frames read before it: while that input is still to be heard,
+    // the sound plays the music before the jump. Newest at wrapCount_ - 1.
+    struct LoopWrap {
+        double takenAt = 0.0;
+        double length = 0.0;
+    };
+    static constexpr std::size_t kLoopWraps = 64;
+    std::array<LoopWrap, kLoopWraps> loopWraps_{};
+    std::size_t wrapCount_ = 0;
+    void noteWrap(double takenAt, double length);
 
     // Render-ahead: the rings and the worker's state (null while off).
     struct Ahead;

@@ -177,6 +177,91 @@ TEST(RenderAheadStartStop, APauseInsideAShortLoopStaysInTheLoop)
         }
 }
 
+TEST(RenderAheadStartStop, LeavingOrResizingALoopKeepsThePlaceHeard)
+{
+    // The read head wraps back into the loop while the sound still plays the
+    // loop's end. Leaving the loop then, and pausing in the same render,
+    // leaves the deck where it was heard, from every render of a loop's cycle.
+    // A loop made longer after an odd or an even number of wraps moves the
+    // published position no further than a render plays: only the wraps
+    // still to be heard step it back, by the length they jumped.
+    const TrackBufferRef track = music(4.0, 0.0);
+    const double in = 1.0, out = 1.25;
+    for (int block : {256, 1024})
+        for (bool ahead : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead);
+            const double advance = double(block) * kTempo / kRate + 1e-6;
+            std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+            auto loopingDeck = [&](std::vector<std::unique_ptr<DeckVoice>>& deck) {
+                deck.push_back(keyLockedDeck(track, ahead, kTempo, in));
+                sendOk(*deck[0], DeckCommand::setLoop(in, out, true));
+                sendOk(*deck[0], DeckCommand::play());
+            };
+            auto render = [&](std::vector<std::unique_ptr<DeckVoice>>& deck) {
+                deck[0]->render(block, l.data(), r.data());
+                if (ahead)
+                    serve(deck);
+            };
+            // Renders until the read head has wrapped back `wraps` times.
+            auto renderUntilWrapped = [&](std::vector<std::unique_ptr<DeckVoice>>& deck, int wraps) {
+                for (int seen = 0; seen < wraps;) {
+                    const double before = deck[0]->positionSeconds();
+                    render(deck);
+                    if (deck[0]->positionSeconds() < before)
+                        ++seen;
+                }
+            };
+
+            const int cycle = int(std::ceil((out - in) * kRate / (double(block) * kTempo)));
+            int moved = 0;
+            for (int k = 0; k < cycle; ++k) {
+                std::vector<std::unique_ptr<DeckVoice>> deck;
+                loopingDeck(deck);
+                renderUntilWrapped(deck, 1);
+                for (int i = 0; i < k; ++i)
+                    render(deck);
+                const double heard = deck[0]->state().position.load();
+                sendOk(*deck[0], DeckCommand::reloopExit());
+                sendOk(*deck[0], DeckCommand::pause());
+                for (int i = 0; i < int(0.1 * kRate) / block; ++i)
+                    render(deck);
+                const double after = deck[0]->state().position.load();
+                if (after < heard - 1e-6 || after > heard + advance)
+                    ++moved;
+            }
+            EXPECT_EQ(moved, 0) << "of " << cycle << " exits, the pause moved the deck from where it was heard";
+
+            for (int wraps : {1, 3}) {
+                SCOPED_TRACE(testing::Message() << "resized after " << wraps << " wraps");
+                std::vector<std::unique_ptr<DeckVoice>> deck;
+                loopingDeck(deck);
+                renderUntilWrapped(deck, wraps);
+                sendOk(*deck[0], DeckCommand::loopResize(2.0));
+                double last = deck[0]->state().position.load();
+                int steps = 0, heardWraps = 0;
+                for (int i = 0; i < int(1.0 * kRate) / block; ++i) {
+                    render(deck);
+                    const double now = deck[0]->state().position.load();
+                    const double step = now - last;
+                    const bool forward = step >= -1e-6 && step <= advance;
+                    // The wrap made just before the resize, which the sound
+                    // reaches after it, or one of the longer loop.
+                    const bool oldWrap = std::fabs(step + (out - in)) <= advance;
+                    const bool newWrap = std::fabs(step + 2.0 * (out - in)) <= advance;
+                    if (oldWrap)
+                        ++heardWraps;
+                    if (!forward && !oldWrap && !newWrap)
+                        ++steps;
+                    last = now;
+                }
+                EXPECT_EQ(steps, 0) << "steps in the published position";
+                EXPECT_EQ(heardWraps, 1) << "the sound went back to the loop's start once";
+                EXPECT_GE(last, in - 1e-6);
+                EXPECT_LE(last, in + 2.0 * (out - in) + 1e-6);
+            }
+        }
+}
+
 TEST(RenderAheadStartStop, ADeckWhoseWorkerStallsKeepsTime)
 {
     // The worker is gone for a second. The deck's runs, started again by the
