@@ -339,6 +339,37 @@ TEST(FlowSeams, TheFlowLineSaysWhatFlowDoes)
     }
 }
 
+// A load over the live deck while its record still plays: until the new
+// record lands the room hears the old one, and flow neither takes the deck
+// for stopped nor brings the next record in over it.
+TEST(FlowSeams, ALoadOverThePlayingLiveDeckLeavesItPlayingUntilItLands)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Zulu")}, {120.0, 60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord &a = set[0], &z = set[2];
+    ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+    set.play(0, 20.0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    test::HeldDecode slow(z.path);
+    app.deck(0).setDecoder(slow.decoder());
+    app.deck(0).load(z, [] {});
+    ASSERT_TRUE(test::spinUntil([&] { return slow.holding(); }));
+    const qsizetype before = set.notes().size();
+    bool quiet = false;
+    set.playUntil(
+        [&] {
+            quiet = quiet || !app.isAudible(0);
+            return false;
+        },
+        5.0, &slow);
+    EXPECT_TRUE(holds(app, 0, a) || app.deck(0).loading());
+    EXPECT_FALSE(quiet) << set.log();
+    EXPECT_FALSE(anyLine(set.notes().mid(before), [](const QString& l) { return l.contains(QStringLiteral(" at once")); }))
+        << set.log();
+    slow.release();
+}
+
 // A record shorter than the wait for the downbeat is cued once: its play
 // count rises by one.
 TEST(FlowSeams, ARecordShorterThanTheWaitForTheDownbeatIsCuedOnce)
