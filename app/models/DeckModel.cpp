@@ -408,7 +408,12 @@ DeckModel::Reading DeckModel::reading() const
     const bool takenHere = takenBy_.lock() == v;
     r.record = takenHere && loaded ? taken_ : std::nullopt;
     r.end = r.duration;
-    if (loading_ || sent_ || reloadDue_) {
+    if (loading_ && !sent_ && !reloadDue_ && playing && r.record) {
+        // A decode in flight for a deck that plays: the room hears the record
+        // its voice holds until the new one lands, so that record plays. Once
+        // landed, the deck loads until the voice has taken the new buffer.
+        r.state = Reading::State::playing;
+    } else if (loading_ || sent_ || reloadDue_) {
         r.state = Reading::State::loading;
     } else if (!r.record) {
         r.state = Reading::State::empty;

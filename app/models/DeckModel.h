@@ -66,7 +66,9 @@ public:
     // stands with it). Position and duration come from the same write.
     struct Reading {
         // loading: a load or reload in flight, or one the voice has not taken
-        // yet; such a deck is never ready, stopped or played out. ready: it
+        // yet; such a deck is never ready, stopped or played out. A deck whose
+        // voice still plays its record while the new one decodes reads as
+        // playing that record. ready: it
         // stands with music left. playedOut: it stands at its music's end.
         enum class State { empty, loading, ready, playing, playedOut };
         State state = State::empty;

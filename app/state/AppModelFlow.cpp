@@ -104,8 +104,9 @@ void AppModel::autoTick()
     // and flow never brings it back.
     QSet<QUuid> onAir = onAir_;
     requested_.removeIf([this, &onAir](const QUuid& id) {
-        const bool takenBack =
-            std::find(queue_.begin(), queue_.end(), id) == queue_.end() && !(autoCueing_ && autoCueing_->id == id);
+        // Flow's own cue of it, loading or landed, is its turn, not a take-back.
+        const bool takenBack = std::find(queue_.begin(), queue_.end(), id) == queue_.end()
+            && !(autoCueing_ && autoCueing_->id == id) && !(autoCued_ && autoCued_->id == id);
         if (takenBack)
             onAir.insert(id);
         return takenBack;
@@ -252,6 +253,10 @@ void AppModel::flowDeckLanded(int deck)
     // not the user's choice. A take extended under the deck keeps its record.
     const std::optional<TrackRecord>& landed = decks_[std::size_t(deck)]->track();
     const std::optional<QUuid> id = landed ? std::optional<QUuid>(landed->id) : std::nullopt;
+    // Flow's cue of a request onto the deck that still holds the record lands
+    // the same record again: the request has had its turn all the same.
+    if (id && id == landedOn_[std::size_t(deck)] && autoCueing_ && autoCueing_->id == *id)
+        requested_.remove(*id);
     if (id != landedOn_[std::size_t(deck)]) {
         const std::optional<QUuid> was = landedOn_[std::size_t(deck)];
         landedOn_[std::size_t(deck)] = id;

@@ -181,6 +181,42 @@ TEST(FlowSeams, AQueuedRecordACalledOffMixLeftUnheardGoesBackToTheQueue)
     }
 }
 
+// A request for a record heard already, cued by flow on the deck that still
+// holds it: the MIX key calls its mix off before the downbeat. The record,
+// unheard since, goes back to the head of the queue with a line and is heard
+// later.
+TEST(FlowSeams, ARequestCuedOnTheDeckThatHoldsItGoesBackWhenItsMixIsCalledOff)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 150.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord &a = set[0], &b = set[1];
+    ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+    set.play(0, 20.0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    app.transition().mix(1); // Alpha plays on behind the crossfader
+    ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(b); }, 20.0)) << set.log();
+    app.enqueue(a.id);
+    app.moveInQueue(a.id, -int(app.queue().size()));
+    ASSERT_TRUE(set.playUntil(
+        [&] {
+            const TransitionModel::Phase phase = app.transition().phase();
+            return phase.kind == Kind::waitingDownbeat && phase.to == 0;
+        },
+        150.0))
+        << set.log();
+    ASSERT_TRUE(holds(app, 0, a));
+    app.binder().noteHandsOn();
+    app.transition().mix(0);
+    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 1.0));
+    set.frame();
+    EXPECT_TRUE(!app.queue().empty() && app.queue().front() == a.id) << set.log();
+    EXPECT_TRUE(anyLine(set.notes(), [](const QString& l) {
+        return l.contains(QStringLiteral("Alpha")) && l.contains(QStringLiteral("head of the queue"));
+    })) << set.log();
+    EXPECT_TRUE(set.playUntil([&] { return heard(set, a); }, 120.0)) << set.log();
+}
+
 // A request for a record heard already, taken back at once, leaves it heard:
 // flow does not bring it back from where it plays behind the crossfader.
 TEST(FlowSeams, ARequestTakenBackLeavesTheRecordHeard)
@@ -301,6 +337,37 @@ TEST(FlowSeams, TheFlowLineSaysWhatFlowDoes)
             << app.flowLine().toStdString() << "\n" << set.log();
         slow.release();
     }
+}
+
+// A load over the live deck while its record still plays: until the new
+// record lands the room hears the old one, and flow neither takes the deck
+// for stopped nor brings the next record in over it.
+TEST(FlowSeams, ALoadOverThePlayingLiveDeckLeavesItPlayingUntilItLands)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Zulu")}, {120.0, 60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord &a = set[0], &z = set[2];
+    ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+    set.play(0, 20.0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    test::HeldDecode slow(z.path);
+    app.deck(0).setDecoder(slow.decoder());
+    app.deck(0).load(z, [] {});
+    ASSERT_TRUE(test::spinUntil([&] { return slow.holding(); }));
+    const qsizetype before = set.notes().size();
+    bool quiet = false;
+    set.playUntil(
+        [&] {
+            quiet = quiet || !app.isAudible(0);
+            return false;
+        },
+        5.0, &slow);
+    EXPECT_TRUE(holds(app, 0, a) || app.deck(0).loading());
+    EXPECT_FALSE(quiet) << set.log();
+    EXPECT_FALSE(anyLine(set.notes().mid(before), [](const QString& l) { return l.contains(QStringLiteral(" at once")); }))
+        << set.log();
+    slow.release();
 }
 
 // A record shorter than the wait for the downbeat is cued once: its play

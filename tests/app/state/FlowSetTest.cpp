@@ -1206,6 +1206,8 @@ private:
     std::array<std::optional<QUuid>, 2> playingNow_;
     std::array<double, 2> playStart_{};
     std::array<double, 2> lastPosition_{};
+    qsizetype notesSeen_ = 0; // the lines written up to the previous frame
+    std::array<double, 2> flowStoppedAt_{-1.0, -1.0}; // flow's last "stopped deck" line for each
     std::array<std::shared_ptr<DeckVoice>, 2> lastVoice_;
     // What each deck played when the output last restarted: it plays on.
     std::array<std::optional<QUuid>, 2> playsOn_;
@@ -1294,6 +1296,13 @@ void RandomUser::play()
 // Follows what the room hears, deck by deck, and checks each start of play.
 void RandomUser::follow()
 {
+    const QStringList notes = set_.notes();
+    const QStringList since = notes.mid(std::min(notesSeen_, notes.size()));
+    notesSeen_ = notes.size();
+    for (const QString& line : since)
+        for (int deck : {0, 1})
+            if (line.startsWith(QStringLiteral("flow: stopped deck %1").arg(deck + 1)))
+                flowStoppedAt_[std::size_t(deck)] = set_.played;
     for (int deck : {0, 1}) {
         if (!set_.readable(deck))
             continue; // the cells still describe the record before the landing
@@ -1303,9 +1312,11 @@ void RandomUser::follow()
         const std::optional<QUuid> id = now ? std::optional<QUuid>(track->id) : std::nullopt;
         const std::size_t d = std::size_t(deck);
         if (id && id != playingNow_[d]) {
-            // A start of play.
-            playStart_[d] = set_.played;
+            // A start of play; a play that goes on after an output restart
+            // is the same play.
             const bool resumed = playsOn_[d] == id;
+            if (!resumed)
+                playStart_[d] = set_.played;
             playsOn_[d].reset();
             if (!resumed && heard_.contains(*id) && !wanted_.contains(*id) && !touched_.contains(*id))
                 fail(QStringLiteral("%1 starts again on deck %2, heard already").arg(track->title).arg(deck + 1));
@@ -1315,10 +1326,11 @@ void RandomUser::follow()
             // It stopped: by its end, by flow (with a line), or by a hand.
             const double duration = voice->state().duration.load();
             const double at = voice->state().position.load();
-            const QString last = set_.notes().isEmpty() ? QString() : set_.notes().back();
+            // The voice stops on its next render: the line may be a frame old.
+            const bool flowStopped = flowStoppedAt_[d] >= 0.0 && set_.played - flowStoppedAt_[d] < 0.5;
             if (at >= duration - 0.1)
                 ++playedOut_;
-            else if (usersPath_ && !last.startsWith(QStringLiteral("flow: stopped deck %1").arg(deck + 1))
+            else if (usersPath_ && !flowStopped
                      && lastPosition_[d] >= duration - 0.5)
                 fail(QStringLiteral("deck %1 stopped at %2 s of %3 s, its end not yet heard")
                          .arg(deck + 1)
