@@ -387,11 +387,8 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         loopStart_ = start;
         loopEnd_ = start + length;
         loopActive_ = true;
-        if (loopEnd_ <= pos_) {
-            const double was = pos_;
-            pos_ = start + std::fmod(pos_ - start, length);
-            noteWrap(unitTaken_, was - pos_);
-        }
+        if (loopEnd_ <= pos_)
+            wrapIntoLoop();
         break;
     }
     case K::loopResize:
@@ -401,11 +398,8 @@ void DeckVoice::applyCommand(const DeckCommand& c)
                 break;
             length = std::max(length, 32.0);
             loopEnd_ = loopStart_ + length;
-            if (loopActive_ && loopEnd_ <= pos_) {
-                const double was = pos_;
-                pos_ = loopStart_ + std::fmod(pos_ - loopStart_, length);
-                noteWrap(unitTaken_, was - pos_);
-            }
+            if (loopActive_ && loopEnd_ <= pos_)
+                wrapIntoLoop();
         }
         break;
     case K::setLoop:
@@ -530,11 +524,8 @@ void DeckVoice::applyCommand(const DeckCommand& c)
             // the read head's lead needs more, so it wraps here, keeping its
             // place in the loop's cycle.
             const double length = loopEnd_ - loopStart_;
-            if (pos_ >= loopEnd_ + length) {
-                const double was = pos_;
-                pos_ = loopStart_ + std::fmod(pos_ - loopStart_, length);
-                noteWrap(unitTaken_, was - pos_);
-            }
+            if (pos_ >= loopEnd_ + length)
+                wrapIntoLoop();
         }
         break;
     }
@@ -1401,6 +1392,13 @@ double DeckVoice::heardFrames() const
     if (loopActive_ && length > 0.0 && pos_ >= loopStart_ && pos_ <= loopEnd_ && heard >= loopEnd_)
         heard = loopStart_ + std::fmod(heard - loopStart_, length);
     return std::clamp(heard, 0.0, std::max(double(frameCount() - 2), 0.0));
+}
+
+void DeckVoice::wrapIntoLoop()
+{
+    const double was = pos_;
+    pos_ = loopStart_ + std::fmod(pos_ - loopStart_, loopEnd_ - loopStart_);
+    noteWrap(unitTaken_, was - pos_);
 }
 
 void DeckVoice::noteWrap(double takenAt, double length)

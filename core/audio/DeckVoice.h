@@ -311,6 +311,9 @@ private:
     std::array<LoopWrap, kLoopWraps> loopWraps_{};
     std::size_t wrapCount_ = 0;
     void noteWrap(double takenAt, double length);
+    // Moves the read head back into the active loop, keeping its place in the
+    // loop's cycle, and notes the jump as a wrap. Audio thread.
+    void wrapIntoLoop();
 
     // Render-ahead: the rings and the worker's state (null while off).
     struct Ahead;
