@@ -128,6 +128,11 @@ public:
         return total;
     }
 
+    // The clock master's I/O drives the whole aggregate: when it has ended
+    // nothing renders. A follower that went away leaves the master playing;
+    // the device-list change that follows rebuilds the rig.
+    bool ended() const override { return !subs_.empty() && subs_[0]->unit && subs_[0]->unit->ended(); }
+
 private:
     struct Sub {
         AudioObjectId id = 0;
@@ -358,6 +363,10 @@ OSStatus DeferredUnit::stop()
 int DeferredUnit::underruns() const
 {
     return inner_ ? inner_->underruns() : 0;
+}
+bool DeferredUnit::ended() const
+{
+    return inner_ && inner_->ended();
 }
 
 } // namespace zelvo

@@ -77,6 +77,7 @@ public:
     OSStatus start() override;
     OSStatus stop() override;
     int underruns() const override;
+    bool ended() const override;
 
 private:
     Factory make_;
