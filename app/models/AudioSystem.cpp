@@ -343,7 +343,10 @@ void AudioSystem::boot()
         });
     });
     restart();
-    janitor_ = scheduler_.runEvery(kJanitorSeconds, [this] { releaseRetired(); });
+    janitor_ = scheduler_.runEvery(kJanitorSeconds, [this] {
+        releaseRetired();
+        watchOutput();
+    });
 }
 
 void AudioSystem::releaseRetired()
@@ -352,9 +355,30 @@ void AudioSystem::releaseRetired()
         io_->engine().releaseRetiredBuffers();
 }
 
+// A sound card that is pulled out ends the output's I/O at once, while the
+// system's device list drops it only a moment later. The output reads as not
+// running from the first failed write; here the open device that disappeared
+// is followed as a device-list change would: restart on the next choice. A
+// device that stays listed though its I/O ended (a sound server that went
+// down) is opened again after a grace time.
+void AudioSystem::watchOutput()
+{
+    if (!io_ || !io_->ended()) {
+        endedTicks_ = 0;
+        return;
+    }
+    setDevices(CoreAudioHAL::outputDevices());
+    const auto& uid = io_->device().uid;
+    const bool listed = std::any_of(devices_.begin(), devices_.end(), [&](const AudioDevice& d) { return d.uid == uid; });
+    ++endedTicks_;
+    if (!listed || endedTicks_ * kJanitorSeconds >= kEndedGraceSeconds)
+        restart();
+}
+
 void AudioSystem::restart()
 {
     std::optional<double> previousRate;
+    endedTicks_ = 0;
     if (io_) {
         previousRate = io_->engine().sampleRate();
         io_->stop();
