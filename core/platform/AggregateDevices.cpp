@@ -88,8 +88,11 @@ public:
     {
         if (!initialized_)
             return kStatusNotReady;
-        if (running_)
-            return 0;
+        if (running_) {
+            if (!ended())
+                return 0;
+            stop(); // the master's I/O ended by itself: stop all, then try again
+        }
         for (auto& sub : subs_) {
             if (sub->link)
                 sub->link->reset();
