@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace zelvo {
@@ -215,7 +216,10 @@ private:
     std::unique_ptr<CoreAudioHAL::Listener> listener_;
     std::unique_ptr<CoreAudioHAL::Listener> deviceListener_;
     std::uint64_t janitor_ = 0;
-    int endedTicks_ = 0; // janitor firings that found the open output ended
+    int endedTicks_ = 0; // janitor firings that found the open output (or a part of it) ended
+    // The device of an output whose I/O ended by itself and that is being
+    // opened again, until an open succeeds or the device leaves the list.
+    std::optional<std::string> lostUID_;
     bool batching_ = false;
     bool booted_ = false;
     std::optional<ControllerKind> preferredController_;

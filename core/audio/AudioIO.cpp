@@ -174,6 +174,11 @@ bool AudioIO::ended() const
     return running_.load() && unit_ && unit_->ended();
 }
 
+bool AudioIO::partEnded() const
+{
+    return running_.load() && unit_ && unit_->partEnded();
+}
+
 double AudioIO::latency() const
 {
     return CoreAudioHAL::outputLatency(device_.id);

@@ -69,6 +69,11 @@ public:
     // Whether output was started and its I/O has since ended by itself. Any
     // thread; lock-free.
     bool ended() const;
+    // Whether output was started and the I/O of any device it plays through
+    // has since ended by itself, ended() included: one card of a rig can go
+    // quiet while the clock master plays on and running() stays true. Any
+    // thread; lock-free.
+    bool partEnded() const;
     double sampleRate() const { return sampleRate_; }
     // One entry per device output channel: the engine channel feeding it, -1 for silence.
     const std::vector<int>& channelMap() const { return channelMap_; }

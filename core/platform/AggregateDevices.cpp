@@ -133,8 +133,13 @@ public:
 
     // The clock master's I/O drives the whole aggregate: when it has ended
     // nothing renders. A follower that went away leaves the master playing;
-    // the device-list change that follows rebuilds the rig.
+    // the device-list change that follows rebuilds the rig, and one that
+    // stays listed reads in partEnded().
     bool ended() const override { return !subs_.empty() && subs_[0]->unit && subs_[0]->unit->ended(); }
+    bool partEnded() const override
+    {
+        return std::any_of(subs_.begin(), subs_.end(), [](const auto& sub) { return sub->unit && sub->unit->ended(); });
+    }
 
 private:
     struct Sub {
@@ -370,6 +375,10 @@ int DeferredUnit::underruns() const
 bool DeferredUnit::ended() const
 {
     return inner_ && inner_->ended();
+}
+bool DeferredUnit::partEnded() const
+{
+    return inner_ && inner_->partEnded();
 }
 
 } // namespace zelvo

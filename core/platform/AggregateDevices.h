@@ -78,6 +78,7 @@ public:
     OSStatus stop() override;
     int underruns() const override;
     bool ended() const override;
+    bool partEnded() const override;
 
 private:
     Factory make_;

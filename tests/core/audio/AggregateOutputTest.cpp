@@ -146,7 +146,7 @@ TEST(AggregateOutput, StoppingTheMasterStarvesTheFollowerOnceAndItRecovers)
 }
 
 // The clock master drives the aggregate: a follower's card going away leaves
-// the output running, the master's ends it.
+// the output running (and reads as a part that ended), the master's ends it.
 TEST(AggregateOutput, OnlyTheMastersCardGoingAwayEndsTheOutput)
 {
     test::ScopedBackend<Fake> fake;
@@ -156,8 +156,12 @@ TEST(AggregateOutput, OnlyTheMastersCardGoingAwayEndsTheOutput)
     test::SineRenderer* renderer = nullptr;
     AudioIO io(*CoreAudioHAL::device(*id), 256, 0, 2, sine(renderer));
     io.start();
+    EXPECT_FALSE(io.partEnded());
     fake->vanishDevice(follower);
     EXPECT_TRUE(io.running());
+    EXPECT_FALSE(io.ended());
+    EXPECT_TRUE(io.partEnded());
     fake->vanishDevice(master);
     EXPECT_FALSE(io.running());
+    EXPECT_TRUE(io.ended());
 }
