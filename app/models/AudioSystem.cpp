@@ -244,10 +244,13 @@ void AudioSystem::deviceListChanged()
     adoptPreferredController();
     if (!playerRig_.empty())
         buildRig();
-    if (io_) {
-        const auto& uid = io_->device().uid;
-        if (std::none_of(devices_.begin(), devices_.end(), [&](const AudioDevice& d) { return d.uid == uid; }))
-            restart();
+    // Without an output, one lost with its device counts as still open: a
+    // reopen that failed on it does not keep the set silent once it leaves.
+    // Followed once; the next choice's open is then an ordinary one.
+    const std::optional<std::string> uid = io_ ? std::optional(io_->device().uid) : lostUID_;
+    if (uid && std::none_of(devices_.begin(), devices_.end(), [&](const AudioDevice& d) { return d.uid == *uid; })) {
+        lostUID_.reset();
+        restart();
     }
 }
 
@@ -343,7 +346,10 @@ void AudioSystem::boot()
         });
     });
     restart();
-    janitor_ = scheduler_.runEvery(kJanitorSeconds, [this] { releaseRetired(); });
+    janitor_ = scheduler_.runEvery(kJanitorSeconds, [this] {
+        releaseRetired();
+        watchOutput();
+    });
 }
 
 void AudioSystem::releaseRetired()
@@ -352,9 +358,43 @@ void AudioSystem::releaseRetired()
         io_->engine().releaseRetiredBuffers();
 }
 
+// A sound card that is pulled out ends the output's I/O at once, while the
+// system's device list drops it only a moment later. The output reads as not
+// running from the first failed write; here the open device that disappeared
+// is followed as a device-list change would: restart on the next choice. A
+// device that stays listed though its I/O ended (a sound server that went
+// down) is opened again after a grace time, and so is a rig whose follower
+// card went quiet while the clock master plays on.
+void AudioSystem::watchOutput()
+{
+    if (!io_ || !io_->partEnded()) {
+        endedTicks_ = 0;
+        return;
+    }
+    ++endedTicks_;
+    const bool graceOver = endedTicks_ * kJanitorSeconds >= kEndedGraceSeconds;
+    if (!io_->ended()) {
+        if (graceOver)
+            restart();
+        return;
+    }
+    setDevices(CoreAudioHAL::outputDevices());
+    const auto& uid = io_->device().uid;
+    const bool listed = std::any_of(devices_.begin(), devices_.end(), [&](const AudioDevice& d) { return d.uid == uid; });
+    if (!listed) {
+        restart();
+    } else if (graceOver) {
+        // Until an open succeeds, a device-list change that drops this device
+        // restarts as it would with the ended output still open.
+        lostUID_ = uid;
+        restart();
+    }
+}
+
 void AudioSystem::restart()
 {
     std::optional<double> previousRate;
+    endedTicks_ = 0;
     if (io_) {
         previousRate = io_->engine().sampleRate();
         io_->stop();
@@ -455,6 +495,7 @@ void AudioSystem::opened(Outcome outcome, const AudioDevice& device, std::int64_
         return;
     }
     auto u = outcome.io;
+    lostUID_.reset();
     if (late) {
         if (io_)
             io_->stop();

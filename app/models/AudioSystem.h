@@ -3,7 +3,8 @@
 // user's output settings (device, buffer size, master and cue pairs), opening
 // the output off the main thread with a 4 s watchdog and a built-in stand-in,
 // restarts on device and rate changes, the hand-over of every new engine, the
-// 0.5 s janitor that releases retired track buffers, the adoption of a
+// 0.5 s janitor that releases retired track buffers and watches for an output
+// whose device went away under it, the adoption of a
 // connected controller's sound card and the players' rig (each deck out of its
 // own player's card).
 //
@@ -22,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace zelvo {
@@ -61,6 +63,9 @@ public:
     static constexpr const char* kRigName = "kavri zelvo players";
     static constexpr double kWatchdogSeconds = 4.0;
     static constexpr double kJanitorSeconds = 0.5;
+    // How long an output whose I/O ended by itself waits for the device list
+    // to drop its device before it is opened again on the same choice.
+    static constexpr double kEndedGraceSeconds = 2.0;
 
     // Reads the four settings; opens nothing, writes nothing. The three
     // references must outlive this object. Main thread.
@@ -179,6 +184,7 @@ private:
     void rateCheck();
     void askForMicrophone();
     void releaseRetired();
+    void watchOutput();
     void buildRig();
     bool tearDownRig();
     void saveDeviceUID();
@@ -210,6 +216,10 @@ private:
     std::unique_ptr<CoreAudioHAL::Listener> listener_;
     std::unique_ptr<CoreAudioHAL::Listener> deviceListener_;
     std::uint64_t janitor_ = 0;
+    int endedTicks_ = 0; // janitor firings that found the open output (or a part of it) ended
+    // The device of an output whose I/O ended by itself and that is being
+    // opened again, until an open succeeds or the device leaves the list.
+    std::optional<std::string> lostUID_;
     bool batching_ = false;
     bool booted_ = false;
     std::optional<ControllerKind> preferredController_;

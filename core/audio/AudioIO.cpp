@@ -141,8 +141,14 @@ void AudioIO::teardown() noexcept
 void AudioIO::start()
 {
     std::lock_guard lock(control_);
-    if (!unit_ || running_)
+    if (!unit_)
         return;
+    if (running_) {
+        if (!unit_->ended())
+            return;
+        unit_->stop(); // the I/O ended by itself: join what is left, then try again
+        running_ = false;
+    }
     if (OSStatus s = unit_->start(); s != 0)
         failStep("start output", s);
     running_ = true;
@@ -155,6 +161,22 @@ void AudioIO::stop()
         return;
     unit_->stop();
     running_ = false;
+}
+
+bool AudioIO::running() const
+{
+    return running_.load() && !(unit_ && unit_->ended());
+}
+
+bool AudioIO::ended() const
+{
+    // The unit is made before this object is shared and kept until it goes.
+    return running_.load() && unit_ && unit_->ended();
+}
+
+bool AudioIO::partEnded() const
+{
+    return running_.load() && unit_ && unit_->partEnded();
 }
 
 double AudioIO::latency() const

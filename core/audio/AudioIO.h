@@ -40,8 +40,9 @@ public:
     AudioIO(const AudioIO&) = delete;
     AudioIO& operator=(const AudioIO&) = delete;
 
-    // Starts output; does nothing when running. Throws "start output". Any
-    // thread but the audio thread; start and stop never overlap.
+    // Starts output; does nothing when running. An output whose I/O ended by
+    // itself is stopped and started again. Throws "start output". Any thread
+    // but the audio thread; start and stop never overlap.
     void start();
     // Stops output and joins the I/O thread; does nothing when stopped. Any
     // thread but the audio thread.
@@ -61,8 +62,18 @@ public:
     const AudioDevice& device() const { return device_; }
     int masterPair() const { return masterPair_; }
     std::optional<int> cuePair() const { return cuePair_; }
-    // Whether output is started. Any thread.
-    bool running() const { return running_.load(); }
+    // Whether output is started and its I/O still renders: false once the
+    // device's I/O ended by itself (the device went away). Any thread;
+    // lock-free.
+    bool running() const;
+    // Whether output was started and its I/O has since ended by itself. Any
+    // thread; lock-free.
+    bool ended() const;
+    // Whether output was started and the I/O of any device it plays through
+    // has since ended by itself, ended() included: one card of a rig can go
+    // quiet while the clock master plays on and running() stays true. Any
+    // thread; lock-free.
+    bool partEnded() const;
     double sampleRate() const { return sampleRate_; }
     // One entry per device output channel: the engine channel feeding it, -1 for silence.
     const std::vector<int>& channelMap() const { return channelMap_; }

@@ -88,8 +88,11 @@ public:
     {
         if (!initialized_)
             return kStatusNotReady;
-        if (running_)
-            return 0;
+        if (running_) {
+            if (!ended())
+                return 0;
+            stop(); // the master's I/O ended by itself: stop all, then try again
+        }
         for (auto& sub : subs_) {
             if (sub->link)
                 sub->link->reset();
@@ -126,6 +129,16 @@ public:
                 total += sub->link->underruns() + sub->link->overruns();
         }
         return total;
+    }
+
+    // The clock master's I/O drives the whole aggregate: when it has ended
+    // nothing renders. A follower that went away leaves the master playing;
+    // the device-list change that follows rebuilds the rig, and one that
+    // stays listed reads in partEnded().
+    bool ended() const override { return !subs_.empty() && subs_[0]->unit && subs_[0]->unit->ended(); }
+    bool partEnded() const override
+    {
+        return std::any_of(subs_.begin(), subs_.end(), [](const auto& sub) { return sub->unit && sub->unit->ended(); });
     }
 
 private:
@@ -358,6 +371,14 @@ OSStatus DeferredUnit::stop()
 int DeferredUnit::underruns() const
 {
     return inner_ ? inner_->underruns() : 0;
+}
+bool DeferredUnit::ended() const
+{
+    return inner_ && inner_->ended();
+}
+bool DeferredUnit::partEnded() const
+{
+    return inner_ && inner_->partEnded();
 }
 
 } // namespace zelvo

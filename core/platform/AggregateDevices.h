@@ -77,6 +77,8 @@ public:
     OSStatus start() override;
     OSStatus stop() override;
     int underruns() const override;
+    bool ended() const override;
+    bool partEnded() const override;
 
 private:
     Factory make_;

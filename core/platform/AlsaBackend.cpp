@@ -170,8 +170,11 @@ public:
     {
         if (!pcm_)
             return kStatusNotReady;
-        if (thread_.joinable())
-            return 0;
+        if (thread_.joinable()) {
+            if (!ended_.load())
+                return 0;
+            stop(); // the I/O ended by itself: join what is left, then try again
+        }
         stopping_.store(false);
         int err = snd_pcm_prepare(pcm_);
         if (err < 0)
@@ -187,10 +190,12 @@ public:
         stopping_.store(true);
         thread_.join(); // a blocking write returns within one period
         snd_pcm_drop(pcm_);
+        ended_.store(false);
         return 0;
     }
 
     int underruns() const override { return underruns_.load(std::memory_order_relaxed); }
+    bool ended() const override { return ended_.load(); }
 
 private:
     OSStatus configure()
@@ -277,7 +282,9 @@ private:
                     if (snd_pcm_recover(pcm_, int(written), 1) >= 0)
                         continue;
                 }
-                return; // the device is gone
+                // The device is gone: the thread ends here and says so.
+                ended_.store(true);
+                return;
             }
         }
     }
@@ -295,6 +302,7 @@ private:
     std::vector<float*> clientPointers_, devicePointers_;
     std::vector<std::uint8_t> interleaved_;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> ended_{false}; // written by the I/O thread as it leaves
     std::atomic<int> underruns_{0};
     std::thread thread_;
 };

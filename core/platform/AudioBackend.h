@@ -97,6 +97,15 @@ public:
     // Slices the device played late or not at all since initialise (recovered
     // underruns, drift-compensation starvation). Any thread.
     virtual int underruns() const = 0;
+    // Whether the I/O ended by itself while started, because the device went
+    // away or failed for good: the render callback is not called any more.
+    // stop() clears it and returns at once; start() tries the device again.
+    // Any thread; lock-free.
+    virtual bool ended() const { return false; }
+    // Whether the I/O of any device this unit plays through ended by itself
+    // while started: ended(), or a part of it (one card of several) that went
+    // quiet while the rest plays on. Any thread; lock-free.
+    virtual bool partEnded() const { return ended(); }
 };
 
 // How to build an aggregate: its name and UID, the sub-devices by UID (the first

@@ -3,6 +3,7 @@
 #include "platform/ConfiguredOutputUnit.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <numeric>
@@ -87,8 +88,9 @@ public:
         if (!initialized_)
             return kStatusNotReady;
         std::lock_guard lock(backend_.mutex_);
-        if (!record_->running) {
+        if (!record_->running || ended_.load()) {
             record_->running = true;
+            ended_.store(false);
             nextTime_ = backend_simTime();
         }
         return 0;
@@ -98,12 +100,25 @@ public:
     {
         std::lock_guard lock(backend_.mutex_);
         record_->running = false;
+        ended_.store(false);
         return 0;
     }
 
     int underruns() const override { return 0; }
+    bool ended() const override { return ended_.load(); }
 
-    bool running() const { return record_->running; }
+    // Ends a started unit's I/O as its device would. Under the backend's mutex.
+    void endIO()
+    {
+        if (!record_->running)
+            return;
+        ended_.store(true);
+        record_->ended = true;
+    }
+
+    AudioObjectId deviceId() const { return device_; }
+    // Whether `pump` plays it. Under the backend's mutex.
+    bool running() const { return record_->running && !ended_.load(); }
     double nextTime() const { return nextTime_; }
 
     // One device slice: render, map to the device's channels, keep statistics.
@@ -157,6 +172,7 @@ private:
     std::vector<float*> clientPointers_;
     std::vector<float*> devicePointers_;
     std::vector<float> last_;
+    std::atomic<bool> ended_{false};
 };
 
 FakeAudioBackend::FakeAudioBackend() : aggregates_(*this, [this] {
@@ -186,6 +202,21 @@ void FakeAudioBackend::removeDevice(AudioObjectId id)
     std::lock_guard lock(mutex_);
     devices_.erase(id);
     std::erase(order_, id);
+}
+
+void FakeAudioBackend::endIO(AudioObjectId id)
+{
+    std::lock_guard lock(mutex_);
+    for (Unit* unit : live_) {
+        if (unit->deviceId() == id)
+            unit->endIO();
+    }
+}
+
+void FakeAudioBackend::vanishDevice(AudioObjectId id)
+{
+    endIO(id);
+    removeDevice(id);
 }
 
 FakeAudioBackend::Device& FakeAudioBackend::device(AudioObjectId id)

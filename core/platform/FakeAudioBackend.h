@@ -2,7 +2,8 @@
 // A scripted sound system for tests: devices whose every property can be
 // unreadable, output-unit steps that fail with a chosen status, an initialise
 // that hangs until released, aggregates, listeners fired from a thread of the
-// backend's own, and device clocks that run slightly fast or slow.
+// backend's own, device clocks that run slightly fast or slow, and devices
+// that fail or go away under a playing unit.
 //
 // Units never start threads: `pump` plays every started unit on the caller's
 // thread in simulated time, each at its own device's clock, so an hour of
@@ -57,6 +58,8 @@ public:
         bool initialized = false;
         bool running = false;
         bool destroyed = false;
+        // Its I/O ended by itself while started (endIO, vanishDevice).
+        bool ended = false;
         std::int64_t framesPlayed = 0;
         std::int64_t callbacks = 0;
         // The first `captureLimit` frames played, per device channel.
@@ -73,6 +76,15 @@ public:
     // Script. Main (test) thread.
     AudioObjectId addDevice(Device device);
     void removeDevice(AudioObjectId id);
+    // The device fails under a playing unit, as a sound card does when its
+    // writes fail for good: the I/O of every started unit on it ends by
+    // itself (ended() reads true, it plays no more slices). The device stays
+    // listed, and a unit started on it again plays.
+    void endIO(AudioObjectId id);
+    // The device is pulled out mid-play: endIO, then removeDevice. Units on it
+    // cannot start again. The device-list notification is the test's to send
+    // (the system's comes separately, and later).
+    void vanishDevice(AudioObjectId id);
     Device& device(AudioObjectId id);
     void setDefaultOutput(std::optional<AudioObjectId> id) { defaultOutput_ = id; }
     void setDeviceListReadable(bool readable) { deviceListReadable_ = readable; }

@@ -411,6 +411,64 @@ TEST_F(AudioSystemTest, AnUnpluggedDeviceFallsBackAndIsChosenAgainOnlyAtTheNextR
     EXPECT_EQ(openUID(), "usb");
 }
 
+// An output whose I/O ended by itself stops counting as running at once. The
+// janitor restarts on the next choice when the device has left the list, with
+// no message and the saved choice kept; on the same device after the grace
+// when it stays listed.
+TEST_F(AudioSystemTest, AnOutputWhoseDeviceWentAwayRestarts)
+{
+    const auto builtIn = add("builtin", "Built-in Output", 2, transport::builtIn);
+    backend->setDefaultOutput(builtIn);
+    const auto usb = add("usb", "Interface", 2);
+    defaults->setString("audio.device", "usb");
+    auto& a = boot();
+    const auto g = a.generation();
+    backend->vanishDevice(usb);
+    EXPECT_FALSE(a.outputRunning());
+    scheduler.advance(AudioSystem::kJanitorSeconds);
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(openUID(), "builtin");
+    EXPECT_TRUE(a.outputRunning());
+    EXPECT_FALSE(a.errorText().has_value());
+    EXPECT_EQ(defaults->string("audio.device"), "usb");
+
+    backend->endIO(builtIn);
+    scheduler.advance(AudioSystem::kEndedGraceSeconds - AudioSystem::kJanitorSeconds);
+    EXPECT_EQ(a.generation(), g + 1);
+    scheduler.advance(AudioSystem::kJanitorSeconds);
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(a.generation(), g + 2);
+    EXPECT_EQ(openUID(), "builtin");
+    EXPECT_TRUE(a.outputRunning());
+}
+
+// A reopen after the grace that fails shows its error; the device leaving the
+// list later still moves the set to the next choice, as it would have with the
+// ended output open.
+TEST_F(AudioSystemTest, AFailedReopenOfAnEndedDeviceFollowsItOffTheList)
+{
+    const auto builtIn = add("builtin", "Built-in Output", 2, transport::builtIn);
+    backend->setDefaultOutput(builtIn);
+    const auto usb = add("usb", "Interface", 2);
+    defaults->setString("audio.device", "usb");
+    auto& a = boot();
+    ASSERT_EQ(openUID(), "usb");
+    backend->endIO(usb);
+    backend->device(usb).failSteps["initialize"] = -50;
+    scheduler.advance(AudioSystem::kEndedGraceSeconds);
+    ASSERT_TRUE(test::settle());
+    EXPECT_FALSE(a.outputRunning());
+    EXPECT_EQ(a.errorText(), QStringLiteral("initialize AUHAL failed (-50)"));
+
+    backend->removeDevice(usb);
+    listChanged();
+    ASSERT_TRUE(test::spinUntil([&] { return a.outputRunning(); })) << a.errorText().value_or("-").toStdString();
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(openUID(), "builtin");
+    EXPECT_FALSE(a.errorText().has_value());
+    EXPECT_EQ(defaults->string("audio.device"), "usb");
+}
+
 TEST_F(AudioSystemTest, AConnectedControllersCardBecomesTheOutputOnce)
 {
     add("builtin", "Built-in Output", 2, transport::builtIn);
@@ -654,6 +712,33 @@ TEST_F(PlayerRigTest, AFailedAggregateFallsBackToDeckOnesCardAndRetriesLater)
     EXPECT_TRUE(a.directOuts());
     EXPECT_EQ(a.errorText(), std::nullopt);
     EXPECT_EQ(a.rigCount(), 3);
+}
+
+// A follower card whose I/O ended while it stays listed: the master plays on
+// and the output keeps counting as running; after the grace the rig is opened
+// again and the follower's card plays.
+TEST_F(PlayerRigTest, AFollowerWhoseIOEndedIsOpenedAgainAfterTheGrace)
+{
+    auto& a = boot();
+    a.setPlayerRig(twoPlayers());
+    ASSERT_TRUE(test::settle());
+    ASSERT_TRUE(a.rigAggregate());
+    const auto g = a.generation();
+    backend->pump(0.1);
+    backend->endIO(cardB);
+    scheduler.advance(AudioSystem::kEndedGraceSeconds - AudioSystem::kJanitorSeconds);
+    ASSERT_TRUE(test::settle());
+    EXPECT_TRUE(a.outputRunning());
+    EXPECT_EQ(a.generation(), g);
+    scheduler.advance(AudioSystem::kJanitorSeconds);
+    ASSERT_TRUE(test::settle());
+    EXPECT_EQ(a.generation(), g + 1);
+    EXPECT_TRUE(a.outputRunning());
+    backend->pump(0.5);
+    const auto& units = backend->units();
+    EXPECT_TRUE(std::any_of(units.begin(), units.end(), [&](const auto& u) {
+        return u->device == cardB && u->running && !u->ended && u->framesPlayed > 0;
+    }));
 }
 
 TEST_F(PlayerRigTest, ShutdownStopsTheOutputAndDestroysTheAggregate)

@@ -144,3 +144,24 @@ TEST(AggregateOutput, StoppingTheMasterStarvesTheFollowerOnceAndItRecovers)
     EXPECT_EQ(device[256], 0.25f);
     EXPECT_TRUE(probe.clean());
 }
+
+// The clock master drives the aggregate: a follower's card going away leaves
+// the output running (and reads as a part that ended), the master's ends it.
+TEST(AggregateOutput, OnlyTheMastersCardGoingAwayEndsTheOutput)
+{
+    test::ScopedBackend<Fake> fake;
+    const auto master = fake->addDevice(fakeCard("master", 0.0, 256));
+    const auto follower = fake->addDevice(fakeCard("follower", 0.0, 256));
+    const auto id = CoreAudioHAL::createAggregate("kavri zelvo players", "agg.loss", {"master", "follower"});
+    test::SineRenderer* renderer = nullptr;
+    AudioIO io(*CoreAudioHAL::device(*id), 256, 0, 2, sine(renderer));
+    io.start();
+    EXPECT_FALSE(io.partEnded());
+    fake->vanishDevice(follower);
+    EXPECT_TRUE(io.running());
+    EXPECT_FALSE(io.ended());
+    EXPECT_TRUE(io.partEnded());
+    fake->vanishDevice(master);
+    EXPECT_FALSE(io.running());
+    EXPECT_TRUE(io.ended());
+}

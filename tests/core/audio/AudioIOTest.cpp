@@ -235,6 +235,32 @@ TEST(AudioIO, TeardownStopsTheDeviceBeforeTheEngineLetsGoOfItsBuffers)
     EXPECT_EQ(framesAtRelease, unit->framesPlayed);
 }
 
+// A device whose I/O ends under a playing output: it stops counting as
+// running at once; stop and start after it neither hang nor join twice.
+// Pulled out, it cannot start again; failed but still listed, it plays again.
+TEST(AudioIO, AnOutputWhoseDeviceGoesAwayStopsCountingAsRunning)
+{
+    Rig rig;
+    const auto pulled = rig.add(2), failing = rig.add(4);
+    auto io = rig.open(pulled, 256, 0, std::nullopt);
+    io->start();
+    rig.fake->vanishDevice(pulled);
+    EXPECT_FALSE(io->running());
+    EXPECT_EQ(failureText([&] { io->start(); }), "start output failed (" + std::to_string(kStatusBadObject) + ")");
+    io->stop();
+    io.reset();
+
+    io = rig.open(failing, 256, 0, std::nullopt);
+    io->start();
+    rig.fake->endIO(failing);
+    rig.fake->pump(0.02);
+    EXPECT_EQ(rig.lastUnit()->framesPlayed, 0);
+    io->start();
+    EXPECT_TRUE(io->running());
+    rig.fake->pump(0.02);
+    EXPECT_GT(rig.lastUnit()->framesPlayed, 0);
+}
+
 // The audio system's watchdog needs a device that does not answer: opening it
 // blocks until the fake lets go, then completes normally.
 TEST(AudioIO, AnOpenThatHangsCompletesWhenReleased)
