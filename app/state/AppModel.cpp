@@ -401,11 +401,8 @@ void AppModel::setAutoQueue(bool on)
     emit autoQueueChanged();
     // A new run starts afresh: a record given up on in the last one may be
     // queued again.
-    if (on && (!givenUp_.isEmpty() || passedOver_)) {
-        givenUp_.clear();
-        passedOver_.reset();
-        emit flowChanged();
-    }
+    if (on)
+        ledger_.newRun();
 }
 
 void AppModel::setWaveformZoom(double zoom)
