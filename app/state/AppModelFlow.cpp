@@ -115,13 +115,18 @@ void AppModel::autoTick()
         const DeckModel::Reading reading = decks_[std::size_t(i)]->reading();
         if (!reading.stood && !reading.loading())
             playingAt_[std::size_t(i)] = reading.playing() ? std::optional<double>(reading.position) : std::nullopt;
-        if (reading.record && reading.playing() && isAudible(i) && !ledger_.requested(*reading.record)) {
-            ledger_.noteOnAir(*reading.record);
-            // Flow's cue is heard from its own deck: a request for the record
-            // playing now is cued while that one still plays.
-            if (cuedOn(i, *reading.record))
-                ledger_.uncue(*reading.record);
+        if (!reading.record || !reading.playing() || !isAudible(i))
+            continue;
+        // Flow's cue is heard from its own deck: a request for it has had its
+        // turn, also when the cue was the record the deck held already.
+        // (A request for the record playing now is cued on the other deck
+        // while that one still plays.)
+        if (cuedOn(i, *reading.record)) {
+            ledger_.endRequest(*reading.record);
+            ledger_.uncue(*reading.record);
         }
+        if (!ledger_.requested(*reading.record))
+            ledger_.noteOnAir(*reading.record);
     }
     // The set plays again after an output restart: hands count as before.
     if (restartedAt_.isValid())

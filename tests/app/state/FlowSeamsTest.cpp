@@ -412,5 +412,52 @@ TEST(FlowSeams, ARecordFlowsCueReplacesIsNamed)
     EXPECT_TRUE(anyLine(after, [](const QString& l) { return l.contains(QStringLiteral("Zulu")); })) << set.log();
 }
 
+// The record playing now is requested at the head of the queue; flow cues it
+// again on the deck that holds it. A hand takes the crossfader before the
+// downbeat and the room hears it there: the request has had its turn. Flow
+// notes it on air, keeps no cue of it, and never brings it back.
+TEST(FlowSeams, ARequestHeardFromTheDeckFlowCuedItOnHasHadItsTurn)
+{
+    for (const bool takeOver : {true, false}) {
+        SCOPED_TRACE(takeOver ? "take-over" : "mix completes");
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")},
+                   {120.0, 150.0, 60.0}, 4);
+        AppModel& app = set.app;
+        const TrackRecord &a = set[0], &b = set[1];
+        ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+        // Flow's cue of Alpha decodes for longer than a check.
+        set.useSlowDisk([] { return 2.5; });
+        set.play(0, 20.0);
+        app.setAutoQueue(true);
+        set.playUntil([] { return false; }, 2.0);
+        app.transition().mix(1); // Alpha plays on behind the crossfader
+        ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(b); }, 20.0)) << set.log();
+        app.enqueue(a.id);
+        app.moveInQueue(a.id, -int(app.queue().size()));
+        ASSERT_TRUE(set.playUntil(
+            [&] {
+                const TransitionModel::Phase phase = app.transition().phase();
+                return phase.kind == Kind::waitingDownbeat && phase.to == 0;
+            },
+            150.0))
+            << set.log();
+        ASSERT_TRUE(holds(app, 0, a));
+        if (takeOver) {
+            app.binder().noteHandsOn();
+            app.mixer().setCrossfader(-0.45);
+        }
+        ASSERT_TRUE(set.playUntil([&] { return heard(set, a); }, 20.0)) << set.log();
+        set.playUntil([] { return false; }, 3.0);
+        EXPECT_TRUE(app.onAir().contains(a.id)) << set.log();
+        EXPECT_FALSE(app.autoCued() && app.autoCued()->id == a.id) << set.log();
+        // Alpha plays to its end; then, hands off, it never comes back.
+        ASSERT_TRUE(set.playUntil([&] { return !heard(set, a); }, 130.0)) << set.log();
+        const bool again = set.playUntil([&] { return heard(set, a); }, 150.0);
+        EXPECT_FALSE(again) << set.log();
+        EXPECT_FALSE(set.notes().join(QLatin1Char('\n')).contains(QStringLiteral("Alpha played out unheard")))
+            << set.log();
+    }
+}
+
 } // namespace
 } // namespace zelvo
