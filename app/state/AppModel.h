@@ -20,6 +20,7 @@
 #include "state/SetLedger.h"
 #include "state/StatusLink.h"
 #include "audio/BeatFX.h"
+#include "audio/DeckCommand.h"
 #include "controllers/PadMode.h"
 #include "library/LibraryStore.h"
 #include "library/TrackBuffer.h"
@@ -38,6 +39,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -447,6 +449,10 @@ private:
     // A load (not the deck's own reload) installed its record on `deck`, also
     // one the deck held already.
     void flowDeckLoadedAgain(int deck);
+    // Every tick: a request no longer queued is taken back; what the room
+    // hears is on air.
+    void noteTakenBack();
+    void noteOnAir();
     // Ends a timed mix that no deck plays once hands are off (see the body).
     void endStalledMix(const QDateTime& now);
     // After an engine rebuild, in flow mode: decks 1 and 2 that were playing
@@ -496,6 +502,10 @@ private:
     bool cueFromQueue(const SetView& set);
     bool playHandLoadedLive(const SetView& set);
     void startMix(const SetView& set);
+    // Sends the commands to the deck's voice; false without one.
+    bool commandDeck(int deck, std::initializer_list<DeckCommand> commands);
+    // Flow's own load of this record is under way.
+    bool flowLoads(const std::optional<QUuid>& id) const;
     // Flow's cue stands on `deck` with this record.
     bool cuedOn(int deck, const QUuid& id) const;
     // Heard before and not asked for since, or asked for again and waiting

@@ -47,6 +47,12 @@ double secondsBetween(const QDateTime& from, const QDateTime& to)
     return double(from.msecsTo(to)) / 1000.0;
 }
 
+// A record's title for a line, or what to call it when the library lost it.
+QByteArray titled(const std::optional<TrackRecord>& record, const char* otherwise)
+{
+    return record ? record->title.toUtf8() : QByteArray(otherwise);
+}
+
 } // namespace
 
 template <typename T>
@@ -92,30 +98,74 @@ bool AppModel::flowMayAct() const
 
 void AppModel::autoTick()
 {
-    // While the output is rebuilt the decks read as stopped: flow waits for
-    // the new engine, which plays on what was playing.
+    // Steps 1 and 2. While the output is rebuilt the decks read as stopped:
+    // flow waits for the new engine, which plays on what was playing.
     if (!autoQueue_ || audio_->directOuts() || !audio_->outputRunning())
         return;
     const QDateTime now = scheduler_.now();
-    // What is on air is noted every tick: a record heard for less than a
-    // second is heard all the same.
-    // A request taken off the queue by the user is no request any more.
-    // It was on air before it was requested: taken back, it is on air again,
-    // and flow never brings it back.
-    for (const QUuid& id : ledger_.requestedSet()) {
-        // Flow's own cue of it, loading or landed, is its turn, not a take-back.
-        const bool takenBack = std::find(queue_.begin(), queue_.end(), id) == queue_.end()
-            && !(autoCueing_ && autoCueing_->id == id) && !ledger_.entry(id).cuedOn;
-        if (takenBack)
-            ledger_.takeBack(id);
+    // Every tick, ahead of the body: what the room hears and what the user
+    // asked for are noted at once, and a mix no deck plays is ended.
+    noteTakenBack();
+    noteOnAir();
+    endStalledMix(now);
+    // Step 3: the body runs at most once a second.
+    if (lastAutoCheck_.isValid() && !(secondsBetween(lastAutoCheck_, now) > kBodyInterval))
+        return;
+    setFlow(lastAutoCheck_, now);
+    if (!liveSince_.isValid())
+        setFlow(liveSince_, now);
+    // Step 4: every record playing on a deck is heard.
+    QSet<QUuid> heard = heard_;
+    for (int i = 0; i < kDecks; ++i)
+        if (const std::optional<QUuid> record = decks_[std::size_t(i)]->reading().record;
+            record && voicePlaying(i))
+            heard.insert(*record);
+    setFlow(heard_, std::move(heard));
+    // Step 5: the live deck as last seen, and since when.
+    if (const int live = transition_->liveDeck(); live != flowLive_) {
+        setFlow(flowLive_, live);
+        setFlow(liveSince_, now);
+        setFlow(stretchesAtLive_, outpaint_->stretchesWritten());
     }
+    // Step 6.
+    quietOutgoing();
+    fillQueue();
+    flowFork();
+    cueNextInTime();
+    // A record that landed and that its voice has not taken yet reads as
+    // loading: flow looks again at the next tick, not a second later.
+    for (int i = 0; i < 2; ++i)
+        if (!decks_[std::size_t(i)]->loading() && decks_[std::size_t(i)]->reading().loading())
+            setFlow(lastAutoCheck_, QDateTime());
+}
+
+void AppModel::noteTakenBack()
+{
+    // A request taken off the queue by the user is no request any more. It
+    // was on air before it was requested: taken back, it is on air again, and
+    // flow never brings it back. Flow's own cue of it, loading or landed, is
+    // its turn, not a take-back.
+    for (const QUuid& id : ledger_.requestedSet())
+        if (std::find(queue_.begin(), queue_.end(), id) == queue_.end() && !flowLoads(id)
+            && !ledger_.entry(id).cuedOn)
+            ledger_.takeBack(id);
+}
+
+void AppModel::noteOnAir()
+{
+    // What is on air is noted every tick: a record heard for less than a
+    // second is heard all the same. The record on air is the one the voice
+    // plays: a record that just landed over it is not, until the voice has
+    // taken it.
+    bool heardNow = false;
     for (int i = 0; i < kDecks; ++i) {
-        // The record on air is the one the voice plays: a record that just
-        // landed over it is not, until the voice has taken it.
         const DeckModel::Reading reading = decks_[std::size_t(i)]->reading();
         if (!reading.stood && !reading.loading())
             playingAt_[std::size_t(i)] = reading.playing() ? std::optional<double>(reading.position) : std::nullopt;
-        if (!reading.record || !reading.playing() || !isAudible(i))
+        if (!reading.playing() || !isAudible(i))
+            continue;
+        heardNow = true;
+        if (!reading.record)
             continue;
         // Flow's cue is heard from its own deck: a request for it has had its
         // turn, also when the cue was the record the deck held already.
@@ -129,41 +179,8 @@ void AppModel::autoTick()
             ledger_.noteOnAir(*reading.record);
     }
     // The set plays again after an output restart: hands count as before.
-    if (restartedAt_.isValid())
-        for (int i = 0; i < kDecks; ++i)
-            if (voicePlaying(i) && isAudible(i))
-                restartedAt_ = QDateTime();
-    endStalledMix(now);
-    if (lastAutoCheck_.isValid() && !(secondsBetween(lastAutoCheck_, now) > kBodyInterval))
-        return;
-    setFlow(lastAutoCheck_, now);
-    if (!liveSince_.isValid())
-        setFlow(liveSince_, now);
-
-    QSet<QUuid> heard = heard_;
-    for (int i = 0; i < kDecks; ++i) {
-        const DeckModel::Reading reading = decks_[std::size_t(i)]->reading();
-        if (reading.playing() && reading.record)
-            heard.insert(*reading.record);
-    }
-    setFlow(heard_, std::move(heard));
-
-    const int live = transition_->liveDeck();
-    if (live != flowLive_) {
-        setFlow(flowLive_, live);
-        setFlow(liveSince_, now);
-        setFlow(stretchesAtLive_, outpaint_->stretchesWritten());
-    }
-
-    quietOutgoing();
-    fillQueue();
-    flowFork();
-    cueNextInTime();
-    // A record that landed and that its voice has not taken yet reads as
-    // loading: flow looks again at the next tick, not a second later.
-    for (int i = 0; i < 2; ++i)
-        if (!decks_[std::size_t(i)]->loading() && decks_[std::size_t(i)]->reading().loading())
-            setFlow(lastAutoCheck_, QDateTime());
+    if (heardNow)
+        restartedAt_ = QDateTime();
 }
 
 void AppModel::endStalledMix(const QDateTime& now)
@@ -257,7 +274,7 @@ void AppModel::flowDeckLanded(int deck)
     const std::optional<QUuid> id = landed ? std::optional<QUuid>(landed->id) : std::nullopt;
     // Flow's cue of a request onto the deck that still holds the record lands
     // the same record again: the request has had its turn all the same.
-    if (id && id == landedOn_[std::size_t(deck)] && autoCueing_ && autoCueing_->id == *id)
+    if (id == landedOn_[std::size_t(deck)] && flowLoads(id))
         ledger_.endRequest(*id);
     if (id != landedOn_[std::size_t(deck)]) {
         const std::optional<QUuid> was = landedOn_[std::size_t(deck)];
@@ -274,7 +291,7 @@ void AppModel::flowDeckLanded(int deck)
         const TransitionModel::Phase phase = transition_->phase();
         const bool mixRuns = phase.kind == TransitionModel::Phase::Kind::mixing
             || phase.kind == TransitionModel::Phase::Kind::waitingDownbeat;
-        const bool byFlow = id && autoCueing_ && autoCueing_->id == *id;
+        const bool byFlow = flowLoads(id);
         const bool overIncoming = id && mixRuns && phase.to == deck && !byFlow;
         ledger_.setOwed(overIncoming ? id : std::nullopt);
         // A second load over such a deck leaves it standing as the first did.
@@ -287,11 +304,11 @@ void AppModel::flowDeckLanded(int deck)
             const std::optional<TrackRecord> record = library_->track(*was);
             ledger_.uncue(*was,
                           formatText("flow: %s took deck %d before %s came in; it goes back to the head of the queue",
-                                     landed ? landed->title.toUtf8().constData() : "another record", deck + 1,
-                                     record ? record->title.toUtf8().constData() : "the cued record"));
+                                     titled(landed, "another record").constData(), deck + 1,
+                                     titled(record, "the cued record").constData()));
             queueFirst(*was);
         }
-        if (id && !(autoCueing_ && autoCueing_->id == *id))
+        if (id && !flowLoads(id))
             ledger_.clearOnAir(*id);
     }
 
@@ -308,7 +325,7 @@ void AppModel::flowDeckLoadedAgain(int deck)
     // hear again, put back by hand): as a record loaded there after it was on
     // air, it may come in again. Flow's own cue is not the user's choice.
     const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
-    if (!track || landedOn_[std::size_t(deck)] != track->id || (autoCueing_ && autoCueing_->id == track->id))
+    if (!track || landedOn_[std::size_t(deck)] != track->id || flowLoads(track->id))
         return;
     ledger_.clearOnAir(track->id);
 }
@@ -327,8 +344,7 @@ void AppModel::quietOutgoing()
         if (!quietSince_) {
             setFlow(quietSince_, std::optional<QDateTime>(now));
         } else if (secondsBetween(*quietSince_, now) > kQuietBeforePause) {
-            if (const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(out)]->voice())
-                voice->send(DeckCommand::pause());
+            commandDeck(out, {DeckCommand::pause()});
             setFlow(flowMixedFrom_, std::optional<int>());
             setFlow(quietSince_, std::optional<QDateTime>());
             brain_->note(formatText("flow: stopped deck %d after its mix out", out + 1));
@@ -484,14 +500,14 @@ void AppModel::logMixEnd()
         // Shorter than the wait for its downbeat: cued again it would only
         // play out again.
         ledger_.uncue(id, formatText("flow: passed over %s: it played out on deck %d before its mix began",
-                                     record ? record->title.toUtf8().constData() : "a record", deck + 1));
+                                     titled(record, "a record").constData(), deck + 1));
         return;
     }
     queueFirst(id);
     ledger_.write(id, ledger_.entry(id),
                   formatText("flow: the mix onto deck %d ended before %s was heard; it goes back to the head of "
                              "the queue",
-                             deck + 1, record ? record->title.toUtf8().constData() : "its record"));
+                             deck + 1, titled(record, "its record").constData()));
 }
 
 bool AppModel::bringInPlaying()
@@ -648,8 +664,8 @@ bool AppModel::settleCue(const QDateTime& now)
         setFlow(autoCueing_, std::optional<AutoCueing>());
         const std::optional<TrackRecord> record = library_->track(cue.id);
         ledger_.uncueAny(formatText("flow: %s took deck %d before %s landed; it goes back to the head of the queue",
-                                    held ? held->title.toUtf8().constData() : "another load", cue.deck + 1,
-                                    record ? record->title.toUtf8().constData() : "the cued record"));
+                                    titled(held, "another load").constData(), cue.deck + 1,
+                                    titled(record, "the cued record").constData()));
         queueFirst(cue.id);
         return true;
     }
@@ -661,7 +677,7 @@ bool AppModel::settleCue(const QDateTime& now)
         ledger_.uncueAny();
         const std::optional<TrackRecord> record = library_->track(cue.id);
         ledger_.giveUp(cue.id, formatText("flow: gave up loading %s on deck %d: %s; going on without it",
-                                          record ? record->title.toUtf8().constData() : "a record", cue.deck + 1,
+                                          titled(record, "a record").constData(), cue.deck + 1,
                                           deck.error()->toUtf8().constData()));
         return true;
     }
@@ -676,7 +692,7 @@ bool AppModel::settleCue(const QDateTime& now)
     setFlow(autoCueing_, std::optional<AutoCueing>());
     const std::optional<TrackRecord> record = library_->track(cue.id);
     ledger_.giveUp(cue.id, formatText("flow: gave up loading %s on deck %d after %.0fs; going on without it",
-                                      record ? record->title.toUtf8().constData() : "a record", cue.deck + 1,
+                                      titled(record, "a record").constData(), cue.deck + 1,
                                       kLoadGiveUp));
     return true;
 }
@@ -755,10 +771,8 @@ bool AppModel::playOwedRecord(const SetView& set)
         || !mayMixIn(set.live))
         return false;
     ledger_.setOwed(std::nullopt);
-    const std::shared_ptr<DeckVoice> voice = liveDeck.voice();
-    if (!voice)
+    if (!commandDeck(set.live, {DeckCommand::play()}))
         return false;
-    voice->send(DeckCommand::play());
     brain_->note(formatText("flow: deck %d stood silent on air with %s; playing it", set.live + 1,
                             liveTrack->title.toUtf8().constData()));
     return true;
@@ -851,8 +865,7 @@ void AppModel::stopHeardOnIdle(SetView& set)
     const std::optional<TrackRecord>& idleTrack = idleDeck.track();
     if (!set.liveDone || !set.idlePlays || !idleTrack || !heardBefore(idleTrack->id) || isAudible(set.idle))
         return;
-    if (const std::shared_ptr<DeckVoice> voice = idleDeck.voice())
-        voice->send(DeckCommand::pause());
+    commandDeck(set.idle, {DeckCommand::pause()});
     brain_->note(formatText("flow: stopped deck %d: %s was on air already", set.idle + 1,
                             idleTrack->title.toUtf8().constData()));
     set.idlePlays = false;
@@ -867,10 +880,7 @@ bool AppModel::rewindQueueHeadOnIdle(const SetView& set)
     const std::optional<TrackRecord>& idleTrack = idleDeck.track();
     if (!set.idlePlays || !idleTrack || isAudible(set.idle) || queue_.empty() || queue_.front() != idleTrack->id)
         return false;
-    if (const std::shared_ptr<DeckVoice> voice = idleDeck.voice()) {
-        voice->send(DeckCommand::pause());
-        voice->send(DeckCommand::seek(idleTrack->cuePoint));
-    }
+    commandDeck(set.idle, {DeckCommand::pause(), DeckCommand::seek(idleTrack->cuePoint)});
     brain_->note(formatText("flow: stopped deck %d: %s played there unheard; it comes in on its turn", set.idle + 1,
                             idleTrack->title.toUtf8().constData()));
     setFlow(lastAutoCheck_, QDateTime());
@@ -943,11 +953,9 @@ bool AppModel::playHandLoadedLive(const SetView& set)
         || ledger_.onAir(liveTrack->id) || liveDeck.reading().state != DeckModel::Reading::State::ready
         || !(mixer_->channel(set.live).fader() > kAudibleFader))
         return false;
-    if (const std::shared_ptr<DeckVoice> voice = liveDeck.voice()) {
-        voice->send(DeckCommand::play());
+    if (commandDeck(set.live, {DeckCommand::play()}))
         brain_->note(formatText("flow: nothing else to bring in; deck %d plays %s, put there by hand", set.live + 1,
                                 liveTrack->title.toUtf8().constData()));
-    }
     return true;
 }
 
@@ -971,6 +979,21 @@ void AppModel::startMix(const SetView& set)
                       ? std::optional<std::pair<int, QUuid>>(std::pair<int, QUuid>(set.idle, incoming.id))
                       : std::nullopt);
     transition_->mix(set.idle);
+}
+
+bool AppModel::commandDeck(int deck, std::initializer_list<DeckCommand> commands)
+{
+    const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(deck)]->voice();
+    if (!voice)
+        return false;
+    for (const DeckCommand& command : commands)
+        voice->send(command);
+    return true;
+}
+
+bool AppModel::flowLoads(const std::optional<QUuid>& id) const
+{
+    return id && autoCueing_ && autoCueing_->id == *id;
 }
 
 bool AppModel::cuedOn(int deck, const QUuid& id) const
