@@ -1211,6 +1211,8 @@ private:
     std::array<std::shared_ptr<DeckVoice>, 2> lastVoice_;
     // What each deck played when the output last restarted: it plays on.
     std::array<std::optional<QUuid>, 2> playsOn_;
+    // How long each deck has stood with its record since the restart settled.
+    std::array<double, 2> standsAfterRestart_{};
     bool restarting_ = false;
     std::array<double, 2> handPausedAt_{-1.0, -1.0};
     bool otherAdded_ = false;
@@ -1320,6 +1322,16 @@ void RandomUser::follow()
             playsOn_[d].reset();
             if (!resumed && heard_.contains(*id) && !wanted_.contains(*id) && !touched_.contains(*id))
                 fail(QStringLiteral("%1 starts again on deck %2, heard already").arg(track->title).arg(deck + 1));
+        }
+        // Only the first play after the restart goes on: once the new output
+        // has rendered the deck playing, or standing a while with nothing to
+        // reload, a later start of the record is a new play.
+        if (playsOn_[d]) {
+            const DeckModel::Reading reading = app_.deck(deck).reading();
+            const bool settled = !reading.stood && !reading.loading() && !restarting_;
+            standsAfterRestart_[d] = settled && !id ? standsAfterRestart_[d] + TransitionModel::kFrameInterval : 0.0;
+            if ((settled && id) || standsAfterRestart_[d] > 1.0)
+                playsOn_[d].reset();
         }
         if (!id && playingNow_[d] && voice && voice == lastVoice_[d] && set_.played - handPausedAt_[d] > 0.5 && track
             && track->id == *playingNow_[d]) {
