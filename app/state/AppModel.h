@@ -504,13 +504,14 @@ private:
     void startMix(const SetView& set);
     // Sends the commands to the deck's voice; false without one.
     bool commandDeck(int deck, std::initializer_list<DeckCommand> commands);
-    // Flow's own load of this record is under way.
-    bool flowLoads(const std::optional<QUuid>& id) const;
+    // Flow's own load of this record is under way (onto `deck`, or any).
+    bool flowLoads(const std::optional<QUuid>& id, int deck = -1) const;
     // Flow's cue stands on `deck` with this record.
     bool cuedOn(int deck, const QUuid& id) const;
     // Heard before and not asked for since, or asked for again and waiting
-    // for its turn: not to be brought in from wherever a deck left it.
-    bool heardBefore(const QUuid& id) const;
+    // for its turn: not to be brought in from wherever a deck left it, but
+    // for flow's own cue of it on `deck`.
+    bool heardBefore(const QUuid& id, int deck) const;
     // The live deck has stopped while the idle deck plays, below full level
     // only for the crossfader: brings the playing deck in. False when there is
     // nothing to do.

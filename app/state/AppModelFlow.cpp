@@ -272,15 +272,13 @@ void AppModel::flowDeckLanded(int deck)
     // not the user's choice. A take extended under the deck keeps its record.
     const std::optional<TrackRecord>& landed = decks_[std::size_t(deck)]->track();
     const std::optional<QUuid> id = landed ? std::optional<QUuid>(landed->id) : std::nullopt;
-    // Flow's cue of a request onto the deck that still holds the record lands
-    // the same record again: the request has had its turn all the same.
-    if (id == landedOn_[std::size_t(deck)] && flowLoads(id))
-        ledger_.endRequest(*id);
     if (id != landedOn_[std::size_t(deck)]) {
         const std::optional<QUuid> was = landedOn_[std::size_t(deck)];
         landedOn_[std::size_t(deck)] = id;
-        // A request on its deck for its turn: heard from here on as any record.
-        if (id)
+        // A request put on a deck by hand: heard from here on as any record.
+        // Flow's cue of it has its turn once the room hears it from there.
+        const bool byFlow = flowLoads(id, deck);
+        if (id && !byFlow)
             ledger_.endRequest(*id);
         // A load by hand over a deck after its record was heard (stopping it
         // mid-record, or after it played out): for the set the deck stands as
@@ -291,7 +289,6 @@ void AppModel::flowDeckLanded(int deck)
         const TransitionModel::Phase phase = transition_->phase();
         const bool mixRuns = phase.kind == TransitionModel::Phase::Kind::mixing
             || phase.kind == TransitionModel::Phase::Kind::waitingDownbeat;
-        const bool byFlow = flowLoads(id);
         const bool overIncoming = id && mixRuns && phase.to == deck && !byFlow;
         ledger_.setOwed(overIncoming ? id : std::nullopt);
         // A second load over such a deck leaves it standing as the first did.
@@ -308,7 +305,7 @@ void AppModel::flowDeckLanded(int deck)
                                      titled(record, "the cued record").constData()));
             queueFirst(*was);
         }
-        if (id && !flowLoads(id))
+        if (id && !byFlow)
             ledger_.clearOnAir(*id);
     }
 
@@ -325,7 +322,7 @@ void AppModel::flowDeckLoadedAgain(int deck)
     // hear again, put back by hand): as a record loaded there after it was on
     // air, it may come in again. Flow's own cue is not the user's choice.
     const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
-    if (!track || landedOn_[std::size_t(deck)] != track->id || flowLoads(track->id))
+    if (!track || landedOn_[std::size_t(deck)] != track->id || flowLoads(track->id, deck))
         return;
     ledger_.clearOnAir(track->id);
 }
@@ -520,7 +517,7 @@ bool AppModel::bringInPlaying()
     // A record already heard and gone from the air since (the one a mix faded
     // out, playing on behind the crossfader) is not brought back.
     const QUuid idleID = idleDeck.track()->id;
-    if (heardBefore(idleID) && !isAudible(idle))
+    if (heardBefore(idleID, idle) && !isAudible(idle))
         return false;
     // Nor is the queue's head playing there unheard: it comes in from its start.
     if (!queue_.empty() && queue_.front() == idleID && !isAudible(idle))
@@ -574,8 +571,9 @@ std::optional<QString> AppModel::skipReason(const QUuid& id) const
 void AppModel::notePassedOver(const QUuid& id, const QString& why)
 {
     const std::optional<TrackRecord> record = library_->track(id);
-    brain_->note(QStringLiteral("flow: passed over ") + (record ? record->title : QStringLiteral("a record"))
-                 + QStringLiteral(" in the queue: ") + why);
+    ledger_.passOver(id, why,
+                     QStringLiteral("flow: passed over ") + (record ? record->title : QStringLiteral("a record"))
+                         + QStringLiteral(" in the queue: ") + why);
 }
 
 bool AppModel::otherToBringIn(int idle) const
@@ -619,7 +617,7 @@ bool AppModel::mayMixIn(int deck) const
     // mixed in a second time, nor one that also plays on the other deck.
     // A request for a record heard before is cued afresh on its turn, not
     // taken from wherever a deck left it.
-    if (heardBefore(track->id))
+    if (heardBefore(track->id, deck))
         return false;
     const std::optional<TrackRecord>& other = decks_[std::size_t(1 - deck)]->track();
     return !(other && other->id == track->id && voicePlaying(1 - deck));
@@ -635,7 +633,7 @@ int AppModel::setDeck() const
         const std::optional<TrackRecord>& track = decks_[std::size_t(other)]->track();
         // Heard before and gone from the air since: a request for it plays
         // on its turn, not from behind the crossfader now.
-        const bool back = track && heardBefore(track->id) && !isAudible(other);
+        const bool back = track && heardBefore(track->id, other) && !isAudible(other);
         return mixer_->channel(other).fader() > kAudibleFader && !back ? other : live;
     }
     const auto heardOn = [this](int deck) {
@@ -844,12 +842,17 @@ void AppModel::requeueCuePlayedOut()
 {
     // Flow's cue played out unheard behind the crossfader (its mix was called
     // off, a hand started it there): it has not been played, and is cued again.
+    // One heard from another deck meanwhile has had its turn all the same.
     const std::optional<std::pair<int, QUuid>> cued = ledger_.cued();
-    if (!cued || cued->first > 1 || voicePlaying(cued->first) || !playedOut(cued->first) || ledger_.onAir(cued->second))
+    if (!cued || cued->first > 1 || voicePlaying(cued->first) || !playedOut(cued->first))
         return;
     const std::optional<TrackRecord>& track = decks_[std::size_t(cued->first)]->track();
     if (!track || track->id != cued->second)
         return;
+    if (ledger_.onAir(cued->second)) {
+        ledger_.uncue(cued->second);
+        return;
+    }
     ledger_.uncue(cued->second,
                   formatText("flow: %s played out unheard on deck %d; it goes back to the head of the queue",
                              track->title.toUtf8().constData(), cued->first + 1));
@@ -863,7 +866,7 @@ void AppModel::stopHeardOnIdle(SetView& set)
     // not brought back, and the next record goes on its deck.
     DeckModel& idleDeck = *decks_[std::size_t(set.idle)];
     const std::optional<TrackRecord>& idleTrack = idleDeck.track();
-    if (!set.liveDone || !set.idlePlays || !idleTrack || !heardBefore(idleTrack->id) || isAudible(set.idle))
+    if (!set.liveDone || !set.idlePlays || !idleTrack || !heardBefore(idleTrack->id, set.idle) || isAudible(set.idle))
         return;
     commandDeck(set.idle, {DeckCommand::pause()});
     brain_->note(formatText("flow: stopped deck %d: %s was on air already", set.idle + 1,
@@ -928,12 +931,12 @@ bool AppModel::cueFromQueue(const SetView& set)
     mixer_->channel(set.idle).setSync(true);
     const std::optional<QUuid> replacing = idleTrack ? std::optional<QUuid>(idleTrack->id) : std::nullopt;
     ledger_.setHeld(std::nullopt);
-    ledger_.cue(next->id, set.idle);
+    ledger_.cue(next->id, set.idle,
+                formatText("auto: cued %s on deck %d with %.0fs to go", next->title.toUtf8().constData(),
+                           set.idle + 1, set.remaining));
     idleDeck.load(*next);
     setFlow(autoCueing_, std::optional<AutoCueing>(AutoCueing{next->id, set.idle, set.now, replacing}));
     showHint(QStringLiteral("FLOW \u00B7 CUEING ") + next->title.toUpper(), kCueHintSeconds);
-    brain_->note(formatText("auto: cued %s on deck %d with %.0fs to go", next->title.toUtf8().constData(),
-                            set.idle + 1, set.remaining));
     // A record put there by hand, not yet heard, makes way: say so.
     if (idleTrack && idleTrack->id != next->id && !heard_.contains(idleTrack->id))
         brain_->note(formatText("flow: %s, put on deck %d by hand, made way for %s from the queue",
@@ -991,9 +994,9 @@ bool AppModel::commandDeck(int deck, std::initializer_list<DeckCommand> commands
     return true;
 }
 
-bool AppModel::flowLoads(const std::optional<QUuid>& id) const
+bool AppModel::flowLoads(const std::optional<QUuid>& id, int deck) const
 {
-    return id && autoCueing_ && autoCueing_->id == *id;
+    return id && autoCueing_ && autoCueing_->id == *id && (deck < 0 || autoCueing_->deck == deck);
 }
 
 bool AppModel::cuedOn(int deck, const QUuid& id) const
@@ -1001,9 +1004,9 @@ bool AppModel::cuedOn(int deck, const QUuid& id) const
     return ledger_.entry(id).cuedOn == deck;
 }
 
-bool AppModel::heardBefore(const QUuid& id) const
+bool AppModel::heardBefore(const QUuid& id, int deck) const
 {
-    return ledger_.onAir(id) || ledger_.requested(id);
+    return !cuedOn(deck, id) && (ledger_.onAir(id) || ledger_.requested(id));
 }
 
 std::optional<AppModel::AutoCued> AppModel::autoCued() const

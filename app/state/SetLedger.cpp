@@ -40,7 +40,7 @@ SetLedger::Standing SetLedger::standing(const QUuid& id) const
         return Standing::cued;
     if (e.requestedFrom)
         return Standing::requested;
-    if (e.givenUp || e.heldOn)
+    if (e.givenUp || e.heldOn || !e.passedOverWhy.isEmpty())
         return Standing::passedOver;
     if (e.onAir)
         return Standing::heard;
@@ -192,6 +192,11 @@ void SetLedger::setStandsHeard(int deck, std::optional<QUuid> id)
 void SetLedger::giveUp(const QUuid& id, const QString& line)
 {
     change(id, [](Entry& e) { e.givenUp = true; }, line);
+}
+
+void SetLedger::passOver(const QUuid& id, const QString& why, const QString& line)
+{
+    change(id, [&why](Entry& e) { e.passedOverWhy = why; }, line);
 }
 
 void SetLedger::setHeld(std::optional<std::pair<int, QUuid>> record)

@@ -45,6 +45,8 @@ public:
         std::optional<int> heldOn;
         // Flow gave up loading it: the fill does not queue it again this run.
         bool givenUp = false;
+        // Why flow last dropped it from the queue without playing it.
+        QString passedOverWhy;
 
         bool operator==(const Entry&) const = default;
     };
@@ -98,6 +100,8 @@ public:
     void giveUp(const QUuid& id, const QString& line);
     // What a deck still held under a load given up on; none clears it.
     void setHeld(std::optional<std::pair<int, QUuid>> record);
+    // Dropped from the queue without playing, for this reason.
+    void passOver(const QUuid& id, const QString& why, const QString& line);
     // A new run: records given up on may be queued again.
     void newRun();
 

@@ -459,5 +459,97 @@ TEST(FlowSeams, ARequestHeardFromTheDeckFlowCuedItOnHasHadItsTurn)
     }
 }
 
+// The record playing now is requested at the head; flow cues it on the other
+// deck and the MIX key calls that mix off before the downbeat, so the
+// request's own play runs out behind the crossfader. The play it was made
+// during is not its turn: it goes back to the head of the queue with its line
+// and is heard later, and flow does not stand still on the played-out cue.
+TEST(FlowSeams, ARequestIsNotMetByThePlayItWasMadeDuring)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {60.0, 60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord& a = set[0];
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
+    app.setQueue({set[1].id, set[2].id});
+    set.play(0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    app.enqueue(a.id);
+    app.moveInQueue(a.id, -int(app.queue().size()));
+    ASSERT_TRUE(set.playUntil(
+        [&] {
+            const TransitionModel::Phase phase = app.transition().phase();
+            return phase.kind == Kind::waitingDownbeat && phase.to == 1;
+        },
+        60.0))
+        << set.log();
+    ASSERT_TRUE(holds(app, 1, a));
+    app.binder().noteHandsOn();
+    app.transition().mix(1);
+    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 1.0));
+    set.frame();
+    EXPECT_TRUE(anyLine(set.notes(), [](const QString& l) {
+        return l.contains(QStringLiteral("Alpha")) && l.contains(QStringLiteral("head of the queue"));
+    })) << set.log();
+    // Alpha's first play ends; once hands are off Alpha is heard again from
+    // its start, and the set never stands silent.
+    ASSERT_TRUE(set.playUntil([&] { return !heard(set, a); }, 30.0)) << set.log();
+    ASSERT_TRUE(set.playUntil([&] { return app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 45000; }, 60.0));
+    bool again = false;
+    double quiet = 0.0, worst = 0.0;
+    set.playUntil(
+        [&] {
+            again = again || heard(set, a);
+            quiet = set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
+            worst = std::max(worst, quiet);
+            return false;
+        },
+        90.0);
+    EXPECT_TRUE(again) << set.log();
+    EXPECT_LT(worst, kBar) << set.log();
+}
+
+// A hand loads flow's cued record onto the live deck after its record played
+// out, and leaves it standing there. Once hands are off the set goes on at
+// once, and the record is heard once only.
+TEST(FlowSeams, AHandLoadOfTheCuedRecordOverThePlayedOutLiveDeckIsNoSilence)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"), QStringLiteral("Delta")},
+               {50.0, 40.0, 40.0, 40.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord &a = set[0], &b = set[1];
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
+    app.setQueue({b.id, set[2].id, set[3].id});
+    set.useSlowDisk([] { return 2.5; });
+    set.play(0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 1.0);
+    // Hands on just as flow cues Bravo: it lands on deck 2 while hands are on,
+    // and Alpha plays out unmixed.
+    ASSERT_TRUE(set.playUntil([&] { return app.autoCueing().has_value(); }, 30.0)) << set.log();
+    app.binder().noteHandsOn();
+    ASSERT_TRUE(set.playUntil([&] { return app.deck(0).reading().state == DeckModel::Reading::State::playedOut; },
+                              60.0))
+        << set.log();
+    app.binder().noteHandsOn();
+    app.deck(0).load(b);
+    ASSERT_TRUE(set.playUntil([&] { return app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 45000; }, 60.0));
+    int plays = 0;
+    bool was = false;
+    double quiet = 0.0, worst = 0.0;
+    set.playUntil(
+        [&] {
+            const bool now = heard(set, b);
+            plays += now && !was ? 1 : 0;
+            was = now;
+            quiet = set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
+            worst = std::max(worst, quiet);
+            return false;
+        },
+        60.0);
+    EXPECT_LT(worst, kBar) << set.log();
+    EXPECT_EQ(plays, 1) << set.log();
+}
+
 } // namespace
 } // namespace zelvo
