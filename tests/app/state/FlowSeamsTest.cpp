@@ -551,5 +551,25 @@ TEST(FlowSeams, AHandLoadOfTheCuedRecordOverThePlayedOutLiveDeckIsNoSilence)
     EXPECT_EQ(plays, 1) << set.log();
 }
 
+// A mix steps the crossfader between flow's ticks, and a load can land over
+// the incoming deck before the next one. The room heard that deck's record the
+// moment the crossfader let it through: flow notes it on air at once.
+TEST(FlowSeams, ARecordTheCrossfaderLetsThroughIsOnAirAtOnce)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo")}, {60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord& b = set[1];
+    ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+    set.play(0);
+    set.play(1);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    ASSERT_FALSE(app.isAudible(1));
+    ASSERT_FALSE(app.onAir().contains(b.id));
+    app.mixer().setCrossfader(-0.5);
+    ASSERT_TRUE(app.isAudible(1));
+    EXPECT_TRUE(app.onAir().contains(b.id));
+}
+
 } // namespace
 } // namespace zelvo
