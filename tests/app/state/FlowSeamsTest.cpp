@@ -571,5 +571,41 @@ TEST(FlowSeams, ARecordTheCrossfaderLetsThroughIsOnAirAtOnce)
     EXPECT_TRUE(app.onAir().contains(b.id));
 }
 
+// A request's mix is called off unheard and it goes back to the head of the
+// queue; the user then takes it off the queue. That takes the request back:
+// the record stands heard as before, and flow never brings it back.
+TEST(FlowSeams, ARequestTakenBackAfterItsMixWasCalledOffStaysHeard)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {60.0, 60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord& a = set[0];
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
+    app.setQueue({set[1].id, set[2].id});
+    set.play(0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    app.enqueue(a.id);
+    app.moveInQueue(a.id, -int(app.queue().size()));
+    ASSERT_TRUE(set.playUntil(
+        [&] {
+            const TransitionModel::Phase phase = app.transition().phase();
+            return phase.kind == Kind::waitingDownbeat && phase.to == 1;
+        },
+        60.0))
+        << set.log();
+    app.binder().noteHandsOn();
+    app.transition().mix(1);
+    ASSERT_TRUE(set.playUntil([&] { return !app.queue().empty() && app.queue().front() == a.id; }, 2.0))
+        << set.log();
+    app.dequeue(a.id);
+    set.frame();
+    EXPECT_FALSE(app.autoCued() && app.autoCued()->id == a.id) << set.log();
+    // Alpha's first play ends; with hands off it never starts again.
+    ASSERT_TRUE(set.playUntil([&] { return !heard(set, a); }, 30.0)) << set.log();
+    ASSERT_TRUE(set.playUntil([&] { return app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 45000; }, 60.0));
+    EXPECT_FALSE(set.playUntil([&] { return heard(set, a); }, 90.0)) << set.log();
+    EXPECT_TRUE(set.mixedIn(set[1])) << set.log();
+}
+
 } // namespace
 } // namespace zelvo
