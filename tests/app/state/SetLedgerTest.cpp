@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QStringList>
+#include <optional>
+#include <utility>
 
 namespace zelvo {
 namespace {
