@@ -500,13 +500,16 @@ void AppModel::logMixEnd()
                                      titled(record, "a record").constData(), deck + 1));
         return;
     }
-    // Back in the queue it waits for its turn there: flow's cue of it is
-    // over, and taking it off the queue now takes the request back.
     queueFirst(id);
-    ledger_.uncue(id,
-                  formatText("flow: the mix onto deck %d ended before %s was heard; it goes back to the head of "
-                             "the queue",
-                             deck + 1, titled(record, "its record").constData()));
+    const QString line = formatText("flow: the mix onto deck %d ended before %s was heard; it goes back to the "
+                                    "head of the queue",
+                                    deck + 1, titled(record, "its record").constData());
+    // A request back in the queue waits for its turn there: taking it off the
+    // queue now takes it back. Flow's own pick stays its cue until heard.
+    if (ledger_.requested(id))
+        ledger_.uncue(id, line);
+    else
+        ledger_.write(id, ledger_.entry(id), line);
 }
 
 bool AppModel::bringInPlaying()
