@@ -244,7 +244,7 @@ void AppModel::enqueue(const QUuid& id)
     if (phase.kind != TransitionModel::Phase::Kind::idle && incoming && incoming->id == id)
         return;
     if (ledger_.onAir(id))
-        ledger_.request(id);
+        ledger_.request(id, scheduler_.now());
 }
 
 void AppModel::dequeue(const QUuid& id)

@@ -160,8 +160,14 @@ void AppModel::noteOnAir()
     bool heardNow = false;
     for (int i = 0; i < kDecks; ++i) {
         const DeckModel::Reading reading = decks_[std::size_t(i)]->reading();
-        if (!reading.stood && !reading.loading())
+        std::optional<std::pair<QUuid, QDateTime>>& since = playSince_[std::size_t(i)];
+        if (!reading.stood && !reading.loading()) {
             playingAt_[std::size_t(i)] = reading.playing() ? std::optional<double>(reading.position) : std::nullopt;
+            if (!reading.playing() || !reading.record)
+                since.reset();
+            else if (!since || since->first != *reading.record)
+                since = std::make_pair(*reading.record, scheduler_.now());
+        }
         if (!reading.playing() || !isAudible(i))
             continue;
         heardNow = true;
@@ -170,8 +176,13 @@ void AppModel::noteOnAir()
         // Flow's cue is heard from its own deck: a request for it has had its
         // turn, also when the cue was the record the deck held already.
         // (A request for the record playing now is cued on the other deck
-        // while that one still plays.)
-        if (cuedOn(i, *reading.record)) {
+        // while that one still plays.) So has a request heard in any play
+        // that started after it was made (a mix of it called off, then a hand
+        // bringing its deck up), but not in the play it was made during.
+        const QDateTime requestedAt = ledger_.entry(*reading.record).requestedAt;
+        const bool playAskedFor = since && since->first == *reading.record && requestedAt.isValid()
+            && since->second > requestedAt;
+        if (cuedOn(i, *reading.record) || playAskedFor) {
             ledger_.endRequest(*reading.record);
             ledger_.uncue(*reading.record);
         }

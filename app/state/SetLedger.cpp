@@ -110,11 +110,13 @@ void SetLedger::noteOnAir(const QUuid& id)
     });
 }
 
-void SetLedger::request(const QUuid& id)
+void SetLedger::request(const QUuid& id, const QDateTime& at)
 {
-    change(id, [](Entry& e) {
-        if (!e.requestedFrom)
+    change(id, [&at](Entry& e) {
+        if (!e.requestedFrom) {
             e.requestedFrom = e.onAir;
+            e.requestedAt = at;
+        }
         e.onAir = false;
     });
 }
@@ -127,13 +129,17 @@ void SetLedger::takeBack(const QUuid& id, const QString& line)
             if (e.requestedFrom)
                 e.onAir = e.onAir || *e.requestedFrom;
             e.requestedFrom.reset();
+            e.requestedAt = QDateTime();
         },
         line);
 }
 
 void SetLedger::endRequest(const QUuid& id)
 {
-    change(id, [](Entry& e) { e.requestedFrom.reset(); });
+    change(id, [](Entry& e) {
+        e.requestedFrom.reset();
+        e.requestedAt = QDateTime();
+    });
 }
 
 void SetLedger::clearOnAir(const QUuid& id)

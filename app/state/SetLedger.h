@@ -10,6 +10,7 @@
 // the ledger and alone writes it.
 //
 // Main thread only.
+#include <QDateTime>
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -32,6 +33,9 @@ public:
         // Queued again by the user after it was heard: what it was before the
         // request, restored when the request is taken back.
         std::optional<bool> requestedFrom;
+        // When the request still standing was made: a play that starts after
+        // it is the play asked for.
+        QDateTime requestedAt;
         // Flow's cue of it stands on this deck.
         std::optional<int> cuedOn;
         // The running mix brings it in on this deck, taken from the queue or
@@ -79,8 +83,8 @@ public:
     // --- Changes, each through `write`
     // Heard on air now; a request has had its turn.
     void noteOnAir(const QUuid& id);
-    // The user queued the record again: a heard record stands requested.
-    void request(const QUuid& id);
+    // The user queued the record again at `at`: a heard record stands requested.
+    void request(const QUuid& id, const QDateTime& at = {});
     // Taken off the queue before its turn: it stands as it did before.
     void takeBack(const QUuid& id, const QString& line = {});
     // Its turn came (it landed on a deck): an ordinary record from here on.

@@ -607,5 +607,65 @@ TEST(FlowSeams, ARequestTakenBackAfterItsMixWasCalledOffStaysHeard)
     EXPECT_TRUE(set.mixedIn(set[1])) << set.log();
 }
 
+
+// A request whose mix was called off goes back to the head of the queue; the
+// DJ then brings its deck up by hand for a while and the room hears it. That
+// play started after the request: it is the play asked for, and flow does not
+// bring the record in a second time.
+TEST(FlowSeams, ARequestHeardWhenAHandBringsItsDeckUpHasHadItsTurn)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {60.0, 60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord& a = set[0];
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
+    app.setQueue({set[1].id, set[2].id});
+    set.play(0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    app.enqueue(a.id);
+    app.moveInQueue(a.id, -int(app.queue().size()));
+    ASSERT_TRUE(set.playUntil(
+        [&] {
+            const TransitionModel::Phase phase = app.transition().phase();
+            return phase.kind == Kind::waitingDownbeat && phase.to == 1;
+        },
+        60.0))
+        << set.log();
+    ASSERT_TRUE(holds(app, 1, a));
+    app.binder().noteHandsOn();
+    app.transition().mix(1);
+    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 1.0));
+    set.frame();
+    ASSERT_TRUE(anyLine(set.notes(), [](const QString& l) {
+        return l.contains(QStringLiteral("Alpha")) && l.contains(QStringLiteral("head of the queue"));
+    })) << set.log();
+    // The DJ plays deck 2 and takes the crossfader over to it.
+    app.binder().noteHandsOn();
+    if (!playing(app, 1))
+        set.play(1);
+    app.mixer().setCrossfader(1.0);
+    ASSERT_TRUE(set.playUntil([&] { return heard(set, a); }, 5.0)) << set.log();
+    set.playUntil([] { return false; }, 10.0);
+    // Back to deck 1 for the rest of its Alpha: deck 2 plays on unheard.
+    app.mixer().setCrossfader(-1.0);
+    // Hands off: Alpha is not brought in again, and the set goes on.
+    bool startsAgain = false, wasHeard = true;
+    double quiet = 0.0, worst = 0.0;
+    set.playUntil(
+        [&] {
+            const bool now = heard(set, a);
+            startsAgain = startsAgain || (now && !wasHeard);
+            wasHeard = now;
+            // Silence counts once hands are off (flow waits while they are on).
+            const bool off = app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 46000;
+            quiet = off && set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
+            worst = std::max(worst, quiet);
+            return false;
+        },
+        120.0);
+    EXPECT_FALSE(startsAgain) << set.log();
+    EXPECT_LT(worst, kBar) << set.log();
+}
+
 } // namespace
 } // namespace zelvo
