@@ -650,7 +650,10 @@ int AppModel::setDeck() const
         // Heard before and gone from the air since: a request for it plays
         // on its turn, not from behind the crossfader now.
         const bool back = track && heardBefore(track->id, other) && !isAudible(other);
-        return mixer_->channel(other).fader() > kAudibleFader && !back ? other : live;
+        // Nor is the queue's head left playing unheard by a called-off mix:
+        // it comes in from its start on its turn.
+        const bool head = track && !queue_.empty() && queue_.front() == track->id && !isAudible(other);
+        return mixer_->channel(other).fader() > kAudibleFader && !back && !head ? other : live;
     }
     const auto heardOn = [this](int deck) {
         const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
@@ -865,7 +868,9 @@ void AppModel::requeueCuePlayedOut()
     const std::optional<TrackRecord>& track = decks_[std::size_t(cued->first)]->track();
     if (!track || track->id != cued->second)
         return;
-    if (ledger_.onAir(cued->second)) {
+    // Heard elsewhere meanwhile, or back at the head of the queue already
+    // (its called-off mix said so): nothing more to say.
+    if (ledger_.onAir(cued->second) || (!queue_.empty() && queue_.front() == cued->second)) {
         ledger_.uncue(cued->second);
         return;
     }
