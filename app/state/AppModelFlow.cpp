@@ -476,12 +476,16 @@ void AppModel::logMixEnd()
     // tick, not a second later.
     if (autoQueue_ && (why == Ending::completed || why == Ending::stalled))
         setFlow(lastAutoCheck_, QDateTime());
+    // A mix that completed onto a deck a hand stopped before its record was
+    // heard left that record unheard as a called-off one does.
+    const bool stoppedUnheard = owed && owed->first == was.to && !voicePlaying(owed->first);
     if (why == Ending::completed) {
         brain_->note(formatText("mix: onto deck %d complete", was.to + 1));
-        return;
+        if (!stoppedUnheard)
+            return;
     }
     QString where;
-    switch (was.kind) {
+    switch (why == Ending::completed ? Kind::idle : was.kind) {
     case Kind::starting: where = QStringLiteral("before its deck started"); break;
     case Kind::waitingDownbeat: where = formatText("waiting for its downbeat at %.2fs", was.value); break;
     case Kind::mixing: where = formatText("mixing at %.0f%%", was.value * 100.0); break;
@@ -497,7 +501,8 @@ void AppModel::logMixEnd()
     case Ending::none:
     case Ending::completed: reason = QStringLiteral("no reason given"); break;
     }
-    brain_->note(QStringLiteral("mix: onto deck %1 ended %2 \u2014 %3").arg(was.to + 1).arg(where, reason));
+    if (why != Ending::completed)
+        brain_->note(QStringLiteral("mix: onto deck %1 ended %2 \u2014 %3").arg(was.to + 1).arg(where, reason));
     // A record flow took from the queue and the called-off mix left unheard
     // has not been played: it goes back to the head of the queue.
     if (!owed || owed->first != was.to || ledger_.onAir(owed->second) || isAudible(owed->first))

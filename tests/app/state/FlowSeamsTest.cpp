@@ -195,6 +195,38 @@ TEST(FlowSeams, AQueuedRecordACalledOffMixLeftUnheardGoesBackToTheQueue)
     }
 }
 
+// A hand pauses the incoming deck while flow's mix runs onto it; the mix
+// completes onto a deck that stands, its record never heard. That record goes
+// back to the head of the queue with its line and is heard later.
+TEST(FlowSeams, AMixCompletingOntoADeckAHandPausedLeavesItsRecordQueued)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {60.0, 60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord& bravo = set[1];
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+    app.setQueue({bravo.id, set[2].id});
+    set.play(0);
+    app.setAutoQueue(true);
+    ASSERT_TRUE(set.playUntil(
+        [&] {
+            const TransitionModel::Phase phase = app.transition().phase();
+            return phase.kind == Kind::mixing && phase.to == 1 && phase.value > 0.0;
+        },
+        90.0))
+        << set.log();
+    app.binder().noteHandsOn();
+    app.deck(1).playPause();
+    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 30.0)) << set.log();
+    set.playUntil([] { return false; }, 1.0);
+    if (heard(set, bravo))
+        GTEST_SKIP() << "the pause landed after Bravo was heard";
+    EXPECT_TRUE(!app.queue().empty() && app.queue().front() == bravo.id) << set.log();
+    EXPECT_TRUE(anyLine(set.notes(), [](const QString& l) {
+        return l.contains(QStringLiteral("Bravo")) && l.contains(QStringLiteral("head of the queue"));
+    })) << set.log();
+    EXPECT_TRUE(set.playUntil([&] { return heard(set, bravo); }, 150.0)) << set.log();
+}
+
 // A request for a record heard already, cued by flow on the deck that still
 // holds it: the MIX key calls its mix off before the downbeat. The record,
 // unheard since, goes back to the head of the queue with a line and is heard
