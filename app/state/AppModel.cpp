@@ -165,6 +165,12 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     };
     transition_->setLinks(std::move(links));
     connect(transition_.get(), &TransitionModel::phaseChanged, this, &AppModel::logMixEnd);
+    // What the room hears changes as the crossfader moves (a mix steps it
+    // between ticks): flow notes it at once, before a load can land over it.
+    connect(mixer_.get(), &MixerModel::crossfaderChanged, this, [this] {
+        if (autoQueue_ && !audio_->directOuts() && audio_->outputRunning())
+            noteOnAir();
+    });
     for (int i = 0; i < 2; ++i) {
         connect(decks_[std::size_t(i)].get(), &DeckModel::trackChanged, this, [this, i] { flowDeckLanded(i); });
         connect(decks_[std::size_t(i)].get(), &DeckModel::loadingChanged, this, [this, i] { flowDeckLoadEnded(i); });
@@ -401,11 +407,8 @@ void AppModel::setAutoQueue(bool on)
     emit autoQueueChanged();
     // A new run starts afresh: a record given up on in the last one may be
     // queued again.
-    if (on && (!givenUp_.isEmpty() || passedOver_)) {
-        givenUp_.clear();
-        passedOver_.reset();
-        emit flowChanged();
-    }
+    if (on)
+        ledger_.newRun();
 }
 
 void AppModel::setWaveformZoom(double zoom)

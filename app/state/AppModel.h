@@ -17,8 +17,10 @@
 #include "state/ModelKeyLink.h"
 #include "state/ModelKeySteps.h"
 #include "state/PerformanceLink.h"
+#include "state/SetLedger.h"
 #include "state/StatusLink.h"
 #include "audio/BeatFX.h"
+#include "audio/DeckCommand.h"
 #include "controllers/PadMode.h"
 #include "library/LibraryStore.h"
 #include "library/TrackBuffer.h"
@@ -37,6 +39,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -275,17 +278,20 @@ public:
     const std::optional<int>& flowMixedFrom() const { return flowMixedFrom_; }
     const std::optional<QDateTime>& quietSince() const { return quietSince_; }
     const std::optional<AutoCueing>& autoCueing() const { return autoCueing_; }
-    const std::optional<AutoCued>& autoCued() const { return autoCued_; }
+    // Flow's cue: the record the mix-in cued and means to mix in, and its deck.
+    std::optional<AutoCued> autoCued() const;
     // Records whose load the mix-in gave up on during the run (since the queue
     // was last switched on): the fill does not queue them again.
-    const QSet<QUuid>& givenUp() const { return givenUp_; }
+    QSet<QUuid> givenUp() const { return ledger_.givenUpSet(); }
     // What an idle deck still held when the load meant to replace it was given
     // up: the mix-in does not take it for the record it was cueing.
-    const std::optional<AutoCued>& passedOver() const { return passedOver_; }
+    std::optional<AutoCued> passedOver() const;
     // Records heard on air (playing, through the fader and the crossfader)
     // while flow mode was on and not queued or loaded by the user since: flow
     // never cues, mixes in or brings in one of them again.
-    const QSet<QUuid>& onAir() const { return onAir_; }
+    QSet<QUuid> onAir() const { return ledger_.onAirSet(); }
+    // The ledger of the set: each record's standing.
+    const SetLedger& ledger() const { return ledger_; }
     // --- The model key, the hint, flow mode's status line and the guide
     // (AppModelSteps.cpp). Everything here but the hint is computed on every
     // read from the models it names. Main thread.
@@ -443,6 +449,10 @@ private:
     // A load (not the deck's own reload) installed its record on `deck`, also
     // one the deck held already.
     void flowDeckLoadedAgain(int deck);
+    // Every tick: a request no longer queued is taken back; what the room
+    // hears is on air.
+    void noteTakenBack();
+    void noteOnAir();
     // Ends a timed mix that no deck plays once hands are off (see the body).
     void endStalledMix(const QDateTime& now);
     // After an engine rebuild, in flow mode: decks 1 and 2 that were playing
@@ -458,7 +468,50 @@ private:
     void quietOutgoing();
     void fillQueue();
     void flowFork();
+    // The timed mix-in: its gates, measures and steps, then the mix, each one
+    // rule below, run in this order.
     void cueNextInTime();
+    // What the mix-in reads of the set at one check.
+    struct SetView {
+        QDateTime now;
+        int live = 0;
+        int idle = 1;
+        bool livePlays = false;
+        // The live record was heard and has stopped (played out, or stopped
+        // near its end): the room is silent.
+        bool liveDone = false;
+        bool idlePlays = false;
+        bool takeOfLive = false;
+        double mixLen = 0.0;
+        double plain = 0.0;
+        double remaining = 0.0;
+    };
+    SetView readSet(const QDateTime& now) const;
+    // Measures: the time left, with the hold of the model's take.
+    void measureRemaining(SetView& set) const;
+    // The cue goes ahead of a fork render near the live record's end; false
+    // while the render is waited for.
+    bool cueAheadOfRender(const SetView& set);
+    // Recovery rules, each run at its stated place in `cueNextInTime`; true
+    // when the rule acted and the check ends there.
+    bool playOwedRecord(const SetView& set);
+    bool waitForForeignLoad(const SetView& set) const;
+    void requeueCuePlayedOut();
+    void stopHeardOnIdle(SetView& set);
+    bool rewindQueueHeadOnIdle(const SetView& set);
+    bool cueFromQueue(const SetView& set);
+    bool playHandLoadedLive(const SetView& set);
+    void startMix(const SetView& set);
+    // Sends the commands to the deck's voice; false without one.
+    bool commandDeck(int deck, std::initializer_list<DeckCommand> commands);
+    // Flow's own load of this record is under way (onto `deck`, or any).
+    bool flowLoads(const std::optional<QUuid>& id, int deck = -1) const;
+    // Flow's cue stands on `deck` with this record.
+    bool cuedOn(int deck, const QUuid& id) const;
+    // Heard before and not asked for since, or asked for again and waiting
+    // for its turn: not to be brought in from wherever a deck left it, but
+    // for flow's own cue of it on `deck`.
+    bool heardBefore(const QUuid& id, int deck) const;
     // The live deck has stopped while the idle deck plays, below full level
     // only for the crossfader: brings the playing deck in. False when there is
     // nothing to do.
@@ -521,13 +574,8 @@ private:
     std::optional<int> flowMixedFrom_;
     std::optional<QDateTime> quietSince_;
     std::optional<AutoCueing> autoCueing_;
-    std::optional<AutoCued> autoCued_;
-    QSet<QUuid> givenUp_;
-    std::optional<AutoCued> passedOver_;
-    QSet<QUuid> onAir_;
-    // Records queued again while on air (a request): not counted as on air
-    // again until they land on a deck for their turn.
-    QSet<QUuid> requested_;
+    // Each record's standing in the set; flow is its only writer.
+    SetLedger ledger_{[this](const QString& line) { brain_->note(line); }, [this] { emit flowChanged(); }};
     // Since when a mix in its mixing phase has had no deck playing.
     std::optional<QDateTime> stalledSince_;
     // When the output last restarted under the set, until the set plays again.
@@ -537,19 +585,15 @@ private:
     // Where each deck's playhead stood at the last tick while it played; none
     // while it stood. Kept while a deck has no voice (an engine rebuild).
     std::array<std::optional<double>, 4> playingAt_;
+    // The record each deck plays and since when it has played it, from its
+    // start of play; none while it stands. Kept through an engine rebuild and
+    // a reload, so a play that goes on is the same play.
+    std::array<std::optional<std::pair<QUuid, QDateTime>>, 4> playSince_;
     // Where decks stood playing when the output moved to another rate: each
     // plays on from there once its reload lands.
     std::array<std::optional<std::pair<QUuid, double>>, 2> playOnAfterReload_;
     // What each deck held when flow last saw a track land on it.
     std::array<std::optional<QUuid>, 4> landedOn_;
-    // Per deck 1 and 2: a record loaded by hand over the deck after its
-    // record was heard; the set stands there as when that record stopped.
-    std::array<std::optional<QUuid>, 2> replaced_;
-    // The record flow's running mix brings in after taking it from the queue
-    // (or cueing it from there): owed to the room until the mix completes.
-    std::optional<AutoCued> mixingIn_;
-    // A record loaded over the incoming deck while a mix ran onto it.
-    std::optional<QUuid> overIncoming_;
     // The transition's phase as last seen, for the line that says how a mix ended.
     TransitionModel::Phase mixSeen_;
 

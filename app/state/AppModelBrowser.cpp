@@ -243,10 +243,8 @@ void AppModel::enqueue(const QUuid& id)
     const std::optional<TrackRecord>& incoming = decks_[std::size_t(phase.to)]->track();
     if (phase.kind != TransitionModel::Phase::Kind::idle && incoming && incoming->id == id)
         return;
-    if (onAir_.remove(id)) {
-        requested_.insert(id);
-        emit flowChanged();
-    }
+    if (ledger_.onAir(id))
+        ledger_.request(id, scheduler_.now());
 }
 
 void AppModel::dequeue(const QUuid& id)

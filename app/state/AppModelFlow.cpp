@@ -47,6 +47,12 @@ double secondsBetween(const QDateTime& from, const QDateTime& to)
     return double(from.msecsTo(to)) / 1000.0;
 }
 
+// A record's title for a line, or what to call it when the library lost it.
+QByteArray titled(const std::optional<TrackRecord>& record, const char* otherwise)
+{
+    return record ? record->title.toUtf8() : QByteArray(otherwise);
+}
+
 } // namespace
 
 template <typename T>
@@ -92,67 +98,36 @@ bool AppModel::flowMayAct() const
 
 void AppModel::autoTick()
 {
-    // While the output is rebuilt the decks read as stopped: flow waits for
-    // the new engine, which plays on what was playing.
+    // Steps 1 and 2. While the output is rebuilt the decks read as stopped:
+    // flow waits for the new engine, which plays on what was playing.
     if (!autoQueue_ || audio_->directOuts() || !audio_->outputRunning())
         return;
     const QDateTime now = scheduler_.now();
-    // What is on air is noted every tick: a record heard for less than a
-    // second is heard all the same.
-    // A request taken off the queue by the user is no request any more.
-    // It was on air before it was requested: taken back, it is on air again,
-    // and flow never brings it back.
-    QSet<QUuid> onAir = onAir_;
-    requested_.removeIf([this, &onAir](const QUuid& id) {
-        // Flow's own cue of it, loading or landed, is its turn, not a take-back.
-        const bool takenBack = std::find(queue_.begin(), queue_.end(), id) == queue_.end()
-            && !(autoCueing_ && autoCueing_->id == id) && !(autoCued_ && autoCued_->id == id);
-        if (takenBack)
-            onAir.insert(id);
-        return takenBack;
-    });
-    for (int i = 0; i < kDecks; ++i) {
-        // The record on air is the one the voice plays: a record that just
-        // landed over it is not, until the voice has taken it.
-        const DeckModel::Reading reading = decks_[std::size_t(i)]->reading();
-        if (!reading.stood && !reading.loading())
-            playingAt_[std::size_t(i)] = reading.playing() ? std::optional<double>(reading.position) : std::nullopt;
-        if (reading.record && reading.playing() && isAudible(i) && !requested_.contains(*reading.record)) {
-            onAir.insert(*reading.record);
-            // Flow's cue is heard from its own deck: a request for the record
-            // playing now is cued while that one still plays.
-            if (autoCued_ && autoCued_->deck == i && autoCued_->id == *reading.record)
-                setFlow(autoCued_, std::optional<AutoCued>());
-        }
-    }
-    setFlow(onAir_, std::move(onAir));
-    // The set plays again after an output restart: hands count as before.
-    if (restartedAt_.isValid())
-        for (int i = 0; i < kDecks; ++i)
-            if (voicePlaying(i) && isAudible(i))
-                restartedAt_ = QDateTime();
+    // Every tick, ahead of the body: what the room hears and what the user
+    // asked for are noted at once, and a mix no deck plays is ended.
+    noteTakenBack();
+    noteOnAir();
     endStalledMix(now);
+    // Step 3: the body runs at most once a second.
     if (lastAutoCheck_.isValid() && !(secondsBetween(lastAutoCheck_, now) > kBodyInterval))
         return;
     setFlow(lastAutoCheck_, now);
     if (!liveSince_.isValid())
         setFlow(liveSince_, now);
-
+    // Step 4: every record playing on a deck is heard.
     QSet<QUuid> heard = heard_;
-    for (int i = 0; i < kDecks; ++i) {
-        const DeckModel::Reading reading = decks_[std::size_t(i)]->reading();
-        if (reading.playing() && reading.record)
-            heard.insert(*reading.record);
-    }
+    for (int i = 0; i < kDecks; ++i)
+        if (const std::optional<QUuid> record = decks_[std::size_t(i)]->reading().record;
+            record && voicePlaying(i))
+            heard.insert(*record);
     setFlow(heard_, std::move(heard));
-
-    const int live = transition_->liveDeck();
-    if (live != flowLive_) {
+    // Step 5: the live deck as last seen, and since when.
+    if (const int live = transition_->liveDeck(); live != flowLive_) {
         setFlow(flowLive_, live);
         setFlow(liveSince_, now);
         setFlow(stretchesAtLive_, outpaint_->stretchesWritten());
     }
-
+    // Step 6.
     quietOutgoing();
     fillQueue();
     flowFork();
@@ -162,6 +137,61 @@ void AppModel::autoTick()
     for (int i = 0; i < 2; ++i)
         if (!decks_[std::size_t(i)]->loading() && decks_[std::size_t(i)]->reading().loading())
             setFlow(lastAutoCheck_, QDateTime());
+}
+
+void AppModel::noteTakenBack()
+{
+    // A request taken off the queue by the user is no request any more. It
+    // was on air before it was requested: taken back, it is on air again, and
+    // flow never brings it back. Flow's own cue of it, loading or landed, is
+    // its turn, not a take-back.
+    for (const QUuid& id : ledger_.requestedSet())
+        if (std::find(queue_.begin(), queue_.end(), id) == queue_.end() && !flowLoads(id)
+            && !ledger_.entry(id).cuedOn)
+            ledger_.takeBack(id);
+}
+
+void AppModel::noteOnAir()
+{
+    // What is on air is noted every tick: a record heard for less than a
+    // second is heard all the same. The record on air is the one the voice
+    // plays: a record that just landed over it is not, until the voice has
+    // taken it.
+    bool heardNow = false;
+    for (int i = 0; i < kDecks; ++i) {
+        const DeckModel::Reading reading = decks_[std::size_t(i)]->reading();
+        std::optional<std::pair<QUuid, QDateTime>>& since = playSince_[std::size_t(i)];
+        if (!reading.stood && !reading.loading()) {
+            playingAt_[std::size_t(i)] = reading.playing() ? std::optional<double>(reading.position) : std::nullopt;
+            if (!reading.playing() || !reading.record)
+                since.reset();
+            else if (!since || since->first != *reading.record)
+                since = std::make_pair(*reading.record, scheduler_.now());
+        }
+        if (!reading.playing() || !isAudible(i))
+            continue;
+        heardNow = true;
+        if (!reading.record)
+            continue;
+        // Flow's cue is heard from its own deck: a request for it has had its
+        // turn, also when the cue was the record the deck held already.
+        // (A request for the record playing now is cued on the other deck
+        // while that one still plays.) So has a request heard in any play
+        // that started after it was made (a mix of it called off, then a hand
+        // bringing its deck up), but not in the play it was made during.
+        const QDateTime requestedAt = ledger_.entry(*reading.record).requestedAt;
+        const bool playAskedFor = since && since->first == *reading.record && requestedAt.isValid()
+            && since->second > requestedAt;
+        if (cuedOn(i, *reading.record) || playAskedFor) {
+            ledger_.endRequest(*reading.record);
+            ledger_.uncue(*reading.record);
+        }
+        if (!ledger_.requested(*reading.record))
+            ledger_.noteOnAir(*reading.record);
+    }
+    // The set plays again after an output restart: hands count as before.
+    if (heardNow)
+        restartedAt_ = QDateTime();
 }
 
 void AppModel::endStalledMix(const QDateTime& now)
@@ -253,16 +283,14 @@ void AppModel::flowDeckLanded(int deck)
     // not the user's choice. A take extended under the deck keeps its record.
     const std::optional<TrackRecord>& landed = decks_[std::size_t(deck)]->track();
     const std::optional<QUuid> id = landed ? std::optional<QUuid>(landed->id) : std::nullopt;
-    // Flow's cue of a request onto the deck that still holds the record lands
-    // the same record again: the request has had its turn all the same.
-    if (id && id == landedOn_[std::size_t(deck)] && autoCueing_ && autoCueing_->id == *id)
-        requested_.remove(*id);
     if (id != landedOn_[std::size_t(deck)]) {
         const std::optional<QUuid> was = landedOn_[std::size_t(deck)];
         landedOn_[std::size_t(deck)] = id;
-        // A request on its deck for its turn: heard from here on as any record.
-        if (id)
-            requested_.remove(*id);
+        // A request put on a deck by hand: heard from here on as any record.
+        // Flow's cue of it has its turn once the room hears it from there.
+        const bool byFlow = flowLoads(id, deck);
+        if (id && !byFlow)
+            ledger_.endRequest(*id);
         // A load by hand over a deck after its record was heard (stopping it
         // mid-record, or after it played out): for the set the deck stands as
         // when that record stopped, not with a record waiting for play.
@@ -272,30 +300,24 @@ void AppModel::flowDeckLanded(int deck)
         const TransitionModel::Phase phase = transition_->phase();
         const bool mixRuns = phase.kind == TransitionModel::Phase::Kind::mixing
             || phase.kind == TransitionModel::Phase::Kind::waitingDownbeat;
-        const bool byFlow = id && autoCueing_ && autoCueing_->id == *id;
         const bool overIncoming = id && mixRuns && phase.to == deck && !byFlow;
-        setFlow(overIncoming_, overIncoming ? id : std::optional<QUuid>());
-        std::array<std::optional<QUuid>, 2> replaced = replaced_;
+        ledger_.setOwed(overIncoming ? id : std::nullopt);
         // A second load over such a deck leaves it standing as the first did.
-        const bool wasHeard = was && (heard_.contains(*was) || replaced_[std::size_t(deck)] == *was);
-        replaced[std::size_t(deck)] = wasHeard && id && !byFlow && !overIncoming ? id : std::optional<QUuid>();
-        setFlow(replaced_, replaced);
-        if (autoCued_ && autoCued_->deck == deck && was == autoCued_->id && !autoCueing_) {
+        const bool wasHeard = was && (heard_.contains(*was) || ledger_.standsHeardOn(*was, deck));
+        if (deck < 2)
+            ledger_.setStandsHeard(deck, wasHeard && id && !byFlow && !overIncoming ? id : std::nullopt);
+        if (was && cuedOn(deck, *was) && !autoCueing_) {
             // The record flow cued here was replaced before it came in: it has
             // not played, so it goes back to the head of the queue.
-            const QUuid cued = autoCued_->id;
-            setFlow(autoCued_, std::optional<AutoCued>());
-            queueFirst(cued);
-            const std::optional<TrackRecord> record = library_->track(cued);
-            brain_->note(formatText("flow: %s took deck %d before %s came in; it goes back to the head of the queue",
-                                    landed ? landed->title.toUtf8().constData() : "another record", deck + 1,
-                                    record ? record->title.toUtf8().constData() : "the cued record"));
+            const std::optional<TrackRecord> record = library_->track(*was);
+            ledger_.uncue(*was,
+                          formatText("flow: %s took deck %d before %s came in; it goes back to the head of the queue",
+                                     titled(landed, "another record").constData(), deck + 1,
+                                     titled(record, "the cued record").constData()));
+            queueFirst(*was);
         }
-        if (id && onAir_.contains(*id) && !(autoCueing_ && autoCueing_->id == *id)) {
-            QSet<QUuid> onAir = onAir_;
-            onAir.remove(*id);
-            setFlow(onAir_, std::move(onAir));
-        }
+        if (id && !byFlow)
+            ledger_.clearOnAir(*id);
     }
 
     // The next record landing while the live deck stands (it played out) comes
@@ -311,12 +333,9 @@ void AppModel::flowDeckLoadedAgain(int deck)
     // hear again, put back by hand): as a record loaded there after it was on
     // air, it may come in again. Flow's own cue is not the user's choice.
     const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
-    if (!track || landedOn_[std::size_t(deck)] != track->id || !onAir_.contains(track->id)
-        || (autoCueing_ && autoCueing_->id == track->id))
+    if (!track || landedOn_[std::size_t(deck)] != track->id || flowLoads(track->id, deck))
         return;
-    QSet<QUuid> onAir = onAir_;
-    onAir.remove(track->id);
-    setFlow(onAir_, std::move(onAir));
+    ledger_.clearOnAir(track->id);
 }
 
 void AppModel::quietOutgoing()
@@ -333,8 +352,7 @@ void AppModel::quietOutgoing()
         if (!quietSince_) {
             setFlow(quietSince_, std::optional<QDateTime>(now));
         } else if (secondsBetween(*quietSince_, now) > kQuietBeforePause) {
-            if (const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(out)]->voice())
-                voice->send(DeckCommand::pause());
+            commandDeck(out, {DeckCommand::pause()});
             setFlow(flowMixedFrom_, std::optional<int>());
             setFlow(quietSince_, std::optional<QDateTime>());
             brain_->note(formatText("flow: stopped deck %d after its mix out", out + 1));
@@ -366,11 +384,10 @@ void AppModel::fillQueue()
     // load lands: it is no candidate either, or it would be queued a second time.
     if (autoCueing_)
         excluded.insert(autoCueing_->id);
-    if (autoCued_)
-        excluded.insert(autoCued_->id);
+    if (const std::optional<std::pair<int, QUuid>> cued = ledger_.cued())
+        excluded.insert(cued->second);
     // A record whose load was given up has left the queue for good.
-    for (const QUuid& id : givenUp_)
-        excluded.insert(id);
+    excluded.unite(ledger_.givenUpSet());
 
     const std::optional<TrackMetrics> referenceMetrics = library_->metrics(reference->id);
     struct Scored {
@@ -453,18 +470,22 @@ void AppModel::logMixEnd()
     if (mixSeen_.kind != Kind::idle || was.kind == Kind::idle)
         return;
     const Ending why = transition_->lastEnding();
-    const std::optional<AutoCued> owed = mixingIn_;
-    setFlow(mixingIn_, std::optional<AutoCued>());
+    const std::optional<std::pair<int, QUuid>> owed = ledger_.mixingIn();
+    ledger_.mixIn(std::nullopt);
     // A mix over: what it left standing is flow's to look at on the next
     // tick, not a second later.
     if (autoQueue_ && (why == Ending::completed || why == Ending::stalled))
         setFlow(lastAutoCheck_, QDateTime());
+    // A mix that completed onto a deck a hand stopped before its record was
+    // heard left that record unheard as a called-off one does.
+    const bool stoppedUnheard = owed && owed->first == was.to && !voicePlaying(owed->first);
     if (why == Ending::completed) {
         brain_->note(formatText("mix: onto deck %d complete", was.to + 1));
-        return;
+        if (!stoppedUnheard)
+            return;
     }
     QString where;
-    switch (was.kind) {
+    switch (why == Ending::completed ? Kind::idle : was.kind) {
     case Kind::starting: where = QStringLiteral("before its deck started"); break;
     case Kind::waitingDownbeat: where = formatText("waiting for its downbeat at %.2fs", was.value); break;
     case Kind::mixing: where = formatText("mixing at %.0f%%", was.value * 100.0); break;
@@ -480,26 +501,31 @@ void AppModel::logMixEnd()
     case Ending::none:
     case Ending::completed: reason = QStringLiteral("no reason given"); break;
     }
-    brain_->note(QStringLiteral("mix: onto deck %1 ended %2 \u2014 %3").arg(was.to + 1).arg(where, reason));
+    if (why != Ending::completed)
+        brain_->note(QStringLiteral("mix: onto deck %1 ended %2 \u2014 %3").arg(was.to + 1).arg(where, reason));
     // A record flow took from the queue and the called-off mix left unheard
     // has not been played: it goes back to the head of the queue.
-    if (owed && owed->deck == was.to && !onAir_.contains(owed->id) && !isAudible(owed->deck)) {
-        const std::optional<TrackRecord> spent = library_->track(owed->id);
-        if (decks_[std::size_t(owed->deck)]->reading().state == DeckModel::Reading::State::playedOut) {
-            // Shorter than the wait for its downbeat: cued again it would only
-            // play out again.
-            if (autoCued_ && autoCued_->id == owed->id)
-                setFlow(autoCued_, std::optional<AutoCued>());
-            brain_->note(formatText("flow: passed over %s: it played out on deck %d before its mix began",
-                                    spent ? spent->title.toUtf8().constData() : "a record", owed->deck + 1));
-            return;
-        }
-        queueFirst(owed->id);
-        const std::optional<TrackRecord> record = library_->track(owed->id);
-        brain_->note(formatText("flow: the mix onto deck %d ended before %s was heard; it goes back to the head of "
-                                "the queue",
-                                owed->deck + 1, record ? record->title.toUtf8().constData() : "its record"));
+    if (!owed || owed->first != was.to || ledger_.onAir(owed->second) || isAudible(owed->first))
+        return;
+    const auto [deck, id] = *owed;
+    const std::optional<TrackRecord> record = library_->track(id);
+    if (decks_[std::size_t(deck)]->reading().state == DeckModel::Reading::State::playedOut) {
+        // Shorter than the wait for its downbeat: cued again it would only
+        // play out again.
+        ledger_.uncue(id, formatText("flow: passed over %s: it played out on deck %d before its mix began",
+                                     titled(record, "a record").constData(), deck + 1));
+        return;
     }
+    queueFirst(id);
+    const QString line = formatText("flow: the mix onto deck %d ended before %s was heard; it goes back to the "
+                                    "head of the queue",
+                                    deck + 1, titled(record, "its record").constData());
+    // A request back in the queue waits for its turn there: taking it off the
+    // queue now takes it back. Flow's own pick stays its cue until heard.
+    if (ledger_.requested(id))
+        ledger_.uncue(id, line);
+    else
+        ledger_.write(id, ledger_.entry(id), line);
 }
 
 bool AppModel::bringInPlaying()
@@ -512,7 +538,7 @@ bool AppModel::bringInPlaying()
     // A record already heard and gone from the air since (the one a mix faded
     // out, playing on behind the crossfader) is not brought back.
     const QUuid idleID = idleDeck.track()->id;
-    if ((onAir_.contains(idleID) || requested_.contains(idleID)) && !isAudible(idle))
+    if (heardBefore(idleID, idle) && !isAudible(idle))
         return false;
     // Nor is the queue's head playing there unheard: it comes in from its start.
     if (!queue_.empty() && queue_.front() == idleID && !isAudible(idle))
@@ -544,11 +570,11 @@ std::optional<QString> AppModel::skipReason(const QUuid& id) const
 {
     // With flow off the queue is only the user's list: nothing but a record
     // playing on air now is passed over.
-    if (autoQueue_ && onAir_.contains(id))
+    if (autoQueue_ && ledger_.onAir(id))
         return QStringLiteral("it was on air already");
     // A request is the user's wish to hear the record again, the one playing
     // now included: it is cued afresh on its turn.
-    if (autoQueue_ && requested_.contains(id))
+    if (autoQueue_ && ledger_.requested(id))
         return std::nullopt;
     const int live = transition_->liveDeck();
     for (int i = 0; i < kDecks; ++i) {
@@ -566,8 +592,9 @@ std::optional<QString> AppModel::skipReason(const QUuid& id) const
 void AppModel::notePassedOver(const QUuid& id, const QString& why)
 {
     const std::optional<TrackRecord> record = library_->track(id);
-    brain_->note(QStringLiteral("flow: passed over ") + (record ? record->title : QStringLiteral("a record"))
-                 + QStringLiteral(" in the queue: ") + why);
+    ledger_.passOver(id, why,
+                     QStringLiteral("flow: passed over ") + (record ? record->title : QStringLiteral("a record"))
+                         + QStringLiteral(" in the queue: ") + why);
 }
 
 bool AppModel::otherToBringIn(int idle) const
@@ -601,19 +628,17 @@ bool AppModel::mayMixIn(int deck) const
         return false;
     // What the deck held before a load that was given up is not the record
     // flow meant to bring in.
-    if (passedOver_ && passedOver_->deck == deck && passedOver_->id == track->id)
+    if (ledger_.heldOn(track->id, deck))
         return false;
     // Flow's own cue of the queue comes in on its turn: a request for the
     // record playing now is this very record again.
-    if (autoCued_ && autoCued_->deck == deck && autoCued_->id == track->id)
+    if (cuedOn(deck, track->id))
         return true;
     // A record heard on air (the one an automatic mix faded out, say) is not
     // mixed in a second time, nor one that also plays on the other deck.
-    if (onAir_.contains(track->id))
-        return false;
     // A request for a record heard before is cued afresh on its turn, not
     // taken from wherever a deck left it.
-    if (requested_.contains(track->id))
+    if (heardBefore(track->id, deck))
         return false;
     const std::optional<TrackRecord>& other = decks_[std::size_t(1 - deck)]->track();
     return !(other && other->id == track->id && voicePlaying(1 - deck));
@@ -629,13 +654,15 @@ int AppModel::setDeck() const
         const std::optional<TrackRecord>& track = decks_[std::size_t(other)]->track();
         // Heard before and gone from the air since: a request for it plays
         // on its turn, not from behind the crossfader now.
-        const bool heardBefore =
-            track && (onAir_.contains(track->id) || requested_.contains(track->id)) && !isAudible(other);
-        return mixer_->channel(other).fader() > kAudibleFader && !heardBefore ? other : live;
+        const bool back = track && heardBefore(track->id, other) && !isAudible(other);
+        // Nor is the queue's head left playing unheard by a called-off mix:
+        // it comes in from its start on its turn.
+        const bool head = track && !queue_.empty() && queue_.front() == track->id && !isAudible(other);
+        return mixer_->channel(other).fader() > kAudibleFader && !back && !head ? other : live;
     }
     const auto heardOn = [this](int deck) {
         const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
-        return track && (heard_.contains(track->id) || replaced_[std::size_t(deck)] == track->id);
+        return track && (heard_.contains(track->id) || ledger_.standsHeardOn(track->id, deck));
     };
     return !heardOn(live) && heardOn(other) ? other : live;
 }
@@ -657,27 +684,23 @@ bool AppModel::settleCue(const QDateTime& now)
         // hand, the record it held loaded again): the cue never lands. Its
         // record has not played: it goes back to the head of the queue.
         setFlow(autoCueing_, std::optional<AutoCueing>());
-        setFlow(autoCued_, std::optional<AutoCued>());
-        queueFirst(cue.id);
         const std::optional<TrackRecord> record = library_->track(cue.id);
-        brain_->note(formatText("flow: %s took deck %d before %s landed; it goes back to the head of the queue",
-                                held ? held->title.toUtf8().constData() : "another load", cue.deck + 1,
-                                record ? record->title.toUtf8().constData() : "the cued record"));
+        ledger_.uncueAny(formatText("flow: %s took deck %d before %s landed; it goes back to the head of the queue",
+                                    titled(held, "another load").constData(), cue.deck + 1,
+                                    titled(record, "the cued record").constData()));
+        queueFirst(cue.id);
         return true;
     }
     if (failed) {
         // The load failed (a file gone, a drive unplugged, a damaged file):
         // nothing will land, so flow goes on at once with the next record.
-        QSet<QUuid> givenUp = givenUp_;
-        givenUp.insert(cue.id);
-        setFlow(givenUp_, std::move(givenUp));
-        setFlow(passedOver_, std::optional<AutoCued>());
+        ledger_.setHeld(std::nullopt);
         setFlow(autoCueing_, std::optional<AutoCueing>());
-        setFlow(autoCued_, std::optional<AutoCued>());
+        ledger_.uncueAny();
         const std::optional<TrackRecord> record = library_->track(cue.id);
-        brain_->note(formatText("flow: gave up loading %s on deck %d: %s; going on without it",
-                                record ? record->title.toUtf8().constData() : "a record", cue.deck + 1,
-                                deck.error()->toUtf8().constData()));
+        ledger_.giveUp(cue.id, formatText("flow: gave up loading %s on deck %d: %s; going on without it",
+                                          titled(record, "a record").constData(), cue.deck + 1,
+                                          deck.error()->toUtf8().constData()));
         return true;
     }
     if (secondsBetween(cue.since, now) <= kLoadGiveUp)
@@ -685,235 +708,343 @@ bool AppModel::settleCue(const QDateTime& now)
     // The record has left the queue; it is not queued again. Whatever flow
     // does next on this deck (a cue, a mix of what it holds) supersedes the
     // late load, so it never lands over it.
-    QSet<QUuid> givenUp = givenUp_;
-    givenUp.insert(cue.id);
-    setFlow(givenUp_, std::move(givenUp));
-    setFlow(passedOver_, held && cue.replacing && held->id == *cue.replacing
-                             ? std::optional<AutoCued>(AutoCued{cue.deck, held->id})
-                             : std::optional<AutoCued>());
+    ledger_.setHeld(held && cue.replacing && held->id == *cue.replacing
+                        ? std::optional<std::pair<int, QUuid>>(std::pair<int, QUuid>(cue.deck, held->id))
+                        : std::nullopt);
     setFlow(autoCueing_, std::optional<AutoCueing>());
     const std::optional<TrackRecord> record = library_->track(cue.id);
-    brain_->note(formatText("flow: gave up loading %s on deck %d after %.0fs; going on without it",
-                            record ? record->title.toUtf8().constData() : "a record", cue.deck + 1, kLoadGiveUp));
+    ledger_.giveUp(cue.id, formatText("flow: gave up loading %s on deck %d after %.0fs; going on without it",
+                                      titled(record, "a record").constData(), cue.deck + 1,
+                                      kLoadGiveUp));
     return true;
+}
+
+AppModel::SetView AppModel::readSet(const QDateTime& now) const
+{
+    SetView set;
+    set.now = now;
+    set.live = setDeck();
+    set.idle = 1 - set.live;
+    const std::optional<TrackRecord>& liveTrack = decks_[std::size_t(set.live)]->track();
+    set.livePlays = voicePlaying(set.live);
+    set.liveDone = !set.livePlays && liveTrack
+        && (heard_.contains(liveTrack->id) || ledger_.standsHeardOn(liveTrack->id, set.live));
+    set.idlePlays = voicePlaying(set.idle);
+    return set;
 }
 
 void AppModel::cueNextInTime()
 {
+    // Gates 1 and 2: a transition in progress, hands on.
     if (transition_->phase().kind != TransitionModel::Phase::Kind::idle || !flowMayAct())
         return;
     if (bringInPlaying())
         return;
-    const int live = setDeck();
-    const int idle = 1 - live;
-    DeckModel& liveDeck = *decks_[std::size_t(live)];
-    DeckModel& idleDeck = *decks_[std::size_t(idle)];
-    const QDateTime now = scheduler_.now();
-    const std::optional<TrackRecord>& liveTrack = liveDeck.track();
-    // A live record that was heard and has stopped (played out, or stopped
-    // near its end) leaves the room silent: the next one comes in at once.
-    const bool livePlays = voicePlaying(live);
-    const bool liveDone = !livePlays && liveTrack
-        && (heard_.contains(liveTrack->id) || replaced_[std::size_t(live)] == liveTrack->id);
+    SetView set = readSet(scheduler_.now());
+    if (playOwedRecord(set))
+        return;
+    // Gate 3: the live deck does not play, and its record is not done.
+    if (!set.livePlays && !set.liveDone) {
+        settleCue(set.now); // a load flow started is seen land, or given up, all the same
+        return;
+    }
+    // Measures 4 to 7.
+    measureRemaining(set);
+    // Step 8: the preparation window.
+    if (!(set.remaining < set.mixLen + kPrepareWindow))
+        return;
+    // Step 9: a fork of deck 1's record being written.
+    if (!cueAheadOfRender(set))
+        return;
+    // Step 10: the pending load.
+    if (!settleCue(set.now) || waitForForeignLoad(set))
+        return;
+    requeueCuePlayedOut();
+    stopHeardOnIdle(set);
+    if (rewindQueueHeadOnIdle(set))
+        return;
+    // Steps 11 and 12: cue from the queue.
+    if (cueFromQueue(set))
+        return;
+    if (playHandLoadedLive(set))
+        return;
+    // Step 13: nothing on the idle deck to mix in, or it plays.
+    if (set.idlePlays || !mayMixIn(set.idle))
+        return;
+    // Step 14: the mix window.
+    if (set.remaining < set.mixLen + kMixWindow)
+        startMix(set);
+}
+
+bool AppModel::playOwedRecord(const SetView& set)
+{
     // The live deck stands, and nothing else is heard, with a record the set
     // owes the room: one loaded over it while a mix ran onto it, or flow's own
     // cue stopped before it was ever on air (a hand paused the incoming deck
     // and took the crossfader to it). It goes on at once.
-    const bool owed = liveTrack
-        && ((overIncoming_ && *overIncoming_ == liveTrack->id && !liveDone)
-            || (autoCued_ && autoCued_->deck == live && autoCued_->id == liveTrack->id));
     // (`mayMixIn` leaves out records on air, but for flow's own cue: a request
     // for a record heard before is cued to be heard again.)
-    if (!livePlays && owed && !liveDeck.loading()
-        && !(voicePlaying(idle) && isAudible(idle)) && mixer_->channel(live).fader() > kAudibleFader
-        && mayMixIn(live)) {
-        setFlow(overIncoming_, std::optional<QUuid>());
-        if (const std::shared_ptr<DeckVoice> voice = liveDeck.voice()) {
-            voice->send(DeckCommand::play());
-            brain_->note(formatText("flow: deck %d stood silent on air with %s; playing it", live + 1,
-                                    liveTrack->title.toUtf8().constData()));
-            return;
-        }
-    }
-    if (!livePlays && !liveDone) {
-        settleCue(now); // a load flow started is seen land, or given up, all the same
+    DeckModel& liveDeck = *decks_[std::size_t(set.live)];
+    const std::optional<TrackRecord>& liveTrack = liveDeck.track();
+    if (set.livePlays || !liveTrack || liveDeck.loading())
+        return false;
+    const bool owed = (ledger_.owed(liveTrack->id) && !set.liveDone) || cuedOn(set.live, liveTrack->id);
+    if (!owed || (set.idlePlays && isAudible(set.idle)) || !(mixer_->channel(set.live).fader() > kAudibleFader)
+        || !mayMixIn(set.live))
+        return false;
+    ledger_.setOwed(std::nullopt);
+    if (!commandDeck(set.live, {DeckCommand::play()}))
+        return false;
+    brain_->note(formatText("flow: deck %d stood silent on air with %s; playing it", set.live + 1,
+                            liveTrack->title.toUtf8().constData()));
+    return true;
+}
+
+void AppModel::measureRemaining(SetView& set) const
+{
+    DeckModel& liveDeck = *decks_[std::size_t(set.live)];
+    const std::optional<TrackRecord>& liveTrack = liveDeck.track();
+    const std::optional<TrackRecord>& idleTrack = decks_[std::size_t(set.idle)]->track();
+    set.mixLen = BeatGrid::barOf(liveDeck.grid()) * double(transition_->bars());
+    const double liveFor = secondsBetween(liveSince_, set.now);
+    set.plain = set.livePlays ? std::max(musicEndOf(set.live) - voicePosition(set.live), 0.0) : 0.0;
+    set.remaining = set.plain;
+    if (!liveTrack)
+        return;
+    if (set.live == 0) {
+        set.takeOfLive = idleTrack && idleTrack->outpaint && idleTrack->outpaint->sourceID == liveTrack->id
+            && !set.idlePlays;
+        if (set.takeOfLive && liveFor >= kTakeHoldOfLive)
+            set.remaining = std::min(set.plain, set.mixLen);
         return;
     }
-
-    const double mixLen = BeatGrid::barOf(liveDeck.grid()) * double(transition_->bars());
-    const double liveFor = secondsBetween(liveSince_, now);
-    const double plain = livePlays ? std::max(musicEndOf(live) - voicePosition(live), 0.0) : 0.0;
-    const bool rendering = outpaint_->rendering();
-    bool takeOfLive = false;
-    double remaining = plain;
-    {
-        const std::optional<TrackRecord>& idleTrack = idleDeck.track();
-        if (live == 0) {
-            takeOfLive = liveTrack && idleTrack && idleTrack->outpaint
-                && idleTrack->outpaint->sourceID == liveTrack->id && !voicePlaying(idle);
-            if (takeOfLive && liveFor >= kTakeHoldOfLive)
-                remaining = std::min(plain, mixLen);
-        } else if (livePlays && liveTrack && liveTrack->outpaint && !outpaint_->chainSnooze()
-                   && ((aiStepSource_ ? aiStepSource_->aiStep() : aiStep()) == AIStep::steer || rendering)) {
-            // A take the model is still writing stays on air for about three minutes.
-            const std::int64_t written = outpaint_->stretchesWritten() - stretchesAtLive_;
-            remaining =
-                written < kStretchesToRelease && liveFor < kTakeOnAir ? mixLen + (kTakeOnAir - liveFor) : mixLen;
-        }
-    }
-
-    if (!(remaining < mixLen + kPrepareWindow))
+    if (!set.livePlays || !liveTrack->outpaint || outpaint_->chainSnooze())
         return;
-    if (live == 0 && rendering && !outpaint_->pendingIsExtension()) {
-        // A take of deck 1's record is being written. Once the music left is
-        // shorter than a mix and the cue window, the cue and the mix go ahead
-        // of it and the render is called off, so a take landing late cannot
-        // push the cued record off deck 2.
-        // With more music left than that (a take's hold ran out), or nothing
-        // else to bring in, the render is waited for.
-        // A render the user started is theirs: flow waits for it.
-        const bool own = flowRun_ && *flowRun_ == outpaint_->runID();
-        if (!(plain < mixLen + kPrepareWindow) || !otherToBringIn(idle) || !own)
-            return;
-        brain_->note(QStringLiteral("flow: no time left for zelvo-0's take of ")
-                     + (liveTrack ? liveTrack->title : QStringLiteral("deck 1's record"))
-                     + QStringLiteral("; the next record comes in"));
-        setFlow(flowRun_, std::optional<std::int64_t>());
-        outpaint_->callOff();
-    }
-    if (!settleCue(now))
+    if ((aiStepSource_ ? aiStepSource_->aiStep() : aiStep()) != AIStep::steer && !outpaint_->rendering())
         return;
+    // A take the model is still writing stays on air for about three minutes.
+    const std::int64_t written = outpaint_->stretchesWritten() - stretchesAtLive_;
+    set.remaining = written < kStretchesToRelease && liveFor < kTakeOnAir ? set.mixLen + (kTakeOnAir - liveFor)
+                                                                          : set.mixLen;
+}
 
+bool AppModel::cueAheadOfRender(const SetView& set)
+{
+    if (set.live != 0 || !outpaint_->rendering() || outpaint_->pendingIsExtension())
+        return true;
+    // A take of deck 1's record is being written. Once the music left is
+    // shorter than a mix and the cue window, the cue and the mix go ahead of
+    // it and the render is called off, so a take landing late cannot push the
+    // cued record off deck 2.
+    // With more music left than that (a take's hold ran out), or nothing else
+    // to bring in, the render is waited for.
+    // A render the user started is theirs: flow waits for it.
+    const bool own = flowRun_ && *flowRun_ == outpaint_->runID();
+    if (!(set.plain < set.mixLen + kPrepareWindow) || !otherToBringIn(set.idle) || !own)
+        return false;
+    const std::optional<TrackRecord>& liveTrack = decks_[std::size_t(set.live)]->track();
+    brain_->note(QStringLiteral("flow: no time left for zelvo-0's take of ")
+                 + (liveTrack ? liveTrack->title : QStringLiteral("deck 1's record"))
+                 + QStringLiteral("; the next record comes in"));
+    setFlow(flowRun_, std::optional<std::int64_t>());
+    outpaint_->callOff();
+    return true;
+}
+
+bool AppModel::waitForForeignLoad(const SetView& set) const
+{
     // A load on the idle deck that flow did not start (one by hand, the
     // reload of an output restart), or a record that landed and its voice has
     // not taken yet: flow waits for it rather than load over it. Its own load
     // given up on may be loaded over.
+    const DeckModel& idleDeck = *decks_[std::size_t(set.idle)];
     const std::optional<QUuid> inFlight = idleDeck.loadingRecord();
-    if (idleDeck.reading().loading() && !(inFlight && givenUp_.contains(*inFlight)))
+    return idleDeck.reading().loading() && !(inFlight && ledger_.givenUp(*inFlight));
+}
+
+void AppModel::requeueCuePlayedOut()
+{
+    // Flow's cue played out unheard behind the crossfader (its mix was called
+    // off, a hand started it there): it has not been played, and is cued again.
+    // One heard from another deck meanwhile has had its turn all the same.
+    const std::optional<std::pair<int, QUuid>> cued = ledger_.cued();
+    if (!cued || cued->first > 1 || voicePlaying(cued->first) || !playedOut(cued->first))
         return;
-    const std::optional<TrackRecord>& idleTrack = idleDeck.track();
-    const int cuedOn = autoCued_ ? autoCued_->deck : -1;
-    const std::optional<TrackRecord> cuedTrack =
-        cuedOn == 0 || cuedOn == 1 ? decks_[std::size_t(cuedOn)]->track() : std::nullopt;
-    if (cuedTrack && cuedTrack->id == autoCued_->id && !voicePlaying(cuedOn) && !onAir_.contains(cuedTrack->id)
-        && playedOut(cuedOn)) {
-        // Flow's cue played out unheard behind the crossfader (its mix was
-        // called off, a hand started it there): it has not been played, and
-        // is cued again.
-        const QUuid cued = autoCued_->id;
-        setFlow(autoCued_, std::optional<AutoCued>());
-        queueFirst(cued);
-        brain_->note(formatText("flow: %s played out unheard on deck %d; it goes back to the head of the queue",
-                                cuedTrack->title.toUtf8().constData(), cuedOn + 1));
+    const std::optional<TrackRecord>& track = decks_[std::size_t(cued->first)]->track();
+    if (!track || track->id != cued->second)
+        return;
+    // Heard elsewhere meanwhile, or back at the head of the queue already
+    // (its called-off mix said so): nothing more to say.
+    if (ledger_.onAir(cued->second) || (!queue_.empty() && queue_.front() == cued->second)) {
+        ledger_.uncue(cued->second);
+        return;
     }
-    const bool cuedHere = autoCued_ && autoCued_->deck == idle && idleTrack && idleTrack->id == autoCued_->id;
-    // With the live record done, whatever the idle deck holds comes in at
-    // once, whoever loaded it: a cue now would only make the silence longer.
-    const bool readyHere = liveDone && mayMixIn(idle);
+    ledger_.uncue(cued->second,
+                  formatText("flow: %s played out unheard on deck %d; it goes back to the head of the queue",
+                             track->title.toUtf8().constData(), cued->first + 1));
+    queueFirst(cued->second);
+}
+
+void AppModel::stopHeardOnIdle(SetView& set)
+{
     // The live record done and the idle deck playing, unheard, a record that
     // was on air already (left running under the crossfader by a mix): it is
     // not brought back, and the next record goes on its deck.
-    bool idlePlays = voicePlaying(idle);
-    if (liveDone && idlePlays && idleTrack
-        && (onAir_.contains(idleTrack->id) || requested_.contains(idleTrack->id)) && !isAudible(idle)) {
-        if (const std::shared_ptr<DeckVoice> voice = idleDeck.voice())
-            voice->send(DeckCommand::pause());
-        brain_->note(formatText("flow: stopped deck %d: %s was on air already", idle + 1,
-                                idleTrack->title.toUtf8().constData()));
-        idlePlays = false;
-    }
+    DeckModel& idleDeck = *decks_[std::size_t(set.idle)];
+    const std::optional<TrackRecord>& idleTrack = idleDeck.track();
+    if (!set.liveDone || !set.idlePlays || !idleTrack || !heardBefore(idleTrack->id, set.idle) || isAudible(set.idle))
+        return;
+    commandDeck(set.idle, {DeckCommand::pause()});
+    brain_->note(formatText("flow: stopped deck %d: %s was on air already", set.idle + 1,
+                            idleTrack->title.toUtf8().constData()));
+    set.idlePlays = false;
+}
+
+bool AppModel::rewindQueueHeadOnIdle(const SetView& set)
+{
     // The idle deck plays, unheard, the record at the head of the queue (a mix
     // into it was called off): it has not been played, and comes in from its
     // start on its turn.
-    if (idlePlays && idleTrack && !isAudible(idle) && !queue_.empty() && queue_.front() == idleTrack->id) {
-        if (const std::shared_ptr<DeckVoice> voice = idleDeck.voice()) {
-            voice->send(DeckCommand::pause());
-            voice->send(DeckCommand::seek(idleTrack->cuePoint));
-        }
-        brain_->note(formatText("flow: stopped deck %d: %s played there unheard; it comes in on its turn", idle + 1,
-                                idleTrack->title.toUtf8().constData()));
-        setFlow(lastAutoCheck_, QDateTime());
-        return;
-    }
-    if (!cuedHere && !takeOfLive && !readyHere && !idlePlays) {
-        // Entries for records on air, on the live deck or on a deck that plays
-        // are passed over and dropped, as are those the library no longer
-        // holds, each with its line.
-        auto head = queue_.begin();
-        std::optional<TrackRecord> next;
-        for (; head != queue_.end(); ++head) {
-            if (const std::optional<QString> why = skipReason(*head)) {
-                notePassedOver(*head, *why);
-                continue;
-            }
-            if ((next = library_->track(*head)))
-                break;
-            notePassedOver(*head, QStringLiteral("it is no longer in the library"));
-        }
-        if (next && idleTrack && idleTrack->id == next->id && mayMixIn(idle)) {
-            // Already on the idle deck: it is mixed in below.
-            if (head != queue_.begin())
-                setQueue(std::vector<QUuid>(head, queue_.end()));
-        } else if (next) {
-            std::vector<QUuid> queue(head + 1, queue_.end());
-            setQueue(std::move(queue));
-            mixer_->channel(idle).setSync(true);
-            const std::optional<QUuid> replacing =
-                idleTrack ? std::optional<QUuid>(idleTrack->id) : std::optional<QUuid>();
-            setFlow(passedOver_, std::optional<AutoCued>());
-            setFlow(autoCued_, std::optional<AutoCued>(AutoCued{idle, next->id}));
-            idleDeck.load(*next);
-            setFlow(autoCueing_,
-                    std::optional<AutoCueing>(AutoCueing{next->id, idle, now, replacing}));
-            showHint(QStringLiteral("FLOW \u00B7 CUEING ") + next->title.toUpper(), kCueHintSeconds);
-            brain_->note(formatText("auto: cued %s on deck %d with %.0fs to go", next->title.toUtf8().constData(),
-                                    idle + 1, remaining));
-            // A record put there by hand, not yet heard, makes way: say so.
-            if (idleTrack && idleTrack->id != next->id && !heard_.contains(idleTrack->id) && replacing)
-                brain_->note(formatText("flow: %s, put on deck %d by hand, made way for %s from the queue",
-                                        idleTrack->title.toUtf8().constData(), idle + 1,
-                                        next->title.toUtf8().constData()));
-            return;
-        } else if (!queue_.empty()) {
-            setQueue({});
-        }
-    }
+    DeckModel& idleDeck = *decks_[std::size_t(set.idle)];
+    const std::optional<TrackRecord>& idleTrack = idleDeck.track();
+    if (!set.idlePlays || !idleTrack || isAudible(set.idle) || queue_.empty() || queue_.front() != idleTrack->id)
+        return false;
+    commandDeck(set.idle, {DeckCommand::pause(), DeckCommand::seek(idleTrack->cuePoint)});
+    brain_->note(formatText("flow: stopped deck %d: %s played there unheard; it comes in on its turn", set.idle + 1,
+                            idleTrack->title.toUtf8().constData()));
+    setFlow(lastAutoCheck_, QDateTime());
+    return true;
+}
 
+bool AppModel::cueFromQueue(const SetView& set)
+{
+    // No cue while flow's cue stands on the idle deck, with a take of the live
+    // record waiting there, or while the idle deck plays. With the live record
+    // done, whatever the idle deck holds comes in at once, whoever loaded it:
+    // a cue now would only make the silence longer.
+    DeckModel& idleDeck = *decks_[std::size_t(set.idle)];
+    const std::optional<TrackRecord>& idleTrack = idleDeck.track();
+    if ((idleTrack && cuedOn(set.idle, idleTrack->id)) || set.takeOfLive || set.idlePlays
+        || (set.liveDone && mayMixIn(set.idle)))
+        return false;
+    // Entries for records on air, on the live deck or on a deck that plays
+    // are passed over and dropped, as are those the library no longer holds,
+    // each with its line.
+    auto head = queue_.begin();
+    std::optional<TrackRecord> next;
+    for (; head != queue_.end(); ++head) {
+        if (const std::optional<QString> why = skipReason(*head)) {
+            notePassedOver(*head, *why);
+            continue;
+        }
+        if ((next = library_->track(*head)))
+            break;
+        notePassedOver(*head, QStringLiteral("it is no longer in the library"));
+    }
+    if (!next) {
+        if (!queue_.empty())
+            setQueue({});
+        return false;
+    }
+    if (idleTrack && idleTrack->id == next->id && mayMixIn(set.idle)) {
+        // Already on the idle deck: it is mixed in below.
+        if (head != queue_.begin())
+            setQueue(std::vector<QUuid>(head, queue_.end()));
+        return false;
+    }
+    // Step 12: cue next onto the idle deck.
+    setQueue(std::vector<QUuid>(head + 1, queue_.end()));
+    mixer_->channel(set.idle).setSync(true);
+    const std::optional<QUuid> replacing = idleTrack ? std::optional<QUuid>(idleTrack->id) : std::nullopt;
+    ledger_.setHeld(std::nullopt);
+    ledger_.cue(next->id, set.idle,
+                formatText("auto: cued %s on deck %d with %.0fs to go", next->title.toUtf8().constData(),
+                           set.idle + 1, set.remaining));
+    idleDeck.load(*next);
+    setFlow(autoCueing_, std::optional<AutoCueing>(AutoCueing{next->id, set.idle, set.now, replacing}));
+    showHint(QStringLiteral("FLOW \u00B7 CUEING ") + next->title.toUpper(), kCueHintSeconds);
+    // A record put there by hand, not yet heard, makes way: say so.
+    if (idleTrack && idleTrack->id != next->id && !heard_.contains(idleTrack->id))
+        brain_->note(formatText("flow: %s, put on deck %d by hand, made way for %s from the queue",
+                                idleTrack->title.toUtf8().constData(), set.idle + 1,
+                                next->title.toUtf8().constData()));
+    return true;
+}
+
+bool AppModel::playHandLoadedLive(const SetView& set)
+{
     // The live deck stands with a record put there by hand after it or the
     // record before it was heard, and nothing else can come in: the room
     // hears that one rather than silence.
-    if (liveDone && !autoCueing_ && !mayMixIn(idle) && !(idlePlays && isAudible(idle)) && liveTrack
-        && !onAir_.contains(liveTrack->id)
-        && liveDeck.reading().state == DeckModel::Reading::State::ready
-        && mixer_->channel(live).fader() > kAudibleFader) {
-        if (const std::shared_ptr<DeckVoice> voice = liveDeck.voice()) {
-            voice->send(DeckCommand::play());
-            brain_->note(formatText("flow: nothing else to bring in; deck %d plays %s, put there by hand", live + 1,
-                                    liveTrack->title.toUtf8().constData()));
-        }
-        return;
-    }
-    if (idlePlays || !mayMixIn(idle))
-        return;
-    if (remaining < mixLen + kMixWindow) {
-        const TrackRecord incoming = *idleDeck.track();
-        if (liveDone)
-            brain_->note(formatText("flow: deck %d has stopped; bringing %s in on deck %d at once", live + 1,
-                                    incoming.title.toUtf8().constData(), idle + 1));
-        else
-            brain_->note(formatText("flow: %lld-bar mix onto deck %d%s", static_cast<long long>(transition_->bars()),
-                                    idle + 1, takeOfLive ? " (zelvo-0's take of this record)" : ""));
-        setFlow(flowMixedFrom_, std::optional<int>(live));
-        // The record flow mixes in leaves the queue. Taken from it, here or
-        // by flow's cue, it is owed to the room until the mix completes.
-        std::vector<QUuid> queue = queue_;
-        const bool queued = std::erase(queue, incoming.id) > 0;
-        if (queued)
-            setQueue(std::move(queue));
-        const bool owed = queued || (autoCued_ && autoCued_->deck == idle && autoCued_->id == incoming.id);
-        setFlow(mixingIn_, owed ? std::optional<AutoCued>(AutoCued{idle, incoming.id}) : std::nullopt);
-        transition_->mix(idle);
-    }
+    DeckModel& liveDeck = *decks_[std::size_t(set.live)];
+    const std::optional<TrackRecord>& liveTrack = liveDeck.track();
+    if (!set.liveDone || autoCueing_ || mayMixIn(set.idle) || (set.idlePlays && isAudible(set.idle)) || !liveTrack
+        || ledger_.onAir(liveTrack->id) || liveDeck.reading().state != DeckModel::Reading::State::ready
+        || !(mixer_->channel(set.live).fader() > kAudibleFader))
+        return false;
+    if (commandDeck(set.live, {DeckCommand::play()}))
+        brain_->note(formatText("flow: nothing else to bring in; deck %d plays %s, put there by hand", set.live + 1,
+                                liveTrack->title.toUtf8().constData()));
+    return true;
+}
+
+void AppModel::startMix(const SetView& set)
+{
+    const TrackRecord incoming = *decks_[std::size_t(set.idle)]->track();
+    if (set.liveDone)
+        brain_->note(formatText("flow: deck %d has stopped; bringing %s in on deck %d at once", set.live + 1,
+                                incoming.title.toUtf8().constData(), set.idle + 1));
+    else
+        brain_->note(formatText("flow: %lld-bar mix onto deck %d%s", static_cast<long long>(transition_->bars()),
+                                set.idle + 1, set.takeOfLive ? " (zelvo-0's take of this record)" : ""));
+    setFlow(flowMixedFrom_, std::optional<int>(set.live));
+    // The record flow mixes in leaves the queue. Taken from it, here or by
+    // flow's cue, it is owed to the room until the mix completes.
+    std::vector<QUuid> queue = queue_;
+    const bool queued = std::erase(queue, incoming.id) > 0;
+    if (queued)
+        setQueue(std::move(queue));
+    ledger_.mixIn(queued || cuedOn(set.idle, incoming.id)
+                      ? std::optional<std::pair<int, QUuid>>(std::pair<int, QUuid>(set.idle, incoming.id))
+                      : std::nullopt);
+    transition_->mix(set.idle);
+}
+
+bool AppModel::commandDeck(int deck, std::initializer_list<DeckCommand> commands)
+{
+    const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(deck)]->voice();
+    if (!voice)
+        return false;
+    for (const DeckCommand& command : commands)
+        voice->send(command);
+    return true;
+}
+
+bool AppModel::flowLoads(const std::optional<QUuid>& id, int deck) const
+{
+    return id && autoCueing_ && autoCueing_->id == *id && (deck < 0 || autoCueing_->deck == deck);
+}
+
+bool AppModel::cuedOn(int deck, const QUuid& id) const
+{
+    return ledger_.entry(id).cuedOn == deck;
+}
+
+bool AppModel::heardBefore(const QUuid& id, int deck) const
+{
+    return !cuedOn(deck, id) && (ledger_.onAir(id) || ledger_.requested(id));
+}
+
+std::optional<AppModel::AutoCued> AppModel::autoCued() const
+{
+    const std::optional<std::pair<int, QUuid>> cued = ledger_.cued();
+    return cued ? std::optional<AutoCued>(AutoCued{cued->first, cued->second}) : std::nullopt;
+}
+
+std::optional<AppModel::AutoCued> AppModel::passedOver() const
+{
+    const std::optional<std::pair<int, QUuid>> held = ledger_.held();
+    return held ? std::optional<AutoCued>(AutoCued{held->first, held->second}) : std::nullopt;
 }
 
 } // namespace zelvo

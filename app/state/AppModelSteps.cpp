@@ -63,7 +63,7 @@ keysteps::Inputs AppModel::stepInputs() const
         // As flow reads it: the live record was heard and stands, or a record
         // was loaded by hand over it after it was heard.
         in.liveEnded = liveTrack && !in.decks[std::size_t(live)].playing
-            && (heard_.contains(liveTrack->id) || replaced_[std::size_t(live)] == liveTrack->id);
+            && (heard_.contains(liveTrack->id) || ledger_.standsHeardOn(liveTrack->id, live));
         if (mayMixIn(1 - live))
             in.comingIn = decks_[std::size_t(1 - live)]->track();
         else if (autoCueing_)

@@ -177,8 +177,54 @@ TEST(FlowSeams, AQueuedRecordACalledOffMixLeftUnheardGoesBackToTheQueue)
         EXPECT_TRUE(anyLine(set.notes(), [](const QString& l) {
             return l.contains(QStringLiteral("Bravo")) && l.contains(QStringLiteral("head of the queue"));
         })) << set.log();
-        EXPECT_TRUE(set.playUntil([&] { return heard(set, bravo); }, 120.0)) << set.log();
+        // It is heard later, from near its start, not from where it played to
+        // behind the crossfader.
+        double from = -1.0;
+        EXPECT_TRUE(set.playUntil(
+            [&] {
+                if (!heard(set, bravo))
+                    return false;
+                for (int d : {0, 1})
+                    if (holds(app, d, bravo))
+                        from = app.deck(d).reading().position;
+                return true;
+            },
+            120.0))
+            << set.log();
+        EXPECT_LT(from, 5.0) << set.log();
     }
+}
+
+// A hand pauses the incoming deck while flow's mix runs onto it; the mix
+// completes onto a deck that stands, its record never heard. That record goes
+// back to the head of the queue with its line and is heard later.
+TEST(FlowSeams, AMixCompletingOntoADeckAHandPausedLeavesItsRecordQueued)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {60.0, 60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord& bravo = set[1];
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+    app.setQueue({bravo.id, set[2].id});
+    set.play(0);
+    app.setAutoQueue(true);
+    ASSERT_TRUE(set.playUntil(
+        [&] {
+            const TransitionModel::Phase phase = app.transition().phase();
+            return phase.kind == Kind::mixing && phase.to == 1 && phase.value > 0.0;
+        },
+        90.0))
+        << set.log();
+    app.binder().noteHandsOn();
+    app.deck(1).playPause();
+    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 30.0)) << set.log();
+    set.playUntil([] { return false; }, 1.0);
+    if (heard(set, bravo))
+        GTEST_SKIP() << "the pause landed after Bravo was heard";
+    EXPECT_TRUE(!app.queue().empty() && app.queue().front() == bravo.id) << set.log();
+    EXPECT_TRUE(anyLine(set.notes(), [](const QString& l) {
+        return l.contains(QStringLiteral("Bravo")) && l.contains(QStringLiteral("head of the queue"));
+    })) << set.log();
+    EXPECT_TRUE(set.playUntil([&] { return heard(set, bravo); }, 150.0)) << set.log();
 }
 
 // A request for a record heard already, cued by flow on the deck that still
@@ -410,6 +456,261 @@ TEST(FlowSeams, ARecordFlowsCueReplacesIsNamed)
     set.frame();
     const QStringList after = set.notes().mid(before);
     EXPECT_TRUE(anyLine(after, [](const QString& l) { return l.contains(QStringLiteral("Zulu")); })) << set.log();
+}
+
+// The record playing now is requested at the head of the queue; flow cues it
+// again on the deck that holds it. A hand takes the crossfader before the
+// downbeat and the room hears it there: the request has had its turn. Flow
+// notes it on air, keeps no cue of it, and never brings it back.
+TEST(FlowSeams, ARequestHeardFromTheDeckFlowCuedItOnHasHadItsTurn)
+{
+    for (const bool takeOver : {true, false}) {
+        SCOPED_TRACE(takeOver ? "take-over" : "mix completes");
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")},
+                   {120.0, 150.0, 60.0}, 4);
+        AppModel& app = set.app;
+        const TrackRecord &a = set[0], &b = set[1];
+        ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+        // Flow's cue of Alpha decodes for longer than a check.
+        set.useSlowDisk([] { return 2.5; });
+        set.play(0, 20.0);
+        app.setAutoQueue(true);
+        set.playUntil([] { return false; }, 2.0);
+        app.transition().mix(1); // Alpha plays on behind the crossfader
+        ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(b); }, 20.0)) << set.log();
+        app.enqueue(a.id);
+        app.moveInQueue(a.id, -int(app.queue().size()));
+        ASSERT_TRUE(set.playUntil(
+            [&] {
+                const TransitionModel::Phase phase = app.transition().phase();
+                return phase.kind == Kind::waitingDownbeat && phase.to == 0;
+            },
+            150.0))
+            << set.log();
+        ASSERT_TRUE(holds(app, 0, a));
+        if (takeOver) {
+            app.binder().noteHandsOn();
+            app.mixer().setCrossfader(-0.45);
+        }
+        ASSERT_TRUE(set.playUntil([&] { return heard(set, a); }, 20.0)) << set.log();
+        set.playUntil([] { return false; }, 3.0);
+        EXPECT_TRUE(app.onAir().contains(a.id)) << set.log();
+        EXPECT_FALSE(app.autoCued() && app.autoCued()->id == a.id) << set.log();
+        // Alpha plays to its end; then, hands off, it never comes back.
+        ASSERT_TRUE(set.playUntil([&] { return !heard(set, a); }, 130.0)) << set.log();
+        const bool again = set.playUntil([&] { return heard(set, a); }, 150.0);
+        EXPECT_FALSE(again) << set.log();
+        EXPECT_FALSE(set.notes().join(QLatin1Char('\n')).contains(QStringLiteral("Alpha played out unheard")))
+            << set.log();
+    }
+}
+
+// The record playing now is requested at the head; flow cues it on the other
+// deck and the MIX key calls that mix off before the downbeat, so the
+// request's own play runs out behind the crossfader. The play it was made
+// during is not its turn: it goes back to the head of the queue with its line
+// and is heard later, and flow does not stand still on the played-out cue.
+TEST(FlowSeams, ARequestIsNotMetByThePlayItWasMadeDuring)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {60.0, 60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord& a = set[0];
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
+    app.setQueue({set[1].id, set[2].id});
+    set.play(0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    app.enqueue(a.id);
+    app.moveInQueue(a.id, -int(app.queue().size()));
+    ASSERT_TRUE(set.playUntil(
+        [&] {
+            const TransitionModel::Phase phase = app.transition().phase();
+            return phase.kind == Kind::waitingDownbeat && phase.to == 1;
+        },
+        60.0))
+        << set.log();
+    ASSERT_TRUE(holds(app, 1, a));
+    app.binder().noteHandsOn();
+    app.transition().mix(1);
+    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 1.0));
+    set.frame();
+    EXPECT_TRUE(anyLine(set.notes(), [](const QString& l) {
+        return l.contains(QStringLiteral("Alpha")) && l.contains(QStringLiteral("head of the queue"));
+    })) << set.log();
+    // Alpha's first play ends; once hands are off Alpha is heard again from
+    // its start, and the set never stands silent.
+    ASSERT_TRUE(set.playUntil([&] { return !heard(set, a); }, 30.0)) << set.log();
+    ASSERT_TRUE(set.playUntil([&] { return app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 45000; }, 60.0));
+    bool again = false;
+    double quiet = 0.0, worst = 0.0;
+    set.playUntil(
+        [&] {
+            again = again || heard(set, a);
+            quiet = set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
+            worst = std::max(worst, quiet);
+            return false;
+        },
+        90.0);
+    EXPECT_TRUE(again) << set.log();
+    EXPECT_LT(worst, kBar) << set.log();
+}
+
+// A hand loads flow's cued record onto the live deck after its record played
+// out, and leaves it standing there. Once hands are off the set goes on at
+// once, and the record is heard once only.
+TEST(FlowSeams, AHandLoadOfTheCuedRecordOverThePlayedOutLiveDeckIsNoSilence)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"), QStringLiteral("Delta")},
+               {50.0, 40.0, 40.0, 40.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord &a = set[0], &b = set[1];
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
+    app.setQueue({b.id, set[2].id, set[3].id});
+    set.useSlowDisk([] { return 2.5; });
+    set.play(0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 1.0);
+    // Hands on just as flow cues Bravo: it lands on deck 2 while hands are on,
+    // and Alpha plays out unmixed.
+    ASSERT_TRUE(set.playUntil([&] { return app.autoCueing().has_value(); }, 30.0)) << set.log();
+    app.binder().noteHandsOn();
+    ASSERT_TRUE(set.playUntil([&] { return app.deck(0).reading().state == DeckModel::Reading::State::playedOut; },
+                              60.0))
+        << set.log();
+    app.binder().noteHandsOn();
+    app.deck(0).load(b);
+    ASSERT_TRUE(set.playUntil([&] { return app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 45000; }, 60.0));
+    int plays = 0;
+    bool was = false;
+    double quiet = 0.0, worst = 0.0;
+    set.playUntil(
+        [&] {
+            const bool now = heard(set, b);
+            plays += now && !was ? 1 : 0;
+            was = now;
+            quiet = set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
+            worst = std::max(worst, quiet);
+            return false;
+        },
+        60.0);
+    EXPECT_LT(worst, kBar) << set.log();
+    EXPECT_EQ(plays, 1) << set.log();
+}
+
+// A mix steps the crossfader between flow's ticks, and a load can land over
+// the incoming deck before the next one. The room heard that deck's record the
+// moment the crossfader let it through: flow notes it on air at once.
+TEST(FlowSeams, ARecordTheCrossfaderLetsThroughIsOnAirAtOnce)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo")}, {60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord& b = set[1];
+    ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+    set.play(0);
+    set.play(1);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    ASSERT_FALSE(app.isAudible(1));
+    ASSERT_FALSE(app.onAir().contains(b.id));
+    app.mixer().setCrossfader(-0.5);
+    ASSERT_TRUE(app.isAudible(1));
+    EXPECT_TRUE(app.onAir().contains(b.id));
+}
+
+// A request's mix is called off unheard and it goes back to the head of the
+// queue; the user then takes it off the queue. That takes the request back:
+// the record stands heard as before, and flow never brings it back.
+TEST(FlowSeams, ARequestTakenBackAfterItsMixWasCalledOffStaysHeard)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {60.0, 60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord& a = set[0];
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
+    app.setQueue({set[1].id, set[2].id});
+    set.play(0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    app.enqueue(a.id);
+    app.moveInQueue(a.id, -int(app.queue().size()));
+    ASSERT_TRUE(set.playUntil(
+        [&] {
+            const TransitionModel::Phase phase = app.transition().phase();
+            return phase.kind == Kind::waitingDownbeat && phase.to == 1;
+        },
+        60.0))
+        << set.log();
+    app.binder().noteHandsOn();
+    app.transition().mix(1);
+    ASSERT_TRUE(set.playUntil([&] { return !app.queue().empty() && app.queue().front() == a.id; }, 2.0))
+        << set.log();
+    app.dequeue(a.id);
+    set.frame();
+    EXPECT_FALSE(app.autoCued() && app.autoCued()->id == a.id) << set.log();
+    // Alpha's first play ends; with hands off it never starts again.
+    ASSERT_TRUE(set.playUntil([&] { return !heard(set, a); }, 30.0)) << set.log();
+    ASSERT_TRUE(set.playUntil([&] { return app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 45000; }, 60.0));
+    EXPECT_FALSE(set.playUntil([&] { return heard(set, a); }, 90.0)) << set.log();
+    EXPECT_TRUE(set.mixedIn(set[1])) << set.log();
+}
+
+
+// A request whose mix was called off goes back to the head of the queue; the
+// DJ then brings its deck up by hand for a while and the room hears it. That
+// play started after the request: it is the play asked for, and flow does not
+// bring the record in a second time.
+TEST(FlowSeams, ARequestHeardWhenAHandBringsItsDeckUpHasHadItsTurn)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {60.0, 60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord& a = set[0];
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
+    app.setQueue({set[1].id, set[2].id});
+    set.play(0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    app.enqueue(a.id);
+    app.moveInQueue(a.id, -int(app.queue().size()));
+    ASSERT_TRUE(set.playUntil(
+        [&] {
+            const TransitionModel::Phase phase = app.transition().phase();
+            return phase.kind == Kind::waitingDownbeat && phase.to == 1;
+        },
+        60.0))
+        << set.log();
+    ASSERT_TRUE(holds(app, 1, a));
+    app.binder().noteHandsOn();
+    app.transition().mix(1);
+    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 1.0));
+    set.frame();
+    ASSERT_TRUE(anyLine(set.notes(), [](const QString& l) {
+        return l.contains(QStringLiteral("Alpha")) && l.contains(QStringLiteral("head of the queue"));
+    })) << set.log();
+    // The DJ plays deck 2 and takes the crossfader over to it.
+    app.binder().noteHandsOn();
+    if (!playing(app, 1))
+        set.play(1);
+    app.mixer().setCrossfader(1.0);
+    ASSERT_TRUE(set.playUntil([&] { return heard(set, a); }, 5.0)) << set.log();
+    set.playUntil([] { return false; }, 10.0);
+    // Back to deck 1 for the rest of its Alpha: deck 2 plays on unheard.
+    app.mixer().setCrossfader(-1.0);
+    // Hands off: Alpha is not brought in again, and the set goes on.
+    bool startsAgain = false, wasHeard = true;
+    double quiet = 0.0, worst = 0.0;
+    set.playUntil(
+        [&] {
+            const bool now = heard(set, a);
+            startsAgain = startsAgain || (now && !wasHeard);
+            wasHeard = now;
+            // Silence counts once hands are off (flow waits while they are on).
+            const bool off = app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 46000;
+            quiet = off && set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
+            worst = std::max(worst, quiet);
+            return false;
+        },
+        120.0);
+    EXPECT_FALSE(startsAgain) << set.log();
+    EXPECT_LT(worst, kBar) << set.log();
 }
 
 } // namespace

@@ -38,6 +38,7 @@
 #include <array>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 #include <random>
 
 namespace zelvo {
@@ -1121,8 +1122,14 @@ private:
     void request(const TrackRecord& record)
     {
         did(QStringLiteral("queue %1").arg(record.title));
+        // What stood before this request. An earlier request still queued
+        // leaves the queue with this one if it is taken back; one whose turn
+        // has come (flow's cue of it) stands on.
+        const bool queued = std::find(app_.queue().begin(), app_.queue().end(), record.id) != app_.queue().end();
         if (!requestedAt_.contains(record.id))
-            wantedBefore_[record.id] = wanted_.contains(record.id);
+            before_[record.id] = Before{std::nullopt, wanted_.contains(record.id)};
+        else if (!queued)
+            before_[record.id] = Before{requestedAt_[record.id], wanted_.contains(record.id)};
         app_.enqueue(record.id);
         wants(record.id);
         requestedAt_[record.id] = set_.played;
@@ -1132,7 +1139,12 @@ private:
     {
         did(QStringLiteral("take %1 off the queue").arg(app_.library().track(id)->title));
         app_.dequeue(id);
-        if (requestedAt_.remove(id) && !wantedBefore_.value(id))
+        const Before before = before_.value(id);
+        if (before.requestedAt)
+            requestedAt_[id] = *before.requestedAt;
+        else
+            requestedAt_.remove(id);
+        if (!before.wanted)
             wanted_.remove(id);
     }
     void handLoad(int deck, const TrackRecord& record)
@@ -1200,7 +1212,11 @@ private:
     // off), asked for again since, or the user's own.
     QSet<QUuid> heard_, wanted_, touched_;
     QHash<QUuid, double> requestedAt_;
-    QHash<QUuid, bool> wantedBefore_;
+    struct Before {
+        std::optional<double> requestedAt;
+        bool wanted = false;
+    };
+    QHash<QUuid, Before> before_;
     QHash<QUuid, double> heardSince_; // the start of the last play in which the record was heard
     // Each deck's play as the room hears it: the record, since when.
     std::array<std::optional<QUuid>, 2> playingNow_;
@@ -1211,6 +1227,8 @@ private:
     std::array<std::shared_ptr<DeckVoice>, 2> lastVoice_;
     // What each deck played when the output last restarted: it plays on.
     std::array<std::optional<QUuid>, 2> playsOn_;
+    // How long each deck has stood with its record since the restart settled.
+    std::array<double, 2> standsAfterRestart_{};
     bool restarting_ = false;
     std::array<double, 2> handPausedAt_{-1.0, -1.0};
     bool otherAdded_ = false;
@@ -1320,6 +1338,16 @@ void RandomUser::follow()
             playsOn_[d].reset();
             if (!resumed && heard_.contains(*id) && !wanted_.contains(*id) && !touched_.contains(*id))
                 fail(QStringLiteral("%1 starts again on deck %2, heard already").arg(track->title).arg(deck + 1));
+        }
+        // Only the first play after the restart goes on: once the new output
+        // has rendered the deck playing, or standing a while with nothing to
+        // reload, a later start of the record is a new play.
+        if (playsOn_[d]) {
+            const DeckModel::Reading reading = app_.deck(deck).reading();
+            const bool settled = !reading.stood && !reading.loading() && !restarting_;
+            standsAfterRestart_[d] = settled && !id ? standsAfterRestart_[d] + TransitionModel::kFrameInterval : 0.0;
+            if ((settled && id) || standsAfterRestart_[d] > 1.0)
+                playsOn_[d].reset();
         }
         if (!id && playingNow_[d] && voice && voice == lastVoice_[d] && set_.played - handPausedAt_[d] > 0.5 && track
             && track->id == *playingNow_[d]) {
@@ -1560,7 +1588,9 @@ void RandomUser::account()
             || lines.contains(QStringLiteral("passed over ") + record->title)
             || lines.contains(QStringLiteral("gave up loading ") + record->title)
             || (onDeck(0) && onDeck(0)->id == it.key()) || (onDeck(1) && onDeck(1)->id == it.key())
-            || app_.deck(0).loading() || app_.deck(1).loading();
+            || app_.deck(0).loading() || app_.deck(1).loading()
+            // Its turn has come: flow's load of it is still on its way.
+            || (app_.autoCueing() && app_.autoCueing()->id == it.key());
         if (!accounted)
             fail(QStringLiteral("%1, requested at %2 s, was neither heard since, queued, on a deck nor passed over")
                      .arg(record->title)
