@@ -1,7 +1,8 @@
 // Where a key-locked deck stops and how its runs start: a pause leaves the deck
 // where it was heard on both paths, and a run started inside a device's burst
 // of back-to-back renders (or soon after one) loses none of its music and
-// starts without a step.
+// starts without a step; a deck playing to its end stops when its last frame
+// is heard.
 #include "audio/DeckVoice.h"
 
 #include "DeckVoiceSupport.h"
@@ -436,5 +437,56 @@ TEST(RenderAheadStartStop, LeavingTheUnitWhilePlayingGoesOnFromWhatWasHeard)
             deck[0]->tempo().store(1.0);
             deck[0]->render(block, l.data(), r.data());
             EXPECT_NEAR(deck[0]->state().position.load() - heard, block / kRate, 1e-6);
+        }
+}
+
+TEST(RenderAheadStartStop, ADeckPlayingToItsEndStopsWhenItsLastFrameIsHeard)
+{
+    // The read head reaches the track's end a lead before the sound does (the
+    // time-pitch unit's latency and what it made ahead). The deck plays on,
+    // published as playing, until the render whose output carries the last
+    // frame; it then stops with the published position at the end, so it
+    // never reads as stopped with music left. The music up to the end is
+    // heard, on both paths.
+    const TrackBufferRef track = music(1.2, 0.0);
+    const double end = double(track->frames - 2) / kRate;
+    const double from = 0.5;
+    for (int block : {64, 512, 2048})
+        for (bool ahead : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead);
+            std::vector<std::unique_ptr<DeckVoice>> voices;
+            voices.push_back(keyLockedDeck(track, ahead, kTempo, from));
+            DeckVoice* voice = voices[0].get();
+            sendOk(*voice, DeckCommand::play());
+            std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block)), out;
+            double before = from;
+            int renders = 0;
+            const int most = int(2.0 * kRate) / block;
+            for (; renders < most; ++renders) {
+                voice->render(block, l.data(), r.data());
+                if (ahead)
+                    serve(voices);
+                out.insert(out.end(), l.begin(), l.end());
+                const double at = voice->state().position.load();
+                if (!voice->state().playing.load()) {
+                    EXPECT_DOUBLE_EQ(at, end) << "the deck stops at the end";
+                    // This render carried the last frame: the one before it
+                    // had not yet played it.
+                    EXPECT_LT(before, end);
+                    EXPECT_GE(before + double(block) * kTempo / kRate, end - 1e-6);
+                    break;
+                }
+                ASSERT_LE(at, end);
+                before = at;
+            }
+            ASSERT_LT(renders, most) << "the deck stops";
+            // The music is heard to the end: the unit's start pad delays
+            // nothing (its output is skipped), so the sound lasts at least
+            // until the end falls at the deck's speed (the fade of the last
+            // sample after it rings on a little).
+            std::size_t last = out.size();
+            while (last > 0 && std::fabs(out[last - 1]) < 0.01f)
+                --last;
+            EXPECT_GE(double(last), (end - from) / kTempo * kRate - 0.01 * kRate) << "the music's end is cut";
         }
 }
