@@ -1033,7 +1033,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     }
     if (endHeard()) {
         // The output carrying the track's last frame is out (or was missed,
-        // its time passed): the deck stops at the end as on the audio thread.
+        // its time passed): the deck stops at the end.
         stopAtEnd();
         aheadBehind_ = false;
     }
@@ -1240,8 +1240,8 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
     double speed = speedOverride ? *speedOverride : sync * tempoRatio * (1.0 + bend_);
     if (!finite(speed))
         speed = 0.0;
-    // Whether the read head moves: a playing deck's, unless the input for the
-    // worker has reached the track's end.
+    // Whether the read head moves: a playing deck's, unless the unit's input
+    // has reached the track's end.
     bool moving = playing_ && !(feedingUnit && unitEnding_);
     if (!moving && !scratching && gain_ < 0.0001f) {
         // Standing still and faded out: nothing to read. The fade has ended
@@ -1324,7 +1324,7 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
                 readEndedAt_ = f;
             if (!scratching) {
                 moving = false;
-                // Feeding the worker, the deck stops once this input is heard.
+                // Feeding the unit, the deck stops once this input is heard.
                 if (!feedingUnit)
                     playing_ = cueing_ = false;
             }

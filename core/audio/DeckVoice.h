@@ -81,7 +81,7 @@ public:
     // and its latency (what `state().position` publishes after each render).
     double heardFrames() const;
     double heardSeconds() const { return heardFrames() / sampleRate_; }
-    // Playing (a render-ahead run playing out its track's end included).
+    // Playing (a deck on the time-pitch unit playing out its track's end included).
     bool isPlaying() const { return playing_; }
     bool isLoaded() const { return buffer_ != nullptr; }
     double syncCorrection() const { return syncCorrection_; }
