@@ -296,12 +296,21 @@ void DeckVoice::applyCommand(const DeckCommand& c)
             hasGrid_ = false;
             resetTimePitch();
         } else {
+            // The same track again, perhaps longer: a deck playing out its
+            // end plays on into it from what was heard.
+            if (unitEnding_)
+                leaveRunWhereHeard();
             pos_ = clampToBuffer(pos_);
             slipPos_ = clampToBuffer(slipPos_);
         }
         publishBufferFacts();
         break;
     case K::swap: {
+        // A continuation spliced on while the deck plays out its old end: the
+        // run made up to that end is left, and the deck plays on from what was
+        // heard, into the new music.
+        if (unitEnding_)
+            leaveRunWhereHeard();
         const double d = finite(c.a) ? c.a * sr : 0.0;
         const double before = pos_;
         pos_ = clampToBuffer(pos_ - d);
@@ -382,6 +391,10 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         const double start = quantized()
             ? sr * (grid_.firstBeat + beatLengthSeconds() * std::floor(beatIndex(here) + 0.000001))
             : here;
+        // Playing out the end, a loop that ends before it keeps the deck
+        // playing: the loop starts from what was heard.
+        if (unitEnding_ && start + length < unitEndAt_)
+            leaveRunWhereHeard();
         loopStart_ = start;
         loopEnd_ = start + length;
         loopActive_ = true;
@@ -457,8 +470,13 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         slipPos_ = pos_;
         break;
     case K::reverse:
-        if (reverse_ != c.flag)
+        if (reverse_ != c.flag) {
+            // Playing out the end, the read head stands there: it turns back
+            // from what was heard.
+            if (unitEnding_)
+                leaveRunWhereHeard();
             unitTakenAtTurn_ = unitTaken_;
+        }
         reverse_ = c.flag;
         break;
     case K::quantize:
@@ -515,6 +533,8 @@ void DeckVoice::applyCommand(const DeckCommand& c)
             end = loopStart_ + n * beatFrames();
         }
         if (end > loopStart_ + 64.0) {
+            if (unitEnding_ && end < unitEndAt_)
+                leaveRunWhereHeard(); // the read head stands at the end: loop from what was heard
             loopEnd_ = end;
             loopActive_ = true;
             // The read head may already be past an end set where the sound is.
@@ -631,6 +651,16 @@ void DeckVoice::stopWhereHeard()
     if (playing_ && usedTimePitch_)
         pos_ = clampToBuffer(heardFrames());
     playing_ = false;
+    leaveUnitRun();
+}
+
+void DeckVoice::leaveRunWhereHeard()
+{
+    if (playing_ && usedTimePitch_) {
+        pos_ = clampToBuffer(heardFrames());
+        if (!slip_ || !diversionActive())
+            slipPos_ = pos_;
+    }
     leaveUnitRun();
 }
 

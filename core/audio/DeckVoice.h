@@ -218,6 +218,9 @@ private:
     // A deck stopped or moved off the unit's path: what the unit holds is not
     // heard, and the position heard is the read head from now on.
     void leaveUnitRun();
+    // Leaves the unit's run with the read head moved back to what was heard
+    // (a playing deck): the next render starts a fresh run from there.
+    void leaveRunWhereHeard();
 
     // `feedingUnit`: the time-pitch unit's input (on the audio thread or queued
     // for the render-ahead worker). The track's end does not stop the deck

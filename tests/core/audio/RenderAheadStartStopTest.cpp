@@ -490,3 +490,131 @@ TEST(RenderAheadStartStop, ADeckPlayingToItsEndStopsWhenItsLastFrameIsHeard)
             EXPECT_GE(double(last), (end - from) / kTempo * kRate - 0.01 * kRate) << "the music's end is cut";
         }
 }
+
+namespace {
+
+// A key-locked deck playing a track that ends at 1.2 s, brought into its
+// lead: the unit has read the end and the read head stands there, while the
+// sound is still a lead before it and the deck reads playing.
+struct EndingDeck {
+    EndingDeck(const TrackBufferRef& track, bool ahead, int block) : ahead(ahead), block(block)
+    {
+        voices.push_back(keyLockedDeck(track, ahead, kTempo, 0.9));
+        sendOk(voice(), DeckCommand::play());
+        l.resize(std::size_t(block));
+        r.resize(std::size_t(block));
+        const double end = double(track->frames - 2) / kRate;
+        for (int i = 0; i < int(kRate) / block && voice().positionSeconds() < end - 1e-6; ++i)
+            render();
+        EXPECT_GE(voice().positionSeconds(), end - 1e-6) << "the read head reached the end";
+        EXPECT_TRUE(voice().state().playing.load()) << "the deck plays its lead";
+        EXPECT_LT(voice().state().position.load(), end - 0.03) << "the sound is a lead behind";
+        out.clear();
+    }
+    DeckVoice& voice() { return *voices[0]; }
+    void render()
+    {
+        voice().render(block, l.data(), r.data());
+        if (ahead)
+            serve(voices);
+        out.insert(out.end(), l.begin(), l.end());
+    }
+    void play(double seconds)
+    {
+        for (int i = 0; i < int(seconds * kRate) / block; ++i)
+            render();
+    }
+    // The longest near-silent stretch of what was rendered since the lead
+    // began, in seconds (a new run of the unit starts near silent).
+    double longestHole() const
+    {
+        const std::size_t ms = 48;
+        std::size_t run = 0, longest = 0;
+        for (std::size_t at = 0; at + ms <= out.size(); at += ms) {
+            float peak = 0.0f;
+            for (std::size_t i = at; i < at + ms; ++i)
+                peak = std::max(peak, std::fabs(out[i]));
+            run = peak < 0.05f ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+        return double(longest) / 1000.0;
+    }
+    bool ahead;
+    int block;
+    std::vector<std::unique_ptr<DeckVoice>> voices;
+    std::vector<float> l, r, out;
+};
+
+} // namespace
+
+TEST(RenderAheadStartStop, MoreMusicArrivingInTheLeadPlaysOn)
+{
+    // A continuation spliced onto the deck, or the same track reloaded
+    // longer, while the sound is in the last lead before the old end: the
+    // deck plays on into the new music and never stops or reads ready at the
+    // old end. The unit's new run, started from what was heard, leaves no
+    // hole longer than its own start.
+    const TrackBufferRef track = music(1.2, 0.0);
+    const double oldEnd = double(track->frames - 2) / kRate;
+    for (int block : {64, 512})
+        for (bool ahead : {false, true})
+            for (double offset : {-1.0, 0.0, 0.25}) // -1: a load keeping its position
+                for (double into : {0.0, 0.04}) {
+                SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead << " offset " << offset
+                                                << " into the lead " << into);
+                EndingDeck deck(track, ahead, block);
+                deck.play(into);
+                const double shift = std::max(offset, 0.0);
+                const TrackBufferRef longer = music(2.4, shift * kRate);
+                sendOk(deck.voice(), offset < 0.0 ? DeckCommand::load(longer, true) : DeckCommand::swap(longer, offset));
+                deck.play(0.4);
+                EXPECT_TRUE(deck.voice().state().playing.load()) << "the deck plays on";
+                EXPECT_GT(deck.voice().state().position.load() + shift, oldEnd + 0.2) << "past the old end";
+                EXPECT_LT(deck.longestHole(), 0.04) << "a hole in the music at the old end";
+            }
+}
+
+TEST(RenderAheadStartStop, ControlsInTheLeadActOnThePlayingDeck)
+{
+    // In the last lead before the end the deck reads playing, and the
+    // controls act on it as on any playing deck: reverse turns it back from
+    // what was heard, and a loop ending before the end keeps it playing in
+    // the loop.
+    const TrackBufferRef track = music(1.2, 0.0);
+    const double end = double(track->frames - 2) / kRate;
+    for (int block : {64, 512})
+        for (bool ahead : {false, true})
+            for (int control : {0, 1, 2}) { // reverse, loop out, auto loop
+                SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead << " control " << control);
+                const TrackBufferRef copy = music(1.2, 0.0);
+                EndingDeck deck(copy, ahead, block);
+                DeckVoice& voice = deck.voice();
+                if (control == 1) {
+                    sendOk(voice, DeckCommand::quantize(false));
+                    sendOk(voice, DeckCommand::setLoop(1.0, 1.0, false)); // loop in at 1.0 s
+                }
+                // A little into the lead.
+                deck.play(0.01);
+                const double heard = voice.state().position.load();
+                if (control == 0)
+                    sendOk(voice, DeckCommand::reverse(true));
+                else if (control == 1)
+                    sendOk(voice, DeckCommand::loopOut());
+                else
+                    sendOk(voice, DeckCommand::autoLoop(1.0 / 16.0));
+                double low = end, high = 0.0;
+                for (int i = 0; i < int(0.4 * kRate) / block; ++i) {
+                    deck.render();
+                    low = std::min(low, voice.state().position.load());
+                    high = std::max(high, voice.state().position.load());
+                }
+                EXPECT_TRUE(voice.state().playing.load()) << "the deck plays on";
+                EXPECT_LT(high, end - 0.005) << "the deck played on to the end";
+                if (control == 0)
+                    EXPECT_LT(voice.state().position.load(), heard - 0.3) << "reverse moves the deck back";
+                else
+                    EXPECT_TRUE(voice.state().loopActive.load());
+                (void)low;
+                EXPECT_LT(deck.longestHole(), 0.04) << "a hole in the music";
+            }
+}
