@@ -486,6 +486,9 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         vinyl_ = c.flag;
         break;
     case K::keyLock:
+        // The run made at the old setting is left where the sound is: the
+        // music between it and the read head is not skipped.
+        leaveRunWhereHeard();
         keyLock_ = c.flag;
         resetTimePitch();
         break;

@@ -497,12 +497,17 @@ namespace {
 // lead: the unit has read the end and the read head stands there, while the
 // sound is still a lead before it and the deck reads playing.
 struct EndingDeck {
-    EndingDeck(const TrackBufferRef& track, bool ahead, int block) : ahead(ahead), block(block)
+    // `from` 0.9 s reaches the lead; from earlier the deck plays 0.3 s, mid-track.
+    EndingDeck(const TrackBufferRef& track, bool ahead, int block, double from = 0.9) : ahead(ahead), block(block)
     {
-        voices.push_back(keyLockedDeck(track, ahead, kTempo, 0.9));
+        voices.push_back(keyLockedDeck(track, ahead, kTempo, from));
         sendOk(voice(), DeckCommand::play());
         l.resize(std::size_t(block));
         r.resize(std::size_t(block));
+        if (from < 0.9) {
+            play(0.3);
+            return;
+        }
         const double end = double(track->frames - 2) / kRate;
         for (int i = 0; i < int(kRate) / block && voice().positionSeconds() < end - 1e-6; ++i)
             render();
@@ -616,5 +621,29 @@ TEST(RenderAheadStartStop, ControlsInTheLeadActOnThePlayingDeck)
                     EXPECT_TRUE(voice.state().loopActive.load());
                 (void)low;
                 EXPECT_LT(deck.longestHole(), 0.04) << "a hole in the music";
+            }
+}
+
+TEST(RenderAheadStartStop, KeyLockTurnedOffWhilePlayingSkipsNothing)
+{
+    // The unit's run is left where the sound is: the deck goes on from what
+    // was heard, mid-track and in the last lead before the end, and its
+    // published position moves on by one render.
+    const TrackBufferRef track = music(1.2, 0.0);
+    for (int block : {64, 512})
+        for (bool ahead : {false, true})
+            for (bool inLead : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead << " in the lead " << inLead);
+                EndingDeck deck(track, ahead, block, inLead ? 0.9 : 0.3);
+                DeckVoice& voice = deck.voice();
+                const double before = voice.state().position.load();
+                sendOk(voice, DeckCommand::keyLock(false));
+                deck.render();
+                const double step = double(block) * kTempo / kRate;
+                EXPECT_NEAR(voice.state().position.load(), before + step, 0.002) << "the position skipped";
+                if (inLead)
+                    continue;
+                deck.play(0.1);
+                EXPECT_NEAR(voice.state().position.load(), before + step * double(1 + int(0.1 * kRate) / block), 0.003);
             }
 }
