@@ -488,9 +488,11 @@ void DeckVoice::applyCommand(const DeckCommand& c)
     case K::keyLock:
         // The run made at the old setting is left where the sound is: the
         // music between it and the read head is not skipped.
-        leaveRunWhereHeard();
+        if (usedTimePitch_)
+            leaveRunWhereHeard();
+        else
+            resetTimePitch();
         keyLock_ = c.flag;
-        resetTimePitch();
         break;
     case K::alignPhase: {
         if (!hasGrid_ || !finite(c.a))
