@@ -21,10 +21,6 @@ struct AheadChunk {
     int taken = 0;
     std::uint32_t generation = 0;
     float rate = 1.0f;
-    // Input: the frame at which the track ended and the deck stopped, −1 when
-    // it did not end here. Output: 0 when the chunk is the last output of the
-    // render in which the unit took the track's end, else −1.
-    int end = -1;
     float* left = nullptr;
     float* right = nullptr;
 
@@ -66,7 +62,6 @@ public:
             return nullptr;
         AheadChunk& c = slots_[std::size_t(tail)];
         c.taken = 0;
-        c.end = -1;
         return &c;
     }
     void commit() { tail_.store(next(tail_.load(std::memory_order_relaxed)), std::memory_order_release); }

@@ -116,8 +116,6 @@ struct DeckVoice::Ahead {
     float pitch = -99999.0f;
     std::optional<AheadRequest> current;
     bool started = false;
-    // The render being made took the input at the track's end.
-    bool endFed = false;
     double fed = 0.0;
     std::vector<float> accLeft, accRight;
     int acc = 0;
@@ -279,7 +277,7 @@ void DeckVoice::resetTimePitch()
     unitTaken_ = 0.0;
     unitTakenAtTurn_ = 0.0;
     wrapCount_ = 0;
-    aheadEnding_ = false;
+    unitEnding_ = false;
 }
 
 void DeckVoice::applyCommand(const DeckCommand& c)
@@ -298,12 +296,21 @@ void DeckVoice::applyCommand(const DeckCommand& c)
             hasGrid_ = false;
             resetTimePitch();
         } else {
+            // The same track again, perhaps longer: a deck playing out its
+            // end plays on into it from what was heard.
+            if (unitEnding_)
+                leaveRunWhereHeard();
             pos_ = clampToBuffer(pos_);
             slipPos_ = clampToBuffer(slipPos_);
         }
         publishBufferFacts();
         break;
     case K::swap: {
+        // A continuation spliced on while the deck plays out its old end: the
+        // run made up to that end is left, and the deck plays on from what was
+        // heard, into the new music.
+        if (unitEnding_)
+            leaveRunWhereHeard();
         const double d = finite(c.a) ? c.a * sr : 0.0;
         const double before = pos_;
         pos_ = clampToBuffer(pos_ - d);
@@ -384,6 +391,10 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         const double start = quantized()
             ? sr * (grid_.firstBeat + beatLengthSeconds() * std::floor(beatIndex(here) + 0.000001))
             : here;
+        // Playing out the end, a loop that ends before it keeps the deck
+        // playing: the loop starts from what was heard.
+        if (unitEnding_ && start + length < unitEndAt_)
+            leaveRunWhereHeard();
         loopStart_ = start;
         loopEnd_ = start + length;
         loopActive_ = true;
@@ -459,8 +470,13 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         slipPos_ = pos_;
         break;
     case K::reverse:
-        if (reverse_ != c.flag)
+        if (reverse_ != c.flag) {
+            // Playing out the end, the read head stands there: it turns back
+            // from what was heard.
+            if (unitEnding_)
+                leaveRunWhereHeard();
             unitTakenAtTurn_ = unitTaken_;
+        }
         reverse_ = c.flag;
         break;
     case K::quantize:
@@ -470,8 +486,13 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         vinyl_ = c.flag;
         break;
     case K::keyLock:
+        // The run made at the old setting is left where the sound is: the
+        // music between it and the read head is not skipped.
+        if (usedTimePitch_)
+            leaveRunWhereHeard();
+        else
+            resetTimePitch();
         keyLock_ = c.flag;
-        resetTimePitch();
         break;
     case K::alignPhase: {
         if (!hasGrid_ || !finite(c.a))
@@ -517,6 +538,8 @@ void DeckVoice::applyCommand(const DeckCommand& c)
             end = loopStart_ + n * beatFrames();
         }
         if (end > loopStart_ + 64.0) {
+            if (unitEnding_ && end < unitEndAt_)
+                leaveRunWhereHeard(); // the read head stands at the end: loop from what was heard
             loopEnd_ = end;
             loopActive_ = true;
             // The read head may already be past an end set where the sound is.
@@ -633,6 +656,16 @@ void DeckVoice::stopWhereHeard()
     if (playing_ && usedTimePitch_)
         pos_ = clampToBuffer(heardFrames());
     playing_ = false;
+    leaveUnitRun();
+}
+
+void DeckVoice::leaveRunWhereHeard()
+{
+    if (playing_ && usedTimePitch_) {
+        pos_ = clampToBuffer(heardFrames());
+        if (!slip_ || !diversionActive())
+            slipPos_ = pos_;
+    }
     leaveUnitRun();
 }
 
@@ -753,6 +786,8 @@ void DeckVoice::render(int frames, float* left, float* right)
             (void)timePitch_->prepare(frames);
         // Each frame out of the unit stands for `rate` frames of its input.
         unitBacklog_ -= double(frames) * double(lastRate_);
+        if (endHeard())
+            stopAtEnd();
     } else {
         if (usedTimePitch_ && playing_ && !scratching) {
             // Off the unit while playing (tempo back to 1.0, key shift off):
@@ -764,7 +799,7 @@ void DeckVoice::render(int frames, float* left, float* right)
         }
         if (ahead_ && usedTimePitch_)
             dropAheadRun();
-        aheadEnding_ = false; // what the run held for the track's end is not heard
+        unitEnding_ = false; // what the run held for the track's end is not heard
         usedTimePitch_ = false;
         readSource(frames, left, right, tempo, scratching, std::nullopt);
         renderedStill_ = readStill_;
@@ -882,9 +917,8 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         aheadMissed_ = 0;
         aheadPad_ = 0;
         aheadFade_ = 0;
-        aheadEnding_ = false;
-        aheadEndsFed_ = aheadEndsHeard_ = 0;
-        aheadPastEnd_ = 0;
+        unitEnding_ = false;
+        unitPastEnd_ = 0;
         aheadRendered_ = 0;
         aheadRequested_ = 0;
         unitBacklog_ = 0.0;
@@ -927,43 +961,13 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         }
         aheadRequested_ += due;
         aheadCarry_ = want - double(n);
-        if (aheadEnding_ && pos_ != aheadEndAt_) {
-            // The deck was moved while it played out its end (a hot cue, a
-            // seek): the run goes on from there, after the input read past the
-            // end, which is still to be heard.
-            aheadEnding_ = false;
-            unitBacklog_ += double(aheadPastEnd_);
-            unitTaken_ += double(aheadPastEnd_) * currentSpeed_;
-        }
-        const double sourceTempo = keyLock_ ? 1.0 : blockTempo_;
         while (n > 0) {
             AheadChunk* c = a.input.writable();
             const int m = int(std::min<std::int64_t>(n, a.input.chunkFrames()));
-            // Past the track's end the read head stands and the sound fades
-            // out as on the audio thread; the input moves it no further.
-            const bool ended = aheadEnding_;
-            readSource(m, c->left, c->right, sourceTempo, false, currentSpeed_, true);
-            int moved = ended ? 0 : m;
-            if (readEndedAt_ >= 0) {
-                // The track ended here: the deck stops, as on the audio
-                // thread, once the output made from what came before is heard.
-                c->end = readEndedAt_;
-                aheadEnding_ = true;
-                ++aheadEndsFed_;
-                aheadPastEnd_ = 0;
-                moved = readEndedAt_ + 1;
-            }
-            if (aheadEnding_) {
-                // Until then the deck is the playing deck it sounds like: a
-                // cue, play or hot cue acts on it as on a playing deck.
-                aheadEndAt_ = pos_;
-                aheadPastEnd_ += m - moved;
-            }
+            readUnitInput(m, c->left, c->right);
             c->frames = m;
             c->generation = aheadGeneration_;
             a.input.commit();
-            unitBacklog_ += double(moved);
-            unitTaken_ += double(moved) * currentSpeed_;
             aheadTrace_.inputFrames += m;
             n -= m;
         }
@@ -1013,10 +1017,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     // ring was dry is skipped first, so the deck stays on time.
     int got = pad;
     double consumed = 0.0;
-    // The output of the render that took the track's end closes the run, unless
-    // the deck was moved since (a hot cue, a seek) and the run goes on.
-    bool endHeard = false;
-    while (got < frames && !endHeard) {
+    while (got < frames) {
         AheadChunk* c = a.output.readable();
         if (!c)
             break;
@@ -1038,13 +1039,8 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             got += m;
             consumed += double(m) * double(c->rate);
         }
-        if (c->remaining() == 0) {
-            // Ends are heard in the order they were read; only the latest
-            // one, with the deck still standing there, closes the run.
-            if (c->end == 0 && ++aheadEndsHeard_ == aheadEndsFed_ && aheadEnding_)
-                endHeard = true;
+        if (c->remaining() == 0)
             a.output.pop();
-        }
     }
     unitBacklog_ -= consumed;
     // A pad that cut into the music: the sound after it fades in.
@@ -1052,17 +1048,6 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         const float g = 1.0f - float(aheadFade_) / float(kAheadFadeFrames);
         left[i] *= g;
         right[i] *= g;
-    }
-    if (endHeard) {
-        // The last output made before the track's end is out: the deck stops
-        // at the end as on the audio thread, and the next render leaves the run.
-        aheadEnding_ = false;
-        playing_ = cueing_ = false;
-        state_.speed.store(0.0);
-        std::memset(left + got, 0, sizeof(float) * std::size_t(frames - got));
-        std::memset(right + got, 0, sizeof(float) * std::size_t(frames - got));
-        aheadBehind_ = false;
-        return;
     }
     // Nothing made for the next render (past the start pad): the worker is a
     // slice behind its pacing, or was kept from its core.
@@ -1080,6 +1065,12 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             aheadRestart_ = true;
             aheadRestartBehind_ = true;
         }
+    }
+    if (endHeard()) {
+        // The output carrying the track's last frame is out (or was missed,
+        // its time passed): the deck stops at the end.
+        stopAtEnd();
+        aheadBehind_ = false;
     }
 }
 
@@ -1133,7 +1124,6 @@ bool DeckVoice::serviceAhead(int renders)
                 a.generation = r.generation;
                 a.acc = 0;
                 a.need = 0;
-                a.endFed = false;
             }
             a.started = true;
             progress = true;
@@ -1159,8 +1149,6 @@ bool DeckVoice::serviceAhead(int renders)
                     break;
                 }
                 const int m = std::min(a.need - a.acc, c->remaining());
-                if (c->end >= c->taken && c->end < c->taken + m)
-                    a.endFed = true;
                 std::memcpy(a.accLeft.data() + a.acc, c->left + c->taken, sizeof(float) * std::size_t(m));
                 std::memcpy(a.accRight.data() + a.acc, c->right + c->taken, sizeof(float) * std::size_t(m));
                 c->taken += m;
@@ -1203,10 +1191,6 @@ bool DeckVoice::serviceAhead(int renders)
             c->generation = a.generation;
             c->rate = a.rate;
             left -= m;
-            if (left == 0 && a.endFed) {
-                c->end = 0; // the render in which the unit took the track's end
-                a.endFed = false;
-            }
             a.output.commit();
         }
         a.current.reset();
@@ -1216,15 +1200,57 @@ bool DeckVoice::serviceAhead(int renders)
     return progress;
 }
 
-void DeckVoice::provide(int frames, float* left, float* right)
+void DeckVoice::provide(int frames, float* left, float* right) { readUnitInput(frames, left, right); }
+
+void DeckVoice::readUnitInput(int frames, float* left, float* right)
 {
-    unitBacklog_ += double(frames);
-    unitTaken_ += double(frames) * currentSpeed_;
-    readSource(frames, left, right, keyLock_ ? 1.0 : blockTempo_, false, currentSpeed_);
+    if (unitEnding_ && pos_ != unitEndAt_) {
+        // The deck was moved while it played out its end (a hot cue, a
+        // seek): the run goes on from there, after the input read past the
+        // end, which is still to be heard.
+        unitEnding_ = false;
+        unitBacklog_ += double(unitPastEnd_);
+        unitTaken_ += double(unitPastEnd_) * currentSpeed_;
+    }
+    const bool ended = unitEnding_;
+    readSource(frames, left, right, keyLock_ ? 1.0 : blockTempo_, false, currentSpeed_, true);
+    // Past the track's end the read head stands and the sound fades out; that
+    // input moves the position heard no further.
+    int moved = ended ? 0 : frames;
+    if (readEndedAt_ >= 0) {
+        // The track ended here: the deck plays on, the playing deck it sounds
+        // like (a cue, play or hot cue acts on it as on a playing deck), until
+        // the output made from this input is heard.
+        unitEnding_ = true;
+        unitPastEnd_ = 0;
+        moved = readEndedAt_ + 1;
+    }
+    if (unitEnding_) {
+        unitEndAt_ = pos_;
+        unitPastEnd_ += frames - moved;
+    }
+    unitBacklog_ += double(moved);
+    unitTaken_ += double(moved) * currentSpeed_;
+}
+
+bool DeckVoice::endHeard() const
+{
+    // Everything read up to the end has come out of the unit: the position
+    // heard has reached the read head standing there.
+    return unitEnding_ && playing_ && heardFrames() >= std::min(unitEndAt_, double(frameCount() - 2)) - 0.5;
+}
+
+void DeckVoice::stopAtEnd()
+{
+    // The render that carried the track's last frame: the deck stops there,
+    // and the next render leaves the unit's run.
+    unitEnding_ = false;
+    playing_ = cueing_ = false;
+    state_.speed.store(0.0);
 }
 
 void DeckVoice::readSource(int frames, float* left, float* right, double tempoRatio, bool scratching,
-                           std::optional<double> speedOverride, bool feedingAhead)
+                           std::optional<double> speedOverride, bool feedingUnit)
 {
     readStill_ = false;
     readEndedAt_ = -1;
@@ -1249,9 +1275,9 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
     double speed = speedOverride ? *speedOverride : sync * tempoRatio * (1.0 + bend_);
     if (!finite(speed))
         speed = 0.0;
-    // Whether the read head moves: a playing deck's, unless the input for the
-    // worker has reached the track's end.
-    bool moving = playing_ && !(feedingAhead && aheadEnding_);
+    // Whether the read head moves: a playing deck's, unless the unit's input
+    // has reached the track's end.
+    bool moving = playing_ && !(feedingUnit && unitEnding_);
     if (!moving && !scratching && gain_ < 0.0001f) {
         // Standing still and faded out: nothing to read. The fade has ended
         // for good (it would otherwise creep through denormal values on every
@@ -1264,7 +1290,7 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
         const double p = finite(pos_) ? pos_ : 0.0;
         if (p >= last) {
             pos_ = last;
-            if (!feedingAhead)
+            if (!feedingUnit)
                 cueing_ = false;
         } else {
             pos_ = std::max(p, 0.0);
@@ -1280,7 +1306,7 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
     // Reading the unit's input, the source frames it had read before this
     // input: the worker's input is counted after it is read, the audio
     // thread's before. A wrap is noted against the input that follows it.
-    const double takenBefore = feedingAhead ? unitTaken_ : unitTaken_ - double(frames) * currentSpeed_;
+    const double takenBefore = feedingUnit ? unitTaken_ : unitTaken_ - double(frames) * currentSpeed_;
 
     for (int f = 0; f < frames; ++f) {
         double step;
@@ -1333,8 +1359,8 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
                 readEndedAt_ = f;
             if (!scratching) {
                 moving = false;
-                // Feeding the worker, the deck stops once this input is heard.
-                if (!feedingAhead)
+                // Feeding the unit, the deck stops once this input is heard.
+                if (!feedingUnit)
                     playing_ = cueing_ = false;
             }
         } else {

@@ -81,7 +81,7 @@ public:
     // and its latency (what `state().position` publishes after each render).
     double heardFrames() const;
     double heardSeconds() const { return heardFrames() / sampleRate_; }
-    // Playing (a render-ahead run playing out its track's end included).
+    // Playing (a deck on the time-pitch unit playing out its track's end included).
     bool isPlaying() const { return playing_; }
     bool isLoaded() const { return buffer_ != nullptr; }
     double syncCorrection() const { return syncCorrection_; }
@@ -218,13 +218,24 @@ private:
     // A deck stopped or moved off the unit's path: what the unit holds is not
     // heard, and the position heard is the read head from now on.
     void leaveUnitRun();
+    // Leaves the unit's run with the read head moved back to what was heard
+    // (a playing deck): the next render starts a fresh run from there.
+    void leaveRunWhereHeard();
 
-    // `feedingAhead`: the input queued for the render-ahead worker. The
-    // track's end does not stop the deck there: the input past it reads as a
-    // deck stopped at its end would (the sound fading out, the read head
-    // standing), while the deck plays on until that output is heard.
+    // `feedingUnit`: the time-pitch unit's input (on the audio thread or queued
+    // for the render-ahead worker). The track's end does not stop the deck
+    // there: the input past it reads as a deck stopped at its end would (the
+    // sound fading out, the read head standing), while the deck plays on until
+    // the unit's output of the end is heard.
     void readSource(int frames, float* left, float* right, double tempoRatio, bool scratching,
-                    std::optional<double> speedOverride, bool feedingAhead = false);
+                    std::optional<double> speedOverride, bool feedingUnit = false);
+    // Reads `frames` of the unit's input, counting what it holds and noting
+    // the track's end. Audio thread.
+    void readUnitInput(int frames, float* left, float* right);
+    // Whether the output so far carries the track's last frame, read by the
+    // unit while the deck plays: the deck stops there (`stopAtEnd`).
+    bool endHeard() const;
+    void stopAtEnd();
     int startPadFor(int runs) const;
     void publish(float peakL, float peakR);
     void renderAhead(int frames, float* left, float* right, float rate, float pitch);
@@ -353,18 +364,15 @@ private:
     int aheadHoldSpan_ = 0;
     std::int64_t aheadHoldLeast_ = 0;
     std::int64_t aheadHeld_ = 0;
-    // The read head reached the track's end and stopped the deck, but the
-    // output queued for what came before it is still to be heard: the run goes
-    // on until the output of the render in which the unit took the end.
-    // The deck plays on meanwhile (the controls act on a playing deck); the
-    // read head stands at the end (`aheadEndAt_`) and the input read past it
-    // (`aheadPastEnd_` frames) moves it no further. Ends read and ends heard
-    // in this run: only the latest end closes it.
-    bool aheadEnding_ = false;
-    double aheadEndAt_ = 0.0;
-    std::int64_t aheadPastEnd_ = 0;
-    std::int64_t aheadEndsFed_ = 0;
-    std::int64_t aheadEndsHeard_ = 0;
+    // The unit read the track's end, but what it holds of the music before
+    // the end (made ahead, or inside its latency) is still to be heard: the
+    // deck plays on until the output carrying the end's frame (either path).
+    // The controls act on it as on a playing deck; the read head stands at
+    // the end (`unitEndAt_`) and the input read past it (`unitPastEnd_`
+    // frames) moves it no further. A deck moved off the end goes on playing.
+    bool unitEnding_ = false;
+    double unitEndAt_ = 0.0;
+    std::int64_t unitPastEnd_ = 0;
     // The last render ran the unit ahead, and what it did.
     bool aheadAsked_ = false;
     bool aheadBehind_ = false;

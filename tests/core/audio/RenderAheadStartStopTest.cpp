@@ -1,7 +1,8 @@
 // Where a key-locked deck stops and how its runs start: a pause leaves the deck
 // where it was heard on both paths, and a run started inside a device's burst
 // of back-to-back renders (or soon after one) loses none of its music and
-// starts without a step.
+// starts without a step; a deck playing to its end stops when its last frame
+// is heard.
 #include "audio/DeckVoice.h"
 
 #include "DeckVoiceSupport.h"
@@ -437,4 +438,212 @@ TEST(RenderAheadStartStop, LeavingTheUnitWhilePlayingGoesOnFromWhatWasHeard)
             deck[0]->render(block, l.data(), r.data());
             EXPECT_NEAR(deck[0]->state().position.load() - heard, block / kRate, 1e-6);
         }
+}
+
+TEST(RenderAheadStartStop, ADeckPlayingToItsEndStopsWhenItsLastFrameIsHeard)
+{
+    // The read head reaches the track's end a lead before the sound does (the
+    // time-pitch unit's latency and what it made ahead). The deck plays on,
+    // published as playing, until the render whose output carries the last
+    // frame; it then stops with the published position at the end, so it
+    // never reads as stopped with music left. The music up to the end is
+    // heard, on both paths.
+    const TrackBufferRef track = music(1.2, 0.0);
+    const double end = double(track->frames - 2) / kRate;
+    const double from = 0.5;
+    for (int block : {64, 512, 2048})
+        for (bool ahead : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead);
+            std::vector<std::unique_ptr<DeckVoice>> voices;
+            voices.push_back(keyLockedDeck(track, ahead, kTempo, from));
+            DeckVoice* voice = voices[0].get();
+            sendOk(*voice, DeckCommand::play());
+            std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block)), out;
+            double before = from;
+            int renders = 0;
+            const int most = int(2.0 * kRate) / block;
+            for (; renders < most; ++renders) {
+                voice->render(block, l.data(), r.data());
+                if (ahead)
+                    serve(voices);
+                out.insert(out.end(), l.begin(), l.end());
+                const double at = voice->state().position.load();
+                if (!voice->state().playing.load()) {
+                    EXPECT_DOUBLE_EQ(at, end) << "the deck stops at the end";
+                    // This render carried the last frame: the one before it
+                    // had not yet played it.
+                    EXPECT_LT(before, end);
+                    EXPECT_GE(before + double(block) * kTempo / kRate, end - 1e-6);
+                    break;
+                }
+                ASSERT_LE(at, end);
+                before = at;
+            }
+            ASSERT_LT(renders, most) << "the deck stops";
+            // The music is heard to the end: the unit's start pad delays
+            // nothing (its output is skipped), so the sound lasts at least
+            // until the end falls at the deck's speed (the fade of the last
+            // sample after it rings on a little).
+            std::size_t last = out.size();
+            while (last > 0 && std::fabs(out[last - 1]) < 0.01f)
+                --last;
+            EXPECT_GE(double(last), (end - from) / kTempo * kRate - 0.01 * kRate) << "the music's end is cut";
+        }
+}
+
+namespace {
+
+// A key-locked deck playing a track that ends at 1.2 s, brought into its
+// lead: the unit has read the end and the read head stands there, while the
+// sound is still a lead before it and the deck reads playing.
+struct EndingDeck {
+    // `from` 0.9 s reaches the lead; from earlier the deck plays 0.3 s, mid-track.
+    EndingDeck(const TrackBufferRef& track, bool ahead, int block, double from = 0.9) : ahead(ahead), block(block)
+    {
+        voices.push_back(keyLockedDeck(track, ahead, kTempo, from));
+        sendOk(voice(), DeckCommand::play());
+        l.resize(std::size_t(block));
+        r.resize(std::size_t(block));
+        if (from < 0.9) {
+            play(0.3);
+            return;
+        }
+        const double end = double(track->frames - 2) / kRate;
+        for (int i = 0; i < int(kRate) / block && voice().positionSeconds() < end - 1e-6; ++i)
+            render();
+        EXPECT_GE(voice().positionSeconds(), end - 1e-6) << "the read head reached the end";
+        EXPECT_TRUE(voice().state().playing.load()) << "the deck plays its lead";
+        EXPECT_LT(voice().state().position.load(), end - 0.03) << "the sound is a lead behind";
+        out.clear();
+    }
+    DeckVoice& voice() { return *voices[0]; }
+    void render()
+    {
+        voice().render(block, l.data(), r.data());
+        if (ahead)
+            serve(voices);
+        out.insert(out.end(), l.begin(), l.end());
+    }
+    void play(double seconds)
+    {
+        for (int i = 0; i < int(seconds * kRate) / block; ++i)
+            render();
+    }
+    // The longest near-silent stretch of what was rendered since the lead
+    // began, in seconds (a new run of the unit starts near silent).
+    double longestHole() const
+    {
+        const std::size_t ms = 48;
+        std::size_t run = 0, longest = 0;
+        for (std::size_t at = 0; at + ms <= out.size(); at += ms) {
+            float peak = 0.0f;
+            for (std::size_t i = at; i < at + ms; ++i)
+                peak = std::max(peak, std::fabs(out[i]));
+            run = peak < 0.05f ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+        return double(longest) / 1000.0;
+    }
+    bool ahead;
+    int block;
+    std::vector<std::unique_ptr<DeckVoice>> voices;
+    std::vector<float> l, r, out;
+};
+
+} // namespace
+
+TEST(RenderAheadStartStop, MoreMusicArrivingInTheLeadPlaysOn)
+{
+    // A continuation spliced onto the deck, or the same track reloaded
+    // longer, while the sound is in the last lead before the old end: the
+    // deck plays on into the new music and never stops or reads ready at the
+    // old end. The unit's new run, started from what was heard, leaves no
+    // hole longer than its own start.
+    const TrackBufferRef track = music(1.2, 0.0);
+    const double oldEnd = double(track->frames - 2) / kRate;
+    for (int block : {64, 512})
+        for (bool ahead : {false, true})
+            for (double offset : {-1.0, 0.0, 0.25}) // -1: a load keeping its position
+                for (double into : {0.0, 0.04}) {
+                SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead << " offset " << offset
+                                                << " into the lead " << into);
+                EndingDeck deck(track, ahead, block);
+                deck.play(into);
+                const double shift = std::max(offset, 0.0);
+                const TrackBufferRef longer = music(2.4, shift * kRate);
+                sendOk(deck.voice(), offset < 0.0 ? DeckCommand::load(longer, true) : DeckCommand::swap(longer, offset));
+                deck.play(0.4);
+                EXPECT_TRUE(deck.voice().state().playing.load()) << "the deck plays on";
+                EXPECT_GT(deck.voice().state().position.load() + shift, oldEnd + 0.2) << "past the old end";
+                EXPECT_LT(deck.longestHole(), 0.04) << "a hole in the music at the old end";
+            }
+}
+
+TEST(RenderAheadStartStop, ControlsInTheLeadActOnThePlayingDeck)
+{
+    // In the last lead before the end the deck reads playing, and the
+    // controls act on it as on any playing deck: reverse turns it back from
+    // what was heard, and a loop ending before the end keeps it playing in
+    // the loop.
+    const TrackBufferRef track = music(1.2, 0.0);
+    const double end = double(track->frames - 2) / kRate;
+    for (int block : {64, 512})
+        for (bool ahead : {false, true})
+            for (int control : {0, 1, 2}) { // reverse, loop out, auto loop
+                SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead << " control " << control);
+                const TrackBufferRef copy = music(1.2, 0.0);
+                EndingDeck deck(copy, ahead, block);
+                DeckVoice& voice = deck.voice();
+                if (control == 1) {
+                    sendOk(voice, DeckCommand::quantize(false));
+                    sendOk(voice, DeckCommand::setLoop(1.0, 1.0, false)); // loop in at 1.0 s
+                }
+                // A little into the lead.
+                deck.play(0.01);
+                const double heard = voice.state().position.load();
+                if (control == 0)
+                    sendOk(voice, DeckCommand::reverse(true));
+                else if (control == 1)
+                    sendOk(voice, DeckCommand::loopOut());
+                else
+                    sendOk(voice, DeckCommand::autoLoop(1.0 / 16.0));
+                double low = end, high = 0.0;
+                for (int i = 0; i < int(0.4 * kRate) / block; ++i) {
+                    deck.render();
+                    low = std::min(low, voice.state().position.load());
+                    high = std::max(high, voice.state().position.load());
+                }
+                EXPECT_TRUE(voice.state().playing.load()) << "the deck plays on";
+                EXPECT_LT(high, end - 0.005) << "the deck played on to the end";
+                if (control == 0)
+                    EXPECT_LT(voice.state().position.load(), heard - 0.3) << "reverse moves the deck back";
+                else
+                    EXPECT_TRUE(voice.state().loopActive.load());
+                (void)low;
+                EXPECT_LT(deck.longestHole(), 0.04) << "a hole in the music";
+            }
+}
+
+TEST(RenderAheadStartStop, KeyLockTurnedOffWhilePlayingSkipsNothing)
+{
+    // The unit's run is left where the sound is: the deck goes on from what
+    // was heard, mid-track and in the last lead before the end, and its
+    // published position moves on by one render.
+    const TrackBufferRef track = music(1.2, 0.0);
+    for (int block : {64, 512})
+        for (bool ahead : {false, true})
+            for (bool inLead : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead << " in the lead " << inLead);
+                EndingDeck deck(track, ahead, block, inLead ? 0.9 : 0.3);
+                DeckVoice& voice = deck.voice();
+                const double before = voice.state().position.load();
+                sendOk(voice, DeckCommand::keyLock(false));
+                deck.render();
+                const double step = double(block) * kTempo / kRate;
+                EXPECT_NEAR(voice.state().position.load(), before + step, 0.002) << "the position skipped";
+                if (inLead)
+                    continue;
+                deck.play(0.1);
+                EXPECT_NEAR(voice.state().position.load(), before + step * double(1 + int(0.1 * kRate) / block), 0.003);
+            }
 }
