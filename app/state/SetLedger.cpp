@@ -58,6 +58,17 @@ std::optional<std::pair<int, QUuid>> findOn(const QHash<QUuid, SetLedger::Entry>
     return std::nullopt;
 }
 
+// The records whose entries match `pred`.
+template <typename Pred>
+QSet<QUuid> idsWhere(const QHash<QUuid, SetLedger::Entry>& entries, Pred pred)
+{
+    QSet<QUuid> ids;
+    for (auto it = entries.begin(); it != entries.end(); ++it)
+        if (pred(it.value()))
+            ids.insert(it.key());
+    return ids;
+}
+
 } // namespace
 
 std::optional<std::pair<int, QUuid>> SetLedger::cued() const
@@ -77,29 +88,17 @@ std::optional<std::pair<int, QUuid>> SetLedger::held() const
 
 QSet<QUuid> SetLedger::onAirSet() const
 {
-    QSet<QUuid> ids;
-    for (auto it = entries_.begin(); it != entries_.end(); ++it)
-        if (it.value().onAir)
-            ids.insert(it.key());
-    return ids;
+    return idsWhere(entries_, [](const Entry& e) { return bool(e.onAir); });
 }
 
 QSet<QUuid> SetLedger::givenUpSet() const
 {
-    QSet<QUuid> ids;
-    for (auto it = entries_.begin(); it != entries_.end(); ++it)
-        if (it.value().givenUp)
-            ids.insert(it.key());
-    return ids;
+    return idsWhere(entries_, [](const Entry& e) { return bool(e.givenUp); });
 }
 
 QSet<QUuid> SetLedger::requestedSet() const
 {
-    QSet<QUuid> ids;
-    for (auto it = entries_.begin(); it != entries_.end(); ++it)
-        if (it.value().requestedFrom)
-            ids.insert(it.key());
-    return ids;
+    return idsWhere(entries_, [](const Entry& e) { return bool(e.requestedFrom); });
 }
 
 void SetLedger::noteOnAir(const QUuid& id)
