@@ -1106,6 +1106,25 @@ private:
         const std::optional<TrackRecord>& track = app_.deck(deck).track();
         return track ? &*track : nullptr;
     }
+    // The deck's channel reaches the master: fader up, not cut by the crossfader.
+    bool throughTheMixer(int deck) const
+    {
+        const ChannelModel& channel = app_.mixer().channel(deck);
+        const double x = app_.mixer().crossfader();
+        return channel.fader() > 0.05
+            && (channel.crossfaderAssign() < 0 ? x < 0.95 : channel.crossfaderAssign() > 0 ? x > -0.95 : true);
+    }
+    // Heard from the deck's play going on now.
+    void heardIn(const QUuid& id, int deck)
+    {
+        const double start = playStart_[std::size_t(deck)];
+        if (!heardSince_.contains(id) || heardSince_[id] < start) {
+            // Heard in a new play: what the user asked for is used up.
+            wanted_.remove(id);
+            heardSince_[id] = start;
+        }
+        heard_.insert(id);
+    }
     // What the user did goes into the log among the program's own lines.
     void did(const QString& what)
     {
@@ -1138,9 +1157,14 @@ private:
     void takeBack(const QUuid& id)
     {
         did(QStringLiteral("take %1 off the queue").arg(app_.library().track(id)->title));
+        // An earlier request stands on while its turn does (flow's cue of
+        // it); one put back in the queue since leaves the queue with this one.
+        const bool turnStands = (app_.autoCued() && app_.autoCued()->id == id)
+            || (app_.autoCueing() && app_.autoCueing()->id == id) || (onDeck(0) && onDeck(0)->id == id)
+            || (onDeck(1) && onDeck(1)->id == id);
         app_.dequeue(id);
         const Before before = before_.value(id);
-        if (before.requestedAt)
+        if (before.requestedAt && turnStands)
             requestedAt_[id] = *before.requestedAt;
         else
             requestedAt_.remove(id);
@@ -1322,8 +1346,15 @@ void RandomUser::follow()
             if (line.startsWith(QStringLiteral("flow: stopped deck %1").arg(deck + 1)))
                 flowStoppedAt_[std::size_t(deck)] = set_.played;
     for (int deck : {0, 1}) {
-        if (!set_.readable(deck))
-            continue; // the cells still describe the record before the landing
+        if (!set_.readable(deck)) {
+            // The cells still describe the record before the landing, and
+            // the room still hears it until the voice takes the new one.
+            const std::optional<QUuid> was = playingNow_[std::size_t(deck)];
+            if (was && playing(app_, deck) && app_.deck(deck).reading().record == was && app_.autoQueue()
+                && throughTheMixer(deck))
+                heardIn(*was, deck);
+            continue;
+        }
         const std::shared_ptr<DeckVoice> voice = app_.deck(deck).voice();
         const TrackRecord* track = onDeck(deck);
         const bool now = playing(app_, deck) && track;
@@ -1368,14 +1399,8 @@ void RandomUser::follow()
         playingNow_[d] = id;
         lastVoice_[d] = voice;
         lastPosition_[d] = voice ? voice->state().position.load() : 0.0;
-        if (id && app_.autoQueue() && app_.isAudible(deck)) {
-            if (!heardSince_.contains(*id) || heardSince_[*id] < playStart_[d]) {
-                // Heard in a new play: what the user asked for is used up.
-                wanted_.remove(*id);
-                heardSince_[*id] = playStart_[d];
-            }
-            heard_.insert(*id);
-        }
+        if (id && app_.autoQueue() && app_.isAudible(deck))
+            heardIn(*id, deck);
     }
 }
 
@@ -1431,7 +1456,10 @@ void RandomUser::actInPhase()
         const int to = phase.kind == Kind::idle ? 1 - app_.transition().liveDeck() : phase.to;
         did(QStringLiteral("MIX key onto deck %1").arg(to + 1));
         if (const TrackRecord* in = onDeck(to)) {
-            wants(in->id);
+            // A deck the key starts plays its record once more; one playing
+            // already goes on with the play it is in.
+            if (!playing(app_, to))
+                wants(in->id);
             touched_.insert(in->id);
         }
         app_.transition().mix(to);
