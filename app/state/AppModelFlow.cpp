@@ -300,7 +300,7 @@ void AppModel::flowDeckLanded(int deck)
         const TransitionModel::Phase phase = transition_->phase();
         const bool mixRuns = phase.kind == TransitionModel::Phase::Kind::mixing
             || phase.kind == TransitionModel::Phase::Kind::waitingDownbeat;
-        const bool overIncoming = id && mixRuns && phase.to == deck && !byFlow;
+        const bool overIncoming = id && !byFlow && ((mixRuns && phase.to == deck) || ledger_.owed(*id));
         ledger_.setOwed(overIncoming ? id : std::nullopt);
         // A second load over such a deck leaves it standing as the first did.
         const bool wasHeard = was && (heard_.contains(*was) || ledger_.standsHeardOn(*was, deck));
@@ -476,6 +476,11 @@ void AppModel::logMixEnd()
     // tick, not a second later.
     if (autoQueue_ && (why == Ending::completed || why == Ending::stalled))
         setFlow(lastAutoCheck_, QDateTime());
+    // A record still decoding onto the incoming deck when the mix ends on its
+    // own was loaded over it while the mix ran: owed as one landed then.
+    if (const std::optional<QUuid> inFlight = decks_[std::size_t(was.to)]->loadingRecord();
+        inFlight && (why == Ending::completed || why == Ending::stalled) && !flowLoads(inFlight, was.to))
+        ledger_.setOwed(inFlight);
     // A mix that completed onto a deck a hand stopped before its record was
     // heard left that record unheard as a called-off one does.
     const bool stoppedUnheard = owed && owed->first == was.to && !voicePlaying(owed->first);

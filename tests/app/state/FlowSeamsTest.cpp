@@ -98,6 +98,38 @@ TEST(FlowSeams, ARecordLandingMidMixIsNotOnAirBeforeTheRoomHearsIt)
         << set.log();
 }
 
+// A record dropped onto the incoming deck near the end of a mix, whose decode
+// lands only after the mix has completed onto that deck, is owed to the room
+// as one that landed mid-mix: it plays once it lands, with no silence.
+TEST(FlowSeams, ARecordStillDecodingOntoTheIncomingDeckWhenItsMixEndsPlaysOnceItLands)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"), QStringLiteral("Zulu")},
+               {120.0, 60.0, 60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord& zulu = set[3];
+    ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+    app.transition().mix(1);
+    ASSERT_TRUE(set.playUntil(
+        [&] { return app.transition().phase().kind == Kind::mixing && app.transition().phase().value >= 0.9; }, 30.0))
+        << set.log();
+    set.useSlowDisk([] { return 2.5; });
+    app.deck(1).load(zulu);
+    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 10.0)) << set.log();
+    ASSERT_TRUE(app.deck(1).loading()) << "Zulu landed before the mix ended";
+    double quiet = 0.0, worst = 0.0;
+    bool zuluHeard = false;
+    set.playUntil(
+        [&] {
+            zuluHeard = zuluHeard || heard(set, zulu);
+            quiet = set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
+            worst = std::max(worst, quiet);
+            return false;
+        },
+        20.0);
+    EXPECT_TRUE(zuluHeard) << set.log();
+    EXPECT_LT(worst, kBar) << set.log();
+}
+
 // A device change to another rate while the next record waits on the idle
 // deck: both decks decode again, each taking a second of set time. Flow
 // takes neither deck for ready while it decodes, cancels no reload, and the
