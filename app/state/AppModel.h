@@ -506,8 +506,22 @@ private:
     bool commandDeck(int deck, std::initializer_list<DeckCommand> commands);
     // Flow's own load of this record is under way (onto `deck`, or any).
     bool flowLoads(const std::optional<QUuid>& id, int deck = -1) const;
-    // Flow's cue stands on `deck` with this record.
-    bool cuedOn(int deck, const QUuid& id) const;
+    // Flow's cue stands on `deck` with this record; false without one.
+    bool cuedOn(int deck, const std::optional<QUuid>& id) const;
+    // The record on the deck; none when it holds none.
+    std::optional<QUuid> recordOn(int deck) const;
+    // The record heads the queue.
+    bool headsQueue(const std::optional<QUuid>& id) const;
+    // The record on `deck` was heard, or stands there as heard (loaded by
+    // hand over a heard record).
+    bool heardOn(int deck, const std::optional<QUuid>& id) const;
+    // The deck plays, unheard, a record not to be brought in from there: one
+    // heard before and gone from the air since (a request for it plays on its
+    // turn), or the queue's head a called-off mix left there (it comes in
+    // from its start on its turn).
+    bool leftBehind(int deck) const;
+    // The deck stands with a take the model wrote of `source`.
+    bool holdsTakeOf(int deck, const QUuid& source) const;
     // Heard before and not asked for since, or asked for again and waiting
     // for its turn: not to be brought in from wherever a deck left it, but
     // for flow's own cue of it on `deck`.

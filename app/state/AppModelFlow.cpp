@@ -197,7 +197,8 @@ void AppModel::noteOnAir()
 void AppModel::endStalledMix(const QDateTime& now)
 {
     // A deck still loading, or one whose new voice has not rendered yet, is
-    // not known to stand.
+    // not known to stand; nor is one without a voice, being rebuilt with the
+    // engine: it reads as it last stood.
     const auto stands = [this](int deck) {
         const DeckModel::Reading reading = decks_[std::size_t(deck)]->reading();
         return !reading.stood && !reading.loading() && !reading.playing();
@@ -208,10 +209,9 @@ void AppModel::endStalledMix(const QDateTime& now)
     // dealing with it; once they are off (at once when no hand did it) flow
     // ends it, and the next check carries the set on.
     const TransitionModel::Phase phase = transition_->phase();
-    // Decks without a voice are being rebuilt with the engine: not yet stalled.
     const bool stalled = (phase.kind == TransitionModel::Phase::Kind::mixing
                           || phase.kind == TransitionModel::Phase::Kind::starting)
-        && decks_[0]->voice() && decks_[1]->voice() && stands(0) && stands(1);
+        && stands(0) && stands(1);
     if (!stalled || !flowMayAct()) {
         setFlow(stalledSince_, std::optional<QDateTime>());
         return;
@@ -265,7 +265,7 @@ void AppModel::flowDeckLoadEnded(int deck)
             [this, deck, id, at] {
                 DeckModel& model = *decks_[std::size_t(deck)];
                 const std::shared_ptr<DeckVoice> voice = model.voice();
-                if (voice && !model.loading() && model.buffer() && model.track() && model.track()->id == id
+                if (voice && !model.loading() && model.buffer() && recordOn(deck) == id
                     && std::abs(model.buffer()->sampleRate - voice->sampleRate())
                         <= EngineBinder::kReloadRateDifference)
                     playOn(deck, at);
@@ -282,15 +282,19 @@ void AppModel::flowDeckLanded(int deck)
     // record played again on purpose) may come in again; flow's own cue is
     // not the user's choice. A take extended under the deck keeps its record.
     const std::optional<TrackRecord>& landed = decks_[std::size_t(deck)]->track();
-    const std::optional<QUuid> id = landed ? std::optional<QUuid>(landed->id) : std::nullopt;
+    const std::optional<QUuid> id = recordOn(deck);
     if (id != landedOn_[std::size_t(deck)]) {
         const std::optional<QUuid> was = landedOn_[std::size_t(deck)];
         landedOn_[std::size_t(deck)] = id;
-        // A request put on a deck by hand: heard from here on as any record.
-        // Flow's cue of it has its turn once the room hears it from there.
-        const bool byFlow = flowLoads(id, deck);
-        if (id && !byFlow)
-            ledger_.endRequest(*id);
+        // The record when a hand put it there; none for flow's own load.
+        const std::optional<QUuid> byHand = flowLoads(id, deck) ? std::nullopt : id;
+        // A request put on a deck by hand: heard from here on as any record,
+        // and, put there after it was on air, it may come in again. Flow's cue
+        // of it has its turn once the room hears it from there.
+        if (byHand) {
+            ledger_.endRequest(*byHand);
+            ledger_.clearOnAir(*byHand);
+        }
         // A load by hand over a deck after its record was heard (stopping it
         // mid-record, or after it played out): for the set the deck stands as
         // when that record stopped, not with a record waiting for play.
@@ -300,13 +304,12 @@ void AppModel::flowDeckLanded(int deck)
         const TransitionModel::Phase phase = transition_->phase();
         const bool mixRuns = phase.kind == TransitionModel::Phase::Kind::mixing
             || phase.kind == TransitionModel::Phase::Kind::waitingDownbeat;
-        const bool overIncoming = id && !byFlow && ((mixRuns && phase.to == deck) || ledger_.owed(*id));
+        const bool overIncoming = byHand && ((mixRuns && phase.to == deck) || ledger_.owed(*byHand));
         ledger_.setOwed(overIncoming ? id : std::nullopt);
         // A second load over such a deck leaves it standing as the first did.
-        const bool wasHeard = was && (heard_.contains(*was) || ledger_.standsHeardOn(*was, deck));
         if (deck < 2)
-            ledger_.setStandsHeard(deck, wasHeard && id && !byFlow && !overIncoming ? id : std::nullopt);
-        if (was && cuedOn(deck, *was) && !autoCueing_) {
+            ledger_.setStandsHeard(deck, heardOn(deck, was) && !overIncoming ? byHand : std::nullopt);
+        if (cuedOn(deck, was) && !autoCueing_) {
             // The record flow cued here was replaced before it came in: it has
             // not played, so it goes back to the head of the queue.
             const std::optional<TrackRecord> record = library_->track(*was);
@@ -316,8 +319,6 @@ void AppModel::flowDeckLanded(int deck)
                                      titled(record, "the cued record").constData()));
             queueFirst(*was);
         }
-        if (id && !byFlow)
-            ledger_.clearOnAir(*id);
     }
 
     // The next record landing while the live deck stands (it played out) comes
@@ -348,8 +349,11 @@ void AppModel::quietOutgoing()
     const QDateTime now = scheduler_.now();
     const bool off = handsOff();
     const bool gone = transition_->liveDeck() != out && voicePlaying(out);
-    if (off && gone && !isAudible(out) && !mixer_->channel(out).cue()) {
-        if (!quietSince_) {
+    if (off && gone) {
+        if (isAudible(out) || mixer_->channel(out).cue()) {
+            // Still heard, or cued in the headphones: wait.
+            setFlow(quietSince_, std::optional<QDateTime>());
+        } else if (!quietSince_) {
             setFlow(quietSince_, std::optional<QDateTime>(now));
         } else if (secondsBetween(*quietSince_, now) > kQuietBeforePause) {
             commandDeck(out, {DeckCommand::pause()});
@@ -357,11 +361,6 @@ void AppModel::quietOutgoing()
             setFlow(quietSince_, std::optional<QDateTime>());
             brain_->note(formatText("flow: stopped deck %d after its mix out", out + 1));
         }
-        return;
-    }
-    if (gone && off) {
-        // Still heard, or cued in the headphones: wait.
-        setFlow(quietSince_, std::optional<QDateTime>());
         return;
     }
     // The user took over, or the deck stopped or came back on air.
@@ -426,10 +425,9 @@ void AppModel::flowFork()
     const std::optional<TrackRecord>& record = decks_[0]->track();
     if (!record || record->outpaint || flowForked_ == record->id || !voicePlaying(0))
         return;
-    if (voicePlaying(1) && isAudible(1))
+    if (isAudible(1))
         return;
-    const std::optional<TrackRecord>& two = decks_[1]->track();
-    if (two && two->outpaint && two->outpaint->sourceID == record->id && !voicePlaying(1)) {
+    if (holdsTakeOf(1, record->id)) {
         setFlow(flowForked_, std::optional<QUuid>(record->id));
         return;
     }
@@ -474,43 +472,45 @@ void AppModel::logMixEnd()
     ledger_.mixIn(std::nullopt);
     // A mix over: what it left standing is flow's to look at on the next
     // tick, not a second later.
-    if (autoQueue_ && (why == Ending::completed || why == Ending::stalled))
+    const bool onItsOwn = why == Ending::completed || why == Ending::stalled;
+    if (autoQueue_ && onItsOwn)
         setFlow(lastAutoCheck_, QDateTime());
     // A record still decoding onto the incoming deck when the mix ends on its
     // own was loaded over it while the mix ran: owed as one landed then.
     if (const std::optional<QUuid> inFlight = decks_[std::size_t(was.to)]->loadingRecord();
-        inFlight && (why == Ending::completed || why == Ending::stalled) && !flowLoads(inFlight, was.to))
+        inFlight && onItsOwn && !flowLoads(inFlight, was.to))
         ledger_.setOwed(inFlight);
-    // A mix that completed onto a deck a hand stopped before its record was
-    // heard left that record unheard as a called-off one does.
-    const bool stoppedUnheard = owed && owed->first == was.to && !voicePlaying(owed->first);
+    // The mix owed the room a record on its incoming deck.
+    const bool owedThere = owed && owed->first == was.to;
     if (why == Ending::completed) {
         brain_->note(formatText("mix: onto deck %d complete", was.to + 1));
-        if (!stoppedUnheard)
+        // A mix that completed onto a deck a hand stopped before its record
+        // was heard left that record unheard as a called-off one does.
+        if (!owedThere || voicePlaying(was.to))
             return;
-    }
-    QString where;
-    switch (why == Ending::completed ? Kind::idle : was.kind) {
-    case Kind::starting: where = QStringLiteral("before its deck started"); break;
-    case Kind::waitingDownbeat: where = formatText("waiting for its downbeat at %.2fs", was.value); break;
-    case Kind::mixing: where = formatText("mixing at %.0f%%", was.value * 100.0); break;
-    case Kind::idle: break;
-    }
-    QString reason;
-    switch (why) {
-    case Ending::calledOff: reason = QStringLiteral("called off by hand"); break;
-    case Ending::tookOver: reason = QStringLiteral("a hand took the crossfader"); break;
-    case Ending::deckStopped: reason = QStringLiteral("a deck stopped before the downbeat"); break;
-    case Ending::couldNotStart: reason = QStringLiteral("the incoming deck could not start"); break;
-    case Ending::stalled: reason = QStringLiteral("no deck was playing"); break;
-    case Ending::none:
-    case Ending::completed: reason = QStringLiteral("no reason given"); break;
-    }
-    if (why != Ending::completed)
+    } else {
+        QString where;
+        switch (was.kind) {
+        case Kind::starting: where = QStringLiteral("before its deck started"); break;
+        case Kind::waitingDownbeat: where = formatText("waiting for its downbeat at %.2fs", was.value); break;
+        case Kind::mixing: where = formatText("mixing at %.0f%%", was.value * 100.0); break;
+        case Kind::idle: break;
+        }
+        QString reason;
+        switch (why) {
+        case Ending::calledOff: reason = QStringLiteral("called off by hand"); break;
+        case Ending::tookOver: reason = QStringLiteral("a hand took the crossfader"); break;
+        case Ending::deckStopped: reason = QStringLiteral("a deck stopped before the downbeat"); break;
+        case Ending::couldNotStart: reason = QStringLiteral("the incoming deck could not start"); break;
+        case Ending::stalled: reason = QStringLiteral("no deck was playing"); break;
+        case Ending::none:
+        case Ending::completed: reason = QStringLiteral("no reason given"); break;
+        }
         brain_->note(QStringLiteral("mix: onto deck %1 ended %2 \u2014 %3").arg(was.to + 1).arg(where, reason));
+    }
     // A record flow took from the queue and the called-off mix left unheard
     // has not been played: it goes back to the head of the queue.
-    if (!owed || owed->first != was.to || ledger_.onAir(owed->second) || isAudible(owed->first))
+    if (!owedThere || ledger_.onAir(owed->second) || isAudible(owed->first))
         return;
     const auto [deck, id] = *owed;
     const std::optional<TrackRecord> record = library_->track(id);
@@ -538,23 +538,14 @@ bool AppModel::bringInPlaying()
     const int live = transition_->liveDeck();
     const int idle = 1 - live;
     DeckModel& idleDeck = *decks_[std::size_t(idle)];
-    if (voicePlaying(live) || !voicePlaying(idle) || !idleDeck.track())
-        return false;
-    // A record already heard and gone from the air since (the one a mix faded
-    // out, playing on behind the crossfader) is not brought back.
-    const QUuid idleID = idleDeck.track()->id;
-    if (heardBefore(idleID, idle) && !isAudible(idle))
-        return false;
-    // Nor is the queue's head playing there unheard: it comes in from its start.
-    if (!queue_.empty() && queue_.front() == idleID && !isAudible(idle))
-        return false;
     // The live deck has stopped and the other plays: the playing deck is the
-    // live one. Wherever the crossfader stands short of its end it keeps that
+    // live one (`setDeck` says when: its fader up, its record not left
+    // behind). Wherever the crossfader stands short of its end it keeps that
     // deck below full level (a mix called off after its outgoing record ended,
     // a crossfader left near the middle): it goes to the playing deck's end,
     // which becomes tempo master, and flow goes on from it. A deck faded down
     // on its own channel is the DJ's choice.
-    if (!(mixer_->channel(idle).fader() > kAudibleFader))
+    if (!voicePlaying(idle) || !idleDeck.track() || setDeck() != idle)
         return false;
     mixer_->setCrossfader(idle != 0 ? 1.0 : -1.0);
     if (const std::shared_ptr<MixerParams> params = mixer_->params())
@@ -575,16 +566,17 @@ std::optional<QString> AppModel::skipReason(const QUuid& id) const
 {
     // With flow off the queue is only the user's list: nothing but a record
     // playing on air now is passed over.
-    if (autoQueue_ && ledger_.onAir(id))
-        return QStringLiteral("it was on air already");
-    // A request is the user's wish to hear the record again, the one playing
-    // now included: it is cued afresh on its turn.
-    if (autoQueue_ && ledger_.requested(id))
-        return std::nullopt;
+    if (autoQueue_) {
+        if (ledger_.onAir(id))
+            return QStringLiteral("it was on air already");
+        // A request is the user's wish to hear the record again, the one
+        // playing now included: it is cued afresh on its turn.
+        if (ledger_.requested(id))
+            return std::nullopt;
+    }
     const int live = transition_->liveDeck();
     for (int i = 0; i < kDecks; ++i) {
-        const std::optional<TrackRecord>& track = decks_[std::size_t(i)]->track();
-        if (!track || track->id != id)
+        if (recordOn(i) != id)
             continue;
         if (autoQueue_ && i == live && !playedOut(i))
             return QStringLiteral("it is on the live deck");
@@ -645,8 +637,7 @@ bool AppModel::mayMixIn(int deck) const
     // taken from wherever a deck left it.
     if (heardBefore(track->id, deck))
         return false;
-    const std::optional<TrackRecord>& other = decks_[std::size_t(1 - deck)]->track();
-    return !(other && other->id == track->id && voicePlaying(1 - deck));
+    return !(recordOn(1 - deck) == track->id && voicePlaying(1 - deck));
 }
 
 int AppModel::setDeck() const
@@ -655,21 +646,9 @@ int AppModel::setDeck() const
     const int other = 1 - live;
     if (voicePlaying(live))
         return live;
-    if (voicePlaying(other)) {
-        const std::optional<TrackRecord>& track = decks_[std::size_t(other)]->track();
-        // Heard before and gone from the air since: a request for it plays
-        // on its turn, not from behind the crossfader now.
-        const bool back = track && heardBefore(track->id, other) && !isAudible(other);
-        // Nor is the queue's head left playing unheard by a called-off mix:
-        // it comes in from its start on its turn.
-        const bool head = track && !queue_.empty() && queue_.front() == track->id && !isAudible(other);
-        return mixer_->channel(other).fader() > kAudibleFader && !back && !head ? other : live;
-    }
-    const auto heardOn = [this](int deck) {
-        const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
-        return track && (heard_.contains(track->id) || ledger_.standsHeardOn(track->id, deck));
-    };
-    return !heardOn(live) && heardOn(other) ? other : live;
+    if (voicePlaying(other))
+        return mixer_->channel(other).fader() > kAudibleFader && !leftBehind(other) ? other : live;
+    return !heardOn(live, recordOn(live)) && heardOn(other, recordOn(other)) ? other : live;
 }
 
 bool AppModel::settleCue(const QDateTime& now)
@@ -679,42 +658,45 @@ bool AppModel::settleCue(const QDateTime& now)
     const AutoCueing cue = *autoCueing_;
     DeckModel& deck = *decks_[std::size_t(cue.deck)];
     const std::optional<TrackRecord>& held = deck.track();
-    if (held && held->id == cue.id) {
+    if (recordOn(cue.deck) == cue.id) {
         setFlow(autoCueing_, std::optional<AutoCueing>());
         return true;
     }
-    const bool failed = !deck.loading() && deck.error() && (!held || (cue.replacing && held->id == *cue.replacing));
-    if (!deck.loading() && !failed && (held || deck.voice())) {
-        // Something else was put on the deck (a take placed there, a load by
-        // hand, the record it held loaded again): the cue never lands. Its
-        // record has not played: it goes back to the head of the queue.
-        setFlow(autoCueing_, std::optional<AutoCueing>());
-        const std::optional<TrackRecord> record = library_->track(cue.id);
-        ledger_.uncueAny(formatText("flow: %s took deck %d before %s landed; it goes back to the head of the queue",
-                                    titled(held, "another load").constData(), cue.deck + 1,
-                                    titled(record, "the cued record").constData()));
-        queueFirst(cue.id);
-        return true;
-    }
-    if (failed) {
-        // The load failed (a file gone, a drive unplugged, a damaged file):
-        // nothing will land, so flow goes on at once with the next record.
-        ledger_.setHeld(std::nullopt);
-        setFlow(autoCueing_, std::optional<AutoCueing>());
-        ledger_.uncueAny();
-        const std::optional<TrackRecord> record = library_->track(cue.id);
-        ledger_.giveUp(cue.id, formatText("flow: gave up loading %s on deck %d: %s; going on without it",
-                                          titled(record, "a record").constData(), cue.deck + 1,
-                                          deck.error()->toUtf8().constData()));
-        return true;
+    // The deck still holds the record the cue was to replace.
+    const bool keptOld = held && cue.replacing == held->id;
+    if (!deck.loading()) {
+        if (deck.error() && (!held || keptOld)) {
+            // The load failed (a file gone, a drive unplugged, a damaged file):
+            // nothing will land, so flow goes on at once with the next record.
+            ledger_.setHeld(std::nullopt);
+            setFlow(autoCueing_, std::optional<AutoCueing>());
+            ledger_.uncueAny();
+            const std::optional<TrackRecord> record = library_->track(cue.id);
+            ledger_.giveUp(cue.id, formatText("flow: gave up loading %s on deck %d: %s; going on without it",
+                                              titled(record, "a record").constData(), cue.deck + 1,
+                                              deck.error()->toUtf8().constData()));
+            return true;
+        }
+        if (held || deck.voice()) {
+            // Something else was put on the deck (a take placed there, a load
+            // by hand, the record it held loaded again): the cue never lands.
+            // Its record has not played: it goes back to the head of the queue.
+            setFlow(autoCueing_, std::optional<AutoCueing>());
+            const std::optional<TrackRecord> record = library_->track(cue.id);
+            ledger_.uncueAny(
+                formatText("flow: %s took deck %d before %s landed; it goes back to the head of the queue",
+                           titled(held, "another load").constData(), cue.deck + 1,
+                           titled(record, "the cued record").constData()));
+            queueFirst(cue.id);
+            return true;
+        }
     }
     if (secondsBetween(cue.since, now) <= kLoadGiveUp)
         return false;
     // The record has left the queue; it is not queued again. Whatever flow
     // does next on this deck (a cue, a mix of what it holds) supersedes the
     // late load, so it never lands over it.
-    ledger_.setHeld(held && cue.replacing && held->id == *cue.replacing
-                        ? std::optional<std::pair<int, QUuid>>(std::pair<int, QUuid>(cue.deck, held->id))
+    ledger_.setHeld(keptOld ? std::optional<std::pair<int, QUuid>>(std::pair<int, QUuid>(cue.deck, held->id))
                         : std::nullopt);
     setFlow(autoCueing_, std::optional<AutoCueing>());
     const std::optional<TrackRecord> record = library_->track(cue.id);
@@ -730,10 +712,8 @@ AppModel::SetView AppModel::readSet(const QDateTime& now) const
     set.now = now;
     set.live = setDeck();
     set.idle = 1 - set.live;
-    const std::optional<TrackRecord>& liveTrack = decks_[std::size_t(set.live)]->track();
     set.livePlays = voicePlaying(set.live);
-    set.liveDone = !set.livePlays && liveTrack
-        && (heard_.contains(liveTrack->id) || ledger_.standsHeardOn(liveTrack->id, set.live));
+    set.liveDone = !set.livePlays && heardOn(set.live, recordOn(set.live));
     set.idlePlays = voicePlaying(set.idle);
     return set;
 }
@@ -788,14 +768,14 @@ bool AppModel::playOwedRecord(const SetView& set)
     // cue stopped before it was ever on air (a hand paused the incoming deck
     // and took the crossfader to it). It goes on at once.
     // (`mayMixIn` leaves out records on air, but for flow's own cue: a request
-    // for a record heard before is cued to be heard again.)
+    // for a record heard before is cued to be heard again; it holds only for
+    // a deck with a record.)
     DeckModel& liveDeck = *decks_[std::size_t(set.live)];
     const std::optional<TrackRecord>& liveTrack = liveDeck.track();
-    if (set.livePlays || !liveTrack || liveDeck.loading())
+    if (set.livePlays || liveDeck.loading() || !mayMixIn(set.live))
         return false;
     const bool owed = (ledger_.owed(liveTrack->id) && !set.liveDone) || cuedOn(set.live, liveTrack->id);
-    if (!owed || (set.idlePlays && isAudible(set.idle)) || !(mixer_->channel(set.live).fader() > kAudibleFader)
-        || !mayMixIn(set.live))
+    if (!owed || isAudible(set.idle) || !(mixer_->channel(set.live).fader() > kAudibleFader))
         return false;
     ledger_.setOwed(std::nullopt);
     if (!commandDeck(set.live, {DeckCommand::play()}))
@@ -809,7 +789,6 @@ void AppModel::measureRemaining(SetView& set) const
 {
     DeckModel& liveDeck = *decks_[std::size_t(set.live)];
     const std::optional<TrackRecord>& liveTrack = liveDeck.track();
-    const std::optional<TrackRecord>& idleTrack = decks_[std::size_t(set.idle)]->track();
     set.mixLen = BeatGrid::barOf(liveDeck.grid()) * double(transition_->bars());
     const double liveFor = secondsBetween(liveSince_, set.now);
     set.plain = set.livePlays ? std::max(musicEndOf(set.live) - voicePosition(set.live), 0.0) : 0.0;
@@ -817,8 +796,7 @@ void AppModel::measureRemaining(SetView& set) const
     if (!liveTrack)
         return;
     if (set.live == 0) {
-        set.takeOfLive = idleTrack && idleTrack->outpaint && idleTrack->outpaint->sourceID == liveTrack->id
-            && !set.idlePlays;
+        set.takeOfLive = holdsTakeOf(set.idle, liveTrack->id);
         if (set.takeOfLive && liveFor >= kTakeHoldOfLive)
             set.remaining = std::min(set.plain, set.mixLen);
         return;
@@ -844,8 +822,7 @@ bool AppModel::cueAheadOfRender(const SetView& set)
     // With more music left than that (a take's hold ran out), or nothing else
     // to bring in, the render is waited for.
     // A render the user started is theirs: flow waits for it.
-    const bool own = flowRun_ && *flowRun_ == outpaint_->runID();
-    if (!(set.plain < set.mixLen + kPrepareWindow) || !otherToBringIn(set.idle) || !own)
+    if (!(set.plain < set.mixLen + kPrepareWindow) || !otherToBringIn(set.idle) || flowRun_ != outpaint_->runID())
         return false;
     const std::optional<TrackRecord>& liveTrack = decks_[std::size_t(set.live)]->track();
     brain_->note(QStringLiteral("flow: no time left for zelvo-0's take of ")
@@ -873,14 +850,12 @@ void AppModel::requeueCuePlayedOut()
     // off, a hand started it there): it has not been played, and is cued again.
     // One heard from another deck meanwhile has had its turn all the same.
     const std::optional<std::pair<int, QUuid>> cued = ledger_.cued();
-    if (!cued || cued->first > 1 || voicePlaying(cued->first) || !playedOut(cued->first))
+    if (!cued || cued->first > 1 || !playedOut(cued->first) || recordOn(cued->first) != cued->second)
         return;
     const std::optional<TrackRecord>& track = decks_[std::size_t(cued->first)]->track();
-    if (!track || track->id != cued->second)
-        return;
     // Heard elsewhere meanwhile, or back at the head of the queue already
     // (its called-off mix said so): nothing more to say.
-    if (ledger_.onAir(cued->second) || (!queue_.empty() && queue_.front() == cued->second)) {
+    if (ledger_.onAir(cued->second) || headsQueue(cued->second)) {
         ledger_.uncue(cued->second);
         return;
     }
@@ -912,7 +887,7 @@ bool AppModel::rewindQueueHeadOnIdle(const SetView& set)
     // start on its turn.
     DeckModel& idleDeck = *decks_[std::size_t(set.idle)];
     const std::optional<TrackRecord>& idleTrack = idleDeck.track();
-    if (!set.idlePlays || !idleTrack || isAudible(set.idle) || queue_.empty() || queue_.front() != idleTrack->id)
+    if (!set.idlePlays || isAudible(set.idle) || !headsQueue(recordOn(set.idle)))
         return false;
     commandDeck(set.idle, {DeckCommand::pause(), DeckCommand::seek(idleTrack->cuePoint)});
     brain_->note(formatText("flow: stopped deck %d: %s played there unheard; it comes in on its turn", set.idle + 1,
@@ -929,7 +904,8 @@ bool AppModel::cueFromQueue(const SetView& set)
     // a cue now would only make the silence longer.
     DeckModel& idleDeck = *decks_[std::size_t(set.idle)];
     const std::optional<TrackRecord>& idleTrack = idleDeck.track();
-    if ((idleTrack && cuedOn(set.idle, idleTrack->id)) || set.takeOfLive || set.idlePlays
+    const std::optional<QUuid> replacing = recordOn(set.idle);
+    if (cuedOn(set.idle, replacing) || set.takeOfLive || set.idlePlays
         || (set.liveDone && mayMixIn(set.idle)))
         return false;
     // Entries for records on air, on the live deck or on a deck that plays
@@ -951,7 +927,7 @@ bool AppModel::cueFromQueue(const SetView& set)
             setQueue({});
         return false;
     }
-    if (idleTrack && idleTrack->id == next->id && mayMixIn(set.idle)) {
+    if (replacing == next->id && mayMixIn(set.idle)) {
         // Already on the idle deck: it is mixed in below.
         if (head != queue_.begin())
             setQueue(std::vector<QUuid>(head, queue_.end()));
@@ -960,7 +936,6 @@ bool AppModel::cueFromQueue(const SetView& set)
     // Step 12: cue next onto the idle deck.
     setQueue(std::vector<QUuid>(head + 1, queue_.end()));
     mixer_->channel(set.idle).setSync(true);
-    const std::optional<QUuid> replacing = idleTrack ? std::optional<QUuid>(idleTrack->id) : std::nullopt;
     ledger_.setHeld(std::nullopt);
     ledger_.cue(next->id, set.idle,
                 formatText("auto: cued %s on deck %d with %.0fs to go", next->title.toUtf8().constData(),
@@ -980,11 +955,12 @@ bool AppModel::playHandLoadedLive(const SetView& set)
 {
     // The live deck stands with a record put there by hand after it or the
     // record before it was heard, and nothing else can come in: the room
-    // hears that one rather than silence.
+    // hears that one rather than silence. (A live record done is one the
+    // deck holds.)
     DeckModel& liveDeck = *decks_[std::size_t(set.live)];
     const std::optional<TrackRecord>& liveTrack = liveDeck.track();
-    if (!set.liveDone || autoCueing_ || mayMixIn(set.idle) || (set.idlePlays && isAudible(set.idle)) || !liveTrack
-        || ledger_.onAir(liveTrack->id) || liveDeck.reading().state != DeckModel::Reading::State::ready
+    if (!set.liveDone || autoCueing_ || mayMixIn(set.idle) || isAudible(set.idle) || ledger_.onAir(liveTrack->id)
+        || liveDeck.reading().state != DeckModel::Reading::State::ready
         || !(mixer_->channel(set.live).fader() > kAudibleFader))
         return false;
     if (commandDeck(set.live, {DeckCommand::play()}))
@@ -1027,12 +1003,40 @@ bool AppModel::commandDeck(int deck, std::initializer_list<DeckCommand> commands
 
 bool AppModel::flowLoads(const std::optional<QUuid>& id, int deck) const
 {
-    return id && autoCueing_ && autoCueing_->id == *id && (deck < 0 || autoCueing_->deck == deck);
+    return autoCueing_ && autoCueing_->id == id && (deck < 0 || autoCueing_->deck == deck);
 }
 
-bool AppModel::cuedOn(int deck, const QUuid& id) const
+bool AppModel::cuedOn(int deck, const std::optional<QUuid>& id) const
 {
-    return ledger_.entry(id).cuedOn == deck;
+    return id && ledger_.entry(*id).cuedOn == deck;
+}
+
+std::optional<QUuid> AppModel::recordOn(int deck) const
+{
+    const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
+    return track ? std::optional<QUuid>(track->id) : std::nullopt;
+}
+
+bool AppModel::headsQueue(const std::optional<QUuid>& id) const
+{
+    return !queue_.empty() && queue_.front() == id;
+}
+
+bool AppModel::heardOn(int deck, const std::optional<QUuid>& id) const
+{
+    return id && (heard_.contains(*id) || ledger_.standsHeardOn(*id, deck));
+}
+
+bool AppModel::leftBehind(int deck) const
+{
+    const std::optional<QUuid> id = recordOn(deck);
+    return id && !isAudible(deck) && (heardBefore(*id, deck) || headsQueue(id));
+}
+
+bool AppModel::holdsTakeOf(int deck, const QUuid& source) const
+{
+    const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
+    return track && track->outpaint && track->outpaint->sourceID == source && !voicePlaying(deck);
 }
 
 bool AppModel::heardBefore(const QUuid& id, int deck) const

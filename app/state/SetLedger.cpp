@@ -34,16 +34,16 @@ void SetLedger::change(const QUuid& id, F&& edit, const QString& line)
 SetLedger::Standing SetLedger::standing(const QUuid& id) const
 {
     const Entry e = entry(id);
-    if (e.mixingOn)
-        return Standing::mixingIn;
-    if (e.cuedOn)
-        return Standing::cued;
-    if (e.requestedFrom)
-        return Standing::requested;
-    if (e.givenUp || e.heldOn || !e.passedOverWhy.isEmpty())
-        return Standing::passedOver;
-    if (e.onAir)
-        return Standing::heard;
+    const bool passedOver = e.givenUp || e.heldOn || !e.passedOverWhy.isEmpty();
+    // The most pressing first.
+    const std::pair<bool, Standing> order[] = {
+        {e.mixingOn.has_value(), Standing::mixingIn}, {e.cuedOn.has_value(), Standing::cued},
+        {e.requestedFrom.has_value(), Standing::requested}, {passedOver, Standing::passedOver},
+        {e.onAir, Standing::heard},
+    };
+    for (const auto& [holds, standing] : order)
+        if (holds)
+            return standing;
     return Standing::unknown;
 }
 
@@ -67,6 +67,12 @@ QSet<QUuid> idsWhere(const QHash<QUuid, SetLedger::Entry>& entries, Pred pred)
         if (pred(it.value()))
             ids.insert(it.key());
     return ids;
+}
+
+// A mark one record holds at a time, on whichever deck.
+bool onAnyDeck(const std::optional<int>& on)
+{
+    return on.has_value();
 }
 
 } // namespace
@@ -125,8 +131,7 @@ void SetLedger::takeBack(const QUuid& id, const QString& line)
     change(
         id,
         [](Entry& e) {
-            if (e.requestedFrom)
-                e.onAir = e.onAir || *e.requestedFrom;
+            e.onAir = e.onAir || e.requestedFrom.value_or(false);
             e.requestedFrom.reset();
             e.requestedAt = QDateTime();
         },
@@ -146,11 +151,22 @@ void SetLedger::clearOnAir(const QUuid& id)
     change(id, [](Entry& e) { e.onAir = false; });
 }
 
+template <typename Holds>
+void SetLedger::moveMark(std::optional<int> Entry::*field, Holds holds, const std::optional<std::pair<int, QUuid>>& to,
+                         const QString& line)
+{
+    for (auto it = entries_.begin(); it != entries_.end(); ++it)
+        if (const std::optional<int> on = it.value().*field; holds(on) && std::pair(*on, it.key()) != to) {
+            change(it.key(), [field](Entry& e) { (e.*field).reset(); });
+            break;
+        }
+    if (to)
+        change(to->second, [field, deck = to->first](Entry& e) { e.*field = deck; }, line);
+}
+
 void SetLedger::cue(const QUuid& id, int deck, const QString& line)
 {
-    if (const auto was = cued(); was && was->second != id)
-        change(was->second, [](Entry& e) { e.cuedOn.reset(); });
-    change(id, [deck](Entry& e) { e.cuedOn = deck; }, line);
+    moveMark(&Entry::cuedOn, onAnyDeck, std::pair(deck, id), line);
 }
 
 void SetLedger::uncue(const QUuid& id, const QString& line)
@@ -166,16 +182,13 @@ void SetLedger::uncueAny(const QString& line)
 
 void SetLedger::mixIn(std::optional<std::pair<int, QUuid>> record)
 {
-    if (const auto was = mixingIn(); was && (!record || was->second != record->second))
-        change(was->second, [](Entry& e) { e.mixingOn.reset(); });
-    if (record)
-        change(record->second, [deck = record->first](Entry& e) { e.mixingOn = deck; });
+    moveMark(&Entry::mixingOn, onAnyDeck, record);
 }
 
 void SetLedger::setOwed(std::optional<QUuid> id)
 {
     for (auto it = entries_.begin(); it != entries_.end(); ++it)
-        if (it.value().owed && (!id || it.key() != *id)) {
+        if (it.value().owed && it.key() != id) {
             change(it.key(), [](Entry& e) { e.owed = false; });
             break;
         }
@@ -185,13 +198,8 @@ void SetLedger::setOwed(std::optional<QUuid> id)
 
 void SetLedger::setStandsHeard(int deck, std::optional<QUuid> id)
 {
-    for (auto it = entries_.begin(); it != entries_.end(); ++it)
-        if (it.value().standsHeardOn == deck && (!id || it.key() != *id)) {
-            change(it.key(), [](Entry& e) { e.standsHeardOn.reset(); });
-            break;
-        }
-    if (id)
-        change(*id, [deck](Entry& e) { e.standsHeardOn = deck; });
+    moveMark(&Entry::standsHeardOn, [deck](const std::optional<int>& on) { return on == deck; },
+             id ? std::optional(std::pair(deck, *id)) : std::nullopt);
 }
 
 void SetLedger::giveUp(const QUuid& id, const QString& line)
@@ -206,10 +214,7 @@ void SetLedger::passOver(const QUuid& id, const QString& why, const QString& lin
 
 void SetLedger::setHeld(std::optional<std::pair<int, QUuid>> record)
 {
-    if (const auto was = held(); was && (!record || *was != *record))
-        change(was->second, [](Entry& e) { e.heldOn.reset(); });
-    if (record)
-        change(record->second, [deck = record->first](Entry& e) { e.heldOn = deck; });
+    moveMark(&Entry::heldOn, onAnyDeck, record);
 }
 
 void SetLedger::newRun()

@@ -113,6 +113,12 @@ public:
 private:
     template <typename F>
     void change(const QUuid& id, F&& edit, const QString& line = {});
+    // Moves a deck mark to `to`'s record on `to`'s deck (none clears it),
+    // taking it from the record that holds it now: the one whose mark
+    // matches `holds`.
+    template <typename Holds>
+    void moveMark(std::optional<int> Entry::*field, Holds holds, const std::optional<std::pair<int, QUuid>>& to,
+                  const QString& line = {});
 
     QHash<QUuid, Entry> entries_;
     std::function<void(const QString&)> note_;
