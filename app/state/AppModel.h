@@ -599,10 +599,17 @@ private:
     // Where each deck's playhead stood at the last tick while it played; none
     // while it stood. Kept while a deck has no voice (an engine rebuild).
     std::array<std::optional<double>, 4> playingAt_;
-    // The record each deck plays and since when it has played it, from its
-    // start of play; none while it stands. Kept through an engine rebuild and
-    // a reload, so a play that goes on is the same play.
-    std::array<std::optional<std::pair<QUuid, QDateTime>>, 4> playSince_;
+    // The record each deck plays or last played, since when, and where its
+    // playhead stood at the last tick it played. Kept through an engine
+    // rebuild, a reload and a pause, so a play that goes on from where it
+    // stood is the same play; one from earlier in the record is a new one.
+    struct Play {
+        QUuid record;
+        QDateTime since;
+        double at = 0.0;
+        bool stands = false;
+    };
+    std::array<std::optional<Play>, 4> playSince_;
     // Where decks stood playing when the output moved to another rate: each
     // plays on from there once its reload lands.
     std::array<std::optional<std::pair<QUuid, double>>, 2> playOnAfterReload_;

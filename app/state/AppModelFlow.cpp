@@ -41,6 +41,9 @@ constexpr std::int64_t kStretchesToRelease = 2;
 // long enough for a new output unit to start the decks again (the decks play
 // on as it is installed), well inside a bar.
 constexpr double kStallGrace = 0.5;
+// A deck played again from further back than this behind where it stood
+// starts a new play (its cue, after it played out); nearer, the play goes on.
+constexpr double kSamePlay = 0.5;
 
 double secondsBetween(const QDateTime& from, const QDateTime& to)
 {
@@ -160,13 +163,20 @@ void AppModel::noteOnAir()
     bool heardNow = false;
     for (int i = 0; i < kDecks; ++i) {
         const DeckModel::Reading reading = decks_[std::size_t(i)]->reading();
-        std::optional<std::pair<QUuid, QDateTime>>& since = playSince_[std::size_t(i)];
+        std::optional<Play>& since = playSince_[std::size_t(i)];
         if (!reading.stood && !reading.loading()) {
             playingAt_[std::size_t(i)] = reading.playing() ? std::optional<double>(reading.position) : std::nullopt;
-            if (!reading.playing() || !reading.record)
+            if (!reading.record || (since && since->record != *reading.record))
                 since.reset();
-            else if (!since || since->first != *reading.record)
-                since = std::make_pair(*reading.record, scheduler_.now());
+            if (!reading.playing()) {
+                if (since)
+                    since->stands = true;
+            } else if (!since || (since->stands && reading.position + kSamePlay < since->at)) {
+                since = Play{*reading.record, scheduler_.now(), reading.position};
+            } else {
+                since->at = reading.position;
+                since->stands = false;
+            }
         }
         if (!reading.playing() || !isAudible(i))
             continue;
@@ -180,8 +190,8 @@ void AppModel::noteOnAir()
         // that started after it was made (a mix of it called off, then a hand
         // bringing its deck up), but not in the play it was made during.
         const QDateTime requestedAt = ledger_.entry(*reading.record).requestedAt;
-        const bool playAskedFor = since && since->first == *reading.record && requestedAt.isValid()
-            && since->second > requestedAt;
+        const bool playAskedFor = since && since->record == *reading.record && requestedAt.isValid()
+            && since->since > requestedAt;
         if (cuedOn(i, *reading.record) || playAskedFor) {
             ledger_.endRequest(*reading.record);
             ledger_.uncue(*reading.record);
@@ -510,7 +520,8 @@ void AppModel::logMixEnd()
     }
     // A record flow took from the queue and the called-off mix left unheard
     // has not been played: it goes back to the head of the queue.
-    if (!owedThere || ledger_.onAir(owed->second) || isAudible(owed->first))
+    // A load over its deck sent it back already, with its line.
+    if (!owedThere || ledger_.onAir(owed->second) || isAudible(owed->first) || headsQueue(owed->second))
         return;
     const auto [deck, id] = *owed;
     const std::optional<TrackRecord> record = library_->track(id);
@@ -778,8 +789,14 @@ bool AppModel::playOwedRecord(const SetView& set)
     if (!owed || isAudible(set.idle) || !(mixer_->channel(set.live).fader() > kAudibleFader))
         return false;
     ledger_.setOwed(std::nullopt);
-    if (!commandDeck(set.live, {DeckCommand::play()}))
+    // Sent back to the head of the queue by a mix that left it unheard, it
+    // has its turn now, from its start.
+    const bool itsTurn = headsQueue(liveTrack->id);
+    if (!(itsTurn ? commandDeck(set.live, {DeckCommand::seek(liveTrack->cuePoint), DeckCommand::play()})
+                  : commandDeck(set.live, {DeckCommand::play()})))
         return false;
+    if (itsTurn)
+        setQueue(std::vector<QUuid>(queue_.begin() + 1, queue_.end()));
     brain_->note(formatText("flow: deck %d stood silent on air with %s; playing it", set.live + 1,
                             liveTrack->title.toUtf8().constData()));
     return true;

@@ -229,7 +229,8 @@ TEST(FlowSeams, AQueuedRecordACalledOffMixLeftUnheardGoesBackToTheQueue)
 
 // A hand pauses the incoming deck while flow's mix runs onto it; the mix
 // completes onto a deck that stands, its record never heard. That record goes
-// back to the head of the queue with its line and is heard later.
+// back to the head of the queue with its line and is heard later, from its
+// start rather than from where the hand paused it.
 TEST(FlowSeams, AMixCompletingOntoADeckAHandPausedLeavesItsRecordQueued)
 {
     SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {60.0, 60.0, 60.0}, 4);
@@ -256,7 +257,47 @@ TEST(FlowSeams, AMixCompletingOntoADeckAHandPausedLeavesItsRecordQueued)
     EXPECT_TRUE(anyLine(set.notes(), [](const QString& l) {
         return l.contains(QStringLiteral("Bravo")) && l.contains(QStringLiteral("head of the queue"));
     })) << set.log();
-    EXPECT_TRUE(set.playUntil([&] { return heard(set, bravo); }, 150.0)) << set.log();
+    const double pausedAt = app.deck(1).reading().position;
+    ASSERT_TRUE(set.playUntil([&] { return heard(set, bravo); }, 150.0)) << set.log();
+    const int on = holds(app, 0, bravo) && playing(app, 0) ? 0 : 1;
+    EXPECT_LT(app.deck(on).reading().position, std::min(1.0, pausedAt - 0.5)) << set.log();
+    EXPECT_FALSE(anyLine(set.notes(), [](const QString& l) { return l.startsWith(QStringLiteral("flow: passed over Bravo")); }))
+        << set.log();
+}
+
+// A load (no hand) lands over the incoming deck before its record is heard,
+// while the mix waits for its downbeat or mixes: the record goes back to the
+// head of the queue with one line, not two.
+TEST(FlowSeams, ALoadOverTheIncomingDeckSendsItsRecordBackWithOneLine)
+{
+    for (const Kind phaseKind : {Kind::waitingDownbeat, Kind::mixing}) {
+        SCOPED_TRACE(int(phaseKind));
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"),
+                    QStringLiteral("Zulu")},
+                   {60.0, 60.0, 60.0, 60.0}, 4);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+        app.setQueue({set[1].id, set[2].id});
+        set.play(0);
+        app.setAutoQueue(true);
+        ASSERT_TRUE(set.playUntil(
+            [&] {
+                const TransitionModel::Phase phase = app.transition().phase();
+                return phase.kind == phaseKind && phase.to == 1 && !app.isAudible(1);
+            },
+            90.0))
+            << set.log();
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, set[3]));
+        set.playUntil([] { return false; }, 10.0);
+        const QStringList notes = set.notes();
+        EXPECT_EQ(std::count_if(notes.begin(), notes.end(),
+                                [](const QString& l) {
+                                    return l.contains(QStringLiteral("Bravo"))
+                                        && l.contains(QStringLiteral("head of the queue"));
+                                }),
+                  1)
+            << set.log();
+    }
 }
 
 // A request for a record heard already, cued by flow on the deck that still
@@ -326,21 +367,34 @@ TEST(FlowSeams, ARequestTakenBackLeavesTheRecordHeard)
 }
 
 // The record playing now, requested and moved to the head of the queue, is
-// cued and mixed in on its turn, not passed over.
+// cued and mixed in on its turn, not passed over; also when a hand pauses it
+// after the request and plays on from there, which is the same play.
 TEST(FlowSeams, TheRecordPlayingNowRequestedAtTheHeadPlaysAgain)
 {
-    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo")}, {40.0, 30.0}, 4);
-    AppModel& app = set.app;
-    const TrackRecord& a = set[0];
-    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
-    set.play(0);
-    app.setAutoQueue(true);
-    set.playUntil([] { return false; }, 2.0);
-    app.enqueue(a.id);
-    app.moveInQueue(a.id, -int(app.queue().size()));
-    ASSERT_EQ(app.queue().front(), a.id);
-    EXPECT_TRUE(set.playUntil([&] { return set.mixedIn(a); }, 60.0)) << set.log();
-    EXPECT_FALSE(set.notes().join(QLatin1Char('\n')).contains(QStringLiteral("passed over Alpha"))) << set.log();
+    for (const double pause : {0.0, 0.05, 3.0}) {
+        SCOPED_TRACE(pause);
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo")}, {40.0, 30.0}, 4);
+        AppModel& app = set.app;
+        const TrackRecord& a = set[0];
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
+        set.play(0);
+        app.setAutoQueue(true);
+        set.playUntil([] { return false; }, 2.0);
+        app.enqueue(a.id);
+        app.moveInQueue(a.id, -int(app.queue().size()));
+        ASSERT_EQ(app.queue().front(), a.id);
+        if (pause > 0.0) {
+            app.binder().noteHandsOn();
+            app.deck(0).playPause();
+            set.playUntil([] { return false; }, pause);
+            ASSERT_FALSE(playing(app, 0));
+            app.deck(0).playPause();
+            set.playUntil([] { return false; }, 1.0);
+            ASSERT_TRUE(heard(set, a));
+        }
+        EXPECT_TRUE(set.playUntil([&] { return set.mixedIn(a); }, 150.0)) << set.log();
+        EXPECT_FALSE(set.notes().join(QLatin1Char('\n')).contains(QStringLiteral("passed over Alpha"))) << set.log();
+    }
 }
 
 // An output restart while a mix waits for its downbeat: until the new output
