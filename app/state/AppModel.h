@@ -515,6 +515,9 @@ private:
     // The record on `deck` was heard, or stands there as heard (loaded by
     // hand over a heard record).
     bool heardOn(int deck, const std::optional<QUuid>& id) const;
+    // The deck holds a record the room is owed, with music left: flow's cue,
+    // or one loaded over the incoming deck of a mix. The set stays on it.
+    bool owesRoom(int deck) const;
     // The deck plays, unheard, a record not to be brought in from there: one
     // heard before and gone from the air since (a request for it plays on its
     // turn), or the queue's head a called-off mix left there (it comes in
@@ -532,8 +535,8 @@ private:
     bool bringInPlaying();
     // The deck the set is on: the crossfader's live deck, unless it stands
     // still while the other plays with its fader up, or, neither playing, it
-    // holds nothing heard while the other's record was heard (a crossfader
-    // moved onto a deck flow had only cued).
+    // holds nothing heard nor owed to the room while the other's record was
+    // heard.
     int setDeck() const;
     // Sees a pending cue land, superseded or given up. False while it is
     // still loading.

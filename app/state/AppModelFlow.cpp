@@ -315,7 +315,9 @@ void AppModel::flowDeckLanded(int deck)
         const bool mixRuns = phase.kind == TransitionModel::Phase::Kind::mixing
             || phase.kind == TransitionModel::Phase::Kind::waitingDownbeat;
         const bool overIncoming = byHand && ((mixRuns && phase.to == deck) || ledger_.owed(*byHand));
-        ledger_.setOwed(overIncoming ? id : std::nullopt);
+        // A landing elsewhere leaves the record owed on another deck owed.
+        if (overIncoming || (was && ledger_.owed(*was)))
+            ledger_.setOwed(overIncoming ? id : std::nullopt);
         // A second load over such a deck leaves it standing as the first did.
         if (deck < 2)
             ledger_.setStandsHeard(deck, heardOn(deck, was) && !overIncoming ? byHand : std::nullopt);
@@ -659,7 +661,7 @@ int AppModel::setDeck() const
         return live;
     if (voicePlaying(other))
         return mixer_->channel(other).fader() > kAudibleFader && !leftBehind(other) ? other : live;
-    return !heardOn(live, recordOn(live)) && heardOn(other, recordOn(other)) ? other : live;
+    return !heardOn(live, recordOn(live)) && !owesRoom(live) && heardOn(other, recordOn(other)) ? other : live;
 }
 
 bool AppModel::settleCue(const QDateTime& now)
@@ -724,7 +726,7 @@ AppModel::SetView AppModel::readSet(const QDateTime& now) const
     set.live = setDeck();
     set.idle = 1 - set.live;
     set.livePlays = voicePlaying(set.live);
-    set.liveDone = !set.livePlays && heardOn(set.live, recordOn(set.live));
+    set.liveDone = !set.livePlays && heardOn(set.live, recordOn(set.live)) && !owesRoom(set.live);
     set.idlePlays = voicePlaying(set.idle);
     return set;
 }
@@ -1042,6 +1044,15 @@ bool AppModel::headsQueue(const std::optional<QUuid>& id) const
 bool AppModel::heardOn(int deck, const std::optional<QUuid>& id) const
 {
     return id && (heard_.contains(*id) || ledger_.standsHeardOn(*id, deck));
+}
+
+bool AppModel::owesRoom(int deck) const
+{
+    // Flow's cue (a request for a record played before included), or a record
+    // loaded over the incoming deck of a mix, with its music still to play.
+    const std::optional<QUuid> id = recordOn(deck);
+    return id && decks_[std::size_t(deck)]->reading().state != DeckModel::Reading::State::playedOut
+        && (ledger_.owed(*id) || cuedOn(deck, id));
 }
 
 bool AppModel::leftBehind(int deck) const

@@ -100,34 +100,49 @@ TEST(FlowSeams, ARecordLandingMidMixIsNotOnAirBeforeTheRoomHearsIt)
 
 // A record dropped onto the incoming deck near the end of a mix, whose decode
 // lands only after the mix has completed onto that deck, is owed to the room
-// as one that landed mid-mix: it plays once it lands, with no silence.
+// as one that landed mid-mix: it plays once it lands, with no silence. Also
+// after flow's own mix, whose outgoing record ends with it while flow's next
+// cue is on its way to that deck: the set stays on the deck that owes the
+// room a record.
 TEST(FlowSeams, ARecordStillDecodingOntoTheIncomingDeckWhenItsMixEndsPlaysOnceItLands)
 {
-    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"), QStringLiteral("Zulu")},
-               {120.0, 60.0, 60.0, 60.0}, 4);
-    AppModel& app = set.app;
-    const TrackRecord& zulu = set[3];
-    ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
-    app.transition().mix(1);
-    ASSERT_TRUE(set.playUntil(
-        [&] { return app.transition().phase().kind == Kind::mixing && app.transition().phase().value >= 0.9; }, 30.0))
-        << set.log();
-    set.useSlowDisk([] { return 2.5; });
-    app.deck(1).load(zulu);
-    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 10.0)) << set.log();
-    ASSERT_TRUE(app.deck(1).loading()) << "Zulu landed before the mix ended";
-    double quiet = 0.0, worst = 0.0;
-    bool zuluHeard = false;
-    set.playUntil(
-        [&] {
-            zuluHeard = zuluHeard || heard(set, zulu);
-            quiet = set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
-            worst = std::max(worst, quiet);
-            return false;
-        },
-        20.0);
-    EXPECT_TRUE(zuluHeard) << set.log();
-    EXPECT_LT(worst, kBar) << set.log();
+    for (const bool flowsMix : {false, true}) {
+        SCOPED_TRACE(flowsMix);
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"),
+                    QStringLiteral("Zulu")},
+                   {flowsMix ? 30.0 : 120.0, flowsMix ? 20.0 : 60.0, 60.0, 60.0}, 4);
+        AppModel& app = set.app;
+        const TrackRecord& zulu = set[3];
+        if (flowsMix) {
+            ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+            app.setQueue({set[1].id, set[2].id});
+            set.play(0);
+            app.setAutoQueue(true);
+        } else {
+            ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+            app.transition().mix(1);
+        }
+        ASSERT_TRUE(set.playUntil(
+            [&] { return app.transition().phase().kind == Kind::mixing && app.transition().phase().value >= 0.9; },
+            60.0))
+            << set.log();
+        set.useSlowDisk([] { return 2.5; });
+        app.deck(1).load(zulu);
+        ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 10.0)) << set.log();
+        ASSERT_TRUE(app.deck(1).loading()) << "Zulu landed before the mix ended";
+        double quiet = 0.0, worst = 0.0;
+        bool zuluHeard = false;
+        set.playUntil(
+            [&] {
+                zuluHeard = zuluHeard || heard(set, zulu);
+                quiet = set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
+                worst = std::max(worst, quiet);
+                return false;
+            },
+            20.0);
+        EXPECT_TRUE(zuluHeard) << set.log();
+        EXPECT_LT(worst, kBar) << set.log();
+    }
 }
 
 // A device change to another rate while the next record waits on the idle

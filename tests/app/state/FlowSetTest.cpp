@@ -614,7 +614,15 @@ TEST(FlowGaps, AMixNoDeckPlaysEndsOnceHandsAreOff)
             << "stuck at " << app.transition().phase().value << "\n" << set.log();
         const TrackRecord& next = c == Case::loadOverIncoming ? set[3] : set[2];
         ASSERT_TRUE(set.playUntil([&] { return playing(app, 0) || playing(app, 1); }, bar)) << set.log();
-        ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(next); }, 10.0)) << set.log();
+        // The record loaded over the incoming deck, where the crossfader
+        // stands, may also simply play there.
+        ASSERT_TRUE(set.playUntil(
+            [&] {
+                return set.mixedIn(next)
+                    || (app.deck(1).track() && app.deck(1).track()->id == next.id && app.isAudible(1));
+            },
+            10.0))
+            << set.log();
         const QStringList notes = set.notes();
         EXPECT_TRUE(std::any_of(notes.begin(), notes.end(), [](const QString& line) {
             return line.startsWith(QStringLiteral("mix: onto deck 2 ended mixing at"))
@@ -1653,6 +1661,20 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
     for (unsigned seed = run.first; seed < run.first + unsigned(run.seeds); ++seed) {
         SCOPED_TRACE(QStringLiteral("seed %1 (ZELVO_RANDOM_USER_FIRST=%1 ZELVO_RANDOM_USER_SEEDS=1)").arg(seed).toStdString());
         RandomUser user(seed, false, run.seconds);
+        ASSERT_NO_FATAL_FAILURE(user.play());
+    }
+}
+
+// Sets in which the random user once found a fault: flow's cue of a request
+// for a record heard before, standing on the crossfader's deck, taken for a
+// record that deck had done with (120331); a record owed to the room on the
+// crossfader's deck while flow's next cue was on its way to the other
+// (120870).
+TEST(FlowSetRandom, TheSetsThatFoundFaultsPlayThrough)
+{
+    for (const unsigned seed : {120331u, 120870u}) {
+        SCOPED_TRACE(seed);
+        RandomUser user(seed, false, 300.0);
         ASSERT_NO_FATAL_FAILURE(user.play());
     }
 }
