@@ -400,10 +400,6 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         const double start = quantized()
             ? sr * (grid_.firstBeat + beatLengthSeconds() * std::floor(beatIndex(here) + 0.000001))
             : here;
-        // Playing out the end, a loop that ends before it keeps the deck
-        // playing: the loop starts from what was heard.
-        if (unitEnding_ && start + length < unitEndAt_)
-            leaveRunWhereHeard();
         loopStart_ = start;
         loopEnd_ = start + length;
         loopActive_ = true;
@@ -547,16 +543,15 @@ void DeckVoice::applyCommand(const DeckCommand& c)
             end = loopStart_ + n * beatFrames();
         }
         if (end > loopStart_ + 64.0) {
-            if (unitEnding_ && end < unitEndAt_)
-                leaveRunWhereHeard(); // the read head stands at the end: loop from what was heard
             loopEnd_ = end;
             loopActive_ = true;
             // The read head may already be past an end set where the sound is.
             // Rendering wraps it back by one loop length; a loop shorter than
             // the read head's lead needs more, so it wraps here, keeping its
-            // place in the loop's cycle.
+            // place in the loop's cycle. So does a read head standing at the
+            // track's end, which rendering no longer moves.
             const double length = loopEnd_ - loopStart_;
-            if (pos_ >= loopEnd_ + length)
+            if (pos_ >= loopEnd_ + length || (unitEnding_ && pos_ >= loopEnd_))
                 wrapIntoLoop();
         }
         break;
