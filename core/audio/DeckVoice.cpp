@@ -57,6 +57,11 @@ constexpr double kAheadQuietShare = 0.5;
 // A dry ring is made up by skipping the output missed; beyond this many frames
 // (the worker fell far behind) the unit run starts over instead.
 constexpr std::int64_t kAheadMaxOwed = 16384;
+// The most output of the unit a render on the audio thread drops (the output
+// of the input read past a track's end before a move off it): this many of
+// its own lengths, and never less than kDropLeast frames.
+constexpr std::int64_t kDropPerRender = 8;
+constexpr std::int64_t kDropLeast = 1024;
 
 int chunksFor(std::int64_t frames) { return int((frames + kAheadChunk - 1) / kAheadChunk); }
 
@@ -134,6 +139,8 @@ DeckVoice::DeckVoice(double sampleRate, int maxFrames)
     if (timePitch_) {
         timePitch_->setSource(this);
         timePitchLatencyFrames_ = timePitch_->latencySeconds() * sampleRate_;
+        dropLeft_.assign(std::size_t(maxFrames_), 0.0f);
+        dropRight_.assign(std::size_t(maxFrames_), 0.0f);
     }
 }
 
@@ -278,6 +285,8 @@ void DeckVoice::resetTimePitch()
     unitTakenAtTurn_ = 0.0;
     wrapCount_ = 0;
     unitEnding_ = false;
+    dropCount_ = 0;
+    unitOut_ = 0;
 }
 
 void DeckVoice::applyCommand(const DeckCommand& c)
@@ -391,10 +400,6 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         const double start = quantized()
             ? sr * (grid_.firstBeat + beatLengthSeconds() * std::floor(beatIndex(here) + 0.000001))
             : here;
-        // Playing out the end, a loop that ends before it keeps the deck
-        // playing: the loop starts from what was heard.
-        if (unitEnding_ && start + length < unitEndAt_)
-            leaveRunWhereHeard();
         loopStart_ = start;
         loopEnd_ = start + length;
         loopActive_ = true;
@@ -538,16 +543,15 @@ void DeckVoice::applyCommand(const DeckCommand& c)
             end = loopStart_ + n * beatFrames();
         }
         if (end > loopStart_ + 64.0) {
-            if (unitEnding_ && end < unitEndAt_)
-                leaveRunWhereHeard(); // the read head stands at the end: loop from what was heard
             loopEnd_ = end;
             loopActive_ = true;
             // The read head may already be past an end set where the sound is.
             // Rendering wraps it back by one loop length; a loop shorter than
             // the read head's lead needs more, so it wraps here, keeping its
-            // place in the loop's cycle.
+            // place in the loop's cycle. So does a read head standing at the
+            // track's end, which rendering no longer moves.
             const double length = loopEnd_ - loopStart_;
-            if (pos_ >= loopEnd_ + length)
+            if (pos_ >= loopEnd_ + length || (unitEnding_ && pos_ >= loopEnd_))
                 wrapIntoLoop();
         }
         break;
@@ -763,6 +767,8 @@ void DeckVoice::render(int frames, float* left, float* right)
             usedTimePitch_ = true;
         }
         currentSpeed_ = keyLock_ ? 1.0 : sync * tempo * (1.0 + bend_);
+        if (!aheadRestart_)
+            leaveEndForMove(); // a new run leaves the end anyway
         renderAhead(frames, left, right, lastRate_, lastPitch_);
         aheadAsked_ = true;
     } else if (timePitchPath) {
@@ -781,11 +787,12 @@ void DeckVoice::render(int frames, float* left, float* right)
             usedTimePitch_ = true;
         }
         currentSpeed_ = keyLock_ ? 1.0 : sync * tempo * (1.0 + bend_);
-        (void)timePitch_->render(frames, left, right);
+        leaveEndForMove();
+        const int heard = renderUnit(frames, left, right);
         if (workSlice)
             (void)timePitch_->prepare(frames);
         // Each frame out of the unit stands for `rate` frames of its input.
-        unitBacklog_ -= double(frames) * double(lastRate_);
+        unitBacklog_ -= double(heard) * double(lastRate_);
         if (endHeard())
             stopAtEnd();
     } else {
@@ -925,6 +932,8 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         unitTaken_ = 0.0;
         unitTakenAtTurn_ = 0.0;
         wrapCount_ = 0;
+        dropCount_ = 0;
+        unitOut_ = 0;
     }
 
     // The worker is asked for output up to two renders past this render (in
@@ -1025,19 +1034,26 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             a.output.pop();
             continue;
         }
-        if (aheadOwed_ > 0) {
-            const int skip = int(std::min<std::int64_t>(aheadOwed_, c->remaining()));
+        if (atDrop()) {
+            // Output of the input read past the end before a move off it.
+            const int drop = int(std::min<std::int64_t>(unitDrops_[dropFirst_ % kDrops].frames, c->remaining()));
+            c->taken += drop;
+            tookOutput(drop, true);
+        } else if (aheadOwed_ > 0) {
+            const int skip = int(untilDrop(std::min<std::int64_t>(aheadOwed_, c->remaining())));
             c->taken += skip;
             aheadOwed_ -= skip;
             aheadMissed_ = std::min(aheadMissed_, aheadOwed_);
             consumed += double(skip) * double(c->rate);
+            tookOutput(skip, false);
         } else {
-            const int m = std::min(frames - got, c->remaining());
+            const int m = int(untilDrop(std::min(frames - got, c->remaining())));
             std::memcpy(left + got, c->left + c->taken, sizeof(float) * std::size_t(m));
             std::memcpy(right + got, c->right + c->taken, sizeof(float) * std::size_t(m));
             c->taken += m;
             got += m;
             consumed += double(m) * double(c->rate);
+            tookOutput(m, false);
         }
         if (c->remaining() == 0)
             a.output.pop();
@@ -1204,14 +1220,7 @@ void DeckVoice::provide(int frames, float* left, float* right) { readUnitInput(f
 
 void DeckVoice::readUnitInput(int frames, float* left, float* right)
 {
-    if (unitEnding_ && pos_ != unitEndAt_) {
-        // The deck was moved while it played out its end (a hot cue, a
-        // seek): the run goes on from there, after the input read past the
-        // end, which is still to be heard.
-        unitEnding_ = false;
-        unitBacklog_ += double(unitPastEnd_);
-        unitTaken_ += double(unitPastEnd_) * currentSpeed_;
-    }
+    // A move off the end is seen at the start of the render (`leaveEndForMove`).
     const bool ended = unitEnding_;
     readSource(frames, left, right, keyLock_ ? 1.0 : blockTempo_, false, currentSpeed_, true);
     // Past the track's end the read head stands and the sound fades out; that
@@ -1231,6 +1240,88 @@ void DeckVoice::readUnitInput(int frames, float* left, float* right)
     }
     unitBacklog_ += double(moved);
     unitTaken_ += double(moved) * currentSpeed_;
+}
+
+void DeckVoice::leaveEndForMove()
+{
+    if (!unitEnding_ || pos_ == unitEndAt_)
+        return;
+    unitEnding_ = false;
+    const double rate = lastRate_ > 0.0f ? double(lastRate_) : 1.0;
+    const auto frames = std::int64_t(std::llround(double(unitPastEnd_) / rate));
+    if (frames > 0 && dropCount_ < kDrops) {
+        // The unit turns input frame k of its run into output frame
+        // latency + k / rate: the music read up to the end comes out over the
+        // next (backlog + latency) / rate frames, after the stretches still
+        // to drop, and the input past the end right after it.
+        std::int64_t at = unitOut_
+            + std::llround(std::max(unitBacklog_ + timePitchLatencyFrames_ * rate, 0.0) / rate);
+        for (std::size_t i = 0; i < dropCount_; ++i)
+            at += unitDrops_[(dropFirst_ + i) % kDrops].frames;
+        unitDrops_[(dropFirst_ + dropCount_) % kDrops] = {at, frames};
+        ++dropCount_;
+        // The worker makes the dropped output too: it counts as rendered, so
+        // the output asked of it stays that far ahead of the sound.
+        if (ahead_)
+            aheadRendered_ += frames;
+    } else {
+        // Nothing to drop, or too many moves in one lead: that input is
+        // heard as what it is.
+        unitBacklog_ += double(unitPastEnd_);
+        unitTaken_ += double(unitPastEnd_) * currentSpeed_;
+    }
+    unitPastEnd_ = 0;
+}
+
+std::int64_t DeckVoice::untilDrop(std::int64_t most) const
+{
+    if (dropCount_ == 0)
+        return most;
+    return std::clamp<std::int64_t>(unitDrops_[dropFirst_ % kDrops].at - unitOut_, 0, most);
+}
+
+bool DeckVoice::atDrop() const { return dropCount_ > 0 && unitDrops_[dropFirst_ % kDrops].at <= unitOut_; }
+
+void DeckVoice::tookOutput(std::int64_t frames, bool dropped)
+{
+    unitOut_ += frames;
+    if (!dropped)
+        return;
+    Drop& d = unitDrops_[dropFirst_ % kDrops];
+    d.frames -= frames;
+    if (d.frames <= 0) {
+        dropFirst_ = (dropFirst_ + 1) % kDrops;
+        --dropCount_;
+    }
+}
+
+int DeckVoice::renderUnit(int frames, float* left, float* right)
+{
+    // The unit's work for dropped output costs the audio thread as much as
+    // output heard: a render drops at most a few renders' worth (and what is
+    // left waits for the next render, this one going silent for the rest), so
+    // a move late in the lead never makes one render many times dearer.
+    std::int64_t budget = std::max(kDropPerRender * frames, kDropLeast);
+    int done = 0;
+    while (done < frames) {
+        if (atDrop()) {
+            if (budget <= 0) {
+                std::memset(left + done, 0, sizeof(float) * std::size_t(frames - done));
+                std::memset(right + done, 0, sizeof(float) * std::size_t(frames - done));
+                break;
+            }
+            const int m = int(std::min({unitDrops_[dropFirst_ % kDrops].frames, budget, std::int64_t(maxFrames_)}));
+            (void)timePitch_->render(m, dropLeft_.data(), dropRight_.data());
+            tookOutput(m, true);
+            budget -= m;
+            continue;
+        }
+        const int m = int(untilDrop(frames - done));
+        (void)timePitch_->render(m, left + done, right + done);
+        tookOutput(m, false);
+        done += m;
+    }
+    return done;
 }
 
 bool DeckVoice::endHeard() const

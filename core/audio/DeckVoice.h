@@ -21,6 +21,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace zelvo {
 
@@ -232,6 +233,24 @@ private:
     // Reads `frames` of the unit's input, counting what it holds and noting
     // the track's end. Audio thread.
     void readUnitInput(int frames, float* left, float* right);
+    // The read head moved off the track's end while the unit played out its
+    // lead (a beat jump, a hot cue, a seek, a loop): the run goes on from
+    // there, and the unit's output made from the input read past the end is
+    // dropped when it comes (`unitDrops_`), so the music heard runs straight
+    // into the move, as it does mid-track. At the start of a render on the
+    // unit, after its rate is set. Audio thread.
+    void leaveEndForMove();
+    // Renders `frames` of the unit's output on the audio thread, dropping
+    // the stretches due in them; returns the frames of output heard.
+    int renderUnit(int frames, float* left, float* right);
+    // Output frames of the run that may be taken before the next stretch to
+    // drop (all of `most` when none is pending).
+    std::int64_t untilDrop(std::int64_t most) const;
+    // Whether the stream stands at a stretch to drop.
+    bool atDrop() const;
+    // Notes `frames` of the run's output stream taken (heard, skipped or
+    // dropped); a dropped stretch done leaves the queue.
+    void tookOutput(std::int64_t frames, bool dropped);
     // Whether the output so far carries the track's last frame, read by the
     // unit while the deck plays: the deck stops there (`stopAtEnd`).
     bool endHeard() const;
@@ -373,6 +392,23 @@ private:
     bool unitEnding_ = false;
     double unitEndAt_ = 0.0;
     std::int64_t unitPastEnd_ = 0;
+    // Output frames of the unit's run taken so far (heard, skipped or
+    // dropped), and the stretches of it to drop, oldest first: each one the
+    // output of the input read past the track's end before a move off it,
+    // which nobody is to hear. Their input is not counted in `unitBacklog_`
+    // or `unitTaken_`, nor their output when it goes. A move with the queue
+    // full plays its stretch as silence.
+    struct Drop {
+        std::int64_t at = 0;
+        std::int64_t frames = 0;
+    };
+    static constexpr std::size_t kDrops = 8;
+    std::array<Drop, kDrops> unitDrops_{};
+    std::size_t dropFirst_ = 0;
+    std::size_t dropCount_ = 0;
+    std::int64_t unitOut_ = 0;
+    // Where dropped output goes on the audio thread's path.
+    std::vector<float> dropLeft_, dropRight_;
     // The last render ran the unit ahead, and what it did.
     bool aheadAsked_ = false;
     bool aheadBehind_ = false;

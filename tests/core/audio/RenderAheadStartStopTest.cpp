@@ -2,7 +2,8 @@
 // where it was heard on both paths, and a run started inside a device's burst
 // of back-to-back renders (or soon after one) loses none of its music and
 // starts without a step; a deck playing to its end stops when its last frame
-// is heard.
+// is heard, and one moved back into the music before then plays on with no
+// hole.
 #include "audio/DeckVoice.h"
 
 #include "DeckVoiceSupport.h"
@@ -622,6 +623,81 @@ TEST(RenderAheadStartStop, ControlsInTheLeadActOnThePlayingDeck)
                 (void)low;
                 EXPECT_LT(deck.longestHole(), 0.04) << "a hole in the music";
             }
+}
+
+TEST(RenderAheadStartStop, AMoveBackInTheLeadRunsStraightIntoTheMusic)
+{
+    // In the last lead before the end the unit has read silence past it.
+    // A beat jump, a hot cue, a seek, a re-loop, a loop shrunk or a loop
+    // closed there sends the deck back into the music: what it made of
+    // that silence is never heard, so the music runs on into the move as it
+    // does mid-track, whether the move comes early in the lead or in its
+    // last render, and the deck keeps its time.
+    const TrackBufferRef track = music(1.2, 0.0);
+    const double end = double(track->frames - 2) / kRate;
+    for (int block : {64, 512, 2048})
+        for (bool ahead : {false, true})
+            for (bool late : {false, true})
+                for (int move : {0, 1, 2, 3, 4, 5}) { // beat jump, hot cue, seek, re-loop, loop resize, loop out
+                    SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead << " late " << late
+                                                    << " move " << move);
+                    if (block > 512 && !ahead)
+                        continue; // the audio thread's lead is about one such render
+                    EndingDeck deck(track, ahead, block);
+                    DeckVoice& voice = deck.voice();
+                    sendOk(voice, DeckCommand::setHotCue(0, 0.3));
+                    sendOk(voice, DeckCommand::setLoop(0.5, 0.7, false));
+                    const double step = double(block) * kTempo / kRate;
+                    if (late) {
+                        // The render before the one that carries the end.
+                        for (int i = 0; i < 200 && voice.state().position.load() + 1.5 * step < end; ++i)
+                            deck.render();
+                    } else {
+                        deck.play(0.01);
+                    }
+                    ASSERT_TRUE(voice.state().playing.load());
+                    const double heard = voice.state().position.load();
+                    deck.out.clear();
+                    double target = -1.0; // where the read head goes, for a plain jump
+                    if (move == 0) {
+                        sendOk(voice, DeckCommand::beatJump(-1.0));
+                        target = end - 0.5;
+                    } else if (move == 1) {
+                        sendOk(voice, DeckCommand::hotCue(0, true));
+                        target = 0.3;
+                    } else if (move == 2) {
+                        sendOk(voice, DeckCommand::seek(0.4));
+                        target = 0.4;
+                    } else if (move == 3) {
+                        sendOk(voice, DeckCommand::reloopExit());
+                    } else if (move == 4) {
+                        // A long loop from the bar at 1.0 s, past the end, then
+                        // shrunk to an eighth of a second behind the read head.
+                        sendOk(voice, DeckCommand::setGrid(120.0, 0.0));
+                        sendOk(voice, DeckCommand::quantize(true));
+                        sendOk(voice, DeckCommand::autoLoop(16.0));
+                        sendOk(voice, DeckCommand::quantize(false));
+                        sendOk(voice, DeckCommand::loopResize(1.0 / 64.0));
+                    } else {
+                        sendOk(voice, DeckCommand::setLoop(0.95, 0.95, false)); // loop in at 0.95 s
+                        sendOk(voice, DeckCommand::loopOut());
+                    }
+                    const int renders = int(0.3 * kRate) / block;
+                    for (int i = 0; i < renders; ++i)
+                        deck.render();
+                    EXPECT_TRUE(voice.state().playing.load()) << "the deck plays on";
+                    EXPECT_LT(deck.longestHole(), 0.02) << "a hole in the music";
+                    if (move >= 3) {
+                        EXPECT_TRUE(voice.state().loopActive.load());
+                        continue;
+                    }
+                    // The sound played out the music left before the end, then
+                    // went on from the jump's target: the position heard moved
+                    // on by the time played, as mid-track.
+                    const double played = double(renders * block) / kRate * kTempo;
+                    EXPECT_NEAR(voice.state().position.load(), target + played - (end - heard), 0.01)
+                        << "the deck lost its time";
+                }
 }
 
 TEST(RenderAheadStartStop, KeyLockTurnedOffWhilePlayingSkipsNothing)
