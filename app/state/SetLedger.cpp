@@ -112,6 +112,7 @@ void SetLedger::noteOnAir(const QUuid& id)
     change(id, [](Entry& e) {
         e.onAir = true;
         e.requestedFrom.reset();
+        e.owed = false;
     });
 }
 

@@ -81,7 +81,7 @@ public:
     QSet<QUuid> requestedSet() const;
 
     // --- Changes, each through `write`
-    // Heard on air now; a request has had its turn.
+    // Heard on air now: a request has had its turn, a record owed is paid.
     void noteOnAir(const QUuid& id);
     // The user queued the record again at `at`: a heard record stands requested.
     void request(const QUuid& id, const QDateTime& at = {});

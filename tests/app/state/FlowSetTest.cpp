@@ -1669,10 +1669,11 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
 // for a record heard before, standing on the crossfader's deck, taken for a
 // record that deck had done with (120331); a record owed to the room on the
 // crossfader's deck while flow's next cue was on its way to the other
-// (120870).
+// (120870); a record loaded over the incoming deck and heard since, still
+// taken for owed to the room, holding the set on its deck (130053).
 TEST(FlowSetRandom, TheSetsThatFoundFaultsPlayThrough)
 {
-    for (const unsigned seed : {120331u, 120870u}) {
+    for (const unsigned seed : {120331u, 120870u, 130053u}) {
         SCOPED_TRACE(seed);
         RandomUser user(seed, false, 300.0);
         ASSERT_NO_FATAL_FAILURE(user.play());
