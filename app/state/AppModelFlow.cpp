@@ -534,6 +534,16 @@ void AppModel::logMixEnd()
                                      titled(record, "a record").constData(), deck + 1));
         return;
     }
+    if (why == Ending::completed && cuedOn(deck, id) && !ledger_.requested(id) && record) {
+        // Flow's own cue, stopped by a hand under a mix that completed onto
+        // it: it stays flow's cue on the deck the set is on, and comes in
+        // from its start once hands are off. The queue is the user's alone.
+        commandDeck(deck, {DeckCommand::seek(record->cuePoint)});
+        ledger_.write(id, ledger_.entry(id),
+                      formatText("flow: the mix onto deck %d ended before %s was heard; it comes in from its start",
+                                 deck + 1, record->title.toUtf8().constData()));
+        return;
+    }
     queueFirst(id);
     const QString line = formatText("flow: the mix onto deck %d ended before %s was heard; it goes back to the "
                                     "head of the queue",
