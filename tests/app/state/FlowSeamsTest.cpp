@@ -47,6 +47,45 @@ bool heard(SetRig& set, const TrackRecord& record)
     return false;
 }
 
+// Plays `seconds` of the set and tells how often `record` started to be
+// heard (none: not watched) and the longest silence of the master meanwhile.
+struct Watched {
+    int plays = 0;
+    double longestSilence = 0.0;
+};
+
+Watched playWatching(SetRig& set, const TrackRecord* record, double seconds)
+{
+    Watched watched;
+    bool was = false;
+    double quiet = 0.0;
+    set.playUntil(
+        [&] {
+            const bool now = record && heard(set, *record);
+            watched.plays += now && !was ? 1 : 0;
+            was = now;
+            quiet = set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
+            watched.longestSilence = std::max(watched.longestSilence, quiet);
+            return false;
+        },
+        seconds);
+    return watched;
+}
+
+// From twenty seconds before Alpha's end, the MIX key onto deck 2, played
+// until that mix is half way.
+void mixHalfway(SetRig& set)
+{
+    ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+    set.app.transition().mix(1);
+    ASSERT_TRUE(set.playUntil(
+        [&] {
+            return set.app.transition().phase().kind == Kind::mixing && set.app.transition().phase().value >= 0.5;
+        },
+        30.0))
+        << set.log();
+}
+
 bool anyLine(const QStringList& notes, const std::function<bool(const QString&)>& match)
 {
     return std::any_of(notes.begin(), notes.end(), match);
@@ -75,10 +114,7 @@ TEST(FlowSeams, ARecordLandingMidMixIsNotOnAirBeforeTheRoomHearsIt)
                {120.0, 60.0, 60.0, 60.0}, 4);
     AppModel& app = set.app;
     const TrackRecord& zulu = set[3];
-    ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
-    app.transition().mix(1);
-    ASSERT_TRUE(set.playUntil(
-        [&] { return app.transition().phase().kind == Kind::mixing && app.transition().phase().value >= 0.5; }, 20.0));
+    ASSERT_NO_FATAL_FAILURE(mixHalfway(set));
     // No hand: Zulu lands on deck 2 as a take does, and the next second of
     // ticks runs before the output's next render.
     ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, zulu));
@@ -130,18 +166,9 @@ TEST(FlowSeams, ARecordStillDecodingOntoTheIncomingDeckWhenItsMixEndsPlaysOnceIt
         app.deck(1).load(zulu);
         ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 10.0)) << set.log();
         ASSERT_TRUE(app.deck(1).loading()) << "Zulu landed before the mix ended";
-        double quiet = 0.0, worst = 0.0;
-        bool zuluHeard = false;
-        set.playUntil(
-            [&] {
-                zuluHeard = zuluHeard || heard(set, zulu);
-                quiet = set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
-                worst = std::max(worst, quiet);
-                return false;
-            },
-            20.0);
-        EXPECT_TRUE(zuluHeard) << set.log();
-        EXPECT_LT(worst, kBar) << set.log();
+        const Watched watched = playWatching(set, &zulu, 20.0);
+        EXPECT_GE(watched.plays, 1) << set.log();
+        EXPECT_LT(watched.longestSilence, kBar) << set.log();
     }
 }
 
@@ -303,11 +330,7 @@ TEST(FlowSeams, AnOwedRecordAHandPlayedThenPausedLeavesNoSilence)
                {120.0, 60.0, 60.0, 60.0}, 4);
     AppModel& app = set.app;
     const TrackRecord& zulu = set[3];
-    ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
-    app.transition().mix(1);
-    ASSERT_TRUE(set.playUntil(
-        [&] { return app.transition().phase().kind == Kind::mixing && app.transition().phase().value >= 0.5; }, 30.0))
-        << set.log();
+    ASSERT_NO_FATAL_FAILURE(mixHalfway(set));
     app.binder().noteHandsOn();
     ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, zulu));
     ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 30.0)) << set.log();
@@ -318,15 +341,7 @@ TEST(FlowSeams, AnOwedRecordAHandPlayedThenPausedLeavesNoSilence)
     app.binder().noteHandsOn();
     app.deck(1).playPause();
     ASSERT_TRUE(set.playUntil([&] { return app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 45500; }, 60.0));
-    double quiet = 0.0, worst = 0.0;
-    set.playUntil(
-        [&] {
-            quiet = set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
-            worst = std::max(worst, quiet);
-            return false;
-        },
-        30.0);
-    EXPECT_LT(worst, kBar) << set.log();
+    EXPECT_LT(playWatching(set, nullptr, 30.0).longestSilence, kBar) << set.log();
 }
 
 // A load (no hand) lands over the incoming deck before its record is heard,
@@ -701,18 +716,9 @@ TEST(FlowSeams, ARequestIsNotMetByThePlayItWasMadeDuring)
     // its start, and the set never stands silent.
     ASSERT_TRUE(set.playUntil([&] { return !heard(set, a); }, 30.0)) << set.log();
     ASSERT_TRUE(set.playUntil([&] { return app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 45000; }, 60.0));
-    bool again = false;
-    double quiet = 0.0, worst = 0.0;
-    set.playUntil(
-        [&] {
-            again = again || heard(set, a);
-            quiet = set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
-            worst = std::max(worst, quiet);
-            return false;
-        },
-        90.0);
-    EXPECT_TRUE(again) << set.log();
-    EXPECT_LT(worst, kBar) << set.log();
+    const Watched watched = playWatching(set, &a, 90.0);
+    EXPECT_GE(watched.plays, 1) << set.log();
+    EXPECT_LT(watched.longestSilence, kBar) << set.log();
 }
 
 // A hand loads flow's cued record onto the live deck after its record played
@@ -740,21 +746,9 @@ TEST(FlowSeams, AHandLoadOfTheCuedRecordOverThePlayedOutLiveDeckIsNoSilence)
     app.binder().noteHandsOn();
     app.deck(0).load(b);
     ASSERT_TRUE(set.playUntil([&] { return app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 45000; }, 60.0));
-    int plays = 0;
-    bool was = false;
-    double quiet = 0.0, worst = 0.0;
-    set.playUntil(
-        [&] {
-            const bool now = heard(set, b);
-            plays += now && !was ? 1 : 0;
-            was = now;
-            quiet = set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
-            worst = std::max(worst, quiet);
-            return false;
-        },
-        60.0);
-    EXPECT_LT(worst, kBar) << set.log();
-    EXPECT_EQ(plays, 1) << set.log();
+    const Watched watched = playWatching(set, &b, 60.0);
+    EXPECT_LT(watched.longestSilence, kBar) << set.log();
+    EXPECT_EQ(watched.plays, 1) << set.log();
 }
 
 // A mix steps the crossfader between flow's ticks, and a load can land over
