@@ -1254,6 +1254,7 @@ private:
     std::array<std::optional<QUuid>, 2> playingNow_;
     std::array<double, 2> playStart_{};
     std::array<double, 2> lastPosition_{};
+    std::array<double, 2> lastDuration_{}; // of the record the voice played at the last frame
     qsizetype notesSeen_ = 0; // the lines written up to the previous frame
     std::array<double, 2> flowStoppedAt_{-1.0, -1.0}; // flow's last "stopped deck" line for each
     std::array<std::shared_ptr<DeckVoice>, 2> lastVoice_;
@@ -1397,7 +1398,7 @@ void RandomUser::follow()
             const bool flowStopped = flowStoppedAt_[d] >= 0.0 && set_.played - flowStoppedAt_[d] < 0.5;
             if (at >= duration - 0.1)
                 ++playedOut_;
-            else if (usersPath_ && !flowStopped
+            else if (usersPath_ && !flowStopped && duration == lastDuration_[d]
                      && lastPosition_[d] >= duration - 0.5)
                 fail(QStringLiteral("deck %1 stopped at %2 s of %3 s, its end not yet heard")
                          .arg(deck + 1)
@@ -1407,6 +1408,7 @@ void RandomUser::follow()
         playingNow_[d] = id;
         lastVoice_[d] = voice;
         lastPosition_[d] = voice ? voice->state().position.load() : 0.0;
+        lastDuration_[d] = voice ? voice->state().duration.load() : 0.0;
         if (id && app_.autoQueue() && app_.isAudible(deck))
             heardIn(*id, deck);
     }
