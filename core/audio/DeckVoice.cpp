@@ -855,6 +855,22 @@ void DeckVoice::shareAheadStart(int runs)
     aheadBehind_ = false;
 }
 
+bool DeckVoice::aheadStartReady(int frames) const
+{
+    if (!aheadStartHeld())
+        return true;
+    // As the hold in renderAhead sees it at a render of `frames`.
+    const std::int64_t pad = std::min<std::int64_t>(run_.pad, frames);
+    if (pad >= frames)
+        return false; // the pad still plays through this render
+    const std::int64_t rest = frames - pad;
+    const int span = std::max({aheadLongest_, frames, aheadSpan_});
+    const std::int64_t ready = ahead_->output.readableFrames(aheadGeneration_) - (run_.owed + pad);
+    const std::int64_t want = rest + std::max(span - frames, 0);
+    const auto most = std::int64_t(kAheadMaxHoldSeconds * sampleRate_);
+    return run_.held >= most || (run_.held >= run_.holdLeast && ready >= want);
+}
+
 bool DeckVoice::enableRenderAhead()
 {
     if (ahead_)
@@ -985,7 +1001,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         const std::int64_t ready = a.output.readableFrames(aheadGeneration_) - run_.owed;
         const std::int64_t want = rest + std::max(run_.holdSpan - frames, 0);
         const auto most = std::int64_t(kAheadMaxHoldSeconds * sampleRate_);
-        if ((run_.held < run_.holdLeast || ready < want) && run_.held < most) {
+        if ((run_.held < run_.holdLeast || ready < want || run_.partnersWait) && run_.held < most) {
             std::memset(left + pad, 0, sizeof(float) * std::size_t(rest));
             std::memset(right + pad, 0, sizeof(float) * std::size_t(rest));
             run_.held += rest;

@@ -139,6 +139,23 @@ public:
     // run's start pad grows with their number (`aheadStartPadFrames`). Audio
     // thread (the mix engine), after render.
     void shareAheadStart(int runs);
+    // The unit run the voice is in on the render-ahead path (a new number for
+    // each run). Audio thread.
+    std::uint32_t aheadRun() const { return aheadGeneration_; }
+    // Whether the run holds before its music: its start pad is over (or ends
+    // in a render of `frames`) and it still waits for the worker or for the
+    // runs that started with it. Audio thread.
+    bool aheadStartHeld() const { return ahead_ && !run_.restart && run_.holding; }
+    // Whether a render of `frames` now would end the hold by itself: the
+    // output of the render, and of the device's recent burst, is ready, and
+    // the start shared with other runs has passed (or the hold has lasted
+    // `kAheadMaxHoldSeconds`). Audio thread (the mix engine), before render.
+    bool aheadStartReady(int frames) const;
+    // Runs that started in the same slice begin their music in the same
+    // render, once every one of them is ready: while `wait` is set the run
+    // holds even when its own output is ready (`kAheadMaxHoldSeconds` at
+    // most). Audio thread (the mix engine), before render.
+    void waitForPartners(bool wait) { run_.partnersWait = wait; }
     // Renders after a unit run's start pad whose output was not ready in full,
     // and the frames they missed. Any thread.
     std::int64_t aheadDryBlocks() const;
@@ -407,6 +424,8 @@ private:
         int holdSpan = 0;
         std::int64_t holdLeast = 0;
         std::int64_t held = 0;
+        // Runs started in the same slice are not all ready yet: hold on.
+        bool partnersWait = false;
     };
     UnitRun run_;
     void noteWrap(double takenAt, double length);
