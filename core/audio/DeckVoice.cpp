@@ -927,6 +927,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         a.latest.store(aheadGeneration_, std::memory_order_release);
         run_ = UnitRun{};
         run_.restart = false;
+        run_.behind = startBehind;
     }
 
     // The worker is asked for output up to two renders past this render (in
@@ -949,30 +950,29 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     const double want = double(due) * double(rate) + run_.carry + (start ? kAheadHopLead : 0);
     std::int64_t n = std::int64_t(std::floor(std::max(want, 0.0)));
     if (chunksFor(n) > a.input.freeChunks() || a.requests.freeSlots() < requests) {
-        // The worker has fallen far behind: this render reads nothing and the
-        // unit starts a new run once there is room again.
-        run_.restart = true;
-        run_.restartBehind = true;
-    } else {
-        for (std::int64_t left = due; left > 0; left -= piece) {
-            const int m = int(std::min<std::int64_t>(left, piece));
-            if (a.requests.push({m, aheadGeneration_, rate, pitch, start && left == due})) {
-                a.requested.fetch_add(1, std::memory_order_relaxed);
-                ++aheadTrace_.requests;
-            }
+        goOnWithoutWorker(frames, left, right, rate);
+        return;
+    }
+    if (startBehind)
+        leadBehindRun(rate);
+    for (std::int64_t left = due; left > 0; left -= piece) {
+        const int m = int(std::min<std::int64_t>(left, piece));
+        if (a.requests.push({m, aheadGeneration_, rate, pitch, start && left == due})) {
+            a.requested.fetch_add(1, std::memory_order_relaxed);
+            ++aheadTrace_.requests;
         }
-        run_.requested += due;
-        run_.carry = want - double(n);
-        while (n > 0) {
-            AheadChunk* c = a.input.writable();
-            const int m = int(std::min<std::int64_t>(n, a.input.chunkFrames()));
-            readUnitInput(m, c->left, c->right);
-            c->frames = m;
-            c->generation = aheadGeneration_;
-            a.input.commit();
-            aheadTrace_.inputFrames += m;
-            n -= m;
-        }
+    }
+    run_.requested += due;
+    run_.carry = want - double(n);
+    while (n > 0) {
+        AheadChunk* c = a.input.writable();
+        const int m = int(std::min<std::int64_t>(n, a.input.chunkFrames()));
+        readUnitInput(m, c->left, c->right);
+        c->frames = m;
+        c->generation = aheadGeneration_;
+        a.input.commit();
+        aheadTrace_.inputFrames += m;
+        n -= m;
     }
     run_.rendered += frames;
     if (start) {
@@ -988,6 +988,8 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     const int pad = int(std::min<std::int64_t>(run_.pad, frames));
     run_.pad -= pad;
     run_.owed += pad;
+    if (run_.behind)
+        run_.missed += pad; // its time passes as the deck goes on
     std::memset(left, 0, sizeof(float) * std::size_t(pad));
     std::memset(right, 0, sizeof(float) * std::size_t(pad));
 
@@ -1070,10 +1072,8 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         a.dryFrames.fetch_add(frames - got, std::memory_order_relaxed);
         run_.owed += frames - got;
         run_.missed += frames - got;
-        if (run_.owed > kAheadMaxOwed) {
-            run_.restart = true;
-            run_.restartBehind = true;
-        }
+        if (run_.owed > kAheadMaxOwed)
+            restartBehindWorker();
     }
     if (endHeard()) {
         // The output carrying the track's last frame is out (or was missed,
@@ -1081,6 +1081,58 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         stopAtEnd();
         aheadBehind_ = false;
     }
+}
+
+void DeckVoice::restartBehindWorker()
+{
+    // The output missed counts as heard (its time has passed): the new run
+    // starts where the sound stands now, not from the read head a lead
+    // ahead of it, so the deck comes back on time.
+    pos_ = clampToBuffer(heardFrames());
+    if (!slip_ || !diversionActive())
+        slipPos_ = pos_;
+    dropAheadRun();
+    run_ = UnitRun{};
+    run_.restartBehind = true;
+}
+
+void DeckVoice::leadBehindRun(float rate)
+{
+    // The unit's first output of the new run stands for its input's start a
+    // latency later, while the deck went on playing: the run starts that far
+    // ahead, in the direction of travel and inside an active loop.
+    const double lead = timePitchLatencyFrames_ * double(rate) * std::fabs(currentSpeed_);
+    if (!finite(lead) || lead <= 0.0)
+        return;
+    // Counted as read by the unit: the point heard lies a latency behind the
+    // read head from the run's first render on, as in a run under way.
+    run_.taken = lead;
+    if (reverse_) {
+        pos_ = clampToBuffer(pos_ - lead);
+    } else {
+        pos_ = clampToBuffer(pos_ + lead);
+        if (loopActive_ && loopStart_ < loopEnd_ && pos_ >= loopEnd_)
+            wrapIntoLoop();
+    }
+    if (!slip_ || !diversionActive())
+        slipPos_ = pos_;
+}
+
+void DeckVoice::goOnWithoutWorker(int frames, float* left, float* right, float rate)
+{
+    // The worker is so far behind that its rings are full of work it has
+    // not done (it stalled): nothing more can be queued, so the deck goes on
+    // in time without it, as silence, reading its track at the speed the
+    // unit would, and starts a new run from there once there is room again.
+    // Only the sound is lost, never the deck's place in the track.
+    restartBehindWorker();
+    readSource(frames, dropLeft_.data(), dropRight_.data(), 1.0, false, double(rate) * currentSpeed_);
+    std::memset(left, 0, sizeof(float) * std::size_t(frames));
+    std::memset(right, 0, sizeof(float) * std::size_t(frames));
+    aheadTrace_.dryFrames = frames;
+    ahead_->dryBlocks.fetch_add(1, std::memory_order_relaxed);
+    ahead_->dryFrames.fetch_add(frames, std::memory_order_relaxed);
+    aheadBehind_ = true;
 }
 
 bool DeckVoice::serviceAhead(int renders)

@@ -278,6 +278,15 @@ private:
     void renderAhead(int frames, float* left, float* right, float rate, float pitch);
     // Leaves the current unit run: the worker drops its queued input and requests.
     void dropAheadRun();
+    // The worker fell far behind: the current run is left for a new one that
+    // starts, without holding, from the point heard. Audio thread.
+    void restartBehindWorker();
+    // A render while the worker's rings are full: silence, the deck moving on
+    // in time. Audio thread.
+    void goOnWithoutWorker(int frames, float* left, float* right, float rate);
+    // A run started again behind the worker begins a unit latency past the
+    // point heard. Audio thread, at the run's start.
+    void leadBehindRun(float rate);
 
     double beatFrames() const;
     double beatLengthSeconds() const;
@@ -398,6 +407,9 @@ private:
         // hold for the worker.
         bool restart = true;
         bool restartBehind = false;
+        // This run is such a restart: its start pad's time passes as missed
+        // output does.
+        bool behind = false;
         // The fraction of an input frame carried to the next render, and
         // output frames to skip (the start pad's, and those missed while the
         // ring was dry).
