@@ -55,7 +55,8 @@ constexpr double kAheadPadPerRunSeconds = 0.004;
 // loses nothing and starts without a step; a longer one fades in.
 constexpr double kAheadQuietShare = 0.5;
 // A dry ring is made up by skipping the output missed; beyond this many frames
-// (the worker fell far behind) the unit run starts over instead.
+// (the worker fell far behind) the unit run starts over instead, from the
+// point heard.
 constexpr std::int64_t kAheadMaxOwed = 16384;
 // The most output of the unit a render on the audio thread drops (the output
 // of the input read past a track's end before a move off it): this many of
