@@ -1128,6 +1128,7 @@ void DeckVoice::goOnWithoutWorker(int frames, float* left, float* right, float r
     // Only the sound is lost, never the deck's place in the track.
     restartBehindWorker();
     readSource(frames, dropLeft_.data(), dropRight_.data(), 1.0, false, double(rate) * currentSpeed_);
+    state_.speed.store(playing_ ? currentSpeed_ : 0.0); // the unit's reader's speed, as on the unit
     std::memset(left, 0, sizeof(float) * std::size_t(frames));
     std::memset(right, 0, sizeof(float) * std::size_t(frames));
     aheadTrace_.dryFrames = frames;
