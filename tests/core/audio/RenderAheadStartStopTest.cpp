@@ -299,14 +299,14 @@ TEST(RenderAheadStartStop, ADeckWhoseWorkerStallsKeepsTime)
 
 TEST(RenderAheadStartStop, AStalledWorkerCostsSilenceNeverTime)
 {
-    // The worker is gone for 0.4 s or 1 s while a key-locked deck plays: the
-    // deck plays silence meanwhile and starts its runs again by itself, never
-    // standing still, so once the worker is back its position and its sound
-    // are where the same deck's on the audio thread are, within one render:
-    // a tone that sets in 0.2 s after the worker came back is heard at the
-    // same time on both paths.
+    // The worker is gone for 0.4 s, 1 s or 2 s while a key-locked deck plays:
+    // the deck plays silence meanwhile and starts its runs again by itself,
+    // never standing still, so once the worker is back its position and its
+    // sound are where the same deck's on the audio thread are, within one
+    // render: a tone that sets in 0.2 s after the worker came back is heard at
+    // the same time on both paths.
     for (int block : {64, 256, 1024})
-        for (double stall : {0.4, 1.0}) {
+        for (double stall : {0.4, 1.0, 2.0}) {
             SCOPED_TRACE(testing::Message() << "block " << block << ", stall " << stall << " s");
             const int before = int(0.5 * kRate) / block;
             const int gone = int(stall * kRate) / block;
