@@ -55,6 +55,7 @@
 // p99, max). Empty decks 3 and 4 skip their channel strips, so every row with
 // a track on all four decks runs two strips more than `empty`.
 #include "audio/MixEngine.h"
+#include "audio/MixerParams.h"
 
 #include <benchmark/benchmark.h>
 
@@ -880,6 +881,138 @@ void runOpenBurst(benchmark::State& state, int frames, int decks)
     state.counters["peak32"] = peak;
 }
 
+// Four key-locked decks at tempos 1.06, 1.03, 0.97 and 1.09 on the engine's
+// worker, paced at real time in slices of `frames`, started in the same slice:
+// before the device's first four renders, which come back to back
+// (`open`), or 0.6 s after it stalled for eight periods and caught up with
+// eight renders back to back (`catch_up`). Each deck is heard on its own (decks
+// 1 and 2 on the master, 3 and 4 on the headphone bus, one side each).
+// spread_ms: the most between two decks' first sounds (0: they come in
+// together), worst of the iterations; first_ms: deck 1's first sound after
+// the play, worst of the iterations.
+void runStartTogether(benchmark::State& state, int frames, bool catchUp)
+{
+    const long long periodNs = (long long)std::llround(1e9 * frames / kRate);
+    const int perSecond = int(kRate / frames);
+    std::vector<float> bufs[4];
+    for (auto& b : bufs)
+        b.assign(std::size_t(frames), 0.0f);
+    float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
+    AudioPriority priority;
+    double spreadMs = 0.0, firstMs = 0.0;
+    for (auto _ : state) {
+        auto engine = std::make_unique<MixEngine>(kRate, 4096);
+        MixerParams& p = *engine->params();
+        p.master.store(1.0);
+        p.limiter.store(false);
+        for (int i = 0; i < MixEngine::deckCount; ++i) {
+            DeckVoice& d = *engine->deck(i);
+            TrackBufferRef track = material(30.0, unsigned(7 + i));
+            float* silent = i % 2 == 0 ? track->right : track->left;
+            std::fill(silent, silent + track->frames, 0.0f);
+            d.send(DeckCommand::load(track, false));
+            d.send(DeckCommand::keyLock(true));
+            d.send(DeckCommand::seek(0.5));
+            d.tempo().store(std::array{1.06, 1.03, 0.97, 1.09}[std::size_t(i)]);
+            p.channel(i).crossfaderAssign.store(0);
+            p.channel(i).fader.store(i < 2 ? 1.0 : 0.0);
+            p.channel(i).cue.store(i >= 2);
+        }
+        std::array<std::int64_t, MixEngine::deckCount> first{-1, -1, -1, -1};
+        std::int64_t since = -1;
+        auto render = [&](int count) {
+            for (int k = 0; k < count; ++k) {
+                engine->render(frames, ptrs, 4);
+                if (since < 0)
+                    continue;
+                for (int i = 0; i < MixEngine::deckCount; ++i)
+                    for (int f = 0; f < frames && first[std::size_t(i)] < 0; ++f)
+                        if (bufs[std::size_t(i)][std::size_t(f)] != 0.0f)
+                            first[std::size_t(i)] = since + f;
+                since += frames;
+            }
+        };
+        timespec deadline{};
+        auto steady = [&](int periods) {
+            for (int k = 0; k < periods; ++k) {
+                awaitNextBlock(deadline, periodNs);
+                render(1);
+            }
+        };
+        auto playAll = [&] {
+            for (int i = 0; i < MixEngine::deckCount; ++i)
+                engine->deck(i)->send(DeckCommand::play());
+            since = 0;
+        };
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        if (!catchUp) {
+            playAll();
+            render(4);
+            clock_gettime(CLOCK_MONOTONIC, &deadline);
+        } else {
+            steady(perSecond / 2);
+            addNanoseconds(deadline, 8 * periodNs); // nothing for eight periods
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+            render(8);
+            clock_gettime(CLOCK_MONOTONIC, &deadline);
+            steady(int(0.6 * perSecond));
+            playAll();
+        }
+        steady(int(0.6 * perSecond));
+        const auto [least, most] = std::minmax_element(first.begin(), first.end());
+        if (*least >= 0)
+            spreadMs = std::max(spreadMs, 1000.0 * double(*most - *least) / kRate);
+        else
+            spreadMs = 1000.0; // a deck never came in
+        firstMs = std::max(firstMs, 1000.0 * double(first[0]) / kRate);
+        engine->releaseRetiredBuffers();
+    }
+    state.counters["spread_ms"] = spreadMs;
+    state.counters["first_ms"] = firstMs;
+}
+
+// One key-locked deck at 1.06 with its worker's rounds run here after each
+// render (`manual`), in slices of `frames`: 0.5 s of play, then the worker
+// gone for 1 s, then back for 0.4 s. pos_error_ms: the position published
+// then less the same deck's on the audio thread (positive: ahead); silence_ms:
+// the sound missed, counted in dry renders' frames.
+void runWorkerStall(benchmark::State& state, int frames)
+{
+    std::vector<float> bufs[4];
+    for (auto& b : bufs)
+        b.assign(std::size_t(frames), 0.0f);
+    float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
+    const int before = int(0.5 * kRate) / frames;
+    const int gone = int(1.0 * kRate) / frames;
+    const int after = int(0.4 * kRate) / frames;
+    double errorMs = 0.0, silenceMs = 0.0;
+    for (auto _ : state) {
+        double position[2] = {0.0, 0.0};
+        for (MixEngine::RenderAhead mode : {MixEngine::RenderAhead::off, MixEngine::RenderAhead::manual}) {
+            auto engine = std::make_unique<MixEngine>(kRate, 4096, mode);
+            DeckVoice& d = *engine->deck(0);
+            d.send(DeckCommand::load(material(30.0, 7u), false));
+            d.send(DeckCommand::keyLock(true));
+            d.send(DeckCommand::seek(0.5));
+            d.tempo().store(1.06);
+            d.send(DeckCommand::play());
+            for (int k = 0; k < before + gone + after; ++k) {
+                engine->render(frames, ptrs, 4);
+                if (k < before || k >= before + gone)
+                    engine->serviceAhead();
+            }
+            const bool ahead = mode == MixEngine::RenderAhead::manual;
+            position[ahead] = d.state().position.load();
+            if (ahead)
+                silenceMs = 1000.0 * double(d.aheadDryFrames()) / kRate;
+            engine->releaseRetiredBuffers();
+        }
+        errorMs = 1000.0 * (position[1] - position[0]);
+    }
+    state.counters["pos_error_ms"] = errorMs;
+    state.counters["silence_ms"] = silenceMs;
+}
+
 void BM_MixEngine_Pause(benchmark::State& state, int frames) { runPause(state, frames); }
 
 void BM_MixEngine_PlayBeforeOpen(benchmark::State& state, int frames, int decks)
@@ -891,6 +1024,13 @@ void BM_MixEngine_DeviceBurst(benchmark::State& state, int frames, int burst, bo
 {
     runDeviceBurst(state, frames, burst, stall);
 }
+
+void BM_MixEngine_StartTogether(benchmark::State& state, int frames, bool catchUp)
+{
+    runStartTogether(state, frames, catchUp);
+}
+
+void BM_MixEngine_WorkerStall(benchmark::State& state, int frames) { runWorkerStall(state, frames); }
 
 void BM_MixEngine_FixedWorkControl(benchmark::State& state) { runControl(state); }
 
@@ -958,6 +1098,16 @@ BENCHMARK_CAPTURE(BM_MixEngine_DeviceBurst, catch_up_8_256, 256, 1, true)->Apply
 BENCHMARK_CAPTURE(BM_MixEngine_DeviceBurst, steady_512, 512, 1, false)->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_DeviceBurst, alsa_open_512, 512, 4, false)->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_DeviceBurst, catch_up_8_512, 512, 1, true)->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_StartTogether, open_1024, 1024, false)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_StartTogether, catch_up_1024, 1024, true)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(6)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_WorkerStall, 64, 64)->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_WorkerStall, 256, 256)->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_Pause, 256, 256)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK_CAPTURE(BM_MixEngine_Pause, 1024, 1024)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK_CAPTURE(BM_MixEngine_PlayBeforeOpen, one_deck_512, 512, 1)

@@ -55,7 +55,8 @@ constexpr double kAheadPadPerRunSeconds = 0.004;
 // loses nothing and starts without a step; a longer one fades in.
 constexpr double kAheadQuietShare = 0.5;
 // A dry ring is made up by skipping the output missed; beyond this many frames
-// (the worker fell far behind) the unit run starts over instead.
+// (the worker fell far behind) the unit run starts over instead, from the
+// point heard.
 constexpr std::int64_t kAheadMaxOwed = 16384;
 // The most output of the unit a render on the audio thread drops (the output
 // of the input read past a track's end before a move off it): this many of
@@ -274,19 +275,11 @@ void DeckVoice::slipBookkeeping(bool divertedBefore)
 
 void DeckVoice::resetTimePitch()
 {
-    if (ahead_) {
-        aheadRestart_ = true; // the worker resets the unit when the new run reaches it
-        aheadRestartBehind_ = false;
-    }
-    else if (timePitch_)
+    // On the render-ahead path the worker resets the unit when the new run
+    // reaches it (`run_.restart`).
+    if (!ahead_ && timePitch_)
         timePitch_->reset();
-    unitBacklog_ = 0.0;
-    unitTaken_ = 0.0;
-    unitTakenAtTurn_ = 0.0;
-    wrapCount_ = 0;
-    unitEnding_ = false;
-    dropCount_ = 0;
-    unitOut_ = 0;
+    run_ = UnitRun{};
 }
 
 void DeckVoice::applyCommand(const DeckCommand& c)
@@ -307,7 +300,7 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         } else {
             // The same track again, perhaps longer: a deck playing out its
             // end plays on into it from what was heard.
-            if (unitEnding_)
+            if (run_.ending)
                 leaveRunWhereHeard();
             pos_ = clampToBuffer(pos_);
             slipPos_ = clampToBuffer(slipPos_);
@@ -318,7 +311,7 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         // A continuation spliced on while the deck plays out its old end: the
         // run made up to that end is left, and the deck plays on from what was
         // heard, into the new music.
-        if (unitEnding_)
+        if (run_.ending)
             leaveRunWhereHeard();
         const double d = finite(c.a) ? c.a * sr : 0.0;
         const double before = pos_;
@@ -478,9 +471,9 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         if (reverse_ != c.flag) {
             // Playing out the end, the read head stands there: it turns back
             // from what was heard.
-            if (unitEnding_)
+            if (run_.ending)
                 leaveRunWhereHeard();
-            unitTakenAtTurn_ = unitTaken_;
+            run_.takenAtTurn = run_.taken;
         }
         reverse_ = c.flag;
         break;
@@ -551,7 +544,7 @@ void DeckVoice::applyCommand(const DeckCommand& c)
             // place in the loop's cycle. So does a read head standing at the
             // track's end, which rendering no longer moves.
             const double length = loopEnd_ - loopStart_;
-            if (pos_ >= loopEnd_ + length || (unitEnding_ && pos_ >= loopEnd_))
+            if (pos_ >= loopEnd_ + length || (run_.ending && pos_ >= loopEnd_))
                 wrapIntoLoop();
         }
         break;
@@ -767,7 +760,7 @@ void DeckVoice::render(int frames, float* left, float* right)
             usedTimePitch_ = true;
         }
         currentSpeed_ = keyLock_ ? 1.0 : sync * tempo * (1.0 + bend_);
-        if (!aheadRestart_)
+        if (!run_.restart)
             leaveEndForMove(); // a new run leaves the end anyway
         renderAhead(frames, left, right, lastRate_, lastPitch_);
         aheadAsked_ = true;
@@ -792,7 +785,7 @@ void DeckVoice::render(int frames, float* left, float* right)
         if (workSlice)
             (void)timePitch_->prepare(frames);
         // Each frame out of the unit stands for `rate` frames of its input.
-        unitBacklog_ -= double(heard) * double(lastRate_);
+        run_.backlog -= double(heard) * double(lastRate_);
         if (endHeard())
             stopAtEnd();
     } else {
@@ -806,7 +799,7 @@ void DeckVoice::render(int frames, float* left, float* right)
         }
         if (ahead_ && usedTimePitch_)
             dropAheadRun();
-        unitEnding_ = false; // what the run held for the track's end is not heard
+        run_.ending = false; // what the run held for the track's end is not heard
         usedTimePitch_ = false;
         readSource(frames, left, right, tempo, scratching, std::nullopt);
         renderedStill_ = readStill_;
@@ -851,16 +844,32 @@ int DeckVoice::aheadStartPadFrames(int span, double sampleRate, int runs)
 
 int DeckVoice::aheadQuietFrames() const { return int(timePitchLatencyFrames_ * kAheadQuietShare); }
 
-int DeckVoice::startPadFor(int runs) const { return aheadStartPadFrames(aheadPadSpan_, sampleRate_, runs); }
+int DeckVoice::startPadFor(int runs) const { return aheadStartPadFrames(run_.padSpan, sampleRate_, runs); }
 
 void DeckVoice::shareAheadStart(int runs)
 {
-    if (!ahead_ || !aheadTrace_.newRun || aheadRestart_ || runs <= 1)
+    if (!ahead_ || !aheadTrace_.newRun || run_.restart || runs <= 1)
         return;
     // The runs start together, later by what they share beyond one run's pad:
     // none of them cuts that much into its music.
-    aheadHoldLeast_ = std::max<std::int64_t>(startPadFor(runs) - aheadPadTotal_, 0);
+    run_.holdLeast = std::max<std::int64_t>(startPadFor(runs) - run_.padTotal, 0);
     aheadBehind_ = false;
+}
+
+bool DeckVoice::aheadStartReady(int frames) const
+{
+    if (!aheadStartHeld())
+        return true;
+    // As the hold in renderAhead sees it at a render of `frames`.
+    const std::int64_t pad = std::min<std::int64_t>(run_.pad, frames);
+    if (pad >= frames)
+        return false; // the pad still plays through this render
+    const std::int64_t rest = frames - pad;
+    const int span = std::max({aheadLongest_, frames, aheadSpan_});
+    const std::int64_t ready = ahead_->output.readableFrames(aheadGeneration_) - (run_.owed + pad);
+    const std::int64_t want = rest + std::max(span - frames, 0);
+    const auto most = std::int64_t(kAheadMaxHoldSeconds * sampleRate_);
+    return run_.held >= most || (run_.held >= run_.holdLeast && ready >= want);
 }
 
 bool DeckVoice::enableRenderAhead()
@@ -870,7 +879,7 @@ bool DeckVoice::enableRenderAhead()
     if (!timePitch_ || !timePitch_->canFeed())
         return false;
     ahead_ = std::make_unique<Ahead>(maxFrames_);
-    aheadRestart_ = true;
+    run_.restart = true;
     usedTimePitch_ = false;
     return true;
 }
@@ -899,8 +908,8 @@ void DeckVoice::dropAheadRun()
     // requests of runs older than the newest, so it does no more work for it.
     ++aheadGeneration_;
     ahead_->latest.store(aheadGeneration_, std::memory_order_release);
-    aheadRestart_ = true;
-    aheadRestartBehind_ = false;
+    run_.restart = true;
+    run_.restartBehind = false;
 }
 
 std::int64_t DeckVoice::aheadRequests() const { return ahead_ ? ahead_->requested.load() : 0; }
@@ -908,32 +917,18 @@ std::int64_t DeckVoice::aheadRequests() const { return ahead_ ? ahead_->requeste
 void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, float pitch)
 {
     Ahead& a = *ahead_;
-    const bool start = aheadRestart_;
+    const bool start = run_.restart;
     // A run the voice starts again because the worker fell behind goes on
     // in time with the deck: it does not wait for the worker as a run the DJ
     // started does, or a stalled worker would hold it back again and again.
-    const bool startBehind = start && aheadRestartBehind_;
+    const bool startBehind = start && run_.restartBehind;
     aheadTrace_.newRun = start;
     if (start) {
         ++aheadGeneration_;
         a.latest.store(aheadGeneration_, std::memory_order_release);
-        aheadRestart_ = false;
-        aheadRestartBehind_ = false;
-        aheadCarry_ = 0.0;
-        aheadOwed_ = 0;
-        aheadMissed_ = 0;
-        aheadPad_ = 0;
-        aheadFade_ = 0;
-        unitEnding_ = false;
-        unitPastEnd_ = 0;
-        aheadRendered_ = 0;
-        aheadRequested_ = 0;
-        unitBacklog_ = 0.0;
-        unitTaken_ = 0.0;
-        unitTakenAtTurn_ = 0.0;
-        wrapCount_ = 0;
-        dropCount_ = 0;
-        unitOut_ = 0;
+        run_ = UnitRun{};
+        run_.restart = false;
+        run_.behind = startBehind;
     }
 
     // The worker is asked for output up to two renders past this render (in
@@ -951,75 +946,76 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     const int piece = aheadLongest_;
     const int span = std::max(piece, aheadSpan_);
     const std::int64_t due = std::max<std::int64_t>(
-        aheadRendered_ + frames + std::int64_t(aheadHorizonFrames(span, sampleRate_)) - aheadRequested_, 0);
+        run_.rendered + frames + std::int64_t(aheadHorizonFrames(span, sampleRate_)) - run_.requested, 0);
     const int requests = int((due + piece - 1) / piece);
-    const double want = double(due) * double(rate) + aheadCarry_ + (start ? kAheadHopLead : 0);
+    const double want = double(due) * double(rate) + run_.carry + (start ? kAheadHopLead : 0);
     std::int64_t n = std::int64_t(std::floor(std::max(want, 0.0)));
     if (chunksFor(n) > a.input.freeChunks() || a.requests.freeSlots() < requests) {
-        // The worker has fallen far behind: this render reads nothing and the
-        // unit starts a new run once there is room again.
-        aheadRestart_ = true;
-        aheadRestartBehind_ = true;
-    } else {
-        for (std::int64_t left = due; left > 0; left -= piece) {
-            const int m = int(std::min<std::int64_t>(left, piece));
-            if (a.requests.push({m, aheadGeneration_, rate, pitch, start && left == due})) {
-                a.requested.fetch_add(1, std::memory_order_relaxed);
-                ++aheadTrace_.requests;
-            }
-        }
-        aheadRequested_ += due;
-        aheadCarry_ = want - double(n);
-        while (n > 0) {
-            AheadChunk* c = a.input.writable();
-            const int m = int(std::min<std::int64_t>(n, a.input.chunkFrames()));
-            readUnitInput(m, c->left, c->right);
-            c->frames = m;
-            c->generation = aheadGeneration_;
-            a.input.commit();
-            aheadTrace_.inputFrames += m;
-            n -= m;
+        goOnWithoutWorker(frames, left, right, rate);
+        return;
+    }
+    if (startBehind)
+        leadBehindRun(rate);
+    for (std::int64_t left = due; left > 0; left -= piece) {
+        const int m = int(std::min<std::int64_t>(left, piece));
+        if (a.requests.push({m, aheadGeneration_, rate, pitch, start && left == due})) {
+            a.requested.fetch_add(1, std::memory_order_relaxed);
+            ++aheadTrace_.requests;
         }
     }
-    aheadRendered_ += frames;
+    run_.requested += due;
+    run_.carry = want - double(n);
+    while (n > 0) {
+        AheadChunk* c = a.input.writable();
+        const int m = int(std::min<std::int64_t>(n, a.input.chunkFrames()));
+        readUnitInput(m, c->left, c->right);
+        c->frames = m;
+        c->generation = aheadGeneration_;
+        a.input.commit();
+        aheadTrace_.inputFrames += m;
+        n -= m;
+    }
+    run_.rendered += frames;
     if (start) {
-        aheadPadSpan_ = piece;
-        aheadPad_ = aheadPadTotal_ = startPadFor(1);
-        aheadFade_ = aheadPadTotal_ > aheadQuietFrames() ? kAheadFadeFrames : 0;
-        aheadHolding_ = !startBehind;
-        aheadHoldLeast_ = 0;
-        aheadHeld_ = 0;
+        run_.padSpan = piece;
+        run_.pad = run_.padTotal = startPadFor(1);
+        run_.fade = run_.padTotal > aheadQuietFrames() ? kAheadFadeFrames : 0;
+        run_.holding = !startBehind;
+        run_.holdLeast = 0;
+        run_.held = 0;
     }
-    aheadHoldSpan_ = span;
+    run_.holdSpan = span;
     // The start pad plays as silence and its output is skipped when it comes.
-    const int pad = int(std::min<std::int64_t>(aheadPad_, frames));
-    aheadPad_ -= pad;
-    aheadOwed_ += pad;
+    const int pad = int(std::min<std::int64_t>(run_.pad, frames));
+    run_.pad -= pad;
+    run_.owed += pad;
+    if (run_.behind)
+        run_.missed += pad; // its time passes as the deck goes on
     std::memset(left, 0, sizeof(float) * std::size_t(pad));
     std::memset(right, 0, sizeof(float) * std::size_t(pad));
 
-    if (aheadHolding_ && pad < frames) {
+    if (run_.holding && pad < frames) {
         // The run's music has not begun. Until the worker has this render's
         // output ready, and that of the rest of a burst the device may be
         // in, the run waits in silence and starts that much later: renders
         // that come back to back (a device opening, catching up) leave the
         // worker no time, and missing output now would cut the music.
         const int rest = frames - pad;
-        const std::int64_t ready = a.output.readableFrames(aheadGeneration_) - aheadOwed_;
-        const std::int64_t want = rest + std::max(aheadHoldSpan_ - frames, 0);
+        const std::int64_t ready = a.output.readableFrames(aheadGeneration_) - run_.owed;
+        const std::int64_t want = rest + std::max(run_.holdSpan - frames, 0);
         const auto most = std::int64_t(kAheadMaxHoldSeconds * sampleRate_);
-        if ((aheadHeld_ < aheadHoldLeast_ || ready < want) && aheadHeld_ < most) {
+        if ((run_.held < run_.holdLeast || ready < want || run_.partnersWait) && run_.held < most) {
             std::memset(left + pad, 0, sizeof(float) * std::size_t(rest));
             std::memset(right + pad, 0, sizeof(float) * std::size_t(rest));
-            aheadHeld_ += rest;
-            aheadRendered_ -= rest; // none of the run's output was due
+            run_.held += rest;
+            run_.rendered -= rest; // none of the run's output was due
             a.lateFrames.fetch_add(rest, std::memory_order_relaxed);
             // Runs starting together wait for each other first: only a hold
             // past that finds the worker behind.
-            aheadBehind_ = aheadHeld_ > aheadHoldLeast_ && ready < want;
+            aheadBehind_ = run_.held > run_.holdLeast && ready < want;
             return;
         }
-        aheadHolding_ = false;
+        run_.holding = false;
     }
 
     // The output: older runs' output is dropped unread; output missed while the
@@ -1036,14 +1032,14 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         }
         if (atDrop()) {
             // Output of the input read past the end before a move off it.
-            const int drop = int(std::min<std::int64_t>(unitDrops_[dropFirst_ % kDrops].frames, c->remaining()));
+            const int drop = int(std::min<std::int64_t>(run_.drops[run_.dropFirst % kDrops].frames, c->remaining()));
             c->taken += drop;
             tookOutput(drop, true);
-        } else if (aheadOwed_ > 0) {
-            const int skip = int(untilDrop(std::min<std::int64_t>(aheadOwed_, c->remaining())));
+        } else if (run_.owed > 0) {
+            const int skip = int(untilDrop(std::min<std::int64_t>(run_.owed, c->remaining())));
             c->taken += skip;
-            aheadOwed_ -= skip;
-            aheadMissed_ = std::min(aheadMissed_, aheadOwed_);
+            run_.owed -= skip;
+            run_.missed = std::min(run_.missed, run_.owed);
             consumed += double(skip) * double(c->rate);
             tookOutput(skip, false);
         } else {
@@ -1058,29 +1054,27 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         if (c->remaining() == 0)
             a.output.pop();
     }
-    unitBacklog_ -= consumed;
+    run_.backlog -= consumed;
     // A pad that cut into the music: the sound after it fades in.
-    for (int i = pad; i < got && aheadFade_ > 0; ++i, --aheadFade_) {
-        const float g = 1.0f - float(aheadFade_) / float(kAheadFadeFrames);
+    for (int i = pad; i < got && run_.fade > 0; ++i, --run_.fade) {
+        const float g = 1.0f - float(run_.fade) / float(kAheadFadeFrames);
         left[i] *= g;
         right[i] *= g;
     }
     // Nothing made for the next render (past the start pad): the worker is a
     // slice behind its pacing, or was kept from its core.
-    aheadBehind_ = aheadPad_ == 0 && !a.output.readable();
+    aheadBehind_ = run_.pad == 0 && !a.output.readable();
     if (got < frames) {
         std::memset(left + got, 0, sizeof(float) * std::size_t(frames - got));
         std::memset(right + got, 0, sizeof(float) * std::size_t(frames - got));
         aheadTrace_.dryFrames = frames - got;
-        aheadFade_ = kAheadFadeFrames; // the sound comes back without a step
+        run_.fade = kAheadFadeFrames; // the sound comes back without a step
         a.dryBlocks.fetch_add(1, std::memory_order_relaxed);
         a.dryFrames.fetch_add(frames - got, std::memory_order_relaxed);
-        aheadOwed_ += frames - got;
-        aheadMissed_ += frames - got;
-        if (aheadOwed_ > kAheadMaxOwed) {
-            aheadRestart_ = true;
-            aheadRestartBehind_ = true;
-        }
+        run_.owed += frames - got;
+        run_.missed += frames - got;
+        if (run_.owed > kAheadMaxOwed)
+            restartBehindWorker();
     }
     if (endHeard()) {
         // The output carrying the track's last frame is out (or was missed,
@@ -1088,6 +1082,59 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         stopAtEnd();
         aheadBehind_ = false;
     }
+}
+
+void DeckVoice::restartBehindWorker()
+{
+    // The output missed counts as heard (its time has passed): the new run
+    // starts where the sound stands now, not from the read head a lead
+    // ahead of it, so the deck comes back on time.
+    pos_ = clampToBuffer(heardFrames());
+    if (!slip_ || !diversionActive())
+        slipPos_ = pos_;
+    dropAheadRun();
+    run_ = UnitRun{};
+    run_.restartBehind = true;
+}
+
+void DeckVoice::leadBehindRun(float rate)
+{
+    // The unit's first output of the new run stands for its input's start a
+    // latency later, while the deck went on playing: the run starts that far
+    // ahead, in the direction of travel and inside an active loop.
+    const double lead = timePitchLatencyFrames_ * double(rate) * std::fabs(currentSpeed_);
+    if (!finite(lead) || lead <= 0.0)
+        return;
+    // Counted as read by the unit: the point heard lies a latency behind the
+    // read head from the run's first render on, as in a run under way.
+    run_.taken = lead;
+    if (reverse_) {
+        pos_ = clampToBuffer(pos_ - lead);
+    } else {
+        pos_ = clampToBuffer(pos_ + lead);
+        if (loopActive_ && loopStart_ < loopEnd_ && pos_ >= loopEnd_)
+            wrapIntoLoop();
+    }
+    if (!slip_ || !diversionActive())
+        slipPos_ = pos_;
+}
+
+void DeckVoice::goOnWithoutWorker(int frames, float* left, float* right, float rate)
+{
+    // The worker is so far behind that its rings are full of work it has
+    // not done (it stalled): nothing more can be queued, so the deck goes on
+    // in time without it, as silence, reading its track at the speed the
+    // unit would, and starts a new run from there once there is room again.
+    // Only the sound is lost, never the deck's place in the track.
+    restartBehindWorker();
+    readSource(frames, dropLeft_.data(), dropRight_.data(), 1.0, false, double(rate) * currentSpeed_);
+    state_.speed.store(playing_ ? currentSpeed_ : 0.0); // the unit's reader's speed, as on the unit
+    std::memset(left, 0, sizeof(float) * std::size_t(frames));
+    std::memset(right, 0, sizeof(float) * std::size_t(frames));
+    aheadTrace_.dryFrames = frames;
+    ahead_->dryBlocks.fetch_add(1, std::memory_order_relaxed);
+    ahead_->dryFrames.fetch_add(frames, std::memory_order_relaxed);
+    aheadBehind_ = true;
 }
 
 bool DeckVoice::serviceAhead(int renders)
@@ -1221,7 +1268,7 @@ void DeckVoice::provide(int frames, float* left, float* right) { readUnitInput(f
 void DeckVoice::readUnitInput(int frames, float* left, float* right)
 {
     // A move off the end is seen at the start of the render (`leaveEndForMove`).
-    const bool ended = unitEnding_;
+    const bool ended = run_.ending;
     readSource(frames, left, right, keyLock_ ? 1.0 : blockTempo_, false, currentSpeed_, true);
     // Past the track's end the read head stands and the sound fades out; that
     // input moves the position heard no further.
@@ -1230,68 +1277,68 @@ void DeckVoice::readUnitInput(int frames, float* left, float* right)
         // The track ended here: the deck plays on, the playing deck it sounds
         // like (a cue, play or hot cue acts on it as on a playing deck), until
         // the output made from this input is heard.
-        unitEnding_ = true;
-        unitPastEnd_ = 0;
+        run_.ending = true;
+        run_.pastEnd = 0;
         moved = readEndedAt_ + 1;
     }
-    if (unitEnding_) {
-        unitEndAt_ = pos_;
-        unitPastEnd_ += frames - moved;
+    if (run_.ending) {
+        run_.endAt = pos_;
+        run_.pastEnd += frames - moved;
     }
-    unitBacklog_ += double(moved);
-    unitTaken_ += double(moved) * currentSpeed_;
+    run_.backlog += double(moved);
+    run_.taken += double(moved) * currentSpeed_;
 }
 
 void DeckVoice::leaveEndForMove()
 {
-    if (!unitEnding_ || pos_ == unitEndAt_)
+    if (!run_.ending || pos_ == run_.endAt)
         return;
-    unitEnding_ = false;
+    run_.ending = false;
     const double rate = lastRate_ > 0.0f ? double(lastRate_) : 1.0;
-    const auto frames = std::int64_t(std::llround(double(unitPastEnd_) / rate));
-    if (frames > 0 && dropCount_ < kDrops) {
+    const auto frames = std::int64_t(std::llround(double(run_.pastEnd) / rate));
+    if (frames > 0 && run_.dropCount < kDrops) {
         // The unit turns input frame k of its run into output frame
         // latency + k / rate: the music read up to the end comes out over the
         // next (backlog + latency) / rate frames, after the stretches still
         // to drop, and the input past the end right after it.
-        std::int64_t at = unitOut_
-            + std::llround(std::max(unitBacklog_ + timePitchLatencyFrames_ * rate, 0.0) / rate);
-        for (std::size_t i = 0; i < dropCount_; ++i)
-            at += unitDrops_[(dropFirst_ + i) % kDrops].frames;
-        unitDrops_[(dropFirst_ + dropCount_) % kDrops] = {at, frames};
-        ++dropCount_;
+        std::int64_t at = run_.out
+            + std::llround(std::max(run_.backlog + timePitchLatencyFrames_ * rate, 0.0) / rate);
+        for (std::size_t i = 0; i < run_.dropCount; ++i)
+            at += run_.drops[(run_.dropFirst + i) % kDrops].frames;
+        run_.drops[(run_.dropFirst + run_.dropCount) % kDrops] = {at, frames};
+        ++run_.dropCount;
         // The worker makes the dropped output too: it counts as rendered, so
         // the output asked of it stays that far ahead of the sound.
         if (ahead_)
-            aheadRendered_ += frames;
+            run_.rendered += frames;
     } else {
         // Nothing to drop, or too many moves in one lead: that input is
         // heard as what it is.
-        unitBacklog_ += double(unitPastEnd_);
-        unitTaken_ += double(unitPastEnd_) * currentSpeed_;
+        run_.backlog += double(run_.pastEnd);
+        run_.taken += double(run_.pastEnd) * currentSpeed_;
     }
-    unitPastEnd_ = 0;
+    run_.pastEnd = 0;
 }
 
 std::int64_t DeckVoice::untilDrop(std::int64_t most) const
 {
-    if (dropCount_ == 0)
+    if (run_.dropCount == 0)
         return most;
-    return std::clamp<std::int64_t>(unitDrops_[dropFirst_ % kDrops].at - unitOut_, 0, most);
+    return std::clamp<std::int64_t>(run_.drops[run_.dropFirst % kDrops].at - run_.out, 0, most);
 }
 
-bool DeckVoice::atDrop() const { return dropCount_ > 0 && unitDrops_[dropFirst_ % kDrops].at <= unitOut_; }
+bool DeckVoice::atDrop() const { return run_.dropCount > 0 && run_.drops[run_.dropFirst % kDrops].at <= run_.out; }
 
 void DeckVoice::tookOutput(std::int64_t frames, bool dropped)
 {
-    unitOut_ += frames;
+    run_.out += frames;
     if (!dropped)
         return;
-    Drop& d = unitDrops_[dropFirst_ % kDrops];
+    Drop& d = run_.drops[run_.dropFirst % kDrops];
     d.frames -= frames;
     if (d.frames <= 0) {
-        dropFirst_ = (dropFirst_ + 1) % kDrops;
-        --dropCount_;
+        run_.dropFirst = (run_.dropFirst + 1) % kDrops;
+        --run_.dropCount;
     }
 }
 
@@ -1310,7 +1357,7 @@ int DeckVoice::renderUnit(int frames, float* left, float* right)
                 std::memset(right + done, 0, sizeof(float) * std::size_t(frames - done));
                 break;
             }
-            const int m = int(std::min({unitDrops_[dropFirst_ % kDrops].frames, budget, std::int64_t(maxFrames_)}));
+            const int m = int(std::min({run_.drops[run_.dropFirst % kDrops].frames, budget, std::int64_t(maxFrames_)}));
             (void)timePitch_->render(m, dropLeft_.data(), dropRight_.data());
             tookOutput(m, true);
             budget -= m;
@@ -1328,14 +1375,14 @@ bool DeckVoice::endHeard() const
 {
     // Everything read up to the end has come out of the unit: the position
     // heard has reached the read head standing there.
-    return unitEnding_ && playing_ && heardFrames() >= std::min(unitEndAt_, double(frameCount() - 2)) - 0.5;
+    return run_.ending && playing_ && heardFrames() >= std::min(run_.endAt, double(frameCount() - 2)) - 0.5;
 }
 
 void DeckVoice::stopAtEnd()
 {
     // The render that carried the track's last frame: the deck stops there,
     // and the next render leaves the unit's run.
-    unitEnding_ = false;
+    run_.ending = false;
     playing_ = cueing_ = false;
     state_.speed.store(0.0);
 }
@@ -1368,7 +1415,7 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
         speed = 0.0;
     // Whether the read head moves: a playing deck's, unless the unit's input
     // has reached the track's end.
-    bool moving = playing_ && !(feedingUnit && unitEnding_);
+    bool moving = playing_ && !(feedingUnit && run_.ending);
     if (!moving && !scratching && gain_ < 0.0001f) {
         // Standing still and faded out: nothing to read. The fade has ended
         // for good (it would otherwise creep through denormal values on every
@@ -1397,7 +1444,7 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
     // Reading the unit's input, the source frames it had read before this
     // input: the worker's input is counted after it is read, the audio
     // thread's before. A wrap is noted against the input that follows it.
-    const double takenBefore = feedingUnit ? unitTaken_ : unitTaken_ - double(frames) * currentSpeed_;
+    const double takenBefore = feedingUnit ? run_.taken : run_.taken - double(frames) * currentSpeed_;
 
     for (int f = 0; f < frames; ++f) {
         double step;
@@ -1481,23 +1528,23 @@ double DeckVoice::heardFrames() const
     const double rate = double(lastRate_);
     // Output missed while the worker was behind is skipped when it comes: that
     // much of the music has passed already.
-    const double missed = ahead_ ? double(std::min(aheadMissed_, aheadOwed_)) * rate : 0.0;
-    double lag = std::max(unitBacklog_ - missed + timePitchLatencyFrames_ * rate, 0.0) * currentSpeed_;
-    lag = std::min(lag, unitTaken_);
+    const double missed = ahead_ ? double(std::min(run_.missed, run_.owed)) * rate : 0.0;
+    double lag = std::max(run_.backlog - missed + timePitchLatencyFrames_ * rate, 0.0) * currentSpeed_;
+    lag = std::min(lag, run_.taken);
     // The lag lies behind the read head in its direction of travel: what was
     // read since the deck last turned round went that way, what came before
     // it the other way.
-    const double thisWay = std::min(lag, std::max(unitTaken_ - unitTakenAtTurn_, 0.0));
+    const double thisWay = std::min(lag, std::max(run_.taken - run_.takenAtTurn, 0.0));
     const double travelled = thisWay - (lag - thisWay);
     double heard = pos_ - (reverse_ ? -travelled : travelled);
     // The read head's jumps back into a loop made from input still to be
     // heard are undone: the sound still plays the music before them. This
     // holds whether the loop is still on and whatever its length now.
-    const double heardAt = unitTaken_ - lag;
-    const std::size_t kept = std::min(wrapCount_, kLoopWraps);
+    const double heardAt = run_.taken - lag;
+    const std::size_t kept = std::min(run_.wrapCount, kLoopWraps);
     std::size_t undone = 0;
     for (; undone < kept; ++undone) {
-        const LoopWrap& w = loopWraps_[(wrapCount_ - 1 - undone) % kLoopWraps];
+        const LoopWrap& w = run_.wraps[(run_.wrapCount - 1 - undone) % kLoopWraps];
         if (w.takenAt <= heardAt)
             break;
         heard += w.length;
@@ -1515,15 +1562,15 @@ void DeckVoice::wrapIntoLoop()
 {
     const double was = pos_;
     pos_ = loopStart_ + std::fmod(pos_ - loopStart_, loopEnd_ - loopStart_);
-    noteWrap(unitTaken_, was - pos_);
+    noteWrap(run_.taken, was - pos_);
 }
 
 void DeckVoice::noteWrap(double takenAt, double length)
 {
     if (!(length > 0.0) || !finite(takenAt))
         return;
-    loopWraps_[wrapCount_ % kLoopWraps] = {takenAt, length};
-    ++wrapCount_;
+    run_.wraps[run_.wrapCount % kLoopWraps] = {takenAt, length};
+    ++run_.wrapCount;
 }
 
 void DeckVoice::publish(float peakL, float peakR)

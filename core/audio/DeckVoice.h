@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -138,6 +139,23 @@ public:
     // run's start pad grows with their number (`aheadStartPadFrames`). Audio
     // thread (the mix engine), after render.
     void shareAheadStart(int runs);
+    // The unit run the voice is in on the render-ahead path (a new number for
+    // each run). Audio thread.
+    std::uint32_t aheadRun() const { return aheadGeneration_; }
+    // Whether the run holds before its music: its start pad is over (or ends
+    // in a render of `frames`) and it still waits for the worker or for the
+    // runs that started with it. Audio thread.
+    bool aheadStartHeld() const { return ahead_ && !run_.restart && run_.holding; }
+    // Whether a render of `frames` now would end the hold by itself: the
+    // output of the render, and of the device's recent burst, is ready, and
+    // the start shared with other runs has passed (or the hold has lasted
+    // `kAheadMaxHoldSeconds`). Audio thread (the mix engine), before render.
+    bool aheadStartReady(int frames) const;
+    // Runs that started in the same slice begin their music in the same
+    // render, once every one of them is ready: while `wait` is set the run
+    // holds even when its own output is ready (`kAheadMaxHoldSeconds` at
+    // most). Audio thread (the mix engine), before render.
+    void waitForPartners(bool wait) { run_.partnersWait = wait; }
     // Renders after a unit run's start pad whose output was not ready in full,
     // and the frames they missed. Any thread.
     std::int64_t aheadDryBlocks() const;
@@ -260,6 +278,15 @@ private:
     void renderAhead(int frames, float* left, float* right, float rate, float pitch);
     // Leaves the current unit run: the worker drops its queued input and requests.
     void dropAheadRun();
+    // The worker fell far behind: the current run is left for a new one that
+    // starts, without holding, from the point heard. Audio thread.
+    void restartBehindWorker();
+    // A render while the worker's rings are full: silence, the deck moving on
+    // in time. Audio thread.
+    void goOnWithoutWorker(int frames, float* left, float* right, float rate);
+    // A run started again behind the worker begins a unit latency past the
+    // point heard. Audio thread, at the run's start.
+    void leadBehindRun(float rate);
 
     double beatFrames() const;
     double beatLengthSeconds() const;
@@ -323,23 +350,96 @@ private:
     int workPhase_ = -1;
     // Renders so far; its parity picks the slices the unit works in.
     std::uint64_t slices_ = 0;
-    // Input frames the unit has taken since its reset, less the input its output
-    // so far stands for: what it holds, made ahead or still to process.
-    double unitBacklog_ = 0.0;
-    // Source frames the unit has read since its reset, and the count when the
-    // deck last changed direction.
-    double unitTaken_ = 0.0;
-    double unitTakenAtTurn_ = 0.0;
+    static constexpr std::size_t kLoopWraps = 64;
     // The read head's latest jumps back into a loop, each at the count of
-    // source frames read before it: while that input is still to be heard,
-    // the sound plays the music before the jump. Newest at wrapCount_ - 1.
+    // source frames read before it (see `UnitRun::wraps`).
     struct LoopWrap {
         double takenAt = 0.0;
         double length = 0.0;
     };
-    static constexpr std::size_t kLoopWraps = 64;
-    std::array<LoopWrap, kLoopWraps> loopWraps_{};
-    std::size_t wrapCount_ = 0;
+    // A stretch of a unit run's output to drop, from output frame `at`.
+    struct Drop {
+        std::int64_t at = 0;
+        std::int64_t frames = 0;
+    };
+    static constexpr std::size_t kDrops = 8;
+    // One run of the time-pitch unit, from its reset: what tells the point
+    // heard from the read head, and on the render-ahead path the run's pacing,
+    // pad and hold. A new run starts from a fresh one, assigned whole. Audio
+    // thread.
+    struct UnitRun {
+        // Input frames the unit has taken since its reset, less the input its
+        // output so far stands for: what it holds, made ahead or still to
+        // process.
+        double backlog = 0.0;
+        // Source frames the unit has read since its reset, and the count when
+        // the deck last changed direction.
+        double taken = 0.0;
+        double takenAtTurn = 0.0;
+        // While the input after a wrap is still to be heard, the sound plays
+        // the music before the jump. Newest at wrapCount - 1.
+        std::array<LoopWrap, kLoopWraps> wraps{};
+        std::size_t wrapCount = 0;
+        // The unit read the track's end, but what it holds of the music
+        // before the end (made ahead, or inside its latency) is still to be
+        // heard: the deck plays on until the output carrying the end's frame
+        // (either path). The controls act on it as on a playing deck; the
+        // read head stands at the end (`endAt`) and the input read past it
+        // (`pastEnd` frames) moves it no further. A deck moved off the end
+        // goes on playing.
+        bool ending = false;
+        double endAt = 0.0;
+        std::int64_t pastEnd = 0;
+        // Output frames of the run taken so far (heard, skipped or dropped),
+        // and the stretches of it to drop, oldest first: each one the output
+        // of the input read past the track's end before a move off it, which
+        // nobody is to hear. Their input is not counted in `backlog` or
+        // `taken`, nor their output when it goes. A move with the queue full
+        // plays its stretch as silence.
+        std::array<Drop, kDrops> drops{};
+        std::size_t dropFirst = 0;
+        std::size_t dropCount = 0;
+        std::int64_t out = 0;
+
+        // Render-ahead. Whether the next time-pitch render starts a new run;
+        // `restartBehind`: the restart is the voice's own, the worker having
+        // fallen behind (no command asked for it), and the new run does not
+        // hold for the worker.
+        bool restart = true;
+        bool restartBehind = false;
+        // This run is such a restart: its start pad's time passes as missed
+        // output does.
+        bool behind = false;
+        // The fraction of an input frame carried to the next render, and
+        // output frames to skip (the start pad's, and those missed while the
+        // ring was dry).
+        double carry = 0.0;
+        std::int64_t owed = 0;
+        // Of those, the output missed while the ring was dry: the music it
+        // stands for has passed.
+        std::int64_t missed = 0;
+        // Output frames rendered in this run, and asked of the worker.
+        std::int64_t rendered = 0;
+        std::int64_t requested = 0;
+        // The frames of the start pad still to play, the pad in all, the span
+        // it was counted for, and the frames of fade-in still to apply after
+        // it (a pad longer than the unit's quiet start) or after a dry render.
+        std::int64_t pad = 0;
+        std::int64_t padTotal = 0;
+        int padSpan = 1;
+        int fade = 0;
+        // After its pad the run holds (silence, nothing skipped) until the
+        // output of its next render and the device's recent burst
+        // (`holdSpan`) is ready, for at least `holdLeast` frames (runs
+        // starting together); `held` frames so far.
+        bool holding = false;
+        int holdSpan = 0;
+        std::int64_t holdLeast = 0;
+        std::int64_t held = 0;
+        // Runs started in the same slice are not all ready yet: hold on.
+        bool partnersWait = false;
+    };
+    UnitRun run_;
     void noteWrap(double takenAt, double length);
     // Moves the read head back into the active loop, keeping its place in the
     // loop's cycle, and notes the jump as a wrap. Audio thread.
@@ -348,65 +448,12 @@ private:
     // Render-ahead: the rings and the worker's state (null while off).
     struct Ahead;
     std::unique_ptr<Ahead> ahead_;
-    // Audio thread: the current unit run, whether the next time-pitch render
-    // starts a new one, the fraction of an input frame carried to the next
-    // render, and output frames to skip (missed while the ring was dry).
+    // The newest unit run started on the render-ahead path (the worker skips
+    // older runs' work), the longest render so far (whatever the run), and
+    // the device's longest recent burst.
     std::uint32_t aheadGeneration_ = 0;
-    bool aheadRestart_ = true;
-    // The restart is the voice's own, the worker having fallen behind (no
-    // command asked for it): the new run does not hold for the worker.
-    bool aheadRestartBehind_ = false;
-    double aheadCarry_ = 0.0;
-    std::int64_t aheadOwed_ = 0;
-    // Of those, the output missed while the ring was dry (the rest is the start
-    // pad's): the music it stands for has passed.
-    std::int64_t aheadMissed_ = 0;
-    // Output frames rendered in this run, and asked of the worker.
-    std::int64_t aheadRendered_ = 0;
-    std::int64_t aheadRequested_ = 0;
-    // The longest render so far (whatever the run), the device's longest recent burst,
-    // and the frames of the run's start pad still to play.
     int aheadLongest_ = 1;
     int aheadSpan_ = 0;
-    std::int64_t aheadPad_ = 0;
-    // The run's start pad in all, the span it was counted for, and the frames
-    // of fade-in still to apply after it (a pad longer than the unit's quiet
-    // start).
-    std::int64_t aheadPadTotal_ = 0;
-    int aheadPadSpan_ = 1;
-    int aheadFade_ = 0;
-    // After its pad the run holds (silence, nothing skipped) until the output
-    // of its next render and the device's recent burst (`aheadHoldSpan_`) is
-    // ready, for at least `aheadHoldLeast_` frames (runs starting together);
-    // `aheadHeld_` frames so far.
-    bool aheadHolding_ = false;
-    int aheadHoldSpan_ = 0;
-    std::int64_t aheadHoldLeast_ = 0;
-    std::int64_t aheadHeld_ = 0;
-    // The unit read the track's end, but what it holds of the music before
-    // the end (made ahead, or inside its latency) is still to be heard: the
-    // deck plays on until the output carrying the end's frame (either path).
-    // The controls act on it as on a playing deck; the read head stands at
-    // the end (`unitEndAt_`) and the input read past it (`unitPastEnd_`
-    // frames) moves it no further. A deck moved off the end goes on playing.
-    bool unitEnding_ = false;
-    double unitEndAt_ = 0.0;
-    std::int64_t unitPastEnd_ = 0;
-    // Output frames of the unit's run taken so far (heard, skipped or
-    // dropped), and the stretches of it to drop, oldest first: each one the
-    // output of the input read past the track's end before a move off it,
-    // which nobody is to hear. Their input is not counted in `unitBacklog_`
-    // or `unitTaken_`, nor their output when it goes. A move with the queue
-    // full plays its stretch as silence.
-    struct Drop {
-        std::int64_t at = 0;
-        std::int64_t frames = 0;
-    };
-    static constexpr std::size_t kDrops = 8;
-    std::array<Drop, kDrops> unitDrops_{};
-    std::size_t dropFirst_ = 0;
-    std::size_t dropCount_ = 0;
-    std::int64_t unitOut_ = 0;
     // Where dropped output goes on the audio thread's path.
     std::vector<float> dropLeft_, dropRight_;
     // The last render ran the unit ahead, and what it did.

@@ -201,6 +201,8 @@ void MixEngine::renderSlice(int n) noexcept
     }
     runRequests();
     lap(stages_.sync);
+    if (startedTogether_ != 0)
+        releaseStartsTogether(n);
     bool askedAhead = false;
     bool wakeNow = false;
     int runs = 0;
@@ -214,10 +216,19 @@ void MixEngine::renderSlice(int n) noexcept
         wakeNow = wakeNow || (deck.askedAhead() && (deck.lastAheadTrace().newRun || deck.aheadBehind()));
         lap(stages_.decks[std::size_t(i)]);
     }
-    // Runs that began together share the worker for their first output.
-    if (runs > 1)
-        for (const auto& deck : decks_)
-            deck->shareAheadStart(runs);
+    // Runs that began together share the worker for their first output, and
+    // their music begins in the same render.
+    if (runs > 1) {
+        startedTogether_ = 0;
+        for (int i = 0; i < deckCount; ++i) {
+            DeckVoice& deck = *decks_[std::size_t(i)];
+            deck.shareAheadStart(runs);
+            if (deck.askedAhead() && deck.lastAheadTrace().newRun && deck.aheadStartHeld()) {
+                startedTogether_ |= 1u << i;
+                startedTogetherRun_[std::size_t(i)] = deck.aheadRun();
+            }
+        }
+    }
     // The worker makes the next slices' time-pitch output now; decks that stand
     // still or play on the direct path ask for nothing, and it parks. It paces
     // itself by the slices published here (AheadPacing); this thread wakes it
@@ -660,6 +671,28 @@ void MixEngine::workerLoop()
         }
     }
     workerParked_.store(false);
+}
+
+void MixEngine::releaseStartsTogether(int n) noexcept
+{
+    // A run that began its music, or was left for another, is out of the
+    // group; the rest wait until all of them have their output ready (each
+    // waits on its own at most the longest hold, and they started together).
+    bool ready = true;
+    for (int i = 0; i < deckCount; ++i) {
+        const DeckVoice& deck = *decks_[std::size_t(i)];
+        if ((startedTogether_ & (1u << i)) == 0)
+            continue;
+        if (!deck.aheadStartHeld() || deck.aheadRun() != startedTogetherRun_[std::size_t(i)])
+            startedTogether_ &= ~(1u << i);
+        else
+            ready = ready && deck.aheadStartReady(n);
+    }
+    for (int i = 0; i < deckCount; ++i)
+        if ((startedTogether_ & (1u << i)) != 0)
+            decks_[std::size_t(i)]->waitForPartners(!ready);
+    if (ready)
+        startedTogether_ = 0;
 }
 
 void MixEngine::serviceAhead()

@@ -205,6 +205,10 @@ private:
     void workerLoop();
     // The worker's round: every deck's queued renders, one deck's render at a time.
     void serveDecks();
+    // Runs that started in the same slice and still hold before their music
+    // go on in the same render, once every one is ready for a slice of `n`.
+    // Audio thread, before the voices render.
+    void releaseStartsTogether(int n) noexcept;
 
     const double sampleRate_;
     const int maxFrames_;
@@ -253,6 +257,10 @@ private:
     std::atomic<bool> stopWorker_{false};
     std::atomic<std::uint64_t> aheadSlices_{0};
     SliceBursts bursts_; // audio thread
+    // The decks whose unit runs started in the same slice and still hold
+    // (a bit each), and each one's run. Audio thread.
+    unsigned startedTogether_ = 0;
+    std::array<std::uint32_t, deckCount> startedTogetherRun_{};
     std::atomic<std::int64_t> aheadNextAt_{0};  // monotonic ns: when the device should ask for the next slice
     std::atomic<std::int64_t> aheadSliceNs_{0}; // the last counted slice's length of audio
     std::atomic<bool> workerParked_{false};

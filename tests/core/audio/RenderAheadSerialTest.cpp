@@ -111,6 +111,80 @@ void changeFourDecks(MixEngine& engine, Start how, bool restart)
     }
 }
 
+// Tries of a case whose runs came in late (under the sanitizers, whose
+// slower rounds are not timed, one).
+#ifndef ZELVO_SANITIZED
+constexpr int kStartTries = 3;
+#else
+constexpr int kStartTries = 1;
+#endif
+
+// How four runs started together at a device's pace came in.
+struct StartAtPace {
+    // Frames the decks held, together, past the start the runs share (their
+    // first output was not ready in time), and the first slice after the
+    // start whose render ran dry within the runs' first 60 ms (−1: none).
+    std::int64_t heldBeyond = 0;
+    int dryAt = -1;
+    // This thread stalled from the start on: the kernel kept it waiting for
+    // a core for over 1 ms.
+    bool stalled = false;
+    // The audio thread never waited, locked or allocated.
+    bool clean = true;
+    bool onTime() const { return heldBeyond == 0 && dryAt < 0; }
+};
+
+// Four key-locked decks on the engine's own worker, rendered in slices of
+// `frames` at a device's pace, leave their runs after 0.3 s and start new
+// ones together 0.1 s later (`how`).
+StartAtPace startFourRunsAtPace(const std::vector<TrackBufferRef>& tracks, int frames, Start how)
+{
+    StartAtPace got;
+    MixEngine engine(kSerialRate, 4096, MixEngine::RenderAhead::thread);
+    EXPECT_EQ(engine.renderAhead(), MixEngine::RenderAhead::thread);
+    startFourDecks(engine, tracks);
+    std::vector<float> bufs[4];
+    for (auto& b : bufs)
+        b.assign(std::size_t(frames), 0.0f);
+    float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
+    const auto period = std::chrono::nanoseconds(std::int64_t(frames * 1e9 / kSerialRate));
+    const int slices = int(0.55 * kSerialRate) / frames;
+    const int before = int(0.3 * kSerialRate) / frames; // the decks stop or leave the worker
+    const int startAt = before + int(0.1 * kSerialRate) / frames; // and start runs together
+    const int watched = std::max(4, int(0.06 * kSerialRate) / frames);
+    // What runs starting together wait for each other before their music.
+    const std::int64_t shared = DeckVoice::aheadStartPadFrames(frames, kSerialRate, MixEngine::deckCount)
+        - DeckVoice::aheadStartPadFrames(frames, kSerialRate, 1);
+    const DeviceThreadPriority device;
+    std::int64_t dryBefore = 0, waitedAtStart = -1;
+    std::array<std::int64_t, MixEngine::deckCount> heldBefore{};
+    auto next = std::chrono::steady_clock::now();
+    RealtimeProbe probe;
+    for (int s = 0; s < slices; ++s) {
+        if (s == before || s == startAt)
+            changeFourDecks(engine, how, s == startAt);
+        if (s == startAt) {
+            dryBefore = engine.aheadDryBlocks();
+            waitedAtStart = ownRunQueueWaitNs();
+            for (int i = 0; i < MixEngine::deckCount; ++i)
+                heldBefore[std::size_t(i)] = engine.deck(i)->aheadLateFrames();
+        }
+        {
+            AudioThreadScope audio;
+            engine.render(frames, ptrs, 4);
+        }
+        if (s >= startAt && s < startAt + watched && got.dryAt < 0 && engine.aheadDryBlocks() != dryBefore)
+            got.dryAt = s - startAt;
+        next = std::max(next + period, std::chrono::steady_clock::now());
+        std::this_thread::sleep_until(next);
+    }
+    got.stalled = ownThreadWaited(waitedAtStart, 1'000'000);
+    for (int i = 0; i < MixEngine::deckCount; ++i)
+        got.heldBeyond = std::max(got.heldBeyond, engine.deck(i)->aheadLateFrames() - heldBefore[std::size_t(i)] - shared);
+    got.clean = bool(probe.clean());
+    return got;
+}
+
 } // namespace
 
 TEST(RenderAheadSerial, TheAudioThreadWakesItsWorkerOnlyFromRest)
@@ -188,11 +262,12 @@ TEST(RenderAheadSerial, FourDecksStartingRunsTogetherNeverRunDry)
     // 1.0 together. The worker makes each run's first output before any
     // deck's later output (checked here with the worker's rounds run by hand,
     // where the order is exact), so with the engine's own worker at a device's
-    // pace no render of the runs' first 60 ms (at least four slices) runs
+    // pace the runs come in on time: none holds past the start the runs
+    // share, and no render of their first 60 ms (at least four slices) runs
     // dry; later ones are the machine's to keep (the worker may not run in
     // real time).
     // A busy machine may keep this thread from its core, measured by the
-    // kernel: a dry render after 1 ms of such waiting since the start is
+    // kernel: a late start after 1 ms of such waiting since the start is
     // excused, in a few of the cases at most. A worker kept from its core is
     // not excused.
     std::vector<TrackBufferRef> tracks;
@@ -250,55 +325,33 @@ TEST(RenderAheadSerial, FourDecksStartingRunsTogetherNeverRunDry)
     for (int frames : {64, 256, 1024})
         for (Start how : {Start::fromStop, Start::keyLockOn, Start::tempoCrossing}) {
             SCOPED_TRACE(testing::Message() << frames << " frames, start " << int(how));
-            MixEngine engine(kSerialRate, 4096, MixEngine::RenderAhead::thread);
-            ASSERT_EQ(engine.renderAhead(), MixEngine::RenderAhead::thread);
-            startFourDecks(engine, tracks);
-            std::vector<float> bufs[4];
-            for (auto& b : bufs)
-                b.assign(std::size_t(frames), 0.0f);
-            float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
-            const auto period = std::chrono::nanoseconds(std::int64_t(frames * 1e9 / kSerialRate));
-            const int slices = int(0.55 * kSerialRate) / frames;
-            const int before = int(0.3 * kSerialRate) / frames; // the decks stop or leave the worker
-            const int startAt = before + int(0.1 * kSerialRate) / frames; // and start runs together
-            const int watched = std::max(4, int(0.06 * kSerialRate) / frames);
-            const DeviceThreadPriority device;
-            std::int64_t dryBefore = 0, waitedAtStart = -1;
-            std::vector<int> dryAt;
-            bool starved = false;
-            auto next = std::chrono::steady_clock::now();
-            RealtimeProbe probe;
-            for (int s = 0; s < slices; ++s) {
-                if (s == before || s == startAt)
-                    changeFourDecks(engine, how, s == startAt);
-                if (s == startAt) {
-                    dryBefore = engine.aheadDryBlocks();
-                    waitedAtStart = ownRunQueueWaitNs();
-                }
-                {
-                    AudioThreadScope audio;
-                    engine.render(frames, ptrs, 4);
-                }
-                if (s >= startAt && s < startAt + watched && engine.aheadDryBlocks() != dryBefore) {
-                    dryAt.push_back(s - startAt);
-                    dryBefore = engine.aheadDryBlocks();
-                    starved = starved || ownThreadWaited(waitedAtStart, 1'000'000);
-                }
-                next = std::max(next + period, std::chrono::steady_clock::now());
-                std::this_thread::sleep_until(next);
+            // A try that came in late with this thread steady is tried again:
+            // a worker at fault is late on every try, while the machine
+            // taking the worker's core now and then (time the kernel here
+            // cannot measure: another guest on the host) is not.
+            StartAtPace last;
+            bool clean = true;
+            int tries = 0;
+            while (tries < kStartTries) {
+                last = startFourRunsAtPace(tracks, frames, how);
+                clean = clean && last.clean;
+                ++tries;
+                if (last.onTime() || last.stalled)
+                    break;
             }
-            EXPECT_TRUE(probe.clean());
+            EXPECT_TRUE(clean) << "the audio thread waited, locked or allocated";
 #ifndef ZELVO_SANITIZED
-            if (starved && !dryAt.empty()) {
+            if (!last.onTime() && last.stalled) {
                 ++excused;
                 continue;
             }
-            EXPECT_TRUE(dryAt.empty()) << "dry " << dryAt[0] << " slices after the start";
+            EXPECT_EQ(last.heldBeyond, 0) << "frames held past the runs' shared start, " << tries << " tries";
+            EXPECT_TRUE(last.dryAt < 0) << "dry " << last.dryAt << " slices after the start, " << tries << " tries";
 #else
             // The sanitizers make the worker's rounds several times longer than
             // the pads are made for: only the real-time rules are checked here.
-            (void)starved;
+            (void)tries;
 #endif
         }
-    EXPECT_LE(excused, 3) << "of 9 cases ran dry after this thread waited for a core";
+    EXPECT_LE(excused, 3) << "of 9 cases came in late after this thread stalled";
 }

@@ -5,12 +5,16 @@
 // is heard, and one moved back into the music before then plays on with no
 // hole.
 #include "audio/DeckVoice.h"
+#include "audio/MixEngine.h"
+#include "audio/MixerParams.h"
 
 #include "DeckVoiceSupport.h"
+#include "MixEngineSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -291,6 +295,48 @@ TEST(RenderAheadStartStop, ADeckWhoseWorkerStallsKeepsTime)
             EXPECT_NEAR(voice.state().position.load(), 0.5 + passed * kTempo, 0.1);
         }
     }
+}
+
+TEST(RenderAheadStartStop, AStalledWorkerCostsSilenceNeverTime)
+{
+    // The worker is gone for 0.4 s, 1 s or 2 s while a key-locked deck plays:
+    // the deck plays silence meanwhile and starts its runs again by itself,
+    // never standing still, so once the worker is back its position and its
+    // sound are where the same deck's on the audio thread are, within one
+    // render: a tone that sets in 0.2 s after the worker came back is heard at
+    // the same time on both paths.
+    for (int block : {64, 256, 1024})
+        for (double stall : {0.4, 1.0, 2.0}) {
+            SCOPED_TRACE(testing::Message() << "block " << block << ", stall " << stall << " s");
+            const int before = int(0.5 * kRate) / block;
+            const int gone = int(stall * kRate) / block;
+            const int after = int(0.4 * kRate) / block;
+            const double onset = 0.5 + (double((before + gone) * block) / kRate + 0.2) * kTempo;
+            const TrackBufferRef track = generatedBuffer(4.0, kRate, [&](std::int64_t i) {
+                const double t = double(i) / kRate;
+                return t < onset ? 0.0f : float(0.5 * std::sin(2.0 * 3.14159265358979 * 440.0 * (t - onset)));
+            });
+            double position[2] = {0.0, 0.0};
+            std::int64_t heardAt[2] = {-1, -1};
+            for (bool ahead : {false, true}) {
+                std::vector<std::unique_ptr<DeckVoice>> deck;
+                deck.push_back(keyLockedDeck(track, ahead, kTempo));
+                sendOk(*deck[0], DeckCommand::play());
+                std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                for (int k = 0; k < before + gone + after; ++k) {
+                    deck[0]->render(block, l.data(), r.data());
+                    for (int f = 0; f < block && heardAt[ahead] < 0; ++f)
+                        if (std::fabs(l[std::size_t(f)]) > 0.05f)
+                            heardAt[ahead] = std::int64_t(k) * block + f;
+                    if (ahead && (k < before || k >= before + gone))
+                        serve(deck);
+                }
+                position[ahead] = deck[0]->state().position.load();
+            }
+            EXPECT_NEAR(position[1], position[0], block / kRate) << "the deck came back off time";
+            ASSERT_GE(heardAt[0], 0);
+            EXPECT_NEAR(double(heardAt[1]), double(heardAt[0]), double(block)) << "the sound came back off time";
+        }
 }
 
 TEST(RenderAheadStartStop, RunsStartedInOrAfterABurstKeepTheirMusicWhole)
@@ -722,4 +768,109 @@ TEST(RenderAheadStartStop, KeyLockTurnedOffWhilePlayingSkipsNothing)
                 deck.play(0.1);
                 EXPECT_NEAR(voice.state().position.load(), before + step * double(1 + int(0.1 * kRate) / block), 0.003);
             }
+}
+
+namespace {
+
+enum class Burst { open, catchUp };
+
+// Four key-locked decks at different tempos on a mix engine whose worker's
+// rounds run here, rendered in slices of `frames`, start playing in the same
+// slice: (open) before the device's first four renders, which come back to
+// back, or (catchUp) 0.6 s after the device caught up with eight renders back
+// to back. The span is told to the decks as the engine tells it (the burst so
+// far, then the burst within its window); the worker gets nothing done inside
+// a burst, and `perSlice` renders of one deck after each slice, deck by deck.
+// Decks 1 and 2 are heard on the master, decks 3 and 4 on the headphone bus,
+// each on one side. Each deck's first sound, in frames from the slice in which
+// they started (−1: none).
+std::array<std::int64_t, MixEngine::deckCount> firstSounds(Burst burst, int frames, int perSlice)
+{
+    MixEngine engine(kRate, 4096, MixEngine::RenderAhead::manual);
+    EXPECT_EQ(engine.renderAhead(), MixEngine::RenderAhead::manual);
+    MixerParams& p = *engine.params();
+    p.master.store(1.0);
+    p.limiter.store(false);
+    const std::array tempos{kTempo, 1.03, 0.97, 1.09};
+    for (int i = 0; i < MixEngine::deckCount; ++i) {
+        DeckVoice& d = *engine.deck(i);
+        TrackBufferRef track = music(3.0, 1000.0 * i);
+        float* silent = i % 2 == 0 ? track->right : track->left;
+        std::fill(silent, silent + track->frames, 0.0f);
+        sendOk(d, DeckCommand::load(track, false));
+        sendOk(d, DeckCommand::quantize(false));
+        sendOk(d, DeckCommand::keyLock(true));
+        sendOk(d, DeckCommand::seek(0.5));
+        d.tempo().store(tempos[std::size_t(i)]);
+        p.channel(i).crossfaderAssign.store(0);
+        p.channel(i).fader.store(i < 2 ? 1.0 : 0.0);
+        p.channel(i).cue.store(i >= 2);
+    }
+    std::vector<float> bufs[4];
+    for (auto& b : bufs)
+        b.assign(std::size_t(frames), 0.0f);
+    float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
+    std::array<std::int64_t, MixEngine::deckCount> first{-1, -1, -1, -1};
+    std::int64_t since = -1; // frames rendered since the decks started
+    int served = 0;
+    auto render = [&](int span, bool serve) {
+        for (int i = 0; i < MixEngine::deckCount; ++i)
+            engine.deck(i)->setAheadSpan(span);
+        engine.render(frames, ptrs, 4);
+        if (since >= 0) {
+            for (int i = 0; i < MixEngine::deckCount; ++i) {
+                const std::vector<float>& heard = bufs[std::size_t(i)]; // master L/R, headphones L/R
+                for (int f = 0; f < frames && first[std::size_t(i)] < 0; ++f)
+                    if (heard[std::size_t(f)] != 0.0f)
+                        first[std::size_t(i)] = since + f;
+            }
+            since += frames;
+        }
+        for (int k = 0; serve && k < perSlice; ++k, ++served)
+            engine.deck(served % MixEngine::deckCount)->serviceAhead(1);
+    };
+    auto playAll = [&] {
+        for (int i = 0; i < MixEngine::deckCount; ++i)
+            sendOk(*engine.deck(i), DeckCommand::play());
+        since = 0;
+    };
+    const int burstSpan = std::min(4 * frames, 4096);
+    if (burst == Burst::open) {
+        playAll();
+        for (int k = 1; k <= 4; ++k)
+            render(std::min(k * frames, 4096), false);
+    } else {
+        for (int k = 0; k < 20; ++k)
+            render(frames, true);
+        for (int k = 1; k <= 8; ++k)
+            render(std::min(k * frames, 4096), false);
+        for (int k = 0; k < int(0.6 * kRate) / frames; ++k)
+            render(4096, true);
+        playAll();
+    }
+    for (int k = 0; k < int(0.6 * kRate) / frames; ++k)
+        render(burst == Burst::open ? burstSpan : 4096, true);
+    return first;
+}
+
+} // namespace
+
+TEST(RenderAheadStartStop, RunsStartedTogetherAfterABurstSoundTogether)
+{
+    // Four decks started in the same slice wait, after a device's burst,
+    // until the worker has their output for the burst's length ready; they
+    // wait for each other too, so their music begins in the same sample
+    // however the worker's rounds fall across the slices (here a worker
+    // that gets two or three renders done per slice, deck by deck), and
+    // beat-matched decks do not flam.
+    for (Burst burst : {Burst::open, Burst::catchUp})
+        for (int perSlice : {2, 3}) {
+            SCOPED_TRACE(testing::Message() << (burst == Burst::open ? "opening burst" : "after a catch-up") << ", "
+                                            << perSlice << " renders per slice");
+            const auto first = firstSounds(burst, 1024, perSlice);
+            for (int i = 0; i < MixEngine::deckCount; ++i) {
+                EXPECT_GE(first[std::size_t(i)], 0) << "deck " << i + 1 << " was never heard";
+                EXPECT_EQ(first[std::size_t(i)], first[0]) << "deck " << i + 1 << " against deck 1";
+            }
+        }
 }
