@@ -723,3 +723,96 @@ TEST(RenderAheadStartStop, KeyLockTurnedOffWhilePlayingSkipsNothing)
                 EXPECT_NEAR(voice.state().position.load(), before + step * double(1 + int(0.1 * kRate) / block), 0.003);
             }
 }
+
+TEST(RenderAheadStartStop, TheJogHeldInVinylModeScratchesFromWhereTheDeckWasHeard)
+{
+    // The read head runs ahead of the sound by what the stretcher holds; a
+    // hand on the platter takes the record where the DJ hears it. On a ramp
+    // whose samples tell their frame, the first scratched sample is the
+    // frame published last, and the position does not jump. Held with the
+    // jog in bend mode and vinyl mode turned on after, the same.
+    const float scale = 1e-5f;
+    const TrackBufferRef track = rampBuffer(std::int64_t(4.0 * kRate), kRate, scale);
+    for (int block : {64, 256, 1024})
+        for (bool ahead : {false, true})
+            for (bool vinylAfter : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead << " vinyl after "
+                                                << vinylAfter);
+                std::vector<std::unique_ptr<DeckVoice>> deck;
+                deck.push_back(keyLockedDeck(track, ahead, kTempo, 1.0));
+                DeckVoice& voice = *deck[0];
+                sendOk(voice, DeckCommand::play());
+                std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                auto render = [&] {
+                    voice.render(block, l.data(), r.data());
+                    if (ahead)
+                        serve(deck);
+                };
+                for (int k = 0; k < int(0.5 * kRate) / block; ++k)
+                    render();
+                if (vinylAfter) {
+                    sendOk(voice, DeckCommand::vinyl(false));
+                    sendOk(voice, DeckCommand::jogTouch(true));
+                    render();
+                    sendOk(voice, DeckCommand::vinyl(true));
+                } else {
+                    sendOk(voice, DeckCommand::jogTouch(true));
+                }
+                const double heard = voice.state().position.load();
+                ASSERT_GT(voice.positionSeconds() - heard, 0.01) << "the read head runs ahead of the sound";
+                render();
+                EXPECT_NEAR(double(l[0]) / double(scale), heard * kRate, 2.0) << "the first scratched frame";
+                EXPECT_NEAR(voice.state().position.load(), heard, 0.001) << "the position after the touch";
+                // Held still, the record stays there.
+                for (int k = 0; k < int(0.1 * kRate) / block; ++k)
+                    render();
+                EXPECT_NEAR(voice.state().position.load(), heard, 0.001) << "the position while held";
+            }
+}
+
+TEST(RenderAheadStartStop, ADeckPlayedBackToItsStartStandsThere)
+{
+    // Played in reverse into the track's start, the read head stands at 0
+    // while the stretcher goes on taking its input: once the sound gets there
+    // the published position is 0, a pause leaves the deck there, and played
+    // forwards again the position moves on from 0 and never back.
+    const TrackBufferRef track = music(2.0, 0.0);
+    for (int block : {64, 256, 1024})
+        for (bool ahead : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead);
+            std::vector<std::unique_ptr<DeckVoice>> deck;
+            deck.push_back(keyLockedDeck(track, ahead, kTempo, 0.2));
+            DeckVoice& voice = *deck[0];
+            sendOk(voice, DeckCommand::reverse(true));
+            sendOk(voice, DeckCommand::play());
+            std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+            auto render = [&] {
+                voice.render(block, l.data(), r.data());
+                if (ahead)
+                    serve(deck);
+            };
+            for (int k = 0; k < int(0.5 * kRate) / block; ++k)
+                render();
+            EXPECT_TRUE(voice.isPlaying());
+            EXPECT_EQ(voice.state().position.load(), 0.0) << "standing at the start";
+            sendOk(voice, DeckCommand::reverse(false));
+            double last = 0.0;
+            for (int k = 0; k < int(0.3 * kRate) / block; ++k) {
+                render();
+                const double now = voice.state().position.load();
+                EXPECT_GE(now, last - 1e-9) << "forwards again, slice " << k;
+                last = now;
+            }
+            EXPECT_GT(last, 0.1);
+            // Back to the start again, then paused there.
+            sendOk(voice, DeckCommand::reverse(true));
+            for (int k = 0; k < int(0.6 * kRate) / block; ++k)
+                render();
+            EXPECT_EQ(voice.state().position.load(), 0.0) << "standing at the start again";
+            sendOk(voice, DeckCommand::pause());
+            for (int k = 0; k < 4; ++k)
+                render();
+            EXPECT_EQ(voice.state().position.load(), 0.0) << "after the pause";
+            EXPECT_EQ(voice.positionSeconds(), 0.0) << "the read head after the pause";
+        }
+}
