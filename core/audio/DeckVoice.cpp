@@ -613,9 +613,21 @@ void DeckVoice::hotCuePad(int index, bool down)
     double& cue = hotCues_[std::size_t(index)];
     if (down) {
         if (cue >= 0.0 && playing_ && !cueing_) {
+            // The jump is heard after the output queued ahead of the sound:
+            // within a device's burst that is far more than a slice's lead,
+            // and the deck starts a fresh run from the cue instead, heard
+            // after the unit's own latency. Its phase in the beat is then
+            // that of the point the music would have reached by then.
+            const bool fresh = freshRunForJump();
+            double from = pos_;
+            if (fresh) {
+                const double ahead = timePitchLatencyFrames_ * double(lastRate_) * currentSpeed_;
+                from = heardFrames() + (reverse_ ? -ahead : ahead);
+                leaveUnitRun(false);
+            }
             double target = cue;
             if (quantized())
-                target += (pos_ / sr - (grid_.firstBeat + beatLengthSeconds() * roundAway(beatIndex(pos_)))) * sr;
+                target += (from / sr - (grid_.firstBeat + beatLengthSeconds() * roundAway(beatIndex(from)))) * sr;
             pos_ = clampToBuffer(target);
             if (slip_)
                 hotCueHeld_ = index;
@@ -653,6 +665,14 @@ void DeckVoice::start()
     playing_ = true;
     cueing_ = false;
     resetTimePitch();
+}
+
+bool DeckVoice::freshRunForJump() const
+{
+    if (!ahead_ || !usedTimePitch_ || run_.restart)
+        return false;
+    const std::int64_t queued = run_.requested - run_.rendered;
+    return queued > std::int64_t(aheadHorizonFrames(aheadLongest_, sampleRate_));
 }
 
 void DeckVoice::stopWhereHeard()

@@ -225,6 +225,10 @@ private:
     // Leaves the unit's run with the read head moved back to what was heard
     // (a playing deck): the next render starts a fresh run from there.
     void leaveRunWhereHeard(bool resetUnit = true);
+    // Whether a jump now would be heard later than in steady play: the
+    // render-ahead run has more output queued than one slice's horizon
+    // (a device's recent burst), so a fresh run from the jump is heard sooner.
+    bool freshRunForJump() const;
 
     // `feedingUnit`: the time-pitch unit's input (on the audio thread or queued
     // for the render-ahead worker). The track's end does not stop the deck

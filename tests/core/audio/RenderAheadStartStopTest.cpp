@@ -816,3 +816,69 @@ TEST(RenderAheadStartStop, ADeckPlayedBackToItsStartStandsThere)
             EXPECT_EQ(voice.positionSeconds(), 0.0) << "the read head after the pause";
         }
 }
+
+TEST(RenderAheadStartStop, AHotCueSoonAfterABurstIsHeardAsOnTheAudioThread)
+{
+    // Within a device's burst window the worker is asked for output two
+    // bursts ahead, so a jump on the running stretcher would be heard that
+    // much later. A hot cue pressed then is heard no later than on the audio
+    // thread plus one slice (a click at the cue point tells when), and with
+    // quantize on it keeps the deck's place in the beat as the audio thread
+    // does: the published positions of both paths agree in phase after it.
+    TrackBufferRef track = music(4.0, 0.0);
+    for (std::int64_t i = 0; i < track->frames; ++i) {
+        track->left[i] *= 0.05f;
+        track->right[i] *= 0.05f;
+    }
+    const double cueAt = 2.0;
+    const auto click = std::int64_t(cueAt * kRate);
+    track->left[click] = track->right[click] = 1.0f;
+    const double beat = 0.5;
+    for (int block : {256, 512, 1024})
+        for (bool quantize : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "block " << block << " quantize " << quantize);
+            double clickMs[2] = {0.0, 0.0};
+            double phase[2] = {0.0, 0.0};
+            for (bool ahead : {false, true}) {
+                std::vector<std::unique_ptr<DeckVoice>> deck;
+                deck.push_back(keyLockedDeck(track, ahead, kTempo));
+                DeckVoice& voice = *deck[0];
+                sendOk(voice, DeckCommand::setGrid(60.0 / beat, 0.0));
+                sendOk(voice, DeckCommand::quantize(quantize));
+                sendOk(voice, DeckCommand::setHotCue(0, cueAt));
+                sendOk(voice, DeckCommand::play());
+                std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                auto render = [&] {
+                    voice.setAheadSpan(4 * block);
+                    voice.render(block, l.data(), r.data());
+                    if (ahead)
+                        serve(deck);
+                };
+                for (int k = 0; k < int(0.5 * kRate) / block; ++k)
+                    render();
+                sendOk(voice, DeckCommand::hotCue(0, true));
+                sendOk(voice, DeckCommand::hotCue(0, false));
+                std::vector<float> out;
+                const int after = int(0.3 * kRate) / block;
+                for (int k = 0; k < after; ++k) {
+                    render();
+                    out.insert(out.end(), l.begin(), l.end());
+                }
+                std::size_t peak = 0;
+                for (std::size_t i = 1; i < out.size(); ++i)
+                    if (std::fabs(out[i]) > std::fabs(out[peak]))
+                        peak = i;
+                clickMs[ahead] = 1000.0 * double(peak) / kRate;
+                phase[ahead] = std::fmod(voice.state().position.load(), beat);
+                EXPECT_EQ(voice.aheadDryBlocks(), 0);
+            }
+            if (!quantize) {
+                EXPECT_GT(clickMs[0], 0.0);
+                EXPECT_LE(clickMs[1], clickMs[0] + 1000.0 * block / kRate) << "the cue heard late";
+            } else {
+                double d = std::fabs(phase[1] - phase[0]);
+                d = std::min(d, beat - d);
+                EXPECT_LT(d, 0.002) << "out of phase with the audio thread";
+            }
+        }
+}
