@@ -740,7 +740,9 @@ void runDeviceBurst(benchmark::State& state, int frames, int burst, bool stall)
 // when it stopped, which is the music skipped when play goes on (skip_ms, in
 // seconds of the source), with its time-pitch unit on the engine's worker
 // (`ahead`) and on the audio thread (`audio_thread`). Worst of the iterations.
-void runPause(benchmark::State& state, int frames)
+// `scratch`: the jog is touched in vinyl mode instead and held still, and
+// jump_ms is how far the held record stands from what was heard at the touch.
+void runPause(benchmark::State& state, int frames, bool scratch = false)
 {
     double worst[2] = {0.0, 0.0};
     std::vector<float> bufs[4];
@@ -770,15 +772,15 @@ void runPause(benchmark::State& state, int frames)
             };
             steady(perSecond);
             const double heard = d.state().position.load();
-            d.send(DeckCommand::pause());
+            d.send(scratch ? DeckCommand::jogTouch(true) : DeckCommand::pause());
             steady(int(0.1 * perSecond));
             const double skip = 1000.0 * (d.state().position.load() - heard);
             double& w = worst[mode == MixEngine::RenderAhead::thread ? 0 : 1];
-            w = std::max(w, skip);
+            w = std::max(w, std::fabs(skip));
             engine->releaseRetiredBuffers();
         }
-    state.counters["skip_ahead_ms"] = worst[0];
-    state.counters["skip_audio_thread_ms"] = worst[1];
+    state.counters[scratch ? "jump_ahead_ms" : "skip_ahead_ms"] = worst[0];
+    state.counters[scratch ? "jump_audio_thread_ms" : "skip_audio_thread_ms"] = worst[1];
 }
 
 // Play sent before the engine's first render, which opens a device's output
@@ -882,6 +884,8 @@ void runOpenBurst(benchmark::State& state, int frames, int decks)
 
 void BM_MixEngine_Pause(benchmark::State& state, int frames) { runPause(state, frames); }
 
+void BM_MixEngine_Scratch(benchmark::State& state, int frames) { runPause(state, frames, true); }
+
 void BM_MixEngine_PlayBeforeOpen(benchmark::State& state, int frames, int decks)
 {
     runOpenBurst(state, frames, decks);
@@ -960,6 +964,8 @@ BENCHMARK_CAPTURE(BM_MixEngine_DeviceBurst, alsa_open_512, 512, 4, false)->Apply
 BENCHMARK_CAPTURE(BM_MixEngine_DeviceBurst, catch_up_8_512, 512, 1, true)->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_Pause, 256, 256)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK_CAPTURE(BM_MixEngine_Pause, 1024, 1024)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_Scratch, 256, 256)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_Scratch, 1024, 1024)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK_CAPTURE(BM_MixEngine_PlayBeforeOpen, one_deck_512, 512, 1)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(10)
