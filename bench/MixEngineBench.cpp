@@ -741,7 +741,9 @@ void runDeviceBurst(benchmark::State& state, int frames, int burst, bool stall)
 // when it stopped, which is the music skipped when play goes on (skip_ms, in
 // seconds of the source), with its time-pitch unit on the engine's worker
 // (`ahead`) and on the audio thread (`audio_thread`). Worst of the iterations.
-void runPause(benchmark::State& state, int frames)
+// `scratch`: the jog is touched in vinyl mode instead and held still, and
+// jump_ms is how far the held record stands from what was heard at the touch.
+void runPause(benchmark::State& state, int frames, bool scratch = false)
 {
     double worst[2] = {0.0, 0.0};
     std::vector<float> bufs[4];
@@ -771,15 +773,85 @@ void runPause(benchmark::State& state, int frames)
             };
             steady(perSecond);
             const double heard = d.state().position.load();
-            d.send(DeckCommand::pause());
+            d.send(scratch ? DeckCommand::jogTouch(true) : DeckCommand::pause());
             steady(int(0.1 * perSecond));
             const double skip = 1000.0 * (d.state().position.load() - heard);
             double& w = worst[mode == MixEngine::RenderAhead::thread ? 0 : 1];
-            w = std::max(w, skip);
+            w = std::max(w, std::fabs(skip));
             engine->releaseRetiredBuffers();
         }
-    state.counters["skip_ahead_ms"] = worst[0];
-    state.counters["skip_audio_thread_ms"] = worst[1];
+    state.counters[scratch ? "jump_ahead_ms" : "skip_ahead_ms"] = worst[0];
+    state.counters[scratch ? "jump_audio_thread_ms" : "skip_audio_thread_ms"] = worst[1];
+}
+
+// One key-locked deck at 1.06 on quiet music with a click at its hot cue,
+// paced at real time in slices of `frames`: it plays for a second, the device
+// then asks for nothing for eight periods and for eight renders back to back
+// (the virtual output catching up), and 0.3 s later the hot cue is pressed.
+// cue_ms: the time from the press to the click heard, on the engine's worker
+// (`ahead`) and on the audio thread (`audio_thread`). Worst of the iterations.
+void runHotCueAfterBurst(benchmark::State& state, int frames)
+{
+    TrackBufferRef track = material(8.0, 7u);
+    for (std::int64_t i = 0; i < track->frames; ++i) {
+        track->left[i] *= 0.05f;
+        track->right[i] *= 0.05f;
+    }
+    const double cueAt = 4.0;
+    track->left[std::int64_t(cueAt * kRate)] = track->right[std::int64_t(cueAt * kRate)] = 1.0f;
+    double worst[2] = {0.0, 0.0};
+    std::vector<float> bufs[4];
+    for (auto& b : bufs)
+        b.assign(std::size_t(frames), 0.0f);
+    float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
+    const long long periodNs = (long long)std::llround(1e9 * frames / kRate);
+    const int perSecond = int(kRate / frames);
+    AudioPriority priority;
+    for (auto _ : state)
+        for (MixEngine::RenderAhead mode : {MixEngine::RenderAhead::thread, MixEngine::RenderAhead::off}) {
+            auto engine = std::make_unique<MixEngine>(kRate, 4096, mode);
+            engine->params()->channel(0).fader.store(1.0);
+            engine->params()->channel(0).crossfaderAssign.store(0);
+            DeckVoice& d = *engine->deck(0);
+            d.send(DeckCommand::load(track, false));
+            d.send(DeckCommand::keyLock(true));
+            d.send(DeckCommand::quantize(false));
+            d.send(DeckCommand::setHotCue(0, cueAt));
+            d.send(DeckCommand::seek(0.5));
+            d.tempo().store(1.06);
+            d.send(DeckCommand::play());
+            timespec deadline{};
+            clock_gettime(CLOCK_MONOTONIC, &deadline);
+            auto steady = [&](int periods) {
+                for (int p = 0; p < periods; ++p) {
+                    awaitNextBlock(deadline, periodNs);
+                    engine->render(frames, ptrs, 4);
+                }
+            };
+            steady(perSecond);
+            addNanoseconds(deadline, 8 * periodNs); // nothing for eight periods
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+            for (int k = 0; k < 8; ++k)
+                engine->render(frames, ptrs, 4);
+            steady(int(0.3 * perSecond));
+            d.send(DeckCommand::hotCue(0, true));
+            d.send(DeckCommand::hotCue(0, false));
+            std::int64_t at = 0, peakAt = 0;
+            float peak = 0.0f;
+            for (int p = 0; p < int(0.4 * perSecond); ++p) {
+                steady(1);
+                for (int i = 0; i < frames; ++i, ++at)
+                    if (std::fabs(bufs[0][std::size_t(i)]) > peak) {
+                        peak = std::fabs(bufs[0][std::size_t(i)]);
+                        peakAt = at;
+                    }
+            }
+            double& w = worst[mode == MixEngine::RenderAhead::thread ? 0 : 1];
+            w = std::max(w, 1000.0 * double(peakAt) / kRate);
+            engine->releaseRetiredBuffers();
+        }
+    state.counters["cue_ahead_ms"] = worst[0];
+    state.counters["cue_audio_thread_ms"] = worst[1];
 }
 
 // Play sent before the engine's first render, which opens a device's output
@@ -1015,6 +1087,10 @@ void runWorkerStall(benchmark::State& state, int frames)
 
 void BM_MixEngine_Pause(benchmark::State& state, int frames) { runPause(state, frames); }
 
+void BM_MixEngine_Scratch(benchmark::State& state, int frames) { runPause(state, frames, true); }
+
+void BM_MixEngine_HotCueAfterBurst(benchmark::State& state, int frames) { runHotCueAfterBurst(state, frames); }
+
 void BM_MixEngine_PlayBeforeOpen(benchmark::State& state, int frames, int decks)
 {
     runOpenBurst(state, frames, decks);
@@ -1110,6 +1186,16 @@ BENCHMARK_CAPTURE(BM_MixEngine_WorkerStall, 64, 64)->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_WorkerStall, 256, 256)->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_Pause, 256, 256)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK_CAPTURE(BM_MixEngine_Pause, 1024, 1024)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_Scratch, 256, 256)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_Scratch, 1024, 1024)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_HotCueAfterBurst, 512, 512)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_MixEngine_HotCueAfterBurst, 1024, 1024)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(BM_MixEngine_PlayBeforeOpen, one_deck_512, 512, 1)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(10)

@@ -440,6 +440,10 @@ void DeckVoice::applyCommand(const DeckCommand& c)
     case K::jogTouch:
         if (c.flag) {
             if (!jogTouched_) {
+                // A hold in vinyl mode takes the record where the sound is,
+                // not at the read head the unit runs ahead of it.
+                if (vinyl_)
+                    leaveRunWhereHeard(false);
                 scrubTarget_ = pos_;
                 scrubSpeed_ = 0.0;
                 jogTouched_ = true;
@@ -481,6 +485,12 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         quantize_ = c.flag;
         break;
     case K::vinyl:
+        if (c.flag && !vinyl_ && jogTouched_) {
+            // The platter already held starts scratching from what was heard.
+            leaveRunWhereHeard(false);
+            scrubTarget_ = pos_;
+            scrubSpeed_ = 0.0;
+        }
         vinyl_ = c.flag;
         break;
     case K::keyLock:
@@ -604,9 +614,21 @@ void DeckVoice::hotCuePad(int index, bool down)
     double& cue = hotCues_[std::size_t(index)];
     if (down) {
         if (cue >= 0.0 && playing_ && !cueing_) {
+            // The jump is heard after the output queued ahead of the sound:
+            // within a device's burst that is far more than a slice's lead,
+            // and the deck starts a fresh run from the cue instead, heard
+            // after the unit's own latency. Its phase in the beat is then
+            // that of the point the music would have reached by then.
+            const bool fresh = freshRunForJump();
+            double from = pos_;
+            if (fresh) {
+                const double ahead = timePitchLatencyFrames_ * double(lastRate_) * currentSpeed_;
+                from = heardFrames() + (reverse_ ? -ahead : ahead);
+                leaveUnitRun(false);
+            }
             double target = cue;
             if (quantized())
-                target += (pos_ / sr - (grid_.firstBeat + beatLengthSeconds() * roundAway(beatIndex(pos_)))) * sr;
+                target += (from / sr - (grid_.firstBeat + beatLengthSeconds() * roundAway(beatIndex(from)))) * sr;
             pos_ = clampToBuffer(target);
             if (slip_)
                 hotCueHeld_ = index;
@@ -646,6 +668,14 @@ void DeckVoice::start()
     resetTimePitch();
 }
 
+bool DeckVoice::freshRunForJump() const
+{
+    if (!ahead_ || !usedTimePitch_ || run_.restart)
+        return false;
+    const std::int64_t queued = run_.requested - run_.rendered;
+    return queued > std::int64_t(aheadHorizonFrames(aheadLongest_, sampleRate_));
+}
+
 void DeckVoice::stopWhereHeard()
 {
     // Play goes on from here and CUE stores this point: the music between the
@@ -656,23 +686,26 @@ void DeckVoice::stopWhereHeard()
     leaveUnitRun();
 }
 
-void DeckVoice::leaveRunWhereHeard()
+void DeckVoice::leaveRunWhereHeard(bool resetUnit)
 {
     if (playing_ && usedTimePitch_) {
         pos_ = clampToBuffer(heardFrames());
         if (!slip_ || !diversionActive())
             slipPos_ = pos_;
     }
-    leaveUnitRun();
+    leaveUnitRun(resetUnit);
 }
 
-void DeckVoice::leaveUnitRun()
+void DeckVoice::leaveUnitRun(bool resetUnit)
 {
     if (!usedTimePitch_)
         return;
     if (ahead_)
         dropAheadRun();
-    resetTimePitch();
+    if (resetUnit)
+        resetTimePitch();
+    else
+        run_ = UnitRun{};
     usedTimePitch_ = false;
 }
 
@@ -1272,7 +1305,7 @@ void DeckVoice::readUnitInput(int frames, float* left, float* right)
     readSource(frames, left, right, keyLock_ ? 1.0 : blockTempo_, false, currentSpeed_, true);
     // Past the track's end the read head stands and the sound fades out; that
     // input moves the position heard no further.
-    int moved = ended ? 0 : frames;
+    int moved = ended ? 0 : frames - readStandFrames_;
     if (readEndedAt_ >= 0) {
         // The track ended here: the deck plays on, the playing deck it sounds
         // like (a cue, play or hot cue acts on it as on a playing deck), until
@@ -1287,6 +1320,17 @@ void DeckVoice::readUnitInput(int frames, float* left, float* right)
     }
     run_.backlog += double(moved);
     run_.taken += double(moved) * currentSpeed_;
+    if (readStandFrames_ > 0) {
+        // Standing at the start: the unit still takes (and holds) that input,
+        // but it is all heard at the start. A stand that began in this input
+        // replaces one from before, long heard.
+        run_.backlog += double(readStandFrames_);
+        if (run_.standFrames == 0 || run_.taken != run_.standAt) {
+            run_.standAt = run_.taken;
+            run_.standFrames = 0;
+        }
+        run_.standFrames += readStandFrames_;
+    }
 }
 
 void DeckVoice::leaveEndForMove()
@@ -1392,6 +1436,7 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
 {
     readStill_ = false;
     readEndedAt_ = -1;
+    readStandFrames_ = 0;
     const std::int64_t n = frameCount();
     if (!buffer_ || n < 2) {
         // Nothing readable: a buffer needs two frames for the last position.
@@ -1455,6 +1500,10 @@ void DeckVoice::readSource(int frames, float* left, float* right, double tempoRa
             step = scrubSpeed_;
         } else {
             step = moving ? (reverse_ ? -speed : speed) : 0.0;
+            // Played backwards into the track's start, the read head stands
+            // there: the frames read from now on carry it no further.
+            if (step < 0.0 && p <= 0.0)
+                ++readStandFrames_;
         }
 
         const float target = ((moving || scratching) && p >= 0.0 && p <= last) ? 1.0f : 0.0f;
@@ -1529,7 +1578,17 @@ double DeckVoice::heardFrames() const
     // Output missed while the worker was behind is skipped when it comes: that
     // much of the music has passed already.
     const double missed = ahead_ ? double(std::min(run_.missed, run_.owed)) * rate : 0.0;
-    double lag = std::max(run_.backlog - missed + timePitchLatencyFrames_ * rate, 0.0) * currentSpeed_;
+    const double inputLag = std::max(run_.backlog - missed + timePitchLatencyFrames_ * rate, 0.0);
+    double lag = inputLag * currentSpeed_;
+    if (run_.standFrames > 0 && currentSpeed_ > 0.0) {
+        // Input read while the read head stood at the track's start moved it
+        // nowhere: the source lies that much less far behind, and none at
+        // all while the sound plays the stand.
+        const double after = std::max(run_.taken - run_.standAt, 0.0) / currentSpeed_;
+        const double stand = double(run_.standFrames);
+        if (inputLag > after)
+            lag = (inputLag > after + stand ? inputLag - stand : after) * currentSpeed_;
+    }
     lag = std::min(lag, run_.taken);
     // The lag lies behind the read head in its direction of travel: what was
     // read since the deck last turned round went that way, what came before

@@ -235,11 +235,17 @@ private:
     // run, made from the read head ahead of it, is left.
     void stopWhereHeard();
     // A deck stopped or moved off the unit's path: what the unit holds is not
-    // heard, and the position heard is the read head from now on.
-    void leaveUnitRun();
+    // heard, and the position heard is the read head from now on. Without
+    // `resetUnit` the audio thread's unit is reset only when the deck goes
+    // back on it (a scratch, which renders on the direct path meanwhile).
+    void leaveUnitRun(bool resetUnit = true);
     // Leaves the unit's run with the read head moved back to what was heard
     // (a playing deck): the next render starts a fresh run from there.
-    void leaveRunWhereHeard();
+    void leaveRunWhereHeard(bool resetUnit = true);
+    // Whether a jump now would be heard later than in steady play: the
+    // render-ahead run has more output queued than one slice's horizon
+    // (a device's recent burst), so a fresh run from the jump is heard sooner.
+    bool freshRunForJump() const;
 
     // `feedingUnit`: the time-pitch unit's input (on the audio thread or queued
     // for the render-ahead worker). The track's end does not stop the deck
@@ -390,6 +396,11 @@ private:
         bool ending = false;
         double endAt = 0.0;
         std::int64_t pastEnd = 0;
+        // The latest stretch of input read while the read head, played
+        // backwards, stood at the track's start: all of it at `standAt`
+        // source frames read, `standFrames` frames long.
+        double standAt = 0.0;
+        std::int64_t standFrames = 0;
         // Output frames of the run taken so far (heard, skipped or dropped),
         // and the stretches of it to drop, oldest first: each one the output
         // of the input read past the track's end before a move off it, which
@@ -465,6 +476,9 @@ private:
     // the worker; −1: it did not).
     bool readStill_ = false;
     int readEndedAt_ = -1;
+    // Of the frames read, those at the end of the read during which the read
+    // head, played backwards, stood at the track's start.
+    int readStandFrames_ = 0;
     AheadTrace aheadTrace_;
 };
 

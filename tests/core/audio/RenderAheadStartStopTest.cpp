@@ -874,3 +874,162 @@ TEST(RenderAheadStartStop, RunsStartedTogetherAfterABurstSoundTogether)
             }
         }
 }
+
+TEST(RenderAheadStartStop, TheJogHeldInVinylModeScratchesFromWhereTheDeckWasHeard)
+{
+    // The read head runs ahead of the sound by what the stretcher holds; a
+    // hand on the platter takes the record where the DJ hears it. On a ramp
+    // whose samples tell their frame, the first scratched sample is the
+    // frame published last, and the position does not jump. Held with the
+    // jog in bend mode and vinyl mode turned on after, the same.
+    const float scale = 1e-5f;
+    const TrackBufferRef track = rampBuffer(std::int64_t(4.0 * kRate), kRate, scale);
+    for (int block : {64, 256, 1024})
+        for (bool ahead : {false, true})
+            for (bool vinylAfter : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead << " vinyl after "
+                                                << vinylAfter);
+                std::vector<std::unique_ptr<DeckVoice>> deck;
+                deck.push_back(keyLockedDeck(track, ahead, kTempo, 1.0));
+                DeckVoice& voice = *deck[0];
+                sendOk(voice, DeckCommand::play());
+                std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                auto render = [&] {
+                    voice.render(block, l.data(), r.data());
+                    if (ahead)
+                        serve(deck);
+                };
+                for (int k = 0; k < int(0.5 * kRate) / block; ++k)
+                    render();
+                if (vinylAfter) {
+                    sendOk(voice, DeckCommand::vinyl(false));
+                    sendOk(voice, DeckCommand::jogTouch(true));
+                    render();
+                    sendOk(voice, DeckCommand::vinyl(true));
+                } else {
+                    sendOk(voice, DeckCommand::jogTouch(true));
+                }
+                const double heard = voice.state().position.load();
+                ASSERT_GT(voice.positionSeconds() - heard, 0.01) << "the read head runs ahead of the sound";
+                render();
+                EXPECT_NEAR(double(l[0]) / double(scale), heard * kRate, 2.0) << "the first scratched frame";
+                EXPECT_NEAR(voice.state().position.load(), heard, 0.001) << "the position after the touch";
+                // Held still, the record stays there.
+                for (int k = 0; k < int(0.1 * kRate) / block; ++k)
+                    render();
+                EXPECT_NEAR(voice.state().position.load(), heard, 0.001) << "the position while held";
+            }
+}
+
+TEST(RenderAheadStartStop, ADeckPlayedBackToItsStartStandsThere)
+{
+    // Played in reverse into the track's start, the read head stands at 0
+    // while the stretcher goes on taking its input: once the sound gets there
+    // the published position is 0, a pause leaves the deck there, and played
+    // forwards again the position moves on from 0 and never back.
+    const TrackBufferRef track = music(2.0, 0.0);
+    for (int block : {64, 256, 1024})
+        for (bool ahead : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead);
+            std::vector<std::unique_ptr<DeckVoice>> deck;
+            deck.push_back(keyLockedDeck(track, ahead, kTempo, 0.2));
+            DeckVoice& voice = *deck[0];
+            sendOk(voice, DeckCommand::reverse(true));
+            sendOk(voice, DeckCommand::play());
+            std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+            auto render = [&] {
+                voice.render(block, l.data(), r.data());
+                if (ahead)
+                    serve(deck);
+            };
+            for (int k = 0; k < int(0.5 * kRate) / block; ++k)
+                render();
+            EXPECT_TRUE(voice.isPlaying());
+            EXPECT_EQ(voice.state().position.load(), 0.0) << "standing at the start";
+            sendOk(voice, DeckCommand::reverse(false));
+            double last = 0.0;
+            for (int k = 0; k < int(0.3 * kRate) / block; ++k) {
+                render();
+                const double now = voice.state().position.load();
+                EXPECT_GE(now, last - 1e-9) << "forwards again, slice " << k;
+                last = now;
+            }
+            EXPECT_GT(last, 0.1);
+            // Back to the start again, then paused there.
+            sendOk(voice, DeckCommand::reverse(true));
+            for (int k = 0; k < int(0.6 * kRate) / block; ++k)
+                render();
+            EXPECT_EQ(voice.state().position.load(), 0.0) << "standing at the start again";
+            sendOk(voice, DeckCommand::pause());
+            for (int k = 0; k < 4; ++k)
+                render();
+            EXPECT_EQ(voice.state().position.load(), 0.0) << "after the pause";
+            EXPECT_EQ(voice.positionSeconds(), 0.0) << "the read head after the pause";
+        }
+}
+
+TEST(RenderAheadStartStop, AHotCueSoonAfterABurstIsHeardAsOnTheAudioThread)
+{
+    // Within a device's burst window the worker is asked for output two
+    // bursts ahead, so a jump on the running stretcher would be heard that
+    // much later. A hot cue pressed then is heard no later than on the audio
+    // thread plus one slice (a click at the cue point tells when), and with
+    // quantize on it keeps the deck's place in the beat as the audio thread
+    // does: the published positions of both paths agree in phase after it.
+    TrackBufferRef track = music(4.0, 0.0);
+    for (std::int64_t i = 0; i < track->frames; ++i) {
+        track->left[i] *= 0.05f;
+        track->right[i] *= 0.05f;
+    }
+    const double cueAt = 2.0;
+    const auto click = std::int64_t(cueAt * kRate);
+    track->left[click] = track->right[click] = 1.0f;
+    const double beat = 0.5;
+    for (int block : {256, 512, 1024})
+        for (bool quantize : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "block " << block << " quantize " << quantize);
+            double clickMs[2] = {0.0, 0.0};
+            double phase[2] = {0.0, 0.0};
+            for (bool ahead : {false, true}) {
+                std::vector<std::unique_ptr<DeckVoice>> deck;
+                deck.push_back(keyLockedDeck(track, ahead, kTempo));
+                DeckVoice& voice = *deck[0];
+                sendOk(voice, DeckCommand::setGrid(60.0 / beat, 0.0));
+                sendOk(voice, DeckCommand::quantize(quantize));
+                sendOk(voice, DeckCommand::setHotCue(0, cueAt));
+                sendOk(voice, DeckCommand::play());
+                std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                auto render = [&] {
+                    voice.setAheadSpan(4 * block);
+                    voice.render(block, l.data(), r.data());
+                    if (ahead)
+                        serve(deck);
+                };
+                for (int k = 0; k < int(0.5 * kRate) / block; ++k)
+                    render();
+                sendOk(voice, DeckCommand::hotCue(0, true));
+                sendOk(voice, DeckCommand::hotCue(0, false));
+                std::vector<float> out;
+                const int after = int(0.3 * kRate) / block;
+                for (int k = 0; k < after; ++k) {
+                    render();
+                    out.insert(out.end(), l.begin(), l.end());
+                }
+                std::size_t peak = 0;
+                for (std::size_t i = 1; i < out.size(); ++i)
+                    if (std::fabs(out[i]) > std::fabs(out[peak]))
+                        peak = i;
+                clickMs[ahead] = 1000.0 * double(peak) / kRate;
+                phase[ahead] = std::fmod(voice.state().position.load(), beat);
+                EXPECT_EQ(voice.aheadDryBlocks(), 0);
+            }
+            if (!quantize) {
+                EXPECT_GT(clickMs[0], 0.0);
+                EXPECT_LE(clickMs[1], clickMs[0] + 1000.0 * block / kRate) << "the cue heard late";
+            } else {
+                double d = std::fabs(phase[1] - phase[0]);
+                d = std::min(d, beat - d);
+                EXPECT_LT(d, 0.002) << "out of phase with the audio thread";
+            }
+        }
+}
