@@ -339,6 +339,39 @@ TEST(RenderAheadStartStop, AStalledWorkerCostsSilenceNeverTime)
         }
 }
 
+TEST(RenderAheadStartStop, ATempoMovedDuringAStallMovesOnlyWhatIsStillToCome)
+{
+    // The tempo moves while the worker is gone, before its rings are full:
+    // the output missed until then stands for music at the old tempo, and
+    // once the worker is back the deck is where the same deck on the audio
+    // thread is, within one render.
+    const TrackBufferRef track = rampBuffer(std::int64_t(6.0 * kRate), kRate, 1e-5f);
+    for (int block : {64, 256})
+        for (double when : {0.2, 0.3})
+            for (double tempo : {0.94, 1.12}) {
+                SCOPED_TRACE(testing::Message() << "block " << block << ", tempo " << tempo << " at " << when << " s");
+                const int before = int(0.5 * kRate) / block;
+                const int gone = int(1.0 * kRate) / block;
+                const int after = int(0.3 * kRate) / block;
+                double position[2] = {0.0, 0.0};
+                for (bool ahead : {false, true}) {
+                    std::vector<std::unique_ptr<DeckVoice>> deck;
+                    deck.push_back(keyLockedDeck(track, ahead, kTempo, 2.0));
+                    sendOk(*deck[0], DeckCommand::play());
+                    std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                    for (int k = 0; k < before + gone + after; ++k) {
+                        if (k == before + int(when * kRate) / block)
+                            deck[0]->tempo().store(tempo);
+                        deck[0]->render(block, l.data(), r.data());
+                        if (ahead && (k < before || k >= before + gone))
+                            serve(deck);
+                    }
+                    position[ahead] = deck[0]->state().position.load();
+                }
+                EXPECT_NEAR(position[1], position[0], block / kRate) << "the deck came back off time";
+            }
+}
+
 TEST(RenderAheadStartStop, RunsStartedInOrAfterABurstKeepTheirMusicWhole)
 {
     // One deck, or four at different tempos, start playing (a) in the first
