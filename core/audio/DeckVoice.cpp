@@ -1022,8 +1022,10 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     const int pad = int(std::min<std::int64_t>(run_.pad, frames));
     run_.pad -= pad;
     run_.owed += pad;
-    if (run_.behind)
+    if (run_.behind) {
         run_.missed += pad; // its time passes as the deck goes on
+        run_.missedInput += double(pad) * double(rate);
+    }
     std::memset(left, 0, sizeof(float) * std::size_t(pad));
     std::memset(right, 0, sizeof(float) * std::size_t(pad));
 
@@ -1072,7 +1074,12 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             const int skip = int(untilDrop(std::min<std::int64_t>(run_.owed, c->remaining())));
             c->taken += skip;
             run_.owed -= skip;
-            run_.missed = std::min(run_.missed, run_.owed);
+            if (run_.missed > run_.owed) {
+                // The oldest of it is skipped first: what is left stands for
+                // its share of the input.
+                run_.missedInput *= double(run_.owed) / double(run_.missed);
+                run_.missed = run_.owed;
+            }
             consumed += double(skip) * double(c->rate);
             tookOutput(skip, false);
         } else {
@@ -1106,6 +1113,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         a.dryFrames.fetch_add(frames - got, std::memory_order_relaxed);
         run_.owed += frames - got;
         run_.missed += frames - got;
+        run_.missedInput += double(frames - got) * double(rate);
         if (run_.owed > kAheadMaxOwed)
             restartBehindWorker();
     }
@@ -1577,7 +1585,9 @@ double DeckVoice::heardFrames() const
     const double rate = double(lastRate_);
     // Output missed while the worker was behind is skipped when it comes: that
     // much of the music has passed already.
-    const double missed = ahead_ ? double(std::min(run_.missed, run_.owed)) * rate : 0.0;
+    const double missed = ahead_ && run_.missed > 0
+        ? run_.missedInput * double(std::min(run_.missed, run_.owed)) / double(run_.missed)
+        : 0.0;
     const double inputLag = std::max(run_.backlog - missed + timePitchLatencyFrames_ * rate, 0.0);
     double lag = inputLag * currentSpeed_;
     if (run_.standFrames > 0 && currentSpeed_ > 0.0) {

@@ -429,6 +429,9 @@ private:
         // Of those, the output missed while the ring was dry: the music it
         // stands for has passed.
         std::int64_t missed = 0;
+        // The input that output stands for, at the speeds it was asked at (a
+        // tempo moved meanwhile does not move what has passed).
+        double missedInput = 0.0;
         // Output frames rendered in this run, and asked of the worker.
         std::int64_t rendered = 0;
         std::int64_t requested = 0;

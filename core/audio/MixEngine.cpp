@@ -219,6 +219,12 @@ void MixEngine::renderSlice(int n) noexcept
     // Runs that began together share the worker for their first output, and
     // their music begins in the same render.
     if (runs > 1) {
+        // A group still held from an earlier slice gives way to the new one:
+        // its runs go on as each one's output is ready, not held to the
+        // longest hold for partners nobody checks any more.
+        for (int i = 0; i < deckCount; ++i)
+            if ((startedTogether_ & (1u << i)) != 0)
+                decks_[std::size_t(i)]->waitForPartners(false);
         startedTogether_ = 0;
         for (int i = 0; i < deckCount; ++i) {
             DeckVoice& deck = *decks_[std::size_t(i)];

@@ -339,6 +339,39 @@ TEST(RenderAheadStartStop, AStalledWorkerCostsSilenceNeverTime)
         }
 }
 
+TEST(RenderAheadStartStop, ATempoMovedDuringAStallMovesOnlyWhatIsStillToCome)
+{
+    // The tempo moves while the worker is gone, before its rings are full:
+    // the output missed until then stands for music at the old tempo, and
+    // once the worker is back the deck is where the same deck on the audio
+    // thread is, within one render.
+    const TrackBufferRef track = rampBuffer(std::int64_t(6.0 * kRate), kRate, 1e-5f);
+    for (int block : {64, 256})
+        for (double when : {0.2, 0.3})
+            for (double tempo : {0.94, 1.12}) {
+                SCOPED_TRACE(testing::Message() << "block " << block << ", tempo " << tempo << " at " << when << " s");
+                const int before = int(0.5 * kRate) / block;
+                const int gone = int(1.0 * kRate) / block;
+                const int after = int(0.3 * kRate) / block;
+                double position[2] = {0.0, 0.0};
+                for (bool ahead : {false, true}) {
+                    std::vector<std::unique_ptr<DeckVoice>> deck;
+                    deck.push_back(keyLockedDeck(track, ahead, kTempo, 2.0));
+                    sendOk(*deck[0], DeckCommand::play());
+                    std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                    for (int k = 0; k < before + gone + after; ++k) {
+                        if (k == before + int(when * kRate) / block)
+                            deck[0]->tempo().store(tempo);
+                        deck[0]->render(block, l.data(), r.data());
+                        if (ahead && (k < before || k >= before + gone))
+                            serve(deck);
+                    }
+                    position[ahead] = deck[0]->state().position.load();
+                }
+                EXPECT_NEAR(position[1], position[0], block / kRate) << "the deck came back off time";
+            }
+}
+
 TEST(RenderAheadStartStop, RunsStartedInOrAfterABurstKeepTheirMusicWhole)
 {
     // One deck, or four at different tempos, start playing (a) in the first
@@ -1031,5 +1064,81 @@ TEST(RenderAheadStartStop, AHotCueSoonAfterABurstIsHeardAsOnTheAudioThread)
                 d = std::min(d, beat - d);
                 EXPECT_LT(d, 0.002) << "out of phase with the audio thread";
             }
+        }
+}
+
+namespace {
+// Four key-locked decks on a mix engine whose worker's rounds run here
+// (`perSlice` renders after each slice, deck by deck, none inside the device's
+// opening burst of `openBurst` renders): the decks in `firstGroup` play in
+// slice `at0`, the others in slice `at1` (never if negative). Each deck's
+// first sound, in frames from the first slice (−1: none).
+std::array<std::int64_t, MixEngine::deckCount> startsInTwoGroups(int frames, unsigned firstGroup, int at0, int at1, int perSlice, int openBurst)
+{
+    MixEngine engine(kRate, 4096, MixEngine::RenderAhead::manual);
+    MixerParams& p = *engine.params();
+    p.master.store(1.0);
+    p.limiter.store(false);
+    const std::array tempos{kTempo, 1.03, 0.97, 1.09};
+    for (int i = 0; i < MixEngine::deckCount; ++i) {
+        DeckVoice& d = *engine.deck(i);
+        TrackBufferRef track = music(3.0, 1000.0 * i);
+        float* silent = i % 2 == 0 ? track->right : track->left;
+        std::fill(silent, silent + track->frames, 0.0f);
+        sendOk(d, DeckCommand::load(track, false));
+        sendOk(d, DeckCommand::quantize(false));
+        sendOk(d, DeckCommand::keyLock(true));
+        sendOk(d, DeckCommand::seek(0.5));
+        d.tempo().store(tempos[std::size_t(i)]);
+        p.channel(i).crossfaderAssign.store(0);
+        p.channel(i).fader.store(i < 2 ? 1.0 : 0.0);
+        p.channel(i).cue.store(i >= 2);
+    }
+    std::vector<float> bufs[4];
+    for (auto& b : bufs)
+        b.assign(std::size_t(frames), 0.0f);
+    float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
+    std::array<std::int64_t, MixEngine::deckCount> first{-1, -1, -1, -1};
+    int served = 0;
+    std::int64_t since = 0;
+    for (int k = 0; k < int(0.35 * kRate) / frames; ++k) {
+        for (int i = 0; i < MixEngine::deckCount; ++i) {
+            bool inFirst = (firstGroup >> i) & 1u;
+            if ((inFirst && k == at0) || (!inFirst && k == at1))
+                sendOk(*engine.deck(i), DeckCommand::play());
+        }
+        const int span = k < openBurst ? std::min((k + 1) * frames, 4096) : (openBurst > 0 ? std::min(openBurst * frames, 4096) : frames);
+        for (int i = 0; i < MixEngine::deckCount; ++i)
+            engine.deck(i)->setAheadSpan(span);
+        engine.render(frames, ptrs, 4);
+        for (int i = 0; i < MixEngine::deckCount; ++i)
+            for (int f = 0; f < frames && first[std::size_t(i)] < 0; ++f)
+                if (bufs[std::size_t(i)][std::size_t(f)] != 0.0f)
+                    first[std::size_t(i)] = since + f;
+        since += frames;
+        if (k >= openBurst)
+            for (int j = 0; j < perSlice; ++j, ++served)
+                engine.deck(served % MixEngine::deckCount)->serviceAhead(1);
+    }
+    return first;
+}
+} // namespace
+
+TEST(RenderAheadStartStop, AGroupStartedASliceAfterAnotherHoldsNeitherBack)
+{
+    // Two decks start together and wait for each other; a slice later two
+    // more start together. The first pair comes in when its own output is
+    // ready, as it does with nobody starting after it, not at the longest
+    // hold the engine allows.
+    for (int frames : {256, 1024})
+        for (int open : {0, 4}) {
+            SCOPED_TRACE(testing::Message() << "block " << frames << ", opening burst " << open);
+            const auto alone = startsInTwoGroups(frames, 0b0011u, 0, -1, 4, open);
+            const auto both = startsInTwoGroups(frames, 0b0011u, 0, 1, 4, open);
+            ASSERT_GE(alone[0], 0);
+            EXPECT_EQ(both[0], alone[0]) << "the first pair was held back";
+            EXPECT_EQ(both[1], alone[1]);
+            EXPECT_GE(both[2], 0);
+            EXPECT_EQ(both[2], both[3]) << "the second pair did not sound together";
         }
 }
