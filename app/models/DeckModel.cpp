@@ -266,7 +266,7 @@ void DeckModel::takeOver(const TrackRecord& record, const TrackBufferRef& buffer
         setError(QString::fromUtf8(kDeckBusy));
         return;
     }
-    noteSent(record, buffer);
+    noteSent(record, buffer, true);
     if (record.grid)
         send(DeckCommand::setGrid(record.grid->bpm, record.grid->firstBeat));
     send(DeckCommand::setCuePoint(record.cuePoint));
@@ -294,7 +294,7 @@ bool DeckModel::swapIn(const TrackRecord& record, const TrackBufferRef& buffer,
         setError(QString::fromUtf8(kDeckBusy));
         return false;
     }
-    noteSent(record, buffer);
+    noteSent(record, buffer, true);
     if (record.grid)
         send(DeckCommand::setGrid(record.grid->bpm, record.grid->firstBeat));
     takeCueRevision();
@@ -364,7 +364,7 @@ bool DeckModel::sendBuffer(const TrackBufferRef& buffer, bool keepPosition)
     return true;
 }
 
-void DeckModel::noteSent(const TrackRecord& record, const TrackBufferRef& buffer)
+void DeckModel::noteSent(const TrackRecord& record, const TrackBufferRef& buffer, bool splice)
 {
     const std::shared_ptr<DeckVoice> v = voice();
     if (!v || !buffer)
@@ -374,7 +374,7 @@ void DeckModel::noteSent(const TrackRecord& record, const TrackBufferRef& buffer
     // carries the command out and publishes its timeline, and the deck's
     // other cells of that render are published before the write after it.
     const std::int64_t writes = v->state().timeline().writes;
-    sent_ = Sent{v, record.id, (writes | 1) + 5};
+    sent_ = Sent{v, record.id, (writes | 1) + 5, splice};
 }
 
 DeckModel::Reading DeckModel::reading() const
@@ -408,10 +408,11 @@ DeckModel::Reading DeckModel::reading() const
     const bool takenHere = takenBy_.lock() == v;
     r.record = takenHere && loaded ? taken_ : std::nullopt;
     r.end = r.duration;
-    if (loading_ && !sent_ && !reloadDue_ && playing && r.record) {
-        // A decode in flight for a deck that plays: the room hears the record
-        // its voice holds until the new one lands, so that record plays. Once
-        // landed, the deck loads until the voice has taken the new buffer.
+    if (playing && r.record && !reloadDue_ && (loading_ ? !sent_ : sent_ && sent_->splice)) {
+        // A decode in flight for a deck that plays, or a splice its voice has
+        // not taken yet: the room hears the record the voice holds until the
+        // new buffer lands and is taken, so that record plays. A load that
+        // landed reads as loading until the voice has taken the new buffer.
         r.state = Reading::State::playing;
     } else if (loading_ || sent_ || reloadDue_) {
         r.state = Reading::State::loading;
@@ -429,6 +430,12 @@ DeckModel::Reading DeckModel::reading() const
     }
     lastReading_ = r;
     return r;
+}
+
+bool DeckModel::settling() const
+{
+    const Reading r = reading();
+    return r.stood || (r.loading() && (sent_ || reloadDue_ || (loading_ && reloadLoad_)));
 }
 
 void DeckModel::sendCues(const TrackRecord& record)

@@ -67,8 +67,9 @@ public:
     struct Reading {
         // loading: a load or reload in flight, or one the voice has not taken
         // yet; such a deck is never ready, stopped or played out. A deck whose
-        // voice still plays its record while the new one decodes reads as
-        // playing that record. ready: it
+        // voice still plays its record while the new one decodes, or while a
+        // splice (a swap, a take-over) waits to be taken, reads as playing
+        // that record. ready: it
         // stands with music left. playedOut: it stands at its music's end.
         enum class State { empty, loading, ready, playing, playedOut };
         State state = State::empty;
@@ -138,6 +139,12 @@ public:
     // one that has not rendered since it was attached, the last reading with
     // `stood` set.
     Reading reading() const;
+    // The deck is between two states: a buffer sent that its voice has not
+    // taken yet, its own reload for a new engine's rate due or decoding, or a
+    // voice that has not rendered since it came. It reads as loading, or as
+    // it last stood, for a few renders (a reload: its decode): nothing may
+    // take it for stopped, played out or done meanwhile.
+    bool settling() const;
 
     // --- Wiring by the state root. Main thread.
     // The deck follows the library's record of its track while the analysis
@@ -308,7 +315,8 @@ private:
     void countPlay(const QUuid& id);
     // Notes a buffer the voice was sent for `record`: the voice has taken it
     // once a timeline written after it carried the command out is published.
-    void noteSent(const TrackRecord& record, const TrackBufferRef& buffer);
+    // A splice continues what the voice plays.
+    void noteSent(const TrackRecord& record, const TrackBufferRef& buffer, bool splice = false);
 
     const int index_;
     const bool isAI_;
@@ -347,6 +355,8 @@ private:
         std::weak_ptr<DeckVoice> voice;
         QUuid record;
         std::int64_t takenAt = 0;
+        // A swap or take-over: the voice goes on playing through it.
+        bool splice = false;
     };
     mutable std::optional<Sent> sent_;
     // The record whose buffer the voice took, and that voice.

@@ -667,7 +667,8 @@ int AppModel::setDeck() const
 {
     const int live = transition_->liveDeck();
     const int other = 1 - live;
-    if (voicePlaying(live))
+    // A live deck between two states has not stopped: the set stays on it.
+    if (voicePlaying(live) || decks_[std::size_t(live)]->settling())
         return live;
     if (voicePlaying(other))
         return mixer_->channel(other).fader() > kAudibleFader && !leftBehind(other) ? other : live;
@@ -736,7 +737,10 @@ AppModel::SetView AppModel::readSet(const QDateTime& now) const
     set.live = setDeck();
     set.idle = 1 - set.live;
     set.livePlays = voicePlaying(set.live);
-    set.liveDone = !set.livePlays && heardOn(set.live, recordOn(set.live)) && !owesRoom(set.live);
+    // A live deck between two states is not done: flow looks again once it
+    // has settled.
+    set.liveDone = !set.livePlays && !decks_[std::size_t(set.live)]->settling()
+        && heardOn(set.live, recordOn(set.live)) && !owesRoom(set.live);
     set.idlePlays = voicePlaying(set.idle);
     return set;
 }

@@ -61,8 +61,9 @@ keysteps::Inputs AppModel::stepInputs() const
         in.setDeck = live;
         const std::optional<TrackRecord>& liveTrack = decks_[std::size_t(live)]->track();
         // As flow reads it: the live record was heard and stands, or a record
-        // was loaded by hand over it after it was heard.
-        in.liveEnded = liveTrack && !in.decks[std::size_t(live)].playing
+        // was loaded by hand over it after it was heard; a deck between two
+        // states has not stopped.
+        in.liveEnded = liveTrack && !in.decks[std::size_t(live)].playing && !decks_[std::size_t(live)]->settling()
             && (heard_.contains(liveTrack->id) || ledger_.standsHeardOn(liveTrack->id, live));
         if (mayMixIn(1 - live))
             in.comingIn = decks_[std::size_t(1 - live)]->track();

@@ -8,8 +8,11 @@
 #include "FlowSupport.h"
 
 #include "audio/AudioIO.h"
+#include "audio/DeckCommand.h"
 #include "audio/DeckVoice.h"
+#include "library/WaveformData.h"
 #include "models/AudioSystem.h"
+#include "models/ChannelModel.h"
 #include "models/DeckModel.h"
 #include "models/EngineBinder.h"
 #include "models/MixerModel.h"
@@ -21,6 +24,8 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace zelvo {
 namespace {
@@ -844,6 +849,127 @@ TEST(FlowSeams, ARequestHeardWhenAHandBringsItsDeckUpHasHadItsTurn)
         120.0);
     EXPECT_FALSE(startsAgain) << set.log();
     EXPECT_LT(worst, kBar) << set.log();
+}
+
+// Takes are spliced under the playing live deck as the model extends them
+// (a swap, or a take-over continuing where the voice is). The voice plays on
+// through each splice, so flow takes the live record for neither stopped nor
+// done, whatever moment of its once-a-second check the splice meets and
+// however late the output renders it: nothing is cued or mixed in, and a deck
+// previewed in the headphones stays off the air.
+TEST(FlowSeams, ASpliceUnderThePlayingLiveDeckLeavesItsRecordOnAir)
+{
+    enum class Idle { waits, previewed, empty };
+    for (const bool takeOver : {false, true}) {
+        for (const Idle idle : {Idle::waits, Idle::previewed, Idle::empty}) {
+            SCOPED_TRACE(std::string(takeOver ? "take-over" : "swap")
+                         + (idle == Idle::waits ? ", Bravo waits" : idle == Idle::previewed ? ", Bravo previewed"
+                                                                                             : ", Bravo queued"));
+            SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")},
+                       {200.0, 60.0, 60.0}, 4);
+            AppModel& app = set.app;
+            ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+            if (idle != Idle::empty) {
+                ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, set[1]));
+            }
+            app.setQueue({set[idle == Idle::empty ? 1 : 2].id});
+            set.play(0);
+            if (idle == Idle::previewed) {
+                app.mixer().channel(1).setCue(true);
+                set.play(1);
+            }
+            app.setAutoQueue(true);
+            set.playUntil([] { return false; }, 2.0);
+            const qsizetype before = set.notes().size();
+            DeckModel& deck = app.deck(0);
+            int splices = 0;
+            std::optional<int> cutAt;
+            // Each splice comes two frames later in flow's second than the one
+            // before: 32 of them meet every moment of it, at each lateness.
+            for (const int late : {0, 4, 6, 8}) {
+                for (int i = 0; i < 32 && !cutAt; ++i) {
+                    const TrackRecord record = *deck.track();
+                    const TrackBufferRef buffer = deck.buffer();
+                    if (takeOver) {
+                        const WaveformData empty;
+                        deck.takeOver(record, buffer, deck.waveform() ? *deck.waveform() : empty,
+                                      deck.reading().position);
+                    } else {
+                        ASSERT_TRUE(deck.swapIn(record, buffer, deck.waveform(), 0.0));
+                    }
+                    ++splices;
+                    set.renderLate = late;
+                    set.playUntil(
+                        [&] {
+                            if (!playing(app, 0) || app.mixer().crossfader() != -1.0 || app.deck(1).loading()
+                                || app.transition().phase().kind != Kind::idle)
+                                cutAt = splices;
+                            return cutAt.has_value();
+                        },
+                        65 * TransitionModel::kFrameInterval);
+                    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+                }
+            }
+            EXPECT_FALSE(cutAt) << "at splice " << cutAt.value_or(0) << "\n" << set.log();
+            EXPECT_TRUE(set.mixes.empty()) << set.log();
+            const QStringList notes = set.notes().mid(before);
+            EXPECT_FALSE(anyLine(notes, [](const QString& l) {
+                return l.startsWith(QStringLiteral("auto: cued")) || l.contains(QStringLiteral("stopped"));
+            })) << set.log();
+        }
+    }
+}
+
+// A device change to another rate while the live record has minutes left,
+// its reload slower than the idle deck's: the live record plays on once
+// decoded again, and the next record waits for its window; it is neither
+// cued nor mixed in at once, the live record does not go on unheard behind
+// the crossfader, and the flow line never says the live deck has stopped.
+TEST(FlowSeams, ASlowerLiveReloadAtAnotherRateMixesNothingInEarly)
+{
+    for (const bool nextWaits : {true, false}) {
+        SCOPED_TRACE(nextWaits ? "the next record waits on deck 2" : "deck 2 is empty");
+        int draws = 0; // the order the slow disk sees the decodes in; outlives the set
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")},
+                   {200.0, 60.0, 60.0}, 4);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+        if (nextWaits) {
+            ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, set[1]));
+        }
+        app.setQueue({set[nextWaits ? 2 : 1].id});
+        set.play(0, 20.0);
+        app.setAutoQueue(true);
+        set.playUntil([] { return false; }, 2.0);
+        // Alpha's reload takes three seconds, the idle deck's half a second.
+        set.useSlowDisk([&draws] { return draws++ == 0 ? 3.0 : 0.5; });
+        FakeAudioBackend::Device device;
+        device.uid = "fake.other";
+        device.name = "Fake Other";
+        device.nominalSampleRate = test::kSetRate * 44100.0 / 48000.0;
+        set.rig.backend->addDevice(device);
+        const std::shared_ptr<DeckVoice> was = app.deck(0).voice();
+        const qsizetype before = set.notes().size();
+        app.audio().setDeviceUID(QStringLiteral("fake.other"));
+        ASSERT_TRUE(test::spinUntil([&] {
+            return app.deck(0).voice() && app.deck(0).voice() != was && app.audio().io()
+                && app.audio().io()->running();
+        }));
+        bool early = false;
+        set.playUntil(
+            [&] {
+                early = early || app.transition().phase().kind != Kind::idle || app.isAudible(1)
+                    || app.flowLine().contains(QStringLiteral("has stopped"));
+                return early;
+            },
+            15.0);
+        EXPECT_FALSE(early) << set.log();
+        EXPECT_TRUE(playing(app, 0) && app.isAudible(0) && holds(app, 0, set[0])) << set.log();
+        const QStringList notes = set.notes().mid(before);
+        EXPECT_FALSE(anyLine(notes, [](const QString& l) {
+            return l.contains(QStringLiteral(" at once")) || l.contains(QStringLiteral("with 0s to go"));
+        })) << set.log();
+    }
 }
 
 } // namespace
