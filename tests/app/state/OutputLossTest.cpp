@@ -138,8 +138,9 @@ TEST(OutputLoss, ARestartResumesWhatTheDecksWereLastAskedToDo)
         set.playUntil(
             [&] {
                 if (c == Case::landedOverPlaying) {
-                    if (!zuluFrom && holdsRecord(app, 1, zulu) && playing(app, 1))
-                        zuluFrom = app.deck(1).voice()->state().position.load();
+                    const std::shared_ptr<DeckVoice> voice = app.deck(1).voice();
+                    if (!zuluFrom && voice && holdsRecord(app, 1, zulu) && playing(app, 1))
+                        zuluFrom = voice->state().position.load();
                 } else {
                     playedAgain = playedAgain || playing(app, paused);
                 }
