@@ -364,18 +364,29 @@ void AudioSystem::releaseRetired()
 // is followed as a device-list change would: restart on the next choice. A
 // device that stays listed though its I/O ended (a sound server that went
 // down) is opened again after a grace time, and so is a rig whose follower
-// card went quiet while the clock master plays on.
+// card went quiet while the clock master plays on. A device whose I/O keeps
+// ending is opened again less and less often: every reopen stops the whole
+// output, the master card with it, which otherwise plays on meanwhile.
 void AudioSystem::watchOutput()
 {
     if (!io_ || !io_->partEnded()) {
         endedTicks_ = 0;
+        if (io_ && io_->running() && reopenedEnded_ > 0
+            && ++wholeTicks_ * kJanitorSeconds >= kEndedGraceLongestSeconds)
+            reopenedEnded_ = 0;
         return;
     }
+    wholeTicks_ = 0;
     ++endedTicks_;
-    const bool graceOver = endedTicks_ * kJanitorSeconds >= kEndedGraceSeconds;
+    const bool graceOver = endedTicks_ * kJanitorSeconds >= endedGraceSeconds(reopenedEnded_);
+    const auto reopen = [this] {
+        const int reopened = reopenedEnded_;
+        restart();
+        reopenedEnded_ = reopened + 1;
+    };
     if (!io_->ended()) {
         if (graceOver)
-            restart();
+            reopen();
         return;
     }
     setDevices(CoreAudioHAL::outputDevices());
@@ -387,14 +398,26 @@ void AudioSystem::watchOutput()
         // Until an open succeeds, a device-list change that drops this device
         // restarts as it would with the ended output still open.
         lostUID_ = uid;
-        restart();
+        reopen();
     }
+}
+
+double AudioSystem::endedGraceSeconds(int reopened)
+{
+    double grace = kEndedGraceSeconds;
+    for (int i = 0; i < reopened && grace < kEndedGraceLongestSeconds; ++i)
+        grace *= 2.0;
+    return std::min(grace, kEndedGraceLongestSeconds);
 }
 
 void AudioSystem::restart()
 {
     std::optional<double> previousRate;
     endedTicks_ = 0;
+    // A restart for any other reason (a setting, the device list) starts the
+    // back-off afresh.
+    reopenedEnded_ = 0;
+    wholeTicks_ = 0;
     if (io_) {
         previousRate = io_->engine().sampleRate();
         io_->stop();

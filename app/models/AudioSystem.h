@@ -64,8 +64,13 @@ public:
     static constexpr double kWatchdogSeconds = 4.0;
     static constexpr double kJanitorSeconds = 0.5;
     // How long an output whose I/O ended by itself waits for the device list
-    // to drop its device before it is opened again on the same choice.
+    // to drop its device before it is opened again on the same choice. Each
+    // such reopen in a row doubles the wait, up to the longest grace; an
+    // output that plays whole for that long starts again from the first.
     static constexpr double kEndedGraceSeconds = 2.0;
+    static constexpr double kEndedGraceLongestSeconds = 32.0;
+    // The wait after `reopened` reopens in a row. Pure.
+    static double endedGraceSeconds(int reopened);
 
     // Reads the four settings; opens nothing, writes nothing. The three
     // references must outlive this object. Main thread.
@@ -217,6 +222,10 @@ private:
     std::unique_ptr<CoreAudioHAL::Listener> deviceListener_;
     std::uint64_t janitor_ = 0;
     int endedTicks_ = 0; // janitor firings that found the open output (or a part of it) ended
+    // Reopens after an ended I/O in a row, and the janitor firings since the
+    // last one that found the output playing whole.
+    int reopenedEnded_ = 0;
+    int wholeTicks_ = 0;
     // The device of an output whose I/O ended by itself and that is being
     // opened again, until an open succeeds or the device leaves the list.
     std::optional<std::string> lostUID_;

@@ -188,24 +188,23 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
 
     // The output is dropped or replaced: every deck is read once more while
     // its voice still holds the last render, so it reads as it stood there
-    // until the new output renders.
+    // until the new output renders. What decks 1 and 2 play on from is what
+    // they were last asked to do: a pause, a landing or a take sent since
+    // that render counts.
     connect(audio_.get(), &AudioSystem::ioChanged, this, [this] {
         for (int i = 0; i < kDecks; ++i) {
             const DeckModel::Reading reading = decks_[std::size_t(i)]->reading();
-            if (i < 2 && !reading.stood && !reading.loading())
-                playingAt_[std::size_t(i)] = reading.playing() ? std::optional<double>(reading.position) : std::nullopt;
+            const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(i)]->voice();
+            if (i < 2 && !reading.stood && voice) {
+                const DeckVoice::Asked asked = voice->asked();
+                playingAt_[std::size_t(i)] = asked.playing ? std::optional<double>(asked.position) : std::nullopt;
+            }
         }
     });
     audio_->setEngineHandler([self](MixEngine& engine, double previousRate) {
         if (!self)
             return;
         self->binder_->engineInstalled(engine, previousRate);
-        // A restart under a set that plays, or under a running mix: what it
-        // stopped no hand stopped.
-        if (self->autoQueue_
-            && (self->playingAt_[0] || self->playingAt_[1]
-                || self->transition_->phase().kind != TransitionModel::Phase::Kind::idle))
-            self->restartedAt_ = self->scheduler_.now();
         // At the same rate every deck has its buffer again at once; at
         // another, each plays on once its record is decoded again.
         if (std::abs(previousRate - engine.sampleRate()) <= EngineBinder::kReloadRateDifference)

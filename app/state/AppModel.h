@@ -568,10 +568,9 @@ private:
     // Where the deck's music ends: the music end when it is set and before the
     // duration, else the duration.
     double musicEndOf(int deck) const;
+    // No hand for 45 s. An output restart excuses no hand: it only plays on
+    // the decks whose play it interrupted.
     bool handsOff() const;
-    // Hands off, or no hand since the output last restarted: what the restart
-    // stopped is flow's to carry on at once.
-    bool flowMayAct() const;
     template <typename T>
     void setFlow(T& field, T value);
 
@@ -595,8 +594,6 @@ private:
     SetLedger ledger_{[this](const QString& line) { brain_->note(line); }, [this] { emit flowChanged(); }};
     // Since when a mix in its mixing phase has had no deck playing.
     std::optional<QDateTime> stalledSince_;
-    // When the output last restarted under the set, until the set plays again.
-    QDateTime restartedAt_;
     // The render flow's own fork runs as; none when flow has none under way.
     std::optional<std::int64_t> flowRun_;
     // Where each deck's playhead stood at the last tick while it played; none

@@ -94,11 +94,6 @@ bool AppModel::handsOff() const
     return secondsBetween(handsOnAt(), scheduler_.now()) >= kHandsOff;
 }
 
-bool AppModel::flowMayAct() const
-{
-    return handsOff() || (restartedAt_.isValid() && !(handsOnAt() > restartedAt_));
-}
-
 void AppModel::autoTick()
 {
     // Steps 1 and 2. While the output is rebuilt the decks read as stopped:
@@ -160,7 +155,6 @@ void AppModel::noteOnAir()
     // second is heard all the same. The record on air is the one the voice
     // plays: a record that just landed over it is not, until the voice has
     // taken it.
-    bool heardNow = false;
     for (int i = 0; i < kDecks; ++i) {
         const DeckModel::Reading reading = decks_[std::size_t(i)]->reading();
         std::optional<Play>& since = playSince_[std::size_t(i)];
@@ -178,10 +172,7 @@ void AppModel::noteOnAir()
                 since->stands = false;
             }
         }
-        if (!reading.playing() || !isAudible(i))
-            continue;
-        heardNow = true;
-        if (!reading.record)
+        if (!reading.playing() || !reading.record || !isAudible(i))
             continue;
         // Flow's cue is heard from its own deck: a request for it has had its
         // turn, also when the cue was the record the deck held already.
@@ -199,9 +190,6 @@ void AppModel::noteOnAir()
         if (!ledger_.requested(*reading.record))
             ledger_.noteOnAir(*reading.record);
     }
-    // The set plays again after an output restart: hands count as before.
-    if (heardNow)
-        restartedAt_ = QDateTime();
 }
 
 void AppModel::endStalledMix(const QDateTime& now)
@@ -222,7 +210,7 @@ void AppModel::endStalledMix(const QDateTime& now)
     const bool stalled = (phase.kind == TransitionModel::Phase::Kind::mixing
                           || phase.kind == TransitionModel::Phase::Kind::starting)
         && stands(0) && stands(1);
-    if (!stalled || !flowMayAct()) {
+    if (!stalled || !handsOff()) {
         setFlow(stalledSince_, std::optional<QDateTime>());
         return;
     }
@@ -748,7 +736,7 @@ AppModel::SetView AppModel::readSet(const QDateTime& now) const
 void AppModel::cueNextInTime()
 {
     // Gates 1 and 2: a transition in progress, hands on.
-    if (transition_->phase().kind != TransitionModel::Phase::Kind::idle || !flowMayAct())
+    if (transition_->phase().kind != TransitionModel::Phase::Kind::idle || !handsOff())
         return;
     if (bringInPlaying())
         return;

@@ -52,7 +52,6 @@ keysteps::Inputs AppModel::stepInputs() const
     in.directOuts = audio_->directOuts();
     in.autoQueue = autoQueue_;
     in.handsOnAt = handsOnAt();
-    in.actsAfterRestart = autoQueue_ && !handsOff() && flowMayAct();
     in.liveSince = liveSince_;
     in.stretchesAtLive = stretchesAtLive_;
     in.nextQueued = nextQueuedRecord();

@@ -264,7 +264,7 @@ QString flowLine(const Inputs& in)
         return QStringLiteral("flow off \u00b7 your records and zelvo-0, back and forth, on their own");
     if (in.transition.kind != TransitionModel::Phase::Kind::idle)
         return QStringLiteral("mixing");
-    if (secondsBetween(in.handsOnAt, in.now) < 45.0 && !in.actsAfterRestart)
+    if (secondsBetween(in.handsOnAt, in.now) < 45.0)
         return QStringLiteral("you're driving \u00b7 flow waits until your hands are off");
 
     const double sinceLive = secondsBetween(in.liveSince, in.now);

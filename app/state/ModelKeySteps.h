@@ -59,9 +59,6 @@ struct Inputs {
     bool directOuts = false;
     bool autoQueue = false;
     QDateTime handsOnAt;
-    // Flow acts although a hand was on a control in the last 45 s: none has
-    // been since the output restarted under the set.
-    bool actsAfterRestart = false;
     QDateTime liveSince;
     std::int64_t stretchesAtLive = 0;
     // The first queued record the library still holds, passing over records

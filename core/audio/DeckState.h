@@ -53,6 +53,17 @@ public:
     // release ordering: read it with `cueRevisionAcquire` and the cue point and hot
     // cues read afterwards are at least as new. Written only by the voice.
     AtomicInt cueRevision{0};
+    // Counts the commands the voice has carried out. Stored after the other
+    // cells of the render that carried them out, with release ordering: read
+    // it with acquire ordering (`commandsTakenAcquire`) and the cells read
+    // afterwards are at least as new. Written only by the voice.
+    AtomicInt commandsTaken{0};
+    std::int64_t commandsTakenAcquire() const noexcept
+    {
+        const std::int64_t taken = commandsTaken.load();
+        std::atomic_thread_fence(std::memory_order_acquire);
+        return taken;
+    }
 
     // The position and swap shift of one render. Written by the voice between
     // `beginTimeline` and `endTimeline`; a reader that overlaps a write reads

@@ -11,6 +11,9 @@ namespace zelvo {
 namespace {
 
 bool finite(double x) { return std::isfinite(x); }
+// A stopped deck this close to its cue point, in seconds, stands on it: the
+// cue button previews from there.
+constexpr double kAtCue = 0.005;
 
 // Rounds to the nearest integer, halves away from zero.
 double roundAway(double x) { return std::round(x); }
@@ -161,12 +164,111 @@ DeckVoice::~DeckVoice()
 
 bool DeckVoice::send(const DeckCommand& command)
 {
-    if (commands_.push(command))
-        return true;
-    // Lost: the reference the command carried would otherwise leak.
-    if (command.carriesBuffer())
-        command.buffer->release();
-    return false;
+    using K = DeckCommand::Kind;
+    if (!commands_.push(command)) {
+        // Lost: the reference the command carried would otherwise leak.
+        if (command.carriesBuffer())
+            command.buffer->release();
+        return false;
+    }
+    switch (command.kind) {
+    case K::load:
+    case K::swap:
+    case K::takeOver:
+    case K::seek:
+    case K::play:
+    case K::pause:
+    case K::cue:
+    case K::setCuePoint:
+        sentTransport_[std::size_t(sent_) % kSentKept] = {sent_, command.kind, command.a, command.flag,
+                                                          command.buffer != nullptr};
+        break;
+    default:
+        break;
+    }
+    ++sent_;
+    return true;
+}
+
+DeckVoice::Asked DeckVoice::asked() const
+{
+    using K = DeckCommand::Kind;
+    const std::int64_t taken = state_.commandsTakenAcquire();
+    Asked a{state_.loaded.load(), state_.playing.load(), state_.timeline().position};
+    double cuePoint = state_.cuePoint.load();
+    // Play while the cue button is held latches the play for its release.
+    bool cueing = state_.cueing.load();
+    bool latched = false;
+    for (std::int64_t n = std::max(taken, sent_ - std::int64_t(kSentKept)); n < sent_; ++n) {
+        const SentTransport& c = sentTransport_[std::size_t(n) % kSentKept];
+        if (c.number != n)
+            continue; // not a transport command
+        switch (c.kind) {
+        case K::load:
+            a.loaded = c.buffer;
+            if (!c.buffer || !c.flag) {
+                a.playing = cueing = false;
+                a.position = cuePoint = 0.0;
+            }
+            break;
+        case K::swap:
+            if (finite(c.a)) {
+                a.position = std::max(a.position - c.a, 0.0);
+                cuePoint = std::max(cuePoint - c.a, 0.0);
+            }
+            break;
+        case K::takeOver:
+            a.loaded = c.buffer;
+            a.playing = c.buffer;
+            cueing = false;
+            a.position = finite(c.a) ? std::max(c.a, 0.0) : 0.0;
+            break;
+        case K::seek:
+            if (finite(c.a))
+                a.position = std::max(c.a, 0.0);
+            break;
+        case K::setCuePoint:
+            if (finite(c.a))
+                cuePoint = c.a;
+            break;
+        case K::play:
+            // Play pressed while playing stops the deck.
+            if (!a.loaded)
+                break;
+            if (cueing)
+                latched = true;
+            else
+                a.playing = !a.playing;
+            break;
+        case K::pause:
+            a.playing = false;
+            break;
+        case K::cue:
+            // Pressed while playing, the deck goes back to its cue and
+            // stands; stopped on its cue, it plays while held; stopped
+            // elsewhere, the cue moves there. Let go after a preview, the
+            // deck stands unless play latched.
+            if (c.flag && a.loaded) {
+                if (a.playing && !cueing) {
+                    a.playing = false;
+                    a.position = cuePoint;
+                } else if (!a.playing && std::fabs(a.position - cuePoint) < kAtCue) {
+                    a.playing = cueing = true;
+                    latched = false;
+                } else if (!a.playing) {
+                    cuePoint = a.position;
+                }
+            } else if (!c.flag && cueing) {
+                cueing = false;
+                a.playing = latched;
+                latched = false;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return a;
 }
 
 int DeckVoice::releaseRetiredBuffers()
@@ -189,6 +291,7 @@ void DeckVoice::drain()
         if (!apply(*held_))
             return; // still no free retirement slot
         held_.reset();
+        ++taken_;
     }
     while (std::optional<DeckCommand> c = commands_.pop()) {
         if (!apply(*c)) {
@@ -197,6 +300,7 @@ void DeckVoice::drain()
             held_ = *c;
             return;
         }
+        ++taken_;
     }
 }
 
@@ -577,7 +681,7 @@ void DeckVoice::cueButton(bool down)
     const double sr = sampleRate_;
     if (down) {
         if (!playing_) {
-            if (std::fabs(pos_ - cuePoint_) < 0.005 * sr) {
+            if (std::fabs(pos_ - cuePoint_) < kAtCue * sr) {
                 cueLatch_ = false;
                 playing_ = true;
                 cueing_ = true;
@@ -1673,6 +1777,8 @@ void DeckVoice::publish(float peakL, float peakR)
         state_.cueRevision.store(cueRevision_);
         publishedCueRevision_ = cueRevision_;
     }
+    std::atomic_thread_fence(std::memory_order_release);
+    state_.commandsTaken.store(taken_);
 }
 
 } // namespace zelvo

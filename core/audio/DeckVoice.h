@@ -45,6 +45,17 @@ public:
     // command is lost, and a buffer it carried is released here. Main thread only
     // (the ring has one producer).
     bool send(const DeckCommand& command);
+    // The transport the deck was last asked for: the published state with the
+    // play, pause, load, swap, take-over, seek and cue commands sent since,
+    // and not yet carried out, applied in order. Exact once the voice no
+    // longer renders (an output that stopped); while it renders, the state
+    // may already be newer than the commands counted as waiting. Main thread.
+    struct Asked {
+        bool loaded = false;
+        bool playing = false;
+        double position = 0.0; // seconds
+    };
+    Asked asked() const;
     // Releases the buffers the audio thread retired; returns how many. Main thread
     // only (the retired ring has one consumer).
     int releaseRetiredBuffers();
@@ -303,6 +314,20 @@ private:
 
     DeckState state_;
     SPSCQueue<DeckCommand> commands_{kCommandCapacity};
+    // The main thread's copy of the transport commands it sent last, each with
+    // its number in the order of sending, for `asked`; more than the ring can
+    // hold pending are never waiting at once in practice. Main thread.
+    static constexpr std::size_t kSentKept = 64;
+    struct SentTransport {
+        std::int64_t number = -1;
+        DeckCommand::Kind kind = DeckCommand::Kind::pause;
+        double a = 0.0;
+        bool flag = false;
+        bool buffer = false;
+    };
+    std::array<SentTransport, kSentKept> sentTransport_{};
+    std::int64_t sent_ = 0; // commands queued so far; main thread
+    std::int64_t taken_ = 0; // commands carried out so far; audio thread
     SPSCQueue<TrackBuffer*> retired_{kRetiredCapacity};
     AtomicDouble tempo_{1.0};
     AtomicDouble keyShift_{0.0};

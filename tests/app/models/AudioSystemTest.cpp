@@ -23,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <unistd.h>
+#include <vector>
 
 namespace zelvo {
 namespace {
@@ -739,6 +740,60 @@ TEST_F(PlayerRigTest, AFollowerWhoseIOEndedIsOpenedAgainAfterTheGrace)
     EXPECT_TRUE(std::any_of(units.begin(), units.end(), [&](const auto& u) {
         return u->device == cardB && u->running && !u->ended && u->framesPlayed > 0;
     }));
+}
+
+// A follower card whose I/O ends again each time it is opened, while it stays
+// listed: every reopen stops the master card too, so the wait before each one
+// doubles up to the longest grace, and the master plays on in between. Once
+// the card has played whole for that long, a new loss waits the first grace.
+TEST_F(PlayerRigTest, AFollowerWhoseIOKeepsEndingIsOpenedAgainLessAndLessOften)
+{
+    auto& a = boot();
+    a.setPlayerRig(twoPlayers());
+    ASSERT_TRUE(test::settle());
+    ASSERT_TRUE(a.rigAggregate());
+    const auto followerPlays = [&] {
+        const auto& units = backend->units();
+        return std::any_of(units.begin(), units.end(),
+                           [&](const auto& u) { return u->device == cardB && u->running && !u->ended; });
+    };
+    std::vector<double> reopenedAt;
+    double now = 0.0;
+    const auto janitor = [&](bool ending) {
+        if (ending && followerPlays())
+            backend->endIO(cardB);
+        const auto g = a.generation();
+        scheduler.advance(AudioSystem::kJanitorSeconds);
+        now += AudioSystem::kJanitorSeconds;
+        ASSERT_TRUE(test::settle());
+        if (a.generation() != g)
+            reopenedAt.push_back(now);
+        EXPECT_TRUE(a.outputRunning()) << "at " << now;
+        backend->pump(AudioSystem::kJanitorSeconds);
+    };
+    while (now < 150.0)
+        ASSERT_NO_FATAL_FAILURE(janitor(true));
+    // 2, 4, 8, 16, 32, 32, 32 seconds: seven reopens, not seventy.
+    ASSERT_EQ(reopenedAt.size(), 7u);
+    double gap = 0.0;
+    for (std::size_t i = 0; i < reopenedAt.size(); ++i) {
+        const double next = reopenedAt[i] - (i ? reopenedAt[i - 1] : 0.0);
+        EXPECT_NEAR(next, AudioSystem::endedGraceSeconds(int(i)), AudioSystem::kJanitorSeconds) << i;
+        EXPECT_GE(next, gap) << i;
+        gap = next;
+    }
+    EXPECT_EQ(AudioSystem::endedGraceSeconds(20), AudioSystem::kEndedGraceLongestSeconds);
+
+    // The card comes back for good after its last reopen.
+    while (now < reopenedAt.back() + 1.0 + AudioSystem::kEndedGraceLongestSeconds)
+        ASSERT_NO_FATAL_FAILURE(janitor(false));
+    EXPECT_TRUE(followerPlays());
+    reopenedAt.clear();
+    const double lost = now;
+    while (reopenedAt.empty() && now < lost + 10.0)
+        ASSERT_NO_FATAL_FAILURE(janitor(true));
+    ASSERT_EQ(reopenedAt.size(), 1u);
+    EXPECT_NEAR(reopenedAt[0] - lost, AudioSystem::kEndedGraceSeconds, AudioSystem::kJanitorSeconds);
 }
 
 TEST_F(PlayerRigTest, ShutdownStopsTheOutputAndDestroysTheAggregate)

@@ -1,21 +1,55 @@
-// A sound card that goes away in the middle of a set: what the program plays
-// on, and what flow and the transition do while nothing renders.
+// A sound card that goes away in the middle of a set, or an output restarted
+// under it: what the program plays on, and what flow and the transition do
+// while nothing renders.
 #include "AppTestSupport.h"
 #include "FlowSupport.h"
 #include "audio/AudioIO.h"
+#include "audio/DeckCommand.h"
+#include "audio/DeckVoice.h"
 #include "models/AudioSystem.h"
+#include "models/ChannelModel.h"
+#include "models/DeckModel.h"
+#include "models/MixerModel.h"
 #include "models/TransitionModel.h"
 #include "platform/FakeAudioBackend.h"
 
+#include <QString>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace zelvo {
 namespace {
 
 using Kind = TransitionModel::Phase::Kind;
+using test::playing;
 using test::SetRig;
+
+// Restarts the output (a new buffer size) before the next render, and waits
+// with the clock held until the new one runs.
+void restartNow(SetRig& set)
+{
+    AppModel& app = set.app;
+    const std::shared_ptr<DeckVoice> before = app.deck(0).voice();
+    app.audio().setBufferFrames(app.audio().bufferFrames() == 512 ? 1024 : 512);
+    ASSERT_TRUE(test::spinUntil([&] {
+        return app.deck(0).voice() && app.deck(0).voice() != before && app.audio().io()
+            && app.audio().io()->running();
+    }));
+}
+
+bool holdsRecord(AppModel& app, int deck, const TrackRecord& record)
+{
+    const std::optional<TrackRecord>& track = app.deck(deck).track();
+    return track && track->id == record.id;
+}
+
+bool noted(const SetRig& set, const QString& line)
+{
+    return set.notes().contains(line);
+}
 
 // The card is pulled out while a mix waits for its downbeat. From its first
 // failed write the output no longer counts as running: the decks, which stop
@@ -47,6 +81,122 @@ TEST(OutputLoss, ACardPulledOutBeforeTheDownbeatKeepsTheMixAndPlaysOnTheBuiltIn)
     ASSERT_TRUE(test::spinUntil([&] { return app.audio().io() && app.audio().io()->running(); }));
     EXPECT_EQ(app.audio().io()->device().uid, "builtin");
     EXPECT_TRUE(set.playUntil([&] { return set.mixedIn(set[1]); }, 20.0)) << set.log();
+}
+
+// An output restarted in the render right after a command: the decks go on
+// as they were last asked to, not as the last render left them. A deck flow
+// paused after its mix out, or one a hand paused, stays paused while the live
+// deck plays on; a record that landed over a playing deck stands at its own
+// cue rather than taking the old record's place in it.
+TEST(OutputLoss, ARestartResumesWhatTheDecksWereLastAskedToDo)
+{
+    enum class Case { flowPausedOutgoing, handPaused, landedOverPlaying };
+    for (const Case c : {Case::flowPausedOutgoing, Case::handPaused, Case::landedOverPlaying}) {
+        SCOPED_TRACE(int(c));
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"), QStringLiteral("Zulu")},
+                   {c == Case::flowPausedOutgoing ? 40.0 : 120.0, 120.0, 120.0, 120.0},
+                   c == Case::landedOverPlaying ? 16 : 4);
+        AppModel& app = set.app;
+        const TrackRecord& zulu = set[3];
+        ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+        int paused = 0; // the deck that must stay paused
+        if (c == Case::flowPausedOutgoing) {
+            // Flow mixes the next record in and pauses Alpha once it is
+            // quiet (started again through its voice as the mix completes,
+            // so it plays on behind the crossfader); the restart comes before
+            // the render that carries the pause out.
+            ASSERT_TRUE(set.playUntil([&] { return !set.mixes.empty() && set.mixes.back().completed; }, 60.0))
+                << set.log();
+            app.deck(0).voice()->send(DeckCommand::seek(20.0));
+            app.deck(0).voice()->send(DeckCommand::play());
+            ASSERT_TRUE(set.playUntil(
+                [&] { return noted(set, QStringLiteral("flow: stopped deck 1 after its mix out")); }, 40.0))
+                << set.log();
+            ASSERT_TRUE(playing(app, 0));
+        } else if (c == Case::handPaused) {
+            app.deck(0).playPause();
+            ASSERT_TRUE(playing(app, 0));
+        } else {
+            // Half way through a 32-bar mix, a record lands over the playing
+            // incoming deck from the browser: no hand.
+            app.transition().mix(1);
+            ASSERT_TRUE(set.playUntil(
+                [&] { return app.transition().phase().kind == Kind::mixing && app.transition().phase().value >= 0.5; },
+                60.0));
+            ASSERT_NO_FATAL_FAILURE(test::loadAndWait(app, 1, zulu));
+            ASSERT_TRUE(playing(app, 1));
+            paused = 1;
+        }
+        ASSERT_NO_FATAL_FAILURE(restartNow(set));
+        // The deck that plays on: none when the hand paused the only one.
+        const int live = c == Case::flowPausedOutgoing ? 1 : c == Case::landedOverPlaying ? 0 : -1;
+        const qsizetype mixesBefore = qsizetype(set.mixes.size());
+        bool playedAgain = false;
+        bool liveGoesOn = false;
+        std::optional<double> zuluFrom;
+        double worst = 0.0;
+        set.playUntil(
+            [&] {
+                if (c == Case::landedOverPlaying) {
+                    const std::shared_ptr<DeckVoice> voice = app.deck(1).voice();
+                    if (!zuluFrom && voice && holdsRecord(app, 1, zulu) && playing(app, 1))
+                        zuluFrom = voice->state().position.load();
+                } else {
+                    playedAgain = playedAgain || playing(app, paused);
+                }
+                liveGoesOn = liveGoesOn || (live >= 0 && playing(app, live));
+                worst = std::max(worst, set.silentFor);
+                return false;
+            },
+            c == Case::landedOverPlaying ? 40.0 : 8.0);
+        EXPECT_TRUE(live < 0 || liveGoesOn) << set.log();
+        if (c == Case::landedOverPlaying) {
+            ASSERT_TRUE(zuluFrom.has_value()) << set.log();
+            EXPECT_LT(*zuluFrom, 2.0) << "from the old record's place: " << set.log();
+            EXPECT_LT(worst, 2.0) << set.log();
+            continue;
+        }
+        EXPECT_FALSE(playedAgain) << set.log();
+        if (c == Case::flowPausedOutgoing) {
+            // Bravo has minutes to go: no next record comes in meanwhile.
+            EXPECT_EQ(qsizetype(set.mixes.size()), mixesBefore) << set.log();
+            EXPECT_LT(worst, 0.5) << set.log();
+        }
+    }
+}
+
+// A restart excuses no hand: the DJ paused deck 1 while previewing deck 2 in
+// the headphones, and five seconds later the output restarted. Deck 2, whose
+// play the restart interrupted, plays on behind the crossfader; flow moves
+// nothing and its line says it waits.
+TEST(OutputLoss, ARestartSoonAfterAHandLeavesTheSetToTheHand)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 120.0, 120.0}, 4);
+    AppModel& app = set.app;
+    ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+    app.setQueue({set[2].id});
+    set.play(0, 20.0);
+    set.play(1, 10.0);
+    app.mixer().channel(1).setCue(true);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    app.deck(0).playPause();
+    set.playUntil([] { return false; }, 5.0);
+    ASSERT_FALSE(playing(app, 0));
+    ASSERT_NO_FATAL_FAILURE(restartNow(set));
+    bool moved = false;
+    bool waits = true;
+    set.playUntil(
+        [&] {
+            moved = moved || app.mixer().crossfader() != -1.0 || app.transition().phase().kind != Kind::idle
+                || playing(app, 0);
+            waits = waits && app.flowLine().startsWith(QStringLiteral("you're driving"));
+            return false;
+        },
+        20.0);
+    EXPECT_FALSE(moved) << set.log();
+    EXPECT_TRUE(waits) << app.flowLine().toStdString();
+    EXPECT_TRUE(playing(app, 1)) << set.log();
 }
 
 } // namespace

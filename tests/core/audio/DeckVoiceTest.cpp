@@ -327,6 +327,58 @@ TEST_F(DeckVoiceTest, TakeOverLoadWithoutBufferAndAlignedStart)
     EXPECT_FALSE(voice.isPlaying());
 }
 
+// What the deck was asked for reads, before the render, as the render then
+// leaves it: each transport command sent since the last render counts, in
+// order, and a command carried out is not counted twice.
+TEST_F(DeckVoiceTest, AskedReadsAheadOfTheRenderAsTheRenderLeavesTheDeck)
+{
+    loadRamp(20.0);
+    const auto agrees = [&](const char* what, bool playing, double at) {
+        const DeckVoice::Asked asked = voice.asked();
+        EXPECT_EQ(asked.playing, playing) << what;
+        EXPECT_NEAR(asked.position, at, 1e-9) << what;
+        tick(voice, 1);
+        EXPECT_EQ(s.playing.load(), playing) << what;
+        EXPECT_NEAR(s.position.load(), at, 2.0 / kRate) << what;
+        // Carried out: the published state alone.
+        EXPECT_EQ(voice.asked().playing, playing) << what;
+        EXPECT_NEAR(voice.asked().position, s.position.load(), 1e-9) << what;
+    };
+    send(DeckCommand::play());
+    agrees("play", true, 20.0);
+    send(DeckCommand::setGrid(120.0, 0.0)); // no transport
+    send(DeckCommand::keyLock(false));
+    send(DeckCommand::pause());
+    agrees("pause", false, voice.asked().position);
+    send(DeckCommand::seek(30.0));
+    send(DeckCommand::play());
+    agrees("seek and play", true, 30.0);
+    send(DeckCommand::swap(rampBuffer(std::int64_t(100 * kRate), kRate), 10.0));
+    agrees("swap", true, voice.asked().position);
+    EXPECT_NEAR(s.position.load(), 20.0, 3.0 / kRate);
+    send(DeckCommand::load(rampBuffer(std::int64_t(60 * kRate), kRate), false));
+    send(DeckCommand::setCuePoint(4.0));
+    agrees("a new record", false, 0.0);
+    send(DeckCommand::takeOver(rampBuffer(std::int64_t(60 * kRate), kRate), 12.0));
+    agrees("take-over", true, 12.0);
+    send(DeckCommand::play());
+    agrees("play pressed while playing", false, voice.asked().position);
+    send(DeckCommand::seek(8.0));
+    send(DeckCommand::play());
+    send(DeckCommand::cue(true));
+    agrees("cue pressed while playing", false, 4.0);
+    send(DeckCommand::cue(false));
+    send(DeckCommand::cue(true)); // on the cue: a preview while held
+    send(DeckCommand::play());    // latched
+    send(DeckCommand::cue(false));
+    agrees("a latched preview", true, 4.0);
+    send(DeckCommand::load(TrackBufferRef(), false));
+    send(DeckCommand::play());
+    agrees("no record", false, 0.0);
+    EXPECT_FALSE(voice.asked().loaded);
+    EXPECT_EQ(voice.releaseRetiredBuffers(), 4);
+}
+
 TEST_F(DeckVoiceTest, ChoosesTheTimePitchPathOnlyWhenNeeded)
 {
     FakeTimePitch* unit = fake.last();
