@@ -465,8 +465,25 @@ void TransitionModel::stepWaiting(int to, double at)
 
 void TransitionModel::stepMixing(int to)
 {
+    const double now = clock(to);
+    // The outgoing deck stopped before its music ended (a hand, a record
+    // loaded over it) while the incoming deck plays: the room hears only the
+    // incoming deck, which comes up within a bar rather than over the rest of
+    // the mix, as a mix from a stopped deck comes up at once. The progress
+    // goes on from where it stands.
+    if (deckStopped(1 - to) && deckPlaying(to)) {
+        const double bar = BeatGrid::barOf(links_->decks[std::size_t(to)]->grid());
+        const double done = std::clamp((now - startTime_) / std::max(lengthSeconds_, kShortestMix), 0.0, 1.0);
+        if ((1.0 - done) * lengthSeconds_ > bar) {
+            lengthSeconds_ = bar / (1.0 - done);
+            startTime_ = now - done * lengthSeconds_;
+            // Not a rounding back either.
+            while ((now - startTime_) / lengthSeconds_ < done)
+                startTime_ = std::nextafter(startTime_, -std::numeric_limits<double>::infinity());
+        }
+    }
     const double length = lengthSeconds_ > kShortestMix ? lengthSeconds_ : kShortestMix;
-    double p = (clock(to) - startTime_) / length;
+    double p = (now - startTime_) / length;
     if (!(p >= 0.0))
         p = 0.0; // negative or not a number
     p = std::min(p, 1.0);

@@ -465,7 +465,9 @@ private:
     // --- Browser lists, the set queue and flow mode.
     std::vector<TrackRecord> sorted(std::vector<const TrackRecord*> records);
     double computeMatch(const TrackRecord& candidate, const TrackRecord& reference);
-    void quietOutgoing();
+    // Pauses the deck a completed mix faded out once it stays quiet; true
+    // when it sent the pause.
+    bool quietOutgoing();
     void fillQueue();
     void flowFork();
     // The timed mix-in: its gates, measures and steps, then the mix, each one

@@ -237,11 +237,12 @@ void AppModel::enqueue(const QUuid& id)
     queue.push_back(id);
     setQueue(std::move(queue));
     // Queued again after it was on air: the user wants it again, and flow
-    // plays it when its turn comes. A record a running mix brings in now is
-    // about to be heard: that mix is the play asked for.
+    // plays it when its turn comes. A record a running mix brings in and the
+    // room does not hear yet is about to be heard: that mix is the play asked
+    // for. Once the room hears it, it is the record playing now.
     const TransitionModel::Phase phase = transition_->phase();
     const std::optional<TrackRecord>& incoming = decks_[std::size_t(phase.to)]->track();
-    if (phase.kind != TransitionModel::Phase::Kind::idle && incoming && incoming->id == id)
+    if (phase.kind != TransitionModel::Phase::Kind::idle && incoming && incoming->id == id && !isAudible(phase.to))
         return;
     if (ledger_.onAir(id))
         ledger_.request(id, scheduler_.now());

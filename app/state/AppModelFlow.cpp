@@ -125,8 +125,10 @@ void AppModel::autoTick()
         setFlow(liveSince_, now);
         setFlow(stretchesAtLive_, outpaint_->stretchesWritten());
     }
-    // Step 6.
-    quietOutgoing();
+    // Step 6. A deck just paused reads as playing until the output renders:
+    // the rest waits for the next second rather than read it so.
+    if (quietOutgoing())
+        return;
     fillQueue();
     flowFork();
     cueNextInTime();
@@ -339,11 +341,11 @@ void AppModel::flowDeckLoadedAgain(int deck)
     ledger_.clearOnAir(track->id);
 }
 
-void AppModel::quietOutgoing()
+bool AppModel::quietOutgoing()
 {
     if (!flowMixedFrom_ || transition_->phase().kind != TransitionModel::Phase::Kind::idle) {
         setFlow(quietSince_, std::optional<QDateTime>());
-        return;
+        return false;
     }
     const int out = *flowMixedFrom_;
     const QDateTime now = scheduler_.now();
@@ -360,12 +362,14 @@ void AppModel::quietOutgoing()
             setFlow(flowMixedFrom_, std::optional<int>());
             setFlow(quietSince_, std::optional<QDateTime>());
             brain_->note(formatText("flow: stopped deck %d after its mix out", out + 1));
+            return true;
         }
-        return;
+        return false;
     }
     // The user took over, or the deck stopped or came back on air.
     setFlow(flowMixedFrom_, std::optional<int>());
     setFlow(quietSince_, std::optional<QDateTime>());
+    return false;
 }
 
 void AppModel::fillQueue()
@@ -484,6 +488,9 @@ void AppModel::logMixEnd()
     const bool owedThere = owed && owed->first == was.to;
     if (why == Ending::completed) {
         brain_->note(formatText("mix: onto deck %d complete", was.to + 1));
+        // Whoever started it (flow, the MIX key, the mix page, the model's
+        // key), the deck it faded out is paused once it stays quiet.
+        setFlow(flowMixedFrom_, std::optional<int>(1 - was.to));
         // A mix that completed onto a deck a hand stopped before its record
         // was heard left that record unheard as a called-off one does.
         if (!owedThere || voicePlaying(was.to))
@@ -612,9 +619,12 @@ bool AppModel::otherToBringIn(int idle) const
 
 void AppModel::queueFirst(const QUuid& id)
 {
-    if (std::find(queue_.begin(), queue_.end(), id) != queue_.end())
+    // Queued again further down meanwhile, it moves up: it has not played,
+    // and its turn is next.
+    if (headsQueue(id))
         return;
     std::vector<QUuid> queue = queue_;
+    std::erase(queue, id);
     queue.insert(queue.begin(), id);
     setQueue(std::move(queue));
 }
@@ -888,16 +898,21 @@ void AppModel::requeueCuePlayedOut()
 
 void AppModel::stopHeardOnIdle(SetView& set)
 {
-    // The live record done and the idle deck playing, unheard, a record that
-    // was on air already (left running under the crossfader by a mix): it is
-    // not brought back, and the next record goes on its deck.
+    // The next record's cue is due and the idle deck plays, unheard, a record
+    // that was on air already or stands requested (left running under the
+    // crossfader by a mix): it is not brought back from there, and the next
+    // record goes on its deck in time. A deck cued in the headphones is the
+    // DJ's, until the live record is done.
     DeckModel& idleDeck = *decks_[std::size_t(set.idle)];
     const std::optional<TrackRecord>& idleTrack = idleDeck.track();
-    if (!set.liveDone || !set.idlePlays || !idleTrack || !heardBefore(idleTrack->id, set.idle) || isAudible(set.idle))
+    if (!set.idlePlays || !idleTrack || !heardBefore(idleTrack->id, set.idle) || isAudible(set.idle)
+        || (!set.liveDone && mixer_->channel(set.idle).cue()))
         return;
     commandDeck(set.idle, {DeckCommand::pause()});
-    brain_->note(formatText("flow: stopped deck %d: %s was on air already", set.idle + 1,
-                            idleTrack->title.toUtf8().constData()));
+    const char* const why = ledger_.standing(idleTrack->id) == SetLedger::Standing::requested
+        ? "flow: stopped deck %d: %s played there unheard; it comes in on its turn"
+        : "flow: stopped deck %d: %s was on air already";
+    brain_->note(formatText(why, set.idle + 1, idleTrack->title.toUtf8().constData()));
     set.idlePlays = false;
 }
 

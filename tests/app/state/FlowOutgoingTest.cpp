@@ -1,0 +1,237 @@
+// What a mix leaves on its outgoing deck: a record faded out by any mix is
+// paused once it stays quiet, so the next record is cued and mixed in on
+// time; an outgoing deck stopped mid-mix lets the incoming deck up within a
+// bar; and the set's lines and requests around a mix say and do what happens.
+// Each case plays drum records on the fake device, frame by frame.
+#include "AppTestSupport.h"
+#include "FlowSupport.h"
+
+#include "audio/DeckCommand.h"
+#include "audio/DeckVoice.h"
+#include "models/DeckModel.h"
+#include "models/EngineBinder.h"
+#include "models/MixerModel.h"
+#include "models/TransitionModel.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace zelvo::outgoing {
+namespace {
+
+using Kind = TransitionModel::Phase::Kind;
+using test::loadAndWait;
+using test::playing;
+using test::SetRig;
+
+constexpr double kBar = 2.0; // every record here plays at 120 bpm
+// Flow pauses a faded-out deck after 4 s of quiet, at its once-a-second check.
+constexpr double kQuietWait = 4.0 + 1.0;
+
+bool holds(AppModel& app, int deck, const TrackRecord& record)
+{
+    const std::optional<TrackRecord>& track = app.deck(deck).track();
+    return track && track->id == record.id;
+}
+
+bool heard(SetRig& set, const TrackRecord& record)
+{
+    for (int deck : {0, 1})
+        if (set.readable(deck) && holds(set.app, deck, record) && playing(set.app, deck) && set.app.isAudible(deck))
+            return true;
+    return false;
+}
+
+int lines(const QStringList& notes, const std::function<bool(const QString&)>& match)
+{
+    return int(std::count_if(notes.begin(), notes.end(), match));
+}
+
+int mixesOnto(const SetRig& set, const TrackRecord& record)
+{
+    return int(std::count_if(set.mixes.begin(), set.mixes.end(), [&](const test::Mix& m) {
+        return m.completed && m.incoming && m.incoming->id == record.id;
+    }));
+}
+
+
+// The MIX key mixes deck 1's long record out early onto Bravo; Charlie waits
+// in the queue. Alpha, faded out, is paused once quiet (or as soon as the set
+// needs its deck, when Bravo is shorter than that wait), and Charlie comes in
+// with a timed mix, without a gap.
+TEST(FlowOutgoing, ARecordAnyMixFadedOutIsPausedAndTheNextComesInOnTime)
+{
+    for (const double bravoLength : {60.0, 22.0}) {
+        SCOPED_TRACE(bravoLength);
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")},
+                   {200.0, bravoLength, 60.0}, 4);
+        AppModel& app = set.app;
+        const TrackRecord &a = set[0], &b = set[1], &c = set[2];
+        ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+        app.transition().mix(1); // no hand: the key notes none
+        ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(b); }, 30.0)) << set.log();
+        ASSERT_TRUE(playing(app, 0)) << "Alpha ended with its mix";
+        const double bravoLeft = app.deck(1).reading().left();
+        // Alpha plays on unheard no longer than the quiet wait and a bar, and
+        // never past Bravo's end.
+        EXPECT_TRUE(set.playUntil([&] { return !playing(app, 0); }, std::min(kQuietWait + kBar, bravoLeft)))
+            << set.log();
+        double quiet = 0.0, worst = 0.0;
+        EXPECT_TRUE(set.playUntil(
+            [&] {
+                quiet = set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
+                worst = std::max(worst, quiet);
+                return set.mixedIn(c);
+            },
+            bravoLeft + 10.0))
+            << set.log();
+        EXPECT_LT(worst, kBar) << set.log();
+        EXPECT_EQ(lines(set.notes(), [](const QString& l) { return l.contains(QStringLiteral(" at once")); }), 0)
+            << set.log();
+        EXPECT_FALSE(heard(set, a)) << set.log();
+    }
+}
+
+// A 32-bar mix whose outgoing deck stops at 5 %, by a record loaded over it
+// from the browser or by a pause: the incoming deck is up within a bar, and
+// the mix completes onto it.
+TEST(FlowOutgoing, AnOutgoingDeckStoppedEarlyInALongMixEndsItWithinABar)
+{
+    enum class Stop { loadOver, pause };
+    for (const Stop stop : {Stop::loadOver, Stop::pause}) {
+        SCOPED_TRACE(int(stop));
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"), QStringLiteral("Zulu")},
+                   {300.0, 200.0, 60.0, 60.0}, 32);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+        app.transition().mix(1);
+        ASSERT_TRUE(set.playUntil(
+            [&] {
+                const TransitionModel::Phase phase = app.transition().phase();
+                return phase.kind == Kind::mixing && phase.value >= 0.05;
+            },
+            60.0))
+            << set.log();
+        if (stop == Stop::loadOver)
+            ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[3]));
+        else
+            app.deck(0).voice()->send(DeckCommand::pause());
+        const double stoppedAt = set.played;
+        ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 70.0)) << set.log();
+        EXPECT_LT(set.played - stoppedAt, kBar + 0.2) << set.log();
+        EXPECT_TRUE(set.mixedIn(set[1])) << set.log();
+        EXPECT_EQ(app.mixer().crossfader(), 1.0);
+        EXPECT_TRUE(heard(set, set[1])) << set.log();
+    }
+}
+
+// The record a mix brings in, queued again at the head once it is on air
+// (past half way): it is cued and mixed in again on its turn, not passed over.
+TEST(FlowOutgoing, TheIncomingRecordRequestedOnceOnAirPlaysAgain)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {40.0, 40.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord &a = set[0], &b = set[1];
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
+    app.setQueue({b.id, set[2].id});
+    set.play(0);
+    app.setAutoQueue(true);
+    ASSERT_TRUE(set.playUntil(
+        [&] {
+            const TransitionModel::Phase phase = app.transition().phase();
+            return phase.kind == Kind::mixing && phase.to == 1 && phase.value >= 0.5;
+        },
+        60.0))
+        << set.log();
+    ASSERT_TRUE(heard(set, b));
+    app.enqueue(b.id);
+    app.moveInQueue(b.id, -int(app.queue().size()));
+    EXPECT_TRUE(set.playUntil([&] { return mixesOnto(set, b) == 2; }, 120.0)) << set.log();
+    EXPECT_EQ(lines(set.notes(), [](const QString& l) { return l.startsWith(QStringLiteral("flow: passed over Bravo")); }),
+              0)
+        << set.log();
+}
+
+// What flow writes when it puts a record aside: a request left playing unheard
+// behind the crossfader was not "on air already", it comes in on its turn;
+// a record queued again during the mix that is called off goes to the head of
+// the queue, as its line says.
+TEST(FlowOutgoing, TheLinesAroundAMixSayWhatHappens)
+{
+    {
+        SCOPED_TRACE("a request left behind");
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {200.0, 30.0, 60.0},
+                   4);
+        AppModel& app = set.app;
+        const TrackRecord &a = set[0], &b = set[1];
+        ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+        app.transition().mix(1);
+        ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(b); }, 30.0)) << set.log();
+        // A hand while Alpha plays on: flow leaves Alpha to the DJ, who asks
+        // for it again and walks away.
+        app.binder().noteHandsOn();
+        app.enqueue(a.id);
+        app.moveInQueue(a.id, -int(app.queue().size()));
+        set.playUntil([] { return false; }, 2.0);
+        ASSERT_TRUE(playing(app, 0));
+        ASSERT_TRUE(set.playUntil([&] { return !playing(app, 0); }, 80.0)) << set.log();
+        set.frame();
+        const QStringList notes = set.notes();
+        EXPECT_EQ(lines(notes, [](const QString& l) { return l.contains(QStringLiteral("Alpha was on air already")); }),
+                  0)
+            << set.log();
+        EXPECT_EQ(lines(notes, [](const QString& l) { return l.contains(QStringLiteral("it comes in on its turn")); }),
+                  1)
+            << set.log();
+        double from = -1.0;
+        EXPECT_TRUE(set.playUntil(
+            [&] {
+                if (!heard(set, a))
+                    return false;
+                for (int d : {0, 1})
+                    if (holds(app, d, a))
+                        from = app.deck(d).reading().position;
+                return true;
+            },
+            60.0))
+            << set.log();
+        EXPECT_LT(from, 5.0) << set.log();
+    }
+    {
+        SCOPED_TRACE("queued again, then called off");
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {60.0, 60.0, 60.0},
+                   4);
+        AppModel& app = set.app;
+        const TrackRecord& b = set[1];
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+        app.setQueue({b.id, set[2].id});
+        set.play(0);
+        app.setAutoQueue(true);
+        ASSERT_TRUE(set.playUntil(
+            [&] {
+                const TransitionModel::Phase phase = app.transition().phase();
+                return phase.kind == Kind::waitingDownbeat && phase.to == 1;
+            },
+            60.0))
+            << set.log();
+        app.enqueue(b.id); // at the tail, behind Charlie
+        ASSERT_EQ(app.queue().back(), b.id);
+        app.binder().noteHandsOn();
+        app.transition().mix(1);
+        ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 1.0));
+        set.frame();
+        ASSERT_EQ(lines(set.notes(),
+                        [](const QString& l) {
+                            return l.contains(QStringLiteral("Bravo")) && l.contains(QStringLiteral("head of the queue"));
+                        }),
+                  1)
+            << set.log();
+        EXPECT_EQ(app.queue().front(), b.id) << set.log();
+        EXPECT_EQ(std::count(app.queue().begin(), app.queue().end(), b.id), 1);
+    }
+}
+
+} // namespace
+} // namespace zelvo::outgoing
