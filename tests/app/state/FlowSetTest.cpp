@@ -1251,7 +1251,15 @@ private:
         wants(record.id);
         touched_.insert(record.id);
         handAt_[std::size_t(deck)] = set_.played;
+        handLoads_[std::size_t(deck)] = std::make_pair(record.id, set_.played);
         app_.deck(deck).load(record);
+    }
+    // A load the user began on the deck lands within a few seconds of disk
+    // time: what the deck does then is the hand's doing.
+    bool handLoadLands(int deck, const std::optional<QUuid>& record = std::nullopt) const
+    {
+        const std::optional<std::pair<QUuid, double>>& load = handLoads_[std::size_t(deck)];
+        return load && set_.played - load->second < 5.0 && (!record || load->first == *record);
     }
     // Flow may play the record: not heard, or asked for again since. A hand
     // on a heard record's deck makes it the user's, not flow's to play.
@@ -1356,6 +1364,7 @@ private:
     std::array<double, 2> handPausedAt_{-100.0, -100.0};
     // The last hand on each deck: play, pause, load, the MIX key onto it.
     std::array<double, 2> handAt_{-100.0, -100.0};
+    std::array<std::optional<std::pair<QUuid, double>>, 2> handLoads_; // the record, when
     double handCrossfaderAt_ = -100.0;
     double crossfaderSeen_ = -1.0;
     double phaseChangedAt_ = -100.0;
@@ -1713,9 +1722,14 @@ void RandomUser::restart()
         // What the decks were last asked to do: a pause flow or a hand sent
         // since the last render stands; a record that landed since plays from
         // its own cue, not on from the old one's place.
+        // The chain's next stretch sent under the deck is no landing: the
+        // take plays on.
         const bool pausedSince = flowStoppedAt_[i] == set_.played || handPausedAt_[i] == set_.played;
-        playsOn_[i] = pausedSince || !set_.readable(d) ? std::nullopt : playingNow_[i];
-        landedAtRestart_[i] = !set_.readable(d) && onDeck(d) ? std::optional<QUuid>(onDeck(d)->id) : std::nullopt;
+        const TrackRecord* track = onDeck(d);
+        const bool spliced = track && playingNow_[i] && chainOf(track->id) == chainOf(*playingNow_[i]);
+        const bool landed = !set_.readable(d) && !spliced;
+        playsOn_[i] = pausedSince || landed ? std::nullopt : playingNow_[i];
+        landedAtRestart_[i] = landed && track ? std::optional<QUuid>(track->id) : std::nullopt;
     }
     if (random_() % 3 != 0) {
         const bool other = app_.audio().deviceUID() != QStringLiteral("fake.other");
@@ -1892,7 +1906,7 @@ void RandomUser::follow()
         if (id && id != playingNow_[d] && !spliced) {
             // A start of play; a play that goes on after an output restart
             // is the same play.
-            const bool resumed = playsOn_[d] == id;
+            const bool resumed = playsOn_[d] && chainOf(*playsOn_[d]) == chainOf(*id);
             if (!resumed)
                 playStart_[d] = set_.played;
             playsOn_[d].reset();
@@ -1912,8 +1926,8 @@ void RandomUser::follow()
             // or the restart's play-on.
             const double handAt = set_.played - app_.handsOnAt().msecsTo(set_.rig.scheduler.now()) / 1000.0;
             const bool mixRuns = !idleNow || set_.played - phaseChangedAt_ < 0.2;
-            const bool byHand =
-                set_.played - handAt_[d] < 0.5 || (mixRuns && (mixByHand_ || mixStartedAt_ < handAt));
+            const bool byHand = set_.played - handAt_[d] < 0.5 || handLoadLands(deck, id)
+                || (mixRuns && (mixByHand_ || mixStartedAt_ < handAt));
             if (handsOn() && !byHand && !resumed)
                 fail(QStringLiteral("deck %1 starts %2 within 45 s of a hand").arg(deck + 1).arg(track->title));
         }
@@ -1930,7 +1944,7 @@ void RandomUser::follow()
             if (standsAfterRestart_[d] > 1.0) {
                 // Flow plays on what a restart interrupted, once the new
                 // output renders; with flow off, or a hand since, it stands.
-                if (app_.autoQueue() && track && track->id == *playsOn_[d] && set_.played - handAt_[d] > 1.0
+                if (app_.autoQueue() && track && chainOf(track->id) == chainOf(*playsOn_[d]) && set_.played - handAt_[d] > 1.0
                     && lastRestart_ > handAt_[d] && timeLeft(deck) > 0.5)
                     fail(QStringLiteral("deck %1's play of %2, interrupted by a restart, did not go on")
                              .arg(deck + 1)
@@ -1949,7 +1963,9 @@ void RandomUser::follow()
             const double at = voice->state().position.load();
             // The voice stops on its next render: the line may be a frame old.
             const bool flowStopped = flowStoppedAt_[d] >= 0.0 && set_.played - flowStoppedAt_[d] < 0.5;
-            const bool byHand = set_.played - handPausedAt_[d] <= 0.5;
+            // A hand's load landing over the playing deck leaves it at the
+            // new record's cue.
+            const bool byHand = set_.played - handPausedAt_[d] <= 0.5 || handLoadLands(deck);
             stoppedBy_[d] = at >= duration - 0.1 ? Stop::end
                 : byHand                         ? Stop::hand
                 : flowStopped                    ? Stop::flow
@@ -2172,6 +2188,7 @@ void RandomUser::act()
                 wants(record.id);
                 touched_.insert(record.id);
                 handAt_[std::size_t(to)] = set_.played;
+                handLoads_[std::size_t(to)] = std::make_pair(record.id, set_.played);
                 rigLoad_ = true;
                 app_.deck(to).load(record);
                 rigLoad_ = false;
