@@ -1480,8 +1480,9 @@ void RandomUser::play()
     app_.setQueue(queue);
     // The set begins where the DJ stands in the first record: a short set
     // still reaches its end and the next mix.
-    const double first = set_[0].duration;
-    set_.play(0, std::round(uniform(0.0, std::max(0.0, first - std::min(first, uniform(40.0, 100.0))))));
+    const double first = app_.deck(0).buffer() ? app_.deck(0).buffer()->duration() : 0.0;
+    const double left = std::min(first, uniform(40.0, 100.0));
+    set_.play(0, std::round(uniform(0.0, first - left)));
     app_.setAutoQueue(true);
     nextAction_ = uniform(4.0, 18.0);
 
