@@ -17,6 +17,10 @@
 #include "audio/MixerState.h"
 #include "audio/MixEngine.h"
 #include "generation/OutpaintModel.h"
+#include "library/AudioFileIO.h"
+#include "library/OutpaintInfo.h"
+#include "library/TrackBuffer.h"
+#include "library/WaveformData.h"
 #include "models/AudioSystem.h"
 #include "models/DeckModel.h"
 #include "models/EngineBinder.h"
@@ -31,15 +35,19 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
 #include <random>
+#include <system_error>
 
 namespace zelvo {
 namespace {
@@ -1069,25 +1077,44 @@ TEST(FlowSetRandom, AHandsOffSetNeverRepeatsARecordNorGoesQuiet)
 // for records played already, for the record playing now at the head of the
 // queue, and requests taken back; flow off and on; the crossfader moved, a
 // take-over and the MIX key in a chosen phase of a mix; an output restart, to
-// another rate or another buffer size; a queued record whose file is gone; a
-// fork by hand; a record landing on the incoming deck of a running mix as a
-// take does. Every decode takes 0.2 to 3 s of the set's time, and now and
-// then the output renders a few frames late after a load lands.
+// another rate or another buffer size, also in the render right after flow
+// sent a deck a command and between a landing and the voice taking it; a
+// queued record whose file is gone; a fork by hand; a record landing on the
+// incoming deck of a running mix. Every decode takes 0.2 to 3 s of the set's
+// time, and now and then the output renders a few frames late after a load
+// lands.
+//
+// The records last as records do: most 2 to 7 minutes, some 20 to 40 s. The
+// chain works at its own pace: flow's fork renders a while, then its take
+// lands on deck 2 (unless deck 2 plays); while deck 2 plays a take, each time
+// the take's time left falls below the chain's lead the next stretch is
+// written and spliced under the playing voice, through swapIn or takeOver.
 //
 // Checked every frame, once hands are off and flow is on (at once after what
-// no hand did): the room is never silent for longer than a bar while a record
-// can play (queued, on a deck with music left, neither heard already nor
-// heard before the user asked for it again), a decode in flight aside; no mix
-// stays starting or mixing with no deck playing for longer than a bar. At
-// every start of play (a mix, a bring-in, a play-on): no record heard already
-// starts again unless the user asked for it since. At the end: every request
-// was heard after it was made, is still queued or on a deck, or was passed
-// over with a line.
+// no hand did):
+// - the room is never silent for longer than a bar while a record can play
+//   (queued, on a deck with music left, neither heard already nor heard
+//   before the user asked for it again); a decode does not excuse it, but for
+//   the few named below;
+// - no mix stays starting or mixing with no deck playing for longer than a bar;
+// - no record plays unheard behind the crossfader or its fader for longer than
+//   flow's quiet-outgoing wait and a bar.
+// At all times: a record on air stops, or leaves the air, only by a hand, at
+// its end, or by a mix flow began inside the mix window (or the rule that
+// holds a take); within 45 s of a hand, through restarts, flow neither cues,
+// mixes, plays, pauses nor moves the crossfader, but for the play-on of the
+// decks whose play a restart interrupted; a restart's play-on plays what the
+// decks were last asked to play, a record that landed just before it from its
+// own cue. At every start of play (a mix, a bring-in, a play-on): no record
+// heard already starts again unless the user asked for it since. At the end:
+// every request was heard after it was made, is still queued or on a deck,
+// was passed over with a line, or its own load is still in flight.
 class RandomUser {
 public:
     // Enough records for a set of `length` seconds, eight at least.
     RandomUser(unsigned seed, bool usersPath, double length)
-        : random_(seed * 7919u), count_(std::max(8, int(length / 11.0))), set_(names(), lengths(), 4),
+        : random_(seed * 7919u), count_(std::max(8, int(length / 30.0))),
+          set_(names(), lengths(), 4, test::Drums::barByBar),
           app_(set_.app), usersPath_(usersPath), length_(length)
     {
     }
@@ -1095,6 +1122,21 @@ public:
     void play();
 
 private:
+    // Flow's wait before it pauses a deck it mixed out, and its check's period.
+    static constexpr double kQuietOutgoing = 4.0;
+    static constexpr double kCheckPeriod = 1.0;
+    // Flow's windows before the end of the live record (a mix's length added).
+    static constexpr double kMixWindow = 8.0;
+    // How long flow holds a take on air while the chain writes it, how long
+    // the record a take was forked from plays before the take comes in, and
+    // the stretches after which the take makes way.
+    static constexpr double kTakeOnAir = 180.0;
+    static constexpr double kTakeHoldOfLive = 75.0;
+    static constexpr std::int64_t kStretchesToRelease = 2;
+    // The chain renders a stretch in about 0.6 of its length and starts one
+    // 1.35 times that far ahead of the take's end, 10 s to spare.
+    static constexpr double kChainRenderSpeed = 0.6;
+
     double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random_); }
     std::vector<QString> names()
     {
@@ -1108,7 +1150,7 @@ private:
     {
         std::vector<double> l;
         for (int i = 0; i < count_; ++i)
-            l.push_back(uniform(14.0, 32.0));
+            l.push_back(std::round(random_() % 5 == 0 ? uniform(20.0, 40.0) : uniform(120.0, 420.0)));
         return l;
     }
     const TrackRecord* onDeck(int deck) const
@@ -1116,6 +1158,7 @@ private:
         const std::optional<TrackRecord>& track = app_.deck(deck).track();
         return track ? &*track : nullptr;
     }
+    bool handsOn() const { return app_.handsOnAt().msecsTo(set_.rig.scheduler.now()) < 45000; }
     // The deck's channel reaches the master: fader up, not cut by the crossfader.
     bool throughTheMixer(int deck) const
     {
@@ -1123,6 +1166,28 @@ private:
         const double x = app_.mixer().crossfader();
         return channel.fader() > 0.05
             && (channel.crossfaderAssign() < 0 ? x < 0.95 : channel.crossfaderAssign() > 0 ? x > -0.95 : true);
+    }
+    // The deck's record as the room hears it: playing, through the mixer.
+    bool onAir(int deck) const { return playing(app_, deck) && onDeck(deck) && throughTheMixer(deck); }
+    // The music left on the deck as its voice will play it: a splice sent
+    // and not yet taken already counts.
+    double timeLeft(int deck) const
+    {
+        const std::shared_ptr<DeckVoice> voice = app_.deck(deck).voice();
+        if (!voice)
+            return 0.0;
+        const double position = voice->state().position.load();
+        const double duration = voice->state().duration.load();
+        if (deck == 1 && splice_ && std::abs(duration - splice_->duration) > 1e-6)
+            return std::max(splice_->duration - (position - splice_->offset), 0.0);
+        return std::max(duration - position, 0.0);
+    }
+    // The record, or the take it was spliced from, down to the first of its chain.
+    QUuid chainOf(QUuid id) const
+    {
+        while (splicedFrom_.contains(id))
+            id = splicedFrom_.value(id);
+        return id;
     }
     // Heard from the deck's play going on now.
     void heardIn(const QUuid& id, int deck)
@@ -1187,7 +1252,16 @@ private:
         app_.binder().noteHandsOn();
         wants(record.id);
         touched_.insert(record.id);
+        handAt_[std::size_t(deck)] = set_.played;
+        handLoads_[std::size_t(deck)] = std::make_pair(record.id, set_.played);
         app_.deck(deck).load(record);
+    }
+    // A load the user began on the deck lands within a few seconds of disk
+    // time: what the deck does then is the hand's doing.
+    bool handLoadLands(int deck, const std::optional<QUuid>& record = std::nullopt) const
+    {
+        const std::optional<std::pair<QUuid, double>>& load = handLoads_[std::size_t(deck)];
+        return load && set_.played - load->second < 5.0 && (!record || load->first == *record);
     }
     // Flow may play the record: not heard, or asked for again since. A hand
     // on a heard record's deck makes it the user's, not flow's to play.
@@ -1204,23 +1278,33 @@ private:
         if (app_.deck(deck).loading())
             return true;
         const std::shared_ptr<DeckVoice> voice = app_.deck(deck).voice();
-        return voice && voice->state().duration.load() > 0.0
-            && voice->state().position.load() < voice->state().duration.load() - 0.25;
+        return voice && voice->state().duration.load() > 0.0 && timeLeft(deck) > 0.25;
     }
-    // A fork's render runs a while, then its take is written.
+    // A fork's render by hand runs a while, then ends.
     void render()
     {
         if (renderLeft_ <= 0.0)
             return;
         renderLeft_ -= TransitionModel::kFrameInterval;
-        if (renderLeft_ <= 0.0 || set_.rig.world.phase != WorkflowLink::Phase::rendering) {
+        if (renderLeft_ <= 0.0 || set_.rig.world.phase != WorkflowLink::Phase::rendering
+            || set_.rig.world.runID != userRun_) {
             renderLeft_ = 0.0;
-            set_.rig.world.phase = WorkflowLink::Phase::idle;
+            if (set_.rig.world.runID == userRun_)
+                set_.rig.world.phase = WorkflowLink::Phase::idle;
         }
     }
     void act();
     void actInPhase();
+    void restart();
+    void maybeRestart();
+    void chain();
+    void placeTake(const TrackRecord& source);
+    void spliceOn(const TrackRecord& take);
+    TrackBufferRef takeAudio(double bpm, double sampleRate, QString* path);
+    std::optional<QString> takeFile(double bpm);
     void follow();
+    void checkFlowLines(const QStringList& since);
+    void checkMixStart();
     void check();
     void account();
 
@@ -1231,16 +1315,24 @@ private:
     const bool usersPath_;
     const double length_;
     double renderLeft_ = 0.0;
+    std::int64_t userRun_ = -1; // the run the user's fork started
     double nextAction_ = 0.0;
     double flowBackAt_ = -1.0;
+    double flowOnAt_ = -1.0;
     double excusedUntil_ = 0.0;
     double quiet_ = 0.0;
     double stalled_ = 0.0;
+    // The silence began while hands were on, flow off or the output restarting.
+    bool quietLeftByHand_ = false;
     bool fileGone_ = false;
     std::optional<std::pair<QUuid, double>> takeBackAt_;
     // A MIX key or a take-over armed for a phase of a mix, and until when.
     std::optional<std::pair<Kind, bool>> armed_; // phase, true for the MIX key
     double armedUntil_ = 0.0;
+    // The running mix was begun by the MIX key.
+    bool mixByHand_ = false;
+    bool mixing_ = false; // set while the user's own call starts a mix
+    double mixStartedAt_ = -100.0;
 
     // Heard while flow is on (flow keeps no memory of what played with it
     // off), asked for again since, or the user's own.
@@ -1257,18 +1349,69 @@ private:
     std::array<double, 2> playStart_{};
     std::array<double, 2> lastPosition_{};
     std::array<double, 2> lastDuration_{}; // of the record the voice played at the last frame
+    std::array<bool, 2> wasOnAir_{};
     qsizetype notesSeen_ = 0; // the lines written up to the previous frame
+    bool flowActed_ = false;  // flow sent a deck a command in the last frame
     std::array<double, 2> flowStoppedAt_{-1.0, -1.0}; // flow's last "stopped deck" line for each
     std::array<std::shared_ptr<DeckVoice>, 2> lastVoice_;
     // What each deck played when the output last restarted: it plays on.
     std::array<std::optional<QUuid>, 2> playsOn_;
+    // The record that landed on each deck just before the restart, before
+    // its voice took it: it starts from its own cue, not where the old one was.
+    std::array<std::optional<QUuid>, 2> landedAtRestart_;
     // How long each deck has stood with its record since the restart settled.
     std::array<double, 2> standsAfterRestart_{};
     bool restarting_ = false;
-    std::array<double, 2> handPausedAt_{-1.0, -1.0};
+    double lastRestart_ = -100.0;
+    std::array<double, 2> handPausedAt_{-100.0, -100.0};
+    // The last hand on each deck: play, pause, load, the MIX key onto it.
+    std::array<double, 2> handAt_{-100.0, -100.0};
+    std::array<std::optional<std::pair<QUuid, double>>, 2> handLoads_; // the record, when
+    double handCrossfaderAt_ = -100.0;
+    double crossfaderSeen_ = -1.0;
+    double phaseChangedAt_ = -100.0;
+    // How each deck's last play ended.
+    enum class Stop { end, hand, flow, restart, other };
+    std::array<std::optional<Stop>, 2> stoppedBy_;
+    std::array<std::optional<QUuid>, 2> holding_;
+    // A decode each deck began that silence may wait for (see check()).
+    std::array<bool, 2> decodeExcused_{};
+    bool rigLoad_ = false; // the rig's own load, as a take landing
+    // How long each deck has played unheard, hands off.
+    std::array<double, 2> unheardFor_{};
+    // Since when the crossfader has stood on the live deck's side.
+    int liveSeen_ = 0;
+    double liveSince_ = 0.0;
+    std::int64_t stretchesAtLive_ = 0;
     bool otherAdded_ = false;
     QStringList failures_;
     int playedOut_ = 0;
+
+    // The chain's render under way: flow's fork, or a stretch of the take on
+    // deck 2.
+    struct Render {
+        std::int64_t run = 0;
+        double left = 0.0;
+        std::optional<TrackRecord> source;    // the record forked
+        std::optional<TrackRecord> extending; // the take written onward
+    };
+    std::optional<Render> chain_;
+    // A take's audio at each tempo and rate, and its file at each tempo.
+    QHash<QString, TrackBufferRef> takeAudio_;
+    QHash<QString, QString> takeFiles_;
+    int takeFilesWritten_ = 0;
+    // A spliced take's record → the record it continues.
+    QHash<QUuid, QUuid> splicedFrom_;
+    // The last splice sent to deck 2: the new record, where its first frame
+    // lies on the old timeline, and its length.
+    struct Splice {
+        QUuid record;
+        double offset = 0.0;
+        double duration = 0.0;
+    };
+    std::optional<Splice> splice_;
+    int takesPlaced_ = 0;
+    int splices_ = 0;
 };
 
 void RandomUser::play()
@@ -1276,8 +1419,16 @@ void RandomUser::play()
     app_.setModelKeyLink(std::make_unique<CancellingKey>(set_.rig.world));
     if (usersPath_)
         set_.renderAheadByHand();
+    // Each fork renders; the chain below writes its take.
+    set_.rig.world.forkRenders = true;
     QObject::connect(&app_.transition(), &TransitionModel::phaseChanged, [this] {
+        phaseChangedAt_ = set_.played;
         const TransitionModel::Phase& phase = app_.transition().phase();
+        if (phase.kind == Kind::starting) {
+            mixByHand_ = mixing_;
+            mixStartedAt_ = set_.played;
+            checkMixStart();
+        }
         const TrackRecord* in = onDeck(phase.to);
         if (phase.kind == Kind::starting && in && heard_.contains(in->id) && !wanted_.contains(in->id)
             && !touched_.contains(in->id))
@@ -1285,11 +1436,40 @@ void RandomUser::play()
     });
     // Now and then the output renders a few frames late after a load lands,
     // as a sound card's next render comes up to a buffer later.
-    for (int deck : {0, 1})
+    for (int deck : {0, 1}) {
         QObject::connect(&app_.deck(deck), &DeckModel::trackChanged, [this] {
             if (random_() % 3 == 0)
                 set_.renderLate = std::max(set_.renderLate, int(1 + random_() % 6));
         });
+        QObject::connect(&app_.deck(deck), &DeckModel::loadingChanged, [this, deck] {
+            if (!app_.deck(deck).loading())
+                return;
+            // Silence may wait for these decodes only (a device change's
+            // reloads are excused with the restart):
+            // - one begun while hands were on: the user's load;
+            // - the rig's own load onto a running mix's incoming deck;
+            // - one begun while the room was already silent from a hand, flow
+            //   off or a restart: flow's first load once it may act;
+            // - one begun at flow's first check once hands are off or flow is
+            //   back on: the hand left it no earlier moment to load.
+            const double sinceHands = app_.handsOnAt().msecsTo(set_.rig.scheduler.now()) / 1000.0 - 45.0;
+            const bool firstCheck = (sinceHands >= 0.0 && sinceHands <= kCheckPeriod + 0.1)
+                || (flowOnAt_ >= 0.0 && set_.played - flowOnAt_ <= kCheckPeriod + 0.1);
+            decodeExcused_[std::size_t(deck)] = handsOn() || rigLoad_ || quietLeftByHand_ || firstCheck;
+        });
+    }
+    QObject::connect(&app_.mixer(), &MixerModel::crossfaderChanged, [this] {
+        // Flow moving the crossfader with no mix running, within 45 s of a hand.
+        const double x = app_.mixer().crossfader();
+        const bool byHand = handCrossfaderAt_ == set_.played;
+        if (handsOn() && !byHand && app_.transition().phase().kind == Kind::idle
+            && set_.played - phaseChangedAt_ > 0.1 && std::abs(x - crossfaderSeen_) > 1e-6)
+            fail(QStringLiteral("the crossfader moved from %1 to %2 within 45 s of a hand, no mix running")
+                     .arg(crossfaderSeen_)
+                     .arg(x));
+        crossfaderSeen_ = x;
+    });
+    crossfaderSeen_ = app_.mixer().crossfader();
 
     ASSERT_NO_FATAL_FAILURE(loadAndWait(app_, 0, set_[0]));
     // From here every decode takes set time.
@@ -1300,7 +1480,11 @@ void RandomUser::play()
         requestedAt_[set_[i].id] = 0.0;
     }
     app_.setQueue(queue);
-    set_.play(0);
+    // The set begins where the DJ stands in the first record: a short set
+    // still reaches its end and the next mix.
+    const double first = app_.deck(0).buffer() ? app_.deck(0).buffer()->duration() : 0.0;
+    const double left = std::min(first, uniform(40.0, 100.0));
+    set_.play(0, std::round(uniform(0.0, first - left)));
     app_.setAutoQueue(true);
     nextAction_ = uniform(4.0, 18.0);
 
@@ -1308,9 +1492,13 @@ void RandomUser::play()
         set_.frame();
         ASSERT_FALSE(::testing::Test::HasFatalFailure());
         follow();
+        chain();
         render();
+        maybeRestart();
+        ASSERT_FALSE(::testing::Test::HasFatalFailure());
         if (flowBackAt_ >= 0.0 && set_.played >= flowBackAt_) {
             did(QStringLiteral("flow on"));
+            flowOnAt_ = set_.played;
             app_.setAutoQueue(true);
             flowBackAt_ = -1.0;
         }
@@ -1338,15 +1526,341 @@ void RandomUser::play()
         set_.frame();
         ASSERT_FALSE(::testing::Test::HasFatalFailure());
         follow();
+        chain();
         render();
         check();
     }
     account();
     const std::string log = set_.log();
-    EXPECT_TRUE(failures_.isEmpty()) << failures_.join(QLatin1Char('\n')).toStdString() << "\n" << log;
+    EXPECT_TRUE(failures_.isEmpty()) << failures_.join(QLatin1Char('\n')).toStdString() << "\n"
+                                     << takesPlaced_ << " takes placed, " << splices_ << " splices\n"
+                                     << log;
 }
 
-// Follows what the room hears, deck by deck, and checks each start of play.
+// The file a take at the tempo plays (drums, 48 bars: 16 heard and 32
+// written); it is written once per set.
+std::optional<QString> RandomUser::takeFile(double bpm)
+{
+    const QString key = QString::number(bpm);
+    if (!takeFiles_.contains(key)) {
+        const QString path = set_.rig.home.file(QStringLiteral("Takes/take@%1.wav").arg(bpm));
+        test::writeBarByBar(path, bpm, 48.0 * 4.0 * 60.0 / bpm, kSetRate);
+        if (!QFileInfo::exists(path))
+            return std::nullopt;
+        takeFiles_[key] = path;
+    }
+    return takeFiles_.value(key);
+}
+
+// The take's audio decoded at the rate, as the chain hands it over; `path`
+// gets a file of its own holding the same audio, as the chain writes one for
+// each take and stretch (a reload at another rate decodes it).
+TrackBufferRef RandomUser::takeAudio(double bpm, double sampleRate, QString* path)
+{
+    const std::optional<QString> file = takeFile(bpm);
+    if (!file)
+        return {};
+    *path = set_.rig.home.file(QStringLiteral("Takes/%1.wav").arg(++takeFilesWritten_));
+    std::error_code error;
+    std::filesystem::create_hard_link(file->toStdString(), path->toStdString(), error);
+    if (error)
+        return {};
+    const QString key = QStringLiteral("%1/%2").arg(bpm).arg(sampleRate);
+    if (!takeAudio_.contains(key))
+        takeAudio_[key] = AudioFileIO::decode(std::filesystem::path(file->toStdString()), sampleRate);
+    return takeAudio_.value(key);
+}
+
+void RandomUser::chain()
+{
+    test::FakeWorld& world = set_.rig.world;
+    const double frame = TransitionModel::kFrameInterval;
+    if (chain_) {
+        if (world.runID != chain_->run || world.phase != WorkflowLink::Phase::rendering) {
+            // Called off, or another fork took its place.
+            chain_.reset();
+            world.pendingIsExtension = false;
+            return;
+        }
+        chain_->left -= frame;
+        if (chain_->left > 0.0)
+            return;
+        const Render done = *chain_;
+        chain_.reset();
+        world.phase = WorkflowLink::Phase::idle;
+        world.pendingIsExtension = false;
+        if (done.extending)
+            spliceOn(*done.extending);
+        else if (done.source)
+            placeTake(*done.source);
+        return;
+    }
+    if (world.phase == WorkflowLink::Phase::rendering && world.runID != userRun_) {
+        // Flow's fork of deck 1's record.
+        Render fork;
+        fork.run = world.runID;
+        if (const TrackRecord* source = onDeck(0))
+            fork.source = *source;
+        const double bar = BeatGrid::barOf(fork.source ? fork.source->grid : std::nullopt);
+        fork.left = uniform(0.4, 0.8) * bar * 48.0;
+        chain_ = fork;
+        return;
+    }
+    if (world.phase != WorkflowLink::Phase::idle || world.chainSnooze)
+        return;
+    // The take on deck 2 plays: the next stretch is due once its time left
+    // falls below the chain's lead.
+    const TrackRecord* take = onDeck(1);
+    if (!take || !take->outpaint || !playing(app_, 1) || !set_.readable(1) || app_.deck(1).loading())
+        return;
+    const double bar = BeatGrid::barOf(take->grid);
+    const double lead = std::clamp(kChainRenderSpeed * bar * 48.0 * 1.35 + 10.0, bar * 8.0, 120.0);
+    const double left = timeLeft(1);
+    if (left >= lead)
+        return;
+    ++world.runID;
+    world.phase = WorkflowLink::Phase::rendering;
+    world.pendingIsExtension = true;
+    Render stretch;
+    stretch.run = world.runID;
+    stretch.extending = *take;
+    // Mostly on time; now and then the stretch lands with only seconds left.
+    stretch.left = std::min(uniform(0.4, 0.8) * bar * 48.0, std::max(left - uniform(1.0, 6.0), 0.5));
+    chain_ = stretch;
+}
+
+// The fork's take lands on deck 2, parked at its cue: the deck's record is
+// replaced unless it plays (then the take would wait for the user, which the
+// set does without).
+void RandomUser::placeTake(const TrackRecord& source)
+{
+    DeckModel& deck2 = app_.deck(1);
+    const std::shared_ptr<DeckVoice> voice = deck2.voice();
+    if (!voice || playing(app_, 1) || !source.grid)
+        return;
+    QString path;
+    const TrackBufferRef audio = takeAudio(source.grid->bpm, voice->sampleRate(), &path);
+    if (!audio)
+        return;
+    TrackRecord take = TrackRecord::forFile(path, set_.rig.scheduler.now());
+    take.title = source.title + QStringLiteral(" \u27f6 zelvo-0");
+    take.duration = audio->duration();
+    take.analyzed = true;
+    take.grid = source.grid;
+    take.cuePoint = 0.0;
+    OutpaintInfo info;
+    info.sourceID = source.id;
+    info.sourceTitle = source.title;
+    info.seam = 16.0 * BeatGrid::barOf(source.grid);
+    info.generations = 1;
+    take.outpaint = info;
+    const WaveformData waveform;
+    app_.library().addOutpaint(take, waveform);
+    did(QStringLiteral("the chain places %1 on deck 2").arg(take.title));
+    // A take is a new record: heard by no one.
+    deck2.install(take, audio, std::make_shared<const WaveformData>(waveform), false);
+    ++takesPlaced_;
+}
+
+// The next stretch of the take: the same audio 32 bars on, its first frame
+// where the old timeline's last 16 bars begin, so the voice plays on and the
+// take lasts 32 bars longer. Mostly through swapIn, else as a take-over at
+// the voice's place.
+void RandomUser::spliceOn(const TrackRecord& take)
+{
+    DeckModel& deck2 = app_.deck(1);
+    const std::shared_ptr<DeckVoice> voice = deck2.voice();
+    const TrackRecord* now = onDeck(1);
+    if (!voice || !now || now->id != take.id || !take.grid || !take.outpaint || !set_.readable(1) || deck2.loading())
+        return;
+    const double bar = BeatGrid::barOf(take.grid);
+    const double position = voice->state().position.load();
+    const double duration = voice->state().duration.load();
+    // The chain landed late: the take played out (the chain would play it
+    // on; here it ends).
+    if (!playing(app_, 1) || position >= duration - 0.5)
+        return;
+    const double offset = std::min(32.0 * bar, std::floor(position / bar) * bar);
+    if (offset <= 0.0)
+        return;
+    QString path;
+    const TrackBufferRef audio = takeAudio(take.grid->bpm, voice->sampleRate(), &path);
+    if (!audio)
+        return;
+    TrackRecord next = TrackRecord::forFile(path, set_.rig.scheduler.now());
+    next.title = take.title;
+    next.duration = audio->duration();
+    next.analyzed = true;
+    next.grid = take.grid->shifted(offset);
+    next.cuePoint = std::max(0.0, take.cuePoint - offset);
+    OutpaintInfo info = *take.outpaint;
+    info.seam = std::max(0.0, info.seam - offset);
+    info.sourceOffset += offset;
+    info.generations += 1;
+    info.segmentOf = info.segmentOf ? info.segmentOf : std::optional<QUuid>(take.id);
+    next.outpaint = info;
+    const WaveformData waveform;
+    app_.library().addOutpaint(next, waveform);
+    splicedFrom_[next.id] = take.id;
+    splice_ = Splice{next.id, offset, audio->duration()};
+    ++set_.rig.world.stretchesWritten;
+    ++splices_;
+    if (random_() % 3 == 0) {
+        did(QStringLiteral("the chain takes over deck 2 with the next stretch at %1 s").arg(position - offset));
+        deck2.takeOver(next, audio, waveform, position - offset);
+    } else {
+        did(QStringLiteral("the chain splices the next stretch under deck 2 at %1 s").arg(offset));
+        deck2.swapIn(next, audio, std::make_shared<const WaveformData>(waveform), offset);
+    }
+}
+
+// An output restart: no hand, so the set goes on at once. Mostly a device at
+// another rate (every deck decodes again), else another buffer size at the
+// same rate.
+void RandomUser::restart()
+{
+    const std::shared_ptr<AudioIO> before = app_.audio().io();
+    for (int d : {0, 1}) {
+        const std::size_t i = std::size_t(d);
+        // What the decks were last asked to do: a pause flow or a hand sent
+        // since the last render stands; a record that landed since plays from
+        // its own cue, not on from the old one's place.
+        // The chain's next stretch sent under the deck is no landing: the
+        // take plays on.
+        const bool pausedSince = flowStoppedAt_[i] == set_.played || handPausedAt_[i] == set_.played;
+        const TrackRecord* track = onDeck(d);
+        const bool spliced = track && playingNow_[i] && chainOf(track->id) == chainOf(*playingNow_[i]);
+        const bool landed = !set_.readable(d) && !spliced;
+        playsOn_[i] = pausedSince || landed ? std::nullopt : playingNow_[i];
+        landedAtRestart_[i] = landed && track ? std::optional<QUuid>(track->id) : std::nullopt;
+    }
+    if (random_() % 3 != 0) {
+        const bool other = app_.audio().deviceUID() != QStringLiteral("fake.other");
+        did(QStringLiteral("device change to %1").arg(other ? "another rate" : "the first rate"));
+        if (other && !otherAdded_) {
+            FakeAudioBackend::Device device;
+            device.uid = "fake.other";
+            device.name = "Fake Other";
+            device.nominalSampleRate = kSetRate * 44100.0 / 48000.0;
+            set_.rig.backend->addDevice(device);
+            otherAdded_ = true;
+        }
+        restarting_ = true;
+        app_.audio().setDeviceUID(other ? QStringLiteral("fake.other") : QStringLiteral("fake.device"));
+    } else {
+        did(QStringLiteral("output restart"));
+        app_.audio().setBufferFrames(app_.audio().bufferFrames() == 512 ? 1024 : 512);
+    }
+    ASSERT_TRUE(test::spinUntil(
+        [&] { return app_.audio().io() && app_.audio().io() != before && app_.audio().io()->running(); }));
+    excusedUntil_ = set_.played + 0.5;
+    lastRestart_ = set_.played;
+}
+
+// A restart in the render right after flow sent a deck a command, or between
+// a landing and the voice taking it, now and then.
+void RandomUser::maybeRestart()
+{
+    if (set_.played - lastRestart_ < 20.0)
+        return;
+    const bool landed = !set_.readable(0) || !set_.readable(1);
+    if ((flowActed_ && random_() % 4 == 0) || (landed && random_() % 12 == 0))
+        restart();
+}
+
+// Flow's lines of the last frame: what flow did within 45 s of a hand.
+void RandomUser::checkFlowLines(const QStringList& since)
+{
+    flowActed_ = false;
+    static const QRegularExpression playOn(QStringLiteral("^flow: the output restarted; deck (\\d) plays "));
+    for (const QString& line : since) {
+        const bool cue = line.startsWith(QStringLiteral("auto: cued "));
+        const bool mix = line.startsWith(QStringLiteral("flow: ")) && line.contains(QStringLiteral("-bar mix onto deck"));
+        const bool bringIn = line.startsWith(QStringLiteral("flow: deck ")) && line.contains(QStringLiteral("; bringing "));
+        const bool pause = line.startsWith(QStringLiteral("flow: stopped deck "));
+        const bool plays = line.contains(QStringLiteral(" stood silent on air with "))
+            || line.startsWith(QStringLiteral("flow: nothing else to bring in; deck "));
+        const QRegularExpressionMatch on = playOn.match(line);
+        flowActed_ = flowActed_ || cue || mix || bringIn || pause || plays || on.hasMatch();
+        if (on.hasMatch()) {
+            // The play-on goes on with the record whose play the restart
+            // interrupted, not one that landed on its deck since.
+            const int d = on.captured(1).toInt() - 1;
+            const TrackRecord* track = d == 0 || d == 1 ? onDeck(d) : nullptr;
+            if (track && playsOn_[std::size_t(d)] && chainOf(track->id) != chainOf(*playsOn_[std::size_t(d)]))
+                fail(QStringLiteral("a restart interrupted another record on deck %1, yet: ").arg(d + 1) + line);
+        }
+        if (!handsOn())
+            continue;
+        if (on.hasMatch()) {
+            // The one thing flow does with hands on: the restart's play-on of
+            // a deck whose play the restart interrupted.
+            const std::size_t d = std::size_t(on.captured(1).toInt() - 1);
+            if (d < 2 && !playsOn_[d])
+                fail(QStringLiteral("within 45 s of a hand, a restart's play-on of a deck it did not interrupt: ")
+                     + line);
+            continue;
+        }
+        if (cue || mix || bringIn || pause || plays)
+            fail(QStringLiteral("within 45 s of a hand, flow acted: ") + line);
+    }
+}
+
+// A mix flow begins takes the live record off the air: only inside the mix
+// window, by the rule that holds a take, or once that record stopped by a
+// hand or at its end.
+void RandomUser::checkMixStart()
+{
+    if (mixByHand_)
+        return;
+    const TransitionModel::Phase& phase = app_.transition().phase();
+    const int from = 1 - phase.to;
+    const TrackRecord* out = onDeck(from);
+    if (!out)
+        return;
+    if (!playing(app_, from)) {
+        const std::optional<Stop> by = stoppedBy_[std::size_t(from)];
+        // A record whose play a restart interrupted and that flow then left
+        // standing, or that flow itself stopped, left the air early.
+        if (by == Stop::restart || by == Stop::flow || by == Stop::other)
+            fail(QStringLiteral("a mix onto deck %1 comes after %2 on deck %3 stopped before its end (%4)")
+                     .arg(phase.to + 1)
+                     .arg(out->title)
+                     .arg(from + 1)
+                     .arg(by == Stop::restart ? "by a restart" : by == Stop::flow ? "by flow" : "by no hand"));
+        return;
+    }
+    if (!throughTheMixer(from))
+        return;
+    const double bar = BeatGrid::barOf(out->grid);
+    const double mixLength = bar * double(app_.transition().bars());
+    const double left = timeLeft(from);
+    const double liveFor = set_.played - liveSince_;
+    // Flow checks once a second: a reading up to a second old, the record
+    // played on at up to a synced tempo since.
+    const double slack = 1.5 * kCheckPeriod;
+    bool inWindow = left < mixLength + kMixWindow + slack;
+    // A take of the live record waiting on deck 2 comes in once deck 1 has
+    // been live long enough.
+    const TrackRecord* in = onDeck(phase.to);
+    if (from == 0 && in && in->outpaint && in->outpaint->sourceID == out->id && liveFor >= kTakeHoldOfLive - slack)
+        inWindow = true;
+    // A take on air on deck 2 makes way after about three minutes, or once
+    // the chain has written two stretches since it went live.
+    if (from == 1 && out->outpaint
+        && (set_.rig.world.stretchesWritten - stretchesAtLive_ >= kStretchesToRelease
+            || liveFor >= kTakeOnAir - kMixWindow - slack))
+        inWindow = true;
+    if (!inWindow)
+        fail(QStringLiteral("a mix onto deck %1 takes %2 off the air with %3 s of it left (live for %4 s)")
+                 .arg(phase.to + 1)
+                 .arg(out->title)
+                 .arg(left, 0, 'f', 1)
+                 .arg(liveFor, 0, 'f', 1));
+}
+
+// Follows what the room hears, deck by deck, and checks each start and end
+// of play.
 void RandomUser::follow()
 {
     const QStringList notes = set_.notes();
@@ -1356,11 +1870,26 @@ void RandomUser::follow()
         for (int deck : {0, 1})
             if (line.startsWith(QStringLiteral("flow: stopped deck %1").arg(deck + 1)))
                 flowStoppedAt_[std::size_t(deck)] = set_.played;
+    checkFlowLines(since);
+    if (const int live = app_.transition().liveDeck(); live != liveSeen_) {
+        liveSeen_ = live;
+        liveSince_ = set_.played;
+        stretchesAtLive_ = set_.rig.world.stretchesWritten;
+    }
+    // The splice sent to deck 2 has been taken once the voice plays its length.
+    if (splice_) {
+        const std::shared_ptr<DeckVoice> voice = app_.deck(1).voice();
+        if (!voice || !onDeck(1) || onDeck(1)->id != splice_->record
+            || std::abs(voice->state().duration.load() - splice_->duration) < 1e-6)
+            splice_.reset();
+    }
+    const bool idleNow = app_.transition().phase().kind == Kind::idle;
     for (int deck : {0, 1}) {
+        const std::size_t d = std::size_t(deck);
         if (!set_.readable(deck)) {
             // The cells still describe the record before the landing, and
             // the room still hears it until the voice takes the new one.
-            const std::optional<QUuid> was = playingNow_[std::size_t(deck)];
+            const std::optional<QUuid> was = playingNow_[d];
             if (was && playing(app_, deck) && app_.deck(deck).reading().record == was && app_.autoQueue()
                 && throughTheMixer(deck))
                 heardIn(*was, deck);
@@ -1370,17 +1899,42 @@ void RandomUser::follow()
         const TrackRecord* track = onDeck(deck);
         const bool now = playing(app_, deck) && track;
         const std::optional<QUuid> id = now ? std::optional<QUuid>(track->id) : std::nullopt;
-        const std::size_t d = std::size_t(deck);
-        if (id && id != playingNow_[d]) {
+        // The chain's next stretch goes on with the play of the take it extends.
+        const bool spliced = id && playingNow_[d] && chainOf(*id) == chainOf(*playingNow_[d]);
+        // How the deck's last play ended belongs to the record it held.
+        const std::optional<QUuid> holds = track ? std::optional<QUuid>(chainOf(track->id)) : std::nullopt;
+        if (holds != holding_[d])
+            stoppedBy_[d].reset();
+        holding_[d] = holds;
+        if (id && id != playingNow_[d] && !spliced) {
             // A start of play; a play that goes on after an output restart
             // is the same play.
-            const bool resumed = playsOn_[d] == id;
+            const bool resumed = playsOn_[d] && chainOf(*playsOn_[d]) == chainOf(*id);
             if (!resumed)
                 playStart_[d] = set_.played;
             playsOn_[d].reset();
+            stoppedBy_[d].reset();
             if (!resumed && heard_.contains(*id) && !wanted_.contains(*id) && !touched_.contains(*id))
                 fail(QStringLiteral("%1 starts again on deck %2, heard already").arg(track->title).arg(deck + 1));
+            // A record that landed just before a restart plays from its cue.
+            if (landedAtRestart_[d] == id && voice
+                && voice->state().position.load() > track->cuePoint + 2.0 + (set_.played - lastRestart_))
+                fail(QStringLiteral("%1, landed on deck %2 just before a restart, plays from %3 s, not its cue")
+                         .arg(track->title)
+                         .arg(deck + 1)
+                         .arg(voice->state().position.load()));
+            // Within 45 s of a hand a deck starts only by a hand, the user's
+            // mix onto it, a mix begun before the hand running its course
+            // (its start may reach the voice a render after a hand ended it),
+            // or the restart's play-on.
+            const double handAt = set_.played - app_.handsOnAt().msecsTo(set_.rig.scheduler.now()) / 1000.0;
+            const bool mixRuns = !idleNow || set_.played - phaseChangedAt_ < 0.2;
+            const bool byHand = set_.played - handAt_[d] < 0.5 || handLoadLands(deck, id)
+                || (mixRuns && (mixByHand_ || mixStartedAt_ < handAt));
+            if (handsOn() && !byHand && !resumed)
+                fail(QStringLiteral("deck %1 starts %2 within 45 s of a hand").arg(deck + 1).arg(track->title));
         }
+        landedAtRestart_[d].reset();
         // Only the first play after the restart goes on: once the new output
         // has rendered the deck playing, or standing a while with nothing to
         // reload, a later start of the record is a new play.
@@ -1388,29 +1942,73 @@ void RandomUser::follow()
             const DeckModel::Reading reading = app_.deck(deck).reading();
             const bool settled = !reading.stood && !reading.loading() && !restarting_;
             standsAfterRestart_[d] = settled && !id ? standsAfterRestart_[d] + TransitionModel::kFrameInterval : 0.0;
-            if ((settled && id) || standsAfterRestart_[d] > 1.0)
+            if (settled && id)
                 playsOn_[d].reset();
+            if (standsAfterRestart_[d] > 1.0) {
+                // Flow plays on what a restart interrupted, once the new
+                // output renders; with flow off, or a hand since, it stands.
+                if (app_.autoQueue() && track && chainOf(track->id) == chainOf(*playsOn_[d]) && set_.played - handAt_[d] > 1.0
+                    && lastRestart_ > handAt_[d] && timeLeft(deck) > 0.5)
+                    fail(QStringLiteral("deck %1's play of %2, interrupted by a restart, did not go on")
+                             .arg(deck + 1)
+                             .arg(track->title));
+                playsOn_[d].reset();
+            }
         }
-        if (!id && playingNow_[d] && voice && voice == lastVoice_[d] && set_.played - handPausedAt_[d] > 0.5 && track
-            && track->id == *playingNow_[d]) {
+        // A restart stops every deck; with flow on, flow plays on what it
+        // interrupted. With flow off nothing does, and no one is to blame.
+        if (!id && playingNow_[d] && voice && voice != lastVoice_[d] && app_.autoQueue())
+            stoppedBy_[d] = Stop::restart;
+        if (!id && playingNow_[d] && voice && voice == lastVoice_[d] && track
+            && chainOf(track->id) == chainOf(*playingNow_[d])) {
             // It stopped: by its end, by flow (with a line), or by a hand.
             const double duration = voice->state().duration.load();
             const double at = voice->state().position.load();
             // The voice stops on its next render: the line may be a frame old.
             const bool flowStopped = flowStoppedAt_[d] >= 0.0 && set_.played - flowStoppedAt_[d] < 0.5;
+            // A hand's load landing over the playing deck leaves it at the
+            // new record's cue.
+            const bool byHand = set_.played - handPausedAt_[d] <= 0.5 || handLoadLands(deck);
+            stoppedBy_[d] = at >= duration - 0.1 ? Stop::end
+                : byHand                         ? Stop::hand
+                : flowStopped                    ? Stop::flow
+                                                 : Stop::other;
             if (at >= duration - 0.1)
                 ++playedOut_;
-            else if (usersPath_ && !flowStopped && duration == lastDuration_[d]
+            else if (usersPath_ && !flowStopped && !byHand && duration == lastDuration_[d]
                      && lastPosition_[d] >= duration - 0.5)
                 fail(QStringLiteral("deck %1 stopped at %2 s of %3 s, its end not yet heard")
                          .arg(deck + 1)
                          .arg(at)
                          .arg(duration));
+            // A record on air stops before its end only by a hand. Flow may
+            // stop a record heard already that no one asked for again: that
+            // play should not have been.
+            const bool repeat = heard_.contains(track->id) && !wanted_.contains(track->id)
+                && heardSince_.value(track->id, -1.0) < playStart_[d];
+            if (wasOnAir_[d] && *stoppedBy_[d] != Stop::end && *stoppedBy_[d] != Stop::hand
+                && !(flowStopped && repeat))
+                fail(QStringLiteral("%1 on deck %2 left the air at %3 s of %4 s, stopped by %5")
+                         .arg(track->title)
+                         .arg(deck + 1)
+                         .arg(at, 0, 'f', 1)
+                         .arg(duration, 0, 'f', 1)
+                         .arg(flowStopped ? "flow" : "no hand"));
         }
+        // A record on air that goes on playing leaves the air only by a mix
+        // (checked at its start), a hand on the crossfader or a fader, or the
+        // crossfader's move at a mix's end.
+        if (wasOnAir_[d] && id && voice == lastVoice_[d] && !throughTheMixer(deck) && idleNow
+            && set_.played - phaseChangedAt_ > 0.1 && set_.played - handCrossfaderAt_ > 0.1)
+            fail(QStringLiteral("%1 on deck %2 left the air with %3 s left, no mix running and no hand")
+                     .arg(track->title)
+                     .arg(deck + 1)
+                     .arg(timeLeft(deck), 0, 'f', 1));
         playingNow_[d] = id;
         lastVoice_[d] = voice;
         lastPosition_[d] = voice ? voice->state().position.load() : 0.0;
         lastDuration_[d] = voice ? voice->state().duration.load() : 0.0;
+        wasOnAir_[d] = id && throughTheMixer(deck);
         if (id && app_.autoQueue() && app_.isAudible(deck))
             heardIn(*id, deck);
     }
@@ -1421,16 +2019,26 @@ void RandomUser::check()
     const double frame = TransitionModel::kFrameInterval;
     if (restarting_ && !app_.deck(0).loading() && !app_.deck(1).loading())
         restarting_ = false;
-    const bool handsOff = app_.handsOnAt().msecsTo(set_.rig.scheduler.now()) >= 45000;
-    // A decode in flight is the disk's time, not flow's.
-    const bool decoding = app_.deck(0).loading() || app_.deck(1).loading();
-    const bool counts = handsOff && app_.autoQueue() && set_.played > excusedUntil_ && !decoding && !restarting_;
+    const bool handsOff = !handsOn();
+    // A decode excused (see the decks' loadingChanged): the disk's time, not
+    // flow's. Any other decode the room waits for counts.
+    const bool excusedDecode = (app_.deck(0).loading() && decodeExcused_[0])
+        || (app_.deck(1).loading() && decodeExcused_[1]);
+    const bool excused = !handsOff || !app_.autoQueue() || set_.played <= excusedUntil_ || restarting_;
+    const bool counts = !excused && !excusedDecode;
     bool canPlay = musicLeft(0) || musicLeft(1);
     for (const QUuid& id : app_.queue())
         canPlay = canPlay || playable(id);
     const TrackRecord* live = onDeck(app_.transition().liveDeck());
     const double bar = BeatGrid::barOf(live ? live->grid : std::nullopt);
-    quiet_ = counts && canPlay && set_.masterPeak() < 1e-3 ? quiet_ + frame : 0.0;
+    const bool silent = set_.masterPeak() < 1e-3;
+    // A silence that began with hands on, flow off or the output restarting
+    // is one a hand left: flow's first decode once it may act is excused.
+    if (!silent)
+        quietLeftByHand_ = false;
+    else if (excused)
+        quietLeftByHand_ = true;
+    quiet_ = counts && canPlay && silent ? quiet_ + frame : 0.0;
     const Kind kind = app_.transition().phase().kind;
     stalled_ = counts && (kind == Kind::starting || kind == Kind::mixing) && !playing(app_, 0) && !playing(app_, 1)
         ? stalled_ + frame
@@ -1449,6 +2057,21 @@ void RandomUser::check()
         fail(QStringLiteral("a mix onto deck %1 stands %2 with no deck playing for more than a bar")
                  .arg(app_.transition().phase().to + 1)
                  .arg(kind == Kind::starting ? "starting" : "mixing"));
+    // Nothing plays unheard behind the crossfader or its fader once hands are
+    // off, past flow's wait for a deck it mixed out (up to a check late at
+    // either end) and a bar.
+    for (int deck : {0, 1}) {
+        const std::size_t d = std::size_t(deck);
+        const bool unheard = playing(app_, deck) && onDeck(deck) && !throughTheMixer(deck)
+            && !app_.mixer().channel(deck).cue();
+        unheardFor_[d] = !excused && kind == Kind::idle && unheard ? unheardFor_[d] + frame : 0.0;
+        const double limit = kQuietOutgoing + 2.0 * kCheckPeriod + bar;
+        if (unheardFor_[d] > limit && unheardFor_[d] - frame <= limit)
+            fail(QStringLiteral("%1 plays unheard on deck %2 for more than %3 s, hands off")
+                     .arg(onDeck(deck)->title)
+                     .arg(deck + 1)
+                     .arg(limit, 0, 'f', 1));
+    }
 }
 
 // The MIX key or a take-over in the phase it waits for.
@@ -1474,10 +2097,14 @@ void RandomUser::actInPhase()
                 wants(in->id);
             touched_.insert(in->id);
         }
+        handAt_[std::size_t(to)] = set_.played;
+        mixing_ = true;
         app_.transition().mix(to);
+        mixing_ = false;
     } else {
         did(QStringLiteral("take-over"));
         const double x = app_.mixer().crossfader();
+        handCrossfaderAt_ = set_.played;
         app_.mixer().setCrossfader(std::clamp(x + (x > 0.0 ? -0.1 : 0.1), -1.0, 1.0));
     }
     armed_.reset();
@@ -1495,6 +2122,7 @@ void RandomUser::act()
             touched_.insert(track->id);
         did(QStringLiteral("play/pause deck %1").arg(deck + 1));
         handPausedAt_[std::size_t(deck)] = set_.played;
+        handAt_[std::size_t(deck)] = set_.played;
         app_.deck(deck).playPause();
         break;
     case 1:
@@ -1521,37 +2149,10 @@ void RandomUser::act()
     case 6:
         did(QStringLiteral("crossfader"));
         app_.binder().noteHandsOn();
+        handCrossfaderAt_ = set_.played;
         app_.mixer().setCrossfader(uniform(-1.0, 1.0));
         break;
-    case 7: {
-        // An output restart: no hand, so the set goes on at once. Mostly a
-        // device at another rate (every deck decodes again), else another
-        // buffer size at the same rate.
-        const std::shared_ptr<AudioIO> before = app_.audio().io();
-        for (int d : {0, 1})
-            playsOn_[std::size_t(d)] = playingNow_[std::size_t(d)];
-        if (random_() % 3 != 0) {
-            const bool other = app_.audio().deviceUID() != QStringLiteral("fake.other");
-            did(QStringLiteral("device change to %1").arg(other ? "another rate" : "the first rate"));
-            if (other && !otherAdded_) {
-                FakeAudioBackend::Device device;
-                device.uid = "fake.other";
-                device.name = "Fake Other";
-                device.nominalSampleRate = kSetRate * 44100.0 / 48000.0;
-                set_.rig.backend->addDevice(device);
-                otherAdded_ = true;
-            }
-            app_.audio().setDeviceUID(other ? QStringLiteral("fake.other") : QStringLiteral("fake.device"));
-            restarting_ = true;
-        } else {
-            did(QStringLiteral("output restart"));
-            app_.audio().setBufferFrames(app_.audio().bufferFrames() == 512 ? 1024 : 512);
-        }
-        ASSERT_TRUE(test::spinUntil(
-            [&] { return app_.audio().io() && app_.audio().io() != before && app_.audio().io()->running(); }));
-        excusedUntil_ = set_.played + 0.5;
-        break;
-    }
+    case 7: restart(); break;
     case 8:
         // A queued record whose file is gone.
         if (!fileGone_) {
@@ -1568,18 +2169,20 @@ void RandomUser::act()
         }
         break;
     case 9:
-        // A fork by hand from the on-screen key; its render runs 5 to 40 s.
+        // A fork by hand from the on-screen key; its render runs 5 to 40 s
+        // and its take is the user's business, not the set's.
         if (renderLeft_ <= 0.0) {
             did(QStringLiteral("fork"));
             app_.binder().noteHandsOn();
             app_.outpaint().fork(true);
+            userRun_ = set_.rig.world.runID;
             set_.rig.world.phase = WorkflowLink::Phase::rendering;
             renderLeft_ = uniform(5.0, 40.0);
         }
         break;
     case 10:
         // Something lands on the incoming deck of a running mix with no hand
-        // on the decks, as a take does.
+        // on the decks, from the browser.
         if (app_.transition().phase().kind != Kind::idle) {
             const int to = app_.transition().phase().to;
             const TrackRecord* in = onDeck(to);
@@ -1587,7 +2190,11 @@ void RandomUser::act()
                 did(QStringLiteral("%1 lands on deck %2 mid-mix").arg(record.title).arg(to + 1));
                 wants(record.id);
                 touched_.insert(record.id);
+                handAt_[std::size_t(to)] = set_.played;
+                handLoads_[std::size_t(to)] = std::make_pair(record.id, set_.played);
+                rigLoad_ = true;
                 app_.deck(to).load(record);
+                rigLoad_ = false;
             }
         }
         break;
@@ -1615,8 +2222,8 @@ void RandomUser::act()
     }
 }
 
-// Every request was heard after it was made, is still queued or on a deck, or
-// was passed over with a line.
+// Every request was heard after it was made, is still queued or on a deck,
+// was passed over with a line, or its own load is still in flight.
 void RandomUser::account()
 {
     const QString lines = set_.notes().join(QLatin1Char('\n'));
@@ -1628,7 +2235,7 @@ void RandomUser::account()
             || lines.contains(QStringLiteral("passed over ") + record->title)
             || lines.contains(QStringLiteral("gave up loading ") + record->title)
             || (onDeck(0) && onDeck(0)->id == it.key()) || (onDeck(1) && onDeck(1)->id == it.key())
-            || app_.deck(0).loading() || app_.deck(1).loading()
+            || app_.deck(0).loadingRecord() == it.key() || app_.deck(1).loadingRecord() == it.key()
             // Its turn has come: flow's load of it is still on its way.
             || (app_.autoCueing() && app_.autoCueing()->id == it.key());
         if (!accounted)

@@ -12,12 +12,16 @@
 #include "models/AudioSystem.h"
 #include "models/DeckModel.h"
 #include "models/MixerModel.h"
+#include "support/AudioFixtures.h"
+#include "support/GeneratedMusic.h"
 #include "support/StandInBrain.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QThreadPool>
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -301,14 +305,38 @@ void watchMixes(AppModel& app, std::vector<Mix>& mixes)
     });
 }
 
+void writeBarByBar(const QString& path, double bpm, double seconds, double sampleRate)
+{
+    const double barFrames = 4.0 * 60.0 / bpm * sampleRate;
+    const std::vector<float> bar = drumLoop(bpm, 0.0, barFrames / sampleRate, sampleRate);
+    Audio audio;
+    audio.sampleRate = sampleRate;
+    audio.channels.assign(1, std::vector<float>(std::size_t(seconds * sampleRate), 0.0f));
+    std::vector<float>& out = audio.channels[0];
+    for (std::int64_t k = 0;; ++k) {
+        const std::size_t start = std::size_t(std::llround(double(k) * barFrames));
+        if (start >= out.size())
+            break;
+        const std::size_t n = std::min(bar.size(), out.size() - start);
+        for (std::size_t i = 0; i < n; ++i)
+            out[start + i] = bar[i] * 0.5f;
+    }
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    writeAudioFile(path.toStdString(), AudioFormat::wav16, audio);
+}
+
 std::vector<TrackRecord> importRecords(AppRig& rig, AppModel& app, const std::vector<QString>& names,
-                                       const std::vector<double>& seconds)
+                                       const std::vector<double>& seconds, Drums drums)
 {
     QStringList paths;
     for (std::size_t i = 0; i < names.size(); ++i) {
         paths << rig.home.file(QStringLiteral("Music/%1.wav").arg(names[i]));
         const qsizetype at = names[i].indexOf(QLatin1Char('@'));
-        writeDrumTrack(paths.back(), at < 0 ? 120.0 : names[i].mid(at + 1).toDouble(), seconds[i], kSetRate);
+        const double bpm = at < 0 ? 120.0 : names[i].mid(at + 1).toDouble();
+        if (drums == Drums::barByBar)
+            writeBarByBar(paths.back(), bpm, seconds[i], kSetRate);
+        else
+            writeDrumTrack(paths.back(), bpm, seconds[i], kSetRate);
     }
     const std::vector<TrackRecord> imported = app.library().importItems(paths);
     EXPECT_EQ(imported.size(), names.size());
@@ -353,10 +381,10 @@ void CancellingKey::cancel()
     world_.phase = WorkflowLink::Phase::idle;
 }
 
-SetRig::SetRig(const std::vector<QString>& names, const std::vector<double>& seconds, std::int64_t bars)
+SetRig::SetRig(const std::vector<QString>& names, const std::vector<double>& seconds, std::int64_t bars, Drums drums)
     : app(bootWithGrids(rig))
 {
-    records = importRecords(rig, app, names, seconds);
+    records = importRecords(rig, app, names, seconds, drums);
     watchMixes(app, mixes);
     app.transition().setBars(bars);
     app.transition().setStyle(TransitionStyle::bassSwap);

@@ -119,10 +119,18 @@ struct Mix {
 // Follows every timed mix: where it was going, its progress, how it ended.
 void watchMixes(AppModel& app, std::vector<Mix>& mixes);
 
+// How a set's drum records are written: in stereo, each beat drawn; or in
+// mono, one bar drawn and laid end to end, which minutes of records need.
+enum class Drums { drawn, barByBar };
+
+// Writes a mono drum record of `seconds` at `bpm`, its first bar laid end to
+// end (each bar starts on its own frame, so the grid holds to the end).
+void writeBarByBar(const QString& path, double bpm, double seconds, double sampleRate);
+
 // Writes drum records named "<title>@<bpm>" (`seconds` long) into the music
 // folder, imports them and waits for their grids.
 std::vector<TrackRecord> importRecords(AppRig& rig, AppModel& app, const std::vector<QString>& names,
-                                       const std::vector<double>& seconds);
+                                       const std::vector<double>& seconds, Drums drums = Drums::drawn);
 
 AppModel& bootOnTheFakeDevice(AppRig& rig);
 // The same, the records' grids read from their names.
@@ -145,7 +153,8 @@ private:
 // master's silence measured; decks start through their voices, so no hand is
 // on a control.
 struct SetRig {
-    SetRig(const std::vector<QString>& names, const std::vector<double>& seconds, std::int64_t bars);
+    SetRig(const std::vector<QString>& names, const std::vector<double>& seconds, std::int64_t bars,
+           Drums drums = Drums::drawn);
 
     const TrackRecord& operator[](std::size_t i) const { return records.at(i); }
 
