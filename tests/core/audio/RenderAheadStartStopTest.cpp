@@ -807,20 +807,11 @@ namespace {
 
 enum class Burst { open, catchUp };
 
-// Four key-locked decks at different tempos on a mix engine whose worker's
-// rounds run here, rendered in slices of `frames`, start playing in the same
-// slice: (open) before the device's first four renders, which come back to
-// back, or (catchUp) 0.6 s after the device caught up with eight renders back
-// to back. The span is told to the decks as the engine tells it (the burst so
-// far, then the burst within its window); the worker gets nothing done inside
-// a burst, and `perSlice` renders of one deck after each slice, deck by deck.
-// Decks 1 and 2 are heard on the master, decks 3 and 4 on the headphone bus,
-// each on one side. Each deck's first sound, in frames from the slice in which
-// they started (−1: none).
-std::array<std::int64_t, MixEngine::deckCount> firstSounds(Burst burst, int frames, int perSlice)
+// Four key-locked decks at different tempos, stopped half a second in: decks
+// 1 and 2 on the master, decks 3 and 4 on the headphone bus, each deck on one
+// side, so every deck's first sound can be told apart.
+void setUpFourDecks(MixEngine& engine)
 {
-    MixEngine engine(kRate, 4096, MixEngine::RenderAhead::manual);
-    EXPECT_EQ(engine.renderAhead(), MixEngine::RenderAhead::manual);
     MixerParams& p = *engine.params();
     p.master.store(1.0);
     p.limiter.store(false);
@@ -839,6 +830,23 @@ std::array<std::int64_t, MixEngine::deckCount> firstSounds(Burst burst, int fram
         p.channel(i).fader.store(i < 2 ? 1.0 : 0.0);
         p.channel(i).cue.store(i >= 2);
     }
+}
+
+// Four key-locked decks at different tempos on a mix engine whose worker's
+// rounds run here, rendered in slices of `frames`, start playing in the same
+// slice: (open) before the device's first four renders, which come back to
+// back, or (catchUp) 0.6 s after the device caught up with eight renders back
+// to back. The span is told to the decks as the engine tells it (the burst so
+// far, then the burst within its window); the worker gets nothing done inside
+// a burst, and `perSlice` renders of one deck after each slice, deck by deck.
+// Decks 1 and 2 are heard on the master, decks 3 and 4 on the headphone bus,
+// each on one side. Each deck's first sound, in frames from the slice in which
+// they started (−1: none).
+std::array<std::int64_t, MixEngine::deckCount> firstSounds(Burst burst, int frames, int perSlice)
+{
+    MixEngine engine(kRate, 4096, MixEngine::RenderAhead::manual);
+    EXPECT_EQ(engine.renderAhead(), MixEngine::RenderAhead::manual);
+    setUpFourDecks(engine);
     std::vector<float> bufs[4];
     for (auto& b : bufs)
         b.assign(std::size_t(frames), 0.0f);
@@ -1076,24 +1084,7 @@ namespace {
 std::array<std::int64_t, MixEngine::deckCount> startsInTwoGroups(int frames, unsigned firstGroup, int at0, int at1, int perSlice, int openBurst)
 {
     MixEngine engine(kRate, 4096, MixEngine::RenderAhead::manual);
-    MixerParams& p = *engine.params();
-    p.master.store(1.0);
-    p.limiter.store(false);
-    const std::array tempos{kTempo, 1.03, 0.97, 1.09};
-    for (int i = 0; i < MixEngine::deckCount; ++i) {
-        DeckVoice& d = *engine.deck(i);
-        TrackBufferRef track = music(3.0, 1000.0 * i);
-        float* silent = i % 2 == 0 ? track->right : track->left;
-        std::fill(silent, silent + track->frames, 0.0f);
-        sendOk(d, DeckCommand::load(track, false));
-        sendOk(d, DeckCommand::quantize(false));
-        sendOk(d, DeckCommand::keyLock(true));
-        sendOk(d, DeckCommand::seek(0.5));
-        d.tempo().store(tempos[std::size_t(i)]);
-        p.channel(i).crossfaderAssign.store(0);
-        p.channel(i).fader.store(i < 2 ? 1.0 : 0.0);
-        p.channel(i).cue.store(i >= 2);
-    }
+    setUpFourDecks(engine);
     std::vector<float> bufs[4];
     for (auto& b : bufs)
         b.assign(std::size_t(frames), 0.0f);
