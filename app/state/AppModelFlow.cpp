@@ -366,6 +366,10 @@ bool AppModel::quietOutgoing()
         }
         return false;
     }
+    // Hands on since before the deck went quiet: it waits for them to come
+    // off, as quiet as it was.
+    if (gone && quietSince_ && handsOnAt() < *quietSince_)
+        return false;
     // The user took over, or the deck stopped or came back on air.
     setFlow(flowMixedFrom_, std::optional<int>());
     setFlow(quietSince_, std::optional<QDateTime>());
@@ -489,8 +493,12 @@ void AppModel::logMixEnd()
     if (why == Ending::completed) {
         brain_->note(formatText("mix: onto deck %d complete", was.to + 1));
         // Whoever started it (flow, the MIX key, the mix page, the model's
-        // key), the deck it faded out is paused once it stays quiet.
+        // key), the deck it faded out is paused once it stays quiet. It has
+        // been quiet since the mix ended: a hand from before then (the one
+        // that started the mix, or one on a deck while it ran) is no hand on
+        // that deck.
         setFlow(flowMixedFrom_, std::optional<int>(1 - was.to));
+        setFlow(quietSince_, std::optional<QDateTime>(scheduler_.now()));
         // A mix that completed onto a deck a hand stopped before its record
         // was heard left that record unheard as a called-off one does.
         if (!owedThere || voicePlaying(was.to))
@@ -668,8 +676,13 @@ int AppModel::setDeck() const
     // A live deck between two states has not stopped: the set stays on it.
     if (voicePlaying(live) || decks_[std::size_t(live)]->settling())
         return live;
+    // A record behind the crossfader is left behind only once the crossfader's
+    // deck has had the set (its record heard, or owed to the room). A hand
+    // that moved the crossfader onto a deck that never played took nothing
+    // over: the set stays with the deck that plays.
+    const bool liveHadSet = heardOn(live, recordOn(live)) || owesRoom(live) || decks_[std::size_t(live)]->loading();
     if (voicePlaying(other))
-        return mixer_->channel(other).fader() > kAudibleFader && !leftBehind(other) ? other : live;
+        return mixer_->channel(other).fader() > kAudibleFader && (!leftBehind(other) || !liveHadSet) ? other : live;
     return !heardOn(live, recordOn(live)) && !owesRoom(live) && heardOn(other, recordOn(other)) ? other : live;
 }
 

@@ -94,6 +94,58 @@ TEST(FlowOutgoing, ARecordAnyMixFadedOutIsPausedAndTheNextComesInOnTime)
     }
 }
 
+// The MIX key on a controller is a hand, and the mix it starts completes
+// within 45 s of it: Alpha, faded out, plays on only while hands are on, and
+// is paused once they are off and it has stayed quiet. A hand after the mix
+// leaves it to the DJ.
+TEST(FlowOutgoing, ARecordFadedOutUnderTheHandThatMixedIsPausedOnceHandsAreOff)
+{
+    for (const bool handAfter : {false, true}) {
+        SCOPED_TRACE(handAfter);
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {200.0, 100.0, 60.0},
+                   4);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+        app.binder().noteHandsOn();
+        const double handAt = set.played;
+        app.transition().mix(1);
+        ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(set[1]); }, 30.0)) << set.log();
+        set.playUntil([] { return false; }, 1.0);
+        if (handAfter)
+            app.binder().noteHandsOn();
+        const double lastHand = handAfter ? set.played : handAt;
+        ASSERT_TRUE(set.playUntil([&] { return !playing(app, 0); }, 70.0)) << set.log();
+        // Never within 45 s of a hand; after the mix's own hand, within the
+        // quiet wait and a bar of hands coming off.
+        EXPECT_GE(set.played - lastHand, 45.0) << set.log();
+        if (!handAfter) {
+            EXPECT_LT(set.played - handAt, 45.0 + kQuietWait + kBar) << set.log();
+        }
+        const bool pausedAsOutgoing = lines(set.notes(), [](const QString& l) {
+            return l.startsWith(QStringLiteral("flow: stopped deck 1 after its mix out"));
+        }) == 1;
+        EXPECT_EQ(pausedAsOutgoing, !handAfter) << set.log();
+    }
+}
+
+// A hand moves the crossfader onto deck 2, where Bravo stands unplayed, while
+// Alpha plays on air, and leaves: once hands are off Alpha is on air again
+// within the quiet wait and a bar, and the next record comes in after it with
+// a mix.
+TEST(FlowOutgoing, ACrossfaderMovedOntoAStandingDeckGivesTheSetBackOnceHandsAreOff)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {100.0, 60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+    app.binder().noteHandsOn();
+    app.mixer().setCrossfader(1.0);
+    const double handAt = set.played;
+    ASSERT_TRUE(set.playUntil([&] { return heard(set, set[0]); }, 70.0)) << set.log();
+    EXPECT_GE(set.played - handAt, 45.0) << set.log();
+    EXPECT_LT(set.played - handAt, 45.0 + kQuietWait + kBar) << set.log();
+    EXPECT_TRUE(set.playUntil([&] { return set.mixedIn(set[2]); }, 60.0)) << set.log();
+}
+
 // A 32-bar mix whose outgoing deck stops at 5 %, by a record loaded over it
 // from the browser or by a pause: the incoming deck is up within a bar, and
 // the mix completes onto it.

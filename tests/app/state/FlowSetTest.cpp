@@ -1379,6 +1379,8 @@ private:
     bool rigLoad_ = false; // the rig's own load, as a take landing
     // How long each deck has played unheard, hands off.
     std::array<double, 2> unheardFor_{};
+    // The deck's play, not yet on air, is the DJ's (see check()).
+    std::array<bool, 2> handsPlay_{};
     // Since when the crossfader has stood on the live deck's side.
     int liveSeen_ = 0;
     double liveSince_ = 0.0;
@@ -1910,8 +1912,10 @@ void RandomUser::follow()
             // A start of play; a play that goes on after an output restart
             // is the same play.
             const bool resumed = playsOn_[d] && chainOf(*playsOn_[d]) == chainOf(*id);
-            if (!resumed)
+            if (!resumed) {
                 playStart_[d] = set_.played;
+                handsPlay_[d] = set_.played - handAt_[d] < 0.5 || handLoadLands(deck, id);
+            }
             playsOn_[d].reset();
             stoppedBy_[d].reset();
             if (!resumed && heard_.contains(*id) && !wanted_.contains(*id) && !touched_.contains(*id))
@@ -2009,6 +2013,9 @@ void RandomUser::follow()
         lastPosition_[d] = voice ? voice->state().position.load() : 0.0;
         lastDuration_[d] = voice ? voice->state().duration.load() : 0.0;
         wasOnAir_[d] = id && throughTheMixer(deck);
+        // On air, or stopped, the play is the set's again.
+        if (!id || wasOnAir_[d])
+            handsPlay_[d] = false;
         if (id && app_.autoQueue() && app_.isAudible(deck))
             heardIn(*id, deck);
     }
@@ -2062,8 +2069,13 @@ void RandomUser::check()
     // either end) and a bar.
     for (int deck : {0, 1}) {
         const std::size_t d = std::size_t(deck);
+        // Excused: a play the DJ's hand began behind the crossfader (play on
+        // the deck, a load landing on it, the MIX key onto it) or left there
+        // by calling off the mix that started it, until it is first on air.
+        // Flow leaves a deck the DJ plays to the DJ, and brings it in when
+        // the live record ends.
         const bool unheard = playing(app_, deck) && onDeck(deck) && !throughTheMixer(deck)
-            && !app_.mixer().channel(deck).cue();
+            && !app_.mixer().channel(deck).cue() && !handsPlay_[d];
         unheardFor_[d] = !excused && kind == Kind::idle && unheard ? unheardFor_[d] + frame : 0.0;
         const double limit = kQuietOutgoing + 2.0 * kCheckPeriod + bar;
         if (unheardFor_[d] > limit && unheardFor_[d] - frame <= limit)
@@ -2098,6 +2110,10 @@ void RandomUser::actInPhase()
             touched_.insert(in->id);
         }
         handAt_[std::size_t(to)] = set_.played;
+        // The key on a running mix calls it off: what its incoming deck
+        // plays on with is the DJ's.
+        if (phase.kind != Kind::idle && playing(app_, to))
+            handsPlay_[std::size_t(to)] = true;
         mixing_ = true;
         app_.transition().mix(to);
         mixing_ = false;
