@@ -2013,8 +2013,9 @@ void RandomUser::follow()
         lastPosition_[d] = voice ? voice->state().position.load() : 0.0;
         lastDuration_[d] = voice ? voice->state().duration.load() : 0.0;
         wasOnAir_[d] = id && throughTheMixer(deck);
-        // On air, or stopped, the play is the set's again.
-        if (!id || wasOnAir_[d])
+        // On air, the play is the set's again. (A restart's stop and play-on
+        // is the same play; any other start of play says whose it is.)
+        if (wasOnAir_[d])
             handsPlay_[d] = false;
         if (id && app_.autoQueue() && app_.isAudible(deck))
             heardIn(*id, deck);
