@@ -24,6 +24,9 @@ namespace {
 
 constexpr double kBodyInterval = 1.0;
 constexpr double kQuietBeforePause = 4.0;
+// After flow pauses a deck, the rest of its check runs this much later, once
+// the output has rendered the pause (a few buffers at most).
+constexpr double kAfterPause = 0.25;
 constexpr double kForkContextMargin = 1.0;
 constexpr double kForkEndMargin = 20.0;
 constexpr std::int64_t kForkEndBars = 8;
@@ -126,9 +129,13 @@ void AppModel::autoTick()
         setFlow(stretchesAtLive_, outpaint_->stretchesWritten());
     }
     // Step 6. A deck just paused reads as playing until the output renders:
-    // the rest waits for the next second rather than read it so.
-    if (quietOutgoing())
+    // the rest waits rather than read it so, but only until the pause has
+    // been rendered, not for the next second: the room may be waiting on it
+    // (a record standing on air).
+    if (quietOutgoing()) {
+        setFlow(lastAutoCheck_, now.addMSecs(qint64((kAfterPause - kBodyInterval) * 1000.0)));
         return;
+    }
     fillQueue();
     flowFork();
     cueNextInTime();
