@@ -128,6 +128,35 @@ TEST(FlowOutgoing, ARecordFadedOutUnderTheHandThatMixedIsPausedOnceHandsAreOff)
     }
 }
 
+// The same mix by the MIX key, and Zulu loaded over deck 2 from the browser
+// as it runs: the mix completes onto a deck that stands, and the room is
+// silent until hands are off. Then flow pauses Alpha and plays Zulu at once:
+// the room waits no longer than a bar.
+TEST(FlowOutgoing, ARecordStandingOnAirAfterTheHandsMixPlaysAsSoonAsHandsAreOff)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"), QStringLiteral("Zulu")},
+               {200.0, 100.0, 60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+    app.binder().noteHandsOn();
+    const double handAt = set.played;
+    app.transition().mix(1);
+    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::mixing; }, 20.0)) << set.log();
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, set[3]));
+    const auto paused = [&] {
+        return lines(set.notes(), [](const QString& l) {
+                   return l.startsWith(QStringLiteral("flow: stopped deck 1 after its mix out"));
+               }) == 1;
+    };
+    ASSERT_TRUE(set.playUntil(paused, 70.0)) << set.log();
+    const double pausedAt = set.played;
+    ASSERT_TRUE(set.playUntil([&] { return heard(set, set[3]); }, 5.0)) << set.log();
+    // Zulu plays as soon as the pause is rendered, not at the next second.
+    EXPECT_LT(set.played - pausedAt, 0.5) << set.log();
+    EXPECT_LT(set.played - handAt, 45.0 + kBar) << set.log();
+    EXPECT_FALSE(playing(app, 0)) << set.log();
+}
+
 // A hand moves the crossfader onto deck 2, where Bravo stands unplayed, while
 // Alpha plays on air, and leaves: once hands are off Alpha is on air again
 // within the quiet wait and a bar, and the next record comes in after it with
