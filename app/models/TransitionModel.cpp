@@ -399,9 +399,11 @@ void TransitionModel::stepStarting(int to)
         const std::shared_ptr<DeckVoice> v = incoming.voice();
         // The start was asked of an output replaced before it rendered the
         // request: the new one has not been asked. It is, once the deck's new
-        // voice holds its record (after its decode at another rate).
+        // voice holds its record (after its decode at another rate) and the
+        // outgoing deck has settled too: one still decoding is not yet playing
+        // on, and would read as having no music left.
         if (alignAskedOf_ && v && alignAskedOf_->lock() != v) {
-            if (incoming.settling() || !v->state().loaded.load())
+            if (incoming.settling() || outgoing.settling() || !v->state().loaded.load())
                 return;
             if (const std::shared_ptr<MixerParams> params = mixer.params()) {
                 params->alignStart.store(to);
