@@ -311,12 +311,14 @@ void TransitionModel::mix(int to)
     if (deckPlaying(from) && params)
         params->masterRequest.store(from);
 
+    alignAskedOf_.reset();
     if (deckPlaying(to)) {
         // Already playing: nothing to start.
     } else if (to == 1 && app.outpaint && !app.outpaint->dropStatus().isRefusal() && deckPlaying(0)) {
         app.outpaint->drop();
     } else if (params) {
         params->alignStart.store(to);
+        alignAskedOf_ = incoming.voice();
     }
     xfStart_ = mixer.crossfader();
     lastXF_ = xfStart_;
@@ -395,6 +397,20 @@ void TransitionModel::stepStarting(int to)
         if (incoming.reading().loading())
             return;
         const std::shared_ptr<DeckVoice> v = incoming.voice();
+        // The start was asked of an output replaced before it rendered the
+        // request: the new one has not been asked. It is, once the deck's new
+        // voice holds its record (after its decode at another rate) and the
+        // outgoing deck has settled too: one still decoding is not yet playing
+        // on, and would read as having no music left.
+        if (alignAskedOf_ && v && alignAskedOf_->lock() != v) {
+            if (incoming.settling() || outgoing.settling() || !v->state().loaded.load())
+                return;
+            if (const std::shared_ptr<MixerParams> params = mixer.params()) {
+                params->alignStart.store(to);
+                alignAskedOf_ = v;
+            }
+            return;
+        }
         // A deck parked at the end of its audio stops in the render that starts
         // it: waiting for it to play would hold the mix open for good.
         if (mixer.dropArmed() || (v && v->state().loaded.load() && !deckPlayedOut(to)))

@@ -236,6 +236,9 @@ private:
     // Which deck played when the incoming deck was found playing: only a deck
     // that was playing then can stop and call the mix off.
     std::array<bool, 2> playedAtStart_{false, false};
+    // The incoming deck's voice when the engine was asked to start it in
+    // phase; none when the mix asked no aligned start.
+    std::optional<std::weak_ptr<DeckVoice>> alignAskedOf_;
     // The clock's current source (true: the outgoing deck), that source's
     // playhead plus swap shift at the last reading, and the clock's value.
     bool clockFromOutgoing_ = false;

@@ -190,12 +190,15 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     // its voice still holds the last render, so it reads as it stood there
     // until the new output renders. What decks 1 and 2 play on from is what
     // they were last asked to do: a pause, a landing or a take sent since
-    // that render counts.
+    // that render counts, and so does a start sent to a voice that has not
+    // rendered at all. A deck still owed the play-on of an earlier restart
+    // (its record decoding again for the new rate) keeps it: its new voice
+    // holds nothing yet.
     connect(audio_.get(), &AudioSystem::ioChanged, this, [this] {
         for (int i = 0; i < kDecks; ++i) {
-            const DeckModel::Reading reading = decks_[std::size_t(i)]->reading();
+            decks_[std::size_t(i)]->reading();
             const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(i)]->voice();
-            if (i < 2 && !reading.stood && voice) {
+            if (i < 2 && voice && !playOnAfterReload_[std::size_t(i)]) {
                 const DeckVoice::Asked asked = voice->asked();
                 playingAt_[std::size_t(i)] = asked.playing ? std::optional<double>(asked.position) : std::nullopt;
             }

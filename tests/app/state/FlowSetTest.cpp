@@ -1308,6 +1308,8 @@ private:
     void check();
     void account();
 
+    enum class Stop { end, hand, flow, restart, other };
+
     std::mt19937 random_;
     const int count_;
     SetRig set_;
@@ -1361,8 +1363,16 @@ private:
     std::array<std::optional<QUuid>, 2> landedAtRestart_;
     // How long each deck has stood with its record since the restart settled.
     std::array<double, 2> standsAfterRestart_{};
+    // Whether flow was on when each deck's play-on fell due: at the restart
+    // at the same rate, when the deck's record landed again at another.
+    std::array<std::optional<bool>, 2> flowAtPlayOn_;
+    // How the last restart ended each deck's play, where it did not go on.
+    std::array<Stop, 2> restartStop_{Stop::restart, Stop::restart};
     bool restarting_ = false;
     double lastRestart_ = -100.0;
+    // The set's first record, started through its voice before the output
+    // rendered it: a restart until that render owes it its play-on.
+    std::optional<QUuid> startSent_;
     std::array<double, 2> handPausedAt_{-100.0, -100.0};
     // The last hand on each deck: play, pause, load, the MIX key onto it.
     std::array<double, 2> handAt_{-100.0, -100.0};
@@ -1371,7 +1381,6 @@ private:
     double crossfaderSeen_ = -1.0;
     double phaseChangedAt_ = -100.0;
     // How each deck's last play ended.
-    enum class Stop { end, hand, flow, restart, other };
     std::array<std::optional<Stop>, 2> stoppedBy_;
     std::array<std::optional<QUuid>, 2> holding_;
     // A decode each deck began that silence may wait for (see check()).
@@ -1443,6 +1452,10 @@ void RandomUser::play()
             if (random_() % 3 == 0)
                 set_.renderLate = std::max(set_.renderLate, int(1 + random_() % 6));
         });
+        QObject::connect(&app_.deck(deck), &DeckModel::landed, [this, deck](bool reload) {
+            if (reload)
+                flowAtPlayOn_[std::size_t(deck)] = app_.autoQueue();
+        });
         QObject::connect(&app_.deck(deck), &DeckModel::loadingChanged, [this, deck] {
             if (!app_.deck(deck).loading())
                 return;
@@ -1487,6 +1500,8 @@ void RandomUser::play()
     const double first = app_.deck(0).buffer() ? app_.deck(0).buffer()->duration() : 0.0;
     const double left = std::min(first, uniform(40.0, 100.0));
     set_.play(0, std::round(uniform(0.0, first - left)));
+    if (!set_.readable(0))
+        startSent_ = set_[0].id;
     app_.setAutoQueue(true);
     nextAction_ = uniform(4.0, 18.0);
 
@@ -1732,9 +1747,16 @@ void RandomUser::restart()
         const bool pausedSince = flowStoppedAt_[i] == set_.played || handPausedAt_[i] == set_.played;
         const TrackRecord* track = onDeck(d);
         const bool spliced = track && playingNow_[i] && chainOf(track->id) == chainOf(*playingNow_[i]);
-        const bool landed = !set_.readable(d) && !spliced;
-        playsOn_[i] = pausedSince || landed ? std::nullopt : playingNow_[i];
+        // The set's start, sent after its record landed, is what the deck
+        // was last asked to do: it plays on from there.
+        const bool started = d == 0 && startSent_ && track && track->id == *startSent_;
+        const bool landed = !set_.readable(d) && !spliced && !started;
+        playsOn_[i] = started ? startSent_ : pausedSince || landed ? std::nullopt : playingNow_[i];
         landedAtRestart_[i] = landed && track ? std::optional<QUuid>(track->id) : std::nullopt;
+        // A hand's load that landed over the playing deck and that its voice
+        // had not taken yet stopped the record the deck played: the hand's
+        // stop, not the restart's, as when the voice takes it.
+        restartStop_[i] = landed && handLoadLands(d) ? Stop::hand : Stop::restart;
     }
     if (random_() % 3 != 0) {
         const bool other = app_.audio().deviceUID() != QStringLiteral("fake.other");
@@ -1748,9 +1770,11 @@ void RandomUser::restart()
             otherAdded_ = true;
         }
         restarting_ = true;
+        flowAtPlayOn_ = {};
         app_.audio().setDeviceUID(other ? QStringLiteral("fake.other") : QStringLiteral("fake.device"));
     } else {
         did(QStringLiteral("output restart"));
+        flowAtPlayOn_ = {app_.autoQueue(), app_.autoQueue()};
         app_.audio().setBufferFrames(app_.audio().bufferFrames() == 512 ? 1024 : 512);
     }
     ASSERT_TRUE(test::spinUntil(
@@ -1886,6 +1910,8 @@ void RandomUser::follow()
             splice_.reset();
     }
     const bool idleNow = app_.transition().phase().kind == Kind::idle;
+    if (set_.readable(0))
+        startSent_.reset();
     for (int deck : {0, 1}) {
         const std::size_t d = std::size_t(deck);
         if (!set_.readable(deck)) {
@@ -1951,7 +1977,12 @@ void RandomUser::follow()
             if (standsAfterRestart_[d] > 1.0) {
                 // Flow plays on what a restart interrupted, once the new
                 // output renders; with flow off, or a hand since, it stands.
-                if (app_.autoQueue() && track && chainOf(track->id) == chainOf(*playsOn_[d]) && set_.played - handAt_[d] > 1.0
+                // Flow off when the play-on fell due (at the restart, or when
+                // the record landed again at the new rate) and on again by
+                // the time the deck settles: it stands all the same, and flow
+                // takes the deck as stopped (seed 500008: flow off at a
+                // restart, on again 2 s later while a deck still decoded).
+                if (flowAtPlayOn_[d].value_or(false) && track && chainOf(track->id) == chainOf(*playsOn_[d]) && set_.played - handAt_[d] > 1.0
                     && lastRestart_ > handAt_[d] && timeLeft(deck) > 0.5)
                     fail(QStringLiteral("deck %1's play of %2, interrupted by a restart, did not go on")
                              .arg(deck + 1)
@@ -1962,7 +1993,7 @@ void RandomUser::follow()
         // A restart stops every deck; with flow on, flow plays on what it
         // interrupted. With flow off nothing does, and no one is to blame.
         if (!id && playingNow_[d] && voice && voice != lastVoice_[d] && app_.autoQueue())
-            stoppedBy_[d] = Stop::restart;
+            stoppedBy_[d] = restartStop_[d];
         if (!id && playingNow_[d] && voice && voice == lastVoice_[d] && track
             && chainOf(track->id) == chainOf(*playingNow_[d])) {
             // It stopped: by its end, by flow (with a line), or by a hand.

@@ -165,6 +165,75 @@ TEST(OutputLoss, ARestartResumesWhatTheDecksWereLastAskedToDo)
     }
 }
 
+// A deck started on an output that has not rendered yet (the set's first
+// record, the moment the card opened) when the output restarts: it was asked
+// to play, so it plays on from where it was sent, at the same rate and once
+// its record is decoded again at another.
+TEST(OutputLoss, ARestartBeforeTheFirstRenderPlaysTheStartOn)
+{
+    for (const bool otherRate : {false, true}) {
+        SCOPED_TRACE(otherRate);
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 120.0, 120.0}, 4);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+        app.setQueue({set[2].id});
+        app.setAutoQueue(true);
+        app.deck(0).voice()->send(DeckCommand::seek(30.0));
+        app.deck(0).voice()->send(DeckCommand::play());
+        if (otherRate) {
+            FakeAudioBackend::Device device;
+            device.uid = "fake.other";
+            device.name = "Fake Other";
+            device.nominalSampleRate = test::kSetRate * 44100.0 / 48000.0;
+            set.rig.backend->addDevice(device);
+            const std::shared_ptr<DeckVoice> before = app.deck(0).voice();
+            app.audio().setDeviceUID(QStringLiteral("fake.other"));
+            ASSERT_TRUE(test::spinUntil([&] {
+                return app.deck(0).voice() && app.deck(0).voice() != before && app.audio().io()
+                    && app.audio().io()->running();
+            }));
+        } else {
+            ASSERT_NO_FATAL_FAILURE(restartNow(set));
+        }
+        ASSERT_TRUE(set.playUntil([&] { return playing(app, 0); }, 3.0)) << set.log();
+        EXPECT_NEAR(app.deck(0).voice()->state().position.load(), 30.0, 1.0) << set.log();
+        EXPECT_FALSE(set.playUntil([&] { return set.silentFor > 0.5; }, 5.0)) << set.log();
+    }
+}
+
+// Flow begins a mix, and the output restarts before it rendered the start of
+// the incoming deck: the new output starts that deck (once its record is
+// decoded again at another rate) and the mix runs its course, rather than
+// standing at its start while the live record plays out.
+TEST(OutputLoss, AMixBegunJustBeforeARestartStartsItsIncomingDeck)
+{
+    for (const bool otherRate : {false, true}) {
+        SCOPED_TRACE(otherRate);
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 120.0, 120.0}, 4);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+        app.transition().mix(1);
+        ASSERT_EQ(app.transition().phase().kind, Kind::starting);
+        if (otherRate) {
+            FakeAudioBackend::Device device;
+            device.uid = "fake.other";
+            device.name = "Fake Other";
+            device.nominalSampleRate = test::kSetRate * 44100.0 / 48000.0;
+            set.rig.backend->addDevice(device);
+            const std::shared_ptr<DeckVoice> before = app.deck(0).voice();
+            app.audio().setDeviceUID(QStringLiteral("fake.other"));
+            ASSERT_TRUE(test::spinUntil([&] {
+                return app.deck(0).voice() && app.deck(0).voice() != before && app.audio().io()
+                    && app.audio().io()->running();
+            }));
+        } else {
+            ASSERT_NO_FATAL_FAILURE(restartNow(set));
+        }
+        EXPECT_TRUE(set.playUntil([&] { return playing(app, 1); }, 4.0)) << set.log();
+        EXPECT_TRUE(set.playUntil([&] { return set.mixedIn(set[1]); }, 20.0)) << set.log();
+    }
+}
+
 // A restart excuses no hand: the DJ paused deck 1 while previewing deck 2 in
 // the headphones, and five seconds later the output restarted. Deck 2, whose
 // play the restart interrupted, plays on behind the crossfader; flow moves
