@@ -27,6 +27,7 @@
 #include "models/MixerModel.h"
 #include "models/TransitionModel.h"
 #include "platform/FakeAudioBackend.h"
+#include "state/AppLinks.h"
 #include "state/ModelKeyLink.h"
 #include "support/AudioFixtures.h"
 #include "support/GeneratedMusic.h"
@@ -1101,9 +1102,10 @@ TEST(FlowSetRandom, AHandsOffSetNeverRepeatsARecordNorGoesQuiet)
 //   flow's quiet-outgoing wait and a bar.
 // At all times: a record on air stops, or leaves the air, only by a hand, at
 // its end, or by a mix flow began inside the mix window (or the rule that
-// holds a take); within 45 s of a hand, through restarts, flow neither cues,
-// mixes, plays, pauses nor moves the crossfader, but for the play-on of the
-// decks whose play a restart interrupted; a restart's play-on plays what the
+// holds a take), and no load but a hand's lands over it; within 45 s of a
+// hand, through restarts, flow neither cues, mixes, plays, pauses, ends a mix
+// nor moves the crossfader, but for the play-on of the decks whose play a
+// restart interrupted; a restart's play-on plays what the
 // decks were last asked to play, a record that landed just before it from its
 // own cue. At every start of play (a mix, a bring-in, a play-on): no record
 // heard already starts again unless the user asked for it since. At the end:
@@ -1221,9 +1223,11 @@ private:
         // has come (flow's cue of it) stands on.
         const bool queued = std::find(app_.queue().begin(), app_.queue().end(), record.id) != app_.queue().end();
         if (!requestedAt_.contains(record.id))
-            before_[record.id] = Before{std::nullopt, wanted_.contains(record.id)};
+            before_[record.id] = Before{std::nullopt, wanted_.contains(record.id), 0};
         else if (!queued)
-            before_[record.id] = Before{requestedAt_[record.id], wanted_.contains(record.id)};
+            before_[record.id] =
+                Before{requestedAt_[record.id], wanted_.contains(record.id), requestNote_.value(record.id, 0)};
+        requestNote_[record.id] = set_.notes().size();
         app_.enqueue(record.id);
         wants(record.id);
         requestedAt_[record.id] = set_.played;
@@ -1233,15 +1237,20 @@ private:
     {
         did(QStringLiteral("take %1 off the queue").arg(app_.library().track(id)->title));
         // An earlier request stands on while its turn does (flow's cue of
-        // it); one put back in the queue since leaves the queue with this one.
-        const bool turnStands = (app_.autoCued() && app_.autoCued()->id == id)
-            || (app_.autoCueing() && app_.autoCueing()->id == id) || (onDeck(0) && onDeck(0)->id == id)
-            || (onDeck(1) && onDeck(1)->id == id);
-        app_.dequeue(id);
+        // it, or the record landed on a deck since that request); one put
+        // back in the queue since leaves the queue with this one.
         const Before before = before_.value(id);
-        if (before.requestedAt && turnStands)
+        const auto landedSince = [&](int deck) {
+            return onDeck(deck) && onDeck(deck)->id == id && before.requestedAt
+                && landedAt_[std::size_t(deck)] >= *before.requestedAt;
+        };
+        const bool turnStands = (app_.autoCued() && app_.autoCued()->id == id)
+            || (app_.autoCueing() && app_.autoCueing()->id == id) || landedSince(0) || landedSince(1);
+        app_.dequeue(id);
+        if (before.requestedAt && turnStands) {
             requestedAt_[id] = *before.requestedAt;
-        else
+            requestNote_[id] = before.note;
+        } else
             requestedAt_.remove(id);
         if (!before.wanted)
             wanted_.remove(id);
@@ -1255,6 +1264,7 @@ private:
         handAt_[std::size_t(deck)] = set_.played;
         handLoads_[std::size_t(deck)] = std::make_pair(record.id, set_.played);
         app_.deck(deck).load(record);
+        excuseDecode(deck);
     }
     // A load the user began on the deck lands within a few seconds of disk
     // time: what the deck does then is the hand's doing.
@@ -1293,6 +1303,7 @@ private:
                 set_.rig.world.phase = WorkflowLink::Phase::idle;
         }
     }
+    void excuseDecode(int deck);
     void act();
     void actInPhase();
     void restart();
@@ -1326,6 +1337,8 @@ private:
     double stalled_ = 0.0;
     // The silence began while hands were on, flow off or the output restarting.
     bool quietLeftByHand_ = false;
+    // Flow's first decode in that silence has begun: later ones count.
+    bool quietLoadSeen_ = false;
     bool fileGone_ = false;
     std::optional<std::pair<QUuid, double>> takeBackAt_;
     // A MIX key or a take-over armed for a phase of a mix, and until when.
@@ -1340,9 +1353,12 @@ private:
     // off), asked for again since, or the user's own.
     QSet<QUuid> heard_, wanted_, touched_;
     QHash<QUuid, double> requestedAt_;
+    // The first of the program's lines written after each request.
+    QHash<QUuid, qsizetype> requestNote_;
     struct Before {
         std::optional<double> requestedAt;
         bool wanted = false;
+        qsizetype note = 0;
     };
     QHash<QUuid, Before> before_;
     QHash<QUuid, double> heardSince_; // the start of the last play in which the record was heard
@@ -1374,6 +1390,21 @@ private:
     // rendered it: a restart until that render owes it its play-on.
     std::optional<QUuid> startSent_;
     std::array<double, 2> handPausedAt_{-100.0, -100.0};
+    std::array<double, 2> landedAt_{-100.0, -100.0}; // when each deck's record last landed
+    // The last play (true) or pause each deck was sent, by flow or a hand,
+    // numbered in the order sent; and the number of the last command
+    // sent before the output's last render. A command numbered above it has
+    // not been rendered yet.
+    std::array<std::optional<std::pair<bool, std::int64_t>>, 2> asked_;
+    std::int64_t sent_ = 0;
+    std::int64_t renderedUpTo_ = 0;
+    // The restart's play-on of the deck starts a play sent since the last
+    // render: a new play, not the old one going on.
+    std::array<bool, 2> playOnStarts_{};
+    // Flow's last line starting each deck, and the incoming deck of the
+    // running or last mix.
+    std::array<double, 2> flowStartAt_{-100.0, -100.0};
+    int mixOnto_ = -1;
     // The last hand on each deck: play, pause, load, the MIX key onto it.
     std::array<double, 2> handAt_{-100.0, -100.0};
     std::array<std::optional<std::pair<QUuid, double>>, 2> handLoads_; // the record, when
@@ -1383,9 +1414,11 @@ private:
     // How each deck's last play ended.
     std::array<std::optional<Stop>, 2> stoppedBy_;
     std::array<std::optional<QUuid>, 2> holding_;
-    // A decode each deck began that silence may wait for (see check()).
+    // A decode each deck began that silence may wait for (see check()), and
+    // the record it decodes: another load on the deck has an excuse of its own.
     std::array<bool, 2> decodeExcused_{};
-    bool rigLoad_ = false; // the rig's own load, as a take landing
+    std::array<std::optional<QUuid>, 2> excusedRecord_;
+    bool browserLoad_ = false; // the user's load from the browser onto a mix's incoming deck
     // How long each deck has played unheard, hands off.
     std::array<double, 2> unheardFor_{};
     // The deck's play, not yet on air, is the DJ's (see check()).
@@ -1435,6 +1468,8 @@ void RandomUser::play()
     QObject::connect(&app_.transition(), &TransitionModel::phaseChanged, [this] {
         phaseChangedAt_ = set_.played;
         const TransitionModel::Phase& phase = app_.transition().phase();
+        if (phase.kind != Kind::idle)
+            mixOnto_ = phase.to;
         if (phase.kind == Kind::starting) {
             mixByHand_ = mixing_;
             mixStartedAt_ = set_.played;
@@ -1448,7 +1483,8 @@ void RandomUser::play()
     // Now and then the output renders a few frames late after a load lands,
     // as a sound card's next render comes up to a buffer later.
     for (int deck : {0, 1}) {
-        QObject::connect(&app_.deck(deck), &DeckModel::trackChanged, [this] {
+        QObject::connect(&app_.deck(deck), &DeckModel::trackChanged, [this, deck] {
+            landedAt_[std::size_t(deck)] = set_.played;
             if (random_() % 3 == 0)
                 set_.renderLate = std::max(set_.renderLate, int(1 + random_() % 6));
         });
@@ -1457,20 +1493,8 @@ void RandomUser::play()
                 flowAtPlayOn_[std::size_t(deck)] = app_.autoQueue();
         });
         QObject::connect(&app_.deck(deck), &DeckModel::loadingChanged, [this, deck] {
-            if (!app_.deck(deck).loading())
-                return;
-            // Silence may wait for these decodes only (a device change's
-            // reloads are excused with the restart):
-            // - one begun while hands were on: the user's load;
-            // - the rig's own load onto a running mix's incoming deck;
-            // - one begun while the room was already silent from a hand, flow
-            //   off or a restart: flow's first load once it may act;
-            // - one begun at flow's first check once hands are off or flow is
-            //   back on: the hand left it no earlier moment to load.
-            const double sinceHands = app_.handsOnAt().msecsTo(set_.rig.scheduler.now()) / 1000.0 - 45.0;
-            const bool firstCheck = (sinceHands >= 0.0 && sinceHands <= kCheckPeriod + 0.1)
-                || (flowOnAt_ >= 0.0 && set_.played - flowOnAt_ <= kCheckPeriod + 0.1);
-            decodeExcused_[std::size_t(deck)] = handsOn() || rigLoad_ || quietLeftByHand_ || firstCheck;
+            if (app_.deck(deck).loading())
+                excuseDecode(deck);
         });
     }
     QObject::connect(&app_.mixer(), &MixerModel::crossfaderChanged, [this] {
@@ -1506,6 +1530,8 @@ void RandomUser::play()
     nextAction_ = uniform(4.0, 18.0);
 
     while (set_.played < length_) {
+        if (set_.renderLate == 0)
+            renderedUpTo_ = sent_;
         set_.frame();
         ASSERT_FALSE(::testing::Test::HasFatalFailure());
         follow();
@@ -1540,6 +1566,8 @@ void RandomUser::play()
     app_.setAutoQueue(true);
     for (const double end = set_.played + 60.0;
          set_.played < end && app_.handsOnAt().msecsTo(set_.rig.scheduler.now()) < 50000;) {
+        if (set_.renderLate == 0)
+            renderedUpTo_ = sent_;
         set_.frame();
         ASSERT_FALSE(::testing::Test::HasFatalFailure());
         follow();
@@ -1739,19 +1767,26 @@ void RandomUser::restart()
     const std::shared_ptr<AudioIO> before = app_.audio().io();
     for (int d : {0, 1}) {
         const std::size_t i = std::size_t(d);
-        // What the decks were last asked to do: a pause flow or a hand sent
-        // since the last render stands; a record that landed since plays from
+        // What the decks were last asked to do: a pause or a play flow or a
+        // hand sent since the last render stands (the play then
+        // starts with the play-on); a record that landed since plays from
         // its own cue, not on from the old one's place.
         // The chain's next stretch sent under the deck is no landing: the
         // take plays on.
-        const bool pausedSince = flowStoppedAt_[i] == set_.played || handPausedAt_[i] == set_.played;
+        const bool sentSince = asked_[i] && asked_[i]->second > renderedUpTo_;
+        const bool pausedSince = sentSince && !asked_[i]->first;
         const TrackRecord* track = onDeck(d);
+        const bool playedSince = sentSince && asked_[i]->first && !playingNow_[i] && track;
         const bool spliced = track && playingNow_[i] && chainOf(track->id) == chainOf(*playingNow_[i]);
         // The set's start, sent after its record landed, is what the deck
         // was last asked to do: it plays on from there.
         const bool started = d == 0 && startSent_ && track && track->id == *startSent_;
         const bool landed = !set_.readable(d) && !spliced && !started;
-        playsOn_[i] = started ? startSent_ : pausedSince || landed ? std::nullopt : playingNow_[i];
+        playsOn_[i] = started                       ? startSent_
+            : pausedSince || landed                 ? std::nullopt
+            : playedSince                           ? std::optional<QUuid>(track->id)
+                                                    : playingNow_[i];
+        playOnStarts_[i] = started || (playedSince && !landed);
         landedAtRestart_[i] = landed && track ? std::optional<QUuid>(track->id) : std::nullopt;
         // A hand's load that landed over the playing deck and that its voice
         // had not taken yet stopped the record the deck played: the hand's
@@ -1794,6 +1829,36 @@ void RandomUser::maybeRestart()
         restart();
 }
 
+// Silence may wait for these decodes only, each for its own record (a
+// device change's reloads are excused with the restart):
+// - one begun while hands were on: the user's load;
+// - the user's load from the browser onto a running mix's incoming deck,
+//   which notes no hand;
+// - one begun while the room was silent from a hand, flow off or a restart
+//   that still excuses it, and the first one flow begins in that silence
+//   once it may act; a later one in the same silence is flow's own and
+//   counts;
+// - one begun at flow's first check once hands are off or flow is back on:
+//   the hand left it no earlier moment to load.
+void RandomUser::excuseDecode(int deck)
+{
+    const double sinceHands = app_.handsOnAt().msecsTo(set_.rig.scheduler.now()) / 1000.0 - 45.0;
+    const bool firstCheck = (sinceHands >= 0.0 && sinceHands <= kCheckPeriod + 0.1)
+        || (flowOnAt_ >= 0.0 && set_.played - flowOnAt_ <= kCheckPeriod + 0.1);
+    const bool mayAct = !handsOn() && app_.autoQueue() && set_.played > excusedUntil_ && !restarting_;
+    // A load flow gave up (its file gone) leaves its first load in that
+    // silence still to come; its line may have come in this very frame.
+    const QStringList notes = set_.notes();
+    for (qsizetype i = std::min(notesSeen_, notes.size()); i < notes.size(); ++i)
+        if (notes[i].startsWith(QStringLiteral("flow: gave up loading ")))
+            quietLoadSeen_ = false;
+    const bool firstInQuiet = quietLeftByHand_ && (!mayAct || !quietLoadSeen_);
+    if (quietLeftByHand_ && mayAct && !browserLoad_)
+        quietLoadSeen_ = true;
+    decodeExcused_[std::size_t(deck)] = handsOn() || browserLoad_ || firstInQuiet || firstCheck;
+    excusedRecord_[std::size_t(deck)] = app_.deck(deck).loadingRecord();
+}
+
 // Flow's lines of the last frame: what flow did within 45 s of a hand.
 void RandomUser::checkFlowLines(const QStringList& since)
 {
@@ -1806,8 +1871,10 @@ void RandomUser::checkFlowLines(const QStringList& since)
         const bool pause = line.startsWith(QStringLiteral("flow: stopped deck "));
         const bool plays = line.contains(QStringLiteral(" stood silent on air with "))
             || line.startsWith(QStringLiteral("flow: nothing else to bring in; deck "));
+        // Ending a mix no deck plays is the DJ's to do while hands are on.
+        const bool ends = line.startsWith(QStringLiteral("flow: no deck played the mix "));
         const QRegularExpressionMatch on = playOn.match(line);
-        flowActed_ = flowActed_ || cue || mix || bringIn || pause || plays || on.hasMatch();
+        flowActed_ = flowActed_ || cue || mix || bringIn || pause || plays || ends || on.hasMatch();
         if (on.hasMatch()) {
             // The play-on goes on with the record whose play the restart
             // interrupted, not one that landed on its deck since.
@@ -1827,7 +1894,7 @@ void RandomUser::checkFlowLines(const QStringList& since)
                      + line);
             continue;
         }
-        if (cue || mix || bringIn || pause || plays)
+        if (cue || mix || bringIn || pause || plays || ends)
             fail(QStringLiteral("within 45 s of a hand, flow acted: ") + line);
     }
 }
@@ -1871,12 +1938,16 @@ void RandomUser::checkMixStart()
     const TrackRecord* in = onDeck(phase.to);
     if (from == 0 && in && in->outpaint && in->outpaint->sourceID == out->id && liveFor >= kTakeHoldOfLive - slack)
         inWindow = true;
-    // A take on air on deck 2 makes way after about three minutes, or once
-    // the chain has written two stretches since it went live.
-    if (from == 1 && out->outpaint
-        && (set_.rig.world.stretchesWritten - stretchesAtLive_ >= kStretchesToRelease
-            || liveFor >= kTakeOnAir - kMixWindow - slack))
-        inWindow = true;
+    // A take on air on deck 2 while the chain may write it on (not snoozed;
+    // a render running, or the model's step steering) is held by its own
+    // rule, whatever its own end says: it makes way after about three
+    // minutes, or once the chain has written two stretches since it went
+    // live.
+    const test::FakeWorld& world = set_.rig.world;
+    if (from == 1 && out->outpaint && !world.chainSnooze
+        && (world.aiStep == AIStep::steer || world.phase == WorkflowLink::Phase::rendering))
+        inWindow = world.stretchesWritten - stretchesAtLive_ >= kStretchesToRelease
+            || liveFor >= kTakeOnAir - kMixWindow - slack;
     if (!inWindow)
         fail(QStringLiteral("a mix onto deck %1 takes %2 off the air with %3 s of it left (live for %4 s)")
                  .arg(phase.to + 1)
@@ -1892,10 +1963,27 @@ void RandomUser::follow()
     const QStringList notes = set_.notes();
     const QStringList since = notes.mid(std::min(notesSeen_, notes.size()));
     notesSeen_ = notes.size();
-    for (const QString& line : since)
+    // The lines by which flow pauses or plays a deck itself (a mix starts
+    // its incoming deck through the transition, at its own time).
+    static const QRegularExpression starts(
+        QStringLiteral("^flow: (?:deck (\\d) stood silent on air with |nothing else to bring in; deck (\\d) plays )"));
+    for (const QString& line : since) {
         for (int deck : {0, 1})
-            if (line.startsWith(QStringLiteral("flow: stopped deck %1").arg(deck + 1)))
+            if (line.startsWith(QStringLiteral("flow: stopped deck %1").arg(deck + 1))) {
                 flowStoppedAt_[std::size_t(deck)] = set_.played;
+                asked_[std::size_t(deck)] = std::make_pair(false, ++sent_);
+            }
+        if (line.startsWith(QStringLiteral("flow: gave up loading ")))
+            quietLoadSeen_ = false; // see excuseDecode
+        const QRegularExpressionMatch start = starts.match(line);
+        if (!start.hasMatch())
+            continue;
+        for (int group = 1; group <= 2; ++group)
+            if (const int deck = start.captured(group).toInt() - 1; deck == 0 || deck == 1) {
+                flowStartAt_[std::size_t(deck)] = set_.played;
+                asked_[std::size_t(deck)] = std::make_pair(true, ++sent_);
+            }
+    }
     checkFlowLines(since);
     if (const int live = app_.transition().liveDeck(); live != liveSeen_) {
         liveSeen_ = live;
@@ -1933,18 +2021,30 @@ void RandomUser::follow()
         const std::optional<QUuid> holds = track ? std::optional<QUuid>(chainOf(track->id)) : std::nullopt;
         if (holds != holding_[d])
             stoppedBy_[d].reset();
+        // A record on air leaves it when another lands over it only by a
+        // hand's load, or at its end.
+        if (holds != holding_[d] && holding_[d] && wasOnAir_[d] && playingNow_[d]
+            && chainOf(*playingNow_[d]) == *holding_[d] && !handLoadLands(deck)
+            && lastPosition_[d] < lastDuration_[d] - 0.5)
+            fail(QStringLiteral("the record on air on deck %1 was replaced at %2 s of %3 s by a load no hand made")
+                     .arg(deck + 1)
+                     .arg(lastPosition_[d], 0, 'f', 1)
+                     .arg(lastDuration_[d], 0, 'f', 1));
         holding_[d] = holds;
         if (id && id != playingNow_[d] && !spliced) {
             // A start of play; a play that goes on after an output restart
             // is the same play.
             const bool resumed = playsOn_[d] && chainOf(*playsOn_[d]) == chainOf(*id);
-            if (!resumed) {
+            // A play sent just before the restart starts with its play-on.
+            const bool goesOn = resumed && !playOnStarts_[d];
+            if (!goesOn) {
                 playStart_[d] = set_.played;
                 handsPlay_[d] = set_.played - handAt_[d] < 0.5 || handLoadLands(deck, id);
             }
             playsOn_[d].reset();
+            playOnStarts_[d] = false;
             stoppedBy_[d].reset();
-            if (!resumed && heard_.contains(*id) && !wanted_.contains(*id) && !touched_.contains(*id))
+            if (!goesOn && heard_.contains(*id) && !wanted_.contains(*id) && !touched_.contains(*id))
                 fail(QStringLiteral("%1 starts again on deck %2, heard already").arg(track->title).arg(deck + 1));
             // A record that landed just before a restart plays from its cue.
             if (landedAtRestart_[d] == id && voice
@@ -1956,15 +2056,21 @@ void RandomUser::follow()
             // Within 45 s of a hand a deck starts only by a hand, the user's
             // mix onto it, a mix begun before the hand running its course
             // (its start may reach the voice a render after a hand ended it),
-            // or the restart's play-on.
+            // or the restart's play-on. Of a running mix, only its incoming
+            // deck, or a start flow commanded (its line) within 0.5 s before
+            // the hand, which the voice takes a render later.
             const double handAt = set_.played - app_.handsOnAt().msecsTo(set_.rig.scheduler.now()) / 1000.0;
             const bool mixRuns = !idleNow || set_.played - phaseChangedAt_ < 0.2;
+            const bool flowStartedBefore = flowStartAt_[d] <= handAt + 1e-6 && handAt - flowStartAt_[d] <= 0.5;
             const bool byHand = set_.played - handAt_[d] < 0.5 || handLoadLands(deck, id)
-                || (mixRuns && (mixByHand_ || mixStartedAt_ < handAt));
+                || (mixRuns && (deck == mixOnto_ || flowStartedBefore) && (mixByHand_ || mixStartedAt_ < handAt));
             if (handsOn() && !byHand && !resumed)
                 fail(QStringLiteral("deck %1 starts %2 within 45 s of a hand").arg(deck + 1).arg(track->title));
         }
-        landedAtRestart_[d].reset();
+        // Kept until the deck next starts, or holds another record: at another
+        // rate the reload lands a while after the restart.
+        if (id || !track || (landedAtRestart_[d] && track->id != *landedAtRestart_[d]))
+            landedAtRestart_[d].reset();
         // Only the first play after the restart goes on: once the new output
         // has rendered the deck playing, or standing a while with nothing to
         // reload, a later start of the record is a new play.
@@ -2018,9 +2124,10 @@ void RandomUser::follow()
                          .arg(duration));
             // A record on air stops before its end only by a hand. Flow may
             // stop a record heard already that no one asked for again: that
-            // play should not have been.
+            // play should not have been. One the user ever touched is theirs
+            // to play once more, and flow cuts it short.
             const bool repeat = heard_.contains(track->id) && !wanted_.contains(track->id)
-                && heardSince_.value(track->id, -1.0) < playStart_[d];
+                && !touched_.contains(track->id) && heardSince_.value(track->id, -1.0) < playStart_[d];
             if (wasOnAir_[d] && *stoppedBy_[d] != Stop::end && *stoppedBy_[d] != Stop::hand
                 && !(flowStopped && repeat))
                 fail(QStringLiteral("%1 on deck %2 left the air at %3 s of %4 s, stopped by %5")
@@ -2056,13 +2163,24 @@ void RandomUser::follow()
 void RandomUser::check()
 {
     const double frame = TransitionModel::kFrameInterval;
-    if (restarting_ && !app_.deck(0).loading() && !app_.deck(1).loading())
+    // A device change excuses the silence while a deck decodes its own record
+    // again for the new rate; a load of another record over it is not the
+    // change's doing.
+    const auto reloads = [this](int deck) {
+        const TrackRecord* track = onDeck(deck);
+        return app_.deck(deck).loading() && track && app_.deck(deck).loadingRecord() == track->id;
+    };
+    if (restarting_ && !reloads(0) && !reloads(1))
         restarting_ = false;
     const bool handsOff = !handsOn();
-    // A decode excused (see the decks' loadingChanged): the disk's time, not
-    // flow's. Any other decode the room waits for counts.
-    const bool excusedDecode = (app_.deck(0).loading() && decodeExcused_[0])
-        || (app_.deck(1).loading() && decodeExcused_[1]);
+    // A decode excused (see excuseDecode): the disk's time, not flow's, for
+    // the record it was excused for. Any other decode the room waits for
+    // counts.
+    const auto excusedOn = [this](int deck) {
+        return app_.deck(deck).loading() && decodeExcused_[std::size_t(deck)]
+            && app_.deck(deck).loadingRecord() == excusedRecord_[std::size_t(deck)];
+    };
+    const bool excusedDecode = excusedOn(0) || excusedOn(1);
     const bool excused = !handsOff || !app_.autoQueue() || set_.played <= excusedUntil_ || restarting_;
     const bool counts = !excused && !excusedDecode;
     bool canPlay = musicLeft(0) || musicLeft(1);
@@ -2073,11 +2191,14 @@ void RandomUser::check()
     const bool silent = set_.masterPeak() < 1e-3;
     // A silence that began with hands on, flow off or the output restarting
     // is one a hand left: flow's first decode once it may act is excused.
-    if (!silent)
+    if (!silent) {
         quietLeftByHand_ = false;
-    else if (excused)
+        quietLoadSeen_ = false;
+    } else if (excused)
         quietLeftByHand_ = true;
-    quiet_ = counts && canPlay && silent ? quiet_ + frame : 0.0;
+    // An excused decode holds the count where it stands: the silence flow
+    // left before it still counts with the silence after it lands.
+    quiet_ = !canPlay || !silent || excused ? 0.0 : counts ? quiet_ + frame : quiet_;
     const Kind kind = app_.transition().phase().kind;
     stalled_ = counts && (kind == Kind::starting || kind == Kind::mixing) && !playing(app_, 0) && !playing(app_, 1)
         ? stalled_ + frame
@@ -2108,7 +2229,12 @@ void RandomUser::check()
         // the live record ends.
         const bool unheard = playing(app_, deck) && onDeck(deck) && !throughTheMixer(deck)
             && !app_.mixer().channel(deck).cue() && !handsPlay_[d];
-        unheardFor_[d] = !excused && kind == Kind::idle && unheard ? unheardFor_[d] + frame : 0.0;
+        // A restart stops the deck a moment and excuses nothing else: the
+        // count stands through it.
+        const bool restartOnly = handsOff && app_.autoQueue() && (set_.played <= excusedUntil_ || restarting_);
+        unheardFor_[d] = !excused && kind == Kind::idle && unheard ? unheardFor_[d] + frame
+            : restartOnly                                          ? unheardFor_[d]
+                                                                   : 0.0;
         const double limit = kQuietOutgoing + 2.0 * kCheckPeriod + bar;
         if (unheardFor_[d] > limit && unheardFor_[d] - frame <= limit)
             fail(QStringLiteral("%1 plays unheard on deck %2 for more than %3 s, hands off")
@@ -2171,6 +2297,12 @@ void RandomUser::act()
         did(QStringLiteral("play/pause deck %1").arg(deck + 1));
         handPausedAt_[std::size_t(deck)] = set_.played;
         handAt_[std::size_t(deck)] = set_.played;
+        {
+            // The key turns round what the deck was last asked to do.
+            const std::optional<std::pair<bool, std::int64_t>>& was = asked_[std::size_t(deck)];
+            const bool plays = was && was->second > renderedUpTo_ ? was->first : playing(app_, deck);
+            asked_[std::size_t(deck)] = std::make_pair(!plays, ++sent_);
+        }
         app_.deck(deck).playPause();
         break;
     case 1:
@@ -2240,9 +2372,11 @@ void RandomUser::act()
                 touched_.insert(record.id);
                 handAt_[std::size_t(to)] = set_.played;
                 handLoads_[std::size_t(to)] = std::make_pair(record.id, set_.played);
-                rigLoad_ = true;
+                browserLoad_ = true;
                 app_.deck(to).load(record);
-                rigLoad_ = false;
+                // Over a load in flight the deck stays loading: no signal.
+                excuseDecode(to);
+                browserLoad_ = false;
             }
         }
         break;
@@ -2274,8 +2408,10 @@ void RandomUser::act()
 // was passed over with a line, or its own load is still in flight.
 void RandomUser::account()
 {
-    const QString lines = set_.notes().join(QLatin1Char('\n'));
+    const QStringList notes = set_.notes();
     for (auto it = requestedAt_.begin(); it != requestedAt_.end(); ++it) {
+        // A line passing the record over counts only after the request.
+        const QString lines = notes.mid(requestNote_.value(it.key(), 0)).join(QLatin1Char('\n'));
         const std::optional<TrackRecord> record = app_.library().track(it.key());
         ASSERT_TRUE(record);
         const bool accounted = heardSince_.value(it.key(), -1.0) >= it.value()
