@@ -130,9 +130,11 @@ struct DeckVoice::Ahead {
     std::optional<AheadRequest> current;
     bool started = false;
     double fed = 0.0;
-    // Input fed and output taken in the unit's run, and their running mean
-    // hold.
+    // Input fed in the unit's run, the input its output taken so far stands
+    // for (at the rates it was made at), the output taken, and their running
+    // mean hold.
     double runFed = 0.0;
+    double runUsed = 0.0;
     std::int64_t runOut = 0;
     double holdMean = 0.0;
     bool holdKnown = false;
@@ -1401,6 +1403,7 @@ bool DeckVoice::serviceAhead(int renders)
                 a.acc = 0;
                 a.need = 0;
                 a.runFed = 0.0;
+                a.runUsed = 0.0;
                 a.runOut = 0;
             }
             a.started = true;
@@ -1473,10 +1476,11 @@ bool DeckVoice::serviceAhead(int renders)
             a.output.commit();
         }
         a.runOut += r.frames;
+        a.runUsed += double(r.frames) * double(a.rate);
         if (double(a.runOut) > 0.1 * sampleRate_) {
             // Past the unit's start: the input it holds now, as the audio
             // thread's unit would after the same render.
-            const double hold = a.runFed - double(a.runOut) * double(a.rate);
+            const double hold = a.runFed - a.runUsed;
             const double weight = std::min(double(r.frames) / (0.25 * sampleRate_), 1.0);
             a.holdMean = a.holdKnown ? a.holdMean + (hold - a.holdMean) * weight : hold;
             a.holdKnown = true;
