@@ -595,8 +595,11 @@ void DeckVoice::applyCommand(const DeckCommand& c)
                 leaveRunWhereHeard();
             // The worker is behind, the sound gone: the deck turns as the
             // audio thread's unit would, what it holds past the point heard
-            // after it, rather than the lead queued for the worker.
-            else if (ahead_ && playing_ && usedTimePitch_ && !run_.restart && run_.missed > 0)
+            // after it, rather than the lead queued for the worker. Not while
+            // an earlier turn is still to be heard: a run started again holds
+            // all of its lead one way.
+            else if (ahead_ && playing_ && usedTimePitch_ && !run_.restart && run_.missed > 0
+                     && !turnToHear(lastRate_ > 0.0f ? lastRate_ : 1.0f))
                 restartBehindWorker();
             run_.takenAtTurn = run_.taken;
         }

@@ -420,6 +420,49 @@ TEST(RenderAheadStartStop, ATurnOrPauseDuringAStallLeavesTheDeckWhereTheAudioThr
             }
 }
 
+TEST(RenderAheadStartStop, AQuickTurnAndBackAsAStallBeginsLeavesTheDeckWhereTheAudioThreadsIs)
+{
+    // The DJ flicks the reverse on and off as the worker stalls: the first
+    // turn comes while output is still queued, the second once it is missing,
+    // before the first is heard. Once the worker is back the deck is where the
+    // same deck on the audio thread is, within one render and the change of
+    // what the stretcher holds, not the lead's length the other way.
+    const TrackBufferRef track = rampBuffer(std::int64_t(8.0 * kRate), kRate, 1e-5f);
+    for (int block : {64, 256, 1024})
+        for (int first : {1, 2, 3}) {
+            const int gap = std::max(1, 512 / block);
+            SCOPED_TRACE(testing::Message() << "block " << block << ", turn " << first << " renders in, back " << gap << " later");
+            const int before = int(0.5 * kRate) / block;
+            const int gone = int(1.0 * kRate) / block;
+            const int after = int(0.4 * kRate) / block;
+            double position[2] = {0.0, 0.0};
+            double leastLag = 1e9, mostLag = 0.0;
+            for (bool ahead : {false, true}) {
+                std::vector<std::unique_ptr<DeckVoice>> deck;
+                deck.push_back(keyLockedDeck(track, ahead, kTempo, 4.0));
+                DeckVoice& voice = *deck[0];
+                sendOk(voice, DeckCommand::play());
+                std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                for (int k = 0; k < before + gone + after; ++k) {
+                    if (k == before + first || k == before + first + gap)
+                        sendOk(voice, DeckCommand::reverse(k == before + first));
+                    voice.render(block, l.data(), r.data());
+                    if (ahead && (k < before || k >= before + gone))
+                        serve(deck);
+                    if (!ahead && k >= before / 2 && k < before) {
+                        const double lag = std::fabs(voice.positionFrames() - voice.heardFrames());
+                        leastLag = std::min(leastLag, lag);
+                        mostLag = std::max(lag, mostLag);
+                    }
+                }
+                position[ahead] = voice.state().position.load();
+            }
+            const double hops = (mostLag - leastLag) / kRate;
+            ASSERT_LT(hops, 0.02) << "what the stretcher holds changes by a hop at most";
+            EXPECT_NEAR(position[1], position[0], block / kRate + hops) << "the deck came back off time";
+        }
+}
+
 TEST(RenderAheadStartStop, RunsStartedInOrAfterABurstKeepTheirMusicWhole)
 {
     // One deck, or four at different tempos, start playing (a) in the first
