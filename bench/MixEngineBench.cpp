@@ -1045,10 +1045,11 @@ void runStartTogether(benchmark::State& state, int frames, bool catchUp)
 
 // One key-locked deck at 1.06 with its worker's rounds run here after each
 // render (`manual`), in slices of `frames`: 0.5 s of play, then the worker
-// gone for 1 s, then back for 0.4 s. pos_error_ms: the position published
-// then less the same deck's on the audio thread (positive: ahead); silence_ms:
-// the sound missed, counted in dry renders' frames.
-void runWorkerStall(benchmark::State& state, int frames)
+// gone for 1 s (with `reverse`, the deck reversed half way through it), then
+// back for 0.4 s. pos_error_ms: the position published then less the same
+// deck's on the audio thread (positive: ahead); silence_ms: the sound
+// missed, counted in dry renders' frames.
+void runWorkerStall(benchmark::State& state, int frames, bool reverse = false)
 {
     std::vector<float> bufs[4];
     for (auto& b : bufs)
@@ -1069,6 +1070,8 @@ void runWorkerStall(benchmark::State& state, int frames)
             d.tempo().store(1.06);
             d.send(DeckCommand::play());
             for (int k = 0; k < before + gone + after; ++k) {
+                if (reverse && k == before + gone / 2)
+                    d.send(DeckCommand::reverse(true));
                 engine->render(frames, ptrs, 4);
                 if (k < before || k >= before + gone)
                     engine->serviceAhead();
@@ -1107,6 +1110,8 @@ void BM_MixEngine_StartTogether(benchmark::State& state, int frames, bool catchU
 }
 
 void BM_MixEngine_WorkerStall(benchmark::State& state, int frames) { runWorkerStall(state, frames); }
+
+void BM_MixEngine_WorkerStallReverse(benchmark::State& state, int frames) { runWorkerStall(state, frames, true); }
 
 void BM_MixEngine_FixedWorkControl(benchmark::State& state) { runControl(state); }
 
@@ -1184,6 +1189,8 @@ BENCHMARK_CAPTURE(BM_MixEngine_StartTogether, catch_up_1024, 1024, true)
     ->UseRealTime();
 BENCHMARK_CAPTURE(BM_MixEngine_WorkerStall, 64, 64)->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_WorkerStall, 256, 256)->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_WorkerStallReverse, 64, 64)->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_WorkerStallReverse, 256, 256)->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_Pause, 256, 256)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK_CAPTURE(BM_MixEngine_Pause, 1024, 1024)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK_CAPTURE(BM_MixEngine_Scratch, 256, 256)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();

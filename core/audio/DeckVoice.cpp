@@ -115,6 +115,10 @@ struct DeckVoice::Ahead {
     std::atomic<std::int64_t> dryFrames{0};
     std::atomic<std::int64_t> lateFrames{0};
     std::atomic<std::int64_t> requested{0};
+    // The input the unit holds once it has made a render's output (besides
+    // its latency), averaged over the last quarter second of its runs' steady
+    // play; 0 until known. Written by the worker, read by the audio thread.
+    std::atomic<double> unitHold{0.0};
 
     // The worker's side: the run the unit is in, the render it is working on
     // (whether its rate is set, the input fed for it so far), and the input
@@ -126,6 +130,14 @@ struct DeckVoice::Ahead {
     std::optional<AheadRequest> current;
     bool started = false;
     double fed = 0.0;
+    // Input fed in the unit's run, the input its output taken so far stands
+    // for (at the rates it was made at), the output taken, and their running
+    // mean hold.
+    double runFed = 0.0;
+    double runUsed = 0.0;
+    std::int64_t runOut = 0;
+    double holdMean = 0.0;
+    bool holdKnown = false;
     std::vector<float> accLeft, accRight;
     int acc = 0;
     int need = 0;
@@ -581,6 +593,14 @@ void DeckVoice::applyCommand(const DeckCommand& c)
             // from what was heard.
             if (run_.ending)
                 leaveRunWhereHeard();
+            // The worker is behind, the sound gone: the deck turns as the
+            // audio thread's unit would, what it holds past the point heard
+            // after it, rather than the lead queued for the worker. Not while
+            // an earlier turn is still to be heard: a run started again holds
+            // all of its lead one way.
+            else if (ahead_ && playing_ && usedTimePitch_ && !run_.restart && run_.missed > 0
+                     && !turnToHear(lastRate_ > 0.0f ? lastRate_ : 1.0f))
+                restartBehindWorker();
             run_.takenAtTurn = run_.taken;
         }
         reverse_ = c.flag;
@@ -1063,7 +1083,17 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     if (start) {
         ++aheadGeneration_;
         a.latest.store(aheadGeneration_, std::memory_order_release);
-        run_ = UnitRun{};
+        UnitRun next{};
+        if (startBehind) {
+            // It goes on from where the run it replaces left the point heard,
+            // a unit latency behind the read head, and from a turn of the
+            // deck not yet heard. A move off the track's end meanwhile leaves
+            // the end.
+            static_cast<RunHeard&>(next) = run_;
+            if (next.ending && pos_ != next.endAt)
+                next.ending = false;
+        }
+        run_ = next;
         run_.restart = false;
         run_.behind = startBehind;
     }
@@ -1087,12 +1117,24 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     const int requests = int((due + piece - 1) / piece);
     const double want = double(due) * double(rate) + run_.carry + (start ? kAheadHopLead : 0);
     std::int64_t n = std::int64_t(std::floor(std::max(want, 0.0)));
-    if (chunksFor(n) > a.input.freeChunks() || a.requests.freeSlots() < requests) {
-        goOnWithoutWorker(frames, left, right, rate);
+    // A turn of the deck made while the worker was gone is heard first, in
+    // silence: the unit's run then starts from the point heard.
+    if (chunksFor(n) > a.input.freeChunks() || a.requests.freeSlots() < requests
+        || (startBehind && turnToHear(rate))) {
+        goOnWithoutWorker(frames, left, right, rate, startBehind);
         return;
     }
-    if (startBehind)
-        leadBehindRun(rate);
+    if (startBehind) {
+        // Until now the deck went on as the audio thread's unit would, with
+        // what that unit holds: the new unit holds nothing yet.
+        pos_ = clampToBuffer(heardFrames());
+        if (!slip_ || !diversionActive())
+            slipPos_ = pos_;
+        const double carry = run_.carry;
+        static_cast<RunHeard&>(run_) = RunHeard{};
+        run_.carry = carry;
+        leadBehindRun(rate, false);
+    }
     for (std::int64_t left = due; left > 0; left -= piece) {
         const int m = int(std::min<std::int64_t>(left, piece));
         if (a.requests.push({m, aheadGeneration_, rate, pitch, start && left == due})) {
@@ -1234,25 +1276,38 @@ void DeckVoice::restartBehindWorker()
     // The output missed counts as heard (its time has passed): the new run
     // starts where the sound stands now, not from the read head a lead
     // ahead of it, so the deck comes back on time.
+    const double rate = lastRate_ > 0.0f ? double(lastRate_) : 1.0;
     pos_ = clampToBuffer(heardFrames());
     if (!slip_ || !diversionActive())
         slipPos_ = pos_;
     dropAheadRun();
     run_ = UnitRun{};
     run_.restartBehind = true;
+    leadBehindRun(float(rate), true);
 }
 
-void DeckVoice::leadBehindRun(float rate)
+bool DeckVoice::turnToHear(float rate) const
+{
+    if (!(run_.takenAtTurn > 0.0))
+        return false;
+    const double lag = (run_.backlog + timePitchLatencyFrames_ * double(rate)) * std::fabs(currentSpeed_);
+    return run_.taken - run_.takenAtTurn < lag;
+}
+
+void DeckVoice::leadBehindRun(float rate, bool withHold)
 {
     // The unit's first output of the new run stands for its input's start a
     // latency later, while the deck went on playing: the run starts that far
     // ahead, in the direction of travel and inside an active loop.
-    const double lead = timePitchLatencyFrames_ * double(rate) * std::fabs(currentSpeed_);
+    const double hold = ahead_ ? ahead_->unitHold.load(std::memory_order_relaxed) : 0.0;
+    const double held = withHold && finite(hold) ? hold : 0.0;
+    const double lead = (timePitchLatencyFrames_ * double(rate) + held) * std::fabs(currentSpeed_);
     if (!finite(lead) || lead <= 0.0)
         return;
     // Counted as read by the unit: the point heard lies a latency behind the
     // read head from the run's first render on, as in a run under way.
     run_.taken = lead;
+    run_.backlog = held;
     if (reverse_) {
         pos_ = clampToBuffer(pos_ - lead);
     } else {
@@ -1264,15 +1319,33 @@ void DeckVoice::leadBehindRun(float rate)
         slipPos_ = pos_;
 }
 
-void DeckVoice::goOnWithoutWorker(int frames, float* left, float* right, float rate)
+void DeckVoice::goOnWithoutWorker(int frames, float* left, float* right, float rate, bool behind)
 {
     // The worker is so far behind that its rings are full of work it has
     // not done (it stalled): nothing more can be queued, so the deck goes on
     // in time without it, as silence, reading its track at the speed the
     // unit would, and starts a new run from there once there is room again.
-    // Only the sound is lost, never the deck's place in the track.
-    restartBehindWorker();
-    readSource(frames, dropLeft_.data(), dropRight_.data(), 1.0, false, double(rate) * currentSpeed_);
+    // Only the sound is lost, never the deck's place in the track. What it
+    // reads counts as heard at once, a unit latency behind the read head, as
+    // the unit would make it: a turn of the deck meanwhile is heard after
+    // that latency, and a tempo moved moves the point heard as on the unit.
+    if (behind) {
+        run_.restart = true; // the run started again in this render: again at the next
+        run_.restartBehind = true;
+    } else {
+        restartBehindWorker();
+    }
+    double want = double(frames) * double(rate) + run_.carry;
+    auto n = std::int64_t(std::floor(std::max(want, 0.0)));
+    run_.carry = want - double(n);
+    for (; n > 0;) {
+        const int m = int(std::min<std::int64_t>(n, maxFrames_));
+        readUnitInput(m, dropLeft_.data(), dropRight_.data());
+        n -= m;
+    }
+    run_.backlog -= double(frames) * double(rate);
+    if (endHeard())
+        stopAtEnd();
     state_.speed.store(playing_ ? currentSpeed_ : 0.0); // the unit's reader's speed, as on the unit
     std::memset(left, 0, sizeof(float) * std::size_t(frames));
     std::memset(right, 0, sizeof(float) * std::size_t(frames));
@@ -1332,6 +1405,9 @@ bool DeckVoice::serviceAhead(int renders)
                 a.generation = r.generation;
                 a.acc = 0;
                 a.need = 0;
+                a.runFed = 0.0;
+                a.runUsed = 0.0;
+                a.runOut = 0;
             }
             a.started = true;
             progress = true;
@@ -1370,6 +1446,7 @@ bool DeckVoice::serviceAhead(int renders)
             }
             unit.feed(a.need, a.accLeft.data(), a.accRight.data());
             a.fed += a.need;
+            a.runFed += a.need;
             a.acc = 0;
             a.need = 0;
             progress = true;
@@ -1400,6 +1477,18 @@ bool DeckVoice::serviceAhead(int renders)
             c->rate = a.rate;
             left -= m;
             a.output.commit();
+        }
+        a.runOut += r.frames;
+        a.runUsed += double(r.frames) * double(a.rate);
+        if (double(a.runOut) > 0.1 * sampleRate_) {
+            // Past the unit's start: the input it holds now, as the audio
+            // thread's unit would after the same render.
+            const double hold = a.runFed - a.runUsed;
+            const double weight = std::min(double(r.frames) / (0.25 * sampleRate_), 1.0);
+            a.holdMean = a.holdKnown ? a.holdMean + (hold - a.holdMean) * weight : hold;
+            a.holdKnown = true;
+            if (std::isfinite(a.holdMean))
+                a.unitHold.store(std::max(a.holdMean, 0.0), std::memory_order_relaxed);
         }
         a.current.reset();
         progress = true;

@@ -300,10 +300,17 @@ private:
     void restartBehindWorker();
     // A render while the worker's rings are full: silence, the deck moving on
     // in time. Audio thread.
-    void goOnWithoutWorker(int frames, float* left, float* right, float rate);
+    // `behind`: this render started a run again behind the worker, which
+    // goes on.
+    void goOnWithoutWorker(int frames, float* left, float* right, float rate, bool behind);
     // A run started again behind the worker begins a unit latency past the
-    // point heard. Audio thread, at the run's start.
-    void leadBehindRun(float rate);
+    // point heard, and with `withHold` also the input the worker's unit holds
+    // in steady play (a deck going on without the worker turns after both, as
+    // the audio thread's would). Audio thread.
+    void leadBehindRun(float rate, bool withHold);
+    // Whether a turn of the deck is still to be heard: the point heard lies
+    // on the far side of the turn. Audio thread.
+    bool turnToHear(float rate) const;
 
     double beatFrames() const;
     double beatLengthSeconds() const;
@@ -394,11 +401,11 @@ private:
         std::int64_t frames = 0;
     };
     static constexpr std::size_t kDrops = 8;
-    // One run of the time-pitch unit, from its reset: what tells the point
-    // heard from the read head, and on the render-ahead path the run's pacing,
-    // pad and hold. A new run starts from a fresh one, assigned whole. Audio
-    // thread.
-    struct UnitRun {
+    // What tells the point heard from the read head in a run of the
+    // time-pitch unit. A run the render-ahead path starts again behind its
+    // worker goes on from the one before (`restartBehindWorker`), so it
+    // keeps this part. Audio thread.
+    struct RunHeard {
         // Input frames the unit has taken since its reset, less the input its
         // output so far stands for: what it holds, made ahead or still to
         // process.
@@ -426,6 +433,15 @@ private:
         // source frames read, `standFrames` frames long.
         double standAt = 0.0;
         std::int64_t standFrames = 0;
+        // Render-ahead: the fraction of an input frame carried to the next
+        // render.
+        double carry = 0.0;
+    };
+    // One run of the time-pitch unit, from its reset: what tells the point
+    // heard from the read head, and on the render-ahead path the run's pacing,
+    // pad and hold. A new run starts from a fresh one, assigned whole. Audio
+    // thread.
+    struct UnitRun : RunHeard {
         // Output frames of the run taken so far (heard, skipped or dropped),
         // and the stretches of it to drop, oldest first: each one the output
         // of the input read past the track's end before a move off it, which
@@ -446,10 +462,8 @@ private:
         // This run is such a restart: its start pad's time passes as missed
         // output does.
         bool behind = false;
-        // The fraction of an input frame carried to the next render, and
-        // output frames to skip (the start pad's, and those missed while the
+        // Output frames to skip (the start pad's, and those missed while the
         // ring was dry).
-        double carry = 0.0;
         std::int64_t owed = 0;
         // Of those, the output missed while the ring was dry: the music it
         // stands for has passed.

@@ -341,13 +341,13 @@ TEST(RenderAheadStartStop, AStalledWorkerCostsSilenceNeverTime)
 
 TEST(RenderAheadStartStop, ATempoMovedDuringAStallMovesOnlyWhatIsStillToCome)
 {
-    // The tempo moves while the worker is gone, before its rings are full:
+    // The tempo moves while the worker is gone, before its rings are full or after:
     // the output missed until then stands for music at the old tempo, and
     // once the worker is back the deck is where the same deck on the audio
     // thread is, within one render.
     const TrackBufferRef track = rampBuffer(std::int64_t(6.0 * kRate), kRate, 1e-5f);
-    for (int block : {64, 256})
-        for (double when : {0.2, 0.3})
+    for (int block : {64, 256, 1024})
+        for (double when : {0.2, 0.3, 0.7})
             for (double tempo : {0.94, 1.12}) {
                 SCOPED_TRACE(testing::Message() << "block " << block << ", tempo " << tempo << " at " << when << " s");
                 const int before = int(0.5 * kRate) / block;
@@ -370,6 +370,97 @@ TEST(RenderAheadStartStop, ATempoMovedDuringAStallMovesOnlyWhatIsStillToCome)
                 }
                 EXPECT_NEAR(position[1], position[0], block / kRate) << "the deck came back off time";
             }
+}
+
+TEST(RenderAheadStartStop, ATurnOrPauseDuringAStallLeavesTheDeckWhereTheAudioThreadsIs)
+{
+    // While the worker is gone the DJ reverses a deck playing forward, plays
+    // a reversed one forward again, or pauses: the sound is gone, but once
+    // the worker is back the deck is where the same deck on the audio thread
+    // is, as if the hands had acted on that deck. Paused, within one render.
+    // Turned, that deck's sound runs on the old way for what its stretcher
+    // holds, then turns; what it holds changes with each hop of the
+    // stretcher, so the deck is within one render and that change of it.
+    const TrackBufferRef track = rampBuffer(std::int64_t(8.0 * kRate), kRate, 1e-5f);
+    enum class Hand { reverse, forward, pause };
+    for (int block : {64, 256, 1024})
+        for (double stall : {0.4, 1.0, 2.0})
+            for (Hand hand : {Hand::reverse, Hand::forward, Hand::pause}) {
+                SCOPED_TRACE(testing::Message() << "block " << block << ", stall " << stall << " s, hand " << int(hand));
+                const int before = int(0.5 * kRate) / block;
+                const int gone = int(stall * kRate) / block;
+                const int after = int(0.4 * kRate) / block;
+                double position[2] = {0.0, 0.0};
+                double leastLag = 1e9, mostLag = 0.0;
+                for (bool ahead : {false, true}) {
+                    std::vector<std::unique_ptr<DeckVoice>> deck;
+                    deck.push_back(keyLockedDeck(track, ahead, kTempo, 4.0));
+                    DeckVoice& voice = *deck[0];
+                    sendOk(voice, DeckCommand::reverse(hand == Hand::forward));
+                    sendOk(voice, DeckCommand::play());
+                    std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                    for (int k = 0; k < before + gone + after; ++k) {
+                        if (k == before + gone / 2)
+                            sendOk(voice, hand == Hand::pause ? DeckCommand::pause()
+                                                              : DeckCommand::reverse(hand == Hand::reverse));
+                        voice.render(block, l.data(), r.data());
+                        if (ahead && (k < before || k >= before + gone))
+                            serve(deck);
+                        if (!ahead && k >= before / 2 && k < before + gone / 2) {
+                            const double lag = std::fabs(voice.positionFrames() - voice.heardFrames());
+                            leastLag = std::min(leastLag, lag);
+                            mostLag = std::max(lag, mostLag);
+                        }
+                    }
+                    position[ahead] = voice.state().position.load();
+                }
+                const double hops = hand == Hand::pause ? 0.0 : (mostLag - leastLag) / kRate;
+                ASSERT_LT(hops, 0.02) << "what the stretcher holds changes by a hop at most";
+                EXPECT_NEAR(position[1], position[0], block / kRate + hops) << "the deck came back off time";
+            }
+}
+
+TEST(RenderAheadStartStop, AQuickTurnAndBackAsAStallBeginsLeavesTheDeckWhereTheAudioThreadsIs)
+{
+    // The DJ flicks the reverse on and off as the worker stalls: the first
+    // turn comes while output is still queued, the second once it is missing,
+    // before the first is heard. Once the worker is back the deck is where the
+    // same deck on the audio thread is, within one render and the change of
+    // what the stretcher holds, not the lead's length the other way.
+    const TrackBufferRef track = rampBuffer(std::int64_t(8.0 * kRate), kRate, 1e-5f);
+    for (int block : {64, 256, 1024})
+        for (int first : {1, 2, 3}) {
+            const int gap = std::max(1, 512 / block);
+            SCOPED_TRACE(testing::Message() << "block " << block << ", turn " << first << " renders in, back " << gap << " later");
+            const int before = int(0.5 * kRate) / block;
+            const int gone = int(1.0 * kRate) / block;
+            const int after = int(0.4 * kRate) / block;
+            double position[2] = {0.0, 0.0};
+            double leastLag = 1e9, mostLag = 0.0;
+            for (bool ahead : {false, true}) {
+                std::vector<std::unique_ptr<DeckVoice>> deck;
+                deck.push_back(keyLockedDeck(track, ahead, kTempo, 4.0));
+                DeckVoice& voice = *deck[0];
+                sendOk(voice, DeckCommand::play());
+                std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                for (int k = 0; k < before + gone + after; ++k) {
+                    if (k == before + first || k == before + first + gap)
+                        sendOk(voice, DeckCommand::reverse(k == before + first));
+                    voice.render(block, l.data(), r.data());
+                    if (ahead && (k < before || k >= before + gone))
+                        serve(deck);
+                    if (!ahead && k >= before / 2 && k < before) {
+                        const double lag = std::fabs(voice.positionFrames() - voice.heardFrames());
+                        leastLag = std::min(leastLag, lag);
+                        mostLag = std::max(lag, mostLag);
+                    }
+                }
+                position[ahead] = voice.state().position.load();
+            }
+            const double hops = (mostLag - leastLag) / kRate;
+            ASSERT_LT(hops, 0.02) << "what the stretcher holds changes by a hop at most";
+            EXPECT_NEAR(position[1], position[0], block / kRate + hops) << "the deck came back off time";
+        }
 }
 
 TEST(RenderAheadStartStop, RunsStartedInOrAfterABurstKeepTheirMusicWhole)
