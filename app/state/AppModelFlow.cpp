@@ -847,7 +847,9 @@ void AppModel::measureRemaining(SetView& set) const
     if (!liveTrack)
         return;
     if (set.live == 0) {
-        set.takeOfLive = holdsTakeOf(set.idle, liveTrack->id);
+        // A take that cannot come in (one heard on air already) holds nothing
+        // back: the next record is cued in time.
+        set.takeOfLive = holdsTakeOf(set.idle, liveTrack->id) && mayMixIn(set.idle);
         if (set.takeOfLive && liveFor >= kTakeHoldOfLive)
             set.remaining = std::min(set.plain, set.mixLen);
         return;

@@ -8,12 +8,16 @@
 
 #include "audio/DeckCommand.h"
 #include "audio/DeckVoice.h"
+#include "library/OutpaintInfo.h"
+#include "library/TrackBuffer.h"
 #include "models/DeckModel.h"
 #include "models/EngineBinder.h"
 #include "models/MixerModel.h"
 #include "models/TransitionModel.h"
+#include "support/LibraryFixtures.h"
 
 #include <QStringList>
+#include <QUuid>
 #include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
@@ -173,6 +177,51 @@ TEST(FlowOutgoing, ACrossfaderMovedOntoAStandingDeckGivesTheSetBackOnceHandsAreO
     EXPECT_GE(set.played - handAt, 45.0) << set.log();
     EXPECT_LT(set.played - handAt, 45.0 + kQuietWait + kBar) << set.log();
     EXPECT_TRUE(set.playUntil([&] { return set.mixedIn(set[2]); }, 60.0)) << set.log();
+}
+
+// Deck 2 holds the take of deck 1's record, heard on air already; deck 1's
+// record has been heard and stands. The take cannot come in again, so it
+// holds nothing back: once hands are off the next record is cued.
+TEST(FlowOutgoing, ATakeHeardAlreadyHoldsNoCueOnceTheLiveRecordStands)
+{
+    const TrackRecord live = test::fixtureRecord({.title = "Live"});
+    const TrackRecord queued = test::fixtureRecord({.title = "Queued"});
+    OutpaintInfo info;
+    info.sourceID = live.id;
+    const TrackRecord take = test::fixtureRecord({.title = "take", .outpaint = info});
+    test::FlowRig rig({live, queued});
+    AppModel& app = rig.model;
+    for (int i = 0; i < 2; ++i)
+        app.deck(i).setDecoder([](const QString&, double rate) { return TrackBufferRef(4800, rate); });
+    // As one of the voice's renders would publish it: news to the deck.
+    const auto publish = [&](int deck, bool plays, double position) {
+        rig.publish(deck, plays, position, 300);
+        DeckState& cells = rig.cells(deck);
+        cells.loaded.store(true);
+        cells.timelineWrites.store(cells.timelineWrites.load() + 8);
+    };
+    rig.put(0, live);
+    rig.put(1, take);
+    app.setAutoQueue(true);
+    // The take on air, then the live record after it.
+    app.binder().noteHandsOn();
+    app.mixer().setCrossfader(1.0);
+    publish(1, true, 10);
+    rig.after(1.1);
+    publish(1, false, 20);
+    app.mixer().setCrossfader(-1.0);
+    publish(0, true, 0);
+    rig.after(1.1);
+    // The live record stands at its start.
+    publish(0, false, 0);
+    rig.after(1.1);
+    ASSERT_TRUE(app.heard().contains(live.id) && app.heard().contains(take.id));
+    app.setQueue({queued.id});
+    for (double t = 0; t < 60 && !app.autoCued(); t += 1.1)
+        rig.after(1.1);
+    ASSERT_TRUE(app.autoCued()) << rig.notes().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(app.autoCued()->id, queued.id);
+    EXPECT_EQ(app.autoCued()->deck, 1);
 }
 
 // A 32-bar mix whose outgoing deck stops at 5 %, by a record loaded over it
