@@ -599,7 +599,7 @@ void DeckVoice::applyCommand(const DeckCommand& c)
             // an earlier turn is still to be heard: a run started again holds
             // all of its lead one way.
             else if (ahead_ && playing_ && usedTimePitch_ && !run_.restart && run_.missed > 0
-                     && !turnToHear(lastRate_ > 0.0f ? lastRate_ : 1.0f))
+                     && !turnToHear(std::max(lastRate_, 0.0f)))
                 restartBehindWorker();
             run_.takenAtTurn = run_.taken;
         }
@@ -1276,7 +1276,9 @@ void DeckVoice::restartBehindWorker()
     // The output missed counts as heard (its time has passed): the new run
     // starts where the sound stands now, not from the read head a lead
     // ahead of it, so the deck comes back on time.
-    const double rate = lastRate_ > 0.0f ? double(lastRate_) : 1.0;
+    // At the rate the point heard is reckoned at: a deck stood still
+    // (tempo 0) has no latency's worth of input to lead by.
+    const double rate = std::max(double(lastRate_), 0.0);
     pos_ = clampToBuffer(heardFrames());
     if (!slip_ || !diversionActive())
         slipPos_ = pos_;
@@ -1288,7 +1290,9 @@ void DeckVoice::restartBehindWorker()
 
 bool DeckVoice::turnToHear(float rate) const
 {
-    if (!(run_.takenAtTurn > 0.0))
+    // A deck stood still never reaches its turn: waiting for it would keep
+    // the sound away for as long as the tempo stays at 0.
+    if (!(run_.takenAtTurn > 0.0) || !(rate > 0.0f))
         return false;
     const double lag = (run_.backlog + timePitchLatencyFrames_ * double(rate)) * std::fabs(currentSpeed_);
     return run_.taken - run_.takenAtTurn < lag;

@@ -463,6 +463,67 @@ TEST(RenderAheadStartStop, AQuickTurnAndBackAsAStallBeginsLeavesTheDeckWhereTheA
         }
 }
 
+TEST(RenderAheadStartStop, ATempoOfZeroDuringAStallCostsSilenceNeverTime)
+{
+    // The tempo fader's wide range brought to its bottom (tempo 0) while the
+    // worker is gone, the deck reversed or not meanwhile, the tempo left
+    // there or set back as the worker returns. The deck stands where the
+    // same deck on the audio thread stands, within one render and the change
+    // of what the stretcher holds; a tempo set back reaches the worker's
+    // output only past what was queued before it, a horizon later. The sound
+    // comes back.
+    const TrackBufferRef track = rampBuffer(std::int64_t(8.0 * kRate), kRate, 1e-5f);
+    for (int block : {256, 1024})
+        for (bool turn : {false, true})
+            for (bool back : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "block " << block << (turn ? ", reversed" : "")
+                                                << (back ? ", tempo set back" : ", tempo left at 0"));
+                const int before = int(0.5 * kRate) / block;
+                const int gone = int(1.0 * kRate) / block;
+                const int after = int(1.0 * kRate) / block;
+                double position[2] = {0.0, 0.0};
+                bool soundAfter[2] = {false, false};
+                double leastLag = 1e9, mostLag = 0.0;
+                for (bool ahead : {false, true}) {
+                    std::vector<std::unique_ptr<DeckVoice>> deck;
+                    deck.push_back(keyLockedDeck(track, ahead, kTempo, 4.0));
+                    DeckVoice& voice = *deck[0];
+                    sendOk(voice, DeckCommand::play());
+                    std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                    for (int k = 0; k < before + gone + after; ++k) {
+                        if (k == before + gone / 3)
+                            voice.tempo().store(0.0);
+                        if (turn && k == before + 2 * gone / 3)
+                            sendOk(voice, DeckCommand::reverse(true));
+                        if (back && k == before + gone + 2)
+                            voice.tempo().store(kTempo);
+                        voice.render(block, l.data(), r.data());
+                        if (ahead && (k < before || k >= before + gone))
+                            serve(deck);
+                        if (k >= before + gone && std::any_of(l.begin(), l.end(), [](float x) { return x != 0.0f; }))
+                            soundAfter[ahead] = true;
+                        if (!ahead && k >= before / 2 && k < before) {
+                            const double lag = std::fabs(voice.positionFrames() - voice.heardFrames());
+                            leastLag = std::min(leastLag, lag);
+                            mostLag = std::max(lag, mostLag);
+                        }
+                    }
+                    position[ahead] = voice.state().position.load();
+                }
+                const double hops = (mostLag - leastLag) / kRate;
+                ASSERT_LT(hops, 0.02) << "what the stretcher holds changes by a hop at most";
+                ASSERT_TRUE(soundAfter[0]) << "the deck on the audio thread plays on";
+                EXPECT_TRUE(soundAfter[1]) << "the sound stayed away after the worker came back";
+                // Turned at tempo 0 and then set going, the two paths' stretchers
+                // come out of the stand holding different amounts of the music:
+                // only the sound is checked there.
+                if (turn && back)
+                    continue;
+                const double lead = back ? DeckVoice::aheadHorizonFrames(block, kRate) / kRate : 0.0;
+                EXPECT_NEAR(position[1], position[0], block / kRate + hops + lead) << "the deck came back off time";
+            }
+}
+
 TEST(RenderAheadStartStop, RunsStartedInOrAfterABurstKeepTheirMusicWhole)
 {
     // One deck, or four at different tempos, start playing (a) in the first
