@@ -190,16 +190,7 @@ TEST(FlowSeams, ADeviceChangeWhileTheDecksDecodeAgainLeavesTheSetGoing)
     app.setAutoQueue(true);
     set.playUntil([] { return false; }, 2.0);
     set.useSlowDisk([] { return 1.0; });
-    FakeAudioBackend::Device device;
-    device.uid = "fake.other";
-    device.name = "Fake Other";
-    device.nominalSampleRate = test::kSetRate * 44100.0 / 48000.0;
-    set.rig.backend->addDevice(device);
-    const std::shared_ptr<DeckVoice> before = app.deck(0).voice();
-    app.audio().setDeviceUID(QStringLiteral("fake.other"));
-    ASSERT_TRUE(test::spinUntil([&] {
-        return app.deck(0).voice() && app.deck(0).voice() != before && app.audio().io() && app.audio().io()->running();
-    }));
+    ASSERT_NO_FATAL_FAILURE(set.moveToTheOtherRate());
     double worst = 0.0;
     const bool in = set.playUntil(
         [&] {

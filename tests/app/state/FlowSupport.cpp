@@ -406,6 +406,20 @@ double SetRig::masterPeak() const
     return std::max(meters.masterPeakL.load(), meters.masterPeakR.load());
 }
 
+void SetRig::moveToTheOtherRate()
+{
+    FakeAudioBackend::Device device;
+    device.uid = "fake.other";
+    device.name = "Fake Other";
+    device.nominalSampleRate = kSetRate * 44100.0 / 48000.0;
+    rig.backend->addDevice(device);
+    const std::shared_ptr<DeckVoice> before = app.deck(0).voice();
+    app.audio().setDeviceUID(QStringLiteral("fake.other"));
+    ASSERT_TRUE(spinUntil([&] {
+        return app.deck(0).voice() && app.deck(0).voice() != before && app.audio().io() && app.audio().io()->running();
+    }));
+}
+
 void SetRig::useSlowDisk(std::function<double()> delay)
 {
     disk = std::make_shared<SlowDisk>(std::move(delay));

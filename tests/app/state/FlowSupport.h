@@ -191,6 +191,9 @@ struct SetRig {
     // Every deck decodes through a disk on the set's clock, each decode taking
     // `delay()` seconds of set time.
     void useSlowDisk(std::function<double()> delay);
+    // Moves the output to a card at another rate (44.1 against 48 kHz) and
+    // waits until the new output runs; the decks reload for its rate.
+    void moveToTheOtherRate();
     // No load has landed on the deck since the output's last render: its
     // published cells describe the record it shows.
     bool readable(int deck) const { return !landed_[std::size_t(deck)]; }

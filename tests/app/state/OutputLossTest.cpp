@@ -180,21 +180,10 @@ TEST(OutputLoss, ARestartBeforeTheFirstRenderPlaysTheStartOn)
         app.setAutoQueue(true);
         app.deck(0).voice()->send(DeckCommand::seek(30.0));
         app.deck(0).voice()->send(DeckCommand::play());
-        if (otherRate) {
-            FakeAudioBackend::Device device;
-            device.uid = "fake.other";
-            device.name = "Fake Other";
-            device.nominalSampleRate = test::kSetRate * 44100.0 / 48000.0;
-            set.rig.backend->addDevice(device);
-            const std::shared_ptr<DeckVoice> before = app.deck(0).voice();
-            app.audio().setDeviceUID(QStringLiteral("fake.other"));
-            ASSERT_TRUE(test::spinUntil([&] {
-                return app.deck(0).voice() && app.deck(0).voice() != before && app.audio().io()
-                    && app.audio().io()->running();
-            }));
-        } else {
+        if (otherRate)
+            ASSERT_NO_FATAL_FAILURE(set.moveToTheOtherRate());
+        else
             ASSERT_NO_FATAL_FAILURE(restartNow(set));
-        }
         ASSERT_TRUE(set.playUntil([&] { return playing(app, 0); }, 3.0)) << set.log();
         EXPECT_NEAR(app.deck(0).voice()->state().position.load(), 30.0, 1.0) << set.log();
         EXPECT_FALSE(set.playUntil([&] { return set.silentFor > 0.5; }, 5.0)) << set.log();
@@ -214,21 +203,10 @@ TEST(OutputLoss, AMixBegunJustBeforeARestartStartsItsIncomingDeck)
         ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
         app.transition().mix(1);
         ASSERT_EQ(app.transition().phase().kind, Kind::starting);
-        if (otherRate) {
-            FakeAudioBackend::Device device;
-            device.uid = "fake.other";
-            device.name = "Fake Other";
-            device.nominalSampleRate = test::kSetRate * 44100.0 / 48000.0;
-            set.rig.backend->addDevice(device);
-            const std::shared_ptr<DeckVoice> before = app.deck(0).voice();
-            app.audio().setDeviceUID(QStringLiteral("fake.other"));
-            ASSERT_TRUE(test::spinUntil([&] {
-                return app.deck(0).voice() && app.deck(0).voice() != before && app.audio().io()
-                    && app.audio().io()->running();
-            }));
-        } else {
+        if (otherRate)
+            ASSERT_NO_FATAL_FAILURE(set.moveToTheOtherRate());
+        else
             ASSERT_NO_FATAL_FAILURE(restartNow(set));
-        }
         EXPECT_TRUE(set.playUntil([&] { return playing(app, 1); }, 4.0)) << set.log();
         EXPECT_TRUE(set.playUntil([&] { return set.mixedIn(set[1]); }, 20.0)) << set.log();
     }
