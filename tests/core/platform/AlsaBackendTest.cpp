@@ -6,8 +6,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <numeric>
+#include <string>
 #include <thread>
+#include <unistd.h>
 
 using namespace zelvo;
 
@@ -147,8 +150,14 @@ TEST(AlsaBackend, WatcherStartsAndStopsWithoutSoundDevices)
 // bytes it is given.
 TEST(AlsaBackend, ConvertsAndInterleavesWhatItWrites)
 {
-    const std::string path = testing::TempDir() + "alsa-write.raw";
+    // A name of this process's own, removed however the test ends, so copies
+    // run at once do not share one file and none is left behind.
+    const std::string path = testing::TempDir() + "alsa-write-" + std::to_string(::getpid()) + ".raw";
     std::remove(path.c_str());
+    struct Remove {
+        const std::string& path;
+        ~Remove() { std::remove(path.c_str()); }
+    } remove{path};
     AlsaBackend::Options o = nullOnly();
     o.extraPcms = {{"file:FILE=" + path + ",FORMAT=raw", "File"}};
     AlsaBackend alsa(o);
