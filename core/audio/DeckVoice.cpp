@@ -1127,13 +1127,14 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     if (startBehind) {
         // Until now the deck went on as the audio thread's unit would, with
         // what that unit holds: the new unit holds nothing yet.
+        const double waited = latencyWaited(rate);
         pos_ = clampToBuffer(heardFrames());
         if (!slip_ || !diversionActive())
             slipPos_ = pos_;
         const double carry = run_.carry;
         static_cast<RunHeard&>(run_) = RunHeard{};
         run_.carry = carry;
-        leadBehindRun(rate, false);
+        leadBehindRun(rate, false, waited);
     }
     for (std::int64_t left = due; left > 0; left -= piece) {
         const int m = int(std::min<std::int64_t>(left, piece));
@@ -1188,8 +1189,29 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         if ((run_.held < run_.holdLeast || ready < want || run_.partnersWait) && run_.held < most) {
             std::memset(left + pad, 0, sizeof(float) * std::size_t(rest));
             std::memset(right + pad, 0, sizeof(float) * std::size_t(rest));
+            // A worker that made none of the run's output since the last
+            // render, without a burst of the device lately to keep it from
+            // its core, has stalled: the time it holds the run past the
+            // start shared with others passes as for output missed, so the
+            // deck starts on time, in silence, and what the worker makes of
+            // that time is skipped. The start pad's time has passed as well.
+            // A worker that makes some, only slower, starts the run later.
+            const std::int64_t made = a.output.readableFrames(aheadGeneration_);
+            const bool stalled = made <= run_.made && ready < want && run_.holdSpan <= piece;
+            run_.made = made;
+            const std::int64_t shared = std::clamp<std::int64_t>(run_.holdLeast - run_.held, 0, rest);
+            const std::int64_t passing = stalled ? rest - shared : 0;
+            if (passing > 0) {
+                if (run_.missed == 0 && !run_.behind) {
+                    run_.missed = run_.owed;
+                    run_.missedInput = double(run_.owed) * double(rate);
+                }
+                run_.owed += passing;
+                run_.missed += passing;
+                run_.missedInput += double(passing) * double(rate);
+            }
             run_.held += rest;
-            run_.rendered -= rest; // none of the run's output was due
+            run_.rendered -= rest - passing; // none of the held output was due
             a.lateFrames.fetch_add(rest, std::memory_order_relaxed);
             // Runs starting together wait for each other first: only a hold
             // past that finds the worker behind.
@@ -1279,13 +1301,35 @@ void DeckVoice::restartBehindWorker()
     // At the rate the point heard is reckoned at: a deck stood still
     // (tempo 0) has no latency's worth of input to lead by.
     const double rate = std::max(double(lastRate_), 0.0);
+    const double waited = latencyWaited(float(rate));
     pos_ = clampToBuffer(heardFrames());
     if (!slip_ || !diversionActive())
         slipPos_ = pos_;
     dropAheadRun();
     run_ = UnitRun{};
     run_.restartBehind = true;
-    leadBehindRun(float(rate), true);
+    leadBehindRun(float(rate), true, waited);
+}
+
+double DeckVoice::latencyWaited(float rate) const
+{
+    // The unit's output passed so far in the run, in input frames: what it
+    // read less what it holds, the output owed (missed, or the start pad's)
+    // counting as passed. A run under way has waited out all of its
+    // latency; one the DJ started moments ago only what has passed since,
+    // its point heard standing on the start until the rest has.
+    const double latency = timePitchLatencyFrames_ * double(rate);
+    const double speed = std::fabs(currentSpeed_);
+    if (!(speed > 0.0) || !finite(latency))
+        return std::max(latency, 0.0);
+    double owed = 0.0;
+    if (ahead_) {
+        const std::int64_t missed = std::min(run_.missed, run_.owed);
+        owed = (run_.missed > 0 ? run_.missedInput * double(missed) / double(run_.missed) : 0.0)
+            + double(run_.owed - missed) * double(rate);
+    }
+    const double passed = run_.taken / speed - (run_.backlog - owed);
+    return std::clamp(passed, 0.0, std::max(latency, 0.0));
 }
 
 bool DeckVoice::turnToHear(float rate) const
@@ -1298,14 +1342,18 @@ bool DeckVoice::turnToHear(float rate) const
     return run_.taken - run_.takenAtTurn < lag;
 }
 
-void DeckVoice::leadBehindRun(float rate, bool withHold)
+void DeckVoice::leadBehindRun(float rate, bool withHold, double waited)
 {
     // The unit's first output of the new run stands for its input's start a
     // latency later, while the deck went on playing: the run starts that far
-    // ahead, in the direction of travel and inside an active loop.
+    // ahead, in the direction of travel and inside an active loop. Of the
+    // latency, only the part the point heard has waited out: the rest it
+    // still stands for, as the audio thread's unit started with the run
+    // would.
     const double hold = ahead_ ? ahead_->unitHold.load(std::memory_order_relaxed) : 0.0;
     const double held = withHold && finite(hold) ? hold : 0.0;
-    const double lead = (timePitchLatencyFrames_ * double(rate) + held) * std::fabs(currentSpeed_);
+    const double latency = std::clamp(waited, 0.0, std::max(timePitchLatencyFrames_ * double(rate), 0.0));
+    const double lead = (latency + held) * std::fabs(currentSpeed_);
     if (!finite(lead) || lead <= 0.0)
         return;
     // Counted as read by the unit: the point heard lies a latency behind the

@@ -171,9 +171,10 @@ public:
     // and the frames they missed. Any thread.
     std::int64_t aheadDryBlocks() const;
     std::int64_t aheadDryFrames() const;
-    // Frames by which unit runs started later than their pads, waiting for
-    // the worker's first output (`kAheadMaxHoldSeconds` at most per run).
-    // Any thread.
+    // Frames unit runs held in silence after their pads, waiting for the
+    // worker's first output (`kAheadMaxHoldSeconds` at most per run): they
+    // start that much later, unless the worker stalled meanwhile (that time
+    // passes as for output missed). Any thread.
     std::int64_t aheadLateFrames() const;
     // Render requests queued for the worker so far. Any thread.
     std::int64_t aheadRequests() const;
@@ -221,7 +222,8 @@ public:
     // not ready after its pad (a device's burst, a slow worker): it plays
     // silence and starts late rather than cutting into the music, until the
     // output of its next render and of the device's recent burst is ready
-    // (at most `kAheadMaxHoldSeconds`).
+    // (at most `kAheadMaxHoldSeconds`). A worker that makes none of it
+    // meanwhile, outside a burst, has stalled: that costs silence, not time.
     static int aheadStartPadFrames(int span, double sampleRate, int runs = 1);
     static constexpr int kAheadFadeFrames = 256;
     static constexpr double kAheadMaxHoldSeconds = 0.25;
@@ -303,11 +305,16 @@ private:
     // `behind`: this render started a run again behind the worker, which
     // goes on.
     void goOnWithoutWorker(int frames, float* left, float* right, float rate, bool behind);
-    // A run started again behind the worker begins a unit latency past the
-    // point heard, and with `withHold` also the input the worker's unit holds
-    // in steady play (a deck going on without the worker turns after both, as
+    // A run started again behind the worker begins the part of a unit
+    // latency the point heard has waited out (`waited`, input frames) past
+    // it, and with `withHold` also the input the worker's unit holds in
+    // steady play (a deck going on without the worker turns after both, as
     // the audio thread's would). Audio thread.
-    void leadBehindRun(float rate, bool withHold);
+    void leadBehindRun(float rate, bool withHold, double waited);
+    // The part of the unit's latency at `rate` the current run's point heard
+    // has waited out: all of it once its output has passed that long (the
+    // point heard moves), less for a run started moments ago. Audio thread.
+    double latencyWaited(float rate) const;
     // Whether a turn of the deck is still to be heard: the point heard lies
     // on the far side of the turn. Audio thread.
     bool turnToHear(float rate) const;
@@ -489,6 +496,8 @@ private:
         int holdSpan = 0;
         std::int64_t holdLeast = 0;
         std::int64_t held = 0;
+        // The run's output the worker had made by the last held render.
+        std::int64_t made = 0;
         // Runs started in the same slice are not all ready yet: hold on.
         bool partnersWait = false;
     };

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -270,11 +271,12 @@ TEST(RenderAheadStartStop, LeavingOrResizingALoopKeepsThePlaceHeard)
 
 TEST(RenderAheadStartStop, ADeckWhoseWorkerStallsKeepsTime)
 {
-    // The worker is gone for a second. The deck's runs, started again by the
-    // deck itself each time the output it missed piles up, do not wait for
-    // it as a run the DJ starts does: only the first run holds, and the
-    // position heard keeps up with the time that passed (its sound is lost,
-    // not its place in the track).
+    // The worker is gone for a second from the moment the deck is played.
+    // The deck's runs, started again by the deck itself each time the output
+    // it missed piles up, do not wait for it: the point heard stands on the
+    // start for the stretcher's latency, as on the audio thread, then keeps
+    // up with the time that passed (its sound is lost, not its place in the
+    // track), and no run holds for longer than the longest hold.
     const TrackBufferRef track = music(4.0, 0.0);
     for (int block : {64, 256, 1024}) {
         SCOPED_TRACE(testing::Message() << "block " << block);
@@ -288,12 +290,8 @@ TEST(RenderAheadStartStop, ADeckWhoseWorkerStallsKeepsTime)
             voice.render(block, l.data(), r.data());
         EXPECT_LE(voice.aheadLateFrames(), std::int64_t(DeckVoice::kAheadMaxHoldSeconds * kRate) + block)
             << "runs started again held for the worker";
-        if (block >= 256) {
-            // (Renders of 64 frames fill the worker's queue of requests first:
-            // the read head then stands until the worker is back.)
-            const double passed = double(renders * block) / kRate - DeckVoice::kAheadMaxHoldSeconds;
-            EXPECT_NEAR(voice.state().position.load(), 0.5 + passed * kTempo, 0.1);
-        }
+        const double passed = (double(renders * block) - voice.timePitchLatencyFrames()) / kRate;
+        EXPECT_NEAR(voice.state().position.load(), 0.5 + passed * kTempo, block / kRate);
     }
 }
 
@@ -372,6 +370,67 @@ TEST(RenderAheadStartStop, ATempoMovedDuringAStallMovesOnlyWhatIsStillToCome)
             }
 }
 
+namespace {
+
+// One path's deck through a worker stall: where it stands at the end, the
+// first frame of sound (above 0.05) after the worker came back, and whether
+// there was any.
+struct ThroughStall {
+    double position = 0.0;
+    std::int64_t heardAt = -1;
+    bool soundAfter = false;
+};
+
+struct AcrossStall {
+    ThroughStall path[2]; // [0] the audio thread's, [1] render-ahead's
+    // How much what the audio thread's stretcher holds changed over the
+    // renders watched: about one of its hops, in seconds.
+    double hops = 0.0;
+};
+
+// A key-locked deck at kTempo plays `track` from `at` s on both paths:
+// `before` renders of `block` frames, `gone` renders with the worker gone,
+// `after` renders with it back. `hands(voice, k)` acts before render k; what
+// the audio thread's stretcher holds is watched over renders [lagFrom, lagTo).
+AcrossStall acrossAStall(const TrackBufferRef& track, int block, double at, int before, int gone, int after,
+                         const std::function<void(DeckVoice&, int)>& hands, int lagFrom, int lagTo)
+{
+    AcrossStall out;
+    double leastLag = 1e9, mostLag = 0.0;
+    for (bool ahead : {false, true}) {
+        std::vector<std::unique_ptr<DeckVoice>> deck;
+        deck.push_back(keyLockedDeck(track, ahead, kTempo, at));
+        DeckVoice& voice = *deck[0];
+        ThroughStall& side = out.path[ahead];
+        hands(voice, -1);
+        sendOk(voice, DeckCommand::play());
+        std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+        for (int k = 0; k < before + gone + after; ++k) {
+            hands(voice, k);
+            voice.render(block, l.data(), r.data());
+            if (ahead && (k < before || k >= before + gone))
+                serve(deck);
+            if (k >= before + gone)
+                for (int f = 0; f < block; ++f) {
+                    const float x = l[std::size_t(f)];
+                    side.soundAfter = side.soundAfter || x != 0.0f;
+                    if (side.heardAt < 0 && std::fabs(x) > 0.05f)
+                        side.heardAt = std::int64_t(k) * block + f;
+                }
+            if (!ahead && k >= lagFrom && k < lagTo) {
+                const double lag = std::fabs(voice.positionFrames() - voice.heardFrames());
+                leastLag = std::min(leastLag, lag);
+                mostLag = std::max(lag, mostLag);
+            }
+        }
+        side.position = voice.state().position.load();
+    }
+    out.hops = lagTo > lagFrom ? (mostLag - leastLag) / kRate : 0.0;
+    return out;
+}
+
+} // namespace
+
 TEST(RenderAheadStartStop, ATurnOrPauseDuringAStallLeavesTheDeckWhereTheAudioThreadsIs)
 {
     // While the worker is gone the DJ reverses a deck playing forward, plays
@@ -390,34 +449,67 @@ TEST(RenderAheadStartStop, ATurnOrPauseDuringAStallLeavesTheDeckWhereTheAudioThr
                 const int before = int(0.5 * kRate) / block;
                 const int gone = int(stall * kRate) / block;
                 const int after = int(0.4 * kRate) / block;
-                double position[2] = {0.0, 0.0};
-                double leastLag = 1e9, mostLag = 0.0;
-                for (bool ahead : {false, true}) {
-                    std::vector<std::unique_ptr<DeckVoice>> deck;
-                    deck.push_back(keyLockedDeck(track, ahead, kTempo, 4.0));
-                    DeckVoice& voice = *deck[0];
-                    sendOk(voice, DeckCommand::reverse(hand == Hand::forward));
-                    sendOk(voice, DeckCommand::play());
-                    std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
-                    for (int k = 0; k < before + gone + after; ++k) {
-                        if (k == before + gone / 2)
+                const AcrossStall run = acrossAStall(
+                    track, block, 4.0, before, gone, after,
+                    [&](DeckVoice& voice, int k) {
+                        if (k < 0)
+                            sendOk(voice, DeckCommand::reverse(hand == Hand::forward));
+                        else if (k == before + gone / 2)
                             sendOk(voice, hand == Hand::pause ? DeckCommand::pause()
                                                               : DeckCommand::reverse(hand == Hand::reverse));
-                        voice.render(block, l.data(), r.data());
-                        if (ahead && (k < before || k >= before + gone))
-                            serve(deck);
-                        if (!ahead && k >= before / 2 && k < before + gone / 2) {
-                            const double lag = std::fabs(voice.positionFrames() - voice.heardFrames());
-                            leastLag = std::min(leastLag, lag);
-                            mostLag = std::max(lag, mostLag);
-                        }
-                    }
-                    position[ahead] = voice.state().position.load();
-                }
-                const double hops = hand == Hand::pause ? 0.0 : (mostLag - leastLag) / kRate;
+                    },
+                    before / 2, before + gone / 2);
+                const double hops = hand == Hand::pause ? 0.0 : run.hops;
                 ASSERT_LT(hops, 0.02) << "what the stretcher holds changes by a hop at most";
-                EXPECT_NEAR(position[1], position[0], block / kRate + hops) << "the deck came back off time";
+                EXPECT_NEAR(run.path[1].position, run.path[0].position, block / kRate + hops)
+                    << "the deck came back off time";
             }
+}
+
+TEST(RenderAheadStartStop, APlayOrAPlatterLetGoDuringAStallStartsWhereTheAudioThreadsDoes)
+{
+    // While the worker is gone the DJ pauses and plays again, or holds the
+    // platter in vinyl mode, scratches and lets go, early in the stall (its
+    // run still has room to queue work) or late (its rings are full). The
+    // deck the DJ started does not wait for the stalled worker: once the
+    // worker is back, its position and a tone set in 0.2 s later are where
+    // the same deck's on the audio thread are, within one render.
+    enum class Hand { pauseAndPlay, platter };
+    for (int block : {64, 256, 1024})
+        for (double stall : {0.4, 1.0, 2.0})
+            for (bool late : {false, true})
+                for (Hand hand : {Hand::pauseAndPlay, Hand::platter}) {
+                    SCOPED_TRACE(testing::Message() << "block " << block << ", stall " << stall << " s, "
+                                                    << (late ? "late" : "early") << ", hand " << int(hand));
+                    const int before = int(0.5 * kRate) / block;
+                    const int gone = int(stall * kRate) / block;
+                    const int after = int(0.4 * kRate) / block;
+                    const int stop = before + int(gone * (late ? 0.5 : 0.05));
+                    const int go = before + int(gone * (late ? 0.8 : 0.25));
+                    const double scratch = hand == Hand::platter ? 0.05 : 0.0;
+                    const double played = double((stop + before + gone - go) * block) / kRate + 0.2;
+                    const double onset = 0.5 + played * kTempo + scratch;
+                    const TrackBufferRef track = generatedBuffer(5.0, kRate, [&](std::int64_t i) {
+                        const double t = double(i) / kRate;
+                        return t < onset ? 0.0f : float(0.5 * std::sin(2.0 * 3.14159265358979 * 440.0 * (t - onset)));
+                    });
+                    const AcrossStall run = acrossAStall(
+                        track, block, 0.5, before, gone, after,
+                        [&](DeckVoice& voice, int k) {
+                            if (k == stop)
+                                sendOk(voice, hand == Hand::platter ? DeckCommand::jogTouch(true) : DeckCommand::pause());
+                            else if (k == (stop + go) / 2 && hand == Hand::platter)
+                                sendOk(voice, DeckCommand::jogScrub(scratch));
+                            else if (k == go)
+                                sendOk(voice, hand == Hand::platter ? DeckCommand::jogTouch(false) : DeckCommand::play());
+                        },
+                        0, 0);
+                    EXPECT_NEAR(run.path[1].position, run.path[0].position, block / kRate)
+                        << "the deck came back off time";
+                    ASSERT_GE(run.path[0].heardAt, 0);
+                    EXPECT_NEAR(double(run.path[1].heardAt), double(run.path[0].heardAt), double(block))
+                        << "the sound came back off time";
+                }
 }
 
 TEST(RenderAheadStartStop, AQuickTurnAndBackAsAStallBeginsLeavesTheDeckWhereTheAudioThreadsIs)
@@ -435,31 +527,16 @@ TEST(RenderAheadStartStop, AQuickTurnAndBackAsAStallBeginsLeavesTheDeckWhereTheA
             const int before = int(0.5 * kRate) / block;
             const int gone = int(1.0 * kRate) / block;
             const int after = int(0.4 * kRate) / block;
-            double position[2] = {0.0, 0.0};
-            double leastLag = 1e9, mostLag = 0.0;
-            for (bool ahead : {false, true}) {
-                std::vector<std::unique_ptr<DeckVoice>> deck;
-                deck.push_back(keyLockedDeck(track, ahead, kTempo, 4.0));
-                DeckVoice& voice = *deck[0];
-                sendOk(voice, DeckCommand::play());
-                std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
-                for (int k = 0; k < before + gone + after; ++k) {
+            const AcrossStall run = acrossAStall(
+                track, block, 4.0, before, gone, after,
+                [&](DeckVoice& voice, int k) {
                     if (k == before + first || k == before + first + gap)
                         sendOk(voice, DeckCommand::reverse(k == before + first));
-                    voice.render(block, l.data(), r.data());
-                    if (ahead && (k < before || k >= before + gone))
-                        serve(deck);
-                    if (!ahead && k >= before / 2 && k < before) {
-                        const double lag = std::fabs(voice.positionFrames() - voice.heardFrames());
-                        leastLag = std::min(leastLag, lag);
-                        mostLag = std::max(lag, mostLag);
-                    }
-                }
-                position[ahead] = voice.state().position.load();
-            }
-            const double hops = (mostLag - leastLag) / kRate;
-            ASSERT_LT(hops, 0.02) << "what the stretcher holds changes by a hop at most";
-            EXPECT_NEAR(position[1], position[0], block / kRate + hops) << "the deck came back off time";
+                },
+                before / 2, before);
+            ASSERT_LT(run.hops, 0.02) << "what the stretcher holds changes by a hop at most";
+            EXPECT_NEAR(run.path[1].position, run.path[0].position, block / kRate + run.hops)
+                << "the deck came back off time";
         }
 }
 
@@ -481,46 +558,28 @@ TEST(RenderAheadStartStop, ATempoOfZeroDuringAStallCostsSilenceNeverTime)
                 const int before = int(0.5 * kRate) / block;
                 const int gone = int(1.0 * kRate) / block;
                 const int after = int(1.0 * kRate) / block;
-                double position[2] = {0.0, 0.0};
-                bool soundAfter[2] = {false, false};
-                double leastLag = 1e9, mostLag = 0.0;
-                for (bool ahead : {false, true}) {
-                    std::vector<std::unique_ptr<DeckVoice>> deck;
-                    deck.push_back(keyLockedDeck(track, ahead, kTempo, 4.0));
-                    DeckVoice& voice = *deck[0];
-                    sendOk(voice, DeckCommand::play());
-                    std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
-                    for (int k = 0; k < before + gone + after; ++k) {
+                const AcrossStall run = acrossAStall(
+                    track, block, 4.0, before, gone, after,
+                    [&](DeckVoice& voice, int k) {
                         if (k == before + gone / 3)
                             voice.tempo().store(0.0);
                         if (turn && k == before + 2 * gone / 3)
                             sendOk(voice, DeckCommand::reverse(true));
                         if (back && k == before + gone + 2)
                             voice.tempo().store(kTempo);
-                        voice.render(block, l.data(), r.data());
-                        if (ahead && (k < before || k >= before + gone))
-                            serve(deck);
-                        if (k >= before + gone && std::any_of(l.begin(), l.end(), [](float x) { return x != 0.0f; }))
-                            soundAfter[ahead] = true;
-                        if (!ahead && k >= before / 2 && k < before) {
-                            const double lag = std::fabs(voice.positionFrames() - voice.heardFrames());
-                            leastLag = std::min(leastLag, lag);
-                            mostLag = std::max(lag, mostLag);
-                        }
-                    }
-                    position[ahead] = voice.state().position.load();
-                }
-                const double hops = (mostLag - leastLag) / kRate;
-                ASSERT_LT(hops, 0.02) << "what the stretcher holds changes by a hop at most";
-                ASSERT_TRUE(soundAfter[0]) << "the deck on the audio thread plays on";
-                EXPECT_TRUE(soundAfter[1]) << "the sound stayed away after the worker came back";
+                    },
+                    before / 2, before);
+                ASSERT_LT(run.hops, 0.02) << "what the stretcher holds changes by a hop at most";
+                ASSERT_TRUE(run.path[0].soundAfter) << "the deck on the audio thread plays on";
+                EXPECT_TRUE(run.path[1].soundAfter) << "the sound stayed away after the worker came back";
                 // Turned at tempo 0 and then set going, the two paths' stretchers
                 // come out of the stand holding different amounts of the music:
                 // only the sound is checked there.
                 if (turn && back)
                     continue;
                 const double lead = back ? DeckVoice::aheadHorizonFrames(block, kRate) / kRate : 0.0;
-                EXPECT_NEAR(position[1], position[0], block / kRate + hops + lead) << "the deck came back off time";
+                EXPECT_NEAR(run.path[1].position, run.path[0].position, block / kRate + run.hops + lead)
+                    << "the deck came back off time";
             }
 }
 
