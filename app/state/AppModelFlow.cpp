@@ -124,6 +124,13 @@ void AppModel::autoTick()
     setFlow(heard_, std::move(heard));
     // Step 5: the live deck as last seen, and since when.
     if (const int live = transition_->liveDeck(); live != flowLive_) {
+        // A hand's crossfade from a record on air to another deck that plays
+        // leaves the first playing behind the crossfader, as a mix does: it is
+        // the faded-out deck, paused once it stays quiet with hands off.
+        const int was = 1 - live;
+        if (flowLive_ >= 0 && !flowMixedFrom_ && transition_->phase().kind == TransitionModel::Phase::Kind::idle
+            && voicePlaying(live) && voicePlaying(was) && heardOn(was, recordOn(was)))
+            setFlow(flowMixedFrom_, std::optional<int>(was));
         setFlow(flowLive_, live);
         setFlow(liveSince_, now);
         setFlow(stretchesAtLive_, outpaint_->stretchesWritten());
@@ -356,6 +363,12 @@ bool AppModel::quietOutgoing()
     }
     const int out = *flowMixedFrom_;
     const QDateTime now = scheduler_.now();
+    // A deck between two states (decoding its record again for an output at
+    // another rate, owed the play-on of a restart, a new voice that has not
+    // rendered) has not stopped: it stays the faded-out deck, as quiet as it
+    // was, and is looked at again once it has settled.
+    if (decks_[std::size_t(out)]->settling() || (out < 2 && playOnAfterReload_[std::size_t(out)]))
+        return false;
     const bool off = handsOff();
     const bool gone = transition_->liveDeck() != out && voicePlaying(out);
     if (off && gone) {
@@ -373,10 +386,18 @@ bool AppModel::quietOutgoing()
         }
         return false;
     }
-    // Hands on since before the deck went quiet: it waits for them to come
-    // off, as quiet as it was.
-    if (gone && quietSince_ && handsOnAt() < *quietSince_)
+    // Hands on: a deck faded out and playing on waits for them to come off,
+    // whatever they touch; quiet, since it went quiet. A new play on it since
+    // then (from further back, or another record) under a hand since then
+    // made it the DJ's; the chain's take-over is no hand.
+    const std::optional<Play>& play = playSince_[std::size_t(out)];
+    if (gone && play && (!quietSince_ || play->since <= *quietSince_ || handsOnAt() < *quietSince_)) {
+        if (isAudible(out) || mixer_->channel(out).cue())
+            setFlow(quietSince_, std::optional<QDateTime>());
+        else if (!quietSince_)
+            setFlow(quietSince_, std::optional<QDateTime>(now));
         return false;
+    }
     // The user took over, or the deck stopped or came back on air.
     setFlow(flowMixedFrom_, std::optional<int>());
     setFlow(quietSince_, std::optional<QDateTime>());

@@ -101,7 +101,7 @@ TEST(FlowOutgoing, ARecordAnyMixFadedOutIsPausedAndTheNextComesInOnTime)
 // The MIX key on a controller is a hand, and the mix it starts completes
 // within 45 s of it: Alpha, faded out, plays on only while hands are on, and
 // is paused once they are off and it has stayed quiet. A hand after the mix
-// leaves it to the DJ.
+// that leaves Alpha playing faded out only puts that off.
 TEST(FlowOutgoing, ARecordFadedOutUnderTheHandThatMixedIsPausedOnceHandsAreOff)
 {
     for (const bool handAfter : {false, true}) {
@@ -119,16 +119,14 @@ TEST(FlowOutgoing, ARecordFadedOutUnderTheHandThatMixedIsPausedOnceHandsAreOff)
             app.binder().noteHandsOn();
         const double lastHand = handAfter ? set.played : handAt;
         ASSERT_TRUE(set.playUntil([&] { return !playing(app, 0); }, 70.0)) << set.log();
-        // Never within 45 s of a hand; after the mix's own hand, within the
-        // quiet wait and a bar of hands coming off.
+        // Never within 45 s of a hand; within the quiet wait and a bar of
+        // hands coming off.
         EXPECT_GE(set.played - lastHand, 45.0) << set.log();
-        if (!handAfter) {
-            EXPECT_LT(set.played - handAt, 45.0 + kQuietWait + kBar) << set.log();
-        }
+        EXPECT_LT(set.played - lastHand, 45.0 + kQuietWait + kBar) << set.log();
         const bool pausedAsOutgoing = lines(set.notes(), [](const QString& l) {
             return l.startsWith(QStringLiteral("flow: stopped deck 1 after its mix out"));
         }) == 1;
-        EXPECT_EQ(pausedAsOutgoing, !handAfter) << set.log();
+        EXPECT_TRUE(pausedAsOutgoing) << set.log();
     }
 }
 
@@ -299,9 +297,13 @@ TEST(FlowOutgoing, TheLinesAroundAMixSayWhatHappens)
         ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
         app.transition().mix(1);
         ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(b); }, 30.0)) << set.log();
-        // A hand while Alpha plays on: flow leaves Alpha to the DJ, who asks
-        // for it again and walks away.
+        // A hand plays Alpha again behind the crossfader: flow leaves Alpha
+        // to the DJ, who asks for it again and walks away.
         app.binder().noteHandsOn();
+        app.deck(0).voice()->send(DeckCommand::pause());
+        set.playUntil([] { return false; }, 0.5);
+        app.deck(0).voice()->send(DeckCommand::seek(10.0));
+        app.deck(0).voice()->send(DeckCommand::play());
         app.enqueue(a.id);
         app.moveInQueue(a.id, -int(app.queue().size()));
         set.playUntil([] { return false; }, 2.0);
@@ -361,6 +363,54 @@ TEST(FlowOutgoing, TheLinesAroundAMixSayWhatHappens)
         EXPECT_EQ(app.queue().front(), b.id) << set.log();
         EXPECT_EQ(std::count(app.queue().begin(), app.queue().end(), b.id), 1);
     }
+}
+
+// Alpha, faded out by the MIX key's mix, is still playing when the output
+// moves to a card at another rate and its record decodes again, slowly: it
+// plays on from where it stood and is paused once it has stayed quiet, not
+// left running unheard until the next cue.
+TEST(FlowOutgoing, ARecordFadedOutIsPausedThoughItsDeckDecodesAgainForAnotherRate)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {200.0, 100.0, 60.0}, 4);
+    AppModel& app = set.app;
+    ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+    app.transition().mix(1);
+    ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(set[1]); }, 30.0)) << set.log();
+    const double mixedAt = set.played;
+    set.playUntil([] { return false; }, 1.0);
+    set.useSlowDisk([] { return 2.0; });
+    ASSERT_NO_FATAL_FAILURE(set.moveToTheOtherRate());
+    ASSERT_TRUE(set.playUntil([&] { return app.deck(0).loading(); }, 1.0)) << set.log();
+    ASSERT_TRUE(set.playUntil([&] { return !app.deck(0).loading() && playing(app, 0); }, 10.0)) << set.log();
+    ASSERT_TRUE(set.playUntil([&] { return !playing(app, 0); }, 60.0)) << set.log();
+    EXPECT_LT(set.played - mixedAt, 1.0 + 2.0 + kQuietWait + kBar) << set.log();
+    const auto pausedAsOutgoing = [](const QString& l) {
+        return l.startsWith(QStringLiteral("flow: stopped deck 1 after its mix out"));
+    };
+    EXPECT_EQ(lines(set.notes(), pausedAsOutgoing), 1) << set.log();
+    EXPECT_TRUE(heard(set, set[1])) << set.log();
+}
+
+// A hand crossfades from Alpha on air to Bravo, playing behind the
+// crossfader, and walks away: Alpha, left playing faded out as after a mix,
+// is paused once hands are off and it has stayed quiet.
+TEST(FlowOutgoing, AHandsCrossfadeFromOnePlayingDeckToAnotherPausesTheFirstOnceHandsAreOff)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {200.0, 200.0, 60.0}, 4);
+    AppModel& app = set.app;
+    ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+    set.play(1, 10.0);
+    app.binder().noteHandsOn();
+    app.mixer().setCrossfader(1.0);
+    const double handAt = set.played;
+    ASSERT_TRUE(set.playUntil([&] { return !playing(app, 0); }, 70.0)) << set.log();
+    EXPECT_GE(set.played - handAt, 45.0) << set.log();
+    EXPECT_LT(set.played - handAt, 45.0 + kQuietWait + kBar) << set.log();
+    const auto pausedAsOutgoing = [](const QString& l) {
+        return l.startsWith(QStringLiteral("flow: stopped deck 1 after its mix out"));
+    };
+    EXPECT_EQ(lines(set.notes(), pausedAsOutgoing), 1) << set.log();
+    EXPECT_TRUE(heard(set, set[1])) << set.log();
 }
 
 } // namespace

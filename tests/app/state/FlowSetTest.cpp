@@ -2114,6 +2114,14 @@ void RandomUser::follow()
                 : byHand                         ? Stop::hand
                 : flowStopped                    ? Stop::flow
                                                  : Stop::other;
+            // Excused: flow's pause of a record playing unheard behind the
+            // crossfader (the deck a mix or a hand's crossfade faded out)
+            // takes nothing off the air; that record left it with the mix. A
+            // mix later begun from its deck, once a hand brought the
+            // crossfader back onto it standing, cuts nothing short (seed
+            // 510152: the hand loaded the same record there again).
+            if (stoppedBy_[d] == Stop::flow && !wasOnAir_[d])
+                stoppedBy_[d].reset();
             if (at >= duration - 0.1)
                 ++playedOut_;
             else if (usersPath_ && !flowStopped && !byHand && duration == lastDuration_[d]
