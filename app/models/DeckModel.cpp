@@ -145,6 +145,19 @@ void DeckModel::landDecode(const TrackRecord& record, Decoded decoded, std::uint
         startDecode(record, v->sampleRate(), generation, std::move(done));
         return;
     }
+    if (!decoded.buffer && track_ && buffer_ && v
+        && std::abs(buffer_->sampleRate - v->sampleRate()) > kRateTolerance) {
+        // The failed load came in place of decoding the deck's own record again
+        // for a new output rate: the deck keeps that record, so decode it now,
+        // or the deck would hold nothing its voice can play.
+        setError(decoded.error);
+        const std::uint64_t again = ++generation_;
+        loadingRecord_ = track_->id;
+        reloadLoad_ = true;
+        startDecode(*track_, v->sampleRate(), again, {});
+        finish();
+        return;
+    }
     setLoading(false);
     if (!decoded.buffer) {
         setError(decoded.error);

@@ -683,3 +683,32 @@ TEST(DeckModelTest, TheReadingIsWhatTheVoiceHasTaken)
     EXPECT_EQ(r.state, State::loading);
     EXPECT_FALSE(r.record);
 }
+
+// A load that fails while the deck decodes its record again for an output at
+// another rate leaves that record on the deck, decoded for the new rate, with
+// the failed load's message shown: the deck still plays.
+TEST(DeckModelTest, AFailedLoadOverAReloadForANewRateKeepsTheRecordPlayable)
+{
+    ModelRig rig;
+    const TrackRecord kept = rig.drumTrack(QStringLiteral("kept"), 4.0);
+    TrackRecord gone = rig.drumTrack(QStringLiteral("gone"), 4.0);
+    ASSERT_TRUE(QFile::remove(gone.path));
+    DeckModel& deck = rig.deck(0);
+    rig.load(0, kept);
+
+    rig.rebuildEngine(44100.0);
+    ASSERT_TRUE(spinUntil([&] { return deck.loading(); })) << "no reload began";
+    bool done = false;
+    deck.load(gone, [&done] { done = true; });
+    ASSERT_TRUE(spinUntil([&] { return done && !deck.loading(); })) << "the deck never settled";
+    rig.render(64);
+    rig.render(64);
+
+    ASSERT_TRUE(deck.track());
+    EXPECT_EQ(deck.track()->id, kept.id);
+    EXPECT_TRUE(deck.error());
+    ASSERT_TRUE(deck.buffer());
+    EXPECT_DOUBLE_EQ(deck.buffer()->sampleRate, 44100.0);
+    EXPECT_TRUE(rig.state(0).loaded.load());
+    EXPECT_NEAR(rig.state(0).duration.load(), 4.0, 0.01);
+}

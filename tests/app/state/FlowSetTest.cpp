@@ -1319,7 +1319,7 @@ private:
     void check();
     void account();
 
-    enum class Stop { end, hand, flow, restart, other };
+    enum class Stop { end, hand, mixedOut, flow, restart, other };
 
     std::mt19937 random_;
     const int count_;
@@ -2093,6 +2093,13 @@ void RandomUser::follow()
                     fail(QStringLiteral("deck %1's play of %2, interrupted by a restart, did not go on")
                              .arg(deck + 1)
                              .arg(track->title));
+                // Excused: a record whose play-on fell due with flow off. As
+                // with flow off at the restart itself, no one is to blame for
+                // its stop, and flow brings the next record in over it once
+                // on again (seeds 550063, 550145: flow off just after a
+                // change to another rate, on again once the record reloaded).
+                if (flowAtPlayOn_[d] == false && stoppedBy_[d] == Stop::restart)
+                    stoppedBy_[d].reset();
                 playsOn_[d].reset();
             }
         }
@@ -2110,8 +2117,14 @@ void RandomUser::follow()
             // A hand's load landing over the playing deck leaves it at the
             // new record's cue.
             const bool byHand = set_.played - handPausedAt_[d] <= 0.5 || handLoadLands(deck);
+            // Excused: flow's pause of a deck already mixed out (heard in
+            // this play, off air when paused) ends no play early; a hand may
+            // later bring the crossfader back to it as it stands (seeds
+            // 550022, 550158, 570152, 570259).
+            const bool mixedOut = flowStopped && !wasOnAir_[d] && heardSince_.value(track->id, -1.0) >= playStart_[d];
             stoppedBy_[d] = at >= duration - 0.1 ? Stop::end
                 : byHand                         ? Stop::hand
+                : mixedOut                       ? Stop::mixedOut
                 : flowStopped                    ? Stop::flow
                                                  : Stop::other;
             // Excused: flow's pause of a record playing unheard behind the
