@@ -239,8 +239,12 @@ void AppModel::endStalledMix(const QDateTime& now)
 
 void AppModel::flowPlaysOn()
 {
+    // A deck still decoding its record again for an earlier restart's rate
+    // holds the old rate's buffer: it plays on once that decode lands, from
+    // where it stood then, and not twice.
     for (int i = 0; i < 2; ++i)
-        playOn(i, playingAt_[std::size_t(i)]);
+        if (!playOnAfterReload_[std::size_t(i)])
+            playOn(i, playingAt_[std::size_t(i)]);
 }
 
 void AppModel::playOn(int i, std::optional<double> at)
