@@ -453,6 +453,9 @@ private:
     // hears is on air.
     void noteTakenBack();
     void noteOnAir();
+    // Flow's cue still decoding onto a deck that something else started (a
+    // hand, a mix onto it) never lands there: it goes back to the queue.
+    void yieldCueToPlay();
     // Ends a timed mix that no deck plays once hands are off (see the body).
     void endStalledMix(const QDateTime& now);
     // After an engine rebuild, in flow mode: decks 1 and 2 that were playing

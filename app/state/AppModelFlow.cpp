@@ -107,6 +107,7 @@ void AppModel::autoTick()
     // Every tick, ahead of the body: what the room hears and what the user
     // asked for are noted at once, and a mix no deck plays is ended.
     noteTakenBack();
+    yieldCueToPlay();
     noteOnAir();
     endStalledMix(now);
     // Step 3: the body runs at most once a second.
@@ -163,6 +164,33 @@ void AppModel::noteTakenBack()
         if (std::find(queue_.begin(), queue_.end(), id) == queue_.end() && !flowLoads(id)
             && !ledger_.entry(id).cuedOn)
             ledger_.takeBack(id);
+}
+
+void AppModel::yieldCueToPlay()
+{
+    // Flow cues only onto a deck that stands. Started while the cue decodes
+    // (a hand's play, the MIX key, the mix page, the model's key), the deck
+    // plays the record it held, now the DJ's, and on air perhaps: the cue
+    // landing would replace it. Flow never starts a deck it is loading, nor
+    // mixes onto one. What the deck was asked counts a play sent and not
+    // rendered yet, and not a pause flow sent before its cue.
+    if (!autoCueing_)
+        return;
+    const AutoCueing cue = *autoCueing_;
+    DeckModel& deck = *decks_[std::size_t(cue.deck)];
+    const std::shared_ptr<DeckVoice> voice = deck.voice();
+    const TransitionModel::Phase phase = transition_->phase();
+    const bool mixOnto = phase.kind != TransitionModel::Phase::Kind::idle && phase.to == cue.deck;
+    if (deck.loadingRecord() != cue.id || !deck.track() || !voice
+        || !(mixOnto || voice->asked().playing))
+        return;
+    setFlow(autoCueing_, std::optional<AutoCueing>());
+    deck.cancelLoad();
+    const std::optional<TrackRecord> record = library_->track(cue.id);
+    ledger_.uncueAny(formatText("flow: %s took deck %d before %s landed; it goes back to the head of the queue",
+                                deck.track()->title.toUtf8().constData(), cue.deck + 1,
+                                titled(record, "the cued record").constData()));
+    queueFirst(cue.id);
 }
 
 void AppModel::noteOnAir()
@@ -246,8 +274,12 @@ void AppModel::endStalledMix(const QDateTime& now)
 
 void AppModel::flowPlaysOn()
 {
+    // A deck still decoding its record again for an earlier restart's rate
+    // holds the old rate's buffer: it plays on once that decode lands, from
+    // where it stood then, and not twice.
     for (int i = 0; i < 2; ++i)
-        playOn(i, playingAt_[std::size_t(i)]);
+        if (!playOnAfterReload_[std::size_t(i)])
+            playOn(i, playingAt_[std::size_t(i)]);
 }
 
 void AppModel::playOn(int i, std::optional<double> at)
@@ -501,6 +533,10 @@ void AppModel::logMixEnd()
     using Ending = TransitionModel::Ending;
     const TransitionModel::Phase was = mixSeen_;
     mixSeen_ = transition_->phase();
+    // A mix begun onto a deck flow's cue is decoding onto takes the record
+    // the deck holds: before the engine starts it.
+    if (autoQueue_ && was.kind == Kind::idle && mixSeen_.kind != Kind::idle)
+        yieldCueToPlay();
     if (mixSeen_.kind != Kind::idle || was.kind == Kind::idle)
         return;
     const Ending why = transition_->lastEnding();

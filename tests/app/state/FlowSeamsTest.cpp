@@ -963,5 +963,44 @@ TEST(FlowSeams, ASlowerLiveReloadAtAnotherRateMixesNothingInEarly)
     }
 }
 
+// Flow's cue is still decoding onto deck 2 when the DJ starts that deck, by
+// its play key or with the MIX key: the deck plays the record it holds, the
+// DJ's from then on, and the cue never lands over it. The cued record goes
+// back to the head of the queue with its line, and the key's mix runs its
+// course.
+TEST(FlowSeams, ADeckStartedWhileFlowsCueDecodesOntoItKeepsItsRecord)
+{
+    for (const bool mixKey : {false, true}) {
+        SCOPED_TRACE(mixKey ? "MIX key" : "play key");
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {60.0, 60.0, 60.0}, 4);
+        AppModel& app = set.app;
+        const TrackRecord &b = set[1], &c = set[2];
+        test::HeldDecode slow(c.path);
+        app.deck(1).setDecoder(slow.decoder());
+        ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+        app.setQueue({c.id});
+        set.play(0, 20.0);
+        app.setAutoQueue(true);
+        ASSERT_TRUE(set.playUntil([&] { return slow.holding(); }, 5.0, &slow)) << set.log();
+        app.binder().noteHandsOn();
+        if (mixKey)
+            app.transition().mix(1);
+        else
+            app.deck(1).playPause();
+        set.playUntil([] { return false; }, 1.0, &slow);
+        slow.release();
+        set.playUntil([] { return false; }, 2.0);
+        EXPECT_TRUE(holds(app, 1, b)) << set.log();
+        EXPECT_TRUE(playing(app, 1)) << set.log();
+        EXPECT_TRUE(!app.queue().empty() && app.queue().front() == c.id) << set.log();
+        EXPECT_TRUE(set.notes().contains(
+            QStringLiteral("flow: Bravo took deck 2 before Charlie landed; it goes back to the head of the queue")))
+            << set.log();
+        if (mixKey) {
+            EXPECT_TRUE(set.playUntil([&] { return set.mixedIn(b); }, 20.0)) << set.log();
+        }
+    }
+}
+
 } // namespace
 } // namespace zelvo

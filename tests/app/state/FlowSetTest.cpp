@@ -1782,9 +1782,15 @@ void RandomUser::restart()
         // was last asked to do: it plays on from there.
         const bool started = d == 0 && startSent_ && track && track->id == *startSent_;
         const bool landed = !set_.readable(d) && !spliced && !started;
+        // A deck still owed an earlier restart's play-on (its record decoding
+        // again for that output's rate), and asked for nothing since but
+        // play, keeps it through this one.
+        const bool stillOwed = !playingNow_[i] && playsOn_[i] && track
+            && chainOf(track->id) == chainOf(*playsOn_[i]) && (!asked_[i] || asked_[i]->first);
         playsOn_[i] = started                       ? startSent_
             : pausedSince || landed                 ? std::nullopt
             : playedSince                           ? std::optional<QUuid>(track->id)
+            : stillOwed                             ? playsOn_[i]
                                                     : playingNow_[i];
         playOnStarts_[i] = started || (playedSince && !landed);
         landedAtRestart_[i] = landed && track ? std::optional<QUuid>(track->id) : std::nullopt;

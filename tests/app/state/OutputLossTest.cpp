@@ -246,5 +246,38 @@ TEST(OutputLoss, ARestartSoonAfterAHandLeavesTheSetToTheHand)
     EXPECT_TRUE(playing(app, 1)) << set.log();
 }
 
+// The output moves to a card at another rate, and restarts again at that
+// rate while the live deck's record is still decoding for it: the deck plays
+// on once, from where the move left it, when its record lands, not first from
+// the old rate's buffer and then again from the same place.
+TEST(OutputLoss, ARestartDuringARateChangesReloadPlaysTheLiveDeckOnOnce)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 120.0, 120.0}, 4);
+    AppModel& app = set.app;
+    ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+    set.useSlowDisk([] { return 2.0; });
+    ASSERT_NO_FATAL_FAILURE(set.moveToTheOtherRate());
+    set.playUntil([] { return false; }, 0.5);
+    ASSERT_TRUE(app.deck(0).loading());
+    ASSERT_NO_FATAL_FAILURE(restartNow(set));
+    std::optional<double> last;
+    double back = 0.0;
+    set.playUntil(
+        [&] {
+            const std::shared_ptr<DeckVoice> voice = app.deck(0).voice();
+            if (!voice || !playing(app, 0))
+                return false;
+            const double at = voice->state().position.load();
+            if (last)
+                back = std::max(back, *last - at);
+            last = at;
+            return false;
+        },
+        6.0);
+    ASSERT_TRUE(last.has_value()) << set.log();
+    EXPECT_LT(back, 0.1) << set.log();
+    EXPECT_EQ(set.notes().filter(QStringLiteral("deck 1 plays Alpha on")).size(), 1) << set.log();
+}
+
 } // namespace
 } // namespace zelvo
