@@ -74,6 +74,20 @@ const TrackRecord* takeOn(const DeckModel* deck)
     return nullptr;
 }
 
+// The deck's reading while its voice plays `take` itself. Nothing while the
+// deck is between two states: just after a stretch is spliced in, the voice
+// still publishes the take before it (its duration, its timeline) for a few
+// renders, and the chain would write that stretch again.
+std::optional<DeckModel::Reading> playingTake(const DeckModel* deck, const TrackRecord* take)
+{
+    if (!deck || !take)
+        return std::nullopt;
+    const DeckModel::Reading r = deck->reading();
+    if (r.stood || !r.playing() || r.record != take->id)
+        return std::nullopt;
+    return r;
+}
+
 std::optional<BeatGrid> usableGrid(const std::optional<BeatGrid>& grid)
 {
     return ForkPlanner::usable(grid) ? grid : std::nullopt;
@@ -597,7 +611,9 @@ std::optional<OutpaintModel::RoomPlan> OutpaintModel::roomExtension(const TrackR
     if (!engine || !deck2 || !deck2->voice() || !buffer)
         return std::nullopt;
     const MixerState& state = *engine->state();
-    if (!voicePlaying(*deck2) || std::max(state.masterPeakL.load(), state.masterPeakR.load()) <= kSounding)
+    // The position below must be on this take's timeline: a take the voice
+    // has not taken yet is continued from its end, without the room.
+    if (!playingTake(deck2, &record) || std::max(state.masterPeakL.load(), state.masterPeakR.load()) <= kSounding)
         return std::nullopt;
 
     const std::optional<BeatGrid> grid = usableGrid(record.grid);
@@ -703,12 +719,11 @@ std::optional<double> OutpaintModel::chainCountdown() const
     const std::shared_ptr<Links> app = app_.lock();
     if (!app)
         return std::nullopt;
-    const DeckModel* deck2 = app->decks[1];
-    const TrackRecord* take = takeOn(deck2);
-    if (!take || !voicePlaying(*deck2))
+    const TrackRecord* take = takeOn(app->decks[1]);
+    const std::optional<DeckModel::Reading> heard = playingTake(app->decks[1], take);
+    if (!heard)
         return std::nullopt;
-    const DeckState& s = deck2->voice()->state();
-    return std::max(s.duration.load() - s.position.load() - chainLead(*take), 0.0);
+    return std::max(heard->duration - heard->position - chainLead(*take), 0.0);
 }
 
 void OutpaintModel::tick()
@@ -742,7 +757,8 @@ void OutpaintModel::tick()
     if (now < chainHoldUntil_)
         return;
     const TrackRecord* take = takeOn(deck2);
-    const bool deck2Plays = take && voicePlaying(*deck2);
+    const std::optional<DeckModel::Reading> heard = playingTake(deck2, take);
+    const bool deck2Plays = heard.has_value();
 
     if (const DeckModel* incoming = bridgeTarget(); incoming && incoming->track()) {
         const QUuid id = incoming->track()->id;
@@ -758,9 +774,8 @@ void OutpaintModel::tick()
     if (!deck2Plays)
         return;
     const double lead = chainLead(*take);
-    const DeckState& s = deck2->voice()->state();
-    const double duration = s.duration.load();
-    const double remaining = duration - s.position.load();
+    const double duration = heard->duration;
+    const double remaining = duration - heard->position;
     if (chainSnooze_) {
         if (chainSnooze_->trackID == take->id && std::abs(chainSnooze_->duration - duration) < 0.05 &&
             remaining <= lead + 2.0)

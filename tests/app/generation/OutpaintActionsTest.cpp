@@ -800,5 +800,43 @@ TEST_F(Chain, OneBridgePerIncomingRecordAndAWaitingTakeWhenIdle)
     ASSERT_TRUE(spinUntil([&] { return w->rig.deck(1).track()->id == waiting.id; }));
 }
 
+TEST_F(Chain, AStretchHandedOverIsWrittenOnceWhateverTheTickReadsBeforeTheVoiceTakesIt)
+{
+    setUp2(10.0, 0.5);
+    // A learnt speed that keeps the lead at its floor of 8 bars through the render.
+    w->rig.defaults.setReal(QString::fromLatin1(OutpaintModel::renderRateKey), 0.01);
+    restartModel();
+    m().setSettings(shortSettings());
+    const double lead = m().chainLead(take);
+    ASSERT_NEAR(lead, 16.0, 1e-9);
+    seekDeck(w->rig, 1, 40.0 - lead + 0.5);
+    m().tick();
+    ASSERT_TRUE(m().busy());
+    // The stretch lands and is spliced in with no render after it: the voice
+    // still describes the 40 s take, near its end.
+    ASSERT_TRUE(w->settle());
+    ASSERT_EQ(m().stretchesWritten(), 1);
+    ASSERT_NE(w->rig.deck(1).track()->id, take.id);
+    const double spliced = w->rig.deck(1).buffer()->duration();
+    EXPECT_NEAR(w->rig.state(1).duration.load(), 40.0, 0.01);
+    for (int render = 0; render < 6; ++render) {
+        m().tick();
+        EXPECT_FALSE(m().busy()) << "the same stretch asked for again after " << render << " renders";
+        if (m().busy()) {
+            m().callOff();
+            ASSERT_TRUE(w->settle());
+        }
+        w->rig.render(512);
+    }
+    EXPECT_EQ(w->rig.state(1).duration.load(), spliced) << "the voice took the spliced take";
+    w->rig.run(0.5);
+    m().tick();
+    EXPECT_FALSE(m().busy());
+    EXPECT_EQ(outpaintRequests(*w->brain).size(), 1);
+    EXPECT_EQ(m().stretchesWritten(), 1);
+    EXPECT_NEAR(m().chainLead(take), lead, 1e-9);
+    EXPECT_GT(*m().chainCountdown(), 0.0);
+}
+
 } // namespace
 } // namespace zelvo::test

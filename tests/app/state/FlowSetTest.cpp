@@ -1086,10 +1086,11 @@ TEST(FlowSetRandom, AHandsOffSetNeverRepeatsARecordNorGoesQuiet)
 // lands.
 //
 // The records last as records do: most 2 to 7 minutes, some 20 to 40 s. The
-// chain works at its own pace: flow's fork renders a while, then its take
-// lands on deck 2 (unless deck 2 plays); while deck 2 plays a take, each time
-// the take's time left falls below the chain's lead the next stretch is
-// written and spliced under the playing voice, through swapIn or takeOver.
+// chain works at its own pace: a fork (flow's or a hand's) renders a while,
+// then its take lands on deck 2 (unless deck 2 plays); while deck 2 plays a
+// take, each time the take's time left falls below the chain's lead the next
+// stretch is written and spliced under the playing voice, through swapIn or
+// takeOver.
 //
 // Checked every frame, once hands are off and flow is on (at once after what
 // no hand did):
@@ -1290,19 +1291,6 @@ private:
         const std::shared_ptr<DeckVoice> voice = app_.deck(deck).voice();
         return voice && voice->state().duration.load() > 0.0 && timeLeft(deck) > 0.25;
     }
-    // A fork's render by hand runs a while, then ends.
-    void render()
-    {
-        if (renderLeft_ <= 0.0)
-            return;
-        renderLeft_ -= TransitionModel::kFrameInterval;
-        if (renderLeft_ <= 0.0 || set_.rig.world.phase != WorkflowLink::Phase::rendering
-            || set_.rig.world.runID != userRun_) {
-            renderLeft_ = 0.0;
-            if (set_.rig.world.runID == userRun_)
-                set_.rig.world.phase = WorkflowLink::Phase::idle;
-        }
-    }
     void excuseDecode(int deck);
     void act();
     void actInPhase();
@@ -1327,7 +1315,6 @@ private:
     AppModel& app_;
     const bool usersPath_;
     const double length_;
-    double renderLeft_ = 0.0;
     std::int64_t userRun_ = -1; // the run the user's fork started
     double nextAction_ = 0.0;
     double flowBackAt_ = -1.0;
@@ -1536,7 +1523,6 @@ void RandomUser::play()
         ASSERT_FALSE(::testing::Test::HasFatalFailure());
         follow();
         chain();
-        render();
         maybeRestart();
         ASSERT_FALSE(::testing::Test::HasFatalFailure());
         if (flowBackAt_ >= 0.0 && set_.played >= flowBackAt_) {
@@ -1572,7 +1558,6 @@ void RandomUser::play()
         ASSERT_FALSE(::testing::Test::HasFatalFailure());
         follow();
         chain();
-        render();
         check();
     }
     account();
@@ -1640,8 +1625,8 @@ void RandomUser::chain()
             placeTake(*done.source);
         return;
     }
-    if (world.phase == WorkflowLink::Phase::rendering && world.runID != userRun_) {
-        // Flow's fork of deck 1's record.
+    if (world.phase == WorkflowLink::Phase::rendering) {
+        // A fork of deck 1's record, flow's or a hand's.
         Render fork;
         fork.run = world.runID;
         if (const TrackRecord* source = onDeck(0))
@@ -2216,16 +2201,22 @@ void RandomUser::check()
     const TrackRecord* live = onDeck(app_.transition().liveDeck());
     const double bar = BeatGrid::barOf(live ? live->grid : std::nullopt);
     const bool silent = set_.masterPeak() < 1e-3;
+    // Excused: the silence while deck 1 is live and a fork the user started
+    // of its record is still being written. Flow waits for a fork of deck 1's
+    // record, and calls off only its own (the case: the user stops deck 1,
+    // forks, and takes their hands off before the render ends).
+    const bool usersFork = chain_ && chain_->run == userRun_ && !chain_->extending
+        && app_.transition().liveDeck() == 0;
     // A silence that began with hands on, flow off or the output restarting
     // is one a hand left: flow's first decode once it may act is excused.
     if (!silent) {
         quietLeftByHand_ = false;
         quietLoadSeen_ = false;
-    } else if (excused)
+    } else if (excused || usersFork)
         quietLeftByHand_ = true;
     // An excused decode holds the count where it stands: the silence flow
     // left before it still counts with the silence after it lands.
-    quiet_ = !canPlay || !silent || excused ? 0.0 : counts ? quiet_ + frame : quiet_;
+    quiet_ = !canPlay || !silent || excused || usersFork ? 0.0 : counts ? quiet_ + frame : quiet_;
     const Kind kind = app_.transition().phase().kind;
     stalled_ = counts && (kind == Kind::starting || kind == Kind::mixing) && !playing(app_, 0) && !playing(app_, 1)
         ? stalled_ + frame
@@ -2376,15 +2367,15 @@ void RandomUser::act()
         }
         break;
     case 9:
-        // A fork by hand from the on-screen key; its render runs 5 to 40 s
-        // and its take is the user's business, not the set's.
-        if (renderLeft_ <= 0.0) {
+        // A fork by hand from the on-screen key, unless the last one still
+        // renders: it throws a render in flight away, and the chain writes
+        // its take as it writes flow's.
+        if (!chain_ || chain_->run != userRun_) {
             did(QStringLiteral("fork"));
             app_.binder().noteHandsOn();
             app_.outpaint().fork(true);
             userRun_ = set_.rig.world.runID;
             set_.rig.world.phase = WorkflowLink::Phase::rendering;
-            renderLeft_ = uniform(5.0, 40.0);
         }
         break;
     case 10:
