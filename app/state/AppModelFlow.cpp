@@ -554,6 +554,7 @@ void AppModel::logMixEnd()
         ledger_.setOwed(inFlight);
     // The mix owed the room a record on its incoming deck.
     const bool owedThere = owed && owed->first == was.to;
+    const bool stillThere = owedThere && recordOn(was.to) == owed->second;
     if (why == Ending::completed) {
         brain_->note(formatText("mix: onto deck %d complete", was.to + 1));
         // Whoever started it (flow, the MIX key, the mix page, the model's
@@ -565,7 +566,7 @@ void AppModel::logMixEnd()
         setFlow(quietSince_, std::optional<QDateTime>(scheduler_.now()));
         // A mix that completed onto a deck a hand stopped before its record
         // was heard left that record unheard as a called-off one does.
-        if (!owedThere || voicePlaying(was.to))
+        if (!owedThere || (stillThere && voicePlaying(was.to)))
             return;
     } else {
         QString where;
@@ -590,11 +591,14 @@ void AppModel::logMixEnd()
     // A record flow took from the queue and the called-off mix left unheard
     // has not been played: it goes back to the head of the queue.
     // A load over its deck sent it back already, with its line.
-    if (!owedThere || ledger_.onAir(owed->second) || isAudible(owed->first) || headsQueue(owed->second))
+    // Heard from its deck as the mix ended, it has had its turn; a record
+    // loaded over it there since speaks for itself, not for it.
+    if (!owedThere || ledger_.onAir(owed->second) || (stillThere && isAudible(owed->first))
+        || headsQueue(owed->second))
         return;
     const auto [deck, id] = *owed;
     const std::optional<TrackRecord> record = library_->track(id);
-    if (decks_[std::size_t(deck)]->reading().state == DeckModel::Reading::State::playedOut) {
+    if (stillThere && decks_[std::size_t(deck)]->reading().state == DeckModel::Reading::State::playedOut) {
         // Shorter than the wait for its downbeat: cued again it would only
         // play out again.
         ledger_.uncue(id, formatText("flow: passed over %s: it played out on deck %d before its mix began",

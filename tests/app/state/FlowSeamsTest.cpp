@@ -1002,5 +1002,31 @@ TEST(FlowSeams, ADeckStartedWhileFlowsCueDecodesOntoItKeepsItsRecord)
     }
 }
 
+// Flow brings in at once a queued record the DJ had put on deck 2, the live
+// deck having stopped. Before it is heard a record lands over that deck from
+// the browser and the mix runs on with it. The queued record was not heard:
+// it goes back to the head of the queue with its line.
+TEST(FlowSeams, AQueuedRecordLoadedOverBeforeItsMixEndedGoesBackToTheQueue)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"), QStringLiteral("Zulu")},
+               {120.0, 60.0, 60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord &c = set[2], &z = set[3];
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, c));
+    app.setQueue({c.id});
+    set.play(0, 20.0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    app.deck(0).voice()->send(DeckCommand::pause());
+    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind != Kind::idle; }, 10.0)) << set.log();
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, z));
+    set.playUntil([] { return false; }, 2.0);
+    EXPECT_TRUE(!app.queue().empty() && app.queue().front() == c.id) << set.log();
+    EXPECT_TRUE(set.notes().contains(
+        QStringLiteral("flow: the mix onto deck 2 ended before Charlie was heard; it goes back to the head of the queue")))
+        << set.log();
+}
+
 } // namespace
 } // namespace zelvo
