@@ -409,6 +409,10 @@ bool AppModel::quietOutgoing()
             setFlow(quietSince_, std::optional<QDateTime>());
         } else if (!quietSince_) {
             setFlow(quietSince_, std::optional<QDateTime>(now));
+        } else if (readSet(now).liveDone) {
+            // The live record is done and the room waits: the cue that
+            // follows in this check stops the deck as it loads the next.
+            return false;
         } else if (secondsBetween(*quietSince_, now) > kQuietBeforePause) {
             commandDeck(out, {DeckCommand::pause()});
             setFlow(flowMixedFrom_, std::optional<int>());
