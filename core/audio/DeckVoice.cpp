@@ -1189,29 +1189,31 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         if ((run_.held < run_.holdLeast || ready < want || run_.partnersWait) && run_.held < most) {
             std::memset(left + pad, 0, sizeof(float) * std::size_t(rest));
             std::memset(right + pad, 0, sizeof(float) * std::size_t(rest));
-            // A worker that made none of the run's output since the last
-            // render, without a burst of the device lately to keep it from
-            // its core, has stalled: the time it holds the run past the
-            // start shared with others passes as for output missed, so the
-            // deck starts on time, in silence, and what the worker makes of
-            // that time is skipped. The start pad's time has passed as well.
-            // A worker that makes some, only slower, starts the run later.
-            const std::int64_t made = a.output.readableFrames(aheadGeneration_);
-            const bool stalled = made <= run_.made && ready < want && run_.holdSpan <= piece;
-            run_.made = made;
-            const std::int64_t shared = std::clamp<std::int64_t>(run_.holdLeast - run_.held, 0, rest);
-            const std::int64_t passing = stalled ? rest - shared : 0;
-            if (passing > 0) {
-                if (run_.missed == 0 && !run_.behind) {
+            // A worker that has made none of the run's output a horizon
+            // past its pad (it has one slice's horizon to make the first),
+            // without a burst of the device lately to keep it from its core,
+            // has stalled: the time it held the run past the start shared
+            // with others passes as for output missed, so the deck starts on
+            // time, in silence, and what the worker makes of that time is
+            // skipped. The start pad's time has passed as well. A worker
+            // that makes some, only slower, starts the run later; so do runs
+            // started together, which must stay in step.
+            const bool stalled = ready + run_.owed == 0 && run_.held + rest > aheadHorizonFrames(piece, sampleRate_)
+                && run_.holdSpan <= piece && !run_.partnersWait;
+            std::int64_t passing = 0;
+            if (stalled) {
+                passing = std::max<std::int64_t>(run_.held + rest - run_.holdLeast - run_.passed, 0);
+                if (run_.passed == 0 && run_.missed == 0 && !run_.behind) {
                     run_.missed = run_.owed;
                     run_.missedInput = double(run_.owed) * double(rate);
                 }
+                run_.passed += passing;
                 run_.owed += passing;
                 run_.missed += passing;
                 run_.missedInput += double(passing) * double(rate);
             }
             run_.held += rest;
-            run_.rendered -= rest - passing; // none of the held output was due
+            run_.rendered += passing - rest; // none of the held output was due
             a.lateFrames.fetch_add(rest, std::memory_order_relaxed);
             // Runs starting together wait for each other first: only a hold
             // past that finds the worker behind.

@@ -496,8 +496,8 @@ private:
         int holdSpan = 0;
         std::int64_t holdLeast = 0;
         std::int64_t held = 0;
-        // The run's output the worker had made by the last held render.
-        std::int64_t made = 0;
+        // Of those, the frames passed as missed output: the worker stalled.
+        std::int64_t passed = 0;
         // Runs started in the same slice are not all ready yet: hold on.
         bool partnersWait = false;
     };
