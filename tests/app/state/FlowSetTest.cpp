@@ -1388,6 +1388,9 @@ private:
     // The restart's play-on of the deck starts a play sent since the last
     // render: a new play, not the old one going on.
     std::array<bool, 2> playOnStarts_{};
+    // Where the play the restart interrupted was heard, in the timeline of
+    // the record it goes on in (a splice not yet taken moves it).
+    std::array<std::optional<double>, 2> resumeFrom_;
     // Flow's last line starting each deck, and the incoming deck of the
     // running or last mix.
     std::array<double, 2> flowStartAt_{-100.0, -100.0};
@@ -1441,6 +1444,15 @@ private:
         double duration = 0.0;
     };
     std::optional<Splice> splice_;
+    // The last stretch sent to deck 2: its record, where its first frame
+    // lies on the old timeline, the voice's place then, and when.
+    struct SpliceSent {
+        QUuid record;
+        double offset = 0.0;
+        double at = 0.0;
+        double when = 0.0;
+    };
+    std::optional<SpliceSent> spliceSent_;
     int takesPlaced_ = 0;
     int splices_ = 0;
 };
@@ -1733,6 +1745,7 @@ void RandomUser::spliceOn(const TrackRecord& take)
     app_.library().addOutpaint(next, waveform);
     splicedFrom_[next.id] = take.id;
     splice_ = Splice{next.id, offset, audio->duration()};
+    spliceSent_ = SpliceSent{next.id, offset, position, set_.played};
     ++set_.rig.world.stretchesWritten;
     ++splices_;
     if (random_() % 3 == 0) {
@@ -1778,6 +1791,21 @@ void RandomUser::restart()
             : stillOwed                             ? playsOn_[i]
                                                     : playingNow_[i];
         playOnStarts_[i] = started || (playedSince && !landed);
+        if (playingNow_[i] || !stillOwed) {
+            resumeFrom_[i].reset();
+            const std::shared_ptr<DeckVoice> voice = app_.deck(d).voice();
+            if (voice && playsOn_[i] && playsOn_[i] == playingNow_[i] && !playOnStarts_[i]) {
+                // A stretch sent under the deck within the last renders, its
+                // cells still on the old timeline (nearer where it was sent
+                // than where the stretch puts it), is not taken yet.
+                const double at = voice->state().position.load();
+                const std::optional<SpliceSent>& sent = spliceSent_;
+                const bool splicePending = d == 1 && sent && track && track->id == sent->record
+                    && set_.played - sent->when < 0.5
+                    && std::abs(at - sent->at) < std::abs(at - (sent->at - sent->offset));
+                resumeFrom_[i] = at - (splicePending ? sent->offset : 0.0);
+            }
+        }
         landedAtRestart_[i] = landed && track ? std::optional<QUuid>(track->id) : std::nullopt;
         // A hand's load that landed over the playing deck and that its voice
         // had not taken yet stopped the record the deck played: the hand's
@@ -2022,6 +2050,19 @@ void RandomUser::follow()
                      .arg(lastPosition_[d], 0, 'f', 1)
                      .arg(lastDuration_[d], 0, 'f', 1));
         holding_[d] = holds;
+        // The play a restart interrupted resumes, once the new output
+        // renders it, within a bar of where it was heard (a hand on the deck
+        // since plays it from where the hand chose).
+        if (resumeFrom_[d] && id && voice && playsOn_[d] && chainOf(*playsOn_[d]) == chainOf(*id) && !playOnStarts_[d]
+            && handAt_[d] < lastRestart_) {
+            if (std::abs(voice->state().position.load() - *resumeFrom_[d]) > BeatGrid::barOf(track->grid))
+                fail(QStringLiteral("%1 on deck %2 plays on from %3 s after a restart, heard at %4 s")
+                         .arg(track->title)
+                         .arg(deck + 1)
+                         .arg(voice->state().position.load(), 0, 'f', 1)
+                         .arg(*resumeFrom_[d], 0, 'f', 1));
+            resumeFrom_[d].reset();
+        }
         if (id && id != playingNow_[d] && !spliced) {
             // A start of play; a play that goes on after an output restart
             // is the same play.

@@ -6,6 +6,10 @@
 #include "audio/AudioIO.h"
 #include "audio/DeckCommand.h"
 #include "audio/DeckVoice.h"
+#include "library/AudioFileIO.h"
+#include "library/OutpaintInfo.h"
+#include "library/TrackBuffer.h"
+#include "library/WaveformData.h"
 #include "models/AudioSystem.h"
 #include "models/ChannelModel.h"
 #include "models/DeckModel.h"
@@ -17,6 +21,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -277,6 +283,101 @@ TEST(OutputLoss, ARestartDuringARateChangesReloadPlaysTheLiveDeckOnOnce)
     ASSERT_TRUE(last.has_value()) << set.log();
     EXPECT_LT(back, 0.1) << set.log();
     EXPECT_EQ(set.notes().filter(QStringLiteral("deck 1 plays Alpha on")).size(), 1) << set.log();
+}
+
+// The chain hands deck 2 the take's next stretch (a swap whose first frame
+// lies 16 bars into the old timeline, one that trims nothing, or a take-over
+// at the voice's place) and the output restarts before the voice took it, or
+// one render after: the take plays on from the point heard, in the stretch's
+// own timeline, at the same rate and once decoded again at another.
+TEST(OutputLoss, ATakesNextStretchSentJustBeforeARestartPlaysOnFromThePointHeard)
+{
+    enum class Hand { trimmingSwap, wholeSwap, takeOver };
+    for (const Hand hand : {Hand::trimmingSwap, Hand::wholeSwap, Hand::takeOver})
+        for (const bool otherRate : {false, true})
+            for (const bool taken : {false, true}) {
+                if (taken && hand != Hand::trimmingSwap)
+                    continue;
+                SCOPED_TRACE(testing::Message() << int(hand) << " other rate " << otherRate << " taken " << taken);
+                SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")},
+                           {120.0, 120.0, 120.0}, 4, test::Drums::barByBar);
+                AppModel& app = set.app;
+                ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+                // A take of Alpha on deck 2, on air.
+                const QString takePath = set.rig.home.file(QStringLiteral("take.wav"));
+                test::writeBarByBar(takePath, 120.0, 100.0, test::kSetRate);
+                const TrackBufferRef takeAudio =
+                    AudioFileIO::decode(std::filesystem::path(takePath.toStdString()), app.deck(1).voice()->sampleRate());
+                ASSERT_TRUE(takeAudio);
+                TrackRecord take = TrackRecord::forFile(takePath, set.rig.scheduler.now());
+                take.title = QStringLiteral("Alpha take");
+                take.duration = takeAudio->duration();
+                take.analyzed = true;
+                take.grid = set[0].grid;
+                OutpaintInfo info;
+                info.sourceID = set[0].id;
+                info.sourceTitle = set[0].title;
+                info.seam = 32.0;
+                info.generations = 1;
+                take.outpaint = info;
+                app.library().addOutpaint(take, WaveformData{});
+                app.deck(1).install(take, takeAudio, std::make_shared<const WaveformData>(), false);
+                app.setQueue({set[2].id});
+                app.mixer().setCrossfader(1.0);
+                set.play(1, 40.0);
+                app.setAutoQueue(true);
+                set.playUntil([] { return false; }, 2.0);
+                ASSERT_TRUE(playing(app, 1)) << set.log();
+
+                // The next stretch holds the same bars from its first frame on,
+                // 32 bars longer.
+                const double offset = hand == Hand::wholeSwap ? 0.0 : 32.0;
+                const QString nextPath = set.rig.home.file(QStringLiteral("take-2.wav"));
+                test::writeBarByBar(nextPath, 120.0, 100.0 - offset + 64.0, test::kSetRate);
+                const std::shared_ptr<DeckVoice> voice = app.deck(1).voice();
+                const TrackBufferRef nextAudio =
+                    AudioFileIO::decode(std::filesystem::path(nextPath.toStdString()), voice->sampleRate());
+                ASSERT_TRUE(nextAudio);
+                TrackRecord next = TrackRecord::forFile(nextPath, set.rig.scheduler.now());
+                next.title = take.title;
+                next.duration = nextAudio->duration();
+                next.analyzed = true;
+                next.grid = take.grid->shifted(offset);
+                info.seam = 0.0;
+                info.sourceOffset = offset;
+                info.generations = 2;
+                info.segmentOf = take.id;
+                next.outpaint = info;
+                app.library().addOutpaint(next, WaveformData{});
+                const double heard = voice->state().position.load();
+                if (hand == Hand::takeOver)
+                    app.deck(1).takeOver(next, nextAudio, WaveformData{}, heard - offset);
+                else
+                    ASSERT_TRUE(app.deck(1).swapIn(next, nextAudio, std::make_shared<const WaveformData>(), offset));
+                double played = 0.0;
+                if (taken) {
+                    const double before = set.played;
+                    ASSERT_TRUE(set.playUntil(
+                        [&] { return std::abs(voice->state().duration.load() - next.duration) < 0.01; }, 1.0));
+                    played = set.played - before;
+                }
+                if (otherRate)
+                    ASSERT_NO_FATAL_FAILURE(set.moveToTheOtherRate());
+                else
+                    ASSERT_NO_FATAL_FAILURE(restartNow(set));
+                std::optional<double> from;
+                ASSERT_TRUE(set.playUntil(
+                    [&] {
+                        const std::shared_ptr<DeckVoice> now = app.deck(1).voice();
+                        if (now && holdsRecord(app, 1, next) && playing(app, 1) && !app.deck(1).loading())
+                            from = now->state().position.load();
+                        return from.has_value();
+                    },
+                    4.0))
+                    << set.log();
+                EXPECT_NEAR(*from, heard - offset + played, 0.5) << set.log();
+                EXPECT_NEAR(app.deck(1).voice()->state().duration.load(), next.duration, 0.05);
+            }
 }
 
 } // namespace
