@@ -1370,6 +1370,8 @@ private:
     // Whether flow was on when each deck's play-on fell due: at the restart
     // at the same rate, when the deck's record landed again at another.
     std::array<std::optional<bool>, 2> flowAtPlayOn_;
+    // The deck has read settled since the last restart.
+    std::array<bool, 2> settledSince_{};
     // How the last restart ended each deck's play, where it did not go on.
     std::array<Stop, 2> restartStop_{Stop::restart, Stop::restart};
     bool restarting_ = false;
@@ -1783,6 +1785,7 @@ void RandomUser::restart()
                                                     : playingNow_[i];
         playOnStarts_[i] = started || (playedSince && !landed);
         landedAtRestart_[i] = landed && track ? std::optional<QUuid>(track->id) : std::nullopt;
+        settledSince_[i] = false;
         // A hand's load that landed over the playing deck and that its voice
         // had not taken yet stopped the record the deck played: the hand's
         // stop, not the restart's, as when the voice takes it. Only when the
@@ -2074,10 +2077,14 @@ void RandomUser::follow()
         if (playsOn_[d]) {
             const DeckModel::Reading reading = app_.deck(deck).reading();
             const bool settled = !reading.stood && !reading.loading() && !restarting_;
-            // Flow on when the deck settles owes the play-on as much as flow
-            // on when it fell due.
-            if (settled && !id && standsAfterRestart_[d] == 0.0 && app_.autoQueue())
-                flowAtPlayOn_[d] = true;
+            // Flow on when the deck itself first settles (whatever the
+            // other deck's reload), still holding the record the restart
+            // stopped, owes the play-on as much as flow on when it fell due.
+            if (!reading.stood && !reading.loading() && !id && !settledSince_[d]) {
+                settledSince_[d] = true;
+                if (app_.autoQueue() && track && track->id == *playsOn_[d])
+                    flowAtPlayOn_[d] = true;
+            }
             standsAfterRestart_[d] = settled && !id ? standsAfterRestart_[d] + TransitionModel::kFrameInterval : 0.0;
             if (settled && id)
                 playsOn_[d].reset();
