@@ -584,6 +584,19 @@ void TransitionModel::finish(bool restore, std::optional<int> snapTo, Ending why
     ending_ = why;
     if (links_ && links_->mixer) {
         MixerModel& mixer = *links_->mixer;
+        // A mix ended before its incoming deck started takes back the start
+        // it asked of the engine (in phase, or at the take's drop point): the
+        // deck stays as it stood rather than starting behind the crossfader
+        // once the request is rendered.
+        if (phase_.kind == Phase::Kind::starting) {
+            if (const std::shared_ptr<MixerParams> params = mixer.params()) {
+                if (params->alignStart.load() == phase_.to)
+                    params->alignStart.store(-1);
+                if (phase_.to == 1 && mixer.dropArmed())
+                    params->dropOffset.store(std::numeric_limits<double>::quiet_NaN());
+            }
+            alignAskedOf_.reset();
+        }
         if (snapTo) {
             const int d = *snapTo;
             mixer.setCrossfader(d != 0 ? 1.0 : -1.0);

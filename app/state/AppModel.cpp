@@ -201,6 +201,10 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
             if (i < 2 && voice && !playOnAfterReload_[std::size_t(i)]) {
                 const DeckVoice::Asked asked = voice->asked();
                 playingAt_[std::size_t(i)] = asked.playing ? std::optional<double>(asked.position) : std::nullopt;
+                // Still owed an earlier restart's play-on: this one's.
+                if (const std::optional<OwedPlayOn>& owed = playOnOwed_[std::size_t(i)]; owed && !asked.playing)
+                    playingAt_[std::size_t(i)] = owed->at;
+                playOnOwed_[std::size_t(i)].reset();
             }
         }
     });
@@ -300,6 +304,7 @@ void AppModel::tick()
         }
     }
     outpaint_->tick();
+    settleOwedPlayOn();
     autoTick();
     autoInstallTick();
     emit ticked();

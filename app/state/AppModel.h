@@ -462,7 +462,10 @@ private:
     // play on from where they stood on their new voices.
     void flowPlaysOn();
     // Deck `deck` plays on from `at` seconds on its new voice; nothing without a time.
+    // With flow off it is owed instead (see playOnOwed_).
     void playOn(int deck, std::optional<double> at);
+    // Carries out or gives up the play-on owed to each deck. Every tick.
+    void settleOwedPlayOn();
     void autoInstallTick();
 
     // --- Browser lists, the set queue and flow mode.
@@ -618,6 +621,15 @@ private:
     // Where decks stood playing when the output moved to another rate: each
     // plays on from there once its reload lands.
     std::array<std::optional<std::pair<QUuid, double>>, 2> playOnAfterReload_;
+    // A restart's play-on that fell due with flow off: carried out if flow
+    // comes on before the deck has stood settled for half a second,
+    // and given up once anything else loads or plays the deck.
+    struct OwedPlayOn {
+        QUuid record;
+        double at = 0.0;
+        QDateTime settled; // invalid until the deck first reads settled
+    };
+    std::array<std::optional<OwedPlayOn>, 2> playOnOwed_;
     // What each deck held when flow last saw a track land on it.
     std::array<std::optional<QUuid>, 4> landedOn_;
     // The transition's phase as last seen, for the line that says how a mix ended.

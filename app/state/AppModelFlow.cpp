@@ -27,6 +27,9 @@ constexpr double kQuietBeforePause = 4.0;
 // After flow pauses a deck, the rest of its check runs this much later, once
 // the output has rendered the pause (a few buffers at most).
 constexpr double kAfterPause = 0.25;
+// Seconds a deck stands settled after an output restart while the play-on
+// that flow, switched off, did not give it is still owed.
+constexpr double kPlayOnOwed = 0.5;
 constexpr double kForkContextMargin = 1.0;
 constexpr double kForkEndMargin = 20.0;
 constexpr std::int64_t kForkEndBars = 8;
@@ -284,18 +287,63 @@ void AppModel::flowPlaysOn()
 
 void AppModel::playOn(int i, std::optional<double> at)
 {
-    if (!autoQueue_ || audio_->directOuts())
+    if (audio_->directOuts())
         return;
     DeckModel& deck = *decks_[std::size_t(i)];
     const std::shared_ptr<DeckVoice> voice = deck.voice();
     if (!at || !voice || !deck.buffer() || !deck.track())
         return;
+    // Flow switched off a moment before the play-on fell due (the DJ turning
+    // it off and on around a device change) would leave the set silent: the
+    // deck keeps what it was asked to do until it settles.
+    if (!autoQueue_) {
+        playOnOwed_[std::size_t(i)] = OwedPlayOn{deck.track()->id, *at, QDateTime()};
+        return;
+    }
+    playOnOwed_[std::size_t(i)].reset();
     // After the buffer and the cues the deck was just sent: the record goes
     // on from where the old engine left it, not from its cue point.
     voice->send(DeckCommand::seek(*at));
     voice->send(DeckCommand::play());
     brain_->note(formatText("flow: the output restarted; deck %d plays %s on from %.1fs", i + 1,
                             deck.track()->title.toUtf8().constData(), *at));
+}
+
+void AppModel::settleOwedPlayOn()
+{
+    const QDateTime now = scheduler_.now();
+    for (int i = 0; i < 2; ++i) {
+        std::optional<OwedPlayOn>& owed = playOnOwed_[std::size_t(i)];
+        if (!owed)
+            continue;
+        const DeckModel& deck = *decks_[std::size_t(i)];
+        // Another record, or a load in flight: a hand or flow has taken the
+        // deck since.
+        if (recordOn(i) != owed->record || deck.loading()) {
+            owed.reset();
+            continue;
+        }
+        if (autoQueue_ && audio_->outputRunning()) {
+            const double at = owed->at;
+            owed.reset();
+            playOn(i, at);
+            // The play reads as stopped until the output renders it: the
+            // rest of flow waits for that, as after a pause.
+            setFlow(lastAutoCheck_, now.addMSecs(qint64((kAfterPause - kBodyInterval) * 1000.0)));
+            continue;
+        }
+        const DeckModel::Reading reading = deck.reading();
+        if (reading.stood || reading.loading())
+            continue;
+        // Started since (a hand, a mix onto it), or standing a while as
+        // the DJ left it.
+        if (reading.playing())
+            owed.reset();
+        else if (!owed->settled.isValid())
+            owed->settled = now;
+        else if (secondsBetween(owed->settled, now) >= kPlayOnOwed)
+            owed.reset();
+    }
 }
 
 void AppModel::flowDeckLoadEnded(int deck)

@@ -4,7 +4,8 @@
 // generation workflow, the transition model), read by the mix engine once per
 // render slice. The one-shot requests (`masterRequest`, `dropOffset`,
 // `alignStart`) are set by the main thread and written back to their sentinel by
-// the audio thread alone; `lockOffset` belongs to the engine (the main thread
+// the audio thread, or by the main thread taking a request back before it is
+// rendered; `lockOffset` belongs to the engine (the main thread
 // only clears it, when a deck starts a new timeline).
 #include "audio/AtomicCells.h"
 

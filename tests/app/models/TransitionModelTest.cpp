@@ -685,3 +685,38 @@ TEST(TransitionModelTest, AnUnusableOutgoingGridMixesOnTheIncomingDecksBars)
         EXPECT_EQ(rig.mixer.crossfader(), 1.0);
     }
 }
+
+// The MIX key calling off a mix that has not started its incoming deck takes
+// back the start it asked for: neither the aligned start nor the take's drop,
+// rendered after the key, starts the deck behind the crossfader.
+TEST(TransitionModelTest, AMixCalledOffBeforeItsDeckStartsStartsNothingAfterwards)
+{
+    {
+        SCOPED_TRACE("the aligned start, not yet rendered");
+        MixRig rig;
+        rig.playDeck1();
+        rig.transition->mix(1);
+        ASSERT_EQ(rig.kind(), Kind::starting);
+        ASSERT_EQ(rig.params().alignStart.load(), 1);
+        rig.transition->mix(1);
+        EXPECT_EQ(rig.kind(), Kind::idle);
+        rig.run(0.5);
+        EXPECT_FALSE(rig.state(1).playing.load());
+        EXPECT_EQ(rig.kind(), Kind::idle);
+    }
+    {
+        SCOPED_TRACE("the take's drop, armed ahead of its seam");
+        MixRig rig;
+        rig.playDeck1();
+        rig.outpaint.status = DropStatus::waiting(0.5);
+        rig.outpaint.onDrop = [&rig] { rig.params().dropOffset.store(rig.state(0).position.load() + 0.5); };
+        rig.transition->mix(1);
+        rig.run(0.25);
+        ASSERT_EQ(rig.kind(), Kind::starting);
+        rig.transition->mix(1);
+        EXPECT_EQ(rig.kind(), Kind::idle);
+        EXPECT_FALSE(rig.mixer.dropArmed());
+        rig.run(1.0);
+        EXPECT_FALSE(rig.state(1).playing.load()) << "the drop fired after the mix was called off";
+    }
+}

@@ -1263,6 +1263,7 @@ private:
         wants(record.id);
         touched_.insert(record.id);
         handAt_[std::size_t(deck)] = set_.played;
+        keyCalledOff_[std::size_t(deck)] = false;
         handLoads_[std::size_t(deck)] = std::make_pair(record.id, set_.played);
         app_.deck(deck).load(record);
         excuseDecode(deck);
@@ -1369,6 +1370,8 @@ private:
     // Whether flow was on when each deck's play-on fell due: at the restart
     // at the same rate, when the deck's record landed again at another.
     std::array<std::optional<bool>, 2> flowAtPlayOn_;
+    // The deck has read settled since the last restart.
+    std::array<bool, 2> settledSince_{};
     // How the last restart ended each deck's play, where it did not go on.
     std::array<Stop, 2> restartStop_{Stop::restart, Stop::restart};
     bool restarting_ = false;
@@ -1413,6 +1416,9 @@ private:
     std::array<double, 2> unheardFor_{};
     // The deck's play, not yet on air, is the DJ's (see check()).
     std::array<bool, 2> handsPlay_{};
+    // The last hand on the deck was the MIX key calling off a running mix: a
+    // start that follows it is not the hand's.
+    std::array<bool, 2> keyCalledOff_{};
     // Since when the crossfader has stood on the live deck's side.
     int liveSeen_ = 0;
     double liveSince_ = 0.0;
@@ -1807,10 +1813,13 @@ void RandomUser::restart()
             }
         }
         landedAtRestart_[i] = landed && track ? std::optional<QUuid>(track->id) : std::nullopt;
+        settledSince_[i] = false;
         // A hand's load that landed over the playing deck and that its voice
         // had not taken yet stopped the record the deck played: the hand's
-        // stop, not the restart's, as when the voice takes it.
-        restartStop_[i] = landed && handLoadLands(d) ? Stop::hand : Stop::restart;
+        // stop, not the restart's, as when the voice takes it. Only when the
+        // record that landed is the hand's (seed 500040), not any landing
+        // within a few seconds of a hand's load on the deck.
+        restartStop_[i] = landed && track && handLoadLands(d, track->id) ? Stop::hand : Stop::restart;
     }
     if (random_() % 3 != 0) {
         const bool other = app_.audio().deviceUID() != QStringLiteral("fake.other");
@@ -2071,7 +2080,7 @@ void RandomUser::follow()
             const bool goesOn = resumed && !playOnStarts_[d];
             if (!goesOn) {
                 playStart_[d] = set_.played;
-                handsPlay_[d] = set_.played - handAt_[d] < 0.5 || handLoadLands(deck, id);
+                handsPlay_[d] = (set_.played - handAt_[d] < 0.5 && !keyCalledOff_[d]) || handLoadLands(deck, id);
             }
             playsOn_[d].reset();
             playOnStarts_[d] = false;
@@ -2109,18 +2118,24 @@ void RandomUser::follow()
         if (playsOn_[d]) {
             const DeckModel::Reading reading = app_.deck(deck).reading();
             const bool settled = !reading.stood && !reading.loading() && !restarting_;
+            // Flow on when the deck itself first settles (whatever the
+            // other deck's reload), still holding the record the restart
+            // stopped, owes the play-on as much as flow on when it fell due.
+            if (!reading.stood && !reading.loading() && !id && !settledSince_[d]) {
+                settledSince_[d] = true;
+                if (app_.autoQueue() && track && track->id == *playsOn_[d])
+                    flowAtPlayOn_[d] = true;
+            }
             standsAfterRestart_[d] = settled && !id ? standsAfterRestart_[d] + TransitionModel::kFrameInterval : 0.0;
             if (settled && id)
                 playsOn_[d].reset();
             if (standsAfterRestart_[d] > 1.0) {
                 // Flow plays on what a restart interrupted, once the new
-                // output renders; with flow off, or a hand since, it stands.
-                // Flow off when the play-on fell due (at the restart, or when
-                // the record landed again at the new rate) and on again by
-                // the time the deck settles: it stands all the same, and flow
-                // takes the deck as stopped (seed 500008: flow off at a
-                // restart, on again 2 s later while a deck still decoded).
-                if (flowAtPlayOn_[d].value_or(false) && track && chainOf(track->id) == chainOf(*playsOn_[d]) && set_.played - handAt_[d] > 1.0
+                // output renders, or once flow comes on again before the deck
+                // settles; with flow off throughout, or a hand since, it
+                // stands. A play-on whose moment never came is owed as flow
+                // stands now.
+                if (flowAtPlayOn_[d].value_or(app_.autoQueue()) && track && chainOf(track->id) == chainOf(*playsOn_[d]) && set_.played - handAt_[d] > 1.0
                     && lastRestart_ > handAt_[d] && timeLeft(deck) > 0.5)
                     fail(QStringLiteral("deck %1's play of %2, interrupted by a restart, did not go on")
                              .arg(deck + 1)
@@ -2281,9 +2296,11 @@ void RandomUser::check()
     // either end) and a bar.
     for (int deck : {0, 1}) {
         const std::size_t d = std::size_t(deck);
-        // Excused: a play the DJ's hand began behind the crossfader (play on
-        // the deck, a load landing on it, the MIX key onto it) or left there
-        // by calling off the mix that started it, until it is first on air.
+        // Excused, until it is first on air: a play started by the DJ's play
+        // key, by the DJ's load landing, or by the MIX key starting a mix; or
+        // a deck already playing when the DJ calls off the mix that started
+        // it. The MIX key calling off a mix before its deck started starts
+        // nothing, so a start after it is not the DJ's.
         // Flow leaves a deck the DJ plays to the DJ, and brings it in when
         // the live record ends.
         const bool unheard = playing(app_, deck) && onDeck(deck) && !throughTheMixer(deck)
@@ -2327,6 +2344,7 @@ void RandomUser::actInPhase()
             touched_.insert(in->id);
         }
         handAt_[std::size_t(to)] = set_.played;
+        keyCalledOff_[std::size_t(to)] = phase.kind != Kind::idle;
         // The key on a running mix calls it off: what its incoming deck
         // plays on with is the DJ's.
         if (phase.kind != Kind::idle && playing(app_, to))
@@ -2356,6 +2374,7 @@ void RandomUser::act()
         did(QStringLiteral("play/pause deck %1").arg(deck + 1));
         handPausedAt_[std::size_t(deck)] = set_.played;
         handAt_[std::size_t(deck)] = set_.played;
+        keyCalledOff_[std::size_t(deck)] = false;
         {
             // The key turns round what the deck was last asked to do.
             const std::optional<std::pair<bool, std::int64_t>>& was = asked_[std::size_t(deck)];
@@ -2430,6 +2449,7 @@ void RandomUser::act()
                 wants(record.id);
                 touched_.insert(record.id);
                 handAt_[std::size_t(to)] = set_.played;
+                keyCalledOff_[std::size_t(to)] = false;
                 handLoads_[std::size_t(to)] = std::make_pair(record.id, set_.played);
                 browserLoad_ = true;
                 app_.deck(to).load(record);

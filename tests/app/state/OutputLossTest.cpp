@@ -378,6 +378,51 @@ TEST(OutputLoss, ATakesNextStretchSentJustBeforeARestartPlaysOnFromThePointHeard
                 EXPECT_NEAR(*from, heard - offset + played, 0.5) << set.log();
                 EXPECT_NEAR(app.deck(1).voice()->state().duration.load(), next.duration, 0.05);
             }
+
+// Flow is off when the output restarts (at the same rate, or at another, the
+// record landing again for it) and the DJ switches it on a moment after the
+// deck settles: the deck plays on from where the restart stopped it, as it
+// would have with flow on throughout, rather than standing silent. Switched
+// on once the deck has stood a while, flow plays nothing on.
+TEST(OutputLoss, FlowSwitchedOnJustAfterARestartPlaysTheDeckOn)
+{
+    for (const bool otherRate : {false, true}) {
+        for (const double flowOnAfter : {0.1, 2.0}) {
+            SCOPED_TRACE(testing::Message() << "another rate " << otherRate << ", flow on after " << flowOnAfter);
+            SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")},
+                       {120.0, 120.0, 120.0}, 4);
+            AppModel& app = set.app;
+            ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+            const std::shared_ptr<DeckVoice> before = app.deck(0).voice();
+            ASSERT_TRUE(before);
+            const double stood = before->state().position.load();
+            app.setAutoQueue(false);
+            if (otherRate)
+                ASSERT_NO_FATAL_FAILURE(set.moveToTheOtherRate());
+            else
+                ASSERT_NO_FATAL_FAILURE(restartNow(set));
+            ASSERT_TRUE(set.playUntil(
+                [&] {
+                    const DeckModel::Reading reading = app.deck(0).reading();
+                    return !reading.stood && !reading.loading();
+                },
+                3.0))
+                << set.log();
+            set.playUntil([] { return false; }, flowOnAfter);
+            ASSERT_FALSE(playing(app, 0));
+            app.setAutoQueue(true);
+            const bool playsOn = set.playUntil([&] { return playing(app, 0); }, 0.5);
+            if (flowOnAfter < 1.0) {
+                EXPECT_TRUE(playsOn) << set.log();
+                const std::shared_ptr<DeckVoice> voice = app.deck(0).voice();
+                ASSERT_TRUE(voice);
+                EXPECT_NEAR(voice->state().position.load(), stood, 1.0) << set.log();
+            } else {
+                EXPECT_FALSE(playsOn) << set.log();
+                EXPECT_FALSE(set.notes().join('\n').contains(QStringLiteral("deck 1 plays Alpha on"))) << set.log();
+            }
+        }
+    }
 }
 
 } // namespace
