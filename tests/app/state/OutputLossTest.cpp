@@ -378,6 +378,7 @@ TEST(OutputLoss, ATakesNextStretchSentJustBeforeARestartPlaysOnFromThePointHeard
                 EXPECT_NEAR(*from, heard - offset + played, 0.5) << set.log();
                 EXPECT_NEAR(app.deck(1).voice()->state().duration.load(), next.duration, 0.05);
             }
+}
 
 // Flow is off when the output restarts (at the same rate, or at another, the
 // record landing again for it) and the DJ switches it on a moment after the
