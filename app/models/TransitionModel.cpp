@@ -481,6 +481,18 @@ void TransitionModel::stepWaiting(int to, double at)
 
 void TransitionModel::stepMixing(int to)
 {
+    const int from = 1 - to;
+    // The incoming deck stopped (a hand paused it, a record was loaded over
+    // it, it played out or did not start again) while the outgoing deck plays:
+    // going on would fade the room down to a deck that stands. The mix is
+    // called off as one before its downbeat is, and the outgoing record is
+    // back at full level: the crossfader at its end.
+    if (deckStopped(to) && deckPlaying(from)) {
+        setNote(QStringLiteral("MIX CALLED OFF · A DECK STOPPED"));
+        links_->mixer->setCrossfader(from != 0 ? 1.0 : -1.0);
+        finish(true, std::nullopt, Ending::incomingStopped);
+        return;
+    }
     const double now = clock(to);
     // The outgoing deck stopped before its music ended (a hand, a record
     // loaded over it) while the incoming deck plays: the room hears only the

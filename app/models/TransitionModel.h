@@ -17,6 +17,12 @@
 // drives the clock stops and the other takes over, the clock carries on from
 // where it stood.
 //
+// An incoming deck that stops mid-mix (a hand pauses it, a record is loaded
+// over it, it plays out or does not start again) while the outgoing deck plays
+// calls the mix off at once: the outgoing record is back on air at full level
+// (the crossfader at its end, the mixer as before the mix), rather than faded
+// down to a deck that stands.
+//
 // A downbeat that lies beyond the end of the outgoing record's music would
 // never come: in the record's last four bars such a mix begins (at the last bar
 // line that leaves four bars, or at once when that has passed). Every mix is
@@ -80,9 +86,10 @@ public:
 
     // Why the last mix ended: it completed, the user called it off (a second
     // `mix`), a hand moved the crossfader, a deck stopped before the downbeat,
-    // the incoming deck could not be started, or flow ended a mix no deck
-    // played any more. Set before the phase returns to idle.
-    enum class Ending { none, completed, calledOff, tookOver, deckStopped, couldNotStart, stalled };
+    // the incoming deck could not be started, flow ended a mix no deck played
+    // any more, or the incoming deck stopped mid-mix while the outgoing one
+    // played on. Set before the phase returns to idle.
+    enum class Ending { none, completed, calledOff, tookOver, deckStopped, couldNotStart, stalled, incomingStopped };
 
     // A mix waiting for its downbeat, read on the transition clock: where the
     // clock stands, when the mix begins and whether that is the phrase downbeat

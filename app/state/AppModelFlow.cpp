@@ -393,8 +393,9 @@ void AppModel::flowDeckLanded(int deck)
         // mid-record, or after it played out): for the set the deck stands as
         // when that record stopped, not with a record waiting for play.
         // A record loaded over the incoming deck of a running mix (from the
-        // browser, no hand on the decks) stops that deck: the mix ends on a
-        // deck that stands, and the record put there goes on once it does.
+        // browser, no hand on the decks) stops that deck: the mix is called
+        // off onto the outgoing record while that one plays, else it ends on
+        // a deck that stands, and the record put there goes on once it does.
         const TransitionModel::Phase phase = transition_->phase();
         const bool mixRuns = phase.kind == TransitionModel::Phase::Kind::mixing
             || phase.kind == TransitionModel::Phase::Kind::waitingDownbeat;
@@ -635,6 +636,7 @@ void AppModel::logMixEnd()
         case Ending::deckStopped: reason = QStringLiteral("a deck stopped before the downbeat"); break;
         case Ending::couldNotStart: reason = QStringLiteral("the incoming deck could not start"); break;
         case Ending::stalled: reason = QStringLiteral("no deck was playing"); break;
+        case Ending::incomingStopped: reason = QStringLiteral("its incoming deck stopped"); break;
         case Ending::none:
         case Ending::completed: reason = QStringLiteral("no reason given"); break;
         }
@@ -657,10 +659,12 @@ void AppModel::logMixEnd()
                                      titled(record, "a record").constData(), deck + 1));
         return;
     }
-    if (why == Ending::completed && cuedOn(deck, id) && !ledger_.requested(id) && record) {
+    if ((why == Ending::completed || why == Ending::incomingStopped) && cuedOn(deck, id) && !ledger_.requested(id)
+        && record) {
         // Flow's own cue, stopped by a hand under a mix that completed onto
-        // it: it stays flow's cue on the deck the set is on, and comes in
-        // from its start once hands are off. The queue is the user's alone.
+        // it or was called off for it: it stays flow's cue on its deck, and
+        // comes in from its start once hands are off. The queue is the
+        // user's alone.
         commandDeck(deck, {DeckCommand::seek(record->cuePoint)});
         ledger_.write(id, ledger_.entry(id),
                       formatText("flow: the mix onto deck %d ended before %s was heard; it comes in from its start",
@@ -1072,12 +1076,14 @@ bool AppModel::cueFromQueue(const SetView& set)
     // No cue while flow's cue stands on the idle deck, with a take of the live
     // record waiting there, or while the idle deck plays. With the live record
     // done, whatever the idle deck holds comes in at once, whoever loaded it:
-    // a cue now would only make the silence longer.
+    // a cue now would only make the silence longer. A record loaded over the
+    // incoming deck of a mix that was then called off onto the live record
+    // is owed to the room: it comes in next, not a cue over it.
     DeckModel& idleDeck = *decks_[std::size_t(set.idle)];
     const std::optional<TrackRecord>& idleTrack = idleDeck.track();
     const std::optional<QUuid> replacing = recordOn(set.idle);
     if (cuedOn(set.idle, replacing) || set.takeOfLive || set.idlePlays
-        || (set.liveDone && mayMixIn(set.idle)))
+        || ((set.liveDone || owesRoom(set.idle)) && mayMixIn(set.idle)))
         return false;
     // Entries for records on air, on the live deck or on a deck that plays
     // are passed over and dropped, as are those the library no longer holds,

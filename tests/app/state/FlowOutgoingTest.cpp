@@ -10,6 +10,7 @@
 #include "audio/DeckVoice.h"
 #include "library/OutpaintInfo.h"
 #include "library/TrackBuffer.h"
+#include "models/ChannelModel.h"
 #include "models/DeckModel.h"
 #include "models/EngineBinder.h"
 #include "models/MixerModel.h"
@@ -131,7 +132,7 @@ TEST(FlowOutgoing, ARecordFadedOutUnderTheHandThatMixedIsPausedOnceHandsAreOff)
 }
 
 // The same mix by the MIX key, and Zulu loaded over deck 2 from the browser
-// as it runs: the mix completes onto a deck that stands, and the room is
+// near its end, landing once it has completed: deck 2 stands, and the room is
 // silent until hands are off. Then flow pauses Alpha and plays Zulu at once:
 // the room waits no longer than a bar.
 TEST(FlowOutgoing, ARecordStandingOnAirAfterTheHandsMixPlaysAsSoonAsHandsAreOff)
@@ -143,8 +144,13 @@ TEST(FlowOutgoing, ARecordStandingOnAirAfterTheHandsMixPlaysAsSoonAsHandsAreOff)
     app.binder().noteHandsOn();
     const double handAt = set.played;
     app.transition().mix(1);
-    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::mixing; }, 20.0)) << set.log();
-    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, set[3]));
+    ASSERT_TRUE(set.playUntil(
+        [&] { return app.transition().phase().kind == Kind::mixing && app.transition().phase().value >= 0.9; }, 20.0))
+        << set.log();
+    set.useSlowDisk([] { return 2.5; });
+    app.deck(1).load(set[3]);
+    ASSERT_TRUE(set.playUntil([&] { return holds(app, 1, set[3]); }, 5.0)) << set.log();
+    ASSERT_TRUE(set.mixedIn(set[1])) << "Zulu landed before the mix ended";
     const auto paused = [&] {
         return lines(set.notes(), [](const QString& l) {
                    return l.startsWith(QStringLiteral("flow: stopped deck 1 after its mix out"));
@@ -411,6 +417,58 @@ TEST(FlowOutgoing, AHandsCrossfadeFromOnePlayingDeckToAnotherPausesTheFirstOnceH
     };
     EXPECT_EQ(lines(set.notes(), pausedAsOutgoing), 1) << set.log();
     EXPECT_TRUE(heard(set, set[1])) << set.log();
+}
+
+// A 32-bar mix whose incoming deck stops at 30 %, by a hand's load over it or
+// a hand's pause: the mix is called off within a bar, Alpha back on air at
+// full level with the mixer as before it, and the room never goes silent;
+// once hands are off, the next record comes in with a timed mix: Zulu, put
+// on deck 2 by the hand's load, or else the queue's Charlie.
+TEST(FlowOutgoing, AnIncomingDeckStoppedMidMixLeavesTheOutgoingRecordOnAir)
+{
+    enum class Stop { handLoad, handPause };
+    for (const Stop stop : {Stop::handLoad, Stop::handPause}) {
+        SCOPED_TRACE(int(stop));
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"), QStringLiteral("Zulu")},
+                   {170.0, 200.0, 200.0, 200.0}, 32);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+        const double lowsBefore = app.mixer().channel(1).low();
+        app.transition().mix(1);
+        ASSERT_TRUE(set.playUntil(
+            [&] {
+                const TransitionModel::Phase phase = app.transition().phase();
+                return phase.kind == Kind::mixing && phase.value >= 0.3;
+            },
+            60.0))
+            << set.log();
+        app.binder().noteHandsOn();
+        if (stop == Stop::handLoad)
+            ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, set[3]));
+        else
+            app.deck(1).playPause();
+        const double stoppedAt = set.played;
+        ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, kBar)) << set.log();
+        EXPECT_LT(set.played - stoppedAt, kBar) << set.log();
+        EXPECT_EQ(app.mixer().crossfader(), -1.0);
+        EXPECT_EQ(app.mixer().channel(1).low(), lowsBefore);
+        EXPECT_TRUE(heard(set, set[0])) << set.log();
+        // Alpha plays on through the hands' 45 s and up to the next mix, of
+        // the record the hand put on deck 2 or else the queue's.
+        const TrackRecord& next = stop == Stop::handLoad ? set[3] : set[2];
+        double worst = 0.0;
+        ASSERT_TRUE(set.playUntil(
+            [&] {
+                worst = std::max(worst, set.silentFor);
+                return set.mixedIn(next);
+            },
+            150.0))
+            << set.log();
+        EXPECT_LT(worst, 0.25) << set.log();
+        const QStringList notes = set.notes();
+        EXPECT_EQ(lines(notes, [](const QString& l) { return l == QStringLiteral("flow: 32-bar mix onto deck 2"); }), 1)
+            << set.log();
+    }
 }
 
 } // namespace

@@ -110,9 +110,9 @@ void restartOutput(SetRig& set)
 }
 
 // A record that lands on the incoming deck of a running mix while the output
-// has not yet rendered it is not on air: once the mix has ended on the
-// stopped record, flow brings it in rather than passing it over, and the room
-// is not left silent.
+// has not yet rendered it is not on air: once the mix has been called off
+// onto the outgoing record, flow brings it in on its turn rather than
+// passing it over, and the room is not left silent.
 TEST(FlowSeams, ARecordLandingMidMixIsNotOnAirBeforeTheRoomHearsIt)
 {
     SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"), QStringLiteral("Zulu")},
@@ -126,10 +126,10 @@ TEST(FlowSeams, ARecordLandingMidMixIsNotOnAirBeforeTheRoomHearsIt)
     set.renderLate = 70;
     double worst = 0.0;
     bool zuluHeard = false;
-    for (const double end = set.played + 40.0; set.played < end;) {
+    for (const double end = set.played + 90.0; set.played < end;) {
         set.frame();
         ASSERT_FALSE(::testing::Test::HasFatalFailure());
-        if (set.played > end - 40.0 + 1.2) // the late render's own second
+        if (set.played > end - 90.0 + 1.2) // the late render's own second
             worst = std::max(worst, set.silentFor);
         zuluHeard = zuluHeard || heard(set, zulu);
     }

@@ -579,9 +579,12 @@ TEST(FlowGaps, EveryMixEndsWithALineThatSaysWhy)
     EXPECT_EQ(mixLines[2], QStringLiteral("mix: onto deck 2 complete"));
 }
 
-// A mix that no deck plays any more (a record loaded over the incoming deck
-// as the outgoing one ends, a hand pausing either deck) waits while hands
-// are on and is ended once they are off: the set goes on within a bar.
+// A mix that no deck plays any more (a hand pausing the outgoing deck as the
+// incoming one plays out) waits while hands are on and is ended once they
+// are off: the set goes on within a bar. A record loaded over the incoming
+// deck, or a hand pausing it, as the outgoing one ends calls the mix off
+// onto the outgoing record, which plays its end at full level; the set goes
+// on after it.
 TEST(FlowGaps, AMixNoDeckPlaysEndsOnceHandsAreOff)
 {
     enum class Case { loadOverIncoming, handPausesIncoming, handPausesOutgoing };
@@ -612,13 +615,24 @@ TEST(FlowGaps, AMixNoDeckPlaysEndsOnceHandsAreOff)
             app.deck(0).playPause();
             break;
         }
-        ASSERT_TRUE(set.playUntil([&] { return !playing(app, 0) && !playing(app, 1); }, 10.0)) << set.log();
-        if (byHand) {
+        const bool incomingStops = c != Case::handPausesOutgoing;
+        if (incomingStops) {
+            ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 0.1)) << set.log();
+            EXPECT_EQ(app.mixer().crossfader(), -1.0);
+            EXPECT_TRUE(playing(app, 0)) << set.log();
+        }
+        ASSERT_TRUE(incomingStops
+                    || set.playUntil([&] { return !playing(app, 0) && !playing(app, 1); }, 10.0))
+            << set.log();
+        if (byHand && !incomingStops) {
             set.playUntil([] { return false; }, 20.0);
             EXPECT_EQ(app.transition().phase().kind, Kind::mixing) << "a hand is on it: the mix waits";
             ASSERT_TRUE(set.playUntil([&] { return app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 45000; }, 30.0));
         }
         const double bar = 2.0;
+        if (byHand && incomingStops) {
+            ASSERT_TRUE(set.playUntil([&] { return app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 45000; }, 60.0));
+        }
         ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind != Kind::mixing; }, bar))
             << "stuck at " << app.transition().phase().value << "\n" << set.log();
         const TrackRecord& next = c == Case::loadOverIncoming ? set[3] : set[2];
@@ -633,9 +647,10 @@ TEST(FlowGaps, AMixNoDeckPlaysEndsOnceHandsAreOff)
             10.0))
             << set.log();
         const QStringList notes = set.notes();
-        EXPECT_TRUE(std::any_of(notes.begin(), notes.end(), [](const QString& line) {
+        EXPECT_TRUE(std::any_of(notes.begin(), notes.end(), [&](const QString& line) {
             return line.startsWith(QStringLiteral("mix: onto deck 2 ended mixing at"))
-                && line.endsWith(QStringLiteral("no deck was playing"));
+                && line.endsWith(incomingStops ? QStringLiteral("its incoming deck stopped")
+                                               : QStringLiteral("no deck was playing"));
         })) << set.log();
     }
 }
