@@ -1323,7 +1323,7 @@ private:
     void check();
     void account();
 
-    enum class Stop { end, hand, mixedOut, flow, restart, other };
+    enum class Stop { end, hand, flow, restart, other };
 
     std::mt19937 random_;
     const int count_;
@@ -2179,22 +2179,17 @@ void RandomUser::follow()
             // A hand's load landing over the playing deck leaves it at the
             // new record's cue.
             const bool byHand = set_.played - handPausedAt_[d] <= 0.5 || handLoadLands(deck);
-            // Excused: flow's pause of a deck already mixed out (heard in
-            // this play, off air when paused) ends no play early; a hand may
-            // later bring the crossfader back to it as it stands (seeds
-            // 550022, 550158, 570152, 570259).
-            const bool mixedOut = flowStopped && !wasOnAir_[d] && heardSince_.value(track->id, -1.0) >= playStart_[d];
             stoppedBy_[d] = at >= duration - 0.1 ? Stop::end
                 : byHand                         ? Stop::hand
-                : mixedOut                       ? Stop::mixedOut
                 : flowStopped                    ? Stop::flow
                                                  : Stop::other;
             // Excused: flow's pause of a record playing unheard behind the
-            // crossfader (the deck a mix or a hand's crossfade faded out)
-            // takes nothing off the air; that record left it with the mix. A
-            // mix later begun from its deck, once a hand brought the
-            // crossfader back onto it standing, cuts nothing short (seed
-            // 510152: the hand loaded the same record there again).
+            // crossfader (the deck a mix or a hand's crossfade faded out,
+            // heard in this play or not) takes nothing off the air; that
+            // record left it with the mix. A mix later begun from its deck,
+            // once a hand brought the crossfader back onto it standing, cuts
+            // nothing short (seeds 550022, 550158, 570152, 570259; 510152:
+            // the hand loaded the same record there again).
             if (stoppedBy_[d] == Stop::flow && !wasOnAir_[d])
                 stoppedBy_[d].reset();
             if (at >= duration - 0.1)
