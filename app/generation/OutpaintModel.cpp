@@ -483,7 +483,18 @@ void OutpaintModel::Run::handOver(const TrackRecord& record, const TakeWork::Spl
     OutpaintModel& model = *model_;
     DeckModel* deck2 = app_->decks[1];
     if (!args_.extending && !args_.mix) {
-        if (deck2 && deck2->voice() && playing(*deck2) && !args_.live) {
+        // A fork the user started lands at once, over what deck 2 holds: it
+        // goes on from where deck 2 was in the same record, or drops in where
+        // deck 1 plays its source. A record the room hears on deck 2 that
+        // neither would carry on (one brought in while the fork rendered,
+        // its source played out) is not stopped for a take that would stand
+        // silent: the take waits for the deck to stop.
+        const bool heard = deck2 && app_->isAudible && app_->isAudible(1);
+        const DeckModel* deck1 = app_->decks[0];
+        const std::optional<QUuid> source = record.outpaint ? record.outpaint->sourceID : std::nullopt;
+        const bool carriedOn = deck2 && (sourceOf(deck2->track()) == source
+                                         || (deck1 && idOf(deck1->track()) == source && playing(*deck1)));
+        if (deck2 && deck2->voice() && playing(*deck2) && (!args_.live || (heard && !carriedOn))) {
             model.setWaitingTake(record);
             model.showNotice(QString::fromUtf8(kTakeReady));
             finish();

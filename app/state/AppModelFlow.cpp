@@ -991,9 +991,15 @@ bool AppModel::cueAheadOfRender(const SetView& set)
     // cued record off deck 2.
     // With more music left than that (a take's hold ran out), or nothing else
     // to bring in, the render is waited for.
-    // A render the user started is theirs: flow waits for it.
-    if (!(set.plain < set.mixLen + kPrepareWindow) || !otherToBringIn(set.idle) || flowRun_ != outpaint_->runID())
+    if (!(set.plain < set.mixLen + kPrepareWindow) || !otherToBringIn(set.idle))
         return false;
+    // A render the user started is theirs: it is never called off. Over a
+    // deck 1 a hand stopped, flow waits for it: that take is what comes next.
+    // Over a record that plays on to its end, the next record comes in on
+    // time while the render goes on; a take that lands before that mix
+    // begins takes the cue's place and comes in instead.
+    if (flowRun_ != outpaint_->runID())
+        return set.livePlays || playedOut(set.live);
     const std::optional<TrackRecord>& liveTrack = decks_[std::size_t(set.live)]->track();
     brain_->note(QStringLiteral("flow: no time left for zelvo-0's take of ")
                  + (liveTrack ? liveTrack->title : QStringLiteral("deck 1's record"))

@@ -403,6 +403,45 @@ TEST_F(Run, LiveForkArmsTheDropAndDeck2LandsOnTheSample)
     EXPECT_LT(worst, 1e-6);
 }
 
+// A live fork of deck 1 lands after its source stopped, while deck 2 plays
+// another record: heard there (brought in while the fork rendered), the
+// record plays on and the take waits for the deck to stop; unheard, the take
+// replaces it at once as before.
+TEST_F(Run, LiveForkWaitsForAHeardDeck2ItsSourceNoLongerCarries)
+{
+    start();
+    const TrackRecord other = w->rig.drumTrack(QStringLiteral("Other"), 30.0);
+    for (const bool heard : {true, false}) {
+        SCOPED_TRACE(heard ? "deck 2 heard" : "deck 2 unheard");
+        w->rig.load(1, other);
+        w->rig.deck(1).playPause();
+        w->rig.render(64);
+        ASSERT_TRUE(w->rig.state(1).playing.load());
+        ASSERT_FALSE(w->rig.state(0).playing.load());
+        w->audible[1] = heard;
+        w->forkDeck1(6.0, true);
+        ASSERT_TRUE(w->settle());
+        DeckModel& deck2 = w->rig.deck(1);
+        ASSERT_TRUE(deck2.track());
+        w->rig.render(64);
+        if (heard) {
+            EXPECT_EQ(deck2.track()->id, other.id);
+            EXPECT_TRUE(w->rig.state(1).playing.load()) << "the record on air plays on";
+            ASSERT_TRUE(w->model->waitingTake());
+            EXPECT_EQ(w->model->waitingTake()->outpaint->sourceID, source.id);
+            EXPECT_EQ(w->model->notice(), QStringLiteral("NEW TAKE READY · IT GOES ON DECK 2 WHEN THAT DECK STOPS"));
+            deck2.playPause(); // deck 2 stops: the take goes on it
+            w->rig.render(64);
+            w->model->tick();
+            ASSERT_TRUE(StandInBrain::spinUntil([&] { return deck2.track() && deck2.track()->outpaint; }, 10.0));
+            EXPECT_FALSE(w->model->waitingTake());
+        } else {
+            EXPECT_TRUE(deck2.track()->outpaint) << "an unheard deck 2 takes the take at once";
+            EXPECT_FALSE(w->model->waitingTake());
+        }
+    }
+}
+
 } // namespace
 } // namespace zelvo::test
 

@@ -392,14 +392,16 @@ TEST(FlowGaps, TheNextRecordComesInAtOnceAfterTheLiveRecordEnded)
 // A take of deck 1's record still being written when the next record's cue is
 // due: flow's own fork is called off, quietly, and the queue's record comes in
 // on time; with nothing else to bring in, the take is waited for. A render
-// the user started is theirs: flow never calls it off, and goes on once it
-// ends.
+// the user started is theirs: flow never calls it off. Over a record that
+// plays on to its end the next one comes in on time all the same, the render
+// going on; over a deck 1 the user stopped, flow waits for their take.
 TEST(FlowGaps, ARenderNearTheEndGivesWayToTheNextRecord)
 {
-    enum class Case { ownFork, ownForkAlone, usersFork };
-    for (const Case c : {Case::ownFork, Case::ownForkAlone, Case::usersFork}) {
+    enum class Case { ownFork, ownForkAlone, usersFork, usersForkOverAStop };
+    for (const Case c : {Case::ownFork, Case::ownForkAlone, Case::usersFork, Case::usersForkOverAStop}) {
         SCOPED_TRACE(int(c));
         const bool queued = c != Case::ownForkAlone;
+        const bool users = c == Case::usersFork || c == Case::usersForkOverAStop;
         SetRig set(queued ? std::vector<QString>{QStringLiteral("Alpha"), QStringLiteral("Bravo")}
                           : std::vector<QString>{QStringLiteral("Alpha")},
                    queued ? std::vector<double>{50.0, 50.0} : std::vector<double>{50.0}, 4);
@@ -414,9 +416,8 @@ TEST(FlowGaps, ARenderNearTheEndGivesWayToTheNextRecord)
         ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
         if (queued)
             app.setQueue({set[1].id});
-        if (c == Case::usersFork) {
+        if (users)
             app.outpaint().fork(true); // the user's own, from the on-screen key
-        }
         set.play(0);
         app.setAutoQueue(true);
         const auto calledOff = [&] {
@@ -424,13 +425,29 @@ TEST(FlowGaps, ARenderNearTheEndGivesWayToTheNextRecord)
                 || world.journal.contains(QStringLiteral("key.cancel"));
         };
 
+        if (c == Case::usersFork) {
+            // Alpha plays on to its end while the user's take is written.
+            ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(set[1]); }, 60.0)) << set.log();
+            EXPECT_LT(set.app.deck(0).voice()->state().position.load(), 50.0) << "in before Alpha ended";
+            EXPECT_FALSE(calledOff()) << set.log();
+            EXPECT_EQ(world.phase, WorkflowLink::Phase::rendering);
+            EXPECT_EQ(world.journal.count(QStringLiteral("workflow.fork(0)")), 0) << set.log();
+            continue;
+        }
+        if (c == Case::usersForkOverAStop) {
+            // The user stopped Alpha mid-record, then takes their hands off.
+            set.playUntil([] { return false; }, 10.0);
+            app.deck(0).playPause();
+            ASSERT_TRUE(set.playUntil([&] { return !playing(app, 0); }, 1.0));
+        }
         if (c != Case::ownFork) {
-            set.playUntil([] { return false; }, 40.0);
+            set.playUntil([] { return false; }, c == Case::usersForkOverAStop ? 60.0 : 40.0);
             EXPECT_FALSE(calledOff()) << set.log();
             EXPECT_EQ(world.phase, WorkflowLink::Phase::rendering);
             EXPECT_EQ(world.journal.count(QStringLiteral("workflow.fork(0)")), c == Case::ownForkAlone ? 1 : 0);
             if (c == Case::ownForkAlone)
                 continue;
+            EXPECT_FALSE(set.mixedIn(set[1])) << set.log();
             world.phase = WorkflowLink::Phase::idle; // the user's take is written
             ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(set[1]); }, 20.0)) << set.log();
             continue;
@@ -2267,12 +2284,18 @@ void RandomUser::check()
     const TrackRecord* live = onDeck(app_.transition().liveDeck());
     const double bar = BeatGrid::barOf(live ? live->grid : std::nullopt);
     const bool silent = set_.masterPeak() < 1e-3;
-    // Excused: the silence while deck 1 is live and a fork the user started
-    // of its record is still being written. Flow waits for a fork of deck 1's
-    // record, and calls off only its own (the case: the user stops deck 1,
-    // forks, and takes their hands off before the render ends).
+    // Excused: the silence while deck 1 is live, stands where a hand left it
+    // (paused, or a record loaded over it that has not played since), and a
+    // fork the user started of its record is still being written. Flow waits
+    // for that take to come in (the case: the user stops deck 1, forks, and
+    // takes their hands off before the render ends). A record that plays out
+    // during the user's render is not excused: the next one comes in on time
+    // and the render goes on.
+    const TrackRecord* one = onDeck(0);
+    const bool handLeftDeckOne = one && !playing(app_, 0)
+        && (stoppedBy_[0] == Stop::hand || (!stoppedBy_[0] && handLoads_[0] && handLoads_[0]->first == one->id));
     const bool usersFork = chain_ && chain_->run == userRun_ && !chain_->extending
-        && app_.transition().liveDeck() == 0;
+        && app_.transition().liveDeck() == 0 && handLeftDeckOne;
     // A silence that began with hands on, flow off or the output restarting
     // is one a hand left: flow's first decode once it may act is excused.
     if (!silent) {
