@@ -979,6 +979,11 @@ void AppModel::measureRemaining(SetView& set) const
     const std::int64_t written = outpaint_->stretchesWritten() - stretchesAtLive_;
     set.remaining = written < kStretchesToRelease && liveFor < kTakeOnAir ? set.mixLen + (kTakeOnAir - liveFor)
                                                                           : set.mixLen;
+    // A render that is not the chain's next stretch (a fork the user started)
+    // keeps the chain from writing the take onward: the take's own end then
+    // comes first, and the next record is in before it plays out.
+    if (outpaint_->rendering() && !outpaint_->pendingIsExtension())
+        set.remaining = std::min(set.remaining, set.plain);
 }
 
 bool AppModel::cueAheadOfRender(const SetView& set)

@@ -398,14 +398,24 @@ TEST(MixIn, TheTakeOfTheLiveRecordComesInAfterItsHoldUnlessAForkRenders)
         << rig.notes().join(QLatin1Char('|')).toStdString();
 }
 
+// A take on air while the chain may write it on is held for about three
+// minutes, whatever its own end says. Another render (a fork the user
+// started) keeps the chain from writing it: its own end then comes first,
+// while the chain's own stretch keeps the hold.
 TEST(MixIn, ATakeBeingWrittenIsHeldThenReleased)
 {
+    enum class Render { none, usersFork, stretch };
     struct Case {
         const char* name;
         bool snoozed;
         bool collapse; // two stretches written early on
+        Render render;
     };
-    const Case cases[] = {{"held", false, false}, {"two stretches", false, true}, {"snoozed", true, false}};
+    const Case cases[] = {{"held", false, false, Render::none},
+                          {"two stretches", false, true, Render::none},
+                          {"snoozed", true, false, Render::none},
+                          {"the user's fork renders", false, false, Render::usersFork},
+                          {"the chain's stretch renders", false, false, Render::stretch}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const TrackRecord source = record("Source"), next = record("Next");
@@ -413,14 +423,21 @@ TEST(MixIn, ATakeBeingWrittenIsHeldThenReleased)
         AppModel& app = rig.model;
         instantLoads(app);
         app.transition().setBars(16);
-        rig.world.aiStep = AIStep::steer;
+        // While a render runs the key shows it, not the take it could steer.
+        rig.world.aiStep = c.render == Render::none ? AIStep::steer : AIStep::dreaming;
+        if (c.render != Render::none) {
+            rig.world.phase = Phase::rendering;
+            rig.world.pendingIsExtension = c.render == Render::stretch;
+        }
         if (c.snoozed)
             rig.world.chainSnooze = WorkflowLink::ChainSnooze{QUuid::createUuid(), 60};
         rig.world.stretchesWritten = 5;
         app.setQueue({next.id});
         const TrackRecord take = takeOf(source);
+        // The take's own end lies 90 s on where a render runs.
+        const double duration = c.render == Render::none ? 400 : 100;
         rig.put(1, take);
-        publish(rig, 1, true, 10, 400);
+        publish(rig, 1, true, 10, duration);
         app.mixer().setCrossfader(1.0);
         app.setAutoQueue(true);
         rig.after(0.05);
@@ -430,16 +447,36 @@ TEST(MixIn, ATakeBeingWrittenIsHeldThenReleased)
         const auto liveFor = [&] { return double(since.msecsTo(rig.scheduler.now())) / 1000.0; };
         const auto until = [&](double t) {
             while (liveFor() < t) {
-                publish(rig, 1, true, 10 + liveFor(), 400);
+                publish(rig, 1, true, std::min(10 + liveFor(), duration), duration);
                 rig.after(1.1);
             }
+        };
+        const auto cued = [&] {
+            return test::spinUntil([&] { return app.deck(0).track() && app.deck(0).track()->id == next.id; });
         };
         if (c.collapse) {
             rig.world.stretchesWritten = 7;
             until(3);
-            ASSERT_TRUE(test::spinUntil([&] { return app.deck(0).track() && app.deck(0).track()->id == next.id; }));
+            ASSERT_TRUE(cued());
             until(6);
             EXPECT_TRUE(rig.notes().contains(QStringLiteral("flow: 16-bar mix onto deck 1")));
+            continue;
+        }
+        if (c.render == Render::usersFork) {
+            // Cued once less than 62 s of the take are left, mixed in at 40 s.
+            until(26);
+            EXPECT_EQ(app.queue().front(), next.id);
+            until(31);
+            ASSERT_TRUE(cued()) << rig.notes().join(QLatin1Char('|')).toStdString();
+            until(53);
+            EXPECT_TRUE(rig.notes().contains(QStringLiteral("flow: 16-bar mix onto deck 1")));
+            EXPECT_FALSE(rig.world.journal.contains(QStringLiteral("workflow.callOff"))) << "the render goes on";
+            continue;
+        }
+        if (c.render == Render::stretch) {
+            // The stretch lands before the take runs out: the hold stands.
+            until(85);
+            EXPECT_EQ(app.queue().front(), next.id);
             continue;
         }
         // The fill tops the queue up behind the head; the head is what is cued.
@@ -453,7 +490,7 @@ TEST(MixIn, ATakeBeingWrittenIsHeldThenReleased)
             continue;
         }
         EXPECT_NE(app.queue().front(), next.id);
-        ASSERT_TRUE(test::spinUntil([&] { return app.deck(0).track() && app.deck(0).track()->id == next.id; }));
+        ASSERT_TRUE(cued());
         until(171);
         EXPECT_FALSE(app.flowMixedFrom());
         // The transition cannot start deck 1 here, so only the mix's start is seen.

@@ -2002,12 +2002,14 @@ void RandomUser::checkMixStart()
     // a render running, or the model's step steering) is held by its own
     // rule, whatever its own end says: it makes way after about three
     // minutes, or once the chain has written two stretches since it went
-    // live.
+    // live. While another render keeps the chain from writing it on (a fork
+    // the user started), its own end comes first.
     const test::FakeWorld& world = set_.rig.world;
-    if (from == 1 && out->outpaint && !world.chainSnooze
-        && (world.aiStep == AIStep::steer || world.phase == WorkflowLink::Phase::rendering))
+    const bool rendering = world.phase == WorkflowLink::Phase::rendering;
+    if (from == 1 && out->outpaint && !world.chainSnooze && (world.aiStep == AIStep::steer || rendering))
         inWindow = world.stretchesWritten - stretchesAtLive_ >= kStretchesToRelease
-            || liveFor >= kTakeOnAir - kMixWindow - slack;
+            || liveFor >= kTakeOnAir - kMixWindow - slack
+            || (rendering && !world.pendingIsExtension && inWindow);
     if (!inWindow)
         fail(QStringLiteral("a mix onto deck %1 takes %2 off the air with %3 s of it left (live for %4 s)")
                  .arg(phase.to + 1)
