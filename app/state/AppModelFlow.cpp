@@ -998,13 +998,13 @@ bool AppModel::cueAheadOfRender(const SetView& set)
     // to bring in, the render is waited for.
     if (!(set.plain < set.mixLen + kPrepareWindow) || !otherToBringIn(set.idle))
         return false;
-    // A render the user started is theirs: it is never called off. Over a
-    // deck 1 a hand stopped, flow waits for it: that take is what comes next.
-    // Over a record that plays on to its end, the next record comes in on
-    // time while the render goes on; a take that lands before that mix
-    // begins takes the cue's place and comes in instead.
+    // A render the user started is theirs: it is never called off, and the
+    // set goes on around it. The next record comes in on time (or, with deck
+    // 1 standing, once hands are off) while the render goes on; a take that
+    // lands before that mix begins takes the cue's place and comes in
+    // instead, and one that lands later waits for deck 2 to stop.
     if (flowRun_ != outpaint_->runID())
-        return set.livePlays || playedOut(set.live);
+        return true;
     const std::optional<TrackRecord>& liveTrack = decks_[std::size_t(set.live)]->track();
     brain_->note(QStringLiteral("flow: no time left for zelvo-0's take of ")
                  + (liveTrack ? liveTrack->title : QStringLiteral("deck 1's record"))
