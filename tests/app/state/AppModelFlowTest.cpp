@@ -17,6 +17,7 @@
 #include "models/MixerModel.h"
 #include "models/TransitionModel.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
