@@ -975,6 +975,11 @@ void AppModel::measureRemaining(SetView& set) const
         return;
     if ((aiStepSource_ ? aiStepSource_->aiStep() : aiStep()) != AIStep::steer && !outpaint_->rendering())
         return;
+    // A render that is not the take's next stretch (a fork of deck 1's record)
+    // writes nothing onto it: the take ends where it ends, and the next record
+    // comes in before that, not after it has played out into silence.
+    if (outpaint_->rendering() && !outpaint_->pendingIsExtension())
+        return;
     // A take the model is still writing stays on air for about three minutes.
     const std::int64_t written = outpaint_->stretchesWritten() - stretchesAtLive_;
     set.remaining = written < kStretchesToRelease && liveFor < kTakeOnAir ? set.mixLen + (kTakeOnAir - liveFor)

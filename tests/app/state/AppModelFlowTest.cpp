@@ -462,6 +462,49 @@ TEST(MixIn, ATakeBeingWrittenIsHeldThenReleased)
     }
 }
 
+// A take the chain is not writing onward (the render running is a fork of
+// deck 1's record) ends where it ends: the next record is cued and mixed in
+// before it, not after it has played out into silence. One whose next
+// stretch renders is held.
+TEST(MixIn, ATakeOnlyAStretchWritesOnIsHeldPastItsOwnEnd)
+{
+    for (const bool stretchRenders : {false, true}) {
+        SCOPED_TRACE(stretchRenders ? "its stretch renders" : "a fork of deck 1 renders");
+        const TrackRecord source = record("Source"), next = record("Next");
+        FlowRig rig({source, next});
+        AppModel& app = rig.model;
+        instantLoads(app);
+        app.transition().setBars(16);
+        rig.world.aiStep = AIStep::steer;
+        rig.world.phase = Phase::rendering;
+        rig.world.pendingIsExtension = stretchRenders;
+        app.setQueue({next.id});
+        rig.put(1, takeOf(source));
+        publish(rig, 1, true, 10, 100);
+        app.mixer().setCrossfader(1.0);
+        app.setAutoQueue(true);
+        rig.after(0.05);
+        const QDateTime since = app.liveSince();
+        const auto liveFor = [&] { return double(since.msecsTo(rig.scheduler.now())) / 1000.0; };
+        const auto until = [&](double t) {
+            while (liveFor() < t) {
+                publish(rig, 1, true, 10 + liveFor(), 100);
+                rig.after(1.1);
+            }
+        };
+        // 90 s of the take left: the cue is due under 62 s, the mix under 40 s.
+        until(33);
+        if (stretchRenders)
+            EXPECT_EQ(app.queue().front(), next.id);
+        else
+            ASSERT_TRUE(
+                test::spinUntil([&] { return app.deck(0).track() && app.deck(0).track()->id == next.id; }));
+        until(55);
+        EXPECT_EQ(rig.notes().contains(QStringLiteral("flow: 16-bar mix onto deck 1")), !stretchRenders)
+            << rig.notes().join(QLatin1Char('|')).toStdString();
+    }
+}
+
 TEST(MixIn, GivesUpAFailedLoadAtOnceAndSkipsRecordsGoneFromTheLibrary)
 {
     const TrackRecord live = record("Live"), first = record("First"), second = record("Second");

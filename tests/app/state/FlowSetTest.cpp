@@ -1982,13 +1982,15 @@ void RandomUser::checkMixStart()
     if (from == 0 && in && in->outpaint && in->outpaint->sourceID == out->id && liveFor >= kTakeHoldOfLive - slack)
         inWindow = true;
     // A take on air on deck 2 while the chain may write it on (not snoozed;
-    // a render running, or the model's step steering) is held by its own
-    // rule, whatever its own end says: it makes way after about three
-    // minutes, or once the chain has written two stretches since it went
-    // live.
+    // its next stretch rendering, or the model's step steering with no other
+    // render running) is held by its own rule, whatever its own end says: it
+    // makes way after about three minutes, or once the chain has written two
+    // stretches since it went live. While a fork of deck 1 renders, nothing
+    // writes the take on: its own end governs.
     const test::FakeWorld& world = set_.rig.world;
+    const bool rendering = world.phase == WorkflowLink::Phase::rendering;
     if (from == 1 && out->outpaint && !world.chainSnooze
-        && (world.aiStep == AIStep::steer || world.phase == WorkflowLink::Phase::rendering))
+        && (rendering ? world.pendingIsExtension : world.aiStep == AIStep::steer))
         inWindow = world.stretchesWritten - stretchesAtLive_ >= kStretchesToRelease
             || liveFor >= kTakeOnAir - kMixWindow - slack;
     if (!inWindow)
