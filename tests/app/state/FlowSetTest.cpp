@@ -1391,6 +1391,9 @@ private:
     qsizetype notesSeen_ = 0; // the lines written up to the previous frame
     bool flowActed_ = false;  // flow sent a deck a command in the last frame
     std::array<double, 2> flowStoppedAt_{-1.0, -1.0}; // flow's last "stopped deck" line for each
+    // Whether the deck was on air (playing, through the mixer) when flow's
+    // last "stopped deck" line for it was written.
+    std::array<bool, 2> onAirAtFlowStop_{};
     std::array<std::shared_ptr<DeckVoice>, 2> lastVoice_;
     // What each deck played when the output last restarted: it plays on.
     std::array<std::optional<QUuid>, 2> playsOn_;
@@ -1822,7 +1825,8 @@ void RandomUser::restart()
         // again for that output's rate), and asked for nothing since but
         // play, keeps it through this one.
         const bool stillOwed = !playingNow_[i] && playsOn_[i] && track
-            && chainOf(track->id) == chainOf(*playsOn_[i]) && (!asked_[i] || asked_[i]->first);
+            && chainOf(track->id) == chainOf(*playsOn_[i]) && (!asked_[i] || asked_[i]->first)
+            && app_.deck(d).loading() && app_.deck(d).loadingRecord() == track->id;
         playsOn_[i] = started                       ? startSent_
             : pausedSince || landed                 ? std::nullopt
             : playedSince                           ? std::optional<QUuid>(track->id)
@@ -2033,6 +2037,7 @@ void RandomUser::follow()
         for (int deck : {0, 1})
             if (line.startsWith(QStringLiteral("flow: stopped deck %1").arg(deck + 1))) {
                 flowStoppedAt_[std::size_t(deck)] = set_.played;
+                onAirAtFlowStop_[std::size_t(deck)] = onAir(deck);
                 asked_[std::size_t(deck)] = std::make_pair(false, ++sent_);
             }
         if (line.startsWith(QStringLiteral("flow: gave up loading ")))
@@ -2208,8 +2213,10 @@ void RandomUser::follow()
             // record left it with the mix. A mix later begun from its deck,
             // once a hand brought the crossfader back onto it standing, cuts
             // nothing short (seeds 550022, 550158, 570152, 570259; 510152:
-            // the hand loaded the same record there again).
-            if (stoppedBy_[d] == Stop::flow && !wasOnAir_[d])
+            // the hand loaded the same record there again). Off air both when
+            // flow sent the pause and in the last frame the deck was read
+            // before it stopped (a landing leaves frames unread between).
+            if (stoppedBy_[d] == Stop::flow && !wasOnAir_[d] && !onAirAtFlowStop_[d])
                 stoppedBy_[d].reset();
             if (at >= duration - 0.1)
                 ++playedOut_;
