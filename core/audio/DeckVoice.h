@@ -498,6 +498,10 @@ private:
         std::int64_t held = 0;
         // Of those, the frames passed as missed output: the worker stalled.
         std::int64_t passed = 0;
+        // The run's output the worker had made at the last held render, and
+        // the frames held since it last made more.
+        std::int64_t madeHeld = 0;
+        std::int64_t idle = 0;
         // Runs started in the same slice are not all ready yet: hold on.
         bool partnersWait = false;
     };

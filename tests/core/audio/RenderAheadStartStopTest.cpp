@@ -297,44 +297,49 @@ TEST(RenderAheadStartStop, ADeckWhoseWorkerStallsKeepsTime)
 
 TEST(RenderAheadStartStop, AStalledWorkerCostsSilenceNeverTime)
 {
-    // The worker is gone for 0.4 s, 1 s or 2 s while a key-locked deck plays:
-    // the deck plays silence meanwhile and starts its runs again by itself,
-    // never standing still, so once the worker is back its position and its
-    // sound are where the same deck's on the audio thread are, within one
-    // render: a tone that sets in 0.2 s after the worker came back is heard at
-    // the same time on both paths.
+    // The worker is gone for 0.4 s, 1 s or 2 s while a key-locked deck plays,
+    // or from just after the play, having made only the run's first render
+    // (the start pad's): the deck plays silence meanwhile and starts its runs
+    // again by itself, never standing still, so once the worker is back its
+    // position and its sound are where the same deck's on the audio thread
+    // are, within one render: a tone that sets in 0.2 s after the worker came
+    // back is heard at the same time on both paths.
     for (int block : {64, 256, 1024})
-        for (double stall : {0.4, 1.0, 2.0}) {
-            SCOPED_TRACE(testing::Message() << "block " << block << ", stall " << stall << " s");
-            const int before = int(0.5 * kRate) / block;
-            const int gone = int(stall * kRate) / block;
-            const int after = int(0.4 * kRate) / block;
-            const double onset = 0.5 + (double((before + gone) * block) / kRate + 0.2) * kTempo;
-            const TrackBufferRef track = generatedBuffer(4.0, kRate, [&](std::int64_t i) {
-                const double t = double(i) / kRate;
-                return t < onset ? 0.0f : float(0.5 * std::sin(2.0 * 3.14159265358979 * 440.0 * (t - onset)));
-            });
-            double position[2] = {0.0, 0.0};
-            std::int64_t heardAt[2] = {-1, -1};
-            for (bool ahead : {false, true}) {
-                std::vector<std::unique_ptr<DeckVoice>> deck;
-                deck.push_back(keyLockedDeck(track, ahead, kTempo));
-                sendOk(*deck[0], DeckCommand::play());
-                std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
-                for (int k = 0; k < before + gone + after; ++k) {
-                    deck[0]->render(block, l.data(), r.data());
-                    for (int f = 0; f < block && heardAt[ahead] < 0; ++f)
-                        if (std::fabs(l[std::size_t(f)]) > 0.05f)
-                            heardAt[ahead] = std::int64_t(k) * block + f;
-                    if (ahead && (k < before || k >= before + gone))
-                        serve(deck);
+        for (double stall : {0.4, 1.0, 2.0})
+            for (bool atPlay : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "block " << block << ", stall " << stall << " s"
+                                                << (atPlay ? " from the play" : ""));
+                const int before = atPlay ? 1 : int(0.5 * kRate) / block;
+                const int gone = int(stall * kRate) / block;
+                const int after = int(0.4 * kRate) / block;
+                const double onset = 0.5 + (double((before + gone) * block) / kRate + 0.2) * kTempo;
+                const TrackBufferRef track = generatedBuffer(4.0, kRate, [&](std::int64_t i) {
+                    const double t = double(i) / kRate;
+                    return t < onset ? 0.0f : float(0.5 * std::sin(2.0 * 3.14159265358979 * 440.0 * (t - onset)));
+                });
+                double position[2] = {0.0, 0.0};
+                std::int64_t heardAt[2] = {-1, -1};
+                for (bool ahead : {false, true}) {
+                    std::vector<std::unique_ptr<DeckVoice>> deck;
+                    deck.push_back(keyLockedDeck(track, ahead, kTempo));
+                    sendOk(*deck[0], DeckCommand::play());
+                    std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                    for (int k = 0; k < before + gone + after; ++k) {
+                        deck[0]->render(block, l.data(), r.data());
+                        for (int f = 0; f < block && heardAt[ahead] < 0; ++f)
+                            if (std::fabs(l[std::size_t(f)]) > 0.05f)
+                                heardAt[ahead] = std::int64_t(k) * block + f;
+                        if (ahead && atPlay && k < before)
+                            deck[0]->serviceAhead(1);
+                        else if (ahead && (k < before || k >= before + gone))
+                            serve(deck);
+                    }
+                    position[ahead] = deck[0]->state().position.load();
                 }
-                position[ahead] = deck[0]->state().position.load();
+                EXPECT_NEAR(position[1], position[0], block / kRate) << "the deck came back off time";
+                ASSERT_GE(heardAt[0], 0);
+                EXPECT_NEAR(double(heardAt[1]), double(heardAt[0]), double(block)) << "the sound came back off time";
             }
-            EXPECT_NEAR(position[1], position[0], block / kRate) << "the deck came back off time";
-            ASSERT_GE(heardAt[0], 0);
-            EXPECT_NEAR(double(heardAt[1]), double(heardAt[0]), double(block)) << "the sound came back off time";
-        }
 }
 
 TEST(RenderAheadStartStop, ATempoMovedDuringAStallMovesOnlyWhatIsStillToCome)
