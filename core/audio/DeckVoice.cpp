@@ -1029,6 +1029,24 @@ bool DeckVoice::aheadStartReady(int frames) const
     return run_.held >= most || (run_.held >= run_.holdLeast && ready >= want);
 }
 
+bool DeckVoice::aheadStartStalled(int frames) const
+{
+    if (!aheadStartHeld())
+        return false;
+    // As the hold in renderAhead sees it at a render of `frames`.
+    const std::int64_t pad = std::min<std::int64_t>(run_.pad, frames);
+    if (pad >= frames)
+        return false;
+    const std::int64_t rest = frames - pad;
+    const int piece = std::max(aheadLongest_, frames);
+    const int span = std::max(piece, aheadSpan_);
+    const std::int64_t made = ahead_->output.readableFrames(aheadGeneration_);
+    const std::int64_t ready = made - (run_.owed + pad);
+    const std::int64_t want = rest + std::max(span - frames, 0);
+    const std::int64_t idle = made > run_.madeHeld ? 0 : run_.idle;
+    return ready < want && idle + rest > aheadHorizonFrames(piece, sampleRate_) && span <= piece;
+}
+
 bool DeckVoice::enableRenderAhead()
 {
     if (ahead_)
@@ -1204,8 +1222,9 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
                 run_.madeHeld = made;
                 run_.idle = 0;
             }
-            const bool stalled = ready < want && run_.idle + rest > aheadHorizonFrames(piece, sampleRate_)
-                && run_.holdSpan <= piece && !run_.partnersWait;
+            const bool stalled = run_.partnersWait
+                ? run_.partnersStalled
+                : ready < want && run_.idle + rest > aheadHorizonFrames(piece, sampleRate_) && run_.holdSpan <= piece;
             run_.idle += rest;
             std::int64_t passing = 0;
             if (stalled) {

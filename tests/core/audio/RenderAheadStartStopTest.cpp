@@ -1132,6 +1132,73 @@ TEST(RenderAheadStartStop, RunsStartedTogetherAfterABurstSoundTogether)
         }
 }
 
+namespace {
+
+// Where four decks started in the same slice (on a mix engine whose worker's
+// rounds run here, in slices of `frames`) stand after 1.5 s, the worker gone
+// for the first `gone` slices from their play, and each one's first sound
+// after the worker came back, in frames from its return (−1: none).
+struct Together {
+    std::array<double, MixEngine::deckCount> position{};
+    std::array<std::int64_t, MixEngine::deckCount> first{-1, -1, -1, -1};
+};
+
+Together startedTogetherThroughAStall(int frames, int gone)
+{
+    MixEngine engine(kRate, 4096, MixEngine::RenderAhead::manual);
+    setUpFourDecks(engine);
+    std::vector<float> bufs[4];
+    for (auto& b : bufs)
+        b.assign(std::size_t(frames), 0.0f);
+    float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
+    Together out;
+    for (int i = 0; i < MixEngine::deckCount; ++i)
+        sendOk(*engine.deck(i), DeckCommand::play());
+    for (int k = 0; k < int(1.5 * kRate) / frames; ++k) {
+        engine.render(frames, ptrs, 4);
+        for (int i = 0; k >= gone && i < MixEngine::deckCount; ++i)
+            for (int f = 0; f < frames && out.first[std::size_t(i)] < 0; ++f)
+                if (bufs[std::size_t(i)][std::size_t(f)] != 0.0f)
+                    out.first[std::size_t(i)] = std::int64_t(k - gone) * frames + f;
+        for (bool again = k >= gone; again;) {
+            again = false;
+            for (int i = 0; i < MixEngine::deckCount; ++i)
+                again = engine.deck(i)->serviceAhead(1) || again;
+        }
+    }
+    for (int i = 0; i < MixEngine::deckCount; ++i)
+        out.position[std::size_t(i)] = engine.deck(i)->state().position.load();
+    return out;
+}
+
+} // namespace
+
+TEST(RenderAheadStartStop, DecksStartedTogetherAsTheWorkerStallsComeBackOnTimeAndTogether)
+{
+    // Four decks started in the same slice as the worker stalls for 0.4 s or
+    // 1 s: the stall costs silence, not time. Once the worker is back every
+    // deck stands where it stands with a worker that never stalled (the
+    // group's shared start included), within one slice; after the shorter
+    // stall, which the group waits out held, their music comes back in the
+    // same sample.
+    for (int frames : {64, 256, 1024}) {
+        const Together steady = startedTogetherThroughAStall(frames, 0);
+        for (double stall : {0.4, 1.0}) {
+            SCOPED_TRACE(testing::Message() << frames << " frames, stall " << stall << " s");
+            const Together run = startedTogetherThroughAStall(frames, int(stall * kRate) / frames);
+            for (int i = 0; i < MixEngine::deckCount; ++i) {
+                SCOPED_TRACE(testing::Message() << "deck " << i + 1);
+                EXPECT_NEAR(run.position[std::size_t(i)], steady.position[std::size_t(i)], frames / kRate)
+                    << "the stall cost time";
+                EXPECT_GE(run.first[std::size_t(i)], 0) << "never heard again";
+                if (stall < 0.5) {
+                    EXPECT_EQ(run.first[std::size_t(i)], run.first[0]) << "against deck 1";
+                }
+            }
+        }
+    }
+}
+
 TEST(RenderAheadStartStop, TheJogHeldInVinylModeScratchesFromWhereTheDeckWasHeard)
 {
     // The read head runs ahead of the sound by what the stretcher holds; a
