@@ -1044,7 +1044,8 @@ bool DeckVoice::aheadStartStalled(int frames) const
     const std::int64_t ready = made - (run_.owed + pad);
     const std::int64_t want = rest + std::max(span - frames, 0);
     const std::int64_t idle = made > run_.madeHeld ? 0 : run_.idle;
-    return ready < want && idle + rest > aheadHorizonFrames(piece, sampleRate_) && span <= piece;
+    return run_.stalled
+        || (ready < want && idle + rest > aheadHorizonFrames(piece, sampleRate_) && span <= piece);
 }
 
 bool DeckVoice::enableRenderAhead()
@@ -1214,17 +1215,20 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             // it held the run past the start shared with others passes as
             // for output missed, so the deck starts on time, in silence, and
             // what the worker makes of that time is skipped. The start pad's
-            // time has passed as well. A worker that keeps making some, only
-            // slower, starts the run later; so do runs started together,
-            // which must stay in step.
+            // time has passed as well, and so does the rest of the hold
+            // while the worker catches up. A worker that keeps making some,
+            // only slower, starts the run later. Runs started together stay
+            // in step: a stall on any of them passes the time for all.
             const std::int64_t made = a.output.readableFrames(aheadGeneration_);
             if (made > run_.madeHeld) {
                 run_.madeHeld = made;
                 run_.idle = 0;
             }
-            const bool stalled = run_.partnersWait
-                ? run_.partnersStalled
-                : ready < want && run_.idle + rest > aheadHorizonFrames(piece, sampleRate_) && run_.holdSpan <= piece;
+            run_.stalled = run_.partnersWait ? run_.partnersStalled
+                                             : run_.stalled
+                    || (ready < want && run_.idle + rest > aheadHorizonFrames(piece, sampleRate_)
+                        && run_.holdSpan <= piece);
+            const bool stalled = run_.stalled;
             run_.idle += rest;
             std::int64_t passing = 0;
             if (stalled) {

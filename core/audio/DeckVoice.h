@@ -514,6 +514,9 @@ private:
         // the frames held since it last made more.
         std::int64_t madeHeld = 0;
         std::int64_t idle = 0;
+        // The worker stalled during the hold: the rest of the hold, while it
+        // catches up, passes too.
+        bool stalled = false;
         // Runs started in the same slice are not all ready yet: hold on;
         // the worker stalled on one of them.
         bool partnersWait = false;

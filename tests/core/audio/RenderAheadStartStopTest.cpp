@@ -475,22 +475,26 @@ TEST(RenderAheadStartStop, APlayOrAPlatterLetGoDuringAStallStartsWhereTheAudioTh
 {
     // While the worker is gone the DJ pauses and plays again, or holds the
     // platter in vinyl mode, scratches and lets go, early in the stall (its
-    // run still has room to queue work) or late (its rings are full). The
-    // deck the DJ started does not wait for the stalled worker: once the
-    // worker is back, its position and a tone set in 0.2 s later are where
-    // the same deck's on the audio thread are, within one render.
+    // run still has room to queue work), late (its rings are full), or late
+    // and letting go three renders before the worker is back (its run held
+    // longer than a horizon, the worker then catching up). The deck the DJ
+    // started does not wait for the stalled worker: once the worker is
+    // back, its position and a tone set in 0.2 s later are where the same
+    // deck's on the audio thread are, within one render.
     enum class Hand { pauseAndPlay, platter };
+    enum class When { early, late, last };
     for (int block : {64, 256, 1024})
         for (double stall : {0.4, 1.0, 2.0})
-            for (bool late : {false, true})
+            for (When when : {When::early, When::late, When::last})
                 for (Hand hand : {Hand::pauseAndPlay, Hand::platter}) {
-                    SCOPED_TRACE(testing::Message() << "block " << block << ", stall " << stall << " s, "
-                                                    << (late ? "late" : "early") << ", hand " << int(hand));
+                    SCOPED_TRACE(testing::Message() << "block " << block << ", stall " << stall << " s, when "
+                                                    << int(when) << ", hand " << int(hand));
                     const int before = int(0.5 * kRate) / block;
                     const int gone = int(stall * kRate) / block;
                     const int after = int(0.4 * kRate) / block;
+                    const bool late = when != When::early;
                     const int stop = before + int(gone * (late ? 0.5 : 0.05));
-                    const int go = before + int(gone * (late ? 0.8 : 0.25));
+                    const int go = when == When::last ? before + gone - 3 : before + int(gone * (late ? 0.8 : 0.25));
                     const double scratch = hand == Hand::platter ? 0.05 : 0.0;
                     const double played = double((stop + before + gone - go) * block) / kRate + 0.2;
                     const double onset = 0.5 + played * kTempo + scratch;
