@@ -1046,16 +1046,17 @@ void runStartTogether(benchmark::State& state, int frames, bool catchUp)
 // One key-locked deck at 1.06 with its worker's rounds run here after each
 // render (`manual`), in slices of `frames`: 0.5 s of play, then the worker
 // gone for 1 s (with `reverse`, the deck reversed half way through it), then
-// back for 0.4 s. pos_error_ms: the position published then less the same
-// deck's on the audio thread (positive: ahead); silence_ms: the sound
+// back for 0.4 s; with `fromPlay`, gone from just after the play, having made
+// only the run's first render. pos_error_ms: the position published then less
+// the same deck's on the audio thread (positive: ahead); silence_ms: the sound
 // missed, counted in dry renders' frames.
-void runWorkerStall(benchmark::State& state, int frames, bool reverse = false)
+void runWorkerStall(benchmark::State& state, int frames, bool reverse = false, bool fromPlay = false)
 {
     std::vector<float> bufs[4];
     for (auto& b : bufs)
         b.assign(std::size_t(frames), 0.0f);
     float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
-    const int before = int(0.5 * kRate) / frames;
+    const int before = fromPlay ? 1 : int(0.5 * kRate) / frames;
     const int gone = int(1.0 * kRate) / frames;
     const int after = int(0.4 * kRate) / frames;
     double errorMs = 0.0, silenceMs = 0.0;
@@ -1073,7 +1074,9 @@ void runWorkerStall(benchmark::State& state, int frames, bool reverse = false)
                 if (reverse && k == before + gone / 2)
                     d.send(DeckCommand::reverse(true));
                 engine->render(frames, ptrs, 4);
-                if (k < before || k >= before + gone)
+                if (fromPlay && k < before)
+                    d.serviceAhead(1);
+                else if (k < before || k >= before + gone)
                     engine->serviceAhead();
             }
             const bool ahead = mode == MixEngine::RenderAhead::manual;
@@ -1112,6 +1115,11 @@ void BM_MixEngine_StartTogether(benchmark::State& state, int frames, bool catchU
 void BM_MixEngine_WorkerStall(benchmark::State& state, int frames) { runWorkerStall(state, frames); }
 
 void BM_MixEngine_WorkerStallReverse(benchmark::State& state, int frames) { runWorkerStall(state, frames, true); }
+
+void BM_MixEngine_WorkerStallFromPlay(benchmark::State& state, int frames)
+{
+    runWorkerStall(state, frames, false, true);
+}
 
 void BM_MixEngine_FixedWorkControl(benchmark::State& state) { runControl(state); }
 
@@ -1191,6 +1199,9 @@ BENCHMARK_CAPTURE(BM_MixEngine_WorkerStall, 64, 64)->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_WorkerStall, 256, 256)->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_WorkerStallReverse, 64, 64)->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_WorkerStallReverse, 256, 256)->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_WorkerStallFromPlay, 64, 64)->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_WorkerStallFromPlay, 256, 256)->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_WorkerStallFromPlay, 1024, 1024)->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_Pause, 256, 256)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK_CAPTURE(BM_MixEngine_Pause, 1024, 1024)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK_CAPTURE(BM_MixEngine_Scratch, 256, 256)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();

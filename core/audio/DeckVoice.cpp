@@ -1029,6 +1029,25 @@ bool DeckVoice::aheadStartReady(int frames) const
     return run_.held >= most || (run_.held >= run_.holdLeast && ready >= want);
 }
 
+bool DeckVoice::aheadStartStalled(int frames) const
+{
+    if (!aheadStartHeld())
+        return false;
+    // As the hold in renderAhead sees it at a render of `frames`.
+    const std::int64_t pad = std::min<std::int64_t>(run_.pad, frames);
+    if (pad >= frames)
+        return false;
+    const std::int64_t rest = frames - pad;
+    const int piece = std::max(aheadLongest_, frames);
+    const int span = std::max(piece, aheadSpan_);
+    const std::int64_t made = ahead_->output.readableFrames(aheadGeneration_);
+    const std::int64_t ready = made - (run_.owed + pad);
+    const std::int64_t want = rest + std::max(span - frames, 0);
+    const std::int64_t idle = made > run_.madeHeld ? 0 : run_.idle;
+    return run_.stalled
+        || (ready < want && idle + rest > aheadHorizonFrames(piece, sampleRate_) && span <= piece);
+}
+
 bool DeckVoice::enableRenderAhead()
 {
     if (ahead_)
@@ -1189,17 +1208,28 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         if ((run_.held < run_.holdLeast || ready < want || run_.partnersWait) && run_.held < most) {
             std::memset(left + pad, 0, sizeof(float) * std::size_t(rest));
             std::memset(right + pad, 0, sizeof(float) * std::size_t(rest));
-            // A worker that has made none of the run's output a horizon
-            // past its pad (it has one slice's horizon to make the first),
-            // without a burst of the device lately to keep it from its core,
-            // has stalled: the time it held the run past the start shared
-            // with others passes as for output missed, so the deck starts on
-            // time, in silence, and what the worker makes of that time is
-            // skipped. The start pad's time has passed as well. A worker
-            // that makes some, only slower, starts the run later; so do runs
-            // started together, which must stay in step.
-            const bool stalled = ready + run_.owed == 0 && run_.held + rest > aheadHorizonFrames(piece, sampleRate_)
-                && run_.holdSpan <= piece && !run_.partnersWait;
+            // A worker that has made no more of the run's output for a
+            // horizon (it has one slice's horizon to make the first past the
+            // pad), without a burst of the device lately to keep it from its
+            // core, has stalled, whether or not it made some before: the time
+            // it held the run past the start shared with others passes as
+            // for output missed, so the deck starts on time, in silence, and
+            // what the worker makes of that time is skipped. The start pad's
+            // time has passed as well, and so does the rest of the hold
+            // while the worker catches up. A worker that keeps making some,
+            // only slower, starts the run later. Runs started together stay
+            // in step: a stall on any of them passes the time for all.
+            const std::int64_t made = a.output.readableFrames(aheadGeneration_);
+            if (made > run_.madeHeld) {
+                run_.madeHeld = made;
+                run_.idle = 0;
+            }
+            run_.stalled = run_.partnersWait ? run_.partnersStalled
+                                             : run_.stalled
+                    || (ready < want && run_.idle + rest > aheadHorizonFrames(piece, sampleRate_)
+                        && run_.holdSpan <= piece);
+            const bool stalled = run_.stalled;
+            run_.idle += rest;
             std::int64_t passing = 0;
             if (stalled) {
                 passing = std::max<std::int64_t>(run_.held + rest - run_.holdLeast - run_.passed, 0);

@@ -166,7 +166,19 @@ public:
     // render, once every one of them is ready: while `wait` is set the run
     // holds even when its own output is ready (`kAheadMaxHoldSeconds` at
     // most). Audio thread (the mix engine), before render.
-    void waitForPartners(bool wait) { run_.partnersWait = wait; }
+    // `stalled`: the worker has stalled on one of them (`aheadStartStalled`):
+    // the time they hold passes for all of them as for output missed, so
+    // they come back on time and in step.
+    void waitForPartners(bool wait, bool stalled = false)
+    {
+        run_.partnersWait = wait;
+        run_.partnersStalled = wait && stalled;
+    }
+    // Whether a render of `frames` now would find the worker stalled on the
+    // held run: it has made no more of the run's output for a horizon, and
+    // not all of what the render wants. Audio thread (the mix engine),
+    // before render.
+    bool aheadStartStalled(int frames) const;
     // Renders after a unit run's start pad whose output was not ready in full,
     // and the frames they missed. Any thread.
     std::int64_t aheadDryBlocks() const;
@@ -498,8 +510,17 @@ private:
         std::int64_t held = 0;
         // Of those, the frames passed as missed output: the worker stalled.
         std::int64_t passed = 0;
-        // Runs started in the same slice are not all ready yet: hold on.
+        // The run's output the worker had made at the last held render, and
+        // the frames held since it last made more.
+        std::int64_t madeHeld = 0;
+        std::int64_t idle = 0;
+        // The worker stalled during the hold: the rest of the hold, while it
+        // catches up, passes too.
+        bool stalled = false;
+        // Runs started in the same slice are not all ready yet: hold on;
+        // the worker stalled on one of them.
         bool partnersWait = false;
+        bool partnersStalled = false;
     };
     UnitRun run_;
     void noteWrap(double takenAt, double length);

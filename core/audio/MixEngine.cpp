@@ -684,19 +684,24 @@ void MixEngine::releaseStartsTogether(int n) noexcept
     // A run that began its music, or was left for another, is out of the
     // group; the rest wait until all of them have their output ready (each
     // waits on its own at most the longest hold, and they started together).
+    // A worker stalled on any of them holds them all: the time passes for
+    // all of them alike, so they come back on time and in step.
     bool ready = true;
+    bool stalled = false;
     for (int i = 0; i < deckCount; ++i) {
         const DeckVoice& deck = *decks_[std::size_t(i)];
         if ((startedTogether_ & (1u << i)) == 0)
             continue;
-        if (!deck.aheadStartHeld() || deck.aheadRun() != startedTogetherRun_[std::size_t(i)])
+        if (!deck.aheadStartHeld() || deck.aheadRun() != startedTogetherRun_[std::size_t(i)]) {
             startedTogether_ &= ~(1u << i);
-        else
+        } else {
             ready = ready && deck.aheadStartReady(n);
+            stalled = stalled || deck.aheadStartStalled(n);
+        }
     }
     for (int i = 0; i < deckCount; ++i)
         if ((startedTogether_ & (1u << i)) != 0)
-            decks_[std::size_t(i)]->waitForPartners(!ready);
+            decks_[std::size_t(i)]->waitForPartners(!ready, stalled);
     if (ready)
         startedTogether_ = 0;
 }

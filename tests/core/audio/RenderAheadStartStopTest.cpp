@@ -297,44 +297,49 @@ TEST(RenderAheadStartStop, ADeckWhoseWorkerStallsKeepsTime)
 
 TEST(RenderAheadStartStop, AStalledWorkerCostsSilenceNeverTime)
 {
-    // The worker is gone for 0.4 s, 1 s or 2 s while a key-locked deck plays:
-    // the deck plays silence meanwhile and starts its runs again by itself,
-    // never standing still, so once the worker is back its position and its
-    // sound are where the same deck's on the audio thread are, within one
-    // render: a tone that sets in 0.2 s after the worker came back is heard at
-    // the same time on both paths.
+    // The worker is gone for 0.4 s, 1 s or 2 s while a key-locked deck plays,
+    // or from just after the play, having made only the run's first render
+    // (the start pad's): the deck plays silence meanwhile and starts its runs
+    // again by itself, never standing still, so once the worker is back its
+    // position and its sound are where the same deck's on the audio thread
+    // are, within one render: a tone that sets in 0.2 s after the worker came
+    // back is heard at the same time on both paths.
     for (int block : {64, 256, 1024})
-        for (double stall : {0.4, 1.0, 2.0}) {
-            SCOPED_TRACE(testing::Message() << "block " << block << ", stall " << stall << " s");
-            const int before = int(0.5 * kRate) / block;
-            const int gone = int(stall * kRate) / block;
-            const int after = int(0.4 * kRate) / block;
-            const double onset = 0.5 + (double((before + gone) * block) / kRate + 0.2) * kTempo;
-            const TrackBufferRef track = generatedBuffer(4.0, kRate, [&](std::int64_t i) {
-                const double t = double(i) / kRate;
-                return t < onset ? 0.0f : float(0.5 * std::sin(2.0 * 3.14159265358979 * 440.0 * (t - onset)));
-            });
-            double position[2] = {0.0, 0.0};
-            std::int64_t heardAt[2] = {-1, -1};
-            for (bool ahead : {false, true}) {
-                std::vector<std::unique_ptr<DeckVoice>> deck;
-                deck.push_back(keyLockedDeck(track, ahead, kTempo));
-                sendOk(*deck[0], DeckCommand::play());
-                std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
-                for (int k = 0; k < before + gone + after; ++k) {
-                    deck[0]->render(block, l.data(), r.data());
-                    for (int f = 0; f < block && heardAt[ahead] < 0; ++f)
-                        if (std::fabs(l[std::size_t(f)]) > 0.05f)
-                            heardAt[ahead] = std::int64_t(k) * block + f;
-                    if (ahead && (k < before || k >= before + gone))
-                        serve(deck);
+        for (double stall : {0.4, 1.0, 2.0})
+            for (bool atPlay : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "block " << block << ", stall " << stall << " s"
+                                                << (atPlay ? " from the play" : ""));
+                const int before = atPlay ? 1 : int(0.5 * kRate) / block;
+                const int gone = int(stall * kRate) / block;
+                const int after = int(0.4 * kRate) / block;
+                const double onset = 0.5 + (double((before + gone) * block) / kRate + 0.2) * kTempo;
+                const TrackBufferRef track = generatedBuffer(4.0, kRate, [&](std::int64_t i) {
+                    const double t = double(i) / kRate;
+                    return t < onset ? 0.0f : float(0.5 * std::sin(2.0 * 3.14159265358979 * 440.0 * (t - onset)));
+                });
+                double position[2] = {0.0, 0.0};
+                std::int64_t heardAt[2] = {-1, -1};
+                for (bool ahead : {false, true}) {
+                    std::vector<std::unique_ptr<DeckVoice>> deck;
+                    deck.push_back(keyLockedDeck(track, ahead, kTempo));
+                    sendOk(*deck[0], DeckCommand::play());
+                    std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                    for (int k = 0; k < before + gone + after; ++k) {
+                        deck[0]->render(block, l.data(), r.data());
+                        for (int f = 0; f < block && heardAt[ahead] < 0; ++f)
+                            if (std::fabs(l[std::size_t(f)]) > 0.05f)
+                                heardAt[ahead] = std::int64_t(k) * block + f;
+                        if (ahead && atPlay && k < before)
+                            deck[0]->serviceAhead(1);
+                        else if (ahead && (k < before || k >= before + gone))
+                            serve(deck);
+                    }
+                    position[ahead] = deck[0]->state().position.load();
                 }
-                position[ahead] = deck[0]->state().position.load();
+                EXPECT_NEAR(position[1], position[0], block / kRate) << "the deck came back off time";
+                ASSERT_GE(heardAt[0], 0);
+                EXPECT_NEAR(double(heardAt[1]), double(heardAt[0]), double(block)) << "the sound came back off time";
             }
-            EXPECT_NEAR(position[1], position[0], block / kRate) << "the deck came back off time";
-            ASSERT_GE(heardAt[0], 0);
-            EXPECT_NEAR(double(heardAt[1]), double(heardAt[0]), double(block)) << "the sound came back off time";
-        }
 }
 
 TEST(RenderAheadStartStop, ATempoMovedDuringAStallMovesOnlyWhatIsStillToCome)
@@ -470,22 +475,26 @@ TEST(RenderAheadStartStop, APlayOrAPlatterLetGoDuringAStallStartsWhereTheAudioTh
 {
     // While the worker is gone the DJ pauses and plays again, or holds the
     // platter in vinyl mode, scratches and lets go, early in the stall (its
-    // run still has room to queue work) or late (its rings are full). The
-    // deck the DJ started does not wait for the stalled worker: once the
-    // worker is back, its position and a tone set in 0.2 s later are where
-    // the same deck's on the audio thread are, within one render.
+    // run still has room to queue work), late (its rings are full), or late
+    // and letting go three renders before the worker is back (its run held
+    // longer than a horizon, the worker then catching up). The deck the DJ
+    // started does not wait for the stalled worker: once the worker is
+    // back, its position and a tone set in 0.2 s later are where the same
+    // deck's on the audio thread are, within one render.
     enum class Hand { pauseAndPlay, platter };
+    enum class When { early, late, last };
     for (int block : {64, 256, 1024})
         for (double stall : {0.4, 1.0, 2.0})
-            for (bool late : {false, true})
+            for (When when : {When::early, When::late, When::last})
                 for (Hand hand : {Hand::pauseAndPlay, Hand::platter}) {
-                    SCOPED_TRACE(testing::Message() << "block " << block << ", stall " << stall << " s, "
-                                                    << (late ? "late" : "early") << ", hand " << int(hand));
+                    SCOPED_TRACE(testing::Message() << "block " << block << ", stall " << stall << " s, when "
+                                                    << int(when) << ", hand " << int(hand));
                     const int before = int(0.5 * kRate) / block;
                     const int gone = int(stall * kRate) / block;
                     const int after = int(0.4 * kRate) / block;
+                    const bool late = when != When::early;
                     const int stop = before + int(gone * (late ? 0.5 : 0.05));
-                    const int go = before + int(gone * (late ? 0.8 : 0.25));
+                    const int go = when == When::last ? before + gone - 3 : before + int(gone * (late ? 0.8 : 0.25));
                     const double scratch = hand == Hand::platter ? 0.05 : 0.0;
                     const double played = double((stop + before + gone - go) * block) / kRate + 0.2;
                     const double onset = 0.5 + played * kTempo + scratch;
@@ -1125,6 +1134,73 @@ TEST(RenderAheadStartStop, RunsStartedTogetherAfterABurstSoundTogether)
                 EXPECT_EQ(first[std::size_t(i)], first[0]) << "deck " << i + 1 << " against deck 1";
             }
         }
+}
+
+namespace {
+
+// Where four decks started in the same slice (on a mix engine whose worker's
+// rounds run here, in slices of `frames`) stand after 1.5 s, the worker gone
+// for the first `gone` slices from their play, and each one's first sound
+// after the worker came back, in frames from its return (−1: none).
+struct Together {
+    std::array<double, MixEngine::deckCount> position{};
+    std::array<std::int64_t, MixEngine::deckCount> first{-1, -1, -1, -1};
+};
+
+Together startedTogetherThroughAStall(int frames, int gone)
+{
+    MixEngine engine(kRate, 4096, MixEngine::RenderAhead::manual);
+    setUpFourDecks(engine);
+    std::vector<float> bufs[4];
+    for (auto& b : bufs)
+        b.assign(std::size_t(frames), 0.0f);
+    float* ptrs[4] = {bufs[0].data(), bufs[1].data(), bufs[2].data(), bufs[3].data()};
+    Together out;
+    for (int i = 0; i < MixEngine::deckCount; ++i)
+        sendOk(*engine.deck(i), DeckCommand::play());
+    for (int k = 0; k < int(1.5 * kRate) / frames; ++k) {
+        engine.render(frames, ptrs, 4);
+        for (int i = 0; k >= gone && i < MixEngine::deckCount; ++i)
+            for (int f = 0; f < frames && out.first[std::size_t(i)] < 0; ++f)
+                if (bufs[std::size_t(i)][std::size_t(f)] != 0.0f)
+                    out.first[std::size_t(i)] = std::int64_t(k - gone) * frames + f;
+        for (bool again = k >= gone; again;) {
+            again = false;
+            for (int i = 0; i < MixEngine::deckCount; ++i)
+                again = engine.deck(i)->serviceAhead(1) || again;
+        }
+    }
+    for (int i = 0; i < MixEngine::deckCount; ++i)
+        out.position[std::size_t(i)] = engine.deck(i)->state().position.load();
+    return out;
+}
+
+} // namespace
+
+TEST(RenderAheadStartStop, DecksStartedTogetherAsTheWorkerStallsComeBackOnTimeAndTogether)
+{
+    // Four decks started in the same slice as the worker stalls for 0.4 s or
+    // 1 s: the stall costs silence, not time. Once the worker is back every
+    // deck stands where it stands with a worker that never stalled (the
+    // group's shared start included), within one slice; after the shorter
+    // stall, which the group waits out held, their music comes back in the
+    // same sample.
+    for (int frames : {64, 256, 1024}) {
+        const Together steady = startedTogetherThroughAStall(frames, 0);
+        for (double stall : {0.4, 1.0}) {
+            SCOPED_TRACE(testing::Message() << frames << " frames, stall " << stall << " s");
+            const Together run = startedTogetherThroughAStall(frames, int(stall * kRate) / frames);
+            for (int i = 0; i < MixEngine::deckCount; ++i) {
+                SCOPED_TRACE(testing::Message() << "deck " << i + 1);
+                EXPECT_NEAR(run.position[std::size_t(i)], steady.position[std::size_t(i)], frames / kRate)
+                    << "the stall cost time";
+                EXPECT_GE(run.first[std::size_t(i)], 0) << "never heard again";
+                if (stall < 0.5) {
+                    EXPECT_EQ(run.first[std::size_t(i)], run.first[0]) << "against deck 1";
+                }
+            }
+        }
+    }
 }
 
 TEST(RenderAheadStartStop, TheJogHeldInVinylModeScratchesFromWhereTheDeckWasHeard)
