@@ -523,6 +523,8 @@ private:
     // The record on `deck` was heard, or stands there as heard (loaded by
     // hand over a heard record).
     bool heardOn(int deck, const std::optional<QUuid>& id) const;
+    // The chain a take belongs to: its first take; any other record is its own.
+    QUuid chainOf(const QUuid& id) const;
     // The deck holds a record the room is owed, with music left: flow's cue,
     // or one loaded over the incoming deck of a mix. The set stays on it.
     bool owesRoom(int deck) const;

@@ -207,6 +207,10 @@ void AppModel::noteOnAir()
         std::optional<Play>& since = playSince_[std::size_t(i)];
         if (!reading.stood && !reading.loading()) {
             playingAt_[std::size_t(i)] = reading.playing() ? std::optional<double>(reading.position) : std::nullopt;
+            // A stretch of the chain spliced under the play is the same play.
+            if (since && reading.record && since->record != *reading.record
+                && chainOf(since->record) == chainOf(*reading.record))
+                since->record = *reading.record;
             if (!reading.record || (since && since->record != *reading.record))
                 since.reset();
             if (!reading.playing()) {
@@ -463,10 +467,20 @@ bool AppModel::quietOutgoing()
             // follows in this check stops the deck as it loads the next.
             return false;
         } else if (secondsBetween(*quietSince_, now) > kQuietBeforePause) {
-            commandDeck(out, {DeckCommand::pause()});
+            // A record never on air (the incoming deck of a mix that ended
+            // short of it) waits at its start for its turn; one mixed out
+            // stands where it was left.
+            const std::optional<TrackRecord>& track = decks_[std::size_t(out)]->track();
+            if (track && !ledger_.onAir(track->id)) {
+                commandDeck(out, {DeckCommand::pause(), DeckCommand::seek(track->cuePoint)});
+                brain_->note(formatText("flow: stopped deck %d, left playing unheard by a mix that ended before it",
+                                        out + 1));
+            } else {
+                commandDeck(out, {DeckCommand::pause()});
+                brain_->note(formatText("flow: stopped deck %d after its mix out", out + 1));
+            }
             setFlow(flowMixedFrom_, std::optional<int>());
             setFlow(quietSince_, std::optional<QDateTime>());
-            brain_->note(formatText("flow: stopped deck %d after its mix out", out + 1));
             return true;
         }
         return false;
@@ -641,6 +655,16 @@ void AppModel::logMixEnd()
         case Ending::completed: reason = QStringLiteral("no reason given"); break;
         }
         brain_->note(QStringLiteral("mix: onto deck %1 ended %2 \u2014 %3").arg(was.to + 1).arg(where, reason));
+        // Its incoming deck left playing behind the crossfader (the outgoing
+        // deck stopped under the mix, a hand took the crossfader short of
+        // it) is paused as the deck a mix fades out is, once it stays quiet
+        // with hands off, in place of the deck flow meant to mix out. One the
+        // DJ kept playing by calling the mix off is theirs.
+        if (why != Ending::calledOff && was.to < 2 && voicePlaying(was.to)
+            && transition_->liveDeck() != was.to) {
+            setFlow(flowMixedFrom_, std::optional<int>(was.to));
+            setFlow(quietSince_, std::optional<QDateTime>());
+        }
     }
     // A record flow took from the queue and the called-off mix left unheard
     // has not been played: it goes back to the head of the queue.
@@ -1197,6 +1221,14 @@ bool AppModel::flowLoads(const std::optional<QUuid>& id, int deck) const
 bool AppModel::cuedOn(int deck, const std::optional<QUuid>& id) const
 {
     return id && ledger_.entry(*id).cuedOn == deck;
+}
+
+QUuid AppModel::chainOf(const QUuid& id) const
+{
+    // The first take of the chain a stretch extends; any other record is its
+    // own.
+    const std::optional<TrackRecord> record = library_->track(id);
+    return record && record->outpaint && record->outpaint->segmentOf ? *record->outpaint->segmentOf : id;
 }
 
 std::optional<QUuid> AppModel::recordOn(int deck) const

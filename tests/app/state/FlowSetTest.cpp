@@ -2574,10 +2574,13 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
 // record that deck had done with (120331); a record owed to the room on the
 // crossfader's deck while flow's next cue was on its way to the other
 // (120870); a record loaded over the incoming deck and heard since, still
-// taken for owed to the room, holding the set on its deck (130053).
+// taken for owed to the room, holding the set on its deck (130053); a take
+// left playing behind the crossfader by flow's mix onto it, ended when the
+// user's load stopped the outgoing deck, playing on unheard once hands were
+// off (650216).
 TEST(FlowSetRandom, TheSetsThatFoundFaultsPlayThrough)
 {
-    for (const unsigned seed : {120331u, 120870u, 130053u}) {
+    for (const unsigned seed : {120331u, 120870u, 130053u, 650216u}) {
         SCOPED_TRACE(seed);
         RandomUser user(seed, false, 300.0);
         ASSERT_NO_FATAL_FAILURE(user.play());
