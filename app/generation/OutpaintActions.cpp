@@ -739,7 +739,13 @@ void OutpaintModel::tick()
     if (!app)
         return;
     DeckModel* deck2 = app->decks[1];
-    if (waitingTake_ && !(deck2 && voicePlaying(*deck2)) && !busy()) {
+    // Deck 2 has stopped only once it reads so: an output restart's play-on
+    // sent and not yet rendered, a voice that has not rendered since it came,
+    // or its record decoding again for a new rate is the record on air going
+    // on, not a stop the waiting take may take its place in.
+    const bool deck2Stopped = !deck2
+        || !((deck2->voice() && (voicePlaying(*deck2) || deck2->voice()->asked().playing)) || deck2->settling());
+    if (waitingTake_ && deck2Stopped && !busy()) {
         const TrackRecord take = *waitingTake_;
         setWaitingTake(std::nullopt);
         QPointer<OutpaintModel> self(this);

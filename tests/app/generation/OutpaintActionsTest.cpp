@@ -795,6 +795,8 @@ TEST_F(Chain, OneBridgePerIncomingRecordAndAWaitingTakeWhenIdle)
     m().tick();
     EXPECT_TRUE(m().waitingTake());
     ASSERT_TRUE(w->settle());
+    for (int i = 0; i < 4; ++i)
+        w->rig.render(64); // deck 2 takes the stretch written meanwhile
     m().tick();
     EXPECT_FALSE(m().waitingTake());
     ASSERT_TRUE(spinUntil([&] { return w->rig.deck(1).track()->id == waiting.id; }));

@@ -2,6 +2,7 @@
 // rendered by hand.
 #include "WorkflowRigSupport.h"
 
+#include "audio/DeckCommand.h"
 #include "generation/Caption.h"
 #include "generation/ForkPlanner.h"
 #include "generation/OutpaintComposer.h"
@@ -439,6 +440,58 @@ TEST_F(Run, LiveForkWaitsForAHeardDeck2ItsSourceNoLongerCarries)
             EXPECT_TRUE(deck2.track()->outpaint) << "an unheard deck 2 takes the take at once";
             EXPECT_FALSE(w->model->waitingTake());
         }
+    }
+}
+
+// An output restart while a take waits behind the record on air: the new
+// voice has not rendered the play-on yet (same rate), or the record decodes
+// again for the new rate. Neither is deck 2 stopping: the record plays on and
+// the take keeps waiting.
+TEST_F(Run, AWaitingTakeWaitsThroughAnOutputRestart)
+{
+    for (const double rate : {48000.0, 44100.0}) {
+        SCOPED_TRACE(rate);
+        start();
+        const TrackRecord other = w->rig.drumTrack(QStringLiteral("Other"), 60.0);
+        w->rig.load(1, other);
+        w->rig.deck(1).playPause();
+        w->rig.render(64);
+        w->forkDeck1(6.0, true);
+        ASSERT_TRUE(w->settle());
+        w->rig.render(64);
+        ASSERT_TRUE(w->model->waitingTake());
+        DeckModel& deck2 = w->rig.deck(1);
+        const auto playOn = [&](double at) { // as the application does once the deck has its buffer
+            deck2.voice()->send(DeckCommand::seek(at));
+            deck2.voice()->send(DeckCommand::play());
+        };
+        const double at = w->rig.state(1).position.load();
+        const bool sameRate = rate == w->rig.engine->sampleRate();
+        w->rig.rebuildEngine(rate);
+        if (sameRate) {
+            // The play-on is sent; the new output has not rendered it yet.
+            playOn(at);
+            for (int i = 0; i < 5; ++i) {
+                w->model->tick();
+                QCoreApplication::processEvents();
+            }
+        } else {
+            // Ticks all through the reload; it plays on once it has landed.
+            StandInBrain::spinUntil([&] {
+                w->model->tick();
+                if (!deck2.loading())
+                    w->rig.render(64);
+                return !deck2.loading() && !deck2.settling();
+            }, 10.0);
+            playOn(at);
+            w->model->tick();
+        }
+        QCoreApplication::processEvents();
+        w->rig.render(512);
+        StandInBrain::spinUntil([] { return false; }, 0.2); // a misplaced take would land meanwhile
+        EXPECT_EQ(deck2.track()->id, other.id) << "the record on air goes on";
+        EXPECT_TRUE(w->rig.state(1).playing.load());
+        EXPECT_TRUE(w->model->waitingTake());
     }
 }
 
