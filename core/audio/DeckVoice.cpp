@@ -1045,7 +1045,7 @@ bool DeckVoice::aheadStartStalled(int frames) const
     const std::int64_t want = rest + std::max(span - frames, 0);
     const std::int64_t idle = made > run_.madeHeld ? 0 : run_.idle;
     return run_.stalled
-        || (ready < want && idle + rest > aheadHorizonFrames(piece, sampleRate_) && span <= piece);
+        || (ready < want && idle + rest > aheadHorizonFrames(span, sampleRate_));
 }
 
 bool DeckVoice::enableRenderAhead()
@@ -1209,9 +1209,10 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             std::memset(left + pad, 0, sizeof(float) * std::size_t(rest));
             std::memset(right + pad, 0, sizeof(float) * std::size_t(rest));
             // A worker that has made no more of the run's output for a
-            // horizon (it has one slice's horizon to make the first past the
-            // pad), without a burst of the device lately to keep it from its
-            // core, has stalled, whether or not it made some before: the time
+            // horizon of the device's recent burst (two bursts: it can only
+            // work between them; one slice's horizon to make the first past
+            // the pad without bursts) has stalled, whether or not it made
+            // some before, and however lately the device burst: the time
             // it held the run past the start shared with others passes as
             // for output missed, so the deck starts on time, in silence, and
             // what the worker makes of that time is skipped. The start pad's
@@ -1226,8 +1227,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             }
             run_.stalled = run_.partnersWait ? run_.partnersStalled
                                              : run_.stalled
-                    || (ready < want && run_.idle + rest > aheadHorizonFrames(piece, sampleRate_)
-                        && run_.holdSpan <= piece);
+                    || (ready < want && run_.idle + rest > aheadHorizonFrames(run_.holdSpan, sampleRate_));
             const bool stalled = run_.stalled;
             run_.idle += rest;
             std::int64_t passing = 0;

@@ -234,8 +234,8 @@ public:
     // not ready after its pad (a device's burst, a slow worker): it plays
     // silence and starts late rather than cutting into the music, until the
     // output of its next render and of the device's recent burst is ready
-    // (at most `kAheadMaxHoldSeconds`). A worker that makes none of it
-    // meanwhile, outside a burst, has stalled: that costs silence, not time.
+    // (at most `kAheadMaxHoldSeconds`). A worker that makes no more of it
+    // for a horizon of that burst has stalled: that costs silence, not time.
     static int aheadStartPadFrames(int span, double sampleRate, int runs = 1);
     static constexpr int kAheadFadeFrames = 256;
     static constexpr double kAheadMaxHoldSeconds = 0.25;

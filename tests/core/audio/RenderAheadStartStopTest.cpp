@@ -342,6 +342,41 @@ TEST(RenderAheadStartStop, AStalledWorkerCostsSilenceNeverTime)
             }
 }
 
+TEST(RenderAheadStartStop, AStallSoonAfterADevicesBurstCostsSilenceNeverTime)
+{
+    // A device that opened or caught up moments ago still counts its burst of
+    // four slices back to back. A deck played then, its worker making only
+    // the run's first render and then gone for 0.4 s or 1 s, holds only for
+    // that burst's horizon: once the worker is back the deck stands where
+    // the same deck on the audio thread stands, within one render, instead
+    // of the longest hold behind it.
+    const TrackBufferRef track = music(4.0, 0.0);
+    for (int block : {64, 256, 1024})
+        for (double stall : {0.4, 1.0}) {
+            SCOPED_TRACE(testing::Message() << "block " << block << ", stall " << stall << " s");
+            const int span = std::min(4 * block, 4096);
+            const int gone = int(stall * kRate) / block;
+            const int after = int(0.4 * kRate) / block;
+            double position[2] = {0.0, 0.0};
+            for (bool ahead : {false, true}) {
+                std::vector<std::unique_ptr<DeckVoice>> deck;
+                deck.push_back(keyLockedDeck(track, ahead, kTempo));
+                sendOk(*deck[0], DeckCommand::play());
+                std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                for (int k = 0; k < gone + after; ++k) {
+                    deck[0]->setAheadSpan(span);
+                    deck[0]->render(block, l.data(), r.data());
+                    if (ahead && k == 0)
+                        deck[0]->serviceAhead(1);
+                    else if (ahead && k >= gone)
+                        serve(deck);
+                }
+                position[ahead] = deck[0]->state().position.load();
+            }
+            EXPECT_NEAR(position[1], position[0], block / kRate) << "the deck came back off time";
+        }
+}
+
 TEST(RenderAheadStartStop, ATempoMovedDuringAStallMovesOnlyWhatIsStillToCome)
 {
     // The tempo moves while the worker is gone, before its rings are full or after:
