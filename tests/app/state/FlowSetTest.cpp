@@ -1855,7 +1855,15 @@ void RandomUser::restart()
         // stop, not the restart's, as when the voice takes it. Only when the
         // record that landed is the hand's (seed 500040), not any landing
         // within a few seconds of a hand's load on the deck.
-        restartStop_[i] = landed && track && handLoadLands(d, track->id) ? Stop::hand : Stop::restart;
+        // A record the restart found at its end (its last frame heard a
+        // moment before) played out: its play-on starts nothing (seed 650775:
+        // flow then brought the next record in at once, as after any end).
+        const std::shared_ptr<DeckVoice> stopped = app_.deck(d).voice();
+        const bool atItsEnd = playingNow_[i] && stopped
+            && stopped->state().position.load() >= stopped->state().duration.load() - 0.1;
+        restartStop_[i] = landed && track && handLoadLands(d, track->id) ? Stop::hand
+            : atItsEnd                                                  ? Stop::end
+                                                                        : Stop::restart;
     }
     if (random_() % 3 != 0) {
         const bool other = app_.audio().deviceUID() != QStringLiteral("fake.other");
@@ -2577,10 +2585,11 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
 // taken for owed to the room, holding the set on its deck (130053); a take
 // left playing behind the crossfader by flow's mix onto it, ended when the
 // user's load stopped the outgoing deck, playing on unheard once hands were
-// off (650216).
+// off (650216); a record an output restart found at its last frame, taken
+// for one the restart cut short (650775).
 TEST(FlowSetRandom, TheSetsThatFoundFaultsPlayThrough)
 {
-    for (const unsigned seed : {120331u, 120870u, 130053u, 650216u}) {
+    for (const unsigned seed : {120331u, 120870u, 130053u, 650216u, 650775u}) {
         SCOPED_TRACE(seed);
         RandomUser user(seed, false, 300.0);
         ASSERT_NO_FATAL_FAILURE(user.play());
