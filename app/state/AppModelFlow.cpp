@@ -207,10 +207,15 @@ void AppModel::noteOnAir()
         std::optional<Play>& since = playSince_[std::size_t(i)];
         if (!reading.stood && !reading.loading()) {
             playingAt_[std::size_t(i)] = reading.playing() ? std::optional<double>(reading.position) : std::nullopt;
-            // A stretch of the chain spliced under the play is the same play.
+            // A stretch of the chain spliced under the play is the same play,
+            // heard already if the stretch it follows was, though the splice
+            // came once the deck was faded out.
             if (since && reading.record && since->record != *reading.record
-                && chainOf(since->record) == chainOf(*reading.record))
+                && chainOf(since->record) == chainOf(*reading.record)) {
+                if (ledger_.onAir(since->record) && !ledger_.requested(*reading.record))
+                    ledger_.noteOnAir(*reading.record);
                 since->record = *reading.record;
+            }
             if (!reading.record || (since && since->record != *reading.record))
                 since.reset();
             if (!reading.playing()) {

@@ -8,8 +8,10 @@
 
 #include "audio/DeckCommand.h"
 #include "audio/DeckVoice.h"
+#include "library/AudioFileIO.h"
 #include "library/OutpaintInfo.h"
 #include "library/TrackBuffer.h"
+#include "library/WaveformData.h"
 #include "models/ChannelModel.h"
 #include "models/DeckModel.h"
 #include "models/EngineBinder.h"
@@ -20,7 +22,9 @@
 #include <QStringList>
 #include <QUuid>
 #include <algorithm>
+#include <filesystem>
 #include <functional>
+#include <memory>
 #include <gtest/gtest.h>
 
 namespace zelvo::outgoing {
@@ -102,11 +106,15 @@ TEST(FlowOutgoing, ARecordAnyMixFadedOutIsPausedAndTheNextComesInOnTime)
 // The MIX key on a controller is a hand, and the mix it starts completes
 // within 45 s of it: Alpha, faded out, plays on only while hands are on, and
 // is paused once they are off and it has stayed quiet. A hand after the mix
-// that leaves Alpha playing faded out only puts that off.
+// that leaves Alpha playing faded out only puts that off. The chain's next
+// stretch spliced under Alpha once it is faded out is the same play, heard
+// already: paused where it stands, not sent back to its start as a record
+// never on air.
 TEST(FlowOutgoing, ARecordFadedOutUnderTheHandThatMixedIsPausedOnceHandsAreOff)
 {
-    for (const bool handAfter : {false, true}) {
-        SCOPED_TRACE(handAfter);
+    enum class After { nothing, hand, splice };
+    for (const After after : {After::nothing, After::hand, After::splice}) {
+        SCOPED_TRACE(int(after));
         SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {200.0, 100.0, 60.0},
                    4);
         AppModel& app = set.app;
@@ -116,8 +124,28 @@ TEST(FlowOutgoing, ARecordFadedOutUnderTheHandThatMixedIsPausedOnceHandsAreOff)
         app.transition().mix(1);
         ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(set[1]); }, 30.0)) << set.log();
         set.playUntil([] { return false; }, 1.0);
+        const bool handAfter = after == After::hand;
         if (handAfter)
             app.binder().noteHandsOn();
+        if (after == After::splice) {
+            const QString path = set.rig.home.file(QStringLiteral("stretch.wav"));
+            test::writeBarByBar(path, 120.0, 200.0, test::kSetRate);
+            const std::shared_ptr<DeckVoice> voice = app.deck(0).voice();
+            const TrackBufferRef audio =
+                AudioFileIO::decode(std::filesystem::path(path.toStdString()), voice->sampleRate());
+            ASSERT_TRUE(audio);
+            TrackRecord next = TrackRecord::forFile(path, set.rig.scheduler.now());
+            next.title = set[0].title;
+            next.duration = audio->duration();
+            next.analyzed = true;
+            next.grid = set[0].grid;
+            OutpaintInfo info;
+            info.generations = 2;
+            info.segmentOf = set[0].id;
+            next.outpaint = info;
+            app.library().addOutpaint(next, WaveformData{});
+            ASSERT_TRUE(app.deck(0).swapIn(next, audio, std::make_shared<const WaveformData>(), 0.0));
+        }
         const double lastHand = handAfter ? set.played : handAt;
         ASSERT_TRUE(set.playUntil([&] { return !playing(app, 0); }, 70.0)) << set.log();
         // Never within 45 s of a hand; within the quiet wait and a bar of
