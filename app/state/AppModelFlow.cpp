@@ -127,18 +127,23 @@ void AppModel::autoTick()
             heard.insert(*record);
     setFlow(heard_, std::move(heard));
     // Step 5: the live deck as last seen, and since when.
-    if (const int live = transition_->liveDeck(); live != flowLive_) {
-        // A hand's crossfade from a record on air to another deck that plays
-        // leaves the first playing behind the crossfader, as a mix does: it is
-        // the faded-out deck, paused once it stays quiet with hands off.
-        const int was = 1 - live;
-        if (flowLive_ >= 0 && !flowMixedFrom_ && transition_->phase().kind == TransitionModel::Phase::Kind::idle
-            && voicePlaying(live) && voicePlaying(was) && heardOn(was, recordOn(was)))
-            setFlow(flowMixedFrom_, std::optional<int>(was));
+    const int live = transition_->liveDeck();
+    if (live != flowLive_) {
         setFlow(flowLive_, live);
         setFlow(liveSince_, now);
         setFlow(stretchesAtLive_, outpaint_->stretchesWritten());
     }
+    // A hand's crossfade from a record on air to another deck leaves the
+    // first playing behind the crossfader, as a mix does, once the deck
+    // brought up plays (then, or when a hand starts it later): it is the
+    // faded-out deck, paused once it stays quiet with hands off. A play begun
+    // on it since the crossfade is the DJ's; so is one flow found playing
+    // when it first looked.
+    const int was = 1 - live;
+    if (const std::optional<Play>& play = playSince_[std::size_t(was)];
+        !flowMixedFrom_ && transition_->phase().kind == TransitionModel::Phase::Kind::idle && voicePlaying(live)
+        && voicePlaying(was) && heardOn(was, recordOn(was)) && play && play->since < liveSince_)
+        setFlow(flowMixedFrom_, std::optional<int>(was));
     // Step 6. A deck just paused reads as playing until the output renders:
     // the rest waits rather than read it so, but only until the pause has
     // been rendered, not for the next second: the room may be waiting on it
@@ -409,8 +414,15 @@ void AppModel::flowDeckLanded(int deck)
         const bool mixRuns = phase.kind == TransitionModel::Phase::Kind::mixing
             || phase.kind == TransitionModel::Phase::Kind::waitingDownbeat;
         const bool overIncoming = byHand && ((mixRuns && phase.to == deck) || ledger_.owed(*byHand));
-        // A landing elsewhere leaves the record owed on another deck owed.
-        if (overIncoming || (was && ledger_.owed(*was)))
+        // A landing elsewhere leaves the record owed on another deck owed, and
+        // so does one over a deck whose record another deck still holds.
+        const auto heldElsewhere = [this, deck](const QUuid& record) {
+            for (int i = 0; i < kDecks; ++i)
+                if (i != deck && recordOn(i) == record)
+                    return true;
+            return false;
+        };
+        if (overIncoming || (was && ledger_.owed(*was) && !heldElsewhere(*was)))
             ledger_.setOwed(overIncoming ? id : std::nullopt);
         // A second load over such a deck leaves it standing as the first did.
         if (deck < 2)
@@ -733,6 +745,9 @@ bool AppModel::bringInPlaying()
     setFlow(quietSince_, std::optional<QDateTime>());
     brain_->note(formatText("flow: deck %d stopped while deck %d plays %s; bringing deck %d in", live + 1, idle + 1,
                             idleDeck.track()->title.toUtf8().constData(), idle + 1));
+    // The set goes on from the deck brought in at the next tick, not a second
+    // later: its record may be near its end, the next cue due at once.
+    setFlow(lastAutoCheck_, QDateTime());
     return true;
 }
 

@@ -427,24 +427,34 @@ TEST(FlowOutgoing, ARecordFadedOutIsPausedThoughItsDeckDecodesAgainForAnotherRat
 
 // A hand crossfades from Alpha on air to Bravo, playing behind the
 // crossfader, and walks away: Alpha, left playing faded out as after a mix,
-// is paused once hands are off and it has stayed quiet.
+// is paused once hands are off and it has stayed quiet. The same when Bravo
+// stood at the crossfade and the hand played it a few seconds later.
 TEST(FlowOutgoing, AHandsCrossfadeFromOnePlayingDeckToAnotherPausesTheFirstOnceHandsAreOff)
 {
-    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {200.0, 200.0, 60.0}, 4);
-    AppModel& app = set.app;
-    ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
-    set.play(1, 10.0);
-    app.binder().noteHandsOn();
-    app.mixer().setCrossfader(1.0);
-    const double handAt = set.played;
-    ASSERT_TRUE(set.playUntil([&] { return !playing(app, 0); }, 70.0)) << set.log();
-    EXPECT_GE(set.played - handAt, 45.0) << set.log();
-    EXPECT_LT(set.played - handAt, 45.0 + kQuietWait + kBar) << set.log();
-    const auto pausedAsOutgoing = [](const QString& l) {
-        return l.startsWith(QStringLiteral("flow: stopped deck 1 after its mix out"));
-    };
-    EXPECT_EQ(lines(set.notes(), pausedAsOutgoing), 1) << set.log();
-    EXPECT_TRUE(heard(set, set[1])) << set.log();
+    for (const bool playedAfter : {false, true}) {
+        SCOPED_TRACE(playedAfter);
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {200.0, 200.0, 60.0},
+                   4);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+        if (!playedAfter)
+            set.play(1, 10.0);
+        app.binder().noteHandsOn();
+        app.mixer().setCrossfader(1.0);
+        if (playedAfter) {
+            set.playUntil([] { return false; }, 5.0);
+            app.deck(1).playPause();
+        }
+        const double handAt = set.played;
+        ASSERT_TRUE(set.playUntil([&] { return !playing(app, 0); }, 70.0)) << set.log();
+        EXPECT_GE(set.played - handAt, 45.0) << set.log();
+        EXPECT_LT(set.played - handAt, 45.0 + kQuietWait + kBar) << set.log();
+        const auto pausedAsOutgoing = [](const QString& l) {
+            return l.startsWith(QStringLiteral("flow: stopped deck 1 after its mix out"));
+        };
+        EXPECT_EQ(lines(set.notes(), pausedAsOutgoing), 1) << set.log();
+        EXPECT_TRUE(heard(set, set[1])) << set.log();
+    }
 }
 
 // A 32-bar mix whose incoming deck stops at 30 %, by a hand's load over it or

@@ -318,26 +318,45 @@ TEST(FlowSeams, AMixCompletingOntoADeckAHandPausedBringsItsRecordInFromItsStart)
 }
 
 // A record loaded from the browser over the incoming deck mid-mix is owed to
-// the room. A hand plays it there (the room hears it) and later pauses it:
-// once hands are off the set goes on, with no silence longer than a bar.
-TEST(FlowSeams, AnOwedRecordAHandPlayedThenPausedLeavesNoSilence)
+// the room. A hand plays it there (the room hears it) and later pauses it; or
+// a hand loads it onto the live deck as well, and Charlie over deck 2: the
+// live deck still holds the record owed. Once hands are off the set goes on,
+// with no silence longer than a bar.
+TEST(FlowSeams, AnOwedRecordAHandTouchedLeavesNoSilence)
 {
-    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"), QStringLiteral("Zulu")},
-               {120.0, 60.0, 60.0, 60.0}, 4);
-    AppModel& app = set.app;
-    const TrackRecord& zulu = set[3];
-    ASSERT_NO_FATAL_FAILURE(mixHalfway(set));
-    app.binder().noteHandsOn();
-    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, zulu));
-    ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 30.0)) << set.log();
-    app.mixer().setCrossfader(1.0);
-    app.deck(1).playPause();
-    set.playUntil([] { return false; }, 10.0);
-    ASSERT_TRUE(heard(set, zulu)) << set.log();
-    app.binder().noteHandsOn();
-    app.deck(1).playPause();
-    ASSERT_TRUE(set.playUntil([&] { return app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 45500; }, 60.0));
-    EXPECT_LT(playWatching(set, nullptr, 30.0).longestSilence, kBar) << set.log();
+    enum class Hand { playsThenPauses, loadsItOnTheLiveDeckToo };
+    for (const Hand hand : {Hand::playsThenPauses, Hand::loadsItOnTheLiveDeckToo}) {
+        SCOPED_TRACE(int(hand));
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"),
+                    QStringLiteral("Zulu")},
+                   {120.0, 60.0, 60.0, 60.0}, 4);
+        AppModel& app = set.app;
+        const TrackRecord& zulu = set[3];
+        ASSERT_NO_FATAL_FAILURE(mixHalfway(set));
+        app.binder().noteHandsOn();
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, zulu));
+        ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 30.0)) << set.log();
+        if (hand == Hand::playsThenPauses) {
+            app.mixer().setCrossfader(1.0);
+            app.deck(1).playPause();
+            set.playUntil([] { return false; }, 10.0);
+            ASSERT_TRUE(heard(set, zulu)) << set.log();
+            app.binder().noteHandsOn();
+            app.deck(1).playPause();
+        } else {
+            ASSERT_EQ(app.transition().liveDeck(), 0);
+            app.binder().noteHandsOn();
+            ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, zulu));
+            app.binder().noteHandsOn();
+            ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, set[2]));
+        }
+        ASSERT_TRUE(set.playUntil([&] { return app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 45500; }, 60.0));
+        const Watched watched = playWatching(set, &zulu, 30.0);
+        EXPECT_LT(watched.longestSilence, kBar) << set.log();
+        if (hand == Hand::loadsItOnTheLiveDeckToo) {
+            EXPECT_EQ(watched.plays, 1) << set.log();
+        }
+    }
 }
 
 // A load (no hand) lands over the incoming deck before its record is heard,

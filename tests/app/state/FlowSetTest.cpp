@@ -482,23 +482,42 @@ TEST(FlowGaps, AMixLongerThanTheMusicLeftIsCutToIt)
 
 // With deck 1 stopped and deck 2 playing, a crossfader left in the middle or
 // near deck 1's end keeps the playing deck from full level: flow brings it in
-// and carries on from it with the queue.
+// and carries on from it with the queue, at once when its record is near its
+// end.
 TEST(FlowGaps, ThePlayingDeckIsLiveWhenTheCrossfadersDeckIsStopped)
 {
-    for (const double crossfader : {0.0, -0.9}) {
-        SCOPED_TRACE(crossfader);
+    struct Case {
+        double crossfader;
+        double from; // where Bravo plays from
+    };
+    for (const Case c : {Case{0.0, 0.0}, Case{-0.9, 0.0}, Case{-0.9, 40.0}}) {
+        SCOPED_TRACE(c.crossfader);
+        SCOPED_TRACE(c.from);
         SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {50.0, 50.0, 50.0},
                    4);
         AppModel& app = set.app;
         ASSERT_NO_FATAL_FAILURE(set.loadBoth());
-        app.mixer().setCrossfader(crossfader);
+        app.mixer().setCrossfader(c.crossfader);
         app.setQueue({set[2].id});
-        set.play(1);
+        set.play(1, c.from);
         app.setAutoQueue(true);
         ASSERT_TRUE(set.playUntil([&] { return app.mixer().crossfader() == 1.0; }, 2.0)) << set.log();
         EXPECT_TRUE(set.notes().contains(
             QStringLiteral("flow: deck 1 stopped while deck 2 plays Bravo; bringing deck 2 in")))
             << set.log();
+        // Bravo near its end: Charlie's cue is due, and comes at the next
+        // tick, not at the next second.
+        if (c.from > 0.0) {
+            EXPECT_TRUE(set.playUntil(
+                [&] {
+                    const QStringList notes = set.notes();
+                    return std::any_of(notes.begin(), notes.end(), [](const QString& l) {
+                        return l.startsWith(QStringLiteral("auto: cued Charlie"));
+                    });
+                },
+                0.25))
+                << set.log();
+        }
         ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(set[2]); }, 60.0)) << set.log();
         EXPECT_EQ(set.incoming(), std::vector<QUuid>{set[2].id}) << "Alpha, stopped on deck 1, stays out";
     }
@@ -2591,10 +2610,15 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
 // user's load stopped the outgoing deck, playing on unheard once hands were
 // off (650216); a record an output restart found at its last frame, taken
 // for one the restart cut short (650775); a stretch decoded again for another
-// rate, taken for one not yet under the deck (670127).
+// rate, taken for one not yet under the deck (670127); a record owed to the
+// room, no longer owed once a take replaced it on one deck though the other
+// deck still held it (720076); a record left playing behind the crossfader by
+// a hand's crossfade onto a deck that stood, never paused once the hand
+// played that deck (720054); the next cue, due as flow brought in a take near
+// its end, put off to the next second (730172).
 TEST(FlowSetRandom, TheSetsThatFoundFaultsPlayThrough)
 {
-    for (const unsigned seed : {120331u, 120870u, 130053u, 650216u, 650775u, 670127u}) {
+    for (const unsigned seed : {120331u, 120870u, 130053u, 650216u, 650775u, 670127u, 720054u, 720076u, 730172u}) {
         SCOPED_TRACE(seed);
         RandomUser user(seed, false, 300.0);
         ASSERT_NO_FATAL_FAILURE(user.play());
