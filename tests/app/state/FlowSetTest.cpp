@@ -1337,6 +1337,13 @@ private:
         const std::optional<TrackRecord> record = app_.library().track(id);
         return record && QFile::exists(record->path) && (!heard_.contains(id) || wanted_.contains(id));
     }
+    // The deck's play is of a record heard already in an earlier play, that
+    // no one asked for again nor touched: flow may stop it.
+    bool repeatOf(const QUuid& id, std::size_t deck) const
+    {
+        return heard_.contains(id) && !wanted_.contains(id) && !touched_.contains(id)
+            && heardSince_.value(id, -1.0) < playStart_[deck];
+    }
     bool musicLeft(int deck) const
     {
         const TrackRecord* track = onDeck(deck);
@@ -1433,6 +1440,9 @@ private:
     // How the last restart ended each deck's play, where it did not go on.
     std::array<Stop, 2> restartStop_{Stop::restart, Stop::restart};
     bool restarting_ = false;
+    // When the last device change's reloads began and ended.
+    double reloadFrom_ = -100.0;
+    std::optional<double> reloadTo_;
     double lastRestart_ = -100.0;
     // The set's first record, started through its voice before the output
     // rendered it: a restart until that render owes it its play-on.
@@ -1444,8 +1454,10 @@ private:
     // sent before the output's last render. A command numbered above it has
     // not been rendered yet.
     std::array<std::optional<std::pair<bool, std::int64_t>>, 2> asked_;
+    std::array<bool, 2> askedByHand_{}; // the last of them was a hand's
     std::int64_t sent_ = 0;
     std::int64_t renderedUpTo_ = 0;
+    std::int64_t sentAtRestart_ = 0; // the last command sent before the last restart
     // The restart's play-on of the deck starts a play sent since the last
     // render: a new play, not the old one going on.
     std::array<bool, 2> playOnStarts_{};
@@ -1481,6 +1493,14 @@ private:
     int liveSeen_ = 0;
     double liveSince_ = 0.0;
     std::int64_t stretchesAtLive_ = 0;
+    // The live deck before the last change, since when, and the stretches
+    // written by then.
+    struct LiveStart {
+        int deck = -1;
+        double since = 0.0;
+        std::int64_t stretches = 0;
+    };
+    LiveStart liveBefore_;
     bool otherAdded_ = false;
     QStringList failures_;
     int playedOut_ = 0;
@@ -1839,16 +1859,25 @@ void RandomUser::restart()
         const bool pausedSince = sentSince && !asked_[i]->first;
         const TrackRecord* track = onDeck(d);
         const bool playedSince = sentSince && asked_[i]->first && !playingNow_[i] && track;
-        const bool spliced = track && playingNow_[i] && chainOf(track->id) == chainOf(*playingNow_[i]);
+        // A stretch is a record of its own: the same record landing again is
+        // a load, as a hand's load of the record the deck plays is (seed
+        // 730148: that load, landed and not taken when a device change came,
+        // was taken for a stretch, and the deck for owed its play-on).
+        const bool spliced = track && playingNow_[i] && track->id != *playingNow_[i]
+            && chainOf(track->id) == chainOf(*playingNow_[i]);
         // The set's start, sent after its record landed, is what the deck
         // was last asked to do: it plays on from there.
         const bool started = d == 0 && startSent_ && track && track->id == *startSent_;
         const bool landed = !set_.readable(d) && !spliced && !started;
         // A deck still owed an earlier restart's play-on (its record decoding
-        // again for that output's rate), and asked for nothing since but
-        // play, keeps it through this one.
+        // again for that output's rate), and asked for nothing since that
+        // restart but play, keeps it through this one. A pause sent before
+        // that restart (a hand's, minutes earlier) is no pause since: seed
+        // 681200 took such a pause for one, and the second device change's
+        // play-on for a start of a record heard already.
+        const bool pausedSinceOwed = asked_[i] && !asked_[i]->first && asked_[i]->second > sentAtRestart_;
         const bool stillOwed = !playingNow_[i] && playsOn_[i] && track
-            && chainOf(track->id) == chainOf(*playsOn_[i]) && (!asked_[i] || asked_[i]->first)
+            && chainOf(track->id) == chainOf(*playsOn_[i]) && !pausedSinceOwed
             && app_.deck(d).loading() && app_.deck(d).loadingRecord() == track->id;
         playsOn_[i] = started                       ? startSent_
             : pausedSince || landed                 ? std::nullopt
@@ -1884,8 +1913,15 @@ void RandomUser::restart()
         const std::shared_ptr<DeckVoice> stopped = app_.deck(d).voice();
         const bool atItsEnd = playingNow_[i] && stopped
             && stopped->state().position.load() >= stopped->state().duration.load() - 0.1;
+        // A pause sent since the last render (flow's or a hand's) stops the
+        // deck as it would have on the old output: that pause's stop, charged
+        // to whoever sent it, not the restart's (seeds 710020, 720029: flow
+        // paused the deck it had faded out in the very frame of a device
+        // change, and a later mix from that deck was taken for one after a
+        // record the restart cut short).
         restartStop_[i] = landed && track && handLoadLands(d, track->id) ? Stop::hand
             : atItsEnd                                                  ? Stop::end
+            : pausedSince                                               ? (askedByHand_[i] ? Stop::hand : Stop::flow)
                                                                         : Stop::restart;
     }
     if (random_() % 3 != 0) {
@@ -1900,6 +1936,8 @@ void RandomUser::restart()
             otherAdded_ = true;
         }
         restarting_ = true;
+        reloadFrom_ = set_.played;
+        reloadTo_.reset();
         flowAtPlayOn_ = {};
         app_.audio().setDeviceUID(other ? QStringLiteral("fake.other") : QStringLiteral("fake.device"));
     } else {
@@ -1911,6 +1949,7 @@ void RandomUser::restart()
         [&] { return app_.audio().io() && app_.audio().io() != before && app_.audio().io()->running(); }));
     excusedUntil_ = set_.played + 0.5;
     lastRestart_ = set_.played;
+    sentAtRestart_ = sent_;
 }
 
 // A restart in the render right after flow sent a deck a command, or between
@@ -1934,12 +1973,27 @@ void RandomUser::maybeRestart()
 //   once it may act; a later one in the same silence is flow's own and
 //   counts;
 // - one begun at flow's first check once hands are off or flow is back on:
-//   the hand left it no earlier moment to load.
+//   the hand left it no earlier moment to load. A device change's reload
+//   under way when that check fell due moves it to the reload's end: flow
+//   loads nothing onto a deck between two states.
 void RandomUser::excuseDecode(int deck)
 {
     const double sinceHands = app_.handsOnAt().msecsTo(set_.rig.scheduler.now()) / 1000.0 - 45.0;
-    const bool firstCheck = (sinceHands >= 0.0 && sinceHands <= kCheckPeriod + 0.1)
-        || (flowOnAt_ >= 0.0 && set_.played - flowOnAt_ <= kCheckPeriod + 0.1);
+    // Seed 740285: hands came off with 1.7 s of the live take left, a device
+    // change 0.2 s later reloaded both decks for 2.3 s, and flow cued the next
+    // record onto the idle deck the moment its reload ended; the room waited
+    // for that decode, which flow could not have begun any earlier.
+    const double window = kCheckPeriod + 0.1;
+    const double reloadEnd = restarting_ ? set_.played : reloadTo_.value_or(-100.0);
+    const auto firstCheckAfter = [&](double since) {
+        if (since < 0.0)
+            return false;
+        if (set_.played >= since && set_.played - since <= window)
+            return true;
+        return reloadFrom_ >= 0.0 && since <= reloadEnd && since + window >= reloadFrom_ && set_.played >= reloadEnd
+            && set_.played - reloadEnd <= window;
+    };
+    const bool firstCheck = firstCheckAfter(set_.played - sinceHands) || firstCheckAfter(flowOnAt_);
     const bool mayAct = !handsOn() && app_.autoQueue() && set_.played > excusedUntil_ && !restarting_;
     // A load flow gave up (its file gone) leaves its first load in that
     // silence still to come; its line may have come in this very frame.
@@ -2070,6 +2124,7 @@ void RandomUser::follow()
                 flowStoppedAt_[std::size_t(deck)] = set_.played;
                 onAirAtFlowStop_[std::size_t(deck)] = onAir(deck);
                 asked_[std::size_t(deck)] = std::make_pair(false, ++sent_);
+                askedByHand_[std::size_t(deck)] = false;
             }
         if (line.startsWith(QStringLiteral("flow: gave up loading ")))
             quietLoadSeen_ = false; // see excuseDecode
@@ -2080,13 +2135,29 @@ void RandomUser::follow()
             if (const int deck = start.captured(group).toInt() - 1; deck == 0 || deck == 1) {
                 flowStartAt_[std::size_t(deck)] = set_.played;
                 asked_[std::size_t(deck)] = std::make_pair(true, ++sent_);
+                askedByHand_[std::size_t(deck)] = false;
             }
     }
     checkFlowLines(since);
     if (const int live = app_.transition().liveDeck(); live != liveSeen_) {
+        // Excused: the crossfader crossing the middle and back within flow's
+        // check period. Flow reads the live deck once a check and may not see
+        // such a crossing, so the deck live before it stays live since it
+        // first went live (seed 750139: a take-over under a mix's outgoing
+        // take threw the mix back from past half way, the crossfader stood
+        // 0.4 s on the incoming side, and the take, on air throughout, was
+        // taken for live only since). While the crossfader stands across, the
+        // later start counts.
+        const bool back = live == liveBefore_.deck && set_.played - liveSince_ <= kCheckPeriod + 0.1;
+        if (back) {
+            liveSince_ = liveBefore_.since;
+            stretchesAtLive_ = liveBefore_.stretches;
+        } else {
+            liveBefore_ = LiveStart{liveSeen_, liveSince_, stretchesAtLive_};
+            liveSince_ = set_.played;
+            stretchesAtLive_ = set_.rig.world.stretchesWritten;
+        }
         liveSeen_ = live;
-        liveSince_ = set_.played;
-        stretchesAtLive_ = set_.rig.world.stretchesWritten;
     }
     // The splice sent to deck 2 has been taken once the voice plays its length.
     if (splice_) {
@@ -2222,8 +2293,20 @@ void RandomUser::follow()
         }
         // A restart stops every deck; with flow on, flow plays on what it
         // interrupted. With flow off nothing does, and no one is to blame.
-        if (!id && playingNow_[d] && voice && voice != lastVoice_[d] && app_.autoQueue())
+        if (!id && playingNow_[d] && voice && voice != lastVoice_[d] && app_.autoQueue()) {
             stoppedBy_[d] = restartStop_[d];
+            // Flow's pause sent just before the restart is judged as one the
+            // old output rendered (below): of a record off air it takes
+            // nothing off the air; of one on air it cuts that record short.
+            if (stoppedBy_[d] == Stop::flow && !wasOnAir_[d] && !onAirAtFlowStop_[d])
+                stoppedBy_[d].reset();
+            else if (stoppedBy_[d] == Stop::flow && wasOnAir_[d] && track && !repeatOf(track->id, d))
+                fail(QStringLiteral("%1 on deck %2 left the air at %3 s of %4 s, stopped by flow before a restart")
+                         .arg(track->title)
+                         .arg(deck + 1)
+                         .arg(lastPosition_[d], 0, 'f', 1)
+                         .arg(lastDuration_[d], 0, 'f', 1));
+        }
         if (!id && playingNow_[d] && voice && voice == lastVoice_[d] && track
             && chainOf(track->id) == chainOf(*playingNow_[d])) {
             // It stopped: by its end, by flow (with a line), or by a hand.
@@ -2261,10 +2344,8 @@ void RandomUser::follow()
             // stop a record heard already that no one asked for again: that
             // play should not have been. One the user ever touched is theirs
             // to play once more, and flow cuts it short.
-            const bool repeat = heard_.contains(track->id) && !wanted_.contains(track->id)
-                && !touched_.contains(track->id) && heardSince_.value(track->id, -1.0) < playStart_[d];
             if (wasOnAir_[d] && *stoppedBy_[d] != Stop::end && *stoppedBy_[d] != Stop::hand
-                && !(flowStopped && repeat))
+                && !(flowStopped && repeatOf(track->id, d)))
                 fail(QStringLiteral("%1 on deck %2 left the air at %3 s of %4 s, stopped by %5")
                          .arg(track->title)
                          .arg(deck + 1)
@@ -2305,8 +2386,10 @@ void RandomUser::check()
         const TrackRecord* track = onDeck(deck);
         return app_.deck(deck).loading() && track && app_.deck(deck).loadingRecord() == track->id;
     };
-    if (restarting_ && !reloads(0) && !reloads(1))
+    if (restarting_ && !reloads(0) && !reloads(1)) {
         restarting_ = false;
+        reloadTo_ = set_.played;
+    }
     const bool handsOff = !handsOn();
     // A decode excused (see excuseDecode): the disk's time, not flow's, for
     // the record it was excused for. Any other decode the room waits for
@@ -2441,6 +2524,7 @@ void RandomUser::act()
             const std::optional<std::pair<bool, std::int64_t>>& was = asked_[std::size_t(deck)];
             const bool plays = was && was->second > renderedUpTo_ ? was->first : playing(app_, deck);
             asked_[std::size_t(deck)] = std::make_pair(!plays, ++sent_);
+            askedByHand_[std::size_t(deck)] = true;
         }
         app_.deck(deck).playPause();
         break;
@@ -2610,15 +2694,24 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
 // user's load stopped the outgoing deck, playing on unheard once hands were
 // off (650216); a record an output restart found at its last frame, taken
 // for one the restart cut short (650775); a stretch decoded again for another
-// rate, taken for one not yet under the deck (670127); a record owed to the
-// room, no longer owed once a take replaced it on one deck though the other
-// deck still held it (720076); a record left playing behind the crossfader by
-// a hand's crossfade onto a deck that stood, never paused once the hand
-// played that deck (720054); the next cue, due as flow brought in a take near
-// its end, put off to the next second (730172).
+// rate, taken for one not yet under the deck (670127); a hand's pause minutes
+// before two device changes, taken for one that called off the play-on the
+// first still owed (681200); flow's pause of the deck it had faded out, sent
+// in the frame of a restart, taken for a stop by the restart (710020, 720029,
+// 730251); a hand's load of the record its deck played, landed as a device
+// change came, taken for a stretch spliced under it (730148); flow's first
+// check once hands were off, put off by a device change's reload, its cue's
+// decode counted as silence flow left (740285); the crossfader across the
+// middle for 0.4 s, taken for the take on air throughout going live again
+// (750139); a record owed to the room, no longer owed once a take replaced
+// it on one deck though the other deck still held it (720076); a record left
+// playing behind the crossfader by a hand's crossfade onto a deck that stood,
+// never paused once the hand played that deck (720054); the next cue, due as
+// flow brought in a take near its end, put off to the next second (730172).
 TEST(FlowSetRandom, TheSetsThatFoundFaultsPlayThrough)
 {
-    for (const unsigned seed : {120331u, 120870u, 130053u, 650216u, 650775u, 670127u, 720054u, 720076u, 730172u}) {
+    for (const unsigned seed : {120331u, 120870u, 130053u, 650216u, 650775u, 670127u, 681200u, 710020u, 720029u,
+                                720054u, 720076u, 730148u, 730172u, 730251u, 740285u, 750139u}) {
         SCOPED_TRACE(seed);
         RandomUser user(seed, false, 300.0);
         ASSERT_NO_FATAL_FAILURE(user.play());
