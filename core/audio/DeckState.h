@@ -22,10 +22,11 @@ public:
     DeckState& operator=(const DeckState&) = delete;
 
     AtomicDouble position{0.0};     // play position, ≥ 0; lags by the time-pitch latency while in use
-    // Seconds by which every swap so far moved the playhead back (a swap hands
-    // over a buffer that continues the old one, so the same music goes on at an
-    // earlier time of the new buffer): position + swapShift runs on with the
-    // music across swaps. Read it with the position through `timeline`.
+    // Seconds by which every swap or take-over so far moved the playhead back
+    // (each hands over a buffer that continues the music heard, so the same
+    // music goes on at another time of the new buffer): position + swapShift
+    // runs on with the music across them. Read it with the position through
+    // `timeline`.
     AtomicDouble swapShift{0.0};
     AtomicDouble slipPosition{0.0}; // where playback would be without the slip diversion
     AtomicDouble duration{0.0};     // buffer length; 0 without a buffer

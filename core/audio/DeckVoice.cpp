@@ -454,18 +454,24 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         ++cueRevision_;
         break;
     }
-    case K::takeOver:
+    case K::takeOver: {
+        // The new buffer goes on from the music heard last (a take taking over
+        // the deck, the chain's next stretch): the jump to its time is no
+        // seek, so it counts with the swaps' (a mix the deck drives runs on).
+        const double heard = state_.position.load() * sr;
         loopActive_ = false;
         loopStart_ = loopEnd_ = -1.0;
         hotCues_.fill(-1.0);
         hasGrid_ = false;
         pos_ = slipPos_ = clampToBuffer(finite(c.a) ? c.a * sr : 0.0);
+        swapShift_ += heard - pos_;
         hotCueHeld_ = -1;
         playing_ = true;
         cueing_ = false;
         resetTimePitch();
         publishBufferFacts();
         break;
+    }
     case K::setGrid:
         grid_ = BeatGrid(c.a, c.b, 4);
         // A grid with a NaN first beat would turn every quantized position into

@@ -370,7 +370,8 @@ private:
     BeatGrid grid_{120.0, 0.0, 4};
     bool hasGrid_ = false;
     double pos_ = 0.0;
-    // Frames by which swaps moved pos_ back, summed (published as `swapShift`).
+    // Frames by which swaps and take-overs moved pos_ back from the music
+    // heard, summed (published as `swapShift`).
     double swapShift_ = 0.0;
     double slipPos_ = 0.0;
     bool playing_ = false;

@@ -473,54 +473,60 @@ TEST(TransitionModelTest, AMixWhoseRecordsBothPlayOutEnds)
     }
 }
 
-// A take swapped in under either deck at any point of a mix (its playhead moves
-// back by the swap's offset), with the outgoing deck playing or stopping early
+// A take swapped in under either deck at any point of a mix, or taking the
+// deck over (its playhead moves back by the swap's offset, or to the take's
+// time of the music heard), with the outgoing deck playing or stopping early
 // in the mix: the progress runs on across the swap,
 // neither back nor ahead, and the mix ends at 1 after its length of music.
 TEST(TransitionModelTest, ASwapUnderEitherDeckNeverSetsTheMixBack)
 {
     enum class Outgoing { playing, stopsEarly };
-    for (const Outgoing outgoing : {Outgoing::playing, Outgoing::stopsEarly})
-        for (const int swapped : {1, 0})
-            for (const double at : {0.1, 0.5, 0.9}) {
-                if (outgoing != Outgoing::playing && swapped == 0)
-                    continue; // a stopped deck's playhead does not drive the mix
-                SCOPED_TRACE(testing::Message() << "outgoing " << int(outgoing) << ", swap on deck " << swapped + 1
-                                                << " at " << at);
-                MixRig rig;
-                rig.transition->setStyle(TransitionStyle::fade);
-                std::vector<double> seen;
-                rig.recordProgress(seen);
-                rig.playDeck1();
-                // Deck 2 well into its record, so that a swap moves it back by the full offset.
-                rig.engine->deck(1)->send(DeckCommand::seek(12.0));
-                rig.render(64);
-                rig.transition->mix(1);
-                const auto reached = [&](double p) {
-                    return rig.kind() == Kind::mixing && rig.transition->phase().value >= p;
-                };
-                if (outgoing == Outgoing::stopsEarly) {
-                    ASSERT_TRUE(rig.runUntil([&] { return reached(0.05); }, 10));
-                    rig.deck(0).playPause();
-                }
-                ASSERT_TRUE(rig.runUntil([&] { return reached(at); }, 10));
-                const double positionBefore = rig.state(swapped).position.load();
-                DeckModel& deck = rig.deck(swapped);
-                ASSERT_TRUE(deck.swapIn(*deck.track(), deck.buffer(), deck.waveform(), 3.0));
-                rig.run(2.0 / 60.0);
-                ASSERT_LT(rig.state(swapped).position.load(), positionBefore - 2.5) << "the swap moved the playhead";
+    for (const bool takeOver : {false, true})
+        for (const Outgoing outgoing : {Outgoing::playing, Outgoing::stopsEarly})
+            for (const int swapped : {1, 0})
+                for (const double at : {0.1, 0.5, 0.9}) {
+                    if (outgoing != Outgoing::playing && swapped == 0)
+                        continue; // a stopped deck's playhead does not drive the mix
+                    SCOPED_TRACE(testing::Message() << (takeOver ? "take-over" : "swap") << ", outgoing "
+                                                    << int(outgoing) << ", on deck " << swapped + 1 << " at " << at);
+                    MixRig rig;
+                    rig.transition->setStyle(TransitionStyle::fade);
+                    std::vector<double> seen;
+                    rig.recordProgress(seen);
+                    rig.playDeck1();
+                    // Deck 2 well into its record, so that a swap moves it back by the full offset.
+                    rig.engine->deck(1)->send(DeckCommand::seek(12.0));
+                    rig.render(64);
+                    rig.transition->mix(1);
+                    const auto reached = [&](double p) {
+                        return rig.kind() == Kind::mixing && rig.transition->phase().value >= p;
+                    };
+                    if (outgoing == Outgoing::stopsEarly) {
+                        ASSERT_TRUE(rig.runUntil([&] { return reached(0.05); }, 10));
+                        rig.deck(0).playPause();
+                    }
+                    ASSERT_TRUE(rig.runUntil([&] { return reached(at); }, 10));
+                    const double positionBefore = rig.state(swapped).position.load();
+                    DeckModel& deck = rig.deck(swapped);
+                    if (takeOver)
+                        deck.takeOver(*deck.track(), deck.buffer(), *deck.waveform(), positionBefore - 3.0);
+                    else
+                        ASSERT_TRUE(deck.swapIn(*deck.track(), deck.buffer(), deck.waveform(), 3.0));
+                    rig.run(2.0 / 60.0);
+                    ASSERT_LT(rig.state(swapped).position.load(), positionBefore - 2.5)
+                        << "the swap moved the playhead";
 
-                // Whatever was left of the two bars (4 s), and a frame or two.
-                ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 4.0 * (1.0 - at) + 0.2));
-                ASSERT_FALSE(seen.empty());
-                EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
-                // No jump either way: a frame moves two bars (4 s) by a 240th.
-                for (std::size_t i = 1; i < seen.size(); ++i)
-                    EXPECT_LT(seen[i] - seen[i - 1], 2.5 / 240.0) << "at " << seen[i - 1];
-                EXPECT_EQ(seen.back(), 1.0);
-                EXPECT_EQ(rig.mixer.crossfader(), 1.0);
-                EXPECT_FALSE(rig.transition->note());
-            }
+                    // Whatever was left of the two bars (4 s), and a frame or two.
+                    ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 4.0 * (1.0 - at) + 0.2));
+                    ASSERT_FALSE(seen.empty());
+                    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+                    // No jump either way: a frame moves two bars (4 s) by a 240th.
+                    for (std::size_t i = 1; i < seen.size(); ++i)
+                        EXPECT_LT(seen[i] - seen[i - 1], 2.5 / 240.0) << "at " << seen[i - 1];
+                    EXPECT_EQ(seen.back(), 1.0);
+                    EXPECT_EQ(rig.mixer.crossfader(), 1.0);
+                    EXPECT_FALSE(rig.transition->note());
+                }
 }
 
 // A mix driven by the incoming deck, after swaps on it, across an engine
