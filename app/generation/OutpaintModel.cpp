@@ -68,6 +68,10 @@ const char* const kMixReady = "FORK OF THE MIX READY · DROP IT";
 const char* const kPickedUp = "PICKED UP WHERE IT RAN OUT";
 // An extension that finishes this close to the old take's end found it run out.
 constexpr double kRanOutMargin = 0.5;
+// A fork's take waits this long at most for deck 2's reload at a new rate,
+// looking again every step.
+constexpr double kSettleWait = 10.0;
+constexpr double kSettleStep = 0.05;
 // An extension's take starts this long before deck 2's playhead.
 constexpr double kSegmentLead = 16.0;
 // Thread-pool priorities: what the user waits for first, the take file after.
@@ -215,6 +219,9 @@ private:
     void spliced(SpliceOutcome outcome, double segmentStart, double elapsed);
     void written(Written result, TrackRecord record, TakeWork::Spliced spliced, double segmentStart);
     void handOver(const TrackRecord& record, const TakeWork::Spliced& spliced, double segmentStart);
+    // A fork's take finds deck 2 reloading: it is handed over once the
+    // reload has landed, or after `kSettleWait` as the deck then reads.
+    bool waitsForDeck2(const TrackRecord& record, const TakeWork::Spliced& spliced, double segmentStart);
     void finish();
     // The failure path; `cancelled` for the user's or the server's cancellation.
     void fail(const QString& text, bool cancelled);
@@ -234,6 +241,8 @@ private:
     QString generatedPath_;
     bool done_ = false;
     bool ended_ = false;
+    // When the hand-over first found deck 2 between two states.
+    std::optional<double> settleSince_;
     BrainStream stream_;
 };
 
@@ -483,6 +492,8 @@ void OutpaintModel::Run::handOver(const TrackRecord& record, const TakeWork::Spl
     OutpaintModel& model = *model_;
     DeckModel* deck2 = app_->decks[1];
     if (!args_.extending && !args_.mix) {
+        if (waitsForDeck2(record, spliced, segmentStart))
+            return;
         // A fork the user started lands at once, over what deck 2 holds: it
         // goes on from where deck 2 was in the same record, or drops in where
         // deck 1 plays its source. A record the room hears on deck 2 that
@@ -494,7 +505,10 @@ void OutpaintModel::Run::handOver(const TrackRecord& record, const TakeWork::Spl
         const std::optional<QUuid> source = record.outpaint ? record.outpaint->sourceID : std::nullopt;
         const bool carriedOn = deck2 && (sourceOf(deck2->track()) == source
                                          || (deck1 && idOf(deck1->track()) == source && playing(*deck1)));
-        if (deck2 && deck2->voice() && playing(*deck2) && (!args_.live || (heard && !carriedOn))) {
+        // A play sent and not yet rendered (an output restart's play-on) is
+        // the record on air going on.
+        const bool plays = deck2 && deck2->voice() && (playing(*deck2) || deck2->voice()->asked().playing);
+        if (plays && (!args_.live || (heard && !carriedOn))) {
             model.setWaitingTake(record);
             model.showNotice(QString::fromUtf8(kTakeReady));
             finish();
@@ -531,6 +545,30 @@ void OutpaintModel::Run::handOver(const TrackRecord& record, const TakeWork::Spl
         }
     }
     finish();
+}
+
+bool OutpaintModel::Run::waitsForDeck2(const TrackRecord& record, const TakeWork::Spliced& spliced,
+                                       double segmentStart)
+{
+    // Deck 2 reloading its record for a new output's rate reads as stopped
+    // at 0 though the record on air goes on once it lands: a take placed
+    // then would cut that record, parked where it began. It waits for the
+    // reload.
+    OutpaintModel& model = *model_;
+    const DeckModel* deck2 = app_->decks[1];
+    const double now = model.scheduler_.uptime();
+    if (!deck2 || !deck2->voice() || !deck2->reloading() || (settleSince_ && now - *settleSince_ >= kSettleWait))
+        return false;
+    if (!settleSince_)
+        settleSince_ = now;
+    const std::shared_ptr<Run> self = shared_from_this();
+    model.scheduler_.runAfter(kSettleStep, [self, record, spliced, segmentStart] {
+        if (self->current())
+            self->handOver(record, spliced, segmentStart);
+        else
+            self->silentExit();
+    });
+    return true;
 }
 
 void OutpaintModel::Run::finish()

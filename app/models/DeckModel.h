@@ -145,6 +145,8 @@ public:
     // it last stood, for a few renders (a reload: its decode): nothing may
     // take it for stopped, played out or done meanwhile.
     bool settling() const;
+    // Its own record decodes again, or is about to, for a new engine's rate.
+    bool reloading() const { return reloadDue_ || (loading_ && reloadLoad_); }
 
     // --- Wiring by the state root. Main thread.
     // The deck follows the library's record of its track while the analysis

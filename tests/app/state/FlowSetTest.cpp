@@ -1711,6 +1711,10 @@ void RandomUser::chain()
         chain_->left -= frame;
         if (chain_->left > 0.0)
             return;
+        // As the real chain does, a fork's take waits while deck 2's record
+        // decodes again for a new rate: it reads as stopped at 0 meanwhile.
+        if (!chain_->extending && app_.deck(1).voice() && app_.deck(1).reloading())
+            return;
         const Render done = *chain_;
         chain_.reset();
         world.phase = WorkflowLink::Phase::idle;
@@ -2725,11 +2729,13 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
 // flow brought in a take near its end, put off to the next second (730172);
 // a deck decoding its own record again for a device change's rate after the
 // browser's load over its reload failed, taken for a decode flow left the
-// room waiting on (910118).
+// room waiting on (910118); a fork's take placed over the take on air while
+// it decoded again for a device change's rate, cutting it (920011).
 TEST(FlowSetRandom, TheSetsThatFoundFaultsPlayThrough)
 {
     for (const unsigned seed : {120331u, 120870u, 130053u, 650216u, 650775u, 670127u, 681200u, 710020u, 720029u,
-                                720054u, 720076u, 730148u, 730172u, 730251u, 740285u, 750139u, 910118u}) {
+                                720054u, 720076u, 730148u, 730172u, 730251u, 740285u, 750139u, 910118u,
+                                920011u}) {
         SCOPED_TRACE(seed);
         RandomUser user(seed, false, 300.0);
         ASSERT_NO_FATAL_FAILURE(user.play());
