@@ -1121,6 +1121,13 @@ void BM_MixEngine_WorkerStallFromPlay(benchmark::State& state, int frames)
     runWorkerStall(state, frames, false, true);
 }
 
+// The worker stalls at the deck's first play and the deck is reversed during
+// the stall: it has never seen the stretcher in steady play.
+void BM_MixEngine_WorkerStallFromPlayReverse(benchmark::State& state, int frames)
+{
+    runWorkerStall(state, frames, true, true);
+}
+
 void BM_MixEngine_FixedWorkControl(benchmark::State& state) { runControl(state); }
 
 void BM_MixEngine_StopRestart(benchmark::State& state, int frames, int perBurst, const char* name, int decks = 2)
@@ -1202,6 +1209,9 @@ BENCHMARK_CAPTURE(BM_MixEngine_WorkerStallReverse, 256, 256)->Apply(onceInRealTi
 BENCHMARK_CAPTURE(BM_MixEngine_WorkerStallFromPlay, 64, 64)->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_WorkerStallFromPlay, 256, 256)->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_WorkerStallFromPlay, 1024, 1024)->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_WorkerStallFromPlayReverse, 64, 64)->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_WorkerStallFromPlayReverse, 256, 256)->Apply(onceInRealTime);
+BENCHMARK_CAPTURE(BM_MixEngine_WorkerStallFromPlayReverse, 1024, 1024)->Apply(onceInRealTime);
 BENCHMARK_CAPTURE(BM_MixEngine_Pause, 256, 256)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK_CAPTURE(BM_MixEngine_Pause, 1024, 1024)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK_CAPTURE(BM_MixEngine_Scratch, 256, 256)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();

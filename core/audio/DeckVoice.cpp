@@ -1,10 +1,13 @@
 #include "audio/DeckVoice.h"
 
+#include "audio/FlushDenormals.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <mutex>
 
 namespace zelvo {
 
@@ -1019,39 +1022,50 @@ void DeckVoice::shareAheadStart(int runs)
     aheadBehind_ = false;
 }
 
+std::optional<DeckVoice::HeldRender> DeckVoice::heldRender(int frames) const
+{
+    if (!aheadStartHeld())
+        return std::nullopt;
+    // As the hold in renderAhead sees it at a render of `frames`.
+    const std::int64_t pad = std::min<std::int64_t>(run_.pad, frames);
+    if (pad >= frames)
+        return std::nullopt; // the pad still plays through this render
+    HeldRender h;
+    h.rest = frames - pad;
+    h.span = std::max({aheadLongest_, frames, aheadSpan_});
+    h.made = ahead_->output.readableFrames(aheadGeneration_);
+    h.ready = h.made - (run_.owed + pad);
+    h.want = h.rest + std::max(h.span - frames, 0);
+    return h;
+}
+
+bool DeckVoice::holdFindsStall(const HeldRender& h) const
+{
+    // A worker that has made no more of the run's output for a horizon of
+    // the device's recent burst (two bursts: it can only work between them;
+    // one slice's horizon to make the first past the pad without bursts)
+    // has stalled, whether or not it made some before, and however lately
+    // the device burst. Once stalled in a hold, the rest of the hold, while
+    // it catches up, counts as stalled too.
+    const std::int64_t idle = h.made > run_.madeHeld ? 0 : run_.idle;
+    return run_.stalled || (h.ready < h.want && idle + h.rest > aheadHorizonFrames(h.span, sampleRate_));
+}
+
 bool DeckVoice::aheadStartReady(int frames) const
 {
     if (!aheadStartHeld())
         return true;
-    // As the hold in renderAhead sees it at a render of `frames`.
-    const std::int64_t pad = std::min<std::int64_t>(run_.pad, frames);
-    if (pad >= frames)
+    const std::optional<HeldRender> h = heldRender(frames);
+    if (!h)
         return false; // the pad still plays through this render
-    const std::int64_t rest = frames - pad;
-    const int span = std::max({aheadLongest_, frames, aheadSpan_});
-    const std::int64_t ready = ahead_->output.readableFrames(aheadGeneration_) - (run_.owed + pad);
-    const std::int64_t want = rest + std::max(span - frames, 0);
     const auto most = std::int64_t(kAheadMaxHoldSeconds * sampleRate_);
-    return run_.held >= most || (run_.held >= run_.holdLeast && ready >= want);
+    return run_.held >= most || (run_.held >= run_.holdLeast && h->ready >= h->want);
 }
 
 bool DeckVoice::aheadStartStalled(int frames) const
 {
-    if (!aheadStartHeld())
-        return false;
-    // As the hold in renderAhead sees it at a render of `frames`.
-    const std::int64_t pad = std::min<std::int64_t>(run_.pad, frames);
-    if (pad >= frames)
-        return false;
-    const std::int64_t rest = frames - pad;
-    const int piece = std::max(aheadLongest_, frames);
-    const int span = std::max(piece, aheadSpan_);
-    const std::int64_t made = ahead_->output.readableFrames(aheadGeneration_);
-    const std::int64_t ready = made - (run_.owed + pad);
-    const std::int64_t want = rest + std::max(span - frames, 0);
-    const std::int64_t idle = made > run_.madeHeld ? 0 : run_.idle;
-    return run_.stalled
-        || (ready < want && idle + rest > aheadHorizonFrames(span, sampleRate_));
+    const std::optional<HeldRender> h = heldRender(frames);
+    return h && holdFindsStall(*h);
 }
 
 bool DeckVoice::enableRenderAhead()
@@ -1063,7 +1077,76 @@ bool DeckVoice::enableRenderAhead()
     ahead_ = std::make_unique<Ahead>(maxFrames_);
     run_.restart = true;
     usedTimePitch_ = false;
+    // A deck that has to go on without its worker before the worker has
+    // seen the unit in steady play still turns after what the unit holds.
+    ahead_->unitHold.store(unitHoldAtSetUp(), std::memory_order_relaxed);
     return true;
+}
+
+double DeckVoice::unitHoldAtSetUp()
+{
+    // The same for every unit of the kind (told by its latency) at a sample
+    // rate: measured once.
+    struct Known {
+        double sampleRate;
+        int maxFrames;
+        double latency;
+        double hold;
+    };
+    static std::mutex lock;
+    static std::vector<Known> known;
+    const std::lock_guard<std::mutex> guard(lock);
+    for (const Known& k : known)
+        if (k.sampleRate == sampleRate_ && k.maxFrames == maxFrames_ && k.latency == timePitchLatencyFrames_)
+            return k.hold;
+    // Key-locked decks play a few percent either side of their tracks' own
+    // tempo, where the unit holds more than at the track's own speed.
+    const double mean = 0.5 * (measureUnitHold(0.94f) + measureUnitHold(1.06f));
+    const double hold = std::isfinite(mean) ? std::max(mean, 0.0) : 0.0;
+    known.push_back({sampleRate_, maxFrames_, timePitchLatencyFrames_, hold});
+    return hold;
+}
+
+double DeckVoice::measureUnitHold(float rate)
+{
+    // A run of the unit as the worker makes one, in slices of 256 frames on
+    // music-like input. What it holds rises and falls with its hops: the
+    // mean is taken over several of them past the run's start.
+    HostedUnit& unit = *timePitch_;
+    const FlushDenormals flush; // as the worker runs the unit
+    constexpr int kSlice = 256;
+    unit.reset();
+    unit.set(units::kTimePitchRate, rate);
+    unit.set(units::kTimePitchPitch, 0.0f);
+    std::vector<float> inLeft(static_cast<std::size_t>(maxFrames_)), inRight(static_cast<std::size_t>(maxFrames_));
+    std::vector<float> outLeft(static_cast<std::size_t>(kSlice)), outRight(static_cast<std::size_t>(kSlice));
+    const auto from = std::int64_t(0.1 * sampleRate_);
+    const auto to = std::int64_t(0.4 * sampleRate_);
+    const double budget = double(kSlice) * 33.0 + 4.0 * double(maxFrames_) + 16384.0;
+    double fed = 0.0;
+    double holds = 0.0;
+    int counted = 0;
+    std::int64_t t = 0;
+    for (std::int64_t out = 0; out < to; out += kSlice) {
+        for (double slice = 0.0; unit.readyFrames() < kSlice && slice < budget;) {
+            const int need = std::clamp(unit.inputRequired(), 1, maxFrames_);
+            for (std::size_t i = 0; i < std::size_t(need); ++i, ++t) {
+                const double x = double(t);
+                inLeft[i] = float(0.3 * std::sin(x * 0.031) + 0.2 * std::sin(x * 0.0071));
+                inRight[i] = float(0.3 * std::sin(x * 0.027) - 0.1 * std::sin(x * 0.19));
+            }
+            unit.feed(need, inLeft.data(), inRight.data());
+            fed += need;
+            slice += need;
+        }
+        unit.retrieve(std::min(kSlice, unit.readyFrames()), outLeft.data(), outRight.data());
+        if (out >= from) {
+            holds += fed - double(out + kSlice) * double(rate);
+            ++counted;
+        }
+    }
+    unit.reset();
+    return counted > 0 ? holds / counted : 0.0;
 }
 
 void DeckVoice::disableRenderAhead()
@@ -1207,37 +1290,33 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         // in, the run waits in silence and starts that much later: renders
         // that come back to back (a device opening, catching up) leave the
         // worker no time, and missing output now would cut the music.
-        const int rest = frames - pad;
-        const std::int64_t ready = a.output.readableFrames(aheadGeneration_) - run_.owed;
-        const std::int64_t want = rest + std::max(run_.holdSpan - frames, 0);
+        HeldRender h;
+        h.rest = frames - pad;
+        h.span = run_.holdSpan;
+        h.made = a.output.readableFrames(aheadGeneration_);
+        h.ready = h.made - run_.owed;
+        h.want = h.rest + std::max(run_.holdSpan - frames, 0);
+        const int rest = int(h.rest);
         const auto most = std::int64_t(kAheadMaxHoldSeconds * sampleRate_);
-        if ((run_.held < run_.holdLeast || ready < want || run_.partnersWait) && run_.held < most) {
+        if ((run_.held < run_.holdLeast || h.ready < h.want || run_.partnersWait) && run_.held < most) {
             std::memset(left + pad, 0, sizeof(float) * std::size_t(rest));
             std::memset(right + pad, 0, sizeof(float) * std::size_t(rest));
-            // A worker that has made no more of the run's output for a
-            // horizon of the device's recent burst (two bursts: it can only
-            // work between them; one slice's horizon to make the first past
-            // the pad without bursts) has stalled, whether or not it made
-            // some before, and however lately the device burst: the time
-            // it held the run past the start shared with others passes as
-            // for output missed, so the deck starts on time, in silence, and
-            // what the worker makes of that time is skipped. The start pad's
-            // time has passed as well, and so does the rest of the hold
-            // while the worker catches up. A worker that keeps making some,
-            // only slower, starts the run later. Runs started together stay
-            // in step: a stall on any of them passes the time for all.
-            const std::int64_t made = a.output.readableFrames(aheadGeneration_);
-            if (made > run_.madeHeld) {
-                run_.madeHeld = made;
+            // A stalled worker (`holdFindsStall`): the time it held the run
+            // past the start shared with others passes as for output
+            // missed, so the deck starts on time, in silence, and what the
+            // worker makes of that time is skipped. The start pad's time has
+            // passed as well, and so does the rest of the hold while the
+            // worker catches up. A worker that keeps making some, only
+            // slower, starts the run later. Runs started together stay in
+            // step: a stall on any of them passes the time for all.
+            run_.stalled = run_.partnersWait ? run_.partnersStalled : holdFindsStall(h);
+            if (h.made > run_.madeHeld) {
+                run_.madeHeld = h.made;
                 run_.idle = 0;
             }
-            run_.stalled = run_.partnersWait ? run_.partnersStalled
-                                             : run_.stalled
-                    || (ready < want && run_.idle + rest > aheadHorizonFrames(run_.holdSpan, sampleRate_));
-            const bool stalled = run_.stalled;
             run_.idle += rest;
             std::int64_t passing = 0;
-            if (stalled) {
+            if (run_.stalled) {
                 passing = std::max<std::int64_t>(run_.held + rest - run_.holdLeast - run_.passed, 0);
                 if (run_.passed == 0 && run_.missed == 0 && !run_.behind) {
                     run_.missed = run_.owed;
@@ -1253,7 +1332,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             a.lateFrames.fetch_add(rest, std::memory_order_relaxed);
             // Runs starting together wait for each other first: only a hold
             // past that finds the worker behind.
-            aheadBehind_ = run_.held > run_.holdLeast && ready < want;
+            aheadBehind_ = run_.held > run_.holdLeast && h.ready < h.want;
             return;
         }
         run_.holding = false;

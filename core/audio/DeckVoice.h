@@ -254,6 +254,12 @@ private:
     bool diversionActive() const;
     void slipBookkeeping(bool divertedBefore);
     void resetTimePitch();
+    // The input the time-pitch unit holds in steady play once it has made a
+    // slice's output (besides its latency): at `rate`, measured on a run of
+    // its own (`measureUnitHold`, which leaves the unit reset), and as the
+    // render-ahead path starts with it. Main thread, while nothing renders.
+    double measureUnitHold(float rate);
+    double unitHoldAtSetUp();
     void start();
     // Stops the deck where the sound is (pause, play pressed while playing):
     // the read head moves back to what was heard, and the time-pitch unit's
@@ -305,6 +311,22 @@ private:
     bool endHeard() const;
     void stopAtEnd();
     int startPadFor(int runs) const;
+    // A render that holds its run past the pad: the frames it holds, the
+    // device's burst it counts with, the run's output made so far, how much
+    // of it is ready past what is owed, and how much the render wants ready.
+    struct HeldRender {
+        std::int64_t rest = 0;
+        int span = 1;
+        std::int64_t made = 0;
+        std::int64_t ready = 0;
+        std::int64_t want = 0;
+    };
+    // The hold a render of `frames` would find before it renders; none when
+    // the run does not hold past its pad in it. Audio thread.
+    std::optional<HeldRender> heldRender(int frames) const;
+    // Whether such a render finds the worker stalled on the held run. Audio
+    // thread.
+    bool holdFindsStall(const HeldRender& held) const;
     void publish(float peakL, float peakR);
     void renderAhead(int frames, float* left, float* right, float rate, float pitch);
     // Leaves the current unit run: the worker drops its queued input and requests.

@@ -584,6 +584,34 @@ TEST(RenderAheadStartStop, AQuickTurnAndBackAsAStallBeginsLeavesTheDeckWhereTheA
         }
 }
 
+TEST(RenderAheadStartStop, ADeckPlayedAsItsWorkerStallsThenReversedTurnsWhereTheAudioThreadsDoes)
+{
+    // The worker stalls as the deck is first played, having made only the
+    // run's first renders, so it has never seen the stretcher in steady play;
+    // the DJ reverses the deck while it is gone. The deck goes on without
+    // the worker as the audio thread's stretcher would, holding what that
+    // one holds, so once the worker is back the deck is where the same deck
+    // on the audio thread is, within one render and the change of what the
+    // stretcher holds.
+    const TrackBufferRef track = rampBuffer(std::int64_t(8.0 * kRate), kRate, 1e-5f);
+    for (int block : {64, 256, 1024})
+        for (double stall : {0.4, 1.0}) {
+            SCOPED_TRACE(testing::Message() << "block " << block << ", stall " << stall << " s");
+            const int gone = int(stall * kRate) / block;
+            const int after = int(0.4 * kRate) / block;
+            const AcrossStall run = acrossAStall(
+                track, block, 4.0, 1, gone, after,
+                [&](DeckVoice& voice, int k) {
+                    if (k == 1 + gone / 2)
+                        sendOk(voice, DeckCommand::reverse(true));
+                },
+                gone / 4, gone / 2);
+            ASSERT_LT(run.hops, 0.02) << "what the stretcher holds changes by a hop at most";
+            EXPECT_NEAR(run.path[1].position, run.path[0].position, block / kRate + run.hops)
+                << "the deck came back off time";
+        }
+}
+
 TEST(RenderAheadStartStop, ATempoOfZeroDuringAStallCostsSilenceNeverTime)
 {
     // The tempo fader's wide range brought to its bottom (tempo 0) while the
