@@ -1760,13 +1760,15 @@ void RandomUser::chain()
 }
 
 // The fork's take lands on deck 2, parked at its cue: the deck's record is
-// replaced unless it plays (then the take would wait for the user, which the
-// set does without).
+// replaced unless it plays or has been asked to (then the take would wait for
+// the user, which the set does without).
 void RandomUser::placeTake(const TrackRecord& source)
 {
     DeckModel& deck2 = app_.deck(1);
     const std::shared_ptr<DeckVoice> voice = deck2.voice();
-    if (!voice || playing(app_, 1) || !source.grid)
+    // A play sent and not yet rendered (a restart's play-on) is deck 2
+    // playing, as the real chain reads it.
+    if (!voice || playing(app_, 1) || voice->asked().playing || !source.grid)
         return;
     QString path;
     const TrackBufferRef audio = takeAudio(source.grid->bpm, voice->sampleRate(), &path);
