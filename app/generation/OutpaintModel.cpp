@@ -68,8 +68,8 @@ const char* const kMixReady = "FORK OF THE MIX READY · DROP IT";
 const char* const kPickedUp = "PICKED UP WHERE IT RAN OUT";
 // An extension that finishes this close to the old take's end found it run out.
 constexpr double kRanOutMargin = 0.5;
-// A fork's take waits this long at most for deck 2's reload at a new rate,
-// looking again every step.
+// A fork's take waits this long at most for deck 2's reload at a new rate and
+// its play-on, looking again every step.
 constexpr double kSettleWait = 10.0;
 constexpr double kSettleStep = 0.05;
 // An extension's take starts this long before deck 2's playhead.
@@ -219,8 +219,9 @@ private:
     void spliced(SpliceOutcome outcome, double segmentStart, double elapsed);
     void written(Written result, TrackRecord record, TakeWork::Spliced spliced, double segmentStart);
     void handOver(const TrackRecord& record, const TakeWork::Spliced& spliced, double segmentStart);
-    // A fork's take finds deck 2 reloading: it is handed over once the
-    // reload has landed, or after `kSettleWait` as the deck then reads.
+    // A fork's take finds deck 2 reloading, or its play not yet rendered: it
+    // is handed over once the deck has settled, or after `kSettleWait` as the
+    // deck then reads.
     bool waitsForDeck2(const TrackRecord& record, const TakeWork::Spliced& spliced, double segmentStart);
     void finish();
     // The failure path; `cancelled` for the user's or the server's cancellation.
@@ -507,7 +508,9 @@ void OutpaintModel::Run::handOver(const TrackRecord& record, const TakeWork::Spl
                                          || (deck1 && idOf(deck1->track()) == source && playing(*deck1)));
         // A play sent and not yet rendered (an output restart's play-on) is
         // the record on air going on.
-        const bool plays = deck2 && deck2->voice() && (playing(*deck2) || deck2->voice()->asked().playing);
+        // So is a reload still under way once the wait for it has ended.
+        const bool plays = deck2 && deck2->voice()
+            && (playing(*deck2) || deck2->voice()->asked().playing || deck2->reloading());
         if (plays && (!args_.live || (heard && !carriedOn))) {
             model.setWaitingTake(record);
             model.showNotice(QString::fromUtf8(kTakeReady));
@@ -551,13 +554,18 @@ bool OutpaintModel::Run::waitsForDeck2(const TrackRecord& record, const TakeWork
                                        double segmentStart)
 {
     // Deck 2 reloading its record for a new output's rate reads as stopped
-    // at 0 though the record on air goes on once it lands: a take placed
-    // then would cut that record, parked where it began. It waits for the
-    // reload.
+    // at 0 though the record on air goes on once it lands, and so does a
+    // deck whose play (a restart's play-on) is sent and not yet rendered: a
+    // take placed then would cut that record, or start from 0 what goes on
+    // from where deck 2 is. It waits for the reload, then until its buffer
+    // is taken and played.
     OutpaintModel& model = *model_;
     const DeckModel* deck2 = app_->decks[1];
     const double now = model.scheduler_.uptime();
-    if (!deck2 || !deck2->voice() || !deck2->reloading() || (settleSince_ && now - *settleSince_ >= kSettleWait))
+    if (!deck2 || !deck2->voice() || (settleSince_ && now - *settleSince_ >= kSettleWait))
+        return false;
+    const bool playSent = deck2->voice()->asked().playing && !playing(*deck2);
+    if (!deck2->reloading() && !playSent && !(settleSince_ && deck2->settling()))
         return false;
     if (!settleSince_)
         settleSince_ = now;

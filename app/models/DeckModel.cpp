@@ -145,11 +145,13 @@ void DeckModel::landDecode(const TrackRecord& record, Decoded decoded, std::uint
         startDecode(record, v->sampleRate(), generation, std::move(done));
         return;
     }
-    if (!decoded.buffer && track_ && buffer_ && v
+    if (!decoded.buffer && track_ && buffer_ && v && !(reloadLoad_ && record.id == track_->id)
         && std::abs(buffer_->sampleRate - v->sampleRate()) > kRateTolerance) {
         // The failed load came in place of decoding the deck's own record again
         // for a new output rate: the deck keeps that record, so decode it now,
-        // or the deck would hold nothing its voice can play.
+        // or the deck would hold nothing its voice can play. That decode's own
+        // failure (its file gone) ends there, with its message: tried again it
+        // would fail again, for good.
         setError(decoded.error);
         const std::uint64_t again = ++generation_;
         loadingRecord_ = track_->id;

@@ -461,13 +461,15 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         // The new buffer goes on from the music heard last (a take taking over
         // the deck, the chain's next stretch): the jump to its time is no
         // seek, so it counts with the swaps' (a mix the deck drives runs on).
-        const double heard = state_.position.load() * sr;
+        // The music heard is the position and shift last published: a swap or
+        // take-over earlier in this render has moved neither yet.
+        const double music = (state_.position.load() + state_.swapShift.load()) * sr;
         loopActive_ = false;
         loopStart_ = loopEnd_ = -1.0;
         hotCues_.fill(-1.0);
         hasGrid_ = false;
         pos_ = slipPos_ = clampToBuffer(finite(c.a) ? c.a * sr : 0.0);
-        swapShift_ += heard - pos_;
+        swapShift_ = music - pos_;
         hotCueHeld_ = -1;
         playing_ = true;
         cueing_ = false;

@@ -501,49 +501,71 @@ TEST_F(Run, AWaitingTakeWaitsThroughAnOutputRestart)
 
 // A live fork lands while deck 2's record, heard, decodes again for a new
 // output's rate: the deck reads as stopped at 0 until the reload lands and
-// the record plays on. The take waits for the reload, then for the deck to
-// stop as it would have; it never takes the record's place meanwhile.
+// the record plays on. The take waits for the reload and the play-on, then
+// does as it would have: behind a record it does not carry on, it waits for
+// the deck to stop; over an earlier take of its source, it goes on from there.
+// It never takes the record's place meanwhile, nor starts from 0.
 TEST_F(Run, ALiveForkLandingWhileDeck2ReloadsWaitsForTheReload)
 {
-    start();
-    const TrackRecord other = w->rig.drumTrack(QStringLiteral("Other"), 60.0);
-    w->rig.load(1, other);
-    DeckModel& deck2 = w->rig.deck(1);
-    deck2.playPause();
-    w->rig.render(64);
-    std::atomic<bool> held{true};
-    deck2.setDecoder([&held](const QString& path, double rate) {
-        while (held.load())
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return AudioFileIO::decode(std::filesystem::path(path.toStdString()), rate);
-    });
-    const double at = w->rig.state(1).position.load();
-    w->rig.rebuildEngine(44100.0);
-    ASSERT_TRUE(deck2.reloading());
-    w->forkDeck1(6.0, true);
-    const auto takeWritten = [&] {
-        const std::vector<TrackRecord>& tracks = w->rig.library->tracks();
-        return std::any_of(tracks.begin(), tracks.end(), [&](const TrackRecord& t) {
-            return t.outpaint && t.outpaint->sourceID == source.id;
+    for (const bool carried : {false, true}) {
+        SCOPED_TRACE(carried ? "an earlier take of the source" : "another record");
+        start();
+        const TrackRecord other = carried ? w->addTake(source, 2.0, w->rig.clock.now(), std::nullopt, 40.0)
+                                          : w->rig.drumTrack(QStringLiteral("Other"), 60.0);
+        w->rig.load(1, other);
+        DeckModel& deck2 = w->rig.deck(1);
+        deck2.playPause();
+        w->rig.render(64);
+        w->rig.run(1.0);
+        std::atomic<bool> held{true};
+        deck2.setDecoder([&held](const QString& path, double rate) {
+            while (held.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return AudioFileIO::decode(std::filesystem::path(path.toStdString()), rate);
         });
-    };
-    ASSERT_TRUE(StandInBrain::spinUntil(takeWritten, 30.0));
-    StandInBrain::spinUntil([] { return false; }, 0.3); // a misplaced take would land meanwhile
-    ASSERT_TRUE(deck2.track());
-    EXPECT_EQ(deck2.track()->id, other.id) << "the reloading record is not replaced";
+        const double at = w->rig.state(1).position.load();
+        w->rig.rebuildEngine(44100.0);
+        ASSERT_TRUE(deck2.reloading());
+        w->forkDeck1(6.0, true);
+        const auto takeWritten = [&] {
+            const std::vector<TrackRecord>& tracks = w->rig.library->tracks();
+            return std::any_of(tracks.begin(), tracks.end(), [&](const TrackRecord& t) {
+                return t.outpaint && t.outpaint->sourceID == source.id && t.id != other.id;
+            });
+        };
+        ASSERT_TRUE(StandInBrain::spinUntil(takeWritten, 30.0));
+        const auto advance = [&](double seconds) {
+            for (double t = 0.0; t < seconds - 1e-9; t += 0.05) {
+                w->rig.clock.advance(0.05);
+                QCoreApplication::processEvents();
+            }
+        };
+        advance(0.3); // a misplaced take would land meanwhile
+        ASSERT_TRUE(deck2.track());
+        EXPECT_EQ(deck2.track()->id, other.id) << "the reloading record is not replaced";
 
-    held = false;
-    ASSERT_TRUE(StandInBrain::spinUntil([&] { return !deck2.loading(); }, 10.0));
-    w->rig.render(64);
-    deck2.voice()->send(DeckCommand::seek(at)); // the play-on, as the application sends it
-    deck2.voice()->send(DeckCommand::play());
-    w->rig.clock.advance(0.1);
-    QCoreApplication::processEvents();
-    w->rig.render(512);
-    ASSERT_TRUE(w->settle());
-    EXPECT_EQ(deck2.track()->id, other.id) << "the record on air goes on";
-    EXPECT_TRUE(w->rig.state(1).playing.load());
-    EXPECT_TRUE(w->model->waitingTake());
+        held = false;
+        ASSERT_TRUE(StandInBrain::spinUntil([&] { return !deck2.loading(); }, 10.0));
+        w->rig.render(64);
+        deck2.voice()->send(DeckCommand::seek(at)); // the play-on, as the application sends it
+        deck2.voice()->send(DeckCommand::play());
+        advance(0.1); // looked at before the play-on is rendered
+        w->rig.render(512);
+        advance(0.1);
+        w->rig.render(512);
+        advance(0.1);
+        ASSERT_TRUE(w->settle());
+        w->rig.render(512);
+        EXPECT_TRUE(w->rig.state(1).playing.load());
+        if (carried) {
+            EXPECT_NE(deck2.track()->id, other.id) << "the take goes on from the earlier one";
+            EXPECT_GT(w->rig.state(1).position.load(), 0.5) << "from where the music was, not from 0";
+        } else {
+            EXPECT_EQ(deck2.track()->id, other.id) << "the record on air goes on";
+            EXPECT_TRUE(w->model->waitingTake());
+        }
+        held = false;
+    }
 }
 
 } // namespace

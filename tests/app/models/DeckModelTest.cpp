@@ -9,6 +9,7 @@
 #include "library/AudioFileIO.h"
 
 #include <QFile>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <gtest/gtest.h>
@@ -711,4 +712,19 @@ TEST(DeckModelTest, AFailedLoadOverAReloadForANewRateKeepsTheRecordPlayable)
     EXPECT_DOUBLE_EQ(deck.buffer()->sampleRate, 44100.0);
     EXPECT_TRUE(rig.state(0).loaded.load());
     EXPECT_NEAR(rig.state(0).duration.load(), 4.0, 0.01);
+
+    // The record's own file gone before the next change of rate: that reload
+    // fails once, with its message, and is not tried again and again.
+    std::atomic<int> decodes{0};
+    deck.setDecoder([&decodes](const QString&, double) {
+        ++decodes;
+        return TrackBufferRef();
+    });
+    rig.rebuildEngine(48000.0);
+    ASSERT_TRUE(spinUntil([&] { return deck.loading(); })) << "no reload began";
+    ASSERT_TRUE(spinUntil([&] { return !deck.loading(); })) << "the reload never ended";
+    spinUntil([] { return false; }, 0.2);
+    EXPECT_EQ(decodes.load(), 1);
+    EXPECT_FALSE(deck.loading());
+    EXPECT_TRUE(deck.error());
 }

@@ -475,20 +475,21 @@ TEST(TransitionModelTest, AMixWhoseRecordsBothPlayOutEnds)
 
 // A take swapped in under either deck at any point of a mix, or taking the
 // deck over (its playhead moves back by the swap's offset, or to the take's
-// time of the music heard), with the outgoing deck playing or stopping early
-// in the mix: the progress runs on across the swap,
+// time of the music heard), or both in one render, with the outgoing deck
+// playing or stopping early in the mix: the progress runs on across the swap,
 // neither back nor ahead, and the mix ends at 1 after its length of music.
 TEST(TransitionModelTest, ASwapUnderEitherDeckNeverSetsTheMixBack)
 {
     enum class Outgoing { playing, stopsEarly };
-    for (const bool takeOver : {false, true})
+    enum class Splice { swap, takeOver, both };
+    for (const Splice splice : {Splice::swap, Splice::takeOver, Splice::both})
         for (const Outgoing outgoing : {Outgoing::playing, Outgoing::stopsEarly})
             for (const int swapped : {1, 0})
                 for (const double at : {0.1, 0.5, 0.9}) {
                     if (outgoing != Outgoing::playing && swapped == 0)
                         continue; // a stopped deck's playhead does not drive the mix
-                    SCOPED_TRACE(testing::Message() << (takeOver ? "take-over" : "swap") << ", outgoing "
-                                                    << int(outgoing) << ", on deck " << swapped + 1 << " at " << at);
+                    SCOPED_TRACE(testing::Message() << "splice " << int(splice) << ", outgoing " << int(outgoing)
+                                                    << ", on deck " << swapped + 1 << " at " << at);
                     MixRig rig;
                     rig.transition->setStyle(TransitionStyle::fade);
                     std::vector<double> seen;
@@ -508,10 +509,12 @@ TEST(TransitionModelTest, ASwapUnderEitherDeckNeverSetsTheMixBack)
                     ASSERT_TRUE(rig.runUntil([&] { return reached(at); }, 10));
                     const double positionBefore = rig.state(swapped).position.load();
                     DeckModel& deck = rig.deck(swapped);
-                    if (takeOver)
-                        deck.takeOver(*deck.track(), deck.buffer(), *deck.waveform(), positionBefore - 3.0);
-                    else
+                    if (splice != Splice::takeOver) {
                         ASSERT_TRUE(deck.swapIn(*deck.track(), deck.buffer(), deck.waveform(), 3.0));
+                    }
+                    if (splice != Splice::swap) // the same music 3 s on in the buffer: at the swap's, 3 s back again
+                        deck.takeOver(*deck.track(), deck.buffer(), *deck.waveform(),
+                                      positionBefore - (splice == Splice::both ? 6.0 : 3.0));
                     rig.run(2.0 / 60.0);
                     ASSERT_LT(rig.state(swapped).position.load(), positionBefore - 2.5)
                         << "the swap moved the playhead";
