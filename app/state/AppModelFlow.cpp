@@ -450,10 +450,13 @@ void AppModel::flowDeckLoadedAgain(int deck)
 {
     // Loaded again onto the deck that held it (a record the user wants to
     // hear again, put back by hand): as a record loaded there after it was on
-    // air, it may come in again. Flow's own cue is not the user's choice.
+    // air, it may come in again, and a request for it is put on a deck by
+    // hand as a load elsewhere puts it. Flow's own cue is not the user's
+    // choice.
     const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
     if (!track || landedOn_[std::size_t(deck)] != track->id || flowLoads(track->id, deck))
         return;
+    ledger_.endRequest(track->id);
     ledger_.clearOnAir(track->id);
 }
 

@@ -2732,12 +2732,16 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
 // a deck decoding its own record again for a device change's rate after the
 // browser's load over its reload failed, taken for a decode flow left the
 // room waiting on (910118); a fork's take placed over the take on air while
-// it decoded again for a device change's rate, cutting it (920011).
+// it decoded again for a device change's rate, cutting it (920011); a hand's
+// load of the record a mix brought in, queued again once heard, over that
+// deck, landing after the mix completed: owed to the room yet still
+// standing requested, it neither played nor let the set go on, and the room
+// stayed silent for good (960091).
 TEST(FlowSetRandom, TheSetsThatFoundFaultsPlayThrough)
 {
     for (const unsigned seed : {120331u, 120870u, 130053u, 650216u, 650775u, 670127u, 681200u, 710020u, 720029u,
                                 720054u, 720076u, 730148u, 730172u, 730251u, 740285u, 750139u, 910118u,
-                                920011u}) {
+                                920011u, 960091u}) {
         SCOPED_TRACE(seed);
         RandomUser user(seed, false, 300.0);
         ASSERT_NO_FATAL_FAILURE(user.play());
