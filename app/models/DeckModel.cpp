@@ -87,11 +87,13 @@ void DeckModel::load(const TrackRecord& record, std::function<void()> done)
     reloadLoad_ = false;
     setLoading(true);
     setError(std::nullopt);
-    startDecode(record, v->sampleRate(), generation, std::move(done));
+    pendingRecord_ = record;
+    pendingDone_ = std::make_shared<LoadDone>(LoadDone{std::move(done), generation});
+    startDecode(record, v->sampleRate(), generation, pendingDone_);
 }
 
 void DeckModel::startDecode(const TrackRecord& record, double sampleRate, std::uint64_t generation,
-                            std::function<void()> done)
+                            std::shared_ptr<LoadDone> done)
 {
     QPointer<DeckModel> self(this);
     Decoder decoder = decoder_;
@@ -115,8 +117,8 @@ void DeckModel::startDecode(const TrackRecord& record, double sampleRate, std::u
              done = std::move(done)]() mutable {
                 if (self)
                     self->landDecode(record, std::move(decoded), generation, std::move(done));
-                else if (done)
-                    done();
+                else if (done && done->call && done->generation == generation)
+                    done->call();
             },
             Qt::QueuedConnection);
     };
@@ -125,11 +127,16 @@ void DeckModel::startDecode(const TrackRecord& record, double sampleRate, std::u
 }
 
 void DeckModel::landDecode(const TrackRecord& record, Decoded decoded, std::uint64_t generation,
-                           std::function<void()> done)
+                           std::shared_ptr<LoadDone> done)
 {
-    auto finish = [&done] {
-        if (done)
-            done();
+    // A decode begun again at a new engine's rate took the load's completion
+    // with it: this older one calls nothing.
+    auto finish = [&done, generation] {
+        if (done && done->call && done->generation == generation) {
+            const std::function<void()> call = std::move(done->call);
+            done->call = {};
+            call();
+        }
     };
     if (generation != generation_) {
         // A newer load, install or take-over came after this one: it wins.
@@ -156,7 +163,9 @@ void DeckModel::landDecode(const TrackRecord& record, Decoded decoded, std::uint
         const std::uint64_t again = ++generation_;
         loadingRecord_ = track_->id;
         reloadLoad_ = true;
-        startDecode(*track_, v->sampleRate(), again, {});
+        pendingRecord_ = *track_;
+        pendingDone_ = std::make_shared<LoadDone>(LoadDone{{}, again});
+        startDecode(*track_, v->sampleRate(), again, pendingDone_);
         finish();
         return;
     }
@@ -338,6 +347,14 @@ void DeckModel::attach(const std::shared_ptr<DeckVoice>& voice, bool reloadAudio
     // A new voice counts its own cue changes from 0 and publishes empty cues
     // until it has applied what we send: never harvest that over the record.
     takeCueRevision();
+    // A load still pending begins its decode again at once at the new rate,
+    // keeping its completion: waiting for the old rate's decode to land first
+    // would keep the room waiting for two decodes.
+    if (reloadAudio && voice && loading_ && pendingRecord_ && pendingDone_ && pendingDone_->generation == generation_) {
+        const std::uint64_t again = ++generation_;
+        pendingDone_->generation = again;
+        startDecode(*pendingRecord_, voice->sampleRate(), again, pendingDone_);
+    }
     if (!track_)
         return;
     if (!reloadAudio && buffer_) {
@@ -347,11 +364,11 @@ void DeckModel::attach(const std::shared_ptr<DeckVoice>& voice, bool reloadAudio
             setError(QString::fromUtf8(kDeckBusy));
         return;
     }
-    // Decode again at the new engine's rate, once attach has returned. A load
-    // still pending decodes again by itself when it lands at the old rate, and a
-    // newer choice of track must not be replaced by this reload.
-    const std::uint64_t generation = generation_;
+    // Decode again at the new engine's rate, once attach has returned, unless a
+    // load is pending (begun again above): a newer choice of track must not be
+    // replaced by this reload.
     const bool pending = loading_;
+    const std::uint64_t generation = generation_;
     reloadDue_ = !pending;
     QMetaObject::invokeMethod(
         this,

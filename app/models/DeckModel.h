@@ -280,9 +280,18 @@ private:
         QString error;
     };
 
+    // What a load calls once it has landed, failed or been superseded. A load
+    // begun again at a new engine's rate hands it to its newer decode: only
+    // the decode of `generation` calls it.
+    struct LoadDone {
+        std::function<void()> call;
+        std::uint64_t generation = 0;
+    };
+
     void startDecode(const TrackRecord& record, double sampleRate, std::uint64_t generation,
-                     std::function<void()> done);
-    void landDecode(const TrackRecord& record, Decoded decoded, std::uint64_t generation, std::function<void()> done);
+                     std::shared_ptr<LoadDone> done);
+    void landDecode(const TrackRecord& record, Decoded decoded, std::uint64_t generation,
+                    std::shared_ptr<LoadDone> done);
     void supersedeLoads();
     // What the deck shows of its track, kept to put back when a hand-over fails.
     struct Shown {
@@ -368,6 +377,9 @@ private:
     bool reloadDue_ = false;
     // The newest load is the deck's own reload.
     bool reloadLoad_ = false;
+    // The record the newest load decodes, and what it calls once landed.
+    std::optional<TrackRecord> pendingRecord_;
+    std::shared_ptr<LoadDone> pendingDone_;
     // The timeline writes from which the attached voice has rendered.
     std::int64_t renderedFrom_ = 0;
     mutable Reading lastReading_;

@@ -219,13 +219,17 @@ std::optional<double> TransitionModel::outgoingMusicLeft(int to) const
 
 double TransitionModel::musicLeftOutgoing(int to) const
 {
-    const int from = 1 - to;
-    const DeckModel& outgoing = *links_->decks[std::size_t(from)];
-    const std::shared_ptr<DeckVoice> v = outgoing.voice();
+    return musicLeftOn(1 - to);
+}
+
+double TransitionModel::musicLeftOn(int deck) const
+{
+    const DeckModel& model = *links_->decks[std::size_t(deck)];
+    const std::shared_ptr<DeckVoice> v = model.voice();
     if (!v)
         return std::numeric_limits<double>::infinity();
     const double duration = v->state().duration.load();
-    const std::optional<double> musicEnd = outgoing.musicEnd();
+    const std::optional<double> musicEnd = model.musicEnd();
     const double end = musicEnd && *musicEnd < duration ? *musicEnd : duration;
     return std::max(end - v->state().position.load(), 0.0);
 }
@@ -453,12 +457,18 @@ void TransitionModel::stepStarting(int to)
 void TransitionModel::stepWaiting(int to, double at)
 {
     const double now = clock(to);
-    if (at > now) {
+    // The incoming deck plays behind the crossfader while the mix waits for
+    // its downbeat: a short record would be half over, or over, before the
+    // room hears it. It begins at once when the wait would take more than
+    // half the incoming music left.
+    const double incomingLeft = deckPlaying(to) ? musicLeftOn(to) : std::numeric_limits<double>::infinity();
+    if (at > now && at - now <= incomingLeft / 2.0) {
         const std::optional<double> early = beginsBeforeTheEnd(to, at, now);
         if (!early || *early > now)
             return;
-        startTime_ = now;
     }
+    if (at > now)
+        startTime_ = now;
     // The mix begins. A mix longer than the outgoing music left is cut to it:
     // the incoming deck is up when the outgoing record ends (at once when that
     // record has played out).
@@ -467,6 +477,10 @@ void TransitionModel::stepWaiting(int to, double at)
     // the incoming deck comes up at once rather than fading in from silence.
     const double left = deckPlaying(1 - to) ? musicLeftOutgoing(to) : 0.0;
     lengthSeconds_ = std::min(lengthSeconds_, std::max(left + (now - startTime_), kShortestMix));
+    // One longer than half the incoming music left is cut too: the incoming
+    // record is up for at least its second half, not played out under the
+    // mix at a fraction of its level.
+    lengthSeconds_ = std::min(lengthSeconds_, std::max(incomingLeft / 2.0 + (now - startTime_), kShortestMix));
     MixerModel& mixer = *links_->mixer;
     xfStart_ = mixer.crossfader();
     lastXF_ = xfStart_;

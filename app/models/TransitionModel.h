@@ -218,6 +218,8 @@ private:
     // Seconds of music left on the outgoing deck's playhead, playing or not;
     // without a voice, no end is known (infinity).
     double musicLeftOutgoing(int to) const;
+    // The music left on `deck`'s voice, to the record's music end.
+    double musicLeftOn(int deck) const;
     // When the downbeat `at` lies beyond the outgoing record's music: the clock
     // time at which the mix begins instead (see the rule above), `now` at the
     // latest. Nothing when the downbeat comes while the record still plays.

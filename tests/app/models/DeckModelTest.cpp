@@ -9,12 +9,14 @@
 #include "library/AudioFileIO.h"
 
 #include <QFile>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <gtest/gtest.h>
 #include <map>
 #include <mutex>
+#include <thread>
 
 using namespace zelvo;
 using namespace zelvo::test;
@@ -683,6 +685,66 @@ TEST(DeckModelTest, TheReadingIsWhatTheVoiceHasTaken)
     EXPECT_FALSE(r.stood);
     EXPECT_EQ(r.state, State::loading);
     EXPECT_FALSE(r.record);
+}
+
+// A load still decoding when the output comes back at another rate begins its
+// decode again at once at the new rate: the deck lands after one decode, not
+// after the old rate's decode and another, and the load completes once. The
+// old rate's decode, landing late, installs nothing. Superseded in turn, the
+// load still completes once.
+TEST(DeckModelTest, ALoadPendingAtANewRateDecodesAgainAtOnce)
+{
+    ModelRig rig;
+    const TrackRecord record = rig.drumTrack(QStringLiteral("pending"), 4.0);
+    const TrackRecord other = rig.drumTrack(QStringLiteral("other"), 4.0);
+    struct Disk {
+        std::atomic<bool> release{false};
+        std::atomic<int> oldRate{0};
+        std::atomic<int> newRate{0};
+    };
+    std::array<Disk, 2> disks;
+    for (int i : {0, 1})
+        rig.deck(i).setDecoder([&disk = disks[std::size_t(i)]](const QString&, double rate) {
+            if (rate > 46000.0) {
+                ++disk.oldRate;
+                while (!disk.release.load())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            } else {
+                ++disk.newRate;
+            }
+            return TrackBufferRef(int(rate * 4.0), rate);
+        });
+
+    // Deck 1 lands its record; deck 2's is superseded by an install.
+    for (const bool superseded : {false, true}) {
+        SCOPED_TRACE(superseded ? "superseded" : "lands");
+        DeckModel& deck = rig.deck(superseded ? 1 : 0);
+        Disk& disk = disks[superseded ? 1 : 0];
+        if (superseded)
+            rig.rebuildEngine(48000.0);
+        int done = 0;
+        deck.load(record, [&done] { ++done; });
+        ASSERT_TRUE(spinUntil([&] { return disk.oldRate.load() == 1; }));
+        rig.rebuildEngine(44100.0);
+        if (superseded)
+            deck.install(other, TrackBufferRef(44100 * 4, 44100.0), nullptr, false);
+        ASSERT_TRUE(spinUntil([&] { return done == 1; })) << "the load waited on the old rate's decode";
+        if (!superseded) {
+            EXPECT_EQ(disk.newRate.load(), 1);
+        }
+        ASSERT_TRUE(deck.track());
+        EXPECT_EQ(deck.track()->id, superseded ? other.id : record.id);
+        ASSERT_TRUE(deck.buffer());
+        EXPECT_DOUBLE_EQ(deck.buffer()->sampleRate, 44100.0);
+        disk.release = true;
+        spinUntil([] { return false; }, 0.1);
+        EXPECT_EQ(done, 1);
+        EXPECT_EQ(disk.oldRate.load(), 1);
+        EXPECT_FALSE(deck.loading());
+        ASSERT_TRUE(deck.track());
+        EXPECT_EQ(deck.track()->id, superseded ? other.id : record.id);
+        EXPECT_DOUBLE_EQ(deck.buffer()->sampleRate, 44100.0);
+    }
 }
 
 // A load that fails while the deck decodes its record again for an output at

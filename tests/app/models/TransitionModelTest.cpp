@@ -441,6 +441,38 @@ TEST(TransitionModelTest, ADownbeatBeyondTheRecordsEndMixesInItsLastBars)
     }
 }
 
+// A record shorter than the mix comes in: the mix begins at once rather than
+// at a downbeat half its music away, and is cut to half its music, so the room
+// hears the record up, not played out under the mix at a fraction of its
+// level. A record of ordinary length waits for its phrase and mixes over all
+// its bars.
+TEST(TransitionModelTest, AShortIncomingRecordIsUpForItsSecondHalf)
+{
+    for (const double incoming : {12.0, 120.0}) {
+        SCOPED_TRACE(incoming);
+        MixRig rig(120.0);
+        rig.b = rig.drumTrack(QStringLiteral("short"), incoming);
+        rig.load(1, rig.b);
+        rig.transition->setStyle(TransitionStyle::fade);
+        rig.transition->setBars(16); // 32 s of mix; the phrase after 5 s lies at 32 s
+        rig.playDeck1From(5.0);
+        rig.transition->mix(1);
+        ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::waitingDownbeat || rig.kind() == Kind::mixing; }, 2.0));
+        if (incoming > 100.0) {
+            rig.run(1.0);
+            EXPECT_EQ(rig.kind(), Kind::waitingDownbeat) << "an ordinary record waits for its phrase";
+            continue;
+        }
+        ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::mixing; }, 0.5)) << "waited for the phrase";
+        const double began = rig.state(1).position.load();
+        ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, incoming));
+        EXPECT_EQ(rig.transition->lastEnding(), TransitionModel::Ending::completed);
+        EXPECT_EQ(rig.mixer.crossfader(), 1.0);
+        EXPECT_TRUE(rig.state(1).playing.load());
+        EXPECT_LT(rig.state(1).position.load(), began + (incoming - began) / 2.0 + 0.2);
+    }
+}
+
 // Both records play out inside the mix, the incoming one first: once the
 // outgoing deck stops too no playhead moves the clock, and the mix, cut to the
 // outgoing record's music, is over and hands the room to the incoming deck.
