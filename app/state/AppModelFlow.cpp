@@ -413,7 +413,6 @@ void AppModel::flowDeckLanded(int deck)
         const TransitionModel::Phase phase = transition_->phase();
         const bool mixRuns = phase.kind == TransitionModel::Phase::Kind::mixing
             || phase.kind == TransitionModel::Phase::Kind::waitingDownbeat;
-        const bool overIncoming = byHand && ((mixRuns && phase.to == deck) || ledger_.owed(*byHand));
         // A landing elsewhere leaves the record owed on another deck owed, and
         // so does one over a deck whose record another deck still holds.
         const auto heldElsewhere = [this, deck](const QUuid& record) {
@@ -422,6 +421,11 @@ void AppModel::flowDeckLanded(int deck)
                     return true;
             return false;
         };
+        // Owed before it landed: its load was in flight onto this deck as the
+        // mix ended. The record owed on another deck, put on this one too, is
+        // a load over this deck like any other.
+        const bool overIncoming = byHand
+            && ((mixRuns && phase.to == deck) || (ledger_.owed(*byHand) && !heldElsewhere(*byHand)));
         if (overIncoming || (was && ledger_.owed(*was) && !heldElsewhere(*was)))
             ledger_.setOwed(overIncoming ? id : std::nullopt);
         // A second load over such a deck leaves it standing as the first did.

@@ -330,8 +330,11 @@ TEST(FlowSeams, AMixCompletingOntoADeckAHandPausedBringsItsRecordInFromItsStart)
 // with no silence longer than a bar.
 TEST(FlowSeams, AnOwedRecordAHandTouchedLeavesNoSilence)
 {
-    enum class Hand { playsThenPauses, loadsItOnTheLiveDeckToo };
-    for (const Hand hand : {Hand::playsThenPauses, Hand::loadsItOnTheLiveDeckToo}) {
+    // Or put on the live deck over its record, then another record over it
+    // there: the live deck stands as when its record stopped, twice over.
+    enum class Hand { playsThenPauses, loadsItOnTheLiveDeckToo, loadsItOnTheLiveDeckThenAnother };
+    for (const Hand hand :
+         {Hand::playsThenPauses, Hand::loadsItOnTheLiveDeckToo, Hand::loadsItOnTheLiveDeckThenAnother}) {
         SCOPED_TRACE(int(hand));
         SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"),
                     QStringLiteral("Zulu")},
@@ -354,7 +357,7 @@ TEST(FlowSeams, AnOwedRecordAHandTouchedLeavesNoSilence)
             app.binder().noteHandsOn();
             ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, zulu));
             app.binder().noteHandsOn();
-            ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, set[2]));
+            ASSERT_NO_FATAL_FAILURE(loadAndWait(app, hand == Hand::loadsItOnTheLiveDeckToo ? 1 : 0, set[2]));
         }
         ASSERT_TRUE(set.playUntil([&] { return app.handsOnAt().msecsTo(set.rig.scheduler.now()) >= 45500; }, 60.0));
         const Watched watched = playWatching(set, &zulu, 30.0);

@@ -2738,12 +2738,15 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
 // standing requested, it neither played nor let the set go on, and the room
 // stayed silent for good (960091); flow's cue, begun as a device change to
 // another rate came, decoded at the old rate to its end before it began again
-// at the new one, keeping the room silent for two decodes (980137).
+// at the new one, keeping the room silent for two decodes (980137); a record
+// owed to the room on the idle deck, put by hand on the live deck over its
+// record too and then loaded over there, taken for a record put there over
+// one never heard: the live deck stood unheard and silent for good (1000483).
 TEST(FlowSetRandom, TheSetsThatFoundFaultsPlayThrough)
 {
     for (const unsigned seed : {120331u, 120870u, 130053u, 650216u, 650775u, 670127u, 681200u, 710020u, 720029u,
                                 720054u, 720076u, 730148u, 730172u, 730251u, 740285u, 750139u, 910118u,
-                                920011u, 960091u, 980137u}) {
+                                920011u, 960091u, 980137u, 1000483u}) {
         SCOPED_TRACE(seed);
         RandomUser user(seed, false, 300.0);
         ASSERT_NO_FATAL_FAILURE(user.play());
