@@ -219,8 +219,17 @@ void DeckModel::supersedeLoads()
 
 void DeckModel::cancelLoad()
 {
-    if (loading_)
-        supersedeLoads();
+    if (!loading_)
+        return;
+    supersedeLoads();
+    // The load came in place of decoding the deck's own record again for a
+    // new output's rate: that decode is owed now, or the deck would show its
+    // record while its voice holds nothing.
+    const std::shared_ptr<DeckVoice> v = voice();
+    if (track_ && buffer_ && v && std::abs(buffer_->sampleRate - v->sampleRate()) > kRateTolerance) {
+        load(*track_);
+        reloadLoad_ = true;
+    }
 }
 
 void DeckModel::install(const TrackRecord& record, const TrackBufferRef& buffer,

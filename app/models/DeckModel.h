@@ -175,7 +175,8 @@ public:
     // happens and `done` runs at once.
     void load(const TrackRecord& record, std::function<void()> done = {});
     // Drops a pending load: its decode installs nothing when it lands. Nothing
-    // happens without one.
+    // happens without one. One that came in place of the deck's own reload for
+    // a new output's rate starts that reload.
     void cancelLoad();
     // Puts an already decoded buffer on the deck. Without `keepPosition` it starts
     // a new timeline: tempo and key back to neutral, the track's cues sent and

@@ -234,6 +234,40 @@ double TransitionModel::musicLeftOn(int deck) const
     return std::max(end - v->state().position.load(), 0.0);
 }
 
+double TransitionModel::shortIncomingLeft(int to) const
+{
+    constexpr double none = std::numeric_limits<double>::infinity();
+    const DeckModel& incoming = *links_->decks[std::size_t(to)];
+    const std::shared_ptr<DeckVoice> v = incoming.voice();
+    // A loop plays on for as long as it is held, a take may be written on
+    // while it plays, and a deck in reverse plays toward its start: none of
+    // them ends where its buffer does.
+    if (!v || !deckPlaying(to) || v->state().loopActive.load() || v->state().reverseOn.load()
+        || (incoming.track() && incoming.track()->outpaint))
+        return none;
+    // Less than eight bars is too little to bring up: it plays out under the
+    // wait and the mix is called off, the outgoing record keeping the room.
+    const double left = musicLeftOn(to);
+    return left < 2.0 * kLastBars * BeatGrid::barOf(incoming.grid()) ? none : left;
+}
+
+bool TransitionModel::waitTooLongFor(int to, double at, double now) const
+{
+    const double margin = kLastBars * BeatGrid::barOf(links_->decks[std::size_t(to)]->grid());
+    return shortIncomingLeft(to) - (at - now) < lengthSeconds_ + margin;
+}
+
+double TransitionModel::nextBarLine(int to, double now) const
+{
+    const std::optional<BeatGrid> grid = links_->decks[std::size_t(1 - to)]->grid();
+    if (!clockFromOutgoing_ || !grid)
+        return now;
+    const double bar = BeatGrid::barOf(grid);
+    const double sinceFirst = deckPosition(1 - to) - grid->firstBeat;
+    const double sinceBar = sinceFirst - bar * std::floor(sinceFirst / bar + 1e-9);
+    return sinceBar < 1e-6 ? now : now + (bar - sinceBar);
+}
+
 std::optional<double> TransitionModel::beginsBeforeTheEnd(int to, double at, double now) const
 {
     const std::optional<double> left = outgoingMusicLeft(to);
@@ -283,6 +317,9 @@ std::optional<TransitionModel::Wait> TransitionModel::waiting() const
         wait.begins = *early;
         wait.onPhrase = false;
     }
+    // Moved to a bar line for a short incoming record: not the phrase either.
+    if (movedToBar_)
+        wait.onPhrase = false;
     return wait;
 }
 
@@ -437,6 +474,10 @@ void TransitionModel::stepStarting(int to)
         lengthSeconds_ = BeatGrid::barOf(incoming.grid()) * double(bars_);
     }
     playedAtStart_ = {deckPlaying(0), deckPlaying(1)};
+    // A short incoming record's mix begins on the next bar line (see stepWaiting).
+    movedToBar_ = startTime_ > pos && waitTooLongFor(to, startTime_, pos);
+    if (movedToBar_)
+        startTime_ = std::min(startTime_, nextBarLine(to, pos));
     setPhase(Phase::waitingDownbeat(to, startTime_));
 
     Saved saved;
@@ -458,17 +499,26 @@ void TransitionModel::stepWaiting(int to, double at)
 {
     const double now = clock(to);
     // The incoming deck plays behind the crossfader while the mix waits for
-    // its downbeat: a short record would be half over, or over, before the
-    // room hears it. It begins at once when the wait would take more than
-    // half the incoming music left.
-    const double incomingLeft = deckPlaying(to) ? musicLeftOn(to) : std::numeric_limits<double>::infinity();
-    if (at > now && at - now <= incomingLeft / 2.0) {
+    // its downbeat: a record too short for the wait and the mix would play
+    // out under them at a fraction of its level. Once the phrase is further
+    // off than that allows, the mix begins at the outgoing deck's next bar line.
+    const double incomingLeft = shortIncomingLeft(to);
+    const double margin = kLastBars * BeatGrid::barOf(links_->decks[std::size_t(to)]->grid());
+    if (at > now && waitTooLongFor(to, at, now)) {
+        const double bar = nextBarLine(to, now);
+        if (bar < at) {
+            at = bar;
+            startTime_ = bar;
+            movedToBar_ = true;
+            setPhase(Phase::waitingDownbeat(to, bar));
+        }
+    }
+    if (at > now) {
         const std::optional<double> early = beginsBeforeTheEnd(to, at, now);
         if (!early || *early > now)
             return;
-    }
-    if (at > now)
         startTime_ = now;
+    }
     // The mix begins. A mix longer than the outgoing music left is cut to it:
     // the incoming deck is up when the outgoing record ends (at once when that
     // record has played out).
@@ -477,10 +527,11 @@ void TransitionModel::stepWaiting(int to, double at)
     // the incoming deck comes up at once rather than fading in from silence.
     const double left = deckPlaying(1 - to) ? musicLeftOutgoing(to) : 0.0;
     lengthSeconds_ = std::min(lengthSeconds_, std::max(left + (now - startTime_), kShortestMix));
-    // One longer than half the incoming music left is cut too: the incoming
-    // record is up for at least its second half, not played out under the
-    // mix at a fraction of its level.
-    lengthSeconds_ = std::min(lengthSeconds_, std::max(incomingLeft / 2.0 + (now - startTime_), kShortestMix));
+    // A short incoming record, with less music left than the mix and four
+    // bars, gets half of it to come up in: the room hears it up for its
+    // second half, not played out under the mix.
+    if (incomingLeft < lengthSeconds_ + margin)
+        lengthSeconds_ = std::min(lengthSeconds_, std::max(incomingLeft / 2.0 + (now - startTime_), kShortestMix));
     MixerModel& mixer = *links_->mixer;
     xfStart_ = mixer.crossfader();
     lastXF_ = xfStart_;

@@ -220,6 +220,16 @@ private:
     double musicLeftOutgoing(int to) const;
     // The music left on `deck`'s voice, to the record's music end.
     double musicLeftOn(int deck) const;
+    // The music left on the incoming deck when it is a short record the mix
+    // must leave room to be heard: infinity for a deck that does not play,
+    // loops, holds a take, or has less than eight bars left.
+    double shortIncomingLeft(int to) const;
+    // Whether waiting for the downbeat `at` would leave a short incoming
+    // record too little music for the mix and four bars.
+    bool waitTooLongFor(int to, double at, double now) const;
+    // The clock time of the outgoing deck's next bar line; `now` on a bar
+    // line, or when the clock does not follow the outgoing deck's grid.
+    double nextBarLine(int to, double now) const;
     // When the downbeat `at` lies beyond the outgoing record's music: the clock
     // time at which the mix begins instead (see the rule above), `now` at the
     // latest. Nothing when the downbeat comes while the record still plays.
@@ -245,6 +255,9 @@ private:
     // Which deck played when the incoming deck was found playing: only a deck
     // that was playing then can stop and call the mix off.
     std::array<bool, 2> playedAtStart_{false, false};
+    // The downbeat was moved from the phrase to a bar line for a short incoming
+    // record.
+    bool movedToBar_ = false;
     // The incoming deck's voice when the engine was asked to start it in
     // phase; none when the mix asked no aligned start.
     std::optional<std::weak_ptr<DeckVoice>> alignAskedOf_;

@@ -699,51 +699,69 @@ TEST(DeckModelTest, ALoadPendingAtANewRateDecodesAgainAtOnce)
     const TrackRecord other = rig.drumTrack(QStringLiteral("other"), 4.0);
     struct Disk {
         std::atomic<bool> release{false};
+        std::atomic<bool> holdEvery{false};
         std::atomic<int> oldRate{0};
         std::atomic<int> newRate{0};
     };
-    std::array<Disk, 2> disks;
-    for (int i : {0, 1})
-        rig.deck(i).setDecoder([&disk = disks[std::size_t(i)]](const QString&, double rate) {
-            if (rate > 46000.0) {
+    std::array<Disk, 3> disks;
+    for (int i : {0, 1, 2})
+        rig.deck(i).setDecoder([&disk = disks[std::size_t(i)], path = record.path](const QString& at, double rate) {
+            if (rate > 46000.0)
                 ++disk.oldRate;
-                while (!disk.release.load())
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            } else {
+            else
                 ++disk.newRate;
-            }
+            while ((rate > 46000.0 || (disk.holdEvery.load() && at == path)) && !disk.release.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             return TrackBufferRef(int(rate * 4.0), rate);
         });
 
-    // Deck 1 lands its record; deck 2's is superseded by an install.
-    for (const bool superseded : {false, true}) {
-        SCOPED_TRACE(superseded ? "superseded" : "lands");
-        DeckModel& deck = rig.deck(superseded ? 1 : 0);
-        Disk& disk = disks[superseded ? 1 : 0];
-        if (superseded)
+    // Deck 1 lands its record; deck 2's is superseded by an install; deck 3's
+    // is called off while it decodes again, the deck holding a record at the
+    // old rate: that record is decoded again for the new rate.
+    enum class Then { lands, superseded, cancelled };
+    for (const Then then : {Then::lands, Then::superseded, Then::cancelled}) {
+        SCOPED_TRACE(int(then));
+        const int index = int(then);
+        DeckModel& deck = rig.deck(index);
+        Disk& disk = disks[std::size_t(index)];
+        if (then != Then::lands)
             rig.rebuildEngine(48000.0);
+        if (then == Then::cancelled) {
+            deck.install(other, TrackBufferRef(48000 * 4, 48000.0), nullptr, false);
+            disk.holdEvery = true;
+        }
         int done = 0;
         deck.load(record, [&done] { ++done; });
         ASSERT_TRUE(spinUntil([&] { return disk.oldRate.load() == 1; }));
         rig.rebuildEngine(44100.0);
-        if (superseded)
+        if (then == Then::superseded)
             deck.install(other, TrackBufferRef(44100 * 4, 44100.0), nullptr, false);
-        ASSERT_TRUE(spinUntil([&] { return done == 1; })) << "the load waited on the old rate's decode";
-        if (!superseded) {
+        if (then == Then::cancelled) {
+            ASSERT_TRUE(spinUntil([&] { return disk.newRate.load() == 1; }));
+            deck.cancelLoad();
+        }
+        // A load called off completes once its decode has landed.
+        ASSERT_TRUE(spinUntil([&] { return (done == 1 || then == Then::cancelled) && !deck.loading(); }))
+            << "the load waited on the old rate's decode";
+        if (then == Then::lands) {
             EXPECT_EQ(disk.newRate.load(), 1);
         }
         ASSERT_TRUE(deck.track());
-        EXPECT_EQ(deck.track()->id, superseded ? other.id : record.id);
+        EXPECT_EQ(deck.track()->id, then == Then::lands ? record.id : other.id);
         ASSERT_TRUE(deck.buffer());
         EXPECT_DOUBLE_EQ(deck.buffer()->sampleRate, 44100.0);
         disk.release = true;
+        spinUntil([&] { return done == 1; }, 0.3);
         spinUntil([] { return false; }, 0.1);
         EXPECT_EQ(done, 1);
         EXPECT_EQ(disk.oldRate.load(), 1);
         EXPECT_FALSE(deck.loading());
         ASSERT_TRUE(deck.track());
-        EXPECT_EQ(deck.track()->id, superseded ? other.id : record.id);
+        EXPECT_EQ(deck.track()->id, then == Then::lands ? record.id : other.id);
         EXPECT_DOUBLE_EQ(deck.buffer()->sampleRate, 44100.0);
+        rig.render(64);
+        rig.render(64);
+        EXPECT_TRUE(rig.state(index).loaded.load()) << "the voice holds the deck's record";
     }
 }
 

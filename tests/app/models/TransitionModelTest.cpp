@@ -36,11 +36,13 @@ double expectedCrossfader(TransitionStyle style, double p)
 
 // Two loaded 120 bpm decks, deck 1 playing with the crossfader on its side, and
 // mixer settings the transitions must put back.
+// Deck 2's record lasts `incoming` seconds when given: long enough for its
+// mix not to be cut to a short record's.
 struct MixRig : ModelRig {
-    explicit MixRig(double seconds = 30.0)
+    explicit MixRig(double seconds = 30.0, double incoming = 0.0)
     {
         a = drumTrack(QStringLiteral("a"), seconds);
-        b = drumTrack(QStringLiteral("b"), seconds);
+        b = drumTrack(QStringLiteral("b"), incoming > 0.0 ? incoming : seconds);
         load(0, a);
         load(1, b);
         mixer.setCrossfader(-1.0);
@@ -252,7 +254,7 @@ TEST(TransitionModelTest, EachStyleFollowsItsCurveOnTheOutgoingDecksClock)
 TEST(TransitionModelTest, APhraseBoundaryLessThanABarAheadIsSkipped)
 {
     for (double playhead : {61.0, 62.0, 62.5}) {
-        MixRig rig(100.0); // 96 s lies within the record
+        MixRig rig(100.0, 300.0); // 96 s lies within the record
         rig.transition->setBars(32);
         rig.playDeck1From(playhead);
         rig.transition->mix(1);
@@ -398,7 +400,7 @@ TEST(TransitionModelTest, TheOutgoingDecksJumpsMoveTheMixWithTheMusic)
     }
     {
         // Outgoing deck at 61 s, downbeat at 64 s; a jump back of 8 s before it.
-        MixRig rig(70.0);
+        MixRig rig(70.0, 300.0);
         rig.transition->setBars(32);
         rig.playDeck1From(61.0);
         rig.transition->mix(1);
@@ -422,7 +424,7 @@ TEST(TransitionModelTest, ADownbeatBeyondTheRecordsEndMixesInItsLastBars)
 {
     for (const double playhead : {25.0, 18.0}) {
         SCOPED_TRACE(playhead);
-        MixRig rig;
+        MixRig rig(30.0, 300.0);
         rig.transition->setStyle(TransitionStyle::fade);
         rig.transition->setBars(16); // 16-bar phrases: the next one lies at 32 s, past the 30 s record
         rig.playDeck1From(playhead);
@@ -441,35 +443,62 @@ TEST(TransitionModelTest, ADownbeatBeyondTheRecordsEndMixesInItsLastBars)
     }
 }
 
-// A record shorter than the mix comes in: the mix begins at once rather than
-// at a downbeat half its music away, and is cut to half its music, so the room
-// hears the record up, not played out under the mix at a fraction of its
-// level. A record of ordinary length waits for its phrase and mixes over all
-// its bars.
+// A record shorter than the wait and the mix comes in: the mix begins at the
+// outgoing deck's next bar line rather than at a phrase half the record away,
+// and is cut to half its music, so the room hears it up, not played out under
+// the mix at a fraction of its level. A record of ordinary length, a looped
+// one, one playing in reverse (away from its end) and one with less than
+// eight bars left wait for the phrase as before;
+// the last plays out under the wait and the outgoing record keeps the room.
 TEST(TransitionModelTest, AShortIncomingRecordIsUpForItsSecondHalf)
 {
-    for (const double incoming : {12.0, 120.0}) {
-        SCOPED_TRACE(incoming);
+    enum class Incoming { shortRecord, ordinary, looped, reversed, almostOver };
+    for (const Incoming incoming :
+         {Incoming::shortRecord, Incoming::ordinary, Incoming::looped, Incoming::reversed, Incoming::almostOver}) {
+        SCOPED_TRACE(int(incoming));
         MixRig rig(120.0);
-        rig.b = rig.drumTrack(QStringLiteral("short"), incoming);
+        rig.b = rig.drumTrack(QStringLiteral("incoming"), incoming == Incoming::ordinary ? 120.0 : 24.0);
         rig.load(1, rig.b);
+        if (incoming == Incoming::almostOver) {
+            rig.engine->deck(1)->send(DeckCommand::seek(18.0));
+            rig.render(64);
+        }
+        if (incoming == Incoming::looped) {
+            rig.engine->deck(1)->send(DeckCommand::setLoop(0.0, 8.0, true));
+            rig.render(64);
+        }
+        if (incoming == Incoming::reversed) { // 18 s from its end, 6 s from its start
+            rig.engine->deck(1)->send(DeckCommand::seek(6.0));
+            rig.deck(1).setReverse(true);
+            rig.render(64);
+        }
         rig.transition->setStyle(TransitionStyle::fade);
-        rig.transition->setBars(16); // 32 s of mix; the phrase after 5 s lies at 32 s
-        rig.playDeck1From(5.0);
+        rig.transition->setBars(16); // 32 s of mix; the phrase after 5.3 s lies at 32 s
+        rig.playDeck1From(5.3);
         rig.transition->mix(1);
         ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::waitingDownbeat || rig.kind() == Kind::mixing; }, 2.0));
-        if (incoming > 100.0) {
-            rig.run(1.0);
-            EXPECT_EQ(rig.kind(), Kind::waitingDownbeat) << "an ordinary record waits for its phrase";
+        if (incoming == Incoming::almostOver) {
+            ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 10.0));
+            EXPECT_EQ(rig.mixer.crossfader(), -1.0) << "the outgoing record keeps the room";
+            EXPECT_TRUE(rig.state(0).playing.load());
             continue;
         }
-        ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::mixing; }, 0.5)) << "waited for the phrase";
+        if (incoming != Incoming::shortRecord) {
+            rig.run(2.0);
+            EXPECT_EQ(rig.kind(), Kind::waitingDownbeat) << "waits for its phrase";
+            continue;
+        }
+        ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::waitingDownbeat; }, 0.5));
+        ASSERT_TRUE(rig.transition->waiting());
+        EXPECT_FALSE(rig.transition->waiting()->onPhrase) << "the bar line is not the phrase";
+        ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::mixing; }, 1.5)) << "waited for the phrase";
+        EXPECT_NEAR(rig.state(0).position.load(), 6.0, 0.05) << "on the next bar line";
         const double began = rig.state(1).position.load();
-        ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, incoming));
+        ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 24.0));
         EXPECT_EQ(rig.transition->lastEnding(), TransitionModel::Ending::completed);
         EXPECT_EQ(rig.mixer.crossfader(), 1.0);
         EXPECT_TRUE(rig.state(1).playing.load());
-        EXPECT_LT(rig.state(1).position.load(), began + (incoming - began) / 2.0 + 0.2);
+        EXPECT_LT(rig.state(1).position.load(), began + (24.0 - began) / 2.0 + 0.2);
     }
 }
 

@@ -528,7 +528,7 @@ TEST(FlowGaps, ThePlayingDeckIsLiveWhenTheCrossfadersDeckIsStopped)
 // begins early because the record ends first does not claim the phrase.
 TEST(FlowGaps, TheGuideCountsOnTheMixClock)
 {
-    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Short")}, {100.0, 60.0, 30.0},
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Short")}, {100.0, 120.0, 30.0},
                16);
     AppModel& app = set.app;
     ASSERT_NO_FATAL_FAILURE(set.loadBoth());
