@@ -111,6 +111,7 @@ public:
     AheadQueue(const AheadQueue&) = delete;
     AheadQueue& operator=(const AheadQueue&) = delete;
 
+    int capacity() const { return int(slots_.size()) - 1; }
     // Producer.
     int freeSlots() const
     {

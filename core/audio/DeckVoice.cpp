@@ -931,6 +931,7 @@ void DeckVoice::render(int frames, float* left, float* right)
         if (!run_.restart)
             leaveEndForMove(); // a new run leaves the end anyway
         renderAhead(frames, left, right, lastRate_, lastPitch_);
+        noteWorkerQuiet(frames);
         aheadAsked_ = true;
     } else if (timePitchPath) {
         const float rate = keyLock_ ? float(sync * tempo * (1.0 + bend_)) : 1.0f;
@@ -1024,6 +1025,40 @@ void DeckVoice::shareAheadStart(int runs)
     aheadBehind_ = false;
 }
 
+void DeckVoice::setAheadSpan(int frames, int burst)
+{
+    aheadSpan_ = std::clamp(frames, 0, maxFrames_);
+    const int b = std::clamp(burst, 0, maxFrames_);
+    if (b > 0 && b <= aheadBurst_)
+        aheadBurstBefore_ = aheadBurst_; // a new burst: the last one was played whole
+    aheadBurst_ = b;
+}
+
+int DeckVoice::stallPace(int frames) const
+{
+    // The worker can only work between bursts: it has stalled once it made
+    // nothing for two of them. Told how the device calls, that is the burst
+    // under way or the one just played (after a device's one-off burst,
+    // its steady period within a slice), not the burst the lead still
+    // covers for the next second, which would let a short stall cost its
+    // time.
+    if (aheadBurst_ <= 0)
+        return std::max({aheadLongest_, frames, aheadSpan_});
+    return std::max({aheadLongest_, frames, aheadBurst_, aheadBurstBefore_});
+}
+
+void DeckVoice::noteWorkerQuiet(int frames)
+{
+    // Requests taken since the last render show the worker at work; requests
+    // waiting and none taken, for whatever run, show it kept away. A run the
+    // DJ starts then finds it stalled at once, not a horizon after the press.
+    Ahead& a = *ahead_;
+    const int free = a.requests.freeSlots();
+    const bool took = free > requestsFreeSeen_ - aheadTrace_.requests;
+    workerQuiet_ = took || free >= a.requests.capacity() ? 0 : workerQuiet_ + frames;
+    requestsFreeSeen_ = free;
+}
+
 std::optional<DeckVoice::HeldRender> DeckVoice::heldRender(int frames) const
 {
     if (!aheadStartHeld())
@@ -1035,6 +1070,7 @@ std::optional<DeckVoice::HeldRender> DeckVoice::heldRender(int frames) const
     HeldRender h;
     h.rest = frames - pad;
     h.span = std::max({aheadLongest_, frames, aheadSpan_});
+    h.pace = stallPace(frames);
     h.made = ahead_->output.readableFrames(aheadGeneration_);
     h.ready = h.made - (run_.owed + pad);
     h.want = h.rest + std::max(h.span - frames, 0);
@@ -1044,13 +1080,16 @@ std::optional<DeckVoice::HeldRender> DeckVoice::heldRender(int frames) const
 bool DeckVoice::holdFindsStall(const HeldRender& h) const
 {
     // A worker that has made no more of the run's output for a horizon of
-    // the device's recent burst (two bursts: it can only work between them;
+    // the device's bursts (two bursts: it can only work between them;
     // one slice's horizon to make the first past the pad without bursts)
-    // has stalled, whether or not it made some before, and however lately
-    // the device burst. Once stalled in a hold, the rest of the hold, while
-    // it catches up, counts as stalled too.
+    // has stalled, whether or not it made some before; so has one that took
+    // none of the voice's requests for that long, the run's or those before
+    // it (a press moments before a stalled worker comes back). Once stalled
+    // in a hold, the rest of the hold, while it catches up, counts as
+    // stalled too.
     const std::int64_t idle = h.made > run_.madeHeld ? 0 : run_.idle;
-    return run_.stalled || (h.ready < h.want && idle + h.rest > aheadHorizonFrames(h.span, sampleRate_));
+    const std::int64_t horizon = aheadHorizonFrames(h.pace, sampleRate_);
+    return run_.stalled || (h.ready < h.want && (idle + h.rest > horizon || workerQuiet_ > horizon));
 }
 
 bool DeckVoice::aheadStartReady(int frames) const
@@ -1078,6 +1117,8 @@ bool DeckVoice::enableRenderAhead()
         return false;
     ahead_ = std::make_unique<Ahead>(maxFrames_);
     run_.restart = true;
+    workerQuiet_ = 0;
+    requestsFreeSeen_ = ahead_->requests.freeSlots();
     usedTimePitch_ = false;
     // A deck that has to go on without its worker before the worker has
     // seen the unit in steady play still turns after what the unit holds.
@@ -1295,6 +1336,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         HeldRender h;
         h.rest = frames - pad;
         h.span = run_.holdSpan;
+        h.pace = stallPace(frames);
         h.made = a.output.readableFrames(aheadGeneration_);
         h.ready = h.made - run_.owed;
         h.want = h.rest + std::max(run_.holdSpan - frames, 0);

@@ -143,8 +143,11 @@ public:
     // slices; 0 or the slice length for a device that asks once per period):
     // the worker is asked for output at least two of these ahead
     // (`aheadHorizonFrames`), and a new unit run's start pad lasts at least
-    // one. Audio thread (the mix engine), before render.
-    void setAheadSpan(int frames) { aheadSpan_ = std::clamp(frames, 0, maxFrames_); }
+    // one. `burst`: the frames of the device's burst under way, this slice's
+    // included (0: not known, the span stands for it): how long the worker
+    // can be kept from the voice's work without having stalled. Audio thread
+    // (the mix engine), before render.
+    void setAheadSpan(int frames, int burst = 0);
     // `runs` unit runs began in the slice just rendered (this voice's among
     // them): the worker makes all their first output in the same time, so a
     // run's start pad grows with their number (`aheadStartPadFrames`). Audio
@@ -317,6 +320,10 @@ private:
     struct HeldRender {
         std::int64_t rest = 0;
         int span = 1;
+        // The burst the worker may be kept waiting through: the span, or
+        // when the device's calls are known the burst under way or just
+        // played.
+        int pace = 1;
         std::int64_t made = 0;
         std::int64_t ready = 0;
         std::int64_t want = 0;
@@ -560,6 +567,21 @@ private:
     std::uint32_t aheadGeneration_ = 0;
     int aheadLongest_ = 1;
     int aheadSpan_ = 0;
+    // The device's burst under way (0: not known) and the one before it.
+    int aheadBurst_ = 0;
+    int aheadBurstBefore_ = 0;
+    // Frames rendered on the unit since the worker last took one of the
+    // voice's render requests while some were waiting, whatever run they
+    // were for (it stalled when this passes a horizon), and the free
+    // request slots after the last render.
+    std::int64_t workerQuiet_ = 0;
+    int requestsFreeSeen_ = 0;
+    // Notes what the worker did with the voice's requests over the render
+    // just made. Audio thread, after each render on the unit.
+    void noteWorkerQuiet(int frames);
+    // The burst a held run's worker may be kept waiting through (see
+    // `HeldRender::pace`). Audio thread.
+    int stallPace(int frames) const;
     // Where dropped output goes on the audio thread's path.
     std::vector<float> dropLeft_, dropRight_;
     // The last render ran the unit ahead, and what it did.

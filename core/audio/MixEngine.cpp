@@ -197,7 +197,8 @@ void MixEngine::renderSlice(int n) noexcept
         // can only work between them.
         bursts_ = noteSlice(bursts_, lapAt_, n, sampleRate_);
         for (const auto& deck : decks_)
-            deck->setAheadSpan(int(std::min<std::int64_t>(bursts_.span, maxFrames_)));
+            deck->setAheadSpan(int(std::min<std::int64_t>(bursts_.span, maxFrames_)),
+                               int(std::min<std::int64_t>(bursts_.burstFrames, maxFrames_)));
     }
     runRequests();
     lap(stages_.sync);

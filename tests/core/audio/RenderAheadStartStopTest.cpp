@@ -345,14 +345,16 @@ TEST(RenderAheadStartStop, AStalledWorkerCostsSilenceNeverTime)
 TEST(RenderAheadStartStop, AStallSoonAfterADevicesBurstCostsSilenceNeverTime)
 {
     // A device that opened or caught up moments ago still counts its burst of
-    // four slices back to back. A deck played then, its worker making only
-    // the run's first render and then gone for 0.4 s or 1 s, holds only for
-    // that burst's horizon: once the worker is back the deck stands where
-    // the same deck on the audio thread stands, within one render, instead
-    // of the longest hold behind it.
+    // four slices back to back, while it asks once a period again. A deck
+    // played then, its worker making only the run's first render and then
+    // gone for 0.1 s (less than that burst's horizon at 1024 frames), 0.4 s
+    // or 1 s, holds only for the horizon of the device's steady calls: once
+    // the worker is back the deck stands where the same deck on the audio
+    // thread stands, within one render, instead of the longest hold or the
+    // stall behind it.
     const TrackBufferRef track = music(4.0, 0.0);
     for (int block : {64, 256, 1024})
-        for (double stall : {0.4, 1.0}) {
+        for (double stall : {0.1, 0.4, 1.0}) {
             SCOPED_TRACE(testing::Message() << "block " << block << ", stall " << stall << " s");
             const int span = std::min(4 * block, 4096);
             const int gone = int(stall * kRate) / block;
@@ -364,7 +366,7 @@ TEST(RenderAheadStartStop, AStallSoonAfterADevicesBurstCostsSilenceNeverTime)
                 sendOk(*deck[0], DeckCommand::play());
                 std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
                 for (int k = 0; k < gone + after; ++k) {
-                    deck[0]->setAheadSpan(span);
+                    deck[0]->setAheadSpan(span, block); // the burst counted, one slice a period now
                     deck[0]->render(block, l.data(), r.data());
                     if (ahead && k == 0)
                         deck[0]->serviceAhead(1);
@@ -512,15 +514,17 @@ TEST(RenderAheadStartStop, APlayOrAPlatterLetGoDuringAStallStartsWhereTheAudioTh
     // platter in vinyl mode, scratches and lets go, early in the stall (its
     // run still has room to queue work), late (its rings are full), or late
     // and letting go three renders before the worker is back (its run held
-    // longer than a horizon, the worker then catching up). The deck the DJ
+    // longer than a horizon, the worker then catching up), or one or two
+    // renders before (held less than a horizon, but the worker took none of
+    // the deck's work for longer). The deck the DJ
     // started does not wait for the stalled worker: once the worker is
     // back, its position and a tone set in 0.2 s later are where the same
     // deck's on the audio thread are, within one render.
     enum class Hand { pauseAndPlay, platter };
-    enum class When { early, late, last };
+    enum class When { early, late, last, twoBefore, oneBefore };
     for (int block : {64, 256, 1024})
         for (double stall : {0.4, 1.0, 2.0})
-            for (When when : {When::early, When::late, When::last})
+            for (When when : {When::early, When::late, When::last, When::twoBefore, When::oneBefore})
                 for (Hand hand : {Hand::pauseAndPlay, Hand::platter}) {
                     SCOPED_TRACE(testing::Message() << "block " << block << ", stall " << stall << " s, when "
                                                     << int(when) << ", hand " << int(hand));
@@ -529,7 +533,10 @@ TEST(RenderAheadStartStop, APlayOrAPlatterLetGoDuringAStallStartsWhereTheAudioTh
                     const int after = int(0.4 * kRate) / block;
                     const bool late = when != When::early;
                     const int stop = before + int(gone * (late ? 0.5 : 0.05));
-                    const int go = when == When::last ? before + gone - 3 : before + int(gone * (late ? 0.8 : 0.25));
+                    const int go = when == When::oneBefore ? before + gone - 1
+                        : when == When::twoBefore          ? before + gone - 2
+                        : when == When::last               ? before + gone - 3
+                                                           : before + int(gone * (late ? 0.8 : 0.25));
                     const double scratch = hand == Hand::platter ? 0.05 : 0.0;
                     const double played = double((stop + before + gone - go) * block) / kRate + 0.2;
                     const double onset = 0.5 + played * kTempo + scratch;
