@@ -83,11 +83,10 @@ void DeckModel::load(const TrackRecord& record, std::function<void()> done)
         return;
     }
     const std::uint64_t generation = ++generation_;
-    loadingRecord_ = record.id;
     reloadLoad_ = false;
+    pendingRecord_ = record;
     setLoading(true);
     setError(std::nullopt);
-    pendingRecord_ = record;
     pendingDone_ = std::make_shared<LoadDone>(LoadDone{std::move(done), generation});
     startDecode(record, v->sampleRate(), generation, pendingDone_);
 }
@@ -117,8 +116,8 @@ void DeckModel::startDecode(const TrackRecord& record, double sampleRate, std::u
              done = std::move(done)]() mutable {
                 if (self)
                     self->landDecode(record, std::move(decoded), generation, std::move(done));
-                else if (done && done->call && done->generation == generation)
-                    done->call();
+                else if (done)
+                    done->runFrom(generation);
             },
             Qt::QueuedConnection);
     };
@@ -132,11 +131,8 @@ void DeckModel::landDecode(const TrackRecord& record, Decoded decoded, std::uint
     // A decode begun again at a new engine's rate took the load's completion
     // with it: this older one calls nothing.
     auto finish = [&done, generation] {
-        if (done && done->call && done->generation == generation) {
-            const std::function<void()> call = std::move(done->call);
-            done->call = {};
-            call();
-        }
+        if (done)
+            done->runFrom(generation);
     };
     if (generation != generation_) {
         // A newer load, install or take-over came after this one: it wins.
@@ -161,7 +157,6 @@ void DeckModel::landDecode(const TrackRecord& record, Decoded decoded, std::uint
         // would fail again, for good.
         setError(decoded.error);
         const std::uint64_t again = ++generation_;
-        loadingRecord_ = track_->id;
         reloadLoad_ = true;
         pendingRecord_ = *track_;
         pendingDone_ = std::make_shared<LoadDone>(LoadDone{{}, again});

@@ -125,7 +125,10 @@ public:
     // True from the start of a load until the newest load has finished.
     bool loading() const { return loading_; }
     // The record the load in flight decodes; none when nothing loads.
-    std::optional<QUuid> loadingRecord() const { return loading_ ? loadingRecord_ : std::nullopt; }
+    std::optional<QUuid> loadingRecord() const
+    {
+        return loading_ && pendingRecord_ ? std::optional<QUuid>(pendingRecord_->id) : std::nullopt;
+    }
     // A load failure or the cut-off warning.
     const std::optional<QString>& error() const { return error_; }
     // Where the music of a cut-off file stops, in seconds.
@@ -287,6 +290,15 @@ private:
     struct LoadDone {
         std::function<void()> call;
         std::uint64_t generation = 0;
+        // Runs the completion once, from the decode it belongs to.
+        void runFrom(std::uint64_t decode)
+        {
+            if (!call || decode != generation)
+                return;
+            const std::function<void()> run = std::move(call);
+            call = {};
+            run();
+        }
     };
 
     void startDecode(const TrackRecord& record, double sampleRate, std::uint64_t generation,
@@ -336,7 +348,6 @@ private:
     TrackBufferRef buffer_;
     std::shared_ptr<const WaveformData> waveform_;
     bool loading_ = false;
-    std::optional<QUuid> loadingRecord_;
     std::optional<QString> error_;
     std::optional<double> musicEnd_;
     TempoRange tempoRange_ = TempoRange::ten;

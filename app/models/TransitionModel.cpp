@@ -251,10 +251,21 @@ double TransitionModel::shortIncomingLeft(int to) const
     return left < 2.0 * kLastBars * BeatGrid::barOf(incoming.grid()) ? none : left;
 }
 
-bool TransitionModel::waitTooLongFor(int to, double at, double now) const
+double TransitionModel::incomingMargin(int to) const
 {
-    const double margin = kLastBars * BeatGrid::barOf(links_->decks[std::size_t(to)]->grid());
-    return shortIncomingLeft(to) - (at - now) < lengthSeconds_ + margin;
+    return kLastBars * BeatGrid::barOf(links_->decks[std::size_t(to)]->grid());
+}
+
+double TransitionModel::downbeatForShortIncoming(int to, double at, double now)
+{
+    if (at <= now || shortIncomingLeft(to) - (at - now) >= lengthSeconds_ + incomingMargin(to))
+        return at;
+    const double bar = nextBarLine(to, now);
+    if (bar >= at)
+        return at;
+    movedToBar_ = true;
+    startTime_ = bar;
+    return bar;
 }
 
 double TransitionModel::nextBarLine(int to, double now) const
@@ -475,10 +486,8 @@ void TransitionModel::stepStarting(int to)
     }
     playedAtStart_ = {deckPlaying(0), deckPlaying(1)};
     // A short incoming record's mix begins on the next bar line (see stepWaiting).
-    movedToBar_ = startTime_ > pos && waitTooLongFor(to, startTime_, pos);
-    if (movedToBar_)
-        startTime_ = std::min(startTime_, nextBarLine(to, pos));
-    setPhase(Phase::waitingDownbeat(to, startTime_));
+    movedToBar_ = false;
+    setPhase(Phase::waitingDownbeat(to, downbeatForShortIncoming(to, startTime_, pos)));
 
     Saved saved;
     for (std::size_t i = 0; i < saved.lows.size(); ++i) {
@@ -502,16 +511,9 @@ void TransitionModel::stepWaiting(int to, double at)
     // its downbeat: a record too short for the wait and the mix would play
     // out under them at a fraction of its level. Once the phrase is further
     // off than that allows, the mix begins at the outgoing deck's next bar line.
-    const double incomingLeft = shortIncomingLeft(to);
-    const double margin = kLastBars * BeatGrid::barOf(links_->decks[std::size_t(to)]->grid());
-    if (at > now && waitTooLongFor(to, at, now)) {
-        const double bar = nextBarLine(to, now);
-        if (bar < at) {
-            at = bar;
-            startTime_ = bar;
-            movedToBar_ = true;
-            setPhase(Phase::waitingDownbeat(to, bar));
-        }
+    if (const double moved = downbeatForShortIncoming(to, at, now); moved != at) {
+        at = moved;
+        setPhase(Phase::waitingDownbeat(to, at));
     }
     if (at > now) {
         const std::optional<double> early = beginsBeforeTheEnd(to, at, now);
@@ -530,7 +532,7 @@ void TransitionModel::stepWaiting(int to, double at)
     // A short incoming record, with less music left than the mix and four
     // bars, gets half of it to come up in: the room hears it up for its
     // second half, not played out under the mix.
-    if (incomingLeft < lengthSeconds_ + margin)
+    if (const double incomingLeft = shortIncomingLeft(to); incomingLeft < lengthSeconds_ + incomingMargin(to))
         lengthSeconds_ = std::min(lengthSeconds_, std::max(incomingLeft / 2.0 + (now - startTime_), kShortestMix));
     MixerModel& mixer = *links_->mixer;
     xfStart_ = mixer.crossfader();

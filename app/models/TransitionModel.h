@@ -224,9 +224,13 @@ private:
     // must leave room to be heard: infinity for a deck that does not play,
     // loops, holds a take, or has less than eight bars left.
     double shortIncomingLeft(int to) const;
-    // Whether waiting for the downbeat `at` would leave a short incoming
-    // record too little music for the mix and four bars.
-    bool waitTooLongFor(int to, double at, double now) const;
+    // Four bars of the incoming deck's grid: what a short incoming record is
+    // left at full level at the least.
+    double incomingMargin(int to) const;
+    // The downbeat `at`, or the outgoing deck's next bar line when waiting for
+    // `at` would leave a short incoming record less music than the mix and
+    // four bars (then `startTime_` and `movedToBar_` say so).
+    double downbeatForShortIncoming(int to, double at, double now);
     // The clock time of the outgoing deck's next bar line; `now` on a bar
     // line, or when the clock does not follow the outgoing deck's grid.
     double nextBarLine(int to, double now) const;
