@@ -543,6 +543,9 @@ private:
     // only for the crossfader: brings the playing deck in. False when there is
     // nothing to do.
     bool bringInPlaying();
+    // Brings `deck`, playing while the other stands, in: the crossfader to
+    // its end, tempo master, and the set goes on from it at the next tick.
+    void bringIn(int deck);
     // The deck the set is on: the crossfader's live deck, unless it stands
     // still while the other plays with its fader up, or, neither playing, it
     // holds nothing heard nor owed to the room while the other's record was
@@ -613,11 +616,13 @@ private:
     // playhead stood at the last tick it played. Kept through an engine
     // rebuild, a reload and a pause, so a play that goes on from where it
     // stood is the same play; one from earlier in the record is a new one.
+    // Whether the room heard it at some moment of this play.
     struct Play {
         QUuid record;
         QDateTime since;
         double at = 0.0;
         bool stands = false;
+        bool onAir = false;
     };
     std::array<std::optional<Play>, 4> playSince_;
     // Where decks stood playing when the output moved to another rate: each

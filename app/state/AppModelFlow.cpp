@@ -136,13 +136,16 @@ void AppModel::autoTick()
     // A hand's crossfade from a record on air to another deck leaves the
     // first playing behind the crossfader, as a mix does, once the deck
     // brought up plays (then, or when a hand starts it later): it is the
-    // faded-out deck, paused once it stays quiet with hands off. A play begun
-    // on it since the crossfade is the DJ's; so is one flow found playing
-    // when it first looked.
+    // faded-out deck, paused once it stays quiet with hands off. So is a play
+    // the room heard and a hand then took off the air while the live deck
+    // stayed where it was (the crossfader or its fader pulled away from it).
+    // A play begun on it since the crossfade and never heard is the DJ's; so
+    // is one flow found playing when it first looked.
     const int was = 1 - live;
     if (const std::optional<Play>& play = playSince_[std::size_t(was)];
         !flowMixedFrom_ && transition_->phase().kind == TransitionModel::Phase::Kind::idle && voicePlaying(live)
-        && voicePlaying(was) && heardOn(was, recordOn(was)) && play && play->since < liveSince_)
+        && voicePlaying(was) && play
+        && ((heardOn(was, recordOn(was)) && play->since < liveSince_) || (play->onAir && !isAudible(was))))
         setFlow(flowMixedFrom_, std::optional<int>(was));
     // Step 6. A deck just paused reads as playing until the output renders:
     // the rest waits rather than read it so, but only until the pause has
@@ -235,6 +238,8 @@ void AppModel::noteOnAir()
         }
         if (!reading.playing() || !reading.record || !isAudible(i))
             continue;
+        if (since && since->record == *reading.record)
+            since->onAir = true;
         // Flow's cue is heard from its own deck: a request for it has had its
         // turn, also when the cue was the record the deck held already.
         // (A request for the record playing now is cued on the other deck
@@ -679,6 +684,17 @@ void AppModel::logMixEnd()
         case Ending::completed: reason = QStringLiteral("no reason given"); break;
         }
         brain_->note(QStringLiteral("mix: onto deck %1 ended %2 \u2014 %3").arg(was.to + 1).arg(where, reason));
+        // The live deck stopped before the downbeat (a record loaded over it,
+        // its end) while the incoming deck plays the record the mix owed the
+        // room: nothing else is left to hear, so that deck comes in at once,
+        // as a mix from a deck that stands comes up at once.
+        const int out = 1 - was.to;
+        if (why == Ending::deckStopped && autoQueue_ && handsOff() && was.to < 2 && stillThere
+            && voicePlaying(was.to) && transition_->liveDeck() == out && !voicePlaying(out)
+            && !decks_[std::size_t(out)]->settling() && mixer_->channel(was.to).fader() > kAudibleFader) {
+            bringIn(was.to);
+            return;
+        }
         // Its incoming deck left playing behind the crossfader (the outgoing
         // deck stopped under the mix, a hand took the crossfader short of
         // it) is paused as the deck a mix fades out is, once it stays quiet
@@ -745,17 +761,22 @@ bool AppModel::bringInPlaying()
     // on its own channel is the DJ's choice.
     if (!voicePlaying(idle) || !idleDeck.track() || setDeck() != idle)
         return false;
-    mixer_->setCrossfader(idle != 0 ? 1.0 : -1.0);
+    bringIn(idle);
+    return true;
+}
+
+void AppModel::bringIn(int deck)
+{
+    mixer_->setCrossfader(deck != 0 ? 1.0 : -1.0);
     if (const std::shared_ptr<MixerParams> params = mixer_->params())
-        params->masterRequest.store(idle);
+        params->masterRequest.store(deck);
     setFlow(flowMixedFrom_, std::optional<int>());
     setFlow(quietSince_, std::optional<QDateTime>());
-    brain_->note(formatText("flow: deck %d stopped while deck %d plays %s; bringing deck %d in", live + 1, idle + 1,
-                            idleDeck.track()->title.toUtf8().constData(), idle + 1));
+    brain_->note(formatText("flow: deck %d stopped while deck %d plays %s; bringing deck %d in", 2 - deck, deck + 1,
+                            decks_[std::size_t(deck)]->track()->title.toUtf8().constData(), deck + 1));
     // The set goes on from the deck brought in at the next tick, not a second
     // later: its record may be near its end, the next cue due at once.
     setFlow(lastAutoCheck_, QDateTime());
-    return true;
 }
 
 bool AppModel::queueSkips(const QUuid& id) const

@@ -2234,9 +2234,13 @@ void RandomUser::follow()
             stoppedBy_[d].reset();
             if (!goesOn && heard_.contains(*id) && !wanted_.contains(*id) && !touched_.contains(*id))
                 fail(QStringLiteral("%1 starts again on deck %2, heard already").arg(track->title).arg(deck + 1));
-            // A record that landed just before a restart plays from its cue.
+            // A record that landed just before a restart plays from its cue,
+            // or from the bar line beside it where a start lined up with the
+            // other deck's bar puts it (seed 1500653: a mix onto a take, its
+            // first bar 2.4 s long, began a moment after the restart).
+            const double startsBy = std::max(2.0, BeatGrid::barOf(track->grid) + 0.1);
             if (landedAtRestart_[d] == id && voice
-                && voice->state().position.load() > track->cuePoint + 2.0 + (set_.played - lastRestart_))
+                && voice->state().position.load() > track->cuePoint + startsBy + (set_.played - lastRestart_))
                 fail(QStringLiteral("%1, landed on deck %2 just before a restart, plays from %3 s, not its cue")
                          .arg(track->title)
                          .arg(deck + 1)
@@ -2741,12 +2745,19 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
 // at the new one, keeping the room silent for two decodes (980137); a record
 // owed to the room on the idle deck, put by hand on the live deck over its
 // record too and then loaded over there, taken for a record put there over
-// one never heard: the live deck stood unheard and silent for good (1000483).
+// one never heard: the live deck stood unheard and silent for good (1000483);
+// a browser load over the live deck while flow's mix waited for its downbeat,
+// the incoming deck playing flow's cue behind the crossfader: the mix called
+// off, flow sent that record back to the queue, stopped its deck, and the room
+// stood silent for two seconds (1300654); a take heard on air, then taken off
+// it by a hand's crossfader with the live deck unchanged, played on unheard
+// for good (1500825); and a mix onto a take that landed in the frame of a
+// restart, lined up with the other deck's bar a bar into the take (1500653).
 TEST(FlowSetRandom, TheSetsThatFoundFaultsPlayThrough)
 {
     for (const unsigned seed : {120331u, 120870u, 130053u, 650216u, 650775u, 670127u, 681200u, 710020u, 720029u,
                                 720054u, 720076u, 730148u, 730172u, 730251u, 740285u, 750139u, 910118u,
-                                920011u, 960091u, 980137u, 1000483u}) {
+                                920011u, 960091u, 980137u, 1000483u, 1300654u, 1500653u, 1500825u}) {
         SCOPED_TRACE(seed);
         RandomUser user(seed, false, 300.0);
         ASSERT_NO_FATAL_FAILURE(user.play());
