@@ -457,6 +457,45 @@ TEST(FlowOutgoing, AHandsCrossfadeFromOnePlayingDeckToAnotherPausesTheFirstOnceH
     }
 }
 
+// A hand plays Bravo on deck 2 and brings it up with the crossfader at the
+// middle, Alpha still the live deck; a few seconds later it pulls the
+// crossfader back to Alpha and walks away. Bravo, heard and then taken off
+// the air by the hand, is paused once hands are off and it has stayed quiet,
+// as a deck faded out by a crossfade is. One the hand never brought up is
+// the DJ's and plays on.
+TEST(FlowOutgoing, ARecordAHandTookOffTheAirWithTheLiveDeckUnchangedIsPausedOnceHandsAreOff)
+{
+    for (const bool broughtUp : {true, false}) {
+        SCOPED_TRACE(broughtUp);
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {200.0, 200.0, 60.0},
+                   4);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+        app.binder().noteHandsOn();
+        app.deck(1).playPause();
+        if (broughtUp)
+            app.mixer().setCrossfader(0.0);
+        set.playUntil([] { return false; }, 5.0);
+        ASSERT_EQ(app.transition().liveDeck(), 0);
+        app.binder().noteHandsOn();
+        app.mixer().setCrossfader(-1.0);
+        const double handAt = set.played;
+        const bool paused = set.playUntil([&] { return !playing(app, 1); }, 70.0);
+        const auto pausedAsOutgoing = [](const QString& l) {
+            return l.startsWith(QStringLiteral("flow: stopped deck 2 after its mix out"));
+        };
+        if (!broughtUp) {
+            EXPECT_FALSE(paused) << set.log();
+            continue;
+        }
+        ASSERT_TRUE(paused) << set.log();
+        EXPECT_GE(set.played - handAt, 45.0) << set.log();
+        EXPECT_LT(set.played - handAt, 45.0 + kQuietWait + kBar) << set.log();
+        EXPECT_EQ(lines(set.notes(), pausedAsOutgoing), 1) << set.log();
+        EXPECT_TRUE(playing(app, 0)) << set.log();
+    }
+}
+
 // A 32-bar mix whose incoming deck stops at 30 %, by a hand's load over it or
 // a hand's pause: the mix is called off within a bar, Alpha back on air at
 // full level with the mixer as before it, and the room never goes silent;

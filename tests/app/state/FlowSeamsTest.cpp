@@ -1057,4 +1057,44 @@ TEST(FlowSeams, AQueuedRecordLoadedOverBeforeItsMixEndedGoesBackToTheQueue)
 }
 
 } // namespace
+
+// Flow's mix onto Bravo waits for its downbeat, Bravo playing behind the
+// crossfader, when the browser loads a record over the live deck and stops
+// it: the mix is called off, as one whose deck stopped before its downbeat
+// is. Bravo is all the room has left to hear: flow brings its deck in at
+// once, and Bravo neither goes back to the queue nor stops. The same when the
+// record loaded is Bravo itself.
+TEST(FlowSeams, ALoadOverTheLiveDeckBeforeTheDownbeatBringsTheIncomingRecordIn)
+{
+    for (const int loaded : {3, 1}) {
+        SCOPED_TRACE(loaded);
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"),
+                    QStringLiteral("Delta")},
+                   {60.0, 60.0, 60.0, 60.0}, 16);
+        AppModel& app = set.app;
+        const TrackRecord& b = set[1];
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
+        app.setQueue({b.id, set[2].id});
+        set.play(0);
+        app.setAutoQueue(true);
+        ASSERT_TRUE(set.playUntil(
+            [&] {
+                const TransitionModel::Phase phase = app.transition().phase();
+                return phase.kind == Kind::waitingDownbeat && phase.to == 1 && playing(app, 1);
+            },
+            60.0))
+            << set.log();
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[std::size_t(loaded)]));
+        const double stoppedAt = set.played;
+        ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 1.0)) << set.log();
+        ASSERT_TRUE(set.playUntil([&] { return app.mixer().crossfader() == 1.0; }, kBar)) << set.log();
+        EXPECT_LT(set.played - stoppedAt, 0.5) << set.log();
+        const Watched watched = playWatching(set, &b, 20.0);
+        EXPECT_EQ(watched.plays, 1) << set.log();
+        EXPECT_LT(watched.longestSilence, 0.5) << set.log();
+        EXPECT_TRUE(playing(app, 1)) << set.log();
+        EXPECT_NE(app.queue().front(), b.id) << set.log();
+    }
+}
+
 } // namespace zelvo
