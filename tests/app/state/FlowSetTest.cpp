@@ -2234,13 +2234,16 @@ void RandomUser::follow()
             stoppedBy_[d].reset();
             if (!goesOn && heard_.contains(*id) && !wanted_.contains(*id) && !touched_.contains(*id))
                 fail(QStringLiteral("%1 starts again on deck %2, heard already").arg(track->title).arg(deck + 1));
-            // A record that landed just before a restart plays from its cue,
-            // or from the bar line beside it where a start lined up with the
-            // other deck's bar puts it (seed 1500653: a mix onto a take, its
-            // first bar 2.4 s long, began a moment after the restart).
-            const double startsBy = std::max(2.0, BeatGrid::barOf(track->grid) + 0.1);
+            // A record that landed just before a restart plays from its cue:
+            // seen within a few renders of its start, wherever that start
+            // came. A mix onto it begun since the restart lines its start up
+            // with the other deck's bar, up to a bar past the cue (seed
+            // 1500653: a mix onto a take, its bar 2.4 s long).
+            const bool lined = deck == mixOnto_ && mixStartedAt_ >= lastRestart_;
+            const double startsBy = lined ? std::max(2.0, BeatGrid::barOf(track->grid) + 0.1) : 2.0;
             if (landedAtRestart_[d] == id && voice
-                && voice->state().position.load() > track->cuePoint + startsBy + (set_.played - lastRestart_))
+                && voice->state().position.load()
+                    > track->cuePoint + startsBy + std::min(set_.played - lastRestart_, 0.5))
                 fail(QStringLiteral("%1, landed on deck %2 just before a restart, plays from %3 s, not its cue")
                          .arg(track->title)
                          .arg(deck + 1)
