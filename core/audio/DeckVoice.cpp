@@ -28,8 +28,23 @@ constexpr int kAheadChunk = 256;
 // Input the stretcher may want beyond one slice before it makes the next
 // slice's output: its analysis window. Measured: 1536 frames is the least that
 // leaves no render short over slices of 64 to 1024 frames at rates 0.6 to 1.5,
-// key-locked or shifting pitch only (1500 is not enough).
+// key-locked or shifting pitch only (1500 is not enough), at 44.1 and 48 kHz,
+// where the unit's latency is 1407 frames.
 constexpr int kAheadHopLead = 1536;
+constexpr int kAheadHopLeadLatency = 1407;
+// The window is a span of frames that the unit picks by sample rate, in
+// steps, and its latency follows it: 2687 frames at 88.2 and 96 kHz and 5247
+// at 176.4 and 192 kHz, where the same renders needed some 2600 and 5000
+// frames of lead. So the lead grows with the latency, in the share measured
+// at 48 kHz, and is never less than there (a unit with a shorter window, at
+// 32 kHz and below, keeps the lead it always had).
+int hopLeadFor(double latencyFrames)
+{
+    const std::int64_t latency =
+        std::isfinite(latencyFrames) ? std::llround(std::clamp(latencyFrames, 0.0, double(1 << 20))) : 0;
+    const std::int64_t scaled = (latency * kAheadHopLead + kAheadHopLeadLatency - 1) / kAheadHopLeadLatency;
+    return int(std::max<std::int64_t>(kAheadHopLead, scaled));
+}
 // Renders the worker is asked for ahead of the audio thread: the time it has to
 // make one render's output. With one, bursts of the four stretchers' hops and
 // the machine's own left a few dozen renders a minute short on one core; with
@@ -101,8 +116,8 @@ struct AheadRequest {
 };
 
 struct DeckVoice::Ahead {
-    explicit Ahead(int maxFrames)
-        : input(chunksFor(4 * (4 * std::int64_t(maxFrames) + kAheadHopLead)), kAheadChunk)
+    Ahead(int maxFrames, int hopLead)
+        : input(chunksFor(4 * (4 * std::int64_t(maxFrames) + hopLead)), kAheadChunk)
         , output(chunksFor(8 * std::int64_t(maxFrames) + 4096), kAheadChunk)
         , requests(512)
         , accLeft(std::size_t(maxFrames), 0.0f)
@@ -158,6 +173,7 @@ DeckVoice::DeckVoice(double sampleRate, int maxFrames)
     if (timePitch_) {
         timePitch_->setSource(this);
         timePitchLatencyFrames_ = timePitch_->latencySeconds() * sampleRate_;
+        aheadHopLead_ = hopLeadFor(timePitchLatencyFrames_);
         dropLeft_.assign(std::size_t(maxFrames_), 0.0f);
         dropRight_.assign(std::size_t(maxFrames_), 0.0f);
     }
@@ -996,10 +1012,10 @@ int DeckVoice::aheadHorizonFrames(int span, double sampleRate)
     return wholeSlices(span, kAheadSlack, kAheadLeastSeconds, sampleRate);
 }
 
-int DeckVoice::aheadLeadFrames(int frames, double rate, double sampleRate)
+int DeckVoice::aheadLeadFrames(int frames, double rate) const
 {
     const double r = std::isfinite(rate) ? std::clamp(rate, 0.0, 32.0) : 1.0;
-    return int(std::ceil(double(aheadHorizonFrames(frames, sampleRate)) * r)) + kAheadHopLead;
+    return int(std::ceil(double(aheadHorizonFrames(frames, sampleRate_)) * r)) + aheadHopLead_;
 }
 
 int DeckVoice::aheadStartPadFrames(int span, double sampleRate, int runs)
@@ -1115,7 +1131,7 @@ bool DeckVoice::enableRenderAhead()
         return true;
     if (!timePitch_ || !timePitch_->canFeed())
         return false;
-    ahead_ = std::make_unique<Ahead>(maxFrames_);
+    ahead_ = std::make_unique<Ahead>(maxFrames_, aheadHopLead_);
     run_.restart = true;
     workerQuiet_ = 0;
     requestsFreeSeen_ = ahead_->requests.freeSlots();
@@ -1266,7 +1282,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     const std::int64_t due = std::max<std::int64_t>(
         run_.rendered + frames + std::int64_t(aheadHorizonFrames(span, sampleRate_)) - run_.requested, 0);
     const int requests = int((due + piece - 1) / piece);
-    const double want = double(due) * double(rate) + run_.carry + (start ? kAheadHopLead : 0);
+    const double want = double(due) * double(rate) + run_.carry + (start ? aheadHopLead_ : 0);
     std::int64_t n = std::int64_t(std::floor(std::max(want, 0.0)));
     // A turn of the deck made while the worker was gone is heard first, in
     // silence: the unit's run then starts from the point heard.

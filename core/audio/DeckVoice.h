@@ -220,10 +220,11 @@ public:
     static int aheadHorizonFrames(int span, double sampleRate);
     // Input frames queued ahead of a render of `frames` at `rate`, at a steady
     // length: the input for the horizon above plus the most the stretcher wants
-    // before it makes the next render's output. What is heard of a jump that
+    // before it makes the next render's output (its window, which grows with
+    // the unit's latency at high sample rates). What is heard of a jump that
     // does not start a new unit run comes at most this much later than on the
-    // audio thread.
-    static int aheadLeadFrames(int frames, double rate, double sampleRate);
+    // audio thread. Any thread.
+    int aheadLeadFrames(int frames, double rate) const;
     // The silence a new unit run starts with when the render-ahead path serves
     // it: whole slices (`span`, the run's longest slice) making at least 5 ms,
     // and 4 ms more for each further run starting in the same slice (`runs`;
@@ -429,6 +430,9 @@ private:
 
     std::unique_ptr<HostedUnit> timePitch_;
     double timePitchLatencyFrames_ = 0.0;
+    // Input a new render-ahead run queues beyond its first renders' own: the
+    // stretcher's window at this sample rate (0 without a unit).
+    int aheadHopLead_ = 0;
     float lastRate_ = -1.0f;
     float lastPitch_ = -99.0f;
     bool usedTimePitch_ = false;

@@ -264,7 +264,7 @@ TEST(RenderAhead, AJumpIsHeardAfterTheLeadWhereThePositionSaysSo)
             const double heard = published[b - 1] + double(peak % std::size_t(blockSize)) * tempo / kAheadRate;
             EXPECT_NEAR(heard, double(click) / kAheadRate, 0.004);
         }
-        const double lead = DeckVoice::aheadLeadFrames(blockSize, tempo, kAheadRate) / tempo;
+        const double lead = DeckVoice(kAheadRate, 4096).aheadLeadFrames(blockSize, tempo) / tempo;
         EXPECT_GE(delay[1], delay[0]);
         EXPECT_LE(double(delay[1] - delay[0]), lead) << "block " << blockSize;
     }
@@ -449,4 +449,46 @@ TEST(RenderAhead, SlicesOfChangingLengthNeverRunDry)
         heard[ahead] = voice.state().position.load();
     }
     EXPECT_NEAR(heard[1], heard[0], 0.002);
+}
+
+TEST(RenderAhead, AWorkerKeepingUpLeavesNoRenderDryAtHighSampleRates)
+{
+    // The stretcher's window is longer at 88.2 kHz and above, so a new run
+    // must queue more input before the worker can make its first renders.
+    // With the worker on time after every render, a key-locked deck at
+    // 96 and 192 kHz never plays a dry render nor holds its run past the
+    // pad, and past the pad sounds exactly as on demand.
+    for (double rate : {96000.0, 192000.0}) {
+        const TrackBufferRef source = busyMusic(1.5, rate);
+        for (int block : {64, 256}) {
+            SCOPED_TRACE(testing::Message() << "rate " << rate << " block " << block);
+            const int blocks = int(0.5 * rate) / block;
+            std::vector<float> out[2];
+            for (bool ahead : {false, true}) {
+                DeckVoice voice(rate, 4096);
+                if (ahead) {
+                    ASSERT_TRUE(voice.enableRenderAhead());
+                }
+                loadNow(voice, source);
+                sendOk(voice, DeckCommand::keyLock(true));
+                sendOk(voice, DeckCommand::seek(0.5));
+                sendOk(voice, DeckCommand::play());
+                voice.tempo().store(1.06);
+                std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                for (int b = 0; b < blocks; ++b) {
+                    voice.render(block, l.data(), r.data());
+                    if (ahead)
+                        voice.serviceAhead();
+                    out[ahead].insert(out[ahead].end(), l.begin(), l.end());
+                }
+                EXPECT_EQ(voice.aheadDryBlocks(), 0);
+                EXPECT_EQ(voice.aheadLateFrames(), 0);
+            }
+            const auto pad = std::size_t(DeckVoice::aheadStartPadFrames(block, rate));
+            std::size_t differ = 0;
+            for (std::size_t i = pad; i < out[0].size(); ++i)
+                differ += out[0][i] != out[1][i];
+            EXPECT_EQ(differ, 0u);
+        }
+    }
 }
