@@ -1068,8 +1068,13 @@ bool AppModel::cueAheadOfRender(const SetView& set)
     // cued record off deck 2.
     // With more music left than that (a take's hold ran out), or nothing else
     // to bring in, the render is waited for.
-    if (!(set.plain < set.mixLen + kPrepareWindow) || !otherToBringIn(set.idle))
+    if (!(set.plain < set.mixLen + kPrepareWindow))
         return false;
+    // Nothing else to bring in: the render is waited for, unless the live
+    // deck is done and the room waits on it (a record put there by hand may
+    // play meanwhile).
+    if (!otherToBringIn(set.idle))
+        return set.liveDone;
     // A render the user started is theirs: it is never called off, and the
     // set goes on around it. The next record comes in on time (or, with deck
     // 1 standing, once hands are off) while the render goes on; a take that

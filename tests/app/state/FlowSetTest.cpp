@@ -2755,12 +2755,15 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
 // stood silent for two seconds (1300654); a take heard on air, then taken off
 // it by a hand's crossfader with the live deck unchanged, played on unheard
 // for good (1500825); and a mix onto a take that landed in the frame of a
-// restart, lined up with the other deck's bar a bar into the take (1500653).
+// restart, lined up with the other deck's bar a bar into the take (1500653);
+// the live deck standing with a record a hand put there, nothing else to
+// bring in and a fork the user started still rendering: flow waited for the
+// render and left the room silent (1900454).
 TEST(FlowSetRandom, TheSetsThatFoundFaultsPlayThrough)
 {
     for (const unsigned seed : {120331u, 120870u, 130053u, 650216u, 650775u, 670127u, 681200u, 710020u, 720029u,
                                 720054u, 720076u, 730148u, 730172u, 730251u, 740285u, 750139u, 910118u,
-                                920011u, 960091u, 980137u, 1000483u, 1300654u, 1500653u, 1500825u}) {
+                                920011u, 960091u, 980137u, 1000483u, 1300654u, 1500653u, 1500825u, 1900454u}) {
         SCOPED_TRACE(seed);
         RandomUser user(seed, false, 300.0);
         ASSERT_NO_FATAL_FAILURE(user.play());
