@@ -1449,6 +1449,7 @@ private:
     std::optional<QUuid> startSent_;
     std::array<double, 2> handPausedAt_{-100.0, -100.0};
     std::array<double, 2> landedAt_{-100.0, -100.0}; // when each deck's record last landed
+    std::array<std::int64_t, 2> sentAtLanding_{}; // the number of the last command sent before it
     // The last play (true) or pause each deck was sent, by flow or a hand,
     // numbered in the order sent; and the number of the last command
     // sent before the output's last render. A command numbered above it has
@@ -1568,6 +1569,7 @@ void RandomUser::play()
     for (int deck : {0, 1}) {
         QObject::connect(&app_.deck(deck), &DeckModel::trackChanged, [this, deck] {
             landedAt_[std::size_t(deck)] = set_.played;
+            sentAtLanding_[std::size_t(deck)] = sent_;
             if (random_() % 3 == 0)
                 set_.renderLate = std::max(set_.renderLate, int(1 + random_() % 6));
         });
@@ -1875,6 +1877,10 @@ void RandomUser::restart()
         // was last asked to do: it plays on from there.
         const bool started = d == 0 && startSent_ && track && track->id == *startSent_;
         const bool landed = !set_.readable(d) && !spliced && !started;
+        // A play sent after the landing asks for the record that landed: it
+        // starts from its cue with the play-on (seed 1900764: a hand played
+        // flow's cue in the frame after it landed, a restart two frames on).
+        const bool playedOnLanded = landed && playedSince && asked_[i]->second > sentAtLanding_[i];
         // A deck still owed an earlier restart's play-on (its record decoding
         // again for that output's rate), and asked for nothing since that
         // restart but play, keeps it through this one. A pause sent before
@@ -1885,12 +1891,12 @@ void RandomUser::restart()
         const bool stillOwed = !playingNow_[i] && playsOn_[i] && track
             && chainOf(track->id) == chainOf(*playsOn_[i]) && !pausedSinceOwed
             && app_.deck(d).loading() && app_.deck(d).loadingRecord() == track->id;
-        playsOn_[i] = started                       ? startSent_
-            : pausedSince || landed                 ? std::nullopt
-            : playedSince                           ? std::optional<QUuid>(track->id)
-            : stillOwed                             ? playsOn_[i]
-                                                    : playingNow_[i];
-        playOnStarts_[i] = started || (playedSince && !landed);
+        playsOn_[i] = started                                 ? startSent_
+            : pausedSince || (landed && !playedOnLanded)      ? std::nullopt
+            : playedSince                                     ? std::optional<QUuid>(track->id)
+            : stillOwed                                       ? playsOn_[i]
+                                                              : playingNow_[i];
+        playOnStarts_[i] = started || (playedSince && (!landed || playedOnLanded));
         if (playingNow_[i] || !stillOwed) {
             resumeFrom_[i].reset();
             const std::shared_ptr<DeckVoice> voice = app_.deck(d).voice();
@@ -2758,12 +2764,13 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
 // restart, lined up with the other deck's bar a bar into the take (1500653);
 // the live deck standing with a record a hand put there, nothing else to
 // bring in and a fork the user started still rendering: flow waited for the
-// render and left the room silent (1900454).
+// render and left the room silent (1900454); a hand's play of flow's cue in
+// the frame after it landed, an output restart two frames on (1900764).
 TEST(FlowSetRandom, TheSetsThatFoundFaultsPlayThrough)
 {
     for (const unsigned seed : {120331u, 120870u, 130053u, 650216u, 650775u, 670127u, 681200u, 710020u, 720029u,
                                 720054u, 720076u, 730148u, 730172u, 730251u, 740285u, 750139u, 910118u,
-                                920011u, 960091u, 980137u, 1000483u, 1300654u, 1500653u, 1500825u, 1900454u}) {
+                                920011u, 960091u, 980137u, 1000483u, 1300654u, 1500653u, 1500825u, 1900454u, 1900764u}) {
         SCOPED_TRACE(seed);
         RandomUser user(seed, false, 300.0);
         ASSERT_NO_FATAL_FAILURE(user.play());
