@@ -2242,10 +2242,10 @@ void RandomUser::follow()
                 fail(QStringLiteral("%1 starts again on deck %2, heard already").arg(track->title).arg(deck + 1));
             // A record that landed just before a restart plays from its cue:
             // seen within a few renders of its start, wherever that start
-            // came. A mix onto it begun since the restart lines its start up
-            // with the other deck's bar, up to a bar past the cue (seed
-            // 1500653: a mix onto a take, its bar 2.4 s long).
-            const bool lined = deck == mixOnto_ && mixStartedAt_ >= lastRestart_;
+            // came. A mix onto it, begun since the restart or running still,
+            // lines its start up with the other deck's bar, up to a bar past
+            // the cue (seed 1500653: a mix onto a take, its bar 2.4 s long).
+            const bool lined = deck == mixOnto_ && (mixStartedAt_ >= lastRestart_ || !idleNow);
             const double startsBy = lined ? std::max(2.0, BeatGrid::barOf(track->grid) + 0.1) : 2.0;
             if (landedAtRestart_[d] == id && voice
                 && voice->state().position.load()
