@@ -371,17 +371,7 @@ TEST(FlowOutgoing, TheLinesAroundAMixSayWhatHappens)
                    4);
         AppModel& app = set.app;
         const TrackRecord& b = set[1];
-        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
-        app.setQueue({b.id, set[2].id});
-        set.play(0);
-        app.setAutoQueue(true);
-        ASSERT_TRUE(set.playUntil(
-            [&] {
-                const TransitionModel::Phase phase = app.transition().phase();
-                return phase.kind == Kind::waitingDownbeat && phase.to == 1;
-            },
-            60.0))
-            << set.log();
+        ASSERT_TRUE(set.flowUntilMixPhase(Kind::waitingDownbeat, 1, 60.0)) << set.log();
         app.enqueue(b.id); // at the tail, behind Charlie
         ASSERT_EQ(app.queue().back(), b.id);
         app.binder().noteHandsOn();

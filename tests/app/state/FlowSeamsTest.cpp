@@ -1073,17 +1073,8 @@ TEST(FlowSeams, ALoadOverTheLiveDeckBeforeTheDownbeatBringsTheIncomingRecordIn)
                    {60.0, 60.0, 60.0, 60.0}, 16);
         AppModel& app = set.app;
         const TrackRecord& b = set[1];
-        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[0]));
-        app.setQueue({b.id, set[2].id});
-        set.play(0);
-        app.setAutoQueue(true);
-        ASSERT_TRUE(set.playUntil(
-            [&] {
-                const TransitionModel::Phase phase = app.transition().phase();
-                return phase.kind == Kind::waitingDownbeat && phase.to == 1 && playing(app, 1);
-            },
-            60.0))
-            << set.log();
+        ASSERT_TRUE(set.flowUntilMixPhase(Kind::waitingDownbeat, 1, 60.0)) << set.log();
+        ASSERT_TRUE(set.playUntil([&] { return playing(app, 1); }, 1.0)) << set.log();
         ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, set[std::size_t(loaded)]));
         const double stoppedAt = set.played;
         ASSERT_TRUE(set.playUntil([&] { return app.transition().phase().kind == Kind::idle; }, 1.0)) << set.log();

@@ -538,6 +538,20 @@ void SetRig::flowFromTwentySeconds()
     playUntil([] { return false; }, 2.0);
 }
 
+bool SetRig::flowUntilMixPhase(TransitionModel::Phase::Kind phase, int to, double seconds)
+{
+    loadAndWait(app, 0, records.at(0));
+    app.setQueue({records.at(1).id, records.at(2).id});
+    play(0);
+    app.setAutoQueue(true);
+    return playUntil(
+        [&] {
+            const TransitionModel::Phase now = app.transition().phase();
+            return now.kind == phase && now.to == to;
+        },
+        seconds);
+}
+
 void SetRig::play(int deck, double from)
 {
     if (from > 0.0) {

@@ -185,6 +185,10 @@ struct SetRig {
     // Both records landed, the third queued, deck 1 playing from 20 s and flow
     // on for 2 s.
     void flowFromTwentySeconds();
+    // The first record loaded on deck 1 and played from its start, the second
+    // and third queued, flow on: plays until the transition's phase is
+    // `phase` onto deck `to`, for at most `seconds`.
+    bool flowUntilMixPhase(TransitionModel::Phase::Kind phase, int to, double seconds);
     // Starts the deck through its voice (from `from` seconds): no hand.
     void play(int deck, double from = 0.0);
 
