@@ -135,8 +135,11 @@ struct DeckVoice::Ahead {
     std::atomic<std::int64_t> requested{0};
     // The input the unit holds once it has made a render's output (besides
     // its latency), averaged over the last quarter second of its runs' steady
-    // play; 0 until known. Written by the worker, read by the audio thread.
-    std::atomic<double> unitHold{0.0};
+    // play; NaN until known. Written by the worker, read by the audio thread.
+    std::atomic<double> unitHold{std::numeric_limits<double>::quiet_NaN()};
+    // What it holds by rate and render length, measured at set-up: stands in
+    // until the worker has seen steady play. Read by the audio thread.
+    UnitHolds holds{};
 
     // The worker's side: the run the unit is in, the render it is working on
     // (whether its rate is set, the input fed for it so far), and the input
@@ -1138,11 +1141,11 @@ bool DeckVoice::enableRenderAhead()
     usedTimePitch_ = false;
     // A deck that has to go on without its worker before the worker has
     // seen the unit in steady play still turns after what the unit holds.
-    ahead_->unitHold.store(unitHoldAtSetUp(), std::memory_order_relaxed);
+    ahead_->holds = unitHoldsAtSetUp();
     return true;
 }
 
-double DeckVoice::unitHoldAtSetUp()
+DeckVoice::UnitHolds DeckVoice::unitHoldsAtSetUp()
 {
     // The same for every unit of the kind (told by its latency) at a sample
     // rate: measured once.
@@ -1150,41 +1153,48 @@ double DeckVoice::unitHoldAtSetUp()
         double sampleRate;
         int maxFrames;
         double latency;
-        double hold;
+        UnitHolds holds;
     };
     static std::mutex lock;
     static std::vector<Known> known;
     const std::lock_guard<std::mutex> guard(lock);
     for (const Known& k : known)
         if (k.sampleRate == sampleRate_ && k.maxFrames == maxFrames_ && k.latency == timePitchLatencyFrames_)
-            return k.hold;
-    // Key-locked decks play a few percent either side of their tracks' own
-    // tempo, where the unit holds more than at the track's own speed.
-    const double mean = 0.5 * (measureUnitHold(0.94f) + measureUnitHold(1.06f));
-    const double hold = std::isfinite(mean) ? std::max(mean, 0.0) : 0.0;
-    known.push_back({sampleRate_, maxFrames_, timePitchLatencyFrames_, hold});
-    return hold;
+            return k.holds;
+    UnitHolds holds{};
+    for (std::size_t i = 0; i < kHoldRates.size(); ++i)
+        holds[i] = measureUnitHolds(kHoldRates[i]);
+    known.push_back({sampleRate_, maxFrames_, timePitchLatencyFrames_, holds});
+    return holds;
 }
 
-double DeckVoice::measureUnitHold(float rate)
+std::array<double, DeckVoice::kHoldLengths> DeckVoice::measureUnitHolds(float rate)
 {
-    // A run of the unit as the worker makes one, in slices of 256 frames on
-    // music-like input. What it holds rises and falls with its hops: the
-    // mean is taken over several of them past the run's start.
+    // A run of the unit as the worker makes one, in short slices, on
+    // music-like input, noting each feed: the input it took and the output
+    // it made. When it asks for input and how much output each feed makes
+    // does not depend on how its output is taken out (nor on the input), so
+    // renders of each length are played over those feeds afterwards, as the
+    // audio thread would make them from the run's start. What the unit holds
+    // rises and falls with its hops: the mean is taken over many of them.
     HostedUnit& unit = *timePitch_;
     const FlushDenormals flush; // as the worker runs the unit
-    constexpr int kSlice = 256;
+    constexpr int kSlice = kHoldShortest;
     unit.reset();
     unit.set(units::kTimePitchRate, rate);
     unit.set(units::kTimePitchPitch, 0.0f);
     std::vector<float> inLeft(static_cast<std::size_t>(maxFrames_)), inRight(static_cast<std::size_t>(maxFrames_));
     std::vector<float> outLeft(static_cast<std::size_t>(kSlice)), outRight(static_cast<std::size_t>(kSlice));
+    // Past the run's start, over 16384 frames (0.15 s at least): the mean of
+    // fewer of the unit's hops wanders from one rate to the next.
     const auto from = std::int64_t(0.1 * sampleRate_);
-    const auto to = std::int64_t(0.4 * sampleRate_);
+    const auto to = from + std::max(std::int64_t(0.15 * sampleRate_), std::int64_t(16384));
     const double budget = double(kSlice) * 33.0 + 4.0 * double(maxFrames_) + 16384.0;
-    double fed = 0.0;
-    double holds = 0.0;
-    int counted = 0;
+    struct Feed {
+        int input;
+        int output;
+    };
+    std::vector<Feed> feeds;
     std::int64_t t = 0;
     for (std::int64_t out = 0; out < to; out += kSlice) {
         for (double slice = 0.0; unit.readyFrames() < kSlice && slice < budget;) {
@@ -1194,18 +1204,74 @@ double DeckVoice::measureUnitHold(float rate)
                 inLeft[i] = float(0.3 * std::sin(x * 0.031) + 0.2 * std::sin(x * 0.0071));
                 inRight[i] = float(0.3 * std::sin(x * 0.027) - 0.1 * std::sin(x * 0.19));
             }
+            const int ready = unit.readyFrames();
             unit.feed(need, inLeft.data(), inRight.data());
-            fed += need;
+            feeds.push_back({need, unit.readyFrames() - ready});
             slice += need;
         }
         unit.retrieve(std::min(kSlice, unit.readyFrames()), outLeft.data(), outRight.data());
-        if (out >= from) {
-            holds += fed - double(out + kSlice) * double(rate);
-            ++counted;
-        }
     }
     unit.reset();
-    return counted > 0 ? holds / counted : 0.0;
+
+    std::array<double, kHoldLengths> holds{};
+    for (int c = 0; c < kHoldLengths; ++c) {
+        const int length = kSlice << c;
+        std::size_t next = 0;
+        std::int64_t ready = 0;
+        double fed = 0.0;
+        double sum = 0.0;
+        int counted = 0;
+        for (std::int64_t out = 0; out + length <= to; out += length) {
+            while (ready < length && next < feeds.size()) {
+                fed += feeds[next].input;
+                ready += feeds[next].output;
+                ++next;
+            }
+            if (ready < length)
+                break; // the unit stalled: what came before stands
+            ready -= length;
+            if (out >= from) {
+                sum += fed - double(out + length) * double(rate);
+                ++counted;
+            }
+        }
+        holds[std::size_t(c)] = counted > 0 && std::isfinite(sum) ? std::max(sum / counted, 0.0) : 0.0;
+    }
+    return holds;
+}
+
+double DeckVoice::steadyUnitHold(float rate) const
+{
+    static_assert(kHoldRates.front() < 1.0f && kHoldRates.back() > 1.0f,
+                  "rates on both sides of the track's own speed");
+    if (!ahead_)
+        return 0.0;
+    const double refined = ahead_->unitHold.load(std::memory_order_relaxed);
+    if (finite(refined))
+        return refined;
+    // The render length's largest power-of-two factor picks the column.
+    const int longest = std::max(aheadLongest_, 1);
+    const int factor = longest & -longest;
+    int c = 0;
+    while (c + 1 < kHoldLengths && (kHoldShortest << c) < factor)
+        ++c;
+    // Interpolated in rate on the rate's side of the track's own speed,
+    // held flat past that side's outermost rates.
+    std::size_t first = 0;
+    while (first < kHoldRates.size() && kHoldRates[first] < 1.0f)
+        ++first;
+    std::size_t lo = rate < 1.0f ? 0 : first;
+    const std::size_t hi = rate < 1.0f ? first - 1 : kHoldRates.size() - 1;
+    if (!(rate > kHoldRates[lo]))
+        return ahead_->holds[lo][std::size_t(c)];
+    if (!(rate < kHoldRates[hi]))
+        return ahead_->holds[hi][std::size_t(c)];
+    while (lo + 1 < hi && rate > kHoldRates[lo + 1])
+        ++lo;
+    const double f = double(rate - kHoldRates[lo]) / double(kHoldRates[lo + 1] - kHoldRates[lo]);
+    const double a = ahead_->holds[lo][std::size_t(c)];
+    const double b = ahead_->holds[lo + 1][std::size_t(c)];
+    return a + (b - a) * f;
 }
 
 void DeckVoice::disableRenderAhead()
@@ -1527,8 +1593,8 @@ void DeckVoice::leadBehindRun(float rate, bool withHold, double waited)
     // latency, only the part the point heard has waited out: the rest it
     // still stands for, as the audio thread's unit started with the run
     // would.
-    const double hold = ahead_ ? ahead_->unitHold.load(std::memory_order_relaxed) : 0.0;
-    const double held = withHold && finite(hold) ? hold : 0.0;
+    const double hold = withHold ? steadyUnitHold(rate) : 0.0;
+    const double held = finite(hold) ? hold : 0.0;
     const double latency = std::clamp(waited, 0.0, std::max(timePitchLatencyFrames_ * double(rate), 0.0));
     const double lead = (latency + held) * std::fabs(currentSpeed_);
     if (!finite(lead) || lead <= 0.0)

@@ -259,11 +259,33 @@ private:
     void slipBookkeeping(bool divertedBefore);
     void resetTimePitch();
     // The input the time-pitch unit holds in steady play once it has made a
-    // slice's output (besides its latency): at `rate`, measured on a run of
-    // its own (`measureUnitHold`, which leaves the unit reset), and as the
-    // render-ahead path starts with it. Main thread, while nothing renders.
-    double measureUnitHold(float rate);
-    double unitHoldAtSetUp();
+    // render's output (besides its latency), by the rate it plays at and the
+    // length of its renders. It depends on both: the unit makes its output in
+    // hops, mostly of a power of two frames, and how renders fall across
+    // them (told by the render length's largest power-of-two factor) changes
+    // what it holds; it works one way slower than the track's own speed and
+    // another faster, so the two sides are never interpolated across.
+    // Measured at a few rates and for power-of-two factors of 64 to 1024
+    // frames (a smaller one counts as 64, a larger one as 1024), once per
+    // sample rate. At each rate the input the unit takes per hop (its hops
+    // being 256 to 2048 frames, or 320 and 640) falls well between whole
+    // frames: where it is whole or nearly so, the unit's hops fall into step
+    // with its input, and it holds another amount than at the rates around,
+    // or drifts too slowly for a short run to show its mean.
+    static constexpr std::array<float, 7> kHoldRates{0.593f, 0.78f, 0.932f, 1.057f, 1.218f, 1.443f, 1.78f};
+    static constexpr int kHoldShortest = 64;
+    static constexpr int kHoldLengths = 5; // kHoldShortest, doubling to 1024
+    using UnitHolds = std::array<std::array<double, kHoldLengths>, kHoldRates.size()>;
+    // At each of kHoldRates, on runs of the unit's own (which leave it
+    // reset): measured once per sample rate and kind of unit. Main thread,
+    // while nothing renders.
+    UnitHolds unitHoldsAtSetUp();
+    // What the unit holds at `rate` for each render length, from one run.
+    std::array<double, kHoldLengths> measureUnitHolds(float rate);
+    // What the audio thread's unit would hold in steady play at `rate`, in
+    // renders as long as the voice's longest: the worker's own reckoning once
+    // it has seen steady play, else the set-up measurements. Audio thread.
+    double steadyUnitHold(float rate) const;
     void start();
     // Stops the deck where the sound is (pause, play pressed while playing):
     // the read head moves back to what was heard, and the time-pitch unit's

@@ -39,9 +39,10 @@ TrackBufferRef music(double seconds, double phase)
     return b;
 }
 
+// A deck at the track's sample rate.
 std::unique_ptr<DeckVoice> keyLockedDeck(const TrackBufferRef& track, bool ahead, double tempo, double at = 0.5)
 {
-    auto voice = std::make_unique<DeckVoice>(kRate, 4096);
+    auto voice = std::make_unique<DeckVoice>(track->sampleRate, 4096);
     if (ahead) {
         EXPECT_TRUE(voice->enableRenderAhead());
     }
@@ -430,18 +431,20 @@ struct AcrossStall {
     double hops = 0.0;
 };
 
-// A key-locked deck at kTempo plays `track` from `at` s on both paths:
-// `before` renders of `block` frames, `gone` renders with the worker gone,
-// `after` renders with it back. `hands(voice, k)` acts before render k; what
-// the audio thread's stretcher holds is watched over renders [lagFrom, lagTo).
+// A key-locked deck at `tempo` plays `track` from `at` s on both paths, at
+// the track's sample rate: `before` renders of `block` frames, `gone` renders
+// with the worker gone, `after` renders with it back. `hands(voice, k)` acts
+// before render k; what the audio thread's stretcher holds is watched over
+// renders [lagFrom, lagTo).
 AcrossStall acrossAStall(const TrackBufferRef& track, int block, double at, int before, int gone, int after,
-                         const std::function<void(DeckVoice&, int)>& hands, int lagFrom, int lagTo)
+                         const std::function<void(DeckVoice&, int)>& hands, int lagFrom, int lagTo,
+                         double tempo = kTempo)
 {
     AcrossStall out;
     double leastLag = 1e9, mostLag = 0.0;
     for (bool ahead : {false, true}) {
         std::vector<std::unique_ptr<DeckVoice>> deck;
-        deck.push_back(keyLockedDeck(track, ahead, kTempo, at));
+        deck.push_back(keyLockedDeck(track, ahead, tempo, at));
         DeckVoice& voice = *deck[0];
         ThroughStall& side = out.path[ahead];
         hands(voice, -1);
@@ -467,7 +470,7 @@ AcrossStall acrossAStall(const TrackBufferRef& track, int block, double at, int 
         }
         side.position = voice.state().position.load();
     }
-    out.hops = lagTo > lagFrom ? (mostLag - leastLag) / kRate : 0.0;
+    out.hops = lagTo > lagFrom ? (mostLag - leastLag) / track->sampleRate : 0.0;
     return out;
 }
 
@@ -599,24 +602,41 @@ TEST(RenderAheadStartStop, ADeckPlayedAsItsWorkerStallsThenReversedTurnsWhereThe
     // the worker as the audio thread's stretcher would, holding what that
     // one holds, so once the worker is back the deck is where the same deck
     // on the audio thread is, within one render and the change of what the
-    // stretcher holds.
-    const TrackBufferRef track = rampBuffer(std::int64_t(8.0 * kRate), kRate, 1e-5f);
-    for (int block : {64, 256, 1024})
-        for (double stall : {0.4, 1.0}) {
-            SCOPED_TRACE(testing::Message() << "block " << block << ", stall " << stall << " s");
-            const int gone = int(stall * kRate) / block;
-            const int after = int(0.4 * kRate) / block;
-            const AcrossStall run = acrossAStall(
-                track, block, 4.0, 1, gone, after,
-                [&](DeckVoice& voice, int k) {
-                    if (k == 1 + gone / 2)
-                        sendOk(voice, DeckCommand::reverse(true));
-                },
-                gone / 4, gone / 2);
-            ASSERT_LT(run.hops, 0.02) << "what the stretcher holds changes by a hop at most";
-            EXPECT_NEAR(run.path[1].position, run.path[0].position, block / kRate + run.hops)
-                << "the deck came back off time";
-        }
+    // stretcher holds. What it holds depends on the sample rate, the tempo
+    // and the render length: besides 48 kHz at kTempo, short renders at
+    // 44.1 kHz, and at a tempo far from the track's own at a low and a high
+    // sample rate.
+    struct Play {
+        double rate;
+        double tempo;
+        std::vector<int> blocks;
+        std::vector<double> stalls;
+    };
+    const std::vector<Play> plays{{kRate, kTempo, {64, 256, 1024}, {0.4, 1.0}},
+                                  {44100.0, kTempo, {64}, {0.4}},
+                                  {22050.0, 1.4, {64}, {0.4}},
+                                  {192000.0, 1.4, {64}, {1.0}}};
+    for (const Play& play : plays) {
+        const TrackBufferRef track = rampBuffer(std::int64_t(8.0 * play.rate), play.rate, 1e-5f);
+        for (int block : play.blocks)
+            for (double stall : play.stalls) {
+                SCOPED_TRACE(testing::Message() << play.rate << " Hz, tempo " << play.tempo << ", block " << block
+                                                << ", stall " << stall << " s");
+                const int gone = int(stall * play.rate) / block;
+                const int after = int(0.4 * play.rate) / block;
+                const AcrossStall run = acrossAStall(
+                    track, block, 4.0, 1, gone, after,
+                    [&](DeckVoice& voice, int k) {
+                        if (k == 1 + gone / 2)
+                            sendOk(voice, DeckCommand::reverse(true));
+                    },
+                    gone / 4, gone / 2, play.tempo);
+                // (A hop lasts longest at a low sample rate.)
+                ASSERT_LT(run.hops, 0.03) << "what the stretcher holds changes by a hop at most";
+                EXPECT_NEAR(run.path[1].position, run.path[0].position, block / play.rate + run.hops)
+                    << "the deck came back off time";
+            }
+    }
 }
 
 TEST(RenderAheadStartStop, ATempoOfZeroDuringAStallCostsSilenceNeverTime)
