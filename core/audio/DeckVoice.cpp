@@ -18,6 +18,13 @@ bool finite(double x) { return std::isfinite(x); }
 // cue button previews from there.
 constexpr double kAtCue = 0.005;
 
+// The slowest rate the time-pitch unit stretches to. A key-locked deck slower
+// than that (the tempo fader's wide range at its bottom) reads its track
+// directly, as it would without key lock: it stands still at tempo 0. On the
+// unit it would creep on at this rate while its position stood, and a
+// render-ahead worker, given no input for a rate of 0, would make nothing.
+constexpr double kSlowestStretch = 1.0 / 32.0;
+
 // Rounds to the nearest integer, halves away from zero.
 double roundAway(double x) { return std::round(x); }
 
@@ -930,7 +937,8 @@ void DeckVoice::render(int frames, float* left, float* right)
     const bool scratching = jogTouched_ && vinyl_;
     const double sync = finite(syncCorrection_) ? syncCorrection_ : 1.0;
 
-    const bool timePitchPath = timePitch_ && !scratching && playing_
+    const bool stretchable = !keyLock_ || sync * tempo * (1.0 + bend_) >= kSlowestStretch;
+    const bool timePitchPath = timePitch_ && !scratching && playing_ && stretchable
         && (std::fabs(float(keyShift)) > 0.001f || (keyLock_ && std::fabs(sync * tempo - 1.0) > 0.0001));
 
     aheadAsked_ = false;
@@ -975,9 +983,9 @@ void DeckVoice::render(int frames, float* left, float* right)
             stopAtEnd();
     } else {
         if (usedTimePitch_ && playing_ && !scratching) {
-            // Off the unit while playing (tempo back to 1.0, key shift off):
-            // the direct read goes on from what was heard, not from the read
-            // head ahead of it.
+            // Off the unit while playing (tempo back to 1.0, key shift off,
+            // or slower than the unit stretches): the direct read goes on
+            // from what was heard, not from the read head ahead of it.
             pos_ = clampToBuffer(heardFrames());
             if (!slip_ || !diversionActive())
                 slipPos_ = pos_;
@@ -1475,8 +1483,7 @@ void DeckVoice::restartBehindWorker()
     // The output missed counts as heard (its time has passed): the new run
     // starts where the sound stands now, not from the read head a lead
     // ahead of it, so the deck comes back on time.
-    // At the rate the point heard is reckoned at: a deck stood still
-    // (tempo 0) has no latency's worth of input to lead by.
+    // At the rate the point heard is reckoned at (never below 0).
     const double rate = std::max(double(lastRate_), 0.0);
     const double waited = latencyWaited(float(rate));
     pos_ = clampToBuffer(heardFrames());
@@ -1511,8 +1518,8 @@ double DeckVoice::latencyWaited(float rate) const
 
 bool DeckVoice::turnToHear(float rate) const
 {
-    // A deck stood still never reaches its turn: waiting for it would keep
-    // the sound away for as long as the tempo stays at 0.
+    // A rate that is not positive never reaches the turn: waiting for it
+    // would keep the sound away for good.
     if (!(run_.takenAtTurn > 0.0) || !(rate > 0.0f))
         return false;
     const double lag = (run_.backlog + timePitchLatencyFrames_ * double(rate)) * std::fabs(currentSpeed_);
