@@ -436,6 +436,9 @@ private:
     float lastRate_ = -1.0f;
     float lastPitch_ = -99.0f;
     bool usedTimePitch_ = false;
+    // A key-locked deck slowed below what the unit stretches to reads its
+    // track directly; it goes back to the unit only well above that rate.
+    bool belowStretch_ = false;
     // Tempo read once per render, for the unit's input callback.
     double blockTempo_ = 1.0;
     int workPhase_ = -1;
@@ -555,6 +558,11 @@ private:
         // the worker stalled on one of them.
         bool partnersWait = false;
         bool partnersStalled = false;
+        // The worker's count of rounds it stopped for input not queued yet,
+        // as last seen, and the input added to the run's lead since: a unit
+        // slowed a long way holds more input than the lead allowed for.
+        std::uint32_t shortSeen = 0;
+        std::int64_t leadAdded = 0;
     };
     UnitRun run_;
     void noteWrap(double takenAt, double length);

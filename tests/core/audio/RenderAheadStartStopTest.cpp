@@ -705,6 +705,38 @@ TEST(RenderAheadStartStop, ADeckStoodAtTempoZeroIsHeardWhereItsPositionSays)
         }
 }
 
+TEST(RenderAheadStartStop, ARateWaveringAboutTheSlowestStretchNeverFallsSilent)
+{
+    // A key-locked deck slowed to about the stretcher's slowest rate, its
+    // rate wavering a little either side of it every render or every eight
+    // (a synced deck's corrections): it plays on without a silent render.
+    const TrackBufferRef track = music(4.0, 0.0);
+    const double slowest = 1.0 / 32.0;
+    for (int block : {64, 256})
+        for (int every : {1, 8})
+            for (bool ahead : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "block " << block << " every " << every << " ahead " << ahead);
+                std::vector<std::unique_ptr<DeckVoice>> deck;
+                deck.push_back(keyLockedDeck(track, ahead, kTempo));
+                DeckVoice& voice = *deck[0];
+                sendOk(voice, DeckCommand::play());
+                std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                const int first = int(0.3 * kRate) / block;
+                const int settle = first + int(0.1 * kRate) / block;
+                int silent = 0;
+                for (int k = 0; k < first + int(1.0 * kRate) / block; ++k) {
+                    if (k >= first)
+                        voice.tempo().store(slowest * ((k / every) % 2 ? 1.02 : 0.98));
+                    voice.render(block, l.data(), r.data());
+                    if (ahead)
+                        serve(deck);
+                    if (k >= settle)
+                        silent += std::all_of(l.begin(), l.end(), [](float x) { return x == 0.0f; });
+                }
+                EXPECT_EQ(silent, 0);
+            }
+}
+
 TEST(RenderAheadStartStop, RunsStartedInOrAfterABurstKeepTheirMusicWhole)
 {
     // One deck, or four at different tempos, start playing (a) in the first
