@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <mutex>
 
 namespace zelvo {
@@ -17,6 +18,17 @@ bool finite(double x) { return std::isfinite(x); }
 // A stopped deck this close to its cue point, in seconds, stands on it: the
 // cue button previews from there.
 constexpr double kAtCue = 0.005;
+
+// The slowest rate the time-pitch unit stretches to. A key-locked deck slower
+// than that (the tempo fader's wide range at its bottom) reads its track
+// directly, as it would without key lock: it stands still at tempo 0. On the
+// unit it would creep on at this rate while its position stood, and a
+// render-ahead worker, given no input for a rate of 0, would make nothing.
+// It goes back to the unit once faster than twice that, so a rate wavering
+// about the slowest (a synced deck's corrections) does not start a run of the
+// unit, with its quiet start, again and again.
+constexpr double kSlowestStretch = 1.0 / 32.0;
+constexpr double kBackToStretch = 2.0 * kSlowestStretch;
 
 // Rounds to the nearest integer, halves away from zero.
 double roundAway(double x) { return std::round(x); }
@@ -140,6 +152,9 @@ struct DeckVoice::Ahead {
     // What it holds by rate and render length, measured at set-up: stands in
     // until the worker has seen steady play. Read by the audio thread.
     UnitHolds holds{};
+    // Rounds in which the worker stopped because the input the unit asked for
+    // was not queued yet. Written by the worker, read by the audio thread.
+    std::atomic<std::uint32_t> inputShort{0};
 
     // The worker's side: the run the unit is in, the render it is working on
     // (whether its rate is set, the input fed for it so far), and the input
@@ -933,7 +948,9 @@ void DeckVoice::render(int frames, float* left, float* right)
     const bool scratching = jogTouched_ && vinyl_;
     const double sync = finite(syncCorrection_) ? syncCorrection_ : 1.0;
 
-    const bool timePitchPath = timePitch_ && !scratching && playing_
+    const double lockedRate = sync * tempo * (1.0 + bend_);
+    belowStretch_ = keyLock_ && lockedRate < (belowStretch_ ? kBackToStretch : kSlowestStretch);
+    const bool timePitchPath = timePitch_ && !scratching && playing_ && !belowStretch_
         && (std::fabs(float(keyShift)) > 0.001f || (keyLock_ && std::fabs(sync * tempo - 1.0) > 0.0001));
 
     aheadAsked_ = false;
@@ -978,9 +995,9 @@ void DeckVoice::render(int frames, float* left, float* right)
             stopAtEnd();
     } else {
         if (usedTimePitch_ && playing_ && !scratching) {
-            // Off the unit while playing (tempo back to 1.0, key shift off):
-            // the direct read goes on from what was heard, not from the read
-            // head ahead of it.
+            // Off the unit while playing (tempo back to 1.0, key shift off,
+            // or slower than the unit stretches): the direct read goes on
+            // from what was heard, not from the read head ahead of it.
             pos_ = clampToBuffer(heardFrames());
             if (!slip_ || !diversionActive())
                 slipPos_ = pos_;
@@ -1348,7 +1365,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     const std::int64_t due = std::max<std::int64_t>(
         run_.rendered + frames + std::int64_t(aheadHorizonFrames(span, sampleRate_)) - run_.requested, 0);
     const int requests = int((due + piece - 1) / piece);
-    const double want = double(due) * double(rate) + run_.carry + (start ? aheadHopLead_ : 0);
+    double want = double(due) * double(rate) + run_.carry + (start ? aheadHopLead_ : 0);
     std::int64_t n = std::int64_t(std::floor(std::max(want, 0.0)));
     // A turn of the deck made while the worker was gone is heard first, in
     // silence: the unit's run then starts from the point heard.
@@ -1368,6 +1385,25 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         static_cast<RunHeard&>(run_) = RunHeard{};
         run_.carry = carry;
         leadBehindRun(rate, false, waited);
+    }
+    // The worker ran out of input the unit asked for: slowed a long way
+    // (tempo down from 1.06 to 0.1, say), the unit holds several hundred
+    // frames more than at the speed the run's lead was queued for, and the
+    // input for each render then comes too late for its output. Half a lead
+    // more, while the ring has room, up to twice the lead in a run; it is
+    // counted as read like the rest, so the point heard stays where it is.
+    const std::uint32_t shortNow = a.inputShort.load(std::memory_order_relaxed);
+    if (start) {
+        run_.shortSeen = shortNow;
+    } else if (shortNow != run_.shortSeen) {
+        run_.shortSeen = shortNow;
+        const int more = aheadHopLead_ / 2;
+        if (run_.leadAdded + more <= 2 * std::int64_t(aheadHopLead_)
+            && chunksFor(n + more) <= a.input.freeChunks()) {
+            run_.leadAdded += more;
+            want += more;
+            n += more;
+        }
     }
     for (std::int64_t left = due; left > 0; left -= piece) {
         const int m = int(std::min<std::int64_t>(left, piece));
@@ -1541,8 +1577,7 @@ void DeckVoice::restartBehindWorker()
     // The output missed counts as heard (its time has passed): the new run
     // starts where the sound stands now, not from the read head a lead
     // ahead of it, so the deck comes back on time.
-    // At the rate the point heard is reckoned at: a deck stood still
-    // (tempo 0) has no latency's worth of input to lead by.
+    // At the rate the point heard is reckoned at (never below 0).
     const double rate = std::max(double(lastRate_), 0.0);
     const double waited = latencyWaited(float(rate));
     pos_ = clampToBuffer(heardFrames());
@@ -1577,8 +1612,8 @@ double DeckVoice::latencyWaited(float rate) const
 
 bool DeckVoice::turnToHear(float rate) const
 {
-    // A deck stood still never reaches its turn: waiting for it would keep
-    // the sound away for as long as the tempo stays at 0.
+    // A rate that is not positive never reaches the turn: waiting for it
+    // would keep the sound away for good.
     if (!(run_.takenAtTurn > 0.0) || !(rate > 0.0f))
         return false;
     const double lag = (run_.backlog + timePitchLatencyFrames_ * double(rate)) * std::fabs(currentSpeed_);
@@ -1751,8 +1786,10 @@ bool DeckVoice::serviceAhead(int renders)
             progress = true;
             continue;
         }
-        if (waiting)
+        if (waiting) {
+            a.inputShort.fetch_add(1, std::memory_order_relaxed);
             break;
+        }
         // Take the render's output out, once the ring has room for all of it.
         if (a.output.freeChunks() < chunksFor(r.frames))
             break;

@@ -272,7 +272,7 @@ private:
     // frames: where it is whole or nearly so, the unit's hops fall into step
     // with its input, and it holds another amount than at the rates around,
     // or drifts too slowly for a short run to show its mean.
-    static constexpr std::array<float, 7> kHoldRates{0.593f, 0.78f, 0.932f, 1.057f, 1.218f, 1.443f, 1.78f};
+    static constexpr std::array<float, 5> kHoldRates{0.78f, 0.932f, 1.057f, 1.218f, 1.443f};
     static constexpr int kHoldShortest = 64;
     static constexpr int kHoldLengths = 5; // kHoldShortest, doubling to 1024
     using UnitHolds = std::array<std::array<double, kHoldLengths>, kHoldRates.size()>;
@@ -458,6 +458,9 @@ private:
     float lastRate_ = -1.0f;
     float lastPitch_ = -99.0f;
     bool usedTimePitch_ = false;
+    // A key-locked deck slowed below what the unit stretches to reads its
+    // track directly; it goes back to the unit only well above that rate.
+    bool belowStretch_ = false;
     // Tempo read once per render, for the unit's input callback.
     double blockTempo_ = 1.0;
     int workPhase_ = -1;
@@ -577,6 +580,11 @@ private:
         // the worker stalled on one of them.
         bool partnersWait = false;
         bool partnersStalled = false;
+        // The worker's count of rounds it stopped for input not queued yet,
+        // as last seen, and the input added to the run's lead since: a unit
+        // slowed a long way holds more input than the lead allowed for.
+        std::uint32_t shortSeen = 0;
+        std::int64_t leadAdded = 0;
     };
     UnitRun run_;
     void noteWrap(double takenAt, double length);

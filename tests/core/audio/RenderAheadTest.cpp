@@ -477,3 +477,56 @@ TEST(RenderAhead, AWorkerKeepingUpLeavesNoRenderDryAtHighSampleRates)
         }
     }
 }
+
+TEST(RenderAhead, ADeckSlowedALongWayKeepsItsSound)
+{
+    // The tempo fader's wide range pulled from 1.06 down to 0.25 or 0.1 at
+    // once, or swept down to 0.1 over a second: the unit then holds more
+    // input than at the speed the run began, and the worker must be given it
+    // in time. Every render is made, and the deck sounds as on the audio
+    // thread.
+    const TrackBufferRef source = music(6.0);
+    for (int block : {256, 1024})
+        for (double slow : {0.25, 0.1})
+            for (bool sweep : {false, true}) {
+                if (sweep && slow != 0.1)
+                    continue;
+                SCOPED_TRACE(testing::Message() << "block " << block << " down to " << slow << (sweep ? " swept" : " at once"));
+                const int first = int(0.3 * kAheadRate) / block;
+                const int down = sweep ? int(1.0 * kAheadRate) / block : 1;
+                const int blocks = first + down + int(2.0 * kAheadRate) / block;
+                std::vector<float> out[2];
+                std::int64_t dry = 0;
+                for (bool ahead : {false, true}) {
+                    DeckVoice voice(kAheadRate, 4096);
+                    if (ahead) {
+                        ASSERT_TRUE(voice.enableRenderAhead());
+                    }
+                    loadNow(voice, source);
+                    sendOk(voice, DeckCommand::keyLock(true));
+                    sendOk(voice, DeckCommand::seek(0.5));
+                    sendOk(voice, DeckCommand::play());
+                    std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                    for (int b = 0; b < blocks; ++b) {
+                        const double along = std::clamp(double(b - first + 1) / down, 0.0, 1.0);
+                        voice.tempo().store(1.06 + (slow - 1.06) * along);
+                        voice.render(block, l.data(), r.data());
+                        out[ahead].insert(out[ahead].end(), l.begin(), l.end());
+                        if (ahead)
+                            voice.serviceAhead();
+                    }
+                    if (ahead)
+                        dry = voice.aheadDryBlocks();
+                }
+                EXPECT_EQ(dry, 0);
+                // The last second, as loud as on the audio thread (the tempo
+                // reaches the worker's output a horizon later, so the samples
+                // are not the same ones).
+                double energy[2] = {0.0, 0.0};
+                for (int p = 0; p < 2; ++p)
+                    for (std::size_t i = out[p].size() - std::size_t(kAheadRate); i < out[p].size(); ++i)
+                        energy[p] += double(out[p][i]) * double(out[p][i]);
+                ASSERT_GT(energy[0], 0.0);
+                EXPECT_NEAR(energy[1] / energy[0], 1.0, 0.2);
+            }
+}
