@@ -64,6 +64,19 @@ void serve(const std::vector<std::unique_ptr<DeckVoice>>& voices)
     }
 }
 
+// Four seconds of music at `level`, with one full-scale click at `clickAt` s.
+TrackBufferRef musicWithAClick(double clickAt, float level)
+{
+    TrackBufferRef track = music(4.0, 0.0);
+    for (std::int64_t i = 0; i < track->frames; ++i) {
+        track->left[i] *= level;
+        track->right[i] *= level;
+    }
+    const auto click = std::int64_t(clickAt * kRate);
+    track->left[click] = track->right[click] = 1.0f;
+    return track;
+}
+
 } // namespace
 
 TEST(RenderAheadStartStop, APauseLeavesTheDeckWhereItWasHeard)
@@ -74,14 +87,8 @@ TEST(RenderAheadStartStop, APauseLeavesTheDeckWhereItWasHeard)
     // are what was heard, and play goes on from there: the click is heard
     // after the resume, where the published position says. Played in
     // reverse, the read head runs ahead the other way.
-    TrackBufferRef track = music(4.0, 0.0);
-    for (std::int64_t i = 0; i < track->frames; ++i) {
-        track->left[i] *= 0.05f;
-        track->right[i] *= 0.05f;
-    }
     const double clickAt = 1.5;
-    const auto click = std::int64_t(clickAt * kRate);
-    track->left[click] = track->right[click] = 1.0f;
+    const TrackBufferRef track = musicWithAClick(clickAt, 0.05f);
     for (int block : {64, 256, 1024})
         for (bool ahead : {false, true})
             for (bool reverse : {false, true}) {
@@ -683,14 +690,8 @@ TEST(RenderAheadStartStop, ADeckStoodAtTempoZeroIsHeardWhereItsPositionSays)
     // reaches it, on both paths. A stretcher left running at its slowest
     // rate while the position stood would put the deck tens of milliseconds
     // off what is heard, more the longer it stood.
-    TrackBufferRef track = music(4.0, 0.0);
-    for (std::int64_t i = 0; i < track->frames; ++i) {
-        track->left[i] *= 0.03f;
-        track->right[i] *= 0.03f;
-    }
     const double clickAt = 1.5;
-    const auto click = std::int64_t(clickAt * kRate);
-    track->left[click] = track->right[click] = 1.0f;
+    const TrackBufferRef track = musicWithAClick(clickAt, 0.03f);
     for (int block : {256, 1024})
         for (bool ahead : {false, true}) {
             SCOPED_TRACE(testing::Message() << "block " << block << " ahead " << ahead);
