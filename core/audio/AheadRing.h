@@ -128,6 +128,8 @@ public:
         tail_.store(next, std::memory_order_release);
         return true;
     }
+    // Consumer: whether nothing is queued.
+    bool empty() const { return head_.load(std::memory_order_relaxed) == tail_.load(std::memory_order_acquire); }
     // Consumer.
     std::optional<T> pop()
     {

@@ -1386,12 +1386,15 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         run_.carry = carry;
         leadBehindRun(rate, false, waited);
     }
-    // The worker ran out of input the unit asked for: slowed a long way
-    // (tempo down from 1.06 to 0.1, say), the unit holds several hundred
-    // frames more than at the speed the run's lead was queued for, and the
-    // input for each render then comes too late for its output. Half a lead
-    // more, while the ring has room, up to twice the lead in a run; it is
-    // counted as read like the rest, so the point heard stays where it is.
+    // The worker ran out of input the unit asked for with later renders
+    // already asked of it: slowed a long way (tempo down from 1.06 to 0.1,
+    // say), the unit holds several hundred frames more than at the speed the
+    // run's lead was queued for, and the input for each render then comes
+    // too late for its output. Half a lead more, while the ring has room, up
+    // to twice the lead in a run; it is counted as read like the rest, so
+    // the point heard stays where it is. (More input queued ahead makes a
+    // jump later in the run heard that much later: only a worker really
+    // short gets it.)
     const std::uint32_t shortNow = a.inputShort.load(std::memory_order_relaxed);
     if (start) {
         run_.shortSeen = shortNow;
@@ -1405,14 +1408,8 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
             n += more;
         }
     }
-    for (std::int64_t left = due; left > 0; left -= piece) {
-        const int m = int(std::min<std::int64_t>(left, piece));
-        if (a.requests.push({m, aheadGeneration_, rate, pitch, start && left == due})) {
-            a.requested.fetch_add(1, std::memory_order_relaxed);
-            ++aheadTrace_.requests;
-        }
-    }
-    run_.requested += due;
+    // The input goes in before the requests, so a worker that takes a
+    // request finds its input there.
     run_.carry = want - double(n);
     while (n > 0) {
         AheadChunk* c = a.input.writable();
@@ -1424,6 +1421,14 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         aheadTrace_.inputFrames += m;
         n -= m;
     }
+    for (std::int64_t left = due; left > 0; left -= piece) {
+        const int m = int(std::min<std::int64_t>(left, piece));
+        if (a.requests.push({m, aheadGeneration_, rate, pitch, start && left == due})) {
+            a.requested.fetch_add(1, std::memory_order_relaxed);
+            ++aheadTrace_.requests;
+        }
+    }
+    run_.requested += due;
     run_.rendered += frames;
     if (start) {
         run_.padSpan = piece;
@@ -1787,7 +1792,10 @@ bool DeckVoice::serviceAhead(int renders)
             continue;
         }
         if (waiting) {
-            a.inputShort.fetch_add(1, std::memory_order_relaxed);
+            // The audio thread has asked for a later render's output while
+            // this one still lacks its input: short, not merely early.
+            if (!a.requests.empty())
+                a.inputShort.fetch_add(1, std::memory_order_relaxed);
             break;
         }
         // Take the render's output out, once the ring has room for all of it.
