@@ -37,11 +37,11 @@ struct Take {
     std::int64_t late = 0; // frames a run was held past its start pad
 };
 
-// Plays `source`, at its own rate, from 0.5 s at `tempo` (key-locked, or a key shift only) for
-// `blocks` renders of `block`; ahead: the worker's round runs after each render
+// Plays `source`, at its own rate, from 0.5 s at `tempoAt(block index)` (key-locked, or a key
+// shift only) for `blocks` renders of `block`; ahead: the worker's round runs after each render
 // unless `skip(block index)` says the worker was late.
-template <typename Skip>
-Take play(const TrackBufferRef& source, bool ahead, int block, int blocks, double tempo, bool keyLock, Skip skip)
+template <typename TempoAt, typename Skip>
+Take playAt(const TrackBufferRef& source, bool ahead, int block, int blocks, TempoAt tempoAt, bool keyLock, Skip skip)
 {
     DeckVoice voice(source->sampleRate, 4096);
     if (ahead) {
@@ -51,12 +51,12 @@ Take play(const TrackBufferRef& source, bool ahead, int block, int blocks, doubl
     sendOk(voice, DeckCommand::keyLock(keyLock));
     sendOk(voice, DeckCommand::seek(0.5));
     sendOk(voice, DeckCommand::play());
-    voice.tempo().store(tempo);
     if (!keyLock)
         voice.keyShift().store(1.0);
     Take t;
     std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
     for (int b = 0; b < blocks; ++b) {
+        voice.tempo().store(tempoAt(b));
         voice.render(block, l.data(), r.data());
         t.left.insert(t.left.end(), l.begin(), l.end());
         t.right.insert(t.right.end(), r.begin(), r.end());
@@ -68,6 +68,12 @@ Take play(const TrackBufferRef& source, bool ahead, int block, int blocks, doubl
     t.dry = voice.aheadDryBlocks();
     t.late = voice.aheadLateFrames();
     return t;
+}
+
+template <typename Skip>
+Take play(const TrackBufferRef& source, bool ahead, int block, int blocks, double tempo, bool keyLock, Skip skip)
+{
+    return playAt(source, ahead, block, blocks, [tempo](int) { return tempo; }, keyLock, skip);
 }
 
 Take play(const TrackBufferRef& source, bool ahead, int block, int blocks, double tempo, bool keyLock)
@@ -496,37 +502,22 @@ TEST(RenderAhead, ADeckSlowedALongWayKeepsItsSound)
                 const int first = int(0.3 * kAheadRate) / block;
                 const int down = sweep ? int(1.0 * kAheadRate) / block : 1;
                 const int blocks = first + down + int(2.0 * kAheadRate) / block;
-                std::vector<float> out[2];
-                std::int64_t dry = 0;
-                for (bool ahead : {false, true}) {
-                    DeckVoice voice(kAheadRate, 4096);
-                    if (ahead) {
-                        ASSERT_TRUE(voice.enableRenderAhead());
-                    }
-                    loadNow(voice, source);
-                    sendOk(voice, DeckCommand::keyLock(true));
-                    sendOk(voice, DeckCommand::seek(0.5));
-                    sendOk(voice, DeckCommand::play());
-                    std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
-                    for (int b = 0; b < blocks; ++b) {
-                        const double along = std::clamp(double(b - first + 1) / down, 0.0, 1.0);
-                        voice.tempo().store(1.06 + (slow - 1.06) * along);
-                        voice.render(block, l.data(), r.data());
-                        out[ahead].insert(out[ahead].end(), l.begin(), l.end());
-                        if (ahead)
-                            voice.serviceAhead();
-                    }
-                    if (ahead)
-                        dry = voice.aheadDryBlocks();
-                }
-                EXPECT_LE(dry, 1);
+                const auto tempoAt = [&](int b) {
+                    return 1.06 + (slow - 1.06) * std::clamp(double(b - first + 1) / down, 0.0, 1.0);
+                };
+                const auto never = [](int) { return false; };
+                const Take onDemand = playAt(source, false, block, blocks, tempoAt, true, never);
+                const Take ahead = playAt(source, true, block, blocks, tempoAt, true, never);
+                EXPECT_LE(ahead.dry, 1);
                 // The last second, as loud as on the audio thread (the tempo
                 // reaches the worker's output a horizon later, so the samples
                 // are not the same ones).
                 double energy[2] = {0.0, 0.0};
-                for (int p = 0; p < 2; ++p)
-                    for (std::size_t i = out[p].size() - std::size_t(kAheadRate); i < out[p].size(); ++i)
-                        energy[p] += double(out[p][i]) * double(out[p][i]);
+                for (int p = 0; p < 2; ++p) {
+                    const std::vector<float>& out = p == 0 ? onDemand.left : ahead.left;
+                    for (std::size_t i = out.size() - std::size_t(kAheadRate); i < out.size(); ++i)
+                        energy[p] += double(out[i]) * double(out[i]);
+                }
                 ASSERT_GT(energy[0], 0.0);
                 EXPECT_NEAR(energy[1] / energy[0], 1.0, 0.2);
             }
