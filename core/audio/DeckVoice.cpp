@@ -96,6 +96,12 @@ constexpr std::int64_t kAheadMaxOwed = 16384;
 // its own lengths, and never less than kDropLeast frames.
 constexpr std::int64_t kDropPerRender = 8;
 constexpr std::int64_t kDropLeast = 1024;
+// Input added to a run's lead for a worker that ran short (a deck slowed a
+// long way) drains once the deck is this many times faster than when the
+// worker last ran short, and that is this long ago: the unit no longer holds
+// the input the slow rate made it hold.
+constexpr double kShortDrainSpeedUp = 2.0;
+constexpr double kShortDrainSeconds = 0.25;
 
 int chunksFor(std::int64_t frames) { return int((frames + kAheadChunk - 1) / kAheadChunk); }
 
@@ -153,8 +159,10 @@ struct DeckVoice::Ahead {
     // until the worker has seen steady play. Read by the audio thread.
     UnitHolds holds{};
     // Rounds in which the worker stopped because the input the unit asked for
-    // was not queued yet. Written by the worker, read by the audio thread.
-    std::atomic<std::uint32_t> inputShort{0};
+    // was not queued yet, counted per unit run: the run in the high half, its
+    // count in the low one, so a count never passes from one run to the
+    // next. Written by the worker, read by the audio thread.
+    std::atomic<std::uint64_t> inputShort{0};
 
     // The worker's side: the run the unit is in, the render it is working on
     // (whether its rate is set, the input fed for it so far), and the input
@@ -1110,6 +1118,9 @@ std::optional<DeckVoice::HeldRender> DeckVoice::heldRender(int frames) const
     h.made = ahead_->output.readableFrames(aheadGeneration_);
     h.ready = h.made - (run_.owed + pad);
     h.want = h.rest + std::max(h.span - frames, 0);
+    const auto most = std::int64_t(kAheadMaxHoldSeconds * sampleRate_);
+    h.atLimit = run_.held >= most;
+    h.ends = h.atLimit || (run_.held >= run_.holdLeast && h.ready >= h.want);
     return h;
 }
 
@@ -1133,10 +1144,7 @@ bool DeckVoice::aheadStartReady(int frames) const
     if (!aheadStartHeld())
         return true;
     const std::optional<HeldRender> h = heldRender(frames);
-    if (!h)
-        return false; // the pad still plays through this render
-    const auto most = std::int64_t(kAheadMaxHoldSeconds * sampleRate_);
-    return run_.held >= most || (run_.held >= run_.holdLeast && h->ready >= h->want);
+    return h && h->ends; // none: the pad still plays through this render
 }
 
 bool DeckVoice::aheadStartStalled(int frames) const
@@ -1394,18 +1402,33 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     // to twice the lead in a run; it is counted as read like the rest, so
     // the point heard stays where it is. (More input queued ahead makes a
     // jump later in the run heard that much later: only a worker really
-    // short gets it.)
-    const std::uint32_t shortNow = a.inputShort.load(std::memory_order_relaxed);
-    if (start) {
-        run_.shortSeen = shortNow;
-    } else if (shortNow != run_.shortSeen) {
-        run_.shortSeen = shortNow;
+    // short gets it, and only for its run.)
+    const std::uint64_t shortNow = a.inputShort.load(std::memory_order_relaxed);
+    const std::uint32_t shortCount =
+        std::uint32_t(shortNow >> 32) == aheadGeneration_ ? std::uint32_t(shortNow) : 0u;
+    if (shortCount != run_.shortSeen) {
+        run_.shortSeen = shortCount;
+        run_.shortRate = rate;
+        run_.sinceShort = 0;
         const int more = aheadHopLead_ / 2;
         if (run_.leadAdded + more <= 2 * std::int64_t(aheadHopLead_)
             && chunksFor(n + more) <= a.input.freeChunks()) {
             run_.leadAdded += more;
             want += more;
             n += more;
+        }
+    } else if (run_.leadAdded > 0) {
+        // Once the worker keeps up again, what was added drains: the deck
+        // sped up well past where the worker last ran short, and a while has
+        // passed without it running short again. Less input is queued until
+        // the lead is the plain one, so a jump is heard as soon as ever.
+        run_.sinceShort += frames;
+        if (rate >= kShortDrainSpeedUp * run_.shortRate
+            && run_.sinceShort >= std::int64_t(kShortDrainSeconds * sampleRate_)) {
+            const std::int64_t less = std::min(run_.leadAdded, n);
+            run_.leadAdded -= less;
+            want -= double(less);
+            n -= less;
         }
     }
     // The input goes in before the requests, so a worker that takes a
@@ -1438,7 +1461,10 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         run_.holdLeast = 0;
         run_.held = 0;
     }
-    run_.holdSpan = span;
+    // The hold this render finds, as the engine saw it before the render
+    // (`aheadStartReady`, `aheadStartStalled`): one reckoning for both, so
+    // runs released together by the engine begin their music together.
+    const std::optional<HeldRender> held = heldRender(frames);
     // The start pad plays as silence and its output is skipped when it comes.
     const int pad = int(std::min<std::int64_t>(run_.pad, frames));
     run_.pad -= pad;
@@ -1450,22 +1476,15 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     std::memset(left, 0, sizeof(float) * std::size_t(pad));
     std::memset(right, 0, sizeof(float) * std::size_t(pad));
 
-    if (run_.holding && pad < frames) {
+    if (held) {
         // The run's music has not begun. Until the worker has this render's
         // output ready, and that of the rest of a burst the device may be
         // in, the run waits in silence and starts that much later: renders
         // that come back to back (a device opening, catching up) leave the
         // worker no time, and missing output now would cut the music.
-        HeldRender h;
-        h.rest = frames - pad;
-        h.span = run_.holdSpan;
-        h.pace = stallPace(frames);
-        h.made = a.output.readableFrames(aheadGeneration_);
-        h.ready = h.made - run_.owed;
-        h.want = h.rest + std::max(run_.holdSpan - frames, 0);
+        const HeldRender& h = *held;
         const int rest = int(h.rest);
-        const auto most = std::int64_t(kAheadMaxHoldSeconds * sampleRate_);
-        if ((run_.held < run_.holdLeast || h.ready < h.want || run_.partnersWait) && run_.held < most) {
+        if (!h.ends || (run_.partnersWait && !h.atLimit)) {
             std::memset(left + pad, 0, sizeof(float) * std::size_t(rest));
             std::memset(right + pad, 0, sizeof(float) * std::size_t(rest));
             // A stalled worker (`holdFindsStall`): the time it held the run
@@ -1794,8 +1813,11 @@ bool DeckVoice::serviceAhead(int renders)
         if (waiting) {
             // The audio thread has asked for a later render's output while
             // this one still lacks its input: short, not merely early.
-            if (!a.requests.empty())
-                a.inputShort.fetch_add(1, std::memory_order_relaxed);
+            if (!a.requests.empty()) {
+                const std::uint64_t was = a.inputShort.load(std::memory_order_relaxed);
+                const auto count = std::uint32_t(was >> 32) == a.generation ? std::uint32_t(was) + 1 : 1u;
+                a.inputShort.store((std::uint64_t(a.generation) << 32) | count, std::memory_order_relaxed);
+            }
             break;
         }
         // Take the render's output out, once the ring has room for all of it.

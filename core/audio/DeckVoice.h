@@ -350,9 +350,15 @@ private:
         std::int64_t made = 0;
         std::int64_t ready = 0;
         std::int64_t want = 0;
+        // The run has held as long as any may; the render ends the hold by
+        // itself (the output it wants is ready and the start shared with
+        // other runs has passed, or the limit is reached).
+        bool atLimit = false;
+        bool ends = false;
     };
     // The hold a render of `frames` would find before it renders; none when
-    // the run does not hold past its pad in it. Audio thread.
+    // the run does not hold past its pad in it. The engine asks it before the
+    // render and the render itself reads it: one reckoning. Audio thread.
     std::optional<HeldRender> heldRender(int frames) const;
     // Whether such a render finds the worker stalled on the held run. Audio
     // thread.
@@ -560,11 +566,10 @@ private:
         int padSpan = 1;
         int fade = 0;
         // After its pad the run holds (silence, nothing skipped) until the
-        // output of its next render and the device's recent burst
-        // (`holdSpan`) is ready, for at least `holdLeast` frames (runs
-        // starting together); `held` frames so far.
+        // output of its next render and the device's recent burst is
+        // ready, for at least `holdLeast` frames (runs starting together);
+        // `held` frames so far.
         bool holding = false;
-        int holdSpan = 0;
         std::int64_t holdLeast = 0;
         std::int64_t held = 0;
         // Of those, the frames passed as missed output: the worker stalled.
@@ -580,11 +585,15 @@ private:
         // the worker stalled on one of them.
         bool partnersWait = false;
         bool partnersStalled = false;
-        // The worker's count of rounds it stopped for input not queued yet,
-        // as last seen, and the input added to the run's lead since: a unit
-        // slowed a long way holds more input than the lead allowed for.
+        // The worker's count of rounds in this run it stopped for input not
+        // queued yet, as last seen, and the input added to the run's lead
+        // since: a unit slowed a long way holds more input than the lead
+        // allowed for. The rate when the worker last ran short, and the
+        // frames rendered since: once well past both, the input added drains.
         std::uint32_t shortSeen = 0;
         std::int64_t leadAdded = 0;
+        float shortRate = 0.0f;
+        std::int64_t sinceShort = 0;
     };
     UnitRun run_;
     void noteWrap(double takenAt, double length);

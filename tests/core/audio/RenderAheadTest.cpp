@@ -522,3 +522,56 @@ TEST(RenderAhead, ADeckSlowedALongWayKeepsItsSound)
                 EXPECT_NEAR(energy[1] / energy[0], 1.0, 0.2);
             }
 }
+
+TEST(RenderAhead, AJumpAfterASlowingIsHeardAsSoonAsWithout)
+{
+    // A key-locked deck slowed from 1.06 to 0.1 for a second gives its worker
+    // more input (see above); brought back to 1.06 for a second, or paused and
+    // played again there (a new run), a seek into silence is heard no later
+    // than on a deck that was never slowed, within a render: what was added
+    // for the slow rate does not stay in the lead.
+    const double seekTo = 6.0;
+    TrackBufferRef source = music(8.0);
+    for (std::int64_t i = std::int64_t(5.0 * kAheadRate); i < source->frames; ++i)
+        source->left[i] = source->right[i] = 0.0f;
+    for (int block : {256, 1024}) {
+        // Frames from the seek's render until the sound has gone quiet.
+        const auto quietAfterSeek = [&](bool slowed, bool newRun) {
+            DeckVoice voice(kAheadRate, 4096);
+            EXPECT_TRUE(voice.enableRenderAhead());
+            loadNow(voice, source);
+            sendOk(voice, DeckCommand::keyLock(true));
+            sendOk(voice, DeckCommand::seek(0.5));
+            sendOk(voice, DeckCommand::play());
+            std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+            const int first = int(0.3 * kAheadRate) / block;
+            const int back = first + int(1.0 * kAheadRate) / block;
+            const int seekAt = back + int(1.0 * kAheadRate) / block;
+            std::vector<float> after;
+            for (int b = 0; b < seekAt + int(0.3 * kAheadRate) / block; ++b) {
+                voice.tempo().store(slowed && b >= first && b < back ? 0.1 : 1.06);
+                if (newRun && b == back)
+                    sendOk(voice, DeckCommand::pause());
+                if (newRun && b == back + 1)
+                    sendOk(voice, DeckCommand::play());
+                if (b == seekAt)
+                    sendOk(voice, DeckCommand::seek(seekTo));
+                voice.render(block, l.data(), r.data());
+                voice.serviceAhead();
+                if (b >= seekAt)
+                    after.insert(after.end(), l.begin(), l.end());
+            }
+            for (std::size_t i = 0; i + 256 <= after.size(); ++i)
+                if (std::all_of(after.begin() + std::ptrdiff_t(i), after.begin() + std::ptrdiff_t(i + 256),
+                                [](float x) { return std::fabs(x) < 1e-3f; }))
+                    return std::int64_t(i);
+            return std::int64_t(after.size());
+        };
+        const std::int64_t plain = quietAfterSeek(false, false);
+        for (bool newRun : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "block " << block << (newRun ? ", a new run" : ", the same run"));
+            const std::int64_t slowed = quietAfterSeek(true, newRun);
+            EXPECT_LE(slowed, plain + block) << "the seek is heard later after the slowing (plain " << plain << ")";
+        }
+    }
+}
