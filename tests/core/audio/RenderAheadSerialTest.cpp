@@ -19,7 +19,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -52,6 +56,38 @@ bool ownThreadWaited(std::int64_t since, std::int64_t limitNs)
 {
     const std::int64_t now = ownRunQueueWaitNs();
     return since >= 0 && now >= 0 && now - since > limitNs;
+}
+
+// How long the process's other threads (the engine's worker among them; the
+// rest sleep) have waited for a core while ready to run, in ns, summed; −1
+// where the kernel does not say.
+std::int64_t otherThreadsRunQueueWaitNs()
+{
+    std::int64_t all = 0;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream f(task.path() / "schedstat");
+        std::int64_t ran = 0, waited = 0;
+        if (f >> ran >> waited)
+            all += waited;
+    }
+    const std::int64_t own = ownRunQueueWaitNs();
+    return error || own < 0 ? -1 : all - own;
+}
+
+// Time the host gave other guests while this machine's cores wanted to run
+// ("steal", all cores, in the kernel's ticks); −1 where it does not say.
+std::int64_t stolenTicks()
+{
+    std::ifstream f("/proc/stat");
+    std::string cpu;
+    std::int64_t v[8] = {};
+    if (!(f >> cpu))
+        return -1;
+    for (std::int64_t& x : v)
+        if (!(f >> x))
+            return -1;
+    return v[7];
 }
 
 // While alive, the calling thread runs at the priority a device's thread asks
@@ -145,12 +181,25 @@ struct StartAtPace {
     // start whose render ran dry within the runs' first 60 ms (−1: none).
     std::int64_t heldBeyond = 0;
     int dryAt = -1;
-    // This thread stalled from the start on: the kernel kept it waiting for
-    // a core for over 1 ms.
-    bool stalled = false;
+    // From the start on: how long the kernel kept this thread (the audio
+    // thread) and the process's other threads (the engine's worker) waiting
+    // for a core, in ns, and the ticks the host stole (−1: not known).
+    std::int64_t ownWaitNs = -1;
+    std::int64_t workerWaitNs = -1;
+    std::int64_t stolen = -1;
     // The audio thread never waited, locked or allocated.
     bool clean = true;
     bool onTime() const { return heldBeyond == 0 && dryAt < 0; }
+    // A cause the kernel measured for coming in late: the audio thread or the
+    // worker kept from its core over 1 ms, or the host stealing time.
+    bool machineLate() const { return ownWaitNs > 1'000'000 || workerWaitNs > 1'000'000 || stolen > 0; }
+    std::string cause() const
+    {
+        return "held " + std::to_string(heldBeyond) + " frames past the shared start, first dry slice "
+            + std::to_string(dryAt) + "; kept from a core: audio thread " + std::to_string(ownWaitNs / 1000)
+            + " us, worker " + std::to_string(workerWaitNs / 1000) + " us; stolen ticks " + std::to_string(stolen)
+            + (machineLate() ? " (the machine)" : " (no cause measured)");
+    }
 };
 
 // Four key-locked decks on the engine's own worker, rendered in slices of
@@ -172,7 +221,8 @@ StartAtPace startFourRunsAtPace(const std::vector<TrackBufferRef>& tracks, int f
     const std::int64_t shared = DeckVoice::aheadStartPadFrames(frames, kSerialRate, MixEngine::deckCount)
         - DeckVoice::aheadStartPadFrames(frames, kSerialRate, 1);
     const DeviceThreadPriority device;
-    std::int64_t dryBefore = 0, waitedAtStart = -1;
+    std::int64_t dryBefore = 0, waitedAtStart = -1, othersAtStart = -1, stolenAtStart = -1;
+    bool measured = false;
     std::array<std::int64_t, MixEngine::deckCount> heldBefore{};
     auto next = std::chrono::steady_clock::now();
     RealtimeProbe probe;
@@ -182,6 +232,8 @@ StartAtPace startFourRunsAtPace(const std::vector<TrackBufferRef>& tracks, int f
         if (s == startAt) {
             dryBefore = engine.aheadDryBlocks();
             waitedAtStart = ownRunQueueWaitNs();
+            othersAtStart = otherThreadsRunQueueWaitNs();
+            stolenAtStart = stolenTicks();
             for (int i = 0; i < MixEngine::deckCount; ++i)
                 heldBefore[std::size_t(i)] = engine.deck(i)->aheadLateFrames();
         }
@@ -191,10 +243,22 @@ StartAtPace startFourRunsAtPace(const std::vector<TrackBufferRef>& tracks, int f
         }
         if (s >= startAt && s < startAt + watched && got.dryAt < 0 && engine.aheadDryBlocks() != dryBefore)
             got.dryAt = s - startAt;
+        // What kept the threads from their cores counts from the start until
+        // the runs' first 60 ms are past and none holds: later waits decide
+        // nothing checked here.
+        bool holding = false;
+        for (int i = 0; i < MixEngine::deckCount; ++i)
+            holding = holding || engine.deck(i)->aheadStartHeld();
+        if (!measured && s + 1 >= startAt + watched && (!holding || s + 1 == slices)) {
+            measured = true;
+            const auto since = [](std::int64_t at, std::int64_t now) { return at >= 0 && now >= 0 ? now - at : -1; };
+            got.ownWaitNs = since(waitedAtStart, ownRunQueueWaitNs());
+            got.workerWaitNs = since(othersAtStart, otherThreadsRunQueueWaitNs());
+            got.stolen = since(stolenAtStart, stolenTicks());
+        }
         next = std::max(next + period, std::chrono::steady_clock::now());
         std::this_thread::sleep_until(next);
     }
-    got.stalled = ownThreadWaited(waitedAtStart, 1'000'000);
     for (int i = 0; i < MixEngine::deckCount; ++i)
         got.heldBeyond = std::max(got.heldBeyond, engine.deck(i)->aheadLateFrames() - heldBefore[std::size_t(i)] - shared);
     got.clean = bool(probe.clean());
@@ -310,10 +374,8 @@ TEST(RenderAheadSerial, FourDecksStartingRunsTogetherNeverRunDry)
     // share, and no render of their first 60 ms (at least four slices) runs
     // dry; later ones are the machine's to keep (the worker may not run in
     // real time).
-    // A busy machine may keep this thread from its core, measured by the
-    // kernel: a late start after 1 ms of such waiting since the start is
-    // excused, in a few of the cases at most. A worker kept from its core is
-    // not excused.
+    // A busy machine may keep this thread or the worker from its core, as
+    // the kernel measures: what is excused for that is said below.
     std::vector<TrackBufferRef> tracks;
     for (int i = 0; i < MixEngine::deckCount; ++i)
         tracks.push_back(serialMusic(3.0 + 0.2 * i));
@@ -362,27 +424,38 @@ TEST(RenderAheadSerial, FourDecksStartingRunsTogetherNeverRunDry)
             EXPECT_EQ(firsts, MixEngine::deckCount) << "every deck started a run and gave output";
         }
 
+    // A late try is tried again, up to three tries, and logged with what the
+    // kernel measured from the start until the runs were in: how long the
+    // audio thread and the worker waited for a core, and time the host
+    // stole. A worker at fault is late on most tries; a machine busy with
+    // other work now and then is not. Excused: a case whose retries and last
+    // late try all came with such a measured cause (in three cases of the
+    // nine at most). Not excused: a late try with no cause measured in more
+    // than one case (a fault showing in one try of thirty fails about one
+    // run in thirty), or a last try late without a cause.
     int excused = 0;
+    int unexplained = 0;
     for (int frames : {64, 256, 1024})
         for (Start how : {Start::fromStop, Start::keyLockOn, Start::tempoCrossing}) {
             SCOPED_TRACE(testing::Message() << frames << " frames, start " << int(how));
-            // A try that came in late with this thread steady is tried again:
-            // a worker at fault is late on every try, while the machine
-            // taking the worker's core now and then (time the kernel here
-            // cannot measure: another guest on the host) is not.
             StartAtPace last;
             bool clean = true;
+            bool unexplainedTry = false;
             int tries = 0;
             while (tries < kTries) {
                 last = startFourRunsAtPace(tracks, frames, how);
                 clean = clean && last.clean;
                 ++tries;
-                if (last.onTime() || last.stalled)
+                if (last.onTime())
                     break;
+                unexplainedTry = unexplainedTry || !last.machineLate();
+                std::printf("[ late     ] %d frames, start %d, try %d: %s\n", frames, int(how), tries,
+                            last.cause().c_str());
             }
             EXPECT_TRUE(clean) << "the audio thread waited, locked or allocated";
 #ifndef ZELVO_SANITIZED
-            if (!last.onTime() && last.stalled) {
+            unexplained += unexplainedTry ? 1 : 0;
+            if (!last.onTime() && last.machineLate() && !unexplainedTry) {
                 ++excused;
                 continue;
             }
@@ -394,5 +467,6 @@ TEST(RenderAheadSerial, FourDecksStartingRunsTogetherNeverRunDry)
             (void)tries;
 #endif
         }
-    EXPECT_LE(excused, 3) << "of 9 cases came in late after this thread stalled";
+    EXPECT_LE(unexplained, 1) << "of 9 cases came in late with no cause measured";
+    EXPECT_LE(excused, 3) << "of 9 cases came in late, the machine keeping a thread from its core each time";
 }
