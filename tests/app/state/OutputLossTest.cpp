@@ -241,8 +241,11 @@ TEST(OutputLoss, ARestartPlaysOnWhereEveryCommandSentSinceTheLastRenderLeftTheDe
         ASSERT_FALSE(playing(app, 0));
         c.sendAll(*app.deck(0).voice());
         ASSERT_NO_FATAL_FAILURE(restartNow(set));
-        ASSERT_TRUE(set.playUntil([&] { return playing(app, 0); }, 3.0)) << set.log();
-        EXPECT_NEAR(app.deck(0).voice()->state().position.load(), c.from, 1.0) << set.log();
+        const bool plays = set.playUntil([&] { return playing(app, 0); }, 3.0);
+        EXPECT_TRUE(plays) << set.log();
+        if (plays) {
+            EXPECT_NEAR(app.deck(0).voice()->state().position.load(), c.from, 1.0) << set.log();
+        }
     }
 }
 
