@@ -47,9 +47,10 @@ public:
     bool send(const DeckCommand& command);
     // The transport the deck was last asked for: the published state with the
     // play, pause, load, swap, take-over, seek and cue commands sent since,
-    // and not yet carried out, applied in order. Exact once the voice no
-    // longer renders (an output that stopped); while it renders, the state
-    // may already be newer than the commands counted as waiting. Main thread.
+    // and not yet carried out, applied in order (the last 64 commands sent
+    // are looked at). A reading ahead of the render: the state may already
+    // be newer than the commands counted as waiting. Once the voice no
+    // longer renders, `askedOnceStopped` is exact. Main thread.
     struct Asked {
         bool loaded = false;
         bool playing = false;
