@@ -189,17 +189,18 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     // The output is dropped or replaced: every deck is read once more while
     // its voice still holds the last render, so it reads as it stood there
     // until the new output renders. What decks 1 and 2 play on from is what
-    // they were last asked to do: a pause, a landing or a take sent since
-    // that render counts, and so does a start sent to a voice that has not
-    // rendered at all. A deck still owed the play-on of an earlier restart
-    // (its record decoding again for the new rate) keeps it: its new voice
-    // holds nothing yet.
+    // they were last asked to do: every command sent since that render
+    // counts (a pause, a hot cue, a loop, a jog, a landing or a take), and so
+    // does a start sent to a voice that has not rendered at all. The output
+    // was stopped first, so nothing renders the voice any more. A deck still
+    // owed the play-on of an earlier restart (its record decoding again for
+    // the new rate) keeps it: its new voice holds nothing yet.
     connect(audio_.get(), &AudioSystem::ioChanged, this, [this] {
         for (int i = 0; i < kDecks; ++i) {
             decks_[std::size_t(i)]->reading();
             const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(i)]->voice();
             if (i < 2 && voice && !playOnAfterReload_[std::size_t(i)]) {
-                const DeckVoice::Asked asked = voice->asked();
+                const DeckVoice::Asked asked = voice->askedOnceStopped();
                 playingAt_[std::size_t(i)] = asked.playing ? std::optional<double>(asked.position) : std::nullopt;
                 // Still owed an earlier restart's play-on: this one's.
                 if (const std::optional<OwedPlayOn>& owed = playOnOwed_[std::size_t(i)]; owed && !asked.playing)

@@ -187,6 +187,11 @@ struct DeckVoice::Ahead {
     int need = 0;
 };
 
+DeckVoice::DeckVoice(double sampleRate, int maxFrames, Bare)
+    : sampleRate_(sampleRate > 0.0 ? sampleRate : 48000.0), maxFrames_(std::max(1, maxFrames))
+{
+}
+
 DeckVoice::DeckVoice(double sampleRate, int maxFrames)
     : sampleRate_(sampleRate > 0.0 ? sampleRate : 48000.0), maxFrames_(std::max(1, maxFrames))
 {
@@ -326,6 +331,67 @@ DeckVoice::Asked DeckVoice::asked() const
         }
     }
     return a;
+}
+
+DeckVoice::Asked DeckVoice::askedOnceStopped()
+{
+    if (!stopped_) {
+        stopped_.reset(new DeckVoice(sampleRate_, maxFrames_, Bare{}));
+        stopped_->copyTransportOf(*this);
+    }
+    DeckVoice& copy = *stopped_;
+    // Nothing renders this voice again: this thread takes its commands. A
+    // buffer-carrying command waits for a free retirement slot, which
+    // releasing the copy's retired buffers makes.
+    const auto carryOut = [&copy](const DeckCommand& c) {
+        while (!copy.apply(c))
+            copy.releaseRetiredBuffers();
+    };
+    if (held_) {
+        carryOut(*held_);
+        held_.reset();
+    }
+    while (std::optional<DeckCommand> c = commands_.pop())
+        carryOut(*c);
+    copy.releaseRetiredBuffers();
+    // A platter held in vinyl mode stands where it was scrubbed to.
+    const double at = copy.jogTouched_ && copy.vinyl_ ? copy.clampToBuffer(copy.scrubTarget_) : copy.pos_;
+    return {copy.buffer_ != nullptr, copy.playing_, std::max(at, 0.0) / copy.sampleRate_};
+}
+
+void DeckVoice::copyTransportOf(const DeckVoice& from)
+{
+    // The fields the audio thread left, but the position heard rather than
+    // the read head the time-pitch unit runs ahead of.
+    buffer_ = from.buffer_;
+    if (buffer_)
+        buffer_->retain();
+    grid_ = from.grid_;
+    hasGrid_ = from.hasGrid_;
+    pos_ = clampToBuffer(from.state_.timeline().position * sampleRate_);
+    swapShift_ = from.swapShift_;
+    playing_ = from.playing_;
+    cueing_ = from.cueing_;
+    cueLatch_ = from.cueLatch_;
+    hotCueHeld_ = from.hotCueHeld_;
+    cuePoint_ = from.cuePoint_;
+    hotCues_ = from.hotCues_;
+    loopStart_ = from.loopStart_;
+    loopEnd_ = from.loopEnd_;
+    loopActive_ = from.loopActive_;
+    slip_ = from.slip_;
+    reverse_ = from.reverse_;
+    quantize_ = from.quantize_;
+    keyLock_ = from.keyLock_;
+    vinyl_ = from.vinyl_;
+    jogTouched_ = from.jogTouched_;
+    scrubTarget_ = from.jogTouched_ ? from.scrubTarget_ : pos_;
+    slipPos_ = from.diversionActive() ? from.slipPos_ : pos_;
+    cueRevision_ = publishedCueRevision_ = from.cueRevision_;
+    state_.beginTimeline();
+    state_.position.store(pos_ / sampleRate_);
+    state_.swapShift.store(swapShift_ / sampleRate_);
+    state_.endTimeline();
 }
 
 int DeckVoice::releaseRetiredBuffers()

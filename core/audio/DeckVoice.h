@@ -47,15 +47,24 @@ public:
     bool send(const DeckCommand& command);
     // The transport the deck was last asked for: the published state with the
     // play, pause, load, swap, take-over, seek and cue commands sent since,
-    // and not yet carried out, applied in order. Exact once the voice no
-    // longer renders (an output that stopped); while it renders, the state
-    // may already be newer than the commands counted as waiting. Main thread.
+    // and not yet carried out, applied in order (the last 64 commands sent
+    // are looked at). A reading ahead of the render: the state may already
+    // be newer than the commands counted as waiting. Once the voice no
+    // longer renders, `askedOnceStopped` is exact. Main thread.
     struct Asked {
         bool loaded = false;
         bool playing = false;
         double position = 0.0; // seconds
     };
     Asked asked() const;
+    // The transport the deck was last asked for, exactly, once nothing renders
+    // the voice again (its output stopped and its audio thread joined): the
+    // state of the last render with every command sent since carried out in
+    // order, by the voice's own command handling, on a copy of its transport.
+    // The commands move from the ring to that copy, so later calls go on
+    // from there. Main thread, and only once no thread renders the voice; the
+    // voice is never rendered after.
+    Asked askedOnceStopped();
     // Releases the buffers the audio thread retired; returns how many. Main thread
     // only (the retired ring has one consumer).
     int releaseRetiredBuffers();
@@ -248,6 +257,10 @@ public:
     int aheadQuietFrames() const;
 
 private:
+    // A voice without a time-pitch unit, for `askedOnceStopped`'s copy.
+    struct Bare {};
+    DeckVoice(double sampleRate, int maxFrames, Bare);
+    void copyTransportOf(const DeckVoice& from);
     void drain();
     bool apply(const DeckCommand& command);
     void applyCommand(const DeckCommand& command);
@@ -411,6 +424,9 @@ private:
     };
     std::array<SentTransport, kSentKept> sentTransport_{};
     std::int64_t sent_ = 0; // commands queued so far; main thread
+    // The copy of the transport `askedOnceStopped` carries the waiting
+    // commands out on. Main thread, once nothing renders the voice.
+    std::unique_ptr<DeckVoice> stopped_;
     std::int64_t taken_ = 0; // commands carried out so far; audio thread
     SPSCQueue<TrackBuffer*> retired_{kRetiredCapacity};
     AtomicDouble tempo_{1.0};

@@ -23,8 +23,10 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace zelvo {
 namespace {
@@ -193,6 +195,57 @@ TEST(OutputLoss, ARestartBeforeTheFirstRenderPlaysTheStartOn)
         ASSERT_TRUE(set.playUntil([&] { return playing(app, 0); }, 3.0)) << set.log();
         EXPECT_NEAR(app.deck(0).voice()->state().position.load(), 30.0, 1.0) << set.log();
         EXPECT_FALSE(set.playUntil([&] { return set.silentFor > 0.5; }, 5.0)) << set.log();
+    }
+}
+
+// Commands sent after the last render, many or of any kind, before the
+// output restarts: the deck plays on where and as it was last asked. A jog
+// sends one command per event; a hot cue, a beat jump or a loop moves it.
+TEST(OutputLoss, ARestartPlaysOnWhereEveryCommandSentSinceTheLastRenderLeftTheDeck)
+{
+    struct Case {
+        const char* what;
+        std::function<void(DeckVoice&)> sendAll;
+        double from;
+    };
+    const std::vector<Case> cases{
+        {"a play then 70 jog events", [](DeckVoice& v) {
+             v.send(DeckCommand::play());
+             for (int i = 0; i < 70; ++i)
+                 v.send(DeckCommand::jogScrub(0.001));
+         }, 30.0},
+        {"a hot cue", [](DeckVoice& v) {
+             v.send(DeckCommand::play());
+             v.send(DeckCommand::setHotCue(0, 60.0));
+             v.send(DeckCommand::hotCue(0, true));
+             v.send(DeckCommand::hotCue(0, false));
+         }, 60.0},
+        {"a beat jump", [](DeckVoice& v) {
+             v.send(DeckCommand::beatJump(16.0)); // 8 s at 120 BPM
+             v.send(DeckCommand::play());
+         }, 38.0},
+        {"a loop", [](DeckVoice& v) {
+             v.send(DeckCommand::play());
+             v.send(DeckCommand::setLoop(50.0, 54.0, true));
+         }, 50.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 120.0, 120.0}, 4);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+        app.setQueue({set[2].id});
+        app.setAutoQueue(true);
+        app.deck(0).voice()->send(DeckCommand::seek(30.0));
+        set.frame();
+        ASSERT_FALSE(playing(app, 0));
+        c.sendAll(*app.deck(0).voice());
+        ASSERT_NO_FATAL_FAILURE(restartNow(set));
+        const bool plays = set.playUntil([&] { return playing(app, 0); }, 3.0);
+        EXPECT_TRUE(plays) << set.log();
+        if (plays) {
+            EXPECT_NEAR(app.deck(0).voice()->state().position.load(), c.from, 1.0) << set.log();
+        }
     }
 }
 

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <vector>
 
 using namespace zelvo;
 using namespace zelvo::test;
@@ -349,12 +351,12 @@ TEST_F(DeckVoiceTest, AskedReadsAheadOfTheRenderAsTheRenderLeavesTheDeck)
     send(DeckCommand::setGrid(120.0, 0.0)); // no transport
     send(DeckCommand::keyLock(false));
     send(DeckCommand::pause());
-    agrees("pause", false, voice.asked().position);
+    agrees("pause", false, 20.0 + 1.0 / kRate); // where it was heard
     send(DeckCommand::seek(30.0));
     send(DeckCommand::play());
     agrees("seek and play", true, 30.0);
     send(DeckCommand::swap(rampBuffer(std::int64_t(100 * kRate), kRate), 10.0));
-    agrees("swap", true, voice.asked().position);
+    agrees("swap", true, 20.0 + 1.0 / kRate); // 30 s and a frame, less the 10 s cut
     EXPECT_NEAR(s.position.load(), 20.0, 3.0 / kRate);
     send(DeckCommand::load(rampBuffer(std::int64_t(60 * kRate), kRate), false));
     send(DeckCommand::setCuePoint(4.0));
@@ -362,7 +364,7 @@ TEST_F(DeckVoiceTest, AskedReadsAheadOfTheRenderAsTheRenderLeavesTheDeck)
     send(DeckCommand::takeOver(rampBuffer(std::int64_t(60 * kRate), kRate), 12.0));
     agrees("take-over", true, 12.0);
     send(DeckCommand::play());
-    agrees("play pressed while playing", false, voice.asked().position);
+    agrees("play pressed while playing", false, 12.0 + 1.0 / kRate);
     send(DeckCommand::seek(8.0));
     send(DeckCommand::play());
     send(DeckCommand::cue(true));
@@ -377,6 +379,89 @@ TEST_F(DeckVoiceTest, AskedReadsAheadOfTheRenderAsTheRenderLeavesTheDeck)
     agrees("no record", false, 0.0);
     EXPECT_FALSE(voice.asked().loaded);
     EXPECT_EQ(voice.releaseRetiredBuffers(), 4);
+}
+
+// An output stopped with commands still waiting: the deck goes on where and
+// as it was last asked, whatever the commands and however many (a jog sends
+// one per event), by the voice's own handling of each.
+TEST_F(DeckVoiceTest, AskedOnceStoppedCarriesOutEveryWaitingCommand)
+{
+    struct Case {
+        const char* what;
+        std::function<void(DeckVoice&)> sendAll;
+        bool playing;
+        double at;
+    };
+    const std::vector<Case> cases{
+        {"a play then 70 jog events", [](DeckVoice& v) {
+             sendOk(v, DeckCommand::play());
+             for (int i = 0; i < 70; ++i)
+                 sendOk(v, DeckCommand::jogScrub(0.001)); // a pitch bend while playing
+         }, true, 20.0},
+        {"a play then a ring's worth of jog events", [](DeckVoice& v) {
+             sendOk(v, DeckCommand::play());
+             for (int i = 0; i < DeckVoice::kCommandCapacity - 1; ++i)
+                 sendOk(v, DeckCommand::jogScrub(0.001));
+         }, true, 20.0},
+        {"a hot cue while playing", [](DeckVoice& v) {
+             sendOk(v, DeckCommand::play());
+             sendOk(v, DeckCommand::setHotCue(2, 50.0));
+             sendOk(v, DeckCommand::hotCue(2, true));
+             sendOk(v, DeckCommand::hotCue(2, false));
+         }, true, 50.0},
+        {"a beat jump, then a loop", [](DeckVoice& v) {
+             sendOk(v, DeckCommand::setGrid(120.0, 0.0));
+             sendOk(v, DeckCommand::beatJump(8.0)); // 4 s on
+             sendOk(v, DeckCommand::play());
+             sendOk(v, DeckCommand::setLoop(30.0, 32.0, true));
+         }, true, 30.0},
+        {"a loop, then a beat jump", [](DeckVoice& v) {
+             sendOk(v, DeckCommand::setGrid(120.0, 0.0));
+             sendOk(v, DeckCommand::setLoop(30.0, 32.0, true));
+             sendOk(v, DeckCommand::beatJump(-4.0)); // the loop moves with it
+         }, false, 28.0},
+        {"a scratch on the held platter", [](DeckVoice& v) {
+             sendOk(v, DeckCommand::jogTouch(true));
+             sendOk(v, DeckCommand::jogScrub(1.5));
+             sendOk(v, DeckCommand::jogScrub(-0.25));
+         }, false, 21.25},
+        {"a cue preview let go", [](DeckVoice& v) {
+             sendOk(v, DeckCommand::setCuePoint(20.0));
+             sendOk(v, DeckCommand::cue(true));
+             sendOk(v, DeckCommand::cue(false));
+             sendOk(v, DeckCommand::seek(40.0));
+         }, false, 40.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeckVoice v{kRate, 4096};
+        loadNow(v, rampBuffer(std::int64_t(120 * kRate), kRate));
+        sendOk(v, DeckCommand::seek(20.0));
+        tick(v, 1); // the last render: 20 s and a frame
+        c.sendAll(v);
+        const DeckVoice::Asked asked = v.askedOnceStopped();
+        EXPECT_TRUE(asked.loaded);
+        EXPECT_EQ(asked.playing, c.playing);
+        EXPECT_NEAR(asked.position, c.at, 2.0 / kRate);
+    }
+
+    // Asked again after more commands, it goes on from what it carried out;
+    // a new record waiting is taken, and the buffer it replaces released.
+    loadRamp(20.0);
+    send(DeckCommand::play());
+    send(DeckCommand::seek(35.0));
+    DeckVoice::Asked asked = voice.askedOnceStopped();
+    EXPECT_TRUE(asked.playing);
+    EXPECT_NEAR(asked.position, 35.0, 2.0 / kRate);
+    send(DeckCommand::pause());
+    asked = voice.askedOnceStopped();
+    EXPECT_FALSE(asked.playing);
+    EXPECT_NEAR(asked.position, 35.0, 2.0 / kRate);
+    send(DeckCommand::load(rampBuffer(std::int64_t(60 * kRate), kRate), false));
+    asked = voice.askedOnceStopped();
+    EXPECT_TRUE(asked.loaded);
+    EXPECT_FALSE(asked.playing);
+    EXPECT_NEAR(asked.position, 0.0, 1e-9);
 }
 
 TEST_F(DeckVoiceTest, ChoosesTheTimePitchPathOnlyWhenNeeded)
