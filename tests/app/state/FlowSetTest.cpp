@@ -1391,6 +1391,9 @@ private:
     double flowOnAt_ = -1.0;
     double excusedUntil_ = 0.0;
     double quiet_ = 0.0;
+    // Until then the silence is the one a MIX key with no hand left by
+    // calling a mix off.
+    double keyCalledOffUntil_ = -1.0;
     double stalled_ = 0.0;
     // The silence began while hands were on, flow off or the output restarting.
     bool quietLeftByHand_ = false;
@@ -2440,7 +2443,8 @@ void RandomUser::check()
             && app_.deck(deck).loadingRecord() == excusedRecord_[std::size_t(deck)];
     };
     const bool excusedDecode = excusedOn(0) || excusedOn(1);
-    const bool excused = !handsOff || !app_.autoQueue() || set_.played <= excusedUntil_ || restarting_;
+    const bool excused = !handsOff || !app_.autoQueue() || set_.played <= excusedUntil_ || restarting_
+        || set_.played <= keyCalledOffUntil_;
     const bool counts = !excused && !excusedDecode;
     bool canPlay = musicLeft(0) || musicLeft(1);
     for (const QUuid& id : app_.queue())
@@ -2565,10 +2569,11 @@ void RandomUser::actInPhase()
         }
         mixing_ = false;
         // A key with no hand that calls a mix off leaves the room as the DJ
-        // chose: flow has a bar from here to bring music back, on its next
-        // check, hands being off.
+        // chose. Hands being off, flow sends back the record the mix left
+        // unheard and cues it again on its next check, and brings it in on
+        // the one after: a check and a bar from here (seed 750139).
         if (key != MixKey::controller && callsOff)
-            quiet_ = 0.0;
+            keyCalledOffUntil_ = set_.played + kCheckPeriod;
     } else {
         app_.binder().noteHandsOn();
         did(QStringLiteral("take-over"));
