@@ -164,7 +164,7 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
             self->binder_->noteHandsOn();
     };
     transition_->setLinks(std::move(links));
-    connect(transition_.get(), &TransitionModel::phaseChanged, this, &AppModel::logMixEnd);
+    connect(transition_.get(), &TransitionModel::phaseChanged, this, &AppModel::followMixPhase);
     // What the room hears changes as the crossfader moves (a mix steps it
     // between ticks): flow notes it at once, before a load can land over it.
     connect(mixer_.get(), &MixerModel::crossfaderChanged, this, [this] {

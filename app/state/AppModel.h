@@ -570,9 +570,36 @@ private:
     std::optional<QString> skipReason(const QUuid& id) const;
     // Writes the line for a queue entry flow drops without playing it.
     void notePassedOver(const QUuid& id, const QString& why);
+    // What a mix leaves behind as it ends, by how it ended: decided by
+    // `afterMix`, acted on by `followMixPhase`.
+    struct MixAftermath {
+        // Flow looks at what the mix left standing on its next tick.
+        bool lookAgainNow = false;
+        // A record loaded over the incoming deck, still decoding: owed to the
+        // room as one that landed.
+        std::optional<QUuid> owedLoad;
+        // The deck flow pauses once it stays quiet with hands off; quiet
+        // since the mix ended (the deck it faded out) or from when it next
+        // goes quiet (an incoming deck left behind the crossfader).
+        std::optional<int> pauseOnceQuiet;
+        bool quietSinceNow = false;
+        // The incoming deck, brought in at once: its outgoing deck stopped
+        // before the downbeat.
+        std::optional<int> bringIn;
+        // What becomes of the record the mix owed the room, left unheard.
+        enum class Unheard { stays, passedOver, cuedFromItsStart, backToTheQueue };
+        Unheard unheard = Unheard::stays;
+    };
+    // Follows the mix's phase: yields flow's cue as a mix begins, and when one
+    // ends writes its line and does what `afterMix` says it leaves behind.
+    void followMixPhase();
+    // What the mix that was in `was` and ended for `why` leaves behind;
+    // `owed` is the record it owed the room on a deck.
+    MixAftermath afterMix(const TransitionModel::Phase& was, TransitionModel::Ending why,
+                          const std::optional<std::pair<int, QUuid>>& owed) const;
     // Writes one log line when a mix ends: onto which deck, where it stood and
     // why it ended, so a log says why a mix stopped.
-    void logMixEnd();
+    void noteMixEnd(const TransitionModel::Phase& was, TransitionModel::Ending why);
     void showHint(const QString& text, double seconds);
     bool voicePlaying(int deck) const;
     // Position and duration from the voice's published cells; 0 without a voice.

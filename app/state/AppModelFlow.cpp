@@ -623,10 +623,9 @@ void AppModel::flowFork()
                                                     : std::optional<std::int64_t>());
 }
 
-void AppModel::logMixEnd()
+void AppModel::followMixPhase()
 {
     using Kind = TransitionModel::Phase::Kind;
-    using Ending = TransitionModel::Ending;
     const TransitionModel::Phase was = mixSeen_;
     mixSeen_ = transition_->phase();
     // A mix begun onto a deck flow's cue is decoding onto takes the record
@@ -635,55 +634,85 @@ void AppModel::logMixEnd()
         yieldCueToPlay();
     if (mixSeen_.kind != Kind::idle || was.kind == Kind::idle)
         return;
-    const Ending why = transition_->lastEnding();
+    const TransitionModel::Ending why = transition_->lastEnding();
     const std::optional<std::pair<int, QUuid>> owed = ledger_.mixingIn();
     ledger_.mixIn(std::nullopt);
+    const MixAftermath after = afterMix(was, why, owed);
+    if (after.lookAgainNow)
+        setFlow(lastAutoCheck_, QDateTime());
+    if (after.owedLoad)
+        ledger_.setOwed(after.owedLoad);
+    noteMixEnd(was, why);
+    if (after.pauseOnceQuiet) {
+        setFlow(flowMixedFrom_, after.pauseOnceQuiet);
+        setFlow(quietSince_, after.quietSinceNow ? std::optional<QDateTime>(scheduler_.now())
+                                                 : std::optional<QDateTime>());
+    }
+    if (after.bringIn)
+        bringIn(*after.bringIn);
+    if (after.unheard == MixAftermath::Unheard::stays)
+        return;
+    const auto [deck, id] = *owed;
+    const std::optional<TrackRecord> record = library_->track(id);
+    switch (after.unheard) {
+    case MixAftermath::Unheard::stays: break;
+    case MixAftermath::Unheard::passedOver:
+        ledger_.uncue(id, formatText("flow: passed over %s: it played out on deck %d before its mix began",
+                                     titled(record, "a record").constData(), deck + 1));
+        break;
+    case MixAftermath::Unheard::cuedFromItsStart:
+        commandDeck(deck, {DeckCommand::seek(record->cuePoint)});
+        ledger_.write(id, ledger_.entry(id),
+                      formatText("flow: the mix onto deck %d ended before %s was heard; it comes in from its start",
+                                 deck + 1, record->title.toUtf8().constData()));
+        break;
+    case MixAftermath::Unheard::backToTheQueue: {
+        queueFirst(id);
+        const QString line = formatText("flow: the mix onto deck %d ended before %s was heard; it goes back to the "
+                                        "head of the queue",
+                                        deck + 1, titled(record, "its record").constData());
+        // A request back in the queue waits for its turn there: taking it off
+        // the queue now takes it back. Flow's own pick stays its cue until
+        // heard.
+        if (ledger_.requested(id))
+            ledger_.uncue(id, line);
+        else
+            ledger_.write(id, ledger_.entry(id), line);
+        break;
+    }
+    }
+}
+
+AppModel::MixAftermath AppModel::afterMix(const TransitionModel::Phase& was, TransitionModel::Ending why,
+                                          const std::optional<std::pair<int, QUuid>>& owed) const
+{
+    using Ending = TransitionModel::Ending;
+    MixAftermath after;
     // A mix over: what it left standing is flow's to look at on the next
     // tick, not a second later.
     const bool onItsOwn = why == Ending::completed || why == Ending::stalled;
-    if (autoQueue_ && onItsOwn)
-        setFlow(lastAutoCheck_, QDateTime());
+    after.lookAgainNow = autoQueue_ && onItsOwn;
     // A record still decoding onto the incoming deck when the mix ends on its
     // own was loaded over it while the mix ran: owed as one landed then.
     if (const std::optional<QUuid> inFlight = decks_[std::size_t(was.to)]->loadingRecord();
         inFlight && onItsOwn && !flowLoads(inFlight, was.to))
-        ledger_.setOwed(inFlight);
+        after.owedLoad = inFlight;
     // The mix owed the room a record on its incoming deck.
     const bool owedThere = owed && owed->first == was.to;
     const bool stillThere = owedThere && recordOn(was.to) == owed->second;
     if (why == Ending::completed) {
-        brain_->note(formatText("mix: onto deck %d complete", was.to + 1));
         // Whoever started it (flow, the MIX key, the mix page, the model's
         // key), the deck it faded out is paused once it stays quiet. It has
         // been quiet since the mix ended: a hand from before then (the one
         // that started the mix, or one on a deck while it ran) is no hand on
         // that deck.
-        setFlow(flowMixedFrom_, std::optional<int>(1 - was.to));
-        setFlow(quietSince_, std::optional<QDateTime>(scheduler_.now()));
+        after.pauseOnceQuiet = 1 - was.to;
+        after.quietSinceNow = true;
         // A mix that completed onto a deck a hand stopped before its record
         // was heard left that record unheard as a called-off one does.
         if (!owedThere || (stillThere && voicePlaying(was.to)))
-            return;
+            return after;
     } else {
-        QString where;
-        switch (was.kind) {
-        case Kind::starting: where = QStringLiteral("before its deck started"); break;
-        case Kind::waitingDownbeat: where = formatText("waiting for its downbeat at %.2fs", was.value); break;
-        case Kind::mixing: where = formatText("mixing at %.0f%%", was.value * 100.0); break;
-        case Kind::idle: break;
-        }
-        QString reason;
-        switch (why) {
-        case Ending::calledOff: reason = QStringLiteral("called off by hand"); break;
-        case Ending::tookOver: reason = QStringLiteral("a hand took the crossfader"); break;
-        case Ending::deckStopped: reason = QStringLiteral("a deck stopped before the downbeat"); break;
-        case Ending::couldNotStart: reason = QStringLiteral("the incoming deck could not start"); break;
-        case Ending::stalled: reason = QStringLiteral("no deck was playing"); break;
-        case Ending::incomingStopped: reason = QStringLiteral("its incoming deck stopped"); break;
-        case Ending::none:
-        case Ending::completed: reason = QStringLiteral("no reason given"); break;
-        }
-        brain_->note(QStringLiteral("mix: onto deck %1 ended %2 \u2014 %3").arg(was.to + 1).arg(where, reason));
         // The live deck stopped before the downbeat (a record loaded over it,
         // its end) while the incoming deck plays the record the mix owed the
         // room: nothing else is left to hear, so that deck comes in at once,
@@ -692,19 +721,16 @@ void AppModel::logMixEnd()
         if (why == Ending::deckStopped && autoQueue_ && handsOff() && was.to < 2 && stillThere
             && voicePlaying(was.to) && transition_->liveDeck() == out && !voicePlaying(out)
             && !decks_[std::size_t(out)]->settling() && mixer_->channel(was.to).fader() > kAudibleFader) {
-            bringIn(was.to);
-            return;
+            after.bringIn = was.to;
+            return after;
         }
         // Its incoming deck left playing behind the crossfader (the outgoing
         // deck stopped under the mix, a hand took the crossfader short of
         // it) is paused as the deck a mix fades out is, once it stays quiet
         // with hands off, in place of the deck flow meant to mix out. One the
         // DJ kept playing by calling the mix off is theirs.
-        if (why != Ending::calledOff && was.to < 2 && voicePlaying(was.to)
-            && transition_->liveDeck() != was.to) {
-            setFlow(flowMixedFrom_, std::optional<int>(was.to));
-            setFlow(quietSince_, std::optional<QDateTime>());
-        }
+        if (why != Ending::calledOff && was.to < 2 && voicePlaying(was.to) && transition_->liveDeck() != was.to)
+            after.pauseOnceQuiet = was.to;
     }
     // A record flow took from the queue and the called-off mix left unheard
     // has not been played: it goes back to the head of the queue.
@@ -713,38 +739,52 @@ void AppModel::logMixEnd()
     // loaded over it there since speaks for itself, not for it.
     if (!owedThere || ledger_.onAir(owed->second) || (stillThere && isAudible(owed->first))
         || headsQueue(owed->second))
-        return;
+        return after;
     const auto [deck, id] = *owed;
-    const std::optional<TrackRecord> record = library_->track(id);
     if (stillThere && decks_[std::size_t(deck)]->reading().state == DeckModel::Reading::State::playedOut) {
         // Shorter than the wait for its downbeat: cued again it would only
         // play out again.
-        ledger_.uncue(id, formatText("flow: passed over %s: it played out on deck %d before its mix began",
-                                     titled(record, "a record").constData(), deck + 1));
-        return;
-    }
-    if ((why == Ending::completed || why == Ending::incomingStopped) && cuedOn(deck, id) && !ledger_.requested(id)
-        && record) {
+        after.unheard = MixAftermath::Unheard::passedOver;
+    } else if ((why == Ending::completed || why == Ending::incomingStopped) && cuedOn(deck, id)
+               && !ledger_.requested(id) && library_->track(id)) {
         // Flow's own cue, stopped by a hand under a mix that completed onto
         // it or was called off for it: it stays flow's cue on its deck, and
         // comes in from its start once hands are off. The queue is the
         // user's alone.
-        commandDeck(deck, {DeckCommand::seek(record->cuePoint)});
-        ledger_.write(id, ledger_.entry(id),
-                      formatText("flow: the mix onto deck %d ended before %s was heard; it comes in from its start",
-                                 deck + 1, record->title.toUtf8().constData()));
+        after.unheard = MixAftermath::Unheard::cuedFromItsStart;
+    } else {
+        after.unheard = MixAftermath::Unheard::backToTheQueue;
+    }
+    return after;
+}
+
+void AppModel::noteMixEnd(const TransitionModel::Phase& was, TransitionModel::Ending why)
+{
+    using Kind = TransitionModel::Phase::Kind;
+    using Ending = TransitionModel::Ending;
+    if (why == Ending::completed) {
+        brain_->note(formatText("mix: onto deck %d complete", was.to + 1));
         return;
     }
-    queueFirst(id);
-    const QString line = formatText("flow: the mix onto deck %d ended before %s was heard; it goes back to the "
-                                    "head of the queue",
-                                    deck + 1, titled(record, "its record").constData());
-    // A request back in the queue waits for its turn there: taking it off the
-    // queue now takes it back. Flow's own pick stays its cue until heard.
-    if (ledger_.requested(id))
-        ledger_.uncue(id, line);
-    else
-        ledger_.write(id, ledger_.entry(id), line);
+    QString where;
+    switch (was.kind) {
+    case Kind::starting: where = QStringLiteral("before its deck started"); break;
+    case Kind::waitingDownbeat: where = formatText("waiting for its downbeat at %.2fs", was.value); break;
+    case Kind::mixing: where = formatText("mixing at %.0f%%", was.value * 100.0); break;
+    case Kind::idle: break;
+    }
+    QString reason;
+    switch (why) {
+    case Ending::calledOff: reason = QStringLiteral("called off by hand"); break;
+    case Ending::tookOver: reason = QStringLiteral("a hand took the crossfader"); break;
+    case Ending::deckStopped: reason = QStringLiteral("a deck stopped before the downbeat"); break;
+    case Ending::couldNotStart: reason = QStringLiteral("the incoming deck could not start"); break;
+    case Ending::stalled: reason = QStringLiteral("no deck was playing"); break;
+    case Ending::incomingStopped: reason = QStringLiteral("its incoming deck stopped"); break;
+    case Ending::none:
+    case Ending::completed: reason = QStringLiteral("no reason given"); break;
+    }
+    brain_->note(QStringLiteral("mix: onto deck %1 ended %2 \u2014 %3").arg(was.to + 1).arg(where, reason));
 }
 
 bool AppModel::bringInPlaying()

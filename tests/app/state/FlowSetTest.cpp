@@ -28,6 +28,8 @@
 #include "models/TransitionModel.h"
 #include "platform/FakeAudioBackend.h"
 #include "state/AppLinks.h"
+#include "state/KeyboardMap.h"
+#include "state/ModelKeySteps.h"
 #include "state/ModelKeyLink.h"
 #include "support/AudioFixtures.h"
 #include "support/GeneratedMusic.h"
@@ -38,8 +40,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QKeyEvent>
 #include <QRegularExpression>
 #include <QSet>
+#include <QWindow>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -1167,7 +1171,7 @@ class RandomUser {
 public:
     // Enough records for a set of `length` seconds, eight at least.
     RandomUser(unsigned seed, bool usersPath, double length)
-        : random_(seed * 7919u), count_(std::max(8, int(length / 30.0))),
+        : random_(seed * 7919u), keys_(seed * 104729u), count_(std::max(8, int(length / 30.0))),
           set_(names(), lengths(), 4, test::Drums::barByBar),
           app_(set_.app), usersPath_(usersPath), length_(length)
     {
@@ -1373,6 +1377,9 @@ private:
     enum class Stop { end, hand, flow, restart, other };
 
     std::mt19937 random_;
+    // Which MIX key the user presses, drawn apart so the rest of a seed's set
+    // stays as it was up to the first key that notes no hand.
+    std::mt19937 keys_;
     const int count_;
     SetRig set_;
     AppModel& app_;
@@ -1384,6 +1391,9 @@ private:
     double flowOnAt_ = -1.0;
     double excusedUntil_ = 0.0;
     double quiet_ = 0.0;
+    // Until then the silence is the one a MIX key with no hand left by
+    // calling a mix off.
+    double keyCalledOffUntil_ = -1.0;
     double stalled_ = 0.0;
     // The silence began while hands were on, flow off or the output restarting.
     bool quietLeftByHand_ = false;
@@ -2433,7 +2443,8 @@ void RandomUser::check()
             && app_.deck(deck).loadingRecord() == excusedRecord_[std::size_t(deck)];
     };
     const bool excusedDecode = excusedOn(0) || excusedOn(1);
-    const bool excused = !handsOff || !app_.autoQueue() || set_.played <= excusedUntil_ || restarting_;
+    const bool excused = !handsOff || !app_.autoQueue() || set_.played <= excusedUntil_ || restarting_
+        || set_.played <= keyCalledOffUntil_;
     const bool counts = !excused && !excusedDecode;
     bool canPlay = musicLeft(0) || musicLeft(1);
     for (const QUuid& id : app_.queue())
@@ -2510,10 +2521,17 @@ void RandomUser::actInPhase()
     const TransitionModel::Phase& phase = app_.transition().phase();
     if (phase.kind != armed_->first)
         return;
-    app_.binder().noteHandsOn();
     if (armed_->second) {
         const int to = phase.kind == Kind::idle ? 1 - app_.transition().liveDeck() : phase.to;
-        did(QStringLiteral("MIX key onto deck %1").arg(to + 1));
+        // A controller's MIX key is a hand on the decks; the keyboard's, the
+        // mix page's and the model's key are not.
+        enum class MixKey { controller, keyboard, page, model };
+        MixKey key = MixKey(keys_() % 4);
+        // The model's key mixes onto deck 2 only when that is its step.
+        if (key == MixKey::model && (to != 1 || keysteps::tapAction(app_.stepInputs()) != keysteps::Tap::mixToDeckTwo))
+            key = MixKey::page;
+        const char* const keyNames[] = {"controller", "keyboard", "mix page", "model"};
+        did(QStringLiteral("MIX key (%1) onto deck %2").arg(QLatin1String(keyNames[int(key)])).arg(to + 1));
         if (const TrackRecord* in = onDeck(to)) {
             // A deck the key starts plays its record once more; one playing
             // already goes on with the play it is in.
@@ -2527,10 +2545,37 @@ void RandomUser::actInPhase()
         // plays on with is the DJ's.
         if (phase.kind != Kind::idle && playing(app_, to))
             handsPlay_[std::size_t(to)] = true;
+        const bool callsOff = phase.kind != Kind::idle;
         mixing_ = true;
-        app_.transition().mix(to);
+        switch (key) {
+        case MixKey::controller:
+            app_.binder().noteHandsOn();
+            app_.transition().mix(to);
+            break;
+        case MixKey::keyboard: {
+            // Through the window's key filter, as a key press reaches the app.
+            QWindow window;
+            KeyboardFilter filter(app_, nullptr);
+            const QString text = to == 0 ? QStringLiteral(",") : QStringLiteral(".");
+            const int code = to == 0 ? Qt::Key_Comma : Qt::Key_Period;
+            QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
+            QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier, text);
+            filter.eventFilter(&window, &press);
+            filter.eventFilter(&window, &release);
+            break;
+        }
+        case MixKey::page: app_.transition().mix(to); break;
+        case MixKey::model: app_.aiPrimary(); break;
+        }
         mixing_ = false;
+        // A key with no hand that calls a mix off leaves the room as the DJ
+        // chose. Hands being off, flow sends back the record the mix left
+        // unheard and cues it again on its next check, and brings it in on
+        // the one after: a check and a bar from here (seed 750139).
+        if (key != MixKey::controller && callsOff)
+            keyCalledOffUntil_ = set_.played + kCheckPeriod;
     } else {
+        app_.binder().noteHandsOn();
         did(QStringLiteral("take-over"));
         const double x = app_.mixer().crossfader();
         handCrossfaderAt_ = set_.played;
