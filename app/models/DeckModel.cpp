@@ -91,6 +91,20 @@ void DeckModel::load(const TrackRecord& record, std::function<void()> done)
     startDecode(record, v->sampleRate(), generation, pendingDone_);
 }
 
+QThreadPool& DeckModel::decodeThreads()
+{
+    // Enough for four decks' loads, loads still decoding under newer ones and
+    // reloads at a new rate, all at once, whatever the machine's cores. Idle
+    // threads end after the pool's expiry.
+    static QThreadPool pool;
+    static const bool sized = [] {
+        pool.setMaxThreadCount(16);
+        return true;
+    }();
+    (void)sized;
+    return pool;
+}
+
 void DeckModel::startDecode(const TrackRecord& record, double sampleRate, std::uint64_t generation,
                             std::shared_ptr<LoadDone> done)
 {
@@ -121,8 +135,7 @@ void DeckModel::startDecode(const TrackRecord& record, double sampleRate, std::u
             },
             Qt::QueuedConnection);
     };
-    // Loads are what the user waits for: ahead of other background work.
-    QThreadPool::globalInstance()->start(std::move(task), 1);
+    decodeThreads().start(std::move(task));
 }
 
 void DeckModel::landDecode(const TrackRecord& record, Decoded decoded, std::uint64_t generation,

@@ -36,6 +36,8 @@
 #include <memory>
 #include <optional>
 
+class QThreadPool;
+
 namespace zelvo {
 
 class DeckModel final : public QObject {
@@ -168,6 +170,9 @@ public:
     void setOnHands(std::function<void()> callback) { onHands_ = std::move(callback); }
     // Replaces the decoder loads use (tests). Main thread, between loads.
     void setDecoder(Decoder decoder);
+    // The threads every deck decodes on: theirs alone, so a load never queues
+    // behind other background work or the shared pool's size. Any thread.
+    static QThreadPool& decodeThreads();
 
     // --- Loading. Main thread.
 

@@ -9,12 +9,15 @@
 #include "library/AudioFileIO.h"
 
 #include <QFile>
+#include <QScopeGuard>
+#include <QThreadPool>
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <gtest/gtest.h>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -703,17 +706,34 @@ TEST(DeckModelTest, ALoadPendingAtANewRateDecodesAgainAtOnce)
         std::atomic<int> oldRate{0};
         std::atomic<int> newRate{0};
     };
-    std::array<Disk, 3> disks;
+    // Held decoders and completions reach only what outlives the test.
+    auto disks = std::make_shared<std::array<Disk, 3>>();
+    auto dones = std::make_shared<std::array<int, 3>>();
+    auto inside = std::make_shared<std::atomic<int>>(0);
     for (int i : {0, 1, 2})
-        rig.deck(i).setDecoder([&disk = disks[std::size_t(i)], path = record.path](const QString& at, double rate) {
+        rig.deck(i).setDecoder([disks, inside, i, path = record.path](const QString& at, double rate) {
+            Disk& disk = (*disks)[std::size_t(i)];
+            ++*inside;
             if (rate > 46000.0)
                 ++disk.oldRate;
             else
                 ++disk.newRate;
             while ((rate > 46000.0 || (disk.holdEvery.load() && at == path)) && !disk.release.load())
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            --*inside;
             return TrackBufferRef(int(rate * 4.0), rate);
         });
+    // As on a machine with two cores: the shared pool has two threads. Every
+    // held decode is let go, and has returned, however the test ends.
+    QThreadPool& shared = *QThreadPool::globalInstance();
+    const int sharedThreads = shared.maxThreadCount();
+    shared.setMaxThreadCount(2);
+    const auto letGo = qScopeGuard([&] {
+        for (Disk& disk : *disks)
+            disk.release = true;
+        spinUntil([&] { return inside->load() == 0; }, 5.0);
+        shared.setMaxThreadCount(sharedThreads);
+    });
 
     // Deck 1 lands its record; deck 2's is superseded by an install; deck 3's
     // is called off while it decodes again, the deck holding a record at the
@@ -723,15 +743,15 @@ TEST(DeckModelTest, ALoadPendingAtANewRateDecodesAgainAtOnce)
         SCOPED_TRACE(int(then));
         const int index = int(then);
         DeckModel& deck = rig.deck(index);
-        Disk& disk = disks[std::size_t(index)];
+        Disk& disk = (*disks)[std::size_t(index)];
+        int& done = (*dones)[std::size_t(index)];
         if (then != Then::lands)
             rig.rebuildEngine(48000.0);
         if (then == Then::cancelled) {
             deck.install(other, TrackBufferRef(48000 * 4, 48000.0), nullptr, false);
             disk.holdEvery = true;
         }
-        int done = 0;
-        deck.load(record, [&done] { ++done; });
+        deck.load(record, [dones, index] { ++(*dones)[std::size_t(index)]; });
         ASSERT_TRUE(spinUntil([&] { return disk.oldRate.load() == 1; }));
         rig.rebuildEngine(44100.0);
         if (then == Then::superseded)
@@ -779,9 +799,9 @@ TEST(DeckModelTest, AFailedLoadOverAReloadForANewRateKeepsTheRecordPlayable)
 
     rig.rebuildEngine(44100.0);
     ASSERT_TRUE(spinUntil([&] { return deck.loading(); })) << "no reload began";
-    bool done = false;
-    deck.load(gone, [&done] { done = true; });
-    ASSERT_TRUE(spinUntil([&] { return done && !deck.loading(); })) << "the deck never settled";
+    auto done = std::make_shared<bool>(false);
+    deck.load(gone, [done] { *done = true; });
+    ASSERT_TRUE(spinUntil([&] { return *done && !deck.loading(); })) << "the deck never settled";
     rig.render(64);
     rig.render(64);
 

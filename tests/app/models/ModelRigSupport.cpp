@@ -11,6 +11,7 @@
 #include <QThread>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <gtest/gtest.h>
 
 namespace zelvo::test {
@@ -124,9 +125,10 @@ TrackRecord ModelRig::drumTrack(const QString& name, double seconds, double bpm)
 
 void ModelRig::load(int i, const TrackRecord& record)
 {
-    bool done = false;
-    deck(i).load(record, [&done] { done = true; });
-    ASSERT_TRUE(spinUntil([&done] { return done; })) << "the load never finished";
+    // The completion may come after a failed wait: it reaches only what it owns.
+    auto done = std::make_shared<bool>(false);
+    deck(i).load(record, [done] { *done = true; });
+    ASSERT_TRUE(spinUntil([&done] { return *done; })) << "the load never finished";
     render(64); // the voice takes its commands at the next render
 }
 

@@ -124,9 +124,9 @@ TEST(FlowSet, PlaysThroughTheQueueWhileTheChainExtendsEachTake)
     std::vector<Mix> mixes;
     watchMixes(app, mixes);
 
-    bool loaded = false;
-    app.deck(0).load(a, [&loaded] { loaded = true; });
-    ASSERT_TRUE(test::spinUntil([&loaded] { return loaded; }));
+    auto loaded = std::make_shared<bool>(false);
+    app.deck(0).load(a, [loaded] { *loaded = true; });
+    ASSERT_TRUE(test::spinUntil([&loaded] { return *loaded; }));
     app.mixer().setCrossfader(-1.0);
     app.setQueue({b.id, c.id});
     app.deck(0).playPause();

@@ -24,6 +24,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <gtest/gtest.h>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 
@@ -370,9 +371,10 @@ AppModel& bootWithGrids(AppRig& rig)
 
 void loadAndWait(AppModel& app, int deck, const TrackRecord& record)
 {
-    bool loaded = false;
-    app.deck(deck).load(record, [&loaded] { loaded = true; });
-    ASSERT_TRUE(spinUntil([&loaded] { return loaded; }));
+    // The completion may come after a failed wait: it reaches only what it owns.
+    auto loaded = std::make_shared<bool>(false);
+    app.deck(deck).load(record, [loaded] { *loaded = true; });
+    ASSERT_TRUE(spinUntil([&loaded] { return *loaded; }));
 }
 
 void CancellingKey::cancel()
@@ -425,16 +427,8 @@ void SetRig::useSlowDisk(std::function<double()> delay)
     disk = std::make_shared<SlowDisk>(std::move(delay));
     for (int deck = 0; deck < AppModel::kDecks; ++deck)
         app.deck(deck).setDecoder(disk->decoder());
-    // Decodes waiting on the disk hold a worker each: enough workers that the
-    // next one never queues behind them, whatever the machine's cores.
-    QThreadPool& pool = *QThreadPool::globalInstance();
-    if (pool.maxThreadCount() < 16) {
-        const int before = pool.maxThreadCount();
-        pool.setMaxThreadCount(16);
-        restorePool_ = std::shared_ptr<void>(nullptr, [before](void*) {
-            QThreadPool::globalInstance()->setMaxThreadCount(before);
-        });
-    }
+    // Decodes waiting on the disk hold a decode thread each; the decks have
+    // enough that the next one never queues behind them.
 }
 
 void SetRig::renderAheadByHand()
@@ -475,7 +469,7 @@ void SetRig::frame(const HeldDecode* held)
         for (int round = 0; round < 3; ++round) {
             disk->advance(played);
             ASSERT_TRUE(StandInBrain::spinUntil(
-                [&] { return QThreadPool::globalInstance()->activeThreadCount() <= disk->waiting(); }, 30))
+                [&] { return DeckModel::decodeThreads().activeThreadCount() <= disk->waiting(); }, 30))
                 << "a decode never reached the disk";
             QCoreApplication::processEvents();
         }

@@ -223,7 +223,6 @@ private:
     bool aheadByHand_ = false;
     const void* aheadEngine_ = nullptr;
     double owed_ = 0.0;
-    std::shared_ptr<void> restorePool_;
 };
 
 } // namespace zelvo::test
