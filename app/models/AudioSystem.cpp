@@ -364,9 +364,11 @@ void AudioSystem::releaseRetired()
 // is followed as a device-list change would: restart on the next choice. A
 // device that stays listed though its I/O ended (a sound server that went
 // down) is opened again after a grace time, and so is a rig whose follower
-// card went quiet while the clock master plays on. A device whose I/O keeps
+// card went quiet while the clock master plays on. A rig whose follower keeps
 // ending is opened again less and less often: every reopen stops the whole
-// output, the master card with it, which otherwise plays on meanwhile.
+// output, the master card with it, which otherwise plays on meanwhile. An
+// output that ended whole has nothing left playing to spare, so it is opened
+// again at the first grace every time.
 void AudioSystem::watchOutput()
 {
     if (!io_ || !io_->partEnded()) {
@@ -378,15 +380,15 @@ void AudioSystem::watchOutput()
     }
     wholeTicks_ = 0;
     ++endedTicks_;
-    const bool graceOver = endedTicks_ * kJanitorSeconds >= endedGraceSeconds(reopenedEnded_);
-    const auto reopen = [this] {
-        const int reopened = reopenedEnded_;
-        restart();
-        reopenedEnded_ = reopened + 1;
-    };
-    if (!io_->ended()) {
-        if (graceOver)
-            reopen();
+    const bool partPlays = !io_->ended();
+    const double grace = partPlays ? endedGraceSeconds(reopenedEnded_) : kEndedGraceSeconds;
+    const bool graceOver = endedTicks_ * kJanitorSeconds >= grace;
+    if (partPlays) {
+        if (graceOver) {
+            const int reopened = reopenedEnded_;
+            restart();
+            reopenedEnded_ = reopened + 1;
+        }
         return;
     }
     setDevices(CoreAudioHAL::outputDevices());
@@ -398,7 +400,7 @@ void AudioSystem::watchOutput()
         // Until an open succeeds, a device-list change that drops this device
         // restarts as it would with the ended output still open.
         lostUID_ = uid;
-        reopen();
+        restart();
     }
 }
 

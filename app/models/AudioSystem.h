@@ -64,9 +64,11 @@ public:
     static constexpr double kWatchdogSeconds = 4.0;
     static constexpr double kJanitorSeconds = 0.5;
     // How long an output whose I/O ended by itself waits for the device list
-    // to drop its device before it is opened again on the same choice. Each
-    // such reopen in a row doubles the wait, up to the longest grace; an
-    // output that plays whole for that long starts again from the first.
+    // to drop its device before it is opened again on the same choice. While
+    // a part of the output still plays (a rig's follower card ended, its
+    // master plays on), each such reopen in a row doubles the wait, up to the
+    // longest grace; an output that plays whole for that long starts again
+    // from the first. An output that ended whole waits the first grace.
     static constexpr double kEndedGraceSeconds = 2.0;
     static constexpr double kEndedGraceLongestSeconds = 32.0;
     // The wait after `reopened` reopens in a row. Pure.

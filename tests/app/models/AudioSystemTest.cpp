@@ -443,6 +443,52 @@ TEST_F(AudioSystemTest, AnOutputWhoseDeviceWentAwayRestarts)
     EXPECT_TRUE(a.outputRunning());
 }
 
+// A lone card whose I/O ends after every 5 s of play while it stays listed:
+// nothing plays while it waits, so it is opened again at the first grace each
+// time, however often it ends, and plays in between.
+TEST_F(AudioSystemTest, ALoneCardWhoseIOKeepsEndingIsOpenedAgainAtTheFirstGraceEachTime)
+{
+    const auto usb = add("usb", "Interface", 2);
+    backend->setDefaultOutput(usb);
+    auto& a = boot();
+    ASSERT_EQ(openUID(), "usb");
+    double now = 0.0;
+    double played = 0.0;
+    double endedAt = 0.0;
+    double playing = 0.0;
+    std::vector<double> waits;
+    while (now < 100.0) {
+        if (a.outputRunning() && played >= 5.0) {
+            backend->endIO(usb);
+            ASSERT_FALSE(a.outputRunning());
+            endedAt = now;
+            played = 0.0;
+        }
+        const auto g = a.generation();
+        scheduler.advance(AudioSystem::kJanitorSeconds);
+        now += AudioSystem::kJanitorSeconds;
+        ASSERT_TRUE(test::settle());
+        if (a.generation() != g) {
+            waits.push_back(now - endedAt);
+            ASSERT_TRUE(a.outputRunning()) << "at " << now;
+            ASSERT_EQ(openUID(), "usb");
+        }
+        backend->pump(AudioSystem::kJanitorSeconds);
+        if (a.outputRunning()) {
+            played += AudioSystem::kJanitorSeconds;
+            playing += AudioSystem::kJanitorSeconds;
+        }
+    }
+    // 5 s of play, then the first grace: about fourteen reopens in 100 s.
+    ASSERT_GE(waits.size(), 13u);
+    for (std::size_t i = 0; i < waits.size(); ++i)
+        EXPECT_NEAR(waits[i], AudioSystem::kEndedGraceSeconds, AudioSystem::kJanitorSeconds) << i;
+    EXPECT_GE(playing / now, 0.65);
+    const auto& units = backend->units();
+    EXPECT_TRUE(std::any_of(units.begin(), units.end(),
+                            [&](const auto& u) { return u->running && !u->ended && u->framesPlayed > 0; }));
+}
+
 // A reopen after the grace that fails shows its error; the device leaving the
 // list later still moves the set to the next choice, as it would have with the
 // ended output open.
