@@ -182,6 +182,8 @@ struct DeckVoice::Ahead {
     std::int64_t runOut = 0;
     double holdMean = 0.0;
     bool holdKnown = false;
+    // The unit's output ready for the renders to come.
+    MadeOutput made;
     std::vector<float> accLeft, accRight;
     int acc = 0;
     int need = 0;
@@ -1060,11 +1062,13 @@ void DeckVoice::render(int frames, float* left, float* right)
         }
         currentSpeed_ = keyLock_ ? 1.0 : sync * tempo * (1.0 + bend_);
         leaveEndForMove();
-        const int heard = renderUnit(frames, left, right);
-        if (workSlice)
+        // Each frame out of the unit stands for its input at the rate it was
+        // made at (output made ahead before a rate change included).
+        run_.backlog -= renderUnit(frames, left, right);
+        if (workSlice) {
             (void)timePitch_->prepare(frames);
-        // Each frame out of the unit stands for `rate` frames of its input.
-        run_.backlog -= double(heard) * double(lastRate_);
+            run_.made.keep(timePitch_->readyFrames(), double(lastRate_));
+        }
         if (endHeard())
             stopAtEnd();
     } else {
@@ -1817,10 +1821,13 @@ bool DeckVoice::serviceAhead(int renders)
         }
         if (!a.started) {
             // What the audio thread does at the start of a render: the rate and
-            // pitch, then the reset that starts a run (primed at them).
+            // pitch, then the reset that starts a run (primed at them). Output
+            // made so far was made at the rate before.
+            a.made.keep(unit.readyFrames(), double(a.rate));
             setRate(r.rate, r.pitch);
             if (r.reset) {
                 unit.reset();
+                a.made.clear();
                 a.running = true;
                 a.generation = r.generation;
                 a.acc = 0;
@@ -1890,10 +1897,14 @@ bool DeckVoice::serviceAhead(int renders)
         if (a.output.freeChunks() < chunksFor(r.frames))
             break;
         int left = r.frames;
+        a.made.keep(unit.readyFrames(), double(a.rate));
         while (left > 0) {
             AheadChunk* c = a.output.writable();
             const int want = std::min(left, a.output.chunkFrames());
             int m = unit.readyFrames() > 0 ? unit.retrieve(std::min(want, unit.readyFrames()), c->left, c->right) : 0;
+            // The input the chunk stands for, by the rates its output was
+            // made at (a shortfall's silence at the render's).
+            const double input = a.made.take(m, double(a.rate)) + double(std::max(want - m, 0)) * double(a.rate);
             if (m < want) {
                 // A stalled stretcher: the shortfall is silence, as on the audio thread.
                 std::memset(c->left + m, 0, sizeof(float) * std::size_t(want - m));
@@ -1902,7 +1913,7 @@ bool DeckVoice::serviceAhead(int renders)
             }
             c->frames = m;
             c->generation = a.generation;
-            c->rate = a.rate;
+            c->rate = float(input / double(m));
             left -= m;
             a.output.commit();
         }
@@ -2015,7 +2026,20 @@ void DeckVoice::tookOutput(std::int64_t frames, bool dropped)
     }
 }
 
-int DeckVoice::renderUnit(int frames, float* left, float* right)
+double DeckVoice::renderUnitPart(int frames, float* left, float* right)
+{
+    const double rate = double(lastRate_);
+    run_.made.keep(timePitch_->readyFrames(), rate);
+    const int ready = timePitch_->readyFrames();
+    (void)timePitch_->render(frames, left, right);
+    // What the call made, then took from the front.
+    run_.made.made(std::max<std::int64_t>(std::int64_t(timePitch_->readyFrames()) + frames - ready, 0), rate);
+    const double input = run_.made.take(frames, rate);
+    run_.made.keep(timePitch_->readyFrames(), rate);
+    return input;
+}
+
+double DeckVoice::renderUnit(int frames, float* left, float* right)
 {
     // The unit's work for dropped output costs the audio thread as much as
     // output heard: a render drops at most a few renders' worth (and what is
@@ -2023,6 +2047,7 @@ int DeckVoice::renderUnit(int frames, float* left, float* right)
     // a move late in the lead never makes one render many times dearer.
     std::int64_t budget = std::max(kDropPerRender * frames, kDropLeast);
     int done = 0;
+    double input = 0.0;
     while (done < frames) {
         if (atDrop()) {
             if (budget <= 0) {
@@ -2031,17 +2056,17 @@ int DeckVoice::renderUnit(int frames, float* left, float* right)
                 break;
             }
             const int m = int(std::min({run_.drops[run_.dropFirst % kDrops].frames, budget, std::int64_t(maxFrames_)}));
-            (void)timePitch_->render(m, dropLeft_.data(), dropRight_.data());
+            (void)renderUnitPart(m, dropLeft_.data(), dropRight_.data());
             tookOutput(m, true);
             budget -= m;
             continue;
         }
         const int m = int(untilDrop(frames - done));
-        (void)timePitch_->render(m, left + done, right + done);
+        input += renderUnitPart(m, left + done, right + done);
         tookOutput(m, false);
         done += m;
     }
-    return done;
+    return input;
 }
 
 bool DeckVoice::endHeard() const
@@ -2253,6 +2278,51 @@ void DeckVoice::wrapIntoLoop()
     const double was = pos_;
     pos_ = loopStart_ + std::fmod(pos_ - loopStart_, loopEnd_ - loopStart_);
     noteWrap(run_.taken, was - pos_);
+}
+
+void DeckVoice::MadeOutput::made(std::int64_t n, double rate)
+{
+    if (n <= 0)
+        return;
+    if (count > 0) {
+        Stretch& newest = stretches[(first + count - 1) % kStretches];
+        if (newest.rate == rate || count == kStretches) {
+            const std::int64_t all = newest.frames + n;
+            newest.rate = (double(newest.frames) * newest.rate + double(n) * rate) / double(all);
+            newest.frames = all;
+            frames += n;
+            return;
+        }
+    }
+    stretches[(first + count) % kStretches] = {n, rate};
+    ++count;
+    frames += n;
+}
+
+double DeckVoice::MadeOutput::take(std::int64_t n, double rate)
+{
+    double input = 0.0;
+    while (n > 0 && count > 0) {
+        Stretch& oldest = stretches[first];
+        const std::int64_t m = std::min(n, oldest.frames);
+        input += double(m) * oldest.rate;
+        oldest.frames -= m;
+        frames -= m;
+        n -= m;
+        if (oldest.frames == 0) {
+            first = (first + 1) % kStretches;
+            --count;
+        }
+    }
+    return input + double(std::max<std::int64_t>(n, 0)) * rate;
+}
+
+void DeckVoice::MadeOutput::keep(std::int64_t ready, double rate)
+{
+    if (ready > frames)
+        made(ready - frames, rate);
+    else if (ready < frames)
+        (void)take(frames - ready, rate); // gone without being noted: the oldest
 }
 
 void DeckVoice::noteWrap(double takenAt, double length)

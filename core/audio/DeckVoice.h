@@ -335,8 +335,12 @@ private:
     // unit, after its rate is set. Audio thread.
     void leaveEndForMove();
     // Renders `frames` of the unit's output on the audio thread, dropping
-    // the stretches due in them; returns the frames of output heard.
-    int renderUnit(int frames, float* left, float* right);
+    // the stretches due in them; returns the input the output heard stands
+    // for.
+    double renderUnit(int frames, float* left, float* right);
+    // One render call of the audio thread's unit: the input its `frames` of
+    // output stand for, at the rates they were made at.
+    double renderUnitPart(int frames, float* left, float* right);
     // Output frames of the run that may be taken before the next stretch to
     // drop (all of `most` when none is pending).
     std::int64_t untilDrop(std::int64_t most) const;
@@ -537,6 +541,32 @@ private:
         // render.
         double carry = 0.0;
     };
+    // The unit's output made but not yet taken, oldest first, by the rate it
+    // was made at. A unit slowed far makes its output in long stretches, and
+    // what it made before a rate change stands for that rate's input however
+    // late it is taken. Owned by the thread that runs the unit.
+    struct MadeOutput {
+        struct Stretch {
+            std::int64_t frames = 0;
+            double rate = 1.0;
+        };
+        static constexpr std::size_t kStretches = 16;
+        std::array<Stretch, kStretches> stretches{};
+        std::size_t first = 0;
+        std::size_t count = 0;
+        std::int64_t frames = 0;
+
+        void clear() { first = count = 0, frames = 0; }
+        // `n` frames made at `rate`, after those noted before (when all the
+        // stretches are in use, the newest takes them at their mean rate).
+        void made(std::int64_t n, double rate);
+        // The input the oldest `n` frames stand for; frames beyond those
+        // noted count at `rate`.
+        double take(std::int64_t n, double rate);
+        // Matches the unit's own count of output ready: output made since
+        // the last note was made at `rate`.
+        void keep(std::int64_t ready, double rate);
+    };
     // One run of the time-pitch unit, from its reset: what tells the point
     // heard from the read head, and on the render-ahead path the run's pacing,
     // pad and hold. A new run starts from a fresh one, assigned whole. Audio
@@ -610,6 +640,8 @@ private:
         std::int64_t leadAdded = 0;
         float shortRate = 0.0f;
         std::int64_t sinceShort = 0;
+        // The audio thread's unit: its output ready for the next render.
+        MadeOutput made;
     };
     UnitRun run_;
     void noteWrap(double takenAt, double length);

@@ -726,6 +726,54 @@ TEST(RenderAheadStartStop, ADeckStoodAtTempoZeroIsHeardWhereItsPositionSays)
         }
 }
 
+TEST(RenderAheadStartStop, AKeyLockedDeckSlowedFarAndBroughtBackIsHeardWhereItsPositionSays)
+{
+    // A key-locked deck pulled down the tempo fader's wide range for a
+    // second and brought back: a second and more later, the click ahead of
+    // it is heard when the published position reaches it, on both paths.
+    // The stretcher's output made while the deck was slow stands for little
+    // of the track; counted at the rate it is heard at, it would put the
+    // position ahead of the sound for the rest of the run.
+    const double clickAt = 3.0;
+    const TrackBufferRef track = musicWithAClick(clickAt, 0.03f);
+    for (double slow : {0.05, 0.1, 0.3})
+        for (int block : {256, 1024})
+            for (bool ahead : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "tempo " << slow << " block " << block << " ahead " << ahead);
+                std::vector<std::unique_ptr<DeckVoice>> deck;
+                deck.push_back(keyLockedDeck(track, ahead, kTempo));
+                DeckVoice& voice = *deck[0];
+                sendOk(voice, DeckCommand::play());
+                std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+                const int slowed = int(0.3 * kRate) / block;
+                const int back = slowed + int(1.0 * kRate) / block;
+                double returned = -1.0;
+                double published = -1.0;
+                float loudest = 0.0f;
+                for (int k = 0; k < int(4.5 * kRate) / block; ++k) {
+                    if (k == slowed)
+                        voice.tempo().store(slow);
+                    if (k == back) {
+                        returned = voice.state().position.load();
+                        voice.tempo().store(kTempo);
+                    }
+                    const double before = voice.state().position.load();
+                    voice.render(block, l.data(), r.data());
+                    if (ahead)
+                        serve(deck);
+                    for (int f = 0; k > back && f < block; ++f)
+                        if (std::fabs(l[std::size_t(f)]) > loudest) {
+                            loudest = std::fabs(l[std::size_t(f)]);
+                            published = before + f * kTempo / kRate;
+                        }
+                }
+                ASSERT_GT(returned, 0.0);
+                ASSERT_LT(returned, clickAt - 1.5 * kTempo) << "the click comes a second after the tempo is back";
+                ASSERT_GT(loudest, 0.1f) << "the click was never heard";
+                EXPECT_NEAR(published, clickAt, block / kRate) << "the deck is heard off its position";
+            }
+}
+
 TEST(RenderAheadStartStop, ARateWaveringAboutTheSlowestStretchNeverFallsSilent)
 {
     // A key-locked deck slowed to about the stretcher's slowest rate, its
