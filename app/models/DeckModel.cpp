@@ -4,12 +4,16 @@
 #include "library/AudioFileIO.h"
 
 #include <QCoreApplication>
-#include <QThreadPool>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <exception>
 #include <filesystem>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace zelvo {
 
@@ -25,9 +29,18 @@ constexpr double kRateTolerance = 0.5;
 // the deck keeps playing what it had.
 const char* const kDeckBusy = "deck busy — track not loaded";
 
-TrackBufferRef decodeFile(const QString& path, double sampleRate)
+// How long a deck going away waits for its called-off decodes: each stops
+// at its next step, a few milliseconds of work; one stuck in a read of a
+// share that stopped answering is left behind. Four decks go one after
+// another, so quitting waits at most four times this.
+constexpr auto kStopWait = std::chrono::milliseconds(200);
+
+// Decode threads not yet ended, over every deck.
+std::atomic<int> decodeThreadsRunning{0};
+
+TrackBufferRef decodeFile(const QString& path, double sampleRate, std::stop_token stop)
 {
-    return AudioFileIO::decode(std::filesystem::path(path.toStdString()), sampleRate);
+    return AudioFileIO::decode(std::filesystem::path(path.toStdString()), sampleRate, std::nullopt, std::move(stop));
 }
 
 QString cutOffWarning(double musicEnd)
@@ -49,12 +62,85 @@ std::vector<std::optional<double>> hotCueList(const std::array<double, DeckState
 
 } // namespace
 
+// What a decode's thread and the deck share. The thread reads the fixed part
+// and the stop; `deck` and `ended` under the lock. While the thread holds the
+// lock it may post its result to a deck that is still there; the deck, going,
+// clears `deck` under the same lock, so nothing reaches it afterwards and a
+// result already posted goes with it.
+struct DeckModel::DecodeRun {
+    StoppableDecoder decoder;
+    TrackRecord record;
+    double sampleRate = 0.0;
+    std::uint64_t generation = 0;
+    // Read and cleared on the main thread only.
+    std::shared_ptr<LoadDone> done;
+    std::stop_source stop;
+
+    std::mutex lock;
+    std::condition_variable endedSignal;
+    DeckModel* deck = nullptr;
+    bool ended = false;
+
+    static void run(const std::shared_ptr<DecodeRun>& self);
+};
+
+void DeckModel::DecodeRun::run(const std::shared_ptr<DecodeRun>& self)
+{
+    const QString& path = self->record.path;
+    Decoded decoded;
+    try {
+        // Called off before it began: nothing is read.
+        if (self->stop.stop_requested())
+            throw AudioFileError::os("decode " + std::filesystem::path(path.toStdString()).filename().string(),
+                                     AudioFileIO::kStopped);
+        decoded.buffer = self->decoder(path, self->sampleRate, self->stop.get_token());
+        if (!decoded.buffer)
+            decoded.error = QString::fromStdString(
+                AudioFileError::empty(std::filesystem::path(path.toStdString())).description());
+    } catch (const AudioFileError& e) {
+        decoded.error = QString::fromStdString(e.description());
+    } catch (const std::exception& e) {
+        decoded.error = QString::fromUtf8(e.what());
+    }
+    // A decode called off frees what it read here, whatever the deck does.
+    if (self->stop.stop_requested())
+        decoded.buffer.reset();
+    {
+        const std::lock_guard<std::mutex> hold(self->lock);
+        self->ended = true;
+        if (DeckModel* deck = self->deck) {
+            QMetaObject::invokeMethod(
+                deck, [deck, self, decoded = std::move(decoded)]() mutable { deck->landDecode(self, std::move(decoded)); },
+                Qt::QueuedConnection);
+        }
+    }
+    self->endedSignal.notify_all();
+}
+
 DeckModel::DeckModel(int index, bool isAI, QObject* parent)
     : QObject(parent), index_(index), isAI_(isAI), padMode_(launchPadMode()), decoder_(decodeFile)
 {
 }
 
-DeckModel::~DeckModel() = default;
+DeckModel::~DeckModel()
+{
+    for (const std::shared_ptr<DecodeRun>& run : runs_)
+        run->stop.request_stop();
+    const auto until = std::chrono::steady_clock::now() + kStopWait;
+    // The completions go here, on the main thread, uncalled.
+    std::vector<std::shared_ptr<LoadDone>> dropped;
+    for (const std::shared_ptr<DecodeRun>& run : runs_) {
+        std::unique_lock<std::mutex> hold(run->lock);
+        run->endedSignal.wait_until(hold, until, [&run] { return run->ended; });
+        run->deck = nullptr;
+        dropped.push_back(std::move(run->done));
+    }
+}
+
+int DeckModel::decodesRunning()
+{
+    return decodeThreadsRunning.load();
+}
 
 PadMode DeckModel::launchPadMode()
 {
@@ -69,7 +155,18 @@ PadMode DeckModel::launchPadMode()
 
 void DeckModel::setDecoder(Decoder decoder)
 {
-    decoder_ = decoder ? std::move(decoder) : Decoder(decodeFile);
+    if (!decoder) {
+        decoder_ = decodeFile;
+        return;
+    }
+    decoder_ = [decoder = std::move(decoder)](const QString& path, double sampleRate, std::stop_token) {
+        return decoder(path, sampleRate);
+    };
+}
+
+void DeckModel::setDecoder(StoppableDecoder decoder)
+{
+    decoder_ = decoder ? std::move(decoder) : StoppableDecoder(decodeFile);
 }
 
 // --- Loading
@@ -82,7 +179,7 @@ void DeckModel::load(const TrackRecord& record, std::function<void()> done)
             done();
         return;
     }
-    const std::uint64_t generation = ++generation_;
+    const std::uint64_t generation = nextGeneration();
     reloadLoad_ = false;
     pendingRecord_ = record;
     setLoading(true);
@@ -91,56 +188,54 @@ void DeckModel::load(const TrackRecord& record, std::function<void()> done)
     startDecode(record, v->sampleRate(), generation, pendingDone_);
 }
 
-QThreadPool& DeckModel::decodeThreads()
-{
-    // Enough for four decks' loads, loads still decoding under newer ones and
-    // reloads at a new rate, all at once, whatever the machine's cores. Idle
-    // threads end after the pool's expiry.
-    static QThreadPool pool;
-    static const bool sized = [] {
-        pool.setMaxThreadCount(16);
-        return true;
-    }();
-    (void)sized;
-    return pool;
-}
-
 void DeckModel::startDecode(const TrackRecord& record, double sampleRate, std::uint64_t generation,
                             std::shared_ptr<LoadDone> done)
 {
-    QPointer<DeckModel> self(this);
-    Decoder decoder = decoder_;
-    const QString path = record.path;
-    auto task = [self, decoder, path, sampleRate, record, generation, done = std::move(done)]() mutable {
-        Decoded decoded;
-        try {
-            decoded.buffer = decoder(path, sampleRate);
-            if (!decoded.buffer)
-                decoded.error = QString::fromStdString(
-                    AudioFileError::empty(std::filesystem::path(path.toStdString())).description());
-        } catch (const AudioFileError& e) {
-            decoded.error = QString::fromStdString(e.description());
-        } catch (const std::exception& e) {
-            decoded.error = QString::fromUtf8(e.what());
-        }
-        // Back to the main thread; the application object outlives every deck.
+    auto run = std::make_shared<DecodeRun>();
+    run->decoder = decoder_;
+    run->record = record;
+    run->sampleRate = sampleRate;
+    run->generation = generation;
+    run->done = std::move(done);
+    run->deck = this;
+    decoding_ = run;
+    runs_.push_back(run);
+    // A thread of its own: a load never waits for a thread that decodes
+    // another deck's record, a called-off one finishing its step, or one stuck
+    // in a read.
+    ++decodeThreadsRunning;
+    try {
+        std::thread([run]() mutable {
+            DecodeRun::run(run);
+            run.reset();
+            --decodeThreadsRunning;
+        }).detach();
+    } catch (const std::system_error& e) {
+        --decodeThreadsRunning;
+        run->ended = true;
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, record = std::move(record), decoded = std::move(decoded), generation,
-             done = std::move(done)]() mutable {
-                if (self)
-                    self->landDecode(record, std::move(decoded), generation, std::move(done));
-                else if (done)
-                    done->runFrom(generation);
-            },
+            this, [this, run, error = QString::fromUtf8(e.what())] { landDecode(run, Decoded{{}, error}); },
             Qt::QueuedConnection);
-    };
-    decodeThreads().start(std::move(task));
+    }
 }
 
-void DeckModel::landDecode(const TrackRecord& record, Decoded decoded, std::uint64_t generation,
-                           std::shared_ptr<LoadDone> done)
+std::uint64_t DeckModel::nextGeneration()
 {
+    if (decoding_) {
+        decoding_->stop.request_stop();
+        decoding_.reset();
+    }
+    return ++generation_;
+}
+
+void DeckModel::landDecode(const std::shared_ptr<DecodeRun>& run, Decoded decoded)
+{
+    std::erase(runs_, run);
+    if (decoding_ == run)
+        decoding_.reset();
+    const TrackRecord& record = run->record;
+    const std::uint64_t generation = run->generation;
+    std::shared_ptr<LoadDone> done = std::move(run->done);
     // A decode begun again at a new engine's rate took the load's completion
     // with it: this older one calls nothing.
     auto finish = [&done, generation] {
@@ -169,7 +264,7 @@ void DeckModel::landDecode(const TrackRecord& record, Decoded decoded, std::uint
         // failure (its file gone) ends there, with its message: tried again it
         // would fail again, for good.
         setError(decoded.error);
-        const std::uint64_t again = ++generation_;
+        const std::uint64_t again = nextGeneration();
         reloadLoad_ = true;
         pendingRecord_ = *track_;
         pendingDone_ = std::make_shared<LoadDone>(LoadDone{{}, again});
@@ -220,7 +315,7 @@ void DeckModel::countPlay(const QUuid& id)
 
 void DeckModel::supersedeLoads()
 {
-    ++generation_;
+    nextGeneration();
     reloadDue_ = false;
     setLoading(false);
 }
@@ -368,7 +463,7 @@ void DeckModel::attach(const std::shared_ptr<DeckVoice>& voice, bool reloadAudio
     // keeping its completion: waiting for the old rate's decode to land first
     // would keep the room waiting for two decodes.
     if (reloadAudio && voice && loading_ && pendingRecord_ && pendingDone_ && pendingDone_->generation == generation_) {
-        const std::uint64_t again = ++generation_;
+        const std::uint64_t again = nextGeneration();
         pendingDone_->generation = again;
         startDecode(*pendingRecord_, voice->sampleRate(), again, pendingDone_);
     }

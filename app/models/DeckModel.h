@@ -14,7 +14,8 @@
 // engine cell or send a deck command do so on every assignment.
 //
 // Main thread only. The one piece of work off the main thread is the decode of
-// a load, which runs on a worker and hands its result back to the main thread.
+// a load, which runs on a thread of its own and hands its result back to the
+// main thread.
 #include "audio/DeckState.h"
 #include "audio/DeckVoice.h"
 #include "controllers/PadMode.h"
@@ -35,8 +36,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
-
-class QThreadPool;
+#include <stop_token>
+#include <vector>
 
 namespace zelvo {
 
@@ -99,8 +100,12 @@ public:
     static constexpr double kPlayedOut = 0.05;
 
     // Decodes a whole file at a sample rate; throws on failure (AudioFileError for
-    // the file layer's failures). Runs on a worker thread.
+    // the file layer's failures). Runs on a decode thread.
     using Decoder = std::function<TrackBufferRef(const QString& path, double sampleRate)>;
+    // The same, told when its load has been replaced or its deck is going:
+    // it should then give up at its next step, freeing what it read.
+    using StoppableDecoder =
+        std::function<TrackBufferRef(const QString& path, double sampleRate, std::stop_token stop)>;
 
     // Seconds of trailing silence beyond which a loaded file counts as cut off.
     static constexpr double kCutOffSilence = 10.0;
@@ -112,6 +117,10 @@ public:
 
     // A deck with the initial settings. Main thread.
     DeckModel(int index, bool isAI, QObject* parent = nullptr);
+    // Calls off the deck's decodes and waits briefly for those that stop at
+    // their next step; one stuck in a read is left to end on its own, and
+    // reaches nothing of the deck. Completions of loads still pending do not
+    // run.
     ~DeckModel() override;
 
     // The pad page every deck starts with: parsed once from the launch arguments
@@ -170,19 +179,22 @@ public:
     void setOnHands(std::function<void()> callback) { onHands_ = std::move(callback); }
     // Replaces the decoder loads use (tests). Main thread, between loads.
     void setDecoder(Decoder decoder);
-    // The threads every deck decodes on: theirs alone, so a load never queues
-    // behind other background work or the shared pool's size. Any thread.
-    static QThreadPool& decodeThreads();
+    void setDecoder(StoppableDecoder decoder);
+    // Decodes of every deck whose thread has not ended yet: running, or
+    // called off and still finishing their step. Each decode has a thread of
+    // its own, so a load never queues behind others. Any thread.
+    static int decodesRunning();
 
     // --- Loading. Main thread.
 
-    // Decodes the record's file at the engine's rate on a worker thread and
+    // Decodes the record's file at the engine's rate on a thread of its own and
     // installs it; counts a play in the library. `done` runs on the main thread
     // once this load has finished, failed or been superseded by a newer load,
-    // install or take-over (the newest always wins). Without a voice nothing
-    // happens and `done` runs at once.
+    // install or take-over (the newest always wins; a superseded load's decode
+    // is called off and `done` runs once it has stopped). Without a voice
+    // nothing happens and `done` runs at once.
     void load(const TrackRecord& record, std::function<void()> done = {});
-    // Drops a pending load: its decode installs nothing when it lands. Nothing
+    // Drops a pending load: its decode is called off and installs nothing. Nothing
     // happens without one. One that came in place of the deck's own reload for
     // a new output's rate starts that reload.
     void cancelLoad();
@@ -306,10 +318,14 @@ private:
         }
     };
 
+    // One decode's thread and what it shares with the deck.
+    struct DecodeRun;
+
     void startDecode(const TrackRecord& record, double sampleRate, std::uint64_t generation,
                      std::shared_ptr<LoadDone> done);
-    void landDecode(const TrackRecord& record, Decoded decoded, std::uint64_t generation,
-                    std::shared_ptr<LoadDone> done);
+    void landDecode(const std::shared_ptr<DecodeRun>& run, Decoded decoded);
+    // A new generation: the decode of the one before is called off.
+    std::uint64_t nextGeneration();
     void supersedeLoads();
     // What the deck shows of its track, kept to put back when a hand-over fails.
     struct Shown {
@@ -374,7 +390,11 @@ private:
     std::function<void()> onNewTimeline_;
     std::function<void(const TrackRecord&, const TrackBufferRef&)> onLoaded_;
     std::function<void()> onHands_;
-    Decoder decoder_;
+    StoppableDecoder decoder_;
+    // The decode of the newest generation, and every decode whose result has
+    // not come back yet (called-off ones included).
+    std::shared_ptr<DecodeRun> decoding_;
+    std::vector<std::shared_ptr<DecodeRun>> runs_;
 
     // The reading's bookkeeping. A buffer sent and not yet seen taken: to
     // which voice, for which record, and the timeline writes from

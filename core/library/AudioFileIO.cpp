@@ -93,7 +93,8 @@ int fileRateOf(double rate)
 
 } // namespace
 
-TrackBufferRef decode(const std::filesystem::path& url, double sampleRate, std::optional<Range> range)
+TrackBufferRef decode(const std::filesystem::path& url, double sampleRate, std::optional<Range> range,
+                      std::stop_token stop)
 {
     const std::string name = url.filename().string();
     AudioFileReader reader;
@@ -140,10 +141,18 @@ TrackBufferRef decode(const std::filesystem::path& url, double sampleRate, std::
     left.reserve(std::size_t(std::max<std::int64_t>(expected, 0)));
     right.reserve(left.capacity());
     std::int64_t collected = 0;
+    const bool stoppable = stop.stop_possible();
     for (;;) {
+        // Given up between two reads: the arrays go with the throw.
+        if (stoppable && stop.stop_requested())
+            throw AudioFileError::os("decode " + name, kStopped);
         // What is reserved is asked for at once: the reader then converts
-        // straight into the arrays rather than through its own.
+        // straight into the arrays rather than through its own. A decode that
+        // may be stopped asks in steps, each still converted straight in but
+        // for the decoded frame that straddles its end.
         std::int64_t ask = std::max<std::int64_t>(kChunk, std::int64_t(left.capacity()) - collected);
+        if (stoppable)
+            ask = std::min(ask, kStopStep);
         if (wanted) {
             if (collected >= *wanted)
                 break;

@@ -15,11 +15,15 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
+#include <stop_token>
 #include <thread>
+#include <utility>
 
 using namespace zelvo;
 using namespace zelvo::test;
@@ -44,7 +48,7 @@ public:
         return [this](const QString& path, double rate) {
             std::unique_lock lock(mutex_);
             rates_.push_back(rate);
-            wake_.wait_for(lock, std::chrono::seconds(20), [&] { return open_[path]; });
+            wake_.wait_for(lock, std::chrono::seconds(20), [&] { return all_ || open_[path]; });
             return toneBuffer(2.0, 2.0, rate);
         };
     }
@@ -53,6 +57,17 @@ public:
         std::lock_guard lock(mutex_);
         open_[path] = true;
         wake_.notify_all();
+    }
+    // Lets every decode go, now and later, and waits until no decode thread
+    // is left: none then reaches this decoder.
+    void openAll()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            all_ = true;
+            wake_.notify_all();
+        }
+        spinUntil([] { return DeckModel::decodesRunning() == 0; }, 5.0);
     }
     std::vector<double> rates()
     {
@@ -64,7 +79,114 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::map<QString, bool> open_;
+    bool all_ = false;
     std::vector<double> rates_;
+};
+
+// A disk every decode reads from in chunks, one chunk a turn, to the decodes
+// in the order they asked. A decode holds what it has read until it returns
+// its record or gives up at its stop request. The state is shared, so a
+// decode still running after its test reaches nothing of the test's.
+class TurnDisk {
+    struct State {
+        std::mutex mutex;
+        std::condition_variable_any wake;
+        // Tickets start at 1: 0 grants nothing.
+        std::uint64_t next = 1;
+        std::uint64_t granted = 0;
+        std::deque<std::pair<std::uint64_t, std::stop_token>> asking;
+        std::vector<QString> started;
+        int inside = 0;
+        int stopped = 0;
+        bool free = false;
+        std::int64_t held = 0;
+    };
+    template <typename F>
+    auto locked(F f) const
+    {
+        std::lock_guard lock(s_->mutex);
+        return f(*s_);
+    }
+
+public:
+    TurnDisk() : s_(std::make_shared<State>()) {}
+
+    // A record of `chunks` chunks of `frames` frames each.
+    DeckModel::StoppableDecoder decoder(int chunks, std::int64_t frames) const
+    {
+        return [s = s_, chunks, frames](const QString& path, double rate, std::stop_token stop) {
+            std::unique_lock lock(s->mutex);
+            ++s->inside;
+            s->started.push_back(path);
+            std::vector<std::vector<float>> read;
+            std::int64_t held = 0;
+            for (int i = 0; i < chunks; ++i) {
+                const std::uint64_t ticket = s->next++;
+                s->asking.emplace_back(ticket, stop);
+                s->wake.notify_all();
+                const bool granted = s->wake.wait(lock, stop, [&] { return s->granted == ticket || s->free; });
+                std::erase_if(s->asking, [ticket](const auto& a) { return a.first == ticket; });
+                if (!granted) {
+                    ++s->stopped;
+                    s->held -= held;
+                    --s->inside;
+                    s->wake.notify_all();
+                    throw std::runtime_error("stopped");
+                }
+                read.emplace_back(std::size_t(2 * frames), 0.1f);
+                held += 2 * frames * std::int64_t(sizeof(float));
+                s->held += 2 * frames * std::int64_t(sizeof(float));
+                s->granted = 0;
+                s->wake.notify_all();
+            }
+            // What was read becomes the record.
+            read.clear();
+            s->held -= held;
+            --s->inside;
+            s->wake.notify_all();
+            lock.unlock();
+            return TrackBufferRef(chunks * frames, rate);
+        };
+    }
+    // Once every decode on the disk asks for its next chunk, gives one to the
+    // first to ask that has not been called off, and waits until it has it.
+    // False when no decode is left.
+    bool turn()
+    {
+        std::unique_lock lock(s_->mutex);
+        const auto live = [this] {
+            for (const auto& [ticket, stop] : s_->asking)
+                if (!stop.stop_requested())
+                    return ticket;
+            return std::uint64_t(0);
+        };
+        if (!s_->wake.wait_for(lock, std::chrono::seconds(10), [&] {
+                return s_->inside == 0 || (int(s_->asking.size()) == s_->inside && live() != 0);
+            }))
+            return false;
+        if (s_->inside == 0)
+            return false;
+        s_->granted = live();
+        s_->wake.notify_all();
+        return s_->wake.wait_for(lock, std::chrono::seconds(10), [&] { return s_->granted == 0; });
+    }
+    // Lets every decode read on freely and waits until no decode thread is
+    // left.
+    void free()
+    {
+        {
+            std::lock_guard lock(s_->mutex);
+            s_->free = true;
+            s_->wake.notify_all();
+        }
+        spinUntil([] { return DeckModel::decodesRunning() == 0; }, 10.0);
+    }
+    std::int64_t held() const { return locked([](State& s) { return s.held; }); }
+    int stopped() const { return locked([](State& s) { return s.stopped; }); }
+    int started() const { return locked([](State& s) { return int(s.started.size()); }); }
+
+private:
+    std::shared_ptr<State> s_;
 };
 
 TrackRecord withHotCue(TrackRecord r, std::size_t slot, double seconds)
@@ -282,38 +404,41 @@ TEST(DeckModelTest, TheNewestLoadWinsWhateverOrderTheDecodesFinishIn)
     DeckModel& deck = rig.deck(0);
     GatedDecoder gates;
     deck.setDecoder(gates.decoder());
+    // Every held decode is let go, and has ended, however the test ends; the
+    // completions reach only what outlives it.
+    const auto letGo = qScopeGuard([&gates] { gates.openAll(); });
     const TrackRecord a = rig.drumTrack(QStringLiteral("a"), 1.0);
     const TrackRecord b = rig.drumTrack(QStringLiteral("b"), 1.0);
     const TrackRecord c = rig.drumTrack(QStringLiteral("c"), 1.0);
     const TrackRecord d = rig.drumTrack(QStringLiteral("d"), 1.0);
-    std::vector<QUuid> loaded;
-    deck.setOnLoaded([&loaded](const TrackRecord& r, const TrackBufferRef&) { loaded.push_back(r.id); });
+    auto loaded = std::make_shared<std::vector<QUuid>>();
+    deck.setOnLoaded([loaded](const TrackRecord& r, const TrackBufferRef&) { loaded->push_back(r.id); });
 
-    bool aDone = false, bDone = false;
-    deck.load(a, [&aDone] { aDone = true; });
-    deck.load(b, [&bDone] { bDone = true; });
+    auto aDone = std::make_shared<bool>(false), bDone = std::make_shared<bool>(false);
+    deck.load(a, [aDone] { *aDone = true; });
+    deck.load(b, [bDone] { *bDone = true; });
     gates.open(a.path);
-    ASSERT_TRUE(spinUntil([&] { return aDone; }));
+    ASSERT_TRUE(spinUntil([&] { return *aDone; }));
     EXPECT_TRUE(deck.loading()) << "b is still decoding";
     EXPECT_FALSE(deck.track());
     gates.open(b.path);
-    ASSERT_TRUE(spinUntil([&] { return bDone; }));
+    ASSERT_TRUE(spinUntil([&] { return *bDone; }));
     EXPECT_FALSE(deck.loading());
     EXPECT_EQ(deck.track()->id, b.id);
-    EXPECT_EQ(loaded, std::vector<QUuid>{b.id});
+    EXPECT_EQ(*loaded, std::vector<QUuid>{b.id});
     EXPECT_EQ(plays(rig, a), 0);
     EXPECT_EQ(plays(rig, b), 1);
 
     // An install in the meantime supersedes a pending load too.
-    bool cDone = false;
-    deck.load(c, [&cDone] { cDone = true; });
+    auto cDone = std::make_shared<bool>(false);
+    deck.load(c, [cDone] { *cDone = true; });
     deck.install(d, toneBuffer(1.0, 1.0, 48000.0), nullptr, false);
     EXPECT_FALSE(deck.loading());
     gates.open(c.path);
-    ASSERT_TRUE(spinUntil([&] { return cDone; }));
+    ASSERT_TRUE(spinUntil([&] { return *cDone; }));
     EXPECT_EQ(deck.track()->id, d.id);
     EXPECT_EQ(plays(rig, c), 0);
-    EXPECT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded->size(), 1u);
 }
 
 TEST(DeckModelTest, ABufferDecodedBeforeARateChangeIsDecodedAgain)
@@ -322,12 +447,13 @@ TEST(DeckModelTest, ABufferDecodedBeforeARateChangeIsDecodedAgain)
     DeckModel& deck = rig.deck(0);
     GatedDecoder gates;
     deck.setDecoder(gates.decoder());
+    const auto letGo = qScopeGuard([&gates] { gates.openAll(); });
     const TrackRecord a = rig.drumTrack(QStringLiteral("a"), 1.0);
-    bool done = false;
-    deck.load(a, [&done] { done = true; });
+    auto done = std::make_shared<bool>(false);
+    deck.load(a, [done] { *done = true; });
     rig.rebuildEngine(44100.0);
     gates.open(a.path);
-    ASSERT_TRUE(spinUntil([&done] { return done; }));
+    ASSERT_TRUE(spinUntil([&done] { return *done; }));
     EXPECT_EQ(gates.rates(), (std::vector<double>{48000.0, 44100.0}));
     ASSERT_TRUE(deck.buffer());
     EXPECT_DOUBLE_EQ(deck.buffer()->sampleRate, 44100.0);
@@ -829,4 +955,187 @@ TEST(DeckModelTest, AFailedLoadOverAReloadForANewRateKeepsTheRecordPlayable)
     EXPECT_EQ(decodes.load(), 1);
     EXPECT_FALSE(deck.loading());
     EXPECT_TRUE(deck.error());
+}
+
+// Four long records loaded one after another on a deck: each load calls off
+// the decode before it, which stops at its next chunk and frees what it read.
+// The decodes held no more than about one record at any time, and the last
+// lands in as many turns of the disk as it would alone.
+TEST(DeckModelTest, ALoadCallsOffTheDecodeItReplaces)
+{
+    ModelRig rig;
+    DeckModel& deck = rig.deck(0);
+    TurnDisk disk;
+    constexpr int kChunks = 40;
+    constexpr std::int64_t kFrames = 4800;
+    constexpr std::int64_t kRecordBytes = kChunks * kFrames * 2 * std::int64_t(sizeof(float));
+    deck.setDecoder(disk.decoder(kChunks, kFrames));
+    const auto letGo = qScopeGuard([&disk] { disk.free(); });
+    std::vector<TrackRecord> records;
+    for (const char* name : {"a", "b", "c", "d"})
+        records.push_back(rig.drumTrack(QString::fromLatin1(name), 1.0));
+    const std::int64_t before = TrackBuffer::liveBytes();
+    std::int64_t peak = 0;
+    const auto measure = [&] { peak = std::max(peak, disk.held() + TrackBuffer::liveBytes() - before); };
+
+    auto dones = std::make_shared<std::array<int, 4>>();
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        deck.load(records[i], [dones, i] { ++(*dones)[i]; });
+        ASSERT_TRUE(spinUntil([&] { return disk.started() == int(i) + 1; }, 5.0)) << "load " << i << " waited";
+        if (i + 1 == records.size())
+            break;
+        for (int turn = 0; turn < 10; ++turn) {
+            ASSERT_TRUE(disk.turn());
+            measure();
+        }
+    }
+    int turns = 0;
+    while (turns < 8 * kChunks && disk.turn()) {
+        ++turns;
+        measure();
+    }
+    ASSERT_TRUE(spinUntil([&] { return (*dones)[3] == 1; }, 5.0));
+    measure();
+    EXPECT_LE(turns, kChunks) << "the last record shared the disk with the loads it replaced";
+    EXPECT_LE(double(peak), 1.5 * double(kRecordBytes)) << "records held at once: " << double(peak) / kRecordBytes;
+    EXPECT_EQ(disk.stopped(), 3);
+    EXPECT_EQ(*dones, (std::array<int, 4>{1, 1, 1, 1}));
+    EXPECT_EQ(deck.track()->id, records[3].id);
+    EXPECT_EQ(disk.held(), 0);
+}
+
+// Decodes stuck in reads that never return, sixteen of them, called off or
+// not: a seventeenth load, and a deck's reload for an output at a new rate,
+// still begin at once.
+TEST(DeckModelTest, ALoadBeginsAtOnceBesideDecodesThatNeverReturn)
+{
+    ModelRig rig;
+    const TrackRecord kept = rig.drumTrack(QStringLiteral("kept"), 1.0);
+    rig.load(3, kept);
+    struct Stuck {
+        std::mutex mutex;
+        std::condition_variable wake;
+        bool free = false;
+        std::vector<std::pair<QString, double>> entered;
+    };
+    auto stuck = std::make_shared<Stuck>();
+    const auto entered = [stuck] {
+        std::lock_guard lock(stuck->mutex);
+        return stuck->entered;
+    };
+    for (int i = 0; i < 4; ++i)
+        rig.deck(i).setDecoder([stuck](const QString& path, double rate) {
+            std::unique_lock lock(stuck->mutex);
+            stuck->entered.emplace_back(path, rate);
+            stuck->wake.wait(lock, [&] { return stuck->free; });
+            return TrackBufferRef(int(rate), rate);
+        });
+    const auto letGo = qScopeGuard([stuck] {
+        {
+            std::lock_guard lock(stuck->mutex);
+            stuck->free = true;
+        }
+        stuck->wake.notify_all();
+        spinUntil([] { return DeckModel::decodesRunning() == 0; }, 10.0);
+    });
+
+    std::vector<TrackRecord> records;
+    for (int i = 0; i < 17; ++i)
+        records.push_back(rig.drumTrack(QStringLiteral("r%1").arg(i), 0.5));
+    // Each reads before the next is pressed: a load replaced before its
+    // decode began would read nothing.
+    for (std::size_t i = 0; i < 16; ++i) {
+        rig.deck(int(i % 3)).load(records[i]);
+        ASSERT_TRUE(spinUntil([&] { return entered().size() == i + 1; }, 10.0)) << "load " << i + 1 << " queued";
+    }
+    rig.deck(0).load(records[16]);
+    ASSERT_TRUE(spinUntil([&] { return entered().size() == 17; }, 10.0)) << "the 17th load queued";
+    EXPECT_EQ(entered().back().first, records[16].path);
+
+    // The loads pending on decks 1 to 3 begin again at the new rate, and
+    // deck 4 decodes its record again.
+    rig.rebuildEngine(44100.0);
+    const auto reloaded = [&] {
+        for (const auto& [path, rate] : entered())
+            if (path == kept.path && rate == 44100.0)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(spinUntil(reloaded, 10.0)) << "the reload at the new rate queued";
+    EXPECT_TRUE(spinUntil([&] { return entered().size() == 21; }, 10.0)) << "a pending load's new decode queued";
+}
+
+// A deck going away calls off its decodes: one that looks at its stop ends
+// there; one stuck in a read that never returns is left behind, and the deck
+// goes without waiting for it. What either read is freed; no completion runs.
+TEST(DeckModelTest, ADeckGoesWithoutWaitingForAStuckRead)
+{
+    ModelRig rig;
+    const TrackRecord a = rig.drumTrack(QStringLiteral("a"), 1.0);
+    const TrackRecord b = rig.drumTrack(QStringLiteral("b"), 1.0);
+    struct Reads {
+        std::mutex mutex;
+        std::condition_variable_any wake;
+        bool free = false;
+        int inside = 0;
+        bool sawStop = false;
+    };
+    auto reads = std::make_shared<Reads>();
+    const auto count = [reads](auto f) {
+        std::lock_guard lock(reads->mutex);
+        return f(*reads);
+    };
+    const auto letGo = qScopeGuard([reads] {
+        {
+            std::lock_guard lock(reads->mutex);
+            reads->free = true;
+        }
+        reads->wake.notify_all();
+        spinUntil([] { return DeckModel::decodesRunning() == 0; }, 10.0);
+    });
+    const std::int64_t buffers = TrackBuffer::liveCount();
+    auto dones = std::make_shared<int>(0);
+
+    auto deck = std::make_unique<DeckModel>(3, false);
+    deck->attach(rig.engine->deck(3), false);
+    // The first read never comes back unless the test lets it.
+    deck->setDecoder([reads](const QString&, double rate) {
+        std::unique_lock lock(reads->mutex);
+        ++reads->inside;
+        reads->wake.wait(lock, [&] { return reads->free; });
+        --reads->inside;
+        return TrackBufferRef(int(rate), rate);
+    });
+    deck->load(a, [dones] { ++*dones; });
+    ASSERT_TRUE(spinUntil([&] { return count([](Reads& r) { return r.inside; }) == 1; }, 5.0));
+    // The second stops when asked.
+    deck->setDecoder([reads](const QString&, double rate, std::stop_token stop) {
+        std::unique_lock lock(reads->mutex);
+        ++reads->inside;
+        const bool free = reads->wake.wait(lock, stop, [&] { return reads->free; });
+        --reads->inside;
+        if (!free) {
+            reads->sawStop = true;
+            throw std::runtime_error("stopped");
+        }
+        return TrackBufferRef(int(rate), rate);
+    });
+    deck->load(b, [dones] { ++*dones; });
+    ASSERT_TRUE(spinUntil([&] { return count([](Reads& r) { return r.inside; }) == 2; }, 5.0));
+
+    deck.reset();
+    // Gone while the stuck read is still held.
+    EXPECT_TRUE(spinUntil([&] { return count([](Reads& r) { return r.sawStop && r.inside == 1; }); }, 5.0))
+        << "the decode was not called off";
+
+    // The stuck read comes back at last: it reaches nothing of the deck.
+    {
+        std::lock_guard lock(reads->mutex);
+        reads->free = true;
+    }
+    reads->wake.notify_all();
+    ASSERT_TRUE(spinUntil([] { return DeckModel::decodesRunning() == 0; }, 10.0));
+    spinUntil([] { return false; }, 0.05);
+    EXPECT_EQ(*dones, 0);
+    EXPECT_EQ(TrackBuffer::liveCount(), buffers);
 }

@@ -427,8 +427,8 @@ void SetRig::useSlowDisk(std::function<double()> delay)
     disk = std::make_shared<SlowDisk>(std::move(delay));
     for (int deck = 0; deck < AppModel::kDecks; ++deck)
         app.deck(deck).setDecoder(disk->decoder());
-    // Decodes waiting on the disk hold a decode thread each; the decks have
-    // enough that the next one never queues behind them.
+    // Decodes waiting on the disk hold a thread each; every decode has its
+    // own, so the next one never queues behind them.
 }
 
 void SetRig::renderAheadByHand()
@@ -469,7 +469,7 @@ void SetRig::frame(const HeldDecode* held)
         for (int round = 0; round < 3; ++round) {
             disk->advance(played);
             ASSERT_TRUE(StandInBrain::spinUntil(
-                [&] { return DeckModel::decodeThreads().activeThreadCount() <= disk->waiting(); }, 30))
+                [&] { return DeckModel::decodesRunning() <= disk->waiting(); }, 30))
                 << "a decode never reached the disk";
             QCoreApplication::processEvents();
         }

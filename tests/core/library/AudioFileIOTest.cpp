@@ -13,6 +13,8 @@
 #include <iterator>
 #include <limits>
 #include <numbers>
+#include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -410,6 +412,31 @@ INSTANTIATE_TEST_SUITE_P(Formats, RangeTest,
                          ::testing::Values(AudioFormat::wavFloat, AudioFormat::wav16, AudioFormat::flac,
                                            AudioFormat::mp3, AudioFormat::m4a),
                          [](const auto& info) { return formatName(info.param); });
+
+// A decode that may be stopped reads in steps: at another rate, where a
+// decoded frame straddles each step's end, it still gives exactly the samples
+// of a decode in one go. Asked to stop, it gives up with the stopped status.
+TEST(AudioFileIOTest, AStoppableDecodeReadsTheSameSamplesAndEndsAtItsStop)
+{
+    Files files;
+    for (const AudioFormat format : {AudioFormat::wav16, AudioFormat::mp3}) {
+        SCOPED_TRACE(extensionOf(format));
+        const auto path = files(std::string("steps") + extensionOf(format));
+        test::writeAudioFile(path, format, test::generate(2, 44100 * 5, 44100, partials(44100)));
+        const TrackBufferRef whole = AudioFileIO::decode(path, 48000);
+        std::stop_source stop;
+        const TrackBufferRef stepped = AudioFileIO::decode(path, 48000, std::nullopt, stop.get_token());
+        ASSERT_GT(whole->frames, 3 * AudioFileIO::kStopStep);
+        ASSERT_EQ(stepped->frames, whole->frames);
+        EXPECT_TRUE(std::equal(whole->left, whole->left + whole->frames, stepped->left));
+        EXPECT_TRUE(std::equal(whole->right, whole->right + whole->frames, stepped->right));
+
+        stop.request_stop();
+        const auto error = thrown([&] { AudioFileIO::decode(path, 48000, std::nullopt, stop.get_token()); });
+        EXPECT_EQ(error.step(), "decode " + path.filename().string());
+        EXPECT_EQ(error.status(), AudioFileIO::kStopped);
+    }
+}
 
 TEST(AudioFileIOTest, RangeAtAnotherRateCountsFramesAtThatRate)
 {
