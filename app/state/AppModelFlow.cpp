@@ -50,6 +50,8 @@ constexpr double kStallGrace = 0.5;
 // A deck played again from further back than this behind where it stood
 // starts a new play (its cue, after it played out); nearer, the play goes on.
 constexpr double kSamePlay = 0.5;
+// A deck this near its record's cue point stands at its cue.
+constexpr double kAtCue = 0.05;
 
 double secondsBetween(const QDateTime& from, const QDateTime& to)
 {
@@ -240,6 +242,8 @@ void AppModel::noteOnAir()
             continue;
         if (since && since->record == *reading.record)
             since->onAir = true;
+        if (i < 2 && cueUnheard_[std::size_t(i)] == *reading.record)
+            cueUnheard_[std::size_t(i)].reset();
         // Flow's cue is heard from its own deck: a request for it has had its
         // turn, also when the cue was the record the deck held already.
         // (A request for the record playing now is cued on the other deck
@@ -396,6 +400,10 @@ void AppModel::flowDeckLanded(int deck)
     // not the user's choice. A take extended under the deck keeps its record.
     const std::optional<TrackRecord>& landed = decks_[std::size_t(deck)]->track();
     const std::optional<QUuid> id = recordOn(deck);
+    // Another record on the deck (a take placed or spliced there, a load by
+    // hand) is no cue of flow's.
+    if (deck < 2 && cueUnheard_[std::size_t(deck)] != id && !flowLoads(id, deck))
+        cueUnheard_[std::size_t(deck)].reset();
     if (id != landedOn_[std::size_t(deck)]) {
         const std::optional<QUuid> was = landedOn_[std::size_t(deck)];
         landedOn_[std::size_t(deck)] = id;
@@ -463,6 +471,9 @@ void AppModel::flowDeckLoadedAgain(int deck)
     // hand as a load elsewhere puts it. Flow's own cue is not the user's
     // choice.
     const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
+    if (deck < 2)
+        cueUnheard_[std::size_t(deck)] =
+            track && flowLoads(track->id, deck) ? std::optional<QUuid>(track->id) : std::nullopt;
     if (!track || landedOn_[std::size_t(deck)] != track->id || flowLoads(track->id, deck))
         return;
     ledger_.endRequest(track->id);
@@ -878,6 +889,16 @@ bool AppModel::playedOut(int deck) const
     return decks_[std::size_t(deck)]->reading().state == DeckModel::Reading::State::playedOut;
 }
 
+bool AppModel::holdsUnheardCue(int deck) const
+{
+    const std::optional<QUuid> id = recordOn(deck);
+    if (deck > 1 || !id || cueUnheard_[std::size_t(deck)] != id || ledger_.heldOn(*id, deck))
+        return false;
+    const DeckModel::Reading reading = decks_[std::size_t(deck)]->reading();
+    return !reading.loading() && reading.state != DeckModel::Reading::State::playedOut
+        && !(recordOn(1 - deck) == id && voicePlaying(1 - deck));
+}
+
 bool AppModel::mayMixIn(int deck) const
 {
     const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
@@ -1232,11 +1253,13 @@ bool AppModel::cueFromQueue(const SetView& set)
             setQueue({});
         return false;
     }
-    if (replacing == next->id && mayMixIn(set.idle)) {
+    if (replacing == next->id && (mayMixIn(set.idle) || holdsUnheardCue(set.idle))) {
         // Already on the idle deck: it is mixed in below.
         if (head != queue_.begin())
             setQueue(std::vector<QUuid>(head, queue_.end()));
-        return false;
+        // Flow's own load of it stands there unheard (its mix was called off
+        // before the room heard it): it is cued there again, with no new load.
+        return !mayMixIn(set.idle) && cueAgainInPlace(set, *next);
     }
     // Step 12: cue next onto the idle deck.
     setQueue(std::vector<QUuid>(head + 1, queue_.end()));
@@ -1253,6 +1276,25 @@ bool AppModel::cueFromQueue(const SetView& set)
         brain_->note(formatText("flow: %s, put on deck %d by hand, made way for %s from the queue",
                                 idleTrack->title.toUtf8().constData(), set.idle + 1,
                                 next->title.toUtf8().constData()));
+    return true;
+}
+
+bool AppModel::cueAgainInPlace(const SetView& set, const TrackRecord& next)
+{
+    // Cued as a load would cue it: off the queue (it heads it here), the
+    // channel synced, flow's cue on the deck. A request for it has its turn.
+    setQueue(std::vector<QUuid>(queue_.begin() + 1, queue_.end()));
+    mixer_->channel(set.idle).setSync(true);
+    ledger_.setHeld(std::nullopt);
+    ledger_.cue(next.id, set.idle,
+                formatText("flow: %s stands unheard on deck %d; it comes in from its start, with no new load",
+                           next.title.toUtf8().constData(), set.idle + 1));
+    if (std::abs(voicePosition(set.idle) - next.cuePoint) <= kAtCue)
+        return false;
+    // It played on unheard (stopped just now, or earlier): back to its cue,
+    // and the mix waits for the next tick, once the output has rendered it.
+    commandDeck(set.idle, {DeckCommand::seek(next.cuePoint)});
+    setFlow(lastAutoCheck_, QDateTime());
     return true;
 }
 

@@ -27,7 +27,12 @@ public:
             w_.settings = restored;
     }
     DropStatus dropStatus() const override { return w_.dropStatus; }
-    void drop() override { w_.journal << "workflow.drop"; }
+    void drop() override
+    {
+        w_.journal << "workflow.drop";
+        if (w_.onDrop)
+            w_.onDrop();
+    }
     void tick() override
     {
         w_.journal << "workflow.tick";

@@ -30,6 +30,8 @@ struct FakeWorld {
     bool tourStartsOnFirstRun = false;
     bool tourShowing = false;
     DropStatus dropStatus = DropStatus::refused({});
+    // Runs when the workflow is asked to drop the take in (after the journal line).
+    std::function<void()> onDrop;
     int players = 0;
     std::optional<QString> echo;
     std::function<void()> controllerHandsOn;

@@ -1088,4 +1088,68 @@ TEST(FlowSeams, ALoadOverTheLiveDeckBeforeTheDownbeatBringsTheIncomingRecordIn)
     }
 }
 
+// A request for a record heard before, cued by flow on the idle deck, lands
+// after the live record ended: flow brings it in at once, and a MIX key with
+// no hand (the mix page's) calls that mix off before the room hears it, the
+// record standing at its cue or playing behind the crossfader. It is brought
+// in from its cue at flow's next check, from the deck that holds it, not
+// decoded again: the room is silent for no longer than a check.
+TEST(FlowSeams, AHandsOffCallOffOfTheBringInMixesTheRecordInFromItsDeck)
+{
+    constexpr double kDecode = 2.5;
+    for (const bool playsUnheard : {false, true}) {
+        SCOPED_TRACE(playsUnheard ? "playing unheard" : "standing at its cue");
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo")}, {40.0, 60.0}, 4);
+        AppModel& app = set.app;
+        const TrackRecord &a = set[0], &b = set[1];
+        // Bravo is heard on deck 1 first.
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, b));
+        set.play(0);
+        app.setAutoQueue(true);
+        set.playUntil([] { return false; }, 2.0);
+        ASSERT_TRUE(app.onAir().contains(b.id)) << set.log();
+        // Then Alpha's last second and a half there, and Bravo requested.
+        app.setAutoQueue(false);
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
+        set.play(0, 38.5);
+        set.useSlowDisk([] { return kDecode; });
+        app.setAutoQueue(true);
+        app.enqueue(b.id);
+        ASSERT_TRUE(set.playUntil(
+            [&] {
+                const TransitionModel::Phase phase = app.transition().phase();
+                return phase.kind == Kind::starting && phase.to == 1;
+            },
+            10.0))
+            << set.log();
+        ASSERT_FALSE(playing(app, 0)) << "Alpha has ended: " << set.log();
+        app.transition().mix(1); // the mix page's key: no hand
+        if (playsUnheard)
+            app.deck(1).voice()->send(DeckCommand::play()); // behind the crossfader
+        const double calledOffAt = set.played;
+        bool decoded = false;
+        double heardAfter = -1.0;
+        double heardFrom = -1.0;
+        set.playUntil(
+            [&] {
+                decoded = decoded || app.deck(1).loading();
+                if (heard(set, b)) {
+                    heardAfter = set.played - calledOffAt;
+                    heardFrom = app.deck(1).reading().position;
+                    return true;
+                }
+                return false;
+            },
+            10.0);
+        EXPECT_FALSE(decoded) << set.log();
+        ASSERT_GE(heardAfter, 0.0) << set.log();
+        // Flow's next check, a tick for a deck stopped behind the crossfader,
+        // and the render that starts it.
+        EXPECT_LT(heardAfter, 1.25) << set.log();
+        EXPECT_LT(heardFrom, b.cuePoint + 0.5) << set.log();
+        ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(b); }, 10.0)) << set.log();
+        EXPECT_TRUE(app.queue().empty()) << set.log();
+    }
+}
+
 } // namespace zelvo

@@ -1127,6 +1127,27 @@ TEST(FlowSetRandom, AHandsOffSetNeverRepeatsARecordNorGoesQuiet)
     }
 }
 
+// The model key's view of the program: the model server as the supervisor
+// reports it, and the workflow rendering while the world's run does; a long
+// press calls the render off.
+class ReadyKey final : public ModelKeyLink {
+public:
+    explicit ReadyKey(test::FakeWorld& world) : world_(world), cancelling_(world) {}
+    BrainStatus brainStatus() const override { return world_.brainStatus; }
+    OutpaintPhase phase() const override
+    {
+        return world_.phase == WorkflowLink::Phase::rendering ? OutpaintPhase::rendering(QStringLiteral("sample"), 1, 8)
+                                                              : OutpaintPhase::idle();
+    }
+    bool pendingIsExtension() const override { return world_.pendingIsExtension; }
+    std::int64_t stretchesWritten() const override { return world_.stretchesWritten; }
+    void cancel() override { cancelling_.cancel(); }
+
+private:
+    test::FakeWorld& world_;
+    CancellingKey cancelling_;
+};
+
 // A random user. Any frame may bring what a DJ, the sound card or the system
 // does: a deck played or paused by hand, mid-mix too; a record loaded over
 // either deck at any frame, a load in flight included; queue edits; requests,
@@ -1136,7 +1157,10 @@ TEST(FlowSetRandom, AHandsOffSetNeverRepeatsARecordNorGoesQuiet)
 // another rate or another buffer size, also in the render right after flow
 // sent a deck a command and between a landing and the voice taking it; a
 // queued record whose file is gone; a fork by hand; a record landing on the
-// incoming deck of a running mix. Every decode takes 0.2 to 3 s of the set's
+// incoming deck of a running mix; the MIX key is the controller's, the
+// keyboard's, the mix page's or the model's (when its step mixes onto deck 2,
+// dropping a take of deck 1's record in where deck 1 stands). Every decode
+// takes 0.2 to 3 s of the set's
 // time, and now and then the output renders a few frames late after a load
 // lands.
 //
@@ -1359,12 +1383,14 @@ private:
         return voice && voice->state().duration.load() > 0.0 && timeLeft(deck) > 0.25;
     }
     void excuseDecode(int deck);
+    void mirrorDrop();
+    void dropIn();
     void act();
     void actInPhase();
     void restart();
     void maybeRestart();
     void chain();
-    void placeTake(const TrackRecord& source);
+    void placeTake(const TrackRecord& source, double forkedAt);
     void spliceOn(const TrackRecord& take);
     TrackBufferRef takeAudio(double bpm, double sampleRate, QString* path);
     std::optional<QString> takeFile(double bpm);
@@ -1408,6 +1434,8 @@ private:
     bool mixByHand_ = false;
     bool mixing_ = false; // set while the user's own call starts a mix
     double mixStartedAt_ = -100.0;
+    // When the workflow last armed deck 2's take to drop in.
+    double droppedAt_ = -100.0;
 
     // Heard while flow is on (flow keeps no memory of what played with it
     // off), asked for again since, or the user's own.
@@ -1522,6 +1550,7 @@ private:
         std::int64_t run = 0;
         double left = 0.0;
         std::optional<TrackRecord> source;    // the record forked
+        double forkedAt = 0.0;                // where deck 1 stood in it
         std::optional<TrackRecord> extending; // the take written onward
     };
     std::optional<Render> chain_;
@@ -1552,9 +1581,54 @@ private:
     int splices_ = 0;
 };
 
+// The drop status the workflow reads from the decks: a take of deck 1's
+// record on deck 2 drops in where deck 1 stands, until deck 1 has passed it;
+// armed while a drop waits for deck 1 to reach the take's start.
+void RandomUser::mirrorDrop()
+{
+    test::FakeWorld& world = set_.rig.world;
+    world.dropStatus = DropStatus::refused({});
+    const TrackRecord* one = onDeck(0);
+    const TrackRecord* two = onDeck(1);
+    const std::shared_ptr<DeckVoice> voice = app_.deck(0).voice();
+    if (!one || !two || !two->outpaint || !voice || two->outpaint->sourceID != one->id)
+        return;
+    const double x = voice->state().position.load() - two->outpaint->sourceOffset;
+    if (app_.mixer().dropArmed())
+        world.dropStatus = DropStatus::armed(std::max(-x, 0.0));
+    else if (x < 0.0)
+        world.dropStatus = DropStatus::waiting(-x);
+    else if (x <= two->duration - 1.0)
+        world.dropStatus = DropStatus::ready(x);
+}
+
+// What the workflow's drop does: deck 2 matched to deck 1 and its start
+// armed at the take's place in deck 1's record, which the engine keeps.
+void RandomUser::dropIn()
+{
+    mirrorDrop();
+    const TrackRecord* take = onDeck(1);
+    if (set_.rig.world.dropStatus.isRefusal() || !take || !take->outpaint)
+        return;
+    DeckModel& one = app_.deck(0);
+    DeckModel& two = app_.deck(1);
+    const std::shared_ptr<MixerParams> params = app_.mixer().params();
+    app_.mixer().channel(1).setSync(true);
+    if (params && one.live().playing)
+        params->masterRequest.store(0);
+    two.setTempoFader(one.tempoFader());
+    two.setTempoRange(one.tempoRange());
+    two.setKeyShift(one.keyShift());
+    two.setKeyLock(one.keyLock());
+    if (params)
+        params->dropOffset.store(take->outpaint->sourceOffset);
+    droppedAt_ = set_.played;
+}
+
 void RandomUser::play()
 {
-    app_.setModelKeyLink(std::make_unique<CancellingKey>(set_.rig.world));
+    app_.setModelKeyLink(std::make_unique<ReadyKey>(set_.rig.world));
+    set_.rig.world.onDrop = [this] { dropIn(); };
     if (usersPath_)
         set_.renderAheadByHand();
     // Each fork renders; the chain below writes its take.
@@ -1627,6 +1701,7 @@ void RandomUser::play()
     while (set_.played < length_) {
         if (set_.renderLate == 0)
             renderedUpTo_ = sent_;
+        mirrorDrop();
         set_.frame();
         ASSERT_FALSE(::testing::Test::HasFatalFailure());
         follow();
@@ -1644,6 +1719,7 @@ void RandomUser::play()
                 takeBack(takeBackAt_->first);
             takeBackAt_.reset();
         }
+        mirrorDrop();
         actInPhase();
         if (set_.played >= nextAction_) {
             nextAction_ = set_.played + uniform(4.0, 18.0);
@@ -1662,6 +1738,7 @@ void RandomUser::play()
          set_.played < end && app_.handsOnAt().msecsTo(set_.rig.scheduler.now()) < 50000;) {
         if (set_.renderLate == 0)
             renderedUpTo_ = sent_;
+        mirrorDrop();
         set_.frame();
         ASSERT_FALSE(::testing::Test::HasFatalFailure());
         follow();
@@ -1734,7 +1811,7 @@ void RandomUser::chain()
         if (done.extending)
             spliceOn(*done.extending);
         else if (done.source)
-            placeTake(*done.source);
+            placeTake(*done.source, done.forkedAt);
         return;
     }
     if (world.phase == WorkflowLink::Phase::rendering) {
@@ -1743,6 +1820,8 @@ void RandomUser::chain()
         fork.run = world.runID;
         if (const TrackRecord* source = onDeck(0))
             fork.source = *source;
+        if (const std::shared_ptr<DeckVoice> voice = app_.deck(0).voice())
+            fork.forkedAt = voice->state().position.load();
         const double bar = BeatGrid::barOf(fork.source ? fork.source->grid : std::nullopt);
         fork.left = uniform(0.4, 0.8) * bar * 48.0;
         chain_ = fork;
@@ -1774,7 +1853,7 @@ void RandomUser::chain()
 // The fork's take lands on deck 2, parked at its cue: the deck's record is
 // replaced unless it plays or has been asked to (then the take would wait for
 // the user, which the set does without).
-void RandomUser::placeTake(const TrackRecord& source)
+void RandomUser::placeTake(const TrackRecord& source, double forkedAt)
 {
     DeckModel& deck2 = app_.deck(1);
     const std::shared_ptr<DeckVoice> voice = deck2.voice();
@@ -1796,6 +1875,9 @@ void RandomUser::placeTake(const TrackRecord& source)
     info.sourceID = source.id;
     info.sourceTitle = source.title;
     info.seam = 16.0 * BeatGrid::barOf(source.grid);
+    // The take begins with the 16 bars heard before the fork: it lines up
+    // with the record there, and drops in where deck 1 stands.
+    info.sourceOffset = std::max(forkedAt - info.seam, 0.0);
     info.generations = 1;
     take.outpaint = info;
     const WaveformData waveform;
@@ -2036,7 +2118,9 @@ void RandomUser::checkFlowLines(const QStringList& since)
     flowActed_ = false;
     static const QRegularExpression playOn(QStringLiteral("^flow: the output restarted; deck (\\d) plays "));
     for (const QString& line : since) {
-        const bool cue = line.startsWith(QStringLiteral("auto: cued "));
+        // A cue is a load, or the record already on the deck cued there again.
+        const bool cue = line.startsWith(QStringLiteral("auto: cued "))
+            || (line.startsWith(QStringLiteral("flow: ")) && line.contains(QStringLiteral(" stands unheard on deck ")));
         const bool mix = line.startsWith(QStringLiteral("flow: ")) && line.contains(QStringLiteral("-bar mix onto deck"));
         const bool bringIn = line.startsWith(QStringLiteral("flow: deck ")) && line.contains(QStringLiteral("; bringing "));
         const bool pause = line.startsWith(QStringLiteral("flow: stopped deck "));
@@ -2117,7 +2201,7 @@ void RandomUser::checkMixStart()
     // the user started), its own end comes first.
     const test::FakeWorld& world = set_.rig.world;
     const bool rendering = world.phase == WorkflowLink::Phase::rendering;
-    if (from == 1 && out->outpaint && !world.chainSnooze && (world.aiStep == AIStep::steer || rendering))
+    if (from == 1 && out->outpaint && !world.chainSnooze && (app_.aiStep() == AIStep::steer || rendering))
         inWindow = world.stretchesWritten - stretchesAtLive_ >= kStretchesToRelease
             || liveFor >= kTakeOnAir - kMixWindow - slack
             || (rendering && !world.pendingIsExtension && inWindow);
@@ -2257,7 +2341,9 @@ void RandomUser::follow()
             // the cue (seed 1500653: a mix onto a take, its bar 2.4 s long).
             const bool lined = deck == mixOnto_ && (mixStartedAt_ >= lastRestart_ || !idleNow);
             const double startsBy = lined ? std::max(2.0, BeatGrid::barOf(track->grid) + 0.1) : 2.0;
-            if (landedAtRestart_[d] == id && voice
+            // A take dropped in starts where deck 1 stands in its record.
+            const bool dropped = deck == 1 && droppedAt_ >= landedAt_[d];
+            if (landedAtRestart_[d] == id && voice && !dropped
                 && voice->state().position.load()
                     > track->cuePoint + startsBy + std::min(set_.played - lastRestart_, 0.5))
                 fail(QStringLiteral("%1, landed on deck %2 just before a restart, plays from %3 s, not its cue")
@@ -2443,8 +2529,12 @@ void RandomUser::check()
             && app_.deck(deck).loadingRecord() == excusedRecord_[std::size_t(deck)];
     };
     const bool excusedDecode = excusedOn(0) || excusedOn(1);
-    const bool excused = !handsOff || !app_.autoQueue() || set_.played <= excusedUntil_ || restarting_
-        || set_.played <= keyCalledOffUntil_;
+    // A silence a hand, flow off or a restart left; or, until flow's next
+    // check, one a MIX key with no hand left by calling a mix off. That one
+    // excuses no decode: flow brings the record the mix left unheard in from
+    // its deck at that check, and the silence counts from there.
+    const bool leftByHand = !handsOff || !app_.autoQueue() || set_.played <= excusedUntil_ || restarting_;
+    const bool excused = leftByHand || set_.played <= keyCalledOffUntil_;
     const bool counts = !excused && !excusedDecode;
     bool canPlay = musicLeft(0) || musicLeft(1);
     for (const QUuid& id : app_.queue())
@@ -2457,7 +2547,7 @@ void RandomUser::check()
     if (!silent) {
         quietLeftByHand_ = false;
         quietLoadSeen_ = false;
-    } else if (excused)
+    } else if (leftByHand)
         quietLeftByHand_ = true;
     // An excused decode holds the count where it stands: the silence flow
     // left before it still counts with the silence after it lands.
@@ -2569,9 +2659,9 @@ void RandomUser::actInPhase()
         }
         mixing_ = false;
         // A key with no hand that calls a mix off leaves the room as the DJ
-        // chose. Hands being off, flow sends back the record the mix left
-        // unheard and cues it again on its next check, and brings it in on
-        // the one after: a check and a bar from here (seed 750139).
+        // chose. Hands being off, flow brings the record the mix left unheard
+        // in from its deck at its next check: the silence is excused until
+        // then, and a bar after it counts (seeds 750139, 8000020).
         if (key != MixKey::controller && callsOff)
             keyCalledOffUntil_ = set_.played + kCheckPeriod;
     } else {
