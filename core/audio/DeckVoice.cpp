@@ -96,17 +96,31 @@ constexpr std::int64_t kAheadMaxOwed = 16384;
 // its own lengths, and never less than kDropLeast frames.
 constexpr std::int64_t kDropPerRender = 8;
 constexpr std::int64_t kDropLeast = 1024;
-// Input added to a run's lead for a worker that ran short (a deck slowed a
-// long way) drains once the deck is this many times faster than when the
-// worker last ran short, and that is this long ago: the unit no longer holds
-// the input the slow rate made it hold.
-constexpr double kShortDrainSpeedUp = 2.0;
-constexpr double kShortDrainSeconds = 0.25;
+// The input added to a run's lead for a worker that ran short (a deck slowed
+// a long way) is part of the lead while the deck is slower than this many
+// times the fastest rate it ran short at.
+constexpr double kTopUpSpeedUp = 2.0;
 
 int chunksFor(std::int64_t frames) { return int((frames + kAheadChunk - 1) / kAheadChunk); }
 
 // Wrapping comparison of run numbers.
 bool olderRun(std::uint32_t a, std::uint32_t b) { return std::int32_t(a - b) < 0; }
+
+// A count of frames tagged with its unit run, in one word that crosses
+// between threads whole: the run in the high half, the frames (rounded,
+// saturated) in the low one.
+std::uint64_t packRunFrames(std::uint32_t run, double frames)
+{
+    constexpr double lo = double(std::numeric_limits<std::int32_t>::min());
+    constexpr double hi = double(std::numeric_limits<std::int32_t>::max());
+    const auto n = std::int32_t(std::isfinite(frames) ? std::llround(std::clamp(frames, lo, hi)) : 0);
+    return (std::uint64_t(run) << 32) | std::uint32_t(n);
+}
+// The frames of `run` in such a word; 0 when it holds another run's.
+double runFrames(std::uint64_t word, std::uint32_t run)
+{
+    return std::uint32_t(word >> 32) == run ? double(std::int32_t(std::uint32_t(word))) : 0.0;
+}
 
 // Whole slices of `span` frames, at least `count` of them, making at least
 // `seconds` of audio.
@@ -163,6 +177,15 @@ struct DeckVoice::Ahead {
     // count in the low one, so a count never passes from one run to the
     // next. Written by the worker, read by the audio thread.
     std::atomic<std::uint64_t> inputShort{0};
+    // The input the run's renders were asked at (frames by the rate each
+    // asked for) less the input the output made for them stands for (by the
+    // rates it was made at), over the renders served so far: what the
+    // stretcher's rate changes moved between the two. A unit slowed far makes
+    // its output in one long stretch at the slow rate and asks for no input
+    // until that is taken, whatever rate the later renders ask at. The run
+    // in the high half, whole frames (two's complement, saturated) in the
+    // low one. Written by the worker, read by the audio thread.
+    std::atomic<std::uint64_t> askedOverMade{0};
 
     // The worker's side: the run the unit is in, the render it is working on
     // (whether its rate is set, the input fed for it so far), and the input
@@ -179,6 +202,7 @@ struct DeckVoice::Ahead {
     // mean hold.
     double runFed = 0.0;
     double runUsed = 0.0;
+    double runMade = 0.0;
     std::int64_t runOut = 0;
     double holdMean = 0.0;
     bool holdKnown = false;
@@ -1429,9 +1453,9 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     // The worker is asked for output up to two renders past this render (in
     // requests of a render's length, as the audio thread would render them),
     // with the input that output stands for, read at the speed of the unit's
-    // input; the fraction of a frame carries to the next render. A new run also
-    // queues the stretcher's window and asks for this render's output (the
-    // unit's start pad, skipped: the worker cannot have it ready now). Renders
+    // input, and the stretcher's window (`aheadLeadShort`: the lead is
+    // measured, not counted). A new run also asks for this render's output
+    // (the unit's start pad, skipped: the worker cannot have it ready now). Renders
     // count at the longest length the voice has rendered, so a render longer
     // than the ones before is short only the first time.
     // A device that asks for several slices back to back (`aheadSpan_`, the
@@ -1443,8 +1467,8 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     const std::int64_t due = std::max<std::int64_t>(
         run_.rendered + frames + std::int64_t(aheadHorizonFrames(span, sampleRate_)) - run_.requested, 0);
     const int requests = int((due + piece - 1) / piece);
-    double want = double(due) * double(rate) + run_.carry + (start ? aheadHopLead_ : 0);
-    std::int64_t n = std::int64_t(std::floor(std::max(want, 0.0)));
+    const LeadShort lead = aheadLeadShort(due, rate, start);
+    std::int64_t n = std::int64_t(std::floor(lead.plain));
     // A turn of the deck made while the worker was gone is heard first, in
     // silence: the unit's run then starts from the point heard.
     if (chunksFor(n) > a.input.freeChunks() || a.requests.freeSlots() < requests
@@ -1464,46 +1488,14 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         run_.carry = carry;
         leadBehindRun(rate, false, waited);
     }
-    // The worker ran out of input the unit asked for with later renders
-    // already asked of it: slowed a long way (tempo down from 1.06 to 0.1,
-    // say), the unit holds several hundred frames more than at the speed the
-    // run's lead was queued for, and the input for each render then comes
-    // too late for its output. Half a lead more, while the ring has room, up
-    // to twice the lead in a run; it is counted as read like the rest, so
-    // the point heard stays where it is. (More input queued ahead makes a
-    // jump later in the run heard that much later: only a worker really
-    // short gets it, and only for its run.)
-    const std::uint64_t shortNow = a.inputShort.load(std::memory_order_relaxed);
-    const std::uint32_t shortCount =
-        std::uint32_t(shortNow >> 32) == aheadGeneration_ ? std::uint32_t(shortNow) : 0u;
-    if (shortCount != run_.shortSeen) {
-        run_.shortSeen = shortCount;
-        run_.shortRate = rate;
-        run_.sinceShort = 0;
-        const int more = aheadHopLead_ / 2;
-        if (run_.leadAdded + more <= 2 * std::int64_t(aheadHopLead_)
-            && chunksFor(n + more) <= a.input.freeChunks()) {
-            run_.leadAdded += more;
-            want += more;
-            n += more;
-        }
-    } else if (run_.leadAdded > 0) {
-        // Once the worker keeps up again, what was added drains: the deck
-        // sped up well past where the worker last ran short, and a while has
-        // passed without it running short again. Less input is queued until
-        // the lead is the plain one, so a jump is heard as soon as ever.
-        run_.sinceShort += frames;
-        if (rate >= kShortDrainSpeedUp * run_.shortRate
-            && run_.sinceShort >= std::int64_t(kShortDrainSeconds * sampleRate_)) {
-            const std::int64_t less = std::min(run_.leadAdded, n);
-            run_.leadAdded -= less;
-            want -= double(less);
-            n -= less;
-        }
-    }
+    // The top-up for a worker that ran short goes in as far as the ring
+    // has room; what is missing is queued at the next renders.
+    n = std::clamp<std::int64_t>(std::int64_t(std::floor(lead.all)), n,
+                                 std::int64_t(a.input.freeChunks()) * a.input.chunkFrames());
+    run_.carry = lead.all - std::floor(lead.all);
+    run_.queued += double(n);
     // The input goes in before the requests, so a worker that takes a
     // request finds its input there.
-    run_.carry = want - double(n);
     while (n > 0) {
         AheadChunk* c = a.input.writable();
         const int m = int(std::min<std::int64_t>(n, a.input.chunkFrames()));
@@ -1664,6 +1656,50 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
         stopAtEnd();
         aheadBehind_ = false;
     }
+}
+
+DeckVoice::LeadShort DeckVoice::aheadLeadShort(std::int64_t due, float rate, bool start)
+{
+    const Ahead& a = *ahead_;
+    // The worker ran out of input the unit asked for with later renders
+    // already asked of it: slowed a long way (tempo down from 1.06 to 0.1,
+    // say), the unit holds several hundred frames more than the plain lead
+    // allows for, and the input for each render then comes too late for its
+    // output. The lead gets half the stretcher's window on top each time,
+    // up to twice the window in a run. The top-up stays part of the lead
+    // whenever the deck is slower than twice the fastest rate it ran short
+    // at, so a deck slowed again later in the run has it at once, and at
+    // faster rates, where no worker ran short, the lead is the plain one.
+    const std::uint64_t shortNow = a.inputShort.load(std::memory_order_relaxed);
+    const std::uint32_t shortCount =
+        std::uint32_t(shortNow >> 32) == aheadGeneration_ ? std::uint32_t(shortNow) : 0u;
+    if (shortCount != run_.shortSeen) {
+        run_.shortSeen = shortCount;
+        run_.shortRate = std::max(run_.shortRate, rate);
+        run_.topUp = std::min<std::int64_t>(run_.topUp + aheadHopLead_ / 2, 2 * std::int64_t(aheadHopLead_));
+    }
+    // The lead this rate needs: the input the renders asked of the worker
+    // and not yet made stand for, at the rates they were asked at, and the
+    // stretcher's window. The lead the worker holds: the input queued and
+    // not yet taken, and what its unit holds (fed, less what the output
+    // taken out of it stands for, at the rates it was made at). Of those
+    // the audio thread knows the input queued and asked; the worker reports
+    // the difference between what the renders it made were asked at and
+    // what their output stands for. So input queued for output the unit
+    // then made at another rate (a unit slowed far makes one long stretch
+    // of output at the slow rate and asks for no input until it is taken,
+    // while later renders ask at the rate the deck is back at) is given
+    // back, whatever made it: less is queued until the lead is what the
+    // rate needs. Input counts as read when queued, so the point heard does
+    // not move; a jump is heard after the lead the worker holds.
+    if (start)
+        run_.asked += run_.carry; // the fraction of a frame the last run left
+    run_.asked += double(due) * double(rate);
+    const double differs = runFrames(a.askedOverMade.load(std::memory_order_relaxed), aheadGeneration_);
+    const double plain = run_.asked + double(aheadHopLead_) - run_.queued - differs;
+    const bool slow = double(rate) < kTopUpSpeedUp * double(run_.shortRate);
+    const double all = plain + (slow ? double(run_.topUp) : 0.0);
+    return {std::max(all, 0.0), std::max(plain, 0.0)};
 }
 
 void DeckVoice::restartBehindWorker()
@@ -1834,6 +1870,7 @@ bool DeckVoice::serviceAhead(int renders)
                 a.need = 0;
                 a.runFed = 0.0;
                 a.runUsed = 0.0;
+                a.runMade = 0.0;
                 a.runOut = 0;
             }
             a.started = true;
@@ -1914,11 +1951,13 @@ bool DeckVoice::serviceAhead(int renders)
             c->frames = m;
             c->generation = a.generation;
             c->rate = float(input / double(m));
+            a.runMade += double(c->rate) * double(m);
             left -= m;
             a.output.commit();
         }
         a.runOut += r.frames;
         a.runUsed += double(r.frames) * double(a.rate);
+        a.askedOverMade.store(packRunFrames(a.generation, a.runUsed - a.runMade), std::memory_order_relaxed);
         if (double(a.runOut) > 0.1 * sampleRate_) {
             // Past the unit's start: the input it holds now, as the audio
             // thread's unit would after the same render.

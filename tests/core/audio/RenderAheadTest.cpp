@@ -13,8 +13,11 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <iterator>
+#include <map>
 #include <random>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using namespace zelvo;
@@ -523,55 +526,150 @@ TEST(RenderAhead, ADeckSlowedALongWayKeepsItsSound)
             }
 }
 
+namespace {
+
+// How a key-locked deck at 1.06 is slowed, again and again in one run, before
+// a jump: `count` times for `seconds`, each followed by half a second back at
+// 1.06, the tempo at a fraction of a slowing given by `shape`.
+struct Slowings {
+    const char* name;
+    int count;
+    double seconds;
+    double (*shape)(double);
+    bool hotCue; // the jump: a hot cue pressed, else a seek
+    bool newRun; // paused and played again after the last slowing
+};
+
+double stepTo01(double) { return 0.1; }
+double stepTo005(double) { return 0.05; }
+double stepTo03(double) { return 0.3; }
+// The tempo fader pulled down to 0.3 over a quarter of the slowing, left
+// there for half of it and pushed back up.
+double rideTo03(double x) { return 1.06 - (1.06 - 0.3) * std::min(1.0, 2.0 - std::fabs(4.0 * x - 2.0)); }
+// Held far down, wobbling between 0.05 and 0.3 every tenth of the slowing.
+double wobbleWhileSlow(double x) { return int(x * 10.0) % 2 ? 0.3 : 0.05; }
+
+struct AfterSlowings {
+    std::int64_t heardAfter = 0; // frames from the jump's render until it is heard
+    double publishedThere = 0.0; // the position published for that frame
+    std::int64_t dryFirst = 0;   // dry renders by the end of the first slowing
+    std::int64_t dry = 0;        // and by the jump
+};
+
+// Plays the slowings (none: a deck never slowed, on the same timeline), then
+// jumps to `jumpTo` a second after the last one. The jump counts as heard
+// where the sound after it first reaches 0.25.
+AfterSlowings jumpAfter(const TrackBufferRef& source, const Slowings& s, bool slowed, int block, double jumpTo)
+{
+    DeckVoice voice(kAheadRate, 4096);
+    EXPECT_TRUE(voice.enableRenderAhead());
+    loadNow(voice, source);
+    sendOk(voice, DeckCommand::quantize(false));
+    sendOk(voice, DeckCommand::keyLock(true));
+    sendOk(voice, DeckCommand::setHotCue(0, jumpTo));
+    sendOk(voice, DeckCommand::seek(0.5));
+    sendOk(voice, DeckCommand::play());
+    const double start = 0.3;
+    const double period = s.seconds + 0.5;
+    const double back = start + (s.count - 1) * period + s.seconds;
+    const auto renderAt = [&](double t) { return int(std::lround(t * kAheadRate)) / block; };
+    const int firstBack = renderAt(start + s.seconds);
+    const int lastBack = renderAt(back);
+    const int jumpAt = renderAt(back + 1.0);
+    std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
+    std::vector<float> after;
+    std::vector<double> published;
+    AfterSlowings a;
+    for (int b = 0; b < jumpAt + int(0.8 * kAheadRate) / block; ++b) {
+        const double t = double(b) * block / kAheadRate - start;
+        const double into = t - std::floor(t / period) * period;
+        const bool slowing = slowed && t >= 0.0 && t < back - start && into < s.seconds;
+        voice.tempo().store(slowing ? s.shape(into / s.seconds) : 1.06);
+        if (s.newRun && b == lastBack)
+            sendOk(voice, DeckCommand::pause());
+        if (s.newRun && b == lastBack + 1)
+            sendOk(voice, DeckCommand::play());
+        if (b == jumpAt) {
+            a.dry = voice.aheadDryBlocks();
+            sendOk(voice, s.hotCue ? DeckCommand::hotCue(0, true) : DeckCommand::seek(jumpTo));
+        }
+        const double before = voice.state().position.load();
+        voice.render(block, l.data(), r.data());
+        voice.serviceAhead();
+        if (b == firstBack)
+            a.dryFirst = voice.aheadDryBlocks();
+        if (b >= jumpAt) {
+            after.insert(after.end(), l.begin(), l.end());
+            published.push_back(before);
+        }
+    }
+    // The swell, once the music before the jump has faded out.
+    std::size_t quiet = 0;
+    while (quiet + 256 <= after.size()
+           && !std::all_of(after.begin() + std::ptrdiff_t(quiet), after.begin() + std::ptrdiff_t(quiet + 256),
+                           [](float x) { return std::fabs(x) < 1e-3f; }))
+        ++quiet;
+    EXPECT_LT(quiet + 256, after.size()) << "the music before the jump never stopped";
+    const auto swell = std::find_if(after.begin() + std::ptrdiff_t(std::min(quiet, after.size())), after.end(),
+                                    [](float x) { return std::fabs(x) > 0.25f; });
+    EXPECT_TRUE(swell != after.end()) << "the swell was never heard";
+    a.heardAfter = std::distance(after.begin(), swell);
+    const auto at = std::size_t(a.heardAfter);
+    if (at < after.size())
+        a.publishedThere = published[at / std::size_t(block)] + double(at % std::size_t(block)) * 1.06 / kAheadRate;
+    return a;
+}
+
+} // namespace
+
 TEST(RenderAhead, AJumpAfterASlowingIsHeardAsSoonAsWithout)
 {
-    // A key-locked deck slowed from 1.06 to 0.1 for a second gives its worker
-    // more input (see above); brought back to 1.06 for a second, or paused and
-    // played again there (a new run), a seek into silence is heard no later
-    // than on a deck that was never slowed, within a render: what was added
-    // for the slow rate does not stay in the lead.
-    const double seekTo = 6.0;
-    TrackBufferRef source = music(8.0);
-    for (std::int64_t i = std::int64_t(5.0 * kAheadRate); i < source->frames; ++i)
+    // A key-locked deck slowed a long way gives its worker more input, and its
+    // stretcher makes output in long stretches at the slow rate, which stand
+    // for little of the track. Slowed once, four or ten times, or ridden down
+    // and up six times, and brought back to 1.06 (or paused and played again
+    // there, a new run), a seek or a hot cue a second later is heard as soon
+    // as on a deck never slowed, within a render: nothing queued for the
+    // slow rate stays in the lead, whatever made it. The position published
+    // is still what is heard, and the slowings after the first run no more
+    // renders dry than the first did.
+    const double jumpTo = 21.0;
+    TrackBufferRef source = music(22.0);
+    for (std::int64_t i = std::int64_t(20.0 * kAheadRate); i < source->frames; ++i)
         source->left[i] = source->right[i] = 0.0f;
+    // A tenth of a second after the point jumped to, a tone swells from
+    // nothing to 0.5 over 0.2 s: its sound reaches 0.25 where the track does
+    // (an abrupt onset would move with the stretcher's hops, by several
+    // milliseconds either way).
+    const auto swell = std::int64_t((jumpTo + 0.1) * kAheadRate);
+    for (std::int64_t i = swell; i < source->frames; ++i)
+        source->left[i] = source->right[i] =
+            float(0.5 * std::min(double(i - swell) / (0.2 * kAheadRate), 1.0) * std::sin(double(i) * 0.06));
+    const double swellHeard = jumpTo + 0.2;
+    const Slowings cases[] = {
+        {"a step to 0.1", 1, 1.0, stepTo01, false, false},
+        {"a step to 0.1, a new run after", 1, 1.0, stepTo01, false, true},
+        {"four steps to 0.05", 4, 1.0, stepTo005, false, false},
+        {"four wobbles while slow, a hot cue", 4, 1.0, wobbleWhileSlow, true, false},
+        {"six rides to 0.3", 6, 1.0, rideTo03, false, false},
+        {"six steps to 0.3", 6, 1.0, stepTo03, false, false},
+        {"ten steps to 0.05, a hot cue", 10, 1.0, stepTo005, true, false},
+    };
     for (int block : {256, 1024}) {
-        // Frames from the seek's render until the sound has gone quiet.
-        const auto quietAfterSeek = [&](bool slowed, bool newRun) {
-            DeckVoice voice(kAheadRate, 4096);
-            EXPECT_TRUE(voice.enableRenderAhead());
-            loadNow(voice, source);
-            sendOk(voice, DeckCommand::keyLock(true));
-            sendOk(voice, DeckCommand::seek(0.5));
-            sendOk(voice, DeckCommand::play());
-            std::vector<float> l(static_cast<std::size_t>(block)), r(static_cast<std::size_t>(block));
-            const int first = int(0.3 * kAheadRate) / block;
-            const int back = first + int(1.0 * kAheadRate) / block;
-            const int seekAt = back + int(1.0 * kAheadRate) / block;
-            std::vector<float> after;
-            for (int b = 0; b < seekAt + int(0.3 * kAheadRate) / block; ++b) {
-                voice.tempo().store(slowed && b >= first && b < back ? 0.1 : 1.06);
-                if (newRun && b == back)
-                    sendOk(voice, DeckCommand::pause());
-                if (newRun && b == back + 1)
-                    sendOk(voice, DeckCommand::play());
-                if (b == seekAt)
-                    sendOk(voice, DeckCommand::seek(seekTo));
-                voice.render(block, l.data(), r.data());
-                voice.serviceAhead();
-                if (b >= seekAt)
-                    after.insert(after.end(), l.begin(), l.end());
-            }
-            for (std::size_t i = 0; i + 256 <= after.size(); ++i)
-                if (std::all_of(after.begin() + std::ptrdiff_t(i), after.begin() + std::ptrdiff_t(i + 256),
-                                [](float x) { return std::fabs(x) < 1e-3f; }))
-                    return std::int64_t(i);
-            return std::int64_t(after.size());
-        };
-        const std::int64_t plain = quietAfterSeek(false, false);
-        for (bool newRun : {false, true}) {
-            SCOPED_TRACE(testing::Message() << "block " << block << (newRun ? ", a new run" : ", the same run"));
-            const std::int64_t slowed = quietAfterSeek(true, newRun);
-            EXPECT_LE(slowed, plain + block) << "the seek is heard later after the slowing (plain " << plain << ")";
+        // A deck never slowed, on each timeline.
+        std::map<std::tuple<int, double, bool, bool>, AfterSlowings> plains;
+        for (const Slowings& s : cases) {
+            SCOPED_TRACE(testing::Message() << "block " << block << ", " << s.name);
+            const auto key = std::make_tuple(s.count, s.seconds, s.hotCue, s.newRun);
+            if (!plains.count(key))
+                plains[key] = jumpAfter(source, s, false, block, jumpTo);
+            const AfterSlowings& plain = plains[key];
+            const AfterSlowings slowed = jumpAfter(source, s, true, block, jumpTo);
+            EXPECT_NEAR(double(slowed.heardAfter), double(plain.heardAfter), double(block))
+                << "heard " << 1000.0 * double(slowed.heardAfter - plain.heardAfter) / kAheadRate
+                << " ms later than never slowed";
+            EXPECT_NEAR(slowed.publishedThere, swellHeard, 0.004) << "the deck is heard off its position";
+            EXPECT_LE(slowed.dry, slowed.dryFirst) << "dry renders: " << slowed.dryFirst << " in the first slowing";
         }
     }
 }
