@@ -368,9 +368,23 @@ void AudioSystem::releaseRetired()
 // ending is opened again less and less often: every reopen stops the whole
 // output, the master card with it, which otherwise plays on meanwhile. An
 // output that ended whole has nothing left playing to spare, so it is opened
-// again at the first grace every time.
+// again at the first grace every time. A reopen that fails (a sound server
+// still on its way back) leaves nothing open: it is tried again at each grace
+// until an open succeeds or something else restarts the output.
 void AudioSystem::watchOutput()
 {
+    if (!io_ && reopenFailed_) {
+        if (++endedTicks_ * kJanitorSeconds >= kEndedGraceSeconds) {
+            // One that left the list meanwhile is followed off it, as a list
+            // change does: the next choice's open is an ordinary one.
+            setDevices(CoreAudioHAL::outputDevices());
+            if (lostUID_ && std::none_of(devices_.begin(), devices_.end(),
+                                         [&](const AudioDevice& d) { return d.uid == *lostUID_; }))
+                lostUID_.reset();
+            restart();
+        }
+        return;
+    }
     if (!io_ || !io_->partEnded()) {
         endedTicks_ = 0;
         if (io_ && io_->running() && reopenedEnded_ > 0
@@ -414,8 +428,11 @@ double AudioSystem::endedGraceSeconds(int reopened)
 
 void AudioSystem::restart()
 {
-    std::optional<double> previousRate;
+    // Without an output, the engine installed last is the one the decks'
+    // records are decoded for.
+    std::optional<double> previousRate = lastRate_;
     endedTicks_ = 0;
+    reopenFailed_ = false;
     // A restart for any other reason (a setting, the device list) starts the
     // back-off afresh.
     reopenedEnded_ = 0;
@@ -517,10 +534,13 @@ void AudioSystem::opened(Outcome outcome, const AudioDevice& device, std::int64_
     }
     if (!outcome.io) {
         setErrorText(outcome.error.value_or(QStringLiteral("the output couldn't open")));
+        if (!io_ && lostUID_ == device.uid)
+            reopenFailed_ = true;
         return;
     }
     auto u = outcome.io;
     lostUID_.reset();
+    reopenFailed_ = false;
     if (late) {
         if (io_)
             io_->stop();
@@ -528,6 +548,7 @@ void AudioSystem::opened(Outcome outcome, const AudioDevice& device, std::int64_
         ++ticket_;
     }
     setIo(u);
+    lastRate_ = u->engine().sampleRate();
     u->engine().params()->directOuts.store(directOuts_ && uid == rigUID_);
     if (onEngine_)
         onEngine_(u->engine(), previousRate.value_or(u->engine().sampleRate()));

@@ -223,7 +223,9 @@ private:
     std::unique_ptr<CoreAudioHAL::Listener> listener_;
     std::unique_ptr<CoreAudioHAL::Listener> deviceListener_;
     std::uint64_t janitor_ = 0;
-    int endedTicks_ = 0; // janitor firings that found the open output (or a part of it) ended
+    // Janitor firings that found the open output (or a part of it) ended, or
+    // found a failed reopen waiting.
+    int endedTicks_ = 0;
     // Reopens after an ended I/O in a row, and the janitor firings since the
     // last one that found the output playing whole.
     int reopenedEnded_ = 0;
@@ -231,6 +233,12 @@ private:
     // The device of an output whose I/O ended by itself and that is being
     // opened again, until an open succeeds or the device leaves the list.
     std::optional<std::string> lostUID_;
+    // The last attempt to open that device again failed and nothing else
+    // opened since: the janitor tries it again at each grace.
+    bool reopenFailed_ = false;
+    // The rate of the engine installed last: the decks' records stay decoded
+    // for it until the next engine, also while no output is open.
+    std::optional<double> lastRate_;
     bool batching_ = false;
     bool booted_ = false;
     std::optional<ControllerKind> preferredController_;

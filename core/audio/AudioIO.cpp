@@ -132,6 +132,7 @@ void AudioIO::teardown() noexcept
     // Retired buffers first, then the engine itself, whose decks let go of the
     // tracks they still hold: all on this thread.
     if (renderer_) {
+        renderer_->setRendered(false);
         renderer_->releaseBuffers();
         engine_ = nullptr;
         renderer_.reset();
@@ -141,7 +142,7 @@ void AudioIO::teardown() noexcept
 void AudioIO::start()
 {
     std::lock_guard lock(control_);
-    if (!unit_)
+    if (!unit_ || closed_)
         return;
     if (running_) {
         if (!unit_->ended())
@@ -149,18 +150,26 @@ void AudioIO::start()
         unit_->stop(); // the I/O ended by itself: join what is left, then try again
         running_ = false;
     }
-    if (OSStatus s = unit_->start(); s != 0)
+    // Marked before the I/O thread can render, cleared once it is joined.
+    renderer_->setRendered(true);
+    if (OSStatus s = unit_->start(); s != 0) {
+        renderer_->setRendered(false);
         failStep("start output", s);
+    }
     running_ = true;
+    started_ = true;
 }
 
 void AudioIO::stop()
 {
     std::lock_guard lock(control_);
+    if (!started_)
+        closed_ = true; // a start still on its way finds the output closed
     if (!unit_ || !running_)
         return;
     unit_->stop();
     running_ = false;
+    renderer_->setRendered(false);
 }
 
 bool AudioIO::running() const

@@ -44,8 +44,10 @@ public:
     // itself is stopped and started again. Throws "start output". Any thread
     // but the audio thread; start and stop never overlap.
     void start();
-    // Stops output and joins the I/O thread; does nothing when stopped. Any
-    // thread but the audio thread.
+    // Stops output and joins the I/O thread; does nothing when stopped. A stop
+    // before the first start closes the output: a start handed to another
+    // thread that lands after it starts nothing, so once this returns nothing
+    // renders the engine. Any thread but the audio thread.
     void stop();
 
     // Seconds of output latency, read from the device now.
@@ -98,6 +100,8 @@ private:
     std::unique_ptr<OutputUnit> unit_;
     std::mutex control_; // start, stop and teardown, one at a time
     std::atomic<bool> running_{false};
+    bool started_ = false; // under control_: start() has run the unit once
+    bool closed_ = false;  // under control_: stopped before it ever started
 };
 
 } // namespace zelvo

@@ -25,6 +25,10 @@ public:
     // the thread that tears down: release every buffer still held. Never on the
     // audio thread.
     virtual void releaseBuffers() {}
+    // Whether an output's I/O thread may render this now: set by AudioIO just
+    // before its unit starts, cleared once the unit stopped and its I/O thread
+    // was joined. Never on the audio thread.
+    virtual void setRendered(bool rendered) { (void)rendered; }
 };
 
 // Makes the engine for a device: its sample rate and the largest slice.

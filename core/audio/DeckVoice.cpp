@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -361,6 +362,12 @@ DeckVoice::Asked DeckVoice::asked() const
 
 DeckVoice::Asked DeckVoice::askedOnceStopped()
 {
+    // A running output still takes this voice's commands: a second taker
+    // could carry one out twice, lose one, or release a buffer twice.
+    const bool rendered = rendered_.load();
+    assert(!rendered && "askedOnceStopped on a voice a running output renders");
+    if (rendered)
+        return asked();
     if (!stopped_) {
         stopped_.reset(new DeckVoice(sampleRate_, maxFrames_, Bare{}));
         stopped_->copyTransportOf(*this);

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -63,8 +64,14 @@ public:
     // order, by the voice's own command handling, on a copy of its transport.
     // The commands move from the ring to that copy, so later calls go on
     // from there. Main thread, and only once no thread renders the voice; the
-    // voice is never rendered after.
+    // voice is never rendered after. A voice a running output still renders
+    // is refused (an assertion in a debug build): the reading ahead,
+    // `asked()`, with no command taken.
     Asked askedOnceStopped();
+    // Whether a running output renders this voice: set by its engine when
+    // the output starts and cleared once it stopped and its I/O thread was
+    // joined. Not on the audio thread.
+    void setRendered(bool rendered) { rendered_.store(rendered); }
     // Releases the buffers the audio thread retired; returns how many. Main thread
     // only (the retired ring has one consumer).
     int releaseRetiredBuffers();
@@ -441,6 +448,7 @@ private:
     // The copy of the transport `askedOnceStopped` carries the waiting
     // commands out on. Main thread, once nothing renders the voice.
     std::unique_ptr<DeckVoice> stopped_;
+    std::atomic<bool> rendered_{false}; // see setRendered
     std::int64_t taken_ = 0; // commands carried out so far; audio thread
     SPSCQueue<TrackBuffer*> retired_{kRetiredCapacity};
     AtomicDouble tempo_{1.0};

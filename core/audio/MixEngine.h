@@ -76,6 +76,12 @@ public:
     void setCueEnabled(bool enabled) override { cueEnabled_.store(enabled); }
     // The output unit's teardown: the audio thread has stopped for good.
     void releaseBuffers() override { releaseRetiredBuffers(); }
+    // Marks the four voices as rendered by a running output, or no longer.
+    void setRendered(bool rendered) override
+    {
+        for (const auto& voice : decks_)
+            voice->setRendered(rendered);
+    }
 
     double sampleRate() const noexcept { return sampleRate_; }
     int maxFrames() const noexcept { return maxFrames_; }

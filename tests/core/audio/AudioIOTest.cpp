@@ -1,5 +1,6 @@
 #include "audio/AudioIO.h"
 #include "audio/DeckCommand.h"
+#include "audio/DeckVoice.h"
 #include "audio/MixEngine.h"
 #include "library/TrackBuffer.h"
 #include "library/AudioFileError.h"
@@ -308,4 +309,46 @@ TEST(AudioIO, TeardownLeaksNoTrackBuffer)
         io.reset();
     }
     EXPECT_EQ(TrackBuffer::liveCount(), baseline);
+}
+
+// The audio system starts each new output on a thread of its own, and a
+// restart can stop the output before that thread's start lands. The output
+// then never plays: once stop() returns, the engine's voices are the caller's
+// alone and what they were asked reads exactly. A voice a running output
+// renders is refused, and its commands stay for the render.
+TEST(AudioIO, NothingRendersTheVoicesOnceStopReturnsAndOnlyThenAreTheyAskedOnceStopped)
+{
+    Rig rig;
+    const auto id = rig.add(2);
+    {
+        auto io = std::make_unique<AudioIO>(*CoreAudioHAL::device(id), 256, 0, std::nullopt);
+        DeckVoice& voice = *io->engine().deck(0);
+        voice.send(DeckCommand::load(TrackBufferRef(48000, 48000.0), false));
+        voice.send(DeckCommand::play());
+        io->stop();
+        std::thread([&] { io->start(); }).join();
+        EXPECT_FALSE(io->running());
+        rig.fake->pump(0.02);
+        EXPECT_FALSE(rig.lastUnit()->running);
+        EXPECT_EQ(rig.lastUnit()->framesPlayed, 0);
+        const DeckVoice::Asked asked = voice.askedOnceStopped();
+        EXPECT_TRUE(asked.loaded);
+        EXPECT_TRUE(asked.playing);
+    }
+
+    auto io = std::make_unique<AudioIO>(*CoreAudioHAL::device(id), 256, 0, std::nullopt);
+    DeckVoice& voice = *io->engine().deck(0);
+    voice.send(DeckCommand::load(TrackBufferRef(48000, 48000.0), false));
+    io->start();
+    rig.fake->pump(0.01);
+    ASSERT_TRUE(voice.state().loaded.load());
+    voice.send(DeckCommand::play());
+    EXPECT_DEBUG_DEATH((void)voice.askedOnceStopped(), "running output");
+    rig.fake->pump(0.01);
+    EXPECT_TRUE(voice.state().playing.load()); // the render took the play
+    io->stop();
+    voice.send(DeckCommand::pause());
+    const DeckVoice::Asked asked = voice.askedOnceStopped();
+    EXPECT_TRUE(asked.loaded);
+    EXPECT_FALSE(asked.playing);
 }
