@@ -347,7 +347,7 @@ bool AppModel::restoreKept(int i)
     DeckModel& deck = *decks_[std::size_t(i)];
     const std::shared_ptr<DeckVoice> voice = deck.voice();
     // Still decoding for the new rate: once it lands.
-    if (!kept || !voice || deck.loading() || !deck.buffer() || !deck.track() || deck.track()->id != kept->record
+    if (!kept || !voice || !deck.buffer() || !deck.track() || deck.track()->id != kept->record
         || std::abs(deck.buffer()->sampleRate - voice->sampleRate()) > EngineBinder::kReloadRateDifference)
         return false;
     // The cues went with the record; the loop is the voice's alone.

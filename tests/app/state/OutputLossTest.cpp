@@ -274,17 +274,19 @@ TEST(OutputLoss, ARestartPlaysOnWhereEveryCommandSentSinceTheLastRenderLeftTheDe
 TEST(OutputLoss, ARestartKeepsTheLoopsCuesAndHoldsTheDjSet)
 {
     enum class Hold { none, cue, hotCue, platter };
+    enum class Restart { sameRate, otherRate, cardGone };
     struct Case {
         const char* what;
         Hold hold;
-        bool otherRate;
+        Restart restart;
     };
     const std::vector<Case> cases{
-        {"a loop and a new hot cue", Hold::none, false},
-        {"a loop and a new hot cue, at another rate", Hold::none, true},
-        {"CUE held", Hold::cue, false},
-        {"a hot cue held", Hold::hotCue, false},
-        {"the platter held", Hold::platter, false},
+        {"a loop and a new hot cue", Hold::none, Restart::sameRate},
+        {"a loop and a new hot cue, at another rate", Hold::none, Restart::otherRate},
+        {"a loop, and a hot cue stored while no output runs", Hold::none, Restart::cardGone},
+        {"CUE held", Hold::cue, Restart::sameRate},
+        {"a hot cue held", Hold::hotCue, Restart::sameRate},
+        {"the platter held", Hold::platter, Restart::sameRate},
     };
     constexpr int kPad = 5;
     for (const Case& c : cases) {
@@ -304,6 +306,8 @@ TEST(OutputLoss, ARestartKeepsTheLoopsCuesAndHoldsTheDjSet)
             voice->send(DeckCommand::setLoop(50.0, 54.0, true));
             set.playUntil([] { return false; }, 1.0);
             ASSERT_TRUE(voice->state().loopActive.load());
+            if (c.restart == Restart::cardGone)
+                break; // pressed once the output is gone
             // Pressed on an empty pad in the buffer before the restart.
             voice->send(DeckCommand::hotCue(kPad, true));
             voice->send(DeckCommand::hotCue(kPad, false));
@@ -335,10 +339,29 @@ TEST(OutputLoss, ARestartKeepsTheLoopsCuesAndHoldsTheDjSet)
             ASSERT_TRUE(playing(app, 0));
         }
         const double before = voice->state().position.load();
-        if (c.otherRate)
+        if (c.restart == Restart::otherRate) {
             ASSERT_NO_FATAL_FAILURE(set.moveToTheOtherRate());
-        else
+        } else if (c.restart == Restart::sameRate) {
             ASSERT_NO_FATAL_FAILURE(restartNow(set));
+        } else {
+            // The card goes; the pad is pressed on the deck while nothing
+            // renders, before the output comes back on the built-in device.
+            FakeAudioBackend::Device builtIn;
+            builtIn.uid = "builtin";
+            builtIn.name = "Built-in Output";
+            builtIn.transport = transport::builtIn;
+            builtIn.nominalSampleRate = test::kSetRate;
+            set.rig.backend->addDevice(builtIn);
+            const std::shared_ptr<AudioIO> lost = app.audio().io();
+            set.rig.backend->vanishDevice(lost->device().id);
+            for (int i = 0; i < 60 && app.audio().io() == lost; ++i)
+                ASSERT_NO_FATAL_FAILURE(set.frame());
+            ASSERT_EQ(app.audio().io(), nullptr);
+            ASSERT_EQ(app.deck(0).voice(), voice);
+            voice->send(DeckCommand::hotCue(kPad, true));
+            voice->send(DeckCommand::hotCue(kPad, false));
+            ASSERT_TRUE(test::spinUntil([&] { return app.audio().io() && app.audio().io()->running(); }));
+        }
         ASSERT_TRUE(set.playUntil([&] { return playing(app, 0); }, 4.0)) << set.log();
         voice = app.deck(0).voice();
         ASSERT_TRUE(voice);
