@@ -880,8 +880,10 @@ void DeckModel::harvestCues()
         return;
     const DeckState& s = v->state();
     for (int attempt = 0; attempt < kHarvestAttempts; ++attempt) {
+        // The count only grows on one voice; a stopped voice's copy may have
+        // counted past the cells it left.
         const std::int64_t revision = s.cueRevisionAcquire();
-        if (revision == seenCueRevision_)
+        if (revision <= seenCueRevision_)
             return;
         const double cuePoint = s.cuePoint.load();
         std::array<double, DeckState::kHotCues> hotCues{};
@@ -894,22 +896,35 @@ void DeckModel::harvestCues()
             continue;
 
         seenCueRevision_ = revision;
-        std::vector<std::optional<double>> list = hotCueList(hotCues);
-        // Only the cue fields change: the rest of the deck's copy may be older
-        // than the library's record (analysis, plays), so the library's own
-        // record takes the cues.
-        TrackRecord mine = *track_;
-        mine.cuePoint = cuePoint;
-        mine.hotCues = list;
-        setTrack(mine);
-        if (library_) {
-            if (std::optional<TrackRecord> current = library_->track(mine.id)) {
-                current->cuePoint = cuePoint;
-                current->hotCues = std::move(list);
-                library_->update(*current);
-            }
-        }
+        keepCues(cuePoint, hotCues);
         return;
+    }
+}
+
+void DeckModel::harvestCues(const DeckVoice::Kept& stopped)
+{
+    if (!track_ || stopped.cueRevision <= seenCueRevision_)
+        return;
+    seenCueRevision_ = stopped.cueRevision;
+    keepCues(stopped.cuePoint, stopped.hotCues);
+}
+
+void DeckModel::keepCues(double cuePoint, const std::array<double, DeckState::kHotCues>& hotCues)
+{
+    std::vector<std::optional<double>> list = hotCueList(hotCues);
+    // Only the cue fields change: the rest of the deck's copy may be older
+    // than the library's record (analysis, plays), so the library's own
+    // record takes the cues.
+    TrackRecord mine = *track_;
+    mine.cuePoint = cuePoint;
+    mine.hotCues = list;
+    setTrack(mine);
+    if (library_) {
+        if (std::optional<TrackRecord> current = library_->track(mine.id)) {
+            current->cuePoint = cuePoint;
+            current->hotCues = std::move(list);
+            library_->update(*current);
+        }
     }
 }
 

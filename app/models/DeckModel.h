@@ -267,6 +267,11 @@ public:
     void refreshLive();
     // Takes cue changes the voice made itself into the track and the library.
     void harvestCues();
+    // The same for a voice nothing renders any more, from what its stopped
+    // copy holds (`DeckVoice::askedOnceStopped`): a cue set in its last
+    // buffer, or while no output ran, is kept. The voice's own cells are
+    // not harvested after.
+    void harvestCues(const DeckVoice::Kept& stopped);
     // Clears hot cue `slot` (0…7) in the voice, the track and the library.
     void deleteHotCue(int slot);
 
@@ -357,6 +362,9 @@ private:
     void setMusicEnd(std::optional<double> end);
     void setLive(const Live& live);
     void takeCueRevision();
+    // The cue point and hot cues (seconds, −1 empty) into the track and the
+    // library's record.
+    void keepCues(double cuePoint, const std::array<double, DeckState::kHotCues>& hotCues);
     void countPlay(const QUuid& id);
     // Notes a buffer the voice was sent for `record`: the voice has taken it
     // once a timeline written after it carried the command out is published.

@@ -195,29 +195,55 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     // was stopped first, so nothing renders the voice any more. A deck still
     // owed the play-on of an earlier restart (its record decoding again for
     // the new rate) keeps it: its new voice holds nothing yet.
+    // What the DJ set on each deck (its cues, its loop, a control held) goes
+    // the same way: the cues to the record at once, the loop to the new
+    // voice once it holds the record again, the holds with the play-on.
     connect(audio_.get(), &AudioSystem::ioChanged, this, [this] {
         for (int i = 0; i < kDecks; ++i) {
-            decks_[std::size_t(i)]->reading();
-            const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(i)]->voice();
-            if (i < 2 && voice && !playOnAfterReload_[std::size_t(i)]) {
-                const DeckVoice::Asked asked = voice->askedOnceStopped();
-                playingAt_[std::size_t(i)] = asked.playing ? std::optional<double>(asked.position) : std::nullopt;
-                // Still owed an earlier restart's play-on: this one's.
-                if (const std::optional<OwedPlayOn>& owed = playOnOwed_[std::size_t(i)]; owed && !asked.playing)
-                    playingAt_[std::size_t(i)] = owed->at;
-                playOnOwed_[std::size_t(i)].reset();
+            DeckModel& deck = *decks_[std::size_t(i)];
+            deck.reading();
+            const std::shared_ptr<DeckVoice> voice = deck.voice();
+            if (!voice || (i < 2 && playOnAfterReload_[std::size_t(i)]))
+                continue;
+            const DeckVoice::Asked asked = voice->askedOnceStopped();
+            // A voice that holds nothing yet (its record decoding again for
+            // an earlier restart's rate) leaves what the one before it kept.
+            if (asked.loaded && deck.track()) {
+                const DeckVoice::Kept kept = voice->keptOnceStopped();
+                deck.harvestCues(kept);
+                kept_[std::size_t(i)] = KeptOn{deck.track()->id, kept};
             }
+            if (i >= 2)
+                continue;
+            playingAt_[std::size_t(i)] = asked.playing ? std::optional<double>(asked.position) : std::nullopt;
+            // Still owed an earlier restart's play-on: this one's.
+            if (const std::optional<OwedPlayOn>& owed = playOnOwed_[std::size_t(i)]; owed && !asked.playing)
+                playingAt_[std::size_t(i)] = owed->at;
+            playOnOwed_[std::size_t(i)].reset();
         }
     });
+    for (int i = 0; i < kDecks; ++i)
+        connect(decks_[std::size_t(i)].get(), &DeckModel::landed, this, [this, i](bool reload) {
+            // Decoded again for the new rate: the record is back on the voice.
+            if (reload)
+                restoreKept(i);
+            kept_[std::size_t(i)].reset();
+        });
     audio_->setEngineHandler([self](MixEngine& engine, double previousRate) {
         if (!self)
             return;
         self->binder_->engineInstalled(engine, previousRate);
         // At the same rate every deck has its buffer again at once; at
         // another, each plays on once its record is decoded again.
-        if (std::abs(previousRate - engine.sampleRate()) <= EngineBinder::kReloadRateDifference)
+        if (std::abs(previousRate - engine.sampleRate()) <= EngineBinder::kReloadRateDifference) {
+            std::array<bool, kDecks> restored{};
+            for (int i = 0; i < kDecks; ++i)
+                restored[std::size_t(i)] = self->restoreKept(i);
             self->flowPlaysOn();
-        else
+            for (int i = 0; i < kDecks; ++i)
+                if (restored[std::size_t(i)])
+                    self->kept_[std::size_t(i)].reset();
+        } else
             for (int i = 0; i < 2; ++i) {
                 const std::optional<TrackRecord>& track = self->decks_[std::size_t(i)]->track();
                 const std::optional<double> at = self->playingAt_[std::size_t(i)];
@@ -237,7 +263,7 @@ AppModel::~AppModel()
     audio_->setEngineHandler({});
     transition_->clearLinks();
     disconnect(transition_.get(), nullptr, this, nullptr);
-    for (int i = 0; i < 2; ++i)
+    for (int i = 0; i < kDecks; ++i)
         disconnect(decks_[std::size_t(i)].get(), nullptr, this, nullptr);
     controller_->setOnHands({});
     log_->target = nullptr;

@@ -21,6 +21,7 @@
 #include "state/StatusLink.h"
 #include "audio/BeatFX.h"
 #include "audio/DeckCommand.h"
+#include "audio/DeckVoice.h"
 #include "controllers/PadMode.h"
 #include "library/LibraryStore.h"
 #include "library/TrackBuffer.h"
@@ -466,6 +467,9 @@ private:
     void playOn(int deck, std::optional<double> at);
     // Carries out or gives up the play-on owed to each deck. Every tick.
     void settleOwedPlayOn();
+    // Sends deck `deck`'s new voice the loop its old one held (see kept_),
+    // once the voice holds that record at its rate; false until then.
+    bool restoreKept(int deck);
     void autoInstallTick();
 
     // --- Browser lists, the set queue and flow mode.
@@ -672,6 +676,13 @@ private:
         QDateTime settled; // invalid until the deck first reads settled
     };
     std::array<std::optional<OwedPlayOn>, 2> playOnOwed_;
+    // What the DJ had set on each deck when its output stopped, on the
+    // record its voice held: kept until the new voice holds that record.
+    struct KeptOn {
+        QUuid record;
+        DeckVoice::Kept set;
+    };
+    std::array<std::optional<KeptOn>, 4> kept_;
     // What each deck held when flow last saw a track land on it.
     std::array<std::optional<QUuid>, 4> landedOn_;
     // The record flow's own load put on deck 1 or 2, while the room has not

@@ -324,12 +324,46 @@ void AppModel::playOn(int i, std::optional<double> at)
         return;
     }
     playOnOwed_[std::size_t(i)].reset();
-    // After the buffer and the cues the deck was just sent: the record goes
-    // on from where the old engine left it, not from its cue point.
+    // After the buffer, the cues and the loop the deck was just sent: the
+    // record goes on from where the old engine left it, not from its cue
+    // point. A control the DJ holds through the restart stays held: a
+    // preview begins again from the cue it began at (the deck stands on its
+    // cue point) and goes on from where it was, so letting go takes it back
+    // there; a hand on the platter holds the record.
+    const std::optional<KeptOn>& kept = kept_[std::size_t(i)];
+    const DeckVoice::Kept held = kept && kept->record == deck.track()->id ? kept->set : DeckVoice::Kept{};
+    if (held.cueHeld)
+        voice->send(DeckCommand::cue(true));
+    else if (held.hotCueHeld >= 0)
+        voice->send(DeckCommand::hotCue(held.hotCueHeld, true));
     voice->send(DeckCommand::seek(*at));
-    voice->send(DeckCommand::play());
+    if (held.platterHeld)
+        voice->send(DeckCommand::jogTouch(true));
+    if ((!held.cueHeld && held.hotCueHeld < 0) || held.latched)
+        voice->send(DeckCommand::play());
     brain_->note(formatText("flow: the output restarted; deck %d plays %s on from %.1fs", i + 1,
                             deck.track()->title.toUtf8().constData(), *at));
+}
+
+bool AppModel::restoreKept(int i)
+{
+    const std::optional<KeptOn>& kept = kept_[std::size_t(i)];
+    DeckModel& deck = *decks_[std::size_t(i)];
+    const std::shared_ptr<DeckVoice> voice = deck.voice();
+    // Still decoding for the new rate: once it lands.
+    if (!kept || !voice || !deck.buffer() || !deck.track() || deck.track()->id != kept->record
+        || std::abs(deck.buffer()->sampleRate - voice->sampleRate()) > EngineBinder::kReloadRateDifference)
+        return false;
+    // The cues went with the record; the loop is the voice's alone.
+    const DeckVoice::Kept& set = kept->set;
+    if (set.loopStart >= 0.0) {
+        voice->send(DeckCommand::setLoop(set.loopStart, set.loopEnd, set.loopActive));
+        // Engaging it moved the deck to its start: back to the cue point
+        // where the new voice stands (a play-on takes it on from there).
+        if (set.loopActive && set.loopStart < set.loopEnd)
+            voice->send(DeckCommand::seek(deck.track()->cuePoint));
+    }
+    return true;
 }
 
 void AppModel::settleOwedPlayOn()

@@ -392,35 +392,43 @@ DeckVoice::Asked DeckVoice::askedOnceStopped()
     return {copy.buffer_ != nullptr, copy.playing_, std::max(at, 0.0) / copy.sampleRate_};
 }
 
+DeckVoice::Kept DeckVoice::keptOnceStopped() const
+{
+    return stopped_ ? stopped_->kept() : Kept{};
+}
+
+DeckVoice::Kept DeckVoice::kept() const
+{
+    const double sr = sampleRate_;
+    const auto seconds = [sr](double frames) { return frames < 0.0 ? -1.0 : frames / sr; };
+    Kept k;
+    k.cuePoint = cuePoint_ / sr;
+    for (std::size_t i = 0; i < hotCues_.size(); ++i)
+        k.hotCues[i] = seconds(hotCues_[i]);
+    k.cueRevision = cueRevision_;
+    k.loopStart = seconds(loopStart_);
+    k.loopEnd = seconds(loopEnd_);
+    k.loopActive = loopActive_;
+    // A hold lasts while the deck previews or the hand is on the platter.
+    k.cueHeld = cueing_ && playing_;
+    k.hotCueHeld = hotCueHeld_;
+    k.latched = cueLatch_;
+    k.platterHeld = jogTouched_;
+    return k;
+}
+
 void DeckVoice::copyTransportOf(const DeckVoice& from)
 {
-    // The fields the audio thread left, but the position heard rather than
-    // the read head the time-pitch unit runs ahead of.
+    // The transport the audio thread left, whole, but at the position heard
+    // rather than the read head the time-pitch unit runs ahead of.
+    static_cast<DeckTransport&>(*this) = from;
     buffer_ = from.buffer_;
     if (buffer_)
         buffer_->retain();
-    grid_ = from.grid_;
-    hasGrid_ = from.hasGrid_;
     pos_ = clampToBuffer(from.state_.timeline().position * sampleRate_);
-    swapShift_ = from.swapShift_;
-    playing_ = from.playing_;
-    cueing_ = from.cueing_;
-    cueLatch_ = from.cueLatch_;
-    hotCueHeld_ = from.hotCueHeld_;
-    cuePoint_ = from.cuePoint_;
-    hotCues_ = from.hotCues_;
-    loopStart_ = from.loopStart_;
-    loopEnd_ = from.loopEnd_;
-    loopActive_ = from.loopActive_;
-    slip_ = from.slip_;
-    reverse_ = from.reverse_;
-    quantize_ = from.quantize_;
-    keyLock_ = from.keyLock_;
-    vinyl_ = from.vinyl_;
-    jogTouched_ = from.jogTouched_;
     scrubTarget_ = from.jogTouched_ ? from.scrubTarget_ : pos_;
     slipPos_ = from.diversionActive() ? from.slipPos_ : pos_;
-    cueRevision_ = publishedCueRevision_ = from.cueRevision_;
+    publishedCueRevision_ = cueRevision_;
     state_.beginTimeline();
     state_.position.store(pos_ / sampleRate_);
     state_.swapShift.store(swapShift_ / sampleRate_);

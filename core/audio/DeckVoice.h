@@ -27,7 +27,42 @@
 
 namespace zelvo {
 
-class DeckVoice final : public HostedUnitSource {
+// The transport of a deck on the audio thread, as one value: position, play,
+// cues, hot cues, loop, modes, jog, grid. Positions are in frames of the
+// engine's rate; −1 marks an empty hot cue or an unset loop point. A copy of
+// the deck takes it whole, so a field added here is never left behind.
+struct DeckTransport {
+    BeatGrid grid_{120.0, 0.0, 4};
+    bool hasGrid_ = false;
+    double pos_ = 0.0;
+    // Frames by which swaps and take-overs moved pos_ back from the music
+    // heard, summed (published as `swapShift`).
+    double swapShift_ = 0.0;
+    double slipPos_ = 0.0;
+    bool playing_ = false;
+    bool cueing_ = false;
+    bool cueLatch_ = false;
+    int hotCueHeld_ = -1;
+    double cuePoint_ = 0.0;
+    std::array<double, DeckState::kHotCues> hotCues_{-1, -1, -1, -1, -1, -1, -1, -1};
+    double loopStart_ = -1.0;
+    double loopEnd_ = -1.0;
+    bool loopActive_ = false;
+    bool slip_ = false;
+    bool reverse_ = false;
+    bool quantize_ = true;
+    bool keyLock_ = true;
+    bool vinyl_ = true;
+    bool jogTouched_ = false;
+    double scrubTarget_ = 0.0;
+    double scrubSpeed_ = 0.0;
+    double bend_ = 0.0;
+    // Counts the cue changes the deck made itself (the CUE button, an empty
+    // hot cue pad, a swap).
+    std::int64_t cueRevision_ = 0;
+};
+
+class DeckVoice final : public HostedUnitSource, private DeckTransport {
 public:
     static constexpr int kCommandCapacity = 512;
     static constexpr int kRetiredCapacity = 64;
@@ -46,17 +81,32 @@ public:
     // command is lost, and a buffer it carried is released here. Main thread only
     // (the ring has one producer).
     bool send(const DeckCommand& command);
+    // What the DJ set on the deck that a new voice has to be told again, in
+    // seconds: the cues with the count of the deck's own changes to them
+    // (`DeckState::cueRevision`), the loop, and the controls held down.
+    struct Kept {
+        double cuePoint = 0.0;
+        std::array<double, DeckState::kHotCues> hotCues{-1, -1, -1, -1, -1, -1, -1, -1}; // −1: empty
+        std::int64_t cueRevision = 0;
+        double loopStart = -1.0; // −1: unset
+        double loopEnd = -1.0;
+        bool loopActive = false;
+        bool cueHeld = false; // CUE held in its preview
+        int hotCueHeld = -1;  // the pad held, −1 for none
+        bool latched = false; // play pressed during the hold: it plays on once let go
+        bool platterHeld = false;
+    };
+    struct Asked {
+        bool loaded = false;
+        bool playing = false;
+        double position = 0.0; // seconds
+    };
     // The transport the deck was last asked for: the published state with the
     // play, pause, load, swap, take-over, seek and cue commands sent since,
     // and not yet carried out, applied in order (the last 64 commands sent
     // are looked at). A reading ahead of the render: the state may already
     // be newer than the commands counted as waiting. Once the voice no
     // longer renders, `askedOnceStopped` is exact. Main thread.
-    struct Asked {
-        bool loaded = false;
-        bool playing = false;
-        double position = 0.0; // seconds
-    };
     Asked asked() const;
     // The transport the deck was last asked for, exactly, once nothing renders
     // the voice again (its output stopped and its audio thread joined): the
@@ -72,6 +122,9 @@ public:
     // the output starts and cleared once it stopped and its I/O thread was
     // joined. Not on the audio thread.
     void setRendered(bool rendered) { rendered_.store(rendered); }
+    // What the DJ set on the deck, on that copy as `askedOnceStopped` last
+    // left it (defaults before the first call). Main thread.
+    Kept keptOnceStopped() const;
     // Releases the buffers the audio thread retired; returns how many. Main thread
     // only (the retired ring has one consumer).
     int releaseRetiredBuffers();
@@ -268,6 +321,9 @@ private:
     struct Bare {};
     DeckVoice(double sampleRate, int maxFrames, Bare);
     void copyTransportOf(const DeckVoice& from);
+    // What the DJ set, from the plain fields. The thread that renders the
+    // voice, or the main thread on `askedOnceStopped`'s copy.
+    Kept kept() const;
     void drain();
     bool apply(const DeckCommand& command);
     void applyCommand(const DeckCommand& command);
@@ -463,35 +519,10 @@ private:
     // first at the next drain, so commands keep their order.
     std::optional<DeckCommand> held_;
 
-    BeatGrid grid_{120.0, 0.0, 4};
-    bool hasGrid_ = false;
-    double pos_ = 0.0;
-    // Frames by which swaps and take-overs moved pos_ back from the music
-    // heard, summed (published as `swapShift`).
-    double swapShift_ = 0.0;
-    double slipPos_ = 0.0;
-    bool playing_ = false;
-    bool cueing_ = false;
-    bool cueLatch_ = false;
-    int hotCueHeld_ = -1;
-    double cuePoint_ = 0.0;
-    std::array<double, DeckState::kHotCues> hotCues_{-1, -1, -1, -1, -1, -1, -1, -1};
-    double loopStart_ = -1.0;
-    double loopEnd_ = -1.0;
-    bool loopActive_ = false;
-    bool slip_ = false;
-    bool reverse_ = false;
-    bool quantize_ = true;
-    bool keyLock_ = true;
-    bool vinyl_ = true;
-    bool jogTouched_ = false;
-    double scrubTarget_ = 0.0;
-    double scrubSpeed_ = 0.0;
-    double bend_ = 0.0;
+    // The transport (`DeckTransport`) is the base; what follows renders it.
     float gain_ = 0.0f;
     double syncCorrection_ = 1.0;
     double currentSpeed_ = 1.0;
-    std::int64_t cueRevision_ = 0;
     std::int64_t publishedCueRevision_ = 0;
 
     std::unique_ptr<HostedUnit> timePitch_;

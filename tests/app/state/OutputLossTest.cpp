@@ -5,10 +5,13 @@
 #include "FlowSupport.h"
 #include "audio/AudioIO.h"
 #include "audio/DeckCommand.h"
+#include "audio/DeckState.h"
 #include "audio/DeckVoice.h"
 #include "library/AudioFileIO.h"
+#include "library/LibraryStore.h"
 #include "library/OutpaintInfo.h"
 #include "library/TrackBuffer.h"
+#include "library/TrackRecord.h"
 #include "library/WaveformData.h"
 #include "models/AudioSystem.h"
 #include "models/ChannelModel.h"
@@ -22,6 +25,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -207,6 +211,7 @@ TEST(OutputLoss, ARestartPlaysOnWhereEveryCommandSentSinceTheLastRenderLeftTheDe
         const char* what;
         std::function<void(DeckVoice&)> sendAll;
         double from;
+        bool loops = false; // plays on inside the loop 50–54 s
     };
     const std::vector<Case> cases{
         {"a play then 70 jog events", [](DeckVoice& v) {
@@ -227,7 +232,7 @@ TEST(OutputLoss, ARestartPlaysOnWhereEveryCommandSentSinceTheLastRenderLeftTheDe
         {"a loop", [](DeckVoice& v) {
              v.send(DeckCommand::play());
              v.send(DeckCommand::setLoop(50.0, 54.0, true));
-         }, 50.0},
+         }, 50.0, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -246,6 +251,164 @@ TEST(OutputLoss, ARestartPlaysOnWhereEveryCommandSentSinceTheLastRenderLeftTheDe
         if (plays) {
             EXPECT_NEAR(app.deck(0).voice()->state().position.load(), c.from, 1.0) << set.log();
         }
+        const std::shared_ptr<DeckVoice> voice = app.deck(0).voice();
+        if (plays && c.loops && voice) {
+            double latest = 0.0;
+            set.playUntil(
+                [&] {
+                    latest = std::max(latest, voice->state().position.load());
+                    return false;
+                },
+                6.0);
+            EXPECT_TRUE(voice->state().loopActive.load()) << set.log();
+            EXPECT_LT(latest, 54.1) << set.log();
+        }
+    }
+}
+
+// What the DJ set survives a restart at the same rate and at another, also
+// when it came in the last buffer before it: a running loop goes on looping,
+// a hot cue stored on an empty pad reaches the new voice, the deck and the
+// library; a CUE, a hot cue or a platter held through it stays held, so
+// letting go does what it would have done on the old output.
+TEST(OutputLoss, ARestartKeepsTheLoopsCuesAndHoldsTheDjSet)
+{
+    enum class Hold { none, cue, hotCue, platter };
+    enum class Restart { sameRate, otherRate, cardGone };
+    struct Case {
+        const char* what;
+        Hold hold;
+        Restart restart;
+    };
+    const std::vector<Case> cases{
+        {"a loop and a new hot cue", Hold::none, Restart::sameRate},
+        {"a loop and a new hot cue, at another rate", Hold::none, Restart::otherRate},
+        {"a loop, and a hot cue stored while no output runs", Hold::none, Restart::cardGone},
+        {"CUE held", Hold::cue, Restart::sameRate},
+        {"a hot cue held", Hold::hotCue, Restart::sameRate},
+        {"the platter held", Hold::platter, Restart::sameRate},
+    };
+    constexpr int kPad = 5;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 120.0, 120.0}, 4);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+        app.setQueue({set[2].id});
+        app.setAutoQueue(true);
+        std::shared_ptr<DeckVoice> voice = app.deck(0).voice();
+        const double cuePoint = app.deck(0).track()->cuePoint;
+        double heldFrom = 0.0; // where the hold returns on release
+        switch (c.hold) {
+        case Hold::none:
+            voice->send(DeckCommand::seek(50.0));
+            voice->send(DeckCommand::play());
+            voice->send(DeckCommand::setLoop(50.0, 54.0, true));
+            set.playUntil([] { return false; }, 1.0);
+            ASSERT_TRUE(voice->state().loopActive.load());
+            if (c.restart == Restart::cardGone)
+                break; // pressed once the output is gone
+            // Pressed on an empty pad in the buffer before the restart.
+            voice->send(DeckCommand::hotCue(kPad, true));
+            voice->send(DeckCommand::hotCue(kPad, false));
+            break;
+        case Hold::cue:
+            voice->send(DeckCommand::cue(true));
+            heldFrom = cuePoint;
+            break;
+        case Hold::hotCue:
+            voice->send(DeckCommand::seek(30.0));
+            set.frame();
+            voice->send(DeckCommand::hotCue(kPad, true));
+            voice->send(DeckCommand::hotCue(kPad, false));
+            voice->send(DeckCommand::seek(40.0));
+            set.frame();
+            heldFrom = voice->state().hotCues[kPad].load();
+            ASSERT_NEAR(heldFrom, 30.0, 0.5);
+            voice->send(DeckCommand::hotCue(kPad, true));
+            break;
+        case Hold::platter:
+            voice->send(DeckCommand::seek(30.0));
+            voice->send(DeckCommand::play());
+            set.playUntil([] { return false; }, 1.0);
+            voice->send(DeckCommand::jogTouch(true));
+            break;
+        }
+        if (c.hold != Hold::none) {
+            set.playUntil([] { return false; }, 1.0);
+            ASSERT_TRUE(playing(app, 0));
+        }
+        const double before = voice->state().position.load();
+        if (c.restart == Restart::otherRate) {
+            ASSERT_NO_FATAL_FAILURE(set.moveToTheOtherRate());
+        } else if (c.restart == Restart::sameRate) {
+            ASSERT_NO_FATAL_FAILURE(restartNow(set));
+        } else {
+            // The card goes; the pad is pressed on the deck while nothing
+            // renders, before the output comes back on the built-in device.
+            FakeAudioBackend::Device builtIn;
+            builtIn.uid = "builtin";
+            builtIn.name = "Built-in Output";
+            builtIn.transport = transport::builtIn;
+            builtIn.nominalSampleRate = test::kSetRate;
+            set.rig.backend->addDevice(builtIn);
+            const std::shared_ptr<AudioIO> lost = app.audio().io();
+            set.rig.backend->vanishDevice(lost->device().id);
+            for (int i = 0; i < 60 && app.audio().io() == lost; ++i)
+                ASSERT_NO_FATAL_FAILURE(set.frame());
+            ASSERT_EQ(app.audio().io(), nullptr);
+            ASSERT_EQ(app.deck(0).voice(), voice);
+            voice->send(DeckCommand::hotCue(kPad, true));
+            voice->send(DeckCommand::hotCue(kPad, false));
+            ASSERT_TRUE(test::spinUntil([&] { return app.audio().io() && app.audio().io()->running(); }));
+        }
+        ASSERT_TRUE(set.playUntil([&] { return playing(app, 0); }, 4.0)) << set.log();
+        voice = app.deck(0).voice();
+        ASSERT_TRUE(voice);
+        const DeckState& state = voice->state();
+        if (c.hold == Hold::none) {
+            double earliest = 1e9;
+            double latest = 0.0;
+            set.playUntil(
+                [&] {
+                    earliest = std::min(earliest, state.position.load());
+                    latest = std::max(latest, state.position.load());
+                    return false;
+                },
+                6.0);
+            EXPECT_TRUE(state.loopActive.load()) << set.log();
+            EXPECT_NEAR(state.loopStart.load(), 50.0, 1e-6);
+            EXPECT_NEAR(state.loopEnd.load(), 54.0, 1e-6);
+            EXPECT_GT(earliest, 49.9) << set.log();
+            EXPECT_LT(latest, 54.1) << set.log();
+            const double stored = state.hotCues[kPad].load();
+            EXPECT_NEAR(stored, before, 0.5);
+            const std::optional<TrackRecord> kept = app.library().track(set[0].id);
+            ASSERT_TRUE(kept.has_value());
+            ASSERT_GT(kept->hotCues.size(), std::size_t(kPad));
+            EXPECT_TRUE(kept->hotCues[kPad].has_value() && std::abs(*kept->hotCues[kPad] - stored) < 1e-6);
+            ASSERT_GT(app.deck(0).track()->hotCues.size(), std::size_t(kPad));
+            EXPECT_EQ(app.deck(0).track()->hotCues[kPad], kept->hotCues[kPad]);
+            continue;
+        }
+        if (c.hold == Hold::platter) {
+            // The hand stands the record where it held it until it lets go.
+            set.playUntil([] { return false; }, 1.0);
+            EXPECT_TRUE(state.jogTouched.load());
+            EXPECT_NEAR(state.position.load(), before, 0.1) << set.log();
+            voice->send(DeckCommand::jogTouch(false));
+            set.playUntil([] { return false; }, 1.0);
+            EXPECT_TRUE(playing(app, 0));
+            EXPECT_NEAR(state.position.load(), before + 1.0, 0.3) << set.log();
+            continue;
+        }
+        // A preview goes on from where it was and ends, let go, where it began.
+        EXPECT_TRUE(state.cueing.load()) << set.log();
+        EXPECT_NEAR(state.position.load(), before, 0.5) << set.log();
+        voice->send(c.hold == Hold::cue ? DeckCommand::cue(false) : DeckCommand::hotCue(kPad, false));
+        set.playUntil([] { return false; }, 0.2);
+        EXPECT_FALSE(playing(app, 0)) << set.log();
+        EXPECT_NEAR(state.position.load(), heldFrom, 0.05) << set.log();
     }
 }
 

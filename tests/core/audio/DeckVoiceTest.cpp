@@ -391,6 +391,15 @@ TEST_F(DeckVoiceTest, AskedOnceStoppedCarriesOutEveryWaitingCommand)
         std::function<void(DeckVoice&)> sendAll;
         bool playing;
         double at;
+        // What the DJ set that a new voice is told again.
+        std::function<void(const DeckVoice::Kept&)> kept = [](const DeckVoice::Kept&) {};
+    };
+    const auto loop = [](double start, double end) {
+        return [start, end](const DeckVoice::Kept& k) {
+            EXPECT_TRUE(k.loopActive);
+            EXPECT_NEAR(k.loopStart, start, 1e-9);
+            EXPECT_NEAR(k.loopEnd, end, 1e-9);
+        };
     };
     const std::vector<Case> cases{
         {"a play then 70 jog events", [](DeckVoice& v) {
@@ -414,17 +423,38 @@ TEST_F(DeckVoiceTest, AskedOnceStoppedCarriesOutEveryWaitingCommand)
              sendOk(v, DeckCommand::beatJump(8.0)); // 4 s on
              sendOk(v, DeckCommand::play());
              sendOk(v, DeckCommand::setLoop(30.0, 32.0, true));
-         }, true, 30.0},
+         }, true, 30.0, loop(30.0, 32.0)},
         {"a loop, then a beat jump", [](DeckVoice& v) {
              sendOk(v, DeckCommand::setGrid(120.0, 0.0));
              sendOk(v, DeckCommand::setLoop(30.0, 32.0, true));
              sendOk(v, DeckCommand::beatJump(-4.0)); // the loop moves with it
-         }, false, 28.0},
+         }, false, 28.0, loop(28.0, 30.0)},
         {"a scratch on the held platter", [](DeckVoice& v) {
              sendOk(v, DeckCommand::jogTouch(true));
              sendOk(v, DeckCommand::jogScrub(1.5));
              sendOk(v, DeckCommand::jogScrub(-0.25));
-         }, false, 21.25},
+         }, false, 21.25, [](const DeckVoice::Kept& k) { EXPECT_TRUE(k.platterHeld); }},
+        {"a hot cue stored on an empty pad, then CUE held", [](DeckVoice& v) {
+             sendOk(v, DeckCommand::hotCue(3, true));
+             sendOk(v, DeckCommand::hotCue(3, false));
+             sendOk(v, DeckCommand::setCuePoint(20.0));
+             sendOk(v, DeckCommand::cue(true));
+         }, true, 20.0, [](const DeckVoice::Kept& k) {
+             EXPECT_NEAR(k.hotCues[3], 20.0, 2.0 / kRate);
+             EXPECT_EQ(k.cueRevision, 1);
+             EXPECT_TRUE(k.cueHeld);
+             EXPECT_FALSE(k.latched);
+         }},
+        {"play pressed while a hot cue is held", [](DeckVoice& v) {
+             sendOk(v, DeckCommand::setHotCue(6, 45.0));
+             sendOk(v, DeckCommand::hotCue(6, true));
+             sendOk(v, DeckCommand::play());
+         }, true, 45.0, [](const DeckVoice::Kept& k) {
+             EXPECT_EQ(k.hotCueHeld, 6);
+             EXPECT_TRUE(k.latched);
+             EXPECT_FALSE(k.cueHeld);
+             EXPECT_EQ(k.cueRevision, 0); // set by command, as from the record
+         }},
         {"a cue preview let go", [](DeckVoice& v) {
              sendOk(v, DeckCommand::setCuePoint(20.0));
              sendOk(v, DeckCommand::cue(true));
@@ -443,6 +473,7 @@ TEST_F(DeckVoiceTest, AskedOnceStoppedCarriesOutEveryWaitingCommand)
         EXPECT_TRUE(asked.loaded);
         EXPECT_EQ(asked.playing, c.playing);
         EXPECT_NEAR(asked.position, c.at, 2.0 / kRate);
+        c.kept(v.keptOnceStopped());
     }
 
     // Asked again after more commands, it goes on from what it carried out;
