@@ -368,23 +368,41 @@ void AudioSystem::releaseRetired()
 // ending is opened again less and less often: every reopen stops the whole
 // output, the master card with it, which otherwise plays on meanwhile. An
 // output that ended whole has nothing left playing to spare, so it is opened
-// again at the first grace every time. A reopen that fails (a sound server
-// still on its way back) leaves nothing open: it is tried again at each grace
-// until an open succeeds or something else restarts the output.
+// again at the first grace every time. Whenever a restart leaves nothing
+// playing (an open or a start that failed, a rig's reopen too), the chosen
+// device is tried again at each grace until an output starts, and a device
+// back on the list after leaving is opened at the next one.
 void AudioSystem::watchOutput()
 {
-    if (!io_ && reopenFailed_) {
-        if (++endedTicks_ * kJanitorSeconds >= kEndedGraceSeconds) {
-            // One that left the list meanwhile is followed off it, as a list
-            // change does: the next choice's open is an ordinary one.
-            setDevices(CoreAudioHAL::outputDevices());
-            if (lostUID_ && std::none_of(devices_.begin(), devices_.end(),
-                                         [&](const AudioDevice& d) { return d.uid == *lostUID_; }))
-                lostUID_.reset();
-            restart();
-        }
+    if (!io_ || startFailed_) {
+        // Nothing plays: an open or a start failed (a sound server still on
+        // its way back, a card that left and came back). Tried again at each
+        // grace while a device is listed; an open still on its way (one that
+        // hangs) is waited for, not doubled.
+        endedTicks_ = 0;
+        wholeTicks_ = 0;
+        if (opening_ || ++idleTicks_ * kJanitorSeconds < kEndedGraceSeconds)
+            return;
+        idleTicks_ = 0;
+        setDevices(CoreAudioHAL::outputDevices());
+        // One that left the list meanwhile is followed off it, as a list
+        // change does: the next choice's open is an ordinary one.
+        if (lostUID_ && std::none_of(devices_.begin(), devices_.end(),
+                                     [&](const AudioDevice& d) { return d.uid == *lostUID_; }))
+            lostUID_.reset();
+        if (!resolveDevice())
+            return;
+        // The failure stays in view until an open succeeds, and a rig's
+        // back-off goes on counting.
+        const auto shown = errorText_;
+        const int reopened = reopenedEnded_;
+        restart();
+        reopenedEnded_ = reopened;
+        if (!errorText_)
+            setErrorText(shown);
         return;
     }
+    idleTicks_ = 0;
     if (!io_ || !io_->partEnded()) {
         endedTicks_ = 0;
         if (io_ && io_->running() && reopenedEnded_ > 0
@@ -432,7 +450,8 @@ void AudioSystem::restart()
     // records are decoded for.
     std::optional<double> previousRate = lastRate_;
     endedTicks_ = 0;
-    reopenFailed_ = false;
+    idleTicks_ = 0;
+    startFailed_ = false;
     // A restart for any other reason (a setting, the device list) starts the
     // back-off afresh.
     reopenedEnded_ = 0;
@@ -469,6 +488,7 @@ void AudioSystem::restart()
 void AudioSystem::open(const AudioDevice& device, std::optional<double> previousRate, bool standIn)
 {
     const std::int64_t t = ++ticket_;
+    opening_ = true;
     const FittedPairs pairs = fitPairs(device);
     const std::int64_t buffer = bufferFrames_;
     setErrorText(std::nullopt);
@@ -532,15 +552,14 @@ void AudioSystem::opened(Outcome outcome, const AudioDevice& device, std::int64_
         // Stale: whatever it made goes (the unit never started).
         return;
     }
+    opening_ = false;
     if (!outcome.io) {
         setErrorText(outcome.error.value_or(QStringLiteral("the output couldn't open")));
-        if (!io_ && lostUID_ == device.uid)
-            reopenFailed_ = true;
         return;
     }
     auto u = outcome.io;
     lostUID_.reset();
-    reopenFailed_ = false;
+    startFailed_ = false;
     if (late) {
         if (io_)
             io_->stop();
@@ -588,8 +607,11 @@ void AudioSystem::startOutput(const std::shared_ptr<AudioIO>& io)
         // The unit goes back to the main thread with the result, so its last
         // reference is never dropped here.
         postToMain([self, started = std::move(started)] {
-            if (self && started.error)
-                self->setErrorText(started.error);
+            if (!self || !started.error)
+                return;
+            self->setErrorText(started.error);
+            if (self->io_ == started.io)
+                self->startFailed_ = true;
         });
     }).detach();
 }

@@ -223,8 +223,7 @@ private:
     std::unique_ptr<CoreAudioHAL::Listener> listener_;
     std::unique_ptr<CoreAudioHAL::Listener> deviceListener_;
     std::uint64_t janitor_ = 0;
-    // Janitor firings that found the open output (or a part of it) ended, or
-    // found a failed reopen waiting.
+    // Janitor firings that found the open output (or a part of it) ended.
     int endedTicks_ = 0;
     // Reopens after an ended I/O in a row, and the janitor firings since the
     // last one that found the output playing whole.
@@ -233,9 +232,13 @@ private:
     // The device of an output whose I/O ended by itself and that is being
     // opened again, until an open succeeds or the device leaves the list.
     std::optional<std::string> lostUID_;
-    // The last attempt to open that device again failed and nothing else
-    // opened since: the janitor tries it again at each grace.
-    bool reopenFailed_ = false;
+    // An open is on its way (cleared by its outcome), and the start of the
+    // installed output failed: with either false and no output running, the
+    // janitor opens the chosen device again at each grace.
+    bool opening_ = false;
+    bool startFailed_ = false;
+    // Janitor firings since the last restart found nothing playing.
+    int idleTicks_ = 0;
     // The rate of the engine installed last: the decks' records stay decoded
     // for it until the next engine, also while no output is open.
     std::optional<double> lastRate_;

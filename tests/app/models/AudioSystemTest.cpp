@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <unistd.h>
@@ -556,6 +557,90 @@ TEST_F(AudioSystemTest, AFailedReopenIsTriedAgainAtEachGraceUntilTheDeviceAnswer
     ASSERT_EQ(installed.size(), 2u);
     EXPECT_EQ(installed[1].engineRate, 44100);
     EXPECT_EQ(installed[1].previousRate, 48000);
+}
+
+// Whatever left nothing playing after a restart (an open that failed on a
+// player rig's card while its clock master had been playing, a start that
+// failed after the open, a card that left the list during the retries and came
+// back under a new id at another rate), the chosen device is opened again at
+// each grace while it is listed, and plays within one grace of answering.
+TEST_F(AudioSystemTest, WhileNothingPlaysTheChosenDeviceIsTriedAgainAtEachGrace)
+{
+    const auto usb = add("usb", "Interface", 2);
+    backend->setDefaultOutput(usb);
+    auto& a = boot();
+    ASSERT_EQ(openUID(), "usb");
+    double now = 0.0;
+    // Janitor firings until something plays; `fix` runs once, `fixAfter` s in.
+    const auto untilPlaying = [&](double fixAfter, const std::function<void()>& fix) -> std::optional<double> {
+        const double from = now;
+        std::optional<double> fixed;
+        while (now < from + 40.0) {
+            if (!fixed && now >= from + fixAfter) {
+                fix();
+                fixed = now;
+            }
+            scheduler.advance(AudioSystem::kJanitorSeconds);
+            now += AudioSystem::kJanitorSeconds;
+            if (!test::settle())
+                return std::nullopt;
+            backend->pump(AudioSystem::kJanitorSeconds);
+            if (fixed && a.outputRunning())
+                return now - *fixed;
+        }
+        return std::nullopt;
+    };
+
+    // The reopen after the drop opens, but its start fails.
+    backend->endIO(usb);
+    backend->device(usb).failSteps["start"] = -50;
+    auto after = untilPlaying(3.0, [&] { backend->device(usb).failSteps.clear(); });
+    ASSERT_TRUE(after.has_value()) << "a failed start: " << openUID() << " "
+                                   << a.errorText().value_or("-").toStdString();
+    EXPECT_LE(*after, AudioSystem::kEndedGraceSeconds + AudioSystem::kJanitorSeconds);
+    EXPECT_FALSE(a.errorText().has_value());
+
+    // The reopen fails; the card leaves the list, then comes back.
+    backend->endIO(usb);
+    backend->device(usb).failSteps["initialize"] = -50;
+    scheduler.advance(AudioSystem::kEndedGraceSeconds);
+    now += AudioSystem::kEndedGraceSeconds;
+    ASSERT_TRUE(test::settle());
+    ASSERT_EQ(a.errorText(), QStringLiteral("initialize AUHAL failed (-50)"));
+    backend->removeDevice(usb);
+    listChanged();
+    ASSERT_TRUE(test::settle());
+    ASSERT_FALSE(a.outputRunning());
+    after = untilPlaying(1.0, [&] {
+        add("usb", "Interface", 2, transport::usb, 0, 44100);
+        listChanged();
+    });
+    ASSERT_TRUE(after.has_value()) << "a card back on the list: " << openUID();
+    EXPECT_LE(*after, AudioSystem::kEndedGraceSeconds + AudioSystem::kJanitorSeconds);
+    EXPECT_EQ(openUID(), "usb");
+    EXPECT_EQ(a.io()->engine().sampleRate(), 44100);
+
+    // A rig's follower ends; the rig's reopen fails on it.
+    const auto cardA = add("AppleUSBAudioEngine:Pioneer:CDJ-3000X:14200000:1", "CDJ-3000X", 2);
+    const auto cardB = add("AppleUSBAudioEngine:Pioneer:CDJ-3000X:14300000:1", "CDJ-3000X #2", 2);
+    a.setPlayerRig({{0x14300000, 1, PlayerModel::cdj3000x}, {0x14200000, 0, PlayerModel::cdj3000x}});
+    ASSERT_TRUE(test::settle());
+    ASSERT_TRUE(a.rigAggregate());
+    ASSERT_TRUE(a.outputRunning());
+    backend->pump(0.1);
+    backend->endIO(cardB);
+    backend->device(cardB).failSteps["initialize"] = -50;
+    after = untilPlaying(AudioSystem::kEndedGraceSeconds + 0.5, [&] { backend->device(cardB).failSteps.clear(); });
+    ASSERT_TRUE(after.has_value()) << "a rig's follower: " << openUID() << " "
+                                   << a.errorText().value_or("-").toStdString();
+    EXPECT_LE(*after, AudioSystem::kEndedGraceSeconds + AudioSystem::kJanitorSeconds);
+    EXPECT_EQ(a.io()->device().id, *a.rigAggregate());
+    backend->pump(0.5);
+    const auto& units = backend->units();
+    EXPECT_TRUE(std::any_of(units.begin(), units.end(), [&](const auto& u) {
+        return (u->device == cardA || u->device == cardB) && u->running && !u->ended && u->framesPlayed > 0;
+    }));
+    EXPECT_EQ(a.deviceUID(), a.rigUID());
 }
 
 // A restart queued while the new output's start is still on its way to its
