@@ -203,15 +203,22 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
             DeckModel& deck = *decks_[std::size_t(i)];
             deck.reading();
             const std::shared_ptr<DeckVoice> voice = deck.voice();
-            if (!voice || (i < 2 && playOnAfterReload_[std::size_t(i)]))
+            if (!voice)
                 continue;
+            if (i < 2 && playOnAfterReload_[std::size_t(i)]) {
+                // A hold let go of while this voice waited for the record
+                // is over on the next voice too.
+                if (std::optional<KeptOn>& kept = kept_[std::size_t(i)])
+                    kept->letGo = kept->letGo.with(voice->letGo());
+                continue;
+            }
             const DeckVoice::Asked asked = voice->askedOnceStopped();
             // A voice that holds nothing yet (its record decoding again for
             // an earlier restart's rate) leaves what the one before it kept.
             if (asked.loaded && deck.track()) {
                 const DeckVoice::Kept kept = voice->keptOnceStopped();
                 deck.harvestCues(kept);
-                kept_[std::size_t(i)] = KeptOn{deck.track()->id, kept};
+                kept_[std::size_t(i)] = KeptOn{deck.track()->id, kept, {}};
             }
             if (i >= 2)
                 continue;
@@ -225,9 +232,11 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     for (int i = 0; i < kDecks; ++i)
         connect(decks_[std::size_t(i)].get(), &DeckModel::landed, this, [this, i](bool reload) {
             // Decoded again for the new rate: the record is back on the voice.
-            if (reload)
-                restoreKept(i);
-            kept_[std::size_t(i)].reset();
+            // The holds wait for the play-on that follows.
+            if (reload && restoreKept(i))
+                keepHoldsOnly(i);
+            else
+                kept_[std::size_t(i)].reset();
         });
     audio_->setEngineHandler([self](MixEngine& engine, double previousRate) {
         if (!self)
@@ -242,7 +251,7 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
             self->flowPlaysOn();
             for (int i = 0; i < kDecks; ++i)
                 if (restored[std::size_t(i)])
-                    self->kept_[std::size_t(i)].reset();
+                    self->keepHoldsOnly(i);
         } else
             for (int i = 0; i < 2; ++i) {
                 const std::optional<TrackRecord>& track = self->decks_[std::size_t(i)]->track();

@@ -470,6 +470,9 @@ private:
     // Sends deck `deck`'s new voice the loop its old one held (see kept_),
     // once the voice holds that record at its rate; false until then.
     bool restoreKept(int deck);
+    // Once the loop is back: keeps only deck `deck`'s holds, for its
+    // play-on still to come (decks 1 and 2).
+    void keepHoldsOnly(int deck);
     void autoInstallTick();
 
     // --- Browser lists, the set queue and flow mode.
@@ -681,6 +684,7 @@ private:
     struct KeptOn {
         QUuid record;
         DeckVoice::Kept set;
+        DeckVoice::LetGo letGo; // let go of on a voice since, before the play-on
     };
     std::array<std::optional<KeptOn>, 4> kept_;
     // What each deck held when flow last saw a track land on it.

@@ -314,6 +314,11 @@ void AppModel::playOn(int i, std::optional<double> at)
         return;
     DeckModel& deck = *decks_[std::size_t(i)];
     const std::shared_ptr<DeckVoice> voice = deck.voice();
+    // A deck that stood holds nothing for a play-on to press again.
+    if (std::optional<KeptOn>& kept = kept_[std::size_t(i)]; kept && !at) {
+        kept->set.cueHeld = kept->set.latched = kept->set.platterHeld = false;
+        kept->set.hotCueHeld = -1;
+    }
     if (!at || !voice || !deck.buffer() || !deck.track())
         return;
     // Flow switched off a moment before the play-on fell due (the DJ turning
@@ -330,8 +335,36 @@ void AppModel::playOn(int i, std::optional<double> at)
     // preview begins again from the cue it began at (the deck stands on its
     // cue point) and goes on from where it was, so letting go takes it back
     // there; a hand on the platter holds the record.
-    const std::optional<KeptOn>& kept = kept_[std::size_t(i)];
-    const DeckVoice::Kept held = kept && kept->record == deck.track()->id ? kept->set : DeckVoice::Kept{};
+    // A control let go of while the new voice could not act on it yet (its
+    // record still decoding) does now what letting go would have done: a
+    // preview ends where it began, unless play was pressed during it; the
+    // platter lets the record play on.
+    std::optional<KeptOn> kept = std::move(kept_[std::size_t(i)]);
+    kept_[std::size_t(i)].reset();
+    if (kept && kept->record != deck.track()->id)
+        kept.reset();
+    DeckVoice::Kept held = kept ? kept->set : DeckVoice::Kept{};
+    const DeckVoice::LetGo letGo = voice->letGo().with(kept ? kept->letGo : DeckVoice::LetGo{});
+    std::optional<double> stands;
+    if (held.cueHeld && letGo.cue) {
+        held.cueHeld = false;
+        if (!held.latched)
+            stands = held.cuePoint;
+    }
+    if (held.hotCueHeld >= 0 && (letGo.hotCues >> held.hotCueHeld & 1u) != 0) {
+        const double from = held.hotCues[std::size_t(held.hotCueHeld) % held.hotCues.size()];
+        held.hotCueHeld = -1;
+        if (!held.latched && from >= 0.0)
+            stands = from;
+    }
+    if (held.platterHeld && letGo.platter)
+        held.platterHeld = false;
+    if (stands) {
+        voice->send(DeckCommand::seek(*stands));
+        brain_->note(formatText("flow: the output restarted; deck %d stands at %.1fs, let go during it", i + 1,
+                                *stands));
+        return;
+    }
     if (held.cueHeld)
         voice->send(DeckCommand::cue(true));
     else if (held.hotCueHeld >= 0)
@@ -364,6 +397,20 @@ bool AppModel::restoreKept(int i)
             voice->send(DeckCommand::seek(deck.track()->cuePoint));
     }
     return true;
+}
+
+void AppModel::keepHoldsOnly(int i)
+{
+    std::optional<KeptOn>& kept = kept_[std::size_t(i)];
+    if (!kept)
+        return;
+    const DeckVoice::Kept& set = kept->set;
+    if (i >= 2 || (!set.cueHeld && set.hotCueHeld < 0 && !set.platterHeld)) {
+        kept.reset();
+        return;
+    }
+    kept->set.loopStart = kept->set.loopEnd = -1.0;
+    kept->set.loopActive = false;
 }
 
 void AppModel::settleOwedPlayOn()

@@ -275,6 +275,20 @@ bool DeckVoice::send(const DeckCommand& command)
     default:
         break;
     }
+    switch (command.kind) {
+    case K::cue:
+        letGo_.cue = letGo_.cue || !command.flag;
+        break;
+    case K::hotCue:
+        if (!command.flag && command.index >= 0 && command.index < 32)
+            letGo_.hotCues |= std::uint32_t(1) << command.index;
+        break;
+    case K::jogTouch:
+        letGo_.platter = letGo_.platter || !command.flag;
+        break;
+    default:
+        break;
+    }
     ++sent_;
     return true;
 }

@@ -125,6 +125,17 @@ public:
     // What the DJ set on the deck, on that copy as `askedOnceStopped` last
     // left it (defaults before the first call). Main thread.
     Kept keptOnceStopped() const;
+    // The controls a hand has let go of on this voice so far, from the
+    // commands sent to it: a hold carried over from an earlier voice and let
+    // go while this one could not act on it yet is over all the same. Main
+    // thread.
+    struct LetGo {
+        bool cue = false;
+        std::uint32_t hotCues = 0; // a bit per pad
+        bool platter = false;
+        LetGo with(const LetGo& o) const { return {cue || o.cue, hotCues | o.hotCues, platter || o.platter}; }
+    };
+    LetGo letGo() const { return letGo_; }
     // Releases the buffers the audio thread retired; returns how many. Main thread
     // only (the retired ring has one consumer).
     int releaseRetiredBuffers();
@@ -501,6 +512,7 @@ private:
     };
     std::array<SentTransport, kSentKept> sentTransport_{};
     std::int64_t sent_ = 0; // commands queued so far; main thread
+    LetGo letGo_;           // main thread
     // The copy of the transport `askedOnceStopped` carries the waiting
     // commands out on. Main thread, once nothing renders the voice.
     std::unique_ptr<DeckVoice> stopped_;

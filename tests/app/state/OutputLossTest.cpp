@@ -270,7 +270,8 @@ TEST(OutputLoss, ARestartPlaysOnWhereEveryCommandSentSinceTheLastRenderLeftTheDe
 // when it came in the last buffer before it: a running loop goes on looping,
 // a hot cue stored on an empty pad reaches the new voice, the deck and the
 // library; a CUE, a hot cue or a platter held through it stays held, so
-// letting go does what it would have done on the old output.
+// letting go does what it would have done on the old output, also when the
+// hand lets go while the record is still decoding for another rate.
 TEST(OutputLoss, ARestartKeepsTheLoopsCuesAndHoldsTheDjSet)
 {
     enum class Hold { none, cue, hotCue, platter };
@@ -279,6 +280,7 @@ TEST(OutputLoss, ARestartKeepsTheLoopsCuesAndHoldsTheDjSet)
         const char* what;
         Hold hold;
         Restart restart;
+        bool letGoDuringReload = false;
     };
     const std::vector<Case> cases{
         {"a loop and a new hot cue", Hold::none, Restart::sameRate},
@@ -287,6 +289,12 @@ TEST(OutputLoss, ARestartKeepsTheLoopsCuesAndHoldsTheDjSet)
         {"CUE held", Hold::cue, Restart::sameRate},
         {"a hot cue held", Hold::hotCue, Restart::sameRate},
         {"the platter held", Hold::platter, Restart::sameRate},
+        {"CUE held, at another rate", Hold::cue, Restart::otherRate},
+        {"a hot cue held, at another rate", Hold::hotCue, Restart::otherRate},
+        {"the platter held, at another rate", Hold::platter, Restart::otherRate},
+        {"CUE let go while the record decodes again", Hold::cue, Restart::otherRate, true},
+        {"a hot cue let go while the record decodes again", Hold::hotCue, Restart::otherRate, true},
+        {"the platter let go while the record decodes again", Hold::platter, Restart::otherRate, true},
     };
     constexpr int kPad = 5;
     for (const Case& c : cases) {
@@ -340,7 +348,32 @@ TEST(OutputLoss, ARestartKeepsTheLoopsCuesAndHoldsTheDjSet)
         }
         const double before = voice->state().position.load();
         if (c.restart == Restart::otherRate) {
+            // The record takes a while to decode again.
+            if (c.hold != Hold::none)
+                set.useSlowDisk([] { return 0.5; });
             ASSERT_NO_FATAL_FAILURE(set.moveToTheOtherRate());
+            if (c.letGoDuringReload) {
+                voice = app.deck(0).voice();
+                ASSERT_TRUE(app.deck(0).loading());
+                voice->send(c.hold == Hold::cue      ? DeckCommand::cue(false)
+                                : c.hold == Hold::hotCue ? DeckCommand::hotCue(kPad, false)
+                                                         : DeckCommand::jogTouch(false));
+                set.playUntil([&] { return !app.deck(0).loading(); }, 3.0);
+                set.playUntil([] { return false; }, 1.0);
+                const DeckState& state = app.deck(0).voice()->state();
+                EXPECT_FALSE(state.cueing.load()) << set.log();
+                EXPECT_FALSE(state.jogTouched.load()) << set.log();
+                if (c.hold == Hold::platter) {
+                    // Let go: the record plays on from where the hand left it.
+                    EXPECT_TRUE(playing(app, 0)) << set.log();
+                    EXPECT_NEAR(state.position.load(), before + 1.0, 0.6) << set.log();
+                } else {
+                    // Let go: the preview ended where it began.
+                    EXPECT_FALSE(playing(app, 0)) << set.log();
+                    EXPECT_NEAR(state.position.load(), heldFrom, 0.05) << set.log();
+                }
+                continue;
+            }
         } else if (c.restart == Restart::sameRate) {
             ASSERT_NO_FATAL_FAILURE(restartNow(set));
         } else {
