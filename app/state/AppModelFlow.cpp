@@ -890,8 +890,11 @@ bool AppModel::bringInPlaying()
     // deck below full level (a mix called off after its outgoing record ended,
     // a crossfader left near the middle): it goes to the playing deck's end,
     // which becomes tempo master, and flow goes on from it. A deck faded down
-    // on its own channel is the DJ's choice.
-    if (!voicePlaying(idle) || !idleDeck.track() || setDeck() != idle)
+    // on its own channel is the DJ's choice. A deck read as playing and asked
+    // since to stop (flow's pause of a cue that played unheard, a hand's,
+    // not rendered yet) is not brought in: the pause would stop it on air.
+    const std::shared_ptr<DeckVoice> voice = idleDeck.voice();
+    if (!voicePlaying(idle) || !idleDeck.track() || !voice || !voice->asked().playing || setDeck() != idle)
         return false;
     bringIn(idle);
     return true;
@@ -975,8 +978,12 @@ bool AppModel::holdsUnheardCue(int deck) const
     const std::optional<QUuid> id = recordOn(deck);
     if (deck > 1 || !id || cueUnheard_[std::size_t(deck)] != id || ledger_.heldOn(*id, deck))
         return false;
+    // Its voice holds it, ready or playing: a reload for a new output rate
+    // that failed (its file gone) leaves the record on the deck with nothing
+    // its voice can play, and it is cued afresh, as any record.
     const DeckModel::Reading reading = decks_[std::size_t(deck)]->reading();
-    return !reading.loading() && reading.state != DeckModel::Reading::State::playedOut
+    return reading.record == id
+        && (reading.state == DeckModel::Reading::State::ready || reading.playing())
         && !(recordOn(1 - deck) == id && voicePlaying(1 - deck));
 }
 
@@ -1031,7 +1038,12 @@ bool AppModel::settleCue(const QDateTime& now)
     const AutoCueing cue = *autoCueing_;
     DeckModel& deck = *decks_[std::size_t(cue.deck)];
     const std::optional<TrackRecord>& held = deck.track();
-    if (recordOn(cue.deck) == cue.id) {
+    // A cue of the record the deck held already (its reload for a new output
+    // rate failed, its file gone) that failed in turn leaves that record on
+    // the deck with nothing its voice can play: a failed load as any other.
+    const bool failedOverItself = cue.replacing == cue.id && !deck.loading() && deck.error()
+        && deck.reading().state == DeckModel::Reading::State::empty;
+    if (recordOn(cue.deck) == cue.id && !failedOverItself) {
         setFlow(autoCueing_, std::optional<AutoCueing>());
         return true;
     }

@@ -20,6 +20,7 @@
 #include "platform/FakeAudioBackend.h"
 #include "support/StandInBrain.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -1150,6 +1151,47 @@ TEST(FlowSeams, AHandsOffCallOffOfTheBringInMixesTheRecordInFromItsDeck)
         ASSERT_TRUE(set.playUntil([&] { return set.mixedIn(b); }, 10.0)) << set.log();
         EXPECT_TRUE(app.queue().empty()) << set.log();
     }
+}
+
+// Flow's cue on the idle deck whose reload for a new output rate failed (its
+// file gone) holds nothing that can come in: flow does not bring it in again
+// and again, and the next record in the queue plays.
+TEST(FlowSeams, ACueWhoseReloadFailedMakesWayForTheNextRecord)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {40.0, 60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord &a = set[0], &b = set[1], &c = set[2];
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, b));
+    set.play(0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    app.setAutoQueue(false);
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
+    set.play(0, 38.5);
+    app.setAutoQueue(true);
+    app.enqueue(b.id);
+    app.enqueue(c.id);
+    ASSERT_TRUE(set.playUntil(
+        [&] {
+            const TransitionModel::Phase phase = app.transition().phase();
+            return phase.kind == Kind::starting && phase.to == 1;
+        },
+        10.0))
+        << set.log();
+    app.transition().mix(1); // the mix page's key: no hand
+    ASSERT_TRUE(QFile::remove(b.path));
+    FakeAudioBackend::Device device;
+    device.uid = "fake.other";
+    device.name = "Fake Other";
+    device.nominalSampleRate = test::kSetRate * 44100.0 / 48000.0;
+    set.rig.backend->addDevice(device);
+    const std::shared_ptr<DeckVoice> was = app.deck(1).voice();
+    app.audio().setDeviceUID(QStringLiteral("fake.other"));
+    ASSERT_TRUE(test::spinUntil([&] {
+        return app.deck(1).voice() && app.deck(1).voice() != was && app.audio().io() && app.audio().io()->running();
+    }));
+    EXPECT_TRUE(set.playUntil([&] { return heard(set, c); }, 20.0)) << set.log();
+    EXPECT_LT(QString::fromStdString(set.log()).count(QStringLiteral("could not start")), 2) << set.log();
 }
 
 } // namespace zelvo

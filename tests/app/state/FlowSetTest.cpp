@@ -2900,12 +2900,16 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
 // the live deck standing with a record a hand put there, nothing else to
 // bring in and a fork the user started still rendering: flow waited for the
 // render and left the room silent (1900454); a hand's play of flow's cue in
-// the frame after it landed, an output restart two frames on (1900764).
+// the frame after it landed, an output restart two frames on (1900764); a
+// mix called off just after an output restart, flow's cue stopped unheard
+// on its deck and that deck brought in before the stop was rendered
+// (7700687).
 TEST(FlowSetRandom, TheSetsThatFoundFaultsPlayThrough)
 {
     for (const unsigned seed : {120331u, 120870u, 130053u, 650216u, 650775u, 670127u, 681200u, 710020u, 720029u,
                                 720054u, 720076u, 730148u, 730172u, 730251u, 740285u, 750139u, 910118u,
-                                920011u, 960091u, 980137u, 1000483u, 1300654u, 1500653u, 1500825u, 1900454u, 1900764u}) {
+                                920011u, 960091u, 980137u, 1000483u, 1300654u, 1500653u, 1500825u, 1900454u, 1900764u,
+                                7700687u}) {
         SCOPED_TRACE(seed);
         RandomUser user(seed, false, 300.0);
         ASSERT_NO_FATAL_FAILURE(user.play());
