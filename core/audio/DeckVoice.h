@@ -139,6 +139,9 @@ public:
     // Releases the buffers the audio thread retired; returns how many. Main thread
     // only (the retired ring has one consumer).
     int releaseRetiredBuffers();
+    // How many commands were sent so far (the voice's `commandsTaken` reaches
+    // it once it has carried them all out). Main thread.
+    std::int64_t commandsSent() const { return sent_; }
 
     // Published state. Any thread reads.
     const DeckState& state() const { return state_; }

@@ -66,6 +66,9 @@ void FlowRig::publish(int deck, bool playing, double position, double duration)
     state.playing.store(playing);
     state.position.store(position);
     state.duration.store(duration);
+    // What a voice publishes is the render that carried out every command
+    // sent before it.
+    state.commandsTaken.store(model.deck(deck).voice()->commandsSent());
 }
 
 void FlowRig::after(double seconds)
