@@ -21,12 +21,14 @@
 #include "support/StandInBrain.h"
 
 #include <QFile>
+#include <QUuid>
 #include <QRegularExpression>
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace zelvo {
 namespace {
@@ -1089,6 +1091,40 @@ TEST(FlowSeams, ALoadOverTheLiveDeckBeforeTheDownbeatBringsTheIncomingRecordIn)
     }
 }
 
+namespace {
+
+// Bravo heard on deck 1, then Alpha's last second and a half there with flow
+// on and `requests` enqueued: returns once flow's at-once bring-in of the
+// first request onto deck 2 is starting. Decodes from then on take `decode`
+// seconds where it is above 0.
+void bringInARequestAfterTheLiveRecordEnded(SetRig& set, const std::vector<QUuid>& requests, double decode)
+{
+    AppModel& app = set.app;
+    const TrackRecord &a = set[0], &b = set[1];
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, b));
+    set.play(0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 2.0);
+    ASSERT_TRUE(app.onAir().contains(b.id)) << set.log();
+    app.setAutoQueue(false);
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
+    set.play(0, 38.5);
+    if (decode > 0.0)
+        set.useSlowDisk([decode] { return decode; });
+    app.setAutoQueue(true);
+    for (const QUuid& id : requests)
+        app.enqueue(id);
+    ASSERT_TRUE(set.playUntil(
+        [&] {
+            const TransitionModel::Phase phase = app.transition().phase();
+            return phase.kind == Kind::starting && phase.to == 1;
+        },
+        10.0))
+        << set.log();
+}
+
+} // namespace
+
 // A request for a record heard before, cued by flow on the idle deck, lands
 // after the live record ended: flow brings it in at once, and a MIX key with
 // no hand (the mix page's) calls that mix off before the room hears it, the
@@ -1102,27 +1138,8 @@ TEST(FlowSeams, AHandsOffCallOffOfTheBringInMixesTheRecordInFromItsDeck)
         SCOPED_TRACE(playsUnheard ? "playing unheard" : "standing at its cue");
         SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo")}, {40.0, 60.0}, 4);
         AppModel& app = set.app;
-        const TrackRecord &a = set[0], &b = set[1];
-        // Bravo is heard on deck 1 first.
-        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, b));
-        set.play(0);
-        app.setAutoQueue(true);
-        set.playUntil([] { return false; }, 2.0);
-        ASSERT_TRUE(app.onAir().contains(b.id)) << set.log();
-        // Then Alpha's last second and a half there, and Bravo requested.
-        app.setAutoQueue(false);
-        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
-        set.play(0, 38.5);
-        set.useSlowDisk([] { return kDecode; });
-        app.setAutoQueue(true);
-        app.enqueue(b.id);
-        ASSERT_TRUE(set.playUntil(
-            [&] {
-                const TransitionModel::Phase phase = app.transition().phase();
-                return phase.kind == Kind::starting && phase.to == 1;
-            },
-            10.0))
-            << set.log();
+        const TrackRecord& b = set[1];
+        ASSERT_NO_FATAL_FAILURE(bringInARequestAfterTheLiveRecordEnded(set, {b.id}, kDecode));
         ASSERT_FALSE(playing(app, 0)) << "Alpha has ended: " << set.log();
         app.transition().mix(1); // the mix page's key: no hand
         if (playsUnheard)
@@ -1160,24 +1177,8 @@ TEST(FlowSeams, ACueWhoseReloadFailedMakesWayForTheNextRecord)
 {
     SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {40.0, 60.0, 60.0}, 4);
     AppModel& app = set.app;
-    const TrackRecord &a = set[0], &b = set[1], &c = set[2];
-    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, b));
-    set.play(0);
-    app.setAutoQueue(true);
-    set.playUntil([] { return false; }, 2.0);
-    app.setAutoQueue(false);
-    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
-    set.play(0, 38.5);
-    app.setAutoQueue(true);
-    app.enqueue(b.id);
-    app.enqueue(c.id);
-    ASSERT_TRUE(set.playUntil(
-        [&] {
-            const TransitionModel::Phase phase = app.transition().phase();
-            return phase.kind == Kind::starting && phase.to == 1;
-        },
-        10.0))
-        << set.log();
+    const TrackRecord &b = set[1], &c = set[2];
+    ASSERT_NO_FATAL_FAILURE(bringInARequestAfterTheLiveRecordEnded(set, {b.id, c.id}, 0.0));
     app.transition().mix(1); // the mix page's key: no hand
     ASSERT_TRUE(QFile::remove(b.path));
     FakeAudioBackend::Device device;

@@ -39,6 +39,15 @@ using Kind = TransitionModel::Phase::Kind;
 using test::playing;
 using test::SetRig;
 
+// Both decks loaded, the third record queued and flow on: where the restart
+// cases start from.
+void loadBothWithFlowOn(SetRig& set)
+{
+    ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+    set.app.setQueue({set[2].id});
+    set.app.setAutoQueue(true);
+}
+
 // Restarts the output (a new buffer size) before the next render, and waits
 // with the clock held until the new one runs.
 void restartNow(SetRig& set)
@@ -187,9 +196,7 @@ TEST(OutputLoss, ARestartBeforeTheFirstRenderPlaysTheStartOn)
         SCOPED_TRACE(otherRate);
         SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 120.0, 120.0}, 4);
         AppModel& app = set.app;
-        ASSERT_NO_FATAL_FAILURE(set.loadBoth());
-        app.setQueue({set[2].id});
-        app.setAutoQueue(true);
+        ASSERT_NO_FATAL_FAILURE(loadBothWithFlowOn(set));
         app.deck(0).voice()->send(DeckCommand::seek(30.0));
         app.deck(0).voice()->send(DeckCommand::play());
         if (otherRate)
@@ -238,9 +245,7 @@ TEST(OutputLoss, ARestartPlaysOnWhereEveryCommandSentSinceTheLastRenderLeftTheDe
         SCOPED_TRACE(c.what);
         SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 120.0, 120.0}, 4);
         AppModel& app = set.app;
-        ASSERT_NO_FATAL_FAILURE(set.loadBoth());
-        app.setQueue({set[2].id});
-        app.setAutoQueue(true);
+        ASSERT_NO_FATAL_FAILURE(loadBothWithFlowOn(set));
         app.deck(0).voice()->send(DeckCommand::seek(30.0));
         set.frame();
         ASSERT_FALSE(playing(app, 0));
@@ -301,9 +306,7 @@ TEST(OutputLoss, ARestartKeepsTheLoopsCuesAndHoldsTheDjSet)
         SCOPED_TRACE(c.what);
         SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 120.0, 120.0}, 4);
         AppModel& app = set.app;
-        ASSERT_NO_FATAL_FAILURE(set.loadBoth());
-        app.setQueue({set[2].id});
-        app.setAutoQueue(true);
+        ASSERT_NO_FATAL_FAILURE(loadBothWithFlowOn(set));
         std::shared_ptr<DeckVoice> voice = app.deck(0).voice();
         const double cuePoint = app.deck(0).track()->cuePoint;
         double heldFrom = 0.0; // where the hold returns on release
