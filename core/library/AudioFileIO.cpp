@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <memory>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -22,15 +24,24 @@ constexpr std::int64_t kChunk = 16384;
 // chunk, and a container length that is only an estimate (MP3) rarely makes the
 // arrays grow (each growth copies everything decoded so far).
 constexpr std::int64_t kHeadroom = kChunk + 8192;
-// The most seconds reserved up front. The length comes from the file's header,
-// which may claim days of audio in a few kilobytes; past this the arrays grow
-// as frames actually arrive.
+// The most seconds reserved up front for a compressed file. The length comes
+// from the file's header, which may claim days of audio in a few kilobytes;
+// past this the arrays grow as frames actually arrive.
 constexpr double kMaxReservedSeconds = 20.0 * 60.0;
 // The longest audio decoded. Past it a file is refused: a header can claim any
 // length, and a small file can expand to more than memory holds.
 constexpr double kMostSeconds = 4.0 * 60.0 * 60.0;
 // The status of a refused format or length (ERANGE, as FFmpeg returns it).
 constexpr std::int32_t kOutOfRange = AudioFileReader::kFormatOutOfRange;
+// Samples copied between two looks at the stop while an array grows: 4 MB, a
+// millisecond or two of copying.
+constexpr std::size_t kCopyStep = std::size_t(1) << 20;
+// How far short of the length its header states a whole file may decode, in
+// file frames. Lossless files decode to exactly that length and a rate
+// conversion rounds by a frame or two; a file cut in its bytes ends hundreds of
+// frames short or more (a FLAC file loses the whole frame the cut falls in, 4096
+// samples).
+constexpr std::int64_t kShortfallAllowed = 1024;
 
 // The integer part of a frame count, kept inside int64 (NaN and negatives give 0).
 std::int64_t wholeFrames(double x)
@@ -50,40 +61,58 @@ class SampleArray {
 public:
     std::size_t capacity() const { return capacity_; }
     float* data() { return data_.get(); }
-    void reserve(std::size_t n)
+    // Makes room for `n` samples. Growing copies what the array holds, which
+    // for an hour of audio takes longer than a stop may wait: the copy goes in
+    // steps and gives up, keeping the old array, once `stop` is requested.
+    // Returns whether the room is there.
+    bool reserve(std::size_t n, const std::stop_token& stop)
     {
-        if (n > capacity_)
-            reallocate(n);
+        return n <= capacity_ || reallocate(n, stop);
     }
     void resize(std::size_t n)
     {
         if (n > capacity_)
-            reallocate(std::max(n, 2 * capacity_));
+            reallocate(std::max(n, 2 * capacity_), {});
         size_ = n;
     }
     // The array, at least max(size, 1) long; the object is left empty.
     float* release()
     {
         if (!data_)
-            reallocate(1);
+            reallocate(1, {});
         capacity_ = size_ = 0;
         return data_.release();
     }
 
 private:
-    void reallocate(std::size_t n)
+    bool reallocate(std::size_t n, const std::stop_token& stop)
     {
         std::unique_ptr<float[]> next(new float[n]);
         preferLargePages(next.get(), n * sizeof(float));
-        std::copy_n(data_.get(), std::min(size_, n), next.get());
+        const std::size_t kept = std::min(size_, n);
+        for (std::size_t done = 0; done < kept; done += kCopyStep) {
+            if (stop.stop_requested())
+                return false;
+            std::copy_n(data_.get() + done, std::min(kCopyStep, kept - done), next.get() + done);
+        }
         data_ = std::move(next);
         capacity_ = n;
+        return true;
     }
 
     std::unique_ptr<float[]> data_;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
 };
+
+// The cut-short error: where the audio ended and where the header says it ends.
+AudioFileError cutShort(const std::string& name, double endSeconds, double statedSeconds)
+{
+    char where[96];
+    std::snprintf(where, sizeof where, " (it ends at %.2f s of the %.2f s its header states)", endSeconds,
+                  statedSeconds);
+    return AudioFileError::os("decode " + name + where, kCutShort);
+}
 
 // libsndfile wants a whole rate; a rate it cannot take becomes 0 and fails there.
 int fileRateOf(double rate)
@@ -114,6 +143,7 @@ TrackBufferRef decode(const std::filesystem::path& url, double sampleRate, std::
         throw AudioFileError::os("set client format", status);
 
     const double ratio = sampleRate / fileRate;
+    const std::int64_t stated = reader.statedFrames();
     const std::int64_t cap = wholeFrames(kMostSeconds * sampleRate);
     const auto tooLong = [] { return AudioFileError::os("check length (over 4 hours)", kOutOfRange); };
     // What the whole file decodes to, at most: the container's length plus
@@ -123,9 +153,11 @@ TrackBufferRef decode(const std::filesystem::path& url, double sampleRate, std::
     const std::int64_t fileLength = wholeFrames(ratio * double(claimed)) + kHeadroom;
     std::int64_t expected = fileLength;
     std::optional<std::int64_t> wanted;
+    std::int64_t start = 0; // the first file frame decoded
     if (range) {
         const double lower = range->lower > 0.0 ? range->lower : 0.0;
-        if (int status = reader.seek(wholeFrames(lower * fileRate)); status < 0)
+        start = wholeFrames(lower * fileRate);
+        if (int status = reader.seek(start); status < 0)
             throw AudioFileError::os("seek", status);
         wanted = wholeFrames((range->upper - lower) * sampleRate);
         // A range reaching far past the end (an "until the end" upper bound)
@@ -135,17 +167,23 @@ TrackBufferRef decode(const std::filesystem::path& url, double sampleRate, std::
     if (std::min(wanted.value_or(fileLength), fileLength) - kHeadroom > cap)
         throw tooLong();
 
-    expected = std::min(expected, wholeFrames(kMaxReservedSeconds * sampleRate) + kHeadroom);
+    // Where the file's bytes hold the frames counted (PCM), all of them are
+    // reserved: the arrays never grow, and an hour-long record takes its own
+    // size in memory and no more. Elsewhere the header may lie.
+    if (!reader.mostFileFramesExact())
+        expected = std::min(expected, wholeFrames(kMaxReservedSeconds * sampleRate) + kHeadroom);
 
+    const auto stopped = [&] { return AudioFileError::os("decode " + name, kStopped); };
     SampleArray left, right;
-    left.reserve(std::size_t(std::max<std::int64_t>(expected, 0)));
-    right.reserve(left.capacity());
+    if (!left.reserve(std::size_t(std::max<std::int64_t>(expected, 0)), stop)
+        || !right.reserve(left.capacity(), stop))
+        throw stopped();
     std::int64_t collected = 0;
     const bool stoppable = stop.stop_possible();
     for (;;) {
         // Given up between two reads: the arrays go with the throw.
         if (stoppable && stop.stop_requested())
-            throw AudioFileError::os("decode " + name, kStopped);
+            throw stopped();
         // What is reserved is asked for at once: the reader then converts
         // straight into the arrays rather than through its own. A decode that
         // may be stopped asks in steps, each still converted straight in but
@@ -162,8 +200,9 @@ TrackBufferRef decode(const std::filesystem::path& url, double sampleRate, std::
         const auto size = std::size_t(collected + ask);
         if (size > left.capacity()) {
             const auto most = std::size_t(cap + kChunk);
-            left.reserve(std::min(std::max(size, 2 * left.capacity()), most));
-            right.reserve(left.capacity());
+            if (!left.reserve(std::min(std::max(size, 2 * left.capacity()), most), stop)
+                || !right.reserve(left.capacity(), stop))
+                throw stopped();
         }
         left.resize(size);
         right.resize(size);
@@ -178,6 +217,17 @@ TrackBufferRef decode(const std::filesystem::path& url, double sampleRate, std::
     }
     if (collected == 0)
         throw AudioFileError::empty(url);
+    // A file that ends clearly before the length its container states was cut
+    // (a copy still under way, a broken download); it is refused whole rather
+    // than played as a shorter record. A stated length past the cap is a
+    // placeholder or a lie, not a record's length: what is there is decoded.
+    if (stated > start && ratio * double(stated) <= double(cap)) {
+        const double due = ratio * double(stated - start);
+        const double owed = wanted ? std::min(double(*wanted), due) : due;
+        if (double(collected) < owed - ratio * double(kShortfallAllowed) - 2.0)
+            throw cutShort(name, double(start) / fileRate + double(collected) / sampleRate,
+                           double(stated) / fileRate);
+    }
 
     float* leftSamples = left.release();
     float* rightSamples = right.release();

@@ -27,7 +27,11 @@ struct Range {
 // the file is read in steps of at most `kStopStep` frames and the request is
 // looked at before each: once made, what was read is freed and the decode
 // throws with status `kStopped` ("decode <name>"). A read the file system
-// never answers is not cut short. Any thread but the audio thread.
+// never answers is not cut short. A file whose container states its exact
+// length (PCM WAV and AIFF, FLAC with a sample count) and that ends clearly
+// before it was cut: the decode throws with status `kCutShort` ("decode <name>
+// (it ends at <s> s of the <s> s its header states)") and returns nothing.
+// Any thread but the audio thread.
 TrackBufferRef decode(const std::filesystem::path& url, double sampleRate,
                       std::optional<Range> range = std::nullopt, std::stop_token stop = {});
 
@@ -37,6 +41,9 @@ constexpr std::int64_t kStopStep = 65536;
 // The status of a decode given up at its stop request (ECANCELED, as FFmpeg
 // returns it).
 constexpr std::int32_t kStopped = -125;
+// The status of a file cut short (AVERROR_INVALIDDATA, as FFmpeg returns it for
+// damaged input).
+constexpr std::int32_t kCutShort = -1094995529;
 
 // Writes `frames` frames of two planar channels at `sampleRate` into a stereo
 // WAV file at `fileSampleRate`: 16-bit integer when `bitDepth` is 16, else

@@ -5,8 +5,10 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -40,6 +42,39 @@ constexpr std::int64_t kPiece = 16384;
 // More output frames per byte of input than any codec delivers: FLAC packs
 // a silent block of 65535 frames into about 20 bytes.
 constexpr std::int64_t kMostFramesPerByte = 4096;
+
+// The frames a RIFF WAV file's data chunk states, read from the file's own
+// header: FFmpeg drops a data size that reaches past the end of the file and
+// estimates the length from what is there, so a cut file would look whole. 0
+// when there is no such chunk, or its size is a placeholder that writers which
+// cannot seek back leave (0, or 2 GB and more).
+std::int64_t wavDataFrames(const std::string& path, int blockAlign)
+{
+    if (blockAlign <= 0)
+        return 0;
+    std::ifstream in(path, std::ios::binary);
+    const auto le32 = [](const unsigned char* b) {
+        return std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24;
+    };
+    unsigned char head[12];
+    if (!in.read(reinterpret_cast<char*>(head), 12) || std::memcmp(head, "RIFF", 4) != 0
+        || std::memcmp(head + 8, "WAVE", 4) != 0)
+        return 0;
+    // The chunks before the data are few and short; a header that never gets
+    // there is not searched to its end.
+    for (int chunk = 0; chunk < 64; ++chunk) {
+        unsigned char header[8];
+        if (!in.read(reinterpret_cast<char*>(header), 8))
+            return 0;
+        const std::uint32_t size = le32(header + 4);
+        if (std::memcmp(header, "data", 4) == 0)
+            return size == 0 || size >= 0x7fff0000u ? 0 : std::int64_t(size) / blockAlign;
+        // Chunks are padded to an even size.
+        if (!in.seekg(std::streamoff(size) + (size & 1), std::ios::cur))
+            return 0;
+    }
+    return 0;
+}
 
 // Decoded frames the decoding thread may hold ready for the converting one.
 constexpr int kAhead = 64;
@@ -82,6 +117,7 @@ void pairMatrix(int channels, double* matrix)
 } // namespace
 
 struct AudioFileReader::Impl {
+    std::string path;
     AVFormatContext* format = nullptr;
     AVStream* stream = nullptr;
     const AVCodec* decoder = nullptr;
@@ -523,6 +559,7 @@ AudioFileReader::~AudioFileReader() = default;
 
 int AudioFileReader::open(const std::string& path)
 {
+    d_->path = path;
     return avformat_open_input(&d_->format, path.c_str(), nullptr, nullptr);
 }
 
@@ -568,6 +605,24 @@ std::int64_t AudioFileReader::lengthFrames() const
     return 0;
 }
 
+std::int64_t AudioFileReader::statedFrames() const
+{
+    if (!d_->stream)
+        return 0;
+    const AVCodecParameters* codec = d_->stream->codecpar;
+    const bool pcm = av_get_exact_bits_per_sample(codec->codec_id) > 0;
+    const std::string_view container = d_->format->iformat->name;
+    if (container == "wav")
+        return pcm ? wavDataFrames(d_->path, codec->block_align) : 0;
+    // The demuxer takes these from the header; a length FFmpeg estimated from
+    // the bit rate or the last timestamp is not a statement of the file's.
+    const bool fromHeader = (container == "flac" || (container == "aiff" && pcm))
+                            && d_->format->duration_estimation_method == AVFMT_DURATION_FROM_STREAM
+                            && d_->stream->duration != AV_NOPTS_VALUE && d_->stream->duration > 0;
+    return fromHeader ? av_rescale_q(d_->stream->duration, d_->stream->time_base, AVRational{1, codec->sample_rate})
+                      : 0;
+}
+
 std::int64_t AudioFileReader::mostFileFrames() const
 {
     constexpr std::int64_t unknown = std::numeric_limits<std::int64_t>::max();
@@ -581,6 +636,12 @@ std::int64_t AudioFileReader::mostFileFrames() const
     if (bits > 0)
         return bytes * 8 / (bits * channels);
     return bytes > unknown / kMostFramesPerByte ? unknown : bytes * kMostFramesPerByte;
+}
+
+bool AudioFileReader::mostFileFramesExact() const
+{
+    return d_->stream && d_->format->pb && avio_size(d_->format->pb) >= 0
+           && av_get_bits_per_sample(d_->stream->codecpar->codec_id) > 0;
 }
 
 int AudioFileReader::setOutputRate(double sampleRate)

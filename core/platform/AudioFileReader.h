@@ -46,11 +46,20 @@ public:
     // Length in file frames as the container states it (an estimate for some
     // formats); 0 when unknown.
     std::int64_t lengthFrames() const;
+    // Length in file frames where the container states it exactly: the data
+    // chunk of a PCM WAV file, the frame count of a PCM AIFF file, the sample
+    // count in a FLAC stream's header. 0 where the file states none, or only an
+    // estimate (MP3, most others), or a WAV data size that streaming writers
+    // leave as a placeholder. A file that decodes clearly short of it was cut.
+    std::int64_t statedFrames() const;
     // The most file frames the file's bytes can hold: exact for codecs with a
     // fixed number of bits per sample (PCM, ADPCM), else the file's size times a
     // ratio no codec's compression reaches. The maximum of int64 when the size
     // is unknown.
     std::int64_t mostFileFrames() const;
+    // Whether `mostFileFrames` is exact (a codec with a fixed number of bits
+    // per sample): the frames it counts are in the file's bytes.
+    bool mostFileFramesExact() const;
     // Sets up the decoder and the conversion to two planar float channels at
     // `sampleRate`.
     int setOutputRate(double sampleRate);

@@ -18,6 +18,8 @@ namespace {
 constinit thread_local int tAudioDepth = 0;
 // The largest-allocation watch of the current thread, when one is alive.
 constinit thread_local std::size_t* tLargest = nullptr;
+// The large-allocation hook of the current thread, when one is alive.
+constinit thread_local zelvo::test::LargeAllocationHook* tHook = nullptr;
 
 std::atomic<std::int64_t> gAllocations{0};
 std::atomic<std::int64_t> gFrees{0};
@@ -38,6 +40,8 @@ inline void countAllocation(std::size_t size)
 {
     if (tLargest && size > *tLargest)
         *tLargest = size;
+    if (tHook)
+        zelvo::test::noteLargeAllocation(size);
     if (tAudioDepth > 0) {
         gAllocations.fetch_add(1, std::memory_order_relaxed);
         zelvo_realtime_violation(0);
@@ -292,6 +296,29 @@ AudioThreadScope::AudioThreadScope() { ++tAudioDepth; }
 AudioThreadScope::~AudioThreadScope() { --tAudioDepth; }
 
 bool onAudioThread() { return tAudioDepth > 0; }
+
+void noteLargeAllocation(std::size_t size)
+{
+    LargeAllocationHook* hook = tHook;
+    if (size < hook->bytes_)
+        return;
+    if (hook->fired_) {
+        ++hook->later_;
+        return;
+    }
+    hook->fired_ = true;
+    // Allocations the action makes are not hooked.
+    tHook = nullptr;
+    hook->action_(hook->context_);
+    tHook = hook;
+}
+
+LargeAllocationHook::LargeAllocationHook(std::size_t bytes, void (*action)(void*), void* context)
+    : bytes_(bytes), action_(action), context_(context)
+{
+    tHook = this;
+}
+LargeAllocationHook::~LargeAllocationHook() { tHook = nullptr; }
 
 LargestAllocationScope::LargestAllocationScope() : outer_(tLargest) { tLargest = &largest_; }
 LargestAllocationScope::~LargestAllocationScope()

@@ -476,27 +476,51 @@ TEST(AudioFileIOTest, BrokenFilesFailWithClearErrors)
     }
 }
 
-TEST(AudioFileIOTest, TruncatedFilesDecodeWhatIsThere)
+// A file cut in its bytes (a copy still under way, a broken download) is
+// refused where its container states the whole length, at the file's rate and
+// at another, and decodes what is there where the length is only an estimate.
+TEST(AudioFileIOTest, AFileCutShortFailsWhereItsLengthIsStated)
 {
     Files files;
     const std::int64_t frames = 44100 * 2;
-    for (auto format : {AudioFormat::wav16, AudioFormat::flac, AudioFormat::mp3, AudioFormat::m4a}) {
-        const auto full = files(std::string("full") + extensionOf(format));
-        const auto cut = files(std::string("cut") + extensionOf(format));
+    for (auto format : {AudioFormat::wav16, AudioFormat::wavFloat, AudioFormat::aiff16, AudioFormat::flac,
+                        AudioFormat::mp3, AudioFormat::m4a}) {
+        const auto full = files(formatName(format) + extensionOf(format));
         test::writeAudioFile(full, format, test::generate(2, frames, 44100, rampAt));
-        test::writeTruncatedCopy(full, cut, 0.6);
-        try {
-            const auto buffer = AudioFileIO::decode(cut, 44100);
-            EXPECT_GT(buffer->frames, frames / 4) << extensionOf(format);
-            EXPECT_LT(buffer->frames, frames) << extensionOf(format);
-            if (format == AudioFormat::wav16) {
-                for (std::int64_t i = 0; i < buffer->frames; i += 101)
-                    ASSERT_EQ(buffer->left[i], rampAt(0, i));
+        for (double keep : {0.4, 0.9}) {
+            SCOPED_TRACE(formatName(format) + " cut to " + std::to_string(keep));
+            const auto cut = files("cut" + std::to_string(int(keep * 100)) + formatName(format) + extensionOf(format));
+            test::writeTruncatedCopy(full, cut, keep);
+            for (double rate : {44100.0, 48000.0}) {
+                if (format == AudioFormat::mp3 || format == AudioFormat::m4a) {
+                    try {
+                        const auto buffer = AudioFileIO::decode(cut, rate);
+                        EXPECT_GT(double(buffer->frames), frames * rate / 44100 * keep * 0.8);
+                        EXPECT_LT(double(buffer->frames), frames * rate / 44100);
+                    } catch (const AudioFileError& e) {
+                        // A container whose index sits at the end may be
+                        // unreadable; that is a clean failure, not a crash.
+                        EXPECT_EQ(format, AudioFormat::m4a) << e.what();
+                    }
+                    continue;
+                }
+                const auto error = thrown([&] { AudioFileIO::decode(cut, rate); });
+                EXPECT_EQ(error.status(), AudioFileIO::kCutShort);
+                EXPECT_EQ(error.step().rfind("decode " + cut.filename().string() + " (it ends at ", 0), 0u)
+                    << error.description();
+                EXPECT_NE(error.step().find(" of the 2.00 s its header states)"), std::string::npos)
+                    << error.description();
+                // A range reaching into what was cut off fails the same way.
+                EXPECT_EQ(thrown([&] { AudioFileIO::decode(cut, rate, AudioFileIO::Range{0.2, 1.9}); }).status(),
+                          AudioFileIO::kCutShort);
             }
-        } catch (const AudioFileError& e) {
-            // A container whose index sits at the end may be unreadable; that is
-            // a clean failure, not a crash.
-            EXPECT_EQ(format, AudioFormat::m4a) << e.what();
+            // A range within what is there is whole.
+            if (format != AudioFormat::mp3 && format != AudioFormat::m4a) {
+                const auto part = AudioFileIO::decode(cut, 44100, AudioFileIO::Range{0.1, 0.6});
+                ASSERT_EQ(part->frames, 22050);
+                for (std::int64_t i = 0; i < part->frames; i += 101)
+                    ASSERT_EQ(part->left[i], rampAt(0, 4410 + i)) << i;
+            }
         }
     }
 }
@@ -668,6 +692,33 @@ TEST(AudioFileIOTest, AFileOfUnknownLengthDecodesEveryFrameAsItGrows)
             for (std::int64_t i = 0; i < frames; i += 997)
                 ASSERT_EQ(b->right[i], rampAt(1, i)) << i;
         }
+    }
+}
+
+// Growing copies everything decoded so far, which for an hour of audio takes
+// longer than a stop may wait. A stop requested as a channel starts to grow is
+// seen before the other channel grows, and nothing is kept.
+TEST(AudioFileIOTest, AStopWhileTheArraysGrowIsSeenBeforeTheyGrowFurther)
+{
+    Files files;
+    const auto path = files("unknown.flac");
+    test::writeAudioFile(path, AudioFormat::flac,
+                         test::generate(1, 44100 * 20, 44100, [](int, std::int64_t) { return 0.0f; }));
+    // No length in the header: nothing is reserved ahead, the arrays grow.
+    std::string bytes = readAll(path);
+    bytes[21] = char(bytes[21] & 0xf0);
+    bytes.replace(22, 4, 4, '\0');
+    test::writeTextFile(path, bytes);
+
+    for (std::size_t growth : {std::size_t(1) << 20, std::size_t(3) << 20}) {
+        SCOPED_TRACE(growth);
+        std::stop_source stop;
+        test::LargeAllocationHook hook(
+            growth, [](void* source) { static_cast<std::stop_source*>(source)->request_stop(); }, &stop);
+        const auto error = thrown([&] { AudioFileIO::decode(path, 44100, std::nullopt, stop.get_token()); });
+        EXPECT_EQ(error.status(), AudioFileIO::kStopped);
+        ASSERT_TRUE(hook.fired());
+        EXPECT_EQ(hook.later(), 0);
     }
 }
 
