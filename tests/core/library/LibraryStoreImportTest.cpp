@@ -340,6 +340,8 @@ TEST_F(LibraryStoreImport, TheRealAnalyserReadsAudioAndTagsAndReportsBrokenFiles
     writeAudioFile(music("plain.flac").toStdString(), AudioFormat::flac, tone);
     writeTextFile(music("broken.wav").toStdString(), "not audio at all");
     writeTruncatedCopy(music("plain.flac").toStdString(), music("cut.flac").toStdString(), 0.001);
+    // A record still being copied in: its audio starts whole but ends early.
+    writeTruncatedCopy(music("plain.flac").toStdString(), music("copying.flac").toStdString(), 0.6);
 
     StoreRig& r = rig;
     r.store.reset();
@@ -351,7 +353,7 @@ TEST_F(LibraryStoreImport, TheRealAnalyserReadsAudioAndTagsAndReportsBrokenFiles
     options.worker = std::move(worker); // the default analyser
     LibraryStore store(r.clock, std::move(options));
     store.importItems({rig.music()});
-    EXPECT_EQ(manual->runAll(), 4);
+    EXPECT_EQ(manual->runAll(), 5);
 
     const auto byTitle = [&](const QString& title) -> const TrackRecord* {
         for (const TrackRecord& record : store.tracks()) {
@@ -372,8 +374,8 @@ TEST_F(LibraryStoreImport, TheRealAnalyserReadsAudioAndTagsAndReportsBrokenFiles
     ASSERT_TRUE(plain);
     EXPECT_TRUE(plain->artist.isEmpty());
 
-    // Both broken files failed; the last one analysed is the one reported.
-    for (const char* name : {"broken", "cut"}) {
+    // The broken files failed; the last one analysed is the one reported.
+    for (const char* name : {"broken", "copying", "cut"}) {
         const TrackRecord* bad = byTitle(name);
         ASSERT_TRUE(bad) << name;
         EXPECT_TRUE(bad->analyzed);
