@@ -40,8 +40,12 @@ inline void countAllocation(std::size_t size)
 {
     if (tLargest && size > *tLargest)
         *tLargest = size;
-    if (tHook)
-        zelvo::test::noteLargeAllocation(size);
+    if (zelvo::test::LargeAllocationHook* hook = tHook; hook && size >= hook->bytes) {
+        tHook = nullptr; // what the action allocates is not counted
+        if (hook->seen++ == 0)
+            hook->action(hook->context);
+        tHook = hook;
+    }
     if (tAudioDepth > 0) {
         gAllocations.fetch_add(1, std::memory_order_relaxed);
         zelvo_realtime_violation(0);
@@ -297,24 +301,8 @@ AudioThreadScope::~AudioThreadScope() { --tAudioDepth; }
 
 bool onAudioThread() { return tAudioDepth > 0; }
 
-void noteLargeAllocation(std::size_t size)
-{
-    LargeAllocationHook* hook = tHook;
-    if (size < hook->bytes_)
-        return;
-    if (hook->fired_) {
-        ++hook->later_;
-        return;
-    }
-    hook->fired_ = true;
-    // Allocations the action makes are not hooked.
-    tHook = nullptr;
-    hook->action_(hook->context_);
-    tHook = hook;
-}
-
 LargeAllocationHook::LargeAllocationHook(std::size_t bytes, void (*action)(void*), void* context)
-    : bytes_(bytes), action_(action), context_(context)
+    : bytes(bytes), action(action), context(context)
 {
     tHook = this;
 }

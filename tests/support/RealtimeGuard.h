@@ -55,33 +55,20 @@ private:
     std::size_t* outer_;
 };
 
-class LargeAllocationHook;
-// Called by the allocation counter while a hook is alive on the thread.
-void noteLargeAllocation(std::size_t size);
-
-// Calls `action(context)` once, at the first allocation of at least `bytes`
-// bytes made on the current thread while alive (the allocation itself goes
-// ahead), and counts the allocations of that size made after it, so a test can
-// act at a point inside a call that only a large allocation marks. The action
-// must not allocate that much itself. Does not nest.
-class LargeAllocationHook {
-public:
+// Calls `action(context)` at the first allocation of at least `bytes` bytes
+// made on the current thread while alive (the allocation goes ahead), so a test
+// can act at a point inside a call that only a large allocation marks, and
+// counts those allocations. Does not nest.
+struct LargeAllocationHook {
     LargeAllocationHook(std::size_t bytes, void (*action)(void*), void* context);
     ~LargeAllocationHook();
     LargeAllocationHook(const LargeAllocationHook&) = delete;
     LargeAllocationHook& operator=(const LargeAllocationHook&) = delete;
-    // Whether the action ran.
-    bool fired() const { return fired_; }
-    // Allocations of at least `bytes` made after the one that fired the action.
-    int later() const { return later_; }
 
-private:
-    friend void noteLargeAllocation(std::size_t size);
-    std::size_t bytes_;
-    void (*action_)(void*);
-    void* context_;
-    bool fired_ = false;
-    int later_ = 0;
+    std::size_t bytes;
+    void (*action)(void*);
+    void* context;
+    int seen = 0; // allocations of at least `bytes`, the first included
 };
 
 // Whether the current thread is marked as the audio thread.
