@@ -123,6 +123,30 @@ double runFrames(std::uint64_t word, std::uint32_t run)
     return std::uint32_t(word >> 32) == run ? double(std::int32_t(std::uint32_t(word))) : 0.0;
 }
 
+// The worker's shortfalls in a unit run, in one word that crosses between
+// threads whole: the run in the high half, then the count of rounds it ran
+// short (16 bits, never 0 once it has) and the fastest rate it ran short at
+// (16 bits, in steps of kShortRateStep, rounded up and saturated), so the
+// rate read always goes with the count read beside it.
+constexpr double kShortRateStep = 1.0 / 4096.0;
+struct RunShort {
+    std::uint32_t count = 0;
+    float rate = 0.0f;
+};
+std::uint64_t packRunShort(std::uint32_t run, RunShort s)
+{
+    const double steps = std::isfinite(s.rate) ? std::ceil(std::max(double(s.rate), 0.0) / kShortRateStep) : 65535.0;
+    const auto rate = std::uint32_t(std::min(steps, 65535.0));
+    return (std::uint64_t(run) << 32) | (std::uint64_t(s.count & 0xffffu) << 16) | rate;
+}
+// The shortfalls of `run` in such a word; none when it holds another run's.
+RunShort runShort(std::uint64_t word, std::uint32_t run)
+{
+    if (std::uint32_t(word >> 32) != run)
+        return {};
+    return {std::uint32_t(word >> 16) & 0xffffu, float(double(word & 0xffffu) * kShortRateStep)};
+}
+
 // Whole slices of `span` frames, at least `count` of them, making at least
 // `seconds` of audio.
 int wholeSlices(int span, int count, double seconds, double sampleRate)
@@ -174,9 +198,11 @@ struct DeckVoice::Ahead {
     // until the worker has seen steady play. Read by the audio thread.
     UnitHolds holds{};
     // Rounds in which the worker stopped because the input the unit asked for
-    // was not queued yet, counted per unit run: the run in the high half, its
-    // count in the low one, so a count never passes from one run to the
-    // next. Written by the worker, read by the audio thread.
+    // was not queued yet, counted per unit run with the fastest rate of the
+    // renders it stopped in (`packRunShort`), so a count never passes from
+    // one run to the next, and the audio thread learns the rate the worker
+    // ran short at, not that of the render that first sees the count.
+    // Written by the worker, read by the audio thread.
     std::atomic<std::uint64_t> inputShort{0};
     // The input the run's renders were asked at (frames by the rate each
     // asked for) less the input the output made for them stands for (by the
@@ -1496,7 +1522,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     const std::int64_t due = std::max<std::int64_t>(
         run_.rendered + frames + std::int64_t(aheadHorizonFrames(span, sampleRate_)) - run_.requested, 0);
     const int requests = int((due + piece - 1) / piece);
-    const LeadShort lead = aheadLeadShort(due, rate, start);
+    LeadShort lead = aheadLeadShort(due, rate, start);
     std::int64_t n = std::int64_t(std::floor(lead.plain));
     // A turn of the deck made while the worker was gone is heard first, in
     // silence: the unit's run then starts from the point heard.
@@ -1522,7 +1548,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     n = std::clamp<std::int64_t>(std::int64_t(std::floor(lead.all)), n,
                                  std::int64_t(a.input.freeChunks()) * a.input.chunkFrames());
     run_.carry = lead.all - std::floor(lead.all);
-    run_.queued += double(n);
+    lead.next.queued += double(n);
     // The input goes in before the requests, so a worker that takes a
     // request finds its input there.
     while (n > 0) {
@@ -1544,6 +1570,8 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     }
     run_.requested += due;
     run_.rendered += frames;
+    // Its input and requests are in: the lead they make is the run's.
+    run_.lead = lead.next;
     if (start) {
         run_.padSpan = piece;
         run_.pad = run_.padTotal = startPadFor(1);
@@ -1687,7 +1715,7 @@ void DeckVoice::renderAhead(int frames, float* left, float* right, float rate, f
     }
 }
 
-DeckVoice::LeadShort DeckVoice::aheadLeadShort(std::int64_t due, float rate, bool start)
+DeckVoice::LeadShort DeckVoice::aheadLeadShort(std::int64_t due, float rate, bool start) const
 {
     const Ahead& a = *ahead_;
     // The worker ran out of input the unit asked for with later renders
@@ -1699,13 +1727,16 @@ DeckVoice::LeadShort DeckVoice::aheadLeadShort(std::int64_t due, float rate, boo
     // whenever the deck is slower than twice the fastest rate it ran short
     // at, so a deck slowed again later in the run has it at once, and at
     // faster rates, where no worker ran short, the lead is the plain one.
-    const std::uint64_t shortNow = a.inputShort.load(std::memory_order_relaxed);
-    const std::uint32_t shortCount =
-        std::uint32_t(shortNow >> 32) == aheadGeneration_ ? std::uint32_t(shortNow) : 0u;
-    if (shortCount != run_.shortSeen) {
-        run_.shortSeen = shortCount;
-        run_.shortRate = std::max(run_.shortRate, rate);
-        run_.topUp = std::min<std::int64_t>(run_.topUp + aheadHopLead_ / 2, 2 * std::int64_t(aheadHopLead_));
+    // The rate is the one the worker ran short at, which it reports with its
+    // count: a quick dip's shortfall is mostly seen at a render already back
+    // near the deck's tempo, and that rate would keep the top-up (and every
+    // jump a top-up later) for as long as the deck plays on near it.
+    AheadLead next = run_.lead;
+    const RunShort shortNow = runShort(a.inputShort.load(std::memory_order_relaxed), aheadGeneration_);
+    if (shortNow.count != next.shortSeen) {
+        next.shortSeen = shortNow.count;
+        next.shortRate = std::max(next.shortRate, shortNow.rate);
+        next.topUp = std::min<std::int64_t>(next.topUp + aheadHopLead_ / 2, 2 * std::int64_t(aheadHopLead_));
     }
     // The lead this rate needs: the input the renders asked of the worker
     // and not yet made stand for, at the rates they were asked at, and the
@@ -1722,13 +1753,13 @@ DeckVoice::LeadShort DeckVoice::aheadLeadShort(std::int64_t due, float rate, boo
     // rate needs. Input counts as read when queued, so the point heard does
     // not move; a jump is heard after the lead the worker holds.
     if (start)
-        run_.asked += run_.carry; // the fraction of a frame the last run left
-    run_.asked += double(due) * double(rate);
+        next.asked += run_.carry; // the fraction of a frame the last run left
+    next.asked += double(due) * double(rate);
     const double differs = runFrames(a.askedOverMade.load(std::memory_order_relaxed), aheadGeneration_);
-    const double plain = run_.asked + double(aheadHopLead_) - run_.queued - differs;
-    const bool slow = double(rate) < kTopUpSpeedUp * double(run_.shortRate);
-    const double all = plain + (slow ? double(run_.topUp) : 0.0);
-    return {std::max(all, 0.0), std::max(plain, 0.0)};
+    const double plain = next.asked + double(aheadHopLead_) - next.queued - differs;
+    const bool slow = double(rate) < kTopUpSpeedUp * double(next.shortRate);
+    const double all = plain + (slow ? double(next.topUp) : 0.0);
+    return {std::max(all, 0.0), std::max(plain, 0.0), next};
 }
 
 void DeckVoice::restartBehindWorker()
@@ -1953,9 +1984,12 @@ bool DeckVoice::serviceAhead(int renders)
             // The audio thread has asked for a later render's output while
             // this one still lacks its input: short, not merely early.
             if (!a.requests.empty()) {
-                const std::uint64_t was = a.inputShort.load(std::memory_order_relaxed);
-                const auto count = std::uint32_t(was >> 32) == a.generation ? std::uint32_t(was) + 1 : 1u;
-                a.inputShort.store((std::uint64_t(a.generation) << 32) | count, std::memory_order_relaxed);
+                RunShort now = runShort(a.inputShort.load(std::memory_order_relaxed), a.generation);
+                now.count = (now.count + 1) & 0xffffu;
+                if (now.count == 0)
+                    now.count = 1; // 0 stands for none
+                now.rate = std::max(now.rate, r.rate);
+                a.inputShort.store(packRunShort(a.generation, now), std::memory_order_relaxed);
             }
             break;
         }

@@ -459,16 +459,38 @@ private:
     bool holdFindsStall(const HeldRender& held) const;
     void publish(float peakL, float peakR);
     void renderAhead(int frames, float* left, float* right, float rate, float pitch);
+    // The run's reckoning of the lead the worker holds: the input queued
+    // for it, the input its render requests asked for (frames by the rate
+    // each was asked at), and the top-up for a worker that ran short. With
+    // what the worker reports of the output it made, they measure the lead
+    // (`aheadLeadShort`). A render works out the next one from the last and
+    // commits it whole once its input and requests are queued, so a render
+    // that queues nothing leaves it as it was.
+    struct AheadLead {
+        double queued = 0.0;
+        double asked = 0.0;
+        // The worker's count of rounds in this run it stopped for input not
+        // queued yet, as last seen, and the input the lead gets on top for
+        // it: a unit slowed a long way holds more input than the plain lead
+        // allows for. The fastest rate the worker ran short at, as it
+        // reports it: the top-up is part of the lead only while the deck is
+        // slower than twice that.
+        std::uint32_t shortSeen = 0;
+        std::int64_t topUp = 0;
+        float shortRate = 0.0f;
+    };
     // The input to queue for the worker at a render asking it for `due`
     // more output frames at `rate` (a new run's first: `start`): the lead
     // this rate needs less the lead the worker holds, measured, never below
     // 0. `plain`: the same without the top-up for a worker that ran short.
-    // Audio thread.
+    // `next`: the run's reckoning once the render has queued its requests
+    // (`queued` still without the input it queues). Audio thread.
     struct LeadShort {
         double all = 0.0;
         double plain = 0.0;
+        AheadLead next;
     };
-    LeadShort aheadLeadShort(std::int64_t due, float rate, bool start);
+    LeadShort aheadLeadShort(std::int64_t due, float rate, bool start) const;
     // Leaves the current unit run: the worker drops its queued input and requests.
     void dropAheadRun();
     // The worker fell far behind: the current run is left for a new one that
@@ -695,20 +717,8 @@ private:
         // the worker stalled on one of them.
         bool partnersWait = false;
         bool partnersStalled = false;
-        // The input queued for the worker in this run, and the input its
-        // render requests asked for (frames by the rate each was asked at):
-        // with what the worker reports of the output it made, they measure
-        // the lead the worker holds (`aheadLeadShort`).
-        double queued = 0.0;
-        double asked = 0.0;
-        // The worker's count of rounds in this run it stopped for input not
-        // queued yet, as last seen, and the input the lead gets on top for
-        // it: a unit slowed a long way holds more input than the plain lead
-        // allows for. The fastest rate the worker ran short at: the top-up
-        // is part of the lead only while the deck is slower than twice that.
-        std::uint32_t shortSeen = 0;
-        std::int64_t topUp = 0;
-        float shortRate = 0.0f;
+        // The lead the worker holds, as the run reckons it.
+        AheadLead lead;
         // The audio thread's unit: its output ready for the next render.
         MadeOutput made;
     };
