@@ -564,13 +564,14 @@ private:
     // The deck holds a record flow may mix in: not played out, not what a
     // given-up load meant to replace, not on air before, not on the other deck.
     bool mayMixIn(int deck) const;
-    // The deck holds, not yet heard from there, the record flow's own load
-    // put on it, with music left: the queue's next record, found there, comes
-    // in from its cue without being loaded again.
-    bool holdsUnheardCue(int deck) const;
-    // Makes the queue's next record, standing unheard on the idle deck, flow's
-    // cue there again, back at its cue point. True when it had to be moved
-    // back: the mix waits for the next tick.
+    // Deck 1 or 2 holds its record ready for flow's cue there, heard before
+    // or not: its voice holds it, no load over it was given up, the other
+    // deck does not play it. The queue's next record, found there, comes in
+    // from its cue without being loaded again.
+    bool holdsToCueInPlace(int deck) const;
+    // Makes the queue's next record, standing on the idle deck, flow's cue
+    // there again, back at its cue point. True when it had to be moved back:
+    // the mix waits for the next tick.
     bool cueAgainInPlace(const SetView& set, const TrackRecord& next);
     // The deck's record has played to its music's end.
     bool playedOut(int deck) const;
@@ -689,10 +690,6 @@ private:
     std::array<std::optional<KeptOn>, 4> kept_;
     // What each deck held when flow last saw a track land on it.
     std::array<std::optional<QUuid>, 4> landedOn_;
-    // The record flow's own load put on deck 1 or 2, while the room has not
-    // heard it from there: a mix of it called off leaves it ready to come in
-    // from its cue, with no new load.
-    std::array<std::optional<QUuid>, 2> cueUnheard_;
     // The transition's phase as last seen, for the line that says how a mix ended.
     TransitionModel::Phase mixSeen_;
 

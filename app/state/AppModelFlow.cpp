@@ -200,6 +200,13 @@ void AppModel::yieldCueToPlay()
     setFlow(autoCueing_, std::optional<AutoCueing>());
     deck.cancelLoad();
     const std::optional<TrackRecord> record = library_->track(cue.id);
+    // Cued over the record it held already: the deck plays the cue's record,
+    // and that play is the cue's own. It stays flow's cue there.
+    if (deck.reading().record == cue.id) {
+        brain_->note(formatText("flow: deck %d started with %s before its cue landed; it plays on from there",
+                                cue.deck + 1, titled(record, "the cued record").constData()));
+        return;
+    }
     ledger_.uncueAny(formatText("flow: %s took deck %d before %s landed; it goes back to the head of the queue",
                                 deck.track()->title.toUtf8().constData(), cue.deck + 1,
                                 titled(record, "the cued record").constData()));
@@ -242,8 +249,6 @@ void AppModel::noteOnAir()
             continue;
         if (since && since->record == *reading.record)
             since->onAir = true;
-        if (i < 2 && cueUnheard_[std::size_t(i)] == *reading.record)
-            cueUnheard_[std::size_t(i)].reset();
         // Flow's cue is heard from its own deck: a request for it has had its
         // turn, also when the cue was the record the deck held already.
         // (A request for the record playing now is cued on the other deck
@@ -481,10 +486,6 @@ void AppModel::flowDeckLanded(int deck)
     // not the user's choice. A take extended under the deck keeps its record.
     const std::optional<TrackRecord>& landed = decks_[std::size_t(deck)]->track();
     const std::optional<QUuid> id = recordOn(deck);
-    // Another record on the deck (a take placed or spliced there, a load by
-    // hand) is no cue of flow's.
-    if (deck < 2 && cueUnheard_[std::size_t(deck)] != id && !flowLoads(id, deck))
-        cueUnheard_[std::size_t(deck)].reset();
     if (id != landedOn_[std::size_t(deck)]) {
         const std::optional<QUuid> was = landedOn_[std::size_t(deck)];
         landedOn_[std::size_t(deck)] = id;
@@ -552,9 +553,6 @@ void AppModel::flowDeckLoadedAgain(int deck)
     // hand as a load elsewhere puts it. Flow's own cue is not the user's
     // choice.
     const std::optional<TrackRecord>& track = decks_[std::size_t(deck)]->track();
-    if (deck < 2)
-        cueUnheard_[std::size_t(deck)] =
-            track && flowLoads(track->id, deck) ? std::optional<QUuid>(track->id) : std::nullopt;
     if (!track || landedOn_[std::size_t(deck)] != track->id || flowLoads(track->id, deck))
         return;
     ledger_.endRequest(track->id);
@@ -973,17 +971,18 @@ bool AppModel::playedOut(int deck) const
     return decks_[std::size_t(deck)]->reading().state == DeckModel::Reading::State::playedOut;
 }
 
-bool AppModel::holdsUnheardCue(int deck) const
+bool AppModel::holdsToCueInPlace(int deck) const
 {
     const std::optional<QUuid> id = recordOn(deck);
-    if (deck > 1 || !id || cueUnheard_[std::size_t(deck)] != id || ledger_.heldOn(*id, deck))
+    if (deck > 1 || !id || ledger_.heldOn(*id, deck))
         return false;
-    // Its voice holds it, ready or playing: a reload for a new output rate
-    // that failed (its file gone) leaves the record on the deck with nothing
-    // its voice can play, and it is cued afresh, as any record.
+    // Its voice holds it, standing, playing or played out: a reload for a new
+    // output rate that failed (its file gone) leaves the record on the deck
+    // with nothing its voice can play, and it is cued afresh, as any record.
+    // So is a record the other deck plays (a request for the record playing
+    // now): the deck that stands with it is loaded afresh, as for any record.
     const DeckModel::Reading reading = decks_[std::size_t(deck)]->reading();
-    return reading.record == id
-        && (reading.state == DeckModel::Reading::State::ready || reading.playing())
+    return reading.record == id && (reading.stopped() || reading.playing())
         && !(recordOn(1 - deck) == id && voicePlaying(1 - deck));
 }
 
@@ -1043,7 +1042,10 @@ bool AppModel::settleCue(const QDateTime& now)
     // the deck with nothing its voice can play: a failed load as any other.
     const bool failedOverItself = cue.replacing == cue.id && !deck.loading() && deck.error()
         && deck.reading().state == DeckModel::Reading::State::empty;
-    if (recordOn(cue.deck) == cue.id && !failedOverItself) {
+    // Over the record the deck held already, the cue shows from the start:
+    // it has landed once its own decode has, not before. Until then a start
+    // of the deck (a MIX key, a hand) yields the cue to that play.
+    if (recordOn(cue.deck) == cue.id && deck.loadingRecord() != cue.id && !failedOverItself) {
         setFlow(autoCueing_, std::optional<AutoCueing>());
         return true;
     }
@@ -1346,12 +1348,13 @@ bool AppModel::cueFromQueue(const SetView& set)
             setQueue({});
         return false;
     }
-    if (replacing == next->id && (mayMixIn(set.idle) || holdsUnheardCue(set.idle))) {
+    if (replacing == next->id && (mayMixIn(set.idle) || holdsToCueInPlace(set.idle))) {
         // Already on the idle deck: it is mixed in below.
         if (head != queue_.begin())
             setQueue(std::vector<QUuid>(head, queue_.end()));
-        // Flow's own load of it stands there unheard (its mix was called off
-        // before the room heard it): it is cued there again, with no new load.
+        // Heard there or elsewhere before (a request for it, a mix of it
+        // called off), or left by flow's own load: it is cued there again,
+        // with no new load.
         return !mayMixIn(set.idle) && cueAgainInPlace(set, *next);
     }
     // Step 12: cue next onto the idle deck.
@@ -1380,7 +1383,7 @@ bool AppModel::cueAgainInPlace(const SetView& set, const TrackRecord& next)
     mixer_->channel(set.idle).setSync(true);
     ledger_.setHeld(std::nullopt);
     ledger_.cue(next.id, set.idle,
-                formatText("flow: %s stands unheard on deck %d; it comes in from its start, with no new load",
+                formatText("flow: %s stands on deck %d; it comes in from its start, with no new load",
                            next.title.toUtf8().constData(), set.idle + 1));
     if (std::abs(voicePosition(set.idle) - next.cuePoint) <= kAtCue)
         return false;

@@ -1195,4 +1195,110 @@ TEST(FlowSeams, ACueWhoseReloadFailedMakesWayForTheNextRecord)
     EXPECT_LT(QString::fromStdString(set.log()).count(QStringLiteral("could not start")), 2) << set.log();
 }
 
+// Bravo, heard on deck 2 earlier and standing there at its cue, is requested
+// with a second and a half of Alpha left on deck 1. Flow brings it in from
+// deck 2 with no new decode: the room is not silent after Alpha ends. A MIX
+// key with no hand pressed during the bring-in (calling flow's mix off)
+// leaves Bravo played all the same, from deck 2, and Charlie, queued after
+// it, waits its turn.
+TEST(FlowSeams, ARequestHeardBeforeComesInFromTheIdleDeckHoldingIt)
+{
+    constexpr double kDecode = 2.5;
+    for (const bool mixKey : {false, true}) {
+        SCOPED_TRACE(mixKey ? "a MIX key during the bring-in" : "alone");
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {40.0, 60.0, 60.0},
+                   4);
+        AppModel& app = set.app;
+        const TrackRecord &a = set[0], &b = set[1], &c = set[2];
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, b));
+        app.mixer().setCrossfader(1.0);
+        set.play(1);
+        app.setAutoQueue(true);
+        set.playUntil([] { return false; }, 2.0);
+        ASSERT_TRUE(app.onAir().contains(b.id)) << set.log();
+        app.setAutoQueue(false);
+        app.deck(1).voice()->send(DeckCommand::pause());
+        app.deck(1).voice()->send(DeckCommand::seek(b.cuePoint));
+        app.mixer().setCrossfader(-1.0);
+        for (const QUuid id : std::vector<QUuid>(app.queue()))
+            app.dequeue(id);
+        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
+        set.play(0, 38.5);
+        set.useSlowDisk([] { return kDecode; });
+        app.setAutoQueue(true);
+        app.enqueue(b.id);
+        app.enqueue(c.id);
+        bool decoded = false;
+        const auto onDeck2 = [&] { return playing(app, 1) && app.isAudible(1) && holds(app, 1, b); };
+        double quiet = 0.0, longestQuiet = 0.0, bravoFor = 0.0;
+        bool pressed = !mixKey;
+        double begunAt = -1.0;
+        set.playUntil(
+            [&] {
+                decoded = decoded || app.deck(1).loading();
+                if (begunAt < 0.0 && (decoded || app.transition().phase().kind != Kind::idle))
+                    begunAt = set.played;
+                // After flow's next check: the bring-in under way.
+                if (!pressed && begunAt >= 0.0 && set.played - begunAt >= 1.2) {
+                    app.transition().mix(1); // the mix page's key: no hand
+                    pressed = true;
+                }
+                quiet = set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
+                longestQuiet = std::max(longestQuiet, quiet);
+                bravoFor += onDeck2() ? TransitionModel::kFrameInterval : 0.0;
+                return false;
+            },
+            16.0);
+        EXPECT_TRUE(pressed) << set.log();
+        EXPECT_GT(bravoFor, 10.0) << set.log();
+        EXPECT_FALSE(heard(set, c)) << set.log();
+        if (!mixKey) {
+            EXPECT_TRUE(set.mixedIn(b)) << set.log();
+            EXPECT_FALSE(decoded) << set.log();
+            EXPECT_LT(longestQuiet, 0.5) << set.log();
+        }
+    }
+}
+
+// Bravo plays on deck 1 and stands at its cue on deck 2 as well when the DJ
+// queues it again: flow cues it on deck 2 afresh. A MIX key with no hand,
+// pressed while that decode runs, starts deck 2 with the Bravo it holds: the
+// cue yields to that play, and the decode landing does not stop the deck.
+TEST(FlowSeams, AMixKeyDuringACueOverTheSameRecordKeepsThatDeckPlaying)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo")}, {60.0, 60.0}, 4);
+    AppModel& app = set.app;
+    const TrackRecord& b = set[1];
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, b));
+    ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, b));
+    set.play(0, 10.0);
+    app.setAutoQueue(true);
+    set.playUntil([] { return false; }, 1.5);
+    ASSERT_TRUE(app.onAir().contains(b.id)) << set.log();
+    app.setAutoQueue(false);
+    for (const QUuid id : std::vector<QUuid>(app.queue()))
+        app.dequeue(id);
+    app.deck(0).voice()->send(DeckCommand::pause()); // stopped first: the play below starts it there
+    set.play(0, 48.0);
+    set.useSlowDisk([] { return 2.5; });
+    app.setAutoQueue(true);
+    app.enqueue(b.id);
+    ASSERT_TRUE(set.playUntil([&] { return app.deck(1).loading(); }, 3.0)) << set.log();
+    // After flow's next check, with the decode still running.
+    set.playUntil([] { return false; }, 1.2);
+    ASSERT_TRUE(app.deck(1).loading()) << set.log();
+    app.transition().mix(1); // the mix page's key: no hand
+    bool started = false, stoppedSince = false;
+    set.playUntil(
+        [&] {
+            const bool plays = playing(app, 1) && holds(app, 1, b);
+            stoppedSince = stoppedSince || (started && !plays);
+            started = started || plays;
+            return false;
+        },
+        6.0);
+    EXPECT_TRUE(started) << set.log();
+    EXPECT_FALSE(stoppedSince) << set.log();
+}
+
 } // namespace zelvo
