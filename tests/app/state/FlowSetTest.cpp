@@ -2888,6 +2888,9 @@ void RandomUser::act()
             app_.outpaint().fork(true);
             userRun_ = set_.rig.world.runID;
             set_.rig.world.phase = WorkflowLink::Phase::rendering;
+            // The user means to drop the take in with the model's key once
+            // it lands.
+            modelKeyWanted_ = true;
         }
         break;
     case 10:
