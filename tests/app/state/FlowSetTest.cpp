@@ -1159,7 +1159,9 @@ private:
 // queued record whose file is gone; a fork by hand; a record landing on the
 // incoming deck of a running mix; the MIX key is the controller's, the
 // keyboard's, the mix page's or the model's (when its step mixes onto deck 2,
-// dropping a take of deck 1's record in where deck 1 stands). Every decode
+// dropping a take of deck 1's record in where deck 1 stands: a user who drew
+// the model's key, or forked by hand, asks for a take and presses the key
+// once it lands). Every decode
 // takes 0.2 to 3 s of the set's
 // time, and now and then the output renders a few frames late after a load
 // lands.
@@ -1178,6 +1180,8 @@ private:
 //   before the user asked for it again); a decode does not excuse it, but for
 //   the few named below;
 // - no mix stays starting or mixing with no deck playing for longer than a bar;
+// - no mix stays starting for longer than four bars while a deck plays, once
+//   both decks hold their records (flow frozen with music on);
 // - no record plays unheard behind the crossfader or its fader for longer than
 //   flow's quiet-outgoing wait and a bar.
 // At all times: a record on air stops, or leaves the air, only by a hand, at
