@@ -1159,7 +1159,9 @@ private:
 // queued record whose file is gone; a fork by hand; a record landing on the
 // incoming deck of a running mix; the MIX key is the controller's, the
 // keyboard's, the mix page's or the model's (when its step mixes onto deck 2,
-// dropping a take of deck 1's record in where deck 1 stands). Every decode
+// dropping a take of deck 1's record in where deck 1 stands: a user who drew
+// the model's key, or forked by hand, asks for a take and presses the key
+// once it lands). Every decode
 // takes 0.2 to 3 s of the set's
 // time, and now and then the output renders a few frames late after a load
 // lands.
@@ -1178,6 +1180,8 @@ private:
 //   before the user asked for it again); a decode does not excuse it, but for
 //   the few named below;
 // - no mix stays starting or mixing with no deck playing for longer than a bar;
+// - no mix stays starting for longer than four bars while a deck plays, once
+//   both decks hold their records (flow frozen with music on);
 // - no record plays unheard behind the crossfader or its fader for longer than
 //   flow's quiet-outgoing wait and a bar.
 // At all times: a record on air stops, or leaves the air, only by a hand, at
@@ -1218,6 +1222,8 @@ private:
     // The chain renders a stretch in about 0.6 of its length and starts one
     // 1.35 times that far ahead of the take's end, 10 s to spare.
     static constexpr double kChainRenderSpeed = 0.6;
+    // The bars a mix may stand starting while music plays.
+    static constexpr int kStartingBars = 4;
 
     double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random_); }
     std::vector<QString> names()
@@ -1384,6 +1390,12 @@ private:
     }
     void excuseDecode(int deck);
     void mirrorDrop();
+    // The controller's MIX key is a hand on the decks; the keyboard's, the mix
+    // page's and the model's key are not.
+    enum class MixKey { controller, keyboard, page, model };
+    bool modelMixesOntoDeckTwo() const;
+    void pressMix(MixKey key, int to);
+    void steerToTheModelsMix();
     void dropIn();
     void act();
     void actInPhase();
@@ -1421,6 +1433,8 @@ private:
     // calling a mix off.
     double keyCalledOffUntil_ = -1.0;
     double stalled_ = 0.0;
+    // How long the running mix has stood starting while a deck plays.
+    double startingFor_ = 0.0;
     // The silence began while hands were on, flow off or the output restarting.
     bool quietLeftByHand_ = false;
     // Flow's first decode in that silence has begun: later ones count.
@@ -1430,6 +1444,20 @@ private:
     // A MIX key or a take-over armed for a phase of a mix, and until when.
     std::optional<std::pair<Kind, bool>> armed_; // phase, true for the MIX key
     double armedUntil_ = 0.0;
+    // A MIX key's ask for the record on the deck it starts, and whether the
+    // user wanted it already: the ask lapses with a mix that ends, or is
+    // called off, before that deck starts.
+    struct KeyAsk {
+        int deck = 0;
+        QUuid record;
+        bool wantedBefore = false;
+        double at = 0.0;
+    };
+    std::optional<KeyAsk> keyAsked_;
+    // The user means to press the model's key once it mixes onto deck 2, and
+    // how many times it did.
+    bool modelKeyWanted_ = false;
+    int modelMixes_ = 0;
     // The running mix was begun by the MIX key.
     bool mixByHand_ = false;
     bool mixing_ = false; // set while the user's own call starts a mix
@@ -1721,6 +1749,8 @@ void RandomUser::play()
         }
         mirrorDrop();
         actInPhase();
+        mirrorDrop();
+        steerToTheModelsMix();
         if (set_.played >= nextAction_) {
             nextAction_ = set_.played + uniform(4.0, 18.0);
             act();
@@ -1746,6 +1776,8 @@ void RandomUser::play()
         check();
     }
     account();
+    // How often the model's key mixed onto deck 2 (in the test's XML output).
+    ::testing::Test::RecordProperty("modelMixes", modelMixes_);
     const std::string log = set_.log();
     EXPECT_TRUE(failures_.isEmpty()) << failures_.join(QLatin1Char('\n')).toStdString() << "\n"
                                      << takesPlaced_ << " takes placed, " << splices_ << " splices\n"
@@ -2023,10 +2055,19 @@ void RandomUser::restart()
         // paused the deck it had faded out in the very frame of a device
         // change, and a later mix from that deck was taken for one after a
         // record the restart cut short).
-        restartStop_[i] = landed && track && handLoadLands(d, track->id) ? Stop::hand
-            : atItsEnd                                                  ? Stop::end
-            : pausedSince                                               ? (askedByHand_[i] ? Stop::hand : Stop::flow)
-                                                                        : Stop::restart;
+        // A hand's load on its way to the deck, not landed yet, would have
+        // stopped the record the deck plays when it landed: the stop is the
+        // load's (seed 7700671: a device change stopped a record 1.3 s
+        // before the browser's load onto its deck landed).
+        const std::optional<QUuid> coming = app_.deck(d).loading() ? app_.deck(d).loadingRecord() : std::nullopt;
+        const std::optional<std::pair<QUuid, double>>& handLoad = handLoads_[i];
+        const bool handLoadComing = coming && handLoad && handLoad->first == *coming
+            && !(track && track->id == *coming && landedAt_[i] >= handLoad->second);
+        const bool byHandLoad = (landed && track && handLoadLands(d, track->id)) || handLoadComing;
+        restartStop_[i] = byHandLoad ? Stop::hand
+            : atItsEnd               ? Stop::end
+            : pausedSince            ? (askedByHand_[i] ? Stop::hand : Stop::flow)
+                                     : Stop::restart;
     }
     if (random_() % 3 != 0) {
         const bool other = app_.audio().deviceUID() != QStringLiteral("fake.other");
@@ -2489,6 +2530,26 @@ void RandomUser::follow()
         if (id && app_.autoQueue() && app_.isAudible(deck))
             heardIn(*id, deck);
     }
+    // A MIX key whose mix ended before it started its deck played nothing:
+    // what it asked for lapses, so a record heard before stands there as
+    // heard (seed 7700946: the key's mix onto the first record could not
+    // start, and minutes later, nothing unheard left to fill the queue with,
+    // that record was taken for one flow still owed the room).
+    if (keyAsked_ && set_.played > keyAsked_->at) {
+        const std::size_t d = std::size_t(keyAsked_->deck);
+        const TrackRecord* track = onDeck(keyAsked_->deck);
+        if (playingNow_[d] || playStart_[d] >= keyAsked_->at || !track || track->id != keyAsked_->record)
+            keyAsked_.reset();
+        else if (idleNow) {
+            // Asked for since by a request or a load, it stays wanted.
+            const QUuid id = keyAsked_->record;
+            const bool askedSince = requestedAt_.value(id, -1.0) >= keyAsked_->at
+                || (handLoads_[d] && handLoads_[d]->first == id && handLoads_[d]->second >= keyAsked_->at);
+            if (!keyAsked_->wantedBefore && !askedSince)
+                wanted_.remove(id);
+            keyAsked_.reset();
+        }
+    }
 }
 
 void RandomUser::check()
@@ -2570,6 +2631,26 @@ void RandomUser::check()
         fail(QStringLiteral("a mix onto deck %1 stands %2 with no deck playing for more than a bar")
                  .arg(app_.transition().phase().to + 1)
                  .arg(kind == Kind::starting ? "starting" : "mixing"));
+    // A mix starts its incoming deck at the next render, in time with the
+    // other deck, or at the drop's point, once that deck holds its record.
+    // Held in its starting phase while music plays, it keeps flow from doing
+    // anything, which no silence rule sees. Counted from when both decks hold
+    // their records, with no output restart under way, and not while deck 1
+    // has still to reach the point a take is armed to drop in at.
+    {
+        const test::FakeWorld& world = set_.rig.world;
+        const bool dropWaits = world.dropStatus.kind == DropStatus::Kind::armed && world.dropStatus.seconds > 0.0;
+        const bool holds = !app_.deck(0).loading() && !app_.deck(1).loading() && !app_.deck(0).reading().loading()
+            && !app_.deck(1).reading().loading() && !restarting_ && set_.played > excusedUntil_;
+        startingFor_ = kind == Kind::starting && holds && !dropWaits && (playing(app_, 0) || playing(app_, 1))
+            ? startingFor_ + frame
+            : 0.0;
+        const double limit = kStartingBars * bar;
+        if (startingFor_ > limit && startingFor_ - frame <= limit)
+            fail(QStringLiteral("a mix onto deck %1 stands starting for more than %2 bars while music plays")
+                     .arg(app_.transition().phase().to + 1)
+                     .arg(kStartingBars));
+    }
     // Nothing plays unheard behind the crossfader or its fader once hands are
     // off, past flow's wait for a deck it mixed out (up to a check late at
     // either end) and a bar.
@@ -2599,6 +2680,96 @@ void RandomUser::check()
     }
 }
 
+// The model's key mixes onto deck 2 now: its step is "mix onto deck 2" (deck
+// 2 holds a take of deck 1's record that deck 1 is still inside), and deck 2
+// is where a MIX key would go.
+bool RandomUser::modelMixesOntoDeckTwo() const
+{
+    const TransitionModel::Phase& phase = app_.transition().phase();
+    const int to = phase.kind == Kind::idle ? 1 - app_.transition().liveDeck() : phase.to;
+    return to == 1 && keysteps::tapAction(app_.stepInputs()) == keysteps::Tap::mixToDeckTwo;
+}
+
+// A press of one of the MIX keys onto the deck.
+void RandomUser::pressMix(MixKey key, int to)
+{
+    const TransitionModel::Phase& phase = app_.transition().phase();
+    const char* const keyNames[] = {"controller", "keyboard", "mix page", "model"};
+    did(QStringLiteral("MIX key (%1) onto deck %2").arg(QLatin1String(keyNames[int(key)])).arg(to + 1));
+    if (const TrackRecord* in = onDeck(to)) {
+        // A deck the key starts plays its record once more; one playing
+        // already goes on with the play it is in.
+        if (!playing(app_, to)) {
+            keyAsked_ = KeyAsk{to, in->id, wanted_.contains(in->id), set_.played};
+            wants(in->id);
+        }
+        touched_.insert(in->id);
+    }
+    handAt_[std::size_t(to)] = set_.played;
+    keyCalledOff_[std::size_t(to)] = phase.kind != Kind::idle;
+    // The key on a running mix calls it off: what its incoming deck
+    // plays on with is the DJ's.
+    if (phase.kind != Kind::idle && playing(app_, to))
+        handsPlay_[std::size_t(to)] = true;
+    const bool callsOff = phase.kind != Kind::idle;
+    mixing_ = true;
+    switch (key) {
+    case MixKey::controller:
+        app_.binder().noteHandsOn();
+        app_.transition().mix(to);
+        break;
+    case MixKey::keyboard: {
+        // Through the window's key filter, as a key press reaches the app.
+        QWindow window;
+        KeyboardFilter filter(app_, nullptr);
+        const QString text = to == 0 ? QStringLiteral(",") : QStringLiteral(".");
+        const int code = to == 0 ? Qt::Key_Comma : Qt::Key_Period;
+        QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
+        QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier, text);
+        filter.eventFilter(&window, &press);
+        filter.eventFilter(&window, &release);
+        break;
+    }
+    case MixKey::page: app_.transition().mix(to); break;
+    case MixKey::model:
+        ++modelMixes_;
+        app_.aiPrimary();
+        break;
+    }
+    mixing_ = false;
+    // A key with no hand that calls a mix off leaves the room as the DJ
+    // chose. Hands being off, flow brings the record the mix left unheard
+    // in from its deck at its next check: the silence is excused until
+    // then, and a bar after it counts (seeds 750139, 8000020).
+    if (key != MixKey::controller && callsOff)
+        keyCalledOffUntil_ = set_.played + kCheckPeriod;
+}
+
+// The user who wants the model's key to mix onto deck 2 asks it for a take
+// of deck 1's record while deck 1 plays live and deck 2 is free for the take
+// to land on, waits for the take, and presses the key once its step is to
+// mix it in. A take that landed too late to drop in is asked for again.
+void RandomUser::steerToTheModelsMix()
+{
+    if (!modelKeyWanted_)
+        return;
+    if (modelMixesOntoDeckTwo()) {
+        modelKeyWanted_ = false;
+        pressMix(MixKey::model, 1);
+        return;
+    }
+    const test::FakeWorld& world = set_.rig.world;
+    const bool deckOneLive = app_.transition().phase().kind == Kind::idle && app_.transition().liveDeck() == 0
+        && playing(app_, 0) && timeLeft(0) > 60.0;
+    const bool deckTwoFree = !playing(app_, 1) && !app_.deck(1).loading();
+    if (!deckOneLive || !deckTwoFree || chain_ || world.phase != WorkflowLink::Phase::idle
+        || keysteps::tapAction(app_.stepInputs()) != keysteps::Tap::fork)
+        return;
+    did(QStringLiteral("model key: fork"));
+    app_.aiPrimary();
+    userRun_ = world.runID;
+}
+
 // The MIX key or a take-over in the phase it waits for.
 void RandomUser::actInPhase()
 {
@@ -2613,57 +2784,17 @@ void RandomUser::actInPhase()
         return;
     if (armed_->second) {
         const int to = phase.kind == Kind::idle ? 1 - app_.transition().liveDeck() : phase.to;
-        // A controller's MIX key is a hand on the decks; the keyboard's, the
-        // mix page's and the model's key are not.
-        enum class MixKey { controller, keyboard, page, model };
         MixKey key = MixKey(keys_() % 4);
-        // The model's key mixes onto deck 2 only when that is its step.
-        if (key == MixKey::model && (to != 1 || keysteps::tapAction(app_.stepInputs()) != keysteps::Tap::mixToDeckTwo))
-            key = MixKey::page;
-        const char* const keyNames[] = {"controller", "keyboard", "mix page", "model"};
-        did(QStringLiteral("MIX key (%1) onto deck %2").arg(QLatin1String(keyNames[int(key)])).arg(to + 1));
-        if (const TrackRecord* in = onDeck(to)) {
-            // A deck the key starts plays its record once more; one playing
-            // already goes on with the play it is in.
-            if (!playing(app_, to))
-                wants(in->id);
-            touched_.insert(in->id);
+        if (key == MixKey::model && !modelMixesOntoDeckTwo()) {
+            // The model's key mixes onto deck 2 only when that is its step:
+            // the user works towards it (see steerToTheModelsMix) and presses
+            // nothing now.
+            modelKeyWanted_ = true;
+            did(QStringLiteral("wants the model's key to mix onto deck 2"));
+            armed_.reset();
+            return;
         }
-        handAt_[std::size_t(to)] = set_.played;
-        keyCalledOff_[std::size_t(to)] = phase.kind != Kind::idle;
-        // The key on a running mix calls it off: what its incoming deck
-        // plays on with is the DJ's.
-        if (phase.kind != Kind::idle && playing(app_, to))
-            handsPlay_[std::size_t(to)] = true;
-        const bool callsOff = phase.kind != Kind::idle;
-        mixing_ = true;
-        switch (key) {
-        case MixKey::controller:
-            app_.binder().noteHandsOn();
-            app_.transition().mix(to);
-            break;
-        case MixKey::keyboard: {
-            // Through the window's key filter, as a key press reaches the app.
-            QWindow window;
-            KeyboardFilter filter(app_, nullptr);
-            const QString text = to == 0 ? QStringLiteral(",") : QStringLiteral(".");
-            const int code = to == 0 ? Qt::Key_Comma : Qt::Key_Period;
-            QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
-            QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier, text);
-            filter.eventFilter(&window, &press);
-            filter.eventFilter(&window, &release);
-            break;
-        }
-        case MixKey::page: app_.transition().mix(to); break;
-        case MixKey::model: app_.aiPrimary(); break;
-        }
-        mixing_ = false;
-        // A key with no hand that calls a mix off leaves the room as the DJ
-        // chose. Hands being off, flow brings the record the mix left unheard
-        // in from its deck at its next check: the silence is excused until
-        // then, and a bar after it counts (seeds 750139, 8000020).
-        if (key != MixKey::controller && callsOff)
-            keyCalledOffUntil_ = set_.played + kCheckPeriod;
+        pressMix(key, to);
     } else {
         app_.binder().noteHandsOn();
         did(QStringLiteral("take-over"));
@@ -2689,10 +2820,21 @@ void RandomUser::act()
         handAt_[std::size_t(deck)] = set_.played;
         keyCalledOff_[std::size_t(deck)] = false;
         {
-            // The key turns round what the deck was last asked to do.
-            const std::optional<std::pair<bool, std::int64_t>>& was = asked_[std::size_t(deck)];
-            const bool plays = was && was->second > renderedUpTo_ ? was->first : playing(app_, deck);
+            // The key turns round what the deck was last asked to do, every
+            // command sent to its voice and not yet rendered counted: a
+            // restart's play-on too (seed 4501021: a play/pause pressed
+            // before the play-on was rendered paused the deck).
+            const std::shared_ptr<DeckVoice> voice = app_.deck(deck).voice();
+            const bool plays = voice ? voice->asked().playing : playing(app_, deck);
             asked_[std::size_t(deck)] = std::make_pair(!plays, ++sent_);
+            // A pause of a deck asked to play and not playing yet (a
+            // restart's play-on still on its way) calls that play off: the
+            // deck's stop is the hand's, not the restart's.
+            if (plays && !playing(app_, deck)) {
+                restartStop_[std::size_t(deck)] = Stop::hand;
+                if (stoppedBy_[std::size_t(deck)] == Stop::restart)
+                    stoppedBy_[std::size_t(deck)] = Stop::hand;
+            }
             askedByHand_[std::size_t(deck)] = true;
         }
         app_.deck(deck).playPause();
@@ -2750,6 +2892,9 @@ void RandomUser::act()
             app_.outpaint().fork(true);
             userRun_ = set_.rig.world.runID;
             set_.rig.world.phase = WorkflowLink::Phase::rendering;
+            // The user means to drop the take in with the model's key once
+            // it lands.
+            modelKeyWanted_ = true;
         }
         break;
     case 10:
@@ -2903,15 +3048,30 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
 // the frame after it landed, an output restart two frames on (1900764); a
 // mix called off just after an output restart, flow's cue stopped unheard
 // on its deck and that deck brought in before the stop was rendered
-// (7700687).
+// (7700687); a MIX key's mix onto the first record that could not start,
+// its ask taken minutes later for a record flow still owed the room when
+// nothing unheard was left to fill the queue with (7700946); a device change
+// stopping a record 1.3 s before the browser's load onto its deck landed,
+// taken for a stop by the restart (7700671).
 TEST(FlowSetRandom, TheSetsThatFoundFaultsPlayThrough)
 {
     for (const unsigned seed : {120331u, 120870u, 130053u, 650216u, 650775u, 670127u, 681200u, 710020u, 720029u,
                                 720054u, 720076u, 730148u, 730172u, 730251u, 740285u, 750139u, 910118u,
                                 920011u, 960091u, 980137u, 1000483u, 1300654u, 1500653u, 1500825u, 1900454u, 1900764u,
-                                7700687u}) {
+                                7700687u, 7700946u, 7700671u}) {
         SCOPED_TRACE(seed);
         RandomUser user(seed, false, 300.0);
+        ASSERT_NO_FATAL_FAILURE(user.play());
+    }
+}
+
+// The same on the user's path: a play/pause pressed before a restart's
+// play-on was rendered, taken for a play (4501021).
+TEST(FlowSetRandom, TheSetsOnTheUsersPathThatFoundFaultsPlayThrough)
+{
+    for (const unsigned seed : {4501021u}) {
+        SCOPED_TRACE(seed);
+        RandomUser user(seed, true, 300.0);
         ASSERT_NO_FATAL_FAILURE(user.play());
     }
 }
