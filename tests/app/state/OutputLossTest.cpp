@@ -678,5 +678,71 @@ TEST(OutputLoss, FlowSwitchedOnJustAfterARestartPlaysTheDeckOn)
     }
 }
 
+// The output moves to another rate and restarts again at that rate while the
+// live deck's record still decodes for it; a hand presses play meanwhile. The
+// new voice is never handed the old rate's buffer (whose length in its own
+// seconds is not the record's, and which it would play 8.8 % slow), and once
+// the record lands the deck plays on, with flow on and off.
+TEST(OutputLoss, ARestartAgainDuringTheReloadHandsTheVoiceNoBufferOfTheOldRateAndKeepsAPlayPressed)
+{
+    for (const bool flowOn : {true, false}) {
+        SCOPED_TRACE(testing::Message() << "flow on " << flowOn);
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 120.0, 120.0}, 4);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+        app.setAutoQueue(flowOn);
+        const double length = app.deck(0).buffer()->duration();
+        set.useSlowDisk([] { return 2.0; });
+        ASSERT_NO_FATAL_FAILURE(set.moveToTheOtherRate());
+        set.playUntil([] { return false; }, 0.5);
+        ASSERT_TRUE(app.deck(0).loading());
+        ASSERT_NO_FATAL_FAILURE(restartNow(set));
+        app.deck(0).playPause();
+        double worst = 0.0;
+        set.playUntil(
+            [&] {
+                if (playing(app, 0))
+                    worst = std::max(worst, std::abs(app.deck(0).voice()->state().duration.load() - length));
+                return false;
+            },
+            6.0);
+        EXPECT_LT(worst, 0.05) << set.log();
+        EXPECT_TRUE(playing(app, 0)) << set.log();
+    }
+}
+
+// A restart whose start throws (the system had no thread to give) while the
+// deck plays at 10 s in a loop, and a hot cue set while nothing renders: the
+// next restart plays the deck on from there, in its loop, with the cue.
+TEST(OutputLoss, AfterAStartThatThrewTheNextRestartPlaysOnWhereTheDeckWas)
+{
+    constexpr int kPad = 5;
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 120.0, 120.0}, 4);
+    AppModel& app = set.app;
+    ASSERT_NO_FATAL_FAILURE(loadBothWithFlowOn(set));
+    app.deck(0).voice()->send(DeckCommand::seek(10.0));
+    app.deck(0).voice()->send(DeckCommand::play());
+    app.deck(0).voice()->send(DeckCommand::setLoop(10.0, 14.0, true));
+    set.playUntil([] { return false; }, 1.0);
+    FakeAudioBackend::Device& card = set.rig.backend->device(app.audio().io()->device().id);
+    card.startThrows = true;
+    const std::shared_ptr<AudioIO> before = app.audio().io();
+    app.audio().setBufferFrames(app.audio().bufferFrames() == 512 ? 1024 : 512);
+    ASSERT_TRUE(test::spinUntil([&] { return app.audio().io() != before && app.audio().errorText(); }));
+    ASSERT_FALSE(app.audio().io()->running());
+    app.deck(0).voice()->send(DeckCommand::hotCue(kPad, true));
+    app.deck(0).voice()->send(DeckCommand::hotCue(kPad, false));
+    card.startThrows = false;
+    ASSERT_NO_FATAL_FAILURE(restartNow(set));
+    ASSERT_TRUE(set.playUntil([&] { return playing(app, 0); }, 3.0)) << set.log();
+    set.playUntil([] { return false; }, 2.0);
+    const DeckState& state = app.deck(0).voice()->state();
+    EXPECT_TRUE(state.loopActive.load()) << set.log();
+    EXPECT_GT(state.position.load(), 9.9) << set.log();
+    EXPECT_LT(state.position.load(), 14.1) << set.log();
+    EXPECT_GT(state.hotCues[kPad].load(), 9.9) << set.log();
+    EXPECT_LT(state.hotCues[kPad].load(), 14.1) << set.log();
+}
+
 } // namespace
 } // namespace zelvo
