@@ -701,8 +701,9 @@ TEST(OutputLoss, ARestartAgainDuringTheReloadHandsTheVoiceNoBufferOfTheOldRateAn
         double worst = 0.0;
         set.playUntil(
             [&] {
-                if (playing(app, 0))
-                    worst = std::max(worst, std::abs(app.deck(0).voice()->state().duration.load() - length));
+                const std::shared_ptr<DeckVoice> voice = app.deck(0).voice();
+                if (voice && voice->state().playing.load())
+                    worst = std::max(worst, std::abs(voice->state().duration.load() - length));
                 return false;
             },
             6.0);
