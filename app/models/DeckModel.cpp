@@ -14,6 +14,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace zelvo {
 
@@ -273,6 +274,7 @@ void DeckModel::landDecode(const std::shared_ptr<DecodeRun>& run, Decoded decode
         return;
     }
     setLoading(false);
+    const bool playLanded = std::exchange(playOnLanding_, false) && reloadLoad_;
     if (!decoded.buffer) {
         setError(decoded.error);
         finish();
@@ -285,6 +287,20 @@ void DeckModel::landDecode(const std::shared_ptr<DecodeRun>& run, Decoded decode
     if (!installBuffer(record, decoded.buffer, std::move(waveform), false)) {
         finish();
         return;
+    }
+    if (playLanded) {
+        // Play was pressed while the record decoded again: it plays now.
+        // After what the landing itself set off (the application's play-on
+        // of a restart, queued as the load ended), so a deck already asked
+        // to play is not stopped by a second press.
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation = generation_, to = voice_] {
+                const std::shared_ptr<DeckVoice> v = voice();
+                if (generation == generation_ && v && v == to.lock() && !v->asked().playing)
+                    send(DeckCommand::play());
+            },
+            Qt::QueuedConnection);
     }
     if (onLoaded_)
         onLoaded_(record, decoded.buffer);
@@ -317,6 +333,7 @@ void DeckModel::supersedeLoads()
 {
     nextGeneration();
     reloadDue_ = false;
+    playOnLanding_ = false;
     setLoading(false);
 }
 
@@ -459,17 +476,24 @@ void DeckModel::attach(const std::shared_ptr<DeckVoice>& voice, bool reloadAudio
     // A new voice counts its own cue changes from 0 and publishes empty cues
     // until it has applied what we send: never harvest that over the record.
     takeCueRevision();
-    // A load still pending begins its decode again at once at the new rate,
-    // keeping its completion: waiting for the old rate's decode to land first
-    // would keep the room waiting for two decodes.
-    if (reloadAudio && voice && loading_ && pendingRecord_ && pendingDone_ && pendingDone_->generation == generation_) {
+    // A load still pending at another rate than the new voice's begins its
+    // decode again at once at that rate, keeping its completion: waiting for
+    // the old rate's decode to land first would keep the room waiting for two
+    // decodes. One already decoding at this rate (a reload for an earlier
+    // restart at the same rate) goes on.
+    if (voice && loading_ && pendingRecord_ && pendingDone_ && pendingDone_->generation == generation_
+        && (!decoding_ || std::abs(decoding_->sampleRate - voice->sampleRate()) > kRateTolerance)) {
         const std::uint64_t again = nextGeneration();
         pendingDone_->generation = again;
         startDecode(*pendingRecord_, voice->sampleRate(), again, pendingDone_);
     }
     if (!track_)
         return;
-    if (!reloadAudio && buffer_) {
+    // A buffer decoded at another rate would play at the wrong speed and
+    // pitch on this voice: it is never sent, whatever the caller says, and
+    // the voice holds nothing until the record is decoded again.
+    const bool otherRate = buffer_ && voice && std::abs(buffer_->sampleRate - voice->sampleRate()) > kRateTolerance;
+    if (!reloadAudio && buffer_ && !otherRate) {
         if (sendBuffer(buffer_, false))
             sendCues(*track_);
         else
@@ -613,6 +637,11 @@ void DeckModel::playPause()
 {
     if (onHands_)
         onHands_();
+    // While its record decodes again for a new output's rate the voice holds
+    // nothing to play: the press waits for the record, and a second one
+    // takes it back, as on a deck that holds it.
+    if (reloading())
+        playOnLanding_ = !playOnLanding_;
     send(DeckCommand::play());
 }
 
@@ -620,6 +649,9 @@ void DeckModel::cue(bool down)
 {
     if (onHands_)
         onHands_();
+    // CUE stands the deck at its cue point, also once its record is back.
+    if (down)
+        playOnLanding_ = false;
     send(DeckCommand::cue(down));
 }
 

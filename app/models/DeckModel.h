@@ -216,11 +216,16 @@ public:
     bool swapIn(const TrackRecord& record, const TrackBufferRef& buffer, std::shared_ptr<const WaveformData> waveform,
                 double offset);
     // Binds the deck to a new engine voice and pushes the deck's state into it;
-    // with `reloadAudio` (or no buffer held) the track is decoded again at the
-    // new engine's rate, after this returns.
+    // with `reloadAudio` (or no buffer held, or one decoded at another rate
+    // than the voice's) the track is decoded again at the new engine's rate,
+    // after this returns, and the voice holds nothing meanwhile. A load
+    // pending at another rate decodes again at the voice's.
     void attach(const std::shared_ptr<DeckVoice>& voice, bool reloadAudio);
 
     // --- Transport, loops, tempo and key. Main thread.
+    // Play, or pause when playing. Pressed while the deck's own record decodes
+    // again for a new output's rate, it plays the deck once that lands (a
+    // second press takes it back, CUE calls it off).
     void playPause();
     void cue(bool down);
     // Jumps beatJumpBeats × direction beats (callers pass −1 or +1).
@@ -422,6 +427,9 @@ private:
     bool reloadDue_ = false;
     // The newest load is the deck's own reload.
     bool reloadLoad_ = false;
+    // Play was pressed while the deck's own reload was due or decoding (its
+    // voice holding nothing): the deck plays once the reload lands.
+    bool playOnLanding_ = false;
     // The record the newest load decodes, and what it calls once landed.
     std::optional<TrackRecord> pendingRecord_;
     std::shared_ptr<LoadDone> pendingDone_;

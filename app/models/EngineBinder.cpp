@@ -52,11 +52,18 @@ void EngineBinder::wireDecks(LibraryStore* library,
     }
 }
 
-void EngineBinder::engineInstalled(MixEngine& engine, double previousRate)
+void EngineBinder::engineInstalled(MixEngine& engine)
 {
-    const bool reload = std::abs(previousRate - engine.sampleRate()) > kReloadRateDifference;
-    for (int i = 0; i < kDecks; ++i)
-        decks_[std::size_t(i)]->attach(engine.deck(i), reload);
+    // Against the rate each deck's buffer was decoded at, not the last
+    // engine's: an output restarted again while a deck's record still
+    // decodes for the one before runs at the rate of that decode, and the
+    // deck's buffer is still the older rate's.
+    const double rate = engine.sampleRate();
+    for (int i = 0; i < kDecks; ++i) {
+        DeckModel& deck = *decks_[std::size_t(i)];
+        const TrackBufferRef& buffer = deck.buffer();
+        deck.attach(engine.deck(i), buffer && std::abs(buffer->sampleRate - rate) > kReloadRateDifference);
+    }
     mixer_.bind(engine.params());
     engine.params()->directMute.store(muteDirect_);
 }

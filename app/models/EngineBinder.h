@@ -39,11 +39,11 @@ public:
     // lock, and a finished load goes to `onLoaded` (may be empty). Main thread.
     void wireDecks(LibraryStore* library, std::function<void(const TrackRecord&, const TrackBufferRef&)> onLoaded);
 
-    // The engine handler: pairs the decks with the new engine's voices (reloading
-    // the tracks when `previousRate` differs from the engine's rate by more than
-    // 0.5 Hz), binds the mixer to its cells and hands it the direct-out mute.
-    // Main thread.
-    void engineInstalled(MixEngine& engine, double previousRate);
+    // The engine handler: pairs the decks with the new engine's voices
+    // (reloading each deck's track when its buffer was decoded at a rate more
+    // than 0.5 Hz from the engine's), binds the mixer to its cells and hands
+    // it the direct-out mute. Main thread.
+    void engineInstalled(MixEngine& engine);
 
     // The decks' part of the tick: for each deck in order, harvest its cues, then
     // refresh its live snapshot. Main thread.

@@ -241,7 +241,7 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     audio_->setEngineHandler([self](MixEngine& engine, double previousRate) {
         if (!self)
             return;
-        self->binder_->engineInstalled(engine, previousRate);
+        self->binder_->engineInstalled(engine);
         // At the same rate every deck has its buffer again at once; at
         // another, each plays on once its record is decoded again.
         if (std::abs(previousRate - engine.sampleRate()) <= EngineBinder::kReloadRateDifference) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <system_error>
 
 namespace zelvo {
 
@@ -150,9 +151,21 @@ void AudioIO::start()
         unit_->stop(); // the I/O ended by itself: join what is left, then try again
         running_ = false;
     }
-    // Marked before the I/O thread can render, cleared once it is joined.
+    // Marked before the I/O thread can render, cleared once it is joined,
+    // and on every way out but a start: a voice left marked could never be
+    // asked what it was last told.
     renderer_->setRendered(true);
-    if (OSStatus s = unit_->start(); s != 0) {
+    OSStatus s = 0;
+    try {
+        s = unit_->start();
+    } catch (const std::system_error& e) {
+        // A unit whose I/O thread could not be made: the step failed.
+        s = e.code().value() != 0 ? -e.code().value() : kStatusUnspecified;
+    } catch (...) {
+        renderer_->setRendered(false);
+        throw;
+    }
+    if (s != 0) {
         renderer_->setRendered(false);
         failStep("start output", s);
     }

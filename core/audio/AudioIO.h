@@ -41,8 +41,10 @@ public:
     AudioIO& operator=(const AudioIO&) = delete;
 
     // Starts output; does nothing when running. An output whose I/O ended by
-    // itself is stopped and started again. Throws "start output". Any thread
-    // but the audio thread; start and stop never overlap.
+    // itself is stopped and started again. Throws "start output", also for a
+    // unit that cannot make its I/O thread; a start that fails leaves the
+    // engine's voices unmarked as rendered. Any thread but the audio thread;
+    // start and stop never overlap.
     void start();
     // Stops output and joins the I/O thread; does nothing when stopped. A stop
     // before the first start closes the output: a start handed to another

@@ -16,6 +16,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 
 namespace zelvo {
 
@@ -29,6 +30,12 @@ void silenceAlsa()
 {
     static std::once_flag once;
     std::call_once(once, [] { snd_lib_error_set_handler(&quietAlsa); });
+}
+
+// A thread the system would not make, as a status.
+OSStatus threadStatus(const std::system_error& e)
+{
+    return e.code().value() != 0 ? OSStatus(-e.code().value()) : kStatusUnspecified;
 }
 
 OSStatus alsaStatus(int err)
@@ -179,7 +186,13 @@ public:
         int err = snd_pcm_prepare(pcm_);
         if (err < 0)
             return alsaStatus(err);
-        thread_ = std::thread([this] { run(); });
+        // The system may have no thread to give: the start fails, nothing
+        // plays, and a later start tries again.
+        try {
+            thread_ = std::thread([this] { run(); });
+        } catch (const std::system_error& e) {
+            return threadStatus(e);
+        }
         return 0;
     }
 

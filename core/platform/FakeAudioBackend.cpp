@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <system_error>
 
 namespace zelvo {
 
@@ -88,6 +89,8 @@ public:
         if (!initialized_)
             return kStatusNotReady;
         std::lock_guard lock(backend_.mutex_);
+        if (const Device* d = backend_.find(device_); d && d->startThrows)
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
         if (!record_->running || ended_.load()) {
             record_->running = true;
             ended_.store(false);

@@ -46,6 +46,8 @@ public:
         std::map<std::string, OSStatus> failSteps;
         // initialize() blocks until releaseHangs().
         bool hangOnInitialize = false;
+        // start() throws, as making a thread does when the system has none.
+        bool startThrows = false;
     };
 
     // What a unit was told and what it played; shared with the test.

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <pthread.h>
 #include <sched.h>
 #include <thread>
@@ -79,7 +80,13 @@ public:
             std::lock_guard lock(mutex_);
             stopping_ = false;
         }
-        thread_ = std::thread([this] { run(); });
+        // The system may have no thread to give: the start fails, nothing
+        // plays, and a later start tries again.
+        try {
+            thread_ = std::thread([this] { run(); });
+        } catch (const std::system_error& e) {
+            return e.code().value() != 0 ? OSStatus(-e.code().value()) : kStatusUnspecified;
+        }
         return 0;
     }
 

@@ -134,7 +134,7 @@ TEST_F(AudioSystemSerial, AfterABufferSizeChangeTheDecksAreParkedOnTheirCuePoint
     MixerModel mixer;
     EngineBinder binder(deckPointers, mixer, scheduler);
     audio = std::make_unique<AudioSystem>(defaults, scheduler, permission);
-    audio->setEngineHandler([&](MixEngine& engine, double previous) { binder.engineInstalled(engine, previous); });
+    audio->setEngineHandler([&](MixEngine& engine, double) { binder.engineInstalled(engine); });
     audio->boot();
     ASSERT_TRUE(test::spinUntil([&] { return audio->io() && audio->io()->running(); }));
 

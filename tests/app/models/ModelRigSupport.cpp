@@ -96,7 +96,7 @@ ModelRig::ModelRig(double sampleRate, LibraryStore::Analyzer analyzer)
     // Key-locked decks render ahead with the worker's rounds run here, after
     // each slice, so what the rig hears does not depend on the machine's speed.
     engine = std::make_unique<MixEngine>(sampleRate, 512, MixEngine::RenderAhead::manual);
-    binder->engineInstalled(*engine, sampleRate);
+    binder->engineInstalled(*engine);
     tickTimer = clock.runEvery(kTick, [this] { binder->tick(); });
 }
 
@@ -134,9 +134,8 @@ void ModelRig::load(int i, const TrackRecord& record)
 
 void ModelRig::rebuildEngine(double sampleRate)
 {
-    const double previous = engine->sampleRate();
     engine = std::make_unique<MixEngine>(sampleRate, 512, MixEngine::RenderAhead::manual);
-    binder->engineInstalled(*engine, previous);
+    binder->engineInstalled(*engine);
 }
 
 void ModelRig::render(int frames)

@@ -678,5 +678,41 @@ TEST(OutputLoss, FlowSwitchedOnJustAfterARestartPlaysTheDeckOn)
     }
 }
 
+// The output moves to another rate and restarts again at that rate while the
+// live deck's record still decodes for it; a hand presses play meanwhile. The
+// new voice is never handed the old rate's buffer (whose length in its own
+// seconds is not the record's, and which it would play 8.8 % slow), and once
+// the record lands the deck plays on, with flow on and off.
+TEST(OutputLoss, ARestartAgainDuringTheReloadHandsTheVoiceNoBufferOfTheOldRateAndKeepsAPlayPressed)
+{
+    for (const bool flowOn : {true, false}) {
+        SCOPED_TRACE(testing::Message() << "flow on " << flowOn);
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 120.0, 120.0}, 4);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+        app.setAutoQueue(flowOn);
+        const double length = app.deck(0).buffer()->duration();
+        set.useSlowDisk([] { return 2.0; });
+        ASSERT_NO_FATAL_FAILURE(set.moveToTheOtherRate());
+        set.playUntil([] { return false; }, 0.5);
+        ASSERT_TRUE(app.deck(0).loading());
+        ASSERT_NO_FATAL_FAILURE(restartNow(set));
+        app.deck(0).playPause();
+        double heldWhileDecoding = 0.0; // seconds the voice held audio while the record decoded
+        set.playUntil(
+            [&] {
+                const std::shared_ptr<DeckVoice> voice = app.deck(0).voice();
+                if (voice && voice->state().loaded.load() && app.deck(0).loading())
+                    heldWhileDecoding += TransitionModel::kFrameInterval;
+                return false;
+            },
+            6.0);
+        EXPECT_EQ(heldWhileDecoding, 0.0) << set.log();
+        EXPECT_FALSE(app.deck(0).loading());
+        EXPECT_TRUE(playing(app, 0)) << set.log();
+        EXPECT_NEAR(app.deck(0).voice()->state().duration.load(), length, 0.05);
+    }
+}
+
 } // namespace
 } // namespace zelvo

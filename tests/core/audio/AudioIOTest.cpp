@@ -342,13 +342,39 @@ TEST(AudioIO, NothingRendersTheVoicesOnceStopReturnsAndOnlyThenAreTheyAskedOnceS
     io->start();
     rig.fake->pump(0.01);
     ASSERT_TRUE(voice.state().loaded.load());
+    voice.send(DeckCommand::setLoop(0.25, 0.5, false));
     voice.send(DeckCommand::play());
-    EXPECT_DEBUG_DEATH((void)voice.askedOnceStopped(), "running output");
+    DeckVoice::Asked refused;
+    EXPECT_DEBUG_DEATH(refused = voice.askedOnceStopped(), "running output");
+#ifdef NDEBUG
+    // Refused: the reading ahead, and no command taken (no stopped copy
+    // holds the loop; the render takes it and the play).
+    EXPECT_TRUE(refused.loaded && refused.playing);
+    EXPECT_EQ(voice.keptOnceStopped().loopStart, -1.0);
+#endif
     rig.fake->pump(0.01);
     EXPECT_TRUE(voice.state().playing.load()); // the render took the play
+    EXPECT_EQ(voice.state().loopStart.load(), 0.25);
     io->stop();
     voice.send(DeckCommand::pause());
     const DeckVoice::Asked asked = voice.askedOnceStopped();
     EXPECT_TRUE(asked.loaded);
     EXPECT_FALSE(asked.playing);
+}
+
+// A start that throws (the system had no thread to give) fails as a start
+// does, and leaves the voices to be asked exactly what they were told.
+TEST(AudioIO, AStartThatThrowsFailsAsAStartAndLeavesTheVoicesUnrendered)
+{
+    Rig rig;
+    const auto id = rig.add(2);
+    auto io = std::make_unique<AudioIO>(*CoreAudioHAL::device(id), 256, 0, std::nullopt);
+    DeckVoice& voice = *io->engine().deck(0);
+    voice.send(DeckCommand::load(TrackBufferRef(48000, 48000.0), false));
+    voice.send(DeckCommand::setLoop(0.25, 0.5, false));
+    rig.fake->device(id).startThrows = true;
+    EXPECT_EQ(failureText([&] { io->start(); }), "start output failed (-11)");
+    EXPECT_FALSE(io->running());
+    EXPECT_TRUE(voice.askedOnceStopped().loaded);
+    EXPECT_EQ(voice.keptOnceStopped().loopStart, 0.25);
 }
