@@ -699,7 +699,10 @@ TEST(OutputLoss, ADropAskedJustBeforeARestartBringsTheTakeIn)
         ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
         set.rig.world.dropStatus = DropStatus::waiting(0.5);
         set.rig.world.onDrop = [&app] {
-            app.mixer().params()->dropOffset.store(app.deck(0).voice()->state().position.load() + 0.5);
+            const std::shared_ptr<MixerParams> params = app.mixer().params();
+            const std::shared_ptr<DeckVoice> voice = app.deck(0).voice();
+            if (params && voice)
+                params->dropOffset.store(voice->state().position.load() + 0.5);
         };
         app.transition().mix(1);
         ASSERT_EQ(app.transition().phase().kind, Kind::starting);
