@@ -385,8 +385,7 @@ void OutpaintModel::drop()
     MixerModel* mixer = app->mixer;
     const std::shared_ptr<MixerParams> params = mixer ? mixer->params() : nullptr;
     if (mixer && mixer->dropArmed()) {
-        if (params)
-            params->dropOffset.store(std::numeric_limits<double>::quiet_NaN());
+        mixer->disarmDrop();
         return;
     }
     const DropStatus status = dropStatus();
@@ -407,8 +406,8 @@ void OutpaintModel::drop()
     deck2->setKeyShift(deck1->keyShift());
     deck2->setKeyLock(deck1->keyLock());
     // Armed last: the engine never sees a drop with deck 2 still unmatched.
-    if (params)
-        params->dropOffset.store(sourceOffset);
+    if (mixer)
+        mixer->armDrop(sourceOffset);
 }
 
 void OutpaintModel::dropMix()

@@ -992,10 +992,8 @@ void OutpaintModel::placeTake(const TrackRecord& take, const TrackBufferRef& buf
         if (wasPlaying) {
             DeckModel* deck1 = app->decks[0];
             if (deck1 && idOf(deck1->track()) == take.outpaint->sourceID && playing(*deck1)) {
-                if (app->mixer) {
-                    if (const std::shared_ptr<MixerParams> params = app->mixer->params())
-                        params->dropOffset.store(offset);
-                }
+                if (app->mixer)
+                    app->mixer->armDrop(offset);
                 end();
                 return;
             }

@@ -1,11 +1,14 @@
 #include "models/EngineBinder.h"
 
+#include "audio/DeckVoice.h"
 #include "audio/MixEngine.h"
 #include "models/DeckModel.h"
 #include "models/MixerModel.h"
 
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <optional>
 
 namespace zelvo {
 
@@ -68,12 +71,35 @@ void EngineBinder::engineInstalled(MixEngine& engine)
     engine.params()->directMute.store(muteDirect_);
 }
 
+void EngineBinder::outputStopped()
+{
+    mixer_.carryUnrendered();
+}
+
 void EngineBinder::tick()
 {
     for (DeckModel* deck : decks_) {
         deck->harvestCues();
         deck->refreshLive();
     }
+    handOverCarried();
+}
+
+void EngineBinder::handOverCarried()
+{
+    if (!mixer_.params())
+        return;
+    DeckModel& one = *decks_[0];
+    DeckModel& two = *decks_[1];
+    if (one.settling() || two.settling())
+        return;
+    if (const std::optional<int> deck = mixer_.carriedAlignedStart()) {
+        const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(*deck)]->voice();
+        if (voice && voice->state().loaded.load())
+            mixer_.releaseAlignedStart();
+    }
+    if (mixer_.carriedDrop() && one.reading().playing())
+        mixer_.releaseDrop();
 }
 
 void EngineBinder::noteHandsOn()

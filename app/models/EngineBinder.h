@@ -45,8 +45,14 @@ public:
     // it the direct-out mute. Main thread.
     void engineInstalled(MixEngine& engine);
 
+    // The output stopped (its engine renders no more, and may be replaced):
+    // the mixer keeps the requests that engine had not rendered. Main thread.
+    void outputStopped();
+
     // The decks' part of the tick: for each deck in order, harvest its cues, then
-    // refresh its live snapshot. Main thread.
+    // refresh its live snapshot; then the requests carried over from a stopped
+    // engine go to the running one once their decks are back on it (see
+    // `handOverCarried`). Main thread.
     void tick();
 
     // When the user last put hands on a deck or the crossfader; far in the past
@@ -60,6 +66,12 @@ public:
     void setMuteDirect(bool mute);
 
 private:
+    // An aligned start once both decks have settled on the new engine and the
+    // deck to start holds its record again; a drop once deck 1 plays there
+    // (the play-on put it back) and deck 2 has settled: asked sooner, the
+    // engine would only cue deck 2 beside a deck 1 that stands.
+    void handOverCarried();
+
     std::array<DeckModel*, kDecks> decks_;
     MixerModel& mixer_;
     Scheduler& scheduler_;

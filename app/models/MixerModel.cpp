@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
+#include <utility>
 
 namespace zelvo {
 
@@ -52,12 +55,81 @@ void MixerModel::bind(const std::shared_ptr<MixerParams>& params)
     params->beatFXOn.store(beatFXOn_);
     params->beatFXTarget.store(beatFXTarget_);
     params->limiter.store(limiter_);
+    // Who leads the tempo does not depend on what plays: asked at once.
+    if (carried_.master)
+        params->masterRequest.store(*std::exchange(carried_.master, std::nullopt));
 }
 
 bool MixerModel::dropArmed() const
 {
+    if (carried_.drop)
+        return true;
     const std::shared_ptr<MixerParams> p = params();
     return p && !std::isnan(p->dropOffset.load());
+}
+
+void MixerModel::armDrop(double offset)
+{
+    carried_.drop.reset();
+    if (const std::shared_ptr<MixerParams> p = params())
+        p->dropOffset.store(offset);
+}
+
+void MixerModel::disarmDrop()
+{
+    carried_.drop.reset();
+    if (const std::shared_ptr<MixerParams> p = params())
+        p->dropOffset.store(std::numeric_limits<double>::quiet_NaN());
+}
+
+void MixerModel::askAlignedStart(int deck)
+{
+    carried_.alignStart.reset();
+    if (const std::shared_ptr<MixerParams> p = params())
+        p->alignStart.store(deck);
+}
+
+void MixerModel::withdrawAlignedStart(int deck)
+{
+    if (carried_.alignStart == deck)
+        carried_.alignStart.reset();
+    if (const std::shared_ptr<MixerParams> p = params(); p && p->alignStart.load() == deck)
+        p->alignStart.store(-1);
+}
+
+void MixerModel::carryUnrendered()
+{
+    const std::shared_ptr<MixerParams> p = params();
+    if (!p)
+        return;
+    // Taken out of the cells (nothing renders them any more), so a second
+    // look at the same stopped engine finds nothing more to carry and keeps
+    // what was carried.
+    if (const std::int64_t master = p->masterRequest.load(); master >= 0 && master < kChannels)
+        carried_.master = int(master);
+    if (const double drop = p->dropOffset.load(); !std::isnan(drop))
+        carried_.drop = drop;
+    if (const std::int64_t align = p->alignStart.load(); align == 0 || align == 1)
+        carried_.alignStart = int(align);
+    p->masterRequest.store(-1);
+    p->dropOffset.store(std::numeric_limits<double>::quiet_NaN());
+    p->alignStart.store(-1);
+}
+
+void MixerModel::releaseDrop()
+{
+    const std::shared_ptr<MixerParams> p = params();
+    if (!p || !carried_.drop)
+        return;
+    p->dropOffset.store(*std::exchange(carried_.drop, std::nullopt));
+}
+
+void MixerModel::releaseAlignedStart()
+{
+    const std::shared_ptr<MixerParams> p = params();
+    if (!p || !carried_.alignStart)
+        return;
+    p->alignStart.store(*std::exchange(carried_.alignStart, std::nullopt));
 }
 
 void MixerModel::setCrossfader(double value)

@@ -6,8 +6,16 @@
 //
 // Each property notifies when its value changes, and stores into its cell on
 // every assignment (also an unchanged one) while the mixer is bound. The
-// one-shot requests and the direct-out cells of `MixerParams` belong to others
-// and are never written here.
+// direct-out cells of `MixerParams` belong to others and are never written
+// here.
+//
+// The one-shot requests (tempo master, the drop of deck 2, the aligned start)
+// are asked of the engine by others; what an engine had not rendered when its
+// output stopped is kept here (`carryUnrendered`) and asked of the next one:
+// the tempo master as soon as it is bound, the drop and the aligned start once
+// the decks they act on are back on it (`releaseDrop`, `releaseAlignedStart`),
+// since the new engine's first render would act on decks that do not play
+// yet.
 //
 // Main thread only.
 #include "audio/BeatFX.h"
@@ -18,6 +26,7 @@
 #include <QObject>
 #include <array>
 #include <memory>
+#include <optional>
 
 namespace zelvo {
 
@@ -38,8 +47,33 @@ public:
     // The cells this mixer writes; null when unbound or the engine is gone. Main thread.
     std::shared_ptr<MixerParams> params() const { return params_.lock(); }
     // A drop-in of deck 2 waits for the engine: bound and `dropOffset` holds a
-    // number. Main thread.
+    // number, or a drop carried over from an engine that stopped before it
+    // rendered it. Main thread.
     bool dropArmed() const;
+
+    // Arms the drop of deck 2 (`offset`: seconds of deck 1's timeline at which
+    // the take's time 0 lies); skipped while unbound. Main thread.
+    void armDrop(double offset);
+    // Withdraws an armed drop, also one carried over. Main thread.
+    void disarmDrop();
+    // Asks the engine to start deck 0 or 1 in the other's bar phase at its
+    // next render; skipped while unbound. Main thread.
+    void askAlignedStart(int deck);
+    // Takes back an aligned start of `deck` not yet rendered, also one carried
+    // over. Main thread.
+    void withdrawAlignedStart(int deck);
+
+    // Once the bound engine no longer renders (its output stopped): takes the
+    // one-shot requests it has not rendered out of its cells, to ask them of
+    // the next engine. Main thread.
+    void carryUnrendered();
+    // The drop and the aligned start carried over, waiting for their decks.
+    std::optional<double> carriedDrop() const { return carried_.drop; }
+    std::optional<int> carriedAlignedStart() const { return carried_.alignStart; }
+    // Asks the bound engine for the carried drop or aligned start; nothing
+    // while unbound or when none is carried. Main thread.
+    void releaseDrop();
+    void releaseAlignedStart();
 
     // Channel i (0…3), driving deck i. Main thread.
     ChannelModel& channel(int i) const { return *channels_[std::size_t(i)]; }
@@ -107,6 +141,12 @@ private:
     int beatFXTarget_ = 0;
     bool limiter_ = true;
     std::weak_ptr<MixerParams> params_;
+    struct Carried {
+        std::optional<int> master;
+        std::optional<double> drop;
+        std::optional<int> alignStart;
+    };
+    Carried carried_;
 };
 
 } // namespace zelvo

@@ -363,14 +363,14 @@ void TransitionModel::mix(int to)
     if (deckPlaying(from) && params)
         params->masterRequest.store(from);
 
-    alignAskedOf_.reset();
+    overdueSince_.reset();
+    startedInPhase_ = false;
     if (deckPlaying(to)) {
         // Already playing: nothing to start.
     } else if (to == 1 && app.outpaint && !app.outpaint->dropStatus().isRefusal() && deckPlaying(0)) {
         app.outpaint->drop();
-    } else if (params) {
-        params->alignStart.store(to);
-        alignAskedOf_ = incoming.voice();
+    } else {
+        mixer.askAlignedStart(to);
     }
     xfStart_ = mixer.crossfader();
     lastXF_ = xfStart_;
@@ -445,28 +445,46 @@ void TransitionModel::stepStarting(int to)
 
     if (!deckPlaying(to)) {
         // A deck still loading (or reloading under a new output) starts once
-        // its voice holds the record.
-        if (incoming.reading().loading())
-            return;
-        const std::shared_ptr<DeckVoice> v = incoming.voice();
-        // The start was asked of an output replaced before it rendered the
-        // request: the new one has not been asked. It is, once the deck's new
-        // voice holds its record (after its decode at another rate) and the
-        // outgoing deck has settled too: one still decoding is not yet playing
-        // on, and would read as having no music left.
-        if (alignAskedOf_ && v && alignAskedOf_->lock() != v) {
-            if (incoming.settling() || outgoing.settling() || !v->state().loaded.load())
-                return;
-            if (const std::shared_ptr<MixerParams> params = mixer.params()) {
-                params->alignStart.store(to);
-                alignAskedOf_ = v;
-            }
+        // its voice holds the record. Decks between two states (a buffer not
+        // yet taken, a voice that has not rendered since a new output came)
+        // are not back yet: neither late nor unable to start.
+        if (incoming.reading().loading() || incoming.settling() || outgoing.settling()) {
+            overdueSince_.reset();
             return;
         }
+        const std::shared_ptr<DeckVoice> v = incoming.voice();
+        // A start asked of an output replaced before it rendered the request
+        // is asked of the new one by the mixer, once the decks are back there.
+        const bool carried = mixer.carriedAlignedStart() == to || (to == 1 && mixer.carriedDrop());
         // A deck parked at the end of its audio stops in the render that starts
         // it: waiting for it to play would hold the mix open for good.
-        if (mixer.dropArmed() || (v && v->state().loaded.load() && !deckPlayedOut(to)))
-            return; // the engine starts it at its next render, or at the drop point
+        if (!carried && !mixer.dropArmed() && !(v && v->state().loaded.load() && !deckPlayedOut(to))) {
+            finish(false, std::nullopt, Ending::couldNotStart);
+            return;
+        }
+        // The engine starts it at its next render, or at the drop point. A
+        // deck that has not started a bar or two after it should have (a
+        // drop that only cued it, a start lost on the way) is started in
+        // phase with the outgoing deck once; after that the mix ends, and
+        // whoever started it (flow, the DJ) can go on.
+        if (!startDue(to)) {
+            overdueSince_.reset();
+            return;
+        }
+        const double now = scheduler_.uptime();
+        if (!overdueSince_)
+            overdueSince_ = now;
+        const std::optional<BeatGrid> grid = outgoing.grid() ? outgoing.grid() : incoming.grid();
+        if (now - *overdueSince_ < kStartGraceBars * BeatGrid::barOf(grid))
+            return;
+        overdueSince_.reset();
+        if (!startedInPhase_ && deckPlaying(from) && mixer.params()) {
+            startedInPhase_ = true;
+            if (to == 1)
+                mixer.disarmDrop();
+            mixer.askAlignedStart(to);
+            return;
+        }
         finish(false, std::nullopt, Ending::couldNotStart);
         return;
     }
@@ -502,6 +520,21 @@ void TransitionModel::stepStarting(int to)
     saved.fxLevel = mixer.beatFXLevel();
     saved_ = saved;
     lastXF_ = mixer.crossfader();
+}
+
+bool TransitionModel::startDue(int to) const
+{
+    const Links& app = *links_;
+    // A drop armed ahead of its point waits for deck 1 to reach it, as long
+    // as deck 1 plays towards it.
+    if (to == 1 && !app.mixer->carriedDrop()) {
+        if (const std::shared_ptr<MixerParams> params = app.mixer->params()) {
+            const double drop = params->dropOffset.load();
+            if (!std::isnan(drop) && deckPlaying(0) && deckPosition(0) < drop)
+                return false;
+        }
+    }
+    return true;
 }
 
 void TransitionModel::stepWaiting(int to, double at)
@@ -668,13 +701,10 @@ void TransitionModel::finish(bool restore, std::optional<int> snapTo, Ending why
         // deck stays as it stood rather than starting behind the crossfader
         // once the request is rendered.
         if (phase_.kind == Phase::Kind::starting) {
-            if (const std::shared_ptr<MixerParams> params = mixer.params()) {
-                if (params->alignStart.load() == phase_.to)
-                    params->alignStart.store(-1);
-                if (phase_.to == 1 && mixer.dropArmed())
-                    params->dropOffset.store(std::numeric_limits<double>::quiet_NaN());
-            }
-            alignAskedOf_.reset();
+            mixer.withdrawAlignedStart(phase_.to);
+            if (phase_.to == 1 && mixer.dropArmed())
+                mixer.disarmDrop();
+            overdueSince_.reset();
         }
         if (snapTo) {
             const int d = *snapTo;

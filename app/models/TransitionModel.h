@@ -124,6 +124,10 @@ public:
     // Bars of the outgoing record's music within which a mix whose downbeat
     // lies beyond its end begins anyway.
     static constexpr double kLastBars = 4.0;
+    // Bars an incoming deck may stay stopped past when it should have started
+    // before the mix starts it in phase itself, and as many again before the
+    // mix ends.
+    static constexpr double kStartGraceBars = 2.0;
 
     // Reads the style and length from `defaults` (and writes them back). Main thread.
     TransitionModel(UserDefaults& defaults, Scheduler& scheduler, QObject* parent = nullptr);
@@ -193,6 +197,9 @@ private:
     void setNote(std::optional<QString> note);
 
     bool deckPlaying(int deck) const;
+    // The incoming deck, stopped beside a settled outgoing deck, should be
+    // playing by now: no armed drop still waits for deck 1 to reach its point.
+    bool startDue(int to) const;
     // Whether the deck reads as stopped: not playing, not loading.
     bool deckStopped(int deck) const;
     // Whether the deck stands at the end of its audio (see kPlayedOut).
@@ -262,9 +269,11 @@ private:
     // The downbeat was moved from the phrase to a bar line for a short incoming
     // record.
     bool movedToBar_ = false;
-    // The incoming deck's voice when the engine was asked to start it in
-    // phase; none when the mix asked no aligned start.
-    std::optional<std::weak_ptr<DeckVoice>> alignAskedOf_;
+    // Since when (scheduler uptime) the incoming deck has been due to play and
+    // does not; none while it is not due (see startDue).
+    std::optional<double> overdueSince_;
+    // The mix has started its late incoming deck in phase itself.
+    bool startedInPhase_ = false;
     // The clock's current source (true: the outgoing deck), that source's
     // playhead plus swap shift at the last reading, and the clock's value.
     bool clockFromOutgoing_ = false;

@@ -153,6 +153,9 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
         if (self)
             self->encodeAhead(record, buffer);
     });
+    // The output stopped: what its engine was asked and had not rendered (a
+    // drop, an aligned start, a tempo master) goes to the next engine.
+    connect(audio_.get(), &AudioSystem::ioChanged, this, [this] { binder_->outputStopped(); });
 
     TransitionModel::Links links;
     links.decks = {decks_[0].get(), decks_[1].get()};

@@ -134,6 +134,7 @@ void ModelRig::load(int i, const TrackRecord& record)
 
 void ModelRig::rebuildEngine(double sampleRate)
 {
+    binder->outputStopped();
     engine = std::make_unique<MixEngine>(sampleRate, 512, MixEngine::RenderAhead::manual);
     binder->engineInstalled(*engine);
 }

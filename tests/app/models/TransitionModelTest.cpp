@@ -790,3 +790,47 @@ TEST(TransitionModelTest, AMixCalledOffBeforeItsDeckStartsStartsNothingAfterward
         EXPECT_FALSE(rig.state(1).playing.load()) << "the drop fired after the mix was called off";
     }
 }
+
+// The take's drop asked of an engine replaced before it rendered it, or
+// rendered as a cue only (deck 1 stood for that render): the mix does not
+// wait at its start for good. The drop goes to the new engine once deck 1
+// plays on there; a deck the drop only cued is started in phase two bars on;
+// with deck 1 standing after the rebuild, the mix ends two bars on.
+TEST(TransitionModelTest, AMixWhoseStartWasLostStartsOrEndsWithinBars)
+{
+    enum class Lost { withTheEngine, toACue, withTheEngineDeck1Stands };
+    for (const Lost lost : {Lost::withTheEngine, Lost::toACue, Lost::withTheEngineDeck1Stands}) {
+        SCOPED_TRACE(int(lost));
+        MixRig rig;
+        rig.playDeck1();
+        rig.outpaint.status = DropStatus::waiting(0.25);
+        rig.outpaint.onDrop = [&rig] { rig.params().dropOffset.store(rig.state(0).position.load() + 0.25); };
+        rig.transition->mix(1);
+        ASSERT_EQ(rig.kind(), Kind::starting);
+        if (lost == Lost::toACue) {
+            rig.engine->deck(0)->send(DeckCommand::pause());
+            rig.render(64);
+            rig.render(64);
+            ASSERT_FALSE(rig.mixer.dropArmed());
+            rig.engine->deck(0)->send(DeckCommand::play());
+        } else {
+            rig.rebuildEngine(48000.0);
+            rig.run(0.2);
+            if (lost == Lost::withTheEngine)
+                rig.deck(0).playPause(); // the play-on
+        }
+        const double bar = 2.0;
+        const bool starts = rig.runUntil([&] { return rig.state(1).playing.load() || rig.kind() == Kind::idle; },
+                                         (lost == Lost::withTheEngine ? 1.0 : TransitionModel::kStartGraceBars + 0.5) * bar);
+        ASSERT_TRUE(starts) << "still starting";
+        if (lost == Lost::withTheEngineDeck1Stands) {
+            EXPECT_EQ(rig.transition->lastEnding(), TransitionModel::Ending::couldNotStart);
+            EXPECT_FALSE(rig.mixer.dropArmed());
+            rig.run(1.0);
+            EXPECT_FALSE(rig.state(1).playing.load()) << "started after the mix ended";
+            continue;
+        }
+        EXPECT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 12.0));
+        EXPECT_EQ(rig.transition->lastEnding(), TransitionModel::Ending::completed);
+    }
+}

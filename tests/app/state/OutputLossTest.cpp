@@ -7,6 +7,7 @@
 #include "audio/DeckCommand.h"
 #include "audio/DeckState.h"
 #include "audio/DeckVoice.h"
+#include "audio/MixerParams.h"
 #include "library/AudioFileIO.h"
 #include "library/LibraryStore.h"
 #include "library/OutpaintInfo.h"
@@ -711,6 +712,48 @@ TEST(OutputLoss, ARestartAgainDuringTheReloadHandsTheVoiceNoBufferOfTheOldRateAn
         EXPECT_FALSE(app.deck(0).loading());
         EXPECT_TRUE(playing(app, 0)) << set.log();
         EXPECT_NEAR(app.deck(0).voice()->state().duration.load(), length, 0.05);
+    }
+}
+
+} // namespace
+} // namespace zelvo
+
+namespace zelvo {
+namespace {
+
+// Flow's mix onto the take of deck 1's record on deck 2 arms the take's drop,
+// and the output restarts in the same frame, before its engine rendered it
+// (at the same rate, and at another): the drop is asked of the new engine
+// once deck 1 plays on there, deck 2 comes in within a bar of that, and the
+// mix runs its course.
+TEST(OutputLoss, ADropAskedJustBeforeARestartBringsTheTakeIn)
+{
+    for (const bool otherRate : {false, true}) {
+        SCOPED_TRACE(otherRate);
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 120.0, 120.0}, 4);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+        set.rig.world.dropStatus = DropStatus::waiting(0.5);
+        set.rig.world.onDrop = [&app] {
+            const std::shared_ptr<MixerParams> params = app.mixer().params();
+            const std::shared_ptr<DeckVoice> voice = app.deck(0).voice();
+            if (params && voice)
+                params->dropOffset.store(voice->state().position.load() + 0.5);
+        };
+        app.transition().mix(1);
+        ASSERT_EQ(app.transition().phase().kind, Kind::starting);
+        ASSERT_TRUE(app.mixer().dropArmed());
+        const std::shared_ptr<DeckVoice> before = app.deck(0).voice();
+        if (otherRate)
+            ASSERT_NO_FATAL_FAILURE(set.moveToTheOtherRate());
+        else
+            ASSERT_NO_FATAL_FAILURE(restartNow(set));
+        ASSERT_TRUE(set.playUntil([&] { return app.deck(0).voice() != before && playing(app, 0); }, 4.0))
+            << set.log();
+        const double playedOn = set.played;
+        EXPECT_TRUE(set.playUntil([&] { return playing(app, 1); }, 2.0)) << set.log();
+        EXPECT_LT(set.played - playedOn, 2.0);
+        EXPECT_TRUE(set.playUntil([&] { return set.mixedIn(set[1]); }, 20.0)) << set.log();
     }
 }
 
