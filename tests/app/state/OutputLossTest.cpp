@@ -497,8 +497,9 @@ TEST(OutputLoss, ARestartHandsOverSlipAndPlaysForward)
         set.playUntil([] { return false; }, 4.0);
         ASSERT_TRUE(playing(app, 0));
         const double slipBefore = voice->state().slipPosition.load();
-        if (c.diversion != Diversion::reverse)
+        if (c.diversion != Diversion::reverse) {
             ASSERT_GT(slipBefore - voice->state().position.load(), 2.0);
+        }
         if (c.otherRate) {
             set.useSlowDisk([] { return 0.5; });
             ASSERT_NO_FATAL_FAILURE(set.moveToTheOtherRate());
