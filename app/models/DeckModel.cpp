@@ -473,6 +473,12 @@ void DeckModel::attach(const std::shared_ptr<DeckVoice>& voice, bool reloadAudio
     send(DeckCommand::quantize(quantize_));
     send(DeckCommand::slip(slip_));
     send(DeckCommand::vinyl(vinyl_));
+    // A new voice plays forward, and is never told otherwise until asked:
+    // the deck, and every lamp that shows it, says so too.
+    if (reverse_) {
+        reverse_ = false;
+        emit reverseChanged();
+    }
     // A new voice counts its own cue changes from 0 and publishes empty cues
     // until it has applied what we send: never harvest that over the record.
     takeCueRevision();
@@ -933,12 +939,12 @@ void DeckModel::harvestCues()
     }
 }
 
-void DeckModel::harvestCues(const DeckVoice::Kept& stopped)
+void DeckModel::harvestCues(const DeckTransport& stopped)
 {
-    if (!track_ || stopped.cueRevision <= seenCueRevision_)
+    if (!track_ || stopped.cueRevision_ <= seenCueRevision_)
         return;
-    seenCueRevision_ = stopped.cueRevision;
-    keepCues(stopped.cuePoint, stopped.hotCues);
+    seenCueRevision_ = stopped.cueRevision_;
+    keepCues(stopped.cuePoint_, stopped.hotCues_);
 }
 
 void DeckModel::keepCues(double cuePoint, const std::array<double, DeckState::kHotCues>& hotCues)

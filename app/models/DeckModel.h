@@ -273,10 +273,10 @@ public:
     // Takes cue changes the voice made itself into the track and the library.
     void harvestCues();
     // The same for a voice nothing renders any more, from what its stopped
-    // copy holds (`DeckVoice::askedOnceStopped`): a cue set in its last
+    // copy hands over (`DeckVoice::handoverOnceStopped`): a cue set in its last
     // buffer, or while no output ran, is kept. The voice's own cells are
     // not harvested after.
-    void harvestCues(const DeckVoice::Kept& stopped);
+    void harvestCues(const DeckTransport& stopped);
     // Clears hot cue `slot` (0…7) in the voice, the track and the library.
     void deleteHotCue(int slot);
 

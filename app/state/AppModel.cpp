@@ -198,9 +198,8 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     // was stopped first, so nothing renders the voice any more. A deck still
     // owed the play-on of an earlier restart (its record decoding again for
     // the new rate) keeps it: its new voice holds nothing yet.
-    // What the DJ set on each deck (its cues, its loop, a control held) goes
-    // the same way: the cues to the record at once, the loop to the new
-    // voice once it holds the record again, the holds with the play-on.
+    // The whole transport goes to the new voice as one value (see
+    // handover_): the cues also to the record at once.
     connect(audio_.get(), &AudioSystem::ioChanged, this, [this] {
         for (int i = 0; i < kDecks; ++i) {
             DeckModel& deck = *decks_[std::size_t(i)];
@@ -208,20 +207,26 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
             const std::shared_ptr<DeckVoice> voice = deck.voice();
             if (!voice)
                 continue;
+            // A voice that awaited the record (decoding again for an earlier
+            // restart's rate) leaves the handover it awaited, and what it was
+            // sent meanwhile goes after it.
+            const auto keepAwaited = [&] {
+                if (std::optional<Handover>& handover = handover_[std::size_t(i)]; handover && voice->awaitingHandover()) {
+                    const std::vector<DeckCommand> kept = voice->stopAwaiting();
+                    handover->since.insert(handover->since.end(), kept.begin(), kept.end());
+                }
+            };
             if (i < 2 && playOnAfterReload_[std::size_t(i)]) {
-                // A hold let go of while this voice waited for the record
-                // is over on the next voice too.
-                if (std::optional<KeptOn>& kept = kept_[std::size_t(i)])
-                    kept->letGo = kept->letGo.with(voice->letGo());
+                keepAwaited();
                 continue;
             }
             const DeckVoice::Asked asked = voice->askedOnceStopped();
-            // A voice that holds nothing yet (its record decoding again for
-            // an earlier restart's rate) leaves what the one before it kept.
             if (asked.loaded && deck.track()) {
-                const DeckVoice::Kept kept = voice->keptOnceStopped();
-                deck.harvestCues(kept);
-                kept_[std::size_t(i)] = KeptOn{deck.track()->id, kept, {}};
+                const DeckTransport transport = voice->handoverOnceStopped();
+                deck.harvestCues(transport);
+                handover_[std::size_t(i)] = Handover{deck.track()->id, transport, {}};
+            } else {
+                keepAwaited();
             }
             if (i >= 2)
                 continue;
@@ -234,34 +239,40 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
     });
     for (int i = 0; i < kDecks; ++i)
         connect(decks_[std::size_t(i)].get(), &DeckModel::landed, this, [this, i](bool reload) {
-            // Decoded again for the new rate: the record is back on the voice.
-            // The holds wait for the play-on that follows.
-            if (reload && restoreKept(i))
-                keepHoldsOnly(i);
-            else
-                kept_[std::size_t(i)].reset();
+            // Decoded again for the new rate: the record is back on the voice,
+            // which takes over from where the deck stood.
+            std::optional<double> at;
+            if (i < 2) {
+                const std::optional<std::pair<QUuid, double>> due = playOnAfterReload_[std::size_t(i)];
+                playOnAfterReload_[std::size_t(i)].reset();
+                if (due && recordOn(i) == due->first)
+                    at = due->second;
+            }
+            if (!reload || !handOver(i, at))
+                dropHandover(i);
         });
     audio_->setEngineHandler([self](MixEngine& engine, double previousRate) {
         if (!self)
             return;
         self->binder_->engineInstalled(engine);
         // At the same rate every deck has its buffer again at once; at
-        // another, each plays on once its record is decoded again.
-        if (std::abs(previousRate - engine.sampleRate()) <= EngineBinder::kReloadRateDifference) {
-            std::array<bool, kDecks> restored{};
-            for (int i = 0; i < kDecks; ++i)
-                restored[std::size_t(i)] = self->restoreKept(i);
-            self->flowPlaysOn();
-            for (int i = 0; i < kDecks; ++i)
-                if (restored[std::size_t(i)])
-                    self->keepHoldsOnly(i);
-        } else
-            for (int i = 0; i < 2; ++i) {
-                const std::optional<TrackRecord>& track = self->decks_[std::size_t(i)]->track();
-                const std::optional<double> at = self->playingAt_[std::size_t(i)];
-                self->playOnAfterReload_[std::size_t(i)] =
-                    track && at ? std::optional<std::pair<QUuid, double>>({track->id, *at}) : std::nullopt;
+        // another, each takes over once its record is decoded again. A
+        // deck still decoding its record again for an earlier restart's
+        // rate holds the old rate's buffer: it plays on once that decode
+        // lands, from where it stood then, and not twice.
+        const bool sameRate = std::abs(previousRate - engine.sampleRate()) <= EngineBinder::kReloadRateDifference;
+        for (int i = 0; i < kDecks; ++i) {
+            std::optional<double> at;
+            if (i < 2 && !self->playOnAfterReload_[std::size_t(i)]) {
+                at = self->playingAt_[std::size_t(i)];
+                if (!sameRate) {
+                    const std::optional<TrackRecord>& track = self->decks_[std::size_t(i)]->track();
+                    self->playOnAfterReload_[std::size_t(i)] =
+                        track && at ? std::optional<std::pair<QUuid, double>>({track->id, *at}) : std::nullopt;
+                }
             }
+            self->handOver(i, sameRate ? at : std::nullopt);
+        }
     });
 }
 

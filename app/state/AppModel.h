@@ -459,20 +459,21 @@ private:
     void yieldCueToPlay();
     // Ends a timed mix that no deck plays once hands are off (see the body).
     void endStalledMix(const QDateTime& now);
-    // After an engine rebuild, in flow mode: decks 1 and 2 that were playing
-    // play on from where they stood on their new voices.
-    void flowPlaysOn();
-    // Deck `deck` plays on from `at` seconds on its new voice; nothing without a time.
-    // With flow off it is owed instead (see playOnOwed_).
-    void playOn(int deck, std::optional<double> at);
+    // Hands deck `deck`'s new voice the transport its old one left (see
+    // handover_), once the voice holds that record at its rate: it plays on
+    // from `at` seconds where the app lets it (decks 1 and 2, flow on; with
+    // flow off the play-on is owed, see playOnOwed_), and stands otherwise.
+    // False while the voice cannot take it yet: it awaits it, keeping what
+    // it is sent meanwhile for after it.
+    bool handOver(int deck, std::optional<double> at);
+    // Gives up deck `deck`'s handover (another record came, or its reload
+    // ended without landing): what its voice kept for after it is sent now.
+    void dropHandover(int deck);
+    // Deck `deck`, standing after a restart, plays on from `at` seconds: an
+    // owed play-on carried out.
+    void playOn(int deck, double at);
     // Carries out or gives up the play-on owed to each deck. Every tick.
     void settleOwedPlayOn();
-    // Sends deck `deck`'s new voice the loop its old one held (see kept_),
-    // once the voice holds that record at its rate; false until then.
-    bool restoreKept(int deck);
-    // Once the loop is back: keeps only deck `deck`'s holds, for its
-    // play-on still to come (decks 1 and 2).
-    void keepHoldsOnly(int deck);
     void autoInstallTick();
 
     // --- Browser lists, the set queue and flow mode.
@@ -680,14 +681,16 @@ private:
         QDateTime settled; // invalid until the deck first reads settled
     };
     std::array<std::optional<OwedPlayOn>, 2> playOnOwed_;
-    // What the DJ had set on each deck when its output stopped, on the
-    // record its voice held: kept until the new voice holds that record.
-    struct KeptOn {
+    // The transport each deck's voice was last asked for when its output
+    // stopped (in seconds), on the record it held, and the commands sent
+    // since to voices that could not take it yet: kept until the new voice
+    // holds that record.
+    struct Handover {
         QUuid record;
-        DeckVoice::Kept set;
-        DeckVoice::LetGo letGo; // let go of on a voice since, before the play-on
+        DeckTransport transport;
+        std::vector<DeckCommand> since;
     };
-    std::array<std::optional<KeptOn>, 4> kept_;
+    std::array<std::optional<Handover>, 4> handover_;
     // What each deck held when flow last saw a track land on it.
     std::array<std::optional<QUuid>, 4> landedOn_;
     // The transition's phase as last seen, for the line that says how a mix ended.

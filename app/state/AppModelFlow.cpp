@@ -303,119 +303,75 @@ void AppModel::endStalledMix(const QDateTime& now)
     setFlow(lastAutoCheck_, QDateTime());
 }
 
-void AppModel::flowPlaysOn()
+bool AppModel::handOver(int i, std::optional<double> at)
 {
-    // A deck still decoding its record again for an earlier restart's rate
-    // holds the old rate's buffer: it plays on once that decode lands, from
-    // where it stood then, and not twice.
-    for (int i = 0; i < 2; ++i)
-        if (!playOnAfterReload_[std::size_t(i)])
-            playOn(i, playingAt_[std::size_t(i)]);
+    std::optional<Handover>& handover = handover_[std::size_t(i)];
+    DeckModel& deck = *decks_[std::size_t(i)];
+    const std::shared_ptr<DeckVoice> voice = deck.voice();
+    if (!handover || !voice)
+        return false;
+    if (!deck.track() || deck.track()->id != handover->record) {
+        dropHandover(i);
+        return false;
+    }
+    // Still decoding for the new rate: once it lands.
+    if (!deck.buffer() || std::abs(deck.buffer()->sampleRate - voice->sampleRate()) > EngineBinder::kReloadRateDifference) {
+        voice->awaitHandover();
+        return false;
+    }
+    Handover taken = std::move(*handover);
+    handover.reset();
+    DeckTransport& transport = taken.transport;
+    // The app decides only whether the deck plays on. Flow switched off a
+    // moment before the play-on fell due (the DJ turning it off and on
+    // around a device change) would leave the set silent: the deck keeps
+    // what it was asked to do until it settles.
+    bool playsOn = false;
+    if (i < 2 && at && !audio_->directOuts()) {
+        if (autoQueue_) {
+            playsOn = true;
+            playOnOwed_[std::size_t(i)].reset();
+        } else {
+            playOnOwed_[std::size_t(i)] = OwedPlayOn{taken.record, *at, QDateTime()};
+        }
+    }
+    if (!playsOn) {
+        transport.stand();
+    } else if (!transport.playing_) {
+        // It stood owed an earlier restart's play-on: it plays on from there.
+        transport.pos_ = transport.slipPos_ = transport.scrubTarget_ = *at;
+        transport.playing_ = true;
+    }
+    voice->handOver(transport, taken.since);
+    if (playsOn)
+        brain_->note(formatText("flow: the output restarted; deck %d plays %s on from %.1fs", i + 1,
+                                deck.track()->title.toUtf8().constData(), transport.pos_));
+    return true;
 }
 
-void AppModel::playOn(int i, std::optional<double> at)
+void AppModel::dropHandover(int i)
+{
+    handover_[std::size_t(i)].reset();
+    const std::shared_ptr<DeckVoice> voice = decks_[std::size_t(i)]->voice();
+    if (!voice)
+        return;
+    // Carried out on the voice already; what it awaited is over.
+    voice->stopAwaiting();
+}
+
+void AppModel::playOn(int i, double at)
 {
     if (audio_->directOuts())
         return;
     DeckModel& deck = *decks_[std::size_t(i)];
     const std::shared_ptr<DeckVoice> voice = deck.voice();
-    // A deck that stood holds nothing for a play-on to press again.
-    if (std::optional<KeptOn>& kept = kept_[std::size_t(i)]; kept && !at) {
-        kept->set.cueHeld = kept->set.latched = kept->set.platterHeld = false;
-        kept->set.hotCueHeld = -1;
-    }
-    if (!at || !voice || !deck.buffer() || !deck.track())
+    if (!voice || !deck.buffer() || !deck.track())
         return;
-    // Flow switched off a moment before the play-on fell due (the DJ turning
-    // it off and on around a device change) would leave the set silent: the
-    // deck keeps what it was asked to do until it settles.
-    if (!autoQueue_) {
-        playOnOwed_[std::size_t(i)] = OwedPlayOn{deck.track()->id, *at, QDateTime()};
-        return;
-    }
     playOnOwed_[std::size_t(i)].reset();
-    // After the buffer, the cues and the loop the deck was just sent: the
-    // record goes on from where the old engine left it, not from its cue
-    // point. A control the DJ holds through the restart stays held: a
-    // preview begins again from the cue it began at (the deck stands on its
-    // cue point) and goes on from where it was, so letting go takes it back
-    // there; a hand on the platter holds the record.
-    // A control let go of while the new voice could not act on it yet (its
-    // record still decoding) does now what letting go would have done: a
-    // preview ends where it began, unless play was pressed during it; the
-    // platter lets the record play on.
-    std::optional<KeptOn> kept = std::move(kept_[std::size_t(i)]);
-    kept_[std::size_t(i)].reset();
-    if (kept && kept->record != deck.track()->id)
-        kept.reset();
-    DeckVoice::Kept held = kept ? kept->set : DeckVoice::Kept{};
-    const DeckVoice::LetGo letGo = voice->letGo().with(kept ? kept->letGo : DeckVoice::LetGo{});
-    std::optional<double> stands;
-    if (held.cueHeld && letGo.cue) {
-        held.cueHeld = false;
-        if (!held.latched)
-            stands = held.cuePoint;
-    }
-    if (held.hotCueHeld >= 0 && (letGo.hotCues >> held.hotCueHeld & 1u) != 0) {
-        const double from = held.hotCues[std::size_t(held.hotCueHeld) % held.hotCues.size()];
-        held.hotCueHeld = -1;
-        if (!held.latched && from >= 0.0)
-            stands = from;
-    }
-    if (held.platterHeld && letGo.platter)
-        held.platterHeld = false;
-    if (stands) {
-        voice->send(DeckCommand::seek(*stands));
-        brain_->note(formatText("flow: the output restarted; deck %d stands at %.1fs, let go during it", i + 1,
-                                *stands));
-        return;
-    }
-    if (held.cueHeld)
-        voice->send(DeckCommand::cue(true));
-    else if (held.hotCueHeld >= 0)
-        voice->send(DeckCommand::hotCue(held.hotCueHeld, true));
-    voice->send(DeckCommand::seek(*at));
-    if (held.platterHeld)
-        voice->send(DeckCommand::jogTouch(true));
-    if ((!held.cueHeld && held.hotCueHeld < 0) || held.latched)
-        voice->send(DeckCommand::play());
+    voice->send(DeckCommand::seek(at));
+    voice->send(DeckCommand::play());
     brain_->note(formatText("flow: the output restarted; deck %d plays %s on from %.1fs", i + 1,
-                            deck.track()->title.toUtf8().constData(), *at));
-}
-
-bool AppModel::restoreKept(int i)
-{
-    const std::optional<KeptOn>& kept = kept_[std::size_t(i)];
-    DeckModel& deck = *decks_[std::size_t(i)];
-    const std::shared_ptr<DeckVoice> voice = deck.voice();
-    // Still decoding for the new rate: once it lands.
-    if (!kept || !voice || !deck.buffer() || !deck.track() || deck.track()->id != kept->record
-        || std::abs(deck.buffer()->sampleRate - voice->sampleRate()) > EngineBinder::kReloadRateDifference)
-        return false;
-    // The cues went with the record; the loop is the voice's alone.
-    const DeckVoice::Kept& set = kept->set;
-    if (set.loopStart >= 0.0) {
-        voice->send(DeckCommand::setLoop(set.loopStart, set.loopEnd, set.loopActive));
-        // Engaging it moved the deck to its start: back to the cue point
-        // where the new voice stands (a play-on takes it on from there).
-        if (set.loopActive && set.loopStart < set.loopEnd)
-            voice->send(DeckCommand::seek(deck.track()->cuePoint));
-    }
-    return true;
-}
-
-void AppModel::keepHoldsOnly(int i)
-{
-    std::optional<KeptOn>& kept = kept_[std::size_t(i)];
-    if (!kept)
-        return;
-    const DeckVoice::Kept& set = kept->set;
-    if (i >= 2 || (!set.cueHeld && set.hotCueHeld < 0 && !set.platterHeld)) {
-        kept.reset();
-        return;
-    }
-    kept->set.loopStart = kept->set.loopEnd = -1.0;
-    kept->set.loopActive = false;
+                            deck.track()->title.toUtf8().constData(), at));
 }
 
 void AppModel::settleOwedPlayOn()
@@ -458,23 +414,19 @@ void AppModel::settleOwedPlayOn()
 void AppModel::flowDeckLoadEnded(int deck)
 {
     // A deck decoded again for an output at another rate plays on from where
-    // it stood; any other load on it since supersedes that.
-    // The load ends before its buffer is installed: look once it is.
-    if (deck < 2 && playOnAfterReload_[std::size_t(deck)] && !decks_[std::size_t(deck)]->loading()) {
-        const auto [id, at] = *playOnAfterReload_[std::size_t(deck)];
-        playOnAfterReload_[std::size_t(deck)].reset();
+    // it stood once its record lands (see the deck's landed handler); a
+    // reload that ended without landing gives that up. The load ends before
+    // its buffer is installed: look once it is.
+    if (deck < 2 && playOnAfterReload_[std::size_t(deck)] && !decks_[std::size_t(deck)]->loading())
         QMetaObject::invokeMethod(
             this,
-            [this, deck, id, at] {
-                DeckModel& model = *decks_[std::size_t(deck)];
-                const std::shared_ptr<DeckVoice> voice = model.voice();
-                if (voice && !model.loading() && model.buffer() && recordOn(deck) == id
-                    && std::abs(model.buffer()->sampleRate - voice->sampleRate())
-                        <= EngineBinder::kReloadRateDifference)
-                    playOn(deck, at);
+            [this, deck] {
+                if (playOnAfterReload_[std::size_t(deck)] && !decks_[std::size_t(deck)]->loading()) {
+                    playOnAfterReload_[std::size_t(deck)].reset();
+                    dropHandover(deck);
+                }
             },
             Qt::QueuedConnection);
-    }
     if (autoQueue_ && autoCueing_ && autoCueing_->deck == deck && !decks_[std::size_t(deck)]->loading())
         setFlow(lastAutoCheck_, QDateTime());
 }

@@ -39,6 +39,7 @@ struct DeckCommand {
         loopIn,
         loopOut,
         reloopExit,
+        handOver, // the transport queued with it (DeckVoice::handOver)
     };
 
     Kind kind = Kind::pause;
@@ -83,6 +84,7 @@ struct DeckCommand {
     static DeckCommand loopIn() { return {Kind::loopIn, nullptr, 0.0, 0.0, 0, false}; }
     static DeckCommand loopOut() { return {Kind::loopOut, nullptr, 0.0, 0.0, 0, false}; }
     static DeckCommand reloopExit() { return {Kind::reloopExit, nullptr, 0.0, 0.0, 0, false}; }
+    static DeckCommand handOver() { return {Kind::handOver, nullptr, 0.0, 0.0, 0, false}; }
 
 private:
     static DeckCommand withBuffer(Kind kind, TrackBufferRef& buffer, double a, bool flag)

@@ -10,6 +10,7 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <utility>
 
 namespace zelvo {
 
@@ -301,22 +302,53 @@ bool DeckVoice::send(const DeckCommand& command)
     default:
         break;
     }
-    switch (command.kind) {
-    case K::cue:
-        letGo_.cue = letGo_.cue || !command.flag;
-        break;
-    case K::hotCue:
-        if (!command.flag && command.index >= 0 && command.index < 32)
-            letGo_.hotCues |= std::uint32_t(1) << command.index;
-        break;
-    case K::jogTouch:
-        letGo_.platter = letGo_.platter || !command.flag;
-        break;
-    default:
-        break;
+    // Awaiting a handover: the buffer the record comes back with closes the
+    // list; what follows it installs the record, before the handover.
+    if (awaiting_ && !awaitClosed_) {
+        if (command.carriesBuffer())
+            awaitClosed_ = true;
+        else if (command.kind != K::handOver && awaited_.size() < std::size_t(kCommandCapacity))
+            awaited_.push_back(command);
     }
     ++sent_;
     return true;
+}
+
+void DeckVoice::awaitHandover()
+{
+    if (awaiting_)
+        return;
+    awaiting_ = true;
+    awaitClosed_ = false;
+    awaited_.clear();
+}
+
+std::vector<DeckCommand> DeckVoice::stopAwaiting()
+{
+    awaiting_ = awaitClosed_ = false;
+    return std::exchange(awaited_, {});
+}
+
+bool DeckVoice::handOver(const DeckTransport& seconds, const std::vector<DeckCommand>& since)
+{
+    std::vector<DeckCommand> after = since;
+    const std::vector<DeckCommand> kept = stopAwaiting();
+    after.insert(after.end(), kept.begin(), kept.end());
+    // The command goes in right behind its transport: the ring is single
+    // producer, so the transport is there when the command is taken.
+    const bool queued = handovers_.push(seconds) && send(DeckCommand::handOver());
+    for (const DeckCommand& c : after)
+        send(c);
+    return queued;
+}
+
+DeckTransport DeckVoice::handoverOnceStopped() const
+{
+    if (!stopped_)
+        return DeckTransport{}.scaled(1.0 / sampleRate_);
+    DeckTransport t = static_cast<const DeckTransport&>(*stopped_).scaled(1.0 / stopped_->sampleRate_);
+    t.reverse_ = false;
+    return t;
 }
 
 DeckVoice::Asked DeckVoice::asked() const
@@ -416,7 +448,11 @@ DeckVoice::Asked DeckVoice::askedOnceStopped()
     // Nothing renders this voice again: this thread takes its commands. A
     // buffer-carrying command waits for a free retirement slot, which
     // releasing the copy's retired buffers makes.
-    const auto carryOut = [&copy](const DeckCommand& c) {
+    const auto carryOut = [this, &copy](const DeckCommand& c) {
+        // A handover still waiting goes with its command.
+        if (c.kind == DeckCommand::Kind::handOver)
+            if (std::optional<DeckTransport> t = handovers_.pop())
+                copy.handovers_.push(*t);
         while (!copy.apply(c))
             copy.releaseRetiredBuffers();
     };
@@ -432,29 +468,29 @@ DeckVoice::Asked DeckVoice::askedOnceStopped()
     return {copy.buffer_ != nullptr, copy.playing_, std::max(at, 0.0) / copy.sampleRate_};
 }
 
-DeckVoice::Kept DeckVoice::keptOnceStopped() const
+DeckTransport DeckTransport::scaled(double factor) const
 {
-    return stopped_ ? stopped_->kept() : Kept{};
+    const auto mark = [factor](double frames) { return frames < 0.0 ? -1.0 : frames * factor; };
+    DeckTransport t = *this;
+    t.pos_ *= factor;
+    t.swapShift_ *= factor;
+    t.slipPos_ *= factor;
+    t.cuePoint_ *= factor;
+    for (double& h : t.hotCues_)
+        h = mark(h);
+    t.loopStart_ = mark(loopStart_);
+    t.loopEnd_ = mark(loopEnd_);
+    t.scrubTarget_ *= factor;
+    t.scrubSpeed_ *= factor;
+    return t;
 }
 
-DeckVoice::Kept DeckVoice::kept() const
+void DeckTransport::stand()
 {
-    const double sr = sampleRate_;
-    const auto seconds = [sr](double frames) { return frames < 0.0 ? -1.0 : frames / sr; };
-    Kept k;
-    k.cuePoint = cuePoint_ / sr;
-    for (std::size_t i = 0; i < hotCues_.size(); ++i)
-        k.hotCues[i] = seconds(hotCues_[i]);
-    k.cueRevision = cueRevision_;
-    k.loopStart = seconds(loopStart_);
-    k.loopEnd = seconds(loopEnd_);
-    k.loopActive = loopActive_;
-    // A hold lasts while the deck previews or the hand is on the platter.
-    k.cueHeld = cueing_ && playing_;
-    k.hotCueHeld = hotCueHeld_;
-    k.latched = cueLatch_;
-    k.platterHeld = jogTouched_;
-    return k;
+    playing_ = cueing_ = cueLatch_ = jogTouched_ = false;
+    hotCueHeld_ = -1;
+    scrubSpeed_ = 0.0;
+    bend_ = 0.0;
 }
 
 void DeckVoice::copyTransportOf(const DeckVoice& from)
@@ -784,8 +820,11 @@ void DeckVoice::applyCommand(const DeckCommand& c)
             bend_ = std::clamp(c.a, -0.9, 0.9);
         break;
     case K::slip:
+        // Told again that slip is on (a deck's settings sent to a voice that
+        // took it over), the music beneath keeps its place.
+        if (slip_ != c.flag)
+            slipPos_ = pos_;
         slip_ = c.flag;
-        slipPos_ = pos_;
         break;
     case K::reverse:
         if (reverse_ != c.flag) {
@@ -883,6 +922,9 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         }
         break;
     }
+    case K::handOver:
+        takeHandover();
+        break;
     case K::reloopExit:
         if (loopActive_)
             loopActive_ = false;
@@ -892,6 +934,28 @@ void DeckVoice::applyCommand(const DeckCommand& c)
         }
         break;
     }
+}
+
+void DeckVoice::takeHandover()
+{
+    const std::optional<DeckTransport> handed = handovers_.pop();
+    if (!handed)
+        return;
+    // The voice's own counts go on: the cue changes it made, and the shift
+    // its swaps put between its read head and the music heard.
+    const std::int64_t revision = cueRevision_;
+    const double shift = swapShift_;
+    static_cast<DeckTransport&>(*this) = handed->scaled(sampleRate_);
+    cueRevision_ = revision;
+    swapShift_ = shift;
+    reverse_ = false;
+    pos_ = clampToBuffer(pos_);
+    slipPos_ = clampToBuffer(slipPos_);
+    if (!jogTouched_)
+        scrubTarget_ = pos_;
+    if (!buffer_)
+        playing_ = cueing_ = false; // nothing to play
+    resetTimePitch();
 }
 
 void DeckVoice::cueButton(bool down)

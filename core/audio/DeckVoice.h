@@ -30,8 +30,17 @@ namespace zelvo {
 // The transport of a deck on the audio thread, as one value: position, play,
 // cues, hot cues, loop, modes, jog, grid. Positions are in frames of the
 // engine's rate; −1 marks an empty hot cue or an unset loop point. A copy of
-// the deck takes it whole, so a field added here is never left behind.
+// the deck takes it whole, so a field added here is never left behind; one
+// that holds frames is also scaled in `scaled`.
 struct DeckTransport {
+    // The same transport with every position (frames) multiplied by
+    // `factor`, the empty marks kept: 1 / rate gives it in seconds, free of
+    // any rate, and a rate gives it back in frames of that rate.
+    DeckTransport scaled(double factor) const;
+    // What a deck that stands instead of playing on keeps: no play, and no
+    // control held (a preview, a pad, the platter).
+    void stand();
+
     BeatGrid grid_{120.0, 0.0, 4};
     bool hasGrid_ = false;
     double pos_ = 0.0;
@@ -81,21 +90,6 @@ public:
     // command is lost, and a buffer it carried is released here. Main thread only
     // (the ring has one producer).
     bool send(const DeckCommand& command);
-    // What the DJ set on the deck that a new voice has to be told again, in
-    // seconds: the cues with the count of the deck's own changes to them
-    // (`DeckState::cueRevision`), the loop, and the controls held down.
-    struct Kept {
-        double cuePoint = 0.0;
-        std::array<double, DeckState::kHotCues> hotCues{-1, -1, -1, -1, -1, -1, -1, -1}; // −1: empty
-        std::int64_t cueRevision = 0;
-        double loopStart = -1.0; // −1: unset
-        double loopEnd = -1.0;
-        bool loopActive = false;
-        bool cueHeld = false; // CUE held in its preview
-        int hotCueHeld = -1;  // the pad held, −1 for none
-        bool latched = false; // play pressed during the hold: it plays on once let go
-        bool platterHeld = false;
-    };
     struct Asked {
         bool loaded = false;
         bool playing = false;
@@ -122,20 +116,28 @@ public:
     // the output starts and cleared once it stopped and its I/O thread was
     // joined. Not on the audio thread.
     void setRendered(bool rendered) { rendered_.store(rendered); }
-    // What the DJ set on the deck, on that copy as `askedOnceStopped` last
-    // left it (defaults before the first call). Main thread.
-    Kept keptOnceStopped() const;
-    // The controls a hand has let go of on this voice so far, from the
-    // commands sent to it: a hold carried over from an earlier voice and let
-    // go while this one could not act on it yet is over all the same. Main
+    // The whole transport on that copy as `askedOnceStopped` last left it,
+    // in seconds (`DeckTransport::scaled`): what a voice that takes over the
+    // deck is handed. The reverse flag stays behind: a new voice plays
+    // forward. The default transport before the first call. Main thread.
+    DeckTransport handoverOnceStopped() const;
+    // Hands this voice the transport of the voice it replaces (in seconds),
+    // carried out after every command sent before it (the buffer the record
+    // is installed with among them), then `since` and the commands kept
+    // while it awaited the handover (`awaitHandover`), in the order they
+    // were sent. The deck's own counts (its cue changes, the swaps' shift)
+    // stay the voice's. False when the handover could not be queued: the
+    // kept commands are sent all the same. Main thread.
+    bool handOver(const DeckTransport& seconds, const std::vector<DeckCommand>& since = {});
+    // The voice holds no record of the deck's yet (it decodes again): from
+    // now until a buffer-carrying command, each command sent is carried out
+    // as usual and also kept, to be carried out again after the handover.
+    // Main thread.
+    void awaitHandover();
+    bool awaitingHandover() const { return awaiting_; }
+    // Ends the wait without a handover; returns the commands kept. Main
     // thread.
-    struct LetGo {
-        bool cue = false;
-        std::uint32_t hotCues = 0; // a bit per pad
-        bool platter = false;
-        LetGo with(const LetGo& o) const { return {cue || o.cue, hotCues | o.hotCues, platter || o.platter}; }
-    };
-    LetGo letGo() const { return letGo_; }
+    std::vector<DeckCommand> stopAwaiting();
     // Releases the buffers the audio thread retired; returns how many. Main thread
     // only (the retired ring has one consumer).
     int releaseRetiredBuffers();
@@ -335,9 +337,9 @@ private:
     struct Bare {};
     DeckVoice(double sampleRate, int maxFrames, Bare);
     void copyTransportOf(const DeckVoice& from);
-    // What the DJ set, from the plain fields. The thread that renders the
-    // voice, or the main thread on `askedOnceStopped`'s copy.
-    Kept kept() const;
+    // Takes over the handed transport (in seconds) queued in `handovers_`.
+    // Audio thread, in the command's turn.
+    void takeHandover();
     void drain();
     bool apply(const DeckCommand& command);
     void applyCommand(const DeckCommand& command);
@@ -537,7 +539,14 @@ private:
     };
     std::array<SentTransport, kSentKept> sentTransport_{};
     std::int64_t sent_ = 0; // commands queued so far; main thread
-    LetGo letGo_;           // main thread
+    // Handed transports, in seconds, each taken by its `handOver` command.
+    static constexpr int kHandovers = 4;
+    SPSCQueue<DeckTransport> handovers_{kHandovers};
+    // The commands kept while awaiting a handover, and whether a buffer has
+    // closed the list. Main thread.
+    std::vector<DeckCommand> awaited_;
+    bool awaiting_ = false;
+    bool awaitClosed_ = false;
     // The copy of the transport `askedOnceStopped` carries the waiting
     // commands out on. Main thread, once nothing renders the voice.
     std::unique_ptr<DeckVoice> stopped_;

@@ -449,6 +449,106 @@ TEST(OutputLoss, ARestartKeepsTheLoopsCuesAndHoldsTheDjSet)
     }
 }
 
+// With slip on, a hot cue held or a loop playing lets the music run on
+// beneath it; reverse turns the deck. A restart hands the new voice all of
+// it but reverse: the music beneath goes on from where it was, a hold let go
+// while the record decodes again plays on from there, and the deck plays
+// forward and says so.
+TEST(OutputLoss, ARestartHandsOverSlipAndPlaysForward)
+{
+    enum class Diversion { hotCue, loop, reverse };
+    struct Case {
+        const char* what;
+        Diversion diversion;
+        bool otherRate;
+    };
+    const std::vector<Case> cases{
+        {"a slip hot cue held, let go while the record decodes again", Diversion::hotCue, true},
+        {"a slip hot cue held", Diversion::hotCue, false},
+        {"a slip loop", Diversion::loop, false},
+        {"reverse", Diversion::reverse, false},
+        {"reverse, at another rate", Diversion::reverse, true},
+    };
+    constexpr int kPad = 5;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 120.0, 120.0}, 4);
+        AppModel& app = set.app;
+        ASSERT_NO_FATAL_FAILURE(loadBothWithFlowOn(set));
+        DeckModel& deck = app.deck(0);
+        std::shared_ptr<DeckVoice> voice = deck.voice();
+        deck.setSlip(c.diversion != Diversion::reverse);
+        voice->send(DeckCommand::setHotCue(kPad, 30.0));
+        voice->send(DeckCommand::seek(50.0));
+        voice->send(DeckCommand::play());
+        set.playUntil([] { return false; }, 1.0);
+        switch (c.diversion) {
+        case Diversion::hotCue:
+            voice->send(DeckCommand::hotCue(kPad, true));
+            break;
+        case Diversion::loop:
+            voice->send(DeckCommand::setLoop(51.0, 53.0, true));
+            break;
+        case Diversion::reverse:
+            deck.setReverse(true);
+            break;
+        }
+        // The music beneath runs 4 s past the diversion: the slip point
+        // lies well past what is heard.
+        set.playUntil([] { return false; }, 4.0);
+        ASSERT_TRUE(playing(app, 0));
+        const double slipBefore = voice->state().slipPosition.load();
+        if (c.diversion != Diversion::reverse) {
+            ASSERT_GT(slipBefore - voice->state().position.load(), 2.0);
+        }
+        if (c.otherRate) {
+            set.useSlowDisk([] { return 0.5; });
+            ASSERT_NO_FATAL_FAILURE(set.moveToTheOtherRate());
+            voice = deck.voice();
+            if (c.diversion == Diversion::hotCue) {
+                ASSERT_TRUE(deck.loading());
+                voice->send(DeckCommand::hotCue(kPad, false));
+            }
+            ASSERT_TRUE(set.playUntil([&] { return !deck.loading(); }, 3.0));
+        } else {
+            ASSERT_NO_FATAL_FAILURE(restartNow(set));
+            voice = deck.voice();
+        }
+        if (!set.playUntil([&] { return playing(app, 0); }, 4.0)) {
+            ADD_FAILURE() << "the deck stands after the restart\n" << set.log();
+            continue;
+        }
+        const DeckState& state = voice->state();
+        if (c.diversion == Diversion::reverse) {
+            // What plays and what the deck (and so every lamp) says agree.
+            EXPECT_FALSE(deck.reverse());
+            EXPECT_FALSE(state.reverseOn.load());
+            const double from = state.position.load();
+            set.playUntil([] { return false; }, 1.0);
+            EXPECT_NEAR(state.position.load() - from, 1.0, 0.2) << set.log();
+            continue;
+        }
+        if (c.otherRate) {
+            // Let go while it decoded: it plays on from the slip point.
+            const double from = state.position.load();
+            EXPECT_NEAR(from, slipBefore, 0.5) << set.log();
+            set.playUntil([] { return false; }, 1.0);
+            EXPECT_TRUE(playing(app, 0));
+            EXPECT_NEAR(state.position.load() - from, 1.0, 0.2) << set.log();
+            continue;
+        }
+        // The music beneath went on from where it was, and comes back there.
+        EXPECT_NEAR(state.slipPosition.load(), slipBefore, 0.3) << set.log();
+        set.playUntil([] { return false; }, 1.0);
+        const double slipNow = state.slipPosition.load();
+        EXPECT_NEAR(slipNow, slipBefore + 1.0, 0.3) << set.log();
+        voice->send(c.diversion == Diversion::hotCue ? DeckCommand::hotCue(kPad, false) : DeckCommand::reloopExit());
+        set.playUntil([] { return false; }, 0.2);
+        EXPECT_TRUE(playing(app, 0));
+        EXPECT_NEAR(state.position.load(), slipNow + 0.2, 0.15) << set.log();
+    }
+}
+
 // Flow begins a mix, and the output restarts before it rendered the start of
 // the incoming deck: the new output starts that deck (once its record is
 // decoded again at another rate) and the mix runs its course, rather than

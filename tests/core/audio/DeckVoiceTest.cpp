@@ -391,14 +391,14 @@ TEST_F(DeckVoiceTest, AskedOnceStoppedCarriesOutEveryWaitingCommand)
         std::function<void(DeckVoice&)> sendAll;
         bool playing;
         double at;
-        // What the DJ set that a new voice is told again.
-        std::function<void(const DeckVoice::Kept&)> kept = [](const DeckVoice::Kept&) {};
+        // The transport a new voice is handed, in seconds.
+        std::function<void(const DeckTransport&)> kept = [](const DeckTransport&) {};
     };
     const auto loop = [](double start, double end) {
-        return [start, end](const DeckVoice::Kept& k) {
-            EXPECT_TRUE(k.loopActive);
-            EXPECT_NEAR(k.loopStart, start, 1e-9);
-            EXPECT_NEAR(k.loopEnd, end, 1e-9);
+        return [start, end](const DeckTransport& k) {
+            EXPECT_TRUE(k.loopActive_);
+            EXPECT_NEAR(k.loopStart_, start, 1e-9);
+            EXPECT_NEAR(k.loopEnd_, end, 1e-9);
         };
     };
     const std::vector<Case> cases{
@@ -433,27 +433,27 @@ TEST_F(DeckVoiceTest, AskedOnceStoppedCarriesOutEveryWaitingCommand)
              sendOk(v, DeckCommand::jogTouch(true));
              sendOk(v, DeckCommand::jogScrub(1.5));
              sendOk(v, DeckCommand::jogScrub(-0.25));
-         }, false, 21.25, [](const DeckVoice::Kept& k) { EXPECT_TRUE(k.platterHeld); }},
+         }, false, 21.25, [](const DeckTransport& k) { EXPECT_TRUE(k.jogTouched_); }},
         {"a hot cue stored on an empty pad, then CUE held", [](DeckVoice& v) {
              sendOk(v, DeckCommand::hotCue(3, true));
              sendOk(v, DeckCommand::hotCue(3, false));
              sendOk(v, DeckCommand::setCuePoint(20.0));
              sendOk(v, DeckCommand::cue(true));
-         }, true, 20.0, [](const DeckVoice::Kept& k) {
-             EXPECT_NEAR(k.hotCues[3], 20.0, 2.0 / kRate);
-             EXPECT_EQ(k.cueRevision, 1);
-             EXPECT_TRUE(k.cueHeld);
-             EXPECT_FALSE(k.latched);
+         }, true, 20.0, [](const DeckTransport& k) {
+             EXPECT_NEAR(k.hotCues_[3], 20.0, 2.0 / kRate);
+             EXPECT_EQ(k.cueRevision_, 1);
+             EXPECT_TRUE(k.cueing_ && k.playing_);
+             EXPECT_FALSE(k.cueLatch_);
          }},
         {"play pressed while a hot cue is held", [](DeckVoice& v) {
              sendOk(v, DeckCommand::setHotCue(6, 45.0));
              sendOk(v, DeckCommand::hotCue(6, true));
              sendOk(v, DeckCommand::play());
-         }, true, 45.0, [](const DeckVoice::Kept& k) {
-             EXPECT_EQ(k.hotCueHeld, 6);
-             EXPECT_TRUE(k.latched);
-             EXPECT_FALSE(k.cueHeld);
-             EXPECT_EQ(k.cueRevision, 0); // set by command, as from the record
+         }, true, 45.0, [](const DeckTransport& k) {
+             EXPECT_EQ(k.hotCueHeld_, 6);
+             EXPECT_TRUE(k.cueLatch_);
+             EXPECT_FALSE(k.cueing_);
+             EXPECT_EQ(k.cueRevision_, 0); // set by command, as from the record
          }},
         {"a cue preview let go", [](DeckVoice& v) {
              sendOk(v, DeckCommand::setCuePoint(20.0));
@@ -473,7 +473,7 @@ TEST_F(DeckVoiceTest, AskedOnceStoppedCarriesOutEveryWaitingCommand)
         EXPECT_TRUE(asked.loaded);
         EXPECT_EQ(asked.playing, c.playing);
         EXPECT_NEAR(asked.position, c.at, 2.0 / kRate);
-        c.kept(v.keptOnceStopped());
+        c.kept(v.handoverOnceStopped());
     }
 
     // Asked again after more commands, it goes on from what it carried out;
@@ -493,6 +493,72 @@ TEST_F(DeckVoiceTest, AskedOnceStoppedCarriesOutEveryWaitingCommand)
     EXPECT_TRUE(asked.loaded);
     EXPECT_FALSE(asked.playing);
     EXPECT_NEAR(asked.position, 0.0, 1e-9);
+}
+
+// A voice at another rate takes the deck over from a stopped one: the whole
+// transport in seconds (a slip hold, its slip point, a loop), forward, and
+// the commands it was sent while it awaited its record come after, so a
+// hold let go meanwhile ends as it would have on the old voice.
+TEST_F(DeckVoiceTest, AVoiceAtAnotherRateTakesTheWholeTransportThenWhatItWasSentMeanwhile)
+{
+    constexpr double kOther = 44100.0;
+    const auto oldDeck = [](DeckVoice& v) {
+        loadNow(v, rampBuffer(std::int64_t(120 * kRate), kRate));
+        sendOk(v, DeckCommand::slip(true));
+        sendOk(v, DeckCommand::setHotCue(5, 10.0));
+        sendOk(v, DeckCommand::seek(40.0));
+        sendOk(v, DeckCommand::play());
+        renderFrames(v, int(2.0 * kRate), 256); // 42 s
+        sendOk(v, DeckCommand::hotCue(5, true)); // held: plays from 10 s, slip runs on
+        sendOk(v, DeckCommand::reverse(true));
+        sendOk(v, DeckCommand::reverse(false));
+        renderFrames(v, int(3.0 * kRate), 256); // the slip point at 45 s
+        sendOk(v, DeckCommand::reverse(true));
+    };
+    struct Case {
+        const char* what;
+        bool letGoMeanwhile;
+    };
+    // Let go, the deck plays on from the slip point.
+    constexpr double kSlipPoint = 45.0;
+    for (const Case c : {Case{"let go while awaiting the record", true}, Case{"let go after the handover", false}}) {
+        SCOPED_TRACE(c.what);
+        DeckVoice old{kRate, 4096};
+        oldDeck(old);
+        ASSERT_TRUE(old.askedOnceStopped().playing);
+        const DeckTransport handed = old.handoverOnceStopped();
+        EXPECT_EQ(handed.hotCueHeld_, 5);
+        EXPECT_FALSE(handed.reverse_);
+        EXPECT_NEAR(handed.slipPos_, 45.0, 0.05);
+        EXPECT_NEAR(handed.hotCues_[5], 10.0, 1e-9);
+
+        DeckVoice next{kOther, 4096};
+        next.awaitHandover();
+        sendOk(next, DeckCommand::slip(true));
+        if (c.letGoMeanwhile)
+            sendOk(next, DeckCommand::hotCue(5, false)); // nothing to let go of yet
+        tick(next);
+        EXPECT_TRUE(next.awaitingHandover());
+        loadNow(next, rampBuffer(std::int64_t(120 * kOther), kOther));
+        sendOk(next, DeckCommand::setGrid(120.0, 0.0)); // the record's install, not kept
+        ASSERT_TRUE(next.handOver(handed));
+        EXPECT_FALSE(next.awaitingHandover());
+        tick(next, 1);
+        const DeckState& st = next.state();
+        EXPECT_FALSE(st.reverseOn.load());
+        EXPECT_TRUE(st.slipOn.load());
+        if (c.letGoMeanwhile) {
+            EXPECT_TRUE(st.playing.load());
+            EXPECT_NEAR(st.position.load(), kSlipPoint, 0.05);
+        } else {
+            EXPECT_NEAR(st.position.load(), 13.0, 0.05); // the pad's music, 3 s in
+            EXPECT_NEAR(st.slipPosition.load(), kSlipPoint, 0.05);
+            sendOk(next, DeckCommand::hotCue(5, false));
+            tick(next, 1);
+            EXPECT_TRUE(st.playing.load());
+            EXPECT_NEAR(st.position.load(), kSlipPoint, 0.05);
+        }
+    }
 }
 
 TEST_F(DeckVoiceTest, ChoosesTheTimePitchPathOnlyWhenNeeded)
