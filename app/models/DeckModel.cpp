@@ -645,9 +645,12 @@ void DeckModel::playPause()
         onHands_();
     // While its record decodes again for a new output's rate the voice holds
     // nothing to play: the press waits for the record, and a second one
-    // takes it back, as on a deck that holds it.
-    if (reloading())
+    // takes it back, as on a deck that holds it. It is kept here alone, so
+    // the voice's own handover does not carry it out a second time.
+    if (reloading()) {
         playOnLanding_ = !playOnLanding_;
+        return;
+    }
     send(DeckCommand::play());
 }
 
