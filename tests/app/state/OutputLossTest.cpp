@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -676,6 +677,47 @@ TEST(OutputLoss, FlowSwitchedOnJustAfterARestartPlaysTheDeckOn)
             }
         }
     }
+}
+
+// The card's I/O ends and for a minute it opens but will not start, tried at
+// each grace: the decks are handed to one new engine, not to a new one at
+// every try, and once the card answers the live deck plays on from where it
+// was last heard.
+TEST(OutputLoss, ACardThatWillNotStartForAMinuteTakesTheDecksOnce)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 120.0, 120.0}, 4);
+    AppModel& app = set.app;
+    ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+    set.play(0, 20.0);
+    ASSERT_TRUE(set.playUntil([&] { return playing(app, 0); }, 1.0)) << set.log();
+    set.playUntil([] { return false; }, 1.0);
+    const AudioObjectId card = app.audio().io()->device().id;
+    const std::int64_t generation = app.audio().generation();
+    std::shared_ptr<DeckVoice> voice = app.deck(0).voice();
+    const double heard = voice->state().position.load();
+    set.rig.backend->endIO(card);
+    set.rig.backend->device(card).failSteps["start"] = -50;
+    int handOvers = 0;
+    set.playUntil(
+        [&] {
+            if (app.deck(0).voice() && app.deck(0).voice() != voice) {
+                voice = app.deck(0).voice();
+                ++handOvers;
+            }
+            return false;
+        },
+        60.0);
+    EXPECT_FALSE(app.audio().outputRunning());
+    EXPECT_EQ(app.audio().errorText(), QStringLiteral("start output failed (-50)"));
+    EXPECT_EQ(handOvers, 1);
+    EXPECT_EQ(app.audio().generation(), generation + 1);
+
+    set.rig.backend->device(card).failSteps.clear();
+    ASSERT_TRUE(set.playUntil([&] { return set.masterPeak() > 1e-3; }, 5.0)) << set.log();
+    EXPECT_EQ(app.deck(0).voice(), voice);
+    EXPECT_NEAR(voice->state().position.load(), heard, 0.5) << set.log();
+    EXPECT_LT(set.longestSilenceOver(5.0), 0.1) << set.log();
+    EXPECT_FALSE(app.audio().errorText().has_value());
 }
 
 } // namespace
