@@ -718,8 +718,14 @@ TEST(OutputLoss, ACardThatWillNotStartForAMinuteTakesTheDecksOnce)
 
     // The next grace starts it again, with the clock held while it starts.
     set.rig.backend->device(card).failSteps.clear();
-    set.playUntil([] { return false; }, AudioSystem::kEndedGraceSeconds);
-    ASSERT_TRUE(test::spinUntil([&] { return app.audio().outputRunning(); }));
+    // The failed start's report comes back in real time while the set plays
+    // on its own clock: each step waits for the attempts on their way.
+    ASSERT_TRUE(set.playUntil(
+        [&] {
+            test::spinUntil([] { return AudioSystem::attemptsInFlight() == 0; });
+            return app.audio().outputRunning();
+        },
+        2 * AudioSystem::kEndedGraceSeconds));
     ASSERT_TRUE(set.playUntil([&] { return set.masterPeak() > 1e-3; }, 1.0)) << set.log();
     EXPECT_EQ(app.deck(0).voice(), voice);
     EXPECT_EQ(set.notes().filter(QStringLiteral("deck 1 plays Alpha on")).size(), 1) << set.log();
