@@ -390,8 +390,18 @@ void AudioSystem::watchOutput()
         if (lostUID_ && std::none_of(devices_.begin(), devices_.end(),
                                      [&](const AudioDevice& d) { return d.uid == *lostUID_; }))
             lostUID_.reset();
-        if (!resolveDevice())
+        const auto device = resolveDevice();
+        if (!device)
             return;
+        // An output that opened but would not start, on the very device the
+        // choice still names, is started again as it is: its engine and the
+        // decks attached to it stay, so a start that keeps failing costs no
+        // new engine. Any change of the device opens anew.
+        if (io_ && *device == io_->device()) {
+            startFailed_ = false;
+            startOutput(io_, true);
+            return;
+        }
         // The failure stays in view until an open succeeds, and a rig's
         // back-off goes on counting.
         const auto shown = errorText_;
@@ -574,11 +584,10 @@ void AudioSystem::opened(Outcome outcome, const AudioDevice& device, std::int64_
     ++generation_;
     emit generationChanged();
     if (late || !box.superseded)
-        setErrorText(std::nullopt);
-    // A rig that fell back keeps its failure in view while the stand-in plays.
-    if (override_ && !override_->failure.isEmpty() && override_->uid == uid)
-        setErrorText(override_->failure);
-    startOutput(u);
+        setErrorText(installedText(device));
+    else if (auto kept = installedText(device))
+        setErrorText(kept);
+    startOutput(u, false);
 
     QPointer<AudioSystem> self(this);
     deviceListener_->watch(device.id, kPropertyNominalSampleRate, [self] {
@@ -589,14 +598,14 @@ void AudioSystem::opened(Outcome outcome, const AudioDevice& device, std::int64_
     });
 }
 
-void AudioSystem::startOutput(const std::shared_ptr<AudioIO>& io)
+void AudioSystem::startOutput(const std::shared_ptr<AudioIO>& io, bool again)
 {
     QPointer<AudioSystem> self(this);
     // The unit and its backend travel as one outcome, whose members die in a
     // set order (the unit first): a closure's captures have no such order, and
     // a unit torn down after its backend reaches freed memory.
     Outcome started{CoreAudioHAL::backend(), io, std::nullopt};
-    std::thread([self, started = std::move(started), counted = InFlight()]() mutable {
+    std::thread([self, again, started = std::move(started), counted = InFlight()]() mutable {
         try {
             started.io->start();
         } catch (const AudioFileError& e) {
@@ -606,14 +615,29 @@ void AudioSystem::startOutput(const std::shared_ptr<AudioIO>& io)
         }
         // The unit goes back to the main thread with the result, so its last
         // reference is never dropped here.
-        postToMain([self, started = std::move(started)] {
-            if (!self || !started.error)
+        postToMain([self, again, started = std::move(started)] {
+            if (!self)
                 return;
-            self->setErrorText(started.error);
-            if (self->io_ == started.io)
-                self->startFailed_ = true;
+            if (started.error) {
+                self->setErrorText(started.error);
+                if (self->io_ == started.io)
+                    self->startFailed_ = true;
+                return;
+            }
+            // A start tried again that succeeded ends the failure's text as
+            // an open that succeeds would.
+            if (again && self->io_ == started.io)
+                self->setErrorText(self->installedText(started.io->device()));
         });
     }).detach();
+}
+
+std::optional<QString> AudioSystem::installedText(const AudioDevice& device) const
+{
+    // A rig that fell back keeps its failure in view while the stand-in plays.
+    if (override_ && !override_->failure.isEmpty() && override_->uid == QString::fromStdString(device.uid))
+        return override_->failure;
+    return std::nullopt;
 }
 
 void AudioSystem::rateCheck()

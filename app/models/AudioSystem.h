@@ -187,7 +187,12 @@ private:
                   const std::shared_ptr<OpenBox>& box);
     void opened(Outcome outcome, const AudioDevice& device, std::int64_t t, std::optional<double> previousRate,
                 OpenBox& box);
-    void startOutput(const std::shared_ptr<AudioIO>& io);
+    // Starts `io` off the main thread; `again` for an installed output whose
+    // start failed before.
+    void startOutput(const std::shared_ptr<AudioIO>& io, bool again);
+    // What errorText shows once an output on `device` plays: a rig's fallback
+    // keeps its failure in view, anything else shows nothing.
+    std::optional<QString> installedText(const AudioDevice& device) const;
     void rateCheck();
     void askForMicrophone();
     void releaseRetired();
@@ -234,7 +239,8 @@ private:
     std::optional<std::string> lostUID_;
     // An open is on its way (cleared by its outcome), and the start of the
     // installed output failed: with either false and no output running, the
-    // janitor opens the chosen device again at each grace.
+    // janitor opens the chosen device again at each grace (an output whose
+    // start failed is started again while its device is still the choice).
     bool opening_ = false;
     bool startFailed_ = false;
     // Janitor firings since the last restart found nothing playing.

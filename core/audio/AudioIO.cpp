@@ -6,12 +6,15 @@
 #include "platform/AudioBackend.h"
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <system_error>
 
 namespace zelvo {
 
 namespace {
+
+std::atomic<std::int64_t> enginesBuilt{0};
 
 // The one place that turns a failed step into the thrown error.
 [[noreturn]] void failStep(const char* step, OSStatus status)
@@ -20,6 +23,11 @@ namespace {
 }
 
 } // namespace
+
+std::int64_t AudioIO::enginesBuiltSoFar()
+{
+    return enginesBuilt.load();
+}
 
 std::vector<int> AudioIO::makeChannelMap(int channels, int masterPair, std::optional<int> cuePair)
 {
@@ -70,27 +78,10 @@ void AudioIO::open(std::int64_t bufferFrames, std::optional<int> cuePair, const 
         const auto now = CoreAudioHAL::device(device.id);
         sampleRate_ = now ? now->nominalSampleRate : device.nominalSampleRate;
 
-        // 3. The engine.
-        if (makeRenderer) {
-            renderer_ = makeRenderer(sampleRate_, AudioRenderer::kMaxFrames);
-        } else {
-            // Time-pitch work is rendered ahead on the engine's worker, paced
-            // by the wall clock; a unit on simulated time gets it on its own
-            // render, so it plays the same however fast it is driven.
-            auto engine = std::make_unique<MixEngine>(
-                sampleRate_, AudioRenderer::kMaxFrames,
-                backend->clocked() ? MixEngine::RenderAhead::thread : MixEngine::RenderAhead::off);
-            engine_ = engine.get();
-            renderer_ = std::move(engine);
-        }
-        if (!renderer_)
-            failStep("make engine", kStatusUnspecified);
-
-        // 4. The cue pair.
+        // 3. The cue pair.
         const int channels = device.outputChannels;
         if (cuePair && *cuePair >= 0 && *cuePair != masterPair_ && *cuePair < channels - 1)
             cuePair_ = *cuePair;
-        renderer_->setCueEnabled(cuePair_.has_value());
         channelMap_ = makeChannelMap(channels, masterPair_, cuePair_);
 
         // 5, 6. The output unit.
@@ -105,10 +96,32 @@ void AudioIO::open(std::int64_t bufferFrames, std::optional<int> cuePair, const 
             failStep("client format", s);
         unit_->setChannelMap(channelMap_);
         unit_->setMaxFramesPerSlice(AudioRenderer::kMaxFrames);
-        if (OSStatus s = unit_->setRenderCallback(&AudioIO::renderThunk, renderer_.get()); s != 0)
+        // The callback reaches the renderer through this object: the renderer
+        // is made only once the device has opened, and nothing renders before
+        // start().
+        if (OSStatus s = unit_->setRenderCallback(&AudioIO::renderThunk, this); s != 0)
             failStep("render callback", s);
         if (OSStatus s = unit_->initialize(); s != 0)
             failStep("initialize AUHAL", s);
+
+        // 8. The engine, built only for a device that opened: a device that
+        // keeps refusing costs each try no more than the try itself.
+        if (makeRenderer) {
+            renderer_ = makeRenderer(sampleRate_, AudioRenderer::kMaxFrames);
+        } else {
+            // Time-pitch work is rendered ahead on the engine's worker, paced
+            // by the wall clock; a unit on simulated time gets it on its own
+            // render, so it plays the same however fast it is driven.
+            auto engine = std::make_unique<MixEngine>(
+                sampleRate_, AudioRenderer::kMaxFrames,
+                backend->clocked() ? MixEngine::RenderAhead::thread : MixEngine::RenderAhead::off);
+            enginesBuilt.fetch_add(1);
+            engine_ = engine.get();
+            renderer_ = std::move(engine);
+        }
+        if (!renderer_)
+            failStep("make engine", kStatusUnspecified);
+        renderer_->setCueEnabled(cuePair_.has_value());
     } catch (...) {
         teardown();
         throw;
@@ -220,7 +233,8 @@ void AudioIO::renderThunk(void* context, float* const* channels, int channelCoun
 {
     if (!channels || !context || channelCount < AudioRenderer::kChannels)
         return;
-    auto* engine = static_cast<AudioRenderer*>(context);
+    // Made before start() and kept until the unit is gone: set whenever this runs.
+    auto* engine = static_cast<AudioIO*>(context)->renderer_.get();
     // Units promise at most kMaxFrames; slice longer requests all the same.
     for (int done = 0; done < frames;) {
         const int n = std::min(frames - done, AudioRenderer::kMaxFrames);

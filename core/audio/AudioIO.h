@@ -21,13 +21,14 @@ class OutputUnit;
 class AudioIO {
 public:
     // Opens `device`: asks for `bufferFrames` (clamped into the device's range),
-    // builds the mix engine at the device's current rate for 4096-frame slices,
     // fits the pairs (a negative master pair counts as 0, a negative cue pair as
-    // none, a cue pair equal to the master pair or past the last channel as none)
-    // and initialises the unit. Throws the failed step's error ("find AUHAL",
-    // "open AUHAL", "select device", "client format", "render callback",
-    // "initialize AUHAL"); whatever was opened is closed again. Never on the
-    // audio thread; may block on a busy device.
+    // none, a cue pair equal to the master pair or past the last channel as none),
+    // initialises the unit at the device's current rate and then builds the mix
+    // engine at that rate for 4096-frame slices: a device that cannot be opened
+    // costs no engine. Throws the failed step's error ("find AUHAL", "open
+    // AUHAL", "select device", "client format", "render callback", "initialize
+    // AUHAL"); whatever was opened is closed again. Never on the audio thread;
+    // may block on a busy device.
     AudioIO(const AudioDevice& device, std::int64_t bufferFrames, int masterPair, std::optional<int> cuePair);
     // The same with a stand-in made by `makeRenderer` in place of the mix engine
     // (device-layer tests and benchmarks); `engine()` must not be called then.
@@ -81,6 +82,9 @@ public:
     double sampleRate() const { return sampleRate_; }
     // One entry per device output channel: the engine channel feeding it, -1 for silence.
     const std::vector<int>& channelMap() const { return channelMap_; }
+
+    // Mix engines built by outputs in this process so far. Any thread.
+    static std::int64_t enginesBuiltSoFar();
 
     // The channel map for a device of `channels` outputs: entries masterPair and
     // masterPair + 1 get 0 and 1 when both exist, cuePair and cuePair + 1 get 2

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -641,6 +642,67 @@ TEST_F(AudioSystemTest, WhileNothingPlaysTheChosenDeviceIsTriedAgainAtEachGrace)
         return (u->device == cardA || u->device == cardB) && u->running && !u->ended && u->framesPlayed > 0;
     }));
     EXPECT_EQ(a.deviceUID(), a.rigUID());
+}
+
+// A card whose I/O ended and that then does not answer for a minute, tried
+// at each grace: while its opens fail no engine is built, and while it opens
+// but will not start, the output installed once is started again as it is, with
+// no new engine and no new hand-over. The failure stays in view meanwhile, and
+// once the card answers it plays within a grace.
+TEST_F(AudioSystemTest, ACardThatDoesNotAnswerForAMinuteCostsNoEngineAtEachGrace)
+{
+    struct Case {
+        const char* step;
+        QString failure;
+        std::int64_t engines; // built while it does not answer, and installed
+    };
+    for (const Case& c : {Case{"initialize", QStringLiteral("initialize AUHAL failed (-50)"), 0},
+                          Case{"start", QStringLiteral("start output failed (-50)"), 1}}) {
+        SCOPED_TRACE(c.step);
+        const auto usb = add("usb", "Interface", 2);
+        backend->setDefaultOutput(usb);
+        auto& a = boot();
+        ASSERT_EQ(openUID(), "usb");
+        backend->endIO(usb);
+        backend->device(usb).failSteps[c.step] = -50;
+        const auto built = AudioIO::enginesBuiltSoFar();
+        const auto installs = std::int64_t(installed.size());
+        const auto units = backend->units().size();
+        bool shown = true;
+        for (double now = 0.0; now < 60.0; now += AudioSystem::kJanitorSeconds) {
+            scheduler.advance(AudioSystem::kJanitorSeconds);
+            ASSERT_TRUE(test::settle());
+            backend->pump(AudioSystem::kJanitorSeconds);
+            ASSERT_FALSE(a.outputRunning());
+            shown = shown && (now < AudioSystem::kEndedGraceSeconds || a.errorText() == c.failure);
+        }
+        EXPECT_TRUE(shown);
+        EXPECT_EQ(AudioIO::enginesBuiltSoFar() - built, c.engines);
+        EXPECT_EQ(std::int64_t(installed.size()) - installs, c.engines);
+        EXPECT_EQ(a.generation(), 1 + c.engines);
+        // A failed open is still tried at each grace.
+        if (c.engines == 0) {
+            EXPECT_GE(backend->units().size() - units, 25u);
+        }
+
+        backend->device(usb).failSteps.clear();
+        double back = 0.0;
+        while (back < 3.0 && !a.outputRunning()) {
+            scheduler.advance(AudioSystem::kJanitorSeconds);
+            back += AudioSystem::kJanitorSeconds;
+            ASSERT_TRUE(test::settle());
+        }
+        ASSERT_TRUE(a.outputRunning()) << a.errorText().value_or("-").toStdString();
+        EXPECT_LE(back, AudioSystem::kEndedGraceSeconds);
+        EXPECT_FALSE(a.errorText().has_value());
+        EXPECT_EQ(installed.size(), 2u);
+        backend->pump(0.1);
+        EXPECT_GT(backend->units().back()->framesPlayed, 0);
+
+        TearDown();
+        installed.clear();
+        backend->removeDevice(usb);
+    }
 }
 
 // A restart queued while the new output's start is still on its way to its

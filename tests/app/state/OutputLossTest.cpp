@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -855,6 +856,61 @@ TEST(OutputLoss, ADropAskedJustBeforeARestartBringsTheTakeIn)
         EXPECT_LT(set.played - playedOn, 2.0);
         EXPECT_TRUE(set.playUntil([&] { return set.mixedIn(set[1]); }, 20.0)) << set.log();
     }
+}
+
+// The card's I/O ends and for a minute it opens but will not start, tried at
+// each grace: the decks are handed to one new engine, not to a new one at
+// every try, and once the card answers the live deck plays on, once, from
+// where it was last heard.
+TEST(OutputLoss, ACardThatWillNotStartForAMinuteTakesTheDecksOnce)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 120.0, 120.0}, 4);
+    AppModel& app = set.app;
+    ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+    ASSERT_TRUE(playing(app, 0)) << set.log();
+    const AudioObjectId card = app.audio().io()->device().id;
+    const std::int64_t generation = app.audio().generation();
+    std::shared_ptr<DeckVoice> voice = app.deck(0).voice();
+    const double heard = voice->state().position.load();
+    set.rig.backend->endIO(card);
+    set.rig.backend->device(card).failSteps["start"] = -50;
+    // The grace's reopen, with the clock held while it opens and fails to start.
+    ASSERT_TRUE(set.playUntil([&] { return !app.audio().io(); }, 3.0)) << set.log();
+    ASSERT_TRUE(test::spinUntil([&] {
+        return app.audio().generation() == generation + 1
+            && app.audio().errorText() == QStringLiteral("start output failed (-50)");
+    }));
+    int handOvers = 0;
+    set.playUntil(
+        [&] {
+            if (app.deck(0).voice() && app.deck(0).voice() != voice) {
+                voice = app.deck(0).voice();
+                ++handOvers;
+            }
+            return false;
+        },
+        60.0);
+    EXPECT_FALSE(app.audio().outputRunning());
+    EXPECT_EQ(app.audio().errorText(), QStringLiteral("start output failed (-50)"));
+    EXPECT_EQ(handOvers, 1);
+    EXPECT_EQ(app.audio().generation(), generation + 1);
+
+    // The next grace starts it again, with the clock held while it starts.
+    set.rig.backend->device(card).failSteps.clear();
+    // The failed start's report comes back in real time while the set plays
+    // on its own clock: each step waits for the attempts on their way.
+    ASSERT_TRUE(set.playUntil(
+        [&] {
+            test::spinUntil([] { return AudioSystem::attemptsInFlight() == 0; });
+            return app.audio().outputRunning();
+        },
+        2 * AudioSystem::kEndedGraceSeconds));
+    ASSERT_TRUE(set.playUntil([&] { return set.masterPeak() > 1e-3; }, 1.0)) << set.log();
+    EXPECT_EQ(app.deck(0).voice(), voice);
+    EXPECT_EQ(set.notes().filter(QStringLiteral("deck 1 plays Alpha on")).size(), 1) << set.log();
+    EXPECT_NEAR(voice->state().position.load(), heard, 2.0) << set.log();
+    EXPECT_LT(set.longestSilenceOver(5.0), 0.1) << set.log();
+    EXPECT_FALSE(app.audio().errorText().has_value());
 }
 
 } // namespace

@@ -173,11 +173,21 @@ TEST(AudioIO, EngineRunsAtTheRateTheDeviceReportsNow)
     EXPECT_EQ(rig.renderer->sampleRate, 96000.0);
     EXPECT_EQ(rig.lastUnit()->sampleRate, 96000.0);
     io.reset();
-    // A device that vanished from under us: the rate of the record given.
+    // A device that can no longer be read: the rate of the record given.
+    rig.fake->device(id).outputStreams = std::nullopt;
+    io = std::make_unique<AudioIO>(listed, 256, 0, std::nullopt, rig.factory());
+    EXPECT_EQ(rig.lastRate, 48000.0);
+    io.reset();
+    // A device that vanished from under us, or one that will not open: no
+    // engine is made for it.
+    rig.lastRate = 0;
     rig.fake->removeDevice(id);
     EXPECT_EQ(failureText([&] { std::make_unique<AudioIO>(listed, 256, 0, std::nullopt, rig.factory()); }),
               "select device failed (" + std::to_string(kStatusBadObject) + ")");
-    EXPECT_EQ(rig.lastRate, 48000.0);
+    const auto busy = rig.add(2);
+    rig.fake->device(busy).failSteps["initialize"] = kStatusBusy;
+    EXPECT_EQ(failureText([&] { rig.open(busy, 256, 0, std::nullopt); }), "initialize AUHAL failed (busy)");
+    EXPECT_EQ(rig.lastRate, 0.0);
 }
 
 TEST(AudioIO, BufferSizeAndLatencyFallBackWhenUnreadable)
