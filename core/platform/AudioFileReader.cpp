@@ -48,9 +48,9 @@ constexpr std::int64_t kMostFramesPerByte = 4096;
 // estimates the length from what is there, so a cut file would look whole. 0
 // when there is no such chunk, or its size is a placeholder that writers which
 // cannot seek back leave (0, or 2 GB and more).
-std::int64_t wavDataFrames(const std::string& path, int blockAlign)
+std::int64_t wavDataFrames(const std::string& path, int frameBytes)
 {
-    if (blockAlign <= 0)
+    if (frameBytes <= 0)
         return 0;
     std::ifstream in(path, std::ios::binary);
     const auto le32 = [](const unsigned char* b) {
@@ -68,7 +68,7 @@ std::int64_t wavDataFrames(const std::string& path, int blockAlign)
             return 0;
         const std::uint32_t size = le32(header + 4);
         if (std::memcmp(header, "data", 4) == 0)
-            return size == 0 || size >= 0x7fff0000u ? 0 : std::int64_t(size) / blockAlign;
+            return size == 0 || size >= 0x7fff0000u ? 0 : std::int64_t(size) / frameBytes;
         // Chunks are padded to an even size.
         if (!in.seekg(std::streamoff(size) + (size & 1), std::ios::cur))
             return 0;
@@ -612,8 +612,13 @@ std::int64_t AudioFileReader::statedFrames() const
     const AVCodecParameters* codec = d_->stream->codecpar;
     const bool pcm = av_get_exact_bits_per_sample(codec->codec_id) > 0;
     const std::string_view container = d_->format->iformat->name;
+    // A PCM frame's size follows from the sample format and the channels; the
+    // header's block alignment is not always written right, and the decoder
+    // does not read it either.
     if (container == "wav")
-        return pcm ? wavDataFrames(d_->path, codec->block_align) : 0;
+        return pcm ? wavDataFrames(d_->path, av_get_exact_bits_per_sample(codec->codec_id) / 8
+                                                 * codec->ch_layout.nb_channels)
+                   : 0;
     // The demuxer takes these from the header; a length FFmpeg estimated from
     // the bit rate or the last timestamp is not a statement of the file's.
     const bool fromHeader = (container == "flac" || (container == "aiff" && pcm))

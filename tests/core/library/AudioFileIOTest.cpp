@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -514,6 +515,23 @@ TEST(AudioFileIOTest, AFileCutShortFailsWhereItsLengthIsStated)
                           AudioFileIO::kCutShort);
             }
         }
+    }
+}
+
+// Some writers put the bytes of one sample, not of a frame, in a WAV's block
+// alignment; the decoder reads the whole file regardless, and so must the
+// check of its length.
+TEST(AudioFileIOTest, AWholeWavWithAWrongBlockAlignmentIsNotTakenForACutOne)
+{
+    Files files;
+    for (std::uint16_t align : {1, 2, 8}) {
+        SCOPED_TRACE(align);
+        std::string bytes = test::wavBytes(44100, 2, 44100 * 4 * 3);
+        bytes[32] = char(align);
+        bytes[33] = 0;
+        const auto path = files("align" + std::to_string(align) + ".wav");
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+        EXPECT_EQ(AudioFileIO::decode(path, 44100)->frames, 44100 * 3);
     }
 }
 
