@@ -1337,6 +1337,14 @@ bool AppModel::cueAgainInPlace(const SetView& set, const TrackRecord& next)
     ledger_.cue(next.id, set.idle,
                 formatText("flow: %s stands on deck %d; it comes in from its start, with no new load",
                            next.title.toUtf8().constData(), set.idle + 1));
+    // And left as a load leaves it: its own tempo and key, and no loop a
+    // hand set there earlier, which would hold the record in it on air.
+    DeckModel& idleDeck = *decks_[std::size_t(set.idle)];
+    idleDeck.setTempoFader(0.0);
+    idleDeck.setKeyShift(0);
+    if (const std::shared_ptr<DeckVoice> voice = idleDeck.voice();
+        voice && (voice->state().loopActive.load() || voice->state().loopStart.load() >= 0.0))
+        commandDeck(set.idle, {DeckCommand::setLoop(-1.0, -1.0, false)});
     if (std::abs(voicePosition(set.idle) - next.cuePoint) <= kAtCue)
         return false;
     // It played on unheard (stopped just now, or earlier): back to its cue,

@@ -1200,12 +1200,15 @@ TEST(FlowSeams, ACueWhoseReloadFailedMakesWayForTheNextRecord)
 // deck 2 with no new decode: the room is not silent after Alpha ends. A MIX
 // key with no hand pressed during the bring-in (calling flow's mix off)
 // leaves Bravo played all the same, from deck 2, and Charlie, queued after
-// it, waits its turn.
+// it, waits its turn. A loop and a key shift a hand left on deck 2 go as a
+// load would take them: Bravo does not hang in the loop on air.
 TEST(FlowSeams, ARequestHeardBeforeComesInFromTheIdleDeckHoldingIt)
 {
     constexpr double kDecode = 2.5;
-    for (const bool mixKey : {false, true}) {
-        SCOPED_TRACE(mixKey ? "a MIX key during the bring-in" : "alone");
+    for (const int variant : {0, 1, 2}) {
+        const bool mixKey = variant == 1;
+        const bool loopLeft = variant == 2;
+        SCOPED_TRACE(mixKey ? "a MIX key during the bring-in" : loopLeft ? "a loop left on deck 2" : "alone");
         SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {40.0, 60.0, 60.0},
                    4);
         AppModel& app = set.app;
@@ -1219,6 +1222,10 @@ TEST(FlowSeams, ARequestHeardBeforeComesInFromTheIdleDeckHoldingIt)
         app.setAutoQueue(false);
         app.deck(1).voice()->send(DeckCommand::pause());
         app.deck(1).voice()->send(DeckCommand::seek(b.cuePoint));
+        if (loopLeft) {
+            app.deck(1).voice()->send(DeckCommand::setLoop(4.0, 6.0, true));
+            app.deck(1).setKeyShift(3);
+        }
         app.mixer().setCrossfader(-1.0);
         for (const QUuid id : std::vector<QUuid>(app.queue()))
             app.dequeue(id);
@@ -1256,6 +1263,10 @@ TEST(FlowSeams, ARequestHeardBeforeComesInFromTheIdleDeckHoldingIt)
             EXPECT_TRUE(set.mixedIn(b)) << set.log();
             EXPECT_FALSE(decoded) << set.log();
             EXPECT_LT(longestQuiet, 0.5) << set.log();
+        }
+        if (loopLeft) {
+            EXPECT_GT(app.deck(1).voice()->state().position.load(), 8.0) << set.log();
+            EXPECT_EQ(app.deck(1).keyShift(), 0) << set.log();
         }
     }
 }

@@ -360,7 +360,7 @@ TEST(AudioIO, NothingRendersTheVoicesOnceStopReturnsAndOnlyThenAreTheyAskedOnceS
     // Refused: the reading ahead, and no command taken (no stopped copy
     // holds the loop; the render takes it and the play).
     EXPECT_TRUE(refused.loaded && refused.playing);
-    EXPECT_EQ(voice.keptOnceStopped().loopStart, -1.0);
+    EXPECT_EQ(voice.handoverOnceStopped().loopStart_, -1.0);
 #endif
     rig.fake->pump(0.01);
     EXPECT_TRUE(voice.state().playing.load()); // the render took the play
@@ -386,5 +386,5 @@ TEST(AudioIO, AStartThatThrowsFailsAsAStartAndLeavesTheVoicesUnrendered)
     EXPECT_EQ(failureText([&] { io->start(); }), "start output failed (-11)");
     EXPECT_FALSE(io->running());
     EXPECT_TRUE(voice.askedOnceStopped().loaded);
-    EXPECT_EQ(voice.keptOnceStopped().loopStart, 0.25);
+    EXPECT_EQ(voice.handoverOnceStopped().loopStart_, 0.25);
 }
