@@ -365,6 +365,7 @@ void TransitionModel::mix(int to)
 
     overdueSince_.reset();
     startedInPhase_ = false;
+    startedOn_ = mixer.params();
     if (deckPlaying(to)) {
         // Already playing: nothing to start.
     } else if (to == 1 && app.outpaint && !app.outpaint->dropStatus().isRefusal() && deckPlaying(0)) {
@@ -445,17 +446,18 @@ void TransitionModel::stepStarting(int to)
 
     if (!deckPlaying(to)) {
         // A deck still loading (or reloading under a new output) starts once
-        // its voice holds the record. Decks between two states (a buffer not
-        // yet taken, a voice that has not rendered since a new output came)
-        // are not back yet: neither late nor unable to start.
-        if (incoming.reading().loading() || incoming.settling() || outgoing.settling()) {
+        // its voice holds the record. After a new output came, decks between
+        // two states (a buffer not yet taken, a voice that has not rendered
+        // there yet) are not back yet: neither late nor unable to start.
+        // A start asked of an output replaced before it rendered the request
+        // is asked of the new one by the mixer, once the decks are back there.
+        const bool carried = mixer.carriedAlignedStart() == to || (to == 1 && mixer.carriedDrop());
+        const bool newOutput = carried || startedOn_.lock() != mixer.params();
+        if (incoming.reading().loading() || (newOutput && (incoming.settling() || outgoing.settling()))) {
             overdueSince_.reset();
             return;
         }
         const std::shared_ptr<DeckVoice> v = incoming.voice();
-        // A start asked of an output replaced before it rendered the request
-        // is asked of the new one by the mixer, once the decks are back there.
-        const bool carried = mixer.carriedAlignedStart() == to || (to == 1 && mixer.carriedDrop());
         // A deck parked at the end of its audio stops in the render that starts
         // it: waiting for it to play would hold the mix open for good.
         if (!carried && !mixer.dropArmed() && !(v && v->state().loaded.load() && !deckPlayedOut(to))) {

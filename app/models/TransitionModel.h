@@ -58,6 +58,7 @@ class DeckVoice;
 class DirectOutsSource;
 class DropWorkflow;
 class MixerModel;
+class MixerParams;
 class UserDefaults;
 
 class TransitionModel final : public QObject {
@@ -274,6 +275,10 @@ private:
     std::optional<double> overdueSince_;
     // The mix has started its late incoming deck in phase itself.
     bool startedInPhase_ = false;
+    // The mixer's cells when the mix began: a new output since (a restart)
+    // leaves decks between two states for a while, which holds the start
+    // rather than ending it.
+    std::weak_ptr<MixerParams> startedOn_;
     // The clock's current source (true: the outgoing deck), that source's
     // playhead plus swap shift at the last reading, and the clock's value.
     bool clockFromOutgoing_ = false;

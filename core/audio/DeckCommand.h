@@ -84,7 +84,9 @@ struct DeckCommand {
     static DeckCommand loopIn() { return {Kind::loopIn, nullptr, 0.0, 0.0, 0, false}; }
     static DeckCommand loopOut() { return {Kind::loopOut, nullptr, 0.0, 0.0, 0, false}; }
     static DeckCommand reloopExit() { return {Kind::reloopExit, nullptr, 0.0, 0.0, 0, false}; }
-    static DeckCommand handOver() { return {Kind::handOver, nullptr, 0.0, 0.0, 0, false}; }
+    // The transport itself travels apart (DeckVoice::handOver); the command
+    // also names where it stands and whether it plays, for readings ahead.
+    static DeckCommand handOver(double seconds, bool playing) { return {Kind::handOver, nullptr, seconds, 0.0, 0, playing}; }
 
 private:
     static DeckCommand withBuffer(Kind kind, TrackBufferRef& buffer, double a, bool flag)

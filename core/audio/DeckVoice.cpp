@@ -296,6 +296,7 @@ bool DeckVoice::send(const DeckCommand& command)
     case K::pause:
     case K::cue:
     case K::setCuePoint:
+    case K::handOver:
         sentTransport_[std::size_t(sent_) % kSentKept] = {sent_, command.kind, command.a, command.flag,
                                                           command.buffer != nullptr};
         break;
@@ -336,7 +337,7 @@ bool DeckVoice::handOver(const DeckTransport& seconds, const std::vector<DeckCom
     after.insert(after.end(), kept.begin(), kept.end());
     // The command goes in right behind its transport: the ring is single
     // producer, so the transport is there when the command is taken.
-    const bool queued = handovers_.push(seconds) && send(DeckCommand::handOver());
+    const bool queued = handovers_.push(seconds) && send(DeckCommand::handOver(seconds.pos_, seconds.playing_));
     for (const DeckCommand& c : after)
         send(c);
     return queued;
@@ -403,6 +404,16 @@ DeckVoice::Asked DeckVoice::asked() const
             break;
         case K::pause:
             a.playing = false;
+            break;
+        case K::handOver:
+            // The transport of the voice this one replaces: where it stands
+            // and whether it plays on, its holds over.
+            if (a.loaded) {
+                a.playing = c.flag;
+                if (finite(c.a))
+                    a.position = std::max(c.a, 0.0);
+                cueing = latched = false;
+            }
             break;
         case K::cue:
             // Pressed while playing, the deck goes back to its cue and
