@@ -482,6 +482,17 @@ void DeckModel::attach(const std::shared_ptr<DeckVoice>& voice, bool reloadAudio
     // A new voice counts its own cue changes from 0 and publishes empty cues
     // until it has applied what we send: never harvest that over the record.
     takeCueRevision();
+    // Back on an output at the rate its buffer was decoded at while its record
+    // decoded again for another (the output moved away and back): that
+    // decode is owed no more, and the new voice takes the buffer below at
+    // once. A play pressed meanwhile still counts.
+    bool playPressed = false;
+    if (voice && reloading() && track_ && buffer_ && (reloadDue_ || (pendingRecord_ && pendingRecord_->id == track_->id))
+        && std::abs(buffer_->sampleRate - voice->sampleRate()) <= kRateTolerance) {
+        playPressed = playOnLanding_;
+        supersedeLoads();
+        reloadLoad_ = false;
+    }
     // A load still pending at another rate than the new voice's begins its
     // decode again at once at that rate, keeping its completion: waiting for
     // the old rate's decode to land first would keep the room waiting for two
@@ -504,6 +515,17 @@ void DeckModel::attach(const std::shared_ptr<DeckVoice>& voice, bool reloadAudio
             sendCues(*track_);
         else
             setError(QString::fromUtf8(kDeckBusy));
+        if (playPressed)
+            // After what the new output sets off (the application's play-on),
+            // so a deck already asked to play is not stopped by it.
+            QMetaObject::invokeMethod(
+                this,
+                [this, generation = generation_, to = voice_] {
+                    const std::shared_ptr<DeckVoice> v = this->voice();
+                    if (generation == generation_ && v && v == to.lock() && !v->asked().playing)
+                        send(DeckCommand::play());
+                },
+                Qt::QueuedConnection);
         return;
     }
     // Decode again at the new engine's rate, once attach has returned, unless a

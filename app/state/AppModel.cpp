@@ -262,16 +262,29 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
         // lands, from where it stood then, and not twice.
         const bool sameRate = std::abs(previousRate - engine.sampleRate()) <= EngineBinder::kReloadRateDifference;
         for (int i = 0; i < kDecks; ++i) {
+            const DeckModel& deck = *self->decks_[std::size_t(i)];
             std::optional<double> at;
-            if (i < 2 && !self->playOnAfterReload_[std::size_t(i)]) {
+            bool ready = sameRate;
+            std::optional<std::pair<QUuid, double>>& owed = self->playOnAfterReload_[std::size_t(i)];
+            if (i < 2 && owed) {
+                // Back at the rate of the buffer it kept while decoding again
+                // for another (the output moved away and back): the reload
+                // was called off, and it plays on from where it stood then.
+                if (!deck.reloading() && deck.buffer()
+                    && std::abs(deck.buffer()->sampleRate - engine.sampleRate()) <= EngineBinder::kReloadRateDifference) {
+                    if (self->recordOn(i) == owed->first)
+                        at = owed->second;
+                    owed.reset();
+                    ready = true;
+                }
+            } else if (i < 2) {
                 at = self->playingAt_[std::size_t(i)];
                 if (!sameRate) {
-                    const std::optional<TrackRecord>& track = self->decks_[std::size_t(i)]->track();
-                    self->playOnAfterReload_[std::size_t(i)] =
-                        track && at ? std::optional<std::pair<QUuid, double>>({track->id, *at}) : std::nullopt;
+                    const std::optional<TrackRecord>& track = deck.track();
+                    owed = track && at ? std::optional<std::pair<QUuid, double>>({track->id, *at}) : std::nullopt;
                 }
             }
-            self->handOver(i, sameRate ? at : std::nullopt);
+            self->handOver(i, ready ? at : std::nullopt);
         }
     });
 }

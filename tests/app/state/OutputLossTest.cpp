@@ -913,5 +913,48 @@ TEST(OutputLoss, ACardThatWillNotStartForAMinuteTakesTheDecksOnce)
     EXPECT_FALSE(app.audio().errorText().has_value());
 }
 
+// The output moves to a card at another rate and back to the first while the
+// live deck's record still decodes for the second: the buffer it kept is at
+// the first card's rate again, so that decode is called off and the deck plays
+// on from where it was heard, not cut at its cue when the decode lands.
+TEST(OutputLoss, BackToTheFirstCardDuringTheReloadPlaysOnFromWhereItWasHeard)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 120.0, 120.0}, 4);
+    AppModel& app = set.app;
+    ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+    const QString first = QString::fromStdString(app.audio().io()->device().uid);
+    const std::shared_ptr<DeckVoice> live = app.deck(0).voice();
+    ASSERT_TRUE(live);
+    const double heard = live->state().position.load();
+    set.useSlowDisk([] { return 2.0; });
+    ASSERT_NO_FATAL_FAILURE(set.moveToTheOtherRate());
+    set.playUntil([] { return false; }, 0.5);
+    ASSERT_TRUE(app.deck(0).loading());
+    const std::shared_ptr<DeckVoice> before = app.deck(0).voice();
+    app.audio().setDeviceUID(first);
+    ASSERT_TRUE(test::spinUntil([&] {
+        return app.deck(0).voice() && app.deck(0).voice() != before && app.audio().io() && app.audio().io()->running();
+    }));
+    double playingFor = 0.0, quiet = 0.0, longestQuiet = 0.0;
+    std::optional<double> from;
+    set.playUntil(
+        [&] {
+            const std::shared_ptr<DeckVoice> voice = app.deck(0).voice();
+            if (voice && playing(app, 0)) {
+                playingFor += TransitionModel::kFrameInterval;
+                from = from.value_or(voice->state().position.load());
+            }
+            quiet = set.masterPeak() < 1e-3 ? quiet + TransitionModel::kFrameInterval : 0.0;
+            longestQuiet = std::max(longestQuiet, quiet);
+            return false;
+        },
+        6.0);
+    EXPECT_GT(playingFor, 5.5) << set.log();
+    ASSERT_TRUE(from.has_value()) << set.log();
+    EXPECT_NEAR(*from, heard, 1.0) << set.log();
+    EXPECT_LT(longestQuiet, 0.5) << set.log();
+    EXPECT_FALSE(app.deck(0).loading());
+}
+
 } // namespace
 } // namespace zelvo
