@@ -265,7 +265,9 @@ AppModel::AppModel(UserDefaults& defaults, Scheduler& scheduler, QStringList arg
             const DeckModel& deck = *self->decks_[std::size_t(i)];
             std::optional<double> at;
             bool ready = sameRate;
-            std::optional<std::pair<QUuid, double>>& owed = self->playOnAfterReload_[std::size_t(i)];
+            std::optional<std::pair<QUuid, double>> unowed;
+            std::optional<std::pair<QUuid, double>>& owed =
+                i < 2 ? self->playOnAfterReload_[std::size_t(i)] : unowed;
             if (i < 2 && owed) {
                 // Back at the rate of the buffer it kept while decoding again
                 // for another (the output moved away and back): the reload
