@@ -359,7 +359,8 @@ TEST(OutputLoss, ARestartKeepsTheLoopsCuesAndHoldsTheDjSet)
             ASSERT_NO_FATAL_FAILURE(set.moveToTheOtherRate());
             if (c.letGoDuringReload) {
                 voice = app.deck(0).voice();
-                ASSERT_TRUE(app.deck(0).loading());
+                // The reload begins once the event loop has run the attach's call.
+                ASSERT_TRUE(test::spinUntil([&] { return app.deck(0).loading(); }));
                 voice->send(c.hold == Hold::cue      ? DeckCommand::cue(false)
                                 : c.hold == Hold::hotCue ? DeckCommand::hotCue(kPad, false)
                                                          : DeckCommand::jogTouch(false));
