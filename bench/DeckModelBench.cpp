@@ -30,7 +30,7 @@ static void BM_FourDeckTick(benchmark::State& state)
     MixerModel mixer;
     ManualScheduler clock;
     EngineBinder binder({decks[0].get(), decks[1].get(), decks[2].get(), decks[3].get()}, mixer, clock);
-    binder.engineInstalled(engine, rate);
+    binder.engineInstalled(engine);
 
     std::int64_t notifications = 0;
     for (int i = 0; i < 4; ++i) {
