@@ -931,11 +931,12 @@ bool AppModel::holdsToCueInPlace(int deck) const
     // Its voice holds it, standing, playing or played out: a reload for a new
     // output rate that failed (its file gone) leaves the record on the deck
     // with nothing its voice can play, and it is cued afresh, as any record.
-    // So is a record the other deck plays (a request for the record playing
-    // now): the deck that stands with it is loaded afresh, as for any record.
+    // The other deck playing the same record (a request for the record playing
+    // now) changes nothing: flow's cue is marked by deck, and only a play of
+    // it from this deck, or one begun on any deck after the request, meets
+    // the request.
     const DeckModel::Reading reading = decks_[std::size_t(deck)]->reading();
-    return reading.record == id && (reading.stopped() || reading.playing())
-        && !(recordOn(1 - deck) == id && voicePlaying(1 - deck));
+    return reading.record == id && (reading.stopped() || reading.playing());
 }
 
 bool AppModel::mayMixIn(int deck) const

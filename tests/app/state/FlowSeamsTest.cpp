@@ -1201,27 +1201,45 @@ TEST(FlowSeams, ACueWhoseReloadFailedMakesWayForTheNextRecord)
 // key with no hand pressed during the bring-in (calling flow's mix off)
 // leaves Bravo played all the same, from deck 2, and Charlie, queued after
 // it, waits its turn. A loop and a key shift a hand left on deck 2 go as a
-// load would take them: Bravo does not hang in the loop on air.
+// load would take them: Bravo does not hang in the loop on air. Bravo
+// requested while it plays its last second and a half on deck 1, and standing
+// at its cue on deck 2 as well, comes in from deck 2 the same way, with or
+// without the MIX key: deck 1's play is not the one asked for.
 TEST(FlowSeams, ARequestHeardBeforeComesInFromTheIdleDeckHoldingIt)
 {
     constexpr double kDecode = 2.5;
-    for (const int variant : {0, 1, 2}) {
-        const bool mixKey = variant == 1;
+    for (const int variant : {0, 1, 2, 3, 4}) {
+        const bool mixKey = variant == 1 || variant == 4;
         const bool loopLeft = variant == 2;
-        SCOPED_TRACE(mixKey ? "a MIX key during the bring-in" : loopLeft ? "a loop left on deck 2" : "alone");
+        const bool playingNow = variant >= 3;
+        SCOPED_TRACE(playingNow ? (mixKey ? "the record playing now on deck 1, a MIX key during the bring-in"
+                                          : "the record playing now on deck 1")
+                         : mixKey   ? "a MIX key during the bring-in"
+                         : loopLeft ? "a loop left on deck 2"
+                                    : "alone");
         SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {40.0, 60.0, 60.0},
                    4);
         AppModel& app = set.app;
         const TrackRecord &a = set[0], &b = set[1], &c = set[2];
-        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, b));
-        app.mixer().setCrossfader(1.0);
-        set.play(1);
+        const double liveEnds = playingNow ? 60.0 : 40.0;
+        if (playingNow) {
+            ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, b));
+            ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, b));
+            app.mixer().setCrossfader(-1.0);
+            set.play(0, 10.0);
+        } else {
+            ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, b));
+            app.mixer().setCrossfader(1.0);
+            set.play(1);
+        }
         app.setAutoQueue(true);
         set.playUntil([] { return false; }, 2.0);
         ASSERT_TRUE(app.onAir().contains(b.id)) << set.log();
         app.setAutoQueue(false);
-        app.deck(1).voice()->send(DeckCommand::pause());
-        app.deck(1).voice()->send(DeckCommand::seek(b.cuePoint));
+        if (!playingNow) {
+            app.deck(1).voice()->send(DeckCommand::pause());
+            app.deck(1).voice()->send(DeckCommand::seek(b.cuePoint));
+        }
         if (loopLeft) {
             app.deck(1).voice()->send(DeckCommand::setLoop(4.0, 6.0, true));
             app.deck(1).setKeyShift(3);
@@ -1229,8 +1247,11 @@ TEST(FlowSeams, ARequestHeardBeforeComesInFromTheIdleDeckHoldingIt)
         app.mixer().setCrossfader(-1.0);
         for (const QUuid id : std::vector<QUuid>(app.queue()))
             app.dequeue(id);
-        ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
-        set.play(0, 38.5);
+        if (playingNow)
+            app.deck(0).voice()->send(DeckCommand::pause()); // stopped first: the play below starts it there
+        else
+            ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, a));
+        set.play(0, liveEnds - 1.5);
         set.useSlowDisk([] { return kDecode; });
         app.setAutoQueue(true);
         app.enqueue(b.id);
@@ -1271,15 +1292,17 @@ TEST(FlowSeams, ARequestHeardBeforeComesInFromTheIdleDeckHoldingIt)
     }
 }
 
-// Bravo plays on deck 1 and stands at its cue on deck 2 as well when the DJ
-// queues it again: flow cues it on deck 2 afresh. A MIX key with no hand,
-// pressed while that decode runs, starts deck 2 with the Bravo it holds: the
-// cue yields to that play, and the decode landing does not stop the deck.
+// Bravo plays on deck 1 and stands at its cue on deck 2 as well. Flow's cue of
+// Zulu over deck 2 never lands and is given up, leaving Bravo there under a
+// load that may still land; the DJ's request for Bravo is then cued on deck 2
+// afresh. A MIX key with no hand, pressed while that decode runs, starts deck
+// 2 with the Bravo it holds: the cue yields to that play, and the decode
+// landing does not stop the deck.
 TEST(FlowSeams, AMixKeyDuringACueOverTheSameRecordKeepsThatDeckPlaying)
 {
-    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo")}, {60.0, 60.0}, 4);
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Zulu")}, {60.0, 60.0, 60.0}, 4);
     AppModel& app = set.app;
-    const TrackRecord& b = set[1];
+    const TrackRecord &b = set[1], &z = set[2];
     ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 0, b));
     ASSERT_NO_FATAL_FAILURE(loadAndWait(app, 1, b));
     set.play(0, 10.0);
@@ -1290,11 +1313,16 @@ TEST(FlowSeams, AMixKeyDuringACueOverTheSameRecordKeepsThatDeckPlaying)
     for (const QUuid id : std::vector<QUuid>(app.queue()))
         app.dequeue(id);
     app.deck(0).voice()->send(DeckCommand::pause()); // stopped first: the play below starts it there
-    set.play(0, 48.0);
-    set.useSlowDisk([] { return 2.5; });
+    set.play(0, 22.5);
+    // Zulu's decode outlasts flow's wait for it; Bravo's takes 2.5 s.
+    int decodes = 0;
+    set.useSlowDisk([&decodes] { return decodes++ == 0 ? 30.0 : 2.5; });
     app.setAutoQueue(true);
+    app.enqueue(z.id);
     app.enqueue(b.id);
-    ASSERT_TRUE(set.playUntil([&] { return app.deck(1).loading(); }, 3.0)) << set.log();
+    ASSERT_TRUE(set.playUntil([&] { return app.deck(1).loadingRecord() == b.id; }, 25.0)) << set.log();
+    ASSERT_TRUE(set.notes().contains(QStringLiteral("flow: gave up loading Zulu on deck 2 after 20s; going on without it")))
+        << set.log();
     // After flow's next check, with the decode still running.
     set.playUntil([] { return false; }, 1.2);
     ASSERT_TRUE(app.deck(1).loading()) << set.log();
@@ -1310,6 +1338,9 @@ TEST(FlowSeams, AMixKeyDuringACueOverTheSameRecordKeepsThatDeckPlaying)
         6.0);
     EXPECT_TRUE(started) << set.log();
     EXPECT_FALSE(stoppedSince) << set.log();
+    EXPECT_TRUE(set.notes().contains(
+        QStringLiteral("flow: deck 2 started with Bravo before its cue landed; it plays on from there")))
+        << set.log();
 }
 
 } // namespace zelvo
