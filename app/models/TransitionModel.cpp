@@ -54,11 +54,24 @@ TransitionModel::~TransitionModel()
 
 void TransitionModel::setLinks(Links links)
 {
+    clearLinks();
     links_ = std::move(links);
+    for (int d = 0; d < 2; ++d) {
+        DeckModel* deck = links_->decks[std::size_t(d)];
+        if (!deck)
+            continue;
+        // Synchronous: a record installed at once reaches its voice right
+        // after its track is shown, before the next frame.
+        for (auto signal : {&DeckModel::loadingChanged, &DeckModel::trackChanged})
+            deckWatch_.push_back(connect(deck, signal, this, [this, d] { incomingChanging(d); }));
+    }
 }
 
 void TransitionModel::clearLinks()
 {
+    for (const QMetaObject::Connection& c : deckWatch_)
+        disconnect(c);
+    deckWatch_.clear();
     links_.reset();
 }
 
@@ -366,6 +379,8 @@ void TransitionModel::mix(int to)
     overdueSince_.reset();
     startedInPhase_ = false;
     startedOn_ = mixer.params();
+    startsRecord_ = incoming.track()->id;
+    startsLoading_ = incoming.loadingRecord();
     if (deckPlaying(to)) {
         // Already playing: nothing to start.
     } else if (to == 1 && app.outpaint && !app.outpaint->dropStatus().isRefusal() && deckPlaying(0)) {
@@ -436,6 +451,27 @@ void TransitionModel::tick()
     }
 }
 
+bool TransitionModel::loadedOver(int to) const
+{
+    const DeckModel& incoming = *links_->decks[std::size_t(to)];
+    const auto ours = [this](const QUuid& id) { return id == startsRecord_ || id == startsLoading_; };
+    const std::optional<QUuid> loading = incoming.loadingRecord();
+    return (incoming.track() && !ours(incoming.track()->id)) || (loading && !ours(*loading));
+}
+
+void TransitionModel::incomingChanging(int deck)
+{
+    if (!links_ || !links_->mixer || !links_->decks[0] || !links_->decks[1] || phase_.kind != Phase::Kind::starting
+        || phase_.to != deck || !loadedOver(deck))
+        return;
+    // The engine may render before the next frame calls the mix off: what it
+    // was asked to start is taken back now.
+    MixerModel& mixer = *links_->mixer;
+    mixer.withdrawAlignedStart(deck);
+    if (deck == 1 && mixer.dropArmed())
+        mixer.disarmDrop();
+}
+
 void TransitionModel::stepStarting(int to)
 {
     Links& app = *links_;
@@ -443,6 +479,17 @@ void TransitionModel::stepStarting(int to)
     DeckModel& incoming = *app.decks[std::size_t(to)];
     DeckModel& outgoing = *app.decks[std::size_t(from)];
     MixerModel& mixer = *app.mixer;
+
+    // A record loaded over the incoming deck before it started (the take the
+    // mix was to drop in, the record it was to start in phase) is the DJ's
+    // now: the mix is called off as one before its downbeat is, and the new
+    // record stands on the deck. Waiting on would start it at the take's drop
+    // point, or hold the mix until deck 1 reaches that point.
+    if (loadedOver(to)) {
+        setNote(QStringLiteral("MIX CALLED OFF · A DECK STOPPED"));
+        finish(true, std::nullopt, Ending::deckStopped);
+        return;
+    }
 
     if (!deckPlaying(to)) {
         // A deck still loading (or reloading under a new output) starts once

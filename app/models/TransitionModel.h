@@ -21,7 +21,10 @@
 // over it, it plays out or does not start again) while the outgoing deck plays
 // calls the mix off at once: the outgoing record is back on air at full level
 // (the crossfader at its end, the mixer as before the mix), rather than faded
-// down to a deck that stands.
+// down to a deck that stands. A record loaded over the incoming deck before the
+// mix has started it calls the mix off the same way: the start the mix asked
+// for (in phase, or the take's drop) is taken back as the load begins, so it
+// never starts the new record, which stands on the deck as loaded.
 //
 // A downbeat that lies beyond the end of the outgoing record's music would
 // never come: in the record's last four bars such a mix begins (at the last bar
@@ -45,11 +48,13 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QUuid>
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace zelvo {
 
@@ -187,6 +192,12 @@ private:
     };
 
     void tick();
+    // Deck `deck` began loading or took a record: a mix still starting that
+    // deck takes back its start at once when the record is not the mix's.
+    void incomingChanging(int deck);
+    // The incoming deck holds, or is loading, a record other than the one it
+    // held or was loading when the mix began.
+    bool loadedOver(int to) const;
     void stepStarting(int to);
     void stepWaiting(int to, double at);
     void stepMixing(int to);
@@ -275,6 +286,12 @@ private:
     std::optional<double> overdueSince_;
     // The mix has started its late incoming deck in phase itself.
     bool startedInPhase_ = false;
+    // The incoming deck's record when the mix began, and the one then loading
+    // onto it: the records the mix may start.
+    std::optional<QUuid> startsRecord_;
+    std::optional<QUuid> startsLoading_;
+    // The decks' load and record signals, while linked.
+    std::vector<QMetaObject::Connection> deckWatch_;
     // The mixer's cells when the mix began: a new output since (a restart)
     // leaves decks between two states for a while, which holds the start
     // rather than ending it.

@@ -791,6 +791,53 @@ TEST(TransitionModelTest, AMixCalledOffBeforeItsDeckStartsStartsNothingAfterward
     }
 }
 
+// A record loaded over the incoming deck before the mix started it: the mix is
+// called off as one before its downbeat is, and the drop armed for the take
+// never starts the new record, whether it lands from a decode a few frames on
+// or is installed and rendered before the next frame. The new record stands
+// on the deck; a mix begun while the take was still loading onto the deck
+// goes on with it.
+TEST(TransitionModelTest, ARecordLoadedOverTheTakeBeforeItDropsCallsTheMixOff)
+{
+    enum class Over { load, installRenderedAtOnce, theTakeItself };
+    for (const Over over : {Over::load, Over::installRenderedAtOnce, Over::theTakeItself}) {
+        SCOPED_TRACE(int(over));
+        MixRig rig;
+        const TrackRecord c = rig.drumTrack(QStringLiteral("c"), 30.0);
+        rig.load(2, c);
+        rig.playDeck1();
+        rig.outpaint.status = DropStatus::waiting(1.0);
+        rig.outpaint.onDrop = [&rig] { rig.params().dropOffset.store(rig.state(0).position.load() + 1.0); };
+        rig.transition->mix(1);
+        rig.run(0.1);
+        ASSERT_EQ(rig.kind(), Kind::starting);
+        ASSERT_TRUE(rig.mixer.dropArmed());
+        switch (over) {
+        case Over::load: rig.load(1, c); break;
+        case Over::installRenderedAtOnce:
+            rig.deck(1).install(c, rig.deck(2).buffer(), nullptr, false);
+            rig.render(48000); // past the drop point before the next frame
+            break;
+        case Over::theTakeItself: rig.load(1, rig.b); break;
+        }
+        if (over == Over::theTakeItself) {
+            ASSERT_TRUE(rig.runUntil([&] { return rig.kind() != Kind::starting; }, 2.0));
+            EXPECT_TRUE(rig.state(1).playing.load()) << "the take reloaded is still the mix's";
+            continue;
+        }
+        EXPECT_FALSE(rig.state(1).playing.load()) << "the drop started the record loaded over the take";
+        rig.run(1.0 / 60.0);
+        EXPECT_EQ(rig.kind(), Kind::idle);
+        EXPECT_EQ(rig.transition->lastEnding(), TransitionModel::Ending::deckStopped);
+        EXPECT_FALSE(rig.mixer.dropArmed());
+        rig.run(2.0);
+        EXPECT_FALSE(rig.state(1).playing.load()) << "the drop started the record loaded over the take";
+        EXPECT_EQ(rig.deck(1).track()->id, c.id);
+        EXPECT_EQ(rig.mixer.crossfader(), -1.0);
+        rig.expectRestored();
+    }
+}
+
 // The take's drop asked of an engine replaced before it rendered it, or
 // rendered as a cue only (deck 1 stood for that render): the mix does not
 // wait at its start for good. The drop goes to the new engine once deck 1
