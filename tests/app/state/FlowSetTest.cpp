@@ -1537,6 +1537,12 @@ private:
     int mixOnto_ = -1;
     // The last hand on each deck: play, pause, load, the MIX key onto it.
     std::array<double, 2> handAt_{-100.0, -100.0};
+    // A play/pause pressed while the deck's own record decoded again for a
+    // new output's rate waits in the deck model for the landing, a second
+    // press taking it back: whether one waits, and when the deck was last
+    // seen still reloading.
+    std::array<bool, 2> playsOnLanding_{};
+    std::array<double, 2> reloadSeenAt_{-100.0, -100.0};
     std::array<std::optional<std::pair<QUuid, double>>, 2> handLoads_; // the record, when
     double handCrossfaderAt_ = -100.0;
     double crossfaderSeen_ = -1.0;
@@ -2331,6 +2337,13 @@ void RandomUser::follow()
         const TrackRecord* track = onDeck(deck);
         const bool now = playing(app_, deck) && track;
         const std::optional<QUuid> id = now ? std::optional<QUuid>(track->id) : std::nullopt;
+        // A press waiting for the reload plays the deck as it lands: that
+        // start is the hand's, seen within a few renders of the landing.
+        if (app_.deck(deck).reloading())
+            reloadSeenAt_[d] = set_.played;
+        const bool landingPlay = playsOnLanding_[d] && set_.played - reloadSeenAt_[d] < 0.5;
+        if (!app_.deck(deck).reloading() && !landingPlay)
+            playsOnLanding_[d] = false;
         // The chain's next stretch goes on with the play of the take it extends.
         const bool spliced = id && playingNow_[d] && chainOf(*id) == chainOf(*playingNow_[d]);
         // How the deck's last play ended belongs to the record it held.
@@ -2368,7 +2381,8 @@ void RandomUser::follow()
             const bool goesOn = resumed && !playOnStarts_[d];
             if (!goesOn) {
                 playStart_[d] = set_.played;
-                handsPlay_[d] = (set_.played - handAt_[d] < 0.5 && !keyCalledOff_[d]) || handLoadLands(deck, id);
+                handsPlay_[d] =
+                    (set_.played - handAt_[d] < 0.5 && !keyCalledOff_[d]) || handLoadLands(deck, id) || landingPlay;
             }
             playsOn_[d].reset();
             playOnStarts_[d] = false;
@@ -2400,10 +2414,11 @@ void RandomUser::follow()
             const double handAt = set_.played - app_.handsOnAt().msecsTo(set_.rig.scheduler.now()) / 1000.0;
             const bool mixRuns = !idleNow || set_.played - phaseChangedAt_ < 0.2;
             const bool flowStartedBefore = flowStartAt_[d] <= handAt + 1e-6 && handAt - flowStartAt_[d] <= 0.5;
-            const bool byHand = set_.played - handAt_[d] < 0.5 || handLoadLands(deck, id)
+            const bool byHand = set_.played - handAt_[d] < 0.5 || handLoadLands(deck, id) || landingPlay
                 || (mixRuns && (deck == mixOnto_ || flowStartedBefore) && (mixByHand_ || mixStartedAt_ < handAt));
             if (handsOn() && !byHand && !resumed)
                 fail(QStringLiteral("deck %1 starts %2 within 45 s of a hand").arg(deck + 1).arg(track->title));
+            playsOnLanding_[d] = false;
         }
         // Kept until the deck next starts, or holds another record: at another
         // rate the reload lands a while after the restart.
@@ -2836,6 +2851,10 @@ void RandomUser::act()
                     stoppedBy_[std::size_t(deck)] = Stop::hand;
             }
             askedByHand_[std::size_t(deck)] = true;
+            if (app_.deck(deck).reloading()) {
+                playsOnLanding_[std::size_t(deck)] = !playsOnLanding_[std::size_t(deck)];
+                reloadSeenAt_[std::size_t(deck)] = set_.played;
+            }
         }
         app_.deck(deck).playPause();
         break;
@@ -3052,13 +3071,18 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
 // its ask taken minutes later for a record flow still owed the room when
 // nothing unheard was left to fill the queue with (7700946); a device change
 // stopping a record 1.3 s before the browser's load onto its deck landed,
-// taken for a stop by the restart (7700671).
+// taken for a stop by the restart (7700671); a record loaded over the take a
+// mix was to drop in on deck 2, before deck 1 reached the drop point: the mix
+// stood starting, the drop still armed for the new record (5100031, 5100129,
+// 5100171); and a hand's play of deck 2 while its record decoded again for a
+// new rate, carried out as the record landed 2 s later, taken for a start no
+// hand made (5100187).
 TEST(FlowSetRandom, TheSetsThatFoundFaultsPlayThrough)
 {
     for (const unsigned seed : {120331u, 120870u, 130053u, 650216u, 650775u, 670127u, 681200u, 710020u, 720029u,
                                 720054u, 720076u, 730148u, 730172u, 730251u, 740285u, 750139u, 910118u,
                                 920011u, 960091u, 980137u, 1000483u, 1300654u, 1500653u, 1500825u, 1900454u, 1900764u,
-                                7700687u, 7700946u, 7700671u}) {
+                                7700687u, 7700946u, 7700671u, 5100031u, 5100129u, 5100171u, 5100187u}) {
         SCOPED_TRACE(seed);
         RandomUser user(seed, false, 300.0);
         ASSERT_NO_FATAL_FAILURE(user.play());
