@@ -537,6 +537,12 @@ void TransitionModel::stepStarting(int to)
         finish(false, std::nullopt, Ending::couldNotStart);
         return;
     }
+    // Deck 2 plays while its drop still waits for deck 1 (a hand's play came
+    // first): the drop has nothing left to start. Left armed, deck 1 reaching
+    // its point would jump the deck on air, and deck 1 stopping first would
+    // cue it back to its start, stopped.
+    if (to == 1 && mixer.dropArmed())
+        mixer.disarmDrop();
 
     // An unusable grid (tempo 0 or not finite, no beats in a bar) counts as
     // none: its bar would start the mix at once or never.

@@ -3074,15 +3074,19 @@ TEST(FlowSetRandom, ARandomUserNeverLeavesTheRoomSilent)
 // taken for a stop by the restart (7700671); a record loaded over the take a
 // mix was to drop in on deck 2, before deck 1 reached the drop point: the mix
 // stood starting, the drop still armed for the new record (5100031, 5100129,
-// 5100171); and a hand's play of deck 2 while its record decoded again for a
+// 5100171); a hand's play of deck 2 while its record decoded again for a
 // new rate, carried out as the record landed 2 s later, taken for a start no
-// hand made (5100187).
+// hand made (5100187); and the model's MIX key arming a take's drop minutes
+// ahead of deck 1, the take played by hand meanwhile: the drop still armed
+// when flow stopped deck 1 after its mix out cued the take on air back to its
+// start, stopped (5100010).
 TEST(FlowSetRandom, TheSetsThatFoundFaultsPlayThrough)
 {
     for (const unsigned seed : {120331u, 120870u, 130053u, 650216u, 650775u, 670127u, 681200u, 710020u, 720029u,
                                 720054u, 720076u, 730148u, 730172u, 730251u, 740285u, 750139u, 910118u,
                                 920011u, 960091u, 980137u, 1000483u, 1300654u, 1500653u, 1500825u, 1900454u, 1900764u,
-                                7700687u, 7700946u, 7700671u, 5100031u, 5100129u, 5100171u, 5100187u}) {
+                                7700687u, 7700946u, 7700671u, 5100031u, 5100129u, 5100171u, 5100187u,
+                                5100010u}) {
         SCOPED_TRACE(seed);
         RandomUser user(seed, false, 300.0);
         ASSERT_NO_FATAL_FAILURE(user.play());

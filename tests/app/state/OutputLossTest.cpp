@@ -859,6 +859,66 @@ TEST(OutputLoss, ADropAskedJustBeforeARestartBringsTheTakeIn)
     }
 }
 
+// Flow's mix onto deck 2 arms the take's drop ten seconds ahead of deck 1,
+// and the DJ plays deck 2 by hand first: the hand started the mix's incoming
+// deck, and the drop is off. Whatever deck 1 does next, with an output
+// restart in between (at the same rate, at another) or none, deck 2 plays on
+// where it was heard: deck 1 stopping does not cue it back to its start,
+// stopped on air, and deck 1 passing the drop's point does not jump it.
+TEST(OutputLoss, ATakeStartedByHandBeforeItsDropPointPlaysOnWhateverDeckOneDoes)
+{
+    enum class Restart { none, sameRate, otherRate };
+    for (const Restart restart : {Restart::none, Restart::sameRate, Restart::otherRate})
+        for (const bool deck1Stops : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "restart " << int(restart) << " deck 1 stops " << deck1Stops);
+            SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")},
+                       {120.0, 120.0, 120.0}, 4);
+            AppModel& app = set.app;
+            ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
+            set.rig.world.dropStatus = DropStatus::waiting(10.0);
+            set.rig.world.onDrop = [&app] {
+                const std::shared_ptr<MixerParams> params = app.mixer().params();
+                const std::shared_ptr<DeckVoice> voice = app.deck(0).voice();
+                if (params && voice)
+                    params->dropOffset.store(voice->state().position.load() + 10.0);
+            };
+            app.transition().mix(1);
+            ASSERT_TRUE(app.mixer().dropArmed());
+            app.deck(1).playPause();
+            ASSERT_TRUE(set.playUntil([&] { return playing(app, 1); }, 1.0)) << set.log();
+            if (restart != Restart::none) {
+                const std::shared_ptr<DeckVoice> before = app.deck(1).voice();
+                if (restart == Restart::otherRate)
+                    ASSERT_NO_FATAL_FAILURE(set.moveToTheOtherRate());
+                else
+                    ASSERT_NO_FATAL_FAILURE(restartNow(set));
+                ASSERT_TRUE(set.playUntil(
+                    [&] { return app.deck(1).voice() != before && playing(app, 0) && playing(app, 1); }, 4.0))
+                    << set.log();
+                set.playUntil([] { return false; }, 0.5);
+            }
+            if (const std::shared_ptr<DeckVoice> one = app.deck(0).voice(); one && deck1Stops)
+                one->send(DeckCommand::pause());
+            std::optional<double> last;
+            double back = 0.0;
+            set.playUntil(
+                [&] {
+                    const std::shared_ptr<DeckVoice> two = app.deck(1).voice();
+                    if (!two)
+                        return false;
+                    const double at = two->state().position.load();
+                    if (last)
+                        back = std::max(back, *last - at);
+                    last = at;
+                    return false;
+                },
+                12.0);
+            EXPECT_TRUE(playing(app, 1)) << set.log();
+            EXPECT_LT(back, 0.1) << set.log();
+            EXPECT_GT(last.value_or(0.0), 12.0) << set.log();
+        }
+}
+
 // The card's I/O ends and for a minute it opens but will not start, tried at
 // each grace: the decks are handed to one new engine, not to a new one at
 // every try, and once the card answers the live deck plays on, once, from
