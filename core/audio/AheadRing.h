@@ -140,6 +140,16 @@ public:
         head_.store((head + 1) % std::int64_t(slots_.size()), std::memory_order_release);
         return value;
     }
+    // Consumer: calls `f` on each value queued, oldest first, leaving them
+    // queued. The producer writes no slot until it has been popped.
+    template <class F>
+    void forEachQueued(F&& f) const
+    {
+        const std::int64_t n = std::int64_t(slots_.size());
+        const std::int64_t tail = tail_.load(std::memory_order_acquire);
+        for (std::int64_t i = head_.load(std::memory_order_relaxed); i != tail; i = (i + 1) % n)
+            f(slots_[std::size_t(i)]);
+    }
 
 private:
     std::vector<T> slots_;

@@ -126,9 +126,10 @@ double runFrames(std::uint64_t word, std::uint32_t run)
 
 // The worker's shortfalls in a unit run, in one word that crosses between
 // threads whole: the run in the high half, then the count of rounds it ran
-// short (16 bits, never 0 once it has) and the fastest rate it ran short at
-// (16 bits, in steps of kShortRateStep, rounded up and saturated), so the
-// rate read always goes with the count read beside it.
+// short (16 bits, never 0 once it has) and the fastest of the rates those
+// rounds were put down to (16 bits, in steps of kShortRateStep, rounded up
+// and saturated), so the rate read always goes with the count read beside
+// it.
 constexpr double kShortRateStep = 1.0 / 4096.0;
 struct RunShort {
     std::uint32_t count = 0;
@@ -199,11 +200,14 @@ struct DeckVoice::Ahead {
     // until the worker has seen steady play. Read by the audio thread.
     UnitHolds holds{};
     // Rounds in which the worker stopped because the input the unit asked for
-    // was not queued yet, counted per unit run with the fastest rate of the
-    // renders it stopped in (`packRunShort`), so a count never passes from
+    // was not queued yet, counted per unit run with the fastest of the rates
+    // they are put down to (`packRunShort`), so a count never passes from
     // one run to the next, and the audio thread learns the rate the worker
-    // ran short at, not that of the render that first sees the count.
-    // Written by the worker, read by the audio thread.
+    // ran short at, not that of the render that first sees the count. A
+    // round is put down to the slowest rate asked of the worker from the
+    // render it stopped in on: a render slowed far asks for little input,
+    // and the render before it, still faster, then lacks the input its
+    // output needs. Written by the worker, read by the audio thread.
     std::atomic<std::uint64_t> inputShort{0};
     // The input the run's renders were asked at (frames by the rate each
     // asked for) less the input the output made for them stands for (by the
@@ -1805,7 +1809,11 @@ DeckVoice::LeadShort DeckVoice::aheadLeadShort(std::int64_t due, float rate, boo
     // The rate is the one the worker ran short at, which it reports with its
     // count: a quick dip's shortfall is mostly seen at a render already back
     // near the deck's tempo, and that rate would keep the top-up (and every
-    // jump a top-up later) for as long as the deck plays on near it.
+    // jump a top-up later) for as long as the deck plays on near it. The
+    // worker puts a shortfall down to the slowest rate asked of it from the
+    // render it stopped in on, so a fader slid down and straight back, whose
+    // worker stops in the first render on the way down, has its top-up in
+    // the lead no longer than the dip either.
     AheadLead next = run_.lead;
     const RunShort shortNow = runShort(a.inputShort.load(std::memory_order_relaxed), aheadGeneration_);
     if (shortNow.count != next.shortSeen) {
@@ -2063,7 +2071,14 @@ bool DeckVoice::serviceAhead(int renders)
                 now.count = (now.count + 1) & 0xffffu;
                 if (now.count == 0)
                     now.count = 1; // 0 stands for none
-                now.rate = std::max(now.rate, r.rate);
+                // The renders asked since count too: this one's input is
+                // short because a slower render after it asked for little.
+                float slowest = r.rate;
+                a.requests.forEachQueued([&](const AheadRequest& q) {
+                    if (q.generation == a.generation)
+                        slowest = std::min(slowest, q.rate);
+                });
+                now.rate = std::max(now.rate, slowest);
                 a.inputShort.store(packRunShort(a.generation, now), std::memory_order_relaxed);
             }
             break;

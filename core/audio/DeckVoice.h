@@ -475,8 +475,9 @@ private:
         // queued yet, as last seen, and the input the lead gets on top for
         // it: a unit slowed a long way holds more input than the plain lead
         // allows for. The fastest rate the worker ran short at, as it
-        // reports it: the top-up is part of the lead only while the deck is
-        // slower than twice that.
+        // reports it (each shortfall put down to the slowest rate asked
+        // from the render it stopped in on): the top-up is part of the lead
+        // only while the deck is slower than twice that.
         std::uint32_t shortSeen = 0;
         std::int64_t topUp = 0;
         float shortRate = 0.0f;

@@ -17,6 +17,7 @@
 #include <iterator>
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -530,16 +531,16 @@ TEST(RenderAhead, ADeckSlowedALongWayKeepsItsSound)
 
 namespace {
 
-// One slowing of a key-locked deck playing at 1.06: from `at` seconds into
-// the timeline, for `seconds`, the tempo at a fraction of it given by `shape`.
+// One slowing of a key-locked deck: from `at` seconds into the timeline, for
+// `seconds`, the tempo at a fraction of it given by `shape`.
 struct Dip {
     double at;
     double seconds;
     std::function<double(double)> shape;
 };
 
-// How a key-locked deck at 1.06 is slowed, again and again in one run, before
-// a jump: the slowings in time order.
+// How a key-locked deck is slowed, again and again in one run, before a
+// jump: the slowings in time order.
 struct Slowings {
     std::string name;
     std::vector<Dip> dips;
@@ -551,6 +552,8 @@ struct Slowings {
     bool lateWorker = false;
     // The render lengths the case is played at.
     std::vector<int> blocks = {256, 512, 1024};
+    // The tempo the deck plays at outside the slowings.
+    double base = 1.06;
 };
 
 // `count` slowings of `seconds` from 0.3 s on, each followed by half a
@@ -616,6 +619,23 @@ Slowings randomDips(std::uint32_t seed, bool ride, std::vector<int> blocks)
     return s;
 }
 
+// The fader slid in a straight line from `base` down to `bottom` and back
+// up in `ms` milliseconds, at renders of `block` frames, beginning `phase`
+// of a render into one: the renders sample the slide at different points.
+// The slowest renders drain the lead, and the worker runs short on a render
+// on the way back up, at about half the deck's tempo.
+Slowings vSlide(int block, double base, double bottom, double ms, double phase)
+{
+    std::ostringstream name;
+    name << "a slide from " << base << " to " << bottom << " and back in " << ms << " ms, phase " << phase;
+    Slowings s{name.str(), {}, false, false, false, {block}, base};
+    const double at = (15.0 * 1024.0 + phase * block) / kAheadRate;
+    s.dips.push_back({at, ms / 1000.0, [base, bottom](double x) {
+                          return base - (base - bottom) * (1.0 - std::fabs(2.0 * x - 1.0));
+                      }});
+    return s;
+}
+
 struct AfterSlowings {
     std::int64_t heardAfter = 0; // frames from the jump's render until it is heard
     double publishedThere = 0.0; // the position published for that frame
@@ -647,12 +667,12 @@ AfterSlowings jumpAfter(const TrackBufferRef& source, const Slowings& s, bool sl
     AfterSlowings a;
     for (int b = 0; b < jumpAt + int(0.8 * kAheadRate) / block; ++b) {
         const double t = double(b) * block / kAheadRate;
-        double tempo = 1.06;
+        double tempo = s.base;
         for (const Dip& d : s.dips)
             if (slowed && t >= d.at && t < d.at + d.seconds)
                 tempo = d.shape((t - d.at) / d.seconds);
         voice.tempo().store(tempo);
-        const bool workerLate = s.lateWorker && tempo != 1.06;
+        const bool workerLate = s.lateWorker && tempo != s.base;
         if (s.newRun && b == lastBack)
             sendOk(voice, DeckCommand::pause());
         if (s.newRun && b == lastBack + 1)
@@ -685,7 +705,7 @@ AfterSlowings jumpAfter(const TrackBufferRef& source, const Slowings& s, bool sl
     a.heardAfter = std::distance(after.begin(), swell);
     const auto at = std::size_t(a.heardAfter);
     if (at < after.size())
-        a.publishedThere = published[at / std::size_t(block)] + double(at % std::size_t(block)) * 1.06 / kAheadRate;
+        a.publishedThere = published[at / std::size_t(block)] + double(at % std::size_t(block)) * s.base / kAheadRate;
     return a;
 }
 
@@ -702,7 +722,11 @@ TEST(RenderAhead, AJumpAfterASlowingIsHeardAsSoonAsWithout)
     // rate stays in the lead, whatever made it. So after quick dips: flicks of
     // the fader of 10 to 40 ms, random dips and a jumpy ride, whose worker
     // runs short at the slow rate but is mostly seen to at renders already
-    // back near 1.06. The position published is still what is heard, and the
+    // back near 1.06; and slides of the fader from around 1 down to 0.1 or
+    // less and straight back, whose worker runs short in the first render on
+    // the way down, still near half the deck's tempo, because the slower one
+    // after it asked for little input. The position published is still what
+    // is heard, and the
     // held slowings after the first run no more renders dry than the first
     // did.
     const double jumpTo = 21.0;
@@ -718,7 +742,7 @@ TEST(RenderAhead, AJumpAfterASlowingIsHeardAsSoonAsWithout)
         source->left[i] = source->right[i] =
             float(0.5 * std::min(double(i - swell) / (0.2 * kAheadRate), 1.0) * std::sin(double(i) * 0.06));
     const double swellHeard = jumpTo + 0.2;
-    const std::vector<Slowings> cases = {
+    std::vector<Slowings> cases = {
         held("a step to 0.1", 1, 1.0, stepTo01),
         held("a step to 0.1, a new run after", 1, 1.0, stepTo01, false, true),
         held("four steps to 0.05", 4, 1.0, stepTo005),
@@ -737,16 +761,28 @@ TEST(RenderAhead, AJumpAfterASlowingIsHeardAsSoonAsWithout)
         randomDips(8014, false, {256, 512, 1024}),
         randomDips(8003, true, {512, 1024}),
     };
+    // Slides down and back at 256 and 512 frames, from tempos around 1.
+    for (double base : {0.94, 1.0, 1.06})
+        for (double bottom : {0.02, 0.05, 0.1})
+            for (double ms : {25.0, 30.0})
+                for (int block : {256, 512})
+                    for (double phase : {0.0, 1.0 / 9.0, 0.5}) {
+                        if (phase != 0.0 && (base != 0.94 || block != 256))
+                            continue;
+                        if (base != 0.94 && bottom == 0.05)
+                            continue;
+                        cases.push_back(vSlide(block, base, bottom, ms, phase));
+                    }
     const auto heldOnes = std::size_t(7);
     for (int block : {256, 512, 1024}) {
         // A deck never slowed, on each timeline.
-        std::map<std::tuple<double, bool, bool>, AfterSlowings> plains;
+        std::map<std::tuple<double, bool, bool, double>, AfterSlowings> plains;
         for (std::size_t i = 0; i < cases.size(); ++i) {
             const Slowings& s = cases[i];
             if (std::find(s.blocks.begin(), s.blocks.end(), block) == s.blocks.end())
                 continue;
             SCOPED_TRACE(testing::Message() << "block " << block << ", " << s.name);
-            const auto key = std::make_tuple(s.dips.back().at + s.dips.back().seconds, s.hotCue, s.newRun);
+            const auto key = std::make_tuple(s.dips.back().at + s.dips.back().seconds, s.hotCue, s.newRun, s.base);
             if (!plains.count(key))
                 plains[key] = jumpAfter(source, s, false, block, jumpTo);
             const AfterSlowings& plain = plains[key];
