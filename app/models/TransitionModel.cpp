@@ -379,8 +379,7 @@ void TransitionModel::mix(int to)
     overdueSince_.reset();
     startedInPhase_ = false;
     startedOn_ = mixer.params();
-    startsRecord_ = incoming.track()->id;
-    startsLoading_ = incoming.loadingRecord();
+    loadedOverSeen_ = false;
     if (deckPlaying(to)) {
         // Already playing: nothing to start.
     } else if (to == 1 && app.outpaint && !app.outpaint->dropStatus().isRefusal() && deckPlaying(0)) {
@@ -388,6 +387,10 @@ void TransitionModel::mix(int to)
     } else {
         mixer.askAlignedStart(to);
     }
+    // Read after the drop: dropping a ready fork of the mix puts the fork on
+    // the deck, and that is the record this mix brings in.
+    startsRecord_ = incoming.track() ? std::optional<QUuid>(incoming.track()->id) : std::nullopt;
+    startsLoading_ = incoming.loadingRecord();
     xfStart_ = mixer.crossfader();
     lastXF_ = xfStart_;
     setPhase(Phase::starting(to));
@@ -465,7 +468,10 @@ void TransitionModel::incomingChanging(int deck)
         || phase_.to != deck || !loadedOver(deck))
         return;
     // The engine may render before the next frame calls the mix off: what it
-    // was asked to start is taken back now.
+    // was asked to start is taken back now, and the mix is called off at that
+    // frame even if the load is over by then (given up, cancelled, the take
+    // loaded again), since nothing is left armed to start the deck in place.
+    loadedOverSeen_ = true;
     MixerModel& mixer = *links_->mixer;
     mixer.withdrawAlignedStart(deck);
     if (deck == 1 && mixer.dropArmed())
@@ -485,7 +491,7 @@ void TransitionModel::stepStarting(int to)
     // now: the mix is called off as one before its downbeat is, and the new
     // record stands on the deck. Waiting on would start it at the take's drop
     // point, or hold the mix until deck 1 reaches that point.
-    if (loadedOver(to)) {
+    if (loadedOverSeen_ || loadedOver(to)) {
         setNote(QStringLiteral("MIX CALLED OFF · A DECK STOPPED"));
         finish(true, std::nullopt, Ending::deckStopped);
         return;

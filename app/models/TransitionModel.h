@@ -290,6 +290,8 @@ private:
     // onto it: the records the mix may start.
     std::optional<QUuid> startsRecord_;
     std::optional<QUuid> startsLoading_;
+    // A load over the incoming deck began while the mix was starting it.
+    bool loadedOverSeen_ = false;
     // The decks' load and record signals, while linked.
     std::vector<QMetaObject::Connection> deckWatch_;
     // The mixer's cells when the mix began: a new output since (a restart)

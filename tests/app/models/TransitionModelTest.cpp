@@ -2,8 +2,10 @@
 // the refusals, the start on the next phrase, each style's automation against
 // its curve, the restore at the end, and every way a mix is called off.
 #include "ModelRigSupport.h"
+#include "library/WaveformData.h"
 
 #include <QObject>
+#include <QUuid>
 #include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -796,14 +798,21 @@ TEST(TransitionModelTest, AMixCalledOffBeforeItsDeckStartsStartsNothingAfterward
 // never starts the new record, whether it lands from a decode a few frames on
 // or is installed and rendered before the next frame. The new record stands
 // on the deck; a mix begun while the take was still loading onto the deck
-// goes on with it.
+// goes on with it. A load over the take that is over before the next frame
+// (a file that fails at once, a load called off, the take loaded again) calls
+// the mix off too: its drop was taken back as the load began, and the take is
+// not started out of place in its stead.
 TEST(TransitionModelTest, ARecordLoadedOverTheTakeBeforeItDropsCallsTheMixOff)
 {
-    enum class Over { load, installRenderedAtOnce, theTakeItself };
-    for (const Over over : {Over::load, Over::installRenderedAtOnce, Over::theTakeItself}) {
+    enum class Over { load, installRenderedAtOnce, theTakeItself, failsAtOnce, calledOff, theTakeAgainAtOnce };
+    for (const Over over : {Over::load, Over::installRenderedAtOnce, Over::theTakeItself, Over::failsAtOnce,
+                            Over::calledOff, Over::theTakeAgainAtOnce}) {
         SCOPED_TRACE(int(over));
         MixRig rig;
         const TrackRecord c = rig.drumTrack(QStringLiteral("c"), 30.0);
+        TrackRecord gone = c;
+        gone.id = QUuid::createUuid();
+        gone.path = rig.home.file(QStringLiteral("no-such-file.wav"));
         rig.load(2, c);
         rig.playDeck1();
         rig.outpaint.status = DropStatus::waiting(1.0);
@@ -819,6 +828,18 @@ TEST(TransitionModelTest, ARecordLoadedOverTheTakeBeforeItDropsCallsTheMixOff)
             rig.render(48000); // past the drop point before the next frame
             break;
         case Over::theTakeItself: rig.load(1, rig.b); break;
+        case Over::failsAtOnce:
+            rig.deck(1).load(gone);
+            ASSERT_TRUE(spinUntil([&] { return !rig.deck(1).loading(); }, 5.0));
+            break;
+        case Over::calledOff:
+            rig.deck(1).load(c);
+            rig.deck(1).cancelLoad();
+            break;
+        case Over::theTakeAgainAtOnce:
+            rig.deck(1).load(c);
+            rig.load(1, rig.b);
+            break;
         }
         if (over == Over::theTakeItself) {
             ASSERT_TRUE(rig.runUntil([&] { return rig.kind() != Kind::starting; }, 2.0));
@@ -832,10 +853,28 @@ TEST(TransitionModelTest, ARecordLoadedOverTheTakeBeforeItDropsCallsTheMixOff)
         EXPECT_FALSE(rig.mixer.dropArmed());
         rig.run(2.0);
         EXPECT_FALSE(rig.state(1).playing.load()) << "the drop started the record loaded over the take";
-        EXPECT_EQ(rig.deck(1).track()->id, c.id);
+        const bool cLanded = over == Over::load || over == Over::installRenderedAtOnce;
+        EXPECT_EQ(rig.deck(1).track()->id, cLanded ? c.id : rig.b.id);
         EXPECT_EQ(rig.mixer.crossfader(), -1.0);
         rig.expectRestored();
     }
+}
+
+// The MIX key onto deck 2 while a fork of the mix is ready: the drop puts the
+// fork on the deck, playing, and that is the record the mix brings in.
+TEST(TransitionModelTest, AMixOntoAReadyForkBringsTheForkIn)
+{
+    MixRig rig;
+    const TrackRecord fork = rig.drumTrack(QStringLiteral("fork"), 30.0);
+    rig.load(2, fork);
+    rig.playDeck1();
+    rig.outpaint.status = DropStatus::ready(0.5);
+    rig.outpaint.onDrop = [&rig, &fork] { rig.deck(1).takeOver(fork, rig.deck(2).buffer(), WaveformData{}, 0.5); };
+    rig.transition->mix(1);
+    ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 20.0));
+    EXPECT_EQ(rig.transition->lastEnding(), TransitionModel::Ending::completed);
+    EXPECT_EQ(rig.mixer.crossfader(), 1.0);
+    EXPECT_EQ(rig.deck(1).track()->id, fork.id);
 }
 
 // The take's drop asked of an engine replaced before it rendered it, or
