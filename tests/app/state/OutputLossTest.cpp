@@ -508,7 +508,8 @@ TEST(OutputLoss, ARestartHandsOverSlipAndPlaysForward)
             ASSERT_NO_FATAL_FAILURE(set.moveToTheOtherRate());
             voice = deck.voice();
             if (c.diversion == Diversion::hotCue) {
-                ASSERT_TRUE(deck.loading());
+                // The reload begins once the event loop has run the attach's call.
+                ASSERT_TRUE(test::spinUntil([&] { return deck.loading(); }));
                 voice->send(DeckCommand::hotCue(kPad, false));
             }
             ASSERT_TRUE(set.playUntil([&] { return !deck.loading(); }, 3.0));
