@@ -380,8 +380,14 @@ void TransitionModel::mix(int to)
     startedInPhase_ = false;
     startedOn_ = mixer.params();
     loadedOverSeen_ = false;
+    const std::optional<QUuid> loading = incoming.loadingRecord();
+    startOnLanding_ = !deckPlaying(to) && loading && *loading != incoming.track()->id;
     if (deckPlaying(to)) {
         // Already playing: nothing to start.
+    } else if (startOnLanding_) {
+        // The DJ's record on its way is the one to bring in: starting what
+        // the deck holds now (dropping a take in, or in phase) would play a
+        // record about to be replaced, and the landing would stop it.
     } else if (to == 1 && app.outpaint && !app.outpaint->dropStatus().isRefusal() && deckPlaying(0)) {
         app.outpaint->drop();
     } else {
@@ -508,6 +514,17 @@ void TransitionModel::stepStarting(int to)
         const bool newOutput = carried || startedOn_.lock() != mixer.params();
         if (incoming.reading().loading() || (newOutput && (incoming.settling() || outgoing.settling()))) {
             overdueSince_.reset();
+            return;
+        }
+        if (startOnLanding_) {
+            // The record the mix waited for has landed (a failed or called-off
+            // load leaves the deck as it was, with nothing to bring in).
+            startOnLanding_ = false;
+            if (!incoming.track() || incoming.track()->id != startsLoading_) {
+                finish(false, std::nullopt, Ending::couldNotStart);
+                return;
+            }
+            mixer.askAlignedStart(to);
             return;
         }
         const std::shared_ptr<DeckVoice> v = incoming.voice();

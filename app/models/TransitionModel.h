@@ -292,6 +292,10 @@ private:
     std::optional<QUuid> startsLoading_;
     // A load over the incoming deck began while the mix was starting it.
     bool loadedOverSeen_ = false;
+    // The mix began while another record was loading onto its stopped
+    // incoming deck: that record is the one it brings in, started in phase
+    // once it lands, and nothing is asked of the engine before.
+    bool startOnLanding_ = false;
     // The decks' load and record signals, while linked.
     std::vector<QMetaObject::Connection> deckWatch_;
     // The mixer's cells when the mix began: a new output since (a restart)

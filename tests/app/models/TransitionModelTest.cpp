@@ -920,3 +920,42 @@ TEST(TransitionModelTest, AMixWhoseStartWasLostStartsOrEndsWithinBars)
         EXPECT_EQ(rig.transition->lastEnding(), TransitionModel::Ending::completed);
     }
 }
+
+// The MIX key onto deck 2 while the DJ's record loads over the take it
+// holds, the take ready to drop in: the record on its way is the one the mix
+// brings in, in phase once it lands. Neither the take nor, once it lands,
+// the new record plays from the take's drop point; a load that fails leaves
+// nothing to bring in.
+TEST(TransitionModelTest, AMixWhileAnotherRecordLoadsOntoTheTakeBringsThatRecordIn)
+{
+    for (const bool fails : {false, true}) {
+        SCOPED_TRACE(fails);
+        MixRig rig;
+        const TrackRecord c = rig.drumTrack(QStringLiteral("c"), 30.0);
+        TrackRecord gone = c;
+        gone.id = QUuid::createUuid();
+        gone.path = rig.home.file(QStringLiteral("no-such-file.wav"));
+        rig.playDeck1(2.0);
+        rig.outpaint.status = DropStatus::ready(0.5);
+        rig.outpaint.onDrop = [&rig] { rig.params().dropOffset.store(rig.state(0).position.load() - 5.0); };
+        rig.deck(1).load(fails ? gone : c);
+        rig.transition->mix(1);
+        rig.run(0.2);
+        EXPECT_FALSE(rig.state(1).playing.load()) << "the take about to be replaced started";
+        EXPECT_FALSE(rig.mixer.dropArmed());
+        ASSERT_TRUE(spinUntil([&] { return !rig.deck(1).loading(); }, 5.0));
+        if (fails) {
+            rig.run(0.2);
+            EXPECT_EQ(rig.kind(), Kind::idle);
+            EXPECT_EQ(rig.transition->lastEnding(), TransitionModel::Ending::couldNotStart);
+            EXPECT_FALSE(rig.state(1).playing.load());
+            continue;
+        }
+        ASSERT_TRUE(rig.runUntil([&] { return rig.state(1).playing.load(); }, 0.5));
+        EXPECT_LT(rig.state(1).position.load(), 2.5) << "the new record started from the take's drop point";
+        ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 20.0));
+        EXPECT_EQ(rig.transition->lastEnding(), TransitionModel::Ending::completed);
+        EXPECT_EQ(rig.deck(1).track()->id, c.id);
+        EXPECT_EQ(rig.mixer.crossfader(), 1.0);
+    }
+}
