@@ -385,13 +385,11 @@ void TransitionModel::mix(int to)
     if (deckPlaying(to)) {
         // Already playing: nothing to start.
     } else if (startOnLanding_) {
-        // The DJ's record on its way is the one to bring in: starting what
-        // the deck holds now (dropping a take in, or in phase) would play a
+        // The record on its way is the one to bring in: starting what the
+        // deck holds now (dropping a take in, or in phase) would play a
         // record about to be replaced, and the landing would stop it.
-    } else if (to == 1 && app.outpaint && !app.outpaint->dropStatus().isRefusal() && deckPlaying(0)) {
-        app.outpaint->drop();
     } else {
-        mixer.askAlignedStart(to);
+        askStart(to);
     }
     // Read after the drop: dropping a ready fork of the mix puts the fork on
     // the deck, and that is the record this mix brings in.
@@ -401,6 +399,15 @@ void TransitionModel::mix(int to)
     lastXF_ = xfStart_;
     setPhase(Phase::starting(to));
     startTimer();
+}
+
+void TransitionModel::askStart(int to)
+{
+    Links& app = *links_;
+    if (to == 1 && app.outpaint && !app.outpaint->dropStatus().isRefusal() && deckPlaying(0))
+        app.outpaint->drop();
+    else
+        app.mixer->askAlignedStart(to);
 }
 
 void TransitionModel::startTimer()
@@ -517,14 +524,19 @@ void TransitionModel::stepStarting(int to)
             return;
         }
         if (startOnLanding_) {
-            // The record the mix waited for has landed (a failed or called-off
-            // load leaves the deck as it was, with nothing to bring in).
+            // The record the mix waited for has landed and is started in
+            // phase. A load that failed or was called off (flow's cue gives
+            // way to the DJ's MIX key) leaves the deck's record as it was:
+            // that is started as the mix would have started it at once.
             startOnLanding_ = false;
-            if (!incoming.track() || incoming.track()->id != startsLoading_) {
-                finish(false, std::nullopt, Ending::couldNotStart);
-                return;
-            }
-            mixer.askAlignedStart(to);
+            if (incoming.track() && incoming.track()->id == startsLoading_)
+                mixer.askAlignedStart(to);
+            else
+                askStart(to);
+            // Read after the start, as at the mix's own (a drop may put a
+            // ready fork on the deck).
+            startsRecord_ = incoming.track() ? std::optional<QUuid>(incoming.track()->id) : std::nullopt;
+            startsLoading_.reset();
             return;
         }
         const std::shared_ptr<DeckVoice> v = incoming.voice();

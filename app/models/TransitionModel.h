@@ -203,6 +203,9 @@ private:
     void stepMixing(int to);
     void apply(int to, double p);
     void finish(bool restore, std::optional<int> snapTo, Ending why);
+    // Asks the engine to start the incoming deck: deck 2's take by its drop
+    // while deck 1 plays and the take may drop in, else in phase.
+    void askStart(int to);
     void startTimer();
     void stopTimer();
     void setPhase(const Phase& phase);
@@ -294,7 +297,8 @@ private:
     bool loadedOverSeen_ = false;
     // The mix began while another record was loading onto its stopped
     // incoming deck: that record is the one it brings in, started in phase
-    // once it lands, and nothing is asked of the engine before.
+    // once it lands, and nothing is asked of the engine before. Should the
+    // load fail or be called off, the deck's record is started as below.
     bool startOnLanding_ = false;
     // The decks' load and record signals, while linked.
     std::vector<QMetaObject::Connection> deckWatch_;
