@@ -102,10 +102,6 @@ constexpr std::int64_t kDropLeast = 1024;
 // a long way) is part of the lead while the deck is slower than this many
 // times the fastest rate it ran short at.
 constexpr double kTopUpSpeedUp = 2.0;
-// And whatever the deck's rate, for this many of the worker's horizons after
-// a shortfall is seen: a quick dip's shortfall is put down to its slowest
-// render, and the renders on the way back up still drain the lead.
-constexpr std::int64_t kTopUpLingerHorizons = 2;
 
 int chunksFor(std::int64_t frames) { return int((frames + kAheadChunk - 1) / kAheadChunk); }
 
@@ -1817,16 +1813,13 @@ DeckVoice::LeadShort DeckVoice::aheadLeadShort(std::int64_t due, float rate, boo
     // worker puts a shortfall down to the slowest rate asked of it from the
     // render it stopped in on, so a fader slid down and straight back, whose
     // worker stops in the first render on the way down, has its top-up in
-    // the lead no longer than the dip either; it stays for a short while
-    // past a shortfall whatever the rate (`kTopUpLingerHorizons`), as the
-    // renders on the way back up still drain what the slowest ones left.
+    // the lead no longer than the dip either.
     AheadLead next = run_.lead;
     const RunShort shortNow = runShort(a.inputShort.load(std::memory_order_relaxed), aheadGeneration_);
     if (shortNow.count != next.shortSeen) {
         next.shortSeen = shortNow.count;
         next.shortRate = std::max(next.shortRate, shortNow.rate);
         next.topUp = std::min<std::int64_t>(next.topUp + aheadHopLead_ / 2, 2 * std::int64_t(aheadHopLead_));
-        next.shortAt = run_.rendered;
     }
     // The lead this rate needs: the input the renders asked of the worker
     // and not yet made stand for, at the rates they were asked at, and the
@@ -1847,9 +1840,7 @@ DeckVoice::LeadShort DeckVoice::aheadLeadShort(std::int64_t due, float rate, boo
     next.asked += double(due) * double(rate);
     const double differs = runFrames(a.askedOverMade.load(std::memory_order_relaxed), aheadGeneration_);
     const double plain = next.asked + double(aheadHopLead_) - next.queued - differs;
-    const std::int64_t linger = kTopUpLingerHorizons * std::int64_t(aheadHorizonFrames(aheadLongest_, sampleRate_));
-    const bool lingers = next.shortAt >= 0 && run_.rendered - next.shortAt < linger;
-    const bool slow = double(rate) < kTopUpSpeedUp * double(next.shortRate) || lingers;
+    const bool slow = double(rate) < kTopUpSpeedUp * double(next.shortRate);
     const double all = plain + (slow ? double(next.topUp) : 0.0);
     return {std::max(all, 0.0), std::max(plain, 0.0), next};
 }

@@ -481,12 +481,6 @@ private:
         std::uint32_t shortSeen = 0;
         std::int64_t topUp = 0;
         float shortRate = 0.0f;
-        // The run's rendered frames when the last shortfall was seen: the
-        // top-up stays in the lead, whatever the rate, for a short while
-        // after it (`kTopUpLingerHorizons`), so a deck coming straight back
-        // up from a dip still has it while the worker drains what the slow
-        // renders left it.
-        std::int64_t shortAt = -1;
     };
     // The input to queue for the worker at a render asking it for `due`
     // more output frames at `rate` (a new run's first: `start`): the lead
