@@ -382,6 +382,7 @@ void TransitionModel::mix(int to)
     loadedOverSeen_ = false;
     const std::optional<QUuid> loading = incoming.loadingRecord();
     startOnLanding_ = !deckPlaying(to) && loading && *loading != incoming.track()->id;
+    landingSince_.reset();
     if (deckPlaying(to)) {
         // Already playing: nothing to start.
     } else if (startOnLanding_) {
@@ -521,6 +522,17 @@ void TransitionModel::stepStarting(int to)
         const bool newOutput = carried || startedOn_.lock() != mixer.params();
         if (incoming.reading().loading() || (newOutput && (incoming.settling() || outgoing.settling()))) {
             overdueSince_.reset();
+            // The record the mix waits for may never come (a read that
+            // hangs): past a wait no decode needs, the mix ends and whoever
+            // started it can go on.
+            if (startOnLanding_) {
+                const double now = scheduler_.uptime();
+                if (!landingSince_)
+                    landingSince_ = now;
+                const std::optional<BeatGrid> grid = outgoing.grid() ? outgoing.grid() : incoming.grid();
+                if (now - *landingSince_ > kLandingWaitBars * BeatGrid::barOf(grid))
+                    finish(false, std::nullopt, Ending::couldNotStart);
+            }
             return;
         }
         if (startOnLanding_) {

@@ -134,6 +134,8 @@ public:
     // before the mix starts it in phase itself, and as many again before the
     // mix ends.
     static constexpr double kStartGraceBars = 2.0;
+    // The bars a mix waits for a record loading onto its incoming deck.
+    static constexpr double kLandingWaitBars = 8.0;
 
     // Reads the style and length from `defaults` (and writes them back). Main thread.
     TransitionModel(UserDefaults& defaults, Scheduler& scheduler, QObject* parent = nullptr);
@@ -300,6 +302,9 @@ private:
     // once it lands, and nothing is asked of the engine before. Should the
     // load fail or be called off, the deck's record is started as below.
     bool startOnLanding_ = false;
+    // Since when (scheduler uptime) the mix has waited for that record; it
+    // ends past kLandingWaitBars.
+    std::optional<double> landingSince_;
     // The decks' load and record signals, while linked.
     std::vector<QMetaObject::Connection> deckWatch_;
     // The mixer's cells when the mix began: a new output since (a restart)

@@ -7,9 +7,12 @@
 #include <QObject>
 #include <QUuid>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
+#include <stop_token>
+#include <thread>
 #include <vector>
 
 using namespace zelvo;
@@ -925,7 +928,8 @@ TEST(TransitionModelTest, AMixWhoseStartWasLostStartsOrEndsWithinBars)
 // holds, the take ready to drop in: the record on its way is the one the mix
 // brings in, in phase once it lands. Neither the take nor, once it lands,
 // the new record plays from the take's drop point. A load that fails leaves
-// the take, which then drops in as the mix would have dropped it at once.
+// the take, which then drops in as the mix would have dropped it at once;
+// one that never ends does not hold the mix for good.
 TEST(TransitionModelTest, AMixWhileAnotherRecordLoadsOntoTheTakeBringsThatRecordIn)
 {
     for (const bool fails : {false, true}) {
@@ -954,4 +958,24 @@ TEST(TransitionModelTest, AMixWhileAnotherRecordLoadsOntoTheTakeBringsThatRecord
         EXPECT_EQ(rig.deck(1).track()->id, fails ? rig.b.id : c.id);
         EXPECT_EQ(rig.mixer.crossfader(), 1.0);
     }
+    // A read that never ends: the mix waits eight bars for the record, then
+    // ends, and deck 2 has played nothing.
+    MixRig rig;
+    const TrackRecord c = rig.drumTrack(QStringLiteral("c"), 30.0);
+    rig.playDeck1(2.0);
+    rig.deck(1).setDecoder([](const QString&, double, std::stop_token stop) -> TrackBufferRef {
+        while (!stop.stop_requested())
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return TrackBufferRef();
+    });
+    rig.deck(1).load(c);
+    rig.transition->mix(1);
+    rig.run(15.0);
+    EXPECT_EQ(rig.kind(), Kind::starting) << "a slow record is worth the wait";
+    ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 2.0));
+    EXPECT_EQ(rig.transition->lastEnding(), TransitionModel::Ending::couldNotStart);
+    EXPECT_FALSE(rig.state(1).playing.load());
+    EXPECT_TRUE(rig.state(0).playing.load());
+    EXPECT_TRUE(rig.deck(1).loading());
+    rig.deck(1).cancelLoad();
 }
