@@ -824,6 +824,20 @@ TEST(OutputLoss, ARestartAgainDuringTheReloadHandsTheVoiceNoBufferOfTheOldRateAn
 namespace zelvo {
 namespace {
 
+// The workflow's drop of deck 2's take, `ahead` seconds past where deck 1 is
+// heard when the drop is asked.
+void dropTakeAhead(SetRig& set, double ahead)
+{
+    AppModel& app = set.app;
+    set.rig.world.dropStatus = DropStatus::waiting(ahead);
+    set.rig.world.onDrop = [&app, ahead] {
+        const std::shared_ptr<MixerParams> params = app.mixer().params();
+        const std::shared_ptr<DeckVoice> voice = app.deck(0).voice();
+        if (params && voice)
+            params->dropOffset.store(voice->state().position.load() + ahead);
+    };
+}
+
 // Flow's mix onto the take of deck 1's record on deck 2 arms the take's drop,
 // and the output restarts in the same frame, before its engine rendered it
 // (at the same rate, and at another): the drop is asked of the new engine
@@ -836,13 +850,7 @@ TEST(OutputLoss, ADropAskedJustBeforeARestartBringsTheTakeIn)
         SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 120.0, 120.0}, 4);
         AppModel& app = set.app;
         ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
-        set.rig.world.dropStatus = DropStatus::waiting(0.5);
-        set.rig.world.onDrop = [&app] {
-            const std::shared_ptr<MixerParams> params = app.mixer().params();
-            const std::shared_ptr<DeckVoice> voice = app.deck(0).voice();
-            if (params && voice)
-                params->dropOffset.store(voice->state().position.load() + 0.5);
-        };
+        dropTakeAhead(set, 0.5);
         app.transition().mix(1);
         ASSERT_EQ(app.transition().phase().kind, Kind::starting);
         ASSERT_TRUE(app.mixer().dropArmed());
@@ -876,13 +884,7 @@ TEST(OutputLoss, ATakeStartedByHandBeforeItsDropPointPlaysOnWhateverDeckOneDoes)
                        {120.0, 120.0, 120.0}, 4);
             AppModel& app = set.app;
             ASSERT_NO_FATAL_FAILURE(set.flowFromTwentySeconds());
-            set.rig.world.dropStatus = DropStatus::waiting(10.0);
-            set.rig.world.onDrop = [&app] {
-                const std::shared_ptr<MixerParams> params = app.mixer().params();
-                const std::shared_ptr<DeckVoice> voice = app.deck(0).voice();
-                if (params && voice)
-                    params->dropOffset.store(voice->state().position.load() + 10.0);
-            };
+            dropTakeAhead(set, 10.0);
             app.transition().mix(1);
             ASSERT_TRUE(app.mixer().dropArmed());
             app.deck(1).playPause();
