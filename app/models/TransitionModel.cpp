@@ -382,7 +382,8 @@ void TransitionModel::mix(int to)
     loadedOverSeen_ = false;
     const std::optional<QUuid> loading = incoming.loadingRecord();
     startOnLanding_ = !deckPlaying(to) && loading && *loading != incoming.track()->id;
-    landingSince_.reset();
+    landingSeen_.reset();
+    landingWaited_ = 0.0;
     if (deckPlaying(to)) {
         // Already playing: nothing to start.
     } else if (startOnLanding_) {
@@ -479,7 +480,7 @@ bool TransitionModel::loadedOver(int to) const
 void TransitionModel::incomingChanging(int deck)
 {
     if (!links_ || !links_->mixer || !links_->decks[0] || !links_->decks[1] || phase_.kind != Phase::Kind::starting
-        || phase_.to != deck || !loadedOver(deck))
+        || phase_.to != deck || startingItself_ || !loadedOver(deck))
         return;
     // The engine may render before the next frame calls the mix off: what it
     // was asked to start is taken back now, and the mix is called off at that
@@ -524,13 +525,16 @@ void TransitionModel::stepStarting(int to)
             overdueSince_.reset();
             // The record the mix waits for may never come (a read that
             // hangs): past a wait no decode needs, the mix ends and whoever
-            // started it can go on.
-            if (startOnLanding_) {
+            // started it can go on. Only the time its load is in flight
+            // with the output running counts (the frames stop while the
+            // output is rebuilt, and one landed may still be settling).
+            if (startOnLanding_ && incoming.loading()) {
                 const double now = scheduler_.uptime();
-                if (!landingSince_)
-                    landingSince_ = now;
+                if (landingSeen_)
+                    landingWaited_ += std::min(now - *landingSeen_, 4.0 * kFrameInterval);
+                landingSeen_ = now;
                 const std::optional<BeatGrid> grid = outgoing.grid() ? outgoing.grid() : incoming.grid();
-                if (now - *landingSince_ > kLandingWaitBars * BeatGrid::barOf(grid))
+                if (landingWaited_ > kLandingWaitBars * BeatGrid::barOf(grid))
                     finish(false, std::nullopt, Ending::couldNotStart);
             }
             return;
@@ -541,10 +545,15 @@ void TransitionModel::stepStarting(int to)
             // way to the DJ's MIX key) leaves the deck's record as it was:
             // that is started as the mix would have started it at once.
             startOnLanding_ = false;
-            if (incoming.track() && incoming.track()->id == startsLoading_)
+            if (incoming.track() && incoming.track()->id == startsLoading_) {
                 mixer.askAlignedStart(to);
-            else
+            } else {
+                // A drop of a ready fork puts the fork on the deck at once:
+                // that is the mix's own record, not one loaded over it.
+                startingItself_ = true;
                 askStart(to);
+                startingItself_ = false;
+            }
             // Read after the start, as at the mix's own (a drop may put a
             // ready fork on the deck).
             startsRecord_ = incoming.track() ? std::optional<QUuid>(incoming.track()->id) : std::nullopt;

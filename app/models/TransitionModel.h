@@ -302,9 +302,13 @@ private:
     // once it lands, and nothing is asked of the engine before. Should the
     // load fail or be called off, the deck's record is started as below.
     bool startOnLanding_ = false;
-    // Since when (scheduler uptime) the mix has waited for that record; it
-    // ends past kLandingWaitBars.
-    std::optional<double> landingSince_;
+    // How long the mix has waited for that record while the output ran,
+    // and the frame it last did; it ends past kLandingWaitBars.
+    double landingWaited_ = 0.0;
+    std::optional<double> landingSeen_;
+    // The mix is starting its incoming deck itself: a record that start puts
+    // on the deck (a ready fork) is not a load over it.
+    bool startingItself_ = false;
     // The decks' load and record signals, while linked.
     std::vector<QMetaObject::Connection> deckWatch_;
     // The mixer's cells when the mix began: a new output since (a restart)

@@ -958,6 +958,26 @@ TEST(TransitionModelTest, AMixWhileAnotherRecordLoadsOntoTheTakeBringsThatRecord
         EXPECT_EQ(rig.deck(1).track()->id, fails ? rig.b.id : c.id);
         EXPECT_EQ(rig.mixer.crossfader(), 1.0);
     }
+    {
+        // The load fails and the drop of a ready fork of the mix puts the
+        // fork on deck 2: that is the mix's record, not one loaded over it.
+        MixRig rig;
+        const TrackRecord fork = rig.drumTrack(QStringLiteral("fork"), 30.0);
+        TrackRecord gone = fork;
+        gone.id = QUuid::createUuid();
+        gone.path = rig.home.file(QStringLiteral("no-such-file.wav"));
+        rig.load(2, fork);
+        rig.playDeck1(2.0);
+        rig.outpaint.status = DropStatus::ready(0.5);
+        rig.outpaint.onDrop = [&rig, &fork] { rig.deck(1).takeOver(fork, rig.deck(2).buffer(), WaveformData{}, 0.5); };
+        rig.deck(1).load(gone);
+        rig.transition->mix(1);
+        ASSERT_TRUE(spinUntil([&] { return !rig.deck(1).loading(); }, 5.0));
+        ASSERT_TRUE(rig.runUntil([&] { return rig.kind() == Kind::idle; }, 20.0));
+        EXPECT_EQ(rig.transition->lastEnding(), TransitionModel::Ending::completed);
+        EXPECT_EQ(rig.mixer.crossfader(), 1.0);
+        EXPECT_EQ(rig.deck(1).track()->id, fork.id);
+    }
     // A read that never ends: the mix waits eight bars for the record, then
     // ends, and deck 2 has played nothing.
     MixRig rig;

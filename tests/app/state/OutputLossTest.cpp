@@ -868,6 +868,40 @@ TEST(OutputLoss, ADropAskedJustBeforeARestartBringsTheTakeIn)
     }
 }
 
+// The MIX key while the DJ's record still decodes onto deck 2, then a card
+// whose start hangs for 20 s; the record lands meanwhile. The mix waits for
+// it only while an output runs: once one does again, the record comes in.
+TEST(OutputLoss, AMixWaitingForItsRecordThroughALongOutageBringsItIn)
+{
+    SetRig set({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie")}, {120.0, 120.0, 120.0}, 4);
+    AppModel& app = set.app;
+    ASSERT_NO_FATAL_FAILURE(set.loadBoth());
+    set.play(0, 20.0);
+    set.playUntil([] { return false; }, 1.0);
+    test::HeldDecode slow(set[2].path);
+    app.deck(1).setDecoder(slow.decoder());
+    app.deck(1).load(set[2]);
+    set.playUntil([] { return false; }, 0.3, &slow);
+    app.transition().mix(1);
+    set.playUntil([] { return false; }, 2.0, &slow);
+    ASSERT_EQ(app.transition().phase().kind, Kind::starting);
+    FakeAudioBackend::Device device;
+    device.uid = "fake.hung";
+    device.name = "Fake Hung";
+    device.nominalSampleRate = test::kSetRate;
+    device.hangOnInitialize = true;
+    set.rig.backend->addDevice(device);
+    app.audio().setDeviceUID(QStringLiteral("fake.hung"));
+    ASSERT_TRUE(test::spinUntil([&] { return set.rig.backend->hungCount() == 1; }));
+    set.playUntil([] { return false; }, 1.0, &slow);
+    slow.release();
+    set.playUntil([] { return false; }, 20.0, &slow);
+    set.rig.backend->releaseHangs();
+    ASSERT_TRUE(test::spinUntil([&] { return app.audio().io() && app.audio().io()->running(); }));
+    EXPECT_TRUE(set.playUntil([&] { return playing(app, 1); }, 10.0)) << set.log();
+    EXPECT_TRUE(holdsRecord(app, 1, set[2])) << set.log();
+}
+
 // Flow's mix onto deck 2 arms the take's drop ten seconds ahead of deck 1,
 // and the DJ plays deck 2 by hand first: the hand started the mix's incoming
 // deck, and the drop is off. Whatever deck 1 does next, with an output
