@@ -2711,20 +2711,26 @@ void RandomUser::pressMix(MixKey key, int to)
     const TransitionModel::Phase& phase = app_.transition().phase();
     const char* const keyNames[] = {"controller", "keyboard", "mix page", "model"};
     did(QStringLiteral("MIX key (%1) onto deck %2").arg(QLatin1String(keyNames[int(key)])).arg(to + 1));
-    if (const TrackRecord* in = onDeck(to)) {
+    // A deck an output restart stopped under the key, owed its play-on, is
+    // still playing as far as the key goes: its new voice reads stopped only
+    // while its record reloads (seed 7301055).
+    const TrackRecord* held = onDeck(to);
+    const std::optional<QUuid>& owed = playsOn_[std::size_t(to)];
+    const bool plays = playing(app_, to) || (restarting_ && held && owed && chainOf(*owed) == chainOf(held->id));
+    if (held) {
         // A deck the key starts plays its record once more; one playing
         // already goes on with the play it is in.
-        if (!playing(app_, to)) {
-            keyAsked_ = KeyAsk{to, in->id, wanted_.contains(in->id), set_.played};
-            wants(in->id);
+        if (!plays) {
+            keyAsked_ = KeyAsk{to, held->id, wanted_.contains(held->id), set_.played};
+            wants(held->id);
         }
-        touched_.insert(in->id);
+        touched_.insert(held->id);
     }
     handAt_[std::size_t(to)] = set_.played;
     keyCalledOff_[std::size_t(to)] = phase.kind != Kind::idle;
     // The key on a running mix calls it off: what its incoming deck
     // plays on with is the DJ's.
-    if (phase.kind != Kind::idle && playing(app_, to))
+    if (phase.kind != Kind::idle && plays)
         handsPlay_[std::size_t(to)] = true;
     const bool callsOff = phase.kind != Kind::idle;
     mixing_ = true;
@@ -3094,10 +3100,12 @@ TEST(FlowSetRandom, TheSetsThatFoundFaultsPlayThrough)
 }
 
 // The same on the user's path: a play/pause pressed before a restart's
-// play-on was rendered, taken for a play (4501021).
+// play-on was rendered, taken for a play (4501021); the model's MIX key
+// calling off a mix whose take played, pressed while an output restart
+// reloaded that deck, taken for a key that started nothing (7301055).
 TEST(FlowSetRandom, TheSetsOnTheUsersPathThatFoundFaultsPlayThrough)
 {
-    for (const unsigned seed : {4501021u}) {
+    for (const unsigned seed : {4501021u, 7301055u}) {
         SCOPED_TRACE(seed);
         RandomUser user(seed, true, 300.0);
         ASSERT_NO_FATAL_FAILURE(user.play());
